@@ -1,0 +1,255 @@
+#include "core/FileNames.h"
+
+#include "core/Log.h"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+struct Charset {
+    std::string name = "UTF-8";
+    bool convertible = true;
+};
+
+Charset& nameCharset() {
+    static Charset charset;
+    return charset;
+}
+
+struct GFree {
+    void operator()(gchar* p) const { g_free(p); }
+};
+using GCharPtr = std::unique_ptr<gchar, GFree>;
+
+GCharPtr convertOnce(const char* text, std::size_t length, const char* to, const char* from,
+                     const char* fallback, gsize& read, gsize& written) {
+    GError* error = nullptr;
+    read = 0;
+    written = 0;
+    GCharPtr out(g_convert_with_fallback(text, static_cast<gssize>(length), to, from, fallback,
+                                         &read, &written, &error));
+    if (error)
+        g_error_free(error);
+    return out;
+}
+
+bool isContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+bool isReservedDeviceName(const std::string& name) {
+    auto is = [&](const char* reserved) {
+        return g_ascii_strncasecmp(name.c_str(), reserved, 3) == 0;
+    };
+    if (name.size() == 3)
+        return is("CON") || is("PRN") || is("AUX") || is("NUL");
+    if (name.size() == 4 && name[3] >= '0' && name[3] <= '9')
+        return is("COM") || is("LPT");
+    return false;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool isOctal(char c) {
+    return c >= '0' && c <= '7';
+}
+
+} // namespace
+
+void setFileNameCharset(const std::string& name) {
+    Charset& charset = nameCharset();
+    charset.name = name;
+    charset.convertible = canConvert("UTF-8", name.c_str()) && canConvert(name.c_str(), "UTF-8");
+    if (!charset.convertible)
+        logAt("FileNames", __LINE__) << ": " << name << " unknown, names stay UTF-8\n";
+}
+
+const std::string& fileNameCharset() {
+    return nameCharset().name;
+}
+
+void sanitizeFileName(std::string& name) {
+    if (name.empty()) {
+        name = "_";
+        return;
+    }
+    for (char& c : name) {
+        if (static_cast<unsigned char>(c) < 32 || std::strchr("\"*/:<>?\\|", c))
+            c = '_';
+    }
+    // Device names: a disk taken to a Windows machine could not open these files.
+    if (isReservedDeviceName(name) || name.back() == ' ' || name.back() == '.')
+        name.back() = '_';
+}
+
+std::string toFileNameCharset(const std::string& name) {
+    // A name from a damaged directory may not be UTF-8; the conversion would stop
+    // at the first bad byte and lose the rest of the name.
+    GCharPtr valid(g_utf8_make_valid(name.data(), static_cast<gssize>(name.size())));
+    std::string utf8(valid.get());
+    const Charset& charset = nameCharset();
+    if (!charset.convertible)
+        return utf8;
+    std::string there =
+        convertCharset(utf8.data(), utf8.size(), charset.name.c_str(), "UTF-8", nullptr);
+    return convertCharset(there.data(), there.size(), "UTF-8", charset.name.c_str(), nullptr);
+}
+
+std::string convertCharset(const char* text, std::size_t length, const char* to, const char* from,
+                           const char* fallback) {
+    if (!text || length == 0)
+        return std::string();
+    gsize read = 0;
+    gsize written = 0;
+    GCharPtr out = convertOnce(text, length, to, from, fallback, read, written);
+    if (!out && read > 0 && read < length)
+        out = convertOnce(text, read, to, from, fallback, read, written);
+    if (!out)
+        return std::string();
+    return std::string(out.get(), written);
+}
+
+std::string convertToUtf8(const char* text, std::size_t length, const char* from) {
+    return convertCharset(text, length, "UTF-8", from, nullptr);
+}
+
+bool canConvert(const char* from, const char* to) {
+    GIConv cd = g_iconv_open(to, from);
+    if (cd == reinterpret_cast<GIConv>(-1))
+        return false;
+    g_iconv_close(cd);
+    return true;
+}
+
+void truncateHeadToBytes(std::string& name, std::size_t maxBytes) {
+    if (name.size() <= maxBytes)
+        return;
+    std::size_t start = name.size() - maxBytes + 1;
+    while (start < name.size() && isContinuation(name[start]))
+        ++start;
+    name = "~" + name.substr(std::min(start, name.size()));
+}
+
+void truncateHeadToChars(std::string& name, std::size_t maxChars) {
+    std::size_t chars = 0;
+    for (char c : name)
+        chars += isContinuation(c) ? 0 : 1;
+    if (chars <= maxChars)
+        return;
+    // Walk back over the last maxChars - 1 characters.
+    std::size_t keep = maxChars > 0 ? maxChars - 1 : 0;
+    std::size_t start = name.size();
+    while (keep > 0 && start > 0) {
+        --start;
+        if (!isContinuation(name[start]))
+            --keep;
+    }
+    name = "~" + name.substr(start);
+}
+
+bool makeUniqueFileName(const std::string& dir, std::string& name,
+                        const std::function<bool(const std::string&)>& isUsable,
+                        unsigned maxTries) {
+    if (isUsable(dir + name))
+        return true;
+    // The extension is what follows the last dot of the last path element only.
+    std::string::size_type dot = name.rfind('.');
+    if (dot != std::string::npos && name.find_first_of("/\\", dot) != std::string::npos)
+        dot = std::string::npos;
+    std::string base = name.substr(0, dot);
+    std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    for (unsigned i = 1; i <= maxTries; ++i) {
+        std::string candidate = base + "-" + std::to_string(i) + extension;
+        if (isUsable(dir + candidate)) {
+            name = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string decodeCString(const std::string& text) {
+    std::string out;
+    const char* p = text.c_str();
+    while (*p) {
+        char c = *p++;
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (isOctal(*p)) {
+            unsigned value = 0;
+            for (int n = 0; n < 3 && isOctal(*p); ++n)
+                value = value * 8 + static_cast<unsigned>(*p++ - '0');
+            if (value > 255)
+                throw std::runtime_error("CString(28)");
+            out += static_cast<char>(value);
+            continue;
+        }
+        if (*p == 'x') {
+            ++p;
+            int high = hexValue(*p);
+            if (high < 0)
+                throw std::runtime_error("CString(42)");
+            unsigned value = static_cast<unsigned>(high);
+            ++p;
+            int low = hexValue(*p);
+            if (low >= 0) {
+                value = value * 16 + static_cast<unsigned>(low);
+                ++p;
+                if (hexValue(*p) >= 0)
+                    throw std::runtime_error("CString(60)");
+            }
+            out += static_cast<char>(value);
+            continue;
+        }
+        switch (*p) {
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'v':
+            out += '\v';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'a':
+            out += '\a';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        default:
+            throw std::runtime_error("CString(86)");
+        }
+        ++p;
+    }
+    return out;
+}
+
+CbrCharsets& CbrCharsets::instance() {
+    static CbrCharsets charsets;
+    return charsets;
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+// Names of recovered files: made safe for the destination, representable in the
+// charset the user chose, shortened and made unique. Also the charset conversion
+// the rest of the program shares, the carver's charset settings, and the decoder
+// of backslash escapes in the content-signature table.
+//
+// Names are UTF-8 throughout.
+
+#include "core/Types.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+// The charset recovered names must be representable in. Linux names are UTF-8,
+// which is the default; the preferences may choose a code page of the
+// destination file system instead.
+void setFileNameCharset(const std::string& name);
+const std::string& fileNameCharset();
+
+// Makes the name safe on any destination: control characters and
+// "*/:<>?\| become '_', reserved device names (CON, LPT1, ...) and a trailing
+// blank or dot lose their last character to '_', an empty name becomes "_".
+void sanitizeFileName(std::string& name);
+
+// The name taken through fileNameCharset and back: characters the charset lacks
+// come back as "\uXXXX" escapes; bytes that are not UTF-8 as U+FFFD.
+std::string toFileNameCharset(const std::string& name);
+
+// `length` bytes of text from one charset to another; characters the target lacks
+// become `fallback`, or "\uXXXX" escapes when it is null. When the text holds an
+// invalid sequence only the part before it is converted; when nothing converts,
+// or a charset is unknown, the result is empty.
+std::string convertCharset(const char* text, std::size_t length, const char* to, const char* from,
+                           const char* fallback = nullptr);
+std::string convertToUtf8(const char* text, std::size_t length, const char* from);
+// Whether the system knows how to convert between the two charsets.
+bool canConvert(const char* from, const char* to);
+
+// Keeps the tail of a name longer than maxBytes behind a "~", at most maxBytes in
+// all, starting at a whole character.
+void truncateHeadToBytes(std::string& name, std::size_t maxBytes);
+// Keeps the last maxChars - 1 characters of a longer name behind a "~".
+void truncateHeadToChars(std::string& name, std::size_t maxChars);
+
+// dir + name when isUsable says so, else the first of "base-1.ext" to
+// "base-<maxTries>.ext" that is usable (dir carries its own trailing separator).
+// False, with the name unchanged, when none is.
+bool makeUniqueFileName(const std::string& dir, std::string& name,
+                        const std::function<bool(const std::string&)>& isUsable, unsigned maxTries);
+
+// The bytes that C escapes (\101, \x41, \n, \\ ...) stand for, up to the first NUL.
+// Throws std::runtime_error on an escape that is malformed or out of range.
+std::string decodeCString(const std::string& text);
+
+// The code pages the content carver reads texts in.
+class CbrCharsets {
+public:
+    static CbrCharsets& instance();
+
+    // File names inside ARJ archives.
+    std::string& arjName() { return arjName_; }
+    // MP3 ID3 version 1 and version 2 texts.
+    std::string& id3v1() { return id3v1_; }
+    std::string& id3v2() { return id3v2_; }
+    void setArjName(const std::string& name) { arjName_ = name; }
+    void setId3v1(const std::string& name) { id3v1_ = name; }
+    void setId3v2(const std::string& name) { id3v2_ = name; }
+
+private:
+    CbrCharsets() = default;
+
+    std::string arjName_ = "CP850";
+    std::string id3v1_ = "CP850";
+    std::string id3v2_ = "ISO8859-1";
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+// The process-wide debug log. Expected failures write one line here and return
+// false; nothing in the engines prints anywhere else.
+//
+// Line form: "Stem(n)" alone, or "Stem(n): " followed by values separated by
+// single blanks, then '\n'. Write a line with
+//     logAt("Config", 149) << ": " << key << ' ' << value << '\n';
+// Lines whose text is fixed (other tools and users grep for them) carry their
+// fixed number; new lines may use __LINE__.
+
+#include <ostream>
+#include <string>
+
+// The current log stream. Until setUpLogStream runs it is the in-memory one, so
+// a line written during static initialisation is kept, not lost or crashed on.
+// The streams are never destroyed: lines written by static destructors land.
+std::ostream& logStream();
+// "null", "stderr", "ostringstream" or "ofstream".
+const char* logStreamKind();
+
+// Chooses the target once at start-up: null or "ostringstream" keeps the log in
+// memory, "null" discards it, "stderr" writes to standard error, anything else is
+// a file name (truncated; standard error when it cannot be opened). File targets
+// flush every line so that a crash loses nothing the report needs.
+void setUpLogStream(const char* target);
+
+// The text collected so far by the in-memory target.
+std::string logMemoryText();
+
+// Writes "stem(line)" to the log and returns it for the rest of the line.
+std::ostream& logAt(const char* stem, int line);
+
+// The return addresses of the calling chain, "0x..." separated by blanks: at most
+// min(maxDepth, 17) levels, empty for 0.
+std::string stackTraceString(unsigned maxDepth);
+
+// A stream buffer that swallows everything and never fails.
+template <typename T> class StreambufNull : public std::basic_streambuf<char> {
+protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+};

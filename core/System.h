@@ -1,0 +1,93 @@
+#pragma once
+
+// Operating-system services called by these names rather than GLib directly.
+// Every path is UTF-8; the file-system calls take it through
+// g_filename_from_utf8, never through the locale.
+
+#include "core/Types.h"
+
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+typedef struct _GPatternSpec GPatternSpec;
+typedef struct _GChecksum GChecksum;
+
+// Opens a file or address with the desktop's viewer. The path travels as one
+// argument (or a file URI); no shell command is ever built from it. Nothing is
+// reported to the caller: failures go to the debug log. `parameters` has no
+// meaning for the desktop's opener and is not used.
+void systemOpen(const char* utf8PathOrUrl, const char* parameters = nullptr);
+// systemOpen(path); always true.
+bool systemOpenFile(const char* path, const char* displayText);
+
+// What systemOpen hands to the desktop: an http(s) address as it stands, or a
+// file: URI of the absolute path with `localPath` its file-system form.
+struct OpenTarget {
+    std::string uri;
+    std::string localPath; // empty for an address
+};
+// False when the path is not valid UTF-8 or cannot be made a URI.
+bool makeOpenTarget(const char* utf8PathOrUrl, OpenTarget& out);
+// The argument vector of the fallback opener: the program and one argument.
+std::vector<std::string> fallbackOpenArgv(const OpenTarget& target);
+// Hands a target to the desktop; false with `error` set when nothing could open
+// it. The default asks GIO for the default handler, then spawns xdg-open.
+using SystemOpenLauncher = std::function<bool(const OpenTarget& target, std::string& error)>;
+// Replaces the launcher (an empty one restores the default) and returns the
+// previous one; tests use it so that no viewer ever starts.
+SystemOpenLauncher setSystemOpenLauncher(SystemOpenLauncher launcher);
+
+bool readFile(const char* path, std::string& out);
+bool writeFile(const char* path, const void* data, std::size_t size);
+std::string buildFileName(const char* a, const char* b);
+std::string pathDirName(const char* path);
+std::string pathBaseName(const char* path);
+std::string tempDirectory();
+bool fileExists(const char* path);
+bool fileMissing(const char* path);
+int fileAccess(const char* path, int mode);
+int fileStat(const char* path, struct stat* out);
+int setFileTimes(const char* path, long accessTime, long modificationTime);
+int removeFile(const char* path);
+int makeDirectory(const char* path, int mode);
+int makeDirectoryWithParents(const char* path, int mode);
+int openFile(const char* path, int flags, int mode);
+
+// A case-insensitive "*" and "?" mask. A mask that is not valid UTF-8 matches
+// nothing, and no name that is not valid UTF-8 is matched.
+class FileMask {
+public:
+    explicit FileMask(const char* mask);
+    ~FileMask();
+    FileMask(const FileMask&) = delete;
+    FileMask& operator=(const FileMask&) = delete;
+    bool match(const char* name) const;
+
+private:
+    GPatternSpec* pattern_;
+};
+
+bool matchSimple(const char* pattern, const char* name);
+bool hasWildcards(const char* text);
+
+class Md5 {
+public:
+    Md5() = default;
+    ~Md5();
+    Md5(const Md5&) = delete;
+    Md5& operator=(const Md5&) = delete;
+    bool init(int type);
+    void update(const void* bytes, std::size_t length);
+    std::string hexDigest();
+    void reset();
+
+private:
+    GChecksum* checksum_ = nullptr;
+    // GLib refuses data once the digest was read; we drop it quietly instead.
+    bool finished_ = false;
+};
+
+// The system's text for the last failure (errno here).
+std::string lastErrorText();

@@ -1,0 +1,32 @@
+#!/bin/sh
+# Installs every Debian package that building, running and testing Halbrook needs.
+# Idempotent: when everything is already there it installs nothing and says nothing.
+set -eu
+
+PACKAGES="
+build-essential cmake pkg-config ninja-build
+libgtk2.0-dev libglib2.0-dev zlib1g-dev gettext
+libgtest-dev libgmock-dev libbenchmark-dev
+clang libclang-rt-dev
+xvfb xauth
+dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89
+imagemagick
+"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+
+echo "Installing:$missing"
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null

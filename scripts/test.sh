@@ -1,0 +1,23 @@
+#!/bin/sh
+# Installs what the build and the tests need, builds Halbrook and runs every test.
+#   scripts/test.sh             build/ with the normal flags
+#   scripts/test.sh --sanitize  build-asan/ with AddressSanitizer and UBSan
+set -eu
+cd "$(dirname "$0")/.."
+
+sh scripts/install-deps.sh
+
+BUILD=build
+EXTRA=""
+if [ "${1:-}" = "--sanitize" ]; then
+    BUILD=build-asan
+    EXTRA="-DHB_SANITIZE=ON"
+    export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+fi
+
+cmake -S . -B "$BUILD" -G Ninja $EXTRA >/dev/null
+cmake --build "$BUILD"
+# GUI tests need a display; everything else ignores it.
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    ctest --test-dir "$BUILD" --output-on-failure -j "$(( $(nproc) + 2 ))"

@@ -1,0 +1,45 @@
+#pragma once
+
+// Helpers shared by the tests: temporary folders, whole files, commands, and
+// hex dumps that make byte mismatches readable.
+
+#include "core/Types.h"
+
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// A fresh folder under the temporary directory, removed with everything in it
+// when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string readAll(const std::string& path);
+void writeAll(const std::string& path, const std::string& bytes);
+std::vector<u8> bytesOf(const std::string& s);
+
+// Runs a shell command; returns its exit status (-1 when it could not run) and
+// collects standard output (and standard error into `err` when given).
+int run(const std::string& command, std::string* out = nullptr, std::string* err = nullptr);
+
+// Quotes a path for the shell.
+std::string shellQuote(const std::string& s);
+
+// The test probe's path (from HB_PROBE, else beside the tests).
+std::string probePath();
+
+// "00000000  01 02 ..  |..|" lines, as hexdump -C writes them.
+std::string hexDump(const void* data, std::size_t n);
+
+} // namespace testutil
