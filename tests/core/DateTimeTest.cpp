@@ -2,6 +2,8 @@
 
 #include "core/Preferences.h"
 
+#include "tests/support/TestUtil.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,31 +16,15 @@ namespace {
 class DateTimeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        hadTz_ = tz != nullptr;
-        if (tz)
-            savedTz_ = tz;
         savedLanguage_ = Preferences::instance().language();
-        useZone("UTC");
         useLanguage(0);
     }
-    void TearDown() override {
-        if (hadTz_)
-            setenv("TZ", savedTz_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-        Preferences::instance().language() = savedLanguage_;
-    }
-    static void useZone(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
+    void TearDown() override { Preferences::instance().language() = savedLanguage_; }
+    static void useZone(const char* zone) { testutil::ScopedTimeZone::use(zone); }
     static void useLanguage(int language) { Preferences::instance().language() = language; }
 
 private:
-    bool hadTz_ = false;
-    std::string savedTz_;
+    testutil::ScopedTimeZone zone_{"UTC"};
     int savedLanguage_ = 0;
 };
 

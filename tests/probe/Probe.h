@@ -33,5 +33,10 @@ unsigned long long parseNumber(const std::string& text); // UsageError when not 
 int cmdPack(Args& args);
 int cmdUnpack(Args& args);
 int cmdLog(Args& args);
+int cmdSectors(Args& args);  // ProbeSectors.cpp
+int cmdRead(Args& args);     // ProbeDevices.cpp
+int cmdSources(Args& args);  // ProbeSources.cpp
+int cmdTreeDemo(Args& args); // ProbeTree.cpp
+int cmdDump(Args& args);     // ProbeDump.cpp
 
 } // namespace probe

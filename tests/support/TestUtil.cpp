@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -85,6 +86,27 @@ std::string probePath() {
     if (p && *p)
         return p;
     return std::string(HB_BINARY_DIR) + "/hbprobe";
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* zone) {
+    const char* tz = std::getenv("TZ");
+    had_ = tz != nullptr;
+    if (had_)
+        saved_ = tz;
+    use(zone);
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+    if (had_)
+        setenv("TZ", saved_.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+void ScopedTimeZone::use(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
 }
 
 std::string hexDump(const void* data, std::size_t n) {

@@ -39,6 +39,20 @@ std::string shellQuote(const std::string& s);
 // The test probe's path (from HB_PROBE, else beside the tests).
 std::string probePath();
 
+// Sets TZ for its lifetime and puts the old value back (dates are local time).
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone);
+    ~ScopedTimeZone();
+    ScopedTimeZone(const ScopedTimeZone&) = delete;
+    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+    static void use(const char* zone);
+
+private:
+    bool had_ = false;
+    std::string saved_;
+};
+
 // "00000000  01 02 ..  |..|" lines, as hexdump -C writes them.
 std::string hexDump(const void* data, std::size_t n);
 

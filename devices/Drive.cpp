@@ -1,0 +1,20 @@
+#include "devices/Drive.h"
+
+#include <stdexcept>
+#include <string>
+
+Drive::Drive(const SharedPtr<Driver>& driver, const UnreadableSectors* unreadable)
+    : sectorSize_(driver.get() ? driver->getSectorSize() : 512), driver_(driver),
+      unreadable_(unreadable) {}
+
+bool Drive::isUnreadable(u64 firstLba, u64 count) const {
+    return unreadable_ != nullptr && unreadable_->contains(firstLba, count);
+}
+
+bool Drive::readSectors(u64 lba, u64 count, u8* buffer) {
+    poll();
+    // A drive built without a source has nothing to read from.
+    if (driver_.get() == nullptr)
+        throw std::runtime_error("Drive(" + std::to_string(__LINE__) + ")");
+    return driver_->readSectors(lba, count, buffer);
+}

@@ -1,0 +1,247 @@
+#include "devices/DrivesVFSWin32.h"
+
+#include "core/Intl.h"
+#include "core/Log.h"
+#include "core/PropertyMap.h"
+#include "core/System.h"
+#include "core/Text.h"
+#include "devices/DeviceMapping.h"
+#include "devices/DevicesInfo.h"
+#include "devices/ReaderWin32.h"
+#include "platform/BlockDeviceList.h"
+#include "platform/MountTable.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <glib.h>
+#include <glib/gstdio.h>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+
+namespace {
+
+// The name a user reads: file names that are not UTF-8 are shown through
+// GLib's display conversion, while the id keeps the real bytes.
+std::string displayName(const std::string& name) {
+    gchar* shown = g_filename_display_name(name.c_str());
+    std::string out = shown ? shown : "";
+    g_free(shown);
+    return out;
+}
+
+// "|" separates the pairs of a descriptor; a path holding one cannot be named.
+bool nameable(const std::string& path) {
+    if (path.find('|') == std::string::npos)
+        return true;
+    logAt("DrivesVFSWin32", __LINE__) << ": " << path << '\n';
+    return false;
+}
+
+class DrivesVFSWin32 : public DrivesVFS {
+public:
+    explicit DrivesVFSWin32(const platform::SystemRoots& roots) : roots_(roots) {}
+    bool listChildren(const char* parentId, std::vector<std::string>& out) override;
+
+private:
+    bool listRoot(std::vector<std::string>& out);
+    bool listDrive(const std::string& id, std::vector<std::string>& out);
+    bool listFolder(const std::string& path, std::vector<std::string>& out);
+    void listDriveLetterRoots(std::vector<std::string>& out);
+    // The device under the /dev root that `id` names, if any.
+    bool deviceOf(const std::string& id, platform::BlockDeviceEntry& out) const;
+
+    platform::SystemRoots roots_;
+};
+
+bool DrivesVFSWin32::listChildren(const char* parentId, std::vector<std::string>& out) {
+    const std::string id = parentId ? parentId : "";
+    if (id.empty())
+        return listRoot(out);
+    platform::BlockDeviceEntry device;
+    if (deviceOf(id, device)) {
+        if (device.partition == 0 && device.kind == platform::BlockDeviceKind::DISK)
+            return listDrive(id, out);
+        return true; // a partition or a floppy has no children
+    }
+    return listFolder(id, out);
+}
+
+bool DrivesVFSWin32::deviceOf(const std::string& id, platform::BlockDeviceEntry& out) const {
+    const std::string prefix = roots_.dev + "/";
+    if (id.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    const std::string name = platform::blockDeviceNameOfPath(roots_, id);
+    return !name.empty() && platform::findBlockDevice(roots_, name, out);
+}
+
+bool DrivesVFSWin32::listRoot(std::vector<std::string>& out) {
+    DeviceMapping mapping(roots_);
+    for (const platform::BlockDeviceEntry& disk : platform::listWholeDevices(roots_)) {
+        if (disk.kind != platform::BlockDeviceKind::DISK || disk.size == 0)
+            continue; // ram disks, optical drives, empty loop devices
+        PropertyMap record;
+        if (!DevicesInfo::addDevice(disk.path.c_str(), mapping, record)) {
+            logAt("DrivesVFSWin32", 80) << ": " << disk.path << '\n';
+            continue;
+        }
+        std::string d = "type=drive|id=" + disk.path +
+                        "|size=" + std::to_string(record.getUInt64("Size", u64(0)));
+        const std::string model = toPrintableText(record.getString("Model", ""));
+        const std::string revision = toPrintableText(record.getString("Revision", ""));
+        std::string serial = toPrintableText(record.getString("Serial", ""));
+        if (!serial.empty() && !revision.empty())
+            serial += "-";
+        serial += revision;
+        if (!model.empty())
+            d += "|model=" + model;
+        if (!serial.empty())
+            d += "|serial=" + serial;
+        const std::string letters = record.getString("Drive Letters", "");
+        if (!letters.empty()) {
+            std::vector<std::string> names;
+            split(letters, names, ',');
+            std::string comment = std::string(_("Logical Drives")) + ": ";
+            for (std::size_t i = 0; i < names.size(); ++i)
+                comment += (i ? ", " : "") + roots_.dev + "/" + names[i];
+            d += "|drive letters=" + letters + "|comment=" + comment;
+        }
+        out.push_back(d);
+    }
+
+    // Floppies only where the machine has them; most have none, and that is
+    // not worth a log line on every listing.
+    dt::ReaderWin32 reader;
+    for (const char* name : {"fd0", "fd1"}) {
+        const std::string path = roots_.dev + "/" + name;
+        if (!g_file_test(path.c_str(), G_FILE_TEST_EXISTS))
+            continue;
+        if (reader.open(path.c_str(), true))
+            out.push_back("type=floppy|id=" + path + "|size=" + std::to_string(reader.getSize()) +
+                          "|drive letters=" + name);
+        else
+            logAt("DrivesVFSWin32", 131) << ": " << path << '\n';
+    }
+
+    listDriveLetterRoots(out);
+    return true;
+}
+
+// "/" and the mount points of the file systems that live on block devices: the
+// places a user looks for image files.
+void DrivesVFSWin32::listDriveLetterRoots(std::vector<std::string>& out) {
+    std::vector<std::string> roots{"/"};
+    std::vector<platform::MountEntry> mounts;
+    if (platform::readMountTable(roots_, mounts)) {
+        std::set<std::string> points;
+        for (const platform::MountEntry& m : mounts)
+            if (platform::isBlockBacked(m) && m.mountPoint != "/")
+                points.insert(m.mountPoint);
+        roots.insert(roots.end(), points.begin(), points.end());
+    } else {
+        logAt("DrivesVFSWin32", __LINE__)
+            << ": " << roots_.mountInfo << ' ' << lastErrorText() << '\n';
+    }
+    for (const std::string& root : roots) {
+        if (!nameable(root))
+            continue;
+        struct stat st;
+        if (g_access(root.c_str(), F_OK) != 0 || g_stat(root.c_str(), &st) != 0) {
+            logAt("DrivesVFSWin32", 146) << ": " << root << ' ' << lastErrorText() << '\n';
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            logAt("DrivesVFSWin32", __LINE__) << ": " << root << '\n'; // a file bind-mounted
+            continue;
+        }
+        out.push_back("type=directory|id=" + root + "|name=" + _("Logical Drive") + " " +
+                      displayName(root));
+    }
+}
+
+bool DrivesVFSWin32::listDrive(const std::string& id, std::vector<std::string>& out) {
+    DeviceMapping mapping(roots_);
+    PropertyMap record;
+    if (!DevicesInfo::addDevice(id.c_str(), mapping, record)) {
+        logAt("DrivesVFSWin32", 161) << ": " << id << '\n';
+        return false;
+    }
+    std::vector<std::string> names;
+    const std::string letters = record.getString("Drive Letters", "");
+    if (!letters.empty())
+        split(letters, names, ',');
+    dt::ReaderWin32 reader;
+    for (const std::string& name : names) {
+        const std::string path = roots_.dev + "/" + name;
+        if (reader.open(path.c_str(), true))
+            out.push_back("type=partition|id=" + path +
+                          "|size=" + std::to_string(reader.getSize()) + "|drive letters=" + name);
+        else
+            logAt("DrivesVFSWin32", 175) << ": " << path << '\n';
+    }
+    return true;
+}
+
+bool DrivesVFSWin32::listFolder(const std::string& path, std::vector<std::string>& out) {
+    GDir* dir = g_dir_open(path.c_str(), 0, nullptr);
+    if (dir == nullptr) {
+        logAt("DrivesVFSWin32", 190) << ": " << path << '\n';
+        return false;
+    }
+    struct Name {
+        std::string bytes;
+        std::string shown;
+        std::string key;
+    };
+    std::vector<Name> names;
+    while (const gchar* n = g_dir_read_name(dir)) {
+        Name name{n, displayName(n), std::string()};
+        gchar* key = g_utf8_collate_key(name.shown.c_str(), -1);
+        name.key = key;
+        g_free(key);
+        names.push_back(std::move(name));
+    }
+    g_dir_close(dir);
+    std::sort(names.begin(), names.end(), [](const Name& a, const Name& b) {
+        return a.key != b.key ? a.key < b.key : a.bytes < b.bytes;
+    });
+
+    for (const Name& name : names) {
+        const std::string full = buildFileName(path.c_str(), name.bytes.c_str());
+        if (!nameable(full))
+            continue;
+        struct stat st;
+        if (g_stat(full.c_str(), &st) != 0) {
+            logAt("DrivesVFSWin32", 204) << ": " << full << '\n';
+            continue;
+        }
+        if (S_ISREG(st.st_mode))
+            out.push_back("type=file|size=" + std::to_string(static_cast<u64>(st.st_size)) +
+                          "|id=" + full + "|name=" + name.shown);
+        else if (S_ISDIR(st.st_mode))
+            out.push_back("type=directory|id=" + full + "|name=" + name.shown);
+        else
+            logAt("DrivesVFSWin32", 214) << ": " << full << '\n';
+    }
+    return true;
+}
+
+} // namespace
+
+DrivesVFS* createDrivesVFSWin32() {
+    return new DrivesVFSWin32(platform::SystemRoots());
+}
+
+DrivesVFS* createDrivesVFSWin32(const platform::SystemRoots& roots) {
+    return new DrivesVFSWin32(roots);
+}
+
+std::string toPrintableText(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b >= 0x7F)
+            c = '.';
+    }
+    return trim(out, " \t");
+}

@@ -1,0 +1,98 @@
+#include "devices/DtReaderFile.h"
+
+#include "core/Log.h"
+
+#include <glib/gstdio.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dt {
+
+namespace {
+
+// One pread moves at most this much: the kernel stops a little below 2 GiB
+// anyway, and smaller pieces keep every count well inside ssize_t.
+constexpr i64 MAX_PIECE = i64(1) << 30;
+
+} // namespace
+
+ReaderFile::~ReaderFile() {
+    if (fd_ != -1) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool ReaderFile::open(const char* path) {
+    // O_NONBLOCK only for the open itself: a FIFO named as a source would
+    // otherwise wait for a writer for ever. It has no effect on files and
+    // devices and is taken off again below.
+    int fd = ::g_open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd == -1) {
+        const int error = errno;
+        logAt("ReaderFile", 34) << ": " << path << ' ' << std::strerror(error) << '\n';
+        return false;
+    }
+    // A folder opens read-only like a file, and its "size" would be whatever
+    // the file system reports for seeks in folders.
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        logAt("ReaderFile", 34) << ": " << path << ' ' << std::strerror(EISDIR) << '\n';
+        return false;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+
+    off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end == -1) {
+        const int error = errno;
+        ::close(fd);
+        logAt("ReaderFile", 39) << ": " << path << ' ' << std::strerror(error) << '\n';
+        return false;
+    }
+    if (fd_ != -1)
+        ::close(fd_);
+    fd_ = fd;
+    setSize(static_cast<i64>(end));
+    return true;
+}
+
+bool ReaderFile::read(i64 offset, u8* buffer, i64 n) {
+    if (offset < 0 || n < 0 || n > std::numeric_limits<i64>::max() - offset) {
+        logAt("ReaderFile", 52) << ": " << offset << '\n';
+        return false;
+    }
+    // One pread can return less than asked (at most about 2 GiB, or less when
+    // a signal comes in): go on until everything is there, the file ends or
+    // the system reports an error.
+    i64 done = 0;
+    while (done < n) {
+        const i64 piece = std::min(n - done, MAX_PIECE);
+        const ssize_t got = ::pread(fd_, buffer + done, static_cast<std::size_t>(piece),
+                                    static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int error = errno;
+            logAt("ReaderFile", 56)
+                << ": " << offset << ' ' << n << ' ' << std::strerror(error) << '\n';
+            return false;
+        }
+        if (got == 0) {
+            logAt("ReaderFile", 56) << ": " << offset << ' ' << n << '\n';
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+} // namespace dt

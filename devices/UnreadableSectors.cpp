@@ -1,0 +1,142 @@
+#include "devices/UnreadableSectors.h"
+
+#include "core/Array.h"
+
+#include <algorithm>
+#include <cstring>
+
+bool rangeListOverlaps(const SectorRuns& runs, u32 start, u32 length) {
+    if (length == 0)
+        return false;
+    const u64 end = static_cast<u64>(start) + length;
+    // Runs are ordered by start; the first candidate is the last run starting at
+    // or before `start`.
+    auto it = std::upper_bound(runs.begin(), runs.end(), SectorRun{start, 0});
+    if (it != runs.begin())
+        --it;
+    for (; it != runs.end() && it->start < end; ++it) {
+        if (it->start <= start && it->end() > start)
+            return true;
+        if (it->start >= start && it->start < end)
+            return true;
+    }
+    return false;
+}
+
+void swapRangeList(SectorRuns& a, SectorRuns& b) { a.swap(b); }
+
+void SectorRunCollector::add(const SectorRun& r) {
+    const u64 start = r.start;
+    const u64 end = r.end();
+    if (openStart_ == openEnd_) {
+        openStart_ = start;
+        openEnd_ = end;
+    } else if (openEnd_ < start) {
+        flush();
+        openStart_ = start;
+        openEnd_ = end;
+    } else {
+        openEnd_ = std::max(openEnd_, end);
+    }
+}
+
+void SectorRunCollector::flush() {
+    if (openStart_ == openEnd_)
+        return;
+    // A run is at most 2^32 - 1 sectors; a longer union is split so nothing is lost.
+    while (openStart_ < openEnd_) {
+        u64 n = std::min<u64>(openEnd_ - openStart_, 0xFFFFFFFFu);
+        runs_.push_back(SectorRun{static_cast<u32>(openStart_), static_cast<u32>(n)});
+        openStart_ += n;
+    }
+}
+
+void mergeSectorRuns(SectorRunCollector& out, const SectorRuns& a, const SectorRuns& b) {
+    auto ia = a.begin();
+    auto ib = b.begin();
+    while (ia != a.end() || ib != b.end()) {
+        if (ib != b.end() && (ia == a.end() || ib->start <= ia->start))
+            out.add(*ib++);
+        else
+            out.add(*ia++);
+    }
+    out.flush();
+}
+
+void UnreadableSectors::add(u32 lba) { pending_.add(SectorRun{lba, 1}); }
+
+void UnreadableSectors::commit() {
+    pending_.flush();
+    SectorRunCollector merged;
+    mergeSectorRuns(merged, runs_, pending_.runs());
+    runs_.swap(merged.runs());
+    pending_.runs().clear();
+}
+
+void UnreadableSectors::clearPending() { pending_.runs().clear(); }
+
+bool UnreadableSectors::contains(u64 lba) const {
+    if (lba > 0xFFFFFFFFu)
+        return false;
+    return rangeListOverlaps(runs_, static_cast<u32>(lba), 1);
+}
+
+bool UnreadableSectors::contains(u64 first, u64 count) const {
+    if (count == 0 || first > 0xFFFFFFFFu)
+        return false;
+    u64 n = std::min<u64>(count, 0x100000000ull - first);
+    // rangeListOverlaps takes a 32-bit length; a longer range is tested in halves.
+    while (n > 0) {
+        u32 piece = static_cast<u32>(std::min<u64>(n, 0xFFFFFFFFu));
+        if (rangeListOverlaps(runs_, static_cast<u32>(first), piece))
+            return true;
+        first += piece;
+        n -= piece;
+    }
+    return false;
+}
+
+void UnreadableSectors::toBytes(std::string& out) const {
+    out.assign(runs_.size() * 8, '\0');
+    Array a(reinterpret_cast<u8*>(out.empty() ? nullptr : &out[0]), static_cast<u32>(out.size()));
+    for (std::size_t i = 0; i < runs_.size(); ++i) {
+        a.setBE32(static_cast<u32>(i * 8), runs_[i].start);
+        a.setBE32(static_cast<u32>(i * 8 + 4), runs_[i].count);
+    }
+}
+
+void UnreadableSectors::fromBytes(const std::string& in) {
+    runs_.clear();
+    const u8* b = reinterpret_cast<const u8*>(in.data());
+    for (std::size_t off = 0; off + 8 <= in.size(); off += 8)
+        runs_.push_back(SectorRun{getBE32(b, static_cast<i32>(off)),
+                                  getBE32(b, static_cast<i32>(off + 4))});
+    // Our own files hold sorted, disjoint runs. A damaged one is put back in order
+    // so the overlap search stays right; a sound one is left exactly as stored.
+    bool ordered = true;
+    for (std::size_t i = 1; i < runs_.size() && ordered; ++i)
+        ordered = runs_[i - 1].end() < runs_[i].start;
+    if (!ordered) {
+        SectorRuns sorted(runs_);
+        std::stable_sort(sorted.begin(), sorted.end());
+        SectorRunCollector merged;
+        mergeSectorRuns(merged, sorted, SectorRuns());
+        runs_.swap(merged.runs());
+    }
+}
+
+void fillUnreadablePattern(u8* buffer, u64 size) {
+    u64 off = 0;
+    for (; size - off >= UNREADABLE_TEXT_SIZE; off += UNREADABLE_TEXT_SIZE)
+        std::memcpy(buffer + off, UNREADABLE_TEXT, UNREADABLE_TEXT_SIZE);
+    std::memcpy(buffer + off, UNREADABLE_TEXT, static_cast<std::size_t>(size - off));
+}
+
+bool isUnreadablePattern(const u8* buffer, u64 size) {
+    u64 off = 0;
+    for (; size - off >= UNREADABLE_TEXT_SIZE; off += UNREADABLE_TEXT_SIZE) {
+        if (std::memcmp(buffer + off, UNREADABLE_TEXT, UNREADABLE_TEXT_SIZE) != 0)
+            return false;
+    }
+    return std::memcmp(buffer + off, UNREADABLE_TEXT, static_cast<std::size_t>(size - off)) == 0;
+}

@@ -1,0 +1,133 @@
+#pragma once
+
+// FAT directory entries: the tests that tell a plausible 32-byte entry, and a
+// 512-byte sector of them, from the rest of a damaged disk; 8.3 names (with the
+// double-byte rules of code page 932); the long-name slots; entry times. Pure
+// functions of the bytes given. An entry is 32 bytes and a sector 512; both are
+// read through bounds-checked views.
+
+#include "core/Types.h"
+
+#include <string>
+#include <vector>
+
+constexpr u32 DIR_ENTRY_BYTES = 32;
+constexpr u32 DIR_ENTRIES_PER_SECTOR = 16;
+
+// Short entry fields.
+constexpr u32 DE_NAME = 0;      // 8 bytes, blank-padded
+constexpr u32 DE_EXTENSION = 8; // 3 bytes, blank-padded
+constexpr u32 DE_ATTRIBUTES = 11;
+constexpr u32 DE_CASE = 12; // lower-case flags of the name and extension
+constexpr u32 DE_CREATION_TENTHS = 13;
+constexpr u32 DE_CREATION_TIME = 14;
+constexpr u32 DE_CREATION_DATE = 16;
+constexpr u32 DE_ACCESS_DATE = 18;
+constexpr u32 DE_CLUSTER_HIGH = 20;
+constexpr u32 DE_WRITE_TIME = 22; // hours 11-15, minutes 5-10, two-second count 0-4
+constexpr u32 DE_WRITE_DATE = 24; // years since 1980 9-15, month 5-8, day 0-4
+constexpr u32 DE_CLUSTER_LOW = 26;
+constexpr u32 DE_SIZE = 28;
+constexpr u32 SHORT_NAME_BYTES = 11;
+
+// Long-name entry fields.
+constexpr u32 LFN_ORDER = 0;
+constexpr u32 LFN_TYPE = 12;
+constexpr u32 LFN_CHECKSUM = 13;
+constexpr u32 LFN_UNITS_PER_ENTRY = 13;
+constexpr u8 LFN_LAST_ENTRY = 0x40;
+constexpr u8 LFN_SEQUENCE_MASK = 0x3F;
+
+// Attributes.
+constexpr u8 ATTR_READ_ONLY = 0x01;
+constexpr u8 ATTR_HIDDEN = 0x02;
+constexpr u8 ATTR_SYSTEM = 0x04;
+constexpr u8 ATTR_VOLUME_LABEL = 0x08;
+constexpr u8 ATTR_DIRECTORY = 0x10;
+constexpr u8 ATTR_ARCHIVE = 0x20;
+constexpr u8 ATTR_LONG_NAME = 0x0F;
+constexpr u8 ATTR_MUST_BE_CLEAR = 0xC0;
+
+// The first name byte.
+constexpr u8 ENTRY_FREE = 0x00;
+constexpr u8 ENTRY_DELETED = 0xE5;
+// Stands for a first character 0xE5, which would read as the deleted mark.
+constexpr u8 ENTRY_E5_ESCAPE = 0x05;
+
+// Lower-case flags in DE_CASE: the name is shown in lower case though stored in
+// upper case, as systems since the first long-name ones write names like
+// "readme.txt" without a long name.
+constexpr u8 CASE_LOWER_BASE = 0x08;
+constexpr u8 CASE_LOWER_EXTENSION = 0x10;
+
+u8 dirEntryAttributes(const u8* entry);
+// (word at 20) << 16 | (word at 26), on every FAT width.
+u32 dirEntryStartCluster(const u8* entry);
+u32 dirEntrySize(const u8* entry);
+// The last-write date and time as a file time (taken as local time, the system
+// deciding on summer time); NO_TIME when a field is out of range.
+u32 dirEntryTime(const u8* entry);
+
+// First byte 0xE5 or 0x00.
+bool isFreeDirEntry(const u8* entry);
+bool isDeletedDirEntry(const u8* entry);
+// Attributes exactly 0x0F.
+bool isLongNameEntry(const u8* entry);
+// The volume label (attribute 0x08 in an entry that is no long-name entry): it
+// names the volume, not a file.
+bool isVolumeLabelEntry(const u8* entry);
+// The 11 name bytes are "." or ".." padded with blanks.
+bool isDotEntry(const u8* entry);
+bool isDotDotEntry(const u8* entry);
+
+// n less the trailing blanks.
+u32 trimmedLength(const u8* bytes, u32 n);
+// The checksum of an 11-byte short name that its long-name entries carry.
+u8 lfnChecksum(const u8* name11);
+
+// Attributes, times, date, directory size and name are plausible; a long-name
+// entry only needs its cluster word and type byte 0.
+bool isValidShortDirEntry(const u8* entry);
+// First byte not 0 and isValidShortDirEntry.
+bool isValidDirEntryNonEmpty(const u8* entry);
+
+// The 8.3 name as UTF-8 through the current code page, with `replacement` for
+// the lost first character of a deleted or free entry, the lower-case flags
+// applied, and a dot only when there is an extension.
+void shortEntryName(const u8* entry, std::string& out, char replacement);
+// Appends the entry's UTF-16 units up to the first 0 unit; true when a 0 unit
+// ended them. A long name is gathered whole and converted at once, so that a
+// character split over two entries (a surrogate pair) survives.
+bool appendLfnUnits(const u8* entry, std::vector<u16>& units);
+std::string lfnUnitsToUtf8(const std::vector<u16>& units);
+// Appends the entry's own characters as UTF-8 (for showing one entry alone).
+void appendLfnChars(const u8* entry, std::string& text);
+
+// Sector tests.
+// Entries from firstIndex to 15: valid or deleted, nothing after the end mark
+// but zeros; true when at least one was valid (or, from index 2, when the sector
+// holds nothing after "." and "..").
+bool checkDirEntries(const u8* sector, u32 firstIndex, u32& validCount);
+// checkDirEntries from index 2, and a "." cluster above 1.
+bool checkDotEntries(const u8* sector, u32& dotCluster, u32& dotDotCluster);
+bool checkPlainDirSector(const u8* sector);
+// Whether the sector looks like the start of directory data: with "." and ".."
+// (hasDotEntries, their clusters), or a plain sector of entries (dotDotCluster
+// not written). lastSlotUsed: entry 15 is in use, so the directory may go on;
+// highestCluster: the highest start cluster of an entry that is no long-name
+// entry, up to the end mark.
+bool analyzeDirectoryStart(const u8* sector, bool& hasDotEntries, bool& lastSlotUsed,
+                           u32& dotCluster, u32& dotDotCluster, u32& highestCluster);
+
+// Short names.
+// At least 0x20, below 0xFD, none of " * + , . / : ; < = > ? [ \ ] |.
+bool isValidShortNameChar(u8 c);
+// Valid characters up to the first blank, then only blanks.
+bool isValidNameField(const u8* bytes, u32 n);
+// The same with the double-byte characters of code page 932.
+bool isValidNameFieldCp932(const u8* bytes, u32 n);
+// Every byte 0 or a valid character.
+bool isValidLabelField(const u8* bytes, u32 n);
+// The name and extension of a short entry or a volume label, by the current code
+// page.
+bool isValidShortName(const u8* entry);

@@ -1,0 +1,28 @@
+#pragma once
+
+// Boot sectors made for a file-system candidate, in memory only: the layout
+// repair shows them as changes, and the parameter records of a chosen candidate
+// are formed from them. Each builder writes its fields over the 512 bytes that
+// are already in `sector` (a zeroed buffer gives a clean image) and leaves the
+// rest as it found it.
+//
+// A builder starts from the boot sector that the scan found for the candidate,
+// the primary one first, then the backup, as long as it has the layout the
+// builder makes (a fixed root directory for FAT12/16, a root cluster for FAT32).
+// It returns false when neither fits.
+
+#include "core/Types.h"
+
+class Driver;
+struct FsCandidate;
+
+namespace DL {
+
+// A FAT12 (fat12 set) or FAT16 boot sector.
+bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& driver, bool fat12);
+// A FAT32 boot sector.
+bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& driver);
+// An NTFS boot sector.
+bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver);
+
+} // namespace DL

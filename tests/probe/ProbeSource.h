@@ -1,0 +1,59 @@
+#pragma once
+
+// What every probe command that reads a source shares: the known descriptors
+// of "--known FILE", the reader chain built as the source page builds it (its
+// error boxes become the failure text), "--fail LBA,..." and the answers.
+
+#include "core/Ownership.h"
+#include "core/UserInterface.h"
+#include "devices/Driver.h"
+#include "tests/probe/Probe.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace probe {
+
+// Collects the text of every box shown while it lives.
+class BoxRecorder {
+public:
+    BoxRecorder();
+    ~BoxRecorder();
+    BoxRecorder(const BoxRecorder&) = delete;
+    BoxRecorder& operator=(const BoxRecorder&) = delete;
+    const std::string& text() const { return text_; }
+
+private:
+    MessageDialogHandler previous_;
+    std::string text_;
+};
+
+// One descriptor a line; empty lines are skipped.
+std::vector<std::string> readKnownDescriptors(const std::string& path);
+
+// Takes "--known FILE" and "--fail LBA,..." out of args.
+struct SourceOptions {
+    std::vector<std::string> known;
+    std::vector<u64> failing;
+};
+SourceOptions takeSourceOptions(Args& args);
+
+// The reader chain of a descriptor; Failure with the text of its error boxes.
+std::unique_ptr<dt::Reader> openChain(const std::vector<std::string>& known,
+                                      const std::string& descriptor);
+
+// A Driver of 512-byte sectors over the chain, the failing sectors wrapped in
+// the test reader that fails them.
+SharedPtr<Driver> openDriver(const SourceOptions& options, const std::string& descriptor);
+
+// "yes" 0, "no" 1, "all" 0x10 (Yes, and don't ask again); UsageError otherwise.
+int parseAnswer(const std::string& answer);
+
+// Multi-line texts on one line, "\n" standing for each line end.
+std::string escapeLines(const std::string& text);
+
+// Writes all of it to standard output; Failure when it cannot.
+void writeOut(const u8* data, u64 n);
+
+} // namespace probe

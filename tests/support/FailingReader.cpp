@@ -1,0 +1,68 @@
+#include "tests/support/FailingReader.h"
+
+#include "core/Log.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace testutil {
+
+MemoryReader::MemoryReader(std::string bytes) : bytes_(std::move(bytes)) {
+    setSize(static_cast<i64>(bytes_.size()));
+}
+
+bool MemoryReader::read(i64 offset, u8* buffer, i64 size) {
+    if (!dt::rangeInside(offset, size, getSize())) {
+        logAt("MemoryReader", __LINE__)
+            << ": " << offset << ' ' << size << ' ' << getSize() << '\n';
+        return false;
+    }
+    if (size > 0)
+        std::memcpy(buffer, bytes_.data() + offset, static_cast<std::size_t>(size));
+    return true;
+}
+
+std::string numberedSectors(u64 sectors) {
+    std::string out(sectors * 512, '\0');
+    for (u64 lba = 0; lba < sectors; ++lba) {
+        for (u64 off = 0; off < 512; off += 4) {
+            for (u64 b = 0; b < 4; ++b)
+                out[lba * 512 + off + b] = static_cast<char>((lba >> (8 * b)) & 0xFF);
+        }
+    }
+    return out;
+}
+
+FailingReader::FailingReader(const SharedPtr<dt::Reader>& inner, const std::vector<u64>& badSectors)
+    : inner_(inner), bad_(badSectors.begin(), badSectors.end()) {
+    setSize(inner_->getSize());
+}
+
+bool FailingReader::touchesBadSector(i64 offset, i64 size) const {
+    if (offset < 0 || size <= 0)
+        return false;
+    // Both are non-negative i64, so the last byte fits in u64.
+    const u64 first = static_cast<u64>(offset) / SECTOR_SIZE;
+    const u64 last = (static_cast<u64>(offset) + static_cast<u64>(size) - 1) / SECTOR_SIZE;
+    auto it = bad_.lower_bound(first);
+    return it != bad_.end() && *it <= last;
+}
+
+bool FailingReader::read(i64 offset, u8* buffer, i64 size) {
+    if (touchesBadSector(offset, size)) {
+        logAt("FailingReader", __LINE__) << ": " << offset << ' ' << size << '\n';
+        requests_.push_back({offset, size, false});
+        return false;
+    }
+    const bool ok = inner_->read(offset, buffer, size);
+    requests_.push_back({offset, size, ok});
+    return ok;
+}
+
+u64 FailingReader::failedReads() const {
+    return static_cast<u64>(
+        std::count_if(requests_.begin(), requests_.end(), [](const Request& r) { return !r.ok; }));
+}
+
+} // namespace testutil

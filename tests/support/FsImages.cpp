@@ -1,0 +1,309 @@
+#include "tests/support/FsImages.h"
+
+#include "devices/DtReaderFile.h"
+#include "tests/support/TestUtil.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <utime.h>
+
+namespace testutil {
+
+namespace {
+
+// The environment every tool runs in: fixed dates, no geometry complaints from
+// mtools, and UTF-8 names on the command line.
+std::string toolEnvironment() {
+    return "LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH=" + std::to_string(IMAGE_EPOCH) +
+           " MTOOLS_SKIP_CHECK=1 ";
+}
+
+std::string runTool(const std::string& command) {
+    std::string out;
+    std::string err;
+    int status = run(toolEnvironment() + command, &out, &err);
+    if (status != 0)
+        throw std::runtime_error("`" + command + "` failed (" + std::to_string(status) +
+                                 "): " + err + out);
+    return out;
+}
+
+// CHS of an LBA under 255 heads and 63 sectors per track, as an entry packs it;
+// past cylinder 1023 the usual all-ones marker.
+void packChs(std::string& entry, std::size_t at, u32 lba) {
+    constexpr u32 HEADS = 255;
+    constexpr u32 SECTORS = 63;
+    u32 cylinder = lba / (HEADS * SECTORS);
+    u32 head = (lba / SECTORS) % HEADS;
+    u32 sector = lba % SECTORS + 1;
+    if (cylinder > 1023) {
+        cylinder = 1023;
+        head = 254;
+        sector = 63;
+    }
+    entry[at] = static_cast<char>(head);
+    entry[at + 1] = static_cast<char>(sector | ((cylinder >> 2) & 0xC0));
+    entry[at + 2] = static_cast<char>(cylinder & 0xFF);
+}
+
+void putLE32(std::string& s, std::size_t at, u32 v) {
+    for (int i = 0; i < 4; ++i)
+        s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+void resizeFile(const std::string& path, u64 size) {
+    runTool("truncate -s " + std::to_string(size) + " " + shellQuote(path));
+}
+
+// Copies a whole file into another at a byte offset, in pieces.
+void copyInto(const std::string& from, const std::string& to, u64 offset) {
+    std::ifstream in(from, std::ios::binary);
+    std::fstream out(to, std::ios::binary | std::ios::in | std::ios::out);
+    if (!in || !out)
+        throw std::runtime_error("cannot copy " + from + " into " + to);
+    out.seekp(static_cast<std::streamoff>(offset));
+    std::vector<char> piece(1 << 20);
+    while (in) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        out.write(piece.data(), in.gcount());
+    }
+    if (!out)
+        throw std::runtime_error("cannot write " + to);
+}
+
+// A host file with that content and modification time, for the tools to copy.
+std::string hostFile(const std::string& folder, const std::string& content, std::time_t mtime) {
+    static unsigned counter = 0;
+    std::string path = folder + "/f" + std::to_string(++counter);
+    writeAll(path, content);
+    struct utimbuf times {
+        mtime, mtime
+    };
+    if (utime(path.c_str(), &times) != 0)
+        throw std::runtime_error("cannot set the time of " + path);
+    return path;
+}
+
+std::string trim(const std::string& s) {
+    std::size_t b = s.find_first_not_of(" \t\"");
+    std::size_t e = s.find_last_not_of(" \t\r\"");
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+} // namespace
+
+std::string makeMbr(const std::vector<PartitionSpec>& partitions) {
+    if (partitions.size() > 4)
+        throw std::runtime_error("an MBR holds four partitions");
+    std::string mbr(IMAGE_SECTOR, '\0');
+    for (std::size_t i = 0; i < partitions.size(); ++i) {
+        const PartitionSpec& p = partitions[i];
+        std::size_t at = 446 + 16 * i;
+        std::string entry(16, '\0');
+        entry[0] = static_cast<char>(p.bootable ? 0x80 : 0x00);
+        packChs(entry, 1, p.startLba);
+        entry[4] = static_cast<char>(p.type);
+        packChs(entry, 5, p.sectors ? p.startLba + p.sectors - 1 : p.startLba);
+        putLE32(entry, 8, p.startLba);
+        putLE32(entry, 12, p.sectors);
+        mbr.replace(at, 16, entry);
+    }
+    mbr[510] = '\x55';
+    mbr[511] = '\xAA';
+    return mbr;
+}
+
+SharedPtr<Driver> openImageDriver(const std::string& path) {
+    auto* file = new dt::ReaderFile;
+    SharedPtr<dt::Reader> reader(file);
+    if (!file->open(path.c_str()))
+        throw std::runtime_error("cannot open " + path);
+    SharedPtr<Driver> driver(new Driver(reader, IMAGE_SECTOR));
+    driver->getProperties().set(PROP_ID, path);
+    driver->getProperties().set(PROP_DESCRIPTION, path);
+    return driver;
+}
+
+std::string readAt(const std::string& path, u64 offset, u64 size) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::string bytes(size, '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(size));
+    if (static_cast<u64>(in.gcount()) != size)
+        throw std::runtime_error("cannot read " + std::to_string(size) + " bytes at " +
+                                 std::to_string(offset) + " of " + path);
+    return bytes;
+}
+
+void writeAt(const std::string& path, u64 offset, const std::string& bytes) {
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(offset));
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write at " + std::to_string(offset) + " of " + path);
+}
+
+// ---- FAT ----
+
+FatImage::FatImage(const std::string& path, const FatImageOptions& options)
+    : path_(path), options_(options) {
+    scratch_ = path + ".files";
+    runTool("rm -rf " + shellQuote(path) + " " + shellQuote(scratch_) + " && mkdir -p " +
+            shellQuote(scratch_));
+    std::ostringstream cmd;
+    cmd << "mkfs.fat -i " << std::hex << IMAGE_VOLUME_ID << std::dec;
+    if (options.fatBits)
+        cmd << " -F " << options.fatBits;
+    if (options.sectorsPerCluster)
+        cmd << " -s " << options.sectorsPerCluster;
+    if (options.rootEntries)
+        cmd << " -r " << options.rootEntries;
+    if (options.reservedSectors)
+        cmd << " -R " << options.reservedSectors;
+    if (!options.label.empty())
+        cmd << " -n " << shellQuote(options.label);
+    if (options.partitionLba == 0) {
+        cmd << " -C " << shellQuote(path) << ' ' << options.sizeKiB;
+        runTool(cmd.str());
+        return;
+    }
+    u64 diskBytes = volumeOffset() + volumeSectors() * IMAGE_SECTOR +
+                    u64{options.trailingSectors} * IMAGE_SECTOR;
+    writeAll(path, "");
+    resizeFile(path, diskBytes);
+    cmd << " -h " << options.partitionLba << " --offset=" << options.partitionLba << ' '
+        << shellQuote(path) << ' ' << options.sizeKiB;
+    runTool(cmd.str());
+    u8 type = options.partitionType;
+    if (type == 0) {
+        // The width mkfs.fat chose, from the boot sector it wrote.
+        std::string boot = bootSector();
+        bool fat32 = boot[0x16] == 0 && boot[0x17] == 0;
+        bool fat12 = boot.substr(0x36, 5) == "FAT12";
+        type = fat32 ? 0x0C : fat12 ? 0x01 : volumeSectors() < 65536 ? 0x04 : 0x06;
+    }
+    writeAt(
+        path, 0,
+        makeMbr({PartitionSpec{options.partitionLba, static_cast<u32>(volumeSectors()), type}}));
+}
+
+std::string FatImage::bootSector() const {
+    return readAt(path_, volumeOffset(), IMAGE_SECTOR);
+}
+
+std::string FatImage::target() const {
+    std::string t = path_;
+    if (options_.partitionLba)
+        t += "@@" + std::to_string(volumeOffset());
+    return shellQuote(t);
+}
+
+std::string FatImage::mtools(const std::string& tool, const std::string& args) const {
+    return runTool(tool + " -i " + target() + " " + args);
+}
+
+void FatImage::makeFolder(const std::string& folder) {
+    mtools("mmd", shellQuote("::/" + folder));
+}
+
+void FatImage::addFile(const std::string& file, const std::string& content, std::time_t mtime) {
+    std::string host = hostFile(scratch_, content, mtime);
+    mtools("mcopy", "-m -D o " + shellQuote(host) + " " + shellQuote("::/" + file));
+    std::remove(host.c_str());
+}
+
+void FatImage::deleteFile(const std::string& file) {
+    mtools("mdel", shellQuote("::/" + file));
+}
+
+void FatImage::deleteTree(const std::string& folder) {
+    mtools("mdeltree", shellQuote("::/" + folder));
+}
+
+std::string FatImage::listing(const std::string& folder) const {
+    // mdir exits with 1 on a folder without files; its listing is still whole.
+    std::string command =
+        "mdir -i " + target() + " -a " + shellQuote(folder.empty() ? "::" : "::/" + folder);
+    std::string out;
+    std::string err;
+    int status = run(toolEnvironment() + command, &out, &err);
+    if (status != 0 && out.find("No files") == std::string::npos)
+        throw std::runtime_error("`" + command + "` failed (" + std::to_string(status) +
+                                 "): " + err + out);
+    return out;
+}
+
+// ---- NTFS ----
+
+NtfsImage::NtfsImage(const std::string& path, const NtfsImageOptions& options)
+    : path_(path), options_(options) {
+    scratch_ = path + ".files";
+    volume_ = options.partitionLba ? path + ".volume" : path;
+    runTool("rm -rf " + shellQuote(path) + " " + shellQuote(volume_) + " " + shellQuote(scratch_) +
+            " && mkdir -p " + shellQuote(scratch_));
+    writeAll(volume_, "");
+    resizeFile(volume_, volumeSectors() * IMAGE_SECTOR);
+    std::ostringstream cmd;
+    cmd << "mkntfs -F -Q -q -s 512 -c " << options.clusterBytes << " -p " << options.partitionLba
+        << " -H 255 -S 63";
+    if (options.compression)
+        cmd << " -C";
+    if (!options.label.empty())
+        cmd << " -L " << shellQuote(options.label);
+    cmd << ' ' << shellQuote(volume_);
+    runTool(cmd.str());
+}
+
+const std::string& NtfsImage::path() {
+    if (options_.partitionLba && dirty_) {
+        writeAll(path_, makeMbr({PartitionSpec{options_.partitionLba,
+                                               static_cast<u32>(volumeSectors()), 0x07}}));
+        resizeFile(path_, volumeOffset() + volumeSectors() * IMAGE_SECTOR);
+        copyInto(volume_, path_, volumeOffset());
+    }
+    dirty_ = false;
+    return path_;
+}
+
+std::string NtfsImage::bootSector() const {
+    return readAt(volume_, 0, IMAGE_SECTOR);
+}
+
+void NtfsImage::addFile(const std::string& file, const std::string& content) {
+    std::string host = hostFile(scratch_, content, IMAGE_EPOCH);
+    runTool("ntfscp -f " + shellQuote(volume_) + " " + shellQuote(host) + " " +
+            shellQuote("/" + file));
+    std::remove(host.c_str());
+    dirty_ = true;
+}
+
+std::string NtfsImage::info() const {
+    return runTool("ntfsinfo -m " + shellQuote(volume_));
+}
+
+// ---- Tool output ----
+
+std::string toolValue(const std::string& output, const std::string& key) {
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::string t = trim(line);
+        if (t.compare(0, key.size(), key) != 0 || t.size() == key.size())
+            continue;
+        char sep = t[key.size()];
+        if (sep != ':' && sep != '=')
+            continue;
+        return trim(t.substr(key.size() + 1));
+    }
+    throw std::runtime_error("no \"" + key + "\" in:\n" + output);
+}
+
+u64 toolNumber(const std::string& output, const std::string& key) {
+    std::string v = toolValue(output, key);
+    return std::stoull(v, nullptr, 0);
+}
+
+} // namespace testutil

@@ -1,0 +1,145 @@
+#pragma once
+
+// FAT and NTFS images made by the real tools inside a test: mkfs.fat and mtools
+// for FAT, mkntfs and ntfs-3g's tools for NTFS. An image is either the volume
+// alone or a disk with an MBR and the volume as one partition at a chosen LBA.
+// Files, folders and deletions go in through the tools; damage goes in through
+// writeAt at named offsets. Every tool failure throws std::runtime_error with the
+// command and what it printed, so a broken setup never passes as an empty test.
+//
+// The tools run with SOURCE_DATE_EPOCH (a fixed volume date) and
+// MTOOLS_SKIP_CHECK=1.
+
+#include "core/Ownership.h"
+#include "core/Types.h"
+#include "devices/Driver.h"
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+constexpr u32 IMAGE_SECTOR = 512;
+// The time the tools stamp what they make, and the default time of added files.
+constexpr std::time_t IMAGE_EPOCH = 1600000000; // 2020-09-13 12:26:40 UTC
+constexpr u32 IMAGE_VOLUME_ID = 0x1234abcd;
+
+// One primary partition of an MBR.
+struct PartitionSpec {
+    u32 startLba = 0;
+    u32 sectors = 0;
+    u8 type = 0;
+    bool bootable = false;
+};
+
+// A 512-byte MBR with these partitions (at most four) in slots 0.., CHS fields
+// from 255 heads and 63 sectors per track, and the signature.
+std::string makeMbr(const std::vector<PartitionSpec>& partitions);
+
+// A Driver of 512-byte sectors over an image file (throws when it cannot be
+// opened), with the properties a chosen source carries.
+SharedPtr<Driver> openImageDriver(const std::string& path);
+
+// Reads or overwrites bytes of a file in place (the damage helper).
+std::string readAt(const std::string& path, u64 offset, u64 size);
+void writeAt(const std::string& path, u64 offset, const std::string& bytes);
+
+struct FatImageOptions {
+    // The volume's size in KiB (1440: a 3.5" floppy).
+    u32 sizeKiB = 1440;
+    // 12, 16 or 32; 0 lets mkfs.fat choose by size.
+    int fatBits = 0;
+    // 0: mkfs.fat's choice.
+    u32 sectorsPerCluster = 0;
+    u32 rootEntries = 0;
+    u32 reservedSectors = 0;
+    // 0: the image is the volume alone. Otherwise a disk with an MBR whose one
+    // partition starts at this LBA and holds the volume.
+    u32 partitionLba = 0;
+    // 0: by the FAT width (0x01, 0x04 or 0x06 by size, 0x0C).
+    u8 partitionType = 0;
+    std::string label;
+    // Sectors of the disk after the volume (partitioned images only).
+    u32 trailingSectors = 0;
+};
+
+class FatImage {
+public:
+    // Creates the image at `path` (replacing a file there).
+    FatImage(const std::string& path, const FatImageOptions& options);
+
+    const std::string& path() const { return path_; }
+    // The volume's first sector on the image, and its byte offset.
+    u32 volumeLba() const { return options_.partitionLba; }
+    u64 volumeOffset() const { return static_cast<u64>(options_.partitionLba) * IMAGE_SECTOR; }
+    u64 volumeSectors() const { return static_cast<u64>(options_.sizeKiB) * 2; }
+    // The volume's boot sector, 512 bytes.
+    std::string bootSector() const;
+
+    // Folders and files by path inside the volume, '/' separated, no leading
+    // '/'. A file gets the content and modification time given; missing parent
+    // folders are not made.
+    void makeFolder(const std::string& folder);
+    void addFile(const std::string& file, const std::string& content,
+                 std::time_t mtime = IMAGE_EPOCH);
+    // mdel and mdeltree.
+    void deleteFile(const std::string& file);
+    void deleteTree(const std::string& folder);
+    // mdir's listing of one folder (the root by default), for failures that
+    // need to show the image.
+    std::string listing(const std::string& folder = "") const;
+    // Runs an mtools command with "-i image" added: tool "mdir", args after it.
+    std::string mtools(const std::string& tool, const std::string& args) const;
+
+private:
+    std::string target() const;
+
+    std::string path_;
+    FatImageOptions options_;
+    std::string scratch_;
+};
+
+struct NtfsImageOptions {
+    // The volume's size in MiB.
+    u32 sizeMiB = 16;
+    u32 clusterBytes = 4096;
+    // As for FAT: 0 for the volume alone, else the partition's LBA behind an MBR.
+    u32 partitionLba = 0;
+    std::string label;
+    // mkntfs -C: files made later are compressed.
+    bool compression = false;
+};
+
+class NtfsImage {
+public:
+    NtfsImage(const std::string& path, const NtfsImageOptions& options);
+
+    // The image with every change so far (a partitioned image is put together
+    // from the volume when it is asked for).
+    const std::string& path();
+    const std::string& volumePath() const { return volume_; }
+    u32 volumeLba() const { return options_.partitionLba; }
+    u64 volumeOffset() const { return static_cast<u64>(options_.partitionLba) * IMAGE_SECTOR; }
+    u64 volumeSectors() const { return static_cast<u64>(options_.sizeMiB) * 2048; }
+    std::string bootSector() const;
+
+    // Copies a file in with ntfscp; the folder must exist.
+    void addFile(const std::string& file, const std::string& content);
+    // The output of ntfsinfo -m (the volume's own account of its layout).
+    std::string info() const;
+
+private:
+    std::string path_;
+    std::string volume_;
+    NtfsImageOptions options_;
+    std::string scratch_;
+    bool dirty_ = true;
+};
+
+// The value after "key" and the separator in a tool's "key: value" or
+// "key=value" output, trimmed; throws when the key is absent.
+std::string toolValue(const std::string& output, const std::string& key);
+u64 toolNumber(const std::string& output, const std::string& key);
+
+} // namespace testutil

@@ -1,0 +1,97 @@
+#include "tree/Folder.h"
+
+#include "core/Intl.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+
+namespace tree {
+
+Node& Folder::node(u32 i) {
+    if (i >= nodes_.size())
+        throw std::runtime_error("Node(209)");
+    return nodes_[i];
+}
+
+const Node& Folder::node(u32 i) const {
+    if (i >= nodes_.size())
+        throw std::runtime_error("Node(203)");
+    return nodes_[i];
+}
+
+namespace {
+
+constexpr u32 MAX_SUFFIX = 999;
+
+void repairName(std::string& name) {
+    if (name.empty()) {
+        name = "_";
+        return;
+    }
+    for (char& c : name) {
+        if (c == '\0' || c == '/')
+            c = '_';
+    }
+}
+
+} // namespace
+
+void Folder::sortAndFixNames() {
+    // A stable sort: which of two equal names keeps it and which becomes "-1"
+    // follows the listing's order, whatever the library's sort does.
+    std::stable_sort(nodes_.begin(), nodes_.end(), NodeLessOrder());
+
+    // Name (exact bytes) -> the last suffix number handed out for it.
+    std::unordered_map<std::string, u32> taken;
+    taken.reserve(nodes_.size() * 2);
+    for (Node& n : nodes_) {
+        std::string name = n.getName();
+        repairName(name);
+        // A name made unique by "-xxx" may itself be taken already (more than 1000
+        // entries of one name); go on from that name, so no two entries of a folder
+        // ever share a name.
+        for (auto it = taken.find(name); it != taken.end(); it = taken.find(name)) {
+            const std::size_t dot = name.rfind('.');
+            const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+            const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+            std::string chosen;
+            for (u32 k = it->second + 1; k <= MAX_SUFFIX; ++k) {
+                std::string candidate = base + "-" + std::to_string(k) + ext;
+                if (taken.find(candidate) == taken.end()) {
+                    it->second = k;
+                    chosen = std::move(candidate);
+                    break;
+                }
+            }
+            if (chosen.empty()) {
+                it->second = MAX_SUFFIX;
+                chosen = name + "-xxx";
+            }
+            name = std::move(chosen);
+        }
+        taken.emplace(name, 0);
+        n.setName(name);
+    }
+}
+
+void printFolderState(std::ostream& out, FolderState state) {
+    switch (state) {
+    case ATTACHED:
+        out << _("ATTACHED");
+        return;
+    case LINKS_CHECKED:
+        out << _("LINKS_CHECKED");
+        return;
+    case STATUSES_CHECKED:
+        out << _("STATUSES_CHECKED");
+        return;
+    case ELEMS_SORTED:
+        out << _("ELEMS_SORTED");
+        return;
+    }
+    out << static_cast<u32>(state);
+}
+
+} // namespace tree

@@ -1,0 +1,55 @@
+#pragma once
+
+// The record of one folder of a rebuilt tree: where it hangs and what it holds.
+
+#include "core/Types.h"
+#include "tree/Node.h"
+
+#include <ostream>
+#include <vector>
+
+namespace tree {
+
+// How far the map has brought a folder; a folder only moves up, except that a
+// node appended to a sorted folder takes it back to STATUSES_CHECKED.
+enum FolderState : u32 {
+    ATTACHED = 0,
+    LINKS_CHECKED = 1,
+    STATUSES_CHECKED = 2,
+    ELEMS_SORTED = 3,
+};
+
+class Folder {
+public:
+    Folder(FolderState state, u64 parent) : state_(state), parent_(parent) {}
+
+    FolderState getState() const { return state_; }
+    void setState(FolderState state) { state_ = state; }
+    u64 getParent() const { return parent_; }
+    void setParent(u64 parent) { parent_ = parent; }
+
+    u32 size() const { return static_cast<u32>(nodes_.size()); }
+    bool empty() const { return nodes_.empty(); }
+    void clear() { nodes_.clear(); }
+    void addNode(const Node& node) { nodes_.push_back(node); }
+
+    // Throws "Node(209)" (writable) or "Node(203)" (read-only) beyond the end.
+    Node& node(u32 i);
+    const Node& node(u32 i) const;
+
+    std::vector<Node>& getNodes() { return nodes_; }
+    const std::vector<Node>& getNodes() const { return nodes_; }
+
+    // Sorts the entries and makes their names unique within the folder.
+    void sortAndFixNames();
+
+private:
+    FolderState state_;
+    u64 parent_;
+    std::vector<Node> nodes_;
+};
+
+// "ATTACHED", "LINKS_CHECKED", "STATUSES_CHECKED" or "ELEMS_SORTED", translated.
+void printFolderState(std::ostream& out, FolderState state);
+
+} // namespace tree

@@ -1,0 +1,431 @@
+#include "tree/MapImpl.h"
+
+#include "core/DateTime.h"
+#include "core/Intl.h"
+#include "core/Log.h"
+#include "tree/DriveDescription.h"
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+namespace tree {
+
+namespace {
+
+bool isReserved(u64 address) {
+    return address >= FOUND_FOLDER;
+}
+
+} // namespace
+
+MapImpl::MapImpl(u64 rootAddress, bool searchAllEquivalents, bool sortNames)
+    : rootAddress_(rootAddress), sortNames_(sortNames),
+      searchAllEquivalents_(searchAllEquivalents) {
+    Folder top(ELEMS_SORTED, NO_FOLDER);
+    Node root(_("ROOT"), rootAddress, Node::NONE, Node::NONE, NO_TIME);
+    root.setFlag(Node::DIRECTORY, true);
+    root.setLink(GOOD);
+    top.addNode(root);
+    attachFolder(TOP_FOLDER, top);
+}
+
+MapImpl::~MapImpl() = default;
+
+void MapImpl::setInterfaceCallback(InterfaceCallback* callback) {
+    if (Drive* drive = getDrive())
+        drive->setInterfaceCallback(callback);
+    UsesInterfaceCallback::setInterfaceCallback(callback);
+}
+
+bool MapImpl::isPreferred(const Node& candidate, const Node& best) {
+    (void)candidate;
+    (void)best;
+    return false;
+}
+
+Folder* MapImpl::findFolder(u64 address) {
+    auto it = folders_.find(address);
+    return it == folders_.end() ? nullptr : &it->second;
+}
+
+const Folder* MapImpl::findFolder(u64 address) const {
+    auto it = folders_.find(address);
+    return it == folders_.end() ? nullptr : &it->second;
+}
+
+Folder* MapImpl::attachFolder(u64 address, const Folder& folder) {
+    auto result = folders_.emplace(address, folder);
+    if (!result.second)
+        throw std::runtime_error("MapImpl(45)");
+    return &result.first->second;
+}
+
+Folder* MapImpl::queueFolder(u64 address, const Folder& folder) {
+    // Attached first, so that a refused address leaves the queue as it was too.
+    Folder* stored = attachFolder(address, folder);
+    pending_.push_back(address);
+    return stored;
+}
+
+Folder* MapImpl::tryAttachFolder(u64 address, const Folder& folder) {
+    auto result = folders_.emplace(address, folder);
+    if (!result.second) {
+        logAt("MapImpl", __LINE__) << ": folder " << address << " is known already\n";
+        return nullptr;
+    }
+    return &result.first->second;
+}
+
+Folder* MapImpl::tryQueueFolder(u64 address, const Folder& folder) {
+    Folder* stored = tryAttachFolder(address, folder);
+    if (stored)
+        pending_.push_back(address);
+    return stored;
+}
+
+bool MapImpl::isSelfOrAncestor(u64 candidate, u64 address) const {
+    // Bounded by the folder count: a parent chain that loops (which the map never
+    // builds, but an engine might) cannot hold this walk.
+    for (u64 steps = 0; steps <= folders_.size(); ++steps) {
+        if (address == candidate)
+            return true;
+        const Folder* f = findFolder(address);
+        if (!f || f->getParent() == NO_FOLDER)
+            return false;
+        address = f->getParent();
+    }
+    return false;
+}
+
+void MapImpl::appendToFolder(u64 address, Folder& folder, const Node& node) {
+    Node n = node;
+    if (n.getName().empty())
+        n.setName(std::string(_("Found")) + "." + std::to_string(n.getAddress()));
+    // An enterable entry for this folder or one of its ancestors would let every
+    // walk down the tree go round for ever; it is shown, but cannot be entered.
+    if (n.hasFlag(Node::DIRECTORY) && n.getLink() != TO &&
+        isSelfOrAncestor(n.getAddress(), address)) {
+        logAt("MapImpl", __LINE__)
+            << ": folder " << n.getAddress() << " would contain itself in " << address << '\n';
+        n.setLink(TO);
+    }
+    folder.addNode(n);
+    if (folder.getState() > STATUSES_CHECKED)
+        folder.setState(STATUSES_CHECKED);
+}
+
+Folder& MapImpl::foundFolder() {
+    if (Folder* found = findFolder(FOUND_FOLDER))
+        return *found;
+    Folder* found = attachFolder(FOUND_FOLDER, Folder(ATTACHED, rootAddress_));
+    Folder* root = findFolder(rootAddress_);
+    if (!root)
+        throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+    Node entry(_("Found"), FOUND_FOLDER, Node::NONE, Node::NONE, NO_TIME);
+    entry.setFlag(Node::DIRECTORY, true);
+    entry.setLink(GOOD);
+    root->addNode(entry);
+    if (root->getState() > STATUSES_CHECKED)
+        root->setState(STATUSES_CHECKED);
+    return *found;
+}
+
+i64 MapImpl::findEquivalentNode(Folder& folder, const Node& node, u32 from, u32 to, i64 best) {
+    for (u32 i = from; i < to; ++i) {
+        const Node& candidate = folder.node(i);
+        if (candidate.getAddress() != node.getAddress() || candidate.getLink() != TO ||
+            !isEquivalent(candidate, node))
+            continue;
+        if (best < 0) {
+            best = i;
+            if (!searchAllEquivalents_)
+                return best;
+        } else if (searchAllEquivalents_ &&
+                   isPreferred(candidate, folder.node(static_cast<u32>(best)))) {
+            best = i;
+        }
+    }
+    return best;
+}
+
+void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) {
+    if (!folder)
+        throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+    // A copy: the node may live in a folder that the appends below reallocate.
+    const Node n = node;
+    const u32 size = folder->size();
+    start = std::min(start, size);
+    i64 best = findEquivalentNode(*folder, n, start, size, -1);
+    if (best < 0 || searchAllEquivalents_)
+        best = findEquivalentNode(*folder, n, 0, start, best);
+
+    if (best >= 0) {
+        Node& b = folder->node(static_cast<u32>(best));
+        if (n.hasFlag(Node::DIRECTORY) && isSelfOrAncestor(n.getAddress(), address)) {
+            logAt("MapImpl", __LINE__)
+                << ": folder " << n.getAddress() << " would contain itself in " << address << '\n';
+            return;
+        }
+        b.setLink(GOOD);
+        b.setFlag(Node::DELETED, n.hasFlag(Node::DELETED));
+        b.setSize(n.getSize());
+        if (n.hasFlag(Node::HAS_UNREADABLE))
+            b.setFlag(Node::HAS_UNREADABLE, true);
+        return;
+    }
+
+    if (address == rootAddress_) {
+        Folder& found = foundFolder();
+        appendToFolder(FOUND_FOLDER, found, n);
+        if (n.hasFlag(Node::DIRECTORY) && !isReserved(n.getAddress()) &&
+            n.getAddress() != rootAddress_) {
+            if (Folder* child = findFolder(n.getAddress()))
+                child->setParent(FOUND_FOLDER);
+        }
+        return;
+    }
+    appendToFolder(address, *folder, n);
+}
+
+void MapImpl::insertNode(u64 address, const Node& node) {
+    if (address == NO_FOLDER || address == TOP_FOLDER)
+        address = rootAddress_;
+    Folder* folder = bringFolder(address, ATTACHED);
+    if (!folder) {
+        // Only a reserved address can be missing here; nothing of it can be loaded.
+        address = rootAddress_;
+        folder = bringFolder(address, ATTACHED);
+    }
+    addNode(address, folder, node, 0);
+}
+
+void MapImpl::addFoundNode(Folder* folder, const Node& node) {
+    if (!folder)
+        throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+    if (node.getAddress() == rootAddress_) {
+        // The root hangs from the "ROOT" entry and nowhere else.
+        folder->setParent(TOP_FOLDER);
+        return;
+    }
+    std::set<u64> visited{NO_FOLDER, TOP_FOLDER, node.getAddress()};
+    // The parent that a folder may keep: one not met on this walk up, and not a
+    // reserved address that does not exist. Anything else puts it under the root.
+    auto parentOf = [&](Folder* f) {
+        const u64 p = f->getParent();
+        if (visited.count(p) || (isReserved(p) && !findFolder(p))) {
+            f->setParent(rootAddress_);
+            return rootAddress_;
+        }
+        visited.insert(p);
+        return p;
+    };
+    Node n = node;
+    u64 p = parentOf(folder);
+    for (;;) {
+        if (Folder* existing = findFolder(p)) {
+            addNode(p, existing, n, 0);
+            return;
+        }
+        Node placeholder;
+        Folder* loaded = loadFolder(p, placeholder);
+        if (!loaded)
+            throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+        // The loaded folder's own parent is settled before anything hangs in it, so
+        // that a chain about to be cut never looks like a loop to addNode.
+        const u64 next = parentOf(loaded);
+        addNode(p, loaded, n, 0);
+        n = placeholder;
+        p = next;
+    }
+}
+
+Folder* MapImpl::bringFolder(u64 address, FolderState target) {
+    Folder* folder = findFolder(address);
+    if (!folder) {
+        if (isReserved(address)) {
+            logAt("MapImpl", __LINE__) << ": no folder " << address << '\n';
+            return nullptr;
+        }
+        Node placeholder;
+        folder = loadFolder(address, placeholder);
+        if (!folder)
+            throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+        addFoundNode(folder, placeholder);
+    }
+    FolderState s = folder->getState();
+    if (s == ATTACHED && target >= LINKS_CHECKED) {
+        checkLinks(address, *folder);
+        s = LINKS_CHECKED;
+    }
+    if (s == LINKS_CHECKED && target >= STATUSES_CHECKED) {
+        checkStatuses(*folder);
+        s = STATUSES_CHECKED;
+    }
+    if (s == STATUSES_CHECKED && target == ELEMS_SORTED) {
+        if (sortNames_)
+            folder->sortAndFixNames();
+        folder->setState(ELEMS_SORTED);
+    }
+    return folder;
+}
+
+Folder* MapImpl::getFolder(u64 address) {
+    return bringFolder(address, ELEMS_SORTED);
+}
+
+void MapImpl::checkLinks(u64 address, Folder& folder) {
+    const u32 count = folder.size();
+    for (u32 i = 0; i < count; ++i) {
+        // A copy: the folder's nodes may move while entries are added below.
+        const Node n = folder.node(i);
+        Node m;
+        u64 p = NO_FOLDER;
+        Folder* loadedFolder = nullptr;
+        if (!n.hasFlag(Node::DIRECTORY)) {
+            if (!loadFoundEntry(n.getAddress(), m))
+                continue;
+            p = m.getAddress();
+            m.setAddress(n.getAddress());
+        } else {
+            if (isReserved(n.getAddress()) || findFolder(n.getAddress()))
+                continue;
+            loadedFolder = loadFolder(n.getAddress(), m);
+            if (!loadedFolder)
+                throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+            p = loadedFolder->getParent();
+        }
+        if (p == address)
+            addNode(address, &folder, m, i);
+        else if (!loadedFolder)
+            insertNode(p, m);
+        else
+            addFoundNode(loadedFolder, m);
+    }
+    folder.setState(LINKS_CHECKED);
+}
+
+void MapImpl::finishTree() {
+    bringFolder(rootAddress_, LINKS_CHECKED);
+    while (!pending_.empty()) {
+        std::list<u64> batch;
+        batch.swap(pending_);
+        for (u64 address : batch) {
+            bringFolder(address, LINKS_CHECKED);
+            reportFolderPath(address);
+        }
+    }
+}
+
+std::string MapImpl::folderPath(u64 address) const {
+    std::string path;
+    // Each folder once: a parent chain that an engine left looping ends here.
+    std::set<u64> seen;
+    while (seen.insert(address).second) {
+        const Folder* f = findFolder(address);
+        if (!f)
+            break;
+        const u64 parent = f->getParent();
+        const Folder* pf = parent == NO_FOLDER ? nullptr : findFolder(parent);
+        if (!pf)
+            break;
+        for (const Node& n : pf->getNodes()) {
+            if (n.getAddress() == address && n.hasFlag(Node::DIRECTORY) && n.getLink() != TO) {
+                path = path.empty() ? n.getName() : n.getName() + "\\" + path;
+                break;
+            }
+        }
+        if (parent == rootAddress_)
+            break;
+        address = parent;
+    }
+    return path;
+}
+
+void MapImpl::reportFolderPath(u64 address) {
+    if (!hasInterfaceCallback() || address == lastReported_)
+        return;
+    lastReported_ = address;
+    setText(InterfaceCallback::TEXT_MAIN, folderPath(address));
+    poll();
+}
+
+bool MapImpl::checkIntegrity() {
+    logAt("MapImpl", 411) << ": checkIntegrity\n";
+    bool ok = true;
+    const bool fat = getKind() == MAP_FAT;
+    for (const auto& entry : folders_) {
+        const u64 address = entry.first;
+        const Folder& folder = entry.second;
+        const u64 parent = folder.getParent();
+        if (parent == NO_FOLDER) {
+            if (address != TOP_FOLDER) {
+                logAt("MapImpl", 451) << ": No parent for " << address << '\n';
+                ok = false;
+            }
+        } else if (const Folder* pf = findFolder(parent)) {
+            std::string names[3];
+            bool seen[3] = {false, false, false};
+            for (const Node& n : pf->getNodes()) {
+                if (n.getAddress() != address || !n.hasFlag(Node::DIRECTORY))
+                    continue;
+                const int kind = n.getLink() == FROM ? 1 : n.getLink() == GOOD ? 2 : 0;
+                names[kind] = n.getName();
+                seen[kind] = true;
+            }
+            if (seen[0] + seen[1] + seen[2] >= 2)
+                logAt("MapImpl", 447) << ": TO/FROM/GOOD in " << parent << " to " << address << " "
+                                      << names[0] << "/" << names[1] << "/" << names[2] << '\n';
+        } else {
+            // Engines keep every parent present; one that is not is worth knowing.
+            logAt("MapImpl", __LINE__)
+                << ": Missing parent " << parent << " of " << address << '\n';
+            ok = false;
+        }
+        if (!fat)
+            continue;
+        for (const Node& n : folder.getNodes()) {
+            if (!n.hasFlag(Node::DIRECTORY) && !n.hasFlag(Node::DELETED) &&
+                n.getStatus() != GOOD_IN_FAT) {
+                logAt("MapImpl", 466)
+                    << ": Bad not deleted file " << n.getName() << " in " << address << '\n';
+                ok = false;
+            }
+        }
+    }
+    return ok;
+}
+
+void MapImpl::printNodeInformation(std::ostream& out, const MapPosition& position) {
+    Folder* folder = findFolder(position.folder);
+    if (!folder)
+        throw std::runtime_error("MapImpl(88)");
+    const Node& cnode = static_cast<const Folder*>(folder)->node(position.index);
+    Node& node = folder->node(position.index);
+
+    std::ostringstream text;
+    text << _("Name") << ":\t\t" << cnode.getName() << '\n'
+         << _("Address") << ":\t" << cnode.getAddress() << '\n'
+         << _("Index") << ":\t\t" << cnode.getIndex() << '\n'
+         << _("Size") << ":\t\t" << cnode.getSize() << '\n'
+         << _("Time") << ":\t\t" << cnode.getTime() << '\n'
+         << _("Link") << ":\t\t" << linkName(cnode.getLink()) << '\n'
+         << _("Flags") << ":\t\t";
+    out << text.str();
+    printFlags(out, cnode.getFlags());
+    out << '\n';
+    ostreamInfo(out, position, *folder, node);
+    out << "\n--- " << _("Node Information") << " ---\n"
+        << _("Parent") << ":\t" << folder->getParent() << '\n'
+        << _("State") << ":\t";
+    printFolderState(out, folder->getState());
+}
+
+void MapImpl::printDriveInformation(std::ostream& out) {
+    Drive* drive = getDrive();
+    if (drive && drive->getDriver())
+        printDriverDescription(out, *drive->getDriver());
+}
+
+} // namespace tree

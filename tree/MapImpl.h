@@ -1,0 +1,103 @@
+#pragma once
+
+// The common body of the FAT, NTFS and carved-file trees. It keeps one folder
+// record per address, asks the engine for folders only when someone needs them,
+// reconciles what a folder's listing says with what each entry's own record says
+// (links TO, FROM, GOOD), hangs what fits nowhere into a "Found" folder, and
+// sorts a folder only when it is first shown.
+
+#include "devices/Drive.h"
+#include "tree/Map.h"
+
+#include <list>
+#include <map>
+
+namespace tree {
+
+class MapImpl : public Map {
+public:
+    // The engine then registers its root folder at rootAddress with parent
+    // TOP_FOLDER, so that the root's entry is the "ROOT" node of the top folder.
+    MapImpl(u64 rootAddress, bool searchAllEquivalents, bool sortNames);
+    ~MapImpl() override;
+    MapImpl(const MapImpl&) = delete;
+    MapImpl& operator=(const MapImpl&) = delete;
+
+    // tree::Map
+    void setInterfaceCallback(InterfaceCallback* callback) override;
+    Folder* getFolder(u64 address) override;
+    void finishTree() override;
+    void printNodeInformation(std::ostream& out, const MapPosition& position) override;
+    void printDriveInformation(std::ostream& out) override;
+
+    // What an engine provides.
+    virtual Drive* getDrive() = 0;
+    // Reads the folder at address into a new folder (ATTACHED, parent as the folder
+    // names it) registered with queueFolder, describes the folder in out
+    // (DIRECTORY set) and returns the registered record; never null.
+    virtual Folder* loadFolder(u64 address, Node& out) = 0;
+    // Reads a file's own record: out gets the entry (link FROM) with the address of
+    // the parent its record names. False when there is no such record.
+    virtual bool loadFoundEntry(u64 address, Node& out) = 0;
+    // Sets chain statuses and HAS_UNREADABLE, then the state STATUSES_CHECKED.
+    virtual void checkStatuses(Folder& folder) = 0;
+    // Whether a listed TO entry and a node from its own record (same address) are
+    // the same entry.
+    virtual bool isEquivalent(const Node& listed, const Node& added) = 0;
+    // Whether candidate is a better match than the best so far.
+    virtual bool isPreferred(const Node& candidate, const Node& best);
+    virtual void ostreamInfo(std::ostream& out, const MapPosition& position, Folder& folder,
+                             Node& node) = 0;
+
+    u64 getRootAddress() const { return rootAddress_; }
+    Folder* findFolder(u64 address);
+    const Folder* findFolder(u64 address) const;
+    u64 folderCount() const { return folders_.size(); }
+
+    // Stores a copy; an address already present is a broken invariant and throws
+    // "MapImpl(45)". Engines that attach what the disk names use tryAttachFolder.
+    Folder* attachFolder(u64 address, const Folder& folder);
+    // Appends the address to the pending folders, then attachFolder.
+    Folder* queueFolder(u64 address, const Folder& folder);
+    // As above, but an address already present (two on-disk structures naming the
+    // same folder) is logged and answered with null; the table is unchanged.
+    Folder* tryAttachFolder(u64 address, const Folder& folder);
+    Folder* tryQueueFolder(u64 address, const Folder& folder);
+
+    // Places a node under a folder; NO_FOLDER and TOP_FOLDER mean the root.
+    void insertNode(u64 address, const Node& node);
+    // Merges the node into an equivalent listed entry, or appends it (to "Found"
+    // when it would land in the root unclaimed).
+    void addNode(u64 address, Folder* folder, const Node& node, u32 start);
+    // Hangs a folder that was loaded by address into the tree, loading missing
+    // ancestors; a chain that loops or ends nowhere goes under the root.
+    void addFoundNode(Folder* folder, const Node& node);
+    Folder* bringFolder(u64 address, FolderState target);
+    void checkLinks(u64 address, Folder& folder);
+    // Shows the folder's path as the progress text and polls.
+    void reportFolderPath(u64 address);
+    // Logs what breaks the tree's rules; false when something does.
+    bool checkIntegrity();
+
+    // The "\"-joined names from below the root down to the folder, as far as the
+    // parent chain can be followed; a chain that loops is followed once round.
+    std::string folderPath(u64 address) const;
+
+private:
+    void appendToFolder(u64 address, Folder& folder, const Node& node);
+    // Whether candidate is the folder at address or one of its ancestors.
+    bool isSelfOrAncestor(u64 candidate, u64 address) const;
+    Folder& foundFolder();
+    // The index of the equivalent TO entry of node in [from, to), given the best
+    // so far (-1 none); returns the new best.
+    i64 findEquivalentNode(Folder& folder, const Node& node, u32 from, u32 to, i64 best);
+
+    u64 rootAddress_;
+    std::map<u64, Folder> folders_;
+    std::list<u64> pending_;
+    bool sortNames_;
+    bool searchAllEquivalents_;
+    u64 lastReported_ = NO_FOLDER;
+};
+
+} // namespace tree

@@ -1,0 +1,52 @@
+#pragma once
+
+// A plain-text listing of the visible part of a tree, one block per folder:
+// the entries with their sizes and dates (or, in address mode, the engine's
+// address, the first sector and the status), the folder's totals, and the grand
+// total at the end. The recover walk writes its report with the same lines.
+
+#include "core/UserInterface.h"
+#include "tree/Parser.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tree {
+
+class ParserReport : public Parser {
+public:
+    // Names are padded to this many characters before the size column.
+    static constexpr std::size_t NAME_COLUMN = 32;
+    static constexpr int NUMBER_COLUMN = 10;
+
+    // The stream and the interface must outlive the walker; ui may be null (no
+    // progress box).
+    ParserReport(Map* map, std::ostream* out, bool addressMode, FrTreeInterface* ui);
+
+    // The whole report; a cancel ends the listing with the interrupted line, and
+    // the grand total follows in any case. Nothing when the tree is empty.
+    void run();
+
+    void processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
+                          ParseTotals& totals) override;
+
+    // "\nDirectory of /a/b\n\n" ("/" alone for the root level).
+    static void writeDirectoryHeader(std::ostream& out, const std::vector<std::string>& path);
+    // The entry's line without its line end.
+    static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode);
+    // A tab, the totals, a line end.
+    static void writeDirectoryTotals(std::ostream& out, const Totals& totals);
+    // The framed "Total" line and the totals.
+    static void writeTotals(std::ostream& out, const Totals& totals);
+    static void writeInterrupted(std::ostream& out);
+    // "Deleted: Possible FAT SE"; with colour the "[cX]" marks of the text editor.
+    static std::string statusText(MapIterator& cursor, bool colour);
+
+protected:
+    std::ostream* out_;
+    FrTreeInterface* ui_;
+    bool addressMode_;
+};
+
+} // namespace tree

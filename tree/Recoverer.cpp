@@ -1,0 +1,30 @@
+#include "tree/Recoverer.h"
+
+namespace tree {
+
+Recoverer::~Recoverer() = default;
+
+void Recoverer::beginDirectory(const std::string& name, const std::vector<std::string>& path) {
+    (void)name;
+    (void)path;
+}
+
+void Recoverer::endFile() {}
+
+std::string joinPath(const std::vector<std::string>& path) {
+    std::string joined;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (i > 0)
+            joined += '/';
+        joined += path[i];
+    }
+    return joined;
+}
+
+std::string withTrailingSeparator(const std::string& text) {
+    if (text.empty() || text.back() == '/')
+        return text;
+    return text + '/';
+}
+
+} // namespace tree

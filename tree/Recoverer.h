@@ -1,0 +1,55 @@
+#pragma once
+
+// The sink into which a tree map streams the files it recovers. The recover walk
+// announces every selected folder; a map's recoverNode calls beginFile, write
+// (zero or more times, in file order) and endFile for each file. When beginFile
+// or write throws, endFile is not called: an implementation closes what is still
+// open at the next beginFile and when it is destroyed.
+
+#include "core/Types.h"
+#include "tree/FileEntry.h"
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tree {
+
+class Recoverer {
+public:
+    // A failure of one file or folder that the user may step over. The text is
+    // translated and formatted already, and names the path.
+    class Exception : public std::runtime_error {
+    public:
+        explicit Exception(const std::string& message) : std::runtime_error(message) {}
+    };
+
+    Recoverer() = default;
+    Recoverer(const Recoverer&) = delete;
+    Recoverer& operator=(const Recoverer&) = delete;
+    virtual ~Recoverer();
+
+    // A selected folder `name` met inside the folder reached by `path`.
+    virtual void beginDirectory(const std::string& name, const std::vector<std::string>& path);
+    // `path`: the folder names from below the root down to the file's folder.
+    virtual void beginFile(const FileEntry& entry, const std::vector<std::string>& path) = 0;
+    virtual void write(const void* data, u32 size) = 0;
+    // Implementations call this body last.
+    virtual void endFile() = 0;
+
+    // Relative paths of every volume closed so far, in closing order.
+    const std::vector<std::string>& getFiles() const { return files_; }
+    // Extra volumes of the file begun last; 0 when it was not split.
+    u32 getVolumeCount() const { return volumeCount_; }
+
+protected:
+    std::vector<std::string> files_;
+    u32 volumeCount_ = 0;
+};
+
+// Folder names joined with '/', no separator at either end; [] gives "".
+std::string joinPath(const std::vector<std::string>& path);
+// The text with a '/' appended unless it is empty or ends with one already.
+std::string withTrailingSeparator(const std::string& text);
+
+} // namespace tree

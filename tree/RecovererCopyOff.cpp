@@ -1,0 +1,262 @@
+#include "tree/RecovererCopyOff.h"
+
+#include "core/DateTime.h"
+#include "core/FileNames.h"
+#include "core/Intl.h"
+#include "core/Log.h"
+#include "core/System.h"
+#include "core/Text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tree {
+
+namespace {
+
+// The name in the destination's charset, made safe and cut to maxBytes. The
+// sanitiser turns '/' and '\' into '_' and never leaves a name "." or "..", so
+// no element can climb out of the destination.
+std::string cleanName(const std::string& name, std::size_t maxBytes) {
+    std::string clean = toFileNameCharset(name);
+    sanitizeFileName(clean);
+    truncateHeadToBytes(clean, maxBytes);
+    return clean;
+}
+
+// 1 exists as a folder, 0 free, -1 taken by something else (a link included:
+// we never look through one).
+int entryKind(int dir, const std::string& name) {
+    struct stat st;
+    if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? 0 : -1;
+    return S_ISDIR(st.st_mode) ? 1 : -1;
+}
+
+template <typename Call> auto retryInterrupted(Call call) {
+    for (;;) {
+        auto result = call();
+        if (result >= 0 || errno != EINTR)
+            return result;
+    }
+}
+
+} // namespace
+
+RecovererCopyOff::Descriptor& RecovererCopyOff::Descriptor::operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+        reset();
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+int RecovererCopyOff::Descriptor::release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void RecovererCopyOff::Descriptor::reset() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+RecovererCopyOff::RecovererCopyOff(const std::string& destination, const std::string& display,
+                                   u64 volumeLimit)
+    : destination_(withTrailingSeparator(destination)), display_(withTrailingSeparator(display)),
+      volumeLimit_(volumeLimit) {}
+
+RecovererCopyOff::~RecovererCopyOff() {
+    // A volume left open by a failure keeps the time of its writing.
+    closeFile();
+}
+
+void RecovererCopyOff::beginDirectory(const std::string& name,
+                                      const std::vector<std::string>& path) {
+    (void)name;
+    (void)path;
+}
+
+void RecovererCopyOff::beginFile(const FileEntry& entry, const std::vector<std::string>& path) {
+    volumeCount_ = 0;
+    setText(InterfaceCallback::TEXT_MAIN, withTrailingSeparator(joinPath(path)) + entry.name);
+    poll();
+    currentPath_ = makeOutputPath(path, entry.name);
+    entry_ = entry;
+    openFile(currentPath_.substr(folder_.size()));
+}
+
+std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& path,
+                                             const std::string& name) {
+    std::string relative;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        // The last folder keeps room for a "-999" of the free-name search.
+        relative += cleanName(path[i], i + 1 == path.size() ? NAME_LIMIT - 4 : NAME_LIMIT);
+        relative += '/';
+    }
+    // Room for "-999" and ".v999".
+    relative += cleanName(name, NAME_LIMIT - 9);
+    if (destination_.size() < PATH_LIMIT - 13)
+        truncateHeadToChars(relative, PATH_LIMIT - 13 - destination_.size());
+
+    std::vector<std::string> elements;
+    split(relative, elements, '/');
+    // A cut that lands on the start of a 255-byte folder name leaves "~" in front
+    // of all of it, one byte over what the file system takes.
+    truncateHeadToBytes(elements.front(), NAME_LIMIT);
+    std::string leaf = elements.back();
+    elements.pop_back();
+
+    Descriptor dir = openDestination();
+    std::string folder;
+    for (std::string& element : elements) {
+        dir = enterFolder(dir, folder, element);
+        folder += element + '/';
+    }
+    folder_ = folder;
+    folderFd_ = std::move(dir);
+    return folder_ + leaf;
+}
+
+RecovererCopyOff::Descriptor RecovererCopyOff::openDestination() {
+    // The destination itself is the user's choice and may well be a link.
+    const char* where = destination_.empty() ? "." : destination_.c_str();
+    if (!destination_.empty() && makeDirectoryWithParents(where, 0755) != 0)
+        fail(143, _("Cannot make directory\n(%1)"), std::string());
+    Descriptor dir(::openFile(where, O_RDONLY | O_DIRECTORY, 0));
+    if (!dir.isOpen())
+        fail(143, _("Cannot make directory\n(%1)"), std::string());
+    return dir;
+}
+
+RecovererCopyOff::Descriptor RecovererCopyOff::enterFolder(const Descriptor& dir,
+                                                           const std::string& folder,
+                                                           std::string& element) {
+    if (entryKind(dir.get(), element) < 0) {
+        std::string wanted = element;
+        auto usable = [&dir](const std::string& candidate) {
+            return entryKind(dir.get(), candidate) >= 0;
+        };
+        if (!makeUniqueFileName(std::string(), element, usable, UNIQUE_TRIES))
+            fail(135, _("Cannot find unique path\n(%1)"), folder + wanted);
+    }
+    if (mkdirat(dir.get(), element.c_str(), 0755) != 0 && errno != EEXIST)
+        fail(143, _("Cannot make directory\n(%1)"), folder + element);
+    // O_NOFOLLOW: a link swapped in since the look above is refused, not entered.
+    Descriptor next(retryInterrupted([&] {
+        return openat(dir.get(), element.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }));
+    if (!next.isOpen())
+        fail(143, _("Cannot make directory\n(%1)"), folder + element);
+    return next;
+}
+
+void RecovererCopyOff::openFile(const std::string& wanted) {
+    std::string name = wanted;
+    auto usable = [this](const std::string& candidate) {
+        return entryKind(folderFd_.get(), candidate) == 0;
+    };
+    if (!makeUniqueFileName(std::string(), name, usable, UNIQUE_TRIES))
+        fail(153, _("Cannot find unique path\n(%1)"), folder_ + wanted);
+
+    setText(InterfaceCallback::TEXT_SECOND, display_ + folder_ + name);
+    poll();
+    closeFile();
+
+    // O_EXCL: a name taken since the search (or a planted link, dangling or not)
+    // makes the open fail rather than overwrite or follow anything. No execute
+    // bits; the umask has its say.
+    Descriptor file(retryInterrupted([&] {
+        return openat(folderFd_.get(), name.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    }));
+    if (!file.isOpen())
+        fail(161, _("Cannot open file\n(%1)"), folder_ + name);
+    file_ = std::move(file);
+    openPath_ = folder_ + name;
+    bytesInVolume_ = 0;
+}
+
+void RecovererCopyOff::write(const void* data, u32 size) {
+    const u8* bytes = static_cast<const u8*>(data);
+    u64 left = size;
+    for (;;) {
+        u64 chunk = left;
+        if (volumeLimit_ != 0 && bytesInVolume_ + left > volumeLimit_)
+            chunk = volumeLimit_ - std::min(bytesInVolume_, volumeLimit_);
+        writeData(bytes, chunk);
+        left -= chunk;
+        if (left == 0)
+            return;
+        // Only further bytes open a new volume: a file that ends exactly at the
+        // limit has no empty last one.
+        bytes += chunk;
+        finishFile();
+        ++volumeCount_;
+        openFile(currentPath_.substr(folder_.size()) + ".v" + std::to_string(volumeCount_));
+    }
+}
+
+void RecovererCopyOff::writeData(const u8* data, u64 size) {
+    u64 done = 0;
+    while (done < size) {
+        // Short writes (a signal, a pipe-like target) are carried on, not failed.
+        ssize_t n =
+            retryInterrupted([&] { return ::write(file_.get(), data + done, size - done); });
+        if (n <= 0) {
+            // A write that makes no progress would loop for ever.
+            if (n == 0)
+                errno = EIO;
+            std::string error = lastErrorText();
+            logAt("RecovererCopyOff", 172) << ": " << openPath_ << ' ' << error << '\n';
+            throw Exception(formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_));
+        }
+        done += static_cast<u64>(n);
+    }
+    bytesInVolume_ += size;
+    setPosition(InterfaceCallback::POSITION_ADD, size);
+    poll();
+}
+
+void RecovererCopyOff::finishFile() {
+    if (!file_.isOpen())
+        return;
+    // A file without a time keeps the time of its writing rather than one in 2106.
+    if (entry_.time != NO_TIME) {
+        struct timespec times[2];
+        times[0].tv_sec = static_cast<time_t>(entry_.time);
+        times[0].tv_nsec = 0;
+        times[1] = times[0];
+        // Through the descriptor: the path could name something else by now.
+        if (futimens(file_.get(), times) != 0)
+            logAt("RecovererCopyOff", 187) << ": " << openPath_ << ' ' << lastErrorText() << '\n';
+    }
+    closeFile();
+}
+
+void RecovererCopyOff::closeFile() {
+    if (!file_.isOpen())
+        return;
+    if (::close(file_.release()) != 0)
+        logAt("RecovererCopyOff", 196) << ": " << openPath_ << ' ' << lastErrorText() << '\n';
+    files_.push_back(openPath_);
+    openPath_.clear();
+}
+
+void RecovererCopyOff::endFile() {
+    finishFile();
+    Recoverer::endFile();
+}
+
+void RecovererCopyOff::fail(int line, const char* message, const std::string& relative) {
+    std::string error = lastErrorText();
+    logAt("RecovererCopyOff", line) << ": " << destination_ << relative << ' ' << error << '\n';
+    throw Exception(formatMessage(message, display_ + relative));
+}
+
+} // namespace tree
