@@ -39,6 +39,7 @@ void repairName(std::string& name) {
 } // namespace
 
 void Folder::sortAndFixNames() {
+    ++generation_;
     // A stable sort: which of two equal names keeps it and which becomes "-1"
     // follows the listing's order, whatever the library's sort does.
     std::stable_sort(nodes_.begin(), nodes_.end(), NodeLessOrder());

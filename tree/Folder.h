@@ -30,23 +30,38 @@ public:
 
     u32 size() const { return static_cast<u32>(nodes_.size()); }
     bool empty() const { return nodes_.empty(); }
-    void clear() { nodes_.clear(); }
+    void clear() {
+        nodes_.clear();
+        ++generation_;
+    }
+    // Appending keeps the positions of the entries before it.
     void addNode(const Node& node) { nodes_.push_back(node); }
 
     // Throws "Node(209)" (writable) or "Node(203)" (read-only) beyond the end.
     Node& node(u32 i);
     const Node& node(u32 i) const;
 
-    std::vector<Node>& getNodes() { return nodes_; }
+    // Whoever takes the list to change it may move entries: that starts a new
+    // generation (see getGeneration).
+    std::vector<Node>& getNodes() {
+        ++generation_;
+        return nodes_;
+    }
     const std::vector<Node>& getNodes() const { return nodes_; }
 
     // Sorts the entries and makes their names unique within the folder.
     void sortAndFixNames();
 
+    // Changes whenever entries may have moved (sorting, clearing, or the list
+    // handed out for changing); appending does not change it. Lets the map keep
+    // an index of positions for as long as it holds.
+    u64 getGeneration() const { return generation_; }
+
 private:
     FolderState state_;
     u64 parent_;
     std::vector<Node> nodes_;
+    u64 generation_ = 0;
 };
 
 // "ATTACHED", "LINKS_CHECKED", "STATUSES_CHECKED" or "ELEMS_SORTED", translated.

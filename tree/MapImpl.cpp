@@ -132,20 +132,55 @@ Folder& MapImpl::foundFolder() {
     return *found;
 }
 
+namespace {
+// Below this a plain search is as fast as keeping an index.
+constexpr u32 INDEXED_FOLDER_SIZE = 256;
+} // namespace
+
+const std::vector<u32>* MapImpl::positionsOf(Folder& folder, u64 address) {
+    AddressIndex& index = addressIndex_[&folder];
+    if (index.generation != folder.getGeneration() || index.indexed > folder.size()) {
+        index.positions.clear();
+        index.indexed = 0;
+        index.generation = folder.getGeneration();
+    }
+    for (; index.indexed < folder.size(); ++index.indexed)
+        index.positions[folder.node(index.indexed).getAddress()].push_back(index.indexed);
+    auto it = index.positions.find(address);
+    return it == index.positions.end() ? nullptr : &it->second;
+}
+
 i64 MapImpl::findEquivalentNode(Folder& folder, const Node& node, u32 from, u32 to, i64 best) {
-    for (u32 i = from; i < to; ++i) {
+    // True when the search can stop at this candidate.
+    auto consider = [&](u32 i) {
         const Node& candidate = folder.node(i);
         if (candidate.getAddress() != node.getAddress() || candidate.getLink() != TO ||
             !isEquivalent(candidate, node))
-            continue;
+            return false;
         if (best < 0) {
             best = i;
-            if (!searchAllEquivalents_)
-                return best;
-        } else if (searchAllEquivalents_ &&
-                   isPreferred(candidate, folder.node(static_cast<u32>(best)))) {
-            best = i;
+            return !searchAllEquivalents_;
         }
+        if (searchAllEquivalents_ && isPreferred(candidate, folder.node(static_cast<u32>(best))))
+            best = i;
+        return false;
+    };
+    if (folder.size() < INDEXED_FOLDER_SIZE) {
+        for (u32 i = from; i < to; ++i) {
+            if (consider(i))
+                break;
+        }
+        return best;
+    }
+    // The same candidates in the same ascending order as the plain search.
+    const std::vector<u32>* positions = positionsOf(folder, node.getAddress());
+    if (!positions)
+        return best;
+    const std::vector<u32> inRange(std::lower_bound(positions->begin(), positions->end(), from),
+                                   std::lower_bound(positions->begin(), positions->end(), to));
+    for (u32 i : inRange) {
+        if (consider(i))
+            break;
     }
     return best;
 }

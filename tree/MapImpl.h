@@ -11,6 +11,7 @@
 
 #include <list>
 #include <map>
+#include <unordered_map>
 
 namespace tree {
 
@@ -92,8 +93,20 @@ private:
     // so far (-1 none); returns the new best.
     i64 findEquivalentNode(Folder& folder, const Node& node, u32 from, u32 to, i64 best);
 
+    // Positions of the entries of a large folder by address, so that merging found
+    // entries into a folder of many thousands does not search it whole each time.
+    // It holds while the folder's generation does; appended entries are indexed
+    // when next asked for.
+    struct AddressIndex {
+        u64 generation = 0;
+        u32 indexed = 0;
+        std::unordered_map<u64, std::vector<u32>> positions;
+    };
+    const std::vector<u32>* positionsOf(Folder& folder, u64 address);
+
     u64 rootAddress_;
     std::map<u64, Folder> folders_;
+    std::unordered_map<const Folder*, AddressIndex> addressIndex_;
     std::list<u64> pending_;
     bool sortNames_;
     bool searchAllEquivalents_;

@@ -112,7 +112,7 @@ TEST_F(ProbeDumpTest, Failures) {
     EXPECT_EQ(probeDump("'id=/nonexistent/x.img|type=file' boot 0", &out, &err), 1);
     EXPECT_EQ(err, "Cannot initialize /nonexistent/x.img\n(invalid file: /nonexistent/x.img)\n");
     // Wrong command lines.
-    for (const char* tail : {" mft 0", " boot", " boot -1", " boot 4294967296x", " dir 0 --type 16",
+    for (const char* tail : {" mft", " boot", " boot -1", " boot 4294967296x", " dir 0 --type 16",
                              " fat 0 --type 8"}) {
         EXPECT_EQ(probeDump(descriptor_ + tail, &out, &err), 2) << tail;
         EXPECT_EQ(err.find("usage: hbprobe dump"), 0u) << tail << err;

@@ -29,8 +29,17 @@ const Command COMMANDS[] = {
     {"tree-demo", "tree-demo DESCRIPTION DEST [--mask M] [--limit BYTES] [--answer yes|no|all]",
      cmdTreeDemo},
     {"dump",
-     "dump [--known FILE] DESCRIPTOR boot|fat|dir|table LBA [--type 12|16|32] [--fail LBA,...]",
+     "dump [--known FILE] DESCRIPTOR boot|fat|dir|table LBA [--type 12|16|32] [--fail LBA,...]\n"
+     "       hbprobe dump [--known FILE] DESCRIPTOR mft RECORD [--boot LBA] [--fail LBA,...]",
      cmdDump},
+    {"tree",
+     "tree [--known FILE] [--fail LBA,...] DESCRIPTOR fat|ntfs FIRST_SECTOR [--no-analyze-fats] "
+     "[--address] [--hide-deleted] [--backup]",
+     cmdTree},
+    {"recover",
+     "recover [--known FILE] [--fail LBA,...] DESCRIPTOR fat|ntfs FIRST_SECTOR DEST [--mask M] "
+     "[--hide-deleted] [--limit BYTES] [--answer yes|no|all] [--no-analyze-fats] [--backup]",
+     cmdRecover},
 };
 
 void printUsage(std::ostream& out) {

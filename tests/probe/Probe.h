@@ -38,5 +38,7 @@ int cmdRead(Args& args);     // ProbeDevices.cpp
 int cmdSources(Args& args);  // ProbeSources.cpp
 int cmdTreeDemo(Args& args); // ProbeTree.cpp
 int cmdDump(Args& args);     // ProbeDump.cpp
+int cmdTree(Args& args);     // ProbeEngines.cpp
+int cmdRecover(Args& args);  // ProbeEngines.cpp
 
 } // namespace probe

@@ -496,3 +496,39 @@ TEST(MapImplTest, DescriptionErrorsNameTheLine) {
 }
 
 } // namespace
+
+namespace {
+
+// A large folder is searched through an index of positions; it must merge
+// exactly as the plain search does, also after its entries moved.
+TEST(MapImplTest, LargeFoldersMergeRecordsIntoTheirListedEntries) {
+    std::string description = "root 5\ndir 10 in=5 name=big\n";
+    for (int i = 0; i < 600; ++i) {
+        // Every third file is listed but has no record; every seventh has a record
+        // that disagrees with its listing; the rest agree.
+        description += "file " + std::to_string(100 + i) + " in=10 name=f" + std::to_string(i);
+        if (i % 3 == 0)
+            description += " norecord";
+        description += "\n";
+        if (i % 7 == 0)
+            description += "entry 10 " + std::to_string(100 + i) + " name=x" +
+                           std::to_string(i) + " noequiv\n";
+    }
+    auto map = TestEngine::build(description);
+    Folder* big = map->getFolder(10);
+    ASSERT_NE(big, nullptr);
+    std::size_t good = 0, to = 0;
+    for (const Node& n : big->getNodes()) {
+        if (n.getLink() == tree::GOOD)
+            ++good;
+        else if (n.getLink() == tree::TO)
+            ++to;
+    }
+    // 400 files have records and listings that agree; the 200 norecord listings
+    // and the 86 disagreeing ones stay TO.
+    EXPECT_EQ(good, 400u);
+    EXPECT_EQ(to, 200u + 86u);
+    EXPECT_EQ(big->size(), 600u + 86u);
+}
+
+} // namespace

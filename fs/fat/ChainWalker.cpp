@@ -1,0 +1,89 @@
+#include "fs/fat/ChainWalker.h"
+
+ChainWalker::ChainWalker(FatsReader* fats) : fats_(fats), passed_(fats->getEntryLimit()) {}
+
+void ChainWalker::clearMarks() {
+    for (u32 c : passedList_)
+        passed_.set(c, false);
+    passedList_.clear();
+}
+
+void ChainWalker::moveTo(u32 cluster, Mode mode) {
+    mode_ = mode;
+    current_ = cluster;
+    if (mode == FOLLOW_FAT) {
+        passed_.set(cluster, true);
+        passedList_.push_back(cluster);
+    }
+}
+
+u32 ChainWalker::start(u32 first) {
+    clearMarks();
+    first_ = first;
+    position_ = 0;
+    if (!fats_->isValidCluster(first)) {
+        current_ = 0;
+        mode_ = ENDED;
+        return 0;
+    }
+    moveTo(first, FOLLOW_FAT);
+    return first;
+}
+
+u32 ChainWalker::following(Mode& mode) {
+    mode = mode_;
+    if (mode == FOLLOW_FAT) {
+        const u32 entry = fats_->getEntry(current_);
+        if (fats_->isValidCluster(entry) && !passed_.test(entry))
+            return entry;
+        mode = CONSECUTIVE;
+    }
+    // Valid clusters lie below 2^28, so current_ + 1 cannot wrap.
+    if (mode == CONSECUTIVE && fats_->isValidCluster(current_ + 1))
+        return current_ + 1;
+    mode = ENDED;
+    return 0;
+}
+
+u32 ChainWalker::next() {
+    if (mode_ == ENDED)
+        return 0;
+    Mode mode;
+    const u32 cluster = following(mode);
+    if (cluster == 0) {
+        mode_ = ENDED;
+        current_ = 0;
+        return 0;
+    }
+    ++position_;
+    moveTo(cluster, mode);
+    return cluster;
+}
+
+u32 ChainWalker::seek(u32 first, u32 k) {
+    if (first != first_ || k < position_ || (mode_ == ENDED && position_ == 0)) {
+        if (start(first) == 0)
+            return 0;
+    }
+    while (position_ < k) {
+        if (next() == 0)
+            return 0;
+    }
+    return current_;
+}
+
+u32 ChainWalker::extendRun(u32 most) {
+    if (mode_ == ENDED)
+        return 0;
+    u32 length = 1;
+    while (length < most) {
+        Mode mode;
+        const u32 cluster = following(mode);
+        if (cluster != current_ + 1)
+            break;
+        ++position_;
+        moveTo(cluster, mode);
+        ++length;
+    }
+    return length;
+}

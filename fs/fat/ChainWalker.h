@@ -1,0 +1,56 @@
+#pragma once
+
+// A position in the clusters of one file, for reading its data in order. The
+// FAT chain is followed while it holds; where it breaks (a free, bad or end
+// entry, a link outside the volume, or a link back to a cluster the walk has
+// already passed) the walk goes on in the clusters that follow on the disk, as a
+// deleted file or a file with a damaged chain is laid out most often. It ends at
+// the volume's last cluster.
+
+#include "core/Types.h"
+#include "fs/Bitmap.h"
+#include "fs/fat/FatsReader.h"
+
+#include <vector>
+
+class ChainWalker {
+public:
+    // The reader must outlive the walker.
+    explicit ChainWalker(FatsReader* fats);
+
+    // Starts a walk at the file's first cluster: that cluster, or 0 when it is
+    // not valid (the walk has ended).
+    u32 start(u32 first);
+    // The next cluster of the file; 0 once the walk has ended.
+    u32 next();
+    // The cluster at position k of the file starting at `first`, continuing from
+    // where the walker stands when it can; 0 when the file has no such cluster.
+    u32 seek(u32 first, u32 k);
+    // Moves on over the clusters that directly follow the current one on the
+    // disk, at most `most` - 1 of them: the length of the run that ends where the
+    // walker then stands, the current cluster included (0 when ended).
+    u32 extendRun(u32 most);
+
+    u32 first() const { return first_; }
+    u32 position() const { return position_; }
+    u32 current() const { return current_; }
+    bool ended() const { return mode_ == ENDED; }
+
+private:
+    enum Mode : u32 { FOLLOW_FAT = 0, CONSECUTIVE = 1, ENDED = 2 };
+
+    // The cluster after the current one and the mode it is reached in.
+    u32 following(Mode& mode);
+    void moveTo(u32 cluster, Mode mode);
+    void clearMarks();
+
+    FatsReader* fats_;
+    u32 first_ = 0;
+    u32 position_ = 0;
+    u32 current_ = 0;
+    Mode mode_ = ENDED;
+    // The clusters passed while the FAT was followed, so that a chain that comes
+    // back on itself is caught at its first repeated cluster.
+    Bitmap passed_;
+    std::vector<u32> passedList_;
+};

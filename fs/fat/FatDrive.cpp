@@ -1,0 +1,468 @@
+#include "fs/fat/FatDrive.h"
+
+#include "core/Array.h"
+#include "core/Intl.h"
+#include "core/Log.h"
+#include "fs/DirectoryEntry.h"
+#include "fs/StructureChecks.h"
+
+#include <cstring>
+#include <iomanip>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// What a directory's first cluster says about the rest of it.
+enum class DirectoryMode { UNDECIDED, FOLLOW_FAT, CONSECUTIVE };
+
+// The most sectors per cluster a boot sector can state (one byte). Sizes that
+// no formatter writes (3, 255) still describe a readable volume.
+constexpr u32 MAX_SECTORS_PER_CLUSTER = 255;
+
+// Refuses, before anything is sized from them, parameters that the caller
+// should never have formed: an allocation of two clusters follows.
+u64 checkedClusterBytes(const FAT_FS_PARAMS& params) {
+    if (!params.isValid() || params.sectorsPerCluster > MAX_SECTORS_PER_CLUSTER)
+        throw std::runtime_error("FATDrive(" + std::to_string(__LINE__) + ")");
+    return static_cast<u64>(SECTOR_BYTES) * params.sectorsPerCluster;
+}
+
+// Puts a stream's fill character and flags back when a dump is done with it.
+class StreamStateSaver {
+public:
+    explicit StreamStateSaver(std::ostream& os) : os_(os), fill_(os.fill()), flags_(os.flags()) {}
+    ~StreamStateSaver() {
+        os_.fill(fill_);
+        os_.flags(flags_);
+    }
+    StreamStateSaver(const StreamStateSaver&) = delete;
+    StreamStateSaver& operator=(const StreamStateSaver&) = delete;
+
+private:
+    std::ostream& os_;
+    char fill_;
+    std::ios_base::fmtflags flags_;
+};
+
+std::ostream& digits(std::ostream& os, int width, u32 value) {
+    return os << std::setw(width) << std::setfill('0') << std::dec << value;
+}
+
+void printDate(std::ostream& os, const char* label, u16 date) {
+    os << "  " << _(label) << " [month:day:year]:\t[";
+    digits(os, 2, (date >> 5) & 0x0F) << ':';
+    digits(os, 2, date & 0x1F) << ':';
+    digits(os, 4, 1980 + (date >> 9)) << "]\n";
+}
+
+} // namespace
+
+FATDrive::FATDrive(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& params,
+                   const Bitmap& mirrorSectors, const UnreadableSectors* unreadable)
+    : Drive(driver, unreadable), fats_(driver.get(), params, mirrorSectors), params_(params),
+      clusterBytes_(checkedClusterBytes(params)),
+      entriesPerCluster_(clusterBytes_ / DIR_ENTRY_BYTES),
+      volumeBytes_(clusterBytes_ * params.get_cluster_count()),
+      clusterPair_(new u8[static_cast<std::size_t>(2 * clusterBytes_)]),
+      visitedClusters_(params.get_cluster_count()) {}
+
+FATDrive::~FATDrive() = default;
+
+u64 FATDrive::getClusterLBA(u32 cluster) {
+    if (!fats_.isValidCluster(cluster)) {
+        logAt("FATDrive", 577) << '\n';
+        return ~0ull;
+    }
+    return params_.dataClusterLBA + static_cast<u64>(params_.sectorsPerCluster) * (cluster - 2);
+}
+
+bool FATDrive::readClusters(u32 cluster, u8* buffer, u64 sectors) {
+    if (!fats_.isValidCluster(cluster)) {
+        logAt("FATDrive", 565) << '\n';
+        return false;
+    }
+    if (sectors == 0)
+        sectors = params_.sectorsPerCluster;
+    const u64 lba = getClusterLBA(cluster);
+    // The clusters end where the last valid one does; nothing past it is read.
+    const u64 end = getClusterLBA(fats_.getEntryLimit() - 1) + params_.sectorsPerCluster;
+    if (sectors > end - lba) {
+        logAt("FATDrive", __LINE__) << ": " << cluster << ' ' << sectors << '\n';
+        return false;
+    }
+    return readSectors(lba, sectors, buffer);
+}
+
+bool FATDrive::checkChain(u32 first, u64 sectors, bool contiguous, bool& hasUnreadable) {
+    u64 step = params_.sectorsPerCluster;
+    u32 cluster = first;
+    // A chain that comes back to a cluster is caught within twice its length
+    // (Brent): `mark` is a cluster met earlier, moved ever further along.
+    u32 mark = 0;
+    u64 sinceMark = 0;
+    u64 markDistance = 1;
+    while (sectors > 0) {
+        if (!fats_.isValidCluster(cluster))
+            return false;
+        if (step > sectors)
+            step = sectors;
+        if (!hasUnreadable && isUnreadable(getClusterLBA(cluster), step))
+            hasUnreadable = true;
+        const u32 entry = fats_.getEntry(cluster);
+        if (contiguous) {
+            if (entry != 0)
+                return false;
+            ++cluster;
+        } else {
+            const ClusterType type = fats_.getClusterType(entry);
+            if (type != (step == sectors ? EOF_CLUSTER : NEXT_CLUSTER))
+                return false;
+            if (entry == mark)
+                return false;
+            if (++sinceMark == markDistance) {
+                mark = cluster;
+                sinceMark = 0;
+                markDistance *= 2;
+            }
+            cluster = entry;
+        }
+        sectors -= step;
+        poll();
+    }
+    return true;
+}
+
+bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted, bool requireDots,
+                             bool rejectDots, bool markVisited) {
+    DirEntryCursor cursor(entriesPerCluster_);
+    DirectoryMode mode = DirectoryMode::UNDECIDED;
+    u8* const halves[2] = {clusterPair_.get(), clusterPair_.get() + clusterBytes_};
+    u64 firstIndex = 0;
+    u64 cluster = first;
+    for (u64 k = 0;; ++k) {
+        if (cluster > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(cluster)))
+            return false;
+        const u32 c = static_cast<u32>(cluster);
+        if (markVisited && visitedClusters_.test(c - 2))
+            return false;
+        const u32 entry = fats_.getEntry(c);
+        const ClusterType type = fats_.getClusterType(entry);
+        if (k == 0) {
+            if (type == NEXT_CLUSTER || type == EOF_CLUSTER)
+                mode = DirectoryMode::FOLLOW_FAT;
+            else if (type == FREE_CLUSTER)
+                mode = DirectoryMode::CONSECUTIVE;
+        } else {
+            requireDots = false;
+            rejectDots = true;
+        }
+        // The cluster read just before stays in the other half, for long names
+        // that began there.
+        u8* current = halves[k % 2];
+        const u8* previous = k == 0 ? nullptr : halves[(k + 1) % 2];
+        if (!readClusters(c, current, 0))
+            return false;
+        readAsDeleted = mode == DirectoryMode::CONSECUTIVE;
+        cursor.set(current, previous);
+        bool hasDotDot = false;
+        u32 dotDotCluster = 0;
+        bool clean = false;
+        if (!parseDirectory(cursor, firstIndex, requireDots, rejectDots, readAsDeleted, hasDotDot,
+                            dotDotCluster, folder, clean))
+            return false;
+        if (markVisited)
+            visitedClusters_.set(c - 2, true);
+        if (k == 0 && hasDotDot)
+            folder.setParent(dotDotCluster);
+        // A free or broken entry ends the directory with this cluster.
+        if (!clean)
+            return true;
+        switch (mode) {
+        case DirectoryMode::FOLLOW_FAT:
+            if (type == EOF_CLUSTER)
+                return true;
+            if (type != NEXT_CLUSTER)
+                return false;
+            cluster = entry;
+            break;
+        case DirectoryMode::CONSECUTIVE:
+            ++cluster;
+            break;
+        case DirectoryMode::UNDECIDED:
+            return true;
+        }
+        firstIndex += entriesPerCluster_;
+        if (k + 1 == MAX_DIRECTORY_CLUSTERS) {
+            logAt("FATDrive", 304) << '\n';
+            return false;
+        }
+    }
+}
+
+bool FATDrive::readRootBlock(u64 sectors, u8* buffer) {
+    if (readSectors(params_.rootDirectoryLBA, sectors, buffer))
+        return true;
+    // One bad sector must not hide the whole root: what still reads is listed,
+    // and a sector that does not reads as free entries.
+    logAt("FATDrive", __LINE__) << ": " << params_.rootDirectoryLBA << ' ' << sectors << '\n';
+    bool any = false;
+    for (u64 s = 0; s < sectors; ++s) {
+        u8* at = buffer + s * SECTOR_BYTES;
+        if (readSectors(params_.rootDirectoryLBA + s, 1, at))
+            any = true;
+        else
+            std::memset(at, 0, SECTOR_BYTES);
+    }
+    return any;
+}
+
+void FATDrive::loadRootDirectory(tree::Folder& folder) {
+    if (params_.rootEntries == 0) {
+        bool deleted = false;
+        readDirectory(params_.rootCluster, folder, deleted, false, true, true);
+        return;
+    }
+    u64 sectors = params_.dataClusterLBA - static_cast<u64>(params_.rootDirectoryLBA);
+    if (sectors > MAX_ROOT_SECTORS) {
+        logAt("FATDrive", 153) << ": " << sectors << '\n';
+        sectors = MAX_ROOT_SECTORS;
+    }
+    if (sectors == 0)
+        return;
+    std::vector<u8> block(static_cast<std::size_t>(sectors * SECTOR_BYTES));
+    if (!readRootBlock(sectors, block.data()))
+        return;
+    DirEntryCursor cursor(block.size() / DIR_ENTRY_BYTES);
+    cursor.set(block.data(), nullptr);
+    bool hasDotDot = false;
+    u32 dotDotCluster = 0;
+    bool clean = false;
+    parseDirectory(cursor, 0, false, true, false, hasDotDot, dotDotCluster, folder, clean);
+}
+
+bool FATDrive::readLongName(DirEntryCursor& cursor, const u8* shortEntry, bool deleted,
+                            std::string& name) {
+    std::vector<u16> units;
+    // A deleted entry has lost its first character, and with it the checksum its
+    // long-name entries carry: the first of them sets the one the others need.
+    u8 checksum = deleted ? 0 : lfnChecksum(shortEntry);
+    bool checksumKnown = !deleted;
+    u32 sequence = 1;
+    bool found = false;
+    while (const u8* part = cursor.previous()) {
+        if (!isLongNameEntry(part))
+            break;
+        const u8 order = part[LFN_ORDER];
+        const u8 sum = part[LFN_CHECKSUM];
+        if (deleted) {
+            if (order != ENTRY_DELETED && order != ENTRY_FREE)
+                break;
+            if (!checksumKnown) {
+                checksum = sum;
+                checksumKnown = true;
+            } else if (sum != checksum) {
+                break;
+            }
+            appendLfnUnits(part, units);
+            found = true;
+            continue;
+        }
+        const u8 flags = order & ~LFN_SEQUENCE_MASK;
+        if ((flags != 0 && flags != LFN_LAST_ENTRY) || (order & LFN_SEQUENCE_MASK) != sequence ||
+            sum != checksum)
+            return false;
+        appendLfnUnits(part, units);
+        if (flags == LFN_LAST_ENTRY) {
+            found = true;
+            break;
+        }
+        ++sequence;
+    }
+    if (!found)
+        return false;
+    std::string text = lfnUnitsToUtf8(units);
+    if (text.empty())
+        return false;
+    name.swap(text);
+    return true;
+}
+
+bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requireDots,
+                              bool rejectDots, bool markDeleted, bool& hasDotDot,
+                              u32& dotDotCluster, tree::Folder& folder, bool& clean) {
+    u64 freeEntries = 0;
+    u64 invalidEntries = 0;
+    hasDotDot = false;
+    const u64 count = cursor.count();
+    for (u64 i = 0; i < count; ++i) {
+        const u8* entry = cursor.entry(i);
+        if (entry[DE_NAME] == ENTRY_FREE) {
+            ++freeEntries;
+            continue;
+        }
+        if (i == 0) {
+            if (isDotEntry(entry)) {
+                if (rejectDots)
+                    return false;
+                continue;
+            }
+            if (requireDots)
+                return false;
+        }
+        if (i == 1) {
+            if (isDotDotEntry(entry)) {
+                hasDotDot = true;
+                dotDotCluster = dirEntryStartCluster(entry);
+                if (rejectDots)
+                    return false;
+                continue;
+            }
+            if (requireDots)
+                return false;
+        }
+        if (!isValidShortDirEntry(entry)) {
+            ++invalidEntries;
+            continue;
+        }
+        // Long-name parts are read with the short entry they precede; the volume
+        // label names the volume, not a file.
+        if (isLongNameEntry(entry) || isVolumeLabelEntry(entry))
+            continue;
+        const u8 attributes = dirEntryAttributes(entry);
+        const u32 cluster = dirEntryStartCluster(entry);
+        const u32 size = dirEntrySize(entry);
+        const bool directory = (attributes & ATTR_DIRECTORY) != 0;
+        bool valid = true;
+        if (directory)
+            valid = size == 0 && fats_.isValidCluster(cluster);
+        else if (size == 0)
+            valid = cluster == 0;
+        else
+            valid = size <= volumeBytes_ && (cluster == 0 || fats_.isValidCluster(cluster));
+        if (!valid) {
+            ++invalidEntries;
+            continue;
+        }
+        const bool deleted = entry[DE_NAME] == ENTRY_DELETED;
+        std::string name;
+        cursor.seek(i);
+        if (!readLongName(cursor, entry, deleted, name))
+            shortEntryName(entry, name, '#');
+        tree::Node node(name, cluster, firstIndex + i, size, dirEntryTime(entry));
+        node.setFlag(tree::Node::DIRECTORY, directory);
+        node.setFlag(tree::Node::SYSTEM, (attributes & ATTR_SYSTEM) != 0);
+        node.setFlag(tree::Node::DELETED, deleted || markDeleted);
+        folder.addNode(node);
+    }
+    clean = freeEntries == 0 && invalidEntries == 0;
+    return true;
+}
+
+u32 FATDrive::directoryCluster(u64 first, u64 j) {
+    if (first > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(first)) ||
+        j >= MAX_DIRECTORY_CLUSTERS)
+        return 0;
+    u32 cluster = static_cast<u32>(first);
+    if (j == 0)
+        return cluster;
+    // A deleted directory lies in consecutive clusters.
+    if (fats_.getClusterType(fats_.getEntry(cluster)) == FREE_CLUSTER) {
+        const u64 c = cluster + j;
+        return c <= 0xFFFFFFFFull && fats_.isValidCluster(static_cast<u32>(c)) ? static_cast<u32>(c)
+                                                                               : 0;
+    }
+    for (u64 step = 0; step < j; ++step) {
+        const u32 entry = fats_.getEntry(cluster);
+        if (fats_.getClusterType(entry) != NEXT_CLUSTER || !fats_.isValidCluster(entry))
+            return 0;
+        cluster = entry;
+    }
+    return cluster;
+}
+
+void FATDrive::printClusterLine(std::ostream& os, const char* label, u64 cluster) {
+    os << '\n' << _(label) << ' ' << cluster << ":\t";
+    if (cluster > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(cluster))) {
+        os << _("Invalid cluster");
+    } else {
+        const u32 entry = fats_.getEntry(static_cast<u32>(cluster));
+        os << entry << '(' << _(clusterTypeName(fats_.getClusterType(entry))) << ')';
+    }
+    os << '\n';
+}
+
+void FATDrive::printEntryInfo(std::ostream& os, u64 folderAddress, const tree::Node& node) {
+    const u64 index = node.getIndex();
+    if (index == tree::Node::NONE) {
+        os << _("Invalid Index") << '\n';
+    } else {
+        os << _("Node Address") << ":\t" << folderAddress << "\n---\n";
+        std::vector<u8> buffer;
+        if (params_.rootEntries != 0 && folderAddress == 1) {
+            const u64 perSector = SECTOR_BYTES / DIR_ENTRY_BYTES;
+            const u64 sector = index / perSector;
+            const u64 rootSectors =
+                params_.dataClusterLBA - static_cast<u64>(params_.rootDirectoryLBA);
+            const u64 lba = params_.rootDirectoryLBA + sector;
+            buffer.resize(SECTOR_BYTES);
+            if (sector >= rootSectors)
+                os << _("Too big index") << '\n';
+            else if (!readSectors(lba, 1, buffer.data()))
+                os << _("Cannot read LBA") << ' ' << lba << '\n';
+            else
+                printDirEntry(os, buffer.data() + (index % perSector) * DIR_ENTRY_BYTES);
+        } else {
+            const u32 cluster = directoryCluster(folderAddress, index / entriesPerCluster_);
+            buffer.resize(static_cast<std::size_t>(clusterBytes_));
+            if (cluster == 0)
+                os << _("Cannot trace FAT chain") << '\n';
+            else if (!readClusters(cluster, buffer.data(), 0))
+                os << _("Cannot read cluster") << ' ' << cluster << '\n';
+            else
+                printDirEntry(os, buffer.data() + (index % entriesPerCluster_) * DIR_ENTRY_BYTES);
+        }
+    }
+    printClusterLine(os, "Entry first cluster", node.getAddress());
+    printClusterLine(os, "Node first cluster", folderAddress);
+}
+
+void printDirEntry(std::ostream& os, const u8* entry) {
+    const ConstArray e(entry, DIR_ENTRY_BYTES);
+    StreamStateSaver saved(os);
+    std::string name;
+    shortEntryName(entry, name, '#');
+    os << _("DOS Name") << ":\t" << name << '\n'
+       << _("Size") << ":\t\t" << std::dec << dirEntrySize(entry) << '\n'
+       << _("Cluster") << ":\t" << dirEntryStartCluster(entry) << '\n'
+       << _("Attributes") << ":\t";
+    static const struct {
+        u8 bit;
+        const char* name;
+    } ATTRIBUTE_NAMES[] = {{ATTR_READ_ONLY, "read-only"}, {ATTR_HIDDEN, "hidden"},
+                           {ATTR_SYSTEM, "system"},       {ATTR_VOLUME_LABEL, "volume"},
+                           {ATTR_DIRECTORY, "directory"}, {ATTR_ARCHIVE, "archive"}};
+    const u8 attributes = e.getU8(DE_ATTRIBUTES);
+    for (const auto& a : ATTRIBUTE_NAMES) {
+        if (attributes & a.bit)
+            os << _(a.name) << ' ';
+    }
+    os << '\n' << _("Dates") << ":\n";
+    printDate(os, "DOS Date", e.getLE16(DE_WRITE_DATE));
+    printDate(os, "Creation", e.getLE16(DE_CREATION_DATE));
+    printDate(os, "Last Access", e.getLE16(DE_ACCESS_DATE));
+
+    const u16 writeTime = e.getLE16(DE_WRITE_TIME);
+    os << "  " << _("DOS Time [hour:minute:second/2]") << ":\t\t[";
+    digits(os, 2, writeTime >> 11) << ':';
+    digits(os, 2, (writeTime >> 5) & 0x3F) << ':';
+    digits(os, 2, writeTime & 0x1F) << "]\n";
+
+    const u16 creationTime = e.getLE16(DE_CREATION_TIME);
+    const u8 tenths = e.getU8(DE_CREATION_TENTHS);
+    os << "  " << _("Creation Time [hour:minute:second:hundreds]") << ":\t[";
+    digits(os, 2, creationTime >> 11) << ':';
+    digits(os, 2, (creationTime >> 5) & 0x3F) << ':';
+    digits(os, 2, 2 * (e.getU8(DE_CREATION_TIME) & 0x1F) + (tenths >> 7)) << ':';
+    digits(os, 3, tenths & 0x7F) << "]\n";
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+// The drive of one FAT12, FAT16 or FAT32 volume: clusters to sectors, cluster
+// reads, the check that a file's chain fits its size, directories read into
+// folders of nodes (following their chain, or their clusters in order when the
+// directory was deleted), and the text that describes one directory entry.
+//
+// Nothing here trusts the disk: a chain stops at the first cluster outside the
+// volume and never loops, a directory is read at most once per cluster and at
+// most MAX_DIRECTORY_CLUSTERS long, and every read lies inside the volume.
+
+#include "core/Ownership.h"
+#include "core/Types.h"
+#include "devices/Drive.h"
+#include "fs/Bitmap.h"
+#include "fs/Params.h"
+#include "fs/fat/DirEntryCursor.h"
+#include "fs/fat/FatsReader.h"
+#include "tree/Folder.h"
+#include "tree/Node.h"
+
+#include <ostream>
+#include <string>
+
+class FATDrive : public Drive {
+public:
+    // A directory longer than this is damage, not data (1000 clusters of 64 KiB
+    // hold two million entries).
+    static constexpr u64 MAX_DIRECTORY_CLUSTERS = 1000;
+    // The fixed root of FAT12/16 is read up to this many sectors.
+    static constexpr u64 MAX_ROOT_SECTORS = 100;
+
+    // Throws what FatsReader throws ("FatsReader(24)"), and "FATDrive(<line>)"
+    // for parameters that describe no usable volume (the caller forms and checks
+    // them first).
+    FATDrive(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& params,
+             const Bitmap& mirrorSectors, const UnreadableSectors* unreadable);
+    ~FATDrive() override;
+
+    FatsReader& getFatsReader() { return fats_; }
+    const FatsReader& getFatsReader() const { return fats_; }
+    const FAT_FS_PARAMS& getParams() const { return params_; }
+    Bitmap& getVisitedClusters() { return visitedClusters_; }
+    u64 getClusterBytes() const { return clusterBytes_; }
+    u64 getEntriesPerCluster() const { return entriesPerCluster_; }
+    u64 getVolumeBytes() const { return volumeBytes_; }
+
+    // The first sector of the cluster; all ones (and a log line) for a cluster
+    // that is not valid.
+    u64 getClusterLBA(u32 cluster);
+    // Reads `sectors` sectors (0: one cluster) from the cluster's first sector.
+    // They must lie in the volume's clusters. False for an invalid cluster or a
+    // failed read. Polls first: a cancel throws InterruptedException.
+    bool readClusters(u32 cluster, u8* buffer, u64 sectors);
+    // Whether `sectors` sectors of a file from `first` lie where the FAT says
+    // (contiguous: a deleted file, whose clusters must be free from the first
+    // on). hasUnreadable is set when a walked cluster lies on a sector the scan
+    // found unreadable; the caller clears it first.
+    bool checkChain(u32 first, u64 sectors, bool contiguous, bool& hasUnreadable);
+    // Appends the entries of the directory starting at `first` to the folder and
+    // sets its parent from "..". False when the directory could not be read to
+    // its end (what was read stays in the folder).
+    bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted, bool requireDots,
+                       bool rejectDots, bool markVisited);
+    void loadRootDirectory(tree::Folder& folder);
+    // The entries of one directory cluster (or of the FAT12/16 root block) become
+    // nodes with indexes from firstIndex. clean: no free and no invalid entry.
+    // False where "." or ".." is rejected or missing.
+    bool parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requireDots, bool rejectDots,
+                        bool markDeleted, bool& hasDotDot, u32& dotDotCluster, tree::Folder& folder,
+                        bool& clean);
+    // The node's directory entry and the FAT entries of its first cluster and of
+    // the folder's.
+    void printEntryInfo(std::ostream& os, u64 folderAddress, const tree::Node& node);
+
+private:
+    // The long name that precedes the short entry the cursor is on; false when
+    // there is none that fits.
+    bool readLongName(DirEntryCursor& cursor, const u8* shortEntry, bool deleted,
+                      std::string& name);
+    void printClusterLine(std::ostream& os, const char* label, u64 cluster);
+    // The cluster of a directory starting at `first` that holds its j-th cluster
+    // of entries; 0 when the chain cannot be traced.
+    u32 directoryCluster(u64 first, u64 j);
+    bool readRootBlock(u64 sectors, u8* buffer);
+
+    FatsReader fats_;
+    FAT_FS_PARAMS params_;
+    u64 clusterBytes_;
+    u64 entriesPerCluster_;
+    u64 volumeBytes_;
+    ScopedArray<u8> clusterPair_;
+    Bitmap visitedClusters_;
+};
+
+// The text block of one 32-byte directory entry: name, size, cluster,
+// attributes, the three dates and the two times.
+void printDirEntry(std::ostream& os, const u8* entry);

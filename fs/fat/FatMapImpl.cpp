@@ -1,0 +1,310 @@
+#include "fs/fat/FatMapImpl.h"
+
+#include "core/Intl.h"
+#include "core/Log.h"
+#include "devices/UnreadableSectors.h"
+#include "tree/FileEntry.h"
+#include "tree/Recoverer.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace tree {
+
+namespace {
+
+constexpr u64 MAX_CLUSTER = 0xFFFFFFFFull;
+
+u64 rootAddressOf(const FAT_FS_PARAMS& params) {
+    return params.rootEntries == 0 ? params.rootCluster : FATMapImpl::FIXED_ROOT_ADDRESS;
+}
+
+// A node's address as a cluster number; 0 (never a valid cluster) when it is
+// none.
+u32 clusterOf(u64 address) {
+    return address <= MAX_CLUSTER ? static_cast<u32>(address) : 0;
+}
+
+// Every sector of the buffer holds the pattern from its own start, as the scan's
+// reader writes it, so that a later scan knows each such sector.
+void fillUnreadableSectors(u8* buffer, u64 bytes) {
+    for (u64 at = 0; at < bytes; at += SECTOR_BYTES)
+        fillUnreadablePattern(buffer + at, std::min<u64>(SECTOR_BYTES, bytes - at));
+}
+
+u64 ceilDiv(u64 a, u64 b) {
+    return a / b + (a % b != 0);
+}
+
+} // namespace
+
+FATMapImpl::FATMapImpl(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& params,
+                       const Bitmap& mirrorSectors, const UnreadableSectors* unreadable,
+                       const FoundList<FoundDirectoryRun>& directoryRuns)
+    : MapImpl(rootAddressOf(params), true, true), drive_(driver, params, mirrorSectors, unreadable),
+      sectorSize_(drive_.getSectorSize()), sectorsPerCluster_(params.sectorsPerCluster),
+      clusterBytes_(drive_.getClusterBytes()),
+      clusterBuffer_(static_cast<std::size_t>(std::max(RUN_BYTES, clusterBytes_))),
+      foundDirectoryRuns_(directoryRuns.begin(), directoryRuns.end()),
+      walker_(&drive_.getFatsReader()) {
+    Folder root(ATTACHED, TOP_FOLDER);
+    drive_.loadRootDirectory(root);
+    root.setParent(TOP_FOLDER);
+    attachFolder(getRootAddress(), root);
+}
+
+FATMapImpl::~FATMapImpl() = default;
+
+void FATMapImpl::readFolderNode(u64 cluster, Folder& folder, Node& node, bool requireDots) {
+    bool deleted = false;
+    const bool ok = drive_.readDirectory(cluster, folder, deleted, requireDots, false, true);
+    // ".." names cluster 0 for a folder in the root; a ".." outside the volume
+    // names nothing, and the folder is placed as one without it.
+    const u64 parent = folder.getParent();
+    if (parent == 0)
+        folder.setParent(getRootAddress());
+    else if (parent != NO_FOLDER && parent != getRootAddress() &&
+             !drive_.getFatsReader().isValidCluster(clusterOf(parent)))
+        folder.setParent(NO_FOLDER);
+    node = Node();
+    node.setAddress(cluster);
+    node.setFlag(Node::DIRECTORY, true);
+    node.setFlag(Node::DELETED, deleted);
+    node.setFlag(Node::INVALID_DIRECTORY, !ok);
+    node.setLink(FROM);
+}
+
+Folder* FATMapImpl::loadFolder(u64 address, Node& out) {
+    Folder folder(ATTACHED, NO_FOLDER);
+    readFolderNode(address, folder, out, true);
+    if (Folder* stored = tryQueueFolder(address, folder))
+        return stored;
+    return findFolder(address);
+}
+
+bool FATMapImpl::loadFoundEntry(u64 address, Node& out) {
+    (void)address;
+    (void)out;
+    return false;
+}
+
+void FATMapImpl::checkStatuses(Folder& folder) {
+    for (Node& node : folder.getNodes()) {
+        if (node.isDirectory() || node.getSize() == 0 || node.getSize() == Node::NONE)
+            continue;
+        bool unreadable = false;
+        const bool ok =
+            drive_.checkChain(clusterOf(node.getAddress()), ceilDiv(node.getSize(), sectorSize_),
+                              node.hasFlag(Node::DELETED), unreadable);
+        node.setStatus(ok ? GOOD_IN_FAT : BAD_IN_FAT);
+        node.setFlag(Node::HAS_UNREADABLE, unreadable);
+    }
+    folder.setState(STATUSES_CHECKED);
+}
+
+bool FATMapImpl::isEquivalent(const Node& listed, const Node& added) {
+    return listed.isDirectory() && added.isDirectory() && !added.hasFlag(Node::INVALID_DIRECTORY);
+}
+
+bool FATMapImpl::isPreferred(const Node& candidate, const Node& best) {
+    const bool candidateDeleted = candidate.hasFlag(Node::DELETED);
+    if (candidateDeleted != best.hasFlag(Node::DELETED))
+        return !candidateDeleted;
+    // A node without a time (all ones) wins over any dated one.
+    return candidate.getTime() >= best.getTime();
+}
+
+std::vector<ClusterRun> FATMapImpl::clusterRuns() const {
+    const FAT_FS_PARAMS& params = drive_.getParams();
+    const u64 dataStart = params.dataClusterLBA;
+    const u64 perCluster = params.sectorsPerCluster;
+    const u64 end = dataStart + static_cast<u64>(params.get_cluster_count()) * perCluster;
+    std::vector<ClusterRun> runs;
+    for (const FoundDirectoryRun& found : foundDirectoryRuns_) {
+        u64 lba = found.lba;
+        u64 sectors = found.sectorCount;
+        bool dots = found.startsWithDotEntries;
+        if (lba >= end)
+            break;
+        if (lba < dataStart) {
+            if (lba + sectors <= dataStart)
+                continue;
+            sectors -= dataStart - lba;
+            lba = dataStart;
+            dots = false;
+        }
+        if (!dots) {
+            if ((lba - dataStart) % perCluster != 0)
+                continue;
+        } else if (found.dotCluster < 2 ||
+                   lba != dataStart + (static_cast<u64>(found.dotCluster) - 2) * perCluster) {
+            continue;
+        }
+        if (sectors > end - lba)
+            sectors = end - lba;
+        if (sectors == 0)
+            continue;
+        runs.push_back(ClusterRun{static_cast<u32>((lba - dataStart) / perCluster),
+                                  static_cast<u32>(ceilDiv(sectors, perCluster))});
+    }
+    return runs;
+}
+
+void FATMapImpl::loadFoundDirectory(u32 cluster) {
+    Folder folder(ATTACHED, NO_FOLDER);
+    Node node;
+    readFolderNode(cluster, folder, node, false);
+    if (folder.empty())
+        return;
+    if (Folder* existing = findFolder(cluster)) {
+        // A folder loaded by address that read less than now: what the tree had
+        // already hung in it stays.
+        for (const Node& n : existing->getNodes()) {
+            if (n.isDirectory() && (n.getLink() == GOOD || n.getLink() == FROM))
+                addNode(cluster, &folder, n, 0);
+        }
+        folder.setParent(existing->getParent());
+        *existing = folder;
+    } else if (Folder* stored = tryQueueFolder(cluster, folder)) {
+        addFoundNode(stored, node);
+    }
+    reportFolderPath(cluster);
+}
+
+void FATMapImpl::analyzeFoundFiles() {
+    Bitmap& visited = drive_.getVisitedClusters();
+    for (const ClusterRun& run : clusterRuns()) {
+        for (u64 i = 0; i < run.count; ++i) {
+            const u64 index = static_cast<u64>(run.first) + i;
+            if (index >= visited.size())
+                break;
+            if (!visited.test(index))
+                loadFoundDirectory(static_cast<u32>(index + 2));
+        }
+    }
+    checkIntegrity();
+}
+
+bool FATMapImpl::readRun(u32 first, u32 clusters, u64 sectors, u8* buffer) {
+    bool whole = true;
+    for (u32 i = 0; i < clusters; ++i) {
+        const u64 at = static_cast<u64>(i) * sectorsPerCluster_;
+        if (at >= sectors)
+            break;
+        const u64 count = std::min(sectorsPerCluster_, sectors - at);
+        u8* data = buffer + at * SECTOR_BYTES;
+        const u32 cluster = first + i;
+        if (drive_.readClusters(cluster, data, count))
+            continue;
+        const u64 lba = drive_.getClusterLBA(cluster);
+        bool failed = false;
+        for (u64 s = 0; s < count; ++s) {
+            if (!drive_.readSectors(lba + s, 1, data + s * SECTOR_BYTES)) {
+                fillUnreadablePattern(data + s * SECTOR_BYTES, SECTOR_BYTES);
+                failed = true;
+            }
+        }
+        if (failed) {
+            logAt("FATMapImpl", 105) << ": " << cluster << '\n';
+            whole = false;
+        }
+    }
+    return whole;
+}
+
+bool FATMapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::string>& path,
+                             Node& node) {
+    recoverer.beginFile(FileEntry(node.getName(), node.getSize(), node.getTime()), path);
+    bool ok = true;
+    u64 remaining = node.getSize() == Node::NONE ? 0 : node.getSize();
+    u8* buffer = clusterBuffer_.data();
+    const u64 runLimit = clusterBuffer_.size() / clusterBytes_;
+    u32 cluster = remaining == 0 ? 0 : walker_.start(clusterOf(node.getAddress()));
+    // The cluster that could not be reached, for the log.
+    u64 missing = node.getAddress();
+    bool missingLogged = false;
+    while (remaining > 0) {
+        u64 bytes = 0;
+        if (cluster == 0) {
+            // The walk left the volume: the rest of the file stands as unreadable.
+            if (!missingLogged)
+                logAt("FATMapImpl", 105) << ": " << missing << '\n';
+            missingLogged = true;
+            bytes = std::min<u64>(remaining, clusterBuffer_.size());
+            fillUnreadableSectors(buffer, bytes);
+            ok = false;
+        } else {
+            const u64 wanted = std::min(ceilDiv(remaining, clusterBytes_), runLimit);
+            const u32 run = walker_.extendRun(static_cast<u32>(wanted));
+            bytes = std::min(remaining, run * clusterBytes_);
+            const u64 sectors = ceilDiv(bytes, SECTOR_BYTES);
+            if (!drive_.readClusters(cluster, buffer, sectors) &&
+                !readRun(cluster, run, sectors, buffer))
+                ok = false;
+        }
+        recoverer.write(buffer, static_cast<u32>(bytes));
+        remaining -= bytes;
+        if (remaining > 0 && cluster != 0) {
+            const u32 last = walker_.current();
+            cluster = walker_.next();
+            missing = static_cast<u64>(last) + 1;
+        }
+    }
+    recoverer.endFile();
+    return ok;
+}
+
+int FATMapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {
+    if (size == 0)
+        return 0;
+    // The count must fit the result.
+    if (size > static_cast<u32>(INT_MAX))
+        return -5;
+    const u32 first = clusterOf(node.getAddress());
+    u64 k = offset / clusterBytes_;
+    u64 within = offset % clusterBytes_;
+    u64 left = size;
+    u8* out = buffer;
+    for (;;) {
+        if (k > MAX_CLUSTER)
+            return -5;
+        const u32 cluster = walker_.seek(first, static_cast<u32>(k));
+        if (cluster == 0)
+            return -5;
+        const u64 sectors = std::min(ceilDiv(within + left, sectorSize_), sectorsPerCluster_);
+        if (!drive_.readClusters(cluster, clusterBuffer_.data(), sectors))
+            return -5;
+        const u64 n = std::min(clusterBytes_ - within, left);
+        std::memcpy(out, clusterBuffer_.data() + within, static_cast<std::size_t>(n));
+        out += n;
+        left -= n;
+        if (left == 0)
+            return static_cast<int>(size);
+        ++k;
+        within = 0;
+    }
+}
+
+u64 FATMapImpl::getNodeLBA(u64 address) {
+    const u32 cluster = clusterOf(address);
+    if (!drive_.getFatsReader().isValidCluster(cluster))
+        return Node::NONE;
+    return drive_.getClusterLBA(cluster);
+}
+
+void FATMapImpl::ostreamPartitionInfo(std::ostream& out) {
+    out << _("FAT Drive Parameters") << ":\n" << drive_.getParams();
+}
+
+void FATMapImpl::ostreamInfo(std::ostream& out, const MapPosition& position, Folder& folder,
+                             Node& node) {
+    (void)folder;
+    out << "---\n"
+        << _("FAT Status") << ":\t"
+        << _(node.getStatus() == GOOD_IN_FAT ? "GOOD_IN_FAT" : "BAD_IN_FAT") << '\n';
+    drive_.printEntryInfo(out, position.folder, node);
+    out << "---\n";
+}
+
+} // namespace tree

@@ -1,0 +1,85 @@
+#include "fs/fat/FatsReader.h"
+
+#include "core/Array.h"
+#include "fs/StructureChecks.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+// 1024 FAT12 entries take exactly three sectors, so no entry straddles two
+// windows.
+constexpr u32 FAT12_WINDOW_SECTORS = 3;
+constexpr u32 FAT12_WINDOW_ENTRIES = 1024;
+
+} // namespace
+
+FatsReader::FatsReader(Driver* driver, const FAT_FS_PARAMS& params, const Bitmap& mirrorSectors)
+    : driver_(driver), params_(params), mirrorSectors_(mirrorSectors), entryLimit_(0),
+      fatType_(fatTypeBySectorsPerFat(params.sectorsPerFAT)) {
+    if (driver_ == nullptr || driver_->getSectorSize() != SECTOR_BYTES ||
+        (fatType_ != FAT12 && fatType_ != FAT16 && fatType_ != FAT32))
+        throw std::runtime_error("FatsReader(24)");
+    entryLimit_ = params_.get_cluster_count() + 2;
+    windowBytes_ = (fatType_ == FAT12 ? FAT12_WINDOW_SECTORS : 1) * SECTOR_BYTES;
+    window_.reset(new u8[windowBytes_]);
+}
+
+bool FatsReader::fromMirror(u64 sector) const {
+    // Marks beyond the Bitmap (a caller that made it short) mean the first FAT.
+    return sector < mirrorSectors_.size() && mirrorSectors_.test(sector);
+}
+
+void FatsReader::readSectors(u64 first, u64 count, u8* buffer) {
+    while (count > 0) {
+        const bool mirror = fromMirror(first);
+        u64 run = 1;
+        while (run < count && fromMirror(first + run) == mirror)
+            ++run;
+        const u64 lba = static_cast<u64>(mirror ? params_.fatMirrLBA : params_.fatLBA) + first;
+        if (!driver_->readSectors(lba, run, buffer))
+            std::memset(buffer, 0, static_cast<std::size_t>(run * SECTOR_BYTES));
+        first += run;
+        count -= run;
+        buffer += run * SECTOR_BYTES;
+    }
+}
+
+void FatsReader::load(u64 first, u64 count) {
+    if (windowStart_ == first)
+        return;
+    readSectors(first, count, window_.get());
+    windowStart_ = first;
+}
+
+u32 FatsReader::getEntry(u32 cluster) {
+    if (!isValidCluster(cluster))
+        return 0;
+    const ConstArray window(window_.get(), windowBytes_);
+    if (fatType_ == FAT12) {
+        const u64 start = static_cast<u64>(FAT12_WINDOW_SECTORS) * (cluster / FAT12_WINDOW_ENTRIES);
+        const u32 offset = ((cluster % FAT12_WINDOW_ENTRIES) * 3) >> 1;
+        // The entry's second byte would lie past the FAT's last sector.
+        if (start + ((offset + 1) >> 9) + 1 > params_.sectorsPerFAT)
+            return 0;
+        const u64 left = params_.sectorsPerFAT - start;
+        load(start, left < FAT12_WINDOW_SECTORS ? left : FAT12_WINDOW_SECTORS);
+        const u32 lo = window.getU8(offset);
+        const u32 hi = window.getU8(offset + 1);
+        return (cluster & 1) ? (lo >> 4) + hi * 16 : lo + (hi & 0x0F) * 256;
+    }
+    const u32 perSector = fatType_ == FAT16 ? SECTOR_BYTES / 2 : SECTOR_BYTES / 4;
+    const u64 sector = cluster / perSector;
+    if (sector >= params_.sectorsPerFAT)
+        return 0;
+    load(sector, 1);
+    const u32 index = cluster % perSector;
+    if (fatType_ == FAT16)
+        return window.getLE16(index * 2);
+    return window.getLE32(index * 4) & 0x0FFFFFFF;
+}
+
+ClusterType FatsReader::getClusterType(u32 entry) const {
+    return classifyChainEntry(fatType_, entry);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+// The FAT entry of any cluster of one FAT volume. Each FAT sector is read from
+// the first FAT or from its mirror, as the FAT analysis decided (one bit per FAT
+// sector), through a small window: following a chain through neighbouring
+// clusters reads each FAT sector (each group of three sectors on FAT12) once.
+//
+// The FAT on disk does not change while a reader lives, so the window is never
+// invalidated.
+
+#include "core/Ownership.h"
+#include "core/Types.h"
+#include "devices/Driver.h"
+#include "fs/Bitmap.h"
+#include "fs/FsTypes.h"
+#include "fs/Params.h"
+
+class FatsReader {
+public:
+    // Copies params and the mirror marks (one bit per FAT sector; a set bit reads
+    // that sector from the mirror). Throws "FatsReader(24)" when the driver's
+    // sectors are not 512 bytes or sectorsPerFAT gives no FAT width.
+    FatsReader(Driver* driver, const FAT_FS_PARAMS& params, const Bitmap& mirrorSectors);
+    FatsReader(const FatsReader&) = delete;
+    FatsReader& operator=(const FatsReader&) = delete;
+
+    // 2 <= cluster < cluster count + 2.
+    bool isValidCluster(u32 cluster) const { return cluster >= 2 && cluster < entryLimit_; }
+    u32 getEntryLimit() const { return entryLimit_; }
+    FatType getFatType() const { return fatType_; }
+
+    // The FAT entry of the cluster; 0 for a cluster that is not valid, for an
+    // entry past the FAT's last sector and for one whose sector cannot be read.
+    u32 getEntry(u32 cluster);
+    // The class of an entry value as a chain is followed (a 2 links to cluster 2).
+    ClusterType getClusterType(u32 entry) const;
+    // count FAT sectors from `first` (an index within the FAT) into buffer, each
+    // from the FAT or the mirror; one read per run of sectors from the same copy.
+    // A run that cannot be read comes back as zeros.
+    void readSectors(u64 first, u64 count, u8* buffer);
+
+private:
+    bool fromMirror(u64 sector) const;
+    // Makes the window hold `count` sectors from `first`.
+    void load(u64 first, u64 count);
+
+    Driver* driver_;
+    FAT_FS_PARAMS params_;
+    Bitmap mirrorSectors_;
+    u32 entryLimit_;
+    FatType fatType_;
+    u64 windowStart_ = ~0ull;
+    ScopedArray<u8> window_;
+    u32 windowBytes_;
+};

@@ -1,0 +1,160 @@
+#include "fs/ntfs/DataReader.h"
+
+#include "core/Log.h"
+#include "devices/UnreadableSectors.h"
+#include "fs/ntfs/NtfsDrive.h"
+#include "tree/Recoverer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace ntfs {
+
+namespace {
+
+u64 ceilDiv(u64 a, u64 b) {
+    return a / b + (a % b != 0 ? 1 : 0);
+}
+
+// a x b, or all ones when that does not fit.
+u64 saturatingMul(u64 a, u64 b) {
+    u64 product = 0;
+    return __builtin_mul_overflow(a, b, &product) ? ~u64{0} : product;
+}
+
+} // namespace
+
+BaseDataReader::BaseDataReader(NTFSDrive& drive, const RecordSource* records)
+    : drive_(&drive), records_(records), reader_(drive), sectorSize_(drive.getSectorSize()),
+      chunkSectors_(NTFS_COMPRESSION_UNIT_CLUSTERS * drive.getSectorsPerCluster()),
+      chunkBytes_(sectorSize_ * chunkSectors_) {}
+
+BaseDataReader::~BaseDataReader() = default;
+
+bool BaseDataReader::read(const NtfsAttributeData& data) {
+    if (!data.resident)
+        return readNonResident(data);
+    if (records_ == nullptr)
+        throw std::runtime_error("BaseDataReader(" + std::to_string(__LINE__) + ")");
+    const ConstArray record = records_->getRecordArray(data.recordNumber);
+    // A size beyond 32 bits cannot lie in a record: the view refuses it.
+    const u32 size = static_cast<u32>(std::min<u64>(data.size, ~u32{0}));
+    const ConstArray value(record, data.valueOffset, size);
+    write(value.data(), value.length());
+    return true;
+}
+
+bool BaseDataReader::readNonResident(const NtfsAttributeData& data) {
+    reader_.setRunlist(data.runs, data.initializedSize);
+    // The file parser makes sure of this; without it a damaged size would have
+    // us stream patterns for as long as 64 bits reach.
+    if (ceilDiv(data.size, sectorSize_) > reader_.getSectorCount()) {
+        logAt("BaseDataReader", __LINE__) << ": size " << data.size << " passes the "
+                                          << reader_.getSectorCount() << " sectors of the runs\n";
+        return false;
+    }
+    u64 sectorsLeft = ceilDiv(data.size, sectorSize_);
+    u64 bytesLeft = data.size;
+    u64 pieceSectors = chunkSectors_;
+    u64 pieceBytes = chunkBytes_;
+    u64 sector = 0;
+    bool ok = true;
+    // A small value needs no piece of 16 clusters.
+    const u64 capacity = std::min(chunkSectors_, sectorsLeft) * sectorSize_;
+    if (chunkCapacity_ < capacity) {
+        chunk_.reset(new u8[static_cast<std::size_t>(capacity)]);
+        chunkCapacity_ = capacity;
+    }
+    u8* const chunk = chunk_.get();
+    while (sectorsLeft > 0) {
+        // Sparse stretches never reach the drive, whose reads poll.
+        drive_->poll();
+        if (bytesLeft < pieceBytes) {
+            pieceBytes = bytesLeft;
+            pieceSectors = sectorsLeft;
+        }
+        if (!reader_.read(sector, pieceSectors, chunk)) {
+            if (pieceSectors < 2) {
+                fillUnreadablePattern(chunk, pieceBytes);
+                ok = false;
+            } else {
+                for (u64 i = 0; i < pieceSectors; ++i) {
+                    u8* at = chunk + i * sectorSize_;
+                    if (!reader_.read(sector + i, 1, at)) {
+                        fillUnreadablePattern(at, sectorSize_);
+                        ok = false;
+                    }
+                }
+            }
+        }
+        write(chunk, static_cast<u32>(pieceBytes));
+        sector += pieceSectors;
+        sectorsLeft -= pieceSectors;
+        bytesLeft -= pieceBytes;
+    }
+    return ok;
+}
+
+bool BaseDataReader::hasUnreadableData(const NTFSDrive& drive, const NtfsAttributeData& data,
+                                       u64 recordLba) {
+    const u64 sectorSize = drive.getSectorSize();
+    if (data.size == 0)
+        return false;
+    if (data.resident) {
+        if (recordLba == ~u64{0})
+            return false;
+        // A value lies inside its record; a size that says otherwise is cut at
+        // 64 bits rather than wrapped around.
+        const u64 lastByte =
+            data.size - 1 > ~u64{0} - data.valueOffset ? ~u64{0} : data.valueOffset + data.size - 1;
+        const u64 first = data.valueOffset / sectorSize;
+        const u64 last = lastByte / sectorSize;
+        return drive.isUnreadable(recordLba + first, last - first + 1);
+    }
+    const u64 spc = drive.getSectorsPerCluster();
+    u64 sectorsLeft = ceilDiv(data.size, sectorSize);
+    for (const NtfsRun& r : data.runs) {
+        if (sectorsLeft == 0)
+            break;
+        const u64 n = std::min(sectorsLeft, saturatingMul(r.clusters, spc));
+        u64 lba = ~u64{0};
+        u64 count = 0;
+        if (r.isPlain()) {
+            count = n;
+        } else if (r.isCompressed()) {
+            // The whole unit is decompressed from all its stored clusters.
+            count = saturatingMul(r.storedClusters, spc);
+        }
+        if (count != 0 && drive.isClusterValid(r.lcn))
+            lba = drive.getClusterLBA(r.lcn);
+        if (lba != ~u64{0} && drive.isUnreadable(lba, count))
+            return true;
+        sectorsLeft -= n;
+    }
+    return false;
+}
+
+BufferDataReader::BufferDataReader(NTFSDrive& drive, const RecordSource* records, u8* destination,
+                                   u64 capacity)
+    : BaseDataReader(drive, records), destination_(destination), capacity_(capacity) {}
+
+void BufferDataReader::write(const u8* data, u32 length) {
+    if (length > capacity_ - written_)
+        throw std::runtime_error("BufferDataReader(" + std::to_string(__LINE__) + ")");
+    if (length != 0)
+        std::memcpy(destination_ + written_, data, length);
+    written_ += length;
+}
+
+RecovererDataReader::RecovererDataReader(NTFSDrive& drive, const RecordSource* records)
+    : BaseDataReader(drive, records) {}
+
+void RecovererDataReader::write(const u8* data, u32 length) {
+    if (recoverer_ == nullptr)
+        throw std::runtime_error("RecovererDataReader(" + std::to_string(__LINE__) + ")");
+    recoverer_->write(data, length);
+}
+
+} // namespace ntfs

@@ -1,0 +1,162 @@
+#include "tests/support/NtfsBuilder.h"
+
+#include "tests/support/FsImages.h"
+
+#include <algorithm>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+
+namespace testutil {
+
+namespace {
+
+std::string hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned char b : bytes) {
+        s += digits[b >> 4];
+        s += digits[b & 0x0F];
+    }
+    return s;
+}
+
+} // namespace
+
+std::string punchHoles(std::string bytes, const std::vector<Hole>& holes) {
+    for (const Hole& h : holes) {
+        if (h.offset > bytes.size())
+            continue;
+        u64 n = std::min<u64>(h.length, bytes.size() - h.offset);
+        bytes.replace(h.offset, n, n, '\0');
+    }
+    return bytes;
+}
+
+NtfsBuilder::NtfsBuilder(std::string volumePath)
+    : volume_(std::move(volumePath)), scratch_(std::make_unique<TempDir>()) {}
+
+NtfsBuilder::NtfsBuilder(const NtfsImage& image) : NtfsBuilder(image.volumePath()) {}
+
+std::string NtfsBuilder::toolPath() {
+    return HB_BINARY_DIR "/hbntfsbuild";
+}
+
+NtfsBuilder& NtfsBuilder::add(std::vector<std::string> command) {
+    // The script separates arguments by tabs and commands by lines.
+    for (const std::string& a : command) {
+        if (a.find_first_of("\t\n\r") != std::string::npos)
+            throw std::invalid_argument("an argument of hbntfsbuild holds a tab or a line break");
+    }
+    commands_.push_back(std::move(command));
+    return *this;
+}
+
+std::string NtfsBuilder::dataFile(const std::string& bytes) {
+    std::string path = scratch_->file("data" + std::to_string(++files_));
+    writeAll(path, bytes);
+    return path;
+}
+
+NtfsBuilder& NtfsBuilder::mkdir(const std::string& path) {
+    return add({"mkdir", path});
+}
+
+NtfsBuilder& NtfsBuilder::write(const std::string& path, const std::string& bytes) {
+    return add({"write", path, dataFile(bytes)});
+}
+
+NtfsBuilder& NtfsBuilder::compress(const std::string& path, const std::string& bytes) {
+    return add({"compress", path, dataFile(bytes)});
+}
+
+NtfsBuilder& NtfsBuilder::sparse(const std::string& path, const std::string& bytes,
+                                 const std::vector<Hole>& holes) {
+    std::string list;
+    for (const Hole& h : holes)
+        list +=
+            (list.empty() ? "" : ",") + std::to_string(h.offset) + ":" + std::to_string(h.length);
+    return add({"sparse", path, dataFile(bytes), list});
+}
+
+NtfsBuilder& NtfsBuilder::fragment(const std::string& path, const std::string& bytes, u32 pieces) {
+    return add({"fragment", path, dataFile(bytes), std::to_string(pieces)});
+}
+
+NtfsBuilder& NtfsBuilder::compressionUnit(const std::string& path, u32 unit) {
+    return add({"cunit", path, std::to_string(unit)});
+}
+
+NtfsBuilder& NtfsBuilder::files(const std::string& folder, u32 count, u32 size) {
+    return add({"files", folder, std::to_string(count), std::to_string(size)});
+}
+
+NtfsBuilder& NtfsBuilder::dosName(const std::string& path, const std::string& shortName) {
+    return add({"dosname", path, shortName});
+}
+
+NtfsBuilder& NtfsBuilder::setMtime(const std::string& path, std::time_t mtime) {
+    return add({"setmtime", path, std::to_string(mtime)});
+}
+
+NtfsBuilder& NtfsBuilder::rm(const std::string& path) {
+    return add({"rm", path});
+}
+
+NtfsBuilder& NtfsBuilder::rmdir(const std::string& path) {
+    return add({"rmdir", path});
+}
+
+NtfsBuilder& NtfsBuilder::rmtree(const std::string& path) {
+    return add({"rmtree", path});
+}
+
+NtfsBuilder& NtfsBuilder::zeroBootSector() {
+    return add({"zero-boot"});
+}
+
+NtfsBuilder& NtfsBuilder::zeroMftRecord0() {
+    return add({"zero-mft0"});
+}
+
+NtfsBuilder& NtfsBuilder::zeroMirrorRecord0() {
+    return add({"zero-mirror0"});
+}
+
+NtfsBuilder& NtfsBuilder::clearInUse(const std::string& path) {
+    return add({"clear-inuse", path});
+}
+
+NtfsBuilder& NtfsBuilder::clearInUse(u64 record) {
+    return add({"clear-inuse", std::to_string(record)});
+}
+
+NtfsBuilder& NtfsBuilder::corruptIndex(const std::string& folder, const std::string& name,
+                                       u64 offset, const std::string& bytes) {
+    return add({"corrupt-index", folder, name, std::to_string(offset), hex(bytes)});
+}
+
+::testing::AssertionResult NtfsBuilder::run() {
+    std::ostringstream script;
+    for (const auto& command : commands_) {
+        for (std::size_t i = 0; i < command.size(); ++i)
+            script << (i ? "\t" : "") << command[i];
+        script << '\n';
+    }
+    commands_.clear();
+    std::string scriptPath = scratch_->file("script");
+    writeAll(scriptPath, script.str());
+    std::string command = "LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH=" + std::to_string(IMAGE_EPOCH) + " " +
+                          shellQuote(toolPath()) + " " + shellQuote(volume_) + " -f " +
+                          shellQuote(scriptPath);
+    std::string out;
+    std::string err;
+    int status = testutil::run(command, &out, &err);
+    if (status == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "hbntfsbuild exited with " << status << ":\n"
+                                         << err << out << "script:\n"
+                                         << script.str();
+}
+
+} // namespace testutil

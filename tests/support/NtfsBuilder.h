@@ -1,0 +1,108 @@
+#pragma once
+
+// Fills an NTFS volume made by mkntfs (NtfsImage) with what the engine's tests
+// need, and damages it, through our builder on libntfs-3g (hbntfsbuild, see
+// tests/tools/NtfsBuild.cpp for what each command does on the volume):
+//
+//   NtfsImage image(dir.file("v.img"), {});
+//   ASSERT_TRUE(NtfsBuilder(image).mkdir("/a").write("/a/f", bytes).compress("/c", text).run());
+//
+// The calls only collect commands; run() carries them out in one go and says
+// why when it fails. Everything made gets the time IMAGE_EPOCH unless setMtime
+// says otherwise. A deleted file's record is free again, and what is made
+// after it may take it: delete last when the deleted files matter.
+
+#include "core/Types.h"
+#include "tests/support/TestUtil.h"
+
+#include <ctime>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+class NtfsImage;
+
+// The fields of an index entry, as offsets for corruptIndex.
+constexpr u64 INDEX_ENTRY_REFERENCE = 0;
+constexpr u64 INDEX_ENTRY_LENGTH = 8;
+constexpr u64 INDEX_ENTRY_KEY_LENGTH = 10;
+constexpr u64 INDEX_ENTRY_FLAGS = 12;
+constexpr u64 INDEX_ENTRY_KEY = 16;
+
+// Bytes [offset, offset + length) of a sparse file that take no clusters.
+struct Hole {
+    u64 offset = 0;
+    u64 length = 0;
+};
+
+// `bytes` with the holes zeroed: what a sparse file made from them reads as.
+std::string punchHoles(std::string bytes, const std::vector<Hole>& holes);
+
+class NtfsBuilder {
+public:
+    // The volume file itself, not a disk with a partition table. For a
+    // partitioned NtfsImage, ask for image.path() only after the last run(),
+    // since the disk is put together from the volume the first time it is asked.
+    explicit NtfsBuilder(std::string volumePath);
+    explicit NtfsBuilder(const NtfsImage& image);
+
+    // Paths inside the volume are absolute, '/'-separated UTF-8.
+    NtfsBuilder& mkdir(const std::string& path);
+    // Small files stay resident in their record. In a compressed folder (a
+    // volume made with compression) the file is compressed too.
+    NtfsBuilder& write(const std::string& path, const std::string& bytes);
+    // Clusters of 4096 bytes or less.
+    NtfsBuilder& compress(const std::string& path, const std::string& bytes);
+    // Cluster-aligned holes (one may end with the file); `bytes` must be zero
+    // there (punchHoles).
+    NtfsBuilder& sparse(const std::string& path, const std::string& bytes,
+                        const std::vector<Hole>& holes);
+    // At least `pieces` runs apart on the volume; the file needs as many clusters.
+    NtfsBuilder& fragment(const std::string& path, const std::string& bytes, u32 pieces);
+    // The compression unit byte of the non-resident data attribute (libntfs-3g
+    // gives a sparse file 4; Windows gives it 0).
+    NtfsBuilder& compressionUnit(const std::string& path, u32 unit);
+    // `count` files f000001, f000002, ... of `size` bytes, each its own name
+    // repeated.
+    NtfsBuilder& files(const std::string& folder, u32 count, u32 size);
+    // An 8.3 DOS name beside the long one.
+    NtfsBuilder& dosName(const std::string& path, const std::string& shortName);
+    NtfsBuilder& setMtime(const std::string& path, std::time_t mtime);
+    NtfsBuilder& rm(const std::string& path);
+    // An empty folder.
+    NtfsBuilder& rmdir(const std::string& path);
+    // A folder with everything in it, deepest first.
+    NtfsBuilder& rmtree(const std::string& path);
+
+    // Damage, written straight to the volume.
+    NtfsBuilder& zeroBootSector();
+    NtfsBuilder& zeroMftRecord0();
+    NtfsBuilder& zeroMirrorRecord0();
+    // The record's in-use flag only; the MFT bitmap still counts it.
+    NtfsBuilder& clearInUse(const std::string& path);
+    NtfsBuilder& clearInUse(u64 record);
+    // Overwrites bytes of the index entry of `name` in `folder`, at `offset`
+    // within the entry (INDEX_ENTRY_...); the index keeps valid fix-ups.
+    NtfsBuilder& corruptIndex(const std::string& folder, const std::string& name, u64 offset,
+                              const std::string& bytes);
+
+    // Carries out the commands collected since the last run.
+    ::testing::AssertionResult run();
+
+    // The builder's path.
+    static std::string toolPath();
+
+private:
+    NtfsBuilder& add(std::vector<std::string> command);
+    std::string dataFile(const std::string& bytes);
+
+    std::string volume_;
+    std::unique_ptr<TempDir> scratch_;
+    std::vector<std::vector<std::string>> commands_;
+    unsigned files_ = 0;
+};
+
+} // namespace testutil
