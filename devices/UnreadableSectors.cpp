@@ -43,12 +43,17 @@ void SectorRunCollector::add(const SectorRun& r) {
 void SectorRunCollector::flush() {
     if (openStart_ == openEnd_)
         return;
+    // Sector addresses are 32-bit: what lies at 2^32 or beyond cannot be kept.
+    constexpr u64 LIMIT = 0x100000000ull;
+    if (openEnd_ > LIMIT)
+        openEnd_ = std::max(openStart_, LIMIT);
     // A run is at most 2^32 - 1 sectors; a longer union is split so nothing is lost.
     while (openStart_ < openEnd_) {
         u64 n = std::min<u64>(openEnd_ - openStart_, 0xFFFFFFFFu);
         runs_.push_back(SectorRun{static_cast<u32>(openStart_), static_cast<u32>(n)});
         openStart_ += n;
     }
+    openStart_ = openEnd_;
 }
 
 void mergeSectorRuns(SectorRunCollector& out, const SectorRuns& a, const SectorRuns& b) {

@@ -1,6 +1,11 @@
 #include "fs/FsCandidate.h"
 
+#include "devices/DriveGeometry.h"
+#include "devices/Driver.h"
 #include "fs/StructureChecks.h"
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -24,7 +29,66 @@ u8 codeOfFatType(u32 type) {
     }
 }
 
+// Sectors between a partition's start and its data area that the smallest volume
+// of each width needs: boot sector and two FATs (plus the root directory of
+// FAT12/16, and the 32 reserved sectors of FAT32).
+i64 minimalDataGap(FatType type) {
+    switch (type) {
+    case FAT12:
+        return 3;
+    case FAT16:
+        return 33;
+    default:
+        return 1056;
+    }
+}
+
 } // namespace
+
+FsCandidate& insertCandidate(FsCandidateList& list, const FsCandidate& candidate) {
+    std::size_t at = list.size();
+    while (at > 0 && list[at - 1].startLBA > candidate.startLBA)
+        --at;
+    return *list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), candidate);
+}
+
+void insertCandidates(FsCandidateList& list, const FsCandidateList& added) {
+    if (added.empty())
+        return;
+    // The last candidate of `list` with a start <= x is the last index whose
+    // suffix minimum is <= x; suffix minima never fall, so that is a binary
+    // search even when the list is out of order.
+    const std::size_t n = list.size();
+    std::vector<u32> suffixMin(n);
+    for (std::size_t i = n; i-- > 0;)
+        suffixMin[i] = i + 1 < n ? std::min(list[i].startLBA, suffixMin[i + 1]) : list[i].startLBA;
+    // Each new record lands in the gap behind that candidate; within one gap the
+    // new records end up ordered by start, the earlier one first on equal starts.
+    struct Placed {
+        std::size_t gap; // the count of old candidates in front of it
+        std::size_t order;
+    };
+    std::vector<Placed> placed(added.size());
+    for (std::size_t k = 0; k < added.size(); ++k) {
+        auto it = std::upper_bound(suffixMin.begin(), suffixMin.end(), added[k].startLBA);
+        placed[k] = {static_cast<std::size_t>(it - suffixMin.begin()), k};
+    }
+    std::stable_sort(placed.begin(), placed.end(), [&](const Placed& a, const Placed& b) {
+        if (a.gap != b.gap)
+            return a.gap < b.gap;
+        return added[a.order].startLBA < added[b.order].startLBA;
+    });
+    FsCandidateList merged;
+    merged.reserve(n + added.size());
+    std::size_t next = 0;
+    for (std::size_t i = 0; i <= n; ++i) {
+        while (next < placed.size() && placed[next].gap == i)
+            merged.push_back(added[placed[next++].order]);
+        if (i < n)
+            merged.push_back(list[i]);
+    }
+    list.swap(merged);
+}
 
 u8 FsCandidate::fscode() const {
     u8 code = 0;
@@ -80,4 +144,133 @@ void partitionTypeToFs(u8 type, FsKind& kind, FatType& fatType) {
     default:
         break;
     }
+}
+
+bool isPartitionTypeCompatible(u8 type, FsKind kind, FatType fatType) {
+    if (kind == FS_NTFS)
+        return type == 0x07 || type == 0x17 || type == 0x86 || type == 0x87;
+    if (kind != FS_FAT)
+        return false;
+    const bool fat12 = fatType == FAT12;
+    const bool fat16 = fatType == FAT16 || fatType == FAT16_32;
+    const bool fat32 = fatType == FAT32 || fatType == FAT16_32;
+    switch (type) {
+    case 0x01:
+        return fat12;
+    case 0x04:
+        return fat16;
+    case 0x06:
+        return fat12 || fat16;
+    case 0x0B:
+    case 0x0C:
+        return fat32;
+    default:
+        return false;
+    }
+}
+
+FsKind candidateFsKind(const FsCandidate& c) {
+    FsKind entryKind = FS_NONE;
+    FatType entryFat = FAT_NONE;
+    if (c.hasPartitionEntry)
+        partitionTypeToFs(c.partitionType, entryKind, entryFat);
+    auto bootSays = [&](FsKind kind) {
+        return (c.hasBootSector && c.bootSector.kind == kind) ||
+               (c.hasBootBackup && c.bootBackup.kind == kind);
+    };
+    if (entryKind == FS_FAT || bootSays(FS_FAT) || c.hasFats || c.hasRootDir || c.hasSubDirs)
+        return FS_FAT;
+    if (entryKind == FS_NTFS || bootSays(FS_NTFS) || c.hasNtfsVolume)
+        return FS_NTFS;
+    return FS_NONE;
+}
+
+const FsCandidate* getSelectedFileSystem(const FsCandidateList& list, u32 index) {
+    for (const FsCandidate& c : list) {
+        if (!c.selected || c.isPartitionTable)
+            continue;
+        if (index == 0)
+            return &c;
+        --index;
+    }
+    return nullptr;
+}
+
+FsCandidate* getSelectedFileSystem(FsCandidateList& list, u32 index) {
+    return const_cast<FsCandidate*>(
+        getSelectedFileSystem(static_cast<const FsCandidateList&>(list), index));
+}
+
+FatType neededFatType(u32 maxThisCluster) {
+    // Clusters are numbered from 2: the highest one m means m - 1 clusters.
+    const i64 n = static_cast<i64>(maxThisCluster) - 1;
+    if (n <= 4084)
+        return FAT12;
+    if (n < 65525)
+        return FAT16;
+    return FAT32;
+}
+
+FatVolumeFitsPartition::FatVolumeFitsPartition(const FsCandidate& partition)
+    : start_(partition.startLBA), sectors_(partition.partitionSectors),
+      type_(partition.partitionType) {}
+
+bool FatVolumeFitsPartition::operator()(const FsCandidate& volume) const {
+    FsKind kind = FS_NONE;
+    FatType width = FAT_NONE;
+    partitionTypeToFs(type_, kind, width);
+    if (kind != FS_FAT || volume.sectorsPerCluster == 0)
+        return false;
+    const FatType needed = neededFatType(volume.maxThisCluster);
+    if (width < needed)
+        return false;
+    const i64 p = start_;
+    const i64 n = static_cast<i64>(volume.maxThisCluster) - 1;
+    const i64 s = volume.sectorsPerCluster;
+    const i64 c = volume.cluster2LBA;
+    if (c < p + minimalDataGap(needed) || c > p + 0x400020)
+        return false;
+    // The grid's clusters end inside the partition.
+    if (p + static_cast<i64>(sectors_) < s * n + c)
+        return false;
+    // Two FATs between the partition start and cluster 2 must be able to describe
+    // every cluster that the rest of the partition holds.
+    const i64 reserved = width == FAT32 ? 32 : 1;
+    const i64 perSector = width == FAT32 ? 128 : 256;
+    const i64 fatRoom = std::max<i64>(0, (c - p - reserved) / 2);
+    const i64 describable = std::min<i64>(perSector * fatRoom, maxClusterCount(width));
+    const i64 rest = static_cast<i64>(sectors_) - (c - p);
+    const i64 clustersNeeded = rest <= 0 ? 0 : (rest + s - 1) / s;
+    return describable >= clustersNeeded;
+}
+
+FatVolumeFitsBootSector::FatVolumeFitsBootSector(const FsCandidate& candidate, bool backup)
+    : start_(candidate.startLBA), boot_(backup ? candidate.bootBackup : candidate.bootSector) {}
+
+bool FatVolumeFitsBootSector::operator()(const FsCandidate& volume) const {
+    if (boot_.kind != FS_FAT)
+        return false;
+    const FatType width = fatTypeBySectorsPerFat(boot_.fat.sectorsPerFAT);
+    if (fatEntryWidthOf(width) == FAT_NONE || width < neededFatType(volume.maxThisCluster))
+        return false;
+    return static_cast<u64>(start_) + boot_.fat.dataLbaOffset == volume.cluster2LBA;
+}
+
+CreateFSCollectionParameters::CreateFSCollectionParameters(const ScanResults& results,
+                                                           Driver& driver, u32 slackSectors)
+    : partitionTables(&results.partitionTables), bootSectors(&results.bootSectors),
+      fatSectors(&results.fatSectors), directoryRuns(&results.directoryRuns),
+      ntfsSystemRecords(&results.ntfsSystemRecords), driver(&driver), slackSectors(slackSectors) {}
+
+u64 CreateFSCollectionParameters::lastLBA() const {
+    return driver->getSectorCount() + slackSectors;
+}
+
+u32 CreateFSCollectionParameters::defaultSlackSectors(const Driver& driver) {
+    const u64 heads = driver.getProperties().getUInt64(PROP_HEADS, DEFAULT_HEADS);
+    const u64 sectors = driver.getProperties().getUInt64(PROP_SECTORS, DEFAULT_SECTORS_PER_TRACK);
+    constexpr u64 MAX = std::numeric_limits<u32>::max();
+    if (heads != 0 && sectors != 0 && (heads > MAX / 4 || sectors > MAX / (4 * heads)))
+        return static_cast<u32>(MAX);
+    return static_cast<u32>(4 * heads * sectors);
 }

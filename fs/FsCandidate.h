@@ -8,11 +8,16 @@
 // All LBAs are absolute and 32-bit unless marked; a field is meaningful only
 // under its presence flag (the fields whose names begin with "has").
 
+#include "core/Progress.h"
 #include "core/Types.h"
 #include "fs/FsTypes.h"
 #include "fs/Params.h"
+#include "fs/ScanResults.h"
 
 #include <array>
+#include <vector>
+
+class Driver;
 
 // One entry of a partition table that the layout writes (type 0: a free slot).
 struct FsCandidateEntry {
@@ -115,6 +120,94 @@ struct FsCandidate {
     bool operator<(const FsCandidate& o) const { return startLBA < o.startLBA; }
 };
 
+// The FS collection, its filtered copies and the drive layout: always ordered by
+// startLBA (but for starts that the FAT placement moved in place).
+using FsCandidateList = std::vector<FsCandidate>;
+
+// Puts `candidate` after the last candidate whose start is lower or equal (at the
+// front when there is none), so that candidates of one start keep the order in
+// which they came. Returns the inserted record.
+FsCandidate& insertCandidate(FsCandidateList& list, const FsCandidate& candidate);
+// The same for many, as if inserted one after the other in their order, in
+// O((n + m) log(n + m)) rather than one shift of the whole list per insertion.
+void insertCandidates(FsCandidateList& list, const FsCandidateList& added);
+
 // The file system of a partition type: 0x01 FAT12; 0x04 and 0x06 FAT16; 0x0B and
 // 0x0C FAT32; 0x07, 0x17, 0x86 and 0x87 NTFS (FAT type 0); anything else 0 and 0.
 void partitionTypeToFs(u8 type, FsKind& kind, FatType& fatType);
+
+// Whether a partition of that type may hold such a volume: FAT12 in 0x01 or 0x06;
+// FAT16 in 0x04 or 0x06; FAT32 in 0x0B or 0x0C; FAT16_32 (a FAT that could be
+// either) in any of the last four; NTFS, whatever the FAT type, in 0x07, 0x17,
+// 0x86 or 0x87.
+bool isPartitionTypeCompatible(u8 type, FsKind kind, FatType fatType);
+
+// What the evidence says the candidate is: FAT when its partition type, a boot
+// sector, its FATs, root directory or cluster grid say so; otherwise NTFS when
+// its partition type, a boot sector or its MFT say so; otherwise FS_NONE. FAT
+// evidence wins: NTFS leaves none of those FAT traces.
+FsKind candidateFsKind(const FsCandidate& candidate);
+
+// The index-th (from 0) candidate that is selected and is no partition table,
+// in list order; null when there are fewer.
+FsCandidate* getSelectedFileSystem(FsCandidateList& list, u32 index);
+const FsCandidate* getSelectedFileSystem(const FsCandidateList& list, u32 index);
+
+// The narrowest FAT width that numbers the clusters up to `maxThisCluster`:
+// FAT12 up to 4085 clusters, FAT16 below 65526, FAT32 above.
+FatType neededFatType(u32 maxThisCluster);
+
+// Whether a cluster grid found from subdirectories (a candidate with
+// sectorsPerCluster, cluster2LBA and maxThisCluster) fits the partition entry of
+// `partition`: the entry's FAT width can number the grid's clusters, the data
+// area starts far enough behind the partition start for boot sector and FATs
+// (but no more than a FAT32 pair of the largest size), the clusters reach no
+// further than the partition, and the FATs that fit between partition start and
+// data area can describe the rest of the partition.
+class FatVolumeFitsPartition {
+public:
+    explicit FatVolumeFitsPartition(const FsCandidate& partition);
+    bool operator()(const FsCandidate& volume) const;
+
+private:
+    u32 start_;
+    u32 sectors_;
+    u8 type_;
+};
+
+// Whether the same kind of grid matches the primary (or the backup) FAT boot
+// sector of `candidate`: its FAT is wide enough for the grid and its data area
+// starts at the grid's cluster 2.
+class FatVolumeFitsBootSector {
+public:
+    FatVolumeFitsBootSector(const FsCandidate& candidate, bool backup);
+    bool operator()(const FsCandidate& volume) const;
+
+private:
+    u32 start_;
+    BootParams boot_;
+};
+
+// What the candidate collection works from: the first five lists of one scan's
+// results, the source, and how far past the source's reported end a volume may
+// reach (drives report fewer sectors than the partitions on them were made for).
+// The progress callback is polled between the collection's phases.
+class CreateFSCollectionParameters : public UsesInterfaceCallback {
+public:
+    CreateFSCollectionParameters(const ScanResults& results, Driver& driver, u32 slackSectors);
+
+    // The source's sector count plus the slack: no volume found may end behind it.
+    u64 lastLBA() const;
+    // Four cylinders of the source's geometry ("HEADS", default 255, x
+    // "SECTORS", default 63): 64260 sectors by default. Saturates at 2^32 - 1
+    // rather than wrapping around to a small slack for an absurd geometry.
+    static u32 defaultSlackSectors(const Driver& driver);
+
+    const FoundList<FoundPartitionTable>* partitionTables;
+    const FoundList<FoundBootSector>* bootSectors;
+    const FoundList<FoundFatSector>* fatSectors;
+    const FoundList<FoundDirectoryRun>* directoryRuns;
+    const FoundList<FoundNtfsSystemRecord>* ntfsSystemRecords;
+    Driver* driver;
+    u32 slackSectors;
+};

@@ -497,3 +497,13 @@ u8 defaultSectorsPerCluster(u32 totalSectors, FatType type) {
         return 0;
     }
 }
+
+u32 defaultNtfsSectorsPerCluster(u32 totalSectors) {
+    if (totalSectors <= 255999)
+        return 1;
+    if (totalSectors <= 499999)
+        return 2;
+    if (totalSectors <= 999999)
+        return 4;
+    return 8;
+}

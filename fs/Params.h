@@ -164,3 +164,6 @@ bool form_ntfs_fs_params(const FsCandidate& candidate, NTFS_FS_PARAMS& out, Driv
 // FAT12, the published size tables for FAT16 and FAT32 (0 where a table has no
 // size for the volume), 0 for any other type.
 u8 defaultSectorsPerCluster(u32 totalSectors, FatType type);
+// The NTFS cluster size in sectors for a volume of that size: 1 up to 255,999
+// sectors, 2 up to 499,999, 4 up to 999,999, else 8.
+u32 defaultNtfsSectorsPerCluster(u32 totalSectors);

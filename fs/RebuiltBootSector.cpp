@@ -1,6 +1,7 @@
 #include "fs/RebuiltBootSector.h"
 
 #include "core/Array.h"
+#include "core/Log.h"
 #include "devices/DriveGeometry.h"
 #include "devices/Driver.h"
 #include "fs/FsCandidate.h"
@@ -51,6 +52,7 @@ constexpr u8 EXTENDED_SIGNATURE = 0x29;
 constexpr u8 MEDIA_FIXED = 0xF8;
 constexpr u8 MEDIA_FLOPPY = 0xF0;
 constexpr u32 DEFAULT_HIDDEN_SECTORS = 63;
+constexpr u32 DIR_ENTRIES_PER_SECTOR = SECTOR_BYTES / 32;
 
 enum class Layout { FixedRoot, RootCluster, Ntfs };
 
@@ -77,6 +79,23 @@ const BootParams* foundBootSector(const FsCandidate& c, Layout layout) {
 
 bool usesPartitionTables(const Driver& driver) {
     return driver.getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 1) != 0;
+}
+
+// The size a made-up boot sector gives the volume: the layout's size, or, for
+// a candidate that is not in a layout (the plausibility filter asks for its
+// parameters), the largest size its evidence allows, which is what the layout
+// would give it. 0 when neither is known: no boot sector can say that.
+u32 volumeSize(const FsCandidate& c) {
+    u32 size = c.layoutSectors != 0 ? c.layoutSectors : c.maxSectors;
+    if (size == 0)
+        logAt("DL", __LINE__) << ": no size for the volume at " << c.startLBA << '\n';
+    return size;
+}
+
+// `to` - `from` when `to` lies after `from` by something the field of `limit`
+// can hold, else 0 (no usable distance).
+u32 distance(u64 from, u64 to, u64 limit) {
+    return to > from && to - from <= limit ? static_cast<u32>(to - from) : 0;
 }
 
 // What every image gets: a jump instruction (kept when it is one), the sector
@@ -152,19 +171,237 @@ bool encodeClustersPerRecord(u32 sectorsPerRecord, u32 sectorsPerCluster, u32& o
     return true;
 }
 
+// Clusters per index buffer: 4096-byte buffers for clusters up to that size,
+// one cluster above.
+u32 clustersPerIndexBuffer(u32 sectorsPerCluster) {
+    if (sectorsPerCluster == 0)
+        return 0;
+    return sectorsPerCluster <= 8 ? 8 / sectorsPerCluster : 1;
+}
+
+// ---- FAT boot sectors made from the evidence ----
+
+// The cluster size of the grid that the subdirectories gave, else the default
+// for the size. Where the published tables have no size for the volume (a FAT16
+// below 8400 sectors, say) the smallest size that keeps the clusters within
+// what the width can number is taken: a 0 would make the image unreadable.
+u32 clusterSizeFor(const FsCandidate& c, u32 size, FatType type, int logLine) {
+    if (c.hasSubDirs && isValidSectorsPerCluster(c.sectorsPerCluster))
+        return c.sectorsPerCluster;
+    u32 n = defaultSectorsPerCluster(size, type);
+    if (n == 0) {
+        n = 1;
+        while (n < 128 && size / n > maxClusterCount(type))
+            n *= 2;
+    }
+    logAt("DL", logLine) << ": bClustSize set to default " << n << '\n';
+    return n;
+}
+
+// The sectors before the first FAT: where the FATs were placed, else the
+// default of the width.
+u32 reservedSectorsFor(const FsCandidate& c, u32 fallback, int logLine) {
+    u32 reserved = c.hasFats ? distance(c.startLBA, c.fatLBA, 0xFFFF) : 0;
+    if (reserved != 0)
+        return reserved;
+    logAt("DL", logLine) << ": wResSects set to default " << fallback << '\n';
+    return fallback;
+}
+
+// Ceiling of a / b for b > 0.
+u64 ceilDiv(u64 a, u64 b) {
+    return (a + b - 1) / b;
+}
+
+// The size of a FAT12/16 that describes the whole volume, as the published
+// formula counts it (clusters of the area after the root, entries 0 and 1
+// included).
+u32 computedFat16Size(u32 size, u32 reserved, u32 rootEntries, u32 clusterSize, bool fat12) {
+    u64 rootSectors = ceilDiv(static_cast<u64>(rootEntries) * 32, SECTOR_BYTES);
+    u64 before = reserved + rootSectors;
+    u64 clusters = 0;
+    if (clusterSize != 0)
+        clusters = (size > before ? size - before : 0) / clusterSize + 2;
+    u64 bytes = fat12 ? clusters * 3 / 2 : clusters * 2;
+    return static_cast<u32>(ceilDiv(bytes, SECTOR_BYTES));
+}
+
+// The same for FAT32, with two FATs of four-byte entries sharing the area.
+u32 computedFat32Size(u32 size, u32 reserved, u32 clusterSize) {
+    u64 before = static_cast<u64>(reserved) + clusterSize;
+    u64 d = size > before ? size - before : 0;
+    u64 m = (256 * static_cast<u64>(clusterSize) + 2) / 2;
+    return m == 0 ? 0 : static_cast<u32>(ceilDiv(d, m));
+}
+
+// Root entries of a FAT12/16 volume: the sectors between the FATs (or the root
+// directory) and the data area of the grid, sixteen to a sector; else the
+// usual count of a floppy or a hard disk.
+u32 rootEntriesFor(const FsCandidate& c, bool fat12) {
+    if (c.hasSubDirs) {
+        u32 sectors = 0;
+        if (c.hasFats)
+            sectors = distance(c.fatLBA + 2 * static_cast<u64>(c.fatSectors), c.cluster2LBA,
+                               0xFFFF / DIR_ENTRIES_PER_SECTOR);
+        else if (c.hasRootDir)
+            sectors = distance(c.rootDirLBA, c.cluster2LBA, 0xFFFF / DIR_ENTRIES_PER_SECTOR);
+        if (sectors != 0)
+            return sectors * DIR_ENTRIES_PER_SECTOR;
+    }
+    u32 entries = fat12 ? 224 : 512;
+    logAt("DL", 482) << ": wRootEntries set to default " << entries << '\n';
+    return entries;
+}
+
+// A FAT12/16 boot sector from the FATs, the root directory and the grid that the
+// scan placed, with defaults for what none of them tells.
+FatBootParams fat16FromEvidence(const FsCandidate& c, u32 size, bool fat12) {
+    FatBootParams f;
+    f.totalSectors = size;
+    f.sectorsPerCluster = clusterSizeFor(c, size, fat12 ? FAT12 : FAT16, 457);
+    f.reservedSectors = reservedSectorsFor(c, 1, 463);
+    f.rootEntries = rootEntriesFor(c, fat12);
+    u32 computed =
+        computedFat16Size(size, f.reservedSectors, f.rootEntries, f.sectorsPerCluster, fat12);
+    u32 perFat = c.hasFats && c.fatSectors <= 0xFFFF ? c.fatSectors : 0;
+    if (perFat == 0 && c.hasRootDir) {
+        perFat =
+            distance(static_cast<u64>(c.startLBA) + f.reservedSectors, c.rootDirLBA, 2 * 0xFFFF) /
+            2;
+        if (perFat != 0)
+            logAt("DL", 505) << ": wFatSects set to default " << perFat << " root directory\n";
+    }
+    if (perFat == 0) {
+        perFat = computed;
+        logAt("DL", 508) << ": wFatSects set to default " << perFat << '\n';
+    }
+    if (perFat != computed)
+        logAt("DL", 512) << ": new_b->wFatSects != SectorsPerFAT " << computed << '\n';
+    f.sectorsPerFAT = perFat;
+    return f;
+}
+
+// A FAT32 boot sector from the evidence, as for FAT12/16; the root directory
+// gives the root cluster.
+FatBootParams fat32FromEvidence(const FsCandidate& c, u32 size) {
+    FatBootParams f;
+    f.totalSectors = size;
+    f.sectorsPerCluster = clusterSizeFor(c, size, FAT32, 595);
+    f.reservedSectors = reservedSectorsFor(c, 32, 601);
+    const u64 fatStart = static_cast<u64>(c.startLBA) + f.reservedSectors;
+    u32 computed = computedFat32Size(size, f.reservedSectors, f.sectorsPerCluster);
+    u32 perFat = 0;
+    if (c.hasSubDirs)
+        perFat = distance(fatStart, c.cluster2LBA, 0xFFFFFFFF) / 2;
+    if (perFat == 0 && c.hasFats)
+        perFat = c.fatSectors;
+    if (perFat == 0 && c.hasRootDir) {
+        perFat = distance(fatStart, c.rootDirLBA, 0xFFFFFFFF) / 2;
+        if (perFat != 0)
+            logAt("DL", 645) << ": FAT32.lFatSects set to default " << perFat
+                             << " root directory\n";
+    }
+    if (perFat == 0) {
+        perFat = computed;
+        logAt("DL", 649) << ": FAT32.lFatSects set to default " << perFat << " docs\n";
+    }
+    if (perFat != computed)
+        logAt("DL", 652) << ": new_b->FAT32.lFatSects != FATSz " << computed << '\n';
+    f.sectorsPerFAT = perFat;
+
+    const u64 dataStart = fatStart + 2 * static_cast<u64>(perFat);
+    if (c.hasRootDir && c.rootDirLBA >= dataStart && f.sectorsPerCluster != 0 &&
+        (c.rootDirLBA - dataStart) / f.sectorsPerCluster <= 0x0FFFFFF5 - 2) {
+        f.rootCluster = static_cast<u32>((c.rootDirLBA - dataStart) / f.sectorsPerCluster + 2);
+    } else {
+        f.rootCluster = 2;
+        logAt("DL", 666) << ": FAT32.lRootCluster set to default " << 2 << '\n';
+    }
+    return f;
+}
+
+// The parameters a FAT image is written from: the found boot sector of that
+// layout, else the evidence. False when there is no size to give the volume.
+bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams& out) {
+    if (const BootParams* found = foundBootSector(c, layout)) {
+        out = found->fat;
+        return true;
+    }
+    u32 size = volumeSize(c);
+    if (size == 0)
+        return false;
+    out = layout == Layout::FixedRoot ? fat16FromEvidence(c, size, fat12)
+                                      : fat32FromEvidence(c, size);
+    return true;
+}
+
+// ---- NTFS boot sectors made from the evidence ----
+
+// Writes what the NTFS volume placed from its MFT records says, with defaults
+// for the rest, over the sector's bytes. False when no readable boot sector
+// can come of it.
+bool writeNtfsFromEvidence(const Array& s, const FsCandidate& c) {
+    u32 size = volumeSize(c);
+    if (size == 0)
+        return false;
+    u32 clusterSize = 0;
+    if (c.hasNtfsVolume) {
+        clusterSize = c.ntfsSectorsPerCluster;
+    } else if (s.getU8(BS_SECTORS_PER_CLUSTER) == 0) {
+        clusterSize = defaultNtfsSectorsPerCluster(size);
+        logAt("DL", 809) << ": bClustSize set to default " << clusterSize << '\n';
+    } else {
+        clusterSize = s.getU8(BS_SECTORS_PER_CLUSTER);
+        logAt("DL", 811) << ": bClustSize not set (left " << clusterSize << ")\n";
+    }
+    // The byte holds 1 to 128; the MFT placement divides by the distance of
+    // two records, which damage can make anything.
+    if (!isValidSectorsPerCluster(clusterSize)) {
+        logAt("DL", __LINE__) << ": no NTFS cluster size " << clusterSize << " at " << c.startLBA
+                              << '\n';
+        return false;
+    }
+    u32 clustersPerRecord = 0;
+    if (c.hasNtfsVolume &&
+        !encodeClustersPerRecord(c.sectorsPerFileRecord, clusterSize, clustersPerRecord)) {
+        logAt("DL", __LINE__) << ": no NTFS record size " << c.sectorsPerFileRecord << " at "
+                              << c.startLBA << '\n';
+        return false;
+    }
+
+    s.setU8(BS_SECTORS_PER_CLUSTER, static_cast<u8>(clusterSize));
+    s.setU8(BS_FAT_COUNT, 0);
+    s.setU8(BS_MEDIA, MEDIA_FIXED);
+    s.setLE16(BS_SECTORS_PER_FAT_16, 0);
+    s.setLE32(BSN_MARKER, 0x00800080);
+    // The backup boot sector follows the volume in its last sector.
+    s.setLE64(BSN_TOTAL_SECTORS, size - 1);
+    if (c.hasNtfsVolume) {
+        auto clusterOf = [&](u64 lba) {
+            return lba >= c.startLBA ? (lba - c.startLBA) / clusterSize : 0;
+        };
+        s.setLE64(BSN_MFT_CLUSTER, clusterOf(c.mftLBA));
+        s.setLE64(BSN_MFT_MIRROR_CLUSTER, clusterOf(c.mftMirrLBA));
+        s.setLE32(BSN_CLUSTERS_PER_RECORD, clustersPerRecord);
+        if (clustersPerRecord > 127)
+            logAt("DL", 861) << ": clusters_per_file_record_u32 set to " << clustersPerRecord
+                             << " (sectorsPerFileRecord = " << c.sectorsPerFileRecord
+                             << ", bClustSize = " << clusterSize << ")\n";
+    } else {
+        logAt("DL", 879) << ": MFT_data_LCN_u64 not set\n";
+    }
+    s.setLE32(BSN_CLUSTERS_PER_INDEX, clustersPerIndexBuffer(clusterSize));
+    return true;
+}
+
 } // namespace
 
 namespace DL {
 
 bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& driver, bool fat12) {
-    const BootParams* found = foundBootSector(candidate, Layout::FixedRoot);
-    if (!found) {
-        // Without a boot sector of its own the image has to be made up from the
-        // FATs and directories found for the candidate; until that exists there
-        // is nothing to build from.
+    FatBootParams f;
+    if (!fatParamsFor(candidate, Layout::FixedRoot, fat12, f))
         return false;
-    }
-    const FatBootParams& f = found->fat;
     Array s(sector, SECTOR_BYTES);
     writeCommon(s, driver, 0x00);
     writeFatGeometry(s, f, f.rootEntries);
@@ -178,13 +415,9 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
 }
 
 bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& driver) {
-    const BootParams* found = foundBootSector(candidate, Layout::RootCluster);
-    if (!found) {
-        // As for FAT12/16: a boot sector from the candidate's other evidence
-        // belongs here.
+    FatBootParams f;
+    if (!fatParamsFor(candidate, Layout::RootCluster, false, f))
         return false;
-    }
-    const FatBootParams& f = found->fat;
     Array s(sector, SECTOR_BYTES);
     writeCommon(s, driver, 0x00);
     writeFatGeometry(s, f, 0);
@@ -202,33 +435,28 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
 }
 
 bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver) {
+    Array s(sector, SECTOR_BYTES);
     const BootParams* found = foundBootSector(candidate, Layout::Ntfs);
     u32 clustersPerRecord = 0;
-    if (!found || !encodeClustersPerRecord(found->ntfs.sectorsPerFileRecord,
-                                           found->ntfs.sectorsPerCluster, clustersPerRecord)) {
-        // A volume placed only from its MFT records gets its boot sector from
-        // that placement and default sizes; until that exists there is nothing
-        // to build from.
+    if (found && encodeClustersPerRecord(found->ntfs.sectorsPerFileRecord,
+                                         found->ntfs.sectorsPerCluster, clustersPerRecord)) {
+        const NtfsBootParams& n = found->ntfs;
+        s.setU8(BS_SECTORS_PER_CLUSTER, n.sectorsPerCluster);
+        s.setU8(BS_FAT_COUNT, 0);
+        s.setU8(BS_MEDIA, MEDIA_FIXED);
+        s.setLE16(BS_SECTORS_PER_FAT_16, 0);
+        s.setLE32(BSN_MARKER, 0x00800080);
+        s.setLE64(BSN_TOTAL_SECTORS, n.totalSectors);
+        s.setLE64(BSN_MFT_CLUSTER, n.MFTCluster);
+        s.setLE64(BSN_MFT_MIRROR_CLUSTER, n.MFTMirrCluster);
+        s.setLE32(BSN_CLUSTERS_PER_RECORD, clustersPerRecord);
+        s.setLE32(BSN_CLUSTERS_PER_INDEX, clustersPerIndexBuffer(n.sectorsPerCluster));
+    } else if (!writeNtfsFromEvidence(s, candidate)) {
         return false;
     }
-    const NtfsBootParams& n = found->ntfs;
-    Array s(sector, SECTOR_BYTES);
     writeCommon(s, driver, 0x52);
     s.write(BS_OEM_NAME, "NTFS    ", 8);
-    s.setU8(BS_SECTORS_PER_CLUSTER, n.sectorsPerCluster);
-    s.setU8(BS_FAT_COUNT, 0);
-    s.setU8(BS_MEDIA, MEDIA_FIXED);
-    s.setLE16(BS_SECTORS_PER_FAT_16, 0);
     writeHiddenSectors(s, candidate, driver, DEFAULT_HIDDEN_SECTORS, false);
-    s.setLE32(BSN_MARKER, 0x00800080);
-    s.setLE64(BSN_TOTAL_SECTORS, n.totalSectors);
-    s.setLE64(BSN_MFT_CLUSTER, n.MFTCluster);
-    s.setLE64(BSN_MFT_MIRROR_CLUSTER, n.MFTMirrCluster);
-    s.setLE32(BSN_CLUSTERS_PER_RECORD, clustersPerRecord);
-    u32 perIndex = n.sectorsPerCluster == 0   ? 0
-                   : n.sectorsPerCluster <= 8 ? 8 / n.sectorsPerCluster
-                                              : 1;
-    s.setLE32(BSN_CLUSTERS_PER_INDEX, perIndex);
     return true;
 }
 

@@ -8,8 +8,14 @@
 //
 // A builder starts from the boot sector that the scan found for the candidate,
 // the primary one first, then the backup, as long as it has the layout the
-// builder makes (a fixed root directory for FAT12/16, a root cluster for FAT32).
-// It returns false when neither fits.
+// builder makes (a fixed root directory for FAT12/16, a root cluster for FAT32,
+// a record size the NTFS field can say). Without one it makes the fields up
+// from the rest of the evidence: the FATs, the root directory and the cluster
+// grid of a FAT volume, the MFT placement of an NTFS volume, with the usual
+// defaults (logged) for what none of them tells, and the volume's size in the
+// layout (its largest plausible size outside one). It returns false when there
+// is nothing to build from: no size, or an NTFS cluster or record size that no
+// boot sector can hold.
 
 #include "core/Types.h"
 

@@ -11,6 +11,10 @@ clang libclang-rt-dev
 xvfb xauth
 dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89
 imagemagick
+zip arj lhasa libarchive-tools
+libimage-exiftool-perl
+ffmpeg lame
+libgsf-bin msitools
 "
 
 missing=""

@@ -65,16 +65,6 @@ bool NameView::operator==(const NameView& o) const {
     return length == o.length && (length == 0 || std::memcmp(data, o.data, length) == 0);
 }
 
-u32 defaultNtfsSectorsPerCluster(u32 totalSectors) {
-    if (totalSectors <= 255999)
-        return 1;
-    if (totalSectors <= 499999)
-        return 2;
-    if (totalSectors <= 999999)
-        return 4;
-    return 8;
-}
-
 bool clear_NTFS_chkdsk_flag(u8* buffer, u32 length) {
     if (length < NTFS_RECORD_SECTOR)
         return false;

@@ -7,6 +7,7 @@
 // $Bitmap, where their data lies.
 
 #include "core/Types.h"
+#include "fs/Params.h" // defaultNtfsSectorsPerCluster
 #include "fs/ScanResults.h"
 
 // Name bytes and their length; equal when both are, byte for byte.
@@ -17,10 +18,6 @@ struct NameView {
     bool operator==(const NameView& o) const;
     bool operator!=(const NameView& o) const { return !(*this == o); }
 };
-
-// Sectors per cluster of an NTFS volume of that size: 1 up to 255999 sectors,
-// 2 up to 499999, 4 up to 999999, 8 above.
-u32 defaultNtfsSectorsPerCluster(u32 totalSectors);
 
 // On the raw $Volume FILE record in `buffer`: clears the low byte of the volume
 // flags (the dirty flag among them) and puts the record back in its on-disk

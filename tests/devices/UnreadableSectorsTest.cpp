@@ -93,3 +93,18 @@ TEST(UnreadablePatternTest, FillAndRecognise) {
 }
 
 } // namespace
+
+namespace {
+
+// Runs are kept at 32-bit addresses: what reaches past 2^32 is cut there, never
+// wrapped round to low sectors.
+TEST(SectorRunsTest, RunsPast32BitsAreCutNotWrapped) {
+    SectorRunCollector c;
+    c.add(SectorRun{0xFFFFFFF0u, 0x20});
+    c.add(SectorRun{0xFFFFFFFFu, 0xFFFFFFFFu});
+    c.flush();
+    ASSERT_EQ(c.runs().size(), 1u);
+    EXPECT_EQ(c.runs()[0], (SectorRun{0xFFFFFFF0u, 0x10}));
+}
+
+} // namespace

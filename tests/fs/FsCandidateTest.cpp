@@ -388,3 +388,201 @@ TEST(FormFsParamsTest, BuiltNtfsBootSector) {
     c.bootSector.ntfs.sectorsPerFileRecord = 3;
     EXPECT_FALSE(DL::formBootSectorNtfs(c, s.data(), driver));
 }
+
+// ---- Partition types, kinds and selections ----
+
+TEST(FsCandidateTest, PartitionTypesCompatibleWithAVolume) {
+    struct Case {
+        u8 type;
+        FsKind kind;
+        FatType width;
+        bool compatible;
+    };
+    const Case cases[] = {
+        {0x01, FS_FAT, FAT12, true},      {0x06, FS_FAT, FAT12, true},
+        {0x04, FS_FAT, FAT12, false},     {0x04, FS_FAT, FAT16, true},
+        {0x06, FS_FAT, FAT16, true},      {0x0B, FS_FAT, FAT16, false},
+        {0x0B, FS_FAT, FAT32, true},      {0x0C, FS_FAT, FAT32, true},
+        {0x06, FS_FAT, FAT32, false},     {0x04, FS_FAT, FAT16_32, true},
+        {0x0C, FS_FAT, FAT16_32, true},   {0x01, FS_FAT, FAT16_32, false},
+        {0x06, FS_FAT, FAT_NONE, false},  {0x07, FS_NTFS, FAT_NONE, true},
+        {0x17, FS_NTFS, FAT32, true},     {0x86, FS_NTFS, FAT_NONE, true},
+        {0x87, FS_NTFS, FAT_NONE, true},  {0x07, FS_FAT, FAT16, false},
+        {0x0C, FS_NTFS, FAT_NONE, false}, {0x07, FS_NONE, FAT_NONE, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(isPartitionTypeCompatible(c.type, c.kind, c.width), c.compatible)
+            << std::hex << int(c.type) << ' ' << c.kind << ' ' << c.width;
+}
+
+TEST(FsCandidateTest, KindFromTheEvidenceFatFirst) {
+    FsCandidate c;
+    EXPECT_EQ(candidateFsKind(c), FS_NONE);
+    c.hasPartitionEntry = true;
+    c.partitionType = 0x83;
+    EXPECT_EQ(candidateFsKind(c), FS_NONE);
+    c.partitionType = 0x17;
+    EXPECT_EQ(candidateFsKind(c), FS_NTFS);
+    // Any FAT trace wins over NTFS evidence.
+    c.hasRootDir = true;
+    EXPECT_EQ(candidateFsKind(c), FS_FAT);
+    c = FsCandidate();
+    c.hasNtfsVolume = true;
+    EXPECT_EQ(candidateFsKind(c), FS_NTFS);
+    c.hasBootBackup = true;
+    c.bootBackup = fatBootParams(200, 512);
+    EXPECT_EQ(candidateFsKind(c), FS_FAT);
+    // A type byte without its flag says nothing.
+    c = FsCandidate();
+    c.partitionType = 0x06;
+    EXPECT_EQ(candidateFsKind(c), FS_NONE);
+}
+
+TEST(FsCandidateTest, SelectedFileSystemsSkipTablesAndUnselected) {
+    FsCandidateList list;
+    EXPECT_EQ(getSelectedFileSystem(list, 0), nullptr);
+    for (u32 i = 0; i < 5; ++i) {
+        FsCandidate c;
+        c.startLBA = i;
+        list.push_back(c);
+    }
+    EXPECT_EQ(getSelectedFileSystem(list, 0), nullptr);
+    list[0].selected = list[0].isPartitionTable = true;
+    list[1].selected = true;
+    list[3].selected = true;
+    ASSERT_NE(getSelectedFileSystem(list, 0), nullptr);
+    EXPECT_EQ(getSelectedFileSystem(list, 0)->startLBA, 1u);
+    EXPECT_EQ(getSelectedFileSystem(list, 1)->startLBA, 3u);
+    EXPECT_EQ(getSelectedFileSystem(list, 2), nullptr);
+    const FsCandidateList& constant = list;
+    EXPECT_EQ(getSelectedFileSystem(constant, 1), &list[3]);
+}
+
+TEST(FsCandidateTest, InsertionKeepsTheOrderOfStartsAndArrival) {
+    auto make = [](u32 start, u32 tag) {
+        FsCandidate c;
+        c.startLBA = start;
+        c.partitionEntryIndex = tag;
+        return c;
+    };
+    auto tags = [](const FsCandidateList& l) {
+        std::vector<u32> t;
+        for (const FsCandidate& c : l)
+            t.push_back(c.partitionEntryIndex);
+        return t;
+    };
+    FsCandidateList list;
+    insertCandidate(list, make(50, 1));
+    insertCandidate(list, make(10, 2));
+    insertCandidate(list, make(50, 3));
+    EXPECT_EQ(insertCandidate(list, make(20, 4)).partitionEntryIndex, 4u);
+    EXPECT_EQ(tags(list), (std::vector<u32>{2, 4, 1, 3}));
+    // A list whose starts were moved in place: after the last start that is
+    // lower or equal.
+    list[0].startLBA = 90;
+    insertCandidate(list, make(30, 5));
+    EXPECT_EQ(tags(list), (std::vector<u32>{2, 4, 5, 1, 3}));
+    insertCandidate(list, make(5, 6));
+    EXPECT_EQ(tags(list).front(), 6u);
+
+    // Many at once land where one after the other would have.
+    u32 seed = 12345;
+    auto next = [&seed](u32 range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % range;
+    };
+    for (int round = 0; round < 50; ++round) {
+        FsCandidateList base;
+        for (u32 i = 0; i < next(12); ++i)
+            base.push_back(make(next(20), 100 + i)); // deliberately out of order
+        FsCandidateList added;
+        for (u32 i = 0; i < next(12); ++i)
+            added.push_back(make(next(20), 200 + i));
+        FsCandidateList one = base;
+        for (const FsCandidate& c : added)
+            insertCandidate(one, c);
+        FsCandidateList many = base;
+        insertCandidates(many, added);
+        EXPECT_EQ(tags(many), tags(one)) << round;
+    }
+}
+
+// ---- Grids against partitions and boot sectors ----
+
+TEST(FsCandidateTest, NeededFatWidthOfAGrid) {
+    EXPECT_EQ(neededFatType(0), FAT12);
+    EXPECT_EQ(neededFatType(4085), FAT12);
+    EXPECT_EQ(neededFatType(4086), FAT16);
+    EXPECT_EQ(neededFatType(65525), FAT16);
+    EXPECT_EQ(neededFatType(65526), FAT32);
+}
+
+TEST(FsCandidateTest, GridFitsAPartition) {
+    auto partition = [](u8 type, u32 sectors) {
+        FsCandidate p;
+        p.startLBA = 1000;
+        p.hasPartitionEntry = true;
+        p.partitionType = type;
+        p.partitionSectors = sectors;
+        return p;
+    };
+    auto grid = [](u32 cluster2, u32 maxThis, u32 spc = 4) {
+        FsCandidate g;
+        g.hasSubDirs = true;
+        g.sectorsPerCluster = spc;
+        g.cluster2LBA = cluster2;
+        g.maxThisCluster = maxThis;
+        return g;
+    };
+    // Room for boot sector and FATs: 3 sectors for a FAT12-sized grid.
+    FatVolumeFitsPartition fits(partition(0x06, 1000));
+    EXPECT_TRUE(fits(grid(1003, 100)));
+    EXPECT_FALSE(fits(grid(1002, 100)));
+    EXPECT_FALSE(fits(grid(1032, 100, 0)));
+    // ... 33 for a FAT16-sized one.
+    EXPECT_FALSE(fits(grid(1032, 5000, 1)));
+    // The clusters end inside the partition: 100 + 4 x 99 = 496 sectors.
+    FatVolumeFitsPartition small(partition(0x06, 496));
+    EXPECT_TRUE(small(grid(1100, 100)));
+    EXPECT_FALSE(FatVolumeFitsPartition(partition(0x06, 495))(grid(1100, 100)));
+    // The two FATs between start and data (5 sectors: 2 each) describe 512
+    // clusters of four sectors: up to 5 + 2048 sectors.
+    EXPECT_TRUE(FatVolumeFitsPartition(partition(0x06, 2053))(grid(1005, 100)));
+    EXPECT_FALSE(FatVolumeFitsPartition(partition(0x06, 2054))(grid(1005, 100)));
+    // Data at most 0x400020 sectors behind the start.
+    FatVolumeFitsPartition huge(partition(0x06, 0x400020 + 400));
+    EXPECT_TRUE(huge(grid(1000 + 0x400020, 100)));
+    EXPECT_FALSE(huge(grid(1000 + 0x400021, 100)));
+    // The partition's FAT width must number the clusters.
+    EXPECT_FALSE(FatVolumeFitsPartition(partition(0x01, 40000))(grid(1400, 5000, 1)));
+    EXPECT_TRUE(FatVolumeFitsPartition(partition(0x04, 40000))(grid(1400, 5000, 1)));
+    EXPECT_TRUE(FatVolumeFitsPartition(partition(0x0C, 40000))(grid(2100, 5000, 1)));
+    EXPECT_FALSE(FatVolumeFitsPartition(partition(0x07, 40000))(grid(1100, 100)));
+}
+
+TEST(FsCandidateTest, GridFitsABootSectorOrItsBackup) {
+    BootParams boot;
+    boot.kind = FS_FAT;
+    boot.fat = {40000, 4, 100, 1, 512, 0, 233, 201};
+    FsCandidate c = candidateAt(63, boot);
+    FsCandidate g;
+    g.hasSubDirs = true;
+    g.sectorsPerCluster = 4;
+    g.cluster2LBA = 296;
+    g.maxThisCluster = 5000;
+    EXPECT_TRUE(FatVolumeFitsBootSector(c, false)(g));
+    EXPECT_FALSE(FatVolumeFitsBootSector(c, true)(g)); // no backup
+    c.hasBootBackup = true;
+    c.bootBackup = boot;
+    EXPECT_TRUE(FatVolumeFitsBootSector(c, true)(g));
+    // Another data area, or more clusters than FAT16 numbers.
+    g.cluster2LBA = 297;
+    EXPECT_FALSE(FatVolumeFitsBootSector(c, false)(g));
+    g.cluster2LBA = 296;
+    g.maxThisCluster = 70000;
+    EXPECT_FALSE(FatVolumeFitsBootSector(c, false)(g));
+    // An NTFS boot sector fits no grid.
+    g.maxThisCluster = 10;
+    c.bootSector.kind = FS_NTFS;
+    EXPECT_FALSE(FatVolumeFitsBootSector(c, false)(g));
+}

@@ -40,6 +40,10 @@ const Command COMMANDS[] = {
      "recover [--known FILE] [--fail LBA,...] DESCRIPTOR fat|ntfs FIRST_SECTOR DEST [--mask M] "
      "[--hide-deleted] [--limit BYTES] [--answer yes|no|all] [--no-analyze-fats] [--backup]",
      cmdRecover},
+    {"scan",
+     "scan [--known FILE] [--fail LBA,...] DESCRIPTOR FIRST COUNT [--quick] [--load FILE] "
+     "[--save FILE] [--recover ROW|found DEST] [--mask M] [--limit BYTES] [--answer yes|no|all]",
+     cmdScan},
 };
 
 void printUsage(std::ostream& out) {

@@ -40,5 +40,6 @@ int cmdTreeDemo(Args& args); // ProbeTree.cpp
 int cmdDump(Args& args);     // ProbeDump.cpp
 int cmdTree(Args& args);     // ProbeEngines.cpp
 int cmdRecover(Args& args);  // ProbeEngines.cpp
+int cmdScan(Args& args);     // ProbeScan.cpp
 
 } // namespace probe

@@ -1,0 +1,307 @@
+#include "analysis/Analyzer.h"
+
+#include "analysis/DriveLayout.h"
+#include "analysis/DriveLayoutApply.h"
+#include "analysis/FsCollection.h"
+#include "analysis/FsFilters.h"
+#include "analysis/MapInterface.h"
+#include "analysis/ScScanner.h"
+#include "analysis/ScScannerReaderListener.h"
+#include "cbr/CbrMapImpl.h"
+#include "cbr/FileModuleRegistry.h"
+#include "cbr/Scanner.h"
+#include "core/AppDirectory.h"
+#include "core/Intl.h"
+#include "core/Log.h"
+#include "devices/Reader.h"
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Carved files go into the drive description as the carver finds them, and
+// their count to the scanner page's counter.
+class CarvedFilesCallback : public cbr::Scanner::Callback {
+public:
+    CarvedFilesCallback(std::vector<cbr::FileInfo>& files, InterfaceCallback* progress)
+        : files_(files), progress_(progress) {}
+
+    void found(const cbr::FileInfo& file) override {
+        files_.push_back(file);
+        if (progress_ != nullptr)
+            progress_->setPosition(InterfaceCallback::FOUND_CBR_FILES, files_.size());
+    }
+
+private:
+    std::vector<cbr::FileInfo>& files_;
+    InterfaceCallback* progress_;
+};
+
+// Hands every sector the sector scan has classified on to the carver, with the
+// sectors buffered after it.
+class CarverFeed : public ScScanner::ContentScanner {
+public:
+    explicit CarverFeed(cbr::Scanner& carver) : carver_(carver) {}
+    void processSector(u64 byteOffset, const u8* sector, u32 size) override {
+        carver_.processSector(byteOffset, sector, size);
+    }
+
+private:
+    cbr::Scanner& carver_;
+};
+
+// The part of [first, first + count) that lies on the source. Reading past the
+// end would only ask the user about read errors that are none.
+u64 sectorsOnSource(u64 first, u64 count, u64 sectorCount) {
+    if (first >= sectorCount)
+        return 0;
+    return std::min(count, sectorCount - first);
+}
+
+struct SectorRange {
+    u64 first;
+    u64 count;
+};
+
+// What a quick scan reads of a FAT volume: the boot sector and, on FAT32, its
+// backup; the first sector of both FATs; the root directory (FAT12/16) or the
+// root directory's first cluster (FAT32).
+void fatQuickReads(const FAT_FS_PARAMS& fat, std::vector<SectorRange>& reads) {
+    const bool fat32 = fat.rootEntries == 0;
+    if (fat32)
+        reads.push_back({static_cast<u64>(fat.startingLBA) + 6, 1});
+    reads.push_back({fat.fatLBA, 1});
+    reads.push_back({fat.fatMirrLBA, 1});
+    if (fat32)
+        reads.push_back({fat.get_cluster_LBA(fat.rootCluster), fat.sectorsPerCluster});
+    else if (fat.dataClusterLBA > fat.rootDirectoryLBA)
+        reads.push_back({fat.rootDirectoryLBA, fat.dataClusterLBA - fat.rootDirectoryLBA});
+}
+
+// Of an NTFS volume: the boot sector and its backup after the volume, the first
+// seven MFT records and the four of the mirror.
+void ntfsQuickReads(const NTFS_FS_PARAMS& ntfs, u64 sectorCount, std::vector<SectorRange>& reads) {
+    reads.push_back({ntfs.startingLBA, 1});
+    const u64 end = ntfs.startingLBA + ntfs.totalSectors;
+    if (ntfs.totalSectors < sectorCount && end < sectorCount)
+        reads.push_back({end, 1});
+    // A record size beyond reason reads only what lies on the source.
+    const u64 record = std::min<u64>(ntfs.sectorsPerFileRecord, sectorCount);
+    reads.push_back({ntfs.clusterLBA(ntfs.mftLCN), 7 * record});
+    reads.push_back({ntfs.clusterLBA(ntfs.mftMirrLCN), 4 * record});
+}
+
+// The progress boxes of an analyzer that was given no interface report nothing.
+FrTreeInterface& orHeadless(FrTreeInterface* interface) {
+    static HeadlessInterface headless;
+    return interface != nullptr ? *interface : headless;
+}
+
+} // namespace
+
+Analyzer::Analyzer(FrTreeInterface* interface) : interface_(interface) {}
+
+std::string Analyzer::getPatternsPath() const {
+    return patternsPath_.empty() ? appFilePath(appDirectory(), "cbr.files") : patternsPath_;
+}
+
+Driver& Analyzer::scanDriver() const {
+    Driver* driver = getDrive();
+    if (driver->getSectorSize() != SECTOR_BYTES)
+        throw std::runtime_error("Analyzer(" + std::to_string(__LINE__) + ")");
+    return *driver;
+}
+
+void Analyzer::dropCarvedFilesFrom(u64 lba) {
+    // The files are in ascending order of start.
+    const u64 offset = lba * SECTOR_BYTES;
+    std::vector<cbr::FileInfo>& files = getCarvedFiles();
+    while (!files.empty() && files.back().getStart() >= offset)
+        files.pop_back();
+}
+
+u64 Analyzer::scan(u64 firstLba, u64 count, ProgressBoxIC* progress) {
+    Driver& driver = scanDriver();
+    count = sectorsOnSource(firstLba, count, driver.getSectorCount());
+
+    const SharedPtr<dt::Reader> source = driver.getReader();
+    cbr::FileModuleRegistry registry;
+    cbr::Scanner carver(*source, &registry);
+    CarvedFilesCallback found(getCarvedFiles(), progress);
+    // A signature table that cannot be loaded ends the scan before it has
+    // changed anything.
+    carver.loadPatterns(getPatternsPath(), &found);
+    CarverFeed feed(carver);
+    dropCarvedFilesFrom(firstLba);
+
+    ScScanner scanner(&getScanResults(), WINDOW_SECTORS, SECTOR_BYTES, firstLba,
+                      LOOK_AHEAD_SECTORS);
+    InterfaceCallbackScope scannerProgress(scanner, progress);
+    scanner.setContentScanner(&feed);
+    // The counters start from what earlier scans of the source left.
+    ScScanner::reportTotals(&getScanResults(), &scanner);
+    scanner.setPosition(InterfaceCallback::FOUND_CBR_FILES, getCarvedFiles().size());
+
+    ScScannerReaderListener listener(&scanner);
+    Reader reader(&driver, &listener, interface_,
+                  _("We recommend that you clone this drive to another drive before attempting "
+                    "recovery of your files."));
+    InterfaceCallbackScope readerProgress(reader, progress);
+    try {
+        reader.readSectors(firstLba, count);
+    } catch (const InterruptedException&) {
+        logAt("Analyzer", __LINE__)
+            << ": "
+            << "scan cancelled after" << ' ' << listener.getDelivered() << ' ' << count << '\n';
+    }
+    // The sectors still waiting as look-ahead are classified and carved before
+    // the carver ends its last file: a file that starts in one of the last
+    // sectors read is found too.
+    scanner.finish();
+    carver.finish((firstLba + count) * SECTOR_BYTES);
+    return listener.getDelivered();
+}
+
+void Analyzer::quickScan(u64 lba, bool isFat, const FAT_FS_PARAMS* fat, const NTFS_FS_PARAMS* ntfs,
+                         ProgressBoxIC* progress) {
+    Driver& driver = scanDriver();
+    const u64 sectorCount = driver.getSectorCount();
+    dropCarvedFilesFrom(lba);
+
+    std::vector<SectorRange> reads{{lba, 1}};
+    if (isFat && fat != nullptr) {
+        logAt("Analyzer", 194) << ": " << *fat << '\n';
+        fatQuickReads(*fat, reads);
+    } else if (!isFat && ntfs != nullptr) {
+        logAt("Analyzer", 210) << ": " << *ntfs << '\n';
+        ntfsQuickReads(*ntfs, sectorCount, reads);
+    }
+
+    ScScanner scanner(&getScanResults(), WINDOW_SECTORS, SECTOR_BYTES, lba, LOOK_AHEAD_SECTORS);
+    InterfaceCallbackScope scannerProgress(scanner, progress);
+    ScScannerReaderListener listener(&scanner);
+    Reader reader(&driver, &listener, interface_, "");
+    InterfaceCallbackScope readerProgress(reader, progress);
+    try {
+        for (const SectorRange& r : reads) {
+            const u64 n = sectorsOnSource(r.first, r.count, sectorCount);
+            if (n != r.count)
+                logAt("Analyzer", __LINE__)
+                    << ": " << r.first << ' ' << r.count << ' ' << sectorCount << '\n';
+            if (n != 0)
+                reader.readSectors(r.first, n);
+        }
+    } catch (const InterruptedException&) {
+        logAt("Analyzer", __LINE__) << ": "
+                                    << "quick scan cancelled" << '\n';
+    }
+    scanner.finish();
+}
+
+bool Analyzer::readBootSectorParams(u64 lba, bool* isFat, FAT_FS_PARAMS* fat,
+                                    NTFS_FS_PARAMS* ntfs) {
+    Driver* driver = getDrive();
+    // The parameter records address sectors in 32 bits.
+    if (lba > 0xFFFFFFFFu)
+        return false;
+    std::vector<u8> sector(driver->getSectorSize());
+    if (sector.size() < SECTOR_BYTES || !driver->readSectors(lba, 1, sector.data()))
+        return false;
+    const u64 sectors = driver->getSectorCount();
+    if (fat != nullptr &&
+        fatFsParamsFromBootSector(static_cast<u32>(lba), sector.data(), *fat, sectors)) {
+        *isFat = true;
+        return true;
+    }
+    if (ntfs != nullptr &&
+        ntfsFsParamsFromBootSector(static_cast<u32>(lba), sector.data(), *ntfs, sectors)) {
+        *isFat = false;
+        return true;
+    }
+    return false;
+}
+
+void Analyzer::createFSCollection() {
+    Driver& driver = *getDrive();
+    {
+        std::unique_ptr<ProgressBoxIC> box =
+            orHeadless(interface_).createProgressBox(_("Please Wait"));
+        box->setText(InterfaceCallback::TEXT_MAIN, _("Analyzing Drive"));
+        CreateFSCollectionParameters parameters(
+            getScanResults(), driver, CreateFSCollectionParameters::defaultSlackSectors(driver));
+        parameters.setInterfaceCallback(box.get());
+        // Writes the collection to the log itself.
+        CreateFSCollection(getFsCollection(), parameters);
+    }
+    applyDLayout();
+}
+
+void Analyzer::applyDLayout() {
+    Driver& driver = *getDrive();
+    FsCandidateList working;
+    filterFsCollection(working, getFsCollection(), driver);
+    for (FsCandidate& c : working) {
+        FsKind kind = FS_NONE;
+        FatType fatType = FAT_NONE;
+        partitionTypeToFs(c.fscode(), kind, fatType);
+        if (kind == FS_FAT || kind == FS_NTFS)
+            c.selected = true;
+    }
+
+    const bool usesPartitionTables =
+        driver.getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 1) != 0;
+    const u64 sectorCount = driver.getSectorCount();
+    const u32 lastLBA =
+        sectorCount == 0 ? 0 : static_cast<u32>(std::min<u64>(sectorCount - 1, 0xFFFFFFFFu));
+    FsCandidateList layout;
+    DL::build(layout, DLayoutOptions(working, lastLBA, usesPartitionTables, true));
+    // The selected entry pointed into the old layout and goes with it.
+    setLayout(std::move(layout));
+
+    // The rebuilt sectors describe this layout alone: a change left from an
+    // earlier one would be the first found at its LBA and shown in place of
+    // this layout's image.
+    getChanges().clear();
+    std::ostringstream report;
+    DL::apply(getLayout(), driver, getChanges(), report, usesPartitionTables);
+    logAt("Analyzer", 280) << ": *** ApplyDLayout ***\n";
+    logAt("Analyzer", 281) << ": " << report.str() << '\n';
+}
+
+void Analyzer::buildMap() {
+    Driver& driver = *getDrive();
+    FsCandidate* entry = getSelectedEntry();
+    if (entry == nullptr) {
+        setMap(SharedPtr<tree::Map>(new tree::cbr::MapImpl(
+            getDriveHolder(), &getScanResults().unreadable, &getCarvedFiles())));
+        return;
+    }
+
+    FsKind kind = FS_NONE;
+    FatType fatType = FAT_NONE;
+    partitionTypeToFs(entry->fscode(), kind, fatType);
+    FsParams fs;
+    if (kind == FS_FAT) {
+        if (!form_fat_fs_params(*entry, fs.fat, driver)) {
+            logAt("Analyzer", 314) << ": " << fs.fat << '\n';
+            return;
+        }
+    } else if (kind == FS_NTFS) {
+        if (!form_ntfs_fs_params(*entry, fs.ntfs, driver)) {
+            logAt("Analyzer", 324) << ": " << fs.ntfs << '\n';
+            return;
+        }
+    } else {
+        return;
+    }
+    fs.kind = kind;
+    SharedPtr<tree::Map> map;
+    MapInterface::buildMap(map, getDriveHolder(), fs, getScanResults(), deepScanDone_,
+                           &orHeadless(interface_));
+    setMap(map);
+}

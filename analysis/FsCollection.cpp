@@ -1,0 +1,1065 @@
+#include "analysis/FsCollection.h"
+
+#include "analysis/FsFilters.h"
+#include "core/Array.h"
+#include "core/Log.h"
+#include "devices/Driver.h"
+#include "fs/DirectoryEntry.h"
+#include "fs/StructureChecks.h"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <tuple>
+#include <utility>
+
+namespace {
+
+constexpr u64 U32_MAX = std::numeric_limits<u32>::max();
+constexpr i64 I64_MAX = std::numeric_limits<i64>::max();
+constexpr std::size_t NONE = static_cast<std::size_t>(-1);
+
+// A FAT32 backup boot sector lies this far into its volume.
+constexpr u32 FAT32_BACKUP_OFFSET = 6;
+// A root directory lies at most this many sectors before cluster 2.
+constexpr u32 ROOT_BEFORE_DATA = 128;
+// A grid with clusters above this can only be FAT32.
+constexpr u32 FAT16_HIGHEST_CLUSTER = 65525;
+// A FAT directory holds at most 65536 entries; a run claiming more is no
+// directory we read further.
+constexpr u32 MAX_DIRECTORY_SECTORS = 65536 * DIR_ENTRY_BYTES / SECTOR_BYTES;
+// Guessing FAT positions stops after this many proposals.
+constexpr u32 MAX_FAT_PROPOSALS = 5;
+// Hidden sectors of a first partition on a drive with partition tables.
+constexpr u32 CLASSIC_HIDDEN_SECTORS = 63;
+// The cluster sizes (in sectors) that a volume can have.
+constexpr u32 CLUSTER_SIZES[] = {1, 2, 4, 8, 16, 32, 64, 128};
+
+bool isFatWidth(FatType type) {
+    return fatEntryWidthOf(type) != FAT_NONE;
+}
+
+bool fitsU32(u64 value) {
+    return value <= U32_MAX;
+}
+
+// a x b, or nothing when it does not fit in 64 bits.
+bool multiply(u64 a, u64 b, u64& out) {
+    return !__builtin_mul_overflow(a, b, &out);
+}
+
+// Signed arithmetic that sticks at the ends instead of wrapping, for sizes
+// computed from untrusted counts.
+i64 saturate(u64 v) {
+    return v > static_cast<u64>(I64_MAX) ? I64_MAX : static_cast<i64>(v);
+}
+i64 saturatingMul(i64 a, i64 b) {
+    i64 r = 0;
+    if (__builtin_mul_overflow(a, b, &r))
+        return (a < 0) != (b < 0) ? std::numeric_limits<i64>::min() : I64_MAX;
+    return r;
+}
+i64 saturatingAdd(i64 a, i64 b) {
+    i64 r = 0;
+    if (__builtin_add_overflow(a, b, &r))
+        return b < 0 ? std::numeric_limits<i64>::min() : I64_MAX;
+    return r;
+}
+
+bool isFloppy(const Driver& driver) {
+    return driver.getProperties().getUInt8(PROP_IS_FLOPPY, 0) != 0;
+}
+
+// Reads single sectors of the source into a buffer of its sector size.
+class SectorReader {
+public:
+    explicit SectorReader(Driver& driver)
+        : driver_(driver), size_(static_cast<std::size_t>(driver.getSectorSize())) {
+        // Whatever this source's sectors are, our structures are 512-byte ones.
+        if (size_ < SECTOR_BYTES || size_ > (1u << 20))
+            size_ = 0;
+        buffer_.resize(size_);
+    }
+    // False when the sector cannot be read (or lies beyond what an LBA reaches).
+    bool read(u64 lba) { return size_ != 0 && driver_.readSectors(lba, 1, buffer_.data()); }
+    const std::vector<u8>& data() const { return buffer_; }
+
+private:
+    Driver& driver_;
+    std::size_t size_;
+    std::vector<u8> buffer_;
+};
+
+// ---- Phases 1 and 2: a pool that finds candidates by start ----
+
+// The candidates of the first two phases in the order they came. Their list
+// order is that order sorted stably by start: nothing moves a start before phase
+// 5, so "inserted after every candidate with a lower or equal start" is exactly a
+// stable sort, and the first of a start is the earliest of that start.
+class CandidatePool {
+public:
+    std::size_t add(const FsCandidate& c) {
+        items_.push_back(c);
+        byStart_[c.startLBA].push_back(items_.size() - 1);
+        return items_.size() - 1;
+    }
+    FsCandidate& at(std::size_t i) { return items_[i]; }
+
+    // The earliest candidate of that start with a partition entry that may hold
+    // a volume of that kind and width; entries come only in phase 1, so the
+    // answer never changes once asked.
+    std::size_t firstCompatibleEntry(u32 start, FsKind kind, FatType width) {
+        const auto key = std::make_tuple(start, static_cast<u32>(kind), static_cast<u32>(width));
+        auto cached = compatible_.find(key);
+        if (cached != compatible_.end())
+            return cached->second;
+        std::size_t found = NONE;
+        auto bucket = byStart_.find(start);
+        if (bucket != byStart_.end()) {
+            for (std::size_t i : bucket->second) {
+                const FsCandidate& c = items_[i];
+                if (c.hasPartitionEntry &&
+                    isPartitionTypeCompatible(c.partitionType, kind, width)) {
+                    found = i;
+                    break;
+                }
+            }
+        }
+        compatible_.emplace(key, found);
+        return found;
+    }
+
+    FsCandidateList ordered() const {
+        FsCandidateList list(items_);
+        std::stable_sort(list.begin(), list.end());
+        return list;
+    }
+
+private:
+    FsCandidateList items_;
+    std::map<u32, std::vector<std::size_t>> byStart_;
+    std::map<std::tuple<u32, u32, u32>, std::size_t> compatible_;
+};
+
+void collectPartitionEntries(CandidatePool& pool, const CreateFSCollectionParameters& p) {
+    const u64 last = p.lastLBA();
+    for (const FoundPartitionTable& table : *p.partitionTables) {
+        for (u32 slot = 0; slot < table.entries.size(); ++slot) {
+            const FoundPartitionEntry& e = table.entries[slot];
+            if (e.type == 0 || isExtendedPartitionType(e.type))
+                continue;
+            const u64 s = e.startLba;
+            const u64 n = e.sectorCount;
+            if (s >= last || n == 0 || n > last || s + n > last)
+                continue;
+            FsCandidate c;
+            c.startLBA = e.startLba;
+            c.hasPartitionEntry = true;
+            c.partitionType = e.type;
+            c.partitionSectors = e.sectorCount;
+            c.partitionTableLBA = table.lba;
+            c.partitionEntryIndex = slot;
+            pool.add(c);
+        }
+    }
+}
+
+// The boot sectors of the second phase: where each primary reading went, so
+// that a backup of the same volume finds it.
+class BootSectorCollector {
+public:
+    explicit BootSectorCollector(CandidatePool& pool) : pool_(pool) {}
+
+    void primary(u32 start, const BootParams& params, FatType width) {
+        const std::size_t i = orNew(pool_.firstCompatibleEntry(start, params.kind, width), start);
+        FsCandidate& c = pool_.at(i);
+        c.hasBootSector = true;
+        c.bootSector = params;
+        // One find per LBA, so one primary reading per start.
+        primaryAt_[start] = i;
+    }
+
+    void backup(u32 start, const BootParams& params, FatType width, u32 lba) {
+        std::size_t i = pool_.firstCompatibleEntry(start, params.kind, width);
+        auto holder = primaryAt_.find(start);
+        if (holder != primaryAt_.end() && holder->second < i &&
+            equalBootParams(pool_.at(holder->second).bootSector, params))
+            i = holder->second;
+        FsCandidate& c = pool_.at(orNew(i, start));
+        c.hasBootBackup = true;
+        c.bootBackup = params;
+        c.bootBackupLBA = lba;
+    }
+
+private:
+    // The candidate found, or a new one of that start: a boot sector that joins
+    // no partition entry is a candidate of its own.
+    std::size_t orNew(std::size_t found, u32 start) {
+        if (found != NONE)
+            return found;
+        FsCandidate c;
+        c.startLBA = start;
+        return pool_.add(c);
+    }
+
+    CandidatePool& pool_;
+    std::map<u32, std::size_t> primaryAt_;
+};
+
+void collectBootSectors(CandidatePool& pool, const CreateFSCollectionParameters& p) {
+    const u64 last = p.lastLBA();
+    BootSectorCollector collector(pool);
+    for (const FoundBootSector& find : *p.bootSectors) {
+        const u64 lba = find.lba;
+        if (find.params.kind == FS_FAT) {
+            const u64 total = find.params.fat.totalSectors;
+            const FatType width = fatTypeBySectorsPerFat(find.params.fat.sectorsPerFAT);
+            if (lba + total <= last)
+                collector.primary(find.lba, find.params, width);
+            if (width == FAT32 && lba >= FAT32_BACKUP_OFFSET &&
+                lba + total + FAT32_BACKUP_OFFSET <= last)
+                collector.backup(find.lba - FAT32_BACKUP_OFFSET, find.params, width, find.lba);
+        } else if (find.params.kind == FS_NTFS) {
+            const u64 total = find.params.ntfs.totalSectors;
+            // The NTFS backup is the sector behind the volume.
+            if (total < last && lba + total + 1 <= last)
+                collector.primary(find.lba, find.params, FAT_NONE);
+            if (lba >= total)
+                collector.backup(static_cast<u32>(lba - total), find.params, FAT_NONE, find.lba);
+        }
+    }
+}
+
+// ---- Phase 3: cluster grids from subdirectories ----
+
+class GridCollector {
+public:
+    // A pair of consecutive subdirectories that agree on a grid.
+    void addPair(const FoundDirectoryRun& previous, const FoundDirectoryRun& current) {
+        if (previous.dotCluster >= current.dotCluster || current.dotCluster < 2)
+            return;
+        const u32 s = (current.lba - previous.lba) / (current.dotCluster - previous.dotCluster);
+        if (!isValidSectorsPerCluster(s))
+            return;
+        const u64 offset = static_cast<u64>(current.dotCluster - 2) * s;
+        if (offset + 3 > current.lba)
+            return;
+        const u32 cluster2 = static_cast<u32>(current.lba - offset);
+        const u32 last =
+            std::max({previous.highestCluster, current.highestCluster, current.dotCluster});
+        auto known = index_.find({s, cluster2});
+        if (known != index_.end()) {
+            FsCandidate& g = grids_[known->second];
+            g.lastCluster = std::max(g.lastCluster, last);
+            g.maxThisCluster = std::max(g.maxThisCluster, current.dotCluster);
+            ++g.subDirCount;
+            return;
+        }
+        FsCandidate g;
+        g.startLBA = cluster2;
+        g.hasSubDirs = true;
+        g.sectorsPerCluster = s;
+        g.cluster2LBA = cluster2;
+        g.lastCluster = last;
+        g.maxThisCluster = current.dotCluster;
+        g.subDirCount = 2;
+        index_.emplace(std::make_pair(s, cluster2), grids_.size());
+        grids_.push_back(g);
+    }
+
+    // The grids in list order (by cluster 2, then as they came).
+    FsCandidateList take() {
+        index_.clear();
+        std::stable_sort(grids_.begin(), grids_.end());
+        return std::move(grids_);
+    }
+
+private:
+    FsCandidateList grids_;
+    std::map<std::pair<u32, u32>, std::size_t> index_;
+};
+
+// The grid of the most subdirectories that passes `fits`, among those with
+// cluster 2 in [from, to]; the first of equal counts.
+template <typename Fits>
+std::size_t bestGrid(const FsCandidateList& grids, const std::vector<bool>& spent, u64 from, u64 to,
+                     Fits fits) {
+    std::size_t best = NONE;
+    auto it = std::lower_bound(grids.begin(), grids.end(), from,
+                               [](const FsCandidate& g, u64 lba) { return g.cluster2LBA < lba; });
+    for (; it != grids.end() && it->cluster2LBA <= to; ++it) {
+        const std::size_t i = static_cast<std::size_t>(it - grids.begin());
+        if (spent[i] || !fits(*it))
+            continue;
+        if (best == NONE || it->subDirCount > grids[best].subDirCount)
+            best = i;
+    }
+    return best;
+}
+
+// The grid a candidate adopts, or NONE.
+std::size_t gridFor(const FsCandidate& c, const FsCandidateList& grids,
+                    const std::vector<bool>& spent) {
+    if (!c.hasBootSector && !c.hasBootBackup) {
+        if (!c.hasPartitionEntry)
+            return NONE;
+        FsKind kind = FS_NONE;
+        FatType width = FAT_NONE;
+        partitionTypeToFs(c.partitionType, kind, width);
+        if (kind != FS_FAT)
+            return NONE;
+        // The fit test puts cluster 2 between 3 and 0x400020 sectors behind the
+        // partition start.
+        const u64 p = c.startLBA;
+        return bestGrid(grids, spent, p + 3, p + 0x400020, FatVolumeFitsPartition(c));
+    }
+    const bool backup = !c.hasBootSector;
+    const BootParams& boot = backup ? c.bootBackup : c.bootSector;
+    if (boot.kind != FS_FAT)
+        return NONE;
+    const u64 cluster2 = static_cast<u64>(c.startLBA) + boot.fat.dataLbaOffset;
+    return bestGrid(grids, spent, cluster2, cluster2, FatVolumeFitsBootSector(c, backup));
+}
+
+void collectDirectoryClusters(FsCandidateList& list, const CreateFSCollectionParameters& p) {
+    GridCollector collector;
+    const FoundDirectoryRun* previous = nullptr;
+    for (const FoundDirectoryRun& run : *p.directoryRuns) {
+        if (!run.startsWithDotEntries)
+            continue;
+        if (previous)
+            collector.addPair(*previous, run);
+        previous = &run;
+    }
+    const FsCandidateList grids = collector.take();
+    if (grids.empty())
+        return;
+    std::vector<bool> spent(grids.size(), false);
+    for (FsCandidate& c : list) {
+        const std::size_t g = gridFor(c, grids, spent);
+        if (g == NONE)
+            continue;
+        const FsCandidate& grid = grids[g];
+        c.hasSubDirs = true;
+        c.sectorsPerCluster = grid.sectorsPerCluster;
+        c.cluster2LBA = grid.cluster2LBA;
+        c.lastCluster = grid.lastCluster;
+        c.maxThisCluster = grid.maxThisCluster;
+        c.subDirCount = grid.subDirCount;
+        spent[g] = true;
+    }
+    FsCandidateList rest;
+    for (std::size_t i = 0; i < grids.size(); ++i) {
+        if (!spent[i])
+            rest.push_back(grids[i]);
+    }
+    insertCandidates(list, rest);
+}
+
+// ---- Phase 4: root directories ----
+
+// Narrows the FAT widths still possible to one width (none when it is no
+// width at all).
+void narrowTo(bool possible[4], FatType width) {
+    for (u32 t = FAT12; t <= FAT32; ++t) {
+        if (t != width)
+            possible[t] = false;
+    }
+}
+
+// Whether a grid candidate may have a fixed-size root directory just before
+// cluster 2: FAT12 or FAT16 must still be possible for its clusters and for
+// whatever its partition type and boot sectors say.
+bool fixedRootPossible(const FsCandidate& c) {
+    const i64 n = static_cast<i64>(c.lastCluster) - 1;
+    bool possible[4] = {false, n < 0xFF5, n < 0xFFF5, true};
+    if (c.hasPartitionEntry) {
+        FsKind kind = FS_NONE;
+        FatType width = FAT_NONE;
+        partitionTypeToFs(c.partitionType, kind, width);
+        if (kind == FS_FAT)
+            narrowTo(possible, width);
+    }
+    if (c.hasBootSector && c.bootSector.kind == FS_FAT)
+        narrowTo(possible, fatTypeBySectorsPerFat(c.bootSector.fat.sectorsPerFAT));
+    if (c.hasBootBackup && c.bootBackup.kind == FS_FAT)
+        narrowTo(possible, fatTypeBySectorsPerFat(c.bootBackup.fat.sectorsPerFAT));
+    if (!possible[FAT12] && !possible[FAT16] && !possible[FAT32]) {
+        logAt("FSs", 689) << ": " << c.startLBA << '\n';
+        return false;
+    }
+    // FAT32 keeps its root directory in clusters.
+    return possible[FAT12] || possible[FAT16];
+}
+
+// The root directory LBA that a FAT boot sector of the candidate names.
+bool bootRootLba(const FsCandidate& c, const BootParams& boot, u32& lba) {
+    if (boot.kind != FS_FAT)
+        return false;
+    const u64 at = static_cast<u64>(c.startLBA) + boot.fat.rootDirectoryLbaOffset;
+    lba = static_cast<u32>(at);
+    return fitsU32(at);
+}
+
+void takeRootDirectory(FsCandidate& c, const FoundDirectoryRun& run) {
+    c.hasRootDir = true;
+    c.rootDirLBA = run.lba;
+    c.rootLastCluster = run.highestCluster;
+}
+
+// The start clusters of the folder entries of a directory run, up to its end
+// mark; false when a sector of it cannot be read.
+bool folderClusters(const FoundDirectoryRun& run, SectorReader& reader, std::vector<u32>& out) {
+    out.clear();
+    const u32 sectors = std::min(run.sectorCount, MAX_DIRECTORY_SECTORS);
+    for (u32 i = 0; i < sectors; ++i) {
+        if (!reader.read(static_cast<u64>(run.lba) + i))
+            return false;
+        const std::vector<u8>& sector = reader.data();
+        ConstArray view(sector.data(), static_cast<u32>(sector.size()));
+        for (u32 at = 0; at + DIR_ENTRY_BYTES <= view.length(); at += DIR_ENTRY_BYTES) {
+            if (view.getU8(at) == ENTRY_FREE)
+                return true;
+            const u8 attributes = view.getU8(at + DE_ATTRIBUTES);
+            if (attributes == ATTR_LONG_NAME || (attributes & ATTR_DIRECTORY) == 0)
+                continue;
+            out.push_back(static_cast<u32>(view.getLE16(at + DE_CLUSTER_HIGH)) << 16 |
+                          view.getLE16(at + DE_CLUSTER_LOW));
+        }
+    }
+    return true;
+}
+
+// The "." clusters of the first-level directories (".." is 0) of each grid they
+// would sit on: (sectors per cluster, cluster 2) -> clusters, sorted.
+std::map<std::pair<u32, u32>, std::vector<u32>>
+firstLevelDirectories(const FoundList<FoundDirectoryRun>& runs) {
+    std::map<std::pair<u32, u32>, std::vector<u32>> byGrid;
+    for (const FoundDirectoryRun& run : runs) {
+        if (!run.startsWithDotEntries || run.dotDotCluster != 0 || run.dotCluster < 2)
+            continue;
+        for (u32 s : CLUSTER_SIZES) {
+            const u64 offset = static_cast<u64>(run.dotCluster - 2) * s;
+            if (offset <= run.lba)
+                byGrid[{s, static_cast<u32>(run.lba - offset)}].push_back(run.dotCluster);
+        }
+    }
+    for (auto& entry : byGrid) {
+        std::sort(entry.second.begin(), entry.second.end());
+        entry.second.erase(std::unique(entry.second.begin(), entry.second.end()),
+                           entry.second.end());
+    }
+    return byGrid;
+}
+
+// A FAT32 grid without a root directory: the directory run that names the most
+// of the grid's first-level directories becomes its root (a point more for
+// lying at cluster 2, the first of equal scores). Every grid scores every plain
+// run from its cluster 2 on; each run is read once for all of them.
+void searchFat32Roots(FsCandidateList& list, CreateFSCollectionParameters& p) {
+    struct Search {
+        FsCandidate* candidate;
+        const std::vector<u32>* clusters; // sorted
+        const FoundDirectoryRun* best;
+        u32 bestScore;
+    };
+    auto needsSearch = [](const FsCandidate& c) {
+        return !c.hasRootDir && c.hasSubDirs &&
+               std::max(c.lastCluster, c.maxThisCluster) > FAT16_HIGHEST_CLUSTER;
+    };
+    if (std::none_of(list.begin(), list.end(), needsSearch))
+        return;
+    const FoundList<FoundDirectoryRun>& runs = *p.directoryRuns;
+    const auto firstLevel = firstLevelDirectories(runs);
+    std::vector<Search> searches;
+    u32 from = std::numeric_limits<u32>::max();
+    for (FsCandidate& c : list) {
+        if (!needsSearch(c))
+            continue;
+        auto found = firstLevel.find({c.sectorsPerCluster, c.cluster2LBA});
+        if (found == firstLevel.end())
+            continue;
+        searches.push_back({&c, &found->second, nullptr, 0});
+        from = std::min(from, c.cluster2LBA);
+    }
+    SectorReader reader(*p.driver);
+    std::vector<u32> named;
+    for (auto it = runs.lower_bound(from); it != runs.end() && !searches.empty(); ++it) {
+        if (it->startsWithDotEntries)
+            continue;
+        // A run that cannot be read keeps only its position point.
+        if (!folderClusters(*it, reader, named))
+            named.clear();
+        for (Search& s : searches) {
+            const u32 cluster2 = s.candidate->cluster2LBA;
+            if (it->lba < cluster2)
+                continue;
+            u32 score = it->lba == cluster2 ? 1 : 0;
+            for (u32 cluster : named)
+                score += std::binary_search(s.clusters->begin(), s.clusters->end(), cluster);
+            p.poll();
+            if (score > s.bestScore) {
+                s.bestScore = score;
+                s.best = &*it;
+            }
+        }
+    }
+    for (const Search& s : searches) {
+        if (s.best)
+            takeRootDirectory(*s.candidate, *s.best);
+    }
+}
+
+void collectDirectoryRuns(FsCandidateList& list, CreateFSCollectionParameters& p) {
+    const bool floppy = isFloppy(*p.driver);
+    // Where each candidate would take a run: at the root LBA its boot sectors
+    // name, or with cluster 2 at most 128 sectors behind the run. No candidate
+    // has a root directory yet, and the first that matches a run takes it.
+    std::multimap<u32, std::size_t> byBootRoot;
+    std::multimap<u32, std::size_t> byCluster2;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const FsCandidate& c = list[i];
+        u32 lba = 0;
+        if (c.hasBootSector && bootRootLba(c, c.bootSector, lba))
+            byBootRoot.emplace(lba, i);
+        if (c.hasBootBackup && bootRootLba(c, c.bootBackup, lba))
+            byBootRoot.emplace(lba, i);
+        if (c.hasSubDirs && fixedRootPossible(c))
+            byCluster2.emplace(c.cluster2LBA, i);
+    }
+
+    FsCandidateList added;
+    for (const FoundDirectoryRun& run : *p.directoryRuns) {
+        if (run.startsWithDotEntries)
+            continue;
+        std::size_t best = NONE;
+        auto consider = [&](std::size_t i) {
+            if (!list[i].hasRootDir && i < best)
+                best = i;
+        };
+        auto exact = byBootRoot.equal_range(run.lba);
+        for (auto it = exact.first; it != exact.second; ++it)
+            consider(it->second);
+        const u64 to = static_cast<u64>(run.lba) + ROOT_BEFORE_DATA;
+        for (auto it = byCluster2.upper_bound(run.lba); it != byCluster2.end() && it->first <= to;
+             ++it)
+            consider(it->second);
+        if (best != NONE) {
+            takeRootDirectory(list[best], run);
+            // A taken candidate takes nothing more.
+            for (auto it = byCluster2.find(list[best].cluster2LBA);
+                 it != byCluster2.end() && it->first == list[best].cluster2LBA; ++it) {
+                if (it->second == best) {
+                    byCluster2.erase(it);
+                    break;
+                }
+            }
+        } else if (floppy) {
+            FsCandidate c;
+            c.startLBA = run.lba;
+            takeRootDirectory(c, run);
+            added.push_back(c);
+        }
+    }
+    insertCandidates(list, added);
+    searchFat32Roots(list, p);
+}
+
+// ---- Phase 5: FAT positions ----
+
+struct FatHypothesis {
+    u32 fatLBA = 0;
+    u32 sectors = 0;
+    u32 volumeStart = 0;
+};
+
+// What a FAT of one width may look like for the candidate being placed.
+struct FatLimits {
+    i64 end = -1; // last sector a FAT may end on; -1 when the width is out
+    i64 minSectors = 0;
+    i64 maxSectors = 0;
+    i64 reserved = 0;
+
+    bool fits(i64 q) const { return q >= minSectors && q <= maxSectors; }
+};
+
+class FatPlacer {
+public:
+    FatPlacer(CreateFSCollectionParameters& p, SectorReader& reader)
+        : p_(p), fats_(*p.fatSectors), reader_(reader), floppy_(isFloppy(*p.driver)) {}
+
+    void place(FsCandidate& c) {
+        hypotheses_.clear();
+        if (c.hasBootSector && c.bootSector.kind == FS_FAT)
+            fromBootSector(c, c.bootSector);
+        else if (c.hasBootBackup && c.bootBackup.kind == FS_FAT)
+            fromBootSector(c, c.bootBackup);
+        else if (c.hasSubDirs || c.hasRootDir)
+            guess(c);
+        if (hypotheses_.empty())
+            return;
+        const FatHypothesis& h = hypotheses_[winner()];
+        const FatType width = fatTypeBySectorsPerFat(h.sectors);
+        if (!isFatWidth(width))
+            throw std::runtime_error("FSs(270)");
+        c.startLBA = h.volumeStart;
+        c.hasFats = true;
+        c.fatLBA = h.fatLBA;
+        c.fatSectors = h.sectors;
+        c.fatType = width;
+        c.fatFound = foundAt(h.fatLBA);
+        c.fatMirrorFound = foundAt(static_cast<u64>(h.fatLBA) + h.sectors);
+    }
+
+private:
+    bool foundAt(u64 lba) const { return fitsU32(lba) && fats_.count(static_cast<u32>(lba)) != 0; }
+
+    // Polled before every try, taken or not.
+    void add(i64 fatLBA, i64 sectors, i64 volumeStart) {
+        p_.poll();
+        if (fatLBA < 0 || volumeStart < 0 || sectors <= 0 || !fitsU32(fatLBA) ||
+            !fitsU32(sectors) || !fitsU32(volumeStart))
+            return;
+        if (!isFatWidth(fatTypeBySectorsPerFat(static_cast<u32>(sectors))))
+            return;
+        for (const FatHypothesis& h : hypotheses_) {
+            if (h.fatLBA == fatLBA && h.sectors == sectors)
+                return;
+        }
+        hypotheses_.push_back(
+            {static_cast<u32>(fatLBA), static_cast<u32>(sectors), static_cast<u32>(volumeStart)});
+    }
+
+    void fromBootSector(const FsCandidate& c, const BootParams& boot) {
+        add(static_cast<i64>(c.startLBA) + boot.fat.reservedSectors, boot.fat.sectorsPerFAT,
+            c.startLBA);
+    }
+
+    void guess(const FsCandidate& c) {
+        FatLimits limits[4];
+        i64 k = 0;
+        const i64 root = c.rootDirLBA;
+        const i64 cluster2 = c.cluster2LBA;
+        if (c.hasSubDirs && c.hasRootDir) {
+            if (root < cluster2) {
+                limits[FAT12].end = limits[FAT16].end = root - 1;
+            } else {
+                limits[FAT32].end = cluster2 - 1;
+            }
+            k = static_cast<i64>(std::max(c.rootLastCluster, c.lastCluster)) - 1;
+        } else if (c.hasSubDirs) {
+            limits[FAT12].end = cluster2 - 15;
+            limits[FAT16].end = cluster2 - 33;
+            limits[FAT32].end = cluster2 - 1;
+            k = static_cast<i64>(c.lastCluster) - 1;
+        } else {
+            limits[FAT12].end = limits[FAT16].end = limits[FAT32].end = root - 1;
+            k = static_cast<i64>(c.rootLastCluster) - 1;
+        }
+        bool allowed[4] = {false, floppy_, !floppy_, !floppy_};
+        if (c.hasPartitionEntry) {
+            FsKind kind = FS_NONE;
+            FatType width = FAT_NONE;
+            partitionTypeToFs(c.partitionType, kind, width);
+            if (kind == FS_FAT)
+                narrowTo(allowed, width);
+        }
+        allowed[FAT12] = allowed[FAT12] && k <= 0xFF4;
+        allowed[FAT16] = allowed[FAT16] && k <= 0xFFF4;
+        allowed[FAT32] = allowed[FAT32] && k <= 0x0FFFFFF5;
+        const i64 n = k + 2;
+        // FAT12 entries take a byte and a half, the fraction dropped first.
+        limits[FAT12].minSectors = (n * 3 / 2 + 511) / 512;
+        limits[FAT16].minSectors = (n * 2 + 511) / 512;
+        limits[FAT32].minSectors = (n * 4 + 511) / 512;
+        limits[FAT12].maxSectors = 12;
+        limits[FAT16].maxSectors = 256;
+        limits[FAT32].maxSectors = 0x200000;
+        limits[FAT12].reserved = limits[FAT16].reserved = 1;
+        limits[FAT32].reserved = 32;
+        for (u32 t = FAT12; t <= FAT32; ++t) {
+            if (!allowed[t])
+                limits[t].end = -1;
+        }
+
+        proposals_ = 0;
+        for (u32 t : {FAT12, FAT16, FAT32}) {
+            if (!proposeFromFatSectors(limits[t]))
+                return;
+        }
+        const i64 hidden = floppy_ ? 0 : CLASSIC_HIDDEN_SECTORS;
+        for (u32 t : {FAT16, FAT32}) {
+            const FatLimits& l = limits[t];
+            const i64 a = l.reserved + hidden;
+            if (l.end < 0 || a >= l.end || (l.end - a + 1) % 2 != 0)
+                continue;
+            const i64 q = (l.end - a + 1) / 2;
+            if (l.fits(q) && !propose(a, q, hidden))
+                return;
+        }
+    }
+
+    // False once the proposals are used up.
+    bool propose(i64 fatLBA, i64 sectors, i64 volumeStart) {
+        add(fatLBA, sectors, volumeStart);
+        return ++proposals_ < MAX_FAT_PROPOSALS;
+    }
+
+    // Every FAT-sector find f that could start the mirror (or the first FAT) of
+    // a FAT pair ending at `end`. Only the finds for which a first proposal
+    // holds are visited: q = end - f + 1 within the limits, f >= reserved + q.
+    bool proposeFromFatSectors(const FatLimits& l) {
+        if (l.end < 0)
+            return true;
+        const i64 lo =
+            std::max({l.reserved, l.end + 1 - l.maxSectors, (l.reserved + l.end + 2) / 2});
+        const i64 hi = std::min(l.end, l.end + 1 - l.minSectors);
+        if (lo > hi || lo > static_cast<i64>(U32_MAX))
+            return true;
+        for (auto it = fats_.lower_bound(static_cast<u32>(lo));
+             it != fats_.end() && static_cast<i64>(it->lba) <= hi; ++it) {
+            const i64 f = it->lba;
+            const i64 q = l.end - f + 1;
+            if (!propose(f - q, q, f - q - l.reserved))
+                return false;
+            if (q % 2 == 0 && l.fits(q / 2) && !propose(f, q / 2, f - l.reserved))
+                return false;
+        }
+        return true;
+    }
+
+    // How many of five sector pairs of the two FAT copies are equal.
+    u32 mirrorScore(const FatHypothesis& h) {
+        const u64 size = h.sectors;
+        u32 equal = 0;
+        for (u64 offset : {u64{0}, size - 1, size / 2, size / 4, 3 * size / 4}) {
+            const u64 first = static_cast<u64>(h.fatLBA) + offset;
+            if (!reader_.read(first))
+                continue;
+            const std::vector<u8> a = reader_.data();
+            if (reader_.read(first + size) && reader_.data() == a)
+                ++equal;
+        }
+        return equal;
+    }
+
+    // The hypothesis of the highest score, the first of equal ones. A single one
+    // needs no reading.
+    std::size_t winner() {
+        if (hypotheses_.empty())
+            throw std::runtime_error("FSs(245)");
+        if (hypotheses_.size() == 1)
+            return 0;
+        std::size_t best = 0;
+        u32 bestScore = 0;
+        for (std::size_t i = 0; i < hypotheses_.size(); ++i) {
+            const FatHypothesis& h = hypotheses_[i];
+            const u32 score = mirrorScore(h) + (foundAt(h.fatLBA) ? 3 : 0) +
+                              (foundAt(static_cast<u64>(h.fatLBA) + h.sectors) ? 3 : 0);
+            if (i == 0 || score > bestScore) {
+                best = i;
+                bestScore = score;
+            }
+        }
+        return best;
+    }
+
+    CreateFSCollectionParameters& p_;
+    const FoundList<FoundFatSector>& fats_;
+    SectorReader& reader_;
+    bool floppy_;
+    std::vector<FatHypothesis> hypotheses_;
+    u32 proposals_ = 0;
+};
+
+void collectFatTables(FsCandidateList& list, CreateFSCollectionParameters& p) {
+    SectorReader reader(*p.driver);
+    FatPlacer placer(p, reader);
+    for (FsCandidate& c : list)
+        placer.place(c);
+}
+
+// ---- Phase 6: NTFS volumes ----
+
+class NtfsVolumeCollector {
+public:
+    NtfsVolumeCollector(const CreateFSCollectionParameters& p)
+        : records_(*p.ntfsSystemRecords), last_(p.lastLBA()) {}
+
+    // An $MFT record with $MFTMirr and $Bitmap behind it, and the copy of the
+    // first two in $MFTMirr further on: their distance over the distance of the
+    // two LCNs is the cluster size, which places the volume.
+    void fromMftRecords() {
+        for (auto it = records_.begin(); it != records_.end(); ++it) {
+            auto mirror = nextOf(it, NTFS_MFT_RECORD, NTFS_MFT_MIRROR_RECORD);
+            if (mirror == records_.end())
+                continue;
+            auto bitmap = std::next(mirror);
+            if (bitmap == records_.end() || bitmap->info.which != NTFS_BITMAP_RECORD)
+                continue;
+            const u64 mftLcn = it->info.lcn;
+            const u64 mirrorLcn = mirror->info.lcn;
+            if (mftLcn == ~0ull || mirrorLcn == ~0ull || mftLcn >= mirrorLcn)
+                continue;
+            // Only cluster sizes a volume can have are tried, each naming the one
+            // place the copy can be: a scan full of look-alike records must not
+            // make a volume of every pair of them.
+            for (u32 s : CLUSTER_SIZES) {
+                u64 distance = 0;
+                u64 mftOffset = 0;
+                if (!multiply(mirrorLcn - mftLcn, s, distance) || !multiply(mftLcn, s, mftOffset))
+                    break;
+                if (distance > U32_MAX - it->lba)
+                    break;
+                if (mftOffset > it->lba || !isMirrorCopy(it->lba + distance, mftLcn, mirrorLcn))
+                    continue;
+                FsCandidate v;
+                v.startLBA = static_cast<u32>(it->lba - mftOffset);
+                v.hasNtfsVolume = true;
+                v.mftLBA = it->lba;
+                v.mftMirrLBA = it->lba + distance;
+                v.ntfsSectorsPerCluster = s;
+                v.sectorsPerFileRecord = mirror->lba - it->lba;
+                v.bitmapSize = bitmap->info.size;
+                add(v);
+            }
+        }
+    }
+
+    // An NTFS boot sector whose $MFT (or its copy) the scan found where the
+    // boot sector puts it.
+    void fromBootSectors(const FsCandidateList& list) {
+        for (const FsCandidate& c : list) {
+            if (c.hasBootSector && c.bootSector.kind == FS_NTFS) {
+                const u64 total = c.bootSector.ntfs.totalSectors;
+                if (total < last_ && c.startLBA + total <= last_ - 1)
+                    propose(c.startLBA, c.bootSector.ntfs);
+            }
+            if (c.hasBootBackup && c.bootBackup.kind == FS_NTFS) {
+                const u64 total = c.bootBackup.ntfs.totalSectors;
+                if (total <= c.bootBackupLBA && c.bootBackupLBA + 1 <= last_)
+                    propose(static_cast<u32>(c.bootBackupLBA - total), c.bootBackup.ntfs);
+            }
+        }
+    }
+
+    // Each volume joins the first candidate of its start that is NTFS by a boot
+    // sector or its partition type; the rest become candidates of their own.
+    void attach(FsCandidateList& list) {
+        std::stable_sort(volumes_.begin(), volumes_.end());
+        std::map<u32, std::size_t> firstNtfs;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const FsCandidate& c = list[i];
+            const bool ntfs = (c.hasBootSector && c.bootSector.kind == FS_NTFS) ||
+                              (c.hasBootBackup && c.bootBackup.kind == FS_NTFS) ||
+                              (c.hasPartitionEntry &&
+                               isPartitionTypeCompatible(c.partitionType, FS_NTFS, FAT_NONE));
+            if (ntfs)
+                firstNtfs.emplace(c.startLBA, i);
+        }
+        FsCandidateList added;
+        for (const FsCandidate& v : volumes_) {
+            auto found = firstNtfs.find(v.startLBA);
+            if (found == firstNtfs.end()) {
+                added.push_back(v);
+                continue;
+            }
+            FsCandidate& c = list[found->second];
+            c.hasNtfsVolume = true;
+            c.mftLBA = v.mftLBA;
+            c.mftMirrLBA = v.mftMirrLBA;
+            c.ntfsSectorsPerCluster = v.ntfsSectorsPerCluster;
+            c.sectorsPerFileRecord = v.sectorsPerFileRecord;
+            c.bitmapSize = v.bitmapSize;
+        }
+        insertCandidates(list, added);
+    }
+
+private:
+    using Records = FoundList<FoundNtfsSystemRecord>;
+
+    // The record after `it` when `it` is of kind `first` and the next of `second`.
+    Records::const_iterator nextOf(Records::const_iterator it, u32 first, u32 second) const {
+        if (it == records_.end() || it->info.which != first)
+            return records_.end();
+        auto next = std::next(it);
+        if (next == records_.end() || next->info.which != second)
+            return records_.end();
+        return next;
+    }
+
+    bool isMirrorCopy(u64 lba, u64 mftLcn, u64 mirrorLcn) const {
+        auto copy = records_.find(static_cast<u32>(lba));
+        auto next = nextOf(copy, NTFS_MFT_RECORD, NTFS_MFT_MIRROR_RECORD);
+        return next != records_.end() && copy->info.lcn == mftLcn && next->info.lcn == mirrorLcn;
+    }
+
+    bool isMftAt(u64 lba) const {
+        if (!fitsU32(lba))
+            return false;
+        auto it = records_.find(static_cast<u32>(lba));
+        return it != records_.end() && it->info.which == NTFS_MFT_RECORD;
+    }
+
+    void propose(u32 start, const NtfsBootParams& boot) {
+        const u64 s = boot.sectorsPerCluster;
+        if (s == 0 || starts_.count(start) != 0)
+            return;
+        u64 mft = 0;
+        u64 mirror = 0;
+        if (!multiply(s, boot.MFTCluster, mft) || !multiply(s, boot.MFTMirrCluster, mirror) ||
+            mft > ~0ull - start || mirror > ~0ull - start)
+            return;
+        mft += start;
+        mirror += start;
+        if (!isMftAt(mft) && !isMftAt(mirror))
+            return;
+        FsCandidate v;
+        v.startLBA = start;
+        v.hasNtfsVolume = true;
+        v.mftLBA = mft;
+        v.mftMirrLBA = mirror;
+        v.ntfsSectorsPerCluster = static_cast<u32>(s);
+        v.sectorsPerFileRecord = boot.sectorsPerFileRecord;
+        const u64 clusters = boot.totalSectors / s + (boot.totalSectors % s != 0 ? 1 : 0);
+        v.bitmapSize = clusters / 8 + (clusters % 8 != 0 ? 1 : 0);
+        add(v);
+    }
+
+    void add(const FsCandidate& v) {
+        starts_.insert(v.startLBA);
+        volumes_.push_back(v);
+    }
+
+    const Records& records_;
+    u64 last_;
+    FsCandidateList volumes_;
+    std::set<u32> starts_;
+};
+
+void collectNtfsVolumes(FsCandidateList& list, const CreateFSCollectionParameters& p) {
+    NtfsVolumeCollector collector(p);
+    collector.fromMftRecords();
+    collector.fromBootSectors(list);
+    collector.attach(list);
+}
+
+// ---- Phase 7: size limits ----
+
+// The entries a FAT of that width and size describes, capped at what the width
+// can number.
+i64 fatEntries(FatType type, u32 sectors) {
+    switch (type) {
+    case FAT12:
+        return std::min<i64>(static_cast<i64>(sectors) * 1024 / 3, 0xFF0);
+    case FAT16:
+        return std::min<i64>(static_cast<i64>(sectors) * 256, 0xFFF0);
+    case FAT32:
+        return std::min<i64>(static_cast<i64>(sectors) * 128, 0xFFFFFFF0);
+    default:
+        return 0;
+    }
+}
+
+// The volume size a boot sector states (an NTFS volume has its backup boot
+// sector behind it), or -1.
+i64 bootSectorSize(const BootParams& boot) {
+    if (boot.kind == FS_FAT)
+        return boot.fat.totalSectors;
+    if (boot.kind == FS_NTFS)
+        return saturatingAdd(saturate(boot.ntfs.totalSectors), 1);
+    return -1;
+}
+
+void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
+    const i64 sectorCount = saturate(p.driver->getSectorCount());
+    for (std::size_t index = 0; index < list.size(); ++index) {
+        FsCandidate& c = list[index];
+        const i64 start = c.startLBA;
+        const i64 room = sectorCount - start;
+        i64 lo = 1;
+        i64 hi = room;
+        if (c.hasSubDirs) {
+            const i64 dataOffset = static_cast<i64>(c.cluster2LBA) - start;
+            if (dataOffset > 0)
+                lo = dataOffset;
+            if (c.hasFats) {
+                const i64 e = fatEntries(c.fatType, c.fatSectors);
+                const i64 size = (e - 2) * static_cast<i64>(c.sectorsPerCluster) + dataOffset;
+                if (e > 1 && size <= room)
+                    hi = size;
+            }
+        }
+        if (c.hasFats)
+            lo = std::max(lo,
+                          static_cast<i64>(c.fatLBA) + 2 * static_cast<i64>(c.fatSectors) - start);
+        if (c.hasRootDir)
+            lo = std::max(lo, static_cast<i64>(c.rootDirLBA) - start);
+        if (c.hasNtfsVolume) {
+            const i64 s = c.ntfsSectorsPerCluster;
+            const i64 bits = saturatingMul(saturate(c.bitmapSize), 8);
+            lo = std::max(lo, saturatingMul(s, saturatingAdd(bits, -63)));
+            hi = std::min(hi, saturatingAdd(saturatingMul(s, bits), 1));
+        }
+        i64 exact = -1;
+        auto within = [&](i64 size) { return size >= lo && size <= hi; };
+        if (c.hasBootSector && within(bootSectorSize(c.bootSector)))
+            exact = bootSectorSize(c.bootSector);
+        else if (c.hasBootBackup && within(bootSectorSize(c.bootBackup)))
+            exact = bootSectorSize(c.bootBackup);
+        else if (c.hasPartitionEntry && within(c.partitionSectors))
+            exact = c.partitionSectors;
+        if (exact >= 0)
+            lo = hi = exact;
+        if (lo <= 0)
+            lo = 1;
+        if (hi > room)
+            hi = room;
+        if (hi < lo) {
+            logAt("FSs", 1228) << ": min > max: " << lo << '/' << hi << '\n';
+            logAt("FSs", 1229) << '\n';
+            dumpFsCandidate(logStream(), static_cast<u32>(index), c, *p.driver);
+            hi = lo;
+        }
+        // Sizes beyond 32 bits (a volume on a disk past 2 TiB) stick at the
+        // largest rather than wrap around to a small one.
+        c.minSectors = static_cast<u32>(std::min<i64>(lo, U32_MAX));
+        c.maxSectors = static_cast<u32>(std::min<i64>(hi, U32_MAX));
+    }
+}
+
+} // namespace
+
+void CreateFSCollection(FsCandidateList& out, CreateFSCollectionParameters& p) {
+    out.clear();
+    CandidatePool pool;
+    collectPartitionEntries(pool, p);
+    out = pool.ordered();
+    p.poll();
+    collectBootSectors(pool, p);
+    out = pool.ordered();
+    p.poll();
+
+    // Each later phase works on a copy, so that a cancel leaves the list as the
+    // last finished phase made it.
+    FsCandidateList list = out;
+    collectDirectoryClusters(list, p);
+    out = list;
+    p.poll();
+    collectDirectoryRuns(list, p);
+    out = list;
+    p.poll();
+    collectFatTables(list, p);
+    out = list;
+    p.poll();
+    collectNtfsVolumes(list, p);
+    out = list;
+    p.poll();
+    computeSizeLimits(list, p);
+    out.swap(list);
+    p.poll();
+
+    logFsCollection(out, *p.driver);
+}

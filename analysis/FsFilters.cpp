@@ -1,0 +1,233 @@
+#include "analysis/FsFilters.h"
+
+#include "core/Intl.h"
+#include "core/Log.h"
+#include "core/Preferences.h"
+#include "devices/DriveGeometry.h"
+#include "devices/Driver.h"
+#include "fs/Params.h"
+#include "fs/StructureChecks.h"
+#include "fs/StructureDumps.h"
+
+#include <limits>
+#include <sstream>
+
+namespace {
+
+// A grid confirmed by this many subdirectory pairs stands without found FATs.
+constexpr u32 CONFIRMED_GRID_PAIRS = 10;
+
+// The pieces of evidence a candidate may carry.
+u32 evidenceCount(const FsCandidate& c) {
+    return static_cast<u32>(c.hasPartitionEntry) + c.hasBootSector + c.hasFats + c.hasRootDir +
+           c.hasSubDirs + c.hasNtfsVolume + c.hasBootBackup;
+}
+
+char sign(bool present) {
+    return present ? '+' : '-';
+}
+
+// The boot sector text with every line indented under its heading.
+void writeBootParams(std::ostream& os, const BootParams& params) {
+    std::ostringstream text;
+    text << params;
+    writeWithLinePrefix(os, text.str(), "  ");
+}
+
+// Where the root directory of a candidate lies: the one placed, else the one its
+// FAT boot sector (or backup) names. False for anything else.
+bool rootDirectoryOf(const FsCandidate& c, u32& lba) {
+    if (c.hasRootDir) {
+        lba = c.rootDirLBA;
+        return true;
+    }
+    const BootParams* boot = nullptr;
+    if (c.hasBootSector && c.bootSector.kind == FS_FAT)
+        boot = &c.bootSector;
+    else if (c.hasBootBackup && c.bootBackup.kind == FS_FAT)
+        boot = &c.bootBackup;
+    if (!boot)
+        return false;
+    const u64 at = static_cast<u64>(c.startLBA) + boot->fat.rootDirectoryLbaOffset;
+    if (at > std::numeric_limits<u32>::max())
+        return false;
+    lba = static_cast<u32>(at);
+    return true;
+}
+
+} // namespace
+
+bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
+    const u32 pieces = evidenceCount(c);
+    if (pieces == 0 || (pieces == 1 && !c.hasNtfsVolume))
+        return false;
+    FsKind kind = FS_NONE;
+    FatType width = FAT_NONE;
+    partitionTypeToFs(c.fscode(), kind, width);
+    if (kind != FS_FAT)
+        return true;
+    const bool floppy = driver.getProperties().getUInt8(PROP_IS_FLOPPY, 0) != 0;
+    if (width == FAT12 && !floppy && !c.hasPartitionEntry)
+        return false;
+    if (!c.hasRootDir && !c.hasSubDirs)
+        return false;
+    const bool bothFatsFound = c.hasFats && c.fatFound && c.fatMirrorFound;
+    const bool gridConfirmed = c.hasSubDirs && c.subDirCount >= CONFIRMED_GRID_PAIRS;
+    return bothFatsFound || gridConfirmed;
+}
+
+bool isPlausibleCandidate(const FsCandidate& c, int mode, Driver& driver) {
+    if (mode != 1)
+        return true;
+    switch (candidateFsKind(c)) {
+    case FS_FAT: {
+        if (!c.hasFats || c.fatFound || c.fatMirrorFound)
+            return true;
+        // The FATs were only placed by inference; with one other piece beside
+        // them, the inference rests on that piece alone.
+        const u32 others = evidenceCount(c) - 1;
+        const bool single = others == 1 && (c.hasPartitionEntry || c.hasBootSector || c.hasRootDir);
+        return !single;
+    }
+    case FS_NTFS: {
+        NTFS_FS_PARAMS params;
+        return form_ntfs_fs_params(c, params, driver);
+    }
+    default:
+        logAt("FSs", 1475) << '\n';
+        return false;
+    }
+}
+
+void filterFsByEvidence(FsCandidateList& out, const FsCandidateList& in, const Driver& driver) {
+    for (const FsCandidate& c : in) {
+        if (hasSufficientEvidence(c, driver))
+            out.push_back(c);
+    }
+}
+
+void filterFsByPlausibility(FsCandidateList& out, const FsCandidateList& in, int mode,
+                            Driver& driver) {
+    for (const FsCandidate& c : in) {
+        if (isPlausibleCandidate(c, mode, driver))
+            out.push_back(c);
+    }
+}
+
+void filterFsCollection(FsCandidateList& out, const FsCandidateList& collection, Driver& driver) {
+    if (!Preferences::instance().filterInvalidFileSystems()) {
+        out = collection;
+        return;
+    }
+    FsCandidateList evident;
+    filterFsByEvidence(evident, collection, driver);
+    FsCandidateList plausible;
+    filterFsByPlausibility(plausible, evident, 1, driver);
+    out.swap(plausible);
+    logAt("Analyzer", 262) << ": *** CreateFSCollection after filters ***\n";
+    logAt("Analyzer", 263) << '\n';
+    printFsCollection(logStream(), out, driver);
+    logAt("Analyzer", 264) << ": *** End of CreateFSCollection after filters ***\n";
+}
+
+void dumpFsCandidate(std::ostream& os, u32 index, const FsCandidate& c, Driver& driver) {
+    os << "Index:" << index << " LBA: " << c.startLBA << '\n';
+
+    if (c.hasPartitionEntry)
+        os << "Part+ " << partitionTypeName(c.partitionType) << " Sects:" << c.partitionSectors
+           << " PTableLBA:" << c.partitionTableLBA << " PTableEntry:" << c.partitionEntryIndex;
+    else
+        os << "Part-";
+    os << '\n';
+
+    if (c.hasBootSector) {
+        os << "Boot+\n";
+        writeBootParams(os, c.bootSector);
+    } else {
+        os << "Boot-\n";
+    }
+    if (c.hasBootBackup) {
+        os << "BootBackup+ LBA: " << c.bootBackupLBA << '\n';
+        writeBootParams(os, c.bootBackup);
+    } else {
+        os << "BootBackup-\n";
+    }
+
+    if (c.hasFats) {
+        os << "FATs+ ";
+        writeFsTypeName(os, FS_FAT, c.fatType, 0);
+        os << " FAT Sects:" << c.fatSectors << " FATLBA:" << c.fatLBA << " (" << sign(c.fatFound)
+           << sign(c.fatMirrorFound) << ')';
+    } else {
+        os << "FATs-";
+    }
+    os << '\n';
+
+    if (c.hasRootDir)
+        os << "RootDir+ Root LBA:" << c.rootDirLBA << " \n        Last Cl:" << c.rootLastCluster;
+    else
+        os << "RootDir-";
+    os << '\n';
+
+    if (c.hasSubDirs) {
+        os << "SubDir+ Cl.Sect:" << c.sectorsPerCluster << " Cl2.LBA:" << c.cluster2LBA
+           << " \n        Last Cl:" << c.lastCluster << " max_this_cl:" << c.maxThisCluster
+           << " Num:" << c.subDirCount << ' ';
+        if (c.hasFats) {
+            // The sizes between the last cluster used and the last one the FAT
+            // can describe.
+            const i64 s = c.sectorsPerCluster;
+            const i64 dataOffset = static_cast<i64>(c.cluster2LBA) - c.startLBA;
+            const i64 perSector = c.fatType == FAT32 ? 128 : 256;
+            const i64 lo = (static_cast<i64>(c.lastCluster) - 1) * s + dataOffset;
+            const i64 hi = (static_cast<i64>(c.fatSectors) * perSector - 2) * s + dataOffset;
+            os << "Ss:[[" << lo << ':' << hi << ']';
+        }
+    } else {
+        os << "SubDir-";
+    }
+    os << '\n';
+
+    if (c.hasNtfsVolume) {
+        // In 32 bits, as this line has always been written.
+        const u32 s = c.ntfsSectorsPerCluster;
+        const u32 bits = static_cast<u32>(c.bitmapSize) * 8;
+        os << "NTFS_volume+ MFTLBA:" << c.mftLBA << " MFTMirrLBA:" << c.mftMirrLBA << "\n S/C=" << s
+           << " S/FR=" << c.sectorsPerFileRecord << " BitmapSize=" << c.bitmapSize << "\nSs:[["
+           << static_cast<u32>(s * (bits - 63)) << ':' << static_cast<u32>(s * bits + 1) << ']';
+    } else {
+        os << "NTFS_volume-";
+    }
+    os << '\n';
+
+    os << "\nMinSs:" << c.minSectors << " MaxSs:" << c.maxSectors << '\n';
+
+    u32 root = 0;
+    if (rootDirectoryOf(c, root))
+        dumpDirectorySector(os, root, driver);
+}
+
+void printFsCollection(std::ostream& os, const FsCandidateList& list, Driver& driver) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (i != 0)
+            os << '\n';
+        os << (list[i].selected ? "(selected) " : "(not selected) ");
+        dumpFsCandidate(os, static_cast<u32>(i), list[i], driver);
+    }
+}
+
+void logFsCollection(const FsCandidateList& list, Driver& driver) {
+    logAt("Analyzer", 241) << ": *** CreateFSCollection ***\n";
+    logAt("Analyzer", 242) << '\n';
+    printFsCollection(logStream(), list, driver);
+    logAt("Analyzer", 243) << ": *** End of CreateFSCollection ***\n";
+}
+
+void printNtfsVolume(std::ostream& os, const FsCandidate& c) {
+    os << _("NTFS Volume") << '\n'
+       << _("$MFT LBA") << ": " << c.mftLBA << '\n'
+       << _("$MFT Mirror LBA") << ": " << c.mftMirrLBA << '\n'
+       << _("Sectors Per Cluster") << ": " << c.ntfsSectorsPerCluster << '\n'
+       << _("Sectors Per File Record") << ": " << c.sectorsPerFileRecord << '\n'
+       << _("$Bitmap File Size") << ": " << c.bitmapSize;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+// The filters that drop spurious file-system candidates before the drive layout
+// is built, and the text forms of a candidate: the debug dump, the listing of a
+// whole collection with its selection marks, and the NTFS summary the user sees.
+//
+// The candidate collection keeps every reading of every find, so most candidates
+// stand on a single coincidence: a random sector that passes for a boot sector,
+// a partition entry of a table that no longer holds. The filters keep those
+// with enough agreeing evidence. The stored collection itself is never
+// filtered; the layout gets a filtered copy.
+
+#include "fs/FsCandidate.h"
+
+#include <ostream>
+
+class Driver;
+
+// Whether enough evidence agrees: more than one piece (an NTFS volume alone is
+// enough, it stands on two agreeing MFT copies), and a FAT candidate has a root
+// directory or cluster grid, FATs found at both copies or a grid confirmed by
+// ten subdirectories, and is no FAT12 volume outside a partition unless the
+// drive is a floppy.
+bool hasSufficientEvidence(const FsCandidate& candidate, const Driver& driver);
+// Mode 1: a FAT candidate whose FAT position was only inferred needs more than
+// one other piece of evidence; an NTFS candidate must give valid parameters; a
+// candidate of no kind is rejected. Every other mode accepts everything.
+bool isPlausibleCandidate(const FsCandidate& candidate, int mode, Driver& driver);
+
+// Append, in order, the candidates of `in` that pass.
+void filterFsByEvidence(FsCandidateList& out, const FsCandidateList& in, const Driver& driver);
+void filterFsByPlausibility(FsCandidateList& out, const FsCandidateList& in, int mode,
+                            Driver& driver);
+
+// What the layout is built from: a copy of the collection, passed through both
+// filters (plausibility in mode 1) when the preference "Filter Invalid File
+// Systems" is on, and then written to the debug log between marker lines.
+void filterFsCollection(FsCandidateList& out, const FsCandidateList& collection, Driver& driver);
+
+// The debug dump of one candidate, every piece of evidence on its line, and a
+// listing of its root directory read through the driver.
+void dumpFsCandidate(std::ostream& os, u32 index, const FsCandidate& candidate, Driver& driver);
+// Every candidate, "(selected) " or "(not selected) " before its dump, an empty
+// line between two; nothing for an empty list.
+void printFsCollection(std::ostream& os, const FsCandidateList& list, Driver& driver);
+// The collection in the debug log between "*** CreateFSCollection ***" and its
+// end line.
+void logFsCollection(const FsCandidateList& list, Driver& driver);
+// "NTFS Volume" and the MFT placement, one value a line, no line break after the
+// last.
+void printNtfsVolume(std::ostream& os, const FsCandidate& candidate);

@@ -1,0 +1,62 @@
+#include "analysis/SectorsCollector.h"
+
+#include "core/Log.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+std::runtime_error failure(int line) {
+    return std::runtime_error("SectorsCollector(" + std::to_string(line) + ")");
+}
+
+} // namespace
+
+SectorsCollector::SectorsCollector(u32 windowSectors, u32 lookAheadSectors, u32 sectorSize)
+    : windowSectors_(windowSectors), lookAheadSectors_(lookAheadSectors), sectorSize_(sectorSize) {
+    if (windowSectors == 0 || sectorSize == 0)
+        throw failure(__LINE__);
+    const u64 bytes = (static_cast<u64>(windowSectors) + lookAheadSectors) * sectorSize;
+    // A sector with everything after it must stay addressable by a u32 byte count.
+    if (bytes > 0xFFFFFFFFu)
+        throw failure(__LINE__);
+    buffer_.reset(new u8[bytes]);
+}
+
+void SectorsCollector::processBuffered() {
+    for (u32 i = 0; i < bufferedCount_; ++i)
+        processSector(buffer_.get() + static_cast<u64>(i) * sectorSize_, bufferedLba_ + i,
+                      bufferedCount_ - i);
+}
+
+void SectorsCollector::flush() {
+    processBuffered();
+    bufferedLba_ += bufferedCount_;
+    bufferedCount_ = 0;
+}
+
+void SectorsCollector::addSectors(u64 lba, u32 count) {
+    if (count > windowSectors_) {
+        logAt("SectorsCollector", __LINE__) << ": " << count << ' ' << windowSectors_ << '\n';
+        throw failure(__LINE__);
+    }
+    u8* at = buffer_.get();
+    u64 first = lba;
+    u32 n = count;
+    if (bufferedLba_ + bufferedCount_ == lba) {
+        // The block continues the waiting sectors: they now see it after them.
+        first = bufferedLba_;
+        n = bufferedCount_ + count;
+    } else {
+        processBuffered();
+        at = bufferEnd();
+    }
+    for (; n > lookAheadSectors_; --n, ++first, at += sectorSize_)
+        processSector(at, first, n);
+    // The tail waits at the buffer's start for the block that continues it.
+    std::memmove(buffer_.get(), at, static_cast<std::size_t>(n) * sectorSize_);
+    bufferedLba_ = first;
+    bufferedCount_ = n;
+}

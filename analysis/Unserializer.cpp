@@ -1,0 +1,321 @@
+#include "analysis/Unserializer.h"
+
+#include "analysis/DriveDescr.h"
+#include "analysis/Serializer.h"
+#include "core/Array.h"
+#include "core/CompressedFile.h"
+#include "core/Intl.h"
+#include "core/Log.h"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr u64 marker(unsigned width) {
+    return (u64(1) << (8 * width)) - 1;
+}
+
+// The fewest bytes a record of each list takes, so that a count can be checked
+// against what is left before any record is read.
+constexpr u64 LBA_BYTES = 4;
+constexpr u64 MIN_TABLE = LBA_BYTES + 4 * 9;
+constexpr u64 MIN_BOOT = LBA_BYTES + 1;
+constexpr u64 MIN_FAT = LBA_BYTES + 1;
+constexpr u64 MIN_DIRECTORY = LBA_BYTES + 4 + 1 + 1 + 3 * 4;
+constexpr u64 MIN_SYSTEM_RECORD = LBA_BYTES + 1 + 8 + 8;
+constexpr u64 MIN_RECORD_RUN = LBA_BYTES + 2 + 4;
+// An unreadable run: u32 start and count, big-endian.
+constexpr u32 RUN_BYTES = 8;
+constexpr u64 LBA_LIMIT = u64(1) << 32;
+// u64 start, a one-byte size and a one-byte attribute length.
+constexpr u64 MIN_CARVED_FILE = 8 + 4 + 1;
+
+[[noreturn]] void damaged() {
+    throw std::runtime_error("Unserializer");
+}
+
+// A count of records that cannot all be in the bytes left is damage; caught
+// here, it sizes nothing.
+u64 checkedCount(const Unserializer& u, u64 count, u64 minRecordBytes) {
+    if (count > u.remaining() / minRecordBytes)
+        damaged();
+    return count;
+}
+
+template <typename List> void unserializeFoundList(Unserializer& u, List& list, u64 minBytes) {
+    const u64 count = checkedCount(u, u.readU32(), minBytes);
+    for (u64 i = 0; i < count; ++i) {
+        typename List::value_type find;
+        unserializeFoundStructure(u, find);
+        // Sorted input goes in at the end in constant time.
+        list.insert(list.end(), find);
+    }
+}
+
+// Everything of a saved scan, read before any of it replaces the current scan.
+struct SavedScan {
+    std::string driveId;
+    u64 first = 0;
+    u64 second = 0;
+    ScanResults results;
+    std::vector<cbr::FileInfo> carvedFiles;
+};
+
+void unserializeCarvedFiles(Unserializer& u, std::vector<cbr::FileInfo>& files) {
+    const u64 count = checkedCount(u, u.readEscapedU32(), MIN_CARVED_FILE);
+    files.reserve(count);
+    for (u64 i = 0; i < count; ++i) {
+        cbr::FileInfo file;
+        const u64 start = u.readU64();
+        const u64 size = u.readEscapedU32();
+        // A file that ends past 2^64 bytes was never on any source.
+        if (size > ~u64(0) - start)
+            damaged();
+        file.setStart(start);
+        file.setSize(size);
+        file.getAttributes().setBytes(u.readBytes(u.readEscapedU8()));
+        files.push_back(std::move(file));
+    }
+    // The carved files are kept in ascending order of start; our own files are,
+    // and a file put together otherwise is brought into it.
+    std::stable_sort(
+        files.begin(), files.end(),
+        [](const cbr::FileInfo& a, const cbr::FileInfo& b) { return a.getStart() < b.getStart(); });
+}
+
+// The saved drive id as it can stand in a message box, whose text is markup: the
+// file's bytes may be any bytes at all.
+std::string displayableDriveId(const std::string& id) {
+    gchar* valid = g_utf8_make_valid(id.data(), static_cast<gssize>(id.size()));
+    gchar* escaped = g_markup_escape_text(valid, -1);
+    std::string text(escaped);
+    g_free(escaped);
+    g_free(valid);
+    return text;
+}
+
+} // namespace
+
+void Unserializer::need(u64 n) const {
+    // Written so that no sum can wrap around.
+    if (n > static_cast<u64>(size_ - position_))
+        damaged();
+}
+
+void Unserializer::setPosition(u32 position) {
+    if (position > size_)
+        damaged();
+    position_ = position;
+}
+
+u64 Unserializer::readLE(unsigned width) {
+    need(width);
+    u64 value = 0;
+    for (unsigned i = 0; i < width; ++i)
+        value |= static_cast<u64>(data_[position_ + i]) << (8 * i);
+    position_ += width;
+    return value;
+}
+
+u8 Unserializer::readU8() {
+    return static_cast<u8>(readLE(1));
+}
+
+u16 Unserializer::readU16() {
+    return static_cast<u16>(readLE(2));
+}
+
+u32 Unserializer::readU32() {
+    return static_cast<u32>(readLE(4));
+}
+
+u64 Unserializer::readU64() {
+    return readLE(8);
+}
+
+std::string Unserializer::readBytes(u64 n) {
+    need(n);
+    std::string bytes(reinterpret_cast<const char*>(data_) + position_, n);
+    position_ += static_cast<u32>(n);
+    return bytes;
+}
+
+u64 Unserializer::readEscaped(unsigned width) {
+    const u64 value = readLE(width);
+    return value < marker(width) ? value : readU64();
+}
+
+u64 Unserializer::readEscapedU8() {
+    return readEscaped(1);
+}
+
+u64 Unserializer::readEscapedU16() {
+    return readEscaped(2);
+}
+
+u64 Unserializer::readEscapedU32() {
+    return readEscaped(4);
+}
+
+void unserializeFoundStructure(Unserializer& u, FoundPartitionTable& find) {
+    find.lba = u.readU32();
+    for (FoundPartitionEntry& e : find.entries) {
+        e.type = u.readU8();
+        e.startLba = u.readU32();
+        e.sectorCount = u.readU32();
+    }
+}
+
+void unserializeFoundStructure(Unserializer& u, FoundBootSector& find) {
+    find.lba = u.readU32();
+    find.params = BootParams();
+    find.params.kind = static_cast<FsKind>(u.readU8());
+    if (find.params.kind == FS_FAT) {
+        FatBootParams& f = find.params.fat;
+        f.totalSectors = u.readU32();
+        f.sectorsPerCluster = u.readU32();
+        f.sectorsPerFAT = u.readU32();
+        f.reservedSectors = u.readU32();
+        f.rootEntries = u.readU32();
+        f.rootCluster = u.readU32();
+        f.dataLbaOffset = u.readU32();
+        f.rootDirectoryLbaOffset = u.readU32();
+    } else if (find.params.kind == FS_NTFS) {
+        NtfsBootParams& n = find.params.ntfs;
+        n.totalSectors = u.readU64();
+        n.sectorsPerCluster = u.readU8();
+        n.MFTCluster = u.readU64();
+        n.MFTMirrCluster = u.readU64();
+        n.sectorsPerFileRecord = u.readU8();
+    }
+}
+
+void unserializeFoundStructure(Unserializer& u, FoundFatSector& find) {
+    find.lba = u.readU32();
+    find.fatType = static_cast<FatType>(u.readU8());
+}
+
+void unserializeFoundStructure(Unserializer& u, FoundDirectoryRun& find) {
+    find.lba = u.readU32();
+    find.sectorCount = u.readU32();
+    find.startsWithDotEntries = u.readBool();
+    find.lastSlotInUse = u.readBool();
+    find.dotCluster = u.readU32();
+    find.dotDotCluster = u.readU32();
+    find.highestCluster = u.readU32();
+    // The scan never stores an empty run.
+    if (find.sectorCount == 0)
+        damaged();
+}
+
+void unserializeFoundStructure(Unserializer& u, FoundNtfsSystemRecord& find) {
+    find.lba = u.readU32();
+    find.info.which = u.readU8();
+    find.info.lcn = u.readU64();
+    find.info.size = u.readU64();
+}
+
+void unserializeFoundStructure(Unserializer& u, FoundRecordRun& find) {
+    find.lba = u.readU32();
+    find.recordSectors = u.readU16();
+    find.recordCount = u.readU32();
+    // A run of no records, or of records of no sectors, never ends where the
+    // next one begins.
+    if (find.recordSectors == 0 || find.recordCount == 0)
+        damaged();
+}
+
+void unserializeScanResults(Unserializer& u, ScanResults& results) {
+    unserializeFoundList(u, results.partitionTables, MIN_TABLE);
+    unserializeFoundList(u, results.bootSectors, MIN_BOOT);
+    unserializeFoundList(u, results.fatSectors, MIN_FAT);
+    unserializeFoundList(u, results.directoryRuns, MIN_DIRECTORY);
+    unserializeFoundList(u, results.ntfsSystemRecords, MIN_SYSTEM_RECORD);
+    unserializeFoundList(u, results.ntfsRecordRuns, MIN_RECORD_RUN);
+    std::string runs = u.readBytes(u.readU32());
+    // Scan addresses end at sector 2^32: a run said to reach beyond it would
+    // wrap around when the runs are joined.
+    Array blob(reinterpret_cast<u8*>(runs.empty() ? nullptr : &runs[0]),
+               static_cast<u32>(runs.size()));
+    for (u32 off = 0; blob.length() - off >= RUN_BYTES; off += RUN_BYTES) {
+        const u64 start = blob.getBE32(off);
+        if (blob.getBE32(off + 4) > LBA_LIMIT - start)
+            blob.setBE32(off + 4, static_cast<u32>(LBA_LIMIT - start));
+    }
+    // Sorts and joins the runs of a file that holds them otherwise.
+    results.unreadable.fromBytes(runs);
+}
+
+void showCannotLoadScan(FrTreeInterface* interface) {
+    if (interface != nullptr)
+        interface->message(false, _("Cannot Load Scan"), false, nullptr);
+}
+
+bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interface) {
+    Unserializer u(data, size);
+    SavedScan saved;
+    try {
+        const u64 version = u.readEscapedU16();
+        if (version != SAVED_SCAN_VERSION) {
+            logAt("DriveDescrFile", 190) << ": " << version << '\n';
+            showCannotLoadScan(interface);
+            return false;
+        }
+        const u64 idLength = u.readEscapedU16();
+        saved.first = u.readEscapedU32();
+        saved.second = u.readEscapedU32();
+        saved.driveId = u.readBytes(idLength);
+        unserializeScanResults(u, saved.results);
+        unserializeCarvedFiles(u, saved.carvedFiles);
+    } catch (const std::runtime_error&) {
+        // Nothing has been replaced yet: a damaged file leaves the scan as it was.
+        logAt("DriveDescrFile", 241) << '\n';
+        showCannotLoadScan(interface);
+        return false;
+    }
+
+    if (saved.driveId != d.getScanRange().getDriveId()) {
+        const std::string question = std::string(_("This saved scan is from a different drive.")) +
+                                     "\n(" + displayableDriveId(saved.driveId) + ")\n" +
+                                     _("Do you want to Load the Scan anyway?");
+        if (interface == nullptr || interface->message(true, question.c_str(), true, nullptr) != 0)
+            return false;
+    }
+
+    ScanRange& range = d.getScanRange();
+    range.setDriveId(saved.driveId);
+    range.setFirst(saved.first);
+    range.setSecond(saved.second);
+    ScanResults& results = d.getScanResults();
+    // The unreadable sectors a scan in progress collects are not the file's.
+    results.partitionTables.swap(saved.results.partitionTables);
+    results.bootSectors.swap(saved.results.bootSectors);
+    results.fatSectors.swap(saved.results.fatSectors);
+    results.directoryRuns.swap(saved.results.directoryRuns);
+    results.ntfsSystemRecords.swap(saved.results.ntfsSystemRecords);
+    results.ntfsRecordRuns.swap(saved.results.ntfsRecordRuns);
+    results.unreadable.runs().swap(saved.results.unreadable.runs());
+    d.getCarvedFiles().swap(saved.carvedFiles);
+    return true;
+}
+
+bool loadScan(const char* path, DriveDescr& d, FrTreeInterface* interface) {
+    std::string bytes;
+    if (!loadCompressedFile(path, bytes) || bytes.size() > 0xFFFFFFFFu) {
+        showCannotLoadScan(interface);
+        logAt("DriveDescrFile", 256) << '\n';
+        return false;
+    }
+    if (!readScan(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()), d,
+                  interface)) {
+        logAt("DriveDescrFile", 261) << '\n';
+        return false;
+    }
+    d.setScanSaved(true);
+    return true;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+// LHA archives: one header per member (levels 0, 1 and 2), each followed by the
+// member's packed data, and a closing zero byte. The walk steps from header to
+// header by the header's length and the packed size, as far as the headers look
+// sound and the window reaches.
+
+#include "cbr/FileModule.h"
+
+namespace cbr {
+
+class FileModuleLzh : public FileModule {
+public:
+    bool check(const u8* sector, u32 size) override;
+    bool analyze(dt::Reader& file, FileInfo& info) override;
+};
+
+} // namespace cbr

@@ -1,0 +1,16 @@
+#pragma once
+
+// QuickTime movies and MPEG-4 files: a walk over the top-level atoms gives the
+// size; the brand in the "ftyp" atom tells "mp4" from "mov".
+
+#include "cbr/FileModule.h"
+
+namespace cbr {
+
+class FileModuleMov : public FileModule {
+public:
+    bool check(const u8* sector, u32 size) override;
+    bool analyze(dt::Reader& file, FileInfo& info) override;
+};
+
+} // namespace cbr

@@ -1,0 +1,87 @@
+#include "cbr/FileModuleRar.h"
+
+#include "cbr/ByteSource.h"
+#include "core/Array.h"
+
+#include <cstring>
+
+namespace cbr {
+
+namespace {
+
+constexpr u8 MARKER[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+
+// A block: u16 CRC, then the five bytes read here: u8 type, u16 flags, u16
+// header size (the whole header, CRC included). Positions in the walk are taken
+// past the CRC, at the type byte.
+constexpr u32 CRC_SIZE = 2;
+constexpr u32 BLOCK_HEAD = 5;
+constexpr u32 OFF_TYPE = 0;
+constexpr u32 OFF_FLAGS = 1;
+constexpr u32 OFF_HEADER_SIZE = 3;
+constexpr u32 OFF_DATA_SIZE = 5; // u32 behind the head, when the block has data
+
+constexpr u64 MAIN_HEADER_TYPE_POS = sizeof MARKER + CRC_SIZE;
+constexpr u8 TYPE_MAIN = 0x73;
+constexpr u8 TYPE_FILE = 0x74;
+constexpr u8 TYPE_SUB_BLOCK = 0x7A;
+constexpr u8 TYPE_END = 0x7B;
+constexpr u16 MIN_MAIN_SIZE = 13;
+constexpr u16 MIN_FILE_SIZE = 33;
+constexpr u16 MIN_SUB_BLOCK_SIZE = 11;
+constexpr u16 END_SIZE = 7;
+constexpr u16 FLAG_HAS_DATA = 0x8000;
+
+// Moves p from block to block; stops at the end-of-archive block (after it) or
+// at the first block that is not sound, missing, or cut short by the window.
+void walkBlocks(ByteSource& src, u64& p) {
+    for (;;) {
+        u8 head[BLOCK_HEAD];
+        if (!src.read(p, head, sizeof head))
+            return;
+        const u8 type = head[OFF_TYPE];
+        const u16 flags = getLE16(head, OFF_FLAGS);
+        const u16 headerSize = getLE16(head, OFF_HEADER_SIZE);
+        if (!(flags & FLAG_HAS_DATA)) {
+            if (type == TYPE_END && headerSize == END_SIZE)
+                p += END_SIZE;
+            return;
+        }
+        const bool known = (type == TYPE_FILE && headerSize >= MIN_FILE_SIZE) ||
+                           (type == TYPE_SUB_BLOCK && headerSize >= MIN_SUB_BLOCK_SIZE);
+        u32 dataSize = 0;
+        if (!known || !src.le32(p + OFF_DATA_SIZE, dataSize))
+            return;
+        // Summed in 64 bits: a data size that wrapped a 32-bit sum to zero would
+        // keep the walk on one block for ever.
+        const u64 next = p + headerSize + dataSize;
+        if (next - CRC_SIZE > src.size())
+            return;
+        p = next;
+    }
+}
+
+} // namespace
+
+bool FileModuleRar::check(const u8* sector, u32 size) {
+    return size >= sizeof MARKER && std::memcmp(sector, MARKER, sizeof MARKER) == 0;
+}
+
+bool FileModuleRar::analyze(dt::Reader& file, FileInfo& info) {
+    ByteSource src(file);
+    u8 head[BLOCK_HEAD];
+    if (!src.read(MAIN_HEADER_TYPE_POS, head, sizeof head) || head[OFF_TYPE] != TYPE_MAIN)
+        return false;
+    const u16 mainSize = getLE16(head, OFF_HEADER_SIZE);
+    if (mainSize < MIN_MAIN_SIZE || sizeof MARKER + mainSize > src.size())
+        return false;
+    u64 p = MAIN_HEADER_TYPE_POS + mainSize;
+    walkBlocks(src, p);
+
+    info.clear();
+    info.setSize(p - CRC_SIZE);
+    info.setType("rar");
+    return true;
+}
+
+} // namespace cbr

@@ -1,0 +1,20 @@
+#pragma once
+
+// TIFF files and the camera raw formats built on TIFF (Nikon, Pentax, Canon,
+// Sony, Kodak, Leaf, Leica, Ricoh, Samsung, Phase One), and Minolta's MRW,
+// which wraps a TIFF block. The walk follows the image file directories to
+// find where the file ends, names the raw format by the camera's maker and
+// model, and keeps the smallest usable preview picture as the thumbnail. It
+// never decodes image data; everything it follows must lie inside the window.
+
+#include "cbr/FileModule.h"
+
+namespace cbr {
+
+class FileModuleTiff : public FileModule {
+public:
+    bool check(const u8* sector, u32 size) override;
+    bool analyze(dt::Reader& file, FileInfo& info) override;
+};
+
+} // namespace cbr

@@ -1,0 +1,198 @@
+#include "cbr/FileModuleZip.h"
+
+#include "cbr/ByteSource.h"
+#include "core/Array.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace cbr {
+
+namespace {
+
+// Every record starts with "PK" and a u16 kind.
+constexpr u32 RECORD_HEAD = 8;
+constexpr u16 KIND_LOCAL = 0x0403;
+constexpr u16 KIND_CENTRAL = 0x0201;
+constexpr u16 KIND_ARCHIVE_EXTRA = 0x0806;
+constexpr u16 KIND_SIGNATURE = 0x0505;
+constexpr u16 KIND_ZIP64_END = 0x0606;
+constexpr u16 KIND_ZIP64_LOCATOR = 0x0706;
+constexpr u16 KIND_END = 0x0605;
+
+// Local file header (30 bytes before the name).
+constexpr u32 LOCAL_SIZE = 30;
+constexpr u32 LOCAL_OFF_FLAGS = 0x06;
+constexpr u32 LOCAL_OFF_COMPRESSED = 0x12;
+constexpr u32 LOCAL_OFF_UNCOMPRESSED = 0x16;
+constexpr u32 LOCAL_OFF_NAME_LENGTH = 0x1A;
+constexpr u32 LOCAL_OFF_EXTRA_LENGTH = 0x1C;
+constexpr u16 FLAG_DATA_DESCRIPTOR = 0x0008;
+// A 32-bit size of all ones stands for the u64 in the zip64 extra field.
+constexpr u32 SIZE_IN_ZIP64_EXTRA = 0xFFFFFFFF;
+constexpr u16 EXTRA_ZIP64 = 0x0001;
+
+// Central directory header (46 bytes before the name).
+constexpr u32 CENTRAL_SIZE = 46;
+constexpr u32 CENTRAL_OFF_NAME_LENGTH = 0x1C;
+constexpr u32 CENTRAL_OFF_EXTRA_LENGTH = 0x1E;
+constexpr u32 CENTRAL_OFF_COMMENT_LENGTH = 0x20;
+
+constexpr u32 ARCHIVE_EXTRA_FIXED = 8; // + u32 at 4
+constexpr u32 SIGNATURE_FIXED = 6;     // + u16 at 4
+constexpr u32 ZIP64_END_FIXED = 12;    // + u64 at 4
+constexpr u32 ZIP64_LOCATOR_SIZE = 20;
+constexpr u32 END_SIZE = 22;
+constexpr u32 END_OFF_COMMENT_LENGTH = 0x14;
+
+// The search for the header after data whose length the local header lacks.
+constexpr u32 SEARCH_STEP = 65536;
+constexpr u32 SEARCH_READ = SEARCH_STEP + 3;
+constexpr u64 SEARCH_LIMIT = 0x9FFFFF;
+
+bool readHead(ByteSource& src, u64 p, u16& kind) {
+    u8 head[RECORD_HEAD];
+    if (!src.read(p, head, sizeof head) || head[0] != 'P' || head[1] != 'K')
+        return false;
+    kind = getLE16(head, 2);
+    return true;
+}
+
+bool isNextHeader(const u8* b) {
+    return b[0] == 'P' && b[1] == 'K' && ((b[2] == 3 && b[3] == 4) || (b[2] == 1 && b[3] == 2));
+}
+
+// From p, the next local or central header signature; p moves to it.
+bool findNextHeader(ByteSource& src, u64& p) {
+    std::vector<u8> buffer(SEARCH_READ);
+    for (u64 at = p;; at += SEARCH_STEP) {
+        if (at - p > SEARCH_LIMIT || at > src.size() || src.size() - at < 4)
+            return false;
+        const u32 n = static_cast<u32>(std::min<u64>(SEARCH_READ, src.size() - at));
+        if (!src.read(at, buffer.data(), n))
+            return false;
+        for (u32 i = 0; i + 4 <= n; ++i) {
+            if (isNextHeader(&buffer[i])) {
+                p = at + i;
+                return true;
+            }
+        }
+    }
+}
+
+// The packed size of a member whose local header leaves it to the zip64 extra
+// field: there the uncompressed size comes first when it too is all ones.
+// Without such a field the 32-bit value stands.
+bool zip64CompressedSize(ByteSource& src, u64 extraStart, const u8* header, u64& size) {
+    size = SIZE_IN_ZIP64_EXTRA;
+    std::vector<u8> extra(getLE16(header, LOCAL_OFF_EXTRA_LENGTH));
+    if (!src.read(extraStart, extra.data(), extra.size()))
+        return false;
+    const u32 field = getLE32(header, LOCAL_OFF_UNCOMPRESSED) == SIZE_IN_ZIP64_EXTRA ? 8 : 0;
+    for (std::size_t at = 0; at + 4 <= extra.size();) {
+        const u16 id = getLE16(extra.data(), static_cast<i32>(at));
+        const u16 length = getLE16(extra.data(), static_cast<i32>(at + 2));
+        at += 4;
+        if (length > extra.size() - at)
+            break;
+        if (id == EXTRA_ZIP64 && field + 8 <= length) {
+            size = getLE64(extra.data(), static_cast<i32>(at + field));
+            break;
+        }
+        at += length;
+    }
+    return true;
+}
+
+} // namespace
+
+bool FileModuleZip::check(const u8* sector, u32 size) {
+    return size >= 4 && sector[0] == 'P' && sector[1] == 'K' && sector[2] == 3 && sector[3] == 4;
+}
+
+bool FileModuleZip::analyze(dt::Reader& file, FileInfo& info) {
+    ByteSource src(file);
+    u64 p = 0;
+    u16 kind = 0;
+    if (!readHead(src, p, kind))
+        return false;
+
+    while (kind == KIND_LOCAL) {
+        u8 h[LOCAL_SIZE];
+        if (!src.read(p, h, sizeof h))
+            return false;
+        const u64 extraStart = p + LOCAL_SIZE + getLE16(h, LOCAL_OFF_NAME_LENGTH);
+        p = extraStart + getLE16(h, LOCAL_OFF_EXTRA_LENGTH);
+        if (getLE16(h, LOCAL_OFF_FLAGS) & FLAG_DATA_DESCRIPTOR) {
+            if (!findNextHeader(src, p))
+                return false;
+        } else {
+            u64 compressed = getLE32(h, LOCAL_OFF_COMPRESSED);
+            if (compressed == SIZE_IN_ZIP64_EXTRA &&
+                !zip64CompressedSize(src, extraStart, h, compressed))
+                return false;
+            // Larger than the window it cannot be, and p must not wrap round.
+            if (compressed > src.size())
+                return false;
+            p += compressed;
+        }
+        if (!readHead(src, p, kind))
+            return false;
+    }
+
+    if (kind == KIND_ARCHIVE_EXTRA) {
+        u32 length = 0;
+        if (!src.le32(p + 4, length))
+            return false;
+        p += ARCHIVE_EXTRA_FIXED + u64(length);
+        if (!readHead(src, p, kind))
+            return false;
+    }
+
+    while (kind == KIND_CENTRAL) {
+        u8 h[CENTRAL_SIZE];
+        if (!src.read(p, h, sizeof h))
+            return false;
+        p += CENTRAL_SIZE + u64(getLE16(h, CENTRAL_OFF_NAME_LENGTH)) +
+             getLE16(h, CENTRAL_OFF_EXTRA_LENGTH) + getLE16(h, CENTRAL_OFF_COMMENT_LENGTH);
+        if (!readHead(src, p, kind))
+            return false;
+    }
+
+    if (kind == KIND_SIGNATURE) {
+        u16 length = 0;
+        if (!src.le16(p + 4, length))
+            return false;
+        p += SIGNATURE_FIXED + u64(length);
+        if (!readHead(src, p, kind))
+            return false;
+    }
+    if (kind == KIND_ZIP64_END) {
+        u64 length = 0;
+        // A length beyond the window would only wrap p round to an earlier place.
+        if (!src.le64(p + 4, length) || length > src.size())
+            return false;
+        p += ZIP64_END_FIXED + length;
+        if (!readHead(src, p, kind))
+            return false;
+    }
+    if (kind == KIND_ZIP64_LOCATOR) {
+        p += ZIP64_LOCATOR_SIZE;
+        if (!readHead(src, p, kind))
+            return false;
+    }
+
+    u8 end[END_SIZE];
+    if (kind != KIND_END || !src.read(p, end, sizeof end))
+        return false;
+    // A comment cut by the window's end is kept as far as it goes: the archive
+    // itself is whole.
+    const u64 size = std::min(p + END_SIZE + getLE16(end, END_OFF_COMMENT_LENGTH), src.size());
+
+    info.clear();
+    info.setSize(size);
+    info.setType("zip");
+    return true;
+}
+
+} // namespace cbr

@@ -1,0 +1,78 @@
+#pragma once
+
+// The content carver of a deep scan. Every scanned sector is tested against the
+// signature table in table order; the first pattern that succeeds wins. A hit
+// of a pattern without analyze module starts a file whose end is only known when
+// the next file starts (the pending file); a hit of a pattern with one moves the
+// window onto the candidate and lets the module find the file's size and
+// attributes. Finished files leave through the callback.
+//
+// Two patterns are not tested inside the last file their module found: the first
+// "mp3" pattern and the last "mpeg" pattern before it. A stream of audio or video
+// frames would otherwise yield a new file at nearly every sector.
+
+#include "cbr/FileInfo.h"
+#include "cbr/FileModuleRegistry.h"
+#include "cbr/Pattern.h"
+#include "cbr/PatternIndex.h"
+#include "devices/DtReaderReader.h"
+
+#include <string>
+#include <vector>
+
+namespace cbr {
+
+class Scanner {
+public:
+    class Callback {
+    public:
+        virtual void found(const FileInfo& info) = 0;
+        virtual ~Callback() = default;
+    };
+
+    static constexpr u32 NONE = 0xFFFFFFFFu;
+
+    // Neither the source nor the registry is owned; both must outlive the scanner.
+    Scanner(dt::Reader& source, FileModuleRegistry* registry);
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
+
+    // Loads the table (its exceptions pass to the caller) and starts afresh.
+    // The callback may be null: the scanner then tracks everything and reports
+    // nothing.
+    void loadPatterns(const std::string& path, Callback* callback);
+    // The same with a table already loaded.
+    void setPatterns(const std::vector<Pattern>& patterns, Callback* callback);
+
+    // One sector at byteOffset (sector number x 512); size counts the bytes
+    // available from sector on (the sector and those buffered after it). Sectors
+    // come in ascending order.
+    void processSector(u64 byteOffset, const u8* sector, u32 size);
+    // After the last sector: the pending file ends at byteOffset, the end of the
+    // scanned range.
+    void finish(u64 byteOffset);
+
+    const std::vector<Pattern>& patterns() const { return patterns_; }
+    u32 mp3Index() const { return mp3Index_; }
+    u32 mpegIndex() const { return mpegIndex_; }
+
+private:
+    // What testing pattern i at a sector came to.
+    enum Outcome { NO_MATCH, FOUND };
+    Outcome tryPattern(u32 i, u64 byteOffset, const u8* sector, u32 size);
+    void reportPending(u64 byteOffset);
+
+    dt::ReaderReader window_;
+    FileModuleRegistry* registry_;
+    Callback* callback_ = nullptr;
+    std::vector<Pattern> patterns_;
+    PatternIndex index_;
+    u32 pendingIndex_ = NONE;
+    FileInfo pending_;
+    u32 mp3Index_ = NONE;
+    u64 mp3End_ = 0;
+    u32 mpegIndex_ = NONE;
+    u64 mpegEnd_ = 0;
+};
+
+} // namespace cbr

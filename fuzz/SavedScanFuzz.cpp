@@ -1,0 +1,66 @@
+// The saved-scan loader over any stream (the bytes inside the compressed file).
+// A stream must neither crash, hang nor size an allocation by a length it
+// claims; what loads must keep what the scan lists promise (sorted unreadable
+// runs that do not overlap, carved files in order of start), and must save and load
+// again to the very same stream.
+
+#include "analysis/DriveDescr.h"
+#include "analysis/Serializer.h"
+#include "analysis/Unserializer.h"
+#include "core/Log.h"
+#include "fuzz/FuzzSupport.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+using fuzzsupport::require;
+
+// Loads a scan of another source too, so that every stream gets all the way.
+class YesInterface : public FrTreeInterface {
+public:
+    int message(bool, const char*, bool, const char*) override { return 0; }
+    std::unique_ptr<ProgressBoxIC> createProgressBox(const char*) override {
+        return std::make_unique<ProgressBoxIC>();
+    }
+};
+
+std::string streamOf(const DriveDescr& d) {
+    std::string out;
+    Serializer s(&out);
+    serializeScan(s, d);
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool quiet = (setUpLogStream("null"), true);
+    (void)quiet;
+    if (size > 0xFFFFFFFFu)
+        return 0;
+    YesInterface yes;
+    DriveDescr d;
+    d.getScanRange().setDriveId("fuzz");
+    if (!readScan(data, static_cast<u32>(size), d, &yes))
+        return 0;
+
+    const SectorRuns& runs = d.getScanResults().unreadable.runs();
+    for (std::size_t i = 1; i < runs.size(); ++i)
+        require(runs[i - 1].end() <= runs[i].start);
+    const std::vector<cbr::FileInfo>& files = d.getCarvedFiles();
+    for (std::size_t i = 1; i < files.size(); ++i)
+        require(files[i - 1].getStart() <= files[i].getStart());
+    for (const cbr::FileInfo& f : files)
+        (void)f.getType();
+
+    const std::string first = streamOf(d);
+    DriveDescr again;
+    again.getScanRange().setDriveId(d.getScanRange().getDriveId());
+    require(readScan(reinterpret_cast<const u8*>(first.data()), static_cast<u32>(first.size()),
+                     again, nullptr));
+    require(streamOf(again) == first);
+    return 0;
+}
