@@ -15,6 +15,7 @@ if [ "${1:-}" = "--sanitize" ]; then
     EXTRA="-DHB_SANITIZE=ON"
     export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    export LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0"
 fi
 
 cmake -S . -B "$BUILD" -G Ninja $EXTRA >/dev/null

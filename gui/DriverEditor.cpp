@@ -1,0 +1,249 @@
+#include "gui/DriverEditor.h"
+
+#include "core/Config.h"
+#include "core/Intl.h"
+#include "devices/ReaderFactory.h"
+#include "gui/SelectComponent.h"
+#include "gui/Wizard.h"
+
+namespace {
+
+// The spin buttons hold doubles: whole byte counts are exact up to 2^53 (8 PiB),
+// far beyond any disk, so an offset on a large disk is never rounded or cut.
+constexpr double MAX_BYTES = 9007199254740992.0;
+constexpr u64 DEFAULT_RANGE_SIZE = 1000000000000ULL;
+constexpr u64 DEFAULT_BLOCK_SIZE = 16384;
+constexpr int MAX_DRIVER_NUMBER = 99;
+
+const char* const TYPES[] = {"range", "jbod", "raid0", "raid5"};
+constexpr int TYPE_COUNT = 4;
+
+std::string value(const std::string& descriptor, const char* key) {
+    std::string out;
+    getDescrValue(descriptor.c_str(), key, out);
+    return out;
+}
+
+u64 number(const std::string& descriptor, const char* key) {
+    const i64 n = descriptorNumber(value(descriptor, key));
+    return n > 0 ? static_cast<u64>(n) : 0;
+}
+
+void attachRow(GtkTable* table, guint row, GtkWidget* label, GtkWidget* control) {
+    gtk_table_attach(table, label, 0, 1, row, row + 1, GTK_FILL, GTK_FILL, 4, 4);
+    gtk_table_attach(table, control, 1, 2, row, row + 1,
+                     static_cast<GtkAttachOptions>(GTK_EXPAND | GTK_FILL), GTK_FILL, 4, 4);
+}
+
+} // namespace
+
+void DriverEditorRow::setVisible(bool visible) const {
+    for (GtkWidget* box : {labelBox, controlBox}) {
+        if (visible)
+            gtk_widget_show(box);
+        else
+            gtk_widget_hide(box);
+    }
+}
+
+bool DriverEditorRow::isVisible() const {
+    return gtk_widget_get_visible(labelBox) && gtk_widget_get_visible(controlBox);
+}
+
+u64 DriverEditorRow::value() const {
+    gtk_spin_button_update(spin);
+    const double v = gtk_spin_button_get_value(spin);
+    return v > 0 ? static_cast<u64>(v) : 0;
+}
+
+DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs,
+                           const std::string& descriptor, GtkWindow* parent)
+    : known_(known), vfs_(vfs) {
+    GtkWidget* widget = gtk_dialog_new_with_buttons(
+        _("Driver Editor"), parent,
+        static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+        GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_OK, GTK_RESPONSE_OK, nullptr);
+    dialog_ = GTK_DIALOG(widget);
+    window_ = GTK_WINDOW(widget);
+    g_object_add_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
+    gtk_dialog_set_alternative_button_order(dialog_, GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL, -1);
+    gtk_dialog_set_default_response(dialog_, GTK_RESPONSE_OK);
+
+    GtkTable* table = GTK_TABLE(gtk_table_new(7, 2, FALSE));
+    gtk_container_set_border_width(GTK_CONTAINER(table), 8);
+
+    auto entryRow = [table](guint row, const char* text) {
+        GtkWidget* entry = gtk_entry_new();
+        gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+        GtkWidget* label = gtk::newFormLabel(text);
+        gtk_label_set_mnemonic_widget(GTK_LABEL(label), entry);
+        attachRow(table, row, label, entry);
+        return GTK_ENTRY(entry);
+    };
+    idEntry_ = entryRow(0, _("_ID"));
+
+    GtkWidget* combo = gtk_combo_box_text_new();
+    for (const char* name :
+         {N_("Range Driver"), N_("JBOD Driver"), N_("RAID0 Driver"), N_("RAID5 Driver")})
+        gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), _(name));
+    typeCombo_ = GTK_COMBO_BOX(combo);
+    GtkWidget* typeLabel = gtk::newFormLabel(_("_Type"));
+    gtk_label_set_mnemonic_widget(GTK_LABEL(typeLabel), combo);
+    attachRow(table, 1, typeLabel, combo);
+    g_signal_connect(combo, "changed", G_CALLBACK(onTypeChanged), this);
+
+    componentsEntry_ = entryRow(2, _("Component IDs"));
+    addButton_ = gtk_button_new_with_mnemonic(_("_Add Component"));
+    g_signal_connect(addButton_, "clicked", G_CALLBACK(onAddComponent), this);
+    gtk_table_attach(table, addButton_, 1, 2, 3, 4, GTK_FILL, GTK_FILL, 4, 4);
+
+    const char* const labels[] = {N_("Offset"), N_("Size"), N_("Block Size")};
+    for (int i = 0; i < 3; ++i) {
+        DriverEditorRow& r = rows_[i];
+        r.spin =
+            GTK_SPIN_BUTTON(gtk_spin_button_new_with_range(i == BLOCK_SIZE ? 1 : 0, MAX_BYTES, 1));
+        gtk_spin_button_set_digits(r.spin, 0);
+        gtk_entry_set_activates_default(GTK_ENTRY(r.spin), TRUE);
+        r.label = gtk::newFormLabel(_(labels[i]));
+        gtk_label_set_mnemonic_widget(GTK_LABEL(r.label), GTK_WIDGET(r.spin));
+        r.labelBox = gtk_hbox_new(FALSE, 0);
+        gtk_box_pack_end(GTK_BOX(r.labelBox), r.label, TRUE, TRUE, 0);
+        r.controlBox = gtk_hbox_new(FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(r.controlBox), GTK_WIDGET(r.spin), TRUE, TRUE, 0);
+        // Shown only by setType, never by showing the whole dialog.
+        gtk_widget_show_all(r.labelBox);
+        gtk_widget_show_all(r.controlBox);
+        gtk_widget_set_no_show_all(r.labelBox, TRUE);
+        gtk_widget_set_no_show_all(r.controlBox, TRUE);
+        attachRow(table, 4 + i, r.labelBox, r.controlBox);
+        r.setVisible(false);
+    }
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog_)), GTK_WIDGET(table), TRUE, TRUE,
+                       0);
+
+    std::string id = value(descriptor, "id");
+    if (id.empty())
+        id = newDriverId(known_);
+    gtk_entry_set_text(idEntry_, id.c_str());
+    type_ = value(descriptor, "type");
+    const std::string initialType = type_;
+    for (int i = 0; i < TYPE_COUNT; ++i)
+        if (initialType == TYPES[i])
+            gtk_combo_box_set_active(typeCombo_, i);
+    setType(initialType);
+    gtk_entry_set_text(componentsEntry_, value(descriptor, "components").c_str());
+    const u64 size = number(descriptor, "rangeSize");
+    const u64 blockSize = number(descriptor, "blockSize");
+    gtk_spin_button_set_value(rows_[OFFSET].spin,
+                              static_cast<double>(number(descriptor, "rangeOffset")));
+    gtk_spin_button_set_value(rows_[SIZE].spin,
+                              static_cast<double>(size == 0 ? DEFAULT_RANGE_SIZE : size));
+    gtk_spin_button_set_value(rows_[BLOCK_SIZE].spin,
+                              static_cast<double>(blockSize == 0 ? DEFAULT_BLOCK_SIZE : blockSize));
+    gtk_widget_show_all(GTK_WIDGET(table));
+}
+
+DriverEditor::~DriverEditor() {
+    if (dialog_) {
+        GtkWidget* widget = GTK_WIDGET(dialog_);
+        g_object_remove_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
+        gtk_widget_destroy(widget);
+    }
+}
+
+std::string DriverEditor::newDriverId(const std::vector<std::string>& known) {
+    std::string candidate;
+    for (int n = 1; n <= MAX_DRIVER_NUMBER; ++n) {
+        candidate = "driver" + std::to_string(n);
+        bool used = false;
+        for (const std::string& descriptor : known)
+            if (value(descriptor, "id") == candidate) {
+                used = true;
+                break;
+            }
+        if (!used)
+            return candidate;
+    }
+    return candidate;
+}
+
+void DriverEditor::onTypeChanged(GtkComboBox* combo, gpointer self) {
+    const int index = gtk_combo_box_get_active(combo);
+    static_cast<DriverEditor*>(self)->setType(index >= 0 && index < TYPE_COUNT ? TYPES[index] : "");
+}
+
+void DriverEditor::setType(const std::string& type) {
+    type_ = type;
+    rows_[OFFSET].setVisible(type == "range");
+    rows_[SIZE].setVisible(type == "range");
+    rows_[BLOCK_SIZE].setVisible(type == "raid0" || type == "raid5");
+}
+
+void DriverEditor::onAddComponent(GtkButton*, gpointer self) {
+    DriverEditor* editor = static_cast<DriverEditor*>(self);
+    SelectComponent select(editor->known_, editor->vfs_, editor->window_);
+    editor->addComponent(select.run());
+}
+
+void DriverEditor::addComponent(const std::string& componentDescriptor) {
+    const std::string id = value(componentDescriptor, "id");
+    if (id.empty())
+        return;
+    std::string text = gtk_entry_get_text(componentsEntry_);
+    if (!text.empty())
+        text += ", ";
+    text += id;
+    gtk_entry_set_text(componentsEntry_, text.c_str());
+}
+
+std::string DriverEditor::formDescriptor() const {
+    return std::string("id=") + gtk_entry_get_text(idEntry_) + "|type=" + type_ +
+           "|components=" + gtk_entry_get_text(componentsEntry_) +
+           "|rangeOffset=" + std::to_string(rows_[OFFSET].value()) +
+           "|rangeSize=" + std::to_string(rows_[SIZE].value()) +
+           "|blockSize=" + std::to_string(rows_[BLOCK_SIZE].value());
+}
+
+std::string DriverEditor::accept() {
+    const std::string id = gtk_entry_get_text(idEntry_);
+    const std::string components = gtk_entry_get_text(componentsEntry_);
+    // "|" separates the pairs of a descriptor; inside a value it would make the
+    // rest of the text read as other keys. Without an id the driver could not
+    // be named as a component or found again in the list.
+    if (id.empty() || id.find('|') != std::string::npos ||
+        components.find('|') != std::string::npos) {
+        reportReaderError(id.c_str(), _("invalid ID"), window_);
+        return std::string();
+    }
+    const std::string descriptor = formDescriptor();
+    std::unique_ptr<dt::Reader> reader =
+        createReaderFromDescr(known_, descriptor.c_str(), window_, 0);
+    if (!reader)
+        return std::string();
+    return descriptor + "|size=" + std::to_string(reader->getSize()) + "|custom=";
+}
+
+std::string DriverEditor::run() {
+    for (;;) {
+        if (dialog_ == nullptr || gtk_dialog_run(dialog_) != GTK_RESPONSE_OK)
+            return std::string();
+        std::string result = accept();
+        if (!result.empty())
+            return result;
+    }
+}
+
+std::string runDriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs,
+                            const std::string& descriptor, GtkWindow* parent) {
+    DriverEditor editor(known, vfs, descriptor, parent);
+    return editor.run();
+}
+
+void keepCustomDescriptors(std::vector<std::string>& list, const std::vector<std::string>& fresh) {
+    std::vector<std::string> result = fresh;
+    std::string unused;
+    for (const std::string& descriptor : list)
+        if (getDescrValue(descriptor.c_str(), "custom", unused))
+            result.push_back(descriptor);
+    list.swap(result);
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+// The "Driver Editor": creates or edits a software driver, a source the user
+// composes from other sources (a range of one, or a JBOD, RAID0 or RAID5 set of
+// several), and returns its descriptor. Before it accepts, the descriptor must
+// build a reader; the reader's size goes into the descriptor, and "custom="
+// marks it as the user's own.
+
+#include "core/Types.h"
+
+#include <gtk/gtk.h>
+
+#include <string>
+#include <vector>
+
+class DrivesVFS;
+
+// One optional row of the form: label and control are shown or hidden together.
+struct DriverEditorRow {
+    GtkWidget* labelBox = nullptr;
+    GtkWidget* controlBox = nullptr;
+    GtkWidget* label = nullptr;
+    GtkSpinButton* spin = nullptr;
+
+    void setVisible(bool visible) const;
+    bool isVisible() const;
+    u64 value() const;
+};
+
+class DriverEditor {
+public:
+    enum RowIndex { OFFSET = 0, SIZE = 1, BLOCK_SIZE = 2 };
+
+    // `descriptor` is empty for a new driver. The dialog is built at once (not
+    // shown); the editor destroys it.
+    DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs,
+                 const std::string& descriptor, GtkWindow* parent);
+    ~DriverEditor();
+    DriverEditor(const DriverEditor&) = delete;
+    DriverEditor& operator=(const DriverEditor&) = delete;
+
+    // Runs the dialog until OK yields a driver that can be read, or the user
+    // cancels (empty text).
+    std::string run();
+    // What OK does: the finished descriptor, or an empty text when no reader
+    // could be built (the reason has been shown).
+    std::string accept();
+    // The descriptor as the form stands, without "size" and "custom".
+    std::string formDescriptor() const;
+
+    // Shows the rows that `type` uses; any other text hides them all.
+    void setType(const std::string& type);
+    const std::string& getType() const { return type_; }
+    // Appends the "id" of a chosen component's descriptor to the Component IDs.
+    void addComponent(const std::string& componentDescriptor);
+
+    // "driver1" to "driver99": the first that no known descriptor uses as id.
+    static std::string newDriverId(const std::vector<std::string>& known);
+
+    GtkDialog* getDialog() const { return dialog_; }
+    GtkEntry* getIdEntry() const { return idEntry_; }
+    GtkComboBox* getTypeCombo() const { return typeCombo_; }
+    GtkEntry* getComponentsEntry() const { return componentsEntry_; }
+    GtkWidget* getAddComponentButton() const { return addButton_; }
+    const DriverEditorRow& getRow(RowIndex index) const { return rows_[index]; }
+
+private:
+    static void onTypeChanged(GtkComboBox* combo, gpointer self);
+    static void onAddComponent(GtkButton*, gpointer self);
+
+    const std::vector<std::string>& known_;
+    DrivesVFS* vfs_;
+    GtkDialog* dialog_ = nullptr;
+    GtkWindow* window_ = nullptr;
+    GtkEntry* idEntry_ = nullptr;
+    GtkComboBox* typeCombo_ = nullptr;
+    GtkEntry* componentsEntry_ = nullptr;
+    GtkWidget* addButton_ = nullptr;
+    DriverEditorRow rows_[3];
+    std::string type_;
+};
+
+// The new descriptor, or an empty text when the user cancelled.
+std::string runDriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs,
+                            const std::string& descriptor, GtkWindow* parent);
+
+// A fresh listing of the sources replaces `list`, and the software drivers of
+// the old list (those with "custom") follow it in their old order, so that
+// they survive every refresh.
+void keepCustomDescriptors(std::vector<std::string>& list, const std::vector<std::string>& fresh);

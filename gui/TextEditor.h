@@ -1,0 +1,62 @@
+#pragma once
+
+// The small modal text window in which the program shows the texts it produces
+// (reports, totals, recovery logs, structure dumps). The user may edit the text,
+// save it, open another file and use the clipboard. Files are chosen with the
+// program's own file dialog, in the context's current folder.
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+class GuiContext;
+
+class TextEditor {
+public:
+    // Builds the window, hidden. A null title means "Text Editor".
+    TextEditor(GuiContext& context, const char* title);
+    ~TextEditor();
+    TextEditor(const TextEditor&) = delete;
+    TextEditor& operator=(const TextEditor&) = delete;
+
+    // Replaces the text, shows the window and runs a nested main loop until the
+    // window is closed.
+    void show(const char* text);
+
+    // The menu's operations.
+    void clear();
+    void open();
+    void saveOrAsk();
+    void saveAs();
+    void save();
+    void close();
+    void cut();
+    void copy();
+    void paste();
+    void deleteSelection();
+
+    // The whole text of the buffer.
+    std::string getText() const;
+    void setText(const char* text, std::size_t length);
+    const std::string& getFileName() const { return fileName_; }
+    void setFileName(const std::string& name) { fileName_ = name; }
+    // Null once the window is closed.
+    GtkWindow* getWindow() const { return window_; }
+    GtkTextView* getView() const { return window_ ? view_ : nullptr; }
+    // Kept after the window is closed, so the text can still be read.
+    GtkTextBuffer* getBuffer() const { return buffer_; }
+
+private:
+    static void onDestroy(GtkWidget* widget, gpointer self);
+    static gboolean onDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
+    GtkWidget* addItem(GtkWidget* menu, const char* stockId, void (TextEditor::*operation)());
+
+    GuiContext& context_;
+    GtkWindow* window_;
+    GtkTextView* view_;
+    GtkTextBuffer* buffer_;
+    std::string fileName_;
+    GtkAccelGroup* accelGroup_;
+    GtkWidget* quitItem_ = nullptr;
+    bool looping_ = false;
+};

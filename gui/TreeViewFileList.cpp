@@ -1,0 +1,376 @@
+#include "gui/TreeViewFileList.h"
+
+#include "core/DateTime.h"
+#include "core/Intl.h"
+#include "core/Log.h"
+#include "core/Text.h"
+#include "gui/ProgressBox.h"
+#include "gui/TreeInterface.h"
+#include "gui/TreeViewWidgets.h"
+#include "tree/Node.h"
+
+namespace gtk {
+
+namespace {
+
+struct LevelStyle {
+    const char* text;
+    const char* colour;
+};
+
+const LevelStyle LEVELS[] = {
+    {N_("Excellent"), "#008000"}, {N_("Good"), "#B06813"},          {N_("Possible"), "#910092"},
+    {N_("Poor"), "#FF0000"},      {N_("Unrecoverable"), "#FF0000"},
+};
+
+gint64 monotonicClock() {
+    return g_get_monotonic_time();
+}
+
+FileListPanel::Clock currentClock = monotonicClock;
+
+} // namespace
+
+StatusLevel statusLevel(int mapKind, int statusCode, bool deleted) {
+    const int code = statusCode < 0 ? 0 : statusCode > 2 ? 2 : statusCode;
+    switch (mapKind) {
+    case tree::MAP_FAT:
+        if (code == 0)
+            return LEVEL_EXCELLENT;
+        if (code == 1)
+            return LEVEL_GOOD;
+        return deleted ? LEVEL_POOR : LEVEL_POSSIBLE;
+    case tree::MAP_NTFS:
+        if (code == 0)
+            return deleted ? LEVEL_GOOD : LEVEL_EXCELLENT;
+        if (code == 1)
+            return deleted ? LEVEL_POSSIBLE : LEVEL_GOOD;
+        return LEVEL_UNRECOVERABLE;
+    default:
+        return code == 0 ? LEVEL_GOOD : code == 1 ? LEVEL_POSSIBLE : LEVEL_POOR;
+    }
+}
+
+std::string statusMarkup(int mapKind, int statusCode, bool deleted, bool directory,
+                         const std::string& technical) {
+    std::string markup;
+    if (directory) {
+        markup = escapeMarkup(_("Folder"));
+    } else {
+        const LevelStyle& style = LEVELS[statusLevel(mapKind, statusCode, deleted)];
+        markup = std::string("<span foreground=\"") + style.colour + "\">" +
+                 escapeMarkup(_(style.text)) + "</span>";
+    }
+    const std::string text = deleted ? std::string(_("Deleted")) + ": " + technical : technical;
+    // Technical texts come from damaged disks as much as names do.
+    return markup + "  /  " + escapeMarkup(text);
+}
+
+FileListPanel::Clock FileListPanel::setClock(Clock clock) {
+    Clock previous = currentClock;
+    currentClock = clock ? clock : monotonicClock;
+    return previous;
+}
+
+FileListPanel::FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* container,
+                             GtkWindow* parent)
+    : owner_(owner), parent_(parent) {
+    store_ = gtk_list_store_new(COLUMN_COUNT, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_STRING,
+                                G_TYPE_STRING, G_TYPE_STRING, G_TYPE_UINT64, G_TYPE_UINT64,
+                                G_TYPE_UINT, G_TYPE_UINT64, G_TYPE_UINT);
+    view_ = GTK_TREE_VIEW(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store_)));
+    watchView(view_);
+    gtk_tree_view_set_rules_hint(view_, TRUE);
+    gtk_tree_selection_set_mode(gtk_tree_view_get_selection(view_), GTK_SELECTION_SINGLE);
+
+    static const int WIDTHS[4] = {300, 150, 150, 150};
+    for (int i = 0; i < 4; ++i) {
+        GtkTreeViewColumn* column = gtk_tree_view_column_new();
+        if (i == 0) {
+            GtkCellRenderer* icon = gtk_cell_renderer_pixbuf_new();
+            gtk_tree_view_column_pack_start(column, icon, FALSE);
+            gtk_tree_view_column_add_attribute(column, icon, "pixbuf", COL_ICON);
+        }
+        GtkCellRenderer* text = gtk_cell_renderer_text_new();
+        gtk_tree_view_column_pack_start(column, text, TRUE);
+        gtk_tree_view_column_add_attribute(column, text, i == 3 ? "markup" : "text", COL_NAME + i);
+        gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_FIXED);
+        gtk_tree_view_column_set_resizable(column, TRUE);
+        gtk_tree_view_column_set_fixed_width(column, WIDTHS[i]);
+        gtk_tree_view_column_set_sort_column_id(column, SORT_NAME + i);
+        gtk_tree_sortable_set_sort_func(GTK_TREE_SORTABLE(store_), SORT_NAME + i, compareRows,
+                                        GINT_TO_POINTER(SORT_NAME + i), nullptr);
+        gtk_tree_view_append_column(view_, column);
+        columns_[i] = column;
+    }
+    gtk_tree_view_set_fixed_height_mode(view_, TRUE);
+    setTitles();
+
+    gtk_container_add(GTK_CONTAINER(container), GTK_WIDGET(view_));
+    icons_ = std::make_unique<PaneIcons>(GTK_WIDGET(container), true);
+
+    g_signal_connect(view_, "row-activated", G_CALLBACK(onRowActivated), this);
+    g_signal_connect(view_, "key_press_event", G_CALLBACK(onKeyPress), this);
+    g_signal_connect(view_, "button-press-event", G_CALLBACK(onButtonPress), this);
+}
+
+FileListPanel::~FileListPanel() {
+    popup_.reset();
+    releaseView(view_, this);
+    icons_.reset();
+    g_object_unref(store_);
+}
+
+void FileListPanel::setTitles() {
+    const char* titles[4] = {_("Name"), _("Size (Bytes)"), _("Modified"),
+                             _("Status  /  Technical Information")};
+    for (int i = 0; i < 4; ++i)
+        gtk_tree_view_column_set_title(columns_[i], titles[i]);
+}
+
+tree::MapPosition FileListPanel::positionOf(GtkTreeModel* model, GtkTreeIter* row) {
+    guint64 folder = 0;
+    guint64 index = 0;
+    gtk_tree_model_get(model, row, COL_FOLDER, &folder, COL_INDEX, &index, -1);
+    return tree::MapPosition{folder, static_cast<u32>(index)};
+}
+
+void FileListPanel::setRowIcon(GtkTreeIter* row, bool directory, bool marked) {
+    gtk_list_store_set(store_, row, COL_ICON, icons_->of(directory, marked), -1);
+}
+
+void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bool& haveFirst) {
+    std::unique_ptr<tree::MapIterator> cursor = owner_->cursorAt(folder, true, false);
+    if (!cursor || !cursor->down())
+        return;
+    const int kind = owner_->heldMap()->getKind();
+    std::unique_ptr<ProgressBox> box;
+    gint64 intervalStart = currentClock();
+    u32 rows = 0;
+    do {
+        std::string technical;
+        const int code = cursor->getStatus(technical, true);
+        const bool deleted = cursor->isDeleted();
+        const bool directory = cursor->isDirectory();
+        const tree::MapPosition& position = cursor->getPosition();
+        const std::string size = directory ? _("<DIR>") : formatThousands(cursor->getSize());
+        const guint keys = (directory ? KEY_DIRECTORY : 0u) | (deleted ? KEY_DELETED : 0u) |
+                           (static_cast<guint>(code < 0 ? 0 : code) << KEY_STATUS_SHIFT);
+        GtkTreeIter row;
+        gtk_list_store_insert_with_values(
+            store_, &row, -1, COL_ICON, icons_->of(directory, cursor->isSelected()), COL_NAME,
+            cursor->getName().c_str(), COL_SIZE, size.c_str(), COL_TIME,
+            formatTime(cursor->getTime()).c_str(), COL_STATUS,
+            statusMarkup(kind, code, deleted, directory, technical).c_str(), COL_FOLDER,
+            guint64(position.folder), COL_INDEX, guint64(position.index), COL_KEYS, keys,
+            COL_SIZE_VALUE, guint64(cursor->getSize()), COL_TIME_VALUE, guint(cursor->getTime()),
+            -1);
+        if (!haveFirst) {
+            first = row;
+            haveFirst = true;
+        }
+        if (++rows % ROWS_PER_POLL != 0)
+            continue;
+        if (currentClock() - intervalStart > SLOW_LOAD_US) {
+            if (!box) {
+                box = std::make_unique<ProgressBox>(parent_, ProgressBox::MODE_TEXT, 0, 0, 320);
+                box->setText(InterfaceCallback::TEXT_MAIN, _("Loading Directory"));
+                showedProgress_ = true;
+            }
+            box->poll();
+            intervalStart = currentClock();
+        }
+    } while (cursor->next());
+}
+
+void FileListPanel::showFolder(const tree::MapPosition& folder) {
+    gtk_list_store_clear(store_);
+    // Remembered whatever the filling brings, so that the language change and
+    // Find know which folder the list stands for.
+    shown_ = folder;
+    showedProgress_ = false;
+    GtkTreeIter first;
+    bool haveFirst = false;
+    try {
+        fill(folder, first, haveFirst);
+    } catch (const InterruptedException&) {
+        // The user stopped a slow folder: the rows so far stay usable.
+        logAt("TreeView", __LINE__) << ": loading folder " << folder.folder << " cancelled\n";
+    }
+    if (haveFirst && view_) {
+        GtkTreePath* path = gtk_tree_model_get_path(model(), &first);
+        gtk_tree_view_set_cursor(view_, path, nullptr, FALSE);
+        gtk_tree_path_free(path);
+    }
+}
+
+void FileListPanel::refreshIcons() {
+    GtkTreeIter row;
+    for (bool more = gtk_tree_model_get_iter_first(model(), &row); more;
+         more = gtk_tree_model_iter_next(model(), &row)) {
+        guint keys = 0;
+        gtk_tree_model_get(model(), &row, COL_KEYS, &keys, -1);
+        setRowIcon(&row, (keys & KEY_DIRECTORY) != 0, owner_->isMarked(positionOf(model(), &row)));
+    }
+}
+
+bool FileListPanel::getCursor(tree::MapPosition& out) {
+    if (!view_)
+        return false;
+    GtkTreePath* path = nullptr;
+    gtk_tree_view_get_cursor(view_, &path, nullptr);
+    if (!path)
+        return false;
+    GtkTreeIter row;
+    const bool exists = gtk_tree_model_get_iter(model(), &row, path);
+    gtk_tree_path_free(path);
+    if (exists)
+        out = positionOf(model(), &row);
+    return exists;
+}
+
+bool FileListPanel::selectIndex(const tree::MapPosition& node) {
+    if (node == shown_)
+        return true;
+    GtkTreeIter row;
+    for (bool more = gtk_tree_model_get_iter_first(model(), &row); more;
+         more = gtk_tree_model_iter_next(model(), &row)) {
+        if (positionOf(model(), &row).index != node.index)
+            continue;
+        GtkTreePath* path = gtk_tree_model_get_path(model(), &row);
+        gtk_tree_view_set_cursor(view_, path, nullptr, FALSE);
+        gtk_tree_path_free(path);
+        return true;
+    }
+    return false;
+}
+
+void FileListPanel::toggleCheck() {
+    GtkTreePath* path = nullptr;
+    gtk_tree_view_get_cursor(view_, &path, nullptr);
+    if (!path)
+        return;
+    GtkTreeIter row;
+    const bool exists = gtk_tree_model_get_iter(model(), &row, path);
+    gtk_tree_path_free(path);
+    if (!exists)
+        return;
+    const tree::MapPosition position = positionOf(model(), &row);
+    const bool old = owner_->isMarked(position);
+    const bool marked = owner_->setFileChecked(position, !old);
+    if (marked == old)
+        return;
+    guint keys = 0;
+    gtk_tree_model_get(model(), &row, COL_KEYS, &keys, -1);
+    setRowIcon(&row, (keys & KEY_DIRECTORY) != 0, marked);
+}
+
+void FileListPanel::activateCursor() {
+    tree::MapPosition position;
+    if (getCursor(position))
+        owner_->activateNode(position);
+}
+
+GtkMenu* FileListPanel::buildPopup(GtkTreeIter* row) {
+    GtkMenu* menu = popup_.start();
+    guint keys = 0;
+    gtk_tree_model_get(model(), row, COL_KEYS, &keys, -1);
+    popup_.add((keys & KEY_DIRECTORY) ? _("Open") : _("View"), true, [this] { activateCursor(); });
+    popup_.addSeparator();
+    const bool marked = owner_->isMarked(positionOf(model(), row));
+    popup_.add(marked ? _("Uncheck") : _("Check"), false, [this] { toggleCheck(); });
+    popup_.addSeparator();
+    popup_.add(_("Properies"), false, [this] {
+        tree::MapPosition position;
+        if (getCursor(position))
+            owner_->getTreeInterface()->showNodeProperties(position);
+    });
+    return menu;
+}
+
+gint FileListPanel::compareRows(GtkTreeModel* model, GtkTreeIter* a, GtkTreeIter* b,
+                                gpointer columnId) {
+    const int column = GPOINTER_TO_INT(columnId);
+    gint sortId = 0;
+    GtkSortType order = GTK_SORT_ASCENDING;
+    gtk_tree_sortable_get_sort_column_id(GTK_TREE_SORTABLE(model), &sortId, &order);
+    const bool descending = order == GTK_SORT_DESCENDING;
+    // GTK turns the result round for a descending order; what must hold in both
+    // orders is turned round here first.
+    auto inBothOrders = [descending](gint result) { return descending ? -result : result; };
+
+    guint keysA = 0, keysB = 0, timeA = 0, timeB = 0;
+    guint64 sizeA = 0, sizeB = 0;
+    gchar* nameA = nullptr;
+    gchar* nameB = nullptr;
+    gtk_tree_model_get(model, a, COL_KEYS, &keysA, COL_SIZE_VALUE, &sizeA, COL_TIME_VALUE, &timeA,
+                       COL_NAME, &nameA, -1);
+    gtk_tree_model_get(model, b, COL_KEYS, &keysB, COL_SIZE_VALUE, &sizeB, COL_TIME_VALUE, &timeB,
+                       COL_NAME, &nameB, -1);
+    const std::string first = nameA ? nameA : "";
+    const std::string second = nameB ? nameB : "";
+    g_free(nameA);
+    g_free(nameB);
+
+    const bool dirA = (keysA & KEY_DIRECTORY) != 0;
+    const bool dirB = (keysB & KEY_DIRECTORY) != 0;
+    if (dirA != dirB)
+        return inBothOrders(dirA ? -1 : 1);
+    switch (column) {
+    case SORT_SIZE:
+        if (!dirA && sizeA != sizeB)
+            return sizeA < sizeB ? -1 : 1;
+        break;
+    case SORT_MODIFIED:
+        if (timeA != timeB) {
+            if (timeA == NO_TIME)
+                return inBothOrders(1);
+            if (timeB == NO_TIME)
+                return inBothOrders(-1);
+            return timeA < timeB ? -1 : 1;
+        }
+        break;
+    case SORT_STATUS: {
+        const bool deletedA = (keysA & KEY_DELETED) != 0;
+        const bool deletedB = (keysB & KEY_DELETED) != 0;
+        if (deletedA != deletedB)
+            return inBothOrders(deletedA ? 1 : -1);
+        const guint codeA = keysA >> KEY_STATUS_SHIFT;
+        const guint codeB = keysB >> KEY_STATUS_SHIFT;
+        if (codeA != codeB)
+            return codeA < codeB ? -1 : 1;
+        break;
+    }
+    default:
+        break;
+    }
+    const int byName = tree::compareNamesNoCase(first, second);
+    const gint result = byName < 0 ? -1 : byName > 0 ? 1 : 0;
+    // Ties of another column stay in ascending name order.
+    return column != SORT_NAME ? inBothOrders(result) : result;
+}
+
+void FileListPanel::onRowActivated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn*,
+                                   gpointer self) {
+    auto* panel = static_cast<FileListPanel*>(self);
+    withRow(view, path, "file activated", [panel](GtkTreeIter* row) {
+        panel->owner_->activateNode(positionOf(panel->model(), row));
+    });
+}
+
+gboolean FileListPanel::onKeyPress(GtkWidget*, GdkEventKey* event, gpointer self) {
+    auto* panel = static_cast<FileListPanel*>(self);
+    return toggleOnMarkKey(event, "file mark", [panel] { panel->toggleCheck(); });
+}
+
+gboolean FileListPanel::onButtonPress(GtkWidget*, GdkEventButton* event, gpointer self) {
+    auto* panel = static_cast<FileListPanel*>(self);
+    return popupOnRightPress(panel->view_, event, panel->popup_, [panel](GtkTreeIter* row) {
+        if (!panel->owner_->cursorAt(positionOf(panel->model(), row), true, false))
+            return false;
+        panel->buildPopup(row);
+        return true;
+    });
+}
+
+} // namespace gtk

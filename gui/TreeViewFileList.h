@@ -1,0 +1,117 @@
+#pragma once
+
+// The right pane of the tree view: the visible entries of one folder with their
+// size, time and status (a rating in colour and the technical text), each with
+// its check icon, sortable by every column.
+
+#include "gui/TreeViewPanels.h"
+
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <string>
+
+namespace gtk {
+
+// The rating shown in the status column.
+enum StatusLevel : int {
+    LEVEL_EXCELLENT = 0,
+    LEVEL_GOOD = 1,
+    LEVEL_POSSIBLE = 2,
+    LEVEL_POOR = 3,
+    LEVEL_UNRECOVERABLE = 4,
+};
+
+// The rating of an entry from the map's kind, its status code and whether it
+// is deleted.
+StatusLevel statusLevel(int mapKind, int statusCode, bool deleted);
+// The status column's markup: the coloured rating (or "Folder"), "  /  " and
+// the technical text, which is escaped.
+std::string statusMarkup(int mapKind, int statusCode, bool deleted, bool directory,
+                         const std::string& technical);
+
+class FileListPanel {
+public:
+    enum Column : int {
+        COL_ICON = 0,
+        COL_NAME = 1,
+        COL_SIZE = 2,
+        COL_TIME = 3,
+        COL_STATUS = 4,
+        COL_FOLDER = 5,
+        COL_INDEX = 6,
+        // Hidden sort keys, so that sorting never goes back to the map.
+        COL_KEYS = 7, // KEY_* bits and the status code above them
+        COL_SIZE_VALUE = 8,
+        COL_TIME_VALUE = 9,
+        COLUMN_COUNT = 10,
+    };
+    enum SortColumn : int { SORT_NAME = 1, SORT_SIZE = 2, SORT_MODIFIED = 3, SORT_STATUS = 4 };
+    static constexpr guint KEY_DIRECTORY = 0x1;
+    static constexpr guint KEY_DELETED = 0x2;
+    static constexpr int KEY_STATUS_SHIFT = 8;
+
+    // Rows between two looks at the clock while a folder loads, and the time a
+    // batch may take before the "Loading Directory" box appears.
+    static constexpr u32 ROWS_PER_POLL = 1000;
+    static constexpr gint64 SLOW_LOAD_US = 333000;
+    // A monotonic clock in microseconds; replaceable so that tests can play a
+    // slow folder.
+    using Clock = gint64 (*)();
+    static Clock setClock(Clock clock);
+
+    FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* container, GtkWindow* parent);
+    ~FileListPanel();
+    FileListPanel(const FileListPanel&) = delete;
+    FileListPanel& operator=(const FileListPanel&) = delete;
+
+    // The folder's visible entries; the first row inserted gets the cursor. A
+    // cancelled "Loading Directory" box leaves the rows added so far.
+    void showFolder(const tree::MapPosition& folder);
+    const tree::MapPosition& shownFolder() const { return shown_; }
+    // Every row's icon from its own node.
+    void refreshIcons();
+    // The cursor onto the row of `node` (a node in the shown folder); true also
+    // when `node` is the shown folder itself.
+    bool selectIndex(const tree::MapPosition& node);
+    // Toggles the cursor row's mark.
+    void toggleCheck();
+    // The column titles in the program language.
+    void setTitles();
+    bool getCursor(tree::MapPosition& out);
+    // Whether the last filling showed the "Loading Directory" box.
+    bool showedProgress() const { return showedProgress_; }
+
+    GtkTreeView* view() const { return view_; }
+    const PaneIcons& icons() const { return *icons_; }
+    GtkTreeModel* model() const { return GTK_TREE_MODEL(store_); }
+    GtkTreeViewColumn* column(int i) const { return columns_[i]; }
+    static tree::MapPosition positionOf(GtkTreeModel* model, GtkTreeIter* row);
+    // The popup menu of a row, as a right click on it builds it.
+    GtkMenu* buildPopup(GtkTreeIter* row);
+
+    // The order of two rows for the sort column and order the store has.
+    static gint compareRows(GtkTreeModel* model, GtkTreeIter* a, GtkTreeIter* b, gpointer column);
+
+private:
+    static void onRowActivated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn* column,
+                               gpointer self);
+    static gboolean onKeyPress(GtkWidget* widget, GdkEventKey* event, gpointer self);
+    static gboolean onButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer self);
+
+    void fill(const tree::MapPosition& folder, GtkTreeIter& first, bool& haveFirst);
+    void setRowIcon(GtkTreeIter* row, bool directory, bool marked);
+    void activateCursor();
+
+    InterfaceForPanels* owner_;
+    GtkWindow* parent_;
+    GtkTreeView* view_ = nullptr;
+    GtkListStore* store_ = nullptr;
+    std::unique_ptr<PaneIcons> icons_;
+    PopupMenu popup_;
+    tree::MapPosition shown_{tree::NO_FOLDER, 0};
+    GtkTreeViewColumn* columns_[4] = {};
+    bool showedProgress_ = false;
+};
+
+} // namespace gtk

@@ -1,0 +1,361 @@
+#include "gui/DrivesTree.h"
+
+#include "core/Text.h"
+#include "tests/gui/FakeSources.h"
+#include "tests/gui/GuiTestSupport.h"
+#include "tests/support/ScriptedMessages.h"
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+using guitest::descrHas;
+using guitest::descrValue;
+using guitest::FakeSources;
+using testutil::ScriptedMessages;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+constexpr int T_ALL =
+    gtk::DrivesTree::TEXT_MARKUP | gtk::DrivesTree::TEXT_EXTRA | gtk::DrivesTree::TEXT_TRANSLATED;
+
+std::string rowText(const std::string& d, int flags = T_ALL) {
+    return gtk::DrivesTree::nodeText(d, descrValue(d, "id"), descrValue(d, "type"), flags);
+}
+
+class DrivesTreeTest : public guitest::GuiTest {
+protected:
+    void SetUp() override {
+        guitest::GuiTest::SetUp();
+        if (IsSkipped())
+            return;
+        window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_set_default_size(GTK_WINDOW(window), 500, 400);
+        src.vfs->listChildren("", sources);
+    }
+    void TearDown() override {
+        tree.reset();
+        if (window)
+            gtk_widget_destroy(window);
+    }
+    gtk::DrivesTree& make(bool destination = false, bool hideCustom = false) {
+        tree = std::make_unique<gtk::DrivesTree>(&sources, src.vfs.get());
+        GtkWidget* box = gtk_vbox_new(FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(box),
+                           tree->createWidget(GTK_WINDOW(window), destination, hideCustom), TRUE,
+                           TRUE, 0);
+        advanced = tree->createAdvancedButton();
+        gtk_box_pack_start(GTK_BOX(box), advanced, FALSE, FALSE, 0);
+        gtk_container_add(GTK_CONTAINER(window), box);
+        gtk_widget_show_all(window);
+        return *tree;
+    }
+    GtkTreeModel* model() const { return gtk_tree_view_get_model(tree->getView()); }
+    Strings column(GtkTreeIter* parent, int c) const {
+        return guitest::rowStrings(model(), parent, c);
+    }
+    Strings ids(GtkTreeIter* parent) const {
+        Strings out;
+        for (const std::string& d : column(parent, gtk::DrivesTree::COLUMN_DESCRIPTOR))
+            out.push_back(descrValue(d, "id"));
+        return out;
+    }
+    // The top-level row with that id.
+    GtkTreeIter top(const std::string& id) const {
+        GtkTreeIter it;
+        EXPECT_TRUE(gtk_tree_model_get_iter_first(model(), &it));
+        do {
+            gchar* d = nullptr;
+            gtk_tree_model_get(model(), &it, gtk::DrivesTree::COLUMN_DESCRIPTOR, &d, -1);
+            const bool match = descrValue(d ? d : "", "id") == id;
+            g_free(d);
+            if (match)
+                return it;
+        } while (gtk_tree_model_iter_next(model(), &it));
+        ADD_FAILURE() << "no row " << id;
+        return it;
+    }
+    void expand(GtkTreeIter row) {
+        GtkTreePath* path = gtk_tree_model_get_path(model(), &row);
+        gtk_tree_view_expand_row(tree->getView(), path, FALSE);
+        gtk_tree_path_free(path);
+    }
+    void collapse(GtkTreeIter row) {
+        GtkTreePath* path = gtk_tree_model_get_path(model(), &row);
+        gtk_tree_view_collapse_row(tree->getView(), path);
+        gtk_tree_path_free(path);
+    }
+
+    FakeSources src;
+    Strings sources;
+    GtkWidget* window = nullptr;
+    GtkWidget* advanced = nullptr;
+    std::unique_ptr<gtk::DrivesTree> tree;
+};
+
+TEST_F(DrivesTreeTest, RowTextOfEachKind) {
+    const std::string size = formatSize(2000000);
+    const std::string drive = "type=drive|id=/dev/sda|size=2000000|model=DISK1|serial=A7";
+    EXPECT_EQ(rowText(drive), "DISK1-A7 <span foreground=\"blue\"><b>" + size +
+                                  " Drive</b></span> <i>(/dev/sda)</i>");
+    EXPECT_EQ(rowText(drive, gtk::DrivesTree::TEXT_EXTRA),
+              "DISK1-A7 " + size + " Drive (/dev/sda)");
+    EXPECT_EQ(rowText("type=drive|id=/dev/sdb|size=2000000", gtk::DrivesTree::TEXT_EXTRA),
+              "Unknown " + size + " Drive (/dev/sdb)");
+    EXPECT_EQ(
+        rowText("type=partition|id=/dev/sda1|size=1000|comment=Boot", gtk::DrivesTree::TEXT_EXTRA),
+        "Boot " + formatSize(1000) + " Partition (/dev/sda1)");
+    EXPECT_EQ(rowText("type=floppy|id=/dev/fd0|size=0", 0), "0 Floppy Drive");
+    // Folders, files and the network show no id.
+    EXPECT_EQ(rowText("type=directory|id=/mnt/x|name=x", gtk::DrivesTree::TEXT_EXTRA),
+              "x Directory");
+    EXPECT_EQ(rowText("type=file|id=/a/b.img|name=b.img|size=5", gtk::DrivesTree::TEXT_EXTRA),
+              "b.img 5 File");
+    EXPECT_EQ(rowText("type=network|id=net", gtk::DrivesTree::TEXT_EXTRA), "Network");
+    EXPECT_EQ(rowText("type=share|id=s|name=docs|comment=Team", gtk::DrivesTree::TEXT_EXTRA),
+              "docs (Team) Share (s)");
+    EXPECT_EQ(rowText("type=raid5|id=r|size=0", gtk::DrivesTree::TEXT_EXTRA), "0 RAID5 Driver (r)");
+    EXPECT_EQ(rowText("type=odd|id=o", gtk::DrivesTree::TEXT_EXTRA), "Unknown (o)");
+    // Names from the disk must not be read as markup.
+    EXPECT_EQ(rowText("type=file|id=/a&b <c>|name=a&b <c>|size=1"),
+              "a&amp;b &lt;c&gt; <span foreground=\"blue\"><b>1 File</b></span>");
+}
+
+TEST_F(DrivesTreeTest, ListsTheMachineWithChoosableDevicesAndExpandersWhereThereAreChildren) {
+    make().fill(sources);
+    EXPECT_EQ(ids(nullptr), (Strings{src.dev("sda"), src.dev("fd0"), "/", src.mount.path()}));
+    const Strings rows = column(nullptr, gtk::DrivesTree::COLUMN_DESCRIPTOR);
+    EXPECT_TRUE(descrHas(rows[0], "ok"));
+    EXPECT_TRUE(descrHas(rows[1], "ok"));
+    EXPECT_FALSE(descrHas(rows[2], "ok")); // folders are not sources
+    EXPECT_FALSE(descrHas(rows[3], "ok"));
+    EXPECT_EQ(column(nullptr, gtk::DrivesTree::COLUMN_TEXT)[0],
+              "DISK1-A7 <span foreground=\"blue\"><b>" + formatSize(1 << 21) +
+                  " Drive</b></span> <i>(" + src.dev("sda") + ")</i>");
+
+    GtkTreeIter sda = top(src.dev("sda"));
+    GtkTreeIter fd0 = top(src.dev("fd0"));
+    EXPECT_EQ(column(&sda, gtk::DrivesTree::COLUMN_TEXT), Strings{"&lt;empty&gt;"});
+    EXPECT_FALSE(gtk_tree_model_iter_has_child(model(), &fd0));
+
+    expand(sda);
+    EXPECT_EQ(ids(&sda), Strings{src.dev("sda1")});
+    EXPECT_TRUE(descrHas(column(&sda, gtk::DrivesTree::COLUMN_DESCRIPTOR)[0], "ok"));
+    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda")); // expanding puts the cursor there
+
+    GtkTreeIter mount = top(src.mount.path());
+    expand(mount);
+    EXPECT_EQ(ids(&mount), (Strings{src.imagePath(), src.folder()}));
+    const Strings inside = column(&mount, gtk::DrivesTree::COLUMN_DESCRIPTOR);
+    EXPECT_TRUE(descrHas(inside[0], "ok")); // an image file is a source
+    EXPECT_FALSE(descrHas(inside[1], "ok"));
+}
+
+TEST_F(DrivesTreeTest, EveryExpansionListsAfreshAndAnEmptyOneShowsThePlaceholder) {
+    make().fill(sources);
+    tree->selectPath(src.mount.path() + "|" + src.folder());
+    GtkTreeIter mount = top(src.mount.path());
+    GtkTreeIter folder;
+    ASSERT_TRUE(gtk_tree_model_iter_nth_child(model(), &folder, &mount, 1));
+    std::filesystem::remove(src.folder() + "/inner.bin");
+    expand(folder);
+    EXPECT_EQ(column(&folder, gtk::DrivesTree::COLUMN_TEXT), Strings{"&lt;empty&gt;"});
+    EXPECT_EQ(column(&folder, gtk::DrivesTree::COLUMN_DESCRIPTOR), Strings{""});
+
+    collapse(folder);
+    testutil::writeAll(src.folder() + "/new.bin", "x");
+    expand(folder);
+    EXPECT_EQ(ids(&folder), Strings{src.folder() + "/new.bin"});
+}
+
+TEST_F(DrivesTreeTest, DestinationModeListsOnlyFoldersAndFilesAndOnlyFoldersAreChoosable) {
+    sources.push_back("type=range|id=r1|components=x|size=5|custom=");
+    make(true, true).fill(sources);
+    EXPECT_EQ(ids(nullptr), (Strings{"/", src.mount.path()}));
+    for (const std::string& d : column(nullptr, gtk::DrivesTree::COLUMN_DESCRIPTOR))
+        EXPECT_TRUE(descrHas(d, "ok"));
+    GtkTreeIter mount = top(src.mount.path());
+    expand(mount);
+    const Strings inside = column(&mount, gtk::DrivesTree::COLUMN_DESCRIPTOR);
+    ASSERT_EQ(inside.size(), 2u);
+    EXPECT_FALSE(descrHas(inside[0], "ok")); // disk.img
+    EXPECT_TRUE(descrHas(inside[1], "ok"));  // folder
+    // No software-driver commands here.
+    EXPECT_EQ(tree->getEditItem(), nullptr);
+    EXPECT_EQ(tree->getRemoveItem(), nullptr);
+}
+
+TEST_F(DrivesTreeTest, SoftwareDriversAreListedUnlessHidden) {
+    sources.push_back("type=raid0|id=r0|components=a,b|size=8|custom=");
+    make(false, true).fill(sources);
+    EXPECT_EQ(ids(nullptr).size(), 4u);
+    tree.reset();
+    gtk_widget_destroy(gtk_bin_get_child(GTK_BIN(window)));
+    make(false, false).fill(sources);
+    EXPECT_EQ(ids(nullptr).back(), "r0");
+    EXPECT_TRUE(descrHas(column(nullptr, gtk::DrivesTree::COLUMN_DESCRIPTOR).back(), "ok"));
+}
+
+TEST_F(DrivesTreeTest, RemoteEntriesAlwaysGetAnExpanderAndAreNotChoosable) {
+    make().fill({"type=network|id=net", "type=share|id=srv/docs|name=docs"});
+    const Strings rows = column(nullptr, gtk::DrivesTree::COLUMN_DESCRIPTOR);
+    EXPECT_FALSE(descrHas(rows[0], "ok"));
+    EXPECT_FALSE(descrHas(rows[1], "ok"));
+    GtkTreeIter share = top("srv/docs");
+    EXPECT_TRUE(gtk_tree_model_iter_has_child(model(), &share));
+}
+
+TEST_F(DrivesTreeTest, SelectPathFollowsThePathAsFarAsItExists) {
+    make().fill(sources);
+    const std::string inner = src.folder() + "/inner.bin";
+    tree->selectPath(src.mount.path() + "|" + src.folder() + "|" + inner);
+    EXPECT_EQ(descrValue(tree->getSelectedDescriptor(), "id"), inner);
+    EXPECT_EQ(tree->getSelectedPath(), src.mount.path() + "|" + src.folder() + "|" + inner);
+    EXPECT_EQ(tree->getSelectedText(true), "inner.bin 3 File");
+
+    tree->selectPath(src.dev("sda") + "|" + src.dev("sdz9"));
+    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda"));
+    tree->selectPath("nothing|at all");
+    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda")); // unchanged
+}
+
+TEST_F(DrivesTreeTest, SelectByIdTakesOnlyChoosableTopLevelRows) {
+    make().fill(sources);
+    tree->selectById(src.dev("fd0"));
+    EXPECT_EQ(tree->getSelectedPath(), src.dev("fd0"));
+    tree->selectById(src.mount.path()); // a folder: not choosable here
+    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda"));
+    tree->selectById("");
+    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda"));
+}
+
+TEST_F(DrivesTreeTest, MenuFollowsTheSelectedRow) {
+    sources.push_back("type=range|id=r1|components=x|size=5|custom=");
+    make().fill(sources);
+    EXPECT_FALSE(gtk_widget_get_sensitive(tree->getInformationItem()));
+    tree->selectById(src.dev("sda"));
+    EXPECT_TRUE(gtk_widget_get_sensitive(tree->getInformationItem()));
+    EXPECT_FALSE(gtk_widget_get_sensitive(tree->getCreateDirectoryItem()));
+    EXPECT_FALSE(gtk_widget_get_sensitive(tree->getEditItem()));
+    EXPECT_FALSE(gtk_widget_get_sensitive(tree->getRemoveItem()));
+    tree->selectById("r1");
+    EXPECT_TRUE(gtk_widget_get_sensitive(tree->getEditItem()));
+    EXPECT_TRUE(gtk_widget_get_sensitive(tree->getRemoveItem()));
+    tree->selectPath(src.mount.path());
+    EXPECT_TRUE(gtk_widget_get_sensitive(tree->getCreateDirectoryItem()));
+
+    gtk_button_clicked(GTK_BUTTON(advanced));
+    EXPECT_TRUE(gtk_widget_get_visible(tree->getMenu()));
+    GtkWidget* active = GTK_MENU_SHELL(tree->getMenu())->active_menu_item;
+    EXPECT_EQ(active, tree->getInformationItem());
+    gtk_menu_popdown(GTK_MENU(tree->getMenu()));
+}
+
+TEST_F(DrivesTreeTest, InformationListsThePresentFieldsInOrder) {
+    make().fill({"type=range|id=r1|components=a, b|rangeOffset=512|rangeSize=1024|blockSize=9|"
+                 "size=1024|custom=",
+                 "type=drive|id=//|model=M&M|size=10"});
+    ScriptedMessages messages;
+    tree->selectById("r1");
+    tree->showInformation();
+    tree->selectPath("//");
+    tree->showInformation();
+    ASSERT_EQ(messages.asked().size(), 2u);
+    auto field = [](const char* label, const char* v) {
+        return std::string("\n<span foreground='darkgreen'><i>") + label + "</i></span>: " + v;
+    };
+    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_INFO_CLOSE);
+    EXPECT_EQ(messages.asked()[0].text,
+              formatSize(1024) + " Range Driver (r1)\n" + field("ID", "r1") +
+                  field("Type", "range") + field("Component IDs", "a, b") +
+                  field("Range Offset", "512") + field("Range Size", "1024") +
+                  field("Size (in bytes)", "1024"));
+    EXPECT_EQ(messages.asked()[1].text,
+              "M&amp;M " + formatSize(10) + " Drive (//)\n" + field("Type", "drive") +
+                  field("Model Number", "M&amp;M") + field("Size (in bytes)", "10"));
+}
+
+TEST_F(DrivesTreeTest, InformationWithoutASelection) {
+    make();
+    ScriptedMessages messages;
+    tree->showInformation();
+    ASSERT_EQ(messages.asked().size(), 1u);
+    EXPECT_EQ(messages.asked()[0].text, "No drive selected");
+}
+
+TEST_F(DrivesTreeTest, RefreshKeepsSoftwareDriversAfterTheFreshListing) {
+    const std::string custom1 = "type=range|id=r1|components=x|size=5|custom=";
+    const std::string custom2 = "type=jbod|id=j1|components=x|size=5|custom=";
+    const Strings fresh = sources;
+    sources = {"type=drive|id=/dev/gone|size=1", custom1, "type=file|id=/old", custom2};
+    make().fill(sources);
+    tree->selectById("j1");
+    tree->refresh();
+    Strings expected = fresh;
+    expected.push_back(custom1);
+    expected.push_back(custom2);
+    EXPECT_EQ(sources, expected);
+    EXPECT_EQ(tree->getSelectedPath(), "j1");
+}
+
+TEST_F(DrivesTreeTest, RemoveDropsTheDriverAndSelectsTheFirstRow) {
+    sources.push_back("type=range|id=r1|components=x|size=5|custom=");
+    const Strings fresh(sources.begin(), sources.end() - 1);
+    make().fill(sources);
+    tree->selectById("r1");
+    tree->removeDriver();
+    EXPECT_EQ(sources, fresh);
+    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda"));
+    EXPECT_EQ(ids(nullptr).size(), fresh.size());
+}
+
+TEST_F(DrivesTreeTest, CreateDirectoryMakesTheFolderAndSelectsIt) {
+    make(true, true).fill(sources);
+    tree->selectPath(src.mount.path());
+    guitest::DialogAnswer answer([](GtkDialog* d) {
+        auto entries = guitest::findWidgets(GTK_WIDGET(d), GTK_TYPE_ENTRY);
+        ASSERT_FALSE(entries.empty());
+        gtk_entry_set_text(GTK_ENTRY(entries.front()), "Recovered");
+        gtk_dialog_response(d, GTK_RESPONSE_OK);
+    });
+    tree->createDirectory();
+    const std::string made = src.mount.path() + "/Recovered";
+    EXPECT_TRUE(std::filesystem::is_directory(made));
+    EXPECT_EQ(tree->getSelectedPath(), src.mount.path() + "|" + made);
+}
+
+TEST_F(DrivesTreeTest, CreateDirectoryRefusesNamesThatLeaveTheFolder) {
+    make(true, true).fill(sources);
+    tree->selectPath(src.mount.path() + "|" + src.folder());
+    ScriptedMessages messages;
+    for (const char* name : {"../escaped", "..", "a|b"}) {
+        guitest::DialogAnswer answer([name](GtkDialog* d) {
+            auto entries = guitest::findWidgets(GTK_WIDGET(d), GTK_TYPE_ENTRY);
+            ASSERT_FALSE(entries.empty());
+            gtk_entry_set_text(GTK_ENTRY(entries.front()), name);
+            gtk_dialog_response(d, GTK_RESPONSE_OK);
+        });
+        tree->createDirectory();
+    }
+    EXPECT_FALSE(std::filesystem::exists(src.mount.path() + "/escaped"));
+    EXPECT_FALSE(std::filesystem::exists(src.folder() + "/a|b"));
+    ASSERT_EQ(messages.asked().size(), 3u);
+    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_ERROR);
+    EXPECT_EQ(messages.asked()[0].text, std::strerror(EINVAL));
+    EXPECT_EQ(tree->getSelectedPath(), src.mount.path() + "|" + src.folder());
+}
+
+TEST_F(DrivesTreeTest, WriteToSourceWarningDefaultsToNo) {
+    ScriptedMessages messages;
+    messages.then(0);
+    EXPECT_TRUE(gtk::DrivesTree::confirmWriteToSource(nullptr));
+    EXPECT_FALSE(gtk::DrivesTree::confirmWriteToSource(nullptr));
+    ASSERT_EQ(messages.asked().size(), 2u);
+    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_WARNING);
+    EXPECT_TRUE(messages.asked()[0].defaultNo);
+    EXPECT_EQ(messages.asked()[0].text, "This operation can cause data damage!\n\nAre you sure "
+                                        "you want to write files to the source media?");
+}
+
+} // namespace

@@ -1,0 +1,185 @@
+#include "gui/MessageDialog.h"
+
+#include "core/UserInterface.h"
+#include "gui/ResizableLabel.h"
+#include "tests/gui/GuiTestSupport.h"
+
+#include <algorithm>
+#include <string>
+
+using guitest::DialogAnswer;
+using guitest::findButton;
+using guitest::findWidgets;
+
+namespace {
+
+class MessageDialogTest : public guitest::GuiTest {
+protected:
+    // Shows a box of `kind`, lets `answer` act on it, returns the result.
+    int ask(int kind, const std::function<void(GtkDialog*)>& answer, bool defaultNo = false,
+            const char* checkLabel = nullptr, const std::string& text = "Go on?") {
+        DialogAnswer answerer([&](GtkDialog* dialog) {
+            seenTitle = gtk_window_get_title(GTK_WINDOW(dialog));
+            // Left to right as shown (a button box lays its children out in
+            // the order they were added, whatever their packing).
+            auto buttons = findWidgets(gtk_dialog_get_action_area(dialog), GTK_TYPE_BUTTON);
+            std::sort(buttons.begin(), buttons.end(),
+                      [](GtkWidget* a, GtkWidget* b) { return a->allocation.x < b->allocation.x; });
+            seenButtons.clear();
+            for (GtkWidget* b : buttons)
+                seenButtons.push_back(gtk_button_get_label(GTK_BUTTON(b)));
+            auto labels = findWidgets(GTK_WIDGET(dialog), GTK_TYPE_RESIZABLE_LABEL);
+            seenText = labels.empty() ? std::string()
+                                      : gtk_label_get_text(resizableLabelGetLabel(labels.front()));
+            seenCheck = !findWidgets(GTK_WIDGET(dialog), GTK_TYPE_CHECK_BUTTON).empty();
+            guitest::screenshot(GTK_WIDGET(dialog), ("message-" + std::to_string(kind)).c_str());
+            answer(dialog);
+        });
+        int result = gtk::runMessageDialog(kind, text, nullptr, defaultNo, checkLabel);
+        EXPECT_TRUE(answerer.answered());
+        return result;
+    }
+
+    static std::function<void(GtkDialog*)> click(const char* stockId) {
+        return [stockId](GtkDialog* dialog) {
+            GtkWidget* button = findButton(GTK_WIDGET(dialog), stockId);
+            ASSERT_NE(button, nullptr) << stockId;
+            gtk_button_clicked(GTK_BUTTON(button));
+        };
+    }
+    static std::function<void(GtkDialog*)> tickThen(const char* stockId) {
+        return [stockId](GtkDialog* dialog) {
+            auto checks = findWidgets(GTK_WIDGET(dialog), GTK_TYPE_CHECK_BUTTON);
+            ASSERT_EQ(checks.size(), 1u);
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checks.front()), TRUE);
+            click(stockId)(dialog);
+        };
+    }
+
+    std::string seenTitle;
+    std::vector<std::string> seenButtons;
+    std::string seenText;
+    bool seenCheck = false;
+};
+
+TEST(MessageResultTest, YesNoKindsTellYesFromEverythingElse) {
+    for (int kind : {MESSAGE_QUESTION, MESSAGE_WARNING}) {
+        EXPECT_EQ(gtk::messageResult(kind, GTK_RESPONSE_ACCEPT, false), 0);
+        EXPECT_EQ(gtk::messageResult(kind, GTK_RESPONSE_REJECT, false), 1);
+        EXPECT_EQ(gtk::messageResult(kind, GTK_RESPONSE_DELETE_EVENT, false), 1);
+        EXPECT_EQ(gtk::messageResult(kind, GTK_RESPONSE_NONE, false), 1);
+        EXPECT_EQ(gtk::messageResult(kind, GTK_RESPONSE_ACCEPT, true), 0x10);
+        EXPECT_EQ(gtk::messageResult(kind, GTK_RESPONSE_REJECT, true), 0x11);
+    }
+    for (int kind : {int(MESSAGE_ERROR), int(MESSAGE_INFO_CLOSE), int(MESSAGE_INFO_OK), 9, -1}) {
+        EXPECT_EQ(gtk::messageResult(kind, GTK_RESPONSE_REJECT, false), 0);
+        EXPECT_EQ(gtk::messageResult(kind, GTK_RESPONSE_DELETE_EVENT, true), 0x10);
+    }
+}
+
+TEST_F(MessageDialogTest, QuestionAnsweredYesAndNo) {
+    EXPECT_EQ(ask(MESSAGE_QUESTION, click(GTK_STOCK_YES)), 0);
+    EXPECT_EQ(seenTitle, "Question");
+    EXPECT_EQ(seenButtons, (std::vector<std::string>{GTK_STOCK_NO, GTK_STOCK_YES}));
+    EXPECT_FALSE(seenCheck);
+    EXPECT_EQ(ask(MESSAGE_QUESTION, click(GTK_STOCK_NO)), 1);
+}
+
+TEST_F(MessageDialogTest, ClosingTheWindowAnswersNo) {
+    EXPECT_EQ(ask(MESSAGE_WARNING, [](GtkDialog* d) { guitest::sendDelete(GTK_WIDGET(d)); }), 1);
+}
+
+TEST_F(MessageDialogTest, TickedCheckBoxAddsItsBit) {
+    EXPECT_EQ(ask(MESSAGE_QUESTION, tickThen(GTK_STOCK_YES), false, "_Always"), 0x10);
+    EXPECT_TRUE(seenCheck);
+    EXPECT_EQ(ask(MESSAGE_QUESTION, tickThen(GTK_STOCK_NO), false, "_Always"), 0x11);
+    EXPECT_EQ(ask(MESSAGE_INFO_OK, tickThen(GTK_STOCK_OK), false, "_Always"), 0x10);
+    // Offered but left alone: no bit.
+    EXPECT_EQ(ask(MESSAGE_QUESTION, click(GTK_STOCK_YES), false, "_Always"), 0);
+}
+
+TEST_F(MessageDialogTest, EnterAnswersTheDefaultButton) {
+    auto enter = [](GtkDialog* d) { gtk_window_activate_default(GTK_WINDOW(d)); };
+    EXPECT_EQ(ask(MESSAGE_WARNING, enter, false), 0);
+    EXPECT_EQ(seenTitle, "Warning");
+    EXPECT_EQ(ask(MESSAGE_WARNING, enter, true), 1);
+    EXPECT_EQ(ask(MESSAGE_QUESTION, enter, true), 1);
+}
+
+TEST_F(MessageDialogTest, BoxesThatAskNothingAnswerZero) {
+    EXPECT_EQ(ask(MESSAGE_ERROR, click(GTK_STOCK_CLOSE), true), 0);
+    EXPECT_EQ(seenTitle, "Error");
+    EXPECT_EQ(seenButtons, std::vector<std::string>{GTK_STOCK_CLOSE});
+    EXPECT_EQ(ask(MESSAGE_INFO_CLOSE, click(GTK_STOCK_CLOSE)), 0);
+    EXPECT_EQ(seenTitle, "Information");
+    EXPECT_EQ(ask(MESSAGE_INFO_OK, click(GTK_STOCK_OK)), 0);
+    EXPECT_EQ(seenButtons, std::vector<std::string>{GTK_STOCK_OK});
+    EXPECT_EQ(ask(MESSAGE_INFO_OK, [](GtkDialog* d) { guitest::sendDelete(GTK_WIDGET(d)); }), 0);
+}
+
+TEST_F(MessageDialogTest, UnknownKindShowsAnErrorBox) {
+    EXPECT_EQ(ask(42, click(GTK_STOCK_CLOSE)), 0);
+    EXPECT_EQ(seenTitle, "Error");
+    EXPECT_EQ(seenButtons, std::vector<std::string>{GTK_STOCK_CLOSE});
+}
+
+TEST_F(MessageDialogTest, TextIsMarkupAndBrokenMarkupShowsAsItStands) {
+    ask(MESSAGE_ERROR, click(GTK_STOCK_CLOSE), false, nullptr,
+        "<span foreground=\"red\">Warning</span>: not saved");
+    EXPECT_EQ(seenText, "Warning: not saved");
+    ask(MESSAGE_ERROR, click(GTK_STOCK_CLOSE), false, nullptr,
+        "Cannot write to file:\n/tmp/a & b <c>");
+    EXPECT_EQ(seenText, "Cannot write to file:\n/tmp/a & b <c>");
+}
+
+TEST_F(MessageDialogTest, LongTextWrapsWithinTheMaximumWidth) {
+    std::string text;
+    for (int i = 0; i < 30; ++i)
+        text += "The sector could not be read. ";
+    int width = 0;
+    int height = 0;
+    int lineHeight = 0;
+    ask(
+        MESSAGE_WARNING,
+        [&](GtkDialog* d) {
+            GtkWidget* label = findWidgets(GTK_WIDGET(d), GTK_TYPE_RESIZABLE_LABEL).front();
+            GtkWidget* inner = GTK_WIDGET(resizableLabelGetLabel(label));
+            guitest::pumpUntil([&] { return inner->allocation.width <= 500; }, 1000);
+            width = inner->allocation.width;
+            height = inner->allocation.height;
+            PangoLayout* layout = gtk_widget_create_pango_layout(inner, "x");
+            pango_layout_get_pixel_size(layout, nullptr, &lineHeight);
+            g_object_unref(layout);
+            guitest::screenshot(GTK_WIDGET(d), "message-long");
+            gtk_dialog_response(d, GTK_RESPONSE_REJECT);
+        },
+        false, nullptr, text);
+    EXPECT_GT(width, 100);
+    EXPECT_LE(width, 500);
+    EXPECT_GT(height, 3 * lineHeight);
+}
+
+TEST_F(MessageDialogTest, InstalledHandlerShowsGtkBoxes) {
+    gtk::installMessageDialogHandler();
+    DialogAnswer answerer(click(GTK_STOCK_YES));
+    int result = messageDialog(MESSAGE_QUESTION, "Really?", nullptr, true, nullptr);
+    setMessageDialogHandler(MessageDialogHandler());
+    EXPECT_TRUE(answerer.answered());
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(MessageDialogTest, BoxStandsOverItsParent) {
+    GtkWidget* parent = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_widget_show(parent);
+    GtkWindow* seenParent = nullptr;
+    DialogAnswer answerer([&](GtkDialog* d) {
+        seenParent = gtk_window_get_transient_for(GTK_WINDOW(d));
+        EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(d)));
+        gtk_dialog_response(d, GTK_RESPONSE_ACCEPT);
+    });
+    EXPECT_EQ(gtk::runMessageDialog(MESSAGE_QUESTION, "?", GTK_WINDOW(parent), false, nullptr), 0);
+    EXPECT_EQ(seenParent, GTK_WINDOW(parent));
+    gtk_widget_destroy(parent);
+}
+
+} // namespace

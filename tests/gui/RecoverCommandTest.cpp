@@ -1,0 +1,356 @@
+#include "gui/RecoverCommand.h"
+
+#include "core/Preferences.h"
+#include "core/System.h"
+#include "tests/gui/TreeViewTestSupport.h"
+#include "tests/support/TestUtil.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+using guitest::DialogScript;
+using guitest::ShownTree;
+using testutil::TempDir;
+
+const char* const TREE = R"(
+root 5
+dir 10 in=5 name=docs
+file 20 in=10 name=report.txt size=3000
+file 21 in=10 name=big.bin size=2500
+file 22 in=10 name=broken.dat size=1000 bad=100+12
+file 23 in=5 name=top.txt text=top\slevel
+dir 11 in=5 name=nothing
+)";
+
+// Answers every message box: the closing message's check box ticked when
+// `tickReport`, information and errors recorded.
+class MessageLog {
+public:
+    explicit MessageLog(bool tickReport) {
+        previous_ =
+            setMessageDialogHandler([this, tickReport](int kind, const std::string& text,
+                                                       GtkWindow*, bool, const char* checkLabel) {
+                boxes.push_back({kind, text, checkLabel ? checkLabel : ""});
+                return (checkLabel && tickReport) ? 0x10 : 0;
+            });
+    }
+    ~MessageLog() { setMessageDialogHandler(previous_); }
+    MessageLog(const MessageLog&) = delete;
+    MessageLog& operator=(const MessageLog&) = delete;
+
+    struct Box {
+        int kind;
+        std::string text;
+        std::string checkLabel;
+    };
+    std::vector<Box> boxes;
+
+private:
+    MessageDialogHandler previous_;
+};
+
+// Cancels the progress box titled `title` at the first poll after it shows.
+void cancelProgressBoxWhenShown(const char* title) {
+    static int tries = 0;
+    tries = 0;
+    g_idle_add(
+        [](gpointer title) -> gboolean {
+            GList* toplevels = gtk_window_list_toplevels();
+            GtkDialog* box = nullptr;
+            for (GList* l = toplevels; l; l = l->next) {
+                const char* t = gtk_window_get_title(GTK_WINDOW(l->data));
+                if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)) && t &&
+                    std::string(t) == static_cast<const char*>(title))
+                    box = GTK_DIALOG(l->data);
+            }
+            g_list_free(toplevels);
+            if (box)
+                gtk_dialog_response(box, GTK_RESPONSE_CANCEL);
+            // Never spin for ever in a loop that runs while events are pending.
+            return !box && ++tries < 100000;
+        },
+        const_cast<char*>(title));
+}
+
+class RecoverCommandTest : public guitest::GuiTest {
+protected:
+    void SetUp() override {
+        guitest::GuiTest::SetUp();
+        Preferences::instance().language() = 0;
+        previousLauncher = setSystemOpenLauncher([this](const OpenTarget& target, std::string&) {
+            opened.push_back(target.localPath);
+            return true;
+        });
+        Preferences::instance().setTemporaryDirectory(temporary.path());
+    }
+    void TearDown() override {
+        setSystemOpenLauncher(previousLauncher);
+        Preferences::instance().resetToDefaults();
+    }
+    // Marks an entry of the shown tree by its folder-tree path and file name.
+    static void markFolder(ShownTree& shown, const std::string& path) {
+        GtkTreeIter row;
+        ASSERT_TRUE(guitest::findFolderRow(shown.folders(), path, row));
+        guitest::setCursor(shown.folders().view(), shown.folders().model(), &row);
+        shown.folders().toggleCheck();
+    }
+    // The folder dialog (answered with `name`, or cancelled when empty), then
+    // the confirmation (accepted when `confirm`).
+    static void answerDialogs(DialogScript& script, const std::string& name, bool confirm,
+                              std::string* confirmation = nullptr, bool cancelWalk = false) {
+        script.then(DialogScript::titled("Select Recover Destination Folder"),
+                    [name](GtkDialog* dialog) {
+                        if (name.empty()) {
+                            gtk_dialog_response(dialog, GTK_RESPONSE_REJECT);
+                            return;
+                        }
+                        std::vector<GtkWidget*> entries =
+                            guitest::findWidgets(GTK_WIDGET(dialog), GTK_TYPE_ENTRY);
+                        gtk_entry_set_text(GTK_ENTRY(entries[0]), name.c_str());
+                        gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT);
+                    });
+        if (name.empty())
+            return;
+        script.then(DialogScript::messageBox(), [confirm, confirmation,
+                                                 cancelWalk](GtkDialog* dialog) {
+            if (confirmation) {
+                for (GtkWidget* label : guitest::findWidgets(GTK_WIDGET(dialog), GTK_TYPE_LABEL))
+                    *confirmation += gtk_label_get_text(GTK_LABEL(label)) + std::string("|");
+            }
+            gtk_dialog_response(dialog, confirm ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL);
+            // The recovery's progress box comes next.
+            if (cancelWalk)
+                cancelProgressBoxWhenShown("Recovering Files");
+        });
+    }
+
+    testutil::ScopedTimeZone zone{"UTC"};
+    TempDir destination;
+    TempDir temporary;
+    guitest::OneFolderVfs vfs{destination.path()};
+    std::vector<std::string> opened;
+    SystemOpenLauncher previousLauncher;
+};
+
+TEST(RecoverCommandPartsTest, DefaultDestinationNameAndNotes) {
+    testutil::ScopedTimeZone zone("UTC");
+    EXPECT_EQ("Recover-201001181530", gtk::recoverDestinationName(1263828600));
+    EXPECT_EQ("", gtk::recoverNote(0, 0));
+    EXPECT_EQ("Some files have been split into volumes.\n\nSee report that follows this message.",
+              gtk::recoverNote(2, 0));
+    EXPECT_EQ("Some files have been split into volumes.\nSome files have been recovered with "
+              "errors.\n\nSee report that follows this message.",
+              gtk::recoverNote(1, 3));
+}
+
+TEST_F(RecoverCommandTest, WithNothingMarkedOnlyTheHintShows) {
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    // A marked folder with no file in it counts as nothing.
+    std::unique_ptr<tree::MapIterator> nothing =
+        shown.view().cursorAt(tree::START_POSITION, false, false);
+    ASSERT_TRUE(nothing->down());
+    while (nothing->getName() != "nothing")
+        ASSERT_TRUE(nothing->next());
+    nothing->setSelected(true);
+    DialogScript script;
+    shown.view().recover();
+    EXPECT_EQ(0u, script.answered());
+    ASSERT_EQ(1u, shown.messages().asked().size());
+    EXPECT_EQ(MESSAGE_ERROR, shown.messages().asked()[0].kind);
+    EXPECT_EQ(0u, shown.messages().asked()[0].text.find("To recover individual files"));
+}
+
+TEST_F(RecoverCommandTest, RecoversTheMarkedFilesAndOpensTheReport) {
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    markFolder(shown, "ROOT/docs");
+    MessageLog messages(true);
+    std::string confirmation;
+    std::string report;
+    DialogScript script;
+    answerDialogs(script, "Out", true, &confirmation);
+    script.then(DialogScript::titled("Report"), [&report](GtkDialog* editor) {
+        report = guitest::editorText(editor);
+        guitest::sendDelete(GTK_WIDGET(editor));
+    });
+    shown.view().recover();
+    EXPECT_EQ(3u, script.answered());
+
+    const std::string out = destination.file("Out");
+    EXPECT_NE(std::string::npos, confirmation.find("Selected: 3 file(s) 1 folder(s) 6,500 bytes\n"
+                                                   "Destination: " +
+                                                   out))
+        << confirmation;
+    auto* engine = static_cast<testutil::TestEngine*>(shown.map());
+    EXPECT_EQ(engine->expectedData(20), testutil::readAll(out + "/docs/report.txt"));
+    EXPECT_EQ(engine->expectedData(21), testutil::readAll(out + "/docs/big.bin"));
+    EXPECT_EQ(engine->expectedData(22), testutil::readAll(out + "/docs/broken.dat"));
+    EXPECT_FALSE(fileExists((out + "/top.txt").c_str()));
+
+    // One read error: the note first, then the closing message with its check box.
+    ASSERT_EQ(2u, messages.boxes.size());
+    EXPECT_EQ(MESSAGE_INFO_CLOSE, messages.boxes[0].kind);
+    EXPECT_EQ("Some files have been recovered with errors.\n\nSee report that follows this "
+              "message.",
+              messages.boxes[0].text);
+    EXPECT_EQ(MESSAGE_INFO_OK, messages.boxes[1].kind);
+    EXPECT_EQ(0u, messages.boxes[1].text.find(
+                      "You have recovered 3 file(s) 1 folder(s) 6,500 bytes.\n\nTo confirm"));
+    EXPECT_EQ("_View Recovered Files Report Now", messages.boxes[1].checkLabel);
+
+    EXPECT_EQ(0u, report.find("Recovered Selected Files Report\n\nDate: ")) << report;
+    EXPECT_NE(std::string::npos,
+              report.find("-- Name ------------------------ Size -------- Date --"));
+    EXPECT_EQ(std::string::npos, report.find("Filters applied"));
+    EXPECT_NE(std::string::npos, report.find("report.txt"));
+    EXPECT_NE(std::string::npos, report.find("broken.dat"));
+
+    // Recovered files lose their marks; the one with errors keeps it, and the
+    // panes show that.
+    GtkTreeIter docs;
+    ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT/docs", docs));
+    EXPECT_TRUE(shown.folders().rowShowsMark(&docs));
+    for (const guitest::FileRow& row : guitest::fileRows(shown.files())) {
+        const bool marked = shown.view().isMarked(row.position);
+        EXPECT_EQ(row.name == "broken.dat", marked) << row.name;
+        EXPECT_EQ(shown.files().icons().file(marked), row.icon) << row.name;
+    }
+}
+
+TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
+    Preferences::instance().setFileSizeLimit(1024);
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    markFolder(shown, "ROOT/docs");
+    MessageLog messages(false);
+    DialogScript script;
+    answerDialogs(script, "Split", true);
+    shown.view().recover();
+    ASSERT_EQ(2u, messages.boxes.size());
+    EXPECT_EQ("Some files have been split into volumes.\nSome files have been recovered with "
+              "errors.\n\nSee report that follows this message.",
+              messages.boxes[0].text);
+    EXPECT_TRUE(fileExists(destination.file("Split/docs/big.bin.v1").c_str()));
+    // Not ticked: no report window.
+    EXPECT_EQ(2u, script.answered());
+}
+
+TEST_F(RecoverCommandTest, CancellingEitherDialogWritesNothing) {
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    markFolder(shown, "ROOT/docs");
+    MessageLog messages(false);
+    {
+        DialogScript script;
+        answerDialogs(script, "", false);
+        shown.view().recover();
+        EXPECT_EQ(1u, script.answered());
+    }
+    {
+        DialogScript script;
+        answerDialogs(script, "Never", false);
+        shown.view().recover();
+        EXPECT_EQ(2u, script.answered());
+    }
+    EXPECT_TRUE(messages.boxes.empty());
+    EXPECT_FALSE(fileExists(destination.file("Never").c_str()));
+    GtkTreeIter docs;
+    ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT/docs", docs));
+    EXPECT_TRUE(shown.folders().rowShowsMark(&docs));
+}
+
+TEST_F(RecoverCommandTest, ADestinationWithMarkupCharactersStillConfirms) {
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    markFolder(shown, "ROOT/docs");
+    MessageLog messages(false);
+    std::string confirmation;
+    DialogScript script;
+    answerDialogs(script, "a&b<c>", true, &confirmation);
+    shown.view().recover();
+    EXPECT_NE(std::string::npos, confirmation.find("Destination: " + destination.file("a&b<c>")))
+        << confirmation;
+    EXPECT_TRUE(fileExists(destination.file("a&b<c>/docs/report.txt").c_str()));
+}
+
+TEST_F(RecoverCommandTest, ACancelledWalkStillReportsTheMarkedTotals) {
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    markFolder(shown, "ROOT/docs");
+    MessageLog messages(true);
+    std::string report;
+    DialogScript script;
+    answerDialogs(script, "Stopped", true, nullptr, true);
+    script.then(DialogScript::titled("Report"), [&report](GtkDialog* editor) {
+        report = guitest::editorText(editor);
+        guitest::sendDelete(GTK_WIDGET(editor));
+    });
+    shown.view().recover();
+    ASSERT_FALSE(messages.boxes.empty());
+    EXPECT_EQ(0u, messages.boxes.back().text.find(
+                      "You have recovered 3 file(s) 1 folder(s) 6,500 bytes."));
+    EXPECT_NE(std::string::npos, report.find("nterrupted")) << report;
+}
+
+TEST_F(RecoverCommandTest, ViewFileWritesIntoTheTemporaryDirectoryAndOpensIt) {
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    ASSERT_TRUE(guitest::selectFile(shown.files(), "top.txt"));
+    gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
+    shown.view().viewFile();
+    const std::string copy = temporary.file("top.txt");
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ(copy, opened[0]);
+    EXPECT_EQ("top level", testutil::readAll(copy));
+    EXPECT_TRUE(shown.messages().asked().empty());
+
+    // A file inside a folder is written below the same folder names.
+    ASSERT_TRUE(shown.openFolder("ROOT/docs"));
+    ASSERT_TRUE(guitest::selectFile(shown.files(), "report.txt"));
+    gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
+    shown.view().viewFile();
+    ASSERT_EQ(2u, opened.size());
+    EXPECT_EQ(temporary.file("docs/report.txt"), opened[1]);
+}
+
+TEST_F(RecoverCommandTest, ViewFileOnAFolderAsksForAFile) {
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    // The folder tree has the focus: its selected folder is the current node.
+    gtk_widget_grab_focus(GTK_WIDGET(shown.folders().view()));
+    shown.view().viewFile();
+    ASSERT_EQ(1u, shown.messages().asked().size());
+    EXPECT_EQ("Please select file", shown.messages().asked()[0].text);
+    EXPECT_EQ(MESSAGE_ERROR, shown.messages().asked()[0].kind);
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(RecoverCommandTest, ViewFileWithoutACurrentNodeDoesNothing) {
+    ShownTree shown(guitest::testMap("root 5\ndir 10 in=5 name=d\nfile 20 in=10 name=x\n"), &vfs);
+    // The root holds only the folder; the folder list cursor is on it. Without
+    // a file row there is no current node once the list is empty.
+    gtk_list_store_clear(GTK_LIST_STORE(shown.files().model()));
+    gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
+    shown.view().viewFile();
+    EXPECT_TRUE(shown.messages().asked().empty());
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(RecoverCommandTest, CancellingViewFileOpensNothingAndSaysNothing) {
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    ASSERT_TRUE(guitest::selectFile(shown.files(), "top.txt"));
+    gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
+    cancelProgressBoxWhenShown("Recovering Files");
+    shown.view().viewFile();
+    EXPECT_TRUE(opened.empty());
+    EXPECT_TRUE(shown.messages().asked().empty());
+}
+
+TEST_F(RecoverCommandTest, ViewFileThatCannotBeWrittenShowsTheFailure) {
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    // A file where the folder should be.
+    testutil::writeAll(temporary.file("plain"), "x");
+    Preferences::instance().setTemporaryDirectory(temporary.file("plain"));
+    ASSERT_TRUE(guitest::selectFile(shown.files(), "top.txt"));
+    gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
+    shown.view().viewFile();
+    EXPECT_TRUE(opened.empty());
+    ASSERT_EQ(1u, shown.messages().asked().size());
+    EXPECT_EQ(0u, shown.messages().asked()[0].text.find("Exception: "));
+}
+
+} // namespace

@@ -1,0 +1,264 @@
+#pragma once
+
+// Shared by the tests of the tree view and its commands: a shown view of a map
+// in a window, the rows of both panes, a file dialog source that lists one
+// folder, and a script that answers a sequence of dialogs.
+
+#include "core/PropertyMap.h"
+#include "devices/DrivesVFS.h"
+#include "gui/GuiContext.h"
+#include "gui/Interface.h"
+#include "gui/TreeInterfaceImpl.h"
+#include "tests/gui/DialogScript.h"
+#include "tests/support/ScriptedMessages.h"
+#include "tests/support/TestEngine.h"
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace guitest {
+
+// A source list with one top-level row: the folder `path`, choosable.
+class OneFolderVfs : public DrivesVFS {
+public:
+    explicit OneFolderVfs(std::string path) : path_(std::move(path)) {}
+    bool listChildren(const char* parentId, std::vector<std::string>& out) override {
+        if (parentId && *parentId)
+            return true;
+        out.push_back("type=directory|id=" + path_ + "|name=" + path_ + "|ok=");
+        return true;
+    }
+
+private:
+    std::string path_;
+};
+
+struct FileRow {
+    std::string name;
+    std::string size;
+    std::string time;
+    std::string status;
+    tree::MapPosition position;
+    GdkPixbuf* icon = nullptr;
+};
+
+inline std::vector<FileRow> fileRows(gtk::FileListPanel& list) {
+    std::vector<FileRow> rows;
+    GtkTreeModel* model = list.model();
+    GtkTreeIter it;
+    for (bool more = gtk_tree_model_get_iter_first(model, &it); more;
+         more = gtk_tree_model_iter_next(model, &it)) {
+        gchar* name = nullptr;
+        gchar* size = nullptr;
+        gchar* time = nullptr;
+        gchar* status = nullptr;
+        GdkPixbuf* icon = nullptr;
+        gtk_tree_model_get(model, &it, gtk::FileListPanel::COL_NAME, &name,
+                           gtk::FileListPanel::COL_SIZE, &size, gtk::FileListPanel::COL_TIME, &time,
+                           gtk::FileListPanel::COL_STATUS, &status, gtk::FileListPanel::COL_ICON,
+                           &icon, -1);
+        FileRow row{name, size, time, status, gtk::FileListPanel::positionOf(model, &it), icon};
+        g_free(name);
+        g_free(size);
+        g_free(time);
+        g_free(status);
+        // The store keeps the icon alive; the test compares pointers only.
+        if (icon)
+            g_object_unref(icon);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+inline std::vector<std::string> fileNames(gtk::FileListPanel& list) {
+    std::vector<std::string> names;
+    for (const FileRow& row : fileRows(list))
+        names.push_back(row.name);
+    return names;
+}
+
+// The folder tree's rows depth first, each name indented by two blanks a level.
+inline void collectFolderRows(GtkTreeModel* model, GtkTreeIter* parent, int depth,
+                              std::vector<std::string>& out) {
+    GtkTreeIter it;
+    for (bool more = gtk_tree_model_iter_children(model, &it, parent); more;
+         more = gtk_tree_model_iter_next(model, &it)) {
+        gchar* name = nullptr;
+        gtk_tree_model_get(model, &it, gtk::FolderTreePanel::COL_NAME, &name, -1);
+        out.push_back(std::string(static_cast<std::size_t>(depth) * 2, ' ') + name);
+        g_free(name);
+        collectFolderRows(model, &it, depth + 1, out);
+    }
+}
+inline std::vector<std::string> folderRows(gtk::FolderTreePanel& tree) {
+    std::vector<std::string> out;
+    collectFolderRows(tree.model(), nullptr, 0, out);
+    return out;
+}
+
+// The folder row at a '/'-joined path of names from the top ("ROOT/docs").
+inline bool findFolderRow(gtk::FolderTreePanel& tree, const std::string& path, GtkTreeIter& out) {
+    GtkTreeModel* model = tree.model();
+    GtkTreeIter* parent = nullptr;
+    GtkTreeIter parentRow;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string name = path.substr(start, end - start);
+        bool found = false;
+        for (bool more = gtk_tree_model_iter_children(model, &out, parent); more;
+             more = gtk_tree_model_iter_next(model, &out)) {
+            gchar* text = nullptr;
+            gtk_tree_model_get(model, &out, gtk::FolderTreePanel::COL_NAME, &text, -1);
+            found = name == text;
+            g_free(text);
+            if (found)
+                break;
+        }
+        if (!found)
+            return false;
+        parentRow = out;
+        parent = &parentRow;
+        start = end + 1;
+    }
+    return true;
+}
+
+// Puts the cursor on a row of a tree view, opening the rows above it as a user
+// would (a row inside a collapsed one cannot take the cursor).
+inline void setCursor(GtkTreeView* view, GtkTreeModel* model, GtkTreeIter* row) {
+    GtkTreePath* path = gtk_tree_model_get_path(model, row);
+    GtkTreePath* parent = gtk_tree_path_copy(path);
+    if (gtk_tree_path_up(parent) && gtk_tree_path_get_depth(parent) > 0)
+        gtk_tree_view_expand_to_path(view, parent);
+    gtk_tree_path_free(parent);
+    gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
+    gtk_tree_path_free(path);
+}
+
+// The file list's cursor onto the row named `name`; false when there is none.
+inline bool selectFile(gtk::FileListPanel& list, const std::string& name) {
+    GtkTreeModel* model = list.model();
+    GtkTreeIter it;
+    for (bool more = gtk_tree_model_get_iter_first(model, &it); more;
+         more = gtk_tree_model_iter_next(model, &it)) {
+        gchar* text = nullptr;
+        gtk_tree_model_get(model, &it, gtk::FileListPanel::COL_NAME, &text, -1);
+        const bool found = name == text;
+        g_free(text);
+        if (found) {
+            setCursor(list.view(), model, &it);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Sends one key press to a realised widget; what its handlers answered.
+inline bool pressKey(GtkWidget* widget, guint keyval) {
+    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
+    event->key.send_event = TRUE;
+    event->key.keyval = keyval;
+    event->key.time = GDK_CURRENT_TIME;
+    const bool handled = gtk_widget_event(widget, event) != FALSE;
+    gdk_event_free(event);
+    return handled;
+}
+
+// A view of a map, shown in a window of its own, with the default filter
+// applied. Message boxes are answered by `messages`.
+class ShownTree {
+public:
+    ShownTree(const SharedPtr<tree::Map>& map, DrivesVFS* vfs = nullptr)
+        : map_(map), context_(&ui_, nullptr, &known_, vfs) {
+        window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_set_default_size(GTK_WINDOW(window_), 900, 500);
+        ui_.setParentWindow(GTK_WINDOW(window_));
+        GtkWidget* widget = nullptr;
+        std::unique_ptr<TreeInterface> view =
+            gtk::TreeInterfaceImpl::create(GTK_WINDOW(window_), widget, &config_, map_, &context_);
+        view_.reset(static_cast<gtk::TreeInterfaceImpl*>(view.release()));
+        gtk_container_add(GTK_CONTAINER(window_), widget);
+        gtk_widget_show_all(window_);
+        pumpEvents();
+        view_->applyFilter();
+        pumpEvents();
+    }
+    ~ShownTree() {
+        view_.reset();
+        gtk_widget_destroy(window_);
+        pumpEvents();
+    }
+    ShownTree(const ShownTree&) = delete;
+    ShownTree& operator=(const ShownTree&) = delete;
+
+    gtk::TreeInterfaceImpl& view() { return *view_; }
+    gtk::FolderTreePanel& folders() { return view_->folderTree(); }
+    gtk::FileListPanel& files() { return view_->fileList(); }
+    GuiContext& context() { return context_; }
+    GtkWidget* window() const { return window_; }
+    tree::Map* map() const { return map_.get(); }
+    testutil::ScriptedMessages& messages() { return messages_; }
+
+    // Shows the folder at a path of names from the top in the file list.
+    bool openFolder(const std::string& path) {
+        GtkTreeIter row;
+        if (!findFolderRow(folders(), path, row))
+            return false;
+        setCursor(folders().view(), folders().model(), &row);
+        pumpEvents();
+        return true;
+    }
+
+private:
+    testutil::ScriptedMessages messages_{1};
+    SharedPtr<tree::Map> map_;
+    PropertyMap config_;
+    std::vector<std::string> known_;
+    gtk::Interface ui_{nullptr};
+    GuiContext context_;
+    GtkWidget* window_ = nullptr;
+    std::unique_ptr<gtk::TreeInterfaceImpl> view_;
+};
+
+// The text a text editor window shows.
+inline std::string editorText(GtkDialog* editor) {
+    std::vector<GtkWidget*> views = findWidgets(GTK_WIDGET(editor), GTK_TYPE_TEXT_VIEW);
+    if (views.empty())
+        return std::string();
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(views[0]));
+    GtkTextIter start;
+    GtkTextIter end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, TRUE);
+    std::string result = text;
+    g_free(text);
+    return result;
+}
+
+// A small tree with an empty folder, a deleted file, a file with sector errors
+// and an entry known only from its folder's listing.
+inline const char* const SAMPLE_TREE = R"(
+root 5
+dir 10 in=5 name=docs
+dir 11 in=10 name=deep
+file 30 in=11 name=inner.txt size=10
+file 20 in=10 name=MyDocument.txt size=1000 time=1262304000
+file 21 in=10 name=old.txt deleted text=hello
+file 22 in=5 name=a.docx size=5
+file 23 in=5 name=notes.txt size=1234567
+dir 12 in=5 name=empty
+file 24 in=5 name=bad.bin size=100 unreadable
+entry 5 25 name=invalid.txt
+)";
+
+inline SharedPtr<tree::Map> testMap(const std::string& description) {
+    return SharedPtr<tree::Map>(testutil::TestEngine::build(description).release());
+}
+
+} // namespace guitest

@@ -1,0 +1,263 @@
+#include "gui/WizardPageDrives.h"
+
+#include "analysis/DriveDescr.h"
+#include "core/Text.h"
+#include "devices/Driver.h"
+#include "gui/GuiContext.h"
+#include "gui/Interface.h"
+#include "tests/gui/FakeSources.h"
+#include "tests/gui/GuiTestSupport.h"
+#include "tests/support/ScriptedMessages.h"
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+using guitest::descrHas;
+using guitest::descrValue;
+using guitest::FakeSources;
+using testutil::ScriptedMessages;
+
+namespace {
+
+class WizardPageDrivesTest : public guitest::GuiTest {
+protected:
+    void SetUp() override {
+        guitest::GuiTest::SetUp();
+        if (IsSkipped())
+            return;
+        context = std::make_unique<GuiContext>(&iface, &driveDescr, &sourceList, src.vfs.get());
+        context->setSystemRoots(src.tree.roots());
+        wizard = std::make_unique<gtk::Wizard>(nullptr);
+    }
+    void TearDown() override {
+        page.reset();
+        wizard.reset();
+    }
+    gtk::WizardPageDrives& makePage(int mode = gtk::WizardPageDrives::SOURCE,
+                                    bool hasBack = false) {
+        page = std::make_unique<gtk::WizardPageDrives>(wizard.get(), mode, context.get(),
+                                                       &sourceList, src.vfs.get(), hasBack);
+        return *page;
+    }
+
+    // Runs the page; each action runs once the wizard's loop is up and must
+    // end that loop (a page that stays runs the loop again for the next one).
+    int run(std::deque<std::function<void()>> actions) {
+        actions_ = std::move(actions);
+        const guint source = g_timeout_add(20, &WizardPageDrivesTest::tick, this);
+        const int response = page->run();
+        g_source_remove(source);
+        EXPECT_TRUE(actions_.empty());
+        return response;
+    }
+    static gboolean tick(gpointer data) {
+        auto* self = static_cast<WizardPageDrivesTest*>(data);
+        GtkWidget* dialog = GTK_WIDGET(self->wizard->getDialog());
+        if (!gtk_widget_get_mapped(dialog))
+            return TRUE;
+        if (self->actions_.empty()) {
+            ADD_FAILURE() << "the page is still up";
+            gtk_dialog_response(self->wizard->getDialog(), GTK_RESPONSE_CLOSE);
+            return TRUE;
+        }
+        auto action = self->actions_.front();
+        self->actions_.pop_front();
+        action();
+        return TRUE;
+    }
+
+    // User actions.
+    std::function<void()> select(const std::string& path) {
+        return [this, path] { page->getTree().selectPath(path); };
+    }
+    std::function<void()> next() {
+        return [this] { gtk_button_clicked(GTK_BUTTON(wizard->getNextButton())); };
+    }
+    std::function<void()> selectAndNext(const std::string& path) {
+        return [this, path] {
+            page->getTree().selectPath(path);
+            guitest::screenshot(GTK_WIDGET(wizard->getDialog()), "source-page");
+            gtk_button_clicked(GTK_BUTTON(wizard->getNextButton()));
+        };
+    }
+    std::function<void()> close() {
+        return [this] { guitest::sendDelete(GTK_WIDGET(wizard->getDialog())); };
+    }
+    bool nextSensitive() const { return gtk_widget_get_sensitive(wizard->getNextButton()); }
+    Driver* driver() { return driveDescr.getDriveHolder().get(); }
+    std::string prop(const char* key) { return driver()->getProperties().get(key, "?"); }
+    std::string imageRow() const { return src.mount.path() + "|" + src.imagePath(); }
+
+    FakeSources src;
+    std::vector<std::string> sourceList;
+    DriveDescr driveDescr;
+    gtk::Interface iface{nullptr};
+    std::unique_ptr<GuiContext> context;
+    std::unique_ptr<gtk::Wizard> wizard;
+    std::unique_ptr<gtk::WizardPageDrives> page;
+
+private:
+    std::deque<std::function<void()>> actions_;
+};
+
+TEST_F(WizardPageDrivesTest, AnImageFileBecomesADriverOf512ByteSectorsWithItsProperties) {
+    makePage();
+    EXPECT_EQ(run({selectAndNext(imageRow())}), GTK_RESPONSE_ACCEPT);
+    ASSERT_NE(driver(), nullptr);
+    EXPECT_EQ(driver()->getSectorSize(), 512u);
+    EXPECT_EQ(driver()->getSectorCount(), 128u);
+    EXPECT_EQ(prop(PROP_ID), src.imagePath());
+    const std::string size = formatSize(64 * 1024);
+    EXPECT_EQ(prop(PROP_DESCRIPTION), "disk.img " + size + " File");
+    EXPECT_EQ(prop(PROP_DESCRIPTION_BIN), "disk.img " + size + " File");
+    EXPECT_EQ(prop(PROP_ID_PATH), imageRow());
+    EXPECT_EQ(driver()->getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 9), 0);
+    EXPECT_EQ(driver()->getProperties().getUInt8(PROP_IS_FLOPPY, 9), 0);
+    const std::string options = prop(PROP_OPTIONS);
+    EXPECT_EQ(descrValue(options, "type"), "file");
+    EXPECT_TRUE(descrHas(options, "ok"));
+
+    std::vector<u8> sector(512);
+    ASSERT_TRUE(driver()->readSectors(3, 1, sector.data()));
+    const std::string file = testutil::readAll(src.imagePath());
+    EXPECT_EQ(std::string(sector.begin(), sector.end()), file.substr(3 * 512, 512));
+    // The source list is the fresh listing of the machine.
+    std::vector<std::string> fresh;
+    src.vfs->listChildren("", fresh);
+    EXPECT_EQ(sourceList, fresh);
+    EXPECT_STREQ(gtk_window_get_title(wizard->getWindow()), "Select Source");
+    EXPECT_EQ(wizard->getHelpTopic(), "WizardPageSource");
+}
+
+TEST_F(WizardPageDrivesTest, DevicesGetTheirKindInTheProperties) {
+    makePage();
+    run({selectAndNext(src.dev("sda"))});
+    EXPECT_EQ(driver()->getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 9), 1);
+    EXPECT_EQ(driver()->getProperties().getUInt8(PROP_IS_FLOPPY, 9), 0);
+    EXPECT_EQ(prop(PROP_DESCRIPTION_BIN),
+              "DISK1-A7 " + formatSize(1 << 21) + " Drive (" + src.dev("sda") + ")");
+
+    run({selectAndNext(src.dev("sda") + "|" + src.dev("sda1"))});
+    EXPECT_EQ(driver()->getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 9), 0);
+    EXPECT_EQ(driver()->getProperties().getUInt8(PROP_IS_FLOPPY, 9), 0);
+    EXPECT_EQ(driver()->getSectorCount(), 2048u);
+
+    run({selectAndNext(src.dev("fd0"))});
+    EXPECT_EQ(driver()->getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 9), 0);
+    EXPECT_EQ(driver()->getProperties().getUInt8(PROP_IS_FLOPPY, 9), 1);
+}
+
+TEST_F(WizardPageDrivesTest, TheFirstRowFirstThenTheSourceChosenBefore) {
+    makePage();
+    std::string firstSelected;
+    run({[&] {
+        firstSelected = page->getTree().getSelectedPath();
+        gtk_button_clicked(GTK_BUTTON(wizard->getNextButton()));
+    }});
+    EXPECT_EQ(firstSelected, src.dev("sda"));
+
+    run({selectAndNext(imageRow())});
+    std::string again;
+    bool sensitive = false;
+    run({[&] {
+             again = page->getTree().getSelectedPath();
+             sensitive = nextSensitive();
+         },
+         close()});
+    EXPECT_EQ(again, imageRow()); // its folder expanded on the way
+    EXPECT_TRUE(sensitive);
+}
+
+TEST_F(WizardPageDrivesTest, FoldersCannotBeChosen) {
+    makePage();
+    bool sensitive = true;
+    EXPECT_EQ(run({[&] {
+                       page->getTree().selectPath(src.mount.path());
+                       sensitive = nextSensitive();
+                       GtkTreePath* path = nullptr;
+                       gtk_tree_view_get_cursor(page->getTree().getView(), &path, nullptr);
+                       gtk_tree_view_row_activated(page->getTree().getView(), path, nullptr);
+                       gtk_tree_path_free(path);
+                   },
+                   close()}),
+              GTK_RESPONSE_CLOSE);
+    EXPECT_FALSE(sensitive);
+    EXPECT_EQ(driver(), nullptr);
+    // The next page starts with Next enabled.
+    EXPECT_TRUE(nextSensitive());
+}
+
+TEST_F(WizardPageDrivesTest, SameSourceKeepsTheScanAnotherResetsIt) {
+    makePage();
+    run({selectAndNext(imageRow())});
+    driveDescr.setHasScan(true);
+    driveDescr.getCarvedFiles().resize(2);
+    Driver* first = driver();
+    run({selectAndNext(imageRow())});
+    EXPECT_NE(driver(), first); // a new driver object for the same source
+    EXPECT_TRUE(driveDescr.hasScan());
+    EXPECT_EQ(driveDescr.getCarvedFiles().size(), 2u);
+
+    run({selectAndNext(src.dev("fd0"))});
+    EXPECT_FALSE(driveDescr.hasScan());
+    EXPECT_TRUE(driveDescr.getCarvedFiles().empty());
+}
+
+TEST_F(WizardPageDrivesTest, ASourceWithoutAReaderKeepsThePage) {
+    sourceList.push_back("type=range|id=broken|components=" + src.mount.path() +
+                         "/missing.img|rangeOffset=0|rangeSize=512|size=512|custom=");
+    makePage();
+    ScriptedMessages messages;
+    EXPECT_EQ(run({selectAndNext("broken"), close()}), GTK_RESPONSE_CLOSE);
+    EXPECT_EQ(driver(), nullptr);
+    ASSERT_EQ(messages.asked().size(), 1u);
+    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_ERROR);
+    EXPECT_NE(messages.asked()[0].text.find("Cannot initialize"), std::string::npos);
+    // The software driver survived the fresh listing.
+    EXPECT_EQ(descrValue(sourceList.back(), "id"), "broken");
+}
+
+TEST_F(WizardPageDrivesTest, DestinationModeRecordsTheFolder) {
+    src.vfs->listChildren("", sourceList); // what the source page listed
+    makePage(gtk::WizardPageDrives::DESTINATION, true);
+    context->setLocation("old", "old", "old");
+    const std::string row = src.mount.path() + "|" + src.folder();
+    EXPECT_EQ(run({selectAndNext(row)}), GTK_RESPONSE_ACCEPT);
+    EXPECT_EQ(context->locationId(), src.folder());
+    EXPECT_EQ(context->locationText(), "folder Directory");
+    EXPECT_EQ(context->locationTreePath(), row);
+    EXPECT_EQ(context->currentDirectory(), src.folder());
+    EXPECT_EQ(driver(), nullptr);
+    EXPECT_EQ(wizard->getHelpTopic(), "WizardPageDestination");
+
+    // Back on the page, the folder is selected again.
+    std::string again;
+    run({[&] { again = page->getTree().getSelectedPath(); }, close()});
+    EXPECT_EQ(again, row);
+}
+
+TEST_F(WizardPageDrivesTest, ContinuingWithoutDestinationAsksFirst) {
+    src.vfs->listChildren("", sourceList);
+    makePage(gtk::WizardPageDrives::DESTINATION, true);
+    context->setLocation("id", "text", "path");
+    ScriptedMessages messages;
+    messages.then(1).then(0);
+    auto clickContinue = [this] {
+        GtkWidget* button =
+            guitest::findButton(GTK_WIDGET(wizard->getDialog()), "_Continue without Destination");
+        ASSERT_NE(button, nullptr);
+        gtk_button_clicked(GTK_BUTTON(button));
+    };
+    EXPECT_EQ(run({clickContinue, clickContinue}), GTK_RESPONSE_ACCEPT);
+    ASSERT_EQ(messages.asked().size(), 2u);
+    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_QUESTION);
+    EXPECT_TRUE(messages.asked()[0].defaultNo);
+    EXPECT_TRUE(context->locationId().empty());
+    EXPECT_TRUE(context->locationTreePath().empty());
+    // The extra buttons went with the page.
+    EXPECT_EQ(guitest::findButton(GTK_WIDGET(wizard->getDialog()), "_Continue without Destination"),
+              nullptr);
+}
+
+} // namespace
