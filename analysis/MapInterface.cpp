@@ -3,7 +3,7 @@
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "fs/Bitmap.h"
-#include "fs/fat/FatMapImpl.h"
+#include "fs/fat/FATMapImpl.h"
 #include "fs/fat/FatsAnalyzer.h"
 
 namespace MapInterface {

@@ -3,9 +3,9 @@
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "fs/ntfs/MftRunlist.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "fs/ntfs/NtfsDumps.h"
-#include "fs/ntfs/NtfsMapImpl.h"
+#include "fs/ntfs/NTFSMapImpl.h"
 
 namespace MapInterface {
 

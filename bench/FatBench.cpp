@@ -15,7 +15,7 @@
 #include "devices/DtReaderFile.h"
 #include "fs/Params.h"
 #include "fs/ScanResults.h"
-#include "fs/fat/FatMapImpl.h"
+#include "fs/fat/FATMapImpl.h"
 #include "tree/ParserRecover.h"
 #include "tree/ParserSelect.h"
 #include "tree/RecovererCopyOff.h"

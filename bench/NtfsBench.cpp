@@ -7,7 +7,7 @@
 
 #include "devices/DtReaderFile.h"
 #include "fs/ntfs/MftRunlist.h"
-#include "fs/ntfs/NtfsMapImpl.h"
+#include "fs/ntfs/NTFSMapImpl.h"
 #include "tree/ParserRecover.h"
 #include "tree/ParserSelect.h"
 #include "tree/RecovererCopyOff.h"

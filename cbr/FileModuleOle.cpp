@@ -1,4 +1,5 @@
 #include "cbr/FileModuleOle.h"
+#include "core/Checked.h"
 
 #include "cbr/ByteSource.h"
 #include "core/Array.h"
@@ -55,10 +56,6 @@ bool isChainMember(u32 sector) {
 // Sector n follows the 512-byte header.
 u64 sectorOffset(u32 sector) {
     return (u64(sector) + 1) * SECTOR;
-}
-
-bool fits(u64 pos, u64 n, u64 length) {
-    return pos <= length && n <= length - pos;
 }
 
 // The stream names that tell what wrote the file, in the order they are tried.

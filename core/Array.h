@@ -4,6 +4,7 @@
 // read through one of these: an access past the end throws std::out_of_range
 // before any byte is touched, instead of reading someone else's memory.
 
+#include "core/Checked.h"
 #include "core/Types.h"
 
 #include <cstring>
@@ -20,11 +21,6 @@ struct ArrayTexts {
 };
 inline constexpr ArrayTexts CONST_ARRAY_TEXTS{"Array(392)", "Array(283)", "Array(275)"};
 inline constexpr ArrayTexts ARRAY_TEXTS{"Array(47)", "Array(23)", "Array(15)"};
-
-// off + size <= length, computed without wrap-around.
-constexpr bool fits(u64 off, u64 size, u64 length) {
-    return off <= length && size <= length - off;
-}
 
 template <typename Byte, const ArrayTexts& T> class ByteView {
 public:

@@ -2,7 +2,7 @@
 
 #include "core/Log.h"
 #include "core/Text.h"
-#include "devices/ReaderWin32.h"
+#include "devices/BlockDeviceReader.h"
 #include "platform/BlockDeviceList.h"
 #include "platform/DiskIdentity.h"
 

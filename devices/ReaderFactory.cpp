@@ -9,7 +9,7 @@
 #include "devices/DtReaderJBOD.h"
 #include "devices/DtReaderRAID5.h"
 #include "devices/DtReaderRange.h"
-#include "devices/ReaderWin32.h"
+#include "devices/BlockDeviceReader.h"
 
 #include <glib.h>
 
@@ -28,7 +28,7 @@ LeafOpener& currentLeafOpener() {
 
 std::unique_ptr<dt::Reader> openRealLeaf(LeafKind kind, const char* path) {
     if (kind == LeafKind::DEVICE) {
-        auto device = std::make_unique<dt::ReaderWin32>();
+        auto device = std::make_unique<dt::BlockDeviceReader>();
         if (device->open(path, true))
             return device;
         return nullptr;

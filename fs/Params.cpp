@@ -1,4 +1,5 @@
 #include "fs/Params.h"
+#include "core/Checked.h"
 
 #include "core/Array.h"
 #include "core/Intl.h"
@@ -44,13 +45,6 @@ bool hasBootSignature(const ConstArray& s) {
 }
 
 // a x b when the product fits 64 bits.
-bool mul64(u64 a, u64 b, u64& out) {
-    if (a != 0 && b > std::numeric_limits<u64>::max() / a)
-        return false;
-    out = a * b;
-    return true;
-}
-
 // Sectors per file record from the clusters-per-record byte: records of whole
 // clusters when it is positive, of 2^-c bytes when negative. The shift is taken
 // modulo 32, so an absurd -128 gives 0 and the record is refused later.
@@ -302,7 +296,7 @@ u64 NTFS_FS_PARAMS::get_cluster_count() const {
 
 u64 NTFS_FS_PARAMS::clusterLBA(u64 lcn) const {
     u64 offset = 0;
-    if (!mul64(lcn, sectorsPerCluster, offset) ||
+    if (!checkedMul(lcn, sectorsPerCluster, offset) ||
         offset > std::numeric_limits<u64>::max() - startingLBA)
         return std::numeric_limits<u64>::max();
     return startingLBA + offset;

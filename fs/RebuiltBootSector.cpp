@@ -1,4 +1,5 @@
 #include "fs/RebuiltBootSector.h"
+#include "core/Checked.h"
 
 #include "core/Array.h"
 #include "core/Log.h"
@@ -209,10 +210,6 @@ u32 reservedSectorsFor(const FsCandidate& c, u32 fallback, int logLine) {
 }
 
 // Ceiling of a / b for b > 0.
-u64 ceilDiv(u64 a, u64 b) {
-    return (a + b - 1) / b;
-}
-
 // The size of a FAT12/16 that describes the whole volume, as the published
 // formula counts it (clusters of the area after the root, entries 0 and 1
 // included).

@@ -12,7 +12,7 @@
 #include "core/Log.h"
 #include "fs/Params.h"
 #include "fs/ScanResults.h"
-#include "fs/fat/FatMapImpl.h"
+#include "fs/fat/FATMapImpl.h"
 #include "fs/fat/FatsAnalyzer.h"
 #include "fuzz/FuzzSupport.h"
 #include "tests/support/FailingReader.h"

@@ -10,7 +10,7 @@
 #include "core/Log.h"
 #include "devices/Driver.h"
 #include "fs/ntfs/DataReader.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "fs/ntfs/NtfsDumps.h"
 #include "fs/ntfs/RunlistReader.h"
 #include "fs/ntfs/VolumeHelpers.h"

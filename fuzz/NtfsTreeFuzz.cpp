@@ -21,7 +21,7 @@
 #include "fs/Params.h"
 #include "fs/ScanResults.h"
 #include "fs/ntfs/MftRunlist.h"
-#include "fs/ntfs/NtfsMapImpl.h"
+#include "fs/ntfs/NTFSMapImpl.h"
 #include "fs/ntfs/NtfsRecord.h"
 #include "fuzz/FuzzSupport.h"
 #include "tests/fs/ntfs/NtfsTreeFixture.h"

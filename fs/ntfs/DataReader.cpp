@@ -1,8 +1,9 @@
 #include "fs/ntfs/DataReader.h"
+#include "core/Checked.h"
 
 #include "core/Log.h"
 #include "devices/UnreadableSectors.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "tree/Recoverer.h"
 
 #include <algorithm>
@@ -13,16 +14,6 @@
 namespace ntfs {
 
 namespace {
-
-u64 ceilDiv(u64 a, u64 b) {
-    return a / b + (a % b != 0 ? 1 : 0);
-}
-
-// a x b, or all ones when that does not fit.
-u64 saturatingMul(u64 a, u64 b) {
-    u64 product = 0;
-    return __builtin_mul_overflow(a, b, &product) ? ~u64{0} : product;
-}
 
 } // namespace
 

@@ -1,7 +1,8 @@
 #include "fs/ntfs/MftRunlist.h"
+#include "core/Checked.h"
 
 #include "core/Log.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "fs/ntfs/NtfsDumps.h"
 #include "tree/Folder.h"
 #include "tree/MapPosition.h"
@@ -12,14 +13,6 @@
 namespace {
 
 constexpr u64 NONE = ~u64{0};
-
-u64 ceilDiv(u64 a, u64 b) {
-    return a / b + (a % b != 0 ? 1 : 0);
-}
-
-u64 saturatingAdd(u64 a, u64 b) {
-    return b > NONE - a ? NONE : a + b;
-}
 
 // The run list that record 0 at the MFT's (or the mirror's) start cluster
 // gives. A list counts only when record 0 is a FILE record there: otherwise it

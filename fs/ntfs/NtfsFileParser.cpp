@@ -1,10 +1,11 @@
 #include "fs/ntfs/NtfsFileParser.h"
+#include "core/Checked.h"
 
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "core/NameConversions.h"
 #include "fs/ntfs/DataReader.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "fs/ntfs/NtfsDumps.h"
 #include "fs/ntfs/RunlistReader.h"
 
@@ -57,10 +58,6 @@ constexpr u32 ENTRY_KEY = 0x10;
 constexpr u32 ENTRY_SUB_NODE = 0x01;
 constexpr u32 ENTRY_LAST = 0x02;
 constexpr u32 SUB_NODE_VCN_SIZE = 8;
-
-u64 ceilDiv(u64 a, u64 b) {
-    return a / b + (a % b != 0 ? 1 : 0);
-}
 
 bool isPowerOfTwo(u64 n) {
     return n != 0 && (n & (n - 1)) == 0;

@@ -1,4 +1,5 @@
 #include "fs/ntfs/NtfsRecord.h"
+#include "core/Checked.h"
 
 #include "core/Log.h"
 
@@ -52,10 +53,6 @@ constexpr u32 COMPRESSED_HEADER_SIZE = 72; // with the compressed size at 0x40
 
 // The last two bytes of each protected sector.
 constexpr u32 SECTOR_TAIL = NTFS_RECORD_SECTOR - 2;
-
-constexpr bool fitsIn(u64 off, u64 n, u64 size) {
-    return off <= size && n <= size - off;
-}
 
 } // namespace
 
@@ -196,7 +193,7 @@ bool NtfsIndexRecordParser::checkIndexHeader(u64& vcn) {
 bool NtfsAttributeParser::parseHeader(AttributeHeader& header) const {
     const u64 size = area_.length();
     const u32 a = header.offset;
-    if (!fitsIn(a, 4, size)) {
+    if (!fits(a, 4, size)) {
         if (logNtfsFileRecordParser)
             logAt("NtfsFileRecordParser", 75) << '\n';
         return false;
@@ -204,13 +201,13 @@ bool NtfsAttributeParser::parseHeader(AttributeHeader& header) const {
     header.type = area_.getLE32(a + ATTR_TYPE);
     if (header.isEnd())
         return true;
-    if (!fitsIn(a, COMMON_HEADER_SIZE, size)) {
+    if (!fits(a, COMMON_HEADER_SIZE, size)) {
         if (logNtfsFileRecordParser)
             logAt("NtfsFileRecordParser", 80) << '\n';
         return false;
     }
     header.length = area_.getLE32(a + ATTR_LENGTH);
-    if (!fitsIn(a, header.length, size)) {
+    if (!fits(a, header.length, size)) {
         if (logNtfsFileRecordParser)
             logAt("NtfsFileRecordParser", 82) << '\n';
         return false;
@@ -273,7 +270,7 @@ bool NtfsAttributeParser::parseResidentValue(ResidentValue& value,
             logAt("NtfsFileRecordParser", 116) << '\n';
         return false;
     }
-    if (!fitsIn(value.valueOffset, value.valueLength, header.length)) {
+    if (!fits(value.valueOffset, value.valueLength, header.length)) {
         if (logNtfsFileRecordParser)
             logAt("NtfsFileRecordParser", 117) << '\n';
         return false;
@@ -295,7 +292,7 @@ bool NtfsAttributeParser::parseNonResidentValue(NonResidentValue& value,
             logAt("NtfsFileRecordParser", 126) << '\n';
         return false;
     }
-    if (!fitsIn(value.runlistOffset, 1, header.length)) {
+    if (!fits(value.runlistOffset, 1, header.length)) {
         if (logNtfsFileRecordParser)
             logAt("NtfsFileRecordParser", 127) << '\n';
         return false;

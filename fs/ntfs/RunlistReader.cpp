@@ -1,9 +1,10 @@
 #include "fs/ntfs/RunlistReader.h"
+#include "core/Checked.h"
 
 #include "core/Array.h"
 #include "core/Log.h"
 #include "fs/ntfs/Lznt1.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,10 +14,6 @@
 namespace {
 
 constexpr u64 MAX_BYTES = u64{1} << 63;
-
-u64 ceilDiv(u64 a, u64 b) {
-    return a / b + (a % b != 0 ? 1 : 0);
-}
 
 } // namespace
 

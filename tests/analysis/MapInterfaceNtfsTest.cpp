@@ -6,7 +6,7 @@
 
 #include "core/Log.h"
 #include "devices/DtReaderFile.h"
-#include "fs/ntfs/NtfsMapImpl.h"
+#include "fs/ntfs/NTFSMapImpl.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/NtfsBuilder.h"
 #include "tests/support/ScriptedMessages.h"

@@ -7,7 +7,7 @@
 #include "core/Log.h"
 #include "devices/DtReaderFile.h"
 #include "fs/DirectoryEntry.h"
-#include "fs/fat/FatMapImpl.h"
+#include "fs/fat/FATMapImpl.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/ScriptedMessages.h"

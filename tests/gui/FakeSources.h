@@ -3,10 +3,10 @@
 // A fake machine for the source-picking tests: a disk "sda" (model DISK1, serial
 // A7) with one partition, a floppy, and the partition's file system "mounted"
 // at a temporary folder that holds image files and a subfolder. The sources
-// tree lists it through the real DrivesVFSWin32 pointed at the fake roots.
+// tree lists it through the real SystemSources pointed at the fake roots.
 
 #include "core/Config.h"
-#include "devices/DrivesVFSWin32.h"
+#include "devices/SystemSources.h"
 #include "tests/platform/FakeSystemTree.h"
 #include "tests/support/TestUtil.h"
 
@@ -31,7 +31,7 @@ struct FakeSources {
         testutil::writeAll(imagePath(), image);
         std::filesystem::create_directory(folder());
         testutil::writeAll(folder() + "/inner.bin", "abc");
-        vfs.reset(createDrivesVFSWin32(tree.roots()));
+        vfs.reset(createSystemSources(tree.roots()));
     }
 
     std::string imagePath() const { return mount.path() + "/disk.img"; }

@@ -6,7 +6,7 @@
 #include "fs/ScanResults.h"
 #include "fs/StructureDumps.h"
 #include "fs/ntfs/MftRunlist.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "fs/ntfs/NtfsFileParser.h"
 #include "tests/probe/Probe.h"
 #include "tests/probe/ProbeSource.h"

@@ -1,7 +1,7 @@
 // hbprobe sources
 
 #include "core/Log.h"
-#include "devices/DrivesVFSWin32.h"
+#include "devices/SystemSources.h"
 #include "tests/probe/Probe.h"
 
 #include <iostream>
@@ -23,7 +23,7 @@ int cmdSources(Args& args) {
     if (args.size() > 1)
         throw UsageError();
     const std::string parent = args.empty() ? std::string() : args[0];
-    std::unique_ptr<DrivesVFS> vfs(createDrivesVFSWin32(roots));
+    std::unique_ptr<DrivesVFS> vfs(createSystemSources(roots));
     std::vector<std::string> children;
     const bool listed = vfs->listChildren(parent.c_str(), children);
     if (showLog)

@@ -7,7 +7,7 @@
 
 #include "fs/Params.h"
 #include "fs/ScanResults.h"
-#include "fs/fat/FatMapImpl.h"
+#include "fs/fat/FATMapImpl.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/TreeListing.h"

@@ -1,7 +1,7 @@
 #include "fs/ntfs/MftRunlist.h"
 
 #include "core/Log.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "tests/fs/ntfs/NtfsTreeFixture.h"
 #include "tests/fs/ntfs/NtfsVolumeFixture.h"
 #include "tests/support/RecordingProgress.h"

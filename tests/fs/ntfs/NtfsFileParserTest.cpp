@@ -2,7 +2,7 @@
 
 #include "core/Log.h"
 #include "core/NameConversions.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "tests/fs/ntfs/NtfsTreeFixture.h"
 #include "tests/fs/ntfs/NtfsVolumeFixture.h"
 

@@ -7,7 +7,7 @@
 
 #include "fs/Params.h"
 #include "fs/ScanResults.h"
-#include "fs/ntfs/NtfsMapImpl.h"
+#include "fs/ntfs/NTFSMapImpl.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/TreeListing.h"
 #include "tree/Node.h"

@@ -8,7 +8,7 @@
 
 #include "fs/ntfs/DataReader.h"
 #include "fs/ntfs/NtfsAttributeData.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "tests/fs/ntfs/NtfsTestImage.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/TestUtil.h"

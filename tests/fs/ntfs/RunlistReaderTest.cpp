@@ -1,7 +1,7 @@
 #include "fs/ntfs/RunlistReader.h"
 
 #include "core/Log.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "tests/fs/ntfs/Lznt1TestCompressor.h"
 #include "tests/fs/ntfs/NtfsVolumeFixture.h"
 #include "tests/support/TestUtil.h"

@@ -1,4 +1,4 @@
-#include "devices/DrivesVFSWin32.h"
+#include "devices/SystemSources.h"
 
 #include "core/Intl.h"
 #include "core/Log.h"
@@ -7,7 +7,7 @@
 #include "core/Text.h"
 #include "devices/DeviceMapping.h"
 #include "devices/DevicesInfo.h"
-#include "devices/ReaderWin32.h"
+#include "devices/BlockDeviceReader.h"
 #include "platform/BlockDeviceList.h"
 #include "platform/MountTable.h"
 
@@ -34,13 +34,13 @@ std::string displayName(const std::string& name) {
 bool nameable(const std::string& path) {
     if (path.find('|') == std::string::npos)
         return true;
-    logAt("DrivesVFSWin32", __LINE__) << ": " << path << '\n';
+    logAt("SystemSources", __LINE__) << ": " << path << '\n';
     return false;
 }
 
-class DrivesVFSWin32 : public DrivesVFS {
+class SystemSources : public DrivesVFS {
 public:
-    explicit DrivesVFSWin32(const platform::SystemRoots& roots) : roots_(roots) {}
+    explicit SystemSources(const platform::SystemRoots& roots) : roots_(roots) {}
     bool listChildren(const char* parentId, std::vector<std::string>& out) override;
 
 private:
@@ -54,7 +54,7 @@ private:
     platform::SystemRoots roots_;
 };
 
-bool DrivesVFSWin32::listChildren(const char* parentId, std::vector<std::string>& out) {
+bool SystemSources::listChildren(const char* parentId, std::vector<std::string>& out) {
     const std::string id = parentId ? parentId : "";
     if (id.empty())
         return listRoot(out);
@@ -67,7 +67,7 @@ bool DrivesVFSWin32::listChildren(const char* parentId, std::vector<std::string>
     return listFolder(id, out);
 }
 
-bool DrivesVFSWin32::deviceOf(const std::string& id, platform::BlockDeviceEntry& out) const {
+bool SystemSources::deviceOf(const std::string& id, platform::BlockDeviceEntry& out) const {
     const std::string prefix = roots_.dev + "/";
     if (id.compare(0, prefix.size(), prefix) != 0)
         return false;
@@ -75,14 +75,14 @@ bool DrivesVFSWin32::deviceOf(const std::string& id, platform::BlockDeviceEntry&
     return !name.empty() && platform::findBlockDevice(roots_, name, out);
 }
 
-bool DrivesVFSWin32::listRoot(std::vector<std::string>& out) {
+bool SystemSources::listRoot(std::vector<std::string>& out) {
     DeviceMapping mapping(roots_);
     for (const platform::BlockDeviceEntry& disk : platform::listWholeDevices(roots_)) {
         if (disk.kind != platform::BlockDeviceKind::DISK || disk.size == 0)
             continue; // ram disks, optical drives, empty loop devices
         PropertyMap record;
         if (!DevicesInfo::addDevice(disk.path.c_str(), mapping, record)) {
-            logAt("DrivesVFSWin32", 80) << ": " << disk.path << '\n';
+            logAt("SystemSources", 80) << ": " << disk.path << '\n';
             continue;
         }
         std::string d = "type=drive|id=" + disk.path +
@@ -111,7 +111,7 @@ bool DrivesVFSWin32::listRoot(std::vector<std::string>& out) {
 
     // Floppies only where the machine has them; most have none, and that is
     // not worth a log line on every listing.
-    dt::ReaderWin32 reader;
+    dt::BlockDeviceReader reader;
     for (const char* name : {"fd0", "fd1"}) {
         const std::string path = roots_.dev + "/" + name;
         if (!g_file_test(path.c_str(), G_FILE_TEST_EXISTS))
@@ -120,7 +120,7 @@ bool DrivesVFSWin32::listRoot(std::vector<std::string>& out) {
             out.push_back("type=floppy|id=" + path + "|size=" + std::to_string(reader.getSize()) +
                           "|drive letters=" + name);
         else
-            logAt("DrivesVFSWin32", 131) << ": " << path << '\n';
+            logAt("SystemSources", 131) << ": " << path << '\n';
     }
 
     listDriveLetterRoots(out);
@@ -129,7 +129,7 @@ bool DrivesVFSWin32::listRoot(std::vector<std::string>& out) {
 
 // "/" and the mount points of the file systems that live on block devices: the
 // places a user looks for image files.
-void DrivesVFSWin32::listDriveLetterRoots(std::vector<std::string>& out) {
+void SystemSources::listDriveLetterRoots(std::vector<std::string>& out) {
     std::vector<std::string> roots{"/"};
     std::vector<platform::MountEntry> mounts;
     if (platform::readMountTable(roots_, mounts)) {
@@ -139,7 +139,7 @@ void DrivesVFSWin32::listDriveLetterRoots(std::vector<std::string>& out) {
                 points.insert(m.mountPoint);
         roots.insert(roots.end(), points.begin(), points.end());
     } else {
-        logAt("DrivesVFSWin32", __LINE__)
+        logAt("SystemSources", __LINE__)
             << ": " << roots_.mountInfo << ' ' << lastErrorText() << '\n';
     }
     for (const std::string& root : roots) {
@@ -147,11 +147,11 @@ void DrivesVFSWin32::listDriveLetterRoots(std::vector<std::string>& out) {
             continue;
         struct stat st;
         if (g_access(root.c_str(), F_OK) != 0 || g_stat(root.c_str(), &st) != 0) {
-            logAt("DrivesVFSWin32", 146) << ": " << root << ' ' << lastErrorText() << '\n';
+            logAt("SystemSources", 146) << ": " << root << ' ' << lastErrorText() << '\n';
             continue;
         }
         if (!S_ISDIR(st.st_mode)) {
-            logAt("DrivesVFSWin32", __LINE__) << ": " << root << '\n'; // a file bind-mounted
+            logAt("SystemSources", __LINE__) << ": " << root << '\n'; // a file bind-mounted
             continue;
         }
         out.push_back("type=directory|id=" + root + "|name=" + _("Logical Drive") + " " +
@@ -159,33 +159,33 @@ void DrivesVFSWin32::listDriveLetterRoots(std::vector<std::string>& out) {
     }
 }
 
-bool DrivesVFSWin32::listDrive(const std::string& id, std::vector<std::string>& out) {
+bool SystemSources::listDrive(const std::string& id, std::vector<std::string>& out) {
     DeviceMapping mapping(roots_);
     PropertyMap record;
     if (!DevicesInfo::addDevice(id.c_str(), mapping, record)) {
-        logAt("DrivesVFSWin32", 161) << ": " << id << '\n';
+        logAt("SystemSources", 161) << ": " << id << '\n';
         return false;
     }
     std::vector<std::string> names;
     const std::string letters = record.getString("Drive Letters", "");
     if (!letters.empty())
         split(letters, names, ',');
-    dt::ReaderWin32 reader;
+    dt::BlockDeviceReader reader;
     for (const std::string& name : names) {
         const std::string path = roots_.dev + "/" + name;
         if (reader.open(path.c_str(), true))
             out.push_back("type=partition|id=" + path +
                           "|size=" + std::to_string(reader.getSize()) + "|drive letters=" + name);
         else
-            logAt("DrivesVFSWin32", 175) << ": " << path << '\n';
+            logAt("SystemSources", 175) << ": " << path << '\n';
     }
     return true;
 }
 
-bool DrivesVFSWin32::listFolder(const std::string& path, std::vector<std::string>& out) {
+bool SystemSources::listFolder(const std::string& path, std::vector<std::string>& out) {
     GDir* dir = g_dir_open(path.c_str(), 0, nullptr);
     if (dir == nullptr) {
-        logAt("DrivesVFSWin32", 190) << ": " << path << '\n';
+        logAt("SystemSources", 190) << ": " << path << '\n';
         return false;
     }
     struct Name {
@@ -212,7 +212,7 @@ bool DrivesVFSWin32::listFolder(const std::string& path, std::vector<std::string
             continue;
         struct stat st;
         if (g_stat(full.c_str(), &st) != 0) {
-            logAt("DrivesVFSWin32", 204) << ": " << full << '\n';
+            logAt("SystemSources", 204) << ": " << full << '\n';
             continue;
         }
         if (S_ISREG(st.st_mode))
@@ -221,19 +221,19 @@ bool DrivesVFSWin32::listFolder(const std::string& path, std::vector<std::string
         else if (S_ISDIR(st.st_mode))
             out.push_back("type=directory|id=" + full + "|name=" + name.shown);
         else
-            logAt("DrivesVFSWin32", 214) << ": " << full << '\n';
+            logAt("SystemSources", 214) << ": " << full << '\n';
     }
     return true;
 }
 
 } // namespace
 
-DrivesVFS* createDrivesVFSWin32() {
-    return new DrivesVFSWin32(platform::SystemRoots());
+DrivesVFS* createSystemSources() {
+    return new SystemSources(platform::SystemRoots());
 }
 
-DrivesVFS* createDrivesVFSWin32(const platform::SystemRoots& roots) {
-    return new DrivesVFSWin32(roots);
+DrivesVFS* createSystemSources(const platform::SystemRoots& roots) {
+    return new SystemSources(roots);
 }
 
 std::string toPrintableText(const std::string& text) {

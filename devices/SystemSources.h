@@ -10,9 +10,9 @@
 #include <string>
 
 // A new tree of this machine's sources, owned by the caller.
-DrivesVFS* createDrivesVFSWin32();
+DrivesVFS* createSystemSources();
 // The same over another sysfs, /dev, udev database and mount table (tests).
-DrivesVFS* createDrivesVFSWin32(const platform::SystemRoots& roots);
+DrivesVFS* createSystemSources(const platform::SystemRoots& roots);
 
 // Every byte that is not printable ASCII as '.', blanks and tabs trimmed.
 std::string toPrintableText(const std::string& text);

@@ -1,4 +1,4 @@
-#include "devices/ReaderWin32.h"
+#include "devices/BlockDeviceReader.h"
 
 #include "core/Preferences.h"
 #include "devices/Driver.h"
@@ -44,11 +44,11 @@ struct Fixture {
     }
 
     std::shared_ptr<FakeDisk> disk;
-    dt::ReaderWin32 reader;
+    dt::BlockDeviceReader reader;
     std::vector<u8> got;
 };
 
-TEST(ReaderWin32Test, OpenTakesSizeAndSectorSize) {
+TEST(BlockDeviceReaderTest, OpenTakesSizeAndSectorSize) {
     Fixture f(1000, 4096);
     ASSERT_TRUE(f.open());
     EXPECT_EQ(f.reader.getSize(), 1000 * 4096);
@@ -56,7 +56,7 @@ TEST(ReaderWin32Test, OpenTakesSizeAndSectorSize) {
     EXPECT_EQ(f.reader.getSectorSize(), 4096u);
 }
 
-TEST(ReaderWin32Test, ReadFillsAWindowOf64SectorsFromTheRequestedSector) {
+TEST(BlockDeviceReaderTest, ReadFillsAWindowOf64SectorsFromTheRequestedSector) {
     Fixture f(1000);
     ASSERT_TRUE(f.open());
     ASSERT_TRUE(f.read(1000, 10));
@@ -68,7 +68,7 @@ TEST(ReaderWin32Test, ReadFillsAWindowOf64SectorsFromTheRequestedSector) {
     EXPECT_EQ(f.disk->reads.size(), 1u);
 }
 
-TEST(ReaderWin32Test, ReadAcrossTheWindowEndRefillsFromTheNextSector) {
+TEST(BlockDeviceReaderTest, ReadAcrossTheWindowEndRefillsFromTheNextSector) {
     Fixture f(1000);
     ASSERT_TRUE(f.open());
     ASSERT_TRUE(f.read(0, 1));
@@ -77,7 +77,7 @@ TEST(ReaderWin32Test, ReadAcrossTheWindowEndRefillsFromTheNextSector) {
     EXPECT_EQ(f.disk->reads, (Transfers{{0, 64 * 512}, {64 * 512, 64 * 512}}));
 }
 
-TEST(ReaderWin32Test, ShortWindowAtTheEndAndFailurePastIt) {
+TEST(BlockDeviceReaderTest, ShortWindowAtTheEndAndFailurePastIt) {
     Fixture f(100);
     ASSERT_TRUE(f.open());
     LogCapture log;
@@ -85,13 +85,13 @@ TEST(ReaderWin32Test, ShortWindowAtTheEndAndFailurePastIt) {
     expectNumbered(f.got, 90 * 512);
     EXPECT_EQ(f.disk->reads.back(), (std::pair<u64, u64>(90 * 512, 10 * 512)));
     EXPECT_FALSE(f.read(99 * 512, 1024));
-    EXPECT_NE(log.text().find("ReaderWin32(185): 51200 51200\n"), std::string::npos) << log.text();
-    EXPECT_NE(log.text().find("ReaderWin32(128): 51200\n"), std::string::npos);
+    EXPECT_NE(log.text().find("BlockDeviceReader(185): 51200 51200\n"), std::string::npos) << log.text();
+    EXPECT_NE(log.text().find("BlockDeviceReader(128): 51200\n"), std::string::npos);
     // What the device holds was copied before the failure.
     expectNumbered(std::vector<u8>(f.got.begin(), f.got.begin() + 512), 99 * 512);
 }
 
-TEST(ReaderWin32Test, ZeroBytesAnywhereSucceedAndNegativesFail) {
+TEST(BlockDeviceReaderTest, ZeroBytesAnywhereSucceedAndNegativesFail) {
     Fixture f(10);
     ASSERT_TRUE(f.open());
     u8 b = 0;
@@ -101,21 +101,21 @@ TEST(ReaderWin32Test, ZeroBytesAnywhereSucceedAndNegativesFail) {
     EXPECT_TRUE(f.disk->reads.empty());
 }
 
-TEST(ReaderWin32Test, UnopenedReaderFailsWithoutCrashing) {
-    dt::ReaderWin32 reader;
+TEST(BlockDeviceReaderTest, UnopenedReaderFailsWithoutCrashing) {
+    dt::BlockDeviceReader reader;
     u8 b[512];
     EXPECT_FALSE(reader.read(0, b, 1));
     EXPECT_FALSE(reader.write(0, b, 512));
 }
 
-TEST(ReaderWin32Test, FailedOpensKeepTheEarlierState) {
+TEST(BlockDeviceReaderTest, FailedOpensKeepTheEarlierState) {
     Fixture f(10);
     ASSERT_TRUE(f.open());
     LogCapture log;
     f.disk->sizeFails = true;
     EXPECT_FALSE(f.open());
     EXPECT_NE(log.text().find("Utils(31): "), std::string::npos);
-    EXPECT_NE(log.text().find("ReaderWin32(86): /dev/fake\n"), std::string::npos);
+    EXPECT_NE(log.text().find("BlockDeviceReader(86): /dev/fake\n"), std::string::npos);
     f.disk->sizeFails = false;
     f.disk->reportedSize = 10 * 512 + 1;
     EXPECT_FALSE(f.open());
@@ -125,19 +125,19 @@ TEST(ReaderWin32Test, FailedOpensKeepTheEarlierState) {
     f.disk->reportedSize = ~0ull;
     f.disk->openError = EACCES;
     EXPECT_FALSE(f.open());
-    EXPECT_NE(log.text().find("ReaderWin32(67): /dev/fake Permission denied\n"), std::string::npos);
+    EXPECT_NE(log.text().find("BlockDeviceReader(67): /dev/fake Permission denied\n"), std::string::npos);
     EXPECT_EQ(f.reader.getSize(), 10 * 512);
     EXPECT_TRUE(f.read(0, 512));
 }
 
-TEST(ReaderWin32Test, GoodSectorsAroundABadOneStayReadable) {
+TEST(BlockDeviceReaderTest, GoodSectorsAroundABadOneStayReadable) {
     Fixture f(256);
     f.disk->badSectors = {100};
     ASSERT_TRUE(f.open());
     LogCapture log;
     // A block over the bad sector fails...
     EXPECT_FALSE(f.read(64 * 512, 64 * 512));
-    EXPECT_NE(log.text().find("ReaderWin32(192): 32768 32768\n"), std::string::npos);
+    EXPECT_NE(log.text().find("BlockDeviceReader(192): 32768 32768\n"), std::string::npos);
     // ...and its window was read again one sector at a time.
     EXPECT_EQ(f.disk->reads.size(), 1u + 64u);
     // The sectors around the bad one come from that window.
@@ -156,7 +156,7 @@ TEST(ReaderWin32Test, GoodSectorsAroundABadOneStayReadable) {
     EXPECT_EQ(f.disk->reads.size(), reads);
 }
 
-TEST(ReaderWin32Test, SectorBySectorAfterABadBlockTouchesTheBadSectorOnce) {
+TEST(BlockDeviceReaderTest, SectorBySectorAfterABadBlockTouchesTheBadSectorOnce) {
     Fixture f(512);
     f.disk->badSectors = {10, 11, 200};
     ASSERT_TRUE(f.open());
@@ -183,7 +183,7 @@ TEST(ReaderWin32Test, SectorBySectorAfterABadBlockTouchesTheBadSectorOnce) {
 // The whole road of a scan over a disk with two bad sectors: the retry reader
 // in sector mode gets every good sector with its real contents and fills
 // exactly the two bad ones.
-TEST(ReaderWin32Test, ScanMarksExactlyTheUnreadableSectors) {
+TEST(BlockDeviceReaderTest, ScanMarksExactlyTheUnreadableSectors) {
     struct Listener : Reader::Listener {
         std::vector<u8> data = std::vector<u8>(512 * 512);
         u64 filled = 0;
@@ -192,7 +192,7 @@ TEST(ReaderWin32Test, ScanMarksExactlyTheUnreadableSectors) {
     };
     auto disk = FakeDisk::numbered(512);
     disk->badSectors = {100, 101};
-    auto* device = new dt::ReaderWin32(platform::fakeBlockDeviceFactory(disk));
+    auto* device = new dt::BlockDeviceReader(platform::fakeBlockDeviceFactory(disk));
     SharedPtr<dt::Reader> chain(device);
     ASSERT_TRUE(device->open("/dev/fake", true));
     Driver driver(chain, 512);
@@ -214,7 +214,7 @@ TEST(ReaderWin32Test, ScanMarksExactlyTheUnreadableSectors) {
     EXPECT_EQ(ui.asked().size(), 2u);
 }
 
-TEST(ReaderWin32Test, AWindowEndsBeforeARememberedBadSector) {
+TEST(BlockDeviceReaderTest, AWindowEndsBeforeARememberedBadSector) {
     Fixture f(300);
     f.disk->badSectors = {70};
     ASSERT_TRUE(f.open());
@@ -226,7 +226,7 @@ TEST(ReaderWin32Test, AWindowEndsBeforeARememberedBadSector) {
     EXPECT_EQ(f.disk->reads.back(), (std::pair<u64, u64>(71 * 512, 64 * 512)));
 }
 
-TEST(ReaderWin32Test, WritesWholeSectorsThroughTheCache) {
+TEST(BlockDeviceReaderTest, WritesWholeSectorsThroughTheCache) {
     Fixture f(200);
     ASSERT_TRUE(f.open(false));
     ASSERT_TRUE(f.read(1024, 512)); // the cache holds a window now
@@ -239,7 +239,7 @@ TEST(ReaderWin32Test, WritesWholeSectorsThroughTheCache) {
     ASSERT_TRUE(f.read(1024, 4));
     EXPECT_EQ(f.got, std::vector<u8>(4, 0x5A));
     EXPECT_FALSE(f.reader.write(1000, data.data(), 512));
-    EXPECT_NE(log.text().find("ReaderWin32(151): 1000 512 512 32768\n"), std::string::npos);
+    EXPECT_NE(log.text().find("BlockDeviceReader(151): 1000 512 512 32768\n"), std::string::npos);
     std::vector<u8> big(65 * 512);
     EXPECT_FALSE(f.reader.write(0, big.data(), 65 * 512));
     EXPECT_FALSE(f.reader.write(0, data.data(), 100));
@@ -247,7 +247,7 @@ TEST(ReaderWin32Test, WritesWholeSectorsThroughTheCache) {
     EXPECT_EQ(f.disk->writes.size(), 1u);
 }
 
-TEST(ReaderWin32Test, ASectorThatTookAWriteIsReadAgain) {
+TEST(BlockDeviceReaderTest, ASectorThatTookAWriteIsReadAgain) {
     Fixture f(200);
     f.disk->badSectors = {20};
     ASSERT_TRUE(f.open(false));
@@ -259,30 +259,30 @@ TEST(ReaderWin32Test, ASectorThatTookAWriteIsReadAgain) {
     EXPECT_EQ(f.got, data);
 }
 
-TEST(ReaderWin32Test, ReadOnlyReaderCannotWrite) {
+TEST(BlockDeviceReaderTest, ReadOnlyReaderCannotWrite) {
     Fixture f(10);
     ASSERT_TRUE(f.open(true));
     std::vector<u8> data(512);
     LogCapture log;
     EXPECT_FALSE(f.reader.write(0, data.data(), 512));
-    EXPECT_NE(log.text().find("ReaderWin32(167): 0 512 0 "), std::string::npos);
+    EXPECT_NE(log.text().find("BlockDeviceReader(167): 0 512 0 "), std::string::npos);
 }
 
-TEST(ReaderWin32Test, WriteModeNeedsTheDeviceExclusively) {
+TEST(BlockDeviceReaderTest, WriteModeNeedsTheDeviceExclusively) {
     auto disk = FakeDisk::numbered(10);
     auto factory = platform::fakeBlockDeviceFactory(disk);
-    dt::ReaderWin32 first(factory), second(factory), reader(factory);
+    dt::BlockDeviceReader first(factory), second(factory), reader(factory);
     ASSERT_TRUE(first.open("/dev/fake", false));
     LogCapture log;
     EXPECT_FALSE(second.open("/dev/fake", false));
-    EXPECT_NE(log.text().find("ReaderWin32(91): /dev/fake "), std::string::npos);
+    EXPECT_NE(log.text().find("BlockDeviceReader(91): /dev/fake "), std::string::npos);
     EXPECT_TRUE(reader.open("/dev/fake", true));
     EXPECT_FALSE(dt::canLockVolume("/dev/fake", factory));
     EXPECT_NE(log.text().find("Utils(73): /dev/fake "), std::string::npos);
 
     auto mounted = FakeDisk::numbered(10);
     mounted->busy = true;
-    dt::ReaderWin32 third(platform::fakeBlockDeviceFactory(mounted));
+    dt::BlockDeviceReader third(platform::fakeBlockDeviceFactory(mounted));
     EXPECT_FALSE(third.open("/dev/fake", false));
     EXPECT_FALSE(mounted->heldExclusively);
     EXPECT_TRUE(third.open("/dev/fake", true));
@@ -292,13 +292,13 @@ TEST(ReaderWin32Test, WriteModeNeedsTheDeviceExclusively) {
     EXPECT_FALSE(free->heldExclusively); // released again at once
 }
 
-TEST(ReaderWin32Test, ImageFileOpensAsADrive) {
+TEST(BlockDeviceReaderTest, ImageFileOpensAsADrive) {
     testutil::TempDir dir;
     std::string data(300 * 512, '\0');
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i % 251);
     testutil::writeAll(dir.file("img"), data);
-    dt::ReaderWin32 reader;
+    dt::BlockDeviceReader reader;
     ASSERT_TRUE(reader.open(dir.file("img").c_str(), true));
     EXPECT_EQ(reader.getSize(), 300 * 512);
     EXPECT_EQ(reader.getSectorSize(), 512u);
@@ -315,13 +315,13 @@ TEST(ReaderWin32Test, ImageFileOpensAsADrive) {
     EXPECT_EQ(reader.getSize(), 300 * 512);
 
     // Two write-mode readers of one image: the second is refused.
-    dt::ReaderWin32 w1, w2;
+    dt::BlockDeviceReader w1, w2;
     ASSERT_TRUE(w1.open(dir.file("img").c_str(), false));
     EXPECT_FALSE(w2.open(dir.file("img").c_str(), false));
     EXPECT_FALSE(dt::canLockVolume(dir.file("img").c_str()));
 }
 
-TEST(ReaderWin32Test, LoopDevice) {
+TEST(BlockDeviceReaderTest, LoopDevice) {
     testutil::TempDir dir;
     std::string data(2048 * 512, '\0');
     for (std::size_t i = 0; i < data.size(); ++i)
@@ -330,7 +330,7 @@ TEST(ReaderWin32Test, LoopDevice) {
     testutil::LoopDevice loop(dir.file("img"));
     if (loop.path().empty())
         GTEST_SKIP() << "no loop device (needs root and losetup)";
-    dt::ReaderWin32 reader;
+    dt::BlockDeviceReader reader;
     ASSERT_TRUE(reader.open(loop.path().c_str(), true));
     EXPECT_EQ(reader.getSize(), static_cast<i64>(data.size()));
     std::vector<u8> got(5000);
@@ -339,7 +339,7 @@ TEST(ReaderWin32Test, LoopDevice) {
     ASSERT_TRUE(reader.read(static_cast<i64>(data.size()) - 5000, got.data(), 5000));
     EXPECT_EQ(std::memcmp(got.data(), data.data() + data.size() - 5000, 5000), 0);
 
-    dt::ReaderWin32 w1, w2;
+    dt::BlockDeviceReader w1, w2;
     ASSERT_TRUE(w1.open(loop.path().c_str(), false));
     EXPECT_FALSE(w2.open(loop.path().c_str(), false));
     EXPECT_FALSE(dt::canLockVolume(loop.path().c_str()));

@@ -14,7 +14,7 @@
 #include "fs/Bitmap.h"
 #include "fs/Params.h"
 #include "fs/ntfs/DataReader.h"
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 #include "fs/ntfs/NtfsFileParser.h"
 #include "fs/ntfs/Runlist.h"
 #include "tree/MapImpl.h"

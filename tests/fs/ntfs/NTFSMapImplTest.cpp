@@ -1,4 +1,4 @@
-#include "fs/ntfs/NtfsMapImpl.h"
+#include "fs/ntfs/NTFSMapImpl.h"
 
 #include "core/Log.h"
 #include "tests/fs/ntfs/NtfsTreeFixture.h"

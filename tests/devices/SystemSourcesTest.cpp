@@ -1,4 +1,4 @@
-#include "devices/DrivesVFSWin32.h"
+#include "devices/SystemSources.h"
 
 #include "tests/platform/FakeSystemTree.h"
 #include "tests/platform/LoopDevice.h"
@@ -19,7 +19,7 @@ using testutil::LogCapture;
 using List = std::vector<std::string>;
 
 List children(const platform::SystemRoots& roots, const std::string& parent, bool* ok = nullptr) {
-    std::unique_ptr<DrivesVFS> vfs(createDrivesVFSWin32(roots));
+    std::unique_ptr<DrivesVFS> vfs(createSystemSources(roots));
     List out{"kept"};
     const bool listed = vfs->listChildren(parent.c_str(), out);
     if (ok)
@@ -58,7 +58,7 @@ struct Machine {
     FakeSystemTree tree;
 };
 
-TEST(DrivesVFSWin32Test, RootListsDrivesInNaturalOrderThenFloppiesThenRoots) {
+TEST(SystemSourcesTest, RootListsDrivesInNaturalOrderThenFloppiesThenRoots) {
     Machine m;
     bool ok = false;
     const List all = children(m.tree.roots(), "", &ok);
@@ -76,7 +76,7 @@ TEST(DrivesVFSWin32Test, RootListsDrivesInNaturalOrderThenFloppiesThenRoots) {
     EXPECT_EQ(all.back(), "type=directory|id=/|name=Logical Drive /");
 }
 
-TEST(DrivesVFSWin32Test, SerialAndRevisionJoinOnlyWhenBothAreThere) {
+TEST(SystemSourcesTest, SerialAndRevisionJoinOnlyWhenBothAreThere) {
     FakeSystemTree tree;
     tree.addDisk("sda", 4096, "8:0", {{"device/rev", "R2"}});
     tree.addDisk("sdb", 4096, "8:16", {{"device/serial", " S9 "}});
@@ -85,7 +85,7 @@ TEST(DrivesVFSWin32Test, SerialAndRevisionJoinOnlyWhenBothAreThere) {
                     "type=drive|id=" + tree.dev("sdb") + "|size=4096|serial=S9"}));
 }
 
-TEST(DrivesVFSWin32Test, ADeviceThatCannotBeOpenedIsLeftOutWithTheReason) {
+TEST(SystemSourcesTest, ADeviceThatCannotBeOpenedIsLeftOutWithTheReason) {
     FakeSystemTree tree;
     tree.addDisk("sda", 4096, "8:0", {}, false);
     tree.addDisk("sdb", 4096, "8:16");
@@ -94,14 +94,14 @@ TEST(DrivesVFSWin32Test, ADeviceThatCannotBeOpenedIsLeftOutWithTheReason) {
     EXPECT_EQ(devicesOnly(children(tree.roots(), "")),
               (List{"type=drive|id=" + tree.dev("sdb") + "|size=4096"}));
     EXPECT_NE(log.text().find("DevicesInfo(263): " + tree.dev("sda") +
-                              " No such file or directory\nDrivesVFSWin32(80): " + tree.dev("sda") +
+                              " No such file or directory\nSystemSources(80): " + tree.dev("sda") +
                               "\n"),
               std::string::npos)
         << log.text();
-    EXPECT_NE(log.text().find("DrivesVFSWin32(131): " + tree.dev("fd1") + "\n"), std::string::npos);
+    EXPECT_NE(log.text().find("SystemSources(131): " + tree.dev("fd1") + "\n"), std::string::npos);
 }
 
-TEST(DrivesVFSWin32Test, RootsAreSlashAndTheBlockBackedMountPoints) {
+TEST(SystemSourcesTest, RootsAreSlashAndTheBlockBackedMountPoints) {
     FakeSystemTree tree;
     for (const char* d : {"mnt/data", "mnt/usb stick", "mnt/tmp", "mnt/b|ar"})
         std::filesystem::create_directories(tree.path(d));
@@ -139,12 +139,12 @@ TEST(DrivesVFSWin32Test, RootsAreSlashAndTheBlockBackedMountPoints) {
         (List{"type=directory|id=/|name=Logical Drive /",
               "type=directory|id=" + mnt + "/data|name=Logical Drive " + mnt + "/data",
               "type=directory|id=" + mnt + "/usb stick|name=Logical Drive " + mnt + "/usb stick"}));
-    EXPECT_NE(log.text().find("DrivesVFSWin32(146): " + mnt + "/gone No such file or directory\n"),
+    EXPECT_NE(log.text().find("SystemSources(146): " + mnt + "/gone No such file or directory\n"),
               std::string::npos)
         << log.text();
 }
 
-TEST(DrivesVFSWin32Test, ADriveExpandsToAllItsPartitions) {
+TEST(SystemSourcesTest, ADriveExpandsToAllItsPartitions) {
     Machine m;
     bool ok = false;
     EXPECT_EQ(children(m.tree.roots(), m.dev("sda"), &ok),
@@ -155,7 +155,7 @@ TEST(DrivesVFSWin32Test, ADriveExpandsToAllItsPartitions) {
     EXPECT_TRUE(ok);
 }
 
-TEST(DrivesVFSWin32Test, PartitionsAndFloppiesHaveNoChildren) {
+TEST(SystemSourcesTest, PartitionsAndFloppiesHaveNoChildren) {
     Machine m;
     bool ok = false;
     EXPECT_EQ(children(m.tree.roots(), m.dev("sda1"), &ok), List{});
@@ -164,22 +164,22 @@ TEST(DrivesVFSWin32Test, PartitionsAndFloppiesHaveNoChildren) {
     EXPECT_TRUE(ok);
 }
 
-TEST(DrivesVFSWin32Test, AnUnreadableDriveCannotBeExpanded) {
+TEST(SystemSourcesTest, AnUnreadableDriveCannotBeExpanded) {
     Machine m;
     std::filesystem::remove(m.dev("sdb"));
     LogCapture log;
     bool ok = true;
     EXPECT_EQ(children(m.tree.roots(), m.dev("sdb"), &ok), List{});
     EXPECT_FALSE(ok);
-    EXPECT_NE(log.text().find("DrivesVFSWin32(161): " + m.dev("sdb") + "\n"), std::string::npos);
+    EXPECT_NE(log.text().find("SystemSources(161): " + m.dev("sdb") + "\n"), std::string::npos);
 
     m.tree.makeNode("sdb", 1000); // there, but not whole sectors
     EXPECT_EQ(children(m.tree.roots(), m.dev("sdb"), &ok), List{});
     EXPECT_FALSE(ok);
-    EXPECT_NE(log.text().find("DrivesVFSWin32(161): " + m.dev("sdb") + "\n"), std::string::npos);
+    EXPECT_NE(log.text().find("SystemSources(161): " + m.dev("sdb") + "\n"), std::string::npos);
 }
 
-TEST(DrivesVFSWin32Test, FolderListsSortedFilesAndFolders) {
+TEST(SystemSourcesTest, FolderListsSortedFilesAndFolders) {
     testutil::TempDir dir;
     testutil::writeAll(dir.file("b"), "12345");
     testutil::writeAll(dir.file("a"), "");
@@ -196,7 +196,7 @@ TEST(DrivesVFSWin32Test, FolderListsSortedFilesAndFolders) {
     EXPECT_TRUE(ok);
 }
 
-TEST(DrivesVFSWin32Test, EntriesThatCannotBeNamedOrStatedAreLeftOut) {
+TEST(SystemSourcesTest, EntriesThatCannotBeNamedOrStatedAreLeftOut) {
     testutil::TempDir dir;
     testutil::writeAll(dir.file("a|b"), "x");
     std::filesystem::create_symlink(dir.file("nowhere"), dir.file("dangling"));
@@ -209,11 +209,11 @@ TEST(DrivesVFSWin32Test, EntriesThatCannotBeNamedOrStatedAreLeftOut) {
     EXPECT_TRUE(ok);
     const std::string text = log.text();
     EXPECT_NE(text.find(dir.file("a|b") + "\n"), std::string::npos);
-    EXPECT_NE(text.find("DrivesVFSWin32(204): " + dir.file("dangling") + "\n"), std::string::npos);
-    EXPECT_NE(text.find("DrivesVFSWin32(214): " + dir.file("fifo") + "\n"), std::string::npos);
+    EXPECT_NE(text.find("SystemSources(204): " + dir.file("dangling") + "\n"), std::string::npos);
+    EXPECT_NE(text.find("SystemSources(214): " + dir.file("fifo") + "\n"), std::string::npos);
 }
 
-TEST(DrivesVFSWin32Test, NamesThatAreNotUtf8AreShownConvertedButKeptAsTheyAre) {
+TEST(SystemSourcesTest, NamesThatAreNotUtf8AreShownConvertedButKeptAsTheyAre) {
     testutil::TempDir dir;
     const std::string raw = "caf\xE9.img";
     testutil::writeAll(dir.file(raw), "xy");
@@ -222,16 +222,16 @@ TEST(DrivesVFSWin32Test, NamesThatAreNotUtf8AreShownConvertedButKeptAsTheyAre) {
     EXPECT_EQ(list[0], "type=file|size=2|id=" + dir.file(raw) + "|name=caf\xEF\xBF\xBD.img");
 }
 
-TEST(DrivesVFSWin32Test, MissingFolderFails) {
+TEST(SystemSourcesTest, MissingFolderFails) {
     testutil::TempDir dir;
     LogCapture log;
     bool ok = true;
     EXPECT_EQ(children(platform::SystemRoots(), dir.file("none"), &ok), List{});
     EXPECT_FALSE(ok);
-    EXPECT_EQ(log.text(), "DrivesVFSWin32(190): " + dir.file("none") + "\n");
+    EXPECT_EQ(log.text(), "SystemSources(190): " + dir.file("none") + "\n");
 }
 
-TEST(DrivesVFSWin32Test, PrintableText) {
+TEST(SystemSourcesTest, PrintableText) {
     EXPECT_EQ(toPrintableText("  Model\tX \t"), "Model.X ."); // a tab is not printable
     EXPECT_EQ(toPrintableText("a\x01"
                               "b\x7F"
@@ -241,10 +241,10 @@ TEST(DrivesVFSWin32Test, PrintableText) {
     EXPECT_EQ(toPrintableText("\x01 "), ".");
 }
 
-TEST(DrivesVFSWin32Test, ThisMachine) {
+TEST(SystemSourcesTest, ThisMachine) {
     // A CI machine may have no disk we can open: whatever is there, the root
     // lists, every child is a descriptor, and "/" is among them.
-    std::unique_ptr<DrivesVFS> vfs(createDrivesVFSWin32());
+    std::unique_ptr<DrivesVFS> vfs(createSystemSources());
     List list;
     ASSERT_TRUE(vfs->listChildren("", list));
     bool root = false;
@@ -265,7 +265,7 @@ TEST(DrivesVFSWin32Test, ThisMachine) {
 }
 
 // A real disk with a partition table, where the machine lets us make one.
-TEST(DrivesVFSWin32Test, PartitionedLoopDevice) {
+TEST(SystemSourcesTest, PartitionedLoopDevice) {
     testutil::TempDir dir;
     std::string image(16 << 20, '\0');
     // Two MBR entries: FAT32 at 2048 (8192 sectors), Linux at 10240 (22528).
@@ -284,7 +284,7 @@ TEST(DrivesVFSWin32Test, PartitionedLoopDevice) {
     if (!std::filesystem::exists(part2))
         GTEST_SKIP() << "this kernel made no partition nodes";
 
-    std::unique_ptr<DrivesVFS> vfs(createDrivesVFSWin32());
+    std::unique_ptr<DrivesVFS> vfs(createSystemSources());
     List root;
     ASSERT_TRUE(vfs->listChildren("", root));
     const std::string name = loop.path().substr(5);
@@ -299,7 +299,7 @@ TEST(DrivesVFSWin32Test, PartitionedLoopDevice) {
                     "type=partition|id=" + part2 + "|size=11534336|drive letters=" + name + "p2"}));
 }
 
-TEST(DrivesVFSWin32Test, ProbeListsTheSameChildren) {
+TEST(SystemSourcesTest, ProbeListsTheSameChildren) {
     Machine m;
     const platform::SystemRoots r = m.tree.roots();
     std::string out;
@@ -321,7 +321,7 @@ TEST(DrivesVFSWin32Test, ProbeListsTheSameChildren) {
     std::string err;
     EXPECT_EQ(
         testutil::run(cmd + " --log " + testutil::shellQuote(m.tree.path("none")), &out, &err), 1);
-    EXPECT_NE(err.find("DrivesVFSWin32(190): "), std::string::npos);
+    EXPECT_NE(err.find("SystemSources(190): "), std::string::npos);
 }
 
 } // namespace

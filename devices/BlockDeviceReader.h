@@ -13,15 +13,15 @@
 
 namespace dt {
 
-class ReaderWin32 : public Reader, public Writer {
+class BlockDeviceReader : public Reader, public Writer {
 public:
     // Over the system's devices.
-    ReaderWin32();
+    BlockDeviceReader();
     // Over the devices that `factory` makes: the tests hand in a double.
-    explicit ReaderWin32(platform::BlockDeviceFactory factory);
-    ~ReaderWin32() override;
-    ReaderWin32(const ReaderWin32&) = delete;
-    ReaderWin32& operator=(const ReaderWin32&) = delete;
+    explicit BlockDeviceReader(platform::BlockDeviceFactory factory);
+    ~BlockDeviceReader() override;
+    BlockDeviceReader(const BlockDeviceReader&) = delete;
+    BlockDeviceReader& operator=(const BlockDeviceReader&) = delete;
 
     // Opens the device read-only, or read-write with exclusive access (which
     // fails while the device is mounted or held elsewhere: nothing is ever

@@ -15,7 +15,7 @@
 #include "fs/Params.h"
 #include "fs/ScanResults.h"
 #include "fs/fat/ChainWalker.h"
-#include "fs/fat/FatDrive.h"
+#include "fs/fat/FATDrive.h"
 #include "tree/MapImpl.h"
 
 #include <vector>

@@ -1,4 +1,4 @@
-#include "fs/ntfs/NtfsDrive.h"
+#include "fs/ntfs/NTFSDrive.h"
 
 #include "core/Log.h"
 #include "tests/fs/ntfs/NtfsVolumeFixture.h"

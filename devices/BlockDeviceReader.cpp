@@ -1,4 +1,4 @@
-#include "devices/ReaderWin32.h"
+#include "devices/BlockDeviceReader.h"
 
 #include "core/Log.h"
 
@@ -9,35 +9,35 @@
 
 namespace dt {
 
-ReaderWin32::ReaderWin32() : ReaderWin32(platform::BlockDeviceFactory()) {}
+BlockDeviceReader::BlockDeviceReader() : BlockDeviceReader(platform::BlockDeviceFactory()) {}
 
-ReaderWin32::ReaderWin32(platform::BlockDeviceFactory factory)
+BlockDeviceReader::BlockDeviceReader(platform::BlockDeviceFactory factory)
     : factory_(factory ? std::move(factory) : platform::BlockDeviceFactory([] {
           return platform::createSystemBlockDevice();
       })) {}
 
-ReaderWin32::~ReaderWin32() = default;
+BlockDeviceReader::~BlockDeviceReader() = default;
 
-bool ReaderWin32::open(const char* path, bool readOnly) {
+bool BlockDeviceReader::open(const char* path, bool readOnly) {
     const char* shown = path ? path : "";
     std::unique_ptr<platform::BlockDevice> device = factory_();
     if (!device->open(shown, readOnly)) {
         // A write-mode open that the system refuses because someone else holds
         // the device: we do not unmount it, we give up.
         if (!readOnly && device->lastError() == EBUSY)
-            logAt("ReaderWin32", 91) << ": " << shown << ' ' << device->lastErrorText() << '\n';
+            logAt("BlockDeviceReader", 91) << ": " << shown << ' ' << device->lastErrorText() << '\n';
         else
-            logAt("ReaderWin32", 67) << ": " << shown << ' ' << device->lastErrorText() << '\n';
+            logAt("BlockDeviceReader", 67) << ": " << shown << ' ' << device->lastErrorText() << '\n';
         return false;
     }
     u64 size = 0, sectorSize = 0;
     if (!getDeviceSize(*device, size, sectorSize) || size > static_cast<u64>(INT64_MAX)) {
-        logAt("ReaderWin32", 86) << ": " << shown << '\n';
+        logAt("BlockDeviceReader", 86) << ": " << shown << '\n';
         return false;
     }
     platform::AlignedBuffer cache;
     if (sectorSize > SIZE_MAX / CACHE_SECTORS || !cache.allocate(CACHE_SECTORS * sectorSize)) {
-        logAt("ReaderWin32", 97) << '\n';
+        logAt("BlockDeviceReader", 97) << '\n';
         return false;
     }
     device_ = std::move(device);
@@ -53,9 +53,9 @@ bool ReaderWin32::open(const char* path, bool readOnly) {
     return true;
 }
 
-bool ReaderWin32::read(i64 offset, u8* buffer, i64 n) {
+bool BlockDeviceReader::read(i64 offset, u8* buffer, i64 n) {
     if (offset < 0 || n < 0) {
-        logAt("ReaderWin32", __LINE__) << ": " << offset << ' ' << n << '\n';
+        logAt("BlockDeviceReader", __LINE__) << ": " << offset << ' ' << n << '\n';
         return false;
     }
     u64 off = static_cast<u64>(offset), left = static_cast<u64>(n);
@@ -65,12 +65,12 @@ bool ReaderWin32::read(i64 offset, u8* buffer, i64 n) {
     left -= copied;
     while (left > 0) {
         if (!fillCache(off)) {
-            logAt("ReaderWin32", 128) << ": " << off << '\n';
+            logAt("BlockDeviceReader", 128) << ": " << off << '\n';
             return false;
         }
         copied = copyFromCache(off, buffer, left);
         if (copied == 0) {
-            logAt("ReaderWin32", 133) << ": " << off << ' ' << left << '\n';
+            logAt("BlockDeviceReader", 133) << ": " << off << ' ' << left << '\n';
             return false;
         }
         off += copied;
@@ -80,7 +80,7 @@ bool ReaderWin32::read(i64 offset, u8* buffer, i64 n) {
     return true;
 }
 
-u64 ReaderWin32::copyFromCache(u64 offset, u8* buffer, u64 n) {
+u64 BlockDeviceReader::copyFromCache(u64 offset, u8* buffer, u64 n) {
     if (cacheLength_ == 0 || offset < cacheStart_ || offset - cacheStart_ >= cacheLength_)
         return 0;
     const u64 pos = offset - cacheStart_;
@@ -101,22 +101,22 @@ u64 ReaderWin32::copyFromCache(u64 offset, u8* buffer, u64 n) {
     return count;
 }
 
-bool ReaderWin32::fillCache(u64 offset) {
+bool BlockDeviceReader::fillCache(u64 offset) {
     if (sectorSize_ == 0) {
-        logAt("ReaderWin32", 185) << ": " << offset << ' ' << 0 << '\n';
+        logAt("BlockDeviceReader", 185) << ": " << offset << ' ' << 0 << '\n';
         return false;
     }
     const u64 size = static_cast<u64>(Reader::getSize());
     const u64 start = offset / sectorSize_ * sectorSize_;
     if (start >= size) {
-        logAt("ReaderWin32", 185) << ": " << start << ' ' << size << '\n';
+        logAt("BlockDeviceReader", 185) << ": " << start << ' ' << size << '\n';
         return false;
     }
     const u64 sector = start / sectorSize_;
     // A sector that failed once is not read again: on a dying disk every retry
     // costs time and can cost the disk.
     if (isKnownBad(sector)) {
-        logAt("ReaderWin32", __LINE__) << ": " << start << '\n';
+        logAt("BlockDeviceReader", __LINE__) << ": " << start << '\n';
         return false;
     }
     u64 length = std::min(cacheCapacity_, size - start);
@@ -130,7 +130,7 @@ bool ReaderWin32::fillCache(u64 offset) {
         cacheBad_ = 0;
         return true;
     }
-    logAt("ReaderWin32", 192) << ": " << start << ' ' << length << '\n';
+    logAt("BlockDeviceReader", 192) << ": " << start << ' ' << length << '\n';
     cacheStart_ = start;
     cacheLength_ = length;
     refillBySector();
@@ -139,7 +139,7 @@ bool ReaderWin32::fillCache(u64 offset) {
 
 // One bad sector must not take the 63 good ones of its window with it: the
 // retry reader above asks sector by sector and has to get every readable one.
-void ReaderWin32::refillBySector() {
+void BlockDeviceReader::refillBySector() {
     cacheBad_ = 0;
     const u64 sectors = cacheLength_ / sectorSize_;
     u64 bad = 0;
@@ -151,23 +151,23 @@ void ReaderWin32::refillBySector() {
             ++bad;
         }
     }
-    logAt("ReaderWin32", __LINE__) << ": " << cacheStart_ << ' ' << sectors << ' ' << bad << '\n';
+    logAt("BlockDeviceReader", __LINE__) << ": " << cacheStart_ << ' ' << sectors << ' ' << bad << '\n';
 }
 
-bool ReaderWin32::readAt(u64 offset, u8* buffer, u64 n) {
+bool BlockDeviceReader::readAt(u64 offset, u8* buffer, u64 n) {
     std::size_t done = 0;
     if (!device_->readAt(offset, buffer, static_cast<std::size_t>(n), done)) {
-        logAt("ReaderWin32", 229) << ": " << offset << ' ' << n << ' ' << done << ' '
+        logAt("BlockDeviceReader", 229) << ": " << offset << ' ' << n << ' ' << done << ' '
                                   << device_->lastErrorText() << '\n';
         return false;
     }
     return true;
 }
 
-bool ReaderWin32::write(i64 offset, const u8* buffer, i64 n) {
+bool BlockDeviceReader::write(i64 offset, const u8* buffer, i64 n) {
     if (sectorSize_ == 0 || offset < 0 || n < 0 || static_cast<u64>(offset) % sectorSize_ != 0 ||
         static_cast<u64>(n) % sectorSize_ != 0 || static_cast<u64>(n) > cacheCapacity_) {
-        logAt("ReaderWin32", 151) << ": " << offset << ' ' << n << ' ' << sectorSize_ << ' '
+        logAt("BlockDeviceReader", 151) << ": " << offset << ' ' << n << ' ' << sectorSize_ << ' '
                                   << cacheCapacity_ << '\n';
         return false;
     }
@@ -177,7 +177,7 @@ bool ReaderWin32::write(i64 offset, const u8* buffer, i64 n) {
     std::size_t done = 0;
     if (!device_->writeAt(static_cast<u64>(offset), cache_.data(), static_cast<std::size_t>(n),
                           done)) {
-        logAt("ReaderWin32", 167) << ": " << offset << ' ' << n << ' ' << done << ' '
+        logAt("BlockDeviceReader", 167) << ": " << offset << ' ' << n << ' ' << done << ' '
                                   << device_->lastErrorText() << '\n';
         return false;
     }
@@ -186,19 +186,19 @@ bool ReaderWin32::write(i64 offset, const u8* buffer, i64 n) {
     return true;
 }
 
-bool ReaderWin32::isKnownBad(u64 sector) const {
+bool BlockDeviceReader::isKnownBad(u64 sector) const {
     auto it = badRuns_.upper_bound(sector);
     return it != badRuns_.begin() && sector < std::prev(it)->second;
 }
 
-u64 ReaderWin32::firstKnownBadFrom(u64 sector) const {
+u64 BlockDeviceReader::firstKnownBadFrom(u64 sector) const {
     if (isKnownBad(sector))
         return sector;
     auto it = badRuns_.upper_bound(sector);
     return it == badRuns_.end() ? ~u64(0) : it->first;
 }
 
-void ReaderWin32::rememberBad(u64 sector) {
+void BlockDeviceReader::rememberBad(u64 sector) {
     if (isKnownBad(sector))
         return;
     // Kept as runs so that a dead stretch of disk costs one entry, not millions.
@@ -216,7 +216,7 @@ void ReaderWin32::rememberBad(u64 sector) {
     badRuns_[first] = end;
 }
 
-void ReaderWin32::forgetBad(u64 first, u64 count) {
+void BlockDeviceReader::forgetBad(u64 first, u64 count) {
     const u64 end = first + count;
     auto it = badRuns_.upper_bound(first);
     if (it != badRuns_.begin())

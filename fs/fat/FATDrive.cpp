@@ -1,4 +1,4 @@
-#include "fs/fat/FatDrive.h"
+#include "fs/fat/FATDrive.h"
 
 #include "core/Array.h"
 #include "core/Intl.h"

@@ -1,4 +1,5 @@
-#include "fs/fat/FatMapImpl.h"
+#include "fs/fat/FATMapImpl.h"
+#include "core/Checked.h"
 
 #include "core/Intl.h"
 #include "core/Log.h"
@@ -31,10 +32,6 @@ u32 clusterOf(u64 address) {
 void fillUnreadableSectors(u8* buffer, u64 bytes) {
     for (u64 at = 0; at < bytes; at += SECTOR_BYTES)
         fillUnreadablePattern(buffer + at, std::min<u64>(SECTOR_BYTES, bytes - at));
-}
-
-u64 ceilDiv(u64 a, u64 b) {
-    return a / b + (a % b != 0);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "fs/fat/FatDrive.h"
+#include "fs/fat/FATDrive.h"
 
 #include "core/Log.h"
 #include "fs/DirectoryEntry.h"

@@ -1,4 +1,4 @@
-#include "fs/fat/FatMapImpl.h"
+#include "fs/fat/FATMapImpl.h"
 
 #include "core/Log.h"
 #include "devices/UnreadableSectors.h"
