@@ -1,5 +1,7 @@
 #include "tests/support/TestUtil.h"
 
+#include "core/Log.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -129,6 +131,13 @@ std::string hexDump(const void* data, std::size_t n) {
         s += "|\n";
     }
     return s;
+}
+
+LogCapture::LogCapture() : mark_(logMemoryText().size()) {}
+
+std::string LogCapture::text() const {
+    const std::string all = logMemoryText();
+    return mark_ <= all.size() ? all.substr(mark_) : all;
 }
 
 } // namespace testutil

@@ -53,6 +53,18 @@ private:
     std::string saved_;
 };
 
+// What the debug log receives from its construction on: the log's in-memory
+// text from the mark, e.g. EXPECT_THAT(log.text(), HasSubstr("FATDrive(153)")).
+class LogCapture {
+public:
+    LogCapture();
+    std::string text() const;
+    bool has(const std::string& line) const { return text().find(line) != std::string::npos; }
+
+private:
+    std::size_t mark_;
+};
+
 // "00000000  01 02 ..  |..|" lines, as hexdump -C writes them.
 std::string hexDump(const void* data, std::size_t n);
 
