@@ -13,9 +13,7 @@
 
 namespace ntfs {
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 BaseDataReader::BaseDataReader(NTFSDrive& drive, const RecordSource* records)
     : drive_(&drive), records_(records), reader_(drive), sectorSize_(drive.getSectorSize()),
@@ -43,7 +41,7 @@ bool BaseDataReader::readNonResident(const NtfsAttributeData& data) {
     // us stream patterns for as long as 64 bits reach.
     if (ceilDiv(data.size, sectorSize_) > reader_.getSectorCount()) {
         logAt("BaseDataReader", 42) << ": size " << data.size << " passes the "
-                                          << reader_.getSectorCount() << " sectors of the runs\n";
+                                    << reader_.getSectorCount() << " sectors of the runs\n";
         return false;
     }
     u64 sectorsLeft = ceilDiv(data.size, sectorSize_);

@@ -72,8 +72,8 @@ bool decompressLznt1Chunk(const Array& output, u32& outPos, const ConstArray& ch
                 // A chunk is compressed on its own: nothing before its start
                 // is there to refer to.
                 if (offset > op - start) {
-                    logAt("Lznt1", 154) << ": offset " << offset << " after " << op - start
-                                        << " bytes\n";
+                    logAt("Lznt1", 154)
+                        << ": offset " << offset << " after " << op - start << " bytes\n";
                     ok = more = false;
                     break;
                 }

@@ -24,8 +24,8 @@ bool listFromRecordZero(NTFSDrive& drive, bool mirror, int line, Runlist& list) 
     list = parser.getMftRunlist();
     logAt("MftRunlist", line) << ": " << runlistText(list) << '\n';
     if (!loaded) {
-        logAt("MftRunlist", 30) << ": record 0 at cluster "
-                                      << drive.getMftStartCluster(mirror) << " is no FILE record\n";
+        logAt("MftRunlist", 30) << ": record 0 at cluster " << drive.getMftStartCluster(mirror)
+                                << " is no FILE record\n";
         return false;
     }
     return true;

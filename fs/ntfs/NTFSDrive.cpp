@@ -45,7 +45,7 @@ bool NTFSDrive::readClusters(u64 firstCluster, u8* buffer, u64 sectorCount) {
     const u64 sectorsLeft = (clusterCount_ - firstCluster) * spc;
     if (sectorCount > sectorsLeft) {
         logAt("NTFSDrive", 50) << ": cluster " << firstCluster << " sectors " << sectorCount
-                                     << " pass the volume's " << clusterCount_ << " clusters\n";
+                               << " pass the volume's " << clusterCount_ << " clusters\n";
         return false;
     }
     // Drive::readSectors polls before it reads.

@@ -324,7 +324,8 @@ void writeAttributeList(std::ostream& os, const ConstArray& value) {
     for (const AttributeListEntry& e : entries)
         writeAttributeListEntry(os, value, e);
     if (!whole) {
-        writeEntryLine(os, entries.empty() ? 0 : u64{entries.back().offset} + entries.back().length);
+        writeEntryLine(os,
+                       entries.empty() ? 0 : u64{entries.back().offset} + entries.back().length);
         writeEntrySizeError(os);
     }
 }

@@ -429,9 +429,8 @@ bool NtfsFileParser::prepareNonResident(NtfsAttributeData& data,
         // Without the extent at VCN 0 every later cluster would land in the wrong
         // place of the file.
         if (e.header.startingVcn != runs->getParsedClusters()) {
-            logAt("NtfsFileParser", 209)
-                << ": extent at VCN " << e.header.startingVcn << " after "
-                << runs->getParsedClusters() << " clusters\n";
+            logAt("NtfsFileParser", 209) << ": extent at VCN " << e.header.startingVcn << " after "
+                                         << runs->getParsedClusters() << " clusters\n";
             return false;
         }
         if (!runs->parse(attributes.mappingPairs(e.header, value))) {

@@ -52,8 +52,8 @@ struct AttributeListEntry {
     u32 nameLength = 0;
     u32 nameOffset = 0; // from the entry start
     u64 startingVcn = 0;
-    u64 record = 0;    // the reference's record number
-    u16 sequence = 0;  // and its sequence number
+    u64 record = 0;   // the reference's record number
+    u16 sequence = 0; // and its sequence number
     u16 instance = 0;
 
     static constexpr u32 MIN_LENGTH = ntfslayout::AL_MIN_LENGTH;

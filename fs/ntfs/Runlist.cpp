@@ -136,9 +136,8 @@ bool RunlistParser::addPair(const MappingPair& pair, u64 lcn) {
     if (pending_) {
         const bool pendingSparse = pendingPair_.offsetSize == 0;
         // A stored pair joins when it starts on the cluster after the previous one.
-        joins = (sparse && pendingSparse) ||
-                (!sparse && !pendingSparse && !pair.backwards &&
-                 pair.lcnStep == previousPairClusters_);
+        joins = (sparse && pendingSparse) || (!sparse && !pendingSparse && !pair.backwards &&
+                                              pair.lcnStep == previousPairClusters_);
     }
     if (joins) {
         pendingPair_.clusters += pair.clusters;
@@ -168,8 +167,8 @@ bool RunlistParser::storePending() {
             // clusters hold its compressed form.
             const u64 rest = NTFS_COMPRESSION_UNIT_CLUSTERS - p;
             if (clusters < rest) {
-                logAt("RunlistParser", 126) << ": " << clusters << " sparse clusters after " << p
-                                            << '\n';
+                logAt("RunlistParser", 126)
+                    << ": " << clusters << " sparse clusters after " << p << '\n';
                 return false;
             }
             if (!markCompressedUnit(p)) {

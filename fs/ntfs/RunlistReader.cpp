@@ -107,8 +107,8 @@ bool RunlistReader::read(u64 sector, u64 count, u8* destination) {
     if (count == 0)
         return true;
     if (sector > totalSectors_ || count > totalSectors_ - sector) {
-        logAt("RunlistReader", 60) << ": sectors " << sector << " + " << count << " of "
-                                   << totalSectors_ << '\n';
+        logAt("RunlistReader", 60)
+            << ": sectors " << sector << " + " << count << " of " << totalSectors_ << '\n';
         return false;
     }
     if (initializedBytes_ == ALL_INITIALIZED)

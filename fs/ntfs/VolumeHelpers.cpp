@@ -80,8 +80,7 @@ bool clear_NTFS_chkdsk_flag(u8* buffer, u32 length) {
                 continue;
             ResidentValue value;
             // The walk's area starts at the record's first byte.
-            if (walk.parser().parseResidentValue(value, attribute) &&
-                value.valueLength > VI_FLAGS)
+            if (walk.parser().parseResidentValue(value, attribute) && value.valueLength > VI_FLAGS)
                 flags = buffer + attribute.offset + value.valueOffset + VI_FLAGS;
             break;
         }

@@ -875,8 +875,8 @@ void Builder::clearInUse(const std::string& which) {
 std::optional<std::pair<u32, u32>> findEntry(ConstArray block, u32 header, const UName& name) {
     try {
         u32 pos = header + block.getLE32(header + L::NODE_ENTRIES_OFFSET);
-        u32 end =
-            std::min<u64>(u64{header} + block.getLE32(header + L::NODE_ENTRIES_END), block.length());
+        u32 end = std::min<u64>(u64{header} + block.getLE32(header + L::NODE_ENTRIES_END),
+                                block.length());
         while (pos < end && L::IE_KEY <= end - pos) {
             u32 length = block.getLE16(pos + L::IE_LENGTH);
             if ((block.getU8(pos + L::IE_FLAGS) & NTFS_INDEX_ENTRY_LAST) || length < L::IE_KEY ||
@@ -970,11 +970,10 @@ struct CommandSpec {
 };
 
 constexpr CommandSpec COMMANDS[] = {
-    {"mkdir", 1},         {"write", 2},     {"compress", 2},     {"sparse", 3},
-    {"fragment", 3},      {"files", 3},        {"dosname", 2},
-    {"setmtime", 2},      {"rm", 1},        {"rmdir", 1},        {"rmtree", 1},
-    {"zero-boot", 0},     {"zero-mft0", 0}, {"zero-mirror0", 0}, {"clear-inuse", 1},
-    {"corrupt-index", 4},
+    {"mkdir", 1},     {"write", 2},        {"compress", 2},    {"sparse", 3},
+    {"fragment", 3},  {"files", 3},        {"dosname", 2},     {"setmtime", 2},
+    {"rm", 1},        {"rmdir", 1},        {"rmtree", 1},      {"zero-boot", 0},
+    {"zero-mft0", 0}, {"zero-mirror0", 0}, {"clear-inuse", 1}, {"corrupt-index", 4},
 };
 
 // Every command is checked before the first one runs, so that a typing error

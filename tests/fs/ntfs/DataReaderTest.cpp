@@ -36,8 +36,9 @@ NtfsAttributeData nonResident(u64 size, Runlist runs) {
     while (at < got.size() && at < want.size() && got[at] == want[at])
         ++at;
     auto around = [&](const std::string& s) {
-        return at >= s.size() ? std::string("(ends)\n")
-                              : testutil::hexDump(s.data() + at, std::min<std::size_t>(48, s.size() - at));
+        return at >= s.size()
+                   ? std::string("(ends)\n")
+                   : testutil::hexDump(s.data() + at, std::min<std::size_t>(48, s.size() - at));
     };
     return ::testing::AssertionFailure() << "sizes " << got.size() << " and " << want.size()
                                          << ", first difference at " << at << "\ngot:\n"

@@ -58,10 +58,10 @@ TEST(Lznt1Test, TheLengthFieldNarrowsAsTheChunkGrows) {
     for (const auto& s : splits)
         EXPECT_EQ(lznt1LengthBits(s.first), s.second) << s.first;
     // 17 distinct literals, then offset 17 length 4 with 11 length bits.
-    const Result r = decode(chunk(true, {0x00, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0x00, 'i',
-                                         'j', 'k', 'l', 'm', 'n', 'o', 'p', 0x02, 'q', 0x01,
-                                         0x80}) +
-                            END);
+    const Result r =
+        decode(chunk(true, {0x00, 'a', 'b', 'c', 'd', 'e', 'f', 'g',  'h', 0x00, 'i',
+                            'j',  'k', 'l', 'm', 'n', 'o', 'p', 0x02, 'q', 0x01, 0x80}) +
+               END);
     EXPECT_TRUE(r.ok) << r.log;
     EXPECT_EQ(r.produced(), text("abcdefghijklmnopqabcd"));
 }
@@ -89,7 +89,8 @@ TEST(Lznt1Test, BrokenInputStopsWithItsRuleAndKeepsWhatCameBefore) {
     for (const Case& c : cases) {
         const Result r = decode(c.input, c.capacity);
         EXPECT_FALSE(r.ok);
-        EXPECT_EQ(r.log.substr(0, r.log.find('\n') + 1), c.log) << hexDump(c.input.data(), c.input.size());
+        EXPECT_EQ(r.log.substr(0, r.log.find('\n') + 1), c.log)
+            << hexDump(c.input.data(), c.input.size());
         EXPECT_EQ(Bytes(r.out.begin(), r.out.begin() + c.produced.size()), text(c.produced));
     }
     // Nothing of a refused reference is written.
@@ -112,11 +113,13 @@ TEST(Lznt1Test, AShortChunkFollowedByAnotherIsPaddedToItsFullSize) {
     const Result small = decode(ABC + chunk(false, text("XYZ")) + END, 100);
     EXPECT_TRUE(small.ok) << small.log;
     EXPECT_EQ(small.outPos, 100u);
-    const Result full = decode(chunk(false, Bytes(4096, 'f')) + chunk(false, text("more")) + END, 4096);
+    const Result full =
+        decode(chunk(false, Bytes(4096, 'f')) + chunk(false, text("more")) + END, 4096);
     EXPECT_TRUE(full.ok) << full.log;
     EXPECT_EQ(full.inPos, 4098u + 6u + 2u);
     // A chunk that fills its 4096 bytes drops what its tokens say beyond them.
-    const Result fill = decode(chunk(true, {0x02, 'a', 0xFC, 0x0F, 'b'}) + chunk(false, text("n")) + END);
+    const Result fill =
+        decode(chunk(true, {0x02, 'a', 0xFC, 0x0F, 'b'}) + chunk(false, text("n")) + END);
     EXPECT_TRUE(fill.ok) << fill.log;
     EXPECT_EQ(fill.produced(), Bytes(4096, 'a') + text("n"));
 }
@@ -129,7 +132,7 @@ TEST(Lznt1Test, CompressedInputsRoundTripAndCutsKeepTheirWholeChunks) {
         Bytes data(random() % 65537);
         for (std::size_t k = 0; k < data.size(); ++k) {
             const int kind = i % 3;
-            data[k] = static_cast<u8>(kind == 0 ? random()
+            data[k] = static_cast<u8>(kind == 0   ? random()
                                       : kind == 1 ? "abcab d"[random() % 7]
                                                   : (k % 300 < 200 ? 0 : k));
         }
@@ -140,7 +143,8 @@ TEST(Lznt1Test, CompressedInputsRoundTripAndCutsKeepTheirWholeChunks) {
         const u32 cut = static_cast<u32>(random() % (packed.size() + 1));
         const Result part = decode(Bytes(packed.begin(), packed.begin() + cut));
         ASSERT_LE(part.inPos, cut);
-        ASSERT_TRUE(std::equal(part.out.begin(), part.out.begin() + part.outPos, data.begin())) << i;
+        ASSERT_TRUE(std::equal(part.out.begin(), part.out.begin() + part.outPos, data.begin()))
+            << i;
     }
 }
 

@@ -78,15 +78,15 @@ TEST(MftRunlistTest, FoundRunsAddWhatTheListLacksWhereTheirNumbersSay) {
     Fixture g;
     g.image.putRecord(0, mftRecord(96));
     const std::string child = RecordBuilder::fileName(69, u"child");
-    const std::string root = ntfstest::indexRoot(4096, {ntfstest::indexEntry(70, child),
-                                                        ntfstest::lastEntry()});
-    g.image.putClusters(700, bytes(RecordBuilder(2, 0x2A)
-                                       .resident(0x30, RecordBuilder::fileName(5, u"dir", 1,
-                                                                               NTFS_FILE_DIRECTORY))
-                                       .resident(0x90, root, u"$I30")
-                                       .raw()));
-    g.image.putClusters(702,
-                        bytes(RecordBuilder(2, 0x2A).resident(0x30, child).resident(0x80, "x").raw()));
+    const std::string root =
+        ntfstest::indexRoot(4096, {ntfstest::indexEntry(70, child), ntfstest::lastEntry()});
+    g.image.putClusters(
+        700, bytes(RecordBuilder(2, 0x2A)
+                       .resident(0x30, RecordBuilder::fileName(5, u"dir", 1, NTFS_FILE_DIRECTORY))
+                       .resident(0x90, root, u"$I30")
+                       .raw()));
+    g.image.putClusters(
+        702, bytes(RecordBuilder(2, 0x2A).resident(0x30, child).resident(0x80, "x").raw()));
     g.find(700, 2);
     EXPECT_EQ(g.rebuild(), (Runlist{{1, 96, 96}, {0, 42, 0}, {700, 4, 4}}));
 }

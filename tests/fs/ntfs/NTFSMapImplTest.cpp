@@ -21,7 +21,7 @@ using tree::Node;
 // A file's place in the tree: where it was, or under Found when its folder went.
 std::string treePath(const ntfstest::CorpusFile& f) {
     const std::string path = f.path.substr(1);
-    return f.deleted && path.rfind("Tree/", 0) == 0 ? "Found/" + path
+    return f.deleted && path.rfind("Tree/", 0) == 0           ? "Found/" + path
            : f.deleted && path.find('/') == std::string::npos ? "Found/" + path
                                                               : path;
 }
@@ -56,7 +56,8 @@ TEST_P(NtfsTreeCorpusTest, TheTreeIsWhatNtfsToolsSee) {
         const std::string folder = slash == std::string::npos ? "" : e.first.substr(0, slash);
         if (e.second.hasFlag(Node::DELETED) && !e.second.isDirectory())
             deleted.insert(e.second.getName());
-        else if (!e.second.hasFlag(Node::DELETED) && e.second.getName()[0] != '$' && e.first != "Found")
+        else if (!e.second.hasFlag(Node::DELETED) && e.second.getName()[0] != '$' &&
+                 e.first != "Found")
             folders["/" + folder].insert(e.second.getName());
     }
     for (const char* folder : {"/", "/Docs", "/Docs/Deep", "/Many", "/Keep"})

@@ -169,7 +169,8 @@ void fill(Recipe& r) {
     r.files("/Many", 300, 100);
     // Small clusters need so many runs that the list spills into extension
     // records, named by an attribute list.
-    r.fragment("/frag.bin", randomContent((c <= 4096 ? 600 : 60) * u64{c}, 7), c <= 4096 ? 600 : 60);
+    r.fragment("/frag.bin", randomContent((c <= 4096 ? 600 : 60) * u64{c}, 7),
+               c <= 4096 ? 600 : 60);
     // libntfs-3g gives sparse files a compression unit: their holes, the first
     // inside a unit, are only zeros.
     r.sparse("/sparse.bin", randomContent(10 * c, 8), {{3 * c, 3 * c}, {8 * c, 2 * c}});

@@ -38,10 +38,11 @@ const Bytes RECORD =
         .resident(NTFS_ATTR_ATTRIBUTE_LIST,
                   listEntry(0x10, 32, 0x0002000000000009) + listEntry(0x80, 20, 11))
         .resident(NTFS_ATTR_FILE_NAME, RecordBuilder::fileName(5, u"notes.txt", 1, 0x20, 9000))
-        .resident(NTFS_ATTR_INDEX_ROOT,
-                  ntfstest::indexRoot(4096, {ntfstest::indexEntry(64, RecordBuilder::fileName(5, u"y")),
-                                             ntfstest::lastEntry()}),
-                  u"$I30")
+        .resident(
+            NTFS_ATTR_INDEX_ROOT,
+            ntfstest::indexRoot(4096, {ntfstest::indexEntry(64, RecordBuilder::fileName(5, u"y")),
+                                       ntfstest::lastEntry()}),
+            u"$I30")
         .nonResident(NTFS_ATTR_DATA, {0x21, 0x03, 0x34, 0x12, 0x01, 0x0D, 0x00}, 65536, 0, 4,
                      NTFS_ATTR_FLAG_COMPRESSED)
         .raw();
@@ -52,7 +53,8 @@ TEST(NtfsDumpTest, ARecordShowsWhatTheParsersDecoded) {
     const std::string out = dump(RECORD);
     EXPECT_THAT(out, HasSubstr("Magic:\t'FILE'\nUpdate Sequence Offset:\t48, Size:\t3\n"));
     EXPECT_THAT(out, HasSubstr("XP MFT Index:\t42\n"));
-    EXPECT_THAT(out, HasSubstr("--- Entry Offset: 0, Size: 32 ---\n\t\tType:\tSTANDARD_INFORMATION\n"));
+    EXPECT_THAT(out,
+                HasSubstr("--- Entry Offset: 0, Size: 32 ---\n\t\tType:\tSTANDARD_INFORMATION\n"));
     EXPECT_THAT(out, HasSubstr("File Reference:\t9, Sequence Number:\t2\n"));
     EXPECT_THAT(out, HasSubstr("--- Entry Offset: 32 ---\n\t\tError: Entry Size\n"));
     EXPECT_THAT(out, HasSubstr("File Namespace:\tWIN32\n\t\tFile Name:\t'notes.txt'\n"));

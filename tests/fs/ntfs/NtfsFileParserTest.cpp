@@ -62,12 +62,12 @@ struct Fixture {
 
 TEST(NtfsFileParserTest, ANodeTakesTheNameOfTheBestNamespaceAndTheDataSize) {
     Fixture f;
-    f.image.putRecord(20, RecordBuilder(2, 0x30, 0) // not in use
-                              .resident(0x30, name(u"LONGNA~1.TXT", DOS))
-                              .resident(0x30, RecordBuilder::fileName(11, u"Long \U0001D11E",
-                                                                      WIN32, 0x24, 3))
-                              .resident(0x80, std::string(700, 'd'))
-                              .raw());
+    f.image.putRecord(
+        20, RecordBuilder(2, 0x30, 0) // not in use
+                .resident(0x30, name(u"LONGNA~1.TXT", DOS))
+                .resident(0x30, RecordBuilder::fileName(11, u"Long \U0001D11E", WIN32, 0x24, 3))
+                .resident(0x80, std::string(700, 'd'))
+                .raw());
     f.image.putRecord(21, RecordBuilder()
                               .resident(0x30, name(u"BOTH", BOTH))
                               .resident(0x30, name(u"posix", POSIX))
@@ -214,17 +214,30 @@ TEST(NtfsFileParserTest, BrokenIndexesEndTheListingWithWhatItHad) {
         std::vector<std::string> blocks; // at 500, 501, ...
         const char* log;
     } cases[] = {
-        {{indexEntry(39, name(u"ok")), shortEntry, lastEntry()}, 4096, 0, {}, "NtfsFileParser(468)"},
+        {{indexEntry(39, name(u"ok")), shortEntry, lastEntry()},
+         4096,
+         0,
+         {},
+         "NtfsFileParser(468)"},
         {{indexEntry(39, name(u"ok")), keyPast, lastEntry()}, 4096, 0, {}, "NtfsFileParser(468)"},
         {{indexEntry(39, name(u"ok")), lastEntry()}, 3000, 0, {}, "NtfsFileParser(434)"},
         // A sub-node that loops back to its own block.
-        {{lastEntry(true, 0)}, 512, 1,
+        {{lastEntry(true, 0)},
+         512,
+         1,
          {indexBlock(0, 512, {indexEntry(39, name(u"ok")), lastEntry(true, 0)})},
          "NtfsFileParser(534)"},
         // A block that claims another VCN; one beyond the allocation.
-        {{indexEntry(39, name(u"ok")), lastEntry(true, 1)}, 512, 2, {"", indexBlock(0, 512, {lastEntry()})},
+        {{indexEntry(39, name(u"ok")), lastEntry(true, 1)},
+         512,
+         2,
+         {"", indexBlock(0, 512, {lastEntry()})},
          "NtfsFileParser(504): block 0 at VCN 1\n"},
-        {{indexEntry(39, name(u"ok")), lastEntry(true, ~u64{0} / 2)}, 512, 2, {}, "NtfsFileParser(550)"},
+        {{indexEntry(39, name(u"ok")), lastEntry(true, ~u64{0} / 2)},
+         512,
+         2,
+         {},
+         "NtfsFileParser(550)"},
         // A chain of sub-nodes deeper than any tree.
         {{indexEntry(39, name(u"ok")), lastEntry(true, 0)}, 512, deep, {}, "index deeper than 64"},
     };
@@ -257,8 +270,10 @@ std::vector<u8> mftRecord(const std::vector<std::pair<u64, u64>>& runs, u64 clus
 TEST(NtfsFileParserTest, TheMftRunListComesFromRecordZeroAndItsExtensionRecords) {
     Fixture f(1, 1024);
     // Record 0 holds VCN 0-63 at cluster 1, extension record 15 VCN 64-127.
-    f.image.putRecord(0, mftRecord({{1, 64}}, 128, listEntry(0x80, 0, 0) + listEntry(0x80, 64, 15)));
-    f.image.putRecord(15, RecordBuilder().nonResident(0x80, mappingPairs({{700, 64}}), 0, 64).raw());
+    f.image.putRecord(0,
+                      mftRecord({{1, 64}}, 128, listEntry(0x80, 0, 0) + listEntry(0x80, 64, 15)));
+    f.image.putRecord(15,
+                      RecordBuilder().nonResident(0x80, mappingPairs({{700, 64}}), 0, 64).raw());
     bool loaded = false;
     ASSERT_TRUE(f.open().readMftRunlist(false, &loaded));
     EXPECT_EQ(f.parser->getMftRunlist(), (Runlist{{1, 64, 64}, {700, 64, 64}}));

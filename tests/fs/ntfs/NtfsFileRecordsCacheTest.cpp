@@ -12,7 +12,11 @@ using ntfstest::RecordBuilder;
 TEST(NtfsFileRecordsCacheTest, OnlyWholeRecordsOfTheirBaseTakeASlot) {
     ntfstest::MemoryVolume image(1, 1024);
     const auto record = [](u64 base) {
-        return RecordBuilder().resident(0x10, std::string(48, '\1')).resident(0x80, "x").baseRecord(base).raw();
+        return RecordBuilder()
+            .resident(0x10, std::string(48, '\1'))
+            .resident(0x80, "x")
+            .baseRecord(base)
+            .raw();
     };
     image.putRecord(8, record(0));
     image.putRecord(9, record(0x0003000000000003ull));

@@ -285,8 +285,8 @@ std::vector<u8> RecordBuilder::raw() const {
     return b;
 }
 
-std::string RecordBuilder::fileName(u64 parent, const std::u16string& name, u8 nameSpace,
-                                    u32 flags, u64 size) {
+std::string RecordBuilder::fileName(u64 parent, const std::u16string& name, u8 nameSpace, u32 flags,
+                                    u64 size) {
     std::string v(L::FN_NAME + 2 * name.size(), '\0');
     put(v, L::FN_PARENT, parent, 8);
     for (u32 t = 0; t < 4; ++t)
@@ -353,8 +353,7 @@ std::string indexBlock(u64 vcn, u32 blockSize, const std::vector<std::string>& e
     put(b, L::REC_USA_COUNT, sectors + 1, 2);
     put(b, L::INDX_VCN, vcn, 8);
     // The node's entries start after the update sequence array.
-    b += indexNode(entries, align8(USA + 2 + 2 * sectors) - L::INDX_NODE,
-                   blockSize - L::INDX_NODE);
+    b += indexNode(entries, align8(USA + 2 + 2 * sectors) - L::INDX_NODE, blockSize - L::INDX_NODE);
     if (b.size() > blockSize)
         throw std::runtime_error("index entries pass the block");
     b.resize(blockSize, '\0');

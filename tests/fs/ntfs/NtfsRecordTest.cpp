@@ -92,7 +92,8 @@ TEST(NtfsRecordTest, ATornOrMisplacedUpdateSequenceLeavesTheRecordUntouched) {
 
 TEST(NtfsRecordTest, TheFileHeaderGivesItsFieldsOrTheFirstBrokenRule) {
     RecordBuilder builder;
-    builder.resident(NTFS_ATTR_STANDARD_INFORMATION, std::string(48, '\0')).baseRecord(0x3000000000017);
+    builder.resident(NTFS_ATTR_STANDARD_INFORMATION, std::string(48, '\0'))
+        .baseRecord(0x3000000000017);
     const Bytes good = builder.raw();
     FileRecordHeader fh;
     ASSERT_TRUE(NtfsFileRecordParser(viewOf(good)).checkFileHeader(fh));
@@ -250,7 +251,8 @@ TEST(NtfsRecordTest, RealRecordsParseAndKeepTheirBytes) {
                 if (!p.checkFileHeader(fh) || !NtfsRecordParser::applyFixups(arrayOf(b)) ||
                     fh.bytesInUse > b.size())
                     continue;
-                NtfsAttributeWalk walk(p.attributeArea(fh), static_cast<u32>(fh.firstAttributeOffset));
+                NtfsAttributeWalk walk(p.attributeArea(fh),
+                                       static_cast<u32>(fh.firstAttributeOffset));
                 AttributeHeader h;
                 u32 steps = 0;
                 while (walk.next(h) == NtfsAttributeWalk::ATTRIBUTE && ++steps < 100) {

@@ -1,7 +1,7 @@
 #include "fs/ntfs/RunlistReader.h"
 
-#include "tests/support/Lznt1Compressor.h"
 #include "tests/fs/ntfs/NtfsFixture.h"
+#include "tests/support/Lznt1Compressor.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +69,7 @@ TEST(RunlistReaderTest, ListsNoParserMakesAndRunsOutsideTheVolumeAreNeverRead) {
         {{10, 0, 2}, {20, 3, 3}},  // a chain closed by a plain run
         {{10, 0, 9}, {20, 16, 8}}, // 17 stored clusters for one unit
         {{10, RunlistParser::MAX_CLUSTERS, 0}, {0, ~u64{0} - 5, 0}}, // clusters that wrap
-        {{0, u64{1} << 55, 0}},                                     // bytes past 63 bits
+        {{0, u64{1} << 55, 0}},                                      // bytes past 63 bits
     };
     for (const Runlist& runs : refused) {
         EXPECT_FALSE(v.reader->setRunlist(runs));
