@@ -8,10 +8,9 @@
 //
 //   build/bench/bench_sectorscan [--benchmark_filter=...]
 
+#include "analysis/Analyzer.h"
 #include "analysis/ScScanner.h"
 #include "analysis/ScScannerReaderListener.h"
-#include "cbr/FileModuleRegistry.h"
-#include "cbr/Scanner.h"
 #include "core/Array.h"
 #include "devices/Driver.h"
 #include "devices/DtReader.h"
@@ -136,8 +135,8 @@ private:
     u64 delivered_ = 0;
 };
 
-void BM_ReaderAlone(benchmark::State& state) {
-    const std::vector<u8>& bytes = source();
+// The reader delivering every block of `bytes` to a listener that only takes them.
+void readerAlone(benchmark::State& state, const std::vector<u8>& bytes) {
     for (auto _ : state) {
         Driver driver(SharedPtr<dt::Reader>(new MemorySource(bytes)), SECTOR);
         DiscardingListener listener;
@@ -145,7 +144,11 @@ void BM_ReaderAlone(benchmark::State& state) {
         reader.readSectors(0, driver.getSectorCount());
         benchmark::DoNotOptimize(listener.delivered());
     }
-    state.SetBytesProcessed(static_cast<i64>(state.iterations() * SOURCE_BYTES));
+    state.SetBytesProcessed(static_cast<i64>(state.iterations() * bytes.size()));
+}
+
+void BM_ReaderAlone(benchmark::State& state) {
+    readerAlone(state, source());
 }
 BENCHMARK(BM_ReaderAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -188,8 +191,8 @@ void BM_DeepScanRoad(benchmark::State& state) {
 BENCHMARK(BM_DeepScanRoad)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The deep scan of 2 GiB of random bytes, as a used disk of compressed files
-// reads, with the carver and all nineteen modules behind the sector scan as
-// the analyzer wires them; beside it the reader alone over the same bytes.
+// reads: the analyzer's own scan, with the carver and all nineteen modules
+// behind the sector scan; beside it the reader alone over the same bytes.
 const std::vector<u8>& randomSource() {
     static std::vector<u8> bytes;
     if (bytes.empty()) {
@@ -203,48 +206,19 @@ const std::vector<u8>& randomSource() {
     return bytes;
 }
 
-class CarverFeed : public ScScanner::ContentScanner {
-public:
-    explicit CarverFeed(cbr::Scanner& carver) : carver_(carver) {}
-    void processSector(u64 byteOffset, const u8* sector, u32 size) override {
-        carver_.processSector(byteOffset, sector, size);
-    }
-
-private:
-    cbr::Scanner& carver_;
-};
-
 void BM_RandomReaderAlone(benchmark::State& state) {
-    const std::vector<u8>& bytes = randomSource();
-    for (auto _ : state) {
-        Driver driver(SharedPtr<dt::Reader>(new MemorySource(bytes)), SECTOR);
-        DiscardingListener listener;
-        Reader reader(&driver, &listener, nullptr, "");
-        reader.readSectors(0, driver.getSectorCount());
-        benchmark::DoNotOptimize(listener.delivered());
-    }
-    state.SetBytesProcessed(static_cast<i64>(state.iterations() * bytes.size()));
+    readerAlone(state, randomSource());
 }
 BENCHMARK(BM_RandomReaderAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_RandomDeepScanWithCarving(benchmark::State& state) {
     const std::vector<u8>& bytes = randomSource();
-    cbr::FileModuleRegistry registry;
     for (auto _ : state) {
-        SharedPtr<dt::Reader> memory(new MemorySource(bytes));
-        Driver driver(memory, SECTOR);
-        cbr::Scanner carver(*memory, &registry);
-        carver.loadPatterns(HB_SOURCE_DIR "/lib/cbr.files", nullptr);
-        CarverFeed feed(carver);
-        ScanResults results;
-        ScScanner scanner(&results, WINDOW, SECTOR, 0, 3);
-        scanner.setContentScanner(&feed);
-        ScScannerReaderListener listener(&scanner);
-        Reader reader(&driver, &listener, nullptr, "");
-        reader.readSectors(0, driver.getSectorCount());
-        scanner.finish();
-        carver.finish(bytes.size());
-        benchmark::DoNotOptimize(listener.getDelivered());
+        Analyzer analyzer(nullptr);
+        analyzer.getDriveHolder() =
+            SharedPtr<Driver>(new Driver(SharedPtr<dt::Reader>(new MemorySource(bytes)), SECTOR));
+        analyzer.setPatternsPath(HB_SOURCE_DIR "/lib/cbr.files");
+        benchmark::DoNotOptimize(analyzer.scan(0, bytes.size() / SECTOR, nullptr));
     }
     state.SetBytesProcessed(static_cast<i64>(state.iterations() * bytes.size()));
 }

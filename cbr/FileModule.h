@@ -41,4 +41,11 @@ public:
     virtual ~FileModule() = default;
 };
 
+// A module's own memory for the scan, or `fresh` when there is none (an
+// analysis outside a scan).
+template <typename Memory> Memory& memoryOr(ScanMemory* memory, Memory& fresh) {
+    auto* known = dynamic_cast<Memory*>(memory);
+    return known != nullptr ? *known : fresh;
+}
+
 } // namespace cbr

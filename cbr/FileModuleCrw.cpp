@@ -207,12 +207,11 @@ std::unique_ptr<ScanMemory> FileModuleCrw::newScanMemory() const {
 bool FileModuleCrw::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
                                   ScanMemory* scanMemory) {
     CrwMemory fresh;
-    auto* known = dynamic_cast<CrwMemory*>(scanMemory);
-    CrwMemory& memory = known != nullptr ? *known : fresh;
+    CrwMemory& memory = memoryOr(scanMemory, fresh);
     // Read on its own, not through a block of the source: a hit that the memory
     // answers reads little more.
     u8 order = 0;
-    if (!file.read(0, &order, 1))
+    if (file.getSize() < 1 || !file.read(0, &order, 1))
         return false;
     ByteSource src(file);
     const bool little = order == 'I';

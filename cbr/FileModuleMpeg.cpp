@@ -160,12 +160,11 @@ std::unique_ptr<ScanMemory> FileModuleMpeg::newScanMemory() const {
 bool FileModuleMpeg::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
                                    ScanMemory* scanMemory) {
     MpegMemory fresh;
-    auto* known = dynamic_cast<MpegMemory*>(scanMemory);
-    MpegMemory& memory = known != nullptr ? *known : fresh;
+    MpegMemory& memory = memoryOr(scanMemory, fresh);
     // Read on its own, not through a block of the source: a hit that the memory
     // answers reads nothing more.
     u8 start[CODE_SIZE];
-    if (!file.read(0, start, CODE_SIZE))
+    if (file.getSize() < static_cast<i64>(CODE_SIZE) || !file.read(0, start, CODE_SIZE))
         return false;
     ByteSource src(file);
     u64 size = 0;

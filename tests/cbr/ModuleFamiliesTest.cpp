@@ -240,4 +240,14 @@ TEST(ModuleFamiliesTest, Documents) {
         });
 }
 
+// Fuzzer finds. fuzz_picture_mpeg_modules, input 22 (the MPEG module on an
+// empty window), and fuzz_raw_modules, input 01 (the CRW module on an empty
+// window): both read their first bytes without asking whether the window had them.
+TEST(ModuleFuzzFindsTest, EmptyWindows) {
+    for (const char* name : {"mpeg", "crw"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(moduletest::run(moduleNamed(name), "").ok);
+    }
+}
+
 } // namespace
