@@ -13,7 +13,7 @@ dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89
 imagemagick
 zip arj lhasa libarchive-tools
 libimage-exiftool-perl
-ffmpeg lame
+ffmpeg lame sox mjpegtools libtiff-tools libjpeg-turbo-progs
 libgsf-bin msitools
 "
 
