@@ -155,7 +155,7 @@ u64 Analyzer::scan(u64 firstLba, u64 count, ProgressBoxIC* progress) {
     try {
         reader.readSectors(firstLba, count);
     } catch (const InterruptedException&) {
-        logAt("Analyzer", __LINE__)
+        logAt("Analyzer", 150)
             << ": "
             << "scan cancelled after" << ' ' << listener.getDelivered() << ' ' << count << '\n';
     }
@@ -191,13 +191,13 @@ void Analyzer::quickScan(u64 lba, bool isFat, const FAT_FS_PARAMS* fat, const NT
         for (const SectorRange& r : reads) {
             const u64 n = sectorsOnSource(r.first, r.count, sectorCount);
             if (n != r.count)
-                logAt("Analyzer", __LINE__)
+                logAt("Analyzer", 196)
                     << ": " << r.first << ' ' << r.count << ' ' << sectorCount << '\n';
             if (n != 0)
                 reader.readSectors(r.first, n);
         }
     } catch (const InterruptedException&) {
-        logAt("Analyzer", __LINE__) << ": "
+        logAt("Analyzer", 202) << ": "
                                     << "quick scan cancelled" << '\n';
     }
     scanner.finish();
@@ -270,7 +270,8 @@ void Analyzer::applyDLayout() {
     std::ostringstream report;
     DL::apply(getLayout(), driver, getChanges(), report, usesPartitionTables);
     logAt("Analyzer", 280) << ": *** ApplyDLayout ***\n";
-    logAt("Analyzer", 281) << ": " << report.str() << '\n';
+    layoutReport_ = report.str();
+    logAt("Analyzer", 281) << ": " << layoutReport_ << '\n';
 }
 
 void Analyzer::buildMap() {

@@ -90,6 +90,7 @@ TEST(DriveDescrTest, ANewLayoutClearsTheEntryThatPointedIntoTheOld) {
     d.setLayout(std::vector<FsCandidate>(3));
     d.setSelectedEntry(&d.getLayout()[2]);
     EXPECT_EQ(d.getSelectedEntry(), &d.getLayout()[2]);
+    d.getLayout()[2].startLBA = 7;
     d.setLayout(std::vector<FsCandidate>(1));
     EXPECT_EQ(d.getSelectedEntry(), nullptr);
 }

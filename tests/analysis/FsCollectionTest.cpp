@@ -682,7 +682,7 @@ TEST(FsCollectionTest, InconsistentLimitsAreLoggedAndClosed) {
     EXPECT_EQ(out[0].minSectors, 1u);
     EXPECT_EQ(out[0].maxSectors, 1u);
     const std::string log = logMemoryText().substr(mark);
-    EXPECT_NE(log.find("FSs(1228): min > max: 1/-500\nFSs(1229)\nIndex:0 LBA: 1500\n"),
+    EXPECT_NE(log.find("FSs(1228): min > max: 1/0\nFSs(1229)\nIndex:0 LBA: 1500\n"),
               std::string::npos)
         << log;
 }

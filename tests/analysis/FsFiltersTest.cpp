@@ -104,8 +104,10 @@ TEST(FsFiltersTest, FatCandidatesNeedFoundFatsOrAConfirmedGrid) {
     EXPECT_TRUE(evident(c, *d));
     EXPECT_TRUE(isPlausibleCandidate(c, 1, *d));
 
-    // Without the mirror found, ten subdirectory pairs have to confirm the grid.
+    // Without the mirror found or a boot sector, ten subdirectory pairs have to
+    // confirm the grid.
     c.fatMirrorFound = false;
+    c.hasBootSector = false;
     EXPECT_FALSE(evident(c, *d));
     FsCandidate grid = gridOnly(9);
     c.hasSubDirs = true;
@@ -115,9 +117,12 @@ TEST(FsFiltersTest, FatCandidatesNeedFoundFatsOrAConfirmedGrid) {
     EXPECT_FALSE(evident(c, *d));
     c.subDirCount = 10;
     EXPECT_TRUE(evident(c, *d));
-    // Neither root directory nor grid: never enough.
+    // Neither root directory nor grid: only a boot sector whose FATs were both
+    // found (a fresh format) is enough.
     c = fullFat16();
     c.hasRootDir = false;
+    EXPECT_TRUE(evident(c, *d));
+    c.hasBootSector = false;
     EXPECT_FALSE(evident(c, *d));
 
     // A grid of ten pairs with a partition entry stands without found FATs.

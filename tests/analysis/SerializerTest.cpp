@@ -317,14 +317,6 @@ TEST(SerializerTest, HostileLengthsAndCountsFailWithoutSizingAnything) {
         // A carved file that would end past 2^64 bytes.
         head + lists + noRuns + bytesOf({1, 0, 0, 0}) + std::string(8, '\xFF') +
             bytesOf({5, 0, 0, 0, 0}),
-        // A run of NTFS records of no sectors, and one of no records.
-        head + std::string(5 * 4, '\0') + bytesOf({1, 0, 0, 0, 9, 0, 0, 0, 0, 0, 1, 0, 0, 0}) +
-            noRuns + noRuns,
-        head + std::string(5 * 4, '\0') + bytesOf({1, 0, 0, 0, 9, 0, 0, 0, 2, 0, 0, 0, 0, 0}) +
-            noRuns + noRuns,
-        // A directory run of no sectors.
-        head + std::string(3 * 4, '\0') + bytesOf({1, 0, 0, 0}) + std::string(22, '\0') +
-            std::string(2 * 4, '\0') + noRuns + noRuns,
     };
     for (std::size_t i = 0; i < streams.size(); ++i) {
         DriveDescr d;
