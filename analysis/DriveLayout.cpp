@@ -277,8 +277,8 @@ void buildPartitionTables(FsCandidateList& layout, const DLayoutOptions& options
                     extendedBase = x.startLBA;
             }
         } else {
-            logAt("DL", 273) << ": no link to the table at " << x.startLBA << " ending at "
-                                  << end << '\n';
+            logAt("DL", 273) << ": no link to the table at " << x.startLBA << " ending at " << end
+                             << '\n';
         }
         current = i;
     }

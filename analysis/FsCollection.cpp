@@ -583,8 +583,8 @@ public:
             throw std::runtime_error("FSs(270)");
         // A partition entry fixes where the volume starts; the guess only
         // supposed the fewest reserved sectors in front of the FAT.
-        const bool startKnown = c.hasPartitionEntry && c.startLBA < h.fatLBA &&
-                                h.fatLBA - c.startLBA <= 0xFFFF;
+        const bool startKnown =
+            c.hasPartitionEntry && c.startLBA < h.fatLBA && h.fatLBA - c.startLBA <= 0xFFFF;
         if (!startKnown)
             c.startLBA = h.volumeStart;
         c.hasFats = true;
@@ -791,7 +791,8 @@ public:
             for (u32 s : CLUSTER_SIZES) {
                 u64 distance = 0;
                 u64 mftOffset = 0;
-                if (!checkedMul(mirrorLcn - mftLcn, s, distance) || !checkedMul(mftLcn, s, mftOffset))
+                if (!checkedMul(mirrorLcn - mftLcn, s, distance) ||
+                    !checkedMul(mftLcn, s, mftOffset))
                     break;
                 if (distance > U32_MAX - it->lba)
                     break;
@@ -976,14 +977,15 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
             const u64 e = c.hasFats ? fatEntries(c.fatType, c.fatSectors) : 0;
             // A data area before the volume start would make no size at all.
             if (e > 1 && c.cluster2LBA >= start) {
-                const u64 size = saturatingAdd(saturatingMul(e - 2, c.sectorsPerCluster), dataOffset);
+                const u64 size =
+                    saturatingAdd(saturatingMul(e - 2, c.sectorsPerCluster), dataOffset);
                 if (size <= room)
                     hi = size;
             }
         }
         if (c.hasFats)
-            lo = std::max(lo, behind(static_cast<u64>(c.fatLBA) + 2 * static_cast<u64>(c.fatSectors),
-                                     start));
+            lo = std::max(
+                lo, behind(static_cast<u64>(c.fatLBA) + 2 * static_cast<u64>(c.fatSectors), start));
         if (c.hasRootDir)
             lo = std::max(lo, behind(c.rootDirLBA, start));
         if (c.hasNtfsVolume) {
@@ -997,8 +999,8 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
         auto within = [&](const BootParams& boot) {
             return bootSectorSize(boot, exact) && exact >= lo && exact <= hi;
         };
-        bool isExact = (c.hasBootSector && within(c.bootSector)) ||
-                       (c.hasBootBackup && within(c.bootBackup));
+        bool isExact =
+            (c.hasBootSector && within(c.bootSector)) || (c.hasBootBackup && within(c.bootBackup));
         if (!isExact && c.hasPartitionEntry && c.partitionSectors >= lo &&
             c.partitionSectors <= hi) {
             exact = c.partitionSectors;

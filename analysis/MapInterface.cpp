@@ -58,7 +58,7 @@ SharedPtr<tree::Map>& buildMap(SharedPtr<tree::Map>& out, const SharedPtr<Driver
         map = buildNtfsMap(driver, fs.ntfs, results, ui, *box);
     else
         logAt("MapInterface", 60) << ": "
-                                        << "no file system kind" << ' ' << fs.kind << '\n';
+                                  << "no file system kind" << ' ' << fs.kind << '\n';
     if (!map)
         return out;
 

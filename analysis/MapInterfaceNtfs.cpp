@@ -4,8 +4,8 @@
 #include "core/Log.h"
 #include "fs/ntfs/MftRunlist.h"
 #include "fs/ntfs/NTFSDrive.h"
-#include "fs/ntfs/NtfsDumps.h"
 #include "fs/ntfs/NTFSMapImpl.h"
+#include "fs/ntfs/NtfsDumps.h"
 
 namespace MapInterface {
 

@@ -7,9 +7,9 @@
 
 #include "analysis/Analyzer.h"
 #include "fs/StructureChecks.h"
+#include "tests/analysis/AnalysisDisk.h"
 #include "tests/support/FilesCameBack.h"
 #include "tests/support/FsImages.h"
-#include "tests/support/NtfsBuilder.h"
 #include "tests/support/ProbeRun.h"
 #include "tests/support/TestUtil.h"
 
@@ -27,157 +27,7 @@ using testing::HasSubstr;
 
 namespace {
 
-constexpr u32 FAT16_LBA = 2048;
-constexpr u32 FAT32_LBA = 34816;
-constexpr u32 EXTENDED_LBA = 116736;
-constexpr u32 NTFS_LBA = 118784;
-constexpr u32 DISK_SECTORS = 153600;
-const std::vector<u32> VOLUME_STARTS = {FAT16_LBA, FAT32_LBA, NTFS_LBA};
-
-// Text whose lines tell where in the file they stand.
-std::string textContent(std::size_t n, int seed) {
-    std::string out;
-    for (int line = 0; out.size() < n; ++line)
-        out += "file " + std::to_string(seed) + " line " + std::to_string(line) + "\n";
-    out.resize(n);
-    return out;
-}
-
-std::time_t fileTime(int seed) {
-    return IMAGE_EPOCH + 86400 * seed + 2 * seed;
-}
-
-// Three folders, so that the scan sees a grid of subdirectories.
-PlacedFiles liveFiles(int seed) {
-    PlacedFiles files;
-    const char* paths[] = {"readme.txt", "Docs/report.txt", "Pics/photo data.bin",
-                           "Music/song.bin", "big file.bin"};
-    const std::size_t sizes[] = {12, 30000, 9000, 4100, 150000};
-    for (int i = 0; i < 5; ++i)
-        files.push_back({paths[i], textContent(sizes[i], seed * 10 + i), fileTime(seed + i)});
-    return files;
-}
-
-PlacedFile deletedFile(int seed) {
-    return {"gone long name.bin", textContent(20000, seed * 10 + 9), fileTime(seed + 9)};
-}
-
-// The images are built once per run and kept in the build folder (each test
-// is its own process); a new layout of the disk needs a new name.
-const std::string& cacheDir() {
-    static const std::string dir = [] {
-        const std::string d = HB_BINARY_DIR "/test-images/disk-analysis-v3";
-        std::filesystem::create_directories(d);
-        return d;
-    }();
-    return dir;
-}
-
-PlacedFiles carvable() {
-    return {{"photo.jpg", readAll(cacheDir() + "/photo.jpg"), fileTime(7)},
-            {"archive.zip", readAll(cacheDir() + "/archive.zip"), fileTime(8)}};
-}
-
-void copySectors(const std::string& from, u64 skip, const std::string& to, u64 seek, u64 count) {
-    std::string err;
-    const std::string cmd = "dd if=" + shellQuote(from) + " of=" + shellQuote(to) +
-                            " bs=512 skip=" + std::to_string(skip) + " seek=" +
-                            std::to_string(seek) + " count=" + std::to_string(count) +
-                            " conv=notrunc status=none";
-    if (run(cmd, nullptr, &err) != 0)
-        throw std::runtime_error(cmd + ": " + err);
-}
-
-// The deleted file goes last: nothing takes its clusters again.
-void fillFat(FatImage& image, int seed, const PlacedFiles& extra = {}) {
-    for (const char* folder : {"Docs", "Pics", "Music"})
-        image.makeFolder(folder);
-    PlacedFiles files = liveFiles(seed);
-    files.insert(files.end(), extra.begin(), extra.end());
-    for (const PlacedFile& f : files)
-        image.addFile(f.path, f.data, f.mtime);
-    const PlacedFile gone = deletedFile(seed);
-    image.addFile(gone.path, gone.data, gone.mtime);
-    image.deleteFile(gone.path);
-}
-
-void buildDisk(const std::string& disk, const std::string& scratch) {
-    FatImageOptions o16;
-    o16.sizeKiB = 16384;
-    o16.fatBits = 16;
-    o16.partitionLba = FAT16_LBA;
-    FatImage f16(scratch + "/f16.img", o16);
-    // A picture and an archive: what a reformat leaves to the carver.
-    std::string err;
-    if (run("cd " + shellQuote(cacheDir()) +
-                " && convert -seed 1 -size 320x240 plasma: photo.jpg && seq 1 4000 > n.txt"
-                " && zip -q -X archive.zip n.txt",
-            nullptr, &err) != 0)
-        throw std::runtime_error(err);
-    fillFat(f16, 1, carvable());
-
-    FatImageOptions o32;
-    o32.sizeKiB = 40960;
-    o32.fatBits = 32;
-    o32.sectorsPerCluster = 1;
-    o32.partitionLba = FAT32_LBA;
-    FatImage f32(scratch + "/f32.img", o32);
-    fillFat(f32, 2);
-
-    // Hidden sectors of a logical partition count from its extended record.
-    NtfsImageOptions on;
-    on.partitionLba = NTFS_LBA - EXTENDED_LBA;
-    NtfsImage ntfs(scratch + "/ntfs.img", on);
-    NtfsBuilder build(ntfs);
-    build.mkdir("/Docs").mkdir("/Pics").mkdir("/Music");
-    for (const PlacedFile& f : liveFiles(3))
-        build.write("/" + f.path, f.data).setMtime("/" + f.path, f.mtime);
-    const PlacedFile gone = deletedFile(3);
-    build.write("/gone.bin", gone.data).setMtime("/gone.bin", gone.mtime).rm("/gone.bin");
-    if (!build.run())
-        throw std::runtime_error("the NTFS builder failed");
-
-    const std::string table = "label: dos\n2048,32768,4\n34816,81920,b\n116736,,f\n"
-                              "118784,32768,7\n";
-    if (run("truncate -s " + std::to_string(u64{DISK_SECTORS} * 512) + " " + shellQuote(disk) +
-                " && printf '" + table + "' | sfdisk -q " + shellQuote(disk),
-            nullptr, &err) != 0)
-        throw std::runtime_error("sfdisk: " + err);
-    copySectors(f16.path(), FAT16_LBA, disk, FAT16_LBA, f16.volumeSectors());
-    copySectors(f32.path(), FAT32_LBA, disk, FAT32_LBA, f32.volumeSectors());
-    copySectors(ntfs.volumePath(), 0, disk, NTFS_LBA, ntfs.volumeSectors());
-}
-
-const std::string& cachedDisk() {
-    static const std::string path = [] {
-        const std::string disk = cacheDir() + "/disk.img";
-        if (!std::filesystem::exists(disk)) {
-            // Built aside and renamed: tests running at once never see half a disk.
-            TempDir scratch;
-            buildDisk(scratch.file("disk.img"), scratch.path());
-            std::filesystem::copy_file(scratch.file("disk.img"), disk + ".part",
-                                       std::filesystem::copy_options::overwrite_existing);
-            std::rename((disk + ".part").c_str(), disk.c_str());
-        }
-        return disk;
-    }();
-    return path;
-}
-
-// What each volume of the disk must give back: its live files and the deleted
-// one (NTFS puts what lost its folder entry under "Found").
-PlacedFiles expectedFiles(std::size_t volume) {
-    PlacedFiles files = liveFiles(static_cast<int>(volume) + 1);
-    PlacedFile gone = deletedFile(static_cast<int>(volume) + 1);
-    if (volume == 2)
-        gone.path = "Found/gone.bin";
-    files.push_back(gone);
-    if (volume == 0) {
-        const PlacedFiles more = carvable();
-        files.insert(files.end(), more.begin(), more.end());
-    }
-    return files;
-}
+using namespace analysistest;
 
 std::string mmls(const std::string& image) {
     std::string out;
@@ -292,10 +142,9 @@ TEST_P(DiskAnalysisTest, EveryVolumeIsFoundAndEveryFileComesBack) {
         SCOPED_TRACE(v);
         const bool carved = GetParam().reformatted == static_cast<int>(v);
         const std::string out = dir.file("out" + std::to_string(v));
-        const ProbeResult r =
-            runProbe("analyze " + fileDescriptor(disk) + " --choose " +
-                     (carved ? std::string("found") : std::to_string(v)) + " --recover " +
-                     shellQuote(out) + " --answer all");
+        const ProbeResult r = runProbe("analyze " + fileDescriptor(disk) + " --choose " +
+                                       (carved ? std::string("found") : std::to_string(v)) +
+                                       " --recover " + shellQuote(out) + " --answer all");
         ASSERT_EQ(r.status, 0) << r.err;
         if (!carved) {
             EXPECT_TRUE(filesCameBack(out, expectedFiles(v))) << r.out;
@@ -323,9 +172,9 @@ TEST(DiskAnalysisFloppyTest, TheVolumeAtSectorZeroKeepsItsBootSector) {
     FatImage floppy(dir.file("floppy.img"), FatImageOptions{});
     floppy.makeFolder("A");
     floppy.makeFolder("B");
-    PlacedFiles files = {{"A/one.txt", textContent(3000, 1), fileTime(1)},
-                         {"B/two.txt", textContent(700, 2), fileTime(2)},
-                         {"three.bin", textContent(40000, 3), fileTime(3)}};
+    PlacedFiles files = {{"A/one.txt", textContent(3000, 1), IMAGE_EPOCH + 2},
+                         {"B/two.txt", textContent(700, 2), IMAGE_EPOCH + 4},
+                         {"three.bin", textContent(40000, 3), IMAGE_EPOCH + 6}};
     for (const PlacedFile& f : files)
         floppy.addFile(f.path, f.data, f.mtime);
     const ProbeResult r = runProbe("analyze " + fileDescriptor(floppy.path()) +
@@ -342,7 +191,8 @@ TEST(DiskAnalysisSavedScanTest, ALoadedScanGivesTheSameAnalysis) {
     TempDir dir;
     const std::string saved = dir.file("Scan.bin");
     const std::string disk = fileDescriptor(cachedDisk());
-    const ProbeResult scanned = runProbe("analyze --fail 3000 " + disk + " --save " + saved + " --answer all");
+    const ProbeResult scanned =
+        runProbe("analyze --fail 3000 " + disk + " --save " + saved + " --answer all");
     ASSERT_EQ(scanned.status, 0) << scanned.err;
     EXPECT_THAT(scanned.out, HasSubstr("\nunreadable: 3000+1\n"));
     const ProbeResult loaded = runProbe("analyze " + disk + " --load " + saved);

@@ -94,9 +94,9 @@ struct Session {
         // for a floppy by its size, else for a disk with partition tables.
         const std::string type = descriptorValue(descriptor, "type");
         const u64 kib = analyzer->getDrive()->getSectorCount() / 2;
-        const bool floppy = type == "floppy" ||
-                            (type == "file" && (kib == 360 || kib == 720 || kib == 1200 ||
-                                                kib == 1440 || kib == 2880));
+        const bool floppy =
+            type == "floppy" || (type == "file" && (kib == 360 || kib == 720 || kib == 1200 ||
+                                                    kib == 1440 || kib == 2880));
         properties.setUInt8(PROP_IS_FLOPPY, floppy ? 1 : 0);
         properties.setUInt8(PROP_USES_PARTITION_TABLES, floppy ? 0 : 1);
         properties.set(PROP_DESCRIPTION, descriptor);
@@ -177,8 +177,8 @@ void printScan(const Analyzer& analyzer, const Counters& live) {
         std::cout << ' ' << run.start << '+' << run.count;
     std::cout << '\n';
     for (const cbr::FileInfo& file : analyzer.getCarvedFiles())
-        std::cout << "carved: " << file.getStart() << ' ' << file.getSize() << ' '
-                  << file.getType() << ' ' << tree::cbr::MapImpl::fileName(file) << '\n';
+        std::cout << "carved: " << file.getStart() << ' ' << file.getSize() << ' ' << file.getType()
+                  << ' ' << tree::cbr::MapImpl::fileName(file) << '\n';
 }
 
 void printAnalysis(Analyzer& analyzer) {
