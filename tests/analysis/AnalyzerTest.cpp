@@ -1,8 +1,7 @@
 // The analyzer after a scan: the state a reset keeps, the layout rebuilt with
 // the chosen entry set again, the tree of the chosen entry or of the carved
 // files; and the tree build itself (MapInterface): its stages in one box, the
-// folders only the scan knows, the FAT analysis on demand, a cancel at any
-// poll, and the one message when NTFS has no MFT run list.
+// folders only the scan knows, the FAT analysis on demand.
 
 #include "analysis/Analyzer.h"
 #include "analysis/MapInterface.h"
@@ -14,7 +13,6 @@
 #include "tests/analysis/AnalysisDisk.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/FsImages.h"
-#include "tests/support/NtfsBuilder.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 
@@ -177,41 +175,6 @@ TEST_F(MapInterfaceFatTest, StagesInOneBoxTheScannedFolderAndTheFatAnalysisOnDem
         EXPECT_EQ(fat->getFatDrive().getFatsReader().getEntry(big_) != 0, analyze);
         EXPECT_EQ(titles(quiet).size(), analyze ? 5u : 4u);
     }
-}
-
-TEST_F(MapInterfaceFatTest, ACancelAtAnyPollLeavesNoTree) {
-    ScriptedInterface counting;
-    SharedPtr<tree::Map> map = build(true, counting);
-    const u64 polls = counting.boxes().at(0)->polls;
-    for (u64 n = 1; n <= polls; ++n) {
-        ScriptedInterface ui;
-        ui.cancelBoxesAtPoll(n);
-        SharedPtr<tree::Map> out = map;
-        EXPECT_THROW(
-            MapInterface::buildMap(out, openImageDriver(image_->path()), fs_, results_, true, &ui),
-            InterruptedException)
-            << n;
-        EXPECT_FALSE(out) << n;
-    }
-}
-
-TEST(MapInterfaceNtfsTest, WithoutAnMftRunListTheUserIsToldOnceAndGetsNoTree) {
-    TempDir dir;
-    NtfsImage image(dir.file("v.img"), NtfsImageOptions());
-    ASSERT_TRUE(NtfsBuilder(image).zeroMftRecord0().zeroMirrorRecord0().run());
-    SharedPtr<Driver> driver = openImageDriver(image.path());
-    FsParams fs;
-    fs.kind = FS_NTFS;
-    u8 boot[512];
-    ASSERT_TRUE(driver->readSectors(0, 1, boot));
-    ASSERT_TRUE(ntfsFsParamsFromBootSector(0, boot, fs.ntfs, driver->getSectorCount()));
-    ScriptedInterface ui;
-    SharedPtr<tree::Map> map;
-    MapInterface::buildMap(map, driver, fs, ScanResults(), true, &ui);
-    EXPECT_FALSE(map);
-    ASSERT_EQ(ui.asked().size(), 1u);
-    EXPECT_EQ(ui.asked()[0].text, "Cannot recreate MFT runlist.\nInput valid MFT (or MFT Mirror) "
-                                  "location\nor try to find more NTFS File Records");
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 
 #include "analysis/DriveLayout.h"
 #include "analysis/DriveLayoutApply.h"
-#include "analysis/MapInterface.h"
 #include "core/Array.h"
 #include "devices/Driver.h"
 #include "fs/StructureChecks.h"
@@ -13,9 +12,7 @@
 #include "tests/support/FailingReader.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/NtfsBuilder.h"
-#include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
-#include "tests/support/TreeListing.h"
 #include "tests/support/VolumeEvidence.h"
 
 #include <gtest/gtest.h>
@@ -215,30 +212,17 @@ TEST(DriveLayoutTest, EntriesAndBrokenLayouts) {
     EXPECT_EQ(clampCylinder(1244, 220), 220u);
 }
 
-TEST(DriveLayoutTest, TheSectorImageKeepsTheDisksConventions) {
+TEST(DriveLayoutTest, TheSectorImageKeepsTheCodeActiveFlagAndTypeFamilyOnTheDisk) {
     SharedPtr<Driver> d = memoryDriver();
-    // The same CHS packing as the test images' MBRs; past cylinder 1023 the
-    // cylinder stays at its marker.
     FsCandidate mbr;
     mbr.valid = mbr.isPartitionTable = true;
-    mbr.entries[0] = FsCandidateEntry{6, 63, 40000};
-    mbr.entries[2] = FsCandidateEntry{7, 20000000, 30000000};
     Sector s{};
-    DL::formPartitionSector(mbr, s.data(), *d);
-    const std::string made = makeMbr({PartitionSpec{63, 40000, 6}});
-    EXPECT_EQ(hexDump(s.data(), 446 + 32), hexDump(made.data(), 446 + 32));
-    EXPECT_EQ(entryOf(s.data(), 2).getU8(3), 0xFF);
-    EXPECT_EQ(entryOf(s.data(), 2).getLE32(8), 20000000u);
-    EXPECT_TRUE(isValidMbr(s.data()));
-
     // Boot code stays, only the first active entry stays active, a type of the
     // same family stays, a freed slot is cleared whole.
-    s.fill(0);
     s[0] = 0xFA;
     s[446 + 16] = s[446 + 48] = 0x80;
     s[446 + 16 + 4] = 0x0C;
     s[446 + 48 + 4] = 0x83;
-    mbr.entries = {};
     mbr.entries[1] = FsCandidateEntry{0x0B, 63, 1000};
     mbr.entries[3] = FsCandidateEntry{7, 2000, 1000};
     DL::formPartitionSector(mbr, s.data(), *d);
@@ -247,28 +231,6 @@ TEST(DriveLayoutTest, TheSectorImageKeepsTheDisksConventions) {
     EXPECT_EQ(entryOf(s.data(), 3).getU8(0), 0);
     EXPECT_EQ(entryOf(s.data(), 1).getU8(4), 0x0C);
     EXPECT_EQ(entryOf(s.data(), 3).getU8(4), 7);
-
-    // A record's link that counts from the record itself and reaches the
-    // drive's end keeps both; another base or count is rebuilt.
-    FsCandidate ebr;
-    ebr.valid = ebr.isPartitionTable = true;
-    ebr.startLBA = 300000;
-    ebr.extendedBaseLBA = 100000;
-    ebr.entries[1] = FsCandidateEntry{5, 500000, 30000};
-    s.fill(0);
-    Array link(s.data() + 446 + 16, 16);
-    link.setU8(4, 0x0F);
-    link.setLE32(8, 200000);
-    link.setLE32(12, DRIVE_SECTORS - 500000);
-    DL::formPartitionSector(ebr, s.data(), *d);
-    EXPECT_EQ(link.getLE32(8), 200000u);
-    EXPECT_EQ(link.getLE32(12), DRIVE_SECTORS - 500000);
-    EXPECT_EQ(link.getU8(4), 0x0F);
-    link.setLE32(8, 12345);
-    link.setLE32(12, 77);
-    DL::formPartitionSector(ebr, s.data(), *d);
-    EXPECT_EQ(link.getLE32(8), 400000u);
-    EXPECT_EQ(link.getLE32(12), 30000u);
 }
 
 TEST(DriveLayoutTest, ATableThatDiffersBecomesAChangeOverZeros) {
@@ -389,45 +351,6 @@ TEST(DriveLayoutApplyTest, NtfsTakesItsIntactBackupAndTheDirtyFlagIsCleared) {
     c.hasNtfsVolume = false;
     EXPECT_FALSE(clearChkdskFlag(c, *driver, changes));
     EXPECT_TRUE(log.has("DL(896)\n"));
-}
-
-TEST(DriveLayoutApplyTest, Fat32BackupAtItsDefaultPlaceAndAnUnreadableOneChangesNothing) {
-    TempDir dir;
-    FatImageOptions o;
-    o.fatBits = 32;
-    o.sizeKiB = 40000;
-    o.partitionLba = 63;
-    FatImage image(dir.file("fat32.img"), o);
-    image.addFile("x.txt", "thirty-two");
-    FAT_FS_PARAMS real;
-    ASSERT_TRUE(fatFsParamsFromBootSector(
-        63, reinterpret_cast<const u8*>(image.bootSector().data()), real, 1u << 30));
-    SharedPtr<Driver> driver = openImageDriver(image.path());
-    FsCandidate c = fatEvidenceOf(real);
-    c.hasPartitionEntry = true;
-    c.partitionType = 0x0C;
-    FsCandidateList layout = layoutFor({c}, *driver);
-    SectorChanges changes;
-    std::ostringstream report;
-    LogCapture log;
-    DL::apply(layout, *driver, changes, report, true);
-    EXPECT_TRUE(log.has("DL(719): using default LBA for backup 69\n"));
-    // mkfs.fat's geometry differs from the repair's: both copies change alike,
-    // to the volume's own parameters.
-    EXPECT_EQ(descriptions(changes),
-              "Boot Sector FAT32 (LBA:63)\nBoot Sector Backup FAT32 (LBA:69)\n");
-    EXPECT_EQ(changes[0].newImage, changes[1].newImage);
-    FAT_FS_PARAMS rebuilt;
-    ASSERT_TRUE(fatFsParamsFromBootSector(63, changes[0].newImage.data(), rebuilt, 1u << 30));
-    EXPECT_TRUE(rebuilt == real) << rebuilt << "\n--\n" << real;
-
-    Driver bad(SharedPtr<dt::Reader>(new FailingReader(driver->getReader(), {69})), 512);
-    layout = layoutFor({c}, bad);
-    changes.clear();
-    DL::apply(layout, bad, changes, report, true);
-    EXPECT_TRUE(changes.empty());
-    EXPECT_EQ(layout[1].bootStatus + layout[1].backupStatus, 0u);
-    EXPECT_TRUE(log.has("DL(722): 69\n"));
 }
 
 TEST(DriveLayoutApplyTest, SectorsThatAreAlreadyRightStay) {

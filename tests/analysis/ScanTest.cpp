@@ -252,22 +252,6 @@ TEST(ScScannerTest, ANewScanDropsWhatLiesAtAndBeyondItsStartAndCutsTheLastRuns) 
     EXPECT_THAT(describe(other), HasSubstr("R99 0x5\n"));
 }
 
-TEST(ScScannerTest, CountsGoOnFromEarlierScans) {
-    ScanResults results;
-    results.bootSectors.insert(FoundBootSector{40, {}});
-    results.ntfsRecordRuns.insert(FoundRecordRun{10, 2, 4});
-    {
-        RecordingProgress progress;
-        ScScanner scanner(&results, 16, SECTOR, 50, 3);
-        scanner.setInterfaceCallback(&progress);
-        EXPECT_EQ(ScScanner::reportTotals(&results, &scanner), 4u);
-        EXPECT_EQ(progress.record()->lastValue(InterfaceCallback::FOUND_BOOT_SECTORS), 1u);
-        feed(scanner, 60, {fileRecord(1), ZERO, ZERO, ZERO});
-        EXPECT_EQ(progress.record()->lastValue(InterfaceCallback::FOUND_NTFS_FILES), 5u);
-    }
-    EXPECT_THROW(ScScanner(&results, 16, 256, 0, 3), std::runtime_error);
-}
-
 TEST(ScScannerTest, EverySectorGoesToTheCarverOnceAndPast2Pow32NothingIsListed) {
     ScanResults results;
     Recorder carver;
