@@ -15,6 +15,7 @@
 #include "tests/support/TestUtil.h"
 #include "tests/support/VolumeEvidence.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -176,13 +177,9 @@ INSTANTIATE_TEST_SUITE_P(Layouts, DriveLayoutTableTest, ::testing::ValuesIn(LAYO
                              return std::string(info.param.name);
                          });
 
-std::string thrown(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no exception";
+// The call throws std::runtime_error with exactly this text.
+auto throws(const char* text) {
+    return testing::ThrowsMessage<std::runtime_error>(testing::StrEq(text));
 }
 
 TEST(DriveLayoutTest, EntriesAndBrokenLayouts) {
@@ -193,22 +190,21 @@ TEST(DriveLayoutTest, EntriesAndBrokenLayouts) {
     EXPECT_FALSE(DL::addPartitionEntry(t, 7, 63, 5, 3, false)); // no duplicates
     FsCandidate notTable;
     notTable.valid = true;
-    EXPECT_EQ(thrown([&] { DL::packPartitionEntries(notTable); }), "DL(394)");
+    EXPECT_THAT([&] { DL::packPartitionEntries(notTable); }, throws("DL(394)"));
     const FsCandidateList none;
     const DLayoutOptions options(none, LAST_LBA, true, true);
     FsCandidateList layout;
-    EXPECT_EQ(thrown([&] { DL::buildPartitionTables(layout, options); }), "DL(181)");
+    EXPECT_THAT([&] { DL::buildPartitionTables(layout, options); }, throws("DL(181)"));
     layout = {looseNtfs(0, 10)};
     layout[0].valid = true;
-    EXPECT_EQ(thrown([&] { DL::buildPartitionTables(layout, options); }), "DL(183)");
+    EXPECT_THAT([&] { DL::buildPartitionTables(layout, options); }, throws("DL(183)"));
     layout = layoutOf({looseNtfs(63, 10)});
     layout[1].valid = false;
-    EXPECT_EQ(thrown([&] { DL::buildPartitionTables(layout, options); }), "DL(186)");
+    EXPECT_THAT([&] { DL::buildPartitionTables(layout, options); }, throws("DL(186)"));
     FsCandidateList overlapping = {looseNtfs(63, 1000), looseNtfs(500, 1000)};
     overlapping[0].minSectors = 1000;
-    EXPECT_EQ(
-        thrown([&] { DL::build(layout, DLayoutOptions(overlapping, LAST_LBA, false, false)); }),
-        "DL(86)");
+    EXPECT_THAT([&] { DL::build(layout, DLayoutOptions(overlapping, LAST_LBA, false, false)); },
+                throws("DL(86)"));
     EXPECT_EQ(clampCylinder(1244, 220), 220u);
 }
 
@@ -397,7 +393,7 @@ TEST(DriveLayoutApplyTest, NoTableIsWrittenOverAVolumeAtSectorZeroAndBrokenEleme
     EXPECT_TRUE(log.has("DL(1171): (LBA:0) a file system starts here; no partition table\n"));
 
     FsCandidateList broken(1);
-    EXPECT_EQ(thrown([&] { DL::apply(broken, *driver, changes, report, true); }), "DL(1169)");
+    EXPECT_THAT([&] { DL::apply(broken, *driver, changes, report, true); }, throws("DL(1169)"));
     broken[0].valid = true;
     DL::apply(broken, *driver, changes, report, false);
     EXPECT_TRUE(log.has("DL(1053): fscode == 0\n") && log.has("DL(1068): unknown fstype\n"));

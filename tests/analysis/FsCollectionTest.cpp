@@ -98,6 +98,16 @@ void system(ScanResults& r, u32 lba, u32 which, u64 lcn, u64 size) {
     r.ntfsSystemRecords.insert(FoundNtfsSystemRecord{lba, {which, lcn, size}});
 }
 
+// What a FAT16 volume from LBA 63 leaves without its boot sector: the FAT
+// starts at 64 and 264, the root directory at 464, three subdirectories on the
+// grid of four sectors a cluster from 496.
+void fat16Remains(ScanResults& r) {
+    fat(r, 64);
+    fat(r, 264);
+    plain(r, 464, 1, 30);
+    grid(r, 496, 4, {3, 4, 5}, 30);
+}
+
 // One candidate a line: start, then each piece of evidence, then the limits.
 std::string summary(const FsCandidateList& list) {
     std::ostringstream os;
@@ -200,22 +210,13 @@ const Rule RULES[] = {
      2880, "0 F1+9++ R19/40 [19,2880]\n", true},
     // Only the FAT starts, the root and the subdirectories are left: the FATs
     // are guessed; the volume start sits behind one reserved sector.
-    {"FatsGuessed",
-     [](ScanResults& r) {
-         fat(r, 64);
-         fat(r, 264);
-         plain(r, 464, 1, 30);
-         grid(r, 496, 4, {3, 4, 5}, 30);
-     },
-     300000, "63 F64+200++ R464/30 G4@496#3/30/5 [433,205225]\n"},
+    {"FatsGuessed", [](ScanResults& r) { fat16Remains(r); }, 300000,
+     "63 F64+200++ R464/30 G4@496#3/30/5 [433,205225]\n"},
     // A partition entry fixes the start; the guess keeps it.
     {"GuessedFatsKeepTheEntrysStart",
      [](ScanResults& r) {
          table(r, 0, {{6, 60, 30000}});
-         fat(r, 64);
-         fat(r, 264);
-         plain(r, 464, 1, 30);
-         grid(r, 496, 4, {3, 4, 5}, 30);
+         fat16Remains(r);
      },
      300000, "60 P6@0.0 F64+200++ R464/30 G4@496#3/30/5 [30000,30000]\n"},
     // $MFT, $MFTMirr, $Bitmap and the mirror's copy: eight sectors a cluster.
@@ -367,6 +368,13 @@ FsCandidate fat16Volume() {
     return c;
 }
 
+// Without its boot sector and FAT mirror, on a grid confirmed by `pairs`.
+void gridOf(FsCandidate& c, u32 pairs) {
+    c.fatMirrorFound = c.hasBootSector = false;
+    c.hasSubDirs = true;
+    c.subDirCount = pairs;
+}
+
 TEST(FsFiltersTest, WhatEvidenceIsEnough) {
     SharedPtr<Driver> disk = zeroDriver(16);
     SharedPtr<Driver> floppy = zeroDriver(16, true);
@@ -389,20 +397,8 @@ TEST(FsFiltersTest, WhatEvidenceIsEnough) {
          true},
         {"no boot sector, mirror lost",
          [](FsCandidate& c) { c.fatMirrorFound = c.hasBootSector = false; }, false, true},
-        {"...but a grid of ten pairs",
-         [](FsCandidate& c) {
-             c.fatMirrorFound = c.hasBootSector = false;
-             c.hasSubDirs = true;
-             c.subDirCount = 10;
-         },
-         true, true},
-        {"...of nine",
-         [](FsCandidate& c) {
-             c.fatMirrorFound = c.hasBootSector = false;
-             c.hasSubDirs = true;
-             c.subDirCount = 9;
-         },
-         false, true},
+        {"...but a grid of ten pairs", [](FsCandidate& c) { gridOf(c, 10); }, true, true},
+        {"...of nine", [](FsCandidate& c) { gridOf(c, 9); }, false, true},
         {"FATs only inferred, beside the entry alone",
          [](FsCandidate& c) {
              c.fatFound = c.fatMirrorFound = c.hasBootSector = c.hasRootDir = false;
@@ -452,20 +448,12 @@ TEST(FsFiltersTest, TheTextFormsOfACandidate) {
     SharedPtr<Driver> d = zeroDriver(300);
     FsCandidate c = fat16Volume();
     c.fatMirrorFound = false;
-    c.hasSubDirs = true;
-    c.sectorsPerCluster = 4;
-    c.cluster2LBA = 296;
-    c.lastCluster = 50;
-    c.maxThisCluster = 40;
-    c.subDirCount = 12;
-    c.hasNtfsVolume = true;
-    c.mftLBA = 1000;
-    c.mftMirrLBA = 2000;
-    c.ntfsSectorsPerCluster = 8;
-    c.sectorsPerFileRecord = 2;
-    c.bitmapSize = 640;
+    c.hasSubDirs = c.hasNtfsVolume = c.selected = true;
+    c.sectorsPerCluster = 4, c.cluster2LBA = 296, c.subDirCount = 12;
+    c.lastCluster = 50, c.maxThisCluster = 40;
+    c.mftLBA = 1000, c.mftMirrLBA = 2000, c.bitmapSize = 640;
+    c.ntfsSectorsPerCluster = 8, c.sectorsPerFileRecord = 2;
     c.minSectors = c.maxSectors = 40000;
-    c.selected = true;
     std::ostringstream os;
     printFsCollection(os, {c, FsCandidate()}, *d);
     EXPECT_EQ(os.str(),
