@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
+#include <unistd.h>
 
 using namespace testutil;
 
@@ -44,16 +45,20 @@ static PlacedFile deletedFile(int seed) {
 // is its own process); a new layout of the disk needs a new name.
 const std::string& cacheDir() {
     static const std::string dir = [] {
-        const std::string d = HB_BINARY_DIR "/test-images/disk-analysis-v3";
+        const std::string d = HB_BINARY_DIR "/test-images/disk-analysis-v4";
         std::filesystem::create_directories(d);
         return d;
     }();
     return dir;
 }
 
+static PlacedFiles carvableIn(const std::string& dir) {
+    return {{"photo.jpg", readAll(dir + "/photo.jpg"), fileTime(7)},
+            {"archive.zip", readAll(dir + "/archive.zip"), fileTime(8)}};
+}
+
 PlacedFiles carvable() {
-    return {{"photo.jpg", readAll(cacheDir() + "/photo.jpg"), fileTime(7)},
-            {"archive.zip", readAll(cacheDir() + "/archive.zip"), fileTime(8)}};
+    return carvableIn(cacheDir());
 }
 
 static void copySectors(const std::string& from, u64 skip, const std::string& to, u64 seek,
@@ -88,12 +93,12 @@ static void buildDisk(const std::string& disk, const std::string& scratch) {
     FatImage f16(scratch + "/f16.img", o16);
     // A picture and an archive: what a reformat leaves to the carver.
     std::string err;
-    if (run("cd " + shellQuote(cacheDir()) +
+    if (run("cd " + shellQuote(scratch) +
                 " && convert -seed 1 -size 320x240 plasma: photo.jpg && seq 1 4000 > n.txt"
                 " && zip -q -X archive.zip n.txt",
             nullptr, &err) != 0)
         throw std::runtime_error(err);
-    fillFat(f16, 1, carvable());
+    fillFat(f16, 1, carvableIn(scratch));
 
     FatImageOptions o32;
     o32.sizeKiB = 40960;
@@ -131,12 +136,15 @@ const std::string& cachedDisk() {
     static const std::string path = [] {
         const std::string disk = cacheDir() + "/disk.img";
         if (!std::filesystem::exists(disk)) {
-            // Built aside and renamed: tests running at once never see half a disk.
+            // Files of their own renamed in, the disk last: tests running at once
+            // never see half a file.
             TempDir scratch;
             buildDisk(scratch.file("disk.img"), scratch.path());
-            std::filesystem::copy_file(scratch.file("disk.img"), disk + ".part",
-                                       std::filesystem::copy_options::overwrite_existing);
-            std::rename((disk + ".part").c_str(), disk.c_str());
+            for (const char* name : {"photo.jpg", "archive.zip", "disk.img"}) {
+                const std::string part = cacheDir() + "/" + name + "." + std::to_string(getpid());
+                std::filesystem::copy_file(scratch.file(name), part);
+                std::rename(part.c_str(), (cacheDir() + "/" + name).c_str());
+            }
         }
         return disk;
     }();

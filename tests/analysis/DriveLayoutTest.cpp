@@ -208,27 +208,6 @@ TEST(DriveLayoutTest, EntriesAndBrokenLayouts) {
     EXPECT_EQ(clampCylinder(1244, 220), 220u);
 }
 
-TEST(DriveLayoutTest, TheSectorImageKeepsTheCodeActiveFlagAndTypeFamilyOnTheDisk) {
-    SharedPtr<Driver> d = memoryDriver();
-    FsCandidate mbr;
-    mbr.valid = mbr.isPartitionTable = true;
-    Sector s{};
-    // Boot code stays, only the first active entry stays active, a type of the
-    // same family stays, a freed slot is cleared whole.
-    s[0] = 0xFA;
-    s[446 + 16] = s[446 + 48] = 0x80;
-    s[446 + 16 + 4] = 0x0C;
-    s[446 + 48 + 4] = 0x83;
-    mbr.entries[1] = FsCandidateEntry{0x0B, 63, 1000};
-    mbr.entries[3] = FsCandidateEntry{7, 2000, 1000};
-    DL::formPartitionSector(mbr, s.data(), *d);
-    EXPECT_EQ(s[0], 0xFA);
-    EXPECT_EQ(entryOf(s.data(), 1).getU8(0), 0x80);
-    EXPECT_EQ(entryOf(s.data(), 3).getU8(0), 0);
-    EXPECT_EQ(entryOf(s.data(), 1).getU8(4), 0x0C);
-    EXPECT_EQ(entryOf(s.data(), 3).getU8(4), 7);
-}
-
 TEST(DriveLayoutTest, ATableThatDiffersBecomesAChangeOverZeros) {
     std::string disk = makeMbr({PartitionSpec{63, 40000, 6, true}});
     disk[0] = '\xFA';

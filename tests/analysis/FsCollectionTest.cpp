@@ -166,8 +166,6 @@ const Rule RULES[] = {
      },
      100000, "1000 P7@0.0 [1,99000]\n", false, 64260},
     // A FAT32 boot sector is also read as the backup 6 sectors into a volume.
-    {"Fat32BootSectorAt5", [](ScanResults& r) { boot(r, 5, fatBoot(1000, 1, 600, 32, 0)); }, 5000,
-     "5 B F37+600-- [1232,4995]\n"},
     {"Fat32BootSectorAt6", [](ScanResults& r) { boot(r, 6, fatBoot(1000, 1, 600, 32, 0)); }, 5000,
      "0 b6 F32+600-- [1232,5000]\n6 B F38+600-- [1232,4994]\n"},
     // A boot sector joins only a partition entry of a compatible type.
@@ -199,15 +197,6 @@ const Rule RULES[] = {
          plain(r, 3872, 1, 6);
      },
      50000, "0 B F1+100-- R201/33 [1000,1000]\n4000 R3872/6 G4@4000#2/20/20 [1,46000]\n"},
-    // On a floppy a root directory nobody takes is a candidate; FAT12 only, no
-    // hidden sectors.
-    {"FloppyRootAndFats",
-     [](ScanResults& r) {
-         fat(r, 1, FAT12);
-         fat(r, 10, FAT12);
-         plain(r, 19, 14, 40);
-     },
-     2880, "0 F1+9++ R19/40 [19,2880]\n", true},
     // Only the FAT starts, the root and the subdirectories are left: the FATs
     // are guessed; the volume start sits behind one reserved sector.
     {"FatsGuessed", [](ScanResults& r) { fat16Remains(r); }, 300000,
