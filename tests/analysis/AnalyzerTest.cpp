@@ -1,21 +1,16 @@
 // The analyzer after a scan: the state a reset keeps, the layout rebuilt with
 // the chosen entry set again, the tree of the chosen entry or of the carved
-// files; and the tree build itself (MapInterface): its stages in one box, the
-// folders only the scan knows, the FAT analysis on demand.
+// files (the trees' contents: DiskAnalysisTest).
 
 #include "analysis/Analyzer.h"
-#include "analysis/MapInterface.h"
 #include "core/AppDirectory.h"
 #include "core/Preferences.h"
-#include "devices/DtReaderFile.h"
-#include "fs/DirectoryEntry.h"
-#include "fs/fat/FATMapImpl.h"
 #include "tests/analysis/AnalysisDisk.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/FsImages.h"
-#include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace testutil;
@@ -24,12 +19,8 @@ namespace {
 
 TEST(DriveDescrTest, AResetKeepsTheSourceAndTheRangeAndANewLayoutKeepsTheChoice) {
     DriveDescr d;
-    EXPECT_THROW(
-        try { d.getDrive(); } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), "DriveDescr(17)");
-            throw;
-        },
-        std::runtime_error);
+    EXPECT_THAT([&] { d.getDrive(); },
+                testing::ThrowsMessage<std::runtime_error>(testing::StrEq("DriveDescr(17)")));
     d.setDrive(new Driver(SharedPtr<dt::Reader>(new MemoryReader(std::string(2048, '\0'))), 512));
     d.getScanRange().setSecond(1000);
     d.setHasScan(true);
@@ -99,82 +90,6 @@ TEST(AnalyzerTest, TheLayoutIsRebuiltNotAddedToAndTheTreeIsOfTheChosenEntry) {
         EXPECT_EQ(analyzer.getMapHolder().get(), carved.get());
     }
     EXPECT_TRUE(log.has("Analyzer(314): ") && log.has("Analyzer(324): "));
-}
-
-// A floppy whose folder "orphan" only the scan still knows (its root entry is
-// wiped; the scan's directory run names its cluster).
-class MapInterfaceFatTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        image_.reset(new FatImage(dir_.file("f.img"), FatImageOptions()));
-        image_->makeFolder("docs");
-        image_->makeFolder("orphan");
-        image_->addFile("orphan/kept.txt", "only the scan knows me");
-        image_->addFile("big.bin", std::string(5000, 'b'));
-        const std::string boot = image_->bootSector();
-        ASSERT_TRUE(fatFsParamsFromBootSector(0, reinterpret_cast<const u8*>(boot.data()), fs_.fat,
-                                              image_->volumeSectors()));
-        fs_.kind = FS_FAT;
-        const u64 root = u64{fs_.fat.rootDirectoryLBA} * 512;
-        const std::string block = readAt(image_->path(), root, 512);
-        for (u64 at = 0; at < block.size(); at += DIR_ENTRY_BYTES) {
-            const u32 cluster = dirEntryStartCluster(reinterpret_cast<const u8*>(&block[at]));
-            if (block.compare(at, 11, "BIG     BIN") == 0)
-                big_ = cluster;
-            if (block.compare(at, 11, "ORPHAN     ") == 0) {
-                orphan_ = cluster;
-                writeAt(image_->path(), root + at, std::string(DIR_ENTRY_BYTES, '\0'));
-            }
-        }
-        results_.directoryRuns.insert(FoundDirectoryRun{
-            static_cast<u32>(fs_.fat.get_cluster_LBA(orphan_)), 1, true, false, orphan_, 0, 0});
-    }
-    SharedPtr<tree::Map> build(bool analyzeFats, ScriptedInterface& ui) {
-        SharedPtr<tree::Map> map;
-        MapInterface::buildMap(map, openImageDriver(image_->path()), fs_, results_, analyzeFats,
-                               &ui);
-        return map;
-    }
-    static std::vector<std::string> titles(const ScriptedInterface& ui) {
-        std::vector<std::string> out;
-        for (const auto& t : ui.boxes().at(0)->texts)
-            if (t.kind == InterfaceCallback::TEXT_TITLE)
-                out.push_back(t.text);
-        return out;
-    }
-
-    TempDir dir_;
-    std::unique_ptr<FatImage> image_;
-    FsParams fs_;
-    ScanResults results_;
-    u32 big_ = 0;
-    u32 orphan_ = 0;
-};
-
-TEST_F(MapInterfaceFatTest, StagesInOneBoxTheScannedFolderAndTheFatAnalysisOnDemand) {
-    ScriptedInterface ui;
-    SharedPtr<tree::Map> map = build(true, ui);
-    ASSERT_TRUE(map);
-    EXPECT_EQ(titles(ui),
-              (std::vector<std::string>{"Building Tree", "Analyzing FATs", "Building Tree",
-                                        "Analyzing Found Files", "Finishing Tree"}));
-    EXPECT_FALSE(map->hasInterfaceCallback());
-    std::vector<std::string> found;
-    for (const tree::Node& n : map->getFolder(orphan_)->getNodes())
-        found.push_back(n.getName());
-    EXPECT_EQ(found, std::vector<std::string>{"kept.txt"});
-
-    // Without the first FAT, only the analysis reads the chain from the mirror.
-    writeAt(image_->path(), u64{fs_.fat.fatLBA} * 512,
-            std::string(u64{fs_.fat.sectorsPerFAT} * 512, '\0'));
-    for (bool analyze : {false, true}) {
-        ScriptedInterface quiet;
-        map = build(analyze, quiet);
-        auto* fat = dynamic_cast<tree::FATMapImpl*>(map.get());
-        ASSERT_NE(fat, nullptr);
-        EXPECT_EQ(fat->getFatDrive().getFatsReader().getEntry(big_) != 0, analyze);
-        EXPECT_EQ(titles(quiet).size(), analyze ? 5u : 4u);
-    }
 }
 
 } // namespace

@@ -94,12 +94,6 @@ std::ostream& operator<<(std::ostream& os, const LayoutCase& c) {
 const std::string END = std::to_string(LAST_LBA);
 
 const LayoutCase LAYOUTS[] = {
-    {"WithoutTablesOnlyTheFileSystemsAtTheirLargestSize",
-     {partition(63, 1000, 4, 0, 0), looseNtfs(9000, 800)},
-     false,
-     "-> [[63:1062] dl.valid Sects:1000 pLBA:0 ({04} File System)\n"
-     "-> [[9000:9799] dl.valid Sects:800 pLBA:0 ({07} File System)\n",
-     ""},
     {"APrimaryGoesToItsOwnSlot",
      {partition(63, 1000, 0x0C, 0, 2)},
      true,
@@ -248,12 +242,6 @@ TEST(DriveLayoutTest, ATableThatDiffersBecomesAChangeOverZeros) {
 
 // ---- The repair of real volumes ----
 
-BootParams bootOf(const std::string& sector) {
-    BootParams b;
-    EXPECT_TRUE(readBootParams(reinterpret_cast<const u8*>(sector.data()), b));
-    return b;
-}
-
 FsCandidateList layoutFor(const FsCandidateList& candidates, Driver& driver) {
     const bool tables = driver.getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 1) != 0;
     FsCandidateList layout;
@@ -326,30 +314,6 @@ TEST(DriveLayoutApplyTest, NtfsTakesItsIntactBackupAndTheDirtyFlagIsCleared) {
     c.hasNtfsVolume = false;
     EXPECT_FALSE(clearChkdskFlag(c, *driver, changes));
     EXPECT_TRUE(log.has("DL(896)\n"));
-}
-
-TEST(DriveLayoutApplyTest, SectorsThatAreAlreadyRightStay) {
-    TempDir dir;
-    FatImageOptions o;
-    o.fatBits = 16;
-    o.sizeKiB = 20000;
-    o.partitionLba = 63;
-    o.partitionType = 6;
-    FatImage image(dir.file("fat16.img"), o);
-    // The geometry of our images' MBR, also in the boot sector.
-    writeAt(image.path(), 63 * 512 + 0x18, std::string("\x3F\x00\xFF\x00", 4));
-    SharedPtr<Driver> driver = openImageDriver(image.path());
-    FsCandidate c = partition(63, static_cast<u32>(image.volumeSectors()), 6, 0, 0);
-    c.hasBootSector = true;
-    c.bootSector = bootOf(image.bootSector());
-    FsCandidateList layout = layoutFor({c}, *driver);
-    SectorChanges changes;
-    std::ostringstream report;
-    DL::apply(layout, *driver, changes, report, true);
-    EXPECT_EQ(descriptions(changes), "");
-    EXPECT_EQ(layout[1].bootStatus, 2u);
-    EXPECT_EQ(layout[1].tableStatus, 2u);
-    EXPECT_EQ(report.str().find("Changed from"), std::string::npos) << report.str();
 }
 
 TEST(DriveLayoutApplyTest, NoTableIsWrittenOverAVolumeAtSectorZeroAndBrokenElementsThrow) {
