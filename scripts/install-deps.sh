@@ -9,7 +9,7 @@ libgtk2.0-dev libglib2.0-dev zlib1g-dev gettext
 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-dev
 xvfb xauth
-dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89
+dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89 fdisk sleuthkit
 imagemagick
 zip arj lhasa libarchive-tools
 libimage-exiftool-perl

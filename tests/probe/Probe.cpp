@@ -41,9 +41,13 @@ const Command COMMANDS[] = {
      "[--hide-deleted] [--limit BYTES] [--answer yes|no|all] [--no-analyze-fats] [--backup]",
      cmdRecover},
     {"scan",
-     "scan [--known FILE] [--fail LBA,...] DESCRIPTOR FIRST COUNT [--quick] [--load FILE] "
-     "[--save FILE] [--recover ROW|found DEST] [--mask M] [--limit BYTES] [--answer yes|no|all]",
+     "scan [--known FILE] [--fail LBA,...] DESCRIPTOR FIRST COUNT [--quick] [--recover DEST] "
+     "[--answer yes|no|all]",
      cmdScan},
+    {"analyze",
+     "analyze [--known FILE] [--fail LBA,...] DESCRIPTOR [FIRST COUNT] [--quick] [--load FILE] "
+     "[--save FILE] [--no-filter] [--choose N|found] [--recover DEST] [--answer yes|no|all]",
+     cmdAnalyze},
 };
 
 void printUsage(std::ostream& out) {

@@ -41,5 +41,6 @@ int cmdDump(Args& args);     // ProbeDump.cpp
 int cmdTree(Args& args);     // ProbeEngines.cpp
 int cmdRecover(Args& args);  // ProbeEngines.cpp
 int cmdScan(Args& args);     // ProbeScan.cpp
+int cmdAnalyze(Args& args);  // ProbeScan.cpp
 
 } // namespace probe
