@@ -4,9 +4,9 @@
 #include "devices/Driver.h"
 #include "devices/Reader.h"
 #include "devices/UnreadableSectors.h"
-#include "platform/FakeBlockDevice.h"
-#include "tests/platform/FakeSystemTree.h"
-#include "tests/platform/LoopDevice.h"
+#include "tests/support/FakeBlockDevice.h"
+#include "tests/support/FakeSystemTree.h"
+#include "tests/support/LoopDevice.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 
@@ -17,7 +17,7 @@
 
 namespace {
 
-using platform::FakeDisk;
+using testutil::FakeDisk;
 using testutil::LogCapture;
 
 using Transfers = std::vector<std::pair<u64, u64>>;
@@ -36,7 +36,7 @@ void expectNumbered(const std::vector<u8>& got, u64 offset) {
 struct Fixture {
     explicit Fixture(u64 sectors, u64 sectorSize = 512)
         : disk(FakeDisk::numbered(sectors, sectorSize)),
-          reader(platform::fakeBlockDeviceFactory(disk)) {}
+          reader(testutil::fakeBlockDeviceFactory(disk)) {}
     bool open(bool readOnly = true) { return reader.open("/dev/fake", readOnly); }
     bool read(u64 offset, u64 n) {
         got.assign(n, 0);
@@ -192,7 +192,7 @@ TEST(BlockDeviceReaderTest, ScanMarksExactlyTheUnreadableSectors) {
     };
     auto disk = FakeDisk::numbered(512);
     disk->badSectors = {100, 101};
-    auto* device = new dt::BlockDeviceReader(platform::fakeBlockDeviceFactory(disk));
+    auto* device = new dt::BlockDeviceReader(testutil::fakeBlockDeviceFactory(disk));
     SharedPtr<dt::Reader> chain(device);
     ASSERT_TRUE(device->open("/dev/fake", true));
     Driver driver(chain, 512);
@@ -270,7 +270,7 @@ TEST(BlockDeviceReaderTest, ReadOnlyReaderCannotWrite) {
 
 TEST(BlockDeviceReaderTest, WriteModeNeedsTheDeviceExclusively) {
     auto disk = FakeDisk::numbered(10);
-    auto factory = platform::fakeBlockDeviceFactory(disk);
+    auto factory = testutil::fakeBlockDeviceFactory(disk);
     dt::BlockDeviceReader first(factory), second(factory), reader(factory);
     ASSERT_TRUE(first.open("/dev/fake", false));
     LogCapture log;
@@ -282,13 +282,13 @@ TEST(BlockDeviceReaderTest, WriteModeNeedsTheDeviceExclusively) {
 
     auto mounted = FakeDisk::numbered(10);
     mounted->busy = true;
-    dt::BlockDeviceReader third(platform::fakeBlockDeviceFactory(mounted));
+    dt::BlockDeviceReader third(testutil::fakeBlockDeviceFactory(mounted));
     EXPECT_FALSE(third.open("/dev/fake", false));
     EXPECT_FALSE(mounted->heldExclusively);
     EXPECT_TRUE(third.open("/dev/fake", true));
 
     auto free = FakeDisk::numbered(10);
-    EXPECT_TRUE(dt::canLockVolume("/dev/fake", platform::fakeBlockDeviceFactory(free)));
+    EXPECT_TRUE(dt::canLockVolume("/dev/fake", testutil::fakeBlockDeviceFactory(free)));
     EXPECT_FALSE(free->heldExclusively); // released again at once
 }
 

@@ -1,6 +1,6 @@
 #include "devices/DevicesInfo.h"
 
-#include "tests/platform/FakeSystemTree.h"
+#include "tests/support/FakeSystemTree.h"
 
 #include <gtest/gtest.h>
 

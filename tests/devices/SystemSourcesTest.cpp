@@ -1,7 +1,7 @@
 #include "devices/SystemSources.h"
 
-#include "tests/platform/FakeSystemTree.h"
-#include "tests/platform/LoopDevice.h"
+#include "tests/support/FakeSystemTree.h"
+#include "tests/support/LoopDevice.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>

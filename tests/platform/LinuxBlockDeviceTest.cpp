@@ -1,7 +1,7 @@
 #include "platform/LinuxBlockDevice.h"
 
 #include "platform/AlignedBuffer.h"
-#include "tests/platform/LoopDevice.h"
+#include "tests/support/LoopDevice.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>

@@ -2,10 +2,9 @@
 
 // A fake machine in a temporary folder for the device listings: a sysfs with
 // block devices, a /dev whose nodes are regular files of the devices' sizes
-// (sparse), a udev database and a mount table. Shared by the platform and the
-// devices tests.
+// (sparse), a udev database and a mount table. Shared by the platform, devices
+// and window tests.
 
-#include "core/Log.h"
 #include "core/Types.h"
 #include "platform/SystemRoots.h"
 #include "tests/support/TestUtil.h"
@@ -78,16 +77,6 @@ private:
     }
 
     TempDir dir_;
-};
-
-// The log lines written since construction.
-class LogCapture {
-public:
-    LogCapture() : mark_(logMemoryText().size()) {}
-    std::string text() const { return logMemoryText().substr(mark_); }
-
-private:
-    std::size_t mark_;
 };
 
 } // namespace testutil
