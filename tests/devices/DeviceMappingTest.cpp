@@ -24,10 +24,10 @@ TEST(DeviceMappingTest, EveryPartitionMountedOrNot) {
     ASSERT_EQ(mapping.entries().size(), 4u);
     EXPECT_EQ(log.text(), "DeviceMapping(17): " + tree.dev("sdc1") + "\n");
 
-    EXPECT_EQ(mapping.lettersOf(tree.dev("sda").c_str()), "sda1,sda2,sda10");
-    EXPECT_EQ(mapping.lettersOf(tree.dev("sda2").c_str()), "sda2");
-    EXPECT_EQ(mapping.lettersOf(tree.dev("sdb").c_str()), "sdb1");
-    EXPECT_EQ(mapping.lettersOf(tree.dev("sdc").c_str()), "");
+    EXPECT_EQ(mapping.partitionsOf(tree.dev("sda").c_str()), "sda1,sda2,sda10");
+    EXPECT_EQ(mapping.partitionsOf(tree.dev("sda2").c_str()), "sda2");
+    EXPECT_EQ(mapping.partitionsOf(tree.dev("sdb").c_str()), "sdb1");
+    EXPECT_EQ(mapping.partitionsOf(tree.dev("sdc").c_str()), "");
 
     DeviceMapping::Entry e;
     ASSERT_TRUE(mapping.deviceNumber(tree.dev("sda10").c_str(), e));
@@ -36,12 +36,12 @@ TEST(DeviceMappingTest, EveryPartitionMountedOrNot) {
     EXPECT_EQ(e.name, "sda10");
 }
 
-TEST(DeviceMappingTest, APathThatIsNoDeviceHasNoLetters) {
+TEST(DeviceMappingTest, APathThatIsNoDeviceHasNoPartitions) {
     FakeSystemTree tree;
     tree.addDisk("sda", 1 << 24, "8:0");
     DeviceMapping mapping(tree.roots());
     LogCapture log;
-    EXPECT_EQ(mapping.lettersOf(tree.path("mountinfo").c_str()), "");
+    EXPECT_EQ(mapping.partitionsOf(tree.path("mountinfo").c_str()), "");
     EXPECT_EQ(log.text(), "DeviceMapping(72): " + tree.path("mountinfo") + "\nDeviceMapping(31)\n");
     DeviceMapping::Entry e;
     EXPECT_FALSE(mapping.deviceNumber(nullptr, e));

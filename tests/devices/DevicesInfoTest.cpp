@@ -59,16 +59,16 @@ TEST(DevicesInfoTest, RecordOfADisk) {
     EXPECT_EQ(record.getString("Revision", ""), "R2");
     EXPECT_EQ(record.getString("Serial", ""), "S1");
     EXPECT_EQ(record.getString("Bus Type", ""), "USB");
-    EXPECT_EQ(record.getString("Drive Letters", ""), "sda1,sda2");
+    EXPECT_EQ(record.getString("Partitions", ""), "sda1,sda2");
     EXPECT_NE(log.text().find("DevicesInfo(131): Size: 1048576, Sector Size: 512\n"),
               std::string::npos);
     EXPECT_NE(log.text().find("DevicesInfo(185): STORAGE_DEVICE_DESCRIPTOR\n"), std::string::npos);
-    EXPECT_NE(log.text().find("DevicesInfo(271): Drive Letters: sda1,sda2\n"), std::string::npos);
+    EXPECT_NE(log.text().find("DevicesInfo(271): Partitions: sda1,sda2\n"), std::string::npos);
 
-    // A partition's letters are its own name.
+    // A partition's partitions are its own name.
     PropertyMap part;
     ASSERT_TRUE(DevicesInfo::addDevice(tree.dev("sda2").c_str(), mapping, part));
-    EXPECT_EQ(part.getString("Drive Letters", ""), "sda2");
+    EXPECT_EQ(part.getString("Partitions", ""), "sda2");
     EXPECT_EQ(part.getString("Size", ""), "4096");
 }
 
@@ -83,7 +83,7 @@ TEST(DevicesInfoTest, AVirtualDeviceHasSizesOnlyAndAnUnnamedBusIsLogged) {
     EXPECT_NE(log.text().find("DevicesInfo(154)\n"), std::string::npos);
     EXPECT_FALSE(record.has("Model"));
     EXPECT_FALSE(record.has("Bus Type"));
-    EXPECT_EQ(record.getString("Drive Letters", "x"), "");
+    EXPECT_EQ(record.getString("Partitions", "x"), "");
 
     PropertyMap vda;
     ASSERT_TRUE(DevicesInfo::addDevice(tree.dev("vda").c_str(), mapping, vda));

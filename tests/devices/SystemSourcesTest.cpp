@@ -65,13 +65,13 @@ TEST(SystemSourcesTest, RootListsDrivesInNaturalOrderThenFloppiesThenRoots) {
     ASSERT_TRUE(ok);
     EXPECT_EQ(devicesOnly(all),
               (List{"type=drive|id=" + m.dev("sda") +
-                        "|size=2097152|model=Fake Disk|serial=S1-R2|drive letters=sda1,sda2"
+                        "|size=2097152|model=Fake Disk|serial=S1-R2|partitions=sda1,sda2"
                         "|comment=Logical Drives: " +
                         m.dev("sda1") + ", " + m.dev("sda2"),
                     "type=drive|id=" + m.dev("sdb") + "|size=1048576",
                     "type=drive|id=" + m.dev("nvme0n1") + "|size=1048576|model=NV.Me..",
                     "type=drive|id=" + m.dev("loop0") + "|size=4096",
-                    "type=floppy|id=" + m.dev("fd0") + "|size=1474560|drive letters=fd0"}));
+                    "type=floppy|id=" + m.dev("fd0") + "|size=1474560|partitions=fd0"}));
     ASSERT_FALSE(all.empty());
     EXPECT_EQ(all.back(), "type=directory|id=/|name=Logical Drive /");
 }
@@ -148,8 +148,8 @@ TEST(SystemSourcesTest, ADriveExpandsToAllItsPartitions) {
     Machine m;
     bool ok = false;
     EXPECT_EQ(children(m.tree.roots(), m.dev("sda"), &ok),
-              (List{"type=partition|id=" + m.dev("sda1") + "|size=524288|drive letters=sda1",
-                    "type=partition|id=" + m.dev("sda2") + "|size=1048576|drive letters=sda2"}));
+              (List{"type=partition|id=" + m.dev("sda1") + "|size=524288|partitions=sda1",
+                    "type=partition|id=" + m.dev("sda2") + "|size=1048576|partitions=sda2"}));
     EXPECT_TRUE(ok);
     EXPECT_EQ(children(m.tree.roots(), m.dev("sdb"), &ok), List{});
     EXPECT_TRUE(ok);
@@ -289,14 +289,14 @@ TEST(SystemSourcesTest, PartitionedLoopDevice) {
     ASSERT_TRUE(vfs->listChildren("", root));
     const std::string name = loop.path().substr(5);
     const std::string drive = "type=drive|id=" + loop.path() +
-                              "|size=16777216|drive letters=" + name + "p1," + name +
+                              "|size=16777216|partitions=" + name + "p1," + name +
                               "p2|comment=Logical Drives: " + part1 + ", " + part2;
     EXPECT_NE(std::find(root.begin(), root.end(), drive), root.end());
     List parts;
     ASSERT_TRUE(vfs->listChildren(loop.path().c_str(), parts));
     EXPECT_EQ(parts,
-              (List{"type=partition|id=" + part1 + "|size=4194304|drive letters=" + name + "p1",
-                    "type=partition|id=" + part2 + "|size=11534336|drive letters=" + name + "p2"}));
+              (List{"type=partition|id=" + part1 + "|size=4194304|partitions=" + name + "p1",
+                    "type=partition|id=" + part2 + "|size=11534336|partitions=" + name + "p2"}));
 }
 
 TEST(SystemSourcesTest, ProbeListsTheSameChildren) {
@@ -315,8 +315,8 @@ TEST(SystemSourcesTest, ProbeListsTheSameChildren) {
 
     ASSERT_EQ(testutil::run(cmd + " " + testutil::shellQuote(m.dev("sda")), &out), 0);
     EXPECT_EQ(out, "type=partition|id=" + m.dev("sda1") +
-                       "|size=524288|drive letters=sda1\ntype=partition|id=" + m.dev("sda2") +
-                       "|size=1048576|drive letters=sda2\n");
+                       "|size=524288|partitions=sda1\ntype=partition|id=" + m.dev("sda2") +
+                       "|size=1048576|partitions=sda2\n");
 
     std::string err;
     EXPECT_EQ(
