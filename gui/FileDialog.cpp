@@ -299,12 +299,11 @@ bool runFileDialog(GuiContext& context, std::string& name, int mode, const char*
 namespace {
 
 void reportFileError(GuiContext& context, const char* message, const std::string& name) {
-    const std::string text =
-        std::string(message) + gtk::escapeMarkup(context.makePath(name.c_str()));
+    const std::string text = std::string(message) + context.makePath(name.c_str());
     if (context.getInterface())
         context.getInterface()->message(false, text.c_str(), false, nullptr);
     else
-        messageDialog(MESSAGE_ERROR, text.c_str(), nullptr, false, nullptr);
+        messageFromInterface(false, text.c_str(), false, nullptr, nullptr);
 }
 
 } // namespace

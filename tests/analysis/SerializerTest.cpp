@@ -239,7 +239,7 @@ TEST(SerializerTest, TheDriveIdOfAFileIsShownAsTextNotMarkup) {
     ScriptedInterface ui;
     EXPECT_FALSE(read(streamOf(saved), current, &ui));
     ASSERT_EQ(ui.asked().size(), 1u);
-    EXPECT_THAT(ui.asked()[0].text, HasSubstr("\n(&lt;b&gt;A &amp; B&lt;/b&gt;\xEF\xBF\xBD)\n"));
+    EXPECT_THAT(ui.asked()[0].text, HasSubstr("\n(<b>A & B</b>\xEF\xBF\xBD)\n"));
 }
 
 TEST(SerializerTest, AnotherVersionIsRefusedWithNothingChanged) {

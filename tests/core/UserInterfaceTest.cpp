@@ -95,7 +95,7 @@ TEST(UserInterface, ScriptedMessagesNestAndRestore) {
 
 TEST(UserInterface, HandlerMayReplaceItselfWhileAsked) {
     MessageDialogHandler previous;
-    previous = setMessageDialogHandler([&](int, const std::string&, GtkWindow*, bool, const char*) {
+    previous = setMessageDialogHandler([&](int, const std::string&, WindowHandle, bool, const char*) {
         setMessageDialogHandler(previous); // destroys this very handler
         return 0x10;
     });
