@@ -5,9 +5,9 @@
 #include "core/PropertyMap.h"
 #include "core/System.h"
 #include "core/Text.h"
+#include "devices/BlockDeviceReader.h"
 #include "devices/DeviceMapping.h"
 #include "devices/DevicesInfo.h"
-#include "devices/BlockDeviceReader.h"
 #include "platform/BlockDeviceList.h"
 #include "platform/MountTable.h"
 
@@ -34,7 +34,7 @@ std::string displayName(const std::string& name) {
 bool nameable(const std::string& path) {
     if (path.find('|') == std::string::npos)
         return true;
-    logAt("SystemSources", __LINE__) << ": " << path << '\n';
+    logAt("SystemSources", 37) << ": " << path << '\n';
     return false;
 }
 
@@ -139,8 +139,7 @@ void SystemSources::listMountRoots(std::vector<std::string>& out) {
                 points.insert(m.mountPoint);
         roots.insert(roots.end(), points.begin(), points.end());
     } else {
-        logAt("SystemSources", __LINE__)
-            << ": " << roots_.mountInfo << ' ' << lastErrorText() << '\n';
+        logAt("SystemSources", 142) << ": " << roots_.mountInfo << ' ' << lastErrorText() << '\n';
     }
     for (const std::string& root : roots) {
         if (!nameable(root))
@@ -151,7 +150,7 @@ void SystemSources::listMountRoots(std::vector<std::string>& out) {
             continue;
         }
         if (!S_ISDIR(st.st_mode)) {
-            logAt("SystemSources", __LINE__) << ": " << root << '\n'; // a file bind-mounted
+            logAt("SystemSources", 154) << ": " << root << '\n'; // a file bind-mounted
             continue;
         }
         out.push_back("type=directory|id=" + root + "|name=" + _("Logical Drive") + " " +

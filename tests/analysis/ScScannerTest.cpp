@@ -138,7 +138,7 @@ Sector fileRecord(u32 sectors) {
     setLE32(r, 0x38, NTFS_ATTR_END);
     setLE16(r, 0x30, 0x0007);
     for (u32 i = 0; i < sectors; ++i)
-        setLE16(r, static_cast<i32>(i * SECTOR + 510), 0x0007);
+        setLE16(r, i * SECTOR + 510, 0x0007);
     return s;
 }
 

@@ -30,7 +30,7 @@ std::string le(u64 value, unsigned width) {
 }
 
 u32 le32At(const std::string& bytes, u64 offset) {
-    return getLE32(reinterpret_cast<const u8*>(bytes.data()), static_cast<i32>(offset));
+    return getLE32(reinterpret_cast<const u8*>(bytes.data()), offset);
 }
 
 void patch32(std::string& bytes, u64 offset, u32 value) {
