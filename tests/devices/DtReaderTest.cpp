@@ -178,6 +178,9 @@ TEST_P(ComposedReaderTest, AFailingMemberFailsTheRead) {
     EXPECT_TRUE(log.has(GetParam().memberTag)) << log.text();
 }
 
+void PrintTo(const Kind& kind, std::ostream* os) {
+    *os << kind.name;
+}
 std::string kindName(const ::testing::TestParamInfo<Kind>& info) {
     return info.param.name;
 }
