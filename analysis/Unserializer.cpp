@@ -139,13 +139,11 @@ void unserializeCarvedFiles(Unserializer& u, std::vector<cbr::FileInfo>& files) 
         [](const cbr::FileInfo& a, const cbr::FileInfo& b) { return a.getStart() < b.getStart(); });
 }
 
-// The saved drive id as it can stand in a message box, whose text is markup: the
-// file's bytes may be any bytes at all.
+// The saved drive id as it can stand in a message: the file's bytes may be any
+// bytes at all. (The interface escapes it for the box, which reads markup.)
 std::string displayableDriveId(const std::string& id) {
     gchar* valid = g_utf8_make_valid(id.data(), static_cast<gssize>(id.size()));
-    gchar* escaped = g_markup_escape_text(valid, -1);
-    std::string text(escaped);
-    g_free(escaped);
+    std::string text(valid);
     g_free(valid);
     return text;
 }

@@ -95,7 +95,7 @@ const std::vector<u8>& source() {
         if (kind < 45) {
             // Compressed data.
             for (u64 i = 0; i < n; i += 8)
-                setLE64(s, static_cast<i32>(i), nextRandom(random));
+                setLE64(s, i, nextRandom(random));
         } else if (kind < 70) {
             // Text.
             for (u64 i = 0; i < n; ++i)

@@ -138,7 +138,7 @@ u64 ByteSource::find(u64 from, const void* needle, u32 n, u64 limit, u64* search
 std::string utf16LeToUtf8(const u8* bytes, std::size_t n) {
     std::vector<u16> units(n / 2);
     for (std::size_t i = 0; i < units.size(); ++i)
-        units[i] = getLE16(bytes, static_cast<i32>(2 * i));
+        units[i] = getLE16(bytes, 2 * i);
     return utf16ToUtf8(units.data(), units.size());
 }
 

@@ -2,6 +2,8 @@
 
 #include "core/Intl.h"
 
+#include <glib.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -120,4 +122,11 @@ std::string trim(std::string text, const char* set) {
         return std::string();
     std::string::size_type last = text.find_last_not_of(set);
     return text.substr(first, last - first + 1);
+}
+
+std::string escapeMarkup(const std::string& text) {
+    gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
+    std::string result = escaped;
+    g_free(escaped);
+    return result;
 }

@@ -3,6 +3,7 @@
 #include "core/Config.h"
 #include "core/Intl.h"
 #include "devices/ReaderFactory.h"
+#include "gui/Interface.h"
 #include "gui/SelectComponent.h"
 #include "gui/Wizard.h"
 
@@ -212,12 +213,13 @@ std::string DriverEditor::accept() {
     // be named as a component or found again in the list.
     if (id.empty() || id.find('|') != std::string::npos ||
         components.find('|') != std::string::npos) {
-        reportReaderError(id.c_str(), _("invalid ID"), window_);
+        gtk::Interface ui(window_);
+        reportReaderError(id.c_str(), _("invalid ID"), &ui);
         return std::string();
     }
     const std::string descriptor = formDescriptor();
-    std::unique_ptr<dt::Reader> reader =
-        createReaderFromDescr(known_, descriptor.c_str(), window_, 0);
+    gtk::Interface ui(window_);
+    std::unique_ptr<dt::Reader> reader = createReaderFromDescr(known_, descriptor.c_str(), &ui, 0);
     if (!reader)
         return std::string();
     return descriptor + "|size=" + std::to_string(reader->getSize()) + "|custom=";

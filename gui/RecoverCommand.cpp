@@ -75,7 +75,7 @@ u64 volumeLimit() {
 }
 
 std::string exceptionText(const std::exception& e) {
-    return gtk::escapeMarkup(std::string(_("Exception: ")) + e.what());
+    return std::string(_("Exception: ")) + e.what();
 }
 
 } // namespace

@@ -70,11 +70,4 @@ int runDialog(OwnedDialog& dialog) {
     return gtk_dialog_run(dialog.get());
 }
 
-std::string escapeMarkup(const std::string& text) {
-    gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
-    std::string result = escaped;
-    g_free(escaped);
-    return result;
-}
-
 } // namespace gtk

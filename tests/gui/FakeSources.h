@@ -7,7 +7,7 @@
 
 #include "core/Config.h"
 #include "devices/SystemSources.h"
-#include "tests/platform/FakeSystemTree.h"
+#include "tests/support/FakeSystemTree.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtk/gtk.h>

@@ -44,7 +44,7 @@ protected:
         driveDescr.setDrive(driver);
     }
     std::string sdaSource() const {
-        return "type=drive|id=" + src.dev("sda") + "|size=2097152|drive letters=sda1|ok=|";
+        return "type=drive|id=" + src.dev("sda") + "|size=2097152|partitions=sda1|ok=|";
     }
 
     FakeSources src;
@@ -134,13 +134,13 @@ TEST_F(FileDialogTest, SavingOntoTheSourceMediaAsksFirst) {
 TEST_F(FileDialogTest, OtherSourcesAndOpeningNeverAsk) {
     ScriptedMessages messages;
     std::string name;
-    // An image file source has no drive letters.
+    // An image file source has no partitions.
     openSource("type=file|id=" + src.imagePath() + "|name=disk.img|ok=|");
     auto d = open("report.txt");
     d->getTree().selectPath(src.mount.path());
     EXPECT_TRUE(d->accept(name));
     // The floppy is another device.
-    openSource("type=floppy|id=" + src.dev("fd0") + "|drive letters=fd0|ok=|");
+    openSource("type=floppy|id=" + src.dev("fd0") + "|partitions=fd0|ok=|");
     EXPECT_TRUE(d->accept(name));
     // Opening writes nothing: neither the warning nor the overwrite question.
     openSource(sdaSource());
@@ -236,9 +236,9 @@ protected:
 };
 
 TEST_F(FolderOnSourceTest, ByPartitionWholeDeviceOrADeviceBelow) {
-    EXPECT_TRUE(onSource(disk("sda") + "|drive letters=sda1"));
-    EXPECT_TRUE(onSource("type=partition|id=" + src.dev("sda1") + "|drive letters=sda1"));
-    EXPECT_FALSE(onSource("type=floppy|id=" + src.dev("fd0") + "|drive letters=fd0"));
+    EXPECT_TRUE(onSource(disk("sda") + "|partitions=sda1"));
+    EXPECT_TRUE(onSource("type=partition|id=" + src.dev("sda1") + "|partitions=sda1"));
+    EXPECT_FALSE(onSource("type=floppy|id=" + src.dev("fd0") + "|partitions=fd0"));
     EXPECT_FALSE(onSource("type=file|id=" + src.imagePath()));
     EXPECT_FALSE(onSource("type=range|id=r|components=" + src.dev("sda")));
 
@@ -250,17 +250,17 @@ TEST_F(FolderOnSourceTest, ByPartitionWholeDeviceOrADeviceBelow) {
     src.tree.addDisk("dm-0", 1 << 20, "254:0");
     src.tree.write("sys/block/dm-0/slaves/sda1/dev", "8:1\n");
     src.tree.setMountInfo("30 1 254:0 / " + src.mount.path() + " rw - ext4 /dev/dm-0 rw\n");
-    EXPECT_TRUE(onSource(disk("sda") + "|drive letters=sda1"));
+    EXPECT_TRUE(onSource(disk("sda") + "|partitions=sda1"));
 
     // Not on a block device at all.
     src.tree.setMountInfo("30 1 0:40 / " + src.mount.path() + " rw - tmpfs tmpfs rw\n");
-    EXPECT_FALSE(onSource(disk("sda") + "|drive letters=sda1"));
+    EXPECT_FALSE(onSource(disk("sda") + "|partitions=sda1"));
 }
 
 TEST_F(FolderOnSourceTest, BtrfsIsFoundByItsSourceDevice) {
     src.tree.setMountInfo("30 1 0:44 / " + src.mount.path() + " rw - btrfs /dev/sda1 rw\n");
-    EXPECT_TRUE(onSource(disk("sda") + "|drive letters=sda1"));
-    EXPECT_FALSE(onSource("type=floppy|id=" + src.dev("fd0") + "|drive letters=fd0"));
+    EXPECT_TRUE(onSource(disk("sda") + "|partitions=sda1"));
+    EXPECT_FALSE(onSource("type=floppy|id=" + src.dev("fd0") + "|partitions=fd0"));
 }
 
 } // namespace

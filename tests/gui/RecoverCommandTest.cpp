@@ -30,7 +30,7 @@ public:
     explicit MessageLog(bool tickReport) {
         previous_ =
             setMessageDialogHandler([this, tickReport](int kind, const std::string& text,
-                                                       GtkWindow*, bool, const char* checkLabel) {
+                                                       WindowHandle, bool, const char* checkLabel) {
                 boxes.push_back({kind, text, checkLabel ? checkLabel : ""});
                 return (checkLabel && tickReport) ? 0x10 : 0;
             });

@@ -1,11 +1,11 @@
-#include "platform/FakeBlockDevice.h"
+#include "tests/support/FakeBlockDevice.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <glib.h>
 
-namespace platform {
+namespace testutil {
 
 std::shared_ptr<FakeDisk> FakeDisk::numbered(u64 sectors, u64 sectorSize) {
     auto disk = std::make_shared<FakeDisk>();
@@ -101,10 +101,10 @@ std::string FakeBlockDevice::lastErrorText() const {
     return g_strerror(error_);
 }
 
-BlockDeviceFactory fakeBlockDeviceFactory(std::shared_ptr<FakeDisk> disk) {
-    return [disk]() -> std::unique_ptr<BlockDevice> {
+platform::BlockDeviceFactory fakeBlockDeviceFactory(std::shared_ptr<FakeDisk> disk) {
+    return [disk]() -> std::unique_ptr<platform::BlockDevice> {
         return std::make_unique<FakeBlockDevice>(disk);
     };
 }
 
-} // namespace platform
+} // namespace testutil

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
+namespace testutil {
 
 struct FakeDisk {
     std::vector<u8> bytes;
@@ -32,7 +32,7 @@ struct FakeDisk {
     static std::shared_ptr<FakeDisk> numbered(u64 sectors, u64 sectorSize = 512);
 };
 
-class FakeBlockDevice : public BlockDevice {
+class FakeBlockDevice : public platform::BlockDevice {
 public:
     explicit FakeBlockDevice(std::shared_ptr<FakeDisk> disk) : disk_(std::move(disk)) {}
     ~FakeBlockDevice() override;
@@ -58,6 +58,6 @@ private:
 };
 
 // A factory that hands out devices over the one fake disk.
-BlockDeviceFactory fakeBlockDeviceFactory(std::shared_ptr<FakeDisk> disk);
+platform::BlockDeviceFactory fakeBlockDeviceFactory(std::shared_ptr<FakeDisk> disk);
 
-} // namespace platform
+} // namespace testutil

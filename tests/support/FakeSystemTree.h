@@ -2,10 +2,9 @@
 
 // A fake machine in a temporary folder for the device listings: a sysfs with
 // block devices, a /dev whose nodes are regular files of the devices' sizes
-// (sparse), a udev database and a mount table. Shared by the platform and the
-// devices tests.
+// (sparse), a udev database and a mount table. Shared by the platform, devices
+// and window tests.
 
-#include "core/Log.h"
 #include "core/Types.h"
 #include "platform/SystemRoots.h"
 #include "tests/support/TestUtil.h"
@@ -79,7 +78,5 @@ private:
 
     TempDir dir_;
 };
-
-// The log lines written since construction.
 
 } // namespace testutil
