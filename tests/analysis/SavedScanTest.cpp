@@ -147,8 +147,8 @@ TEST(SavedScanTest, AnotherSourcesScanLoadsOnlyOnYes) {
     DriveDescr saved;
     fill(saved);
     ScriptedInterface ui;
-    // Another source's scan: the user is asked (the id shown as text, not
-    // markup); No keeps the current scan.
+    // Another source's scan: the user is asked (the id handed over as plain
+    // text, made valid UTF-8; the window escapes it); No keeps the current scan.
     saved.getScanRange().setDriveId("<b>A & B</b>\xFF");
     const std::string stream = streamOf(saved);
     DriveDescr current;
@@ -157,8 +157,8 @@ TEST(SavedScanTest, AnotherSourcesScanLoadsOnlyOnYes) {
     const std::string before = dump(current);
     EXPECT_FALSE(read(stream, current, &ui));
     ASSERT_EQ(ui.asked().size(), 1u);
-    EXPECT_EQ(ui.asked()[0].text, "This saved scan is from a different drive.\n(&lt;b&gt;A &amp; "
-                                  "B&lt;/b&gt;\xEF\xBF\xBD)\nDo you want to Load the Scan anyway?");
+    EXPECT_EQ(ui.asked()[0].text, "This saved scan is from a different drive.\n(<b>A & "
+                                  "B</b>\xEF\xBF\xBD)\nDo you want to Load the Scan anyway?");
     EXPECT_TRUE(ui.asked()[0].defaultNo);
     EXPECT_EQ(dump(current), before);
     ui.then(0);
