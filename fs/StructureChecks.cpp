@@ -39,19 +39,6 @@ ConstArray sectorView(const u8* sector) {
     return ConstArray(sector, SECTOR_BYTES);
 }
 
-// The value with every bit above the width set, so that the reserved, bad and
-// end marks of all three widths compare alike.
-u32 widenedEntry(FatType width, u32 value) {
-    switch (width) {
-    case FAT12:
-        return value | 0xFFFFF000u;
-    case FAT16:
-        return value | 0xFFFF0000u;
-    default:
-        return value | 0xF0000000u;
-    }
-}
-
 ClusterType classifyWidened(FatType width, u32 value) {
     if (value == 0)
         return FREE_CLUSTER;
@@ -59,7 +46,7 @@ ClusterType classifyWidened(FatType width, u32 value) {
         return NOT_CLUSTER;
     if (width != FAT12 && width != FAT16 && width != FAT32)
         return NOT_CLUSTER;
-    u32 x = widenedEntry(width, value);
+    u32 x = widenedFatEntry(width, value);
     if (x < 0xFFFFFFF0u)
         return NEXT_CLUSTER;
     if (x <= 0xFFFFFFF6u)
@@ -182,6 +169,17 @@ void setFatEntry(FatType type, u32 index, Array table, u32 value, u32 halfByteSh
     }
     default:
         break;
+    }
+}
+
+u32 widenedFatEntry(FatType width, u32 value) {
+    switch (width) {
+    case FAT12:
+        return value | 0xFFFFF000u;
+    case FAT16:
+        return value | 0xFFFF0000u;
+    default:
+        return value | 0xF0000000u;
     }
 }
 

@@ -17,30 +17,42 @@ void ChainWalker::moveTo(u32 cluster, Mode mode) {
     }
 }
 
-u32 ChainWalker::start(u32 first) {
+u32 ChainWalker::start(u32 first, bool deleted) {
     clearMarks();
     first_ = first;
+    deleted_ = deleted;
     position_ = 0;
     if (!fats_->isValidCluster(first)) {
         current_ = 0;
         mode_ = ENDED;
         return 0;
     }
-    moveTo(first, FOLLOW_FAT);
+    moveTo(first, deleted ? FREE_ONLY : FOLLOW_FAT);
     return first;
+}
+
+bool ChainWalker::isTaken(u32 cluster) {
+    const ClusterType type = fats_->getClusterType(fats_->getEntry(cluster));
+    return type == NEXT_CLUSTER || type == EOF_CLUSTER;
 }
 
 u32 ChainWalker::following(Mode& mode) {
     mode = mode_;
     if (mode == FOLLOW_FAT) {
         const u32 entry = fats_->getEntry(current_);
-        if (fats_->isValidCluster(entry) && !passed_.test(entry))
+        if (fats_->getClusterType(entry) == NEXT_CLUSTER && fats_->isValidCluster(entry) &&
+            !passed_.test(entry))
             return entry;
         mode = CONSECUTIVE;
     }
-    // Valid clusters lie below 2^28, so current_ + 1 cannot wrap.
-    if (mode == CONSECUTIVE && fats_->isValidCluster(current_ + 1))
-        return current_ + 1;
+    if (mode == ENDED)
+        return 0;
+    // Valid clusters lie below 2^28, so none of these can wrap.
+    u32 cluster = current_ + 1;
+    while (mode == FREE_ONLY && fats_->isValidCluster(cluster) && isTaken(cluster))
+        ++cluster;
+    if (fats_->isValidCluster(cluster))
+        return cluster;
     mode = ENDED;
     return 0;
 }
@@ -60,9 +72,10 @@ u32 ChainWalker::next() {
     return cluster;
 }
 
-u32 ChainWalker::seek(u32 first, u32 k) {
-    if (first != first_ || k < position_ || (mode_ == ENDED && position_ == 0)) {
-        if (start(first) == 0)
+u32 ChainWalker::seek(u32 first, u32 k, bool deleted) {
+    if (first != first_ || deleted != deleted_ || k < position_ ||
+        (mode_ == ENDED && position_ == 0)) {
+        if (start(first, deleted) == 0)
             return 0;
     }
     while (position_ < k) {
