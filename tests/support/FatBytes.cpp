@@ -114,6 +114,15 @@ u8 checksumOf(const std::string& name11) {
     return lfnChecksum(bytesAt(name11));
 }
 
+std::string thrownText(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return std::string();
+}
+
 std::string patternData(u64 size, u32 seed) {
     std::string data(size, '\0');
     u32 x = seed * 2654435761u + 1;

@@ -9,6 +9,7 @@
 #include "fs/Params.h"
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ std::string lfnEntry(u8 order, u8 checksum, const std::vector<u16>& units);
 std::vector<u16> asciiUnits(const std::string& text);
 // The checksum of an 11-byte short name that its long-name entries carry.
 u8 checksumOf(const std::string& name11);
+
+// The text of the std::runtime_error that `f` throws ("FatsReader(24)"); empty
+// when it throws none.
+std::string thrownText(const std::function<void()>& f);
 
 // `size` bytes that differ from one seed to the next.
 std::string patternData(u64 size, u32 seed);

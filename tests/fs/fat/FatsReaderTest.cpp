@@ -96,12 +96,9 @@ TEST(FatsReaderTest, RefusesOtherSectorSizesAndFatsWithoutAWidth) {
     for (const auto& c : cases) {
         FAT_FS_PARAMS p = v.params();
         p.sectorsPerFAT = c.second;
-        try {
-            FatsReader fats(c.first, p, Bitmap(16));
-            ADD_FAILURE() << "taken: " << c.second;
-        } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), "FatsReader(24)");
-        }
+        EXPECT_EQ(testutil::thrownText([&] { FatsReader(c.first, p, Bitmap(16)); }),
+                  "FatsReader(24)")
+            << c.second;
     }
 }
 
