@@ -1,5 +1,6 @@
 #include "fs/fat/ChainWalker.h"
 
+#include "fs/FatLayout.h"
 #include "tests/support/FatVolumes.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +16,8 @@ struct Walk {
         : driver(v.driver()), fats(driver.get(), v.params(), Bitmap(v.params().sectorsPerFAT)),
           walker(&fats) {}
     // n clusters from `first` on (0 where the walk ended).
-    Clusters clusters(u32 first, u32 n, bool deleted = false) {
-        Clusters out{walker.start(first, deleted)};
+    Clusters clusters(u32 first, u32 n, bool deleted = false, u64 fileClusters = 0) {
+        Clusters out{walker.start(first, deleted, fileClusters)};
         while (out.size() < n)
             out.push_back(walker.next());
         return out;
@@ -61,6 +62,14 @@ TEST(ChainWalkerTest, ADeletedFileStepsOverClustersOfLiveFiles) {
     EXPECT_EQ(w.clusters(98, 2, true), (Clusters{98, 0}));
     EXPECT_EQ(w.walker.seek(20, 2, true), 25u);
     EXPECT_EQ(w.walker.seek(20, 2, false), 22u);
+    // On a full volume it passes over no more than 16 clusters per cluster of
+    // the file and 4096 more.
+    SyntheticVolume full(FAT32, 5000);
+    for (u32 c = 21; c <= 4200; ++c)
+        full.setEntry(c, FAT32_END);
+    Walk f(full);
+    EXPECT_EQ(f.clusters(20, 2, true, 5), (Clusters{20, 0}));
+    EXPECT_EQ(f.clusters(20, 2, true, 6), (Clusters{20, 4201}));
 }
 
 TEST(ChainWalkerTest, SeekGoesOnForwardAndStartsAgainBackward) {
