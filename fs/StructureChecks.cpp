@@ -1,6 +1,7 @@
 #include "fs/StructureChecks.h"
 
 #include "core/Intl.h"
+#include "fs/FatLayout.h"
 
 #include <algorithm>
 #include <cctype>
@@ -56,7 +57,9 @@ ClusterType classifyWidened(FatType width, u32 value) {
     return EOF_CLUSTER;
 }
 
-u32 entriesPerSector(FatType type) {
+} // namespace
+
+u32 fatEntriesPerSector(FatType type) {
     switch (type) {
     case FAT12:
         return FAT12_ENTRIES_PER_SECTOR;
@@ -68,8 +71,6 @@ u32 entriesPerSector(FatType type) {
         return 0;
     }
 }
-
-} // namespace
 
 bool isKnownPartitionType(u8 type) {
     return std::find(std::begin(KNOWN_PARTITION_TYPES), std::end(KNOWN_PARTITION_TYPES), type) !=
@@ -127,7 +128,7 @@ u32 getFatEntry(FatType type, u32 index, ConstArray table, u32 halfByteShift) {
     case FAT16:
         return table.getLE16(index * 2);
     case FAT32:
-        return table.getLE32(index * 4) & 0x0FFFFFFFu;
+        return table.getLE32(index * 4) & FAT32_ENTRY_MASK;
     case FAT12: {
         u64 p = 3ull * index + halfByteShift;
         u32 b = static_cast<u32>(p / 2);
@@ -150,7 +151,7 @@ void setFatEntry(FatType type, u32 index, Array table, u32 value, u32 halfByteSh
         break;
     case FAT32: {
         u32 old = table.getLE32(index * 4);
-        table.setLE32(index * 4, (old & 0xF0000000u) | (value & 0x0FFFFFFFu));
+        table.setLE32(index * 4, (old & ~FAT32_ENTRY_MASK) | (value & FAT32_ENTRY_MASK));
         break;
     }
     case FAT12: {
@@ -179,7 +180,7 @@ u32 widenedFatEntry(FatType width, u32 value) {
     case FAT16:
         return value | 0xFFFF0000u;
     default:
-        return value | 0xF0000000u;
+        return value | ~FAT32_ENTRY_MASK;
     }
 }
 
@@ -294,7 +295,7 @@ bool isFatStartSector(const u8* sector, FatType type) {
         return v == 0x3FFFFFF8u || v == 0x3FFFFFF0u;
     }
     case FAT32: {
-        u32 v = first & 0x0FFFFFFFu;
+        u32 v = first & FAT32_ENTRY_MASK;
         return (v == 0x0FFFFFF8u || v == 0x0FFFFFF0u) &&
                (s.getLE32(4) & 0x03FFFFFFu) == 0x03FFFFFFu;
     }
@@ -304,7 +305,7 @@ bool isFatStartSector(const u8* sector, FatType type) {
 }
 
 bool isPlausibleFatSector(FatType type, const u8* sector) {
-    u32 n = entriesPerSector(type);
+    u32 n = fatEntriesPerSector(type);
     if (n == 0)
         return false;
     ConstArray s = sectorView(sector);

@@ -32,6 +32,8 @@ constexpr u32 PE_SECTOR_COUNT = 12;
 constexpr u32 FAT12_ENTRIES_PER_SECTOR = 340;
 constexpr u32 FAT16_ENTRIES_PER_SECTOR = 256;
 constexpr u32 FAT32_ENTRIES_PER_SECTOR = 128;
+// One of those by width; 0 for FAT16_32 and anything else.
+u32 fatEntriesPerSector(FatType type);
 
 // The type is one of the ten that the partition-table test checks.
 bool isKnownPartitionType(u8 type);

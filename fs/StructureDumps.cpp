@@ -252,21 +252,6 @@ void writeFields(std::ostream& os, const BootField (&fields)[N], const ConstArra
 
 // ---- FAT sector ----
 
-// The entries a dump shows of one sector; FAT16_32 is shown as FAT16.
-u32 shownFatEntries(FatType type) {
-    switch (type) {
-    case FAT12:
-        return FAT12_ENTRIES_PER_SECTOR;
-    case FAT16:
-    case FAT16_32:
-        return FAT16_ENTRIES_PER_SECTOR;
-    case FAT32:
-        return FAT32_ENTRIES_PER_SECTOR;
-    default:
-        return 0;
-    }
-}
-
 // ---- Directory ----
 
 std::string dateText(u16 date) {
@@ -442,7 +427,8 @@ bool dumpFatSector(std::ostream& os, u32 lba, Driver& driver, FatType& type) {
         return true;
     }
     writeFsTypeName(os, FS_FAT, type, 0);
-    const u32 n = shownFatEntries(type);
+    // FAT16_32 is shown as FAT16.
+    const u32 n = fatEntriesPerSector(type == FAT16_32 ? FAT16 : type);
     if (n == 0)
         return true;
     if (type == FAT16_32) {

@@ -58,9 +58,7 @@ u32 FatsReader::getEntry(u32 cluster) {
     if (!isValidCluster(cluster))
         return 0;
     const bool fat12 = fatType_ == FAT12;
-    const u32 perWindow = fat12               ? FAT12_WINDOW_ENTRIES
-                          : fatType_ == FAT16 ? FAT16_ENTRIES_PER_SECTOR
-                                              : FAT32_ENTRIES_PER_SECTOR;
+    const u32 perWindow = fat12 ? FAT12_WINDOW_ENTRIES : fatEntriesPerSector(fatType_);
     const u64 windowSectors = fat12 ? FAT12_WINDOW_SECTORS : 1;
     const u64 start = windowSectors * (cluster / perWindow);
     const u32 index = cluster % perWindow;

@@ -32,7 +32,7 @@ EntryPlace placeOf(const FAT_FS_PARAMS& params, u32 cluster) {
     const FatType type = params.fatType();
     if (type == FAT12)
         return {type, 0, params.sectorsPerFAT, cluster};
-    const u32 perSector = type == FAT16 ? FAT16_ENTRIES_PER_SECTOR : FAT32_ENTRIES_PER_SECTOR;
+    const u32 perSector = fatEntriesPerSector(type);
     return {type, cluster / perSector, 1, cluster % perSector};
 }
 
