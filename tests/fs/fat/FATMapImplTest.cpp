@@ -23,10 +23,14 @@ using tree::Node;
 
 namespace {
 
+// The FAT16 volume: a copy to damage, and the tools over the shared one.
 class FatMapImplTest : public ::testing::Test {
 protected:
     ScopedTimeZone utc_{"UTC"};
     TempDir dir_;
+    const FatCorpus& v = fatCorpus(16);
+    const std::string path = v.copy(dir_);
+    const FatImage image = v.image();
 };
 
 class FatMapImplMirrorTest : public ::testing::TestWithParam<int> {};
@@ -58,9 +62,6 @@ INSTANTIATE_TEST_SUITE_P(Widths, FatMapImplMirrorTest, ::testing::Values(12, 16,
                          });
 
 TEST_F(FatMapImplTest, FoldersNamingAnAncestorOrAParentOutsideArePlacedOnce) {
-    const FatCorpus& v = fatCorpus(16);
-    const std::string path = v.copy(dir_);
-    const FatImage image = v.image();
     const u32 docs = image.clustersOf("Docs")[0];
     const u32 deeper = image.clustersOf("Docs/Deep/Deeper")[0];
     const u32 many = image.clustersOf("Many")[0];
@@ -83,8 +84,7 @@ TEST_F(FatMapImplTest, FoldersNamingAnAncestorOrAParentOutsideArePlacedOnce) {
 }
 
 TEST_F(FatMapImplTest, ReadErrorsFillExactlyTheSectorsThatFail) {
-    const FatCorpus& v = fatCorpus(16);
-    const std::vector<u32> clusters = v.image().clustersOf("multi.bin");
+    const std::vector<u32> clusters = image.clustersOf("multi.bin");
     const u64 second = v.params.get_cluster_LBA(clusters[1]) + 1;
     const u64 tail = v.params.get_cluster_LBA(clusters[5]);
     auto volume = openVolume(v.path, 0, {second, tail});
@@ -110,9 +110,6 @@ TEST_F(FatMapImplTest, ReadErrorsFillExactlyTheSectorsThatFail) {
 }
 
 TEST_F(FatMapImplTest, FoldersOnlyTheScanFoundAreAttachedOnce) {
-    const FatCorpus& v = fatCorpus(16);
-    const std::string path = v.copy(dir_);
-    const FatImage image = v.image();
     const u32 deep = image.clustersOf("Docs/Deep")[0];
     const u32 deeper = image.clustersOf("Docs/Deep/Deeper")[0];
     const u32 file = image.clustersOf("after.bin")[0];
@@ -147,7 +144,6 @@ TEST_F(FatMapImplTest, FoldersOnlyTheScanFoundAreAttachedOnce) {
 }
 
 TEST_F(FatMapImplTest, ANodeReadsOnlyTheSectorsItNeedsAndDescribesItself) {
-    const FatCorpus& v = fatCorpus(16);
     auto volume = openVolume(v.path, 0);
     auto map = buildTree(*volume);
     tree::Folder* root = map->getFolder(map->getRootAddress());
