@@ -23,12 +23,6 @@ const LevelStyle LEVELS[] = {
     {N_("Poor"), "#FF0000"},      {N_("Unrecoverable"), "#FF0000"},
 };
 
-gint64 monotonicClock() {
-    return g_get_monotonic_time();
-}
-
-FileListPanel::Clock currentClock = monotonicClock;
-
 } // namespace
 
 StatusLevel statusLevel(int mapKind, int statusCode, bool deleted) {
@@ -64,12 +58,6 @@ std::string statusMarkup(int mapKind, int statusCode, bool deleted, bool directo
     const std::string text = deleted ? std::string(_("Deleted")) + ": " + technical : technical;
     // Technical texts come from damaged disks as much as names do.
     return markup + "  /  " + escapeMarkup(text);
-}
-
-FileListPanel::Clock FileListPanel::setClock(Clock clock) {
-    Clock previous = currentClock;
-    currentClock = clock ? clock : monotonicClock;
-    return previous;
 }
 
 FileListPanel::FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* container,
@@ -145,7 +133,7 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
         return;
     const int kind = owner_->heldMap()->getKind();
     std::unique_ptr<ProgressBox> box;
-    gint64 intervalStart = currentClock();
+    gint64 intervalStart = guiClock();
     u32 rows = 0;
     do {
         std::string technical;
@@ -159,7 +147,7 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
         GtkTreeIter row;
         gtk_list_store_insert_with_values(
             store_, &row, -1, COL_ICON, icons_->of(directory, cursor->isSelected()), COL_NAME,
-            cursor->getName().c_str(), COL_SIZE, size.c_str(), COL_TIME,
+            validUtf8(cursor->getName()).c_str(), COL_SIZE, size.c_str(), COL_TIME,
             formatTime(cursor->getTime()).c_str(), COL_STATUS,
             statusMarkup(kind, code, deleted, directory, technical).c_str(), COL_FOLDER,
             guint64(position.folder), COL_INDEX, guint64(position.index), COL_KEYS, keys,
@@ -171,14 +159,14 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
         }
         if (++rows % ROWS_PER_POLL != 0)
             continue;
-        if (currentClock() - intervalStart > SLOW_LOAD_US) {
+        if (guiClock() - intervalStart > SLOW_LOAD_US) {
             if (!box) {
                 box = std::make_unique<ProgressBox>(parent_, ProgressBox::MODE_TEXT, 0, 0, 320);
                 box->setText(InterfaceCallback::TEXT_MAIN, _("Loading Directory"));
                 showedProgress_ = true;
             }
             box->poll();
-            intervalStart = currentClock();
+            intervalStart = guiClock();
         }
     } while (cursor->next());
 }
@@ -191,12 +179,9 @@ void FileListPanel::showFolder(const tree::MapPosition& folder) {
     showedProgress_ = false;
     GtkTreeIter first;
     bool haveFirst = false;
-    try {
-        fill(folder, first, haveFirst);
-    } catch (const InterruptedException&) {
-        // The user stopped a slow folder: the rows so far stay usable.
-        logAt("TreeView", __LINE__) << ": loading folder " << folder.folder << " cancelled\n";
-    }
+    // A cancel of a slow folder, or an entry that cannot be read, ends the
+    // filling: the rows so far stay usable.
+    guardCallback("showFolder", [&] { fill(folder, first, haveFirst); });
     if (haveFirst && view_) {
         GtkTreePath* path = gtk_tree_model_get_path(model(), &first);
         gtk_tree_view_set_cursor(view_, path, nullptr, FALSE);

@@ -55,10 +55,6 @@ public:
     // batch may take before the "Loading Directory" box appears.
     static constexpr u32 ROWS_PER_POLL = 1000;
     static constexpr gint64 SLOW_LOAD_US = 333000;
-    // A monotonic clock in microseconds; replaceable so that tests can play a
-    // slow folder.
-    using Clock = gint64 (*)();
-    static Clock setClock(Clock clock);
 
     FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* container, GtkWindow* parent);
     ~FileListPanel();

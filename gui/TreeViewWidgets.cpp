@@ -70,7 +70,38 @@ int runDialog(OwnedDialog& dialog) {
     return gtk_dialog_run(dialog.get());
 }
 
-std::string escapeMarkup(const std::string& text) {
+std::string validUtf8(const std::string& text) {
+    if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+        return text;
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    std::string result(valid);
+    g_free(valid);
+    return result;
+}
+
+namespace {
+
+gint64 monotonicClock() {
+    return g_get_monotonic_time();
+}
+
+GuiClock currentClock = monotonicClock;
+
+} // namespace
+
+gint64 guiClock() {
+    return currentClock();
+}
+
+GuiClock setGuiClock(GuiClock clock) {
+    GuiClock previous = currentClock;
+    currentClock = clock ? clock : monotonicClock;
+    return previous;
+}
+
+std::string escapeMarkup(const std::string& raw) {
+    // g_markup_escape_text expects UTF-8 and passes broken bytes through.
+    const std::string text = validUtf8(raw);
     gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
     std::string result = escaped;
     g_free(escaped);

@@ -49,7 +49,18 @@ private:
 int runDialog(OwnedDialog& dialog);
 
 // The text of a translated, fixed message as Pango markup: markup characters of
-// inserted parts (paths, names) must show as they are, not stop the box.
+// inserted parts (paths, names) must show as they are, not stop the box. The
+// result is valid UTF-8 whatever the input.
 std::string escapeMarkup(const std::string& text);
+
+// Text read from a disk or a file as a label, store or buffer may take it:
+// invalid UTF-8 sequences become U+FFFD, everything else stays.
+std::string validUtf8(const std::string& text);
+
+// The one clock of the windows: monotonic microseconds. Tests put in their own
+// (null puts the real one back); the previous one is returned.
+using GuiClock = gint64 (*)();
+gint64 guiClock();
+GuiClock setGuiClock(GuiClock clock);
 
 } // namespace gtk

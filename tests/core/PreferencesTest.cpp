@@ -10,6 +10,7 @@
 #include <clocale>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 #include <string>
 
 using testutil::TempDir;
@@ -78,7 +79,7 @@ TEST_F(PreferencesTest, EnglishDefaults) {
     EXPECT_FALSE(p.stackTraceAtException());
     EXPECT_EQ(p.readErrorMode(), 0);
     EXPECT_EQ(p.fileSizeLimit(), 2147483647);
-    EXPECT_EQ(p.temporaryDirectory(), tempDirectory());
+    EXPECT_EQ(p.temporaryDirectory(), "");
     EXPECT_EQ(p.temporaryDirectoryName(), "Temporary Directory");
     EXPECT_EQ(p.language(), 0);
 
@@ -183,8 +184,23 @@ TEST_F(PreferencesTest, CodepageSettersPushToTheirServices) {
     EXPECT_EQ(fileNameCharset(), "UTF-8");
     EXPECT_EQ(p.fileSizeLimit(), 2147483647);
     EXPECT_EQ(p.readErrorMode(), 0);
-    EXPECT_EQ(p.temporaryDirectory(), tempDirectory());
+    EXPECT_EQ(p.temporaryDirectory(), "");
     EXPECT_EQ(getCodePage(), 437);
+}
+
+// Viewed copies of recovered files go to a folder no other user can enter,
+// the same one all run; a folder the user chose is taken as it stands.
+TEST_F(PreferencesTest, ViewDirectoryIsPrivateUnlessChosen) {
+    Preferences& p = startUnder("C.UTF-8");
+    const std::string folder = p.viewDirectory();
+    ASSERT_FALSE(folder.empty());
+    struct stat st {};
+    ASSERT_EQ(stat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(p.viewDirectory(), folder);
+    p.setTemporaryDirectory("/chosen");
+    EXPECT_EQ(p.viewDirectory(), "/chosen");
 }
 
 TEST_F(PreferencesTest, DriveLanguageTable) {

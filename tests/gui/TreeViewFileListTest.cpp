@@ -97,7 +97,7 @@ std::string bigFolder(int files) {
 
 TEST_F(FileListTest, OnlyASlowFolderShowsTheLoadingBox) {
     ShownTree shown(guitest::testMap(bigFolder(2500)));
-    FileListPanel::Clock previous = FileListPanel::setClock(fakeClock);
+    gtk::GuiClock previous = gtk::setGuiClock(fakeClock);
     fakeStep = 1000; // a millisecond a look: quick
     shown.files().showFolder(tree::START_POSITION);
     EXPECT_FALSE(shown.files().showedProgress());
@@ -107,12 +107,12 @@ TEST_F(FileListTest, OnlyASlowFolderShowsTheLoadingBox) {
     shown.files().showFolder(tree::START_POSITION);
     EXPECT_TRUE(shown.files().showedProgress());
     EXPECT_EQ(2500u, guitest::fileNames(shown.files()).size());
-    FileListPanel::setClock(previous);
+    gtk::setGuiClock(previous);
 }
 
 TEST_F(FileListTest, CancellingTheLoadingBoxKeepsTheRowsSoFar) {
     ShownTree shown(guitest::testMap(bigFolder(2500)));
-    FileListPanel::Clock previous = FileListPanel::setClock(fakeClock);
+    gtk::GuiClock previous = gtk::setGuiClock(fakeClock);
     fakeStep = 400000;
     // Answer the box as soon as the first poll runs events.
     g_idle_add(
@@ -124,7 +124,7 @@ TEST_F(FileListTest, CancellingTheLoadingBoxKeepsTheRowsSoFar) {
         },
         nullptr);
     shown.files().showFolder(tree::START_POSITION);
-    FileListPanel::setClock(previous);
+    gtk::setGuiClock(previous);
     EXPECT_TRUE(shown.files().showedProgress());
     EXPECT_EQ(1000u, guitest::fileNames(shown.files()).size());
     // The list stays usable.
