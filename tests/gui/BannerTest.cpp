@@ -1,6 +1,6 @@
 #include "gui/Banner.h"
 
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/TestUtil.h"
 
 using testutil::TempDir;

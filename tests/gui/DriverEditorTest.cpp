@@ -2,9 +2,7 @@
 
 #include "core/Config.h"
 #include "devices/ReaderFactory.h"
-#include "tests/gui/DialogScript.h"
-#include "tests/gui/FakeSources.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 

@@ -1,8 +1,7 @@
 #include "gui/DrivesTree.h"
 
 #include "core/Text.h"
-#include "tests/gui/FakeSources.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 
 #include <cstring>
@@ -53,7 +52,7 @@ protected:
     }
     GtkTreeModel* model() const { return gtk_tree_view_get_model(tree->getView()); }
     Strings column(GtkTreeIter* parent, int c) const {
-        return guitest::rowStrings(model(), parent, c);
+        return guitest::modelStrings(model(), c, parent);
     }
     Strings ids(GtkTreeIter* parent) const {
         Strings out;

@@ -5,9 +5,7 @@
 #include "devices/DtReaderFile.h"
 #include "gui/GuiContext.h"
 #include "gui/Interface.h"
-#include "tests/gui/DialogScript.h"
-#include "tests/gui/FakeSources.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 
 #include <filesystem>

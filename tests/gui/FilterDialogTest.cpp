@@ -1,6 +1,6 @@
 #include "gui/FilterDialog.h"
 
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 
 #include "core/DateTime.h"
 #include "core/Preferences.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/TestUtil.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include "core/Preferences.h"
 #include "core/System.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/TestUtil.h"
 
 #include <gdk/gdkkeysyms.h>

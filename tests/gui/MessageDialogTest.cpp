@@ -2,7 +2,7 @@
 
 #include "core/UserInterface.h"
 #include "gui/ResizableLabel.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 
 #include <algorithm>
 #include <string>

@@ -1,7 +1,7 @@
 #include "gui/ProgressBox.h"
 
 #include "core/Text.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 
 #include <memory>
 #include <string>

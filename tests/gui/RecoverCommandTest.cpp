@@ -24,56 +24,6 @@ file 23 in=5 name=top.txt text=top\slevel
 dir 11 in=5 name=nothing
 )";
 
-// Answers every message box: the closing message's check box ticked when
-// `tickReport`, information and errors recorded.
-class MessageLog {
-public:
-    explicit MessageLog(bool tickReport) {
-        previous_ =
-            setMessageDialogHandler([this, tickReport](int kind, const std::string& text,
-                                                       GtkWindow*, bool, const char* checkLabel) {
-                boxes.push_back({kind, text, checkLabel ? checkLabel : ""});
-                return (checkLabel && tickReport) ? 0x10 : 0;
-            });
-    }
-    ~MessageLog() { setMessageDialogHandler(previous_); }
-    MessageLog(const MessageLog&) = delete;
-    MessageLog& operator=(const MessageLog&) = delete;
-
-    struct Box {
-        int kind;
-        std::string text;
-        std::string checkLabel;
-    };
-    std::vector<Box> boxes;
-
-private:
-    MessageDialogHandler previous_;
-};
-
-// Cancels the progress box titled `title` at the first poll after it shows.
-void cancelProgressBoxWhenShown(const char* title) {
-    static int tries = 0;
-    tries = 0;
-    g_idle_add(
-        [](gpointer title) -> gboolean {
-            GList* toplevels = gtk_window_list_toplevels();
-            GtkDialog* box = nullptr;
-            for (GList* l = toplevels; l; l = l->next) {
-                const char* t = gtk_window_get_title(GTK_WINDOW(l->data));
-                if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)) && t &&
-                    std::string(t) == static_cast<const char*>(title))
-                    box = GTK_DIALOG(l->data);
-            }
-            g_list_free(toplevels);
-            if (box)
-                gtk_dialog_response(box, GTK_RESPONSE_CANCEL);
-            // Never spin for ever in a loop that runs while events are pending.
-            return !box && ++tries < 100000;
-        },
-        const_cast<char*>(title));
-}
-
 class RecoverCommandTest : public guitest::GuiTest {
 protected:
     void SetUp() override {
@@ -89,43 +39,6 @@ protected:
         setSystemOpenLauncher(previousLauncher);
         Preferences::instance().resetToDefaults();
     }
-    // Marks an entry of the shown tree by its folder-tree path and file name.
-    static void markFolder(ShownTree& shown, const std::string& path) {
-        GtkTreeIter row;
-        ASSERT_TRUE(guitest::findFolderRow(shown.folders(), path, row));
-        guitest::setCursor(shown.folders().view(), shown.folders().model(), &row);
-        shown.folders().toggleCheck();
-    }
-    // The folder dialog (answered with `name`, or cancelled when empty), then
-    // the confirmation (accepted when `confirm`).
-    static void answerDialogs(DialogScript& script, const std::string& name, bool confirm,
-                              std::string* confirmation = nullptr, bool cancelWalk = false) {
-        script.then(DialogScript::titled("Select Recover Destination Folder"),
-                    [name](GtkDialog* dialog) {
-                        if (name.empty()) {
-                            gtk_dialog_response(dialog, GTK_RESPONSE_REJECT);
-                            return;
-                        }
-                        std::vector<GtkWidget*> entries =
-                            guitest::findWidgets(GTK_WIDGET(dialog), GTK_TYPE_ENTRY);
-                        gtk_entry_set_text(GTK_ENTRY(entries[0]), name.c_str());
-                        gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT);
-                    });
-        if (name.empty())
-            return;
-        script.then(DialogScript::messageBox(), [confirm, confirmation,
-                                                 cancelWalk](GtkDialog* dialog) {
-            if (confirmation) {
-                for (GtkWidget* label : guitest::findWidgets(GTK_WIDGET(dialog), GTK_TYPE_LABEL))
-                    *confirmation += gtk_label_get_text(GTK_LABEL(label)) + std::string("|");
-            }
-            gtk_dialog_response(dialog, confirm ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL);
-            // The recovery's progress box comes next.
-            if (cancelWalk)
-                cancelProgressBoxWhenShown("Recovering Files");
-        });
-    }
-
     testutil::ScopedTimeZone zone{"UTC"};
     TempDir destination;
     TempDir temporary;
@@ -164,12 +77,12 @@ TEST_F(RecoverCommandTest, WithNothingMarkedOnlyTheHintShows) {
 
 TEST_F(RecoverCommandTest, RecoversTheMarkedFilesAndOpensTheReport) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
-    markFolder(shown, "ROOT/docs");
-    MessageLog messages(true);
+    guitest::markFolder(shown, "ROOT/docs");
+    guitest::MessageLog messages(true);
     std::string confirmation;
     std::string report;
     DialogScript script;
-    answerDialogs(script, "Out", true, &confirmation);
+    guitest::answerDialogs(script, "Out", true, &confirmation);
     script.then(DialogScript::titled("Report"), [&report](GtkDialog* editor) {
         report = guitest::editorText(editor);
         guitest::sendDelete(GTK_WIDGET(editor));
@@ -221,10 +134,10 @@ TEST_F(RecoverCommandTest, RecoversTheMarkedFilesAndOpensTheReport) {
 TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
     Preferences::instance().setFileSizeLimit(1024);
     ShownTree shown(guitest::testMap(TREE), &vfs);
-    markFolder(shown, "ROOT/docs");
-    MessageLog messages(false);
+    guitest::markFolder(shown, "ROOT/docs");
+    guitest::MessageLog messages(false);
     DialogScript script;
-    answerDialogs(script, "Split", true);
+    guitest::answerDialogs(script, "Split", true);
     shown.view().recover();
     ASSERT_EQ(2u, messages.boxes.size());
     EXPECT_EQ("Some files have been split into volumes.\nSome files have been recovered with "
@@ -237,17 +150,17 @@ TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
 
 TEST_F(RecoverCommandTest, CancellingEitherDialogWritesNothing) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
-    markFolder(shown, "ROOT/docs");
-    MessageLog messages(false);
+    guitest::markFolder(shown, "ROOT/docs");
+    guitest::MessageLog messages(false);
     {
         DialogScript script;
-        answerDialogs(script, "", false);
+        guitest::answerDialogs(script, "", false);
         shown.view().recover();
         EXPECT_EQ(1u, script.answered());
     }
     {
         DialogScript script;
-        answerDialogs(script, "Never", false);
+        guitest::answerDialogs(script, "Never", false);
         shown.view().recover();
         EXPECT_EQ(2u, script.answered());
     }
@@ -260,11 +173,11 @@ TEST_F(RecoverCommandTest, CancellingEitherDialogWritesNothing) {
 
 TEST_F(RecoverCommandTest, ADestinationWithMarkupCharactersStillConfirms) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
-    markFolder(shown, "ROOT/docs");
-    MessageLog messages(false);
+    guitest::markFolder(shown, "ROOT/docs");
+    guitest::MessageLog messages(false);
     std::string confirmation;
     DialogScript script;
-    answerDialogs(script, "a&b<c>", true, &confirmation);
+    guitest::answerDialogs(script, "a&b<c>", true, &confirmation);
     shown.view().recover();
     EXPECT_NE(std::string::npos, confirmation.find("Destination: " + destination.file("a&b<c>")))
         << confirmation;
@@ -273,11 +186,11 @@ TEST_F(RecoverCommandTest, ADestinationWithMarkupCharactersStillConfirms) {
 
 TEST_F(RecoverCommandTest, ACancelledWalkSaysSoAndCountsWhatWasWritten) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
-    markFolder(shown, "ROOT/docs");
-    MessageLog messages(true);
+    guitest::markFolder(shown, "ROOT/docs");
+    guitest::MessageLog messages(true);
     std::string report;
     DialogScript script;
-    answerDialogs(script, "Stopped", true, nullptr, true);
+    guitest::answerDialogs(script, "Stopped", true, nullptr, true);
     script.then(DialogScript::titled("Report"), [&report](GtkDialog* editor) {
         report = guitest::editorText(editor);
         guitest::sendDelete(GTK_WIDGET(editor));
@@ -336,7 +249,7 @@ TEST_F(RecoverCommandTest, CancellingViewFileOpensNothingAndSaysNothing) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
     ASSERT_TRUE(guitest::selectFile(shown.files(), "top.txt"));
     gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
-    cancelProgressBoxWhenShown("Recovering Files");
+    guitest::cancelProgressBoxWhenShown("Recovering Files");
     shown.view().viewFile();
     EXPECT_TRUE(opened.empty());
     EXPECT_TRUE(shown.messages().asked().empty());

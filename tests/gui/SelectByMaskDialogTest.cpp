@@ -1,6 +1,6 @@
 #include "gui/SelectByMaskDialog.h"
 
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 
 namespace {
 

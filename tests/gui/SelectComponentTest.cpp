@@ -1,7 +1,6 @@
 #include "gui/SelectComponent.h"
 
-#include "tests/gui/FakeSources.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 
 #include <deque>

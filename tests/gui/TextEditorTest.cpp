@@ -2,7 +2,7 @@
 
 #include "gui/GuiContext.h"
 #include "gui/Interface.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 

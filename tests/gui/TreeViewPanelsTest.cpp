@@ -1,7 +1,7 @@
 #include "gui/TreeViewPanels.h"
 
 #include "core/Progress.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 
 #include <stdexcept>

@@ -9,9 +9,10 @@
 #include "gui/GuiContext.h"
 #include "gui/Interface.h"
 #include "gui/TreeInterfaceImpl.h"
-#include "tests/gui/DialogScript.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestEngine.h"
+#include "core/UserInterface.h"
 
 #include <deque>
 #include <memory>
@@ -259,6 +260,93 @@ entry 5 25 name=invalid.txt
 
 inline SharedPtr<tree::Map> testMap(const std::string& description) {
     return SharedPtr<tree::Map>(testutil::TestEngine::build(description).release());
+}
+
+// Answers every message box: the closing message's check box ticked when
+// `tickReport`, information and errors recorded.
+class MessageLog {
+public:
+    explicit MessageLog(bool tickReport) {
+        previous_ =
+            setMessageDialogHandler([this, tickReport](int kind, const std::string& text,
+                                                       GtkWindow*, bool, const char* checkLabel) {
+                boxes.push_back({kind, text, checkLabel ? checkLabel : ""});
+                return (checkLabel && tickReport) ? 0x10 : 0;
+            });
+    }
+    ~MessageLog() { setMessageDialogHandler(previous_); }
+    MessageLog(const MessageLog&) = delete;
+    MessageLog& operator=(const MessageLog&) = delete;
+
+    struct Box {
+        int kind;
+        std::string text;
+        std::string checkLabel;
+    };
+    std::vector<Box> boxes;
+
+private:
+    MessageDialogHandler previous_;
+};
+
+// Cancels the progress box titled `title` at the first poll after it shows.
+inline void cancelProgressBoxWhenShown(const char* title) {
+    static int tries = 0;
+    tries = 0;
+    g_idle_add(
+        [](gpointer title) -> gboolean {
+            GList* toplevels = gtk_window_list_toplevels();
+            GtkDialog* box = nullptr;
+            for (GList* l = toplevels; l; l = l->next) {
+                const char* t = gtk_window_get_title(GTK_WINDOW(l->data));
+                if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)) && t &&
+                    std::string(t) == static_cast<const char*>(title))
+                    box = GTK_DIALOG(l->data);
+            }
+            g_list_free(toplevels);
+            if (box)
+                gtk_dialog_response(box, GTK_RESPONSE_CANCEL);
+            // Never spin for ever in a loop that runs while events are pending.
+            return !box && ++tries < 100000;
+        },
+        const_cast<char*>(title));
+}
+
+// Marks the folder at a folder-tree path, subtree and all.
+inline void markFolder(ShownTree& shown, const std::string& path) {
+    GtkTreeIter row;
+    ASSERT_TRUE(findFolderRow(shown.folders(), path, row));
+    setCursor(shown.folders().view(), shown.folders().model(), &row);
+    shown.folders().toggleCheck();
+}
+// The folder dialog (answered with `name`, or cancelled when empty), then
+// the confirmation (accepted when `confirm`).
+inline void answerDialogs(DialogScript& script, const std::string& name, bool confirm,
+                          std::string* confirmation = nullptr, bool cancelWalk = false) {
+    script.then(DialogScript::titled("Select Recover Destination Folder"),
+                [name](GtkDialog* dialog) {
+                    if (name.empty()) {
+                        gtk_dialog_response(dialog, GTK_RESPONSE_REJECT);
+                        return;
+                    }
+                    std::vector<GtkWidget*> entries =
+                        findWidgets(GTK_WIDGET(dialog), GTK_TYPE_ENTRY);
+                    gtk_entry_set_text(GTK_ENTRY(entries[0]), name.c_str());
+                    gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT);
+                });
+    if (name.empty())
+        return;
+    script.then(DialogScript::messageBox(), [confirm, confirmation,
+                                             cancelWalk](GtkDialog* dialog) {
+        if (confirmation) {
+            for (GtkWidget* label : findWidgets(GTK_WIDGET(dialog), GTK_TYPE_LABEL))
+                *confirmation += gtk_label_get_text(GTK_LABEL(label)) + std::string("|");
+        }
+        gtk_dialog_response(dialog, confirm ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL);
+        // The recovery's progress box comes next.
+        if (cancelWalk)
+            cancelProgressBoxWhenShown("Recovering Files");
+    });
 }
 
 } // namespace guitest

@@ -3,7 +3,7 @@
 #include "core/System.h"
 #include "gui/WizardPage.h"
 #include "gui/WizardPageWithTreeView.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 
 #include <gdk/gdkkeysyms.h>
 
