@@ -107,10 +107,12 @@ StructureSummary describeStructures(const FsCandidate& c, bool usesPartitionTabl
         addStatusLine(s, N_("Partition Table"), status);
         s.dumpable[COMPONENT_PARTITION_TABLE] = status != STATUS_NOT_FOUND;
     }
+    // A structure the kind has no line for has no button either: a FAT16
+    // volume has no backup boot sector to dump, whatever a stray find says.
     const int boot = componentStatus(c.hasBootSector, c.bootStatus);
     if (hasBoot)
         addStatusLine(s, N_("Boot Sector"), boot);
-    s.dumpable[COMPONENT_BOOT_SECTOR] = boot != STATUS_NOT_FOUND;
+    s.dumpable[COMPONENT_BOOT_SECTOR] = hasBoot && boot != STATUS_NOT_FOUND;
 
     if (fat) {
         if (!c.hasFats || (!c.fatFound && !c.fatMirrorFound)) {
@@ -124,16 +126,16 @@ StructureSummary describeStructures(const FsCandidate& c, bool usesPartitionTabl
         }
         s.dumpable[COMPONENT_FATS] = c.hasFats;
         addStatusLine(s, N_("Root Directory"), c.hasRootDir ? STATUS_FOUND : STATUS_NOT_FOUND);
+        s.dumpable[COMPONENT_ROOT_DIRECTORY] = c.hasRootDir;
     }
-    if (ntfs)
+    if (ntfs) {
         addStatusLine(s, N_("NTFS Volume"), c.hasNtfsVolume ? STATUS_FOUND : STATUS_NOT_FOUND);
-    s.dumpable[COMPONENT_ROOT_DIRECTORY] = c.hasRootDir;
-    s.dumpable[COMPONENT_NTFS_VOLUME] = c.hasNtfsVolume;
-
+        s.dumpable[COMPONENT_NTFS_VOLUME] = c.hasNtfsVolume;
+    }
     const int backup = componentStatus(c.hasBootBackup, c.backupStatus);
     if (hasBackup)
         addStatusLine(s, N_("Boot Sector Backup"), backup);
-    s.dumpable[COMPONENT_BOOT_BACKUP] = backup != STATUS_NOT_FOUND;
+    s.dumpable[COMPONENT_BOOT_BACKUP] = hasBackup && backup != STATUS_NOT_FOUND;
 
     if (c.hasSubDirs)
         s.text.push_back(

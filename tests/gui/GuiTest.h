@@ -129,6 +129,18 @@ inline GtkDialog* findVisibleDialog() {
     return found;
 }
 
+// Sends one key press to a realised widget; what its handlers answered.
+inline bool pressKey(GtkWidget* widget, guint keyval) {
+    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
+    event->key.send_event = TRUE;
+    event->key.keyval = keyval;
+    event->key.time = GDK_CURRENT_TIME;
+    const bool handled = gtk_widget_event(widget, event) != FALSE;
+    gdk_event_free(event);
+    return handled;
+}
+
 // Sends the window manager's close request, as the title bar's button does.
 inline void sendDelete(GtkWidget* window) {
     GdkEvent* event = gdk_event_new(GDK_DELETE);

@@ -159,18 +159,6 @@ inline bool selectFile(gtk::FileListPanel& list, const std::string& name) {
     return false;
 }
 
-// Sends one key press to a realised widget; what its handlers answered.
-inline bool pressKey(GtkWidget* widget, guint keyval) {
-    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
-    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
-    event->key.send_event = TRUE;
-    event->key.keyval = keyval;
-    event->key.time = GDK_CURRENT_TIME;
-    const bool handled = gtk_widget_event(widget, event) != FALSE;
-    gdk_event_free(event);
-    return handled;
-}
-
 // A view of a map, shown in a window of its own, with the default filter
 // applied. Message boxes are answered by `messages`.
 class ShownTree {
@@ -289,27 +277,29 @@ private:
     MessageDialogHandler previous_;
 };
 
-// Cancels the progress box titled `title` at the first poll after it shows.
-inline void cancelProgressBoxWhenShown(const char* title) {
-    static int tries = 0;
-    tries = 0;
-    g_idle_add(
-        [](gpointer title) -> gboolean {
-            GList* toplevels = gtk_window_list_toplevels();
-            GtkDialog* box = nullptr;
-            for (GList* l = toplevels; l; l = l->next) {
-                const char* t = gtk_window_get_title(GTK_WINDOW(l->data));
-                if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)) && t &&
-                    std::string(t) == static_cast<const char*>(title))
-                    box = GTK_DIALOG(l->data);
-            }
-            g_list_free(toplevels);
-            if (box)
+// Cancels the progress box titled `title` at the poll after it was seen
+// `polls` times (within five seconds), so that some work gets done first.
+inline void cancelProgressBoxWhenShown(const char* title, int polls = 0) {
+    struct Wanted {
+        std::string title;
+        int polls;
+        gint64 deadline;
+    };
+    // An idle source stays pending, so a box polled once sees it run over and
+    // over; a 1 ms timer sees one poll a millisecond.
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, polls > 0 ? 1 : 0,
+        [](gpointer data) -> gboolean {
+            auto* wanted = static_cast<Wanted*>(data);
+            GtkDialog* box = DialogScript::find(wanted->title);
+            const bool due = box && wanted->polls-- <= 0;
+            if (due)
                 gtk_dialog_response(box, GTK_RESPONSE_CANCEL);
             // Never spin for ever in a loop that runs while events are pending.
-            return !box && ++tries < 100000;
+            return !due && g_get_monotonic_time() < wanted->deadline;
         },
-        const_cast<char*>(title));
+        new Wanted{title, polls, g_get_monotonic_time() + 5 * G_USEC_PER_SEC},
+        [](gpointer data) { delete static_cast<Wanted*>(data); });
 }
 
 // Marks the folder at a folder-tree path, subtree and all.
