@@ -59,46 +59,6 @@ protected:
     Strings known;
 };
 
-TEST_F(DriverEditorTest, ANewDriverGetsTheFirstFreeName) {
-    known = {"type=range|id=driver1", "type=drive|id=/dev/sda", "type=jbod|id=driver3"};
-    EXPECT_EQ(DriverEditor::newDriverId(known), "driver2");
-    known.clear();
-    for (int i = 1; i <= 99; ++i)
-        known.push_back("id=driver" + std::to_string(i));
-    EXPECT_EQ(DriverEditor::newDriverId(known), "driver99");
-
-    known = {"type=range|id=driver1"};
-    auto e = edit("");
-    EXPECT_STREQ(gtk_entry_get_text(e->getIdEntry()), "driver2");
-}
-
-TEST_F(DriverEditorTest, ANewDriverHasNoTypeAndOkReportsTheReaderError) {
-    auto e = edit("");
-    EXPECT_EQ(gtk_combo_box_get_active(e->getTypeCombo()), -1);
-    for (auto row : {DriverEditor::OFFSET, DriverEditor::SIZE, DriverEditor::BLOCK_SIZE})
-        EXPECT_FALSE(e->getRow(row).isVisible());
-    ScriptedMessages messages;
-    EXPECT_EQ(e->accept(), "");
-    ASSERT_EQ(messages.asked().size(), 1u);
-    EXPECT_NE(messages.asked()[0].text.find("invalid type"), std::string::npos);
-}
-
-TEST_F(DriverEditorTest, EditingARaid5DriverShowsItsTypeAndBlockSize) {
-    auto e = edit("id=r5|type=raid5|components=a, b, c|blockSize=4096|size=8192|custom=");
-    EXPECT_EQ(gtk_combo_box_get_active(e->getTypeCombo()), 3);
-    EXPECT_TRUE(e->getRow(DriverEditor::BLOCK_SIZE).isVisible());
-    EXPECT_FALSE(e->getRow(DriverEditor::OFFSET).isVisible());
-    EXPECT_FALSE(e->getRow(DriverEditor::SIZE).isVisible());
-    EXPECT_EQ(e->formDescriptor(), "id=r5|type=raid5|components=a, b, c|rangeOffset=0|"
-                                   "rangeSize=1000000000000|blockSize=4096");
-
-    gtk_combo_box_set_active(e->getTypeCombo(), 0);
-    EXPECT_EQ(e->getType(), "range");
-    EXPECT_TRUE(e->getRow(DriverEditor::OFFSET).isVisible());
-    EXPECT_TRUE(e->getRow(DriverEditor::SIZE).isVisible());
-    EXPECT_FALSE(e->getRow(DriverEditor::BLOCK_SIZE).isVisible());
-}
-
 TEST_F(DriverEditorTest, MissingNumbersGetTheirDefaultsAndLargeOnesStayExact) {
     auto e = edit("id=r|type=range|components=x|rangeOffset=abc");
     EXPECT_EQ(e->getRow(DriverEditor::OFFSET).value(), 0u);
@@ -107,58 +67,6 @@ TEST_F(DriverEditorTest, MissingNumbersGetTheirDefaultsAndLargeOnesStayExact) {
     // A range far into a large disk is not cut to a smaller offset.
     auto big = edit("id=r|type=range|components=x|rangeOffset=3000000000512|rangeSize=7");
     EXPECT_EQ(big->getRow(DriverEditor::OFFSET).value(), 3000000000512u);
-}
-
-TEST_F(DriverEditorTest, ComponentsAreAppendedWithACommaAndABlank) {
-    auto e = edit("");
-    e->addComponent("type=file|id=a|name=a");
-    e->addComponent("type=placeholder");
-    e->addComponent("type=file|id=b|name=b");
-    EXPECT_STREQ(gtk_entry_get_text(e->getComponentsEntry()), "a, b");
-}
-
-TEST_F(DriverEditorTest, ARangeReadsItsWindowOfTheComponent) {
-    const std::string data = pattern(16 * 1024, 1);
-    const std::string path = member("whole.img", data);
-    auto e = edit("");
-    fill(*e, 0, path, 3 * 512, 4096, 7);
-    const std::string d = e->accept();
-    EXPECT_EQ(d, "id=driver1|type=range|components=" + path +
-                     "|rangeOffset=1536|rangeSize=4096|blockSize=7|size=4096|custom=");
-    EXPECT_EQ(readBack(d), data.substr(1536, 4096));
-}
-
-TEST_F(DriverEditorTest, AJbodReadsItsMembersOneAfterTheOther) {
-    const std::string a = pattern(3 * 1024, 2);
-    const std::string b = pattern(5 * 1024, 3);
-    const std::string pathA = member("a.img", a);
-    // One member found among the known sources, one opened as an image file.
-    known = {"type=file|id=" + pathA + "|name=a.img"};
-    auto e = edit("");
-    fill(*e, 1, pathA + ", " + member("b.img", b), 0, 1, 1);
-    const std::string d = e->accept();
-    // Every number is written, whatever the type.
-    EXPECT_NE(d.find("|rangeOffset=0|rangeSize=1|blockSize=1|size=8192|custom="), std::string::npos)
-        << d;
-    EXPECT_EQ(descrValue(d, "type"), "jbod");
-    EXPECT_EQ(readBack(d), a + b);
-}
-
-TEST_F(DriverEditorTest, ARaid0ReadsTheStripesInOrder) {
-    const int members = 3;
-    const int rows = 4;
-    const std::string logical = pattern(members * rows * BLOCK, 4);
-    std::vector<std::string> parts(members, std::string(rows * BLOCK, '\0'));
-    for (int k = 0; k < members * rows; ++k)
-        parts[k % members].replace((k / members) * BLOCK, BLOCK, logical, k * BLOCK, BLOCK);
-    std::string components;
-    for (int m = 0; m < members; ++m)
-        components += (m ? "," : "") + member("r0-" + std::to_string(m), parts[m]);
-    auto e = edit("");
-    fill(*e, 2, components, 0, 0, BLOCK);
-    const std::string d = e->accept();
-    EXPECT_EQ(descrValue(d, "size"), std::to_string(logical.size()));
-    EXPECT_EQ(readBack(d), logical);
 }
 
 TEST_F(DriverEditorTest, ARaid5ReadsTheDataAroundTheRotatingParity) {

@@ -80,39 +80,6 @@ TEST_F(FileDialogTest, OkNeedsANameAndAFolderOrFileRow) {
     EXPECT_FALSE(d->accept(name));
 }
 
-TEST_F(FileDialogTest, ActivatingAFileRowTakesItsNameAndKeepsItsFolder) {
-    auto d = open("", FileDialog::OPEN);
-    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d->getDialog())), "Open File");
-    const std::string row = src.mount.path() + "|" + src.imagePath();
-    d->getTree().selectPath(row);
-    GtkTreePath* path = nullptr;
-    gtk_tree_view_get_cursor(d->getTree().getView(), &path, nullptr);
-    gtk_tree_view_row_activated(d->getTree().getView(), path, nullptr);
-    gtk_tree_path_free(path);
-    EXPECT_STREQ(gtk_entry_get_text(d->getEntry()), "disk.img");
-    std::string name;
-    ASSERT_TRUE(d->accept(name));
-    EXPECT_EQ(name, "disk.img");
-    EXPECT_EQ(context->currentDirectory(), src.mount.path());
-    EXPECT_EQ(context->makePath(nullptr), src.mount.path());
-    EXPECT_EQ(context->makePath(name.c_str()), src.imagePath());
-    EXPECT_EQ(context->locationId(), src.imagePath());
-    EXPECT_EQ(context->locationTreePath(), row);
-}
-
-TEST_F(FileDialogTest, ActivatingAFolderRowOpensAndClosesIt) {
-    auto d = open("x");
-    GtkTreeView* view = d->getTree().getView();
-    d->getTree().selectPath(src.mount.path());
-    GtkTreePath* path = nullptr;
-    gtk_tree_view_get_cursor(view, &path, nullptr);
-    gtk_tree_view_row_activated(view, path, nullptr);
-    EXPECT_TRUE(gtk_tree_view_row_expanded(view, path));
-    gtk_tree_view_row_activated(view, path, nullptr);
-    EXPECT_FALSE(gtk_tree_view_row_expanded(view, path));
-    gtk_tree_path_free(path);
-}
-
 TEST_F(FileDialogTest, SavingOntoTheSourceMediaAsksFirst) {
     openSource(sdaSource());
     ScriptedMessages messages;
@@ -179,49 +146,6 @@ TEST_F(FileDialogTest, ATypedFolderPartIsPartOfTheDestination) {
     EXPECT_EQ(messages.asked().size(), 1u);
     gtk_entry_set_text(outside->getEntry(), "sub/");
     EXPECT_FALSE(outside->accept(name)); // no file name left
-}
-
-TEST_F(FileDialogTest, TheNextDialogOpensWhereTheLastOneEnded) {
-    {
-        auto d = open("a");
-        d->getTree().selectPath(src.mount.path() + "|" + src.folder());
-        std::string name;
-        ASSERT_TRUE(d->accept(name));
-    }
-    auto again = open("b");
-    EXPECT_EQ(again->getTree().getSelectedPath(), src.mount.path() + "|" + src.folder());
-    context->clearLocation();
-    auto fresh = open("c");
-    EXPECT_EQ(fresh->getTree().getSelectedPath(), "/");
-}
-
-TEST_F(FileDialogTest, RunFileDialogRunsTheDialogModally) {
-    std::string name = "Scan.bin";
-    EXPECT_FALSE(runFileDialog(*context, name, 2, nullptr));
-
-    DialogScript script;
-    script.on("Pick", [&](GtkDialog* d) {
-        guitest::selectRowById(d, src.mount.path());
-        guitest::screenshot(GTK_WIDGET(d), "file-dialog");
-        gtk_dialog_response(d, GTK_RESPONSE_ACCEPT);
-    });
-    ASSERT_TRUE(runFileDialog(*context, name, FileDialog::SAVE, "Pick"));
-    EXPECT_EQ(context->makePath(name.c_str()), src.mount.path() + "/Scan.bin");
-
-    DialogScript cancel;
-    cancel.on("Open File", [](GtkDialog* d) { guitest::sendDelete(GTK_WIDGET(d)); });
-    EXPECT_FALSE(runFileDialog(*context, name, FileDialog::OPEN, nullptr));
-}
-
-TEST_F(FileDialogTest, ReadAndWriteErrorsNameThePath) {
-    ScriptedMessages messages;
-    context->setCurrentDirectory("/tmp/a&b");
-    reportWriteError(*context, "x.bin");
-    reportReadError(*context, "y.bin");
-    ASSERT_EQ(messages.asked().size(), 2u);
-    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_ERROR);
-    EXPECT_EQ(messages.asked()[0].text, "Cannot write to file:\n/tmp/a&amp;b/x.bin");
-    EXPECT_EQ(messages.asked()[1].text, "Cannot read file:\n/tmp/a&amp;b/y.bin");
 }
 
 class FolderOnSourceTest : public guitest::GuiTest {

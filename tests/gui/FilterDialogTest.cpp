@@ -60,25 +60,6 @@ TEST_F(FilterDialogTest, OnlyInOneRowClearsHideElsewhere) {
               mask.get());
 }
 
-TEST_F(FilterDialogTest, BothBitsOpenAsHideAndOkClearsOnly) {
-    tree::FilterMask mask(tree::FILTER_HIDE_DELETED | tree::FILTER_ONLY_DELETED);
-    const int fat = 0;
-    MapFilterEditor editor(nullptr, mask, fat);
-    EXPECT_EQ(MapFilterEditor::ROW_HIDE, gtk_combo_box_get_active(editor.rowMenu(1)));
-    editor.apply();
-    EXPECT_EQ(u32(tree::FILTER_HIDE_DELETED), mask.get());
-}
-
-TEST_F(FilterDialogTest, BitsWithoutARowSurviveOk) {
-    // FAT maps have no row for the GOOD pair.
-    tree::FilterMask mask(tree::FILTER_HIDE_GOOD | tree::FILTER_ONLY_GOOD | 0x01);
-    const int fat = 0;
-    MapFilterEditor editor(nullptr, mask, fat);
-    gtk_toggle_button_set_active(editor.hideEmptyFolders(), FALSE);
-    editor.apply();
-    EXPECT_EQ(u32(tree::FILTER_HIDE_GOOD | tree::FILTER_ONLY_GOOD), mask.get());
-}
-
 TEST_F(FilterDialogTest, CancelLeavesTheMaskAndOkRewritesIt) {
     tree::FilterMask mask(0x83);
     const int ntfs = 1;

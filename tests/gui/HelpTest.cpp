@@ -60,13 +60,6 @@ private:
     SystemOpenLauncher previous_;
 };
 
-TEST_F(HelpTest, OpensTheEnglishPageOfTheTopic) {
-    Preferences::instance().language() = 0;
-    helpFile(nullptr, "MainFrame");
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], page("en", "MainFrame"));
-}
-
 TEST_F(HelpTest, GermanFallsBackToEnglishWhenThePageIsMissing) {
     Preferences::instance().language() = 1;
     writePage("de", "Preferences");
@@ -104,12 +97,6 @@ TEST_F(HelpTest, F1OpensTheTopicOnceAndIsConsumed) {
     // Unbound: F1 is an ordinary key again.
     EXPECT_FALSE(pressKey(window, GDK_F1));
     EXPECT_EQ(opened.size(), 2u);
-    gtk_widget_destroy(window);
-}
-
-TEST_F(HelpTest, BindingOutlivingItsWindowIsHarmless) {
-    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    F1HelpBinding binding(window, "MainFrame");
     gtk_widget_destroy(window);
 }
 

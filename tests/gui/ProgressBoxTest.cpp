@@ -46,19 +46,6 @@ TEST_F(ProgressBoxTest, ClosingFromTheTitleBarCancelsButKeepsTheWindow) {
     box->onTimer();
 }
 
-TEST_F(ProgressBoxTest, TextModeShowsTheMainTextAtTheNextTick) {
-    auto box = make(ProgressBox::MODE_TEXT);
-    EXPECT_EQ(box->getProgressLabel(), nullptr);
-    EXPECT_EQ(box->getWriteToLabel(), nullptr);
-    box->setText(InterfaceCallback::TEXT_MAIN, "Reading FAT");
-    box->setText(InterfaceCallback::TEXT_SECOND, "ignored");
-    EXPECT_EQ(text(box->getFileLabel()), "");
-    box->onTimer();
-    EXPECT_EQ(text(box->getFileLabel()), "Reading FAT");
-    box->setText(InterfaceCallback::TEXT_TITLE, "Building the tree");
-    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(box->getDialog())), "Building the tree");
-}
-
 TEST_F(ProgressBoxTest, PercentCountsFromTheStart) {
     auto box = make(ProgressBox::MODE_PERCENT, 4000, 1000);
     box->setPosition(InterfaceCallback::POSITION_SET, 3000);
@@ -91,28 +78,6 @@ TEST_F(ProgressBoxTest, BeyondTheTotalStaysAtFullWithNothingRemaining) {
     EXPECT_EQ(text(box->getRemainingLabel()), formatDuration(0));
 }
 
-TEST_F(ProgressBoxTest, ZeroTotalLeavesTheBarEmpty) {
-    auto box = make(ProgressBox::MODE_FILES, 0);
-    box->setPosition(InterfaceCallback::POSITION_SET, 77);
-    box->onTimer();
-    EXPECT_EQ(barText(*box), "0%");
-    EXPECT_EQ(text(box->getRemainingLabel()), "");
-}
-
-TEST_F(ProgressBoxTest, PositionModes) {
-    auto box = make(ProgressBox::MODE_PERCENT, 100);
-    box->setPosition(InterfaceCallback::POSITION_ADD, 10);
-    box->setPosition(InterfaceCallback::POSITION_ADD, 15);
-    EXPECT_EQ(box->getPosition(), 25u);
-    box->setPosition(InterfaceCallback::FOUND_FATS, 3);
-    box->setPosition(99, 3);
-    EXPECT_EQ(box->getPosition(), 25u);
-    box->setPosition(InterfaceCallback::POSITION_SET, 7);
-    EXPECT_EQ(box->getPosition(), 7u);
-    box->setPosition(InterfaceCallback::POSITION_ADD, 0xFFFFFFFFull);
-    EXPECT_EQ(box->getPosition(), 0x100000006ull);
-}
-
 TEST_F(ProgressBoxTest, MainTextHidesThePercentageForAMinute) {
     auto box = make(ProgressBox::MODE_PERCENT, 100);
     box->setPosition(InterfaceCallback::POSITION_SET, 40);
@@ -141,34 +106,6 @@ TEST_F(ProgressBoxTest, FileModeRows) {
     EXPECT_TRUE(g_utf8_validate(text(box->getFileLabel()).c_str(), -1, nullptr));
     EXPECT_EQ(text(box->getFileLabel()).substr(0, 3), "caf");
     guitest::screenshot(GTK_WIDGET(box->getDialog()), "progress-files");
-}
-
-TEST_F(ProgressBoxTest, TheTimerRedrawsWhileTheWorkerPolls) {
-    auto box = make(ProgressBox::MODE_PERCENT, 200);
-    box->setPosition(InterfaceCallback::POSITION_SET, 50);
-    EXPECT_EQ(barText(*box), "");
-    gint64 deadline = g_get_monotonic_time() + 2 * G_USEC_PER_SEC;
-    while (barText(*box) != "25%" && g_get_monotonic_time() < deadline) {
-        box->poll();
-        g_usleep(5000);
-    }
-    EXPECT_EQ(barText(*box), "25%");
-}
-
-TEST_F(ProgressBoxTest, StandsModalOverItsParent) {
-    GtkWidget* parent = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    {
-        ProgressBox box(GTK_WINDOW(parent), ProgressBox::MODE_TEXT, 0, 0, 300);
-        EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(box.getDialog())), GTK_WINDOW(parent));
-        EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(box.getDialog())));
-        EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(box.getDialog())), "Please Wait");
-        // Taken down with its parent: the box survives and counts as cancelled.
-        gtk_widget_destroy(parent);
-        EXPECT_EQ(box.getDialog(), nullptr);
-        EXPECT_THROW(box.poll(), InterruptedException);
-        box.setText(InterfaceCallback::TEXT_TITLE, "late");
-        box.onTimer();
-    }
 }
 
 } // namespace

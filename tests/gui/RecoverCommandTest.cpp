@@ -234,17 +234,6 @@ TEST_F(RecoverCommandTest, ViewFileOnAFolderAsksForAFile) {
     EXPECT_TRUE(opened.empty());
 }
 
-TEST_F(RecoverCommandTest, ViewFileWithoutACurrentNodeDoesNothing) {
-    ShownTree shown(guitest::testMap("root 5\ndir 10 in=5 name=d\nfile 20 in=10 name=x\n"), &vfs);
-    // The root holds only the folder; the folder list cursor is on it. Without
-    // a file row there is no current node once the list is empty.
-    gtk_list_store_clear(GTK_LIST_STORE(shown.files().model()));
-    gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
-    shown.view().viewFile();
-    EXPECT_TRUE(shown.messages().asked().empty());
-    EXPECT_TRUE(opened.empty());
-}
-
 TEST_F(RecoverCommandTest, CancellingViewFileOpensNothingAndSaysNothing) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
     ASSERT_TRUE(guitest::selectFile(shown.files(), "top.txt"));

@@ -60,34 +60,6 @@ private:
     std::deque<std::function<void()>> actions_;
 };
 
-TEST_F(SelectComponentTest, OkIsOfferedOnlyOnChoosableRows) {
-    bool onFolder = true;
-    bool onDriver = false;
-    const std::string result = run({[&] {
-        select->getTree().selectPath(src.mount.path());
-        onFolder = okSensitive();
-        select->getTree().selectById("r0"); // software drivers are listed too
-        onDriver = okSensitive();
-        respond(GTK_RESPONSE_OK);
-    }});
-    EXPECT_FALSE(onFolder);
-    EXPECT_TRUE(onDriver);
-    EXPECT_EQ(descrValue(result, "id"), "r0");
-    EXPECT_EQ(select->getDialog(), nullptr); // destroyed after the run
-}
-
-TEST_F(SelectComponentTest, InformationShowsTheRowAndKeepsTheDialog) {
-    ScriptedMessages messages;
-    const std::string result = run({[&] {
-                                        select->getTree().selectById(src.dev("fd0"));
-                                        respond(GTK_RESPONSE_HELP);
-                                    },
-                                    [&] { respond(GTK_RESPONSE_CANCEL); }});
-    EXPECT_EQ(result, "");
-    ASSERT_EQ(messages.asked().size(), 1u);
-    EXPECT_NE(messages.asked()[0].text.find(src.dev("fd0")), std::string::npos);
-}
-
 TEST_F(SelectComponentTest, ActivatingAChoosableRowAnswersOk) {
     const std::string result = run({[&] {
         GtkTreeView* view = select->getTree().getView();

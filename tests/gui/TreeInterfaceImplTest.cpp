@@ -47,17 +47,6 @@ TEST_F(TreeInterfaceImplTest, FoldersInTheTreeFilesInTheList) {
     guitest::screenshot(shown.window(), "tree-view");
 }
 
-TEST_F(TreeInterfaceImplTest, DeletedEntriesShowTheirRatingAndText) {
-    ShownTree shown(guitest::testMap(guitest::SAMPLE_TREE));
-    ASSERT_TRUE(shown.openFolder("ROOT/docs"));
-    std::vector<guitest::FileRow> rows = guitest::fileRows(shown.files());
-    ASSERT_EQ(3u, rows.size());
-    EXPECT_EQ("MyDocument.txt", rows[1].name);
-    EXPECT_EQ("01/01/2010 00:00:00am", rows[1].time);
-    EXPECT_EQ("old.txt", rows[2].name);
-    EXPECT_EQ("<span foreground=\"#B06813\">Good</span>  /  Deleted: Valid", rows[2].status);
-}
-
 TEST_F(TreeInterfaceImplTest, UnmarkingTheOnlyMarkedFileClearsTheFoldersAbove) {
     ShownTree shown(guitest::testMap(guitest::SAMPLE_TREE));
     ASSERT_TRUE(shown.openFolder("ROOT/docs/deep"));
@@ -190,20 +179,6 @@ TEST_F(TreeInterfaceImplTest, FindSkipsHiddenEntriesAndEntriesWithoutTime) {
     EXPECT_EQ(1u, shown.messages().asked().size());
 }
 
-TEST_F(TreeInterfaceImplTest, FindWithinTheShownFolderMovesOnlyTheFileCursor) {
-    ShownTree shown(guitest::testMap(guitest::SAMPLE_TREE));
-    ASSERT_TRUE(shown.openFolder("ROOT/docs"));
-    ASSERT_TRUE(guitest::selectFile(shown.files(), "deep"));
-    shown.view().findParams().setMask("old");
-    shown.view().find(true);
-    tree::MapPosition found;
-    ASSERT_TRUE(shown.view().getSelectedFileNode(found));
-    EXPECT_EQ("old.txt", shown.view().cursorAt(found, true, false)->getName());
-    tree::MapPosition folder;
-    ASSERT_TRUE(shown.folders().getSelected(folder));
-    EXPECT_EQ("docs", shown.view().cursorAt(folder, true, false)->getName());
-}
-
 TEST_F(TreeInterfaceImplTest, FindEndsOnATreeWhoseFolderNamesItsAncestor) {
     // Folder 11 lists an entry for folder 10, which holds 11: going down
     // without end would never finish.
@@ -230,19 +205,6 @@ TEST_F(TreeInterfaceImplTest, CurrentNodeFollowsTheFocus) {
     gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
     ASSERT_TRUE(shown.view().getCurrentNode(node));
     EXPECT_EQ("notes.txt", shown.view().cursorAt(node, true, false)->getName());
-}
-
-TEST_F(TreeInterfaceImplTest, ActivatingAFolderRowOpensIt) {
-    ShownTree shown(guitest::testMap(guitest::SAMPLE_TREE));
-    std::vector<guitest::FileRow> rows = guitest::fileRows(shown.files());
-    ASSERT_EQ("docs", rows[0].name);
-    shown.view().activateNode(rows[0].position);
-    guitest::pumpEvents();
-    tree::MapPosition folder;
-    ASSERT_TRUE(shown.folders().getSelected(folder));
-    EXPECT_EQ(rows[0].position, folder);
-    EXPECT_EQ((std::vector<std::string>{"deep", "MyDocument.txt", "old.txt"}),
-              guitest::fileNames(shown.files()));
 }
 
 TEST_F(TreeInterfaceImplTest, PopupMenusOfferWhatTheRowAllows) {
@@ -274,58 +236,6 @@ TEST_F(TreeInterfaceImplTest, PopupMenusOfferWhatTheRowAllows) {
     ASSERT_TRUE(gtk_tree_model_iter_next(shown.files().model(), &second));
     EXPECT_EQ((std::vector<std::string>{"View", "-", "Check", "-", "Properies"}),
               labels(shown.files().buildPopup(&second)));
-}
-
-TEST_F(TreeInterfaceImplTest, ChangingLanguageRefillsTheShownFolder) {
-    ShownTree shown(guitest::testMap(guitest::SAMPLE_TREE));
-    ASSERT_TRUE(shown.openFolder("ROOT/docs"));
-    shown.view().refreshTexts();
-    EXPECT_EQ((std::vector<std::string>{"deep", "MyDocument.txt", "old.txt"}),
-              guitest::fileNames(shown.files()));
-    EXPECT_STREQ("Size (Bytes)", gtk_tree_view_column_get_title(shown.files().column(1)));
-}
-
-TEST_F(TreeInterfaceImplTest, ShowsARealFatVolume) {
-    testutil::TempDir dir;
-    testutil::FatImageOptions options;
-    testutil::FatImage image(dir.file("fat.img"), options);
-    image.makeFolder("PHOTOS");
-    image.addFile("PHOTOS/ONE.JPG", std::string(3000, 'x'));
-    image.addFile("README.TXT", "hello");
-    image.addFile("GONE.TXT", "bye");
-    image.deleteFile("GONE.TXT");
-
-    SharedPtr<Driver> driver = testutil::openImageDriver(image.path());
-    const std::string boot = image.bootSector();
-    FsParams fs;
-    ASSERT_TRUE(fatFsParamsFromBootSector(0, reinterpret_cast<const u8*>(boot.data()), fs.fat,
-                                          driver->getSectorCount()));
-    fs.kind = FS_FAT;
-    ScanResults results;
-    testutil::ScriptedInterface ui(1);
-    SharedPtr<tree::Map> map;
-    MapInterface::buildMap(map, driver, fs, results, true, &ui);
-    ASSERT_TRUE(map);
-
-    ShownTree shown(map);
-    EXPECT_EQ(0x203u, shown.view().filter().get());
-    EXPECT_EQ((std::vector<std::string>{"ROOT", "  PHOTOS"}), guitest::folderRows(shown.folders()));
-    std::vector<guitest::FileRow> rows = guitest::fileRows(shown.files());
-    ASSERT_EQ(3u, rows.size()) << image.listing();
-    EXPECT_EQ("PHOTOS", rows[0].name);
-    // The deleted file keeps its name but its first letter; its chain is gone,
-    // but its clusters are free: a file that may still be recovered.
-    EXPECT_EQ("#ONE.TXT", rows[1].name);
-    EXPECT_EQ("<span foreground=\"#B06813\">Good</span>  /  Deleted: Possible FAT", rows[1].status);
-    EXPECT_EQ("README.TXT", rows[2].name);
-    EXPECT_EQ("<span foreground=\"#008000\">Excellent</span>  /  Valid FAT", rows[2].status);
-    EXPECT_EQ("5", rows[2].size);
-    ASSERT_TRUE(shown.openFolder("ROOT/PHOTOS"));
-    rows = guitest::fileRows(shown.files());
-    ASSERT_EQ(1u, rows.size());
-    EXPECT_EQ("ONE.JPG", rows[0].name);
-    EXPECT_EQ("3,000", rows[0].size);
-    guitest::screenshot(shown.window(), "tree-view-fat");
 }
 
 } // namespace

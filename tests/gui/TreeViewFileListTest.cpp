@@ -133,18 +133,4 @@ TEST_F(FileListTest, CancellingTheLoadingBoxKeepsTheRowsSoFar) {
     EXPECT_TRUE(shown.files().getCursor(cursor));
 }
 
-TEST_F(FileListTest, AnEmptyFolderIsStillTheShownFolder) {
-    ShownTree shown(guitest::testMap("root 5\ndir 10 in=5 name=d\nfile 20 in=10 name=x\n"));
-    std::vector<guitest::FileRow> rows = guitest::fileRows(shown.files());
-    ASSERT_EQ(1u, rows.size());
-    shown.view().filter().set(tree::FILTER_ONLY_DELETED | tree::FILTER_HIDE_EMPTY_FOLDERS);
-    shown.view().applyFilter();
-    EXPECT_TRUE(guitest::fileNames(shown.files()).empty());
-    EXPECT_EQ(tree::START_POSITION, shown.files().shownFolder());
-    tree::MapPosition cursor;
-    EXPECT_FALSE(shown.files().getCursor(cursor));
-    // selectIndex on the shown folder itself succeeds.
-    EXPECT_TRUE(shown.files().selectIndex(tree::START_POSITION));
-}
-
 } // namespace

@@ -10,15 +10,6 @@ using guitest::ShownTree;
 
 class FolderTreeTest : public guitest::GuiTest {};
 
-TEST_F(FolderTreeTest, ARootWithoutVisibleFoldersHasOneRow) {
-    ShownTree shown(guitest::testMap("root 5\nfile 20 in=5 name=a.txt\n"));
-    EXPECT_EQ((std::vector<std::string>{"ROOT"}), guitest::folderRows(shown.folders()));
-    GtkTreeIter root;
-    ASSERT_TRUE(gtk_tree_model_get_iter_first(shown.folders().model(), &root));
-    EXPECT_FALSE(gtk_tree_model_iter_has_child(shown.folders().model(), &root));
-    EXPECT_EQ((std::vector<std::string>{"a.txt"}), guitest::fileNames(shown.files()));
-}
-
 TEST_F(FolderTreeTest, FoldersLoadTwoLevelsBelowWhatIsExpanded) {
     ShownTree shown(guitest::testMap(R"(
 root 5

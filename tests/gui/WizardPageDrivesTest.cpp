@@ -217,25 +217,6 @@ TEST_F(WizardPageDrivesTest, ASourceWithoutAReaderKeepsThePage) {
     EXPECT_EQ(descrValue(sourceList.back(), "id"), "broken");
 }
 
-TEST_F(WizardPageDrivesTest, DestinationModeRecordsTheFolder) {
-    src.vfs->listChildren("", sourceList); // what the source page listed
-    makePage(gtk::WizardPageDrives::DESTINATION, true);
-    context->setLocation("old", "old", "old");
-    const std::string row = src.mount.path() + "|" + src.folder();
-    EXPECT_EQ(run({selectAndNext(row)}), GTK_RESPONSE_ACCEPT);
-    EXPECT_EQ(context->locationId(), src.folder());
-    EXPECT_EQ(context->locationText(), "folder Directory");
-    EXPECT_EQ(context->locationTreePath(), row);
-    EXPECT_EQ(context->currentDirectory(), src.folder());
-    EXPECT_EQ(driver(), nullptr);
-    EXPECT_EQ(wizard->getHelpTopic(), "WizardPageDestination");
-
-    // Back on the page, the folder is selected again.
-    std::string again;
-    run({[&] { again = page->getTree().getSelectedPath(); }, close()});
-    EXPECT_EQ(again, row);
-}
-
 TEST_F(WizardPageDrivesTest, ContinuingWithoutDestinationAsksFirst) {
     src.vfs->listChildren("", sourceList);
     makePage(gtk::WizardPageDrives::DESTINATION, true);

@@ -176,17 +176,6 @@ TEST_F(WizardTest, ClosingTheWindowReportsCloseAndEndsWithFalse) {
     EXPECT_TRUE(GTK_IS_DIALOG(wizard().getDialog()));
 }
 
-TEST_F(WizardTest, SetPageShowsTitleTextAndClearsThePageBox) {
-    gtk::Wizard& w = wizard();
-    gtk_box_pack_start(w.getPageBox(), gtk_label_new("old"), TRUE, TRUE, 0);
-    w.setPage("Select Source", "Pick one.", false);
-    EXPECT_STREQ(gtk_window_get_title(w.getWindow()), "Select Source");
-    EXPECT_EQ(w.getDescription(), "Pick one.");
-    GList* children = gtk_container_get_children(GTK_CONTAINER(w.getPageBox()));
-    EXPECT_EQ(children, nullptr);
-    g_list_free(children);
-}
-
 TEST_F(WizardTest, ButtonsAreRebuiltOnlyWhenTheBackSettingChanges) {
     gtk::Wizard& w = wizard();
     EXPECT_TRUE(actionButtons(w).empty());
@@ -210,19 +199,6 @@ TEST_F(WizardTest, ButtonsAreRebuiltOnlyWhenTheBackSettingChanges) {
     EXPECT_EQ(buttons[0], w.getBackButton()); // Back stands left of Next
     EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(buttons[0])), GTK_STOCK_GO_BACK);
     EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(buttons[1])), "Next");
-}
-
-TEST_F(WizardTest, ResponseSensitivityReachesOnlyBackAndNext) {
-    gtk::Wizard& w = wizard();
-    w.setPage("A", "", false);
-    w.setResponseSensitive(GTK_RESPONSE_REJECT, false); // no Back: ignored
-    w.setResponseSensitive(GTK_RESPONSE_ACCEPT, false);
-    EXPECT_FALSE(gtk_widget_get_sensitive(w.getNextButton()));
-    w.setResponseSensitive(GTK_RESPONSE_OK, true); // not ours: ignored
-    EXPECT_FALSE(gtk_widget_get_sensitive(w.getNextButton()));
-    w.setPage("B", "", true);
-    w.setResponseSensitive(GTK_RESPONSE_REJECT, false);
-    EXPECT_FALSE(gtk_widget_get_sensitive(w.getBackButton()));
 }
 
 TEST_F(WizardTest, F1OpensThePageTopicOnlyWhileItRuns) {
@@ -353,28 +329,6 @@ TEST_F(WizardTest, ActivatingARowOfATreePageMeansNext) {
     // A second run shows the same view again.
     script.actions = {clickNext};
     EXPECT_EQ(page.run(), GTK_RESPONSE_ACCEPT);
-}
-
-TEST_F(WizardTest, FormLabelAndDescriptionView) {
-    GtkWidget* label = gtk::newFormLabel("_Offset");
-    g_object_ref_sink(label);
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(label)), "Offset:");
-    EXPECT_EQ(gtk_label_get_mnemonic_keyval(GTK_LABEL(label)), static_cast<guint>(GDK_o));
-    gfloat x = 0;
-    gfloat y = 0;
-    gtk_misc_get_alignment(GTK_MISC(label), &x, &y);
-    EXPECT_FLOAT_EQ(x, 1.0f);
-    EXPECT_FLOAT_EQ(y, 0.5f);
-    gtk_widget_destroy(label);
-    g_object_unref(label);
-
-    GtkWidget* view = gtk::Wizard::makeDescriptionView(GTK_WIDGET(wizard().getDialog()), "Hi");
-    g_object_ref_sink(view);
-    EXPECT_FALSE(gtk_widget_get_sensitive(view));
-    EXPECT_EQ(gtk_text_view_get_wrap_mode(GTK_TEXT_VIEW(view)), GTK_WRAP_WORD);
-    EXPECT_EQ(gtk_text_buffer_get_char_count(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view))), 2);
-    gtk_widget_destroy(view);
-    g_object_unref(view);
 }
 
 } // namespace
