@@ -43,17 +43,6 @@ protected:
         gtk_spin_button_set_value(e.getRow(DriverEditor::BLOCK_SIZE).spin,
                                   static_cast<double>(block));
     }
-    // Everything the descriptor's reader chain reads.
-    std::string readBack(const std::string& descriptor) {
-        std::unique_ptr<dt::Reader> reader =
-            createReaderFromDescr(known, descriptor.c_str(), nullptr, 0);
-        EXPECT_NE(reader, nullptr);
-        if (!reader)
-            return std::string();
-        std::string out(static_cast<std::size_t>(reader->getSize()), '\0');
-        EXPECT_TRUE(reader->read(0, reinterpret_cast<u8*>(&out[0]), reader->getSize()));
-        return out;
-    }
 
     testutil::TempDir dir;
     Strings known;
@@ -67,35 +56,6 @@ TEST_F(DriverEditorTest, MissingNumbersGetTheirDefaultsAndLargeOnesStayExact) {
     // A range far into a large disk is not cut to a smaller offset.
     auto big = edit("id=r|type=range|components=x|rangeOffset=3000000000512|rangeSize=7");
     EXPECT_EQ(big->getRow(DriverEditor::OFFSET).value(), 3000000000512u);
-}
-
-TEST_F(DriverEditorTest, ARaid5ReadsTheDataAroundTheRotatingParity) {
-    const int members = 3;
-    const int rows = 6;
-    const int data = members - 1;
-    const std::string logical = pattern(data * rows * BLOCK, 5);
-    std::vector<std::string> parts(members, std::string(rows * BLOCK, '\0'));
-    for (int row = 0; row < rows; ++row) {
-        // Left-asymmetric: the parity starts on the last member and moves left.
-        const int parity = members - 1 - row % members;
-        std::string xorBlock(BLOCK, '\0');
-        for (int j = 0; j < data; ++j) {
-            const int block = row * data + j;
-            const int m = j < parity ? j : j + 1;
-            parts[m].replace(row * BLOCK, BLOCK, logical, block * BLOCK, BLOCK);
-            for (int i = 0; i < BLOCK; ++i)
-                xorBlock[i] = static_cast<char>(xorBlock[i] ^ logical[block * BLOCK + i]);
-        }
-        parts[parity].replace(row * BLOCK, BLOCK, xorBlock);
-    }
-    std::string components;
-    for (int m = 0; m < members; ++m)
-        components += (m ? ", " : "") + member("r5-" + std::to_string(m), parts[m]);
-    auto e = edit("");
-    fill(*e, 3, components, 0, 0, BLOCK);
-    const std::string d = e->accept();
-    EXPECT_EQ(descrValue(d, "type"), "raid5");
-    EXPECT_EQ(readBack(d), logical);
 }
 
 TEST_F(DriverEditorTest, AnIdThatWouldBreakTheDescriptorIsRefused) {

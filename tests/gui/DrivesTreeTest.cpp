@@ -185,20 +185,6 @@ TEST_F(DrivesTreeTest, DestinationModeListsOnlyFoldersAndFilesAndOnlyFoldersAreC
     EXPECT_EQ(tree->getRemoveItem(), nullptr);
 }
 
-TEST_F(DrivesTreeTest, SelectPathFollowsThePathAsFarAsItExists) {
-    make().fill(sources);
-    const std::string inner = src.folder() + "/inner.bin";
-    tree->selectPath(src.mount.path() + "|" + src.folder() + "|" + inner);
-    EXPECT_EQ(descrValue(tree->getSelectedDescriptor(), "id"), inner);
-    EXPECT_EQ(tree->getSelectedPath(), src.mount.path() + "|" + src.folder() + "|" + inner);
-    EXPECT_EQ(tree->getSelectedText(true), "inner.bin 3 File");
-
-    tree->selectPath(src.dev("sda") + "|" + src.dev("sdz9"));
-    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda"));
-    tree->selectPath("nothing|at all");
-    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda")); // unchanged
-}
-
 TEST_F(DrivesTreeTest, MenuFollowsTheSelectedRow) {
     sources.push_back("type=range|id=r1|components=x|size=5|custom=");
     make().fill(sources);
@@ -279,18 +265,6 @@ TEST_F(DrivesTreeTest, CreateDirectoryRefusesNamesThatLeaveTheFolder) {
     EXPECT_EQ(messages.asked()[0].kind, MESSAGE_ERROR);
     EXPECT_EQ(messages.asked()[0].text, std::strerror(EINVAL));
     EXPECT_EQ(tree->getSelectedPath(), src.mount.path() + "|" + src.folder());
-}
-
-TEST_F(DrivesTreeTest, WriteToSourceWarningDefaultsToNo) {
-    ScriptedMessages messages;
-    messages.then(0);
-    EXPECT_TRUE(gtk::DrivesTree::confirmWriteToSource(nullptr));
-    EXPECT_FALSE(gtk::DrivesTree::confirmWriteToSource(nullptr));
-    ASSERT_EQ(messages.asked().size(), 2u);
-    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_WARNING);
-    EXPECT_TRUE(messages.asked()[0].defaultNo);
-    EXPECT_EQ(messages.asked()[0].text, "This operation can cause data damage!\n\nAre you sure "
-                                        "you want to write files to the source media?");
 }
 
 } // namespace

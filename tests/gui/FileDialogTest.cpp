@@ -31,7 +31,6 @@ protected:
     std::unique_ptr<FileDialog> open(const std::string& name, int mode = FileDialog::SAVE) {
         return std::make_unique<FileDialog>(*context, name, mode, nullptr);
     }
-    bool okSensitive(FileDialog& d) const { return gtk_widget_get_sensitive(d.getOkButton()); }
     // The open source: a reader over the image file and the descriptor the
     // source page stores.
     void openSource(const std::string& options) {
@@ -51,34 +50,6 @@ protected:
     gtk::Interface iface{nullptr};
     std::unique_ptr<GuiContext> context;
 };
-
-TEST_F(FileDialogTest, OkNeedsANameAndAFolderOrFileRow) {
-    auto d = open("Scan.bin");
-    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d->getDialog())), "Save File");
-    EXPECT_STREQ(gtk_entry_get_text(d->getEntry()), "Scan.bin");
-    EXPECT_EQ(d->getTree().getSelectedPath(), "/"); // the first top-level row
-    EXPECT_TRUE(okSensitive(*d));
-
-    // A placeholder row is neither.
-    d->getTree().selectPath(src.mount.path() + "|" + src.folder());
-    std::filesystem::remove(src.folder() + "/inner.bin");
-    GtkTreePath* path = nullptr;
-    gtk_tree_view_get_cursor(d->getTree().getView(), &path, nullptr);
-    gtk_tree_view_expand_row(d->getTree().getView(), path, FALSE);
-    gtk_tree_path_down(path);
-    gtk_tree_view_set_cursor(d->getTree().getView(), path, nullptr, FALSE);
-    gtk_tree_path_free(path);
-    EXPECT_EQ(d->getTree().getSelectedDescriptor(), "");
-    EXPECT_FALSE(okSensitive(*d));
-    std::string name;
-    EXPECT_FALSE(d->accept(name)); // pressed anyway (Enter): stays
-
-    d->getTree().selectPath(src.mount.path());
-    EXPECT_TRUE(okSensitive(*d));
-    gtk_entry_set_text(d->getEntry(), "");
-    EXPECT_FALSE(okSensitive(*d));
-    EXPECT_FALSE(d->accept(name));
-}
 
 TEST_F(FileDialogTest, SavingOntoTheSourceMediaAsksFirst) {
     openSource(sdaSource());

@@ -60,31 +60,4 @@ TEST_F(FilterDialogTest, OnlyInOneRowClearsHideElsewhere) {
               mask.get());
 }
 
-TEST_F(FilterDialogTest, CancelLeavesTheMaskAndOkRewritesIt) {
-    tree::FilterMask mask(0x83);
-    const int ntfs = 1;
-    {
-        guitest::DialogAnswer answer([](GtkDialog* dialog) {
-            std::vector<GtkWidget*> menus =
-                guitest::findWidgets(GTK_WIDGET(dialog), GTK_TYPE_COMBO_BOX);
-            for (GtkWidget* menu : menus)
-                gtk_combo_box_set_active(GTK_COMBO_BOX(menu), MapFilterEditor::ROW_HIDE);
-            gtk_dialog_response(dialog, GTK_RESPONSE_CANCEL);
-        });
-        EXPECT_FALSE(gtk::editMapFilter(nullptr, mask, ntfs));
-    }
-    EXPECT_EQ(0x83u, mask.get());
-    {
-        guitest::DialogAnswer answer([](GtkDialog* dialog) {
-            std::vector<GtkWidget*> menus =
-                guitest::findWidgets(GTK_WIDGET(dialog), GTK_TYPE_COMBO_BOX);
-            ASSERT_EQ(6u, menus.size());
-            gtk_combo_box_set_active(GTK_COMBO_BOX(menus[2]), MapFilterEditor::ROW_HIDE);
-            gtk_dialog_response(dialog, GTK_RESPONSE_OK);
-        });
-        EXPECT_TRUE(gtk::editMapFilter(nullptr, mask, ntfs));
-    }
-    EXPECT_EQ(0x83u | tree::FILTER_HIDE_DELETED, mask.get());
-}
-
 } // namespace

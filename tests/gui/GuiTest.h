@@ -62,18 +62,6 @@ inline void pumpEvents() {
         gtk_main_iteration();
 }
 
-// Runs events until `done` holds or `ms` milliseconds have passed; whether it held.
-inline bool pumpUntil(const std::function<bool()>& done, int ms = 2000) {
-    gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline)
-            return false;
-        pumpEvents();
-        g_usleep(2000);
-    }
-    return true;
-}
-
 // Every widget below `root` (itself included) of type `type`, internal children
 // such as a dialog's action area included, in depth-first order.
 inline void collectWidgets(GtkWidget* root, GType type, std::vector<GtkWidget*>& out) {

@@ -1,6 +1,7 @@
 #include "gui/ProgressBox.h"
 
 #include "core/Text.h"
+#include "gui/TreeViewWidgets.h"
 #include "tests/gui/GuiTest.h"
 
 #include <memory>
@@ -46,36 +47,41 @@ TEST_F(ProgressBoxTest, ClosingFromTheTitleBarCancelsButKeepsTheWindow) {
     box->onTimer();
 }
 
-TEST_F(ProgressBoxTest, PercentCountsFromTheStart) {
-    auto box = make(ProgressBox::MODE_PERCENT, 4000, 1000);
-    box->setPosition(InterfaceCallback::POSITION_SET, 3000);
-    box->onTimer();
-    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(box->getBar()), 0.5);
-    EXPECT_EQ(barText(*box), "50%");
-    EXPECT_EQ(text(box->getProgressLabel()), formatProgress(2000, 4000));
-    EXPECT_NE(text(box->getRemainingLabel()), "");
-    guitest::screenshot(GTK_WIDGET(box->getDialog()), "progress-percent");
+gint64 fakeNow = 0;
+gint64 fakeClock() {
+    return fakeNow;
 }
 
-TEST_F(ProgressBoxTest, NothingDoneShowsNoTimeRemaining) {
-    auto box = make(ProgressBox::MODE_PERCENT, 4000, 1000);
-    box->onTimer();
-    EXPECT_EQ(barText(*box), "0%");
-    EXPECT_EQ(text(box->getRemainingLabel()), "");
-    // Below the start is nothing done too, not a wrapped-around amount.
-    box->setPosition(InterfaceCallback::POSITION_SET, 10);
-    box->onTimer();
-    EXPECT_EQ(barText(*box), "0%");
-    EXPECT_EQ(text(box->getProgressLabel()), formatProgress(0, 4000));
-}
-
-TEST_F(ProgressBoxTest, BeyondTheTotalStaysAtFullWithNothingRemaining) {
-    auto box = make(ProgressBox::MODE_PERCENT, 100);
-    box->setPosition(InterfaceCallback::POSITION_SET, 250);
-    box->onTimer();
-    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(box->getBar()), 1.0);
-    EXPECT_EQ(barText(*box), "100%");
-    EXPECT_EQ(text(box->getRemainingLabel()), formatDuration(0));
+// The bar counts from the start; the time remaining is the elapsed time scaled
+// by what is left, and shows only once something is done.
+TEST_F(ProgressBoxTest, PercentAndTimeRemaining) {
+    const struct {
+        u64 total, start, position;
+        int elapsed;
+        const char* bar;
+        int remaining; // -1: not shown
+    } cases[] = {
+        {4000, 1000, 3000, 10, "50%", 10},
+        {4000, 1000, 1000, 10, "0%", -1},
+        {4000, 1000, 10, 10, "0%", -1}, // below the start: nothing done, no wrap
+        {100, 0, 250, 5, "100%", 0},
+        {0, 0, 50, 5, "0%", -1},
+    };
+    const gtk::GuiClock saved = gtk::setGuiClock(fakeClock);
+    for (const auto& c : cases) {
+        fakeNow = 1000 * G_USEC_PER_SEC;
+        auto box = make(ProgressBox::MODE_PERCENT, c.total, c.start);
+        box->setPosition(InterfaceCallback::POSITION_SET, c.position);
+        fakeNow += c.elapsed * G_USEC_PER_SEC;
+        box->onTimer();
+        EXPECT_EQ(barText(*box), c.bar) << c.position;
+        EXPECT_EQ(text(box->getRemainingLabel()),
+                  c.remaining < 0 ? "" : formatDuration(static_cast<u32>(c.remaining)))
+            << c.position;
+        if (c.total == 4000 && c.position == 3000)
+            guitest::screenshot(GTK_WIDGET(box->getDialog()), "progress-percent");
+    }
+    gtk::setGuiClock(saved);
 }
 
 TEST_F(ProgressBoxTest, MainTextHidesThePercentageForAMinute) {

@@ -113,22 +113,10 @@ TEST_F(RecoverCommandTest, RecoversTheMarkedFilesAndOpensTheReport) {
     EXPECT_EQ("_View Recovered Files Report Now", messages.boxes[1].checkLabel);
 
     EXPECT_EQ(0u, report.find("Recovered Selected Files Report\n\nDate: ")) << report;
-    EXPECT_NE(std::string::npos,
-              report.find("-- Name ------------------------ Size -------- Date --"));
-    EXPECT_EQ(std::string::npos, report.find("Filters applied"));
-    EXPECT_NE(std::string::npos, report.find("report.txt"));
     EXPECT_NE(std::string::npos, report.find("broken.dat"));
-
-    // Recovered files lose their marks; the one with errors keeps it, and the
-    // panes show that.
-    GtkTreeIter docs;
-    ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT/docs", docs));
-    EXPECT_TRUE(shown.folders().rowShowsMark(&docs));
-    for (const guitest::FileRow& row : guitest::fileRows(shown.files())) {
-        const bool marked = shown.view().isMarked(row.position);
-        EXPECT_EQ(row.name == "broken.dat", marked) << row.name;
-        EXPECT_EQ(shown.files().icons().file(marked), row.icon) << row.name;
-    }
+    // Recovered files lose their marks; the one with errors keeps it.
+    for (const guitest::FileRow& row : guitest::fileRows(shown.files()))
+        EXPECT_EQ(row.name == "broken.dat", shown.view().isMarked(row.position)) << row.name;
 }
 
 TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {

@@ -27,50 +27,12 @@ protected:
         if (mainWindow)
             gtk_widget_destroy(mainWindow);
     }
-    // Runs `action` on the shown editor from the main loop, then returns from show.
-    void showAndThen(TextEditor& editor, const char* text,
-                     const std::function<void(TextEditor&)>& action) {
-        struct Step {
-            TextEditor* editor;
-            const std::function<void(TextEditor&)>* action;
-        } step{&editor, &action};
-        g_idle_add(
-            [](gpointer data) -> gboolean {
-                auto* s = static_cast<Step*>(data);
-                (*s->action)(*s->editor);
-                return FALSE;
-            },
-            &step);
-        editor.show(text);
-    }
-    static void selectRange(TextEditor& editor, int from, int to) {
-        GtkTextIter a;
-        GtkTextIter b;
-        gtk_text_buffer_get_iter_at_offset(editor.getBuffer(), &a, from);
-        gtk_text_buffer_get_iter_at_offset(editor.getBuffer(), &b, to);
-        gtk_text_buffer_select_range(editor.getBuffer(), &a, &b);
-    }
 
     TempDir dir;
     GtkWidget* mainWindow = nullptr;
     gtk::Interface ui{nullptr};
     GuiContext context{&ui, nullptr, nullptr, nullptr};
 };
-
-TEST_F(TextEditorTest, SaveWritesTheWholeTextIntoTheCurrentFolder) {
-    TextEditor editor(context, "Report");
-    std::string report = "Files: 12\n\tSize: 3 MB\nname \xc3\xa9\n";
-    editor.setText(report.data(), report.size());
-    editor.setFileName("report.txt");
-    editor.saveOrAsk();
-    EXPECT_EQ(testutil::readAll(dir.file("report.txt")), report);
-
-    // Cleared, a second Save overwrites the same file with nothing.
-    editor.clear();
-    EXPECT_EQ(editor.getFileName(), "report.txt");
-    editor.saveOrAsk();
-    EXPECT_EQ(testutil::readAll(dir.file("report.txt")), "");
-}
 
 TEST_F(TextEditorTest, FailedWriteShowsThePath) {
     testutil::ScriptedMessages script;

@@ -1,37 +1,22 @@
-#include "gui/TreeViewFileList.h"
+// The two panes of the tree view: sorting, loading, marks and the guard
+// around their callbacks.
 
+#include "gui/TreeViewFileList.h"
+#include "gui/TreeViewFolderTree.h"
+#include "gui/TreeViewPanels.h"
+
+#include "core/Progress.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/gui/TreeViewTestSupport.h"
+#include "tests/support/ScriptedMessages.h"
+
+#include <gdk/gdkkeysyms.h>
+#include <stdexcept>
 
 namespace {
 
 using gtk::FileListPanel;
-using gtk::statusLevel;
 using guitest::ShownTree;
-
-TEST(StatusLevelTest, RatingsByKindCodeAndDeletion) {
-    // FAT
-    EXPECT_EQ(gtk::LEVEL_EXCELLENT, statusLevel(tree::MAP_FAT, 0, false));
-    EXPECT_EQ(gtk::LEVEL_GOOD, statusLevel(tree::MAP_FAT, 1, true));
-    EXPECT_EQ(gtk::LEVEL_POSSIBLE, statusLevel(tree::MAP_FAT, 2, false));
-    EXPECT_EQ(gtk::LEVEL_POOR, statusLevel(tree::MAP_FAT, 2, true));
-    // NTFS
-    EXPECT_EQ(gtk::LEVEL_EXCELLENT, statusLevel(tree::MAP_NTFS, 0, false));
-    EXPECT_EQ(gtk::LEVEL_GOOD, statusLevel(tree::MAP_NTFS, 0, true));
-    EXPECT_EQ(gtk::LEVEL_GOOD, statusLevel(tree::MAP_NTFS, 1, false));
-    EXPECT_EQ(gtk::LEVEL_POSSIBLE, statusLevel(tree::MAP_NTFS, 1, true));
-    EXPECT_EQ(gtk::LEVEL_UNRECOVERABLE, statusLevel(tree::MAP_NTFS, 2, false));
-    // Carved files; codes above 2 count as 2.
-    EXPECT_EQ(gtk::LEVEL_GOOD, statusLevel(tree::MAP_CBR, 0, false));
-    EXPECT_EQ(gtk::LEVEL_POSSIBLE, statusLevel(tree::MAP_CBR, 1, false));
-    EXPECT_EQ(gtk::LEVEL_POOR, statusLevel(tree::MAP_CBR, 7, false));
-}
-
-TEST(StatusLevelTest, MarkupEscapesTheTechnicalText) {
-    EXPECT_EQ("<span foreground=\"#FF0000\">Unrecoverable</span>  /  a &lt;b&gt; &amp; c",
-              gtk::statusMarkup(tree::MAP_NTFS, 2, false, false, "a <b> & c"));
-    EXPECT_EQ("Folder  /  Deleted: Found",
-              gtk::statusMarkup(tree::MAP_NTFS, 1, true, true, "Found"));
-}
 
 // Files of every sort key: sizes, times (one without), deleted and status.
 const char* const SORTABLE = R"(
@@ -131,6 +116,72 @@ TEST_F(FileListTest, CancellingTheLoadingBoxKeepsTheRowsSoFar) {
     EXPECT_TRUE(guitest::selectFile(shown.files(), "f10"));
     tree::MapPosition cursor;
     EXPECT_TRUE(shown.files().getCursor(cursor));
+}
+
+class FolderTreeTest : public guitest::GuiTest {};
+
+TEST_F(FolderTreeTest, FoldersLoadTwoLevelsBelowWhatIsExpanded) {
+    ShownTree shown(guitest::testMap(R"(
+root 5
+dir 10 in=5 name=a
+dir 11 in=10 name=b
+dir 12 in=11 name=c
+dir 13 in=12 name=d
+file 20 in=13 name=f.txt
+)"));
+    // ROOT is expanded: its children and theirs are rows, nothing deeper.
+    EXPECT_EQ((std::vector<std::string>{"ROOT", "  a", "    b"}),
+              guitest::folderRows(shown.folders()));
+    GtkTreeIter a;
+    ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT/a", a));
+    GtkTreePath* path = gtk_tree_model_get_path(shown.folders().model(), &a);
+    gtk_tree_view_expand_row(shown.folders().view(), path, FALSE);
+    gtk_tree_path_free(path);
+    EXPECT_EQ((std::vector<std::string>{"ROOT", "  a", "    b", "      c"}),
+              guitest::folderRows(shown.folders()));
+}
+
+TEST_F(FolderTreeTest, TickingAFolderMarksItsSubtree) {
+    ShownTree shown(guitest::testMap(guitest::SAMPLE_TREE));
+    GtkTreeIter docs;
+    ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT/docs", docs));
+    guitest::setCursor(shown.folders().view(), shown.folders().model(), &docs);
+    guitest::pumpEvents();
+    gtk_widget_grab_focus(GTK_WIDGET(shown.folders().view()));
+    // The space key toggles the mark and goes no further.
+    EXPECT_TRUE(guitest::pressKey(GTK_WIDGET(shown.folders().view()), GDK_KEY_space));
+    EXPECT_TRUE(shown.folders().rowShowsMark(&docs));
+    GtkTreeIter deep;
+    ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT/docs/deep", deep));
+    EXPECT_TRUE(shown.folders().rowShowsMark(&deep));
+    GtkTreeIter root;
+    ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT", root));
+    EXPECT_TRUE(shown.folders().rowShowsMark(&root));
+    // The file list shows docs: every row marked.
+    for (const guitest::FileRow& row : guitest::fileRows(shown.files()))
+        EXPECT_TRUE(shown.view().isMarked(row.position)) << row.name;
+    std::vector<guitest::FileRow> rows = guitest::fileRows(shown.files());
+    EXPECT_NE(rows[0].icon, rows[1].icon); // a marked folder, a marked file
+    // Other keys are left to the view.
+    EXPECT_FALSE(guitest::pressKey(GTK_WIDGET(shown.folders().view()), GDK_KEY_a));
+}
+
+class TreeViewPanelsTest : public guitest::GuiTest {};
+
+TEST_F(TreeViewPanelsTest, GuardKeepsFailuresOutOfGtk) {
+    testutil::ScriptedMessages messages;
+    gtk::guardCallback("test", [] { throw InterruptedException(); });
+    EXPECT_TRUE(messages.asked().empty());
+    gtk::guardCallback("test", [] { throw std::runtime_error("Map(<12>)"); });
+    ASSERT_EQ(1u, messages.asked().size());
+    EXPECT_EQ(MESSAGE_ERROR, messages.asked()[0].kind);
+    EXPECT_EQ("Exception: Map(&lt;12&gt;)", messages.asked()[0].text);
+    gtk::guardCallback("test", [] { throw 42; });
+    ASSERT_EQ(2u, messages.asked().size());
+    EXPECT_EQ("Unknown exception", messages.asked()[1].text);
+    bool ran = false;
+    gtk::guardCallback("test", [&ran] { ran = true; });
+    EXPECT_TRUE(ran);
 }
 
 } // namespace
