@@ -4,9 +4,6 @@
 #include "devices/ReaderFactory.h"
 #include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
-#include "tests/support/TestUtil.h"
-
-#include <memory>
 
 using guitest::descrValue;
 using guitest::DialogScript;
@@ -47,16 +44,6 @@ protected:
     testutil::TempDir dir;
     Strings known;
 };
-
-TEST_F(DriverEditorTest, MissingNumbersGetTheirDefaultsAndLargeOnesStayExact) {
-    auto e = edit("id=r|type=range|components=x|rangeOffset=abc");
-    EXPECT_EQ(e->getRow(DriverEditor::OFFSET).value(), 0u);
-    EXPECT_EQ(e->getRow(DriverEditor::SIZE).value(), 1000000000000u);
-    EXPECT_EQ(e->getRow(DriverEditor::BLOCK_SIZE).value(), 16384u);
-    // A range far into a large disk is not cut to a smaller offset.
-    auto big = edit("id=r|type=range|components=x|rangeOffset=3000000000512|rangeSize=7");
-    EXPECT_EQ(big->getRow(DriverEditor::OFFSET).value(), 3000000000512u);
-}
 
 TEST_F(DriverEditorTest, AnIdThatWouldBreakTheDescriptorIsRefused) {
     const std::string path = member("x.img", pattern(4096, 6));

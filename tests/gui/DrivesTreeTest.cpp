@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <memory>
 
 using guitest::descrHas;
 using guitest::descrValue;

@@ -9,7 +9,6 @@
 #include "tests/support/ScriptedMessages.h"
 
 #include <filesystem>
-#include <memory>
 
 using guitest::DialogScript;
 using guitest::FakeSources;

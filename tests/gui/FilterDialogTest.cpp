@@ -2,8 +2,6 @@
 
 #include "tests/gui/GuiTest.h"
 
-#include <string>
-
 namespace {
 
 using gtk::MapFilterEditor;

@@ -3,7 +3,6 @@
 #include "core/DateTime.h"
 #include "core/Preferences.h"
 #include "tests/gui/GuiTest.h"
-#include "tests/support/TestUtil.h"
 
 namespace {
 
@@ -53,16 +52,6 @@ TEST_F(FindFileDialogTest, AReversedRangeIsExchanged) {
     EXPECT_TRUE(params.useDates());
     EXPECT_EQ(1262304000, params.from());
     EXPECT_EQ(1275350400, params.to());
-}
-
-TEST_F(FindFileDialogTest, DatesBeyond2038AreKept) {
-    FindParams params;
-    gtk::FindFileDialog dialog(nullptr, params);
-    gtk_toggle_button_set_active(dialog.dateCheck(), TRUE);
-    gtk_entry_set_text(dialog.toEntry(), "01/01/2050 00:00:00am");
-    ASSERT_TRUE(dialog.take(params));
-    EXPECT_EQ(2524608000ll, params.to());
-    EXPECT_TRUE(params.timeInRange(2400000000u));
 }
 
 } // namespace

@@ -102,21 +102,6 @@ inline GtkWidget* findButton(GtkWidget* root, const char* label) {
     return nullptr;
 }
 
-// The visible dialog window most recently shown, or null.
-inline GtkDialog* findVisibleDialog() {
-    GtkDialog* found = nullptr;
-    GList* toplevels = gtk_window_list_toplevels();
-    for (GList* l = toplevels; l; l = l->next) {
-        GtkWidget* window = GTK_WIDGET(l->data);
-        if (GTK_IS_DIALOG(window) && gtk_widget_get_visible(window)) {
-            found = GTK_DIALOG(window);
-            break;
-        }
-    }
-    g_list_free(toplevels);
-    return found;
-}
-
 // Sends one key press to a realised widget; what its handlers answered.
 inline bool pressKey(GtkWidget* widget, guint keyval) {
     GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
@@ -195,6 +180,9 @@ public:
             return t && title == t;
         };
     }
+    static Match anyDialog() {
+        return [](GtkDialog*) { return true; };
+    }
     static Match messageBox() {
         return [](GtkDialog* d) { return GTK_IS_MESSAGE_DIALOG(d); };
     }
@@ -244,7 +232,7 @@ private:
             // The watchdog: a modal loop nobody answers would hang the run.
             ADD_FAILURE() << "a scripted dialog did not appear within 5 s";
             self->steps_.clear();
-            if (GtkDialog* any = findVisibleDialog())
+            if (GtkDialog* any = find(anyDialog()))
                 gtk_dialog_response(any, GTK_RESPONSE_DELETE_EVENT);
         }
         return TRUE;
@@ -297,7 +285,7 @@ inline bool selectRowById(GtkDialog* dialog, const std::string& id) {
 // Answers the next dialog that shows, whatever it is.
 class DialogAnswer : public DialogScript {
 public:
-    explicit DialogAnswer(Step step) { then([](GtkDialog*) { return true; }, std::move(step)); }
+    explicit DialogAnswer(Step step) { then(anyDialog(), std::move(step)); }
     bool answered() const { return DialogScript::answered() > 0; }
 };
 

@@ -31,17 +31,6 @@ struct Original {
     std::time_t time; // 0: none to compare (carved files have no time)
 };
 
-// Every file below `folder`: content -> modification time.
-std::multimap<std::string, std::time_t> filesBelow(const std::string& folder) {
-    std::multimap<std::string, std::time_t> out;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        struct stat st {};
-        if (entry.is_regular_file() && stat(entry.path().c_str(), &st) == 0)
-            out.emplace(testutil::readAll(entry.path().string()), st.st_mtime);
-    }
-    return out;
-}
-
 class MainRoadTest : public guitest::GuiTest {
 protected:
     void SetUp() override {
@@ -116,8 +105,15 @@ protected:
         return closing;
     }
 
+    // Every original among the recovered files, with its time when it has one.
     void expectRecovered(const std::vector<Original>& originals) {
-        const auto recovered = filesBelow(destination.file("Out"));
+        std::multimap<std::string, std::time_t> recovered; // content -> time
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(destination.file("Out"))) {
+            struct stat st {};
+            if (entry.is_regular_file() && stat(entry.path().c_str(), &st) == 0)
+                recovered.emplace(testutil::readAll(entry.path().string()), st.st_mtime);
+        }
         for (const Original& o : originals) {
             const auto range = recovered.equal_range(o.content);
             ASSERT_NE(range.first, range.second) << "missing: " << o.content.substr(0, 40);

@@ -29,13 +29,6 @@ protected:
     }
 };
 
-TEST(DriveLanguageRowTest, ExactRowOrCustom) {
-    EXPECT_EQ(driveLanguageRow(driveLanguageTexts(3)), 3);
-    DriveLanguageTexts mixed = driveLanguageTexts(1);
-    mixed[1] = "437";
-    EXPECT_EQ(driveLanguageRow(mixed), 5); // "Custom"
-}
-
 TEST_F(PreferencesDialogTest, DriveLanguageAndCharsetsFollowEachOther) {
     Preferences& p = Preferences::instance();
     std::vector<std::string> russian;

@@ -4,9 +4,6 @@
 #include "gui/TreeViewWidgets.h"
 #include "tests/gui/GuiTest.h"
 
-#include <memory>
-#include <string>
-
 using gtk::ProgressBox;
 using guitest::findButton;
 

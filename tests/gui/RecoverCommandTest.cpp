@@ -3,7 +3,6 @@
 #include "core/Preferences.h"
 #include "core/System.h"
 #include "tests/gui/TreeViewTestSupport.h"
-#include "tests/support/TestUtil.h"
 
 #include <gmock/gmock.h>
 #include <sys/stat.h>

@@ -4,10 +4,8 @@
 #include "gui/Interface.h"
 #include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
-#include "tests/support/TestUtil.h"
 
 #include <gdk/gdkkeysyms.h>
-#include <string>
 
 using testutil::TempDir;
 

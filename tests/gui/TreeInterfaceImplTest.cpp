@@ -7,7 +7,6 @@
 #include "gui/FilterDialog.h"
 #include "tests/gui/TreeViewTestSupport.h"
 #include "tests/support/FsImages.h"
-#include "tests/support/TestUtil.h"
 
 #include <gdk/gdkkeysyms.h>
 

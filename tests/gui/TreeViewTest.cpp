@@ -6,9 +6,7 @@
 #include "gui/TreeViewPanels.h"
 
 #include "core/Progress.h"
-#include "tests/gui/GuiTest.h"
 #include "tests/gui/TreeViewTestSupport.h"
-#include "tests/support/ScriptedMessages.h"
 
 #include <gdk/gdkkeysyms.h>
 #include <stdexcept>
@@ -99,15 +97,7 @@ TEST_F(FileListTest, CancellingTheLoadingBoxKeepsTheRowsSoFar) {
     ShownTree shown(guitest::testMap(bigFolder(2500)));
     gtk::GuiClock previous = gtk::setGuiClock(fakeClock);
     fakeStep = 400000;
-    // Answer the box as soon as the first poll runs events.
-    g_idle_add(
-        [](gpointer) -> gboolean {
-            GtkDialog* box = guitest::findVisibleDialog();
-            if (box)
-                gtk_dialog_response(box, GTK_RESPONSE_CANCEL);
-            return FALSE;
-        },
-        nullptr);
+    guitest::cancelProgressBoxWhenShown("Please Wait");
     shown.files().showFolder(tree::START_POSITION);
     gtk::setGuiClock(previous);
     EXPECT_TRUE(shown.files().showedProgress());

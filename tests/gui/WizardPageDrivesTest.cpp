@@ -8,10 +8,6 @@
 #include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 
-#include <deque>
-#include <functional>
-#include <memory>
-
 using guitest::descrHas;
 using guitest::descrValue;
 using guitest::FakeSources;
