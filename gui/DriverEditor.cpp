@@ -72,6 +72,8 @@ DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs
         GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_OK, GTK_RESPONSE_OK, nullptr);
     dialog_ = GTK_DIALOG(widget);
     window_ = GTK_WINDOW(widget);
+    // Wide enough for a component path or two without scrolling the entry.
+    gtk_window_set_default_size(window_, 460, -1);
     g_object_add_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
     gtk_dialog_set_alternative_button_order(dialog_, GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL, -1);
     gtk_dialog_set_default_response(dialog_, GTK_RESPONSE_OK);

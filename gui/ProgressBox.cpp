@@ -60,6 +60,10 @@ ProgressBox::ProgressBox(GtkWindow* parent, int mode, u64 total, u64 start, int 
         GtkWidget* line = newLine(box);
         progressRow_.label = addProgressRow(line, N_("Progress"), captions);
         remainingRow_.label = addProgressRow(line, N_("Time Remaining"), nullptr);
+        // Amounts and durations are short and useless when cut: the box widens
+        // for them instead; only names are shortened in the middle.
+        gtk_label_set_ellipsize(progressRow_.label, PANGO_ELLIPSIZE_NONE);
+        gtk_label_set_ellipsize(remainingRow_.label, PANGO_ELLIPSIZE_NONE);
         if (mode_ == MODE_FILES) {
             fileRow_.label = addProgressRow(newLine(box), N_("File"), captions);
             writeToRow_.label = addProgressRow(newLine(box), N_("Write to"), captions);

@@ -71,7 +71,9 @@ FileListPanel::FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* conta
     gtk_tree_view_set_rules_hint(view_, TRUE);
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(view_), GTK_SELECTION_SINGLE);
 
-    static const int WIDTHS[4] = {300, 150, 150, 150};
+    // The time column fits a whole "mm/dd/yyyy hh:mm:sspm": cut before its
+    // "am" or "pm" it would show the wrong half of the day.
+    static const int WIDTHS[4] = {300, 120, 180, 150};
     for (int i = 0; i < 4; ++i) {
         GtkTreeViewColumn* column = gtk_tree_view_column_new();
         if (i == 0) {

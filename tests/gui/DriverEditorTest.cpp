@@ -96,6 +96,7 @@ TEST_F(DriverEditorTest, AddComponentPicksARowOfTheSourcesTree) {
     gtk_entry_set_text(e.getComponentsEntry(), "first");
     DialogScript script;
     script.on("Select Component", [&](GtkDialog* d) {
+        guitest::screenshot(GTK_WIDGET(d), "select-component");
         EXPECT_TRUE(guitest::selectRowById(d, src.dev("fd0")));
         gtk_dialog_response(d, GTK_RESPONSE_OK);
     });

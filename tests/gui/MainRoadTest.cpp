@@ -87,7 +87,7 @@ protected:
         guitest::setCursor(shown.folders().view(), shown.folders().model(), &root);
         shown.folders().toggleCheck();
         guitest::pumpEvents();
-        guitest::screenshot(shown.window(), "tree-view-marked");
+        guitest::screenshot(shown.window(), readsAsVolume ? "tree-view-fat32" : "tree-view-carved");
         DialogScript script;
         guitest::answerDialogs(script, "Out", true);
         std::string closing;

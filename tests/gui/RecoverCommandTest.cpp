@@ -83,6 +83,7 @@ TEST_F(RecoverCommandTest, RecoversTheMarkedFilesAndOpensTheReport) {
     DialogScript script;
     guitest::answerDialogs(script, "Out", true, &confirmation);
     script.then(DialogScript::titled("Report"), [&report](GtkDialog* editor) {
+        guitest::screenshot(GTK_WIDGET(editor), "text-editor-report");
         report = guitest::editorText(editor);
         guitest::sendDelete(GTK_WIDGET(editor));
     });

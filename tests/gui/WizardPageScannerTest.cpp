@@ -43,7 +43,9 @@ protected:
     // Next over `start` and `sectors`; `type` answers the Select Scan Type
     // dialog (none: no such dialog is expected).
     void scanNext(DialogScript& script, int start, int sectors, int type) {
-        script.on("Scan", [=](GtkDialog*) {
+        script.on("Scan", [=](GtkDialog* d) {
+            if (gtk_expander_get_expanded(GTK_EXPANDER(page->getExpander())))
+                guitest::screenshot(GTK_WIDGET(d), "scanner-page");
             gtk_spin_button_set_value(page->getStartField(), start);
             gtk_spin_button_set_value(page->getSectorsField(), sectors);
             gtk_button_clicked(GTK_BUTTON(wizard->getNextButton()));
@@ -67,9 +69,8 @@ protected:
 TEST_F(WizardPageScannerTest, QuickThenDeepScanWithCountersAndClear) {
     DialogScript script;
     std::vector<std::string> proposed;
-    script.on("Scan", [&](GtkDialog* d) {
+    script.on("Scan", [&](GtkDialog*) {
         gtk_expander_set_expanded(GTK_EXPANDER(page->getExpander()), TRUE);
-        guitest::screenshot(GTK_WIDGET(d), "scanner-page");
         proposed = {field(page->getStartField()), field(page->getSectorsField()),
                     gtk_entry_get_text(page->getCounter(gtk::WizardPageScanner::COUNTER_NTFS_FILES))};
         // Past the end: nothing to scan, and nothing found yet.
