@@ -194,11 +194,24 @@ void FileListPanel::showFolder(const tree::MapPosition& folder) {
 }
 
 void FileListPanel::refreshIcons() {
+    // One walk of the shown folder rather than a cursor a row: the marks of a
+    // folder of 100,000 files follow at once. Indexes count the folder's own
+    // entries, so the table is no larger than the folder.
+    std::vector<bool> marks;
+    std::unique_ptr<tree::MapIterator> cursor = owner_->cursorAt(shown_, true, false);
+    if (cursor && cursor->down()) {
+        do {
+            const u32 index = cursor->getPosition().index;
+            if (index >= marks.size())
+                marks.resize(static_cast<std::size_t>(index) + 1, false);
+            marks[index] = cursor->isSelected();
+        } while (cursor->next());
+    }
     GtkTreeIter row;
     for (bool more = gtk_tree_model_get_iter_first(model(), &row); more;
          more = gtk_tree_model_iter_next(model(), &row)) {
-        setRowIcon(&row, keyOf(model(), &row).directory,
-                   owner_->isMarked(positionOf(model(), &row)));
+        const u32 index = positionOf(model(), &row).index;
+        setRowIcon(&row, keyOf(model(), &row).directory, index < marks.size() && marks[index]);
     }
 }
 

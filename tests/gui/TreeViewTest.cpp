@@ -42,25 +42,31 @@ TEST_F(FileListTest, SortingKeepsFoldersFirstAndTiesInNameOrder) {
     // Show the invalid entry too.
     shown.view().filter().set(0);
     shown.view().applyFilter();
-    using V = std::vector<std::string>;
-    EXPECT_EQ((V{"Alpha", "zeta", "a.txt", "b.txt", "C.txt", "d.txt", "e.txt"}),
-              sorted(shown, FileListPanel::SORT_NAME, GTK_SORT_ASCENDING));
-    EXPECT_EQ((V{"zeta", "Alpha", "e.txt", "d.txt", "C.txt", "b.txt", "a.txt"}),
-              sorted(shown, FileListPanel::SORT_NAME, GTK_SORT_DESCENDING));
-    EXPECT_EQ((V{"Alpha", "zeta", "e.txt", "C.txt", "d.txt", "a.txt", "b.txt"}),
-              sorted(shown, FileListPanel::SORT_SIZE, GTK_SORT_ASCENDING));
-    EXPECT_EQ((V{"Alpha", "zeta", "a.txt", "b.txt", "d.txt", "C.txt", "e.txt"}),
-              sorted(shown, FileListPanel::SORT_SIZE, GTK_SORT_DESCENDING));
-    // No time comes last in both orders.
-    EXPECT_EQ((V{"Alpha", "zeta", "e.txt", "a.txt", "b.txt", "d.txt", "C.txt"}),
-              sorted(shown, FileListPanel::SORT_MODIFIED, GTK_SORT_ASCENDING));
-    EXPECT_EQ((V{"Alpha", "zeta", "d.txt", "b.txt", "a.txt", "e.txt", "C.txt"}),
-              sorted(shown, FileListPanel::SORT_MODIFIED, GTK_SORT_DESCENDING));
-    // Deleted last in both orders; the invalid entry (code 2) after the valid.
-    EXPECT_EQ((V{"Alpha", "zeta", "a.txt", "b.txt", "C.txt", "e.txt", "d.txt"}),
-              sorted(shown, FileListPanel::SORT_STATUS, GTK_SORT_ASCENDING));
-    EXPECT_EQ((V{"Alpha", "zeta", "e.txt", "a.txt", "b.txt", "C.txt", "d.txt"}),
-              sorted(shown, FileListPanel::SORT_STATUS, GTK_SORT_DESCENDING));
+    // Folders first, no time and deleted last in both orders, ties by name.
+    const struct {
+        int column;
+        GtkSortType order;
+        std::vector<std::string> names;
+    } cases[] = {
+        {FileListPanel::SORT_NAME, GTK_SORT_ASCENDING,
+         {"Alpha", "zeta", "a.txt", "b.txt", "C.txt", "d.txt", "e.txt"}},
+        {FileListPanel::SORT_NAME, GTK_SORT_DESCENDING,
+         {"zeta", "Alpha", "e.txt", "d.txt", "C.txt", "b.txt", "a.txt"}},
+        {FileListPanel::SORT_SIZE, GTK_SORT_ASCENDING,
+         {"Alpha", "zeta", "e.txt", "C.txt", "d.txt", "a.txt", "b.txt"}},
+        {FileListPanel::SORT_SIZE, GTK_SORT_DESCENDING,
+         {"Alpha", "zeta", "a.txt", "b.txt", "d.txt", "C.txt", "e.txt"}},
+        {FileListPanel::SORT_MODIFIED, GTK_SORT_ASCENDING,
+         {"Alpha", "zeta", "e.txt", "a.txt", "b.txt", "d.txt", "C.txt"}},
+        {FileListPanel::SORT_MODIFIED, GTK_SORT_DESCENDING,
+         {"Alpha", "zeta", "d.txt", "b.txt", "a.txt", "e.txt", "C.txt"}},
+        {FileListPanel::SORT_STATUS, GTK_SORT_ASCENDING,
+         {"Alpha", "zeta", "a.txt", "b.txt", "C.txt", "e.txt", "d.txt"}},
+        {FileListPanel::SORT_STATUS, GTK_SORT_DESCENDING,
+         {"Alpha", "zeta", "e.txt", "a.txt", "b.txt", "C.txt", "d.txt"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(sorted(shown, c.column, c.order), c.names) << c.column << ' ' << c.order;
 }
 
 // A clock that moves on by `step` microseconds at every look.
