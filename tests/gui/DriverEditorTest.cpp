@@ -45,17 +45,30 @@ protected:
     Strings known;
 };
 
-TEST_F(DriverEditorTest, AnIdThatWouldBreakTheDescriptorIsRefused) {
+TEST_F(DriverEditorTest, IdsThatWouldBreakTheDescriptorAreRefused) {
     const std::string path = member("x.img", pattern(4096, 6));
     ScriptedMessages messages;
     auto e = edit("");
     fill(*e, 1, path, 0, 1, 1);
-    gtk_entry_set_text(e->getIdEntry(), "a|type=file");
-    EXPECT_EQ(e->accept(), "");
-    gtk_entry_set_text(e->getIdEntry(), "");
-    EXPECT_EQ(e->accept(), "");
-    EXPECT_EQ(messages.asked().size(), 2u);
+    // Ids and components: "|" ends a pair, "=" starts a value, ", " parts the list.
+    const struct {
+        const char* id;
+        std::string components;
+    } refused[] = {{"a|type=file", path}, {"a=b", path}, {"", path}, {"ok", path + "|x"},
+                   {"ok", "x=y"}};
+    for (const auto& r : refused) {
+        gtk_entry_set_text(e->getIdEntry(), r.id);
+        gtk_entry_set_text(e->getComponentsEntry(), r.components.c_str());
+        EXPECT_EQ(e->accept(), "") << r.id << ' ' << r.components;
+    }
+    EXPECT_EQ(messages.asked().size(), 5u);
+    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_ERROR);
+    // A chosen component whose id holds the list's separator never enters it.
+    e->addComponent("id=a, b|type=file");
+    EXPECT_EQ(gtk_entry_get_text(e->getComponentsEntry()), std::string("x=y"));
+    EXPECT_EQ(messages.asked().size(), 6u);
     gtk_entry_set_text(e->getIdEntry(), "fine");
+    gtk_entry_set_text(e->getComponentsEntry(), path.c_str());
     EXPECT_EQ(descrValue(e->accept(), "id"), "fine");
 }
 

@@ -11,9 +11,8 @@ TEST(HelpTest, PageOfTheLanguageOrEnglish) {
     testutil::TempDir dir;
     guitest::ScopedAppDirectory appDir;
     appDir.use(dir.path());
-    for (const char* page : {"de/Preferences.html", "ja/WizardPageScanner.html"}) {
+    for (const char* page : {"de/Preferences.html", "ja/WizardPageScanner.html"})
         ASSERT_EQ(makeDirectoryWithParents((dir.path() + "/locale/" + page).c_str(), 0755), 0);
-    }
     const struct {
         int language;
         const char* topic;
