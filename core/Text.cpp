@@ -124,7 +124,18 @@ std::string trim(std::string text, const char* set) {
     return text.substr(first, last - first + 1);
 }
 
-std::string escapeMarkup(const std::string& text) {
+std::string validUtf8(const std::string& text) {
+    if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+        return text;
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    std::string result(valid);
+    g_free(valid);
+    return result;
+}
+
+std::string escapeMarkup(const std::string& raw) {
+    // g_markup_escape_text expects UTF-8 and passes broken bytes through.
+    const std::string text = validUtf8(raw);
     gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
     std::string result = escaped;
     g_free(escaped);

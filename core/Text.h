@@ -75,3 +75,7 @@ template <typename Container> void split(const std::string& text, Container& out
 // `text` as Pango markup that shows it as it stands: the message box reads
 // markup, and names from a disk or a command line may hold "<" and "&".
 std::string escapeMarkup(const std::string& text);
+
+// Text read from a disk or a file as a label, store or buffer may take it:
+// invalid UTF-8 sequences become U+FFFD, everything else stays.
+std::string validUtf8(const std::string& text);

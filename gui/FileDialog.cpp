@@ -67,7 +67,7 @@ std::string deviceByNumber(const platform::SystemRoots& roots, const std::string
 std::string deviceOfFolder(const std::string& folder, const platform::SystemRoots& roots) {
     std::vector<platform::MountEntry> mounts;
     if (!platform::readMountTable(roots, mounts)) {
-        logAt("FileDialog", __LINE__) << ": " << roots.mountInfo << '\n';
+        logAt("FileDialog", 70) << ": " << roots.mountInfo << '\n';
         return std::string();
     }
     const std::string path = realPath(folder);

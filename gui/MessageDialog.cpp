@@ -126,7 +126,7 @@ int runMessageDialog(int kind, const std::string& text, GtkWindow* parent, bool 
     g_object_unref(dialog);
 
     int result = messageResult(kind, response, checked);
-    logAt("MessageDialog", __LINE__) << ": " << kind << ' ' << text << ' ' << result << '\n';
+    logAt("MessageDialog", 129) << ": " << kind << ' ' << text << ' ' << result << '\n';
     return result;
 }
 

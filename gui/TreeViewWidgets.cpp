@@ -70,4 +70,24 @@ int runDialog(OwnedDialog& dialog) {
     return gtk_dialog_run(dialog.get());
 }
 
+namespace {
+
+gint64 monotonicClock() {
+    return g_get_monotonic_time();
+}
+
+GuiClock currentClock = monotonicClock;
+
+} // namespace
+
+gint64 guiClock() {
+    return currentClock();
+}
+
+GuiClock setGuiClock(GuiClock clock) {
+    GuiClock previous = currentClock;
+    currentClock = clock ? clock : monotonicClock;
+    return previous;
+}
+
 } // namespace gtk

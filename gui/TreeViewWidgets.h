@@ -54,4 +54,12 @@ int runDialog(OwnedDialog& dialog);
 // inserted parts (paths, names) must show as they are, not stop the box.
 using ::escapeMarkup;
 
+using ::validUtf8;
+
+// The one clock of the windows: monotonic microseconds. Tests put in their own
+// (null puts the real one back); the previous one is returned.
+using GuiClock = gint64 (*)();
+gint64 guiClock();
+GuiClock setGuiClock(GuiClock clock);
+
 } // namespace gtk

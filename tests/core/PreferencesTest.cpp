@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sys/stat.h>
 
 namespace {
 
@@ -91,6 +92,21 @@ TEST_F(PreferencesTest, SettingsReachTheirServicesWhereTheyCan) {
     p.resetToDefaults();
     EXPECT_EQ(fileNameCharset(), "UTF-8");
     EXPECT_EQ(getCodePage(), 850);
+}
+
+// Viewed copies of recovered files go to a folder no other user can enter,
+// the same one all run; a folder the user chose is taken as it stands.
+TEST_F(PreferencesTest, ViewDirectoryIsPrivateUnlessChosen) {
+    Preferences& p = startUnder("C.UTF-8");
+    const std::string folder = p.viewDirectory();
+    ASSERT_FALSE(folder.empty());
+    struct stat st {};
+    ASSERT_EQ(stat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(p.viewDirectory(), folder);
+    p.setTemporaryDirectory("/chosen");
+    EXPECT_EQ(p.viewDirectory(), "/chosen");
 }
 
 } // namespace
