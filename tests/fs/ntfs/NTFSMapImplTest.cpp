@@ -1,3 +1,5 @@
+// The tree of real volumes, whole and damaged, against ntfs-3g's tools.
+
 #include "fs/ntfs/NTFSMapImpl.h"
 
 #include "tests/fs/ntfs/NtfsFixture.h"
@@ -8,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -18,52 +22,66 @@ using ntfstest::RecordBuilder;
 using testutil::TempDir;
 using tree::Node;
 
-// A file's place in the tree: where it was, or under Found when its folder went.
+// A file's place in the tree: where it was, or under Found when it was deleted
+// from the root or with its folder.
 std::string treePath(const ntfstest::CorpusFile& f) {
     const std::string path = f.path.substr(1);
-    return f.deleted && path.rfind("Tree/", 0) == 0           ? "Found/" + path
-           : f.deleted && path.find('/') == std::string::npos ? "Found/" + path
-                                                              : path;
+    const bool found = path.rfind("Tree/", 0) == 0 || path.find('/') == std::string::npos;
+    return f.deleted && found ? "Found/" + path : path;
 }
 
-// The names ntfsls lists in a folder, system files and "." left out.
-std::set<std::string> ntfsls(const std::string& image, const std::string& folder) {
-    std::string out;
-    EXPECT_EQ(ntfstest::runTool("ntfsls -a -p " + testutil::shellQuote(folder) + " " +
-                                    testutil::shellQuote(image),
-                                &out),
-              0);
-    std::set<std::string> names;
-    std::istringstream lines(out);
-    for (std::string l; std::getline(lines, l);) {
-        if (!l.empty() && l[0] != '$' && l != "." && l != "..")
-            names.insert(l);
+// A file of the 4096-byte corpus volume.
+const ntfstest::CorpusFile& corpusFile(const std::string& path) {
+    for (const ntfstest::CorpusFile& f : ntfstest::corpus(4096).files) {
+        if (f.path == path)
+            return f;
     }
-    return names;
+    throw std::logic_error(path);
 }
 
-// Every file of a corpus volume listed where it lives as ntfsls lists it, every
-// deleted one found as ntfsundelete finds it, and all of them recovered whole.
+// The lines of an ntfs-3g tool's output that match `line`, by its first group.
+std::set<std::string> toolLines(const std::string& command, const char* line) {
+    std::string out;
+    EXPECT_EQ(ntfstest::runTool(command, &out), 0) << command;
+    std::set<std::string> found;
+    std::istringstream lines(out);
+    std::smatch m;
+    for (std::string l; std::getline(lines, l);) {
+        if (std::regex_match(l, m, std::regex(line)))
+            found.insert(m[1]);
+    }
+    return found;
+}
+
+// Every file of a corpus volume listed where it lives as ntfsls lists it, system
+// files too, every deleted one found as ntfsundelete recovers it whole, and all
+// of them recovered with their bytes.
 class NtfsTreeCorpusTest : public ::testing::TestWithParam<u32> {};
 
 TEST_P(NtfsTreeCorpusTest, TheTreeIsWhatNtfsToolsSee) {
     const ntfstest::Corpus& corpus = ntfstest::corpus(GetParam());
+    const std::string image = testutil::shellQuote(corpus.image);
     CorpusTree tree(corpus.image);
     std::map<std::string, std::set<std::string>> folders;
     std::set<std::string> deleted;
     for (const auto& e : tree.listing) {
         const std::size_t slash = e.first.rfind('/');
         const std::string folder = slash == std::string::npos ? "" : e.first.substr(0, slash);
-        if (e.second.hasFlag(Node::DELETED) && !e.second.isDirectory())
-            deleted.insert(e.second.getName());
-        else if (!e.second.hasFlag(Node::DELETED) && e.second.getName()[0] != '$' &&
-                 e.first != "Found")
+        if (!e.second.hasFlag(Node::DELETED) && e.first != "Found")
             folders["/" + folder].insert(e.second.getName());
+        else if (e.second.hasFlag(Node::DELETED) && !e.second.isDirectory())
+            deleted.insert(e.second.getName());
     }
-    for (const char* folder : {"/", "/Docs", "/Docs/Deep", "/Many", "/Keep"})
-        EXPECT_EQ(folders[folder == std::string("/") ? "/" : folder], ntfsls(corpus.image, folder))
-            << folder;
-    EXPECT_EQ(deleted, ntfstest::undeletable(corpus.image));
+    for (const char* folder : {"/", "/Docs", "/Docs/Deep", "/Many", "/Keep"}) {
+        const std::string ls = "ntfsls -a -s -p " + testutil::shellQuote(folder) + " " + image;
+        EXPECT_EQ(folders[folder], toolLines(ls, "([^.].*)")) << folder;
+    }
+    EXPECT_EQ(deleted, toolLines("ntfsundelete -s " + image,
+                                 R"(\d+\s+F\S*\s+100%\s+\S+\s+\S+\s+\d+\s+([^<].*))"));
+    std::ostringstream dump;
+    tree.map->getParser().dumpRecord(dump, 5);
+    EXPECT_EQ(dump.str().find("MFT Index: 5, LBA: "), 0u) << dump.str();
+    EXPECT_NE(dump.str().find("File Name:\t'.'"), std::string::npos);
     TempDir out;
     testutil::recoverAll(*tree.map, out.path());
     for (const ntfstest::CorpusFile& f : corpus.files) {
@@ -92,14 +110,6 @@ struct Damaged {
     std::string image = dir.file("v.img");
 };
 
-const ntfstest::CorpusFile& corpusFile(const std::string& path) {
-    for (const ntfstest::CorpusFile& f : ntfstest::corpus(4096).files) {
-        if (f.path == path)
-            return f;
-    }
-    throw std::logic_error(path);
-}
-
 TEST(NtfsTreeDamageTest, WithBothCopiesOfRecordZeroGoneTheFoundRecordsMakeTheTree) {
     Damaged v([](testutil::NtfsBuilder& b) { b.zeroMftRecord0().zeroMirrorRecord0(); });
     auto source = ntfstest::openSource(v.image);
@@ -121,11 +131,9 @@ TEST(NtfsTreeDamageTest, ABrokenIndexStillYieldsEveryFileFromItsRecord) {
     testutil::LogCapture log;
     CorpusTree tree(v.image);
     EXPECT_TRUE(log.has("NtfsFileParser(468)"));
-    for (u32 i = 1; i <= 300; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "Many/f%06u", i);
-        EXPECT_EQ(tree.listing.count(name), 1u) << name;
-    }
+    EXPECT_EQ(std::count_if(tree.listing.begin(), tree.listing.end(),
+                            [](const auto& e) { return e.first.rfind("Many/f", 0) == 0; }),
+              300);
     // A record out of use is deleted, yet listed where its folder has it.
     EXPECT_TRUE(tree.listing.at("Keep/kept.bin").hasFlag(Node::DELETED));
     EXPECT_EQ(tree.listing.at("Keep/kept.bin").getLink(), tree::GOOD);
@@ -133,19 +141,16 @@ TEST(NtfsTreeDamageTest, ABrokenIndexStillYieldsEveryFileFromItsRecord) {
 
 TEST(NtfsTreeDamageTest, UnreadableSectorsAreMarkedAndRecoveredAsThePattern) {
     const std::string& image = ntfstest::corpus(4096).image;
-    CorpusTree clean(image);
-    const NtfsAttributeData d = clean.data("/random.bin");
-    const u64 bad = clean.map->getNtfsDrive().getClusterLBA(d.runs[0].lcn + 2) + 3;
-    CorpusTree tree(image, {bad});
+    const std::string& want = corpusFile("/random.bin").data;
+    const u64 at = 2 * 4096 + 3 * 512;
+    CorpusTree tree(image, {testutil::readAll(image).find(want.substr(at, 512)) / 512});
     EXPECT_TRUE(tree.listing.at("random.bin").hasFlag(Node::HAS_UNREADABLE));
     EXPECT_FALSE(tree.listing.at("text.txt").hasFlag(Node::HAS_UNREADABLE));
     TempDir out;
     testutil::recoverAll(*tree.map, out.path());
     std::string got = testutil::readAll(out.file("random.bin"));
-    const u64 at = 2 * 4096 + 3 * 512;
     EXPECT_TRUE(isUnreadablePattern(reinterpret_cast<const u8*>(got.data()) + at, 512));
-    got.replace(at, 512, corpusFile("/random.bin").data.substr(at, 512));
-    EXPECT_TRUE(got == corpusFile("/random.bin").data);
+    EXPECT_TRUE(got.replace(at, 512, want.substr(at, 512)) == want);
 }
 
 // Folders that name each other, or themselves, as parent: the tree still ends.
@@ -157,10 +162,7 @@ TEST(NtfsTreeDamageTest, FoldersThatNameEachOtherAsParentDoNotHoldTheTree) {
             .resident(0x90, ntfstest::indexRoot(4096, {ntfstest::lastEntry()}), u"$I30")
             .raw();
     };
-    image.putRecord(0, RecordBuilder()
-                           .resident(0x30, RecordBuilder::fileName(5, u"$MFT", 1, 6))
-                           .nonResident(0x80, ntfstest::mappingPairs({{1, 64}}), 64 * 512)
-                           .raw());
+    image.putRecord(0, ntfstest::mftRecord({{1, 64}}, 64));
     image.putRecord(5, folder(u".", 5));
     image.putRecord(20, folder(u"a", 21));
     image.putRecord(21, folder(u"b", 20));
@@ -173,10 +175,9 @@ TEST(NtfsTreeDamageTest, FoldersThatNameEachOtherAsParentDoNotHoldTheTree) {
     auto source = image.source();
     auto map = ntfstest::buildTree(*source);
     ASSERT_TRUE(map);
-    bool file = false;
-    for (const auto& e : testutil::listTree(*map))
-        file = file || e.second.getName() == "file";
-    EXPECT_TRUE(file);
+    const auto listing = testutil::listTree(*map);
+    EXPECT_TRUE(std::any_of(listing.begin(), listing.end(),
+                            [](const auto& e) { return e.second.getName() == "file"; }));
 }
 
 } // namespace

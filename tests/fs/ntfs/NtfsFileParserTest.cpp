@@ -1,10 +1,16 @@
+// The file parser on memory volumes: its records cache, the drive under it and
+// the MFT run list rebuilt from record 0, its mirror and found record runs.
+
 #include "fs/ntfs/NtfsFileParser.h"
 
 #include "core/NameConversions.h"
+#include "fs/ntfs/MftRunlist.h"
 #include "tests/fs/ntfs/NtfsFixture.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
@@ -12,7 +18,9 @@ using ntfstest::indexBlock;
 using ntfstest::indexEntry;
 using ntfstest::indexRoot;
 using ntfstest::lastEntry;
+using ntfstest::listEntry;
 using ntfstest::mappingPairs;
+using ntfstest::mftRecord;
 using ntfstest::RecordBuilder;
 using testutil::LogCapture;
 using tree::Node;
@@ -23,41 +31,34 @@ std::string name(const std::u16string& n, u8 space = WIN32, u32 flags = 0x20) {
     return RecordBuilder::fileName(5, n, space, flags);
 }
 
-// A memory volume of 512-byte clusters unless asked, and a parser over its MFT.
+// A memory volume of 512-byte clusters unless asked; a parser over its MFT, or
+// the MFT's run list rebuilt with its mirror and the record runs a scan found.
 struct Fixture {
-    explicit Fixture(u64 spc = 1, u64 clusters = 2048) : image(spc, clusters) {}
-    NtfsFileParser& open() {
+    explicit Fixture(u64 spc = 1, u64 clusters = 1024) : image(spc, clusters) {}
+    NtfsFileParser& open(const std::vector<u64>& bad = {}) {
         parser.reset();
-        source = image.source();
-        drive = source->drive();
-        parser = std::make_unique<NtfsFileParser>(*drive);
+        source = image.source(bad);
+        parser = std::make_unique<NtfsFileParser>(source->drive());
         parser->setMftRunlist(image.mftRunlist());
         return *parser;
     }
-    // The folder record 30 with these root entries, and blocks at cluster 500.
-    std::vector<std::string> list(const std::vector<std::string>& root, u32 block = 4096,
-                                  u64 clusters = 0, bool* ok = nullptr) {
-        RecordBuilder r;
-        r.resident(0x30, name(u"dir", WIN32, NTFS_FILE_DIRECTORY))
-            .resident(0x90, indexRoot(block, root), u"$I30");
-        if (clusters != 0)
-            r.nonResident(0xA0, mappingPairs({{500, clusters}}), clusters * 512, 0, 0, 0, u"$I30");
-        image.putRecord(30, r.raw());
-        NtfsFileParser& p = open();
-        EXPECT_TRUE(p.loadFile(30));
-        tree::Folder folder(tree::ATTACHED, 5);
-        const bool listed = p.listFolder(folder);
-        if (ok != nullptr)
-            *ok = listed;
-        std::vector<std::string> names;
-        for (const Node& n : folder.getNodes())
-            names.push_back(n.getName());
-        return names;
+    Runlist rebuild(u64 mirrorLcn = 0, InterfaceCallback* progress = nullptr) {
+        parser.reset();
+        source = image.source();
+        source->params.mftMirrLCN = mirrorLcn;
+        source->params.sectorsPerFileRecord = recordSectors;
+        source->drive().setInterfaceCallback(progress);
+        Runlist out{{9, 9, 9}};
+        recreateMftRunlist(out, source->drive(), found);
+        return out;
     }
+    void find(u32 lba, u32 records) { found.insert(FoundRecordRun{lba, recordSectors, records}); }
+
     ntfstest::MemoryVolume image;
     std::unique_ptr<ntfstest::Source> source;
-    std::unique_ptr<NTFSDrive> drive;
     std::unique_ptr<NtfsFileParser> parser;
+    FoundList<FoundRecordRun> found;
+    u16 recordSectors = 2;
 };
 
 TEST(NtfsFileParserTest, ANodeTakesTheNameOfTheBestNamespaceAndTheDataSize) {
@@ -94,19 +95,6 @@ TEST(NtfsFileParserTest, ANodeTakesTheNameOfTheBestNamespaceAndTheDataSize) {
     EXPECT_FALSE(p.loadFile(23) && p.buildNode(n));
     EXPECT_FALSE(p.loadFile(30));
     EXPECT_TRUE(log.has("NtfsFileParser(90): 30\n"));
-}
-
-// An attribute list entry: type, length 32, no name, starting VCN, reference.
-std::string listEntry(u32 type, u64 vcn, u64 record) {
-    std::string e(32, '\0');
-    for (u32 i = 0; i < 8; ++i) {
-        e[i] = i < 4 ? static_cast<char>(type >> (8 * i)) : '\0';
-        e[8 + i] = static_cast<char>(vcn >> (8 * i));
-        e[16 + i] = static_cast<char>(record >> (8 * i));
-    }
-    e[4] = 32;
-    e[7] = 26;
-    return e;
 }
 
 TEST(NtfsFileParserTest, ExtentsInExtensionRecordsJoinInVcnOrderWithoutGaps) {
@@ -147,29 +135,26 @@ TEST(NtfsFileParserTest, ExtentsInExtensionRecordsJoinInVcnOrderWithoutGaps) {
 }
 
 TEST(NtfsFileParserTest, RunsMustLieInTheVolumeCoverTheSizeAndValuesStopAt100000Bytes) {
-    Fixture f(1, 1024);
-    const std::pair<std::vector<u8>, u64> files[] = {
-        {mappingPairs({{1020, 5}}), 5 * 512},    // one cluster past the volume
-        {mappingPairs({{500, 2}}), 2 * 512 + 1}, // short of the size
-        {mappingPairs({{1020, 4}}), 4 * 512},    // up to the end
+    Fixture f;
+    const std::tuple<std::vector<u8>, u64, const char*> files[] = {
+        {mappingPairs({{1020, 5}}), 5 * 512, "(240): Invalid Runlist: {1020, 5} 5 clusters"},
+        {mappingPairs({{500, 2}}), 2 * 512 + 1, "NtfsFileParser(247)"}, // short of the size
+        {mappingPairs({{1020, 4}}), 4 * 512, ""},                       // up to the end
     };
-    for (u32 i = 0; i < 3; ++i)
-        f.image.putRecord(20 + i, RecordBuilder()
-                                      .resident(0x30, name(u"f"))
-                                      .nonResident(0x80, files[i].first, files[i].second)
-                                      .raw());
+    for (const auto& [pairs, size, rule] : files) {
+        f.image.putRecord(
+            20, RecordBuilder().resident(0x30, name(u"f")).nonResident(0x80, pairs, size).raw());
+        NtfsAttributeData d;
+        LogCapture log;
+        EXPECT_EQ(f.open().loadFile(20) && f.parser->getData(d), *rule == '\0') << rule;
+        EXPECT_TRUE(log.has(rule)) << log.text();
+    }
     f.image.putRecord(23, RecordBuilder()
                               .nonResident(0x80, mappingPairs({{100, 196}}), 100000, 0, 0, 0, u"a")
                               .nonResident(0x80, mappingPairs({{300, 196}}), 100001, 0, 0, 0, u"b")
                               .raw());
     NtfsFileParser& p = f.open();
-    NtfsAttributeData d;
     LogCapture log;
-    EXPECT_FALSE(p.loadFile(20) && p.getData(d));
-    EXPECT_TRUE(log.has("NtfsFileParser(240): Invalid Runlist: {1020, 5} 5 clusters"));
-    EXPECT_FALSE(p.loadFile(21) && p.getData(d));
-    EXPECT_TRUE(log.has("NtfsFileParser(247)"));
-    EXPECT_TRUE(p.loadFile(22) && p.getData(d));
     ASSERT_TRUE(p.loadFile(23));
     static const u16 a[] = {'a'}, b[] = {'b'};
     std::vector<CachedAttribute> extents;
@@ -182,93 +167,57 @@ TEST(NtfsFileParserTest, RunsMustLieInTheVolumeCoverTheSizeAndValuesStopAt100000
     EXPECT_TRUE(log.has("NtfsFileParser(268): value of 100001 bytes\n"));
 }
 
-TEST(NtfsFileParserTest, AFolderListsItsRootAndBlocksInOrderSkippingDosNames) {
-    Fixture f;
-    EXPECT_EQ(f.list({indexEntry(40, name(u"a.txt", BOTH)), indexEntry(41, name(u"LONGFI~1", DOS)),
-                      indexEntry(0x0005000000000029ull, name(u"Long file")), lastEntry()}),
-              (std::vector<std::string>{"a.txt", "Long file"}));
-    // Blocks of 1024 bytes in clusters of 512 are numbered by cluster.
-    f.image.putClusters(500, indexBlock(0, 1024, {indexEntry(51, name(u"a")), lastEntry()}));
-    f.image.putClusters(502, indexBlock(2, 1024, {indexEntry(53, name(u"x")), lastEntry()}));
-    EXPECT_EQ(f.list({indexEntry(50, name(u"m"), true, 0), lastEntry(true, 2)}, 1024, 4),
-              (std::vector<std::string>{"a", "m", "x"}));
-    // In clusters of 4096 they are numbered in 512-byte units.
-    Fixture big(8, 1024);
-    big.image.putBytes(500 * 4096, indexBlock(0, 1024, {indexEntry(61, name(u"a")), lastEntry()}));
-    big.image.putBytes(500 * 4096 + 1024,
-                       indexBlock(2, 1024, {indexEntry(62, name(u"z")), lastEntry()}));
-    EXPECT_EQ(big.list({indexEntry(60, name(u"m"), true, 0), lastEntry(true, 2)}, 1024, 8),
-              (std::vector<std::string>{"a", "m", "z"}));
-}
-
 TEST(NtfsFileParserTest, BrokenIndexesEndTheListingWithWhatItHad) {
+    const std::string ok = indexEntry(39, name(u"ok"));
     std::string shortEntry = indexEntry(40, name(u"abc"));
     shortEntry[8] = 16; // its header only, though its key is 72 bytes
     std::string keyPast = indexEntry(40, name(u"abc"));
     keyPast[10] = static_cast<char>(0xF0);
-    const u64 deep = NtfsFileParser::MAX_INDEX_DEPTH + 5;
     struct Case {
         std::vector<std::string> root;
         u32 block;
-        u64 clusters;
-        std::vector<std::string> blocks; // at 500, 501, ...
+        std::vector<std::string> blocks; // the allocation, from cluster 500
         const char* log;
     } cases[] = {
-        {{indexEntry(39, name(u"ok")), shortEntry, lastEntry()},
-         4096,
-         0,
-         {},
-         "NtfsFileParser(468)"},
-        {{indexEntry(39, name(u"ok")), keyPast, lastEntry()}, 4096, 0, {}, "NtfsFileParser(468)"},
-        {{indexEntry(39, name(u"ok")), lastEntry()}, 3000, 0, {}, "NtfsFileParser(434)"},
+        {{ok, shortEntry, lastEntry()}, 4096, {}, "NtfsFileParser(468)"},
+        {{ok, keyPast, lastEntry()}, 4096, {}, "NtfsFileParser(468)"},
+        {{ok, lastEntry()}, 3000, {}, "NtfsFileParser(434)"},
         // A sub-node that loops back to its own block.
-        {{lastEntry(true, 0)},
-         512,
-         1,
-         {indexBlock(0, 512, {indexEntry(39, name(u"ok")), lastEntry(true, 0)})},
-         "NtfsFileParser(534)"},
+        {{lastEntry(true, 0)}, 512, {indexBlock(0, 512, {ok, lastEntry(true, 0)})}, "(534)"},
         // A block that claims another VCN; one beyond the allocation.
-        {{indexEntry(39, name(u"ok")), lastEntry(true, 1)},
+        {{ok, lastEntry(true, 1)},
          512,
-         2,
          {"", indexBlock(0, 512, {lastEntry()})},
-         "NtfsFileParser(504): block 0 at VCN 1\n"},
-        {{indexEntry(39, name(u"ok")), lastEntry(true, ~u64{0} / 2)},
-         512,
-         2,
-         {},
-         "NtfsFileParser(550)"},
+         "(504): block 0 at VCN 1\n"},
+        {{ok, lastEntry(true, ~u64{0} / 2)}, 512, {"", ""}, "NtfsFileParser(550)"},
         // A chain of sub-nodes deeper than any tree.
-        {{indexEntry(39, name(u"ok")), lastEntry(true, 0)}, 512, deep, {}, "index deeper than 64"},
+        {{ok, lastEntry(true, 0)}, 512, {}, "index deeper than 64"},
     };
-    for (u64 v = 0; v < deep; ++v)
+    for (u64 v = 0; v < NtfsFileParser::MAX_INDEX_DEPTH + 5; ++v)
         cases[6].blocks.push_back(indexBlock(v, 512, {lastEntry(true, v + 1)}));
     for (const Case& c : cases) {
         Fixture f;
-        for (std::size_t i = 0; i < c.blocks.size(); ++i)
+        RecordBuilder r;
+        r.resident(0x30, name(u"dir", WIN32, NTFS_FILE_DIRECTORY))
+            .resident(0x90, indexRoot(c.block, c.root), u"$I30");
+        const u64 clusters = c.blocks.size();
+        if (clusters != 0)
+            r.nonResident(0xA0, mappingPairs({{500, clusters}}), clusters * 512, 0, 0, 0, u"$I30");
+        f.image.putRecord(30, r.raw());
+        for (std::size_t i = 0; i < clusters; ++i)
             f.image.putClusters(500 + i, c.blocks[i]);
+        NtfsFileParser& p = f.open();
+        ASSERT_TRUE(p.loadFile(30));
         LogCapture log;
-        bool ok = true;
-        const std::vector<std::string> had =
-            c.block == 3000 ? std::vector<std::string>{} : std::vector<std::string>{"ok"};
-        EXPECT_EQ(f.list(c.root, c.block, c.clusters, &ok), had) << c.log;
-        EXPECT_FALSE(ok);
+        tree::Folder folder(tree::ATTACHED, 5);
+        EXPECT_FALSE(p.listFolder(folder)) << c.log;
+        EXPECT_EQ(folder.size(), c.block == 3000 ? 0u : 1u) << c.log;
         EXPECT_TRUE(log.has(c.log)) << log.text();
     }
 }
 
-std::vector<u8> mftRecord(const std::vector<std::pair<u64, u64>>& runs, u64 clusters,
-                          const std::string& list = "") {
-    RecordBuilder r;
-    if (!list.empty())
-        r.resident(0x20, list);
-    return r.resident(0x30, name(u"$MFT", WIN32, 0x6))
-        .nonResident(0x80, mappingPairs(runs), clusters * 512)
-        .raw();
-}
-
 TEST(NtfsFileParserTest, TheMftRunListComesFromRecordZeroAndItsExtensionRecords) {
-    Fixture f(1, 1024);
+    Fixture f;
     // Record 0 holds VCN 0-63 at cluster 1, extension record 15 VCN 64-127.
     f.image.putRecord(0,
                       mftRecord({{1, 64}}, 128, listEntry(0x80, 0, 0) + listEntry(0x80, 64, 15)));
@@ -282,9 +231,108 @@ TEST(NtfsFileParserTest, TheMftRunListComesFromRecordZeroAndItsExtensionRecords)
     EXPECT_FALSE(f.open().readMftRunlist(false, &loaded));
     EXPECT_TRUE(loaded);
     EXPECT_EQ(f.parser->getMftRunlist(), (Runlist{{1, 2, 2}}));
+}
+
+TEST(NtfsFileParserTest, TheDriveReadsClustersInsideTheVolumeOnly) {
+    auto source = ntfstest::MemoryVolume(4, 25).source();
+    source->params.startingLBA = 10;
+    source->params.totalSectors = 88; // 22 clusters from LBA 10
+    NTFSDrive& drive = source->drive();
+    EXPECT_EQ(drive.getClusterLBA(21), 94u);
+    EXPECT_EQ(drive.getClusterLBA(22), ~u64{0});
+    EXPECT_FALSE(drive.areClustersValid(1, ~u64{0}));
+    u8 buffer[8 * 512];
+    EXPECT_TRUE(drive.readClusters(20, buffer, 8));
+    EXPECT_FALSE(drive.readClusters(22, buffer, 0));
+    EXPECT_FALSE(drive.readClusters(21, buffer, 5)); // starts inside, runs past
+    EXPECT_EQ(source->reader->requests().size(), 1u);
+}
+
+// A record read torn, of zeros, of another base or past 64-bit sectors takes no
+// slot of the cache.
+TEST(NtfsFileParserTest, OnlyWholeRecordsOfTheirBaseTakeACacheSlot) {
+    Fixture f;
+    f.image.putRecord(8, RecordBuilder().resident(0x80, "x").raw());
+    f.image.putRecord(9, RecordBuilder().baseRecord(0x0003000000000003ull).raw());
+    NtfsFileRecordsCache& cache = f.open({1 + 7 * 2 + 1}).getRecordsCache(); // in record 7
+    bool deleted = true;
+    for (u64 record : {7ull, 6ull, 9ull, ~0ull})
+        EXPECT_FALSE(cache.loadRecord(record, 0, deleted)) << record;
+    ASSERT_TRUE(cache.loadRecord(8, 0, deleted));
+    EXPECT_FALSE(deleted);
+    EXPECT_EQ(cache.getRecordNumbers(), std::vector<u64>{8});
+}
+
+// The cluster looked at counts only when record 0 is a FILE record there:
+// otherwise it would pass for an MFT of one record.
+TEST(MftRunlistTest, WithoutRecordZeroNothingIsKnown) {
+    Fixture f;
+    LogCapture log;
+    EXPECT_TRUE(f.rebuild().empty());
+    EXPECT_TRUE(log.has("MftRunlist(142): {1, 2} 2 clusters\n"));
+    EXPECT_TRUE(log.has("MftRunlist(30): record 0 at cluster 1 is no FILE record\n"));
+    // Nor do found records of 3 sectors, which no FILE record is.
+    f.recordSectors = 3;
+    f.find(600, 4);
+    EXPECT_TRUE(f.rebuild().empty());
+}
+
+TEST(MftRunlistTest, TheLongerListOfMftAndMirrorWins) {
+    Fixture f;
+    f.image.putRecord(0, mftRecord({{1, 100}}, 100));
+    f.image.putRecord(300, mftRecord({{1, 120}}, 120)); // cluster 601
+    EXPECT_EQ(f.rebuild(601), (Runlist{{1, 120, 120}}));
+    f.image.putRecord(300, mftRecord({{1, 50}}, 50));
+    EXPECT_EQ(f.rebuild(601), (Runlist{{1, 100, 100}}));
     f.image.putRecord(0, std::vector<u8>(1024, 0));
-    EXPECT_FALSE(f.open().readMftRunlist(false, &loaded));
-    EXPECT_FALSE(loaded);
+    EXPECT_EQ(f.rebuild(601), (Runlist{{1, 50, 50}}));
+}
+
+TEST(MftRunlistTest, FoundRunsAddWhatTheListLacksWhereTheirNumbersSay) {
+    Fixture f;
+    f.image.putRecord(0, mftRecord({{1, 96}}, 96));
+    // Records 64 to 67 found at cluster 701; a run inside the list adds nothing.
+    RecordBuilder x;
+    x.resident(0x30, name(u"x")).resident(0x80, "x");
+    for (u32 i = 0; i < 4; ++i)
+        f.image.putRecord(350 + i, x.recordNumber(64 + i).raw());
+    f.find(10, 20);
+    f.find(701, 4);
+    EXPECT_EQ(f.rebuild(), (Runlist{{1, 96, 96}, {0, 32, 0}, {701, 8, 8}}));
+    // Records of the old layout carry no number: the folder found first lists
+    // "child" as record 70, and the record after it is "child".
+    Fixture g;
+    g.image.putRecord(0, mftRecord({{1, 96}}, 96));
+    const std::string child = RecordBuilder::fileName(69, u"child");
+    const std::string root = indexRoot(4096, {indexEntry(70, child), lastEntry()});
+    g.image.putRecord(350, RecordBuilder(2, 0x2A)
+                               .resident(0x30, name(u"dir", WIN32, NTFS_FILE_DIRECTORY))
+                               .resident(0x90, root, u"$I30")
+                               .raw());
+    g.image.putRecord(351, RecordBuilder(2, 0x2A).resident(0x30, child).resident(0x80, "x").raw());
+    g.find(701, 2);
+    EXPECT_EQ(g.rebuild(), (Runlist{{1, 96, 96}, {0, 42, 0}, {701, 4, 4}}));
+}
+
+// Cancels once the polls that no read accounts for pass 100: a read polls
+// before it asks the source, so what is left are the walk's own.
+struct WalkPolls : InterfaceCallback {
+    explicit WalkPolls(const Fixture& f) : fixture(f) {}
+    void poll() override {
+        if (++polls > fixture.source->reader->requests().size() + 100)
+            throw InterruptedException();
+    }
+    const Fixture& fixture;
+    u64 polls = 0;
+};
+
+// The walk over a found run's records polls for each one, not only through the
+// drive's reads: a run may hold a whole MFT.
+TEST(MftRunlistTest, TheRebuildCanBeCancelledInsideAFoundRun) {
+    Fixture f;
+    f.find(600, 200);
+    WalkPolls walk(f);
+    EXPECT_THROW(f.rebuild(0, &walk), InterruptedException);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 
 #include "tests/fs/ntfs/NtfsFixture.h"
 
-#include "core/Array.h"
 #include "core/Log.h"
 #include "devices/DtReaderFile.h"
 #include "fs/ntfs/MftRunlist.h"
@@ -26,14 +25,9 @@ u32 align8(u64 n) {
     return static_cast<u32>((n + 7) & ~u64{7});
 }
 
-void put(std::vector<u8>& b, u64 at, u64 value, u32 width) {
+template <typename Bytes> void put(Bytes& b, u64 at, u64 value, u32 width) {
     for (u32 i = 0; i < width; ++i)
-        b.at(at + i) = static_cast<u8>(value >> (8 * i));
-}
-
-void put(std::string& b, u64 at, u64 value, u32 width) {
-    for (u32 i = 0; i < width; ++i)
-        b.at(at + i) = static_cast<char>(value >> (8 * i));
+        b.at(at + i) = static_cast<typename Bytes::value_type>(value >> (8 * i));
 }
 
 // Saves each sector's tail in the array at usa + 2 and writes the number there.
@@ -56,11 +50,22 @@ std::unique_ptr<Source> sourceOver(const SharedPtr<dt::Reader>& reader,
     return source;
 }
 
+// An index node header with its entries right after it (from `entriesAt`).
+std::string indexNode(const std::vector<std::string>& entries, u64 entriesAt, u64 allocated) {
+    std::string node(entriesAt, '\0');
+    for (const std::string& e : entries)
+        node += e;
+    put(node, L::NODE_ENTRIES_OFFSET, entriesAt, 4);
+    put(node, L::NODE_ENTRIES_END, node.size(), 4);
+    put(node, L::NODE_ALLOCATED_SIZE, allocated != 0 ? allocated : node.size(), 4);
+    return node;
+}
+
 } // namespace
 
 std::string textContent(std::size_t size, unsigned seed) {
-    static const char* const words[] = {"alpha ",   "beta ",      "gamma ",   "delta\n",
-                                        "epsilon ", "recovered ", "cluster ", "record "};
+    const char* const words[] = {"alpha ",   "beta ",      "gamma ",   "delta\n",
+                                 "epsilon ", "recovered ", "cluster ", "record "};
     std::mt19937 random(seed);
     std::string text;
     while (text.size() < size)
@@ -77,18 +82,16 @@ std::string randomContent(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-std::unique_ptr<Source> openSource(const std::string& path, u32 bootLba,
-                                   const std::vector<u64>& bad) {
+std::unique_ptr<Source> openSource(const std::string& path, const std::vector<u64>& bad) {
     auto* file = new dt::ReaderFile;
     SharedPtr<dt::Reader> reader(file);
     if (!file->open(path.c_str()))
         throw std::runtime_error("cannot open " + path);
     auto source = sourceOver(reader, bad);
     u8 boot[SECTOR];
-    if (!reader->read(static_cast<i64>(bootLba * SECTOR), boot, SECTOR) ||
-        !ntfsFsParamsFromBootSector(bootLba, boot, source->params,
-                                    source->driver->getSectorCount()))
-        throw std::runtime_error("no NTFS volume at " + std::to_string(bootLba));
+    if (!reader->read(0, boot, SECTOR) ||
+        !ntfsFsParamsFromBootSector(0, boot, source->params, source->driver->getSectorCount()))
+        throw std::runtime_error("no NTFS volume in " + path);
     return source;
 }
 
@@ -97,40 +100,31 @@ FoundList<FoundRecordRun> scanRecordRuns(Driver& driver) {
     ByteOverride quietRecords(&logNtfsRecordParser, false);
     ByteOverride quietFiles(&logNtfsFileRecordParser, false);
     FoundList<FoundRecordRun> runs;
-    FoundRecordRun pending;
-    constexpr u64 WINDOW = 256;
-    constexpr u64 LOOKAHEAD = 8; // the largest record
-    std::vector<u8> window((WINDOW + LOOKAHEAD) * SECTOR, 0);
-    const u64 sectors = driver.getSectorCount();
-    for (u64 first = 0; first < sectors; first += WINDOW) {
-        const u64 count = std::min(WINDOW + LOOKAHEAD, sectors - first);
-        if (!driver.readSectors(first, count, window.data()))
+    FoundRecordRun run;
+    std::vector<u8> window(8 * SECTOR); // the largest record
+    for (u64 lba = 0, sectors = driver.getSectorCount(); lba < sectors; ++lba) {
+        const u64 n = std::min<u64>(8, sectors - lba);
+        NtfsSystemRecordInfo info;
+        u16 size = 0;
+        if (!driver.readSectors(lba, n, window.data()) ||
+            !probeNtfsFileRecord(window.data(), static_cast<u32>(n * SECTOR), info, size))
             continue;
-        for (u64 s = 0; s < std::min(WINDOW, count); ++s) {
-            NtfsSystemRecordInfo info;
-            u16 recordSectors = 0;
-            const u32 length = static_cast<u32>((count - s) * SECTOR);
-            if (!probeNtfsFileRecord(window.data() + s * SECTOR, length, info, recordSectors))
-                continue;
-            const u64 lba = first + s;
-            if (pending.recordCount != 0 && pending.recordSectors == recordSectors &&
-                pending.endLBA() == lba) {
-                ++pending.recordCount;
-                continue;
-            }
-            if (pending.recordCount != 0)
-                runs.insert(pending);
-            pending = FoundRecordRun{static_cast<u32>(lba), recordSectors, 1};
+        if (run.recordCount != 0 && run.recordSectors == size && run.endLBA() == lba) {
+            ++run.recordCount;
+            continue;
         }
+        if (run.recordCount != 0)
+            runs.insert(run);
+        run = FoundRecordRun{static_cast<u32>(lba), size, 1};
     }
-    if (pending.recordCount != 0)
-        runs.insert(pending);
+    if (run.recordCount != 0)
+        runs.insert(run);
     return runs;
 }
 
 std::unique_ptr<tree::NTFSMapImpl> buildTree(Source& source) {
     Runlist mft;
-    recreateMftRunlist(mft, *source.drive(), source.recordRuns);
+    recreateMftRunlist(mft, source.drive(), source.recordRuns);
     if (mft.empty())
         return nullptr;
     auto map =
@@ -140,39 +134,9 @@ std::unique_ptr<tree::NTFSMapImpl> buildTree(Source& source) {
     return map;
 }
 
-VcnMap vcnMapOf(const Runlist& runs) {
-    VcnMap map;
-    VcnMap unit; // stored clusters of the compression unit being read
-    for (const NtfsRun& r : runs) {
-        if (r.isPlain() && unit.empty()) {
-            for (u64 i = 0; i < r.clusters; ++i)
-                map.push_back(r.lcn + i);
-        } else if (r.isSparse() && unit.empty()) {
-            map.insert(map.end(), r.clusters, HOLE);
-        } else if (r.isCompressed()) {
-            for (u64 i = 0; i < r.storedClusters; ++i)
-                unit.push_back(r.lcn + i);
-            if (r.clusters != 0) {
-                unit.resize(r.clusters, HOLE);
-                map.insert(map.end(), unit.begin(), unit.end());
-                unit.clear();
-            }
-        } else {
-            map.insert(map.end(), r.clusters == 0 ? 1 : r.clusters, BROKEN);
-        }
-    }
-    if (!unit.empty())
-        map.push_back(BROKEN);
-    return map;
-}
-
 MemoryVolume::MemoryVolume(u64 sectorsPerCluster, u64 clusters, u64 mftRecords)
     : sectorsPerCluster_(sectorsPerCluster), mftRecords_(mftRecords),
       bytes_(static_cast<std::size_t>(clusters * sectorsPerCluster * SECTOR), '\0') {}
-
-void MemoryVolume::putRecord(u64 n, const std::vector<u8>& raw) {
-    putBytes(MFT_LCN * clusterBytes() + n * RECORD_BYTES, std::string(raw.begin(), raw.end()));
-}
 
 void MemoryVolume::putBytes(u64 offset, const std::string& bytes) {
     if (offset > bytes_.size() || bytes.size() > bytes_.size() - offset)
@@ -181,24 +145,13 @@ void MemoryVolume::putBytes(u64 offset, const std::string& bytes) {
 }
 
 Runlist MemoryVolume::mftRunlist() const {
-    const u64 clusters = (mftRecords_ * RECORD_BYTES + clusterBytes() - 1) / clusterBytes();
+    const u64 clusters = (mftRecords_ * 1024 + clusterBytes() - 1) / clusterBytes();
     return Runlist{NtfsRun{MFT_LCN, clusters, clusters}};
-}
-
-NTFS_FS_PARAMS MemoryVolume::params() const {
-    NTFS_FS_PARAMS p;
-    p.startingLBA = 0;
-    p.totalSectors = bytes_.size() / SECTOR;
-    p.sectorsPerCluster = sectorsPerCluster_;
-    p.mftLCN = MFT_LCN;
-    p.mftMirrLCN = 0;
-    p.sectorsPerFileRecord = RECORD_BYTES / SECTOR;
-    return p;
 }
 
 std::unique_ptr<Source> MemoryVolume::source(const std::vector<u64>& bad) const {
     auto source = sourceOver(SharedPtr<dt::Reader>(new testutil::MemoryReader(bytes_)), bad);
-    source->params = params();
+    source->params = NTFS_FS_PARAMS{0, bytes_.size() / SECTOR, sectorsPerCluster_, MFT_LCN, 0, 2};
     return source;
 }
 
@@ -226,27 +179,29 @@ RecordBuilder& RecordBuilder::recordNumber(u32 number) {
     return *this;
 }
 
-RecordBuilder& RecordBuilder::rawAttribute(const std::vector<u8>& bytes) {
-    std::copy(bytes.begin(), bytes.end(), bytes_.begin() + next_);
-    next_ += align8(bytes.size());
-    return *this;
+u32 RecordBuilder::add(u32 type, u32 header, const std::u16string& name, const std::string& body) {
+    const u32 at = next_;
+    const u32 bodyAt = align8(header + 2 * name.size());
+    next_ += align8(bodyAt + body.size());
+    if (next_ + 8 > bytes_.size())
+        throw std::runtime_error("attributes pass the record");
+    put(bytes_, at + L::ATTR_TYPE, type, 4);
+    put(bytes_, at + L::ATTR_LENGTH, next_ - at, 4);
+    put(bytes_, at + L::ATTR_NAME_LENGTH, name.size(), 1);
+    put(bytes_, at + L::ATTR_NAME_OFFSET, header, 2);
+    put(bytes_, at + L::ATTR_INSTANCE, instance_++, 2);
+    for (std::size_t i = 0; i < name.size(); ++i)
+        put(bytes_, at + header + 2 * i, name[i], 2);
+    std::copy(body.begin(), body.end(), bytes_.begin() + at + bodyAt);
+    return at;
 }
 
 RecordBuilder& RecordBuilder::resident(u32 type, const std::string& value,
                                        const std::u16string& name) {
-    const u32 valueOffset = align8(L::ATTR_HEADER_SIZE + 2 * name.size());
-    std::vector<u8> a(align8(valueOffset + value.size()), 0);
-    put(a, L::ATTR_TYPE, type, 4);
-    put(a, L::ATTR_LENGTH, a.size(), 4);
-    put(a, L::ATTR_NAME_LENGTH, name.size(), 1);
-    put(a, L::ATTR_NAME_OFFSET, L::ATTR_HEADER_SIZE, 2);
-    put(a, L::ATTR_INSTANCE, instance_++, 2);
-    put(a, L::ATTR_VALUE_LENGTH, value.size(), 4);
-    put(a, L::ATTR_VALUE_OFFSET, valueOffset, 2);
-    for (std::size_t i = 0; i < name.size(); ++i)
-        put(a, L::ATTR_HEADER_SIZE + 2 * i, name[i], 2);
-    std::copy(value.begin(), value.end(), a.begin() + valueOffset);
-    return rawAttribute(a);
+    const u32 at = add(type, L::ATTR_HEADER_SIZE, name, value);
+    put(bytes_, at + L::ATTR_VALUE_LENGTH, value.size(), 4);
+    put(bytes_, at + L::ATTR_VALUE_OFFSET, align8(L::ATTR_HEADER_SIZE + 2 * name.size()), 2);
+    return *this;
 }
 
 RecordBuilder& RecordBuilder::nonResident(u32 type, const std::vector<u8>& pairs, u64 dataSize,
@@ -254,26 +209,18 @@ RecordBuilder& RecordBuilder::nonResident(u32 type, const std::vector<u8>& pairs
                                           const std::u16string& name) {
     const u32 header =
         compressionUnit != 0 ? L::ATTR_COMPRESSED_HEADER_SIZE : L::ATTR_NON_RESIDENT_HEADER_SIZE;
-    const u32 pairsOffset = align8(header + 2 * name.size());
-    std::vector<u8> a(align8(pairsOffset + pairs.size()), 0);
-    put(a, L::ATTR_TYPE, type, 4);
-    put(a, L::ATTR_LENGTH, a.size(), 4);
-    put(a, L::ATTR_NON_RESIDENT, 1, 1);
-    put(a, L::ATTR_NAME_LENGTH, name.size(), 1);
-    put(a, L::ATTR_NAME_OFFSET, header, 2);
-    put(a, L::ATTR_FLAGS, flags, 2);
-    put(a, L::ATTR_INSTANCE, instance_++, 2);
-    put(a, L::ATTR_STARTING_VCN, startVcn, 8);
-    put(a, L::ATTR_LAST_VCN, startVcn + (dataSize + 4095) / 4096, 8);
-    put(a, L::ATTR_RUNLIST_OFFSET, pairsOffset, 2);
-    put(a, L::ATTR_COMPRESSION_UNIT, compressionUnit, 1);
-    put(a, L::ATTR_ALLOCATED_SIZE, (dataSize + 4095) / 4096 * 4096, 8);
-    put(a, L::ATTR_DATA_SIZE, dataSize, 8);
-    put(a, L::ATTR_INITIALIZED_SIZE, dataSize, 8);
-    for (std::size_t i = 0; i < name.size(); ++i)
-        put(a, header + 2 * i, name[i], 2);
-    std::copy(pairs.begin(), pairs.end(), a.begin() + pairsOffset);
-    return rawAttribute(a);
+    const u32 at = add(type, header, name, std::string(pairs.begin(), pairs.end()));
+    const u64 allocated = (dataSize + 4095) / 4096 * 4096;
+    put(bytes_, at + L::ATTR_NON_RESIDENT, 1, 1);
+    put(bytes_, at + L::ATTR_FLAGS, flags, 2);
+    put(bytes_, at + L::ATTR_STARTING_VCN, startVcn, 8);
+    put(bytes_, at + L::ATTR_LAST_VCN, startVcn + allocated / 4096, 8);
+    put(bytes_, at + L::ATTR_RUNLIST_OFFSET, align8(header + 2 * name.size()), 2);
+    put(bytes_, at + L::ATTR_COMPRESSION_UNIT, compressionUnit, 1);
+    put(bytes_, at + L::ATTR_ALLOCATED_SIZE, allocated, 8);
+    put(bytes_, at + L::ATTR_DATA_SIZE, dataSize, 8);
+    put(bytes_, at + L::ATTR_INITIALIZED_SIZE, dataSize, 8);
+    return *this;
 }
 
 std::vector<u8> RecordBuilder::raw() const {
@@ -301,6 +248,27 @@ std::string RecordBuilder::fileName(u64 parent, const std::u16string& name, u8 n
     return v;
 }
 
+std::vector<u8> mftRecord(const std::vector<std::pair<u64, u64>>& runs, u64 clusters,
+                          const std::string& list) {
+    RecordBuilder r;
+    if (!list.empty())
+        r.resident(NTFS_ATTR_ATTRIBUTE_LIST, list);
+    return r.resident(NTFS_ATTR_FILE_NAME, RecordBuilder::fileName(5, u"$MFT", 1, 6))
+        .nonResident(NTFS_ATTR_DATA, mappingPairs(runs), clusters * 512)
+        .raw();
+}
+
+std::string listEntry(u32 type, u64 vcn, u64 record, u8 length) {
+    std::string e(std::max<u32>(length, 32), '\0');
+    put(e, L::AL_TYPE, type, 4);
+    put(e, L::AL_LENGTH, length, 2);
+    put(e, L::AL_NAME_OFFSET, L::AL_MIN_LENGTH, 1);
+    put(e, L::AL_STARTING_VCN, vcn, 8);
+    put(e, L::AL_REFERENCE, record, 8);
+    e.resize(length); // a damaged entry may be too short for its own fields
+    return e;
+}
+
 std::string indexEntry(u64 record, const std::string& key, bool subNode, u64 subNodeVcn) {
     const u32 length = align8(L::IE_HEADER_SIZE + key.size()) + (subNode ? 8 : 0);
     std::string e(length, '\0');
@@ -319,21 +287,6 @@ std::string lastEntry(bool subNode, u64 subNodeVcn) {
     put(e, L::IE_FLAGS, NTFS_INDEX_ENTRY_LAST | (subNode ? NTFS_INDEX_ENTRY_SUB_NODE : 0), 1);
     return e;
 }
-
-namespace {
-
-// An index node header with its entries right after it (from `entriesAt`).
-std::string indexNode(const std::vector<std::string>& entries, u64 entriesAt, u64 allocated) {
-    std::string node(entriesAt, '\0');
-    for (const std::string& e : entries)
-        node += e;
-    put(node, L::NODE_ENTRIES_OFFSET, entriesAt, 4);
-    put(node, L::NODE_ENTRIES_END, node.size(), 4);
-    put(node, L::NODE_ALLOCATED_SIZE, allocated != 0 ? allocated : node.size(), 4);
-    return node;
-}
-
-} // namespace
 
 std::string indexRoot(u32 blockSize, const std::vector<std::string>& entries) {
     std::string root(L::IR_NODE, '\0');
@@ -361,28 +314,28 @@ std::string indexBlock(u64 vcn, u32 blockSize, const std::vector<std::string>& e
     return b;
 }
 
+std::vector<u8> runPair(u64 clusters, u64 step, bool hole) {
+    std::vector<u8> length, lcn;
+    for (u64 v = clusters; v != 0 || length.empty(); v >>= 8)
+        length.push_back(static_cast<u8>(v));
+    const bool back = (step >> 63) != 0;
+    for (u64 v = step; !hole; v = back ? v >> 8 | ~u64{0} << 56 : v >> 8) {
+        lcn.push_back(static_cast<u8>(v));
+        if (lcn.size() == 8 || v >> 7 == (back ? ~u64{0} >> 7 : 0))
+            break;
+    }
+    std::vector<u8> b{static_cast<u8>(lcn.size() << 4 | length.size())};
+    b.insert(b.end(), length.begin(), length.end());
+    b.insert(b.end(), lcn.begin(), lcn.end());
+    return b;
+}
+
 std::vector<u8> mappingPairs(const std::vector<std::pair<u64, u64>>& runs) {
     std::vector<u8> out;
-    u64 previous = 0;
-    for (const auto& run : runs) {
-        // The step as a two's complement field just wide enough for its sign.
-        const u64 step = run.first - previous;
-        previous = run.first;
-        const bool back = (step >> 63) != 0;
-        std::vector<u8> lcn;
-        u64 v = step;
-        do {
-            lcn.push_back(static_cast<u8>(v));
-            v = back ? (v >> 8) | (~u64{0} << 56) : v >> 8;
-        } while (v != (back ? ~u64{0} : 0) || ((lcn.back() & 0x80) != 0) != back);
-        std::vector<u8> length;
-        for (u64 n = run.second; n != 0 || length.empty(); n >>= 8)
-            length.push_back(static_cast<u8>(n));
-        if (length.back() & 0x80)
-            length.push_back(0);
-        out.push_back(static_cast<u8>(lcn.size() << 4 | length.size()));
-        out.insert(out.end(), length.begin(), length.end());
-        out.insert(out.end(), lcn.begin(), lcn.end());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const u64 step = runs[i].first - (i == 0 ? 0 : runs[i - 1].first);
+        const std::vector<u8> pair = runPair(runs[i].second, step);
+        out.insert(out.end(), pair.begin(), pair.end());
     }
     out.push_back(0);
     return out;

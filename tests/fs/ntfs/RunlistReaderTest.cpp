@@ -1,27 +1,28 @@
+// Reading an attribute's data through its run list, on memory volumes.
+
 #include "fs/ntfs/RunlistReader.h"
 
+#include "devices/UnreadableSectors.h"
+#include "fs/ntfs/DataReader.h"
 #include "tests/fs/ntfs/NtfsFixture.h"
 #include "tests/support/Lznt1Compressor.h"
+#include "tests/support/RecordingProgress.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace {
 
-// A memory volume of numbered sectors (each holds its LBA), its drive and a
-// reader over it.
+// A memory volume of 256 numbered sectors (each holds its LBA) and a reader.
 struct Volume {
-    Volume(u64 spc, u64 clusters, const std::vector<u64>& bad = {}) : memory(spc, clusters) {
-        memory.putBytes(0, testutil::numberedSectors(spc * clusters));
-        open(bad);
+    explicit Volume(u64 spc = 1) : memory(spc, 256 / spc) {
+        memory.putBytes(0, testutil::numberedSectors(256));
+        open();
     }
-    void open(const std::vector<u64>& bad = {}) {
+    void open() {
         reader.reset();
-        source = memory.source(bad);
-        drive = source->drive();
-        reader = std::make_unique<RunlistReader>(*drive);
+        source = memory.source();
+        reader = std::make_unique<RunlistReader>(source->drive());
     }
     std::string read(u64 sector, u64 count, bool* ok = nullptr) {
         std::string out(count * 512, '\x55');
@@ -33,36 +34,15 @@ struct Volume {
     std::string sectors(u64 first, u64 count) const {
         return memory.bytes().substr(first * 512, count * 512);
     }
+    u64 requests() const { return source->reader->requests().size(); }
 
     ntfstest::MemoryVolume memory;
     std::unique_ptr<ntfstest::Source> source;
-    std::unique_ptr<NTFSDrive> drive;
     std::unique_ptr<RunlistReader> reader;
 };
 
-TEST(RunlistReaderTest, PlainAndSparseRunsFillTheDestinationInOrder) {
-    Volume v(2, 64);
-    ASSERT_TRUE(v.reader->setRunlist({{10, 3, 3}, {0, 2, 0}, {40, 4, 4}}));
-    bool ok = false;
-    EXPECT_EQ(v.read(3, 12, &ok), v.sectors(23, 3) + std::string(4 * 512, '\0') + v.sectors(80, 5));
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(v.source->reader->requests().size(), 2u); // the hole cost no read
-    EXPECT_EQ(v.reader->getSectorLBA(13), 83u);
-    EXPECT_EQ(v.reader->getSectorLBA(7), ~u64{0});
-    // Reads go on from the cursor, and one before it starts the walk again.
-    for (u64 s : {17u, 1u, 16u})
-        EXPECT_EQ(v.read(s, 1), v.sectors(s < 6 ? 20 + s : 80 + s - 10, 1)) << s;
-    // Past the last run, and positions that would wrap, are refused.
-    testutil::LogCapture log;
-    v.read(17, 2, &ok);
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(log.has("RunlistReader(60): sectors 17 + 2 of 18\n"));
-    v.read(~u64{0}, 2, &ok);
-    EXPECT_FALSE(ok);
-}
-
 TEST(RunlistReaderTest, ListsNoParserMakesAndRunsOutsideTheVolumeAreNeverRead) {
-    Volume v(1, 64);
+    Volume v;
     const Runlist refused[] = {
         {{10, 3, 4}},              // fewer clusters than stored
         {{10, 0, 2}},              // a chain without its last piece
@@ -76,50 +56,56 @@ TEST(RunlistReaderTest, ListsNoParserMakesAndRunsOutsideTheVolumeAreNeverRead) {
         EXPECT_EQ(v.reader->getSectorCount(), 0u);
     }
     EXPECT_TRUE(v.reader->setRunlist({{10, 0, 8}, {20, 16, 8}}));
-    ASSERT_TRUE(v.reader->setRunlist({{62, 4, 4}}));
-    bool ok = true;
-    v.read(0, 1, &ok);
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(v.source->reader->requests().empty());
+    // Runs past the volume's end; sectors past the list, or that would wrap.
+    ASSERT_TRUE(v.reader->setRunlist({{254, 4, 4}}));
+    for (u64 s : {0ull, 4ull, ~0ull}) {
+        bool ok = true;
+        v.read(s, 1, &ok);
+        EXPECT_FALSE(ok) << s;
+    }
+    EXPECT_EQ(v.requests(), 0u);
+}
+
+// Reads go on from the cursor; one before it walks the list again.
+TEST(RunlistReaderTest, AReadBeforeTheCursorFindsItsRun) {
+    Volume v;
+    ASSERT_TRUE(v.reader->setRunlist({{10, 3, 3}, {0, 2, 0}, {40, 4, 4}}));
+    const std::pair<u64, u64> reads[] = {{6, 41}, {1, 11}, {5, 40}}; // sector, LBA
+    for (const auto& r : reads)
+        EXPECT_EQ(v.read(r.first, 1), v.sectors(r.second, 1)) << r.first;
 }
 
 // What lies from the initialized size on was never written: zeros, not the
 // disk's old bytes, and not read at all.
 TEST(RunlistReaderTest, BytesPastTheInitializedSizeReadAsZeros) {
-    Volume v(1, 64);
+    Volume v;
     ASSERT_TRUE(v.reader->setRunlist({{10, 8, 8}}, 2 * 512 + 100));
     EXPECT_EQ(v.read(1, 6), v.sectors(11, 1) + v.sectors(12, 1).substr(0, 100) +
                                 std::string(412 + 4 * 512, '\0'));
-    ASSERT_EQ(v.source->reader->requests().size(), 1u);
-    EXPECT_EQ(v.source->reader->requests()[0].size, 2 * 512);
     EXPECT_EQ(v.read(4, 4), std::string(4 * 512, '\0'));
-    EXPECT_EQ(v.source->reader->requests().size(), 1u);
+    ASSERT_EQ(v.requests(), 1u);
+    EXPECT_EQ(v.source->reader->requests()[0].size, 2 * 512);
 }
 
-// One compressed unit stored from cluster 40 of `content` (at most 16 clusters).
+// A compression unit of `content` stored from cluster 40; its stored clusters.
 u64 storeUnit(Volume& v, const std::string& content) {
     const std::vector<u8> packed =
         lznt1test::compress(reinterpret_cast<const u8*>(content.data()), content.size());
-    const u64 cluster = v.memory.clusterBytes();
-    std::string clusters((packed.size() + cluster - 1) / cluster * cluster, '\0');
-    std::copy(packed.begin(), packed.end(), clusters.begin());
-    v.memory.putClusters(40, clusters);
+    v.memory.putClusters(40, std::string(packed.begin(), packed.end()) +
+                                 std::string(511 - (packed.size() + 511) % 512, '\0'));
     v.open();
-    return clusters.size() / cluster;
+    return (packed.size() + 511) / 512;
 }
 
-TEST(RunlistReaderTest, ACompressedUnitIsDecompressedOnceAndServedFromTheCache) {
-    Volume v(1, 256);
+TEST(RunlistReaderTest, ACompressedUnitIsReadWholeAndAShortOneNoFurther) {
+    Volume v;
     const std::string content = ntfstest::textContent(16 * 512, 3);
     const u64 stored = storeUnit(v, content);
     ASSERT_LT(stored, 16u);
     // The unit split over two pieces on disk, then a plain run.
     ASSERT_TRUE(v.reader->setRunlist({{40, 0, 1}, {41, 16, stored - 1}, {100, 2, 2}}));
     EXPECT_EQ(v.read(5, 1), content.substr(5 * 512, 512));
-    EXPECT_EQ(v.source->reader->requests().size(), 2u); // one per stored piece
-    EXPECT_EQ(v.read(3, 1), content.substr(3 * 512, 512));
     EXPECT_EQ(v.read(14, 4), content.substr(14 * 512) + v.sectors(100, 2));
-    EXPECT_EQ(v.source->reader->requests().size(), 3u);
     // A unit that decompresses short serves what it has, zero-padded to its
     // sector, and no more.
     const std::string shortContent = ntfstest::randomContent(1000, 5);
@@ -133,29 +119,64 @@ TEST(RunlistReaderTest, ACompressedUnitIsDecompressedOnceAndServedFromTheCache) 
     EXPECT_TRUE(log.has("RunlistReader(200)"));
 }
 
-TEST(RunlistReaderTest, HostileListsNeverReadOutsideTheVolume) {
-    Volume v(2, 128);
-    std::mt19937 random(99);
-    std::vector<u8> buffer(64 * 512);
-    for (int round = 0; round < 3000; ++round) {
-        std::vector<u8> pairs(1 + random() % 24);
-        for (u8& b : pairs)
-            b = static_cast<u8>(random() % 4 == 0 ? random() % 0x30 : random());
-        pairs.back() = 0;
-        RunlistParser parser(random() % 2 == 0, round % 3 == 0 ? RunlistParser::ANY_VOLUME : 128);
-        parser.parse(pairs.data(), static_cast<u32>(pairs.size()));
-        parser.finish();
-        if (!v.reader->setRunlist(parser.getRunlist(),
-                                  random() % 3 == 0 ? random() % 20000 : ~u64{0}))
-            continue;
-        for (int k = 0; k < 4; ++k) {
-            const u64 total = v.reader->getSectorCount();
-            v.reader->read(total == 0 ? random() : random() % total, 1 + random() % 64,
-                           buffer.data());
-        }
-    }
-    for (const auto& r : v.source->reader->requests())
-        EXPECT_LE(static_cast<u64>(r.offset + r.size), 256u * 512);
+// Counts the pieces a reader streams.
+class Collector : public ntfs::BaseDataReader {
+public:
+    explicit Collector(NTFSDrive& drive) : BaseDataReader(drive, nullptr) {}
+    void write(const u8*, u32) override { ++pieces; }
+    u64 pieces = 0;
+};
+
+NtfsAttributeData nonResident(u64 size, Runlist runs) {
+    NtfsAttributeData data;
+    data.size = size;
+    data.runs = std::move(runs);
+    return data;
+}
+
+TEST(DataReaderTest, ASizeItsRunsDoNotCoverIsRefusedBeforeWriting) {
+    Volume v;
+    Collector reader(v.source->drive());
+    testutil::LogCapture log;
+    // A damaged size of 2^62 bytes over one cluster must not stream for ever.
+    EXPECT_FALSE(reader.read(nonResident(u64{1} << 62, {{5, 1, 1}})));
+    EXPECT_FALSE(reader.read(nonResident(512, {{5, 3, 4}})));
+    EXPECT_EQ(reader.pieces, 0u);
+    EXPECT_TRUE(log.has("BaseDataReader(42)"));
+}
+
+TEST(DataReaderTest, ALongSparseStreamCanBeCancelled) {
+    Volume v(8);
+    testutil::RecordingProgress box;
+    box.cancelAtPoll(3);
+    v.source->drive().setInterfaceCallback(&box);
+    Collector reader(v.source->drive());
+    // 2^40 clusters of zeros: the drive is never read, yet the user can stop it.
+    EXPECT_THROW(reader.read(nonResident(u64{1} << 40, {{0, u64{1} << 40, 0}})),
+                 InterruptedException);
+    EXPECT_EQ(reader.pieces, 2u);
+}
+
+TEST(DataReaderTest, UnreadableDataIsFoundWhereTheDataLies) {
+    Volume v(4);
+    v.source->unreadable.runs() = {{41, 1}};
+    auto unreadable = [&](const NtfsAttributeData& data, u64 recordLba = 0) {
+        return ntfs::BaseDataReader::hasUnreadableData(v.source->drive(), data, recordLba);
+    };
+    // Cluster 10 holds sectors 40..43; only the sectors the size reaches count.
+    EXPECT_TRUE(unreadable(nonResident(4096, {{10, 1, 1}})));
+    EXPECT_FALSE(unreadable(nonResident(512, {{10, 2, 2}})));
+    // A compression unit needs all its stored clusters, a hole none.
+    EXPECT_TRUE(unreadable(nonResident(512, {{9, 0, 1}, {10, 16, 1}})));
+    EXPECT_FALSE(unreadable(nonResident(8192, {{10, 2, 0}, {20, 2, 2}})));
+    EXPECT_FALSE(unreadable(nonResident(512, {{1u << 20, 1, 1}})));
+    NtfsAttributeData resident;
+    resident.resident = true;
+    resident.valueOffset = 500;
+    resident.size = 20;
+    EXPECT_TRUE(unreadable(resident, 40));
+    resident.size = 12;
+    EXPECT_FALSE(unreadable(resident, 40));
 }
 
 } // namespace
