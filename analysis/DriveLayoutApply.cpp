@@ -67,8 +67,8 @@ u32 recordSector(SectorChanges& changes, u32 lba, bool changed, const Image& ima
 }
 
 // The element's boot sector over the sector as read; when that differs, over
-// zeros instead (what was there is then not carried over). False when the
-// builder has nothing to build from.
+// zeros instead: of what was there only the volume's name, serial number and
+// label are carried over. False when the builder has nothing to build from.
 bool formImage(const Builder& build, const FsCandidate& element, Driver& driver, const Image& old,
                Image& out, int logLine, const char* what) {
     out = old;
@@ -80,7 +80,7 @@ bool formImage(const Builder& build, const FsCandidate& element, Driver& driver,
         return true;
     logAt("DL", logLine) << ": (LBA:" << element.startLBA << ") filling " << what
                          << " with zeroes\n";
-    out.fill(0);
+    DL::clearKeepingVolumeName(out.data(), old.data());
     return build(element, out.data(), driver);
 }
 

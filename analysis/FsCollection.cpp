@@ -565,7 +565,8 @@ struct FatLimits {
 class FatPlacer {
 public:
     FatPlacer(CreateFSCollectionParameters& p, SectorReader& reader)
-        : p_(p), fats_(*p.fatSectors), reader_(reader), floppy_(isFloppy(*p.driver)) {}
+        : p_(p), fats_(*p.fatSectors), reader_(reader), floppy_(isFloppy(*p.driver)),
+          atSectorZero_(volumeAtSectorZero(*p.driver)) {}
 
     void place(FsCandidate& c) {
         hypotheses_.clear();
@@ -640,7 +641,10 @@ private:
             limits[FAT12].end = limits[FAT16].end = limits[FAT32].end = root - 1;
             k = static_cast<i64>(c.rootLastCluster) - 1;
         }
-        bool allowed[4] = {false, floppy_, !floppy_, !floppy_};
+        // FAT12 is guessed only on a source that keeps its volume in sector 0
+        // (a floppy, a volume image): on a hard disk such a guess is mostly a
+        // stray copy, which the evidence filter would drop anyway.
+        bool allowed[4] = {false, atSectorZero_, !floppy_, !floppy_};
         if (c.hasPartitionEntry) {
             FsKind kind = FS_NONE;
             FatType width = FAT_NONE;
@@ -671,7 +675,7 @@ private:
             if (!proposeFromFatSectors(limits[t]))
                 return;
         }
-        const i64 hidden = floppy_ ? 0 : CLASSIC_HIDDEN_SECTORS;
+        const i64 hidden = atSectorZero_ ? 0 : CLASSIC_HIDDEN_SECTORS;
         for (u32 t : {FAT16, FAT32}) {
             const FatLimits& l = limits[t];
             const i64 a = l.reserved + hidden;
@@ -752,6 +756,7 @@ private:
     const FoundList<FoundFatSector>& fats_;
     SectorReader& reader_;
     bool floppy_;
+    bool atSectorZero_;
     std::vector<FatHypothesis> hypotheses_;
     u32 proposals_ = 0;
 };

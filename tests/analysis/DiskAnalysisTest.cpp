@@ -7,11 +7,14 @@
 
 #include "analysis/Analyzer.h"
 #include "fs/StructureChecks.h"
+#include "fs/FatLayout.h"
 #include "tests/analysis/AnalysisDisk.h"
+#include "tests/support/FatCorpus.h"
 #include "tests/support/FilesCameBack.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/ProbeRun.h"
 #include "tests/support/TestUtil.h"
+#include "tests/support/TreeListing.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -165,25 +168,118 @@ INSTANTIATE_TEST_SUITE_P(Damages, DiskAnalysisTest, ::testing::ValuesIn(DAMAGES)
                              return std::string(info.param.name);
                          });
 
-// A floppy has its volume in sector 0, where a drive with partition tables
-// keeps its MBR: no table is rebuilt over its boot sector.
-TEST(DiskAnalysisFloppyTest, TheVolumeAtSectorZeroKeepsItsBootSector) {
-    TempDir dir;
-    FatImage floppy(dir.file("floppy.img"), FatImageOptions{});
-    floppy.makeFolder("A");
-    floppy.makeFolder("B");
-    PlacedFiles files = {{"A/one.txt", textContent(3000, 1), IMAGE_EPOCH + 2},
-                         {"B/two.txt", textContent(700, 2), IMAGE_EPOCH + 4},
-                         {"three.bin", textContent(40000, 3), IMAGE_EPOCH + 6}};
-    for (const PlacedFile& f : files)
-        floppy.addFile(f.path, f.data, f.mtime);
-    const ProbeResult r = runProbe("analyze " + fileDescriptor(floppy.path()) +
-                                   " --choose 0 --recover " + shellQuote(dir.file("out")));
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_THAT(r.out, HasSubstr("--- file systems ---\n0: LBA 0 sectors 2880 FAT 12\n"));
-    EXPECT_THAT(r.out, testing::Not(HasSubstr("Partition Table (LBA:0)"))) << r.out;
-    EXPECT_TRUE(filesCameBack(dir.file("out"), files)) << r.out;
+// Each source as the source page hands it on ("drive": with partition tables;
+// "file": an image without) and analysed as the scanner page analyses it, by a
+// deep scan or by the quick scan of the boot sector at the volume's start. The
+// volumes are found, an undamaged source gets no sector changes at all, and a
+// boot sector rebuilt over one that names its volume keeps that name.
+struct Source {
+    const char* name;
+    // The image: a copy of the shared FAT volume of these bits, or made here.
+    int corpusBits;
+    std::function<std::string(TempDir&)> image;
+    const char* type;
+    bool quick;
+    std::vector<u32> volumes;
+    const char* changes; // descriptions, one a line
+    bool recover = false; // and volume 0 gives back every file of the corpus
+};
+
+std::ostream& operator<<(std::ostream& os, const Source& s) {
+    return os << s.name;
 }
+
+// Hidden sectors that no table explains, in the boot sector and its backup.
+std::string movedFat32(TempDir& dir) {
+    const std::string disk = fatCorpus(32).copy(dir);
+    for (u64 lba : {2048, 2054})
+        writeAt(disk, lba * 512 + BS_HIDDEN_SECTORS, std::string(4, '\0'));
+    return disk;
+}
+
+std::string fat32Volume(TempDir& dir) {
+    FatImageOptions o;
+    o.sizeKiB = 34000;
+    o.fatBits = 32;
+    o.sectorsPerCluster = 1;
+    o.label = "PLAIN32";
+    FatImage image(dir.file("fat32.img"), o);
+    image.addFile("a.txt", textContent(5000, 1));
+    return image.path();
+}
+
+std::string ntfsVolume(TempDir& dir) {
+    NtfsImage image(dir.file("ntfs.img"), NtfsImageOptions{});
+    image.addFile("a.txt", textContent(5000, 2));
+    return image.path();
+}
+
+const Source SOURCES[] = {
+    {"Fat12Floppy", 12, nullptr, "file", false, {0}, "", true},
+    {"Fat12FloppyQuick", 12, nullptr, "file", true, {0}, "", true},
+    {"Fat16Volume", 16, nullptr, "file", false, {0}, "", true},
+    {"Fat32Volume", 0, fat32Volume, "file", false, {0}, ""},
+    {"NtfsVolume", 0, ntfsVolume, "file", false, {0}, ""},
+    {"Fat32BehindATable", 32, nullptr, "drive", false, {2048}, "", true},
+    {"ThreeVolumesBehindTables", 0, [](TempDir&) { return cachedDisk(); }, "drive", false,
+     VOLUME_STARTS, ""},
+    {"Fat32Moved", 0, movedFat32, "drive", false, {2048},
+     "Boot Sector FAT32 (LBA:2048)\nBoot Sector Backup FAT32 (LBA:2054)\n"},
+};
+
+class SourceAnalysisTest : public ::testing::TestWithParam<Source> {};
+
+TEST_P(SourceAnalysisTest, TheVolumesAreFoundAndOnlyDamageIsChanged) {
+    const Source& s = GetParam();
+    ScopedTimeZone utc("UTC");
+    TempDir dir;
+    Analyzer analyzer(nullptr);
+    analyzer.setPatternsPath(HB_SOURCE_DIR "/lib/cbr.files");
+    analyzer.getDriveHolder() =
+        openImageDriver(s.image ? s.image(dir) : fatCorpus(s.corpusBits).copy(dir));
+    Attributes& properties = analyzer.getDrive()->getProperties();
+    properties.setUInt8(PROP_USES_PARTITION_TABLES, std::string(s.type) == "drive");
+    properties.setUInt8(PROP_IS_FLOPPY, std::string(s.type) == "floppy");
+    if (s.quick) {
+        bool isFat = false;
+        FAT_FS_PARAMS fat;
+        NTFS_FS_PARAMS ntfs;
+        ASSERT_TRUE(analyzer.readBootSectorParams(s.volumes[0], &isFat, &fat, &ntfs));
+        analyzer.quickScan(s.volumes[0], isFat, &fat, &ntfs, nullptr);
+    } else {
+        const u64 sectors = analyzer.getDrive()->getSectorCount();
+        ASSERT_EQ(analyzer.scan(0, sectors, nullptr), sectors);
+    }
+    analyzer.createFSCollection();
+    std::vector<u32> starts;
+    for (u32 i = 0; const FsCandidate* fs = getSelectedFileSystem(analyzer.getLayout(), i); ++i)
+        starts.push_back(fs->startLBA);
+    ASSERT_EQ(starts, s.volumes) << analyzer.getLayoutReport();
+
+    std::string changes;
+    for (const SectorChange& c : analyzer.getChanges()) {
+        changes += c.description + "\n";
+        // The OEM name, and serial number and label of FAT32 (the only rebuilt
+        // kind here), are those of the sector it replaces.
+        for (auto [at, n] : {std::pair(BS_OEM_NAME, BS_OEM_NAME_BYTES), {BS32_SERIAL, 4u + 11u}})
+            EXPECT_EQ(hexDump(c.newImage.data() + at, n), hexDump(c.oldImage.data() + at, n));
+    }
+    EXPECT_EQ(changes, s.changes) << analyzer.getLayoutReport();
+
+    if (!s.recover)
+        return;
+    analyzer.setSelectedEntry(getSelectedFileSystem(analyzer.getLayout(), 0));
+    analyzer.buildMap();
+    ASSERT_TRUE(analyzer.getMapHolder());
+    EXPECT_EQ(recoverAll(*analyzer.getMapHolder(), dir.file("out")), 0u);
+    const FatCorpus& corpus = fatCorpus(s.corpusBits);
+    expectRecovered(dir.file("out"), corpus.all(), corpus.reused);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, SourceAnalysisTest, ::testing::ValuesIn(SOURCES),
+                         [](const ::testing::TestParamInfo<Source>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A saved scan loaded in a new process gives what the scan gave: collection,
 // layout, carved files, unreadable runs and range.

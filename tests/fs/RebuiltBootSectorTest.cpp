@@ -157,7 +157,17 @@ TEST(RebuiltBootSectorTest, AFoundBootSectorKeepsWhatTheBuilderHasNoSayOn) {
     EXPECT_EQ(a.getU8(BS16_DRIVE_NUMBER), 0x81);
     EXPECT_EQ(a.getU8(BS16_SIGNATURE), BS_EXTENDED_SIGNATURE);
     EXPECT_EQ(textAt(s, BS16_FS_TYPE), "MYFS    ");
-    s[BS16_FS_TYPE] = '-'; // no readable name: the default one
+    // Now the sector is the found boot sector: it stays as it stands, an
+    // unreadable type name too, but for a broken jump.
+    s[BS16_FS_TYPE] = '-';
+    a.setLE16(BS_JUMP, 0);
+    Sector held = s;
+    held[BS_JUMP] = BS_JUMP_SHORT;
+    held[BS_JUMP + 2] = BS_NOP;
+    ASSERT_TRUE(DL::formBootSectorFat16(c, s.data(), *driver, false));
+    EXPECT_EQ(hexDump(s.data(), 512), hexDump(held.data(), 512));
+    // Over a sector that says something else, such a name gives way.
+    a.setU8(BS_SECTORS_PER_CLUSTER, 8);
     ASSERT_TRUE(DL::formBootSectorFat16(c, s.data(), *driver, false));
     EXPECT_EQ(textAt(s, BS16_FS_TYPE), "FAT16   ");
     // The builders of the other layouts refuse it.
@@ -242,4 +252,41 @@ TEST(RebuiltBootSectorTest, NtfsWithoutItsVolumePlacedOrWithSizesNoBootSectorCan
         EXPECT_FALSE(DL::formBootSectorNtfs(c, s.data(), *driver)) << k.first << ' ' << k.second;
     }
     EXPECT_EQ(s, before);
+}
+
+TEST(RebuiltBootSectorTest, ASectorMadeAgainOverZerosKeepsTheNameOfTheOneItReplaces) {
+    // The boot sectors of three layouts, each naming its volume: the OEM name
+    // and the block after the parameters of FAT, the serial number of NTFS.
+    using Ranges = std::vector<std::pair<u32, u32>>;
+    auto named = [](Sector s, const Ranges& ranges, u32 signature) {
+        for (auto [from, to] : ranges)
+            std::fill(s.begin() + from, s.begin() + to, 0x4E);
+        if (signature != 0)
+            s[signature] = BS_EXTENDED_SIGNATURE;
+        return s;
+    };
+    const Ranges oem = {{BS_OEM_NAME, BS_OEM_NAME + BS_OEM_NAME_BYTES}};
+    const Ranges fat16 = {oem[0], {BS16_DRIVE_NUMBER, BS16_FS_TYPE + BS_FS_TYPE_BYTES}};
+    const Ranges fat32 = {oem[0], {BS32_DRIVE_NUMBER, BS32_FS_TYPE + BS_FS_TYPE_BYTES}};
+    const Ranges ntfs = {{BSN_SERIAL, BSN_SERIAL + 8}};
+    const Sector f16 = named(fatBootSector(1, 200, 512, 100000, 4), fat16, BS16_SIGNATURE);
+    const Sector f32 = named(fatBootSector(32, 600, 0, 80000, 1), fat32, BS32_SIGNATURE);
+    const Sector nt = named(ntfsBootSector(40000, 8, 4, 2000, 0xF6), ntfs, 0);
+    const Sector f16NoBlock = named(fatBootSector(1, 200, 512, 100000, 4), fat16, 0);
+    struct Case {
+        const Sector& image;
+        const Sector& old;
+        Ranges kept;
+    };
+    const Case cases[] = {{f16, f16, fat16}, {f32, f32, fat32}, {nt, nt, ntfs},
+                          {f16, f16NoBlock, oem}, {f32, f16, {}},   {nt, f32, {}},
+                          {f16, Sector{}, {}}};
+    for (const Case& k : cases) {
+        Sector image = k.image;
+        DL::clearKeepingVolumeName(image.data(), k.old.data());
+        Sector expected{};
+        for (auto [from, to] : k.kept)
+            std::copy(k.old.begin() + from, k.old.begin() + to, expected.begin() + from);
+        EXPECT_EQ(hexDump(image.data(), 512), hexDump(expected.data(), 512));
+    }
 }
