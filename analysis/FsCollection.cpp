@@ -570,24 +570,31 @@ public:
 
     void place(FsCandidate& c) {
         hypotheses_.clear();
-        if (c.hasBootSector && c.bootSector.kind == FS_FAT)
+        bool guessed = false;
+        if (c.hasBootSector && c.bootSector.kind == FS_FAT) {
             fromBootSector(c, c.bootSector);
-        else if (c.hasBootBackup && c.bootBackup.kind == FS_FAT)
+        } else if (c.hasBootBackup && c.bootBackup.kind == FS_FAT) {
             fromBootSector(c, c.bootBackup);
-        else if (c.hasSubDirs || c.hasRootDir)
+        } else if (c.hasSubDirs || c.hasRootDir) {
             guess(c);
+            guessed = true;
+        }
         if (hypotheses_.empty())
             return;
         const FatHypothesis& h = hypotheses_[winner()];
         const FatType width = fatTypeBySectorsPerFat(h.sectors);
         if (!isFatWidth(width))
             throw std::runtime_error("FSs(270)");
-        // A partition entry fixes where the volume starts; the guess only
-        // supposed the fewest reserved sectors in front of the FAT.
-        const bool startKnown =
-            c.hasPartitionEntry && c.startLBA < h.fatLBA && h.fatLBA - c.startLBA <= 0xFFFF;
-        if (!startKnown)
-            c.startLBA = h.volumeStart;
+        // A partition entry fixes where the volume starts, and so does a source
+        // that keeps its volume in sector 0 for a guessed FAT the reserved
+        // sectors can reach; the guess only supposed the fewest reserved
+        // sectors in front of the FAT.
+        u32 start = h.volumeStart;
+        if (c.hasPartitionEntry)
+            start = c.startLBA;
+        else if (guessed && atSectorZero_)
+            start = 0;
+        c.startLBA = start < h.fatLBA && h.fatLBA - start <= 0xFFFF ? start : h.volumeStart;
         c.hasFats = true;
         c.fatLBA = h.fatLBA;
         c.fatSectors = h.sectors;

@@ -197,6 +197,14 @@ std::string movedFat32(TempDir& dir) {
     return disk;
 }
 
+// A volume image whose boot sector is gone: its FATs are guessed from the
+// folders, and the volume starts where the source keeps it.
+std::string fat16WithoutBootSector(TempDir& dir) {
+    const std::string volume = fatCorpus(16).copy(dir);
+    writeAt(volume, 0, std::string(512, '\0'));
+    return volume;
+}
+
 std::string fat32Volume(TempDir& dir) {
     FatImageOptions o;
     o.sizeKiB = 34000;
@@ -218,6 +226,8 @@ const Source SOURCES[] = {
     {"Fat12Floppy", 12, nullptr, "file", false, {0}, "", true},
     {"Fat12FloppyQuick", 12, nullptr, "file", true, {0}, "", true},
     {"Fat16Volume", 16, nullptr, "file", false, {0}, "", true},
+    {"Fat16VolumeWithoutBootSector", 16, fat16WithoutBootSector, "file", false, {0},
+     "Boot Sector FAT16 (LBA:0)\n", true},
     {"Fat32Volume", 0, fat32Volume, "file", false, {0}, ""},
     {"NtfsVolume", 0, ntfsVolume, "file", false, {0}, ""},
     {"Fat32BehindATable", 32, nullptr, "drive", false, {2048}, "", true},
