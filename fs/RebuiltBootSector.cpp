@@ -110,8 +110,8 @@ void writeHiddenSectors(const Array& s, const FsCandidate& c, const Driver& driv
 // serial number, label, the hidden sectors of a volume image) is what the
 // system that made the volume wrote, and the repair has nothing better to put
 // there.
-bool holdsFoundBootSector(const Array& s, const FsCandidate& c, Layout layout,
-                          const Driver& driver, bool keepStart) {
+bool holdsFoundBootSector(const Array& s, const FsCandidate& c, Layout layout, const Driver& driver,
+                          bool keepStart) {
     const BootParams* found = foundBootSector(c, layout);
     BootParams held;
     if (!found || !readBootParams(s.data(), held) || !equalBootParams(held, *found))

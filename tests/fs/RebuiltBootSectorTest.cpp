@@ -278,8 +278,8 @@ TEST(RebuiltBootSectorTest, ASectorMadeAgainOverZerosKeepsTheNameOfTheOneItRepla
         const Sector& old;
         Ranges kept;
     };
-    const Case cases[] = {{f16, f16, fat16}, {f32, f32, fat32}, {nt, nt, ntfs},
-                          {f16, f16NoBlock, oem}, {f32, f16, {}},   {nt, f32, {}},
+    const Case cases[] = {{f16, f16, fat16},      {f32, f32, fat32}, {nt, nt, ntfs},
+                          {f16, f16NoBlock, oem}, {f32, f16, {}},    {nt, f32, {}},
                           {f16, Sector{}, {}}};
     for (const Case& k : cases) {
         Sector image = k.image;
