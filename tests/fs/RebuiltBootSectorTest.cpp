@@ -254,39 +254,30 @@ TEST(RebuiltBootSectorTest, NtfsWithoutItsVolumePlacedOrWithSizesNoBootSectorCan
     EXPECT_EQ(s, before);
 }
 
+// The OEM name and the block after the parameters of a FAT boot sector, the
+// serial number of an NTFS one, survive only into a sector of the same layout.
 TEST(RebuiltBootSectorTest, ASectorMadeAgainOverZerosKeepsTheNameOfTheOneItReplaces) {
-    // The boot sectors of three layouts, each naming its volume: the OEM name
-    // and the block after the parameters of FAT, the serial number of NTFS.
     using Ranges = std::vector<std::pair<u32, u32>>;
-    auto named = [](Sector s, const Ranges& ranges, u32 signature) {
-        for (auto [from, to] : ranges)
-            std::fill(s.begin() + from, s.begin() + to, 0x4E);
-        if (signature != 0)
-            s[signature] = BS_EXTENDED_SIGNATURE;
+    const Ranges fatName = {{BS_OEM_NAME, BS_OEM_NAME + BS_OEM_NAME_BYTES},
+                            {BS16_DRIVE_NUMBER, BS16_FS_TYPE + BS_FS_TYPE_BYTES}};
+    const Ranges ntfsName = {{BSN_SERIAL, BSN_SERIAL + 8}};
+    auto named = [](Sector s, const Ranges& name) {
+        for (auto [from, to] : name)
+            std::fill(&s[from], &s[to], 0x4E);
         return s;
     };
-    const Ranges oem = {{BS_OEM_NAME, BS_OEM_NAME + BS_OEM_NAME_BYTES}};
-    const Ranges fat16 = {oem[0], {BS16_DRIVE_NUMBER, BS16_FS_TYPE + BS_FS_TYPE_BYTES}};
-    const Ranges fat32 = {oem[0], {BS32_DRIVE_NUMBER, BS32_FS_TYPE + BS_FS_TYPE_BYTES}};
-    const Ranges ntfs = {{BSN_SERIAL, BSN_SERIAL + 8}};
-    const Sector f16 = named(fatBootSector(1, 200, 512, 100000, 4), fat16, BS16_SIGNATURE);
-    const Sector f32 = named(fatBootSector(32, 600, 0, 80000, 1), fat32, BS32_SIGNATURE);
-    const Sector nt = named(ntfsBootSector(40000, 8, 4, 2000, 0xF6), ntfs, 0);
-    const Sector f16NoBlock = named(fatBootSector(1, 200, 512, 100000, 4), fat16, 0);
-    struct Case {
-        const Sector& image;
-        const Sector& old;
-        Ranges kept;
-    };
-    const Case cases[] = {{f16, f16, fat16},      {f32, f32, fat32}, {nt, nt, ntfs},
-                          {f16, f16NoBlock, oem}, {f32, f16, {}},    {nt, f32, {}},
-                          {f16, Sector{}, {}}};
-    for (const Case& k : cases) {
-        Sector image = k.image;
-        DL::clearKeepingVolumeName(image.data(), k.old.data());
+    Sector f16 = named(fatBootSector(1, 200, 512, 100000, 4), fatName);
+    f16[BS16_SIGNATURE] = BS_EXTENDED_SIGNATURE;
+    const Sector ntfs = named(ntfsBootSector(40000, 8, 4, 2000, 0xF6), ntfsName);
+    const std::tuple<Sector, Sector, Ranges> cases[] = {
+        {f16, f16, fatName},
+        {ntfs, ntfs, ntfsName},
+        {fatBootSector(32, 600, 0, 80000, 1), f16, {}}};
+    for (auto [image, old, kept] : cases) {
+        DL::clearKeepingVolumeName(image.data(), old.data());
         Sector expected{};
-        for (auto [from, to] : k.kept)
-            std::copy(k.old.begin() + from, k.old.begin() + to, expected.begin() + from);
+        for (auto [from, to] : kept)
+            std::copy(&old[from], &old[to], &expected[from]);
         EXPECT_EQ(hexDump(image.data(), 512), hexDump(expected.data(), 512));
     }
 }
