@@ -116,7 +116,7 @@ void formEntry(const Array& e, const FsCandidate& table, const FsCandidateEntry&
         }
     }
     if (base > s) {
-        logAt("DL", 119) << ": entry at " << s << " lies before its base " << base << '\n';
+        logAt("DriveLayout", 1) << ": entry at " << s << " lies before its base " << base << '\n';
         base = 0;
     }
 
@@ -202,7 +202,7 @@ bool addPartitionEntry(FsCandidate& table, u8 type, u32 startLBA, u32 sectors, u
     }
     // An entry of no sectors is no partition: the table test refuses it.
     if (sectors == 0) {
-        logAt("DL", 205) << ": no sectors at " << startLBA << '\n';
+        logAt("DriveLayout", 2) << ": no sectors at " << startLBA << '\n';
         return false;
     }
     if (!duplicatesAllowed) {
@@ -250,8 +250,8 @@ void buildPartitionTables(FsCandidateList& layout, const DLayoutOptions& options
             // A volume that begins in the table's own sector (a floppy-style
             // volume at LBA 0) gets no entry: it would point the table at itself.
             if (x.startLBA == table.startLBA) {
-                logAt("DL", 240) << ": the file system at " << x.startLBA
-                                 << " lies on its partition table; no entry\n";
+                logAt("DriveLayout", 3) << ": the file system at " << x.startLBA
+                                        << " lies on its partition table; no entry\n";
                 continue;
             }
             if (addPartitionEntry(table, x.fscode(), x.startLBA, x.layoutSectors, slot, true))
@@ -277,8 +277,8 @@ void buildPartitionTables(FsCandidateList& layout, const DLayoutOptions& options
                     extendedBase = x.startLBA;
             }
         } else {
-            logAt("DL", 273) << ": no link to the table at " << x.startLBA << " ending at " << end
-                             << '\n';
+            logAt("DriveLayout", 4)
+                << ": no link to the table at " << x.startLBA << " ending at " << end << '\n';
         }
         current = i;
     }

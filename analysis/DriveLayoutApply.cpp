@@ -67,20 +67,21 @@ u32 recordSector(SectorChanges& changes, u32 lba, bool changed, const Image& ima
 }
 
 // The element's boot sector over the sector as read; when that differs, over
-// zeros instead (what was there is then not carried over). False when the
-// builder has nothing to build from.
+// zeros instead: of what was there only the volume's name, serial number and
+// label are carried over. False when the builder has nothing to build from.
 bool formImage(const Builder& build, const FsCandidate& element, Driver& driver, const Image& old,
                Image& out, int logLine, const char* what) {
     out = old;
     if (!build(element, out.data(), driver)) {
-        logAt("DL", 75) << ": (LBA:" << element.startLBA << ") no " << what << " built\n";
+        logAt("DriveLayoutApply", 1)
+            << ": (LBA:" << element.startLBA << ") no " << what << " built\n";
         return false;
     }
     if (out == old)
         return true;
     logAt("DL", logLine) << ": (LBA:" << element.startLBA << ") filling " << what
                          << " with zeroes\n";
-    out.fill(0);
+    DL::clearKeepingVolumeName(out.data(), old.data());
     return build(element, out.data(), driver);
 }
 
@@ -161,7 +162,8 @@ void rebuildPaired(const PairedKind& k, FsCandidate& e, Driver& driver, SectorCh
     u64 backup = e.bootBackupLBA;
     if (!e.hasBootBackup) {
         if (!defaultBackupLba(k, e, backup)) {
-            logAt("DL", 163) << ": no backup sector for the volume at " << start << '\n';
+            logAt("DriveLayoutApply", 2)
+                << ": no backup sector for the volume at " << start << '\n';
             return;
         }
         logAt("DL", k.defaultBackup) << ": using default LBA for backup " << backup << '\n';
@@ -274,7 +276,8 @@ bool clearChkdskFlag(const FsCandidate& element, Driver& driver, SectorChanges& 
     if (r == 0 || r > MAX_RECORD_SECTORS || element.mftLBA > MAX_LBA32 ||
         element.mftMirrLBA > MAX_LBA32 || at + r - 1 > MAX_LBA32 || mirror + r - 1 > MAX_LBA32 ||
         driver.getSectorSize() != SECTOR_BYTES) {
-        logAt("DL", 276) << ": no $Volume record of " << r << " sectors at " << at << '\n';
+        logAt("DriveLayoutApply", 3)
+            << ": no $Volume record of " << r << " sectors at " << at << '\n';
         return false;
     }
     std::vector<u8> old(static_cast<std::size_t>(r) * SECTOR_BYTES);
@@ -367,8 +370,8 @@ void apply(FsCandidateList& layout, Driver& driver, SectorChanges& changes, std:
             // The sector is a volume's boot sector (a volume at LBA 0): a table
             // written there would be read in place of that boot sector.
             if (volumeStarts.count(element.startLBA) != 0) {
-                logAt("DL", 1171) << ": (LBA:" << element.startLBA
-                                  << ") a file system starts here; no partition table\n";
+                logAt("DriveLayoutApply", 4) << ": (LBA:" << element.startLBA
+                                             << ") a file system starts here; no partition table\n";
                 continue;
             }
             writePartitionTable(element, driver, changes);

@@ -565,28 +565,36 @@ struct FatLimits {
 class FatPlacer {
 public:
     FatPlacer(CreateFSCollectionParameters& p, SectorReader& reader)
-        : p_(p), fats_(*p.fatSectors), reader_(reader), floppy_(isFloppy(*p.driver)) {}
+        : p_(p), fats_(*p.fatSectors), reader_(reader), floppy_(isFloppy(*p.driver)),
+          atSectorZero_(volumeAtSectorZero(*p.driver)) {}
 
     void place(FsCandidate& c) {
         hypotheses_.clear();
-        if (c.hasBootSector && c.bootSector.kind == FS_FAT)
+        bool guessed = false;
+        if (c.hasBootSector && c.bootSector.kind == FS_FAT) {
             fromBootSector(c, c.bootSector);
-        else if (c.hasBootBackup && c.bootBackup.kind == FS_FAT)
+        } else if (c.hasBootBackup && c.bootBackup.kind == FS_FAT) {
             fromBootSector(c, c.bootBackup);
-        else if (c.hasSubDirs || c.hasRootDir)
+        } else if (c.hasSubDirs || c.hasRootDir) {
             guess(c);
+            guessed = true;
+        }
         if (hypotheses_.empty())
             return;
         const FatHypothesis& h = hypotheses_[winner()];
         const FatType width = fatTypeBySectorsPerFat(h.sectors);
         if (!isFatWidth(width))
             throw std::runtime_error("FSs(270)");
-        // A partition entry fixes where the volume starts; the guess only
-        // supposed the fewest reserved sectors in front of the FAT.
-        const bool startKnown =
-            c.hasPartitionEntry && c.startLBA < h.fatLBA && h.fatLBA - c.startLBA <= 0xFFFF;
-        if (!startKnown)
-            c.startLBA = h.volumeStart;
+        // A partition entry fixes where the volume starts, and so does a source
+        // that keeps its volume in sector 0 for a guessed FAT the reserved
+        // sectors can reach; the guess only supposed the fewest reserved
+        // sectors in front of the FAT.
+        u32 start = h.volumeStart;
+        if (c.hasPartitionEntry)
+            start = c.startLBA;
+        else if (guessed && atSectorZero_)
+            start = 0;
+        c.startLBA = start < h.fatLBA && h.fatLBA - start <= 0xFFFF ? start : h.volumeStart;
         c.hasFats = true;
         c.fatLBA = h.fatLBA;
         c.fatSectors = h.sectors;
@@ -640,7 +648,10 @@ private:
             limits[FAT12].end = limits[FAT16].end = limits[FAT32].end = root - 1;
             k = static_cast<i64>(c.rootLastCluster) - 1;
         }
-        bool allowed[4] = {false, floppy_, !floppy_, !floppy_};
+        // FAT12 is guessed only on a source that keeps its volume in sector 0
+        // (a floppy, a volume image): on a hard disk such a guess is mostly a
+        // stray copy, which the evidence filter would drop anyway.
+        bool allowed[4] = {false, atSectorZero_, !floppy_, !floppy_};
         if (c.hasPartitionEntry) {
             FsKind kind = FS_NONE;
             FatType width = FAT_NONE;
@@ -671,7 +682,7 @@ private:
             if (!proposeFromFatSectors(limits[t]))
                 return;
         }
-        const i64 hidden = floppy_ ? 0 : CLASSIC_HIDDEN_SECTORS;
+        const i64 hidden = atSectorZero_ ? 0 : CLASSIC_HIDDEN_SECTORS;
         for (u32 t : {FAT16, FAT32}) {
             const FatLimits& l = limits[t];
             const i64 a = l.reserved + hidden;
@@ -752,6 +763,7 @@ private:
     const FoundList<FoundFatSector>& fats_;
     SectorReader& reader_;
     bool floppy_;
+    bool atSectorZero_;
     std::vector<FatHypothesis> hypotheses_;
     u32 proposals_ = 0;
 };

@@ -66,8 +66,10 @@ bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
     partitionTypeToFs(c.fscode(), kind, width);
     if (kind != FS_FAT)
         return true;
-    const bool floppy = driver.getProperties().getUInt8(PROP_IS_FLOPPY, 0) != 0;
-    if (width == FAT12 && !floppy && !c.hasPartitionEntry)
+    // On a drive with partition tables a FAT12 volume stands in a partition;
+    // found outside one it is a stray copy. A floppy, and any source that holds
+    // no tables (a partition, a volume image), keeps its volume in sector 0.
+    if (width == FAT12 && !c.hasPartitionEntry && !volumeAtSectorZero(driver))
         return false;
     const bool bothFatsFound = c.hasFats && c.fatFound && c.fatMirrorFound;
     // A boot sector whose FATs lie where it says is a volume even when its root

@@ -8,8 +8,8 @@
 #include "core/System.h"
 
 #include <clocale>
-#include <glib.h>
 #include <cstring>
+#include <glib.h>
 
 const Preferences::DriveLanguage Preferences::driveLanguages[] = {
     {N_("English"), "CP437", "437", "CP437", "CP437", "ISO8859-1"},
@@ -74,8 +74,8 @@ void Preferences::applyDefaults() {
 
     const DriveLanguage& row = driveLanguages[language_ == 1 ? 1 : language_ == 2 ? 2 : 0];
     setSourceOemCharset(row.oemCharset);
-    // Linux file names are UTF-8: recovered names stay in it until the user
-    // picks a code page for the destination.
+    // The row's code page is a Windows destination's: here recovered names
+    // stay in the system's charset until the user types a code page.
     setDestinationCodepage(std::string());
     CbrCharsets& charsets = CbrCharsets::instance();
     charsets.setArjName(row.arjName);
@@ -109,7 +109,13 @@ void Preferences::setSourceOemCharset(const std::string& v) {
 
 void Preferences::setDestinationCodepage(const std::string& v) {
     destinationCodepage_ = v;
-    setFileNameCharset(v.empty() ? std::string("UTF-8") : "CP" + v);
+    setFileNameCharset(v.empty() ? systemFileNameCharset() : "CP" + v);
+}
+
+std::string Preferences::systemFileNameCharset() {
+    const gchar** charsets = nullptr;
+    g_get_filename_charsets(&charsets);
+    return charsets && charsets[0] ? charsets[0] : "UTF-8";
 }
 
 int Preferences::languageOfLocaleName(const char* name) {

@@ -31,10 +31,14 @@ public:
     void setTemporaryDirectoryName(const std::string& v) { temporaryDirectoryName_ = v; }
     std::string& sourceOemCharset() { return sourceOemCharset_; }
     void setSourceOemCharset(const std::string& v);
-    // Empty (the default) keeps recovered names in UTF-8, the file-name charset of
-    // Linux; a number chooses that code page ("CP" + text).
+    // Empty (the default) keeps recovered names in the system's charset for file
+    // names (systemFileNameCharset); a number chooses that code page ("CP" +
+    // text). A drive language never sets it.
     std::string& destinationCodepage() { return destinationCodepage_; }
     void setDestinationCodepage(const std::string& v);
+    // The charset this system's file names are in: UTF-8, unless GLib is told
+    // otherwise (G_FILENAME_ENCODING).
+    static std::string systemFileNameCharset();
     // "File Size Limit": the largest output file; 0 means no splitting.
     i64 fileSizeLimit() const { return fileSizeLimit_; }
     void setFileSizeLimit(i64 v) { fileSizeLimit_ = v; }

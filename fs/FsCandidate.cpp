@@ -280,3 +280,8 @@ u32 CreateFSCollectionParameters::defaultSlackSectors(const Driver& driver) {
         return static_cast<u32>(MAX);
     return static_cast<u32>(4 * heads * sectors);
 }
+
+bool volumeAtSectorZero(const Driver& driver) {
+    const Attributes& p = driver.getProperties();
+    return p.getUInt8(PROP_IS_FLOPPY, 0) != 0 || p.getUInt8(PROP_USES_PARTITION_TABLES, 1) == 0;
+}

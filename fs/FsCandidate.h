@@ -188,6 +188,11 @@ private:
     BootParams boot_;
 };
 
+// Whether the source keeps its volume in sector 0 with no partition table
+// around it: a floppy ("IS_FLOPPY") or a source without partition tables
+// ("USES_PARTITION_TABLES" 0: a partition, a volume image).
+bool volumeAtSectorZero(const Driver& driver);
+
 // What the candidate collection works from: the first five lists of one scan's
 // results, the source, and how far past the source's reported end a volume may
 // reach (drives report fewer sectors than the partitions on them were made for).

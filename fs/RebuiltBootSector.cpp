@@ -7,6 +7,7 @@
 #include "devices/Driver.h"
 #include "fs/FatLayout.h"
 #include "fs/FsCandidate.h"
+#include "fs/Params.h"
 #include "fs/StructureChecks.h"
 
 #include <cstring>
@@ -59,9 +60,8 @@ u32 distance(u64 from, u64 to, u64 limit) {
     return to > from && to - from <= limit ? static_cast<u32>(to - from) : 0;
 }
 
-// What every image gets: a jump instruction (kept when it is one), the sector
-// size, the geometry the user chose for repairs and the signature.
-void writeCommon(const Array& s, const Driver& driver, u8 jumpOffset) {
+// A jump instruction, kept when the sector opens with one.
+void writeJump(const Array& s, u8 jumpOffset) {
     bool jumps = (s.getU8(BS_JUMP) == BS_JUMP_SHORT && s.getU8(BS_JUMP + 2) == BS_NOP) ||
                  s.getU8(BS_JUMP) == BS_JUMP_NEAR;
     if (!jumps) {
@@ -69,6 +69,12 @@ void writeCommon(const Array& s, const Driver& driver, u8 jumpOffset) {
         s.setU8(BS_JUMP + 1, jumpOffset);
         s.setU8(BS_JUMP + 2, BS_NOP);
     }
+}
+
+// What every image gets: a jump instruction, the sector size, the geometry the
+// user chose for repairs and the signature.
+void writeCommon(const Array& s, const Driver& driver, u8 jumpOffset) {
+    writeJump(s, jumpOffset);
     s.setLE16(BS_BYTES_PER_SECTOR, SECTOR_BYTES);
     DriveGeometry geometry = repairGeometry(driver);
     s.setLE16(BS_SECTORS_PER_TRACK, static_cast<u16>(geometry.sectorsPerTrack));
@@ -76,8 +82,16 @@ void writeCommon(const Array& s, const Driver& driver, u8 jumpOffset) {
     s.setLE16(SECTOR_SIGNATURE_OFFSET, SECTOR_SIGNATURE);
 }
 
+// The hidden sectors of a volume on a partitioned drive: its distance from the
+// table that describes it.
+u32 hiddenSectorsFromTable(const FsCandidate& c) {
+    u32 base = c.parentTableLBA <= c.startLBA ? c.parentTableLBA : 0;
+    return c.startLBA - base;
+}
+
 // Sectors before the volume: its distance from the table that describes it on a
-// partitioned drive, a fixed value on a drive without tables.
+// partitioned drive (or, with keepStart, its start when the field says that), a
+// fixed value on a drive without tables.
 void writeHiddenSectors(const Array& s, const FsCandidate& c, const Driver& driver,
                         u32 withoutTables, bool keepStart) {
     if (!usesPartitionTables(driver)) {
@@ -86,8 +100,26 @@ void writeHiddenSectors(const Array& s, const FsCandidate& c, const Driver& driv
     }
     if (keepStart && s.getLE32(BS_HIDDEN_SECTORS) == c.startLBA)
         return;
-    u32 base = c.parentTableLBA <= c.startLBA ? c.parentTableLBA : 0;
-    s.setLE32(BS_HIDDEN_SECTORS, c.startLBA - base);
+    s.setLE32(BS_HIDDEN_SECTORS, hiddenSectorsFromTable(c));
+}
+
+// Whether the sector already is the found boot sector the builder would start
+// from: it holds the same parameters, and on a partitioned drive its hidden
+// sectors are those the builder writes. Such a sector is left as it stands but
+// for a broken jump: the rest of it (geometry, media, drive number, name,
+// serial number, label, the hidden sectors of a volume image) is what the
+// system that made the volume wrote, and the repair has nothing better to put
+// there.
+bool holdsFoundBootSector(const Array& s, const FsCandidate& c, Layout layout, const Driver& driver,
+                          bool keepStart) {
+    const BootParams* found = foundBootSector(c, layout);
+    BootParams held;
+    if (!found || !readBootParams(s.data(), held) || !equalBootParams(held, *found))
+        return false;
+    if (!usesPartitionTables(driver))
+        return true;
+    const u32 hidden = s.getLE32(BS_HIDDEN_SECTORS);
+    return hidden == hiddenSectorsFromTable(c) || (keepStart && hidden == c.startLBA);
 }
 
 void writeFatGeometry(const Array& s, const FatBootParams& f, u32 rootEntries) {
@@ -351,15 +383,55 @@ bool writeNtfsFromEvidence(const Array& s, const FsCandidate& c) {
     return true;
 }
 
+// The layout of a boot sector that reads as one.
+bool layoutOf(const u8* sector, Layout& out) {
+    BootParams params;
+    if (!readBootParams(sector, params))
+        return false;
+    for (Layout layout : {Layout::FixedRoot, Layout::RootCluster, Layout::Ntfs}) {
+        if (hasLayout(params, layout)) {
+            out = layout;
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 namespace DL {
+
+void clearKeepingVolumeName(u8* image, const u8* old) {
+    Layout made = Layout::FixedRoot;
+    Layout was = Layout::FixedRoot;
+    const bool keep = layoutOf(image, made) && layoutOf(old, was) && made == was;
+    std::memset(image, 0, SECTOR_BYTES);
+    if (!keep)
+        return;
+    auto copy = [&](u32 offset, u32 n) { std::memcpy(image + offset, old + offset, n); };
+    if (made == Layout::Ntfs) {
+        copy(BSN_SERIAL, sizeof(u64));
+        return;
+    }
+    copy(BS_OEM_NAME, BS_OEM_NAME_BYTES);
+    // The block after the parameters: drive number, signature, serial number,
+    // label and type name; only a block that says it is one is taken.
+    const u32 block = made == Layout::FixedRoot ? BS16_DRIVE_NUMBER : BS32_DRIVE_NUMBER;
+    const u32 signature = made == Layout::FixedRoot ? BS16_SIGNATURE : BS32_SIGNATURE;
+    const u32 end = (made == Layout::FixedRoot ? BS16_FS_TYPE : BS32_FS_TYPE) + BS_FS_TYPE_BYTES;
+    if (old[signature] == BS_EXTENDED_SIGNATURE)
+        copy(block, end - block);
+}
 
 bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& driver, bool fat12) {
     FatBootParams f;
     if (!fatParamsFor(candidate, Layout::FixedRoot, fat12, f))
         return false;
     Array s(sector, SECTOR_BYTES);
+    if (holdsFoundBootSector(s, candidate, Layout::FixedRoot, driver, true)) {
+        writeJump(s, 0x00);
+        return true;
+    }
     writeCommon(s, driver, 0x00);
     writeFatGeometry(s, f, f.rootEntries);
     bool floppy = driver.getProperties().getUInt8(PROP_IS_FLOPPY, 0) != 0;
@@ -376,6 +448,10 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
     if (!fatParamsFor(candidate, Layout::RootCluster, false, f))
         return false;
     Array s(sector, SECTOR_BYTES);
+    if (holdsFoundBootSector(s, candidate, Layout::RootCluster, driver, true)) {
+        writeJump(s, 0x00);
+        return true;
+    }
     writeCommon(s, driver, 0x00);
     writeFatGeometry(s, f, 0);
     s.setU8(BS_MEDIA, MEDIA_FIXED);
@@ -393,6 +469,10 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
 
 bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver) {
     Array s(sector, SECTOR_BYTES);
+    if (holdsFoundBootSector(s, candidate, Layout::Ntfs, driver, false)) {
+        writeJump(s, 0x52);
+        return true;
+    }
     const BootParams* found = foundBootSector(candidate, Layout::Ntfs);
     u32 clustersPerRecord = 0;
     if (found && encodeClustersPerRecord(found->ntfs.sectorsPerFileRecord,

@@ -15,7 +15,9 @@
 // defaults (logged) for what none of them tells, and the volume's size in the
 // layout (its largest plausible size outside one). It returns false when there
 // is nothing to build from: no size, or an NTFS cluster or record size that no
-// boot sector can hold.
+// boot sector can hold. A sector that already holds the found boot sector (the
+// same parameters, and on a partitioned drive the hidden sectors of its table)
+// is left as it stands but for a broken jump.
 
 #include "core/Types.h"
 
@@ -30,5 +32,13 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
 bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& driver);
 // An NTFS boot sector.
 bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver);
+
+// Clears `image`, a boot sector just made over the sector `old`, so that it can
+// be made again over zeros (nothing damaged of the old sector carried over),
+// but keeps what names the volume when `old` is a boot sector of the same
+// layout: the OEM name and the block after the parameters (drive number,
+// serial number, label, type name) of FAT12/16 or FAT32, the serial number of
+// NTFS.
+void clearKeepingVolumeName(u8* image, const u8* old);
 
 } // namespace DL

@@ -339,9 +339,40 @@ bool looksLikeFat32Start(const u8* sector) {
     return isFatStartSector(sector, FAT32) && isPlausibleFatSector(FAT32, sector);
 }
 
+namespace {
+
+// How many entries of the sector (after the first two) read, at one width, as
+// what a FAT seldom holds: a link to another cluster than the next one (files
+// are mostly written in one piece) or a reserved value.
+u32 oddEntries(FatType type, const u8* sector) {
+    const ConstArray s = sectorView(sector);
+    u32 odd = 0;
+    for (u32 i = 2; i < fatEntriesPerSector(type); ++i) {
+        const u32 v = getFatEntry(type, i, s, 0);
+        const ClusterType c = classifyFatEntry(fatEntryWidthOf(type), v);
+        odd += (c == NEXT_CLUSTER && v != i + 1) || c == RESERVED_CLUSTER;
+    }
+    return odd;
+}
+
+// Whether the sector reads as less odd at FAT12 than at FAT16, measured per
+// entry read (a FAT12 sector holds more entries).
+bool lessOddAsFat12(const u8* sector) {
+    const u64 read12 = fatEntriesPerSector(FAT12) - 2;
+    const u64 read16 = fatEntriesPerSector(FAT16) - 2;
+    return u64{oddEntries(FAT12, sector)} * read16 < u64{oddEntries(FAT16, sector)} * read12;
+}
+
+} // namespace
+
 bool guessFatTypeOfSector(const u8* sector, FatType& out) {
     bool f16 = looksLikeFat16Start(sector);
     bool f32 = looksLikeFat32Start(sector);
+    // A FAT12 whose cluster 2 ends at once (mkfs.fat's FAT12 with a file or a
+    // folder) opens with the four bytes of a FAT16: there the width that reads
+    // less odd wins, a tie staying FAT16.
+    if (f16 && !f32 && looksLikeFat12Start(sector) && lessOddAsFat12(sector))
+        f16 = false;
     if (f16 && f32)
         out = FAT16_32;
     else if (f16)

@@ -95,8 +95,10 @@ bool looksLikeFat12Start(const u8* sector);
 bool looksLikeFat16Start(const u8* sector);
 bool looksLikeFat32Start(const u8* sector);
 // Whether the sector looks like the first sector of a FAT, and of which width:
-// FAT16_32 when both FAT16 and FAT32 fit; FAT12 only when neither does. On false
-// `out` is left as it was.
+// FAT16_32 when both FAT16 and FAT32 fit; FAT12 when neither does, or when a
+// sector that fits FAT16 and FAT12 reads as less odd at FAT12 (fewer links to
+// another than the next cluster and reserved values per entry). On false `out`
+// is left as it was.
 bool guessFatTypeOfSector(const u8* sector, FatType& out);
 
 // Letters or digits, then only blanks; all blanks and n = 0 pass.

@@ -23,7 +23,7 @@ int driveLanguageCount() {
 struct DriveLanguageLink {
     int rowCount = 0;
     GtkComboBox* combo = nullptr;
-    std::array<GtkEntry*, 5> entries{};
+    std::array<GtkEntry*, 4> entries{};
     // Set while one handler changes what the other listens to.
     bool updating = false;
 };
@@ -74,8 +74,8 @@ GtkWidget* packRow(GtkWidget* box, const char* text, GtkWidget* control, GtkSize
     return control;
 }
 
-GtkEntry* packEntry(GtkWidget* box, const char* text, const std::string& value,
-                    GtkSizeGroup* group, const char* name) {
+GtkEntry* packEntry(GtkWidget* box, const char* text, const std::string& value, GtkSizeGroup* group,
+                    const char* name) {
     GtkWidget* entry = gtk_entry_new();
     gtk_entry_set_text(GTK_ENTRY(entry), gtk::validUtf8(value).c_str());
     return GTK_ENTRY(packRow(box, text, entry, group, name));
@@ -118,7 +118,7 @@ GtkWidget* packExpander(GtkWidget* box, const char* title) {
 
 DriveLanguageTexts driveLanguageTexts(int row) {
     const Preferences::DriveLanguage& l = Preferences::driveLanguages[row];
-    return {l.oemCharset, l.codepage, l.arjName, l.id3v1, l.id3v2};
+    return {l.oemCharset, l.arjName, l.id3v1, l.id3v2};
 }
 
 int driveLanguageRow(const DriveLanguageTexts& texts) {
@@ -163,8 +163,7 @@ bool runPreferencesDialog(GtkWindow* parent, Preferences& preferences) {
     const int language = preferences.language();
     GtkComboBox* programLanguage =
         newCombo({"English", "Deutsch", "日本語"}, language == 1 || language == 2 ? language : 0);
-    packRow(box, _("_Program Language"), GTK_WIDGET(programLanguage), mainGroup,
-            "programLanguage");
+    packRow(box, _("_Program Language"), GTK_WIDGET(programLanguage), mainGroup, "programLanguage");
 
     DriveLanguageLink link;
     link.rowCount = driveLanguageCount();
@@ -174,8 +173,9 @@ bool runPreferencesDialog(GtkWindow* parent, Preferences& preferences) {
     gtk_combo_box_append_text(link.combo, _("Custom"));
     packRow(box, _("_Drive Language"), GTK_WIDGET(link.combo), mainGroup, "driveLanguage");
 
-    GtkEntry* temporary = packEntry(box, _("_Temporary Directory"),
-                                    preferences.temporaryDirectory(), mainGroup, "temporaryDirectory");
+    GtkEntry* temporary =
+        packEntry(box, _("_Temporary Directory"), preferences.temporaryDirectory(), mainGroup,
+                  "temporaryDirectory");
     gtk_widget_set_tooltip_text(GTK_WIDGET(temporary),
                                 _("Empty: a private folder made for this run."));
     gtk_box_pack_start(GTK_BOX(box), gtk_hseparator_new(), FALSE, FALSE, 0);
@@ -185,8 +185,10 @@ bool runPreferencesDialog(GtkWindow* parent, Preferences& preferences) {
     link.entries[0] = packEntry(packFrame(drive, _("Source Drive")), _("OEM Charset"),
                                 preferences.sourceOemCharset(), driveGroup, "oemCharset");
     GtkWidget* destination = packFrame(drive, _("Destination Drive"));
-    link.entries[1] = packEntry(destination, _("Codepage"), preferences.destinationCodepage(),
-                                driveGroup, "codepage");
+    GtkEntry* codepage = packEntry(destination, _("Codepage"), preferences.destinationCodepage(),
+                                   driveGroup, "codepage");
+    gtk_widget_set_tooltip_text(GTK_WIDGET(codepage),
+                                _("Empty: names are written in the system's charset (UTF-8)."));
     GtkWidget* limit = gtk_spin_button_new_with_range(0, MAX_FILE_SIZE_LIMIT, 1);
     gtk_spin_button_set_digits(GTK_SPIN_BUTTON(limit), 0);
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(limit),
@@ -195,9 +197,9 @@ bool runPreferencesDialog(GtkWindow* parent, Preferences& preferences) {
 
     GtkSizeGroup* cbrGroup = gtk_size_group_new(GTK_SIZE_GROUP_HORIZONTAL);
     GtkWidget* cbr = packFrame(packExpander(box, _("CBR Settings")), _("Charsets"));
-    link.entries[2] = packEntry(cbr, _("ARJ Name"), charsets.arjName(), cbrGroup, "arjName");
-    link.entries[3] = packEntry(cbr, _("MP3 ID3v1"), charsets.id3v1(), cbrGroup, "id3v1");
-    link.entries[4] = packEntry(cbr, _("MP3 ID3v2"), charsets.id3v2(), cbrGroup, "id3v2");
+    link.entries[1] = packEntry(cbr, _("ARJ Name"), charsets.arjName(), cbrGroup, "arjName");
+    link.entries[2] = packEntry(cbr, _("MP3 ID3v1"), charsets.id3v1(), cbrGroup, "id3v1");
+    link.entries[3] = packEntry(cbr, _("MP3 ID3v2"), charsets.id3v2(), cbrGroup, "id3v2");
     g_object_unref(mainGroup);
     g_object_unref(driveGroup);
     g_object_unref(cbrGroup);
@@ -225,11 +227,11 @@ bool runPreferencesDialog(GtkWindow* parent, Preferences& preferences) {
         preferences.setLanguage(chosen);
     preferences.setTemporaryDirectory(text(temporary));
     preferences.setSourceOemCharset(text(link.entries[0]));
-    preferences.setDestinationCodepage(text(link.entries[1]));
+    preferences.setDestinationCodepage(text(codepage));
     preferences.setFileSizeLimit(
         static_cast<i64>(gtk_spin_button_get_value(GTK_SPIN_BUTTON(limit))));
-    charsets.setArjName(text(link.entries[2]));
-    charsets.setId3v1(text(link.entries[3]));
-    charsets.setId3v2(text(link.entries[4]));
+    charsets.setArjName(text(link.entries[1]));
+    charsets.setId3v1(text(link.entries[2]));
+    charsets.setId3v2(text(link.entries[3]));
     return true;
 }

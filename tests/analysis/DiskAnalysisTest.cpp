@@ -6,12 +6,15 @@
 // every file byte for byte with its name and time.
 
 #include "analysis/Analyzer.h"
+#include "fs/FatLayout.h"
 #include "fs/StructureChecks.h"
 #include "tests/analysis/AnalysisDisk.h"
+#include "tests/support/FatCorpus.h"
 #include "tests/support/FilesCameBack.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/ProbeRun.h"
 #include "tests/support/TestUtil.h"
+#include "tests/support/TreeListing.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -160,30 +163,98 @@ TEST_P(DiskAnalysisTest, EveryVolumeIsFoundAndEveryFileComesBack) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Damages, DiskAnalysisTest, ::testing::ValuesIn(DAMAGES),
-                         [](const ::testing::TestParamInfo<Damage>& info) {
-                             return std::string(info.param.name);
-                         });
-
-// A floppy has its volume in sector 0, where a drive with partition tables
-// keeps its MBR: no table is rebuilt over its boot sector.
-TEST(DiskAnalysisFloppyTest, TheVolumeAtSectorZeroKeepsItsBootSector) {
-    TempDir dir;
-    FatImage floppy(dir.file("floppy.img"), FatImageOptions{});
-    floppy.makeFolder("A");
-    floppy.makeFolder("B");
-    PlacedFiles files = {{"A/one.txt", textContent(3000, 1), IMAGE_EPOCH + 2},
-                         {"B/two.txt", textContent(700, 2), IMAGE_EPOCH + 4},
-                         {"three.bin", textContent(40000, 3), IMAGE_EPOCH + 6}};
-    for (const PlacedFile& f : files)
-        floppy.addFile(f.path, f.data, f.mtime);
-    const ProbeResult r = runProbe("analyze " + fileDescriptor(floppy.path()) +
-                                   " --choose 0 --recover " + shellQuote(dir.file("out")));
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_THAT(r.out, HasSubstr("--- file systems ---\n0: LBA 0 sectors 2880 FAT 12\n"));
-    EXPECT_THAT(r.out, testing::Not(HasSubstr("Partition Table (LBA:0)"))) << r.out;
-    EXPECT_TRUE(filesCameBack(dir.file("out"), files)) << r.out;
+template <class Row> std::string rowName(const ::testing::TestParamInfo<Row>& info) {
+    return info.param.name;
 }
+
+INSTANTIATE_TEST_SUITE_P(Damages, DiskAnalysisTest, ::testing::ValuesIn(DAMAGES), rowName<Damage>);
+
+// Each source as the source page hands it on ("drive": with partition tables;
+// "file": an image without) and analysed as the scanner page analyses it, by a
+// deep scan or by the quick scan of the boot sector at the volume's start. The
+// volumes are found, and an undamaged source gets no sector changes at all.
+struct Source {
+    const char* name;
+    // The image: a copy of the shared FAT volume of these bits (0: the disk),
+    // from this sector on (a volume image), with these bytes zeroed (offset,
+    // length).
+    int corpusBits;
+    u32 from;
+    std::vector<std::pair<u64, u32>> zeroed;
+    const char* type;
+    bool quick;
+    std::vector<u32> volumes;
+    const char* changes; // descriptions, one a line
+};
+
+// Hidden sectors that no table explains, in the boot sector and its backup.
+const std::vector<std::pair<u64, u32>> FAT32_MOVED = {{2048 * 512 + BS_HIDDEN_SECTORS, 4},
+                                                      {2054 * 512 + BS_HIDDEN_SECTORS, 4}};
+constexpr const char* FAT32_REBUILT =
+    "Boot Sector FAT32 (LBA:2048)\nBoot Sector Backup FAT32 (LBA:2054)\n";
+
+const Source SOURCES[] = {
+    {"Fat12Floppy", 12, 0, {}, "file", false, {0}, ""},
+    {"Fat12FloppyQuick", 12, 0, {}, "file", true, {0}, ""},
+    {"Fat16Volume", 16, 0, {}, "file", false, {0}, ""},
+    // Its FATs are guessed from the folders; the volume starts in sector 0.
+    {"Fat16BootGone", 16, 0, {{0, 512}}, "file", false, {0}, "Boot Sector FAT16 (LBA:0)\n"},
+    {"Fat32Volume", 32, 2048, {}, "file", false, {0}, ""},
+    {"NtfsVolume", 0, NTFS_LBA, {}, "file", false, {0}, ""},
+    {"ThreeVolumesBehindTables", 0, 0, {}, "drive", false, VOLUME_STARTS, ""},
+    {"Fat32Moved", 32, 0, FAT32_MOVED, "drive", false, {2048}, FAT32_REBUILT},
+};
+
+class SourceAnalysisTest : public ::testing::TestWithParam<Source> {};
+
+TEST_P(SourceAnalysisTest, TheVolumesAreFoundAndOnlyDamageIsChanged) {
+    const Source& s = GetParam();
+    ScopedTimeZone utc("UTC");
+    TempDir dir;
+    const std::string image = dir.file("source.img");
+    const std::string whole = s.corpusBits ? fatCorpus(s.corpusBits).path : cachedDisk();
+    const u64 from = u64{s.from} * 512;
+    writeAll(image, readAt(whole, from, std::filesystem::file_size(whole) - from));
+    for (auto [offset, n] : s.zeroed)
+        writeAt(image, offset, std::string(n, '\0'));
+    Analyzer analyzer(nullptr);
+    analyzer.setPatternsPath(HB_SOURCE_DIR "/lib/cbr.files");
+    analyzer.getDriveHolder() = openImageDriver(image);
+    analyzer.getDrive()->getProperties().setUInt8(PROP_USES_PARTITION_TABLES,
+                                                  std::string(s.type) == "drive");
+    if (s.quick) {
+        bool isFat = false;
+        FAT_FS_PARAMS fat;
+        NTFS_FS_PARAMS ntfs;
+        ASSERT_TRUE(analyzer.readBootSectorParams(s.volumes[0], &isFat, &fat, &ntfs));
+        analyzer.quickScan(s.volumes[0], isFat, &fat, &ntfs, nullptr);
+    } else {
+        const u64 sectors = analyzer.getDrive()->getSectorCount();
+        ASSERT_EQ(analyzer.scan(0, sectors, nullptr), sectors);
+    }
+    analyzer.createFSCollection();
+    std::vector<u32> starts;
+    for (u32 i = 0; const FsCandidate* fs = getSelectedFileSystem(analyzer.getLayout(), i); ++i)
+        starts.push_back(fs->startLBA);
+    ASSERT_EQ(starts, s.volumes) << analyzer.getLayoutReport();
+
+    std::string changes;
+    for (const SectorChange& c : analyzer.getChanges())
+        changes += c.description + "\n";
+    EXPECT_EQ(changes, s.changes) << analyzer.getLayoutReport();
+
+    if (s.corpusBits == 0)
+        return;
+    analyzer.setSelectedEntry(getSelectedFileSystem(analyzer.getLayout(), 0));
+    analyzer.buildMap();
+    ASSERT_TRUE(analyzer.getMapHolder());
+    EXPECT_EQ(recoverAll(*analyzer.getMapHolder(), dir.file("out")), 0u);
+    const FatCorpus& corpus = fatCorpus(s.corpusBits);
+    expectRecovered(dir.file("out"), corpus.all(), corpus.reused);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, SourceAnalysisTest, ::testing::ValuesIn(SOURCES),
+                         rowName<Source>);
 
 // A saved scan loaded in a new process gives what the scan gave: collection,
 // layout, carved files, unreadable runs and range.

@@ -152,7 +152,7 @@ const LayoutCase LAYOUTS[] = {
      "-> [[0:0] dl.valid Sects:1 pLBA:0 (Partition Table):\n"
      "   [[Unused][[Unused][[Unused][[Unused]\n"
      "-> [[0:1999] dl.valid Sects:2000 pLBA:0 ({07} File System)\n",
-     "DL(240): the file system at 0 lies on its partition table; no entry\n"},
+     "DriveLayout(3): the file system at 0 lies on its partition table; no entry\n"},
 };
 
 class DriveLayoutTableTest : public ::testing::TestWithParam<LayoutCase> {};
@@ -333,7 +333,8 @@ TEST(DriveLayoutApplyTest, NoTableIsWrittenOverAVolumeAtSectorZeroAndBrokenEleme
     DL::apply(layout, *driver, changes, report, true);
     for (const SectorChange& c : changes)
         EXPECT_NE(c.description, "Partition Table (LBA:0)");
-    EXPECT_TRUE(log.has("DL(1171): (LBA:0) a file system starts here; no partition table\n"));
+    EXPECT_TRUE(
+        log.has("DriveLayoutApply(4): (LBA:0) a file system starts here; no partition table\n"));
 
     FsCandidateList broken(1);
     EXPECT_THAT([&] { DL::apply(broken, *driver, changes, report, true); }, throws("DL(1169)"));

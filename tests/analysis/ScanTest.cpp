@@ -360,7 +360,7 @@ TEST(ScanImageTest, EveryStructureOfTheDiskIsFoundWhereTheToolsPutIt) {
     floppy.addFile("a.txt", "floppy");
     const ScanResults f =
         scanDisk(SharedPtr<dt::Reader>(new MemoryReader(readAll(floppy.path()))), 0, 2880);
-    EXPECT_EQ(describe(f), "B0 1 2880\nF1 2\nF10 2\nD19+1 0/0 h2\n");
+    EXPECT_EQ(describe(f), "B0 1 2880\nF1 1\nF10 1\nD19+1 0/0 h2\n");
 }
 
 // ---- The analyzer's scans ----

@@ -157,7 +157,17 @@ TEST(RebuiltBootSectorTest, AFoundBootSectorKeepsWhatTheBuilderHasNoSayOn) {
     EXPECT_EQ(a.getU8(BS16_DRIVE_NUMBER), 0x81);
     EXPECT_EQ(a.getU8(BS16_SIGNATURE), BS_EXTENDED_SIGNATURE);
     EXPECT_EQ(textAt(s, BS16_FS_TYPE), "MYFS    ");
-    s[BS16_FS_TYPE] = '-'; // no readable name: the default one
+    // Now the sector is the found boot sector: it stays as it stands, an
+    // unreadable type name too, but for a broken jump.
+    s[BS16_FS_TYPE] = '-';
+    a.setLE16(BS_JUMP, 0);
+    Sector held = s;
+    held[BS_JUMP] = BS_JUMP_SHORT;
+    held[BS_JUMP + 2] = BS_NOP;
+    ASSERT_TRUE(DL::formBootSectorFat16(c, s.data(), *driver, false));
+    EXPECT_EQ(hexDump(s.data(), 512), hexDump(held.data(), 512));
+    // Over a sector that says something else, such a name gives way.
+    a.setU8(BS_SECTORS_PER_CLUSTER, 8);
     ASSERT_TRUE(DL::formBootSectorFat16(c, s.data(), *driver, false));
     EXPECT_EQ(textAt(s, BS16_FS_TYPE), "FAT16   ");
     // The builders of the other layouts refuse it.
@@ -242,4 +252,32 @@ TEST(RebuiltBootSectorTest, NtfsWithoutItsVolumePlacedOrWithSizesNoBootSectorCan
         EXPECT_FALSE(DL::formBootSectorNtfs(c, s.data(), *driver)) << k.first << ' ' << k.second;
     }
     EXPECT_EQ(s, before);
+}
+
+// The OEM name and the block after the parameters of a FAT boot sector, the
+// serial number of an NTFS one, survive only into a sector of the same layout.
+TEST(RebuiltBootSectorTest, ASectorMadeAgainOverZerosKeepsTheNameOfTheOneItReplaces) {
+    using Ranges = std::vector<std::pair<u32, u32>>;
+    const Ranges fatName = {{BS_OEM_NAME, BS_OEM_NAME + BS_OEM_NAME_BYTES},
+                            {BS16_DRIVE_NUMBER, BS16_FS_TYPE + BS_FS_TYPE_BYTES}};
+    const Ranges ntfsName = {{BSN_SERIAL, BSN_SERIAL + 8}};
+    auto named = [](Sector s, const Ranges& name) {
+        for (auto [from, to] : name)
+            std::fill(&s[from], &s[to], 0x4E);
+        return s;
+    };
+    Sector f16 = named(fatBootSector(1, 200, 512, 100000, 4), fatName);
+    f16[BS16_SIGNATURE] = BS_EXTENDED_SIGNATURE;
+    const Sector ntfs = named(ntfsBootSector(40000, 8, 4, 2000, 0xF6), ntfsName);
+    const std::tuple<Sector, Sector, Ranges> cases[] = {
+        {f16, f16, fatName},
+        {ntfs, ntfs, ntfsName},
+        {fatBootSector(32, 600, 0, 80000, 1), f16, {}}};
+    for (auto [image, old, kept] : cases) {
+        DL::clearKeepingVolumeName(image.data(), old.data());
+        Sector expected{};
+        for (auto [from, to] : kept)
+            std::copy(&old[from], &old[to], &expected[from]);
+        EXPECT_EQ(hexDump(image.data(), 512), hexDump(expected.data(), 512));
+    }
 }

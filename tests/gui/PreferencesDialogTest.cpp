@@ -29,18 +29,22 @@ protected:
     }
 };
 
+// A row sets what names are read as; the destination's code page stays the
+// system's charset (empty) whatever the row, and the dialog opens on the row of
+// the current charsets.
 TEST_F(PreferencesDialogTest, DriveLanguageAndCharsetsFollowEachOther) {
     Preferences& p = Preferences::instance();
+    int opened = -1;
     std::vector<std::string> russian;
     int afterCodepage = -1;
     int afterEnglishTexts = -1;
     DialogScript script;
     script.on("Preferences", [&](GtkDialog* d) {
         guitest::screenshot(GTK_WIDGET(d), "preferences");
+        opened = gtk_combo_box_get_active(combo(d, "driveLanguage"));
         gtk_combo_box_set_active(combo(d, "driveLanguage"), 3);
         russian = charsets(d);
-        gtk_combo_box_set_active(combo(d, "driveLanguage"), 1);
-        gtk_entry_set_text(entry(d, "codepage"), "437");
+        gtk_entry_set_text(entry(d, "codepage"), "1251");
         afterCodepage = gtk_combo_box_get_active(combo(d, "driveLanguage"));
         for (const char* name : {"oemCharset", "arjName", "id3v1"})
             gtk_entry_set_text(entry(d, name), "CP437");
@@ -49,8 +53,9 @@ TEST_F(PreferencesDialogTest, DriveLanguageAndCharsetsFollowEachOther) {
         gtk_dialog_response(d, GTK_RESPONSE_REJECT);
     });
     EXPECT_FALSE(runPreferencesDialog(nullptr, p));
-    EXPECT_EQ(russian, (std::vector<std::string>{"CP866", "866", "CP866", "CP1251", "CP1251"}));
-    EXPECT_EQ(afterCodepage, 5);
+    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(russian, (std::vector<std::string>{"CP866", "", "CP866", "CP1251", "CP1251"}));
+    EXPECT_EQ(afterCodepage, 3);
     EXPECT_EQ(afterEnglishTexts, 0);
     // Cancel wrote nothing.
     EXPECT_EQ(CbrCharsets::instance().id3v2(), "ISO8859-1");
@@ -84,7 +89,8 @@ TEST_F(PreferencesDialogTest, OkWritesEverythingBack) {
     EXPECT_EQ(p.temporaryDirectory(), "/var/tmp/mine");
     EXPECT_EQ(p.fileSizeLimit(), 0);
     EXPECT_EQ(p.sourceOemCharset(), "CP950");
-    EXPECT_EQ(fileNameCharset(), "CP950");
+    EXPECT_EQ(p.destinationCodepage(), "");
+    EXPECT_EQ(fileNameCharset(), "UTF-8");
     EXPECT_EQ(CbrCharsets::instance().id3v2(), "CP950");
     EXPECT_EQ(p.language(), language);
     ASSERT_EQ(helpOpened.size(), 1u);

@@ -90,15 +90,11 @@ struct Session {
         analyzer.reset(new Analyzer(ui.get()));
         analyzer->getDriveHolder() = openDriver(source, descriptor);
         Attributes& properties = analyzer->getDrive()->getProperties();
-        // As the source page marks a drive or a floppy; an image file is taken
-        // for a floppy by its size, else for a disk with partition tables.
+        // As the source page marks its source: only a "drive" holds partition
+        // tables, only a "floppy" is a floppy; an image file is neither.
         const std::string type = descriptorValue(descriptor, "type");
-        const u64 kib = analyzer->getDrive()->getSectorCount() / 2;
-        const bool floppy =
-            type == "floppy" || (type == "file" && (kib == 360 || kib == 720 || kib == 1200 ||
-                                                    kib == 1440 || kib == 2880));
-        properties.setUInt8(PROP_IS_FLOPPY, floppy ? 1 : 0);
-        properties.setUInt8(PROP_USES_PARTITION_TABLES, floppy ? 0 : 1);
+        properties.setUInt8(PROP_USES_PARTITION_TABLES, type == "drive" ? 1 : 0);
+        properties.setUInt8(PROP_IS_FLOPPY, type == "floppy" ? 1 : 0);
         properties.set(PROP_DESCRIPTION, descriptor);
         properties.set(PROP_DESCRIPTION_BIN, descriptor);
         analyzer->getScanRange().setDriveId(descriptor);
