@@ -25,3 +25,8 @@ bool Driver::readSectors(u64 lba, u64 count, u8* buffer) {
     return reader_->read(static_cast<i64>(lba * sectorSize_), buffer,
                          static_cast<i64>(count * sectorSize_));
 }
+
+void setSourceKind(Attributes& properties, const std::string& type) {
+    properties.setUInt8(PROP_USES_PARTITION_TABLES, type == "drive" ? 1 : 0);
+    properties.setUInt8(PROP_IS_FLOPPY, type == "floppy" ? 1 : 0);
+}

@@ -19,6 +19,11 @@ constexpr const char* PROP_SECTORS = "SECTORS";
 constexpr const char* PROP_REPAIR_HEADS = "REPAIR_HEADS";
 constexpr const char* PROP_REPAIR_SECTORS = "REPAIR_SECTORS";
 
+// What the source's descriptor type says of its layout: only a whole "drive"
+// holds partition tables, only a "floppy" is a floppy; an image file and a
+// partition are neither, so their volume starts at their first sector.
+void setSourceKind(Attributes& properties, const std::string& type);
+
 class Driver {
 public:
     Driver(const SharedPtr<dt::Reader>& reader, u64 sectorSize);

@@ -156,8 +156,7 @@ bool WizardPageDrives::applySource() {
     properties.set(PROP_DESCRIPTION, tree_.getSelectedText(false));
     properties.set(PROP_DESCRIPTION_BIN, tree_.getSelectedText(true));
     properties.set(PROP_ID_PATH, tree_.getSelectedPath());
-    properties.setUInt8(PROP_USES_PARTITION_TABLES, type == "drive" ? 1 : 0);
-    properties.setUInt8(PROP_IS_FLOPPY, type == "floppy" ? 1 : 0);
+    setSourceKind(properties, type);
     properties.set(PROP_OPTIONS, descriptor);
 
     DriveDescr* driveDescr = context_->getDriveDescr();

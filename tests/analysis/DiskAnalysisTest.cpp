@@ -220,8 +220,7 @@ TEST_P(SourceAnalysisTest, TheVolumesAreFoundAndOnlyDamageIsChanged) {
     Analyzer analyzer(nullptr);
     analyzer.setPatternsPath(HB_SOURCE_DIR "/lib/cbr.files");
     analyzer.getDriveHolder() = openImageDriver(image);
-    analyzer.getDrive()->getProperties().setUInt8(PROP_USES_PARTITION_TABLES,
-                                                  std::string(s.type) == "drive");
+    setSourceKind(analyzer.getDrive()->getProperties(), s.type);
     if (s.quick) {
         bool isFat = false;
         FAT_FS_PARAMS fat;

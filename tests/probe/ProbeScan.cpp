@@ -90,11 +90,7 @@ struct Session {
         analyzer.reset(new Analyzer(ui.get()));
         analyzer->getDriveHolder() = openDriver(source, descriptor);
         Attributes& properties = analyzer->getDrive()->getProperties();
-        // As the source page marks its source: only a "drive" holds partition
-        // tables, only a "floppy" is a floppy; an image file is neither.
-        const std::string type = descriptorValue(descriptor, "type");
-        properties.setUInt8(PROP_USES_PARTITION_TABLES, type == "drive" ? 1 : 0);
-        properties.setUInt8(PROP_IS_FLOPPY, type == "floppy" ? 1 : 0);
+        setSourceKind(properties, descriptorValue(descriptor, "type"));
         properties.set(PROP_DESCRIPTION, descriptor);
         properties.set(PROP_DESCRIPTION_BIN, descriptor);
         analyzer->getScanRange().setDriveId(descriptor);
