@@ -8,7 +8,7 @@ build-essential cmake pkg-config ninja-build
 libgtk2.0-dev libglib2.0-dev zlib1g-dev gettext
 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-dev
-xvfb xauth
+xvfb xauth xdotool openbox locales fonts-ipafont-gothic
 dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89
 imagemagick
 zip arj lhasa libarchive-tools
