@@ -473,6 +473,10 @@ for language in de_DE.UTF-8:Quelle\ auswählen ja_JP.UTF-8:ソースを選択; d
     locale=${language%%:*}
     title=${language#*:}
     say "$locale"
+    if ! locale -a | grep -qix "${locale%%.*}.utf-\?8"; then
+        bad "$locale: the locale is not installed (localedef -i ${locale%%.*} -f UTF-8 $locale)"
+        continue
+    fi
     LC_ALL=$locale start_halbrook
     check "$locale: the wizard speaks the language" appears "^$title$" 30
     shot "${locale%%_*}-wizard"
