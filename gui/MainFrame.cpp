@@ -314,6 +314,11 @@ bool MainFrame::requireTree() {
     return false;
 }
 
+void MainFrame::withTree(const std::function<void(TreeInterface&)>& action) {
+    if (requireTree())
+        action(*treeInterface_);
+}
+
 void MainFrame::showTree() {
     SharedPtr<tree::Map>& map = analyzer_.getDriveDescr().getMapHolder();
     if (!map.get())
@@ -382,8 +387,7 @@ void MainFrame::quit() {
 }
 
 void MainFrame::recover() {
-    if (requireTree())
-        treeInterface_->recover();
+    withTree([](TreeInterface& t) { t.recover(); });
 }
 
 void MainFrame::saveScan() {
@@ -404,48 +408,39 @@ void MainFrame::saveDebug() {
 }
 
 void MainFrame::findFile() {
-    if (requireTree())
-        treeInterface_->find(false);
+    withTree([](TreeInterface& t) { t.find(false); });
 }
 
 void MainFrame::findNextFile() {
-    if (requireTree())
-        treeInterface_->find(true);
+    withTree([](TreeInterface& t) { t.find(true); });
 }
 
 void MainFrame::selectByMask() {
-    if (requireTree())
-        treeInterface_->selectByMask();
+    withTree([](TreeInterface& t) { t.selectByMask(); });
 }
 
 void MainFrame::filterByStatus() {
-    if (requireTree())
-        treeInterface_->editFilter();
+    withTree([](TreeInterface& t) { t.editFilter(); });
 }
 
 void MainFrame::viewFile() {
-    if (requireTree())
-        treeInterface_->viewFile();
+    withTree([](TreeInterface& t) { t.viewFile(); });
 }
 
 void MainFrame::viewInformation() {
-    if (requireTree())
-        treeInterface_->showTotals();
+    withTree([](TreeInterface& t) { t.showTotals(); });
 }
 
 void MainFrame::viewList() {
-    if (requireTree())
-        treeInterface_->report(false);
+    withTree([](TreeInterface& t) { t.report(false); });
 }
 
 void MainFrame::viewProperties() {
-    if (requireTree())
-        treeInterface_->showProperties();
+    withTree([](TreeInterface& t) { t.showProperties(); });
 }
 
 void MainFrame::viewAddressMap() {
-    if (requireTree())
-        treeInterface_->report(true);
+    withTree([](TreeInterface& t) { t.report(true); });
 }
 
 void MainFrame::helpContents() {

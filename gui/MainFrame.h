@@ -111,6 +111,8 @@ public:
 private:
     struct MenuRow;
     void appendMenu(const char* title, const MenuRow* rows, std::size_t count);
+    // Runs `action` on the shown tree, or shows the hint when there is none.
+    void withTree(const std::function<void(TreeInterface&)>& action);
     static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean onTerminationSignal(gpointer self);
     static gboolean onInterruptSignal(gpointer self);

@@ -426,18 +426,17 @@ check "Quit ends the program with 0" test $? -eq 0
 # -- Ending by signals --------------------------------------------------------
 signals() {
 say "SIGTERM and SIGSEGV"
-start_halbrook "dbg=$WORK/term.log"
-wait_window "$SOURCE_TITLE" 30 >/dev/null
-kill -TERM "$HB_PID"
-finish_halbrook
-check "SIGTERM ends the program in order with 143" test $? -eq 143
-check "SIGTERM is logged" grep -q '^MainFrame(960): 143' "$WORK/term.log"
-start_halbrook "dbg=$WORK/segv.log"
-wait_window "$SOURCE_TITLE" 30 >/dev/null
-kill -SEGV "$HB_PID"
-finish_halbrook
-check "SIGSEGV ends the program by that signal" test $? -eq 139
-check "the stack trace is in the log" grep -q '^MainFrame(74): Stack trace: 0x' "$WORK/segv.log"
+local signal status line
+for signal in TERM:143:960 SEGV:139:74; do
+    IFS=: read -r signal status line <<<"$signal"
+    start_halbrook "dbg=$WORK/$signal.log"
+    appears "$SOURCE_TITLE" 30
+    kill -"$signal" "$HB_PID"
+    finish_halbrook
+    check "SIG$signal ends the program with $status" test $? -eq "$status"
+    check "SIG$signal leaves its line in the log" grep -q "^MainFrame($line): " "$WORK/$signal.log"
+done
+check "the stack trace is in the log" grep -q '^MainFrame(74): Stack trace: 0x' "$WORK/SEGV.log"
 }
 
 # -- The update check ---------------------------------------------------------
