@@ -37,7 +37,20 @@ bad() {
 check() { # description, then the command that must succeed
     local what=$1
     shift
-    if "$@"; then ok "$what"; else bad "$what"; fi
+    if "$@"; then
+        ok "$what"
+    else
+        bad "$what"
+        return 1
+    fi
+}
+# As check, but a failure ends the running program: the steps after it would
+# only wait for windows that cannot come. Use as: must ... || return
+must() {
+    check "$@" && return 0
+    [ -n "$HB_PID" ] && kill -KILL "$HB_PID" 2>/dev/null
+    HB_PID=
+    return 1
 }
 
 cleanup() {
@@ -246,7 +259,7 @@ deep_scan() { # the scan page's title, the file-system page's title
         shot "scan-type"
         keys "Select Scan Type" alt+d
     fi
-    local end=$(($(date +%s) + 120))
+    local end=$(($(date +%s) + 60))
     while [ "$(date +%s)" -le "$end" ]; do
         if wait_window "^Question$" 1 >/dev/null; then
             shot "offer-to-save-scan"
@@ -340,17 +353,17 @@ check "F1 on the source page opens its help page" \
 choose_image "$SOURCE_TITLE" "$IMAGES/fat32.img"
 shot "source-chosen"
 keys "$SOURCE_TITLE" Return
-check "the scan page follows" appears "^Scan$"
+must "the scan page follows" appears "^Scan$" || return
 shot "scan-page"
-check "a deep scan finds the volume" deep_scan "^Scan$" "Select Partition"
+must "a deep scan finds the volume" deep_scan "^Scan$" "Select Partition" || return
 shot "file-system-page"
 keys "^Select Partition$" Home Return
-check "the tree is built and the tip shown" appears "^Information$" 60
+must "the tree is built and the tip shown" appears "^Information$" 60 || return
 shot "tip"
 keys "^Information$" Return
 wait_gone "^Information$"
 shot "main-window-tree"
-check "the marked root is recovered" recover_all "$WORK/out-fat" "fat"
+must "the marked root is recovered" recover_all "$WORK/out-fat" "fat" || return
 check "every file of the FAT32 image came back with its bytes and time" compare_fat "$WORK/out-fat"
 
 say "View File and help"
@@ -376,23 +389,23 @@ wait_window "$SOURCE_TITLE" >/dev/null
 choose_image "$SOURCE_TITLE" "$IMAGES/carve.img"
 keys "$SOURCE_TITLE" Return
 wait_window "^Scan$" >/dev/null
-check "a deep scan of the carving image finds files" deep_scan "^Scan$" "Select Partition"
+must "a deep scan of the carving image finds files" deep_scan "^Scan$" "Select Partition" || return
 shot "found-files-row"
 # A new tree is asked for when one is shown already.
 keys "^Select Partition$" End Return
 if wait_window "^Question$" 3 >/dev/null; then
     keys "^Question$" alt+y
 fi
-check "the tree of found files is shown" appears "^Information$" 60
+must "the tree of found files is shown" appears "^Information$" 60 || return
 keys "^Information$" Return
 wait_gone "^Information$"
 shot "found-files-tree"
-check "the found files are recovered" recover_all "$WORK/out-carved" "carved"
+must "the found files are recovered" recover_all "$WORK/out-carved" "carved" || return
 check "every picture of the carving image came back whole" compare_carved "$WORK/out-carved"
 
 say "quit asks first, Save Scan, Save Debug"
 keys "^Halbrook 1.0$" ctrl+q
-check "Quit asks first" appears "^Question$"
+must "Quit asks first" appears "^Question$" || return
 shot "quit-with-unsaved-scan"
 keys "^Question$" Return # No is the default
 check "No keeps the program" appears "^Halbrook 1.0$" 3
