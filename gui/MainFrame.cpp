@@ -495,18 +495,22 @@ gboolean MainFrame::onInterruptSignal(gpointer self) {
 }
 
 gboolean MainFrame::closeDialogs(gpointer self) {
-    // One dialog a tick, the one in front: its modal loop must return before
-    // the one below it can.
-    GtkDialog* front = nullptr;
+    // One dialog a tick, the one in front (no other dialog stands over it): its
+    // modal loop must return before the one below it can.
+    std::vector<GtkWindow*> shown;
     GList* toplevels = gtk_window_list_toplevels();
-    for (GList* l = toplevels; l; l = l->next) {
-        GtkWidget* w = GTK_WIDGET(l->data);
-        if (GTK_IS_DIALOG(w) && gtk_widget_get_visible(w) &&
-            (!front || gtk_window_get_transient_for(GTK_WINDOW(w)) == GTK_WINDOW(front) ||
-             gtk_window_get_modal(GTK_WINDOW(w))))
-            front = GTK_DIALOG(w);
-    }
+    for (GList* l = toplevels; l; l = l->next)
+        if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
+            shown.push_back(GTK_WINDOW(l->data));
     g_list_free(toplevels);
+    GtkDialog* front = nullptr;
+    for (GtkWindow* candidate : shown) {
+        bool covered = false;
+        for (GtkWindow* other : shown)
+            covered = covered || gtk_window_get_transient_for(other) == candidate;
+        if (!covered)
+            front = GTK_DIALOG(candidate);
+    }
     if (front) {
         gtk_dialog_response(front, GTK_RESPONSE_DELETE_EVENT);
         return G_SOURCE_CONTINUE;
@@ -609,7 +613,8 @@ void onTerminate() {
         if (!what.empty())
             trace = std::string(_("Exception: ")) + what + "\n" + trace;
         logAt("MainFrame", 74) << ": " << trace << '\n';
-        writeText(STDERR_FILENO, ("MainFrame(74): " + trace + "\n").c_str());
+        if (std::strcmp(logStreamKind(), "stderr") != 0)
+            writeText(STDERR_FILENO, ("MainFrame(74): " + trace + "\n").c_str());
         messageDialog(MESSAGE_ERROR, escaped(trace).c_str(), nullptr, false, nullptr);
     }
     // Already reported: the abort must not report again.
