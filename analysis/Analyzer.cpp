@@ -14,6 +14,7 @@
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "devices/Reader.h"
+#include "devices/UnreadableSectors.h"
 
 #include <algorithm>
 #include <memory>
@@ -53,6 +54,34 @@ public:
 
 private:
     cbr::Scanner& carver_;
+};
+
+// The carver measures its files by reading the source itself. A sector that
+// cannot be read there reads as the unreadable fill, as it did in the scan, so
+// that a bad sector inside a file keeps the file, at its length, instead of
+// ending it.
+class FilledReader : public dt::Reader {
+public:
+    explicit FilledReader(dt::Reader& source) : source_(source) { setSize(source.getSize()); }
+
+    bool read(i64 offset, u8* buffer, i64 size) override {
+        if (!dt::rangeInside(offset, size, getSize()))
+            return false;
+        if (source_.read(offset, buffer, size))
+            return true;
+        // Sector by sector, on the source's own sector grid.
+        const i64 sector = static_cast<i64>(SECTOR_BYTES);
+        for (i64 at = offset; at < offset + size;) {
+            const i64 n = std::min(sector - at % sector, offset + size - at);
+            if (!source_.read(at, buffer + (at - offset), n))
+                fillUnreadablePattern(buffer + (at - offset), static_cast<u64>(n));
+            at += n;
+        }
+        return true;
+    }
+
+private:
+    dt::Reader& source_;
 };
 
 // The part of [first, first + count) that lies on the source. Reading past the
@@ -131,7 +160,8 @@ u64 Analyzer::scan(u64 firstLba, u64 count, ProgressBoxIC* progress) {
 
     const SharedPtr<dt::Reader> source = driver.getReader();
     cbr::FileModuleRegistry registry;
-    cbr::Scanner carver(*source, &registry);
+    FilledReader filled(*source);
+    cbr::Scanner carver(filled, &registry);
     CarvedFilesCallback found(getCarvedFiles(), progress);
     // A signature table that cannot be loaded ends the scan before it has
     // changed anything.
@@ -155,9 +185,9 @@ u64 Analyzer::scan(u64 firstLba, u64 count, ProgressBoxIC* progress) {
     try {
         reader.readSectors(firstLba, count);
     } catch (const InterruptedException&) {
-        logAt("Analyzer", __LINE__)
-            << ": "
-            << "scan cancelled after" << ' ' << listener.getDelivered() << ' ' << count << '\n';
+        logAt("Analyzer", 150) << ": "
+                               << "scan cancelled after" << ' ' << listener.getDelivered() << ' '
+                               << count << '\n';
     }
     // The sectors still waiting as look-ahead are classified and carved before
     // the carver ends its last file: a file that starts in one of the last
@@ -191,14 +221,14 @@ void Analyzer::quickScan(u64 lba, bool isFat, const FAT_FS_PARAMS* fat, const NT
         for (const SectorRange& r : reads) {
             const u64 n = sectorsOnSource(r.first, r.count, sectorCount);
             if (n != r.count)
-                logAt("Analyzer", __LINE__)
+                logAt("Analyzer", 196)
                     << ": " << r.first << ' ' << r.count << ' ' << sectorCount << '\n';
             if (n != 0)
                 reader.readSectors(r.first, n);
         }
     } catch (const InterruptedException&) {
-        logAt("Analyzer", __LINE__) << ": "
-                                    << "quick scan cancelled" << '\n';
+        logAt("Analyzer", 202) << ": "
+                               << "quick scan cancelled" << '\n';
     }
     scanner.finish();
 }
@@ -270,7 +300,8 @@ void Analyzer::applyDLayout() {
     std::ostringstream report;
     DL::apply(getLayout(), driver, getChanges(), report, usesPartitionTables);
     logAt("Analyzer", 280) << ": *** ApplyDLayout ***\n";
-    logAt("Analyzer", 281) << ": " << report.str() << '\n';
+    layoutReport_ = report.str();
+    logAt("Analyzer", 281) << ": " << layoutReport_ << '\n';
 }
 
 void Analyzer::buildMap() {

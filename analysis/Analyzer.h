@@ -63,6 +63,9 @@ public:
     // FAT and NTFS candidate selected) and its rebuilt sectors, in memory. The
     // changes of an earlier layout are dropped with it.
     void applyDLayout();
+    // The text report of every volume the last applyDLayout rebuilt: each boot
+    // sector and partition table, rebuilt against what the drive holds.
+    const std::string& getLayoutReport() const { return layoutReport_; }
     // The tree of the selected entry (of the carved files when there is none)
     // becomes the map. An entry whose parameters cannot be formed is logged and
     // leaves the map as it was.
@@ -84,4 +87,5 @@ private:
     bool deepScanDone_ = true;
     FrTreeInterface* interface_;
     std::string patternsPath_;
+    std::string layoutReport_;
 };

@@ -4,7 +4,18 @@
 #include <utility>
 
 void DriveDescr::setLayout(std::vector<FsCandidate> layout) {
+    // The chosen volume is chosen again in the new layout when it is still
+    // there; the old pointer would dangle.
+    const FsCandidate* old = selectedEntry_;
     selectedEntry_ = nullptr;
+    if (old != nullptr) {
+        for (FsCandidate& e : layout) {
+            if (!e.isPartitionTable && e.startLBA == old->startLBA && e.fscode() == old->fscode()) {
+                selectedEntry_ = &e;
+                break;
+            }
+        }
+    }
     layout_ = std::move(layout);
 }
 

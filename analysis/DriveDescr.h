@@ -43,8 +43,8 @@ public:
     const std::vector<FsCandidate>& getFsCollection() const { return fsCollection_; }
     std::vector<FsCandidate>& getLayout() { return layout_; }
     const std::vector<FsCandidate>& getLayout() const { return layout_; }
-    // Replaces the layout. The selected entry pointed into the old one and is
-    // cleared with it.
+    // Replaces the layout. The selected entry is set to the element of the new
+    // layout with the same start and type, or cleared when there is none.
     void setLayout(std::vector<FsCandidate> layout);
     SectorChanges& getChanges() { return changes_; }
     const SectorChanges& getChanges() const { return changes_; }

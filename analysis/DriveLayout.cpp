@@ -116,7 +116,7 @@ void formEntry(const Array& e, const FsCandidate& table, const FsCandidateEntry&
         }
     }
     if (base > s) {
-        logAt("DL", __LINE__) << ": entry at " << s << " lies before its base " << base << '\n';
+        logAt("DL", 119) << ": entry at " << s << " lies before its base " << base << '\n';
         base = 0;
     }
 
@@ -202,7 +202,7 @@ bool addPartitionEntry(FsCandidate& table, u8 type, u32 startLBA, u32 sectors, u
     }
     // An entry of no sectors is no partition: the table test refuses it.
     if (sectors == 0) {
-        logAt("DL", __LINE__) << ": no sectors at " << startLBA << '\n';
+        logAt("DL", 205) << ": no sectors at " << startLBA << '\n';
         return false;
     }
     if (!duplicatesAllowed) {
@@ -247,6 +247,13 @@ void buildPartitionTables(FsCandidateList& layout, const DLayoutOptions& options
         FsCandidate& table = layout[current];
         const u32 slot = x.hasPartitionEntry ? x.partitionEntryIndex : 0;
         if (!x.isPartitionTable) {
+            // A volume that begins in the table's own sector (a floppy-style
+            // volume at LBA 0) gets no entry: it would point the table at itself.
+            if (x.startLBA == table.startLBA) {
+                logAt("DL", 240) << ": the file system at " << x.startLBA
+                                 << " lies on its partition table; no entry\n";
+                continue;
+            }
             if (addPartitionEntry(table, x.fscode(), x.startLBA, x.layoutSectors, slot, true))
                 x.parentTableLBA = table.startLBA;
             continue;
@@ -270,8 +277,8 @@ void buildPartitionTables(FsCandidateList& layout, const DLayoutOptions& options
                     extendedBase = x.startLBA;
             }
         } else {
-            logAt("DL", __LINE__) << ": no link to the table at " << x.startLBA << " ending at "
-                                  << end << '\n';
+            logAt("DL", 273) << ": no link to the table at " << x.startLBA << " ending at " << end
+                             << '\n';
         }
         current = i;
     }

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -72,7 +73,7 @@ bool formImage(const Builder& build, const FsCandidate& element, Driver& driver,
                Image& out, int logLine, const char* what) {
     out = old;
     if (!build(element, out.data(), driver)) {
-        logAt("DL", __LINE__) << ": (LBA:" << element.startLBA << ") no " << what << " built\n";
+        logAt("DL", 75) << ": (LBA:" << element.startLBA << ") no " << what << " built\n";
         return false;
     }
     if (out == old)
@@ -160,7 +161,7 @@ void rebuildPaired(const PairedKind& k, FsCandidate& e, Driver& driver, SectorCh
     u64 backup = e.bootBackupLBA;
     if (!e.hasBootBackup) {
         if (!defaultBackupLba(k, e, backup)) {
-            logAt("DL", __LINE__) << ": no backup sector for the volume at " << start << '\n';
+            logAt("DL", 163) << ": no backup sector for the volume at " << start << '\n';
             return;
         }
         logAt("DL", k.defaultBackup) << ": using default LBA for backup " << backup << '\n';
@@ -273,7 +274,7 @@ bool clearChkdskFlag(const FsCandidate& element, Driver& driver, SectorChanges& 
     if (r == 0 || r > MAX_RECORD_SECTORS || element.mftLBA > MAX_LBA32 ||
         element.mftMirrLBA > MAX_LBA32 || at + r - 1 > MAX_LBA32 || mirror + r - 1 > MAX_LBA32 ||
         driver.getSectorSize() != SECTOR_BYTES) {
-        logAt("DL", __LINE__) << ": no $Volume record of " << r << " sectors at " << at << '\n';
+        logAt("DL", 276) << ": no $Volume record of " << r << " sectors at " << at << '\n';
         return false;
     }
     std::vector<u8> old(static_cast<std::size_t>(r) * SECTOR_BYTES);
@@ -352,13 +353,26 @@ namespace DL {
 void apply(FsCandidateList& layout, Driver& driver, SectorChanges& changes, std::ostream& report,
            bool usesPartitionTables) {
     const std::size_t first = changes.size();
+    std::set<u32> volumeStarts;
+    for (const FsCandidate& element : layout) {
+        if (element.valid && !element.isPartitionTable)
+            volumeStarts.insert(element.startLBA);
+    }
     for (FsCandidate& element : layout) {
         if (!element.valid)
             throw std::runtime_error("DL(1169)");
-        if (!element.isPartitionTable)
+        if (!element.isPartitionTable) {
             DLReconstructFileSystem(element, driver, changes, report, usesPartitionTables, first);
-        else if (usesPartitionTables)
+        } else if (usesPartitionTables) {
+            // The sector is a volume's boot sector (a volume at LBA 0): a table
+            // written there would be read in place of that boot sector.
+            if (volumeStarts.count(element.startLBA) != 0) {
+                logAt("DL", 1171) << ": (LBA:" << element.startLBA
+                                  << ") a file system starts here; no partition table\n";
+                continue;
+            }
             writePartitionTable(element, driver, changes);
+        }
     }
 }
 

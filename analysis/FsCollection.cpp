@@ -2,6 +2,7 @@
 
 #include "analysis/FsFilters.h"
 #include "core/Array.h"
+#include "core/Checked.h"
 #include "core/Log.h"
 #include "devices/Driver.h"
 #include "fs/DirectoryEntry.h"
@@ -18,7 +19,6 @@
 namespace {
 
 constexpr u64 U32_MAX = std::numeric_limits<u32>::max();
-constexpr i64 I64_MAX = std::numeric_limits<i64>::max();
 constexpr std::size_t NONE = static_cast<std::size_t>(-1);
 
 // A FAT32 backup boot sector lies this far into its volume.
@@ -43,29 +43,6 @@ bool isFatWidth(FatType type) {
 
 bool fitsU32(u64 value) {
     return value <= U32_MAX;
-}
-
-// a x b, or nothing when it does not fit in 64 bits.
-bool multiply(u64 a, u64 b, u64& out) {
-    return !__builtin_mul_overflow(a, b, &out);
-}
-
-// Signed arithmetic that sticks at the ends instead of wrapping, for sizes
-// computed from untrusted counts.
-i64 saturate(u64 v) {
-    return v > static_cast<u64>(I64_MAX) ? I64_MAX : static_cast<i64>(v);
-}
-i64 saturatingMul(i64 a, i64 b) {
-    i64 r = 0;
-    if (__builtin_mul_overflow(a, b, &r))
-        return (a < 0) != (b < 0) ? std::numeric_limits<i64>::min() : I64_MAX;
-    return r;
-}
-i64 saturatingAdd(i64 a, i64 b) {
-    i64 r = 0;
-    if (__builtin_add_overflow(a, b, &r))
-        return b < 0 ? std::numeric_limits<i64>::min() : I64_MAX;
-    return r;
 }
 
 bool isFloppy(const Driver& driver) {
@@ -604,7 +581,12 @@ public:
         const FatType width = fatTypeBySectorsPerFat(h.sectors);
         if (!isFatWidth(width))
             throw std::runtime_error("FSs(270)");
-        c.startLBA = h.volumeStart;
+        // A partition entry fixes where the volume starts; the guess only
+        // supposed the fewest reserved sectors in front of the FAT.
+        const bool startKnown =
+            c.hasPartitionEntry && c.startLBA < h.fatLBA && h.fatLBA - c.startLBA <= 0xFFFF;
+        if (!startKnown)
+            c.startLBA = h.volumeStart;
         c.hasFats = true;
         c.fatLBA = h.fatLBA;
         c.fatSectors = h.sectors;
@@ -809,7 +791,8 @@ public:
             for (u32 s : CLUSTER_SIZES) {
                 u64 distance = 0;
                 u64 mftOffset = 0;
-                if (!multiply(mirrorLcn - mftLcn, s, distance) || !multiply(mftLcn, s, mftOffset))
+                if (!checkedMul(mirrorLcn - mftLcn, s, distance) ||
+                    !checkedMul(mftLcn, s, mftOffset))
                     break;
                 if (distance > U32_MAX - it->lba)
                     break;
@@ -909,7 +892,7 @@ private:
             return;
         u64 mft = 0;
         u64 mirror = 0;
-        if (!multiply(s, boot.MFTCluster, mft) || !multiply(s, boot.MFTMirrCluster, mirror) ||
+        if (!checkedMul(s, boot.MFTCluster, mft) || !checkedMul(s, boot.MFTMirrCluster, mirror) ||
             mft > ~0ull - start || mirror > ~0ull - start)
             return;
         mft += start;
@@ -950,70 +933,82 @@ void collectNtfsVolumes(FsCandidateList& list, const CreateFSCollectionParameter
 
 // The entries a FAT of that width and size describes, capped at what the width
 // can number.
-i64 fatEntries(FatType type, u32 sectors) {
+u64 fatEntries(FatType type, u32 sectors) {
     switch (type) {
     case FAT12:
-        return std::min<i64>(static_cast<i64>(sectors) * 1024 / 3, 0xFF0);
+        return std::min<u64>(static_cast<u64>(sectors) * 1024 / 3, 0xFF0);
     case FAT16:
-        return std::min<i64>(static_cast<i64>(sectors) * 256, 0xFFF0);
+        return std::min<u64>(static_cast<u64>(sectors) * 256, 0xFFF0);
     case FAT32:
-        return std::min<i64>(static_cast<i64>(sectors) * 128, 0xFFFFFFF0);
+        return std::min<u64>(static_cast<u64>(sectors) * 128, 0xFFFFFFF0);
     default:
         return 0;
     }
 }
 
 // The volume size a boot sector states (an NTFS volume has its backup boot
-// sector behind it), or -1.
-i64 bootSectorSize(const BootParams& boot) {
+// sector behind it); false for no FAT or NTFS boot sector.
+bool bootSectorSize(const BootParams& boot, u64& size) {
     if (boot.kind == FS_FAT)
-        return boot.fat.totalSectors;
-    if (boot.kind == FS_NTFS)
-        return saturatingAdd(saturate(boot.ntfs.totalSectors), 1);
-    return -1;
+        size = boot.fat.totalSectors;
+    else if (boot.kind == FS_NTFS)
+        size = saturatingAdd(boot.ntfs.totalSectors, 1);
+    else
+        return false;
+    return true;
+}
+
+// How far `lba` lies behind the volume start; 0 when it lies before it.
+u64 behind(u64 lba, u64 start) {
+    return lba > start ? lba - start : 0;
 }
 
 void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
-    const i64 sectorCount = saturate(p.driver->getSectorCount());
+    const u64 sectorCount = p.driver->getSectorCount();
     for (std::size_t index = 0; index < list.size(); ++index) {
         FsCandidate& c = list[index];
-        const i64 start = c.startLBA;
-        const i64 room = sectorCount - start;
-        i64 lo = 1;
-        i64 hi = room;
+        const u64 start = c.startLBA;
+        const u64 room = behind(sectorCount, start);
+        u64 lo = 1;
+        u64 hi = room;
         if (c.hasSubDirs) {
-            const i64 dataOffset = static_cast<i64>(c.cluster2LBA) - start;
-            if (dataOffset > 0)
-                lo = dataOffset;
-            if (c.hasFats) {
-                const i64 e = fatEntries(c.fatType, c.fatSectors);
-                const i64 size = (e - 2) * static_cast<i64>(c.sectorsPerCluster) + dataOffset;
-                if (e > 1 && size <= room)
+            const u64 dataOffset = behind(c.cluster2LBA, start);
+            lo = std::max(lo, dataOffset);
+            const u64 e = c.hasFats ? fatEntries(c.fatType, c.fatSectors) : 0;
+            // A data area before the volume start would make no size at all.
+            if (e > 1 && c.cluster2LBA >= start) {
+                const u64 size =
+                    saturatingAdd(saturatingMul(e - 2, c.sectorsPerCluster), dataOffset);
+                if (size <= room)
                     hi = size;
             }
         }
         if (c.hasFats)
-            lo = std::max(lo,
-                          static_cast<i64>(c.fatLBA) + 2 * static_cast<i64>(c.fatSectors) - start);
+            lo = std::max(
+                lo, behind(static_cast<u64>(c.fatLBA) + 2 * static_cast<u64>(c.fatSectors), start));
         if (c.hasRootDir)
-            lo = std::max(lo, static_cast<i64>(c.rootDirLBA) - start);
+            lo = std::max(lo, behind(c.rootDirLBA, start));
         if (c.hasNtfsVolume) {
-            const i64 s = c.ntfsSectorsPerCluster;
-            const i64 bits = saturatingMul(saturate(c.bitmapSize), 8);
-            lo = std::max(lo, saturatingMul(s, saturatingAdd(bits, -63)));
+            const u64 s = c.ntfsSectorsPerCluster;
+            const u64 bits = saturatingMul(c.bitmapSize, 8);
+            if (bits > 63)
+                lo = std::max(lo, saturatingMul(s, bits - 63));
             hi = std::min(hi, saturatingAdd(saturatingMul(s, bits), 1));
         }
-        i64 exact = -1;
-        auto within = [&](i64 size) { return size >= lo && size <= hi; };
-        if (c.hasBootSector && within(bootSectorSize(c.bootSector)))
-            exact = bootSectorSize(c.bootSector);
-        else if (c.hasBootBackup && within(bootSectorSize(c.bootBackup)))
-            exact = bootSectorSize(c.bootBackup);
-        else if (c.hasPartitionEntry && within(c.partitionSectors))
+        u64 exact = 0;
+        auto within = [&](const BootParams& boot) {
+            return bootSectorSize(boot, exact) && exact >= lo && exact <= hi;
+        };
+        bool isExact =
+            (c.hasBootSector && within(c.bootSector)) || (c.hasBootBackup && within(c.bootBackup));
+        if (!isExact && c.hasPartitionEntry && c.partitionSectors >= lo &&
+            c.partitionSectors <= hi) {
             exact = c.partitionSectors;
-        if (exact >= 0)
+            isExact = true;
+        }
+        if (isExact)
             lo = hi = exact;
-        if (lo <= 0)
+        if (lo == 0)
             lo = 1;
         if (hi > room)
             hi = room;
@@ -1025,8 +1020,8 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
         }
         // Sizes beyond 32 bits (a volume on a disk past 2 TiB) stick at the
         // largest rather than wrap around to a small one.
-        c.minSectors = static_cast<u32>(std::min<i64>(lo, U32_MAX));
-        c.maxSectors = static_cast<u32>(std::min<i64>(hi, U32_MAX));
+        c.minSectors = static_cast<u32>(std::min(lo, U32_MAX));
+        c.maxSectors = static_cast<u32>(std::min(hi, U32_MAX));
     }
 }
 

@@ -69,9 +69,14 @@ bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
     const bool floppy = driver.getProperties().getUInt8(PROP_IS_FLOPPY, 0) != 0;
     if (width == FAT12 && !floppy && !c.hasPartitionEntry)
         return false;
+    const bool bothFatsFound = c.hasFats && c.fatFound && c.fatMirrorFound;
+    // A boot sector whose FATs lie where it says is a volume even when its root
+    // directory is empty (a fresh format) or one FAT copy begins damaged.
+    if ((c.hasBootSector || c.hasBootBackup) && c.hasFats &&
+        (bothFatsFound || (c.hasRootDir && (c.fatFound || c.fatMirrorFound))))
+        return true;
     if (!c.hasRootDir && !c.hasSubDirs)
         return false;
-    const bool bothFatsFound = c.hasFats && c.fatFound && c.fatMirrorFound;
     const bool gridConfirmed = c.hasSubDirs && c.subDirCount >= CONFIRMED_GRID_PAIRS;
     return bothFatsFound || gridConfirmed;
 }

@@ -57,8 +57,8 @@ SharedPtr<tree::Map>& buildMap(SharedPtr<tree::Map>& out, const SharedPtr<Driver
     else if (fs.kind == FS_NTFS)
         map = buildNtfsMap(driver, fs.ntfs, results, ui, *box);
     else
-        logAt("MapInterface", __LINE__) << ": "
-                                        << "no file system kind" << ' ' << fs.kind << '\n';
+        logAt("MapInterface", 60) << ": "
+                                  << "no file system kind" << ' ' << fs.kind << '\n';
     if (!map)
         return out;
 

@@ -4,8 +4,8 @@
 #include "core/Log.h"
 #include "fs/ntfs/MftRunlist.h"
 #include "fs/ntfs/NTFSDrive.h"
-#include "fs/ntfs/NtfsDumps.h"
 #include "fs/ntfs/NTFSMapImpl.h"
+#include "fs/ntfs/NtfsDumps.h"
 
 namespace MapInterface {
 
@@ -16,7 +16,7 @@ SharedPtr<tree::Map> buildNtfsMap(const SharedPtr<Driver>& driver, const NTFS_FS
                                   ProgressBoxIC& box) {
     logAt("MapInterface", 45) << ": " << params << '\n';
     if (!NTFSDrive::isUsable(params)) {
-        logAt("MapInterface", __LINE__) << ": no NTFS drive can be built on these parameters\n";
+        logAt("MapInterface", 19) << ": no NTFS drive can be built on these parameters\n";
         return SharedPtr<tree::Map>();
     }
     Runlist runs;

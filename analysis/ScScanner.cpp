@@ -87,8 +87,8 @@ void dropFindsFrom(ScanResults& r, u64 firstLba) {
     eraseFrom(r.ntfsRecordRuns, firstLba);
     if (!r.ntfsRecordRuns.empty()) {
         auto last = std::prev(r.ntfsRecordRuns.end());
-        if (last->endLBA() > firstLba) {
-            // It reaches past firstLba, so it has a record size.
+        // A run of records of no size (a damaged saved scan) never divides.
+        if (last->endLBA() > firstLba && last->recordSectors != 0) {
             const u64 keep = (firstLba - last->lba) / last->recordSectors;
             auto node = r.ntfsRecordRuns.extract(last);
             if (keep != 0) {
@@ -131,9 +131,9 @@ ScScanner::~ScScanner() {
     try {
         finish();
     } catch (const std::exception& e) {
-        logAt("ScScanner", __LINE__) << ": " << e.what() << '\n';
+        logAt("ScScanner", 134) << ": " << e.what() << '\n';
     } catch (...) {
-        logAt("ScScanner", __LINE__) << '\n';
+        logAt("ScScanner", 136) << '\n';
     }
 }
 
@@ -143,6 +143,21 @@ void ScScanner::finish() {
     flushRecordRun();
     results_->unreadable.commit();
     unreadableEnd_ = 0;
+    if (unlisted_ != 0) {
+        logAt("ScScanner", 140) << ": " << unlisted_
+                                << " structures at or beyond sector 2^32 were not recorded\n";
+        unlisted_ = 0;
+    }
+}
+
+bool ScScanner::listed(u64 lba, u32* out) {
+    if (lba > MAX_LIST_LBA) {
+        ++unlisted_;
+        return false;
+    }
+    if (out != nullptr)
+        *out = static_cast<u32>(lba);
+    return true;
 }
 
 u64 ScScanner::reportTotals(const ScanResults* results, UsesInterfaceCallback* to) {
@@ -161,14 +176,14 @@ u64 ScScanner::reportTotals(const ScanResults* results, UsesInterfaceCallback* t
 }
 
 void ScScanner::processSector(const u8* sector, u64 lba, u32 available) {
-    // Past sector 2^32 nothing can be listed, but the contents are still carved.
-    if (lba <= MAX_LIST_LBA)
-        classify(sector, static_cast<u32>(lba), available);
+    // Past sector 2^32 nothing can be listed (listed() counts what is passed
+    // over), but the contents are still carved.
+    classify(sector, lba, available);
     if (content_ != nullptr)
         content_->processSector(lba * getSectorSize(), sector, available * getSectorSize());
 }
 
-void ScScanner::classify(const u8* sector, u32 lba, u32 available) {
+void ScScanner::classify(const u8* sector, u64 lba, u32 available) {
     if (hasSectorSignature(sector)) {
         findPartitionTable(sector, lba);
         findBootSector(sector, lba);
@@ -183,12 +198,12 @@ void ScScanner::classify(const u8* sector, u32 lba, u32 available) {
         findUnreadable(sector, lba);
 }
 
-void ScScanner::findPartitionTable(const u8* sector, u32 lba) {
-    if (!isValidMbr(sector))
+void ScScanner::findPartitionTable(const u8* sector, u64 lba) {
+    if (!isValidMbr(sector) || !listed(lba))
         return;
     ConstArray s(sector, SECTOR_BYTES);
     FoundPartitionTable table;
-    table.lba = lba;
+    table.lba = static_cast<u32>(lba);
     for (u32 i = 0; i < PARTITION_ENTRY_COUNT; ++i) {
         ConstArray entry(s, PARTITION_TABLE_OFFSET + i * PARTITION_ENTRY_BYTES,
                          PARTITION_ENTRY_BYTES);
@@ -204,7 +219,7 @@ void ScScanner::findPartitionTable(const u8* sector, u32 lba) {
         if (start > MAX_LIST_LBA) {
             // Beyond what the lists can address: a wrapped start would point the
             // candidates at a wrong sector.
-            logAt("ScScanner", __LINE__) << ": " << lba << ' ' << i << ' ' << start << '\n';
+            logAt("ScScanner", 207) << ": " << lba << ' ' << i << ' ' << start << '\n';
             continue;
         }
         table.entries[i].type = type;
@@ -214,28 +229,27 @@ void ScScanner::findPartitionTable(const u8* sector, u32 lba) {
     addFind(results_->partitionTables, table, *this, InterfaceCallback::FOUND_PARTITION_TABLES);
 }
 
-void ScScanner::findBootSector(const u8* sector, u32 lba) {
+void ScScanner::findBootSector(const u8* sector, u64 lba) {
     FoundBootSector boot;
-    boot.lba = lba;
-    if (readBootParams(sector, boot.params))
+    if (readBootParams(sector, boot.params) && listed(lba, &boot.lba))
         addFind(results_->bootSectors, boot, *this, InterfaceCallback::FOUND_BOOT_SECTORS);
 }
 
-void ScScanner::findFatSector(const u8* sector, u32 lba) {
+void ScScanner::findFatSector(const u8* sector, u64 lba) {
     FoundFatSector fat;
-    fat.lba = lba;
-    if (guessFatTypeOfSector(sector, fat.fatType))
+    if (guessFatTypeOfSector(sector, fat.fatType) && listed(lba, &fat.lba))
         addFind(results_->fatSectors, fat, *this, InterfaceCallback::FOUND_FATS);
 }
 
-void ScScanner::findDirectory(const u8* sector, u32 lba) {
+void ScScanner::findDirectory(const u8* sector, u64 lba) {
     bool hasDotEntries = false;
     bool lastSlotUsed = false;
     u32 dotCluster = 0;
     u32 dotDotCluster = 0;
     u32 highestCluster = 0;
     if (!analyzeDirectoryStart(sector, hasDotEntries, lastSlotUsed, dotCluster, dotDotCluster,
-                               highestCluster))
+                               highestCluster) ||
+        !listed(lba))
         return;
     FoundDirectoryRun& run = pendingDirRun_;
     // A directory goes on in the next sector only when this one is full, and a
@@ -247,7 +261,7 @@ void ScScanner::findDirectory(const u8* sector, u32 lba) {
         return;
     }
     flushDirRun(true);
-    run.lba = lba;
+    run.lba = static_cast<u32>(lba);
     run.sectorCount = 1;
     run.startsWithDotEntries = hasDotEntries;
     run.lastSlotInUse = lastSlotUsed;
@@ -256,7 +270,7 @@ void ScScanner::findDirectory(const u8* sector, u32 lba) {
     run.highestCluster = highestCluster;
 }
 
-void ScScanner::findFileRecord(const u8* sector, u32 lba, u32 available) {
+void ScScanner::findFileRecord(const u8* sector, u64 lba, u32 available) {
     NtfsSystemRecordInfo info;
     u16 recordSectors = 0;
     // The collector's buffer fits a u32 byte count.
@@ -264,9 +278,11 @@ void ScScanner::findFileRecord(const u8* sector, u32 lba, u32 available) {
         return;
     ++recordTotal_;
     setPosition(InterfaceCallback::FOUND_NTFS_FILES, recordTotal_);
+    if (!listed(lba))
+        return;
     if (info.which != NTFS_ORDINARY_RECORD) {
         FoundNtfsSystemRecord found;
-        found.lba = lba;
+        found.lba = static_cast<u32>(lba);
         found.info = info;
         addFind(results_->ntfsSystemRecords, found, *this, InterfaceCallback::FOUND_NTFS_RECORDS);
     }
@@ -276,21 +292,21 @@ void ScScanner::findFileRecord(const u8* sector, u32 lba, u32 available) {
         return;
     }
     flushRecordRun();
-    run.lba = lba;
+    run.lba = static_cast<u32>(lba);
     run.recordSectors = recordSectors;
     run.recordCount = 1;
 }
 
-void ScScanner::findUnreadable(const u8* sector, u32 lba) {
-    if (!isUnreadablePattern(sector, getSectorSize()))
+void ScScanner::findUnreadable(const u8* sector, u64 lba) {
+    if (!isUnreadablePattern(sector, getSectorSize()) || !listed(lba))
         return;
     // The pending runs only grow forwards; a sector before the last one (a quick
     // scan reads its places out of order) would be lost, so what was gathered
     // goes into the runs first.
     if (static_cast<u64>(lba) + 1 < unreadableEnd_)
         results_->unreadable.commit();
-    results_->unreadable.add(lba);
-    unreadableEnd_ = static_cast<u64>(lba) + 1;
+    results_->unreadable.add(static_cast<u32>(lba));
+    unreadableEnd_ = lba + 1;
 }
 
 void ScScanner::flushDirRun(bool opening) {

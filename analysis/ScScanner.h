@@ -57,13 +57,16 @@ protected:
 
 private:
     // The detectors, each after its own quick test passed.
-    void classify(const u8* sector, u32 lba, u32 available);
-    void findPartitionTable(const u8* sector, u32 lba);
-    void findBootSector(const u8* sector, u32 lba);
-    void findFatSector(const u8* sector, u32 lba);
-    void findDirectory(const u8* sector, u32 lba);
-    void findFileRecord(const u8* sector, u32 lba, u32 available);
-    void findUnreadable(const u8* sector, u32 lba);
+    void classify(const u8* sector, u64 lba, u32 available);
+    void findPartitionTable(const u8* sector, u64 lba);
+    void findBootSector(const u8* sector, u64 lba);
+    void findFatSector(const u8* sector, u64 lba);
+    void findDirectory(const u8* sector, u64 lba);
+    void findFileRecord(const u8* sector, u64 lba, u32 available);
+    void findUnreadable(const u8* sector, u64 lba);
+    // Whether the lists can hold a find at lba (and its LBA in `out`); a find
+    // they cannot hold is counted for the one log line at the end of the scan.
+    bool listed(u64 lba, u32* out = nullptr);
 
     void flushDirRun(bool opening);
     void flushRecordRun();
@@ -79,4 +82,6 @@ private:
     u64 recordTotal_ = 0;
     // One past the last sector handed to the unreadable set in this scan.
     u64 unreadableEnd_ = 0;
+    // Structures found at or beyond sector 2^32 since the last finish().
+    u64 unlisted_ = 0;
 };

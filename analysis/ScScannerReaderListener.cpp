@@ -15,7 +15,7 @@ void ScScannerReaderListener::onSectorsRead(u64 firstLba, u64 count) {
     // The reader fills at most one block of the window; more would already have
     // run past the buffer.
     if (count > scanner_->getWindowSectors()) {
-        logAt("ScScannerReaderListener", __LINE__) << ": " << firstLba << ' ' << count << '\n';
+        logAt("ScScannerReaderListener", 18) << ": " << firstLba << ' ' << count << '\n';
         throw std::runtime_error("ScScannerReaderListener(" + std::to_string(__LINE__) + ")");
     }
     scanner_->addSectors(firstLba, static_cast<u32>(count));

@@ -39,7 +39,7 @@ void SectorsCollector::flush() {
 
 void SectorsCollector::addSectors(u64 lba, u32 count) {
     if (count > windowSectors_) {
-        logAt("SectorsCollector", __LINE__) << ": " << count << ' ' << windowSectors_ << '\n';
+        logAt("SectorsCollector", 42) << ": " << count << ' ' << windowSectors_ << '\n';
         throw failure(__LINE__);
     }
     u8* at = buffer_.get();

@@ -168,7 +168,7 @@ bool saveScan(const char* path, DriveDescr& d, FrTreeInterface* interface) {
     Serializer s(&data);
     serializeScan(s, d);
     if (!saveCompressedFile(path, reinterpret_cast<const u8*>(data.data()), data.size())) {
-        logAt("DriveDescrFile", __LINE__) << ": " << path << ' ' << data.size() << '\n';
+        logAt("DriveDescrFile", 171) << ": " << path << ' ' << data.size() << '\n';
         if (interface != nullptr)
             interface->message(false, _("Cannot Save Scan"), false, nullptr);
         return false;

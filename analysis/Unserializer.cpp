@@ -3,6 +3,7 @@
 #include "analysis/DriveDescr.h"
 #include "analysis/Serializer.h"
 #include "core/Array.h"
+#include "core/Checked.h"
 #include "core/CompressedFile.h"
 #include "core/Intl.h"
 #include "core/Log.h"
@@ -47,11 +48,61 @@ u64 checkedCount(const Unserializer& u, u64 count, u64 minRecordBytes) {
     return count;
 }
 
-template <typename List> void unserializeFoundList(Unserializer& u, List& list, u64 minBytes) {
+bool isPowerOfTwo(u64 v) {
+    return v != 0 && (v & (v - 1)) == 0;
+}
+
+// Why a record that no scan of a source of `sectors` sectors makes is dropped;
+// null for a sound one. Later steps divide by these sizes and read by these
+// lengths.
+const char* flaw(const FoundPartitionTable& f, u64 sectors) {
+    return f.lba < sectors ? nullptr : "LBA outside the source";
+}
+const char* flaw(const FoundBootSector& f, u64 sectors) {
+    if (f.lba >= sectors)
+        return "LBA outside the source";
+    if (f.params.kind == FS_FAT)
+        return isPowerOfTwo(f.params.fat.sectorsPerCluster) ? nullptr : "sectors per cluster";
+    if (f.params.kind != FS_NTFS)
+        return "no FAT or NTFS kind";
+    if (!isPowerOfTwo(f.params.ntfs.sectorsPerCluster))
+        return "sectors per cluster";
+    return isPowerOfTwo(f.params.ntfs.sectorsPerFileRecord) ? nullptr : "sectors per record";
+}
+const char* flaw(const FoundFatSector& f, u64 sectors) {
+    if (f.lba >= sectors)
+        return "LBA outside the source";
+    return f.fatType >= FAT12 && f.fatType <= FAT16_32 ? nullptr : "no FAT type";
+}
+const char* flaw(const FoundDirectoryRun& f, u64 sectors) {
+    return f.sectorCount != 0 && fits(f.lba, f.sectorCount, sectors) ? nullptr : "run length";
+}
+const char* flaw(const FoundNtfsSystemRecord& f, u64 sectors) {
+    if (f.lba >= sectors)
+        return "LBA outside the source";
+    return f.info.which >= NTFS_MFT_RECORD && f.info.which <= NTFS_BITMAP_RECORD
+               ? nullptr
+               : "no system record";
+}
+const char* flaw(const FoundRecordRun& f, u64 sectors) {
+    if (!isPowerOfTwo(f.recordSectors))
+        return "sectors per record";
+    return f.recordCount != 0 && fits(f.lba, saturatingMul(f.recordSectors, f.recordCount), sectors)
+               ? nullptr
+               : "run length";
+}
+
+template <typename List>
+void unserializeFoundList(Unserializer& u, List& list, u64 minBytes, u32 number, u64 sectors) {
     const u64 count = checkedCount(u, u.readU32(), minBytes);
     for (u64 i = 0; i < count; ++i) {
         typename List::value_type find;
         unserializeFoundStructure(u, find);
+        if (const char* why = flaw(find, sectors)) {
+            logAt("DriveDescrFile", 230) << ": list " << number << ", record at LBA " << find.lba
+                                         << " dropped: " << why << '\n';
+            continue;
+        }
         // Sorted input goes in at the end in constant time.
         list.insert(list.end(), find);
     }
@@ -88,13 +139,11 @@ void unserializeCarvedFiles(Unserializer& u, std::vector<cbr::FileInfo>& files) 
         [](const cbr::FileInfo& a, const cbr::FileInfo& b) { return a.getStart() < b.getStart(); });
 }
 
-// The saved drive id as it can stand in a message box, whose text is markup: the
-// file's bytes may be any bytes at all.
+// The saved drive id as it can stand in a message: the file's bytes may be any
+// bytes at all. (The interface escapes it for the box, which reads markup.)
 std::string displayableDriveId(const std::string& id) {
     gchar* valid = g_utf8_make_valid(id.data(), static_cast<gssize>(id.size()));
-    gchar* escaped = g_markup_escape_text(valid, -1);
-    std::string text(escaped);
-    g_free(escaped);
+    std::string text(valid);
     g_free(valid);
     return text;
 }
@@ -208,9 +257,6 @@ void unserializeFoundStructure(Unserializer& u, FoundDirectoryRun& find) {
     find.dotCluster = u.readU32();
     find.dotDotCluster = u.readU32();
     find.highestCluster = u.readU32();
-    // The scan never stores an empty run.
-    if (find.sectorCount == 0)
-        damaged();
 }
 
 void unserializeFoundStructure(Unserializer& u, FoundNtfsSystemRecord& find) {
@@ -224,29 +270,37 @@ void unserializeFoundStructure(Unserializer& u, FoundRecordRun& find) {
     find.lba = u.readU32();
     find.recordSectors = u.readU16();
     find.recordCount = u.readU32();
-    // A run of no records, or of records of no sectors, never ends where the
-    // next one begins.
-    if (find.recordSectors == 0 || find.recordCount == 0)
-        damaged();
 }
 
-void unserializeScanResults(Unserializer& u, ScanResults& results) {
-    unserializeFoundList(u, results.partitionTables, MIN_TABLE);
-    unserializeFoundList(u, results.bootSectors, MIN_BOOT);
-    unserializeFoundList(u, results.fatSectors, MIN_FAT);
-    unserializeFoundList(u, results.directoryRuns, MIN_DIRECTORY);
-    unserializeFoundList(u, results.ntfsSystemRecords, MIN_SYSTEM_RECORD);
-    unserializeFoundList(u, results.ntfsRecordRuns, MIN_RECORD_RUN);
-    std::string runs = u.readBytes(u.readU32());
-    // Scan addresses end at sector 2^32: a run said to reach beyond it would
-    // wrap around when the runs are joined.
-    Array blob(reinterpret_cast<u8*>(runs.empty() ? nullptr : &runs[0]),
-               static_cast<u32>(runs.size()));
-    for (u32 off = 0; blob.length() - off >= RUN_BYTES; off += RUN_BYTES) {
-        const u64 start = blob.getBE32(off);
-        if (blob.getBE32(off + 4) > LBA_LIMIT - start)
-            blob.setBE32(off + 4, static_cast<u32>(LBA_LIMIT - start));
+void unserializeScanResults(Unserializer& u, ScanResults& results, u64 sectors) {
+    sectors = std::min(sectors, LBA_LIMIT);
+    unserializeFoundList(u, results.partitionTables, MIN_TABLE, 0, sectors);
+    unserializeFoundList(u, results.bootSectors, MIN_BOOT, 1, sectors);
+    unserializeFoundList(u, results.fatSectors, MIN_FAT, 2, sectors);
+    unserializeFoundList(u, results.directoryRuns, MIN_DIRECTORY, 3, sectors);
+    unserializeFoundList(u, results.ntfsSystemRecords, MIN_SYSTEM_RECORD, 4, sectors);
+    unserializeFoundList(u, results.ntfsRecordRuns, MIN_RECORD_RUN, 5, sectors);
+    const std::string stored = u.readBytes(u.readU32());
+    // Runs are cut to the source (joined, a run past 2^32 would wrap around);
+    // a run left empty is dropped.
+    std::string runs;
+    const u8* b = reinterpret_cast<const u8*>(stored.data());
+    u64 dropped = 0;
+    for (std::size_t off = 0; stored.size() - off >= RUN_BYTES; off += RUN_BYTES) {
+        const u64 start = getBE32(b, static_cast<i32>(off));
+        const u64 count = std::min<u64>(getBE32(b, static_cast<i32>(off + 4)),
+                                        start < sectors ? sectors - start : 0);
+        if (count == 0) {
+            ++dropped;
+            continue;
+        }
+        runs.append(stored, off, 4);
+        u8 length[4];
+        Array(length, 4).setBE32(0, static_cast<u32>(count));
+        runs.append(reinterpret_cast<const char*>(length), 4);
     }
+    if (dropped != 0)
+        logAt("DriveDescrFile", 231) << ": " << dropped << " unreadable runs outside the source\n";
     // Sorts and joins the runs of a file that holds them otherwise.
     results.unreadable.fromBytes(runs);
 }
@@ -270,7 +324,9 @@ bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interfac
         saved.first = u.readEscapedU32();
         saved.second = u.readEscapedU32();
         saved.driveId = u.readBytes(idLength);
-        unserializeScanResults(u, saved.results);
+        // The source's size bounds every LBA; without a source, the lists' own.
+        const u64 sectors = d.getDriveHolder() ? d.getDrive()->getSectorCount() : LBA_LIMIT;
+        unserializeScanResults(u, saved.results, sectors);
         unserializeCarvedFiles(u, saved.carvedFiles);
     } catch (const std::runtime_error&) {
         // Nothing has been replaced yet: a damaged file leaves the scan as it was.

@@ -61,8 +61,11 @@ void unserializeFoundStructure(Unserializer& u, FoundNtfsSystemRecord& find);
 void unserializeFoundStructure(Unserializer& u, FoundRecordRun& find);
 
 // The six lists and the unreadable runs into `results`, which should be empty
-// (a record whose LBA is already in its list is dropped).
-void unserializeScanResults(Unserializer& u, ScanResults& results);
+// (a record whose LBA is already in its list is dropped). A record that no scan
+// of a source of `sectors` sectors makes (a size of 0 or no power of two, an
+// unknown kind, an LBA or run outside the source) is dropped with a log line;
+// unreadable runs are cut to the source.
+void unserializeScanResults(Unserializer& u, ScanResults& results, u64 sectors = u64(1) << 32);
 
 // Replaces the scan of `d` (scan range, scan results, carved files) with the
 // stream in data. A stream of another version, a damaged one (logged, "Cannot

@@ -4,7 +4,7 @@
 // The figure is bytes of decompressed output per second.
 
 #include "fs/ntfs/Lznt1.h"
-#include "tests/fs/ntfs/Lznt1TestCompressor.h"
+#include "tests/support/Lznt1Compressor.h"
 
 #include <benchmark/benchmark.h>
 

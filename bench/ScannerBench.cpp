@@ -134,6 +134,34 @@ void BM_PlainPatternWalk(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainPatternWalk)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A gigabyte of MPEG-2 pack headers without an end code: a pack starts at every
+// seventh sector, and each such hit would walk on to the end of its 1 GiB
+// window; the module's scan memory makes the hits after the first cost nothing.
+void BM_MpegPackHeaders(benchmark::State& state) {
+    static const std::string packs = [] {
+        const std::string pack("\x00\x00\x01\xBA\x44\x00\x04\x00\x04\x01\x01\x89\xC3\xF8", 14);
+        std::string out;
+        out.reserve(DATA_SIZE + pack.size());
+        while (out.size() < DATA_SIZE)
+            out += pack;
+        out.resize(DATA_SIZE);
+        return out;
+    }();
+    testutil::MemoryReader reader(packs);
+    const u8* bytes = reinterpret_cast<const u8*>(reader.bytes().data());
+    cbr::FileModuleRegistry registry;
+    for (auto _ : state) {
+        cbr::Scanner scanner(reader, &registry);
+        scanner.loadPatterns(HB_SOURCE_DIR "/lib/cbr.files", nullptr);
+        for (u64 at = 0; at < DATA_SIZE; at += SECTOR)
+            scanner.processSector(at, bytes + at,
+                                  static_cast<u32>(std::min<u64>(AVAILABLE, DATA_SIZE - at)));
+        scanner.finish(DATA_SIZE);
+    }
+    state.SetBytesProcessed(static_cast<i64>(state.iterations() * DATA_SIZE));
+}
+BENCHMARK(BM_MpegPackHeaders)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
 // The floor: only the first bytes of each sector read, as any matcher must.
 void BM_FirstBytesOnly(benchmark::State& state) {
     const u8* bytes = data();

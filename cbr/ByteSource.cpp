@@ -8,9 +8,18 @@
 
 namespace cbr {
 
+namespace {
+
+// A block is read with this many bytes of the next one: the fields that a walk
+// reads across a block's end then come from the block in hand, instead of
+// reading the two blocks by turns.
+constexpr u32 OVERLAP = 64;
+
+} // namespace
+
 ByteSource::ByteSource(dt::Reader& reader, u32 blockSize)
     : reader_(reader), size_(reader.getSize() > 0 ? static_cast<u64>(reader.getSize()) : 0),
-      blockSize_(blockSize ? blockSize : 512), cache_(blockSize_) {}
+      blockSize_(blockSize ? blockSize : 512), cache_(blockSize_ + OVERLAP) {}
 
 bool ByteSource::fill(u64 block) {
     if (block == cachedBlock_)
@@ -18,8 +27,13 @@ bool ByteSource::fill(u64 block) {
     const u64 start = block * blockSize_;
     if (start >= size_)
         return false;
-    const u64 length = std::min<u64>(blockSize_, size_ - start);
-    if (!reader_.read(static_cast<i64>(start), cache_.data(), static_cast<i64>(length))) {
+    u64 length = std::min<u64>(blockSize_ + OVERLAP, size_ - start);
+    // An unreadable sector just past the block must not cost the block itself.
+    const bool read =
+        reader_.read(static_cast<i64>(start), cache_.data(), static_cast<i64>(length)) ||
+        (length > blockSize_ && reader_.read(static_cast<i64>(start), cache_.data(),
+                                             static_cast<i64>(length = blockSize_)));
+    if (!read) {
         cachedBlock_ = NOT_FOUND;
         return false;
     }
@@ -46,7 +60,9 @@ bool ByteSource::read(u64 offset, void* out, u64 n) {
     return true;
 }
 
-bool ByteSource::u8At(u64 offset, u8& out) { return read(offset, &out, 1); }
+bool ByteSource::u8At(u64 offset, u8& out) {
+    return read(offset, &out, 1);
+}
 
 bool ByteSource::le16(u64 offset, u16& out) {
     u8 b[2];
@@ -93,8 +109,10 @@ bool ByteSource::matches(u64 offset, const void* magic, u32 n) {
     return read(offset, b.data(), n) && std::memcmp(b.data(), magic, n) == 0;
 }
 
-u64 ByteSource::find(u64 from, const void* needle, u32 n, u64 limit) {
+u64 ByteSource::find(u64 from, const void* needle, u32 n, u64 limit, u64* searchedTo) {
     limit = std::min(limit, size_);
+    if (searchedTo != nullptr)
+        *searchedTo = from;
     if (n == 0 || from > limit || n > limit - from)
         return NOT_FOUND;
     const u8* pattern = static_cast<const u8*>(needle);
@@ -110,9 +128,9 @@ u64 ByteSource::find(u64 from, const void* needle, u32 n, u64 limit) {
         auto it = std::search(window.begin(), window.end(), pattern, pattern + n);
         if (it != window.end())
             return windowStart + static_cast<u64>(it - window.begin());
-        if (take < n)
-            break;
         windowStart += take - (n - 1);
+        if (searchedTo != nullptr)
+            *searchedTo = windowStart;
     }
     return NOT_FOUND;
 }
@@ -120,7 +138,7 @@ u64 ByteSource::find(u64 from, const void* needle, u32 n, u64 limit) {
 std::string utf16LeToUtf8(const u8* bytes, std::size_t n) {
     std::vector<u16> units(n / 2);
     for (std::size_t i = 0; i < units.size(); ++i)
-        units[i] = getLE16(bytes, static_cast<i32>(2 * i));
+        units[i] = getLE16(bytes, 2 * i);
     return utf16ToUtf8(units.data(), units.size());
 }
 

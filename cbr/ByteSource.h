@@ -35,8 +35,10 @@ public:
     bool matches(u64 offset, const void* magic, u32 n);
 
     // The first offset in [from, limit) where `needle` starts (the needle must
-    // end by limit), or NOT_FOUND. limit is cut at the window's end.
-    u64 find(u64 from, const void* needle, u32 n, u64 limit = NOT_FOUND);
+    // end by limit), or NOT_FOUND. limit is cut at the window's end. With
+    // NOT_FOUND, *searchedTo (when given) tells how far the search got: no
+    // needle starts in [from, *searchedTo); a read that fails stops it early.
+    u64 find(u64 from, const void* needle, u32 n, u64 limit = NOT_FOUND, u64* searchedTo = nullptr);
 
 private:
     bool fill(u64 block);

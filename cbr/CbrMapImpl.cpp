@@ -52,7 +52,10 @@ MapImpl::MapImpl(const SharedPtr<Driver>& driver, const UnreadableSectors* unrea
 MapImpl::~MapImpl() = default;
 
 std::string MapImpl::fileName(const ::cbr::FileInfo& file) {
-    std::string name = trim(file.getAttributes().get("name", ""), BLANKS);
+    // A stored name ends at its first NUL, as the text it was read from did: a
+    // file name cannot carry one.
+    std::string name = file.getAttributes().get("name", "");
+    name = trim(name.substr(0, name.find('\0')), BLANKS);
     if (name.empty())
         name = std::to_string(file.getStart() / SECTOR_BYTES);
     return name + "." + file.getType();
@@ -87,7 +90,7 @@ void MapImpl::build(const std::string& directoriesPath) {
         if (type.empty()) {
             // Its sub-folder would hang from a type folder that is never made and
             // the files sent there would be out of reach; they go to "Other".
-            logAt("CbrMapImpl", __LINE__) << ": record " << i << " has no Type\n";
+            logAt("CbrMapImpl", 90) << ": record " << i << " has no Type\n";
             continue;
         }
         if (type != currentType) {
@@ -132,7 +135,7 @@ void MapImpl::build(const std::string& directoriesPath) {
         const u64 start = file.getStart();
         const u64 available = start < sourceBytes ? sourceBytes - start : 0;
         if (size > available) {
-            logAt("CbrMapImpl", __LINE__)
+            logAt("CbrMapImpl", 135)
                 << ": " << start << ' ' << size << " cut to " << available << '\n';
             size = available;
         }

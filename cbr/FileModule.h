@@ -10,13 +10,42 @@
 #include "cbr/FileInfo.h"
 #include "devices/DtReader.h"
 
+#include <memory>
+
 namespace cbr {
+
+// What a module keeps about the source between the hits of one scan.
+class ScanMemory {
+public:
+    virtual ~ScanMemory() = default;
+};
 
 class FileModule {
 public:
     virtual bool check(const u8* sector, u32 size) = 0;
     virtual bool analyze(dt::Reader& file, FileInfo& info) = 0;
+
+    // A module whose analysis may search far for a file's end (an end code, a
+    // directory at the end) keeps, for one scan, how far its searches got in
+    // vain: later hits inside that stretch do not read it again, so a source
+    // full of headers without ends is still scanned at full speed. The answers
+    // stay those of analyze(). `at` is the window's place on the source; the
+    // scanner asks for one memory per module and scan.
+    virtual std::unique_ptr<ScanMemory> newScanMemory() const { return nullptr; }
+    virtual bool analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
+        (void)at;
+        (void)memory;
+        return analyze(file, info);
+    }
+
     virtual ~FileModule() = default;
 };
+
+// A module's own memory for the scan, or `fresh` when there is none (an
+// analysis outside a scan).
+template <typename Memory> Memory& memoryOr(ScanMemory* memory, Memory& fresh) {
+    auto* known = dynamic_cast<Memory*>(memory);
+    return known != nullptr ? *known : fresh;
+}
 
 } // namespace cbr

@@ -156,8 +156,10 @@ bool FileModuleAsf::analyze(dt::Reader& file, FileInfo& info) {
             ok = readContentDescription(src, p, objectSize, h);
         if (!ok)
             return false;
-        // Past the header (or beyond 64 bits) ends the walk at the next object.
-        p = objectSize > headerSize - p ? headerSize + 1 : p + objectSize;
+        // An object reaching past the header belongs to no header we can trust.
+        if (objectSize > headerSize - p)
+            return false;
+        p += objectSize;
     }
     if (h.fileSize == FileInfo::UNSET || h.type.empty())
         return false;

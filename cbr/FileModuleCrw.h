@@ -14,6 +14,8 @@ class FileModuleCrw : public FileModule {
 public:
     bool check(const u8* sector, u32 size) override;
     bool analyze(dt::Reader& file, FileInfo& info) override;
+    std::unique_ptr<ScanMemory> newScanMemory() const override;
+    bool analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) override;
 };
 
 } // namespace cbr

@@ -22,7 +22,8 @@ constexpr u32 ID3V1_TITLE_SIZE = 30;
 constexpr u32 ID3V2_HEADER_SIZE = 10;
 constexpr u32 ID3V2_FOOTER_SIZE = 10;
 constexpr u32 ID3V2_FRAME_HEADER_SIZE = 10;
-// A tag larger than this (pictures, lyrics) is skipped without looking for a title.
+// How much of a tag is read for its title: taggers put the title frame first,
+// and pictures or lyrics behind it may make the tag large.
 constexpr u64 MAX_TITLE_TAG = 16384;
 // How far zero padding after the leading tag is searched for the first frame.
 constexpr u64 ZERO_GAP = 2048;
@@ -123,9 +124,10 @@ std::string id3v2Text(const u8* data, u32 size) {
 
 // Takes the tag's title into `title` when it is longer than the one held.
 void readId3v2Title(ByteSource& src, u64 at, const Id3v2Tag& tag, std::string& title) {
-    if (tag.size <= tag.headerLength + 11u || tag.size - tag.headerLength > MAX_TITLE_TAG)
+    if (tag.size <= tag.headerLength + 11u)
         return;
-    std::vector<u8> rest(static_cast<std::size_t>(tag.size - tag.headerLength));
+    std::vector<u8> rest(
+        static_cast<std::size_t>(std::min(tag.size - tag.headerLength, MAX_TITLE_TAG)));
     if (!src.read(at + tag.headerLength, rest.data(), rest.size()))
         return;
     u64 p = 0;

@@ -92,7 +92,7 @@ bool hasName(const u8* entry, u16 nameLength, const std::u16string& name) {
     if (nameLength != 2 * (name.size() + 1))
         return false;
     for (std::size_t i = 0; i < name.size(); ++i)
-        if (getLE16(entry, static_cast<i32>(2 * i)) != name[i])
+        if (getLE16(entry, 2 * i) != name[i])
             return false;
     return true;
 }
@@ -133,7 +133,7 @@ bool CompoundFile::loadFatSectors(const u8* header) {
     if (count < 1 || count > MAX_FAT_SECTORS)
         return false;
     for (u32 i = 0; i < count && i < HEADER_DIFAT_ENTRIES; ++i)
-        fatSectors_.push_back(getLE32(header, static_cast<i32>(H_DIFAT + 4 * i)));
+        fatSectors_.push_back(getLE32(header, H_DIFAT + 4 * i));
     // The count bounds the DIFAT chain, so a chain that loops ends anyway.
     u32 difat = getLE32(header, H_FIRST_DIFAT);
     u8 sector[SECTOR];
@@ -141,7 +141,7 @@ bool CompoundFile::loadFatSectors(const u8* header) {
         if (!isChainMember(difat) || !readSector(difat, sector))
             return false;
         for (u32 i = 0; i < DIFAT_ENTRIES_PER_SECTOR && fatSectors_.size() < count; ++i)
-            fatSectors_.push_back(getLE32(sector, static_cast<i32>(4 * i)));
+            fatSectors_.push_back(getLE32(sector, 4 * i));
         difat = getLE32(sector, DIFAT_NEXT);
     }
     return true;
@@ -153,7 +153,7 @@ bool CompoundFile::findEnd(u64& end) {
         if (!isChainMember(fatSectors_[i]) || !readSector(fatSectors_[i], sector))
             return false;
         for (u32 e = ENTRIES_PER_FAT_SECTOR; e-- > 0;) {
-            if (getLE32(sector, static_cast<i32>(4 * e)) != FREE_SECTOR) {
+            if (getLE32(sector, 4 * e) != FREE_SECTOR) {
                 const u64 last = u64(i) * ENTRIES_PER_FAT_SECTOR + e;
                 end = sectorOffset(static_cast<u32>(last)) + SECTOR;
                 return true;
@@ -173,7 +173,7 @@ bool CompoundFile::nextSector(u32& sector) {
         }
         cachedFatSector_ = index;
     }
-    sector = getLE32(fatCache_, static_cast<i32>(4 * (sector % ENTRIES_PER_FAT_SECTOR)));
+    sector = getLE32(fatCache_, 4 * (sector % ENTRIES_PER_FAT_SECTOR));
     return true;
 }
 
@@ -194,7 +194,7 @@ bool CompoundFile::loadMiniFat(const u8* header) {
         if (!isChainMember(sector) || !readSector(sector, data))
             return false;
         for (u32 e = 0; e < ENTRIES_PER_FAT_SECTOR; ++e)
-            miniFat_.push_back(getLE32(data, static_cast<i32>(4 * e)));
+            miniFat_.push_back(getLE32(data, 4 * e));
         if (!nextSector(sector))
             return false;
         if (sector == END_OF_CHAIN)
@@ -256,16 +256,16 @@ struct Findings {
 // Typed property values; each is checked against the buffer and gives nothing
 // when it does not fit or has another type.
 bool readInt16Property(const u8* buffer, u64 length, u64 pos, u16& value) {
-    if (!fits(pos, 6, length) || getLE32(buffer, static_cast<i32>(pos)) != 2)
+    if (!fits(pos, 6, length) || getLE32(buffer, pos) != 2)
         return false;
-    value = getLE16(buffer, static_cast<i32>(pos + 4));
+    value = getLE16(buffer, pos + 4);
     return true;
 }
 
 bool readTimeProperty(const u8* buffer, u64 length, u64 pos, u64& value) {
-    if (!fits(pos, 12, length) || getLE32(buffer, static_cast<i32>(pos)) != 64)
+    if (!fits(pos, 12, length) || getLE32(buffer, pos) != 64)
         return false;
-    value = getLE64(buffer, static_cast<i32>(pos + 4));
+    value = getLE64(buffer, pos + 4);
     return true;
 }
 
@@ -274,8 +274,8 @@ bool readTimeProperty(const u8* buffer, u64 length, u64 pos, u64& value) {
 bool readStringProperty(const u8* buffer, u64 length, u64 pos, std::string& value, bool& wide) {
     if (!fits(pos, 8, length))
         return false;
-    const u32 type = getLE32(buffer, static_cast<i32>(pos));
-    const u64 count = getLE32(buffer, static_cast<i32>(pos + 4));
+    const u32 type = getLE32(buffer, pos);
+    const u64 count = getLE32(buffer, pos + 4);
     const u8* text = buffer + pos + 8;
     if (type == 30) {
         if (count == 0 || !fits(pos + 8, count, length))
@@ -459,15 +459,15 @@ bool FileModuleOle::typeFromSummary(const u8* buffer, u64 length, Findings& foun
     for (u64 i = 0, pos = 28; i < sections && fits(pos, 20, length); ++i, pos += 20) {
         bool same = true;
         for (u32 k = 0; k < 4; ++k)
-            same = same && getLE32(buffer, static_cast<i32>(pos + 4 * k)) == SUMMARY_FMTID[k];
+            same = same && getLE32(buffer, pos + 4 * k) == SUMMARY_FMTID[k];
         if (same) {
-            sectionOffset = getLE32(buffer, static_cast<i32>(pos + 16));
+            sectionOffset = getLE32(buffer, pos + 16);
             break;
         }
     }
     if (sectionOffset == 0 || !fits(sectionOffset, 8, length))
         return false;
-    const u32 properties = getLE32(buffer, static_cast<i32>(sectionOffset + 4));
+    const u32 properties = getLE32(buffer, sectionOffset + 4);
 
     bool titleKnown = !found.name.empty();
     bool typeKnown = !found.type.empty();
@@ -477,8 +477,8 @@ bool FileModuleOle::typeFromSummary(const u8* buffer, u64 length, Findings& foun
     for (u32 i = 0;
          i < properties && fits(pos, 8, length) && !(titleKnown && typeKnown && timeKnown);
          ++i, pos += 8) {
-        const u32 id = getLE32(buffer, static_cast<i32>(pos));
-        const u64 value = sectionOffset + getLE32(buffer, static_cast<i32>(pos + 4));
+        const u32 id = getLE32(buffer, pos);
+        const u64 value = sectionOffset + getLE32(buffer, pos + 4);
         std::string text;
         bool wide = false;
         if (!titleKnown && id == 1) {

@@ -22,6 +22,9 @@ constexpr u32 MAX_THUMBNAILS = 1000;
 constexpr u32 ENTRY_SIZE = 12;
 constexpr u64 MAX_STRIP_COUNTS_BYTES = 65536;
 constexpr u64 MAX_SUB_IFD_LIST_BYTES = 1024;
+// Sub-directories inside sub-directories: cameras nest one or two; a hostile
+// file nesting a thousand would take the stack with it.
+constexpr u32 MAX_SUB_IFD_DEPTH = 32;
 // A JPEG has a handful of segments before its frame header; a walk that meets
 // thousands is walking noise.
 constexpr u32 MAX_JPEG_SEGMENTS = 4096;
@@ -159,6 +162,7 @@ private:
     ByteSource& src_;
     bool little_;
     TiffScanState& s_;
+    u32 depth_ = 0; // of the sub-directory being walked
 };
 
 bool TiffWalk::readEntry(u64 at, Entry& e) {
@@ -220,18 +224,18 @@ bool TiffWalk::readStripByteCounts(const Entry& e, u32& out) {
 }
 
 bool TiffWalk::walkSubIfds(const Entry& e) {
-    if (e.type != TYPE_LONG || e.count == 0)
+    if (e.type != TYPE_LONG || e.count == 0 || depth_ >= MAX_SUB_IFD_DEPTH)
         return false;
-    if (e.count == 1)
-        return walkIfd(e.value, nullptr);
-    if (e.dataSize > MAX_SUB_IFD_LIST_BYTES)
+    if (e.count > 1 && e.dataSize > MAX_SUB_IFD_LIST_BYTES)
         return false;
-    for (u32 i = 0; i < e.count; ++i) {
-        u32 sub = 0;
-        if (!readU32(u64(e.value) + u64(i) * 4, sub) || !walkIfd(sub, nullptr))
-            return false;
+    ++depth_;
+    bool ok = true;
+    for (u32 i = 0; i < e.count && ok; ++i) {
+        u32 sub = e.value;
+        ok = (e.count == 1 || readU32(u64(e.value) + u64(i) * 4, sub)) && walkIfd(sub, nullptr);
     }
-    return true;
+    --depth_;
+    return ok;
 }
 
 bool TiffWalk::walkIfd(u64 offset, u32* nextOffset) {

@@ -90,13 +90,13 @@ bool zip64CompressedSize(ByteSource& src, u64 extraStart, const u8* header, u64&
         return false;
     const u32 field = getLE32(header, LOCAL_OFF_UNCOMPRESSED) == SIZE_IN_ZIP64_EXTRA ? 8 : 0;
     for (std::size_t at = 0; at + 4 <= extra.size();) {
-        const u16 id = getLE16(extra.data(), static_cast<i32>(at));
-        const u16 length = getLE16(extra.data(), static_cast<i32>(at + 2));
+        const u16 id = getLE16(extra.data(), at);
+        const u16 length = getLE16(extra.data(), at + 2);
         at += 4;
         if (length > extra.size() - at)
             break;
         if (id == EXTRA_ZIP64 && field + 8 <= length) {
-            size = getLE64(extra.data(), static_cast<i32>(at + field));
+            size = getLE64(extra.data(), at + field);
             break;
         }
         at += length;

@@ -1,7 +1,10 @@
 #include "cbr/ImageLoad.h"
 
+#include "core/Checked.h"
 #include "core/Log.h"
 #include "core/Text.h"
+
+#include <algorithm>
 
 namespace cbr {
 namespace ImageLoad {
@@ -11,8 +14,9 @@ namespace {
 // The stored bytes of the preview; false when they lie outside the source or
 // the read fails.
 bool readStored(dt::Reader& source, u64 fileStart, const Thumbnail& t, std::vector<u8>& bytes) {
-    const u64 at = fileStart + t.offset;
-    if (at < fileStart || !dt::rangeInside(static_cast<i64>(at), t.size, source.getSize()))
+    u64 at = 0;
+    if (!checkedAdd(fileStart, t.offset, at) ||
+        !fits(at, t.size, static_cast<u64>(std::max<i64>(source.getSize(), 0))))
         return false;
     bytes.resize(t.size);
     return source.read(static_cast<i64>(at), bytes.data(), t.size);

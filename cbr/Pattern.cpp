@@ -1,19 +1,20 @@
 #include "cbr/Pattern.h"
 
 #include "cbr/FileModule.h"
+#include "core/Checked.h"
 
 #include <cstring>
 #include <stdexcept>
 
 namespace cbr {
 
-void Pattern::setBytes(u32 offset, const u8* bytes, u32 length) {
-    if (length > MAX_BYTES || offset > SECTOR_BYTES - length)
+void Pattern::setBytes(u64 offset, const u8* bytes, u64 length) {
+    if (length > MAX_BYTES || !fits(offset, length, SECTOR_BYTES))
         throw std::runtime_error("Patterns(58)");
-    offset_ = offset;
+    offset_ = static_cast<u32>(offset);
     if (length > 0)
-        std::memcpy(bytes_, bytes, length);
-    length_ = length;
+        std::memcpy(bytes_, bytes, static_cast<std::size_t>(length));
+    length_ = static_cast<u32>(length);
 }
 
 bool Pattern::bytesMatch(const u8* sector, u32 size) const {

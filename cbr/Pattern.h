@@ -22,8 +22,9 @@ public:
     void setType(const std::string& type) { type_ = type; }
 
     // Throws "Patterns(58)" when the bytes would pass the sector's end or are more
-    // than MAX_BYTES; the pattern is unchanged then.
-    void setBytes(u32 offset, const u8* bytes, u32 length);
+    // than MAX_BYTES (tested in 64 bits, so that no offset from a table can wrap
+    // round into the sector); the pattern is unchanged then.
+    void setBytes(u64 offset, const u8* bytes, u64 length);
     u32 offset() const { return offset_; }
     u32 length() const { return length_; }
     const u8* bytes() const { return bytes_; }

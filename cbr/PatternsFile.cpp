@@ -48,16 +48,21 @@ void PatternsFile::loadRecords(const std::vector<PropertyMap>& records,
         const std::string text = record.getString("Pattern", "");
         if (!text.empty()) {
             const std::string bytes = decodeCString(text);
-            const u32 offset = record.getUInt32("Pattern Offset", u32(0));
-            // More than 64 bytes fail in setBytes; the cast cannot bring a longer
-            // text under that limit.
-            const u32 length = bytes.size() > Pattern::SECTOR_BYTES
-                                   ? Pattern::SECTOR_BYTES + 1
-                                   : static_cast<u32>(bytes.size());
-            pattern.setBytes(offset, reinterpret_cast<const u8*>(bytes.data()), length);
+            // Read in 64 bits: an offset beyond 32 bits must fail the sector test,
+            // not come back as the default 0.
+            const u64 offset = record.getUInt64("Pattern Offset", u64(0));
+            pattern.setBytes(offset, reinterpret_cast<const u8*>(bytes.data()), bytes.size());
         }
         pattern.setScanModule(moduleOf(record, "Scan File Module", registry, 37, 38));
         pattern.setAnalyzeModule(moduleOf(record, "Analyze File Module", registry, 46, 47));
+        // Nothing to test a sector with: every sector would start a file, and
+        // the scan would carve the whole source into pieces of the Max Size.
+        if (pattern.length() == 0 && pattern.scanModule() == nullptr &&
+            pattern.analyzeModule() == nullptr) {
+            logAt("PatternsFile", 55)
+                << ": " << pattern.type() << " has neither bytes nor a module\n";
+            throw std::runtime_error("PatternsFile(56)");
+        }
         pattern.setMaxSize(record.getUInt64("Max Size", DEFAULT_MAX_SIZE));
         out.push_back(pattern);
     }

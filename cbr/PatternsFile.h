@@ -20,8 +20,9 @@ public:
     static constexpr u64 DEFAULT_MAX_SIZE = 100000000;
 
     // Appends one pattern per record, in file order. Every error (an unreadable
-    // or malformed file, a bad escape, bytes past the sector, an unknown module)
-    // throws std::runtime_error; the patterns appended before it stay in out.
+    // or malformed file, a bad escape, bytes past the sector, an unknown module,
+    // a record with neither bytes nor a module) throws std::runtime_error; the
+    // patterns appended before it stay in out.
     static void load(const std::string& path, FileModuleRegistry& registry,
                      std::vector<Pattern>& out);
     // The same over records already read.

@@ -21,7 +21,7 @@ Scanner::Scanner(dt::Reader& source, FileModuleRegistry* registry)
 
 void Scanner::loadPatterns(const std::string& path, Callback* callback) {
     if (registry_ == nullptr)
-        throw std::runtime_error("Scanner(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("Scanner(23)");
     std::vector<Pattern> patterns;
     PatternsFile::load(path, *registry_, patterns);
     setPatterns(patterns, callback);
@@ -47,6 +47,12 @@ void Scanner::setPatterns(const std::vector<Pattern>& patterns, Callback* callba
     }
     mp3End_ = 0;
     mpegEnd_ = 0;
+    memories_.clear();
+    for (const Pattern& pattern : patterns_) {
+        FileModule* module = pattern.analyzeModule();
+        if (module != nullptr && memories_.count(module) == 0)
+            memories_[module] = module->newScanMemory();
+    }
 }
 
 void Scanner::processSector(u64 byteOffset, const u8* sector, u32 size) {
@@ -83,13 +89,15 @@ Scanner::Outcome Scanner::tryPattern(u32 i, u64 byteOffset, const u8* sector, u3
         return NO_MATCH;
     }
     FileInfo info;
-    if (!module->analyze(window_, info))
+    auto memory = memories_.find(module);
+    if (!module->analyzeInScan(window_, info, byteOffset,
+                               memory == memories_.end() ? nullptr : memory->second.get()))
         return NO_MATCH;
     // A module answers with a size inside its window; anything else would end
     // the pending file and skip MP3 or MPEG hits over bytes nobody looked at.
     if (info.getSize() > static_cast<u64>(window_.getSize())) {
-        logAt("Scanner", __LINE__)
-            << ": " << pattern.type() << ' ' << byteOffset << ' ' << info.getSize() << '\n';
+        logAt("Scanner", 90) << ": " << pattern.type() << ' ' << byteOffset << ' ' << info.getSize()
+                             << '\n';
         return NO_MATCH;
     }
 

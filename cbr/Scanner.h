@@ -17,6 +17,8 @@
 #include "cbr/PatternIndex.h"
 #include "devices/DtReaderReader.h"
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,8 @@ private:
     u64 mp3End_ = 0;
     u32 mpegIndex_ = NONE;
     u64 mpegEnd_ = 0;
+    // Each analyze module's memory for this scan (FileModule::newScanMemory).
+    std::map<FileModule*, std::unique_ptr<ScanMemory>> memories_;
 };
 
 } // namespace cbr

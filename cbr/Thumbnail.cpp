@@ -1,6 +1,7 @@
 #include "cbr/Thumbnail.h"
 
 #include "cbr/FileInfo.h"
+#include "core/Checked.h"
 
 #include <cstring>
 
@@ -14,10 +15,8 @@ bool Thumbnail::isComplete() const {
 u64 Thumbnail::pixelBytes() const {
     // Four u32 factors can pass 64 bits; such a picture is inconsistent anyway,
     // so a saturated count that never equals a u32 size is enough.
-    const u64 pixels = area() * samples;
-    if (bitsPerSample != 0 && pixels > (~u64(0) - 7) / bitsPerSample)
-        return ~u64(0);
-    return (pixels * bitsPerSample + 7) / 8;
+    const u64 bits = saturatingMul(saturatingMul(area(), samples), bitsPerSample);
+    return bits == ~u64(0) ? bits : ceilDiv(bits, 8);
 }
 
 bool Thumbnail::isInconsistent() const {

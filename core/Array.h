@@ -153,35 +153,35 @@ private:
 
 // Byte order without bounds checks, for buffers whose size the caller has
 // already made sure of.
-inline u16 getLE16(const u8* b, i32 off) {
+inline u16 getLE16(const u8* b, u64 off) {
     return static_cast<u16>(b[off] | (b[off + 1] << 8));
 }
-inline u32 getLE32(const u8* b, i32 off) {
+inline u32 getLE32(const u8* b, u64 off) {
     return static_cast<u32>(b[off]) | static_cast<u32>(b[off + 1]) << 8 |
            static_cast<u32>(b[off + 2]) << 16 | static_cast<u32>(b[off + 3]) << 24;
 }
-inline u64 getLE64(const u8* b, i32 off) {
+inline u64 getLE64(const u8* b, u64 off) {
     return static_cast<u64>(getLE32(b, off)) | static_cast<u64>(getLE32(b, off + 4)) << 32;
 }
-inline u16 getBE16(const u8* b, i32 off) {
+inline u16 getBE16(const u8* b, u64 off) {
     return static_cast<u16>(b[off] << 8 | b[off + 1]);
 }
-inline u32 getBE32(const u8* b, i32 off) {
+inline u32 getBE32(const u8* b, u64 off) {
     return static_cast<u32>(b[off]) << 24 | static_cast<u32>(b[off + 1]) << 16 |
            static_cast<u32>(b[off + 2]) << 8 | static_cast<u32>(b[off + 3]);
 }
-inline u64 getBE64(const u8* b, i32 off) {
+inline u64 getBE64(const u8* b, u64 off) {
     return static_cast<u64>(getBE32(b, off)) << 32 | getBE32(b, off + 4);
 }
-inline void setLE16(u8* b, i32 off, u16 v) {
+inline void setLE16(u8* b, u64 off, u16 v) {
     b[off] = static_cast<u8>(v);
     b[off + 1] = static_cast<u8>(v >> 8);
 }
-inline void setLE32(u8* b, i32 off, u32 v) {
+inline void setLE32(u8* b, u64 off, u32 v) {
     for (int i = 0; i < 4; ++i)
         b[off + i] = static_cast<u8>(v >> (8 * i));
 }
-inline void setLE64(u8* b, i32 off, u64 v) {
+inline void setLE64(u8* b, u64 off, u64 v) {
     for (int i = 0; i < 8; ++i)
         b[off + i] = static_cast<u8>(v >> (8 * i));
 }

@@ -74,7 +74,7 @@ void setFileNameCharset(const std::string& name) {
     charset.name = name;
     charset.convertible = canConvert("UTF-8", name.c_str()) && canConvert(name.c_str(), "UTF-8");
     if (!charset.convertible)
-        logAt("FileNames", __LINE__) << ": " << name << " unknown, names stay UTF-8\n";
+        logAt("FileNames", 77) << ": " << name << " unknown, names stay UTF-8\n";
 }
 
 const std::string& fileNameCharset() {

@@ -6,8 +6,9 @@
 // Line form: "Stem(n)" alone, or "Stem(n): " followed by values separated by
 // single blanks, then '\n'. Write a line with
 //     logAt("Config", 149) << ": " << key << ' ' << value << '\n';
-// Lines whose text is fixed (other tools and users grep for them) carry their
-// fixed number; new lines may use __LINE__.
+// The stem is the class of the file that writes the line, and the number is
+// fixed and names one event only (never __LINE__, which moves with every edit):
+// users and tests grep for these tags.
 
 #include <ostream>
 #include <string>

@@ -68,7 +68,7 @@ void setCodePage(const std::string& name) {
     }
     page.convertible = canConvert(name.c_str(), "UTF-8");
     if (!page.convertible)
-        logAt("NameConversions", __LINE__) << ": " << name << " unknown, read as ISO8859-1\n";
+        logAt("NameConversions", 71) << ": " << name << " unknown, read as ISO8859-1\n";
 }
 
 std::string codePageToUtf8(const std::string& bytes) {

@@ -3,10 +3,12 @@
 #include "core/AppDirectory.h"
 #include "core/FileNames.h"
 #include "core/Intl.h"
+#include "core/Log.h"
 #include "core/NameConversions.h"
 #include "core/System.h"
 
 #include <clocale>
+#include <glib.h>
 #include <cstring>
 
 const Preferences::DriveLanguage Preferences::driveLanguages[] = {
@@ -63,7 +65,7 @@ void Preferences::applyDefaults() {
     filterInvalidFileSystems_ = true;
     stackTraceAtException_ = false;
     readErrorMode_ = 0;
-    temporaryDirectory_ = tempDirectory();
+    temporaryDirectory_.clear();
     temporaryDirectoryName_ = _("Temporary Directory");
     sourceOemCharset_.clear();
     destinationCodepage_.clear();
@@ -79,6 +81,25 @@ void Preferences::applyDefaults() {
     charsets.setArjName(row.arjName);
     charsets.setId3v1(row.id3v1);
     charsets.setId3v2(row.id3v2);
+}
+
+std::string Preferences::viewDirectory() {
+    if (!temporaryDirectory_.empty())
+        return temporaryDirectory_;
+    // One folder for the whole run, whatever the settings do meanwhile.
+    static const std::string privateFolder = [] {
+        GError* error = nullptr;
+        gchar* made = g_dir_make_tmp("halbrook-XXXXXX", &error);
+        if (made == nullptr) {
+            logAt("Preferences", 1) << ": " << (error ? error->message : "") << '\n';
+            g_clear_error(&error);
+            return std::string();
+        }
+        std::string path = made;
+        g_free(made);
+        return path;
+    }();
+    return privateFolder;
 }
 
 void Preferences::setSourceOemCharset(const std::string& v) {

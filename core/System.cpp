@@ -53,7 +53,7 @@ template <typename Call> int withFsName(const char* path, Call call) {
     return call(name.get());
 }
 
-bool validUtf8(const char* text) {
+bool isValidUtf8(const char* text) {
     return text && g_utf8_validate(text, -1, nullptr);
 }
 
@@ -92,7 +92,7 @@ SystemOpenLauncher& launcher() {
 } // namespace
 
 bool makeOpenTarget(const char* utf8PathOrUrl, OpenTarget& out) {
-    if (!validUtf8(utf8PathOrUrl) || *utf8PathOrUrl == '\0')
+    if (!isValidUtf8(utf8PathOrUrl) || *utf8PathOrUrl == '\0')
         return false;
     if (isWebAddress(utf8PathOrUrl)) {
         out.uri = utf8PathOrUrl;
@@ -224,7 +224,7 @@ int openFile(const char* path, int flags, int mode) {
 }
 
 FileMask::FileMask(const char* mask) : pattern_(nullptr) {
-    if (!validUtf8(mask))
+    if (!isValidUtf8(mask))
         return;
     GString_ lower(g_utf8_strdown(mask, -1));
     pattern_ = g_pattern_spec_new(lower.get());
@@ -236,14 +236,14 @@ FileMask::~FileMask() {
 }
 
 bool FileMask::match(const char* name) const {
-    if (!pattern_ || !validUtf8(name))
+    if (!pattern_ || !isValidUtf8(name))
         return false;
     GString_ lower(g_utf8_strdown(name, -1));
     return g_pattern_spec_match_string(pattern_, lower.get());
 }
 
 bool matchSimple(const char* pattern, const char* name) {
-    if (!validUtf8(pattern) || !validUtf8(name))
+    if (!isValidUtf8(pattern) || !isValidUtf8(name))
         return false;
     return g_pattern_match_simple(pattern, name);
 }

@@ -2,6 +2,8 @@
 
 #include "core/Intl.h"
 
+#include <glib.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -120,4 +122,22 @@ std::string trim(std::string text, const char* set) {
         return std::string();
     std::string::size_type last = text.find_last_not_of(set);
     return text.substr(first, last - first + 1);
+}
+
+std::string validUtf8(const std::string& text) {
+    if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+        return text;
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    std::string result(valid);
+    g_free(valid);
+    return result;
+}
+
+std::string escapeMarkup(const std::string& raw) {
+    // g_markup_escape_text expects UTF-8 and passes broken bytes through.
+    const std::string text = validUtf8(raw);
+    gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
+    std::string result = escaped;
+    g_free(escaped);
+    return result;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 // The texts with variable parts that the user sees: numbered placeholders filled
-// into translated formats, byte counts, progress, durations, and the small string
-// tools around them.
+// into translated formats, byte counts, progress, durations, markup escaping, and
+// the small string tools around them.
 
 #include "core/Types.h"
 
@@ -71,3 +71,11 @@ template <typename Container> void split(const std::string& text, Container& out
         start = end + 1;
     }
 }
+
+// `text` as Pango markup that shows it as it stands: the message box reads
+// markup, and names from a disk or a command line may hold "<" and "&".
+std::string escapeMarkup(const std::string& text);
+
+// Text read from a disk or a file as a label, store or buffer may take it:
+// invalid UTF-8 sequences become U+FFFD, everything else stays.
+std::string validUtf8(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "core/Text.h"
 
 #include <iostream>
 
@@ -29,7 +30,7 @@ const char* kindTitle(int kind) {
 
 // Without windows nobody can be asked: the box is written where a person or a
 // script sees it, and questions get the configured answer.
-int headlessMessage(int kind, const std::string& text, GtkWindow* parent, bool defaultNo,
+int headlessMessage(int kind, const std::string& text, WindowHandle parent, bool defaultNo,
                     const char* checkLabel) {
     (void)parent;
     (void)defaultNo;
@@ -38,7 +39,7 @@ int headlessMessage(int kind, const std::string& text, GtkWindow* parent, bool d
     // The check-box bit only exists where a check box was offered.
     if (!checkLabel)
         result &= ~0x10;
-    logAt("UserInterface", __LINE__) << ": " << kind << ' ' << text << ' ' << result << '\n';
+    logAt("UserInterface", 41) << ": " << kind << ' ' << text << ' ' << result << '\n';
     return result;
 }
 
@@ -49,7 +50,7 @@ MessageDialogHandler& currentHandler() {
 
 } // namespace
 
-int messageDialog(int kind, const char* text, GtkWindow* parent, bool defaultNo,
+int messageDialog(int kind, const char* text, WindowHandle parent, bool defaultNo,
                   const char* checkLabel) {
     std::string message = text ? text : "";
     // A copy: a handler may replace itself while its box is up.
@@ -69,11 +70,17 @@ void setHeadlessAnswer(int answer) {
     headlessAnswer = answer;
 }
 
+int messageFromInterface(bool question, const char* text, bool defaultNo, const char* checkLabel,
+                         WindowHandle parent) {
+    const std::string shown = escapeMarkup(text ? text : "");
+    if (question)
+        return messageDialog(MESSAGE_QUESTION, shown.c_str(), parent, defaultNo, checkLabel);
+    return messageDialog(MESSAGE_ERROR, shown.c_str(), parent, false, nullptr);
+}
+
 int HeadlessInterface::message(bool question, const char* text, bool defaultNo,
                                const char* checkLabel) {
-    if (question)
-        return messageDialog(MESSAGE_QUESTION, text, nullptr, defaultNo, checkLabel);
-    return messageDialog(MESSAGE_ERROR, text, nullptr, false, nullptr);
+    return messageFromInterface(question, text, defaultNo, checkLabel, nullptr);
 }
 
 std::unique_ptr<ProgressBoxIC> HeadlessInterface::createProgressBox(const char* title) {

@@ -1,9 +1,10 @@
 #pragma once
 
 // How code that knows nothing of windows asks the user a question, reports an
-// error or gets a progress box. The GTK implementations come with the windows;
-// until one is installed a headless handler answers (see HeadlessInterface).
-// No library below gui/ includes gtk.h: a parent window is only a pointer here.
+// error or gets a progress box. The implementations that show windows come with
+// the window layer; until one is installed a headless handler answers (see
+// HeadlessInterface). Below the window layer a parent window is an opaque
+// handle, passed on untouched.
 
 #include "core/Progress.h"
 
@@ -11,13 +12,17 @@
 #include <memory>
 #include <string>
 
-typedef struct _GtkWindow GtkWindow;
+// The window a box stands over; null for none. Only the window layer knows
+// what it points to.
+using WindowHandle = void*;
 
 class FrTreeInterface {
 public:
     // question false: an error box with Close, result 0. question true: No and
     // Yes (No preselected with defaultNo); 0 for Yes, 1 otherwise. With a check
     // label a check button is offered and 0x10 is added when it was ticked.
+    // `text` is plain text, shown as it stands: whoever shows it as markup
+    // escapes it first.
     virtual int message(bool question, const char* text, bool defaultNo,
                         const char* checkLabel) = 0;
     // A progress box titled `title`, owned by the caller.
@@ -37,13 +42,19 @@ enum MessageKind : int {
 // The program's one modal message box. `text` is Pango markup. Result: 1 when a
 // Yes/No box (kinds 1 and 2) was answered with anything but Yes, else 0; plus
 // 0x10 when the check box exists and is ticked.
-int messageDialog(int kind, const char* text, GtkWindow* parent, bool defaultNo,
+int messageDialog(int kind, const char* text, WindowHandle parent, bool defaultNo,
                   const char* checkLabel);
 
+// FrTreeInterface::message as a messageDialog box over `parent`: the plain text
+// escaped for markup, question or error box as message() describes.
+int messageFromInterface(bool question, const char* text, bool defaultNo, const char* checkLabel,
+                         WindowHandle parent);
+
 // Whoever shows message boxes installs the handler that messageDialog calls; the
-// window layer installs the GTK one, tests install scripted ones.
-using MessageDialogHandler = std::function<int(int kind, const std::string& text, GtkWindow* parent,
-                                               bool defaultNo, const char* checkLabel)>;
+// window layer installs its own, tests install scripted ones.
+using MessageDialogHandler = std::function<int(int kind, const std::string& text,
+                                               WindowHandle parent, bool defaultNo,
+                                               const char* checkLabel)>;
 // Installs `handler` (empty restores the headless one); returns the previous one.
 MessageDialogHandler setMessageDialogHandler(MessageDialogHandler handler);
 
@@ -52,8 +63,9 @@ MessageDialogHandler setMessageDialogHandler(MessageDialogHandler handler);
 // on with something the user was not asked about).
 void setHeadlessAnswer(int answer);
 
-// An FrTreeInterface without windows: messages go through messageDialog,
-// progress boxes report nothing and never cancel.
+// An FrTreeInterface without windows: messages go through messageDialog (so
+// that an installed handler sees them), progress boxes report nothing and never
+// cancel.
 class HeadlessInterface : public FrTreeInterface {
 public:
     int message(bool question, const char* text, bool defaultNo, const char* checkLabel) override;

@@ -25,9 +25,11 @@ bool BlockDeviceReader::open(const char* path, bool readOnly) {
         // A write-mode open that the system refuses because someone else holds
         // the device: we do not unmount it, we give up.
         if (!readOnly && device->lastError() == EBUSY)
-            logAt("BlockDeviceReader", 91) << ": " << shown << ' ' << device->lastErrorText() << '\n';
+            logAt("BlockDeviceReader", 91)
+                << ": " << shown << ' ' << device->lastErrorText() << '\n';
         else
-            logAt("BlockDeviceReader", 67) << ": " << shown << ' ' << device->lastErrorText() << '\n';
+            logAt("BlockDeviceReader", 67)
+                << ": " << shown << ' ' << device->lastErrorText() << '\n';
         return false;
     }
     u64 size = 0, sectorSize = 0;
@@ -55,7 +57,7 @@ bool BlockDeviceReader::open(const char* path, bool readOnly) {
 
 bool BlockDeviceReader::read(i64 offset, u8* buffer, i64 n) {
     if (offset < 0 || n < 0) {
-        logAt("BlockDeviceReader", __LINE__) << ": " << offset << ' ' << n << '\n';
+        logAt("BlockDeviceReader", 55) << ": " << offset << ' ' << n << '\n';
         return false;
     }
     u64 off = static_cast<u64>(offset), left = static_cast<u64>(n);
@@ -103,7 +105,7 @@ u64 BlockDeviceReader::copyFromCache(u64 offset, u8* buffer, u64 n) {
 
 bool BlockDeviceReader::fillCache(u64 offset) {
     if (sectorSize_ == 0) {
-        logAt("BlockDeviceReader", 185) << ": " << offset << ' ' << 0 << '\n';
+        logAt("BlockDeviceReader", 183) << ": " << offset << '\n';
         return false;
     }
     const u64 size = static_cast<u64>(Reader::getSize());
@@ -116,7 +118,7 @@ bool BlockDeviceReader::fillCache(u64 offset) {
     // A sector that failed once is not read again: on a dying disk every retry
     // costs time and can cost the disk.
     if (isKnownBad(sector)) {
-        logAt("BlockDeviceReader", __LINE__) << ": " << start << '\n';
+        logAt("BlockDeviceReader", 188) << ": " << start << '\n';
         return false;
     }
     u64 length = std::min(cacheCapacity_, size - start);
@@ -151,14 +153,14 @@ void BlockDeviceReader::refillBySector() {
             ++bad;
         }
     }
-    logAt("BlockDeviceReader", __LINE__) << ": " << cacheStart_ << ' ' << sectors << ' ' << bad << '\n';
+    logAt("BlockDeviceReader", 195) << ": " << cacheStart_ << ' ' << sectors << ' ' << bad << '\n';
 }
 
 bool BlockDeviceReader::readAt(u64 offset, u8* buffer, u64 n) {
     std::size_t done = 0;
     if (!device_->readAt(offset, buffer, static_cast<std::size_t>(n), done)) {
-        logAt("BlockDeviceReader", 229) << ": " << offset << ' ' << n << ' ' << done << ' '
-                                  << device_->lastErrorText() << '\n';
+        logAt("BlockDeviceReader", 229)
+            << ": " << offset << ' ' << n << ' ' << done << ' ' << device_->lastErrorText() << '\n';
         return false;
     }
     return true;
@@ -167,8 +169,8 @@ bool BlockDeviceReader::readAt(u64 offset, u8* buffer, u64 n) {
 bool BlockDeviceReader::write(i64 offset, const u8* buffer, i64 n) {
     if (sectorSize_ == 0 || offset < 0 || n < 0 || static_cast<u64>(offset) % sectorSize_ != 0 ||
         static_cast<u64>(n) % sectorSize_ != 0 || static_cast<u64>(n) > cacheCapacity_) {
-        logAt("BlockDeviceReader", 151) << ": " << offset << ' ' << n << ' ' << sectorSize_ << ' '
-                                  << cacheCapacity_ << '\n';
+        logAt("BlockDeviceReader", 151)
+            << ": " << offset << ' ' << n << ' ' << sectorSize_ << ' ' << cacheCapacity_ << '\n';
         return false;
     }
     std::memcpy(cache_.data(), buffer, static_cast<std::size_t>(n));
@@ -177,8 +179,8 @@ bool BlockDeviceReader::write(i64 offset, const u8* buffer, i64 n) {
     std::size_t done = 0;
     if (!device_->writeAt(static_cast<u64>(offset), cache_.data(), static_cast<std::size_t>(n),
                           done)) {
-        logAt("BlockDeviceReader", 167) << ": " << offset << ' ' << n << ' ' << done << ' '
-                                  << device_->lastErrorText() << '\n';
+        logAt("BlockDeviceReader", 167)
+            << ": " << offset << ' ' << n << ' ' << done << ' ' << device_->lastErrorText() << '\n';
         return false;
     }
     // A sector that took a write holds data again (the drive may have remapped it).
@@ -238,14 +240,14 @@ void BlockDeviceReader::forgetBad(u64 first, u64 count) {
 bool getDeviceSize(platform::BlockDevice& device, u64& size, u64& sectorSize) {
     u64 bytes = 0, sector = 0;
     if (!device.querySize(bytes, sector)) {
-        logAt("Utils", 31) << ": " << device.lastErrorText() << '\n';
+        logAt("BlockDeviceReader", 31) << ": " << device.lastErrorText() << '\n';
         return false;
     }
     size = bytes;
     sectorSize = sector;
     if (size != 0 && sectorSize != 0 && size % sectorSize == 0)
         return true;
-    logAt("Utils", 57) << ": " << size << ' ' << sectorSize << '\n';
+    logAt("BlockDeviceReader", 57) << ": " << size << ' ' << sectorSize << '\n';
     return false;
 }
 
@@ -257,7 +259,8 @@ bool canLockVolume(const char* path) {
 bool canLockVolume(const char* path, const platform::BlockDeviceFactory& factory) {
     std::unique_ptr<platform::BlockDevice> device = factory();
     if (!device->open(path ? path : "", false)) {
-        logAt("Utils", 73) << ": " << (path ? path : "") << ' ' << device->lastErrorText() << '\n';
+        logAt("BlockDeviceReader", 73)
+            << ": " << (path ? path : "") << ' ' << device->lastErrorText() << '\n';
         return false;
     }
     return true; // the device goes out of scope here, which releases it

@@ -29,19 +29,19 @@ bool DeviceMapping::deviceNumber(const char* path, Entry& out) const {
     return true;
 }
 
-std::string DeviceMapping::lettersOf(const char* path) const {
+std::string DeviceMapping::partitionsOf(const char* path) const {
     Entry device;
     if (!deviceNumber(path, device)) {
         logAt("DeviceMapping", 31) << '\n';
         return std::string();
     }
-    std::string letters;
+    std::string partitions;
     for (const Entry& e : entries_) {
         if (e.disk == device.disk && (device.partition == 0 || device.partition == e.partition)) {
-            if (!letters.empty())
-                letters += ',';
-            letters += e.name;
+            if (!partitions.empty())
+                partitions += ',';
+            partitions += e.name;
         }
     }
-    return letters;
+    return partitions;
 }

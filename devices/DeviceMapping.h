@@ -1,9 +1,8 @@
 #pragma once
 
 // Which whole device and which partition every partition of the machine is.
-// The partitions play the part of drive letters: a disk's "letters" are the
-// kernel names of all its partitions, mounted or not ("sda1,sda2"), and a
-// partition's are its own name.
+// A disk's partitions are the kernel names of all of them, mounted or not
+// ("sda1,sda2"); a partition's are its own name.
 
 #include "core/Types.h"
 #include "platform/SystemRoots.h"
@@ -26,7 +25,7 @@ public:
     bool deviceNumber(const char* path, Entry& out) const;
     // The partitions of the device at `path`, joined by ","; "" when the path is
     // no block device.
-    std::string lettersOf(const char* path) const;
+    std::string partitionsOf(const char* path) const;
 
     const std::vector<Entry>& entries() const { return entries_; }
     const platform::SystemRoots& roots() const { return roots_; }

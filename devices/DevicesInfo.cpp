@@ -71,10 +71,10 @@ bool DevicesInfo::addDevice(const char* path, const DeviceMapping& mapping, Prop
     }
     const bool ok = addStorageProperties(*device, shown, mapping, record);
     if (ok) {
-        const std::string letters = mapping.lettersOf(shown);
+        const std::string partitions = mapping.partitionsOf(shown);
         logAt("DevicesInfo", 271) << ": "
-                                  << "Drive Letters: " << letters << '\n';
-        if (!record.set("Drive Letters", letters, true))
+                                  << "Partitions: " << partitions << '\n';
+        if (!record.set("Partitions", partitions, true))
             logAt("DevicesInfo", 273) << '\n';
     } else {
         logAt("DevicesInfo", 268) << '\n';

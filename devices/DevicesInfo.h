@@ -16,7 +16,7 @@ class BlockDevice;
 class DevicesInfo {
 public:
     // Fills a fresh record ("File", "Size", "Sector Size", "Model", "Revision",
-    // "Serial", "Bus Type", "Drive Letters"). False when the device cannot be
+    // "Serial", "Bus Type", "Partitions"). False when the device cannot be
     // opened or sized, or when the record already holds "File".
     static bool addDevice(const char* path, const DeviceMapping& mapping, PropertyMap& record);
     // Size, sector size and identity of the open device at `path`.

@@ -1,7 +1,6 @@
 #include "devices/Drive.h"
 
 #include <stdexcept>
-#include <string>
 
 Drive::Drive(const SharedPtr<Driver>& driver, const UnreadableSectors* unreadable)
     : sectorSize_(driver.get() ? driver->getSectorSize() : 512), driver_(driver),
@@ -15,6 +14,6 @@ bool Drive::readSectors(u64 lba, u64 count, u8* buffer) {
     poll();
     // A drive built without a source has nothing to read from.
     if (driver_.get() == nullptr)
-        throw std::runtime_error("Drive(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("Drive(18)");
     return driver_->readSectors(lba, count, buffer);
 }

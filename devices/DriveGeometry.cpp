@@ -9,7 +9,7 @@ namespace {
 u64 geometryProperty(const Driver& driver, const char* key, u32 def) {
     u64 value = driver.getProperties().getUInt64(key, def);
     if (static_cast<u32>(value) == 0) {
-        logAt("DriveGeometry", __LINE__) << ": " << key << ' ' << value << " using " << def << '\n';
+        logAt("DriveGeometry", 12) << ": " << key << ' ' << value << " using " << def << '\n';
         return def;
     }
     return value;

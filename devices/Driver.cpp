@@ -19,7 +19,7 @@ bool Driver::readSectors(u64 lba, u64 count, u8* buffer) {
     constexpr u64 MAX = static_cast<u64>(std::numeric_limits<i64>::max());
     if (lba > MAX / sectorSize_ || count > MAX / sectorSize_ ||
         lba * sectorSize_ > MAX - count * sectorSize_) {
-        logAt("Driver", __LINE__) << ": " << lba << ' ' << count << '\n';
+        logAt("Driver", 22) << ": " << lba << ' ' << count << '\n';
         return false;
     }
     return reader_->read(static_cast<i64>(lba * sectorSize_), buffer,

@@ -44,7 +44,7 @@ bool ReaderFile::open(const char* path) {
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
-        logAt("ReaderFile", 34) << ": " << path << ' ' << std::strerror(EISDIR) << '\n';
+        logAt("ReaderFile", 35) << ": " << path << ' ' << std::strerror(EISDIR) << '\n';
         return false;
     }
     int flags = ::fcntl(fd, F_GETFL);
@@ -82,7 +82,7 @@ bool ReaderFile::read(i64 offset, u8* buffer, i64 n) {
             continue;
         if (got < 0) {
             const int error = errno;
-            logAt("ReaderFile", 56)
+            logAt("ReaderFile", 57)
                 << ": " << offset << ' ' << n << ' ' << std::strerror(error) << '\n';
             return false;
         }

@@ -1,24 +1,27 @@
 #include "devices/DtReaderJBOD.h"
 
+#include "core/Checked.h"
 #include "core/Log.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 namespace dt {
 
 bool ReaderJBOD::init(const ReaderList& components) {
-    i64 total = 0;
+    u64 total = 0;
     for (const SharedPtr<Reader>& c : components) {
         // The same large source listed many times over, nested a few levels,
         // reaches past 2^63 quickly.
-        if (!c || __builtin_add_overflow(total, c->getSize(), &total)) {
-            logAt("ReaderJBOD", __LINE__) << ": " << components.size() << '\n';
+        if (!c || c->getSize() < 0 || !checkedAdd(total, static_cast<u64>(c->getSize()), total) ||
+            total > static_cast<u64>(std::numeric_limits<i64>::max())) {
+            logAt("ReaderJBOD", 16) << ": " << components.size() << '\n';
             return false;
         }
     }
     components_ = components;
-    setSize(total);
+    setSize(static_cast<i64>(total));
     return true;
 }
 

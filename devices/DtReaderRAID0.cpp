@@ -1,8 +1,10 @@
 #include "devices/DtReaderRAID0.h"
 
+#include "core/Checked.h"
 #include "core/Log.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -10,38 +12,46 @@ namespace dt {
 
 namespace {
 
-// The data members of a row times the smallest component's size; -1 when one
-// is missing or the product would not fit in 63 bits.
-i64 stripedSize(const ReaderList& components, i64 dataMembers) {
-    i64 smallest = -1;
+constexpr u64 MAX_SIZE = static_cast<u64>(std::numeric_limits<i64>::max());
+
+// The data members of a row times the whole stripes of the smallest component;
+// false when one is missing or the product would not fit in 63 bits.
+bool stripedSize(const ReaderList& components, u64 dataMembers, u64 stripe, u64& out) {
+    u64 smallest = MAX_SIZE;
     for (const SharedPtr<Reader>& c : components) {
-        if (!c)
-            return -1;
-        if (smallest < 0 || c->getSize() < smallest)
-            smallest = c->getSize();
+        if (!c || c->getSize() < 0)
+            return false;
+        smallest = std::min(smallest, static_cast<u64>(c->getSize()));
     }
-    i64 total = 0;
-    if (__builtin_mul_overflow(smallest, dataMembers, &total))
-        return -1;
-    return total;
+    u64 total = 0;
+    if (!checkedMul(smallest / stripe * stripe, dataMembers, total) || total > MAX_SIZE)
+        return false;
+    out = total;
+    return true;
 }
 
 } // namespace
 
 bool ReaderStriped::init(const ReaderList& components, i64 stripeSize) {
-    const i64 members = static_cast<i64>(components.size());
+    const u64 members = components.size();
     if (members <= parityPerRow_) {
         logAt(stem_, 19) << '\n';
         return false;
     }
-    const i64 total = stripedSize(components, members - parityPerRow_);
-    if (total < 0) {
-        logAt(stem_, __LINE__) << ": " << members << '\n';
+    // A stripe of no bytes maps nothing: refused when the set is opened, not
+    // at its first read.
+    if (stripeSize <= 0) {
+        logAt(stem_, 24) << ": " << stripeSize << '\n';
+        return false;
+    }
+    u64 total = 0;
+    if (!stripedSize(components, members - parityPerRow_, static_cast<u64>(stripeSize), total)) {
+        logAt(stem_, 29) << ": " << members << '\n';
         return false;
     }
     components_ = components;
-    stripeSize_ = std::max<i64>(stripeSize, 0);
-    setSize(total);
+    stripeSize_ = static_cast<u64>(stripeSize);
+    setSize(static_cast<i64>(total));
     return true;
 }
 
@@ -54,32 +64,35 @@ bool ReaderStriped::read(i64 offset, u8* buffer, i64 n) {
         return true;
     if (stripeSize_ == 0)
         throw std::runtime_error(std::string(stem_) + "(41)");
-    const i64 members = static_cast<i64>(components_.size());
+    const u64 members = components_.size();
     if (members <= parityPerRow_)
         throw std::runtime_error(std::string(stem_) + "(45)");
 
-    i64 block = offset / stripeSize_;
-    i64 within = offset % stripeSize_;
-    while (n > 0) {
-        i64 member = 0;
-        i64 row = 0;
+    // Both are inside the size now, so neither is negative.
+    u64 left = static_cast<u64>(n);
+    u64 block = static_cast<u64>(offset) / stripeSize_;
+    u64 within = static_cast<u64>(offset) % stripeSize_;
+    while (left > 0) {
+        u64 member = 0;
+        u64 row = 0;
         map_(block, members, member, row);
-        const i64 piece = std::min(stripeSize_ - within, n);
+        const u64 piece = std::min(stripeSize_ - within, left);
         // Every map puts a stripe at a row no further than its block, so
         // row * stripe + within never passes offset: no overflow.
-        if (!components_[member]->read(row * stripeSize_ + within, buffer, piece)) {
+        if (!components_[member]->read(static_cast<i64>(row * stripeSize_ + within), buffer,
+                                       static_cast<i64>(piece))) {
             logAt(stem_, memberFailLine_) << '\n';
             return false;
         }
         buffer += piece;
-        n -= piece;
+        left -= piece;
         ++block;
         within = 0;
     }
     return true;
 }
 
-void ReaderRAID0::locate(i64 block, i64 members, i64& member, i64& row) {
+void ReaderRAID0::locate(u64 block, u64 members, u64& member, u64& row) {
     member = block % members;
     row = block / members;
 }

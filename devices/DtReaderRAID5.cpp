@@ -2,11 +2,11 @@
 
 namespace dt {
 
-void ReaderRAID5::locate(i64 block, i64 members, i64& member, i64& row) {
-    const i64 data = members - 1;
+void ReaderRAID5::locate(u64 block, u64 members, u64& member, u64& row) {
+    const u64 data = members - 1;
     row = block / data;
-    const i64 parity = data - row % members;
-    const i64 j = block % data;
+    const u64 parity = data - row % members;
+    const u64 j = block % data;
     member = j < parity ? j : j + 1;
 }
 

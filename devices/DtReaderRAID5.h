@@ -13,7 +13,7 @@ class ReaderRAID5 : public ReaderStriped {
 public:
     ReaderRAID5() : ReaderStriped("ReaderRAID5", 1, locate, 57) {}
 
-    static void locate(i64 block, i64 members, i64& member, i64& row);
+    static void locate(u64 block, u64 members, u64& member, u64& row);
 };
 
 } // namespace dt

@@ -9,7 +9,7 @@ namespace dt {
 
 ReaderReader::ReaderReader(Reader* parent) : parent_(parent) {
     if (parent_ == nullptr)
-        throw std::runtime_error("ReaderReader(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("ReaderReader(12)");
     setSize(parent_->getSize());
 }
 
@@ -20,7 +20,7 @@ bool ReaderReader::init(i64 offset, i64 maxSize) {
         return false;
     }
     if (maxSize < 0) {
-        logAt("ReaderReader", __LINE__) << ": " << offset << ' ' << maxSize << '\n';
+        logAt("ReaderReader", 23) << ": " << offset << ' ' << maxSize << '\n';
         return false;
     }
     baseOffset_ = offset;

@@ -27,7 +27,7 @@ void Reader::readSectors(u64 first, u64 count) {
     const u64 blockSize = listener_->getBlockSize();
     // A block of no sectors would never get through the range.
     if (blockSize == 0)
-        throw std::runtime_error("Reader(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("Reader(30)");
     while (count > 0) {
         const u64 n = std::min(blockSize, count);
         readBlock(first, n);
@@ -41,7 +41,7 @@ bool Reader::readInto(u64 lba, u64 count, u8*& buffer) {
     poll();
     buffer = listener_->getBuffer();
     if (buffer == nullptr)
-        throw std::runtime_error("Reader(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("Reader(44)");
     return driver_->readSectors(lba, count, buffer);
 }
 
@@ -62,7 +62,7 @@ void Reader::readBlock(u64 lba, u64 count) {
     // does not even fit in 64 bits cannot be a buffer the listener holds.
     if (count > std::numeric_limits<u64>::max() / sectorSize ||
         lba > std::numeric_limits<u64>::max() - count)
-        throw std::runtime_error("Reader(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("Reader(65)");
 
     u8* buffer = nullptr;
     if (readInto(lba, count, buffer)) {

@@ -11,8 +11,6 @@
 #include "devices/DtReaderRange.h"
 #include "devices/BlockDeviceReader.h"
 
-#include <glib.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -40,17 +38,13 @@ std::unique_ptr<dt::Reader> openRealLeaf(LeafKind kind, const char* path) {
 }
 
 std::unique_ptr<dt::Reader> openLeaf(LeafKind kind, const char* path, const char* id,
-                                     GtkWindow* parent) {
+                                     FrTreeInterface* ui) {
     // A copy: an opener may replace itself.
     LeafOpener opener = currentLeafOpener();
     std::unique_ptr<dt::Reader> reader = opener ? opener(kind, path) : openRealLeaf(kind, path);
     if (!reader) {
-        // Paths are shown as they are, so markup characters in them must not be
-        // taken for markup by the box.
-        gchar* shown = g_markup_escape_text(path, -1);
-        std::string reason = formatMessage(_("invalid file: %1"), shown);
-        g_free(shown);
-        reportReaderError(id, reason.c_str(), parent);
+        const std::string reason = formatMessage(_("invalid file: %1"), path);
+        reportReaderError(id, reason.c_str(), ui);
     }
     return reader;
 }
@@ -64,8 +58,8 @@ bool isDeviceType(const std::string& type) {
 // would otherwise be opened k^10 times.
 class ChainBuilder {
 public:
-    ChainBuilder(const std::vector<std::string>& known, GtkWindow* parent)
-        : known_(known), parent_(parent) {}
+    ChainBuilder(const std::vector<std::string>& known, FrTreeInterface* ui)
+        : known_(known), ui_(ui) {}
 
     std::unique_ptr<dt::Reader> fromDescr(const char* descriptor, int depth);
     std::unique_ptr<dt::Reader> component(const char* id, int depth);
@@ -76,7 +70,7 @@ private:
                                          const std::string& type, int depth);
 
     const std::vector<std::string>& known_;
-    GtkWindow* parent_;
+    FrTreeInterface* ui_;
     std::map<std::pair<std::string, int>, SharedPtr<dt::Reader>> built_;
 };
 
@@ -86,18 +80,18 @@ std::unique_ptr<dt::Reader> ChainBuilder::fromDescr(const char* descriptor, int 
     std::string id;
     getDescrValue(descriptor, "id", id);
     if (depth >= MAX_READER_DEPTH) {
-        reportReaderError(id.c_str(), _("invalid depth"), parent_);
+        reportReaderError(id.c_str(), _("invalid depth"), ui_);
         return nullptr;
     }
     std::string type;
     getDescrValue(descriptor, "type", type);
     if (isDeviceType(type))
-        return openDeviceReader(id.c_str(), id.c_str(), parent_);
+        return openDeviceReader(id.c_str(), id.c_str(), ui_);
     if (type == "file")
-        return openFileReader(id.c_str(), id.c_str(), parent_);
+        return openFileReader(id.c_str(), id.c_str(), ui_);
     if (type == "range" || type == "jbod" || type == "raid0" || type == "raid5")
         return composed(descriptor, id, type, depth);
-    reportReaderError(id.c_str(), _("invalid type"), parent_);
+    reportReaderError(id.c_str(), _("invalid type"), ui_);
     return nullptr;
 }
 
@@ -116,13 +110,13 @@ std::unique_ptr<dt::Reader> ChainBuilder::composed(const char* descriptor, const
     };
     if (type == "range") {
         if (list.size() != 1) {
-            reportWrongComponentCount(id.c_str(), parent_);
+            reportWrongComponentCount(id.c_str(), ui_);
             return nullptr;
         }
         auto range = std::make_unique<dt::ReaderRange>();
         // Negative values fail here like values past the component's end.
         if (!range->init(list[0], number("rangeOffset"), number("rangeSize"))) {
-            reportReaderError(id.c_str(), _("invalid offset/size"), parent_);
+            reportReaderError(id.c_str(), _("invalid offset/size"), ui_);
             return nullptr;
         }
         return range;
@@ -133,7 +127,7 @@ std::unique_ptr<dt::Reader> ChainBuilder::composed(const char* descriptor, const
     if (type == "jbod") {
         auto jbod = std::make_unique<dt::ReaderJBOD>();
         if (!jbod->init(list)) {
-            reportReaderError(id.c_str(), _("invalid offset/size"), parent_);
+            reportReaderError(id.c_str(), _("invalid offset/size"), ui_);
             return nullptr;
         }
         return jbod;
@@ -146,9 +140,9 @@ std::unique_ptr<dt::Reader> ChainBuilder::composed(const char* descriptor, const
         raid = std::make_unique<dt::ReaderRAID0>();
     if (!raid->init(list, number("blockSize"))) {
         if (list.size() < (raid5 ? 2u : 1u))
-            reportWrongComponentCount(id.c_str(), parent_);
+            reportWrongComponentCount(id.c_str(), ui_);
         else
-            reportReaderError(id.c_str(), _("invalid offset/size"), parent_);
+            reportReaderError(id.c_str(), _("invalid offset/size"), ui_);
         return nullptr;
     }
     return raid;
@@ -160,7 +154,7 @@ std::unique_ptr<dt::Reader> ChainBuilder::component(const char* id, int depth) {
         if (getDescrValue(descriptor.c_str(), "id", value) && value == id)
             return fromDescr(descriptor.c_str(), depth);
     }
-    return openFileReader(id, id, parent_);
+    return openFileReader(id, id, ui_);
 }
 
 bool ChainBuilder::components(const std::string& text, dt::ReaderList& out, int depth) {
@@ -169,7 +163,7 @@ bool ChainBuilder::components(const std::string& text, dt::ReaderList& out, int 
     for (const std::string& piece : pieces) {
         const std::string id = trim(piece, " \t");
         if (id.empty()) {
-            reportReaderError("", _("empty component"), parent_);
+            reportReaderError("", _("empty component"), ui_);
             return false;
         }
         const auto key = std::make_pair(id, depth);
@@ -191,42 +185,40 @@ bool ChainBuilder::components(const std::string& text, dt::ReaderList& out, int 
 } // namespace
 
 std::unique_ptr<dt::Reader> createReaderFromDescr(const std::vector<std::string>& known,
-                                                  const char* descriptor, GtkWindow* parent,
+                                                  const char* descriptor, FrTreeInterface* ui,
                                                   int depth) {
-    return ChainBuilder(known, parent).fromDescr(descriptor, depth);
+    return ChainBuilder(known, ui).fromDescr(descriptor, depth);
 }
 
 std::unique_ptr<dt::Reader> createComponentReader(const std::vector<std::string>& known,
-                                                  const char* id, GtkWindow* parent, int depth) {
-    return ChainBuilder(known, parent).component(id ? id : "", depth);
+                                                  const char* id, FrTreeInterface* ui, int depth) {
+    return ChainBuilder(known, ui).component(id ? id : "", depth);
 }
 
 bool parseComponents(const std::vector<std::string>& known, const std::string& components,
-                     dt::ReaderList& out, GtkWindow* parent, int depth) {
-    return ChainBuilder(known, parent).components(components, out, depth);
+                     dt::ReaderList& out, FrTreeInterface* ui, int depth) {
+    return ChainBuilder(known, ui).components(components, out, depth);
 }
 
-std::unique_ptr<dt::Reader> openDeviceReader(const char* path, const char* id, GtkWindow* parent) {
-    return openLeaf(LeafKind::DEVICE, path, id, parent);
+std::unique_ptr<dt::Reader> openDeviceReader(const char* path, const char* id, FrTreeInterface* ui) {
+    return openLeaf(LeafKind::DEVICE, path, id, ui);
 }
 
-std::unique_ptr<dt::Reader> openFileReader(const char* path, const char* id, GtkWindow* parent) {
-    return openLeaf(LeafKind::FILE, path, id, parent);
+std::unique_ptr<dt::Reader> openFileReader(const char* path, const char* id, FrTreeInterface* ui) {
+    return openLeaf(LeafKind::FILE, path, id, ui);
 }
 
-void reportReaderError(const char* id, const char* reason, GtkWindow* parent) {
-    gchar* shown = g_markup_escape_text(id ? id : "", -1);
-    std::string text = formatMessage(_("Cannot initialize %1"), shown);
-    g_free(shown);
+void reportReaderError(const char* id, const char* reason, FrTreeInterface* ui) {
+    std::string text = formatMessage(_("Cannot initialize %1"), id);
     if (reason != nullptr && *reason != '\0')
         text += std::string("\n(") + reason + ")";
-    logAt("ReaderFactory", __LINE__)
-        << ": " << (id ? id : "") << ' ' << (reason ? reason : "") << '\n';
-    messageDialog(MESSAGE_ERROR, text.c_str(), parent, false, nullptr);
+    logAt("ReaderFactory", 219) << ": " << (id ? id : "") << ' ' << (reason ? reason : "") << '\n';
+    static HeadlessInterface headless;
+    (ui ? ui : &headless)->message(false, text.c_str(), false, nullptr);
 }
 
-void reportWrongComponentCount(const char* id, GtkWindow* parent) {
-    reportReaderError(id, _("wrong number of components"), parent);
+void reportWrongComponentCount(const char* id, FrTreeInterface* ui) {
+    reportReaderError(id, _("wrong number of components"), ui);
 }
 
 i64 descriptorNumber(const std::string& text) {

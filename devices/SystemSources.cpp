@@ -5,9 +5,9 @@
 #include "core/PropertyMap.h"
 #include "core/System.h"
 #include "core/Text.h"
+#include "devices/BlockDeviceReader.h"
 #include "devices/DeviceMapping.h"
 #include "devices/DevicesInfo.h"
-#include "devices/BlockDeviceReader.h"
 #include "platform/BlockDeviceList.h"
 #include "platform/MountTable.h"
 
@@ -34,7 +34,7 @@ std::string displayName(const std::string& name) {
 bool nameable(const std::string& path) {
     if (path.find('|') == std::string::npos)
         return true;
-    logAt("SystemSources", __LINE__) << ": " << path << '\n';
+    logAt("SystemSources", 37) << ": " << path << '\n';
     return false;
 }
 
@@ -47,7 +47,7 @@ private:
     bool listRoot(std::vector<std::string>& out);
     bool listDrive(const std::string& id, std::vector<std::string>& out);
     bool listFolder(const std::string& path, std::vector<std::string>& out);
-    void listDriveLetterRoots(std::vector<std::string>& out);
+    void listMountRoots(std::vector<std::string>& out);
     // The device under the /dev root that `id` names, if any.
     bool deviceOf(const std::string& id, platform::BlockDeviceEntry& out) const;
 
@@ -97,14 +97,14 @@ bool SystemSources::listRoot(std::vector<std::string>& out) {
             d += "|model=" + model;
         if (!serial.empty())
             d += "|serial=" + serial;
-        const std::string letters = record.getString("Drive Letters", "");
-        if (!letters.empty()) {
+        const std::string partitions = record.getString("Partitions", "");
+        if (!partitions.empty()) {
             std::vector<std::string> names;
-            split(letters, names, ',');
+            split(partitions, names, ',');
             std::string comment = std::string(_("Logical Drives")) + ": ";
             for (std::size_t i = 0; i < names.size(); ++i)
                 comment += (i ? ", " : "") + roots_.dev + "/" + names[i];
-            d += "|drive letters=" + letters + "|comment=" + comment;
+            d += "|partitions=" + partitions + "|comment=" + comment;
         }
         out.push_back(d);
     }
@@ -118,18 +118,18 @@ bool SystemSources::listRoot(std::vector<std::string>& out) {
             continue;
         if (reader.open(path.c_str(), true))
             out.push_back("type=floppy|id=" + path + "|size=" + std::to_string(reader.getSize()) +
-                          "|drive letters=" + name);
+                          "|partitions=" + name);
         else
             logAt("SystemSources", 131) << ": " << path << '\n';
     }
 
-    listDriveLetterRoots(out);
+    listMountRoots(out);
     return true;
 }
 
 // "/" and the mount points of the file systems that live on block devices: the
 // places a user looks for image files.
-void SystemSources::listDriveLetterRoots(std::vector<std::string>& out) {
+void SystemSources::listMountRoots(std::vector<std::string>& out) {
     std::vector<std::string> roots{"/"};
     std::vector<platform::MountEntry> mounts;
     if (platform::readMountTable(roots_, mounts)) {
@@ -139,8 +139,7 @@ void SystemSources::listDriveLetterRoots(std::vector<std::string>& out) {
                 points.insert(m.mountPoint);
         roots.insert(roots.end(), points.begin(), points.end());
     } else {
-        logAt("SystemSources", __LINE__)
-            << ": " << roots_.mountInfo << ' ' << lastErrorText() << '\n';
+        logAt("SystemSources", 142) << ": " << roots_.mountInfo << ' ' << lastErrorText() << '\n';
     }
     for (const std::string& root : roots) {
         if (!nameable(root))
@@ -151,7 +150,7 @@ void SystemSources::listDriveLetterRoots(std::vector<std::string>& out) {
             continue;
         }
         if (!S_ISDIR(st.st_mode)) {
-            logAt("SystemSources", __LINE__) << ": " << root << '\n'; // a file bind-mounted
+            logAt("SystemSources", 154) << ": " << root << '\n'; // a file bind-mounted
             continue;
         }
         out.push_back("type=directory|id=" + root + "|name=" + _("Logical Drive") + " " +
@@ -167,15 +166,15 @@ bool SystemSources::listDrive(const std::string& id, std::vector<std::string>& o
         return false;
     }
     std::vector<std::string> names;
-    const std::string letters = record.getString("Drive Letters", "");
-    if (!letters.empty())
-        split(letters, names, ',');
+    const std::string partitions = record.getString("Partitions", "");
+    if (!partitions.empty())
+        split(partitions, names, ',');
     dt::BlockDeviceReader reader;
     for (const std::string& name : names) {
         const std::string path = roots_.dev + "/" + name;
         if (reader.open(path.c_str(), true))
             out.push_back("type=partition|id=" + path +
-                          "|size=" + std::to_string(reader.getSize()) + "|drive letters=" + name);
+                          "|size=" + std::to_string(reader.getSize()) + "|partitions=" + name);
         else
             logAt("SystemSources", 175) << ": " << path << '\n';
     }

@@ -23,7 +23,9 @@ bool rangeListOverlaps(const SectorRuns& runs, u32 start, u32 length) {
     return false;
 }
 
-void swapRangeList(SectorRuns& a, SectorRuns& b) { a.swap(b); }
+void swapRangeList(SectorRuns& a, SectorRuns& b) {
+    a.swap(b);
+}
 
 void SectorRunCollector::add(const SectorRun& r) {
     const u64 start = r.start;
@@ -68,7 +70,9 @@ void mergeSectorRuns(SectorRunCollector& out, const SectorRuns& a, const SectorR
     out.flush();
 }
 
-void UnreadableSectors::add(u32 lba) { pending_.add(SectorRun{lba, 1}); }
+void UnreadableSectors::add(u32 lba) {
+    pending_.add(SectorRun{lba, 1});
+}
 
 void UnreadableSectors::commit() {
     pending_.flush();
@@ -78,7 +82,9 @@ void UnreadableSectors::commit() {
     pending_.runs().clear();
 }
 
-void UnreadableSectors::clearPending() { pending_.runs().clear(); }
+void UnreadableSectors::clearPending() {
+    pending_.runs().clear();
+}
 
 bool UnreadableSectors::contains(u64 lba) const {
     if (lba > 0xFFFFFFFFu)
@@ -114,8 +120,7 @@ void UnreadableSectors::fromBytes(const std::string& in) {
     runs_.clear();
     const u8* b = reinterpret_cast<const u8*>(in.data());
     for (std::size_t off = 0; off + 8 <= in.size(); off += 8)
-        runs_.push_back(SectorRun{getBE32(b, static_cast<i32>(off)),
-                                  getBE32(b, static_cast<i32>(off + 4))});
+        runs_.push_back(SectorRun{getBE32(b, off), getBE32(b, off + 4)});
     // Our own files hold sorted, disjoint runs. A damaged one is put back in order
     // so the overlap search stays right; a sound one is left exactly as stored.
     bool ordered = true;

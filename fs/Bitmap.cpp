@@ -4,7 +4,7 @@
 
 Bitmap::Bitmap(u64 size) : size_(size) {
     if (size > MAX_SIZE)
-        throw std::runtime_error("Bitmap(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("Bitmap(7)");
     bits_.assign(static_cast<std::size_t>((size + 7) / 8), 0);
 }
 

@@ -25,7 +25,7 @@ public:
     // sector of a FAT, or per record of an MFT filling a volume of 2^32 sectors.
     static constexpr u64 MAX_SIZE = 1ull << 32;
 
-    // All positions clear. Throws "Bitmap(<line>)" when size exceeds MAX_SIZE.
+    // All positions clear. Throws "Bitmap(7)" when size exceeds MAX_SIZE.
     explicit Bitmap(u64 size);
     Bitmap(const Bitmap&) = default;
     Bitmap& operator=(const Bitmap&) = delete;

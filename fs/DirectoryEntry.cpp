@@ -10,10 +10,6 @@
 
 namespace {
 
-// Where the 13 UTF-16 units of a long-name entry lie.
-constexpr u32 LFN_UNIT_OFFSETS[LFN_UNITS_PER_ENTRY] = {1,  3,  5,  7,  9,  14, 16,
-                                                       18, 20, 22, 24, 28, 30};
-
 constexpr char DOT_NAME[] = ".          ";
 constexpr char DOT_DOT_NAME[] = "..         ";
 
@@ -169,13 +165,9 @@ bool isValidShortDirEntry(const u8* entry) {
         return false;
     u16 time = e.getLE16(DE_WRITE_TIME);
     u16 date = e.getLE16(DE_WRITE_DATE);
-    unsigned hours = time >> 11;
-    unsigned minutes = (time >> 5) & 0x3F;
-    unsigned twoSeconds = time & 0x1F;
-    unsigned month = (date >> 5) & 0x0F;
-    unsigned day = date & 0x1F;
     // A count of 30 (60 seconds) is what some systems write for a leap second.
-    if (hours >= 24 || minutes >= 60 || twoSeconds > 30 || month < 1 || month > 12 || day == 0)
+    if (dosHours(time) >= 24 || dosMinutes(time) >= 60 || dosTwoSeconds(time) > 30 ||
+        dosMonth(date) < 1 || dosMonth(date) > 12 || dosDay(date) == 0)
         return false;
     return isValidShortName(entry);
 }
@@ -194,9 +186,10 @@ void shortEntryName(const u8* entry, std::string& out, char replacement) {
         bytes += static_cast<char>(ENTRY_DELETED);
     else
         bytes += static_cast<char>(first);
-    bytes.append(reinterpret_cast<const char*>(entry + 1), trimmedLength(entry + 1, 7));
+    bytes.append(reinterpret_cast<const char*>(entry + 1),
+                 trimmedLength(entry + 1, DE_NAME_BYTES - 1));
     std::size_t baseEnd = bytes.size();
-    u32 extension = trimmedLength(entry + DE_EXTENSION, 3);
+    u32 extension = trimmedLength(entry + DE_EXTENSION, DE_EXTENSION_BYTES);
     if (extension != 0) {
         bytes += '.';
         bytes.append(reinterpret_cast<const char*>(entry + DE_EXTENSION), extension);
@@ -351,7 +344,7 @@ bool isValidShortName(const u8* entry) {
         return false;
     if (e.getU8(DE_ATTRIBUTES) & ATTR_VOLUME_LABEL) {
         if (first == ENTRY_DELETED)
-            return isValidLabelField(name + 1, 10);
+            return isValidLabelField(name + 1, SHORT_NAME_BYTES - 1);
         if (first == ENTRY_FREE)
             return false;
         return isValidLabelField(name, SHORT_NAME_BYTES);
@@ -364,17 +357,18 @@ bool isValidShortName(const u8* entry) {
     const u8* extension = name + DE_EXTENSION;
     if (getCodePage() != SHIFT_JIS) {
         const u8* base = deleted ? name + 1 : name;
-        u32 baseLength = deleted ? 7 : 8;
-        return isValidNameField(base, baseLength) && isValidNameField(extension, 3);
+        u32 baseLength = deleted ? DE_NAME_BYTES - 1 : DE_NAME_BYTES;
+        return isValidNameField(base, baseLength) &&
+               isValidNameField(extension, DE_EXTENSION_BYTES);
     }
     bool baseValid = false;
     if (!deleted) {
-        baseValid = isValidNameFieldCp932(name, 8);
+        baseValid = isValidNameFieldCp932(name, DE_NAME_BYTES);
     } else {
         // The deleted mark may have overwritten the lead byte of a double-byte
         // first character: then byte 1 is its trail byte.
-        baseValid = isValidNameFieldCp932(name + 1, 7) ||
-                    (isCp932Trail(name[1]) && isValidNameFieldCp932(name + 2, 6));
+        baseValid = isValidNameFieldCp932(name + 1, DE_NAME_BYTES - 1) ||
+                    (isCp932Trail(name[1]) && isValidNameFieldCp932(name + 2, DE_NAME_BYTES - 2));
     }
-    return baseValid && isValidNameFieldCp932(extension, 3);
+    return baseValid && isValidNameFieldCp932(extension, DE_EXTENSION_BYTES);
 }

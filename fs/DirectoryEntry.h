@@ -7,58 +7,10 @@
 // read through bounds-checked views.
 
 #include "core/Types.h"
+#include "fs/FatLayout.h"
 
 #include <string>
 #include <vector>
-
-constexpr u32 DIR_ENTRY_BYTES = 32;
-constexpr u32 DIR_ENTRIES_PER_SECTOR = 16;
-
-// Short entry fields.
-constexpr u32 DE_NAME = 0;      // 8 bytes, blank-padded
-constexpr u32 DE_EXTENSION = 8; // 3 bytes, blank-padded
-constexpr u32 DE_ATTRIBUTES = 11;
-constexpr u32 DE_CASE = 12; // lower-case flags of the name and extension
-constexpr u32 DE_CREATION_TENTHS = 13;
-constexpr u32 DE_CREATION_TIME = 14;
-constexpr u32 DE_CREATION_DATE = 16;
-constexpr u32 DE_ACCESS_DATE = 18;
-constexpr u32 DE_CLUSTER_HIGH = 20;
-constexpr u32 DE_WRITE_TIME = 22; // hours 11-15, minutes 5-10, two-second count 0-4
-constexpr u32 DE_WRITE_DATE = 24; // years since 1980 9-15, month 5-8, day 0-4
-constexpr u32 DE_CLUSTER_LOW = 26;
-constexpr u32 DE_SIZE = 28;
-constexpr u32 SHORT_NAME_BYTES = 11;
-
-// Long-name entry fields.
-constexpr u32 LFN_ORDER = 0;
-constexpr u32 LFN_TYPE = 12;
-constexpr u32 LFN_CHECKSUM = 13;
-constexpr u32 LFN_UNITS_PER_ENTRY = 13;
-constexpr u8 LFN_LAST_ENTRY = 0x40;
-constexpr u8 LFN_SEQUENCE_MASK = 0x3F;
-
-// Attributes.
-constexpr u8 ATTR_READ_ONLY = 0x01;
-constexpr u8 ATTR_HIDDEN = 0x02;
-constexpr u8 ATTR_SYSTEM = 0x04;
-constexpr u8 ATTR_VOLUME_LABEL = 0x08;
-constexpr u8 ATTR_DIRECTORY = 0x10;
-constexpr u8 ATTR_ARCHIVE = 0x20;
-constexpr u8 ATTR_LONG_NAME = 0x0F;
-constexpr u8 ATTR_MUST_BE_CLEAR = 0xC0;
-
-// The first name byte.
-constexpr u8 ENTRY_FREE = 0x00;
-constexpr u8 ENTRY_DELETED = 0xE5;
-// Stands for a first character 0xE5, which would read as the deleted mark.
-constexpr u8 ENTRY_E5_ESCAPE = 0x05;
-
-// Lower-case flags in DE_CASE: the name is shown in lower case though stored in
-// upper case, as systems since the first long-name ones write names like
-// "readme.txt" without a long name.
-constexpr u8 CASE_LOWER_BASE = 0x08;
-constexpr u8 CASE_LOWER_EXTENSION = 0x10;
 
 u8 dirEntryAttributes(const u8* entry);
 // (word at 20) << 16 | (word at 26), on every FAT width.

@@ -1,7 +1,9 @@
 #include "fs/FsCandidate.h"
 
+#include "core/Checked.h"
 #include "devices/DriveGeometry.h"
 #include "devices/Driver.h"
+#include "fs/FatLayout.h"
 #include "fs/StructureChecks.h"
 
 #include <algorithm>
@@ -32,7 +34,7 @@ u8 codeOfFatType(u32 type) {
 // Sectors between a partition's start and its data area that the smallest volume
 // of each width needs: boot sector and two FATs (plus the root directory of
 // FAT12/16, and the 32 reserved sectors of FAT32).
-i64 minimalDataGap(FatType type) {
+u64 minimalDataGap(FatType type) {
     switch (type) {
     case FAT12:
         return 3;
@@ -203,7 +205,7 @@ FsCandidate* getSelectedFileSystem(FsCandidateList& list, u32 index) {
 
 FatType neededFatType(u32 maxThisCluster) {
     // Clusters are numbered from 2: the highest one m means m - 1 clusters.
-    const i64 n = static_cast<i64>(maxThisCluster) - 1;
+    const u64 n = maxThisCluster == 0 ? 0 : maxThisCluster - 1;
     if (n <= 4084)
         return FAT12;
     if (n < 65525)
@@ -224,23 +226,27 @@ bool FatVolumeFitsPartition::operator()(const FsCandidate& volume) const {
     const FatType needed = neededFatType(volume.maxThisCluster);
     if (width < needed)
         return false;
-    const i64 p = start_;
-    const i64 n = static_cast<i64>(volume.maxThisCluster) - 1;
-    const i64 s = volume.sectorsPerCluster;
-    const i64 c = volume.cluster2LBA;
-    if (c < p + minimalDataGap(needed) || c > p + 0x400020)
+    const u64 p = start_;
+    const u64 c = volume.cluster2LBA;
+    const u64 s = volume.sectorsPerCluster;
+    if (c < p)
         return false;
-    // The grid's clusters end inside the partition.
-    if (p + static_cast<i64>(sectors_) < s * n + c)
+    // Sectors from the partition start to cluster 2.
+    const u64 gap = c - p;
+    if (gap < minimalDataGap(needed) || gap > 0x400020)
+        return false;
+    // The grid's clusters (the highest one m ends m - 1 clusters after cluster 2)
+    // end inside the partition.
+    const u64 clusters = volume.maxThisCluster == 0 ? 0 : volume.maxThisCluster - 1;
+    if (u64{sectors_} < gap + s * clusters)
         return false;
     // Two FATs between the partition start and cluster 2 must be able to describe
     // every cluster that the rest of the partition holds.
-    const i64 reserved = width == FAT32 ? 32 : 1;
-    const i64 perSector = width == FAT32 ? 128 : 256;
-    const i64 fatRoom = std::max<i64>(0, (c - p - reserved) / 2);
-    const i64 describable = std::min<i64>(perSector * fatRoom, maxClusterCount(width));
-    const i64 rest = static_cast<i64>(sectors_) - (c - p);
-    const i64 clustersNeeded = rest <= 0 ? 0 : (rest + s - 1) / s;
+    const u64 reserved = width == FAT32 ? 32 : 1;
+    const u64 perSector = width == FAT32 ? FAT32_ENTRIES_PER_SECTOR : FAT16_ENTRIES_PER_SECTOR;
+    const u64 fatRoom = gap > reserved ? (gap - reserved) / FAT_COPIES : 0;
+    const u64 describable = std::min<u64>(perSector * fatRoom, maxClusterCount(width));
+    const u64 clustersNeeded = sectors_ > gap ? ceilDiv(sectors_ - gap, s) : 0;
     return describable >= clustersNeeded;
 }
 

@@ -1,10 +1,11 @@
 #include "fs/Params.h"
-#include "core/Checked.h"
 
 #include "core/Array.h"
+#include "core/Checked.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "devices/Driver.h"
+#include "fs/FatLayout.h"
 #include "fs/FsCandidate.h"
 #include "fs/RebuiltBootSector.h"
 #include "fs/StructureChecks.h"
@@ -15,23 +16,6 @@
 #include <stdexcept>
 
 namespace {
-
-// Boot sector fields (BIOS parameter block), little-endian.
-constexpr u32 BS_OEM_NAME = 3;
-constexpr u32 BS_BYTES_PER_SECTOR = 11;
-constexpr u32 BS_SECTORS_PER_CLUSTER = 13;
-constexpr u32 BS_RESERVED_SECTORS = 14;
-constexpr u32 BS_FAT_COUNT = 16;
-constexpr u32 BS_ROOT_ENTRIES = 17;
-constexpr u32 BS_TOTAL_SECTORS_16 = 19;
-constexpr u32 BS_SECTORS_PER_FAT_16 = 22;
-constexpr u32 BS_TOTAL_SECTORS_32 = 32;
-constexpr u32 BS_SECTORS_PER_FAT_32 = 36;
-constexpr u32 BS_ROOT_CLUSTER = 44;
-constexpr u32 BS_NTFS_TOTAL_SECTORS = 40;
-constexpr u32 BS_NTFS_MFT_CLUSTER = 48;
-constexpr u32 BS_NTFS_MFT_MIRROR_CLUSTER = 56;
-constexpr u32 BS_NTFS_CLUSTERS_PER_RECORD = 64;
 
 constexpr u64 MAX_LBA32 = 0xFFFFFFFFull;
 
@@ -44,7 +28,6 @@ bool hasBootSignature(const ConstArray& s) {
            s.getLE16(SECTOR_SIGNATURE_OFFSET) == SECTOR_SIGNATURE;
 }
 
-// a x b when the product fits 64 bits.
 // Sectors per file record from the clusters-per-record byte: records of whole
 // clusters when it is positive, of 2^-c bytes when negative. The shift is taken
 // modulo 32, so an absurd -128 gives 0 and the record is refused later.
@@ -69,7 +52,7 @@ bool readFatBootParams(const u8* sector, FatBootParams& out) {
     if (!hasBootSignature(s))
         return false;
     out.sectorsPerCluster = s.getU8(BS_SECTORS_PER_CLUSTER);
-    if (out.sectorsPerCluster == 0 || s.getU8(BS_FAT_COUNT) != 2)
+    if (out.sectorsPerCluster == 0 || s.getU8(BS_FAT_COUNT) != FAT_COPIES)
         return false;
     out.totalSectors = s.getLE16(BS_TOTAL_SECTORS_16);
     if (out.totalSectors == 0)
@@ -78,7 +61,7 @@ bool readFatBootParams(const u8* sector, FatBootParams& out) {
         return false;
     out.sectorsPerFAT = s.getLE16(BS_SECTORS_PER_FAT_16);
     if (out.sectorsPerFAT == 0)
-        out.sectorsPerFAT = s.getLE32(BS_SECTORS_PER_FAT_32);
+        out.sectorsPerFAT = s.getLE32(BS32_SECTORS_PER_FAT);
     if (out.sectorsPerFAT == 0)
         return false;
     out.reservedSectors = s.getLE16(BS_RESERVED_SECTORS);
@@ -86,15 +69,15 @@ bool readFatBootParams(const u8* sector, FatBootParams& out) {
 
     // Two FATs always follow the reserved sectors. Two 32-bit sizes of FAT
     // overflow 32 bits; an offset that does not fit them cannot be addressed.
-    u64 fatsEnd = static_cast<u64>(out.reservedSectors) + 2 * static_cast<u64>(out.sectorsPerFAT);
+    u64 fatsEnd = out.reservedSectors + u64{FAT_COPIES} * out.sectorsPerFAT;
     u64 data = 0;
     u64 root = 0;
     if (out.rootEntries != 0) {
         out.rootCluster = 0;
         root = fatsEnd;
-        data = root + (static_cast<u64>(out.rootEntries) * 32 + SECTOR_BYTES - 1) / SECTOR_BYTES;
+        data = root + ceilDiv(u64{out.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES);
     } else {
-        out.rootCluster = s.getLE32(BS_ROOT_CLUSTER);
+        out.rootCluster = s.getLE32(BS32_ROOT_CLUSTER);
         data = fatsEnd;
         // A root cluster below 2 names no cluster at all; the offset stays at the
         // data area and the parameter record refuses such a volume.
@@ -114,14 +97,14 @@ bool readNtfsBootParams(const u8* sector, NtfsBootParams& out) {
     if (!hasBootSignature(s))
         return false;
     if (s.getU8(BS_FAT_COUNT) != 0 || s.getLE16(BS_SECTORS_PER_FAT_16) != 0 ||
-        std::memcmp(sector + BS_OEM_NAME, "NTFS    ", 8) != 0)
+        std::memcmp(sector + BS_OEM_NAME, NTFS_OEM_NAME, BS_OEM_NAME_BYTES) != 0)
         return false;
-    out.totalSectors = s.getLE64(BS_NTFS_TOTAL_SECTORS);
+    out.totalSectors = s.getLE64(BSN_TOTAL_SECTORS);
     out.sectorsPerCluster = s.getU8(BS_SECTORS_PER_CLUSTER);
-    out.MFTCluster = s.getLE64(BS_NTFS_MFT_CLUSTER);
-    out.MFTMirrCluster = s.getLE64(BS_NTFS_MFT_MIRROR_CLUSTER);
+    out.MFTCluster = s.getLE64(BSN_MFT_CLUSTER);
+    out.MFTMirrCluster = s.getLE64(BSN_MFT_MIRROR_CLUSTER);
     out.sectorsPerFileRecord =
-        sectorsPerFileRecordOf(out.sectorsPerCluster, s.getLE32(BS_NTFS_CLUSTERS_PER_RECORD));
+        sectorsPerFileRecordOf(out.sectorsPerCluster, s.getLE32(BSN_CLUSTERS_PER_RECORD));
     return true;
 }
 
@@ -295,11 +278,10 @@ u64 NTFS_FS_PARAMS::get_cluster_count() const {
 }
 
 u64 NTFS_FS_PARAMS::clusterLBA(u64 lcn) const {
-    u64 offset = 0;
-    if (!checkedMul(lcn, sectorsPerCluster, offset) ||
-        offset > std::numeric_limits<u64>::max() - startingLBA)
+    u64 lba = 0;
+    if (!checkedMul(lcn, sectorsPerCluster, lba) || !checkedAdd(lba, startingLBA, lba))
         return std::numeric_limits<u64>::max();
-    return startingLBA + offset;
+    return lba;
 }
 
 std::ostream& operator<<(std::ostream& os, const NTFS_FS_PARAMS& p) {
@@ -325,7 +307,8 @@ bool fatFsParamsFromBootSector(u32 lba, const u8* sector, FAT_FS_PARAMS& out, u6
     u64 root = b.rootEntries != 0 ? static_cast<u64>(lba) + b.rootDirectoryLbaOffset : 0;
     u64 data = static_cast<u64>(lba) + b.dataLbaOffset;
     if (data > MAX_LBA32) {
-        logAt("Params", __LINE__) << ": the data area passes LBA 2^32 - 1 (sector " << lba << ")\n";
+        logAt("FAT_FS_PARAMS", 30)
+            << ": the data area passes LBA 2^32 - 1 (sector " << lba << ")\n";
         return false;
     }
     out = FAT_FS_PARAMS();
@@ -342,12 +325,12 @@ bool fatFsParamsFromBootSector(u32 lba, const u8* sector, FAT_FS_PARAMS& out, u6
     out.dataClusterLBA = static_cast<u32>(data);
 
     if (const char* why = out.invalidReason()) {
-        logAt("Params", __LINE__) << ": FAT volume at sector " << lba << ": " << why << '\n';
+        logAt("FAT_FS_PARAMS", 31) << ": FAT volume at sector " << lba << ": " << why << '\n';
         return false;
     }
     if (out.endLBA() > sourceSectors) {
-        logAt("Params", __LINE__) << ": FAT volume at sector " << lba << " of " << out.totalSectors
-                                  << " sectors passes the source's end " << sourceSectors << '\n';
+        logAt("FAT_FS_PARAMS", 32) << ": FAT volume at sector " << lba << " of " << out.totalSectors
+                                   << " sectors passes the source's end " << sourceSectors << '\n';
         return false;
     }
     return true;
@@ -365,13 +348,14 @@ bool ntfsFsParamsFromBootSector(u32 lba, const u8* sector, NTFS_FS_PARAMS& out, 
     out.mftMirrLCN = b.MFTMirrCluster;
     out.sectorsPerFileRecord = b.sectorsPerFileRecord;
     if (const char* why = out.invalidReason()) {
-        logAt("Params", __LINE__) << ": NTFS volume at sector " << lba << ": " << why << '\n';
+        logAt("NTFS_FS_PARAMS", 30) << ": NTFS volume at sector " << lba << ": " << why << '\n';
         return false;
     }
     // The volume's sizes are 64-bit, but it must lie in the source.
     if (out.totalSectors > sourceSectors || lba > sourceSectors - out.totalSectors) {
-        logAt("Params", __LINE__) << ": NTFS volume at sector " << lba << " of " << out.totalSectors
-                                  << " sectors passes the source's end " << sourceSectors << '\n';
+        logAt("NTFS_FS_PARAMS", 31)
+            << ": NTFS volume at sector " << lba << " of " << out.totalSectors
+            << " sectors passes the source's end " << sourceSectors << '\n';
         return false;
     }
     // The engine takes the MFT from either copy, so one of them must lie in
@@ -381,9 +365,9 @@ bool ntfsFsParamsFromBootSector(u32 lba, const u8* sector, NTFS_FS_PARAMS& out, 
         return lcn != 0 && at < sourceSectors;
     };
     if (!inSource(out.mftLCN) && !inSource(out.mftMirrLCN)) {
-        logAt("Params", __LINE__) << ": NTFS volume at sector " << lba << ": MFT cluster "
-                                  << out.mftLCN << " and mirror cluster " << out.mftMirrLCN
-                                  << " lie beyond the source's end " << sourceSectors << '\n';
+        logAt("NTFS_FS_PARAMS", 32) << ": NTFS volume at sector " << lba << ": MFT cluster "
+                                    << out.mftLCN << " and mirror cluster " << out.mftMirrLCN
+                                    << " lie beyond the source's end " << sourceSectors << '\n';
         return false;
     }
     return true;
@@ -393,10 +377,10 @@ namespace {
 
 // The layout repair reads and builds 512-byte images; a source of another
 // sector size would not fit the buffers.
-bool hasSectorsOf512(const Driver& driver) {
+bool hasSectorsOf512(const Driver& driver, const char* stem) {
     if (driver.getSectorSize() == SECTOR_BYTES)
         return true;
-    logAt("Params", __LINE__) << ": sector size " << driver.getSectorSize() << " is not 512\n";
+    logAt(stem, 33) << ": sector size " << driver.getSectorSize() << " is not 512\n";
     return false;
 }
 
@@ -408,7 +392,7 @@ bool form_fat_fs_params(const FsCandidate& candidate, FAT_FS_PARAMS& out, Driver
     partitionTypeToFs(candidate.fscode(), kind, fatType);
     if (kind != FS_FAT || (fatType != FAT12 && fatType != FAT16 && fatType != FAT32))
         return false;
-    if (!hasSectorsOf512(driver))
+    if (!hasSectorsOf512(driver, "FAT_FS_PARAMS"))
         return false;
     std::array<u8, SECTOR_BYTES> sector{};
     bool built = false;
@@ -435,7 +419,7 @@ bool form_ntfs_fs_params(const FsCandidate& candidate, NTFS_FS_PARAMS& out, Driv
     partitionTypeToFs(candidate.fscode(), kind, fatType);
     if (kind != FS_NTFS)
         return false;
-    if (!hasSectorsOf512(driver))
+    if (!hasSectorsOf512(driver, "NTFS_FS_PARAMS"))
         return false;
     std::array<u8, SECTOR_BYTES> sector{};
     bool read = candidate.hasBootSector && driver.readSectors(candidate.startLBA, 1, sector.data());

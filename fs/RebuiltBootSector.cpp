@@ -1,10 +1,11 @@
 #include "fs/RebuiltBootSector.h"
-#include "core/Checked.h"
 
 #include "core/Array.h"
+#include "core/Checked.h"
 #include "core/Log.h"
 #include "devices/DriveGeometry.h"
 #include "devices/Driver.h"
+#include "fs/FatLayout.h"
 #include "fs/FsCandidate.h"
 #include "fs/StructureChecks.h"
 
@@ -12,48 +13,7 @@
 
 namespace {
 
-// Offsets of the boot-sector fields written here.
-constexpr u32 BS_JUMP = 0;
-constexpr u32 BS_OEM_NAME = 3;
-constexpr u32 BS_BYTES_PER_SECTOR = 0x0B;
-constexpr u32 BS_SECTORS_PER_CLUSTER = 0x0D;
-constexpr u32 BS_RESERVED_SECTORS = 0x0E;
-constexpr u32 BS_FAT_COUNT = 0x10;
-constexpr u32 BS_ROOT_ENTRIES = 0x11;
-constexpr u32 BS_TOTAL_SECTORS_16 = 0x13;
-constexpr u32 BS_MEDIA = 0x15;
-constexpr u32 BS_SECTORS_PER_FAT_16 = 0x16;
-constexpr u32 BS_SECTORS_PER_TRACK = 0x18;
-constexpr u32 BS_HEADS = 0x1A;
-constexpr u32 BS_HIDDEN_SECTORS = 0x1C;
-constexpr u32 BS_TOTAL_SECTORS_32 = 0x20;
-// FAT12/16 extended parameter block.
-constexpr u32 BS16_DRIVE_NUMBER = 0x24;
-constexpr u32 BS16_SIGNATURE = 0x26;
-constexpr u32 BS16_FS_TYPE = 0x36;
-// FAT32 parameter block.
-constexpr u32 BS32_SECTORS_PER_FAT = 0x24;
-constexpr u32 BS32_FLAGS = 0x28;
-constexpr u32 BS32_VERSION = 0x2A;
-constexpr u32 BS32_ROOT_CLUSTER = 0x2C;
-constexpr u32 BS32_FSINFO_SECTOR = 0x30;
-constexpr u32 BS32_BACKUP_SECTOR = 0x32;
-constexpr u32 BS32_DRIVE_NUMBER = 0x40;
-constexpr u32 BS32_SIGNATURE = 0x42;
-constexpr u32 BS32_FS_TYPE = 0x52;
-// NTFS parameter block.
-constexpr u32 BSN_MARKER = 0x24;
-constexpr u32 BSN_TOTAL_SECTORS = 0x28;
-constexpr u32 BSN_MFT_CLUSTER = 0x30;
-constexpr u32 BSN_MFT_MIRROR_CLUSTER = 0x38;
-constexpr u32 BSN_CLUSTERS_PER_RECORD = 0x40;
-constexpr u32 BSN_CLUSTERS_PER_INDEX = 0x44;
-
-constexpr u8 EXTENDED_SIGNATURE = 0x29;
-constexpr u8 MEDIA_FIXED = 0xF8;
-constexpr u8 MEDIA_FLOPPY = 0xF0;
 constexpr u32 DEFAULT_HIDDEN_SECTORS = 63;
-constexpr u32 DIR_ENTRIES_PER_SECTOR = SECTOR_BYTES / 32;
 
 enum class Layout { FixedRoot, RootCluster, Ntfs };
 
@@ -89,7 +49,7 @@ bool usesPartitionTables(const Driver& driver) {
 u32 volumeSize(const FsCandidate& c) {
     u32 size = c.layoutSectors != 0 ? c.layoutSectors : c.maxSectors;
     if (size == 0)
-        logAt("DL", __LINE__) << ": no size for the volume at " << c.startLBA << '\n';
+        logAt("RebuiltBootSector", 1) << ": no size for the volume at " << c.startLBA << '\n';
     return size;
 }
 
@@ -102,12 +62,12 @@ u32 distance(u64 from, u64 to, u64 limit) {
 // What every image gets: a jump instruction (kept when it is one), the sector
 // size, the geometry the user chose for repairs and the signature.
 void writeCommon(const Array& s, const Driver& driver, u8 jumpOffset) {
-    bool jumps =
-        (s.getU8(BS_JUMP) == 0xEB && s.getU8(BS_JUMP + 2) == 0x90) || s.getU8(BS_JUMP) == 0xE9;
+    bool jumps = (s.getU8(BS_JUMP) == BS_JUMP_SHORT && s.getU8(BS_JUMP + 2) == BS_NOP) ||
+                 s.getU8(BS_JUMP) == BS_JUMP_NEAR;
     if (!jumps) {
-        s.setU8(BS_JUMP, 0xEB);
+        s.setU8(BS_JUMP, BS_JUMP_SHORT);
         s.setU8(BS_JUMP + 1, jumpOffset);
-        s.setU8(BS_JUMP + 2, 0x90);
+        s.setU8(BS_JUMP + 2, BS_NOP);
     }
     s.setLE16(BS_BYTES_PER_SECTOR, SECTOR_BYTES);
     DriveGeometry geometry = repairGeometry(driver);
@@ -133,7 +93,7 @@ void writeHiddenSectors(const Array& s, const FsCandidate& c, const Driver& driv
 void writeFatGeometry(const Array& s, const FatBootParams& f, u32 rootEntries) {
     s.setU8(BS_SECTORS_PER_CLUSTER, static_cast<u8>(f.sectorsPerCluster));
     s.setLE16(BS_RESERVED_SECTORS, static_cast<u16>(f.reservedSectors));
-    s.setU8(BS_FAT_COUNT, 2);
+    s.setU8(BS_FAT_COUNT, FAT_COPIES);
     s.setLE16(BS_ROOT_ENTRIES, static_cast<u16>(rootEntries));
     bool small = f.totalSectors < 0x10000;
     s.setLE16(BS_TOTAL_SECTORS_16, small ? static_cast<u16>(f.totalSectors) : 0);
@@ -147,9 +107,9 @@ void writeExtendedBlock(const Array& s, u32 driveNumber, u32 signature, u32 type
     u8 drive = s.getU8(driveNumber);
     if (drive < 0x80 || drive > 0x83)
         s.setU8(driveNumber, 0x80);
-    s.setU8(signature, EXTENDED_SIGNATURE);
-    if (!isSpacePaddedName(s.data() + typeName, 8))
-        s.write(typeName, defaultType, 8);
+    s.setU8(signature, BS_EXTENDED_SIGNATURE);
+    if (!isSpacePaddedName(s.data() + typeName, BS_FS_TYPE_BYTES))
+        s.write(typeName, defaultType, BS_FS_TYPE_BYTES);
 }
 
 // The clusters-per-record field: whole clusters when the record is a multiple
@@ -165,10 +125,11 @@ bool encodeClustersPerRecord(u32 sectorsPerRecord, u32 sectorsPerCluster, u32& o
     }
     if (sectorsPerRecord == 0 || (sectorsPerRecord & (sectorsPerRecord - 1)) != 0)
         return false;
-    int log2 = 9; // 512 bytes per sector
+    // 2^n bytes are written as the byte -n: 512 bytes per sector is 2^9.
+    u32 log2 = 9;
     for (u32 r = sectorsPerRecord; r > 1; r >>= 1)
         ++log2;
-    out = static_cast<u8>(-log2);
+    out = static_cast<u8>(0x100 - log2);
     return true;
 }
 
@@ -186,7 +147,7 @@ u32 clustersPerIndexBuffer(u32 sectorsPerCluster) {
 // for the size. Where the published tables have no size for the volume (a FAT16
 // below 8400 sectors, say) the smallest size that keeps the clusters within
 // what the width can number is taken: a 0 would make the image unreadable.
-u32 clusterSizeFor(const FsCandidate& c, u32 size, FatType type, int logLine) {
+u32 clusterSizeFor(const FsCandidate& c, u32 size, FatType type, u32 logLine) {
     if (c.hasSubDirs && isValidSectorsPerCluster(c.sectorsPerCluster))
         return c.sectorsPerCluster;
     u32 n = defaultSectorsPerCluster(size, type);
@@ -201,7 +162,7 @@ u32 clusterSizeFor(const FsCandidate& c, u32 size, FatType type, int logLine) {
 
 // The sectors before the first FAT: where the FATs were placed, else the
 // default of the width.
-u32 reservedSectorsFor(const FsCandidate& c, u32 fallback, int logLine) {
+u32 reservedSectorsFor(const FsCandidate& c, u32 fallback, u32 logLine) {
     u32 reserved = c.hasFats ? distance(c.startLBA, c.fatLBA, 0xFFFF) : 0;
     if (reserved != 0)
         return reserved;
@@ -209,12 +170,11 @@ u32 reservedSectorsFor(const FsCandidate& c, u32 fallback, int logLine) {
     return fallback;
 }
 
-// Ceiling of a / b for b > 0.
 // The size of a FAT12/16 that describes the whole volume, as the published
 // formula counts it (clusters of the area after the root, entries 0 and 1
 // included).
 u32 computedFat16Size(u32 size, u32 reserved, u32 rootEntries, u32 clusterSize, bool fat12) {
-    u64 rootSectors = ceilDiv(static_cast<u64>(rootEntries) * 32, SECTOR_BYTES);
+    u64 rootSectors = ceilDiv(u64{rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES);
     u64 before = reserved + rootSectors;
     u64 clusters = 0;
     if (clusterSize != 0)
@@ -238,7 +198,7 @@ u32 rootEntriesFor(const FsCandidate& c, bool fat12) {
     if (c.hasSubDirs) {
         u32 sectors = 0;
         if (c.hasFats)
-            sectors = distance(c.fatLBA + 2 * static_cast<u64>(c.fatSectors), c.cluster2LBA,
+            sectors = distance(c.fatLBA + u64{FAT_COPIES} * c.fatSectors, c.cluster2LBA,
                                0xFFFF / DIR_ENTRIES_PER_SECTOR);
         else if (c.hasRootDir)
             sectors = distance(c.rootDirLBA, c.cluster2LBA, 0xFFFF / DIR_ENTRIES_PER_SECTOR);
@@ -354,15 +314,15 @@ bool writeNtfsFromEvidence(const Array& s, const FsCandidate& c) {
     // The byte holds 1 to 128; the MFT placement divides by the distance of
     // two records, which damage can make anything.
     if (!isValidSectorsPerCluster(clusterSize)) {
-        logAt("DL", __LINE__) << ": no NTFS cluster size " << clusterSize << " at " << c.startLBA
-                              << '\n';
+        logAt("RebuiltBootSector", 2)
+            << ": no NTFS cluster size " << clusterSize << " at " << c.startLBA << '\n';
         return false;
     }
     u32 clustersPerRecord = 0;
     if (c.hasNtfsVolume &&
         !encodeClustersPerRecord(c.sectorsPerFileRecord, clusterSize, clustersPerRecord)) {
-        logAt("DL", __LINE__) << ": no NTFS record size " << c.sectorsPerFileRecord << " at "
-                              << c.startLBA << '\n';
+        logAt("RebuiltBootSector", 3)
+            << ": no NTFS record size " << c.sectorsPerFileRecord << " at " << c.startLBA << '\n';
         return false;
     }
 
@@ -370,7 +330,7 @@ bool writeNtfsFromEvidence(const Array& s, const FsCandidate& c) {
     s.setU8(BS_FAT_COUNT, 0);
     s.setU8(BS_MEDIA, MEDIA_FIXED);
     s.setLE16(BS_SECTORS_PER_FAT_16, 0);
-    s.setLE32(BSN_MARKER, 0x00800080);
+    s.setLE32(BSN_MARKER, NTFS_BOOT_MARKER);
     // The backup boot sector follows the volume in its last sector.
     s.setLE64(BSN_TOTAL_SECTORS, size - 1);
     if (c.hasNtfsVolume) {
@@ -442,7 +402,7 @@ bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver
         s.setU8(BS_FAT_COUNT, 0);
         s.setU8(BS_MEDIA, MEDIA_FIXED);
         s.setLE16(BS_SECTORS_PER_FAT_16, 0);
-        s.setLE32(BSN_MARKER, 0x00800080);
+        s.setLE32(BSN_MARKER, NTFS_BOOT_MARKER);
         s.setLE64(BSN_TOTAL_SECTORS, n.totalSectors);
         s.setLE64(BSN_MFT_CLUSTER, n.MFTCluster);
         s.setLE64(BSN_MFT_MIRROR_CLUSTER, n.MFTMirrCluster);
@@ -452,7 +412,7 @@ bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver
         return false;
     }
     writeCommon(s, driver, 0x52);
-    s.write(BS_OEM_NAME, "NTFS    ", 8);
+    s.write(BS_OEM_NAME, NTFS_OEM_NAME, BS_OEM_NAME_BYTES);
     writeHiddenSectors(s, candidate, driver, DEFAULT_HIDDEN_SECTORS, false);
     return true;
 }

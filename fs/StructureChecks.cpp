@@ -1,6 +1,7 @@
 #include "fs/StructureChecks.h"
 
 #include "core/Intl.h"
+#include "fs/FatLayout.h"
 
 #include <algorithm>
 #include <cctype>
@@ -39,19 +40,6 @@ ConstArray sectorView(const u8* sector) {
     return ConstArray(sector, SECTOR_BYTES);
 }
 
-// The value with every bit above the width set, so that the reserved, bad and
-// end marks of all three widths compare alike.
-u32 widenedEntry(FatType width, u32 value) {
-    switch (width) {
-    case FAT12:
-        return value | 0xFFFFF000u;
-    case FAT16:
-        return value | 0xFFFF0000u;
-    default:
-        return value | 0xF0000000u;
-    }
-}
-
 ClusterType classifyWidened(FatType width, u32 value) {
     if (value == 0)
         return FREE_CLUSTER;
@@ -59,7 +47,7 @@ ClusterType classifyWidened(FatType width, u32 value) {
         return NOT_CLUSTER;
     if (width != FAT12 && width != FAT16 && width != FAT32)
         return NOT_CLUSTER;
-    u32 x = widenedEntry(width, value);
+    u32 x = widenedFatEntry(width, value);
     if (x < 0xFFFFFFF0u)
         return NEXT_CLUSTER;
     if (x <= 0xFFFFFFF6u)
@@ -69,7 +57,9 @@ ClusterType classifyWidened(FatType width, u32 value) {
     return EOF_CLUSTER;
 }
 
-u32 entriesPerSector(FatType type) {
+} // namespace
+
+u32 fatEntriesPerSector(FatType type) {
     switch (type) {
     case FAT12:
         return FAT12_ENTRIES_PER_SECTOR;
@@ -81,8 +71,6 @@ u32 entriesPerSector(FatType type) {
         return 0;
     }
 }
-
-} // namespace
 
 bool isKnownPartitionType(u8 type) {
     return std::find(std::begin(KNOWN_PARTITION_TYPES), std::end(KNOWN_PARTITION_TYPES), type) !=
@@ -140,7 +128,7 @@ u32 getFatEntry(FatType type, u32 index, ConstArray table, u32 halfByteShift) {
     case FAT16:
         return table.getLE16(index * 2);
     case FAT32:
-        return table.getLE32(index * 4) & 0x0FFFFFFFu;
+        return table.getLE32(index * 4) & FAT32_ENTRY_MASK;
     case FAT12: {
         u64 p = 3ull * index + halfByteShift;
         u32 b = static_cast<u32>(p / 2);
@@ -163,7 +151,7 @@ void setFatEntry(FatType type, u32 index, Array table, u32 value, u32 halfByteSh
         break;
     case FAT32: {
         u32 old = table.getLE32(index * 4);
-        table.setLE32(index * 4, (old & 0xF0000000u) | (value & 0x0FFFFFFFu));
+        table.setLE32(index * 4, (old & ~FAT32_ENTRY_MASK) | (value & FAT32_ENTRY_MASK));
         break;
     }
     case FAT12: {
@@ -182,6 +170,17 @@ void setFatEntry(FatType type, u32 index, Array table, u32 value, u32 halfByteSh
     }
     default:
         break;
+    }
+}
+
+u32 widenedFatEntry(FatType width, u32 value) {
+    switch (width) {
+    case FAT12:
+        return value | 0xFFFFF000u;
+    case FAT16:
+        return value | 0xFFFF0000u;
+    default:
+        return value | ~FAT32_ENTRY_MASK;
     }
 }
 
@@ -296,7 +295,7 @@ bool isFatStartSector(const u8* sector, FatType type) {
         return v == 0x3FFFFFF8u || v == 0x3FFFFFF0u;
     }
     case FAT32: {
-        u32 v = first & 0x0FFFFFFFu;
+        u32 v = first & FAT32_ENTRY_MASK;
         return (v == 0x0FFFFFF8u || v == 0x0FFFFFF0u) &&
                (s.getLE32(4) & 0x03FFFFFFu) == 0x03FFFFFFu;
     }
@@ -306,7 +305,7 @@ bool isFatStartSector(const u8* sector, FatType type) {
 }
 
 bool isPlausibleFatSector(FatType type, const u8* sector) {
-    u32 n = entriesPerSector(type);
+    u32 n = fatEntriesPerSector(type);
     if (n == 0)
         return false;
     ConstArray s = sectorView(sector);

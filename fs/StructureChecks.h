@@ -32,6 +32,8 @@ constexpr u32 PE_SECTOR_COUNT = 12;
 constexpr u32 FAT12_ENTRIES_PER_SECTOR = 340;
 constexpr u32 FAT16_ENTRIES_PER_SECTOR = 256;
 constexpr u32 FAT32_ENTRIES_PER_SECTOR = 128;
+// One of those by width; 0 for FAT16_32 and anything else.
+u32 fatEntriesPerSector(FatType type);
 
 // The type is one of the ten that the partition-table test checks.
 bool isKnownPartitionType(u8 type);
@@ -55,6 +57,10 @@ u32 getFatEntry(FatType type, u32 index, ConstArray table, u32 halfByteShift);
 // types change nothing.
 void setFatEntry(FatType type, u32 index, Array table, u32 value, u32 halfByteShift);
 
+// The value with every bit above the width set (FAT32 and anything else: the
+// top four), so that the reserved, bad and end marks of all widths compare
+// alike, from 0xFFFFFFF0 on.
+u32 widenedFatEntry(FatType width, u32 value);
 // The class of an entry value as a scanned FAT sector is judged: a 2 counts as
 // implausible (NOT_CLUSTER), since a link back to the first data cluster is what
 // random data looks like far more often than a real chain.

@@ -6,6 +6,7 @@
 #include "devices/DriveGeometry.h"
 #include "devices/Driver.h"
 #include "fs/DirectoryEntry.h"
+#include "fs/FatLayout.h"
 #include "fs/Params.h"
 #include "fs/StructureChecks.h"
 
@@ -142,64 +143,60 @@ struct BootField {
 };
 
 constexpr BootField COMMON_FIELDS[] = {
-    {N_("Jump Code"), 0, Shape::JUMP, 3},
-    {N_("OEM Name"), 3, Shape::TEXT, 8},
-    {N_("Sector Size"), 11, Shape::U16, 2},
-    {N_("Sectors Per Cluster"), 13, Shape::U8, 1},
-    {N_("Reserved Sectors"), 14, Shape::U16, 2},
-    {N_("Number of FATs"), 16, Shape::U8, 1},
-    {N_("Root Entries Count"), 17, Shape::U16, 2},
-    {N_("Total Sectors (16)"), 19, Shape::U16, 2},
-    {N_("Media Descriptor"), 21, Shape::HEX_BYTE, 1},
-    {N_("Sectors Per FAT"), 22, Shape::U16, 2},
-    {N_("Sectors Per Track"), 24, Shape::U16, 2},
-    {N_("Number of Heads"), 26, Shape::U16, 2},
-    {N_("Hidden Sectors"), 28, Shape::U32, 4},
-    {N_("Total Sectors (32)"), 32, Shape::U32, 4},
+    {N_("Jump Code"), BS_JUMP, Shape::JUMP, BS_JUMP_BYTES},
+    {N_("OEM Name"), BS_OEM_NAME, Shape::TEXT, BS_OEM_NAME_BYTES},
+    {N_("Sector Size"), BS_BYTES_PER_SECTOR, Shape::U16, 2},
+    {N_("Sectors Per Cluster"), BS_SECTORS_PER_CLUSTER, Shape::U8, 1},
+    {N_("Reserved Sectors"), BS_RESERVED_SECTORS, Shape::U16, 2},
+    {N_("Number of FATs"), BS_FAT_COUNT, Shape::U8, 1},
+    {N_("Root Entries Count"), BS_ROOT_ENTRIES, Shape::U16, 2},
+    {N_("Total Sectors (16)"), BS_TOTAL_SECTORS_16, Shape::U16, 2},
+    {N_("Media Descriptor"), BS_MEDIA, Shape::HEX_BYTE, 1},
+    {N_("Sectors Per FAT"), BS_SECTORS_PER_FAT_16, Shape::U16, 2},
+    {N_("Sectors Per Track"), BS_SECTORS_PER_TRACK, Shape::U16, 2},
+    {N_("Number of Heads"), BS_HEADS, Shape::U16, 2},
+    {N_("Hidden Sectors"), BS_HIDDEN_SECTORS, Shape::U32, 4},
+    {N_("Total Sectors (32)"), BS_TOTAL_SECTORS_32, Shape::U32, 4},
 };
 
 constexpr BootField SIGNATURE_FIELD = {N_("Sector Signature"), SECTOR_SIGNATURE_OFFSET, Shape::HEX,
                                        2};
 
 constexpr BootField NTFS_FIELDS[] = {
-    {N_("Flags (NTFS)"), 36, Shape::HEX, 4},
+    {N_("Flags (NTFS)"), BSN_MARKER, Shape::HEX, 4},
     // The whole 64-bit values: a volume past 2 TiB must not show a wrapped size.
-    {N_("Total Sectors (NTFS)"), 40, Shape::U64, 8},
-    {N_("$MFT Start Cluster (NTFS)"), 48, Shape::U64, 8},
-    {N_("$MFT Mirror Start Cluster (NTFS)"), 56, Shape::U64, 8},
-    {N_("File Record Size (NTFS)"), 64, Shape::U32, 4},
-    {N_("Index Buffer Size (NTFS)"), 68, Shape::U32, 4},
-    {N_("Serial Number (NTFS)"), 72, Shape::U32, 4},
+    {N_("Total Sectors (NTFS)"), BSN_TOTAL_SECTORS, Shape::U64, 8},
+    {N_("$MFT Start Cluster (NTFS)"), BSN_MFT_CLUSTER, Shape::U64, 8},
+    {N_("$MFT Mirror Start Cluster (NTFS)"), BSN_MFT_MIRROR_CLUSTER, Shape::U64, 8},
+    {N_("File Record Size (NTFS)"), BSN_CLUSTERS_PER_RECORD, Shape::U32, 4},
+    {N_("Index Buffer Size (NTFS)"), BSN_CLUSTERS_PER_INDEX, Shape::U32, 4},
+    {N_("Serial Number (NTFS)"), BSN_SERIAL, Shape::U32, 4},
     SIGNATURE_FIELD,
 };
 
 constexpr BootField FAT16_FIELDS[] = {
-    {N_("Drive Number (FAT16)"), 36, Shape::HEX_BYTE, 1},
-    {N_("Extended Signature (FAT16)"), 38, Shape::HEX_BYTE, 1},
-    {N_("Serial Number (FAT16)"), 39, Shape::U32, 4},
-    {N_("Volume Label (FAT16)"), 43, Shape::TEXT, 11},
-    {N_("File System (FAT16)"), 54, Shape::TEXT, 8},
+    {N_("Drive Number (FAT16)"), BS16_DRIVE_NUMBER, Shape::HEX_BYTE, 1},
+    {N_("Extended Signature (FAT16)"), BS16_SIGNATURE, Shape::HEX_BYTE, 1},
+    {N_("Serial Number (FAT16)"), BS16_SERIAL, Shape::U32, 4},
+    {N_("Volume Label (FAT16)"), BS16_LABEL, Shape::TEXT, BS_LABEL_BYTES},
+    {N_("File System (FAT16)"), BS16_FS_TYPE, Shape::TEXT, BS_FS_TYPE_BYTES},
 };
 
 constexpr BootField FAT32_FIELDS[] = {
-    {N_("Sectors Per FAT (FAT32)"), 36, Shape::U32, 4},
-    {N_("Mirrored FATs (FAT32)"), 40, Shape::MIRRORED, 2},
-    {N_("Active Mirror (FAT32)"), 40, Shape::ACTIVE, 2},
-    {N_("FS Ver. (major) (FAT32)"), 43, Shape::U8, 1},
-    {N_("FS Ver. (minor) (FAT32)"), 42, Shape::U8, 1},
-    {N_("Root Cluster (FAT32)"), 44, Shape::U32, 4},
-    {N_("Info Sector (FAT32)"), 48, Shape::U16, 2},
-    {N_("Backup Sector (FAT32)"), 50, Shape::U16, 2},
-    {N_("Drive Number (FAT32)"), 64, Shape::HEX_BYTE, 1},
-    {N_("Extended Signature (FAT32)"), 66, Shape::HEX_BYTE, 1},
-    {N_("Serial Number (FAT32)"), 67, Shape::U32, 4},
-    {N_("Volume Label (FAT32)"), 71, Shape::TEXT, 11},
-    {N_("File System Type (FAT32)"), 82, Shape::TEXT, 8},
+    {N_("Sectors Per FAT (FAT32)"), BS32_SECTORS_PER_FAT, Shape::U32, 4},
+    {N_("Mirrored FATs (FAT32)"), BS32_FLAGS, Shape::MIRRORED, 2},
+    {N_("Active Mirror (FAT32)"), BS32_FLAGS, Shape::ACTIVE, 2},
+    {N_("FS Ver. (major) (FAT32)"), BS32_VERSION + 1, Shape::U8, 1},
+    {N_("FS Ver. (minor) (FAT32)"), BS32_VERSION, Shape::U8, 1},
+    {N_("Root Cluster (FAT32)"), BS32_ROOT_CLUSTER, Shape::U32, 4},
+    {N_("Info Sector (FAT32)"), BS32_FSINFO_SECTOR, Shape::U16, 2},
+    {N_("Backup Sector (FAT32)"), BS32_BACKUP_SECTOR, Shape::U16, 2},
+    {N_("Drive Number (FAT32)"), BS32_DRIVE_NUMBER, Shape::HEX_BYTE, 1},
+    {N_("Extended Signature (FAT32)"), BS32_SIGNATURE, Shape::HEX_BYTE, 1},
+    {N_("Serial Number (FAT32)"), BS32_SERIAL, Shape::U32, 4},
+    {N_("Volume Label (FAT32)"), BS32_LABEL, Shape::TEXT, BS_LABEL_BYTES},
+    {N_("File System Type (FAT32)"), BS32_FS_TYPE, Shape::TEXT, BS_FS_TYPE_BYTES},
 };
-
-// FAT32 extended flags: bit 7 set when only one FAT is active.
-constexpr u16 FAT32_NOT_MIRRORED = 0x80;
-constexpr u16 FAT32_ACTIVE_MASK = 0x0F;
 
 // The value of a field as the dump writes it; the "Changed from" comparison
 // uses the same text, so a value and its old value always read alike.
@@ -255,35 +252,16 @@ void writeFields(std::ostream& os, const BootField (&fields)[N], const ConstArra
 
 // ---- FAT sector ----
 
-// The entries a dump shows of one sector; FAT16_32 is shown as FAT16.
-u32 shownFatEntries(FatType type) {
-    switch (type) {
-    case FAT12:
-        return FAT12_ENTRIES_PER_SECTOR;
-    case FAT16:
-    case FAT16_32:
-        return FAT16_ENTRIES_PER_SECTOR;
-    case FAT32:
-        return FAT32_ENTRIES_PER_SECTOR;
-    default:
-        return 0;
-    }
-}
-
 // ---- Directory ----
 
 std::string dateText(u16 date) {
-    u32 day = date & 0x1F;
-    u32 month = (date >> 5) & 0x0F;
-    u32 year = 1980 + (date >> 9);
-    return zeroFilled(month, 2) + ":" + zeroFilled(day, 2) + ":" + zeroFilled(year, 4);
+    return zeroFilled(dosMonth(date), 2) + ":" + zeroFilled(dosDay(date), 2) + ":" +
+           zeroFilled(dosYear(date), 4);
 }
 
 std::string timeText(u16 time) {
-    u32 seconds = 2 * (time & 0x1F);
-    u32 minutes = (time >> 5) & 0x3F;
-    u32 hours = time >> 11;
-    return zeroFilled(hours, 2) + ":" + zeroFilled(minutes, 2) + ":" + zeroFilled(seconds, 2);
+    return zeroFilled(dosHours(time), 2) + ":" + zeroFilled(dosMinutes(time), 2) + ":" +
+           zeroFilled(2 * dosTwoSeconds(time), 2);
 }
 
 bool startsAnotherDirectory(const u8* sector) {
@@ -449,7 +427,8 @@ bool dumpFatSector(std::ostream& os, u32 lba, Driver& driver, FatType& type) {
         return true;
     }
     writeFsTypeName(os, FS_FAT, type, 0);
-    const u32 n = shownFatEntries(type);
+    // FAT16_32 is shown as FAT16.
+    const u32 n = fatEntriesPerSector(type == FAT16_32 ? FAT16 : type);
     if (n == 0)
         return true;
     if (type == FAT16_32) {

@@ -1,7 +1,9 @@
 // Boot sectors: any 512 bytes at any LBA through the boot-sector readers, both
 // record formers and the sector tests the scan runs on every sector; then the
 // properties a formed record must have, and the round trip through the boot
-// sector that the layout repair builds from the parameters read.
+// sector that the layout repair builds from the parameters read; and every
+// dump of the structure view over the sector, which must write text and return
+// whatever the bytes.
 //
 // Input: a little-endian u32 LBA, then the sector (short inputs are padded with
 // zeros, longer ones cut).
@@ -13,12 +15,16 @@
 #include "fs/Params.h"
 #include "fs/RebuiltBootSector.h"
 #include "fs/StructureChecks.h"
+#include "fs/StructureDumps.h"
+#include "tests/support/FailingReader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -77,6 +83,26 @@ void checkRebuilt(const BootParams& boot, u32 lba) {
     require(equalBootParams(boot, again));
 }
 
+// The sector as a boot sector (against its rebuilt image), a partition table, a
+// FAT sector of every width and the start of a directory on a source of it
+// twice, so that a directory dump reads on.
+void checkDumps(const std::array<u8, 512>& sector, u32 lba) {
+    const std::string bytes(reinterpret_cast<const char*>(sector.data()), sector.size());
+    SharedPtr<dt::Reader> reader(new testutil::MemoryReader(bytes + bytes));
+    Driver driver(reader, 512);
+    std::array<u8, 512> other = sector;
+    std::reverse(other.begin(), other.end());
+    std::ostringstream os;
+    dumpBootSector(os, sector.data(), lba, driver, (lba & 1) != 0, other.data());
+    dumpPartitionTable(os, sector.data(), lba, driver, other.data());
+    for (FatType type : {FAT_NONE, FAT12, FAT16, FAT32, FAT16_32, static_cast<FatType>(9)})
+        require(dumpFatSector(os, 0, driver, type));
+    require(dumpDirectorySector(os, 0, driver));
+    for (u32 i = 0; i < 16; ++i)
+        writeDirEntryRow(os, sector.data() + 32 * i);
+    require(!os.str().empty());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -123,7 +149,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     else
         require(type == FAT16_32);
     (void)isValidMbr(sector.data());
-    for (u32 i = 0; i < 4; ++i)
-        (void)isValidPartitionEntry(sector.data() + 446 + 16 * i);
+    for (u32 i = 0; i < PARTITION_ENTRY_COUNT; ++i)
+        (void)isValidPartitionEntry(sector.data() + PARTITION_TABLE_OFFSET +
+                                    PARTITION_ENTRY_BYTES * i);
+    checkDumps(sector, lba);
     return 0;
 }

@@ -76,7 +76,7 @@ bool tryRead(dt::Reader& reader, i64 offset, u8* buffer, i64 n) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setUpLogStream("null");
     setLeafOpener(openLeaf);
-    setMessageDialogHandler([](int kind, const std::string&, GtkWindow*, bool, const char*) {
+    setMessageDialogHandler([](int kind, const std::string&, WindowHandle, bool, const char*) {
         require(kind == MESSAGE_ERROR);
         ++boxes;
         return 0;

@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else {
             require(plain);
         }
-        require(lastUsed == (sector[480] != 0));
+        require(lastUsed == (sector[(DIR_ENTRIES_PER_SECTOR - 1) * DIR_ENTRY_BYTES] != 0));
     }
     return 0;
 }

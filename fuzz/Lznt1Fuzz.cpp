@@ -5,7 +5,7 @@
 
 #include "core/Log.h"
 #include "fs/ntfs/Lznt1.h"
-#include "tests/fs/ntfs/Lznt1TestCompressor.h"
+#include "tests/support/Lznt1Compressor.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace fuzzsupport {
@@ -44,10 +45,25 @@ int fuzzModules(cbr::FileModule* const (&modules)[N], const std::uint8_t* data, 
 
     StrictReader reader(window.data(), window.size());
     cbr::FileInfo info;
-    if (module.analyze(reader, info)) {
+    const bool found = module.analyze(reader, info);
+    if (found) {
         require(info.getSize() <= window.size());
         require(!info.getType().empty());
         require(info.getStart() == cbr::FileInfo::UNSET);
+    }
+
+    // A module with a scan memory answers a later hit through it as it would
+    // afresh: here the whole input is an earlier hit at 0, and the bytes from
+    // the next sector start on a later one.
+    std::unique_ptr<cbr::ScanMemory> memory = module.newScanMemory();
+    if (memory && window.size() > 512) {
+        cbr::FileInfo first, later, afresh;
+        module.analyzeInScan(reader, first, 0, memory.get());
+        StrictReader rest(window.data() + 512, window.size() - 512);
+        const bool remembered = module.analyzeInScan(rest, later, 512, memory.get());
+        require(remembered == module.analyze(rest, afresh));
+        require(!remembered || (later.getSize() == afresh.getSize() &&
+                                later.getAttributes().bytes() == afresh.getAttributes().bytes()));
     }
     return 0;
 }

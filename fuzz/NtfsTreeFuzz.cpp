@@ -24,7 +24,7 @@
 #include "fs/ntfs/NTFSMapImpl.h"
 #include "fs/ntfs/NtfsRecord.h"
 #include "fuzz/FuzzSupport.h"
-#include "tests/fs/ntfs/NtfsTreeFixture.h"
+#include "tests/fs/ntfs/NtfsFixture.h"
 #include "tests/support/FailingReader.h"
 #include "tree/ParserRecover.h"
 #include "tree/ParserReport.h"
@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (u64 lba : bad)
         results.unreadable.runs().push_back(SectorRun{static_cast<u32>(lba), 1});
     if (variant & 1)
-        results.ntfsRecordRuns = ntfstree::scanRecordRuns(*driver);
+        results.ntfsRecordRuns = ntfstest::scanRecordRuns(*driver);
     Runlist mft;
     {
         NTFSDrive drive(driver, params, &results.unreadable);

@@ -1,14 +1,19 @@
 // The saved-scan loader over any stream (the bytes inside the compressed file).
 // A stream must neither crash, hang nor size an allocation by a length it
-// claims; what loads must keep what the scan lists promise (sorted unreadable
-// runs that do not overlap, carved files in order of start), and must save and load
-// again to the very same stream.
+// claims; a stream that fails to load leaves the scan exactly as it was; what
+// loads must keep what the scan lists promise (sorted unreadable runs that do
+// not overlap, carved files in order of start), must save and load again to
+// the very same stream, and must go through a later scan's cut and the
+// candidate collection without dividing by anything it holds.
 
 #include "analysis/DriveDescr.h"
+#include "analysis/FsCollection.h"
+#include "analysis/ScScanner.h"
 #include "analysis/Serializer.h"
 #include "analysis/Unserializer.h"
 #include "core/Log.h"
 #include "fuzz/FuzzSupport.h"
+#include "tests/support/FailingReader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,8 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     YesInterface yes;
     DriveDescr d;
     d.getScanRange().setDriveId("fuzz");
-    if (!readScan(data, static_cast<u32>(size), d, &yes))
+    d.getScanRange().setSecond(7);
+    d.getScanResults().fatSectors.insert(FoundFatSector{3, FAT12});
+    d.getCarvedFiles().resize(1);
+    const std::string before = streamOf(d);
+    if (!readScan(data, static_cast<u32>(size), d, &yes)) {
+        require(streamOf(d) == before);
         return 0;
+    }
 
     const SectorRuns& runs = d.getScanResults().unreadable.runs();
     for (std::size_t i = 1; i < runs.size(); ++i)
@@ -62,5 +73,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(readScan(reinterpret_cast<const u8*>(first.data()), static_cast<u32>(first.size()),
                      again, nullptr));
     require(streamOf(again) == first);
+
+    // A later scan from the middle of the lists, and the candidates.
+    ScanResults& results = d.getScanResults();
+    const u32 middle =
+        results.ntfsRecordRuns.empty() ? 100 : results.ntfsRecordRuns.rbegin()->lba + 1;
+    { ScScanner scanner(&results, 16, 512, middle, 3); }
+    Driver driver(SharedPtr<dt::Reader>(new testutil::MemoryReader(std::string(1u << 20, '\0'))),
+                  512);
+    CreateFSCollectionParameters parameters(results, driver, 64260);
+    FsCandidateList candidates;
+    CreateFSCollection(candidates, parameters);
     return 0;
 }

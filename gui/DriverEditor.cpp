@@ -2,9 +2,15 @@
 
 #include "core/Config.h"
 #include "core/Intl.h"
+#include "core/UserInterface.h"
 #include "devices/ReaderFactory.h"
+#include "gui/Interface.h"
 #include "gui/SelectComponent.h"
+#include "gui/TreeViewPanels.h"
+#include "gui/TreeViewWidgets.h"
 #include "gui/Wizard.h"
+
+#include <cstring>
 
 namespace {
 
@@ -17,6 +23,8 @@ constexpr int MAX_DRIVER_NUMBER = 99;
 
 const char* const TYPES[] = {"range", "jbod", "raid0", "raid5"};
 constexpr int TYPE_COUNT = 4;
+// Between the ids of the Component IDs field.
+constexpr const char* COMPONENT_SEPARATOR = ", ";
 
 std::string value(const std::string& descriptor, const char* key) {
     std::string out;
@@ -65,6 +73,8 @@ DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs
         GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_OK, GTK_RESPONSE_OK, nullptr);
     dialog_ = GTK_DIALOG(widget);
     window_ = GTK_WINDOW(widget);
+    // Wide enough for a component path or two without scrolling the entry.
+    gtk_window_set_default_size(window_, 460, -1);
     g_object_add_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
     gtk_dialog_set_alternative_button_order(dialog_, GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL, -1);
     gtk_dialog_set_default_response(dialog_, GTK_RESPONSE_OK);
@@ -181,43 +191,71 @@ void DriverEditor::setType(const std::string& type) {
 
 void DriverEditor::onAddComponent(GtkButton*, gpointer self) {
     DriverEditor* editor = static_cast<DriverEditor*>(self);
-    SelectComponent select(editor->known_, editor->vfs_, editor->window_);
-    editor->addComponent(select.run());
+    gtk::guardCallback("DriverEditor", [editor] {
+        SelectComponent select(editor->known_, editor->vfs_, editor->window_);
+        editor->addComponent(select.run());
+    });
 }
 
 void DriverEditor::addComponent(const std::string& componentDescriptor) {
     const std::string id = value(componentDescriptor, "id");
     if (id.empty())
         return;
+    if (const char* problem = componentProblem(id)) {
+        messageDialog(MESSAGE_ERROR, gtk::escapeMarkup(problem).c_str(), window_, false, nullptr);
+        return;
+    }
     std::string text = gtk_entry_get_text(componentsEntry_);
     if (!text.empty())
-        text += ", ";
+        text += COMPONENT_SEPARATOR;
     text += id;
     gtk_entry_set_text(componentsEntry_, text.c_str());
 }
 
+const char* DriverEditor::idProblem(const std::string& id) {
+    if (id.empty() || id.find_first_of("|=") != std::string::npos)
+        return _("The ID must not be empty and must not contain \"|\" or \"=\".");
+    return nullptr;
+}
+
+const char* DriverEditor::componentProblem(const std::string& componentId) {
+    if (componentId.find_first_of("|=") != std::string::npos ||
+        componentId.find(COMPONENT_SEPARATOR) != std::string::npos)
+        return _("A component ID must not contain \"|\", \"=\" or \", \".");
+    return nullptr;
+}
+
+std::string DriverEditor::buildDescriptor(const std::string& id, const std::string& type,
+                                          const std::string& components, u64 rangeOffset,
+                                          u64 rangeSize, u64 blockSize) {
+    return "id=" + id + "|type=" + type + "|components=" + components +
+           "|rangeOffset=" + std::to_string(rangeOffset) + "|rangeSize=" +
+           std::to_string(rangeSize) + "|blockSize=" + std::to_string(blockSize);
+}
+
 std::string DriverEditor::formDescriptor() const {
-    return std::string("id=") + gtk_entry_get_text(idEntry_) + "|type=" + type_ +
-           "|components=" + gtk_entry_get_text(componentsEntry_) +
-           "|rangeOffset=" + std::to_string(rows_[OFFSET].value()) +
-           "|rangeSize=" + std::to_string(rows_[SIZE].value()) +
-           "|blockSize=" + std::to_string(rows_[BLOCK_SIZE].value());
+    return buildDescriptor(gtk_entry_get_text(idEntry_), type_, gtk_entry_get_text(componentsEntry_),
+                           rows_[OFFSET].value(), rows_[SIZE].value(), rows_[BLOCK_SIZE].value());
 }
 
 std::string DriverEditor::accept() {
     const std::string id = gtk_entry_get_text(idEntry_);
     const std::string components = gtk_entry_get_text(componentsEntry_);
-    // "|" separates the pairs of a descriptor; inside a value it would make the
-    // rest of the text read as other keys. Without an id the driver could not
-    // be named as a component or found again in the list.
-    if (id.empty() || id.find('|') != std::string::npos ||
-        components.find('|') != std::string::npos) {
-        reportReaderError(id.c_str(), _("invalid ID"), window_);
+    const char* problem = idProblem(id);
+    for (std::size_t from = 0; !problem && from <= components.size();) {
+        std::size_t end = components.find(COMPONENT_SEPARATOR, from);
+        if (end == std::string::npos)
+            end = components.size();
+        problem = componentProblem(components.substr(from, end - from));
+        from = end + std::strlen(COMPONENT_SEPARATOR);
+    }
+    if (problem) {
+        messageDialog(MESSAGE_ERROR, gtk::escapeMarkup(problem).c_str(), window_, false, nullptr);
         return std::string();
     }
     const std::string descriptor = formDescriptor();
-    std::unique_ptr<dt::Reader> reader =
-        createReaderFromDescr(known_, descriptor.c_str(), window_, 0);
+    gtk::Interface ui(window_);
+    std::unique_ptr<dt::Reader> reader = createReaderFromDescr(known_, descriptor.c_str(), &ui, 0);
     if (!reader)
         return std::string();
     return descriptor + "|size=" + std::to_string(reader->getSize()) + "|custom=";

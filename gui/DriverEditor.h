@@ -51,8 +51,20 @@ public:
     // Shows the rows that `type` uses; any other text hides them all.
     void setType(const std::string& type);
     const std::string& getType() const { return type_; }
-    // Appends the "id" of a chosen component's descriptor to the Component IDs.
+    // Appends the "id" of a chosen component's descriptor to the Component IDs;
+    // an id that would break the list is refused with a message.
     void addComponent(const std::string& componentDescriptor);
+
+    // Why these cannot go into a descriptor, or null: "|" ends a pair and "="
+    // starts a value, so either inside an id would make the rest read as other
+    // keys; an empty id names nothing. The component list is joined by ", ",
+    // so a component id must not hold that either.
+    static const char* idProblem(const std::string& id);
+    static const char* componentProblem(const std::string& componentId);
+    // The descriptor of a software driver, without "size" and "custom".
+    static std::string buildDescriptor(const std::string& id, const std::string& type,
+                                       const std::string& components, u64 rangeOffset,
+                                       u64 rangeSize, u64 blockSize);
 
     // "driver1" to "driver99": the first that no known descriptor uses as id.
     static std::string newDriverId(const std::vector<std::string>& known);

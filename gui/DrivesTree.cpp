@@ -10,6 +10,7 @@
 #include "devices/ReaderFactory.h"
 #include "gui/DriverEditor.h"
 #include "gui/TextEntryDialog.h"
+#include "gui/TreeViewPanels.h"
 #include "gui/TreeViewWidgets.h"
 
 #include <cerrno>
@@ -80,9 +81,10 @@ void positionAtButton(GtkMenu*, gint* x, gint* y, gboolean* pushIn, gpointer but
     *pushIn = TRUE;
 }
 
-// Menu callbacks: each runs one command of the tree.
+// Menu callbacks: each runs one command of the tree, guarded (the listings,
+// the driver editor and the reader factory may throw).
 template <void (DrivesTree::*command)()> void menuCommand(GtkMenuItem*, gpointer self) {
-    (static_cast<DrivesTree*>(self)->*command)();
+    guardCallback("DrivesTree", [self] { (static_cast<DrivesTree*>(self)->*command)(); });
 }
 
 // Folder names the user types: one component, nothing that leaves the folder,
@@ -364,9 +366,11 @@ gboolean DrivesTree::onTestExpandRow(GtkTreeView*, GtkTreeIter* iter, GtkTreePat
     tree->removeChildren(&row);
     std::string id;
     if (idOf(tree->descriptorOf(&row), id) && tree->vfs_) {
-        std::vector<std::string> children;
-        if (tree->vfs_->listChildren(id.c_str(), children))
-            tree->addChildren(children, &row);
+        guardCallback("DrivesTree", [tree, &row, &id] {
+            std::vector<std::string> children;
+            if (tree->vfs_->listChildren(id.c_str(), children))
+                tree->addChildren(children, &row);
+        });
     }
     return FALSE; // let it expand (GTK does nothing when no child was added)
 }

@@ -67,7 +67,7 @@ std::string deviceByNumber(const platform::SystemRoots& roots, const std::string
 std::string deviceOfFolder(const std::string& folder, const platform::SystemRoots& roots) {
     std::vector<platform::MountEntry> mounts;
     if (!platform::readMountTable(roots, mounts)) {
-        logAt("FileDialog", __LINE__) << ": " << roots.mountInfo << '\n';
+        logAt("FileDialog", 70) << ": " << roots.mountInfo << '\n';
         return std::string();
     }
     const std::string path = realPath(folder);
@@ -112,12 +112,12 @@ void addStack(const platform::SystemRoots& roots, const std::string& name,
 bool folderLiesOnSource(const std::string& sourceDescriptor, const std::string& folder,
                         const platform::SystemRoots& roots) {
     std::set<std::string> sourceNames;
-    std::vector<std::string> letters;
-    const std::string text = value(sourceDescriptor, "drive letters");
+    std::vector<std::string> partitions;
+    const std::string text = value(sourceDescriptor, "partitions");
     if (!text.empty())
-        split(text, letters, ',');
-    for (const std::string& letter : letters)
-        if (std::string name = trim(letter, " \t"); !name.empty())
+        split(text, partitions, ',');
+    for (const std::string& partition : partitions)
+        if (std::string name = trim(partition, " \t"); !name.empty())
             sourceNames.insert(name);
     const std::string type = value(sourceDescriptor, "type");
     // A file system may also sit on the whole device, without a partition.
@@ -299,12 +299,11 @@ bool runFileDialog(GuiContext& context, std::string& name, int mode, const char*
 namespace {
 
 void reportFileError(GuiContext& context, const char* message, const std::string& name) {
-    const std::string text =
-        std::string(message) + gtk::escapeMarkup(context.makePath(name.c_str()));
+    const std::string text = std::string(message) + context.makePath(name.c_str());
     if (context.getInterface())
         context.getInterface()->message(false, text.c_str(), false, nullptr);
     else
-        messageDialog(MESSAGE_ERROR, text.c_str(), nullptr, false, nullptr);
+        messageFromInterface(false, text.c_str(), false, nullptr, nullptr);
 }
 
 } // namespace

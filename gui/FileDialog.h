@@ -62,7 +62,7 @@ void reportReadError(GuiContext& context, const std::string& name);
 
 // Whether writing into `folder` would write onto the source described by
 // `sourceDescriptor`: the folder's file system lies on one of the source's
-// partitions ("drive letters") or on the source device itself, directly or
+// partitions (its "partitions" value) or on the source device itself, directly or
 // below a device mapper or RAID layer. A source that is an image file never
 // does.
 bool folderLiesOnSource(const std::string& sourceDescriptor, const std::string& folder,

@@ -9,9 +9,9 @@ constexpr int PROGRESS_BOX_WIDTH = 600;
 }
 
 int Interface::message(bool question, const char* text, bool defaultNo, const char* checkLabel) {
-    if (!question)
-        return messageDialog(MESSAGE_ERROR, text, parentWindow_, false, nullptr);
-    return messageDialog(MESSAGE_QUESTION, text, parentWindow_, defaultNo, checkLabel);
+    // The engines hand plain text (names from a disk, ids, exception texts):
+    // it is escaped for the box, which reads markup.
+    return messageFromInterface(question, text, defaultNo, checkLabel, parentWindow_);
 }
 
 void Interface::information(bool withOk, const char* text, bool defaultNo, const char* checkLabel) {

@@ -21,11 +21,13 @@ public:
 
     // question false: an error box with Close, result 0 (defaultNo and
     // checkLabel are not used). question true: a question with No and Yes.
+    // `text` is plain text and is shown as it stands.
     int message(bool question, const char* text, bool defaultNo, const char* checkLabel) override;
     // A progress box of mode 0 (text and a pulsing bar), 600 pixels wide, titled
     // `title`, over the parent window.
     std::unique_ptr<ProgressBoxIC> createProgressBox(const char* title) override;
-    // An information box with OK (withOk) or Close.
+    // An information box with OK (withOk) or Close. `text` is markup: the
+    // caller escapes what is not its own.
     virtual void information(bool withOk, const char* text, bool defaultNo, const char* checkLabel);
 
 private:

@@ -11,11 +11,13 @@
 #include "gui/Banner.h"
 #include "gui/FileDialog.h"
 #include "gui/Help.h"
+#include "gui/PreferencesDialog.h"
 #include "gui/ScanFiles.h"
 #include "gui/TreeInterfaceImpl.h"
 #include "gui/Wizard.h"
 #include "gui/WizardPageDrives.h"
 #include "gui/WizardPageScanner.h"
+#include "gui/WizardPageSelectFs.h"
 
 #include <cerrno>
 #include <csignal>
@@ -344,7 +346,8 @@ void MainFrame::wizard() {
         gtk::WizardPageDrives source(&dialog, gtk::WizardPageDrives::SOURCE, &context_,
                                      &sourceList_, context_.getDrivesVfs(), false);
         gtk::WizardPageScanner scanner(&dialog, &analyzer_, &context_);
-        gtk::WizardPage* const pages[] = {&source, &scanner};
+        gtk::WizardPageSelectFs fileSystems(&dialog, &analyzer_, &context_, true);
+        gtk::WizardPage* const pages[] = {&source, &scanner, &fileSystems};
         completed = gtk::runWizardPages(G_N_ELEMENTS(pages), pages);
     }
     if (closing_)
@@ -377,7 +380,9 @@ void MainFrame::quit() {
         question = std::string("<span foreground=\"red\">") + _("Warning") + ":</span> " +
                    _("scan file is not saved") + "\n\n";
     question += _("Do you want to quit?");
-    if (interface_.message(true, question.c_str(), true, nullptr) != 0)
+    // Our own markup: straight to the box, which the interface would escape.
+    if (messageDialog(MESSAGE_QUESTION, question.c_str(), interface_.getParentWindow(), true,
+                      nullptr) != 0)
         return;
     exitCode_ = 0;
     closing_ = true;

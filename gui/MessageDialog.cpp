@@ -126,14 +126,15 @@ int runMessageDialog(int kind, const std::string& text, GtkWindow* parent, bool 
     g_object_unref(dialog);
 
     int result = messageResult(kind, response, checked);
-    logAt("MessageDialog", __LINE__) << ": " << kind << ' ' << text << ' ' << result << '\n';
+    logAt("MessageDialog", 129) << ": " << kind << ' ' << text << ' ' << result << '\n';
     return result;
 }
 
 void installMessageDialogHandler() {
-    setMessageDialogHandler([](int kind, const std::string& text, GtkWindow* parent, bool defaultNo,
-                               const char* checkLabel) {
-        return runMessageDialog(kind, text, parent, defaultNo, checkLabel);
+    setMessageDialogHandler([](int kind, const std::string& text, WindowHandle parent,
+                               bool defaultNo, const char* checkLabel) {
+        return runMessageDialog(kind, text, static_cast<GtkWindow*>(parent), defaultNo,
+                                checkLabel);
     });
 }
 

@@ -2,23 +2,13 @@
 
 #include "core/Intl.h"
 #include "core/Text.h"
+#include "gui/TreeViewWidgets.h"
 
 #include <limits>
 
 namespace gtk {
 
 namespace {
-
-// Workers hand over names read from disks; a label must get UTF-8 or it shows
-// nothing useful (and Pango complains on every redraw).
-std::string displayText(const std::string& text) {
-    if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
-        return text;
-    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    std::string result(valid);
-    g_free(valid);
-    return result;
-}
 
 // A caption (when given) and, filling the rest of the line, a framed value label.
 GtkLabel* addProgressRow(GtkWidget* line, const char* caption, GtkSizeGroup* group) {
@@ -58,7 +48,7 @@ ProgressBox::ProgressBox(GtkWindow* parent, int mode, u64 total, u64 start, int 
           static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT |
                                       GTK_DIALOG_NO_SEPARATOR),
           GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, nullptr))),
-      window_(GTK_WINDOW(dialog_)), startTime_(std::time(nullptr)) {
+      window_(GTK_WINDOW(dialog_)), startTime_(guiClock()) {
     GtkWidget* box = gtk_vbox_new(FALSE, 4);
     gtk_container_set_border_width(GTK_CONTAINER(box), 8);
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog_)), box, TRUE, TRUE, 0);
@@ -70,6 +60,10 @@ ProgressBox::ProgressBox(GtkWindow* parent, int mode, u64 total, u64 start, int 
         GtkWidget* line = newLine(box);
         progressRow_.label = addProgressRow(line, N_("Progress"), captions);
         remainingRow_.label = addProgressRow(line, N_("Time Remaining"), nullptr);
+        // Amounts and durations are short and useless when cut: the box widens
+        // for them instead; only names are shortened in the middle.
+        gtk_label_set_ellipsize(progressRow_.label, PANGO_ELLIPSIZE_NONE);
+        gtk_label_set_ellipsize(remainingRow_.label, PANGO_ELLIPSIZE_NONE);
         if (mode_ == MODE_FILES) {
             fileRow_.label = addProgressRow(newLine(box), N_("File"), captions);
             writeToRow_.label = addProgressRow(newLine(box), N_("Write to"), captions);
@@ -110,12 +104,12 @@ void ProgressBox::setText(u64 kind, const std::string& text) {
     switch (kind) {
     case TEXT_TITLE:
         if (window_)
-            gtk_window_set_title(window_, displayText(text).c_str());
+            gtk_window_set_title(window_, validUtf8(text).c_str());
         break;
     case TEXT_MAIN:
         if (mode_ == MODE_PERCENT) {
             if (bar_)
-                gtk_progress_bar_set_text(bar_, displayText(text).c_str());
+                gtk_progress_bar_set_text(bar_, validUtf8(text).c_str());
             percentHold_ = PERCENT_HOLD_TICKS;
         } else {
             fileRow_.pending = text;
@@ -171,7 +165,7 @@ void ProgressBox::flushRow(ProgressLabelRow& row) {
         return;
     row.dirty = false;
     if (row.label)
-        gtk_label_set_text(row.label, displayText(row.pending).c_str());
+        gtk_label_set_text(row.label, validUtf8(row.pending).c_str());
 }
 
 void ProgressBox::updatePercent() {
@@ -191,9 +185,10 @@ void ProgressBox::updatePercent() {
     }
 
     if (remainingRow_.label && fraction != 0.0) {
-        std::time_t now = std::time(nullptr);
+        // Whole seconds since the box was shown, at most one estimate a second.
+        const gint64 now = (guiClock() - startTime_) / G_USEC_PER_SEC;
         if (now != lastSecond_) {
-            double remaining = (1.0 - fraction) * static_cast<double>(now - startTime_) / fraction;
+            double remaining = (1.0 - fraction) * static_cast<double>(now) / fraction;
             // A tiny fraction early on gives an estimate beyond any duration.
             constexpr double MAX_SECONDS = std::numeric_limits<u32>::max();
             u32 seconds = remaining >= MAX_SECONDS ? std::numeric_limits<u32>::max()

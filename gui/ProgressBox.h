@@ -8,7 +8,6 @@
 
 #include "core/Progress.h"
 
-#include <ctime>
 #include <gtk/gtk.h>
 #include <string>
 
@@ -82,8 +81,10 @@ private:
     int percentHold_ = 0;
     guint timer_ = 0;
     int response_ = -1;
-    std::time_t startTime_;
-    std::time_t lastSecond_ = 0;
+    // Monotonic microseconds at construction (guiClock), and the whole second
+    // since then of the last "Time Remaining" update (-1: none yet).
+    gint64 startTime_;
+    gint64 lastSecond_ = -1;
     ProgressLabelRow progressRow_;
     ProgressLabelRow remainingRow_;
     ProgressLabelRow fileRow_;

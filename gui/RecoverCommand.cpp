@@ -4,6 +4,7 @@
 #include "core/Log.h"
 #include "core/Preferences.h"
 #include "core/System.h"
+#include "core/Text.h"
 #include "gui/FileDialog.h"
 #include "gui/GuiContext.h"
 #include "gui/ProgressBox.h"
@@ -74,8 +75,38 @@ u64 volumeLimit() {
     return limit > 0 ? static_cast<u64>(limit) : 0;
 }
 
+// What a recovery really wrote, which is less than what was marked when the
+// user cancelled, answered No to a read-error question or a step failed.
+class CountingRecoverer : public tree::RecovererCopyOff {
+public:
+    using RecovererCopyOff::RecovererCopyOff;
+
+    void beginDirectory(const std::string& name, const std::vector<std::string>& path) override {
+        RecovererCopyOff::beginDirectory(name, path);
+        ++written.folders;
+    }
+    void beginFile(const tree::FileEntry& entry, const std::vector<std::string>& path) override {
+        fileBytes_ = 0;
+        RecovererCopyOff::beginFile(entry, path);
+    }
+    void write(const void* data, u32 size) override {
+        RecovererCopyOff::write(data, size);
+        fileBytes_ += size;
+    }
+    void endFile() override {
+        RecovererCopyOff::endFile();
+        ++written.files;
+        written.bytes += fileBytes_;
+    }
+
+    tree::Totals written;
+
+private:
+    u64 fileBytes_ = 0;
+};
+
 std::string exceptionText(const std::exception& e) {
-    return gtk::escapeMarkup(std::string(_("Exception: ")) + e.what());
+    return std::string(_("Exception: ")) + e.what();
 }
 
 } // namespace
@@ -124,7 +155,7 @@ void TreeInterface::recover() {
     if (!gtk::confirmRecover(parentWindow(), report.str()))
         return;
 
-    tree::RecovererCopyOff recoverer(destination, destination, volumeLimit());
+    CountingRecoverer recoverer(destination, destination, volumeLimit());
     u32 splitCount = 0;
     u32 errorCount = 0;
     {
@@ -154,9 +185,17 @@ void TreeInterface::recover() {
         information(false, gtk::escapeMarkup(note));
     std::ostringstream closing;
     closing << _("You have recovered ");
-    tree::printTotals(closing, marked);
-    closing << ".\n\n"
-            << _("To confirm the validity of a file refer to the \"Status\" column and the F1 "
+    tree::printTotals(closing, recoverer.written);
+    closing << ".\n\n";
+    // A cancel, a No to a read-error question or a failed step ends the walk
+    // early: the message must not claim the marked files were all written.
+    if (recoverer.written.files < marked.files)
+        closing << formatMessage(_("The recovery did not finish: %1 of %2 marked files were "
+                                   "written. The report tells where it stopped."),
+                                 formatThousands(recoverer.written.files),
+                                 formatThousands(marked.files))
+                << "\n\n";
+    closing << _("To confirm the validity of a file refer to the \"Status\" column and the F1 "
                  "Help notes. To view and use the recovered data, the Destination Drive should "
                  "now be attached to a working Windows computer system.");
     const int answer =
@@ -179,7 +218,11 @@ void TreeInterface::viewFile() {
 
 bool TreeInterface::viewNode(tree::MapIterator& node) {
     Preferences& preferences = Preferences::instance();
-    const std::string folder = preferences.temporaryDirectory();
+    const std::string folder = preferences.viewDirectory();
+    if (folder.empty()) {
+        getInterface()->message(false, _("Cannot create a temporary folder."), false, nullptr);
+        return false;
+    }
     tree::RecovererCopyOff recoverer(folder, preferences.temporaryDirectoryName(), volumeLimit());
     std::vector<std::string> path;
     try {

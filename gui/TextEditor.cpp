@@ -5,6 +5,7 @@
 #include "gui/FileDialog.h"
 #include "gui/GuiContext.h"
 #include "gui/Interface.h"
+#include "gui/TreeViewPanels.h"
 
 #include <gdk/gdkkeysyms.h>
 #include <utility>
@@ -23,7 +24,7 @@ struct ItemLink {
 
 void onItemActivate(GtkMenuItem*, gpointer data) {
     const ItemLink* link = static_cast<const ItemLink*>(data);
-    (link->editor->*link->operation)();
+    gtk::guardCallback("TextEditor", [link] { (link->editor->*link->operation)(); });
 }
 
 void freeItemLink(gpointer data, GClosure*) {

@@ -23,12 +23,6 @@ const LevelStyle LEVELS[] = {
     {N_("Poor"), "#FF0000"},      {N_("Unrecoverable"), "#FF0000"},
 };
 
-gint64 monotonicClock() {
-    return g_get_monotonic_time();
-}
-
-FileListPanel::Clock currentClock = monotonicClock;
-
 } // namespace
 
 StatusLevel statusLevel(int mapKind, int statusCode, bool deleted) {
@@ -66,24 +60,20 @@ std::string statusMarkup(int mapKind, int statusCode, bool deleted, bool directo
     return markup + "  /  " + escapeMarkup(text);
 }
 
-FileListPanel::Clock FileListPanel::setClock(Clock clock) {
-    Clock previous = currentClock;
-    currentClock = clock ? clock : monotonicClock;
-    return previous;
-}
-
 FileListPanel::FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* container,
                              GtkWindow* parent)
     : owner_(owner), parent_(parent) {
     store_ = gtk_list_store_new(COLUMN_COUNT, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_STRING,
                                 G_TYPE_STRING, G_TYPE_STRING, G_TYPE_UINT64, G_TYPE_UINT64,
-                                G_TYPE_UINT, G_TYPE_UINT64, G_TYPE_UINT);
+                                G_TYPE_UINT);
     view_ = GTK_TREE_VIEW(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store_)));
     watchView(view_);
     gtk_tree_view_set_rules_hint(view_, TRUE);
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(view_), GTK_SELECTION_SINGLE);
 
-    static const int WIDTHS[4] = {300, 150, 150, 150};
+    // The time column fits a whole "mm/dd/yyyy hh:mm:sspm": cut before its
+    // "am" or "pm" it would show the wrong half of the day.
+    static const int WIDTHS[4] = {300, 120, 180, 150};
     for (int i = 0; i < 4; ++i) {
         GtkTreeViewColumn* column = gtk_tree_view_column_new();
         if (i == 0) {
@@ -98,8 +88,9 @@ FileListPanel::FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* conta
         gtk_tree_view_column_set_resizable(column, TRUE);
         gtk_tree_view_column_set_fixed_width(column, WIDTHS[i]);
         gtk_tree_view_column_set_sort_column_id(column, SORT_NAME + i);
+        sortLinks_[i] = {this, SORT_NAME + i};
         gtk_tree_sortable_set_sort_func(GTK_TREE_SORTABLE(store_), SORT_NAME + i, compareRows,
-                                        GINT_TO_POINTER(SORT_NAME + i), nullptr);
+                                        &sortLinks_[i], nullptr);
         gtk_tree_view_append_column(view_, column);
         columns_[i] = column;
     }
@@ -145,7 +136,7 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
         return;
     const int kind = owner_->heldMap()->getKind();
     std::unique_ptr<ProgressBox> box;
-    gint64 intervalStart = currentClock();
+    gint64 intervalStart = guiClock();
     u32 rows = 0;
     do {
         std::string technical;
@@ -154,49 +145,47 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
         const bool directory = cursor->isDirectory();
         const tree::MapPosition& position = cursor->getPosition();
         const std::string size = directory ? _("<DIR>") : formatThousands(cursor->getSize());
-        const guint keys = (directory ? KEY_DIRECTORY : 0u) | (deleted ? KEY_DELETED : 0u) |
-                           (static_cast<guint>(code < 0 ? 0 : code) << KEY_STATUS_SHIFT);
+        // The keys first: a sorted store compares the row as it goes in.
+        rowKeys_.push_back({validUtf8(cursor->getName()), cursor->getSize(), cursor->getTime(),
+                            static_cast<u32>(code < 0 ? 0 : code), directory, deleted});
+        const RowKey& key = rowKeys_.back();
         GtkTreeIter row;
         gtk_list_store_insert_with_values(
             store_, &row, -1, COL_ICON, icons_->of(directory, cursor->isSelected()), COL_NAME,
-            cursor->getName().c_str(), COL_SIZE, size.c_str(), COL_TIME,
-            formatTime(cursor->getTime()).c_str(), COL_STATUS,
-            statusMarkup(kind, code, deleted, directory, technical).c_str(), COL_FOLDER,
-            guint64(position.folder), COL_INDEX, guint64(position.index), COL_KEYS, keys,
-            COL_SIZE_VALUE, guint64(cursor->getSize()), COL_TIME_VALUE, guint(cursor->getTime()),
-            -1);
+            key.name.c_str(), COL_SIZE, size.c_str(), COL_TIME, formatTime(key.time).c_str(),
+            COL_STATUS, statusMarkup(kind, code, deleted, directory, technical).c_str(), COL_FOLDER,
+            guint64(position.folder), COL_INDEX, guint64(position.index), COL_ROW,
+            guint(rowKeys_.size() - 1), -1);
         if (!haveFirst) {
             first = row;
             haveFirst = true;
         }
         if (++rows % ROWS_PER_POLL != 0)
             continue;
-        if (currentClock() - intervalStart > SLOW_LOAD_US) {
+        if (guiClock() - intervalStart > SLOW_LOAD_US) {
             if (!box) {
                 box = std::make_unique<ProgressBox>(parent_, ProgressBox::MODE_TEXT, 0, 0, 320);
                 box->setText(InterfaceCallback::TEXT_MAIN, _("Loading Directory"));
                 showedProgress_ = true;
             }
             box->poll();
-            intervalStart = currentClock();
+            intervalStart = guiClock();
         }
     } while (cursor->next());
 }
 
 void FileListPanel::showFolder(const tree::MapPosition& folder) {
     gtk_list_store_clear(store_);
+    rowKeys_.clear();
     // Remembered whatever the filling brings, so that the language change and
     // Find know which folder the list stands for.
     shown_ = folder;
     showedProgress_ = false;
     GtkTreeIter first;
     bool haveFirst = false;
-    try {
-        fill(folder, first, haveFirst);
-    } catch (const InterruptedException&) {
-        // The user stopped a slow folder: the rows so far stay usable.
-        logAt("TreeView", __LINE__) << ": loading folder " << folder.folder << " cancelled\n";
-    }
+    // A cancel of a slow folder, or an entry that cannot be read, ends the
+    // filling: the rows so far stay usable.
+    guardCallback("showFolder", [&] { fill(folder, first, haveFirst); });
     if (haveFirst && view_) {
         GtkTreePath* path = gtk_tree_model_get_path(model(), &first);
         gtk_tree_view_set_cursor(view_, path, nullptr, FALSE);
@@ -205,12 +194,24 @@ void FileListPanel::showFolder(const tree::MapPosition& folder) {
 }
 
 void FileListPanel::refreshIcons() {
+    // One walk of the shown folder rather than a cursor a row: the marks of a
+    // folder of 100,000 files follow at once. Indexes count the folder's own
+    // entries, so the table is no larger than the folder.
+    std::vector<bool> marks;
+    std::unique_ptr<tree::MapIterator> cursor = owner_->cursorAt(shown_, true, false);
+    if (cursor && cursor->down()) {
+        do {
+            const u32 index = cursor->getPosition().index;
+            if (index >= marks.size())
+                marks.resize(static_cast<std::size_t>(index) + 1, false);
+            marks[index] = cursor->isSelected();
+        } while (cursor->next());
+    }
     GtkTreeIter row;
     for (bool more = gtk_tree_model_get_iter_first(model(), &row); more;
          more = gtk_tree_model_iter_next(model(), &row)) {
-        guint keys = 0;
-        gtk_tree_model_get(model(), &row, COL_KEYS, &keys, -1);
-        setRowIcon(&row, (keys & KEY_DIRECTORY) != 0, owner_->isMarked(positionOf(model(), &row)));
+        const u32 index = positionOf(model(), &row).index;
+        setRowIcon(&row, keyOf(model(), &row).directory, index < marks.size() && marks[index]);
     }
 }
 
@@ -260,9 +261,7 @@ void FileListPanel::toggleCheck() {
     const bool marked = owner_->setFileChecked(position, !old);
     if (marked == old)
         return;
-    guint keys = 0;
-    gtk_tree_model_get(model(), &row, COL_KEYS, &keys, -1);
-    setRowIcon(&row, (keys & KEY_DIRECTORY) != 0, marked);
+    setRowIcon(&row, keyOf(model(), &row).directory, marked);
 }
 
 void FileListPanel::activateCursor() {
@@ -273,9 +272,8 @@ void FileListPanel::activateCursor() {
 
 GtkMenu* FileListPanel::buildPopup(GtkTreeIter* row) {
     GtkMenu* menu = popup_.start();
-    guint keys = 0;
-    gtk_tree_model_get(model(), row, COL_KEYS, &keys, -1);
-    popup_.add((keys & KEY_DIRECTORY) ? _("Open") : _("View"), true, [this] { activateCursor(); });
+    popup_.add(keyOf(model(), row).directory ? _("Open") : _("View"), true,
+               [this] { activateCursor(); });
     popup_.addSeparator();
     const bool marked = owner_->isMarked(positionOf(model(), row));
     popup_.add(marked ? _("Uncheck") : _("Check"), false, [this] { toggleCheck(); });
@@ -288,9 +286,15 @@ GtkMenu* FileListPanel::buildPopup(GtkTreeIter* row) {
     return menu;
 }
 
+const FileListPanel::RowKey& FileListPanel::keyOf(GtkTreeModel* model, GtkTreeIter* row) const {
+    guint index = 0;
+    gtk_tree_model_get(model, row, COL_ROW, &index, -1);
+    return rowKeys_[index];
+}
+
 gint FileListPanel::compareRows(GtkTreeModel* model, GtkTreeIter* a, GtkTreeIter* b,
-                                gpointer columnId) {
-    const int column = GPOINTER_TO_INT(columnId);
+                                gpointer link) {
+    const SortLink& sort = *static_cast<const SortLink*>(link);
     gint sortId = 0;
     GtkSortType order = GTK_SORT_ASCENDING;
     gtk_tree_sortable_get_sort_column_id(GTK_TREE_SORTABLE(model), &sortId, &order);
@@ -298,56 +302,38 @@ gint FileListPanel::compareRows(GtkTreeModel* model, GtkTreeIter* a, GtkTreeIter
     // GTK turns the result round for a descending order; what must hold in both
     // orders is turned round here first.
     auto inBothOrders = [descending](gint result) { return descending ? -result : result; };
+    const RowKey& first = sort.panel->keyOf(model, a);
+    const RowKey& second = sort.panel->keyOf(model, b);
 
-    guint keysA = 0, keysB = 0, timeA = 0, timeB = 0;
-    guint64 sizeA = 0, sizeB = 0;
-    gchar* nameA = nullptr;
-    gchar* nameB = nullptr;
-    gtk_tree_model_get(model, a, COL_KEYS, &keysA, COL_SIZE_VALUE, &sizeA, COL_TIME_VALUE, &timeA,
-                       COL_NAME, &nameA, -1);
-    gtk_tree_model_get(model, b, COL_KEYS, &keysB, COL_SIZE_VALUE, &sizeB, COL_TIME_VALUE, &timeB,
-                       COL_NAME, &nameB, -1);
-    const std::string first = nameA ? nameA : "";
-    const std::string second = nameB ? nameB : "";
-    g_free(nameA);
-    g_free(nameB);
-
-    const bool dirA = (keysA & KEY_DIRECTORY) != 0;
-    const bool dirB = (keysB & KEY_DIRECTORY) != 0;
-    if (dirA != dirB)
-        return inBothOrders(dirA ? -1 : 1);
-    switch (column) {
+    if (first.directory != second.directory)
+        return inBothOrders(first.directory ? -1 : 1);
+    switch (sort.column) {
     case SORT_SIZE:
-        if (!dirA && sizeA != sizeB)
-            return sizeA < sizeB ? -1 : 1;
+        if (!first.directory && first.size != second.size)
+            return first.size < second.size ? -1 : 1;
         break;
     case SORT_MODIFIED:
-        if (timeA != timeB) {
-            if (timeA == NO_TIME)
+        if (first.time != second.time) {
+            if (first.time == NO_TIME)
                 return inBothOrders(1);
-            if (timeB == NO_TIME)
+            if (second.time == NO_TIME)
                 return inBothOrders(-1);
-            return timeA < timeB ? -1 : 1;
+            return first.time < second.time ? -1 : 1;
         }
         break;
-    case SORT_STATUS: {
-        const bool deletedA = (keysA & KEY_DELETED) != 0;
-        const bool deletedB = (keysB & KEY_DELETED) != 0;
-        if (deletedA != deletedB)
-            return inBothOrders(deletedA ? 1 : -1);
-        const guint codeA = keysA >> KEY_STATUS_SHIFT;
-        const guint codeB = keysB >> KEY_STATUS_SHIFT;
-        if (codeA != codeB)
-            return codeA < codeB ? -1 : 1;
+    case SORT_STATUS:
+        if (first.deleted != second.deleted)
+            return inBothOrders(first.deleted ? 1 : -1);
+        if (first.code != second.code)
+            return first.code < second.code ? -1 : 1;
         break;
-    }
     default:
         break;
     }
-    const int byName = tree::compareNamesNoCase(first, second);
+    const int byName = tree::compareNamesNoCase(first.name, second.name);
     const gint result = byName < 0 ? -1 : byName > 0 ? 1 : 0;
     // Ties of another column stay in ascending name order.
-    return column != SORT_NAME ? inBothOrders(result) : result;
+    return sort.column != SORT_NAME ? inBothOrders(result) : result;
 }
 
 void FileListPanel::onRowActivated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn*,

@@ -9,6 +9,7 @@
 #include <gtk/gtk.h>
 
 #include <memory>
+#include <vector>
 #include <string>
 
 namespace gtk {
@@ -40,25 +41,17 @@ public:
         COL_STATUS = 4,
         COL_FOLDER = 5,
         COL_INDEX = 6,
-        // Hidden sort keys, so that sorting never goes back to the map.
-        COL_KEYS = 7, // KEY_* bits and the status code above them
-        COL_SIZE_VALUE = 8,
-        COL_TIME_VALUE = 9,
-        COLUMN_COUNT = 10,
+        // The row's sort keys: its place in rowKeys_. Sorting reads one number
+        // of the store a row, never the map and never a text copy.
+        COL_ROW = 7,
+        COLUMN_COUNT = 8,
     };
     enum SortColumn : int { SORT_NAME = 1, SORT_SIZE = 2, SORT_MODIFIED = 3, SORT_STATUS = 4 };
-    static constexpr guint KEY_DIRECTORY = 0x1;
-    static constexpr guint KEY_DELETED = 0x2;
-    static constexpr int KEY_STATUS_SHIFT = 8;
 
     // Rows between two looks at the clock while a folder loads, and the time a
     // batch may take before the "Loading Directory" box appears.
     static constexpr u32 ROWS_PER_POLL = 1000;
     static constexpr gint64 SLOW_LOAD_US = 333000;
-    // A monotonic clock in microseconds; replaceable so that tests can play a
-    // slow folder.
-    using Clock = gint64 (*)();
-    static Clock setClock(Clock clock);
 
     FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* container, GtkWindow* parent);
     ~FileListPanel();
@@ -90,8 +83,9 @@ public:
     // The popup menu of a row, as a right click on it builds it.
     GtkMenu* buildPopup(GtkTreeIter* row);
 
-    // The order of two rows for the sort column and order the store has.
-    static gint compareRows(GtkTreeModel* model, GtkTreeIter* a, GtkTreeIter* b, gpointer column);
+    // The order of two rows for the sort column and order the store has;
+    // `link` is the column's SortLink.
+    static gint compareRows(GtkTreeModel* model, GtkTreeIter* a, GtkTreeIter* b, gpointer link);
 
 private:
     static void onRowActivated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn* column,
@@ -103,8 +97,24 @@ private:
     void setRowIcon(GtkTreeIter* row, bool directory, bool marked);
     void activateCursor();
 
+    struct RowKey {
+        std::string name;
+        u64 size;
+        u32 time;
+        u32 code;
+        bool directory;
+        bool deleted;
+    };
+    struct SortLink {
+        FileListPanel* panel;
+        int column;
+    };
+    const RowKey& keyOf(GtkTreeModel* model, GtkTreeIter* row) const;
+
     InterfaceForPanels* owner_;
     GtkWindow* parent_;
+    std::vector<RowKey> rowKeys_;
+    SortLink sortLinks_[4] = {};
     GtkTreeView* view_ = nullptr;
     GtkListStore* store_ = nullptr;
     std::unique_ptr<PaneIcons> icons_;

@@ -24,13 +24,13 @@ void guardCallback(const char* where, const std::function<void()>& work) {
     try {
         work();
     } catch (const InterruptedException&) {
-        logAt("TreeView", __LINE__) << ": " << where << ": cancelled\n";
+        logAt("TreeView", 27) << ": " << where << ": cancelled\n";
     } catch (const std::exception& e) {
-        logAt("TreeView", __LINE__) << ": " << where << ": " << e.what() << '\n';
+        logAt("TreeView", 29) << ": " << where << ": " << e.what() << '\n';
         const std::string text = escapeMarkup(std::string(_("Exception: ")) + e.what());
         messageDialog(MESSAGE_ERROR, text.c_str(), nullptr, false, nullptr);
     } catch (...) {
-        logAt("TreeView", __LINE__) << ": " << where << '\n';
+        logAt("TreeView", 33) << ": " << where << '\n';
         messageDialog(MESSAGE_ERROR, _("Unknown exception"), nullptr, false, nullptr);
     }
 }

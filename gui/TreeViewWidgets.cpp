@@ -70,11 +70,24 @@ int runDialog(OwnedDialog& dialog) {
     return gtk_dialog_run(dialog.get());
 }
 
-std::string escapeMarkup(const std::string& text) {
-    gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
-    std::string result = escaped;
-    g_free(escaped);
-    return result;
+namespace {
+
+gint64 monotonicClock() {
+    return g_get_monotonic_time();
+}
+
+GuiClock currentClock = monotonicClock;
+
+} // namespace
+
+gint64 guiClock() {
+    return currentClock();
+}
+
+GuiClock setGuiClock(GuiClock clock) {
+    GuiClock previous = currentClock;
+    currentClock = clock ? clock : monotonicClock;
+    return previous;
 }
 
 } // namespace gtk

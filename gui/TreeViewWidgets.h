@@ -3,6 +3,8 @@
 // Small widget helpers shared by the tree view and its dialogs (find, filter,
 // select by mask, recover).
 
+#include "core/Text.h"
+
 #include <gtk/gtk.h>
 
 #include <string>
@@ -50,6 +52,14 @@ int runDialog(OwnedDialog& dialog);
 
 // The text of a translated, fixed message as Pango markup: markup characters of
 // inserted parts (paths, names) must show as they are, not stop the box.
-std::string escapeMarkup(const std::string& text);
+using ::escapeMarkup;
+
+using ::validUtf8;
+
+// The one clock of the windows: monotonic microseconds. Tests put in their own
+// (null puts the real one back); the previous one is returned.
+using GuiClock = gint64 (*)();
+gint64 guiClock();
+GuiClock setGuiClock(GuiClock clock);
 
 } // namespace gtk

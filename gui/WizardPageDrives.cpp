@@ -9,6 +9,7 @@
 #include "devices/ReaderFactory.h"
 #include "gui/DriverEditor.h"
 #include "gui/GuiContext.h"
+#include "gui/Interface.h"
 
 #include <memory>
 
@@ -143,8 +144,9 @@ bool WizardPageDrives::applySource() {
     const std::string descriptor = tree_.getSelectedDescriptor();
     const std::string id = value(descriptor, "id");
     const std::string type = value(descriptor, "type");
-    std::unique_ptr<dt::Reader> reader = createReaderFromDescr(
-        *tree_.getSourceList(), descriptor.c_str(), getWizard()->getWindow(), 0);
+    gtk::Interface ui(getWizard()->getWindow());
+    std::unique_ptr<dt::Reader> reader =
+        createReaderFromDescr(*tree_.getSourceList(), descriptor.c_str(), &ui, 0);
     if (!reader)
         return false;
 

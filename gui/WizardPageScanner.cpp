@@ -241,7 +241,7 @@ bool WizardPageScanner::scanAndAnalyze() {
     } catch (const InterruptedException&) {
         // Cancelling the analysis keeps the user on the page with the scan as
         // it is; Next analyses it again.
-        logAt("WizardPageScanner", __LINE__) << ": "
+        logAt("WizardPageScanner", 244) << ": "
                                              << "analysis cancelled" << '\n';
         return false;
     }

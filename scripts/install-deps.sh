@@ -13,11 +13,11 @@ TEST_PACKAGES="
 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-dev
 xvfb xauth xdotool openbox locales
-dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89
+dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89 fdisk sleuthkit
 imagemagick
 zip arj lhasa libarchive-tools
 libimage-exiftool-perl
-ffmpeg lame
+ffmpeg lame sox mjpegtools libtiff-tools libjpeg-turbo-progs
 libgsf-bin msitools
 "
 

@@ -1,5 +1,7 @@
 #include "fs/fat/ChainWalker.h"
 
+#include "core/Checked.h"
+
 ChainWalker::ChainWalker(FatsReader* fats) : fats_(fats), passed_(fats->getEntryLimit()) {}
 
 void ChainWalker::clearMarks() {
@@ -17,30 +19,52 @@ void ChainWalker::moveTo(u32 cluster, Mode mode) {
     }
 }
 
-u32 ChainWalker::start(u32 first) {
+u32 ChainWalker::start(u32 first, bool deleted, u64 fileClusters) {
     clearMarks();
     first_ = first;
+    deleted_ = deleted;
     position_ = 0;
+    skipBudget_ =
+        deleted ? saturatingAdd(saturatingMul(fileClusters, SKIP_PER_CLUSTER), SKIP_BASE) : 0;
     if (!fats_->isValidCluster(first)) {
         current_ = 0;
         mode_ = ENDED;
         return 0;
     }
-    moveTo(first, FOLLOW_FAT);
+    moveTo(first, deleted ? FREE_ONLY : FOLLOW_FAT);
     return first;
 }
 
-u32 ChainWalker::following(Mode& mode) {
+bool ChainWalker::isTaken(u32 cluster) {
+    const ClusterType type = fats_->getClusterType(fats_->getEntry(cluster));
+    return type == NEXT_CLUSTER || type == EOF_CLUSTER;
+}
+
+u32 ChainWalker::following(Mode& mode, u64& skipped) {
     mode = mode_;
+    skipped = 0;
     if (mode == FOLLOW_FAT) {
         const u32 entry = fats_->getEntry(current_);
-        if (fats_->isValidCluster(entry) && !passed_.test(entry))
+        if (fats_->getClusterType(entry) == NEXT_CLUSTER && fats_->isValidCluster(entry) &&
+            !passed_.test(entry))
             return entry;
         mode = CONSECUTIVE;
     }
-    // Valid clusters lie below 2^28, so current_ + 1 cannot wrap.
-    if (mode == CONSECUTIVE && fats_->isValidCluster(current_ + 1))
-        return current_ + 1;
+    if (mode == ENDED)
+        return 0;
+    // Valid clusters lie below 2^28, so none of these can wrap.
+    u32 cluster = current_ + 1;
+    while (mode == FREE_ONLY && fats_->isValidCluster(cluster) && isTaken(cluster)) {
+        if (++skipped > skipBudget_)
+            break;
+        ++cluster;
+    }
+    if (skipped > skipBudget_) {
+        mode = ENDED;
+        return 0;
+    }
+    if (fats_->isValidCluster(cluster))
+        return cluster;
     mode = ENDED;
     return 0;
 }
@@ -49,20 +73,23 @@ u32 ChainWalker::next() {
     if (mode_ == ENDED)
         return 0;
     Mode mode;
-    const u32 cluster = following(mode);
+    u64 skipped = 0;
+    const u32 cluster = following(mode, skipped);
     if (cluster == 0) {
         mode_ = ENDED;
         current_ = 0;
         return 0;
     }
+    skipBudget_ -= skipped;
     ++position_;
     moveTo(cluster, mode);
     return cluster;
 }
 
-u32 ChainWalker::seek(u32 first, u32 k) {
-    if (first != first_ || k < position_ || (mode_ == ENDED && position_ == 0)) {
-        if (start(first) == 0)
+u32 ChainWalker::seek(u32 first, u32 k, bool deleted, u64 fileClusters) {
+    if (first != first_ || deleted != deleted_ || k < position_ ||
+        (mode_ == ENDED && position_ == 0)) {
+        if (start(first, deleted, fileClusters) == 0)
             return 0;
     }
     while (position_ < k) {
@@ -77,8 +104,10 @@ u32 ChainWalker::extendRun(u32 most) {
         return 0;
     u32 length = 1;
     while (length < most) {
+        // A run has no clusters stepped over: nothing is taken from the budget.
         Mode mode;
-        const u32 cluster = following(mode);
+        u64 skipped = 0;
+        const u32 cluster = following(mode, skipped);
         if (cluster != current_ + 1)
             break;
         ++position_;

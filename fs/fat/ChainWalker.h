@@ -4,8 +4,13 @@
 // FAT chain is followed while it holds; where it breaks (a free, bad or end
 // entry, a link outside the volume, or a link back to a cluster the walk has
 // already passed) the walk goes on in the clusters that follow on the disk, as a
-// deleted file or a file with a damaged chain is laid out most often. It ends at
-// the volume's last cluster.
+// file with a damaged chain is laid out most often. A deleted file has no chain
+// left: it is read from its first cluster on in the clusters that follow, passing
+// over those the FAT gives to a live file, whose bytes cannot be the deleted
+// file's; so that a full volume does not make every deleted file a walk over
+// the whole FAT, it passes over no more than SKIP_PER_CLUSTER clusters per
+// cluster of the file and SKIP_BASE more. Every walk ends at the volume's last
+// cluster.
 
 #include "core/Types.h"
 #include "fs/Bitmap.h"
@@ -18,14 +23,18 @@ public:
     // The reader must outlive the walker.
     explicit ChainWalker(FatsReader* fats);
 
-    // Starts a walk at the file's first cluster: that cluster, or 0 when it is
-    // not valid (the walk has ended).
-    u32 start(u32 first);
+    static constexpr u64 SKIP_PER_CLUSTER = 16;
+    static constexpr u64 SKIP_BASE = 4096;
+
+    // Starts a walk at the file's first cluster (of a deleted file of
+    // `fileClusters` clusters when `deleted`): that cluster, or 0 when it is not
+    // valid (the walk has ended).
+    u32 start(u32 first, bool deleted = false, u64 fileClusters = 0);
     // The next cluster of the file; 0 once the walk has ended.
     u32 next();
     // The cluster at position k of the file starting at `first`, continuing from
     // where the walker stands when it can; 0 when the file has no such cluster.
-    u32 seek(u32 first, u32 k);
+    u32 seek(u32 first, u32 k, bool deleted = false, u64 fileClusters = 0);
     // Moves on over the clusters that directly follow the current one on the
     // disk, at most `most` - 1 of them: the length of the run that ends where the
     // walker then stands, the current cluster included (0 when ended).
@@ -37,15 +46,21 @@ public:
     bool ended() const { return mode_ == ENDED; }
 
 private:
-    enum Mode : u32 { FOLLOW_FAT = 0, CONSECUTIVE = 1, ENDED = 2 };
+    enum Mode : u32 { FOLLOW_FAT = 0, CONSECUTIVE = 1, FREE_ONLY = 2, ENDED = 3 };
 
-    // The cluster after the current one and the mode it is reached in.
-    u32 following(Mode& mode);
+    // The cluster after the current one, the mode it is reached in and the
+    // clusters of live files stepped over on the way.
+    u32 following(Mode& mode, u64& skipped);
+    // The FAT gives the cluster to a file: it links on or ends a chain.
+    bool isTaken(u32 cluster);
     void moveTo(u32 cluster, Mode mode);
     void clearMarks();
 
     FatsReader* fats_;
     u32 first_ = 0;
+    bool deleted_ = false;
+    // Clusters of live files a deleted file's walk may still pass over.
+    u64 skipBudget_ = 0;
     u32 position_ = 0;
     u32 current_ = 0;
     Mode mode_ = ENDED;

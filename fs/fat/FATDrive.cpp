@@ -24,7 +24,7 @@ constexpr u32 MAX_SECTORS_PER_CLUSTER = 255;
 // should never have formed: an allocation of two clusters follows.
 u64 checkedClusterBytes(const FAT_FS_PARAMS& params) {
     if (!params.isValid() || params.sectorsPerCluster > MAX_SECTORS_PER_CLUSTER)
-        throw std::runtime_error("FATDrive(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("FATDrive(20)");
     return static_cast<u64>(SECTOR_BYTES) * params.sectorsPerCluster;
 }
 
@@ -51,9 +51,9 @@ std::ostream& digits(std::ostream& os, int width, u32 value) {
 
 void printDate(std::ostream& os, const char* label, u16 date) {
     os << "  " << _(label) << " [month:day:year]:\t[";
-    digits(os, 2, (date >> 5) & 0x0F) << ':';
-    digits(os, 2, date & 0x1F) << ':';
-    digits(os, 4, 1980 + (date >> 9)) << "]\n";
+    digits(os, 2, dosMonth(date)) << ':';
+    digits(os, 2, dosDay(date)) << ':';
+    digits(os, 4, dosYear(date)) << "]\n";
 }
 
 } // namespace
@@ -88,7 +88,7 @@ bool FATDrive::readClusters(u32 cluster, u8* buffer, u64 sectors) {
     // The clusters end where the last valid one does; nothing past it is read.
     const u64 end = getClusterLBA(fats_.getEntryLimit() - 1) + params_.sectorsPerCluster;
     if (sectors > end - lba) {
-        logAt("FATDrive", __LINE__) << ": " << cluster << ' ' << sectors << '\n';
+        logAt("FATDrive", 571) << ": " << cluster << ' ' << sectors << '\n';
         return false;
     }
     return readSectors(lba, sectors, buffer);
@@ -205,7 +205,7 @@ bool FATDrive::readRootBlock(u64 sectors, u8* buffer) {
         return true;
     // One bad sector must not hide the whole root: what still reads is listed,
     // and a sector that does not reads as free entries.
-    logAt("FATDrive", __LINE__) << ": " << params_.rootDirectoryLBA << ' ' << sectors << '\n';
+    logAt("FATDrive", 150) << ": " << params_.rootDirectoryLBA << ' ' << sectors << '\n';
     bool any = false;
     for (u64 s = 0; s < sectors; ++s) {
         u8* at = buffer + s * SECTOR_BYTES;
@@ -400,7 +400,7 @@ void FATDrive::printEntryInfo(std::ostream& os, u64 folderAddress, const tree::N
         os << _("Node Address") << ":\t" << folderAddress << "\n---\n";
         std::vector<u8> buffer;
         if (params_.rootEntries != 0 && folderAddress == 1) {
-            const u64 perSector = SECTOR_BYTES / DIR_ENTRY_BYTES;
+            const u64 perSector = DIR_ENTRIES_PER_SECTOR;
             const u64 sector = index / perSector;
             const u64 rootSectors =
                 params_.dataClusterLBA - static_cast<u64>(params_.rootDirectoryLBA);
@@ -454,15 +454,15 @@ void printDirEntry(std::ostream& os, const u8* entry) {
 
     const u16 writeTime = e.getLE16(DE_WRITE_TIME);
     os << "  " << _("DOS Time [hour:minute:second/2]") << ":\t\t[";
-    digits(os, 2, writeTime >> 11) << ':';
-    digits(os, 2, (writeTime >> 5) & 0x3F) << ':';
-    digits(os, 2, writeTime & 0x1F) << "]\n";
+    digits(os, 2, dosHours(writeTime)) << ':';
+    digits(os, 2, dosMinutes(writeTime)) << ':';
+    digits(os, 2, dosTwoSeconds(writeTime)) << "]\n";
 
     const u16 creationTime = e.getLE16(DE_CREATION_TIME);
     const u8 tenths = e.getU8(DE_CREATION_TENTHS);
     os << "  " << _("Creation Time [hour:minute:second:hundreds]") << ":\t[";
-    digits(os, 2, creationTime >> 11) << ':';
-    digits(os, 2, (creationTime >> 5) & 0x3F) << ':';
-    digits(os, 2, 2 * (e.getU8(DE_CREATION_TIME) & 0x1F) + (tenths >> 7)) << ':';
+    digits(os, 2, dosHours(creationTime)) << ':';
+    digits(os, 2, dosMinutes(creationTime)) << ':';
+    digits(os, 2, 2 * dosTwoSeconds(creationTime) + (tenths >> 7)) << ':';
     digits(os, 3, tenths & 0x7F) << "]\n";
 }

@@ -30,7 +30,7 @@ public:
     // The fixed root of FAT12/16 is read up to this many sectors.
     static constexpr u64 MAX_ROOT_SECTORS = 100;
 
-    // Throws what FatsReader throws ("FatsReader(24)"), and "FATDrive(<line>)"
+    // Throws what FatsReader throws ("FatsReader(24)"), and "FATDrive(20)"
     // for parameters that describe no usable volume (the caller forms and checks
     // them first).
     FATDrive(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& params,

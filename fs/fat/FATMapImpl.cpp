@@ -1,6 +1,6 @@
 #include "fs/fat/FATMapImpl.h"
-#include "core/Checked.h"
 
+#include "core/Checked.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "devices/UnreadableSectors.h"
@@ -217,7 +217,10 @@ bool FATMapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::string
     u64 remaining = node.getSize() == Node::NONE ? 0 : node.getSize();
     u8* buffer = clusterBuffer_.data();
     const u64 runLimit = clusterBuffer_.size() / clusterBytes_;
-    u32 cluster = remaining == 0 ? 0 : walker_.start(clusterOf(node.getAddress()));
+    const bool deleted = node.hasFlag(Node::DELETED);
+    u32 cluster = remaining == 0 ? 0
+                                 : walker_.start(clusterOf(node.getAddress()), deleted,
+                                                 ceilDiv(remaining, clusterBytes_));
     // The cluster that could not be reached, for the log.
     u64 missing = node.getAddress();
     bool missingLogged = false;
@@ -259,6 +262,9 @@ int FATMapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {
     if (size > static_cast<u32>(INT_MAX))
         return -5;
     const u32 first = clusterOf(node.getAddress());
+    const bool deleted = node.hasFlag(Node::DELETED);
+    const u64 fileClusters =
+        node.getSize() == Node::NONE ? 0 : ceilDiv(node.getSize(), clusterBytes_);
     u64 k = offset / clusterBytes_;
     u64 within = offset % clusterBytes_;
     u64 left = size;
@@ -266,7 +272,7 @@ int FATMapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {
     for (;;) {
         if (k > MAX_CLUSTER)
             return -5;
-        const u32 cluster = walker_.seek(first, static_cast<u32>(k));
+        const u32 cluster = walker_.seek(first, static_cast<u32>(k), deleted, fileClusters);
         if (cluster == 0)
             return -5;
         const u64 sectors = std::min(ceilDiv(within + left, sectorSize_), sectorsPerCluster_);

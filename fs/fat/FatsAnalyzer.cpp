@@ -72,7 +72,6 @@ void FatsAnalyzer::showDifferences(u64 count) {
 EntryCounts FatsAnalyzer::countEntries(const u8* chunk, u64 chunkBytes, u64 chunkFirstEntry,
                                        u64 first, u64 last) const {
     const ConstArray view(chunk, static_cast<u32>(chunkBytes));
-    const u32 high = width_ == FAT12 ? 0xFFFFF000u : width_ == FAT16 ? 0xFFFF0000u : 0xF0000000u;
     const u64 entryBytes = width_ == FAT12 ? 0 : width_ == FAT16 ? 2 : 4;
     EntryCounts counts;
     for (u64 n = first; n < last; ++n) {
@@ -88,7 +87,7 @@ EntryCounts FatsAnalyzer::countEntries(const u8* chunk, u64 chunkBytes, u64 chun
             ++counts.invalid;
             continue;
         }
-        const u32 x = v | high;
+        const u32 x = widenedFatEntry(width_, v);
         if (x > 0xFFFFFFEFu) {
             if (x == 0xFFFFFFF8u || x == 0xFFFFFFFFu)
                 ++counts.used;
@@ -114,7 +113,7 @@ void FatsAnalyzer::run(Bitmap& out, const FAT_FS_PARAMS& params) {
     width_ = type == FAT12 || type == FAT16 ? type : FAT32;
     limit_ = static_cast<u64>(params.get_cluster_count()) + 2;
     if (sectorSize_ == 0 || sectorSize_ > 4096) {
-        logAt("FatsAnalyzer", __LINE__) << ": sector size " << sectorSize_ << '\n';
+        logAt("FatsAnalyzer", 117) << ": sector size " << sectorSize_ << '\n';
         return;
     }
     const u64 chunkBytes = FAT_ANALYSIS_CHUNK * sectorSize_;

@@ -3,6 +3,7 @@
 #include "core/Array.h"
 #include "fs/StructureChecks.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -56,28 +57,17 @@ void FatsReader::load(u64 first, u64 count) {
 u32 FatsReader::getEntry(u32 cluster) {
     if (!isValidCluster(cluster))
         return 0;
-    const ConstArray window(window_.get(), windowBytes_);
-    if (fatType_ == FAT12) {
-        const u64 start = static_cast<u64>(FAT12_WINDOW_SECTORS) * (cluster / FAT12_WINDOW_ENTRIES);
-        const u32 offset = ((cluster % FAT12_WINDOW_ENTRIES) * 3) >> 1;
-        // The entry's second byte would lie past the FAT's last sector.
-        if (start + ((offset + 1) >> 9) + 1 > params_.sectorsPerFAT)
-            return 0;
-        const u64 left = params_.sectorsPerFAT - start;
-        load(start, left < FAT12_WINDOW_SECTORS ? left : FAT12_WINDOW_SECTORS);
-        const u32 lo = window.getU8(offset);
-        const u32 hi = window.getU8(offset + 1);
-        return (cluster & 1) ? (lo >> 4) + hi * 16 : lo + (hi & 0x0F) * 256;
-    }
-    const u32 perSector = fatType_ == FAT16 ? SECTOR_BYTES / 2 : SECTOR_BYTES / 4;
-    const u64 sector = cluster / perSector;
-    if (sector >= params_.sectorsPerFAT)
+    const bool fat12 = fatType_ == FAT12;
+    const u32 perWindow = fat12 ? FAT12_WINDOW_ENTRIES : fatEntriesPerSector(fatType_);
+    const u64 windowSectors = fat12 ? FAT12_WINDOW_SECTORS : 1;
+    const u64 start = windowSectors * (cluster / perWindow);
+    const u32 index = cluster % perWindow;
+    // The entry's last byte would lie past the FAT's last sector.
+    const u64 entryEnd = fat12 ? index * 3 / 2 + 2 : (index + 1) * (SECTOR_BYTES / perWindow);
+    if (start * SECTOR_BYTES + entryEnd > u64{params_.sectorsPerFAT} * SECTOR_BYTES)
         return 0;
-    load(sector, 1);
-    const u32 index = cluster % perSector;
-    if (fatType_ == FAT16)
-        return window.getLE16(index * 2);
-    return window.getLE32(index * 4) & 0x0FFFFFFF;
+    load(start, std::min<u64>(params_.sectorsPerFAT - start, windowSectors));
+    return getFatEntry(fatType_, index, ConstArray(window_.get(), windowBytes_), 0);
 }
 
 ClusterType FatsReader::getClusterType(u32 entry) const {

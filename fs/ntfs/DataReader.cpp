@@ -13,9 +13,7 @@
 
 namespace ntfs {
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 BaseDataReader::BaseDataReader(NTFSDrive& drive, const RecordSource* records)
     : drive_(&drive), records_(records), reader_(drive), sectorSize_(drive.getSectorSize()),
@@ -28,7 +26,7 @@ bool BaseDataReader::read(const NtfsAttributeData& data) {
     if (!data.resident)
         return readNonResident(data);
     if (records_ == nullptr)
-        throw std::runtime_error("BaseDataReader(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("BaseDataReader(29)");
     const ConstArray record = records_->getRecordArray(data.recordNumber);
     // A size beyond 32 bits cannot lie in a record: the view refuses it.
     const u32 size = static_cast<u32>(std::min<u64>(data.size, ~u32{0}));
@@ -42,8 +40,8 @@ bool BaseDataReader::readNonResident(const NtfsAttributeData& data) {
     // The file parser makes sure of this; without it a damaged size would have
     // us stream patterns for as long as 64 bits reach.
     if (ceilDiv(data.size, sectorSize_) > reader_.getSectorCount()) {
-        logAt("BaseDataReader", __LINE__) << ": size " << data.size << " passes the "
-                                          << reader_.getSectorCount() << " sectors of the runs\n";
+        logAt("BaseDataReader", 42) << ": size " << data.size << " passes the "
+                                    << reader_.getSectorCount() << " sectors of the runs\n";
         return false;
     }
     u64 sectorsLeft = ceilDiv(data.size, sectorSize_);
@@ -133,7 +131,7 @@ BufferDataReader::BufferDataReader(NTFSDrive& drive, const RecordSource* records
 
 void BufferDataReader::write(const u8* data, u32 length) {
     if (length > capacity_ - written_)
-        throw std::runtime_error("BufferDataReader(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("BufferDataReader(132)");
     if (length != 0)
         std::memcpy(destination_ + written_, data, length);
     written_ += length;
@@ -144,7 +142,7 @@ RecovererDataReader::RecovererDataReader(NTFSDrive& drive, const RecordSource* r
 
 void RecovererDataReader::write(const u8* data, u32 length) {
     if (recoverer_ == nullptr)
-        throw std::runtime_error("RecovererDataReader(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("RecovererDataReader(143)");
     recoverer_->write(data, length);
 }
 

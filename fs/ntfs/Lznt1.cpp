@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
-#include <string>
 
 namespace {
 
@@ -16,8 +15,8 @@ constexpr u32 TOKEN_SIZE = 2;
 constexpr u32 MIN_MATCH = 3;
 constexpr u32 GROUP = 8; // tokens per flag byte
 
-[[noreturn]] void brokenPositions(int line) {
-    throw std::runtime_error("NtfsCompression(" + std::to_string(line) + ")");
+[[noreturn]] void brokenPositions(const char* where) {
+    throw std::runtime_error(where);
 }
 
 } // namespace
@@ -27,7 +26,7 @@ bool decompressLznt1Chunk(const Array& output, u32& outPos, const ConstArray& ch
     const u32 capacity = output.length();
     const u32 inEnd = chunk.length();
     if (outPos > capacity || chunkPos > inEnd)
-        brokenPositions(__LINE__);
+        brokenPositions("Lznt1(30)");
     u8* const out = output.data();
     const u8* const in = chunk.data();
     const u32 start = outPos;
@@ -39,7 +38,7 @@ bool decompressLznt1Chunk(const Array& output, u32& outPos, const ConstArray& ch
     // that cannot be completed is an error.
     for (bool more = true; more;) {
         if (ip >= inEnd) {
-            logAt("NtfsCompression", 123) << '\n';
+            logAt("Lznt1", 123) << '\n';
             ok = false;
             break;
         }
@@ -61,7 +60,7 @@ bool decompressLznt1Chunk(const Array& output, u32& outPos, const ConstArray& ch
                 out[op++] = in[ip++];
             } else {
                 if (inEnd - ip < TOKEN_SIZE) {
-                    logAt("NtfsCompression", 139) << '\n';
+                    logAt("Lznt1", 139) << '\n';
                     ok = more = false;
                     break;
                 }
@@ -70,13 +69,16 @@ bool decompressLznt1Chunk(const Array& output, u32& outPos, const ConstArray& ch
                 const u32 bits = lznt1LengthBits(op - start);
                 const u32 length = (token & ((1u << bits) - 1)) + MIN_MATCH;
                 const u32 offset = (token >> bits) + 1;
-                if (offset > op) {
-                    logAt("NtfsCompression", 154) << '\n';
+                // A chunk is compressed on its own: nothing before its start
+                // is there to refer to.
+                if (offset > op - start) {
+                    logAt("Lznt1", 154)
+                        << ": offset " << offset << " after " << op - start << " bytes\n";
                     ok = more = false;
                     break;
                 }
                 if (length > end - op) {
-                    logAt("NtfsCompression", 165) << '\n';
+                    logAt("Lznt1", 165) << '\n';
                     ok = more = false;
                     break;
                 }
@@ -108,12 +110,12 @@ bool decompressLznt1(const Array& output, u32& outPos, const ConstArray& input, 
     const u32 capacity = output.length();
     const u32 inEnd = input.length();
     if (outPos > capacity || inPos > inEnd)
-        brokenPositions(__LINE__);
+        brokenPositions("Lznt1(111)");
     u32 chunkStart = outPos;
     bool first = true;
     for (;;) {
         if (inEnd - inPos < CHUNK_HEADER_SIZE) {
-            logAt("NtfsCompression", 61) << '\n';
+            logAt("Lznt1", 61) << '\n';
             return false;
         }
         const u16 header = input.getLE16(inPos);
@@ -122,7 +124,7 @@ bool decompressLznt1(const Array& output, u32& outPos, const ConstArray& input, 
             return true;
         const u32 n = (header & CHUNK_LENGTH_MASK) + 1u;
         if (n > inEnd - inPos) {
-            logAt("NtfsCompression", 73) << '\n';
+            logAt("Lznt1", 73) << '\n';
             return false;
         }
         if (!first) {
@@ -138,7 +140,7 @@ bool decompressLznt1(const Array& output, u32& outPos, const ConstArray& input, 
         if ((header & CHUNK_COMPRESSED) != 0) {
             u32 used = 0;
             if (!decompressLznt1Chunk(output, outPos, data, used)) {
-                logAt("NtfsCompression", 78) << '\n';
+                logAt("Lznt1", 78) << '\n';
                 inPos += used;
                 return false;
             }

@@ -24,8 +24,8 @@ bool listFromRecordZero(NTFSDrive& drive, bool mirror, int line, Runlist& list) 
     list = parser.getMftRunlist();
     logAt("MftRunlist", line) << ": " << runlistText(list) << '\n';
     if (!loaded) {
-        logAt("MftRunlist", __LINE__) << ": record 0 at cluster "
-                                      << drive.getMftStartCluster(mirror) << " is no FILE record\n";
+        logAt("MftRunlist", 30) << ": record 0 at cluster " << drive.getMftStartCluster(mirror)
+                                << " is no FILE record\n";
         return false;
     }
     return true;
@@ -108,6 +108,9 @@ u64 mftNumberOfRun(MftProbeParser& probe, const NtfsRun& q) {
     const u64 records = q.clusters * probe.sectorsPerCluster / probe.sectorsPerRecord;
     tree::Folder lastFolder(tree::ATTACHED, tree::NO_FOLDER);
     for (u64 i = 0; i < records; ++i) {
+        // A found run may hold a whole MFT's records; reads of records served
+        // without the drive would never poll.
+        probe.getDrive()->poll();
         if (!probe.loadFile(i))
             continue;
         const u64 stored = probe.storedRecordNumber();
@@ -134,7 +137,7 @@ void recreateMftRunlist(Runlist& out, NTFSDrive& drive, const FoundList<FoundRec
     out.clear();
     const u64 spr = drive.getSectorsPerFileRecord();
     if (!NtfsFileRecordsCache::isRecordSize(spr)) {
-        logAt("MftRunlist", __LINE__) << ": no FILE record is " << spr << " sectors\n";
+        logAt("MftRunlist", 130) << ": no FILE record is " << spr << " sectors\n";
         return;
     }
     const u64 spc = drive.getSectorsPerCluster();
@@ -205,7 +208,7 @@ void recreateMftRunlist(Runlist& out, NTFSDrive& drive, const FoundList<FoundRec
         drive.poll();
         u64 m = mftNumberOfRun(probe, q);
         if (m != NONE && m >= maxRecords) {
-            logAt("MftRunlist", __LINE__) << ": record number " << m << " passes the volume\n";
+            logAt("MftRunlist", 226) << ": record number " << m << " passes the volume\n";
             m = NONE;
         }
         const u64 knownSectors = known * spc;

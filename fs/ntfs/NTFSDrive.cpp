@@ -3,13 +3,12 @@
 #include "core/Log.h"
 
 #include <stdexcept>
-#include <string>
 
 namespace {
 
 u64 checkedClusterCount(const NTFS_FS_PARAMS& params) {
     if (!NTFSDrive::isUsable(params))
-        throw std::runtime_error("NTFSDrive(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("NTFSDrive(12)");
     return params.get_cluster_count();
 }
 
@@ -45,8 +44,8 @@ bool NTFSDrive::readClusters(u64 firstCluster, u8* buffer, u64 sectorCount) {
     // after the volume belongs to something else.
     const u64 sectorsLeft = (clusterCount_ - firstCluster) * spc;
     if (sectorCount > sectorsLeft) {
-        logAt("NTFSDrive", __LINE__) << ": cluster " << firstCluster << " sectors " << sectorCount
-                                     << " pass the volume's " << clusterCount_ << " clusters\n";
+        logAt("NTFSDrive", 50) << ": cluster " << firstCluster << " sectors " << sectorCount
+                               << " pass the volume's " << clusterCount_ << " clusters\n";
         return false;
     }
     // Drive::readSectors polls before it reads.

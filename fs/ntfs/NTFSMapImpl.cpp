@@ -37,8 +37,8 @@ Runlist NTFSMapImpl::usableMftRunlist(const NTFSDrive& drive, const Runlist& mft
     Runlist usable;
     for (const NtfsRun& r : mftRunlist) {
         if (!r.isSparse() && !(r.isPlain() && r.storedInside(drive.getClusterCount()))) {
-            logAt("NTFSMapImpl", __LINE__) << ": the MFT run list ends at run " << usable.size()
-                                           << " of " << mftRunlist.size() << '\n';
+            logAt("NTFSMapImpl", 38) << ": the MFT run list ends at run " << usable.size() << " of "
+                                     << mftRunlist.size() << '\n';
             break;
         }
         usable.push_back(r);

@@ -4,6 +4,7 @@
 #include "core/Intl.h"
 #include "core/NameConversions.h"
 #include "devices/DriveGeometry.h"
+#include "fs/ntfs/NtfsFileParser.h"
 #include "fs/ntfs/NtfsRecord.h"
 
 #include <sstream>
@@ -12,94 +13,7 @@
 
 namespace {
 
-// Attribute header.
-constexpr u32 ATTR_TYPE = 0x00;             // u32
-constexpr u32 ATTR_LENGTH = 0x04;           // u32
-constexpr u32 ATTR_NON_RESIDENT = 0x08;     // u8
-constexpr u32 ATTR_NAME_LENGTH = 0x09;      // u8
-constexpr u32 ATTR_NAME_OFFSET = 0x0A;      // shown by its low byte
-constexpr u32 ATTR_FLAGS = 0x0C;            // u16
-constexpr u32 ATTR_INSTANCE = 0x0E;         // u16
-constexpr u32 ATTR_VALUE_LENGTH = 0x10;     // resident
-constexpr u32 ATTR_VALUE_OFFSET = 0x14;     // resident, u16
-constexpr u32 ATTR_INDEXED = 0x16;          // resident, u8
-constexpr u32 ATTR_START_VCN = 0x10;        // u64
-constexpr u32 ATTR_LAST_VCN = 0x18;         // u64
-constexpr u32 ATTR_RUNLIST_OFFSET = 0x20;   // u16
-constexpr u32 ATTR_COMPRESSION_UNIT = 0x22; // u16
-constexpr u32 ATTR_ALLOCATED_SIZE = 0x28;   // u64
-constexpr u32 ATTR_REAL_SIZE = 0x30;        // u64
-constexpr u32 ATTR_INITIALIZED_SIZE = 0x38; // u64
-
-// FILE record header.
-constexpr u32 REC_USA_OFFSET = 0x04;
-constexpr u32 REC_USA_COUNT = 0x06;
-constexpr u32 REC_LSN = 0x08;
-constexpr u32 REC_SEQUENCE = 0x10;
-constexpr u32 REC_LINKS = 0x12;
-constexpr u32 REC_FIRST_ATTRIBUTE = 0x14;
-constexpr u32 REC_FLAGS = 0x16;
-constexpr u32 REC_BYTES_IN_USE = 0x18;
-constexpr u32 REC_BYTES_ALLOCATED = 0x1C;
-constexpr u32 REC_BASE = 0x20;
-constexpr u32 REC_NEXT_INSTANCE = 0x28;
-constexpr u32 REC_UNKNOWN = 0x2A;
-constexpr u32 REC_NUMBER = 0x2C;
-constexpr u32 USA_OFFSET_WITH_NUMBER = 0x30;
-
-// $STANDARD_INFORMATION.
-constexpr u32 SI_FLAGS = 0x20;
-constexpr u32 SI_MAX_VERSIONS = 0x24;
-constexpr u32 SI_VERSION = 0x28;
-constexpr u32 SI_CLASS_ID = 0x2C;
-constexpr u32 SI_OWNER_ID = 0x30;
-constexpr u32 SI_SECURITY_ID = 0x34;
-constexpr u32 SI_QUOTA = 0x38;
-constexpr u32 SI_USN = 0x40;
-constexpr u32 SI_LONG_SIZE = 72; // with the owner, security and quota fields
-
-// $FILE_NAME.
-constexpr u32 FN_PARENT = 0x00;
-constexpr u32 FN_TIMES = 0x08;
-constexpr u32 FN_ALLOCATED_SIZE = 0x28;
-constexpr u32 FN_REAL_SIZE = 0x30;
-constexpr u32 FN_FLAGS = 0x38;
-constexpr u32 FN_NAME_LENGTH = 0x40;
-constexpr u32 FN_NAMESPACE = 0x41;
-constexpr u32 FN_NAME = 0x42;
-
-constexpr u32 TIMES_SIZE = 32;
-
-// $ATTRIBUTE_LIST entry.
-constexpr u32 AL_TYPE = 0x00;
-constexpr u32 AL_LENGTH = 0x04; // u16
-constexpr u32 AL_NAME_LENGTH = 0x06;
-constexpr u32 AL_NAME_OFFSET = 0x07;
-constexpr u32 AL_START_VCN = 0x08;
-constexpr u32 AL_REFERENCE = 0x10;
-constexpr u32 AL_INSTANCE = 0x18;
-constexpr u32 AL_MIN_ENTRY = 26;
-
-// $INDEX_ROOT and the index node header after it.
-constexpr u32 IR_TYPE = 0x00;
-constexpr u32 IR_COLLATION = 0x04;
-constexpr u32 IR_BLOCK_SIZE = 0x08;
-constexpr u32 IR_CLUSTERS_PER_BLOCK = 0x0C; // u8
-constexpr u32 IR_NODE = 0x10;
-constexpr u32 NODE_ENTRIES_OFFSET = 0x00;
-constexpr u32 NODE_ENTRIES_SIZE = 0x04;
-constexpr u32 NODE_ALLOCATED_SIZE = 0x08;
-constexpr u32 NODE_FLAGS = 0x0C;
-
-// Index entry.
-constexpr u32 IE_REFERENCE = 0x00;
-constexpr u32 IE_LENGTH = 0x08;     // u16
-constexpr u32 IE_KEY_LENGTH = 0x0A; // u16
-constexpr u32 IE_FLAGS = 0x0C;      // u8
-constexpr u32 IE_KEY = 0x10;
-constexpr u32 IE_MIN_ENTRY = 16;
-constexpr u8 IE_HAS_SUB_NODE = 0x01;
-constexpr u8 IE_LAST = 0x02;
+using namespace ntfslayout;
 
 const char* typeName(u32 type) {
     switch (type) {
@@ -168,7 +82,7 @@ std::ostream& label(std::ostream& os, const char* text) {
 // Offsets computed in 64 bits; one past a view's reach is out of range.
 u32 offsetIn(u64 offset) {
     if (offset > ~u32{0})
-        throw std::out_of_range("NtfsDumps(" + std::to_string(__LINE__) + ")");
+        throw std::out_of_range("NtfsDumps(183)");
     return static_cast<u32>(offset);
 }
 
@@ -200,6 +114,10 @@ void writeOutOfRange(std::ostream& os) {
 void writeEntryLine(std::ostream& os, u64 offset, u32 size) {
     os << "--- " << _("Entry Offset") << ": " << offset << ", " << _("Size") << ": " << size
        << " ---\n";
+}
+
+void writeEntryLine(std::ostream& os, u64 offset) {
+    os << "--- " << _("Entry Offset") << ": " << offset << " ---\n";
 }
 
 void writeEntrySizeError(std::ostream& os) {
@@ -310,7 +228,7 @@ void writeAttributeHeader(std::ostream& os, const ConstArray& attribute) {
     label(os, "Size") << attribute.getLE32(ATTR_LENGTH) << '\n';
     label(os, "Non-resident") << byteAt(attribute, ATTR_NON_RESIDENT) << '\n';
     const u32 nameLength = attribute.getU8(ATTR_NAME_LENGTH);
-    const u32 nameOffset = attribute.getU8(ATTR_NAME_OFFSET);
+    const u32 nameOffset = attribute.getLE16(ATTR_NAME_OFFSET);
     label(os, "Name Length") << nameLength << ", ";
     label(os, "Offset") << nameOffset << "\t'";
     writeNameAt(os, attribute, nameOffset, nameLength);
@@ -320,35 +238,34 @@ void writeAttributeHeader(std::ostream& os, const ConstArray& attribute) {
 }
 
 void writeNonResidentHeader(std::ostream& os, const ConstArray& attribute) {
-    label(os, "Start VCN") << attribute.getLE64(ATTR_START_VCN) << '\n';
+    label(os, "Start VCN") << attribute.getLE64(ATTR_STARTING_VCN) << '\n';
     label(os, "Last VCN") << attribute.getLE64(ATTR_LAST_VCN) << '\n';
     const u32 runlistOffset = attribute.getLE16(ATTR_RUNLIST_OFFSET);
     label(os, "Runlist Offset") << runlistOffset;
-    if (runlistOffset < attribute.length()) {
+    // The runs as the file parser decodes them, so the text shows the units of
+    // a compressed attribute as a reader meets them.
+    const NtfsAttributeParser parser(attribute);
+    AttributeHeader header;
+    NonResidentValue value;
+    if (parser.parseHeader(header) && !header.isEnd() && !header.resident &&
+        parser.parseNonResidentValue(value, header)) {
         os << '\t';
-        const ConstArray pairs(attribute, runlistOffset);
-        // Decoded as the file parser decodes it, so the text shows the units
-        // of a compressed attribute as a reader meets them.
-        const u16 flags = attribute.getLE16(ATTR_FLAGS);
-        const bool compressed =
-            (flags & NTFS_ATTR_COMPRESSION_MASK) != 0 ||
-            (attribute.getU8(ATTR_COMPRESSION_UNIT) != 0 && (flags & NTFS_ATTR_FLAG_SPARSE) == 0);
-        RunlistParser parser(compressed, RunlistParser::ANY_VOLUME);
-        if (parser.parse(pairs) && parser.finish()) {
-            writeRunlist(os, parser.getRunlist());
-        } else {
+        const ConstArray pairs = parser.mappingPairs(header, value);
+        RunlistParser runs(value.compressed, RunlistParser::ANY_VOLUME);
+        if (runs.parse(pairs) && runs.finish())
+            writeRunlist(os, runs.getRunlist());
+        else
             label(os, "Invalid Runlist") << toHexList(pairs.data(), pairs.length());
-        }
     }
     os << '\n';
-    label(os, "Compression Unit Size") << attribute.getLE16(ATTR_COMPRESSION_UNIT) << '\n';
+    label(os, "Compression Unit Size") << byteAt(attribute, ATTR_COMPRESSION_UNIT) << '\n';
     label(os, "Allocated Size") << attribute.getLE64(ATTR_ALLOCATED_SIZE) << '\n';
-    label(os, "Real Size") << attribute.getLE64(ATTR_REAL_SIZE) << '\n';
+    label(os, "Real Size") << attribute.getLE64(ATTR_DATA_SIZE) << '\n';
     label(os, "Initialized Size") << attribute.getLE64(ATTR_INITIALIZED_SIZE) << '\n';
 }
 
 void writeStandardInformation(std::ostream& os, const ConstArray& value) {
-    writeFileTimes(os, ConstArray(value, 0, TIMES_SIZE));
+    writeFileTimes(os, ConstArray(value, SI_TIMES, TIMES_SIZE));
     writeDosAttributes(os, value.getLE32(SI_FLAGS));
     os << '\n';
     label(os, "Versions Number") << value.getLE32(SI_MAX_VERSIONS) << '\n';
@@ -369,7 +286,7 @@ void writeFileName(std::ostream& os, const ConstArray& value) {
     writeFileReference(os, value.getLE64(FN_PARENT));
     writeFileTimes(os, ConstArray(value, FN_TIMES, TIMES_SIZE));
     label(os, "Allocated Size") << value.getLE64(FN_ALLOCATED_SIZE) << '\n';
-    label(os, "Real Size") << value.getLE64(FN_REAL_SIZE) << '\n';
+    label(os, "Real Size") << value.getLE64(FN_DATA_SIZE) << '\n';
     writeDosAttributes(os, value.getLE32(FN_FLAGS));
     os << '\n';
     const u32 nameLength = value.getU8(FN_NAME_LENGTH);
@@ -386,32 +303,30 @@ void writeFileName(std::ostream& os, const ConstArray& value) {
     os << "'\n";
 }
 
-void writeAttributeListEntry(std::ostream& os, const ConstArray& entry) {
-    writeAttributeType(os, entry.getLE32(AL_TYPE));
+void writeAttributeListEntry(std::ostream& os, const ConstArray& value,
+                             const AttributeListEntry& entry) {
+    writeEntryLine(os, entry.offset, entry.length);
+    writeAttributeType(os, entry.type);
     os << '\n';
-    label(os, "Size") << entry.getLE16(AL_LENGTH) << '\n';
-    const u32 nameLength = entry.getU8(AL_NAME_LENGTH);
-    const u32 nameOffset = entry.getU8(AL_NAME_OFFSET);
-    label(os, "Name Length") << nameLength << ", ";
-    label(os, "Offset") << nameOffset << "\t'";
-    writeNameAt(os, entry, nameOffset, nameLength);
+    label(os, "Size") << entry.length << '\n';
+    label(os, "Name Length") << entry.nameLength << ", ";
+    label(os, "Offset") << entry.nameOffset << "\t'";
+    writeNameAt(os, value, u64{entry.offset} + entry.nameOffset, entry.nameLength);
     os << "'\n";
-    label(os, "VCN") << entry.getLE64(AL_START_VCN) << '\n';
-    writeFileReference(os, entry.getLE64(AL_REFERENCE));
-    label(os, "Instance") << entry.getLE16(AL_INSTANCE) << "\n\n";
+    label(os, "VCN") << entry.startingVcn << '\n';
+    writeFileReference(os, u64{entry.sequence} << 48 | entry.record);
+    label(os, "Instance") << entry.instance << "\n\n";
 }
 
 void writeAttributeList(std::ostream& os, const ConstArray& value) {
-    // Every entry is at least AL_MIN_ENTRY bytes long, so the walk ends.
-    for (u64 offset = 0; offset < value.length();) {
-        const u32 size = value.getLE16(offsetIn(offset + AL_LENGTH));
-        writeEntryLine(os, offset, size);
-        if (size < AL_MIN_ENTRY) {
-            writeEntrySizeError(os);
-            return;
-        }
-        writeAttributeListEntry(os, ConstArray(value, offsetIn(offset), size));
-        offset += size;
+    std::vector<AttributeListEntry> entries;
+    const bool whole = AttributeListEntry::parseList(value, entries);
+    for (const AttributeListEntry& e : entries)
+        writeAttributeListEntry(os, value, e);
+    if (!whole) {
+        writeEntryLine(os,
+                       entries.empty() ? 0 : u64{entries.back().offset} + entries.back().length);
+        writeEntrySizeError(os);
     }
 }
 
@@ -428,20 +343,20 @@ void writeIndexRoot(std::ostream& os, const ConstArray& value) {
 void writeIndexNode(std::ostream& os, const ConstArray& node, u32 indexedType) {
     const u32 entriesOffset = node.getLE32(NODE_ENTRIES_OFFSET);
     label(os, "Index Entries Offset") << entriesOffset << '\n';
-    label(os, "Index Entries Size") << node.getLE32(NODE_ENTRIES_SIZE) << '\n';
+    label(os, "Index Entries Size") << node.getLE32(NODE_ENTRIES_END) << '\n';
     label(os, "Allocated Index Entries Size") << node.getLE32(NODE_ALLOCATED_SIZE) << '\n';
     const unsigned flags = node.getLE32(NODE_FLAGS) & 0xFF;
     label(os, "Flags") << flags;
     if (flags != 0)
         os << ' ' << _("large index");
     os << '\n';
-    // Every entry is at least IE_MIN_ENTRY bytes long, and each one is read
+    // Every entry is at least IE_HEADER_SIZE bytes long, and each one is read
     // through the node's view: the walk ends at the last entry, at a bad size
     // or when it leaves the node.
     for (u64 offset = entriesOffset;;) {
         const u32 size = node.getLE16(offsetIn(offset + IE_LENGTH));
         writeEntryLine(os, offset, size);
-        if (size < IE_MIN_ENTRY) {
+        if (size < IE_HEADER_SIZE) {
             writeEntrySizeError(os);
             os << '\n';
             return;
@@ -453,11 +368,11 @@ void writeIndexNode(std::ostream& os, const ConstArray& node, u32 indexedType) {
         label(os, "Stream Size") << keyLength << '\n';
         const u8 entryFlags = node.getU8(at + IE_FLAGS);
         label(os, "Flags") << static_cast<unsigned>(entryFlags);
-        if ((entryFlags & IE_HAS_SUB_NODE) != 0) {
+        if ((entryFlags & NTFS_INDEX_ENTRY_SUB_NODE) != 0) {
             os << ' ' << _("node") << '\n';
-            label(os, "Node VCN") << node.getLE64(offsetIn(offset + size - 8));
+            label(os, "Node VCN") << node.getLE64(offsetIn(offset + size - IE_SUB_NODE_VCN_SIZE));
         }
-        if ((entryFlags & IE_LAST) != 0) {
+        if ((entryFlags & NTFS_INDEX_ENTRY_LAST) != 0) {
             os << ' ' << _("last") << '\n';
             return;
         }
@@ -525,10 +440,10 @@ void dumpNtfsFileRecord(std::ostream& os, u8* data, u32 size) {
     std::ostringstream attributes;
     try {
         writeRecordHeader(os, record);
-        label(os, "Sequence Number") << record.getLE16(REC_SEQUENCE) << '\n';
-        label(os, "Reference Count") << record.getLE16(REC_LINKS) << '\n';
-        label(os, "Attributes Offset") << record.getLE16(REC_FIRST_ATTRIBUTE) << '\n';
-        const u16 flags = record.getLE16(REC_FLAGS);
+        label(os, "Sequence Number") << record.getLE16(FILE_SEQUENCE) << '\n';
+        label(os, "Reference Count") << record.getLE16(FILE_LINKS) << '\n';
+        label(os, "Attributes Offset") << record.getLE16(FILE_FIRST_ATTRIBUTE) << '\n';
+        const u16 flags = record.getLE16(FILE_FLAGS);
         label(os, "Flags");
         if ((flags & NTFS_RECORD_IN_USE) != 0)
             os << ' ' << _("In use");
@@ -539,15 +454,15 @@ void dumpNtfsFileRecord(std::ostream& os, u8* data, u32 size) {
             label(os, "Left") << (flags & 0xFFFC);
         }
         os << '\n';
-        label(os, "Used Bytes") << record.getLE32(REC_BYTES_IN_USE) << '\n';
-        label(os, "Allocated Bytes") << record.getLE32(REC_BYTES_ALLOCATED) << '\n';
+        label(os, "Used Bytes") << record.getLE32(FILE_BYTES_IN_USE) << '\n';
+        label(os, "Allocated Bytes") << record.getLE32(FILE_BYTES_ALLOCATED) << '\n';
         os << _("Base") << ' ';
-        writeFileReference(os, record.getLE64(REC_BASE));
-        label(os, "Next Attribute Instance") << record.getLE16(REC_NEXT_INSTANCE);
-        if (record.getLE16(REC_USA_OFFSET) == USA_OFFSET_WITH_NUMBER) {
+        writeFileReference(os, record.getLE64(FILE_BASE_REFERENCE));
+        label(os, "Next Attribute Instance") << record.getLE16(FILE_NEXT_INSTANCE);
+        if (record.getLE16(REC_USA_OFFSET) == FILE_USA_WITH_NUMBER) {
             os << '\n';
-            label(os, "Unknown 0x2A-0x2B") << record.getLE16(REC_UNKNOWN) << '\n';
-            label(os, "XP MFT Index") << record.getLE32(REC_NUMBER);
+            label(os, "Unknown 0x2A-0x2B") << record.getLE16(FILE_RESERVED) << '\n';
+            label(os, "XP MFT Index") << record.getLE32(FILE_RECORD_NUMBER);
         }
         os << '\n';
 
@@ -556,7 +471,7 @@ void dumpNtfsFileRecord(std::ostream& os, u8* data, u32 size) {
         const ConstArray area =
             headerOk ? ConstArray(record, 0, static_cast<u32>(header.bytesInUse)) : record;
         const NtfsAttributeParser parser(area);
-        u64 offset = headerOk ? header.firstAttributeOffset : record.getLE16(REC_FIRST_ATTRIBUTE);
+        u64 offset = headerOk ? header.firstAttributeOffset : record.getLE16(FILE_FIRST_ATTRIBUTE);
         for (;;) {
             attributes << _("Attribute Offset") << ": " << offset << '\n';
             AttributeHeader attribute;

@@ -17,6 +17,8 @@
 #include <ostream>
 #include <string>
 
+struct AttributeListEntry;
+
 // "{lcn, clusters}" with the run's kind when it is not plain.
 void writeRun(std::ostream& os, const NtfsRun& run);
 // Every run and a blank, then the total of clusters.
@@ -43,7 +45,9 @@ void writeResidentValue(std::ostream& os, const ConstArray& attribute);
 // Views of attribute values.
 void writeStandardInformation(std::ostream& os, const ConstArray& value);
 void writeFileName(std::ostream& os, const ConstArray& value);
-void writeAttributeListEntry(std::ostream& os, const ConstArray& entry);
+// One entry as AttributeListEntry::parseList found it in the list `value`.
+void writeAttributeListEntry(std::ostream& os, const ConstArray& value,
+                             const AttributeListEntry& entry);
 void writeAttributeList(std::ostream& os, const ConstArray& value);
 void writeIndexRoot(std::ostream& os, const ConstArray& value);
 // From an index node header; the entries' keys are $FILE_NAME values when the

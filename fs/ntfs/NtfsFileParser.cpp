@@ -22,42 +22,9 @@ namespace {
 constexpr u16 I30[] = {'$', 'I', '3', '0'};
 constexpr u32 I30_LENGTH = 4;
 
-// $FILE_NAME fields.
-constexpr u32 FN_PARENT = 0x00;
-constexpr u32 FN_MODIFICATION_TIME = 0x10;
-constexpr u32 FN_DATA_SIZE = 0x30;
-constexpr u32 FN_FLAGS = 0x38;
-constexpr u32 FN_NAME_LENGTH = 0x40;
-constexpr u32 FN_NAMESPACE = 0x41;
-constexpr u32 FN_DIRECTORY = 0x10000000;
-constexpr u32 FN_SYSTEM = 0x00000004;
-constexpr u32 NAMESPACE_POSIX = 0;
-constexpr u32 NAMESPACE_DOS = 2;
+using namespace ntfslayout;
+
 constexpr u32 NO_NAMESPACE = 255;
-
-// $ATTRIBUTE_LIST entry fields.
-constexpr u32 AL_TYPE = 0x00;
-constexpr u32 AL_LENGTH = 0x04;
-constexpr u32 AL_NAME_LENGTH = 0x06;
-constexpr u32 AL_NAME_OFFSET = 0x07;
-constexpr u32 AL_STARTING_VCN = 0x08;
-constexpr u32 AL_REFERENCE = 0x10;
-
-// Index root, index node header and index entry fields.
-constexpr u32 ROOT_BLOCK_SIZE = 0x08;
-constexpr u32 ROOT_NODE = 0x10;
-constexpr u32 NODE_HEADER_SIZE = 16;
-constexpr u32 NODE_ENTRIES_OFFSET = 0x00;
-constexpr u32 NODE_ENTRIES_END = 0x04;
-constexpr u32 ENTRY_HEADER_SIZE = 16;
-constexpr u32 ENTRY_REFERENCE = 0x00;
-constexpr u32 ENTRY_LENGTH = 0x08;
-constexpr u32 ENTRY_KEY_LENGTH = 0x0A;
-constexpr u32 ENTRY_FLAGS = 0x0C;
-constexpr u32 ENTRY_KEY = 0x10;
-constexpr u32 ENTRY_SUB_NODE = 0x01;
-constexpr u32 ENTRY_LAST = 0x02;
-constexpr u32 SUB_NODE_VCN_SIZE = 8;
 
 bool isPowerOfTwo(u64 n) {
     return n != 0 && (n & (n - 1)) == 0;
@@ -69,7 +36,7 @@ template <typename F> bool refusingOutOfRange(const char* what, u64 record, F f)
     try {
         return f();
     } catch (const std::out_of_range& e) {
-        logAt("NtfsFileParser", __LINE__)
+        logAt("NtfsFileParser", 70)
             << ": " << what << " of record " << record << ": " << e.what() << '\n';
         return false;
     }
@@ -116,6 +83,7 @@ bool AttributeListEntry::parseList(const ConstArray& value, std::vector<Attribut
             return false;
         }
         AttributeListEntry e;
+        e.offset = pos;
         e.length = value.getLE16(pos + AL_LENGTH);
         if (e.length > length - pos) {
             logAt("NtfsFileParser", 286) << '\n';
@@ -135,7 +103,10 @@ bool AttributeListEntry::parseList(const ConstArray& value, std::vector<Attribut
         }
         e.type = value.getLE32(pos + AL_TYPE);
         e.startingVcn = value.getLE64(pos + AL_STARTING_VCN);
-        e.record = ntfsRecordNumber(value.getLE64(pos + AL_REFERENCE));
+        const u64 reference = value.getLE64(pos + AL_REFERENCE);
+        e.record = ntfsRecordNumber(reference);
+        e.sequence = static_cast<u16>(reference >> 48);
+        e.instance = value.getLE16(pos + AL_INSTANCE);
         out.push_back(e);
         pos += e.length;
     }
@@ -178,12 +149,11 @@ bool IndexWalk::run(const ConstArray& root) {
         logAt("NtfsFileParser", 429) << '\n';
         return false;
     }
-    blockSize_ = root.getLE32(ROOT_BLOCK_SIZE);
+    blockSize_ = root.getLE32(IR_BLOCK_SIZE);
     const u64 sectorSize = drive_.getSectorSize();
     if (!isPowerOfTwo(blockSize_) || blockSize_ < NtfsFileParser::MIN_INDEX_BLOCK ||
         blockSize_ > NtfsFileParser::MAX_INDEX_BLOCK || blockSize_ % sectorSize != 0) {
-        logAt("NtfsFileParser", __LINE__) << ": index block size " << blockSize_ << '\n';
-        logAt("NtfsFileParser", 434) << '\n';
+        logAt("NtfsFileParser", 434) << ": index block size " << blockSize_ << '\n';
         return false;
     }
     sectorsPerBlock_ = blockSize_ / sectorSize;
@@ -191,12 +161,12 @@ bool IndexWalk::run(const ConstArray& root) {
     const u64 clusterBytes = drive_.getClusterBytes();
     const u64 vcnBytes = blockSize_ >= clusterBytes ? clusterBytes : NTFS_RECORD_SECTOR;
     if (vcnBytes % sectorSize != 0) {
-        logAt("NtfsFileParser", __LINE__) << ": sector size " << sectorSize << '\n';
+        logAt("NtfsFileParser", 439) << ": sector size " << sectorSize << '\n';
         return false;
     }
     sectorsPerVcn_ = vcnBytes / sectorSize;
     counter_ = 0;
-    if (!walkNode(ConstArray(root, ROOT_NODE), 0)) {
+    if (!walkNode(ConstArray(root, IR_NODE), 0)) {
         logAt("NtfsFileParser", 443) << '\n';
         return false;
     }
@@ -220,40 +190,39 @@ bool IndexWalk::walkNode(const ConstArray& node, u32 depth) {
     }
     u32 pos = entries;
     while (pos <= end) {
-        if (end - pos < ENTRY_HEADER_SIZE) {
+        if (end - pos < IE_HEADER_SIZE) {
             logAt("NtfsFileParser", 461) << '\n';
             return false;
         }
-        const u32 flags = node.getU8(pos + ENTRY_FLAGS);
-        const u32 length = node.getLE16(pos + ENTRY_LENGTH);
+        const u32 flags = node.getU8(pos + IE_FLAGS);
+        const u32 length = node.getLE16(pos + IE_LENGTH);
         if (length > end - pos) {
             logAt("NtfsFileParser", 466) << '\n';
             return false;
         }
-        const u32 keyLength = node.getLE16(pos + ENTRY_KEY_LENGTH);
-        const bool subNode = (flags & ENTRY_SUB_NODE) != 0;
+        const u32 keyLength = node.getLE16(pos + IE_KEY_LENGTH);
+        const bool subNode = (flags & NTFS_INDEX_ENTRY_SUB_NODE) != 0;
         // The entry holds its header, its key and the sub-node's VCN; so it is
         // at least a header long and the walk always moves on.
-        if (ENTRY_HEADER_SIZE + keyLength + (subNode ? SUB_NODE_VCN_SIZE : 0) > length) {
+        if (IE_HEADER_SIZE + keyLength + (subNode ? IE_SUB_NODE_VCN_SIZE : 0) > length) {
             logAt("NtfsFileParser", 468) << '\n';
             return false;
         }
-        if (subNode && !walkBlock(node.getLE64(pos + length - SUB_NODE_VCN_SIZE), depth + 1)) {
+        if (subNode && !walkBlock(node.getLE64(pos + length - IE_SUB_NODE_VCN_SIZE), depth + 1)) {
             logAt("NtfsFileParser", 478) << '\n';
             return false;
         }
-        if ((flags & ENTRY_LAST) != 0)
+        if ((flags & NTFS_INDEX_ENTRY_LAST) != 0)
             return true;
-        const ConstArray key(node, pos + ENTRY_KEY, keyLength);
+        const ConstArray key(node, pos + IE_KEY, keyLength);
         FileNameInfo name;
         if (!FileNameInfo::parse(key, name)) {
-            logAt("NtfsFileParser", 520) << '\n';
             logAt("NtfsFileParser", 488) << '\n';
             return false;
         }
         // A DOS name stands beside the file's long name, which has its own entry.
-        if (name.nameSpace != NAMESPACE_DOS)
-            addEntry(key, name, ntfsRecordNumber(node.getLE64(pos + ENTRY_REFERENCE)));
+        if (name.nameSpace != NTFS_NAMESPACE_DOS)
+            addEntry(key, name, ntfsRecordNumber(node.getLE64(pos + IE_REFERENCE)));
         ++counter_;
         pos += length;
     }
@@ -264,8 +233,8 @@ bool IndexWalk::walkNode(const ConstArray& node, u32 depth) {
 void IndexWalk::addEntry(const ConstArray& key, const FileNameInfo& name, u64 record) {
     tree::Node node(FileNameInfo::name(key, name), record, counter_, name.size,
                     fileTimeToUnixTime(name.time));
-    node.setFlag(tree::Node::DIRECTORY, (name.flags & FN_DIRECTORY) != 0);
-    node.setFlag(tree::Node::SYSTEM, (name.flags & FN_SYSTEM) != 0);
+    node.setFlag(tree::Node::DIRECTORY, (name.flags & NTFS_FILE_DIRECTORY) != 0);
+    node.setFlag(tree::Node::SYSTEM, (name.flags & NTFS_FILE_SYSTEM) != 0);
     node.setLink(tree::TO);
     folder_.addNode(node);
 }
@@ -290,7 +259,7 @@ bool IndexWalk::loadAllocation() {
 
 bool IndexWalk::walkBlock(u64 vcn, u32 depth) {
     if (depth > NtfsFileParser::MAX_INDEX_DEPTH) {
-        logAt("NtfsFileParser", __LINE__) << ": index deeper than " << depth - 1 << '\n';
+        logAt("NtfsFileParser", 530) << ": index deeper than " << depth - 1 << '\n';
         return false;
     }
     if (!visited_.insert(vcn).second) {
@@ -306,8 +275,7 @@ bool IndexWalk::walkBlock(u64 vcn, u32 depth) {
     std::vector<u8> block(blockSize_);
     if (vcn > reader_.getSectorCount() / sectorsPerVcn_ ||
         !reader_.read(vcn * sectorsPerVcn_, sectorsPerBlock_, block.data())) {
-        logAt("NtfsFileParser", 550) << '\n';
-        logAt("NtfsFileParser", 498) << '\n';
+        logAt("NtfsFileParser", 550) << ": VCN " << vcn << '\n';
         return false;
     }
     NtfsIndexRecordParser indx(ConstArray(block.data(), blockSize_));
@@ -317,8 +285,7 @@ bool IndexWalk::walkBlock(u64 vcn, u32 depth) {
         return false;
     }
     if (blockVcn != vcn) {
-        logAt("NtfsFileParser", __LINE__) << ": block " << blockVcn << " at VCN " << vcn << '\n';
-        logAt("NtfsFileParser", 504) << '\n';
+        logAt("NtfsFileParser", 504) << ": block " << blockVcn << " at VCN " << vcn << '\n';
         return false;
     }
     if (!NtfsRecordParser::applyFixups(Array(block.data(), blockSize_))) {
@@ -462,10 +429,8 @@ bool NtfsFileParser::prepareNonResident(NtfsAttributeData& data,
         // Without the extent at VCN 0 every later cluster would land in the wrong
         // place of the file.
         if (e.header.startingVcn != runs->getParsedClusters()) {
-            logAt("NtfsFileParser", __LINE__)
-                << ": extent at VCN " << e.header.startingVcn << " after "
-                << runs->getParsedClusters() << " clusters\n";
-            logAt("NtfsFileParser", 209) << '\n';
+            logAt("NtfsFileParser", 209) << ": extent at VCN " << e.header.startingVcn << " after "
+                                         << runs->getParsedClusters() << " clusters\n";
             return false;
         }
         if (!runs->parse(attributes.mappingPairs(e.header, value))) {
@@ -486,7 +451,6 @@ bool NtfsFileParser::prepareNonResident(NtfsAttributeData& data,
             logAt("NtfsFileParser", 240)
                 << ": Invalid Runlist: " << runlistText(list) << ", r: " << run.str()
                 << ", DATA_CLUSTERS: " << volumeClusters << '\n';
-            logAt("NtfsFileParser", 241) << '\n';
             return false;
         }
     }
@@ -506,8 +470,7 @@ bool NtfsFileParser::readAttributeValue(std::vector<u8>& value,
         return false;
     }
     if (data.size > MAX_VALUE_SIZE) {
-        logAt("NtfsFileParser", __LINE__) << ": value of " << data.size << " bytes\n";
-        logAt("NtfsFileParser", 268) << '\n';
+        logAt("NtfsFileParser", 268) << ": value of " << data.size << " bytes\n";
         return false;
     }
     value.assign(static_cast<std::size_t>(data.size), 0);
@@ -601,10 +564,10 @@ bool NtfsFileParser::buildNodeFromRecords(tree::Node& node) {
             continue;
         built = tree::Node(FileNameInfo::name(v, name), name.parent, tree::Node::NONE, name.size,
                            fileTimeToUnixTime(name.time));
-        built.setFlag(tree::Node::DIRECTORY, (name.flags & FN_DIRECTORY) != 0);
-        built.setFlag(tree::Node::SYSTEM, (name.flags & FN_SYSTEM) != 0);
+        built.setFlag(tree::Node::DIRECTORY, (name.flags & NTFS_FILE_DIRECTORY) != 0);
+        built.setFlag(tree::Node::SYSTEM, (name.flags & NTFS_FILE_SYSTEM) != 0);
         best = name.nameSpace;
-        if (best == NAMESPACE_POSIX)
+        if (best == NTFS_NAMESPACE_POSIX)
             break;
     }
     if (best == NO_NAMESPACE)
@@ -652,7 +615,7 @@ bool NtfsFileParser::readMftRunlistRecords(bool mirror, bool& recordZeroLoaded) 
     RunlistParser runs(false, drive_->getClusterCount());
     // One extent of the unnamed $DATA, checked and decoded into the runs.
     auto addExtent = [&](const std::vector<CachedAttribute>& found, u64 vcn, int lineOne,
-                         int lineResident, int lineHeader, int linePairs) {
+                         int lineResident, int lineHeader, int lineVcn, int linePairs) {
         if (found.size() != 1) {
             logAt("NtfsFileParser", lineOne) << '\n';
             return false;
@@ -669,7 +632,7 @@ bool NtfsFileParser::readMftRunlistRecords(bool mirror, bool& recordZeroLoaded) 
             return false;
         }
         if (e.header.startingVcn != vcn || vcn != runs.getParsedClusters()) {
-            logAt("NtfsFileParser", __LINE__)
+            logAt("NtfsFileParser", lineVcn)
                 << ": extent at VCN " << e.header.startingVcn << " where "
                 << runs.getParsedClusters() << " clusters are known\n";
             return false;
@@ -683,7 +646,7 @@ bool NtfsFileParser::readMftRunlistRecords(bool mirror, bool& recordZeroLoaded) 
 
     std::vector<CachedAttribute> data;
     cache_.findAttributes(data, NTFS_ATTR_DATA, nullptr, 0);
-    if (!addExtent(data, 0, 570, 572, 578, 582))
+    if (!addExtent(data, 0, 570, 572, 578, 580, 582))
         return false;
     logAt("NtfsFileParser", 584) << ": " << runlistText(runs.getRunlist()) << '\n';
     cache_.setReaderRunlist(runs.getRunlist());
@@ -721,7 +684,7 @@ bool NtfsFileParser::readMftRunlistRecords(bool mirror, bool& recordZeroLoaded) 
                     c.header.startingVcn == entry.startingVcn)
                     extent.push_back(c);
             }
-            if (!addExtent(extent, entry.startingVcn, 615, 617, 621, 625))
+            if (!addExtent(extent, entry.startingVcn, 615, 617, 621, 623, 625))
                 return false;
             logAt("NtfsFileParser", 628) << ": " << runlistText(runs.getRunlist()) << '\n';
             cache_.setReaderRunlist(runs.getRunlist());

@@ -16,6 +16,7 @@
 #include "fs/Bitmap.h"
 #include "fs/ntfs/NtfsAttributeData.h"
 #include "fs/ntfs/NtfsFileRecordsCache.h"
+#include "fs/ntfs/NtfsLayout.h"
 #include "fs/ntfs/Runlist.h"
 #include "tree/Folder.h"
 #include "tree/Node.h"
@@ -27,7 +28,7 @@ class NTFSDrive;
 
 // A parsed $FILE_NAME value.
 struct FileNameInfo {
-    static constexpr u32 NAME_OFFSET = 66;
+    static constexpr u32 NAME_OFFSET = ntfslayout::FN_NAME;
 
     u64 parent = 0;     // record number of the folder (48 bits of 0x00)
     u64 time = 0;       // 0x10: modification time, 100 ns ticks since 1601
@@ -45,14 +46,17 @@ struct FileNameInfo {
 
 // One entry of an $ATTRIBUTE_LIST value.
 struct AttributeListEntry {
-    u32 type = 0;        // 0x00
-    u32 length = 0;      // 0x04
-    u32 nameLength = 0;  // 0x06
-    u32 nameOffset = 0;  // 0x07
-    u64 startingVcn = 0; // 0x08
-    u64 record = 0;      // 48 bits of 0x10
+    u32 offset = 0; // of the entry in the value
+    u32 type = 0;
+    u32 length = 0;
+    u32 nameLength = 0;
+    u32 nameOffset = 0; // from the entry start
+    u64 startingVcn = 0;
+    u64 record = 0;   // the reference's record number
+    u16 sequence = 0; // and its sequence number
+    u16 instance = 0;
 
-    static constexpr u32 MIN_LENGTH = 26;
+    static constexpr u32 MIN_LENGTH = ntfslayout::AL_MIN_LENGTH;
     // Parses the whole value; false (with a log line) at the first bad entry.
     static bool parseList(const ConstArray& value, std::vector<AttributeListEntry>& out);
 };

@@ -1,5 +1,6 @@
 #include "fs/ntfs/NtfsFileRecordsCache.h"
 
+#include "core/Checked.h"
 #include "core/Log.h"
 #include "fs/ntfs/NTFSDrive.h"
 
@@ -10,7 +11,7 @@ NtfsFileRecordsCache::NtfsFileRecordsCache(NTFSDrive& drive)
     : reader_(drive), sectorsPerRecord_(drive.getSectorsPerFileRecord()),
       recordSize_(static_cast<u32>(sectorsPerRecord_ * drive.getSectorSize())) {
     if (!isRecordSize(sectorsPerRecord_))
-        throw std::runtime_error("NtfsFileRecordsCache(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("NtfsFileRecordsCache(12)");
     records_.reserve(10 * static_cast<std::size_t>(recordSize_));
 }
 
@@ -20,7 +21,7 @@ bool NtfsFileRecordsCache::isRecordSize(u64 sectorsPerRecord) {
 }
 
 bool NtfsFileRecordsCache::firstSectorOf(u64 record, u64& sector) const {
-    return !__builtin_mul_overflow(record, sectorsPerRecord_, &sector);
+    return checkedMul(record, sectorsPerRecord_, sector);
 }
 
 bool NtfsFileRecordsCache::loadRecord(u64 record, u64 expectedBase, bool& deleted) {
@@ -117,7 +118,7 @@ ConstArray NtfsFileRecordsCache::attributeArea(const CachedAttribute& attribute)
     const ConstArray record(
         records_.data() + static_cast<std::size_t>(attribute.slot) * recordSize_, recordSize_);
     // The bytes in use were checked against the record when it was loaded.
-    return ConstArray(record, 0, record.getLE32(0x18));
+    return ConstArray(record, 0, record.getLE32(ntfslayout::FILE_BYTES_IN_USE));
 }
 
 ConstArray NtfsFileRecordsCache::attributeBytes(const CachedAttribute& attribute) const {

@@ -10,46 +10,7 @@ bool logNtfsFileRecordParser = true;
 
 namespace {
 
-// Header fields of every multi-sector record.
-constexpr u32 MAGIC = 0x00;      // u32
-constexpr u32 USA_OFFSET = 0x04; // u16, update sequence array
-constexpr u32 USA_COUNT = 0x06;  // u16, 1 + sectors covered
-constexpr u32 HEADER_FIELDS_END = 0x08;
-
-// FILE record header.
-constexpr u32 FILE_SEQUENCE_NUMBER = 0x10; // u16
-constexpr u32 FILE_FIRST_ATTRIBUTE = 0x14; // u16
-constexpr u32 FILE_FLAGS = 0x16;           // u16
-constexpr u32 FILE_BYTES_IN_USE = 0x18;    // u32
-constexpr u32 FILE_BYTES_ALLOCATED = 0x1C; // u32
-constexpr u32 FILE_BASE_REFERENCE = 0x20;  // u64
-constexpr u32 FILE_RECORD_NUMBER = 0x2C;   // u32, with the array at 0x30
-constexpr u32 USA_OFFSET_WITH_NUMBER = 0x30;
-
-// INDX block header.
-constexpr u32 INDX_VCN = 0x10; // u64
-
-// Attribute header, from the attribute start.
-constexpr u32 ATTR_TYPE = 0x00;             // u32
-constexpr u32 ATTR_LENGTH = 0x04;           // u32
-constexpr u32 ATTR_NON_RESIDENT = 0x08;     // u8
-constexpr u32 ATTR_NAME_LENGTH = 0x09;      // u8
-constexpr u32 ATTR_NAME_OFFSET = 0x0A;      // u16
-constexpr u32 ATTR_FLAGS = 0x0C;            // u16
-constexpr u32 ATTR_VALUE_LENGTH = 0x10;     // u32, resident
-constexpr u32 ATTR_VALUE_OFFSET = 0x14;     // u16, resident
-constexpr u32 ATTR_STARTING_VCN = 0x10;     // u64, non-resident
-constexpr u32 ATTR_LAST_VCN = 0x18;         // u64
-constexpr u32 ATTR_RUNLIST_OFFSET = 0x20;   // u16
-constexpr u32 ATTR_COMPRESSION_UNIT = 0x22; // u8
-constexpr u32 ATTR_ALLOCATED_SIZE = 0x28;   // u64
-constexpr u32 ATTR_DATA_SIZE = 0x30;        // u64
-constexpr u32 ATTR_INITIALIZED_SIZE = 0x38; // u64
-
-constexpr u32 COMMON_HEADER_SIZE = 24;
-constexpr u32 RESIDENT_HEADER_SIZE = 24;
-constexpr u32 NON_RESIDENT_HEADER_SIZE = 64;
-constexpr u32 COMPRESSED_HEADER_SIZE = 72; // with the compressed size at 0x40
+using namespace ntfslayout;
 
 // The last two bytes of each protected sector.
 constexpr u32 SECTOR_TAIL = NTFS_RECORD_SECTOR - 2;
@@ -63,13 +24,13 @@ NtfsRecordParser::NtfsRecordParser(const ConstArray& record) : record_(record) {
 
 bool NtfsRecordParser::checkHeader(u32 magic) {
     sectorCount_ = 0;
-    if (record_.getLE32(MAGIC) != magic) {
+    if (record_.getLE32(REC_MAGIC) != magic) {
         if (logNtfsRecordParser)
             logAt("NtfsRecordParser", 47) << '\n';
         return false;
     }
     // A count field of 0 covers no sector and must not wrap into a huge count.
-    const u32 count = record_.getLE16(USA_COUNT);
+    const u32 count = record_.getLE16(REC_USA_COUNT);
     const u32 sectors = count == 0 ? 0 : count - 1;
     if (sectors != 1 && sectors != 2 && sectors != 4 && sectors != 8) {
         if (logNtfsRecordParser)
@@ -82,30 +43,30 @@ bool NtfsRecordParser::checkHeader(u32 magic) {
 
 bool NtfsRecordParser::fixups(const Array& record, bool apply) {
     const u64 size = record.length();
-    if (size < HEADER_FIELDS_END) {
+    if (size < REC_HEADER_FIELDS_END) {
         if (logNtfsRecordParser)
-            logAt("NtfsRecordParser", 72) << '\n';
+            logAt("NtfsRecordParser", 71) << ": " << size << " bytes\n";
         return false;
     }
-    const u32 arrayOffset = record.getLE16(USA_OFFSET);
-    const u32 count = record.getLE16(USA_COUNT);
+    const u32 arrayOffset = record.getLE16(REC_USA_OFFSET);
+    const u32 count = record.getLE16(REC_USA_COUNT);
     if (count < 2) {
         if (logNtfsRecordParser)
-            logAt("NtfsRecordParser", __LINE__) << ": count " << count << '\n';
+            logAt("NtfsRecordParser", 73) << ": count " << count << '\n';
         return false;
     }
     const u64 sectors = count - 1;
     const u64 arrayEnd = u64{arrayOffset} + 2 + 2 * sectors;
     if (arrayEnd > size || NTFS_RECORD_SECTOR * sectors > size) {
         if (logNtfsRecordParser)
-            logAt("NtfsRecordParser", 72) << '\n';
+            logAt("NtfsRecordParser", 72) << ": array end " << arrayEnd << " of " << size << '\n';
         return false;
     }
     // The array must neither overlap the header fields (undoing would overwrite
     // the count) nor a sector tail (applying would read what it just wrote).
-    if (arrayOffset < HEADER_FIELDS_END || arrayEnd > SECTOR_TAIL) {
+    if (arrayOffset < REC_HEADER_FIELDS_END || arrayEnd > SECTOR_TAIL) {
         if (logNtfsRecordParser)
-            logAt("NtfsRecordParser", __LINE__)
+            logAt("NtfsRecordParser", 74)
                 << ": offset " << arrayOffset << " count " << count << '\n';
         return false;
     }
@@ -117,7 +78,7 @@ bool NtfsRecordParser::fixups(const Array& record, bool apply) {
             const u16 tail = record.getLE16(SECTOR_TAIL + NTFS_RECORD_SECTOR * i);
             if (tail != number) {
                 if (logNtfsRecordParser)
-                    logAt("NtfsRecordParser", __LINE__)
+                    logAt("NtfsRecordParser", 75)
                         << ": sector " << i << " tail " << tail << " number " << number << '\n';
                 return false;
             }
@@ -165,12 +126,12 @@ bool NtfsFileRecordParser::checkFileHeader(FileRecordHeader& header) {
     header.baseRecord = ntfsRecordNumber(record_.getLE64(FILE_BASE_REFERENCE));
     header.bytesInUse = inUse;
     header.firstAttributeOffset = first;
-    header.sequenceNumber = record_.getLE16(FILE_SEQUENCE_NUMBER);
+    header.sequenceNumber = record_.getLE16(FILE_SEQUENCE);
     return true;
 }
 
 u64 NtfsFileRecordParser::storedRecordNumber() const {
-    if (record_.getLE16(USA_OFFSET) != USA_OFFSET_WITH_NUMBER)
+    if (record_.getLE16(REC_USA_OFFSET) != FILE_USA_WITH_NUMBER)
         return ~u64{0};
     return record_.getLE32(FILE_RECORD_NUMBER);
 }
@@ -201,7 +162,7 @@ bool NtfsAttributeParser::parseHeader(AttributeHeader& header) const {
     header.type = area_.getLE32(a + ATTR_TYPE);
     if (header.isEnd())
         return true;
-    if (!fits(a, COMMON_HEADER_SIZE, size)) {
+    if (!fits(a, ATTR_HEADER_SIZE, size)) {
         if (logNtfsFileRecordParser)
             logAt("NtfsFileRecordParser", 80) << '\n';
         return false;
@@ -216,18 +177,18 @@ bool NtfsAttributeParser::parseHeader(AttributeHeader& header) const {
     if (nonResident == 1) {
         header.resident = false;
         header.startingVcn = area_.getLE64(a + ATTR_STARTING_VCN);
-        header.headerSize = NON_RESIDENT_HEADER_SIZE;
+        header.headerSize = ATTR_NON_RESIDENT_HEADER_SIZE;
         if (header.headerSize > header.length) {
             if (logNtfsFileRecordParser)
                 logAt("NtfsFileRecordParser", 91) << '\n';
             return false;
         }
         if (area_.getU8(a + ATTR_COMPRESSION_UNIT) != 0)
-            header.headerSize = COMPRESSED_HEADER_SIZE;
+            header.headerSize = ATTR_COMPRESSED_HEADER_SIZE;
     } else if (nonResident == 0) {
         header.resident = true;
         header.startingVcn = 0;
-        header.headerSize = RESIDENT_HEADER_SIZE;
+        header.headerSize = ATTR_HEADER_SIZE;
     } else {
         if (logNtfsFileRecordParser)
             logAt("NtfsFileRecordParser", 96) << '\n';
@@ -256,7 +217,7 @@ bool NtfsAttributeParser::parseResidentValue(ResidentValue& value,
                                              const AttributeHeader& header) const {
     if (!header.resident) {
         if (logNtfsFileRecordParser)
-            logAt("NtfsFileRecordParser", __LINE__) << ": type " << header.type << '\n';
+            logAt("NtfsFileRecordParser", 112) << ": type " << header.type << '\n';
         return false;
     }
     const u32 a = header.offset;
@@ -282,7 +243,7 @@ bool NtfsAttributeParser::parseNonResidentValue(NonResidentValue& value,
                                                 const AttributeHeader& header) const {
     if (header.resident) {
         if (logNtfsFileRecordParser)
-            logAt("NtfsFileRecordParser", __LINE__) << ": type " << header.type << '\n';
+            logAt("NtfsFileRecordParser", 122) << ": type " << header.type << '\n';
         return false;
     }
     const u32 a = header.offset;
@@ -303,11 +264,7 @@ bool NtfsAttributeParser::parseNonResidentValue(NonResidentValue& value,
     value.allocatedSize = area_.getLE64(a + ATTR_ALLOCATED_SIZE);
     value.initializedSize = area_.getLE64(a + ATTR_INITIALIZED_SIZE);
     value.compressionUnit = area_.getU8(a + ATTR_COMPRESSION_UNIT);
-    // Sparse files get a compression unit too (ntfs-3g writes 4) without being
-    // compressed: their holes are only zeros, never the rest of a unit.
-    const bool flagged = (header.flags & NTFS_ATTR_COMPRESSION_MASK) != 0;
-    const bool sparse = (header.flags & NTFS_ATTR_FLAG_SPARSE) != 0;
-    value.compressed = flagged || (value.compressionUnit != 0 && !sparse);
+    value.compressed = NonResidentValue::isCompressed(header.flags, value.compressionUnit);
     return true;
 }
 

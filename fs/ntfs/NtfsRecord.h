@@ -14,39 +14,12 @@
 
 #include "core/Array.h"
 #include "core/Types.h"
+#include "fs/ntfs/NtfsLayout.h"
 
 // Log switches of the parsers, on at start. The sector scanner turns both off
 // (ByteOverride) while it probes every sector of a disk for FILE records.
 extern bool logNtfsRecordParser;     // NtfsRecordParser
 extern bool logNtfsFileRecordParser; // NtfsFileRecordParser and NtfsAttributeParser
-
-// Records are protected in units of 512 bytes whatever the disk's sector size.
-constexpr u32 NTFS_RECORD_SECTOR = 512;
-
-constexpr u32 NTFS_MAGIC_FILE = 0x454C4946; // "FILE"
-constexpr u32 NTFS_MAGIC_INDX = 0x58444E49; // "INDX"
-
-// Attribute type codes.
-constexpr u32 NTFS_ATTR_STANDARD_INFORMATION = 0x10;
-constexpr u32 NTFS_ATTR_ATTRIBUTE_LIST = 0x20;
-constexpr u32 NTFS_ATTR_FILE_NAME = 0x30;
-constexpr u32 NTFS_ATTR_VOLUME_NAME = 0x60;
-constexpr u32 NTFS_ATTR_VOLUME_INFORMATION = 0x70;
-constexpr u32 NTFS_ATTR_DATA = 0x80;
-constexpr u32 NTFS_ATTR_INDEX_ROOT = 0x90;
-constexpr u32 NTFS_ATTR_INDEX_ALLOCATION = 0xA0;
-constexpr u32 NTFS_ATTR_BITMAP = 0xB0;
-constexpr u32 NTFS_ATTR_END = 0xFFFFFFFF;
-
-// Attribute header flags (u16 at 0x0C).
-constexpr u16 NTFS_ATTR_FLAG_COMPRESSED = 0x0001;
-constexpr u16 NTFS_ATTR_COMPRESSION_MASK = 0x00FF; // the compression method
-constexpr u16 NTFS_ATTR_FLAG_ENCRYPTED = 0x4000;
-constexpr u16 NTFS_ATTR_FLAG_SPARSE = 0x8000;
-
-// FILE record flags (u16 at 0x16).
-constexpr u16 NTFS_RECORD_IN_USE = 0x0001;
-constexpr u16 NTFS_RECORD_DIRECTORY = 0x0002;
 
 // A file reference holds the record number in its low 48 bits and a sequence
 // number in the high 16; the engine only ever uses the record number.
@@ -92,10 +65,17 @@ struct NonResidentValue {
     u64 allocatedSize = 0;
     u64 initializedSize = 0; // bytes past it read as zeros
     u8 compressionUnit = 0;  // log2 of the clusters of a unit; 0 uncompressed
-    // The data is held in compression units: a compression method is flagged,
-    // or a unit size is given on an attribute not flagged sparse (sparse files
-    // carry a unit size as well). Only then do sparse runs complete units.
+    // The data is held in compression units (isCompressed); only then do
+    // sparse runs complete units.
     bool compressed = false;
+
+    // A compression method is flagged, or a unit size is given on an attribute
+    // not flagged sparse. libntfs-3g gives plain sparse files a unit too: their
+    // holes are only zeros, never the rest of a unit.
+    static bool isCompressed(u16 attributeFlags, u8 compressionUnit) {
+        return (attributeFlags & NTFS_ATTR_COMPRESSION_MASK) != 0 ||
+               (compressionUnit != 0 && (attributeFlags & NTFS_ATTR_FLAG_SPARSE) == 0);
+    }
 };
 
 // A multi-sector record: header and update sequence.
@@ -146,7 +126,7 @@ class NtfsIndexRecordParser : public NtfsRecordParser {
 public:
     using NtfsRecordParser::NtfsRecordParser;
 
-    static constexpr u32 NODE_OFFSET = 24; // the index node header
+    static constexpr u32 NODE_OFFSET = ntfslayout::INDX_NODE;
 
     // Header check with "INDX"; gives the VCN the block claims.
     bool checkIndexHeader(u64& vcn);

@@ -13,7 +13,7 @@ u64 getRunlistClusters(const Runlist& runs) {
 
 bool RunlistParser::decodePair(MappingPair& pair, const u8* data, u32 bytesLeft) {
     if (bytesLeft == 0) {
-        logAt("RunlistParser", 88) << '\n';
+        logAt("RunlistParser", 87) << '\n';
         return false;
     }
     const ConstArray bytes(data, bytesLeft);
@@ -22,7 +22,7 @@ bool RunlistParser::decodePair(MappingPair& pair, const u8* data, u32 bytesLeft)
     const u32 offsetSize = header >> 4;
     const u32 size = 1 + lengthSize + offsetSize;
     if (size > bytesLeft) {
-        logAt("RunlistParser", 88) << '\n';
+        logAt("RunlistParser", 88) << ": pair of " << size << " bytes in " << bytesLeft << '\n';
         return false;
     }
     if (offsetSize > 8 || lengthSize > 8) {
@@ -37,17 +37,24 @@ bool RunlistParser::decodePair(MappingPair& pair, const u8* data, u32 bytesLeft)
         return false;
     }
     u64 offset = 0;
+    bool backwards = false;
     if (offsetSize != 0) {
         const u32 first = 1 + lengthSize;
         for (u32 i = offsetSize; i-- > 0;)
             offset = offset << 8 | bytes.getU8(first + i);
-        // Sign-extend from the top bit of the field's last byte.
-        if (offsetSize < 8 && (bytes.getU8(first + offsetSize - 1) & 0x80) != 0)
-            offset |= ~u64{0} << (8 * offsetSize);
+        // The top bit of the field's last byte is the sign: the step back is
+        // the two's complement of the field extended to 64 bits.
+        backwards = (bytes.getU8(first + offsetSize - 1) & 0x80) != 0;
+        if (backwards) {
+            if (offsetSize < 8)
+                offset |= ~u64{0} << (8 * offsetSize);
+            offset = 0 - offset;
+        }
     }
     pair.size = static_cast<u8>(size);
     pair.offsetSize = static_cast<u8>(offsetSize);
-    pair.lcnOffset = static_cast<i64>(offset);
+    pair.lcnStep = offset;
+    pair.backwards = backwards;
     pair.clusters = clusters;
     return true;
 }
@@ -80,21 +87,20 @@ bool RunlistParser::parse(const u8* data, u32 length) {
         if (pair.offsetSize != 0) {
             // The offset may move back; it must not move before cluster 0, past
             // the largest list or, when known, past the volume.
-            const u64 step = static_cast<u64>(pair.lcnOffset);
+            const u64 step = pair.lcnStep;
             bool inside;
-            if (pair.lcnOffset < 0) {
-                const u64 back = 0 - step;
-                inside = back <= currentLcn_;
-                lcn = currentLcn_ - back;
+            if (pair.backwards) {
+                inside = step <= currentLcn_;
+                lcn = currentLcn_ - step;
             } else {
                 inside = step <= lcnLimit - currentLcn_;
                 lcn = currentLcn_ + step;
             }
             if (!inside || lcn > lcnLimit || pair.clusters > lcnLimit - lcn) {
-                logAt("RunlistParser", __LINE__)
-                    << ": lcn " << currentLcn_ << " offset " << pair.lcnOffset << " clusters "
-                    << pair.clusters << " limit " << lcnLimit << '\n';
-                logAt("RunlistParser", 35) << '\n';
+                logAt("RunlistParser", 36)
+                    << ": lcn " << currentLcn_ << (pair.backwards ? " back " : " on ")
+                    << pair.lcnStep << " clusters " << pair.clusters << " limit " << lcnLimit
+                    << '\n';
                 return false;
             }
             currentLcn_ = lcn;
@@ -121,7 +127,7 @@ bool RunlistParser::finish() {
 bool RunlistParser::addPair(const MappingPair& pair, u64 lcn) {
     // Bounds VCN space, so that no sum of run lengths can wrap.
     if (pair.clusters > MAX_CLUSTERS - getParsedClusters()) {
-        logAt("RunlistParser", __LINE__)
+        logAt("RunlistParser", 205)
             << ": clusters " << pair.clusters << " after " << getParsedClusters() << '\n';
         return false;
     }
@@ -130,9 +136,8 @@ bool RunlistParser::addPair(const MappingPair& pair, u64 lcn) {
     if (pending_) {
         const bool pendingSparse = pendingPair_.offsetSize == 0;
         // A stored pair joins when it starts on the cluster after the previous one.
-        joins = (sparse && pendingSparse) ||
-                (!sparse && !pendingSparse && pair.lcnOffset > 0 &&
-                 static_cast<u64>(pair.lcnOffset) == previousPairClusters_);
+        joins = (sparse && pendingSparse) || (!sparse && !pendingSparse && !pair.backwards &&
+                                              pair.lcnStep == previousPairClusters_);
     }
     if (joins) {
         pendingPair_.clusters += pair.clusters;
@@ -162,13 +167,12 @@ bool RunlistParser::storePending() {
             // clusters hold its compressed form.
             const u64 rest = NTFS_COMPRESSION_UNIT_CLUSTERS - p;
             if (clusters < rest) {
-                logAt("RunlistParser", 126) << '\n';
-                logAt("RunlistParser", 230) << '\n';
+                logAt("RunlistParser", 126)
+                    << ": " << clusters << " sparse clusters after " << p << '\n';
                 return false;
             }
             if (!markCompressedUnit(p)) {
                 logAt("RunlistParser", 128) << '\n';
-                logAt("RunlistParser", 230) << '\n';
                 return false;
             }
             if (clusters > rest)

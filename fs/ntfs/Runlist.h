@@ -56,7 +56,10 @@ u64 getRunlistClusters(const Runlist& runs);
 struct MappingPair {
     u8 size = 0;       // bytes: 1 + length field + offset field
     u8 offsetSize = 0; // 0: a sparse run
-    i64 lcnOffset = 0; // from the previous stored pair's LCN (the first: from 0)
+    // The LCN step from the previous stored pair's LCN (the first: from 0); the
+    // field is signed on disk, so the step is kept as its size and direction.
+    u64 lcnStep = 0;
+    bool backwards = false;
     u64 clusters = 0;
 };
 

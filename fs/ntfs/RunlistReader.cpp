@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -43,21 +42,20 @@ bool RunlistReader::validate(const Runlist& runs) const {
         } else if (inUnit || !(r.isPlain() || r.isSparse())) {
             return false;
         }
-        if (r.clusters > std::numeric_limits<u64>::max() - clusters)
+        if (!checkedAdd(clusters, r.clusters, clusters))
             return false;
-        clusters += r.clusters;
     }
     if (inUnit)
         return false;
     u64 bytes = 0;
-    return !__builtin_mul_overflow(clusters, clusterBytes_, &bytes) && bytes <= MAX_BYTES;
+    return checkedMul(clusters, clusterBytes_, bytes) && bytes <= MAX_BYTES;
 }
 
 bool RunlistReader::setRunlist(const Runlist& runs, u64 initializedBytes) {
     reset();
     initializedBytes_ = initializedBytes;
     if (!validate(runs)) {
-        logAt("RunlistReader", __LINE__)
+        logAt("RunlistReader", 40)
             << ": a list of " << runs.size() << " runs that no reader can walk\n";
         runs_.clear();
         totalSectors_ = 0;
@@ -109,7 +107,8 @@ bool RunlistReader::read(u64 sector, u64 count, u8* destination) {
     if (count == 0)
         return true;
     if (sector > totalSectors_ || count > totalSectors_ - sector) {
-        logAt("RunlistReader", 60) << '\n';
+        logAt("RunlistReader", 60)
+            << ": sectors " << sector << " + " << count << " of " << totalSectors_ << '\n';
         return false;
     }
     if (initializedBytes_ == ALL_INITIALIZED)
@@ -143,7 +142,7 @@ bool RunlistReader::readInitialized(u64 sector, u64 count, u8* destination) {
         reset();
     while (count != 0) {
         if (!findRun(vcn, runStartVcn_, runIndex_, chainStart_)) {
-            logAt("RunlistReader", 60) << '\n';
+            logAt("RunlistReader", 61) << ": VCN " << vcn << '\n';
             return false;
         }
         const NtfsRun& r = runs_[runIndex_];

@@ -8,12 +8,7 @@
 
 namespace {
 
-// $VOLUME_INFORMATION value: the volume flags (u16) at 0x0A.
-constexpr u32 VOLUME_FLAGS = 0x0A;
-
-// $FILE_NAME value: name length in UTF-16 units (u8) at 0x40, the name at 0x42.
-constexpr u32 FILE_NAME_LENGTH = 0x40;
-constexpr u32 FILE_NAME_UNITS = 0x42;
+using namespace ntfslayout;
 
 constexpr u32 MAX_RECORD_BYTES = 8 * NTFS_RECORD_SECTOR;
 
@@ -29,12 +24,12 @@ template <std::size_t N> NameView viewOf(const u8 (&bytes)[N]) {
 // Which system file a $FILE_NAME value names; NTFS_ORDINARY_RECORD for any
 // other name and for a value too short to hold its name.
 u32 systemFileOf(const ConstArray& value) {
-    if (value.length() < FILE_NAME_UNITS)
+    if (value.length() < FN_NAME)
         return NTFS_ORDINARY_RECORD;
-    const u32 bytes = 2u * value.getU8(FILE_NAME_LENGTH);
-    if (bytes > value.length() - FILE_NAME_UNITS)
+    const u32 bytes = 2u * value.getU8(FN_NAME_LENGTH);
+    if (bytes > value.length() - FN_NAME)
         return NTFS_ORDINARY_RECORD;
-    const NameView name{value.data() + FILE_NAME_UNITS, static_cast<u16>(bytes)};
+    const NameView name{value.data() + FN_NAME, static_cast<u16>(bytes)};
     if (name == viewOf(MFT_NAME))
         return NTFS_MFT_RECORD;
     if (name == viewOf(MFT_MIRROR_NAME))
@@ -55,8 +50,8 @@ void readDataPlace(const NtfsAttributeParser& parser, const AttributeHeader& hea
     const ConstArray pairs = parser.mappingPairs(header, value);
     MappingPair first;
     if (RunlistParser::decodePair(first, pairs.data(), pairs.length()) && first.offsetSize != 0 &&
-        first.lcnOffset >= 0)
-        info.lcn = static_cast<u64>(first.lcnOffset);
+        !first.backwards)
+        info.lcn = first.lcnStep;
 }
 
 } // namespace
@@ -85,9 +80,8 @@ bool clear_NTFS_chkdsk_flag(u8* buffer, u32 length) {
                 continue;
             ResidentValue value;
             // The walk's area starts at the record's first byte.
-            if (walk.parser().parseResidentValue(value, attribute) &&
-                value.valueLength > VOLUME_FLAGS)
-                flags = buffer + attribute.offset + value.valueOffset + VOLUME_FLAGS;
+            if (walk.parser().parseResidentValue(value, attribute) && value.valueLength > VI_FLAGS)
+                flags = buffer + attribute.offset + value.valueOffset + VI_FLAGS;
             break;
         }
     }

@@ -1,30 +1,31 @@
-// The drive layout of the selected candidates and the partition tables it
-// implies: which tables are elements, which table each entry goes to, the
-// sector image of a table (keeping the conventions already on the disk), the
-// change it becomes, and the layout's log text.
+// The drive layout of the selected candidates, as its log text shows it: which
+// tables are elements and which entries each holds; a table's sector image,
+// keeping the conventions already on the disk; and the repair of real volumes:
+// which sectors change, their statuses, the report, and the volume read again.
 
 #include "analysis/DriveLayout.h"
-
+#include "analysis/DriveLayoutApply.h"
 #include "core/Array.h"
-#include "core/Log.h"
 #include "devices/Driver.h"
 #include "fs/StructureChecks.h"
+#include "fs/ntfs/NtfsRecord.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/FsImages.h"
+#include "tests/support/NtfsBuilder.h"
 #include "tests/support/TestUtil.h"
+#include "tests/support/VolumeEvidence.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
 #include <sstream>
-#include <stdexcept>
 
 using namespace testutil;
 
 namespace {
 
 using Sector = std::array<u8, 512>;
-
 constexpr u32 DRIVE_SECTORS = 1u << 20;
 constexpr u32 LAST_LBA = DRIVE_SECTORS - 1;
 
@@ -43,7 +44,6 @@ FsCandidate partition(u32 start, u32 sectors, u8 type, u32 table, u32 slot) {
     return c;
 }
 
-// A selected NTFS volume known only from its MFT records.
 FsCandidate looseNtfs(u32 start, u32 sectors) {
     FsCandidate c;
     c.startLBA = start;
@@ -60,430 +60,286 @@ FsCandidateList layoutOf(const FsCandidateList& candidates, bool tables = true) 
     return layout;
 }
 
-bool sameEntry(const FsCandidateEntry& e, u8 type, u32 start, u32 sectors) {
-    return e.type == type && e.startLBA == start && e.sectors == sectors;
+// "{07}" stands for the six-character name of type 0x07.
+std::string names(std::string text) {
+    for (std::size_t at; (at = text.find('{')) != std::string::npos;)
+        text.replace(
+            at, 4,
+            partitionTypeName(static_cast<u8>(std::stoi(text.substr(at + 1, 2), nullptr, 16))));
+    return text;
 }
 
-std::string entries(const FsCandidate& table) {
-    std::ostringstream os;
-    for (const FsCandidateEntry& e : table.entries)
-        os << '{' << unsigned(e.type) << ' ' << e.startLBA << ' ' << e.sectors << '}';
-    return os.str();
+SharedPtr<Driver> memoryDriver(const std::string& start = "") {
+    std::string bytes(u64{DRIVE_SECTORS} * 512, '\0');
+    bytes.replace(0, start.size(), start);
+    return SharedPtr<Driver>(new Driver(SharedPtr<dt::Reader>(new MemoryReader(bytes)), 512));
 }
 
-template <typename F> std::string logOf(F f) {
-    const std::size_t mark = logMemoryText().size();
-    f();
-    return logMemoryText().substr(mark);
+ConstArray entryOf(const u8* sector, u32 slot) {
+    return ConstArray(sector + 446 + 16 * slot, 16);
 }
 
-// A drive of DRIVE_SECTORS zero sectors in memory (or with the given first
-// sectors), with the properties a chosen source has.
-struct MemoryDrive {
-    explicit MemoryDrive(const std::string& start = "") {
-        std::string bytes(u64{DRIVE_SECTORS} * 512, '\0');
-        bytes.replace(0, start.size(), start);
-        reader.reset(new MemoryReader(bytes));
-        driver.reset(new Driver(reader, 512));
-    }
-    SharedPtr<dt::Reader> reader;
-    SharedPtr<Driver> driver;
+struct LayoutCase {
+    const char* name;
+    FsCandidateList candidates;
+    bool tables;
+    std::string expected;
+    const char* logLine;
 };
 
-Sector sectorOf(const std::string& bytes) {
-    Sector s{};
-    std::copy(bytes.begin(), bytes.begin() + 512, s.begin());
-    return s;
+std::ostream& operator<<(std::ostream& os, const LayoutCase& c) {
+    return os << c.name;
 }
 
-ConstArray entryOf(const Sector& s, u32 slot) {
-    return ConstArray(s.data() + 446 + 16 * slot, 16);
+const std::string END = std::to_string(LAST_LBA);
+
+const LayoutCase LAYOUTS[] = {
+    {"APrimaryGoesToItsOwnSlot",
+     {partition(63, 1000, 0x0C, 0, 2)},
+     true,
+     "-> [[0:0] dl.valid Sects:1 pLBA:0 (Partition Table):\n"
+     "   [[Unused][[Unused][[{0c} 63:1062][[Unused]\n"
+     "-> [[63:1062] dl.valid Sects:1000 pLBA:0 ({0c} File System)\n",
+     ""},
+    // Logical partitions are chained through their records: the MBR links the
+    // whole extended partition to the drive's end, a record the next record
+    // with the partition behind it.
+    {"LogicalPartitionsAreChained",
+     {partition(63, 50000, 7, 0, 0), partition(100063, 150000, 0x0B, 100000, 0),
+      partition(300063, 20000, 4, 300000, 0)},
+     true,
+     "-> [[0:0] dl.valid Sects:1 pLBA:0 (Partition Table):\n"
+     "   [[{07} 63:50062][[{0f} 100000:" +
+         END +
+         "][[Unused][[Unused]\n"
+         "-> [[63:50062] dl.valid Sects:50000 pLBA:0 ({07} File System)\n"
+         "-> [[100000:100000] dl.valid Sects:1 pLBA:0 (Partition Table):\n"
+         "   [[{0b} 100063:250062][[{05} 300000:320062][[Unused][[Unused]\n"
+         "-> [[100063:250062] dl.valid Sects:150000 pLBA:100000 ({0b} File System)\n"
+         "-> [[300000:300000] dl.valid Sects:1 pLBA:100000 (Partition Table):\n"
+         "   [[{04} 300063:320062][[Unused][[Unused][[Unused]\n"
+         "-> [[300063:320062] dl.valid Sects:20000 pLBA:300000 ({04} File System)\n",
+     ""},
+    // Found through the MBR, but lying after a record: described there.
+    {"AFileSystemBehindARecordIsDescribedThere",
+     {partition(1063, 5000, 4, 1000, 0), partition(20000, 3000, 0x0B, 0, 3)},
+     true,
+     "-> [[0:0] dl.valid Sects:1 pLBA:0 (Partition Table):\n"
+     "   [[{0f} 1000:" +
+         END +
+         "][[Unused][[Unused][[Unused]\n"
+         "-> [[1000:1000] dl.valid Sects:1 pLBA:0 (Partition Table):\n"
+         "   [[{04} 1063:6062][[Unused][[Unused][[{0b} 20000:22999]\n"
+         "-> [[1063:6062] dl.valid Sects:5000 pLBA:1000 ({04} File System)\n"
+         "-> [[20000:22999] dl.valid Sects:3000 pLBA:1000 ({0b} File System)\n",
+     ""},
+    {"AFifthFileSystemGetsNoEntry",
+     {partition(63, 500, 7, 0, 0), partition(1063, 500, 7, 0, 1), partition(2063, 500, 7, 0, 2),
+      partition(3063, 500, 7, 0, 3), partition(4063, 500, 7, 0, 0)},
+     true,
+     "-> [[0:0] dl.valid Sects:1 pLBA:0 (Partition Table):\n"
+     "   [[{07} 63:562][[{07} 1063:1562][[{07} 2063:2562][[{07} 3063:3562]\n"
+     "-> [[63:562] dl.valid Sects:500 pLBA:0 ({07} File System)\n"
+     "-> [[1063:1562] dl.valid Sects:500 pLBA:0 ({07} File System)\n"
+     "-> [[2063:2562] dl.valid Sects:500 pLBA:0 ({07} File System)\n"
+     "-> [[3063:3562] dl.valid Sects:500 pLBA:0 ({07} File System)\n"
+     "-> [[4063:4562] dl.valid Sects:500 pLBA:0 ({07} File System)\n",
+     "DL(135): fscode=7, LBA=4063, sectors=500\nDL(171)\n"},
+    // A volume in sector 0 would make the MBR point at itself.
+    {"AVolumeAtSectorZeroGetsNoEntry",
+     {looseNtfs(0, 2000)},
+     true,
+     "-> [[0:0] dl.valid Sects:1 pLBA:0 (Partition Table):\n"
+     "   [[Unused][[Unused][[Unused][[Unused]\n"
+     "-> [[0:1999] dl.valid Sects:2000 pLBA:0 ({07} File System)\n",
+     "DL(240): the file system at 0 lies on its partition table; no entry\n"},
+};
+
+class DriveLayoutTableTest : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(DriveLayoutTableTest, AsTheLogShowsIt) {
+    LogCapture log;
+    const FsCandidateList layout = layoutOf(GetParam().candidates, GetParam().tables);
+    std::ostringstream os;
+    printDriveLayout(os, layout);
+    EXPECT_EQ(os.str(), names(GetParam().expected));
+    EXPECT_TRUE(log.has(GetParam().logLine)) << log.text();
 }
 
-} // namespace
+INSTANTIATE_TEST_SUITE_P(Layouts, DriveLayoutTableTest, ::testing::ValuesIn(LAYOUTS),
+                         [](const ::testing::TestParamInfo<LayoutCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
-TEST(DriveLayoutTest, WithoutPartitionTablesOnlyTheFileSystems) {
-    FsCandidate unselected = partition(5000, 100, 0x07, 0, 1);
-    unselected.selected = false;
-    const FsCandidateList layout =
-        layoutOf({partition(63, 1000, 0x06, 0, 0), unselected, looseNtfs(9000, 800)}, false);
-    ASSERT_EQ(layout.size(), 2u);
-    for (const FsCandidate& e : layout) {
-        EXPECT_TRUE(e.valid);
-        EXPECT_FALSE(e.isPartitionTable);
-        for (const FsCandidateEntry& entry : e.entries)
-            EXPECT_EQ(entry.type, 0);
-    }
-    EXPECT_EQ(layout[0].startLBA, 63u);
-    EXPECT_EQ(layout[1].layoutSectors, 800u); // the largest size
+// The call throws std::runtime_error with exactly this text.
+auto throws(const char* text) {
+    return testing::ThrowsMessage<std::runtime_error>(testing::StrEq(text));
 }
 
-TEST(DriveLayoutTest, OnePrimaryPartitionGoesToItsOwnSlotOfTheMbr) {
-    FsCandidate fs = partition(63, 1000, 0x0C, 0, 2);
-    fs.minSectors = 700;
-    const FsCandidateList layout = layoutOf({fs});
-    ASSERT_EQ(layout.size(), 2u);
-    const FsCandidate& mbr = layout[0];
-    EXPECT_TRUE(mbr.isPartitionTable && mbr.valid);
-    EXPECT_EQ(mbr.startLBA, 0u);
-    EXPECT_EQ(mbr.layoutSectors, 1u);
-    EXPECT_TRUE(sameEntry(mbr.entries[2], 0x0C, 63, 1000)) << entries(mbr);
-    EXPECT_EQ(mbr.entries[0].type, 0);
-    EXPECT_EQ(layout[1].parentTableLBA, 0u);
-    EXPECT_EQ(layout[1].layoutSectors, 1000u);
-}
-
-TEST(DriveLayoutTest, LogicalPartitionsAreChainedThroughTheirRecords) {
-    // Primary at 63; extended partition from 100000 with logical partitions in
-    // records at 100000 and 300000.
-    const FsCandidateList layout = layoutOf({
-        partition(63, 50000, 0x07, 0, 0),
-        partition(100063, 150000, 0x0B, 100000, 0),
-        partition(300063, 20000, 0x04, 300000, 0),
-    });
-    ASSERT_EQ(layout.size(), 6u);
-    const FsCandidate& mbr = layout[0];
-    const FsCandidate& ebr1 = layout[2];
-    const FsCandidate& ebr2 = layout[4];
-    ASSERT_TRUE(ebr1.isPartitionTable && ebr2.isPartitionTable);
-    EXPECT_EQ(ebr1.startLBA, 100000u);
-    EXPECT_EQ(ebr2.startLBA, 300000u);
-
-    // The MBR links the whole extended partition to the drive's end.
-    EXPECT_TRUE(sameEntry(mbr.entries[0], 0x07, 63, 50000)) << entries(mbr);
-    EXPECT_TRUE(sameEntry(mbr.entries[1], 0x0F, 100000, LAST_LBA - 100000 + 1)) << entries(mbr);
-    EXPECT_EQ(ebr1.parentTableLBA, 0u);
-    EXPECT_EQ(ebr1.extendedBaseLBA, 0u);
-    // The first record: its logical partition, then the link to the next
-    // record, which covers that record and the partition behind it.
-    EXPECT_TRUE(sameEntry(ebr1.entries[0], 0x0B, 100063, 150000)) << entries(ebr1);
-    EXPECT_TRUE(sameEntry(ebr1.entries[1], 0x05, 300000, 300063 + 20000 - 300000)) << entries(ebr1);
-    EXPECT_EQ(ebr2.parentTableLBA, 100000u);
-    EXPECT_EQ(ebr2.extendedBaseLBA, 100000u);
-    EXPECT_TRUE(sameEntry(ebr2.entries[0], 0x04, 300063, 20000)) << entries(ebr2);
-    EXPECT_EQ(layout[3].parentTableLBA, 100000u);
-    EXPECT_EQ(layout[5].parentTableLBA, 300000u);
-
-    // On the sectors: data entries relative to their record, links relative to
-    // the extended partition, the MBR absolute.
-    MemoryDrive d;
-    Sector s{};
-    DL::formPartitionSector(ebr2, s.data(), *d.driver);
-    EXPECT_EQ(entryOf(s, 0).getLE32(8), 63u);
-    s.fill(0);
-    DL::formPartitionSector(ebr1, s.data(), *d.driver);
-    EXPECT_EQ(entryOf(s, 0).getLE32(8), 63u);
-    EXPECT_EQ(entryOf(s, 1).getLE32(8), 200000u);
-    EXPECT_EQ(entryOf(s, 1).getU8(4), 0x05);
-    s.fill(0);
-    DL::formPartitionSector(mbr, s.data(), *d.driver);
-    EXPECT_EQ(entryOf(s, 1).getLE32(8), 100000u);
-    EXPECT_TRUE(isValidMbr(s.data()));
-}
-
-TEST(DriveLayoutTest, AFileSystemBehindARecordIsDescribedThere) {
-    // Found through the MBR, but it lies after the extended boot record.
-    const FsCandidateList layout = layoutOf({
-        partition(1063, 5000, 0x04, 1000, 0),
-        partition(20000, 3000, 0x0B, 0, 3),
-    });
-    ASSERT_EQ(layout.size(), 4u);
-    EXPECT_EQ(layout[3].startLBA, 20000u);
-    EXPECT_EQ(layout[3].parentTableLBA, 1000u);
-    // Its slot 3 is honoured in the record.
-    EXPECT_TRUE(sameEntry(layout[1].entries[3], 0x0B, 20000, 3000)) << entries(layout[1]);
-    EXPECT_EQ(layout[0].entries[3].type, 0);
-}
-
-TEST(DriveLayoutTest, AFifthFileSystemGetsNoEntry) {
-    FsCandidateList candidates;
-    for (u32 i = 0; i < 5; ++i)
-        candidates.push_back(partition(63 + 10000 * i, 5000, 0x07, 0, i % 4));
-    FsCandidateList layout;
-    const std::string log = logOf([&] { layout = layoutOf(candidates); });
-    EXPECT_NE(log.find("DL(135): fscode=7, LBA=40063, sectors=5000\nDL(171)\n"), std::string::npos)
-        << log;
-    for (u32 i = 0; i < 4; ++i)
-        EXPECT_TRUE(sameEntry(layout[0].entries[i], 0x07, 63 + 10000 * i, 5000));
-}
-
-TEST(DriveLayoutTest, EntryPlacement) {
+TEST(DriveLayoutTest, EntriesAndBrokenLayouts) {
     FsCandidate t;
     t.valid = t.isPartitionTable = true;
-    std::string log = logOf([&] { EXPECT_FALSE(DL::addPartitionEntry(t, 0, 63, 10, 0, true)); });
-    EXPECT_EQ(log, "DL(135): fscode=0, LBA=63, sectors=10\nDL(137)\n");
-    EXPECT_FALSE(DL::addPartitionEntry(t, 0x07, 63, 0, 0, true));
-    // A slot outside 0-3, or a taken one: the first free.
-    EXPECT_TRUE(DL::addPartitionEntry(t, 0x07, 63, 10, 9, true));
-    EXPECT_TRUE(DL::addPartitionEntry(t, 0x0B, 100, 10, 0, true));
-    EXPECT_TRUE(sameEntry(t.entries[1], 0x0B, 100, 10));
-    // The same start twice only when duplicates are allowed.
-    log = logOf([&] { EXPECT_FALSE(DL::addPartitionEntry(t, 0x0B, 100, 5, 3, false)); });
-    EXPECT_NE(log.find("DL(145)\n"), std::string::npos);
-    EXPECT_TRUE(DL::addPartitionEntry(t, 0x0B, 100, 5, 3, true));
-    EXPECT_TRUE(sameEntry(t.entries[3], 0x0B, 100, 5));
-
-    // Packing keeps the order of the used entries.
-    t.entries[0] = FsCandidateEntry{};
-    DL::packPartitionEntries(t);
-    EXPECT_TRUE(sameEntry(t.entries[0], 0x0B, 100, 10));
-    EXPECT_TRUE(sameEntry(t.entries[1], 0x0B, 100, 5));
-    EXPECT_EQ(t.entries[2].type, 0);
-    EXPECT_EQ(t.entries[3].type, 0);
+    EXPECT_FALSE(DL::addPartitionEntry(t, 0, 63, 10, 0, true));
+    EXPECT_TRUE(DL::addPartitionEntry(t, 7, 63, 10, 9, true));  // no such slot: the first free
+    EXPECT_FALSE(DL::addPartitionEntry(t, 7, 63, 5, 3, false)); // no duplicates
     FsCandidate notTable;
     notTable.valid = true;
-    EXPECT_THROW(
-        {
-            try {
-                DL::packPartitionEntries(notTable);
-            } catch (const std::runtime_error& e) {
-                EXPECT_STREQ(e.what(), "DL(394)");
-                throw;
-            }
-        },
-        std::runtime_error);
-}
-
-TEST(DriveLayoutTest, BrokenLayoutsAreRefused) {
-    auto what = [](auto f) -> std::string {
-        try {
-            f();
-        } catch (const std::runtime_error& e) {
-            return e.what();
-        }
-        return "no exception";
-    };
+    EXPECT_THAT([&] { DL::packPartitionEntries(notTable); }, throws("DL(394)"));
     const FsCandidateList none;
     const DLayoutOptions options(none, LAST_LBA, true, true);
     FsCandidateList layout;
-    EXPECT_EQ(what([&] { DL::buildPartitionTables(layout, options); }), "DL(181)");
-    layout.push_back(looseNtfs(0, 10));
+    EXPECT_THAT([&] { DL::buildPartitionTables(layout, options); }, throws("DL(181)"));
+    layout = {looseNtfs(0, 10)};
     layout[0].valid = true;
-    EXPECT_EQ(what([&] { DL::buildPartitionTables(layout, options); }), "DL(183)");
+    EXPECT_THAT([&] { DL::buildPartitionTables(layout, options); }, throws("DL(183)"));
     layout = layoutOf({looseNtfs(63, 10)});
     layout[1].valid = false;
-    EXPECT_EQ(what([&] { DL::buildPartitionTables(layout, options); }), "DL(186)");
-
-    // Overlapping file systems are an error only when overlaps are tested.
-    const FsCandidateList overlapping = {looseNtfs(63, 1000), looseNtfs(500, 1000)};
-    FsCandidateList tested = overlapping;
-    tested[0].minSectors = 1000;
-    EXPECT_EQ(what([&] { DL::build(layout, DLayoutOptions(tested, LAST_LBA, false, false)); }),
-              "DL(86)");
-    DL::build(layout, DLayoutOptions(overlapping, LAST_LBA, false, true));
-    EXPECT_EQ(layout.size(), 2u);
-    // The smallest sizes when asked for.
-    DL::build(layout, DLayoutOptions(overlapping, LAST_LBA, false, false));
-    EXPECT_EQ(layout[0].layoutSectors, 1u);
-}
-
-TEST(DriveLayoutTest, ElementsGoInByStartAndTablesOnce) {
-    FsCandidateList layout;
-    FsCandidate table;
-    table.startLBA = 1000;
-    table.minSectors = 1;
-    table.isPartitionTable = true;
-    EXPECT_EQ(DL::addElement(layout, table, true), nullptr);
-    EXPECT_NE(DL::addElement(layout, table, true), nullptr);
-    EXPECT_EQ(layout.size(), 1u);
-    FsCandidate fs = looseNtfs(1000, 10);
-    fs.selected = false;
-    EXPECT_EQ(DL::addElement(layout, fs, false), nullptr);
-    fs.startLBA = 10;
-    EXPECT_EQ(DL::addElement(layout, fs, false), nullptr);
-    ASSERT_EQ(layout.size(), 3u);
-    EXPECT_EQ(layout[0].startLBA, 10u);
-    EXPECT_TRUE(layout[1].isPartitionTable); // equal starts: the earlier first
-    EXPECT_TRUE(layout[2].valid);
-    // An unselected file system is no obstacle; a selected one is.
-    table.startLBA = 10;
-    EXPECT_EQ(DL::addElement(layout, table, true), nullptr);
-    layout[0].selected = true;
-    table.startLBA = 10;
-    EXPECT_EQ(DL::addElement(layout, table, true), &layout[0]);
-}
-
-TEST(DriveLayoutTest, CylindersBeyondCHS) {
-    EXPECT_EQ(clampCylinder(0, 77), 0u);
-    EXPECT_EQ(clampCylinder(1023, 5), 1023u);
-    EXPECT_EQ(clampCylinder(1024, 0), 0u);
+    EXPECT_THAT([&] { DL::buildPartitionTables(layout, options); }, throws("DL(186)"));
+    FsCandidateList overlapping = {looseNtfs(63, 1000), looseNtfs(500, 1000)};
+    overlapping[0].minSectors = 1000;
+    EXPECT_THAT([&] { DL::build(layout, DLayoutOptions(overlapping, LAST_LBA, false, false)); },
+                throws("DL(86)"));
     EXPECT_EQ(clampCylinder(1244, 220), 220u);
-    EXPECT_EQ(clampCylinder(1244, 1023), 1023u);
-    EXPECT_EQ(clampCylinder(5000, 3), 1023u);
-}
-
-TEST(DriveLayoutTest, TheSectorImageOfATable) {
-    MemoryDrive d;
-    FsCandidate mbr;
-    mbr.valid = mbr.isPartitionTable = true;
-    mbr.entries[0] = FsCandidateEntry{0x06, 63, 40000};
-    mbr.entries[2] = FsCandidateEntry{0x07, 20000000, 30000000};
-    Sector s{};
-    DL::formPartitionSector(mbr, s.data(), *d.driver);
-    // The same CHS packing as the test images' MBRs, but for the cylinder
-    // beyond 1023, whose head and sector stay.
-    const Sector expected = sectorOf(makeMbr({PartitionSpec{63, 40000, 0x06}}));
-    EXPECT_EQ(hexDump(s.data(), 446 + 32), hexDump(expected.data(), 446 + 32));
-    const ConstArray e2 = entryOf(s, 2);
-    EXPECT_EQ(e2.getU8(3), 0xFF); // cylinder 1023
-    EXPECT_EQ(e2.getU8(2) & 0xC0, 0xC0);
-    EXPECT_EQ(e2.getU8(2) & 0x3F, 20000000 % 63 + 1);
-    EXPECT_EQ(e2.getLE32(8), 20000000u);
-    EXPECT_EQ(e2.getLE32(12), 30000000u);
-    EXPECT_EQ(s[510], 0x55);
-    EXPECT_EQ(s[511], 0xAA);
-
-    // The user's repair geometry.
-    d.driver->getProperties().setUInt64(PROP_REPAIR_HEADS, 16);
-    d.driver->getProperties().setUInt64(PROP_REPAIR_SECTORS, 32);
-    s.fill(0);
-    DL::formPartitionSector(mbr, s.data(), *d.driver);
-    EXPECT_EQ(entryOf(s, 0).getU8(1), 1);  // head 63 / 32 % 16
-    EXPECT_EQ(entryOf(s, 0).getU8(2), 32); // sector 63 % 32 + 1
-    EXPECT_EQ(entryOf(s, 0).getU8(3), 0);
-}
-
-TEST(DriveLayoutTest, ConventionsAlreadyOnTheSectorSurvive) {
-    MemoryDrive d;
-    // On the disk: boot code, slot 1 active and of type 0x0C, slot 3 active too.
-    Sector s{};
-    s[0] = 0xFA;
-    s[446 + 16] = 0x80;
-    s[446 + 16 + 4] = 0x0C;
-    s[446 + 48] = 0x80;
-    s[446 + 48 + 4] = 0x83;
-    FsCandidate mbr;
-    mbr.valid = mbr.isPartitionTable = true;
-    mbr.entries[1] = FsCandidateEntry{0x0B, 63, 1000};
-    mbr.entries[3] = FsCandidateEntry{0x07, 2000, 1000};
-    DL::formPartitionSector(mbr, s.data(), *d.driver);
-    EXPECT_EQ(s[0], 0xFA);
-    EXPECT_EQ(entryOf(s, 1).getU8(0), 0x80); // the first active one only
-    EXPECT_EQ(entryOf(s, 3).getU8(0), 0x00);
-    EXPECT_EQ(entryOf(s, 1).getU8(4), 0x0C); // same family
-    EXPECT_EQ(entryOf(s, 3).getU8(4), 0x07); // another family
-    // A freed slot is cleared whole.
-    mbr.entries[1] = FsCandidateEntry{};
-    DL::formPartitionSector(mbr, s.data(), *d.driver);
-    EXPECT_EQ(hexDump(s.data() + 446 + 16, 16), hexDump(Sector{}.data(), 16));
-    EXPECT_EQ(entryOf(s, 3).getU8(0), 0x00); // the active entry went with it
-
-    // A record at 300000 in an extended partition from 100000 whose link to the
-    // next record counts from the record itself, and reaches the drive's end:
-    // both stay as the disk has them.
-    FsCandidate ebr;
-    ebr.valid = ebr.isPartitionTable = true;
-    ebr.startLBA = 300000;
-    ebr.extendedBaseLBA = 100000;
-    ebr.entries[1] = FsCandidateEntry{0x05, 500000, 30000};
-    s.fill(0);
-    Array link(s.data() + 446 + 16, 16);
-    link.setU8(4, 0x0F);
-    link.setLE32(8, 500000 - 300000);
-    link.setLE32(12, DRIVE_SECTORS - 500000);
-    DL::formPartitionSector(ebr, s.data(), *d.driver);
-    EXPECT_EQ(link.getLE32(8), 200000u);
-    EXPECT_EQ(link.getLE32(12), DRIVE_SECTORS - 500000);
-    EXPECT_EQ(link.getU8(4), 0x0F);
-    // Short of the end by less than a cylinder: still kept.
-    link.setLE32(12, DRIVE_SECTORS - 500000 - 1000);
-    DL::formPartitionSector(ebr, s.data(), *d.driver);
-    EXPECT_EQ(link.getLE32(12), DRIVE_SECTORS - 500000 - 1000);
-    // Anything else, and a base that names another sector, are rebuilt.
-    link.setLE32(8, 12345);
-    link.setLE32(12, 77);
-    DL::formPartitionSector(ebr, s.data(), *d.driver);
-    EXPECT_EQ(link.getLE32(8), 400000u);
-    EXPECT_EQ(link.getLE32(12), 30000u);
 }
 
 TEST(DriveLayoutTest, ATableThatDiffersBecomesAChangeOverZeros) {
-    const std::string disk = makeMbr({PartitionSpec{63, 40000, 0x06, true}});
-    std::string withCode = disk;
-    withCode[0] = '\xFA';
-    MemoryDrive d(withCode);
+    std::string disk = makeMbr({PartitionSpec{63, 40000, 6, true}});
+    disk[0] = '\xFA';
+    SharedPtr<Driver> d = memoryDriver(disk);
     FsCandidate mbr;
     mbr.valid = mbr.isPartitionTable = true;
-    mbr.entries[0] = FsCandidateEntry{0x06, 63, 40000};
+    mbr.entries[0] = FsCandidateEntry{6, 63, 40000};
     SectorChanges changes;
-    std::string log = logOf([&] { DL::writePartitionTable(mbr, *d.driver, changes); });
+    DL::writePartitionTable(mbr, *d, changes);
     EXPECT_TRUE(changes.empty());
-    EXPECT_NE(log.find("DL(434)\nPartition Table"), std::string::npos) << log;
-
-    // One byte off (the count): the new image is made over zeros.
     mbr.entries[0].sectors = 40001;
-    log = logOf([&] { DL::writePartitionTable(mbr, *d.driver, changes); });
+    LogCapture log;
+    DL::writePartitionTable(mbr, *d, changes);
     ASSERT_EQ(changes.size(), 1u);
-    EXPECT_NE(log.find("DL(421): (LBA:0) filling sector with zeroes\n"), std::string::npos);
-    const SectorChange& c = changes[0];
-    EXPECT_EQ(c.lba, 0u);
-    EXPECT_EQ(c.description, "Partition Table (LBA:0)");
-    EXPECT_EQ(hexDump(c.oldImage.data(), 512), hexDump(withCode.data(), 512));
-    EXPECT_EQ(c.newImage[0], 0);   // no boot code
-    EXPECT_EQ(c.newImage[446], 0); // no active partition
-    EXPECT_EQ(ConstArray(c.newImage.data(), 512).getLE32(446 + 12), 40001u);
-    EXPECT_NE(log.find("Changed from"), std::string::npos);
+    EXPECT_TRUE(log.has("DL(421): (LBA:0) filling sector with zeroes\n"));
+    EXPECT_EQ(changes[0].description, "Partition Table (LBA:0)");
+    EXPECT_EQ(hexDump(changes[0].oldImage.data(), 512), hexDump(disk.data(), 512));
+    EXPECT_EQ(changes[0].newImage[0], 0);   // no boot code
+    EXPECT_EQ(changes[0].newImage[446], 0); // no active partition
+
+    // Packed, but on a ZIP disk the lone entry keeps its slot; an unreadable
+    // table is skipped.
+    FsCandidate lone;
+    lone.valid = lone.isPartitionTable = true;
+    lone.entries[3] = FsCandidateEntry{6, 32, 1000};
+    FsCandidate zip = lone;
+    d->getProperties().set(PROP_DESCRIPTION, "ZIP 100");
+    DL::writePartitionTable(zip, *d, changes);
+    EXPECT_EQ(entryOf(changes.back().newImage.data(), 3).getLE32(8), 32u);
+    d->getProperties().set(PROP_DESCRIPTION, "disk");
+    DL::writePartitionTable(lone, *d, changes);
+    EXPECT_EQ(entryOf(changes.back().newImage.data(), 0).getLE32(8), 32u);
+    Driver bad(SharedPtr<dt::Reader>(new FailingReader(d->getReader(), {0})), 512);
+    DL::writePartitionTable(lone, bad, changes);
+    EXPECT_EQ(changes.size(), 3u);
+    EXPECT_TRUE(log.has("DL(409): 0\n"));
 }
 
-TEST(DriveLayoutTest, TablesArePackedButOnZipDisks) {
-    MemoryDrive d;
-    FsCandidate mbr;
-    mbr.valid = mbr.isPartitionTable = true;
-    mbr.entries[3] = FsCandidateEntry{0x06, 32, 1000};
+// ---- The repair of real volumes ----
+
+FsCandidateList layoutFor(const FsCandidateList& candidates, Driver& driver) {
+    const bool tables = driver.getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 1) != 0;
+    FsCandidateList layout;
+    DL::build(layout, DLayoutOptions(candidates, static_cast<u32>(driver.getSectorCount() - 1),
+                                     tables, true));
+    return layout;
+}
+
+std::string descriptions(const SectorChanges& changes) {
+    std::string out;
+    for (const SectorChange& c : changes)
+        out += c.description + "\n";
+    return out;
+}
+
+// Sets the dirty flag in the $Volume record of the MFT and of its mirror.
+void setDirtyFlag(const std::string& volume, const NTFS_FS_PARAMS& p) {
+    const u64 recordBytes = p.sectorsPerFileRecord * 512;
+    for (u64 lcn : {p.mftLCN, p.mftMirrLCN}) {
+        const u64 at = lcn * p.sectorsPerCluster * 512 + 3 * recordBytes;
+        std::string record = readAt(volume, at, recordBytes);
+        Array a(reinterpret_cast<u8*>(&record[0]), static_cast<u32>(record.size()));
+        ASSERT_TRUE(NtfsRecordParser::applyFixups(a));
+        for (u32 off = a.getLE16(0x14); a.getLE32(off) != 0xFFFFFFFF; off += a.getLE32(off + 4))
+            if (a.getLE32(off) == 0x70)
+                a.setU8(off + a.getLE16(off + 0x14) + 10, 0x01);
+        ASSERT_TRUE(NtfsRecordParser::undoFixups(a));
+        writeAt(volume, at, record);
+    }
+}
+
+TEST(DriveLayoutApplyTest, NtfsTakesItsIntactBackupAndTheDirtyFlagIsCleared) {
+    TempDir dir;
+    NtfsImageOptions o;
+    o.partitionLba = 63;
+    NtfsImage image(dir.file("ntfs.img"), o);
+    const std::string original = image.bootSector();
+    NTFS_FS_PARAMS real;
+    ASSERT_TRUE(ntfsFsParamsFromBootSector(63, reinterpret_cast<const u8*>(original.data()), real,
+                                           1u << 30));
+    setDirtyFlag(image.volumePath(), real);
+    ASSERT_TRUE(NtfsBuilder(image).zeroBootSector().run());
+    const u32 sectors = static_cast<u32>(image.volumeSectors());
+    SharedPtr<Driver> driver = openImageDriver(image.path());
+    FsCandidate c = ntfsEvidenceOf(real, sectors);
+    c.hasPartitionEntry = true;
+    c.partitionType = 7;
+    c.partitionSectors = sectors;
+    FsCandidateList layout = layoutFor({c}, *driver);
     SectorChanges changes;
-    FsCandidate zip = mbr;
-    d.driver->getProperties().set(PROP_DESCRIPTION, "ZIP 100");
-    DL::writePartitionTable(zip, *d.driver, changes);
-    ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(ConstArray(changes[0].newImage.data(), 512).getLE32(446 + 48 + 8), 32u);
-    EXPECT_EQ(zip.entries[3].type, 0x06);
-
-    d.driver->getProperties().set(PROP_DESCRIPTION, "disk");
-    DL::writePartitionTable(mbr, *d.driver, changes);
-    ASSERT_EQ(changes.size(), 2u);
-    EXPECT_EQ(ConstArray(changes[1].newImage.data(), 512).getLE32(446 + 8), 32u);
-    EXPECT_EQ(mbr.entries[0].type, 0x06);
+    std::ostringstream report;
+    LogCapture log;
+    DL::apply(layout, *driver, changes, report, true);
+    // The MBR is right; the primary gets the backup as it stands (at its
+    // default place); the $Volume record's flag sector and its mirror copy.
+    const std::string record = std::to_string(c.mftLBA + 6);
+    const std::string copy = std::to_string(c.mftMirrLBA + 6);
+    EXPECT_EQ(descriptions(changes),
+              "Boot Sector NTFS (LBA:63)\nVolume Information (LBA:" + record +
+                  ")\nVolume Information Mirror (LBA:" + copy + ")\n");
+    EXPECT_EQ(hexDump(changes[0].newImage.data(), 512), hexDump(original.data(), 512));
+    EXPECT_EQ(changes[1].newImage, changes[2].newImage);
+    EXPECT_TRUE(log.has("DL(966): using default LBA for backup " + std::to_string(62 + sectors)));
+    EXPECT_TRUE(log.has("DL(994): (LBA:63) using backup boot sector\n"));
+    EXPECT_EQ(layout[1].bootStatus, 1u);
+    EXPECT_EQ(layout[1].backupStatus, 2u);
+    EXPECT_EQ(layout[1].tableStatus, 2u);
+    EXPECT_NE(report.str().find("NTFS File System:\n\n"), std::string::npos);
+    EXPECT_NE(report.str().find("NTFS Volume"), std::string::npos);
+    c.hasNtfsVolume = false;
+    EXPECT_FALSE(clearChkdskFlag(c, *driver, changes));
+    EXPECT_TRUE(log.has("DL(896)\n"));
 }
 
-TEST(DriveLayoutTest, AnUnreadableTableIsSkipped) {
-    MemoryDrive d;
-    SharedPtr<dt::Reader> failing(new FailingReader(d.reader, {0}));
-    Driver driver(failing, 512);
-    FsCandidate mbr;
-    mbr.valid = mbr.isPartitionTable = true;
-    mbr.entries[0] = FsCandidateEntry{0x06, 63, 1000};
+TEST(DriveLayoutApplyTest, NoTableIsWrittenOverAVolumeAtSectorZeroAndBrokenElementsThrow) {
+    TempDir dir;
+    FatImage floppy(dir.file("floppy.img"), FatImageOptions{});
+    FAT_FS_PARAMS real;
+    ASSERT_TRUE(fatFsParamsFromBootSector(
+        0, reinterpret_cast<const u8*>(floppy.bootSector().data()), real, 1u << 30));
+    SharedPtr<Driver> driver = openImageDriver(floppy.path());
+    FsCandidate f = fatEvidenceOf(real);
+    f.hasSubDirs = false;
+    FsCandidateList layout = layoutFor({f}, *driver);
+    ASSERT_TRUE(layout[0].isPartitionTable);
     SectorChanges changes;
-    const std::string log = logOf([&] { DL::writePartitionTable(mbr, driver, changes); });
-    EXPECT_TRUE(changes.empty());
-    EXPECT_NE(log.find("DL(409): 0\n"), std::string::npos) << log;
+    std::ostringstream report;
+    LogCapture log;
+    DL::apply(layout, *driver, changes, report, true);
+    for (const SectorChange& c : changes)
+        EXPECT_NE(c.description, "Partition Table (LBA:0)");
+    EXPECT_TRUE(log.has("DL(1171): (LBA:0) a file system starts here; no partition table\n"));
+
+    FsCandidateList broken(1);
+    EXPECT_THAT([&] { DL::apply(broken, *driver, changes, report, true); }, throws("DL(1169)"));
+    broken[0].valid = true;
+    DL::apply(broken, *driver, changes, report, false);
+    EXPECT_TRUE(log.has("DL(1053): fscode == 0\n") && log.has("DL(1068): unknown fstype\n"));
 }
 
-TEST(DriveLayoutTest, TheLayoutInTheLog) {
-    FsCandidateList layout = layoutOf({
-        partition(63, 50000, 0x07, 0, 0),
-        partition(100063, 150000, 0x0B, 100000, 0),
-    });
-    std::ostringstream os;
-    printDriveLayout(os, layout);
-    const std::string ntfs = partitionTypeName(0x07);
-    const std::string fat32 = partitionTypeName(0x0B);
-    const std::string extended = partitionTypeName(0x0F);
-    EXPECT_EQ(os.str(), "-> [[0:0] dl.valid Sects:1 pLBA:0 (Partition Table):\n"
-                        "   [[" +
-                            ntfs + " 63:50062][[" + extended +
-                            " 100000:" + std::to_string(LAST_LBA) +
-                            "][[Unused][[Unused]\n"
-                            "-> [[63:50062] dl.valid Sects:50000 pLBA:0 (" +
-                            ntfs +
-                            " File System)\n"
-                            "-> [[100000:100000] dl.valid Sects:1 pLBA:0 (Partition Table):\n"
-                            "   [[" +
-                            fat32 +
-                            " 100063:250062][[Unused][[Unused][[Unused]\n"
-                            "-> [[100063:250062] dl.valid Sects:150000 pLBA:100000 (" +
-                            fat32 + " File System)\n");
-    layout[1].valid = false;
-    os.str("");
-    printDriveLayout(os, {layout[1]});
-    EXPECT_EQ(os.str(), "-> [[63:50062] !dl.valid Sects:50000 pLBA:0 (" + ntfs + " File System)\n");
-}
+} // namespace

@@ -3,8 +3,7 @@
 #include "core/CompressedFile.h"
 #include "core/Log.h"
 #include "core/Preferences.h"
-#include "tests/gui/DialogScript.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/gui/TreeViewTestSupport.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
@@ -148,7 +147,7 @@ TEST_F(MainFrameTest, TerminationClosesTheWizardAndEndsTheRun) {
     EXPECT_EQ(frame->run(), 128 + SIGTERM);
     EXPECT_TRUE(script.done());
     EXPECT_TRUE(log.has("MainFrame(960): 143"));
-    EXPECT_EQ(guitest::findVisibleDialog(), nullptr);
+    EXPECT_EQ(DialogScript::find(DialogScript::anyDialog()), nullptr);
 }
 
 void throwFromDeepInside() {

@@ -4,7 +4,7 @@
 #include "core/Log.h"
 #include "core/Preferences.h"
 #include "core/UserInterface.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/TestUtil.h"
 
 #include <string>

@@ -3,7 +3,7 @@
 
 #include "core/System.h"
 #include "platform/FakeTcpNetwork.h"
-#include "tests/gui/DialogScript.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/TestUtil.h"
 
 #include <filesystem>

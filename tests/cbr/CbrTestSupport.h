@@ -9,7 +9,6 @@
 #include "cbr/FileModuleRegistry.h"
 #include "cbr/Scanner.h"
 #include "core/Array.h"
-#include "core/Log.h"
 
 #include <algorithm>
 #include <functional>
@@ -17,33 +16,6 @@
 #include <vector>
 
 namespace cbrtest {
-
-// The module names of the program's registry, one module per line.
-inline const std::vector<std::vector<const char*>>& moduleNames() {
-    static const std::vector<std::vector<const char*>> names = {
-        {"arj"},
-        {"asf", "wma", "wmv"},
-        {"bmp"},
-        {"crw"},
-        {"dbx"},
-        {"gif"},
-        {"jpeg"},
-        {"lzh"},
-        {"mov", "mp4"},
-        {"mp3"},
-        {"mpeg", "mpg", "m1v", "m2v"},
-        {"ole", "doc", "xls", "ppt", "fla", "pub", "vsd", "mpp", "vsmacros", "rpt", "suo"},
-        {"png"},
-        {"rar"},
-        {"riff", "avi", "wav", "rmi", "ani"},
-        {"text", "html", "xml"},
-        {"tiff", "tif", "nef", "mrw", "mos", "cr2", "dcr", "dng", "kdc", "k25", "pef", "arw", "sr2",
-         "srf"},
-        {"wmf"},
-        {"zip"},
-    };
-    return names;
-}
 
 // A module that counts its calls and answers as the test says: by default every
 // check passes and every analysis fails.
@@ -137,10 +109,6 @@ inline void scanImage(cbr::Scanner& scanner, const Image& image, u64 first = 0, 
         scanner.processSector(s * 512, data + s * 512, static_cast<u32>(available * 512));
     }
     scanner.finish(end * 512);
-}
-
-inline std::string logSince(std::size_t mark) {
-    return logMemoryText().substr(mark);
 }
 
 } // namespace cbrtest

@@ -28,63 +28,6 @@ std::vector<u32> candidates(const PatternIndex& index, const std::vector<u8>& se
     return out;
 }
 
-TEST(PatternIndexTest, LeavesOutPatternsWhoseLeadingBytesAreAbsent) {
-    std::vector<Pattern> patterns{make(0, "\xFF\xD8\xFF"), Pattern(), make(0, "PK\x03\x04"),
-                                  make(4, "ftyp"), make(0, "P")};
-    PatternIndex index;
-    index.build(patterns);
-
-    std::vector<u8> zeros(512, 0);
-    EXPECT_EQ(candidates(index, zeros), (std::vector<u32>{1}));
-
-    std::vector<u8> zip(512, 0);
-    zip[0] = 'P';
-    zip[1] = 'K';
-    zip[2] = 3;
-    zip[3] = 4;
-    EXPECT_EQ(candidates(index, zip), (std::vector<u32>{1, 2, 4}));
-
-    // "PK" followed by other bytes: the 4-byte filter drops the zip pattern.
-    zip[3] = 5;
-    EXPECT_EQ(candidates(index, zip), (std::vector<u32>{1, 4}));
-
-    std::vector<u8> mp4(512, 0);
-    std::copy_n("\xFF\xD8\xFF\xE0"
-                "ftyp",
-                8, mp4.begin());
-    EXPECT_EQ(candidates(index, mp4), (std::vector<u32>{0, 1, 3}));
-}
-
-TEST(PatternIndexTest, StopsAtTheFirstCandidateTheVisitorTakes) {
-    std::vector<Pattern> patterns{Pattern(), Pattern(), Pattern()};
-    PatternIndex index;
-    index.build(patterns);
-    std::vector<u8> sector(512, 0);
-    std::vector<u32> seen;
-    EXPECT_TRUE(index.forEachCandidate(sector.data(), 512, [&](u32 i) {
-        seen.push_back(i);
-        return i == 1;
-    }));
-    EXPECT_EQ(seen, (std::vector<u32>{0, 1}));
-
-    PatternIndex empty;
-    empty.build({});
-    EXPECT_FALSE(empty.forEachCandidate(sector.data(), 512, [](u32) { return true; }));
-}
-
-TEST(PatternIndexTest, AShortBufferMakesEveryPatternACandidate) {
-    std::vector<Pattern> patterns;
-    for (u32 i = 0; i < 70; ++i)
-        patterns.push_back(make(i, "Q"));
-    PatternIndex index;
-    index.build(patterns);
-    std::vector<u8> sector(100, 0);
-    auto all = candidates(index, sector, 100);
-    ASSERT_EQ(all.size(), 70u);
-    EXPECT_EQ(all.front(), 0u);
-    EXPECT_EQ(all.back(), 69u);
-}
-
 // Against the plain walk over tables of every shape: more than 64 patterns,
 // offsets up to the sector's end, shared prefixes, patterns without bytes.
 // Every pattern whose bytes match must be a candidate, and candidates come in

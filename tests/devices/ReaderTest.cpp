@@ -6,297 +6,151 @@
 #include "tests/support/FailingReader.h"
 #include "tests/support/RecordingProgress.h"
 #include "tests/support/ScriptedMessages.h"
-#include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
-#include <memory>
-#include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace {
 
-using testutil::FailingReader;
-using testutil::MemoryReader;
-using testutil::RecordingProgress;
-using testutil::ScriptedInterface;
+using Deliveries = std::vector<std::pair<u64, u64>>;
+constexpr int YES = 0, NO = 1, TICKED = 0x10;
 
-constexpr int YES = 0;
-constexpr int NO = 1;
-constexpr int TICKED = 0x10;
-
-struct Delivery {
-    u64 lba;
-    u64 count;
-    bool operator==(const Delivery& o) const { return lba == o.lba && count == o.count; }
-};
-
-// Like the scanner's listener: the sectors land one after the other in one
-// buffer, and every delivery moves the write position on.
-class CollectingListener : public Reader::Listener {
-public:
-    explicit CollectingListener(u64 sectors) : data_(sectors * 512) {}
-
-    u8* getBuffer() override { return data_.data() + filled_; }
+// Like the scanner's listener: sectors land one after the other in one buffer.
+struct Listener : Reader::Listener {
+    explicit Listener(u64 sectors) : data(sectors * 512) {}
+    u8* getBuffer() override { return data.data() + filled * 512; }
     void onSectorsRead(u64 firstLba, u64 count) override {
-        deliveries_.push_back({firstLba, count});
-        filled_ += count * 512;
-        if (onDelivery)
-            onDelivery();
+        deliveries.emplace_back(firstLba, count);
+        filled += count;
     }
-
-    const std::vector<Delivery>& deliveries() const { return deliveries_; }
-    // The i-th sector received.
-    const u8* sector(u64 i) const { return data_.data() + i * 512; }
-    u64 sectorsReceived() const { return filled_ / 512; }
-    std::function<void()> onDelivery;
-
-private:
-    std::vector<u8> data_;
-    u64 filled_ = 0;
-    std::vector<Delivery> deliveries_;
-};
-
-// One read as a scan sets it up: the listener, a progress box and the reader.
-struct Session {
-    Session(Driver& driver, FrTreeInterface* ui, u64 sectors)
-        : listener(sectors), reader(&driver, &listener, ui, "") {
-        reader.setInterfaceCallback(&box);
+    // Which received sectors hold the pattern; the others must equal `source`.
+    std::vector<u64> patternSectors(const void* source) const {
+        std::vector<u64> out;
+        for (u64 i = 0; i < filled; ++i)
+            if (isUnreadablePattern(data.data() + i * 512, 512))
+                out.push_back(i);
+            else
+                EXPECT_EQ(std::memcmp(data.data() + i * 512,
+                                      static_cast<const u8*>(source) + i * 512, 512),
+                          0)
+                    << i;
+        return out;
     }
-    CollectingListener listener;
-    RecordingProgress box;
-    Reader reader;
+    std::vector<u8> data;
+    u64 filled = 0;
+    Deliveries deliveries;
 };
 
 class ReaderTest : public ::testing::Test {
 protected:
-    ReaderTest()
-        : image_(testutil::numberedSectors(1024)),
-          failing_(new FailingReader(SharedPtr<dt::Reader>(new MemoryReader(image_)), {})),
-          driver_(SharedPtr<dt::Reader>(failing_), 512) {
-        Preferences::instance().resetToDefaults();
-    }
+    ReaderTest() { Preferences::instance().resetToDefaults(); }
     ~ReaderTest() override { Preferences::instance().resetToDefaults(); }
 
-    // The sectors that arrived filled with the pattern, in order of arrival.
-    std::vector<u64> patternSectors(const CollectingListener& l) const {
-        std::vector<u64> out;
-        for (u64 i = 0; i < l.sectorsReceived(); ++i) {
-            if (isUnreadablePattern(l.sector(i), 512))
-                out.push_back(i);
+    // Reads [first, first + count) as a scan does; false when it was stopped.
+    bool scan(u64 first, u64 count, FrTreeInterface* ui, const std::string& advice = "") {
+        listener_ = std::make_unique<Listener>(count);
+        Reader reader(driver_.get(), listener_.get(), ui, advice);
+        reader.setInterfaceCallback(&box_);
+        try {
+            reader.readSectors(first, count);
+        } catch (const InterruptedException&) {
+            return false;
         }
-        return out;
+        yesToAll_ = reader.isYesToAll();
+        return true;
     }
-    // Whether received sector i holds the image's sector lba.
-    bool holdsSector(const CollectingListener& l, u64 i, u64 lba) const {
-        return std::memcmp(l.sector(i), image_.data() + lba * 512, 512) == 0;
-    }
+    std::vector<u64> patternSectors() const { return listener_->patternSectors(image_.data()); }
 
-    std::string image_;
-    FailingReader* failing_; // owned by driver_
-    // A read over driver_, answered by ui_ unless another interface is given.
-    Session& start(u64 sectors) { return start(sectors, &ui_); }
-    Session& start(u64 sectors, FrTreeInterface* ui) {
-        session_ = std::make_unique<Session>(driver_, ui, sectors);
-        return *session_;
-    }
-
-    Driver driver_;
-    ScriptedInterface ui_{YES};
-    std::unique_ptr<Session> session_;
+    std::string image_ = testutil::numberedSectors(1024);
+    testutil::FailingReader* failing_ = new testutil::FailingReader(
+        SharedPtr<dt::Reader>(new testutil::MemoryReader(image_)), {}); // owned by driver_
+    std::unique_ptr<Driver> driver_ =
+        std::make_unique<Driver>(SharedPtr<dt::Reader>(failing_), 512);
+    testutil::ScriptedInterface ui_{YES};
+    testutil::RecordingProgress box_;
+    std::unique_ptr<Listener> listener_;
+    bool yesToAll_ = false;
 };
 
-TEST_F(ReaderTest, RangeIsReadInBlocksOfTheListenersSize) {
-    auto& [l, box, r] = start(600);
-    r.readSectors(0, 600);
-
-    EXPECT_EQ(l.deliveries(), (std::vector<Delivery>{{0, 256}, {256, 256}, {512, 88}}));
-    for (u64 i = 0; i < 600; ++i)
-        ASSERT_TRUE(holdsSector(l, i, i)) << "sector " << i;
-    ASSERT_EQ(box.record()->positions.size(), 3u);
-    EXPECT_EQ(box.record()->positions[2].mode, InterfaceCallback::POSITION_SET);
-    EXPECT_EQ(box.record()->positions[2].value, 512u);
-    EXPECT_EQ(box.record()->polls, 3u);
-    EXPECT_TRUE(ui_.asked().empty());
-}
-
-TEST_F(ReaderTest, EmptyRangeTouchesNothing) {
-    auto& [l, box, r] = start(1);
-    r.readSectors(5, 0);
-    EXPECT_TRUE(l.deliveries().empty());
-    EXPECT_EQ(box.record()->polls, 0u);
-    EXPECT_TRUE(box.record()->positions.empty());
-    EXPECT_TRUE(failing_->requests().empty());
-}
-
-TEST_F(ReaderTest, SectorModeRetriesEachSectorAndFillsOnlyTheBadOne) {
-    failing_->addBadSector(10);
-    auto& [l, box, r] = start(256);
-    r.readSectors(0, 256);
-
-    ASSERT_EQ(l.deliveries().size(), 256u);
-    for (u64 i = 0; i < 256; ++i) {
-        EXPECT_EQ(l.deliveries()[i], (Delivery{i, 1}));
-    }
-    EXPECT_EQ(patternSectors(l), std::vector<u64>{10});
-    for (u64 i = 0; i < 256; ++i) {
-        ASSERT_TRUE(i == 10 || holdsSector(l, i, i)) << "sector " << i;
-    }
-    ASSERT_EQ(ui_.asked().size(), 1u);
-    EXPECT_EQ(ui_.asked()[0].text, "Read Error at LBA 10 (1 sector).\n\n"
+// Sector mode, the default: the good sectors of a bad block keep their real
+// contents, and only the sectors that fail on their own are asked about.
+TEST_F(ReaderTest, SectorModeFillsOnlyTheSectorsThatFailAlone) {
+    failing_->addBadSector(100);
+    failing_->addBadSector(101);
+    ASSERT_TRUE(scan(0, 300, &ui_));
+    EXPECT_EQ(patternSectors(), (std::vector<u64>{100, 101}));
+    ASSERT_EQ(ui_.asked().size(), 2u);
+    EXPECT_EQ(ui_.asked()[0].text, "Read Error at LBA 100 (1 sector).\n\n"
                                    "Continuing could cause further damage to your Source.\n\n"
                                    "Do you want to continue?");
     EXPECT_EQ(ui_.asked()[0].checkLabel, "Yes To _All");
-    EXPECT_FALSE(ui_.asked()[0].defaultNo);
-    EXPECT_EQ(box.record()->lastText(InterfaceCallback::TEXT_MAIN),
-              "Read Error at LBA 10 (1 sector).");
-    // The failed block, then every sector on its own; each attempt is announced.
-    EXPECT_EQ(failing_->requests().size(), 257u);
-    EXPECT_EQ(failing_->failedReads(), 2u);
-    ASSERT_EQ(box.record()->positions.size(), 257u);
-    EXPECT_EQ(box.record()->positions[0].value, 0u);
-    EXPECT_EQ(box.record()->positions[11].value, 10u);
-}
-
-TEST_F(ReaderTest, SectorModeAsksOncePerBadSector) {
-    failing_->addBadSector(100);
-    failing_->addBadSector(101);
-    auto& [l, box, r] = start(300);
-    r.readSectors(0, 300);
-
-    EXPECT_EQ(patternSectors(l), (std::vector<u64>{100, 101}));
-    ASSERT_EQ(ui_.asked().size(), 2u);
-    EXPECT_EQ(ui_.asked()[0].text.substr(0, 33), "Read Error at LBA 100 (1 sector).");
     EXPECT_EQ(ui_.asked()[1].text.substr(0, 33), "Read Error at LBA 101 (1 sector).");
-    // Only the block holding the bad sectors was taken apart.
-    EXPECT_EQ(l.deliveries().size(), 256u + 1u);
-    EXPECT_EQ(l.deliveries().back(), (Delivery{256, 44}));
+    // Blocks of the listener's size; only the one holding them was taken apart.
+    EXPECT_EQ(listener_->deliveries.size(), 256u + 1u);
+    EXPECT_EQ(listener_->deliveries.back(), (std::pair<u64, u64>{256, 44}));
 }
 
-TEST_F(ReaderTest, BlockModeFillsAndDeliversTheWholeBlock) {
+TEST_F(ReaderTest, BlockModeFillsEverySectorOfTheBlockAndGivesTheAdvice) {
     Preferences::instance().setReadErrorMode(1);
-    failing_->addBadSector(10);
-    auto& [l, box, r] = start(256);
-    r.readSectors(0, 256);
-
-    EXPECT_EQ(l.deliveries(), (std::vector<Delivery>{{0, 256}}));
-    // Every sector of the block, good ones included, is recognisable on its own.
-    EXPECT_EQ(patternSectors(l).size(), 256u);
-    ASSERT_EQ(ui_.asked().size(), 1u);
-    EXPECT_EQ(ui_.asked()[0].text.substr(0, 36), "Read Error at LBA 0 (256 sectors).\n\n");
-    EXPECT_EQ(failing_->requests().size(), 1u);
-}
-
-TEST_F(ReaderTest, ModeIsReadAtEveryFailedBlock) {
-    failing_->addBadSector(5);
     failing_->addBadSector(300);
-    CollectingListener l(512);
-    // The user switches to block mode while the first block is being delivered.
-    l.onDelivery = [] { Preferences::instance().setReadErrorMode(1); };
-    Reader r(&driver_, &l, &ui_, "");
-    r.readSectors(0, 512);
-
-    EXPECT_EQ(patternSectors(l).size(), 1u + 256u);
-    EXPECT_EQ(l.deliveries().back(), (Delivery{256, 256}));
-    EXPECT_EQ(ui_.asked().size(), 2u);
-}
-
-TEST_F(ReaderTest, AdviceMakesFourParagraphs) {
-    Preferences::instance().setReadErrorMode(1);
-    failing_->addBadSector(2100);
-    SharedPtr<dt::Reader> big(new FailingReader(
-        SharedPtr<dt::Reader>(new MemoryReader(testutil::numberedSectors(2304))), {2100}));
-    Driver driver(big, 512);
-    CollectingListener l(256);
-    const std::string advice = "We recommend that you clone this drive to another drive before "
-                               "attempting recovery of your files.";
-    Reader r(&driver, &l, &ui_, advice);
-    r.readSectors(2048, 256);
+    ASSERT_TRUE(scan(256, 256, &ui_, "Clone the drive first."));
+    EXPECT_EQ(listener_->deliveries, (Deliveries{{256, 256}}));
+    EXPECT_EQ(patternSectors().size(), 256u); // each its own copy, from its first byte
     ASSERT_EQ(ui_.asked().size(), 1u);
-    EXPECT_EQ(ui_.asked()[0].text, "Read Error at LBA 2048 (256 sectors).\n\n"
-                                   "Continuing could cause further damage to your Source.\n\n" +
-                                       advice + "\n\nDo you want to continue?");
+    EXPECT_EQ(ui_.asked()[0].text, "Read Error at LBA 256 (256 sectors).\n\n"
+                                   "Continuing could cause further damage to your Source.\n\n"
+                                   "Clone the drive first.\n\nDo you want to continue?");
 }
 
-TEST_F(ReaderTest, YesToAllSilencesLaterQuestions) {
+TEST_F(ReaderTest, YesToAllAsksOnceButShowsEveryError) {
     for (u64 lba : {3u, 7u, 400u})
         failing_->addBadSector(lba);
     ui_.then(YES | TICKED);
-    auto& [l, box, r] = start(512);
-    r.readSectors(0, 512);
-
-    EXPECT_TRUE(r.isYesToAll());
+    ASSERT_TRUE(scan(0, 512, &ui_));
+    EXPECT_TRUE(yesToAll_);
     EXPECT_EQ(ui_.asked().size(), 1u);
-    EXPECT_EQ(patternSectors(l), (std::vector<u64>{3, 7, 400}));
-    // Later errors still show on the progress box.
-    EXPECT_EQ(box.record()->lastText(InterfaceCallback::TEXT_MAIN),
+    EXPECT_EQ(patternSectors(), (std::vector<u64>{3, 7, 400}));
+    EXPECT_EQ(box_.record()->lastText(InterfaceCallback::TEXT_MAIN),
               "Read Error at LBA 400 (1 sector).");
 }
 
-TEST_F(ReaderTest, NoEndsTheReadAndKeepsWhatWasDelivered) {
+TEST_F(ReaderTest, NoOrNobodyToAskEndsTheReadWithWhatCameBefore) {
     failing_->addBadSector(10);
     ui_.then(NO | TICKED);
-    auto& [l, box, r] = start(256);
-    EXPECT_THROW(r.readSectors(0, 256), InterruptedException);
-    EXPECT_FALSE(r.isYesToAll());
-    // Sectors 0 to 9 came through before the question; the bad one did not.
-    ASSERT_EQ(l.deliveries().size(), 10u);
-    EXPECT_EQ(l.deliveries().back(), (Delivery{9, 1}));
-    EXPECT_TRUE(patternSectors(l).empty());
-}
-
-TEST_F(ReaderTest, NoInBlockModeDeliversNothingOfTheBlock) {
+    EXPECT_FALSE(scan(0, 256, &ui_));
+    EXPECT_FALSE(yesToAll_);
+    EXPECT_EQ(listener_->deliveries.size(), 10u); // sectors 0 to 9, not the bad one
+    EXPECT_TRUE(patternSectors().empty());
+    EXPECT_FALSE(scan(0, 256, nullptr));
+    EXPECT_EQ(listener_->deliveries.size(), 10u);
     Preferences::instance().setReadErrorMode(1);
-    failing_->addBadSector(300);
     ui_.then(NO);
-    auto& [l, box, r] = start(512);
-    EXPECT_THROW(r.readSectors(0, 512), InterruptedException);
-    EXPECT_EQ(l.deliveries(), (std::vector<Delivery>{{0, 256}}));
+    EXPECT_FALSE(scan(0, 512, &ui_));
+    EXPECT_TRUE(listener_->deliveries.empty()); // nothing of the failed block
 }
 
-TEST_F(ReaderTest, CancelInTheProgressBoxStopsBeforeTheNextRead) {
-    auto& [l, box, r] = start(512);
-    box.cancelAtPoll(2);
-    EXPECT_THROW(r.readSectors(0, 512), InterruptedException);
-    EXPECT_EQ(l.deliveries(), (std::vector<Delivery>{{0, 256}}));
+TEST_F(ReaderTest, ACancelStopsBeforeTheNextReadAndAsksNothing) {
+    box_.cancelAtPoll(2);
+    EXPECT_FALSE(scan(0, 512, &ui_));
+    EXPECT_EQ(listener_->deliveries, (Deliveries{{0, 256}}));
     EXPECT_EQ(failing_->requests().size(), 1u);
-}
-
-TEST_F(ReaderTest, CancelWhileTheErrorLineIsShownAsksNothing) {
-    failing_->addBadSector(0);
-    auto& [l, box, r] = start(1);
-    // Poll 1 before the block, 2 before the sector, 3 after the error line.
-    box.cancelAtPoll(3);
-    EXPECT_THROW(r.readSectors(0, 1), InterruptedException);
+    // Polls: 3 before the block, 4 before the sector, 5 after the error line.
+    failing_->addBadSector(600);
+    box_.cancelAtPoll(5);
+    EXPECT_FALSE(scan(600, 1, &ui_));
     EXPECT_TRUE(ui_.asked().empty());
-    EXPECT_TRUE(l.deliveries().empty());
 }
 
-TEST_F(ReaderTest, NobodyToAskMeansNo) {
-    failing_->addBadSector(1);
-    auto& [l, box, r] = start(4, nullptr);
-    EXPECT_THROW(r.readSectors(0, 4), InterruptedException);
-    EXPECT_EQ(l.deliveries(), (std::vector<Delivery>{{0, 1}}));
-}
-
-TEST_F(ReaderTest, BrokenListenersAreInvariantFaults) {
-    auto& [l, box, r] = start(1);
-    l.setBlockSize(0);
-    EXPECT_THROW(r.readSectors(0, 1), std::runtime_error);
-
-    l.setBlockSize(256);
-    EXPECT_THROW(r.readBlock(~0ull - 1, 4), std::runtime_error);
-}
-
-TEST_F(ReaderTest, ReadsPastTheEndAreUnreadableSectors) {
-    auto& [l, box, r] = start(4);
-    r.readSectors(1022, 4);
-    EXPECT_EQ(patternSectors(l), (std::vector<u64>{2, 3}));
-    EXPECT_EQ(ui_.asked().size(), 2u);
+TEST_F(ReaderTest, SectorsPastTheEndAreUnreadableAndBrokenListenersThrow) {
+    ASSERT_TRUE(scan(1022, 4, &ui_));
+    EXPECT_EQ(listener_->patternSectors(image_.data() + 1022 * 512), (std::vector<u64>{2, 3}));
+    Listener listener(1);
+    Reader reader(driver_.get(), &listener, &ui_, "");
+    listener.setBlockSize(0); // would never get through the range
+    EXPECT_THROW(reader.readSectors(0, 1), std::runtime_error);
+    listener.setBlockSize(256);
+    EXPECT_THROW(reader.readBlock(~0ull - 1, 4), std::runtime_error);
 }
 
 } // namespace

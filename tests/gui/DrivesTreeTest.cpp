@@ -1,13 +1,11 @@
 #include "gui/DrivesTree.h"
 
 #include "core/Text.h"
-#include "tests/gui/FakeSources.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 
 #include <cstring>
 #include <filesystem>
-#include <memory>
 
 using guitest::descrHas;
 using guitest::descrValue;
@@ -53,7 +51,7 @@ protected:
     }
     GtkTreeModel* model() const { return gtk_tree_view_get_model(tree->getView()); }
     Strings column(GtkTreeIter* parent, int c) const {
-        return guitest::rowStrings(model(), parent, c);
+        return guitest::modelStrings(model(), c, parent);
     }
     Strings ids(GtkTreeIter* parent) const {
         Strings out;
@@ -186,50 +184,6 @@ TEST_F(DrivesTreeTest, DestinationModeListsOnlyFoldersAndFilesAndOnlyFoldersAreC
     EXPECT_EQ(tree->getRemoveItem(), nullptr);
 }
 
-TEST_F(DrivesTreeTest, SoftwareDriversAreListedUnlessHidden) {
-    sources.push_back("type=raid0|id=r0|components=a,b|size=8|custom=");
-    make(false, true).fill(sources);
-    EXPECT_EQ(ids(nullptr).size(), 4u);
-    tree.reset();
-    gtk_widget_destroy(gtk_bin_get_child(GTK_BIN(window)));
-    make(false, false).fill(sources);
-    EXPECT_EQ(ids(nullptr).back(), "r0");
-    EXPECT_TRUE(descrHas(column(nullptr, gtk::DrivesTree::COLUMN_DESCRIPTOR).back(), "ok"));
-}
-
-TEST_F(DrivesTreeTest, RemoteEntriesAlwaysGetAnExpanderAndAreNotChoosable) {
-    make().fill({"type=network|id=net", "type=share|id=srv/docs|name=docs"});
-    const Strings rows = column(nullptr, gtk::DrivesTree::COLUMN_DESCRIPTOR);
-    EXPECT_FALSE(descrHas(rows[0], "ok"));
-    EXPECT_FALSE(descrHas(rows[1], "ok"));
-    GtkTreeIter share = top("srv/docs");
-    EXPECT_TRUE(gtk_tree_model_iter_has_child(model(), &share));
-}
-
-TEST_F(DrivesTreeTest, SelectPathFollowsThePathAsFarAsItExists) {
-    make().fill(sources);
-    const std::string inner = src.folder() + "/inner.bin";
-    tree->selectPath(src.mount.path() + "|" + src.folder() + "|" + inner);
-    EXPECT_EQ(descrValue(tree->getSelectedDescriptor(), "id"), inner);
-    EXPECT_EQ(tree->getSelectedPath(), src.mount.path() + "|" + src.folder() + "|" + inner);
-    EXPECT_EQ(tree->getSelectedText(true), "inner.bin 3 File");
-
-    tree->selectPath(src.dev("sda") + "|" + src.dev("sdz9"));
-    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda"));
-    tree->selectPath("nothing|at all");
-    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda")); // unchanged
-}
-
-TEST_F(DrivesTreeTest, SelectByIdTakesOnlyChoosableTopLevelRows) {
-    make().fill(sources);
-    tree->selectById(src.dev("fd0"));
-    EXPECT_EQ(tree->getSelectedPath(), src.dev("fd0"));
-    tree->selectById(src.mount.path()); // a folder: not choosable here
-    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda"));
-    tree->selectById("");
-    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda"));
-}
-
 TEST_F(DrivesTreeTest, MenuFollowsTheSelectedRow) {
     sources.push_back("type=range|id=r1|components=x|size=5|custom=");
     make().fill(sources);
@@ -276,40 +230,6 @@ TEST_F(DrivesTreeTest, InformationListsThePresentFieldsInOrder) {
                   field("Model Number", "M&amp;M") + field("Size (in bytes)", "10"));
 }
 
-TEST_F(DrivesTreeTest, InformationWithoutASelection) {
-    make();
-    ScriptedMessages messages;
-    tree->showInformation();
-    ASSERT_EQ(messages.asked().size(), 1u);
-    EXPECT_EQ(messages.asked()[0].text, "No drive selected");
-}
-
-TEST_F(DrivesTreeTest, RefreshKeepsSoftwareDriversAfterTheFreshListing) {
-    const std::string custom1 = "type=range|id=r1|components=x|size=5|custom=";
-    const std::string custom2 = "type=jbod|id=j1|components=x|size=5|custom=";
-    const Strings fresh = sources;
-    sources = {"type=drive|id=/dev/gone|size=1", custom1, "type=file|id=/old", custom2};
-    make().fill(sources);
-    tree->selectById("j1");
-    tree->refresh();
-    Strings expected = fresh;
-    expected.push_back(custom1);
-    expected.push_back(custom2);
-    EXPECT_EQ(sources, expected);
-    EXPECT_EQ(tree->getSelectedPath(), "j1");
-}
-
-TEST_F(DrivesTreeTest, RemoveDropsTheDriverAndSelectsTheFirstRow) {
-    sources.push_back("type=range|id=r1|components=x|size=5|custom=");
-    const Strings fresh(sources.begin(), sources.end() - 1);
-    make().fill(sources);
-    tree->selectById("r1");
-    tree->removeDriver();
-    EXPECT_EQ(sources, fresh);
-    EXPECT_EQ(tree->getSelectedPath(), src.dev("sda"));
-    EXPECT_EQ(ids(nullptr).size(), fresh.size());
-}
-
 TEST_F(DrivesTreeTest, CreateDirectoryMakesTheFolderAndSelectsIt) {
     make(true, true).fill(sources);
     tree->selectPath(src.mount.path());
@@ -344,18 +264,6 @@ TEST_F(DrivesTreeTest, CreateDirectoryRefusesNamesThatLeaveTheFolder) {
     EXPECT_EQ(messages.asked()[0].kind, MESSAGE_ERROR);
     EXPECT_EQ(messages.asked()[0].text, std::strerror(EINVAL));
     EXPECT_EQ(tree->getSelectedPath(), src.mount.path() + "|" + src.folder());
-}
-
-TEST_F(DrivesTreeTest, WriteToSourceWarningDefaultsToNo) {
-    ScriptedMessages messages;
-    messages.then(0);
-    EXPECT_TRUE(gtk::DrivesTree::confirmWriteToSource(nullptr));
-    EXPECT_FALSE(gtk::DrivesTree::confirmWriteToSource(nullptr));
-    ASSERT_EQ(messages.asked().size(), 2u);
-    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_WARNING);
-    EXPECT_TRUE(messages.asked()[0].defaultNo);
-    EXPECT_EQ(messages.asked()[0].text, "This operation can cause data damage!\n\nAre you sure "
-                                        "you want to write files to the source media?");
 }
 
 } // namespace

@@ -5,13 +5,10 @@
 #include "devices/DtReaderFile.h"
 #include "gui/GuiContext.h"
 #include "gui/Interface.h"
-#include "tests/gui/DialogScript.h"
-#include "tests/gui/FakeSources.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 
 #include <filesystem>
-#include <memory>
 
 using guitest::DialogScript;
 using guitest::FakeSources;
@@ -33,7 +30,6 @@ protected:
     std::unique_ptr<FileDialog> open(const std::string& name, int mode = FileDialog::SAVE) {
         return std::make_unique<FileDialog>(*context, name, mode, nullptr);
     }
-    bool okSensitive(FileDialog& d) const { return gtk_widget_get_sensitive(d.getOkButton()); }
     // The open source: a reader over the image file and the descriptor the
     // source page stores.
     void openSource(const std::string& options) {
@@ -44,7 +40,7 @@ protected:
         driveDescr.setDrive(driver);
     }
     std::string sdaSource() const {
-        return "type=drive|id=" + src.dev("sda") + "|size=2097152|drive letters=sda1|ok=|";
+        return "type=drive|id=" + src.dev("sda") + "|size=2097152|partitions=sda1|ok=|";
     }
 
     FakeSources src;
@@ -54,73 +50,14 @@ protected:
     std::unique_ptr<GuiContext> context;
 };
 
-TEST_F(FileDialogTest, OkNeedsANameAndAFolderOrFileRow) {
-    auto d = open("Scan.bin");
-    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d->getDialog())), "Save File");
-    EXPECT_STREQ(gtk_entry_get_text(d->getEntry()), "Scan.bin");
-    EXPECT_EQ(d->getTree().getSelectedPath(), "/"); // the first top-level row
-    EXPECT_TRUE(okSensitive(*d));
-
-    // A placeholder row is neither.
-    d->getTree().selectPath(src.mount.path() + "|" + src.folder());
-    std::filesystem::remove(src.folder() + "/inner.bin");
-    GtkTreePath* path = nullptr;
-    gtk_tree_view_get_cursor(d->getTree().getView(), &path, nullptr);
-    gtk_tree_view_expand_row(d->getTree().getView(), path, FALSE);
-    gtk_tree_path_down(path);
-    gtk_tree_view_set_cursor(d->getTree().getView(), path, nullptr, FALSE);
-    gtk_tree_path_free(path);
-    EXPECT_EQ(d->getTree().getSelectedDescriptor(), "");
-    EXPECT_FALSE(okSensitive(*d));
-    std::string name;
-    EXPECT_FALSE(d->accept(name)); // pressed anyway (Enter): stays
-
-    d->getTree().selectPath(src.mount.path());
-    EXPECT_TRUE(okSensitive(*d));
-    gtk_entry_set_text(d->getEntry(), "");
-    EXPECT_FALSE(okSensitive(*d));
-    EXPECT_FALSE(d->accept(name));
-}
-
-TEST_F(FileDialogTest, ActivatingAFileRowTakesItsNameAndKeepsItsFolder) {
-    auto d = open("", FileDialog::OPEN);
-    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d->getDialog())), "Open File");
-    const std::string row = src.mount.path() + "|" + src.imagePath();
-    d->getTree().selectPath(row);
-    GtkTreePath* path = nullptr;
-    gtk_tree_view_get_cursor(d->getTree().getView(), &path, nullptr);
-    gtk_tree_view_row_activated(d->getTree().getView(), path, nullptr);
-    gtk_tree_path_free(path);
-    EXPECT_STREQ(gtk_entry_get_text(d->getEntry()), "disk.img");
-    std::string name;
-    ASSERT_TRUE(d->accept(name));
-    EXPECT_EQ(name, "disk.img");
-    EXPECT_EQ(context->currentDirectory(), src.mount.path());
-    EXPECT_EQ(context->makePath(nullptr), src.mount.path());
-    EXPECT_EQ(context->makePath(name.c_str()), src.imagePath());
-    EXPECT_EQ(context->locationId(), src.imagePath());
-    EXPECT_EQ(context->locationTreePath(), row);
-}
-
-TEST_F(FileDialogTest, ActivatingAFolderRowOpensAndClosesIt) {
-    auto d = open("x");
-    GtkTreeView* view = d->getTree().getView();
-    d->getTree().selectPath(src.mount.path());
-    GtkTreePath* path = nullptr;
-    gtk_tree_view_get_cursor(view, &path, nullptr);
-    gtk_tree_view_row_activated(view, path, nullptr);
-    EXPECT_TRUE(gtk_tree_view_row_expanded(view, path));
-    gtk_tree_view_row_activated(view, path, nullptr);
-    EXPECT_FALSE(gtk_tree_view_row_expanded(view, path));
-    gtk_tree_path_free(path);
-}
-
 TEST_F(FileDialogTest, SavingOntoTheSourceMediaAsksFirst) {
     openSource(sdaSource());
     ScriptedMessages messages;
     messages.then(1).then(0);
     auto d = open("report.txt");
     d->getTree().selectPath(src.mount.path());
+    gtk_widget_show_all(GTK_WIDGET(d->getDialog()));
+    guitest::screenshot(GTK_WIDGET(d->getDialog()), "save-file");
     std::string name;
     EXPECT_FALSE(d->accept(name)); // No: back to the dialog
     EXPECT_TRUE(d->accept(name));  // Yes
@@ -134,13 +71,13 @@ TEST_F(FileDialogTest, SavingOntoTheSourceMediaAsksFirst) {
 TEST_F(FileDialogTest, OtherSourcesAndOpeningNeverAsk) {
     ScriptedMessages messages;
     std::string name;
-    // An image file source has no drive letters.
+    // An image file source has no partitions.
     openSource("type=file|id=" + src.imagePath() + "|name=disk.img|ok=|");
     auto d = open("report.txt");
     d->getTree().selectPath(src.mount.path());
     EXPECT_TRUE(d->accept(name));
     // The floppy is another device.
-    openSource("type=floppy|id=" + src.dev("fd0") + "|drive letters=fd0|ok=|");
+    openSource("type=floppy|id=" + src.dev("fd0") + "|partitions=fd0|ok=|");
     EXPECT_TRUE(d->accept(name));
     // Opening writes nothing: neither the warning nor the overwrite question.
     openSource(sdaSource());
@@ -183,49 +120,6 @@ TEST_F(FileDialogTest, ATypedFolderPartIsPartOfTheDestination) {
     EXPECT_FALSE(outside->accept(name)); // no file name left
 }
 
-TEST_F(FileDialogTest, TheNextDialogOpensWhereTheLastOneEnded) {
-    {
-        auto d = open("a");
-        d->getTree().selectPath(src.mount.path() + "|" + src.folder());
-        std::string name;
-        ASSERT_TRUE(d->accept(name));
-    }
-    auto again = open("b");
-    EXPECT_EQ(again->getTree().getSelectedPath(), src.mount.path() + "|" + src.folder());
-    context->clearLocation();
-    auto fresh = open("c");
-    EXPECT_EQ(fresh->getTree().getSelectedPath(), "/");
-}
-
-TEST_F(FileDialogTest, RunFileDialogRunsTheDialogModally) {
-    std::string name = "Scan.bin";
-    EXPECT_FALSE(runFileDialog(*context, name, 2, nullptr));
-
-    DialogScript script;
-    script.on("Pick", [&](GtkDialog* d) {
-        guitest::selectRowById(d, src.mount.path());
-        guitest::screenshot(GTK_WIDGET(d), "file-dialog");
-        gtk_dialog_response(d, GTK_RESPONSE_ACCEPT);
-    });
-    ASSERT_TRUE(runFileDialog(*context, name, FileDialog::SAVE, "Pick"));
-    EXPECT_EQ(context->makePath(name.c_str()), src.mount.path() + "/Scan.bin");
-
-    DialogScript cancel;
-    cancel.on("Open File", [](GtkDialog* d) { guitest::sendDelete(GTK_WIDGET(d)); });
-    EXPECT_FALSE(runFileDialog(*context, name, FileDialog::OPEN, nullptr));
-}
-
-TEST_F(FileDialogTest, ReadAndWriteErrorsNameThePath) {
-    ScriptedMessages messages;
-    context->setCurrentDirectory("/tmp/a&b");
-    reportWriteError(*context, "x.bin");
-    reportReadError(*context, "y.bin");
-    ASSERT_EQ(messages.asked().size(), 2u);
-    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_ERROR);
-    EXPECT_EQ(messages.asked()[0].text, "Cannot write to file:\n/tmp/a&amp;b/x.bin");
-    EXPECT_EQ(messages.asked()[1].text, "Cannot read file:\n/tmp/a&amp;b/y.bin");
-}
-
 class FolderOnSourceTest : public guitest::GuiTest {
 protected:
     std::string disk(const char* name) const { return "type=drive|id=" + src.dev(name); }
@@ -236,9 +130,9 @@ protected:
 };
 
 TEST_F(FolderOnSourceTest, ByPartitionWholeDeviceOrADeviceBelow) {
-    EXPECT_TRUE(onSource(disk("sda") + "|drive letters=sda1"));
-    EXPECT_TRUE(onSource("type=partition|id=" + src.dev("sda1") + "|drive letters=sda1"));
-    EXPECT_FALSE(onSource("type=floppy|id=" + src.dev("fd0") + "|drive letters=fd0"));
+    EXPECT_TRUE(onSource(disk("sda") + "|partitions=sda1"));
+    EXPECT_TRUE(onSource("type=partition|id=" + src.dev("sda1") + "|partitions=sda1"));
+    EXPECT_FALSE(onSource("type=floppy|id=" + src.dev("fd0") + "|partitions=fd0"));
     EXPECT_FALSE(onSource("type=file|id=" + src.imagePath()));
     EXPECT_FALSE(onSource("type=range|id=r|components=" + src.dev("sda")));
 
@@ -250,17 +144,17 @@ TEST_F(FolderOnSourceTest, ByPartitionWholeDeviceOrADeviceBelow) {
     src.tree.addDisk("dm-0", 1 << 20, "254:0");
     src.tree.write("sys/block/dm-0/slaves/sda1/dev", "8:1\n");
     src.tree.setMountInfo("30 1 254:0 / " + src.mount.path() + " rw - ext4 /dev/dm-0 rw\n");
-    EXPECT_TRUE(onSource(disk("sda") + "|drive letters=sda1"));
+    EXPECT_TRUE(onSource(disk("sda") + "|partitions=sda1"));
 
     // Not on a block device at all.
     src.tree.setMountInfo("30 1 0:40 / " + src.mount.path() + " rw - tmpfs tmpfs rw\n");
-    EXPECT_FALSE(onSource(disk("sda") + "|drive letters=sda1"));
+    EXPECT_FALSE(onSource(disk("sda") + "|partitions=sda1"));
 }
 
 TEST_F(FolderOnSourceTest, BtrfsIsFoundByItsSourceDevice) {
     src.tree.setMountInfo("30 1 0:44 / " + src.mount.path() + " rw - btrfs /dev/sda1 rw\n");
-    EXPECT_TRUE(onSource(disk("sda") + "|drive letters=sda1"));
-    EXPECT_FALSE(onSource("type=floppy|id=" + src.dev("fd0") + "|drive letters=fd0"));
+    EXPECT_TRUE(onSource(disk("sda") + "|partitions=sda1"));
+    EXPECT_FALSE(onSource("type=floppy|id=" + src.dev("fd0") + "|partitions=fd0"));
 }
 
 } // namespace

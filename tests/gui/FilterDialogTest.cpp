@@ -1,8 +1,6 @@
 #include "gui/FilterDialog.h"
 
-#include "tests/gui/GuiTestSupport.h"
-
-#include <string>
+#include "tests/gui/GuiTest.h"
 
 namespace {
 
@@ -58,52 +56,6 @@ TEST_F(FilterDialogTest, OnlyInOneRowClearsHideElsewhere) {
     editor.apply();
     EXPECT_EQ(tree::FILTER_HIDE_GOOD | tree::FILTER_ONLY_DELETED | tree::FILTER_HIDE_EMPTY_FOLDERS,
               mask.get());
-}
-
-TEST_F(FilterDialogTest, BothBitsOpenAsHideAndOkClearsOnly) {
-    tree::FilterMask mask(tree::FILTER_HIDE_DELETED | tree::FILTER_ONLY_DELETED);
-    const int fat = 0;
-    MapFilterEditor editor(nullptr, mask, fat);
-    EXPECT_EQ(MapFilterEditor::ROW_HIDE, gtk_combo_box_get_active(editor.rowMenu(1)));
-    editor.apply();
-    EXPECT_EQ(u32(tree::FILTER_HIDE_DELETED), mask.get());
-}
-
-TEST_F(FilterDialogTest, BitsWithoutARowSurviveOk) {
-    // FAT maps have no row for the GOOD pair.
-    tree::FilterMask mask(tree::FILTER_HIDE_GOOD | tree::FILTER_ONLY_GOOD | 0x01);
-    const int fat = 0;
-    MapFilterEditor editor(nullptr, mask, fat);
-    gtk_toggle_button_set_active(editor.hideEmptyFolders(), FALSE);
-    editor.apply();
-    EXPECT_EQ(u32(tree::FILTER_HIDE_GOOD | tree::FILTER_ONLY_GOOD), mask.get());
-}
-
-TEST_F(FilterDialogTest, CancelLeavesTheMaskAndOkRewritesIt) {
-    tree::FilterMask mask(0x83);
-    const int ntfs = 1;
-    {
-        guitest::DialogAnswer answer([](GtkDialog* dialog) {
-            std::vector<GtkWidget*> menus =
-                guitest::findWidgets(GTK_WIDGET(dialog), GTK_TYPE_COMBO_BOX);
-            for (GtkWidget* menu : menus)
-                gtk_combo_box_set_active(GTK_COMBO_BOX(menu), MapFilterEditor::ROW_HIDE);
-            gtk_dialog_response(dialog, GTK_RESPONSE_CANCEL);
-        });
-        EXPECT_FALSE(gtk::editMapFilter(nullptr, mask, ntfs));
-    }
-    EXPECT_EQ(0x83u, mask.get());
-    {
-        guitest::DialogAnswer answer([](GtkDialog* dialog) {
-            std::vector<GtkWidget*> menus =
-                guitest::findWidgets(GTK_WIDGET(dialog), GTK_TYPE_COMBO_BOX);
-            ASSERT_EQ(6u, menus.size());
-            gtk_combo_box_set_active(GTK_COMBO_BOX(menus[2]), MapFilterEditor::ROW_HIDE);
-            gtk_dialog_response(dialog, GTK_RESPONSE_OK);
-        });
-        EXPECT_TRUE(gtk::editMapFilter(nullptr, mask, ntfs));
-    }
-    EXPECT_EQ(0x83u | tree::FILTER_HIDE_DELETED, mask.get());
 }
 
 } // namespace

@@ -2,10 +2,7 @@
 
 #include "core/UserInterface.h"
 #include "gui/ResizableLabel.h"
-#include "tests/gui/GuiTestSupport.h"
-
-#include <algorithm>
-#include <string>
+#include "tests/gui/GuiTest.h"
 
 using guitest::DialogAnswer;
 using guitest::findButton;
@@ -19,15 +16,6 @@ protected:
     int ask(int kind, const std::function<void(GtkDialog*)>& answer, bool defaultNo = false,
             const char* checkLabel = nullptr, const std::string& text = "Go on?") {
         DialogAnswer answerer([&](GtkDialog* dialog) {
-            seenTitle = gtk_window_get_title(GTK_WINDOW(dialog));
-            // Left to right as shown (a button box lays its children out in
-            // the order they were added, whatever their packing).
-            auto buttons = findWidgets(gtk_dialog_get_action_area(dialog), GTK_TYPE_BUTTON);
-            std::sort(buttons.begin(), buttons.end(),
-                      [](GtkWidget* a, GtkWidget* b) { return a->allocation.x < b->allocation.x; });
-            seenButtons.clear();
-            for (GtkWidget* b : buttons)
-                seenButtons.push_back(gtk_button_get_label(GTK_BUTTON(b)));
             auto labels = findWidgets(GTK_WIDGET(dialog), GTK_TYPE_RESIZABLE_LABEL);
             seenText = labels.empty() ? std::string()
                                       : gtk_label_get_text(resizableLabelGetLabel(labels.front()));
@@ -56,8 +44,6 @@ protected:
         };
     }
 
-    std::string seenTitle;
-    std::vector<std::string> seenButtons;
     std::string seenText;
     bool seenCheck = false;
 };
@@ -77,18 +63,6 @@ TEST(MessageResultTest, YesNoKindsTellYesFromEverythingElse) {
     }
 }
 
-TEST_F(MessageDialogTest, QuestionAnsweredYesAndNo) {
-    EXPECT_EQ(ask(MESSAGE_QUESTION, click(GTK_STOCK_YES)), 0);
-    EXPECT_EQ(seenTitle, "Question");
-    EXPECT_EQ(seenButtons, (std::vector<std::string>{GTK_STOCK_NO, GTK_STOCK_YES}));
-    EXPECT_FALSE(seenCheck);
-    EXPECT_EQ(ask(MESSAGE_QUESTION, click(GTK_STOCK_NO)), 1);
-}
-
-TEST_F(MessageDialogTest, ClosingTheWindowAnswersNo) {
-    EXPECT_EQ(ask(MESSAGE_WARNING, [](GtkDialog* d) { guitest::sendDelete(GTK_WIDGET(d)); }), 1);
-}
-
 TEST_F(MessageDialogTest, TickedCheckBoxAddsItsBit) {
     EXPECT_EQ(ask(MESSAGE_QUESTION, tickThen(GTK_STOCK_YES), false, "_Always"), 0x10);
     EXPECT_TRUE(seenCheck);
@@ -98,31 +72,6 @@ TEST_F(MessageDialogTest, TickedCheckBoxAddsItsBit) {
     EXPECT_EQ(ask(MESSAGE_QUESTION, click(GTK_STOCK_YES), false, "_Always"), 0);
 }
 
-TEST_F(MessageDialogTest, EnterAnswersTheDefaultButton) {
-    auto enter = [](GtkDialog* d) { gtk_window_activate_default(GTK_WINDOW(d)); };
-    EXPECT_EQ(ask(MESSAGE_WARNING, enter, false), 0);
-    EXPECT_EQ(seenTitle, "Warning");
-    EXPECT_EQ(ask(MESSAGE_WARNING, enter, true), 1);
-    EXPECT_EQ(ask(MESSAGE_QUESTION, enter, true), 1);
-}
-
-TEST_F(MessageDialogTest, BoxesThatAskNothingAnswerZero) {
-    EXPECT_EQ(ask(MESSAGE_ERROR, click(GTK_STOCK_CLOSE), true), 0);
-    EXPECT_EQ(seenTitle, "Error");
-    EXPECT_EQ(seenButtons, std::vector<std::string>{GTK_STOCK_CLOSE});
-    EXPECT_EQ(ask(MESSAGE_INFO_CLOSE, click(GTK_STOCK_CLOSE)), 0);
-    EXPECT_EQ(seenTitle, "Information");
-    EXPECT_EQ(ask(MESSAGE_INFO_OK, click(GTK_STOCK_OK)), 0);
-    EXPECT_EQ(seenButtons, std::vector<std::string>{GTK_STOCK_OK});
-    EXPECT_EQ(ask(MESSAGE_INFO_OK, [](GtkDialog* d) { guitest::sendDelete(GTK_WIDGET(d)); }), 0);
-}
-
-TEST_F(MessageDialogTest, UnknownKindShowsAnErrorBox) {
-    EXPECT_EQ(ask(42, click(GTK_STOCK_CLOSE)), 0);
-    EXPECT_EQ(seenTitle, "Error");
-    EXPECT_EQ(seenButtons, std::vector<std::string>{GTK_STOCK_CLOSE});
-}
-
 TEST_F(MessageDialogTest, TextIsMarkupAndBrokenMarkupShowsAsItStands) {
     ask(MESSAGE_ERROR, click(GTK_STOCK_CLOSE), false, nullptr,
         "<span foreground=\"red\">Warning</span>: not saved");
@@ -130,56 +79,6 @@ TEST_F(MessageDialogTest, TextIsMarkupAndBrokenMarkupShowsAsItStands) {
     ask(MESSAGE_ERROR, click(GTK_STOCK_CLOSE), false, nullptr,
         "Cannot write to file:\n/tmp/a & b <c>");
     EXPECT_EQ(seenText, "Cannot write to file:\n/tmp/a & b <c>");
-}
-
-TEST_F(MessageDialogTest, LongTextWrapsWithinTheMaximumWidth) {
-    std::string text;
-    for (int i = 0; i < 30; ++i)
-        text += "The sector could not be read. ";
-    int width = 0;
-    int height = 0;
-    int lineHeight = 0;
-    ask(
-        MESSAGE_WARNING,
-        [&](GtkDialog* d) {
-            GtkWidget* label = findWidgets(GTK_WIDGET(d), GTK_TYPE_RESIZABLE_LABEL).front();
-            GtkWidget* inner = GTK_WIDGET(resizableLabelGetLabel(label));
-            guitest::pumpUntil([&] { return inner->allocation.width <= 500; }, 1000);
-            width = inner->allocation.width;
-            height = inner->allocation.height;
-            PangoLayout* layout = gtk_widget_create_pango_layout(inner, "x");
-            pango_layout_get_pixel_size(layout, nullptr, &lineHeight);
-            g_object_unref(layout);
-            guitest::screenshot(GTK_WIDGET(d), "message-long");
-            gtk_dialog_response(d, GTK_RESPONSE_REJECT);
-        },
-        false, nullptr, text);
-    EXPECT_GT(width, 100);
-    EXPECT_LE(width, 500);
-    EXPECT_GT(height, 3 * lineHeight);
-}
-
-TEST_F(MessageDialogTest, InstalledHandlerShowsGtkBoxes) {
-    gtk::installMessageDialogHandler();
-    DialogAnswer answerer(click(GTK_STOCK_YES));
-    int result = messageDialog(MESSAGE_QUESTION, "Really?", nullptr, true, nullptr);
-    setMessageDialogHandler(MessageDialogHandler());
-    EXPECT_TRUE(answerer.answered());
-    EXPECT_EQ(result, 0);
-}
-
-TEST_F(MessageDialogTest, BoxStandsOverItsParent) {
-    GtkWidget* parent = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_widget_show(parent);
-    GtkWindow* seenParent = nullptr;
-    DialogAnswer answerer([&](GtkDialog* d) {
-        seenParent = gtk_window_get_transient_for(GTK_WINDOW(d));
-        EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(d)));
-        gtk_dialog_response(d, GTK_RESPONSE_ACCEPT);
-    });
-    EXPECT_EQ(gtk::runMessageDialog(MESSAGE_QUESTION, "?", GTK_WINDOW(parent), false, nullptr), 0);
-    EXPECT_EQ(seenParent, GTK_WINDOW(parent));
-    gtk_widget_destroy(parent);
 }
 
 } // namespace

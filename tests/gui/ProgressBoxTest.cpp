@@ -1,10 +1,8 @@
 #include "gui/ProgressBox.h"
 
 #include "core/Text.h"
-#include "tests/gui/GuiTestSupport.h"
-
-#include <memory>
-#include <string>
+#include "gui/TreeViewWidgets.h"
+#include "tests/gui/GuiTest.h"
 
 using gtk::ProgressBox;
 using guitest::findButton;
@@ -46,71 +44,41 @@ TEST_F(ProgressBoxTest, ClosingFromTheTitleBarCancelsButKeepsTheWindow) {
     box->onTimer();
 }
 
-TEST_F(ProgressBoxTest, TextModeShowsTheMainTextAtTheNextTick) {
-    auto box = make(ProgressBox::MODE_TEXT);
-    EXPECT_EQ(box->getProgressLabel(), nullptr);
-    EXPECT_EQ(box->getWriteToLabel(), nullptr);
-    box->setText(InterfaceCallback::TEXT_MAIN, "Reading FAT");
-    box->setText(InterfaceCallback::TEXT_SECOND, "ignored");
-    EXPECT_EQ(text(box->getFileLabel()), "");
-    box->onTimer();
-    EXPECT_EQ(text(box->getFileLabel()), "Reading FAT");
-    box->setText(InterfaceCallback::TEXT_TITLE, "Building the tree");
-    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(box->getDialog())), "Building the tree");
+gint64 fakeNow = 0;
+gint64 fakeClock() {
+    return fakeNow;
 }
 
-TEST_F(ProgressBoxTest, PercentCountsFromTheStart) {
-    auto box = make(ProgressBox::MODE_PERCENT, 4000, 1000);
-    box->setPosition(InterfaceCallback::POSITION_SET, 3000);
-    box->onTimer();
-    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(box->getBar()), 0.5);
-    EXPECT_EQ(barText(*box), "50%");
-    EXPECT_EQ(text(box->getProgressLabel()), formatProgress(2000, 4000));
-    EXPECT_NE(text(box->getRemainingLabel()), "");
-    guitest::screenshot(GTK_WIDGET(box->getDialog()), "progress-percent");
-}
-
-TEST_F(ProgressBoxTest, NothingDoneShowsNoTimeRemaining) {
-    auto box = make(ProgressBox::MODE_PERCENT, 4000, 1000);
-    box->onTimer();
-    EXPECT_EQ(barText(*box), "0%");
-    EXPECT_EQ(text(box->getRemainingLabel()), "");
-    // Below the start is nothing done too, not a wrapped-around amount.
-    box->setPosition(InterfaceCallback::POSITION_SET, 10);
-    box->onTimer();
-    EXPECT_EQ(barText(*box), "0%");
-    EXPECT_EQ(text(box->getProgressLabel()), formatProgress(0, 4000));
-}
-
-TEST_F(ProgressBoxTest, BeyondTheTotalStaysAtFullWithNothingRemaining) {
-    auto box = make(ProgressBox::MODE_PERCENT, 100);
-    box->setPosition(InterfaceCallback::POSITION_SET, 250);
-    box->onTimer();
-    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(box->getBar()), 1.0);
-    EXPECT_EQ(barText(*box), "100%");
-    EXPECT_EQ(text(box->getRemainingLabel()), formatDuration(0));
-}
-
-TEST_F(ProgressBoxTest, ZeroTotalLeavesTheBarEmpty) {
-    auto box = make(ProgressBox::MODE_FILES, 0);
-    box->setPosition(InterfaceCallback::POSITION_SET, 77);
-    box->onTimer();
-    EXPECT_EQ(barText(*box), "0%");
-    EXPECT_EQ(text(box->getRemainingLabel()), "");
-}
-
-TEST_F(ProgressBoxTest, PositionModes) {
-    auto box = make(ProgressBox::MODE_PERCENT, 100);
-    box->setPosition(InterfaceCallback::POSITION_ADD, 10);
-    box->setPosition(InterfaceCallback::POSITION_ADD, 15);
-    EXPECT_EQ(box->getPosition(), 25u);
-    box->setPosition(InterfaceCallback::FOUND_FATS, 3);
-    box->setPosition(99, 3);
-    EXPECT_EQ(box->getPosition(), 25u);
-    box->setPosition(InterfaceCallback::POSITION_SET, 7);
-    EXPECT_EQ(box->getPosition(), 7u);
-    box->setPosition(InterfaceCallback::POSITION_ADD, 0xFFFFFFFFull);
-    EXPECT_EQ(box->getPosition(), 0x100000006ull);
+// The bar counts from the start; the time remaining is the elapsed time scaled
+// by what is left, and shows only once something is done.
+TEST_F(ProgressBoxTest, PercentAndTimeRemaining) {
+    const struct {
+        u64 total, start, position;
+        int elapsed;
+        const char* bar;
+        int remaining; // -1: not shown
+    } cases[] = {
+        {4000, 1000, 3000, 10, "50%", 10},
+        {4000, 1000, 1000, 10, "0%", -1},
+        {4000, 1000, 10, 10, "0%", -1}, // below the start: nothing done, no wrap
+        {100, 0, 250, 5, "100%", 0},
+        {0, 0, 50, 5, "0%", -1},
+    };
+    const gtk::GuiClock saved = gtk::setGuiClock(fakeClock);
+    for (const auto& c : cases) {
+        fakeNow = 1000 * G_USEC_PER_SEC;
+        auto box = make(ProgressBox::MODE_PERCENT, c.total, c.start);
+        box->setPosition(InterfaceCallback::POSITION_SET, c.position);
+        fakeNow += c.elapsed * G_USEC_PER_SEC;
+        box->onTimer();
+        EXPECT_EQ(barText(*box), c.bar) << c.position;
+        EXPECT_EQ(text(box->getRemainingLabel()),
+                  c.remaining < 0 ? "" : formatDuration(static_cast<u32>(c.remaining)))
+            << c.position;
+        if (c.total == 4000 && c.position == 3000)
+            guitest::screenshot(GTK_WIDGET(box->getDialog()), "progress-percent");
+    }
+    gtk::setGuiClock(saved);
 }
 
 TEST_F(ProgressBoxTest, MainTextHidesThePercentageForAMinute) {
@@ -141,34 +109,6 @@ TEST_F(ProgressBoxTest, FileModeRows) {
     EXPECT_TRUE(g_utf8_validate(text(box->getFileLabel()).c_str(), -1, nullptr));
     EXPECT_EQ(text(box->getFileLabel()).substr(0, 3), "caf");
     guitest::screenshot(GTK_WIDGET(box->getDialog()), "progress-files");
-}
-
-TEST_F(ProgressBoxTest, TheTimerRedrawsWhileTheWorkerPolls) {
-    auto box = make(ProgressBox::MODE_PERCENT, 200);
-    box->setPosition(InterfaceCallback::POSITION_SET, 50);
-    EXPECT_EQ(barText(*box), "");
-    gint64 deadline = g_get_monotonic_time() + 2 * G_USEC_PER_SEC;
-    while (barText(*box) != "25%" && g_get_monotonic_time() < deadline) {
-        box->poll();
-        g_usleep(5000);
-    }
-    EXPECT_EQ(barText(*box), "25%");
-}
-
-TEST_F(ProgressBoxTest, StandsModalOverItsParent) {
-    GtkWidget* parent = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    {
-        ProgressBox box(GTK_WINDOW(parent), ProgressBox::MODE_TEXT, 0, 0, 300);
-        EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(box.getDialog())), GTK_WINDOW(parent));
-        EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(box.getDialog())));
-        EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(box.getDialog())), "Please Wait");
-        // Taken down with its parent: the box survives and counts as cancelled.
-        gtk_widget_destroy(parent);
-        EXPECT_EQ(box.getDialog(), nullptr);
-        EXPECT_THROW(box.poll(), InterruptedException);
-        box.setText(InterfaceCallback::TEXT_TITLE, "late");
-        box.onTimer();
-    }
 }
 
 } // namespace

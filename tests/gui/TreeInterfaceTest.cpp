@@ -96,15 +96,6 @@ protected:
     testutil::ScriptedMessages messages{1};
 };
 
-TEST(TreeInterfaceHeaderTest, ColumnRowsOfTheTwoListings) {
-    EXPECT_EQ("-- Name ------------------------ Size -------- Date --\n",
-              TreeInterface::headerColumns(true, false, false));
-    EXPECT_EQ("-- Name ------------------------ Size -------- Address / LBA ------ Status --\n",
-              TreeInterface::headerColumns(false, false, true));
-    EXPECT_EQ("-- Name ------------------------ Size -------- Date -------------- MD5 --\n",
-              TreeInterface::headerColumns(true, true, false));
-}
-
 TEST(TreeInterfaceHeaderTest, ColumnsCountCharactersNotBytes) {
     std::string line = "-- N\xC3\xA4me ";
     TreeInterface::addHeaderColumn(line,
@@ -146,52 +137,6 @@ TEST(TreeInterfaceHeaderTest, FilterListingByKind) {
               "[Hide] Files With Sector Errors\n"
               "[x] Hide Empty Folders\n\n",
               ntfs.str());
-}
-
-TEST_F(TreeInterfaceTest, ReportHeaderOrdersItsParts) {
-    CommandsOnly view(TREE);
-    std::ostringstream out;
-    view.writeReportHeader(out, "Title", true, false, false, true);
-    const std::string text = out.str();
-    EXPECT_EQ(0u, text.find("Title\n\nDate: "));
-    const std::size_t partition = text.find("Test engine: kind 1, root 5\n\n\n");
-    const std::size_t filters = text.find("Filters applied");
-    const std::size_t columns = text.find("-- Name");
-    ASSERT_NE(std::string::npos, partition) << text;
-    ASSERT_NE(std::string::npos, filters);
-    ASSERT_NE(std::string::npos, columns);
-    EXPECT_LT(partition, filters);
-    EXPECT_LT(filters, columns);
-    // The date line ends with ctime's own line end and one more.
-    const std::size_t dateEnd = text.find('\n', text.find("Date: "));
-    EXPECT_EQ('\n', text[dateEnd + 1]);
-}
-
-TEST_F(TreeInterfaceTest, ReportsOpenInTheTextEditor) {
-    CommandsOnly view(TREE);
-    std::string listing;
-    std::string addressMap;
-    DialogScript script;
-    script
-        .then(DialogScript::titled("Report"),
-              [&listing](GtkDialog* editor) {
-                  listing = guitest::editorText(editor);
-                  guitest::sendDelete(GTK_WIDGET(editor));
-              })
-        .then(DialogScript::titled("Report"), [&addressMap](GtkDialog* editor) {
-            addressMap = guitest::editorText(editor);
-            guitest::sendDelete(GTK_WIDGET(editor));
-        });
-    view.report(false);
-    view.report(true);
-    EXPECT_EQ(2u, script.answered());
-    EXPECT_EQ(0u, listing.find("Structural Listing of Current File System\n\n"));
-    EXPECT_NE(std::string::npos, listing.find("-- Date --\n"));
-    EXPECT_NE(std::string::npos, listing.find("MyDocument.txt"));
-    EXPECT_EQ(std::string::npos, listing.find("Test engine"));
-    EXPECT_EQ(0u, addressMap.find("Address/LBA Map of Current File System\n\n"));
-    EXPECT_NE(std::string::npos, addressMap.find("Test engine: kind 1"));
-    EXPECT_NE(std::string::npos, addressMap.find("-- Address / LBA ------ Status --\n"));
 }
 
 TEST_F(TreeInterfaceTest, TotalsCountAllAndMarkedEntries) {
@@ -260,24 +205,6 @@ TEST_F(TreeInterfaceTest, FindNextWithoutACursorStartsAtTheRootAndStepsFirst) {
     ASSERT_EQ(1u, view.selected.size());
     EXPECT_EQ("ROOTS.txt", view.nameAt(view.selected[0]));
     EXPECT_TRUE(messages.asked().empty());
-}
-
-TEST_F(TreeInterfaceTest, FindCancelledChangesNothing) {
-    CommandsOnly view(TREE);
-    DialogScript script;
-    script.then(DialogScript::titled("Find File"),
-                [](GtkDialog* dialog) { gtk_dialog_response(dialog, GTK_RESPONSE_REJECT); });
-    view.find(false);
-    EXPECT_EQ(1u, script.answered());
-    EXPECT_TRUE(view.selected.empty());
-    EXPECT_TRUE(messages.asked().empty());
-}
-
-TEST_F(TreeInterfaceTest, ApplyFilterReloadsTheView) {
-    CommandsOnly view(TREE);
-    view.filter().set(tree::FILTER_HIDE_EMPTY_FOLDERS);
-    view.applyFilter();
-    EXPECT_EQ(1, view.reloaded);
 }
 
 TEST_F(TreeInterfaceTest, OpenCursorRefusesPositionsOutsideTheMap) {

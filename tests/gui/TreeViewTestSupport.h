@@ -9,9 +9,10 @@
 #include "gui/GuiContext.h"
 #include "gui/Interface.h"
 #include "gui/TreeInterfaceImpl.h"
-#include "tests/gui/DialogScript.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestEngine.h"
+#include "core/UserInterface.h"
 
 #include <deque>
 #include <memory>
@@ -158,18 +159,6 @@ inline bool selectFile(gtk::FileListPanel& list, const std::string& name) {
     return false;
 }
 
-// Sends one key press to a realised widget; what its handlers answered.
-inline bool pressKey(GtkWidget* widget, guint keyval) {
-    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
-    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
-    event->key.send_event = TRUE;
-    event->key.keyval = keyval;
-    event->key.time = GDK_CURRENT_TIME;
-    const bool handled = gtk_widget_event(widget, event) != FALSE;
-    gdk_event_free(event);
-    return handled;
-}
-
 // A view of a map, shown in a window of its own, with the default filter
 // applied. Message boxes are answered by `messages`.
 class ShownTree {
@@ -259,6 +248,95 @@ entry 5 25 name=invalid.txt
 
 inline SharedPtr<tree::Map> testMap(const std::string& description) {
     return SharedPtr<tree::Map>(testutil::TestEngine::build(description).release());
+}
+
+// Answers every message box: the closing message's check box ticked when
+// `tickReport`, information and errors recorded.
+class MessageLog {
+public:
+    explicit MessageLog(bool tickReport) {
+        previous_ =
+            setMessageDialogHandler([this, tickReport](int kind, const std::string& text,
+                                                       WindowHandle, bool, const char* checkLabel) {
+                boxes.push_back({kind, text, checkLabel ? checkLabel : ""});
+                return (checkLabel && tickReport) ? 0x10 : 0;
+            });
+    }
+    ~MessageLog() { setMessageDialogHandler(previous_); }
+    MessageLog(const MessageLog&) = delete;
+    MessageLog& operator=(const MessageLog&) = delete;
+
+    struct Box {
+        int kind;
+        std::string text;
+        std::string checkLabel;
+    };
+    std::vector<Box> boxes;
+
+private:
+    MessageDialogHandler previous_;
+};
+
+// Cancels the progress box titled `title` at the poll after it was seen
+// `polls` times (within five seconds), so that some work gets done first.
+inline void cancelProgressBoxWhenShown(const char* title, int polls = 0) {
+    struct Wanted {
+        std::string title;
+        int polls;
+        gint64 deadline;
+    };
+    // An idle source stays pending, so a box polled once sees it run over and
+    // over; a 1 ms timer sees one poll a millisecond.
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, polls > 0 ? 1 : 0,
+        [](gpointer data) -> gboolean {
+            auto* wanted = static_cast<Wanted*>(data);
+            GtkDialog* box = DialogScript::find(wanted->title);
+            const bool due = box && wanted->polls-- <= 0;
+            if (due)
+                gtk_dialog_response(box, GTK_RESPONSE_CANCEL);
+            // Never spin for ever in a loop that runs while events are pending.
+            return !due && g_get_monotonic_time() < wanted->deadline;
+        },
+        new Wanted{title, polls, g_get_monotonic_time() + 5 * G_USEC_PER_SEC},
+        [](gpointer data) { delete static_cast<Wanted*>(data); });
+}
+
+// Marks the folder at a folder-tree path, subtree and all.
+inline void markFolder(ShownTree& shown, const std::string& path) {
+    GtkTreeIter row;
+    ASSERT_TRUE(findFolderRow(shown.folders(), path, row));
+    setCursor(shown.folders().view(), shown.folders().model(), &row);
+    shown.folders().toggleCheck();
+}
+// The folder dialog (answered with `name`, or cancelled when empty), then
+// the confirmation (accepted when `confirm`).
+inline void answerDialogs(DialogScript& script, const std::string& name, bool confirm,
+                          std::string* confirmation = nullptr, bool cancelWalk = false) {
+    script.then(DialogScript::titled("Select Recover Destination Folder"),
+                [name](GtkDialog* dialog) {
+                    if (name.empty()) {
+                        gtk_dialog_response(dialog, GTK_RESPONSE_REJECT);
+                        return;
+                    }
+                    std::vector<GtkWidget*> entries =
+                        findWidgets(GTK_WIDGET(dialog), GTK_TYPE_ENTRY);
+                    gtk_entry_set_text(GTK_ENTRY(entries[0]), name.c_str());
+                    gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT);
+                });
+    if (name.empty())
+        return;
+    script.then(DialogScript::messageBox(), [confirm, confirmation,
+                                             cancelWalk](GtkDialog* dialog) {
+        if (confirmation) {
+            for (GtkWidget* label : findWidgets(GTK_WIDGET(dialog), GTK_TYPE_LABEL))
+                *confirmation += gtk_label_get_text(GTK_LABEL(label)) + std::string("|");
+        }
+        gtk_dialog_response(dialog, confirm ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL);
+        // The recovery's progress box comes next.
+        if (cancelWalk)
+            cancelProgressBoxWhenShown("Recovering Files");
+    });
 }
 
 } // namespace guitest

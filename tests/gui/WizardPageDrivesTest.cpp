@@ -5,13 +5,8 @@
 #include "devices/Driver.h"
 #include "gui/GuiContext.h"
 #include "gui/Interface.h"
-#include "tests/gui/FakeSources.h"
-#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
-
-#include <deque>
-#include <functional>
-#include <memory>
 
 using guitest::descrHas;
 using guitest::descrValue;
@@ -41,30 +36,14 @@ protected:
         return *page;
     }
 
-    // Runs the page; each action runs once the wizard's loop is up and must
-    // end that loop (a page that stays runs the loop again for the next one).
-    int run(std::deque<std::function<void()>> actions) {
-        actions_ = std::move(actions);
-        const guint source = g_timeout_add(20, &WizardPageDrivesTest::tick, this);
+    // Runs the page; each action answers one run of the wizard's loop.
+    int run(const std::vector<std::function<void()>>& actions) {
+        guitest::DialogScript script;
+        for (const auto& action : actions)
+            script.on(page->getTitle(), [action](GtkDialog*) { action(); });
         const int response = page->run();
-        g_source_remove(source);
-        EXPECT_TRUE(actions_.empty());
+        EXPECT_TRUE(script.done());
         return response;
-    }
-    static gboolean tick(gpointer data) {
-        auto* self = static_cast<WizardPageDrivesTest*>(data);
-        GtkWidget* dialog = GTK_WIDGET(self->wizard->getDialog());
-        if (!gtk_widget_get_mapped(dialog))
-            return TRUE;
-        if (self->actions_.empty()) {
-            ADD_FAILURE() << "the page is still up";
-            gtk_dialog_response(self->wizard->getDialog(), GTK_RESPONSE_CLOSE);
-            return TRUE;
-        }
-        auto action = self->actions_.front();
-        self->actions_.pop_front();
-        action();
-        return TRUE;
     }
 
     // User actions.
@@ -96,9 +75,6 @@ protected:
     std::unique_ptr<GuiContext> context;
     std::unique_ptr<gtk::Wizard> wizard;
     std::unique_ptr<gtk::WizardPageDrives> page;
-
-private:
-    std::deque<std::function<void()>> actions_;
 };
 
 TEST_F(WizardPageDrivesTest, AnImageFileBecomesADriverOf512ByteSectorsWithItsProperties) {
@@ -216,48 +192,6 @@ TEST_F(WizardPageDrivesTest, ASourceWithoutAReaderKeepsThePage) {
     EXPECT_NE(messages.asked()[0].text.find("Cannot initialize"), std::string::npos);
     // The software driver survived the fresh listing.
     EXPECT_EQ(descrValue(sourceList.back(), "id"), "broken");
-}
-
-TEST_F(WizardPageDrivesTest, DestinationModeRecordsTheFolder) {
-    src.vfs->listChildren("", sourceList); // what the source page listed
-    makePage(gtk::WizardPageDrives::DESTINATION, true);
-    context->setLocation("old", "old", "old");
-    const std::string row = src.mount.path() + "|" + src.folder();
-    EXPECT_EQ(run({selectAndNext(row)}), GTK_RESPONSE_ACCEPT);
-    EXPECT_EQ(context->locationId(), src.folder());
-    EXPECT_EQ(context->locationText(), "folder Directory");
-    EXPECT_EQ(context->locationTreePath(), row);
-    EXPECT_EQ(context->currentDirectory(), src.folder());
-    EXPECT_EQ(driver(), nullptr);
-    EXPECT_EQ(wizard->getHelpTopic(), "WizardPageDestination");
-
-    // Back on the page, the folder is selected again.
-    std::string again;
-    run({[&] { again = page->getTree().getSelectedPath(); }, close()});
-    EXPECT_EQ(again, row);
-}
-
-TEST_F(WizardPageDrivesTest, ContinuingWithoutDestinationAsksFirst) {
-    src.vfs->listChildren("", sourceList);
-    makePage(gtk::WizardPageDrives::DESTINATION, true);
-    context->setLocation("id", "text", "path");
-    ScriptedMessages messages;
-    messages.then(1).then(0);
-    auto clickContinue = [this] {
-        GtkWidget* button =
-            guitest::findButton(GTK_WIDGET(wizard->getDialog()), "_Continue without Destination");
-        ASSERT_NE(button, nullptr);
-        gtk_button_clicked(GTK_BUTTON(button));
-    };
-    EXPECT_EQ(run({clickContinue, clickContinue}), GTK_RESPONSE_ACCEPT);
-    ASSERT_EQ(messages.asked().size(), 2u);
-    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_QUESTION);
-    EXPECT_TRUE(messages.asked()[0].defaultNo);
-    EXPECT_TRUE(context->locationId().empty());
-    EXPECT_TRUE(context->locationTreePath().empty());
-    // The extra buttons went with the page.
-    EXPECT_EQ(guitest::findButton(GTK_WIDGET(wizard->getDialog()), "_Continue without Destination"),
-              nullptr);
 }
 
 } // namespace

@@ -15,17 +15,8 @@ struct Command {
 };
 
 const Command COMMANDS[] = {
-    {"pack", "pack IN OUT", cmdPack},
-    {"unpack", "unpack IN OUT", cmdUnpack},
     {"log", "log TARGET [OUT]", cmdLog},
-    {"sectors",
-     "sectors [--known FILE] DESCRIPTOR FIRST COUNT [--mode sector|block] "
-     "[--answer yes|no|all] [--fail LBA,...]",
-     cmdSectors},
     {"read", "read [--known FILE] DESCRIPTOR OFFSET LENGTH", cmdRead},
-    {"sources",
-     "sources [--log] [--sysfs DIR] [--dev DIR] [--udev DIR] [--mountinfo FILE] [PARENT_ID]",
-     cmdSources},
     {"tree-demo", "tree-demo DESCRIPTION DEST [--mask M] [--limit BYTES] [--answer yes|no|all]",
      cmdTreeDemo},
     {"dump",
@@ -41,9 +32,13 @@ const Command COMMANDS[] = {
      "[--hide-deleted] [--limit BYTES] [--answer yes|no|all] [--no-analyze-fats] [--backup]",
      cmdRecover},
     {"scan",
-     "scan [--known FILE] [--fail LBA,...] DESCRIPTOR FIRST COUNT [--quick] [--load FILE] "
-     "[--save FILE] [--recover ROW|found DEST] [--mask M] [--limit BYTES] [--answer yes|no|all]",
+     "scan [--known FILE] [--fail LBA,...] DESCRIPTOR FIRST COUNT [--quick] [--recover DEST] "
+     "[--answer yes|no|all]",
      cmdScan},
+    {"analyze",
+     "analyze [--known FILE] [--fail LBA,...] DESCRIPTOR [FIRST COUNT] [--quick] [--load FILE] "
+     "[--save FILE] [--no-filter] [--choose N|found] [--recover DEST] [--answer yes|no|all]",
+     cmdAnalyze},
 };
 
 void printUsage(std::ostream& out) {

@@ -30,16 +30,13 @@ bool takeOption(Args& args, const std::string& name, std::string& value);
 unsigned long long parseNumber(const std::string& text); // UsageError when not a number
 
 // Commands.
-int cmdPack(Args& args);
-int cmdUnpack(Args& args);
-int cmdLog(Args& args);
-int cmdSectors(Args& args);  // ProbeSectors.cpp
+int cmdLog(Args& args);      // ProbeCore.cpp
 int cmdRead(Args& args);     // ProbeDevices.cpp
-int cmdSources(Args& args);  // ProbeSources.cpp
 int cmdTreeDemo(Args& args); // ProbeTree.cpp
 int cmdDump(Args& args);     // ProbeDump.cpp
 int cmdTree(Args& args);     // ProbeEngines.cpp
 int cmdRecover(Args& args);  // ProbeEngines.cpp
 int cmdScan(Args& args);     // ProbeScan.cpp
+int cmdAnalyze(Args& args);  // ProbeScan.cpp
 
 } // namespace probe

@@ -1,37 +1,14 @@
-// hbprobe pack | unpack | log
+// hbprobe log
 
 #include "app/Startup.h"
 #include "core/CompressedFile.h"
 #include "core/Log.h"
-#include "core/System.h"
 #include "tests/probe/Probe.h"
 
 #include <cstring>
 #include <string>
 
 namespace probe {
-
-int cmdPack(Args& args) {
-    if (args.size() != 2)
-        throw UsageError();
-    std::string data;
-    if (!readFile(args[0].c_str(), data))
-        throw Failure("cannot read " + args[0]);
-    if (!saveCompressedFile(args[1].c_str(), reinterpret_cast<const u8*>(data.data()), data.size()))
-        throw Failure("cannot save " + args[1]);
-    return 0;
-}
-
-int cmdUnpack(Args& args) {
-    if (args.size() != 2)
-        throw UsageError();
-    std::string data;
-    if (!loadCompressedFile(args[0].c_str(), data))
-        throw Failure("cannot load " + args[0]);
-    if (!writeFile(args[1].c_str(), data.data(), data.size()))
-        throw Failure("cannot write " + args[1]);
-    return 0;
-}
 
 // Sets the log up as the program does from "dbg=TARGET", writes the first line
 // and lines of each form, and for the in-memory target saves them to OUT.

@@ -1,18 +1,14 @@
 // hbprobe read
 
-#include "core/Log.h"
-#include "core/UserInterface.h"
 #include "devices/ReaderFactory.h"
 #include "tests/probe/Probe.h"
 #include "tests/probe/ProbeSource.h"
+#include "tests/support/TestUtil.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace probe {
@@ -39,12 +35,12 @@ int cmdRead(Args& args) {
     std::unique_ptr<dt::Reader> reader = openChain(source.known, args[0]);
 
     std::vector<u8> buffer(static_cast<std::size_t>(std::min(length, BLOCK)));
-    const std::size_t logMark = logMemoryText().size();
+    const testutil::LogCapture log;
     for (u64 done = 0; done < length;) {
         const u64 piece = std::min(length - done, BLOCK);
         if (!reader->read(static_cast<i64>(offset + done), buffer.data(), static_cast<i64>(piece)))
             throw Failure("cannot read " + std::to_string(piece) + " bytes at " +
-                          std::to_string(offset + done) + "\n" + logMemoryText().substr(logMark));
+                          std::to_string(offset + done) + "\n" + log.text());
         writeOut(buffer.data(), piece);
         done += piece;
     }

@@ -1,11 +1,16 @@
-// hbprobe scan: scans a sector range of a source as the scanner page does (a
-// deep scan with content carving, or with --quick the quick scan of the volume
-// whose boot sector lies at FIRST), builds the candidates and the layout, and
-// prints the counters, the candidates, the layout with its rebuilt sectors and
-// the carved files. --load reads a saved scan first (COUNT 0 then scans
-// nothing), --save writes the scan afterwards. --recover builds the tree of a
-// file system of the layout (by its row, as the file-system page lists them) or
-// of the carved files ("found") and recovers it into DEST.
+// hbprobe scan | analyze: the scanner page's work and what the file-system page
+// makes of it.
+//
+// scan: a deep scan of FIRST COUNT (with content carving), or with --quick the
+// quick scan of the volume whose boot sector lies at FIRST; prints the six
+// counters, the list sizes, the unreadable runs and one line per carved file;
+// --recover DEST recovers the carved files.
+//
+// analyze: the same scan (of the whole source unless FIRST COUNT are given; none
+// with --load, which reads a saved scan instead), then the candidate collection,
+// the layout and the rebuilt sectors with their report; --save writes the scan.
+// --choose N builds the tree of the layout's Nth file system ("found": of the
+// carved files) and prints its report; --recover DEST recovers all of it.
 //
 // The time the scan took goes to standard error as "speed: ... MB/s".
 
@@ -17,12 +22,14 @@
 #include "analysis/Unserializer.h"
 #include "cbr/CbrMapImpl.h"
 #include "core/AppDirectory.h"
+#include "core/Preferences.h"
 #include "devices/Driver.h"
 #include "fs/StructureChecks.h"
 #include "tests/probe/Probe.h"
 #include "tests/probe/ProbeRecover.h"
 #include "tests/probe/ProbeSource.h"
 #include "tests/support/ScriptedMessages.h"
+#include "tree/ParserReport.h"
 
 #include <array>
 #include <chrono>
@@ -32,6 +39,20 @@
 namespace probe {
 
 namespace {
+
+// The value of `key` in a "key=value|key=value" descriptor; empty when absent.
+std::string descriptorValue(const std::string& descriptor, const std::string& key) {
+    std::size_t at = 0;
+    while (at <= descriptor.size()) {
+        std::size_t end = descriptor.find('|', at);
+        if (end == std::string::npos)
+            end = descriptor.size();
+        if (descriptor.compare(at, key.size() + 1, key + "=") == 0)
+            return descriptor.substr(at + key.size() + 1, end - at - key.size() - 1);
+        at = end + 1;
+    }
+    return "";
+}
 
 // Keeps the last value of each scan counter, as the page's counters show them.
 class Counters : public ProgressBoxIC {
@@ -46,49 +67,123 @@ private:
     std::array<u64, InterfaceCallback::FOUND_CBR_FILES + 1> values_{};
 };
 
-struct ScanOptions {
+// The options both commands share, and the analyzer over the source.
+struct Session {
     SourceOptions source;
+    RecoverOptions recover;
     bool quick = false;
-    std::string load;
-    std::string save;
-    std::string recover; // empty: nothing is recovered
+    std::unique_ptr<testutil::ScriptedInterface> ui;
+    std::unique_ptr<Analyzer> analyzer;
+
+    explicit Session(Args& args) {
+        source = takeSourceOptions(args);
+        recover = takeRecoverOptions(args);
+        quick = takeFlag(args, "--quick");
+        takeOption(args, "--recover", recover.destination);
+    }
+
+    // What the source page and the scanner page note of a newly chosen source.
+    void open(const std::string& descriptor) {
+        if (appDirectory().empty())
+            setAppDirectory(HB_SOURCE_DIR "/lib");
+        ui.reset(new testutil::ScriptedInterface(recover.answer));
+        analyzer.reset(new Analyzer(ui.get()));
+        analyzer->getDriveHolder() = openDriver(source, descriptor);
+        Attributes& properties = analyzer->getDrive()->getProperties();
+        // As the source page marks a drive or a floppy; an image file is taken
+        // for a floppy by its size, else for a disk with partition tables.
+        const std::string type = descriptorValue(descriptor, "type");
+        const u64 kib = analyzer->getDrive()->getSectorCount() / 2;
+        const bool floppy =
+            type == "floppy" || (type == "file" && (kib == 360 || kib == 720 || kib == 1200 ||
+                                                    kib == 1440 || kib == 2880));
+        properties.setUInt8(PROP_IS_FLOPPY, floppy ? 1 : 0);
+        properties.setUInt8(PROP_USES_PARTITION_TABLES, floppy ? 0 : 1);
+        properties.set(PROP_DESCRIPTION, descriptor);
+        properties.set(PROP_DESCRIPTION_BIN, descriptor);
+        analyzer->getScanRange().setDriveId(descriptor);
+        analyzer->setHasScan(true);
+    }
+
+    // The deep scan, or the quick scan of the volume whose boot sector is at
+    // `first`, recorded as the scanner page records it.
+    void scan(u64 first, u64 count, Counters& counters) {
+        Analyzer& a = *analyzer;
+        if (quick) {
+            bool isFat = false;
+            FAT_FS_PARAMS fat;
+            NTFS_FS_PARAMS ntfs;
+            if (!a.readBootSectorParams(first, &isFat, &fat, &ntfs))
+                throw Failure("no FAT or NTFS boot sector at " + std::to_string(first));
+            a.quickScan(first, isFat, &fat, &ntfs, &counters);
+            a.getScanRange().setFirst(first);
+            a.getScanRange().setSecond(0);
+            a.setDeepScanDone(false);
+            std::cout << "scanned: quick " << first << '\n';
+            return;
+        }
+        const auto started = std::chrono::steady_clock::now();
+        const u64 scanned = a.scan(first, count, &counters);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        a.getScanRange().setFirst(0);
+        a.getScanRange().setSecond(first + scanned);
+        a.setScanSaved(false);
+        a.setDeepScanDone(true);
+        std::cout << "scanned: " << scanned << '\n';
+        if (scanned != 0 && seconds > 0)
+            std::cerr << "speed: " << (scanned * 512 / 1e6) / seconds << " MB/s\n";
+    }
+
+    // The tree of the chosen entry (null: the carved files), reported, and
+    // recovered when a destination was given.
+    void tree(FsCandidate* entry, const std::string& name) {
+        Analyzer& a = *analyzer;
+        a.setSelectedEntry(entry);
+        a.buildMap();
+        if (!a.getMapHolder())
+            throw Failure("no tree was built for " + name);
+        std::cout << "--- tree " << name << " ---\n";
+        if (!recover.destination.empty()) {
+            recoverAndReport(*a.getMapHolder(), recover);
+            return;
+        }
+        tree::ParserReport report(a.getMapHolder().get(), &std::cout, false, ui.get());
+        report.run();
+    }
+
+    void printQuestions() const {
+        for (const testutil::AskedBox& box : ui->asked())
+            std::cerr << "message: " << escapeLines(box.text) << '\n';
+    }
 };
 
-ScanOptions takeScanOptions(Args& args) {
-    ScanOptions options;
-    options.source = takeSourceOptions(args);
-    options.quick = takeFlag(args, "--quick");
-    takeOption(args, "--load", options.load);
-    takeOption(args, "--save", options.save);
-    takeOption(args, "--recover", options.recover);
-    return options;
-}
-
-// What the scan found, live, and what the scan results hold now: after a load or
-// a later scan the two may differ, and the page shows the second.
-void printCounters(const Analyzer& analyzer, const Counters& live) {
+// The six counters as the scanner page last showed them, what the lists hold,
+// the unreadable runs and the carved files.
+void printScan(const Analyzer& analyzer, const Counters& live) {
+    using IC = InterfaceCallback;
+    std::cout << "counters: partition-tables " << live.value(IC::FOUND_PARTITION_TABLES)
+              << " boot-sectors " << live.value(IC::FOUND_BOOT_SECTORS) << " fats "
+              << live.value(IC::FOUND_FATS) << " directories " << live.value(IC::FOUND_DIRECTORIES)
+              << " ntfs-records " << live.value(IC::FOUND_NTFS_RECORDS) << " ntfs-files "
+              << live.value(IC::FOUND_NTFS_FILES) << " cbr-files "
+              << live.value(IC::FOUND_CBR_FILES) << '\n';
     const ScanResults& r = analyzer.getScanResults();
-    std::cout << "counters:"
-              << " partition-tables " << r.partitionTables.size() << " boot-sectors "
-              << r.bootSectors.size() << " fats " << r.fatSectors.size() << " directories "
-              << r.directoryRuns.size() << " ntfs-files " << ScScanner::reportTotals(&r, nullptr)
-              << " (" << r.ntfsSystemRecords.size() << ")"
-              << " cbr-files " << analyzer.getCarvedFiles().size() << '\n';
-    std::cout << "live counters:"
-              << " partition-tables " << live.value(InterfaceCallback::FOUND_PARTITION_TABLES)
-              << " boot-sectors " << live.value(InterfaceCallback::FOUND_BOOT_SECTORS) << " fats "
-              << live.value(InterfaceCallback::FOUND_FATS) << " ntfs-files "
-              << live.value(InterfaceCallback::FOUND_NTFS_FILES) << " cbr-files "
-              << live.value(InterfaceCallback::FOUND_CBR_FILES) << '\n';
+    std::cout << "lists: " << r.partitionTables.size() << ' ' << r.bootSectors.size() << ' '
+              << r.fatSectors.size() << ' ' << r.directoryRuns.size() << ' '
+              << r.ntfsSystemRecords.size() << ' ' << r.ntfsRecordRuns.size() << '\n';
     std::cout << "unreadable:";
     for (const SectorRun& run : r.unreadable.runs())
         std::cout << ' ' << run.start << '+' << run.count;
     std::cout << '\n';
+    for (const cbr::FileInfo& file : analyzer.getCarvedFiles())
+        std::cout << "carved: " << file.getStart() << ' ' << file.getSize() << ' ' << file.getType()
+                  << ' ' << tree::cbr::MapImpl::fileName(file) << '\n';
 }
 
 void printAnalysis(Analyzer& analyzer) {
     Driver& driver = *analyzer.getDrive();
-    std::cout << "--- candidates ---\n";
+    std::cout << "--- collection ---\n";
     printFsCollection(std::cout, analyzer.getFsCollection(), driver);
     std::cout << "--- layout ---\n";
     printDriveLayout(std::cout, analyzer.getLayout());
@@ -103,102 +198,78 @@ void printAnalysis(Analyzer& analyzer) {
     std::cout << "--- changes ---\n";
     for (const SectorChange& change : analyzer.getChanges())
         std::cout << change.lba << ' ' << change.description << '\n';
-    std::cout << "--- carved files ---\n";
-    for (const cbr::FileInfo& file : analyzer.getCarvedFiles())
-        std::cout << file.getStart() << ' ' << file.getSize() << ' ' << file.getType() << ' '
-                  << tree::cbr::MapImpl::fileName(file) << '\n';
-}
-
-// Reads the boot sector at `first` and quick-scans its volume.
-void runQuickScan(Analyzer& analyzer, u64 first, Counters& counters) {
-    bool isFat = false;
-    FAT_FS_PARAMS fat;
-    NTFS_FS_PARAMS ntfs;
-    if (!analyzer.readBootSectorParams(first, &isFat, &fat, &ntfs))
-        throw Failure("no FAT or NTFS boot sector at " + std::to_string(first));
-    analyzer.quickScan(first, isFat, &fat, &ntfs, &counters);
-    analyzer.getScanRange().setFirst(first);
-    analyzer.getScanRange().setSecond(0);
-    analyzer.setDeepScanDone(false);
-}
-
-u64 runDeepScan(Analyzer& analyzer, u64 first, u64 count, Counters& counters) {
-    const u64 scanned = analyzer.scan(first, count, &counters);
-    analyzer.getScanRange().setFirst(0);
-    analyzer.getScanRange().setSecond(first + scanned);
-    analyzer.setScanSaved(false);
-    analyzer.setDeepScanDone(true);
-    return scanned;
-}
-
-void recover(Analyzer& analyzer, const std::string& what, const RecoverOptions& options) {
-    if (what == "found") {
-        analyzer.setSelectedEntry(nullptr);
-    } else {
-        FsCandidate* fs =
-            getSelectedFileSystem(analyzer.getLayout(), static_cast<u32>(parseNumber(what)));
-        if (fs == nullptr)
-            throw Failure("no file system " + what + " in the layout");
-        analyzer.setSelectedEntry(fs);
-    }
-    analyzer.buildMap();
-    if (!analyzer.getMapHolder())
-        throw Failure("no tree was built for " + what);
-    std::cout << "--- tree " << what << " ---\n";
-    recoverAndReport(*analyzer.getMapHolder(), options);
+    std::cout << "--- report ---\n" << analyzer.getLayoutReport();
 }
 
 } // namespace
 
 int cmdScan(Args& args) {
-    const ScanOptions options = takeScanOptions(args);
-    RecoverOptions recoverOptions = takeRecoverOptions(args);
-    if (args.size() != (options.recover.empty() ? 3u : 4u))
+    Session session(args);
+    if (args.size() != 3)
         throw UsageError();
     const u64 first = parseNumber(args[1]);
     const u64 count = parseNumber(args[2]);
-    if (!options.recover.empty())
-        recoverOptions.destination = args[3];
+    session.open(args[0]);
+    Counters counters;
+    session.scan(first, count, counters);
+    printScan(*session.analyzer, counters);
+    if (!session.recover.destination.empty())
+        session.tree(nullptr, "found");
+    session.printQuestions();
+    return 0;
+}
 
-    if (appDirectory().empty())
-        setAppDirectory(HB_SOURCE_DIR "/lib");
-    testutil::ScriptedInterface ui(recoverOptions.answer);
-    Analyzer analyzer(&ui);
-    analyzer.getDriveHolder() = openDriver(options.source, args[0]);
-    // What the source page and the scanner page note of a newly chosen source.
-    Attributes& properties = analyzer.getDrive()->getProperties();
-    properties.set(PROP_DESCRIPTION, args[0]);
-    properties.set(PROP_DESCRIPTION_BIN, args[0]);
-    analyzer.getScanRange().setDriveId(args[0]);
-    analyzer.setHasScan(true);
-
-    if (!options.load.empty() && !loadScan(options.load.c_str(), analyzer, &ui))
-        throw Failure("cannot load the scan " + options.load);
+int cmdAnalyze(Args& args) {
+    Session session(args);
+    std::string load;
+    std::string save;
+    std::string choose;
+    takeOption(args, "--load", load);
+    takeOption(args, "--save", save);
+    takeOption(args, "--choose", choose);
+    const bool noFilter = takeFlag(args, "--no-filter");
+    if (args.size() != 1 && args.size() != 3)
+        throw UsageError();
+    if (args.size() == 1 && session.quick)
+        throw UsageError();
+    if (!session.recover.destination.empty() && choose.empty())
+        throw UsageError();
+    session.open(args[0]);
+    Analyzer& analyzer = *session.analyzer;
+    Preferences::instance().setFilterInvalidFileSystems(!noFilter);
 
     Counters counters;
-    u64 scanned = 0;
-    const auto started = std::chrono::steady_clock::now();
-    if (options.quick)
-        runQuickScan(analyzer, first, counters);
-    else if (count != 0)
-        scanned = runDeepScan(analyzer, first, count, counters);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (scanned != 0)
-        std::cerr << "speed: " << (scanned * 512 / 1e6) / seconds << " MB/s (" << scanned * 512
-                  << " bytes in " << seconds << " s)\n";
-
+    if (!load.empty()) {
+        if (!loadScan(load.c_str(), analyzer, session.ui.get()))
+            throw Failure("cannot load the scan " + load);
+        // The page shows the counts of a loaded scan as a scan would have left them.
+        UsesInterfaceCallback page;
+        page.setInterfaceCallback(&counters);
+        ScScanner::reportTotals(&analyzer.getScanResults(), &page);
+        counters.setPosition(InterfaceCallback::FOUND_CBR_FILES, analyzer.getCarvedFiles().size());
+        const ScanRange& range = analyzer.getScanRange();
+        std::cout << "loaded: " << range.getFirst() << ' ' << range.getSecond() << '\n';
+    } else if (args.size() == 3) {
+        session.scan(parseNumber(args[1]), parseNumber(args[2]), counters);
+    } else {
+        session.scan(0, analyzer.getDrive()->getSectorCount(), counters);
+    }
+    printScan(analyzer, counters);
     analyzer.createFSCollection();
-    std::cout << "scanned: " << scanned << '\n';
-    printCounters(analyzer, counters);
     printAnalysis(analyzer);
 
-    if (!options.save.empty() && !saveScan(options.save.c_str(), analyzer, &ui))
-        throw Failure("cannot save the scan " + options.save);
-    if (!options.recover.empty())
-        recover(analyzer, options.recover, recoverOptions);
-    for (const testutil::AskedBox& box : ui.asked())
-        std::cerr << "message: " << escapeLines(box.text) << '\n';
+    if (!save.empty() && !saveScan(save.c_str(), analyzer, session.ui.get()))
+        throw Failure("cannot save the scan " + save);
+    if (choose == "found") {
+        session.tree(nullptr, choose);
+    } else if (!choose.empty()) {
+        FsCandidate* fs =
+            getSelectedFileSystem(analyzer.getLayout(), static_cast<u32>(parseNumber(choose)));
+        if (fs == nullptr)
+            throw Failure("no file system " + choose + " in the layout");
+        session.tree(fs, choose);
+    }
+    session.printQuestions();
     return 0;
 }
 

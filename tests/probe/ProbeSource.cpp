@@ -12,7 +12,7 @@ namespace probe {
 
 BoxRecorder::BoxRecorder() {
     previous_ = setMessageDialogHandler(
-        [this](int, const std::string& text, GtkWindow*, bool, const char*) {
+        [this](int, const std::string& text, WindowHandle, bool, const char*) {
             if (!text_.empty())
                 text_ += '\n';
             text_ += text;

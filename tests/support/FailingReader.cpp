@@ -34,6 +34,14 @@ std::string numberedSectors(u64 sectors) {
     return out;
 }
 
+std::string pattern(std::size_t n, int seed) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        s[i] =
+            static_cast<char>(i * 7 + (i >> 8) * 13 + (i >> 16) + static_cast<std::size_t>(seed));
+    return s;
+}
+
 FailingReader::FailingReader(const SharedPtr<dt::Reader>& inner, const std::vector<u64>& badSectors)
     : inner_(inner), bad_(badSectors.begin(), badSectors.end()) {
     setSize(inner_->getSize());

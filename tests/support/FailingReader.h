@@ -27,6 +27,9 @@ private:
 // `sectors` sectors of 512 bytes, each filled with its own LBA as a little-endian
 // u32 repeated, so that a sector read from the wrong place shows at once.
 std::string numberedSectors(u64 sectors);
+// `n` bytes each unlike its neighbours a byte, a stripe or a sector away, so a
+// byte read from a wrong offset shows; `seed` makes another such string.
+std::string pattern(std::size_t n, int seed = 0);
 
 class FailingReader : public dt::Reader {
 public:

@@ -1,6 +1,10 @@
 #include "tests/support/FsImages.h"
 
+#include "core/Array.h"
 #include "devices/DtReaderFile.h"
+#include "fs/FatLayout.h"
+#include "fs/StructureChecks.h"
+#include "tests/support/FailingReader.h"
 #include "tests/support/TestUtil.h"
 
 #include <cstdio>
@@ -14,10 +18,10 @@ namespace testutil {
 
 namespace {
 
-// The environment every tool runs in: fixed dates, no geometry complaints from
-// mtools, and UTF-8 names on the command line.
+// The environment every tool runs in: fixed dates, FAT times in UTC, no
+// geometry complaints from mtools, and UTF-8 names on the command line.
 std::string toolEnvironment() {
-    return "LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH=" + std::to_string(IMAGE_EPOCH) +
+    return "LC_ALL=C.UTF-8 TZ=UTC SOURCE_DATE_EPOCH=" + std::to_string(IMAGE_EPOCH) +
            " MTOOLS_SKIP_CHECK=1 ";
 }
 
@@ -47,11 +51,6 @@ void packChs(std::string& entry, std::size_t at, u32 lba) {
     entry[at] = static_cast<char>(head);
     entry[at + 1] = static_cast<char>(sector | ((cylinder >> 2) & 0xC0));
     entry[at + 2] = static_cast<char>(cylinder & 0xFF);
-}
-
-void putLE32(std::string& s, std::size_t at, u32 v) {
-    for (int i = 0; i < 4; ++i)
-        s[at + i] = static_cast<char>(v >> (8 * i));
 }
 
 void resizeFile(const std::string& path, u64 size) {
@@ -101,18 +100,19 @@ std::string makeMbr(const std::vector<PartitionSpec>& partitions) {
     std::string mbr(IMAGE_SECTOR, '\0');
     for (std::size_t i = 0; i < partitions.size(); ++i) {
         const PartitionSpec& p = partitions[i];
-        std::size_t at = 446 + 16 * i;
-        std::string entry(16, '\0');
-        entry[0] = static_cast<char>(p.bootable ? 0x80 : 0x00);
-        packChs(entry, 1, p.startLba);
-        entry[4] = static_cast<char>(p.type);
-        packChs(entry, 5, p.sectors ? p.startLba + p.sectors - 1 : p.startLba);
-        putLE32(entry, 8, p.startLba);
-        putLE32(entry, 12, p.sectors);
-        mbr.replace(at, 16, entry);
+        std::string entry(PARTITION_ENTRY_BYTES, '\0');
+        entry[PE_BOOT_INDICATOR] = static_cast<char>(p.bootable ? 0x80 : 0x00);
+        packChs(entry, PE_START_CHS, p.startLba);
+        entry[PE_TYPE] = static_cast<char>(p.type);
+        packChs(entry, PE_END_CHS, p.sectors ? p.startLba + p.sectors - 1 : p.startLba);
+        Array e(reinterpret_cast<u8*>(&entry[0]), PARTITION_ENTRY_BYTES);
+        e.setLE32(PE_START_LBA, p.startLba);
+        e.setLE32(PE_SECTOR_COUNT, p.sectors);
+        mbr.replace(PARTITION_TABLE_OFFSET + PARTITION_ENTRY_BYTES * i, PARTITION_ENTRY_BYTES,
+                    entry);
     }
-    mbr[510] = '\x55';
-    mbr[511] = '\xAA';
+    Array(reinterpret_cast<u8*>(&mbr[0]), IMAGE_SECTOR)
+        .setLE16(SECTOR_SIGNATURE_OFFSET, SECTOR_SIGNATURE);
     return mbr;
 }
 
@@ -125,6 +125,11 @@ SharedPtr<Driver> openImageDriver(const std::string& path) {
     driver->getProperties().set(PROP_ID, path);
     driver->getProperties().set(PROP_DESCRIPTION, path);
     return driver;
+}
+
+SharedPtr<Driver> openMemoryDriver(const std::string& bytes) {
+    return SharedPtr<Driver>(
+        new Driver(SharedPtr<dt::Reader>(new MemoryReader(bytes)), IMAGE_SECTOR));
 }
 
 std::string readAt(const std::string& path, u64 offset, u64 size) {
@@ -180,15 +185,19 @@ FatImage::FatImage(const std::string& path, const FatImageOptions& options)
     u8 type = options.partitionType;
     if (type == 0) {
         // The width mkfs.fat chose, from the boot sector it wrote.
-        std::string boot = bootSector();
-        bool fat32 = boot[0x16] == 0 && boot[0x17] == 0;
-        bool fat12 = boot.substr(0x36, 5) == "FAT12";
+        const std::string boot = bootSector();
+        const ConstArray b(reinterpret_cast<const u8*>(boot.data()), IMAGE_SECTOR);
+        bool fat32 = b.getLE16(BS_SECTORS_PER_FAT_16) == 0;
+        bool fat12 = boot.compare(BS16_FS_TYPE, 5, "FAT12") == 0;
         type = fat32 ? 0x0C : fat12 ? 0x01 : volumeSectors() < 65536 ? 0x04 : 0x06;
     }
     writeAt(
         path, 0,
         makeMbr({PartitionSpec{options.partitionLba, static_cast<u32>(volumeSectors()), type}}));
 }
+
+FatImage::FatImage(const std::string& path, const FatImageOptions& options, Existing)
+    : path_(path), options_(options), scratch_(path + ".files") {}
 
 std::string FatImage::bootSector() const {
     return readAt(path_, volumeOffset(), IMAGE_SECTOR);
@@ -221,6 +230,34 @@ void FatImage::deleteFile(const std::string& file) {
 
 void FatImage::deleteTree(const std::string& folder) {
     mtools("mdeltree", shellQuote("::/" + folder));
+}
+
+void FatImage::resetFreeClusterHint() {
+    const std::string boot = bootSector();
+    const ConstArray b(reinterpret_cast<const u8*>(boot.data()), IMAGE_SECTOR);
+    if (b.getLE16(BS_SECTORS_PER_FAT_16) != 0)
+        return;
+    const u64 info = volumeOffset() + u64{b.getLE16(BS32_FSINFO_SECTOR)} * IMAGE_SECTOR;
+    writeAt(path_, info + FSINFO_NEXT_FREE, std::string(4, '\xFF'));
+}
+
+std::vector<u32> FatImage::clustersOf(const std::string& path) const {
+    // "::/name <2-5> <9>": runs of clusters.
+    const std::string out = mtools("mshowfat", shellQuote("::/" + path));
+    std::vector<u32> clusters;
+    for (std::size_t at = out.find('<'); at != std::string::npos; at = out.find('<', at + 1)) {
+        const std::size_t end = out.find('>', at);
+        const std::string run = out.substr(at + 1, end - at - 1);
+        const std::size_t dash = run.find('-');
+        const u32 first = static_cast<u32>(std::stoul(run.substr(0, dash)));
+        const u32 last =
+            dash == std::string::npos ? first : static_cast<u32>(std::stoul(run.substr(dash + 1)));
+        for (u32 c = first; c <= last; ++c)
+            clusters.push_back(c);
+    }
+    if (clusters.empty())
+        throw std::runtime_error("no clusters of " + path + ": " + out);
+    return clusters;
 }
 
 std::string FatImage::listing(const std::string& folder) const {

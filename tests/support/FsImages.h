@@ -7,7 +7,8 @@
 // writeAt at named offsets. Every tool failure throws std::runtime_error with the
 // command and what it printed, so a broken setup never passes as an empty test.
 //
-// The tools run with SOURCE_DATE_EPOCH (a fixed volume date) and
+// The tools run with SOURCE_DATE_EPOCH (a fixed volume date), in UTC (FAT keeps
+// local times: tests that read them back set TZ=UTC too) and with
 // MTOOLS_SKIP_CHECK=1.
 
 #include "core/Ownership.h"
@@ -40,6 +41,8 @@ std::string makeMbr(const std::vector<PartitionSpec>& partitions);
 // A Driver of 512-byte sectors over an image file (throws when it cannot be
 // opened), with the properties a chosen source carries.
 SharedPtr<Driver> openImageDriver(const std::string& path);
+// A Driver of 512-byte sectors over bytes in memory.
+SharedPtr<Driver> openMemoryDriver(const std::string& bytes);
 
 // Reads or overwrites bytes of a file in place (the damage helper).
 std::string readAt(const std::string& path, u64 offset, u64 size);
@@ -68,6 +71,10 @@ class FatImage {
 public:
     // Creates the image at `path` (replacing a file there).
     FatImage(const std::string& path, const FatImageOptions& options);
+    // An image made before with these options, as it stands (for reading: files
+    // are added through a scratch folder the other constructor makes).
+    struct Existing {};
+    FatImage(const std::string& path, const FatImageOptions& options, Existing);
 
     const std::string& path() const { return path_; }
     // The volume's first sector on the image, and its byte offset.
@@ -86,6 +93,12 @@ public:
     // mdel and mdeltree.
     void deleteFile(const std::string& file);
     void deleteTree(const std::string& folder);
+    // Makes the next file go into the first free clusters, as mtools does on
+    // FAT12/16 anyway (FAT32 keeps where the last search stopped): a file
+    // written after deletions then fills their holes and is fragmented.
+    void resetFreeClusterHint();
+    // The clusters of a file or folder, from mshowfat.
+    std::vector<u32> clustersOf(const std::string& path) const;
     // mdir's listing of one folder (the root by default), for failures that
     // need to show the image.
     std::string listing(const std::string& folder = "") const;

@@ -83,10 +83,6 @@ NtfsBuilder& NtfsBuilder::fragment(const std::string& path, const std::string& b
     return add({"fragment", path, dataFile(bytes), std::to_string(pieces)});
 }
 
-NtfsBuilder& NtfsBuilder::compressionUnit(const std::string& path, u32 unit) {
-    return add({"cunit", path, std::to_string(unit)});
-}
-
 NtfsBuilder& NtfsBuilder::files(const std::string& folder, u32 count, u32 size) {
     return add({"files", folder, std::to_string(count), std::to_string(size)});
 }

@@ -25,13 +25,6 @@ namespace testutil {
 
 class NtfsImage;
 
-// The fields of an index entry, as offsets for corruptIndex.
-constexpr u64 INDEX_ENTRY_REFERENCE = 0;
-constexpr u64 INDEX_ENTRY_LENGTH = 8;
-constexpr u64 INDEX_ENTRY_KEY_LENGTH = 10;
-constexpr u64 INDEX_ENTRY_FLAGS = 12;
-constexpr u64 INDEX_ENTRY_KEY = 16;
-
 // Bytes [offset, offset + length) of a sparse file that take no clusters.
 struct Hole {
     u64 offset = 0;
@@ -62,9 +55,6 @@ public:
                         const std::vector<Hole>& holes);
     // At least `pieces` runs apart on the volume; the file needs as many clusters.
     NtfsBuilder& fragment(const std::string& path, const std::string& bytes, u32 pieces);
-    // The compression unit byte of the non-resident data attribute (libntfs-3g
-    // gives a sparse file 4; Windows gives it 0).
-    NtfsBuilder& compressionUnit(const std::string& path, u32 unit);
     // `count` files f000001, f000002, ... of `size` bytes, each its own name
     // repeated.
     NtfsBuilder& files(const std::string& folder, u32 count, u32 size);
@@ -85,7 +75,7 @@ public:
     NtfsBuilder& clearInUse(const std::string& path);
     NtfsBuilder& clearInUse(u64 record);
     // Overwrites bytes of the index entry of `name` in `folder`, at `offset`
-    // within the entry (INDEX_ENTRY_...); the index keeps valid fix-ups.
+    // within the entry (ntfslayout::IE_...); the index keeps valid fix-ups.
     NtfsBuilder& corruptIndex(const std::string& folder, const std::string& name, u64 offset,
                               const std::string& bytes);
 

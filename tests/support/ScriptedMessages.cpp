@@ -17,7 +17,7 @@ int AnswerScript::answer(int kind, const std::string& text, bool defaultNo,
 
 ScriptedMessages::ScriptedMessages(int defaultAnswer) : AnswerScript(defaultAnswer) {
     previous_ = setMessageDialogHandler(
-        [this](int kind, const std::string& text, GtkWindow*, bool defaultNo,
+        [this](int kind, const std::string& text, WindowHandle, bool defaultNo,
                const char* checkLabel) { return answer(kind, text, defaultNo, checkLabel); });
 }
 

@@ -1,10 +1,9 @@
 // hbntfsbuild: fills an NTFS volume image made by `mkntfs -F -Q` with what the
 // NTFS engine's tests need, through libntfs-3g, and damages it at named places.
 //
-//   hbntfsbuild IMAGE COMMAND [ARG...] [';' COMMAND [ARG...]]...
 //   hbntfsbuild IMAGE -f SCRIPT
 //
-// IMAGE is the volume itself (a file, no partition table). In a SCRIPT every
+// IMAGE is the volume itself (a file, no partition table). In the SCRIPT every
 // line is one command with its arguments separated by tabs; blank lines and
 // lines that begin with '#' are skipped. Paths inside the volume are absolute,
 // '/'-separated UTF-8; names may be up to 255 UTF-16 units. DATAFILE is a host
@@ -20,8 +19,6 @@
 //                                   left unallocated; DATAFILE must hold zeros there
 //   fragment PATH DATAFILE PIECES   a file in at least PIECES runs apart on the volume
 //                                   (sparse and fragment files are never compressed)
-//   cunit PATH UNIT                 sets the compression unit byte of a non-resident $DATA
-//                                   (libntfs-3g gives sparse files 4, Windows 0)
 //   files FOLDER COUNT SIZE         COUNT files f000001, f000002, ... of SIZE bytes, each
 //                                   its own name repeated
 //   dosname PATH SHORTNAME          gives a file or folder an 8.3 DOS name besides its own
@@ -44,10 +41,11 @@
 //
 // With SOURCE_DATE_EPOCH set, everything made gets that time, and so do the
 // folders it goes into, so that images come out the same every time. Any failure
-// prints what failed and why and exits with 1; a usage error exits with 2.
+// prints what failed and why and exits with 1; a script it cannot take, with 2.
 
 #include "core/Array.h"
 #include "core/Types.h"
+#include "fs/ntfs/NtfsLayout.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -84,52 +82,16 @@ extern "C" {
 
 namespace {
 
-constexpr const char* USAGE =
-    "usage: hbntfsbuild IMAGE COMMAND [ARG...] [';' COMMAND [ARG...]]...\n"
-    "       hbntfsbuild IMAGE -f SCRIPT   (one command a line, arguments tab-separated)\n"
-    "commands: mkdir PATH | write PATH DATAFILE | compress PATH DATAFILE |\n"
-    "  sparse PATH DATAFILE OFF:LEN[,OFF:LEN...] | fragment PATH DATAFILE PIECES |\n"
-    "  cunit PATH UNIT | files FOLDER COUNT SIZE | dosname PATH SHORTNAME |\n"
-    "  setmtime PATH UNIX_SECONDS | rm PATH | rmdir PATH | rmtree PATH |\n"
-    "  zero-boot | zero-mft0 | zero-mirror0 | clear-inuse PATH|RECORD |\n"
-    "  corrupt-index FOLDER NAME OFFSET HEX\n"
-    "SOURCE_DATE_EPOCH, when set, is the time of everything made.\n";
-
 // Copies of the host file go through the volume in pieces of this size.
 constexpr u64 COPY_PIECE = 1 << 20;
 // libntfs-3g compresses only on volumes with clusters up to this size.
 constexpr u32 MAX_COMPRESSION_CLUSTER = 4096;
-constexpr u32 BOOT_SECTOR_BYTES = 512;
 // Enough for a file whose runs spill into extension records many times over.
 constexpr u64 MAX_PIECES = 100000;
 // The files of `files` are made in memory.
 constexpr u64 MAX_FILES_SIZE = 1 << 20;
 
-// The flags of an MFT record header.
-constexpr u32 RECORD_FLAGS = 0x16;
-constexpr u16 RECORD_IN_USE = 0x0001;
-// An attribute's length, its non-resident flag, a resident one's value offset
-// and a non-resident one's compression unit; the four times in a $FILE_NAME.
-constexpr u32 ATTR_LENGTH = 0x04;
-constexpr u32 ATTR_NON_RESIDENT = 0x08;
-constexpr u32 ATTR_VALUE_OFFSET = 0x14;
-constexpr u32 ATTR_COMPRESSION_UNIT = 0x22;
-constexpr u32 FILE_NAME_TIMES = 0x08;
-// An index root's block size and header, an index block's header, the fields
-// of an index header and of an index entry.
-constexpr u32 ROOT_BLOCK_SIZE = 0x08;
-constexpr u32 ROOT_HEADER = 0x10;
-constexpr u32 BLOCK_HEADER = 0x18;
-constexpr u32 HEADER_ENTRIES = 0x00;
-constexpr u32 HEADER_LENGTH = 0x04;
-constexpr u32 ENTRY_LENGTH = 0x08;
-constexpr u32 ENTRY_KEY_LENGTH = 0x0A;
-constexpr u32 ENTRY_FLAGS = 0x0C;
-constexpr u32 ENTRY_KEY = 0x10;
-constexpr u16 ENTRY_LAST = 0x0002;
-// In the $FILE_NAME key: the name's length in UTF-16 units and the name.
-constexpr u32 KEY_NAME_LENGTH = 0x40;
-constexpr u32 KEY_NAME = 0x42;
+namespace L = ntfslayout;
 
 class UsageError : public std::runtime_error {
 public:
@@ -175,7 +137,7 @@ SearchCtx searchRecord(ntfs_inode* ni) {
 // The attribute the search stands on, as bytes of the record.
 Array currentAttribute(const ntfs_attr_search_ctx* ctx) {
     auto* a = reinterpret_cast<u8*>(ctx->attr);
-    return Array(a, ConstArray(a, 8).getLE32(ATTR_LENGTH));
+    return Array(a, ConstArray(a, 8).getLE32(L::ATTR_LENGTH));
 }
 
 // Closing writes the inode back; a failure there is a failure of the command.
@@ -304,77 +266,8 @@ void rawWrite(const std::string& image, u64 offset, const std::vector<u8>& bytes
              std::to_string(offset) + " of " + image);
 }
 
-u64 imageSize(const std::string& image) {
-    struct stat st {};
-    if (stat(image.c_str(), &st) != 0)
-        fail("cannot find " + image + ": " + systemError());
-    return static_cast<u64>(st.st_size);
-}
-
-// What the damage needs of a boot sector.
-struct BootGeometry {
-    u32 sectorBytes = 0;
-    u64 clusterBytes = 0;
-    u64 mftLcn = 0;
-    u64 mirrorLcn = 0;
-    u32 recordBytes = 0;
-};
-
 bool isPowerOfTwo(u64 v) {
     return v != 0 && (v & (v - 1)) == 0;
-}
-
-std::optional<BootGeometry> parseBoot(const std::vector<u8>& sector) {
-    ConstArray b(sector.data(), static_cast<u32>(sector.size()));
-    // The OEM name at 0x03.
-    if (std::memcmp(sector.data() + 0x03, "NTFS    ", 8) != 0)
-        return std::nullopt;
-    BootGeometry g;
-    // Bytes per sector at 0x0B; sectors per cluster at 0x0D, above 0x80 a
-    // negated power of two.
-    g.sectorBytes = b.getLE16(0x0B);
-    u8 spc = b.getU8(0x0D);
-    if (spc > 0x80 && 256 - spc > 16)
-        return std::nullopt;
-    u64 sectorsPerCluster = spc <= 0x80 ? spc : u64{1} << (256 - spc);
-    g.clusterBytes = sectorsPerCluster * g.sectorBytes;
-    // The first clusters of the MFT at 0x30 and of its mirror at 0x38.
-    g.mftLcn = b.getLE64(0x30);
-    g.mirrorLcn = b.getLE64(0x38);
-    // Clusters per MFT record at 0x40: negative means 2^-n bytes.
-    auto perRecord = static_cast<i8>(b.getU8(0x40));
-    u64 recordBytes = perRecord < 0 ? (perRecord < -16 ? 0 : u64{1} << -perRecord)
-                                    : static_cast<u64>(perRecord) * g.clusterBytes;
-    if (!isPowerOfTwo(g.sectorBytes) || g.sectorBytes < 256 || g.sectorBytes > 4096 ||
-        !isPowerOfTwo(sectorsPerCluster) || !isPowerOfTwo(recordBytes) || recordBytes < 256 ||
-        recordBytes > 65536)
-        return std::nullopt;
-    g.recordBytes = static_cast<u32>(recordBytes);
-    return g;
-}
-
-// The boot sector, or its backup in the image's last sector when the first one
-// is already gone (zero-boot before zero-mft0).
-BootGeometry readBoot(const std::string& image) {
-    if (auto g = parseBoot(rawRead(image, 0, BOOT_SECTOR_BYTES)))
-        return *g;
-    u64 size = imageSize(image);
-    if (size >= 2 * BOOT_SECTOR_BYTES) {
-        if (auto g = parseBoot(rawRead(image, size - BOOT_SECTOR_BYTES, BOOT_SECTOR_BYTES)))
-            return *g;
-    }
-    fail(image + " has no NTFS boot sector, neither at its start nor at its end");
-}
-
-// The image offset of `lcn`, checked against the image.
-u64 clusterOffset(const std::string& image, const BootGeometry& g, u64 lcn, u64 length) {
-    u64 size = imageSize(image);
-    if (lcn > size / g.clusterBytes)
-        fail("cluster " + std::to_string(lcn) + " lies past the end of " + image);
-    u64 offset = lcn * g.clusterBytes;
-    if (!(offset <= size && length <= size - offset))
-        fail("cluster " + std::to_string(lcn) + " lies past the end of " + image);
-    return offset;
 }
 
 std::vector<u8> parseHex(const std::string& text) {
@@ -460,13 +353,21 @@ private:
     void compress(const std::string& path, const std::string& dataFile);
     void sparse(const std::string& path, const std::string& dataFile, const std::string& holes);
     void fragment(const std::string& path, const std::string& dataFile, u64 pieces);
-    void compressionUnit(const std::string& path, u64 unit);
     void files(const std::string& folder, u64 count, u64 size);
     void dosName(const std::string& path, const std::string& shortName);
     void setMtime(const std::string& path, u64 seconds);
     void remove(const std::string& path, bool folder);
     void removeTree(const std::string& path);
 
+    // What the damage needs of the volume, read while it was whole.
+    struct Geometry {
+        u64 sectorBytes = 0;
+        u64 clusterBytes = 0;
+        u64 mftLcn = 0;
+        u64 mirrorLcn = 0;
+        u64 recordBytes = 0;
+    };
+    const Geometry& geometry();
     void zeroRecord0(bool mirror);
     void zeroBoot();
     void clearInUse(const std::string& which);
@@ -476,6 +377,7 @@ private:
     std::string image_;
     ntfs_volume* vol_ = nullptr;
     std::optional<ntfs_time> epoch_;
+    std::optional<Geometry> geometry_;
 };
 
 ntfs_volume* Builder::volume() {
@@ -526,9 +428,9 @@ void syncNameTimes(ntfs_inode* ni) {
     while (ntfs_attr_lookup(AT_FILE_NAME, AT_UNNAMED, 0, CASE_SENSITIVE, 0, nullptr, 0,
                             ctx.get()) == 0) {
         Array attr = currentAttribute(ctx.get());
-        u32 value = attr.getLE16(ATTR_VALUE_OFFSET);
+        u32 value = attr.getLE16(L::ATTR_VALUE_OFFSET);
         for (u32 i = 0; i < 4; ++i)
-            attr.setLE64(value + FILE_NAME_TIMES + 8 * i, static_cast<u64>(times[i]));
+            attr.setLE64(value + L::FN_TIMES + 8 * i, static_cast<u64>(times[i]));
     }
     NInoFileNameSetDirty(ni);
     ntfs_inode_mark_dirty(ni);
@@ -764,25 +666,6 @@ void Builder::fragment(const std::string& path, const std::string& dataFile, u64
     finishMade(m, path);
 }
 
-// libntfs-3g gives a sparse file the compression unit of a compressed one (16
-// clusters); Windows gives it none. This sets the byte, nothing else.
-void Builder::compressionUnit(const std::string& path, u64 unit) {
-    if (unit > 16)
-        throw UsageError("compression unit " + std::to_string(unit) + " is above 16");
-    Inode ni = openPath(path);
-    {
-        SearchCtx ctx = searchRecord(ni.get());
-        if (ntfs_attr_lookup(AT_DATA, AT_UNNAMED, 0, CASE_SENSITIVE, 0, nullptr, 0, ctx.get()) != 0)
-            fail(path + " has no data attribute");
-        Array attr = currentAttribute(ctx.get());
-        if (attr.getU8(ATTR_NON_RESIDENT) == 0)
-            fail("the data of " + path + " is resident and has no compression unit");
-        attr.setU8(ATTR_COMPRESSION_UNIT, static_cast<u8>(unit));
-    }
-    ntfs_inode_mark_dirty(ni.get());
-    closeInode(ni, path);
-}
-
 void Builder::files(const std::string& folder, u64 count, u64 size) {
     if (count > 999999)
         throw UsageError("at most 999999 files at once");
@@ -929,19 +812,28 @@ void Builder::removeTree(const std::string& path) {
     remove(vp.whole(), true);
 }
 
+// Taken from the library once, so that one damage does not hide where the
+// next one goes (zero-boot before zero-mft0).
+const Builder::Geometry& Builder::geometry() {
+    if (!geometry_) {
+        const ntfs_volume* v = volume();
+        geometry_ = Geometry{v->sector_size, v->cluster_size, static_cast<u64>(v->mft_lcn),
+                             static_cast<u64>(v->mftmirr_lcn), v->mft_record_size};
+    }
+    return *geometry_;
+}
+
 void Builder::zeroBoot() {
+    const u64 bytes = geometry().sectorBytes;
     unmount();
-    u32 bytes = BOOT_SECTOR_BYTES;
-    if (auto g = parseBoot(rawRead(image_, 0, BOOT_SECTOR_BYTES)))
-        bytes = g->sectorBytes;
     rawWrite(image_, 0, std::vector<u8>(bytes, 0));
 }
 
 void Builder::zeroRecord0(bool mirror) {
+    const Geometry& g = geometry();
     unmount();
-    BootGeometry g = readBoot(image_);
-    u64 offset = clusterOffset(image_, g, mirror ? g.mirrorLcn : g.mftLcn, g.recordBytes);
-    rawWrite(image_, offset, std::vector<u8>(g.recordBytes, 0));
+    rawWrite(image_, (mirror ? g.mirrorLcn : g.mftLcn) * g.clusterBytes,
+             std::vector<u8>(g.recordBytes, 0));
 }
 
 void Builder::clearInUse(const std::string& which) {
@@ -967,36 +859,36 @@ void Builder::clearInUse(const std::string& which) {
         fail("cannot find record " + std::to_string(record) + " on the volume");
     u64 offset = static_cast<u64>(lcn) * vol->cluster_size + byte % vol->cluster_size;
     unmount();
-    std::vector<u8> head = rawRead(image_, offset, RECORD_FLAGS + 2);
-    if (std::memcmp(head.data(), "FILE", 4) != 0)
-        fail("record " + std::to_string(record) + " is not a FILE record");
+    std::vector<u8> head = rawRead(image_, offset, L::FILE_FLAGS + 2);
     Array h(head.data(), static_cast<u32>(head.size()));
-    u16 flags = h.getLE16(RECORD_FLAGS);
-    if (!(flags & RECORD_IN_USE))
+    if (h.getLE32(L::REC_MAGIC) != NTFS_MAGIC_FILE)
+        fail("record " + std::to_string(record) + " is not a FILE record");
+    u16 flags = h.getLE16(L::FILE_FLAGS);
+    if (!(flags & NTFS_RECORD_IN_USE))
         fail("record " + std::to_string(record) + " is not in use");
-    h.setLE16(RECORD_FLAGS, static_cast<u16>(flags & ~RECORD_IN_USE));
-    rawWrite(image_, offset + RECORD_FLAGS, {head[RECORD_FLAGS], head[RECORD_FLAGS + 1]});
+    h.setLE16(L::FILE_FLAGS, static_cast<u16>(flags & ~NTFS_RECORD_IN_USE));
+    rawWrite(image_, offset + L::FILE_FLAGS, {head[L::FILE_FLAGS], head[L::FILE_FLAGS + 1]});
 }
 
 // The offset and length of the entry for `name` among the entries behind the
 // index header at `header`, if there is one.
 std::optional<std::pair<u32, u32>> findEntry(ConstArray block, u32 header, const UName& name) {
     try {
-        u32 pos = header + block.getLE32(header + HEADER_ENTRIES);
-        u32 end =
-            std::min<u64>(u64{header} + block.getLE32(header + HEADER_LENGTH), block.length());
-        while (pos < end && ENTRY_KEY <= end - pos) {
-            u32 length = block.getLE16(pos + ENTRY_LENGTH);
-            if ((block.getLE16(pos + ENTRY_FLAGS) & ENTRY_LAST) || length < ENTRY_KEY ||
+        u32 pos = header + block.getLE32(header + L::NODE_ENTRIES_OFFSET);
+        u32 end = std::min<u64>(u64{header} + block.getLE32(header + L::NODE_ENTRIES_END),
+                                block.length());
+        while (pos < end && L::IE_KEY <= end - pos) {
+            u32 length = block.getLE16(pos + L::IE_LENGTH);
+            if ((block.getU8(pos + L::IE_FLAGS) & NTFS_INDEX_ENTRY_LAST) || length < L::IE_KEY ||
                 length > end - pos)
                 break;
-            u32 keyLength = block.getLE16(pos + ENTRY_KEY_LENGTH);
-            if (keyLength >= KEY_NAME && ENTRY_KEY + keyLength <= length) {
-                u32 key = pos + ENTRY_KEY;
-                u32 units = block.getU8(key + KEY_NAME_LENGTH);
-                bool same = units == name.length() && KEY_NAME + 2 * units <= keyLength;
+            u32 keyLength = block.getLE16(pos + L::IE_KEY_LENGTH);
+            if (keyLength >= L::FN_NAME && L::IE_KEY + keyLength <= length) {
+                u32 key = pos + L::IE_KEY;
+                u32 units = block.getU8(key + L::FN_NAME_LENGTH);
+                bool same = units == name.length() && L::FN_NAME + 2 * units <= keyLength;
                 for (u32 i = 0; same && i < units; ++i)
-                    same = block.getLE16(key + KEY_NAME + 2 * i) == le16_to_cpu(name.data()[i]);
+                    same = block.getLE16(key + L::FN_NAME + 2 * i) == le16_to_cpu(name.data()[i]);
                 if (same)
                     return std::make_pair(pos, length);
             }
@@ -1036,8 +928,8 @@ void Builder::corruptIndex(const std::string& folder, const std::string& leaf, u
         if (ntfs_attr_pread(root.get(), 0, root->data_size, value.data()) != root->data_size)
             fail("cannot read the index root of " + folder + ": " + systemError());
         ConstArray view(value.data(), static_cast<u32>(value.size()));
-        blockSize = view.getLE32(ROOT_BLOCK_SIZE);
-        if (auto entry = findEntry(view, ROOT_HEADER, name)) {
+        blockSize = view.getLE32(L::IR_BLOCK_SIZE);
+        if (auto entry = findEntry(view, L::IR_NODE, name)) {
             if (!patchEntry(value, *entry, offset, bytes))
                 fail("the bytes do not fit inside " + what);
             if (ntfs_attr_pwrite(root.get(), 0, root->data_size, value.data()) != root->data_size)
@@ -1055,7 +947,7 @@ void Builder::corruptIndex(const std::string& folder, const std::string& leaf, u
             if (ntfs_attr_mst_pread(alloc.get(), pos, 1, blockSize, block.data()) != 1 ||
                 std::memcmp(block.data(), "INDX", 4) != 0)
                 continue;
-            auto entry = findEntry(ConstArray(block.data(), blockSize), BLOCK_HEADER, name);
+            auto entry = findEntry(ConstArray(block.data(), blockSize), L::INDX_NODE, name);
             if (!entry)
                 continue;
             if (!patchEntry(block, *entry, offset, bytes))
@@ -1078,11 +970,10 @@ struct CommandSpec {
 };
 
 constexpr CommandSpec COMMANDS[] = {
-    {"mkdir", 1},         {"write", 2},     {"compress", 2},     {"sparse", 3},
-    {"fragment", 3},      {"cunit", 2},     {"files", 3},        {"dosname", 2},
-    {"setmtime", 2},      {"rm", 1},        {"rmdir", 1},        {"rmtree", 1},
-    {"zero-boot", 0},     {"zero-mft0", 0}, {"zero-mirror0", 0}, {"clear-inuse", 1},
-    {"corrupt-index", 4},
+    {"mkdir", 1},     {"write", 2},        {"compress", 2},    {"sparse", 3},
+    {"fragment", 3},  {"files", 3},        {"dosname", 2},     {"setmtime", 2},
+    {"rm", 1},        {"rmdir", 1},        {"rmtree", 1},      {"zero-boot", 0},
+    {"zero-mft0", 0}, {"zero-mirror0", 0}, {"clear-inuse", 1}, {"corrupt-index", 4},
 };
 
 // Every command is checked before the first one runs, so that a typing error
@@ -1113,8 +1004,6 @@ void Builder::execute(const std::vector<std::string>& c) {
         sparse(c[1], c[2], c[3]);
     } else if (name == "fragment") {
         fragment(c[1], c[2], parseNumber(c[3], "pieces"));
-    } else if (name == "cunit") {
-        compressionUnit(c[1], parseNumber(c[2], "compression unit"));
     } else if (name == "files") {
         files(c[1], parseNumber(c[2], "count"), parseNumber(c[3], "size"));
     } else if (name == "dosname") {
@@ -1140,18 +1029,6 @@ void Builder::execute(const std::vector<std::string>& c) {
     } else {
         throw UsageError("unknown command \"" + name + "\"");
     }
-}
-
-std::vector<std::vector<std::string>> commandsFromArgs(int argc, char** argv) {
-    std::vector<std::vector<std::string>> commands(1);
-    for (int i = 2; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == ";")
-            commands.emplace_back();
-        else
-            commands.back().push_back(a);
-    }
-    return commands;
 }
 
 std::vector<std::vector<std::string>> commandsFromScript(const std::string& path) {
@@ -1185,21 +1062,15 @@ std::string describe(const std::vector<std::string>& c) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::cerr << USAGE;
+    if (argc != 4 || std::string(argv[2]) != "-f") {
+        std::cerr << "usage: hbntfsbuild IMAGE -f SCRIPT\n";
         return 2;
     }
     // The library's own complaints say more than errno alone.
     ntfs_log_set_handler(ntfs_log_handler_stderr);
     std::vector<std::vector<std::string>> commands;
     try {
-        if (std::string(argv[2]) == "-f") {
-            if (argc != 4)
-                throw UsageError("-f takes a script and nothing after it");
-            commands = commandsFromScript(argv[3]);
-        } else {
-            commands = commandsFromArgs(argc, argv);
-        }
+        commands = commandsFromScript(argv[3]);
         for (std::size_t i = 0; i < commands.size(); ++i) {
             try {
                 checkCommand(commands[i]);
@@ -1209,7 +1080,7 @@ int main(int argc, char** argv) {
             }
         }
     } catch (const UsageError& e) {
-        std::cerr << "hbntfsbuild: " << e.what() << '\n' << USAGE;
+        std::cerr << "hbntfsbuild: " << e.what() << '\n';
         return 2;
     }
     std::size_t n = 0;
@@ -1222,7 +1093,7 @@ int main(int argc, char** argv) {
         std::cerr << "hbntfsbuild: ";
         if (n < commands.size())
             std::cerr << "command " << n + 1 << " (" << describe(commands[n]) << "): ";
-        std::cerr << e.what() << '\n' << USAGE;
+        std::cerr << e.what() << '\n';
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "hbntfsbuild: ";

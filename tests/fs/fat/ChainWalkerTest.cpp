@@ -1,22 +1,23 @@
 #include "fs/fat/ChainWalker.h"
 
-#include "tests/fs/fat/FatTestVolume.h"
+#include "fs/FatLayout.h"
+#include "tests/support/FatVolumes.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
-using fattest::SyntheticVolume;
+using testutil::SyntheticVolume;
 
 namespace {
+
+using Clusters = std::vector<u32>;
 
 struct Walk {
     explicit Walk(const SyntheticVolume& v)
         : driver(v.driver()), fats(driver.get(), v.params(), Bitmap(v.params().sectorsPerFAT)),
           walker(&fats) {}
-    // The clusters from `first` on, at most n of them (0 where the walk ended).
-    std::vector<u32> clusters(u32 first, u32 n) {
-        std::vector<u32> out{walker.start(first)};
+    // n clusters from `first` on (0 where the walk ended).
+    Clusters clusters(u32 first, u32 n, bool deleted = false, u64 fileClusters = 0) {
+        Clusters out{walker.start(first, deleted, fileClusters)};
         while (out.size() < n)
             out.push_back(walker.next());
         return out;
@@ -26,42 +27,49 @@ struct Walk {
     ChainWalker walker;
 };
 
-using Clusters = std::vector<u32>;
-
-TEST(ChainWalkerTest, FollowsTheFatThenTheClustersThatFollow) {
+TEST(ChainWalkerTest, ChainsBreakIntoTheClustersThatFollow) {
     SyntheticVolume v(FAT16, 100);
     v.setChain({5, 9, 7});
-    Walk w(v);
-    EXPECT_EQ(w.clusters(5, 6), (Clusters{5, 9, 7, 8, 9, 10}));
-    // A deleted file (free first entry) is read in consecutive clusters.
-    EXPECT_EQ(w.clusters(20, 3), (Clusters{20, 21, 22}));
-}
-
-TEST(ChainWalkerTest, ALinkBackIntoTheChainIsABreak) {
-    SyntheticVolume v(FAT16, 100);
+    v.setChain({40, 2, 41}); // cluster 2 is a link like any other
     v.setChain({10, 11});
-    v.setEntry(11, 10);
-    v.setEntry(30, 30);
-    Walk w(v);
-    EXPECT_EQ(w.clusters(10, 4), (Clusters{10, 11, 12, 13}));
-    EXPECT_EQ(w.clusters(30, 3), (Clusters{30, 31, 32}));
-    // A new walk forgets the clusters of the last one.
-    EXPECT_EQ(w.clusters(10, 3), (Clusters{10, 11, 12}));
-}
-
-TEST(ChainWalkerTest, ClusterTwoIsALinkAndTheVolumeEndIsTheEnd) {
-    SyntheticVolume v(FAT16, 100);
-    v.setChain({40, 2, 41});
-    v.setEntry(50, 0xFFF0); // reserved: the chain breaks
+    v.setEntry(11, 10);     // back into the chain
+    v.setEntry(50, 0xFFF0); // reserved
     v.setEntry(60, 5000);   // outside the volume
     Walk w(v);
+    EXPECT_EQ(w.clusters(5, 6), (Clusters{5, 9, 7, 8, 9, 10}));
     EXPECT_EQ(w.clusters(40, 4), (Clusters{40, 2, 41, 42}));
+    EXPECT_EQ(w.clusters(10, 4), (Clusters{10, 11, 12, 13}));
     EXPECT_EQ(w.clusters(50, 2), (Clusters{50, 51}));
     EXPECT_EQ(w.clusters(60, 2), (Clusters{60, 61}));
+    EXPECT_EQ(w.clusters(20, 3), (Clusters{20, 21, 22})); // free: read on
     EXPECT_EQ(w.clusters(100, 4), (Clusters{100, 101, 0, 0}));
     EXPECT_TRUE(w.walker.ended());
-    EXPECT_EQ(w.clusters(0, 2), (Clusters{0, 0}));
+    EXPECT_EQ(w.clusters(1, 2), (Clusters{0, 0}));
     EXPECT_EQ(w.clusters(102, 1), (Clusters{0}));
+}
+
+TEST(ChainWalkerTest, ADeletedFileStepsOverClustersOfLiveFiles) {
+    SyntheticVolume v(FAT16, 100);
+    v.setChain({21, 22});
+    v.setChain({24});
+    v.setEntry(25, 0xFFF7); // bad, but given to no file
+    v.setChain({99, 100, 101});
+    Walk w(v);
+    EXPECT_EQ(w.clusters(20, 5, true), (Clusters{20, 23, 25, 26, 27}));
+    // Its first cluster is read whatever the FAT says; the walk ends with the
+    // volume's free clusters.
+    EXPECT_EQ(w.clusters(21, 3, true), (Clusters{21, 23, 25}));
+    EXPECT_EQ(w.clusters(98, 2, true), (Clusters{98, 0}));
+    EXPECT_EQ(w.walker.seek(20, 2, true), 25u);
+    EXPECT_EQ(w.walker.seek(20, 2, false), 22u);
+    // On a full volume it passes over no more than 16 clusters per cluster of
+    // the file and 4096 more.
+    SyntheticVolume full(FAT32, 5000);
+    for (u32 c = 21; c <= 4200; ++c)
+        full.setEntry(c, FAT32_END);
+    Walk f(full);
+    EXPECT_EQ(f.clusters(20, 2, true, 5), (Clusters{20, 0}));
+    EXPECT_EQ(f.clusters(20, 2, true, 6), (Clusters{20, 4201}));
 }
 
 TEST(ChainWalkerTest, SeekGoesOnForwardAndStartsAgainBackward) {
@@ -72,7 +80,6 @@ TEST(ChainWalkerTest, SeekGoesOnForwardAndStartsAgainBackward) {
     EXPECT_EQ(w.walker.position(), 2u);
     EXPECT_EQ(w.walker.seek(5, 3), 20u);
     EXPECT_EQ(w.walker.seek(5, 1), 9u);
-    EXPECT_EQ(w.walker.seek(9, 0), 9u);
     EXPECT_EQ(w.walker.seek(9, 2), 20u);
     EXPECT_EQ(w.walker.seek(99, 5), 0u); // past the last cluster
     EXPECT_EQ(w.walker.seek(1, 0), 0u);
@@ -88,10 +95,8 @@ TEST(ChainWalkerTest, RunsCoverClustersThatFollowOnTheDisk) {
     EXPECT_EQ(w.walker.position(), 2u);
     EXPECT_EQ(w.walker.next(), 9u);
     EXPECT_EQ(w.walker.extendRun(1), 1u);
-    EXPECT_EQ(w.walker.extendRun(2), 2u);
-    EXPECT_EQ(w.walker.current(), 10u);
     EXPECT_EQ(w.walker.extendRun(3), 3u); // past the chain's end, on the disk
-    EXPECT_EQ(w.walker.current(), 12u);
+    EXPECT_EQ(w.walker.current(), 11u);
     w.walker.start(99);
     EXPECT_EQ(w.walker.extendRun(10), 3u);
     EXPECT_EQ(w.walker.next(), 0u);

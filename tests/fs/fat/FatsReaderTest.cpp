@@ -1,149 +1,104 @@
 #include "fs/fat/FatsReader.h"
 
-#include "tests/fs/fat/FatTestVolume.h"
-#include "tests/support/FailingReader.h"
+#include "tests/support/FatVolumes.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-using fattest::SyntheticVolume;
 using testutil::FailingReader;
-using testutil::MemoryReader;
+using testutil::SyntheticVolume;
 
 namespace {
 
-// A driver over the volume's bytes that sees every read and fails some.
-struct Watched {
-    explicit Watched(const SyntheticVolume& v, std::vector<u64> bad = {})
-        : driver(v.watchedDriver(bad, failing)) {}
+// A reader of the volume's FATs that sees every read; mirror marks as given.
+struct Reader {
+    explicit Reader(const SyntheticVolume& v, std::vector<u64> mirrorSectors = {},
+                    std::vector<u64> bad = {})
+        : driver(v.driver(bad, &failing)), marks(v.params().sectorsPerFAT) {
+        for (u64 s : mirrorSectors)
+            marks.set(s, true);
+        fats = std::make_unique<FatsReader>(driver.get(), v.params(), marks);
+    }
+    const std::vector<FailingReader::Request>& reads() const { return failing->requests(); }
     FailingReader* failing = nullptr;
     SharedPtr<Driver> driver;
+    Bitmap marks;
+    std::unique_ptr<FatsReader> fats;
 };
 
 TEST(FatsReaderTest, Fat12EntriesAtTheEdgesOfThreeSectorWindows) {
     SyntheticVolume v(FAT12, 2000);
-    v.setEntry(1023, 0xABC);
     v.setEntry(1022, 0x123);
+    v.setEntry(1023, 0xABC); // the high nibble of byte 1534 and all of 1535
     v.setEntry(1024, 0x456);
-    Watched w(v);
-    Bitmap none(v.params().sectorsPerFAT);
-    FatsReader fats(w.driver.get(), v.params(), none);
-
-    // Cluster 1023: offset 1534 of the first window, high nibble of byte 1534
-    // and all of byte 1535.
-    EXPECT_EQ(fats.getEntry(1023), 0xABCu);
-    EXPECT_EQ(fats.getEntry(1022), 0x123u);
-    ASSERT_EQ(w.failing->requests().size(), 1u);
-    EXPECT_EQ(w.failing->requests()[0].offset, 512);
-    EXPECT_EQ(w.failing->requests()[0].size, 3 * 512);
-
-    // Cluster 1024 loads the window at FAT sector 3; with a FAT of 4 sectors that
-    // window holds one sector only.
-    EXPECT_EQ(fats.getEntry(1024), 0x456u);
-    ASSERT_EQ(w.failing->requests().size(), 2u);
-    EXPECT_EQ(w.failing->requests()[1].offset, 4 * 512);
-    EXPECT_EQ(w.failing->requests()[1].size, 512);
+    v.setEntry(1364, 0xFF8); // the last entry four sectors hold
+    Reader r(v);
+    EXPECT_EQ(r.fats->getEntry(1023), 0xABCu);
+    EXPECT_EQ(r.fats->getEntry(1022), 0x123u);
+    ASSERT_EQ(r.reads().size(), 1u);
+    EXPECT_EQ(r.reads()[0].offset, 512);
+    EXPECT_EQ(r.reads()[0].size, 3 * 512);
+    // The window at FAT sector 3 holds the one sector left of the FAT.
+    EXPECT_EQ(r.fats->getEntry(1024), 0x456u);
+    ASSERT_EQ(r.reads().size(), 2u);
+    EXPECT_EQ(r.reads()[1].offset, 4 * 512);
+    EXPECT_EQ(r.reads()[1].size, 512);
+    // The 2000 clusters are cut to the 1365 entries the FAT holds.
+    EXPECT_EQ(r.fats->getEntryLimit(), 1365u);
+    EXPECT_EQ(r.fats->getEntry(1364), 0xFF8u);
+    EXPECT_EQ(r.fats->getEntry(1400), 0u);
 }
 
-TEST(FatsReaderTest, Fat12ClustersStopWhereTheFatEnds) {
-    // Four FAT sectors hold 1365 entries: the volume's 2000 clusters are cut to
-    // what they can chain, so cluster 1400 (whose entry would lie in a FAT sector
-    // that does not exist) reads as 0, and the last entry still reads whole.
-    SyntheticVolume v(FAT12, 2000);
-    v.setEntry(1364, 0xFF8);
-    Watched w(v);
-    FatsReader fats(w.driver.get(), v.params(), Bitmap(4));
-    EXPECT_EQ(fats.getEntryLimit(), 1365u);
-    EXPECT_EQ(fats.getEntry(1400), 0u);
-    EXPECT_EQ(fats.getEntry(1364), 0xFF8u);
-}
-
-TEST(FatsReaderTest, Fat32TopBitsAreCleared) {
+TEST(FatsReaderTest, ClustersOutsideTheVolumeReadZeroAndFat32TopBitsGo) {
     SyntheticVolume v(FAT32, 100);
-    // The raw word FF FF FF FF, which setEntry would keep the top bits of.
-    const u64 at = 512 + 4 * 7;
-    v.bytes().replace(at, 4, std::string(4, '\xFF'));
-    Watched w(v);
-    FatsReader fats(w.driver.get(), v.params(), Bitmap(512));
-    EXPECT_EQ(fats.getEntry(7), 0x0FFFFFFFu);
-    EXPECT_EQ(fats.getClusterType(fats.getEntry(7)), EOF_CLUSTER);
+    v.bytes().replace(512 + 4 * 7, 4, std::string(4, '\xFF'));
+    v.setEntry(101, 5);
+    Reader r(v);
+    EXPECT_EQ(r.fats->getEntry(7), 0x0FFFFFFFu);
+    EXPECT_EQ(r.fats->getClusterType(r.fats->getEntry(7)), EOF_CLUSTER);
+    EXPECT_EQ(r.fats->getEntry(101), 5u);
+    for (u32 c : {0u, 1u, 102u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(r.fats->getEntry(c), 0u) << c;
+        EXPECT_FALSE(r.fats->isValidCluster(c)) << c;
+    }
 }
 
-TEST(FatsReaderTest, MirrorMarksSplitAReadIntoRunsOfOneCopy) {
-    SyntheticVolume v(FAT16, 100);
-    Watched w(v);
-    Bitmap mirror(16);
-    mirror.set(5, true);
-    mirror.set(6, true);
-    FatsReader fats(w.driver.get(), v.params(), mirror);
-    std::vector<u8> buffer(10 * 512);
-    fats.readSectors(0, 10, buffer.data());
-    const auto& r = w.failing->requests();
-    ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0].offset, 1 * 512);
-    EXPECT_EQ(r[0].size, 5 * 512);
-    EXPECT_EQ(r[1].offset, (17 + 5) * 512);
-    EXPECT_EQ(r[1].size, 2 * 512);
-    EXPECT_EQ(r[2].offset, (1 + 7) * 512);
-    EXPECT_EQ(r[2].size, 3 * 512);
-}
-
-TEST(FatsReaderTest, EntriesComeFromTheCopyTheMarksName) {
-    SyntheticVolume v(FAT16, 1000);
-    v.setEntry(300, 301, false); // first FAT only: sector 1
-    v.setEntry(600, 0xFFFF);
-    Bitmap mirror(16);
-    mirror.set(1, true);
-    Watched w(v);
-    FatsReader fats(w.driver.get(), v.params(), mirror);
-    EXPECT_EQ(fats.getEntry(300), 0u);
-    EXPECT_EQ(fats.getEntry(600), 0xFFFFu);
-}
-
-TEST(FatsReaderTest, ClustersOutsideTheVolumeReadZero) {
-    SyntheticVolume v(FAT16, 100);
-    v.setEntry(101, 5); // the last valid cluster
-    Watched w(v);
-    FatsReader fats(w.driver.get(), v.params(), Bitmap(16));
-    EXPECT_EQ(fats.getEntryLimit(), 102u);
-    EXPECT_EQ(fats.getEntry(0), 0u);
-    EXPECT_EQ(fats.getEntry(1), 0u);
-    EXPECT_EQ(fats.getEntry(102), 0u);
-    EXPECT_EQ(fats.getEntry(101), 5u);
-    EXPECT_FALSE(fats.isValidCluster(1));
-    EXPECT_TRUE(fats.isValidCluster(2));
-    EXPECT_FALSE(fats.isValidCluster(0xFFFFFFFF));
-}
-
-TEST(FatsReaderTest, AnUnreadableFatSectorReadsAsFreeEntries) {
-    SyntheticVolume v(FAT16, 2000);
+TEST(FatsReaderTest, EntriesComeFromTheCopyTheMarksNameAndReadErrorsAreFree) {
+    SyntheticVolume v(FAT16, 3000);
     for (u32 c = 700; c < 1100; ++c)
         v.setEntry(c, c + 1);
-    Watched w(v, {1 + 3});
-    FatsReader fats(w.driver.get(), v.params(), Bitmap(16));
-    EXPECT_EQ(fats.getEntry(767), 768u);
-    EXPECT_EQ(fats.getEntry(768), 0u);
-    EXPECT_EQ(fats.getEntry(1023), 0u);
-    EXPECT_EQ(fats.getClusterType(fats.getEntry(1023)), FREE_CLUSTER);
-    EXPECT_EQ(fats.getEntry(1024), 1025u);
+    v.setEntry(300, 301, false); // the first FAT only: sector 1
+    Reader r(v, {1, 5, 6}, {1 + 3});
+    EXPECT_EQ(r.fats->getEntry(300), 0u);
+    EXPECT_EQ(r.fats->getEntry(767), 768u);
+    EXPECT_EQ(r.fats->getEntry(768), 0u); // sector 3 cannot be read
+    EXPECT_EQ(r.fats->getEntry(1023), 0u);
+    EXPECT_EQ(r.fats->getEntry(1024), 1025u);
+    // One read per run of sectors from the same copy.
+    std::vector<u8> buffer(10 * 512);
+    const std::size_t before = r.reads().size();
+    r.fats->readSectors(2, 8, buffer.data());
+    ASSERT_EQ(r.reads().size() - before, 3u);
+    EXPECT_EQ(r.reads()[before].offset, (1 + 2) * 512);
+    EXPECT_EQ(r.reads()[before].size, 3 * 512);
+    EXPECT_EQ(r.reads()[before + 1].offset, (17 + 5) * 512);
+    EXPECT_EQ(r.reads()[before + 1].size, 2 * 512);
+    EXPECT_EQ(r.reads()[before + 2].size, 3 * 512);
 }
 
 TEST(FatsReaderTest, RefusesOtherSectorSizesAndFatsWithoutAWidth) {
     SyntheticVolume v(FAT16, 100);
-    SharedPtr<dt::Reader> memory(new MemoryReader(v.bytes()));
+    SharedPtr<dt::Reader> memory(new testutil::MemoryReader(v.bytes()));
     Driver big(memory, 1024);
-    try {
-        FatsReader fats(&big, v.params(), Bitmap(16));
-        FAIL() << "a 1024-byte sector was taken";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "FatsReader(24)");
-    }
     Driver ok(memory, 512);
-    for (u32 spf : {0u, 13u, 300u}) {
+    std::vector<std::pair<Driver*, u32>> cases = {{&big, 16}, {&ok, 0}, {&ok, 13}, {&ok, 300}};
+    for (const auto& c : cases) {
         FAT_FS_PARAMS p = v.params();
-        p.sectorsPerFAT = spf;
-        EXPECT_THROW(FatsReader(&ok, p, Bitmap(16)), std::runtime_error) << spf;
+        p.sectorsPerFAT = c.second;
+        EXPECT_EQ(testutil::thrownText([&] { FatsReader(c.first, p, Bitmap(16)); }),
+                  "FatsReader(24)")
+            << c.second;
     }
 }
 

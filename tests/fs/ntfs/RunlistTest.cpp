@@ -1,73 +1,41 @@
 #include "fs/ntfs/Runlist.h"
 
-#include "core/Log.h"
-#include "tests/fs/ntfs/NtfsTestImage.h"
+#include "fs/ntfs/NtfsDumps.h"
+#include "tests/fs/ntfs/NtfsFixture.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <random>
-#include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
 using Bytes = std::vector<u8>;
 
-std::string logSince(std::size_t mark) {
-    return logMemoryText().substr(mark);
-}
-
-// Runs as text, so that a mismatch shows the whole list.
-std::string text(const Runlist& runs) {
-    std::ostringstream os;
-    // A sparse run's LCN means nothing; readers never look at it.
-    for (const NtfsRun& r : runs) {
-        if (r.isSparse())
-            os << "{*," << r.clusters << ",0}";
-        else
-            os << '{' << r.lcn << ',' << r.clusters << ',' << r.storedClusters << '}';
+// A pair of `clusters` at a step of `offset` clusters (two's complement, the
+// shortest field that keeps the sign); offset 0 with `sparse` for a hole.
+Bytes pair(u64 clusters, u64 offset, bool sparse = false) {
+    Bytes length, step;
+    for (u64 v = clusters; v != 0 || length.empty(); v >>= 8)
+        length.push_back(static_cast<u8>(v));
+    const bool back = (offset >> 63) != 0;
+    for (u64 v = offset; !sparse; v = back ? v >> 8 | ~u64{0} << 56 : v >> 8) {
+        step.push_back(static_cast<u8>(v));
+        if (step.size() == 8 || (v >> 7 == (back ? ~u64{0} >> 7 : 0)))
+            break;
     }
-    return os.str();
-}
-
-// The shortest little-endian field for an unsigned length.
-Bytes lengthField(u64 v) {
-    Bytes b;
-    do {
-        b.push_back(static_cast<u8>(v));
-        v >>= 8;
-    } while (v != 0);
-    return b;
-}
-
-// The shortest little-endian field whose top bit carries the sign.
-Bytes offsetField(i64 v) {
-    Bytes b;
-    for (;;) {
-        b.push_back(static_cast<u8>(v));
-        const bool negative = (b.back() & 0x80) != 0;
-        v >>= 8; // arithmetic
-        if ((v == 0 && !negative) || (v == -1 && negative) || b.size() == 8)
-            return b;
-    }
-}
-
-Bytes pairOf(const Bytes& length, const Bytes& offset) {
-    Bytes b{static_cast<u8>(offset.size() << 4 | length.size())};
+    Bytes b{static_cast<u8>(step.size() << 4 | length.size())};
     b.insert(b.end(), length.begin(), length.end());
-    b.insert(b.end(), offset.begin(), offset.end());
+    b.insert(b.end(), step.begin(), step.end());
     return b;
 }
 Bytes stored(u64 clusters, i64 offset) {
-    return pairOf(lengthField(clusters), offsetField(offset));
+    return pair(clusters, static_cast<u64>(offset));
 }
 Bytes sparse(u64 clusters) {
-    return pairOf(lengthField(clusters), {});
+    return pair(clusters, 0, true);
 }
-// Pairs joined, with the terminator.
 Bytes array(std::initializer_list<Bytes> pairs) {
     Bytes b;
     for (const Bytes& p : pairs)
@@ -78,385 +46,177 @@ Bytes array(std::initializer_list<Bytes> pairs) {
 
 struct Decoded {
     bool ok = false;
-    Runlist runs;
+    std::string runs;
     std::string log;
+    u64 clusters = 0;
 };
 
 // Parses the arrays in order and finishes, as a caller does for one attribute.
 Decoded decode(std::initializer_list<Bytes> arrays, bool compressed = false,
                u64 volume = RunlistParser::ANY_VOLUME) {
     RunlistParser parser(compressed, volume);
-    const std::size_t mark = logMemoryText().size();
+    testutil::LogCapture log;
     Decoded d;
     d.ok = true;
     for (const Bytes& a : arrays)
         d.ok = d.ok && parser.parse(a.data(), static_cast<u32>(a.size()));
     d.ok = d.ok && parser.finish();
-    d.runs = parser.getRunlist();
-    d.log = logSince(mark);
+    d.runs = runlistText(parser.getRunlist());
+    d.clusters = getRunlistClusters(parser.getRunlist());
+    d.log = log.text();
     return d;
 }
 
-NtfsRun run(u64 lcn, u64 clusters, u64 stored) {
-    return NtfsRun{lcn, clusters, stored};
-}
-
-TEST(RunlistTest, RunsAreClassifiedByTheirTwoLengths) {
-    EXPECT_TRUE(run(5, 8, 8).isPlain());
-    EXPECT_TRUE(run(5, 8, 0).isSparse());
-    EXPECT_TRUE(run(5, 0, 3).isCompressed());
-    EXPECT_TRUE(run(5, 16, 15).isCompressed());
-    EXPECT_FALSE(run(5, 16, 16).isCompressed());
-    EXPECT_FALSE(run(5, 8, 3).isCompressed());
-    // Fewer clusters than stored: none of the three.
-    const NtfsRun invalid = run(5, 3, 8);
-    EXPECT_FALSE(invalid.isPlain() || invalid.isSparse() || invalid.isCompressed());
-    EXPECT_FALSE(run(0, 0, 0).isPlain() || run(0, 0, 0).isSparse());
-
-    EXPECT_EQ(getRunlistClusters({run(1, 8, 8), run(0, 0, 3), run(9, 16, 2), run(0, 40, 0)}), 64u);
-    EXPECT_EQ(getRunlistClusters({}), 0u);
-}
-
-TEST(RunlistTest, StoredInsideNeverWraps) {
-    EXPECT_TRUE(run(990, 10, 10).storedInside(1000));
-    EXPECT_FALSE(run(991, 10, 10).storedInside(1000));
-    EXPECT_FALSE(run(~u64{0} - 4, 10, 10).storedInside(1000));
-    EXPECT_FALSE(run(5, 10, ~u64{0}).storedInside(1000));
-    EXPECT_TRUE(run(~u64{0}, 10, 0).storedInside(1000)); // sparse stores nothing
-}
-
-TEST(RunlistTest, TheTerminatorAloneGivesAnEmptyList) {
-    const Decoded d = decode({{0x00}});
-    EXPECT_TRUE(d.ok);
-    EXPECT_TRUE(d.runs.empty());
-    EXPECT_EQ(d.log, "");
-}
-
 TEST(RunlistTest, BadPairsAreRefusedWithTheirRule) {
-    struct Case {
-        Bytes bytes;
-        const char* log;
-    };
-    const Case cases[] = {
+    const std::pair<Bytes, const char*> cases[] = {
         {{0x11, 0x00, 0x10, 0x00}, "RunlistParser(99)\nRunlistParser(35)\n"}, // length 0
-        {{0x01, 0x00}, "RunlistParser(99)\nRunlistParser(35)\n"},
-        {{0x00 | 0x10, 0x05, 0x00}, "RunlistParser(99)\nRunlistParser(35)\n"}, // no length field
+        {{0x10, 0x05, 0x00}, "RunlistParser(99)\nRunlistParser(35)\n"},       // no length field
         {Bytes{0x19, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0}, "RunlistParser(90)\nRunlistParser(35)\n"},
         {Bytes{0x91, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0}, "RunlistParser(90)\nRunlistParser(35)\n"},
-        // Past the length comes before the field sizes.
-        {{0x99, 0x01}, "RunlistParser(88)\nRunlistParser(35)\n"},
-        {{0x21, 0x05, 0x10}, "RunlistParser(88)\nRunlistParser(35)\n"},
-        // Used up without a terminator.
-        {{0x11, 0x05, 0x10}, "RunlistParser(30)\n"},
-        {{}, "RunlistParser(30)\n"},
+        {{0x21, 0x05, 0x10}, "RunlistParser(88): pair of 4 bytes in 3\nRunlistParser(35)\n"},
+        {{0x11, 0x05, 0x10}, "RunlistParser(30)\n"}, // used up without a terminator
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         RunlistParser parser;
-        const std::size_t mark = logMemoryText().size();
-        EXPECT_FALSE(parser.parse(c.bytes.data(), static_cast<u32>(c.bytes.size())))
-            << testutil::hexDump(c.bytes.data(), c.bytes.size());
-        EXPECT_EQ(logSince(mark), c.log) << testutil::hexDump(c.bytes.data(), c.bytes.size());
+        testutil::LogCapture log;
+        EXPECT_FALSE(parser.parse(c.first.data(), static_cast<u32>(c.first.size())));
+        EXPECT_EQ(log.text(), c.second) << testutil::hexDump(c.first.data(), c.first.size());
     }
 }
 
-TEST(RunlistTest, DecodePairSignExtendsTheOffsetFromItsLastByte) {
+TEST(RunlistTest, OffsetsCountFromThePreviousStoredPairOfTheSameArray) {
     struct Case {
-        Bytes bytes;
-        i64 offset;
+        std::initializer_list<Bytes> arrays;
+        const char* runs;
     };
     const Case cases[] = {
-        {{0x11, 0x01, 0xF0}, -16},
-        {{0x11, 0x01, 0x70}, 0x70},
-        {{0x21, 0x01, 0x00, 0x80}, -32768},
-        {{0x51, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF}, -(i64{1} << 32)},
-        {{0x51, 0x01, 0x00, 0x00, 0x00, 0x00, 0x7F}, i64{0x7F} << 32},
-        {{0x81, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, -1},
-        {{0x81, 0x01, 0, 0, 0, 0, 0, 0, 0, 0x80}, INT64_MIN},
+        // 100 at 1000, 50 right after it (they join), 20 at 1400, 4 back at 1384.
+        {{array({stored(100, 1000), stored(50, 100), stored(20, 300), sparse(5), stored(4, -16)})},
+         "{1000, 150} {1400, 20} {1384, 5  (sparse)} {1384, 4} 179 clusters"},
+        // Every array counts from cluster 0; a hole goes on into the next array.
+        {{array({stored(8, 500), sparse(3)}), array({sparse(5), stored(8, 508)})},
+         "{500, 8} {508, 8  (sparse)} {508, 8} 24 clusters"},
+        // The sign is the top bit of the field's last byte, whatever its width.
+        {{array({stored(1, 0x80), stored(1, -0x80), stored(1, INT64_C(1) << 40),
+                 stored(1, -(INT64_C(1) << 40))})},
+         "{128, 1} {0, 1} {1099511627776, 1} {0, 1} 4 clusters"},
     };
     for (const Case& c : cases) {
-        MappingPair pair;
-        ASSERT_TRUE(
-            RunlistParser::decodePair(pair, c.bytes.data(), static_cast<u32>(c.bytes.size())));
-        EXPECT_EQ(pair.lcnOffset, c.offset);
-        EXPECT_EQ(pair.size, c.bytes.size());
-        EXPECT_EQ(pair.clusters, 1u);
+        const Decoded d = decode(c.arrays);
+        EXPECT_TRUE(d.ok) << d.log;
+        EXPECT_EQ(d.runs, c.runs);
     }
-    MappingPair pair;
-    const Bytes eight{0x08, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x88};
-    ASSERT_TRUE(RunlistParser::decodePair(pair, eight.data(), 9));
-    EXPECT_EQ(pair.offsetSize, 0);
-    EXPECT_EQ(pair.clusters, 0x8807060504030201ull);
 }
 
-TEST(RunlistTest, OffsetsCountFromThePreviousStoredPairAndTouchingRunsJoin) {
-    // 100 at 1000, 50 right after it, 20 at 1100 + 300, then 4 back at 1380 - 16.
-    const Decoded d = decode(
-        {array({stored(100, 1000), stored(50, 100), stored(20, 300), sparse(5), stored(4, -16)})});
-    ASSERT_TRUE(d.ok) << d.log;
-    EXPECT_EQ(text(d.runs),
-              text({run(1000, 150, 150), run(1400, 20, 20), run(1400, 5, 0), run(1384, 4, 4)}));
-}
-
-TEST(RunlistTest, EveryArrayCountsFromClusterZeroAndSparseRunsJoinAcrossArrays) {
-    const Decoded d = decode({array({stored(8, 500), sparse(3)}),
-                              array({sparse(5), stored(8, 508)}), array({stored(2, 700)})});
-    ASSERT_TRUE(d.ok) << d.log;
-    // The second array's 508 is absolute, so it does not join the first run.
-    EXPECT_EQ(text(d.runs), text({run(500, 8, 8), run(508, 8, 0), run(508, 8, 8), run(700, 2, 2)}));
-}
-
-TEST(RunlistTest, ParsedClustersCountThePendingRun) {
-    RunlistParser parser;
-    const Bytes a = array({stored(8, 100), sparse(3)});
-    ASSERT_TRUE(parser.parse(a.data(), static_cast<u32>(a.size())));
-    EXPECT_EQ(getRunlistClusters(parser.getRunlist()), 8u);
-    EXPECT_EQ(parser.getParsedClusters(), 11u);
-    ASSERT_TRUE(parser.finish());
-    EXPECT_EQ(getRunlistClusters(parser.getRunlist()), 11u);
-    EXPECT_EQ(parser.getParsedClusters(), 11u);
-    EXPECT_TRUE(parser.finish()); // nothing pending any more
-}
-
-TEST(RunlistTest, SparseRunsOfCompressedAttributesCompleteTheirUnit) {
+// A sparse run completes the compression unit it starts in, when the attribute
+// is compressed; otherwise, and at a unit's edge, it is only zeros.
+TEST(RunlistTest, SparseRunsCompleteCompressionUnitsOfCompressedAttributesOnly) {
     struct Case {
         std::initializer_list<Bytes> pairs;
-        Runlist expected;
+        const char* compressed;
+        const char* plain;
     };
     const Case cases[] = {
-        // Four stored clusters at VCN 0 and 12 sparse: one unit in 4 clusters.
-        {{stored(4, 300), sparse(12)}, {run(300, 16, 4)}},
-        // ... and 32 more sparse clusters after the unit.
-        {{stored(4, 300), sparse(44)}, {run(300, 16, 4), run(300, 32, 0)}},
-        // A plain unit then a unit in 4 clusters, joined on disk and split again.
-        {{stored(20, 100), sparse(12)}, {run(100, 16, 16), run(116, 16, 4)}},
-        // A unit spread over two fragments.
-        {{stored(2, 100), stored(2, 100), sparse(12)}, {run(100, 0, 2), run(200, 16, 2)}},
-        // Sparse at a unit boundary is only zeros.
+        {{stored(4, 300), sparse(44)},
+         "{300, 16 (compressed to 4)} {300, 32  (sparse)} 48 clusters",
+         "{300, 4} {300, 44  (sparse)} 48 clusters"},
+        {{stored(20, 100), sparse(12)},
+         "{100, 16} {116, 16 (compressed to 4)} 32 clusters",
+         "{100, 20} {100, 12  (sparse)} 32 clusters"},
+        {{stored(2, 100), stored(2, 100), sparse(12)},
+         "{100, 0 (compressed chain 2)} {200, 16 (compressed to 2)} 16 clusters",
+         "{100, 2} {200, 2} {200, 12  (sparse)} 16 clusters"},
         {{sparse(16), stored(16, 40), sparse(16)},
-         {run(0, 16, 0), run(40, 16, 16), run(40, 16, 0)}},
+         "{40, 16  (sparse)} {40, 16} {40, 16  (sparse)} 48 clusters",
+         "{40, 16  (sparse)} {40, 16} {40, 16  (sparse)} 48 clusters"},
     };
     for (const Case& c : cases) {
-        const Decoded d = decode({array(c.pairs)}, true);
-        ASSERT_TRUE(d.ok) << d.log;
-        EXPECT_EQ(text(d.runs), text(c.expected));
-        EXPECT_EQ(d.log, "");
+        const Decoded packed = decode({array(c.pairs)}, true);
+        EXPECT_TRUE(packed.ok) << packed.log;
+        EXPECT_EQ(packed.runs, c.compressed);
+        const Decoded plain = decode({array(c.pairs)}, false);
+        EXPECT_TRUE(plain.ok) << plain.log;
+        EXPECT_EQ(plain.runs, c.plain);
     }
-}
-
-TEST(RunlistTest, AUnitThatCannotBeFormedRefusesTheListAndKeepsItsRuns) {
-    // 10 sparse clusters cannot complete a unit with 4 stored ones.
+    // 10 sparse clusters cannot complete a unit with 4 stored ones; a unit that
+    // begins sparse has no stored run to claim: the list is refused as it was.
     Decoded d = decode({array({stored(4, 300), sparse(10)})}, true);
     EXPECT_FALSE(d.ok);
-    EXPECT_EQ(d.log, "RunlistParser(126)\nRunlistParser(230)\nRunlistParser(75)\n");
-    EXPECT_EQ(text(d.runs), text({run(300, 4, 4)}));
-
-    // The same inside an array: the failure passes addPair and parse.
-    d = decode({array({stored(4, 300), sparse(10), stored(1, 50)})}, true);
-    EXPECT_FALSE(d.ok);
-    EXPECT_EQ(d.log, "RunlistParser(126)\nRunlistParser(230)\nRunlistParser(216)\n"
-                     "RunlistParser(41)\n");
-
-    // A unit that begins sparse: the stored run before the second sparse run is
-    // too short and the one before it is not plain.
+    EXPECT_EQ(d.runs, "{300, 4} 4 clusters");
     d = decode({array({sparse(5), stored(3, 80), sparse(8)})}, true);
     EXPECT_FALSE(d.ok);
-    EXPECT_EQ(d.log, "RunlistParser(170)\nRunlistParser(128)\nRunlistParser(230)\n"
-                     "RunlistParser(75)\n");
-    EXPECT_EQ(text(d.runs), text({run(0, 5, 0), run(80, 3, 3)}));
+    EXPECT_EQ(d.runs, "{80, 5  (sparse)} {80, 3} 8 clusters");
 }
 
-TEST(RunlistTest, SparseRunsOfUncompressedAttributesAreOnlyZeros) {
-    // The same runs as compressed units above read as data, then zeros.
-    Decoded d = decode({array({stored(4, 300), sparse(12)})});
-    ASSERT_TRUE(d.ok) << d.log;
-    EXPECT_EQ(text(d.runs), text({run(300, 4, 4), run(300, 12, 0)}));
-    // A hole too short for any unit is no error.
-    d = decode({array({stored(3, 300), sparse(7), stored(2, 6), sparse(8)})});
-    ASSERT_TRUE(d.ok) << d.log;
-    EXPECT_EQ(text(d.runs), text({run(300, 3, 3), run(300, 7, 0), run(306, 2, 2), run(306, 8, 0)}));
-}
-
-TEST(RunlistTest, RunArithmeticThatWouldOverflowRefusesTheList) {
-    const u64 max = RunlistParser::MAX_CLUSTERS;
-    struct Case {
-        Bytes bytes;
-        const char* what;
+TEST(RunlistTest, RunArithmeticPastTwoToThe47RefusesTheList) {
+    const i64 max = static_cast<i64>(RunlistParser::MAX_CLUSTERS);
+    const Bytes cases[] = {
+        array({stored(1, -1)}),
+        array({stored(10, 100), stored(1, -101)}),
+        array({stored(1, max)}),
+        array({stored(2, max - 1)}),
+        array({stored(~u64{0}, 5)}),
+        array({stored(1, INT64_MAX)}),
+        array({stored(1, INT64_MIN)}),
+        array({sparse(RunlistParser::MAX_CLUSTERS), sparse(1)}),
+        array({sparse(~u64{0} / 2 + 1), sparse(~u64{0} / 2 + 1)}),
     };
-    const Case cases[] = {
-        {array({stored(1, -1)}), "before cluster 0"},
-        {array({stored(10, 100), stored(1, -101)}), "back past cluster 0"},
-        {array({stored(1, static_cast<i64>(max))}), "at the largest cluster"},
-        {array({stored(2, static_cast<i64>(max - 1))}), "running past the largest cluster"},
-        {array({stored(~u64{0}, 5)}), "all-ones length"},
-        {array({stored(1, INT64_MAX)}), "largest offset"},
-        {array({stored(1, INT64_MIN)}), "smallest offset"},
-        {array({sparse(max), sparse(1)}), "VCNs past the largest"},
-        {array({sparse(~u64{0} / 2 + 1), sparse(~u64{0} / 2 + 1)}), "VCNs that wrap"},
-    };
-    for (const Case& c : cases) {
+    for (const Bytes& c : cases) {
         for (bool compressed : {false, true}) {
-            const Decoded d = decode({c.bytes}, compressed);
-            EXPECT_FALSE(d.ok) << c.what;
-            EXPECT_NE(d.log, "") << c.what;
-            EXPECT_LE(getRunlistClusters(d.runs), max) << c.what;
+            const Decoded d = decode({c}, compressed);
+            EXPECT_FALSE(d.ok) << testutil::hexDump(c.data(), c.size());
+            EXPECT_NE(d.log, "");
+            EXPECT_LE(d.clusters, RunlistParser::MAX_CLUSTERS);
         }
     }
-    // Right up to the largest list is allowed.
-    Decoded d = decode({array({stored(1, static_cast<i64>(max - 1)), sparse(max - 1)})});
-    EXPECT_TRUE(d.ok) << d.log;
-    EXPECT_EQ(getRunlistClusters(d.runs), max);
+    // Right up to the largest list is allowed; a given volume bounds stored runs.
+    EXPECT_TRUE(decode({array({stored(1, max - 1), sparse(max - 1)})}).ok);
+    EXPECT_TRUE(decode({array({stored(10, 990), sparse(5000)})}, false, 1000).ok);
+    EXPECT_FALSE(decode({array({stored(10, 991)})}, false, 1000).ok);
 }
 
-TEST(RunlistTest, StoredRunsMustEndInsideAGivenVolume) {
-    Decoded d = decode({array({stored(10, 990)})}, false, 1000);
-    EXPECT_TRUE(d.ok) << d.log;
-    d = decode({array({stored(10, 991)})}, false, 1000);
-    EXPECT_FALSE(d.ok);
-    EXPECT_NE(d.log.find(": lcn 0 offset 991 clusters 10 limit 1000\n"), std::string::npos);
-    EXPECT_NE(d.log.find("RunlistParser(35)\n"), std::string::npos);
-    // A sparse file may be larger than its volume.
-    d = decode({array({stored(10, 5), sparse(5000)})}, false, 1000);
-    EXPECT_TRUE(d.ok) << d.log;
-    EXPECT_EQ(getRunlistClusters(d.runs), 5010u);
-}
-
-TEST(RunlistTest, HostileArraysNeverCrashAndOnlyGiveRunsAReaderKnows) {
+TEST(RunlistTest, HostileArraysOnlyGiveRunsAReaderKnows) {
     std::mt19937 random(1234);
     for (int i = 0; i < 20000; ++i) {
         Bytes bytes(random() % 40);
         for (u8& b : bytes) {
             const u32 r = random();
-            // Mostly small sizes and lengths, so that pairs decode at all.
             b = static_cast<u8>(r % 4 == 0 ? (r >> 8) : (r >> 8) % 0x44);
         }
         const bool compressed = random() % 2 == 0;
         const u64 volume = random() % 2 ? RunlistParser::ANY_VOLUME : 5000;
         RunlistParser parser(compressed, volume);
-        const bool ok =
-            parser.parse(bytes.data(), static_cast<u32>(bytes.size())) && parser.finish();
-        const Runlist& runs = parser.getRunlist();
-        EXPECT_LE(getRunlistClusters(runs), RunlistParser::MAX_CLUSTERS);
-        EXPECT_LE(runs.size(), 2 * bytes.size() + 1);
-        if (!ok)
+        if (!parser.parse(bytes.data(), static_cast<u32>(bytes.size())) || !parser.finish())
             continue;
-        EXPECT_EQ(getRunlistClusters(runs), parser.getParsedClusters());
-        for (const NtfsRun& r : runs) {
-            EXPECT_TRUE(r.isPlain() || r.isSparse() || (compressed && r.isCompressed()))
-                << text(runs);
-            EXPECT_TRUE(r.storedInside(std::min(volume, RunlistParser::MAX_CLUSTERS)))
-                << text(runs);
+        for (const NtfsRun& r : parser.getRunlist()) {
+            EXPECT_TRUE(r.isPlain() || r.isSparse() || (compressed && r.isCompressed()));
+            EXPECT_TRUE(r.storedInside(std::min(volume, RunlistParser::MAX_CLUSTERS)));
         }
     }
 }
 
-// Real run lists from ntfs-3g: our reading of each file's $DATA must map every
-// VCN to the cluster that ntfsinfo names.
-class RunlistRealTest : public ::testing::Test {
-protected:
-    void expectSameMapping(const std::string& name) {
-        SCOPED_TRACE(name);
-        ntfstest::Image volume(image_);
-        const u64 record = volume.findRecord(name);
-        ASSERT_NE(record, ~u64{0});
-        std::vector<ntfstest::DataAttribute> extents;
-        ASSERT_TRUE(volume.dataExtents(record, extents));
-        // As the file parser does it: the extents in order, each starting where
-        // the ones before it ended.
-        const NonResidentValue& first = extents.front().value;
-        RunlistParser parser(first.compressed, volume.bytes().size() / volume.clusterSize());
-        for (const ntfstest::DataAttribute& e : extents) {
-            EXPECT_EQ(e.header.startingVcn, parser.getParsedClusters());
-            const std::size_t mark = logMemoryText().size();
-            ASSERT_TRUE(
-                parser.parse(e.mappingPairs.data(), static_cast<u32>(e.mappingPairs.size())))
-                << logSince(mark)
-                << testutil::hexDump(e.mappingPairs.data(), e.mappingPairs.size());
-        }
-        ASSERT_TRUE(parser.finish());
-        extents_ = extents.size();
-        std::vector<ntfstest::InfoRun> info;
-        ASSERT_TRUE(ntfstest::infoRunlist(image_, name, info));
-        const ntfstest::VcnMap ours = ntfstest::vcnMapOf(parser.getRunlist());
-        EXPECT_EQ(ours, ntfstest::vcnMapOf(info)) << text(parser.getRunlist());
-        EXPECT_EQ(parser.getParsedClusters(), extents.back().value.lastVcn + 1);
-        EXPECT_EQ(parser.getParsedClusters() * volume.clusterSize(), first.allocatedSize);
-        for (const NtfsRun& r : parser.getRunlist())
-            EXPECT_TRUE(r.isPlain() || r.isSparse() || r.isCompressed())
-                << text(parser.getRunlist());
-        runs_ = parser.getRunlist();
+// Every non-resident file of the corpus: the runs the file parser decodes map
+// each VCN to the cluster ntfsinfo names.
+class RunlistCorpusTest : public ::testing::TestWithParam<u32> {};
+
+TEST_P(RunlistCorpusTest, EveryFileMapsItsClustersAsNtfsinfoDoes) {
+    const ntfstest::Corpus& corpus = ntfstest::corpus(GetParam());
+    ntfstest::CorpusTree tree(corpus.image);
+    u32 extended = 0;
+    for (const ntfstest::CorpusFile& f : corpus.files) {
+        if (f.deleted || f.data.size() <= 1024)
+            continue;
+        const NtfsAttributeData data = tree.data(f.path);
+        if (data.resident)
+            continue;
+        EXPECT_EQ(ntfstest::vcnMapOf(data.runs), ntfstest::infoMap(corpus.image, f.path))
+            << f.path << ": " << runlistText(data.runs);
+        extended += tree.map->getParser().getRecordsCache().getRecordNumbers().size() > 1;
     }
-
-    bool tool(const std::string& command) { return ntfstest::runTool(command) == 0; }
-
-    testutil::TempDir dir_;
-    std::string image_ = dir_.file("v.img");
-    Runlist runs_;
-    std::size_t extents_ = 0;
-};
-
-TEST_F(RunlistRealTest, FragmentedAndSparseFiles) {
-    ASSERT_TRUE(ntfstest::makeVolume(image_, 32u << 20, 4096, false));
-    testutil::writeAll(dir_.file("one"), std::string(4096, 'x'));
-    ASSERT_TRUE(ntfstest::copyIn(image_, dir_.file("one"), "a"));
-    ASSERT_TRUE(ntfstest::copyIn(image_, dir_.file("one"), "b"));
-    // Growing two files by turns interleaves their clusters.
-    std::string script;
-    for (int k = 1; k <= 40; ++k) {
-        for (const char* f : {"a", "b"})
-            script += "ntfsfallocate -o " + std::to_string(k * 4096) + " -l 4096 " +
-                      testutil::shellQuote(image_) + " " + f + " >/dev/null && ";
-    }
-    ASSERT_TRUE(tool(script + "true"));
-    // Holes in the middle: allocations beyond the end of the data.
-    testutil::writeAll(dir_.file("small"), std::string(10000, 's'));
-    ASSERT_TRUE(ntfstest::copyIn(image_, dir_.file("small"), "holes"));
-    const std::string q = testutil::shellQuote(image_);
-    ASSERT_TRUE(tool("ntfsfallocate -o 40960 -l 8192 " + q +
-                     " holes >/dev/null && "
-                     "ntfsfallocate -o 200000 -l 4096 " +
-                     q + " holes >/dev/null"));
-
-    expectSameMapping("a");
-    EXPECT_GE(runs_.size(), 40u);
-    expectSameMapping("b");
-    expectSameMapping("holes");
-    EXPECT_EQ(runs_.size(), 5u) << text(runs_);
+    // Fragments spill into extension records on small clusters.
+    EXPECT_GE(extended, GetParam() <= 4096 ? 1u : 0u);
 }
 
-TEST_F(RunlistRealTest, CompressedFilesOnSmallAndLargeClusters) {
-    for (u32 cluster : {512u, 4096u}) {
-        SCOPED_TRACE(cluster);
-        ASSERT_TRUE(ntfstest::makeVolume(image_, 32u << 20, cluster, true));
-        std::string prose;
-        std::mt19937 random(7);
-        const char* words[] = {"alpha ", "beta ", "gamma ", "delta\n", "epsilon "};
-        while (prose.size() < (1u << 20))
-            prose += words[random() % 5];
-        prose.resize(1u << 20);
-        std::string noise(200000, '\0');
-        for (char& c : noise)
-            c = static_cast<char>(random());
-        // Zeros become holes, text compressed units, noise stored units.
-        const std::string mixed = std::string(70000, '\0') + prose.substr(0, 100000) + noise;
-        testutil::writeAll(dir_.file("text"), prose);
-        testutil::writeAll(dir_.file("mixed"), mixed);
-        ASSERT_TRUE(ntfstest::copyIn(image_, dir_.file("text"), "text"));
-        ASSERT_TRUE(ntfstest::copyIn(image_, dir_.file("mixed"), "mixed"));
-        expectSameMapping("text");
-        // Small clusters need so many runs that the list goes on in an
-        // extension record.
-        if (cluster == 512) {
-            EXPECT_GE(extents_, 2u);
-        }
-        expectSameMapping("mixed");
-        bool compressedUnit = false, sparseRun = false, plainRun = false;
-        for (const NtfsRun& r : runs_) {
-            compressedUnit |= r.isCompressed();
-            sparseRun |= r.isSparse();
-            plainRun |= r.isPlain();
-        }
-        EXPECT_TRUE(compressedUnit && sparseRun && plainRun) << text(runs_);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Clusters, RunlistCorpusTest, ::testing::Values(512u, 4096u, 65536u));
 
 } // namespace

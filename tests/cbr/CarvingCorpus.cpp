@@ -1,0 +1,338 @@
+#include "tests/cbr/CarvingCorpus.h"
+
+#include "tests/support/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+namespace corpus {
+
+std::string le(u64 value, unsigned width) {
+    std::string bytes(width, '\0');
+    for (unsigned i = 0; i < width; ++i)
+        bytes[i] = static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+
+std::string be(u64 value, unsigned width) {
+    std::string bytes(width, '\0');
+    for (unsigned i = 0; i < width; ++i)
+        bytes[width - 1 - i] = static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+
+std::string noise(std::size_t n, u32 seed) {
+    std::string bytes(n, '\0');
+    u64 x = 0x9E3779B97F4A7C15ull ^ seed;
+    for (char& c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+std::string layOut(const std::vector<Sample>& samples, std::vector<u64>& starts) {
+    std::string image = noise(3 * 512, 1);
+    starts.clear();
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        starts.push_back(image.size());
+        image += samples[i].bytes;
+        const std::size_t gap = (512 - image.size() % 512) % 512 + 512 * (1 + i % 3);
+        image += noise(gap, static_cast<u32>(i + 2));
+    }
+    return image + noise(8 * 512, 99);
+}
+
+namespace {
+
+// Where Debian has no tool that writes these formats, they are laid out here
+// from their published layouts.
+
+// A placeable metafile: the 22-byte header, the metafile header, `records`
+// SetBkColor records and the end record.
+std::string wmf(u32 records) {
+    std::string body;
+    for (u32 i = 0; i < records; ++i)
+        body += le(5, 4) + le(0x0201, 2) + le(0x00102030 + i, 4);
+    body += le(3, 4) + le(0, 2);
+    const std::string header = le(1, 2) + le(9, 2) + le(0x300, 2) + le((18 + body.size()) / 2, 4) +
+                               le(0, 2) + le(5, 4) + le(0, 2);
+    std::string placeable = le(0x9AC6CDD7, 4) + le(0, 2) + le(0, 2) + le(0, 2) + le(640, 2) +
+                            le(480, 2) + le(1440, 2) + le(0, 4);
+    u16 sum = 0;
+    for (std::size_t i = 0; i < placeable.size(); i += 2)
+        sum ^= static_cast<u16>(static_cast<u8>(placeable[i]) | static_cast<u8>(placeable[i + 1])
+                                                                    << 8);
+    return placeable + le(sum, 2) + header + body;
+}
+
+// RAR 4: marker, main header, stored members, end block; each header's CRC is
+// the low half of the CRC-32 of the header from its type on.
+std::string rarBlock(u8 type, u16 flags, const std::string& fields) {
+    const std::string h =
+        std::string(1, static_cast<char>(type)) + le(flags, 2) + le(7 + fields.size(), 2) + fields;
+    const uLong crc =
+        crc32(0, reinterpret_cast<const Bytef*>(h.data()), static_cast<uInt>(h.size()));
+    return le(crc & 0xFFFF, 2) + h;
+}
+
+std::string rarMember(const std::string& name, const std::string& data) {
+    const uLong crc =
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    const std::string fields = le(data.size(), 4) + le(data.size(), 4) + '\x03' + le(crc, 4) +
+                               le(0x3A3F6AA4, 4) + '\x14' + '\x30' + le(name.size(), 2) +
+                               le(0x81A4, 4) + name;
+    return rarBlock(0x74, 0x8000, fields) + data;
+}
+
+std::string rar() {
+    return std::string("Rar!\x1A\x07\x00", 7) + rarBlock(0x73, 0, std::string(6, '\0')) +
+           rarMember("one.txt", noise(3000, 7)) + rarMember("two.txt", noise(700, 8)) +
+           rarBlock(0x7B, 0x4000, "");
+}
+
+// LHA: a level-0 and a level-2 member, stored (-lh0-), then the closing zero.
+std::string lzh() {
+    const std::string first = noise(900, 9), second = noise(1500, 10);
+    std::string h0 = "-lh0-" + le(first.size(), 4) + le(first.size(), 4) + le(0x3A3F6AA4, 4) +
+                     '\x20' + '\x00' + '\x05' + "a.txt" + le(0, 2);
+    u8 sum = 0;
+    for (unsigned char c : h0)
+        sum = static_cast<u8>(sum + c);
+    const std::string level0 =
+        std::string(1, static_cast<char>(h0.size())) + static_cast<char>(sum) + h0 + first;
+    const std::string h2 = "-lh0-" + le(second.size(), 4) + le(second.size(), 4) +
+                           le(1233407108, 4) + '\x20' + '\x02' + le(0, 2) + 'U' + le(8, 2) +
+                           '\x01' + "b.txt" + le(0, 2);
+    return level0 + le(h2.size() + 2, 2) + h2 + second + '\0';
+}
+
+// An Outlook Express store: its class identifier at 8 and its size at 0x7C.
+std::string dbx(u32 size) {
+    std::string d = noise(size, 11);
+    d.replace(0, 8, "\xCF\xAD\x12\xFE\xC5\xFD\x74\x6F", 8);
+    d.replace(8, 20,
+              "\x66\xE3\xD1\x11\x9A\x4E\x00\xC0\x4F\xA3\x09\xD4\x05\x00\x00\x00\x05\x00\x00\x00",
+              20);
+    d.replace(0x7C, 4, le(size, 4));
+    return d;
+}
+
+// A Canon CIFF heap: raw data, a large JPEG and a thumbnail, then the root
+// directory, closed by its own heap offset.
+std::string crw() {
+    std::string c = std::string("II\x1A\0\0\0HEAPCCDR", 14) + std::string(12, '\0');
+    const u32 raw = 0, rawSize = 520000, jpeg = raw + rawSize, thumb = jpeg + 3000;
+    c += noise(rawSize, 12) + noise(3000, 13) + noise(1000, 14);
+    const u32 t = static_cast<u32>(c.size()) - 26;
+    c += le(3, 2) + le(0x2005, 2) + le(rawSize, 4) + le(raw, 4) + le(0x2007, 2) + le(3000, 4) +
+         le(jpeg, 4) + le(0x2008, 2) + le(1000, 4) + le(thumb, 4) + le(t, 4);
+    return c;
+}
+
+// A Minolta MRW: the sensor size block, a TIFF block, then 12-bit sensor data.
+std::string mrw(const std::string& tiff) {
+    std::string prd = std::string("\0PRD", 4) + be(24, 4) + std::string(8, '\0') + be(20, 2) +
+                      be(30, 2) + std::string(12, '\0');
+    const std::string blocks = prd + std::string("\0TTW", 4) + be(tiff.size(), 4) + tiff;
+    return std::string("\0MRM", 4) + be(blocks.size(), 4) + blocks + noise(30 * 20 * 3 / 2, 15);
+}
+
+std::string riff(const std::string& form, const std::string& chunks) {
+    return "RIFF" + le(4 + chunks.size(), 4) + form + chunks;
+}
+
+// A RIFF MIDI file around a one-note standard MIDI file.
+std::string rmi() {
+    const std::string track("\x00\x90\x3C\x40\x60\x80\x3C\x40\x00\xFF\x2F\x00", 12);
+    const std::string midi =
+        "MThd" + be(6, 4) + be(0, 2) + be(1, 2) + be(96, 2) + "MTrk" + be(track.size(), 4) + track;
+    return riff("RMID", "data" + le(midi.size(), 4) + midi);
+}
+
+// An animated cursor: its header chunk and a list of two frames.
+std::string ani() {
+    const std::string header =
+        le(36, 4) + le(2, 4) + le(2, 4) + std::string(16, '\0') + le(10, 4) + le(1, 4);
+    const std::string frames =
+        "fram" + ("icon" + le(200, 4) + noise(200, 16)) + ("icon" + le(200, 4) + noise(200, 17));
+    return riff("ACON", "anih" + le(36, 4) + header + "LIST" + le(frames.size(), 4) + frames);
+}
+
+// A summary property set with a title in code page 1252 and the application's name.
+std::string summary(const std::string& title, const std::string& application) {
+    auto text = [](const std::string& s) {
+        std::string v = le(30, 4) + le(s.size() + 1, 4) + s + '\0';
+        return v + std::string((4 - v.size() % 4) % 4, '\0');
+    };
+    const std::vector<std::pair<u32, std::string>> properties = {
+        {1, le(2, 4) + le(1252, 2) + std::string(2, '\0')},
+        {2, text(title)},
+        {18, text(application)}};
+    std::string entries, values;
+    for (const auto& p : properties) {
+        entries += le(p.first, 4) + le(8 + 8 * properties.size() + values.size(), 4);
+        values += p.second;
+    }
+    return le(0xFFFE, 2) + le(0, 2) + le(0x20105, 4) + std::string(16, '\0') + le(1, 4) +
+           le(0xF29F85E0, 4) + le(0x10684FF9, 4) + le(0x000891AB, 4) + le(0xD9B3272B, 4) +
+           le(48, 4) + le(8 + entries.size() + values.size(), 4) + le(properties.size(), 4) +
+           entries + values;
+}
+
+struct RawCamera {
+    const char* make;
+    const char* model;
+    const char* extension;
+};
+const RawCamera RAW_CAMERAS[] = {
+    {"NIKON CORPORATION", "NIKON D70", "nef"},
+    {"Canon", "Canon EOS 20D", "cr2"},
+    {"SONY", "DSLR-A100", "arw"},
+    {"SONY", "DSC-R1", "sr2"},
+    {"SONY", "DSC-V3", "srf"},
+    {"PENTAX Corporation", "PENTAX *ist D", "pef"},
+    {"Leica Camera AG", "M8 Digital Camera", "dng"},
+    {"Leaf", "Aptus 75", "mos"},
+    {"Kodak", "DCS Pro 14N", "dcr"},
+    {"Eastman Kodak Company", "Kodak DC120 ZOOM Digital Camera", "kdc"},
+    {"Eastman Kodak Company", "KODAK DC25 DIGITAL CAMERA", "k25"},
+    {"Kodak", "DCS460", "tif"},
+};
+
+// Every tool run in one shell, in the corpus folder.
+const char* const TOOLS = R"(set -e
+C=/usr/bin/convert
+F="ffmpeg -nostdin -loglevel error -y"
+$C -size 96x64 gradient:red-blue base.jpg
+$C -size 96x64 gradient:red-blue -interlace JPEG progressive.jpg
+jpegtran -restart 1 base.jpg > restart.jpg
+$C -size 96x64 gradient:red-blue a.png
+$C -size 32x32 gradient:red-blue still.gif
+$C -delay 10 -size 16x16 xc:red xc:blue gradient:green-yellow animated.gif
+$C -size 64x48 gradient:red-blue BMP3:v3.bmp
+$C -size 64x48 gradient:red-blue v5.bmp
+$C -size 64x48 gradient:red-blue -endian LSB le.tif
+$C -size 64x48 gradient:red-blue -endian MSB be.tif
+$C -size 64x48 gradient:red-blue -size 32x24 gradient:green-yellow -compress jpeg pages.tif
+sox -n -r 44100 -c 1 -b 16 tone.wav synth 6 sine 440
+sox -n -r 8000 -c 1 -b 16 short.wav synth 1 sine 660
+lame --quiet -b 128 --tt "Song One" --add-id3v2 tone.wav both.mp3
+lame --quiet -b 128 --id3v2-latin1 --id3v2-only --tt "Second Song" tone.wav v2.mp3
+$F -f lavfi -i testsrc=size=64x48:rate=25:duration=1 -c:v mpeg1video -f mpeg program.mpg
+$F -f lavfi -i testsrc=size=64x48:rate=25:duration=1 -pix_fmt yuv420p -f yuv4mpegpipe - | mpeg2enc -v 0 -f 0 -o video.m1v
+$F -f lavfi -i sine=duration=1 -c:a wmav2 -metadata title="Wind Song" audio.wma
+$F -f lavfi -i testsrc=size=64x48:rate=10:duration=1 -f lavfi -i sine=duration=1 -c:v wmv2 -c:a wmav2 -metadata title="Test Card" video.wmv
+for f in mov mp4; do
+  $F -f lavfi -i testsrc=size=64x48:rate=10:duration=1 -c:v mpeg4 plain.$f
+  $F -f lavfi -i testsrc=size=64x48:rate=10:duration=1 -c:v mpeg4 -movflags +faststart fast.$f
+done
+$F -f lavfi -i testsrc=size=64x48:rate=10:duration=1 -c:v mpeg4 a.avi
+zip -q -X plain.zip a.png v3.bmp
+cat v3.bmp | zip -q -X - - > streamed.zip
+zip -q -X commented.zip a.png
+echo "a comment of the archive" | zip -q -z commented.zip
+arj a -y report.arj v3.bmp > /dev/null
+msibuild setup.msi -s "Setup" "Halbrook Tests"
+printf '<!DOCTYPE html>\n<HTML><body>page</body></HTML>\r\n' > page.html
+printf '<?xml version="1.0"?>\n<!-- drawing -->\n<svg width="4"><rect/></svg>\n' > drawing.xml
+)";
+
+std::vector<Sample> build(bool allKinds) {
+    static testutil::TempDir* dir = new testutil::TempDir; // lives for the whole run
+    static bool made = false;
+    const std::string d = testutil::shellQuote(dir->path());
+    if (!made) {
+        std::string script = TOOLS;
+        for (const RawCamera& c : RAW_CAMERAS) {
+            const std::string file = std::string("raw.") + c.extension;
+            script += "cp le.tif " + file + " && tiffset -s 271 " + testutil::shellQuote(c.make) +
+                      " " + file + " && tiffset -s 272 " + testutil::shellQuote(c.model) + " " +
+                      file + "\n";
+        }
+        testutil::run("mkdir -p " + d + "/doc " + d + "/book");
+        testutil::writeAll(dir->file("doc/WordDocument"), noise(5000, 20));
+        testutil::writeAll(dir->file("doc/\x05SummaryInformation"),
+                           summary("Minutes of May", "Microsoft Word 8.0"));
+        testutil::writeAll(dir->file("book/Workbook"), noise(3000, 21));
+        script += "(cd doc && gsf createole ../minutes.doc WordDocument \"$(printf "
+                  "'\\005')SummaryInformation\" > /dev/null)\n"
+                  "(cd book && gsf createole ../book.xls Workbook > /dev/null)\n";
+        std::string err;
+        const int status = testutil::run("cd " + d + " && " + script, nullptr, &err);
+        EXPECT_EQ(status, 0) << err;
+        made = true;
+    }
+    auto file = [&](const std::string& name) { return testutil::readAll(dir->file(name)); };
+    std::vector<Sample> s = {
+        {"ImageMagick baseline JPEG", "jpeg", "jpeg", "", file("base.jpg")},
+        {"ImageMagick progressive JPEG", "jpeg", "jpeg", "", file("progressive.jpg")},
+        {"JPEG with restart markers", "jpeg", "jpeg", "", file("restart.jpg")},
+        {"PNG", "png", "png", "", file("a.png")},
+        {"still GIF", "gif", "gif", "", file("still.gif")},
+        {"animated GIF, local colour tables", "gif", "gif", "", file("animated.gif")},
+        {"BMP v3", "bmp", "bmp", "", file("v3.bmp")},
+        {"BMP v5", "bmp", "bmp", "", file("v5.bmp")},
+        {"WMF", "wmf", "wmf", "", wmf(3)},
+        {"larger WMF", "wmf", "wmf", "", wmf(300)},
+    };
+    if (!allKinds)
+        return s;
+    const std::vector<Sample> more = {
+        {"little-endian TIFF", "tiff", "tiff", "", file("le.tif")},
+        {"big-endian TIFF", "tiff", "tiff", "", file("be.tif")},
+        {"two-page JPEG TIFF", "tiff", "tiff", "", file("pages.tif")},
+        {"MRW", "mrw", "mrw", "", mrw(file("le.tif"))},
+        {"CRW", "crw", "crw", "", crw()},
+        // lame writes the ID3v2 title in UTF-16 unless told otherwise: the name
+        // of the first comes from its ID3v1 tag.
+        {"MP3 with ID3v2 and ID3v1", "mp3", "mp3", "Song One", file("both.mp3")},
+        {"MP3 with a Latin-1 ID3v2 title", "mp3", "mp3", "Second Song", file("v2.mp3")},
+        {"WAV", "riff", "wav", "", file("short.wav")},
+        {"RIFF MIDI", "riff", "rmi", "", rmi()},
+        {"animated cursor", "riff", "ani", "", ani()},
+        {"AVI", "riff", "avi", "", file("a.avi")},
+        {"MPEG program stream", "mpeg", "mpeg", "", file("program.mpg")},
+        {"MPEG video stream", "mpeg", "mpeg", "", file("video.m1v")},
+        {"ASF audio", "asf", "wma", "Wind Song", file("audio.wma")},
+        {"ASF video", "asf", "wmv", "Test Card", file("video.wmv")},
+        {"MOV", "mov", "mov", "", file("plain.mov")},
+        {"MOV, fast start", "mov", "mov", "", file("fast.mov")},
+        {"MP4", "mov", "mp4", "", file("plain.mp4")},
+        {"MP4, fast start", "mov", "mp4", "", file("fast.mp4")},
+        {"ZIP", "zip", "zip", "", file("plain.zip")},
+        {"streamed ZIP", "zip", "zip", "", file("streamed.zip")},
+        {"ZIP with comment", "zip", "zip", "", file("commented.zip")},
+        {"ARJ", "arj", "arj", "report", file("report.arj")},
+        {"RAR 4", "rar", "rar", "", rar()},
+        {"LZH", "lzh", "lzh", "", lzh()},
+        {"Word document", "ole", "doc", "Minutes of May", file("minutes.doc")},
+        {"workbook", "ole", "xls", "", file("book.xls")},
+        {"installer", "ole", "msi", "Installation Database", file("setup.msi")},
+        {"DBX", "dbx", "dbx", "", dbx(3000)},
+        {"HTML", "text", "html", "", file("page.html")},
+        {"XML", "text", "xml", "", file("drawing.xml")},
+    };
+    s.insert(s.end(), more.begin(), more.end());
+    for (const RawCamera& c : RAW_CAMERAS)
+        s.push_back({std::string("raw TIFF of ") + c.model, "tiff", c.extension, "",
+                     file(std::string("raw.") + c.extension)});
+    return s;
+}
+
+} // namespace
+
+const std::vector<Sample>& pictures() {
+    static const std::vector<Sample> samples = build(false);
+    return samples;
+}
+
+const std::vector<Sample>& everyKind() {
+    static const std::vector<Sample> samples = build(true);
+    return samples;
+}
+
+} // namespace corpus

@@ -1,0 +1,349 @@
+#pragma once
+
+// Shared by the window tests: GTK started once (tests skip without a display),
+// running pending events, finding widgets, answering modal dialogs by title
+// from a timeout while their own loop runs (with a watchdog), and a fake
+// machine whose disks, partitions and mounted folder the sources tree lists.
+
+#include "core/AppDirectory.h"
+#include "core/Config.h"
+#include "devices/SystemSources.h"
+#include "tests/support/FakeSystemTree.h"
+#include "tests/support/TestUtil.h"
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace guitest {
+
+inline bool gtkStarted() {
+    // Many test programs connect to one X server at once; a refused first
+    // connection is tried again rather than skipping the test.
+    static const bool started = [] {
+        for (int tries = 0; tries < 20; ++tries, g_usleep(100000)) {
+            int argc = 0;
+            if (gtk_init_check(&argc, nullptr))
+                return true;
+        }
+        return false;
+    }();
+    return started;
+}
+
+// Base fixture: skips every test when GTK cannot open a display.
+class GuiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!gtkStarted())
+            GTEST_SKIP() << "no display";
+    }
+};
+
+// Keeps the process's application directory and puts it back at the end, so a
+// test can point the program's pictures and pages elsewhere.
+class ScopedAppDirectory {
+public:
+    ScopedAppDirectory() : saved_(appDirectory()) {}
+    ~ScopedAppDirectory() { setAppDirectory(saved_); }
+    ScopedAppDirectory(const ScopedAppDirectory&) = delete;
+    ScopedAppDirectory& operator=(const ScopedAppDirectory&) = delete;
+    void use(const std::string& path) { setAppDirectory(path); }
+    // The pictures and pages of the source tree.
+    void useShipped() { setAppDirectory(std::string(HB_SOURCE_DIR) + "/lib"); }
+
+private:
+    std::string saved_;
+};
+
+inline void pumpEvents() {
+    while (gtk_events_pending())
+        gtk_main_iteration();
+}
+
+// Every widget below `root` (itself included) of type `type`, internal children
+// such as a dialog's action area included, in depth-first order.
+inline void collectWidgets(GtkWidget* root, GType type, std::vector<GtkWidget*>& out) {
+    if (G_TYPE_CHECK_INSTANCE_TYPE(root, type))
+        out.push_back(root);
+    if (GTK_IS_CONTAINER(root)) {
+        std::pair<GType, std::vector<GtkWidget*>*> args(type, &out);
+        gtk_container_forall(
+            GTK_CONTAINER(root),
+            [](GtkWidget* child, gpointer data) {
+                auto* a = static_cast<std::pair<GType, std::vector<GtkWidget*>*>*>(data);
+                collectWidgets(child, a->first, *a->second);
+            },
+            &args);
+    }
+}
+inline std::vector<GtkWidget*> findWidgets(GtkWidget* root, GType type) {
+    std::vector<GtkWidget*> out;
+    collectWidgets(root, type, out);
+    return out;
+}
+
+// The widget below `root` named `name` (gtk_widget_set_name), or null.
+inline GtkWidget* findNamed(GtkWidget* root, const char* name) {
+    for (GtkWidget* w : findWidgets(root, GTK_TYPE_WIDGET))
+        if (std::string(gtk_widget_get_name(w)) == name)
+            return w;
+    return nullptr;
+}
+
+// The button below `root` whose label is `label` (a stock id or mnemonic text).
+inline GtkWidget* findButton(GtkWidget* root, const char* label) {
+    for (GtkWidget* button : findWidgets(root, GTK_TYPE_BUTTON)) {
+        const char* text = gtk_button_get_label(GTK_BUTTON(button));
+        if (text && std::string(text) == label)
+            return button;
+    }
+    return nullptr;
+}
+
+// Sends one key press to a realised widget; what its handlers answered.
+inline bool pressKey(GtkWidget* widget, guint keyval) {
+    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
+    event->key.send_event = TRUE;
+    event->key.keyval = keyval;
+    event->key.time = GDK_CURRENT_TIME;
+    const bool handled = gtk_widget_event(widget, event) != FALSE;
+    gdk_event_free(event);
+    return handled;
+}
+
+// Sends the window manager's close request, as the title bar's button does.
+inline void sendDelete(GtkWidget* window) {
+    GdkEvent* event = gdk_event_new(GDK_DELETE);
+    event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    event->any.send_event = TRUE;
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+}
+
+// Saves a picture of a shown window when HB_GUI_SHOTS names a folder; for
+// looking at, never for asserting.
+inline void screenshot(GtkWidget* widget, const char* name) {
+    const char* folder = std::getenv("HB_GUI_SHOTS");
+    if (!folder || !gtk_widget_get_realized(widget))
+        return;
+    pumpEvents();
+    gdk_window_process_all_updates();
+    gdk_flush();
+    GdkWindow* window = gtk_widget_get_window(widget);
+    int width = 0;
+    int height = 0;
+    gdk_drawable_get_size(GDK_DRAWABLE(window), &width, &height);
+    GdkPixbuf* picture = gdk_pixbuf_get_from_drawable(nullptr, GDK_DRAWABLE(window), nullptr, 0, 0,
+                                                      0, 0, width, height);
+    if (!picture)
+        return;
+    std::string path = std::string(folder) + "/" + name + ".png";
+    gdk_pixbuf_save(picture, path.c_str(), "png", nullptr, nullptr);
+    g_object_unref(picture);
+}
+
+class DialogScript {
+public:
+    using Match = std::function<bool(GtkDialog*)>;
+    using Step = std::function<void(GtkDialog*)>;
+
+    DialogScript() { source_ = g_timeout_add(10, &DialogScript::tick, this); }
+    ~DialogScript() {
+        if (source_)
+            g_source_remove(source_);
+        if (current_)
+            g_object_unref(current_);
+    }
+    DialogScript(const DialogScript&) = delete;
+    DialogScript& operator=(const DialogScript&) = delete;
+
+    DialogScript& then(Match match, Step step) {
+        if (steps_.empty())
+            deadline_ = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
+        steps_.push_back({std::move(match), std::move(step)});
+        return *this;
+    }
+    DialogScript& on(const std::string& title, Step step) {
+        return then(titled(title), std::move(step));
+    }
+    // Every step has found its dialog.
+    bool done() const { return steps_.empty(); }
+    // How many steps have found their dialog.
+    std::size_t answered() const { return answered_; }
+
+    static Match titled(const std::string& title) {
+        return [title](GtkDialog* d) {
+            const char* t = gtk_window_get_title(GTK_WINDOW(d));
+            return t && title == t;
+        };
+    }
+    static Match anyDialog() {
+        return [](GtkDialog*) { return true; };
+    }
+    static Match messageBox() {
+        return [](GtkDialog* d) { return GTK_IS_MESSAGE_DIALOG(d); };
+    }
+
+    // The visible, mapped dialog with that title, or null.
+    static GtkDialog* find(const std::string& title) { return find(titled(title)); }
+    static GtkDialog* find(const Match& match) {
+        GtkDialog* found = nullptr;
+        GList* toplevels = gtk_window_list_toplevels();
+        for (GList* l = toplevels; l && !found; l = l->next) {
+            GtkWidget* w = GTK_WIDGET(l->data);
+            if (GTK_IS_DIALOG(w) && gtk_widget_get_mapped(w) && match(GTK_DIALOG(w)))
+                found = GTK_DIALOG(w);
+        }
+        g_list_free(toplevels);
+        return found;
+    }
+
+private:
+    struct Entry {
+        Match match;
+        Step step;
+    };
+
+    static gboolean tick(gpointer data) {
+        auto* self = static_cast<DialogScript*>(data);
+        // The dialog answered last must be gone before the next step looks,
+        // unless it stays up: then it is being asked again.
+        if (self->current_) {
+            if (gtk_widget_get_visible(GTK_WIDGET(self->current_)) &&
+                g_get_monotonic_time() < self->answeredAt_ + 300 * 1000)
+                return TRUE;
+            g_object_unref(self->current_);
+            self->current_ = nullptr;
+        }
+        if (self->steps_.empty())
+            return TRUE;
+        if (GtkDialog* dialog = find(self->steps_.front().match)) {
+            Entry entry = std::move(self->steps_.front());
+            self->steps_.pop_front();
+            self->current_ = GTK_DIALOG(g_object_ref(dialog));
+            self->answeredAt_ = g_get_monotonic_time();
+            self->deadline_ = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
+            ++self->answered_;
+            entry.step(dialog);
+        } else if (g_get_monotonic_time() > self->deadline_) {
+            // The watchdog: a modal loop nobody answers would hang the run.
+            ADD_FAILURE() << "a scripted dialog did not appear within 5 s";
+            self->steps_.clear();
+            if (GtkDialog* any = find(anyDialog()))
+                gtk_dialog_response(any, GTK_RESPONSE_DELETE_EVENT);
+        }
+        return TRUE;
+    }
+
+    std::deque<Entry> steps_;
+    guint source_ = 0;
+    GtkDialog* current_ = nullptr;
+    gint64 deadline_ = 0;
+    gint64 answeredAt_ = 0;
+    std::size_t answered_ = 0;
+};
+
+// The control that the label with that text (as shown) names by its mnemonic.
+inline GtkWidget* controlOfLabel(GtkDialog* dialog, const std::string& text) {
+    for (GtkWidget* label : findWidgets(GTK_WIDGET(dialog), GTK_TYPE_LABEL))
+        if (text == gtk_label_get_text(GTK_LABEL(label)))
+            return gtk_label_get_mnemonic_widget(GTK_LABEL(label));
+    return nullptr;
+}
+
+// Puts the cursor of the only tree view inside `dialog` on the row whose
+// descriptor column (2) has that "id"; false when there is none.
+inline bool selectRowById(GtkDialog* dialog, const std::string& id) {
+    auto views = findWidgets(GTK_WIDGET(dialog), GTK_TYPE_TREE_VIEW);
+    if (views.size() != 1)
+        return false;
+    GtkTreeView* view = GTK_TREE_VIEW(views[0]);
+    GtkTreeModel* model = gtk_tree_view_get_model(view);
+    GtkTreeIter it;
+    if (!gtk_tree_model_get_iter_first(model, &it))
+        return false;
+    do {
+        gchar* d = nullptr;
+        gtk_tree_model_get(model, &it, 2, &d, -1);
+        const std::string descriptor = d ? d : "";
+        g_free(d);
+        const std::string key = "id=" + id + "|";
+        if (descriptor.compare(0, key.size(), key) == 0 ||
+            descriptor.find("|" + key) != std::string::npos) {
+            GtkTreePath* path = gtk_tree_model_get_path(model, &it);
+            gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
+            gtk_tree_path_free(path);
+            return true;
+        }
+    } while (gtk_tree_model_iter_next(model, &it));
+    return false;
+}
+
+// Answers the next dialog that shows, whatever it is.
+class DialogAnswer : public DialogScript {
+public:
+    explicit DialogAnswer(Step step) { then(anyDialog(), std::move(step)); }
+    bool answered() const { return DialogScript::answered() > 0; }
+};
+
+
+struct FakeSources {
+    FakeSources() {
+        tree.addDisk("sda", 1 << 21, "8:0", {{"device/model", "DISK1"}, {"device/serial", "A7"}});
+        tree.addPartition("sda", "sda1", 1, 1 << 20, "8:1");
+        tree.makeNode("fd0", 1474560);
+        tree.setMountInfo("30 1 8:1 / " + mount.path() + " rw - vfat /dev/sda1 rw\n");
+        std::string image(64 * 1024, '\0');
+        for (std::size_t i = 0; i < image.size(); ++i)
+            image[i] = static_cast<char>(i * 7 + i / 512);
+        testutil::writeAll(imagePath(), image);
+        std::filesystem::create_directory(folder());
+        testutil::writeAll(folder() + "/inner.bin", "abc");
+        vfs.reset(createSystemSources(tree.roots()));
+    }
+
+    std::string imagePath() const { return mount.path() + "/disk.img"; }
+    std::string folder() const { return mount.path() + "/folder"; }
+    std::string dev(const char* name) const { return tree.dev(name); }
+
+    testutil::FakeSystemTree tree;
+    testutil::TempDir mount;
+    std::unique_ptr<DrivesVFS> vfs;
+};
+
+inline std::string descrValue(const std::string& descriptor, const char* key) {
+    std::string out;
+    getDescrValue(descriptor.c_str(), key, out);
+    return out;
+}
+
+inline bool descrHas(const std::string& descriptor, const char* key) {
+    std::string out;
+    return getDescrValue(descriptor.c_str(), key, out);
+}
+
+// Column `column` (a string) of every row under `parent` (null: the top level).
+inline std::vector<std::string> modelStrings(GtkTreeModel* model, int column,
+                                             GtkTreeIter* parent = nullptr) {
+    std::vector<std::string> out;
+    GtkTreeIter it;
+    for (bool more = gtk_tree_model_iter_children(model, &it, parent); more;
+         more = gtk_tree_model_iter_next(model, &it)) {
+        gchar* text = nullptr;
+        gtk_tree_model_get(model, &it, column, &text, -1);
+        out.push_back(text ? text : "");
+        g_free(text);
+    }
+    return out;
+}
+
+} // namespace guitest

@@ -1,0 +1,283 @@
+#include "tests/support/FatCorpus.h"
+
+#include "tests/support/FatBytes.h"
+#include "tests/support/ProbeRun.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace testutil {
+
+namespace {
+
+struct Width {
+    int bits;
+    u32 sizeKiB;
+    u32 sectorsPerCluster;
+    u32 partitionLba;
+    // The clusters of each of the two files between the first holes: on the
+    // floppy they put the holes into other windows of the FAT.
+    u64 bulkClusters;
+};
+
+constexpr Width WIDTHS[] = {
+    {12, 1440, 1, 0, 1200},
+    {16, 32768, 4, 0, 3},
+    {32, 36000, 1, 2048, 3},
+};
+
+// Runs the steps through the tools when it has an image (a volume being built)
+// and records, built or cached, what they leave on the volume.
+class Recipe {
+public:
+    Recipe(FatCorpus& corpus, FatImage* image)
+        : corpus_(corpus), image_(image),
+          cluster_(u64{corpus.options.sectorsPerCluster} * IMAGE_SECTOR) {}
+
+    u64 cluster() const { return cluster_; }
+
+    void folder(const std::string& path) {
+        if (image_)
+            image_->makeFolder(path);
+    }
+    // Even seconds, a day apart: FAT keeps two-second steps.
+    void file(const std::string& path, u64 size) {
+        const std::time_t mtime = IMAGE_EPOCH - 86400 * static_cast<std::time_t>(++count_);
+        put(path, patternData(size, count_), mtime, mtime);
+    }
+    // Written at one time, kept at another.
+    void put(const std::string& path, const std::string& data, std::time_t written,
+             std::time_t kept) {
+        if (image_)
+            image_->addFile(path, data, written);
+        corpus_.live[path] = CorpusFile{data, kept};
+    }
+    // A deleted file comes back under its long name, or its 8.3 name without its
+    // first character.
+    void remove(const std::string& path, const std::string& shownAs) {
+        if (image_)
+            image_->deleteFile(path);
+        corpus_.gone[shownAs] = corpus_.live.at(path);
+        corpus_.live.erase(path);
+    }
+    void removeFolder(const std::string& folder) {
+        if (image_)
+            image_->deleteTree(folder);
+        for (auto it = corpus_.live.begin(); it != corpus_.live.end();) {
+            if (it->first.compare(0, folder.size() + 1, folder + "/") != 0) {
+                ++it;
+                continue;
+            }
+            corpus_.gone.insert(*it);
+            it = corpus_.live.erase(it);
+        }
+    }
+    // Deletes one-cluster 8.3 files whose clusters the next file fills.
+    void punchHoles(const std::vector<std::string>& names) {
+        for (const std::string& name : names) {
+            if (image_)
+                image_->deleteFile(name);
+            corpus_.live.erase(name);
+            corpus_.reused.insert("#" + name.substr(1));
+        }
+        if (image_)
+            image_->resetFreeClusterHint();
+    }
+    // The tools laid the file out as the recipe needs it, in more than one run.
+    void expectFragmented(const std::string& path) const {
+        if (!image_)
+            return;
+        const std::vector<u32> clusters = image_->clustersOf(path);
+        for (std::size_t i = 1; i < clusters.size(); ++i) {
+            if (clusters[i] != clusters[i - 1] + 1)
+                return;
+        }
+        throw std::runtime_error(path + " was not fragmented");
+    }
+
+private:
+    FatCorpus& corpus_;
+    FatImage* image_;
+    u64 cluster_;
+    u32 count_ = 0;
+};
+
+void fill(Recipe& r, const Width& w) {
+    const u64 c = r.cluster();
+    // A live file written into the holes of two deleted files.
+    r.file("HOLE1.BIN", c);
+    r.file("bulk one.bin", w.bulkClusters * c);
+    r.file("HOLE2.BIN", c);
+    r.file("bulk two.bin", w.bulkClusters * c);
+    r.punchHoles({"HOLE1.BIN", "HOLE2.BIN"});
+    r.file("fragmented.bin", 3 * c - 7);
+    r.expectFragmented("fragmented.bin");
+
+    r.folder("Docs");
+    r.folder("Docs/Deep");
+    r.folder("Docs/Deep/Deeper");
+    r.folder("Old Folder");
+    r.folder("Many");
+    r.file("Old Folder/inner one.txt", 5000);
+    r.file("Old Folder/inner two.txt", 70);
+    r.file("empty.txt", 0);
+    r.file("one.bin", 1);
+    r.file("exact.bin", c);
+    r.file("multi.bin", 5 * c + 123);
+    r.file("UPPER.TXT", 11);
+    r.file("gone long name.bin", 3 * c + 5);
+    r.file("GONE.TXT", 100);
+    r.file("Docs/A long file name with spaces.txt", 3000);
+    r.file("Docs/Deep/Grüße aus Köln.txt", 777);
+    r.file("Docs/Deep/Deeper/日本語のファイル.dat", 2 * c + 1);
+    for (int i = 0; i < 24; ++i)
+        r.file("Many/file number " + std::to_string(i) + ".txt", 100 + 37 * i);
+    r.put("odd second.txt", "odd", IMAGE_EPOCH + 1, IMAGE_EPOCH);
+    r.file("after.bin", 2 * c);
+
+    // A file written into two holes between live files and deleted at the end:
+    // read cluster after cluster, it must step over the live ones.
+    r.file("HOLE3.BIN", c);
+    r.file("live one.bin", c + 1);
+    r.file("HOLE4.BIN", c);
+    r.file("live two.bin", c);
+    r.punchHoles({"HOLE3.BIN", "HOLE4.BIN"});
+    r.file("gone around.bin", 3 * c - 1);
+    r.expectFragmented("gone around.bin");
+
+    r.remove("gone around.bin", "gone around.bin");
+    r.remove("gone long name.bin", "gone long name.bin");
+    r.remove("GONE.TXT", "#ONE.TXT");
+    r.removeFolder("Old Folder");
+}
+
+// The test program's name and build: a new build makes the volumes anew.
+std::string programKey() {
+    const fs::path exe = fs::read_symlink("/proc/self/exe");
+    struct stat st {};
+    if (::stat(exe.c_str(), &st) != 0)
+        throw std::runtime_error("cannot stat " + exe.string());
+    return exe.filename().string() + "-" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec) + "-" + std::to_string(st.st_size);
+}
+
+// Builds the image under a name of this process and renames it into place, so
+// that test processes running side by side never see half a volume; volumes of
+// the program's earlier builds go.
+void build(FatCorpus& corpus, const Width& w, const std::string& key) {
+    const fs::path cache = fs::path(corpus.path).parent_path();
+    const std::string suffix = "-fat" + std::to_string(w.bits) + ".img";
+    const std::string program = key.substr(0, key.find('-') + 1);
+    for (const auto& e : fs::directory_iterator(cache)) {
+        const std::string name = e.path().filename().string();
+        if (name.compare(0, program.size(), program) == 0 && name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+            e.path() != corpus.path)
+            fs::remove(e.path());
+    }
+    const std::string building = corpus.path + "." + std::to_string(::getpid());
+    {
+        FatImage image(building, corpus.options);
+        Recipe recipe(corpus, &image);
+        fill(recipe, w);
+    }
+    fs::remove_all(building + ".files");
+    fs::rename(building, corpus.path);
+}
+
+std::unique_ptr<FatCorpus> makeCorpus(const Width& w) {
+    auto corpus = std::make_unique<FatCorpus>();
+    corpus->bits = w.bits;
+    corpus->options.sizeKiB = w.sizeKiB;
+    corpus->options.fatBits = w.bits;
+    corpus->options.sectorsPerCluster = w.sectorsPerCluster;
+    corpus->options.partitionLba = w.partitionLba;
+    corpus->options.label = "HBLABEL";
+    const fs::path cache = fs::path(HB_BINARY_DIR) / "test-cache";
+    fs::create_directories(cache);
+    const std::string key = programKey();
+    corpus->path = (cache / (key + "-fat" + std::to_string(w.bits) + ".img")).string();
+    if (fs::exists(corpus->path)) {
+        Recipe recipe(*corpus, nullptr);
+        fill(recipe, w);
+    } else {
+        build(*corpus, w, key);
+    }
+    const std::string boot = corpus->image().bootSector();
+    const FatImage image = corpus->image();
+    if (!fatFsParamsFromBootSector(w.partitionLba, bytesAt(boot), corpus->params,
+                                   image.volumeLba() + image.volumeSectors()))
+        throw std::runtime_error("no FAT volume in " + corpus->path);
+    return corpus;
+}
+
+} // namespace
+
+CorpusFiles FatCorpus::all() const {
+    CorpusFiles files = live;
+    files.insert(gone.begin(), gone.end());
+    return files;
+}
+
+std::string FatCorpus::copy(const TempDir& dir) const {
+    const std::string to = dir.file("fat" + std::to_string(bits) + ".img");
+    fs::copy_file(path, to, fs::copy_options::overwrite_existing);
+    return to;
+}
+
+const FatCorpus& fatCorpus(int bits) {
+    static std::map<int, std::unique_ptr<FatCorpus>> corpora;
+    auto& corpus = corpora[bits];
+    if (!corpus) {
+        for (const Width& w : WIDTHS) {
+            if (w.bits == bits)
+                corpus = makeCorpus(w);
+        }
+        if (!corpus)
+            throw std::runtime_error("no FAT" + std::to_string(bits) + " volume");
+    }
+    return *corpus;
+}
+
+void expectRecovered(const std::string& folder, const CorpusFiles& files,
+                     const std::set<std::string>& ignored) {
+    std::set<std::string> seen;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        if (!e.is_regular_file())
+            continue;
+        const std::string path = fs::relative(e.path(), folder).string();
+        seen.insert(path);
+        auto it = files.find(path);
+        if (it == files.end()) {
+            EXPECT_TRUE(ignored.count(path)) << "not on the volume: " << path;
+            continue;
+        }
+        const std::string data = readAll(e.path().string());
+        const std::string& expected = it->second.data;
+        if (data != expected) {
+            std::size_t at = 0;
+            while (at < data.size() && at < expected.size() && data[at] == expected[at])
+                ++at;
+            at -= at % 16;
+            ADD_FAILURE() << path << ": " << data.size() << " bytes, expected " << expected.size()
+                          << "; from byte " << at << ":\n"
+                          << hexDump(data.data() + at, std::min<std::size_t>(32, data.size() - at))
+                          << "expected:\n"
+                          << hexDump(expected.data() + at,
+                                     std::min<std::size_t>(32, expected.size() - at));
+        }
+        EXPECT_EQ(mtimeOf(e.path().string()), it->second.mtime) << path;
+    }
+    for (const auto& f : files)
+        EXPECT_TRUE(seen.count(f.first)) << "missing: " << f.first;
+}
+
+} // namespace testutil

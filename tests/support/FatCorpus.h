@@ -1,0 +1,65 @@
+#pragma once
+
+// The FAT volumes every FAT test shares: one of each width, made by mkfs.fat
+// and filled through mtools, built once per build of a test program and cached
+// in the build folder (a fresh build makes them anew), so that a run of many
+// test processes builds each volume once.
+//
+// Each holds folders three deep; long, non-ASCII and 8.3 names and the volume
+// label; files of 0, 1, one cluster and several clusters, a file written to an
+// odd second; a folder of several clusters; a live file that mtools fragmented
+// into the holes of deleted files (on FAT12 across the three-sector windows of
+// the FAT); and, deleted at the end so that nothing takes their clusters, a
+// long-named file, an 8.3 file, a whole folder, and a file whose clusters lie
+// between those of live files. FAT12 is a floppy, FAT16 has 4-sector clusters,
+// FAT32 lies behind an MBR at LBA 2048.
+//
+// The cached image is read only: a test that damages a volume copies it first.
+
+#include "fs/Params.h"
+#include "tests/support/FsImages.h"
+#include "tests/support/TestUtil.h"
+
+#include <ctime>
+#include <map>
+#include <set>
+#include <string>
+
+namespace testutil {
+
+struct CorpusFile {
+    std::string data;
+    std::time_t mtime;
+};
+using CorpusFiles = std::map<std::string, CorpusFile>;
+
+struct FatCorpus {
+    int bits = 0;
+    FatImageOptions options;
+    std::string path;
+    FAT_FS_PARAMS params;
+    // What must come back, by path as the tree shows it: the live files, and the
+    // deleted ones whose clusters nothing took.
+    CorpusFiles live;
+    CorpusFiles gone;
+    // Deleted entries whose clusters later files took: whatever they give back.
+    std::set<std::string> reused;
+
+    u32 volumeLba() const { return options.partitionLba; }
+    u64 clusterBytes() const { return u64{params.sectorsPerCluster} * IMAGE_SECTOR; }
+    CorpusFiles all() const;
+    // The image for the tools (mshowfat, minfo): never for writing.
+    FatImage image() const { return FatImage(path, options, FatImage::Existing()); }
+    // A copy in `dir` to damage; its path.
+    std::string copy(const TempDir& dir) const;
+};
+
+// bits: 12, 16 or 32.
+const FatCorpus& fatCorpus(int bits);
+
+// The folder holds exactly these files, and perhaps the ignored ones, with their
+// bytes and modification times (a test failure per difference).
+void expectRecovered(const std::string& folder, const CorpusFiles& files,
+                     const std::set<std::string>& ignored = {});
+
+} // namespace testutil
