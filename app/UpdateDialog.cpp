@@ -13,13 +13,6 @@
 
 namespace {
 
-std::string escaped(const std::string& text) {
-    gchar* e = g_markup_escape_text(text.c_str(), -1);
-    std::string out = e;
-    g_free(e);
-    return out;
-}
-
 GtkWidget* centredLabel(const std::string& markup, const char* name) {
     GtkWidget* label = gtk_label_new(nullptr);
     gtk_label_set_markup(GTK_LABEL(label), markup.c_str());
@@ -57,7 +50,7 @@ bool offerUpdate(GtkWindow* parent, const UpdateInfo& info, const std::string& c
     const std::string available =
         "<b><i>" +
         formatMessage(_("%1 is available."),
-                      "<span color='blue'>" + escaped(info.version) + "</span>") +
+                      "<span color='blue'>" + escapeMarkup(info.version) + "</span>") +
         "</i></b>";
     gtk_box_pack_start(GTK_BOX(box), centredLabel(available, "available"), FALSE, FALSE, 0);
     GtkWidget* notes = gtk_button_new_with_mnemonic(_("_Show Release Notes"));
@@ -68,7 +61,7 @@ bool offerUpdate(GtkWindow* parent, const UpdateInfo& info, const std::string& c
     gtk_box_pack_start(GTK_BOX(box), notesRow, FALSE, FALSE, 0);
     const std::string question =
         formatMessage(_("You are using %1 now.\nWould you like to install the new version?"),
-                      "<span color='blue'><i>" + escaped(currentVersion) + "</i></span>");
+                      "<span color='blue'><i>" + escapeMarkup(currentVersion) + "</i></span>");
     gtk_box_pack_start(GTK_BOX(box), centredLabel(question, "current"), FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), box, TRUE, TRUE,
                        0);

@@ -53,13 +53,6 @@ void connectCommand(GtkWidget* widget, const char* signal, MainFrame* frame,
                           freeActivation, GConnectFlags(0));
 }
 
-std::string escaped(const std::string& text) {
-    gchar* e = g_markup_escape_text(text.c_str(), -1);
-    std::string out = e;
-    g_free(e);
-    return out;
-}
-
 std::string programName(const PropertyMap& config) {
     return config.getString("Program Name", "");
 }
@@ -291,7 +284,7 @@ void MainFrame::guard(const std::function<void()>& action) {
     } catch (const std::exception& e) {
         // The text comes from anywhere, a disk's names included: never markup.
         if (!closing_) {
-            const std::string text = escaped(std::string(_("Exception: ")) + e.what());
+            const std::string text = escapeMarkup(std::string(_("Exception: ")) + e.what());
             messageDialog(MESSAGE_ERROR, text.c_str(), window_, false, nullptr);
         }
         logAt("MainFrame", 919) << ": " << e.what() << '\n';
@@ -620,7 +613,7 @@ void onTerminate() {
         logAt("MainFrame", 74) << ": " << trace << '\n';
         if (std::strcmp(logStreamKind(), "stderr") != 0)
             writeText(STDERR_FILENO, ("MainFrame(74): " + trace + "\n").c_str());
-        messageDialog(MESSAGE_ERROR, escaped(trace).c_str(), nullptr, false, nullptr);
+        messageDialog(MESSAGE_ERROR, escapeMarkup(trace).c_str(), nullptr, false, nullptr);
     }
     // Already reported: the abort must not report again.
     std::signal(SIGABRT, SIG_DFL);
