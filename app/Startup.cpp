@@ -7,6 +7,7 @@
 #include "core/System.h"
 
 #include <cstring>
+#include <fcntl.h>
 #include <glib.h>
 
 #ifndef HB_REVISION
@@ -85,4 +86,13 @@ bool programInitCore(PropertyMap& config, int argc, char** argv) {
 
     setAppDirectory(libDir);
     return true;
+}
+
+int crashLogDescriptor(int argc, char** argv) {
+    const char* target = debugLogTarget(argc, argv);
+    if (!target || std::strcmp(logStreamKind(), "ofstream") != 0)
+        return -1;
+    // Appending: the log stream's own position is not known here, and the crash
+    // line must land after everything it has written.
+    return ::open(target, O_WRONLY | O_APPEND | O_CLOEXEC);
 }

@@ -21,3 +21,7 @@ const char* programRevision();
 // and sets the library directory. False only when argc < 1. The windowed start-up
 // adds GTK, the icons and the stock items on top of it.
 bool programInitCore(PropertyMap& config, int argc, char** argv);
+
+// A descriptor open for appending to the file log, for the crash path to write
+// to from a signal handler; -1 when the log is not a file.
+int crashLogDescriptor(int argc, char** argv);

@@ -1,14 +1,18 @@
 #!/bin/sh
-# Installs every Debian package that building, running and testing Halbrook needs.
+# Installs the Debian packages Halbrook needs: with --run only what building and
+# running the program takes, else also everything the tests use.
 # Idempotent: when everything is already there it installs nothing and says nothing.
 set -eu
 
-PACKAGES="
+RUN_PACKAGES="
 build-essential cmake pkg-config ninja-build
 libgtk2.0-dev libglib2.0-dev zlib1g-dev gettext
+xdg-utils fonts-ipafont-gothic
+"
+TEST_PACKAGES="
 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-dev
-xvfb xauth
+xvfb xauth xdotool openbox locales
 dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89 fdisk sleuthkit
 imagemagick
 zip arj lhasa libarchive-tools
@@ -16,6 +20,11 @@ libimage-exiftool-perl
 ffmpeg lame sox mjpegtools libtiff-tools libjpeg-turbo-progs
 libgsf-bin msitools
 "
+
+PACKAGES=$RUN_PACKAGES
+if [ "${1:-}" != "--run" ]; then
+    PACKAGES="$RUN_PACKAGES $TEST_PACKAGES"
+fi
 
 missing=""
 for p in $PACKAGES; do

@@ -9,10 +9,10 @@ sh scripts/install-deps.sh
 
 BUILD=build
 # The benchmarks are built (not run) so that they keep compiling.
-EXTRA="-DHB_BENCH=ON"
+EXTRA="-DHB_BENCH=ON -DHB_TESTS=ON"
 if [ "${1:-}" = "--sanitize" ]; then
     BUILD=build-asan
-    EXTRA="-DHB_SANITIZE=ON"
+    EXTRA="-DHB_SANITIZE=ON -DHB_TESTS=ON"
     export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     export LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0"

@@ -2,7 +2,10 @@
 
 #include "app/ProgramInit.h"
 #include "app/Startup.h"
+#include "app/UpdateDialog.h"
+#include "core/Intl.h"
 #include "core/Log.h"
+#include "gui/MainFrame.h"
 
 #include <cstdio>
 
@@ -11,9 +14,21 @@ int main(int argc, char** argv) {
     PropertyMap config;
     if (!program_init(config, argc, argv)) {
         logAt("main", 23) << '\n';
+        if (argc >= 1)
+            std::fprintf(stderr, "%s\n",
+                         _("Halbrook needs a graphical display: none could be opened (is DISPLAY "
+                           "set?)."));
         return -1;
     }
-    // The windows are still to come.
-    std::fprintf(stderr, "Halbrook: the main window is not built yet.\n");
-    return 0;
+    int result;
+    {
+        MainFrame frame(config);
+        frame.setRevision(programRevision());
+        frame.setCrashLogDescriptor(crashLogDescriptor(argc, argv));
+        frame.setUpdateCheck([](GtkWindow* parent, const char* url, const char* version) {
+            return runUpdateCheck(parent, url, version);
+        });
+        result = frame.run();
+    }
+    return result;
 }

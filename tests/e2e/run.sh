@@ -1,0 +1,539 @@
+#!/bin/bash
+# Halbrook as a person runs it: the built program in a real X session (Xvfb
+# with a small window manager), driven by xdotool keystrokes and window
+# searches by title. It recovers a FAT32 image and a carving image and compares
+# what came out with what went in, views a file, opens help, saves a scan and
+# the debug log, quits, is ended by SIGTERM and by SIGSEGV, finds an update on a
+# feed served on 127.0.0.1, and shows its windows in German and Japanese.
+#
+# Nothing leaves the machine: xdg-open is a stub first in PATH that records
+# what it was asked to open. A screenshot of every stage lands in
+# $HB_E2E_SHOTS (default: a folder under the work folder, kept and named at
+# the end); they are for looking at, and stay out of the repository.
+#
+#   tests/e2e/run.sh [BUILD_DIR]      (default: build)
+set -u
+
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=$(cd "${1:-$ROOT/build}" && pwd)
+WORK=$(mktemp -d /tmp/hbe2e.XXXXXX)
+SHOTS=${HB_E2E_SHOTS:-$WORK/shots}
+mkdir -p "$SHOTS"
+START=$(date +%s)
+passed=0
+failed=0
+shot_number=0
+PIDS=()
+
+say() { printf '== %s\n' "$*"; }
+ok() {
+    passed=$((passed + 1))
+    printf 'ok: %s\n' "$1"
+}
+bad() {
+    failed=$((failed + 1))
+    printf 'FAILED: %s\n' "$1"
+}
+check() { # description, then the command that must succeed
+    local what=$1
+    shift
+    if "$@"; then
+        ok "$what"
+    else
+        bad "$what"
+        return 1
+    fi
+}
+# As check, but a failure ends the running program: the steps after it would
+# only wait for windows that cannot come. Use as: must ... || return
+must() {
+    check "$@" && return 0
+    [ -n "$HB_PID" ] && kill -KILL "$HB_PID" 2>/dev/null
+    HB_PID=
+    return 1
+}
+
+cleanup() {
+    local pid
+    for pid in "${PIDS[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    wait 2>/dev/null
+    # The pictures stay for looking at; everything else goes.
+    if [ "${SHOTS#"$WORK"}" != "$SHOTS" ]; then
+        find "$WORK" -mindepth 1 -maxdepth 1 ! -name shots -exec rm -rf {} +
+    else
+        rm -rf "$WORK"
+    fi
+}
+trap cleanup EXIT
+
+for tool in Xvfb openbox xdotool import mkfs.fat mcopy convert python3; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "end-to-end: $tool is missing (scripts/install-deps.sh installs it)" >&2
+        exit 1
+    fi
+done
+
+# -- The X session -----------------------------------------------------------
+display=90
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+    display=$((display + 1))
+done
+export DISPLAY=:$display
+Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+PIDS+=($!)
+for _ in $(seq 50); do
+    xdotool getmouselocation >/dev/null 2>&1 && break
+    sleep 0.1
+done
+openbox >"$WORK/openbox.log" 2>&1 &
+PIDS+=($!)
+sleep 0.5
+
+# Nothing is opened for real: GIO finds no handlers in these folders (only the
+# file types, which the pictures need), so the program falls back to xdg-open,
+# which is our stub.
+mkdir -p "$WORK/bin" "$WORK/home" "$WORK/xdg-data" "$WORK/xdg-config"
+ln -s /usr/share/mime "$WORK/xdg-data/mime"
+cat >"$WORK/bin/xdg-open" <<EOF
+#!/bin/sh
+printf '%s\n' "\$*" >>"$WORK/opened.txt"
+EOF
+chmod +x "$WORK/bin/xdg-open"
+export PATH="$WORK/bin:$PATH" HOME="$WORK/home" XDG_DATA_HOME="$WORK/xdg-data"
+export XDG_DATA_DIRS="$WORK/xdg-data" XDG_CONFIG_HOME="$WORK/xdg-config" XDG_CONFIG_DIRS="$WORK/xdg-config"
+export TZ=UTC LC_ALL=C.UTF-8 NO_AT_BRIDGE=1
+touch "$WORK/opened.txt"
+
+# The program reads the configuration file beside its executable: a copy of
+# it, with the library folder beside it.
+APP=$WORK/app
+mkdir -p "$APP"
+cp "$BUILD/halbrook" "$APP/halbrook"
+ln -s "$BUILD/lib" "$APP/lib"
+write_config() { # extra lines
+    {
+        echo "Program Name: Halbrook 1.0"
+        echo "Web Site: http://127.0.0.1/"
+        printf '%s\n' "$@"
+    } >"$APP/halbrook.cfg"
+}
+write_config
+
+shot() {
+    shot_number=$((shot_number + 1))
+    sleep 0.4
+    import -window root "$SHOTS/$(printf '%02d' "$shot_number")-$1.png" 2>/dev/null
+}
+
+# The id of the visible window whose title matches the regular expression, after
+# waiting up to SECONDS (default 20); empty when none came.
+wait_window() {
+    local title=$1 seconds=${2:-20} id
+    local end=$(($(date +%s) + seconds))
+    while [ "$(date +%s)" -le "$end" ]; do
+        id=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | tail -n 1)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.2
+    done
+    return 1
+}
+# Waits until no visible window matches.
+wait_gone() {
+    local title=$1 seconds=${2:-20}
+    local end=$(($(date +%s) + seconds))
+    while [ "$(date +%s)" -le "$end" ]; do
+        xdotool search --onlyvisible --name "$title" >/dev/null 2>&1 || return 0
+        sleep 0.2
+    done
+    return 1
+}
+# Puts the keyboard on the window with that title and types keys into it.
+keys() { # title, keys...
+    local title=$1 id
+    shift
+    id=$(wait_window "$title") || {
+        echo "no window \"$title\"" >&2
+        return 1
+    }
+    xdotool windowactivate --sync "$id" 2>/dev/null
+    sleep 0.2
+    xdotool key --clearmodifiers --delay 60 "$@"
+}
+type_text() { # title, text
+    local id
+    id=$(wait_window "$1") || return 1
+    xdotool windowactivate --sync "$id" 2>/dev/null
+    xdotool type --clearmodifiers --delay 30 "$2"
+}
+appears() { wait_window "$@" >/dev/null; }
+quietly() { "$@" >>"$WORK/quiet.log" 2>&1; }
+opened_count() { wc -l <"$WORK/opened.txt"; }
+last_opened() { tail -n 1 "$WORK/opened.txt"; }
+
+HB_PID=
+start_halbrook() { # arguments...
+    (cd "$WORK" && exec "$APP/halbrook" "$@") >>"$WORK/halbrook.out" 2>&1 &
+    HB_PID=$!
+}
+# Waits for the program to end; its exit status.
+finish_halbrook() {
+    local end=$(($(date +%s) + 30)) status
+    while kill -0 "$HB_PID" 2>/dev/null && [ "$(date +%s)" -le "$end" ]; do
+        sleep 0.2
+    done
+    if kill -0 "$HB_PID" 2>/dev/null; then
+        kill -KILL "$HB_PID"
+    fi
+    wait "$HB_PID"
+    status=$?
+    HB_PID=
+    return $status
+}
+
+# -- The images ---------------------------------------------------------------
+say "images"
+IMAGES=$WORK/img
+mkdir -p "$IMAGES/files/docs/deep"
+cd "$IMAGES/files"
+head -c 150000 /dev/urandom >docs/report.bin
+printf 'hello from the root\n' >hello.txt
+seq 1 20000 >docs/deep/numbers.txt
+convert -size 96x64 plasma:fractal -depth 8 picture.png 2>/dev/null
+touch -d '2021-03-04 05:06:08' hello.txt
+touch -d '2019-11-30 23:58:00' docs/report.bin
+touch -d '2020-02-29 12:00:02' docs/deep/numbers.txt
+touch -d '2022-07-01 08:09:10' picture.png
+find . -type f | sort | while read -r f; do
+    printf '%s %s %s\n' "$(md5sum <"$f" | cut -c1-32)" "$(stat -c %Y "$f")" "${f#./}"
+done >"$IMAGES/fat.manifest"
+cd "$WORK"
+export MTOOLS_SKIP_CHECK=1
+mkfs.fat -F 32 -C -i 0x1234abcd -n E2EVOL "$IMAGES/fat32.img" 40000 >/dev/null
+mmd -i "$IMAGES/fat32.img" ::/docs ::/docs/deep
+mcopy -m -i "$IMAGES/fat32.img" "$IMAGES/files/hello.txt" "$IMAGES/files/picture.png" ::/
+mcopy -m -i "$IMAGES/fat32.img" "$IMAGES/files/docs/report.bin" ::/docs/
+mcopy -m -i "$IMAGES/fat32.img" "$IMAGES/files/docs/deep/numbers.txt" ::/docs/deep/
+
+# A carving image: pictures laid at sector boundaries with no file system.
+mkdir -p "$IMAGES/carve"
+convert -size 200x150 plasma:fractal -quality 85 "$IMAGES/carve/a.jpg" 2>/dev/null
+convert -size 120x80 gradient:red-blue "$IMAGES/carve/b.png" 2>/dev/null
+convert -size 64x48 xc:orange -fill navy -draw "circle 32,24 32,4" "BMP3:$IMAGES/carve/c.bmp" 2>/dev/null
+truncate -s 4M "$IMAGES/carve.img"
+offset=64
+for f in a.jpg b.png c.bmp; do
+    dd if="$IMAGES/carve/$f" of="$IMAGES/carve.img" bs=512 seek=$offset conv=notrunc 2>/dev/null
+    offset=$((offset + 2048))
+done
+(cd "$IMAGES/carve" && md5sum a.jpg b.png c.bmp | cut -c1-32 | sort) >"$IMAGES/carve.manifest"
+
+# Chooses an image on the wizard's source page by typing: each folder from the
+# root, opened with "+", then the file, then Next.
+choose_image() { # path below /
+    local title="$1" path="$2" part rest
+    # The root folder's row, wherever the drives put it.
+    type_text "$title" "Logical Drive /"
+    keys "$title" Escape
+    rest=${path#/}
+    while [ -n "$rest" ]; do
+        part=${rest%%/*}
+        if [ "$part" = "$rest" ]; then rest=""; else rest=${rest#*/}; fi
+        keys "$title" plus
+        sleep 0.3
+        type_text "$title" "$part"
+        sleep 0.3
+        keys "$title" Escape
+    done
+    sleep 0.3
+}
+
+# Deep scan after the source page; answers the offer to save the scan with No.
+deep_scan() { # the scan page's title, the file-system page's title
+    keys "$1" Return
+    wait_window "$2|Select Scan Type|Scan-Art|スキャンの種類" >/dev/null
+    if wait_window "Select Scan Type" 2 >/dev/null; then
+        shot "scan-type"
+        keys "Select Scan Type" alt+d
+    fi
+    local end=$(($(date +%s) + 60))
+    while [ "$(date +%s)" -le "$end" ]; do
+        if wait_window "^Question$" 1 >/dev/null; then
+            shot "offer-to-save-scan"
+            keys "^Question$" alt+n
+        fi
+        wait_window "^$2$" 1 >/dev/null && return 0
+    done
+    return 1
+}
+
+# Marks the root of the shown tree and recovers into a new folder; the
+# closing message is photographed and acknowledged.
+recover_all() { # destination folder below /, shot name
+    keys "^Halbrook 1.0$" ctrl+Home space
+    sleep 0.5
+    keys "^Halbrook 1.0$" ctrl+r
+    wait_window "Select Recover Destination Folder" >/dev/null || return 1
+    keys "Select Recover Destination Folder" alt+l ctrl+a
+    type_text "Select Recover Destination Folder" "${1#/}"
+    shot "$2-destination"
+    keys "Select Recover Destination Folder" Return
+    # The confirmation (it has the keyboard), then the progress, then the
+    # closing message.
+    sleep 1.5
+    shot "$2-confirmation"
+    xdotool key --clearmodifiers Return
+    wait_window "^Information$" 60 >/dev/null || return 1
+    shot "$2-closing-message"
+    keys "^Information$" Return
+    wait_gone "^Information$"
+}
+
+# Every file of the manifest came back with its bytes and its time.
+compare_fat() { # recovered folder
+    local md5 time path status=0 found
+    while read -r md5 time path; do
+        found=$(find "$1" -type f -path "*/$path" | head -n 1)
+        if [ -z "$found" ]; then
+            echo "missing: $path" >&2
+            status=1
+            continue
+        fi
+        if [ "$(md5sum <"$found" | cut -c1-32)" != "$md5" ]; then
+            echo "bytes differ: $path" >&2
+            status=1
+        fi
+        # FAT keeps even seconds.
+        if [ $(($(stat -c %Y "$found") / 2)) -ne $((time / 2)) ]; then
+            echo "time differs: $path $(stat -c %Y "$found") $time" >&2
+            status=1
+        fi
+    done <"$IMAGES/fat.manifest"
+    return $status
+}
+compare_carved() { # recovered folder
+    local got
+    got=$(find "$1" -type f ! -name '*.txt' -exec md5sum {} + | cut -c1-32 | sort)
+    # Every picture came back whole.
+    while read -r md5; do
+        if ! printf '%s\n' "$got" | grep -qx "$md5"; then
+            echo "not carved whole: $md5" >&2
+            return 1
+        fi
+    done <"$IMAGES/carve.manifest"
+}
+
+SOURCE_TITLE="^Select Source$"
+
+# Reads the container of saved scans and debug logs on its own, apart from the
+# program's loader: a byte chain over the file, the length twice, a zlib stream.
+unpack() { # file, output
+    python3 - "$1" "$2" <<'EOF'
+import struct, sys, zlib
+b = bytearray(open(sys.argv[1], "rb").read())
+for i in range(len(b) - 1, 0, -1):
+    b[i - 1] ^= b[i]
+n, again = struct.unpack_from("<II", b)
+data = zlib.decompress(bytes(b[8:]))
+sys.exit(0 if n == again == len(data) and open(sys.argv[2], "wb").write(data) >= 0 else 1)
+EOF
+}
+# HB_E2E_ONLY="update languages" runs only those sections (main, signals,
+# update, languages).
+wanted() { [ -z "${HB_E2E_ONLY:-}" ] || [[ " $HB_E2E_ONLY " == *" $1 "* ]]; }
+
+# -- The main road ------------------------------------------------------------
+main_road() {
+say "wizard, deep scan, recovery of a FAT32 image"
+start_halbrook
+if ! appears "$SOURCE_TITLE" 30; then
+    bad "the wizard appears at start"
+    cat "$WORK/halbrook.out"
+    kill -TERM "$HB_PID"
+    finish_halbrook
+    return
+fi
+ok "the wizard appears at start"
+shot "wizard-source-page"
+before=$(opened_count)
+keys "$SOURCE_TITLE" F1
+sleep 1
+check "F1 on the source page opens its help page" \
+    grep -q 'WizardPageSource.html$' <(tail -n +$((before + 1)) "$WORK/opened.txt")
+
+choose_image "$SOURCE_TITLE" "$IMAGES/fat32.img"
+shot "source-chosen"
+keys "$SOURCE_TITLE" Return
+must "the scan page follows" appears "^Scan$" || return
+shot "scan-page"
+must "a deep scan finds the volume" deep_scan "^Scan$" "Select Partition" || return
+shot "file-system-page"
+keys "^Select Partition$" Home Return
+must "the tree is built and the tip shown" appears "^Information$" 60 || return
+shot "tip"
+keys "^Information$" Return
+wait_gone "^Information$"
+shot "main-window-tree"
+must "the marked root is recovered" recover_all "$WORK/out-fat" "fat" || return
+check "every file of the FAT32 image came back with its bytes and time" compare_fat "$WORK/out-fat"
+
+say "View File and help"
+before=$(opened_count)
+# The file list, past the folder tree, and in it the file by its name.
+keys "^Halbrook 1.0$" Tab
+type_text "^Halbrook 1.0$" "hello"
+keys "^Halbrook 1.0$" Escape
+shot "file-chosen"
+keys "^Halbrook 1.0$" alt+v
+sleep 1.5
+if appears "^Error$" 1; then
+    shot "view-file-error"
+    keys "^Error$" Return
+fi
+viewed=$(tail -n +$((before + 1)) "$WORK/opened.txt" | tail -n 1)
+viewed_is_original() {
+    [ -f "$viewed" ] && grep -q "^$(md5sum <"$viewed" | cut -c1-32) .* hello.txt$" "$IMAGES/fat.manifest"
+}
+check "View File hands a copy with the file's bytes to the desktop" viewed_is_original
+before=$(opened_count)
+keys "^Halbrook 1.0$" F1
+sleep 1
+check "F1 in the main window opens its help page" \
+    grep -q 'MainFrame.html$' <(tail -n +$((before + 1)) "$WORK/opened.txt")
+
+say "found files on a carving image"
+keys "^Halbrook 1.0$" ctrl+w
+wait_window "$SOURCE_TITLE" >/dev/null
+choose_image "$SOURCE_TITLE" "$IMAGES/carve.img"
+keys "$SOURCE_TITLE" Return
+wait_window "^Scan$" >/dev/null
+must "a deep scan of the carving image finds files" deep_scan "^Scan$" "Select Partition" || return
+shot "found-files-row"
+# A new tree is asked for when one is shown already.
+keys "^Select Partition$" End Return
+if wait_window "^Question$" 3 >/dev/null; then
+    keys "^Question$" alt+y
+fi
+must "the tree of found files is shown" appears "^Information$" 60 || return
+keys "^Information$" Return
+wait_gone "^Information$"
+shot "found-files-tree"
+must "the found files are recovered" recover_all "$WORK/out-carved" "carved" || return
+check "every picture of the carving image came back whole" compare_carved "$WORK/out-carved"
+
+say "quit asks first, Save Scan, Save Debug"
+keys "^Halbrook 1.0$" ctrl+q
+must "Quit asks first" appears "^Question$" || return
+shot "quit-with-unsaved-scan"
+keys "^Question$" Return # No is the default
+check "No keeps the program" appears "^Halbrook 1.0$" 3
+keys "^Halbrook 1.0$" ctrl+s
+wait_window "^Save File$" >/dev/null
+keys "^Save File$" alt+l ctrl+a
+type_text "^Save File$" "${WORK#/}/scan.bin"
+shot "save-scan"
+keys "^Save File$" Return
+if wait_window "^Information$" 10 >/dev/null; then
+    shot "scan-saved"
+    keys "^Information$" Return
+fi
+check "the saved scan decompresses" unpack "$WORK/scan.bin" "$WORK/scan.raw"
+check "the saved scan loads" quietly "$BUILD/hbprobe" analyze "type=file|id=$IMAGES/carve.img|ok=|" \
+    --load "$WORK/scan.bin" --answer yes
+keys "^Halbrook 1.0$" ctrl+d
+wait_window "^Save File$" >/dev/null
+keys "^Save File$" alt+l ctrl+a
+type_text "^Save File$" "${WORK#/}/Halbrook.dbg"
+keys "^Save File$" Return
+sleep 1
+unpack "$WORK/Halbrook.dbg" "$WORK/debug.txt"
+check "the saved debug log decompresses to the log" grep -q '^main(20): Halbrook' "$WORK/debug.txt"
+keys "^Halbrook 1.0$" ctrl+q
+wait_window "^Question$" >/dev/null
+shot "quit-after-save"
+keys "^Question$" alt+y
+finish_halbrook
+check "Quit ends the program with 0" test $? -eq 0
+}
+
+# -- Ending by signals --------------------------------------------------------
+signals() {
+say "SIGTERM and SIGSEGV"
+local signal status line
+for signal in TERM:143:960 SEGV:139:74; do
+    IFS=: read -r signal status line <<<"$signal"
+    start_halbrook "dbg=$WORK/$signal.log"
+    appears "$SOURCE_TITLE" 30
+    kill -"$signal" "$HB_PID"
+    finish_halbrook
+    check "SIG$signal ends the program with $status" test $? -eq "$status"
+    check "SIG$signal leaves its line in the log" grep -q "^MainFrame($line): " "$WORK/$signal.log"
+done
+check "the stack trace is in the log" grep -q '^MainFrame(74): Stack trace: 0x' "$WORK/SEGV.log"
+}
+
+# -- The update check ---------------------------------------------------------
+update_check() {
+say "update check"
+mkdir -p "$WORK/www"
+head -c 3000 /dev/urandom >"$WORK/www/halbrook-setup.bin"
+cat >"$WORK/www/feed.xml" <<EOF
+<rss><channel><item><enclosure version="Halbrook 9.0" url="http://127.0.0.1:PORT/halbrook-setup.bin"
+ length="3000" releaseNotesUrl="http://127.0.0.1:PORT/notes.html"/></item></channel></rss>
+EOF
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+sed -i "s/PORT/$port/g" "$WORK/www/feed.xml"
+python3 -m http.server --bind 127.0.0.1 --directory "$WORK/www" "$port" >"$WORK/http.log" 2>&1 &
+PIDS+=($!)
+sleep 1
+write_config "Update URL: http://127.0.0.1:$port/feed.xml"
+before=$(opened_count)
+start_halbrook
+check "a newer version brings up the Update dialog" appears "^Update$" 30
+shot "update-dialog"
+keys "^Update$" Return
+finish_halbrook
+check "the program ends after starting the installer" test $? -eq 0
+installer=$(tail -n +$((before + 1)) "$WORK/opened.txt" | tail -n 1)
+check "the installer is downloaded whole and opened" cmp -s "$installer" "$WORK/www/halbrook-setup.bin"
+write_config
+}
+
+# -- German and Japanese ------------------------------------------------------
+languages() {
+for language in de_DE.UTF-8:Quelle\ auswählen ja_JP.UTF-8:ソースを選択; do
+    locale=${language%%:*}
+    title=${language#*:}
+    say "$locale"
+    if ! locale -a | grep -qix "${locale%%.*}.utf-\?8"; then
+        bad "$locale: the locale is not installed (localedef -i ${locale%%.*} -f UTF-8 $locale)"
+        continue
+    fi
+    LC_ALL=$locale start_halbrook
+    check "$locale: the wizard speaks the language" appears "^$title$" 30
+    shot "${locale%%_*}-wizard"
+    keys "^$title$" Escape
+    wait_gone "^$title$"
+    keys "^Halbrook 1.0$" F10
+    shot "${locale%%_*}-menu"
+    keys "^Halbrook 1.0$" Escape Escape ctrl+q
+    sleep 1
+    shot "${locale%%_*}-quit-question"
+    kill -TERM "$HB_PID"
+    finish_halbrook
+done
+}
+
+wanted main && main_road
+wanted signals && signals
+wanted update && update_check
+wanted languages && languages
+
+say "screenshots in $SHOTS"
+echo "end-to-end: $(($(date +%s) - START)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
