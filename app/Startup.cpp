@@ -10,9 +10,8 @@
 #include <fcntl.h>
 #include <glib.h>
 
-#ifndef HB_REVISION
-#define HB_REVISION "unknown"
-#endif
+// Written at every build by cmake/Revision.cmake.
+#include "Revision.h"
 
 const char* programRevision() {
     return HB_REVISION;

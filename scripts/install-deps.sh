@@ -37,9 +37,14 @@ done
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+        echo "These Debian packages are missing:$missing" >&2
+        echo "Installing them needs root: run this script as root, or install sudo." >&2
+        exit 1
+    fi
     SUDO="sudo"
 fi
 
 echo "Installing:$missing"
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing

@@ -134,18 +134,16 @@ static void buildDisk(const std::string& disk, const std::string& scratch) {
 
 const std::string& cachedDisk() {
     static const std::string path = [] {
+        // The picture and the archive lie beside the disk they were put on;
+        // one process builds all three while the others wait.
         const std::string disk = cacheDir() + "/disk.img";
-        if (!std::filesystem::exists(disk)) {
-            // Files of their own renamed in, the disk last: tests running at once
-            // never see half a file.
+        testutil::buildOnce(disk, [](const std::string& making) {
             TempDir scratch;
-            buildDisk(scratch.file("disk.img"), scratch.path());
-            for (const char* name : {"photo.jpg", "archive.zip", "disk.img"}) {
-                const std::string part = cacheDir() + "/" + name + "." + std::to_string(getpid());
-                std::filesystem::copy_file(scratch.file(name), part);
-                std::rename(part.c_str(), (cacheDir() + "/" + name).c_str());
-            }
-        }
+            buildDisk(making, scratch.path());
+            for (const char* name : {"photo.jpg", "archive.zip"})
+                std::filesystem::copy_file(scratch.file(name), cacheDir() + "/" + name,
+                                           std::filesystem::copy_options::overwrite_existing);
+        });
         return disk;
     }();
     return path;

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -138,6 +140,22 @@ LogCapture::LogCapture() : mark_(logMemoryText().size()) {}
 std::string LogCapture::text() const {
     const std::string all = logMemoryText();
     return mark_ <= all.size() ? all.substr(mark_) : all;
+}
+
+void buildOnce(const std::string& path, const std::function<void(const std::string&)>& build) {
+    const int lock = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
+        throw std::runtime_error("cannot lock " + path);
+    struct Unlock {
+        int fd;
+        ~Unlock() { ::close(fd); }
+    } unlock{lock};
+    if (::access(path.c_str(), F_OK) == 0)
+        return;
+    const std::string making = path + ".making";
+    build(making);
+    if (std::rename(making.c_str(), path.c_str()) != 0)
+        throw std::runtime_error("cannot put " + path + " in place");
 }
 
 } // namespace testutil

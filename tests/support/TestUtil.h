@@ -5,6 +5,7 @@
 
 #include "core/Types.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,11 @@ public:
 private:
     std::size_t mark_;
 };
+
+// Makes the file at `path` once for all test processes of a run: the first to
+// come builds it through `build` (given a scratch name to write, renamed into
+// place afterwards) while the others wait on a lock, then all use it.
+void buildOnce(const std::string& path, const std::function<void(const std::string&)>& build);
 
 // "00000000  01 02 ..  |..|" lines, as hexdump -C writes them.
 std::string hexDump(const void* data, std::size_t n);

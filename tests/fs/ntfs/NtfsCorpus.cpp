@@ -168,24 +168,20 @@ Corpus build(u32 clusterBytes) {
                                            std::to_string(tool.st_mtime)));
     const std::string folder = HB_BINARY_DIR "/ntfs-corpus";
     corpus.image = folder + name;
-    if (::access(corpus.image.c_str(), F_OK) == 0)
-        return corpus;
-    // Built aside and renamed into place, so that test processes running at the
-    // same time never see half a volume.
-    const std::string making = corpus.image + ".making" + std::to_string(::getpid());
     testutil::run("mkdir -p " + shellQuote(folder));
-    testutil::NtfsImageOptions options;
-    options.clusterBytes = clusterBytes;
-    options.sizeMiB = clusterBytes > 4096 ? 96 : 32;
-    testutil::NtfsImage image(making, options);
-    testutil::NtfsBuilder builder(image);
-    for (const Step& s : steps)
-        make(s, builder, making);
-    if (const ::testing::AssertionResult built = builder.run(); !built)
-        throw std::runtime_error(built.message());
-    testutil::run("rm -rf " + shellQuote(making + ".files"));
-    if (std::rename(making.c_str(), corpus.image.c_str()) != 0)
-        throw std::runtime_error("cannot put " + corpus.image + " in place");
+    // Built once for all test processes of the run.
+    testutil::buildOnce(corpus.image, [&](const std::string& making) {
+        testutil::NtfsImageOptions options;
+        options.clusterBytes = clusterBytes;
+        options.sizeMiB = clusterBytes > 4096 ? 96 : 32;
+        testutil::NtfsImage image(making, options);
+        testutil::NtfsBuilder builder(image);
+        for (const Step& s : steps)
+            make(s, builder, making);
+        if (const ::testing::AssertionResult built = builder.run(); !built)
+            throw std::runtime_error(built.message());
+        testutil::run("rm -rf " + shellQuote(making + ".files"));
+    });
     return corpus;
 }
 
