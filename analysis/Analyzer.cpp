@@ -142,7 +142,7 @@ std::string Analyzer::getPatternsPath() const {
 Driver& Analyzer::scanDriver() const {
     Driver* driver = getDrive();
     if (driver->getSectorSize() != SECTOR_BYTES)
-        throw std::runtime_error("Analyzer(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("Analyzer(145)");
     return *driver;
 }
 

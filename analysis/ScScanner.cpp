@@ -116,7 +116,7 @@ ScScanner::ScScanner(ScanResults* results, u32 windowSectors, u32 sectorSize, u6
       recordLogGuard_(&logNtfsRecordParser, false),
       fileRecordLogGuard_(&logNtfsFileRecordParser, false), results_(results) {
     if (results == nullptr || sectorSize < SECTOR_BYTES)
-        throw std::runtime_error("ScScanner(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("ScScanner(119)");
     dropFindsFrom(*results_, firstLba);
     pendingDirRun_.lba = NO_RUN;
     pendingRecordRun_.lba = NO_RUN;

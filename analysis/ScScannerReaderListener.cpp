@@ -7,7 +7,7 @@
 
 ScScannerReaderListener::ScScannerReaderListener(SectorsCollector* scanner) : scanner_(scanner) {
     if (scanner == nullptr)
-        throw std::runtime_error("ScScannerReaderListener(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("ScScannerReaderListener(10)");
     setBlockSize(scanner->getWindowSectors());
 }
 
@@ -16,7 +16,7 @@ void ScScannerReaderListener::onSectorsRead(u64 firstLba, u64 count) {
     // run past the buffer.
     if (count > scanner_->getWindowSectors()) {
         logAt("ScScannerReaderListener", 18) << ": " << firstLba << ' ' << count << '\n';
-        throw std::runtime_error("ScScannerReaderListener(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("ScScannerReaderListener(19)");
     }
     scanner_->addSectors(firstLba, static_cast<u32>(count));
     delivered_ += count;

@@ -8,8 +8,8 @@
 
 namespace {
 
-std::runtime_error failure(int line) {
-    return std::runtime_error("SectorsCollector(" + std::to_string(line) + ")");
+std::runtime_error failure(int event) {
+    return std::runtime_error("SectorsCollector(" + std::to_string(event) + ")");
 }
 
 } // namespace
@@ -17,11 +17,11 @@ std::runtime_error failure(int line) {
 SectorsCollector::SectorsCollector(u32 windowSectors, u32 lookAheadSectors, u32 sectorSize)
     : windowSectors_(windowSectors), lookAheadSectors_(lookAheadSectors), sectorSize_(sectorSize) {
     if (windowSectors == 0 || sectorSize == 0)
-        throw failure(__LINE__);
+        throw failure(20);
     const u64 bytes = (static_cast<u64>(windowSectors) + lookAheadSectors) * sectorSize;
     // A sector with everything after it must stay addressable by a u32 byte count.
     if (bytes > 0xFFFFFFFFu)
-        throw failure(__LINE__);
+        throw failure(24);
     buffer_.reset(new u8[bytes]);
 }
 
@@ -40,7 +40,7 @@ void SectorsCollector::flush() {
 void SectorsCollector::addSectors(u64 lba, u32 count) {
     if (count > windowSectors_) {
         logAt("SectorsCollector", 42) << ": " << count << ' ' << windowSectors_ << '\n';
-        throw failure(__LINE__);
+        throw failure(43);
     }
     u8* at = buffer_.get();
     u64 first = lba;
