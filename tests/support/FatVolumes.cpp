@@ -96,8 +96,7 @@ void SyntheticVolume::setChain(const std::vector<u32>& clusters) {
 }
 
 void SyntheticVolume::putEntries(u32 cluster, u64 first, const std::vector<std::string>& entries) {
-    const u64 base = cluster == 0 ? u64{params_.rootDirectoryLBA} * 512
-                                  : clusterOffset(params_, cluster);
+    const u64 base = clusterOffset(params_, cluster);
     for (const std::string& e : entries)
         bytes_.replace(base + first++ * DIR_ENTRY_BYTES, DIR_ENTRY_BYTES, e);
 }

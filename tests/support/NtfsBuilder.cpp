@@ -83,10 +83,6 @@ NtfsBuilder& NtfsBuilder::fragment(const std::string& path, const std::string& b
     return add({"fragment", path, dataFile(bytes), std::to_string(pieces)});
 }
 
-NtfsBuilder& NtfsBuilder::files(const std::string& folder, u32 count, u32 size) {
-    return add({"files", folder, std::to_string(count), std::to_string(size)});
-}
-
 NtfsBuilder& NtfsBuilder::dosName(const std::string& path, const std::string& shortName) {
     return add({"dosname", path, shortName});
 }
@@ -97,10 +93,6 @@ NtfsBuilder& NtfsBuilder::setMtime(const std::string& path, std::time_t mtime) {
 
 NtfsBuilder& NtfsBuilder::rm(const std::string& path) {
     return add({"rm", path});
-}
-
-NtfsBuilder& NtfsBuilder::rmdir(const std::string& path) {
-    return add({"rmdir", path});
 }
 
 NtfsBuilder& NtfsBuilder::rmtree(const std::string& path) {
@@ -121,10 +113,6 @@ NtfsBuilder& NtfsBuilder::zeroMirrorRecord0() {
 
 NtfsBuilder& NtfsBuilder::clearInUse(const std::string& path) {
     return add({"clear-inuse", path});
-}
-
-NtfsBuilder& NtfsBuilder::clearInUse(u64 record) {
-    return add({"clear-inuse", std::to_string(record)});
 }
 
 NtfsBuilder& NtfsBuilder::corruptIndex(const std::string& folder, const std::string& name,

@@ -55,15 +55,10 @@ public:
                         const std::vector<Hole>& holes);
     // At least `pieces` runs apart on the volume; the file needs as many clusters.
     NtfsBuilder& fragment(const std::string& path, const std::string& bytes, u32 pieces);
-    // `count` files f000001, f000002, ... of `size` bytes, each its own name
-    // repeated.
-    NtfsBuilder& files(const std::string& folder, u32 count, u32 size);
     // An 8.3 DOS name beside the long one.
     NtfsBuilder& dosName(const std::string& path, const std::string& shortName);
     NtfsBuilder& setMtime(const std::string& path, std::time_t mtime);
     NtfsBuilder& rm(const std::string& path);
-    // An empty folder.
-    NtfsBuilder& rmdir(const std::string& path);
     // A folder with everything in it, deepest first.
     NtfsBuilder& rmtree(const std::string& path);
 
@@ -73,9 +68,9 @@ public:
     NtfsBuilder& zeroMirrorRecord0();
     // The record's in-use flag only; the MFT bitmap still counts it.
     NtfsBuilder& clearInUse(const std::string& path);
-    NtfsBuilder& clearInUse(u64 record);
     // Overwrites bytes of the index entry of `name` in `folder`, at `offset`
-    // within the entry (ntfslayout::IE_...); the index keeps valid fix-ups.
+    // within the entry (ntfslayout::IE_...); the index keeps valid fix-ups. The
+    // folder must hold enough names to have index blocks.
     NtfsBuilder& corruptIndex(const std::string& folder, const std::string& name, u64 offset,
                               const std::string& bytes);
 

@@ -35,10 +35,8 @@ public:
         queue_.push_back(answer);
         return *this;
     }
-    void setDefaultAnswer(int answer) { defaultAnswer_ = answer; }
 
     const std::vector<AskedBox>& asked() const { return asked_; }
-    std::size_t pendingAnswers() const { return queue_.size(); }
 
     // Records the box and gives its answer.
     int answer(int kind, const std::string& text, bool defaultNo, const char* checkLabel);
