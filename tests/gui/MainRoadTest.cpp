@@ -60,8 +60,8 @@ protected:
     // page, which end with Next.
     bool runWizard(const std::string& image, std::function<void(DialogScript&)> onFsPage) {
         gtk::InterfaceParentScope scope(&ui, wizard->getWindow());
-        gtk::WizardPageDrives source(wizard.get(), gtk::WizardPageDrives::SOURCE, &context, &sources,
-                                     src.vfs.get(), false);
+        gtk::WizardPageDrives source(wizard.get(), gtk::WizardPageDrives::SOURCE, &context,
+                                     &sources, src.vfs.get(), false);
         gtk::WizardPageScanner scanner(wizard.get(), &analyzer, &context);
         gtk::WizardPageSelectFs fileSystems(wizard.get(), &analyzer, &context, true);
         gtk::WizardPage* pages[] = {&source, &scanner, &fileSystems};

@@ -56,7 +56,6 @@ protected:
     std::function<void()> selectAndNext(const std::string& path) {
         return [this, path] {
             page->getTree().selectPath(path);
-            guitest::screenshot(GTK_WIDGET(wizard->getDialog()), "source-page");
             gtk_button_clicked(GTK_BUTTON(wizard->getNextButton()));
         };
     }
