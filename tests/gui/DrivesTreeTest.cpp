@@ -24,10 +24,7 @@ std::string rowText(const std::string& d, int flags = T_ALL) {
 
 class DrivesTreeTest : public guitest::GuiTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (IsSkipped())
-            return;
+    void setUpWindows() override {
         window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         gtk_window_set_default_size(GTK_WINDOW(window), 500, 400);
         src.vfs->listChildren("", sources);
@@ -94,27 +91,25 @@ protected:
 
 TEST_F(DrivesTreeTest, RowTextOfEachKind) {
     const std::string size = formatSize(2000000);
-    const std::string drive = "type=drive|id=/dev/sda|size=2000000|model=DISK1|serial=A7";
-    EXPECT_EQ(rowText(drive), "DISK1-A7 <span foreground=\"blue\"><b>" + size +
-                                  " Drive</b></span> <i>(/dev/sda)</i>");
-    EXPECT_EQ(rowText(drive, gtk::DrivesTree::TEXT_EXTRA),
-              "DISK1-A7 " + size + " Drive (/dev/sda)");
-    EXPECT_EQ(rowText("type=drive|id=/dev/sdb|size=2000000", gtk::DrivesTree::TEXT_EXTRA),
-              "Unknown " + size + " Drive (/dev/sdb)");
-    EXPECT_EQ(
-        rowText("type=partition|id=/dev/sda1|size=1000|comment=Boot", gtk::DrivesTree::TEXT_EXTRA),
-        "Boot " + formatSize(1000) + " Partition (/dev/sda1)");
+    constexpr int PLAIN = gtk::DrivesTree::TEXT_EXTRA;
+    const std::pair<std::string, std::string> rows[] = {
+        {"type=drive|id=/dev/sdb|size=2000000", "Unknown " + size + " Drive (/dev/sdb)"},
+        {"type=partition|id=/dev/sda1|size=1000|comment=Boot",
+         "Boot " + formatSize(1000) + " Partition (/dev/sda1)"},
+        // Folders, files and the network show no id.
+        {"type=directory|id=/mnt/x|name=x", "x Directory"},
+        {"type=file|id=/a/b.img|name=b.img|size=5", "b.img 5 File"},
+        {"type=network|id=net", "Network"},
+        {"type=share|id=s|name=docs|comment=Team", "docs (Team) Share (s)"},
+        {"type=raid5|id=r|size=0", "0 RAID5 Driver (r)"},
+        {"type=odd|id=o", "Unknown (o)"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(rowText(row.first, PLAIN), row.second);
     EXPECT_EQ(rowText("type=floppy|id=/dev/fd0|size=0", 0), "0 Floppy Drive");
-    // Folders, files and the network show no id.
-    EXPECT_EQ(rowText("type=directory|id=/mnt/x|name=x", gtk::DrivesTree::TEXT_EXTRA),
-              "x Directory");
-    EXPECT_EQ(rowText("type=file|id=/a/b.img|name=b.img|size=5", gtk::DrivesTree::TEXT_EXTRA),
-              "b.img 5 File");
-    EXPECT_EQ(rowText("type=network|id=net", gtk::DrivesTree::TEXT_EXTRA), "Network");
-    EXPECT_EQ(rowText("type=share|id=s|name=docs|comment=Team", gtk::DrivesTree::TEXT_EXTRA),
-              "docs (Team) Share (s)");
-    EXPECT_EQ(rowText("type=raid5|id=r|size=0", gtk::DrivesTree::TEXT_EXTRA), "0 RAID5 Driver (r)");
-    EXPECT_EQ(rowText("type=odd|id=o", gtk::DrivesTree::TEXT_EXTRA), "Unknown (o)");
+    EXPECT_EQ(rowText("type=drive|id=/dev/sda|size=2000000|model=DISK1|serial=A7"),
+              "DISK1-A7 <span foreground=\"blue\"><b>" + size +
+                  " Drive</b></span> <i>(/dev/sda)</i>");
     // Names from the disk must not be read as markup.
     EXPECT_EQ(rowText("type=file|id=/a&b <c>|name=a&b <c>|size=1"),
               "a&amp;b &lt;c&gt; <span foreground=\"blue\"><b>1 File</b></span>");

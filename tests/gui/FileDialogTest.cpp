@@ -20,10 +20,7 @@ const char* const OVERWRITE = "%1 already exists.\n\nDo you want to overwrite?";
 
 class FileDialogTest : public guitest::GuiTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (IsSkipped())
-            return;
+    void setUpWindows() override {
         context = std::make_unique<GuiContext>(&iface, &driveDescr, &known, src.vfs.get());
         context->setSystemRoots(src.tree.roots());
     }

@@ -7,6 +7,7 @@
 
 #include "core/AppDirectory.h"
 #include "core/Config.h"
+#include "core/Preferences.h"
 #include "devices/SystemSources.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/FakeSystemTree.h"
@@ -45,7 +46,18 @@ protected:
     void SetUp() override {
         if (!gtkStarted())
             GTEST_SKIP() << "no display";
+        setUpWindows();
     }
+    // What a fixture makes once GTK runs; not called when the test skips.
+    virtual void setUpWindows() {}
+};
+
+// For tests that read the program's texts, sizes and dates: English (whatever
+// the locale), in UTC.
+class EnglishUtcTest : public GuiTest {
+protected:
+    EnglishUtcTest() { Preferences::instance().language() = 0; }
+    testutil::ScopedTimeZone zone{"UTC"};
 };
 
 // Keeps the process's application directory and puts it back at the end, so a

@@ -6,7 +6,6 @@
 // among random bytes.
 
 #include "analysis/Analyzer.h"
-#include "core/Preferences.h"
 #include "gui/MessageDialog.h"
 #include "gui/StockItems.h"
 #include "gui/WizardPageDrives.h"
@@ -38,13 +37,9 @@ struct Original {
     std::time_t time; // 0: none to compare (carved files have no time)
 };
 
-class MainRoadTest : public guitest::GuiTest {
+class MainRoadTest : public guitest::EnglishUtcTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (IsSkipped())
-            return;
-        Preferences::instance().language() = 0;
+    void setUpWindows() override {
         appDirectory.useShipped();
         registerStockItems();
         context.setSystemRoots(src.tree.roots());
@@ -128,7 +123,6 @@ protected:
         }
     }
 
-    testutil::ScopedTimeZone zone{"UTC"};
     guitest::ScopedAppDirectory appDirectory;
     guitest::FakeSources src;
     testutil::TempDir destination;

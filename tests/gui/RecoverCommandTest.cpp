@@ -23,11 +23,9 @@ file 23 in=5 name=top.txt text=top\slevel
 dir 11 in=5 name=nothing
 )";
 
-class RecoverCommandTest : public guitest::GuiTest {
+class RecoverCommandTest : public guitest::EnglishUtcTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        Preferences::instance().language() = 0;
+    void setUpWindows() override {
         previousLauncher = setSystemOpenLauncher([this](const OpenTarget& target, std::string&) {
             opened.push_back(target.localPath);
             return true;
@@ -38,7 +36,6 @@ protected:
         setSystemOpenLauncher(previousLauncher);
         Preferences::instance().resetToDefaults();
     }
-    testutil::ScopedTimeZone zone{"UTC"};
     TempDir destination;
     TempDir temporary;
     guitest::OneFolderVfs vfs{destination.path()};

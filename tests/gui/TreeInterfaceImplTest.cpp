@@ -1,7 +1,6 @@
 #include "gui/TreeInterfaceImpl.h"
 
 #include "analysis/MapInterface.h"
-#include "core/Preferences.h"
 #include "core/System.h"
 #include "fs/Params.h"
 #include "gui/FilterDialog.h"
@@ -15,14 +14,7 @@ namespace {
 using guitest::DialogScript;
 using guitest::ShownTree;
 
-class TreeInterfaceImplTest : public guitest::GuiTest {
-protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        Preferences::instance().language() = 0;
-    }
-    testutil::ScopedTimeZone zone{"UTC"};
-};
+class TreeInterfaceImplTest : public guitest::EnglishUtcTest {};
 
 TEST_F(TreeInterfaceImplTest, FoldersInTheTreeFilesInTheList) {
     ShownTree shown(guitest::testMap(guitest::SAMPLE_TREE));

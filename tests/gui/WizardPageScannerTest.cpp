@@ -12,10 +12,7 @@ using guitest::DialogScript;
 
 class WizardPageScannerTest : public guitest::GuiTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (IsSkipped())
-            return;
+    void setUpWindows() override {
         testutil::FatImageOptions options;
         options.sizeKiB = 40 * 1024;
         options.fatBits = 32;

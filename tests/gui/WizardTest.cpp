@@ -45,11 +45,7 @@ void pressEscape(GtkDialog* d) {
 
 class WizardTest : public guitest::GuiTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (!IsSkipped())
-            wizard = std::make_unique<gtk::Wizard>(nullptr);
-    }
+    void setUpWindows() override { wizard = std::make_unique<gtk::Wizard>(nullptr); }
     std::unique_ptr<gtk::Wizard> wizard;
 };
 

@@ -1,7 +1,6 @@
 #include "tests/support/FatVolumes.h"
 
 #include "core/Array.h"
-#include "devices/DtReaderFile.h"
 #include "fs/FatLayout.h"
 #include "fs/StructureChecks.h"
 #include "fs/fat/FatsAnalyzer.h"
@@ -13,12 +12,8 @@ namespace testutil {
 
 std::unique_ptr<Volume> openVolume(const std::string& path, u32 volumeLba,
                                    const std::vector<u64>& badSectors) {
-    auto* file = new dt::ReaderFile;
-    SharedPtr<dt::Reader> inner(file);
-    if (!file->open(path.c_str()))
-        throw std::runtime_error("cannot open " + path);
     auto volume = std::make_unique<Volume>();
-    volume->failing = new FailingReader(inner, badSectors);
+    volume->failing = new FailingReader(openImageReader(path), badSectors);
     volume->driver.reset(new Driver(SharedPtr<dt::Reader>(volume->failing), 512));
     const std::string boot = readAt(path, u64{volumeLba} * 512, 512);
     if (!fatFsParamsFromBootSector(volumeLba, bytesAt(boot), volume->params,

@@ -94,12 +94,16 @@ std::string makeMbr(const std::vector<PartitionSpec>& partitions) {
     return mbr;
 }
 
-SharedPtr<Driver> openImageDriver(const std::string& path) {
+SharedPtr<dt::Reader> openImageReader(const std::string& path) {
     auto* file = new dt::ReaderFile;
     SharedPtr<dt::Reader> reader(file);
     if (!file->open(path.c_str()))
         throw std::runtime_error("cannot open " + path);
-    SharedPtr<Driver> driver(new Driver(reader, IMAGE_SECTOR));
+    return reader;
+}
+
+SharedPtr<Driver> openImageDriver(const std::string& path) {
+    SharedPtr<Driver> driver(new Driver(openImageReader(path), IMAGE_SECTOR));
     driver->getProperties().set(PROP_ID, path);
     driver->getProperties().set(PROP_DESCRIPTION, path);
     return driver;

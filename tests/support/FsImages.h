@@ -39,8 +39,9 @@ struct PartitionSpec {
 // from 255 heads and 63 sectors per track, and the signature.
 std::string makeMbr(const std::vector<PartitionSpec>& partitions);
 
-// A Driver of 512-byte sectors over an image file (throws when it cannot be
-// opened), with the properties a chosen source carries.
+// A reader of an image file (throws when it cannot be opened), and a Driver of
+// 512-byte sectors over it with the properties a chosen source carries.
+SharedPtr<dt::Reader> openImageReader(const std::string& path);
 SharedPtr<Driver> openImageDriver(const std::string& path);
 
 // Reads or overwrites bytes of a file in place (the damage helper).
