@@ -74,7 +74,8 @@ TEST_F(RecoverCommandTest, WithNothingMarkedOnlyTheHintShows) {
 TEST_F(RecoverCommandTest, RecoversTheMarkedFilesAndOpensTheReport) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    guitest::MessageLog messages(true);
+    testutil::ScriptedMessages messages(0);
+    messages.tickInfoChecks();
     std::string confirmation;
     std::string report;
     DialogScript script;
@@ -98,15 +99,15 @@ TEST_F(RecoverCommandTest, RecoversTheMarkedFilesAndOpensTheReport) {
     EXPECT_FALSE(fileExists((out + "/top.txt").c_str()));
 
     // One read error: the note first, then the closing message with its check box.
-    ASSERT_EQ(2u, messages.boxes.size());
-    EXPECT_EQ(MESSAGE_INFO_CLOSE, messages.boxes[0].kind);
+    ASSERT_EQ(2u, messages.asked().size());
+    EXPECT_EQ(MESSAGE_INFO_CLOSE, messages.asked()[0].kind);
     EXPECT_EQ("Some files have been recovered with errors.\n\nSee report that follows this "
               "message.",
-              messages.boxes[0].text);
-    EXPECT_EQ(MESSAGE_INFO_OK, messages.boxes[1].kind);
-    EXPECT_EQ(0u, messages.boxes[1].text.find(
+              messages.asked()[0].text);
+    EXPECT_EQ(MESSAGE_INFO_OK, messages.asked()[1].kind);
+    EXPECT_EQ(0u, messages.asked()[1].text.find(
                       "You have recovered 3 file(s) 1 folder(s) 6,500 bytes.\n\nTo confirm"));
-    EXPECT_EQ("_View Recovered Files Report Now", messages.boxes[1].checkLabel);
+    EXPECT_EQ("_View Recovered Files Report Now", messages.asked()[1].checkLabel);
 
     EXPECT_EQ(0u, report.find("Recovered Selected Files Report\n\nDate: ")) << report;
     EXPECT_NE(std::string::npos, report.find("broken.dat"));
@@ -119,14 +120,14 @@ TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
     Preferences::instance().setFileSizeLimit(1024);
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    guitest::MessageLog messages(false);
+    testutil::ScriptedMessages messages(0);
     DialogScript script;
     guitest::answerDialogs(script, "Split", true);
     shown.view().recover();
-    ASSERT_EQ(2u, messages.boxes.size());
+    ASSERT_EQ(2u, messages.asked().size());
     EXPECT_EQ("Some files have been split into volumes.\nSome files have been recovered with "
               "errors.\n\nSee report that follows this message.",
-              messages.boxes[0].text);
+              messages.asked()[0].text);
     EXPECT_TRUE(fileExists(destination.file("Split/docs/big.bin.v1").c_str()));
     // Not ticked: no report window.
     EXPECT_EQ(2u, script.answered());
@@ -135,7 +136,7 @@ TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
 TEST_F(RecoverCommandTest, CancellingEitherDialogWritesNothing) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    guitest::MessageLog messages(false);
+    testutil::ScriptedMessages messages(0);
     {
         DialogScript script;
         guitest::answerDialogs(script, "", false);
@@ -148,7 +149,7 @@ TEST_F(RecoverCommandTest, CancellingEitherDialogWritesNothing) {
         shown.view().recover();
         EXPECT_EQ(2u, script.answered());
     }
-    EXPECT_TRUE(messages.boxes.empty());
+    EXPECT_TRUE(messages.asked().empty());
     EXPECT_FALSE(fileExists(destination.file("Never").c_str()));
     GtkTreeIter docs;
     ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT/docs", docs));
@@ -158,7 +159,7 @@ TEST_F(RecoverCommandTest, CancellingEitherDialogWritesNothing) {
 TEST_F(RecoverCommandTest, ADestinationWithMarkupCharactersStillConfirms) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    guitest::MessageLog messages(false);
+    testutil::ScriptedMessages messages(0);
     std::string confirmation;
     DialogScript script;
     guitest::answerDialogs(script, "a&b<c>", true, &confirmation);
@@ -171,7 +172,8 @@ TEST_F(RecoverCommandTest, ADestinationWithMarkupCharactersStillConfirms) {
 TEST_F(RecoverCommandTest, ACancelledWalkSaysSoAndCountsWhatWasWritten) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    guitest::MessageLog messages(true);
+    testutil::ScriptedMessages messages(0);
+    messages.tickInfoChecks();
     std::string report;
     DialogScript script;
     guitest::answerDialogs(script, "Stopped", true, nullptr, true);
@@ -180,8 +182,8 @@ TEST_F(RecoverCommandTest, ACancelledWalkSaysSoAndCountsWhatWasWritten) {
         guitest::sendDelete(GTK_WIDGET(editor));
     });
     shown.view().recover();
-    ASSERT_FALSE(messages.boxes.empty());
-    const std::string& closing = messages.boxes.back().text;
+    ASSERT_FALSE(messages.asked().empty());
+    const std::string& closing = messages.asked().back().text;
     EXPECT_THAT(closing, testing::HasSubstr("The recovery did not finish: 0 of 3 marked files"));
     EXPECT_THAT(closing, testing::StartsWith("You have recovered 0 file(s)"));
     EXPECT_NE(std::string::npos, report.find("nterrupted")) << report;

@@ -211,33 +211,6 @@ inline SharedPtr<tree::Map> testMap(const std::string& description) {
     return SharedPtr<tree::Map>(testutil::TestEngine::build(description).release());
 }
 
-// Answers every message box: the closing message's check box ticked when
-// `tickReport`, information and errors recorded.
-class MessageLog {
-public:
-    explicit MessageLog(bool tickReport) {
-        previous_ =
-            setMessageDialogHandler([this, tickReport](int kind, const std::string& text,
-                                                       WindowHandle, bool, const char* checkLabel) {
-                boxes.push_back({kind, text, checkLabel ? checkLabel : ""});
-                return (checkLabel && tickReport) ? 0x10 : 0;
-            });
-    }
-    ~MessageLog() { setMessageDialogHandler(previous_); }
-    MessageLog(const MessageLog&) = delete;
-    MessageLog& operator=(const MessageLog&) = delete;
-
-    struct Box {
-        int kind;
-        std::string text;
-        std::string checkLabel;
-    };
-    std::vector<Box> boxes;
-
-private:
-    MessageDialogHandler previous_;
-};
-
 // Cancels the progress box titled `title` at the poll after it was seen
 // `polls` times (within five seconds), so that some work gets done first.
 inline void cancelProgressBoxWhenShown(const char* title, int polls = 0) {
