@@ -136,14 +136,12 @@ inline std::vector<cbr::FileModule*> modulesNamed(std::initializer_list<const ch
     return modules;
 }
 
-// One module over the window, as the carver runs it; what analyze() found.
-inline cbr::FileInfo fuzzModule(cbr::FileModule& module, const std::vector<u8>& window) {
+// One module over the window, as the carver runs it.
+inline void fuzzModule(cbr::FileModule& module, const std::vector<u8>& window) {
     module.check(window.data(), static_cast<u32>(window.size()));
     InputReader reader(window.data(), window.size());
     cbr::FileInfo info;
-    if (!module.analyze(reader, info)) {
-        info.clear();
-    } else {
+    if (module.analyze(reader, info)) {
         require(info.getSize() <= window.size());
         require(!info.getType().empty());
         require(info.getStart() == cbr::FileInfo::UNSET);
@@ -162,7 +160,6 @@ inline cbr::FileInfo fuzzModule(cbr::FileModule& module, const std::vector<u8>& 
         require(!remembered || (later.getSize() == afresh.getSize() &&
                                 later.getAttributes().bytes() == afresh.getAttributes().bytes()));
     }
-    return info;
 }
 
 inline int fuzzModules(const std::vector<cbr::FileModule*>& modules, const std::uint8_t* data,
