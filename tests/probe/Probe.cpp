@@ -44,6 +44,16 @@ void printUsage(std::ostream& out) {
 
 } // namespace
 
+bool takeFlag(Args& args, const std::string& name) {
+    for (auto it = args.begin(); it != args.end(); ++it) {
+        if (*it == name) {
+            args.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool takeOption(Args& args, const std::string& name, std::string& value) {
     for (auto it = args.begin(); it != args.end(); ++it) {
         if (*it == name) {
