@@ -5,35 +5,24 @@
 // chain must have: one box exactly when no reader came back, and reads that keep
 // to the bounds.
 
-#include "core/Log.h"
 #include "core/UserInterface.h"
 #include "devices/ReaderFactory.h"
+#include "fuzz/FuzzSupport.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace {
 
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using fuzzsupport::require;
 
 class MemoryLeaf : public dt::Reader {
 public:
     MemoryLeaf(i64 size, bool failing) : failing_(failing) { setSize(size); }
     bool read(i64 offset, u8* buffer, i64 n) override {
-        // A composite must never ask for anything outside its member.
-        if (!dt::rangeInside(offset, n, getSize()))
-            return false;
-        // Asking for nothing cannot fail, even on a broken member.
-        if (failing_ && n > 0)
+        // A composite must never ask for anything outside its member; asking
+        // for nothing cannot fail, even on a broken member.
+        if (!dt::rangeInside(offset, n, getSize()) || (failing_ && n > 0))
             return false;
         for (i64 i = 0; i < n; ++i) {
             const u64 at = static_cast<u64>(offset + i);
@@ -47,15 +36,13 @@ private:
 };
 
 std::unique_ptr<dt::Reader> openLeaf(LeafKind, const char* path) {
-    for (const char* prefix : {"mem:", "bad:"}) {
-        if (std::strncmp(path, prefix, 4) != 0)
-            continue;
-        const i64 size = descriptorNumber(path + 4);
-        if (size < 0)
-            return nullptr;
-        return std::make_unique<MemoryLeaf>(size, prefix[0] == 'b');
-    }
-    return nullptr;
+    const std::string leaf = path;
+    if (leaf.rfind("mem:", 0) != 0 && leaf.rfind("bad:", 0) != 0)
+        return nullptr;
+    const i64 size = descriptorNumber(leaf.substr(4));
+    if (size < 0)
+        return nullptr;
+    return std::make_unique<MemoryLeaf>(size, leaf[0] == 'b');
 }
 
 int boxes = 0;
@@ -71,29 +58,27 @@ bool tryRead(dt::Reader& reader, i64 offset, u8* buffer, i64 n) {
     }
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setUpLogStream("null");
+bool setUp() {
     setLeafOpener(openLeaf);
     setMessageDialogHandler([](int kind, const std::string&, WindowHandle, bool, const char*) {
         require(kind == MESSAGE_ERROR);
         ++boxes;
         return 0;
     });
-    return 0;
+    return true;
 }
 
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> lines;
-    std::string text(reinterpret_cast<const char*>(data), size);
-    std::string::size_type start = 0;
-    for (;;) {
-        std::string::size_type end = text.find('\n', start);
-        lines.push_back(text.substr(start, end == std::string::npos ? end : end - start));
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
+    static const bool ready = setUp();
+    (void)ready;
+    std::vector<std::string> lines{""};
+    for (const char c : fuzzsupport::textOf(data, size)) {
+        if (c == '\n')
+            lines.emplace_back();
+        else
+            lines.back() += c;
     }
     const std::string descriptor = lines[0];
     const std::vector<std::string> known(lines.begin() + 1, lines.end());

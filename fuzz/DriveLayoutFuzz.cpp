@@ -13,17 +13,8 @@
 
 #include "analysis/DriveLayout.h"
 #include "analysis/DriveLayoutApply.h"
-#include "core/Log.h"
-#include "devices/Driver.h"
 #include "fs/Params.h"
 #include "fuzz/FuzzSupport.h"
-#include "tests/support/FailingReader.h"
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <sstream>
-#include <string>
 
 namespace {
 
@@ -34,17 +25,13 @@ constexpr std::size_t CANDIDATE_BYTES = 12;
 constexpr std::size_t HEADER_BYTES = 1 + CANDIDATES * CANDIDATE_BYTES;
 constexpr u32 DISK_SECTORS = 512;
 
-u32 le16(const std::uint8_t* p) {
-    return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8;
-}
-
 // A candidate as the collection could have made it: the flags byte chooses the
 // evidence, the other bytes place it (mostly on the disk, sometimes past it).
 FsCandidate candidateFrom(const std::uint8_t* b, Driver& driver) {
     FsCandidate c;
     const u8 flags = b[0];
-    c.startLBA = le16(b + 2) % (DISK_SECTORS * 2);
-    const u32 sectors = le16(b + 4);
+    c.startLBA = getLE16(b, 2) % (DISK_SECTORS * 2);
+    const u32 sectors = getLE16(b, 4);
     c.minSectors = std::min<u32>(sectors, 1 + b[8]);
     c.maxSectors = sectors;
     c.selected = (flags & 0x80) != 0;
@@ -102,19 +89,13 @@ void checkChanges(const SectorChanges& changes, u32 sectors) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setUpLogStream("null");
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < HEADER_BYTES)
         return 0;
-    std::string disk(reinterpret_cast<const char*>(data + HEADER_BYTES),
-                     std::min<std::size_t>(size - HEADER_BYTES, DISK_SECTORS * 512));
+    std::string disk = fuzzsupport::textOf(data + HEADER_BYTES, size - HEADER_BYTES);
     disk.resize(DISK_SECTORS * 512, '\0');
-    SharedPtr<dt::Reader> reader(new testutil::MemoryReader(disk));
-    Driver driver(reader, 512);
+    const SharedPtr<Driver> source = testutil::openMemoryDriver(disk);
+    Driver& driver = *source;
     const u32 sectors = static_cast<u32>(driver.getSectorCount());
 
     const u8 properties = data[0];

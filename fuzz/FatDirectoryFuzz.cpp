@@ -5,25 +5,17 @@
 // Input: the sector (padded with zeros or cut to 512 bytes), then one byte whose
 // low bit chooses code page 932.
 
-#include "core/DateTime.h"
-#include "core/Log.h"
 #include "core/NameConversions.h"
 #include "fs/DirectoryEntry.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <glib.h>
 
 #include <array>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using fuzzsupport::require;
 
 void requireUtf8(const std::string& s) {
     require(g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr));
@@ -57,17 +49,11 @@ void checkEntry(const u8* entry) {
     }
     if (isVolumeLabelEntry(entry))
         require(!isLongNameEntry(entry));
-    u32 time = dirEntryTime(entry);
-    (void)time;
+    (void)dirEntryTime(entry);
     (void)lfnChecksum(entry);
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setUpLogStream("null");
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::array<u8, 512> sector{};

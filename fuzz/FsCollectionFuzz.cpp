@@ -16,16 +16,8 @@
 
 #include "analysis/FsCollection.h"
 #include "analysis/FsFilters.h"
-#include "core/Log.h"
-#include "devices/Driver.h"
 #include "fuzz/FuzzSupport.h"
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <sstream>
-#include <string>
+#include "tests/support/RecordingProgress.h"
 
 namespace {
 
@@ -33,50 +25,7 @@ using fuzzsupport::require;
 
 constexpr u64 SOURCE_BYTES = 64ull << 20;
 
-// The input's first sectors, then zeros.
-class PaddedReader : public dt::Reader {
-public:
-    explicit PaddedReader(std::string bytes) : bytes_(std::move(bytes)) {
-        setSize(static_cast<i64>(SOURCE_BYTES));
-    }
-    bool read(i64 offset, u8* buffer, i64 size) override {
-        if (!dt::rangeInside(offset, size, getSize()))
-            return false;
-        std::memset(buffer, 0, static_cast<std::size_t>(size));
-        const u64 at = static_cast<u64>(offset);
-        if (at < bytes_.size()) {
-            const u64 n = std::min<u64>(bytes_.size() - at, static_cast<u64>(size));
-            std::memcpy(buffer, bytes_.data() + at, n);
-        }
-        return true;
-    }
-
-private:
-    std::string bytes_;
-};
-
-// Little-endian fields off the front of the finds area; zeros once it is used up.
-class Fields {
-public:
-    Fields(const u8* data, std::size_t size) : data_(data), size_(size) {}
-    bool empty() const { return at_ >= size_; }
-    u64 take(unsigned bytes) {
-        u64 v = 0;
-        for (unsigned i = 0; i < bytes; ++i, ++at_)
-            v |= static_cast<u64>(at_ < size_ ? data_[at_] : 0) << (8 * i);
-        return v;
-    }
-    u8 u8_() { return static_cast<u8>(take(1)); }
-    u32 u32_() { return static_cast<u32>(take(4)); }
-    u64 u64_() { return take(8); }
-
-private:
-    const u8* data_;
-    std::size_t size_;
-    std::size_t at_ = 0;
-};
-
-void decode(Fields& f, ScanResults& r, std::size_t& count) {
+void decode(fuzzsupport::Fields& f, ScanResults& r, std::size_t& count) {
     while (!f.empty()) {
         ++count;
         switch (f.u8_() % 5) {
@@ -141,26 +90,7 @@ void decode(Fields& f, ScanResults& r, std::size_t& count) {
     }
 }
 
-// Cancels at a chosen poll, as a user pressing the progress box's button.
-class CancelAt : public InterfaceCallback {
-public:
-    explicit CancelAt(u32 poll) : left_(poll) {}
-    void poll() override {
-        if (left_ == 0)
-            throw InterruptedException();
-        --left_;
-    }
-
-private:
-    u32 left_;
-};
-
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setUpLogStream("null");
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4)
@@ -168,21 +98,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const u8 flags = data[0];
     const u8 cancelPoll = data[1];
     const std::size_t findsBytes = std::min<std::size_t>(data[2] | data[3] << 8, size - 4);
-    Fields fields(data + 4, findsBytes);
+    fuzzsupport::Fields fields(data + 4, findsBytes);
     ScanResults results;
     std::size_t finds = 0;
     decode(fields, results, finds);
 
-    const std::string image(reinterpret_cast<const char*>(data + 4 + findsBytes),
-                            size - 4 - findsBytes);
-    SharedPtr<dt::Reader> reader(new PaddedReader(image));
-    Driver driver(reader, 512);
+    // The input's first sectors, then zeros.
+    const SharedPtr<Driver> source = fuzzsupport::driverOver(new fuzzsupport::InputReader(
+        data + 4 + findsBytes, size - 4 - findsBytes, SOURCE_BYTES, false));
+    Driver& driver = *source;
     if (flags & 1)
         driver.getProperties().setUInt8(PROP_IS_FLOPPY, 1);
     const u32 slack = flags & 2 ? CreateFSCollectionParameters::defaultSlackSectors(driver) : 0;
 
     CreateFSCollectionParameters parameters(results, driver, slack);
-    CancelAt cancel(cancelPoll);
+    // A user who presses the progress box's button.
+    testutil::RecordingProgress cancel;
+    cancel.cancelAtPoll(cancelPoll + 1u);
     if (flags & 4)
         parameters.setInterfaceCallback(&cancel);
     FsCandidateList out;

@@ -1,11 +1,28 @@
 #pragma once
 
-// What the tree fuzz targets share: a failed expectation is a crash that the
-// fuzzer keeps, and a recoverer that holds every map to the size it announced.
+// What the fuzz targets share: a failed expectation is a crash that the fuzzer
+// keeps; the input as a source, as little-endian fields, and as a driver; the
+// whole walk of a tree with a recoverer that holds every file to the size it
+// announced; and the run of a carving module. Every target is linked with
+// FuzzSupport.cpp, which silences the log.
 
-#include "tree/Recoverer.h"
+#include "cbr/FileModuleRegistry.h"
+#include "core/Array.h"
+#include "core/Types.h"
+#include "devices/Driver.h"
+#include "tests/support/FailingReader.h"
+#include "tree/ParserRecover.h"
+#include "tree/ParserReport.h"
+#include "tree/ParserSelect.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +32,65 @@ inline void require(bool condition) {
     if (!condition)
         std::abort();
 }
+
+inline std::string textOf(const std::uint8_t* data, std::size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+// `n` bytes of input as a source of `size` bytes, zeros past them. A strict
+// source takes a request outside it as a fault of the code that asked.
+class InputReader : public dt::Reader {
+public:
+    InputReader(const u8* data, std::size_t n, u64 size, bool strict = true)
+        : data_(data), n_(n), strict_(strict) {
+        setSize(static_cast<i64>(size));
+    }
+    InputReader(const u8* data, std::size_t n) : InputReader(data, n, n) {}
+    bool read(i64 offset, u8* buffer, i64 size) override {
+        const bool inside = dt::rangeInside(offset, size, getSize());
+        require(inside || !strict_);
+        if (!inside || size <= 0)
+            return inside;
+        const u64 at = static_cast<u64>(offset);
+        const u64 have = at < n_ ? std::min<u64>(n_ - at, static_cast<u64>(size)) : 0;
+        std::memset(buffer, 0, static_cast<std::size_t>(size));
+        if (have != 0)
+            std::memcpy(buffer, data_ + at, have);
+        return true;
+    }
+
+private:
+    const u8* data_;
+    std::size_t n_;
+    bool strict_;
+};
+
+// A driver of 512-byte sectors over the reader, which it takes.
+inline SharedPtr<Driver> driverOver(dt::Reader* reader) {
+    return SharedPtr<Driver>(new Driver(SharedPtr<dt::Reader>(reader), 512));
+}
+
+// Little-endian fields off the front of the input; zeros once it is used up.
+class Fields {
+public:
+    Fields(const u8* data, std::size_t size) : data_(data), size_(size) {}
+    bool empty() const { return at_ >= size_; }
+    std::size_t at() const { return at_; }
+    u64 take(unsigned bytes) {
+        u64 v = 0;
+        for (unsigned i = 0; i < bytes; ++i, ++at_)
+            v |= static_cast<u64>(at_ < size_ ? data_[at_] : 0) << (8 * i);
+        return v;
+    }
+    u8 u8_() { return static_cast<u8>(take(1)); }
+    u32 u32_() { return static_cast<u32>(take(4)); }
+    u64 u64_() { return take(8); }
+
+private:
+    const u8* data_;
+    std::size_t size_;
+    std::size_t at_ = 0;
+};
 
 // Counts what each file brings and checks it against the size it announced.
 class SizeCheckingRecoverer : public tree::Recoverer {
@@ -33,5 +109,65 @@ private:
     u64 expected_ = 0;
     u64 written_ = 0;
 };
+
+// The report, the selection of everything and the recovery of every file, as
+// the program runs them over a built tree.
+inline void walkWhole(tree::Map& map) {
+    std::ostringstream report;
+    tree::ParserReport(&map, &report, true, nullptr).run();
+    tree::ParserSelect(&map, "").run(tree::START_POSITION, true, nullptr);
+    SizeCheckingRecoverer sink;
+    tree::ParserRecover(&map, &report, &sink, nullptr).run();
+}
+
+// The carving modules: byte 0 of the input chooses a module, the rest is both
+// the bytes that check() sees and the whole window that analyze() reads.
+// Neither may crash, hang or ask for a byte outside the window, and a file that
+// analyze() accepts must lie inside it.
+
+// The program's modules of these names, in this order.
+inline std::vector<cbr::FileModule*> modulesNamed(std::initializer_list<const char*> names) {
+    static const cbr::FileModuleRegistry registry;
+    std::vector<cbr::FileModule*> modules;
+    for (const char* name : names) {
+        modules.push_back(registry.find(name));
+        require(modules.back() != nullptr);
+    }
+    return modules;
+}
+
+// One module over the window, as the carver runs it.
+inline void fuzzModule(cbr::FileModule& module, const std::vector<u8>& window) {
+    module.check(window.data(), static_cast<u32>(window.size()));
+    InputReader reader(window.data(), window.size());
+    cbr::FileInfo info;
+    if (module.analyze(reader, info)) {
+        require(info.getSize() <= window.size());
+        require(!info.getType().empty());
+        require(info.getStart() == cbr::FileInfo::UNSET);
+    }
+
+    // A module with a scan memory answers a later hit through it as it would
+    // afresh: here the whole input is an earlier hit at 0, and the bytes from
+    // the next sector start on a later one.
+    std::unique_ptr<cbr::ScanMemory> memory = module.newScanMemory();
+    if (memory && window.size() > 512) {
+        cbr::FileInfo first, later, afresh;
+        module.analyzeInScan(reader, first, 0, memory.get());
+        InputReader rest(window.data() + 512, window.size() - 512);
+        const bool remembered = module.analyzeInScan(rest, later, 512, memory.get());
+        require(remembered == module.analyze(rest, afresh));
+        require(!remembered || (later.getSize() == afresh.getSize() &&
+                                later.getAttributes().bytes() == afresh.getAttributes().bytes()));
+    }
+}
+
+inline int fuzzModules(const std::vector<cbr::FileModule*>& modules, const std::uint8_t* data,
+                       std::size_t size) {
+    // An exact copy, so that check reading past the bytes meets the sanitizer.
+    if (size >= 1)
+        fuzzModule(*modules[data[0] % modules.size()], std::vector<u8>(data + 1, data + size));
+    return 0;
+}
 
 } // namespace fuzzsupport

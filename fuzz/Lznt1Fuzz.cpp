@@ -3,30 +3,17 @@
 //
 // Input: a byte choosing the output size, then the compressed stream.
 
-#include "core/Log.h"
 #include "fs/ntfs/Lznt1.h"
+#include "fuzz/FuzzSupport.h"
 #include "tests/support/Lznt1Compressor.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <vector>
 
 namespace {
 
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using fuzzsupport::require;
 
 constexpr u32 CAPACITIES[] = {65536, 4096, 4097, 8192, 1000, 1, 0, 32768};
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setUpLogStream("null");
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1 || size > 70000)

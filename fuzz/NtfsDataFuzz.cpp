@@ -7,46 +7,21 @@
 // size; the rest fills the volume's sectors and chooses the ranges read. Bit 7
 // set (record): the rest is a FILE record and what follows it in the window.
 
-#include "core/Log.h"
-#include "devices/Driver.h"
 #include "fs/ntfs/DataReader.h"
 #include "fs/ntfs/NTFSDrive.h"
 #include "fs/ntfs/NtfsDumps.h"
 #include "fs/ntfs/RunlistReader.h"
 #include "fs/ntfs/VolumeHelpers.h"
+#include "fuzz/FuzzSupport.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
+#include <array>
 #include <cstring>
-#include <sstream>
-#include <vector>
 
 namespace {
 
+using fuzzsupport::require;
+
 constexpr u64 VOLUME_SECTORS = 256;
-
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-// The volume, and a guard that no read leaves it.
-class VolumeReader : public dt::Reader {
-public:
-    explicit VolumeReader(std::vector<u8> bytes) : bytes_(std::move(bytes)) {
-        setSize(static_cast<i64>(bytes_.size()));
-    }
-    bool read(i64 offset, u8* buffer, i64 size) override {
-        require(dt::rangeInside(offset, size, getSize()));
-        if (size > 0)
-            std::memcpy(buffer, bytes_.data() + offset, static_cast<std::size_t>(size));
-        return true;
-    }
-
-private:
-    std::vector<u8> bytes_;
-};
 
 class Counter : public ntfs::BaseDataReader {
 public:
@@ -72,15 +47,16 @@ void fuzzData(const u8* data, std::size_t size) {
     pos += pairsLength;
     u64 dataSize = 0;
     if (pos + 2 <= size) {
-        dataSize = data[pos] | data[pos + 1] << 8;
+        dataSize = getLE16(data, pos);
         pos += 2;
     }
     std::vector<u8> volume(VOLUME_SECTORS * 512);
     for (std::size_t i = 0; pos < size && i < volume.size(); ++i)
         volume[i] = data[pos + i % (size - pos)];
 
-    SharedPtr<dt::Reader> reader(new VolumeReader(volume));
-    SharedPtr<Driver> driver(new Driver(reader, 512));
+    // No read may leave the volume.
+    SharedPtr<Driver> driver =
+        fuzzsupport::driverOver(new fuzzsupport::InputReader(volume.data(), volume.size()));
     NTFS_FS_PARAMS params;
     params.totalSectors = VOLUME_SECTORS;
     params.sectorsPerCluster = spc;
@@ -94,17 +70,9 @@ void fuzzData(const u8* data, std::size_t size) {
     if (parser.parse(pairs.data(), static_cast<u32>(pairs.size())))
         parser.finish();
     const Runlist& runs = parser.getRunlist();
-    u64 initialized = RunlistReader::ALL_INITIALIZED;
-    switch ((mode >> 3) & 3) {
-    case 1:
-        initialized = dataSize / 2;
-        break;
-    case 2:
-        initialized = dataSize * 7;
-        break;
-    default:
-        break;
-    }
+    const u64 initialized =
+        std::array<u64, 4>{RunlistReader::ALL_INITIALIZED, dataSize / 2, dataSize * 7,
+                           RunlistReader::ALL_INITIALIZED}[(mode >> 3) & 3];
 
     RunlistReader ranges(drive);
     if (ranges.setRunlist(runs, initialized)) {
@@ -149,11 +117,6 @@ void fuzzRecord(const u8* data, std::size_t size) {
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setUpLogStream("null");
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2 || size > 8192)

@@ -2,23 +2,15 @@
 // checks, the fix-ups, the attribute walk with every value and run list it
 // names, then the properties each step promises.
 
-#include "core/Log.h"
 #include "fs/ntfs/NtfsRecord.h"
 #include "fs/ntfs/Runlist.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <vector>
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 
-constexpr std::size_t MAX_RECORD = 64 * 1024;
+using fuzzsupport::require;
 
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+constexpr std::size_t MAX_RECORD = 64 * 1024;
 
 Array arrayOf(std::vector<u8>& b) {
     return Array(b.data(), static_cast<u32>(b.size()));
@@ -56,13 +48,6 @@ void walkAttributes(const ConstArray& area, u32 first) {
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The run-list lines are written whatever the switches say; kept in memory
-    // they would grow without end over millions of runs.
-    setUpLogStream("null");
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Shorter buffers are refused by construction (a broken invariant).

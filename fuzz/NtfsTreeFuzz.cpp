@@ -1,9 +1,8 @@
 // The NTFS tree over any image in memory: the boot sector at LBA 0 forms the
 // parameters (inputs that form none end there), the MFT's run list is rebuilt,
-// the tree is built as the program builds it, walked whole, and every file is
-// recovered into a sink that checks that each one comes out at exactly the size
-// it announced. Hostile records, run lists and indexes must neither hang, crash,
-// read outside the image nor allocate without bound.
+// the tree is built as the program builds it and walked whole
+// (fuzz/FuzzSupport.h). Hostile records, run lists and indexes must neither
+// hang, crash, read outside the image nor allocate without bound.
 //
 // Input: a sparse image, so that seeds made from real volumes stay small and the
 // fuzzer spends its work on bytes that mean something:
@@ -16,8 +15,6 @@
 //                   (a chunk cut short by the end of the input keeps what it has)
 // Everything no chunk covers is zeros.
 
-#include "core/Log.h"
-#include "core/Ownership.h"
 #include "fs/Params.h"
 #include "fs/ScanResults.h"
 #include "fs/ntfs/MftRunlist.h"
@@ -25,52 +22,27 @@
 #include "fs/ntfs/NtfsRecord.h"
 #include "fuzz/FuzzSupport.h"
 #include "tests/fs/ntfs/NtfsFixture.h"
-#include "tests/support/FailingReader.h"
-#include "tree/ParserRecover.h"
-#include "tree/ParserReport.h"
-#include "tree/ParserSelect.h"
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
-using fuzzsupport::SizeCheckingRecoverer;
+using fuzzsupport::require;
 
 constexpr u64 SECTOR = 512;
 constexpr u64 MAX_SECTORS = 8192; // 4 MiB
 constexpr std::size_t HEADER = 7;
 
-using fuzzsupport::require;
-
-u64 le(const std::uint8_t* p, unsigned n) {
-    u64 v = 0;
-    for (unsigned i = 0; i < n; ++i)
-        v |= static_cast<u64>(p[i]) << (8 * i);
-    return v;
-}
-
 std::string unpack(const std::uint8_t* data, std::size_t size) {
-    const u64 sectors = std::min<u64>(std::max<u64>(le(data + 1, 4), 1), MAX_SECTORS);
+    const u64 sectors = std::min<u64>(std::max<u64>(getLE32(data, 1), 1), MAX_SECTORS);
     std::string image(static_cast<std::size_t>(sectors * SECTOR), '\0');
     std::size_t at = HEADER;
     while (size - at >= 6) {
-        const u64 first = le(data + at, 4);
-        const u64 count = le(data + at + 4, 2);
+        const u64 first = getLE32(data, at);
+        const u64 bytes = std::min<u64>(getLE16(data, at + 4) * SECTOR, size - at - 6);
         at += 6;
-        const std::size_t bytes =
-            static_cast<std::size_t>(std::min<u64>(count * SECTOR, size - at));
-        if (first < sectors) {
-            const std::size_t offset = static_cast<std::size_t>(first * SECTOR);
-            image.replace(offset, std::min(bytes, image.size() - offset),
+        if (first < sectors)
+            image.replace(first * SECTOR, std::min(bytes, image.size() - first * SECTOR),
                           reinterpret_cast<const char*>(data + at),
-                          std::min(bytes, image.size() - offset));
-        }
+                          std::min(bytes, image.size() - first * SECTOR));
         at += bytes;
     }
     return image;
@@ -78,24 +50,17 @@ std::string unpack(const std::uint8_t* data, std::size_t size) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setUpLogStream("null");
-    logNtfsRecordParser = false;
-    logNtfsFileRecordParser = false;
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < HEADER)
         return 0;
+    logNtfsRecordParser = false;
+    logNtfsFileRecordParser = false;
     const std::string image = unpack(data, size);
-    const u8 variant = data[0];
     std::vector<u64> bad;
-    if (variant & 2)
-        bad.push_back(le(data + 5, 2));
+    if (data[0] & 2)
+        bad.push_back(getLE16(data, 5));
     SharedPtr<dt::Reader> memory(new testutil::MemoryReader(image));
-    SharedPtr<dt::Reader> reader(new testutil::FailingReader(memory, bad));
-    SharedPtr<Driver> driver(new Driver(reader, SECTOR));
+    SharedPtr<Driver> driver = fuzzsupport::driverOver(new testutil::FailingReader(memory, bad));
     NTFS_FS_PARAMS params;
     if (!ntfsFsParamsFromBootSector(0, reinterpret_cast<const u8*>(image.data()), params,
                                     driver->getSectorCount()) ||
@@ -105,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ScanResults results;
     for (u64 lba : bad)
         results.unreadable.runs().push_back(SectorRun{static_cast<u32>(lba), 1});
-    if (variant & 1)
+    if (data[0] & 1)
         results.ntfsRecordRuns = ntfstest::scanRecordRuns(*driver);
     Runlist mft;
     {
@@ -117,13 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tree::NTFSMapImpl map(driver, params, mft, &results.unreadable);
     map.analyzeFoundFiles();
     map.finishTree();
-
-    std::ostringstream report;
-    tree::ParserReport(&map, &report, true, nullptr).run();
-    tree::ParserSelect(&map, "").run(tree::START_POSITION, true, nullptr);
-    SizeCheckingRecoverer sink;
-    std::ostringstream recoverReport;
-    tree::ParserRecover(&map, &recoverReport, &sink, nullptr).run();
+    fuzzsupport::walkWhole(map);
 
     // Reads inside and past the start of every root file, and its information.
     tree::Folder* root = map.getFolder(map.getRootAddress());

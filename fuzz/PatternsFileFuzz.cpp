@@ -10,24 +10,13 @@
 #include "cbr/PatternsFile.h"
 #include "cbr/Scanner.h"
 #include "core/Config.h"
-#include "core/Log.h"
-#include "tests/support/FailingReader.h"
+#include "fuzz/FuzzSupport.h"
 
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace {
 
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using fuzzsupport::require;
 
 // Answers from the bytes it is shown, so that runs repeat: check looks at the
 // sector's last byte, analyze takes a size from the window's second byte.
@@ -39,9 +28,7 @@ public:
     }
     bool analyze(dt::Reader& file, cbr::FileInfo& info) override {
         u8 head[2];
-        if (!file.read(0, head, 2))
-            return false;
-        if (head[1] == 0xFF)
+        if (!file.read(0, head, 2) || head[1] == 0xFF)
             return false;
         info.setType("x");
         info.setSize(std::min<u64>(static_cast<u64>(head[1]) * 97, file.getSize()));
@@ -74,13 +61,8 @@ u32 firstMatch(const std::vector<cbr::Pattern>& patterns, const u8* sector, u32 
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setUpLogStream("null");
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string text = fuzzsupport::textOf(data, size);
     std::vector<PropertyMap> records;
     loadConfigTextRecords(records, text, "Type", '#');
 

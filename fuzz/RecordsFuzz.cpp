@@ -2,22 +2,13 @@
 // bytes through both callbacks, then the properties every parsed pair must have.
 
 #include "core/Config.h"
-#include "core/Log.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <vector>
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 
-constexpr char COMMENT = '#';
+using fuzzsupport::require;
 
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+constexpr char COMMENT = '#';
 
 // What the line syntax guarantees: no line end or comment character in a pair,
 // no blanks around the value, none after the key, no colon in the key.
@@ -37,13 +28,6 @@ void checkMap(const PropertyMap& map) {
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Every failed parse logs the rest of its input; kept in memory that would
-    // grow without end over millions of runs.
-    setUpLogStream("null");
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // libFuzzer hands over a buffer of exactly this size, so a read past the end

@@ -5,21 +5,12 @@
 // Input: a mode byte (bit 0 compressed, bit 1 a 4096-cluster volume, bits 2-3
 // the number of arrays less one), then the arrays' bytes cut into equal parts.
 
-#include "core/Log.h"
 #include "fs/ntfs/Runlist.h"
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <vector>
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using fuzzsupport::require;
 
 // A reader meets only runs it knows, and a compression unit's pieces always end
 // in the piece that carries its 16 clusters and holds fewer than 16 stored.
@@ -44,11 +35,6 @@ void checkRuns(const Runlist& runs, bool compressed, u64 volume) {
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setUpLogStream("null");
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1 || size > 4096)

@@ -11,26 +11,12 @@
 #include "analysis/ScScanner.h"
 #include "analysis/Serializer.h"
 #include "analysis/Unserializer.h"
-#include "core/Log.h"
 #include "fuzz/FuzzSupport.h"
-#include "tests/support/FailingReader.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <string>
+#include "tests/support/ScriptedMessages.h"
 
 namespace {
 
 using fuzzsupport::require;
-
-// Loads a scan of another source too, so that every stream gets all the way.
-class YesInterface : public FrTreeInterface {
-public:
-    int message(bool, const char*, bool, const char*) override { return 0; }
-    std::unique_ptr<ProgressBoxIC> createProgressBox(const char*) override {
-        return std::make_unique<ProgressBoxIC>();
-    }
-};
 
 std::string streamOf(const DriveDescr& d) {
     std::string out;
@@ -42,11 +28,10 @@ std::string streamOf(const DriveDescr& d) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = (setUpLogStream("null"), true);
-    (void)quiet;
     if (size > 0xFFFFFFFFu)
         return 0;
-    YesInterface yes;
+    // Loads a scan of another source too, so that every stream gets all the way.
+    testutil::ScriptedInterface yes(0);
     DriveDescr d;
     d.getScanRange().setDriveId("fuzz");
     d.getScanRange().setSecond(7);
@@ -79,9 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const u32 middle =
         results.ntfsRecordRuns.empty() ? 100 : results.ntfsRecordRuns.rbegin()->lba + 1;
     { ScScanner scanner(&results, 16, 512, middle, 3); }
-    Driver driver(SharedPtr<dt::Reader>(new testutil::MemoryReader(std::string(1u << 20, '\0'))),
-                  512);
-    CreateFSCollectionParameters parameters(results, driver, 64260);
+    SharedPtr<Driver> driver = testutil::openMemoryDriver(std::string(1u << 20, '\0'));
+    CreateFSCollectionParameters parameters(results, *driver, 64260);
     FsCandidateList candidates;
     CreateFSCollection(candidates, parameters);
     return 0;

@@ -3,6 +3,7 @@
 #include "core/Config.h"
 #include "devices/ReaderFactory.h"
 #include "tests/gui/GuiTest.h"
+#include "tests/support/FailingReader.h"
 #include "tests/support/ScriptedMessages.h"
 
 using guitest::descrValue;
@@ -11,15 +12,6 @@ using testutil::ScriptedMessages;
 using Strings = std::vector<std::string>;
 
 namespace {
-
-constexpr int BLOCK = 1024;
-
-std::string pattern(std::size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>((i * 131 + i / 509 + seed * 17) & 0xFF);
-    return s;
-}
 
 class DriverEditorTest : public guitest::GuiTest {
 protected:
@@ -30,32 +22,24 @@ protected:
         testutil::writeAll(dir.file(name), bytes);
         return dir.file(name);
     }
-    // Fills the form as a user would.
-    static void fill(DriverEditor& e, int typeIndex, const std::string& components, u64 offset,
-                     u64 size, u64 block) {
-        gtk_combo_box_set_active(e.getTypeCombo(), typeIndex);
-        gtk_entry_set_text(e.getComponentsEntry(), components.c_str());
-        gtk_spin_button_set_value(e.getRow(DriverEditor::OFFSET).spin, static_cast<double>(offset));
-        gtk_spin_button_set_value(e.getRow(DriverEditor::SIZE).spin, static_cast<double>(size));
-        gtk_spin_button_set_value(e.getRow(DriverEditor::BLOCK_SIZE).spin,
-                                  static_cast<double>(block));
-    }
 
     testutil::TempDir dir;
     Strings known;
 };
 
 TEST_F(DriverEditorTest, IdsThatWouldBreakTheDescriptorAreRefused) {
-    const std::string path = member("x.img", pattern(4096, 6));
+    const std::string path = member("x.img", testutil::pattern(4096, 6));
     ScriptedMessages messages;
     auto e = edit("");
-    fill(*e, 1, path, 0, 1, 1);
+    gtk_combo_box_set_active(e->getTypeCombo(), 1);
+    gtk_spin_button_set_value(e->getRow(DriverEditor::SIZE).spin, 1);
+    gtk_spin_button_set_value(e->getRow(DriverEditor::BLOCK_SIZE).spin, 1);
     // Ids and components: "|" ends a pair, "=" starts a value, ", " parts the list.
     const struct {
         const char* id;
         std::string components;
-    } refused[] = {{"a|type=file", path}, {"a=b", path}, {"", path}, {"ok", path + "|x"},
-                   {"ok", "x=y"}};
+    } refused[] = {
+        {"a|type=file", path}, {"a=b", path}, {"", path}, {"ok", path + "|x"}, {"ok", "x=y"}};
     for (const auto& r : refused) {
         gtk_entry_set_text(e->getIdEntry(), r.id);
         gtk_entry_set_text(e->getComponentsEntry(), r.components.c_str());
@@ -73,7 +57,7 @@ TEST_F(DriverEditorTest, IdsThatWouldBreakTheDescriptorAreRefused) {
 }
 
 TEST_F(DriverEditorTest, TheDialogStaysUntilTheDriverCanBeReadOrIsCancelled) {
-    const std::string path = member("m.img", pattern(2048, 7));
+    const std::string path = member("m.img", testutil::pattern(2048, 7));
     ScriptedMessages messages;
     DialogScript script;
     script
@@ -93,7 +77,6 @@ TEST_F(DriverEditorTest, TheDialogStaysUntilTheDriverCanBeReadOrIsCancelled) {
         gtk_combo_box_set_active(GTK_COMBO_BOX(type), 1);
         gtk_entry_set_text(GTK_ENTRY(components), path.c_str());
         gtk_combo_box_set_active(GTK_COMBO_BOX(type), 2);
-        guitest::screenshot(GTK_WIDGET(d), "driver-editor");
         gtk_combo_box_set_active(GTK_COMBO_BOX(type), 1);
         gtk_dialog_response(d, GTK_RESPONSE_OK);
     });
@@ -109,7 +92,6 @@ TEST_F(DriverEditorTest, AddComponentPicksARowOfTheSourcesTree) {
     gtk_entry_set_text(e.getComponentsEntry(), "first");
     DialogScript script;
     script.on("Select Component", [&](GtkDialog* d) {
-        guitest::screenshot(GTK_WIDGET(d), "select-component");
         EXPECT_TRUE(guitest::selectRowById(d, src.dev("fd0")));
         gtk_dialog_response(d, GTK_RESPONSE_OK);
     });

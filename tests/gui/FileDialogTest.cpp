@@ -20,10 +20,7 @@ const char* const OVERWRITE = "%1 already exists.\n\nDo you want to overwrite?";
 
 class FileDialogTest : public guitest::GuiTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (IsSkipped())
-            return;
+    void setUpWindows() override {
         context = std::make_unique<GuiContext>(&iface, &driveDescr, &known, src.vfs.get());
         context->setSystemRoots(src.tree.roots());
     }
@@ -50,55 +47,45 @@ protected:
     std::unique_ptr<GuiContext> context;
 };
 
-TEST_F(FileDialogTest, SavingOntoTheSourceMediaAsksFirst) {
-    openSource(sdaSource());
-    ScriptedMessages messages;
-    messages.then(1).then(0);
-    auto d = open("report.txt");
-    d->getTree().selectPath(src.mount.path());
-    gtk_widget_show_all(GTK_WIDGET(d->getDialog()));
-    guitest::screenshot(GTK_WIDGET(d->getDialog()), "save-file");
-    std::string name;
-    EXPECT_FALSE(d->accept(name)); // No: back to the dialog
-    EXPECT_TRUE(d->accept(name));  // Yes
-    EXPECT_EQ(name, "report.txt");
-    ASSERT_EQ(messages.asked().size(), 2u);
-    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_WARNING);
-    EXPECT_TRUE(messages.asked()[0].defaultNo);
-    EXPECT_NE(messages.asked()[0].text.find("source media"), std::string::npos);
-}
-
-TEST_F(FileDialogTest, OtherSourcesAndOpeningNeverAsk) {
-    ScriptedMessages messages;
-    std::string name;
-    // An image file source has no partitions.
-    openSource("type=file|id=" + src.imagePath() + "|name=disk.img|ok=|");
-    auto d = open("report.txt");
-    d->getTree().selectPath(src.mount.path());
-    EXPECT_TRUE(d->accept(name));
-    // The floppy is another device.
-    openSource("type=floppy|id=" + src.dev("fd0") + "|partitions=fd0|ok=|");
-    EXPECT_TRUE(d->accept(name));
-    // Opening writes nothing: neither the warning nor the overwrite question.
-    openSource(sdaSource());
-    auto o = open("disk.img", FileDialog::OPEN);
-    o->getTree().selectPath(src.mount.path());
-    EXPECT_TRUE(o->accept(name));
-    EXPECT_TRUE(messages.asked().empty());
-}
-
-TEST_F(FileDialogTest, AnExistingFileIsOverwrittenOnlyOnYes) {
-    ScriptedMessages messages;
-    messages.then(1).then(0);
-    auto d = open("disk.img");
-    d->getTree().selectPath(src.mount.path());
-    std::string name;
-    EXPECT_FALSE(d->accept(name));
-    EXPECT_TRUE(d->accept(name));
-    ASSERT_EQ(messages.asked().size(), 2u);
-    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_QUESTION);
-    EXPECT_TRUE(messages.asked()[0].defaultNo);
-    EXPECT_EQ(messages.asked()[0].text, formatMessage(OVERWRITE, "disk.img"));
+// Saving onto the source's media or over a file asks first, No the default
+// and No back to the dialog; other sources (an image file has no partitions,
+// the floppy is another device), new files and opening never ask.
+TEST_F(FileDialogTest, SavingOntoTheSourceMediaOrOverAFileAsksFirst) {
+    const std::string image = "type=file|id=" + src.imagePath() + "|name=disk.img|ok=|";
+    const struct {
+        std::string source;
+        const char* name;
+        int mode;
+        int kind; // of the question; -1 none
+        std::string text;
+    } cases[] = {
+        {sdaSource(), "report.txt", FileDialog::SAVE, MESSAGE_WARNING, "source media"},
+        {image, "report.txt", FileDialog::SAVE, -1, ""},
+        {"type=floppy|id=" + src.dev("fd0") + "|partitions=fd0|ok=|", "report.txt",
+         FileDialog::SAVE, -1, ""},
+        {sdaSource(), "disk.img", FileDialog::OPEN, -1, ""},
+        {image, "disk.img", FileDialog::SAVE, MESSAGE_QUESTION,
+         formatMessage(OVERWRITE, "disk.img")},
+    };
+    for (const auto& c : cases) {
+        openSource(c.source);
+        ScriptedMessages messages;
+        messages.then(1).then(0);
+        auto d = open(c.name, c.mode);
+        d->getTree().selectPath(src.mount.path());
+        std::string name;
+        if (c.kind >= 0) {
+            EXPECT_FALSE(d->accept(name)) << c.name; // No: back to the dialog
+        }
+        EXPECT_TRUE(d->accept(name)) << c.name;
+        EXPECT_EQ(name, c.name);
+        ASSERT_EQ(messages.asked().size(), c.kind >= 0 ? 2u : 0u) << c.source << c.name;
+        if (c.kind >= 0) {
+            EXPECT_EQ(messages.asked()[0].kind, c.kind);
+            EXPECT_TRUE(messages.asked()[0].defaultNo);
+            EXPECT_NE(messages.asked()[0].text.find(c.text), std::string::npos);
+        }
+    }
 }
 
 TEST_F(FileDialogTest, ATypedFolderPartIsPartOfTheDestination) {
@@ -149,9 +136,8 @@ TEST_F(FolderOnSourceTest, ByPartitionWholeDeviceOrADeviceBelow) {
     // Not on a block device at all.
     src.tree.setMountInfo("30 1 0:40 / " + src.mount.path() + " rw - tmpfs tmpfs rw\n");
     EXPECT_FALSE(onSource(disk("sda") + "|partitions=sda1"));
-}
 
-TEST_F(FolderOnSourceTest, BtrfsIsFoundByItsSourceDevice) {
+    // Btrfs by its source device.
     src.tree.setMountInfo("30 1 0:44 / " + src.mount.path() + " rw - btrfs /dev/sda1 rw\n");
     EXPECT_TRUE(onSource(disk("sda") + "|partitions=sda1"));
     EXPECT_FALSE(onSource("type=floppy|id=" + src.dev("fd0") + "|partitions=fd0"));

@@ -1,20 +1,12 @@
 #include "gui/FindFileDialog.h"
 
 #include "core/DateTime.h"
-#include "core/Preferences.h"
 #include "tests/gui/GuiTest.h"
 
 namespace {
 
-class FindFileDialogTest : public guitest::GuiTest {
-protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        // The dates are local time in the program language's form.
-        Preferences::instance().language() = 0;
-    }
-    testutil::ScopedTimeZone zone{"UTC"};
-};
+// The dates are local time in the program language's form.
+class FindFileDialogTest : public guitest::EnglishUtcTest {};
 
 TEST_F(FindFileDialogTest, InvalidInputKeepsTheDialogAndFocusesTheField) {
     FindParams params;

@@ -7,7 +7,9 @@
 
 #include "core/AppDirectory.h"
 #include "core/Config.h"
+#include "core/Preferences.h"
 #include "devices/SystemSources.h"
+#include "tests/support/FailingReader.h"
 #include "tests/support/FakeSystemTree.h"
 #include "tests/support/TestUtil.h"
 
@@ -44,7 +46,18 @@ protected:
     void SetUp() override {
         if (!gtkStarted())
             GTEST_SKIP() << "no display";
+        setUpWindows();
     }
+    // What a fixture makes once GTK runs; not called when the test skips.
+    virtual void setUpWindows() {}
+};
+
+// For tests that read the program's texts, sizes and dates: English (whatever
+// the locale), in UTC.
+class EnglishUtcTest : public GuiTest {
+protected:
+    EnglishUtcTest() { Preferences::instance().language() = 0; }
+    testutil::ScopedTimeZone zone{"UTC"};
 };
 
 // Keeps the process's application directory and puts it back at the end, so a
@@ -66,6 +79,27 @@ private:
 inline void pumpEvents() {
     while (gtk_events_pending())
         gtk_main_iteration();
+}
+
+// Calls `visit` on each row below `parent` (null: the top level) until it
+// returns true; whether one did.
+template <typename Visit> bool forEachRow(GtkTreeModel* model, GtkTreeIter* parent, Visit visit) {
+    GtkTreeIter it;
+    for (bool more = gtk_tree_model_iter_children(model, &it, parent); more;
+         more = gtk_tree_model_iter_next(model, &it)) {
+        if (visit(it))
+            return true;
+    }
+    return false;
+}
+
+// Column `column` (a string) of a row.
+inline std::string rowString(GtkTreeModel* model, GtkTreeIter* row, int column) {
+    gchar* text = nullptr;
+    gtk_tree_model_get(model, row, column, &text, -1);
+    const std::string s = text ? text : "";
+    g_free(text);
+    return s;
 }
 
 // Every widget below `root` (itself included) of type `type`, internal children
@@ -268,24 +302,17 @@ inline bool selectRowById(GtkDialog* dialog, const std::string& id) {
         return false;
     GtkTreeView* view = GTK_TREE_VIEW(views[0]);
     GtkTreeModel* model = gtk_tree_view_get_model(view);
-    GtkTreeIter it;
-    if (!gtk_tree_model_get_iter_first(model, &it))
-        return false;
-    do {
-        gchar* d = nullptr;
-        gtk_tree_model_get(model, &it, 2, &d, -1);
-        const std::string descriptor = d ? d : "";
-        g_free(d);
+    return forEachRow(model, nullptr, [&](GtkTreeIter& it) {
+        const std::string descriptor = rowString(model, &it, 2);
         const std::string key = "id=" + id + "|";
-        if (descriptor.compare(0, key.size(), key) == 0 ||
-            descriptor.find("|" + key) != std::string::npos) {
-            GtkTreePath* path = gtk_tree_model_get_path(model, &it);
-            gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
-            gtk_tree_path_free(path);
-            return true;
-        }
-    } while (gtk_tree_model_iter_next(model, &it));
-    return false;
+        if (descriptor.compare(0, key.size(), key) != 0 &&
+            descriptor.find("|" + key) == std::string::npos)
+            return false;
+        GtkTreePath* path = gtk_tree_model_get_path(model, &it);
+        gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
+        gtk_tree_path_free(path);
+        return true;
+    });
 }
 
 // Answers the next dialog that shows, whatever it is.
@@ -295,17 +322,13 @@ public:
     bool answered() const { return DialogScript::answered() > 0; }
 };
 
-
 struct FakeSources {
     FakeSources() {
         tree.addDisk("sda", 1 << 21, "8:0", {{"device/model", "DISK1"}, {"device/serial", "A7"}});
         tree.addPartition("sda", "sda1", 1, 1 << 20, "8:1");
         tree.makeNode("fd0", 1474560);
         tree.setMountInfo("30 1 8:1 / " + mount.path() + " rw - vfat /dev/sda1 rw\n");
-        std::string image(64 * 1024, '\0');
-        for (std::size_t i = 0; i < image.size(); ++i)
-            image[i] = static_cast<char>(i * 7 + i / 512);
-        testutil::writeAll(imagePath(), image);
+        testutil::writeAll(imagePath(), testutil::pattern(64 * 1024));
         std::filesystem::create_directory(folder());
         testutil::writeAll(folder() + "/inner.bin", "abc");
         vfs.reset(createSystemSources(tree.roots()));
@@ -335,14 +358,10 @@ inline bool descrHas(const std::string& descriptor, const char* key) {
 inline std::vector<std::string> modelStrings(GtkTreeModel* model, int column,
                                              GtkTreeIter* parent = nullptr) {
     std::vector<std::string> out;
-    GtkTreeIter it;
-    for (bool more = gtk_tree_model_iter_children(model, &it, parent); more;
-         more = gtk_tree_model_iter_next(model, &it)) {
-        gchar* text = nullptr;
-        gtk_tree_model_get(model, &it, column, &text, -1);
-        out.push_back(text ? text : "");
-        g_free(text);
-    }
+    forEachRow(model, parent, [&](GtkTreeIter& it) {
+        out.push_back(rowString(model, &it, column));
+        return false;
+    });
     return out;
 }
 

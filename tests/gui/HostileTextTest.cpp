@@ -40,16 +40,17 @@ TEST(HostileTextTest, EveryMarkupBuilderEscapesAndMendsUtf8) {
 class HostileNamesTest : public guitest::GuiTest {};
 
 TEST_F(HostileNamesTest, TreeViewRowsShowBrokenNames) {
-    guitest::ShownTree shown(guitest::testMap(
-        "root 5\ndir 10 in=5 name=d\xe9j\xe0\nfile 21 in=10 name=x size=1\n"
-        "file 20 in=5 name=<&>\xff.txt size=3\n"));
+    guitest::ShownTree shown(
+        guitest::testMap("root 5\ndir 10 in=5 name=d\xe9j\xe0\nfile 21 in=10 name=x size=1\n"
+                         "file 20 in=5 name=<&>\xff.txt size=3\n"));
     for (const guitest::FileRow& row : guitest::fileRows(shown.files())) {
         EXPECT_TRUE(g_utf8_validate(row.name.c_str(), -1, nullptr)) << row.name;
         EXPECT_TRUE(parsesAsMarkup(row.status));
     }
     for (const std::string& name : guitest::folderRows(shown.folders()))
         EXPECT_TRUE(g_utf8_validate(name.c_str(), -1, nullptr)) << name;
-    EXPECT_EQ(guitest::fileNames(shown.files()), (std::vector<std::string>{"d\xef\xbf\xbdj\xef\xbf\xbd", "<&>\xef\xbf\xbd.txt"}));
+    EXPECT_EQ(guitest::fileNames(shown.files()),
+              (std::vector<std::string>{"d\xef\xbf\xbdj\xef\xbf\xbd", "<&>\xef\xbf\xbd.txt"}));
 }
 
 } // namespace

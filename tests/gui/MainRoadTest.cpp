@@ -6,7 +6,6 @@
 // among random bytes.
 
 #include "analysis/Analyzer.h"
-#include "core/Preferences.h"
 #include "gui/MessageDialog.h"
 #include "gui/StockItems.h"
 #include "gui/WizardPageDrives.h"
@@ -38,13 +37,9 @@ struct Original {
     std::time_t time; // 0: none to compare (carved files have no time)
 };
 
-class MainRoadTest : public guitest::GuiTest {
+class MainRoadTest : public guitest::EnglishUtcTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (IsSkipped())
-            return;
-        Preferences::instance().language() = 0;
+    void setUpWindows() override {
         appDirectory.useShipped();
         registerStockItems();
         context.setSystemRoots(src.tree.roots());
@@ -60,8 +55,8 @@ protected:
     // page, which end with Next.
     bool runWizard(const std::string& image, std::function<void(DialogScript&)> onFsPage) {
         gtk::InterfaceParentScope scope(&ui, wizard->getWindow());
-        gtk::WizardPageDrives source(wizard.get(), gtk::WizardPageDrives::SOURCE, &context, &sources,
-                                     src.vfs.get(), false);
+        gtk::WizardPageDrives source(wizard.get(), gtk::WizardPageDrives::SOURCE, &context,
+                                     &sources, src.vfs.get(), false);
         gtk::WizardPageScanner scanner(wizard.get(), &analyzer, &context);
         gtk::WizardPageSelectFs fileSystems(wizard.get(), &analyzer, &context, true);
         gtk::WizardPage* pages[] = {&source, &scanner, &fileSystems};
@@ -128,7 +123,6 @@ protected:
         }
     }
 
-    testutil::ScopedTimeZone zone{"UTC"};
     guitest::ScopedAppDirectory appDirectory;
     guitest::FakeSources src;
     testutil::TempDir destination;

@@ -20,7 +20,6 @@ protected:
             seenText = labels.empty() ? std::string()
                                       : gtk_label_get_text(resizableLabelGetLabel(labels.front()));
             seenCheck = !findWidgets(GTK_WIDGET(dialog), GTK_TYPE_CHECK_BUTTON).empty();
-            guitest::screenshot(GTK_WIDGET(dialog), ("message-" + std::to_string(kind)).c_str());
             answer(dialog);
         });
         int result = gtk::runMessageDialog(kind, text, nullptr, defaultNo, checkLabel);

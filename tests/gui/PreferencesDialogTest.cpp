@@ -40,7 +40,6 @@ TEST_F(PreferencesDialogTest, DriveLanguageAndCharsetsFollowEachOther) {
     int afterEnglishTexts = -1;
     DialogScript script;
     script.on("Preferences", [&](GtkDialog* d) {
-        guitest::screenshot(GTK_WIDGET(d), "preferences");
         opened = gtk_combo_box_get_active(combo(d, "driveLanguage"));
         gtk_combo_box_set_active(combo(d, "driveLanguage"), 3);
         russian = charsets(d);

@@ -23,11 +23,9 @@ file 23 in=5 name=top.txt text=top\slevel
 dir 11 in=5 name=nothing
 )";
 
-class RecoverCommandTest : public guitest::GuiTest {
+class RecoverCommandTest : public guitest::EnglishUtcTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        Preferences::instance().language() = 0;
+    void setUpWindows() override {
         previousLauncher = setSystemOpenLauncher([this](const OpenTarget& target, std::string&) {
             opened.push_back(target.localPath);
             return true;
@@ -38,7 +36,6 @@ protected:
         setSystemOpenLauncher(previousLauncher);
         Preferences::instance().resetToDefaults();
     }
-    testutil::ScopedTimeZone zone{"UTC"};
     TempDir destination;
     TempDir temporary;
     guitest::OneFolderVfs vfs{destination.path()};
@@ -77,13 +74,13 @@ TEST_F(RecoverCommandTest, WithNothingMarkedOnlyTheHintShows) {
 TEST_F(RecoverCommandTest, RecoversTheMarkedFilesAndOpensTheReport) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    guitest::MessageLog messages(true);
+    testutil::ScriptedMessages messages(0);
+    messages.tickInfoChecks();
     std::string confirmation;
     std::string report;
     DialogScript script;
     guitest::answerDialogs(script, "Out", true, &confirmation);
     script.then(DialogScript::titled("Report"), [&report](GtkDialog* editor) {
-        guitest::screenshot(GTK_WIDGET(editor), "text-editor-report");
         report = guitest::editorText(editor);
         guitest::sendDelete(GTK_WIDGET(editor));
     });
@@ -102,15 +99,15 @@ TEST_F(RecoverCommandTest, RecoversTheMarkedFilesAndOpensTheReport) {
     EXPECT_FALSE(fileExists((out + "/top.txt").c_str()));
 
     // One read error: the note first, then the closing message with its check box.
-    ASSERT_EQ(2u, messages.boxes.size());
-    EXPECT_EQ(MESSAGE_INFO_CLOSE, messages.boxes[0].kind);
+    ASSERT_EQ(2u, messages.asked().size());
+    EXPECT_EQ(MESSAGE_INFO_CLOSE, messages.asked()[0].kind);
     EXPECT_EQ("Some files have been recovered with errors.\n\nSee report that follows this "
               "message.",
-              messages.boxes[0].text);
-    EXPECT_EQ(MESSAGE_INFO_OK, messages.boxes[1].kind);
-    EXPECT_EQ(0u, messages.boxes[1].text.find(
+              messages.asked()[0].text);
+    EXPECT_EQ(MESSAGE_INFO_OK, messages.asked()[1].kind);
+    EXPECT_EQ(0u, messages.asked()[1].text.find(
                       "You have recovered 3 file(s) 1 folder(s) 6,500 bytes.\n\nTo confirm"));
-    EXPECT_EQ("_View Recovered Files Report Now", messages.boxes[1].checkLabel);
+    EXPECT_EQ("_View Recovered Files Report Now", messages.asked()[1].checkLabel);
 
     EXPECT_EQ(0u, report.find("Recovered Selected Files Report\n\nDate: ")) << report;
     EXPECT_NE(std::string::npos, report.find("broken.dat"));
@@ -123,14 +120,14 @@ TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
     Preferences::instance().setFileSizeLimit(1024);
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    guitest::MessageLog messages(false);
+    testutil::ScriptedMessages messages(0);
     DialogScript script;
     guitest::answerDialogs(script, "Split", true);
     shown.view().recover();
-    ASSERT_EQ(2u, messages.boxes.size());
+    ASSERT_EQ(2u, messages.asked().size());
     EXPECT_EQ("Some files have been split into volumes.\nSome files have been recovered with "
               "errors.\n\nSee report that follows this message.",
-              messages.boxes[0].text);
+              messages.asked()[0].text);
     EXPECT_TRUE(fileExists(destination.file("Split/docs/big.bin.v1").c_str()));
     // Not ticked: no report window.
     EXPECT_EQ(2u, script.answered());
@@ -139,7 +136,7 @@ TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
 TEST_F(RecoverCommandTest, CancellingEitherDialogWritesNothing) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    guitest::MessageLog messages(false);
+    testutil::ScriptedMessages messages(0);
     {
         DialogScript script;
         guitest::answerDialogs(script, "", false);
@@ -152,7 +149,7 @@ TEST_F(RecoverCommandTest, CancellingEitherDialogWritesNothing) {
         shown.view().recover();
         EXPECT_EQ(2u, script.answered());
     }
-    EXPECT_TRUE(messages.boxes.empty());
+    EXPECT_TRUE(messages.asked().empty());
     EXPECT_FALSE(fileExists(destination.file("Never").c_str()));
     GtkTreeIter docs;
     ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT/docs", docs));
@@ -162,7 +159,7 @@ TEST_F(RecoverCommandTest, CancellingEitherDialogWritesNothing) {
 TEST_F(RecoverCommandTest, ADestinationWithMarkupCharactersStillConfirms) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    guitest::MessageLog messages(false);
+    testutil::ScriptedMessages messages(0);
     std::string confirmation;
     DialogScript script;
     guitest::answerDialogs(script, "a&b<c>", true, &confirmation);
@@ -175,7 +172,8 @@ TEST_F(RecoverCommandTest, ADestinationWithMarkupCharactersStillConfirms) {
 TEST_F(RecoverCommandTest, ACancelledWalkSaysSoAndCountsWhatWasWritten) {
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    guitest::MessageLog messages(true);
+    testutil::ScriptedMessages messages(0);
+    messages.tickInfoChecks();
     std::string report;
     DialogScript script;
     guitest::answerDialogs(script, "Stopped", true, nullptr, true);
@@ -184,8 +182,8 @@ TEST_F(RecoverCommandTest, ACancelledWalkSaysSoAndCountsWhatWasWritten) {
         guitest::sendDelete(GTK_WIDGET(editor));
     });
     shown.view().recover();
-    ASSERT_FALSE(messages.boxes.empty());
-    const std::string& closing = messages.boxes.back().text;
+    ASSERT_FALSE(messages.asked().empty());
+    const std::string& closing = messages.asked().back().text;
     EXPECT_THAT(closing, testing::HasSubstr("The recovery did not finish: 0 of 3 marked files"));
     EXPECT_THAT(closing, testing::StartsWith("You have recovered 0 file(s)"));
     EXPECT_NE(std::string::npos, report.find("nterrupted")) << report;
@@ -211,38 +209,35 @@ TEST_F(RecoverCommandTest, ViewFileWritesIntoTheTemporaryDirectoryAndOpensIt) {
     EXPECT_EQ(temporary.file("docs/report.txt"), opened[1]);
 }
 
-TEST_F(RecoverCommandTest, ViewFileOnAFolderAsksForAFile) {
-    ShownTree shown(guitest::testMap(TREE), &vfs);
-    // The folder tree has the focus: its selected folder is the current node.
-    gtk_widget_grab_focus(GTK_WIDGET(shown.folders().view()));
-    shown.view().viewFile();
-    ASSERT_EQ(1u, shown.messages().asked().size());
-    EXPECT_EQ("Please select file", shown.messages().asked()[0].text);
-    EXPECT_EQ(MESSAGE_ERROR, shown.messages().asked()[0].kind);
-    EXPECT_TRUE(opened.empty());
-}
-
-TEST_F(RecoverCommandTest, CancellingViewFileOpensNothingAndSaysNothing) {
-    ShownTree shown(guitest::testMap(TREE), &vfs);
-    ASSERT_TRUE(guitest::selectFile(shown.files(), "top.txt"));
-    gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
-    guitest::cancelProgressBoxWhenShown("Recovering Files");
-    shown.view().viewFile();
-    EXPECT_TRUE(opened.empty());
-    EXPECT_TRUE(shown.messages().asked().empty());
-}
-
-TEST_F(RecoverCommandTest, ViewFileThatCannotBeWrittenShowsTheFailure) {
-    ShownTree shown(guitest::testMap(TREE), &vfs);
-    // A file where the folder should be.
-    testutil::writeAll(temporary.file("plain"), "x");
-    Preferences::instance().setTemporaryDirectory(temporary.file("plain"));
-    ASSERT_TRUE(guitest::selectFile(shown.files(), "top.txt"));
-    gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
-    shown.view().viewFile();
-    EXPECT_TRUE(opened.empty());
-    ASSERT_EQ(1u, shown.messages().asked().size());
-    EXPECT_EQ(0u, shown.messages().asked()[0].text.find("Exception: "));
+// Nothing opens without a file to view (the folder tree has the focus: its
+// folder is the current node), on a cancel, or when the copy cannot be written
+// (a file where the folder should be); the first and the last say why.
+TEST_F(RecoverCommandTest, ViewFileOpensNothingWithoutAFileOnCancelOrWhenItCannotWrite) {
+    for (const std::string what : {"folder", "cancel", "unwritable"}) {
+        ShownTree shown(guitest::testMap(TREE), &vfs);
+        if (what == "unwritable") {
+            testutil::writeAll(temporary.file("plain"), "x");
+            Preferences::instance().setTemporaryDirectory(temporary.file("plain"));
+        }
+        if (what == "folder") {
+            gtk_widget_grab_focus(GTK_WIDGET(shown.folders().view()));
+        } else {
+            ASSERT_TRUE(guitest::selectFile(shown.files(), "top.txt"));
+            gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
+        }
+        if (what == "cancel")
+            guitest::cancelProgressBoxWhenShown("Recovering Files");
+        shown.view().viewFile();
+        EXPECT_TRUE(opened.empty()) << what;
+        const auto& asked = shown.messages().asked();
+        ASSERT_EQ(asked.size(), what == "cancel" ? 0u : 1u) << what;
+        if (!asked.empty()) {
+            EXPECT_EQ(MESSAGE_ERROR, asked[0].kind);
+            EXPECT_TRUE(what == "folder" ? asked[0].text == "Please select file"
+                                         : asked[0].text.rfind("Exception: ", 0) == 0)
+                << asked[0].text;
+        }
+    }
 }
 
 } // namespace

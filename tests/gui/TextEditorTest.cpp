@@ -13,10 +13,7 @@ namespace {
 
 class TextEditorTest : public guitest::GuiTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (IsSkipped())
-            return;
+    void setUpWindows() override {
         mainWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         ui.setParentWindow(GTK_WINDOW(mainWindow));
         context.setCurrentDirectory(dir.path());

@@ -1,7 +1,6 @@
 #include "gui/TreeInterfaceImpl.h"
 
 #include "analysis/MapInterface.h"
-#include "core/Preferences.h"
 #include "core/System.h"
 #include "fs/Params.h"
 #include "gui/FilterDialog.h"
@@ -15,14 +14,7 @@ namespace {
 using guitest::DialogScript;
 using guitest::ShownTree;
 
-class TreeInterfaceImplTest : public guitest::GuiTest {
-protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        Preferences::instance().language() = 0;
-    }
-    testutil::ScopedTimeZone zone{"UTC"};
-};
+class TreeInterfaceImplTest : public guitest::EnglishUtcTest {};
 
 TEST_F(TreeInterfaceImplTest, FoldersInTheTreeFilesInTheList) {
     ShownTree shown(guitest::testMap(guitest::SAMPLE_TREE));
@@ -43,7 +35,6 @@ TEST_F(TreeInterfaceImplTest, FoldersInTheTreeFilesInTheList) {
     tree::MapPosition current;
     ASSERT_TRUE(shown.folders().getSelected(current));
     EXPECT_EQ(tree::START_POSITION, current);
-    guitest::screenshot(shown.window(), "tree-view");
 }
 
 TEST_F(TreeInterfaceImplTest, UnmarkingTheOnlyMarkedFileClearsTheFoldersAbove) {
@@ -93,7 +84,6 @@ TEST_F(TreeInterfaceImplTest, SelectByMaskTagsMatchingFiles) {
     ShownTree shown(guitest::testMap(guitest::SAMPLE_TREE));
     DialogScript script;
     script.then(DialogScript::titled("Select By Mask"), [](GtkDialog* dialog) {
-        guitest::screenshot(GTK_WIDGET(dialog), "select-by-mask");
         std::vector<GtkWidget*> entries = guitest::findWidgets(GTK_WIDGET(dialog), GTK_TYPE_ENTRY);
         gtk_entry_set_text(GTK_ENTRY(entries[0]), "*.docx");
         gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT);
@@ -116,7 +106,6 @@ TEST_F(TreeInterfaceImplTest, TheFilterDialogHidesDeletedEntries) {
     ASSERT_EQ(3u, guitest::fileNames(shown.files()).size());
     DialogScript script;
     script.then(DialogScript::titled("Filter"), [](GtkDialog* dialog) {
-        guitest::screenshot(GTK_WIDGET(dialog), "filter");
         std::vector<GtkWidget*> menus =
             guitest::findWidgets(GTK_WIDGET(dialog), GTK_TYPE_COMBO_BOX);
         gtk_combo_box_set_active(GTK_COMBO_BOX(menus[2]), gtk::MapFilterEditor::ROW_HIDE);
@@ -136,10 +125,8 @@ TEST_F(TreeInterfaceImplTest, FindSkipsHiddenEntriesAndEntriesWithoutTime) {
     // inner.txt has no time, invalid.txt is hidden: MyDocument.txt is the one.
     {
         DialogScript script;
-        script.then(DialogScript::titled("Find File"), [](GtkDialog* dialog) {
-            guitest::screenshot(GTK_WIDGET(dialog), "find-file");
-            gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT);
-        });
+        script.then(DialogScript::titled("Find File"),
+                    [](GtkDialog* dialog) { gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT); });
         shown.view().find(false);
     }
     tree::MapPosition found;

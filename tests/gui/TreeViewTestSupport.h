@@ -5,6 +5,7 @@
 // folder, and a script that answers a sequence of dialogs.
 
 #include "core/PropertyMap.h"
+#include "core/UserInterface.h"
 #include "devices/DrivesVFS.h"
 #include "gui/GuiContext.h"
 #include "gui/Interface.h"
@@ -12,10 +13,9 @@
 #include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestEngine.h"
-#include "core/UserInterface.h"
 
-#include <deque>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,52 +46,36 @@ struct FileRow {
 };
 
 inline std::vector<FileRow> fileRows(gtk::FileListPanel& list) {
+    using P = gtk::FileListPanel;
     std::vector<FileRow> rows;
     GtkTreeModel* model = list.model();
-    GtkTreeIter it;
-    for (bool more = gtk_tree_model_get_iter_first(model, &it); more;
-         more = gtk_tree_model_iter_next(model, &it)) {
-        gchar* name = nullptr;
-        gchar* size = nullptr;
-        gchar* time = nullptr;
-        gchar* status = nullptr;
+    forEachRow(model, nullptr, [&](GtkTreeIter& it) {
         GdkPixbuf* icon = nullptr;
-        gtk_tree_model_get(model, &it, gtk::FileListPanel::COL_NAME, &name,
-                           gtk::FileListPanel::COL_SIZE, &size, gtk::FileListPanel::COL_TIME, &time,
-                           gtk::FileListPanel::COL_STATUS, &status, gtk::FileListPanel::COL_ICON,
-                           &icon, -1);
-        FileRow row{name, size, time, status, gtk::FileListPanel::positionOf(model, &it), icon};
-        g_free(name);
-        g_free(size);
-        g_free(time);
-        g_free(status);
+        gtk_tree_model_get(model, &it, P::COL_ICON, &icon, -1);
         // The store keeps the icon alive; the test compares pointers only.
         if (icon)
             g_object_unref(icon);
-        rows.push_back(row);
-    }
+        rows.push_back({rowString(model, &it, P::COL_NAME), rowString(model, &it, P::COL_SIZE),
+                        rowString(model, &it, P::COL_TIME), rowString(model, &it, P::COL_STATUS),
+                        P::positionOf(model, &it), icon});
+        return false;
+    });
     return rows;
 }
 
 inline std::vector<std::string> fileNames(gtk::FileListPanel& list) {
-    std::vector<std::string> names;
-    for (const FileRow& row : fileRows(list))
-        names.push_back(row.name);
-    return names;
+    return modelStrings(list.model(), gtk::FileListPanel::COL_NAME);
 }
 
 // The folder tree's rows depth first, each name indented by two blanks a level.
 inline void collectFolderRows(GtkTreeModel* model, GtkTreeIter* parent, int depth,
                               std::vector<std::string>& out) {
-    GtkTreeIter it;
-    for (bool more = gtk_tree_model_iter_children(model, &it, parent); more;
-         more = gtk_tree_model_iter_next(model, &it)) {
-        gchar* name = nullptr;
-        gtk_tree_model_get(model, &it, gtk::FolderTreePanel::COL_NAME, &name, -1);
-        out.push_back(std::string(static_cast<std::size_t>(depth) * 2, ' ') + name);
-        g_free(name);
+    forEachRow(model, parent, [&](GtkTreeIter& it) {
+        out.push_back(std::string(static_cast<std::size_t>(depth) * 2, ' ') +
+                      rowString(model, &it, gtk::FolderTreePanel::COL_NAME));
         collectFolderRows(model, &it, depth + 1, out);
-    }
+        return false;
+    });
 }
 inline std::vector<std::string> folderRows(gtk::FolderTreePanel& tree) {
     std::vector<std::string> out;
@@ -101,32 +85,17 @@ inline std::vector<std::string> folderRows(gtk::FolderTreePanel& tree) {
 
 // The folder row at a '/'-joined path of names from the top ("ROOT/docs").
 inline bool findFolderRow(gtk::FolderTreePanel& tree, const std::string& path, GtkTreeIter& out) {
-    GtkTreeModel* model = tree.model();
     GtkTreeIter* parent = nullptr;
     GtkTreeIter parentRow;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string name = path.substr(start, end - start);
-        bool found = false;
-        for (bool more = gtk_tree_model_iter_children(model, &out, parent); more;
-             more = gtk_tree_model_iter_next(model, &out)) {
-            gchar* text = nullptr;
-            gtk_tree_model_get(model, &out, gtk::FolderTreePanel::COL_NAME, &text, -1);
-            found = name == text;
-            g_free(text);
-            if (found)
-                break;
-        }
-        if (!found)
+    std::istringstream names(path);
+    for (std::string name; std::getline(names, name, '/'); parent = &(parentRow = out)) {
+        if (!forEachRow(tree.model(), parent, [&](GtkTreeIter& it) {
+                out = it;
+                return rowString(tree.model(), &it, gtk::FolderTreePanel::COL_NAME) == name;
+            }))
             return false;
-        parentRow = out;
-        parent = &parentRow;
-        start = end + 1;
     }
-    return true;
+    return parent != nullptr;
 }
 
 // Puts the cursor on a row of a tree view, opening the rows above it as a user
@@ -143,20 +112,12 @@ inline void setCursor(GtkTreeView* view, GtkTreeModel* model, GtkTreeIter* row) 
 
 // The file list's cursor onto the row named `name`; false when there is none.
 inline bool selectFile(gtk::FileListPanel& list, const std::string& name) {
-    GtkTreeModel* model = list.model();
-    GtkTreeIter it;
-    for (bool more = gtk_tree_model_get_iter_first(model, &it); more;
-         more = gtk_tree_model_iter_next(model, &it)) {
-        gchar* text = nullptr;
-        gtk_tree_model_get(model, &it, gtk::FileListPanel::COL_NAME, &text, -1);
-        const bool found = name == text;
-        g_free(text);
-        if (found) {
-            setCursor(list.view(), model, &it);
-            return true;
-        }
-    }
-    return false;
+    return forEachRow(list.model(), nullptr, [&](GtkTreeIter& it) {
+        if (rowString(list.model(), &it, gtk::FileListPanel::COL_NAME) != name)
+            return false;
+        setCursor(list.view(), list.model(), &it);
+        return true;
+    });
 }
 
 // A view of a map, shown in a window of its own, with the default filter
@@ -250,33 +211,6 @@ inline SharedPtr<tree::Map> testMap(const std::string& description) {
     return SharedPtr<tree::Map>(testutil::TestEngine::build(description).release());
 }
 
-// Answers every message box: the closing message's check box ticked when
-// `tickReport`, information and errors recorded.
-class MessageLog {
-public:
-    explicit MessageLog(bool tickReport) {
-        previous_ =
-            setMessageDialogHandler([this, tickReport](int kind, const std::string& text,
-                                                       WindowHandle, bool, const char* checkLabel) {
-                boxes.push_back({kind, text, checkLabel ? checkLabel : ""});
-                return (checkLabel && tickReport) ? 0x10 : 0;
-            });
-    }
-    ~MessageLog() { setMessageDialogHandler(previous_); }
-    MessageLog(const MessageLog&) = delete;
-    MessageLog& operator=(const MessageLog&) = delete;
-
-    struct Box {
-        int kind;
-        std::string text;
-        std::string checkLabel;
-    };
-    std::vector<Box> boxes;
-
-private:
-    MessageDialogHandler previous_;
-};
-
 // Cancels the progress box titled `title` at the poll after it was seen
 // `polls` times (within five seconds), so that some work gets done first.
 inline void cancelProgressBoxWhenShown(const char* title, int polls = 0) {
@@ -313,21 +247,19 @@ inline void markFolder(ShownTree& shown, const std::string& path) {
 // the confirmation (accepted when `confirm`).
 inline void answerDialogs(DialogScript& script, const std::string& name, bool confirm,
                           std::string* confirmation = nullptr, bool cancelWalk = false) {
-    script.then(DialogScript::titled("Select Recover Destination Folder"),
-                [name](GtkDialog* dialog) {
-                    if (name.empty()) {
-                        gtk_dialog_response(dialog, GTK_RESPONSE_REJECT);
-                        return;
-                    }
-                    std::vector<GtkWidget*> entries =
-                        findWidgets(GTK_WIDGET(dialog), GTK_TYPE_ENTRY);
-                    gtk_entry_set_text(GTK_ENTRY(entries[0]), name.c_str());
-                    gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT);
-                });
+    script.then(
+        DialogScript::titled("Select Recover Destination Folder"), [name](GtkDialog* dialog) {
+            if (name.empty()) {
+                gtk_dialog_response(dialog, GTK_RESPONSE_REJECT);
+                return;
+            }
+            std::vector<GtkWidget*> entries = findWidgets(GTK_WIDGET(dialog), GTK_TYPE_ENTRY);
+            gtk_entry_set_text(GTK_ENTRY(entries[0]), name.c_str());
+            gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT);
+        });
     if (name.empty())
         return;
-    script.then(DialogScript::messageBox(), [confirm, confirmation,
-                                             cancelWalk](GtkDialog* dialog) {
+    script.then(DialogScript::messageBox(), [confirm, confirmation, cancelWalk](GtkDialog* dialog) {
         if (confirmation) {
             for (GtkWidget* label : findWidgets(GTK_WIDGET(dialog), GTK_TYPE_LABEL))
                 *confirmation += gtk_label_get_text(GTK_LABEL(label)) + std::string("|");

@@ -17,10 +17,7 @@ namespace {
 
 class WizardPageDrivesTest : public guitest::GuiTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (IsSkipped())
-            return;
+    void setUpWindows() override {
         context = std::make_unique<GuiContext>(&iface, &driveDescr, &sourceList, src.vfs.get());
         context->setSystemRoots(src.tree.roots());
         wizard = std::make_unique<gtk::Wizard>(nullptr);
@@ -56,7 +53,6 @@ protected:
     std::function<void()> selectAndNext(const std::string& path) {
         return [this, path] {
             page->getTree().selectPath(path);
-            guitest::screenshot(GTK_WIDGET(wizard->getDialog()), "source-page");
             gtk_button_clicked(GTK_BUTTON(wizard->getNextButton()));
         };
     }

@@ -95,10 +95,7 @@ TEST(FsStructureViewTest, LinesAndButtonsPerKindAndEvidence) {
 
 class WizardPageSelectFsTest : public guitest::GuiTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (IsSkipped())
-            return;
+    void setUpWindows() override {
         for (u32 start : {63u, 5000u}) {
             analyzer.getLayout().push_back(candidate(0x0B, start));
             FsCandidate table;

@@ -45,11 +45,7 @@ void pressEscape(GtkDialog* d) {
 
 class WizardTest : public guitest::GuiTest {
 protected:
-    void SetUp() override {
-        guitest::GuiTest::SetUp();
-        if (!IsSkipped())
-            wizard = std::make_unique<gtk::Wizard>(nullptr);
-    }
+    void setUpWindows() override { wizard = std::make_unique<gtk::Wizard>(nullptr); }
     std::unique_ptr<gtk::Wizard> wizard;
 };
 
@@ -68,11 +64,15 @@ TEST_F(WizardTest, BackNextEscapeAndCloseMapping) {
         std::vector<std::string> log;
     };
     const Case cases[] = {
-        {{{"First", next}, {"Second", back}, {"First", next}, {"Second", next}}, false, true,
+        {{{"First", next}, {"Second", back}, {"First", next}, {"Second", next}},
+         false,
+         true,
          {"First:-3", "Second:-2", "First:-3", "Second:-3"}},
         {{{"First", back}}, true, false, {"First:-2"}},
         {{{"First", pressEscape}}, false, false, {"First:-2"}},
-        {{{"First", next}, {"Second", pressEscape}, {"First", next}, {"Second", next}}, false, true,
+        {{{"First", next}, {"Second", pressEscape}, {"First", next}, {"Second", next}},
+         false,
+         true,
          {"First:-3", "Second:-2", "First:-3", "Second:-3"}},
         {{{"First", next}, {"Second", close}}, false, false, {"First:-3", "Second:-7"}},
     };

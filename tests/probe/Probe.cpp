@@ -19,25 +19,20 @@ const Command COMMANDS[] = {
     {"read", "read [--known FILE] DESCRIPTOR OFFSET LENGTH", cmdRead},
     {"tree-demo", "tree-demo DESCRIPTION DEST [--mask M] [--limit BYTES] [--answer yes|no|all]",
      cmdTreeDemo},
-    {"dump",
-     "dump [--known FILE] DESCRIPTOR boot|fat|dir|table LBA [--type 12|16|32] [--fail LBA,...]\n"
-     "       hbprobe dump [--known FILE] DESCRIPTOR mft RECORD [--boot LBA] [--fail LBA,...]",
+    {"dump", "dump [--known FILE] [--fail LBA,...] DESCRIPTOR boot|fat|dir|table|mft LBA|RECORD",
      cmdDump},
-    {"tree",
-     "tree [--known FILE] [--fail LBA,...] DESCRIPTOR fat|ntfs FIRST_SECTOR [--no-analyze-fats] "
-     "[--address] [--hide-deleted] [--backup]",
-     cmdTree},
+    {"tree", "tree [--known FILE] [--fail LBA,...] DESCRIPTOR fat|ntfs FIRST_SECTOR", cmdTree},
     {"recover",
      "recover [--known FILE] [--fail LBA,...] DESCRIPTOR fat|ntfs FIRST_SECTOR DEST [--mask M] "
-     "[--hide-deleted] [--limit BYTES] [--answer yes|no|all] [--no-analyze-fats] [--backup]",
+     "[--limit BYTES] [--answer yes|no|all]",
      cmdRecover},
     {"scan",
-     "scan [--known FILE] [--fail LBA,...] DESCRIPTOR FIRST COUNT [--quick] [--recover DEST] "
+     "scan [--known FILE] [--fail LBA,...] DESCRIPTOR FIRST COUNT [--recover DEST] "
      "[--answer yes|no|all]",
      cmdScan},
     {"analyze",
-     "analyze [--known FILE] [--fail LBA,...] DESCRIPTOR [FIRST COUNT] [--quick] [--load FILE] "
-     "[--save FILE] [--no-filter] [--choose N|found] [--recover DEST] [--answer yes|no|all]",
+     "analyze [--known FILE] [--fail LBA,...] DESCRIPTOR [--load FILE] [--save FILE] "
+     "[--choose N|found] [--recover DEST] [--answer yes|no|all]",
      cmdAnalyze},
 };
 
@@ -80,6 +75,13 @@ unsigned long long parseNumber(const std::string& text) {
     } catch (const std::exception&) {
         throw UsageError();
     }
+}
+
+u32 parseLba(const std::string& text) {
+    const unsigned long long lba = parseNumber(text);
+    if (lba > 0xFFFFFFFFull)
+        throw Failure("LBA " + text + " passes 2^32 - 1");
+    return static_cast<u32>(lba);
 }
 
 int main(int argc, char** argv) {

@@ -3,6 +3,8 @@
 // The test probe's commands. Each command lives in the file of its subsystem
 // (ProbeCore.cpp, ProbeDevices.cpp, ...) and is listed in the table of Probe.cpp.
 
+#include "core/Types.h"
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,11 +25,12 @@ struct Failure : std::runtime_error {
 
 int main(int argc, char** argv);
 
-// Small option parser: takes "--name VALUE" or "--flag" out of args wherever they
-// stand, leaving the positional arguments in order.
+// Small option parser: takes "--name VALUE" or "--flag" out of args wherever
+// they stand, leaving the positional arguments in order.
 bool takeFlag(Args& args, const std::string& name);
 bool takeOption(Args& args, const std::string& name, std::string& value);
 unsigned long long parseNumber(const std::string& text); // UsageError when not a number
+u32 parseLba(const std::string& text);                   // Failure past 2^32 - 1
 
 // Commands.
 int cmdLog(Args& args);      // ProbeCore.cpp

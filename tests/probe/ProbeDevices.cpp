@@ -6,6 +6,7 @@
 #include "tests/support/TestUtil.h"
 
 #include <algorithm>
+#include <iostream>
 #include <limits>
 #include <memory>
 #include <string>
@@ -41,7 +42,9 @@ int cmdRead(Args& args) {
         if (!reader->read(static_cast<i64>(offset + done), buffer.data(), static_cast<i64>(piece)))
             throw Failure("cannot read " + std::to_string(piece) + " bytes at " +
                           std::to_string(offset + done) + "\n" + log.text());
-        writeOut(buffer.data(), piece);
+        if (!std::cout.write(reinterpret_cast<const char*>(buffer.data()),
+                             static_cast<std::streamsize>(piece)))
+            throw Failure("cannot write to standard output");
         done += piece;
     }
     return 0;

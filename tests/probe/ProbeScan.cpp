@@ -1,18 +1,15 @@
 // hbprobe scan | analyze: the scanner page's work and what the file-system page
 // makes of it.
 //
-// scan: a deep scan of FIRST COUNT (with content carving), or with --quick the
-// quick scan of the volume whose boot sector lies at FIRST; prints the six
+// scan: a deep scan of FIRST COUNT (with content carving); prints the six
 // counters, the list sizes, the unreadable runs and one line per carved file;
 // --recover DEST recovers the carved files.
 //
-// analyze: the same scan (of the whole source unless FIRST COUNT are given; none
-// with --load, which reads a saved scan instead), then the candidate collection,
-// the layout and the rebuilt sectors with their report; --save writes the scan.
-// --choose N builds the tree of the layout's Nth file system ("found": of the
-// carved files) and prints its report; --recover DEST recovers all of it.
-//
-// The time the scan took goes to standard error as "speed: ... MB/s".
+// analyze: a scan of the whole source (or, with --load, a saved scan instead),
+// then the candidate collection, the layout and the rebuilt sectors with their
+// report; --save writes the scan. --choose N builds the tree of the layout's Nth
+// file system ("found": of the carved files) and prints its report; --recover
+// DEST recovers all of it.
 
 #include "analysis/Analyzer.h"
 #include "analysis/DriveLayout.h"
@@ -22,7 +19,7 @@
 #include "analysis/Unserializer.h"
 #include "cbr/CbrMapImpl.h"
 #include "core/AppDirectory.h"
-#include "core/Preferences.h"
+#include "core/Config.h"
 #include "devices/Driver.h"
 #include "fs/StructureChecks.h"
 #include "tests/probe/Probe.h"
@@ -32,27 +29,12 @@
 #include "tree/ParserReport.h"
 
 #include <array>
-#include <chrono>
 #include <iostream>
 #include <string>
 
 namespace probe {
 
 namespace {
-
-// The value of `key` in a "key=value|key=value" descriptor; empty when absent.
-std::string descriptorValue(const std::string& descriptor, const std::string& key) {
-    std::size_t at = 0;
-    while (at <= descriptor.size()) {
-        std::size_t end = descriptor.find('|', at);
-        if (end == std::string::npos)
-            end = descriptor.size();
-        if (descriptor.compare(at, key.size() + 1, key + "=") == 0)
-            return descriptor.substr(at + key.size() + 1, end - at - key.size() - 1);
-        at = end + 1;
-    }
-    return "";
-}
 
 // Keeps the last value of each scan counter, as the page's counters show them.
 class Counters : public ProgressBoxIC {
@@ -71,14 +53,12 @@ private:
 struct Session {
     SourceOptions source;
     RecoverOptions recover;
-    bool quick = false;
     std::unique_ptr<testutil::ScriptedInterface> ui;
     std::unique_ptr<Analyzer> analyzer;
 
     explicit Session(Args& args) {
         source = takeSourceOptions(args);
         recover = takeRecoverOptions(args);
-        quick = takeFlag(args, "--quick");
         takeOption(args, "--recover", recover.destination);
     }
 
@@ -90,41 +70,24 @@ struct Session {
         analyzer.reset(new Analyzer(ui.get()));
         analyzer->getDriveHolder() = openDriver(source, descriptor);
         Attributes& properties = analyzer->getDrive()->getProperties();
-        setSourceKind(properties, descriptorValue(descriptor, "type"));
+        std::string type;
+        getDescrValue(descriptor.c_str(), "type", type);
+        setSourceKind(properties, type);
         properties.set(PROP_DESCRIPTION, descriptor);
         properties.set(PROP_DESCRIPTION_BIN, descriptor);
         analyzer->getScanRange().setDriveId(descriptor);
         analyzer->setHasScan(true);
     }
 
-    // The deep scan, or the quick scan of the volume whose boot sector is at
-    // `first`, recorded as the scanner page records it.
+    // The deep scan, recorded as the scanner page records it.
     void scan(u64 first, u64 count, Counters& counters) {
         Analyzer& a = *analyzer;
-        if (quick) {
-            bool isFat = false;
-            FAT_FS_PARAMS fat;
-            NTFS_FS_PARAMS ntfs;
-            if (!a.readBootSectorParams(first, &isFat, &fat, &ntfs))
-                throw Failure("no FAT or NTFS boot sector at " + std::to_string(first));
-            a.quickScan(first, isFat, &fat, &ntfs, &counters);
-            a.getScanRange().setFirst(first);
-            a.getScanRange().setSecond(0);
-            a.setDeepScanDone(false);
-            std::cout << "scanned: quick " << first << '\n';
-            return;
-        }
-        const auto started = std::chrono::steady_clock::now();
         const u64 scanned = a.scan(first, count, &counters);
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         a.getScanRange().setFirst(0);
         a.getScanRange().setSecond(first + scanned);
         a.setScanSaved(false);
         a.setDeepScanDone(true);
         std::cout << "scanned: " << scanned << '\n';
-        if (scanned != 0 && seconds > 0)
-            std::cerr << "speed: " << (scanned * 512 / 1e6) / seconds << " MB/s\n";
     }
 
     // The tree of the chosen entry (null: the carved files), reported, and
@@ -142,11 +105,6 @@ struct Session {
         }
         tree::ParserReport report(a.getMapHolder().get(), &std::cout, false, ui.get());
         report.run();
-    }
-
-    void printQuestions() const {
-        for (const testutil::AskedBox& box : ui->asked())
-            std::cerr << "message: " << escapeLines(box.text) << '\n';
     }
 };
 
@@ -207,7 +165,7 @@ int cmdScan(Args& args) {
     printScan(*session.analyzer, counters);
     if (!session.recover.destination.empty())
         session.tree(nullptr, "found");
-    session.printQuestions();
+    printMessages(session.ui->asked());
     return 0;
 }
 
@@ -219,16 +177,10 @@ int cmdAnalyze(Args& args) {
     takeOption(args, "--load", load);
     takeOption(args, "--save", save);
     takeOption(args, "--choose", choose);
-    const bool noFilter = takeFlag(args, "--no-filter");
-    if (args.size() != 1 && args.size() != 3)
-        throw UsageError();
-    if (args.size() == 1 && session.quick)
-        throw UsageError();
-    if (!session.recover.destination.empty() && choose.empty())
+    if (args.size() != 1 || (!session.recover.destination.empty() && choose.empty()))
         throw UsageError();
     session.open(args[0]);
     Analyzer& analyzer = *session.analyzer;
-    Preferences::instance().setFilterInvalidFileSystems(!noFilter);
 
     Counters counters;
     if (!load.empty()) {
@@ -241,8 +193,6 @@ int cmdAnalyze(Args& args) {
         counters.setPosition(InterfaceCallback::FOUND_CBR_FILES, analyzer.getCarvedFiles().size());
         const ScanRange& range = analyzer.getScanRange();
         std::cout << "loaded: " << range.getFirst() << ' ' << range.getSecond() << '\n';
-    } else if (args.size() == 3) {
-        session.scan(parseNumber(args[1]), parseNumber(args[2]), counters);
     } else {
         session.scan(0, analyzer.getDrive()->getSectorCount(), counters);
     }
@@ -261,7 +211,7 @@ int cmdAnalyze(Args& args) {
             throw Failure("no file system " + choose + " in the layout");
         session.tree(fs, choose);
     }
-    session.printQuestions();
+    printMessages(session.ui->asked());
     return 0;
 }
 

@@ -4,25 +4,13 @@
 #include "core/Text.h"
 #include "devices/ReaderFactory.h"
 #include "tests/support/FailingReader.h"
+#include "tests/support/ScriptedMessages.h"
 
-#include <cerrno>
-#include <unistd.h>
+#include <iostream>
 
 namespace probe {
 
-BoxRecorder::BoxRecorder() {
-    previous_ = setMessageDialogHandler(
-        [this](int, const std::string& text, WindowHandle, bool, const char*) {
-            if (!text_.empty())
-                text_ += '\n';
-            text_ += text;
-            return 0;
-        });
-}
-
-BoxRecorder::~BoxRecorder() {
-    setMessageDialogHandler(std::move(previous_));
-}
+namespace {
 
 std::vector<std::string> readKnownDescriptors(const std::string& path) {
     std::string text;
@@ -40,6 +28,8 @@ std::vector<std::string> readKnownDescriptors(const std::string& path) {
     return known;
 }
 
+} // namespace
+
 SourceOptions takeSourceOptions(Args& args) {
     SourceOptions options;
     std::string text;
@@ -56,11 +46,14 @@ SourceOptions takeSourceOptions(Args& args) {
 
 std::unique_ptr<dt::Reader> openChain(const std::vector<std::string>& known,
                                       const std::string& descriptor) {
-    BoxRecorder boxes;
+    testutil::ScriptedMessages boxes;
     std::unique_ptr<dt::Reader> chain =
         createReaderFromDescr(known, descriptor.c_str(), nullptr, 0);
+    std::string text;
+    for (const testutil::AskedBox& box : boxes.asked())
+        text += (text.empty() ? "" : "\n") + box.text;
     if (!chain)
-        throw Failure(boxes.text());
+        throw Failure(text);
     return chain;
 }
 
@@ -92,16 +85,9 @@ std::string escapeLines(const std::string& text) {
     return out;
 }
 
-void writeOut(const u8* data, u64 n) {
-    while (n > 0) {
-        ssize_t put = ::write(STDOUT_FILENO, data, n);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            throw Failure("cannot write to standard output");
-        data += put;
-        n -= static_cast<u64>(put);
-    }
+void printMessages(const std::vector<testutil::AskedBox>& boxes) {
+    for (const testutil::AskedBox& box : boxes)
+        std::cerr << "message: " << escapeLines(box.text) << '\n';
 }
 
 } // namespace probe

@@ -5,9 +5,9 @@
 // error boxes become the failure text), "--fail LBA,..." and the answers.
 
 #include "core/Ownership.h"
-#include "core/UserInterface.h"
 #include "devices/Driver.h"
 #include "tests/probe/Probe.h"
+#include "tests/support/ScriptedMessages.h"
 
 #include <memory>
 #include <string>
@@ -15,24 +15,7 @@
 
 namespace probe {
 
-// Collects the text of every box shown while it lives.
-class BoxRecorder {
-public:
-    BoxRecorder();
-    ~BoxRecorder();
-    BoxRecorder(const BoxRecorder&) = delete;
-    BoxRecorder& operator=(const BoxRecorder&) = delete;
-    const std::string& text() const { return text_; }
-
-private:
-    MessageDialogHandler previous_;
-    std::string text_;
-};
-
-// One descriptor a line; empty lines are skipped.
-std::vector<std::string> readKnownDescriptors(const std::string& path);
-
-// Takes "--known FILE" and "--fail LBA,..." out of args.
+// Takes "--known FILE" (one descriptor a line) and "--fail LBA,..." out of args.
 struct SourceOptions {
     std::vector<std::string> known;
     std::vector<u64> failing;
@@ -52,8 +35,7 @@ int parseAnswer(const std::string& answer);
 
 // Multi-line texts on one line, "\n" standing for each line end.
 std::string escapeLines(const std::string& text);
-
-// Writes all of it to standard output; Failure when it cannot.
-void writeOut(const u8* data, u64 n);
+// "message: TEXT" on standard error for each box.
+void printMessages(const std::vector<testutil::AskedBox>& boxes);
 
 } // namespace probe

@@ -14,13 +14,16 @@ MemoryReader::MemoryReader(std::string bytes) : bytes_(std::move(bytes)) {
 
 bool MemoryReader::read(i64 offset, u8* buffer, i64 size) {
     if (!dt::rangeInside(offset, size, getSize())) {
-        logAt("MemoryReader", __LINE__)
-            << ": " << offset << ' ' << size << ' ' << getSize() << '\n';
+        logAt("MemoryReader", 1) << ": " << offset << ' ' << size << ' ' << getSize() << '\n';
         return false;
     }
     if (size > 0)
         std::memcpy(buffer, bytes_.data() + offset, static_cast<std::size_t>(size));
     return true;
+}
+
+SharedPtr<Driver> openMemoryDriver(const std::string& bytes) {
+    return SharedPtr<Driver>(new Driver(SharedPtr<dt::Reader>(new MemoryReader(bytes)), 512));
 }
 
 std::string numberedSectors(u64 sectors) {
@@ -36,9 +39,11 @@ std::string numberedSectors(u64 sectors) {
 
 std::string pattern(std::size_t n, int seed) {
     std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] =
-            static_cast<char>(i * 7 + (i >> 8) * 13 + (i >> 16) + static_cast<std::size_t>(seed));
+    u32 x = static_cast<u32>(seed) * 2654435761u + 1;
+    for (char& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 23);
+    }
     return s;
 }
 
@@ -59,18 +64,13 @@ bool FailingReader::touchesBadSector(i64 offset, i64 size) const {
 
 bool FailingReader::read(i64 offset, u8* buffer, i64 size) {
     if (touchesBadSector(offset, size)) {
-        logAt("FailingReader", __LINE__) << ": " << offset << ' ' << size << '\n';
+        logAt("FailingReader", 1) << ": " << offset << ' ' << size << '\n';
         requests_.push_back({offset, size, false});
         return false;
     }
     const bool ok = inner_->read(offset, buffer, size);
     requests_.push_back({offset, size, ok});
     return ok;
-}
-
-u64 FailingReader::failedReads() const {
-    return static_cast<u64>(
-        std::count_if(requests_.begin(), requests_.end(), [](const Request& r) { return !r.ok; }));
 }
 
 } // namespace testutil

@@ -5,6 +5,7 @@
 // device fails a request that covers a bad sector.
 
 #include "core/Ownership.h"
+#include "devices/Driver.h"
 #include "devices/DtReader.h"
 
 #include <set>
@@ -24,11 +25,14 @@ private:
     std::string bytes_;
 };
 
+// A Driver of 512-byte sectors over bytes in memory.
+SharedPtr<Driver> openMemoryDriver(const std::string& bytes);
+
 // `sectors` sectors of 512 bytes, each filled with its own LBA as a little-endian
 // u32 repeated, so that a sector read from the wrong place shows at once.
 std::string numberedSectors(u64 sectors);
-// `n` bytes each unlike its neighbours a byte, a stripe or a sector away, so a
-// byte read from a wrong offset shows; `seed` makes another such string.
+// `n` bytes of a pseudo-random stream, so that bytes read from a wrong offset,
+// or from the file of another seed, show; a shorter string is a prefix.
 std::string pattern(std::size_t n, int seed = 0);
 
 class FailingReader : public dt::Reader {
@@ -47,7 +51,6 @@ public:
         bool ok;
     };
     const std::vector<Request>& requests() const { return requests_; }
-    u64 failedReads() const;
 
 private:
     // Whether [offset, offset + size) covers a bad sector.

@@ -39,7 +39,7 @@ bool FakeBlockDevice::open(const char* /*path*/, bool readOnly) {
     if (disk_->openError != 0)
         return fail(disk_->openError);
     if (!readOnly) {
-        if (disk_->busy || disk_->heldExclusively)
+        if (disk_->heldExclusively)
             return fail(EBUSY);
         disk_->heldExclusively = true;
     }

@@ -18,7 +18,6 @@ struct FakeDisk {
     std::vector<u8> bytes;
     u64 sectorSize = 512;
     std::set<u64> badSectors; // a read touching one of these fails with EIO
-    bool busy = false;        // mounted elsewhere: a write-mode open fails with EBUSY
     int openError = 0;        // when not 0, every open fails with it
     bool sizeFails = false;   // the size query fails (ENOTTY)
     u64 reportedSize = ~0ull; // when not all ones, the size query says this

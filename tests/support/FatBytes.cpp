@@ -18,24 +18,6 @@ Array arrayOf(std::string& s) {
     return Array(reinterpret_cast<u8*>(&s[0]), static_cast<u32>(s.size()));
 }
 
-// Where the entry of a cluster lies: the FAT sector to read from, how many (a
-// FAT12 FAT, at most 12 sectors, is taken whole, so that no entry straddles the
-// read) and the entry's index from there.
-struct EntryPlace {
-    FatType type;
-    u64 sector;
-    u64 sectors;
-    u32 index;
-};
-
-EntryPlace placeOf(const FAT_FS_PARAMS& params, u32 cluster) {
-    const FatType type = params.fatType();
-    if (type == FAT12)
-        return {type, 0, params.sectorsPerFAT, cluster};
-    const u32 perSector = fatEntriesPerSector(type);
-    return {type, cluster / perSector, 1, cluster % perSector};
-}
-
 } // namespace
 
 Sector fatBootSector(u32 reserved, u32 sectorsPerFat, u32 rootEntries, u32 totalSectors,
@@ -123,16 +105,6 @@ std::string thrownText(const std::function<void()>& f) {
     return std::string();
 }
 
-std::string patternData(u64 size, u32 seed) {
-    std::string data(size, '\0');
-    u32 x = seed * 2654435761u + 1;
-    for (u64 i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345u;
-        data[i] = static_cast<char>(x >> 23);
-    }
-    return data;
-}
-
 std::string unreadableSector() {
     std::string sector(512, '\0');
     fillUnreadablePattern(reinterpret_cast<u8*>(&sector[0]), 512);
@@ -140,28 +112,8 @@ std::string unreadableSector() {
 }
 
 u64 clusterOffset(const FAT_FS_PARAMS& params, u32 cluster) {
-    return params.get_cluster_LBA(cluster) * IMAGE_SECTOR;
-}
-
-u32 fatEntryIn(const std::string& path, const FAT_FS_PARAMS& params, u32 cluster) {
-    const EntryPlace at = placeOf(params, cluster);
-    const std::string table =
-        readAt(path, (params.fatLBA + at.sector) * IMAGE_SECTOR, at.sectors * IMAGE_SECTOR);
-    return getFatEntry(at.type, at.index,
-                       ConstArray(bytesAt(table), static_cast<u32>(table.size())), 0);
-}
-
-void setFatEntryIn(const std::string& path, const FAT_FS_PARAMS& params, u32 cluster, u32 value,
-                   bool bothFats) {
-    const EntryPlace at = placeOf(params, cluster);
-    for (u32 lba : {params.fatLBA, params.fatMirrLBA}) {
-        const u64 offset = (lba + at.sector) * IMAGE_SECTOR;
-        std::string table = readAt(path, offset, at.sectors * IMAGE_SECTOR);
-        ::setFatEntry(at.type, at.index, arrayOf(table), value, 0);
-        writeAt(path, offset, table);
-        if (!bothFats)
-            break;
-    }
+    return (cluster == 0 ? u64{params.rootDirectoryLBA} : params.get_cluster_LBA(cluster)) *
+           IMAGE_SECTOR;
 }
 
 void zeroFirstFat(const std::string& path, const FAT_FS_PARAMS& params) {
@@ -171,8 +123,7 @@ void zeroFirstFat(const std::string& path, const FAT_FS_PARAMS& params) {
 
 u64 entryOffsetIn(const std::string& path, const FAT_FS_PARAMS& params, u32 cluster,
                   const std::string& name11) {
-    const u64 offset =
-        cluster == 0 ? u64{params.rootDirectoryLBA} * IMAGE_SECTOR : clusterOffset(params, cluster);
+    const u64 offset = clusterOffset(params, cluster);
     const u64 sectors = cluster == 0 ? params.dataClusterLBA - u64{params.rootDirectoryLBA}
                                      : params.sectorsPerCluster;
     const std::string dir = readAt(path, offset, sectors * IMAGE_SECTOR);

@@ -1,9 +1,9 @@
 #pragma once
 
 // FAT structures as bytes, built from the named fields of fs/FatLayout.h: boot
-// sectors for the tests' inline sectors, directory and long-name entries, the
-// data files are filled with, and the damage helpers that read and write FAT
-// entries, clusters and directory entries of a volume in an image file.
+// sectors for the tests' inline sectors, directory and long-name entries, and
+// the damage helpers that find clusters and directory entries of a volume in an
+// image file.
 
 #include "core/Types.h"
 #include "fs/Params.h"
@@ -47,17 +47,12 @@ u8 checksumOf(const std::string& name11);
 // when it throws none.
 std::string thrownText(const std::function<void()>& f);
 
-// `size` bytes that differ from one seed to the next.
-std::string patternData(u64 size, u32 seed);
 // A sector of the "(unreadable)" pattern, as a read error leaves it in a file.
 std::string unreadableSector();
 
-// A FAT volume in an image file: a cluster's byte offset; the FAT entry of a
-// cluster, read from the first FAT and written into both (or the first only).
+// A FAT volume in an image file: a cluster's byte offset (0: the fixed root of
+// FAT12/16).
 u64 clusterOffset(const FAT_FS_PARAMS& params, u32 cluster);
-u32 fatEntryIn(const std::string& path, const FAT_FS_PARAMS& params, u32 cluster);
-void setFatEntryIn(const std::string& path, const FAT_FS_PARAMS& params, u32 cluster, u32 value,
-                   bool bothFats = true);
 // Zeroes the whole first FAT.
 void zeroFirstFat(const std::string& path, const FAT_FS_PARAMS& params);
 // The byte offset of the short entry named name11 in the first cluster of the

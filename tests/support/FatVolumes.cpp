@@ -1,7 +1,6 @@
 #include "tests/support/FatVolumes.h"
 
 #include "core/Array.h"
-#include "devices/DtReaderFile.h"
 #include "fs/FatLayout.h"
 #include "fs/StructureChecks.h"
 #include "fs/fat/FatsAnalyzer.h"
@@ -13,12 +12,8 @@ namespace testutil {
 
 std::unique_ptr<Volume> openVolume(const std::string& path, u32 volumeLba,
                                    const std::vector<u64>& badSectors) {
-    auto* file = new dt::ReaderFile;
-    SharedPtr<dt::Reader> inner(file);
-    if (!file->open(path.c_str()))
-        throw std::runtime_error("cannot open " + path);
     auto volume = std::make_unique<Volume>();
-    volume->failing = new FailingReader(inner, badSectors);
+    volume->failing = new FailingReader(openImageReader(path), badSectors);
     volume->driver.reset(new Driver(SharedPtr<dt::Reader>(volume->failing), 512));
     const std::string boot = readAt(path, u64{volumeLba} * 512, 512);
     if (!fatFsParamsFromBootSector(volumeLba, bytesAt(boot), volume->params,
@@ -96,8 +91,7 @@ void SyntheticVolume::setChain(const std::vector<u32>& clusters) {
 }
 
 void SyntheticVolume::putEntries(u32 cluster, u64 first, const std::vector<std::string>& entries) {
-    const u64 base = cluster == 0 ? u64{params_.rootDirectoryLBA} * 512
-                                  : clusterOffset(params_, cluster);
+    const u64 base = clusterOffset(params_, cluster);
     for (const std::string& e : entries)
         bytes_.replace(base + first++ * DIR_ENTRY_BYTES, DIR_ENTRY_BYTES, e);
 }

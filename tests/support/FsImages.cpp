@@ -57,22 +57,6 @@ void resizeFile(const std::string& path, u64 size) {
     runTool("truncate -s " + std::to_string(size) + " " + shellQuote(path));
 }
 
-// Copies a whole file into another at a byte offset, in pieces.
-void copyInto(const std::string& from, const std::string& to, u64 offset) {
-    std::ifstream in(from, std::ios::binary);
-    std::fstream out(to, std::ios::binary | std::ios::in | std::ios::out);
-    if (!in || !out)
-        throw std::runtime_error("cannot copy " + from + " into " + to);
-    out.seekp(static_cast<std::streamoff>(offset));
-    std::vector<char> piece(1 << 20);
-    while (in) {
-        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        out.write(piece.data(), in.gcount());
-    }
-    if (!out)
-        throw std::runtime_error("cannot write " + to);
-}
-
 // A host file with that content and modification time, for the tools to copy.
 std::string hostFile(const std::string& folder, const std::string& content, std::time_t mtime) {
     static unsigned counter = 0;
@@ -84,12 +68,6 @@ std::string hostFile(const std::string& folder, const std::string& content, std:
     if (utime(path.c_str(), &times) != 0)
         throw std::runtime_error("cannot set the time of " + path);
     return path;
-}
-
-std::string trim(const std::string& s) {
-    std::size_t b = s.find_first_not_of(" \t\"");
-    std::size_t e = s.find_last_not_of(" \t\r\"");
-    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
 }
 
 } // namespace
@@ -116,20 +94,19 @@ std::string makeMbr(const std::vector<PartitionSpec>& partitions) {
     return mbr;
 }
 
-SharedPtr<Driver> openImageDriver(const std::string& path) {
+SharedPtr<dt::Reader> openImageReader(const std::string& path) {
     auto* file = new dt::ReaderFile;
     SharedPtr<dt::Reader> reader(file);
     if (!file->open(path.c_str()))
         throw std::runtime_error("cannot open " + path);
-    SharedPtr<Driver> driver(new Driver(reader, IMAGE_SECTOR));
+    return reader;
+}
+
+SharedPtr<Driver> openImageDriver(const std::string& path) {
+    SharedPtr<Driver> driver(new Driver(openImageReader(path), IMAGE_SECTOR));
     driver->getProperties().set(PROP_ID, path);
     driver->getProperties().set(PROP_DESCRIPTION, path);
     return driver;
-}
-
-SharedPtr<Driver> openMemoryDriver(const std::string& bytes) {
-    return SharedPtr<Driver>(
-        new Driver(SharedPtr<dt::Reader>(new MemoryReader(bytes)), IMAGE_SECTOR));
 }
 
 std::string readAt(const std::string& path, u64 offset, u64 size) {
@@ -164,10 +141,6 @@ FatImage::FatImage(const std::string& path, const FatImageOptions& options)
         cmd << " -F " << options.fatBits;
     if (options.sectorsPerCluster)
         cmd << " -s " << options.sectorsPerCluster;
-    if (options.rootEntries)
-        cmd << " -r " << options.rootEntries;
-    if (options.reservedSectors)
-        cmd << " -R " << options.reservedSectors;
     if (!options.label.empty())
         cmd << " -n " << shellQuote(options.label);
     if (options.partitionLba == 0) {
@@ -175,22 +148,17 @@ FatImage::FatImage(const std::string& path, const FatImageOptions& options)
         runTool(cmd.str());
         return;
     }
-    u64 diskBytes = volumeOffset() + volumeSectors() * IMAGE_SECTOR +
-                    u64{options.trailingSectors} * IMAGE_SECTOR;
     writeAll(path, "");
-    resizeFile(path, diskBytes);
+    resizeFile(path, volumeOffset() + volumeSectors() * IMAGE_SECTOR);
     cmd << " -h " << options.partitionLba << " --offset=" << options.partitionLba << ' '
         << shellQuote(path) << ' ' << options.sizeKiB;
     runTool(cmd.str());
-    u8 type = options.partitionType;
-    if (type == 0) {
-        // The width mkfs.fat chose, from the boot sector it wrote.
-        const std::string boot = bootSector();
-        const ConstArray b(reinterpret_cast<const u8*>(boot.data()), IMAGE_SECTOR);
-        bool fat32 = b.getLE16(BS_SECTORS_PER_FAT_16) == 0;
-        bool fat12 = boot.compare(BS16_FS_TYPE, 5, "FAT12") == 0;
-        type = fat32 ? 0x0C : fat12 ? 0x01 : volumeSectors() < 65536 ? 0x04 : 0x06;
-    }
+    // The width mkfs.fat chose, from the boot sector it wrote.
+    const std::string boot = bootSector();
+    const bool fat32 = ConstArray(reinterpret_cast<const u8*>(boot.data()), IMAGE_SECTOR)
+                           .getLE16(BS_SECTORS_PER_FAT_16) == 0;
+    const bool fat12 = boot.compare(BS16_FS_TYPE, 5, "FAT12") == 0;
+    const u8 type = fat32 ? 0x0C : fat12 ? 0x01 : volumeSectors() < 65536 ? 0x04 : 0x06;
     writeAt(
         path, 0,
         makeMbr({PartitionSpec{options.partitionLba, static_cast<u32>(volumeSectors()), type}}));
@@ -260,36 +228,17 @@ std::vector<u32> FatImage::clustersOf(const std::string& path) const {
     return clusters;
 }
 
-std::string FatImage::listing(const std::string& folder) const {
-    // mdir exits with 1 on a folder without files; its listing is still whole.
-    std::string command =
-        "mdir -i " + target() + " -a " + shellQuote(folder.empty() ? "::" : "::/" + folder);
-    std::string out;
-    std::string err;
-    int status = run(toolEnvironment() + command, &out, &err);
-    if (status != 0 && out.find("No files") == std::string::npos)
-        throw std::runtime_error("`" + command + "` failed (" + std::to_string(status) +
-                                 "): " + err + out);
-    return out;
-}
-
 // ---- NTFS ----
 
 NtfsImage::NtfsImage(const std::string& path, const NtfsImageOptions& options)
     : path_(path), options_(options) {
-    scratch_ = path + ".files";
     volume_ = options.partitionLba ? path + ".volume" : path;
-    runTool("rm -rf " + shellQuote(path) + " " + shellQuote(volume_) + " " + shellQuote(scratch_) +
-            " && mkdir -p " + shellQuote(scratch_));
+    runTool("rm -rf " + shellQuote(path) + " " + shellQuote(volume_));
     writeAll(volume_, "");
     resizeFile(volume_, volumeSectors() * IMAGE_SECTOR);
     std::ostringstream cmd;
     cmd << "mkntfs -F -Q -q -s 512 -c " << options.clusterBytes << " -p " << options.partitionLba
         << " -H 255 -S 63";
-    if (options.compression)
-        cmd << " -C";
-    if (!options.label.empty())
-        cmd << " -L " << shellQuote(options.label);
     cmd << ' ' << shellQuote(volume_);
     runTool(cmd.str());
 }
@@ -299,7 +248,9 @@ const std::string& NtfsImage::path() {
         writeAll(path_, makeMbr({PartitionSpec{options_.partitionLba,
                                                static_cast<u32>(volumeSectors()), 0x07}}));
         resizeFile(path_, volumeOffset() + volumeSectors() * IMAGE_SECTOR);
-        copyInto(volume_, path_, volumeOffset());
+        runTool("dd status=none conv=notrunc bs=1M oflag=seek_bytes seek=" +
+                std::to_string(volumeOffset()) + " if=" + shellQuote(volume_) +
+                " of=" + shellQuote(path_));
     }
     dirty_ = false;
     return path_;
@@ -307,40 +258,6 @@ const std::string& NtfsImage::path() {
 
 std::string NtfsImage::bootSector() const {
     return readAt(volume_, 0, IMAGE_SECTOR);
-}
-
-void NtfsImage::addFile(const std::string& file, const std::string& content) {
-    std::string host = hostFile(scratch_, content, IMAGE_EPOCH);
-    runTool("ntfscp -f " + shellQuote(volume_) + " " + shellQuote(host) + " " +
-            shellQuote("/" + file));
-    std::remove(host.c_str());
-    dirty_ = true;
-}
-
-std::string NtfsImage::info() const {
-    return runTool("ntfsinfo -m " + shellQuote(volume_));
-}
-
-// ---- Tool output ----
-
-std::string toolValue(const std::string& output, const std::string& key) {
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::string t = trim(line);
-        if (t.compare(0, key.size(), key) != 0 || t.size() == key.size())
-            continue;
-        char sep = t[key.size()];
-        if (sep != ':' && sep != '=')
-            continue;
-        return trim(t.substr(key.size() + 1));
-    }
-    throw std::runtime_error("no \"" + key + "\" in:\n" + output);
-}
-
-u64 toolNumber(const std::string& output, const std::string& key) {
-    std::string v = toolValue(output, key);
-    return std::stoull(v, nullptr, 0);
 }
 
 } // namespace testutil

@@ -14,6 +14,7 @@
 #include "core/Ownership.h"
 #include "core/Types.h"
 #include "devices/Driver.h"
+#include "tests/support/FailingReader.h"
 
 #include <ctime>
 #include <string>
@@ -38,11 +39,10 @@ struct PartitionSpec {
 // from 255 heads and 63 sectors per track, and the signature.
 std::string makeMbr(const std::vector<PartitionSpec>& partitions);
 
-// A Driver of 512-byte sectors over an image file (throws when it cannot be
-// opened), with the properties a chosen source carries.
+// A reader of an image file (throws when it cannot be opened), and a Driver of
+// 512-byte sectors over it with the properties a chosen source carries.
+SharedPtr<dt::Reader> openImageReader(const std::string& path);
 SharedPtr<Driver> openImageDriver(const std::string& path);
-// A Driver of 512-byte sectors over bytes in memory.
-SharedPtr<Driver> openMemoryDriver(const std::string& bytes);
 
 // Reads or overwrites bytes of a file in place (the damage helper).
 std::string readAt(const std::string& path, u64 offset, u64 size);
@@ -55,16 +55,11 @@ struct FatImageOptions {
     int fatBits = 0;
     // 0: mkfs.fat's choice.
     u32 sectorsPerCluster = 0;
-    u32 rootEntries = 0;
-    u32 reservedSectors = 0;
     // 0: the image is the volume alone. Otherwise a disk with an MBR whose one
-    // partition starts at this LBA and holds the volume.
+    // partition, of the type of the FAT width, starts at this LBA and holds the
+    // volume.
     u32 partitionLba = 0;
-    // 0: by the FAT width (0x01, 0x04 or 0x06 by size, 0x0C).
-    u8 partitionType = 0;
     std::string label;
-    // Sectors of the disk after the volume (partitioned images only).
-    u32 trailingSectors = 0;
 };
 
 class FatImage {
@@ -99,13 +94,10 @@ public:
     void resetFreeClusterHint();
     // The clusters of a file or folder, from mshowfat.
     std::vector<u32> clustersOf(const std::string& path) const;
-    // mdir's listing of one folder (the root by default), for failures that
-    // need to show the image.
-    std::string listing(const std::string& folder = "") const;
-    // Runs an mtools command with "-i image" added: tool "mdir", args after it.
-    std::string mtools(const std::string& tool, const std::string& args) const;
 
 private:
+    // Runs an mtools command with "-i image" added: tool "mdir", args after it.
+    std::string mtools(const std::string& tool, const std::string& args) const;
     std::string target() const;
 
     std::string path_;
@@ -119,9 +111,6 @@ struct NtfsImageOptions {
     u32 clusterBytes = 4096;
     // As for FAT: 0 for the volume alone, else the partition's LBA behind an MBR.
     u32 partitionLba = 0;
-    std::string label;
-    // mkntfs -C: files made later are compressed.
-    bool compression = false;
 };
 
 class NtfsImage {
@@ -137,22 +126,11 @@ public:
     u64 volumeSectors() const { return static_cast<u64>(options_.sizeMiB) * 2048; }
     std::string bootSector() const;
 
-    // Copies a file in with ntfscp; the folder must exist.
-    void addFile(const std::string& file, const std::string& content);
-    // The output of ntfsinfo -m (the volume's own account of its layout).
-    std::string info() const;
-
 private:
     std::string path_;
     std::string volume_;
     NtfsImageOptions options_;
-    std::string scratch_;
     bool dirty_ = true;
 };
-
-// The value after "key" and the separator in a tool's "key: value" or
-// "key=value" output, trimmed; throws when the key is absent.
-std::string toolValue(const std::string& output, const std::string& key);
-u64 toolNumber(const std::string& output, const std::string& key);
 
 } // namespace testutil

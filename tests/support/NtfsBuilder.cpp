@@ -58,18 +58,6 @@ std::string NtfsBuilder::dataFile(const std::string& bytes) {
     return path;
 }
 
-NtfsBuilder& NtfsBuilder::mkdir(const std::string& path) {
-    return add({"mkdir", path});
-}
-
-NtfsBuilder& NtfsBuilder::write(const std::string& path, const std::string& bytes) {
-    return add({"write", path, dataFile(bytes)});
-}
-
-NtfsBuilder& NtfsBuilder::compress(const std::string& path, const std::string& bytes) {
-    return add({"compress", path, dataFile(bytes)});
-}
-
 NtfsBuilder& NtfsBuilder::sparse(const std::string& path, const std::string& bytes,
                                  const std::vector<Hole>& holes) {
     std::string list;
@@ -77,54 +65,6 @@ NtfsBuilder& NtfsBuilder::sparse(const std::string& path, const std::string& byt
         list +=
             (list.empty() ? "" : ",") + std::to_string(h.offset) + ":" + std::to_string(h.length);
     return add({"sparse", path, dataFile(bytes), list});
-}
-
-NtfsBuilder& NtfsBuilder::fragment(const std::string& path, const std::string& bytes, u32 pieces) {
-    return add({"fragment", path, dataFile(bytes), std::to_string(pieces)});
-}
-
-NtfsBuilder& NtfsBuilder::files(const std::string& folder, u32 count, u32 size) {
-    return add({"files", folder, std::to_string(count), std::to_string(size)});
-}
-
-NtfsBuilder& NtfsBuilder::dosName(const std::string& path, const std::string& shortName) {
-    return add({"dosname", path, shortName});
-}
-
-NtfsBuilder& NtfsBuilder::setMtime(const std::string& path, std::time_t mtime) {
-    return add({"setmtime", path, std::to_string(mtime)});
-}
-
-NtfsBuilder& NtfsBuilder::rm(const std::string& path) {
-    return add({"rm", path});
-}
-
-NtfsBuilder& NtfsBuilder::rmdir(const std::string& path) {
-    return add({"rmdir", path});
-}
-
-NtfsBuilder& NtfsBuilder::rmtree(const std::string& path) {
-    return add({"rmtree", path});
-}
-
-NtfsBuilder& NtfsBuilder::zeroBootSector() {
-    return add({"zero-boot"});
-}
-
-NtfsBuilder& NtfsBuilder::zeroMftRecord0() {
-    return add({"zero-mft0"});
-}
-
-NtfsBuilder& NtfsBuilder::zeroMirrorRecord0() {
-    return add({"zero-mirror0"});
-}
-
-NtfsBuilder& NtfsBuilder::clearInUse(const std::string& path) {
-    return add({"clear-inuse", path});
-}
-
-NtfsBuilder& NtfsBuilder::clearInUse(u64 record) {
-    return add({"clear-inuse", std::to_string(record)});
 }
 
 NtfsBuilder& NtfsBuilder::corruptIndex(const std::string& folder, const std::string& name,

@@ -43,39 +43,44 @@ public:
     explicit NtfsBuilder(const NtfsImage& image);
 
     // Paths inside the volume are absolute, '/'-separated UTF-8.
-    NtfsBuilder& mkdir(const std::string& path);
+    NtfsBuilder& mkdir(const std::string& path) { return add({"mkdir", path}); }
     // Small files stay resident in their record. In a compressed folder (a
     // volume made with compression) the file is compressed too.
-    NtfsBuilder& write(const std::string& path, const std::string& bytes);
+    NtfsBuilder& write(const std::string& path, const std::string& bytes) {
+        return add({"write", path, dataFile(bytes)});
+    }
     // Clusters of 4096 bytes or less.
-    NtfsBuilder& compress(const std::string& path, const std::string& bytes);
+    NtfsBuilder& compress(const std::string& path, const std::string& bytes) {
+        return add({"compress", path, dataFile(bytes)});
+    }
     // Cluster-aligned holes (one may end with the file); `bytes` must be zero
     // there (punchHoles).
     NtfsBuilder& sparse(const std::string& path, const std::string& bytes,
                         const std::vector<Hole>& holes);
     // At least `pieces` runs apart on the volume; the file needs as many clusters.
-    NtfsBuilder& fragment(const std::string& path, const std::string& bytes, u32 pieces);
-    // `count` files f000001, f000002, ... of `size` bytes, each its own name
-    // repeated.
-    NtfsBuilder& files(const std::string& folder, u32 count, u32 size);
+    NtfsBuilder& fragment(const std::string& path, const std::string& bytes, u32 pieces) {
+        return add({"fragment", path, dataFile(bytes), std::to_string(pieces)});
+    }
     // An 8.3 DOS name beside the long one.
-    NtfsBuilder& dosName(const std::string& path, const std::string& shortName);
-    NtfsBuilder& setMtime(const std::string& path, std::time_t mtime);
-    NtfsBuilder& rm(const std::string& path);
-    // An empty folder.
-    NtfsBuilder& rmdir(const std::string& path);
+    NtfsBuilder& dosName(const std::string& path, const std::string& shortName) {
+        return add({"dosname", path, shortName});
+    }
+    NtfsBuilder& setMtime(const std::string& path, std::time_t mtime) {
+        return add({"setmtime", path, std::to_string(mtime)});
+    }
+    NtfsBuilder& rm(const std::string& path) { return add({"rm", path}); }
     // A folder with everything in it, deepest first.
-    NtfsBuilder& rmtree(const std::string& path);
+    NtfsBuilder& rmtree(const std::string& path) { return add({"rmtree", path}); }
 
     // Damage, written straight to the volume.
-    NtfsBuilder& zeroBootSector();
-    NtfsBuilder& zeroMftRecord0();
-    NtfsBuilder& zeroMirrorRecord0();
+    NtfsBuilder& zeroBootSector() { return add({"zero-boot"}); }
+    NtfsBuilder& zeroMftRecord0() { return add({"zero-mft0"}); }
+    NtfsBuilder& zeroMirrorRecord0() { return add({"zero-mirror0"}); }
     // The record's in-use flag only; the MFT bitmap still counts it.
-    NtfsBuilder& clearInUse(const std::string& path);
-    NtfsBuilder& clearInUse(u64 record);
+    NtfsBuilder& clearInUse(const std::string& path) { return add({"clear-inuse", path}); }
     // Overwrites bytes of the index entry of `name` in `folder`, at `offset`
-    // within the entry (ntfslayout::IE_...); the index keeps valid fix-ups.
+    // within the entry (ntfslayout::IE_...); the index keeps valid fix-ups. The
+    // folder must hold enough names to have index blocks.
     NtfsBuilder& corruptIndex(const std::string& folder, const std::string& name, u64 offset,
                               const std::string& bytes);
 

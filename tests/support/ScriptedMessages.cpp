@@ -6,7 +6,7 @@ int AnswerScript::answer(int kind, const std::string& text, bool defaultNo,
                          const char* checkLabel) {
     asked_.push_back({kind, text, defaultNo, checkLabel ? checkLabel : ""});
     if (kind != MESSAGE_QUESTION && kind != MESSAGE_WARNING)
-        return 0;
+        return checkLabel && tickInfoChecks_ ? 0x10 : 0;
     int result = defaultAnswer_;
     if (!queue_.empty()) {
         result = queue_.front();

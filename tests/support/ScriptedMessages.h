@@ -24,8 +24,8 @@ struct AskedBox {
 
 // Answers as the real box can: Yes/No boxes (question, warning) take the next
 // queued answer, or the default when the queue is empty; error and information
-// boxes answer 0 and take nothing from the queue. 0x10 (check box ticked) is
-// kept only when a check box was offered.
+// boxes answer 0 (0x10 with tickInfoChecks) and take nothing from the queue.
+// 0x10 (check box ticked) is kept only when a check box was offered.
 class AnswerScript {
 public:
     explicit AnswerScript(int defaultAnswer = 1) : defaultAnswer_(defaultAnswer) {}
@@ -35,16 +35,17 @@ public:
         queue_.push_back(answer);
         return *this;
     }
-    void setDefaultAnswer(int answer) { defaultAnswer_ = answer; }
+    // The check boxes of error and information boxes ticked from now on.
+    void tickInfoChecks() { tickInfoChecks_ = true; }
 
     const std::vector<AskedBox>& asked() const { return asked_; }
-    std::size_t pendingAnswers() const { return queue_.size(); }
 
     // Records the box and gives its answer.
     int answer(int kind, const std::string& text, bool defaultNo, const char* checkLabel);
 
 private:
     int defaultAnswer_;
+    bool tickInfoChecks_ = false;
     std::deque<int> queue_;
     std::vector<AskedBox> asked_;
 };

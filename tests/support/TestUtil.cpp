@@ -64,22 +64,15 @@ std::string shellQuote(const std::string& s) {
     return q + "'";
 }
 
-static std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 int run(const std::string& command, std::string* out, std::string* err) {
     TempDir scratch; // removed without run(), see ~TempDir
     std::string cmd = "( " + command + " ) >" + shellQuote(scratch.file("out")) + " 2>" +
                       (err ? shellQuote(scratch.file("err")) : std::string("&2"));
     int status = std::system(cmd.c_str());
     if (out)
-        *out = slurp(scratch.file("out"));
+        *out = readAll(scratch.file("out"));
     if (err)
-        *err = slurp(scratch.file("err"));
+        *err = readAll(scratch.file("err"));
     if (status == -1 || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);

@@ -3,45 +3,23 @@
 //
 //   hbntfsbuild IMAGE -f SCRIPT
 //
-// IMAGE is the volume itself (a file, no partition table). In the SCRIPT every
-// line is one command with its arguments separated by tabs; blank lines and
-// lines that begin with '#' are skipped. Paths inside the volume are absolute,
-// '/'-separated UTF-8; names may be up to 255 UTF-16 units. DATAFILE is a host
-// file whose bytes the new file gets.
-//
-// Building (libntfs-3g):
-//   mkdir PATH                      a folder
-//   write PATH DATAFILE             a file (small ones stay resident in the record); in a
-//                                   compressed folder (mkntfs -C) it is compressed too
-//   compress PATH DATAFILE          a compressed file (clusters of 4096 bytes or less)
-//   sparse PATH DATAFILE HOLES      a sparse file; HOLES is OFFSET:LENGTH[,OFFSET:LENGTH...],
-//                                   cluster-aligned (a hole may end at the end of the file),
-//                                   left unallocated; DATAFILE must hold zeros there
-//   fragment PATH DATAFILE PIECES   a file in at least PIECES runs apart on the volume
-//                                   (sparse and fragment files are never compressed)
-//   files FOLDER COUNT SIZE         COUNT files f000001, f000002, ... of SIZE bytes, each
-//                                   its own name repeated
-//   dosname PATH SHORTNAME          gives a file or folder an 8.3 DOS name besides its own
-//   setmtime PATH UNIX_SECONDS      sets the modification time (in $STANDARD_INFORMATION,
-//                                   the record's $FILE_NAME attributes and the folder's index)
-//   rm PATH                         deletes a file (its record stays, not in use)
-//   rmdir PATH                      deletes an empty folder
-//   rmtree PATH                     deletes a folder and everything in it, deepest first
-// A deleted file's record is free again: what is made after it may take it, so
-// the deletions come last when the deleted files matter.
-// Damage (straight to the image, after libntfs-3g has let go of it):
-//   zero-boot                       zeroes the boot sector
-//   zero-mft0                       zeroes record 0 of the MFT (found through the boot sector)
-//   zero-mirror0                    zeroes record 0 of the MFT mirror
-//   clear-inuse PATH|RECORD         clears the in-use flag of a record (the MFT bitmap keeps it)
+// IMAGE is the volume itself (no partition table). Each line of the SCRIPT is a
+// command and its tab-separated arguments (tests/support/NtfsBuilder.h writes
+// them and says what each one does). Paths inside the volume are absolute,
+// '/'-separated UTF-8; DATAFILE is a host file whose bytes the new file gets.
+//   mkdir PATH, write PATH DATAFILE, compress PATH DATAFILE,
+//   sparse PATH DATAFILE OFFSET:LENGTH[,OFFSET:LENGTH...] (cluster-aligned holes),
+//   fragment PATH DATAFILE PIECES, dosname PATH SHORTNAME, setmtime PATH UNIX_SECONDS,
+//   rm PATH, rmtree PATH, and for the benchmarks files FOLDER COUNT SIZE: COUNT
+//   files f000001, f000002, ... of SIZE bytes, each its own name repeated;
+// and the damage, written straight to the image after libntfs-3g let go of it:
+//   zero-boot, zero-mft0, zero-mirror0, clear-inuse PATH,
 //   corrupt-index FOLDER NAME OFFSET HEX
-//                                   overwrites the bytes of FOLDER's index entry for NAME at
-//                                   OFFSET within the entry (0: file reference, 8: entry
-//                                   length, 10: key length, 12: flags, 16: key)
 //
-// With SOURCE_DATE_EPOCH set, everything made gets that time, and so do the
-// folders it goes into, so that images come out the same every time. Any failure
-// prints what failed and why and exits with 1; a script it cannot take, with 2.
+// Everything made gets the time SOURCE_DATE_EPOCH (which must be set), and so
+// do the folders it goes into, so that images come out the same every time. Every
+// command is checked before the first one runs; any failure prints what failed
+// and why and exits with 1.
 
 #include "core/Array.h"
 #include "core/Types.h"
@@ -82,21 +60,10 @@ extern "C" {
 
 namespace {
 
-// Copies of the host file go through the volume in pieces of this size.
-constexpr u64 COPY_PIECE = 1 << 20;
 // libntfs-3g compresses only on volumes with clusters up to this size.
 constexpr u32 MAX_COMPRESSION_CLUSTER = 4096;
-// Enough for a file whose runs spill into extension records many times over.
-constexpr u64 MAX_PIECES = 100000;
-// The files of `files` are made in memory.
-constexpr u64 MAX_FILES_SIZE = 1 << 20;
 
 namespace L = ntfslayout;
-
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error(what);
@@ -107,13 +74,10 @@ std::string systemError() {
 }
 
 u64 parseNumber(const std::string& text, const char* what) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-        throw UsageError(std::string(what) + " \"" + text + "\" is not a number");
-    errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno == ERANGE)
-        throw UsageError(std::string(what) + " \"" + text + "\" is too large");
-    return v;
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        fail(std::string(what) + " \"" + text + "\" is not a number");
+    return std::stoull(text);
 }
 
 // ---- Owners of libntfs-3g's objects ----
@@ -189,16 +153,13 @@ struct VolumePath {
 
 VolumePath splitPath(const std::string& path) {
     if (path.empty() || path[0] != '/')
-        throw UsageError("path \"" + path + "\" does not begin with '/'");
+        fail("path \"" + path + "\" does not begin with '/'");
     std::vector<std::string> parts;
     std::istringstream in(path);
     std::string part;
     while (std::getline(in, part, '/')) {
-        if (part.empty())
-            continue;
-        if (part == "." || part == "..")
-            throw UsageError("path \"" + path + "\" holds \".\" or \"..\"");
-        parts.push_back(part);
+        if (!part.empty())
+            parts.push_back(part);
     }
     VolumePath vp{"/", ""};
     if (parts.empty())
@@ -210,37 +171,17 @@ VolumePath splitPath(const std::string& path) {
     return vp;
 }
 
-// ---- The host side ----
+// ---- Host files ----
 
-std::vector<u8> readBytes(std::ifstream& in, u64 offset, u64 n, const std::string& name) {
-    std::vector<u8> bytes(n);
-    in.clear();
-    in.seekg(static_cast<std::streamoff>(offset));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(n));
-    if (static_cast<u64>(in.gcount()) != n)
-        fail("cannot read " + std::to_string(n) + " bytes at " + std::to_string(offset) + " of " +
-             name);
-    return bytes;
+// A data file whole: the tests' and benchmarks' ones fit in memory.
+std::string readHostFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (!in.is_open() || in.bad())
+        fail("cannot read data file " + path);
+    return bytes.str();
 }
-
-class HostFile {
-public:
-    explicit HostFile(const std::string& path) : path_(path), in_(path, std::ios::binary) {
-        struct stat st {};
-        if (!in_ || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            fail("cannot read data file " + path);
-        size_ = static_cast<u64>(st.st_size);
-    }
-    u64 size() const { return size_; }
-    const std::string& path() const { return path_; }
-
-    std::vector<u8> read(u64 offset, u64 n) { return readBytes(in_, offset, n, path_); }
-
-private:
-    std::string path_;
-    std::ifstream in_;
-    u64 size_ = 0;
-};
 
 // A run of bytes of a file: [offset, offset + length).
 struct Range {
@@ -249,11 +190,6 @@ struct Range {
 };
 
 // ---- Raw access to the image, for the damage ----
-
-std::vector<u8> rawRead(const std::string& image, u64 offset, u64 n) {
-    std::ifstream in(image, std::ios::binary);
-    return readBytes(in, offset, n, image);
-}
 
 void rawWrite(const std::string& image, u64 offset, const std::vector<u8>& bytes) {
     std::fstream out(image, std::ios::binary | std::ios::in | std::ios::out);
@@ -266,21 +202,17 @@ void rawWrite(const std::string& image, u64 offset, const std::vector<u8>& bytes
              std::to_string(offset) + " of " + image);
 }
 
-bool isPowerOfTwo(u64 v) {
-    return v != 0 && (v & (v - 1)) == 0;
-}
-
 std::vector<u8> parseHex(const std::string& text) {
     if (text.empty() || text.size() % 2 != 0 ||
         text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        throw UsageError("\"" + text + "\" is not an even number of hex digits");
+        fail("\"" + text + "\" is not an even number of hex digits");
     std::vector<u8> bytes;
     for (std::size_t i = 0; i < text.size(); i += 2)
         bytes.push_back(static_cast<u8>(std::stoul(text.substr(i, 2), nullptr, 16)));
     return bytes;
 }
 
-// OFFSET:LENGTH[,OFFSET:LENGTH...], sorted, not overlapping, inside the file.
+// OFFSET:LENGTH[,OFFSET:LENGTH...] in order, inside the file.
 std::vector<Range> parseHoles(const std::string& text, u64 fileSize) {
     std::vector<Range> holes;
     std::istringstream in(text);
@@ -288,33 +220,30 @@ std::vector<Range> parseHoles(const std::string& text, u64 fileSize) {
     while (std::getline(in, item, ',')) {
         std::size_t colon = item.find(':');
         if (colon == std::string::npos)
-            throw UsageError("hole \"" + item + "\" is not OFFSET:LENGTH");
+            fail("hole \"" + item + "\" is not OFFSET:LENGTH");
         Range r{parseNumber(item.substr(0, colon), "hole offset"),
                 parseNumber(item.substr(colon + 1), "hole length")};
         if (r.length == 0 || !(r.offset <= fileSize && r.length <= fileSize - r.offset))
-            throw UsageError("hole \"" + item + "\" is empty or not inside the file's " +
-                             std::to_string(fileSize) + " bytes");
+            fail("hole \"" + item + "\" is empty or not inside the file's " +
+                 std::to_string(fileSize) + " bytes");
+        if (!holes.empty() && r.offset < holes.back().offset + holes.back().length)
+            fail("hole \"" + item + "\" is out of order");
         holes.push_back(r);
-    }
-    std::sort(holes.begin(), holes.end(),
-              [](const Range& a, const Range& b) { return a.offset < b.offset; });
-    for (std::size_t i = 1; i < holes.size(); ++i) {
-        if (holes[i].offset < holes[i - 1].offset + holes[i - 1].length)
-            throw UsageError("holes overlap at " + std::to_string(holes[i].offset));
     }
     return holes;
 }
 
 // ---- The session ----
 
+struct Command;
+
 class Builder {
 public:
     explicit Builder(std::string image) : image_(std::move(image)) {
-        if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
-            struct timespec ts {};
-            ts.tv_sec = static_cast<time_t>(parseNumber(epoch, "SOURCE_DATE_EPOCH"));
-            epoch_ = timespec2ntfs(ts);
-        }
+        const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+        struct timespec ts {};
+        ts.tv_sec = static_cast<time_t>(parseNumber(epoch ? epoch : "", "SOURCE_DATE_EPOCH"));
+        epoch_ = timespec2ntfs(ts);
     }
     ~Builder() {
         // Only after a failure: the image is scrap then, but the library still
@@ -325,7 +254,8 @@ public:
     Builder(const Builder&) = delete;
     Builder& operator=(const Builder&) = delete;
 
-    void execute(const std::vector<std::string>& c);
+    // The command `c` names, its arguments counted; throws for any other.
+    static const Command* command(const std::vector<std::string>& c);
     void finish() { unmount(); }
 
 private:
@@ -334,6 +264,7 @@ private:
 
     Inode openPath(const std::string& path);
     Inode openFolder(const std::string& path);
+    Inode openIn(Inode& dir, const VolumePath& vp);
     void stamp(ntfs_inode* ni);
     void stampFolder(const std::string& folder);
 
@@ -345,12 +276,13 @@ private:
     Made make(const std::string& path, mode_t type);
     void finishMade(Made& m, const std::string& path);
     Attr openData(ntfs_inode* ni, const std::string& path);
-    void copy(ntfs_attr* na, HostFile& host, const Range& r, const std::string& path);
-    void writeFrom(const std::string& path, const std::string& dataFile);
+    void copy(ntfs_attr* na, const std::string& data, const Range& r, const std::string& path);
+    // In a compressed folder (a volume made with mkntfs -C) the file is
+    // compressed anyway.
+    void writeFrom(const std::string& path, const std::string& dataFile, bool compressed);
 
     void mkdir(const std::string& path);
     void setCompressed(ntfs_inode* ni, bool on, const std::string& path);
-    void compress(const std::string& path, const std::string& dataFile);
     void sparse(const std::string& path, const std::string& dataFile, const std::string& holes);
     void fragment(const std::string& path, const std::string& dataFile, u64 pieces);
     void files(const std::string& folder, u64 count, u64 size);
@@ -370,13 +302,13 @@ private:
     const Geometry& geometry();
     void zeroRecord0(bool mirror);
     void zeroBoot();
-    void clearInUse(const std::string& which);
+    void clearInUse(const std::string& path);
     void corruptIndex(const std::string& folder, const std::string& name, u64 offset,
                       const std::vector<u8>& bytes);
 
     std::string image_;
     ntfs_volume* vol_ = nullptr;
-    std::optional<ntfs_time> epoch_;
+    ntfs_time epoch_;
     std::optional<Geometry> geometry_;
 };
 
@@ -410,6 +342,16 @@ Inode Builder::openPath(const std::string& path) {
     return ni;
 }
 
+// The entry vp.leaf of the folder `dir`, which is open.
+Inode Builder::openIn(Inode& dir, const VolumePath& vp) {
+    if (vp.leaf.empty())
+        fail("the root folder cannot be named here");
+    Inode ni(ntfs_pathname_to_inode(volume(), dir.get(), vp.leaf.c_str()));
+    if (!ni)
+        fail("cannot find " + vp.whole() + ": " + systemError());
+    return ni;
+}
+
 Inode Builder::openFolder(const std::string& path) {
     Inode ni = openPath(path);
     if (!isDirectory(ni.get()))
@@ -437,20 +379,16 @@ void syncNameTimes(ntfs_inode* ni) {
 }
 
 void Builder::stamp(ntfs_inode* ni) {
-    if (!epoch_)
-        return;
-    ni->creation_time = *epoch_;
-    ni->last_data_change_time = *epoch_;
-    ni->last_mft_change_time = *epoch_;
-    ni->last_access_time = *epoch_;
+    ni->creation_time = epoch_;
+    ni->last_data_change_time = epoch_;
+    ni->last_mft_change_time = epoch_;
+    ni->last_access_time = epoch_;
     syncNameTimes(ni);
 }
 
-// Making or deleting something in a folder moves the folder's times; with a
-// fixed epoch they are put back.
+// Making or deleting something in a folder moves the folder's times; they are
+// put back.
 void Builder::stampFolder(const std::string& folder) {
-    if (!epoch_)
-        return;
     Inode dir = openFolder(folder);
     stamp(dir.get());
     closeInode(dir, folder);
@@ -459,7 +397,7 @@ void Builder::stampFolder(const std::string& folder) {
 Builder::Made Builder::make(const std::string& path, mode_t type) {
     VolumePath vp = splitPath(path);
     if (vp.leaf.empty())
-        throw UsageError("cannot make the root folder");
+        fail("cannot make the root folder");
     Made m;
     m.dir = openFolder(vp.parent);
     UName name(vp.leaf);
@@ -485,21 +423,15 @@ Attr Builder::openData(ntfs_inode* ni, const std::string& path) {
     return na;
 }
 
-void Builder::copy(ntfs_attr* na, HostFile& host, const Range& r, const std::string& path) {
-    u64 done = 0;
-    while (done < r.length) {
-        u64 n = std::min(COPY_PIECE, r.length - done);
-        std::vector<u8> piece = host.read(r.offset + done, n);
-        u64 at = 0;
-        while (at < n) {
-            s64 wrote = ntfs_attr_pwrite(na, static_cast<s64>(r.offset + done + at),
-                                         static_cast<s64>(n - at), piece.data() + at);
-            if (wrote <= 0)
-                fail("cannot write " + path + " at " + std::to_string(r.offset + done + at) + ": " +
-                     (wrote < 0 ? systemError() : "nothing written"));
-            at += static_cast<u64>(wrote);
-        }
-        done += n;
+void Builder::copy(ntfs_attr* na, const std::string& data, const Range& r,
+                   const std::string& path) {
+    for (u64 at = r.offset; at < r.offset + r.length;) {
+        const s64 wrote = ntfs_attr_pwrite(na, static_cast<s64>(at),
+                                           static_cast<s64>(r.offset + r.length - at), &data[at]);
+        if (wrote <= 0)
+            fail("cannot write " + path + " at " + std::to_string(at) + ": " +
+                 (wrote < 0 ? systemError() : "nothing written"));
+        at += static_cast<u64>(wrote);
     }
 }
 
@@ -509,13 +441,20 @@ void finishData(ntfs_attr* na, const std::string& path) {
         fail("cannot finish compressing " + path + ": " + systemError());
 }
 
-void Builder::writeFrom(const std::string& path, const std::string& dataFile) {
-    HostFile host(dataFile);
+void Builder::writeFrom(const std::string& path, const std::string& dataFile, bool compressed) {
+    if (compressed && volume()->cluster_size > MAX_COMPRESSION_CLUSTER)
+        fail("cannot compress " + path + ": the volume's clusters of " +
+             std::to_string(volume()->cluster_size) + " bytes are too large for compression");
+    const std::string host = readHostFile(dataFile);
     Made m = make(path, S_IFREG);
+    if (compressed)
+        setCompressed(m.ni.get(), true, path);
     {
         Attr na = openData(m.ni.get(), path);
         copy(na.get(), host, Range{0, host.size()}, path);
         finishData(na.get(), path);
+        if (compressed && !(na->data_flags & ATTR_IS_COMPRESSED))
+            fail(path + " did not come out compressed");
     }
     finishMade(m, path);
 }
@@ -535,40 +474,11 @@ void Builder::setCompressed(ntfs_inode* ni, bool on, const std::string& path) {
     ntfs_inode_mark_dirty(ni);
 }
 
-void Builder::compress(const std::string& path, const std::string& dataFile) {
-    if (volume()->cluster_size > MAX_COMPRESSION_CLUSTER)
-        fail("cannot compress " + path + ": the volume's clusters of " +
-             std::to_string(volume()->cluster_size) + " bytes are too large for compression");
-    HostFile host(dataFile);
-    Made m = make(path, S_IFREG);
-    setCompressed(m.ni.get(), true, path);
-    {
-        Attr na = openData(m.ni.get(), path);
-        copy(na.get(), host, Range{0, host.size()}, path);
-        finishData(na.get(), path);
-        if (!(na->data_flags & ATTR_IS_COMPRESSED))
-            fail(path + " did not come out compressed");
-    }
-    finishMade(m, path);
-}
-
 void Builder::sparse(const std::string& path, const std::string& dataFile,
                      const std::string& holeText) {
-    HostFile host(dataFile);
+    const std::string host = readHostFile(dataFile);
     std::vector<Range> holes = parseHoles(holeText, host.size());
-    u64 cluster = volume()->cluster_size;
-    for (const Range& h : holes) {
-        u64 end = h.offset + h.length;
-        if (h.offset % cluster != 0 || (end % cluster != 0 && end != host.size()))
-            throw UsageError("hole " + std::to_string(h.offset) + ":" + std::to_string(h.length) +
-                             " is not aligned to the clusters of " + std::to_string(cluster) +
-                             " bytes");
-        for (u64 at = 0; at < h.length; at += COPY_PIECE) {
-            std::vector<u8> bytes = host.read(h.offset + at, std::min(COPY_PIECE, h.length - at));
-            if (std::any_of(bytes.begin(), bytes.end(), [](u8 b) { return b != 0; }))
-                fail(dataFile + " holds data inside the hole at " + std::to_string(h.offset));
-        }
-    }
+    const u64 cluster = volume()->cluster_size;
     Made m = make(path, S_IFREG);
     // Holes of a compressed file are another matter; this one is sparse only.
     setCompressed(m.ni.get(), false, path);
@@ -611,11 +521,9 @@ void Builder::sparse(const std::string& path, const std::string& dataFile,
 // file is left behind.
 void Builder::fragment(const std::string& path, const std::string& dataFile, u64 pieces) {
     ntfs_volume* vol = volume();
-    HostFile host(dataFile);
+    const std::string host = readHostFile(dataFile);
     u64 cluster = vol->cluster_size;
     u64 clusters = (host.size() + cluster - 1) / cluster;
-    if (pieces > MAX_PIECES)
-        throw UsageError("at most " + std::to_string(MAX_PIECES) + " pieces");
     if (pieces < 2 || clusters < pieces)
         fail(dataFile + " has " + std::to_string(clusters) + " clusters; " +
              std::to_string(pieces) + " pieces need at least as many, and at least 2");
@@ -668,9 +576,7 @@ void Builder::fragment(const std::string& path, const std::string& dataFile, u64
 
 void Builder::files(const std::string& folder, u64 count, u64 size) {
     if (count > 999999)
-        throw UsageError("at most 999999 files at once");
-    if (size > MAX_FILES_SIZE)
-        throw UsageError("files of at most " + std::to_string(MAX_FILES_SIZE) + " bytes");
+        fail("at most 999999 files at once");
     std::string base = splitPath(folder).whole();
     Inode dir = openFolder(base);
     for (u64 i = 1; i <= count; ++i) {
@@ -702,61 +608,39 @@ void Builder::files(const std::string& folder, u64 count, u64 size) {
 
 void Builder::dosName(const std::string& path, const std::string& shortName) {
     VolumePath vp = splitPath(path);
-    if (vp.leaf.empty())
-        throw UsageError("the root folder has no DOS name");
     Inode dir = openFolder(vp.parent);
-    Inode ni(ntfs_pathname_to_inode(volume(), dir.get(), vp.leaf.c_str()));
-    if (!ni)
-        fail("cannot find " + vp.whole() + ": " + systemError());
+    Inode ni = openIn(dir, vp);
     // The library closes both inodes, whatever comes of it.
     int r =
         ntfs_set_ntfs_dos_name(ni.release(), dir.release(), shortName.data(), shortName.size(), 0);
     if (r != 0)
         fail("cannot give " + vp.whole() + " the DOS name " + shortName + ": " + systemError());
-    if (epoch_) {
-        // The names were made anew, with the time of now.
-        dir = openFolder(vp.parent);
-        ni.reset(ntfs_pathname_to_inode(volume(), dir.get(), vp.leaf.c_str()));
-        if (!ni)
-            fail("cannot find " + vp.whole() + ": " + systemError());
-        syncNameTimes(ni.get());
-        closeInodeInDir(ni, dir, vp.whole());
-        stamp(dir.get());
-        closeInode(dir, vp.parent);
-    }
+    // The names were made anew, with the time of now.
+    dir = openFolder(vp.parent);
+    ni = openIn(dir, vp);
+    syncNameTimes(ni.get());
+    closeInodeInDir(ni, dir, vp.whole());
+    stamp(dir.get());
+    closeInode(dir, vp.parent);
 }
 
 void Builder::setMtime(const std::string& path, u64 seconds) {
     VolumePath vp = splitPath(path);
-    Inode dir;
-    Inode ni;
-    if (vp.leaf.empty()) {
-        ni = openPath("/");
-    } else {
-        dir = openFolder(vp.parent);
-        ni.reset(ntfs_pathname_to_inode(volume(), dir.get(), vp.leaf.c_str()));
-        if (!ni)
-            fail("cannot find " + vp.whole() + ": " + systemError());
-    }
+    Inode dir = openFolder(vp.parent);
+    Inode ni = openIn(dir, vp);
     struct timespec ts {};
     ts.tv_sec = static_cast<time_t>(seconds);
     ni->last_data_change_time = timespec2ntfs(ts);
     syncNameTimes(ni.get());
-    if (dir)
-        closeInodeInDir(ni, dir, vp.whole());
-    closeInode(ni, vp.whole());
+    closeInodeInDir(ni, dir, vp.whole());
     closeInode(dir, vp.parent);
 }
 
 void Builder::remove(const std::string& path, bool folder) {
     VolumePath vp = splitPath(path);
-    if (vp.leaf.empty())
-        throw UsageError("cannot delete the root folder");
     Inode dir = openFolder(vp.parent);
     UName name(vp.leaf);
-    Inode ni(ntfs_pathname_to_inode(volume(), dir.get(), vp.leaf.c_str()));
-    if (!ni)
-        fail("cannot find " + vp.whole() + ": " + systemError());
+    Inode ni = openIn(dir, vp);
     if (isDirectory(ni.get()) != folder)
         fail(vp.whole() + (folder ? " is not a folder" : " is a folder"));
     // ntfs_delete closes both inodes, whatever comes of it.
@@ -793,7 +677,7 @@ int collect(void* dirent, const ntfschar* name, const int nameLength, const int 
 void Builder::removeTree(const std::string& path) {
     VolumePath vp = splitPath(path);
     if (vp.leaf.empty())
-        throw UsageError("cannot delete the root folder");
+        fail("cannot delete the root folder");
     Listing listing;
     {
         Inode dir = openFolder(vp.whole());
@@ -836,38 +720,13 @@ void Builder::zeroRecord0(bool mirror) {
              std::vector<u8>(g.recordBytes, 0));
 }
 
-void Builder::clearInUse(const std::string& which) {
-    ntfs_volume* vol = volume();
-    u64 record = 0;
-    if (!which.empty() && which[0] == '/') {
-        Inode ni = openPath(which);
-        record = ni->mft_no;
-        closeInode(ni, which);
-    } else {
-        record = parseNumber(which, "record");
-    }
-    u64 recordBytes = vol->mft_record_size;
-    u64 records = static_cast<u64>(vol->mft_na->initialized_size) / recordBytes;
-    if (record >= records)
-        fail("record " + std::to_string(record) + " is past the MFT's " + std::to_string(records) +
-             " records");
-    // The record's first cluster through the MFT's own runs; the flags lie in its
-    // first sector, so a record split over two runs does not matter here.
-    u64 byte = record * recordBytes;
-    LCN lcn = ntfs_attr_vcn_to_lcn(vol->mft_na, static_cast<VCN>(byte / vol->cluster_size));
-    if (lcn < 0)
-        fail("cannot find record " + std::to_string(record) + " on the volume");
-    u64 offset = static_cast<u64>(lcn) * vol->cluster_size + byte % vol->cluster_size;
+// Written back with the record as it is, which leaves the MFT bitmap as it was.
+void Builder::clearInUse(const std::string& path) {
+    Inode ni = openPath(path);
+    ni->mrec->flags = static_cast<MFT_RECORD_FLAGS>(ni->mrec->flags & ~MFT_RECORD_IN_USE);
+    ntfs_inode_mark_dirty(ni.get());
+    closeInode(ni, path);
     unmount();
-    std::vector<u8> head = rawRead(image_, offset, L::FILE_FLAGS + 2);
-    Array h(head.data(), static_cast<u32>(head.size()));
-    if (h.getLE32(L::REC_MAGIC) != NTFS_MAGIC_FILE)
-        fail("record " + std::to_string(record) + " is not a FILE record");
-    u16 flags = h.getLE16(L::FILE_FLAGS);
-    if (!(flags & NTFS_RECORD_IN_USE))
-        fail("record " + std::to_string(record) + " is not in use");
-    h.setLE16(L::FILE_FLAGS, static_cast<u16>(flags & ~NTFS_RECORD_IN_USE));
-    rawWrite(image_, offset + L::FILE_FLAGS, {head[L::FILE_FLAGS], head[L::FILE_FLAGS + 1]});
 }
 
 // The offset and length of the entry for `name` among the entries behind the
@@ -911,138 +770,97 @@ bool patchEntry(std::vector<u8>& block, std::pair<u32, u32> entry, u64 offset,
     return true;
 }
 
-// Through the library, so that the index root's record and the index blocks
-// keep valid fix-ups: the damage is in the entry, nowhere else.
+// Through the library, so that the index blocks keep valid fix-ups: the damage
+// is in the entry, nowhere else. Only a folder with index blocks has the entry
+// there; a folder of a few names keeps them in its record.
 void Builder::corruptIndex(const std::string& folder, const std::string& leaf, u64 offset,
                            const std::vector<u8>& bytes) {
-    std::string what = "the entry of " + leaf + " in " + folder;
     Inode dir = openFolder(folder);
     UName name(leaf);
-    u32 blockSize = 0;
+    Attr alloc(ntfs_attr_open(dir.get(), AT_INDEX_ALLOCATION, NTFS_INDEX_I30, 4));
+    if (!alloc)
+        fail("cannot open the index blocks of " + folder +
+             " (a folder of a few names has none): " + systemError());
+    const u32 blockSize = volume()->indx_record_size;
+    std::vector<u8> block(blockSize);
     bool done = false;
-    {
-        Attr root(ntfs_attr_open(dir.get(), AT_INDEX_ROOT, NTFS_INDEX_I30, 4));
-        if (!root)
-            fail("cannot open the index root of " + folder + ": " + systemError());
-        std::vector<u8> value(static_cast<std::size_t>(root->data_size));
-        if (ntfs_attr_pread(root.get(), 0, root->data_size, value.data()) != root->data_size)
-            fail("cannot read the index root of " + folder + ": " + systemError());
-        ConstArray view(value.data(), static_cast<u32>(value.size()));
-        blockSize = view.getLE32(L::IR_BLOCK_SIZE);
-        if (auto entry = findEntry(view, L::IR_NODE, name)) {
-            if (!patchEntry(value, *entry, offset, bytes))
-                fail("the bytes do not fit inside " + what);
-            if (ntfs_attr_pwrite(root.get(), 0, root->data_size, value.data()) != root->data_size)
-                fail("cannot write the index root of " + folder + ": " + systemError());
-            done = true;
-        }
-    }
-    if (!done && blockSize >= 512 && blockSize <= 65536 && isPowerOfTwo(blockSize) &&
-        ntfs_attr_exist(dir.get(), AT_INDEX_ALLOCATION, NTFS_INDEX_I30, 4)) {
-        Attr alloc(ntfs_attr_open(dir.get(), AT_INDEX_ALLOCATION, NTFS_INDEX_I30, 4));
-        if (!alloc)
-            fail("cannot open the index blocks of " + folder + ": " + systemError());
-        std::vector<u8> block(blockSize);
-        for (s64 pos = 0; !done && pos + blockSize <= alloc->data_size; pos += blockSize) {
-            if (ntfs_attr_mst_pread(alloc.get(), pos, 1, blockSize, block.data()) != 1 ||
-                std::memcmp(block.data(), "INDX", 4) != 0)
-                continue;
-            auto entry = findEntry(ConstArray(block.data(), blockSize), L::INDX_NODE, name);
-            if (!entry)
-                continue;
-            if (!patchEntry(block, *entry, offset, bytes))
-                fail("the bytes do not fit inside " + what);
-            if (ntfs_attr_mst_pwrite(alloc.get(), pos, 1, blockSize, block.data()) != 1)
-                fail("cannot write an index block of " + folder + ": " + systemError());
-            done = true;
-        }
+    for (s64 pos = 0; !done && pos + blockSize <= alloc->data_size; pos += blockSize) {
+        if (ntfs_attr_mst_pread(alloc.get(), pos, 1, blockSize, block.data()) != 1 ||
+            std::memcmp(block.data(), "INDX", 4) != 0)
+            continue;
+        auto entry = findEntry(ConstArray(block.data(), blockSize), L::INDX_NODE, name);
+        if (!entry)
+            continue;
+        if (!patchEntry(block, *entry, offset, bytes))
+            fail("the bytes do not fit inside the entry of " + leaf + " in " + folder);
+        if (ntfs_attr_mst_pwrite(alloc.get(), pos, 1, blockSize, block.data()) != 1)
+            fail("cannot write an index block of " + folder + ": " + systemError());
+        done = true;
     }
     if (!done)
-        fail("there is no index entry for " + leaf + " in " + folder);
+        fail("there is no index entry for " + leaf + " in the blocks of " + folder);
+    alloc.reset();
     closeInode(dir, folder);
     // The library must not read the damaged index again in this run.
     unmount();
 }
 
-struct CommandSpec {
+using Args = std::vector<std::string>;
+
+// A command's name, its number of arguments, and what it does.
+struct Command {
     const char* name;
     std::size_t args;
+    void (*run)(Builder&, const Args&);
 };
 
-constexpr CommandSpec COMMANDS[] = {
-    {"mkdir", 1},     {"write", 2},        {"compress", 2},    {"sparse", 3},
-    {"fragment", 3},  {"files", 3},        {"dosname", 2},     {"setmtime", 2},
-    {"rm", 1},        {"rmdir", 1},        {"rmtree", 1},      {"zero-boot", 0},
-    {"zero-mft0", 0}, {"zero-mirror0", 0}, {"clear-inuse", 1}, {"corrupt-index", 4},
-};
-
-// Every command is checked before the first one runs, so that a typing error
-// does not leave a half-built image.
-void checkCommand(const std::vector<std::string>& c) {
-    if (c.empty() || c[0].empty())
-        throw UsageError("empty command");
-    for (const CommandSpec& spec : COMMANDS) {
-        if (c[0] != spec.name)
-            continue;
-        if (c.size() != spec.args + 1)
-            throw UsageError(c[0] + " takes " + std::to_string(spec.args) + " argument" +
-                             (spec.args == 1 ? "" : "s") + ", not " + std::to_string(c.size() - 1));
-        return;
+const Command* Builder::command(const Args& c) {
+    static const Command COMMANDS[] = {
+        {"mkdir", 1, [](Builder& b, const Args& a) { b.mkdir(a[1]); }},
+        {"write", 2, [](Builder& b, const Args& a) { b.writeFrom(a[1], a[2], false); }},
+        {"compress", 2, [](Builder& b, const Args& a) { b.writeFrom(a[1], a[2], true); }},
+        {"sparse", 3, [](Builder& b, const Args& a) { b.sparse(a[1], a[2], a[3]); }},
+        {"fragment", 3,
+         [](Builder& b, const Args& a) { b.fragment(a[1], a[2], parseNumber(a[3], "pieces")); }},
+        {"files", 3,
+         [](Builder& b, const Args& a) {
+             b.files(a[1], parseNumber(a[2], "count"), parseNumber(a[3], "size"));
+         }},
+        {"dosname", 2, [](Builder& b, const Args& a) { b.dosName(a[1], a[2]); }},
+        {"setmtime", 2,
+         [](Builder& b, const Args& a) { b.setMtime(a[1], parseNumber(a[2], "time")); }},
+        {"rm", 1, [](Builder& b, const Args& a) { b.remove(a[1], false); }},
+        {"rmtree", 1, [](Builder& b, const Args& a) { b.removeTree(a[1]); }},
+        {"zero-boot", 0, [](Builder& b, const Args&) { b.zeroBoot(); }},
+        {"zero-mft0", 0, [](Builder& b, const Args&) { b.zeroRecord0(false); }},
+        {"zero-mirror0", 0, [](Builder& b, const Args&) { b.zeroRecord0(true); }},
+        {"clear-inuse", 1, [](Builder& b, const Args& a) { b.clearInUse(a[1]); }},
+        {"corrupt-index", 4,
+         [](Builder& b, const Args& a) {
+             b.corruptIndex(splitPath(a[1]).whole(), a[2], parseNumber(a[3], "offset"),
+                            parseHex(a[4]));
+         }},
+    };
+    for (const Command& spec : COMMANDS) {
+        if (!c.empty() && c[0] == spec.name) {
+            if (c.size() != spec.args + 1)
+                fail(c[0] + " takes " + std::to_string(spec.args) + " arguments, not " +
+                     std::to_string(c.size() - 1));
+            return &spec;
+        }
     }
-    throw UsageError("unknown command \"" + c[0] + "\"");
+    fail("unknown command \"" + (c.empty() ? std::string() : c[0]) + "\"");
 }
 
-void Builder::execute(const std::vector<std::string>& c) {
-    const std::string& name = c.at(0);
-    if (name == "mkdir") {
-        mkdir(c[1]);
-    } else if (name == "write") {
-        writeFrom(c[1], c[2]);
-    } else if (name == "compress") {
-        compress(c[1], c[2]);
-    } else if (name == "sparse") {
-        sparse(c[1], c[2], c[3]);
-    } else if (name == "fragment") {
-        fragment(c[1], c[2], parseNumber(c[3], "pieces"));
-    } else if (name == "files") {
-        files(c[1], parseNumber(c[2], "count"), parseNumber(c[3], "size"));
-    } else if (name == "dosname") {
-        dosName(c[1], c[2]);
-    } else if (name == "setmtime") {
-        setMtime(c[1], parseNumber(c[2], "time"));
-    } else if (name == "rm") {
-        remove(c[1], false);
-    } else if (name == "rmdir") {
-        remove(c[1], true);
-    } else if (name == "rmtree") {
-        removeTree(c[1]);
-    } else if (name == "zero-boot") {
-        zeroBoot();
-    } else if (name == "zero-mft0") {
-        zeroRecord0(false);
-    } else if (name == "zero-mirror0") {
-        zeroRecord0(true);
-    } else if (name == "clear-inuse") {
-        clearInUse(c[1]);
-    } else if (name == "corrupt-index") {
-        corruptIndex(splitPath(c[1]).whole(), c[2], parseNumber(c[3], "offset"), parseHex(c[4]));
-    } else {
-        throw UsageError("unknown command \"" + name + "\"");
-    }
-}
-
-std::vector<std::vector<std::string>> commandsFromScript(const std::string& path) {
+std::vector<Args> commandsFromScript(const std::string& path) {
     std::ifstream in(path);
     if (!in)
-        throw UsageError("cannot read script " + path);
-    std::vector<std::vector<std::string>> commands;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || line[0] == '#')
+        fail("cannot read script " + path);
+    std::vector<Args> commands;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty())
             continue;
-        std::vector<std::string> fields;
+        Args fields;
         std::istringstream fs(line);
         std::string f;
         while (std::getline(fs, f, '\t'))
@@ -1050,13 +868,6 @@ std::vector<std::vector<std::string>> commandsFromScript(const std::string& path
         commands.push_back(fields);
     }
     return commands;
-}
-
-std::string describe(const std::vector<std::string>& c) {
-    std::string s;
-    for (const std::string& a : c)
-        s += (s.empty() ? "" : " ") + a;
-    return s;
 }
 
 } // namespace
@@ -1068,38 +879,21 @@ int main(int argc, char** argv) {
     }
     // The library's own complaints say more than errno alone.
     ntfs_log_set_handler(ntfs_log_handler_stderr);
-    std::vector<std::vector<std::string>> commands;
+    std::size_t n = 0;
+    std::vector<Args> commands;
     try {
         commands = commandsFromScript(argv[3]);
-        for (std::size_t i = 0; i < commands.size(); ++i) {
-            try {
-                checkCommand(commands[i]);
-            } catch (const UsageError& e) {
-                throw UsageError("command " + std::to_string(i + 1) + " (" + describe(commands[i]) +
-                                 "): " + e.what());
-            }
-        }
-    } catch (const UsageError& e) {
-        std::cerr << "hbntfsbuild: " << e.what() << '\n';
-        return 2;
-    }
-    std::size_t n = 0;
-    try {
+        for (n = 0; n < commands.size(); ++n)
+            Builder::command(commands[n]);
         Builder builder(argv[1]);
         for (n = 0; n < commands.size(); ++n)
-            builder.execute(commands[n]);
+            Builder::command(commands[n])->run(builder, commands[n]);
         builder.finish();
-    } catch (const UsageError& e) {
-        std::cerr << "hbntfsbuild: ";
-        if (n < commands.size())
-            std::cerr << "command " << n + 1 << " (" << describe(commands[n]) << "): ";
-        std::cerr << e.what() << '\n';
-        return 2;
     } catch (const std::exception& e) {
         std::cerr << "hbntfsbuild: ";
-        if (n < commands.size())
-            std::cerr << "command " << n + 1 << " (" << describe(commands[n]) << "): ";
-        std::cerr << e.what() << '\n';
+        for (std::size_t i = 0; n < commands.size() && i < commands[n].size(); ++i)
+            std::cerr << (i ? " " : "command " + std::to_string(n + 1) + " (") << commands[n][i];
+        std::cerr << (n < commands.size() ? "): " : "") << e.what() << '\n';
         return 1;
     }
     return 0;
