@@ -50,6 +50,8 @@ public:
     u64 from = 0; // every candidate offset word q in [from, to) was examined
     u64 to = 0;
     std::vector<Found> later;
+    // The byte order the stretch was read in: another order reads other values.
+    bool little = true;
     // False once a directory could not be kept: the stretch must then be read again.
     bool complete = true;
 };
@@ -113,7 +115,8 @@ bool findRootDirectory(ByteSource& src, u64 begin, u64 end, bool little, u64 at,
         return false;
     u64 q = begin - 3;
     const u64 qEnd = end - 3; // q + 4 <= end
-    if (memory.complete && memory.from <= at + q && at + q < memory.to) {
+    if (memory.complete && memory.little == little && memory.from <= at + q &&
+        at + q < memory.to) {
         for (const Found& f : memory.later) {
             if (f.start == at && f.end - 4 >= at + q && f.end - 4 < at + qEnd) {
                 found = f;
@@ -127,6 +130,7 @@ bool findRootDirectory(ByteSource& src, u64 begin, u64 end, bool little, u64 at,
         memory.from = at + q;
         memory.later.clear();
         memory.complete = true;
+        memory.little = little;
     }
     memory.to = at + q;
     if (q >= qEnd)

@@ -54,11 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::vector<u8> window(data + 1, data + 1 + CRW_HEADER);
             window.resize(CRW_TAIL_START, 0);
             window.insert(window.end(), data + 1 + CRW_HEADER, data + size);
-            modules[1]->check(window.data(), static_cast<u32>(window.size()));
-            fuzzsupport::InputReader reader(window.data(), window.size());
-            cbr::FileInfo info;
-            if (modules[1]->analyze(reader, info))
-                require(info.getSize() <= window.size() && info.getType() == "crw");
+            fuzzsupport::fuzzModule(*modules[1], window);
         }
         return 0;
     default:

@@ -6,6 +6,7 @@
 #include "cbr/FileModuleRegistry.h"
 #include "tests/cbr/CarvingCorpus.h"
 #include "tests/cbr/ModuleRun.h"
+#include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -243,6 +244,26 @@ TEST(ModuleFamiliesTest, Documents) {
 // Fuzzer finds. fuzz_picture_mpeg_modules, input 22 (the MPEG module on an
 // empty window), and fuzz_raw_modules, input 01 (the CRW module on an empty
 // window): both read their first bytes without asking whether the window had them.
+// A fuzzer's find: the CRW scan memory answered a big-endian hit from the stretch
+// it had read little-endian ("found, 500036 bytes" where a fresh look finds
+// nothing). The window is laid out as the raw-module fuzz target lays it.
+TEST(ModuleFuzzFindsTest, CrwMemoryKeepsItsByteOrder) {
+    const std::string input =
+        testutil::readAll(HB_SOURCE_DIR "/fuzz/corpus/raw_modules/crw-memory-byte-order");
+    std::string window = input.substr(1, 26);
+    window.resize(499900, '\0');
+    window += input.substr(27);
+    cbr::FileModule& crw = moduleNamed("crw");
+    std::unique_ptr<cbr::ScanMemory> memory = crw.newScanMemory();
+    cbr::FileInfo first, later, afresh;
+    moduletest::StrictWindow whole(window);
+    crw.analyzeInScan(whole, first, 0, memory.get());
+    const std::string rest = window.substr(512);
+    moduletest::StrictWindow tail(rest);
+    moduletest::StrictWindow tailAgain(rest);
+    EXPECT_EQ(crw.analyzeInScan(tail, later, 512, memory.get()), crw.analyze(tailAgain, afresh));
+}
+
 TEST(ModuleFuzzFindsTest, EmptyWindows) {
     for (const char* name : {"mpeg", "crw"}) {
         SCOPED_TRACE(name);
