@@ -80,14 +80,4 @@ private:
     TempDir dir_;
 };
 
-// The log lines written since construction.
-class LogCapture {
-public:
-    LogCapture() : mark_(logMemoryText().size()) {}
-    std::string text() const { return logMemoryText().substr(mark_); }
-
-private:
-    std::size_t mark_;
-};
-
 } // namespace testutil
