@@ -5,6 +5,7 @@
 #include "tests/fs/ntfs/NtfsVolumeFixture.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/RecordingProgress.h"
+#include "tests/support/RecoveredFiles.h"
 #include "tests/support/TestUtil.h"
 #include "tree/Recoverer.h"
 
@@ -202,6 +203,40 @@ TEST(DataReaderTest, BufferAndRecovererReadersDeliverTheSameBytes) {
     toRecoverer.setRecoverer(&sink);
     ASSERT_TRUE(toRecoverer.read(data));
     EXPECT_EQ(sink.bytes, buffer);
+}
+
+// A record may claim a sparse file of terabytes on a volume of 32 KiB: the
+// zeros no cluster holds reach the recoverer as holes, and only the data is
+// written.
+TEST(DataReaderTest, ZerosNoClusterHoldsReachTheRecovererAsHoles) {
+    const std::string volume = testutil::numberedSectors(64);
+    MemoryVolume v(volume, 8);
+    testutil::RecordingRecoverer sink;
+    ntfs::RecovererDataReader reader(*v.drive, nullptr);
+    reader.setRecoverer(&sink);
+    const u64 clusters = u64{1} << 18;
+    NtfsAttributeData data =
+        nonResident(clusters * 4096 - 100, {{1, 1, 1}, {0, clusters - 3, 0}, {2, 1, 1}, {3, 1, 1}});
+    data.initializedSize = (clusters - 1) * 4096 + 10;
+    sink.beginFile(tree::FileEntry("huge", data.size, 0), {});
+    ASSERT_TRUE(reader.read(data));
+    const testutil::RecordingRecoverer::File& f = sink.files.back();
+    EXPECT_EQ(f.size, data.size);
+    EXPECT_EQ(f.holes, data.size - 2 * 4096 - 512);
+    EXPECT_EQ(f.bytes.substr(0, 4096), volume.substr(8 * 512, 4096));
+    // Without a hole to make, the zeros are written.
+    class Sink : public tree::Recoverer {
+    public:
+        void beginFile(const tree::FileEntry&, const std::vector<std::string>&) override {}
+        void write(const void* data, u32 size) override {
+            bytes.append(static_cast<const char*>(data), size);
+        }
+        void endFile() override {}
+        std::string bytes;
+    } plain;
+    reader.setRecoverer(&plain);
+    ASSERT_TRUE(reader.read(nonResident(3 * 4096, {{1, 1, 1}, {0, 2, 0}})));
+    EXPECT_EQ(plain.bytes, volume.substr(8 * 512, 4096) + std::string(8192, '\0'));
 }
 
 TEST(DataReaderTest, UnreadableDataIsFoundWhereTheDataLies) {
