@@ -45,8 +45,8 @@ std::string cachedImage(const std::string& name, void (*make)(const std::string&
 
 void writeFile(const std::string& path, const std::string& data);
 
-// A FAT32 image made with mkfs.fat and mcopy: SMALL_FILES files of 1 byte to 3 KiB with long names, a thousand in
-// each of a hundred folders.
+// A FAT32 image made with mkfs.fat and mcopy: SMALL_FILES files of 1 byte to 3 KiB with long names,
+// a thousand in each of a hundred folders.
 constexpr u64 SMALL_FILES = 100000;
 const std::string& fatSmallFilesImage();
 

@@ -120,8 +120,7 @@ bool convertWithEscapes(GIConv cd, const std::string& text, bool fromUtf8, std::
         if (left == FAILED || !fromUtf8)
             return false;
         at = text.size() - left;
-        const gunichar c =
-            g_utf8_get_char_validated(text.data() + at, static_cast<gssize>(left));
+        const gunichar c = g_utf8_get_char_validated(text.data() + at, static_cast<gssize>(left));
         if (c >= 0xFFFFFFFEu)
             return false;
         char escape[16];

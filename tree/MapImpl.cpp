@@ -138,8 +138,8 @@ void MapImpl::appendToFolder(u64 address, Folder& folder, const Node& node) {
     // walk down the tree go round for ever; it is shown, but cannot be entered.
     if (n.hasFlag(Node::DIRECTORY) && n.getLink() != TO &&
         isSelfOrAncestor(n.getAddress(), address)) {
-        logAt("MapImpl", 100)
-            << ": folder " << n.getAddress() << " would contain itself in " << address << '\n';
+        logAt("MapImpl", 100) << ": folder " << n.getAddress() << " would contain itself in "
+                              << address << '\n';
         n.setLink(TO);
     }
     folder.addNode(n);
@@ -241,8 +241,8 @@ void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) 
     if (best >= 0) {
         Node& b = folder->node(static_cast<u32>(best));
         if (n.hasFlag(Node::DIRECTORY) && isSelfOrAncestor(n.getAddress(), address)) {
-            logAt("MapImpl", 130)
-                << ": folder " << n.getAddress() << " would contain itself in " << address << '\n';
+            logAt("MapImpl", 130) << ": folder " << n.getAddress() << " would contain itself in "
+                                  << address << '\n';
             return;
         }
         b.setLink(GOOD);
@@ -485,8 +485,7 @@ bool MapImpl::checkIntegrity() {
                                       << names[0] << "/" << names[1] << "/" << names[2] << '\n';
         } else {
             // Engines keep every parent present; one that is not is worth knowing.
-            logAt("MapImpl", 460)
-                << ": Missing parent " << parent << " of " << address << '\n';
+            logAt("MapImpl", 460) << ": Missing parent " << parent << " of " << address << '\n';
             ok = false;
         }
         if (!fat)

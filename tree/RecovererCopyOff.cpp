@@ -46,9 +46,8 @@ template <typename Call> auto retryInterrupted(Call call) {
 
 // O_NOFOLLOW: a link in the folder's place is refused, not entered.
 int openFolderAt(int dir, const std::string& name) {
-    return retryInterrupted([&] {
-        return openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    });
+    return retryInterrupted(
+        [&] { return openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
 }
 
 } // namespace
