@@ -7,7 +7,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <stdexcept>
 
 using testutil::TestEngine;
@@ -81,7 +80,7 @@ TEST(MapImplTest, RecordsMergeIntoTheirListedEntriesOrStayApart) {
     EXPECT_EQ(map->getFolder(10)->node(0).getIndex(), 1u); // the listing's, not the record's
     EXPECT_EQ(entries(*map, tree::FOUND_FOLDER), "moved.txt:F");
     // A merge copies an unreadable mark but never clears one; a nameless node
-    // is "Found." and its address.
+    // is "Found." and its address; what is appended is sorted on the next get.
     Folder* docs = map->getFolder(10);
     Node unreadable("x", 24, 0, 3, 0);
     unreadable.setFlag(Node::HAS_UNREADABLE, true);
@@ -174,15 +173,6 @@ TEST(MapImplTest, AnEntryForTheFolderOrAnAncestorCannotBeEntered) {
     EXPECT_EQ(entries(*map, 11), "other:G docs:T other2:T");
 }
 
-TEST(MapImplTest, AppendingToASortedFolderSortsAgainOnTheNextGet) {
-    auto map = TestEngine::build(BASIC);
-    Folder* docs = map->getFolder(10);
-    map->insertNode(10, Node("a.txt", 90, 0, 1, 0));
-    map->insertNode(10, Node("0.txt", 91, 0, 1, 0));
-    EXPECT_EQ(docs->getState(), tree::STATUSES_CHECKED);
-    EXPECT_EQ(entries(*map, 10), "sub:G a.txt:G 0.txt:T a-1.txt:T");
-}
-
 TEST(MapImplTest, AnAddressTwiceThrowsForTheMapAndIsRefusedFromTheDisk) {
     auto map = TestEngine::build(R"(
         dir 10 in=5 name=docs
@@ -240,28 +230,6 @@ TEST(MapImplTest, FolderPathsAreReportedAsProgressAndACancelKeepsWhatWasLoaded) 
     InterfaceCallbackScope scope(cancelled, &cancelling);
     EXPECT_THROW(cancelled.finishTree(), InterruptedException);
     EXPECT_NE(cancelled.findFolder(11), nullptr);
-}
-
-TEST(MapImplTest, NodeInformation) {
-    auto map = TestEngine::build("dir 10 in=5 name=docs\n"
-                                 "file 20 in=10 name=a.txt size=100 time=1234567890 deleted\n");
-    map->getFolder(10);
-    std::ostringstream out;
-    map->printNodeInformation(out, tree::MapPosition{10, 0});
-    EXPECT_EQ(out.str(), "Name:\t\ta.txt\nAddress:\t20\nIndex:\t\t1\nSize:\t\t100\n"
-                         "Time:\t\t1234567890\nLink:\t\tGOOD\nFlags:\t\tDELETED VISIBLE \n"
-                         "Record:\tyes\n\n--- Node Information ---\nParent:\t5\n"
-                         "State:\tELEMS_SORTED");
-    EXPECT_THAT(
-        [&] {
-            map->printNodeInformation(out, tree::MapPosition{12345, 0});
-        },
-        ThrowsMessage<std::runtime_error>(StrEq("MapImpl(88)")));
-    EXPECT_THAT(
-        [&] {
-            map->printNodeInformation(out, tree::MapPosition{10, 1});
-        },
-        ThrowsMessage<std::runtime_error>(StrEq("Node(203)")));
 }
 
 } // namespace

@@ -104,21 +104,6 @@ TEST(MapIteratorTest, AFolderKnownOnlyFromItsListingIsNotEntered) {
     EXPECT_EQ(it->getPosition(), (MapPosition{30, 0}));
 }
 
-TEST(MapIteratorTest, DirectoriesOnlySkipsFiles) {
-    auto map = TestEngine::build(R"(
-        file 20 in=5 name=a.txt
-        dir 10 in=5 name=d1
-        file 21 in=5 name=b.txt
-        dir 11 in=5 name=d2
-        file 22 in=10 name=inner.txt
-    )");
-    auto it = at(*map, tree::START_POSITION, false, true);
-    ASSERT_TRUE(it->down());
-    EXPECT_EQ(level(*it), (Names{"d1", "d2"}));
-    it->setPosition(MapPosition{5, 0});
-    EXPECT_FALSE(it->down()); // only files inside
-}
-
 // The entries of folder 10 as "name=code text".
 Names statuses(tree::Map& map) {
     Names seen;

@@ -88,10 +88,7 @@ TEST(ParserRecoverTest, RecoversTheSelectionReportsItAndUnmarksWhatCameWhole) {
                                                 {"docs/a.txt", t.map()->expectedData(20)},
                                                 {"docs/b.txt", "hello"},
                                                 {"keep/c.txt", t.map()->expectedData(22)}}));
-    for (const char* path : {"docs/a.txt", "docs/b.txt", "docs", "keep/c.txt", "keep"})
-        EXPECT_FALSE(t.marked(path)) << path;
-    EXPECT_TRUE(t.marked("top.bin")); // recovered with errors: still to do
-    EXPECT_TRUE(t.marked(""));
+    EXPECT_EQ(t.marked(), "ROOT top.bin"); // recovered with errors: still to do
 }
 
 TEST(ParserRecoverTest, ASplitFileIsMarkedInItsLine) {
@@ -143,8 +140,7 @@ TEST(ParserRecoverTest, AnsweringNoEndsTheWalkWithTheInterruptedLineAndTheTotals
     EXPECT_TRUE(ui.asked()[0].defaultNo);
     EXPECT_EQ(ui.asked()[0].checkLabel, "_Don't ask me again");
     EXPECT_EQ(recoverer.events.back(), "file [docs] b.txt"); // keep was never reached
-    EXPECT_TRUE(t.marked("docs/b.txt"));
-    EXPECT_TRUE(t.marked("keep/c.txt"));
+    EXPECT_EQ(t.marked(), "ROOT docs docs/b.txt keep keep/c.txt top.bin");
 }
 
 TEST(ParserRecoverTest, YesWithDontAskAgainGoesOnSilentlyAndKeepsTheFailedMarks) {
@@ -161,10 +157,7 @@ TEST(ParserRecoverTest, YesWithDontAskAgainGoesOnSilentlyAndKeepsTheFailedMarks)
                             " (recovered with errors)\n"),
               std::string::npos);
     EXPECT_NE(o.report.find("\t4 file(s) 2 folder(s) 1,115 bytes\n"), std::string::npos);
-    EXPECT_TRUE(t.marked("docs/a.txt"));
-    EXPECT_FALSE(t.marked("docs/b.txt"));
-    EXPECT_TRUE(t.marked("docs"));
-    EXPECT_TRUE(t.marked("keep/c.txt"));
+    EXPECT_EQ(t.marked(), "ROOT docs docs/a.txt keep keep/c.txt top.bin");
     EXPECT_EQ(recoverer.events,
               (Names{"dir [] docs", "dir [] keep", "file [] top.bin", "file [docs] a.txt",
                      "file [docs] b.txt", "file [keep] c.txt"}));

@@ -31,7 +31,7 @@ bool select(const ParserTestTree& t, const std::string& path, bool on, const std
     return ParserSelect(t.map(), mask).run(t.position(path), on, ui);
 }
 
-TEST(ParserSelectTest, AFileMarksItsAncestorsAndUnmarkingStopsAtAnotherMark) {
+TEST(ParserSelectTest, MarksGoUpToTheRootAndUnmarkingStopsAtAnotherMark) {
     ParserTestTree t(TREE);
     EXPECT_TRUE(select(t, "a/b/f1", true));
     EXPECT_TRUE(select(t, "a/g", true));
@@ -42,6 +42,10 @@ TEST(ParserSelectTest, AFileMarksItsAncestorsAndUnmarkingStopsAtAnotherMark) {
     EXPECT_EQ(t.marked(), "");
     EXPECT_FALSE(select(t, "empty", true)); // an empty folder cannot be marked
     EXPECT_EQ(t.marked(), "");
+    select(t, "", true);
+    t.mark("a", false); // a mark left inside an unmarked folder is not looked for
+    EXPECT_FALSE(select(t, "", false));
+    EXPECT_EQ(t.marked(), "a/b a/b/f1 a/g");
 }
 
 TEST(ParserSelectTest, AFolderOrAMaskMarksTheVisibleFilesBelow) {
@@ -57,14 +61,6 @@ TEST(ParserSelectTest, AFolderOrAMaskMarksTheVisibleFilesBelow) {
     masked.at("photos/hidden.jpg")->setVisible(false);
     EXPECT_TRUE(select(masked, "", true, "*.jpg")); // without regard to case
     EXPECT_EQ(masked.marked(), "ROOT photos photos/TWO.JPG photos/one.jpg");
-}
-
-TEST(ParserSelectTest, UnmarkingSkipsFoldersThatAreNotMarked) {
-    ParserTestTree t(TREE);
-    select(t, "", true);
-    t.mark("a", false); // a mark left inside an unmarked folder is not looked for
-    EXPECT_FALSE(select(t, "", false));
-    EXPECT_EQ(t.marked(), "a/b a/b/f1 a/g");
 }
 
 TEST(ParserSelectTest, ACancelLeavesTheAncestorsAlone) {

@@ -109,25 +109,6 @@ TEST_F(RecovererCopyOffTest, WritesFilesFoldersAndTimesAndShowsItsProgress) {
     EXPECT_EQ(r.getFiles().size(), 5u);
 }
 
-TEST_F(RecovererCopyOffTest, SplitsIntoVolumesOnlyWhenBytesPassTheLimit) {
-    RecovererCopyOff r(dest, dest, 10);
-    recover(r, {}, "exact.bin", bytes(10), TIME, 3);
-    EXPECT_EQ(r.getVolumeCount(), 0u);
-    recover(r, {}, "over.bin", bytes(11), TIME, 11);
-    EXPECT_EQ(r.getVolumeCount(), 1u);
-    recover(r, {"d"}, "long.bin", bytes(25, 'k'), TIME, 7);
-    EXPECT_EQ(r.getVolumeCount(), 2u);
-    EXPECT_EQ(r.getFiles(), (Names{"exact.bin", "over.bin", "over.bin.v1", "d/long.bin",
-                                   "d/long.bin.v1", "d/long.bin.v2"}));
-    // Every volume gets the entry's time, the last one too.
-    EXPECT_TRUE(cameBack(dest, {{"exact.bin", bytes(10), TIME},
-                                {"over.bin", bytes(11).substr(0, 10), TIME},
-                                {"over.bin.v1", bytes(11).substr(10), TIME},
-                                {"d/long.bin", bytes(25, 'k').substr(0, 10), TIME},
-                                {"d/long.bin.v1", bytes(25, 'k').substr(10, 10), TIME},
-                                {"d/long.bin.v2", bytes(25, 'k').substr(20), TIME}}));
-}
-
 // A record may claim a sparse file far larger than its volume: the zeros it
 // does not store must not fill the destination.
 TEST_F(RecovererCopyOffTest, ZerosTheSourceDoesNotStoreStayHolesAcrossVolumes) {

@@ -225,18 +225,14 @@ TEST(DataReaderTest, ZerosNoClusterHoldsReachTheRecovererAsHoles) {
     EXPECT_EQ(f.holes, data.size - 2 * 4096 - 512);
     EXPECT_EQ(f.bytes.substr(0, 4096), volume.substr(8 * 512, 4096));
     // Without a hole to make, the zeros are written.
-    class Sink : public tree::Recoverer {
-    public:
-        void beginFile(const tree::FileEntry&, const std::vector<std::string>&) override {}
-        void write(const void* data, u32 size) override {
-            bytes.append(static_cast<const char*>(data), size);
-        }
-        void endFile() override {}
-        std::string bytes;
+    struct WritesZeros : testutil::RecordingRecoverer {
+        void writeZeros(u64 size) override { tree::Recoverer::writeZeros(size); }
     } plain;
+    plain.beginFile(tree::FileEntry("small", 3 * 4096, 0), {});
     reader.setRecoverer(&plain);
     ASSERT_TRUE(reader.read(nonResident(3 * 4096, {{1, 1, 1}, {0, 2, 0}})));
-    EXPECT_EQ(plain.bytes, volume.substr(8 * 512, 4096) + std::string(8192, '\0'));
+    EXPECT_EQ(plain.files.back().bytes, volume.substr(8 * 512, 4096) + std::string(8192, '\0'));
+    EXPECT_EQ(plain.files.back().holes, 0u);
 }
 
 TEST(DataReaderTest, UnreadableDataIsFoundWhereTheDataLies) {
