@@ -90,6 +90,8 @@ private:
     // folderPath, adding the levels it went up to steps.
     std::string folderPath(u64 address, u64& steps);
     void appendToFolder(u64 address, Folder& folder, const Node& node);
+    // Stores a copy and watches its parent; an address known already throws when
+    // required, else is logged and answered with null.
     Folder* store(u64 address, const Folder& folder, bool required);
     // Whether candidate is the folder at address or one of its ancestors.
     bool isSelfOrAncestor(u64 candidate, u64 address);
@@ -99,7 +101,8 @@ private:
     i64 findEquivalentNode(Folder& folder, const Node& node, u32 from, u32 to, i64 best);
 
     // Positions of the entries of a large folder by address, so that merging found
-    // entries into a folder of many thousands does not search it whole each time.
+    // entries into a folder of many thousands, or finding a subfolder's entry in
+    // it, does not search it whole each time.
     // It holds while the folder's generation does; appended entries are indexed
     // when next asked for.
     struct AddressIndex {
