@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 namespace {
 
@@ -71,24 +72,71 @@ bool readClock(const char* text, unsigned& hour, unsigned& minute, unsigned& sec
            readNumber(t, 6, 2, second);
 }
 
-// mktime on a broken-down local time whose summer-time state the system works out
-// from the date, as a person reading a wall clock would.
-i64 localTime(int year, int month, int day, int hour, int minute, int second) {
+// Days from 1970-01-01 to the date, in the Gregorian calendar.
+i64 daysFromCivil(i64 year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    const i64 era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<i64>(dayOfEra) - 719468;
+}
+
+bool isLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// The offset east of UTC in force at t, and whether it is summer time; false
+// when t cannot be taken apart.
+struct Offset {
+    i64 seconds = 0;
+    bool summer = false;
+};
+bool offsetAt(i64 t, Offset& offset) {
+    const std::time_t at = static_cast<std::time_t>(t);
     std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    std::time_t t = std::mktime(&tm);
-    if (t == static_cast<std::time_t>(-1))
+    if (!localtime_r(&at, &tm))
+        return false;
+    offset.seconds = tm.tm_gmtoff;
+    offset.summer = tm.tm_isdst > 0;
+    return true;
+}
+
+// A wall-clock reading taken as local time, with the summer-time state the
+// system works out from the date, as a person reading a wall clock would.
+// mktime would do, but it reads the time zone again at every call (a look at
+// /etc/localtime each time): the zone is read once, and the offsets in force
+// a day before and a day after give the two readings a change of offset can
+// make. A reading that an hour the clock repeats makes ambiguous is taken at
+// its first pass; one that a skipped hour makes impossible, with the offset of
+// standard time, else the one before (as mktime mostly takes it), unless that
+// puts it on another day.
+i64 localTime(int year, int month, int day, int hour, int minute, int second) {
+    static std::once_flag zoneRead;
+    std::call_once(zoneRead, tzset);
+    static const unsigned char DAYS[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1 ||
+        day > DAYS[month - 1] + (month == 2 && isLeapYear(year) ? 1 : 0))
         return -1;
-    // mktime rolls 31 February over into March; such a day does not exist.
-    if (tm.tm_year != year - 1900 || tm.tm_mon != month - 1 || tm.tm_mday != day)
+    const i64 wall =
+        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+        hour * 3600 + minute * 60 + second;
+    Offset before, after, in;
+    if (!offsetAt(wall - 86400, before) || !offsetAt(wall + 86400, after))
         return -1;
-    return static_cast<i64>(t);
+    const i64 first = wall - before.seconds;
+    if (offsetAt(first, in) && in.seconds == before.seconds)
+        return first;
+    const i64 later = wall - after.seconds;
+    if (offsetAt(later, in) && in.seconds == after.seconds)
+        return later;
+    const i64 chosen = before.summer && !after.summer ? later : first;
+    // The clock moved on past a skipped midnight: that day has no such reading.
+    const std::time_t at = static_cast<std::time_t>(chosen);
+    std::tm tm{};
+    if (!localtime_r(&at, &tm) || tm.tm_mday != day)
+        return -1;
+    return chosen;
 }
 
 } // namespace

@@ -5,15 +5,32 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 
 namespace {
 
+// The file-name charset, and the pair of converters toFileNameCharset uses,
+// opened once for it: opening a converter costs more than converting a name.
 struct Charset {
     std::string name = "UTF-8";
     bool convertible = true;
+    GIConv there = reinterpret_cast<GIConv>(-1);
+    GIConv back = reinterpret_cast<GIConv>(-1);
+    std::mutex lock; // a converter holds state while it works
+
+    void closeConverters() {
+        for (GIConv* cd : {&there, &back}) {
+            if (*cd != reinterpret_cast<GIConv>(-1))
+                g_iconv_close(*cd);
+            *cd = reinterpret_cast<GIConv>(-1);
+        }
+    }
+    ~Charset() { closeConverters(); }
 };
 
 Charset& nameCharset() {
@@ -67,10 +84,63 @@ bool isOctal(char c) {
     return c >= '0' && c <= '7';
 }
 
+// What convertCharset(text, to, from) with a null fallback gives, through an
+// open converter: characters the target lacks become "\\uXXXX" escapes (for a
+// UTF-8 text only). False (out unspecified) where the text or an escape does
+// not convert cleanly; the caller then takes the long way.
+bool convertWithEscapes(GIConv cd, const std::string& text, bool fromUtf8, std::string& out) {
+    constexpr std::size_t FAILED = ~std::size_t{0};
+    g_iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    out.assign(text.size() * 4 + 16, '\0');
+    gsize used = 0;
+    // Converts the input (none: ends the shift state); 0 when all of it was,
+    // the bytes left when it stopped at a character the target lacks, FAILED
+    // for anything else.
+    auto run = [&](const char* input, gsize length) -> std::size_t {
+        gchar* in = const_cast<gchar*>(input);
+        gsize inLeft = length;
+        for (;;) {
+            gchar* at = &out[used];
+            gsize outLeft = out.size() - used;
+            const gsize result =
+                g_iconv(cd, in ? &in : nullptr, in ? &inLeft : nullptr, &at, &outLeft);
+            used = out.size() - outLeft;
+            if (result != static_cast<gsize>(-1))
+                return 0;
+            if (errno == E2BIG)
+                out.resize(out.size() * 2);
+            else
+                return errno == EILSEQ && in && inLeft != 0 ? inLeft : FAILED;
+        }
+    };
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t left = run(text.data() + at, text.size() - at);
+        if (left == 0)
+            break;
+        if (left == FAILED || !fromUtf8)
+            return false;
+        at = text.size() - left;
+        const gunichar c = g_utf8_get_char_validated(text.data() + at, static_cast<gssize>(left));
+        if (c >= 0xFFFFFFFEu)
+            return false;
+        char escape[16];
+        std::snprintf(escape, sizeof escape, c < 0x10000 ? "\\u%04x" : "\\U%08x", c);
+        if (run(escape, std::strlen(escape)) != 0)
+            return false;
+        at = static_cast<std::size_t>(g_utf8_next_char(text.data() + at) - text.data());
+    }
+    if (run(nullptr, 0) != 0)
+        return false;
+    out.resize(used);
+    return true;
+}
+
 } // namespace
 
 void setFileNameCharset(const std::string& name) {
     Charset& charset = nameCharset();
+    std::lock_guard<std::mutex> hold(charset.lock);
+    charset.closeConverters();
     charset.name = name;
     charset.convertible = canConvert("UTF-8", name.c_str()) && canConvert(name.c_str(), "UTF-8");
     if (!charset.convertible)
@@ -100,11 +170,21 @@ std::string toFileNameCharset(const std::string& name) {
     // at the first bad byte and lose the rest of the name.
     GCharPtr valid(g_utf8_make_valid(name.data(), static_cast<gssize>(name.size())));
     std::string utf8(valid.get());
-    const Charset& charset = nameCharset();
+    Charset& charset = nameCharset();
+    std::lock_guard<std::mutex> hold(charset.lock);
     if (!charset.convertible)
         return utf8;
-    std::string there =
-        convertCharset(utf8.data(), utf8.size(), charset.name.c_str(), "UTF-8", nullptr);
+    if (charset.there == reinterpret_cast<GIConv>(-1)) {
+        charset.there = g_iconv_open(charset.name.c_str(), "UTF-8");
+        charset.back = g_iconv_open("UTF-8", charset.name.c_str());
+    }
+    std::string there, back;
+    if (charset.there != reinterpret_cast<GIConv>(-1) &&
+        charset.back != reinterpret_cast<GIConv>(-1) &&
+        convertWithEscapes(charset.there, utf8, true, there) &&
+        convertWithEscapes(charset.back, there, false, back))
+        return back;
+    there = convertCharset(utf8.data(), utf8.size(), charset.name.c_str(), "UTF-8", nullptr);
     return convertCharset(there.data(), there.size(), "UTF-8", charset.name.c_str(), nullptr);
 }
 

@@ -9,6 +9,28 @@
 
 namespace tree {
 
+Folder::Folder(const Folder& other)
+    : state_(other.state_), parent_(other.parent_), nodes_(other.nodes_),
+      generation_(other.generation_) {}
+
+Folder& Folder::operator=(const Folder& other) {
+    if (this == &other)
+        return *this;
+    state_ = other.state_;
+    setParent(other.parent_);
+    nodes_ = other.nodes_;
+    // Past both histories: an index kept for either list must not take this one
+    // for the list it knew.
+    generation_ = std::max(generation_, other.generation_) + 1;
+    return *this;
+}
+
+void Folder::setParent(u64 parent) {
+    if (parent != parent_ && parentChanges_)
+        ++*parentChanges_;
+    parent_ = parent;
+}
+
 Node& Folder::node(u32 i) {
     if (i >= nodes_.size())
         throw std::runtime_error("Node(209)");

@@ -22,11 +22,18 @@ enum FolderState : u32 {
 class Folder {
 public:
     Folder(FolderState state, u64 parent) : state_(state), parent_(parent) {}
+    // A copy belongs to no map (see watchParent); assigning one to a folder of a
+    // map keeps that folder's watch and starts a new generation.
+    Folder(const Folder& other);
+    Folder& operator=(const Folder& other);
 
     FolderState getState() const { return state_; }
     void setState(FolderState state) { state_ = state; }
     u64 getParent() const { return parent_; }
-    void setParent(u64 parent) { parent_ = parent; }
+    void setParent(u64 parent);
+    // The map that holds this folder counts every change of its parent in
+    // *changes, so that what it knows of the folders' ancestry stays true.
+    void watchParent(u64* changes) { parentChanges_ = changes; }
 
     u32 size() const { return static_cast<u32>(nodes_.size()); }
     bool empty() const { return nodes_.empty(); }
@@ -62,6 +69,7 @@ private:
     u64 parent_;
     std::vector<Node> nodes_;
     u64 generation_ = 0;
+    u64* parentChanges_ = nullptr;
 };
 
 // "ATTACHED", "LINKS_CHECKED", "STATUSES_CHECKED" or "ELEMS_SORTED", translated.

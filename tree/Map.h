@@ -29,6 +29,10 @@ public:
 
     // The folder at address, brought to ELEMS_SORTED (loaded when needed).
     virtual Folder* getFolder(u64 address) = 0;
+    // The index in the folder `parent` (as it stands) of the first enterable
+    // entry (a folder, not TO) for the folder at address, visible when
+    // visibleOnly; -1 when there is none.
+    virtual i64 findFolderEntry(u64 parent, u64 address, bool visibleOnly) = 0;
     // Reconciles the links of the root and of every folder queued so far.
     virtual void finishTree() = 0;
     // Adds the entries that no path of the tree reaches.

@@ -55,11 +55,24 @@ const Folder* MapImpl::findFolder(u64 address) const {
     return it == folders_.end() ? nullptr : &it->second;
 }
 
-Folder* MapImpl::attachFolder(u64 address, const Folder& folder) {
+Folder* MapImpl::store(u64 address, const Folder& folder, bool required) {
     auto result = folders_.emplace(address, folder);
-    if (!result.second)
-        throw std::runtime_error("MapImpl(45)");
-    return &result.first->second;
+    if (!result.second) {
+        if (required)
+            throw std::runtime_error("MapImpl(45)");
+        logAt("MapImpl", 50) << ": folder " << address << " is known already\n";
+        return nullptr;
+    }
+    Folder* stored = &result.first->second;
+    stored->watchParent(&parentChanges_);
+    // A chain that ended at this address, not loaded then, goes on from here now.
+    if (!chain_.empty() && chain_.front() == address)
+        ++parentChanges_;
+    return stored;
+}
+
+Folder* MapImpl::attachFolder(u64 address, const Folder& folder) {
+    return store(address, folder, true);
 }
 
 Folder* MapImpl::queueFolder(u64 address, const Folder& folder) {
@@ -70,12 +83,7 @@ Folder* MapImpl::queueFolder(u64 address, const Folder& folder) {
 }
 
 Folder* MapImpl::tryAttachFolder(u64 address, const Folder& folder) {
-    auto result = folders_.emplace(address, folder);
-    if (!result.second) {
-        logAt("MapImpl", __LINE__) << ": folder " << address << " is known already\n";
-        return nullptr;
-    }
-    return &result.first->second;
+    return store(address, folder, false);
 }
 
 Folder* MapImpl::tryQueueFolder(u64 address, const Folder& folder) {
@@ -85,18 +93,41 @@ Folder* MapImpl::tryQueueFolder(u64 address, const Folder& folder) {
     return stored;
 }
 
-bool MapImpl::isSelfOrAncestor(u64 candidate, u64 address) const {
-    // Bounded by the folder count: a parent chain that loops (which the map never
-    // builds, but an engine might) cannot hold this walk.
-    for (u64 steps = 0; steps <= folders_.size(); ++steps) {
-        if (address == candidate)
-            return true;
-        const Folder* f = findFolder(address);
-        if (!f || f->getParent() == NO_FOLDER)
-            return false;
-        address = f->getParent();
+bool MapImpl::isSelfOrAncestor(u64 candidate, u64 address) {
+    if (candidate == address)
+        return true;
+    if (chainChanges_ != parentChanges_) {
+        chain_.clear();
+        chainAt_.clear();
+        chainChanges_ = parentChanges_;
     }
-    return false;
+    // Up from address to where its chain meets the one known, or to its top.
+    std::vector<u64> climbed;
+    std::size_t keep = 0;
+    for (u64 a = address;;) {
+        const auto known = chainAt_.find(a);
+        if (known != chainAt_.end()) {
+            keep = known->second + 1;
+            break;
+        }
+        // More steps than folders: the chain loops (which the map never builds,
+        // but an engine might). What was climbed holds the loop; nothing is kept.
+        if (climbed.size() > folders_.size())
+            return std::find(climbed.begin(), climbed.end(), candidate) != climbed.end();
+        climbed.push_back(a);
+        const Folder* f = findFolder(a);
+        if (!f || f->getParent() == NO_FOLDER)
+            break;
+        a = f->getParent();
+    }
+    for (std::size_t i = keep; i < chain_.size(); ++i)
+        chainAt_.erase(chain_[i]);
+    chain_.resize(keep);
+    for (auto it = climbed.rbegin(); it != climbed.rend(); ++it) {
+        chainAt_[*it] = chain_.size();
+        chain_.push_back(*it);
+    }
+    return chainAt_.count(candidate) != 0;
 }
 
 void MapImpl::appendToFolder(u64 address, Folder& folder, const Node& node) {
@@ -107,8 +138,8 @@ void MapImpl::appendToFolder(u64 address, Folder& folder, const Node& node) {
     // walk down the tree go round for ever; it is shown, but cannot be entered.
     if (n.hasFlag(Node::DIRECTORY) && n.getLink() != TO &&
         isSelfOrAncestor(n.getAddress(), address)) {
-        logAt("MapImpl", __LINE__)
-            << ": folder " << n.getAddress() << " would contain itself in " << address << '\n';
+        logAt("MapImpl", 100) << ": folder " << n.getAddress() << " would contain itself in "
+                              << address << '\n';
         n.setLink(TO);
     }
     folder.addNode(n);
@@ -122,7 +153,7 @@ Folder& MapImpl::foundFolder() {
     Folder* found = attachFolder(FOUND_FOLDER, Folder(ATTACHED, rootAddress_));
     Folder* root = findFolder(rootAddress_);
     if (!root)
-        throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("MapImpl(110)");
     Node entry(_("Found"), FOUND_FOLDER, Node::NONE, Node::NONE, NO_TIME);
     entry.setFlag(Node::DIRECTORY, true);
     entry.setLink(GOOD);
@@ -150,44 +181,55 @@ const std::vector<u32>* MapImpl::positionsOf(Folder& folder, u64 address) {
     return it == index.positions.end() ? nullptr : &it->second;
 }
 
+std::vector<u32> MapImpl::entriesNaming(Folder& folder, u64 address, u32 from, u32 to) {
+    std::vector<u32> found;
+    if (folder.size() < INDEXED_FOLDER_SIZE) {
+        const Folder& f = folder;
+        for (u32 i = from; i < to; ++i) {
+            if (f.node(i).getAddress() == address)
+                found.push_back(i);
+        }
+        return found;
+    }
+    if (const std::vector<u32>* positions = positionsOf(folder, address))
+        found.assign(std::lower_bound(positions->begin(), positions->end(), from),
+                     std::lower_bound(positions->begin(), positions->end(), to));
+    return found;
+}
+
 i64 MapImpl::findEquivalentNode(Folder& folder, const Node& node, u32 from, u32 to, i64 best) {
-    // True when the search can stop at this candidate.
-    auto consider = [&](u32 i) {
+    for (u32 i : entriesNaming(folder, node.getAddress(), from, to)) {
         const Node& candidate = folder.node(i);
-        if (candidate.getAddress() != node.getAddress() || candidate.getLink() != TO ||
-            !isEquivalent(candidate, node))
-            return false;
+        if (candidate.getLink() != TO || !isEquivalent(candidate, node))
+            continue;
         if (best < 0) {
             best = i;
-            return !searchAllEquivalents_;
-        }
-        if (searchAllEquivalents_ && isPreferred(candidate, folder.node(static_cast<u32>(best))))
-            best = i;
-        return false;
-    };
-    if (folder.size() < INDEXED_FOLDER_SIZE) {
-        for (u32 i = from; i < to; ++i) {
-            if (consider(i))
+            if (!searchAllEquivalents_)
                 break;
+        } else if (searchAllEquivalents_ &&
+                   isPreferred(candidate, folder.node(static_cast<u32>(best)))) {
+            best = i;
         }
-        return best;
-    }
-    // The same candidates in the same ascending order as the plain search.
-    const std::vector<u32>* positions = positionsOf(folder, node.getAddress());
-    if (!positions)
-        return best;
-    const std::vector<u32> inRange(std::lower_bound(positions->begin(), positions->end(), from),
-                                   std::lower_bound(positions->begin(), positions->end(), to));
-    for (u32 i : inRange) {
-        if (consider(i))
-            break;
     }
     return best;
 }
 
+i64 MapImpl::findFolderEntry(u64 parent, u64 address, bool visibleOnly) {
+    Folder* folder = findFolder(parent);
+    if (!folder)
+        return -1;
+    for (u32 i : entriesNaming(*folder, address, 0, folder->size())) {
+        const Node& n = folder->node(i);
+        if (n.hasFlag(Node::DIRECTORY) && n.getLink() != TO &&
+            (!visibleOnly || n.hasFlag(Node::VISIBLE)))
+            return i;
+    }
+    return -1;
+}
+
 void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) {
     if (!folder)
-        throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("MapImpl(120)");
     // A copy: the node may live in a folder that the appends below reallocate.
     const Node n = node;
     const u32 size = folder->size();
@@ -199,8 +241,8 @@ void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) 
     if (best >= 0) {
         Node& b = folder->node(static_cast<u32>(best));
         if (n.hasFlag(Node::DIRECTORY) && isSelfOrAncestor(n.getAddress(), address)) {
-            logAt("MapImpl", __LINE__)
-                << ": folder " << n.getAddress() << " would contain itself in " << address << '\n';
+            logAt("MapImpl", 130) << ": folder " << n.getAddress() << " would contain itself in "
+                                  << address << '\n';
             return;
         }
         b.setLink(GOOD);
@@ -238,7 +280,7 @@ void MapImpl::insertNode(u64 address, const Node& node) {
 
 void MapImpl::addFoundNode(Folder* folder, const Node& node) {
     if (!folder)
-        throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+        throw std::runtime_error("MapImpl(140)");
     if (node.getAddress() == rootAddress_) {
         // The root hangs from the "ROOT" entry and nowhere else.
         folder->setParent(TOP_FOLDER);
@@ -266,7 +308,7 @@ void MapImpl::addFoundNode(Folder* folder, const Node& node) {
         Node placeholder;
         Folder* loaded = loadFolder(p, placeholder);
         if (!loaded)
-            throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+            throw std::runtime_error("MapImpl(150)");
         // The loaded folder's own parent is settled before anything hangs in it, so
         // that a chain about to be cut never looks like a loop to addNode.
         const u64 next = parentOf(loaded);
@@ -280,13 +322,13 @@ Folder* MapImpl::bringFolder(u64 address, FolderState target) {
     Folder* folder = findFolder(address);
     if (!folder) {
         if (isReserved(address)) {
-            logAt("MapImpl", __LINE__) << ": no folder " << address << '\n';
+            logAt("MapImpl", 160) << ": no folder " << address << '\n';
             return nullptr;
         }
         Node placeholder;
         folder = loadFolder(address, placeholder);
         if (!folder)
-            throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+            throw std::runtime_error("MapImpl(170)");
         addFoundNode(folder, placeholder);
     }
     FolderState s = folder->getState();
@@ -328,7 +370,7 @@ void MapImpl::checkLinks(u64 address, Folder& folder) {
                 continue;
             loadedFolder = loadFolder(n.getAddress(), m);
             if (!loadedFolder)
-                throw std::runtime_error("MapImpl(" + std::to_string(__LINE__) + ")");
+                throw std::runtime_error("MapImpl(180)");
             p = loadedFolder->getParent();
         }
         if (p == address)
@@ -353,36 +395,64 @@ void MapImpl::finishTree() {
     }
 }
 
-std::string MapImpl::folderPath(u64 address) const {
-    std::string path;
-    // Each folder once: a parent chain that an engine left looping ends here.
-    std::set<u64> seen;
-    while (seen.insert(address).second) {
-        const Folder* f = findFolder(address);
-        if (!f)
-            break;
-        const u64 parent = f->getParent();
-        const Folder* pf = parent == NO_FOLDER ? nullptr : findFolder(parent);
-        if (!pf)
-            break;
-        for (const Node& n : pf->getNodes()) {
-            if (n.getAddress() == address && n.hasFlag(Node::DIRECTORY) && n.getLink() != TO) {
-                path = path.empty() ? n.getName() : n.getName() + "\\" + path;
-                break;
-            }
+std::string MapImpl::folderPath(u64 address) {
+    u64 steps = 0;
+    return folderPath(address, steps);
+}
+
+std::string MapImpl::folderPath(u64 address, u64& steps) {
+    // The names from the folder up, joined once at the end.
+    std::vector<const std::string*> names;
+    // False when the walk went on longer than a chain of distinct folders can:
+    // the chain loops (which the map never builds, but an engine might), and is
+    // walked again with each folder once.
+    auto walk = [&](std::set<u64>* seen) {
+        names.clear();
+        for (u64 a = address, level = 0;; ++level, ++steps) {
+            if (seen ? !seen->insert(a).second : level > folders_.size())
+                return seen != nullptr;
+            const Folder* f = findFolder(a);
+            if (!f || f->getParent() == NO_FOLDER)
+                return true;
+            const u64 parent = f->getParent();
+            const i64 at = findFolderEntry(parent, a, false);
+            if (at >= 0)
+                names.push_back(&findFolder(parent)->node(static_cast<u32>(at)).getName());
+            if (parent == rootAddress_)
+                return true;
+            a = parent;
         }
-        if (parent == rootAddress_)
-            break;
-        address = parent;
+    };
+    std::set<u64> seen;
+    if (!walk(nullptr))
+        walk(&seen);
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        if (!path.empty())
+            path += '\\';
+        path += **it;
     }
     return path;
 }
+
+namespace {
+// Steps up the tree that each folder reported earns. A path costs a step a
+// level, so deep trees show every so many folders' path and not each one's,
+// and the walks for the progress text stay linear in the folders.
+constexpr u64 REPORT_CREDIT = 32;
+} // namespace
 
 void MapImpl::reportFolderPath(u64 address) {
     if (!hasInterfaceCallback() || address == lastReported_)
         return;
     lastReported_ = address;
-    setText(InterfaceCallback::TEXT_MAIN, folderPath(address));
+    reportCredit_ += REPORT_CREDIT;
+    if (reportCredit_ >= lastReportCost_) {
+        u64 steps = 0;
+        setText(InterfaceCallback::TEXT_MAIN, folderPath(address, steps));
+        reportCredit_ = 0;
+        lastReportCost_ = steps;
+    }
     poll();
 }
 
@@ -399,11 +469,12 @@ bool MapImpl::checkIntegrity() {
                 logAt("MapImpl", 451) << ": No parent for " << address << '\n';
                 ok = false;
             }
-        } else if (const Folder* pf = findFolder(parent)) {
+        } else if (Folder* pf = findFolder(parent)) {
             std::string names[3];
             bool seen[3] = {false, false, false};
-            for (const Node& n : pf->getNodes()) {
-                if (n.getAddress() != address || !n.hasFlag(Node::DIRECTORY))
+            for (u32 i : entriesNaming(*pf, address, 0, pf->size())) {
+                const Node& n = pf->node(i);
+                if (!n.hasFlag(Node::DIRECTORY))
                     continue;
                 const int kind = n.getLink() == FROM ? 1 : n.getLink() == GOOD ? 2 : 0;
                 names[kind] = n.getName();
@@ -414,8 +485,7 @@ bool MapImpl::checkIntegrity() {
                                       << names[0] << "/" << names[1] << "/" << names[2] << '\n';
         } else {
             // Engines keep every parent present; one that is not is worth knowing.
-            logAt("MapImpl", __LINE__)
-                << ": Missing parent " << parent << " of " << address << '\n';
+            logAt("MapImpl", 460) << ": Missing parent " << parent << " of " << address << '\n';
             ok = false;
         }
         if (!fat)

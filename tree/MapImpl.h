@@ -27,6 +27,7 @@ public:
     // tree::Map
     void setInterfaceCallback(InterfaceCallback* callback) override;
     Folder* getFolder(u64 address) override;
+    i64 findFolderEntry(u64 parent, u64 address, bool visibleOnly) override;
     void finishTree() override;
     void printNodeInformation(std::ostream& out, const MapPosition& position) override;
     void printDriveInformation(std::ostream& out) override;
@@ -75,26 +76,33 @@ public:
     void addFoundNode(Folder* folder, const Node& node);
     Folder* bringFolder(u64 address, FolderState target);
     void checkLinks(u64 address, Folder& folder);
-    // Shows the folder's path as the progress text and polls.
+    // Shows the folder's path as the progress text (in deep trees, of every so
+    // many folders) and polls.
     void reportFolderPath(u64 address);
     // Logs what breaks the tree's rules; false when something does.
     bool checkIntegrity();
 
     // The "\"-joined names from below the root down to the folder, as far as the
     // parent chain can be followed; a chain that loops is followed once round.
-    std::string folderPath(u64 address) const;
+    std::string folderPath(u64 address);
 
 private:
+    // folderPath, adding the levels it went up to steps.
+    std::string folderPath(u64 address, u64& steps);
     void appendToFolder(u64 address, Folder& folder, const Node& node);
+    // Stores a copy and watches its parent; an address known already throws when
+    // required, else is logged and answered with null.
+    Folder* store(u64 address, const Folder& folder, bool required);
     // Whether candidate is the folder at address or one of its ancestors.
-    bool isSelfOrAncestor(u64 candidate, u64 address) const;
+    bool isSelfOrAncestor(u64 candidate, u64 address);
     Folder& foundFolder();
     // The index of the equivalent TO entry of node in [from, to), given the best
     // so far (-1 none); returns the new best.
     i64 findEquivalentNode(Folder& folder, const Node& node, u32 from, u32 to, i64 best);
 
     // Positions of the entries of a large folder by address, so that merging found
-    // entries into a folder of many thousands does not search it whole each time.
+    // entries into a folder of many thousands, or finding a subfolder's entry in
+    // it, does not search it whole each time.
     // It holds while the folder's generation does; appended entries are indexed
     // when next asked for.
     struct AddressIndex {
@@ -103,6 +111,9 @@ private:
         std::unordered_map<u64, std::vector<u32>> positions;
     };
     const std::vector<u32>* positionsOf(Folder& folder, u64 address);
+    // The positions in [from, to) of the folder's entries that name address,
+    // ascending.
+    std::vector<u32> entriesNaming(Folder& folder, u64 address, u32 from, u32 to);
 
     u64 rootAddress_;
     std::map<u64, Folder> folders_;
@@ -111,6 +122,19 @@ private:
     bool sortNames_;
     bool searchAllEquivalents_;
     u64 lastReported_ = NO_FOLDER;
+    u64 reportCredit_ = 0;
+    u64 lastReportCost_ = 0;
+
+    // The parent chain of the folder whose ancestry was asked last, from its top
+    // (a folder without parent, or an address not loaded) down to that folder,
+    // with each address's place in it. Asking about a folder near it walks only
+    // up to where the chains meet, so that a walk down a deep tree does not climb
+    // to the root at every folder. It holds while no parent changes: every folder
+    // of the map counts its parent's changes into parentChanges_.
+    std::vector<u64> chain_;
+    std::unordered_map<u64, std::size_t> chainAt_;
+    u64 parentChanges_ = 0;
+    u64 chainChanges_ = 0;
 };
 
 } // namespace tree

@@ -47,9 +47,12 @@ bool MapIteratorImpl::passes(const Node& node) const {
 }
 
 i64 MapIteratorImpl::findPassing(i64 from, int step) const {
-    const i64 size = folder_->size();
+    // Read through the const folder: the writable list would start a new
+    // generation, and the map would index the folder again at every move.
+    const Folder& folder = *folder_;
+    const i64 size = folder.size();
     for (i64 i = from; i >= 0 && i < size; i += step) {
-        if (passes(folder_->getNodes()[static_cast<std::size_t>(i)]))
+        if (passes(folder.node(static_cast<u32>(i))))
             return i;
     }
     return -1;
@@ -92,8 +95,9 @@ bool MapIteratorImpl::downTarget(MapPosition& target) {
         throw std::runtime_error("MapIteratorImpl(319)");
     // Loading a folder may add entries to the one the cursor stands in.
     current_ = &folder_->node(position_.index);
-    for (u32 i = 0; i < f->size(); ++i) {
-        if (passes(f->getNodes()[i])) {
+    const Folder& inside = *f;
+    for (u32 i = 0; i < inside.size(); ++i) {
+        if (passes(inside.node(i))) {
             target = MapPosition{address, i};
             return true;
         }
@@ -105,19 +109,14 @@ bool MapIteratorImpl::upTarget(MapPosition& target) {
     const u64 parent = folder_->getParent();
     if (parent == NO_FOLDER)
         return false;
-    Folder* pf = map_->getFolder(parent);
-    if (!pf)
+    if (!map_->getFolder(parent))
         throw std::runtime_error("MapIteratorImpl(293)");
     current_ = &folder_->node(position_.index);
-    for (u32 i = 0; i < pf->size(); ++i) {
-        const Node& n = pf->getNodes()[i];
-        if (n.hasFlag(Node::DIRECTORY) && n.getAddress() == position_.folder && n.getLink() != TO &&
-            (!visibleOnly_ || n.hasFlag(Node::VISIBLE))) {
-            target = MapPosition{parent, i};
-            return true;
-        }
-    }
-    return false;
+    const i64 at = map_->findFolderEntry(parent, position_.folder, visibleOnly_);
+    if (at < 0)
+        return false;
+    target = MapPosition{parent, static_cast<u32>(at)};
+    return true;
 }
 
 bool MapIteratorImpl::canGoDown() {

@@ -56,13 +56,13 @@ void Parser::openLevel(MapIterator& cursor, const std::vector<std::string>& path
 bool Parser::mayEnter(u64 address, const std::string& name, std::size_t depth,
                       const std::unordered_set<u64>& entered) const {
     if (entered.count(address) != 0) {
-        logAt("Parser", __LINE__) << ": folder " << address << " walked already, not entering "
-                                  << name << '\n';
+        logAt("Parser", 10) << ": folder " << address << " walked already, not entering " << name
+                            << '\n';
         return false;
     }
     if (depthLimit_ != 0 && depth >= depthLimit_) {
-        logAt("Parser", __LINE__) << ": depth limit " << depthLimit_ << " reached, not entering "
-                                  << name << " (folder " << address << ")\n";
+        logAt("Parser", 20) << ": depth limit " << depthLimit_ << " reached, not entering " << name
+                            << " (folder " << address << ")\n";
         return false;
     }
     return true;

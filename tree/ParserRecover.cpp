@@ -93,7 +93,7 @@ void ParserRecover::askContinue(const std::exception& e) {
     if (dontAsk_)
         return;
     if (!ui_) {
-        logAt("ParserRecover", __LINE__) << ": " << e.what() << " (nobody to ask: stopping)\n";
+        logAt("ParserRecover", 10) << ": " << e.what() << " (nobody to ask: stopping)\n";
         throw InterruptedException();
     }
     const std::string text = std::string(e.what()) + "\n" + _("Do you want to continue?");

@@ -46,7 +46,7 @@ void ParserSelect::markAncestors(MapIterator& cursor, bool marked) {
         if (!marked)
             marked = levelHasSelected(cursor);
         if (!passed.insert(cursor.getPosition().folder).second) {
-            logAt("ParserSelect", __LINE__)
+            logAt("ParserSelect", 10)
                 << ": folder " << cursor.getPosition().folder << " met twice going up\n";
             return;
         }

@@ -1,5 +1,7 @@
 #include "tree/Recoverer.h"
 
+#include <algorithm>
+
 namespace tree {
 
 Recoverer::~Recoverer() = default;
@@ -7,6 +9,15 @@ Recoverer::~Recoverer() = default;
 void Recoverer::beginDirectory(const std::string& name, const std::vector<std::string>& path) {
     (void)name;
     (void)path;
+}
+
+void Recoverer::writeZeros(u64 size) {
+    static const u8 zeros[64 * 1024] = {};
+    for (u64 left = size; left > 0;) {
+        const u32 n = static_cast<u32>(std::min<u64>(left, sizeof zeros));
+        write(zeros, n);
+        left -= n;
+    }
 }
 
 void Recoverer::endFile() {}

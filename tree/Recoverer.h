@@ -2,9 +2,9 @@
 
 // The sink into which a tree map streams the files it recovers. The recover walk
 // announces every selected folder; a map's recoverNode calls beginFile, write
-// (zero or more times, in file order) and endFile for each file. When beginFile
-// or write throws, endFile is not called: an implementation closes what is still
-// open at the next beginFile and when it is destroyed.
+// and writeZeros (zero or more times, in file order) and endFile for each file.
+// When one of the first three throws, endFile is not called: an implementation
+// closes what is still open at the next beginFile and when it is destroyed.
 
 #include "core/Types.h"
 #include "tree/FileEntry.h"
@@ -34,6 +34,9 @@ public:
     // `path`: the folder names from below the root down to the file's folder.
     virtual void beginFile(const FileEntry& entry, const std::vector<std::string>& path) = 0;
     virtual void write(const void* data, u32 size) = 0;
+    // The next `size` bytes are zeros that the source does not store (a sparse
+    // stretch): a sink that can leave a hole does. This body writes them.
+    virtual void writeZeros(u64 size);
     // Implementations call this body last.
     virtual void endFile() = 0;
 

@@ -44,6 +44,12 @@ template <typename Call> auto retryInterrupted(Call call) {
     }
 }
 
+// O_NOFOLLOW: a link in the folder's place is refused, not entered.
+int openFolderAt(int dir, const std::string& name) {
+    return retryInterrupted(
+        [&] { return openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
+}
+
 } // namespace
 
 RecovererCopyOff::Descriptor& RecovererCopyOff::Descriptor::operator=(Descriptor&& other) noexcept {
@@ -94,9 +100,15 @@ void RecovererCopyOff::beginFile(const FileEntry& entry, const std::vector<std::
 std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& path,
                                              const std::string& name) {
     std::string relative;
+    cleanPath_.resize(std::min(cleanPath_.size(), path.size()));
     for (std::size_t i = 0; i < path.size(); ++i) {
         // The last folder keeps room for a "-999" of the free-name search.
-        relative += cleanName(path[i], i + 1 == path.size() ? NAME_LIMIT - 4 : NAME_LIMIT);
+        const std::size_t limit = i + 1 == path.size() ? NAME_LIMIT - 4 : NAME_LIMIT;
+        if (i == cleanPath_.size())
+            cleanPath_.push_back(CleanName{path[i], limit, cleanName(path[i], limit)});
+        else if (cleanPath_[i].name != path[i] || cleanPath_[i].limit != limit)
+            cleanPath_[i] = CleanName{path[i], limit, cleanName(path[i], limit)};
+        relative += cleanPath_[i].clean;
         relative += '/';
     }
     // Room for "-999" and ".v999".
@@ -111,95 +123,134 @@ std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& pat
     truncateHeadToBytes(elements.front(), NAME_LIMIT);
     std::string leaf = elements.back();
     elements.pop_back();
-
-    Descriptor dir = openDestination();
-    std::string folder;
-    for (std::string& element : elements) {
-        dir = enterFolder(dir, folder, element);
-        folder += element + '/';
-    }
-    folder_ = folder;
-    folderFd_ = std::move(dir);
+    openFolder(elements);
     return folder_ + leaf;
 }
 
-RecovererCopyOff::Descriptor RecovererCopyOff::openDestination() {
+int RecovererCopyOff::destinationFolder() {
+    if (destinationFd_.isOpen())
+        return destinationFd_.get();
     // The destination itself is the user's choice and may well be a link.
     const char* where = destination_.empty() ? "." : destination_.c_str();
     if (!destination_.empty() && makeDirectoryWithParents(where, 0755) != 0)
         fail(143, _("Cannot make directory\n(%1)"), std::string());
-    Descriptor dir(::openFile(where, O_RDONLY | O_DIRECTORY, 0));
-    if (!dir.isOpen())
-        fail(143, _("Cannot make directory\n(%1)"), std::string());
-    return dir;
+    destinationFd_ = Descriptor(::openFile(where, O_RDONLY | O_DIRECTORY, 0));
+    if (!destinationFd_.isOpen())
+        fail(144, _("Cannot make directory\n(%1)"), std::string());
+    return destinationFd_.get();
 }
 
-RecovererCopyOff::Descriptor RecovererCopyOff::enterFolder(const Descriptor& dir,
-                                                           const std::string& folder,
-                                                           std::string& element) {
-    if (entryKind(dir.get(), element) < 0) {
-        std::string wanted = element;
-        auto usable = [&dir](const std::string& candidate) {
-            return entryKind(dir.get(), candidate) >= 0;
-        };
-        if (!makeUniqueFileName(std::string(), element, usable, UNIQUE_TRIES))
-            fail(135, _("Cannot find unique path\n(%1)"), folder + wanted);
+int RecovererCopyOff::folderFd() const {
+    return wanted_.empty() ? destinationFd_.get() : folderFd_.get();
+}
+
+void RecovererCopyOff::openFolder(const std::vector<std::string>& wanted) {
+    if (folderReady_ && wanted == wanted_)
+        return;
+    const bool inside = folderReady_ && wanted_.size() < wanted.size() &&
+                        std::equal(wanted_.begin(), wanted_.end(), wanted.begin());
+    std::size_t from = inside ? wanted_.size() : 0;
+    std::string folder = inside ? folder_ : std::string();
+    int dir = inside ? folderFd() : destinationFolder();
+    // Until the new folder is open, a failure leaves no folder to go on from.
+    folderReady_ = false;
+    Descriptor current;
+    for (; from < wanted.size(); ++from) {
+        std::string element = wanted[from];
+        Descriptor next = enterFolder(dir, folder, element);
+        folder += element + '/';
+        current = std::move(next);
+        dir = current.get();
     }
-    if (mkdirat(dir.get(), element.c_str(), 0755) != 0 && errno != EEXIST)
+    if (!wanted.empty())
+        folderFd_ = std::move(current);
+    wanted_ = wanted;
+    folder_ = folder;
+    folderReady_ = true;
+}
+
+RecovererCopyOff::Descriptor RecovererCopyOff::enterFolder(int dir, const std::string& folder,
+                                                           std::string& element) {
+    // Mostly the folder is there already, or can be made at once.
+    Descriptor next(openFolderAt(dir, element));
+    if (next.isOpen())
+        return next;
+    if (errno == ENOENT) {
+        if (mkdirat(dir, element.c_str(), 0755) != 0 && errno != EEXIST)
+            fail(143, _("Cannot make directory\n(%1)"), folder + element);
+        next = Descriptor(openFolderAt(dir, element));
+        if (next.isOpen())
+            return next;
+    }
+    // ENOTDIR or ELOOP: a file or a link holds the name; the first variant that
+    // is free or a folder takes its place.
+    if (errno != ENOTDIR && errno != ELOOP)
+        fail(145, _("Cannot make directory\n(%1)"), folder + element);
+    const std::string wanted = element;
+    auto usable = [dir](const std::string& candidate) { return entryKind(dir, candidate) >= 0; };
+    if (!makeUniqueFileName(std::string(), element, usable, UNIQUE_TRIES))
+        fail(135, _("Cannot find unique path\n(%1)"), folder + wanted);
+    if (mkdirat(dir, element.c_str(), 0755) != 0 && errno != EEXIST)
         fail(143, _("Cannot make directory\n(%1)"), folder + element);
-    // O_NOFOLLOW: a link swapped in since the look above is refused, not entered.
-    Descriptor next(retryInterrupted([&] {
-        return openat(dir.get(), element.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    }));
+    next = Descriptor(openFolderAt(dir, element));
     if (!next.isOpen())
-        fail(143, _("Cannot make directory\n(%1)"), folder + element);
+        fail(145, _("Cannot make directory\n(%1)"), folder + element);
     return next;
 }
 
 void RecovererCopyOff::openFile(const std::string& wanted) {
-    std::string name = wanted;
-    auto usable = [this](const std::string& candidate) {
-        return entryKind(folderFd_.get(), candidate) == 0;
-    };
-    if (!makeUniqueFileName(std::string(), name, usable, UNIQUE_TRIES))
-        fail(153, _("Cannot find unique path\n(%1)"), folder_ + wanted);
-
-    setText(InterfaceCallback::TEXT_SECOND, display_ + folder_ + name);
-    poll();
+    // A volume left open by a failure is closed first, and a cancel comes before
+    // anything is made.
     closeFile();
-
-    // O_EXCL: a name taken since the search (or a planted link, dangling or not)
-    // makes the open fail rather than overwrite or follow anything. No execute
-    // bits; the umask has its say.
-    Descriptor file(retryInterrupted([&] {
-        return openat(folderFd_.get(), name.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    }));
+    poll();
+    // O_EXCL: a name taken (or a planted link, dangling or not) makes the create
+    // fail rather than overwrite or follow anything, and the next variant is
+    // tried; any other failure ends the search. No execute bits; the umask has
+    // its say.
+    Descriptor file;
+    auto created = [&](const std::string& candidate) {
+        file = Descriptor(retryInterrupted([&] {
+            return openat(folderFd(), candidate.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        }));
+        return file.isOpen() || errno != EEXIST;
+    };
+    std::string name = wanted;
+    if (!makeUniqueFileName(std::string(), name, created, UNIQUE_TRIES))
+        fail(153, _("Cannot find unique path\n(%1)"), folder_ + wanted);
     if (!file.isOpen())
         fail(161, _("Cannot open file\n(%1)"), folder_ + name);
+    setText(InterfaceCallback::TEXT_SECOND, display_ + folder_ + name);
     file_ = std::move(file);
     openPath_ = folder_ + name;
     bytesInVolume_ = 0;
+    endsInHole_ = false;
 }
 
-void RecovererCopyOff::write(const void* data, u32 size) {
-    const u8* bytes = static_cast<const u8*>(data);
-    u64 left = size;
-    for (;;) {
-        u64 chunk = left;
-        if (volumeLimit_ != 0 && bytesInVolume_ + left > volumeLimit_)
+template <typename Put> void RecovererCopyOff::fill(u64 size, Put put) {
+    for (u64 done = 0;;) {
+        u64 chunk = size - done;
+        if (volumeLimit_ != 0 && chunk > volumeLimit_ - std::min(bytesInVolume_, volumeLimit_))
             chunk = volumeLimit_ - std::min(bytesInVolume_, volumeLimit_);
-        writeData(bytes, chunk);
-        left -= chunk;
-        if (left == 0)
+        put(done, chunk);
+        done += chunk;
+        if (done == size)
             return;
         // Only further bytes open a new volume: a file that ends exactly at the
         // limit has no empty last one.
-        bytes += chunk;
         finishFile();
         ++volumeCount_;
         openFile(currentPath_.substr(folder_.size()) + ".v" + std::to_string(volumeCount_));
     }
+}
+
+void RecovererCopyOff::write(const void* data, u32 size) {
+    const u8* bytes = static_cast<const u8*>(data);
+    fill(size, [&](u64 offset, u64 n) { writeData(bytes + offset, n); });
+}
+
+void RecovererCopyOff::writeZeros(u64 size) {
+    fill(size, [&](u64, u64 n) { skipZeros(n); });
 }
 
 void RecovererCopyOff::writeData(const u8* data, u64 size) {
@@ -218,6 +269,24 @@ void RecovererCopyOff::writeData(const u8* data, u64 size) {
         }
         done += static_cast<u64>(n);
     }
+    if (size != 0)
+        endsInHole_ = false;
+    bytesInVolume_ += size;
+    setPosition(InterfaceCallback::POSITION_ADD, size);
+    poll();
+}
+
+void RecovererCopyOff::skipZeros(u64 size) {
+    if (size == 0)
+        return;
+    // A file grows only as far as it is written: the offset moves past the hole
+    // and finishFile sets the length.
+    if (lseek(file_.get(), static_cast<off_t>(size), SEEK_CUR) < 0) {
+        std::string error = lastErrorText();
+        logAt("RecovererCopyOff", 174) << ": " << openPath_ << ' ' << error << '\n';
+        throw Exception(formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_));
+    }
+    endsInHole_ = true;
     bytesInVolume_ += size;
     setPosition(InterfaceCallback::POSITION_ADD, size);
     poll();
@@ -226,6 +295,11 @@ void RecovererCopyOff::writeData(const u8* data, u64 size) {
 void RecovererCopyOff::finishFile() {
     if (!file_.isOpen())
         return;
+    if (endsInHole_ && ftruncate(file_.get(), static_cast<off_t>(bytesInVolume_)) != 0) {
+        std::string error = lastErrorText();
+        logAt("RecovererCopyOff", 176) << ": " << openPath_ << ' ' << error << '\n';
+        throw Exception(formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_));
+    }
     // A file without a time keeps the time of its writing rather than one in 2106.
     if (entry_.time != NO_TIME) {
         struct timespec times[2];
@@ -253,9 +327,9 @@ void RecovererCopyOff::endFile() {
     Recoverer::endFile();
 }
 
-void RecovererCopyOff::fail(int line, const char* message, const std::string& relative) {
+void RecovererCopyOff::fail(int event, const char* message, const std::string& relative) {
     std::string error = lastErrorText();
-    logAt("RecovererCopyOff", line) << ": " << destination_ << relative << ' ' << error << '\n';
+    logAt("RecovererCopyOff", event) << ": " << destination_ << relative << ' ' << error << '\n';
     throw Exception(formatMessage(message, display_ + relative));
 }
 

@@ -4,12 +4,17 @@
 // the rebuilt tree. Names from damaged directories are made safe and short, a
 // name already taken gets a free "-1" ... "-999" variant (nothing on the
 // destination is ever overwritten), every file gets the time of its tree entry,
-// and a file that grows past the volume limit continues in ".v1", ".v2", ...
+// a file that grows past the volume limit continues in ".v1", ".v2", ..., and
+// stretches of zeros that the source does not store stay holes.
 //
 // Nothing below the destination folder is followed through a symbolic link: a
 // link planted there, to a folder or to a file, is treated as a name that is
 // taken. Every failure to make, open or write something becomes a
 // Recoverer::Exception with a translated message naming the path.
+//
+// The folder of the last file stays open, and its names stay converted, so
+// that the files of one folder cost only their own create, write, times and
+// close.
 
 #include "core/Progress.h"
 #include "tree/Recoverer.h"
@@ -36,6 +41,8 @@ public:
     void beginDirectory(const std::string& name, const std::vector<std::string>& path) override;
     void beginFile(const FileEntry& entry, const std::vector<std::string>& path) override;
     void write(const void* data, u32 size) override;
+    // Seeks past the zeros; the length is set when the volume ends.
+    void writeZeros(u64 size) override;
     void endFile() override;
 
     // The relative path of a file `name` in the tree folder `path`, its folders
@@ -64,18 +71,36 @@ private:
         int fd_ = -1;
     };
 
-    Descriptor openDestination();
+    // A tree folder name as cleaned for one place of the path (the limit differs
+    // for the last folder).
+    struct CleanName {
+        std::string name;
+        std::size_t limit;
+        std::string clean;
+    };
+
+    // The destination folder, made and opened the first time.
+    int destinationFolder();
+    // Makes the folders `wanted` below the destination and holds the last open:
+    // from the folder open now when the new one lies inside it, else from the
+    // destination.
+    void openFolder(const std::vector<std::string>& wanted);
     // Goes down into `element` of the folder `dir` (relative path `folder`),
     // making it when missing; renames `element` when a non-folder holds it.
-    Descriptor enterFolder(const Descriptor& dir, const std::string& folder, std::string& element);
+    Descriptor enterFolder(int dir, const std::string& folder, std::string& element);
+    int folderFd() const;
     // Creates the free variant of `name` in the current folder as the open volume.
     void openFile(const std::string& name);
+    // Splits `size` bytes over the volumes: put(offset, n) for each piece, the
+    // next volume opened between pieces.
+    template <typename Put> void fill(u64 size, Put put);
     void writeData(const u8* data, u64 size);
+    void skipZeros(u64 size);
     void finishFile();
     void closeFile();
     // Logs the destination form of `relative` with the error text and throws the
     // (translated) message filled with its display form.
-    [[noreturn]] void fail(int line, const char* message, const std::string& relative);
+    [[noreturn]] void fail(int event, const char* message, const std::string& relative);
 
     std::string destination_;
     std::string display_;
@@ -84,13 +109,21 @@ private:
     // are named after it.
     std::string currentPath_;
     FileEntry entry_;
-    // The current file's folder, relative ("" for the destination itself, else
-    // ending with '/'), and that folder held open.
+    // The last file's tree folders as cleaned.
+    std::vector<CleanName> cleanPath_;
+    Descriptor destinationFd_;
+    // The open folder: the names it was made for, its relative path ("" for the
+    // destination itself, else ending with '/'), and its descriptor (closed for
+    // the destination itself). folderReady_ is false until one is open.
+    std::vector<std::string> wanted_;
     std::string folder_;
     Descriptor folderFd_;
+    bool folderReady_ = false;
     Descriptor file_;
     std::string openPath_;
     u64 bytesInVolume_ = 0;
+    // The open volume ends in a hole: its length is set when it is finished.
+    bool endsInHole_ = false;
 };
 
 } // namespace tree

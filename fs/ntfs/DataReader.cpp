@@ -35,6 +35,46 @@ bool BaseDataReader::read(const NtfsAttributeData& data) {
     return true;
 }
 
+std::vector<BaseDataReader::Zeros> BaseDataReader::zerosOf(const NtfsAttributeData& data) const {
+    std::vector<Zeros> zeros;
+    const u64 perCluster = drive_->getSectorsPerCluster();
+    u64 sector = 0;
+    for (const NtfsRun& r : data.runs) {
+        // The reader took the list, so these products do not overflow.
+        const u64 sectors = r.clusters * perCluster;
+        if (r.isSparse()) {
+            if (!zeros.empty() && zeros.back().end == sector)
+                zeros.back().end += sectors;
+            else
+                zeros.push_back(Zeros{sector, sector + sectors});
+        }
+        sector += sectors;
+    }
+    if (data.initializedSize != RunlistReader::ALL_INITIALIZED) {
+        // The sector holding the initialized end is read and cut by the reader.
+        const u64 from = ceilDiv(data.initializedSize, sectorSize_);
+        while (!zeros.empty() && zeros.back().first >= from)
+            zeros.pop_back();
+        if (!zeros.empty() && zeros.back().end >= from)
+            zeros.back().end = ~u64{0};
+        else
+            zeros.push_back(Zeros{from, ~u64{0}});
+    }
+    return zeros;
+}
+
+void BaseDataReader::writeZeros(u64 length) {
+    const u64 piece = std::min(length, chunkCapacity_);
+    std::memset(chunk_.get(), 0, static_cast<std::size_t>(piece));
+    for (u64 left = length; left > 0;) {
+        const u64 n = std::min(left, piece);
+        write(chunk_.get(), static_cast<u32>(n));
+        left -= n;
+        if (left > 0)
+            drive_->poll();
+    }
+}
+
 bool BaseDataReader::readNonResident(const NtfsAttributeData& data) {
     reader_.setRunlist(data.runs, data.initializedSize);
     // The file parser makes sure of this; without it a damaged size would have
@@ -46,8 +86,6 @@ bool BaseDataReader::readNonResident(const NtfsAttributeData& data) {
     }
     u64 sectorsLeft = ceilDiv(data.size, sectorSize_);
     u64 bytesLeft = data.size;
-    u64 pieceSectors = chunkSectors_;
-    u64 pieceBytes = chunkBytes_;
     u64 sector = 0;
     bool ok = true;
     // A small value needs no piece of 16 clusters.
@@ -57,28 +95,39 @@ bool BaseDataReader::readNonResident(const NtfsAttributeData& data) {
         chunkCapacity_ = capacity;
     }
     u8* const chunk = chunk_.get();
+    // Zeros that no cluster holds go to writeZeros whole: a sparse file of
+    // terabytes costs what its data costs.
+    const std::vector<Zeros> zeros = zerosOf(data);
+    auto zero = zeros.begin();
     while (sectorsLeft > 0) {
         // Sparse stretches never reach the drive, whose reads poll.
         drive_->poll();
-        if (bytesLeft < pieceBytes) {
-            pieceBytes = bytesLeft;
-            pieceSectors = sectorsLeft;
-        }
-        if (!reader_.read(sector, pieceSectors, chunk)) {
-            if (pieceSectors < 2) {
-                fillUnreadablePattern(chunk, pieceBytes);
-                ok = false;
-            } else {
-                for (u64 i = 0; i < pieceSectors; ++i) {
-                    u8* at = chunk + i * sectorSize_;
-                    if (!reader_.read(sector + i, 1, at)) {
-                        fillUnreadablePattern(at, sectorSize_);
-                        ok = false;
+        while (zero != zeros.end() && zero->end <= sector)
+            ++zero;
+        const bool inZeros = zero != zeros.end() && zero->first <= sector;
+        u64 pieceSectors = std::min(sectorsLeft, inZeros ? zero->end - sector : chunkSectors_);
+        if (!inZeros && zero != zeros.end())
+            pieceSectors = std::min(pieceSectors, zero->first - sector);
+        const u64 pieceBytes = std::min(bytesLeft, pieceSectors * sectorSize_);
+        if (inZeros) {
+            writeZeros(pieceBytes);
+        } else {
+            if (!reader_.read(sector, pieceSectors, chunk)) {
+                if (pieceSectors < 2) {
+                    fillUnreadablePattern(chunk, pieceBytes);
+                    ok = false;
+                } else {
+                    for (u64 i = 0; i < pieceSectors; ++i) {
+                        u8* at = chunk + i * sectorSize_;
+                        if (!reader_.read(sector + i, 1, at)) {
+                            fillUnreadablePattern(at, sectorSize_);
+                            ok = false;
+                        }
                     }
                 }
             }
+            write(chunk, static_cast<u32>(pieceBytes));
         }
-        write(chunk, static_cast<u32>(pieceBytes));
         sector += pieceSectors;
         sectorsLeft -= pieceSectors;
         bytesLeft -= pieceBytes;
@@ -140,10 +189,18 @@ void BufferDataReader::write(const u8* data, u32 length) {
 RecovererDataReader::RecovererDataReader(NTFSDrive& drive, const RecordSource* records)
     : BaseDataReader(drive, records) {}
 
-void RecovererDataReader::write(const u8* data, u32 length) {
+tree::Recoverer& RecovererDataReader::target() const {
     if (recoverer_ == nullptr)
         throw std::runtime_error("RecovererDataReader(143)");
-    recoverer_->write(data, length);
+    return *recoverer_;
+}
+
+void RecovererDataReader::write(const u8* data, u32 length) {
+    target().write(data, length);
+}
+
+void RecovererDataReader::writeZeros(u64 length) {
+    target().writeZeros(length);
 }
 
 } // namespace ntfs

@@ -15,6 +15,8 @@
 #include "fs/ntfs/NtfsAttributeData.h"
 #include "fs/ntfs/RunlistReader.h"
 
+#include <vector>
+
 class NTFSDrive;
 
 namespace tree {
@@ -50,6 +52,10 @@ public:
 
     // Receives the pieces; a piece never exceeds 16 clusters.
     virtual void write(const u8* data, u32 length) = 0;
+    // Receives a stretch of zeros that no cluster holds (sparse runs, and what
+    // lies past the initialized size) in one go. This body writes it as pieces
+    // of zeros, polling between them.
+    virtual void writeZeros(u64 length);
 
     NTFSDrive& getDrive() const { return *drive_; }
     RunlistReader& getRunlistReader() { return reader_; }
@@ -62,6 +68,12 @@ public:
 
 private:
     bool readNonResident(const NtfsAttributeData& data);
+    // The sectors of the data that read as zeros without a cluster: [first, end).
+    struct Zeros {
+        u64 first;
+        u64 end;
+    };
+    std::vector<Zeros> zerosOf(const NtfsAttributeData& data) const;
 
     NTFSDrive* drive_;
     const RecordSource* records_;
@@ -97,10 +109,14 @@ public:
 
     void setRecoverer(tree::Recoverer* recoverer) { recoverer_ = recoverer; }
     tree::Recoverer* getRecoverer() const { return recoverer_; }
-    // Throws std::runtime_error when no recoverer is set.
+    // Throw std::runtime_error when no recoverer is set.
     void write(const u8* data, u32 length) override;
+    // The recoverer leaves a hole.
+    void writeZeros(u64 length) override;
 
 private:
+    tree::Recoverer& target() const;
+
     tree::Recoverer* recoverer_ = nullptr;
 };
 

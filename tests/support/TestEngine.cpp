@@ -304,6 +304,8 @@ TestEngine::TestEngine(const TestDescription& description)
       description_(description) {
     for (u64 i = 0; i < 251; ++i)
         defaultText_ += static_cast<char>(defaultByte(0, i));
+    for (std::size_t i = 0; i < description_.listing.size(); ++i)
+        listingOf_[description_.listing[i].folder].push_back(i);
     unreadable_.runs() = description_.unreadable;
     SharedPtr<dt::Reader> reader(new ZeroReader(description_.sectors * 512));
     SharedPtr<Driver> driver(new Driver(reader, 512));
@@ -366,9 +368,9 @@ Folder TestEngine::readFolder(u64 address, Node& out) {
         return Folder(state, description_.root);
     }
     Folder folder(state, isRoot ? tree::TOP_FOLDER : r->parent);
-    for (const TestListingEntry& e : description_.listing) {
-        if (e.folder != address)
-            continue;
+    const auto listed = listingOf_.find(address);
+    for (std::size_t i : listed == listingOf_.end() ? std::vector<std::size_t>() : listed->second) {
+        const TestListingEntry& e = description_.listing[i];
         Node n(e.name, e.address, e.index, e.size, e.time);
         n.setFlag(Node::DIRECTORY, e.directory);
         n.setFlag(Node::DELETED, e.deleted);
@@ -613,7 +615,7 @@ bool TestEngine::recoverNode(tree::Recoverer& recoverer, const std::vector<std::
     }
     recoverer.endFile();
     if (!ok)
-        logAt("TestEngine", __LINE__) << ": unreadable data in " << node.getName() << '\n';
+        logAt("TestEngine", 10) << ": unreadable data in " << node.getName() << '\n';
     return ok;
 }
 

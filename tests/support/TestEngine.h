@@ -197,6 +197,8 @@ private:
     const char* dataAt(const TestRecord& r, u64 offset) const;
 
     TestDescription description_;
+    // Folder -> its listing entries, in description order.
+    std::map<u64, std::vector<std::size_t>> listingOf_;
     UnreadableSectors unreadable_;
     std::unique_ptr<Drive> drive_;
     std::set<u64> visited_;

@@ -1,6 +1,7 @@
 #include "tree/ParserRecover.h"
 
 #include "devices/UnreadableSectors.h"
+#include "tests/support/RecoveredFiles.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 #include "tests/tree/ParserTestTree.h"
@@ -8,43 +9,17 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <sstream>
 
 using testutil::ParserTestTree;
-using testutil::readAll;
+using testutil::RecordingRecoverer;
 using testutil::ScriptedInterface;
-using testutil::TempDir;
-using testutil::TestEngine;
 using tree::ParserRecover;
 using tree::ParserSelect;
 
 namespace {
 
-// Records what the walk and the map hand it; fails for the names it is given.
-class RecordingRecoverer : public tree::Recoverer {
-public:
-    void beginDirectory(const std::string& name, const std::vector<std::string>& path) override {
-        events.push_back("dir [" + tree::joinPath(path) + "] " + name);
-        if (failing.count(name))
-            throw Exception("Cannot make directory\n(" + name + ")");
-    }
-    void beginFile(const tree::FileEntry& entry, const std::vector<std::string>& path) override {
-        volumeCount_ = 0;
-        events.push_back("file [" + tree::joinPath(path) + "] " + entry.getName());
-        if (failing.count(entry.getName()))
-            throw Exception("Cannot open file\n(" + entry.getName() + ")");
-        if (entry.getName() == cancelling)
-            throw InterruptedException();
-    }
-    void write(const void*, u32 size) override { bytes += size; }
-    void endFile() override { Recoverer::endFile(); }
-
-    std::vector<std::string> events;
-    std::set<std::string> failing;
-    std::string cancelling;
-    u64 bytes = 0;
-};
+using Names = std::vector<std::string>;
 
 // top.bin fails to read at two places; the rest reads whole.
 const char* const TREE = R"(
@@ -57,12 +32,11 @@ file 22 in=11 name=c.txt size=10
 file 23 in=5 name=top.bin size=1000 bad=100+12 bad=500+30
 )";
 
-const std::string ROOT_BLOCK = "\n"
-                               "Directory of /\n"
-                               "\n"
+const std::string ROOT_BLOCK = "\nDirectory of /\n\n"
                                "top.bin                                1000 Invalid Time"
                                " (recovered with errors)\n"
                                "\t1 file(s) 2 folder(s) 1,000 bytes\n";
+const std::string TOTAL = "\n================ Total ================\n";
 
 void selectAll(const ParserTestTree& t) {
     ParserSelect(t.map(), "").run(tree::START_POSITION, true, nullptr);
@@ -87,106 +61,65 @@ Outcome recoverInto(const ParserTestTree& t, const std::string& destination, u64
     return recover(t, recoverer, &ui);
 }
 
-TEST(ParserRecoverTest, NothingSelectedWritesTheZeroTotalAlone) {
-    ParserTestTree t(TREE);
-    RecordingRecoverer recoverer;
-    ScriptedInterface ui;
-    const Outcome o = recover(t, recoverer, &ui);
-    EXPECT_EQ(o.report, "\n================ Total ================\n"
-                        "\t0 file(s) 0 folder(s) 0 bytes\n");
-    EXPECT_TRUE(recoverer.events.empty());
-}
-
 TEST(ParserRecoverTest, RecoversTheSelectionReportsItAndUnmarksWhatCameWhole) {
     ParserTestTree t(TREE);
     selectAll(t);
-    TempDir dir;
+    testutil::TempDir dir;
     const Outcome o = recoverInto(t, dir.path());
-    EXPECT_EQ(o.report, ROOT_BLOCK + "\n"
-                                     "Directory of /docs\n"
-                                     "\n"
-                                     "a.txt                                   100 Invalid Time\n"
-                                     "b.txt                                     5 Invalid Time\n"
-                                     "\t2 file(s) 0 folder(s) 105 bytes\n"
-                                     "\n"
-                                     "Directory of /keep\n"
-                                     "\n"
-                                     "c.txt                                    10 Invalid Time\n"
-                                     "\t1 file(s) 0 folder(s) 10 bytes\n"
-                                     "\n"
-                                     "================ Total ================\n"
-                                     "\t4 file(s) 2 folder(s) 1,115 bytes\n");
+    EXPECT_EQ(o.report, ROOT_BLOCK +
+                            "\nDirectory of /docs\n\n"
+                            "a.txt                                   100 Invalid Time\n"
+                            "b.txt                                     5 Invalid Time\n"
+                            "\t2 file(s) 0 folder(s) 105 bytes\n"
+                            "\nDirectory of /keep\n\n"
+                            "c.txt                                    10 Invalid Time\n"
+                            "\t1 file(s) 0 folder(s) 10 bytes\n" +
+                            TOTAL + "\t4 file(s) 2 folder(s) 1,115 bytes\n");
     EXPECT_EQ(o.errors, 1u);
     EXPECT_EQ(o.splits, 0u);
-
-    EXPECT_EQ(readAll(dir.file("docs/a.txt")), t.map()->expectedData(20));
-    EXPECT_EQ(readAll(dir.file("docs/b.txt")), "hello");
-    EXPECT_EQ(readAll(dir.file("keep/c.txt")), t.map()->expectedData(22));
-    for (const char* path : {"docs/a.txt", "docs/b.txt", "docs", "keep/c.txt", "keep"})
-        EXPECT_FALSE(t.marked(path)) << path;
-    EXPECT_TRUE(t.marked("top.bin")); // recovered with errors: still to do
-    EXPECT_TRUE(t.marked(""));
-}
-
-TEST(ParserRecoverTest, UnreadableDataIsThePatternOverExactlyTheFailingBytes) {
-    ParserTestTree t(TREE);
-    t.mark("top.bin");
-    TempDir dir;
-    recoverInto(t, dir.path());
-    const std::string data = readAll(dir.file("top.bin"));
-    ASSERT_EQ(data.size(), 1000u);
+    // What could not be read is the pattern over exactly the failing bytes.
     const std::string pattern(UNREADABLE_TEXT, UNREADABLE_TEXT_SIZE);
-    EXPECT_EQ(data.substr(100, 12), pattern);
-    EXPECT_EQ(data.substr(500, 30), pattern + pattern + pattern.substr(0, 6));
-    for (u64 i = 0; i < data.size(); ++i) {
-        if ((i >= 100 && i < 112) || (i >= 500 && i < 530))
-            continue;
-        ASSERT_EQ(static_cast<u8>(data[i]), TestEngine::defaultByte(23, i)) << "byte " << i;
-    }
+    std::string top = t.map()->expectedData(23);
+    ASSERT_EQ(top.substr(100, 12), pattern);
+    ASSERT_EQ(top.substr(500, 30), pattern + pattern + pattern.substr(0, 6));
+    for (u64 i : {99u, 112u, 499u, 530u})
+        ASSERT_EQ(static_cast<u8>(top[i]), testutil::TestEngine::defaultByte(23, i)) << i;
+    EXPECT_TRUE(testutil::cameBack(dir.path(), {{"top.bin", top},
+                                                {"docs/a.txt", t.map()->expectedData(20)},
+                                                {"docs/b.txt", "hello"},
+                                                {"keep/c.txt", t.map()->expectedData(22)}}));
+    EXPECT_EQ(t.marked(), "ROOT top.bin"); // recovered with errors: still to do
 }
 
-TEST(ParserRecoverTest, RecoveringTwiceWritesNumberedNamesAndOverwritesNothing) {
-    ParserTestTree t(TREE);
-    TempDir dir;
+TEST(ParserRecoverTest, ASplitFileIsMarkedInItsLine) {
+    ParserTestTree t("root 5\nfile 20 in=5 name=exact.bin size=1000\n"
+                     "file 21 in=5 name=over.bin size=1001\n");
     selectAll(t);
-    recoverInto(t, dir.path());
-    testutil::writeAll(dir.file("docs/b.txt"), "first"); // tell the two runs apart
-    selectAll(t);
-    const Outcome second = recoverInto(t, dir.path());
-    EXPECT_EQ(readAll(dir.file("docs/b.txt")), "first");
-    EXPECT_EQ(readAll(dir.file("docs/b-1.txt")), "hello");
-    EXPECT_EQ(readAll(dir.file("docs/a-1.txt")), t.map()->expectedData(20));
-    EXPECT_EQ(readAll(dir.file("keep/c-1.txt")), t.map()->expectedData(22));
-    EXPECT_EQ(readAll(dir.file("top-1.bin")), readAll(dir.file("top.bin")));
-    EXPECT_EQ(second.errors, 1u);
-}
-
-TEST(ParserRecoverTest, AFileOfTheLimitIsOneFileOneByteMoreIsSplit) {
-    ParserTestTree t(R"(
-root 5
-file 20 in=5 name=exact.bin size=1000
-file 21 in=5 name=over.bin size=1001
-)");
-    selectAll(t);
-    TempDir dir;
+    testutil::TempDir dir;
     const Outcome o = recoverInto(t, dir.path(), 1000);
-    EXPECT_EQ(o.report, "\n"
-                        "Directory of /\n"
-                        "\n"
+    EXPECT_EQ(o.report, "\nDirectory of /\n\n"
                         "exact.bin                              1000 Invalid Time\n"
                         "over.bin                               1001 Invalid Time (split file)\n"
-                        "\t2 file(s) 0 folder(s) 2,001 bytes\n"
-                        "\n"
-                        "================ Total ================\n"
-                        "\t2 file(s) 0 folder(s) 2,001 bytes\n");
+                        "\t2 file(s) 0 folder(s) 2,001 bytes\n" +
+                            TOTAL + "\t2 file(s) 0 folder(s) 2,001 bytes\n");
     EXPECT_EQ(o.splits, 1u);
-    EXPECT_EQ(o.errors, 0u);
-    const std::string over = t.map()->expectedData(21);
-    EXPECT_EQ(readAll(dir.file("exact.bin")), t.map()->expectedData(20));
-    EXPECT_EQ(readAll(dir.file("over.bin")), over.substr(0, 1000));
-    EXPECT_EQ(readAll(dir.file("over.bin.v1")), over.substr(1000));
-    EXPECT_EQ(access(dir.file("exact.bin.v1").c_str(), F_OK), -1);
     EXPECT_FALSE(t.marked("over.bin"));
+}
+
+TEST(ParserRecoverTest, WhatIsNotSelectedOrNotShownIsNotRecovered) {
+    ParserTestTree t(TREE);
+    RecordingRecoverer recoverer;
+    ScriptedInterface ui;
+    EXPECT_EQ(recover(t, recoverer, &ui).report, TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
+    EXPECT_TRUE(recoverer.events.empty());
+
+    // A selected folder is announced; without selected files it gets no header.
+    t.mark("keep");
+    ParserSelect(t.map(), "").run(t.position("docs/a.txt"), true, nullptr);
+    t.at("docs/a.txt")->setVisible(false);
+    EXPECT_EQ(recover(t, recoverer, &ui).report, TOTAL + "\t0 file(s) 2 folder(s) 0 bytes\n");
+    EXPECT_EQ(recoverer.events, (Names{"dir [] docs", "dir [] keep"}));
+    EXPECT_TRUE(t.marked("docs/a.txt"));
 }
 
 TEST(ParserRecoverTest, AnsweringNoEndsTheWalkWithTheInterruptedLineAndTheTotals) {
@@ -196,22 +129,18 @@ TEST(ParserRecoverTest, AnsweringNoEndsTheWalkWithTheInterruptedLineAndTheTotals
     recoverer.failing = {"b.txt"};
     ScriptedInterface ui(1);
     const Outcome o = recover(t, recoverer, &ui);
-    EXPECT_EQ(o.report, ROOT_BLOCK + "\n"
-                                     "Directory of /docs\n"
-                                     "\n"
-                                     "a.txt                                   100 Invalid Time\n"
-                                     "b.txt                                     5 Invalid Time"
-                                     "\n\n*** Interrupted ***\n"
-                                     "\n"
-                                     "================ Total ================\n"
-                                     "\t2 file(s) 2 folder(s) 1,100 bytes\n");
+    EXPECT_EQ(o.report, ROOT_BLOCK +
+                            "\nDirectory of /docs\n\n"
+                            "a.txt                                   100 Invalid Time\n"
+                            "b.txt                                     5 Invalid Time"
+                            "\n\n*** Interrupted ***\n" +
+                            TOTAL + "\t2 file(s) 2 folder(s) 1,100 bytes\n");
     ASSERT_EQ(ui.asked().size(), 1u);
     EXPECT_EQ(ui.asked()[0].text, "Cannot open file\n(b.txt)\nDo you want to continue?");
     EXPECT_TRUE(ui.asked()[0].defaultNo);
     EXPECT_EQ(ui.asked()[0].checkLabel, "_Don't ask me again");
     EXPECT_EQ(recoverer.events.back(), "file [docs] b.txt"); // keep was never reached
-    EXPECT_TRUE(t.marked("docs/b.txt"));
-    EXPECT_TRUE(t.marked("keep/c.txt"));
+    EXPECT_EQ(t.marked(), "ROOT docs docs/b.txt keep keep/c.txt top.bin");
 }
 
 TEST(ParserRecoverTest, YesWithDontAskAgainGoesOnSilentlyAndKeepsTheFailedMarks) {
@@ -228,60 +157,27 @@ TEST(ParserRecoverTest, YesWithDontAskAgainGoesOnSilentlyAndKeepsTheFailedMarks)
                             " (recovered with errors)\n"),
               std::string::npos);
     EXPECT_NE(o.report.find("\t4 file(s) 2 folder(s) 1,115 bytes\n"), std::string::npos);
-    EXPECT_TRUE(t.marked("docs/a.txt"));
-    EXPECT_FALSE(t.marked("docs/b.txt"));
-    EXPECT_TRUE(t.marked("docs"));
-    EXPECT_TRUE(t.marked("keep/c.txt"));
-    EXPECT_EQ(
-        recoverer.events,
-        (std::vector<std::string>{"dir [] docs", "dir [] keep", "file [] top.bin",
-                                  "file [docs] a.txt", "file [docs] b.txt", "file [keep] c.txt"}));
+    EXPECT_EQ(t.marked(), "ROOT docs docs/a.txt keep keep/c.txt top.bin");
+    EXPECT_EQ(recoverer.events,
+              (Names{"dir [] docs", "dir [] keep", "file [] top.bin", "file [docs] a.txt",
+                     "file [docs] b.txt", "file [keep] c.txt"}));
 }
 
-TEST(ParserRecoverTest, ASelectedFolderOfUnselectedEntriesIsAnnouncedButHasNoHeader) {
-    ParserTestTree t(TREE);
-    t.mark("keep");
-    RecordingRecoverer recoverer;
-    ScriptedInterface ui;
-    const Outcome o = recover(t, recoverer, &ui);
-    EXPECT_EQ(recoverer.events, std::vector<std::string>{"dir [] keep"});
-    EXPECT_EQ(o.report, "\n================ Total ================\n"
-                        "\t0 file(s) 1 folder(s) 0 bytes\n");
-}
-
-TEST(ParserRecoverTest, AHiddenSelectedFileIsNeitherRecoveredNorReported) {
-    ParserTestTree t(TREE);
-    ParserSelect(t.map(), "").run(t.position("docs/a.txt"), true, nullptr);
-    t.at("docs/a.txt")->setVisible(false);
-    RecordingRecoverer recoverer;
-    ScriptedInterface ui;
-    const Outcome o = recover(t, recoverer, &ui);
-    EXPECT_EQ(recoverer.events, std::vector<std::string>{"dir [] docs"});
-    EXPECT_EQ(o.report.find("a.txt"), std::string::npos);
-    EXPECT_TRUE(t.marked("docs/a.txt"));
-}
-
-TEST(ParserRecoverTest, ACancelFromTheRecovererEndsTheWalkWithoutAQuestion) {
+TEST(ParserRecoverTest, ACancelOrNobodyToAskEndsTheWalkWithoutAQuestion) {
     ParserTestTree t(TREE);
     selectAll(t);
-    RecordingRecoverer recoverer;
-    recoverer.cancelling = "a.txt";
+    RecordingRecoverer cancelled;
+    cancelled.cancelling = "a.txt";
     ScriptedInterface ui;
-    const Outcome o = recover(t, recoverer, &ui);
+    EXPECT_NE(recover(t, cancelled, &ui).report.find("100 Invalid Time\n\n*** Interrupted ***\n"),
+              std::string::npos);
     EXPECT_TRUE(ui.asked().empty());
-    EXPECT_NE(o.report.find("100 Invalid Time\n\n*** Interrupted ***\n"), std::string::npos);
-    EXPECT_EQ(recoverer.events.back(), "file [docs] a.txt");
-}
+    EXPECT_EQ(cancelled.events.back(), "file [docs] a.txt");
 
-TEST(ParserRecoverTest, WithNobodyToAskAFailureEndsTheWalk) {
-    ParserTestTree t(TREE);
-    selectAll(t);
-    RecordingRecoverer recoverer;
-    recoverer.failing = {"docs"};
-    const Outcome o = recover(t, recoverer, nullptr);
-    EXPECT_EQ(o.report, "\n\n*** Interrupted ***\n"
-                        "\n================ Total ================\n"
-                        "\t0 file(s) 0 folder(s) 0 bytes\n");
+    RecordingRecoverer failing;
+    failing.failing = {"docs"};
+    EXPECT_EQ(recover(t, failing, nullptr).report,
+              "\n\n*** Interrupted ***\n" + TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
 }
 
 } // namespace

@@ -5,11 +5,13 @@
 // set and read the flags that the walkers set and read.
 
 #include "tests/support/TestEngine.h"
+#include "tests/support/TreeListing.h"
 #include "tree/MapIteratorImpl.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 
 namespace testutil {
@@ -24,19 +26,12 @@ public:
     // A cursor that sees every entry, on the entry at path.
     std::unique_ptr<tree::MapIterator> at(const std::string& path) const {
         auto cursor = tree::MapIteratorImpl::create(map_.get(), tree::START_POSITION, false, false);
-        for (std::size_t from = 0; !path.empty() && from <= path.size();) {
-            std::size_t slash = path.find('/', from);
-            if (slash == std::string::npos)
-                slash = path.size();
-            const std::string name = path.substr(from, slash - from);
+        std::istringstream names(path);
+        for (std::string name; std::getline(names, name, '/');) {
             EXPECT_TRUE(cursor->down()) << path;
-            while (cursor->getName() != name) {
-                if (!cursor->next()) {
-                    ADD_FAILURE() << "no entry " << path;
-                    break;
-                }
+            while (cursor->getName() != name && cursor->next()) {
             }
-            from = slash + 1;
+            EXPECT_EQ(cursor->getName(), name) << path;
         }
         return cursor;
     }
@@ -44,25 +39,33 @@ public:
 
     void mark(const std::string& path, bool on = true) const { at(path)->setSelected(on); }
     bool marked(const std::string& path) const { return at(path)->isSelected(); }
-    bool expanded(const std::string& path) const { return at(path)->isExpanded(); }
 
-    // Whether a cursor that sees only visible entries finds the entry at path.
-    bool shown(const std::string& path) const {
-        const std::size_t slash = path.rfind('/');
-        const std::string parent = slash == std::string::npos ? "" : path.substr(0, slash);
-        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        auto visible =
-            tree::MapIteratorImpl::create(map_.get(), at(parent)->getPosition(), true, false);
-        if (!visible->down())
-            return false;
-        do {
-            if (visible->getName() == name)
-                return true;
-        } while (visible->next());
-        return false;
+    // The paths of the entries marked ("ROOT" first), expanded, or that a
+    // visible-only walk meets, blank-separated in path order.
+    std::string marked() const {
+        const std::string below = list(tree::Node::SELECTED);
+        return !marked("") ? below : below.empty() ? "ROOT" : "ROOT " + below;
     }
+    std::string expanded() const { return list(tree::Node::EXPANDED); }
+    std::string shown() const { return list(tree::Node::VISIBLE); }
 
 private:
+    std::string list(u32 flag) const {
+        const auto all = listTree(*map_);
+        std::string out;
+        for (const auto& entry : all) {
+            bool in = entry.second.hasFlag(flag);
+            // Shown: the folders on its path too.
+            for (std::size_t slash = entry.first.find('/');
+                 in && flag == tree::Node::VISIBLE && slash != std::string::npos;
+                 slash = entry.first.find('/', slash + 1))
+                in = all.at(entry.first.substr(0, slash)).hasFlag(flag);
+            if (in)
+                out += (out.empty() ? "" : " ") + entry.first;
+        }
+        return out;
+    }
+
     std::unique_ptr<TestEngine> map_;
 };
 

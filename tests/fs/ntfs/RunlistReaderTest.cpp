@@ -7,6 +7,7 @@
 #include "tests/fs/ntfs/NtfsFixture.h"
 #include "tests/support/Lznt1Compressor.h"
 #include "tests/support/RecordingProgress.h"
+#include "tests/support/RecoveredFiles.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,35 @@ TEST(DataReaderTest, ALongSparseStreamCanBeCancelled) {
     EXPECT_THROW(reader.read(nonResident(u64{1} << 40, {{0, u64{1} << 40, 0}})),
                  InterruptedException);
     EXPECT_EQ(reader.pieces, 2u);
+}
+
+// A record may claim a sparse file of terabytes on a volume of 128 KiB: the
+// zeros no cluster holds reach the recoverer as holes, and only the data is
+// written.
+TEST(DataReaderTest, ZerosNoClusterHoldsReachTheRecovererAsHoles) {
+    Volume v(8);
+    testutil::RecordingRecoverer sink;
+    ntfs::RecovererDataReader reader(v.source->drive(), nullptr);
+    reader.setRecoverer(&sink);
+    const u64 clusters = u64{1} << 18;
+    NtfsAttributeData data =
+        nonResident(clusters * 4096 - 100, {{1, 1, 1}, {0, clusters - 3, 0}, {2, 1, 1}, {3, 1, 1}});
+    data.initializedSize = (clusters - 1) * 4096 + 10;
+    sink.beginFile(tree::FileEntry("huge", data.size, 0), {});
+    ASSERT_TRUE(reader.read(data));
+    const testutil::RecordingRecoverer::File& f = sink.files.back();
+    EXPECT_EQ(f.size, data.size);
+    EXPECT_EQ(f.holes, data.size - 2 * 4096 - 512);
+    EXPECT_EQ(f.bytes.substr(0, 4096), v.sectors(8, 8));
+    // Without a hole to make, the zeros are written.
+    struct WritesZeros : testutil::RecordingRecoverer {
+        void writeZeros(u64 size) override { tree::Recoverer::writeZeros(size); }
+    } plain;
+    plain.beginFile(tree::FileEntry("small", 3 * 4096, 0), {});
+    reader.setRecoverer(&plain);
+    ASSERT_TRUE(reader.read(nonResident(3 * 4096, {{1, 1, 1}, {0, 2, 0}})));
+    EXPECT_EQ(plain.files.back().bytes, v.sectors(8, 8) + std::string(8192, '\0'));
+    EXPECT_EQ(plain.files.back().holes, 0u);
 }
 
 TEST(DataReaderTest, UnreadableDataIsFoundWhereTheDataLies) {
