@@ -40,12 +40,17 @@ inline bool gtkStarted() {
     return started;
 }
 
-// Base fixture: skips every test when GTK cannot open a display.
+// Base fixture: skips every test when there is no display to open; one that
+// is named but cannot be opened fails, so that no window test passes unseen.
 class GuiTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!gtkStarted())
+        if (!gtkStarted()) {
+            const char* display = std::getenv("DISPLAY");
+            if (display && *display)
+                FAIL() << "DISPLAY=" << display << " cannot be opened";
             GTEST_SKIP() << "no display";
+        }
         setUpWindows();
     }
     // What a fixture makes once GTK runs; not called when the test skips.
