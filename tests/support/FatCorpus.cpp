@@ -158,38 +158,40 @@ void fill(Recipe& r, const Width& w) {
     r.removeFolder("Old Folder");
 }
 
-// The test program's name and build: a new build makes the volumes anew.
-std::string programKey() {
-    const fs::path exe = fs::read_symlink("/proc/self/exe");
+// The build of the test support that holds the recipes: a new build makes the
+// volumes anew, and every test program of one build shares them.
+std::string buildKey() {
+    const std::string support = HB_BINARY_DIR "/tests/libhb_testsupport.a";
     struct stat st {};
-    if (::stat(exe.c_str(), &st) != 0)
-        throw std::runtime_error("cannot stat " + exe.string());
-    return exe.filename().string() + "-" + std::to_string(st.st_mtim.tv_sec) + "." +
+    if (::stat(support.c_str(), &st) != 0)
+        throw std::runtime_error("cannot stat " + support);
+    return "corpus-" + std::to_string(st.st_mtim.tv_sec) + "." +
            std::to_string(st.st_mtim.tv_nsec) + "-" + std::to_string(st.st_size);
 }
 
-// Builds the image under a name of this process and renames it into place, so
-// that test processes running side by side never see half a volume; volumes of
-// the program's earlier builds go.
-void build(FatCorpus& corpus, const Width& w, const std::string& key) {
+// Built by one test process while the others wait; the volumes of earlier
+// builds go.
+void build(FatCorpus& corpus, const Width& w) {
     const fs::path cache = fs::path(corpus.path).parent_path();
     const std::string suffix = "-fat" + std::to_string(w.bits) + ".img";
-    const std::string program = key.substr(0, key.find('-') + 1);
-    for (const auto& e : fs::directory_iterator(cache)) {
-        const std::string name = e.path().filename().string();
-        if (name.compare(0, program.size(), program) == 0 && name.size() > suffix.size() &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-            e.path() != corpus.path)
-            fs::remove(e.path());
-    }
-    const std::string building = corpus.path + "." + std::to_string(::getpid());
-    {
-        FatImage image(building, corpus.options);
-        Recipe recipe(corpus, &image);
-        fill(recipe, w);
-    }
-    fs::remove_all(building + ".files");
-    fs::rename(building, corpus.path);
+    testutil::buildOnce(corpus.path, [&](const std::string& making) {
+        for (const auto& e : fs::directory_iterator(cache)) {
+            const std::string name = e.path().filename().string();
+            if (name.size() > suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+                e.path() != corpus.path)
+                fs::remove(e.path());
+        }
+        // The builder's own notes of what it put there are made again below,
+        // by whichever process gets here.
+        FatCorpus scratch = corpus;
+        {
+            FatImage image(making, scratch.options);
+            Recipe recipe(scratch, &image);
+            fill(recipe, w);
+        }
+        fs::remove_all(making + ".files");
+    });
 }
 
 std::unique_ptr<FatCorpus> makeCorpus(const Width& w) {
@@ -202,14 +204,10 @@ std::unique_ptr<FatCorpus> makeCorpus(const Width& w) {
     corpus->options.label = "HBLABEL";
     const fs::path cache = fs::path(HB_BINARY_DIR) / "test-cache";
     fs::create_directories(cache);
-    const std::string key = programKey();
-    corpus->path = (cache / (key + "-fat" + std::to_string(w.bits) + ".img")).string();
-    if (fs::exists(corpus->path)) {
-        Recipe recipe(*corpus, nullptr);
-        fill(recipe, w);
-    } else {
-        build(*corpus, w, key);
-    }
+    corpus->path = (cache / (buildKey() + "-fat" + std::to_string(w.bits) + ".img")).string();
+    build(*corpus, w);
+    Recipe recipe(*corpus, nullptr);
+    fill(recipe, w);
     const std::string boot = corpus->image().bootSector();
     const FatImage image = corpus->image();
     if (!fatFsParamsFromBootSector(w.partitionLba, bytesAt(boot), corpus->params,
