@@ -18,9 +18,11 @@ guitest::ShownTree& shownTree() {
     static guitest::ShownTree* shown = [] {
         std::string text = "root 5\n";
         for (int d = 0; d < 10; ++d)
-            text += "dir " + std::to_string(10 + d) + " in=5 name=folder" + std::to_string(d) + "\n";
+            text +=
+                "dir " + std::to_string(10 + d) + " in=5 name=folder" + std::to_string(d) + "\n";
         for (int i = 0; i < FILES; ++i) {
-            text += "file " + std::to_string(100 + i) + " in=5 name=f" + std::to_string(i * 7919 % FILES) +
+            text += "file " + std::to_string(100 + i) + " in=5 name=f" +
+                    std::to_string(i * 7919 % FILES) +
                     ".dat size=" + std::to_string(i * 37 % 100000);
             if (i % 13 != 0)
                 text += " time=" + std::to_string(1000000000 + i * 61 % 500000);

@@ -115,8 +115,7 @@ bool findRootDirectory(ByteSource& src, u64 begin, u64 end, bool little, u64 at,
         return false;
     u64 q = begin - 3;
     const u64 qEnd = end - 3; // q + 4 <= end
-    if (memory.complete && memory.little == little && memory.from <= at + q &&
-        at + q < memory.to) {
+    if (memory.complete && memory.little == little && memory.from <= at + q && at + q < memory.to) {
         for (const Found& f : memory.later) {
             if (f.start == at && f.end - 4 >= at + q && f.end - 4 < at + qEnd) {
                 found = f;

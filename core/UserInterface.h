@@ -52,9 +52,9 @@ int messageFromInterface(bool question, const char* text, bool defaultNo, const 
 
 // Whoever shows message boxes installs the handler that messageDialog calls; the
 // window layer installs its own, tests install scripted ones.
-using MessageDialogHandler = std::function<int(int kind, const std::string& text,
-                                               WindowHandle parent, bool defaultNo,
-                                               const char* checkLabel)>;
+using MessageDialogHandler =
+    std::function<int(int kind, const std::string& text, WindowHandle parent, bool defaultNo,
+                      const char* checkLabel)>;
 // Installs `handler` (empty restores the headless one); returns the previous one.
 MessageDialogHandler setMessageDialogHandler(MessageDialogHandler handler);
 

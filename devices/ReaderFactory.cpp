@@ -5,11 +5,11 @@
 #include "core/Log.h"
 #include "core/Text.h"
 #include "core/UserInterface.h"
+#include "devices/BlockDeviceReader.h"
 #include "devices/DtReaderFile.h"
 #include "devices/DtReaderJBOD.h"
 #include "devices/DtReaderRAID5.h"
 #include "devices/DtReaderRange.h"
-#include "devices/BlockDeviceReader.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -200,7 +200,8 @@ bool parseComponents(const std::vector<std::string>& known, const std::string& c
     return ChainBuilder(known, ui).components(components, out, depth);
 }
 
-std::unique_ptr<dt::Reader> openDeviceReader(const char* path, const char* id, FrTreeInterface* ui) {
+std::unique_ptr<dt::Reader> openDeviceReader(const char* path, const char* id,
+                                             FrTreeInterface* ui) {
     return openLeaf(LeafKind::DEVICE, path, id, ui);
 }
 

@@ -229,13 +229,14 @@ std::string DriverEditor::buildDescriptor(const std::string& id, const std::stri
                                           const std::string& components, u64 rangeOffset,
                                           u64 rangeSize, u64 blockSize) {
     return "id=" + id + "|type=" + type + "|components=" + components +
-           "|rangeOffset=" + std::to_string(rangeOffset) + "|rangeSize=" +
-           std::to_string(rangeSize) + "|blockSize=" + std::to_string(blockSize);
+           "|rangeOffset=" + std::to_string(rangeOffset) +
+           "|rangeSize=" + std::to_string(rangeSize) + "|blockSize=" + std::to_string(blockSize);
 }
 
 std::string DriverEditor::formDescriptor() const {
-    return buildDescriptor(gtk_entry_get_text(idEntry_), type_, gtk_entry_get_text(componentsEntry_),
-                           rows_[OFFSET].value(), rows_[SIZE].value(), rows_[BLOCK_SIZE].value());
+    return buildDescriptor(gtk_entry_get_text(idEntry_), type_,
+                           gtk_entry_get_text(componentsEntry_), rows_[OFFSET].value(),
+                           rows_[SIZE].value(), rows_[BLOCK_SIZE].value());
 }
 
 std::string DriverEditor::accept() {

@@ -40,8 +40,7 @@ void addStatusLine(StructureSummary& s, const char* name, int status) {
 template <typename FromImage, typename FromSource>
 void dumpRebuilt(DriveDescr& d, u32 changeStatus, u32 lba, FromImage fromImage,
                  FromSource fromSource) {
-    const u8* rebuilt =
-        changeStatus == 1 ? findNewSectorImage(lba, d.getChanges()) : nullptr;
+    const u8* rebuilt = changeStatus == 1 ? findNewSectorImage(lba, d.getChanges()) : nullptr;
     if (rebuilt)
         fromImage(rebuilt, findOldSectorImage(lba, d.getChanges()));
     else
@@ -98,9 +97,8 @@ StructureSummary describeStructures(const FsCandidate& c, bool usesPartitionTabl
     const bool hasBackup = (fat && fatType == FAT32) || ntfs;
 
     StructureSummary s;
-    s.text.push_back({std::string(_("LBA")) + ": " + std::to_string(c.startLBA) + "\n" +
-                          _("Size") + ": " + formatSize(u64(c.layoutSectors) * SECTOR_BYTES) +
-                          "\n",
+    s.text.push_back({std::string(_("LBA")) + ": " + std::to_string(c.startLBA) + "\n" + _("Size") +
+                          ": " + formatSize(u64(c.layoutSectors) * SECTOR_BYTES) + "\n",
                       nullptr});
     if (usesPartitionTables) {
         const int status = componentStatus(c.hasPartitionEntry, c.tableStatus);
@@ -120,9 +118,8 @@ StructureSummary describeStructures(const FsCandidate& c, bool usesPartitionTabl
         } else if (c.fatFound && c.fatMirrorFound) {
             addStatusLine(s, N_("FATs"), STATUS_FOUND);
         } else {
-            s.text.push_back({c.fatFound ? _("FAT mirror was not found\n")
-                                         : _("FAT was not found\n"),
-                              "fr"});
+            s.text.push_back(
+                {c.fatFound ? _("FAT mirror was not found\n") : _("FAT was not found\n"), "fr"});
         }
         s.dumpable[COMPONENT_FATS] = c.hasFats;
         addStatusLine(s, N_("Root Directory"), c.hasRootDir ? STATUS_FOUND : STATUS_NOT_FOUND);
@@ -138,8 +135,7 @@ StructureSummary describeStructures(const FsCandidate& c, bool usesPartitionTabl
     s.dumpable[COMPONENT_BOOT_BACKUP] = hasBackup && backup != STATUS_NOT_FOUND;
 
     if (c.hasSubDirs)
-        s.text.push_back(
-            {std::to_string(c.subDirCount) + " " + _("Subdirectories - Found"), "fg"});
+        s.text.push_back({std::to_string(c.subDirCount) + " " + _("Subdirectories - Found"), "fg"});
     return s;
 }
 
@@ -151,7 +147,9 @@ bool dumpStructure(DriveDescr& d, const FsCandidate& c, int component, bool mirr
         const u32 lba = c.tableStatus != 0 ? c.tableStatusLBA : c.partitionTableLBA;
         dumpRebuilt(
             d, c.tableStatus, lba,
-            [&](const u8* image, const u8* old) { dumpPartitionTable(out, image, lba, driver, old); },
+            [&](const u8* image, const u8* old) {
+                dumpPartitionTable(out, image, lba, driver, old);
+            },
             [&] { dumpPartitionTableAt(out, lba, driver); });
         title = _("Partition Table");
         return true;

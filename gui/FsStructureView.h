@@ -44,8 +44,13 @@ enum FsComponent {
     COMPONENT_COUNT
 };
 
-enum ComponentStatus { STATUS_FOUND, STATUS_NOT_FOUND, STATUS_CREATED, STATUS_CHANGED,
-                       STATUS_NOT_CHANGED };
+enum ComponentStatus {
+    STATUS_FOUND,
+    STATUS_NOT_FOUND,
+    STATUS_CREATED,
+    STATUS_CHANGED,
+    STATUS_NOT_CHANGED
+};
 // "Found", "Not Found", ... translated.
 const char* componentStatusText(int status);
 

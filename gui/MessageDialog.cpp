@@ -133,8 +133,7 @@ int runMessageDialog(int kind, const std::string& text, GtkWindow* parent, bool 
 void installMessageDialogHandler() {
     setMessageDialogHandler([](int kind, const std::string& text, WindowHandle parent,
                                bool defaultNo, const char* checkLabel) {
-        return runMessageDialog(kind, text, static_cast<GtkWindow*>(parent), defaultNo,
-                                checkLabel);
+        return runMessageDialog(kind, text, static_cast<GtkWindow*>(parent), defaultNo, checkLabel);
     });
 }
 

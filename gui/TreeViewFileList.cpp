@@ -63,9 +63,9 @@ std::string statusMarkup(int mapKind, int statusCode, bool deleted, bool directo
 FileListPanel::FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* container,
                              GtkWindow* parent)
     : owner_(owner), parent_(parent) {
-    store_ = gtk_list_store_new(COLUMN_COUNT, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_STRING,
-                                G_TYPE_STRING, G_TYPE_STRING, G_TYPE_UINT64, G_TYPE_UINT64,
-                                G_TYPE_UINT);
+    store_ =
+        gtk_list_store_new(COLUMN_COUNT, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_STRING,
+                           G_TYPE_STRING, G_TYPE_STRING, G_TYPE_UINT64, G_TYPE_UINT64, G_TYPE_UINT);
     view_ = GTK_TREE_VIEW(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store_)));
     watchView(view_);
     gtk_tree_view_set_rules_hint(view_, TRUE);

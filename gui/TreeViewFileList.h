@@ -9,8 +9,8 @@
 #include <gtk/gtk.h>
 
 #include <memory>
-#include <vector>
 #include <string>
+#include <vector>
 
 namespace gtk {
 

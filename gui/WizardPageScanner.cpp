@@ -216,9 +216,9 @@ bool WizardPageScanner::scanAndAnalyze() {
         // The bar and the time remaining measure this scan, from its first
         // sector, not the part of the source before it.
         ProgressReset reset(progress_);
-        progress_ = std::make_unique<ProgressBox>(parent, ProgressBox::MODE_PERCENT,
-                                                  count * SECTOR_BYTES, start * SECTOR_BYTES,
-                                                  PROGRESS_WIDTH);
+        progress_ =
+            std::make_unique<ProgressBox>(parent, ProgressBox::MODE_PERCENT, count * SECTOR_BYTES,
+                                          start * SECTOR_BYTES, PROGRESS_WIDTH);
         progress_->setText(TEXT_TITLE, _("Scanning Source"));
 
         ScanRange& range = driveDescr_->getScanRange();
@@ -242,7 +242,7 @@ bool WizardPageScanner::scanAndAnalyze() {
         // Cancelling the analysis keeps the user on the page with the scan as
         // it is; Next analyses it again.
         logAt("WizardPageScanner", 244) << ": "
-                                             << "analysis cancelled" << '\n';
+                                        << "analysis cancelled" << '\n';
         return false;
     }
     if (driveDescr_->getCarvedFiles().empty() &&

@@ -50,8 +50,8 @@ WizardPageSelectFs::WizardPageSelectFs(Wizard* wizard, Analyzer* analyzer, GuiCo
                                        bool hasBack)
     : WizardPageWithTreeView(wizard, _("Select Partition"), hasBack), analyzer_(analyzer),
       context_(context), driveDescr_(&analyzer->getDriveDescr()) {
-    store_ = gtk_list_store_new(COLUMN_COUNT, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                                G_TYPE_INT);
+    store_ =
+        gtk_list_store_new(COLUMN_COUNT, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_INT);
     GtkTreeView* view = getTreeView().getView();
     gtk_tree_view_set_model(view, GTK_TREE_MODEL(store_));
     g_object_unref(store_);
@@ -85,10 +85,9 @@ void WizardPageSelectFs::onCursorChanged(GtkTreeView*, gpointer self) {
 void WizardPageSelectFs::fillList() {
     gtk_list_store_clear(store_);
     for (const FsListRow& row : fileSystemRows(*driveDescr_))
-        gtk_list_store_insert_with_values(store_, nullptr, -1, COL_PARTITION,
-                                          row.partition.c_str(), COL_FILE_SYSTEM,
-                                          row.fileSystem.c_str(), COL_SIZE, row.size.c_str(),
-                                          COL_ID, row.id, -1);
+        gtk_list_store_insert_with_values(store_, nullptr, -1, COL_PARTITION, row.partition.c_str(),
+                                          COL_FILE_SYSTEM, row.fileSystem.c_str(), COL_SIZE,
+                                          row.size.c_str(), COL_ID, row.id, -1);
     GtkTreeView* view = getTreeView().getView();
     GtkTreePath* first = gtk_tree_path_new_first();
     gtk_tree_view_set_cursor(view, first, nullptr, FALSE);
@@ -125,9 +124,8 @@ bool WizardPageSelectFs::handleResponse(int response) {
     switch (response) {
     case GTK_RESPONSE_ACCEPT: {
         tree::Map* before = driveDescr_->getMapHolder().get();
-        if (before &&
-            !askQuestion(context_, getWizard()->getWindow(),
-                         _("Do you want to build a new File and Folder listing?")))
+        if (before && !askQuestion(context_, getWizard()->getWindow(),
+                                   _("Do you want to build a new File and Folder listing?")))
             return false;
         driveDescr_->setSelectedEntry(getSelectedCandidate());
         try {
@@ -156,7 +154,8 @@ bool WizardPageSelectFs::handleResponse(int response) {
 
 void WizardPageSelectFs::showComponentsDialog(const FsCandidate& candidate) {
     const Driver* driver = driveDescr_->getDriveHolder().get();
-    const bool usesTables = driver && driver->getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 1);
+    const bool usesTables =
+        driver && driver->getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 1);
     const StructureSummary summary = describeStructures(candidate, usesTables);
 
     GtkWindow* parent = getWizard()->getWindow();
