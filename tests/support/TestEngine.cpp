@@ -175,8 +175,6 @@ TestDescription TestDescription::parse(const std::string& text) {
 TestEngine::TestEngine(const TestDescription& description)
     : tree::MapImpl(description.root, description.searchAll, description.sortNames),
       description_(description) {
-    for (u64 i = 0; i < 251; ++i)
-        defaultText_ += static_cast<char>(defaultByte(0, i));
     for (std::size_t i = 0; i < description_.listing.size(); ++i)
         listingOf_[description_.listing[i].folder].push_back(i);
     SharedPtr<dt::Reader> reader(new ZeroReader(description_.sectors * 512));
@@ -341,33 +339,10 @@ void TestEngine::analyzeFoundFiles() {
     checkIntegrity();
 }
 
-const char* TestEngine::dataAt(const TestEntry& r, u64 offset) const {
-    // The default data is one sequence of 251 bytes that each file starts at its
-    // own place, so one window serves every file that has no text of its own.
-    const std::string& text = r.text.empty() ? defaultText_ : r.text;
-    const u64 shift = r.text.empty() ? r.address % 251 : 0;
-    auto it = windows_.find(text);
-    if (it == windows_.end()) {
-        // Windows of texts come and go with the files; only a few are kept. A
-        // window handed out is never dropped while its own file is being read,
-        // because the file finds it here again.
-        if (windows_.size() >= 16)
-            windows_.clear();
-        std::string window;
-        window.reserve(text.size() * 2 + CHUNK_SIZE);
-        while (window.size() < text.size() + CHUNK_SIZE)
-            window += text;
-        it = windows_.emplace(text, std::move(window)).first;
-    }
-    return it->second.data() + (offset + shift) % text.size();
-}
-
 bool TestEngine::readRange(const TestEntry& r, u64 offset, u8* out, u64 n) const {
-    for (u64 done = 0; done < n;) {
-        const u64 piece = std::min<u64>(n - done, CHUNK_SIZE);
-        std::memcpy(out + done, dataAt(r, offset + done), piece);
-        done += piece;
-    }
+    for (u64 i = 0; i < n; ++i)
+        out[i] = r.text.empty() ? defaultByte(r.address, offset + i)
+                                : static_cast<u8>(r.text[(offset + i) % r.text.size()]);
     bool ok = true;
     for (const TestByteRange& b : r.bad) {
         const u64 s = std::max(b.offset, offset);
@@ -407,21 +382,12 @@ bool TestEngine::recoverNode(tree::Recoverer& recoverer, const std::vector<std::
 
     recoverer.beginFile(tree::FileEntry(node.getName(), r.size, node.getTime()), path);
     bool ok = true;
-    std::vector<u8> scratch;
-    for (u64 offset = 0; offset < r.size;) {
+    std::vector<u8> chunk;
+    for (u64 offset = 0; offset < r.size; offset += chunk.size()) {
         drive_->poll();
-        const u32 n = static_cast<u32>(std::min<u64>(r.size - offset, CHUNK_SIZE));
-        const bool clean = std::none_of(r.bad.begin(), r.bad.end(), [&](const TestByteRange& b) {
-            return b.offset < offset + n && offset < b.offset + b.length;
-        });
-        if (clean) {
-            recoverer.write(dataAt(r, offset), n);
-        } else {
-            scratch.resize(n);
-            ok = readRange(r, offset, scratch.data(), n) && ok;
-            recoverer.write(scratch.data(), n);
-        }
-        offset += n;
+        chunk.resize(std::min<u64>(r.size - offset, CHUNK_SIZE));
+        ok = readRange(r, offset, chunk.data(), chunk.size()) && ok;
+        recoverer.write(chunk.data(), static_cast<u32>(chunk.size()));
     }
     recoverer.endFile();
     if (!ok)

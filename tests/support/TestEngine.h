@@ -155,8 +155,6 @@ private:
     // Copies [offset, offset + n) of the file's data to out with failing bytes
     // replaced; false when any byte failed.
     bool readRange(const TestEntry& r, u64 offset, u8* out, u64 n) const;
-    // Where CHUNK_SIZE bytes of the file's data from offset lie, ready to write.
-    const char* dataAt(const TestEntry& r, u64 offset) const;
 
     TestDescription description_;
     // Folder -> its listing entries, in description order.
@@ -165,9 +163,6 @@ private:
     std::set<u64> visited_;
     u64 loadFolderCalls_ = 0;
     u64 checkStatusesCalls_ = 0;
-    std::string defaultText_;
-    // Text -> the text repeated to cover CHUNK_SIZE bytes from any phase.
-    mutable std::map<std::string, std::string> windows_;
 };
 
 } // namespace testutil
