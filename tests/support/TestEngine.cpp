@@ -5,7 +5,6 @@
 #include "tree/Recoverer.h"
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -16,19 +15,6 @@ using tree::Folder;
 using tree::Node;
 
 namespace {
-
-// A source of zeros of a given size: the engine keeps its data elsewhere, and a
-// described source of a million sectors should not cost half a gigabyte.
-class ZeroReader : public dt::Reader {
-public:
-    explicit ZeroReader(u64 size) { setSize(static_cast<i64>(size)); }
-    bool read(i64 offset, u8* buffer, i64 size) override {
-        if (!dt::rangeInside(offset, size, getSize()))
-            return false;
-        std::memset(buffer, 0, static_cast<std::size_t>(size));
-        return true;
-    }
-};
 
 [[noreturn]] void fail(u64 line, const std::string& what) {
     throw std::runtime_error("TestEngine: line " + std::to_string(line) + ": " + what);
@@ -131,21 +117,6 @@ TestDescription TestDescription::parse(const std::string& text) {
         } else if (keyword == "option" && w.size() == 2 &&
                    (w[1] == "searchall" || w[1] == "nosort")) {
             (w[1] == "searchall" ? d.searchAll : d.sortNames) = w[1] == "searchall";
-        } else if (keyword == "source") {
-            for (std::size_t i = 1; i < w.size(); ++i) {
-                const std::size_t eq = w[i].find('=');
-                const std::string key = w[i].substr(0, eq);
-                const std::string value =
-                    eq == std::string::npos ? std::string() : unescape(line, w[i].substr(eq + 1));
-                if (key == "id")
-                    d.id = value;
-                else if (key == "description")
-                    d.description = value;
-                else if (key == "sectors")
-                    d.sectors = parseNumber(line, value);
-                else
-                    fail(line, "unknown source key " + key);
-            }
         } else if ((keyword == "dir" || keyword == "file") && w.size() >= 2) {
             TestEntry r = parseEntry(line, w, 2);
             r.address = parseNumber(line, w[1]);
@@ -177,11 +148,12 @@ TestEngine::TestEngine(const TestDescription& description)
       description_(description) {
     for (std::size_t i = 0; i < description_.listing.size(); ++i)
         listingOf_[description_.listing[i].folder].push_back(i);
-    SharedPtr<dt::Reader> reader(new ZeroReader(description_.sectors * 512));
-    SharedPtr<Driver> driver(new Driver(reader, 512));
-    driver->getProperties().set(PROP_ID, description_.id);
-    driver->getProperties().set(PROP_DESCRIPTION, description_.description);
-    drive_ = std::make_unique<Drive>(driver, nullptr);
+    // The engine keeps its data in the description: its source has no sectors.
+    struct NoSectors : dt::Reader {
+        bool read(i64, u8*, i64 size) override { return size == 0; }
+    };
+    drive_ = std::make_unique<Drive>(
+        SharedPtr<Driver>(new Driver(SharedPtr<dt::Reader>(new NoSectors), 512)), nullptr);
 
     // The root is read at once, as every engine reads it, and hangs from "ROOT".
     Node own;

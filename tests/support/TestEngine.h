@@ -14,8 +14,6 @@
 //                            (all stay TO), searchAllEquivalents on, no found files
 //   root ADDR                the root folder's address (default 5)
 //   option searchall|nosort
-//   source KEY=VALUE...      id=TEXT description=TEXT sectors=N: the source's
-//                            "ID", "DESCRIPTION" and size in 512-byte sectors
 //   dir ADDR ATTRS...        a folder: its own record and, for each in=, an
 //                            entry in that folder's listing. The root folder is
 //                            implicit; its entries say in=ROOT.
@@ -92,9 +90,6 @@ struct TestDescription {
     u64 root = 5;
     bool searchAll = false;
     bool sortNames = true;
-    std::string id;
-    std::string description;
-    u64 sectors = 0;
     std::map<u64, TestEntry> records;
     std::vector<TestEntry> listing; // in description order
 
