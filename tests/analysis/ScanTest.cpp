@@ -15,6 +15,7 @@
 #include "fs/ntfs/VolumeHelpers.h"
 #include "tests/analysis/AnalysisDisk.h"
 #include "tests/support/FailingReader.h"
+#include "tests/support/FatBytes.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/ProbeRun.h"
 #include "tests/support/RecordingProgress.h"
@@ -51,19 +52,9 @@ Sector mbr(const std::vector<std::array<u32, 3>>& entries) {
 }
 
 // FAT16: 4 sectors a cluster, 1 reserved, 20 a FAT, 512 root entries.
-Sector fatBootSector(u16 total) {
-    Sector s(SECTOR, 0);
-    std::memcpy(s.data(), "\xEB\x3C\x90MSWIN4.1", 11);
-    setLE16(s.data(), 11, 512);
-    s[13] = 4;
-    setLE16(s.data(), 14, 1);
-    s[16] = 2;
-    setLE16(s.data(), 17, 512);
-    setLE16(s.data(), 19, total);
-    s[21] = 0xF8;
-    setLE16(s.data(), 22, 20);
-    setLE16(s.data(), SECTOR_SIGNATURE_OFFSET, SECTOR_SIGNATURE);
-    return s;
+Sector fatBoot(u16 total) {
+    const testutil::Sector s = fatBootSector(1, 20, 512, total, 4);
+    return Sector(s.begin(), s.end());
 }
 
 Sector fatStart(bool fat32) {
@@ -74,28 +65,17 @@ Sector fatStart(bool fat32) {
     return s;
 }
 
-void putEntry(u8* e, const char* name11, u8 attributes, u32 cluster) {
-    std::memcpy(e, name11, 11);
-    e[DE_ATTRIBUTES] = attributes;
-    setLE16(e, DE_WRITE_DATE, (40 << 9) | (6 << 5) | 15);
-    setLE16(e, DE_CLUSTER_HIGH, static_cast<u16>(cluster >> 16));
-    setLE16(e, DE_CLUSTER_LOW, static_cast<u16>(cluster));
-}
-
 // `files` file entries from cluster `first` on (16 fill the sector); with a
 // `self` cluster, "." and ".." (of `parent`) come first.
 Sector directory(u32 files, u32 first, u32 self = 0, u32 parent = 0) {
-    Sector s(SECTOR, 0);
-    u32 slot = 0;
-    if (self != 0) {
-        putEntry(s.data(), ".          ", ATTR_DIRECTORY, self);
-        putEntry(s.data() + 32, "..         ", ATTR_DIRECTORY, parent);
-        slot = 2;
-    }
-    for (u32 i = 0; i < files; ++i, ++slot)
-        putEntry(s.data() + slot * DIR_ENTRY_BYTES,
-                 ("FILE" + std::to_string(10 + i) + "  TXT").c_str(), ATTR_ARCHIVE, first + i);
-    return s;
+    std::string s;
+    if (self != 0)
+        s = shortEntry(".          ", ATTR_DIRECTORY, self, 0) +
+            shortEntry("..         ", ATTR_DIRECTORY, parent, 0);
+    for (u32 i = 0; i < files; ++i)
+        s += shortEntry("FILE" + std::to_string(10 + i) + "  TXT", ATTR_ARCHIVE, first + i, 0);
+    s.resize(SECTOR);
+    return Sector(s.begin(), s.end());
 }
 
 // An NTFS FILE record of `sectors` sectors and no attributes, fixed up as on
@@ -118,9 +98,8 @@ Sector fileRecord(u32 sectors) {
 }
 
 Sector unreadable() {
-    Sector s(SECTOR, 0);
-    fillUnreadablePattern(s.data(), SECTOR);
-    return s;
+    const std::string s = unreadableSector();
+    return Sector(s.begin(), s.end());
 }
 
 const Sector ZERO(SECTOR, 0);
@@ -189,8 +168,8 @@ TEST(ScScannerTest, WhatEachDetectorRecords) {
         feed(scanner, 63, {mbr({{7, 2048, 1000}, {5, 2048, 500}, {0x83, 9, 0}})});
         feed(scanner, 0xFFFFF000u, {mbr({{7, 0x2000, 10}, {0x0B, 0x10, 10}})});
         // The first find at an LBA stays.
-        feed(scanner, 100, {fatBootSector(20000), fatStart(false), fatStart(true)});
-        feed(scanner, 100, {fatBootSector(30000)});
+        feed(scanner, 100, {fatBoot(20000), fatStart(false), fatStart(true)});
+        feed(scanner, 100, {fatBoot(30000)});
         // A full sector goes on into a plain one; "." and ".." open their own run.
         feed(scanner, 200,
              {directory(16, 40), directory(3, 100), directory(1, 9, 7, 2), directory(2, 50), ZERO,
@@ -272,7 +251,7 @@ TEST(ScScannerTest, EverySectorGoesToTheCarverOnceAndPast2Pow32NothingIsListed) 
     {
         ScScanner scanner(&results, 16, SECTOR, high, 3);
         scanner.setContentScanner(&carver);
-        feed(scanner, high, {fatBootSector(100), unreadable(), fileRecord(1), mbr({{7, 1, 1}})});
+        feed(scanner, high, {fatBoot(100), unreadable(), fileRecord(1), mbr({{7, 1, 1}})});
         scanner.finish();
     }
     EXPECT_EQ(describe(results), "");
@@ -499,10 +478,8 @@ TEST(ProbeScanTest, AFailingSectorInsideAJpeg) {
     const std::string photo = readAll(cacheDir() + "/photo.jpg");
     const std::string got = readAll(dir.file("out/Pictures/JPEG/" + name));
     ASSERT_EQ(got.size(), photo.size());
-    Sector fill(SECTOR);
-    fillUnreadablePattern(fill.data(), SECTOR);
     const u64 off = bad * SECTOR - start;
-    EXPECT_EQ(got.substr(off, SECTOR), std::string(fill.begin(), fill.end()));
+    EXPECT_EQ(got.substr(off, SECTOR), unreadableSector());
     EXPECT_EQ(got.substr(0, off), photo.substr(0, off));
 }
 

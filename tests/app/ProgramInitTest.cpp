@@ -46,17 +46,6 @@ protected:
     guitest::ScopedAppDirectory appDir;
 };
 
-TEST(WindowIconPathsTest, SizedVariantsBeforeTheLastDot) {
-    PropertyMap config;
-    config.set("Program Path", "/opt/hb", false);
-    config.set("Program Icon", "app.ico", false);
-    EXPECT_EQ(windowIconPaths(config),
-              (std::vector<std::string>{"/opt/hb/app.ico", "/opt/hb/app-16.ico",
-                                        "/opt/hb/app-32.ico", "/opt/hb/app-48.ico"}));
-    config.set("Program Icon", "icon", false);
-    EXPECT_EQ(windowIconPaths(config), std::vector<std::string>{"/opt/hb/icon"});
-}
-
 TEST_F(ProgramInitTest, IconsThatLoadBecomeTheDefaultIcons) {
     writeIcon(dir.file("app.png"), 64);
     writeIcon(dir.file("app-32.png"), 32);
@@ -95,12 +84,6 @@ TEST_F(ProgramInitTest, StartsGtkAndEverythingThatNeedsIt) {
     Preferences::setLocaleFunction(succeedingSetLocale);
     Preferences::instance().setLanguage(0);
     EXPECT_NE(gtk_icon_factory_lookup_default("File"), nullptr);
-}
-
-TEST_F(ProgramInitTest, NoArgumentsFail) {
-    PropertyMap config;
-    EXPECT_FALSE(program_init(config, 0, nullptr));
-    EXPECT_NE(logMemoryText().find("program_init(15)"), std::string::npos);
 }
 
 } // namespace

@@ -78,19 +78,10 @@ int kindCode(const char* kind) {
 
 } // namespace
 
-TEST(DebugLogTarget, LastDbgArgumentWins) {
-    Args none{"prog", "x", "dbgx=1"};
+// (Which dbg= argument wins: StartDebugLogDeathTest.)
+TEST(DebugLogTarget, OnlyDbgArgumentsAfterTheProgramsPathCount) {
+    Args none{"dbg=stderr", "x", "dbgx=1"};
     EXPECT_EQ(debugLogTarget(none.argc(), none.argv()), nullptr);
-
-    Args two{"prog", "dbg=a.log", "other", "dbg=null"};
-    EXPECT_STREQ(debugLogTarget(two.argc(), two.argv()), "null");
-
-    Args empty{"prog", "dbg="};
-    EXPECT_STREQ(debugLogTarget(empty.argc(), empty.argv()), "");
-
-    // The program's own path is not an argument.
-    Args self{"dbg=stderr"};
-    EXPECT_EQ(debugLogTarget(self.argc(), self.argv()), nullptr);
 }
 
 TEST(StartDebugLogDeathTest, ChoosesTheTargetAndWritesTheFirstLine) {
@@ -110,22 +101,17 @@ TEST(StartDebugLogDeathTest, ChoosesTheTargetAndWritesTheFirstLine) {
     EXPECT_EQ(text.rfind("main(20): Halbrook (revision ", 0), 0u) << text;
 }
 
+// The configuration file beside the executable, whose path it cannot override.
 TEST_F(StartupTest, LoadsTheConfigFileBesideTheExecutable) {
-    ASSERT_TRUE(start("halbrook.bin", "halbrook.cfg",
-                      "# settings\nProgram Name: Halbrook 1.0\nUpdate URL: http://u\n"));
-    EXPECT_EQ(config.getString("Program Path", ""), dir.path());
-    EXPECT_EQ(config.getString("Program Name", ""), "Halbrook 1.0");
-    EXPECT_EQ(config.getString("Update URL", ""), "http://u");
-    EXPECT_EQ(appDirectory(), dir.path() + "/lib");
-}
-
-TEST_F(StartupTest, ProgramPathCannotBeOverridden) {
     // A name without a dot reads "prog.cfg".
     ASSERT_TRUE(start("prog", "prog.cfg",
-                      "Program Name: P\nProgram Path: /elsewhere\nWeb Site: never read\n"));
+                      "# settings\nProgram Name: P\nUpdate URL: http://u\n"
+                      "Program Path: /elsewhere\nWeb Site: never read\n"));
     EXPECT_EQ(config.getString("Program Path", ""), dir.path());
     EXPECT_EQ(config.getString("Program Name", ""), "P");
+    EXPECT_EQ(config.getString("Update URL", ""), "http://u");
     EXPECT_FALSE(config.has("Web Site"));
+    EXPECT_EQ(appDirectory(), dir.path() + "/lib");
     EXPECT_TRUE(logged("program_init(32): " + dir.file("prog.cfg") + "\n"));
 }
 

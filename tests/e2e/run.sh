@@ -26,23 +26,14 @@ shot_number=0
 PIDS=()
 
 say() { printf '== %s\n' "$*"; }
-ok() {
-    passed=$((passed + 1))
-    printf 'ok: %s\n' "$1"
-}
-bad() {
-    failed=$((failed + 1))
-    printf 'FAILED: %s\n' "$1"
-}
+ok() { passed=$((passed + 1)) && printf 'ok: %s\n' "$1"; }
+bad() { failed=$((failed + 1)) && printf 'FAILED: %s\n' "$1"; }
 check() { # description, then the command that must succeed
     local what=$1
     shift
-    if "$@"; then
-        ok "$what"
-    else
-        bad "$what"
-        return 1
-    fi
+    "$@" && ok "$what" && return 0
+    bad "$what"
+    return 1
 }
 # As check, but a failure ends the running program: the steps after it would
 # only wait for windows that cannot come. Use as: must ... || return
@@ -130,50 +121,51 @@ shot() {
 # The id of the visible window whose title matches the regular expression, after
 # waiting up to SECONDS (default 20); empty when none came.
 wait_window() {
-    local title=$1 seconds=${2:-20} id
-    local end=$(($(date +%s) + seconds))
-    while [ "$(date +%s)" -le "$end" ]; do
-        id=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | tail -n 1)
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
+    local end=$(($(date +%s) + ${2:-20})) id
+    until id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1) && [ -n "$id" ]; do
+        [ "$(date +%s)" -lt "$end" ] || return 1
         sleep 0.2
     done
-    return 1
+    echo "$id"
 }
 # Waits until no visible window matches.
 wait_gone() {
-    local title=$1 seconds=${2:-20}
-    local end=$(($(date +%s) + seconds))
-    while [ "$(date +%s)" -le "$end" ]; do
-        xdotool search --onlyvisible --name "$title" >/dev/null 2>&1 || return 0
+    local end=$(($(date +%s) + ${2:-20}))
+    while xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; do
+        [ "$(date +%s)" -lt "$end" ] || return 1
         sleep 0.2
     done
-    return 1
 }
-# Puts the keyboard on the window with that title and types keys into it.
-keys() { # title, keys...
-    local title=$1 id
-    shift
-    id=$(wait_window "$title") || {
-        echo "no window \"$title\"" >&2
-        return 1
-    }
+# Puts the keyboard on the window with that title, then types keys or text.
+activate() {
+    local id
+    id=$(wait_window "$1") || { echo "no window \"$1\"" >&2 && return 1; }
     xdotool windowactivate --sync "$id" 2>/dev/null
     sleep 0.2
-    xdotool key --clearmodifiers --delay 60 "$@"
 }
-type_text() { # title, text
-    local id
-    id=$(wait_window "$1") || return 1
-    xdotool windowactivate --sync "$id" 2>/dev/null
-    xdotool type --clearmodifiers --delay 30 "$2"
-}
+keys() { activate "$1" && shift && xdotool key --clearmodifiers --delay 60 "$@"; }
+type_text() { activate "$1" && xdotool type --clearmodifiers --delay 30 "$2"; }
 appears() { wait_window "$@" >/dev/null; }
 quietly() { "$@" >>"$WORK/quiet.log" 2>&1; }
-opened_count() { wc -l <"$WORK/opened.txt"; }
-last_opened() { tail -n 1 "$WORK/opened.txt"; }
+# What the desktop was asked to open since mark_opened.
+mark_opened() { OPENED_MARK=$(wc -l <"$WORK/opened.txt"); }
+opened_since() { tail -n +$((OPENED_MARK + 1)) "$WORK/opened.txt"; }
+# F1 on the window opens the help page.
+help_opens() { # title, page
+    mark_opened
+    keys "$1" F1
+    sleep 1
+    opened_since | grep -q "$2.html\$"
+}
+# Acknowledges the Information box and waits until it is gone.
+acknowledge() { keys "^Information$" Return && wait_gone "^Information$"; }
+# Types the path into the file dialog's Location field and accepts it.
+enter_path() { # title, path, shot name (taken before accepting)
+    keys "$1" alt+l ctrl+a
+    type_text "$1" "${2#/}"
+    [ -z "${3:-}" ] || shot "$3"
+    keys "$1" Return
+}
 
 HB_PID=
 start_halbrook() { # arguments...
@@ -255,18 +247,12 @@ choose_image() { # path below /
 # Deep scan after the source page; answers the offer to save the scan with No.
 deep_scan() { # the scan page's title, the file-system page's title
     keys "$1" Return
-    wait_window "$2|Select Scan Type|Scan-Art|スキャンの種類" >/dev/null
-    if wait_window "Select Scan Type" 2 >/dev/null; then
-        shot "scan-type"
-        keys "Select Scan Type" alt+d
-    fi
+    appears "$2|Select Scan Type|Scan-Art|スキャンの種類"
+    appears "Select Scan Type" 2 && shot "scan-type" && keys "Select Scan Type" alt+d
     local end=$(($(date +%s) + 60))
     while [ "$(date +%s)" -le "$end" ]; do
-        if wait_window "^Question$" 1 >/dev/null; then
-            shot "offer-to-save-scan"
-            keys "^Question$" alt+n
-        fi
-        wait_window "^$2$" 1 >/dev/null && return 0
+        appears "^Question$" 1 && shot "offer-to-save-scan" && keys "^Question$" alt+n
+        appears "^$2$" 1 && return 0
     done
     return 1
 }
@@ -277,41 +263,29 @@ recover_all() { # destination folder below /, shot name
     keys "^Halbrook 1.0$" ctrl+Home space
     sleep 0.5
     keys "^Halbrook 1.0$" ctrl+r
-    wait_window "Select Recover Destination Folder" >/dev/null || return 1
-    keys "Select Recover Destination Folder" alt+l ctrl+a
-    type_text "Select Recover Destination Folder" "${1#/}"
-    shot "$2-destination"
-    keys "Select Recover Destination Folder" Return
+    appears "Select Recover Destination Folder" || return 1
+    enter_path "Select Recover Destination Folder" "$1" "$2-destination"
     # The confirmation (it has the keyboard), then the progress, then the
     # closing message.
     sleep 1.5
     shot "$2-confirmation"
     xdotool key --clearmodifiers Return
-    wait_window "^Information$" 60 >/dev/null || return 1
+    appears "^Information$" 60 || return 1
     shot "$2-closing-message"
-    keys "^Information$" Return
-    wait_gone "^Information$"
+    acknowledge
 }
 
 # Every file of the manifest came back with its bytes and its time.
 compare_fat() { # recovered folder
     local md5 time path status=0 found
+    complain() { echo "$*" >&2 && status=1; }
     while read -r md5 time path; do
         found=$(find "$1" -type f -path "*/$path" | head -n 1)
-        if [ -z "$found" ]; then
-            echo "missing: $path" >&2
-            status=1
-            continue
-        fi
-        if [ "$(md5sum <"$found" | cut -c1-32)" != "$md5" ]; then
-            echo "bytes differ: $path" >&2
-            status=1
-        fi
+        [ -n "$found" ] || { complain "missing: $path" && continue; }
+        [ "$(md5sum <"$found" | cut -c1-32)" = "$md5" ] || complain "bytes differ: $path"
         # FAT keeps even seconds.
-        if [ $(($(stat -c %Y "$found") / 2)) -ne $((time / 2)) ]; then
-            echo "time differs: $path $(stat -c %Y "$found") $time" >&2
-            status=1
-        fi
+        [ $(($(stat -c %Y "$found") / 2)) -eq $((time / 2)) ] ||
+            complain "time differs: $path $(stat -c %Y "$found") $time"
     done <"$IMAGES/fat.manifest"
     return $status
 }
@@ -320,10 +294,7 @@ compare_carved() { # recovered folder
     got=$(find "$1" -type f ! -name '*.txt' -exec md5sum {} + | cut -c1-32 | sort)
     # Every picture came back whole.
     while read -r md5; do
-        if ! printf '%s\n' "$got" | grep -qx "$md5"; then
-            echo "not carved whole: $md5" >&2
-            return 1
-        fi
+        printf '%s\n' "$got" | grep -qx "$md5" || { echo "not carved whole: $md5" >&2 && return 1; }
     done <"$IMAGES/carve.manifest"
 }
 
@@ -350,20 +321,9 @@ wanted() { [ -z "${HB_E2E_ONLY:-}" ] || [[ " $HB_E2E_ONLY " == *" $1 "* ]]; }
 main_road() {
 say "wizard, deep scan, recovery of a FAT32 image"
 start_halbrook
-if ! appears "$SOURCE_TITLE" 30; then
-    bad "the wizard appears at start"
-    cat "$WORK/halbrook.out"
-    kill -TERM "$HB_PID"
-    finish_halbrook
-    return
-fi
-ok "the wizard appears at start"
+must "the wizard appears at start" appears "$SOURCE_TITLE" 30 || { cat "$WORK/halbrook.out" && return; }
 shot "wizard-source-page"
-before=$(opened_count)
-keys "$SOURCE_TITLE" F1
-sleep 1
-check "F1 on the source page opens its help page" \
-    grep -q 'WizardPageSource.html$' <(tail -n +$((before + 1)) "$WORK/opened.txt")
+check "F1 on the source page opens its help page" help_opens "$SOURCE_TITLE" WizardPageSource
 
 choose_image "$SOURCE_TITLE" "$IMAGES/fat32.img"
 shot "source-chosen"
@@ -375,14 +335,13 @@ shot "file-system-page"
 keys "^Select Partition$" Home Return
 must "the tree is built and the tip shown" appears "^Information$" 60 || return
 shot "tip"
-keys "^Information$" Return
-wait_gone "^Information$"
+acknowledge
 shot "main-window-tree"
 must "the marked root is recovered" recover_all "$WORK/out-fat" "fat" || return
 check "every file of the FAT32 image came back with its bytes and time" compare_fat "$WORK/out-fat"
 
 say "View File and help"
-before=$(opened_count)
+mark_opened
 # The file list, past the folder tree, and in it the file by its name.
 keys "^Halbrook 1.0$" Tab
 type_text "^Halbrook 1.0$" "hello"
@@ -390,37 +349,27 @@ keys "^Halbrook 1.0$" Escape
 shot "file-chosen"
 keys "^Halbrook 1.0$" alt+v
 sleep 1.5
-if appears "^Error$" 1; then
-    shot "view-file-error"
-    keys "^Error$" Return
-fi
-viewed=$(tail -n +$((before + 1)) "$WORK/opened.txt" | tail -n 1)
+appears "^Error$" 1 && shot "view-file-error" && keys "^Error$" Return
+viewed=$(opened_since | tail -n 1)
 viewed_is_original() {
     [ -f "$viewed" ] && grep -q "^$(md5sum <"$viewed" | cut -c1-32) .* hello.txt$" "$IMAGES/fat.manifest"
 }
 check "View File hands a copy with the file's bytes to the desktop" viewed_is_original
-before=$(opened_count)
-keys "^Halbrook 1.0$" F1
-sleep 1
-check "F1 in the main window opens its help page" \
-    grep -q 'MainFrame.html$' <(tail -n +$((before + 1)) "$WORK/opened.txt")
+check "F1 in the main window opens its help page" help_opens "^Halbrook 1.0$" MainFrame
 
 say "found files on a carving image"
 keys "^Halbrook 1.0$" ctrl+w
-wait_window "$SOURCE_TITLE" >/dev/null
+appears "$SOURCE_TITLE"
 choose_image "$SOURCE_TITLE" "$IMAGES/carve.img"
 keys "$SOURCE_TITLE" Return
-wait_window "^Scan$" >/dev/null
+appears "^Scan$"
 must "a deep scan of the carving image finds files" deep_scan "^Scan$" "Select Partition" || return
 shot "found-files-row"
 # A new tree is asked for when one is shown already.
 keys "^Select Partition$" End Return
-if wait_window "^Question$" 3 >/dev/null; then
-    keys "^Question$" alt+y
-fi
+appears "^Question$" 3 && keys "^Question$" alt+y
 must "the tree of found files is shown" appears "^Information$" 60 || return
-keys "^Information$" Return
-wait_gone "^Information$"
+acknowledge
 shot "found-files-tree"
 must "the found files are recovered" recover_all "$WORK/out-carved" "carved" || return
 check "every picture of the carving image came back whole" compare_carved "$WORK/out-carved"
@@ -432,28 +381,20 @@ shot "quit-with-unsaved-scan"
 keys "^Question$" Return # No is the default
 check "No keeps the program" appears "^Halbrook 1.0$" 3
 keys "^Halbrook 1.0$" ctrl+s
-wait_window "^Save File$" >/dev/null
-keys "^Save File$" alt+l ctrl+a
-type_text "^Save File$" "${WORK#/}/scan.bin"
-shot "save-scan"
-keys "^Save File$" Return
-if wait_window "^Information$" 10 >/dev/null; then
-    shot "scan-saved"
-    keys "^Information$" Return
-fi
+appears "^Save File$"
+enter_path "^Save File$" "$WORK/scan.bin" "save-scan"
+appears "^Information$" 10 && shot "scan-saved" && keys "^Information$" Return
 check "the saved scan decompresses" unpack "$WORK/scan.bin" "$WORK/scan.raw"
 check "the saved scan loads" quietly "$BUILD/hbprobe" analyze "type=file|id=$IMAGES/carve.img|ok=|" \
     --load "$WORK/scan.bin" --answer yes
 keys "^Halbrook 1.0$" ctrl+d
-wait_window "^Save File$" >/dev/null
-keys "^Save File$" alt+l ctrl+a
-type_text "^Save File$" "${WORK#/}/Halbrook.dbg"
-keys "^Save File$" Return
+appears "^Save File$"
+enter_path "^Save File$" "$WORK/Halbrook.dbg"
 sleep 1
 unpack "$WORK/Halbrook.dbg" "$WORK/debug.txt"
 check "the saved debug log decompresses to the log" grep -q '^main(20): Halbrook' "$WORK/debug.txt"
 keys "^Halbrook 1.0$" ctrl+q
-wait_window "^Question$" >/dev/null
+appears "^Question$"
 shot "quit-after-save"
 keys "^Question$" alt+y
 finish_halbrook
@@ -491,14 +432,14 @@ python3 -m http.server --bind 127.0.0.1 --directory "$WORK/www" "$port" >"$WORK/
 PIDS+=($!)
 sleep 1
 write_config "Update URL: http://127.0.0.1:$port/feed.xml"
-before=$(opened_count)
+mark_opened
 start_halbrook
 check "a newer version brings up the Update dialog" appears "^Update$" 30
 shot "update-dialog"
 keys "^Update$" Return
 finish_halbrook
 check "the program ends after starting the installer" test $? -eq 0
-installer=$(tail -n +$((before + 1)) "$WORK/opened.txt" | tail -n 1)
+installer=$(opened_since | tail -n 1)
 check "the installer is downloaded whole and opened" cmp -s "$installer" "$WORK/www/halbrook-setup.bin"
 write_config
 }

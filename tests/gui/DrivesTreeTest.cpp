@@ -15,13 +15,6 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-constexpr int T_ALL =
-    gtk::DrivesTree::TEXT_MARKUP | gtk::DrivesTree::TEXT_EXTRA | gtk::DrivesTree::TEXT_TRANSLATED;
-
-std::string rowText(const std::string& d, int flags = T_ALL) {
-    return gtk::DrivesTree::nodeText(d, descrValue(d, "id"), descrValue(d, "type"), flags);
-}
-
 class DrivesTreeTest : public guitest::GuiTest {
 protected:
     void setUpWindows() override {
@@ -88,32 +81,6 @@ protected:
     GtkWidget* advanced = nullptr;
     std::unique_ptr<gtk::DrivesTree> tree;
 };
-
-TEST_F(DrivesTreeTest, RowTextOfEachKind) {
-    const std::string size = formatSize(2000000);
-    constexpr int PLAIN = gtk::DrivesTree::TEXT_EXTRA;
-    const std::pair<std::string, std::string> rows[] = {
-        {"type=drive|id=/dev/sdb|size=2000000", "Unknown " + size + " Drive (/dev/sdb)"},
-        {"type=partition|id=/dev/sda1|size=1000|comment=Boot",
-         "Boot " + formatSize(1000) + " Partition (/dev/sda1)"},
-        // Folders, files and the network show no id.
-        {"type=directory|id=/mnt/x|name=x", "x Directory"},
-        {"type=file|id=/a/b.img|name=b.img|size=5", "b.img 5 File"},
-        {"type=network|id=net", "Network"},
-        {"type=share|id=s|name=docs|comment=Team", "docs (Team) Share (s)"},
-        {"type=raid5|id=r|size=0", "0 RAID5 Driver (r)"},
-        {"type=odd|id=o", "Unknown (o)"},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(rowText(row.first, PLAIN), row.second);
-    EXPECT_EQ(rowText("type=floppy|id=/dev/fd0|size=0", 0), "0 Floppy Drive");
-    EXPECT_EQ(rowText("type=drive|id=/dev/sda|size=2000000|model=DISK1|serial=A7"),
-              "DISK1-A7 <span foreground=\"blue\"><b>" + size +
-                  " Drive</b></span> <i>(/dev/sda)</i>");
-    // Names from the disk must not be read as markup.
-    EXPECT_EQ(rowText("type=file|id=/a&b <c>|name=a&b <c>|size=1"),
-              "a&amp;b &lt;c&gt; <span foreground=\"blue\"><b>1 File</b></span>");
-}
 
 TEST_F(DrivesTreeTest, ListsTheMachineWithChoosableDevicesAndExpandersWhereThereAreChildren) {
     make().fill(sources);

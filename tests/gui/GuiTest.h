@@ -168,28 +168,6 @@ inline void sendDelete(GtkWidget* window) {
     gdk_event_free(event);
 }
 
-// Saves a picture of a shown window when HB_GUI_SHOTS names a folder; for
-// looking at, never for asserting.
-inline void screenshot(GtkWidget* widget, const char* name) {
-    const char* folder = std::getenv("HB_GUI_SHOTS");
-    if (!folder || !gtk_widget_get_realized(widget))
-        return;
-    pumpEvents();
-    gdk_window_process_all_updates();
-    gdk_flush();
-    GdkWindow* window = gtk_widget_get_window(widget);
-    int width = 0;
-    int height = 0;
-    gdk_drawable_get_size(GDK_DRAWABLE(window), &width, &height);
-    GdkPixbuf* picture = gdk_pixbuf_get_from_drawable(nullptr, GDK_DRAWABLE(window), nullptr, 0, 0,
-                                                      0, 0, width, height);
-    if (!picture)
-        return;
-    std::string path = std::string(folder) + "/" + name + ".png";
-    gdk_pixbuf_save(picture, path.c_str(), "png", nullptr, nullptr);
-    g_object_unref(picture);
-}
-
 class DialogScript {
 public:
     using Match = std::function<bool(GtkDialog*)>;

@@ -77,19 +77,6 @@ TEST_F(ProgressBoxTest, PercentAndTimeRemaining) {
     gtk::setGuiClock(saved);
 }
 
-TEST_F(ProgressBoxTest, MainTextHidesThePercentageForAMinute) {
-    auto box = make(ProgressBox::MODE_PERCENT, 100);
-    box->setPosition(InterfaceCallback::POSITION_SET, 40);
-    box->setText(InterfaceCallback::TEXT_MAIN, "Analyzing");
-    EXPECT_EQ(barText(*box), "Analyzing");
-    for (int i = 0; i < ProgressBox::PERCENT_HOLD_TICKS; ++i)
-        box->onTimer();
-    EXPECT_EQ(barText(*box), "Analyzing");
-    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(box->getBar()), 0.4);
-    box->onTimer();
-    EXPECT_EQ(barText(*box), "40%");
-}
-
 TEST_F(ProgressBoxTest, FileModeRows) {
     auto box = make(ProgressBox::MODE_FILES, 1000);
     box->setText(InterfaceCallback::TEXT_SECOND, "/home/user/recovered");

@@ -152,37 +152,6 @@ file 20 in=11 name=x.txt
     EXPECT_EQ("Search complete", shown.messages().asked()[0].text);
 }
 
-TEST_F(TreeInterfaceImplTest, PopupMenusOfferWhatTheRowAllows) {
-    ShownTree shown(guitest::testMap(guitest::SAMPLE_TREE));
-    auto labels = [](GtkMenu* menu) {
-        std::vector<std::string> out;
-        GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
-        for (GList* l = items; l; l = l->next) {
-            GtkWidget* child = gtk_bin_get_child(GTK_BIN(l->data));
-            out.push_back(child ? gtk_label_get_text(GTK_LABEL(child)) : "-");
-        }
-        g_list_free(items);
-        return out;
-    };
-    GtkTreeIter root;
-    GtkTreeIter deep;
-    ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT", root));
-    ASSERT_TRUE(guitest::findFolderRow(shown.folders(), "ROOT/docs/deep", deep));
-    EXPECT_EQ((std::vector<std::string>{"Close", "-", "Check", "-", "Properies"}),
-              labels(shown.folders().buildPopup(&root)));
-    // A row without subfolders has no Open/Close item.
-    EXPECT_EQ((std::vector<std::string>{"Check", "-", "Properies"}),
-              labels(shown.folders().buildPopup(&deep)));
-    GtkTreeIter first;
-    ASSERT_TRUE(gtk_tree_model_get_iter_first(shown.files().model(), &first));
-    EXPECT_EQ((std::vector<std::string>{"Open", "-", "Check", "-", "Properies"}),
-              labels(shown.files().buildPopup(&first)));
-    GtkTreeIter second = first;
-    ASSERT_TRUE(gtk_tree_model_iter_next(shown.files().model(), &second));
-    EXPECT_EQ((std::vector<std::string>{"View", "-", "Check", "-", "Properies"}),
-              labels(shown.files().buildPopup(&second)));
-}
-
 } // namespace
 
 namespace {

@@ -78,7 +78,6 @@ private:
 };
 
 const char* const TREE = R"(
-source id=disk1 description=Test\sdisk sectors=2048
 root 5
 dir 10 in=5 name=docs
 file 20 in=10 name=MyDocument.txt size=1000 time=1262304000
@@ -104,22 +103,6 @@ TEST(TreeInterfaceHeaderTest, ColumnsCountCharactersNotBytes) {
     std::string longLine(40, 'x');
     TreeInterface::addHeaderColumn(longLine, "Size", 32);
     EXPECT_EQ(std::string(40, 'x') + " Size ", longLine);
-}
-
-TEST(TreeInterfaceHeaderTest, FilterListingByKind) {
-    std::ostringstream ntfs;
-    const int kind = tree::MAP_NTFS;
-    TreeInterface::writeFilterListing(
-        ntfs, tree::FilterMask(0x83 | tree::FILTER_ONLY_DELETED | tree::FILTER_ONLY_GOOD), kind);
-    EXPECT_EQ("Filters applied to create the listing below:\n"
-              "[Only] Good Files\n"
-              "[----] Found Files\n"
-              "[Only] Deleted Files\n"
-              "[----] System Files\n"
-              "[Hide] Invalid Files\n"
-              "[Hide] Files With Sector Errors\n"
-              "[x] Hide Empty Folders\n\n",
-              ntfs.str());
 }
 
 TEST_F(TreeInterfaceTest, TotalsCountAllAndMarkedEntries) {

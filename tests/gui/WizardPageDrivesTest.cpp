@@ -120,27 +120,6 @@ TEST_F(WizardPageDrivesTest, DevicesGetTheirKindInTheProperties) {
     EXPECT_EQ(driver()->getProperties().getUInt8(PROP_IS_FLOPPY, 9), 1);
 }
 
-TEST_F(WizardPageDrivesTest, TheFirstRowFirstThenTheSourceChosenBefore) {
-    makePage();
-    std::string firstSelected;
-    run({[&] {
-        firstSelected = page->getTree().getSelectedPath();
-        gtk_button_clicked(GTK_BUTTON(wizard->getNextButton()));
-    }});
-    EXPECT_EQ(firstSelected, src.dev("sda"));
-
-    run({selectAndNext(imageRow())});
-    std::string again;
-    bool sensitive = false;
-    run({[&] {
-             again = page->getTree().getSelectedPath();
-             sensitive = nextSensitive();
-         },
-         close()});
-    EXPECT_EQ(again, imageRow()); // its folder expanded on the way
-    EXPECT_TRUE(sensitive);
-}
-
 TEST_F(WizardPageDrivesTest, FoldersCannotBeChosen) {
     makePage();
     bool sensitive = true;

@@ -1,6 +1,5 @@
 #include "gui/Wizard.h"
 
-#include "core/System.h"
 #include "gui/WizardPage.h"
 #include "gui/WizardPageWithTreeView.h"
 #include "tests/gui/GuiTest.h"
@@ -113,31 +112,6 @@ TEST_F(WizardTest, ButtonsAreRebuiltOnlyWhenTheBackSettingChanges) {
     ASSERT_EQ(buttons().size(), 2u);
     EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(buttons()[0])), GTK_STOCK_GO_BACK);
     EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(buttons()[1])), "Next");
-}
-
-TEST_F(WizardTest, F1OpensThePageTopicOnlyWhileItRuns) {
-    std::vector<std::string> opened;
-    SystemOpenLauncher previous = setSystemOpenLauncher([&](const OpenTarget& t, std::string&) {
-        opened.push_back(t.localPath);
-        return true;
-    });
-    GtkWidget* window = GTK_WIDGET(wizard->getDialog());
-    wizard->setPage("A", "", false);
-    std::vector<bool> handled;
-    for (const char* topic : {"WizardPageSource", ""}) {
-        wizard->setHelpTopic(topic);
-        DialogScript script;
-        script.on("A", [&](GtkDialog* d) {
-            handled.push_back(guitest::pressKey(window, GDK_F1));
-            gtk_dialog_response(d, GTK_RESPONSE_ACCEPT);
-        });
-        wizard->run();
-    }
-    handled.push_back(guitest::pressKey(window, GDK_F1));
-    setSystemOpenLauncher(previous);
-    EXPECT_EQ(handled, (std::vector<bool>{true, false, false}));
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_NE(opened[0].find("WizardPageSource.html"), std::string::npos);
 }
 
 class ListPage : public gtk::WizardPageWithTreeView {

@@ -188,29 +188,6 @@ TEST(MapImplTest, AnAddressTwiceThrowsForTheMapAndIsRefusedFromTheDisk) {
     EXPECT_EQ(map->getFolder(10)->size(), 1u);
 }
 
-TEST(MapImplTest, IntegrityLogLines) {
-    auto ok =
-        TestEngine::build("map fat\nroot 2\ndir 10 in=2 name=docs\n"
-                          "entry 2 10 dir name=alias\nfile 20 in=10 name=gone badfat deleted\n");
-    auto bad = TestEngine::build("map fat\nroot 2\ndir 10 in=2 name=docs\n"
-                                 "file 20 in=10 name=live.txt badfat\n");
-    bad->getFolder(10); // statuses are set when a folder is brought up
-    auto orphans = TestEngine::build(BASIC);
-    orphans->findFolder(11)->setParent(tree::NO_FOLDER);
-    orphans->findFolder(10)->setParent(1234);
-    testutil::LogCapture log;
-    EXPECT_TRUE(ok->checkIntegrity()); // two kinds of entry for one folder: logged only
-    EXPECT_FALSE(bad->checkIntegrity());
-    EXPECT_FALSE(orphans->checkIntegrity());
-    EXPECT_EQ(log.text(), "MapImpl(411): checkIntegrity\n"
-                          "MapImpl(447): TO/FROM/GOOD in 2 to 10 alias//docs\n"
-                          "MapImpl(411): checkIntegrity\n"
-                          "MapImpl(466): Bad not deleted file live.txt in 10\n"
-                          "MapImpl(411): checkIntegrity\n"
-                          "MapImpl(460): Missing parent 1234 of 10\n"
-                          "MapImpl(451): No parent for 11\n");
-}
-
 TEST(MapImplTest, FolderPathsAreReportedAsProgressAndACancelKeepsWhatWasLoaded) {
     TestEngine map(testutil::TestDescription::parse(BASIC));
     testutil::RecordingProgress progress;

@@ -88,16 +88,4 @@ TEST(ParserReportTest, HiddenEntriesAreLeftOutAndACancelEndsWithTheGrandTotal) {
     EXPECT_EQ(report(empty.get(), false, ui), "");
 }
 
-TEST(ParserReportTest, StatusTextsInColourForTheEditor) {
-    auto map = TestEngine::build("map fat\nroot 2\nfile 10 in=2 name=a deleted unreadable size=1\n"
-                                 "file 11 in=2 name=b badfat size=1\nfile 12 in=2 name=c size=1\n");
-    std::string texts;
-    auto cursor = ParserReport::makeIterator(map.get(), tree::MapPosition{2, 0}, true, false);
-    do
-        texts += ParserReport::statusText(*cursor, true) + "|";
-    while (cursor->next());
-    EXPECT_EQ(texts,
-              "[cc]Deleted: [c2]Possible FAT[cc] SE[cf]|[cc]Invalid FAT[cf]|[ca]Valid FAT[cf]|");
-}
-
 } // namespace
