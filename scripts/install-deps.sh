@@ -11,7 +11,7 @@ xdg-utils fonts-ipafont-gothic
 "
 TEST_PACKAGES="
 libgtest-dev libgmock-dev libbenchmark-dev
-clang libclang-rt-dev
+clang libclang-rt-dev clang-format
 xvfb xauth xdotool openbox locales
 dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89 fdisk sleuthkit
 imagemagick

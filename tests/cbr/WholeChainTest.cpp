@@ -19,10 +19,9 @@ namespace {
 std::map<std::string, std::string> scanAndRecover(const std::string& image) {
     testutil::TempDir dir;
     testutil::writeAll(dir.file("image"), image);
-    const testutil::ProbeResult r =
-        testutil::runProbe("scan " + testutil::fileDescriptor(dir.file("image")) + " 0 " +
-                           std::to_string(image.size() / 512) + " --recover " +
-                           testutil::shellQuote(dir.file("out")));
+    const testutil::ProbeResult r = testutil::runProbe(
+        "scan " + testutil::fileDescriptor(dir.file("image")) + " 0 " +
+        std::to_string(image.size() / 512) + " --recover " + testutil::shellQuote(dir.file("out")));
     EXPECT_EQ(r.status, 0) << r.err;
     std::string list;
     testutil::run("cd " + testutil::shellQuote(dir.file("out")) + " && find . -type f", &list);

@@ -20,10 +20,10 @@ TEST(LogTagsTest, EveryTagNamesOnePlaceAndNoneIsALineNumber) {
     const std::regex thrown(R"re((runtime_error|out_of_range)\("([A-Za-z_0-9]+\([0-9]+\))"\))re");
     std::map<std::string, std::vector<std::string>> places;
     std::vector<std::string> lineNumbers;
-    for (const char* folder : {"core", "platform", "devices", "tree", "fs", "cbr", "analysis",
-                               "gui", "app"}) {
-        for (const auto& entry :
-             std::filesystem::recursive_directory_iterator(std::string(HB_SOURCE_DIR) + "/" + folder)) {
+    for (const char* folder :
+         {"core", "platform", "devices", "tree", "fs", "cbr", "analysis", "gui", "app"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(
+                 std::string(HB_SOURCE_DIR) + "/" + folder)) {
             const std::string path = entry.path().string();
             const std::string ext = entry.path().extension().string();
             if (ext != ".cpp" && ext != ".h")
@@ -32,7 +32,8 @@ TEST(LogTagsTest, EveryTagNamesOnePlaceAndNoneIsALineNumber) {
             std::string line;
             for (int number = 1; std::getline(in, line); ++number) {
                 const std::string code = line.substr(0, line.find("//"));
-                const std::string where = path.substr(path.find(folder)) + ":" + std::to_string(number);
+                const std::string where =
+                    path.substr(path.find(folder)) + ":" + std::to_string(number);
                 if (code.find("__LINE__") != std::string::npos)
                     lineNumbers.push_back(where);
                 for (auto m = std::sregex_iterator(code.begin(), code.end(), logAt);
@@ -45,7 +46,8 @@ TEST(LogTagsTest, EveryTagNamesOnePlaceAndNoneIsALineNumber) {
         }
     }
     EXPECT_GT(places.size(), 100u) << "the sources were not found under " << HB_SOURCE_DIR;
-    EXPECT_TRUE(lineNumbers.empty()) << "__LINE__ as a tag at " << ::testing::PrintToString(lineNumbers);
+    EXPECT_TRUE(lineNumbers.empty())
+        << "__LINE__ as a tag at " << ::testing::PrintToString(lineNumbers);
     for (const auto& [tag, where] : places) {
         bool allowed = false;
         for (const char* t : ONE_EVENT_TWO_PLACES)

@@ -21,8 +21,8 @@ using PlacedFiles = std::vector<PlacedFile>;
 // What differs between the file at `path` and the bytes (and, when asked, the
 // time) it should have, a hex dump from the first difference; empty when
 // nothing does.
-std::string fileDifference(const std::string& path, const std::string& expected,
-                           std::time_t mtime, bool checkTimes = true);
+std::string fileDifference(const std::string& path, const std::string& expected, std::time_t mtime,
+                           bool checkTimes = true);
 
 // Success when every file is below `dest` with its data (and, unless told not
 // to, its time); the failure names each file that did not come back and why.

@@ -22,7 +22,8 @@ public:
     using Parser::Parser;
     void processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                           ParseTotals& totals) override {
-        note("process /" + tree::joinPath(path) + " at " + cursor.getName());
+        if (record) // the paths of a deep walk would grow with its square
+            note("process /" + tree::joinPath(path) + " at " + cursor.getName());
         deepest = std::max<u64>(deepest, path.size());
         do
             countEntry(totals.all, cursor);
@@ -47,7 +48,7 @@ public:
         return totals;
     }
     void note(const std::string& event) {
-        if (record) // the events of a deep walk would grow with its square
+        if (record)
             events += (events.empty() ? "" : "; ") + event;
     }
 
