@@ -39,6 +39,11 @@ check() { # description, then the command that must succeed
 # only wait for windows that cannot come. Use as: must ... || return
 must() {
     check "$@" && return 0
+    shot "failed"
+    echo "-- visible windows:"
+    xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | sort -u
+    echo "-- the program's output:"
+    tail -n 20 "$WORK/halbrook.out"
     [ -n "$HB_PID" ] && kill -KILL "$HB_PID" 2>/dev/null
     HB_PID=
     return 1
@@ -146,6 +151,17 @@ activate() {
 keys() { activate "$1" && shift && xdotool key --clearmodifiers --delay 60 "$@"; }
 type_text() { activate "$1" && xdotool type --clearmodifiers --delay 30 "$2"; }
 appears() { wait_window "$@" >/dev/null; }
+# Waits until the program has handled the input sent to it: its main thread
+# sleeps at three looks in a row. A folder with many entries takes a while to
+# open, and keys typed meanwhile must not race the rows they are meant for.
+settle() {
+    local end=$(($(date +%s) + 30)) quiet=0 state
+    while [ "$quiet" -lt 3 ] && [ "$(date +%s)" -le "$end" ]; do
+        sleep 0.1
+        state=$(cut -d ' ' -f 3 "/proc/$HB_PID/task/$HB_PID/stat" 2>/dev/null) || return 0
+        if [ "$state" = S ]; then quiet=$((quiet + 1)); else quiet=0; fi
+    done
+}
 quietly() { "$@" >>"$WORK/quiet.log" 2>&1; }
 # What the desktop was asked to open since mark_opened.
 mark_opened() { OPENED_MARK=$(wc -l <"$WORK/opened.txt"); }
@@ -229,19 +245,16 @@ done
 choose_image() { # path below /
     local title="$1" path="$2" part rest
     # The root folder's row, wherever the drives put it.
-    type_text "$title" "Logical Drive /"
+    type_text "$title" "Logical Drive /" && settle
     keys "$title" Escape
     rest=${path#/}
     while [ -n "$rest" ]; do
         part=${rest%%/*}
         if [ "$part" = "$rest" ]; then rest=""; else rest=${rest#*/}; fi
-        keys "$title" plus
-        sleep 0.3
-        type_text "$title" "$part"
-        sleep 0.3
-        keys "$title" Escape
+        keys "$title" plus && settle
+        type_text "$title" "$part" && settle
+        keys "$title" Escape && settle
     done
-    sleep 0.3
 }
 
 # Deep scan after the source page; answers the offer to save the scan with No.
