@@ -242,7 +242,8 @@ printf '<?xml version="1.0"?>\n<!-- drawing -->\n<svg width="4"><rect/></svg>\n'
 )";
 
 std::vector<Sample> build(bool allKinds) {
-    static testutil::TempDir* dir = new testutil::TempDir; // lives for the whole run
+    static testutil::TempDir folder; // lives for the whole run
+    testutil::TempDir* dir = &folder;
     static bool made = false;
     const std::string d = testutil::shellQuote(dir->path());
     if (!made) {
