@@ -42,11 +42,15 @@ class SystemSources : public DrivesVFS {
 public:
     explicit SystemSources(const platform::SystemRoots& roots) : roots_(roots) {}
     bool listChildren(const char* parentId, std::vector<std::string>& out) override;
+    bool hasChildren(const char* parentId) override;
 
 private:
     bool listRoot(std::vector<std::string>& out);
     bool listDrive(const std::string& id, std::vector<std::string>& out);
     bool listFolder(const std::string& path, std::vector<std::string>& out);
+    // The descriptor of the folder's entry `name`; false for what is left out.
+    static bool folderEntry(const std::string& folder, const std::string& name,
+                            std::string& descriptor);
     void listMountRoots(std::vector<std::string>& out);
     // The device under the /dev root that `id` names, if any.
     bool deviceOf(const std::string& id, platform::BlockDeviceEntry& out) const;
@@ -65,6 +69,25 @@ bool SystemSources::listChildren(const char* parentId, std::vector<std::string>&
         return true; // a partition or a floppy has no children
     }
     return listFolder(id, out);
+}
+
+bool SystemSources::hasChildren(const char* parentId) {
+    const std::string id = parentId ? parentId : "";
+    platform::BlockDeviceEntry device;
+    if (id.empty() || deviceOf(id, device))
+        return DrivesVFS::hasChildren(parentId);
+    // The first entry that would be listed answers; the rest is not read.
+    GDir* dir = g_dir_open(id.c_str(), 0, nullptr);
+    if (dir == nullptr)
+        return false;
+    std::string descriptor;
+    bool found = false;
+    while (const gchar* n = g_dir_read_name(dir)) {
+        if ((found = folderEntry(id, n, descriptor)))
+            break;
+    }
+    g_dir_close(dir);
+    return found;
 }
 
 bool SystemSources::deviceOf(const std::string& id, platform::BlockDeviceEntry& out) const {
@@ -205,24 +228,32 @@ bool SystemSources::listFolder(const std::string& path, std::vector<std::string>
         return a.key != b.key ? a.key < b.key : a.bytes < b.bytes;
     });
 
+    std::string descriptor;
     for (const Name& name : names) {
-        const std::string full = buildFileName(path.c_str(), name.bytes.c_str());
-        if (!nameable(full))
-            continue;
-        struct stat st;
-        if (g_stat(full.c_str(), &st) != 0) {
-            logAt("SystemSources", 204) << ": " << full << '\n';
-            continue;
-        }
-        if (S_ISREG(st.st_mode))
-            out.push_back("type=file|size=" + std::to_string(static_cast<u64>(st.st_size)) +
-                          "|id=" + full + "|name=" + name.shown);
-        else if (S_ISDIR(st.st_mode))
-            out.push_back("type=directory|id=" + full + "|name=" + name.shown);
-        else
-            logAt("SystemSources", 214) << ": " << full << '\n';
+        if (folderEntry(path, name.bytes, descriptor))
+            out.push_back(std::move(descriptor));
     }
     return true;
+}
+
+bool SystemSources::folderEntry(const std::string& folder, const std::string& name,
+                                std::string& descriptor) {
+    const std::string full = buildFileName(folder.c_str(), name.c_str());
+    if (!nameable(full))
+        return false;
+    struct stat st;
+    if (g_stat(full.c_str(), &st) != 0) {
+        logAt("SystemSources", 204) << ": " << full << '\n';
+        return false;
+    }
+    if (S_ISREG(st.st_mode))
+        descriptor = "type=file|size=" + std::to_string(static_cast<u64>(st.st_size)) +
+                     "|id=" + full + "|name=" + displayName(name);
+    else if (S_ISDIR(st.st_mode))
+        descriptor = "type=directory|id=" + full + "|name=" + displayName(name);
+    else
+        logAt("SystemSources", 214) << ": " << full << '\n';
+    return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
 }
 
 } // namespace

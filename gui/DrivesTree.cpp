@@ -321,8 +321,7 @@ void DrivesTree::addChildren(const std::vector<std::string>& list, GtkTreeIter* 
         if (info.children == Children::ALWAYS) {
             addPlaceholder(&row);
         } else if (info.children == Children::LISTED_AT_ONCE && vfs_) {
-            std::vector<std::string> children;
-            if (vfs_->listChildren(id.c_str(), children) && !children.empty())
+            if (vfs_->hasChildren(id.c_str()))
                 addPlaceholder(&row);
         }
     }

@@ -140,6 +140,15 @@ TEST(SystemSourcesTest, AFolderListsItsFilesAndFoldersSorted) {
     EXPECT_EQ(children(platform::SystemRoots(), dir.file("none"), &ok), List{});
     EXPECT_FALSE(ok);
     EXPECT_TRUE(log.has("SystemSources(190): " + dir.file("none") + "\n"));
+
+    // The expander's question agrees: a folder holding only what is left out
+    // has no children.
+    std::unique_ptr<DrivesVFS> vfs(createSystemSources(platform::SystemRoots()));
+    EXPECT_TRUE(vfs->hasChildren(dir.path().c_str()));
+    std::filesystem::rename(dir.file("fifo"), dir.file("c/fifo"));
+    std::filesystem::rename(dir.file("dangling"), dir.file("c/dangling"));
+    EXPECT_FALSE(vfs->hasChildren(dir.file("c").c_str()));
+    EXPECT_FALSE(vfs->hasChildren(dir.file("none").c_str()));
 }
 
 // A real disk with a partition table, where the machine lets us make one.
