@@ -443,7 +443,7 @@ struct ClusterSizeRow {
     u8 sectorsPerCluster;
 };
 
-// The size tables of the published FAT specification: the first row whose limit
+// The size tables that FAT formatters have long used: the first row whose limit
 // is at least the volume's sectors gives the cluster size; 0 means no size fits.
 constexpr ClusterSizeRow FAT16_CLUSTER_SIZES[] = {
     {8400, 0},     {32680, 2},    {262144, 4},   {524288, 8},
