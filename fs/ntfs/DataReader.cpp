@@ -13,12 +13,9 @@
 
 namespace ntfs {
 
-namespace {} // namespace
-
 BaseDataReader::BaseDataReader(NTFSDrive& drive, const RecordSource* records)
     : drive_(&drive), records_(records), reader_(drive), sectorSize_(drive.getSectorSize()),
-      chunkSectors_(NTFS_COMPRESSION_UNIT_CLUSTERS * drive.getSectorsPerCluster()),
-      chunkBytes_(sectorSize_ * chunkSectors_) {}
+      chunkSectors_(NTFS_COMPRESSION_UNIT_CLUSTERS * drive.getSectorsPerCluster()) {}
 
 BaseDataReader::~BaseDataReader() = default;
 

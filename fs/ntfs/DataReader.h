@@ -80,7 +80,6 @@ private:
     RunlistReader reader_;
     u64 sectorSize_;
     u64 chunkSectors_;
-    u64 chunkBytes_;
     ScopedArray<u8> chunk_;
     u64 chunkCapacity_ = 0;
 };
