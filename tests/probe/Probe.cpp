@@ -16,13 +16,12 @@ struct Command {
 
 const Command COMMANDS[] = {
     {"log", "log TARGET [OUT]", cmdLog},
-    {"read", "read [--known FILE] DESCRIPTOR OFFSET LENGTH", cmdRead},
     {"scan",
-     "scan [--known FILE] [--fail LBA,...] DESCRIPTOR FIRST COUNT [--recover DEST] "
+     "scan [--fail LBA,...] DESCRIPTOR FIRST COUNT [--recover DEST] "
      "[--answer yes|no|all]",
      cmdScan},
     {"analyze",
-     "analyze [--known FILE] [--fail LBA,...] DESCRIPTOR [--load FILE] [--save FILE] "
+     "analyze [--fail LBA,...] DESCRIPTOR [--load FILE] [--save FILE] "
      "[--choose N|found] [--recover DEST] [--answer yes|no|all]",
      cmdAnalyze},
 };
