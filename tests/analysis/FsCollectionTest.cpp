@@ -1,8 +1,7 @@
 // The candidate collection on finds made by hand, one row per rule: partition
 // entries, boot sectors and their backups, subdirectory grids, root
-// directories, FAT positions, NTFS volumes and size limits; hostile finds; the
-// filters; and the text forms of a candidate. Real disks go through the whole
-// road in DiskAnalysisTest.
+// directories, FAT positions, NTFS volumes and size limits; hostile finds; and
+// the filters. Real disks go through the whole road in DiskAnalysisTest.
 
 #include "analysis/FsCollection.h"
 #include "analysis/FsFilters.h"
@@ -431,18 +430,6 @@ TEST(FsFiltersTest, WhatEvidenceIsEnough) {
     EXPECT_EQ(out.size(), 1u);
     EXPECT_TRUE(log.has("Analyzer(262): *** CreateFSCollection after filters ***\nAnalyzer(263)\n"
                         "(not selected) Index:0 LBA: 63\n"));
-}
-
-// The NTFS part of a candidate as the structure view shows it.
-TEST(FsFiltersTest, TheNtfsVolumeText) {
-    FsCandidate c;
-    c.mftLBA = 1000, c.mftMirrLBA = 2000, c.bitmapSize = 640;
-    c.ntfsSectorsPerCluster = 8, c.sectorsPerFileRecord = 2;
-    std::ostringstream ntfs;
-    printNtfsVolume(ntfs, c);
-    EXPECT_EQ(ntfs.str(), "NTFS Volume\n$MFT LBA: 1000\n$MFT Mirror LBA: 2000\n"
-                          "Sectors Per Cluster: 8\nSectors Per File Record: 2\n"
-                          "$Bitmap File Size: 640");
 }
 
 } // namespace

@@ -46,21 +46,6 @@ protected:
     guitest::ScopedAppDirectory appDir;
 };
 
-TEST_F(ProgramInitTest, IconsThatLoadBecomeTheDefaultIcons) {
-    writeIcon(dir.file("app.png"), 64);
-    writeIcon(dir.file("app-32.png"), 32);
-    PropertyMap config;
-    config.set("Program Path", dir.path(), false);
-    config.set("Program Icon", "app.png", false);
-    EXPECT_EQ(loadWindowIcons(config), 2);
-    EXPECT_EQ(defaultIconCount(), 2);
-
-    // None at all empties the list.
-    config.set("Program Icon", "gone.png", false);
-    EXPECT_EQ(loadWindowIcons(config), 0);
-    EXPECT_EQ(defaultIconCount(), 0);
-}
-
 TEST_F(ProgramInitTest, StartsGtkAndEverythingThatNeedsIt) {
     writeIcon(dir.file("hb.png"), 48);
     testutil::writeAll(dir.file("halbrook.cfg"), "Program Icon: hb.png\n");

@@ -89,31 +89,6 @@ TEST_F(WizardTest, BackNextEscapeAndCloseMapping) {
     }
 }
 
-TEST_F(WizardTest, ButtonsAreRebuiltOnlyWhenTheBackSettingChanges) {
-    gtk::Wizard& w = *wizard;
-    // The buttons left to right (get_children gives pack-end children reversed).
-    auto buttons = [&w] {
-        std::vector<GtkWidget*> out;
-        GtkBox* area = GTK_BOX(gtk_dialog_get_action_area(w.getDialog()));
-        for (GList* c = area->children; c; c = c->next)
-            out.push_back(static_cast<GtkBoxChild*>(c->data)->widget);
-        return out;
-    };
-    w.setPage("A", "", true);
-    GtkWidget* back = w.getBackButton();
-    GtkWidget* next = w.getNextButton();
-    EXPECT_EQ(buttons(), (std::vector<GtkWidget*>{back, next}));
-    w.setPage("B", "", true);
-    EXPECT_EQ(buttons(), (std::vector<GtkWidget*>{back, next}));
-    w.setPage("C", "", false);
-    EXPECT_EQ(w.getBackButton(), nullptr);
-    EXPECT_EQ(buttons(), std::vector<GtkWidget*>{w.getNextButton()});
-    w.setPage("D", "", true);
-    ASSERT_EQ(buttons().size(), 2u);
-    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(buttons()[0])), GTK_STOCK_GO_BACK);
-    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(buttons()[1])), "Next");
-}
-
 class ListPage : public gtk::WizardPageWithTreeView {
 public:
     explicit ListPage(gtk::Wizard* w) : WizardPageWithTreeView(w, "List", false) {

@@ -16,22 +16,12 @@ struct Command {
 
 const Command COMMANDS[] = {
     {"log", "log TARGET [OUT]", cmdLog},
-    {"read", "read [--known FILE] DESCRIPTOR OFFSET LENGTH", cmdRead},
-    {"tree-demo", "tree-demo DESCRIPTION DEST [--mask M] [--limit BYTES] [--answer yes|no|all]",
-     cmdTreeDemo},
-    {"dump", "dump [--known FILE] [--fail LBA,...] DESCRIPTOR boot|fat|dir|table|mft LBA|RECORD",
-     cmdDump},
-    {"tree", "tree [--known FILE] [--fail LBA,...] DESCRIPTOR fat|ntfs FIRST_SECTOR", cmdTree},
-    {"recover",
-     "recover [--known FILE] [--fail LBA,...] DESCRIPTOR fat|ntfs FIRST_SECTOR DEST [--mask M] "
-     "[--limit BYTES] [--answer yes|no|all]",
-     cmdRecover},
     {"scan",
-     "scan [--known FILE] [--fail LBA,...] DESCRIPTOR FIRST COUNT [--recover DEST] "
+     "scan [--fail LBA,...] DESCRIPTOR FIRST COUNT [--recover DEST] "
      "[--answer yes|no|all]",
      cmdScan},
     {"analyze",
-     "analyze [--known FILE] [--fail LBA,...] DESCRIPTOR [--load FILE] [--save FILE] "
+     "analyze [--fail LBA,...] DESCRIPTOR [--load FILE] [--save FILE] "
      "[--choose N|found] [--recover DEST] [--answer yes|no|all]",
      cmdAnalyze},
 };
@@ -43,16 +33,6 @@ void printUsage(std::ostream& out) {
 }
 
 } // namespace
-
-bool takeFlag(Args& args, const std::string& name) {
-    for (auto it = args.begin(); it != args.end(); ++it) {
-        if (*it == name) {
-            args.erase(it);
-            return true;
-        }
-    }
-    return false;
-}
 
 bool takeOption(Args& args, const std::string& name, std::string& value) {
     for (auto it = args.begin(); it != args.end(); ++it) {
@@ -75,13 +55,6 @@ unsigned long long parseNumber(const std::string& text) {
     } catch (const std::exception&) {
         throw UsageError();
     }
-}
-
-u32 parseLba(const std::string& text) {
-    const unsigned long long lba = parseNumber(text);
-    if (lba > 0xFFFFFFFFull)
-        throw Failure("LBA " + text + " passes 2^32 - 1");
-    return static_cast<u32>(lba);
 }
 
 int main(int argc, char** argv) {

@@ -25,21 +25,15 @@ struct Failure : std::runtime_error {
 
 int main(int argc, char** argv);
 
-// Small option parser: takes "--name VALUE" or "--flag" out of args wherever
-// they stand, leaving the positional arguments in order.
-bool takeFlag(Args& args, const std::string& name);
+// Small option parser: takes "--name VALUE" out of args wherever it stands,
+// leaving the positional arguments in order.
 bool takeOption(Args& args, const std::string& name, std::string& value);
 unsigned long long parseNumber(const std::string& text); // UsageError when not a number
-u32 parseLba(const std::string& text);                   // Failure past 2^32 - 1
 
 // Commands.
-int cmdLog(Args& args);      // ProbeCore.cpp
-int cmdRead(Args& args);     // ProbeDevices.cpp
-int cmdTreeDemo(Args& args); // ProbeTree.cpp
-int cmdDump(Args& args);     // ProbeDump.cpp
-int cmdTree(Args& args);     // ProbeEngines.cpp
-int cmdRecover(Args& args);  // ProbeEngines.cpp
-int cmdScan(Args& args);     // ProbeScan.cpp
-int cmdAnalyze(Args& args);  // ProbeScan.cpp
+int cmdLog(Args& args);     // ProbeCore.cpp
+int cmdRead(Args& args);    // ProbeDevices.cpp
+int cmdScan(Args& args);    // ProbeScan.cpp
+int cmdAnalyze(Args& args); // ProbeScan.cpp
 
 } // namespace probe

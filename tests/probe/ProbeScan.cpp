@@ -9,7 +9,9 @@
 // then the candidate collection, the layout and the rebuilt sectors with their
 // report; --save writes the scan. --choose N builds the tree of the layout's Nth
 // file system ("found": of the carved files) and prints its report; --recover
-// DEST recovers all of it.
+// DEST selects and recovers all of it as the program's Recover command does,
+// then prints the recover report, the split and error counts and, on standard
+// error, the questions (answered by "--answer yes|no|all", No by default).
 
 #include "analysis/Analyzer.h"
 #include "analysis/DriveLayout.h"
@@ -20,13 +22,16 @@
 #include "cbr/CbrMapImpl.h"
 #include "core/AppDirectory.h"
 #include "core/Config.h"
+#include "core/Preferences.h"
 #include "devices/Driver.h"
 #include "fs/StructureChecks.h"
 #include "tests/probe/Probe.h"
-#include "tests/probe/ProbeRecover.h"
 #include "tests/probe/ProbeSource.h"
 #include "tests/support/ScriptedMessages.h"
+#include "tree/ParserRecover.h"
 #include "tree/ParserReport.h"
+#include "tree/ParserSelect.h"
+#include "tree/RecovererCopyOff.h"
 
 #include <array>
 #include <iostream>
@@ -52,21 +57,24 @@ private:
 // The options both commands share, and the analyzer over the source.
 struct Session {
     SourceOptions source;
-    RecoverOptions recover;
+    std::string destination;
+    int answer = 1; // to every question: 0 Yes, 1 No, 0x10 Yes and don't ask again
     std::unique_ptr<testutil::ScriptedInterface> ui;
     std::unique_ptr<Analyzer> analyzer;
 
     explicit Session(Args& args) {
         source = takeSourceOptions(args);
-        recover = takeRecoverOptions(args);
-        takeOption(args, "--recover", recover.destination);
+        std::string text;
+        if (takeOption(args, "--answer", text))
+            answer = parseAnswer(text);
+        takeOption(args, "--recover", destination);
     }
 
     // What the source page and the scanner page note of a newly chosen source.
     void open(const std::string& descriptor) {
         if (appDirectory().empty())
             setAppDirectory(HB_SOURCE_DIR "/lib");
-        ui.reset(new testutil::ScriptedInterface(recover.answer));
+        ui.reset(new testutil::ScriptedInterface(answer));
         analyzer.reset(new Analyzer(ui.get()));
         analyzer->getDriveHolder() = openDriver(source, descriptor);
         Attributes& properties = analyzer->getDrive()->getProperties();
@@ -99,12 +107,31 @@ struct Session {
         if (!a.getMapHolder())
             throw Failure("no tree was built for " + name);
         std::cout << "--- tree " << name << " ---\n";
-        if (!recover.destination.empty()) {
-            recoverAndReport(*a.getMapHolder(), recover);
+        tree::Map* map = a.getMapHolder().get();
+        // The recovery's questions have their own script and are printed apart.
+        testutil::ScriptedInterface asking(answer);
+        FrTreeInterface* walkUi = destination.empty() ? ui.get() : &asking;
+        tree::ParserReport(map, &std::cout, false, walkUi).run();
+        if (destination.empty())
             return;
+        tree::ParserSelect(map, "").run(tree::START_POSITION, true, walkUi);
+        std::cout << "\n--- recover ---\n";
+        const i64 limit = Preferences::instance().fileSizeLimit();
+        u32 splitCount = 0;
+        u32 errorCount = 0;
+        {
+            tree::RecovererCopyOff recoverer(destination, destination,
+                                             limit > 0 ? static_cast<u64>(limit) : 0);
+            tree::ParserRecover walk(map, &std::cout, &recoverer, walkUi);
+            walk.run();
+            splitCount = walk.getSplitCount();
+            errorCount = walk.getErrorCount();
+            // A volume left open by a failure is closed when the recoverer goes.
         }
-        tree::ParserReport report(a.getMapHolder().get(), &std::cout, false, ui.get());
-        report.run();
+        std::cout << "split files: " << splitCount << '\n'
+                  << "files with errors: " << errorCount << '\n';
+        for (const testutil::AskedBox& box : asking.asked())
+            std::cerr << "question: " << escapeLines(box.text) << " [" << box.checkLabel << "]\n";
     }
 };
 
@@ -163,7 +190,7 @@ int cmdScan(Args& args) {
     Counters counters;
     session.scan(first, count, counters);
     printScan(*session.analyzer, counters);
-    if (!session.recover.destination.empty())
+    if (!session.destination.empty())
         session.tree(nullptr, "found");
     printMessages(session.ui->asked());
     return 0;
@@ -177,7 +204,7 @@ int cmdAnalyze(Args& args) {
     takeOption(args, "--load", load);
     takeOption(args, "--save", save);
     takeOption(args, "--choose", choose);
-    if (args.size() != 1 || (!session.recover.destination.empty() && choose.empty()))
+    if (args.size() != 1 || (!session.destination.empty() && choose.empty()))
         throw UsageError();
     session.open(args[0]);
     Analyzer& analyzer = *session.analyzer;

@@ -1,6 +1,5 @@
 #include "tests/probe/ProbeSource.h"
 
-#include "core/System.h"
 #include "core/Text.h"
 #include "devices/ReaderFactory.h"
 #include "tests/support/FailingReader.h"
@@ -10,31 +9,9 @@
 
 namespace probe {
 
-namespace {
-
-std::vector<std::string> readKnownDescriptors(const std::string& path) {
-    std::string text;
-    if (!readFile(path.c_str(), text))
-        throw Failure("cannot read " + path);
-    std::vector<std::string> lines;
-    split(text, lines, '\n');
-    std::vector<std::string> known;
-    for (std::string& line : lines) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty())
-            known.push_back(line);
-    }
-    return known;
-}
-
-} // namespace
-
 SourceOptions takeSourceOptions(Args& args) {
     SourceOptions options;
     std::string text;
-    if (takeOption(args, "--known", text))
-        options.known = readKnownDescriptors(text);
     if (takeOption(args, "--fail", text)) {
         std::vector<std::string> pieces;
         split(text, pieces, ',');
@@ -44,21 +21,14 @@ SourceOptions takeSourceOptions(Args& args) {
     return options;
 }
 
-std::unique_ptr<dt::Reader> openChain(const std::vector<std::string>& known,
-                                      const std::string& descriptor) {
+SharedPtr<Driver> openDriver(const SourceOptions& options, const std::string& descriptor) {
     testutil::ScriptedMessages boxes;
-    std::unique_ptr<dt::Reader> chain =
-        createReaderFromDescr(known, descriptor.c_str(), nullptr, 0);
+    SharedPtr<dt::Reader> top(createReaderFromDescr({}, descriptor.c_str(), nullptr, 0).release());
     std::string text;
     for (const testutil::AskedBox& box : boxes.asked())
         text += (text.empty() ? "" : "\n") + box.text;
-    if (!chain)
+    if (!top)
         throw Failure(text);
-    return chain;
-}
-
-SharedPtr<Driver> openDriver(const SourceOptions& options, const std::string& descriptor) {
-    SharedPtr<dt::Reader> top(openChain(options.known, descriptor).release());
     if (!options.failing.empty())
         top.reset(new testutil::FailingReader(SharedPtr<dt::Reader>(top), options.failing));
     return SharedPtr<Driver>(new Driver(top, 512));

@@ -1,8 +1,8 @@
 #pragma once
 
-// What every probe command that reads a source shares: the known descriptors
-// of "--known FILE", the reader chain built as the source page builds it (its
-// error boxes become the failure text), "--fail LBA,..." and the answers.
+// What every probe command that reads a source shares: the reader chain built
+// as the source page builds it (its error boxes become the failure text),
+// "--fail LBA,..." and the answers.
 
 #include "core/Ownership.h"
 #include "devices/Driver.h"
@@ -15,16 +15,11 @@
 
 namespace probe {
 
-// Takes "--known FILE" (one descriptor a line) and "--fail LBA,..." out of args.
+// Takes "--fail LBA,..." out of args.
 struct SourceOptions {
-    std::vector<std::string> known;
     std::vector<u64> failing;
 };
 SourceOptions takeSourceOptions(Args& args);
-
-// The reader chain of a descriptor; Failure with the text of its error boxes.
-std::unique_ptr<dt::Reader> openChain(const std::vector<std::string>& known,
-                                      const std::string& descriptor);
 
 // A Driver of 512-byte sectors over the chain, the failing sectors wrapped in
 // the test reader that fails them.

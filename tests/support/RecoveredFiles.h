@@ -1,13 +1,9 @@
 #pragma once
 
-// What recovery tests of every engine share: a recoverer that records what it
-// is handed, a listing of a folder on the host, and the check that a folder on
-// the host holds exactly the files expected, with their bytes and times.
+// A recoverer that records what it is handed, for the recovery tests of every
+// engine (what lands on the host is checked in FilesCameBack.h).
 
-#include "core/DateTime.h"
 #include "tree/Recoverer.h"
-
-#include <gtest/gtest.h>
 
 #include <set>
 #include <string>
@@ -43,21 +39,5 @@ public:
     std::set<std::string> failing;
     std::string cancelling;
 };
-
-// Every entry below root, relative and sorted; folders end with '/', links
-// with '@' (and are not entered).
-std::vector<std::string> listFolder(const std::string& root);
-
-struct ExpectedFile {
-    std::string path; // relative, '/'-separated
-    std::string bytes;
-    u32 time = NO_TIME; // the modification time to check; NO_TIME: any
-};
-
-// Whether `folder` holds exactly these files (and the folders on their paths),
-// each with its bytes and, where given, its time; the failure names the first
-// difference and shows differing bytes.
-::testing::AssertionResult cameBack(const std::string& folder,
-                                    const std::vector<ExpectedFile>& expected);
 
 } // namespace testutil

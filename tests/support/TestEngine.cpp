@@ -5,7 +5,6 @@
 #include "tree/Recoverer.h"
 
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -171,15 +170,6 @@ std::unique_ptr<TestEngine> TestEngine::build(const std::string& description) {
     engine->analyzeFoundFiles();
     engine->finishTree();
     return engine;
-}
-
-std::unique_ptr<TestEngine> TestEngine::buildFromFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("TestEngine: cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return build(text.str());
 }
 
 const TestEntry* TestEngine::record(u64 address) const {

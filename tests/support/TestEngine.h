@@ -1,11 +1,11 @@
 #pragma once
 
 // A small in-memory engine on tree::MapImpl, built from a short text, so that
-// the tree, its cursors, walkers and the recovery can be tested (and tried with
-// the probe) before and apart from the real file systems. It behaves as an
-// engine must: folders are read lazily, listings and records are reconciled by
-// the map, found entries come from analyzeFoundFiles, and data that cannot be
-// read comes back as the "(unreadable)" pattern with a false result.
+// the tree, its cursors, walkers and the recovery can be tested before and apart
+// from the real file systems. It behaves as an engine must: folders are read
+// lazily, listings and records are reconciled by the map, found entries come
+// from analyzeFoundFiles, and data that cannot be read comes back as the
+// "(unreadable)" pattern with a false result.
 //
 // DESCRIPTION FORMAT. One statement per line; '#' starts a comment; words are
 // separated by blanks; numbers are decimal.
@@ -105,7 +105,6 @@ public:
     // Parses, builds and finishes the tree as the program's map builder does:
     // finishTree, analyzeFoundFiles, finishTree.
     static std::unique_ptr<TestEngine> build(const std::string& description);
-    static std::unique_ptr<TestEngine> buildFromFile(const std::string& path);
 
     // The bytes a file holds (before any failure).
     static u8 defaultByte(u64 address, u64 offset) {

@@ -1,6 +1,7 @@
 #include "tree/ParserRecover.h"
 
 #include "devices/UnreadableSectors.h"
+#include "tests/support/FilesCameBack.h"
 #include "tests/support/RecoveredFiles.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"

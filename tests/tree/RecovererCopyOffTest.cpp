@@ -1,7 +1,8 @@
 #include "tree/RecovererCopyOff.h"
 
+#include "core/DateTime.h"
+#include "tests/support/FilesCameBack.h"
 #include "tests/support/RecordingProgress.h"
-#include "tests/support/RecoveredFiles.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>

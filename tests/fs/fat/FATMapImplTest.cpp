@@ -2,7 +2,7 @@
 // and copies of them damaged at named places: a zeroed first FAT read from the
 // mirror, folders that name an ancestor or a parent outside the volume, read
 // errors, folders only the scan found, partial reads and the node texts. The
-// whole chain on undamaged volumes is ProbeFatTest's.
+// whole chain from a source through the analyzer is DiskAnalysisTest's.
 
 #include "fs/fat/FATMapImpl.h"
 
