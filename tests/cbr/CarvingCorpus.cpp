@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+
 #include <zlib.h>
 
 namespace corpus {
@@ -241,33 +245,53 @@ printf '<!DOCTYPE html>\n<HTML><body>page</body></HTML>\r\n' > page.html
 printf '<?xml version="1.0"?>\n<!-- drawing -->\n<svg width="4"><rect/></svg>\n' > drawing.xml
 )";
 
-std::vector<Sample> build(bool allKinds) {
-    static testutil::TempDir folder; // lives for the whole run
-    testutil::TempDir* dir = &folder;
-    static bool made = false;
-    const std::string d = testutil::shellQuote(dir->path());
-    if (!made) {
-        std::string script = TOOLS;
-        for (const RawCamera& c : RAW_CAMERAS) {
-            const std::string file = std::string("raw.") + c.extension;
-            script += "cp le.tif " + file + " && tiffset -s 271 " + testutil::shellQuote(c.make) +
-                      " " + file + " && tiffset -s 272 " + testutil::shellQuote(c.model) + " " +
-                      file + "\n";
-        }
-        testutil::run("mkdir -p " + d + "/doc " + d + "/book");
-        testutil::writeAll(dir->file("doc/WordDocument"), noise(5000, 20));
-        testutil::writeAll(dir->file("doc/\x05SummaryInformation"),
-                           summary("Minutes of May", "Microsoft Word 8.0"));
-        testutil::writeAll(dir->file("book/Workbook"), noise(3000, 21));
-        script += "(cd doc && gsf createole ../minutes.doc WordDocument \"$(printf "
-                  "'\\005')SummaryInformation\" > /dev/null)\n"
-                  "(cd book && gsf createole ../book.xls Workbook > /dev/null)\n";
-        std::string err;
-        const int status = testutil::run("cd " + d + " && " + script, nullptr, &err);
-        EXPECT_EQ(status, 0) << err;
-        made = true;
+// The tools' files, made once for all test processes of a build of this
+// program (a new build makes them afresh, and the older ones go).
+void makeTools(const std::string& folder) {
+    const std::string d = testutil::shellQuote(folder);
+    std::string script = TOOLS;
+    for (const RawCamera& c : RAW_CAMERAS) {
+        const std::string file = std::string("raw.") + c.extension;
+        script += "cp le.tif " + file + " && tiffset -s 271 " + testutil::shellQuote(c.make) + " " +
+                  file + " && tiffset -s 272 " + testutil::shellQuote(c.model) + " " + file + "\n";
     }
-    auto file = [&](const std::string& name) { return testutil::readAll(dir->file(name)); };
+    testutil::run("rm -rf " + d + " && mkdir -p " + d + "/doc " + d + "/book");
+    testutil::writeAll(folder + "/doc/WordDocument", noise(5000, 20));
+    testutil::writeAll(folder + "/doc/\x05SummaryInformation",
+                       summary("Minutes of May", "Microsoft Word 8.0"));
+    testutil::writeAll(folder + "/book/Workbook", noise(3000, 21));
+    script += "(cd doc && gsf createole ../minutes.doc WordDocument \"$(printf "
+              "'\\005')SummaryInformation\" > /dev/null)\n"
+              "(cd book && gsf createole ../book.xls Workbook > /dev/null)\n";
+    std::string err;
+    const int status = testutil::run("cd " + d + " && " + script, nullptr, &err);
+    if (status != 0)
+        throw std::runtime_error("the carving samples could not be made: " + err);
+}
+
+const std::string& toolsFolder() {
+    static const std::string folder = [] {
+        const std::filesystem::path cache = HB_BINARY_DIR "/carving-corpus";
+        std::filesystem::create_directories(cache);
+        struct stat built {};
+        ::stat("/proc/self/exe", &built);
+        const std::string name =
+            std::to_string(built.st_mtim.tv_sec) + "." + std::to_string(built.st_mtim.tv_nsec);
+        const std::string path = (cache / name).string();
+        testutil::buildOnce(path, [&](const std::string& making) {
+            for (const auto& e : std::filesystem::directory_iterator(cache))
+                if (e.path().filename().string().rfind(name, 0) != 0)
+                    std::filesystem::remove_all(e.path());
+            makeTools(making);
+        });
+        return path;
+    }();
+    return folder;
+}
+
+std::vector<Sample> build(bool allKinds) {
+    const std::string folder = toolsFolder();
+    auto file = [&](const std::string& name) { return testutil::readAll(folder + "/" + name); };
     std::vector<Sample> s = {
         {"ImageMagick baseline JPEG", "jpeg", "jpeg", "", file("base.jpg")},
         {"ImageMagick progressive JPEG", "jpeg", "jpeg", "", file("progressive.jpg")},
