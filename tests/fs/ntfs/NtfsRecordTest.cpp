@@ -153,6 +153,30 @@ TEST(NtfsRecordTest, HostileAttributeHeadersAndValuesFailWithTheirRule) {
     }
 }
 
+// Data is in compression units when flagged so, or when a unit is given on
+// data not flagged sparse (libntfs-3g gives plain sparse files a unit too).
+TEST(NtfsRecordTest, TheFlagsAndTheUnitTellCompressedData) {
+    const struct {
+        u16 flags;
+        u8 unit;
+        bool compressed;
+    } rows[] = {
+        {0, 0, false},
+        {0, 4, true},
+        {NTFS_ATTR_FLAG_SPARSE, 4, false},
+        {NTFS_ATTR_FLAG_COMPRESSED | NTFS_ATTR_FLAG_SPARSE, 4, true},
+    };
+    for (const auto& r : rows) {
+        Area area(80, true, 72, 0, r.unit);
+        arrayOf(area.bytes).setLE16(L::ATTR_FLAGS, r.flags);
+        const NtfsAttributeParser p = area.parser();
+        AttributeHeader h;
+        NonResidentValue v;
+        ASSERT_TRUE(p.parseHeader(h) && p.parseNonResidentValue(v, h));
+        EXPECT_EQ(v.compressed, r.compressed) << r.flags << ' ' << int(r.unit);
+    }
+}
+
 Bytes volumeRecord(u16 flags) {
     std::string information(12, '\0');
     information[10] = static_cast<char>(flags);

@@ -88,34 +88,35 @@ TEST(RunlistReaderTest, BytesPastTheInitializedSizeReadAsZeros) {
     EXPECT_EQ(v.source->reader->requests()[0].size, 2 * 512);
 }
 
-// A compression unit of `content` stored from cluster 40; its stored clusters.
-u64 storeUnit(Volume& v, const std::string& content) {
+// A compression unit of `content` stored from `cluster`; its stored clusters.
+u64 storeUnit(Volume& v, const std::string& content, u64 cluster) {
     const std::vector<u8> packed =
         lznt1test::compress(reinterpret_cast<const u8*>(content.data()), content.size());
-    v.memory.putClusters(40, std::string(packed.begin(), packed.end()) +
-                                 std::string(511 - (packed.size() + 511) % 512, '\0'));
-    v.open();
+    v.memory.putClusters(cluster, std::string(packed.begin(), packed.end()) +
+                                      std::string(511 - (packed.size() + 511) % 512, '\0'));
     return (packed.size() + 511) / 512;
 }
 
 TEST(RunlistReaderTest, ACompressedUnitIsReadWholeAndAShortOneNoFurther) {
     Volume v;
     const std::string content = ntfstest::textContent(16 * 512, 3);
-    const u64 stored = storeUnit(v, content);
+    const u64 stored = storeUnit(v, content, 40);
     ASSERT_LT(stored, 16u);
+    const std::string shortContent = ntfstest::randomContent(1000, 5);
+    const u64 shortStored = storeUnit(v, shortContent, 60);
+    v.open();
     // The unit split over two pieces on disk, then a plain run.
     ASSERT_TRUE(v.reader->setRunlist({{40, 0, 1}, {41, 16, stored - 1}, {100, 2, 2}}));
     EXPECT_EQ(v.read(5, 1), content.substr(5 * 512, 512));
     EXPECT_EQ(v.read(14, 4), content.substr(14 * 512) + v.sectors(100, 2));
     // A unit that decompresses short serves what it has, zero-padded to its
-    // sector, and no more.
-    const std::string shortContent = ntfstest::randomContent(1000, 5);
-    const u64 shortStored = storeUnit(v, shortContent);
-    ASSERT_TRUE(v.reader->setRunlist({{40, 16, shortStored}}));
-    EXPECT_EQ(v.read(0, 2), shortContent + std::string(24, '\0'));
+    // sector (not the bytes of the unit read before it), and no more.
+    ASSERT_TRUE(v.reader->setRunlist({{40, 16, stored}, {60, 16, shortStored}}));
+    EXPECT_EQ(v.read(15, 1), content.substr(15 * 512));
+    EXPECT_EQ(v.read(16, 2), shortContent + std::string(24, '\0'));
     testutil::LogCapture log;
     bool ok = true;
-    v.read(1, 2, &ok);
+    v.read(17, 2, &ok);
     EXPECT_FALSE(ok);
     EXPECT_TRUE(log.has("RunlistReader(200)"));
 }
