@@ -339,7 +339,7 @@ void MainFrame::wizard() {
         gtk::WizardPageDrives source(&dialog, gtk::WizardPageDrives::SOURCE, &context_,
                                      &sourceList_, context_.getDrivesVfs(), false);
         gtk::WizardPageScanner scanner(&dialog, &analyzer_, &context_);
-        gtk::WizardPageSelectFs fileSystems(&dialog, &analyzer_, &context_, true);
+        gtk::WizardPageSelectFs fileSystems(&dialog, &analyzer_, &context_, false);
         gtk::WizardPage* const pages[] = {&source, &scanner, &fileSystems};
         completed = gtk::runWizardPages(G_N_ELEMENTS(pages), pages);
     }
@@ -361,10 +361,28 @@ void MainFrame::wizard() {
 }
 
 void MainFrame::selectPartition() {
+    bool completed;
+    {
+        gtk::Wizard dialog(window_);
+        gtk::InterfaceParentScope scope(&interface_, dialog.getWindow());
+        gtk::WizardPageSelectFs fileSystems(&dialog, &analyzer_, &context_, false);
+        gtk::WizardPage* const pages[] = {&fileSystems};
+        completed = gtk::runWizardPages(G_N_ELEMENTS(pages), pages);
+    }
+    if (closing_)
+        return;
+    if (completed)
+        showTree();
     updateSensitivity();
 }
 
-void MainFrame::preferences() {}
+void MainFrame::preferences() {
+    Preferences& preferences = Preferences::instance();
+    const int language = preferences.language();
+    runPreferencesDialog(window_, preferences);
+    if (preferences.language() != language)
+        buildMenus();
+}
 
 void MainFrame::quit() {
     std::string question;

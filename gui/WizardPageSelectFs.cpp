@@ -88,11 +88,14 @@ void WizardPageSelectFs::fillList() {
         gtk_list_store_insert_with_values(store_, nullptr, -1, COL_PARTITION, row.partition.c_str(),
                                           COL_FILE_SYSTEM, row.fileSystem.c_str(), COL_SIZE,
                                           row.size.c_str(), COL_ID, row.id, -1);
-    GtkTreeView* view = getTreeView().getView();
-    GtkTreePath* first = gtk_tree_path_new_first();
-    gtk_tree_view_set_cursor(view, first, nullptr, FALSE);
-    gtk_tree_view_scroll_to_cell(view, first, nullptr, FALSE, 0, 0);
-    gtk_tree_path_free(first);
+    // An empty list has no first row to stand on.
+    if (gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store_), nullptr) > 0) {
+        GtkTreeView* view = getTreeView().getView();
+        GtkTreePath* first = gtk_tree_path_new_first();
+        gtk_tree_view_set_cursor(view, first, nullptr, FALSE);
+        gtk_tree_view_scroll_to_cell(view, first, nullptr, FALSE, 0, 0);
+        gtk_tree_path_free(first);
+    }
     updateViewButton();
 }
 

@@ -129,6 +129,39 @@ TEST_F(MainFrameTest, QuitAsksAndWarnsOfAnUnsavedScan) {
     EXPECT_EQ(frame->getExitCode(), 0);
 }
 
+const char* germanLocale(int, const char*) {
+    return "de_DE.UTF-8";
+}
+
+TEST_F(MainFrameTest, SelectPartitionShowsTheFileSystemPageAloneAndANewLanguageNewMenus) {
+    DialogScript script;
+    bool back = true;
+    script.on("Select Partition", [&](GtkDialog* d) {
+        back = guitest::findButton(GTK_WIDGET(d), GTK_STOCK_GO_BACK) != nullptr;
+        gtk_dialog_response(d, GTK_RESPONSE_DELETE_EVENT);
+    });
+    frame->runCommand(&MainFrame::selectPartition);
+    EXPECT_TRUE(script.done());
+    EXPECT_FALSE(back);
+
+    // The menus are made again in the new language; the old items are gone.
+    GtkWidget* item = frame->stateWidgets().selectPartition;
+    g_object_ref(item);
+    Preferences::LocaleFunction previous = Preferences::setLocaleFunction(germanLocale);
+    script.on("Preferences", [](GtkDialog* d) {
+        gtk_combo_box_set_active(
+            GTK_COMBO_BOX(guitest::findNamed(GTK_WIDGET(d), "programLanguage")), 1);
+        gtk_dialog_response(d, GTK_RESPONSE_ACCEPT);
+    });
+    frame->runCommand(&MainFrame::preferences);
+    Preferences::setLocaleFunction(previous);
+    Preferences::instance().resetToDefaults();
+    EXPECT_TRUE(script.done());
+    EXPECT_EQ(gtk_widget_get_parent(item), nullptr);
+    EXPECT_NE(frame->stateWidgets().selectPartition, item);
+    g_object_unref(item);
+}
+
 TEST_F(MainFrameTest, SaveDebugWritesTheLogCompressed) {
     logAt("MainFrameTest", 1) << ": marker\n";
     DialogScript script;
