@@ -17,10 +17,6 @@
 
 namespace {
 
-constexpr u64 marker(unsigned width) {
-    return (u64(1) << (8 * width)) - 1;
-}
-
 // The fewest bytes a record of each list takes, so that a count can be checked
 // against what is left before any record is read.
 constexpr u64 LBA_BYTES = 4;
@@ -196,7 +192,7 @@ std::string Unserializer::readBytes(u64 n) {
 
 u64 Unserializer::readEscaped(unsigned width) {
     const u64 value = readLE(width);
-    return value < marker(width) ? value : readU64();
+    return value < escapeMarker(width) ? value : readU64();
 }
 
 u64 Unserializer::readEscapedU8() {
