@@ -36,10 +36,6 @@ void Serializer::writeU64(u64 value) {
     writeLE(value, 8);
 }
 
-void Serializer::writeBytes(const u8* bytes, u64 n) {
-    out_->append(reinterpret_cast<const char*>(bytes), n);
-}
-
 void Serializer::writeBytes(const std::string& bytes) {
     out_->append(bytes);
 }

@@ -36,8 +36,6 @@ public:
     void writeU16(u16 value);
     void writeU32(u32 value);
     void writeU64(u64 value);
-    void writeInt64(i64 value) { writeU64(static_cast<u64>(value)); }
-    void writeBytes(const u8* bytes, u64 n);
     void writeBytes(const std::string& bytes);
 
     void writeEscapedU8(u64 value);

@@ -152,12 +152,6 @@ void Unserializer::need(u64 n) const {
         damaged();
 }
 
-void Unserializer::setPosition(u32 position) {
-    if (position > size_)
-        damaged();
-    position_ = position;
-}
-
 u64 Unserializer::readLE(unsigned width) {
     need(width);
     u64 value = 0;
