@@ -277,9 +277,8 @@ void unserializeScanResults(Unserializer& u, ScanResults& results, u64 sectors) 
     const u8* b = reinterpret_cast<const u8*>(stored.data());
     u64 dropped = 0;
     for (std::size_t off = 0; stored.size() - off >= RUN_BYTES; off += RUN_BYTES) {
-        const u64 start = getBE32(b, static_cast<i32>(off));
-        const u64 count = std::min<u64>(getBE32(b, static_cast<i32>(off + 4)),
-                                        start < sectors ? sectors - start : 0);
+        const u64 start = getBE32(b, off);
+        const u64 count = std::min<u64>(getBE32(b, off + 4), start < sectors ? sectors - start : 0);
         if (count == 0) {
             ++dropped;
             continue;
