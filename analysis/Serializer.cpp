@@ -7,11 +7,6 @@
 
 namespace {
 
-// The all-ones value of a field `width` bytes wide.
-constexpr u64 marker(unsigned width) {
-    return width >= 8 ? ~u64(0) : (u64(1) << (8 * width)) - 1;
-}
-
 template <typename List> void serializeFoundList(Serializer& s, const List& list) {
     s.writeU32(static_cast<u32>(list.size()));
     for (const auto& find : list)
@@ -41,20 +36,16 @@ void Serializer::writeU64(u64 value) {
     writeLE(value, 8);
 }
 
-void Serializer::writeBytes(const u8* bytes, u64 n) {
-    out_->append(reinterpret_cast<const char*>(bytes), n);
-}
-
 void Serializer::writeBytes(const std::string& bytes) {
     out_->append(bytes);
 }
 
 void Serializer::writeEscaped(u64 value, unsigned width) {
-    if (value < marker(width)) {
+    if (value < escapeMarker(width)) {
         writeLE(value, width);
         return;
     }
-    writeLE(marker(width), width);
+    writeLE(escapeMarker(width), width);
     writeU64(value);
 }
 

@@ -36,8 +36,6 @@ public:
     void writeU16(u16 value);
     void writeU32(u32 value);
     void writeU64(u64 value);
-    void writeInt64(i64 value) { writeU64(static_cast<u64>(value)); }
-    void writeBytes(const u8* bytes, u64 n);
     void writeBytes(const std::string& bytes);
 
     void writeEscapedU8(u64 value);
@@ -53,6 +51,11 @@ private:
 };
 
 constexpr u64 SAVED_SCAN_VERSION = 4;
+// The all-ones value of an escaped field `width` bytes wide (1, 2 or 4), which
+// announces the whole value as u64; written and read alike.
+constexpr u64 escapeMarker(unsigned width) {
+    return (u64(1) << (8 * width)) - 1;
+}
 constexpr const char* SAVED_SCAN_FILE_NAME = "Scan.bin";
 
 // One record of each list: the LBA, then its payload. The u8 fields of boot

@@ -17,10 +17,6 @@
 
 namespace {
 
-constexpr u64 marker(unsigned width) {
-    return (u64(1) << (8 * width)) - 1;
-}
-
 // The fewest bytes a record of each list takes, so that a count can be checked
 // against what is left before any record is read.
 constexpr u64 LBA_BYTES = 4;
@@ -156,12 +152,6 @@ void Unserializer::need(u64 n) const {
         damaged();
 }
 
-void Unserializer::setPosition(u32 position) {
-    if (position > size_)
-        damaged();
-    position_ = position;
-}
-
 u64 Unserializer::readLE(unsigned width) {
     need(width);
     u64 value = 0;
@@ -196,7 +186,7 @@ std::string Unserializer::readBytes(u64 n) {
 
 u64 Unserializer::readEscaped(unsigned width) {
     const u64 value = readLE(width);
-    return value < marker(width) ? value : readU64();
+    return value < escapeMarker(width) ? value : readU64();
 }
 
 u64 Unserializer::readEscapedU8() {
@@ -287,9 +277,8 @@ void unserializeScanResults(Unserializer& u, ScanResults& results, u64 sectors) 
     const u8* b = reinterpret_cast<const u8*>(stored.data());
     u64 dropped = 0;
     for (std::size_t off = 0; stored.size() - off >= RUN_BYTES; off += RUN_BYTES) {
-        const u64 start = getBE32(b, static_cast<i32>(off));
-        const u64 count = std::min<u64>(getBE32(b, static_cast<i32>(off + 4)),
-                                        start < sectors ? sectors - start : 0);
+        const u64 start = getBE32(b, off);
+        const u64 count = std::min<u64>(getBE32(b, off + 4), start < sectors ? sectors - start : 0);
         if (count == 0) {
             ++dropped;
             continue;

@@ -25,7 +25,6 @@ public:
     u16 readU16();
     u32 readU32();
     u64 readU64();
-    i64 readInt64() { return static_cast<i64>(readU64()); }
     // `n` bytes as they stand.
     std::string readBytes(u64 n);
 
@@ -36,11 +35,6 @@ public:
     // Throws std::runtime_error("Unserializer") unless n more bytes are left.
     void need(u64 n) const;
     u32 remaining() const { return size_ - position_; }
-
-    const u8* getData() const { return data_; }
-    u32 getPosition() const { return position_; }
-    // Throws like need() for a position past the end.
-    void setPosition(u32 position);
 
 private:
     u64 readEscaped(unsigned width);
