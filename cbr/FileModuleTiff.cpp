@@ -4,6 +4,7 @@
 #include "cbr/FileModuleJpeg.h"
 #include "cbr/Thumbnail.h"
 #include "core/Array.h"
+#include "core/Checked.h"
 #include "devices/DtReaderReader.h"
 
 #include <cstring>
@@ -67,7 +68,7 @@ constexpr u64 TRAILER_SIZE = 0xA0;
 constexpr u32 SONY_F828_RAW_OFFSET = 0xD27C0;
 
 constexpr u64 roundUp(u64 value, u64 unit) {
-    return (value + unit - 1) / unit * unit;
+    return ceilDiv(value, unit) * unit;
 }
 
 bool isCanonEos1D(const std::string& model) {
