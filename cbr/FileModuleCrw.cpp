@@ -199,8 +199,7 @@ bool FileModuleCrw::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleCrw::analyze(dt::Reader& file, FileInfo& info) {
-    CrwMemory memory;
-    return analyzeInScan(file, info, 0, &memory);
+    return analyzeInScan(file, info, 0, nullptr);
 }
 
 std::unique_ptr<ScanMemory> FileModuleCrw::newScanMemory() const {
