@@ -638,10 +638,8 @@ bool FileModuleTiff::check(const u8* sector, u32 size) {
         {0x00, 0x4D, 0x52, 0x49}, // MRW, little-endian
         {0x00, 0x4D, 0x52, 0x4D}, // MRW, big-endian
     };
-    if (size < 4)
-        return false;
     for (const auto& signature : SIGNATURES)
-        if (std::memcmp(sector, signature, 4) == 0)
+        if (startsWith(sector, size, signature, sizeof signature))
             return true;
     return false;
 }
