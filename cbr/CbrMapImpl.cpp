@@ -1,6 +1,7 @@
 #include "cbr/CbrMapImpl.h"
 
 #include "core/AppDirectory.h"
+#include "core/Checked.h"
 #include "core/Config.h"
 #include "core/DateTime.h"
 #include "core/Intl.h"
@@ -20,10 +21,6 @@ namespace cbr {
 namespace {
 
 constexpr const char* BLANKS = " \t";
-
-u64 sectorsOf(u64 bytes) {
-    return bytes / MapImpl::SECTOR_BYTES + (bytes % MapImpl::SECTOR_BYTES != 0 ? 1 : 0);
-}
 
 // gettext("") answers with the catalogue's header, not with "".
 std::string translated(const std::string& text) {
@@ -143,7 +140,7 @@ void MapImpl::build(const std::string& directoriesPath) {
         Node node(fileName(file), firstSector, Node::NONE, size,
                   file.getAttributes().getUInt32("time", NO_TIME));
         node.setLink(GOOD);
-        if (drive_.isUnreadable(firstSector, sectorsOf(size)))
+        if (drive_.isUnreadable(firstSector, ceilDiv(size, SECTOR_BYTES)))
             node.setFlag(Node::HAS_UNREADABLE, true);
         folder->addNode(node);
     }
@@ -174,7 +171,7 @@ bool MapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::string>& 
     u64 lba = node.getAddress();
     while (remaining > 0) {
         const u64 bytes = std::min(remaining, CHUNK_SECTORS * SECTOR_BYTES);
-        const u64 count = sectorsOf(bytes);
+        const u64 count = ceilDiv(bytes, SECTOR_BYTES);
         if (!readChunk(lba, count, buffer.data()))
             ok = false;
         recoverer.write(buffer.data(), static_cast<u32>(bytes));

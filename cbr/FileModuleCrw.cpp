@@ -194,13 +194,12 @@ bool FileModuleCrw::check(const u8* sector, u32 size) {
     static constexpr u8 LITTLE[14] = {'I', 'I', 0x1A, 0,   0,   0,   'H',
                                       'E', 'A', 'P',  'C', 'C', 'D', 'R'};
     static constexpr u8 BIG[14] = {'M', 'M', 0, 0, 0, 0x1A, 'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
-    return size >= sizeof LITTLE && (std::memcmp(sector, LITTLE, sizeof LITTLE) == 0 ||
-                                     std::memcmp(sector, BIG, sizeof BIG) == 0);
+    return startsWith(sector, size, LITTLE, sizeof LITTLE) ||
+           startsWith(sector, size, BIG, sizeof BIG);
 }
 
 bool FileModuleCrw::analyze(dt::Reader& file, FileInfo& info) {
-    CrwMemory memory;
-    return analyzeInScan(file, info, 0, &memory);
+    return analyzeInScan(file, info, 0, nullptr);
 }
 
 std::unique_ptr<ScanMemory> FileModuleCrw::newScanMemory() const {

@@ -149,8 +149,7 @@ bool FileModuleMpeg::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleMpeg::analyze(dt::Reader& file, FileInfo& info) {
-    MpegMemory memory;
-    return analyzeInScan(file, info, 0, &memory);
+    return analyzeInScan(file, info, 0, nullptr);
 }
 
 std::unique_ptr<ScanMemory> FileModuleMpeg::newScanMemory() const {

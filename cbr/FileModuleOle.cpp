@@ -1,8 +1,8 @@
 #include "cbr/FileModuleOle.h"
-#include "core/Checked.h"
 
 #include "cbr/ByteSource.h"
 #include "core/Array.h"
+#include "core/Checked.h"
 #include "core/DateTime.h"
 #include "core/FileNames.h"
 
@@ -204,7 +204,7 @@ bool CompoundFile::loadMiniFat(const u8* header) {
 }
 
 bool CompoundFile::loadMiniStreamSectors(u32 start, u32 size) {
-    const u64 needed = (u64(size) + SECTOR - 1) / SECTOR;
+    const u64 needed = ceilDiv(size, SECTOR);
     if (needed > MAX_MINI_STREAM_SECTORS)
         return false;
     u32 sector = start;

@@ -3,8 +3,6 @@
 #include "cbr/ByteSource.h"
 #include "core/Array.h"
 
-#include <cstring>
-
 namespace cbr {
 
 namespace {
@@ -64,7 +62,7 @@ void walkBlocks(ByteSource& src, u64& p) {
 } // namespace
 
 bool FileModuleRar::check(const u8* sector, u32 size) {
-    return size >= sizeof MARKER && std::memcmp(sector, MARKER, sizeof MARKER) == 0;
+    return startsWith(sector, size, MARKER, sizeof MARKER);
 }
 
 bool FileModuleRar::analyze(dt::Reader& file, FileInfo& info) {

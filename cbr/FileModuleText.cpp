@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace cbr {
 
@@ -59,12 +60,14 @@ u32 findNoCase(const u8* text, u32 from, u32 length, const std::string& tag) {
     return static_cast<u32>(at - text);
 }
 
-} // namespace
-
+// Tab, line feed, carriage return, 0x20 to 0x7E and 0x80 to 0xFF.
 bool isTextByte(u8 byte) {
     return byte == 0x09 || byte == 0x0A || byte == 0x0D || (byte >= 0x20 && byte != 0x7F);
 }
 
+// Up to `size` bytes at offset (cut at the window's end) into buffer; count is
+// the number of text bytes they start with. False when offset lies at or past
+// the window's end, the read fails, or the block starts with a non-text byte.
 bool readTextBlock(ByteSource& src, u64 offset, u8* buffer, u32 size, u32& count) {
     if (offset >= src.size())
         return false;
@@ -75,6 +78,9 @@ bool readTextBlock(ByteSource& src, u64 offset, u8* buffer, u32 size, u32& count
     return count > 0;
 }
 
+// The first tag of the text, "<!" constructs skipped: its name (letters, digits,
+// ':', '-', '+', possibly empty) and the index of the blank or '>' that ends it.
+// False when a name meets any other byte, or no tag ends within length.
 bool findRootElement(const u8* text, u32 length, std::string& name, u32& position) {
     u32 i = 0;
     while (i < length) {
@@ -99,6 +105,8 @@ bool findRootElement(const u8* text, u32 length, std::string& name, u32& positio
     }
     return false;
 }
+
+} // namespace
 
 bool FileModuleText::check(const u8* sector, u32 size) {
     for (const char* start : {"<html", "<body", "<?xml", "<title", "<!doctype html"}) {

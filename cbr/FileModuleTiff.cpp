@@ -4,6 +4,7 @@
 #include "cbr/FileModuleJpeg.h"
 #include "cbr/Thumbnail.h"
 #include "core/Array.h"
+#include "core/Checked.h"
 #include "devices/DtReaderReader.h"
 
 #include <cstring>
@@ -67,7 +68,15 @@ constexpr u64 TRAILER_SIZE = 0xA0;
 constexpr u32 SONY_F828_RAW_OFFSET = 0xD27C0;
 
 constexpr u64 roundUp(u64 value, u64 unit) {
-    return (value + unit - 1) / unit * unit;
+    return ceilDiv(value, unit) * unit;
+}
+
+// Fields in the file's byte order.
+bool readU16(ByteSource& src, bool little, u64 offset, u16& out) {
+    return little ? src.le16(offset, out) : src.be16(offset, out);
+}
+bool readU32(ByteSource& src, bool little, u64 offset, u32& out) {
+    return little ? src.le32(offset, out) : src.be32(offset, out);
 }
 
 bool isCanonEos1D(const std::string& model) {
@@ -142,12 +151,8 @@ public:
 private:
     enum class Kind { EXIF, MAKER_NOTE, PLAIN };
 
-    bool readU16(u64 offset, u16& out) {
-        return little_ ? src_.le16(offset, out) : src_.be16(offset, out);
-    }
-    bool readU32(u64 offset, u32& out) {
-        return little_ ? src_.le32(offset, out) : src_.be32(offset, out);
-    }
+    bool readU16(u64 offset, u16& out) { return cbr::readU16(src_, little_, offset, out); }
+    bool readU32(u64 offset, u32& out) { return cbr::readU32(src_, little_, offset, out); }
     bool readEntry(u64 at, Entry& e);
     bool readText(const Entry& e, std::string& out);
     bool readStripByteCounts(const Entry& e, u32& out);
@@ -566,7 +571,7 @@ bool readTiffHeader(const u8* h, bool& little, u32& firstIfd) {
 // block area.
 bool analyzeMrw(dt::Reader& file, ByteSource& src, FileInfo& info, bool little) {
     u32 headerLength = 0;
-    if (!(little ? src.le32(4, headerLength) : src.be32(4, headerLength)))
+    if (!readU32(src, little, 4, headerLength))
         return false;
     const u64 total = u64(headerLength) + 8;
     if (total > src.size())
@@ -582,9 +587,8 @@ bool analyzeMrw(dt::Reader& file, ByteSource& src, FileInfo& info, bool little) 
             return false;
         const u32 length = little ? getLE32(head, 4) : getBE32(head, 4);
         if (std::memcmp(head, "\0PRD", 4) == 0) {
-            if (!(little ? src.le16(block + 16, sensorHeight)
-                         : src.be16(block + 16, sensorHeight)) ||
-                !(little ? src.le16(block + 18, sensorWidth) : src.be16(block + 18, sensorWidth)))
+            if (!readU16(src, little, block + 16, sensorHeight) ||
+                !readU16(src, little, block + 18, sensorWidth))
                 return false;
             havePrd = true;
         } else if (std::memcmp(head, "\0TTW", 4) == 0) {
@@ -637,10 +641,8 @@ bool FileModuleTiff::check(const u8* sector, u32 size) {
         {0x00, 0x4D, 0x52, 0x49}, // MRW, little-endian
         {0x00, 0x4D, 0x52, 0x4D}, // MRW, big-endian
     };
-    if (size < 4)
-        return false;
     for (const auto& signature : SIGNATURES)
-        if (std::memcmp(sector, signature, 4) == 0)
+        if (startsWith(sector, size, signature, sizeof signature))
             return true;
     return false;
 }

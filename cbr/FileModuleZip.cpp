@@ -107,7 +107,7 @@ bool zip64CompressedSize(ByteSource& src, u64 extraStart, const u8* header, u64&
 } // namespace
 
 bool FileModuleZip::check(const u8* sector, u32 size) {
-    return size >= 4 && sector[0] == 'P' && sector[1] == 'K' && sector[2] == 3 && sector[3] == 4;
+    return startsWith(sector, size, "PK\x03\x04", 4);
 }
 
 bool FileModuleZip::analyze(dt::Reader& file, FileInfo& info) {

@@ -30,8 +30,6 @@ public:
     // seen in a scan) make every pattern a candidate.
     template <typename Visit> bool forEachCandidate(const u8* sector, u32 size, Visit visit) const;
 
-    u32 patternCount() const { return patternCount_; }
-
 private:
     // The patterns whose bytes start at one offset. Its tables, from `table` on
     // in tables_, are [k][byte][word]: the bit of each member whose byte k is

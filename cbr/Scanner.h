@@ -54,10 +54,6 @@ public:
     // scanned range.
     void finish(u64 byteOffset);
 
-    const std::vector<Pattern>& patterns() const { return patterns_; }
-    u32 mp3Index() const { return mp3Index_; }
-    u32 mpegIndex() const { return mpegIndex_; }
-
 private:
     // What testing pattern i at a sector came to.
     enum Outcome { NO_MATCH, FOUND };

@@ -4,6 +4,7 @@
 #include "core/Checked.h"
 
 #include <cstring>
+#include <glib.h>
 
 namespace cbr {
 
@@ -45,12 +46,7 @@ void Thumbnail::storeIn(FileInfo& info) const {
 namespace {
 
 bool startsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        if (*text == '\0' || lower(*text) != lower(*prefix))
-            return false;
-    }
-    return true;
+    return g_ascii_strncasecmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
 constexpr u32 EXACT = 1;

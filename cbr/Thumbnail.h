@@ -28,7 +28,6 @@ struct Thumbnail {
     u32 samples = UNSET; // 1 grey, 3 RGB
     u32 compression = UNSET;
 
-    void reset() { *this = Thumbnail(); }
     bool isComplete() const;
     // For uncompressed pixels: whether the fields contradict each other (a
     // sample count other than 1 or 3, a size that is not what the pixels need,
