@@ -93,7 +93,6 @@ public:
     GuiContext& getContext() { return context_; }
     TreeInterface* getTreeInterface() const { return treeInterface_.get(); }
     GtkContainer* getContent() const { return content_; }
-    GtkWidget* getMenuBar() const { return menuBar_; }
     int getExitCode() const { return exitCode_; }
     bool isClosing() const { return closing_; }
 
