@@ -4,8 +4,6 @@
 
 namespace {
 
-const char* const STRETCH_KEY = "hb-banner-stretch";
-
 GtkWidget* loadPicture(const char* name) {
     if (!name)
         return nullptr;
@@ -61,16 +59,9 @@ GtkWidget* createBanner(const char* leftPicture, const char* rightPicture) {
 
     if (right)
         gtk_box_pack_end(GTK_BOX(box), right, FALSE, FALSE, 0);
-    if (stretch) {
+    if (stretch)
         gtk_box_pack_end(GTK_BOX(box), stretch, TRUE, TRUE, 0);
-        g_object_set_data(G_OBJECT(box), STRETCH_KEY, stretch);
-    }
     if (left)
         gtk_box_pack_end(GTK_BOX(box), left, FALSE, FALSE, 0);
     return box;
-}
-
-GtkImage* bannerStretchImage(GtkWidget* banner) {
-    gpointer stretch = g_object_get_data(G_OBJECT(banner), STRETCH_KEY);
-    return stretch ? GTK_IMAGE(stretch) : nullptr;
 }

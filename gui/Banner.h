@@ -10,6 +10,3 @@
 // application directory; one that cannot be loaded shows GTK's missing-image
 // icon, and when it is the one the stretch is cut from there is no stretch.
 GtkWidget* createBanner(const char* leftPicture, const char* rightPicture);
-
-// The stretched middle image of a banner, or null when it has none.
-GtkImage* bannerStretchImage(GtkWidget* banner);

@@ -54,10 +54,6 @@ void DriverEditorRow::setVisible(bool visible) const {
     }
 }
 
-bool DriverEditorRow::isVisible() const {
-    return gtk_widget_get_visible(labelBox) && gtk_widget_get_visible(controlBox);
-}
-
 u64 DriverEditorRow::value() const {
     gtk_spin_button_update(spin);
     const double v = gtk_spin_button_get_value(spin);
@@ -67,17 +63,15 @@ u64 DriverEditorRow::value() const {
 DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs,
                            const std::string& descriptor, GtkWindow* parent)
     : known_(known), vfs_(vfs) {
-    GtkWidget* widget = gtk_dialog_new_with_buttons(
+    dialog_.reset(GTK_DIALOG(gtk_dialog_new_with_buttons(
         _("Driver Editor"), parent,
         static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-        GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_OK, GTK_RESPONSE_OK, nullptr);
-    dialog_ = GTK_DIALOG(widget);
-    window_ = GTK_WINDOW(widget);
+        GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_OK, GTK_RESPONSE_OK, nullptr)));
     // Wide enough for a component path or two without scrolling the entry.
-    gtk_window_set_default_size(window_, 460, -1);
-    g_object_add_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
-    gtk_dialog_set_alternative_button_order(dialog_, GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL, -1);
-    gtk_dialog_set_default_response(dialog_, GTK_RESPONSE_OK);
+    gtk_window_set_default_size(window(), 460, -1);
+    gtk_dialog_set_alternative_button_order(dialog_.get(), GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL,
+                                            -1);
+    gtk_dialog_set_default_response(dialog_.get(), GTK_RESPONSE_OK);
 
     GtkTable* table = GTK_TABLE(gtk_table_new(7, 2, FALSE));
     gtk_container_set_border_width(GTK_CONTAINER(table), 8);
@@ -114,10 +108,10 @@ DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs
             GTK_SPIN_BUTTON(gtk_spin_button_new_with_range(i == BLOCK_SIZE ? 1 : 0, MAX_BYTES, 1));
         gtk_spin_button_set_digits(r.spin, 0);
         gtk_entry_set_activates_default(GTK_ENTRY(r.spin), TRUE);
-        r.label = gtk::newFormLabel(_(labels[i]));
-        gtk_label_set_mnemonic_widget(GTK_LABEL(r.label), GTK_WIDGET(r.spin));
+        GtkWidget* label = gtk::newFormLabel(_(labels[i]));
+        gtk_label_set_mnemonic_widget(GTK_LABEL(label), GTK_WIDGET(r.spin));
         r.labelBox = gtk_hbox_new(FALSE, 0);
-        gtk_box_pack_end(GTK_BOX(r.labelBox), r.label, TRUE, TRUE, 0);
+        gtk_box_pack_end(GTK_BOX(r.labelBox), label, TRUE, TRUE, 0);
         r.controlBox = gtk_hbox_new(FALSE, 0);
         gtk_box_pack_start(GTK_BOX(r.controlBox), GTK_WIDGET(r.spin), TRUE, TRUE, 0);
         // Shown only by setType, never by showing the whole dialog.
@@ -128,8 +122,8 @@ DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs
         attachRow(table, 4 + i, r.labelBox, r.controlBox);
         r.setVisible(false);
     }
-    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog_)), GTK_WIDGET(table), TRUE, TRUE,
-                       0);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog_.get())), GTK_WIDGET(table), TRUE,
+                       TRUE, 0);
 
     std::string id = value(descriptor, "id");
     if (id.empty())
@@ -151,14 +145,6 @@ DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs
     gtk_spin_button_set_value(rows_[BLOCK_SIZE].spin,
                               static_cast<double>(blockSize == 0 ? DEFAULT_BLOCK_SIZE : blockSize));
     gtk_widget_show_all(GTK_WIDGET(table));
-}
-
-DriverEditor::~DriverEditor() {
-    if (dialog_) {
-        GtkWidget* widget = GTK_WIDGET(dialog_);
-        g_object_remove_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
-        gtk_widget_destroy(widget);
-    }
 }
 
 std::string DriverEditor::newDriverId(const std::vector<std::string>& known) {
@@ -192,7 +178,7 @@ void DriverEditor::setType(const std::string& type) {
 void DriverEditor::onAddComponent(GtkButton*, gpointer self) {
     DriverEditor* editor = static_cast<DriverEditor*>(self);
     gtk::guardCallback("DriverEditor", [editor] {
-        SelectComponent select(editor->known_, editor->vfs_, editor->window_);
+        SelectComponent select(editor->known_, editor->vfs_, editor->window());
         editor->addComponent(select.run());
     });
 }
@@ -202,7 +188,7 @@ void DriverEditor::addComponent(const std::string& componentDescriptor) {
     if (id.empty())
         return;
     if (const char* problem = componentProblem(id)) {
-        messageDialog(MESSAGE_ERROR, gtk::escapeMarkup(problem).c_str(), window_, false, nullptr);
+        messageDialog(MESSAGE_ERROR, gtk::escapeMarkup(problem).c_str(), window(), false, nullptr);
         return;
     }
     std::string text = gtk_entry_get_text(componentsEntry_);
@@ -251,11 +237,11 @@ std::string DriverEditor::accept() {
         from = end + std::strlen(COMPONENT_SEPARATOR);
     }
     if (problem) {
-        messageDialog(MESSAGE_ERROR, gtk::escapeMarkup(problem).c_str(), window_, false, nullptr);
+        messageDialog(MESSAGE_ERROR, gtk::escapeMarkup(problem).c_str(), window(), false, nullptr);
         return std::string();
     }
     const std::string descriptor = formDescriptor();
-    gtk::Interface ui(window_);
+    gtk::Interface ui(window());
     std::unique_ptr<dt::Reader> reader = createReaderFromDescr(known_, descriptor.c_str(), &ui, 0);
     if (!reader)
         return std::string();
@@ -263,13 +249,12 @@ std::string DriverEditor::accept() {
 }
 
 std::string DriverEditor::run() {
-    for (;;) {
-        if (dialog_ == nullptr || gtk_dialog_run(dialog_) != GTK_RESPONSE_OK)
-            return std::string();
+    while (gtk::runDialog(dialog_) == GTK_RESPONSE_OK) {
         std::string result = accept();
         if (!result.empty())
             return result;
     }
+    return std::string();
 }
 
 std::string runDriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs,

@@ -7,6 +7,7 @@
 // marks it as the user's own.
 
 #include "core/Types.h"
+#include "gui/TreeViewWidgets.h"
 
 #include <gtk/gtk.h>
 
@@ -19,11 +20,9 @@ class DrivesVFS;
 struct DriverEditorRow {
     GtkWidget* labelBox = nullptr;
     GtkWidget* controlBox = nullptr;
-    GtkWidget* label = nullptr;
     GtkSpinButton* spin = nullptr;
 
     void setVisible(bool visible) const;
-    bool isVisible() const;
     u64 value() const;
 };
 
@@ -35,7 +34,6 @@ public:
     // shown); the editor destroys it.
     DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs,
                  const std::string& descriptor, GtkWindow* parent);
-    ~DriverEditor();
     DriverEditor(const DriverEditor&) = delete;
     DriverEditor& operator=(const DriverEditor&) = delete;
 
@@ -50,7 +48,6 @@ public:
 
     // Shows the rows that `type` uses; any other text hides them all.
     void setType(const std::string& type);
-    const std::string& getType() const { return type_; }
     // Appends the "id" of a chosen component's descriptor to the Component IDs;
     // an id that would break the list is refused with a message.
     void addComponent(const std::string& componentDescriptor);
@@ -69,7 +66,7 @@ public:
     // "driver1" to "driver99": the first that no known descriptor uses as id.
     static std::string newDriverId(const std::vector<std::string>& known);
 
-    GtkDialog* getDialog() const { return dialog_; }
+    GtkDialog* getDialog() const { return dialog_.get(); }
     GtkEntry* getIdEntry() const { return idEntry_; }
     GtkComboBox* getTypeCombo() const { return typeCombo_; }
     GtkEntry* getComponentsEntry() const { return componentsEntry_; }
@@ -79,11 +76,12 @@ public:
 private:
     static void onTypeChanged(GtkComboBox* combo, gpointer self);
     static void onAddComponent(GtkButton*, gpointer self);
+    // The dialog's window, or null once the dialog went away with its parent.
+    GtkWindow* window() const { return dialog_ ? GTK_WINDOW(dialog_.get()) : nullptr; }
 
     const std::vector<std::string>& known_;
     DrivesVFS* vfs_;
-    GtkDialog* dialog_ = nullptr;
-    GtkWindow* window_ = nullptr;
+    gtk::OwnedDialog dialog_;
     GtkEntry* idEntry_ = nullptr;
     GtkComboBox* typeCombo_ = nullptr;
     GtkEntry* componentsEntry_ = nullptr;

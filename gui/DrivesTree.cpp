@@ -13,6 +13,7 @@
 #include "gui/TreeViewPanels.h"
 #include "gui/TreeViewWidgets.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -68,6 +69,14 @@ bool idOf(const std::string& descriptor, std::string& id) {
     return getDescrValue(descriptor.c_str(), "id", id);
 }
 
+// The entry of `list` whose id is `id`, or the end.
+std::vector<std::string>::iterator findById(std::vector<std::string>& list, const std::string& id) {
+    return std::find_if(list.begin(), list.end(), [&id](const std::string& descriptor) {
+        std::string known;
+        return idOf(descriptor, known) && known == id;
+    });
+}
+
 void positionAtButton(GtkMenu*, gint* x, gint* y, gboolean* pushIn, gpointer button) {
     GtkWidget* widget = GTK_WIDGET(button);
     gint originX = 0;
@@ -100,11 +109,9 @@ DrivesTree::DrivesTree(std::vector<std::string>* sourceList, DrivesVFS* vfs)
     : sourceList_(sourceList), vfs_(vfs) {}
 
 DrivesTree::~DrivesTree() {
-    for (GdkPixbuf*& icon : icons_) {
+    for (GdkPixbuf* icon : icons_)
         if (icon)
             g_object_unref(icon);
-        icon = nullptr;
-    }
     if (menu_) {
         GtkWidget* menu = menu_;
         g_object_remove_weak_pointer(G_OBJECT(menu), reinterpret_cast<gpointer*>(&menu_));
@@ -120,12 +127,9 @@ GtkWidget* DrivesTree::createWidget(GtkWindow* parent, bool destinationMode, boo
     hideCustom_ = hideCustom;
 
     // A page creates the widget afresh on each of its runs.
-    for (GdkPixbuf*& icon : icons_) {
-        if (icon)
-            g_object_unref(icon);
-        icon = nullptr;
-    }
     for (int i = 0; i < ICON_COUNT; ++i) {
+        if (icons_[i])
+            g_object_unref(icons_[i]);
         const std::string file =
             appFilePath(appDirectory(), std::string("images/") + ICON_NAMES[i] + ".png");
         icons_[i] = gdk_pixbuf_new_from_file(file.c_str(), nullptr);
@@ -558,16 +562,10 @@ void DrivesTree::editDriver() {
     if (result.empty())
         return;
     const std::string id = value(result, "id");
-    bool replaced = false;
-    for (std::string& known : *sourceList_) {
-        std::string knownId;
-        if (idOf(known, knownId) && knownId == id) {
-            known = result;
-            replaced = true;
-            break;
-        }
-    }
-    if (!replaced)
+    auto known = findById(*sourceList_, id);
+    if (known != sourceList_->end())
+        *known = result;
+    else
         sourceList_->push_back(result);
     fill(*sourceList_);
     selectById(id);
@@ -579,13 +577,9 @@ void DrivesTree::removeDriver() {
     std::string id;
     if (!idOf(getSelectedDescriptor(), id))
         return;
-    for (auto it = sourceList_->begin(); it != sourceList_->end(); ++it) {
-        std::string knownId;
-        if (idOf(*it, knownId) && knownId == id) {
-            sourceList_->erase(it);
-            break;
-        }
-    }
+    auto known = findById(*sourceList_, id);
+    if (known != sourceList_->end())
+        sourceList_->erase(known);
     fill(*sourceList_);
     GtkTreeIter first;
     if (gtk_tree_model_get_iter_first(GTK_TREE_MODEL(store_), &first))

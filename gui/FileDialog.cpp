@@ -143,34 +143,18 @@ FileDialog::FileDialog(GuiContext& context, const std::string& name, int mode, c
         title = mode == OPEN ? _("Open File") : _("Save File");
     GtkWindow* parent =
         context.getInterface() ? context.getInterface()->getParentWindow() : nullptr;
-    GtkWidget* widget = gtk_dialog_new_with_buttons(
-        title, parent,
-        static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT |
-                                    GTK_DIALOG_NO_SEPARATOR),
-        GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, nullptr);
-    dialog_ = GTK_DIALOG(widget);
-    g_object_add_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
-    okButton_ = gtk_dialog_add_button(dialog_, GTK_STOCK_OK, GTK_RESPONSE_ACCEPT);
-    gtk_dialog_set_alternative_button_order(dialog_, GTK_RESPONSE_ACCEPT, GTK_RESPONSE_REJECT, -1);
-    gtk_window_set_default_size(GTK_WINDOW(widget), DEFAULT_WIDTH, DEFAULT_HEIGHT);
-    gtk_dialog_set_default_response(dialog_, GTK_RESPONSE_ACCEPT);
+    dialog_.reset(gtk::newOkCancelDialog(title, parent, GTK_RESPONSE_REJECT, GTK_RESPONSE_ACCEPT));
+    GtkWindow* window = GTK_WINDOW(dialog_.get());
+    gtk_window_set_default_size(window, DEFAULT_WIDTH, DEFAULT_HEIGHT);
 
     GtkWidget* box = gtk_vbox_new(FALSE, 4);
     gtk_container_set_border_width(GTK_CONTAINER(box), 4);
-    GtkWidget* row = gtk_hbox_new(FALSE, 4);
-    GtkWidget* label = gtk_label_new_with_mnemonic(_("_Location"));
-    entry_ = GTK_ENTRY(gtk_entry_new());
-    gtk_entry_set_activates_default(entry_, TRUE);
-    gtk_label_set_mnemonic_widget(GTK_LABEL(label), GTK_WIDGET(entry_));
-    gtk_box_pack_start(GTK_BOX(row), label, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(row), GTK_WIDGET(entry_), TRUE, TRUE, 0);
-    gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(box), tree_.createWidget(GTK_WINDOW(widget), true, true), TRUE, TRUE,
-                       0);
-    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog_)), box, TRUE, TRUE, 0);
+    entry_ = gtk::packLabelledEntry(GTK_BOX(box), _("_Location"), name);
+    gtk_box_pack_start(GTK_BOX(box), tree_.createWidget(window, true, true), TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog_.get())), box, TRUE, TRUE, 0);
 
     GtkWidget* advanced = tree_.createAdvancedButton();
-    GtkWidget* area = gtk_dialog_get_action_area(dialog_);
+    GtkWidget* area = gtk_dialog_get_action_area(dialog_.get());
     gtk_box_pack_start(GTK_BOX(area), advanced, FALSE, TRUE, 0);
     gtk_button_box_set_child_secondary(GTK_BUTTON_BOX(area), advanced, TRUE);
 
@@ -182,7 +166,6 @@ FileDialog::FileDialog(GuiContext& context, const std::string& name, int mode, c
         tree_.selectById(std::string());
     else
         tree_.selectPath(context.locationTreePath());
-    gtk_entry_set_text(entry_, name.c_str());
 
     g_signal_connect(tree_.getView(), "cursor-changed", G_CALLBACK(onSelectionChanged), this);
     g_signal_connect(entry_, "changed", G_CALLBACK(onSelectionChanged), this);
@@ -192,22 +175,12 @@ FileDialog::FileDialog(GuiContext& context, const std::string& name, int mode, c
     gtk_widget_show(advanced);
 }
 
-FileDialog::~FileDialog() {
-    if (GtkWidget* menu = tree_.getMenu())
-        gtk_widget_destroy(menu);
-    if (dialog_) {
-        GtkWidget* widget = GTK_WIDGET(dialog_);
-        g_object_remove_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
-        gtk_widget_destroy(widget);
-    }
-}
-
 void FileDialog::onSelectionChanged(GtkWidget*, gpointer self) {
     FileDialog* d = static_cast<FileDialog*>(self);
     const std::string type = value(d->tree_.getSelectedDescriptor(), "type");
     const bool named = gtk_entry_get_text(d->entry_)[0] != '\0';
     if (d->dialog_)
-        gtk_dialog_set_response_sensitive(d->dialog_, GTK_RESPONSE_ACCEPT,
+        gtk_dialog_set_response_sensitive(d->dialog_.get(), GTK_RESPONSE_ACCEPT,
                                           named && (type == "directory" || type == "file"));
 }
 
@@ -217,7 +190,7 @@ void FileDialog::onRowActivated(GtkTreeView* view, GtkTreePath* path, GtkTreeVie
     const std::string descriptor = d->tree_.getSelectedDescriptor();
     if (value(descriptor, "type") == "file") {
         gtk_entry_set_text(d->entry_, value(descriptor, "name").c_str());
-        d->focus(GTK_WIDGET(d->entry_));
+        gtk_widget_grab_focus(GTK_WIDGET(d->entry_));
         return;
     }
     if (gtk_tree_view_row_expanded(view, path))
@@ -226,17 +199,13 @@ void FileDialog::onRowActivated(GtkTreeView* view, GtkTreePath* path, GtkTreeVie
         gtk_tree_view_expand_row(view, path, FALSE);
 }
 
-void FileDialog::focus(GtkWidget* widget) const {
-    gtk_widget_grab_focus(widget);
-}
-
 bool FileDialog::accept(std::string& name) {
     const std::string descriptor = tree_.getSelectedDescriptor();
     std::string id;
     std::string type;
     if (!getDescrValue(descriptor.c_str(), "id", id) ||
         !getDescrValue(descriptor.c_str(), "type", type)) {
-        focus(GTK_WIDGET(tree_.getView()));
+        gtk_widget_grab_focus(GTK_WIDGET(tree_.getView()));
         return false;
     }
     std::string folder = type == "file" ? pathDirName(id.c_str()) : id;
@@ -249,10 +218,10 @@ bool FileDialog::accept(std::string& name) {
         fileName = fileName.back() == '/' ? std::string() : pathBaseName(full.c_str());
     }
     if (fileName.empty()) {
-        focus(GTK_WIDGET(entry_));
+        gtk_widget_grab_focus(GTK_WIDGET(entry_));
         return false;
     }
-    GtkWindow* window = dialog_ ? GTK_WINDOW(dialog_) : nullptr;
+    GtkWindow* window = dialog_ ? GTK_WINDOW(dialog_.get()) : nullptr;
     if (mode_ == SAVE) {
         DriveDescr* driveDescr = context_.getDriveDescr();
         Driver* source = driveDescr ? driveDescr->getDriveHolder().get() : nullptr;
@@ -260,7 +229,7 @@ bool FileDialog::accept(std::string& name) {
             folderLiesOnSource(source->getProperties().get(PROP_OPTIONS, ""), folder,
                                context_.getSystemRoots()) &&
             !gtk::DrivesTree::confirmWriteToSource(window)) {
-            focus(GTK_WIDGET(entry_));
+            gtk_widget_grab_focus(GTK_WIDGET(entry_));
             return false;
         }
         const std::string path = buildFileName(folder.c_str(), fileName.c_str());
@@ -269,7 +238,7 @@ bool FileDialog::accept(std::string& name) {
                 formatMessage(_("%1 already exists.\n\nDo you want to overwrite?"),
                               gtk::escapeMarkup(gtk_entry_get_text(entry_)));
             if (messageDialog(MESSAGE_QUESTION, question.c_str(), window, true, nullptr) & 1) {
-                focus(GTK_WIDGET(entry_));
+                gtk_widget_grab_focus(GTK_WIDGET(entry_));
                 return false;
             }
         }
@@ -281,12 +250,10 @@ bool FileDialog::accept(std::string& name) {
 }
 
 bool FileDialog::run(std::string& name) {
-    for (;;) {
-        if (dialog_ == nullptr || gtk_dialog_run(dialog_) != GTK_RESPONSE_ACCEPT)
-            return false;
+    while (runDialog(dialog_) == GTK_RESPONSE_ACCEPT)
         if (accept(name))
             return true;
-    }
+    return false;
 }
 
 bool runFileDialog(GuiContext& context, std::string& name, int mode, const char* title) {

@@ -6,6 +6,7 @@
 // written onto the media of the open source.
 
 #include "gui/DrivesTree.h"
+#include "gui/TreeViewWidgets.h"
 #include "platform/SystemRoots.h"
 
 #include <gtk/gtk.h>
@@ -21,7 +22,6 @@ public:
     // Builds the dialog (not yet run); `title` null gives "Open File" or
     // "Save File". `name` is the initial file name.
     FileDialog(GuiContext& context, const std::string& name, int mode, const char* title);
-    ~FileDialog();
     FileDialog(const FileDialog&) = delete;
     FileDialog& operator=(const FileDialog&) = delete;
 
@@ -31,23 +31,20 @@ public:
     // context holds its folder); false sends the user back to the dialog.
     bool accept(std::string& name);
 
-    GtkDialog* getDialog() const { return dialog_; }
+    GtkDialog* getDialog() const { return dialog_.get(); }
     GtkEntry* getEntry() const { return entry_; }
-    GtkWidget* getOkButton() const { return okButton_; }
     gtk::DrivesTree& getTree() { return tree_; }
 
 private:
     static void onSelectionChanged(GtkWidget*, gpointer self);
     static void onRowActivated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn*,
                                gpointer self);
-    void focus(GtkWidget* widget) const;
 
     GuiContext& context_;
     int mode_;
     gtk::DrivesTree tree_;
-    GtkDialog* dialog_ = nullptr;
+    gtk::OwnedDialog dialog_;
     GtkEntry* entry_ = nullptr;
-    GtkWidget* okButton_ = nullptr;
 };
 
 // The dialog for one choice: mode 0 opens, 1 saves (any other mode returns

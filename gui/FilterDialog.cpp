@@ -82,10 +82,10 @@ u32 MapFilterEditor::applyState(u32 mask, const Row& row, RowState state) {
 }
 
 MapFilterEditor::MapFilterEditor(GtkWindow* parent, tree::FilterMask& mask, const int& mapKind)
-    : parent_(parent), mask_(mask), mapKind_(&mapKind) {
-    rows_ = rowsOf(*mapKind_, rowCount_);
-    dialog_.reset(newOkCancelDialog(_("Filter"), parent_, GTK_RESPONSE_CANCEL, GTK_RESPONSE_OK));
-    if (!parent_)
+    : mask_(mask) {
+    rows_ = rowsOf(mapKind, rowCount_);
+    dialog_.reset(newOkCancelDialog(_("Filter"), parent, GTK_RESPONSE_CANCEL, GTK_RESPONSE_OK));
+    if (!parent)
         gtk_window_set_position(GTK_WINDOW(dialog_.get()), GTK_WIN_POS_CENTER);
 
     GtkBox* content = GTK_BOX(gtk_dialog_get_content_area(dialog_.get()));

@@ -53,9 +53,7 @@ public:
 private:
     static void onRowChanged(GtkComboBox* menu, gpointer self);
 
-    GtkWindow* parent_;
     tree::FilterMask& mask_;
-    const int* mapKind_;
     const Row* rows_ = nullptr;
     int rowCount_ = 0;
     GtkComboBox* menus_[MAX_ROWS] = {};

@@ -116,14 +116,8 @@ bool FindFileDialog::take(FindParams& params) {
 
 bool FindFileDialog::run(FindParams& params) {
     bool accepted = false;
-    for (;;) {
-        if (runDialog(dialog_) != GTK_RESPONSE_ACCEPT)
-            break;
-        if (take(params)) {
-            accepted = true;
-            break;
-        }
-    }
+    while (!accepted && runDialog(dialog_) == GTK_RESPONSE_ACCEPT)
+        accepted = take(params);
     dialog_.reset();
     return accepted;
 }

@@ -75,10 +75,6 @@ std::vector<FsListRow> fileSystemRows(DriveDescr& d) {
     return rows;
 }
 
-const char* componentStatusText(int status) {
-    return _(STATUS_STYLES[status].text);
-}
-
 int componentStatus(bool found, u32 changeStatus) {
     if (changeStatus == 1)
         return found ? STATUS_CHANGED : STATUS_CREATED;

@@ -51,8 +51,6 @@ enum ComponentStatus {
     STATUS_CHANGED,
     STATUS_NOT_CHANGED
 };
-// "Found", "Not Found", ... translated.
-const char* componentStatusText(int status);
 
 // One piece of the information text; tag is "fg" (green), "fr" (red) or null.
 struct StructureText {

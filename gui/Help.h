@@ -25,13 +25,10 @@ public:
     F1HelpBinding(const F1HelpBinding&) = delete;
     F1HelpBinding& operator=(const F1HelpBinding&) = delete;
 
-    const std::string& getTopic() const { return topic_; }
-    void setTopic(const std::string& topic) { topic_ = topic; }
-
 private:
     static gboolean onKeyPress(GtkWidget* widget, GdkEventKey* event, gpointer self);
 
     GtkWidget* widget_;
     gulong handler_;
-    std::string topic_;
+    const std::string topic_;
 };

@@ -500,13 +500,8 @@ void MainFrame::endRun(int exitCode) {
         closeTimer_ = g_timeout_add(50, closeDialogs, this);
 }
 
-gboolean MainFrame::onTerminationSignal(gpointer self) {
-    static_cast<MainFrame*>(self)->endRun(128 + SIGTERM);
-    return G_SOURCE_CONTINUE;
-}
-
-gboolean MainFrame::onInterruptSignal(gpointer self) {
-    static_cast<MainFrame*>(self)->endRun(128 + SIGINT);
+template <int Signal> gboolean MainFrame::onEndSignal(gpointer self) {
+    static_cast<MainFrame*>(self)->endRun(128 + Signal);
     return G_SOURCE_CONTINUE;
 }
 
@@ -540,8 +535,8 @@ gboolean MainFrame::closeDialogs(gpointer self) {
 
 int MainFrame::run() {
     installCrashHandlers(crashLogFd_);
-    termSource_ = g_unix_signal_add(SIGTERM, onTerminationSignal, this);
-    intSource_ = g_unix_signal_add(SIGINT, onInterruptSignal, this);
+    termSource_ = g_unix_signal_add(SIGTERM, onEndSignal<SIGTERM>, this);
+    intSource_ = g_unix_signal_add(SIGINT, onEndSignal<SIGINT>, this);
     const std::string url = config_->getString("Update URL", "");
     if (updateCheck_ && updateCheck_(window_, url.c_str(), programName(*config_).c_str()))
         return 0;

@@ -93,7 +93,6 @@ public:
     GuiContext& getContext() { return context_; }
     TreeInterface* getTreeInterface() const { return treeInterface_.get(); }
     GtkContainer* getContent() const { return content_; }
-    GtkWidget* getMenuBar() const { return menuBar_; }
     int getExitCode() const { return exitCode_; }
     bool isClosing() const { return closing_; }
 
@@ -114,8 +113,8 @@ private:
     // Runs `action` on the shown tree, or shows the hint when there is none.
     void withTree(const std::function<void(TreeInterface&)>& action);
     static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self);
-    static gboolean onTerminationSignal(gpointer self);
-    static gboolean onInterruptSignal(gpointer self);
+    // SIGTERM and SIGINT: endRun with 128 + the signal.
+    template <int Signal> static gboolean onEndSignal(gpointer self);
     static gboolean closeDialogs(gpointer self);
 
     std::unique_ptr<TreeInterface> treeInterface_;
