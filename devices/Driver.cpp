@@ -1,5 +1,6 @@
 #include "devices/Driver.h"
 
+#include "core/Checked.h"
 #include "core/Log.h"
 
 #include <limits>
@@ -17,13 +18,13 @@ Driver::Driver(const SharedPtr<dt::Reader>& reader, u64 sectorSize)
 
 bool Driver::readSectors(u64 lba, u64 count, u8* buffer) {
     constexpr u64 MAX = static_cast<u64>(std::numeric_limits<i64>::max());
-    if (lba > MAX / sectorSize_ || count > MAX / sectorSize_ ||
-        lba * sectorSize_ > MAX - count * sectorSize_) {
+    u64 offset = 0, bytes = 0, end = 0;
+    if (!checkedMul(lba, sectorSize_, offset) || !checkedMul(count, sectorSize_, bytes) ||
+        !checkedAdd(offset, bytes, end) || end > MAX) {
         logAt("Driver", 22) << ": " << lba << ' ' << count << '\n';
         return false;
     }
-    return reader_->read(static_cast<i64>(lba * sectorSize_), buffer,
-                         static_cast<i64>(count * sectorSize_));
+    return reader_->read(static_cast<i64>(offset), buffer, static_cast<i64>(bytes));
 }
 
 void setSourceKind(Attributes& properties, const std::string& type) {

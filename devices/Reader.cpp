@@ -1,5 +1,6 @@
 #include "devices/Reader.h"
 
+#include "core/Checked.h"
 #include "core/Intl.h"
 #include "core/Preferences.h"
 #include "core/Text.h"
@@ -8,7 +9,6 @@
 #include "devices/UnreadableSectors.h"
 
 #include <algorithm>
-#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -60,8 +60,8 @@ void Reader::readBlock(u64 lba, u64 count) {
     const u64 sectorSize = driver_->getSectorSize();
     // The pattern fill below writes count * sectorSize bytes; a block whose size
     // does not even fit in 64 bits cannot be a buffer the listener holds.
-    if (count > std::numeric_limits<u64>::max() / sectorSize ||
-        lba > std::numeric_limits<u64>::max() - count)
+    u64 bytes = 0, end = 0;
+    if (!checkedMul(count, sectorSize, bytes) || !checkedAdd(lba, count, end))
         throw std::runtime_error("Reader(65)");
 
     u8* buffer = nullptr;

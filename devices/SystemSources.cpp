@@ -48,9 +48,10 @@ private:
     bool listRoot(std::vector<std::string>& out);
     bool listDrive(const std::string& id, std::vector<std::string>& out);
     bool listFolder(const std::string& path, std::vector<std::string>& out);
-    // The descriptor of the folder's entry `name`; false for what is left out.
+    // The descriptor of the folder's entry `name`, shown as `shown`; false for
+    // what is left out.
     static bool folderEntry(const std::string& folder, const std::string& name,
-                            std::string& descriptor);
+                            const std::string& shown, std::string& descriptor);
     void listMountRoots(std::vector<std::string>& out);
     // The device under the /dev root that `id` names, if any.
     bool deviceOf(const std::string& id, platform::BlockDeviceEntry& out) const;
@@ -83,7 +84,7 @@ bool SystemSources::hasChildren(const char* parentId) {
     std::string descriptor;
     bool found = false;
     while (const gchar* n = g_dir_read_name(dir)) {
-        if ((found = folderEntry(id, n, descriptor)))
+        if ((found = folderEntry(id, n, displayName(n), descriptor)))
             break;
     }
     g_dir_close(dir);
@@ -230,14 +231,14 @@ bool SystemSources::listFolder(const std::string& path, std::vector<std::string>
 
     std::string descriptor;
     for (const Name& name : names) {
-        if (folderEntry(path, name.bytes, descriptor))
+        if (folderEntry(path, name.bytes, name.shown, descriptor))
             out.push_back(std::move(descriptor));
     }
     return true;
 }
 
 bool SystemSources::folderEntry(const std::string& folder, const std::string& name,
-                                std::string& descriptor) {
+                                const std::string& shown, std::string& descriptor) {
     const std::string full = buildFileName(folder.c_str(), name.c_str());
     if (!nameable(full))
         return false;
@@ -248,9 +249,9 @@ bool SystemSources::folderEntry(const std::string& folder, const std::string& na
     }
     if (S_ISREG(st.st_mode))
         descriptor = "type=file|size=" + std::to_string(static_cast<u64>(st.st_size)) +
-                     "|id=" + full + "|name=" + displayName(name);
+                     "|id=" + full + "|name=" + shown;
     else if (S_ISDIR(st.st_mode))
-        descriptor = "type=directory|id=" + full + "|name=" + displayName(name);
+        descriptor = "type=directory|id=" + full + "|name=" + shown;
     else
         logAt("SystemSources", 214) << ": " << full << '\n';
     return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);

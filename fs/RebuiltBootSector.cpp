@@ -326,6 +326,19 @@ bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams
 
 // ---- NTFS boot sectors made from the evidence ----
 
+// What every NTFS image holds whatever it is made from: the cluster size, the
+// FAT fields an NTFS boot sector leaves empty, the marker, the size and the
+// index buffers that go with the clusters.
+void writeNtfsSizes(const Array& s, u32 sectorsPerCluster, u64 totalSectors) {
+    s.setU8(BS_SECTORS_PER_CLUSTER, static_cast<u8>(sectorsPerCluster));
+    s.setU8(BS_FAT_COUNT, 0);
+    s.setU8(BS_MEDIA, MEDIA_FIXED);
+    s.setLE16(BS_SECTORS_PER_FAT_16, 0);
+    s.setLE32(BSN_MARKER, NTFS_BOOT_MARKER);
+    s.setLE64(BSN_TOTAL_SECTORS, totalSectors);
+    s.setLE32(BSN_CLUSTERS_PER_INDEX, clustersPerIndexBuffer(sectorsPerCluster));
+}
+
 // Writes what the NTFS volume placed from its MFT records says, with defaults
 // for the rest, over the sector's bytes. False when no readable boot sector
 // can come of it.
@@ -358,13 +371,8 @@ bool writeNtfsFromEvidence(const Array& s, const FsCandidate& c) {
         return false;
     }
 
-    s.setU8(BS_SECTORS_PER_CLUSTER, static_cast<u8>(clusterSize));
-    s.setU8(BS_FAT_COUNT, 0);
-    s.setU8(BS_MEDIA, MEDIA_FIXED);
-    s.setLE16(BS_SECTORS_PER_FAT_16, 0);
-    s.setLE32(BSN_MARKER, NTFS_BOOT_MARKER);
     // The backup boot sector follows the volume in its last sector.
-    s.setLE64(BSN_TOTAL_SECTORS, size - 1);
+    writeNtfsSizes(s, clusterSize, size - 1);
     if (c.hasNtfsVolume) {
         auto clusterOf = [&](u64 lba) {
             return lba >= c.startLBA ? (lba - c.startLBA) / clusterSize : 0;
@@ -379,7 +387,6 @@ bool writeNtfsFromEvidence(const Array& s, const FsCandidate& c) {
     } else {
         logAt("DL", 879) << ": MFT_data_LCN_u64 not set\n";
     }
-    s.setLE32(BSN_CLUSTERS_PER_INDEX, clustersPerIndexBuffer(clusterSize));
     return true;
 }
 
@@ -478,16 +485,10 @@ bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver
     if (found && encodeClustersPerRecord(found->ntfs.sectorsPerFileRecord,
                                          found->ntfs.sectorsPerCluster, clustersPerRecord)) {
         const NtfsBootParams& n = found->ntfs;
-        s.setU8(BS_SECTORS_PER_CLUSTER, n.sectorsPerCluster);
-        s.setU8(BS_FAT_COUNT, 0);
-        s.setU8(BS_MEDIA, MEDIA_FIXED);
-        s.setLE16(BS_SECTORS_PER_FAT_16, 0);
-        s.setLE32(BSN_MARKER, NTFS_BOOT_MARKER);
-        s.setLE64(BSN_TOTAL_SECTORS, n.totalSectors);
+        writeNtfsSizes(s, n.sectorsPerCluster, n.totalSectors);
         s.setLE64(BSN_MFT_CLUSTER, n.MFTCluster);
         s.setLE64(BSN_MFT_MIRROR_CLUSTER, n.MFTMirrCluster);
         s.setLE32(BSN_CLUSTERS_PER_RECORD, clustersPerRecord);
-        s.setLE32(BSN_CLUSTERS_PER_INDEX, clustersPerIndexBuffer(n.sectorsPerCluster));
     } else if (!writeNtfsFromEvidence(s, candidate)) {
         return false;
     }

@@ -181,36 +181,39 @@ const std::vector<u32>* MapImpl::positionsOf(Folder& folder, u64 address) {
     return it == index.positions.end() ? nullptr : &it->second;
 }
 
-std::vector<u32> MapImpl::entriesNaming(Folder& folder, u64 address, u32 from, u32 to) {
-    std::vector<u32> found;
+template <typename Visit>
+void MapImpl::visitEntriesNaming(Folder& folder, u64 address, u32 from, u32 to, Visit visit) {
     if (folder.size() < INDEXED_FOLDER_SIZE) {
         const Folder& f = folder;
         for (u32 i = from; i < to; ++i) {
-            if (f.node(i).getAddress() == address)
-                found.push_back(i);
+            if (f.node(i).getAddress() == address && visit(i))
+                return;
         }
-        return found;
+        return;
     }
-    if (const std::vector<u32>* positions = positionsOf(folder, address))
-        found.assign(std::lower_bound(positions->begin(), positions->end(), from),
-                     std::lower_bound(positions->begin(), positions->end(), to));
-    return found;
+    const std::vector<u32>* positions = positionsOf(folder, address);
+    if (!positions)
+        return;
+    for (auto it = std::lower_bound(positions->begin(), positions->end(), from);
+         it != positions->end() && *it < to; ++it) {
+        if (visit(*it))
+            return;
+    }
 }
 
 i64 MapImpl::findEquivalentNode(Folder& folder, const Node& node, u32 from, u32 to, i64 best) {
-    for (u32 i : entriesNaming(folder, node.getAddress(), from, to)) {
+    visitEntriesNaming(folder, node.getAddress(), from, to, [&](u32 i) {
         const Node& candidate = folder.node(i);
         if (candidate.getLink() != TO || !isEquivalent(candidate, node))
-            continue;
+            return false;
         if (best < 0) {
             best = i;
-            if (!searchAllEquivalents_)
-                break;
-        } else if (searchAllEquivalents_ &&
-                   isPreferred(candidate, folder.node(static_cast<u32>(best)))) {
-            best = i;
+            return !searchAllEquivalents_;
         }
-    }
+        if (searchAllEquivalents_ && isPreferred(candidate, folder.node(static_cast<u32>(best))))
+            best = i;
+        return false;
+    });
     return best;
 }
 
@@ -218,13 +221,16 @@ i64 MapImpl::findFolderEntry(u64 parent, u64 address, bool visibleOnly) {
     Folder* folder = findFolder(parent);
     if (!folder)
         return -1;
-    for (u32 i : entriesNaming(*folder, address, 0, folder->size())) {
+    i64 found = -1;
+    visitEntriesNaming(*folder, address, 0, folder->size(), [&](u32 i) {
         const Node& n = folder->node(i);
-        if (n.hasFlag(Node::DIRECTORY) && n.getLink() != TO &&
-            (!visibleOnly || n.hasFlag(Node::VISIBLE)))
-            return i;
-    }
-    return -1;
+        if (!n.hasFlag(Node::DIRECTORY) || n.getLink() == TO ||
+            (visibleOnly && !n.hasFlag(Node::VISIBLE)))
+            return false;
+        found = i;
+        return true;
+    });
+    return found;
 }
 
 void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) {
@@ -472,14 +478,15 @@ bool MapImpl::checkIntegrity() {
         } else if (Folder* pf = findFolder(parent)) {
             std::string names[3];
             bool seen[3] = {false, false, false};
-            for (u32 i : entriesNaming(*pf, address, 0, pf->size())) {
+            visitEntriesNaming(*pf, address, 0, pf->size(), [&](u32 i) {
                 const Node& n = pf->node(i);
-                if (!n.hasFlag(Node::DIRECTORY))
-                    continue;
-                const int kind = n.getLink() == FROM ? 1 : n.getLink() == GOOD ? 2 : 0;
-                names[kind] = n.getName();
-                seen[kind] = true;
-            }
+                if (n.hasFlag(Node::DIRECTORY)) {
+                    const int kind = n.getLink() == FROM ? 1 : n.getLink() == GOOD ? 2 : 0;
+                    names[kind] = n.getName();
+                    seen[kind] = true;
+                }
+                return false;
+            });
             if (seen[0] + seen[1] + seen[2] >= 2)
                 logAt("MapImpl", 447) << ": TO/FROM/GOOD in " << parent << " to " << address << " "
                                       << names[0] << "/" << names[1] << "/" << names[2] << '\n';

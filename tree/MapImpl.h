@@ -111,9 +111,11 @@ private:
         std::unordered_map<u64, std::vector<u32>> positions;
     };
     const std::vector<u32>* positionsOf(Folder& folder, u64 address);
-    // The positions in [from, to) of the folder's entries that name address,
-    // ascending.
-    std::vector<u32> entriesNaming(Folder& folder, u64 address, u32 from, u32 to);
+    // Calls visit(i) for the positions i in [from, to) of the folder's entries
+    // that name address, ascending, until it returns true. Nothing is copied:
+    // visit must not change the folder.
+    template <typename Visit>
+    void visitEntriesNaming(Folder& folder, u64 address, u32 from, u32 to, Visit visit);
 
     u64 rootAddress_;
     std::map<u64, Folder> folders_;

@@ -263,17 +263,13 @@ void RecovererCopyOff::writeData(const u8* data, u64 size) {
             // A write that makes no progress would loop for ever.
             if (n == 0)
                 errno = EIO;
-            std::string error = lastErrorText();
-            logAt("RecovererCopyOff", 172) << ": " << openPath_ << ' ' << error << '\n';
-            throw Exception(formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_));
+            failWrite(172);
         }
         done += static_cast<u64>(n);
     }
     if (size != 0)
         endsInHole_ = false;
-    bytesInVolume_ += size;
-    setPosition(InterfaceCallback::POSITION_ADD, size);
-    poll();
+    advance(size);
 }
 
 void RecovererCopyOff::skipZeros(u64 size) {
@@ -281,12 +277,13 @@ void RecovererCopyOff::skipZeros(u64 size) {
         return;
     // A file grows only as far as it is written: the offset moves past the hole
     // and finishFile sets the length.
-    if (lseek(file_.get(), static_cast<off_t>(size), SEEK_CUR) < 0) {
-        std::string error = lastErrorText();
-        logAt("RecovererCopyOff", 174) << ": " << openPath_ << ' ' << error << '\n';
-        throw Exception(formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_));
-    }
+    if (lseek(file_.get(), static_cast<off_t>(size), SEEK_CUR) < 0)
+        failWrite(174);
     endsInHole_ = true;
+    advance(size);
+}
+
+void RecovererCopyOff::advance(u64 size) {
     bytesInVolume_ += size;
     setPosition(InterfaceCallback::POSITION_ADD, size);
     poll();
@@ -295,11 +292,8 @@ void RecovererCopyOff::skipZeros(u64 size) {
 void RecovererCopyOff::finishFile() {
     if (!file_.isOpen())
         return;
-    if (endsInHole_ && ftruncate(file_.get(), static_cast<off_t>(bytesInVolume_)) != 0) {
-        std::string error = lastErrorText();
-        logAt("RecovererCopyOff", 176) << ": " << openPath_ << ' ' << error << '\n';
-        throw Exception(formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_));
-    }
+    if (endsInHole_ && ftruncate(file_.get(), static_cast<off_t>(bytesInVolume_)) != 0)
+        failWrite(176);
     // A file without a time keeps the time of its writing rather than one in 2106.
     if (entry_.time != NO_TIME) {
         struct timespec times[2];
@@ -331,6 +325,12 @@ void RecovererCopyOff::fail(int event, const char* message, const std::string& r
     std::string error = lastErrorText();
     logAt("RecovererCopyOff", event) << ": " << destination_ << relative << ' ' << error << '\n';
     throw Exception(formatMessage(message, display_ + relative));
+}
+
+void RecovererCopyOff::failWrite(int event) {
+    std::string error = lastErrorText();
+    logAt("RecovererCopyOff", event) << ": " << openPath_ << ' ' << error << '\n';
+    throw Exception(formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_));
 }
 
 } // namespace tree

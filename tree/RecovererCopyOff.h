@@ -96,11 +96,15 @@ private:
     template <typename Put> void fill(u64 size, Put put);
     void writeData(const u8* data, u64 size);
     void skipZeros(u64 size);
+    // Counts `size` bytes of the open volume as done, reports them and polls.
+    void advance(u64 size);
     void finishFile();
     void closeFile();
     // Logs the destination form of `relative` with the error text and throws the
     // (translated) message filled with its display form.
     [[noreturn]] void fail(int event, const char* message, const std::string& relative);
+    // The same for a failure on the open volume: "Cannot write to file".
+    [[noreturn]] void failWrite(int event);
 
     std::string destination_;
     std::string display_;

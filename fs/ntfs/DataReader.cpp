@@ -1,6 +1,6 @@
 #include "fs/ntfs/DataReader.h"
-#include "core/Checked.h"
 
+#include "core/Checked.h"
 #include "core/Log.h"
 #include "devices/UnreadableSectors.h"
 #include "fs/ntfs/NTFSDrive.h"
@@ -142,8 +142,7 @@ bool BaseDataReader::hasUnreadableData(const NTFSDrive& drive, const NtfsAttribu
             return false;
         // A value lies inside its record; a size that says otherwise is cut at
         // 64 bits rather than wrapped around.
-        const u64 lastByte =
-            data.size - 1 > ~u64{0} - data.valueOffset ? ~u64{0} : data.valueOffset + data.size - 1;
+        const u64 lastByte = saturatingAdd(data.valueOffset, data.size - 1);
         const u64 first = data.valueOffset / sectorSize;
         const u64 last = lastByte / sectorSize;
         return drive.isUnreadable(recordLba + first, last - first + 1);

@@ -1,6 +1,6 @@
 #include "fs/ntfs/MftRunlist.h"
-#include "core/Checked.h"
 
+#include "core/Checked.h"
 #include "core/Log.h"
 #include "fs/ntfs/NTFSDrive.h"
 #include "fs/ntfs/NtfsDumps.h"

@@ -1,6 +1,6 @@
 #include "fs/ntfs/NtfsFileParser.h"
-#include "core/Checked.h"
 
+#include "core/Checked.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "core/NameConversions.h"

@@ -1,6 +1,6 @@
 #include "fs/ntfs/NtfsRecord.h"
-#include "core/Checked.h"
 
+#include "core/Checked.h"
 #include "core/Log.h"
 
 #include <stdexcept>

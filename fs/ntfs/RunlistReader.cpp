@@ -1,7 +1,7 @@
 #include "fs/ntfs/RunlistReader.h"
-#include "core/Checked.h"
 
 #include "core/Array.h"
+#include "core/Checked.h"
 #include "core/Log.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/NTFSDrive.h"
