@@ -126,15 +126,6 @@ int Wizard::run() {
     return response == GTK_RESPONSE_DELETE_EVENT ? GTK_RESPONSE_CLOSE : response;
 }
 
-std::string Wizard::getDescription() const {
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(description_, &start, &end);
-    gchar* text = gtk_text_buffer_get_text(description_, &start, &end, FALSE);
-    std::string result = text ? text : "";
-    g_free(text);
-    return result;
-}
-
 GtkWidget* newFormLabel(const char* text) {
     const std::string withColon = std::string(text) + ":";
     GtkWidget* label = gtk_label_new_with_mnemonic(withColon.c_str());

@@ -46,10 +46,7 @@ public:
     GtkDialog* getDialog() const { return dialog_; }
     GtkWindow* getWindow() const { return window_; }
     GtkBox* getPageBox() const { return pageBox_; }
-    GtkWidget* getBackButton() const { return backButton_; }
     GtkWidget* getNextButton() const { return nextButton_; }
-    // The description text shown above the page.
-    std::string getDescription() const;
 
 private:
     enum ButtonState { BACK_AND_NEXT = 0, NEXT_ONLY = 1, NO_BUTTONS = 2 };
