@@ -224,19 +224,24 @@ void FileListPanel::refreshIcons() {
     }
 }
 
-bool FileListPanel::getCursor(tree::MapPosition& out) {
+bool FileListPanel::cursorRow(GtkTreeIter& row) const {
     if (!view_)
         return false;
     GtkTreePath* path = nullptr;
     gtk_tree_view_get_cursor(view_, &path, nullptr);
     if (!path)
         return false;
-    GtkTreeIter row;
     const bool exists = gtk_tree_model_get_iter(model(), &row, path);
     gtk_tree_path_free(path);
-    if (exists)
-        out = positionOf(model(), &row);
     return exists;
+}
+
+bool FileListPanel::getCursor(tree::MapPosition& out) {
+    GtkTreeIter row;
+    if (!cursorRow(row))
+        return false;
+    out = positionOf(model(), &row);
+    return true;
 }
 
 bool FileListPanel::selectIndex(const tree::MapPosition& node) {
@@ -256,14 +261,8 @@ bool FileListPanel::selectIndex(const tree::MapPosition& node) {
 }
 
 void FileListPanel::toggleCheck() {
-    GtkTreePath* path = nullptr;
-    gtk_tree_view_get_cursor(view_, &path, nullptr);
-    if (!path)
-        return;
     GtkTreeIter row;
-    const bool exists = gtk_tree_model_get_iter(model(), &row, path);
-    gtk_tree_path_free(path);
-    if (!exists)
+    if (!cursorRow(row))
         return;
     const tree::MapPosition position = positionOf(model(), &row);
     const bool old = owner_->isMarked(position);

@@ -111,6 +111,8 @@ private:
 
     void fill(const tree::MapPosition& folder, GtkTreeIter& first, bool& haveFirst);
     void setRowIcon(GtkTreeIter* row, bool directory, bool marked);
+    // The cursor's row; false when there is none.
+    bool cursorRow(GtkTreeIter& row) const;
     void activateCursor();
 
     struct RowKey {
