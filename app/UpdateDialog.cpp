@@ -5,6 +5,7 @@
 #include "core/System.h"
 #include "core/Text.h"
 #include "gui/ProgressBox.h"
+#include "gui/TreeViewWidgets.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -67,9 +68,9 @@ bool offerUpdate(GtkWindow* parent, const UpdateInfo& info, const std::string& c
                        0);
     gtk_widget_show_all(dialog);
     gtk_widget_grab_focus(yes);
-    const int response = gtk_dialog_run(GTK_DIALOG(dialog));
-    gtk_widget_destroy(dialog);
-    return response == GTK_RESPONSE_YES;
+    // The dialog may go with its parent while it runs.
+    gtk::OwnedDialog owned(GTK_DIALOG(dialog));
+    return gtk::runDialog(owned) == GTK_RESPONSE_YES;
 }
 
 std::string downloadInstaller(Update& update, const UpdateInfo& info,

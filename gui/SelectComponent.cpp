@@ -17,31 +17,23 @@ SelectComponent::SelectComponent(const std::vector<std::string>& known, DrivesVF
         _("Select Component"), parent,
         static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
         GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_OK, GTK_RESPONSE_OK, nullptr);
-    dialog_ = GTK_DIALOG(widget);
-    g_object_add_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
-    gtk_dialog_set_alternative_button_order(dialog_, GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL, -1);
-    gtk_dialog_add_button(dialog_, _("_Information"), GTK_RESPONSE_HELP);
+    dialog_.reset(GTK_DIALOG(widget));
+    gtk_dialog_set_alternative_button_order(dialog_.get(), GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL,
+                                            -1);
+    gtk_dialog_add_button(dialog_.get(), _("_Information"), GTK_RESPONSE_HELP);
     gtk_window_set_default_size(GTK_WINDOW(widget), DEFAULT_WIDTH, DEFAULT_HEIGHT);
 
     GtkWidget* box = gtk_vbox_new(FALSE, 0);
     gtk_container_set_border_width(GTK_CONTAINER(box), 8);
     gtk_box_pack_start(GTK_BOX(box), tree_.createWidget(GTK_WINDOW(widget), false, false), TRUE,
                        TRUE, 0);
-    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog_)), box, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog_.get())), box, TRUE, TRUE, 0);
     tree_.fill(known_);
     g_signal_connect(tree_.getView(), "cursor-changed", G_CALLBACK(onCursorChanged), this);
     g_signal_connect(tree_.getView(), "row-activated", G_CALLBACK(onRowActivated), this);
     tree_.selectById("");
     onCursorChanged(nullptr, this);
     gtk_widget_show_all(box);
-}
-
-SelectComponent::~SelectComponent() {
-    if (dialog_) {
-        GtkWidget* widget = GTK_WIDGET(dialog_);
-        g_object_remove_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
-        gtk_widget_destroy(widget);
-    }
 }
 
 bool SelectComponent::currentRowChoosable() const {
@@ -52,7 +44,7 @@ bool SelectComponent::currentRowChoosable() const {
 void SelectComponent::onCursorChanged(GtkTreeView*, gpointer self) {
     SelectComponent* select = static_cast<SelectComponent*>(self);
     if (select->dialog_)
-        gtk_dialog_set_response_sensitive(select->dialog_, GTK_RESPONSE_OK,
+        gtk_dialog_set_response_sensitive(select->dialog_.get(), GTK_RESPONSE_OK,
                                           select->currentRowChoosable());
 }
 
@@ -60,28 +52,14 @@ void SelectComponent::onRowActivated(GtkTreeView*, GtkTreePath*, GtkTreeViewColu
                                      gpointer self) {
     SelectComponent* select = static_cast<SelectComponent*>(self);
     if (select->dialog_ && select->currentRowChoosable())
-        gtk_dialog_response(select->dialog_, GTK_RESPONSE_OK);
+        gtk_dialog_response(select->dialog_.get(), GTK_RESPONSE_OK);
 }
 
 std::string SelectComponent::run() {
-    std::string result;
-    for (;;) {
-        if (dialog_ == nullptr)
-            return std::string();
-        const int response = gtk_dialog_run(dialog_);
-        if (response == GTK_RESPONSE_HELP) {
-            tree_.showInformation();
-            continue;
-        }
-        if (response == GTK_RESPONSE_OK)
-            result = tree_.getSelectedDescriptor();
-        break;
-    }
-    if (dialog_) {
-        GtkWidget* widget = GTK_WIDGET(dialog_);
-        g_object_remove_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
-        dialog_ = nullptr;
-        gtk_widget_destroy(widget);
-    }
+    int response;
+    while ((response = gtk::runDialog(dialog_)) == GTK_RESPONSE_HELP)
+        tree_.showInformation();
+    std::string result = response == GTK_RESPONSE_OK ? tree_.getSelectedDescriptor() : "";
+    dialog_.reset();
     return result;
 }

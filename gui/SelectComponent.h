@@ -4,6 +4,7 @@
 // tree (software drivers included) instead of typing its id.
 
 #include "gui/DrivesTree.h"
+#include "gui/TreeViewWidgets.h"
 
 #include <gtk/gtk.h>
 
@@ -16,14 +17,11 @@ class SelectComponent {
 public:
     // The dialog is built at once over `parent` (not shown); `run` destroys it.
     SelectComponent(const std::vector<std::string>& known, DrivesVFS* vfs, GtkWindow* parent);
-    ~SelectComponent();
-    SelectComponent(const SelectComponent&) = delete;
-    SelectComponent& operator=(const SelectComponent&) = delete;
 
     // The descriptor of the chosen row, or an empty text when cancelled.
     std::string run();
 
-    GtkDialog* getDialog() const { return dialog_; }
+    GtkDialog* getDialog() const { return dialog_.get(); }
     gtk::DrivesTree& getTree() { return tree_; }
 
 private:
@@ -34,5 +32,5 @@ private:
     // The tree shows a copy: this dialog offers no command that changes the list.
     std::vector<std::string> known_;
     gtk::DrivesTree tree_;
-    GtkDialog* dialog_ = nullptr;
+    gtk::OwnedDialog dialog_;
 };

@@ -2,6 +2,7 @@
 
 #include "core/Intl.h"
 #include "core/System.h"
+#include "core/Text.h"
 #include "gui/FileDialog.h"
 #include "gui/GuiContext.h"
 #include "gui/Interface.h"
@@ -142,16 +143,10 @@ std::string TextEditor::getText() const {
 }
 
 void TextEditor::setText(const char* text, std::size_t length) {
-    GtkTextBuffer* buffer = buffer_;
     // The buffer takes UTF-8 only; a file in another charset (or with NUL
     // bytes) is shown with replacement characters rather than not at all.
-    if (g_utf8_validate(text, static_cast<gssize>(length), nullptr)) {
-        gtk_text_buffer_set_text(buffer, text, static_cast<gint>(length));
-        return;
-    }
-    gchar* valid = g_utf8_make_valid(text, static_cast<gssize>(length));
-    gtk_text_buffer_set_text(buffer, valid, -1);
-    g_free(valid);
+    const std::string valid = validUtf8(std::string(text, length));
+    gtk_text_buffer_set_text(buffer_, valid.data(), static_cast<gint>(valid.size()));
 }
 
 void TextEditor::clear() {

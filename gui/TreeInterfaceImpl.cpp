@@ -62,8 +62,8 @@ void TreeInterfaceImpl::refreshRows() {
 }
 
 void TreeInterfaceImpl::selectByMask() {
-    auto* ui = dynamic_cast<Interface*>(interface_);
-    if (!selectByMask_.run(ui ? ui->getParentWindow() : parent_))
+    GtkWindow* over = parentWindow();
+    if (!selectByMask_.run(over ? over : parent_))
         return;
     tree::ParserSelect select(map_.get(), selectByMask_.mask());
     select.run(tree::START_POSITION, true, interface_);

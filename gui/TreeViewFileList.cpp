@@ -45,19 +45,26 @@ StatusLevel statusLevel(int mapKind, int statusCode, bool deleted) {
     }
 }
 
+StatusTexts::StatusTexts()
+    : folder_(escapeMarkup(_("Folder")) + "  /  "),
+      deleted_(escapeMarkup(std::string(_("Deleted")) + ": ")) {
+    for (int level = LEVEL_EXCELLENT; level <= LEVEL_UNRECOVERABLE; ++level)
+        levels_[level] = std::string("<span foreground=\"") + LEVELS[level].colour + "\">" +
+                         escapeMarkup(_(LEVELS[level].text)) + "</span>  /  ";
+}
+
+std::string StatusTexts::markup(int mapKind, int statusCode, bool deleted, bool directory,
+                                const std::string& technical) const {
+    std::string markup = directory ? folder_ : levels_[statusLevel(mapKind, statusCode, deleted)];
+    if (deleted)
+        markup += deleted_;
+    // Technical texts come from damaged disks as much as names do.
+    return markup + escapeMarkup(technical);
+}
+
 std::string statusMarkup(int mapKind, int statusCode, bool deleted, bool directory,
                          const std::string& technical) {
-    std::string markup;
-    if (directory) {
-        markup = escapeMarkup(_("Folder"));
-    } else {
-        const LevelStyle& style = LEVELS[statusLevel(mapKind, statusCode, deleted)];
-        markup = std::string("<span foreground=\"") + style.colour + "\">" +
-                 escapeMarkup(_(style.text)) + "</span>";
-    }
-    const std::string text = deleted ? std::string(_("Deleted")) + ": " + technical : technical;
-    // Technical texts come from damaged disks as much as names do.
-    return markup + "  /  " + escapeMarkup(text);
+    return StatusTexts().markup(mapKind, statusCode, deleted, directory, technical);
 }
 
 FileListPanel::FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* container,
@@ -135,6 +142,8 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
     if (!cursor || !cursor->down())
         return;
     const int kind = owner_->heldMap()->getKind();
+    const StatusTexts status;
+    const std::string directorySize = _("<DIR>");
     std::unique_ptr<ProgressBox> box;
     gint64 intervalStart = guiClock();
     u32 rows = 0;
@@ -144,7 +153,7 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
         const bool deleted = cursor->isDeleted();
         const bool directory = cursor->isDirectory();
         const tree::MapPosition& position = cursor->getPosition();
-        const std::string size = directory ? _("<DIR>") : formatThousands(cursor->getSize());
+        const std::string size = directory ? directorySize : formatThousands(cursor->getSize());
         // The keys first: a sorted store compares the row as it goes in.
         rowKeys_.push_back({validUtf8(cursor->getName()), cursor->getSize(), cursor->getTime(),
                             static_cast<u32>(code < 0 ? 0 : code), directory, deleted});
@@ -153,8 +162,8 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
         gtk_list_store_insert_with_values(
             store_, &row, -1, COL_ICON, icons_->of(directory, cursor->isSelected()), COL_NAME,
             key.name.c_str(), COL_SIZE, size.c_str(), COL_TIME, formatTime(key.time).c_str(),
-            COL_STATUS, statusMarkup(kind, code, deleted, directory, technical).c_str(), COL_FOLDER,
-            guint64(position.folder), COL_INDEX, guint64(position.index), COL_ROW,
+            COL_STATUS, status.markup(kind, code, deleted, directory, technical).c_str(),
+            COL_FOLDER, guint64(position.folder), COL_INDEX, guint64(position.index), COL_ROW,
             guint(rowKeys_.size() - 1), -1);
         if (!haveFirst) {
             first = row;
@@ -215,19 +224,24 @@ void FileListPanel::refreshIcons() {
     }
 }
 
-bool FileListPanel::getCursor(tree::MapPosition& out) {
+bool FileListPanel::cursorRow(GtkTreeIter& row) const {
     if (!view_)
         return false;
     GtkTreePath* path = nullptr;
     gtk_tree_view_get_cursor(view_, &path, nullptr);
     if (!path)
         return false;
-    GtkTreeIter row;
     const bool exists = gtk_tree_model_get_iter(model(), &row, path);
     gtk_tree_path_free(path);
-    if (exists)
-        out = positionOf(model(), &row);
     return exists;
+}
+
+bool FileListPanel::getCursor(tree::MapPosition& out) {
+    GtkTreeIter row;
+    if (!cursorRow(row))
+        return false;
+    out = positionOf(model(), &row);
+    return true;
 }
 
 bool FileListPanel::selectIndex(const tree::MapPosition& node) {
@@ -247,14 +261,8 @@ bool FileListPanel::selectIndex(const tree::MapPosition& node) {
 }
 
 void FileListPanel::toggleCheck() {
-    GtkTreePath* path = nullptr;
-    gtk_tree_view_get_cursor(view_, &path, nullptr);
-    if (!path)
-        return;
     GtkTreeIter row;
-    const bool exists = gtk_tree_model_get_iter(model(), &row, path);
-    gtk_tree_path_free(path);
-    if (!exists)
+    if (!cursorRow(row))
         return;
     const tree::MapPosition position = positionOf(model(), &row);
     const bool old = owner_->isMarked(position);

@@ -31,6 +31,22 @@ StatusLevel statusLevel(int mapKind, int statusCode, bool deleted);
 std::string statusMarkup(int mapKind, int statusCode, bool deleted, bool directory,
                          const std::string& technical);
 
+// The fixed parts of the status column, translated and escaped once: a folder
+// of 100,000 files would otherwise look up and escape the same few words for
+// every row.
+class StatusTexts {
+public:
+    StatusTexts();
+    // What statusMarkup returns.
+    std::string markup(int mapKind, int statusCode, bool deleted, bool directory,
+                       const std::string& technical) const;
+
+private:
+    std::string folder_;
+    std::string levels_[LEVEL_UNRECOVERABLE + 1];
+    std::string deleted_;
+};
+
 class FileListPanel {
 public:
     enum Column : int {
@@ -95,6 +111,8 @@ private:
 
     void fill(const tree::MapPosition& folder, GtkTreeIter& first, bool& haveFirst);
     void setRowIcon(GtkTreeIter* row, bool directory, bool marked);
+    // The cursor's row; false when there is none.
+    bool cursorRow(GtkTreeIter& row) const;
     void activateCursor();
 
     struct RowKey {

@@ -115,10 +115,14 @@ void FolderTreePanel::reload() {
     gtk_tree_path_free(path);
 }
 
+bool FolderTreePanel::selectedRow(GtkTreeIter& row) const {
+    return view_ &&
+           gtk_tree_selection_get_selected(gtk_tree_view_get_selection(view_), nullptr, &row);
+}
+
 bool FolderTreePanel::getSelected(tree::MapPosition& out) {
     GtkTreeIter row;
-    if (!view_ ||
-        !gtk_tree_selection_get_selected(gtk_tree_view_get_selection(view_), nullptr, &row))
+    if (!selectedRow(row))
         return false;
     out = positionOf(model(), &row);
     return true;
@@ -130,7 +134,7 @@ bool FolderTreePanel::hasFocus() const {
 
 void FolderTreePanel::openChild(const tree::MapPosition& node) {
     GtkTreeIter selected;
-    if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(view_), nullptr, &selected))
+    if (!selectedRow(selected))
         return;
     loadChildren(&selected, 1);
     GtkTreeIter child;
@@ -222,8 +226,7 @@ void FolderTreePanel::refreshUpward(GtkTreeIter* from) {
 
 void FolderTreePanel::refreshChecks(bool fromRoot) {
     GtkTreeIter row;
-    if (!fromRoot && view_ &&
-        gtk_tree_selection_get_selected(gtk_tree_view_get_selection(view_), nullptr, &row)) {
+    if (!fromRoot && selectedRow(row)) {
         refreshUpward(&row);
         return;
     }
@@ -233,7 +236,7 @@ void FolderTreePanel::refreshChecks(bool fromRoot) {
 
 void FolderTreePanel::toggleCheck() {
     GtkTreeIter row;
-    if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(view_), nullptr, &row))
+    if (!selectedRow(row))
         return;
     const bool old = rowShowsMark(&row);
     const bool marked = owner_->setFolderChecked(positionOf(model(), &row), !old);
@@ -258,8 +261,7 @@ GtkMenu* FolderTreePanel::buildPopup(GtkTreeIter* row) {
         gtk_tree_path_free(path);
         popup_.add(expanded ? _("Close") : _("Open"), true, [this] {
             GtkTreeIter selected;
-            if (gtk_tree_selection_get_selected(gtk_tree_view_get_selection(view_), nullptr,
-                                                &selected))
+            if (selectedRow(selected))
                 toggleExpanded(&selected);
         });
         popup_.addSeparator();

@@ -69,6 +69,8 @@ private:
     void refreshUpward(GtkTreeIter* row);
     void refreshDown(GtkTreeIter* row);
     void toggleExpanded(GtkTreeIter* row);
+    // The selected row; false when there is none.
+    bool selectedRow(GtkTreeIter& row) const;
 
     InterfaceForPanels* owner_;
     GtkTreeView* view_ = nullptr;

@@ -26,15 +26,13 @@ Wizard::Wizard(GtkWindow* parent) {
     GtkWidget* widget = gtk_dialog_new_with_buttons(
         nullptr, parent,
         static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), nullptr);
-    dialog_ = GTK_DIALOG(widget);
-    window_ = GTK_WINDOW(widget);
-    // The dialog goes away with its parent; the destructor must then not touch it.
-    g_object_add_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
-    gtk_window_set_default_size(window_, DEFAULT_WIDTH, DEFAULT_HEIGHT);
+    // The dialog goes away with its parent; the holder then forgets it.
+    dialog_.reset(GTK_DIALOG(widget));
+    gtk_window_set_default_size(GTK_WINDOW(widget), DEFAULT_WIDTH, DEFAULT_HEIGHT);
     if (parent == nullptr)
-        gtk_window_set_position(window_, GTK_WIN_POS_CENTER);
+        gtk_window_set_position(GTK_WINDOW(widget), GTK_WIN_POS_CENTER);
 
-    GtkBox* content = GTK_BOX(gtk_dialog_get_content_area(dialog_));
+    GtkBox* content = GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(widget)));
     gtk_box_pack_start(content, createBanner(nullptr, "WizardBannerRight.png"), FALSE, FALSE, 0);
 
     GtkWidget* frame = gtk_frame_new(nullptr);
@@ -59,14 +57,6 @@ Wizard::Wizard(GtkWindow* parent) {
     gtk_widget_show_all(widget);
 }
 
-Wizard::~Wizard() {
-    if (dialog_) {
-        GtkWidget* widget = GTK_WIDGET(dialog_);
-        g_object_remove_weak_pointer(G_OBJECT(widget), reinterpret_cast<gpointer*>(&dialog_));
-        gtk_widget_destroy(widget);
-    }
-}
-
 // Escape means Back. The dialog's own handler would turn the key into a delete
 // event, whose response would overwrite ours within the same loop.
 void Wizard::onClose(GtkDialog* dialog, gpointer) {
@@ -89,18 +79,19 @@ GtkWidget* Wizard::makeDescriptionView(GtkWidget* styleWidget, const char* text)
 }
 
 void Wizard::setPage(const char* title, const char* text, bool hasBack) {
-    gtk_window_set_title(window_, title ? title : "");
+    gtk_window_set_title(getWindow(), title ? title : "");
     gtk_text_buffer_set_text(description_, text ? text : "", -1);
     destroyChildren(GTK_CONTAINER(pageBox_));
 
     const int wanted = hasBack ? BACK_AND_NEXT : NEXT_ONLY;
     if (backState_ == wanted)
         return;
-    destroyChildren(GTK_CONTAINER(gtk_dialog_get_action_area(dialog_)));
+    GtkDialog* dialog = dialog_.get();
+    destroyChildren(GTK_CONTAINER(gtk_dialog_get_action_area(dialog)));
     backButton_ =
-        hasBack ? gtk_dialog_add_button(dialog_, GTK_STOCK_GO_BACK, GTK_RESPONSE_REJECT) : nullptr;
+        hasBack ? gtk_dialog_add_button(dialog, GTK_STOCK_GO_BACK, GTK_RESPONSE_REJECT) : nullptr;
     // "Next" is the program's own stock item, registered at start-up.
-    nextButton_ = gtk_dialog_add_button(dialog_, "Next", GTK_RESPONSE_ACCEPT);
+    nextButton_ = gtk_dialog_add_button(dialog, "Next", GTK_RESPONSE_ACCEPT);
     backState_ = wanted;
 }
 
@@ -115,24 +106,16 @@ void Wizard::setResponseSensitive(int response, bool sensitive) {
 }
 
 int Wizard::run() {
-    gtk_container_set_border_width(GTK_CONTAINER(gtk_dialog_get_content_area(dialog_)), 0);
+    GtkDialog* dialog = dialog_.get();
+    gtk_container_set_border_width(GTK_CONTAINER(gtk_dialog_get_content_area(dialog)), 0);
     std::unique_ptr<F1HelpBinding> help;
     if (!helpTopic_.empty())
-        help = std::make_unique<F1HelpBinding>(GTK_WIDGET(dialog_), helpTopic_.c_str());
-    gtk_widget_show_all(GTK_WIDGET(dialog_));
-    gtk_window_set_position(window_, GTK_WIN_POS_CENTER);
-    gtk_dialog_set_default_response(dialog_, GTK_RESPONSE_ACCEPT);
-    const int response = gtk_dialog_run(dialog_);
+        help = std::make_unique<F1HelpBinding>(GTK_WIDGET(dialog), helpTopic_.c_str());
+    gtk_widget_show_all(GTK_WIDGET(dialog));
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    gtk_dialog_set_default_response(dialog, GTK_RESPONSE_ACCEPT);
+    const int response = gtk_dialog_run(dialog);
     return response == GTK_RESPONSE_DELETE_EVENT ? GTK_RESPONSE_CLOSE : response;
-}
-
-std::string Wizard::getDescription() const {
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(description_, &start, &end);
-    gchar* text = gtk_text_buffer_get_text(description_, &start, &end, FALSE);
-    std::string result = text ? text : "";
-    g_free(text);
-    return result;
 }
 
 GtkWidget* newFormLabel(const char* text) {

@@ -9,6 +9,8 @@
 // Escape key), a closed window comes back as GTK_RESPONSE_CLOSE. Buttons of a
 // page's own answer positive codes (100, 101).
 
+#include "gui/TreeViewWidgets.h"
+
 #include <gtk/gtk.h>
 
 #include <string>
@@ -19,7 +21,6 @@ class Wizard {
 public:
     // A modal dialog over `parent`, centred on the screen when `parent` is null.
     explicit Wizard(GtkWindow* parent);
-    ~Wizard();
     Wizard(const Wizard&) = delete;
     Wizard& operator=(const Wizard&) = delete;
 
@@ -43,21 +44,17 @@ public:
     // GTK_RESPONSE_CLOSE.
     int run();
 
-    GtkDialog* getDialog() const { return dialog_; }
-    GtkWindow* getWindow() const { return window_; }
+    GtkDialog* getDialog() const { return dialog_.get(); }
+    GtkWindow* getWindow() const { return GTK_WINDOW(dialog_.get()); }
     GtkBox* getPageBox() const { return pageBox_; }
-    GtkWidget* getBackButton() const { return backButton_; }
     GtkWidget* getNextButton() const { return nextButton_; }
-    // The description text shown above the page.
-    std::string getDescription() const;
 
 private:
     enum ButtonState { BACK_AND_NEXT = 0, NEXT_ONLY = 1, NO_BUTTONS = 2 };
 
     static void onClose(GtkDialog* dialog, gpointer);
 
-    GtkDialog* dialog_;
-    GtkWindow* window_;
+    OwnedDialog dialog_;
     GtkTextBuffer* description_ = nullptr;
     GtkBox* pageBox_ = nullptr;
     int backState_ = NO_BUTTONS;

@@ -40,7 +40,6 @@ protected:
     void packExtraWidget(GtkWidget* widget);
     // Puts the action area back and destroys the extra row with its widgets.
     void endExtraButtons();
-    GtkBox* getExtraButtons() const { return extraButtons_; }
 
     // Called last by every page's run.
     void finishPage() {}

@@ -67,7 +67,7 @@ WizardPageSelectFs::WizardPageSelectFs(Wizard* wizard, Analyzer* analyzer, GuiCo
 }
 
 FsCandidate* WizardPageSelectFs::getSelectedCandidate() const {
-    const int id = const_cast<WizardPageSelectFs*>(this)->getTreeView().getSelectedId();
+    const int id = getTreeView().getSelectedId();
     if (id < 0)
         return nullptr;
     return getSelectedFileSystem(driveDescr_->getLayout(), static_cast<u32>(id));

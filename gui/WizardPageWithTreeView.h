@@ -50,6 +50,7 @@ public:
     int run() override;
 
     UsesTreeView& getTreeView() { return treeView_; }
+    const UsesTreeView& getTreeView() const { return treeView_; }
 
 protected:
     // The page with the view filling it; activating a row means Next.
