@@ -370,6 +370,16 @@ viewed_is_original() {
 check "View File hands a copy with the file's bytes to the desktop" viewed_is_original
 check "F1 in the main window opens its help page" help_opens "^Halbrook 1.0$" MainFrame
 
+say "Select Partition and Preferences"
+keys "^Halbrook 1.0$" ctrl+p
+check "Select Partition shows the file-system page" appears "^Select Partition$" 10
+shot "select-partition"
+keys "^Select Partition$" Escape && wait_gone "^Select Partition$"
+keys "^Halbrook 1.0$" alt+f Down Return
+check "File, Preferences opens its dialog" appears "^Preferences$" 10
+shot "preferences"
+keys "^Preferences$" Escape && wait_gone "^Preferences$"
+
 say "found files on a carving image"
 keys "^Halbrook 1.0$" ctrl+w
 appears "$SOURCE_TITLE"
