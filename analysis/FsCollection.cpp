@@ -1,5 +1,6 @@
 #include "analysis/FsCollection.h"
 
+#include "analysis/DumpLimit.h"
 #include "analysis/FsFilters.h"
 #include "core/Array.h"
 #include "core/Checked.h"
@@ -977,6 +978,7 @@ u64 behind(u64 lba, u64 start) {
 
 void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
     const u64 sectorCount = p.driver->getSectorCount();
+    DumpLimit dumps;
     for (std::size_t index = 0; index < list.size(); ++index) {
         FsCandidate& c = list[index];
         const u64 start = c.startLBA;
@@ -1026,8 +1028,10 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
             hi = room;
         if (hi < lo) {
             logAt("FSs", 1228) << ": min > max: " << lo << '/' << hi << '\n';
-            logAt("FSs", 1229) << '\n';
-            dumpFsCandidate(logStream(), static_cast<u32>(index), c, *p.driver);
+            if (dumps.take()) {
+                logAt("FSs", 1229) << '\n';
+                dumpFsCandidate(logStream(), static_cast<u32>(index), c, *p.driver);
+            }
             hi = lo;
         }
         // Sizes beyond 32 bits (a volume on a disk past 2 TiB) stick at the
@@ -1035,6 +1039,9 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
         c.minSectors = static_cast<u32>(std::min(lo, U32_MAX));
         c.maxSectors = static_cast<u32>(std::min(hi, U32_MAX));
     }
+    if (dumps.leftOut() != 0)
+        logAt("FsCollection", 1) << ": " << dumps.leftOut()
+                                 << " more candidates with min > max left undumped\n";
 }
 
 } // namespace
