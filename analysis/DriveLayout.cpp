@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 
 namespace {
@@ -159,21 +160,40 @@ FsCandidate* addElement(FsCandidateList& layout, const FsCandidate& candidate, b
 }
 
 void addPartitionTables(FsCandidateList& layout, const DLayoutOptions& options) {
-    addElement(layout, tableElement(0), false);
+    // A table is one sector: among tables it overlaps only the one at its own
+    // LBA, so a set of LBAs stands in for testing every element before it (a
+    // chain of ten thousand extended boot records is ten thousand tables).
+    std::set<u32> known{0};
+    FsCandidateList tables{tableElement(0)};
     for (const FsCandidate& c : *options.candidates) {
-        if (!c.selected || c.isPartitionTable || !c.hasPartitionEntry)
+        if (!isSelectedFileSystem(c) || !c.hasPartitionEntry)
             continue;
-        addElement(layout, tableElement(c.partitionTableLBA), true);
+        if (known.insert(c.partitionTableLBA).second)
+            tables.push_back(tableElement(c.partitionTableLBA));
     }
+    insertCandidates(layout, tables);
 }
 
 void addFileSystems(FsCandidateList& layout, const DLayoutOptions& options) {
-    for (const FsCandidate& c : *options.candidates) {
-        if (!c.selected || c.isPartitionTable)
-            continue;
-        if (addElement(layout, c, !options.maximalSizes) != nullptr)
-            throw std::runtime_error("DL(86)");
+    if (!options.maximalSizes) {
+        for (const FsCandidate& c : *options.candidates) {
+            if (!isSelectedFileSystem(c))
+                continue;
+            if (addElement(layout, c, true) != nullptr)
+                throw std::runtime_error("DL(86)");
+        }
+        return;
     }
+    // Untested, they all go in: merged at once rather than each shifting the
+    // elements behind it.
+    FsCandidateList added;
+    for (const FsCandidate& c : *options.candidates) {
+        if (!isSelectedFileSystem(c))
+            continue;
+        added.push_back(c);
+        added.back().valid = true;
+    }
+    insertCandidates(layout, added);
 }
 
 void build(FsCandidateList& layout, const DLayoutOptions& options) {
@@ -303,7 +323,7 @@ void formPartitionSector(const FsCandidate& table, u8* sector, Driver& driver) {
     s.setLE16(SECTOR_SIGNATURE_OFFSET, SECTOR_SIGNATURE);
 }
 
-void writePartitionTable(FsCandidate& table, Driver& driver, SectorChanges& changes) {
+void writePartitionTable(FsCandidate& table, Driver& driver, SectorChanges& changes, bool dump) {
     const u32 lba = table.startLBA;
     std::array<u8, SECTOR_BYTES> old{};
     if (driver.getSectorSize() != SECTOR_BYTES || !driver.readSectors(lba, 1, old.data())) {
@@ -327,8 +347,8 @@ void writePartitionTable(FsCandidate& table, Driver& driver, SectorChanges& chan
         change.description = "Partition Table (LBA:" + std::to_string(lba) + ")";
         changes.push_back(change);
     }
-    std::ostream& log = logAt("DL", 434) << '\n';
-    dumpPartitionTable(log, image.data(), lba, driver, old.data());
+    if (dump)
+        dumpPartitionTable(logAt("DL", 434) << '\n', image.data(), lba, driver, old.data());
 }
 
 } // namespace DL

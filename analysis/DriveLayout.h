@@ -44,7 +44,8 @@ namespace DL {
 // Builds the layout of the selected candidates (emptied first).
 void build(FsCandidateList& layout, const DLayoutOptions& options);
 
-// The MBR and the table sectors the selected candidates' entries came from.
+// The MBR and the table sectors the selected candidates' entries came from,
+// each once, into the layout as build() starts it (empty).
 void addPartitionTables(FsCandidateList& layout, const DLayoutOptions& options);
 // The selected file systems, in candidate order; throws "DL(86)" on an overlap
 // when overlaps are tested.
@@ -73,9 +74,10 @@ void packPartitionEntries(FsCandidate& table);
 // base and a link's count that reaches the drive's end.
 void formPartitionSector(const FsCandidate& table, u8* sector, Driver& driver);
 // Reads the table's sector and records a change when the rebuilt image
-// differs; the image is then formed over zeros. Logged and skipped when the
-// sector cannot be read.
-void writePartitionTable(FsCandidate& table, Driver& driver, SectorChanges& changes);
+// differs; the image is then formed over zeros, and dumped to the log unless
+// `dump` is false. Logged and skipped when the sector cannot be read.
+void writePartitionTable(FsCandidate& table, Driver& driver, SectorChanges& changes,
+                         bool dump = true);
 
 } // namespace DL
 

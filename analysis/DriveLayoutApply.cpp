@@ -1,9 +1,11 @@
 #include "analysis/DriveLayoutApply.h"
 
 #include "analysis/DriveLayout.h"
+#include "analysis/DumpLimit.h"
 #include "analysis/FsFilters.h"
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "core/Text.h"
 #include "devices/Driver.h"
 #include "fs/RebuiltBootSector.h"
 #include "fs/StructureChecks.h"
@@ -16,6 +18,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -96,16 +99,28 @@ bool readAndForm(const Builder& build, const FsCandidate& element, Driver& drive
     return formImage(build, element, driver, old, formed, zeroLine, what);
 }
 
-// The first change of this repair with that LBA.
-const SectorChange* findChange(const SectorChanges& changes, std::size_t first, u32 lba) {
-    for (std::size_t i = first; i < changes.size(); ++i) {
-        if (changes[i].lba == lba)
-            return &changes[i];
-    }
-    return nullptr;
-}
+// The first change of this repair at each LBA, indexed as the repair appends
+// them: a walk over the list for every lookup made the repair of a layout of
+// many volumes quadratic.
+class ChangeIndex {
+public:
+    ChangeIndex(const SectorChanges& changes, std::size_t first)
+        : changes_(changes), indexed_(first) {}
 
-void rebuildFat16(FsCandidate& e, Driver& driver, SectorChanges& changes, bool fat12) {
+    const SectorChange* find(u32 lba) {
+        for (; indexed_ < changes_.size(); ++indexed_)
+            firstAt_.emplace(changes_[indexed_].lba, indexed_);
+        auto it = firstAt_.find(lba);
+        return it == firstAt_.end() ? nullptr : &changes_[it->second];
+    }
+
+private:
+    const SectorChanges& changes_;
+    std::size_t indexed_;
+    std::unordered_map<u32, std::size_t> firstAt_;
+};
+
+void rebuildFat16(FsCandidate& e, Driver& driver, SectorChanges& changes, bool fat12, bool dump) {
     const u32 start = e.startLBA;
     Builder build = [fat12](const FsCandidate& c, u8* sector, Driver& d) {
         return DL::formBootSectorFat16(c, sector, d, fat12);
@@ -118,7 +133,8 @@ void rebuildFat16(FsCandidate& e, Driver& driver, SectorChanges& changes, bool f
         changes, start, image != old, image, old,
         described(fat12 ? "Boot Sector FAT12 (LBA:" : "Boot Sector FAT16 (LBA:", start));
     e.bootLBA = start;
-    dumpBootSector(logAt("DL", 573) << '\n', image.data(), start, driver, false, old.data());
+    if (dump)
+        dumpBootSector(logAt("DL", 573) << '\n', image.data(), start, driver, false, old.data());
 }
 
 // The log lines and names of the two kinds whose boot sector has a backup.
@@ -148,7 +164,8 @@ bool defaultBackupLba(const PairedKind& k, const FsCandidate& e, u64& out) {
 // Primary and backup boot sector: each is rebuilt over what the drive holds,
 // and the image that differs less from its sector is taken for both, so that an
 // intact copy wins over one rebuilt from a destroyed sector.
-void rebuildPaired(const PairedKind& k, FsCandidate& e, Driver& driver, SectorChanges& changes) {
+void rebuildPaired(const PairedKind& k, FsCandidate& e, Driver& driver, SectorChanges& changes,
+                   bool dump) {
     const Builder build =
         k.ntfs ? Builder(DL::formBootSectorNtfs) : Builder(DL::formBootSectorFat32);
     const u32 start = e.startLBA;
@@ -192,6 +209,8 @@ void rebuildPaired(const PairedKind& k, FsCandidate& e, Driver& driver, SectorCh
     if (k.ntfs)
         clearChkdskFlag(e, driver, changes);
 
+    if (!dump)
+        return;
     const Image& primaryNow = dP == 0 ? oldPrimary : *winner;
     const Image& backupNow = dB == 0 ? oldBackup : *winner;
     dumpBootSector(logAt("DL", k.dumpPrimary) << '\n', primaryNow.data(), start, driver, false,
@@ -203,11 +222,11 @@ void rebuildPaired(const PairedKind& k, FsCandidate& e, Driver& driver, SectorCh
 // A sector of the report: the rebuilt image against the drive's when this
 // repair changed it, else as the drive holds it.
 void reportBootSector(std::ostream& report, const FsCandidate& e, Driver& driver,
-                      const SectorChanges& changes, std::size_t first, bool backup) {
+                      ChangeIndex& changes, bool backup) {
     const u32 status = backup ? e.backupStatus : e.bootStatus;
     const u32 lba = backup ? e.backupLBA : e.bootLBA;
     if (status == 1) {
-        const SectorChange* change = findChange(changes, first, lba);
+        const SectorChange* change = changes.find(lba);
         if (change == nullptr)
             throw std::runtime_error(backup ? "DL(1123)" : "DL(1108)");
         dumpBootSector(report, change->newImage.data(), lba, driver, backup,
@@ -220,15 +239,14 @@ void reportBootSector(std::ostream& report, const FsCandidate& e, Driver& driver
     report << "\n\n";
 }
 
-void writeReport(std::ostream& report, FsCandidate& e, Driver& driver, const SectorChanges& changes,
-                 std::size_t first, bool usesPartitionTables, FsKind kind, FatType fatType,
-                 u8 code) {
+void writeReport(std::ostream& report, FsCandidate& e, Driver& driver, ChangeIndex& changes,
+                 bool usesPartitionTables, FsKind kind, FatType fatType, u8 code) {
     report << std::string(72, '-') << "\n\n";
     writeFsTypeName(report, kind, fatType, code);
     report << ' ' << _("File System") << ":\n\n";
     if (usesPartitionTables) {
         if (e.tableStatus == 1) {
-            const SectorChange* change = findChange(changes, first, e.tableStatusLBA);
+            const SectorChange* change = changes.find(e.tableStatusLBA);
             if (change == nullptr)
                 throw std::runtime_error("DL(1090)");
             dumpPartitionTable(report, change->newImage.data(), e.tableStatusLBA, driver,
@@ -240,8 +258,8 @@ void writeReport(std::ostream& report, FsCandidate& e, Driver& driver, const Sec
         }
         report << "\n\n";
     }
-    reportBootSector(report, e, driver, changes, first, false);
-    reportBootSector(report, e, driver, changes, first, true);
+    reportBootSector(report, e, driver, changes, false);
+    reportBootSector(report, e, driver, changes, true);
     if (e.hasFats) {
         FatType type = e.fatType;
         dumpFatSector(report, e.fatLBA, driver, type);
@@ -305,9 +323,14 @@ bool clearChkdskFlag(const FsCandidate& element, Driver& driver, SectorChanges& 
     return true;
 }
 
-void DLReconstructFileSystem(FsCandidate& element, Driver& driver, SectorChanges& changes,
-                             std::ostream& report, bool usesPartitionTables,
-                             std::size_t firstChange) {
+namespace {
+
+// One file system of the layout. Only an element that is dumped (the first
+// ones of a layout: DumpLimit) writes its sectors to the log and its part of
+// the report.
+void reconstructFileSystem(FsCandidate& element, Driver& driver, SectorChanges& changes,
+                           ChangeIndex& index, std::ostream& report, bool usesPartitionTables,
+                           bool dump) {
     const u8 code = element.fscode();
     FsKind kind = FS_NONE;
     FatType fatType = FAT_NONE;
@@ -324,17 +347,17 @@ void DLReconstructFileSystem(FsCandidate& element, Driver& driver, SectorChanges
         switch (fatType) {
         case FAT12:
         case FAT16:
-            rebuildFat16(element, driver, changes, fatType == FAT12);
+            rebuildFat16(element, driver, changes, fatType == FAT12, dump);
             break;
         case FAT32:
-            rebuildPaired(FAT32_KIND, element, driver, changes);
+            rebuildPaired(FAT32_KIND, element, driver, changes, dump);
             break;
         default:
             logAt("DL", 1063) << ": "
                               << "unknown fattype\n";
         }
     } else if (kind == FS_NTFS) {
-        rebuildPaired(NTFS_KIND, element, driver, changes);
+        rebuildPaired(NTFS_KIND, element, driver, changes, dump);
     } else {
         logAt("DL", 1068) << ": "
                           << "unknown fstype\n";
@@ -344,28 +367,39 @@ void DLReconstructFileSystem(FsCandidate& element, Driver& driver, SectorChanges
     if (usesPartitionTables) {
         element.tableStatus = 2;
         element.tableStatusLBA = element.parentTableLBA;
-        if (findChange(changes, firstChange, element.parentTableLBA) != nullptr)
+        if (index.find(element.parentTableLBA) != nullptr)
             element.tableStatus = 1;
     }
-    writeReport(report, element, driver, changes, firstChange, usesPartitionTables, kind, fatType,
-                code);
+    if (dump)
+        writeReport(report, element, driver, index, usesPartitionTables, kind, fatType, code);
+}
+
+} // namespace
+
+void DLReconstructFileSystem(FsCandidate& element, Driver& driver, SectorChanges& changes,
+                             std::ostream& report, bool usesPartitionTables,
+                             std::size_t firstChange) {
+    ChangeIndex index(changes, firstChange);
+    reconstructFileSystem(element, driver, changes, index, report, usesPartitionTables, true);
 }
 
 namespace DL {
 
 void apply(FsCandidateList& layout, Driver& driver, SectorChanges& changes, std::ostream& report,
            bool usesPartitionTables) {
-    const std::size_t first = changes.size();
+    ChangeIndex index(changes, changes.size());
     std::set<u32> volumeStarts;
     for (const FsCandidate& element : layout) {
         if (element.valid && !element.isPartitionTable)
             volumeStarts.insert(element.startLBA);
     }
+    DumpLimit dumps;
     for (FsCandidate& element : layout) {
         if (!element.valid)
             throw std::runtime_error("DL(1169)");
         if (!element.isPartitionTable) {
-            DLReconstructFileSystem(element, driver, changes, report, usesPartitionTables, first);
+            reconstructFileSystem(element, driver, changes, index, report, usesPartitionTables,
+                                  dumps.take());
         } else if (usesPartitionTables) {
             // The sector is a volume's boot sector (a volume at LBA 0): a table
             // written there would be read in place of that boot sector.
@@ -374,9 +408,20 @@ void apply(FsCandidateList& layout, Driver& driver, SectorChanges& changes, std:
                                              << ") a file system starts here; no partition table\n";
                 continue;
             }
-            writePartitionTable(element, driver, changes);
+            writePartitionTable(element, driver, changes, dumps.take());
         }
     }
+    if (dumps.leftOut() == 0)
+        return;
+    logAt("DriveLayoutApply", 5) << ": " << dumps.leftOut()
+                                 << " more elements left out of the log and the report\n";
+    const auto n = static_cast<unsigned long>(dumps.leftOut());
+    report << std::string(72, '-') << "\n\n"
+           << formatMessage(
+                  ngettext_("%1 more element of the layout was left out of this report.",
+                            "%1 more elements of the layout were left out of this report.", n),
+                  n)
+           << '\n';
 }
 
 } // namespace DL

@@ -25,7 +25,9 @@ namespace DL {
 
 // Rebuilds every element in layout order, appending to `changes` (never
 // cleared). Throws "DL(1169)" for an element that is not valid; tables are
-// rebuilt only on a drive that uses them.
+// rebuilt only on a drive that uses them. Only the first elements
+// (DumpLimit) are dumped to the log and the report; the report then ends with
+// a line that counts the rest.
 void apply(FsCandidateList& layout, Driver& driver, SectorChanges& changes, std::ostream& report,
            bool usesPartitionTables);
 

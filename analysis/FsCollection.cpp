@@ -1,5 +1,6 @@
 #include "analysis/FsCollection.h"
 
+#include "analysis/DumpLimit.h"
 #include "analysis/FsFilters.h"
 #include "core/Array.h"
 #include "core/Checked.h"
@@ -409,18 +410,23 @@ bool folderClusters(const FoundDirectoryRun& run, SectorReader& reader, std::vec
     return true;
 }
 
-// The "." clusters of the first-level directories (".." is 0) of each grid they
-// would sit on: (sectors per cluster, cluster 2) -> clusters, sorted.
-std::map<std::pair<u32, u32>, std::vector<u32>>
-firstLevelDirectories(const FoundList<FoundDirectoryRun>& runs) {
-    std::map<std::pair<u32, u32>, std::vector<u32>> byGrid;
+using GridKey = std::pair<u32, u32>; // sectors per cluster, cluster 2
+
+// The "." clusters of the first-level directories (".." is 0) of each of the
+// grids asked for: the grids they would sit on, each sorted.
+std::map<GridKey, std::vector<u32>>
+firstLevelDirectories(const FoundList<FoundDirectoryRun>& runs,
+                      std::map<GridKey, std::vector<u32>> byGrid) {
     for (const FoundDirectoryRun& run : runs) {
         if (!run.startsWithDotEntries || run.dotDotCluster != 0 || run.dotCluster < 2)
             continue;
         for (u32 s : CLUSTER_SIZES) {
             const u64 offset = static_cast<u64>(run.dotCluster - 2) * s;
-            if (offset <= run.lba)
-                byGrid[{s, static_cast<u32>(run.lba - offset)}].push_back(run.dotCluster);
+            if (offset > run.lba)
+                continue;
+            auto grid = byGrid.find({s, static_cast<u32>(run.lba - offset)});
+            if (grid != byGrid.end())
+                grid->second.push_back(run.dotCluster);
         }
     }
     for (auto& entry : byGrid) {
@@ -431,61 +437,130 @@ firstLevelDirectories(const FoundList<FoundDirectoryRun>& runs) {
     return byGrid;
 }
 
+// A plain directory run that names at least one first-level directory of the
+// grids being searched, with how many of one grid's it names.
+struct ScoredRun {
+    std::size_t run; // index among the plain runs, which are in LBA order
+    u32 named;
+};
+
+// The run of the highest score among `scored` from index `from` on, the first
+// of equal scores, for every `from`: best[i] answers from i.
+std::vector<std::size_t> bestFrom(const std::vector<ScoredRun>& scored) {
+    std::vector<std::size_t> best(scored.size() + 1, NONE);
+    for (std::size_t i = scored.size(); i-- > 0;) {
+        const std::size_t later = best[i + 1];
+        best[i] = later != NONE && scored[later].named > scored[i].named ? later : i;
+    }
+    return best;
+}
+
 // A FAT32 grid without a root directory: the directory run that names the most
 // of the grid's first-level directories becomes its root (a point more for
-// lying at cluster 2, the first of equal scores). Every grid scores every plain
-// run from its cluster 2 on; each run is read once for all of them.
+// lying at cluster 2, the first of equal scores, and none for a run before
+// cluster 2).
+//
+// Every plain run is read once, and indexed by the first-level directories it
+// names. Grids with the same first-level directories score every run alike but
+// for the point at cluster 2: they are scored together, from the runs that name
+// their directories only, so that a flood of grids and runs (a disk of copied
+// folder sectors) costs what the runs cost, not runs times grids.
 void searchFat32Roots(FsCandidateList& list, CreateFSCollectionParameters& p) {
-    struct Search {
-        FsCandidate* candidate;
-        const std::vector<u32>* clusters; // sorted
-        const FoundDirectoryRun* best;
-        u32 bestScore;
-    };
     auto needsSearch = [](const FsCandidate& c) {
         return !c.hasRootDir && c.hasSubDirs &&
                std::max(c.lastCluster, c.maxThisCluster) > FAT16_HIGHEST_CLUSTER;
     };
-    if (std::none_of(list.begin(), list.end(), needsSearch))
+    std::map<GridKey, std::vector<u32>> asked;
+    for (const FsCandidate& c : list) {
+        if (needsSearch(c))
+            asked[{c.sectorsPerCluster, c.cluster2LBA}];
+    }
+    if (asked.empty())
         return;
     const FoundList<FoundDirectoryRun>& runs = *p.directoryRuns;
-    const auto firstLevel = firstLevelDirectories(runs);
-    std::vector<Search> searches;
+    const auto firstLevel = firstLevelDirectories(runs, std::move(asked));
+
+    // The searches, grouped by their first-level directories.
+    std::map<std::vector<u32>, std::vector<FsCandidate*>> groups;
+    std::set<u32> wanted;
     u32 from = std::numeric_limits<u32>::max();
     for (FsCandidate& c : list) {
         if (!needsSearch(c))
             continue;
-        auto found = firstLevel.find({c.sectorsPerCluster, c.cluster2LBA});
-        if (found == firstLevel.end())
+        const std::vector<u32>& clusters = firstLevel.at({c.sectorsPerCluster, c.cluster2LBA});
+        if (clusters.empty())
             continue;
-        searches.push_back({&c, &found->second, nullptr, 0});
+        groups[clusters].push_back(&c);
+        wanted.insert(clusters.begin(), clusters.end());
         from = std::min(from, c.cluster2LBA);
     }
+    if (groups.empty())
+        return;
+
+    // The plain runs from the first cluster 2 on, and for each wanted
+    // directory the runs that name it (a run once per entry naming it).
     SectorReader reader(*p.driver);
+    std::vector<const FoundDirectoryRun*> plain;
+    std::map<u32, std::vector<std::size_t>> namedBy;
     std::vector<u32> named;
-    for (auto it = runs.lower_bound(from); it != runs.end() && !searches.empty(); ++it) {
+    for (auto it = runs.lower_bound(from); it != runs.end(); ++it) {
         if (it->startsWithDotEntries)
             continue;
+        p.poll();
         // A run that cannot be read keeps only its position point.
         if (!folderClusters(*it, reader, named))
             named.clear();
-        for (Search& s : searches) {
-            const u32 cluster2 = s.candidate->cluster2LBA;
-            if (it->lba < cluster2)
-                continue;
-            u32 score = it->lba == cluster2 ? 1 : 0;
-            for (u32 cluster : named)
-                score += std::binary_search(s.clusters->begin(), s.clusters->end(), cluster);
-            p.poll();
-            if (score > s.bestScore) {
-                s.bestScore = score;
-                s.best = &*it;
-            }
+        for (u32 cluster : named) {
+            if (wanted.count(cluster) != 0)
+                namedBy[cluster].push_back(plain.size());
         }
+        plain.push_back(&*it);
     }
-    for (const Search& s : searches) {
-        if (s.best)
-            takeRootDirectory(*s.candidate, *s.best);
+    auto plainAt = [&](u64 lba) {
+        return std::lower_bound(plain.begin(), plain.end(), lba,
+                                [](const FoundDirectoryRun* r, u64 at) { return r->lba < at; }) -
+               plain.begin();
+    };
+
+    std::map<std::size_t, u32> counts;
+    for (auto& group : groups) {
+        p.poll();
+        counts.clear();
+        for (u32 cluster : group.first) {
+            auto runsNaming = namedBy.find(cluster);
+            if (runsNaming == namedBy.end())
+                continue;
+            for (std::size_t run : runsNaming->second)
+                ++counts[run];
+        }
+        std::vector<ScoredRun> scored;
+        scored.reserve(counts.size());
+        for (const auto& count : counts)
+            scored.push_back({count.first, count.second});
+        const std::vector<std::size_t> best = bestFrom(scored);
+        for (FsCandidate* c : group.second) {
+            const u32 cluster2 = c->cluster2LBA;
+            const std::size_t at = static_cast<std::size_t>(plainAt(cluster2));
+            // The run at cluster 2 (its point, and what it names) against the
+            // best of those behind it.
+            u32 score = 0;
+            const FoundDirectoryRun* found = nullptr;
+            auto k = std::lower_bound(scored.begin(), scored.end(), at,
+                                      [](const ScoredRun& r, std::size_t i) { return r.run < i; });
+            if (at < plain.size() && plain[at]->lba == cluster2) {
+                found = plain[at];
+                score = 1;
+                if (k != scored.end() && k->run == at) {
+                    score += k->named;
+                    ++k;
+                }
+            }
+            const std::size_t behind = best[static_cast<std::size_t>(k - scored.begin())];
+            if (behind != NONE && scored[behind].named > score)
+                found = plain[scored[behind].run];
+            if (found)
+                takeRootDirectory(*c, *found);
+        }
     }
 }
 
@@ -977,6 +1052,7 @@ u64 behind(u64 lba, u64 start) {
 
 void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
     const u64 sectorCount = p.driver->getSectorCount();
+    DumpLimit dumps;
     for (std::size_t index = 0; index < list.size(); ++index) {
         FsCandidate& c = list[index];
         const u64 start = c.startLBA;
@@ -1026,8 +1102,10 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
             hi = room;
         if (hi < lo) {
             logAt("FSs", 1228) << ": min > max: " << lo << '/' << hi << '\n';
-            logAt("FSs", 1229) << '\n';
-            dumpFsCandidate(logStream(), static_cast<u32>(index), c, *p.driver);
+            if (dumps.take()) {
+                logAt("FSs", 1229) << '\n';
+                dumpFsCandidate(logStream(), static_cast<u32>(index), c, *p.driver);
+            }
             hi = lo;
         }
         // Sizes beyond 32 bits (a volume on a disk past 2 TiB) stick at the
@@ -1035,6 +1113,9 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
         c.minSectors = static_cast<u32>(std::min(lo, U32_MAX));
         c.maxSectors = static_cast<u32>(std::min(hi, U32_MAX));
     }
+    if (dumps.leftOut() != 0)
+        logAt("FsCollection", 1) << ": " << dumps.leftOut()
+                                 << " more candidates with min > max left undumped\n";
 }
 
 } // namespace

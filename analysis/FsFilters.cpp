@@ -1,5 +1,6 @@
 #include "analysis/FsFilters.h"
 
+#include "analysis/DumpLimit.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "core/Preferences.h"
@@ -9,6 +10,7 @@
 #include "fs/StructureChecks.h"
 #include "fs/StructureDumps.h"
 
+#include <algorithm>
 #include <limits>
 #include <sstream>
 
@@ -215,12 +217,16 @@ void dumpFsCandidate(std::ostream& os, u32 index, const FsCandidate& c, Driver& 
 }
 
 void printFsCollection(std::ostream& os, const FsCandidateList& list, Driver& driver) {
-    for (std::size_t i = 0; i < list.size(); ++i) {
+    const std::size_t shown = std::min(list.size(), DumpLimit::FULL_DUMPS);
+    for (std::size_t i = 0; i < shown; ++i) {
         if (i != 0)
             os << '\n';
         os << (list[i].selected ? "(selected) " : "(not selected) ");
         dumpFsCandidate(os, static_cast<u32>(i), list[i], driver);
     }
+    if (shown < list.size())
+        os << "\n(" << list.size() - shown << " of " << list.size()
+           << " candidates left out of this listing)\n";
 }
 
 void logFsCollection(const FsCandidateList& list, Driver& driver) {

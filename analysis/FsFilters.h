@@ -41,7 +41,8 @@ void filterFsCollection(FsCandidateList& out, const FsCandidateList& collection,
 // listing of its root directory read through the driver.
 void dumpFsCandidate(std::ostream& os, u32 index, const FsCandidate& candidate, Driver& driver);
 // Every candidate, "(selected) " or "(not selected) " before its dump, an empty
-// line between two; nothing for an empty list.
+// line between two; nothing for an empty list. Past the first
+// DumpLimit::FULL_DUMPS candidates one line counts the rest.
 void printFsCollection(std::ostream& os, const FsCandidateList& list, Driver& driver);
 // The collection in the debug log between "*** CreateFSCollection ***" and its
 // end line.

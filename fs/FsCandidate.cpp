@@ -187,9 +187,13 @@ FsKind candidateFsKind(const FsCandidate& c) {
     return FS_NONE;
 }
 
+bool isSelectedFileSystem(const FsCandidate& c) {
+    return c.selected && !c.isPartitionTable;
+}
+
 const FsCandidate* getSelectedFileSystem(const FsCandidateList& list, u32 index) {
     for (const FsCandidate& c : list) {
-        if (!c.selected || c.isPartitionTable)
+        if (!isSelectedFileSystem(c))
             continue;
         if (index == 0)
             return &c;

@@ -148,8 +148,11 @@ bool isPartitionTypeCompatible(u8 type, FsKind kind, FatType fatType);
 // evidence wins: NTFS leaves none of those FAT traces.
 FsKind candidateFsKind(const FsCandidate& candidate);
 
+// Selected, and no partition table: a file system the layout offers.
+bool isSelectedFileSystem(const FsCandidate& candidate);
 // The index-th (from 0) candidate that is selected and is no partition table,
-// in list order; null when there are fewer.
+// in list order; null when there are fewer. A walk from the front: to visit
+// them all, walk the list once with isSelectedFileSystem.
 FsCandidate* getSelectedFileSystem(FsCandidateList& list, u32 index);
 const FsCandidate* getSelectedFileSystem(const FsCandidateList& list, u32 index);
 

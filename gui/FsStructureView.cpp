@@ -51,19 +51,23 @@ void dumpRebuilt(DriveDescr& d, u32 changeStatus, u32 lba, FromImage fromImage,
 
 std::vector<FsListRow> fileSystemRows(DriveDescr& d) {
     std::vector<FsListRow> rows;
-    for (u32 n = 0;; ++n) {
-        const FsCandidate* c = getSelectedFileSystem(d.getLayout(), n);
-        if (!c)
-            break;
+    // One walk over the layout: the nth row is the nth selected file system,
+    // which getSelectedFileSystem would look for from the front each time.
+    const std::string partition = std::string(_("Partition")) + " ";
+    const std::string fileSystem = std::string(" ") + _("File System");
+    int n = 0;
+    for (const FsCandidate& c : d.getLayout()) {
+        if (!isSelectedFileSystem(c))
+            continue;
         FsKind kind = FS_NONE;
         FatType fatType = FAT_NONE;
-        const u8 code = c->fscode();
+        const u8 code = c.fscode();
         partitionTypeToFs(code, kind, fatType);
         std::ostringstream name;
         writeFsTypeName(name, kind, fatType, code);
-        rows.push_back({std::string(_("Partition")) + " " + std::to_string(n),
-                        name.str() + " " + _("File System"),
-                        formatSize(u64(c->layoutSectors) * SECTOR_BYTES), static_cast<int>(n)});
+        rows.push_back({partition + std::to_string(n), name.str() + fileSystem,
+                        formatSize(u64(c.layoutSectors) * SECTOR_BYTES), n});
+        ++n;
     }
     if (!d.getCarvedFiles().empty()) {
         const Driver* driver = d.getDriveHolder().get();

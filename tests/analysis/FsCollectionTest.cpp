@@ -9,6 +9,8 @@
 #include "devices/Driver.h"
 #include "fs/StructureChecks.h"
 #include "tests/support/FailingReader.h"
+#include "tests/support/FatBytes.h"
+#include "tests/support/HostileImages.h"
 #include "tests/support/RecordingProgress.h"
 #include "tests/support/TestUtil.h"
 
@@ -277,6 +279,105 @@ TEST(FsCollectionTest, Fat32RootIsTheRunNamingMostFirstLevelFoldersReadSectorByS
     // Its second sector unreadable, the run at cluster 2 wins by its position.
     Driver bad(SharedPtr<dt::Reader>(new FailingReader(d.getReader(), {111})), 512);
     EXPECT_EQ(collect(r, bad)[0].rootDirLBA, 100u);
+}
+
+// Two FAT32 grids of one sector a cluster, cluster 2 at 100 and at 200, whose
+// first-level folders are both at clusters 3 and 4: they are searched together,
+// each from its own cluster 2 on, with its own point for a run right there.
+struct SharedFoldersRow {
+    const char* name;
+    std::vector<std::pair<u32, std::vector<u32>>> runs; // LBA, folders it names
+    std::string roots;                                  // of the grids at 100 and 200
+};
+
+const SharedFoldersRow SHARED_FOLDERS[] = {
+    // Named folders and the point tie: the first run wins; none lies behind 200.
+    {"TiesGoToTheFirstRun", {{100, {}}, {150, {3}}}, "100:100 200:-"},
+    // A run that names more beats the one at cluster 2, a tie does not.
+    {"MoreNamedFoldersWin", {{200, {3}}, {250, {3, 4}}}, "100:250 200:200"},
+    // A folder named twice counts twice.
+    {"EveryEntryCounts", {{150, {4, 4, 3}}, {300, {3, 4}}}, "100:150 200:300"},
+};
+
+class SharedFoldersTest : public ::testing::TestWithParam<SharedFoldersRow> {};
+
+TEST_P(SharedFoldersTest, EachGridTakesItsOwnRoot) {
+    std::string image(400 * 512, '\0');
+    ScanResults r;
+    for (u32 c2 : {100u, 200u}) {
+        subdir(r, c2 + 1, 3, 0, 70000);
+        subdir(r, c2 + 2, 4, 0, 70000);
+    }
+    for (const auto& run : GetParam().runs) {
+        plain(r, run.first, 1, 4);
+        std::string entries;
+        for (u32 cluster : run.second)
+            entries += shortEntry("FOLDER     ", 0x10, cluster, 0);
+        image.replace(run.first * 512, entries.size(), entries);
+    }
+    SharedPtr<Driver> d = openMemoryDriver(image);
+    std::ostringstream roots;
+    for (const FsCandidate& c : collect(r, *d)) {
+        if (!c.hasSubDirs)
+            continue;
+        roots << (roots.tellp() > 0 ? " " : "") << c.cluster2LBA << ':';
+        if (c.hasRootDir)
+            roots << c.rootDirLBA;
+        else
+            roots << '-';
+    }
+    EXPECT_EQ(roots.str(), GetParam().roots);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SharedFoldersTest, ::testing::ValuesIn(SHARED_FOLDERS),
+                         [](const ::testing::TestParamInfo<SharedFoldersRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Every sector reads as the same one, without taking the memory of a disk.
+class SameSectorReader : public dt::Reader {
+public:
+    SameSectorReader(u64 sectors, std::string sector) : sector_(std::move(sector)) {
+        setSize(static_cast<i64>(sectors * 512));
+    }
+    bool read(i64 offset, u8* buffer, i64 size) override {
+        if (!dt::rangeInside(offset, size, getSize()))
+            return false;
+        for (i64 i = 0; i < size; ++i)
+            buffer[i] = static_cast<u8>(sector_[static_cast<std::size_t>((offset + i) % 512)]);
+        return true;
+    }
+
+private:
+    std::string sector_;
+};
+
+TEST(FsCollectionTest, AFloodOfFat32GridsIsSearchedPerRunNotPerRunAndGrid) {
+    // What a disk of copied folder sectors gives: per three sectors two
+    // first-level folders, which make a FAT32 grid, and a run naming both.
+    constexpr u32 TRIPLES = 1000;
+    ScanResults r;
+    for (u32 k = 0; k < TRIPLES; ++k) {
+        const u32 lba = 70003 + 3 * k;
+        subdir(r, lba, GRID_FLOOD_CLUSTER, 0, GRID_FLOOD_CLUSTER);
+        subdir(r, lba + 1, GRID_FLOOD_CLUSTER + 1, 0, GRID_FLOOD_CLUSTER + 1);
+        plain(r, lba + 2, 1, GRID_FLOOD_CLUSTER + 1);
+    }
+    const std::string root = fat32GridFlood(3).substr(2 * 512);
+    Driver d(SharedPtr<dt::Reader>(new SameSectorReader(80000, root)), 512);
+    RecordingProgress progress;
+    const FsCandidateList out = collect(r, d, 0, &progress);
+    std::size_t grids = 0;
+    for (const FsCandidate& c : out) {
+        if (!c.hasSubDirs)
+            continue;
+        ++grids;
+        // All runs name both folders: the first behind cluster 2 wins.
+        EXPECT_EQ(c.rootDirLBA, 70005u) << c.cluster2LBA;
+    }
+    EXPECT_EQ(grids, TRIPLES);
+    // Scoring every run against every grid polled once a pair: a million here.
+    EXPECT_LT(progress.record()->polls, 20u * TRIPLES);
 }
 
 TEST(FsCollectionTest, PhasesPollAndACancelKeepsTheFinishedOnes) {

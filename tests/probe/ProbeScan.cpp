@@ -165,12 +165,11 @@ void printAnalysis(Analyzer& analyzer) {
     std::cout << "--- layout ---\n";
     printDriveLayout(std::cout, analyzer.getLayout());
     std::cout << "--- file systems ---\n";
-    for (u32 i = 0;; ++i) {
-        const FsCandidate* fs = getSelectedFileSystem(analyzer.getLayout(), i);
-        if (fs == nullptr)
-            break;
-        std::cout << i << ": LBA " << fs->startLBA << " sectors " << fs->layoutSectors << ' '
-                  << partitionTypeName(fs->fscode()) << '\n';
+    u32 i = 0;
+    for (const FsCandidate& fs : analyzer.getLayout()) {
+        if (isSelectedFileSystem(fs))
+            std::cout << i++ << ": LBA " << fs.startLBA << " sectors " << fs.layoutSectors << ' '
+                      << partitionTypeName(fs.fscode()) << '\n';
     }
     std::cout << "--- changes ---\n";
     for (const SectorChange& change : analyzer.getChanges())

@@ -1,0 +1,123 @@
+// The analysis of the wizard's road (deep scan, candidate collection, filters,
+// layout and rebuilt sectors, the file-system page's rows) on images that flood
+// it with candidates; each figure should grow with the image, not its square.
+//
+//   NtfsBootSectorFlood  64 MiB, an NTFS boot sector in every sector
+//   Fat32GridFlood      160 MiB of FAT32 cluster grids and would-be roots
+//   EbrChain            10,000 extended boot records in one chain, on a disk
+//   FileSystemRows      the file-system page's rows for 100,000 volumes
+//
+// peak_MiB is the process's peak so far: run one benchmark at a time
+// (--benchmark_filter) for its own.
+//
+// The images come from tests/support/HostileImages and are kept between runs
+// ($HB_BENCH_CACHE, else images/ beside the program), so that the probe can be
+// run on the same files: hbprobe analyze 'id=PATH|type=file'.
+//
+//   build/bench/bench_hostile_analysis [--benchmark_filter=...]
+
+#include "analysis/Analyzer.h"
+#include "bench/BenchSupport.h"
+#include "core/AppDirectory.h"
+#include "core/UserInterface.h"
+#include "devices/Driver.h"
+#include "devices/DtReaderFile.h"
+#include "gui/FsStructureView.h"
+#include "tests/support/HostileImages.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+constexpr u32 MIB_SECTORS = 2048;
+
+void writeImage(const std::string& path, const std::string& bytes) {
+    bench::writeFile(path, bytes);
+}
+
+void makeNtfsFlood(const std::string& path) {
+    writeImage(path, testutil::ntfsBootSectorFlood(64 * MIB_SECTORS));
+}
+void makeGridFlood(const std::string& path) {
+    writeImage(path, testutil::fat32GridFlood(160 * MIB_SECTORS));
+}
+void makeEbrChain(const std::string& path) {
+    writeImage(path, testutil::ebrChain(10000));
+}
+
+// The source as the source page opens an image file (no partition tables) or a
+// whole disk (with them).
+void open(Analyzer& analyzer, const std::string& path, bool disk) {
+    auto* file = new dt::ReaderFile;
+    SharedPtr<dt::Reader> reader(file);
+    if (!file->open(path.c_str()))
+        throw std::runtime_error("cannot open " + path);
+    analyzer.getDriveHolder() = SharedPtr<Driver>(new Driver(reader, 512));
+    setSourceKind(analyzer.getDrive()->getProperties(), disk ? "drive" : "file");
+}
+
+double peakMiB() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// The scanner page's work and the file-system page's list.
+void road(benchmark::State& state, const std::string& image, bool disk) {
+    setAppDirectory(HB_SOURCE_DIR "/lib");
+    HeadlessInterface ui;
+    std::size_t candidates = 0;
+    std::size_t rows = 0;
+    for (auto _ : state) {
+        Analyzer analyzer(&ui);
+        open(analyzer, image, disk);
+        analyzer.scan(0, analyzer.getDrive()->getSectorCount(), nullptr);
+        analyzer.createFSCollection();
+        rows = gtk::fileSystemRows(analyzer).size();
+        candidates = analyzer.getFsCollection().size();
+    }
+    state.counters["candidates"] = static_cast<double>(candidates);
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["peak_MiB"] = peakMiB();
+}
+
+void BM_NtfsBootSectorFlood(benchmark::State& state) {
+    road(state, bench::cachedImage("ntfs-boot-flood-64m.img", makeNtfsFlood), false);
+}
+BENCHMARK(BM_NtfsBootSectorFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_Fat32GridFlood(benchmark::State& state) {
+    road(state, bench::cachedImage("fat32-grid-flood-160m.img", makeGridFlood), false);
+}
+BENCHMARK(BM_Fat32GridFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_EbrChain(benchmark::State& state) {
+    road(state, bench::cachedImage("ebr-chain-10000.img", makeEbrChain), true);
+}
+BENCHMARK(BM_EbrChain)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// The file-system page's rows alone, for a layout of 100,000 volumes.
+void BM_FileSystemRows(benchmark::State& state) {
+    DriveDescr d;
+    FsCandidateList layout(100000);
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+        layout[i].startLBA = static_cast<u32>(2 * i);
+        layout[i].hasNtfsVolume = true;
+        layout[i].selected = true;
+        layout[i].valid = true;
+        layout[i].layoutSectors = 2;
+    }
+    d.setLayout(std::move(layout));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(gtk::fileSystemRows(d));
+}
+BENCHMARK(BM_FileSystemRows)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
