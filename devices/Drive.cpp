@@ -7,6 +7,15 @@ Drive::Drive(const SharedPtr<Driver>& driver, const UnreadableSectors* unreadabl
       unreadable_(unreadable) {}
 
 bool Drive::isUnreadable(u64 firstLba, u64 count) const {
+    if (count == 0)
+        return false;
+    // A volume may run past the end of a copy that stopped early; what lies
+    // beyond the source is as lost as a sector that failed.
+    if (driver_.get() != nullptr) {
+        const u64 sectors = driver_->getSectorCount();
+        if (firstLba >= sectors || count > sectors - firstLba)
+            return true;
+    }
     return unreadable_ != nullptr && unreadable_->contains(firstLba, count);
 }
 

@@ -18,7 +18,8 @@ public:
     u64 getSectorSize() const { return sectorSize_; }
     const UnreadableSectors* getUnreadable() const { return unreadable_; }
 
-    // Whether any sector of [firstLba, firstLba + count) was found unreadable.
+    // Whether any sector of [firstLba, firstLba + count) was found unreadable or
+    // lies past the source's end.
     bool isUnreadable(u64 firstLba, u64 count) const;
     // Polls (a cancel throws InterruptedException before reading), then reads.
     bool readSectors(u64 lba, u64 count, u8* buffer);

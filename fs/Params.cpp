@@ -296,6 +296,48 @@ std::ostream& operator<<(std::ostream& os, const NTFS_FS_PARAMS& p) {
 
 // ---- Forming the records ----
 
+namespace {
+
+enum class SourceFit { INSIDE, CUT, OUTSIDE };
+
+// A copy that stopped early (an imaging tool cut short) holds the start of a
+// volume but not its end: such a volume is still offered, and its sectors past
+// the end read as unreadable ones do. A boot sector that claims more than twice
+// what the source holds from it on is taken for damage rather than a cut, so
+// that no walk spends its time on more sectors that do not exist than on those
+// that do.
+SourceFit sourceFit(u64 lba, u64 totalSectors, u64 sourceSectors) {
+    if (lba >= sourceSectors)
+        return SourceFit::OUTSIDE;
+    const u64 held = sourceSectors - lba;
+    if (totalSectors <= held)
+        return SourceFit::INSIDE;
+    return totalSectors - held <= held ? SourceFit::CUT : SourceFit::OUTSIDE;
+}
+
+// Logs a cut or refused volume (the refusal under `refusedLine`); true when the
+// volume is offered.
+bool fitsSource(const char* stem, int refusedLine, const char* kind, u64 lba, u64 totalSectors,
+                u64 sourceSectors) {
+    switch (sourceFit(lba, totalSectors, sourceSectors)) {
+    case SourceFit::INSIDE:
+        return true;
+    case SourceFit::CUT:
+        logAt(stem, 34) << ": " << kind << " volume at sector " << lba << " of " << totalSectors
+                        << " sectors is cut by the source's end " << sourceSectors
+                        << ": the sectors past it are unreadable\n";
+        return true;
+    case SourceFit::OUTSIDE:
+        break;
+    }
+    logAt(stem, refusedLine) << ": " << kind << " volume at sector " << lba << " of "
+                             << totalSectors << " sectors passes the source's end " << sourceSectors
+                             << " by more than the source holds of it\n";
+    return false;
+}
+
+} // namespace
+
 bool fatFsParamsFromBootSector(u32 lba, const u8* sector, FAT_FS_PARAMS& out, u64 sourceSectors) {
     FatBootParams b;
     if (!readFatBootParams(sector, b))
@@ -328,12 +370,7 @@ bool fatFsParamsFromBootSector(u32 lba, const u8* sector, FAT_FS_PARAMS& out, u6
         logAt("FAT_FS_PARAMS", 31) << ": FAT volume at sector " << lba << ": " << why << '\n';
         return false;
     }
-    if (out.endLBA() > sourceSectors) {
-        logAt("FAT_FS_PARAMS", 32) << ": FAT volume at sector " << lba << " of " << out.totalSectors
-                                   << " sectors passes the source's end " << sourceSectors << '\n';
-        return false;
-    }
-    return true;
+    return fitsSource("FAT_FS_PARAMS", 32, "FAT", lba, out.totalSectors, sourceSectors);
 }
 
 bool ntfsFsParamsFromBootSector(u32 lba, const u8* sector, NTFS_FS_PARAMS& out, u64 sourceSectors) {
@@ -351,13 +388,8 @@ bool ntfsFsParamsFromBootSector(u32 lba, const u8* sector, NTFS_FS_PARAMS& out, 
         logAt("NTFS_FS_PARAMS", 30) << ": NTFS volume at sector " << lba << ": " << why << '\n';
         return false;
     }
-    // The volume's sizes are 64-bit, but it must lie in the source.
-    if (out.totalSectors > sourceSectors || lba > sourceSectors - out.totalSectors) {
-        logAt("NTFS_FS_PARAMS", 31)
-            << ": NTFS volume at sector " << lba << " of " << out.totalSectors
-            << " sectors passes the source's end " << sourceSectors << '\n';
+    if (!fitsSource("NTFS_FS_PARAMS", 31, "NTFS", lba, out.totalSectors, sourceSectors))
         return false;
-    }
     // The engine takes the MFT from either copy, so one of them must lie in
     // the source; a cluster number that puts both beyond it is damage.
     auto inSource = [&](u64 lcn) {

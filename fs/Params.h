@@ -13,8 +13,10 @@
 // LBA. A FAT record is refused when one of its sectors passes LBA 2^32 - 1 (its
 // fields are 32-bit) or the end of the source, when its sectors per FAT give no
 // FAT width, or when a FAT32 root cluster is below 2; its cluster count is
-// clamped to what the FAT can address. An NTFS record is refused when the volume
-// passes the end of the source or neither the MFT nor its mirror lies in it.
+// clamped to what the FAT can address. An NTFS record is refused when neither
+// the MFT nor its mirror lies in the source. A volume that runs past the end of
+// the source (a copy cut short) is kept as long as the source holds at least
+// half of it; its sectors past the end are unreadable ones.
 
 #include "core/Types.h"
 #include "fs/FsTypes.h"
@@ -148,7 +150,8 @@ struct FsParams {
 
 // The record of the boot sector image at `lba` of a source of `sourceSectors`
 // sectors. False when the sector is no such boot sector (nothing logged) or the
-// record is not valid or does not lie in the source (one log line).
+// record is not valid or the source holds less than half of the volume (one log
+// line).
 bool fatFsParamsFromBootSector(u32 lba, const u8* sector, FAT_FS_PARAMS& out, u64 sourceSectors);
 bool ntfsFsParamsFromBootSector(u32 lba, const u8* sector, NTFS_FS_PARAMS& out, u64 sourceSectors);
 

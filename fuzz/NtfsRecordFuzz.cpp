@@ -1,6 +1,6 @@
 // FILE records and INDX blocks as they come off a damaged disk: the header
-// checks, the fix-ups, the attribute walk with every value and run list it
-// names, then the properties each step promises.
+// checks, the fix-ups (of torn records too), the attribute walk with every
+// value and run list it names, then the properties each step promises.
 
 #include "fs/ntfs/NtfsRecord.h"
 #include "fs/ntfs/Runlist.h"
@@ -61,11 +61,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FileRecordHeader header;
     const bool headerOk = parser.checkFileHeader(header);
     parser.storedRecordNumber();
-    if (NtfsRecordParser::applyFixups(arrayOf(record))) {
-        // Undoing gives back the bytes read.
-        std::vector<u8> again = record;
-        require(NtfsRecordParser::undoFixups(arrayOf(again)));
-        require(again == raw);
+    u32 torn = 0;
+    if (NtfsRecordParser::applyFixupsOfTorn(arrayOf(record), torn)) {
+        require(torn <= parser.sectorCount() || !headerOk);
+        // Only the sector tails change.
+        for (std::size_t i = 0; i < size; ++i)
+            require(record[i] == raw[i] || i % NTFS_RECORD_SECTOR >= NTFS_RECORD_SECTOR - 2);
+        // Taken whole, the record is refused when torn and keeps its bytes.
+        std::vector<u8> whole = raw;
+        require(NtfsRecordParser::applyFixups(arrayOf(whole)) == (torn == 0));
+        require(whole == (torn == 0 ? record : raw));
+        if (torn == 0) {
+            // Undoing gives back the bytes read.
+            std::vector<u8> again = record;
+            require(NtfsRecordParser::undoFixups(arrayOf(again)));
+            require(again == raw);
+        }
         if (headerOk) {
             require(header.firstAttributeOffset < header.bytesInUse);
             require(header.bytesInUse <= parser.sectorCount() * NTFS_RECORD_SECTOR);
@@ -73,8 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            static_cast<u32>(header.firstAttributeOffset));
         }
     } else {
-        // A refused record keeps its bytes.
+        // A refused record keeps its bytes, and is refused whole as well.
         require(record == raw);
+        std::vector<u8> whole = raw;
+        require(!NtfsRecordParser::applyFixups(arrayOf(whole)) && whole == raw);
     }
 
     std::vector<u8> block = raw;

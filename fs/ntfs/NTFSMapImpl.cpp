@@ -165,10 +165,22 @@ bool NTFSMapImpl::isEquivalent(const Node& listed, const Node& added) {
     return listed.isDirectory() == added.isDirectory() && listed.getName() == added.getName();
 }
 
+bool NTFSMapImpl::loadNodeData(const Node& node, NtfsAttributeData& data) {
+    if (!parser_.loadFile(node.getAddress()))
+        return false;
+    // A file whose record holds no unnamed data stream ($Secure, $Quota and
+    // the like) is empty; nothing of it is missing.
+    if (!parser_.hasUnnamedData() && !parser_.isDirectory()) {
+        data = NtfsAttributeData();
+        return true;
+    }
+    return parser_.getData(data);
+}
+
 bool NTFSMapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::string>& path,
                               Node& node) {
     NtfsAttributeData data;
-    if (!parser_.loadFile(node.getAddress()) || !parser_.getData(data))
+    if (!loadNodeData(node, data))
         return false;
     // The size announced is the size streamed: a listed entry's own size may be
     // older than its record's.
@@ -179,12 +191,14 @@ bool NTFSMapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::strin
         ok = dataReader_.read(data);
     }
     recoverer.endFile();
-    return ok;
+    // A torn record may hold stale bytes: the user has the file and is told
+    // to check it.
+    return ok && !parser_.isTorn();
 }
 
 int NTFSMapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {
     NtfsAttributeData data;
-    if (!parser_.loadFile(node.getAddress()) || !parser_.getData(data))
+    if (!loadNodeData(node, data))
         return -5;
     const u64 readable = std::min(data.size, node.getSize());
     if (offset >= readable)

@@ -70,6 +70,9 @@ private:
     // Lists the loaded folder's index into folder; remembers where each record
     // was listed, so that its own record finds its entry at once.
     bool listLoadedFolder(u64 address, Folder& folder);
+    // Loads the node's file and prepares its unnamed data; an empty value for
+    // a file that has none.
+    bool loadNodeData(const Node& node, NtfsAttributeData& data);
     // Places a node that its own record describes under its parent folder,
     // starting the search for its listed entry where that was listed.
     void placeFoundFile(u64 parent, const Node& node);

@@ -505,6 +505,12 @@ bool NtfsFileParser::getData(NtfsAttributeData& data) {
     return dataOk_;
 }
 
+bool NtfsFileParser::hasUnnamedData() const {
+    std::vector<CachedAttribute> extents;
+    cache_.findAttributes(extents, NTFS_ATTR_DATA, nullptr, 0);
+    return !extents.empty();
+}
+
 bool NtfsFileParser::readIndexRoot() {
     if (indexRootRecord_ == current_)
         return indexRootOk_;

@@ -94,6 +94,11 @@ public:
     bool listFolder(tree::Folder& folder);
     // The unnamed $DATA of the loaded file, prepared once per file.
     bool getData(NtfsAttributeData& data);
+    // Whether the loaded file has an unnamed $DATA at all: the system files
+    // that keep everything in named streams and indexes have none.
+    bool hasUnnamedData() const;
+    // Whether a record of the loaded file was torn (NtfsFileRecordsCache).
+    bool isTorn() const { return cache_.hasTornRecord(); }
     // The data of an attribute from all its extents (headers in cache order).
     bool prepareAttribute(NtfsAttributeData& data, const std::vector<CachedAttribute>& extents);
     // The whole value of an attribute of at most MAX_VALUE_SIZE bytes.

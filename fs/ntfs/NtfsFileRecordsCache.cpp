@@ -4,6 +4,7 @@
 #include "core/Log.h"
 #include "fs/ntfs/NTFSDrive.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -56,12 +57,21 @@ bool NtfsFileRecordsCache::loadRecord(u64 record, u64 expectedBase, bool& delete
         logAt("NtfsFileRecordsCache", 70) << ": " << header.baseRecord << '\n';
         return false;
     }
-    if (!NtfsRecordParser::applyFixups(Array(bytes, recordSize_))) {
+    u32 torn = 0;
+    if (!NtfsRecordParser::applyFixupsOfTorn(Array(bytes, recordSize_), torn)) {
         logAt("NtfsFileRecordsCache", 75) << '\n';
         return false;
     }
+    // A record torn by a power loss still holds its file: it is read, and its
+    // file told apart, for the user to check. Said once, however often the
+    // record is loaded again.
+    if (torn != 0 && tornLogged_.insert(record).second)
+        logAt("NtfsFileRecordsCache", 80)
+            << ": record " << record << " is torn: " << torn << " of "
+            << recordSize_ / NTFS_RECORD_SECTOR << " sectors lack its update sequence number\n";
     keep = true;
     recordNumbers_.push_back(record);
+    tornSlots_.push_back(torn != 0);
     NtfsAttributeWalk walk(parser.attributeArea(header),
                            static_cast<u32>(header.firstAttributeOffset));
     CachedAttribute attribute;
@@ -125,9 +135,14 @@ ConstArray NtfsFileRecordsCache::attributeBytes(const CachedAttribute& attribute
     return NtfsAttributeParser(attributeArea(attribute)).attribute(attribute.header);
 }
 
+bool NtfsFileRecordsCache::hasTornRecord() const {
+    return std::find(tornSlots_.begin(), tornSlots_.end(), true) != tornSlots_.end();
+}
+
 void NtfsFileRecordsCache::clear() {
     records_.clear();
     recordNumbers_.clear();
+    tornSlots_.clear();
     attributes_.clear();
 }
 

@@ -13,6 +13,7 @@
 #include "fs/ntfs/Runlist.h"
 #include "fs/ntfs/RunlistReader.h"
 
+#include <unordered_set>
 #include <vector>
 
 class NTFSDrive;
@@ -38,8 +39,12 @@ public:
     // to `expectedBase` (0: a base record), applies its fix-ups and appends its
     // attributes. `deleted` says whether it is not in use. False, with a log
     // line, when it cannot be read or checked; a record whose attributes break
-    // off stays loaded with those that parsed, and the result is false.
+    // off stays loaded with those that parsed, and the result is false. A torn
+    // record (a sector without the update sequence number) is loaded and
+    // counts for hasTornRecord.
     bool loadRecord(u64 record, u64 expectedBase, bool& deleted);
+    // Whether a record loaded since the last clear() was torn.
+    bool hasTornRecord() const;
 
     // The loaded record's bytes; null when it is not loaded, or std::runtime_error
     // "NtfsFileRecordsCache(142)" when it must be.
@@ -91,5 +96,8 @@ private:
     // Loaded records back to back; slot i holds recordNumbers_[i].
     std::vector<u8> records_;
     std::vector<u64> recordNumbers_;
+    std::vector<bool> tornSlots_; // slot i was torn
+    // The torn records already logged.
+    std::unordered_set<u64> tornLogged_;
     std::vector<CachedAttribute> attributes_;
 };

@@ -41,7 +41,7 @@ bool NtfsRecordParser::checkHeader(u32 magic) {
     return true;
 }
 
-bool NtfsRecordParser::fixups(const Array& record, bool apply) {
+bool NtfsRecordParser::fixups(const Array& record, bool apply, u32* tornSectors) {
     const u64 size = record.length();
     if (size < REC_HEADER_FIELDS_END) {
         if (logNtfsRecordParser)
@@ -72,17 +72,21 @@ bool NtfsRecordParser::fixups(const Array& record, bool apply) {
     }
     const u16 number = record.getLE16(arrayOffset);
     if (apply) {
-        // A sector whose tail lacks the number was not written with the others:
-        // the record is torn and its bytes do not belong together.
+        u32 torn = 0;
         for (u32 i = 0; i < sectors; ++i) {
             const u16 tail = record.getLE16(SECTOR_TAIL + NTFS_RECORD_SECTOR * i);
-            if (tail != number) {
+            if (tail == number)
+                continue;
+            if (tornSectors == nullptr) {
                 if (logNtfsRecordParser)
                     logAt("NtfsRecordParser", 75)
                         << ": sector " << i << " tail " << tail << " number " << number << '\n';
                 return false;
             }
+            ++torn;
         }
+        if (tornSectors != nullptr)
+            *tornSectors = torn;
     }
     for (u32 i = 0; i < sectors; ++i) {
         const u32 tail = SECTOR_TAIL + NTFS_RECORD_SECTOR * i;

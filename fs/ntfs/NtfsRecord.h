@@ -93,11 +93,18 @@ public:
     // Applies (reading) or undoes (before writing back) the fix-ups of the record
     // in `record`, in place. Everything is checked before a byte changes: the
     // array's offset and count, that the buffer holds the sectors, and, when
-    // applying, that every sector ends with the update sequence number. A record
-    // that fails keeps its bytes. Applying and then undoing gives back the bytes
-    // read from the disk.
-    static bool fixups(const Array& record, bool apply);
+    // applying, whether every sector ends with the update sequence number. A
+    // sector that does not was not written with the others (a write torn by a
+    // power loss). Without `tornSectors` such a record is refused; with it, it
+    // is applied all the same and `tornSectors` counts those sectors, since
+    // the rest of a torn record is still worth reading. A record that fails
+    // keeps its bytes. Applying a whole record and then undoing gives back the
+    // bytes read from the disk.
+    static bool fixups(const Array& record, bool apply, u32* tornSectors = nullptr);
     static bool applyFixups(const Array& record) { return fixups(record, true); }
+    static bool applyFixupsOfTorn(const Array& record, u32& tornSectors) {
+        return fixups(record, true, &tornSectors);
+    }
     static bool undoFixups(const Array& record) { return fixups(record, false); }
 
 protected:

@@ -105,10 +105,13 @@ bool probeNtfsFileRecord(const u8* bytes, u32 length, NtfsSystemRecordInfo& info
     const u32 recordBytes = static_cast<u32>(raw.sectorCount()) * NTFS_RECORD_SECTOR;
     if (recordBytes > length)
         return false;
-    // The caller's bytes stay as they are: the fix-ups go into a copy.
+    // The caller's bytes stay as they are: the fix-ups go into a copy. A torn
+    // record is a FILE record all the same, and the tree reads it.
     u8 copy[MAX_RECORD_BYTES];
     std::memcpy(copy, bytes, recordBytes);
-    if (!NtfsRecordParser::applyFixups(Array(copy, recordBytes)) || header.bytesInUse > recordBytes)
+    u32 torn = 0;
+    if (!NtfsRecordParser::applyFixupsOfTorn(Array(copy, recordBytes), torn) ||
+        header.bytesInUse > recordBytes)
         return false;
     NtfsAttributeWalk walk(ConstArray(copy, static_cast<u32>(header.bytesInUse)),
                            static_cast<u32>(header.firstAttributeOffset));

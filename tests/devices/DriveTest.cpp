@@ -26,4 +26,24 @@ TEST(DriveTest, ACancelStopsTheNextRead) {
     EXPECT_THROW(Drive(SharedPtr<Driver>(), nullptr).readSectors(0, 1, buf), std::runtime_error);
 }
 
+// A volume may run past the end of a copy that stopped early: its sectors
+// there count as unreadable as a failed sector does.
+TEST(DriveTest, SectorsPastTheSourcesEndAreUnreadable) {
+    UnreadableSectors unreadable;
+    unreadable.runs().push_back(SectorRun{5, 1});
+    Drive drive(SharedPtr<Driver>(new Driver(
+                    SharedPtr<dt::Reader>(new MemoryReader(testutil::numberedSectors(16))), 512)),
+                &unreadable);
+    const struct {
+        u64 first;
+        u64 count;
+        bool unreadable;
+    } rows[] = {
+        {0, 5, false}, {4, 2, true},     {15, 1, false},   {15, 2, true},
+        {16, 1, true}, {~0ull, 1, true}, {0, ~0ull, true}, {20, 0, false},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(drive.isUnreadable(r.first, r.count), r.unreadable) << r.first << '+' << r.count;
+}
+
 } // namespace

@@ -94,8 +94,8 @@ TEST(FormFsParamsTest, FatRecordsFromTheFoundBootSectors) {
         }
     }
     // No record: FATs only (no boot sector built yet); a FAT16 boot sector under
-    // an entry that says FAT32; an NTFS or another entry; more sectors than the
-    // source; a source of 4096-byte sectors.
+    // an entry that says FAT32; an NTFS or another entry; more sectors than
+    // twice the source; a source of 4096-byte sectors.
     const FatCorpus& v = fatCorpus(16);
     SharedPtr<Driver> driver = openImageDriver(v.path);
     const BootParams boot = bootOf(v.image().bootSector());
@@ -103,7 +103,7 @@ TEST(FormFsParamsTest, FatRecordsFromTheFoundBootSectors) {
     fatsOnly.hasFats = true;
     fatsOnly.fatType = FAT16;
     FsCandidate tooBig = candidateAt(0, boot);
-    tooBig.bootSector.fat.totalSectors = static_cast<u32>(driver->getSectorCount() + 1);
+    tooBig.bootSector.fat.totalSectors = static_cast<u32>(2 * driver->getSectorCount() + 1);
     FAT_FS_PARAMS p;
     for (const FsCandidate& c : {fatsOnly, candidateAt(0, boot, 0x0B), candidateAt(0, boot, 0x07),
                                  candidateAt(0, boot, 0x83), tooBig})

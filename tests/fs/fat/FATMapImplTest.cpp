@@ -15,6 +15,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 using namespace testutil;
 using testutil::buildTree;
@@ -107,6 +108,37 @@ TEST_F(FatMapImplTest, ReadErrorsFillExactlyTheSectorsThatFail) {
     EXPECT_TRUE(got == expected) << hexDump(got.data() + c, 1024);
     for (u32 cluster : {clusters[1], clusters[5]})
         EXPECT_TRUE(log.has("FATMapImpl(105): " + std::to_string(cluster) + "\n")) << log.text();
+}
+
+// A copy that stopped inside the last file of a volume: the volume still
+// forms, that file is marked, and what the copy lacks comes back as the
+// unreadable fill.
+TEST(FatMapImplCutTest, ACopyCutShortKeepsItsVolumeAndMarksWhatItLacks) {
+    ScopedTimeZone utc("UTC");
+    TempDir dir;
+    FatImageOptions options;
+    options.sizeKiB = 2048;
+    FatImage fat(dir.file("v.img"), options);
+    const std::string first = pattern(1200000, 1);
+    const std::string last = pattern(800000, 2);
+    fat.addFile("first.bin", first);
+    fat.addFile("last.bin", last);
+    const u64 cut = 1792 * 1024;
+    ASSERT_EQ(::truncate(fat.path().c_str(), static_cast<off_t>(cut)), 0);
+    auto volume = openVolume(fat.path(), 0);
+    auto map = buildTree(*volume);
+    const auto listing = listTree(*map);
+    EXPECT_FALSE(listing.at("first.bin").hasFlag(Node::HAS_UNREADABLE));
+    EXPECT_TRUE(listing.at("last.bin").hasFlag(Node::HAS_UNREADABLE));
+    EXPECT_EQ(recoverAll(*map, dir.file("out")), 1u);
+    EXPECT_TRUE(readAll(dir.file("out/first.bin")) == first);
+    const std::string got = readAll(dir.file("out/last.bin"));
+    ASSERT_EQ(got.size(), last.size());
+    const std::size_t at = readAll(fat.path()).find(last.substr(0, 4096));
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t held = cut - at;
+    EXPECT_TRUE(got.substr(0, held) == last.substr(0, held));
+    EXPECT_TRUE(isUnreadablePattern(reinterpret_cast<const u8*>(got.data()) + held, 512));
 }
 
 TEST_F(FatMapImplTest, FoldersOnlyTheScanFoundAreAttachedOnce) {

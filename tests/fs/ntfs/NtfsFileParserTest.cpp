@@ -263,6 +263,52 @@ TEST(NtfsFileParserTest, OnlyWholeRecordsOfTheirBaseTakeACacheSlot) {
     EXPECT_EQ(cache.getRecordNumbers(), std::vector<u64>{8});
 }
 
+// A record torn after its first sector is loaded, told apart and logged once
+// however often it is loaded; one whose header, update sequence or attribute
+// walk fails is refused, torn or not.
+TEST(NtfsFileParserTest, ATornRecordLoadsUnlessItsHeaderOrAttributesFail) {
+    namespace L = ntfslayout;
+    const RecordBuilder file =
+        RecordBuilder().resident(0x30, name(u"torn")).resident(0x80, std::string(600, 'd'));
+    const u32 first = file.raw()[L::FILE_FIRST_ATTRIBUTE];
+    auto with = [&](u32 offset, u8 value) {
+        std::vector<u8> raw = file.raw();
+        raw[offset] = value;
+        return raw;
+    };
+    const struct {
+        std::vector<u8> raw;
+        bool loads;
+    } rows[] = {
+        {file.raw(), true},
+        {with(L::REC_MAGIC, 'B'), false},
+        {with(L::REC_USA_OFFSET, 4), false},      // over the header's own fields
+        {with(first + L::ATTR_LENGTH, 0), false}, // an attribute that never ends
+    };
+    Fixture f;
+    for (u32 i = 0; i < 4; ++i) {
+        std::vector<u8> torn = rows[i].raw;
+        torn[1022] ^= 0xFF;
+        f.image.putRecord(20 + i, torn);
+    }
+    f.image.putRecord(30, file.raw());
+    NtfsFileParser& parser = f.open();
+    LogCapture log;
+    for (u32 i = 0; i < 4; ++i) {
+        EXPECT_EQ(parser.loadFile(20 + i), rows[i].loads) << i;
+        EXPECT_TRUE(!rows[i].loads || parser.isTorn()) << i;
+    }
+    ASSERT_TRUE(parser.loadFile(30));
+    EXPECT_FALSE(parser.isTorn());
+    ASSERT_TRUE(parser.loadFile(20));
+    NtfsAttributeData data;
+    ASSERT_TRUE(parser.getData(data));
+    EXPECT_EQ(data.size, 600u);
+    const std::string said = "NtfsFileRecordsCache(80): record 20 is torn: 1 of 2 sectors";
+    EXPECT_EQ(log.text().find(said), log.text().rfind(said)) << log.text();
+    EXPECT_NE(log.text().find(said), std::string::npos) << log.text();
+}
+
 // The cluster looked at counts only when record 0 is a FILE record there:
 // otherwise it would pass for an MFT of one record.
 TEST(MftRunlistTest, WithoutRecordZeroNothingIsKnown) {
