@@ -103,12 +103,14 @@ void RecovererCopyOff::beginDirectory(const std::string& name,
 }
 
 void RecovererCopyOff::beginFile(const FileEntry& entry, const std::vector<std::string>& path) {
-    volumeCount_ = 0;
+    clearFileCounts();
     setText(InterfaceCallback::TEXT_MAIN, withTrailingSeparator(joinPath(path)) + entry.name);
     poll();
     currentPath_ = makeOutputPath(path, entry.name);
     entry_ = entry;
+    volumeBase_ = 0;
     openFile(currentPath_.substr(folder_.size()));
+    fileMade_ = true;
 }
 
 std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& path,
@@ -260,6 +262,7 @@ template <typename Put> void RecovererCopyOff::fill(u64 size, Put put) {
         // Only further bytes open a new volume: a file that ends exactly at the
         // limit has no empty last one.
         finishFile();
+        volumeBase_ += bytesInVolume_;
         ++volumeCount_;
         openFile(currentPath_.substr(folder_.size()) + ".v" + std::to_string(volumeCount_));
     }
@@ -287,6 +290,8 @@ void RecovererCopyOff::writeData(const u8* data, u64 size) {
             failWrite(172);
         }
         done += static_cast<u64>(n);
+        // What stays on the destination when a later piece fails.
+        fileBytes_ = volumeBase_ + bytesInVolume_ + done;
     }
     if (size != 0)
         endsInHole_ = false;
@@ -313,8 +318,11 @@ void RecovererCopyOff::advance(u64 size) {
 void RecovererCopyOff::finishFile() {
     if (!file_.isOpen())
         return;
-    if (endsInHole_ && ftruncate(file_.get(), static_cast<off_t>(bytesInVolume_)) != 0)
-        failWrite(176);
+    if (endsInHole_) {
+        if (ftruncate(file_.get(), static_cast<off_t>(bytesInVolume_)) != 0)
+            failWrite(176);
+        fileBytes_ = volumeBase_ + bytesInVolume_;
+    }
     // A file without a time keeps the time of its writing rather than one in 2106.
     if (entry_.time != NO_TIME) {
         struct timespec times[2];

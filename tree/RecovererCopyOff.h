@@ -135,6 +135,8 @@ private:
     Descriptor file_;
     std::string openPath_;
     u64 bytesInVolume_ = 0;
+    // Bytes of the current file in the volumes before the open one.
+    u64 volumeBase_ = 0;
     // The open volume ends in a hole: its length is set when it is finished.
     bool endsInHole_ = false;
 };

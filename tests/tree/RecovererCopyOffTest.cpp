@@ -166,9 +166,19 @@ TEST_F(RecovererCopyOffTest, NothingIsOverwrittenAndVolumesFollowTheComputedName
         writeAll(out("report-" + std::to_string(i) + ".txt"), "");
     recover(r, {}, "two.bin", "abcde");
     ASSERT_EQ(r.getVolumeCount(), 1u);
+    EXPECT_EQ(r.getFileBytes(), 5u);
     EXPECT_EQ(failureOf([&] { r.beginFile(FileEntry("report.txt", 1, 0), {}); }),
               "Cannot find unique path\n(/shown/report.txt)");
     EXPECT_EQ(r.getVolumeCount(), 0u);
+    EXPECT_FALSE(r.isFileMade());
+    EXPECT_EQ(r.getFileBytes(), 0u);
+    // A third volume that finds no name: the file holds the two before it.
+    for (int i = 0; i <= 999; ++i)
+        writeAll(out(i == 0 ? "cut.bin.v2" : "cut.bin-" + std::to_string(i) + ".v2"), "");
+    EXPECT_EQ(failureOf([&] { recover(r, {}, "cut.bin", "0123456789"); }),
+              "Cannot find unique path\n(/shown/cut.bin.v2)");
+    EXPECT_TRUE(r.isFileMade());
+    EXPECT_EQ(r.getFileBytes(), 8u);
     recover(r, {}, "later.bin", "z");
     EXPECT_EQ(r.getFiles().back(), "later.bin");
 }
@@ -313,12 +323,21 @@ TEST_F(RecovererCopyOffTest, ADeepPathOnFat32ComesBackWhole) {
         _exit(3);
     std::string failures;
     Names files;
+    bool counted = false;
     {
         RecovererCopyOff r(dest, "Shown", 0);
         const std::string data = bytes(4096);
         r.beginFile(FileEntry("big.bin", 8192, TIME), {});
         r.write(data.data(), 4096);
         failures = failureOf([&] { r.write(data.data(), 4096); });
+        counted = r.isFileMade() && r.getFileBytes() == 5000;
+        // Data past a hole that crosses the limit: only what came before the
+        // hole is on the disk.
+        r.beginFile(FileEntry("holes.bin", 10200, TIME), {});
+        r.write(data.data(), 100);
+        r.writeZeros(10000);
+        failures += "|" + failureOf([&] { r.write(data.data(), 100); });
+        counted = counted && r.getFileBytes() == 100;
         limit.rlim_cur = RLIM_INFINITY;
         setrlimit(RLIMIT_FSIZE, &limit);
         recover(r, {}, "next.bin", "n"); // closes the partial one
@@ -326,7 +345,9 @@ TEST_F(RecovererCopyOffTest, ADeepPathOnFat32ComesBackWhole) {
     }
     struct stat st;
     const bool partial = stat((dest + "/big.bin").c_str(), &st) == 0 && st.st_size == 5000 &&
-                         st.st_mtime != TIME && files == Names{"big.bin", "next.bin"};
+                         st.st_mtime != TIME && stat((dest + "/holes.bin").c_str(), &st) == 0 &&
+                         st.st_size == 100 && counted &&
+                         files == Names{"big.bin", "holes.bin", "next.bin"};
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         _exit(3);
     RecovererCopyOff r(readOnly, "Shown", 0);
@@ -334,6 +355,7 @@ TEST_F(RecovererCopyOffTest, ADeepPathOnFat32ComesBackWhole) {
     failures += "|" + failureOf([&] { r.beginFile(FileEntry("a", 1, 0), {"docs"}); });
     std::fprintf(stderr, "[%s] %d", failures.c_str(), partial);
     _exit(partial && failures == "Cannot write to file\n(Shown/big.bin)|"
+                                 "Cannot write to file\n(Shown/holes.bin)|"
                                  "Cannot open file\n(Shown/report.txt)|"
                                  "Cannot make directory\n(Shown/docs)"
               ? 0
