@@ -199,13 +199,15 @@ TEST(ParserRecoverTest, ACancelOrNobodyToAskEndsTheWalkWithoutAQuestion) {
 // A destination that fills up, a file that cannot be made, a cancel inside a
 // file and one before a file: each line lists what reached the destination,
 // every file not whole there is marked, and the totals add up what was
-// written.
+// written. The map gives e.bin up before it begins it: the file before must
+// not lend it its counts.
 const char* const FILLING = R"(
 root 5
 file 20 in=5 name=a.bin size=3000
 file 21 in=5 name=b.bin size=150000
 file 22 in=5 name=c.bin size=2000
 file 23 in=5 name=d.txt size=3
+file 24 in=5 name=e.bin size=10 lost
 )";
 
 TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
@@ -213,6 +215,8 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
     const std::string a = "a.bin                                  3000 Invalid Time\n";
     const std::string interrupted = "\n\n*** Interrupted ***\n";
     const std::string errors = " (recovered with errors)\n";
+    const std::string lostLine =
+        "e.bin                                     0 Invalid Time" + errors;
     const struct Row {
         const char* name;
         int answer; // to every question
@@ -229,30 +233,30 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         {"full, No", 1, 5000, "", "", 0,
          header + a + "b.bin                                  2000 Invalid Time" + errors +
              interrupted + TOTAL + "\t2 file(s) 0 folder(s) 5,000 bytes\n",
-         1, 0, false, "ROOT b.bin c.bin d.txt"},
+         1, 0, false, "ROOT b.bin c.bin d.txt e.bin"},
         {"full, Yes to all", 0x10, 5000, "", "", 0,
          header + a + "b.bin                                  2000 Invalid Time" + errors +
              "c.bin                                     0 Invalid Time" + errors +
-             "d.txt                                     0 Invalid Time" + errors +
+             "d.txt                                     0 Invalid Time" + errors + lostLine +
              "\t4 file(s) 0 folder(s) 5,000 bytes\n" + TOTAL +
              "\t4 file(s) 0 folder(s) 5,000 bytes\n",
-         3, 0, true, "ROOT b.bin c.bin d.txt"},
+         4, 1, true, "ROOT b.bin c.bin d.txt e.bin"},
         {"not made, Yes", 0, ~u64{0}, "c.bin", "", 0,
          header + a + "b.bin                                150000 Invalid Time\n" +
              "c.bin                                     0 Invalid Time" + errors +
-             "d.txt                                     3 Invalid Time\n" +
+             "d.txt                                     3 Invalid Time\n" + lostLine +
              "\t3 file(s) 0 folder(s) 153,003 bytes\n" + TOTAL +
              "\t3 file(s) 0 folder(s) 153,003 bytes\n",
-         1, 1, true, "ROOT c.bin"},
+         2, 2, true, "ROOT c.bin e.bin"},
         // Polls: the root level, a.bin's one piece, b.bin's first and second.
         {"cancelled inside b.bin", 1, ~u64{0}, "", "", 4,
          header + a + "b.bin                                 65536 Invalid Time" + errors +
              interrupted + TOTAL + "\t2 file(s) 0 folder(s) 68,536 bytes\n",
-         1, 0, false, "ROOT b.bin c.bin d.txt"},
+         1, 0, false, "ROOT b.bin c.bin d.txt e.bin"},
         {"cancelled before c.bin", 1, ~u64{0}, "", "c.bin", 0,
          header + a + "b.bin                                150000 Invalid Time\n" + interrupted +
              TOTAL + "\t2 file(s) 0 folder(s) 153,000 bytes\n",
-         0, 0, false, "ROOT c.bin d.txt"},
+         0, 0, false, "ROOT c.bin d.txt e.bin"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -313,6 +317,7 @@ TEST(ParserRecoverTest, AFileCutByTheSystemIsListedAtItsLengthOnDisk) {
               "b.bin                                  5000 Invalid Time (recovered with errors)\n"
               "c.bin                                  2000 Invalid Time\n"
               "d.txt                                     3 Invalid Time\n"
+              "e.bin                                     0 Invalid Time (recovered with errors)\n"
               "\t4 file(s) 0 folder(s) 10,003 bytes\n" +
                   TOTAL + "\t4 file(s) 0 folder(s) 10,003 bytes\n");
 }
