@@ -60,14 +60,19 @@ void BM_RecoverToTmpfs(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<i64>(state.iterations() * FILE_SIZE));
 }
 
+// The last run's output goes, outside the time measured.
+void removeUntimed(benchmark::State& state, const std::string& folder) {
+    state.PauseTiming();
+    bench::shell("rm -rf " + bench::quote(folder));
+    state.ResumeTiming();
+}
+
 void BM_RecoverSmallFiles(benchmark::State& state) {
     bench::FatTree tree(bench::fatSmallFilesImage());
     const std::string out = bench::scratch().file("small");
     bench::QuietProgress progress;
     for (auto _ : state) {
-        state.PauseTiming();
-        bench::shell("rm -rf " + bench::quote(out));
-        state.ResumeTiming();
+        removeUntimed(state, out);
         access("HB-RECOVER-BEGIN", F_OK);
         tree::ParserSelect(tree.map.get(), "").run(tree::START_POSITION, true, nullptr);
         tree::RecovererCopyOff recoverer(out, out, 2147483647ull);
@@ -87,9 +92,7 @@ void BM_RecoverDeepPaths(benchmark::State& state) {
     const std::string out = bench::scratch().file("deep");
     bench::QuietProgress progress;
     for (auto _ : state) {
-        state.PauseTiming();
-        bench::shell("rm -rf " + bench::quote(out));
-        state.ResumeTiming();
+        removeUntimed(state, out);
         tree::RecovererCopyOff recoverer(out, out, 0);
         InterfaceCallbackScope scope(recoverer, &progress);
         std::vector<std::string> path;
