@@ -211,8 +211,9 @@ bool Update::parseFeed(const char* text, UpdateInfo& info) {
             return false;
         }
     }
-    // The length decides whether a download is complete: it must be a number.
-    if (!allDigits(length)) {
+    // The length decides whether a download is complete: it must be a number,
+    // and not 0, which an empty answer would match.
+    if (!allDigits(length) || std::strtoull(length.c_str(), nullptr, 10) == 0) {
         logAt("Update", 253) << ": " << length << '\n';
         return false;
     }

@@ -60,6 +60,7 @@ public:
     bool httpGet(const char* url, Stream& sink, u64 limit, int totalMs);
     // "http://" is optional; an explicit ":port" after the host is honoured.
     static bool parseUrl(const char* url, Address& out);
+    // False too when the length is not a number of at least one byte.
     static bool parseFeed(const char* text, UpdateInfo& info);
     // The name the installer is saved under: the last element of the url's path.
     static std::string installerName(const std::string& url);

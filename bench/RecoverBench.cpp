@@ -6,7 +6,14 @@
 //   BM_RecoverSmallFiles       every file of a FAT32 volume of 100,000 files of
 //                              1 byte to 3 KiB (made with mkfs.fat and mcopy),
 //                              selected and recovered as the Recover command
-//                              does; the tree is built beforehand.
+//                              does; the tree is built beforehand;
+//   BM_RecoverDeepPaths/<n>    one file in each folder of a chain as deep as
+//                              the walk goes (1,024 levels), its folder names
+//                              n bytes long, handed over as the walk hands it:
+//                              the shape of a hostile disk, whose paths grow
+//                              past the destination's path limit and are cut
+//                              from their head, each cut one a chain of new
+//                              folders; the counter gives the folders made.
 //
 //   build/bench/bench_recover [--benchmark_filter=...]
 //
@@ -21,6 +28,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -52,14 +60,19 @@ void BM_RecoverToTmpfs(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<i64>(state.iterations() * FILE_SIZE));
 }
 
+// The last run's output goes, outside the time measured.
+void removeUntimed(benchmark::State& state, const std::string& folder) {
+    state.PauseTiming();
+    bench::shell("rm -rf " + bench::quote(folder));
+    state.ResumeTiming();
+}
+
 void BM_RecoverSmallFiles(benchmark::State& state) {
     bench::FatTree tree(bench::fatSmallFilesImage());
     const std::string out = bench::scratch().file("small");
     bench::QuietProgress progress;
     for (auto _ : state) {
-        state.PauseTiming();
-        bench::shell("rm -rf " + bench::quote(out));
-        state.ResumeTiming();
+        removeUntimed(state, out);
         access("HB-RECOVER-BEGIN", F_OK);
         tree::ParserSelect(tree.map.get(), "").run(tree::START_POSITION, true, nullptr);
         tree::RecovererCopyOff recoverer(out, out, 2147483647ull);
@@ -74,9 +87,34 @@ void BM_RecoverSmallFiles(benchmark::State& state) {
     state.counters["files"] = static_cast<double>(bench::SMALL_FILES);
 }
 
+void BM_RecoverDeepPaths(benchmark::State& state) {
+    const std::size_t nameBytes = static_cast<std::size_t>(state.range(0));
+    const std::string out = bench::scratch().file("deep");
+    bench::QuietProgress progress;
+    for (auto _ : state) {
+        removeUntimed(state, out);
+        tree::RecovererCopyOff recoverer(out, out, 0);
+        InterfaceCallbackScope scope(recoverer, &progress);
+        std::vector<std::string> path;
+        for (u32 depth = 0; depth < tree::Parser::DEFAULT_DEPTH_LIMIT; ++depth) {
+            const std::string number = std::to_string(1000000 + depth).substr(1);
+            path.push_back(std::string(nameBytes - number.size(), 'd') + number);
+            recoverer.beginFile(tree::FileEntry("f.txt", 1, 1234567890u), path);
+            recoverer.write("x", 1);
+            recoverer.endFile();
+        }
+    }
+    u64 folders = 0;
+    for (auto it = std::filesystem::recursive_directory_iterator(out);
+         it != std::filesystem::recursive_directory_iterator(); ++it)
+        folders += it->is_directory() ? 1 : 0;
+    state.counters["folders"] = static_cast<double>(folders);
+}
+
 } // namespace
 
 // One FAT cluster at a time (4 KiB), a large cluster (64 KiB), a whole NTFS run.
 BENCHMARK(BM_RecoverToTmpfs)->Arg(4096)->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RecoverSmallFiles)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_RecoverDeepPaths)->Arg(8)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_MAIN();

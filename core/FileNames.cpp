@@ -223,23 +223,6 @@ void truncateHeadToBytes(std::string& name, std::size_t maxBytes) {
     name = "~" + name.substr(std::min(start, name.size()));
 }
 
-void truncateHeadToChars(std::string& name, std::size_t maxChars) {
-    std::size_t chars = 0;
-    for (char c : name)
-        chars += isContinuation(c) ? 0 : 1;
-    if (chars <= maxChars)
-        return;
-    // Walk back over the last maxChars - 1 characters.
-    std::size_t keep = maxChars > 0 ? maxChars - 1 : 0;
-    std::size_t start = name.size();
-    while (keep > 0 && start > 0) {
-        --start;
-        if (!isContinuation(name[start]))
-            --keep;
-    }
-    name = "~" + name.substr(start);
-}
-
 bool makeUniqueFileName(const std::string& dir, std::string& name,
                         const std::function<bool(const std::string&)>& isUsable,
                         unsigned maxTries) {

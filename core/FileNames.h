@@ -38,11 +38,9 @@ std::string convertToUtf8(const char* text, std::size_t length, const char* from
 // Whether the system knows how to convert between the two charsets.
 bool canConvert(const char* from, const char* to);
 
-// Keeps the tail of a name longer than maxBytes behind a "~", at most maxBytes in
-// all, starting at a whole character.
+// Keeps the tail of a name (or a path) longer than maxBytes behind a "~", at
+// most maxBytes in all, starting at a whole character.
 void truncateHeadToBytes(std::string& name, std::size_t maxBytes);
-// Keeps the last maxChars - 1 characters of a longer name behind a "~".
-void truncateHeadToChars(std::string& name, std::size_t maxChars);
 
 // dir + name when isUsable says so, else the first of "base-1.ext" to
 // "base-<maxTries>.ext" that is usable (dir carries its own trailing separator).

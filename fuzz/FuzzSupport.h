@@ -96,11 +96,14 @@ private:
 class SizeCheckingRecoverer : public tree::Recoverer {
 public:
     void beginFile(const tree::FileEntry& entry, const std::vector<std::string>&) override {
+        clearFileCounts();
         expected_ = entry.getSize();
         written_ = 0;
+        fileMade_ = true;
     }
     void write(const void*, u32 size) override {
         written_ += size;
+        fileBytes_ = written_;
         require(written_ <= expected_);
     }
     void endFile() override { require(written_ == expected_); }

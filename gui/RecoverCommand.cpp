@@ -53,12 +53,14 @@ bool confirmRecover(GtkWindow* parent, const std::string& text) {
     return runDialog(dialog) == GTK_RESPONSE_ACCEPT;
 }
 
-std::string recoverNote(u32 splitCount, u32 errorCount) {
+std::string recoverNote(u32 splitCount, u32 errorCount, u32 unwrittenCount) {
     std::string note;
     if (splitCount != 0)
         note += std::string(_("Some files have been split into volumes.")) + "\n";
-    if (errorCount != 0)
+    if (errorCount > unwrittenCount)
         note += std::string(_("Some files have been recovered with errors.")) + "\n";
+    if (unwrittenCount != 0)
+        note += std::string(_("Some files could not be written.")) + "\n";
     if (!note.empty())
         note += _("\nSee report that follows this message.");
     return note;
@@ -74,36 +76,6 @@ u64 volumeLimit() {
     const i64 limit = Preferences::instance().fileSizeLimit();
     return limit > 0 ? static_cast<u64>(limit) : 0;
 }
-
-// What a recovery really wrote, which is less than what was marked when the
-// user cancelled, answered No to a read-error question or a step failed.
-class CountingRecoverer : public tree::RecovererCopyOff {
-public:
-    using RecovererCopyOff::RecovererCopyOff;
-
-    void beginDirectory(const std::string& name, const std::vector<std::string>& path) override {
-        RecovererCopyOff::beginDirectory(name, path);
-        ++written.folders;
-    }
-    void beginFile(const tree::FileEntry& entry, const std::vector<std::string>& path) override {
-        fileBytes_ = 0;
-        RecovererCopyOff::beginFile(entry, path);
-    }
-    void write(const void* data, u32 size) override {
-        RecovererCopyOff::write(data, size);
-        fileBytes_ += size;
-    }
-    void endFile() override {
-        RecovererCopyOff::endFile();
-        ++written.files;
-        written.bytes += fileBytes_;
-    }
-
-    tree::Totals written;
-
-private:
-    u64 fileBytes_ = 0;
-};
 
 std::string exceptionText(const std::exception& e) {
     return std::string(_("Exception: ")) + e.what();
@@ -155,9 +127,12 @@ void TreeInterface::recover() {
     if (!gtk::confirmRecover(parentWindow(), report.str()))
         return;
 
-    CountingRecoverer recoverer(destination, destination, volumeLimit());
+    tree::RecovererCopyOff recoverer(destination, destination, volumeLimit());
     u32 splitCount = 0;
     u32 errorCount = 0;
+    u32 unwrittenCount = 0;
+    tree::Totals written;
+    bool complete = false;
     {
         std::unique_ptr<ProgressBoxIC> box = createRecoverProgressBox(parentWindow(), marked.bytes);
         InterfaceCallbackScope scope(recoverer, box.get());
@@ -177,23 +152,25 @@ void TreeInterface::recover() {
         }
         splitCount = parser.getSplitCount();
         errorCount = parser.getErrorCount();
+        unwrittenCount = parser.getUnwrittenCount();
+        written = parser.getWritten();
+        complete = parser.isComplete();
     }
     refreshRows();
 
-    const std::string note = gtk::recoverNote(splitCount, errorCount);
+    const std::string note = gtk::recoverNote(splitCount, errorCount, unwrittenCount);
     if (!note.empty())
         information(false, gtk::escapeMarkup(note));
     std::ostringstream closing;
     closing << _("You have recovered ");
-    tree::printTotals(closing, recoverer.written);
+    tree::printTotals(closing, written);
     closing << ".\n\n";
-    // A cancel, a No to a read-error question or a failed step ends the walk
-    // early: the message must not claim the marked files were all written.
-    if (recoverer.written.files < marked.files)
+    // A cancel, a No to a question or a failed step ends the walk early: the
+    // message must not claim the marked files were all written.
+    if (!complete)
         closing << formatMessage(_("The recovery did not finish: %1 of %2 marked files were "
                                    "written. The report tells where it stopped."),
-                                 formatThousands(recoverer.written.files),
-                                 formatThousands(marked.files))
+                                 formatThousands(written.files), formatThousands(marked.files))
                 << "\n\n";
     closing << _("To confirm the validity of a file refer to the \"Status\" column and the F1 "
                  "Help notes. To view and use the recovered data, the Destination Drive should "

@@ -21,8 +21,10 @@ bool confirmRecover(GtkWindow* parent, const std::string& text);
 // The confirmation box as confirmRecover shows it, for driving it directly.
 GtkDialog* newRecoverConfirmation(GtkWindow* parent, const std::string& text);
 
-// The note shown before the closing message when files were split into volumes
-// or written with read errors; empty when neither happened.
-std::string recoverNote(u32 splitCount, u32 errorCount);
+// The note shown before the closing message when files were split into
+// volumes, written with errors (unreadable data, cut short) or not written at
+// all; empty when none of it happened. errorCount counts every file marked
+// with errors, the unwritten ones among them.
+std::string recoverNote(u32 splitCount, u32 errorCount, u32 unwrittenCount);
 
 } // namespace gtk

@@ -3,6 +3,7 @@
 #include "core/Intl.h"
 #include "core/Log.h"
 
+#include <exception>
 #include <memory>
 
 namespace tree {
@@ -21,17 +22,21 @@ ParserRecover::ParserRecover(Map* map, std::ostream* report, Recoverer* recovere
 
 void ParserRecover::run() {
     errorCount_ = 0;
+    unwrittenCount_ = 0;
     splitCount_ = 0;
+    written_ = Totals();
+    complete_ = false;
     std::unique_ptr<MapIterator> cursor = makeIterator(map_, START_POSITION, true, false);
     ParseTotals totals;
     std::vector<std::string> path;
     try {
         if (cursor->down())
             parse(*cursor, path, totals);
+        complete_ = true;
     } catch (const InterruptedException&) {
         writeInterrupted(*out_);
     }
-    writeTotals(*out_, totals.selected);
+    writeTotals(*out_, written_);
 }
 
 void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
@@ -40,49 +45,77 @@ void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std:
     do {
         if (!cursor.isSelected())
             continue;
-        if (cursor.isDirectory()) {
-            try {
-                recoverer_->beginDirectory(cursor.getName(), path);
-            } catch (const Recoverer::Exception& e) {
-                askContinue(e);
-            }
-            addFolder(totals.selected);
+        if (!cursor.isDirectory()) {
+            recoverFile(cursor, path, totals.selected, headerWritten);
             continue;
         }
-        if (!headerWritten) {
-            writeDirectoryHeader(*out_, path);
-            headerWritten = true;
+        try {
+            recoverer_->beginDirectory(cursor.getName(), path);
+        } catch (const Recoverer::Exception& e) {
+            // A folder that could not be made is not counted as recovered.
+            askContinue(e);
+            continue;
         }
-        recoverFile(cursor, path, totals.selected);
+        addFolder(totals.selected);
+        addFolder(written_);
     } while (cursor.next());
     if (headerWritten)
         writeDirectoryTotals(*out_, totals.selected);
 }
 
 void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::string>& path,
-                                Totals& selected) {
-    writeFileLine(*out_, cursor, false);
+                                Totals& selected, bool& header) {
+    recoverer_->clearFileCounts();
     bool ok = false;
+    bool failed = false;
+    // A No to the question, or a cancel, ends the walk, but only once the line
+    // of a file begun says what became of it.
+    std::exception_ptr stop;
     try {
         ok = cursor.recover(*recoverer_, path);
     } catch (const Recoverer::Exception& e) {
-        // The line stays open while the user is asked; a No ends the report
-        // with the interrupted line, which starts on a line of its own.
-        askContinue(e);
+        failed = true;
+        try {
+            askContinue(e);
+        } catch (const InterruptedException&) {
+            stop = std::current_exception();
+        }
+    } catch (const InterruptedException&) {
+        stop = std::current_exception();
     }
+    const bool made = recoverer_->isFileMade();
+    // Cancelled before anything of it was made: it was never begun.
+    if (stop && !failed && !made)
+        std::rethrow_exception(stop);
+
+    if (!header) {
+        writeDirectoryHeader(*out_, path);
+        header = true;
+    }
+    const u64 bytes = recoverer_->getFileBytes();
+    writeFileLine(*out_, cursor, false, bytes);
     if (recoverer_->getVolumeCount() != 0) {
         *out_ << _(" (split file)");
         ++splitCount_;
     }
-    if (ok) {
+    if (ok && made) {
         // Clears the marks of the folders above that have nothing marked left.
         selector_.run(cursor.getPosition(), false, ui_);
     } else {
         *out_ << _(" (recovered with errors)");
         ++errorCount_;
+        if (!made)
+            ++unwrittenCount_;
     }
-    addFile(selected, cursor);
     *out_ << '\n';
+    if (made) {
+        for (Totals* totals : {&selected, &written_}) {
+            ++totals->files;
+            totals->bytes += bytes;
+        }
+    }
+    if (stop)
+        std::rethrow_exception(stop);
 }
 
 bool ParserRecover::acceptDirectory(MapIterator& cursor) {

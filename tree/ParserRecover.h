@@ -6,6 +6,11 @@
 // unmarks every file recovered without error (so that a second Recover picks up
 // only what is still missing). When the recoverer fails, the user chooses
 // whether to go on.
+//
+// The report never claims more than the destination holds: a line gives the
+// bytes that were written, a file cut short or not made at all is marked with
+// errors, and the totals add up what was written. A file that a cancel
+// stopped before it was begun gets no line.
 
 #include "tree/ParserReport.h"
 #include "tree/ParserSelect.h"
@@ -26,8 +31,18 @@ public:
     // line. The grand total of what was recovered follows in any case.
     void run();
 
+    // Files marked "recovered with errors": data that could not be read, a
+    // file cut short, or one that could not be made at all.
     u32 getErrorCount() const { return errorCount_; }
+    // Of those, the files of which nothing reached the destination.
+    u32 getUnwrittenCount() const { return unwrittenCount_; }
     u32 getSplitCount() const { return splitCount_; }
+    // What reached the destination: the files made there (whole or not), their
+    // bytes, and the folders announced. Kept up to date file by file, so that
+    // it holds even when something else than a cancel ended the walk.
+    const Totals& getWritten() const { return written_; }
+    // Whether the last run went through the whole selection.
+    bool isComplete() const { return complete_; }
 
     // Asks whether to go on after the failure e; throws InterruptedException
     // for No. Once the user ticked "Don't ask me again", goes on silently.
@@ -38,13 +53,19 @@ public:
     bool acceptDirectory(MapIterator& cursor) override;
 
 private:
-    // One selected file: its line, its data, its marks.
-    void recoverFile(MapIterator& cursor, const std::vector<std::string>& path, Totals& selected);
+    // One selected file: its data, then its line and its marks as what reached
+    // the destination says. Writes the level's header first when `header` is
+    // still false.
+    void recoverFile(MapIterator& cursor, const std::vector<std::string>& path, Totals& selected,
+                     bool& header);
 
     Recoverer* recoverer_;
     ParserSelect selector_;
     u32 errorCount_ = 0;
+    u32 unwrittenCount_ = 0;
     u32 splitCount_ = 0;
+    Totals written_;
+    bool complete_ = false;
     bool dontAsk_ = false;
 };
 

@@ -69,6 +69,11 @@ void ParserReport::writeDirectoryHeader(std::ostream& out, const std::vector<std
 }
 
 void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode) {
+    writeFileLine(out, cursor, addressMode, cursor.getSize());
+}
+
+void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode,
+                                 u64 size) {
     const std::string& name = cursor.getName();
     out << name;
     const std::size_t length = utf8Length(name);
@@ -78,7 +83,7 @@ void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool ad
     if (cursor.isDirectory())
         out << _("<DIR>");
     else
-        out << cursor.getSize();
+        out << size;
     out << ' ';
     if (!addressMode) {
         out << formatTime(cursor.getTime());

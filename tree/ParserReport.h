@@ -35,6 +35,8 @@ public:
     static void writeDirectoryHeader(std::ostream& out, const std::vector<std::string>& path);
     // The entry's line without its line end.
     static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode);
+    // The same with `size` in a file's size column (what a recovery wrote).
+    static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode, u64 size);
     // A tab, the totals, a line end.
     static void writeDirectoryTotals(std::ostream& out, const Totals& totals);
     // The framed "Total" line and the totals.

@@ -22,6 +22,12 @@ void Recoverer::writeZeros(u64 size) {
 
 void Recoverer::endFile() {}
 
+void Recoverer::clearFileCounts() {
+    volumeCount_ = 0;
+    fileMade_ = false;
+    fileBytes_ = 0;
+}
+
 std::string joinPath(const std::vector<std::string>& path) {
     std::string joined;
     for (std::size_t i = 0; i < path.size(); ++i) {

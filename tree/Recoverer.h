@@ -44,10 +44,23 @@ public:
     const std::vector<std::string>& getFiles() const { return files_; }
     // Extra volumes of the file begun last; 0 when it was not split.
     u32 getVolumeCount() const { return volumeCount_; }
+    // What of the file begun last reached the destination: whether it was made
+    // there at all, and how many of its bytes (holes included) it holds, which
+    // is less than its size when a write failed or a cancel came in between.
+    bool isFileMade() const { return fileMade_; }
+    u64 getFileBytes() const { return fileBytes_; }
+
+    // Forgets the file begun last. Implementations call it first in beginFile,
+    // before anything can fail, and the recover walk before each file (a map
+    // may give a file up before it begins it): a file never reports the
+    // counts of the one before.
+    void clearFileCounts();
 
 protected:
     std::vector<std::string> files_;
     u32 volumeCount_ = 0;
+    bool fileMade_ = false;
+    u64 fileBytes_ = 0;
 };
 
 // Folder names joined with '/', no separator at either end; [] gives "".

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +43,19 @@ template <typename Call> auto retryInterrupted(Call call) {
         if (result >= 0 || errno != EINTR)
             return result;
     }
+}
+
+// What the file system of the folder `fd` allows, or `fallback` when it sets
+// no limit.
+std::size_t limitOf(int fd, int name, long fallback) {
+    const long value = fpathconf(fd, name);
+    return static_cast<std::size_t>(value > 0 ? value : fallback);
+}
+
+// A limit less the room kept for what may be added later; a destination too
+// tight for that room still gets a name of one byte.
+std::size_t withRoom(std::size_t limit, std::size_t room) {
+    return limit > room ? limit - room : 1;
 }
 
 // O_NOFOLLOW: a link in the folder's place is refused, not entered.
@@ -89,21 +103,25 @@ void RecovererCopyOff::beginDirectory(const std::string& name,
 }
 
 void RecovererCopyOff::beginFile(const FileEntry& entry, const std::vector<std::string>& path) {
-    volumeCount_ = 0;
+    clearFileCounts();
     setText(InterfaceCallback::TEXT_MAIN, withTrailingSeparator(joinPath(path)) + entry.name);
     poll();
     currentPath_ = makeOutputPath(path, entry.name);
     entry_ = entry;
+    volumeBase_ = 0;
     openFile(currentPath_.substr(folder_.size()));
+    fileMade_ = true;
 }
 
 std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& path,
                                              const std::string& name) {
+    // The destination's limits govern every name.
+    destinationFolder();
     std::string relative;
     cleanPath_.resize(std::min(cleanPath_.size(), path.size()));
     for (std::size_t i = 0; i < path.size(); ++i) {
-        // The last folder keeps room for a "-999" of the free-name search.
-        const std::size_t limit = i + 1 == path.size() ? NAME_LIMIT - 4 : NAME_LIMIT;
+        const std::size_t limit =
+            i + 1 == path.size() ? withRoom(nameMax_, FOLDER_RESERVE) : nameMax_;
         if (i == cleanPath_.size())
             cleanPath_.push_back(CleanName{path[i], limit, cleanName(path[i], limit)});
         else if (cleanPath_[i].name != path[i] || cleanPath_[i].limit != limit)
@@ -111,16 +129,19 @@ std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& pat
         relative += cleanPath_[i].clean;
         relative += '/';
     }
-    // Room for "-999" and ".v999".
-    relative += cleanName(name, NAME_LIMIT - 9);
-    if (destination_.size() < PATH_LIMIT - 13)
-        truncateHeadToChars(relative, PATH_LIMIT - 13 - destination_.size());
+    relative += cleanName(name, withRoom(nameMax_, FILE_RESERVE));
+    // We reach every element through its folder's descriptor, but whoever opens
+    // the file later gives its whole path, destination included; a destination
+    // that leaves no room for one is the user's choice and is not cut.
+    const std::size_t longest = withRoom(pathMax_, 1);
+    if (destination_.size() + PATH_RESERVE < longest)
+        truncateHeadToBytes(relative, longest - PATH_RESERVE - destination_.size());
 
     std::vector<std::string> elements;
     split(relative, elements, '/');
-    // A cut that lands on the start of a 255-byte folder name leaves "~" in front
-    // of all of it, one byte over what the file system takes.
-    truncateHeadToBytes(elements.front(), NAME_LIMIT);
+    // A cut that lands on the start of a folder name of the longest length
+    // leaves "~" in front of all of it, one byte over what the file system takes.
+    truncateHeadToBytes(elements.front(), nameMax_);
     std::string leaf = elements.back();
     elements.pop_back();
     openFolder(elements);
@@ -137,6 +158,8 @@ int RecovererCopyOff::destinationFolder() {
     destinationFd_ = Descriptor(::openFile(where, O_RDONLY | O_DIRECTORY, 0));
     if (!destinationFd_.isOpen())
         fail(144, _("Cannot make directory\n(%1)"), std::string());
+    nameMax_ = limitOf(destinationFd_.get(), _PC_NAME_MAX, NAME_MAX);
+    pathMax_ = limitOf(destinationFd_.get(), _PC_PATH_MAX, PATH_MAX);
     return destinationFd_.get();
 }
 
@@ -239,6 +262,7 @@ template <typename Put> void RecovererCopyOff::fill(u64 size, Put put) {
         // Only further bytes open a new volume: a file that ends exactly at the
         // limit has no empty last one.
         finishFile();
+        volumeBase_ += bytesInVolume_;
         ++volumeCount_;
         openFile(currentPath_.substr(folder_.size()) + ".v" + std::to_string(volumeCount_));
     }
@@ -266,6 +290,8 @@ void RecovererCopyOff::writeData(const u8* data, u64 size) {
             failWrite(172);
         }
         done += static_cast<u64>(n);
+        // What stays on the destination when a later piece fails.
+        fileBytes_ = volumeBase_ + bytesInVolume_ + done;
     }
     if (size != 0)
         endsInHole_ = false;
@@ -292,8 +318,11 @@ void RecovererCopyOff::advance(u64 size) {
 void RecovererCopyOff::finishFile() {
     if (!file_.isOpen())
         return;
-    if (endsInHole_ && ftruncate(file_.get(), static_cast<off_t>(bytesInVolume_)) != 0)
-        failWrite(176);
+    if (endsInHole_) {
+        if (ftruncate(file_.get(), static_cast<off_t>(bytesInVolume_)) != 0)
+            failWrite(176);
+        fileBytes_ = volumeBase_ + bytesInVolume_;
+    }
     // A file without a time keeps the time of its writing rather than one in 2106.
     if (entry_.time != NO_TIME) {
         struct timespec times[2];

@@ -26,10 +26,14 @@ namespace tree {
 
 class RecovererCopyOff : public Recoverer, public UsesInterfaceCallback {
 public:
-    // Longest name of one path element, and of a whole relative path plus the
-    // destination folder, in the form the Windows-era layouts we stay within use.
-    static constexpr std::size_t NAME_LIMIT = 255;
-    static constexpr std::size_t PATH_LIMIT = 247;
+    // Names and paths are held to what the destination's file system allows
+    // (its NAME_MAX and PATH_MAX as pathconf tells them, in bytes of the names
+    // as written), less the room that later steps may add: "-999" of the
+    // free-name search on the last folder, that and ".v999" of a further
+    // volume on the file, and both on the whole path.
+    static constexpr std::size_t FOLDER_RESERVE = 4;
+    static constexpr std::size_t FILE_RESERVE = 9;
+    static constexpr std::size_t PATH_RESERVE = 13;
     static constexpr unsigned UNIQUE_TRIES = 999;
 
     // `destination` receives the files; `display` is the same folder as the user
@@ -79,7 +83,8 @@ private:
         std::string clean;
     };
 
-    // The destination folder, made and opened the first time.
+    // The destination folder, made and opened the first time, when its limits
+    // are read too.
     int destinationFolder();
     // Makes the folders `wanted` below the destination and holds the last open:
     // from the folder open now when the new one lies inside it, else from the
@@ -109,6 +114,10 @@ private:
     std::string destination_;
     std::string display_;
     u64 volumeLimit_;
+    // The destination's longest name, and its longest path with the NUL that
+    // ends it.
+    std::size_t nameMax_ = 0;
+    std::size_t pathMax_ = 0;
     // Output path of the current file as makeOutputPath made it; its volumes
     // are named after it.
     std::string currentPath_;
@@ -126,6 +135,8 @@ private:
     Descriptor file_;
     std::string openPath_;
     u64 bytesInVolume_ = 0;
+    // Bytes of the current file in the volumes before the open one.
+    u64 volumeBase_ = 0;
     // The open volume ends in a hole: its length is set when it is finished.
     bool endsInHole_ = false;
 };

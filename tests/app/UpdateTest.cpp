@@ -37,6 +37,11 @@ TEST(UpdateFeed, ReadsTheFirstEnclosureInOrder) {
         {"<item version=\"v\"/>", false, "Update(232)"},
         {"<enclosure version=\"v\" url=\"u\" length=\"ten\" releaseNotesUrl=\"n\"", false,
          "Update(253)"},
+        // An empty answer would pass for a whole installer of no bytes.
+        {"<enclosure version=\"v\" url=\"u\" length=\"0\" releaseNotesUrl=\"n\"", false,
+         "Update(253)"},
+        {"<enclosure version=\"v\" url=\"u\" length=\"000\" releaseNotesUrl=\"n\"", false,
+         "Update(253)"},
         {"<enclosure version=\"v\" url=\"u\" length=\"1\" releaseNotesUrl=\"n", false,
          "Update(30)"},
     };

@@ -47,9 +47,25 @@ protected:
 TEST(RecoverCommandPartsTest, DefaultDestinationNameAndNotes) {
     testutil::ScopedTimeZone zone("UTC");
     EXPECT_EQ("Recover-201001181530", gtk::recoverDestinationName(1263828600));
-    EXPECT_EQ("", gtk::recoverNote(0, 0));
-    EXPECT_EQ("Some files have been split into volumes.\n\nSee report that follows this message.",
-              gtk::recoverNote(2, 0));
+    const std::string see = "\nSee report that follows this message.";
+    const struct {
+        u32 split;
+        u32 errors;
+        u32 unwritten;
+        std::string note;
+    } rows[] = {
+        {0, 0, 0, ""},
+        {2, 0, 0, "Some files have been split into volumes.\n" + see},
+        // A file of which nothing was written was not recovered, not even with errors.
+        {0, 1, 1, "Some files could not be written.\n" + see},
+        {1, 3, 1,
+         "Some files have been split into volumes.\nSome files have been recovered with errors.\n"
+         "Some files could not be written.\n" +
+             see},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.note, gtk::recoverNote(row.split, row.errors, row.unwritten))
+            << row.split << ' ' << row.errors << ' ' << row.unwritten;
 }
 
 TEST_F(RecoverCommandTest, WithNothingMarkedOnlyTheHintShows) {
@@ -130,6 +146,32 @@ TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
     EXPECT_TRUE(fileExists(destination.file("Split/docs/big.bin.v1").c_str()));
     // Not ticked: no report window.
     EXPECT_EQ(2u, script.answered());
+}
+
+// report.txt finds no free name in its folder and is not written; broken.dat
+// has a read error. The note tells both apart, and the closing message counts
+// only what was written.
+TEST_F(RecoverCommandTest, FilesNotWrittenAreToldApartFromFilesWithErrors) {
+    const std::string docs = destination.file("Taken/docs");
+    ASSERT_TRUE(makeDirectoryWithParents(docs.c_str(), 0755) == 0);
+    testutil::writeAll(docs + "/report.txt", "older");
+    for (int i = 1; i <= 999; ++i)
+        testutil::writeAll(docs + "/report-" + std::to_string(i) + ".txt", "");
+    ShownTree shown(guitest::testMap(TREE), &vfs);
+    guitest::markFolder(shown, "ROOT/docs");
+    testutil::ScriptedMessages messages(0); // Yes to overwriting "Taken", to going on
+    DialogScript script;
+    guitest::answerDialogs(script, "Taken", true);
+    shown.view().recover();
+    const auto& asked = messages.asked();
+    ASSERT_GE(asked.size(), 2u);
+    EXPECT_EQ("Some files have been recovered with errors.\nSome files could not be written.\n"
+              "\nSee report that follows this message.",
+              asked[asked.size() - 2].text);
+    EXPECT_THAT(asked.back().text,
+                testing::StartsWith("You have recovered 2 file(s) 1 folder(s) 3,500 bytes.\n\n"
+                                    "To confirm"));
+    EXPECT_EQ("older", testutil::readAll(docs + "/report.txt"));
 }
 
 TEST_F(RecoverCommandTest, CancellingEitherDialogWritesNothing) {

@@ -2,6 +2,8 @@
 
 #include "core/Progress.h"
 
+#include <algorithm>
+
 namespace testutil {
 
 // Files are kept (holes as zeros) up to this size; beyond it only counted.
@@ -16,27 +18,34 @@ void RecordingRecoverer::beginDirectory(const std::string& name,
 
 void RecordingRecoverer::beginFile(const tree::FileEntry& entry,
                                    const std::vector<std::string>& path) {
-    volumeCount_ = 0;
+    clearFileCounts();
     events.push_back("file [" + tree::joinPath(path) + "] " + entry.getName());
     if (failing.count(entry.getName()))
         throw Exception("Cannot open file\n(" + entry.getName() + ")");
     if (entry.getName() == cancelling)
         throw InterruptedException();
     files.push_back(File{entry, path, std::string(), 0, 0, 0, false});
+    fileMade_ = true;
 }
 
 void RecordingRecoverer::write(const void* data, u32 size) {
     File& f = files.back();
-    if (f.bytes.size() + size <= KEPT_BYTES)
-        f.bytes.append(static_cast<const char*>(data), size);
-    f.size += size;
+    const u32 kept = static_cast<u32>(std::min<u64>(size, room));
+    room -= kept;
+    if (f.bytes.size() + kept <= KEPT_BYTES)
+        f.bytes.append(static_cast<const char*>(data), kept);
+    f.size += kept;
+    fileBytes_ += kept;
     ++f.writes;
+    if (kept < size)
+        throw Exception("Cannot write to file\n(" + f.entry.getName() + ")");
 }
 
 void RecordingRecoverer::writeZeros(u64 size) {
     File& f = files.back();
     f.size += size;
     f.holes += size;
+    fileBytes_ += size;
     if (f.bytes.size() + size <= KEPT_BYTES)
         f.bytes.append(size, '\0');
 }

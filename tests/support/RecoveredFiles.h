@@ -15,7 +15,8 @@ namespace testutil {
 // [a/b] name", "file [a/b] name"), each file's entry, bytes and holes. It
 // throws Recoverer::Exception for the names in `failing` (as the writer does
 // for a folder or file it cannot make) and InterruptedException at the file
-// named `cancelling`.
+// named `cancelling`. Its data takes up to `room` bytes: a write beyond them
+// keeps what fits and throws as the writer does on a full destination.
 class RecordingRecoverer : public tree::Recoverer {
 public:
     struct File {
@@ -38,6 +39,7 @@ public:
     std::vector<File> files;
     std::set<std::string> failing;
     std::string cancelling;
+    u64 room = ~u64{0};
 };
 
 } // namespace testutil

@@ -50,10 +50,15 @@ TestEntry parseEntry(u64 line, const std::vector<std::string>& words, std::size_
         const char* word;
         bool TestEntry::*flag;
     } FLAGS[] = {
-        {"norecord", &TestEntry::noRecord},     {"dir", &TestEntry::directory},
-        {"deleted", &TestEntry::deleted},       {"system", &TestEntry::system},
-        {"unreadable", &TestEntry::unreadable}, {"badfat", &TestEntry::badFat},
-        {"prefer", &TestEntry::prefer},         {"noequiv", &TestEntry::noEquivalent},
+        {"norecord", &TestEntry::noRecord},
+        {"dir", &TestEntry::directory},
+        {"deleted", &TestEntry::deleted},
+        {"system", &TestEntry::system},
+        {"unreadable", &TestEntry::unreadable},
+        {"badfat", &TestEntry::badFat},
+        {"prefer", &TestEntry::prefer},
+        {"noequiv", &TestEntry::noEquivalent},
+        {"lost", &TestEntry::lost},
     };
     TestEntry e;
     bool sizeGiven = false;
@@ -341,7 +346,8 @@ TestEntry TestEngine::dataOf(const Node& node) const {
 bool TestEngine::recoverNode(tree::Recoverer& recoverer, const std::vector<std::string>& path,
                              Node& node) {
     const TestEntry r = dataOf(node);
-
+    if (r.lost)
+        return false;
     recoverer.beginFile(tree::FileEntry(node.getName(), r.size, node.getTime()), path);
     bool ok = true;
     std::vector<u8> chunk;

@@ -38,6 +38,8 @@
 //                    default: byte i is (i + ADDR) mod 251
 //   bad=OFF+LEN      bytes that fail to read (repeatable); they read as
 //                    "(unreadable)" repeated from the start of their range.
+//   lost             (files) the recovery gives up before it begins the file,
+//                    as an engine does whose record of the file cannot be read
 //   prefer           (listing entries) isPreferred ranks this entry first
 //   noequiv          (listing entries) never equivalent to the record
 //   dir              (entry lines) the entry is a folder
@@ -81,6 +83,7 @@ struct TestEntry {
     u64 lba = ~0ull;
     bool directory = false, noRecord = false, deleted = false, system = false;
     bool unreadable = false, badFat = false, prefer = false, noEquivalent = false;
+    bool lost = false;
     std::string text; // empty: the default byte pattern
     std::vector<TestByteRange> bad;
 };

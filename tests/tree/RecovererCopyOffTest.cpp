@@ -2,6 +2,8 @@
 
 #include "core/DateTime.h"
 #include "tests/support/FilesCameBack.h"
+#include "tests/support/FsImages.h"
+#include "tests/support/ProbeRun.h"
 #include "tests/support/RecordingProgress.h"
 #include "tests/support/TestUtil.h"
 
@@ -164,9 +166,19 @@ TEST_F(RecovererCopyOffTest, NothingIsOverwrittenAndVolumesFollowTheComputedName
         writeAll(out("report-" + std::to_string(i) + ".txt"), "");
     recover(r, {}, "two.bin", "abcde");
     ASSERT_EQ(r.getVolumeCount(), 1u);
+    EXPECT_EQ(r.getFileBytes(), 5u);
     EXPECT_EQ(failureOf([&] { r.beginFile(FileEntry("report.txt", 1, 0), {}); }),
               "Cannot find unique path\n(/shown/report.txt)");
     EXPECT_EQ(r.getVolumeCount(), 0u);
+    EXPECT_FALSE(r.isFileMade());
+    EXPECT_EQ(r.getFileBytes(), 0u);
+    // A third volume that finds no name: the file holds the two before it.
+    for (int i = 0; i <= 999; ++i)
+        writeAll(out(i == 0 ? "cut.bin.v2" : "cut.bin-" + std::to_string(i) + ".v2"), "");
+    EXPECT_EQ(failureOf([&] { recover(r, {}, "cut.bin", "0123456789"); }),
+              "Cannot find unique path\n(/shown/cut.bin.v2)");
+    EXPECT_TRUE(r.isFileMade());
+    EXPECT_EQ(r.getFileBytes(), 8u);
     recover(r, {}, "later.bin", "z");
     EXPECT_EQ(r.getFiles().back(), "later.bin");
 }
@@ -222,43 +234,82 @@ TEST_F(RecovererCopyOffTest, HostileNamesStayInsideTheDestination) {
         EXPECT_TRUE(S_ISREG(statOf(out(f)).st_mode)) << f;
 }
 
+// Names and paths are held to what the destination takes: 255 bytes a name
+// and 4,095 a path, the NUL aside (tmpfs, ext4, btrfs and xfs alike).
 TEST_F(RecovererCopyOffTest, LongNamesAndPathsAreCutFromTheirHead) {
     const std::string base = tmp.path() + "/";
-    // A destination this long leaves the path limit out of play: each name
-    // keeps its tail within the name limit.
-    const std::string longDest = base + std::string(240 - base.size(), 'e');
+    // A name keeps its tail within the name limit, less the room for "-999"
+    // (the last folder) and for that and ".v999" (the file).
     const std::string longName = std::string(296, 'n') + ".txt";
-    RecovererCopyOff whole(longDest, "", 0);
-    recover(whole, {std::string(300, 'f')}, longName, "x");
-    EXPECT_EQ(whole.getFiles(),
+    RecovererCopyOff names(dest, "", 0);
+    recover(names, {std::string(300, 'f')}, longName, "x");
+    EXPECT_EQ(names.getFiles(),
               (Names{"~" + std::string(250, 'f') + "/~" + longName.substr(longName.size() - 245)}));
 
-    // A destination of 100 bytes with its separator leaves 134 characters.
+    // A destination of 100 bytes with its separator leaves 4,095 - 13 - 100 =
+    // 3,982 bytes of path, counted in bytes: 15 folders of 250 bytes and a name
+    // of 217 stay whole, a name of 218 takes the path's head away.
     Path path;
-    for (char c : std::string("abcdefghij"))
-        path.push_back(std::string(19, c));
-    std::string full;
-    for (const std::string& p : path)
-        full += p + "/";
-    full += "file.txt";
-    RecovererCopyOff cut(base + std::string(99 - base.size(), 'd'), "", 0);
-    recover(cut, path, "file.txt", "deep");
-    EXPECT_EQ(cut.getFiles(), (Names{"~" + full.substr(full.size() - 133)}));
-    RecovererCopyOff uncut(longDest, "", 0);
-    recover(uncut, path, "file.txt", "deep");
-    EXPECT_EQ(uncut.getFiles(), (Names{full}));
+    std::string folders;
+    for (char c = 'a'; c < 'a' + 15; ++c) {
+        path.push_back(std::string(250, c));
+        folders += path.back() + "/";
+    }
+    const std::string at100 = base + std::string(99 - base.size(), 'd');
+    for (const std::size_t nameBytes : {217u, 218u}) {
+        const std::string name = std::string(nameBytes - 4, 'n') + ".txt";
+        const std::string full = folders + name;
+        RecovererCopyOff r(at100, "", 0);
+        recover(r, path, name, "deep");
+        const std::string expected = nameBytes == 217 ? full : "~" + full.substr(2);
+        ASSERT_EQ(r.getFiles(), (Names{expected})) << nameBytes;
+        EXPECT_EQ(readAll(at100 + "/" + expected), "deep");
+    }
 
-    // 85 three-byte characters make a folder name of 255 bytes; with 90
-    // characters left the cut lands on its start, and "~" and all of it would
-    // be one byte more than a name holds.
+    // 85 three-byte characters make a folder name of 255 bytes. Where the cut
+    // lands on its start, "~" and all of it would be one byte more than a name
+    // holds; where it lands inside a character, the character is not split.
     std::string euros;
     for (int i = 0; i < 85; ++i)
         euros += "\xE2\x82\xAC";
-    const std::string at144 = base + std::string(143 - base.size(), 'g');
-    RecovererCopyOff onStart(at144, "", 0);
-    recover(onStart, {"x", euros, "y"}, "f", "a");
-    EXPECT_EQ(onStart.getFiles(), (Names{"~" + euros.substr(3) + "/y/f"}));
-    EXPECT_EQ(readAll(at144 + "/" + onStart.getFiles()[0]), "a");
+    Path below = {"x", euros};
+    std::string rest;
+    for (char c = 'a'; c < 'a' + 14; ++c) {
+        below.push_back(std::string(250, c));
+        rest += below.back() + "/";
+    }
+    for (const std::size_t nameBytes : {211u, 212u}) {
+        const std::string name = std::string(nameBytes - 4, 'n') + ".txt";
+        RecovererCopyOff r(at100, "", 0);
+        recover(r, below, name, "a");
+        const std::string expected = "~" + euros.substr(3) + "/" + rest + name;
+        ASSERT_EQ(r.getFiles(), (Names{expected})) << nameBytes;
+        EXPECT_EQ(readAll(at100 + "/" + expected), "a");
+    }
+}
+
+// Five folders with long names on a FAT32 volume made by mkfs.fat and mtools,
+// a file 312 characters below its root: the probe recovers it at its whole
+// path, as Linux takes it.
+TEST_F(RecovererCopyOffTest, ADeepPathOnFat32ComesBackWhole) {
+    testutil::FatImageOptions options;
+    options.sizeKiB = 40000;
+    options.fatBits = 32;
+    testutil::FatImage image(tmp.file("fat32.img"), options);
+    std::string path;
+    for (int row = 1; row <= 5; ++row) {
+        path +=
+            "row " + std::to_string(row) + " of the five folders whose long names make it deep/";
+        image.makeFolder(path.substr(0, path.size() - 1));
+    }
+    path += "the file at the bottom of it.txt";
+    ASSERT_EQ(path.size(), 312u);
+    image.addFile(path, "at the bottom");
+    const testutil::ProbeResult r =
+        testutil::runProbe("analyze " + testutil::fileDescriptor(image.path()) +
+                           " --choose 0 --recover " + testutil::shellQuote(dest));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(cameBack(dest, {{path, "at the bottom", testutil::IMAGE_EPOCH}})) << r.out;
 }
 
 // Run in a child process. A file-size limit makes the kernel stop a write
@@ -272,12 +323,21 @@ TEST_F(RecovererCopyOffTest, LongNamesAndPathsAreCutFromTheirHead) {
         _exit(3);
     std::string failures;
     Names files;
+    bool counted = false;
     {
         RecovererCopyOff r(dest, "Shown", 0);
         const std::string data = bytes(4096);
         r.beginFile(FileEntry("big.bin", 8192, TIME), {});
         r.write(data.data(), 4096);
         failures = failureOf([&] { r.write(data.data(), 4096); });
+        counted = r.isFileMade() && r.getFileBytes() == 5000;
+        // Data past a hole that crosses the limit: only what came before the
+        // hole is on the disk.
+        r.beginFile(FileEntry("holes.bin", 10200, TIME), {});
+        r.write(data.data(), 100);
+        r.writeZeros(10000);
+        failures += "|" + failureOf([&] { r.write(data.data(), 100); });
+        counted = counted && r.getFileBytes() == 100;
         limit.rlim_cur = RLIM_INFINITY;
         setrlimit(RLIMIT_FSIZE, &limit);
         recover(r, {}, "next.bin", "n"); // closes the partial one
@@ -285,7 +345,9 @@ TEST_F(RecovererCopyOffTest, LongNamesAndPathsAreCutFromTheirHead) {
     }
     struct stat st;
     const bool partial = stat((dest + "/big.bin").c_str(), &st) == 0 && st.st_size == 5000 &&
-                         st.st_mtime != TIME && files == Names{"big.bin", "next.bin"};
+                         st.st_mtime != TIME && stat((dest + "/holes.bin").c_str(), &st) == 0 &&
+                         st.st_size == 100 && counted &&
+                         files == Names{"big.bin", "holes.bin", "next.bin"};
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         _exit(3);
     RecovererCopyOff r(readOnly, "Shown", 0);
@@ -293,6 +355,7 @@ TEST_F(RecovererCopyOffTest, LongNamesAndPathsAreCutFromTheirHead) {
     failures += "|" + failureOf([&] { r.beginFile(FileEntry("a", 1, 0), {"docs"}); });
     std::fprintf(stderr, "[%s] %d", failures.c_str(), partial);
     _exit(partial && failures == "Cannot write to file\n(Shown/big.bin)|"
+                                 "Cannot write to file\n(Shown/holes.bin)|"
                                  "Cannot open file\n(Shown/report.txt)|"
                                  "Cannot make directory\n(Shown/docs)"
               ? 0
