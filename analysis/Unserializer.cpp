@@ -2,7 +2,6 @@
 
 #include "analysis/DriveDescr.h"
 #include "analysis/Serializer.h"
-#include "core/Array.h"
 #include "core/Checked.h"
 #include "core/CompressedFile.h"
 #include "core/Intl.h"
@@ -11,6 +10,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -29,19 +29,42 @@ constexpr u64 MIN_RECORD_RUN = LBA_BYTES + 2 + 4;
 // An unreadable run: u32 start and count, big-endian.
 constexpr u32 RUN_BYTES = 8;
 constexpr u64 LBA_LIMIT = u64(1) << 32;
-// u64 start, a one-byte size and a one-byte attribute length.
+// u64 start, a four-byte size and a one-byte attribute length.
 constexpr u64 MIN_CARVED_FILE = 8 + 4 + 1;
+// What a compressed file is inflated by at a time.
+constexpr u32 WINDOW = 1 << 16;
+// A node of a std::set beyond its value (three links and a colour) and the
+// allocator's own word, rounded up.
+constexpr u64 SET_NODE_BYTES = 48;
+// A std::string's heap block beyond its bytes.
+constexpr u64 STRING_BYTES = 32;
 
 [[noreturn]] void damaged() {
     throw std::runtime_error("Unserializer");
 }
 
-// A count of records that cannot all be in the bytes left is damage; caught
-// here, it sizes nothing.
-u64 checkedCount(const Unserializer& u, u64 count, u64 minRecordBytes) {
+// A count of records that cannot all be in the bytes left is damage, and so is
+// one that the source cannot hold: caught here, it sizes nothing.
+u64 checkedCount(const Unserializer& u, u64 count, u64 minRecordBytes, u64 limit,
+                 const char* what) {
     if (count > u.remaining() / minRecordBytes)
         damaged();
+    if (count > limit) {
+        logAt("DriveDescrFile", 233)
+            << ": " << count << ' ' << what << " on a source of " << limit << " sectors\n";
+        damaged();
+    }
     return count;
+}
+
+// Makes room for one more element, counting what the vector allocates: it
+// grows by doubling as the records really come, never by a claimed count.
+template <typename T> void roomForOne(Unserializer& u, std::vector<T>& v) {
+    if (v.size() < v.capacity())
+        return;
+    const std::size_t capacity = std::max<std::size_t>(64, v.capacity() * 2);
+    u.claim(capacity * sizeof(T));
+    v.reserve(capacity);
 }
 
 bool isPowerOfTwo(u64 v) {
@@ -90,7 +113,9 @@ const char* flaw(const FoundRecordRun& f, u64 sectors) {
 
 template <typename List>
 void unserializeFoundList(Unserializer& u, List& list, u64 minBytes, u32 number, u64 sectors) {
-    const u64 count = checkedCount(u, u.readU32(), minBytes);
+    // A scan from a larger source may hold more finds than this one has
+    // sectors: those outside it are dropped one by one below.
+    const u64 count = checkedCount(u, u.readU32(), minBytes, ~u64(0), "finds");
     for (u64 i = 0; i < count; ++i) {
         typename List::value_type find;
         unserializeFoundStructure(u, find);
@@ -100,7 +125,10 @@ void unserializeFoundList(Unserializer& u, List& list, u64 minBytes, u32 number,
             continue;
         }
         // Sorted input goes in at the end in constant time.
+        const std::size_t had = list.size();
         list.insert(list.end(), find);
+        if (list.size() != had)
+            u.claim(sizeof find + SET_NODE_BYTES);
     }
 }
 
@@ -113,26 +141,47 @@ struct SavedScan {
     std::vector<cbr::FileInfo> carvedFiles;
 };
 
-void unserializeCarvedFiles(Unserializer& u, std::vector<cbr::FileInfo>& files) {
-    const u64 count = checkedCount(u, u.readEscapedU32(), MIN_CARVED_FILE);
-    files.reserve(count);
+// The carved files of a source of `sectors` sectors (none: no limit).
+void unserializeCarvedFiles(Unserializer& u, std::vector<cbr::FileInfo>& files, u64 sectors) {
+    const u64 count = checkedCount(u, u.readEscapedU32(), MIN_CARVED_FILE, sectors, "carved files");
+    const u64 sourceBytes = saturatingMul(sectors, SECTOR_BYTES);
+    bool ordered = true;
     for (u64 i = 0; i < count; ++i) {
-        cbr::FileInfo file;
         const u64 start = u.readU64();
         const u64 size = u.readEscapedU32();
         // A file that ends past 2^64 bytes was never on any source.
         if (size > ~u64(0) - start)
             damaged();
+        std::string attributes = u.readBytes(u.readEscapedU8());
+        // The scanner reports files from sector starts only, and the tree reads
+        // a file from its first sector: one listed elsewhere would come back
+        // with the bytes before it.
+        const char* why = start % SECTOR_BYTES != 0 ? "not at a sector start"
+                          : start >= sourceBytes    ? "outside the source"
+                                                    : nullptr;
+        if (why != nullptr) {
+            logAt("DriveDescrFile", 232)
+                << ": carved file at byte " << start << " dropped: " << why << '\n';
+            continue;
+        }
+        ordered = ordered && (files.empty() || files.back().getStart() <= start);
+        roomForOne(u, files);
+        files.emplace_back();
+        cbr::FileInfo& file = files.back();
         file.setStart(start);
         file.setSize(size);
-        file.getAttributes().setBytes(u.readBytes(u.readEscapedU8()));
-        files.push_back(std::move(file));
+        file.getAttributes().setBytes(attributes);
     }
     // The carved files are kept in ascending order of start; our own files are,
-    // and a file put together otherwise is brought into it.
-    std::stable_sort(
-        files.begin(), files.end(),
-        [](const cbr::FileInfo& a, const cbr::FileInfo& b) { return a.getStart() < b.getStart(); });
+    // and a file put together otherwise is brought into it (the sort borrows a
+    // buffer as large as the list).
+    if (!ordered) {
+        u.claim(files.size() * sizeof(cbr::FileInfo));
+        std::stable_sort(files.begin(), files.end(),
+                         [](const cbr::FileInfo& a, const cbr::FileInfo& b) {
+                             return a.getStart() < b.getStart();
+                         });
+    }
 }
 
 // The saved drive id as it can stand in a message: the file's bytes may be any
@@ -146,10 +195,54 @@ std::string displayableDriveId(const std::string& id) {
 
 } // namespace
 
-void Unserializer::need(u64 n) const {
+Unserializer::Unserializer(const u8* data, u32 size)
+    : data_(data), size_(size), length_(size),
+      allowance_(ALLOWANCE_FLOOR + ALLOWANCE_PER_BYTE * size) {}
+
+Unserializer::Unserializer(CompressedFile& file)
+    : data_(nullptr), size_(0), length_(file.claimedLength()), file_(&file),
+      allowance_(ALLOWANCE_FLOOR + saturatingMul(ALLOWANCE_PER_BYTE, file.fileSize())) {}
+
+void Unserializer::need(u64 n) {
     // Written so that no sum can wrap around.
-    if (n > static_cast<u64>(size_ - position_))
+    if (n <= static_cast<u64>(size_ - position_))
+        return;
+    if (file_ == nullptr || n > remaining())
         damaged();
+    // The bytes not yet read move to the front of the window, and the file is
+    // inflated behind them until the field is whole.
+    const u32 kept = size_ - position_;
+    if (kept != 0)
+        std::memmove(window_.data(), data_ + position_, kept);
+    if (window_.size() < std::max<u64>(WINDOW, n))
+        window_.resize(std::max<u64>(WINDOW, n));
+    consumed_ += position_;
+    position_ = 0;
+    size_ = kept;
+    data_ = window_.data();
+    while (size_ < n) {
+        const i64 got =
+            file_->read(window_.data() + size_, static_cast<u32>(window_.size() - size_));
+        if (got <= 0)
+            damaged();
+        size_ += static_cast<u32>(got);
+    }
+}
+
+bool Unserializer::atEnd() {
+    if (position_ != size_)
+        return false;
+    return file_ == nullptr || file_->atEnd();
+}
+
+void Unserializer::claim(u64 bytes) {
+    claimed_ = saturatingAdd(claimed_, bytes);
+    if (claimed_ > allowance_) {
+        logAt("DriveDescrFile", 235)
+            << ": more than " << allowance_ << " bytes for a stream of "
+            << (file_ != nullptr ? file_->fileSize() : length_) << " bytes\n";
+        damaged();
+    }
 }
 
 u64 Unserializer::readLE(unsigned width) {
@@ -178,7 +271,11 @@ u64 Unserializer::readU64() {
 }
 
 std::string Unserializer::readBytes(u64 n) {
+    if (n > MAX_BYTES)
+        damaged();
     need(n);
+    if (n > 15)
+        claim(n + STRING_BYTES);
     std::string bytes(reinterpret_cast<const char*>(data_) + position_, n);
     position_ += static_cast<u32>(n);
     return bytes;
@@ -270,28 +367,36 @@ void unserializeScanResults(Unserializer& u, ScanResults& results, u64 sectors) 
     unserializeFoundList(u, results.directoryRuns, MIN_DIRECTORY, 3, sectors);
     unserializeFoundList(u, results.ntfsSystemRecords, MIN_SYSTEM_RECORD, 4, sectors);
     unserializeFoundList(u, results.ntfsRecordRuns, MIN_RECORD_RUN, 5, sectors);
-    const std::string stored = u.readBytes(u.readU32());
-    // Runs are cut to the source (joined, a run past 2^32 would wrap around);
-    // a run left empty is dropped.
-    std::string runs;
-    const u8* b = reinterpret_cast<const u8*>(stored.data());
+    // The runs are read straight into their list: one copy, cut to the source
+    // (joined, a run past 2^32 would wrap around); a run left empty is dropped.
+    const u64 blob = u.readU32();
+    const u64 count = checkedCount(u, blob / RUN_BYTES, RUN_BYTES, sectors, "unreadable runs");
+    SectorRuns runs;
     u64 dropped = 0;
-    for (std::size_t off = 0; stored.size() - off >= RUN_BYTES; off += RUN_BYTES) {
-        const u64 start = getBE32(b, off);
-        const u64 count = std::min<u64>(getBE32(b, off + 4), start < sectors ? sectors - start : 0);
-        if (count == 0) {
+    bool ordered = true;
+    for (u64 i = 0; i < count; ++i) {
+        // Start and count are big-endian: read as one little-endian u64, each
+        // half has its bytes the other way round.
+        const u64 entry = u.readU64();
+        const u64 start = __builtin_bswap32(static_cast<u32>(entry));
+        const u64 length = std::min<u64>(__builtin_bswap32(static_cast<u32>(entry >> 32)),
+                                         start < sectors ? sectors - start : 0);
+        if (length == 0) {
             ++dropped;
             continue;
         }
-        runs.append(stored, off, 4);
-        u8 length[4];
-        Array(length, 4).setBE32(0, static_cast<u32>(count));
-        runs.append(reinterpret_cast<const char*>(length), 4);
+        ordered = ordered && (runs.empty() || runs.back().end() < start);
+        roomForOne(u, runs);
+        runs.push_back(SectorRun{static_cast<u32>(start), static_cast<u32>(length)});
     }
+    // The bytes after the last whole run belong to none.
+    u.readBytes(blob % RUN_BYTES);
     if (dropped != 0)
         logAt("DriveDescrFile", 231) << ": " << dropped << " unreadable runs outside the source\n";
     // Sorts and joins the runs of a file that holds them otherwise.
-    results.unreadable.fromBytes(runs);
+    if (!ordered)
+        sortAndJoinSectorRuns(runs);
+    results.unreadable.runs().swap(runs);
 }
 
 void showCannotLoadScan(FrTreeInterface* interface) {
@@ -301,6 +406,10 @@ void showCannotLoadScan(FrTreeInterface* interface) {
 
 bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interface) {
     Unserializer u(data, size);
+    return readScan(u, d, interface);
+}
+
+bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
     SavedScan saved;
     try {
         const u64 version = u.readEscapedU16();
@@ -313,10 +422,16 @@ bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interfac
         saved.first = u.readEscapedU32();
         saved.second = u.readEscapedU32();
         saved.driveId = u.readBytes(idLength);
-        // The source's size bounds every LBA; without a source, the lists' own.
-        const u64 sectors = d.getDriveHolder() ? d.getDrive()->getSectorCount() : LBA_LIMIT;
-        unserializeScanResults(u, saved.results, sectors);
-        unserializeCarvedFiles(u, saved.carvedFiles);
+        // The source's size bounds every LBA and count; without a source, the
+        // lists' own.
+        const bool hasSource = static_cast<bool>(d.getDriveHolder());
+        const u64 sectors = hasSource ? d.getDrive()->getSectorCount() : ~u64(0);
+        unserializeScanResults(u, saved.results, std::min(sectors, LBA_LIMIT));
+        unserializeCarvedFiles(u, saved.carvedFiles, sectors);
+        if (!u.atEnd()) {
+            logAt("DriveDescrFile", 234) << ": bytes after the last carved file\n";
+            damaged();
+        }
     } catch (const std::runtime_error&) {
         // Nothing has been replaced yet: a damaged file leaves the scan as it was.
         logAt("DriveDescrFile", 241) << '\n';
@@ -350,14 +465,14 @@ bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interfac
 }
 
 bool loadScan(const char* path, DriveDescr& d, FrTreeInterface* interface) {
-    std::string bytes;
-    if (!loadCompressedFile(path, bytes) || bytes.size() > 0xFFFFFFFFu) {
+    CompressedFile file;
+    if (!file.open(path)) {
         showCannotLoadScan(interface);
         logAt("DriveDescrFile", 256) << '\n';
         return false;
     }
-    if (!readScan(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()), d,
-                  interface)) {
+    Unserializer u(file);
+    if (!readScan(u, d, interface)) {
         logAt("DriveDescrFile", 261) << '\n';
         return false;
     }

@@ -12,37 +12,68 @@
 #include "fs/ScanResults.h"
 
 #include <string>
+#include <vector>
 
+class CompressedFile;
 class DriveDescr;
 
 class Unserializer {
 public:
     // Reads `size` bytes from `data`, which are not owned.
-    Unserializer(const u8* data, u32 size) : data_(data), size_(size) {}
+    Unserializer(const u8* data, u32 size);
+    // Reads the content of an opened compressed file as it goes, holding no
+    // more of it than the field in hand; `file` is not owned.
+    explicit Unserializer(CompressedFile& file);
 
     u8 readU8();
     bool readBool() { return readU8() != 0; }
     u16 readU16();
     u32 readU32();
     u64 readU64();
-    // `n` bytes as they stand.
+    // `n` bytes as they stand; a byte string of the stream is a name or an
+    // attribute text, and one longer than MAX_BYTES is damage.
     std::string readBytes(u64 n);
+    static constexpr u64 MAX_BYTES = 1 << 20;
 
     u64 readEscapedU8();
     u64 readEscapedU16();
     u64 readEscapedU32();
 
     // Throws std::runtime_error("Unserializer") unless n more bytes are left.
-    void need(u64 n) const;
-    u32 remaining() const { return size_ - position_; }
+    void need(u64 n);
+    // At most this many bytes are left (exactly so in memory; a compressed
+    // file's content may end before its claimed length).
+    u64 remaining() const { return length_ - (consumed_ + position_); }
+    // Whether no byte is left: the stream ends soundly here.
+    bool atEnd();
+
+    // Counts `bytes` that reading is about to allocate, and throws
+    // std::runtime_error("Unserializer") once they pass what a stream of its
+    // size may take (ALLOWANCE_FLOOR plus ALLOWANCE_PER_BYTE for every byte of
+    // the file, or of the stream in memory). Everything a load keeps or sizes is
+    // counted, so that a file holding little can never take much: a megabyte
+    // stays below 400 MB. A real scan takes about 8 times its file; the most
+    // compressible one a scanner could leave (a carved file at every sector,
+    // all of one size) about 120 times.
+    void claim(u64 bytes);
+    static constexpr u64 ALLOWANCE_FLOOR = u64(64) << 20;
+    static constexpr u64 ALLOWANCE_PER_BYTE = 256;
 
 private:
     u64 readEscaped(unsigned width);
     u64 readLE(unsigned width);
 
+    // The bytes in hand: the caller's, or the window over a compressed file.
     const u8* data_;
     u32 size_;
     u32 position_ = 0;
+    // The stream's (claimed) length and the bytes of it before data_.
+    u64 length_;
+    u64 consumed_ = 0;
+    CompressedFile* file_ = nullptr;
+    std::vector<u8> window_;
+    u64 allowance_;
+    u64 claimed_ = 0;
 };
 
 // One record of each list, the LBA first. Throws std::runtime_error on a record
@@ -58,16 +89,23 @@ void unserializeFoundStructure(Unserializer& u, FoundRecordRun& find);
 // (a record whose LBA is already in its list is dropped). A record that no scan
 // of a source of `sectors` sectors makes (a size of 0 or no power of two, an
 // unknown kind, an LBA or run outside the source) is dropped with a log line;
-// unreadable runs are cut to the source.
+// unreadable runs are cut to the source. More runs than sectors are damage.
 void unserializeScanResults(Unserializer& u, ScanResults& results, u64 sectors = u64(1) << 32);
 
 // Replaces the scan of `d` (scan range, scan results, carved files) with the
 // stream in data. A stream of another version, a damaged one (logged, "Cannot
 // Load Scan"), or one from another source that the user does not want to load
-// anyway gives false and changes nothing. The candidates, the layout and the
-// map are the caller's to rebuild.
+// anyway gives false and changes nothing. Damaged are also: bytes after the
+// last carved file, counts that the source cannot hold (more carved files or
+// unreadable runs than it has sectors), and a stream that would take more
+// memory than its size allows (Unserializer::claim). A carved file that does
+// not start at a sector start of the source is dropped with a log line, as the
+// records of the lists are. The candidates, the layout and the map are the
+// caller's to rebuild.
 bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interface);
-// Reads the file and then readScan; on success the scan counts as saved.
+bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface);
+// Reads the file and then readScan, inflating the stream as it is read; on
+// success the scan counts as saved.
 bool loadScan(const char* path, DriveDescr& d, FrTreeInterface* interface);
 
 // The error box "Cannot Load Scan" (nothing without an interface).

@@ -5,10 +5,54 @@
 
 #include "core/Types.h"
 
+#include <memory>
 #include <string>
 
 bool saveCompressedFile(const char* path, const u8* data, u64 n);
+// The whole content; false (and `out` unchanged) when the file cannot be read
+// or is damaged anywhere.
 bool loadCompressedFile(const char* path, std::string& out);
 
 void xorChainForward(u8* bytes, std::size_t length);
 void xorChainBackward(u8* bytes, std::size_t length);
+
+// Reads the content of a compressed file piece by piece, so that a reader that
+// parses it never holds more of it than it asks for: what the header claims is
+// never allocated, and a stream that inflates to gigabytes is stopped by its
+// reader's own checks, not by the memory it would take.
+class CompressedFile {
+public:
+    CompressedFile();
+    ~CompressedFile();
+    CompressedFile(const CompressedFile&) = delete;
+    CompressedFile& operator=(const CompressedFile&) = delete;
+
+    // Reads the file and checks its header: false when it cannot be read, is
+    // shorter than the header, its two length words differ, or it claims more
+    // than deflate could expand its stream to.
+    bool open(const char* path);
+
+    // The file's size on disk and the content length its header claims (the
+    // content may end sooner; it may not go on longer).
+    u64 fileSize() const { return file_.size(); }
+    u32 claimedLength() const { return claimed_; }
+
+    // Up to `max` more bytes of the content into `out`; the count, 0 once the
+    // content has ended, -1 when the stream is damaged or runs past the claimed
+    // length (then for good).
+    i64 read(u8* out, u32 max);
+    // Whether all the content has been read and the stream ended soundly there
+    // (its checksum included); reads on to see, so a stream that still holds
+    // content is not at its end.
+    bool atEnd();
+
+private:
+    struct Inflater;
+
+    std::string file_;
+    u32 claimed_ = 0;
+    u64 produced_ = 0;
+    bool ended_ = false;
+    bool failed_ = false;
+    std::unique_ptr<Inflater> inflater_;
+};

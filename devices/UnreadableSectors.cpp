@@ -70,6 +70,29 @@ void mergeSectorRuns(SectorRunCollector& out, const SectorRuns& a, const SectorR
     out.flush();
 }
 
+void sortAndJoinSectorRuns(SectorRuns& runs) {
+    std::sort(runs.begin(), runs.end());
+    // The joined runs are written over the front of the list. A union longer
+    // than one run can count is split in two, but it was joined from two runs
+    // at least, so the writing never overtakes the reading.
+    constexpr u64 LIMIT = u64(1) << 32;
+    std::size_t out = 0;
+    std::size_t i = 0;
+    while (i < runs.size()) {
+        u64 start = runs[i].start;
+        u64 end = runs[i].end();
+        for (++i; i < runs.size() && runs[i].start <= end; ++i)
+            end = std::max(end, runs[i].end());
+        end = std::min(end, LIMIT);
+        while (start < end) {
+            const u64 n = std::min<u64>(end - start, 0xFFFFFFFFu);
+            runs[out++] = SectorRun{static_cast<u32>(start), static_cast<u32>(n)};
+            start += n;
+        }
+    }
+    runs.resize(out);
+}
+
 void UnreadableSectors::add(u32 lba) {
     pending_.add(SectorRun{lba, 1});
 }
@@ -126,13 +149,8 @@ void UnreadableSectors::fromBytes(const std::string& in) {
     bool ordered = true;
     for (std::size_t i = 1; i < runs_.size() && ordered; ++i)
         ordered = runs_[i - 1].end() < runs_[i].start;
-    if (!ordered) {
-        SectorRuns sorted(runs_);
-        std::stable_sort(sorted.begin(), sorted.end());
-        SectorRunCollector merged;
-        mergeSectorRuns(merged, sorted, SectorRuns());
-        runs_.swap(merged.runs());
-    }
+    if (!ordered)
+        sortAndJoinSectorRuns(runs_);
 }
 
 void fillUnreadablePattern(u8* buffer, u64 size) {

@@ -43,6 +43,9 @@ private:
 
 // The union of two sorted run lists, appended to `out` and flushed.
 void mergeSectorRuns(SectorRunCollector& out, const SectorRuns& a, const SectorRuns& b);
+// Brings runs in any order into the form the list keeps (sorted, overlapping
+// and touching runs joined), in place: a long list is not copied.
+void sortAndJoinSectorRuns(SectorRuns& runs);
 
 class UnreadableSectors {
 public:

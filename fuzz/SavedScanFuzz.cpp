@@ -1,8 +1,9 @@
-// The saved-scan loader over any stream (the bytes inside the compressed file).
-// A stream must neither crash, hang nor size an allocation by a length it
-// claims; a stream that fails to load leaves the scan exactly as it was; what
-// loads must keep what the scan lists promise (sorted unreadable runs that do
-// not overlap, carved files in order of start), must save and load again to
+// The saved-scan loader over any stream (the bytes inside the compressed file),
+// on a source of 2048 sectors. A stream must neither crash, hang nor size an
+// allocation by a length it claims; a stream that fails to load leaves the scan
+// exactly as it was; what loads must keep what the scan lists promise (sorted
+// unreadable runs that do not overlap, inside the source; carved files in order
+// of start, each at a sector start of the source), must save and load again to
 // the very same stream, and must go through a later scan's cut and the
 // candidate collection without dividing by anything it holds.
 
@@ -32,7 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     // Loads a scan of another source too, so that every stream gets all the way.
     testutil::ScriptedInterface yes(0);
+    SharedPtr<Driver> driver = testutil::openMemoryDriver(std::string(1u << 20, '\0'));
     DriveDescr d;
+    d.getDriveHolder() = driver;
     d.getScanRange().setDriveId("fuzz");
     d.getScanRange().setSecond(7);
     d.getScanResults().fatSectors.insert(FoundFatSector{3, FAT12});
@@ -46,11 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const SectorRuns& runs = d.getScanResults().unreadable.runs();
     for (std::size_t i = 1; i < runs.size(); ++i)
         require(runs[i - 1].end() <= runs[i].start);
+    require(runs.empty() || runs.back().end() <= driver->getSectorCount());
     const std::vector<cbr::FileInfo>& files = d.getCarvedFiles();
     for (std::size_t i = 1; i < files.size(); ++i)
         require(files[i - 1].getStart() <= files[i].getStart());
-    for (const cbr::FileInfo& f : files)
+    for (const cbr::FileInfo& f : files) {
+        require(f.getStart() % 512 == 0 && f.getStart() / 512 < driver->getSectorCount());
         (void)f.getType();
+    }
 
     const std::string first = streamOf(d);
     DriveDescr again;
@@ -64,7 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const u32 middle =
         results.ntfsRecordRuns.empty() ? 100 : results.ntfsRecordRuns.rbegin()->lba + 1;
     { ScScanner scanner(&results, 16, 512, middle, 3); }
-    SharedPtr<Driver> driver = testutil::openMemoryDriver(std::string(1u << 20, '\0'));
     CreateFSCollectionParameters parameters(results, *driver, 64260);
     FsCandidateList candidates;
     CreateFSCollection(candidates, parameters);

@@ -84,6 +84,7 @@ TEST(CompressedFileTest, DamagedFilesFailAndLeaveTheOutputAlone) {
         {"claims 4 GiB", image(0xFFFFFFFFu, 0xFFFFFFFFu, std::string(100, '\x55'))},
         {"claims past the ratio",
          image(stream.size() * 1032 + 65, stream.size() * 1032 + 65, stream)},
+        {"checksum wrong", image(3, 3, stream.substr(0, stream.size() - 1) + "\x01")},
     };
     for (const auto& c : cases) {
         testutil::writeAll(path, c.second);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 namespace {
 
 TEST(UnreadableSectorsTest, OverlapsAreComputedIn64Bits) {
@@ -56,6 +58,25 @@ TEST(UnreadableSectorsTest, SavedBytesComeBackAndDamagedOnesInOrder) {
     u.toBytes(bytes);
     back.fromBytes(bytes);
     EXPECT_EQ(back.runs(), (SectorRuns{{0, 7}, {50, 10}}));
+}
+
+// Runs from a damaged file, joined in place: a union longer than one run can
+// count is split in two, one past 2^32 is cut there, an empty run vanishes.
+TEST(UnreadableSectorsTest, RunsInAnyOrderAreSortedAndJoinedInPlace) {
+    const struct {
+        SectorRuns in, out;
+    } cases[] = {
+        {{{1000, 1}, {1000, 1}, {1000, 1}}, {{1000, 1}}},
+        {{{7, 0}, {2, 1}, {3, 0}}, {{2, 1}}},
+        {{{10, 0xFFFFFFFFu}, {0, 20}}, {{0, 0xFFFFFFFFu}, {0xFFFFFFFFu, 1}}},
+        {{{5, 1}, {0, 0xFFFFFFF0u}, {3, 2}, {0xFFFFFFF0u, 1}}, {{0, 0xFFFFFFF1u}}},
+        {{{9, 1}, {0xFFFFFFFEu, 0xFFFFFFFFu}, {0, 9}}, {{0, 10}, {0xFFFFFFFEu, 2}}},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SectorRuns runs = cases[i].in;
+        sortAndJoinSectorRuns(runs);
+        EXPECT_EQ(runs, cases[i].out) << "case " << i;
+    }
 }
 
 } // namespace
