@@ -23,6 +23,12 @@ std::string ntfsBootSectorFlood(u32 sectors);
 constexpr u32 GRID_FLOOD_CLUSTER = 70000;
 std::string fat32GridFlood(u32 sectors);
 
+// Quadruples of a partition table and the three sectors of fat32GridFlood. The
+// table's four entries name FAT32 partitions that start one to four sectors
+// behind it and reach the image's end, so that every partition that lies far
+// enough before a grid may adopt it: tens of thousands of each on 64 MiB.
+std::string fat32PartitionGridFlood(u32 sectors);
+
 // A chain of `depth` extended boot records under an MBR. Each record describes
 // an NTFS logical partition of two sectors right behind it (a boot sector and
 // its backup) and links to the next record behind that partition.
