@@ -505,21 +505,29 @@ void searchFat32Roots(FsCandidateList& list, CreateFSCollectionParameters& p) {
                plain.begin();
     };
 
-    std::map<std::size_t, u32> counts;
+    // A group's counts per run, and the runs counted; both left empty for the
+    // next group.
+    std::vector<u32> counts(plain.size(), 0);
+    std::vector<std::size_t> counted;
+    std::vector<ScoredRun> scored;
     for (auto& group : groups) {
         p.poll();
-        counts.clear();
         for (u32 cluster : group.first) {
             auto runsNaming = namedBy.find(cluster);
             if (runsNaming == namedBy.end())
                 continue;
-            for (std::size_t run : runsNaming->second)
-                ++counts[run];
+            for (std::size_t run : runsNaming->second) {
+                if (counts[run]++ == 0)
+                    counted.push_back(run);
+            }
         }
-        std::vector<ScoredRun> scored;
-        scored.reserve(counts.size());
-        for (const auto& count : counts)
-            scored.push_back({count.first, count.second});
+        std::sort(counted.begin(), counted.end());
+        scored.clear();
+        for (std::size_t run : counted) {
+            scored.push_back({run, counts[run]});
+            counts[run] = 0;
+        }
+        counted.clear();
         const std::vector<std::size_t> best = bestFrom(scored);
         for (FsCandidate* c : group.second) {
             const u32 cluster2 = c->cluster2LBA;
