@@ -7,6 +7,9 @@
 //   PartitionGridFlood  128 MiB of partition tables naming FAT32 partitions
 //                       between those grids, each partition free to adopt
 //                       any grid ahead of it
+//   SharedFolderFlood   128 MiB of FAT32 grids whose first-level folders share
+//                       one cluster, each with a would-be root naming it (the
+//                       root search still scores these per grid and sector)
 //   EbrChain            10,000 extended boot records in one chain, on a disk
 //   FileSystemRows      the file-system page's rows for 100,000 volumes
 //
@@ -51,6 +54,9 @@ void makeGridFlood(const std::string& path) {
 }
 void makePartitionGridFlood(const std::string& path) {
     writeImage(path, testutil::fat32PartitionGridFlood(128 * MIB_SECTORS));
+}
+void makeSharedFolderFlood(const std::string& path) {
+    writeImage(path, testutil::fat32SharedFolderFlood(128 * MIB_SECTORS));
 }
 void makeEbrChain(const std::string& path) {
     writeImage(path, testutil::ebrChain(10000));
@@ -107,6 +113,12 @@ void BM_PartitionGridFlood(benchmark::State& state) {
          true);
 }
 BENCHMARK(BM_PartitionGridFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_SharedFolderFlood(benchmark::State& state) {
+    road(state, bench::cachedImage("fat32-shared-folder-flood-128m.img", makeSharedFolderFlood),
+         false);
+}
+BENCHMARK(BM_SharedFolderFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 void BM_EbrChain(benchmark::State& state) {
     road(state, bench::cachedImage("ebr-chain-10000.img", makeEbrChain), true);

@@ -45,14 +45,16 @@ void setEntry(Array table, u32 slot, u8 type, u32 start, u32 sectors) {
     e.setLE32(PE_SECTOR_COUNT, sectors);
 }
 
+// The sector of a first-level folder: "." at its cluster, ".." at 0.
+std::string firstLevel(u32 cluster) {
+    return folderSector(shortEntry(".          ", ATTR_DIRECTORY, cluster, 0) +
+                        shortEntry("..         ", ATTR_DIRECTORY, 0, 0));
+}
+
 // The two first-level folder sectors and the would-be root of fat32GridFlood.
 void putGridTriple(std::string& image, u64 lba) {
     const u32 a = GRID_FLOOD_CLUSTER;
     const u32 b = GRID_FLOOD_CLUSTER + 1;
-    auto firstLevel = [](u32 cluster) {
-        return folderSector(shortEntry(".          ", ATTR_DIRECTORY, cluster, 0) +
-                            shortEntry("..         ", ATTR_DIRECTORY, 0, 0));
-    };
     put(image, lba, firstLevel(a));
     put(image, lba + 1, firstLevel(b));
     put(image, lba + 2,
@@ -89,6 +91,25 @@ std::string fat32PartitionGridFlood(u32 sectors) {
         t.setLE16(SECTOR_SIGNATURE_OFFSET, SECTOR_SIGNATURE);
         put(image, lba, table);
         putGridTriple(image, lba + 1);
+    }
+    return image;
+}
+
+std::string fat32SharedFolderFlood(u32 sectors) {
+    std::string image(static_cast<std::size_t>(sectors) * 512, '\0');
+    const u32 shared = GRID_FLOOD_CLUSTER;
+    const u32 step = SHARED_FOLDER_BITS + 2;
+    const std::string root = folderSector(shortEntry("FOLDER     ", ATTR_DIRECTORY, shared, 0));
+    // The folder at cluster k of a grid lies k - 2 sectors behind its cluster
+    // 2, so the first grid's cluster 2 is sector 0.
+    u32 grid = 1;
+    for (u64 lba = shared - 2; lba + step <= sectors; lba += step, ++grid) {
+        put(image, lba, firstLevel(shared));
+        for (u32 bit = 0; bit < SHARED_FOLDER_BITS; ++bit) {
+            if ((grid >> bit & 1) != 0)
+                put(image, lba + 1 + bit, firstLevel(shared + 1 + bit));
+        }
+        put(image, lba + step - 1, root);
     }
     return image;
 }
