@@ -2,6 +2,7 @@
 
 #include "analysis/DumpLimit.h"
 #include "analysis/FsFilters.h"
+#include "analysis/GridIndex.h"
 #include "core/Array.h"
 #include "core/Checked.h"
 #include "core/Log.h"
@@ -259,27 +260,10 @@ private:
     std::map<std::pair<u32, u32>, std::size_t> index_;
 };
 
-// The grid of the most subdirectories that passes `fits`, among those with
-// cluster 2 in [from, to]; the first of equal counts.
-template <typename Fits>
-std::size_t bestGrid(const FsCandidateList& grids, const std::vector<bool>& spent, u64 from, u64 to,
-                     Fits fits) {
-    std::size_t best = NONE;
-    auto it = std::lower_bound(grids.begin(), grids.end(), from,
-                               [](const FsCandidate& g, u64 lba) { return g.cluster2LBA < lba; });
-    for (; it != grids.end() && it->cluster2LBA <= to; ++it) {
-        const std::size_t i = static_cast<std::size_t>(it - grids.begin());
-        if (spent[i] || !fits(*it))
-            continue;
-        if (best == NONE || it->subDirCount > grids[best].subDirCount)
-            best = i;
-    }
-    return best;
-}
-
-// The grid a candidate adopts, or NONE.
-std::size_t gridFor(const FsCandidate& c, const FsCandidateList& grids,
-                    const std::vector<bool>& spent) {
+// The grid a candidate adopts, or NONE: the best that fits its partition entry
+// when it has neither boot sector, else the best at the cluster 2 its boot
+// sector (or only the backup) names.
+std::size_t gridFor(const FsCandidate& c, GridIndex& grids) {
     if (!c.hasBootSector && !c.hasBootBackup) {
         if (!c.hasPartitionEntry)
             return NONE;
@@ -288,17 +272,16 @@ std::size_t gridFor(const FsCandidate& c, const FsCandidateList& grids,
         partitionTypeToFs(c.partitionType, kind, width);
         if (kind != FS_FAT)
             return NONE;
-        // The fit test puts cluster 2 between 3 and 0x400020 sectors behind the
-        // partition start.
-        const u64 p = c.startLBA;
-        return bestGrid(grids, spent, p + 3, p + 0x400020, FatVolumeFitsPartition(c));
+        return grids.bestInPartition(c, FatVolumeFitsPartition(c));
     }
     const bool backup = !c.hasBootSector;
     const BootParams& boot = backup ? c.bootBackup : c.bootSector;
     if (boot.kind != FS_FAT)
         return NONE;
     const u64 cluster2 = static_cast<u64>(c.startLBA) + boot.fat.dataLbaOffset;
-    return bestGrid(grids, spent, cluster2, cluster2, FatVolumeFitsBootSector(c, backup));
+    if (!fitsU32(cluster2))
+        return NONE;
+    return grids.bestAt(static_cast<u32>(cluster2), FatVolumeFitsBootSector(c, backup));
 }
 
 void collectDirectoryClusters(FsCandidateList& list, const CreateFSCollectionParameters& p) {
@@ -314,9 +297,9 @@ void collectDirectoryClusters(FsCandidateList& list, const CreateFSCollectionPar
     const FsCandidateList grids = collector.take();
     if (grids.empty())
         return;
-    std::vector<bool> spent(grids.size(), false);
+    GridIndex index(grids);
     for (FsCandidate& c : list) {
-        const std::size_t g = gridFor(c, grids, spent);
+        const std::size_t g = gridFor(c, index);
         if (g == NONE)
             continue;
         const FsCandidate& grid = grids[g];
@@ -326,11 +309,11 @@ void collectDirectoryClusters(FsCandidateList& list, const CreateFSCollectionPar
         c.lastCluster = grid.lastCluster;
         c.maxThisCluster = grid.maxThisCluster;
         c.subDirCount = grid.subDirCount;
-        spent[g] = true;
+        index.spend(g);
     }
     FsCandidateList rest;
     for (std::size_t i = 0; i < grids.size(); ++i) {
-        if (!spent[i])
+        if (!index.isSpent(i))
             rest.push_back(grids[i]);
     }
     insertCandidates(list, rest);
@@ -522,21 +505,29 @@ void searchFat32Roots(FsCandidateList& list, CreateFSCollectionParameters& p) {
                plain.begin();
     };
 
-    std::map<std::size_t, u32> counts;
+    // A group's counts per run, and the runs counted; both left empty for the
+    // next group.
+    std::vector<u32> counts(plain.size(), 0);
+    std::vector<std::size_t> counted;
+    std::vector<ScoredRun> scored;
     for (auto& group : groups) {
         p.poll();
-        counts.clear();
         for (u32 cluster : group.first) {
             auto runsNaming = namedBy.find(cluster);
             if (runsNaming == namedBy.end())
                 continue;
-            for (std::size_t run : runsNaming->second)
-                ++counts[run];
+            for (std::size_t run : runsNaming->second) {
+                if (counts[run]++ == 0)
+                    counted.push_back(run);
+            }
         }
-        std::vector<ScoredRun> scored;
-        scored.reserve(counts.size());
-        for (const auto& count : counts)
-            scored.push_back({count.first, count.second});
+        std::sort(counted.begin(), counted.end());
+        scored.clear();
+        for (std::size_t run : counted) {
+            scored.push_back({run, counts[run]});
+            counts[run] = 0;
+        }
+        counted.clear();
         const std::vector<std::size_t> best = bestFrom(scored);
         for (FsCandidate* c : group.second) {
             const u32 cluster2 = c->cluster2LBA;

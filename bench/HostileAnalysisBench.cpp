@@ -4,6 +4,12 @@
 //
 //   NtfsBootSectorFlood  64 MiB, an NTFS boot sector in every sector
 //   Fat32GridFlood      160 MiB of FAT32 cluster grids and would-be roots
+//   PartitionGridFlood  128 MiB of partition tables naming FAT32 partitions
+//                       between those grids, each partition free to adopt
+//                       any grid ahead of it
+//   SharedFolderFlood   128 MiB of FAT32 grids whose first-level folders share
+//                       one cluster, each with a would-be root naming it (the
+//                       root search still scores these per grid and sector)
 //   EbrChain            10,000 extended boot records in one chain, on a disk
 //   FileSystemRows      the file-system page's rows for 100,000 volumes
 //
@@ -45,6 +51,12 @@ void makeNtfsFlood(const std::string& path) {
 }
 void makeGridFlood(const std::string& path) {
     writeImage(path, testutil::fat32GridFlood(160 * MIB_SECTORS));
+}
+void makePartitionGridFlood(const std::string& path) {
+    writeImage(path, testutil::fat32PartitionGridFlood(128 * MIB_SECTORS));
+}
+void makeSharedFolderFlood(const std::string& path) {
+    writeImage(path, testutil::fat32SharedFolderFlood(128 * MIB_SECTORS));
 }
 void makeEbrChain(const std::string& path) {
     writeImage(path, testutil::ebrChain(10000));
@@ -95,6 +107,18 @@ void BM_Fat32GridFlood(benchmark::State& state) {
     road(state, bench::cachedImage("fat32-grid-flood-160m.img", makeGridFlood), false);
 }
 BENCHMARK(BM_Fat32GridFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_PartitionGridFlood(benchmark::State& state) {
+    road(state, bench::cachedImage("fat32-partition-grid-flood-128m.img", makePartitionGridFlood),
+         true);
+}
+BENCHMARK(BM_PartitionGridFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_SharedFolderFlood(benchmark::State& state) {
+    road(state, bench::cachedImage("fat32-shared-folder-flood-128m.img", makeSharedFolderFlood),
+         false);
+}
+BENCHMARK(BM_SharedFolderFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 void BM_EbrChain(benchmark::State& state) {
     road(state, bench::cachedImage("ebr-chain-10000.img", makeEbrChain), true);

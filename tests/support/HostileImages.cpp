@@ -11,6 +11,7 @@ namespace testutil {
 namespace {
 
 constexpr u8 TYPE_NTFS = 0x07;
+constexpr u8 TYPE_FAT32_LBA = 0x0C;
 constexpr u8 TYPE_EXTENDED = 0x05;
 constexpr u8 TYPE_EXTENDED_LBA = 0x0F;
 // Clusters per file record as a power of two: 2^10 bytes.
@@ -44,6 +45,23 @@ void setEntry(Array table, u32 slot, u8 type, u32 start, u32 sectors) {
     e.setLE32(PE_SECTOR_COUNT, sectors);
 }
 
+// The sector of a first-level folder: "." at its cluster, ".." at 0.
+std::string firstLevel(u32 cluster) {
+    return folderSector(shortEntry(".          ", ATTR_DIRECTORY, cluster, 0) +
+                        shortEntry("..         ", ATTR_DIRECTORY, 0, 0));
+}
+
+// The two first-level folder sectors and the would-be root of fat32GridFlood.
+void putGridTriple(std::string& image, u64 lba) {
+    const u32 a = GRID_FLOOD_CLUSTER;
+    const u32 b = GRID_FLOOD_CLUSTER + 1;
+    put(image, lba, firstLevel(a));
+    put(image, lba + 1, firstLevel(b));
+    put(image, lba + 2,
+        folderSector(shortEntry("FOLDERA    ", ATTR_DIRECTORY, a, 0) +
+                     shortEntry("FOLDERB    ", ATTR_DIRECTORY, b, 0)));
+}
+
 } // namespace
 
 std::string ntfsBootSectorFlood(u32 sectors) {
@@ -57,18 +75,41 @@ std::string ntfsBootSectorFlood(u32 sectors) {
 
 std::string fat32GridFlood(u32 sectors) {
     std::string image(static_cast<std::size_t>(sectors) * 512, '\0');
-    const u32 a = GRID_FLOOD_CLUSTER;
-    const u32 b = GRID_FLOOD_CLUSTER + 1;
-    auto firstLevel = [](u32 cluster) {
-        return folderSector(shortEntry(".          ", ATTR_DIRECTORY, cluster, 0) +
-                            shortEntry("..         ", ATTR_DIRECTORY, 0, 0));
-    };
-    const std::string root = folderSector(shortEntry("FOLDERA    ", ATTR_DIRECTORY, a, 0) +
-                                          shortEntry("FOLDERB    ", ATTR_DIRECTORY, b, 0));
-    for (u32 lba = 0; lba + 3 <= sectors; lba += 3) {
-        put(image, lba, firstLevel(a));
-        put(image, lba + 1, firstLevel(b));
-        put(image, lba + 2, root);
+    for (u32 lba = 0; lba + 3 <= sectors; lba += 3)
+        putGridTriple(image, lba);
+    return image;
+}
+
+std::string fat32PartitionGridFlood(u32 sectors) {
+    std::string image(static_cast<std::size_t>(sectors) * 512, '\0');
+    for (u32 lba = 0; lba + 4 <= sectors; lba += 4) {
+        Sector table{};
+        Array t(table.data(), 512);
+        // Starts count from the table.
+        for (u32 slot = 0; slot < 4; ++slot)
+            setEntry(t, slot, TYPE_FAT32_LBA, slot + 1, sectors - (lba + slot + 1));
+        t.setLE16(SECTOR_SIGNATURE_OFFSET, SECTOR_SIGNATURE);
+        put(image, lba, table);
+        putGridTriple(image, lba + 1);
+    }
+    return image;
+}
+
+std::string fat32SharedFolderFlood(u32 sectors) {
+    std::string image(static_cast<std::size_t>(sectors) * 512, '\0');
+    const u32 shared = GRID_FLOOD_CLUSTER;
+    const u32 step = SHARED_FOLDER_BITS + 2;
+    const std::string root = folderSector(shortEntry("FOLDER     ", ATTR_DIRECTORY, shared, 0));
+    // The folder at cluster k of a grid lies k - 2 sectors behind its cluster
+    // 2, so the first grid's cluster 2 is sector 0.
+    u32 grid = 1;
+    for (u64 lba = shared - 2; lba + step <= sectors; lba += step, ++grid) {
+        put(image, lba, firstLevel(shared));
+        for (u32 bit = 0; bit < SHARED_FOLDER_BITS; ++bit) {
+            if ((grid >> bit & 1) != 0)
+                put(image, lba + 1 + bit, firstLevel(shared + 1 + bit));
+        }
+        put(image, lba + step - 1, root);
     }
     return image;
 }
