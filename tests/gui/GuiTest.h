@@ -26,14 +26,38 @@
 
 namespace guitest {
 
+// Puts the pointer on the screen's last pixel, where no test window reaches.
+//
+// GDK finds the window under the pointer by walking down the X window tree
+// from the root with one XQueryPointer per level (a tooltip query does so
+// after any tooltip is set on a shown widget, and so may the end of a pointer
+// grab). It grabs the server for the walk, but the server still
+// destroys the windows of a client whose connection closes meanwhile. Many
+// test programs share one X server, and their windows stand at its centre,
+// where the pointer starts: when the program that owns the window under the
+// pointer exits between two levels of the walk, the next XQueryPointer names
+// a window that is gone, and GDK's handler ends this program on the BadWindow.
+// With no window under the pointer the walk stops at the root. The server
+// puts the pointer back at the centre only when it resets, which it does when
+// its last client leaves, so each test program moves it once at the start.
+inline void movePointerOffTheWindows() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkScreen* screen = gdk_display_get_default_screen(display);
+    gdk_display_warp_pointer(display, screen, gdk_screen_get_width(screen) - 1,
+                             gdk_screen_get_height(screen) - 1);
+    gdk_display_sync(display);
+}
+
 inline bool gtkStarted() {
     // Many test programs connect to one X server at once; a refused first
     // connection is tried again rather than skipping the test.
     static const bool started = [] {
         for (int tries = 0; tries < 20; ++tries, g_usleep(100000)) {
             int argc = 0;
-            if (gtk_init_check(&argc, nullptr))
+            if (gtk_init_check(&argc, nullptr)) {
+                movePointerOffTheWindows();
                 return true;
+            }
         }
         return false;
     }();
