@@ -339,7 +339,9 @@ void MainFrame::wizard() {
         gtk::WizardPageDrives source(&dialog, gtk::WizardPageDrives::SOURCE, &context_,
                                      &sourceList_, context_.getDrivesVfs(), false);
         gtk::WizardPageScanner scanner(&dialog, &analyzer_, &context_);
-        gtk::WizardPageSelectFs fileSystems(&dialog, &analyzer_, &context_, false);
+        // Back leads to the scan page; Select Partition runs the page alone,
+        // with nothing to go back to.
+        gtk::WizardPageSelectFs fileSystems(&dialog, &analyzer_, &context_, true);
         gtk::WizardPage* const pages[] = {&source, &scanner, &fileSystems};
         completed = gtk::runWizardPages(G_N_ELEMENTS(pages), pages);
     }

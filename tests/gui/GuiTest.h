@@ -171,12 +171,20 @@ inline GtkWidget* findButton(GtkWidget* root, const char* label) {
     return nullptr;
 }
 
-// Sends one key press to a realised widget; what its handlers answered.
-inline bool pressKey(GtkWidget* widget, guint keyval) {
+// Sends one key press (with `state`, such as GDK_MOD1_MASK for a mnemonic) to
+// a realised widget; what its handlers answered.
+inline bool pressKey(GtkWidget* widget, guint keyval, guint state = 0) {
     GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
     event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
     event->key.send_event = TRUE;
     event->key.keyval = keyval;
+    event->key.state = state;
+    // Mnemonics and accelerators are looked up by the key's code.
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_default(), keyval, &keys, &count))
+        event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+    g_free(keys);
     event->key.time = GDK_CURRENT_TIME;
     const bool handled = gtk_widget_event(widget, event) != FALSE;
     gdk_event_free(event);
@@ -257,9 +265,11 @@ private:
     static gboolean tick(gpointer data) {
         auto* self = static_cast<DialogScript*>(data);
         // The dialog answered last must be gone before the next step looks,
-        // unless it stays up: then it is being asked again.
+        // unless it stays up: then it is being asked again, or, with a new
+        // title, it shows the wizard's next page.
         if (self->current_) {
             if (gtk_widget_get_visible(GTK_WIDGET(self->current_)) &&
+                titleOf(self->current_) == self->answeredTitle_ &&
                 g_get_monotonic_time() < self->answeredAt_ + 300 * 1000)
                 return TRUE;
             g_object_unref(self->current_);
@@ -272,6 +282,7 @@ private:
             self->steps_.pop_front();
             self->current_ = GTK_DIALOG(g_object_ref(dialog));
             self->answeredAt_ = g_get_monotonic_time();
+            self->answeredTitle_ = titleOf(dialog);
             self->deadline_ = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
             ++self->answered_;
             entry.step(dialog);
@@ -287,7 +298,13 @@ private:
 
     std::deque<Entry> steps_;
     guint source_ = 0;
+    static std::string titleOf(GtkDialog* d) {
+        const char* t = gtk_window_get_title(GTK_WINDOW(d));
+        return t ? t : "";
+    }
+
     GtkDialog* current_ = nullptr;
+    std::string answeredTitle_;
     gint64 deadline_ = 0;
     gint64 answeredAt_ = 0;
     std::size_t answered_ = 0;
