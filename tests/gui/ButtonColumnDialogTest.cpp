@@ -4,29 +4,7 @@
 
 namespace {
 
-using guitest::DialogScript;
-
 class ButtonColumnDialogTest : public guitest::GuiTest {};
-
-TEST_F(ButtonColumnDialogTest, EachButtonAnswersItsIndexAndEverythingElseNothing) {
-    const char* const copies[] = {"_FAT", "FAT _Mirror", nullptr};
-    const struct {
-        const char* press; // a button's label, or null to close the window
-        int answer;
-    } cases[] = {{"_FAT", 0}, {"FAT _Mirror", 1}, {GTK_STOCK_CANCEL, -1}, {nullptr, -1}};
-    for (const auto& c : cases) {
-        DialogScript script;
-        script.on("Select FAT", [&c](GtkDialog* d) {
-            if (c.press)
-                gtk_button_clicked(GTK_BUTTON(guitest::findButton(GTK_WIDGET(d), c.press)));
-            else
-                guitest::sendDelete(GTK_WIDGET(d));
-        });
-        EXPECT_EQ(ButtonColumnDialog(nullptr, "Select FAT", copies).run(), c.answer)
-            << (c.press ? c.press : "closed");
-        EXPECT_TRUE(script.done());
-    }
-}
 
 TEST_F(ButtonColumnDialogTest, TheWindowIsWideEnoughForItsTitle) {
     // Buttons far narrower than the title: the title bar must still show it.
