@@ -77,6 +77,14 @@ bool programInitCore(PropertyMap& config, int argc, char** argv) {
     if (config.getString("Locale", locale))
         g_setenv("LC_ALL", locale.c_str(), TRUE);
 
+    // GLib decides once, at its first translation, whether it translates at
+    // all, and says no for good when the default text domain is a program's
+    // own without a catalogue for the locale in force, unless that locale is
+    // "C" or English. Started under C.UTF-8, or in a language we ship no
+    // catalogue for, GTK's own labels (Cancel, Yes, Quit) would then stay
+    // English after a switch to German or Japanese. Asked before our domain
+    // becomes the default, it says yes.
+    g_dgettext(TEXT_DOMAIN, "");
     std::string libDir = buildFileName(dir.c_str(), "lib");
     std::string localeDir = buildFileName(libDir.c_str(), "locale");
     bindtextdomain(TEXT_DOMAIN, localeDir.c_str());

@@ -135,9 +135,18 @@ void Preferences::detectLanguage() {
 }
 
 void Preferences::setLanguage(int lang) {
+    // LANGUAGE, where a desktop sets it, outranks the locale in every
+    // catalogue lookup, ours and GTK's alike: while it stays, a new locale
+    // would change the date format and no text.
+    const gchar* environment = g_getenv("LANGUAGE");
+    const bool hadLanguages = environment != nullptr;
+    const std::string userLanguages = hadLanguages ? environment : "";
+    g_unsetenv("LANGUAGE");
     bool changed = false;
     for (const char* const* name = localesOf(lang); *name && !changed; ++name)
         changed = localeFunction(LC_ALL, *name) != nullptr;
+    if (!changed && hadLanguages)
+        g_setenv("LANGUAGE", userLanguages.c_str(), TRUE);
     if (changed && languageChangedHook)
         languageChangedHook();
     detectLanguage();

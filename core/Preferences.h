@@ -44,7 +44,8 @@ public:
     void setFileSizeLimit(i64 v) { fileSizeLimit_ = v; }
     // 0 English, 1 German, 2 Japanese.
     int& language() { return language_; }
-    // Sets a POSIX locale of that language for all categories; `language` then
+    // Sets a POSIX locale of that language for all categories, and drops
+    // LANGUAGE when it does, so that every catalogue follows; `language` then
     // follows the locale actually in force.
     void setLanguage(int lang);
     // From the name of the messages locale: "de..." 1, "ja..." 2, else 0.

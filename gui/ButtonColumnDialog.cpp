@@ -11,6 +11,23 @@ GtkWidget* newButton(const char* id) {
     return gtk_button_new_with_mnemonic(id);
 }
 
+// The title bar is the window manager's and cuts a title wider than the
+// window, and a column of short buttons leaves room for none of it: wide
+// enough for the title in bold, beside the bar's icon and three buttons, each
+// about a line high, and their margins.
+int titleBarWidth(GtkWidget* window, const char* title) {
+    PangoLayout* layout = gtk_widget_create_pango_layout(window, title ? title : "");
+    PangoAttrList* bold = pango_attr_list_new();
+    pango_attr_list_insert(bold, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
+    pango_layout_set_attributes(layout, bold);
+    pango_attr_list_unref(bold);
+    int width = 0;
+    int height = 0;
+    pango_layout_get_pixel_size(layout, &width, &height);
+    g_object_unref(layout);
+    return width + 6 * height;
+}
+
 } // namespace
 
 ButtonColumnDialog::ButtonColumnDialog(GtkWindow* parent, const char* title,
@@ -25,6 +42,7 @@ ButtonColumnDialog::ButtonColumnDialog(GtkWindow* parent, const char* title,
     else
         gtk_window_set_position(window, GTK_WIN_POS_CENTER);
     gtk_window_set_title(window, title ? title : "");
+    gtk_window_set_default_size(window, titleBarWidth(GTK_WIDGET(dialog_), title), -1);
     gtk_dialog_set_has_separator(dialog_, FALSE);
 
     // The buttons stand in one column instead of the action area's row.

@@ -173,6 +173,16 @@ void DriverEditor::setType(const std::string& type) {
     rows_[OFFSET].setVisible(type == "range");
     rows_[SIZE].setVisible(type == "range");
     rows_[BLOCK_SIZE].setVisible(type == "raid0" || type == "raid5");
+    // A window keeps the height it had: rows that went would leave a gap
+    // above the buttons. Asked for no height, it takes the one it needs; the
+    // width stays as the user made it.
+    if (GtkWindow* shown = window()) {
+        if (gtk_widget_get_visible(GTK_WIDGET(shown))) {
+            gint width = 0;
+            gtk_window_get_size(shown, &width, nullptr);
+            gtk_window_resize(shown, width, 1);
+        }
+    }
 }
 
 void DriverEditor::onAddComponent(GtkButton*, gpointer self) {

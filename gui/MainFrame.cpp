@@ -119,6 +119,8 @@ MainFrame::MainFrame(PropertyMap& config, DrivesVFS* sources)
     GtkWidget* align = gtk_alignment_new(0.5, 0.5, 0.1, 0.1);
     GtkWidget* start = gtk_button_new_with_mnemonic(_("_Wizard"));
     gtk_widget_set_name(start, "WizardButton");
+    startButton_ = start;
+    g_signal_connect(start, "destroy", G_CALLBACK(gtk_widget_destroyed), &startButton_);
     gtk_button_set_image(GTK_BUTTON(start),
                          gtk_image_new_from_stock(GTK_STOCK_GO_FORWARD, GTK_ICON_SIZE_BUTTON));
     connectCommand(start, "clicked", this, &MainFrame::wizard);
@@ -190,6 +192,9 @@ void MainFrame::buildMenus() {
                                     helpButton_};
     for (int i = 0; i < 5; ++i)
         gtk_tool_item_set_tooltip_text(buttons[i], _(tips[i]));
+    // The big button speaks the new language too, as long as it is there.
+    if (startButton_)
+        gtk_button_set_label(GTK_BUTTON(startButton_), _("_Wizard"));
 
     GList* items = gtk_container_get_children(GTK_CONTAINER(menuBar_));
     for (GList* l = items; l; l = l->next)
@@ -339,7 +344,9 @@ void MainFrame::wizard() {
         gtk::WizardPageDrives source(&dialog, gtk::WizardPageDrives::SOURCE, &context_,
                                      &sourceList_, context_.getDrivesVfs(), false);
         gtk::WizardPageScanner scanner(&dialog, &analyzer_, &context_);
-        gtk::WizardPageSelectFs fileSystems(&dialog, &analyzer_, &context_, false);
+        // Back leads to the scan page; Select Partition runs the page alone,
+        // with nothing to go back to.
+        gtk::WizardPageSelectFs fileSystems(&dialog, &analyzer_, &context_, true);
         gtk::WizardPage* const pages[] = {&source, &scanner, &fileSystems};
         completed = gtk::runWizardPages(G_N_ELEMENTS(pages), pages);
     }

@@ -123,6 +123,8 @@ private:
     GtkAccelGroup* accelGroup_ = nullptr;
     GtkWidget* menuBar_ = nullptr;
     GtkContainer* content_ = nullptr;
+    // The big Wizard button of the empty window; null once a tree took its place.
+    GtkWidget* startButton_ = nullptr;
     GtkToolItem* wizardButton_ = nullptr;
     GtkToolItem* recoverButton_ = nullptr;
     GtkToolItem* findButton_ = nullptr;

@@ -9,6 +9,8 @@
 #include "gui/TreeViewWidgets.h"
 #include "tree/Node.h"
 
+#include <algorithm>
+
 namespace gtk {
 
 namespace {
@@ -78,9 +80,9 @@ FileListPanel::FileListPanel(InterfaceForPanels* owner, GtkScrolledWindow* conta
     gtk_tree_view_set_rules_hint(view_, TRUE);
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(view_), GTK_SELECTION_SINGLE);
 
-    // The time column fits a whole "mm/dd/yyyy hh:mm:sspm": cut before its
-    // "am" or "pm" it would show the wrong half of the day.
-    static const int WIDTHS[4] = {300, 120, 180, 150};
+    // Wide enough for every title in every language ("Größe (Bytes)"); the
+    // time column grows past its width where the font needs it (setTitles).
+    static const int WIDTHS[4] = {300, 150, 150, 150};
     for (int i = 0; i < 4; ++i) {
         GtkTreeViewColumn* column = gtk_tree_view_column_new();
         if (i == 0) {
@@ -124,6 +126,34 @@ void FileListPanel::setTitles() {
                              _("Status  /  Technical Information")};
     for (int i = 0; i < 4; ++i)
         gtk_tree_view_column_set_title(columns_[i], titles[i]);
+    fitTimeColumn();
+}
+
+void FileListPanel::fitTimeColumn() {
+    // A time cut before its "am" or "pm" shows the wrong half of the day, and
+    // one cut at all hides its seconds: the column is never narrower than a
+    // whole time of the language's format needs in the font in use. The
+    // fields have fixed widths; of the day's halves the wider one counts.
+    GtkTreeViewColumn* column = columns_[COL_TIME - COL_NAME];
+    GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
+    GtkCellRenderer* text = cells ? GTK_CELL_RENDERER(cells->data) : nullptr;
+    g_list_free(cells);
+    if (!text)
+        return;
+    constexpr u32 SAMPLE = 1861649938; // 12/28/2028 08:58:58pm UTC
+    gint needed = 0;
+    for (u32 time : {SAMPLE, SAMPLE - 12 * 3600}) {
+        g_object_set(text, "text", formatTime(time).c_str(), nullptr);
+        gint width = 0;
+        gtk_cell_renderer_get_size(text, GTK_WIDGET(view_), nullptr, nullptr, nullptr, &width,
+                                   nullptr);
+        needed = std::max(needed, width);
+    }
+    gint separator = 0;
+    gtk_widget_style_get(GTK_WIDGET(view_), "horizontal-separator", &separator, nullptr);
+    needed += separator;
+    if (gtk_tree_view_column_get_fixed_width(column) < needed)
+        gtk_tree_view_column_set_fixed_width(column, needed);
 }
 
 tree::MapPosition FileListPanel::positionOf(GtkTreeModel* model, GtkTreeIter* row) {

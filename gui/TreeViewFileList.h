@@ -85,7 +85,8 @@ public:
     bool selectIndex(const tree::MapPosition& node);
     // Toggles the cursor row's mark.
     void toggleCheck();
-    // The column titles in the program language.
+    // The column titles in the program language, and the time column wide
+    // enough for a whole time in its format.
     void setTitles();
     bool getCursor(tree::MapPosition& out);
     // Whether the last filling showed the "Loading Directory" box.
@@ -104,6 +105,7 @@ public:
     static gint compareRows(GtkTreeModel* model, GtkTreeIter* a, GtkTreeIter* b, gpointer link);
 
 private:
+    void fitTimeColumn();
     static void onRowActivated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn* column,
                                gpointer self);
     static gboolean onKeyPress(GtkWidget* widget, GdkEventKey* event, gpointer self);

@@ -184,6 +184,8 @@ void WizardPageSelectFs::showComponentsDialog(const FsCandidate& candidate) {
     GtkWidget* text = gtk_text_view_new();
     gtk_widget_set_name(text, "structures");
     gtk_text_view_set_editable(GTK_TEXT_VIEW(text), FALSE);
+    // Read-only: a blinking cursor would promise an edit that never comes.
+    gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(text), FALSE);
     gtk_container_add(GTK_CONTAINER(scrolled), text);
 
     GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(text));

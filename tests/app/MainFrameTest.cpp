@@ -3,13 +3,16 @@
 #include "core/CompressedFile.h"
 #include "core/Log.h"
 #include "core/Preferences.h"
+#include "gui/WizardPageScanner.h"
 #include "tests/gui/GuiTest.h"
 #include "tests/gui/TreeViewTestSupport.h"
+#include "tests/support/FsImages.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 
 #include <csignal>
 #include <fcntl.h>
+#include <gdk/gdkkeysyms.h>
 #include <stdexcept>
 #include <thread>
 
@@ -127,6 +130,62 @@ TEST_F(MainFrameTest, QuitAsksAndWarnsOfAnUnsavedScan) {
         EXPECT_EQ(frame->isClosing(), row.answer == 0);
     }
     EXPECT_EQ(frame->getExitCode(), 0);
+}
+
+// One image file as the only source.
+class OneImageVfs : public DrivesVFS {
+public:
+    explicit OneImageVfs(std::string path) : path_(std::move(path)) {}
+    bool listChildren(const char* parentId, std::vector<std::string>& out) override {
+        if (!parentId || !*parentId)
+            out.push_back("type=file|id=" + path_ + "|name=" + path_ + "|ok=");
+        return true;
+    }
+
+private:
+    std::string path_;
+};
+
+void clickNext(GtkDialog* d) {
+    gtk_button_clicked(GTK_BUTTON(guitest::findButton(GTK_WIDGET(d), "Next")));
+}
+
+TEST_F(MainFrameTest, BackOnTheWizardsFileSystemPageLeadsToTheScanPage) {
+    testutil::FatImageOptions options;
+    options.sizeKiB = 2048;
+    options.fatBits = 12;
+    testutil::FatImage image(dir.file("fat12.img"), options);
+    image.addFile("README.TXT", "hello");
+    frame = std::make_unique<MainFrame>(config, new OneImageVfs(image.path()));
+    ScriptedMessages boxes; // the offers to save the scan answered No
+
+    DialogScript script;
+    script.on("Select Source", [&](GtkDialog* d) {
+        ASSERT_TRUE(guitest::selectRowById(d, image.path()));
+        clickNext(d);
+    });
+    script.on("Scan", clickNext);
+    script.on("Select Scan Type",
+              [](GtkDialog* d) { gtk_dialog_response(d, gtk::WizardPageScanner::SCAN_DEEP); });
+    script.on("Select Partition", [](GtkDialog* d) {
+        GtkWidget* back = guitest::findButton(GTK_WIDGET(d), GTK_STOCK_GO_BACK);
+        GtkWidget* next = guitest::findButton(GTK_WIDGET(d), "Next");
+        ASSERT_TRUE(back && next);
+        EXPECT_TRUE(gtk_widget_get_visible(back));
+        EXPECT_LT(back->allocation.x, next->allocation.x); // Back stands left of Next
+        EXPECT_TRUE(guitest::pressKey(GTK_WIDGET(d), GDK_KEY_b, GDK_MOD1_MASK));
+    });
+    bool scanPageAgain = false;
+    script.on("Scan", [&](GtkDialog* d) {
+        scanPageAgain = true;
+        guitest::sendDelete(GTK_WIDGET(d));
+    });
+    frame->runCommand(&MainFrame::wizard);
+    EXPECT_TRUE(script.done());
+    EXPECT_TRUE(scanPageAgain);
+    // Closed early after a scan that found a volume: the hint to Select Partition.
+    ASSERT_FALSE(boxes.asked().empty());
+    EXPECT_EQ(boxes.asked().back().text.rfind("To avoid having to rescan", 0), 0u);
 }
 
 const char* germanLocale(int, const char*) {

@@ -7,6 +7,9 @@
 #include "tests/gui/GuiTest.h"
 #include "tests/support/TestUtil.h"
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -69,6 +72,80 @@ TEST_F(ProgramInitTest, StartsGtkAndEverythingThatNeedsIt) {
     Preferences::setLocaleFunction(succeedingSetLocale);
     Preferences::instance().setLanguage(0);
     EXPECT_NE(gtk_icon_factory_lookup_default("File"), nullptr);
+}
+
+bool localeInstalled(const char* name) {
+    // Asked without setlocale: the process's own locale stays untouched.
+    locale_t locale = newlocale(LC_ALL_MASK, name, nullptr);
+    if (locale)
+        freelocale(locale);
+    return locale != nullptr;
+}
+
+// What the question box shows: its title, then its buttons' labels.
+std::string questionBoxTexts() {
+    guitest::DialogScript script;
+    std::string texts;
+    script.then(guitest::DialogScript::anyDialog(), [&texts](GtkDialog* d) {
+        texts = gtk_window_get_title(GTK_WINDOW(d));
+        for (GtkWidget* button : guitest::findWidgets(GTK_WIDGET(d), GTK_TYPE_BUTTON))
+            for (GtkWidget* label : guitest::findWidgets(button, GTK_TYPE_LABEL))
+                texts += std::string(" ") + gtk_label_get_label(GTK_LABEL(label));
+        gtk_dialog_response(d, GTK_RESPONSE_REJECT);
+    });
+    messageDialog(MESSAGE_QUESTION, "?", nullptr, false, nullptr);
+    return texts;
+}
+
+// Runs in a process of its own (the death test starts this program anew), as
+// the program does: started under `startLocale` with LANGUAGE set to
+// `languages` (null: unset), switched to German; writes what the question box
+// shows and ends.
+[[noreturn]] void startSwitchToGermanAndAsk(const char* startLocale, const char* languages) {
+    g_setenv("LC_ALL", startLocale, TRUE);
+    if (languages)
+        g_setenv("LANGUAGE", languages, TRUE);
+    else
+        g_unsetenv("LANGUAGE");
+    // Beside the built program: its catalogues are under lib/locale there.
+    std::string exe = std::string(HB_BINARY_DIR) + "/halbrook";
+    char* argv[] = {&exe[0], nullptr};
+    PropertyMap config;
+    if (!program_init(config, 1, argv))
+        std::_Exit(2);
+    Preferences::instance().setLanguage(1);
+    std::fprintf(stderr, "language %d: %s\n", Preferences::instance().language(),
+                 questionBoxTexts().c_str());
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+
+TEST(LanguageSwitchTest, GtksOwnLabelsFollowTheSwitchWhateverLocaleTheProgramStartedIn) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display)
+        GTEST_SKIP() << "no display";
+    if (!localeInstalled("de_DE.UTF-8"))
+        GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Row {
+        const char* startLocale;
+        const char* languages;
+    };
+    const Row rows[] = {
+        {"C", nullptr},
+        {"C.UTF-8", nullptr},
+        // A desktop's language list outranks the locale in every lookup.
+        {"C.UTF-8", "en_US:en"},
+        {"ja_JP.UTF-8", nullptr},
+    };
+    for (const Row& row : rows) {
+        if (!localeInstalled(row.startLocale))
+            continue;
+        // Title from our catalogue, Yes and No from GTK's.
+        EXPECT_EXIT(startSwitchToGermanAndAsk(row.startLocale, row.languages),
+                    ::testing::ExitedWithCode(0), "language 1: Frage _Ja _Nein\n")
+            << row.startLocale << " LANGUAGE=" << (row.languages ? row.languages : "(unset)");
+    }
 }
 
 } // namespace

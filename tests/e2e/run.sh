@@ -257,13 +257,15 @@ choose_image() { # path below /
     done
 }
 
-# Deep scan after the source page; answers the offer to save the scan with No.
+# Next on the scan page: a deep scan when one is offered (after a complete one
+# nothing is left to scan); answers the offer to save the scan with No.
 deep_scan() { # the scan page's title, the file-system page's title
     keys "$1" Return
-    appears "$2|Select Scan Type|Scan-Art|スキャンの種類"
-    appears "Select Scan Type" 2 && shot "scan-type" && keys "Select Scan Type" alt+d
-    local end=$(($(date +%s) + 60))
+    local end=$(($(date +%s) + 60)) chosen=
     while [ "$(date +%s)" -le "$end" ]; do
+        if [ -z "$chosen" ] && appears "^Select Scan Type$" 1; then
+            shot "scan-type" && keys "^Select Scan Type$" alt+d && chosen=1
+        fi
         appears "^Question$" 1 && shot "offer-to-save-scan" && keys "^Question$" alt+n
         appears "^$2$" 1 && return 0
     done
@@ -337,6 +339,7 @@ start_halbrook
 must "the wizard appears at start" appears "$SOURCE_TITLE" 30 || { cat "$WORK/halbrook.out" && return; }
 shot "wizard-source-page"
 check "F1 on the source page opens its help page" help_opens "$SOURCE_TITLE" WizardPageSource
+driver_editor || return
 
 choose_image "$SOURCE_TITLE" "$IMAGES/fat32.img"
 shot "source-chosen"
@@ -345,6 +348,11 @@ must "the scan page follows" appears "^Scan$" || return
 shot "scan-page"
 must "a deep scan finds the volume" deep_scan "^Scan$" "Select Partition" || return
 shot "file-system-page"
+keys "^Select Partition$" alt+b
+check "alt+B on the wizard's file-system page returns to the scan page" appears "^Scan$" 10
+shot "back-on-scan-page"
+must "Next lists the file systems again" deep_scan "^Scan$" "Select Partition" || return
+structure_view || return
 keys "^Select Partition$" Home Return
 must "the tree is built and the tip shown" appears "^Information$" 60 || return
 shot "tip"
@@ -369,11 +377,16 @@ viewed_is_original() {
 }
 check "View File hands a copy with the file's bytes to the desktop" viewed_is_original
 check "F1 in the main window opens its help page" help_opens "^Halbrook 1.0$" MainFrame
+language_shots
 
 say "Select Partition and Preferences"
 keys "^Halbrook 1.0$" ctrl+p
 check "Select Partition shows the file-system page" appears "^Select Partition$" 10
 shot "select-partition"
+keys "^Select Partition$" alt+b
+sleep 1
+check "Select Partition's page has no Back: alt+B leaves it on the page" \
+    eval 'appears "^Select Partition$" 1 && ! appears "^Scan$" 1'
 keys "^Select Partition$" Escape && wait_gone "^Select Partition$"
 keys "^Halbrook 1.0$" alt+f Down Return
 check "File, Preferences opens its dialog" appears "^Preferences$" 10
@@ -419,9 +432,89 @@ check "the saved debug log decompresses to the log" grep -q '^main(20): Halbrook
 keys "^Halbrook 1.0$" ctrl+q
 appears "^Question$"
 shot "quit-after-save"
-keys "^Question$" alt+y
+keys "^Question$" Return # No
+quit_in_german
+}
+
+# Sets the program language in Preferences: the dialog's title and the File
+# menu's key in the language in force, then the moves in the language list
+# (English, Deutsch, 日本語).
+set_language() {
+    local title=$1 file=$2
+    shift 2
+    keys "^Halbrook 1.0$" "$file" Down Return
+    appears "$title" 10 || return 1
+    keys "$title" alt+p "$@" alt+o
+    wait_gone "$title"
+    settle
+}
+
+# The FAT volume's file list in Japanese and in German, the window widened so
+# that every column shows, then English again. The program started under
+# C.UTF-8: GTK's own labels must follow the switch as well as ours.
+language_shots() {
+say "the file list in Japanese and German"
+local id
+id=$(wait_window "^Halbrook 1.0$")
+xdotool windowsize "$id" 1260 800
+check "Preferences switches to Japanese" set_language "^Preferences$" alt+f Down Down
+shot "japanese-file-list"
+keys "^Halbrook 1.0$" F10
+shot "japanese-menu"
+keys "^Halbrook 1.0$" Escape
+check "Preferences switches from Japanese to German" set_language "^設定$" alt+f Up
+shot "german-file-list"
+check "Preferences switches from German to English" set_language "^Einstellungen$" alt+d Up
+xdotool windowsize "$id" 800 600
+settle
+}
+
+# Switches to German and quits in German.
+quit_in_german() {
+say "quit after a switch to German"
+must "Preferences switches to German" set_language "^Preferences$" alt+f Down || return
+keys "^Halbrook 1.0$" F10
+shot "german-menu"
+keys "^Halbrook 1.0$" Escape ctrl+q
+must "Quit asks in German" appears "^Frage$" || return
+shot "german-quit-question"
+# "_Ja" is GTK's own German for Yes: alt+J answers only when GTK's labels
+# followed the switch ("_Yes" has no J).
+keys "^Frage$" alt+j
 finish_halbrook
-check "Quit ends the program with 0" test $? -eq 0
+check "alt+J (GTK's German Yes) on the quit question ends the program with 0" test $? -eq 0
+}
+
+# The Driver Editor from the source page's Advanced menu: a new driver, then
+# a range driver, then a JBOD driver (the range rows must leave no gap).
+driver_editor() {
+keys "$SOURCE_TITLE" alt+a s n
+must "Advanced, Software Drivers, New opens the Driver Editor" appears "^Driver Editor$" 10 || return
+shot "driver-editor-new"
+keys "^Driver Editor$" alt+t Down
+shot "driver-editor-range"
+keys "^Driver Editor$" Down
+shot "driver-editor-jbod"
+keys "^Driver Editor$" Escape
+wait_gone "^Driver Editor$"
+}
+
+# The structure view of the chosen volume, its Select FAT chooser and the dump
+# of the FAT mirror.
+structure_view() {
+keys "^Select Partition$" Home alt+v
+must "View File System opens the structure view" appears "^View File System$" 10 || return
+shot "structure-view"
+keys "^View File System$" alt+f
+must "FATs asks which copy" appears "^Select FAT$" 10 || return
+shot "select-fat"
+keys "^Select FAT$" alt+m
+check "FAT Mirror shows the dump of the mirror" appears "^FAT$" 10
+shot "fat-mirror-dump"
+keys "^FAT$" Escape
+wait_gone "^FAT$"
+keys "^View File System$" Escape
+wait_gone "^View File System$"
 }
 
 # -- Ending by signals --------------------------------------------------------

@@ -85,6 +85,32 @@ TEST_F(DriverEditorTest, TheDialogStaysUntilTheDriverCanBeReadOrIsCancelled) {
     EXPECT_EQ(descrValue(d, "size"), "2048");
 }
 
+// Runs events until the X server has answered what was asked of it, such as
+// a new window size.
+void settle() {
+    for (int i = 0; i < 5; ++i) {
+        gdk_display_sync(gdk_display_get_default());
+        guitest::pumpEvents();
+    }
+}
+
+TEST_F(DriverEditorTest, RowsThatGoLeaveNoGap) {
+    auto e = edit("id=r|type=range");
+    GtkWidget* window = GTK_WIDGET(e->getDialog());
+    gtk_widget_show(window);
+    settle();
+    const int withRange = window->allocation.height;
+    // Range (Offset and Size), then JBOD (neither), then RAID5 (Block Size).
+    for (int type : {1, 3}) {
+        gtk_combo_box_set_active(e->getTypeCombo(), type);
+        settle();
+        GtkRequisition needed;
+        gtk_widget_size_request(window, &needed);
+        EXPECT_EQ(window->allocation.height, needed.height) << type;
+        EXPECT_LT(window->allocation.height, withRange) << type;
+    }
+}
+
 TEST_F(DriverEditorTest, AddComponentPicksARowOfTheSourcesTree) {
     guitest::FakeSources src;
     src.vfs->listChildren("", known);

@@ -26,14 +26,38 @@
 
 namespace guitest {
 
+// Puts the pointer on the screen's last pixel, where no test window reaches.
+//
+// GDK finds the window under the pointer by walking down the X window tree
+// from the root with one XQueryPointer per level (a tooltip query does so
+// after any tooltip is set on a shown widget, and so may the end of a pointer
+// grab). It grabs the server for the walk, but the server still
+// destroys the windows of a client whose connection closes meanwhile. Many
+// test programs share one X server, and their windows stand at its centre,
+// where the pointer starts: when the program that owns the window under the
+// pointer exits between two levels of the walk, the next XQueryPointer names
+// a window that is gone, and GDK's handler ends this program on the BadWindow.
+// With no window under the pointer the walk stops at the root. The server
+// puts the pointer back at the centre only when it resets, which it does when
+// its last client leaves, so each test program moves it once at the start.
+inline void movePointerOffTheWindows() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkScreen* screen = gdk_display_get_default_screen(display);
+    gdk_display_warp_pointer(display, screen, gdk_screen_get_width(screen) - 1,
+                             gdk_screen_get_height(screen) - 1);
+    gdk_display_sync(display);
+}
+
 inline bool gtkStarted() {
     // Many test programs connect to one X server at once; a refused first
     // connection is tried again rather than skipping the test.
     static const bool started = [] {
         for (int tries = 0; tries < 20; ++tries, g_usleep(100000)) {
             int argc = 0;
-            if (gtk_init_check(&argc, nullptr))
+            if (gtk_init_check(&argc, nullptr)) {
+                movePointerOffTheWindows();
                 return true;
+            }
         }
         return false;
     }();
@@ -147,12 +171,20 @@ inline GtkWidget* findButton(GtkWidget* root, const char* label) {
     return nullptr;
 }
 
-// Sends one key press to a realised widget; what its handlers answered.
-inline bool pressKey(GtkWidget* widget, guint keyval) {
+// Sends one key press (with `state`, such as GDK_MOD1_MASK for a mnemonic) to
+// a realised widget; what its handlers answered.
+inline bool pressKey(GtkWidget* widget, guint keyval, guint state = 0) {
     GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
     event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
     event->key.send_event = TRUE;
     event->key.keyval = keyval;
+    event->key.state = state;
+    // Mnemonics and accelerators are looked up by the key's code.
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_default(), keyval, &keys, &count))
+        event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+    g_free(keys);
     event->key.time = GDK_CURRENT_TIME;
     const bool handled = gtk_widget_event(widget, event) != FALSE;
     gdk_event_free(event);
@@ -233,9 +265,11 @@ private:
     static gboolean tick(gpointer data) {
         auto* self = static_cast<DialogScript*>(data);
         // The dialog answered last must be gone before the next step looks,
-        // unless it stays up: then it is being asked again.
+        // unless it stays up: then it is being asked again, or, with a new
+        // title, it shows the wizard's next page.
         if (self->current_) {
             if (gtk_widget_get_visible(GTK_WIDGET(self->current_)) &&
+                titleOf(self->current_) == self->answeredTitle_ &&
                 g_get_monotonic_time() < self->answeredAt_ + 300 * 1000)
                 return TRUE;
             g_object_unref(self->current_);
@@ -248,6 +282,7 @@ private:
             self->steps_.pop_front();
             self->current_ = GTK_DIALOG(g_object_ref(dialog));
             self->answeredAt_ = g_get_monotonic_time();
+            self->answeredTitle_ = titleOf(dialog);
             self->deadline_ = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
             ++self->answered_;
             entry.step(dialog);
@@ -263,7 +298,13 @@ private:
 
     std::deque<Entry> steps_;
     guint source_ = 0;
+    static std::string titleOf(GtkDialog* d) {
+        const char* t = gtk_window_get_title(GTK_WINDOW(d));
+        return t ? t : "";
+    }
+
     GtkDialog* current_ = nullptr;
+    std::string answeredTitle_;
     gint64 deadline_ = 0;
     gint64 answeredAt_ = 0;
     std::size_t answered_ = 0;

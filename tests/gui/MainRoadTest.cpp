@@ -131,6 +131,9 @@ TEST_F(MainRoadTest, Fat32WithDeletedFilesComesBackWhole) {
         });
         script.on("View File System", [&](GtkDialog* v) {
             structures = guitest::editorText(v);
+            // Read-only, so without a text cursor.
+            EXPECT_FALSE(gtk_text_view_get_cursor_visible(
+                GTK_TEXT_VIEW(guitest::findNamed(GTK_WIDGET(v), "structures"))));
             gtk_button_clicked(GTK_BUTTON(guitest::findNamed(GTK_WIDGET(v), "bootSector")));
         });
         script.on("Boot Sector", [&](GtkDialog* editor) {

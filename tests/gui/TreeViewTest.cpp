@@ -5,9 +5,11 @@
 #include "gui/TreeViewFolderTree.h"
 #include "gui/TreeViewPanels.h"
 
+#include "core/Intl.h"
 #include "core/Progress.h"
 #include "tests/gui/TreeViewTestSupport.h"
 
+#include <clocale>
 #include <gdk/gdkkeysyms.h>
 #include <stdexcept>
 
@@ -80,6 +82,90 @@ std::string bigFolder(int files) {
     for (int i = 0; i < files; ++i)
         text += "file " + std::to_string(100 + i) + " in=5 name=f" + std::to_string(i) + "\n";
     return text;
+}
+
+// The program's catalogue for the messages of `locale`, bound as the program
+// binds it, and the program language for the date format; all as before at the
+// end. ok() is false when this machine lacks the locale.
+class ScopedLanguage {
+public:
+    ScopedLanguage(int language, const char* locale)
+        : savedLanguage_(Preferences::instance().language()),
+          savedLocale_(std::setlocale(LC_MESSAGES, nullptr)), savedDomain_(textdomain(nullptr)) {
+        bindtextdomain(TEXT_DOMAIN, HB_BINARY_DIR "/lib/locale");
+        bind_textdomain_codeset(TEXT_DOMAIN, "UTF-8");
+        textdomain(TEXT_DOMAIN);
+        ok_ = std::setlocale(LC_MESSAGES, locale) != nullptr;
+        Preferences::instance().language() = language;
+    }
+    ~ScopedLanguage() {
+        std::setlocale(LC_MESSAGES, savedLocale_.c_str());
+        textdomain(savedDomain_.c_str());
+        Preferences::instance().language() = savedLanguage_;
+    }
+    ScopedLanguage(const ScopedLanguage&) = delete;
+    ScopedLanguage& operator=(const ScopedLanguage&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    int savedLanguage_;
+    std::string savedLocale_;
+    std::string savedDomain_;
+    bool ok_ = false;
+};
+
+// The header button that shows `title`, or null.
+GtkWidget* headerButton(GtkTreeView* view, const char* title) {
+    for (GtkWidget* button : guitest::findWidgets(GTK_WIDGET(view), GTK_TYPE_BUTTON))
+        for (GtkWidget* label : guitest::findWidgets(button, GTK_TYPE_LABEL))
+            if (std::string(gtk_label_get_text(GTK_LABEL(label))) == title)
+                return button;
+    return nullptr;
+}
+
+TEST_F(FileListTest, TitlesAndWholeTimesShowUncutInEveryLanguage) {
+    testutil::ScopedTimeZone zone("UTC");
+    // 12/28/2028 08:58:58pm: every field of a time at its widest.
+    ShownTree shown(guitest::testMap("root 5\nfile 20 in=5 name=a.txt size=1 time=1861649938\n"));
+    const struct {
+        int language;
+        const char* locale;
+        const char* sizeTitle;
+    } languages[] = {{0, "C", "Size (Bytes)"},
+                     {1, "de_DE.UTF-8", "Größe (Bytes)"},
+                     {2, "ja_JP.UTF-8", "サイズ (バイト)"}};
+    for (const auto& l : languages) {
+        ScopedLanguage language(l.language, l.locale);
+        if (!language.ok())
+            continue; // this machine lacks the locale
+        shown.view().refreshTexts();
+        guitest::pumpEvents();
+        FileListPanel& list = shown.files();
+        EXPECT_STREQ(gtk_tree_view_column_get_title(list.column(1)), l.sizeTitle);
+        // The last column takes what room is left; the others must hold their
+        // titles at the width they start with.
+        for (int i = 0; i < 3; ++i) {
+            const char* title = gtk_tree_view_column_get_title(list.column(i));
+            GtkWidget* button = headerButton(list.view(), title);
+            ASSERT_NE(button, nullptr) << title;
+            GtkRequisition wanted;
+            gtk_widget_size_request(button, &wanted);
+            EXPECT_LE(wanted.width, button->allocation.width) << l.locale << ": " << title;
+        }
+        GtkTreeIter row;
+        ASSERT_TRUE(gtk_tree_model_get_iter_first(list.model(), &row));
+        const std::string time = guitest::rowString(list.model(), &row, FileListPanel::COL_TIME);
+        PangoLayout* layout = gtk_widget_create_pango_layout(GTK_WIDGET(list.view()), time.c_str());
+        int textWidth = 0;
+        pango_layout_get_pixel_size(layout, &textWidth, nullptr);
+        g_object_unref(layout);
+        GtkTreePath* path = gtk_tree_model_get_path(list.model(), &row);
+        GdkRectangle cell;
+        gtk_tree_view_get_cell_area(list.view(), path, list.column(2), &cell);
+        gtk_tree_path_free(path);
+        // The text renderer keeps 2 pixels free on either side.
+        EXPECT_LE(textWidth + 4, cell.width) << l.locale << ": " << time;
+    }
 }
 
 TEST_F(FileListTest, OnlyASlowFolderShowsTheLoadingBox) {

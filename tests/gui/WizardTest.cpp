@@ -27,19 +27,9 @@ private:
     std::vector<std::string>& log_;
 };
 
-// Escape goes to the dialog's "close" binding by its hardware key code.
+// Escape goes to the dialog's "close" binding.
 void pressEscape(GtkDialog* d) {
-    GdkKeymapKey* keys = nullptr;
-    gint count = 0;
-    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
-    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(d))));
-    event->key.keyval = GDK_Escape;
-    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_default(), GDK_Escape, &keys, &count))
-        event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
-    g_free(keys);
-    gboolean handled = FALSE;
-    g_signal_emit_by_name(d, "key-press-event", event, &handled);
-    gdk_event_free(event);
+    guitest::pressKey(GTK_WIDGET(d), GDK_Escape);
 }
 
 class WizardTest : public guitest::GuiTest {
