@@ -33,18 +33,32 @@ for p in $PACKAGES; do
     fi
 done
 
-[ -z "$missing" ] && exit 0
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
-    if ! command -v sudo >/dev/null 2>&1; then
-        echo "These Debian packages are missing:$missing" >&2
+    SUDO="sudo"
+fi
+need_root() {
+    if [ -n "$SUDO" ] && ! command -v sudo >/dev/null 2>&1; then
+        echo "$1" >&2
         echo "Installing them needs root: run this script as root, or install sudo." >&2
         exit 1
     fi
-    SUDO="sudo"
+}
+
+if [ -n "$missing" ]; then
+    need_root "These Debian packages are missing:$missing"
+    echo "Installing:$missing"
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
 fi
 
-echo "Installing:$missing"
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+# The German and Japanese window tests run under their own locales, which a
+# fresh Debian machine does not generate.
+if [ "${1:-}" != "--run" ]; then
+    for name in de_DE ja_JP; do
+        if ! locale -a | grep -qix "$name.utf-\?8"; then
+            need_root "The locale $name.UTF-8 is missing."
+            $SUDO localedef -i "$name" -f UTF-8 "$name.UTF-8"
+        fi
+    done
+fi
