@@ -49,6 +49,9 @@ void writeFile(const std::string& path, const std::string& data);
 // a thousand in each of a hundred folders.
 constexpr u64 SMALL_FILES = 100000;
 const std::string& fatSmallFilesImage();
+// The same with upper-case 8.3 names only, which the engine reads from the short
+// entries through the source's code page.
+const std::string& fatShortNamesImage();
 
 // The sink the program's progress boxes are to a worker: told everything, it
 // shows nothing, so that the figure is the worker's own cost.
