@@ -126,16 +126,21 @@ const std::string& fatShortNamesImage() {
     return path;
 }
 
-FatTree::FatTree(const std::string& image, InterfaceCallback* progress) {
+SharedPtr<Driver> openFatVolume(const std::string& image, FAT_FS_PARAMS& params) {
     auto* file = new dt::ReaderFile;
     SharedPtr<dt::Reader> reader(file);
     if (!file->open(image.c_str()))
         throw std::runtime_error("cannot open " + image);
-    driver.reset(new Driver(reader, 512));
+    SharedPtr<Driver> driver(new Driver(reader, 512));
     std::vector<u8> boot(512);
     if (!driver->readSectors(0, 1, boot.data()) ||
         !fatFsParamsFromBootSector(0, boot.data(), params, driver->getSectorCount()))
         throw std::runtime_error("no FAT volume in " + image);
+    return driver;
+}
+
+FatTree::FatTree(const std::string& image, InterfaceCallback* progress)
+    : driver(openFatVolume(image, params)) {
     Bitmap mirror(params.sectorsPerFAT);
     map = std::make_unique<tree::FATMapImpl>(driver, params, mirror, &unreadable, runs);
     InterfaceCallbackScope scope(*map, progress);

@@ -57,6 +57,10 @@ const std::string& fatShortNamesImage();
 // shows nothing, so that the figure is the worker's own cost.
 class QuietProgress : public InterfaceCallback {};
 
+// The image as a source of 512-byte sectors, and the parameters of the FAT
+// volume that starts it; throws when there is none.
+SharedPtr<Driver> openFatVolume(const std::string& image, FAT_FS_PARAMS& params);
+
 // Brings every folder of the tree to the state the tree view shows, as
 // expanding all of it would; the file count.
 u64 showAll(tree::MapImpl& map);
@@ -67,8 +71,8 @@ struct FatTree {
     explicit FatTree(const std::string& image, InterfaceCallback* progress = nullptr);
     u64 showAll() { return bench::showAll(*map); }
 
-    SharedPtr<Driver> driver;
     FAT_FS_PARAMS params;
+    SharedPtr<Driver> driver;
     UnreadableSectors unreadable;
     FoundList<FoundDirectoryRun> runs;
     std::unique_ptr<tree::FATMapImpl> map;

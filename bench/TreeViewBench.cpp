@@ -12,7 +12,6 @@
 
 #include "analysis/MapInterface.h"
 #include "bench/BenchSupport.h"
-#include "devices/DtReaderFile.h"
 #include "gui/TreeViewFileList.h"
 #include "tests/gui/TreeViewTestSupport.h"
 
@@ -55,20 +54,11 @@ bool haveDisplay(benchmark::State& state) {
 // The volume's boot sector read into its parameters, as the wizard's
 // file-system page hands them on.
 struct FatVolume {
-    explicit FatVolume(const std::string& image) {
-        auto* file = new dt::ReaderFile;
-        SharedPtr<dt::Reader> reader(file);
-        if (!file->open(image.c_str()))
-            throw std::runtime_error("cannot open " + image);
-        driver.reset(new Driver(reader, 512));
-        std::vector<u8> boot(512);
+    explicit FatVolume(const std::string& image) : driver(bench::openFatVolume(image, fs.fat)) {
         fs.kind = FS_FAT;
-        if (!driver->readSectors(0, 1, boot.data()) ||
-            !fatFsParamsFromBootSector(0, boot.data(), fs.fat, driver->getSectorCount()))
-            throw std::runtime_error("no FAT volume");
     }
-    SharedPtr<Driver> driver;
     FsParams fs;
+    SharedPtr<Driver> driver;
     ScanResults results;
 };
 
