@@ -60,7 +60,8 @@ void ReadAhead::run() {
         const bool last = !block.read || block.error || b + 1 == blocks_;
         done_[b % depth_] = std::move(block);
         read_ = b + 1;
-        if (mainSleeps_) {
+        finished_ = last;
+        if (mainSleeps_ && (read_ >= wakeAt_ || last)) {
             std::lock_guard<std::mutex> hold(lock_);
             wake_.notify_all();
         }
@@ -78,7 +79,12 @@ void ReadAhead::awaitBlock() {
         if (std::chrono::steady_clock::now() > until) {
             std::unique_lock<std::mutex> hold(lock_);
             mainSleeps_ = true;
-            wake_.wait(hold, ready);
+            wakeAt_ = taken_ + std::min<u64>(depth_ / 2, blocks_ - taken_);
+            if (!wake_.wait_for(hold, std::chrono::milliseconds(GATHER_MS),
+                                [&] { return read_ >= wakeAt_ || finished_; })) {
+                wakeAt_ = taken_ + 1;
+                wake_.wait(hold, ready);
+            }
             mainSleeps_ = false;
             return;
         }

@@ -56,9 +56,12 @@ public:
 
     // A cached source gives a block every few tens of microseconds, and waking
     // a sleeping thread can take longer than that: the main thread first spins
-    // this long for its next block (yielding to whatever else wants to run),
-    // and only then sleeps until the reading wakes it.
+    // this long for its next block (yielding to whatever else wants to run).
     static constexpr int SPIN_US = 100;
+    // Then it sleeps until half the buffers are full, one wake for several
+    // blocks of a slow source, but not much longer than this without its next
+    // block, so that the progress box is still polled.
+    static constexpr int GATHER_MS = 20;
 
 private:
     void run();
@@ -82,9 +85,13 @@ private:
     // Blocks read by the thread, and given back by the main thread.
     std::atomic<u64> read_{0};
     std::atomic<u64> given_{0};
+    // Set after read_ counts the last block the thread reads.
+    std::atomic<bool> finished_{false};
     std::atomic<bool> stop_{false};
-    // Who sleeps on wake_; the other side takes lock_ and notifies then only.
+    // Who sleeps on wake_; the other side takes lock_ and notifies then only:
+    // the thread once it has read block wakeAt_ - 1, or its last one.
     std::atomic<bool> mainSleeps_{false};
+    std::atomic<u64> wakeAt_{0};
     std::atomic<bool> readerSleeps_{false};
     std::mutex lock_;
     std::condition_variable wake_;

@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -97,6 +99,32 @@ TEST(ReadAheadTest, ACancelStopsTheReadingWithinItsBuffers) {
         }
         EXPECT_LE(source.failing->requests().size() - before, depth) << depth;
     }
+}
+
+// A source that takes its time over every read, as a worn disk does.
+class SlowReader : public dt::Reader {
+public:
+    SlowReader(dt::Reader& inner, int ms) : inner_(inner), ms_(ms) { setSize(inner.getSize()); }
+    bool read(i64 offset, u8* buffer, i64 size) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms_));
+        return inner_.read(offset, buffer, size);
+    }
+
+private:
+    dt::Reader& inner_;
+    int ms_;
+};
+
+// Each block of a slow source comes as soon as it is read, not once half the
+// buffers are full: the caller polls its progress box between blocks.
+TEST(ReadAheadTest, ASlowSourceHandsOverEachBlockAsItComes) {
+    MemoryReader memory(testutil::numberedSectors(64));
+    Driver driver(SharedPtr<dt::Reader>(new SlowReader(memory, 40)), SECTOR);
+    ReadAhead ahead(driver, 0, 64, 4, 16, 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ahead.next().read);
+    // Half the buffers, eight blocks, take 320 ms.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
 }
 
 } // namespace
