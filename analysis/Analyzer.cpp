@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -82,6 +83,23 @@ public:
 
 private:
     dt::Reader& source_;
+};
+
+// The carver reads the source on this thread while the sector reader reads
+// ahead on its own; below, a device's cache or a composed source takes one read
+// at a time.
+class OneReadAtATime : public dt::Reader {
+public:
+    explicit OneReadAtATime(dt::Reader& source) : source_(source) { setSize(source.getSize()); }
+
+    bool read(i64 offset, u8* buffer, i64 size) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        return source_.read(offset, buffer, size);
+    }
+
+private:
+    dt::Reader& source_;
+    std::mutex lock_;
 };
 
 // The part of [first, first + count) that lies on the source. Reading past the
@@ -159,8 +177,10 @@ u64 Analyzer::scan(u64 firstLba, u64 count, ProgressBoxIC* progress) {
     count = sectorsOnSource(firstLba, count, driver.getSectorCount());
 
     const SharedPtr<dt::Reader> source = driver.getReader();
+    const SharedPtr<dt::Reader> shared(new OneReadAtATime(*source));
+    Driver sharedDriver(shared, SECTOR_BYTES);
     cbr::FileModuleRegistry registry;
-    FilledReader filled(*source);
+    FilledReader filled(*shared);
     cbr::Scanner carver(filled, &registry);
     CarvedFilesCallback found(getCarvedFiles(), progress);
     // A signature table that cannot be loaded ends the scan before it has
@@ -178,10 +198,11 @@ u64 Analyzer::scan(u64 firstLba, u64 count, ProgressBoxIC* progress) {
     scanner.setPosition(InterfaceCallback::FOUND_CBR_FILES, getCarvedFiles().size());
 
     ScScannerReaderListener listener(&scanner);
-    Reader reader(&driver, &listener, interface_,
+    Reader reader(&sharedDriver, &listener, interface_,
                   _("We recommend that you clone this drive to another drive before attempting "
                     "recovery of your files."));
     InterfaceCallbackScope readerProgress(reader, progress);
+    reader.setReadAhead(readAhead_);
     try {
         reader.readSectors(firstLba, count);
     } catch (const InterruptedException&) {

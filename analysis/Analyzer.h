@@ -25,6 +25,10 @@ public:
     // at its start).
     static constexpr u32 WINDOW_SECTORS = 256;
     static constexpr u32 LOOK_AHEAD_SECTORS = 3;
+    // Blocks of WINDOW_SECTORS that a deep scan reads ahead of the one it scans,
+    // on a second thread: the system copies the next blocks of a cached image
+    // while this one is classified and carved.
+    static constexpr u32 READ_AHEAD_BLOCKS = 16;
 
     // The interface is not owned; it asks the read-error question and gives the
     // progress boxes of the analysis.
@@ -78,6 +82,9 @@ public:
     // library folder unless set (tests).
     void setPatternsPath(const std::string& path) { patternsPath_ = path; }
     std::string getPatternsPath() const;
+    // How many blocks a deep scan reads ahead (Reader::setReadAhead); below 2,
+    // every block is read when it is due, on this thread.
+    void setReadAhead(u32 blocks) { readAhead_ = blocks; }
 
 private:
     // The driver, checked to have the 512-byte sectors that every offset of the
@@ -88,4 +95,5 @@ private:
     FrTreeInterface* interface_;
     std::string patternsPath_;
     std::string layoutReport_;
+    u32 readAhead_ = READ_AHEAD_BLOCKS;
 };

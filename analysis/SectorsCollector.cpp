@@ -26,8 +26,9 @@ SectorsCollector::SectorsCollector(u32 windowSectors, u32 lookAheadSectors, u32 
 }
 
 void SectorsCollector::processBuffered() {
+    const u8* first = bufferEnd() - static_cast<u64>(bufferedCount_) * sectorSize_;
     for (u32 i = 0; i < bufferedCount_; ++i)
-        processSector(buffer_.get() + static_cast<u64>(i) * sectorSize_, bufferedLba_ + i,
+        processSector(first + static_cast<u64>(i) * sectorSize_, bufferedLba_ + i,
                       bufferedCount_ - i);
 }
 
@@ -38,25 +39,37 @@ void SectorsCollector::flush() {
 }
 
 void SectorsCollector::addSectors(u64 lba, u32 count) {
+    walk(lba, bufferEnd(), count);
+}
+
+void SectorsCollector::addSectorsAt(u64 lba, u8* sectors, u32 count) {
+    walk(lba, sectors, count);
+}
+
+void SectorsCollector::walk(u64 lba, u8* sectors, u32 count) {
     if (count > windowSectors_) {
         logAt("SectorsCollector", 42) << ": " << count << ' ' << windowSectors_ << '\n';
         throw failure(43);
     }
-    u8* at = buffer_.get();
+    const u64 waiting = static_cast<u64>(bufferedCount_) * sectorSize_;
+    u8* at = sectors;
     u64 first = lba;
     u32 n = count;
     if (bufferedLba_ + bufferedCount_ == lba) {
         // The block continues the waiting sectors: they now see it after them.
+        at = sectors - waiting;
+        if (sectors != bufferEnd())
+            std::memcpy(at, bufferEnd() - waiting, static_cast<std::size_t>(waiting));
         first = bufferedLba_;
         n = bufferedCount_ + count;
     } else {
         processBuffered();
-        at = bufferEnd();
     }
     for (; n > lookAheadSectors_; --n, ++first, at += sectorSize_)
         processSector(at, first, n);
-    // The tail waits at the buffer's start for the block that continues it.
-    std::memmove(buffer_.get(), at, static_cast<std::size_t>(n) * sectorSize_);
+    // The tail waits just before bufferEnd() for the block that continues it.
+    const u64 tail = static_cast<u64>(n) * sectorSize_;
+    std::memmove(bufferEnd() - tail, at, static_cast<std::size_t>(tail));
     bufferedLba_ = first;
     bufferedCount_ = n;
 }

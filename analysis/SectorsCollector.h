@@ -7,8 +7,9 @@
 // the next block; a block that does not continue them, or the end, processes
 // them with only the sectors they have.
 //
-// Blocks are read straight into the collector's one buffer at bufferEnd(); only
-// the waiting tail is moved after each block.
+// Blocks are read straight into the collector's one buffer at bufferEnd(), or
+// handed over where they were read with room for the waiting sectors before
+// them (addSectorsAt); only the waiting tail is moved after each block.
 
 #include "core/Ownership.h"
 #include "core/Types.h"
@@ -21,11 +22,18 @@ public:
     SectorsCollector(const SectorsCollector&) = delete;
     SectorsCollector& operator=(const SectorsCollector&) = delete;
 
-    // Where the next block is to be read: room for windowSectors sectors.
-    u8* bufferEnd() const { return buffer_.get() + static_cast<u64>(bufferedCount_) * sectorSize_; }
+    // Where the next block is to be read: room for windowSectors sectors. The
+    // waiting sectors lie just before it.
+    u8* bufferEnd() const {
+        return buffer_.get() + static_cast<u64>(lookAheadSectors_) * sectorSize_;
+    }
     // `count` sectors from `lba` were placed at bufferEnd(). A count above the
     // window throws std::runtime_error: it would have run past the buffer.
     void addSectors(u64 lba, u32 count);
+    // `count` sectors from `lba` lie at `sectors`, with lookAheadSectors
+    // sectors of room before them that the collector may write. The block is
+    // done with when this returns.
+    void addSectorsAt(u64 lba, u8* sectors, u32 count);
     // Processes the waiting sectors with what they have after them. They are
     // done: a block that continues them later does not process them again.
     void flush();
@@ -41,9 +49,11 @@ protected:
     virtual void processSector(const u8* sector, u64 lba, u32 available) = 0;
 
 private:
-    // Processes the buffered sectors but keeps them counted, as the offset of the
-    // block that was just read behind them.
+    // Processes the buffered sectors with only what they have after them.
     void processBuffered();
+    // The block at `sectors`: after the waiting sectors when it continues them,
+    // else on its own after they were processed; then its tail waits.
+    void walk(u64 lba, u8* sectors, u32 count);
 
     u32 windowSectors_;
     u32 lookAheadSectors_;

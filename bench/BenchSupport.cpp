@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <unistd.h>
 #include <vector>
@@ -71,11 +72,12 @@ void writeFile(const std::string& path, const std::string& data) {
         throw std::runtime_error("cannot write " + path);
 }
 
-// Names whose first six characters differ, so that mcopy finds a free short
-// name at once.
 namespace {
 
-void makeSmallFilesImage(const std::string& image) {
+// SMALL_FILES files of 1 byte to 3 KiB in a hundred folders, named by
+// name(folder, file), made into a FAT32 image with mkfs.fat and mcopy.
+void makeSmallFilesImage(const std::string& image,
+                         const std::function<std::string(u64, u64)>& name) {
     constexpr u64 FOLDERS = 100;
     const std::string source = scratch().file("small-files");
     for (u64 d = 0; d < FOLDERS; ++d) {
@@ -84,10 +86,7 @@ void makeSmallFilesImage(const std::string& image) {
         shell("mkdir -p " + quote(source + folder));
         for (u64 f = 0; f < SMALL_FILES / FOLDERS; ++f) {
             const u64 n = d * (SMALL_FILES / FOLDERS) + f;
-            char name[64];
-            std::snprintf(name, sizeof name, "/%06u report of the day.txt",
-                          static_cast<unsigned>(n));
-            writeFile(source + folder + name, std::string(n % 3000 + 1, 'x'));
+            writeFile(source + folder + "/" + name(d, n), std::string(n % 3000 + 1, 'x'));
         }
     }
     shell("rm -f " + quote(image) + " && mkfs.fat -C -F 32 -s 8 -i 1234abcd " + quote(image) +
@@ -96,25 +95,52 @@ void makeSmallFilesImage(const std::string& image) {
     shell("rm -rf " + quote(source));
 }
 
-} // namespace
-
 // Names whose first six characters differ, so that mcopy finds a free short
 // name at once.
+void makeLongNamesImage(const std::string& image) {
+    makeSmallFilesImage(image, [](u64, u64 n) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%06u report of the day.txt", static_cast<unsigned>(n));
+        return std::string(name);
+    });
+}
+
+// Upper-case 8.3 names, which mcopy writes without a long name.
+void makeShortNamesImage(const std::string& image) {
+    makeSmallFilesImage(image, [](u64, u64 n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "R%06u.TXT", static_cast<unsigned>(n));
+        return std::string(name);
+    });
+}
+
+} // namespace
+
 const std::string& fatSmallFilesImage() {
-    static const std::string path = cachedImage("small-files.img", makeSmallFilesImage);
+    static const std::string path = cachedImage("small-files.img", makeLongNamesImage);
     return path;
 }
 
-FatTree::FatTree(const std::string& image, InterfaceCallback* progress) {
+const std::string& fatShortNamesImage() {
+    static const std::string path = cachedImage("short-names.img", makeShortNamesImage);
+    return path;
+}
+
+SharedPtr<Driver> openFatVolume(const std::string& image, FAT_FS_PARAMS& params) {
     auto* file = new dt::ReaderFile;
     SharedPtr<dt::Reader> reader(file);
     if (!file->open(image.c_str()))
         throw std::runtime_error("cannot open " + image);
-    driver.reset(new Driver(reader, 512));
+    SharedPtr<Driver> driver(new Driver(reader, 512));
     std::vector<u8> boot(512);
     if (!driver->readSectors(0, 1, boot.data()) ||
         !fatFsParamsFromBootSector(0, boot.data(), params, driver->getSectorCount()))
         throw std::runtime_error("no FAT volume in " + image);
+    return driver;
+}
+
+FatTree::FatTree(const std::string& image, InterfaceCallback* progress)
+    : driver(openFatVolume(image, params)) {
     Bitmap mirror(params.sectorsPerFAT);
     map = std::make_unique<tree::FATMapImpl>(driver, params, mirror, &unreadable, runs);
     InterfaceCallbackScope scope(*map, progress);

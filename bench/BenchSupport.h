@@ -49,10 +49,17 @@ void writeFile(const std::string& path, const std::string& data);
 // a thousand in each of a hundred folders.
 constexpr u64 SMALL_FILES = 100000;
 const std::string& fatSmallFilesImage();
+// The same with upper-case 8.3 names only, which the engine reads from the short
+// entries through the source's code page.
+const std::string& fatShortNamesImage();
 
 // The sink the program's progress boxes are to a worker: told everything, it
 // shows nothing, so that the figure is the worker's own cost.
 class QuietProgress : public InterfaceCallback {};
+
+// The image as a source of 512-byte sectors, and the parameters of the FAT
+// volume that starts it; throws when there is none.
+SharedPtr<Driver> openFatVolume(const std::string& image, FAT_FS_PARAMS& params);
 
 // Brings every folder of the tree to the state the tree view shows, as
 // expanding all of it would; the file count.
@@ -64,8 +71,8 @@ struct FatTree {
     explicit FatTree(const std::string& image, InterfaceCallback* progress = nullptr);
     u64 showAll() { return bench::showAll(*map); }
 
-    SharedPtr<Driver> driver;
     FAT_FS_PARAMS params;
+    SharedPtr<Driver> driver;
     UnreadableSectors unreadable;
     FoundList<FoundDirectoryRun> runs;
     std::unique_ptr<tree::FATMapImpl> map;

@@ -4,22 +4,33 @@
 // NTFS file records and boot sectors among them. Measured three ways: the
 // reader delivering blocks to a listener that only takes them (the cost of
 // getting the bytes), the classification alone on blocks already in memory, and
-// the whole road of reader, listener and scanner.
+// the whole road of reader, listener and scanner. Then the deep scan of the
+// analyzer, carving and all, against `cat` on one image file of such content
+// in the page cache (BM_DeepScanAgainstCat: its median ratio is the figure).
 //
 //   build/bench/bench_sectorscan [--benchmark_filter=...]
 
 #include "analysis/Analyzer.h"
 #include "analysis/ScScanner.h"
 #include "analysis/ScScannerReaderListener.h"
+#include "bench/BenchSupport.h"
 #include "core/Array.h"
 #include "devices/Driver.h"
 #include "devices/DtReader.h"
+#include "devices/DtReaderFile.h"
 #include "devices/Reader.h"
 #include "fs/ntfs/NtfsRecord.h"
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
 #include <vector>
 
 namespace {
@@ -78,19 +89,15 @@ void fileRecord(u8* r) {
     setLE16(r, 1022, 1);
 }
 
-// Sectors by kind, in runs of 1 to 64 of one kind, as files lie on a disk.
-const std::vector<u8>& source() {
-    static std::vector<u8> bytes;
-    if (!bytes.empty())
-        return bytes;
-    bytes.assign(SOURCE_BYTES, 0);
-    u64 random = 0x9E3779B97F4A7C15ull;
+// Sectors by kind, in runs of 1 to 64 of one kind, as files lie on a disk: the
+// `size` bytes at `bytes` (zeroed), the stream going on from `random`.
+void fillMixed(u8* bytes, u64 size, u64& random) {
     u64 lba = 0;
-    const u64 sectors = SOURCE_BYTES / SECTOR;
+    const u64 sectors = size / SECTOR;
     while (lba < sectors) {
         const u64 kind = nextRandom(random) % 100;
         const u64 run = std::min<u64>(1 + nextRandom(random) % 64, sectors - lba);
-        u8* s = bytes.data() + lba * SECTOR;
+        u8* s = bytes + lba * SECTOR;
         const u64 n = run * SECTOR;
         if (kind < 45) {
             // Compressed data.
@@ -118,6 +125,17 @@ const std::vector<u8>& source() {
             s[511] = 0xAA;
         }
         lba += run;
+    }
+}
+
+constexpr u64 FIRST_RANDOM = 0x9E3779B97F4A7C15ull;
+
+const std::vector<u8>& source() {
+    static std::vector<u8> bytes;
+    if (bytes.empty()) {
+        bytes.assign(SOURCE_BYTES, 0);
+        u64 random = FIRST_RANDOM;
+        fillMixed(bytes.data(), bytes.size(), random);
     }
     return bytes;
 }
@@ -223,6 +241,109 @@ void BM_RandomDeepScanWithCarving(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<i64>(state.iterations() * bytes.size()));
 }
 BENCHMARK(BM_RandomDeepScanWithCarving)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---- The deep scan against cat ----
+
+// SOURCE_BYTES of the mixed content in a file of the scratch folder (tmpfs,
+// which reads as an image in the page cache does), written in pieces so that
+// the process holds no copy.
+const std::string& imageFile() {
+    static const std::string path = [] {
+        const std::string file = bench::scratch().file("mixed.img");
+        std::ofstream out(file, std::ios::binary);
+        std::vector<u8> piece(u64(64) << 20);
+        u64 random = FIRST_RANDOM;
+        for (u64 at = 0; at < SOURCE_BYTES; at += piece.size()) {
+            std::fill(piece.begin(), piece.end(), 0);
+            fillMixed(piece.data(), piece.size(), random);
+            out.write(reinterpret_cast<const char*>(piece.data()),
+                      static_cast<std::streamsize>(piece.size()));
+        }
+        if (!out.flush())
+            throw std::runtime_error("cannot write " + file);
+        return file;
+    }();
+    return path;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The system's cat copying the file to /dev/null, started and waited for.
+double catSeconds(const std::string& file) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    char* argv[] = {const_cast<char*>("cat"), const_cast<char*>(file.c_str()), nullptr};
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    int status = 0;
+    const bool ok = posix_spawnp(&pid, "cat", &actions, nullptr, argv, environ) == 0 &&
+                    waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+                    WEXITSTATUS(status) == 0;
+    const double seconds = secondsSince(start);
+    posix_spawn_file_actions_destroy(&actions);
+    if (!ok)
+        throw std::runtime_error("cat " + file);
+    return seconds;
+}
+
+// The peak of the process's resident memory in KiB since the last reset.
+long peakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 6, "VmHWM:") == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+void resetPeakResident() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// What the scanner page is to the scan, but showing nothing: the figure is the
+// scan's own cost.
+class QuietBox : public ProgressBoxIC {};
+
+// Each repetition: cat of the image, then the analyzer's deep scan of all of it
+// with a progress sink, as the scanner page runs it. Counters: both times, their
+// ratio, and how far the process's resident memory rose above what it held
+// before the scan.
+void BM_DeepScanAgainstCat(benchmark::State& state) {
+    const std::string& file = imageFile();
+    QuietBox progress;
+    for (auto _ : state) {
+        const double cat = catSeconds(file);
+        auto* image = new dt::ReaderFile;
+        SharedPtr<dt::Reader> reader(image);
+        if (!image->open(file.c_str()))
+            throw std::runtime_error("cannot open " + file);
+        Analyzer analyzer(nullptr);
+        analyzer.getDriveHolder() = SharedPtr<Driver>(new Driver(reader, SECTOR));
+        analyzer.setPatternsPath(HB_SOURCE_DIR "/lib/cbr.files");
+        resetPeakResident();
+        const long before = peakResidentKiB();
+        const auto start = std::chrono::steady_clock::now();
+        const u64 scanned = analyzer.scan(0, SOURCE_BYTES / SECTOR, &progress);
+        const double scan = secondsSince(start);
+        if (scanned != SOURCE_BYTES / SECTOR)
+            state.SkipWithError("the scan stopped early");
+        state.SetIterationTime(scan);
+        state.counters["cat_ms"] = cat * 1000;
+        state.counters["scan_ms"] = scan * 1000;
+        state.counters["ratio"] = scan / cat;
+        state.counters["rss_rise_MiB"] = static_cast<double>(peakResidentKiB() - before) / 1024;
+        state.counters["carved"] = static_cast<double>(analyzer.getCarvedFiles().size());
+    }
+    state.SetBytesProcessed(static_cast<i64>(state.iterations() * SOURCE_BYTES));
+}
+BENCHMARK(BM_DeepScanAgainstCat)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(11)
+    ->ReportAggregatesOnly(true);
 
 } // namespace
 

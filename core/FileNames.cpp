@@ -11,26 +11,107 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace {
 
-// The file-name charset, and the pair of converters toFileNameCharset uses,
-// opened once for it: opening a converter costs more than converting a name.
+const GIConv NO_CONVERTER = reinterpret_cast<GIConv>(-1);
+
+// Whether a converter for this charset converts alike however often it is used.
+// The Unicode forms with a byte-order mark read the mark only on a converter's
+// first use and keep its byte order for good: those are opened anew each time.
+bool convertsAlikeEachUse(const char* charset) {
+    std::string bare;
+    for (const char* c = charset; *c; ++c)
+        if (g_ascii_isalnum(*c))
+            bare += g_ascii_toupper(*c);
+    for (const char* form : {"UTF16", "UTF32", "UCS", "UNICODE", "10646"})
+        if (bare.find(form) != std::string::npos)
+            return false;
+    return true;
+}
+
+// Converters kept open from one conversion to the next, one per pair of
+// charsets: opening one costs far more than converting a name, and a tree
+// converts a short name for each of its entries. Few pairs are in use (the code
+// page of short names, the file-name charset, the carver's code pages), but a
+// disk names charsets too (a document's code page): when the list is full, the
+// pair used longest ago is closed. Every use starts from the initial state,
+// whatever the last one left (a conversion that stopped half-way through a
+// multibyte or shifted sequence).
+class Converters {
+public:
+    static constexpr std::size_t MAX_OPEN = 8;
+
+    ~Converters() {
+        for (const Open& open : open_)
+            if (open.cd != NO_CONVERTER)
+                g_iconv_close(open.cd);
+    }
+
+    // use(cd) with the converter from `from` to `to`, NO_CONVERTER when the
+    // system has none; its result.
+    template <typename Use> auto with(const char* to, const char* from, Use use) {
+        if (!convertsAlikeEachUse(to) || !convertsAlikeEachUse(from)) {
+            const GIConv cd = g_iconv_open(to, from);
+            struct Closer {
+                GIConv cd;
+                ~Closer() {
+                    if (cd != NO_CONVERTER)
+                        g_iconv_close(cd);
+                }
+            } closer{cd};
+            return use(cd);
+        }
+        std::lock_guard<std::mutex> hold(lock_);
+        const GIConv cd = find(to, from);
+        if (cd != NO_CONVERTER)
+            g_iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        return use(cd);
+    }
+
+private:
+    struct Open {
+        std::string to;
+        std::string from;
+        GIConv cd;
+    };
+
+    GIConv find(const char* to, const char* from) {
+        for (std::size_t i = 0; i < open_.size(); ++i) {
+            if (open_[i].to == to && open_[i].from == from) {
+                std::rotate(open_.begin(), open_.begin() + static_cast<std::ptrdiff_t>(i),
+                            open_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+                return open_.front().cd;
+            }
+        }
+        if (open_.size() == MAX_OPEN) {
+            if (open_.back().cd != NO_CONVERTER)
+                g_iconv_close(open_.back().cd);
+            open_.pop_back();
+        }
+        // A pair the system cannot convert is kept too, so that it is not
+        // looked up again for every name.
+        open_.insert(open_.begin(), Open{to, from, g_iconv_open(to, from)});
+        return open_.front().cd;
+    }
+
+    std::mutex lock_;
+    // The pair used last first.
+    std::vector<Open> open_;
+};
+
+Converters& converters() {
+    static Converters open;
+    return open;
+}
+
+// The file-name charset, and whether toFileNameCharset can convert to it and back.
 struct Charset {
     std::string name = "UTF-8";
     bool convertible = true;
-    GIConv there = reinterpret_cast<GIConv>(-1);
-    GIConv back = reinterpret_cast<GIConv>(-1);
-    std::mutex lock; // a converter holds state while it works
-
-    void closeConverters() {
-        for (GIConv* cd : {&there, &back}) {
-            if (*cd != reinterpret_cast<GIConv>(-1))
-                g_iconv_close(*cd);
-            *cd = reinterpret_cast<GIConv>(-1);
-        }
-    }
-    ~Charset() { closeConverters(); }
+    std::mutex lock;
 };
 
 Charset& nameCharset() {
@@ -43,13 +124,28 @@ struct GFree {
 };
 using GCharPtr = std::unique_ptr<gchar, GFree>;
 
+// As g_convert_with_fallback, through a converter kept open.
 GCharPtr convertOnce(const char* text, std::size_t length, const char* to, const char* from,
                      const char* fallback, gsize& read, gsize& written) {
-    GError* error = nullptr;
     read = 0;
     written = 0;
-    GCharPtr out(g_convert_with_fallback(text, static_cast<gssize>(length), to, from, fallback,
-                                         &read, &written, &error));
+    GError* error = nullptr;
+    GCharPtr out = converters().with(to, from, [&](GIConv cd) {
+        return GCharPtr(cd == NO_CONVERTER ? nullptr
+                                           : g_convert_with_iconv(text, static_cast<gssize>(length),
+                                                                  cd, &read, &written, &error));
+    });
+    const bool illegal = error != nullptr &&
+                         g_error_matches(error, G_CONVERT_ERROR, G_CONVERT_ERROR_ILLEGAL_SEQUENCE);
+    if (error)
+        g_error_free(error);
+    if (!illegal)
+        return out;
+    // A character the target lacks (or a sequence the source charset has not):
+    // the fallback's own way, as rare as a damaged name.
+    error = nullptr;
+    out.reset(g_convert_with_fallback(text, static_cast<gssize>(length), to, from, fallback, &read,
+                                      &written, &error));
     if (error)
         g_error_free(error);
     return out;
@@ -90,7 +186,8 @@ bool isOctal(char c) {
 // not convert cleanly; the caller then takes the long way.
 bool convertWithEscapes(GIConv cd, const std::string& text, bool fromUtf8, std::string& out) {
     constexpr std::size_t FAILED = ~std::size_t{0};
-    g_iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (cd == NO_CONVERTER)
+        return false;
     out.assign(text.size() * 4 + 16, '\0');
     gsize used = 0;
     // Converts the input (none: ends the shift state); 0 when all of it was,
@@ -140,7 +237,6 @@ bool convertWithEscapes(GIConv cd, const std::string& text, bool fromUtf8, std::
 void setFileNameCharset(const std::string& name) {
     Charset& charset = nameCharset();
     std::lock_guard<std::mutex> hold(charset.lock);
-    charset.closeConverters();
     charset.name = name;
     charset.convertible = canConvert("UTF-8", name.c_str()) && canConvert(name.c_str(), "UTF-8");
     if (!charset.convertible)
@@ -170,22 +266,22 @@ std::string toFileNameCharset(const std::string& name) {
     // at the first bad byte and lose the rest of the name.
     GCharPtr valid(g_utf8_make_valid(name.data(), static_cast<gssize>(name.size())));
     std::string utf8(valid.get());
-    Charset& charset = nameCharset();
-    std::lock_guard<std::mutex> hold(charset.lock);
-    if (!charset.convertible)
-        return utf8;
-    if (charset.there == reinterpret_cast<GIConv>(-1)) {
-        charset.there = g_iconv_open(charset.name.c_str(), "UTF-8");
-        charset.back = g_iconv_open("UTF-8", charset.name.c_str());
+    std::string target;
+    {
+        Charset& charset = nameCharset();
+        std::lock_guard<std::mutex> hold(charset.lock);
+        if (!charset.convertible)
+            return utf8;
+        target = charset.name;
     }
     std::string there, back;
-    if (charset.there != reinterpret_cast<GIConv>(-1) &&
-        charset.back != reinterpret_cast<GIConv>(-1) &&
-        convertWithEscapes(charset.there, utf8, true, there) &&
-        convertWithEscapes(charset.back, there, false, back))
+    if (converters().with(target.c_str(), "UTF-8",
+                          [&](GIConv cd) { return convertWithEscapes(cd, utf8, true, there); }) &&
+        converters().with("UTF-8", target.c_str(),
+                          [&](GIConv cd) { return convertWithEscapes(cd, there, false, back); }))
         return back;
-    there = convertCharset(utf8.data(), utf8.size(), charset.name.c_str(), "UTF-8", nullptr);
-    return convertCharset(there.data(), there.size(), "UTF-8", charset.name.c_str(), nullptr);
+    there = convertCharset(utf8.data(), utf8.size(), target.c_str(), "UTF-8", nullptr);
+    return convertCharset(there.data(), there.size(), "UTF-8", target.c_str(), nullptr);
 }
 
 std::string convertCharset(const char* text, std::size_t length, const char* to, const char* from,
@@ -207,11 +303,7 @@ std::string convertToUtf8(const char* text, std::size_t length, const char* from
 }
 
 bool canConvert(const char* from, const char* to) {
-    GIConv cd = g_iconv_open(to, from);
-    if (cd == reinterpret_cast<GIConv>(-1))
-        return false;
-    g_iconv_close(cd);
-    return true;
+    return converters().with(to, from, [](GIConv cd) { return cd != NO_CONVERTER; });
 }
 
 void truncateHeadToBytes(std::string& name, std::size_t maxBytes) {

@@ -49,10 +49,20 @@ LogState& state() {
     return *s;
 }
 
+thread_local std::ostream* threadTarget = nullptr;
+
 } // namespace
 
 std::ostream& logStream() {
-    return *state().current;
+    return threadTarget != nullptr ? *threadTarget : *state().current;
+}
+
+ThreadLogRedirect::ThreadLogRedirect(std::ostream& to) : previous_(threadTarget) {
+    threadTarget = &to;
+}
+
+ThreadLogRedirect::~ThreadLogRedirect() {
+    threadTarget = previous_;
 }
 const char* logStreamKind() {
     return state().kind;

@@ -32,6 +32,20 @@ std::string logMemoryText();
 // Writes "stem(line)" to the log and returns it for the rest of the line.
 std::ostream& logAt(const char* stem, int line);
 
+// While it exists, the lines that this thread writes go to `to` instead of the
+// log. The log is written from the main thread only: a worker thread keeps its
+// lines here, and the main thread writes them where they belong.
+class ThreadLogRedirect {
+public:
+    explicit ThreadLogRedirect(std::ostream& to);
+    ~ThreadLogRedirect();
+    ThreadLogRedirect(const ThreadLogRedirect&) = delete;
+    ThreadLogRedirect& operator=(const ThreadLogRedirect&) = delete;
+
+private:
+    std::ostream* previous_;
+};
+
 // The return addresses of the calling chain, "0x..." separated by blanks: at most
 // min(maxDepth, 17) levels, empty for 0.
 std::string stackTraceString(unsigned maxDepth);

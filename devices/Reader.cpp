@@ -2,10 +2,12 @@
 
 #include "core/Checked.h"
 #include "core/Intl.h"
+#include "core/Log.h"
 #include "core/Preferences.h"
 #include "core/Text.h"
 #include "core/UserInterface.h"
 #include "devices/Driver.h"
+#include "devices/ReadAhead.h"
 #include "devices/UnreadableSectors.h"
 
 #include <algorithm>
@@ -19,6 +21,14 @@ constexpr int READ_ERROR_MODE_BLOCK = 1;
 
 } // namespace
 
+void Reader::Listener::onSectorsReadAt(u64 firstLba, u64 count, u8* sectors) {
+    (void)firstLba;
+    (void)count;
+    (void)sectors;
+    // Only a listener that gives room before its blocks is handed blocks in place.
+    throw std::runtime_error("Reader(52)");
+}
+
 Reader::Reader(Driver* driver, Listener* listener, FrTreeInterface* interface,
                const std::string& advice)
     : driver_(driver), listener_(listener), interface_(interface), advice_(advice) {}
@@ -28,6 +38,11 @@ void Reader::readSectors(u64 first, u64 count) {
     // A block of no sectors would never get through the range.
     if (blockSize == 0)
         throw std::runtime_error("Reader(30)");
+    if (readAhead_ >= 2 && count > blockSize &&
+        listener_->getRoomBefore() != Listener::NOT_IN_PLACE) {
+        readSectorsAhead(first, count, blockSize);
+        return;
+    }
     while (count > 0) {
         const u64 n = std::min(blockSize, count);
         readBlock(first, n);
@@ -69,6 +84,11 @@ void Reader::readBlock(u64 lba, u64 count) {
         listener_->onSectorsRead(lba, count);
         return;
     }
+    recoverBlock(lba, count);
+}
+
+void Reader::recoverBlock(u64 lba, u64 count) {
+    u8* buffer = nullptr;
     if (Preferences::instance().readErrorMode() == READ_ERROR_MODE_BLOCK) {
         giveUp(lba, count, listener_->getBuffer());
         listener_->onSectorsRead(lba, count);
@@ -81,6 +101,33 @@ void Reader::readBlock(u64 lba, u64 count) {
         if (!readInto(s, 1, buffer))
             giveUp(s, 1, buffer);
         listener_->onSectorsRead(s, 1);
+    }
+}
+
+void Reader::readSectorsAhead(u64 first, u64 count, u64 blockSize) {
+    const u64 room = listener_->getRoomBefore();
+    u64 end = 0;
+    if (!checkedAdd(first, count, end))
+        throw std::runtime_error("Reader(118)");
+    while (count > 0) {
+        // Until the end of the range or the first block that fails; after it,
+        // a new thread for the rest.
+        ReadAhead ahead(*driver_, first, count, blockSize, readAhead_, room);
+        bool failed = false;
+        while (count > 0 && !failed) {
+            const u64 n = std::min(blockSize, count);
+            setPosition(InterfaceCallback::POSITION_SET, first);
+            poll();
+            const ReadAhead::Block& block = ahead.next();
+            logStream() << block.log;
+            failed = !block.read;
+            if (failed)
+                recoverBlock(first, n);
+            else
+                listener_->onSectorsReadAt(first, n, block.sectors);
+            first += n;
+            count -= n;
+        }
     }
 }
 

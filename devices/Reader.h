@@ -24,6 +24,17 @@ public:
         // `count` sectors from `firstLba` were placed at the last getBuffer().
         virtual void onSectorsRead(u64 firstLba, u64 count) = 0;
 
+        // A listener that can take a block where it was read, with room of its
+        // own before it, lets the reader read the next blocks on a second thread
+        // while it takes one (Reader::setReadAhead): the bytes of room it needs
+        // there, NOT_IN_PLACE (the default) when it cannot.
+        static constexpr u64 NOT_IN_PLACE = ~u64(0);
+        virtual u64 getRoomBefore() const { return NOT_IN_PLACE; }
+        // `count` sectors from `firstLba` lie at `sectors`, with getRoomBefore()
+        // bytes before them for the listener's use; they are done with when this
+        // returns.
+        virtual void onSectorsReadAt(u64 firstLba, u64 count, u8* sectors);
+
         u64 getBlockSize() const { return blockSize_; }
         void setBlockSize(u64 sectors) { blockSize_ = sectors; }
 
@@ -40,6 +51,14 @@ public:
     void readSectors(u64 first, u64 count);
     // One block; a failure is retried or given up as the read-error mode says.
     void readBlock(u64 lba, u64 count);
+    // Reads up to `blocks` blocks ahead on a second thread (ReadAhead) for a
+    // listener that takes blocks in place; below 2 (the default), every block
+    // is read when it is due. Everything else happens as it would without: the
+    // same requests, positions, polls, questions and deliveries, in the same
+    // order; only the reads of healthy blocks come earlier. Whoever sets it
+    // keeps every other read of the driver's chain from running at the same
+    // time (the chain takes one read at a time).
+    void setReadAhead(u32 blocks) { readAhead_ = blocks; }
     // Shows the error line and, unless Yes To All was chosen, asks whether to go
     // on; anything but Yes throws InterruptedException.
     void askContinueAfterReadError(u64 lba, u64 count);
@@ -52,10 +71,16 @@ private:
     // The error question for a run that could not be read, then the pattern in
     // its place.
     void giveUp(u64 lba, u64 count, u8* buffer);
+    // A block whose read failed: retried sector by sector, or given up as a
+    // whole, as the read-error mode says.
+    void recoverBlock(u64 lba, u64 count);
+    // readSectors with the blocks read ahead.
+    void readSectorsAhead(u64 first, u64 count, u64 blockSize);
 
     Driver* driver_;
     Listener* listener_;
     FrTreeInterface* interface_;
     bool yesToAll_ = false;
     std::string advice_;
+    u32 readAhead_ = 0;
 };

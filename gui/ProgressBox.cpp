@@ -48,7 +48,7 @@ ProgressBox::ProgressBox(GtkWindow* parent, int mode, u64 total, u64 start, int 
           static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT |
                                       GTK_DIALOG_NO_SEPARATOR),
           GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, nullptr))),
-      window_(GTK_WINDOW(dialog_)), startTime_(guiClock()) {
+      window_(GTK_WINDOW(dialog_)), startTime_(guiClock()), nextEvents_(startTime_) {
     GtkWidget* box = gtk_vbox_new(FALSE, 4);
     gtk_container_set_border_width(GTK_CONTAINER(box), 8);
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog_)), box, TRUE, TRUE, 0);
@@ -94,8 +94,12 @@ ProgressBox::~ProgressBox() {
 }
 
 void ProgressBox::poll() {
-    while (gtk_events_pending())
-        gtk_main_iteration();
+    const gint64 now = guiClock();
+    if (now >= nextEvents_) {
+        nextEvents_ = now + EVENTS_INTERVAL_US;
+        while (gtk_events_pending())
+            gtk_main_iteration();
+    }
     if (response_ != -1)
         throw InterruptedException();
 }

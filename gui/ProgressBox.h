@@ -3,8 +3,9 @@
 // The modal window that keeps the program alive while a long operation runs on
 // the GUI thread: a bar, up to four text rows and Cancel. The worker reports
 // through the InterfaceCallback operations; the box redraws from a 100 ms timer
-// and lets pending events run on every poll, and once the user has answered the
-// box (Cancel, or closing it) every later poll throws InterruptedException.
+// and lets pending events run from its polls, at most once every
+// EVENTS_INTERVAL_US, and once the user has answered the box (Cancel, or
+// closing it) every later poll throws InterruptedException.
 
 #include "core/Progress.h"
 
@@ -33,6 +34,12 @@ public:
     // How long a text given with TEXT_MAIN in MODE_PERCENT hides the percentage.
     static constexpr int PERCENT_HOLD_TICKS = 600;
     static constexpr guint TIMER_MS = 100;
+    // Looking for pending events asks the X server, which costs more than what
+    // most workers do between two polls (one cluster of a chain, one block of a
+    // scan): polls closer together than this only look at the answer. A press
+    // of Cancel is therefore seen within this time, and a cancel already seen
+    // throws from the very next poll.
+    static constexpr gint64 EVENTS_INTERVAL_US = 30 * 1000;
 
     // Shows the window at once. `parent` may be null (then centred on the
     // screen). `total` is the amount that is 100 %, counted from `start`.
@@ -41,8 +48,8 @@ public:
     ProgressBox(const ProgressBox&) = delete;
     ProgressBox& operator=(const ProgressBox&) = delete;
 
-    // Runs the pending events; throws InterruptedException once the box was
-    // answered.
+    // Runs the pending events when EVENTS_INTERVAL_US has passed since it last
+    // did; throws InterruptedException once the box was answered.
     void poll() override;
     // TEXT_TITLE: the window title; TEXT_MAIN: the bar text in MODE_PERCENT,
     // else the main ("File") row; TEXT_SECOND: the "Write to" row.
@@ -85,6 +92,8 @@ private:
     // since then of the last "Time Remaining" update (-1: none yet).
     gint64 startTime_;
     gint64 lastSecond_ = -1;
+    // When the next poll runs the pending events: the first poll does.
+    gint64 nextEvents_;
     ProgressLabelRow progressRow_;
     ProgressLabelRow remainingRow_;
     ProgressLabelRow fileRow_;

@@ -101,4 +101,38 @@ TEST(FileNamesTest, RecoveredNamesAreNeverCutShort) {
     setFileNameCharset("UTF-8");
 }
 
+// Converters stay open from one name to the next: whatever one conversion left
+// behind (a shift into two-byte characters cut off at the end, the byte order a
+// mark chose), the next converts as a fresh one would; more code pages than are
+// kept open, used in turn, each convert as their own.
+TEST(FileNamesTest, EachConversionStartsAfresh) {
+    const struct {
+        const char* from;
+        std::string bytes;
+        const char* utf8;
+    } steps[] = {
+        {"ISO-2022-JP", "\x1b$B\x30", ""}, // cut inside a character after the shift
+        {"ISO-2022-JP", "AB", "AB"},
+        {"UTF-16", std::string("\xFE\xFF\x00\x41", 4), "A"}, // big-endian by its mark
+        {"UTF-16", std::string("\x41\x00", 2), "A"},         // no mark: the host's order
+        {"NO-SUCH-CHARSET", "AB", ""},
+        {"NO-SUCH-CHARSET", "AB", ""},
+    };
+    for (const auto& s : steps)
+        EXPECT_EQ(convertToUtf8(s.bytes.data(), s.bytes.size(), s.from), s.utf8) << s.from;
+
+    const std::pair<const char*, const char*> pages[] = {
+        {"CP437", "\xCE\x98\xE2\x8C\xA1"}, {"CP850", "\xC3\x9A\xC2\xA7"},
+        {"CP866", "\xD1\x89\xD1\x97"},     {"CP1250", "\xC3\xA9\xC5\x91"},
+        {"CP1251", "\xD0\xB9\xD1\x85"},    {"CP1252", "\xC3\xA9\xC3\xB5"},
+        {"CP1253", "\xCE\xB9\xCF\x85"},    {"ISO8859-5", "\xD1\x89\xD1\x95"},
+        {"KOI8-R", "\xD0\x98\xD0\xA3"},    {"CP737", "\xCF\x8E\xCE\xAB"},
+        {"CP775", "\xC4\xB7\xC2\xA7"},     {"CP855", "\xD0\xB6\xD1\x88"},
+        {"CP869", "\xCE\xBF\xC2\xA7"},
+    };
+    for (int round = 0; round < 2; ++round)
+        for (const auto& p : pages)
+            EXPECT_EQ(convertToUtf8("\xE9\xF5", 2, p.first), p.second) << p.first;
+}
+
 } // namespace

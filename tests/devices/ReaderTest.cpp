@@ -6,10 +6,13 @@
 #include "tests/support/FailingReader.h"
 #include "tests/support/RecordingProgress.h"
 #include "tests/support/ScriptedMessages.h"
+#include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -151,6 +154,107 @@ TEST_F(ReaderTest, SectorsPastTheEndAreUnreadableAndBrokenListenersThrow) {
     EXPECT_THROW(reader.readSectors(0, 1), std::runtime_error);
     listener.setBlockSize(256);
     EXPECT_THROW(reader.readBlock(~0ull - 1, 4), std::runtime_error);
+}
+
+// ---- Reading ahead ----
+
+// Takes each block where it was read, as the scanner's listener does, into the
+// buffer that the listener above fills.
+struct InPlaceListener : Listener {
+    static constexpr u64 ROOM = 3 * 512;
+    using Listener::Listener;
+    u64 getRoomBefore() const override { return ROOM; }
+    void onSectorsReadAt(u64 firstLba, u64 count, u8* sectors) override {
+        std::memset(sectors - ROOM, 0xEE, ROOM);
+        std::memcpy(getBuffer(), sectors, count * 512);
+        onSectorsRead(firstLba, count);
+    }
+};
+
+struct ReadScenario {
+    const char* name;
+    std::vector<u64> bad;
+    int mode;
+    std::vector<int> answers;
+    u64 cancelAtPoll;
+    u64 first;
+    u64 count;
+};
+
+// All that a reading shows of itself but the requests: whether it ended,
+// what it delivered (and the bytes), asked, showed on the bar and logged.
+struct ReadOutcome {
+    std::string shown;
+    std::vector<u8> data;
+    std::vector<std::tuple<i64, i64, bool>> requests;
+};
+
+ReadOutcome readWith(const ReadScenario& s, u32 readAhead) {
+    Preferences::instance().setReadErrorMode(s.mode);
+    auto* failing = new testutil::FailingReader(
+        SharedPtr<dt::Reader>(new testutil::MemoryReader(testutil::numberedSectors(2048))), s.bad);
+    Driver driver(SharedPtr<dt::Reader>(failing), 512);
+    InPlaceListener listener(s.count);
+    testutil::ScriptedInterface ui(YES);
+    for (int a : s.answers)
+        ui.then(a);
+    testutil::RecordingProgress box;
+    box.cancelAtPoll(s.cancelAtPoll);
+    Reader reader(&driver, &listener, &ui, "Clone the drive first.");
+    reader.setInterfaceCallback(&box);
+    reader.setReadAhead(readAhead);
+    testutil::LogCapture log;
+    std::ostringstream shown;
+    try {
+        reader.readSectors(s.first, s.count);
+        shown << "finished\n";
+    } catch (const InterruptedException&) {
+        shown << "stopped\n";
+    }
+    for (const auto& d : listener.deliveries)
+        shown << d.first << '+' << d.second << ' ';
+    for (const testutil::AskedBox& a : ui.asked())
+        shown << '\n' << a.text;
+    for (const auto& p : box.record()->positions)
+        shown << '\n' << p.mode << ':' << p.value;
+    for (const auto& t : box.record()->texts)
+        shown << '\n' << t.text;
+    shown << "\npolls " << box.record()->polls << '\n' << log.text();
+    ReadOutcome out{shown.str(), listener.data, {}};
+    for (const auto& r : failing->requests())
+        out.requests.emplace_back(r.offset, r.size, r.ok);
+    return out;
+}
+
+// Read ahead or not, a reading asks the source the same requests in the same
+// order, moves the bar and polls alike, asks the same questions and delivers
+// the same sectors: only the reads of healthy blocks come earlier, so that a
+// cancel may find a few more read than delivered.
+TEST_F(ReaderTest, ReadingAheadChangesOnlyWhenHealthyBlocksAreRead) {
+    const ReadScenario scenarios[] = {
+        {"healthy", {}, 0, {}, 0, 0, 1000},
+        {"sector mode", {100, 101, 700}, 0, {}, 0, 0, 1000},
+        {"block mode", {300}, 1, {}, 0, 0, 1000},
+        {"yes to all", {3, 7, 400, 900}, 0, {YES | TICKED}, 0, 0, 1000},
+        {"no", {10, 600}, 0, {YES, NO}, 0, 0, 1000},
+        {"block mode no", {10, 600}, 1, {YES, NO}, 0, 0, 1000},
+        {"cancel", {}, 0, {}, 3, 0, 1000},
+        {"cancel at the error line", {300}, 0, {}, 48, 0, 1000},
+        {"bad last sector", {1007}, 0, {}, 0, 5, 1003},
+    };
+    for (const ReadScenario& s : scenarios) {
+        const ReadOutcome plain = readWith(s, 0);
+        const ReadOutcome ahead = readWith(s, 4);
+        EXPECT_EQ(ahead.shown, plain.shown) << s.name;
+        EXPECT_TRUE(ahead.data == plain.data) << s.name;
+        // After a cancel, the reads ahead come on top.
+        using Requests = std::vector<std::tuple<i64, i64, bool>>;
+        const std::size_t same =
+            s.cancelAtPoll == 0 ? ahead.requests.size() : plain.requests.size();
+        ASSERT_GE(ahead.requests.size(), plain.requests.size()) << s.name;
+        EXPECT_EQ(Requests(ahead.requests.begin(), ahead.requests.begin() + same), plain.requests)
+            << s.name;
+    }
 }
 
 } // namespace
