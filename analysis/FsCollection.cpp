@@ -448,6 +448,20 @@ std::vector<std::size_t> bestFrom(const std::vector<ScoredRun>& scored) {
 // for the point at cluster 2: they are scored together, from the runs that name
 // their directories only, so that a flood of grids and runs (a disk of copied
 // folder sectors) costs what the runs cost, not runs times grids.
+//
+// Grids whose directory sets all differ but share one that every run names
+// would still cost grids times runs, and no exact search for the best overlap
+// is much cheaper. So the entries of those index lists that the groups walk
+// are bounded: a floor that no real disk comes near (a few grids whose
+// first-level directories one or two runs name each) plus a share per plain
+// run and group. The cheapest groups are scored first; the groups left over
+// once the budget is spent are the ones whose directories the most runs name,
+// and they are rooted as though no run named their directories.
+constexpr u64 ROOT_SEARCH_FLOOR = u64(1) << 22;
+constexpr u64 ROOT_SEARCH_PER_FIND = 64;
+// Walking those lists polls this often, so that a cancel comes soon.
+constexpr u64 ROOT_SEARCH_POLL_EVERY = 1024;
+
 void searchFat32Roots(FsCandidateList& list, CreateFSCollectionParameters& p) {
     auto needsSearch = [](const FsCandidate& c) {
         return !c.hasRootDir && c.hasSubDirs &&
@@ -500,38 +514,88 @@ void searchFat32Roots(FsCandidateList& list, CreateFSCollectionParameters& p) {
         plain.push_back(&*it);
     }
     auto plainAt = [&](u64 lba) {
-        return std::lower_bound(plain.begin(), plain.end(), lba,
-                                [](const FoundDirectoryRun* r, u64 at) { return r->lba < at; }) -
-               plain.begin();
+        return static_cast<std::size_t>(
+            std::lower_bound(plain.begin(), plain.end(), lba,
+                             [](const FoundDirectoryRun* r, u64 at) { return r->lba < at; }) -
+            plain.begin());
     };
+
+    // The runs from index `first` on that name a directory, in LBA order.
+    const std::vector<std::size_t> namedByNone;
+    auto naming = [&](u32 cluster, std::size_t first) {
+        auto found = namedBy.find(cluster);
+        const std::vector<std::size_t>& indexes =
+            found == namedBy.end() ? namedByNone : found->second;
+        return std::make_pair(std::lower_bound(indexes.begin(), indexes.end(), first),
+                              indexes.end());
+    };
+
+    // A group walks each of its directories' lists from the first run at or
+    // after its lowest cluster 2: runs before that score for none of its grids.
+    struct Group {
+        const std::vector<u32>* clusters;
+        const std::vector<FsCandidate*>* grids;
+        std::size_t firstRun;
+        u64 entries; // of the lists it walks
+    };
+    std::vector<Group> order;
+    for (const auto& group : groups) {
+        u32 lowest = std::numeric_limits<u32>::max();
+        for (const FsCandidate* c : group.second)
+            lowest = std::min(lowest, c->cluster2LBA);
+        Group g{&group.first, &group.second, plainAt(lowest), 0};
+        for (u32 cluster : group.first) {
+            const auto walked = naming(cluster, g.firstRun);
+            g.entries += static_cast<u64>(walked.second - walked.first);
+        }
+        order.push_back(g);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const Group& a, const Group& b) { return a.entries < b.entries; });
+    const u64 allowed = ROOT_SEARCH_FLOOR + ROOT_SEARCH_PER_FIND * (plain.size() + order.size());
+    u64 budget = allowed;
 
     // A group's counts per run, and the runs counted; both left empty for the
     // next group.
     std::vector<u32> counts(plain.size(), 0);
     std::vector<std::size_t> counted;
     std::vector<ScoredRun> scored;
-    for (auto& group : groups) {
+    u64 sincePoll = 0;
+    std::size_t grids = 0;
+    std::size_t unscored = 0;
+    for (const Group& group : order) {
+        grids += group.grids->size();
         p.poll();
-        for (u32 cluster : group.first) {
-            auto runsNaming = namedBy.find(cluster);
-            if (runsNaming == namedBy.end())
-                continue;
-            for (std::size_t run : runsNaming->second) {
-                if (counts[run]++ == 0)
-                    counted.push_back(run);
-            }
-        }
-        std::sort(counted.begin(), counted.end());
         scored.clear();
-        for (std::size_t run : counted) {
-            scored.push_back({run, counts[run]});
-            counts[run] = 0;
+        if (group.entries <= budget) {
+            budget -= group.entries;
+            for (u32 cluster : *group.clusters) {
+                const auto walked = naming(cluster, group.firstRun);
+                for (auto run = walked.first; run != walked.second; ++run) {
+                    if (counts[*run]++ == 0)
+                        counted.push_back(*run);
+                    if (++sincePoll == ROOT_SEARCH_POLL_EVERY) {
+                        sincePoll = 0;
+                        p.poll();
+                    }
+                }
+            }
+            // Runs from one list come in order: a flood's group walks only one.
+            if (!std::is_sorted(counted.begin(), counted.end()))
+                std::sort(counted.begin(), counted.end());
+            for (std::size_t run : counted) {
+                scored.push_back({run, counts[run]});
+                counts[run] = 0;
+            }
+            counted.clear();
+        } else {
+            // Every group after it costs as much or more: none is scored.
+            unscored += group.grids->size();
         }
-        counted.clear();
         const std::vector<std::size_t> best = bestFrom(scored);
-        for (FsCandidate* c : group.second) {
+        for (FsCandidate* c : *group.grids) {
             const u32 cluster2 = c->cluster2LBA;
-            const std::size_t at = static_cast<std::size_t>(plainAt(cluster2));
+            const std::size_t at = plainAt(cluster2);
             // The run at cluster 2 (its point, and what it names) against the
             // best of those behind it.
             u32 score = 0;
@@ -552,6 +616,11 @@ void searchFat32Roots(FsCandidateList& list, CreateFSCollectionParameters& p) {
             if (found)
                 takeRootDirectory(*c, *found);
         }
+    }
+    if (unscored != 0) {
+        logAt("FSs", 694) << ": " << unscored << " of " << grids
+                          << " FAT32 grids left unscored: scoring them too would count more than "
+                          << allowed << " directory entries naming first-level folders\n";
     }
 }
 

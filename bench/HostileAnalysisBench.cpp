@@ -7,9 +7,11 @@
 //   PartitionGridFlood  128 MiB of partition tables naming FAT32 partitions
 //                       between those grids, each partition free to adopt
 //                       any grid ahead of it
-//   SharedFolderFlood   128 MiB of FAT32 grids whose first-level folders share
-//                       one cluster, each with a would-be root naming it (the
-//                       root search still scores these per grid and sector)
+//   SharedFolderFlood   64, 128 and 256 MiB of FAT32 grids whose first-level
+//                       folders share one cluster, each with a would-be root
+//                       naming it: scoring every grid against every such root
+//                       would be quadratic, so the root search stops at its
+//                       budget and most grids go unscored
 //   EbrChain            10,000 extended boot records in one chain, on a disk
 //   FileSystemRows      the file-system page's rows for 100,000 volumes
 //
@@ -55,8 +57,8 @@ void makeGridFlood(const std::string& path) {
 void makePartitionGridFlood(const std::string& path) {
     writeImage(path, testutil::fat32PartitionGridFlood(128 * MIB_SECTORS));
 }
-void makeSharedFolderFlood(const std::string& path) {
-    writeImage(path, testutil::fat32SharedFolderFlood(128 * MIB_SECTORS));
+template <u32 MIB> void makeSharedFolderFlood(const std::string& path) {
+    writeImage(path, testutil::fat32SharedFolderFlood(MIB * MIB_SECTORS));
 }
 void makeEbrChain(const std::string& path) {
     writeImage(path, testutil::ebrChain(10000));
@@ -114,11 +116,22 @@ void BM_PartitionGridFlood(benchmark::State& state) {
 }
 BENCHMARK(BM_PartitionGridFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
+// The argument is the image's size in MiB: the time should double with it.
 void BM_SharedFolderFlood(benchmark::State& state) {
-    road(state, bench::cachedImage("fat32-shared-folder-flood-128m.img", makeSharedFolderFlood),
-         false);
+    const auto mib = state.range(0);
+    void (*make)(const std::string&) = mib == 64    ? makeSharedFolderFlood<64>
+                                       : mib == 128 ? makeSharedFolderFlood<128>
+                                                    : makeSharedFolderFlood<256>;
+    const std::string name = "fat32-shared-folder-flood-" + std::to_string(mib) + "m.img";
+    road(state, bench::cachedImage(name, make), false);
 }
-BENCHMARK(BM_SharedFolderFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_SharedFolderFlood)
+    ->Arg(64)
+    ->Arg(128)
+    ->Arg(256)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 void BM_EbrChain(benchmark::State& state) {
     road(state, bench::cachedImage("ebr-chain-10000.img", makeEbrChain), true);

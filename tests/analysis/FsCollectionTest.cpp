@@ -7,6 +7,7 @@
 #include "analysis/FsFilters.h"
 #include "core/Preferences.h"
 #include "devices/Driver.h"
+#include "fs/DirectoryEntry.h"
 #include "fs/StructureChecks.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/FatBytes.h"
@@ -19,6 +20,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 #include <sstream>
 
 using namespace testutil;
@@ -392,6 +394,68 @@ TEST(FsCollectionTest, AFloodOfFat32GridsIsSearchedPerRunNotPerRunAndGrid) {
     EXPECT_EQ(grids, TRIPLES);
     // Scoring every run against every grid polled once a pair: a million here.
     EXPECT_LT(progress.record()->polls, 20u * TRIPLES);
+}
+
+// The shared-folder flood as the root search sees it, without its sectors:
+// grids of one sector a cluster whose first-level folders are the one at
+// cluster 3 and one of their own, each followed by a run naming cluster 3.
+// Every grid has its own set of folders, and every run behind a grid names one
+// of them.
+struct SharedFolderFlood {
+    ScanResults finds;
+    std::map<u32, u32> ownRun; // of the grid at each cluster 2
+};
+
+SharedFolderFlood sharedFolderFlood(u32 grids) {
+    SharedFolderFlood flood;
+    u32 c2 = 10;
+    for (u32 k = 0; k < grids; ++k) {
+        const u32 own = 4 + k;
+        grid(flood.finds, c2, 1, {3, own}, GRID_FLOOD_CLUSTER);
+        const u32 run = c2 + own - 1;
+        plain(flood.finds, run, 1, 3);
+        flood.ownRun[c2] = run;
+        c2 = run + 1;
+    }
+    return flood;
+}
+
+TEST(FsCollectionTest, AFloodOfGridsSharingAFolderIsScoredWithinABudget) {
+    const std::string namesCluster3 =
+        shortEntry("FOLDER     ", ATTR_DIRECTORY, 3, 0) + std::string(512 - 32, '\0');
+    // Polls of the whole collection, and a check of its roots and log, for a
+    // flood of that many grids: beyond a few thousand, scoring every grid
+    // against every run behind it would pass any budget a real disk needs.
+    auto pollsFor = [&](u32 grids) {
+        const SharedFolderFlood flood = sharedFolderFlood(grids);
+        const u32 sectors = flood.finds.directoryRuns.rbegin()->lba + 1;
+        Driver d(SharedPtr<dt::Reader>(new SameSectorReader(sectors, namesCluster3)), 512);
+        RecordingProgress progress;
+        LogCapture log;
+        u32 rooted = 0;
+        u32 cutAfterRooted = 0;
+        u32 wrongRoots = 0;
+        for (const FsCandidate& c : collect(flood.finds, d, 0, &progress)) {
+            if (!c.hasRootDir) {
+                cutAfterRooted += rooted != 0;
+                continue;
+            }
+            ++rooted;
+            // The first run behind cluster 2 names as many as any later one.
+            wrongRoots += c.rootDirLBA != flood.ownRun.at(c.cluster2LBA);
+        }
+        // Left out are those the most runs lie behind: the first ones.
+        EXPECT_EQ(cutAfterRooted, 0u) << grids;
+        EXPECT_EQ(wrongRoots, 0u) << grids;
+        EXPECT_GT(rooted, 0u);
+        EXPECT_TRUE(log.has("FSs(694): " + std::to_string(grids - rooted) + " of " +
+                            std::to_string(grids) + " FAT32 grids left unscored"))
+            << grids;
+        return progress.record()->polls;
+    };
+    // Twice the flood may cost twice the work, not four times.
+    const u64 polls = pollsFor(4000);
+    EXPECT_LT(pollsFor(8000), 2 * polls);
 }
 
 TEST(FsCollectionTest, PhasesPollAndACancelKeepsTheFinishedOnes) {

@@ -32,8 +32,8 @@ std::string fat32PartitionGridFlood(u32 sectors);
 // FAT32 grids of one sector a cluster whose first-level folders all differ but
 // for the one at cluster 70000: per grid the folder at 70000 and a set of up to
 // sixteen of those at 70001-70016 (the grid's number in binary), then a plain
-// folder sector that names 70000. Every root search then scores every such
-// sector.
+// folder sector that names 70000. A root search per grid would score every
+// such sector: grids times sectors.
 constexpr u32 SHARED_FOLDER_BITS = 16;
 std::string fat32SharedFolderFlood(u32 sectors);
 
