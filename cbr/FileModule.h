@@ -38,6 +38,13 @@ public:
         return analyze(file, info);
     }
 
+    // A module whose files are chains of members (an archive's members, a
+    // movie's atoms) answers true: a later hit inside a file it found is one of
+    // that file's members, found with it, and the scanner does not offer it
+    // again. Otherwise each of them would be carved once more as the rest of
+    // the same chain.
+    virtual bool ownsHitsInsideItsFiles() const { return false; }
+
     virtual ~FileModule() = default;
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // QuickTime movies and MPEG-4 files: a walk over the top-level atoms gives the
-// size; the brand in the "ftyp" atom tells "mp4" from "mov".
+// size; the brand in the "ftyp" atom tells "mp4" from "mov". A hit inside a
+// movie the module found is one of that movie's atoms.
 
 #include "cbr/FileModule.h"
 
@@ -11,6 +12,7 @@ class FileModuleMov : public FileModule {
 public:
     bool check(const u8* sector, u32 size) override;
     bool analyze(dt::Reader& file, FileInfo& info) override;
+    bool ownsHitsInsideItsFiles() const override { return true; }
 };
 
 } // namespace cbr

@@ -4,7 +4,8 @@
 // optional signature and zip64 records, and the end-of-central-directory record
 // with its comment. The walk steps over every record by its stated lengths and
 // accepts only an archive that reaches its end record; entries whose sizes come
-// after their data are stepped over by searching for the next header.
+// after their data are stepped over by searching for the next header. A hit
+// inside an archive the module found is one of that archive's members.
 
 #include "cbr/FileModule.h"
 
@@ -14,6 +15,7 @@ class FileModuleZip : public FileModule {
 public:
     bool check(const u8* sector, u32 size) override;
     bool analyze(dt::Reader& file, FileInfo& info) override;
+    bool ownsHitsInsideItsFiles() const override { return true; }
 };
 
 } // namespace cbr

@@ -1,5 +1,6 @@
 #include "cbr/Scanner.h"
 
+#include "cbr/PatternsFile.h"
 #include "tests/cbr/CarvingCorpus.h"
 #include "tests/cbr/CbrTestSupport.h"
 #include "tests/support/FailingReader.h"
@@ -8,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -105,21 +107,72 @@ TEST_F(ScannerTest, AFileFoundByAnalysisEndsThePendingOne) {
     EXPECT_EQ(scan(image), (std::vector<Found>{{512, 2048, "pend"}, {2560, 3000, "file"}}));
 }
 
-TEST_F(ScannerTest, InsideAnMp3OnlyTheMp3PatternIsSkipped) {
-    StubModule* mp3 = module("mp3");
-    StubModule* other = module("other");
-    add("mp3", "MP3!", mp3);
-    add("other", "OTHR", other);
+// Inside a file found through the "mp3" pattern only that pattern is skipped;
+// inside one of a module that owns its hits (an archive found once is one
+// file), every pattern of that module. Hits of other modules are tested there,
+// and a failed analysis claims nothing.
+TEST(ScannerSkipTest, InsideAFoundFileOnlyItsPatternOrItsOwningModuleIsSkipped) {
+    struct Row {
+        const char* type; // of the first pattern
+        bool ownsHits;
+        std::vector<Found> files;
+        int analyses;
+    };
+    // The files' types are their magic bytes.
+    const Row rows[] = {
+        {"mp3",
+         false,
+         {{0, 5121, "AAAA"},
+          {2048, 512, "BBBB"},
+          {2560, 100, "OTHR"},
+          {6144, 600, "AAAA"},
+          {6656, 600, "BBBB"}},
+         5},
+        {"chain", true, {{0, 5121, "AAAA"}, {2560, 100, "OTHR"}, {6144, 600, "AAAA"}}, 3},
+    };
     Image image(40);
-    image.putFile(0, "MP3!", 10 * 512 + 1); // ends inside sector 10
-    image.putFile(3, "MP3!", 512);
+    image.putFile(0, "AAAA", 10 * 512 + 1); // ends inside sector 10
+    image.putFile(3, "AAAA", 512);
+    image.putFile(4, "BBBB", 512); // the module's other pattern
     image.putFile(5, "OTHR", 100);
-    image.putFile(10, "MP3!", 512);
-    image.putFile(11, "MP3!", 600);
-    EXPECT_EQ(scan(image),
-              (std::vector<Found>{{0, 5121, "mp3"}, {2560, 100, "other"}, {5632, 600, "mp3"}}));
-    EXPECT_EQ(mp3->analyses, 2);
-    EXPECT_EQ(other->analyses, 1);
+    image.putFile(10, "AAAA", 512);
+    image.putFile(11, "BBBB", 100000); // past the image: no file
+    image.putFile(12, "AAAA", 600);
+    image.putFile(13, "BBBB", 600);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.type);
+        FileModuleRegistry registry(FileModuleRegistry::NO_MODULES);
+        StubModule* stub = cbrtest::addStub(registry, "module").stub;
+        StubModule* other = cbrtest::addStub(registry, "other").stub;
+        stub->ownsHits = row.ownsHits;
+        std::vector<Pattern> table(3);
+        const char* types[] = {row.type, "more", "other"};
+        const char* bytes[] = {"AAAA", "BBBB", "OTHR"};
+        for (int i = 0; i < 3; ++i) {
+            table[i].setType(types[i]);
+            table[i].setBytes(0, reinterpret_cast<const u8*>(bytes[i]), 4);
+            table[i].setAnalyzeModule(i < 2 ? stub : other);
+            table[i].setMaxSize(1000000);
+        }
+        const auto analyze = [](dt::Reader& file, FileInfo& info) {
+            u8 head[4];
+            return file.read(0, head, 4) &&
+                   cbrtest::sizeAtByte4(std::string(reinterpret_cast<char*>(head), 4))(file, info);
+        };
+        stub->onAnalyze = analyze;
+        other->onAnalyze = analyze;
+        testutil::MemoryReader source(image.bytes());
+        Scanner scanner(source, &registry);
+        Collector collector;
+        scanner.setPatterns(table, &collector);
+        cbrtest::scanImage(scanner, image);
+        std::vector<Found> files;
+        for (const FileInfo& f : collector.files)
+            files.push_back({f.getStart(), f.getSize(), f.getType()});
+        EXPECT_EQ(files, row.files);
+        EXPECT_EQ(stub->analyses, row.analyses);
+        EXPECT_EQ(other->analyses, 1);
+    }
 }
 
 TEST_F(ScannerTest, OnlyAnMpegPatternBeforeTheFirstMp3PatternIsSkipped) {
@@ -214,17 +267,33 @@ private:
     cbr::FileModule* module_;
 };
 
+// The same modules as `registry`, forgetful.
+FileModuleRegistry forgetfulOf(const FileModuleRegistry& registry) {
+    FileModuleRegistry forgetful(FileModuleRegistry::NO_MODULES);
+    for (const auto& named : registry.modules())
+        forgetful.add(named.first, SharedPtr<cbr::FileModule>(new Forgetful(named.second.get())));
+    return forgetful;
+}
+
 struct ScanOutcome {
     std::vector<Found> files;
     u64 bytesRead = 0;
 };
 
-ScanOutcome scanWithProgramTable(const Image& image, FileModuleRegistry& registry) {
+// A scan with the program's table; with `maxSize`, no pattern's windows are
+// longer.
+ScanOutcome scanWithProgramTable(const Image& image, FileModuleRegistry& registry,
+                                 u64 maxSize = 0) {
     testutil::FailingReader source(SharedPtr<dt::Reader>(new testutil::MemoryReader(image.bytes())),
                                    {});
     Scanner scanner(source, &registry);
     Collector collector;
-    scanner.loadPatterns(HB_SOURCE_DIR "/lib/cbr.files", &collector);
+    std::vector<Pattern> table;
+    cbr::PatternsFile::load(HB_SOURCE_DIR "/lib/cbr.files", registry, table);
+    for (Pattern& pattern : table)
+        if (maxSize != 0)
+            pattern.setMaxSize(std::min(pattern.maxSize(), maxSize));
+    scanner.setPatterns(table, &collector);
     cbrtest::scanImage(scanner, image);
     ScanOutcome outcome;
     for (const FileInfo& f : collector.files)
@@ -258,9 +327,7 @@ TEST(ScannerMemoryTest, FailedSearchesAreNotRepeatedAndTheFindsStayTheSame) {
     image.put(1200, packs);
 
     FileModuleRegistry registry;
-    FileModuleRegistry forgetful(FileModuleRegistry::NO_MODULES);
-    for (const auto& named : registry.modules())
-        forgetful.add(named.first, SharedPtr<cbr::FileModule>(new Forgetful(named.second.get())));
+    FileModuleRegistry forgetful = forgetfulOf(registry);
     const ScanOutcome remembering = scanWithProgramTable(image, registry);
     const ScanOutcome afresh = scanWithProgramTable(image, forgetful);
     EXPECT_EQ(remembering.files, (std::vector<Found>{{8 * 512, crw.size(), "crw"}}));
