@@ -4,6 +4,7 @@
 #include "tests/cbr/CarvingCorpus.h"
 #include "tests/cbr/CbrTestSupport.h"
 #include "tests/support/FailingReader.h"
+#include "tests/support/HostileImages.h"
 #include "tests/support/TestUtil.h"
 
 #include <gmock/gmock.h>
@@ -335,5 +336,100 @@ TEST(ScannerMemoryTest, FailedSearchesAreNotRepeatedAndTheFindsStayTheSame) {
     EXPECT_LT(remembering.bytesRead, 3 * image.bytes().size());
     EXPECT_GT(afresh.bytesRead, 20 * remembering.bytesRead);
 }
+
+// What the scan's memories may change against an analysis afresh at every hit:
+// nothing, but for hits that lie inside a file found earlier by the same
+// module (the rest of the same chain), which are not found again.
+void expectAfreshBut(const std::vector<Found>& remembered, const std::vector<Found>& afresh) {
+    for (const Found& f : remembered)
+        EXPECT_NE(std::find(afresh.begin(), afresh.end(), f), afresh.end()) << f;
+    for (const Found& f : afresh) {
+        if (std::find(remembered.begin(), remembered.end(), f) != remembered.end())
+            continue;
+        const bool inside = std::any_of(remembered.begin(), remembered.end(), [&](const Found& r) {
+            return r.type == f.type && r.start < f.start && f.start < r.start + r.size;
+        });
+        EXPECT_TRUE(inside) << f << " was not found";
+    }
+}
+
+// The files of every kind laid out among noise are found as an analysis
+// afresh finds them, also when their windows are cut short.
+TEST(ScannerMemoryTest, FilesOfEveryKindAreFoundAsAfresh) {
+    std::vector<u64> starts;
+    Image image(0);
+    image.put(0, corpus::layOut(corpus::everyKind(), starts));
+    FileModuleRegistry registry;
+    FileModuleRegistry forgetful = forgetfulOf(registry);
+    for (u64 maxSize : {u64(0), u64(600000)}) {
+        SCOPED_TRACE(maxSize);
+        const ScanOutcome remembering = scanWithProgramTable(image, registry, maxSize);
+        EXPECT_EQ(remembering.files, scanWithProgramTable(image, forgetful, maxSize).files);
+        EXPECT_GE(remembering.files.size(), starts.size());
+    }
+}
+
+struct Hostile {
+    const char* kind;
+    hostile::Ending ending;
+    // A Max Size for every pattern that cuts the windows short of the image's
+    // end (0: the table's own).
+    u64 maxSize;
+    // The smaller image's size: large enough that most hits' windows hold all
+    // that their walks may read.
+    u64 kib = 256;
+};
+
+std::ostream& operator<<(std::ostream& out, const Hostile& h) {
+    return out << h.kind << (h.ending == hostile::Ending::AT_THE_END ? " ended" : "")
+               << (h.maxSize ? " in short windows" : "");
+}
+
+// An image of `kib` KiB in which every sector starts a header of one kind that
+// chains into the next sector (tests/support/HostileImages.h).
+class HostileImageTest : public testing::TestWithParam<Hostile> {
+protected:
+    ScanOutcome scan(u64 kib, FileModuleRegistry& modules) {
+        Image image(0);
+        image.put(0, hostile::image(GetParam().kind, kib * 1024, GetParam().ending));
+        return scanWithProgramTable(image, modules, GetParam().maxSize);
+    }
+    FileModuleRegistry registry;
+};
+
+// Each hit is walked as far as its chain goes only where no earlier walk went:
+// twice the image costs twice the reading, not four times. Files come out as
+// afresh, but that a chain found once is one file: the files found never
+// claim more than twice the image.
+TEST_P(HostileImageTest, CarvingIsLinearAndFindsEachChainOnce) {
+    const u64 kib = GetParam().kib;
+    const ScanOutcome small = scan(kib, registry);
+    const ScanOutcome large = scan(2 * kib, registry);
+    EXPECT_LE(large.bytesRead, 5 * small.bytesRead / 2);
+    u64 claimed = 0;
+    for (const Found& f : large.files)
+        claimed += f.size;
+    EXPECT_LE(claimed, 2 * 2 * kib * 1024);
+    FileModuleRegistry forgetful = forgetfulOf(registry);
+    expectAfreshBut(scan(128, registry).files, scan(128, forgetful).files);
+}
+
+constexpr hostile::Ending NEVER = hostile::Ending::NEVER;
+constexpr hostile::Ending ENDED = hostile::Ending::AT_THE_END;
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HostileImageTest,
+                         testing::Values(Hostile{"png", NEVER, 0}, Hostile{"png", ENDED, 0},
+                                         Hostile{"png", ENDED, 40000}, Hostile{"gif", NEVER, 0},
+                                         Hostile{"gif", ENDED, 40000}, Hostile{"jpeg", NEVER, 0},
+                                         Hostile{"jpeg", ENDED, 40000},
+                                         Hostile{"crw", NEVER, 0, 2048},
+                                         Hostile{"mpeg-program", NEVER, 0},
+                                         Hostile{"mpeg-video", NEVER, 0}, Hostile{"mp3", NEVER, 0}),
+                         [](const testing::TestParamInfo<Hostile>& info) {
+                             std::string name = info.param.kind;
+                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                             return name + (info.param.ending == ENDED ? "Ended" : "") +
+                                    (info.param.maxSize ? "ShortWindows" : "");
+                         });
 
 } // namespace
