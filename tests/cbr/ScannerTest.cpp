@@ -417,14 +417,16 @@ TEST_P(HostileImageTest, CarvingIsLinearAndFindsEachChainOnce) {
 constexpr hostile::Ending NEVER = hostile::Ending::NEVER;
 constexpr hostile::Ending ENDED = hostile::Ending::AT_THE_END;
 
-INSTANTIATE_TEST_SUITE_P(Kinds, HostileImageTest,
-                         testing::Values(Hostile{"png", NEVER, 0}, Hostile{"png", ENDED, 0},
-                                         Hostile{"png", ENDED, 40000}, Hostile{"gif", NEVER, 0},
-                                         Hostile{"gif", ENDED, 40000}, Hostile{"jpeg", NEVER, 0},
-                                         Hostile{"jpeg", ENDED, 40000},
-                                         Hostile{"crw", NEVER, 0, 2048},
-                                         Hostile{"mpeg-program", NEVER, 0},
-                                         Hostile{"mpeg-video", NEVER, 0}, Hostile{"mp3", NEVER, 0}),
+const Hostile HOSTILE_IMAGES[] = {
+    {"png", NEVER, 0},          {"png", ENDED, 0},        {"png", ENDED, 40000},
+    {"gif", NEVER, 0},          {"gif", ENDED, 40000},    {"jpeg", NEVER, 0},
+    {"jpeg", ENDED, 40000},     {"mov", NEVER, 40000},    {"mov", ENDED, 0},
+    {"zip", NEVER, 0},          {"zip", ENDED, 40000},    {"lzh", ENDED, 0},
+    {"rar", NEVER, 0},          {"arj", ENDED, 0},        {"crw", NEVER, 0, 2048},
+    {"mpeg-program", NEVER, 0}, {"mpeg-video", NEVER, 0}, {"mp3", NEVER, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HostileImageTest, testing::ValuesIn(HOSTILE_IMAGES),
                          [](const testing::TestParamInfo<Hostile>& info) {
                              std::string name = info.param.kind;
                              name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
