@@ -131,6 +131,18 @@ TEST(ModuleFamiliesTest, TiffAndCameraRaw) {
              patched(wide, 8, le(1000, 2)).substr(0, 8 + 2 + 12000) + le(0, 4) + noise(8, 3),
              8 + 2 + 12000 + 4},
             {"a directory that names itself as the next", "tiff", loop, NO_FILE},
+            {"two directories that name each other as the next", "tiff",
+             std::string("II*\0", 4) + le(8, 4) + le(0, 2) + le(14, 4) + le(0, 2) + le(8, 4),
+             NO_FILE},
+            {"a sub-directory that is the directory it lies in", "tiff",
+             std::string("II*\0", 4) + le(8, 4) + le(1, 2) + le(0x014A, 2) + le(4, 2) + le(1, 4) +
+                 le(8, 4) + le(0, 4),
+             NO_FILE},
+            // Not a loop: the same directory twice in one list is walked twice.
+            {"one sub-directory named twice", "tiff",
+             std::string("II*\0", 4) + le(8, 4) + le(1, 2) + le(0x014A, 2) + le(4, 2) + le(2, 4) +
+                 le(28, 4) + le(0, 4) + le(0, 2) + le(26, 4) + le(26, 4) + noise(20, 5),
+             36},
             {"MRW without room for its sensor data", "mrw", mrw.substr(0, mrw.size() - 1), NO_FILE},
             {"CRW whose preview entry wraps 32 bits", "crw", crw + noise(100, 6), NO_FILE},
         });
@@ -262,14 +274,28 @@ struct Bounded {
     u64 maxBytesRead;
 };
 
+// A TIFF whose one directory, at 0x20000, names itself as the next one (or as
+// its own sub-directory) and lists 32768 strip byte counts at 0x8000, so that
+// each visit of it reads three blocks of the window.
+std::string tiffRevisiting(bool asSubDirectory) {
+    std::string t = std::string("II*\0", 4) + le(0x20000, 4);
+    t.resize(0x20000, '\0');
+    t += le(asSubDirectory ? 2 : 1, 2) + le(0x0117, 2) + le(3, 2) + le(32768, 4) + le(0x8000, 4);
+    if (asSubDirectory)
+        t += le(0x014A, 2) + le(4, 2) + le(1, 4) + le(0x20000, 4);
+    return t + le(asSubDirectory ? 0 : 0x20000, 4) + std::string(0x10000, '\0');
+}
+
 // Walks that have nothing to find stop after a few reads: false matches among
-// random bytes.
+// random bytes, and the loops that a hostile file builds.
 TEST(ModuleFamiliesTest, WalksThatFindNothingStopEarly) {
     const std::string random = noise(2 << 20, 11);
     const std::string arj = bytesOf("ARJ");
     std::vector<Bounded> cases = {
         {"ARJ main header whose CRC32 does not fit", "arj",
          patched(arj, 5, "\x55").substr(0, 60) + random, 70000},
+        {"TIFF directory that names itself", "tiff", tiffRevisiting(false), 400000},
+        {"TIFF directory that is its own sub-directory", "tiff", tiffRevisiting(true), 400000},
     };
     const std::vector<std::pair<const char*, std::string>> signatures = {
         {"arj", std::string("\x60\xEA\x28\x00\x1E\x0B\x01\x00\x00\x00\x02", 11)},

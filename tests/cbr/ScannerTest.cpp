@@ -418,14 +418,15 @@ constexpr hostile::Ending NEVER = hostile::Ending::NEVER;
 constexpr hostile::Ending ENDED = hostile::Ending::AT_THE_END;
 
 const Hostile HOSTILE_IMAGES[] = {
-    {"png", NEVER, 0},        {"png", ENDED, 0},       {"png", ENDED, 40000},
-    {"gif", NEVER, 0},        {"gif", ENDED, 40000},   {"jpeg", NEVER, 0},
-    {"jpeg", ENDED, 40000},   {"html", NEVER, 40000},  {"html", ENDED, 0},
-    {"xml", ENDED, 40000},    {"mov", NEVER, 40000},   {"mov", ENDED, 0},
-    {"zip", NEVER, 0},        {"zip", ENDED, 40000},   {"lzh", ENDED, 0},
-    {"rar", NEVER, 0},        {"arj", ENDED, 0},       {"asf", NEVER, 0},
-    {"asf", NEVER, 40000},    {"crw", NEVER, 0, 2048}, {"mpeg-program", NEVER, 0},
-    {"mpeg-video", NEVER, 0}, {"mp3", NEVER, 0},
+    {"png", NEVER, 0},       {"png", ENDED, 0},          {"png", ENDED, 40000},
+    {"gif", NEVER, 0},       {"gif", ENDED, 40000},      {"jpeg", NEVER, 0},
+    {"jpeg", ENDED, 40000},  {"html", NEVER, 40000},     {"html", ENDED, 0},
+    {"xml", ENDED, 40000},   {"mov", NEVER, 40000},      {"mov", ENDED, 0},
+    {"zip", NEVER, 0},       {"zip", ENDED, 40000},      {"lzh", ENDED, 0},
+    {"rar", NEVER, 0},       {"arj", ENDED, 0},          {"tiff", NEVER, 0},
+    {"mrw", NEVER, 40000},   {"asf", NEVER, 0},          {"asf", NEVER, 40000},
+    {"crw", NEVER, 0, 2048}, {"mpeg-program", NEVER, 0}, {"mpeg-video", NEVER, 0},
+    {"mp3", NEVER, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Kinds, HostileImageTest, testing::ValuesIn(HOSTILE_IMAGES),
