@@ -42,7 +42,7 @@ public:
                 // that failed): a walk that comes there takes that step itself
     };
 
-    // What a walk that joined a remembered path does next (Walk::follow).
+    // What a walk does at a place (Walk::arrive).
     enum class Next {
         GO_ON,  // walk on from the place given, which lies on the remembered path
         FOUND,  // the file ends where the remembered one did
@@ -96,7 +96,8 @@ public:
         WalkMemory* memory_;
         u64 start_;
         u64 windowEnd_;
-        // The first place in each sector this walk stepped on itself.
+        // The first place of each state in each sector that this walk stepped
+        // on itself.
         std::vector<Mark> own_;
         u64 lastSector_ = ~u64(0);
         u32 statesInSector_ = 0;
