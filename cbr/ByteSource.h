@@ -23,6 +23,10 @@ public:
     // The window's length.
     u64 size() const { return size_; }
 
+    // Whether the window holds the n bytes at offset: a read of them that fails
+    // failed for another reason than the window's end.
+    bool has(u64 offset, u64 n) const { return offset <= size_ && n <= size_ - offset; }
+
     // n bytes at offset into out; false when they pass the end or cannot be read.
     bool read(u64 offset, void* out, u64 n);
     bool u8At(u64 offset, u8& out);

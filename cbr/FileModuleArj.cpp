@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <glib.h>
+#include <vector>
+#include <zlib.h>
 
 namespace cbr {
 
@@ -15,6 +17,7 @@ namespace {
 // Every header starts with these two bytes and a u16 basic header size.
 constexpr u8 HEADER_ID[2] = {0x60, 0xEA};
 constexpr u32 OFF_BASIC_SIZE = 0x02;
+constexpr u32 OFF_BASIC_HEADER = 0x04; // the basic header, which its CRC32 follows
 // Inside the basic header (offsets from the header's id).
 constexpr u32 OFF_FIRST_HEADER_SIZE = 0x04; // u8: bytes from here to the name
 constexpr u32 OFF_HOST_OS = 0x07;           // the system the archive was made on
@@ -32,6 +35,8 @@ constexpr u32 HEADER_OVERHEAD = 2 + 2 + 4;
 constexpr u32 MAIN_HEADER_READ = 260;
 // A main header shorter than this cannot be one: its id, size and the fixed fields.
 constexpr u32 MIN_MAIN_HEADER_READ = 4 + MIN_BASIC_SIZE;
+// Archivers write no extended headers; a few would be plenty.
+constexpr u32 MAX_EXTENDED_HEADERS = 16;
 
 bool isBasicSize(u32 size) {
     return size >= MIN_BASIC_SIZE && size <= MAX_BASIC_SIZE;
@@ -39,9 +44,10 @@ bool isBasicSize(u32 size) {
 
 // Steps p over the extended headers that start there: each a u16 size, that
 // many bytes and a CRC32; a size of 0 ends them. False when a size lies past
-// the window.
+// the window, or when there are more than any archiver writes: on other bytes
+// the sizes lead anywhere, and a size of 0 may come only after megabytes.
 bool skipExtendedHeaders(ByteSource& src, u64& p) {
-    for (;;) {
+    for (u32 n = 0; n <= MAX_EXTENDED_HEADERS; ++n) {
         u16 size = 0;
         if (!src.le16(p, size))
             return false;
@@ -50,6 +56,18 @@ bool skipExtendedHeaders(ByteSource& src, u64& p) {
             return true;
         p += u64(size) + 4;
     }
+    return false;
+}
+
+// Whether the basic header at 0 (its id, size, the header and its CRC32) is
+// what its CRC says it is.
+bool basicHeaderIsSound(ByteSource& src, u16 basicSize) {
+    std::vector<u8> header(HEADER_OVERHEAD + basicSize);
+    if (!src.read(0, header.data(), header.size()))
+        return false;
+    const u32 crc =
+        static_cast<u32>(crc32(0, header.data() + OFF_BASIC_HEADER, static_cast<uInt>(basicSize)));
+    return crc == getLE32(header.data(), OFF_BASIC_HEADER + basicSize);
 }
 
 // The members after the main header, from p. Each complete member moves p past
@@ -123,7 +141,7 @@ bool FileModuleArj::analyze(dt::Reader& file, FileInfo& info) {
     if (length < MIN_MAIN_HEADER_READ || !src.read(0, header, length))
         return false;
     const u16 basicSize = getLE16(header, OFF_BASIC_SIZE);
-    if (!isBasicSize(basicSize))
+    if (!isBasicSize(basicSize) || !basicHeaderIsSound(src, basicSize))
         return false;
 
     u64 p = u64(basicSize) + HEADER_OVERHEAD;

@@ -4,7 +4,8 @@
 // packed data behind it, and an empty header at the end. The walk reads the
 // headers only and steps over each member's data by its stated size; the
 // archive's own name and modification time become the carved file's name and
-// time.
+// time. A hit inside an archive the module found is one of that archive's
+// members.
 
 #include "cbr/FileModule.h"
 
@@ -14,6 +15,7 @@ class FileModuleArj : public FileModule {
 public:
     bool check(const u8* sector, u32 size) override;
     bool analyze(dt::Reader& file, FileInfo& info) override;
+    bool ownsHitsInsideItsFiles() const override { return true; }
 };
 
 } // namespace cbr

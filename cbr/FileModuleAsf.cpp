@@ -1,6 +1,7 @@
 #include "cbr/FileModuleAsf.h"
 
 #include "cbr/ByteSource.h"
+#include "cbr/WalkMemory.h"
 #include "core/Array.h"
 #include "core/DateTime.h"
 
@@ -124,6 +125,15 @@ bool FileModuleAsf::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleAsf::analyze(dt::Reader& file, FileInfo& info) {
+    return analyzeInScan(file, info, 0, nullptr);
+}
+
+std::unique_ptr<ScanMemory> FileModuleAsf::newScanMemory() const {
+    return std::make_unique<WalkMemory>();
+}
+
+bool FileModuleAsf::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
+    using End = WalkMemory::End;
     ByteSource src(file, 4096);
     u8 top[14];
     if (!src.read(16, top, sizeof top))
@@ -135,32 +145,53 @@ bool FileModuleAsf::analyze(dt::Reader& file, FileInfo& info) {
 
     Header h;
     h.headerSize = headerSize;
-    u64 p = MIN_HEADER_SIZE;
-    for (u32 i = 0; i < objects; ++i) {
-        if (p > headerSize || OBJECT_HEADER > headerSize - p)
+    // A walk over objects of other kinds only is kept in the scan's memory:
+    // where it stopped, a later walk with another header size or count goes
+    // on by itself. One that read an object of the three kinds is not kept.
+    WalkMemory::Walk walk(dynamic_cast<WalkMemory*>(memory), at, src.size());
+    bool plain = true;
+    auto halted = [&](End end, const WalkMemory::Place& place) {
+        if (plain)
+            walk.ended(end, place);
+        return false;
+    };
+    WalkMemory::Place place{MIN_HEADER_SIZE};
+    while (true) {
+        if (walk.arrive(place, headerSize, objects) != WalkMemory::Next::GO_ON)
             return false;
+        if (place.steps >= objects)
+            break;
+        const u64 p = place.at;
+        if (p > headerSize || OBJECT_HEADER > headerSize - p)
+            return halted(End::HALTED, place);
         u8 object[OBJECT_HEADER];
         if (!src.read(p, object, sizeof object))
-            return false;
+            return halted(src.has(p, sizeof object) ? End::HALTED : End::CUT, place);
         const u64 objectSize = getLE64(object, 16);
         // An object smaller than its own header would let a count of four
         // billion objects spin on one place.
         if (objectSize < OBJECT_HEADER)
-            return false;
+            return halted(End::FAILED, place);
         bool ok = true;
-        if (std::memcmp(object, FILE_PROPERTIES, 16) == 0)
+        if (std::memcmp(object, FILE_PROPERTIES, 16) == 0) {
+            plain = false;
             ok = readFileProperties(src, p, objectSize, h);
-        else if (std::memcmp(object, STREAM_PROPERTIES, 16) == 0)
+        } else if (std::memcmp(object, STREAM_PROPERTIES, 16) == 0) {
+            plain = false;
             ok = readStreamProperties(src, p, objectSize, h);
-        else if (std::memcmp(object, CONTENT_DESCRIPTION, 16) == 0)
+        } else if (std::memcmp(object, CONTENT_DESCRIPTION, 16) == 0) {
+            plain = false;
             ok = readContentDescription(src, p, objectSize, h);
+        }
         if (!ok)
             return false;
         // An object reaching past the header belongs to no header we can trust.
         if (objectSize > headerSize - p)
-            return false;
-        p += objectSize;
+            return halted(End::HALTED, place);
+        place.at = p + objectSize;
+        ++place.steps;
     }
+    halted(End::HALTED, place);
     if (h.fileSize == FileInfo::UNSET || h.type.empty())
         return false;
 

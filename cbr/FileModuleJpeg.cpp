@@ -1,6 +1,7 @@
 #include "cbr/FileModuleJpeg.h"
 
 #include "cbr/ByteSource.h"
+#include "cbr/WalkMemory.h"
 
 #include <algorithm>
 
@@ -20,17 +21,23 @@ constexpr bool endsScan(u8 next) {
     return next != 0x00 && (next < 0xD0 || next > 0xD7);
 }
 
+// The walk's states: at a marker, or at the start of entropy-coded data.
+enum State : u8 { AT_MARKER, AT_SCAN };
+
 // The position of the FF of the marker that ends the entropy-coded data that
-// starts at p, or NOT_FOUND when the window ends first or cannot be read.
-u64 findScanEnd(ByteSource& src, u64 p) {
+// starts at p, or NOT_FOUND when the window ends first (`cut`) or a read fails.
+u64 findScanEnd(ByteSource& src, u64 p, bool& cut) {
     // buffer[0] is the byte before the current read, so that a pair split
     // between two reads is seen; before the first read it cannot be FF.
     u8 buffer[1 + SCAN_READ];
     buffer[0] = 0;
+    cut = true;
     while (p < src.size()) {
         const u64 n = std::min(SCAN_READ, src.size() - p);
-        if (!src.read(p, buffer + 1, n))
+        if (!src.read(p, buffer + 1, n)) {
+            cut = false;
             return ByteSource::NOT_FOUND;
+        }
         for (u64 i = 0; i < n; ++i)
             if (buffer[i] == MARKER && endsScan(buffer[i + 1]))
                 return p + i - 1;
@@ -40,6 +47,13 @@ u64 findScanEnd(ByteSource& src, u64 p) {
     return ByteSource::NOT_FOUND;
 }
 
+bool found(FileInfo& info, u64 size) {
+    info.clear();
+    info.setType("jpeg");
+    info.setSize(size);
+    return true;
+}
+
 } // namespace
 
 bool FileModuleJpeg::check(const u8* sector, u32 size) {
@@ -47,36 +61,68 @@ bool FileModuleJpeg::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleJpeg::analyze(dt::Reader& file, FileInfo& info) {
+    return analyzeInScan(file, info, 0, nullptr);
+}
+
+std::unique_ptr<ScanMemory> FileModuleJpeg::newScanMemory() const {
+    return std::make_unique<WalkMemory>();
+}
+
+bool FileModuleJpeg::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
+    using End = WalkMemory::End;
+    using Next = WalkMemory::Next;
     ByteSource src(file);
-    u64 p = 2; // past the start-of-image marker
+    WalkMemory::Walk walk(dynamic_cast<WalkMemory*>(memory), at, src.size());
+    WalkMemory::Place place{2, 0, AT_MARKER}; // past the start-of-image marker
     while (true) {
+        // Past a remembered path's end, or a part of a file found before.
+        if (const auto next = walk.arrive(place); next != Next::GO_ON)
+            return next == Next::FOUND && found(info, place.at);
+        u64 p = place.at;
+        if (place.state == AT_SCAN) {
+            bool cut = false;
+            p = findScanEnd(src, p, cut);
+            if (p == ByteSource::NOT_FOUND)
+                return walk.readFailed(place, !cut);
+            place = {p, place.steps + 1, AT_MARKER};
+            continue;
+        }
         u8 marker[2];
-        if (!src.read(p, marker, 2) || marker[0] != MARKER)
+        if (!src.read(p, marker, 2))
+            return walk.readFailed(place, src.has(p, 2));
+        if (marker[0] != MARKER) {
+            walk.ended(End::FAILED, place);
             return false;
+        }
         p += 2;
         // Any marker may be preceded by fill bytes FF.
         while (marker[1] == MARKER) {
             if (!src.u8At(p, marker[1]))
-                return false;
+                return walk.readFailed(place, src.has(p, 1));
             ++p;
         }
         if (marker[1] == END_OF_IMAGE) {
-            info.clear();
-            info.setType("jpeg");
-            info.setSize(p);
-            return true;
+            walk.ended(End::FOUND, place, p);
+            return found(info, p);
         }
         u16 length = 0; // big-endian, counting itself but not the marker
-        if (!src.be16(p, length) || length < 2)
+        if (!src.be16(p, length))
+            return walk.readFailed(place, src.has(p, 2));
+        if (length < 2) {
+            walk.ended(End::FAILED, place);
             return false;
+        }
         p += length;
-        if (marker[1] != START_OF_SCAN)
-            continue;
-        if (p >= src.size())
-            return false;
-        p = findScanEnd(src, p);
-        if (p == ByteSource::NOT_FOUND)
-            return false;
+        if (marker[1] == START_OF_SCAN) {
+            // The entropy-coded data must start inside the window.
+            if (p >= src.size()) {
+                walk.ended(End::CUT, place);
+                return false;
+            }
+            place.state = AT_SCAN;
+        }
+        place.at = p;
+        ++place.steps;
     }
 }
 

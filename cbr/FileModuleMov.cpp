@@ -1,6 +1,7 @@
 #include "cbr/FileModuleMov.h"
 
 #include "cbr/ByteSource.h"
+#include "cbr/WalkMemory.h"
 #include "core/Array.h"
 
 #include <cstring>
@@ -38,46 +39,68 @@ bool FileModuleMov::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleMov::analyze(dt::Reader& file, FileInfo& info) {
+    return analyzeInScan(file, info, 0, nullptr);
+}
+
+std::unique_ptr<ScanMemory> FileModuleMov::newScanMemory() const {
+    return std::make_unique<WalkMemory>();
+}
+
+bool FileModuleMov::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
+    using End = WalkMemory::End;
     ByteSource src(file, 4096);
     const u64 window = src.size();
+    WalkMemory::Walk walk(dynamic_cast<WalkMemory*>(memory), at, window);
+    // The place's step count is the number of atoms before it.
+    WalkMemory::Place place;
     u64 p = 0;
-    u32 atoms = 0;
-    while (p < window && ATOM_HEADER < window - p) {
+    while (true) {
+        if (walk.arrive(place) != WalkMemory::Next::GO_ON)
+            return false;
+        p = place.at;
+        if (p >= window || ATOM_HEADER >= window - p)
+            break;
         u8 atom[ATOM_HEADER];
         if (!src.read(p, atom, sizeof atom))
-            return false;
+            return walk.readFailed(place, src.has(p, sizeof atom));
         if (!isAtomOf(atom + 4, TOP_ATOMS))
             break;
-        ++atoms;
         u64 size = getBE32(atom, 0);
         if (size == 0) {
             // The last atom runs to the end of the file, which only the window
             // bounds: taking all of it keeps the media data whole.
             p = window;
+            ++place.steps;
             break;
         }
         if (size == 1) {
             u8 large[8];
             if (!src.read(p + 8, large, sizeof large))
-                return false;
+                return walk.readFailed(place, src.has(p + 8, sizeof large));
             size = getBE64(large, 0);
-            // The 64-bit form has a 16-byte header; anything smaller would
-            // never move the walk on.
-            if (size < 2 * ATOM_HEADER)
-                return false;
-        } else if (size < ATOM_HEADER) {
+        }
+        // The 64-bit form has a 16-byte header and the other one of 8: anything
+        // smaller would never move the walk on.
+        if (size < (getBE32(atom, 0) == 1 ? 2 * ATOM_HEADER : ATOM_HEADER)) {
+            walk.ended(End::FAILED, place);
             return false;
         }
-        if (size > window - p)
+        if (size > window - p) {
+            walk.ended(End::CUT, place);
             return false;
-        p += size;
+        }
+        place.at = p + size;
+        ++place.steps;
     }
-    if (atoms < MIN_ATOMS || p < MIN_FILE_SIZE || p > window)
-        return false;
-
+    // Where the atoms end, a walk from a later hit counts its own atoms and
+    // its own size: the end is taken again by every walk that comes here.
+    const u64 atoms = static_cast<u64>(place.steps);
     u8 brand[4];
-    if (!src.read(BRAND_OFFSET, brand, sizeof brand))
+    if (atoms < MIN_ATOMS || p < MIN_FILE_SIZE || !src.read(BRAND_OFFSET, brand, sizeof brand)) {
+        walk.ended(End::HALTED, place);
         return false;
+    }
+    walk.ended(End::FOUND, place, p);
     const char* type = "mov";
     for (const char* mp4 : MP4_BRANDS)
         if (strncasecmp(reinterpret_cast<const char*>(brand), mp4, std::strlen(mp4)) == 0)

@@ -1,7 +1,9 @@
 #pragma once
 
 // QuickTime movies and MPEG-4 files: a walk over the top-level atoms gives the
-// size; the brand in the "ftyp" atom tells "mp4" from "mov".
+// size; the brand in the "ftyp" atom tells "mp4" from "mov". In a scan, the
+// module keeps the paths of its walks (WalkMemory), and a hit inside a movie it
+// found is one of that movie's atoms.
 
 #include "cbr/FileModule.h"
 
@@ -11,6 +13,9 @@ class FileModuleMov : public FileModule {
 public:
     bool check(const u8* sector, u32 size) override;
     bool analyze(dt::Reader& file, FileInfo& info) override;
+    std::unique_ptr<ScanMemory> newScanMemory() const override;
+    bool analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) override;
+    bool ownsHitsInsideItsFiles() const override { return true; }
 };
 
 } // namespace cbr

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace cbr {
@@ -97,11 +98,23 @@ bool hasName(const u8* entry, u16 nameLength, const std::u16string& name) {
     return true;
 }
 
+// What the module keeps for one scan: of each FAT sector it read, the index of
+// its last entry in use (-1: none), by the sector's place on the source. A
+// FAT's sectors are read from the last, to find the file's end; on a source
+// where many hits name the same FAT sectors, each is read once.
+class OleMemory : public ScanMemory {
+public:
+    static constexpr std::size_t MAX_SECTORS = 1 << 20;
+    std::unordered_map<u64, i16> lastUsedEntry;
+};
+
 // The working state of one analysis: where the FAT lies, one FAT sector cached,
-// the mini FAT and the sectors of the mini stream.
+// the mini FAT and the sectors of the mini stream. `at` is where the window
+// starts on the source, and `memory` the scan's (null outside a scan).
 class CompoundFile {
 public:
-    explicit CompoundFile(ByteSource& src) : src_(src) {}
+    CompoundFile(ByteSource& src, u64 at, OleMemory* memory)
+        : src_(src), at_(at), memory_(memory) {}
 
     bool readSector(u32 sector, u8* out) { return src_.read(sectorOffset(sector), out, SECTOR); }
     bool loadFatSectors(const u8* header);
@@ -119,8 +132,12 @@ public:
 
 private:
     bool readChain(u32 unit, u32 remaining, u8* destination, bool mini);
+    // The index of the last entry in use in FAT sector `sector`, or -1.
+    bool lastUsedEntry(u32 sector, i32& last);
 
     ByteSource& src_;
+    u64 at_;
+    OleMemory* memory_;
     std::vector<u32> fatSectors_;
     u32 cachedFatSector_ = FREE_SECTOR;
     u8 fatCache_[SECTOR] = {};
@@ -147,17 +164,42 @@ bool CompoundFile::loadFatSectors(const u8* header) {
     return true;
 }
 
+bool CompoundFile::lastUsedEntry(u32 sector, i32& last) {
+    const u64 offset = sectorOffset(sector);
+    // What the memory knows of a sector holds for this window only when the
+    // window holds the sector.
+    const bool known = memory_ != nullptr && src_.has(offset, SECTOR);
+    if (known) {
+        const auto it = memory_->lastUsedEntry.find(at_ + offset);
+        if (it != memory_->lastUsedEntry.end()) {
+            last = it->second;
+            return true;
+        }
+    }
+    u8 data[SECTOR];
+    if (!src_.read(offset, data, SECTOR))
+        return false;
+    last = -1;
+    for (u32 e = ENTRIES_PER_FAT_SECTOR; e-- > 0 && last < 0;)
+        if (getLE32(data, 4 * e) != FREE_SECTOR)
+            last = static_cast<i32>(e);
+    if (known) {
+        if (memory_->lastUsedEntry.size() >= OleMemory::MAX_SECTORS)
+            memory_->lastUsedEntry.clear();
+        memory_->lastUsedEntry[at_ + offset] = static_cast<i16>(last);
+    }
+    return true;
+}
+
 bool CompoundFile::findEnd(u64& end) {
-    u8 sector[SECTOR];
     for (std::size_t i = fatSectors_.size(); i-- > 0;) {
-        if (!isChainMember(fatSectors_[i]) || !readSector(fatSectors_[i], sector))
+        i32 e = -1;
+        if (!isChainMember(fatSectors_[i]) || !lastUsedEntry(fatSectors_[i], e))
             return false;
-        for (u32 e = ENTRIES_PER_FAT_SECTOR; e-- > 0;) {
-            if (getLE32(sector, 4 * e) != FREE_SECTOR) {
-                const u64 last = u64(i) * ENTRIES_PER_FAT_SECTOR + e;
-                end = sectorOffset(static_cast<u32>(last)) + SECTOR;
-                return true;
-            }
+        if (e >= 0) {
+            const u64 last = u64(i) * ENTRIES_PER_FAT_SECTOR + static_cast<u64>(e);
+            end = sectorOffset(static_cast<u32>(last)) + SECTOR;
+            return true;
         }
     }
     return false;
@@ -317,6 +359,8 @@ class FileModuleOle : public FileModule {
 public:
     bool check(const u8* sector, u32 size) override;
     bool analyze(dt::Reader& file, FileInfo& info) override;
+    std::unique_ptr<ScanMemory> newScanMemory() const override;
+    bool analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) override;
 
 private:
     enum class Entry { NEXT, END_OF_SECTOR, BAD };
@@ -343,11 +387,19 @@ bool FileModuleOle::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleOle::analyze(dt::Reader& file, FileInfo& info) {
+    return analyzeInScan(file, info, 0, nullptr);
+}
+
+std::unique_ptr<ScanMemory> FileModuleOle::newScanMemory() const {
+    return std::make_unique<OleMemory>();
+}
+
+bool FileModuleOle::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
     ByteSource src(file, 4096);
     u8 header[SECTOR];
     if (!src.read(0, header, SECTOR) || getLE16(header, H_SECTOR_SHIFT) != 9)
         return false;
-    CompoundFile cf(src);
+    CompoundFile cf(src, at, dynamic_cast<OleMemory*>(memory));
     // A short list (a DIFAT sector that cannot be read) still sizes the part of
     // the file it covers; an empty one fails findEnd.
     cf.loadFatSectors(header);

@@ -1,9 +1,11 @@
 #include "cbr/FileModuleText.h"
 
 #include "cbr/ByteSource.h"
+#include "cbr/WalkMemory.h"
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <string>
 
 namespace cbr {
@@ -65,18 +67,58 @@ bool isTextByte(u8 byte) {
     return byte == 0x09 || byte == 0x0A || byte == 0x0D || (byte >= 0x20 && byte != 0x7F);
 }
 
+using End = WalkMemory::End;
+
 // Up to `size` bytes at offset (cut at the window's end) into buffer; count is
 // the number of text bytes they start with. False when offset lies at or past
-// the window's end, the read fails, or the block starts with a non-text byte.
-bool readTextBlock(ByteSource& src, u64 offset, u8* buffer, u32 size, u32& count) {
+// the window's end (CUT), the read fails (HALTED), or the block starts with a
+// non-text byte (FAILED), with `why`.
+bool readTextBlock(ByteSource& src, u64 offset, u8* buffer, u32 size, u32& count, End& why) {
+    why = End::CUT;
     if (offset >= src.size())
         return false;
     size = static_cast<u32>(std::min<u64>(size, src.size() - offset));
+    why = End::HALTED;
     if (!src.read(offset, buffer, size))
         return false;
     count = static_cast<u32>(std::find_if_not(buffer, buffer + size, isTextByte) - buffer);
+    why = End::FAILED;
     return count > 0;
 }
+
+// What the searches of one scan found out about a closing tag. The searches
+// read the text block by block on the sectors' grid, so a search from a later
+// hit would read the same blocks from its own first one on: where an earlier
+// search looked in vain, its answer is known.
+struct TagSearch {
+    std::string tag;
+    u64 from = 0;  // where the search began, on the source
+    u64 block = 0; // the block it read last, on the source
+    End end = End::FAILED;
+    u64 tagAt = 0;     // FOUND: where the tag stood
+    u64 windowEnd = 0; // of that search's window, on the source
+};
+
+class TextMemory : public ScanMemory {
+public:
+    // The search for `tag` kept, or a new one (with from > block: nothing known).
+    TagSearch& searchFor(const std::string& tag) {
+        for (TagSearch& s : searches_)
+            if (s.tag == tag)
+                return s;
+        // Documents of a scan end in few different tags; the oldest goes.
+        if (searches_.size() == MAX_TAGS)
+            searches_.pop_front();
+        searches_.push_back(TagSearch());
+        searches_.back().tag = tag;
+        searches_.back().from = ~u64(0);
+        return searches_.back();
+    }
+
+private:
+    static constexpr std::size_t MAX_TAGS = 16;
+    std::deque<TagSearch> searches_;
+};
 
 // The first tag of the text, "<!" constructs skipped: its name (letters, digits,
 // ':', '-', '+', possibly empty) and the index of the blank or '>' that ends it.
@@ -117,12 +159,24 @@ bool FileModuleText::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleText::analyze(dt::Reader& file, FileInfo& info) {
+    return analyzeInScan(file, info, 0, nullptr);
+}
+
+std::unique_ptr<ScanMemory> FileModuleText::newScanMemory() const {
+    return std::make_unique<TextMemory>();
+}
+
+bool FileModuleText::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
+                                   ScanMemory* scanMemory) {
+    TextMemory fresh;
+    TextMemory& memory = memoryOr(scanMemory, fresh);
     ByteSource src(file);
     // One block of text and, in front of it, the tail of the block before, so
     // that a closing tag split between two blocks is still found.
     u8 buffer[MAX_TAG_LENGTH + BLOCK_SIZE];
     u32 count = 0;
-    if (!readTextBlock(src, 0, buffer, BLOCK_SIZE, count))
+    End why = End::FAILED;
+    if (!readTextBlock(src, 0, buffer, BLOCK_SIZE, count, why))
         return false;
 
     const bool xml = startsWithNoCase(buffer, count, XML_START);
@@ -144,22 +198,59 @@ bool FileModuleText::analyze(dt::Reader& file, FileInfo& info) {
 
     u64 blockOffset = 0; // where the block at buffer + kept lies in the window
     u32 kept = 0;        // bytes of the block before, in front of it
+    TagSearch& known = memory.searchFor(tag);
+    const u64 windowEnd = at + src.size();
+    const bool covered = known.from <= at + from;
+    if (covered && known.end == End::FOUND && known.tagAt >= at + from)
+        return false; // the rest of a document found from an earlier hit
+    if (covered && known.end != End::FOUND && at < known.block) {
+        if (known.end == End::FAILED || (known.end == End::CUT && windowEnd <= known.windowEnd))
+            return false;
+        // Its blocks up to the last one were text without the tag: the search
+        // goes on from there, with the tail of the block before.
+        blockOffset = known.block - at;
+        known.windowEnd = windowEnd;
+        if (!src.read(blockOffset - tagLength, buffer, tagLength)) {
+            known.end = End::HALTED;
+            return false;
+        }
+        if (!readTextBlock(src, blockOffset, buffer + tagLength, BLOCK_SIZE, count, why)) {
+            known.end = why;
+            return false;
+        }
+        kept = tagLength;
+        from = 0;
+    } else {
+        known.from = at + from;
+    }
+
     u64 end = 0;
     for (;;) {
         const u32 length = kept + count;
-        const u32 at = findNoCase(buffer, from, length, tag);
-        if (at < length) {
-            end = blockOffset - kept + at + tagLength;
+        const u32 tagAt = findNoCase(buffer, from, length, tag);
+        if (tagAt < length) {
+            end = blockOffset - kept + tagAt + tagLength;
+            known.end = End::FOUND;
+            known.tagAt = at + end - tagLength;
             break;
         }
-        if (count < BLOCK_SIZE)
+        known.block = at + blockOffset;
+        known.windowEnd = windowEnd;
+        if (count < BLOCK_SIZE) {
+            // A block cut by the window's end with text to its last byte may go
+            // on in a window that ends later.
+            known.end = blockOffset + count == src.size() ? End::CUT : End::FAILED;
             return false;
+        }
         std::memmove(buffer, buffer + length - tagLength, tagLength);
         kept = tagLength;
         from = 0;
         blockOffset += BLOCK_SIZE;
-        if (!readTextBlock(src, blockOffset, buffer + kept, BLOCK_SIZE, count))
+        if (!readTextBlock(src, blockOffset, buffer + kept, BLOCK_SIZE, count, why)) {
+            known.block = at + blockOffset;
+            known.end = why;
             return false;
+        }
     }
     for (u32 i = 0; i < MAX_TRAILING_BYTES; ++i) {
         u8 c = 0;

@@ -3,7 +3,10 @@
 // HTML and XML documents: the text from the first tag up to the closing tag of
 // the root element ("</html>" for HTML), compared in any case, with up to two
 // line-end or blank bytes after it. A byte that is no text byte before the
-// closing tag means the document was not found whole.
+// closing tag means the document was not found whole. In a scan, the module
+// keeps what its searches for each closing tag found out, and a hit inside a
+// document it found (whose search would find the same closing tag) is part of
+// that document.
 
 #include "cbr/FileModule.h"
 
@@ -13,6 +16,8 @@ class FileModuleText : public FileModule {
 public:
     bool check(const u8* sector, u32 size) override;
     bool analyze(dt::Reader& file, FileInfo& info) override;
+    std::unique_ptr<ScanMemory> newScanMemory() const override;
+    bool analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) override;
 };
 
 } // namespace cbr

@@ -3,12 +3,17 @@
 #include "cbr/ByteSource.h"
 #include "cbr/FileModuleJpeg.h"
 #include "cbr/Thumbnail.h"
+#include "cbr/WalkMemory.h"
 #include "core/Array.h"
 #include "core/Checked.h"
 #include "devices/DtReaderReader.h"
 
+#include <algorithm>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace cbr {
@@ -117,6 +122,10 @@ public:
     // An embedded JPEG is analysed once per file: its scan may run to the end of
     // the window, and a hostile maker note could ask for that a thousand times.
     bool makerJpegAnalysed = false;
+    // The sums of the strip byte count lists read so far, by where the list
+    // lies, its type and count: a directory that many others name is read
+    // once.
+    std::map<std::tuple<u64, u16, u32>, u32> stripByteCounts;
 
 private:
     u64 end_ = 0;
@@ -143,12 +152,17 @@ struct Entry {
 
 class TiffWalk {
 public:
-    TiffWalk(dt::Reader& reader, ByteSource& src, bool littleEndian, TiffScanState& state)
-        : reader_(reader), src_(src), little_(littleEndian), s_(state) {}
+    // `at` is where the reader's byte 0 lies on the source, and `jpegWalks`
+    // the scan's memory of the embedded JPEG walks (null outside a scan).
+    TiffWalk(dt::Reader& reader, ByteSource& src, bool littleEndian, TiffScanState& state, u64 at,
+             WalkMemory* jpegWalks)
+        : reader_(reader), src_(src), little_(littleEndian), s_(state), at_(at),
+          jpegWalks_(jpegWalks) {}
 
     bool walkIfd(u64 offset, u32* nextOffset);
 
 private:
+    bool walkEntries(u64 offset, u32* nextOffset);
     enum class Kind { EXIF, MAKER_NOTE, PLAIN };
 
     bool readU16(u64 offset, u16& out) { return cbr::readU16(src_, little_, offset, out); }
@@ -167,7 +181,11 @@ private:
     ByteSource& src_;
     bool little_;
     TiffScanState& s_;
+    u64 at_;
+    WalkMemory* jpegWalks_;
     u32 depth_ = 0; // of the sub-directory being walked
+    // The directories being walked, the outermost first.
+    std::vector<u64> open_;
 };
 
 bool TiffWalk::readEntry(u64 at, Entry& e) {
@@ -205,26 +223,32 @@ bool TiffWalk::readStripByteCounts(const Entry& e, u32& out) {
     }
     if (e.dataSize > MAX_STRIP_COUNTS_BYTES)
         return false;
+    const auto key = std::make_tuple(u64(e.value), e.type, e.count);
+    const auto known = s_.stripByteCounts.find(key);
+    if (known != s_.stripByteCounts.end()) {
+        out = known->second;
+        return true;
+    }
+    // Two SHORT counts lie in the entry itself, more lie out of line; the list
+    // is read at once.
+    std::vector<u8> list(static_cast<std::size_t>(e.dataSize));
+    if (!e.outOfLine())
+        std::memcpy(list.data(), e.raw + 8, list.size());
+    else if (!src_.read(e.value, list.data(), list.size()))
+        return false;
+    const u32 width = e.type == TYPE_LONG ? 4 : 2;
     u64 sum = 0;
-    for (u32 i = 0; i < e.count; ++i) {
-        u32 n = 0;
-        if (e.type == TYPE_LONG) {
-            if (!readU32(u64(e.value) + u64(i) * 4, n))
-                return false;
-        } else {
-            u16 s = 0;
-            if (!e.outOfLine())
-                s = little_ ? getLE16(e.raw, 8 + 2 * i) : getBE16(e.raw, 8 + 2 * i);
-            else if (!readU16(u64(e.value) + u64(i) * 2, s))
-                return false;
-            n = s;
-        }
-        sum += n;
+    for (std::size_t at = 0; at < list.size(); at += width) {
+        if (width == 4)
+            sum += little_ ? getLE32(list.data(), at) : getBE32(list.data(), at);
+        else
+            sum += little_ ? getLE16(list.data(), at) : getBE16(list.data(), at);
     }
     // The picture's size is a u32 whose all-ones value means "unknown".
     if (sum >= Thumbnail::UNSET)
         return false;
     out = static_cast<u32>(sum);
+    s_.stripByteCounts[key] = out;
     return true;
 }
 
@@ -237,7 +261,11 @@ bool TiffWalk::walkSubIfds(const Entry& e) {
     bool ok = true;
     for (u32 i = 0; i < e.count && ok; ++i) {
         u32 sub = e.value;
-        ok = (e.count == 1 || readU32(u64(e.value) + u64(i) * 4, sub)) && walkIfd(sub, nullptr);
+        // A directory that names one it lies inside would be walked again and
+        // again until the nesting or the directory count stops it, and then
+        // the file is turned away: it is turned away at once.
+        ok = (e.count == 1 || readU32(u64(e.value) + u64(i) * 4, sub)) &&
+             std::find(open_.begin(), open_.end(), sub) == open_.end() && walkIfd(sub, nullptr);
     }
     --depth_;
     return ok;
@@ -246,6 +274,13 @@ bool TiffWalk::walkSubIfds(const Entry& e) {
 bool TiffWalk::walkIfd(u64 offset, u32* nextOffset) {
     if (!s_.countIfd())
         return false;
+    open_.push_back(offset);
+    const bool ok = walkEntries(offset, nextOffset);
+    open_.pop_back();
+    return ok;
+}
+
+bool TiffWalk::walkEntries(u64 offset, u32* nextOffset) {
     u16 count = 0;
     if (!readU16(offset, count) || count > MAX_ENTRIES)
         return false;
@@ -440,8 +475,11 @@ bool TiffWalk::walkFramedIfd(u64 offset, Kind kind) {
                 dt::ReaderReader window(&reader_);
                 FileModuleJpeg jpeg;
                 FileInfo found;
+                // Through the scan's memory of these walks: a preview that the
+                // files of many hits name is walked once.
                 if (window.init(e.value, static_cast<i64>(src_.size() - e.value)) &&
-                    jpeg.analyze(window, found) && !s_.extendEnd(u64(e.value) + found.getSize()))
+                    jpeg.analyzeInScan(window, found, at_ + e.value, jpegWalks_) &&
+                    !s_.extendEnd(u64(e.value) + found.getSize()))
                     return false;
             }
         }
@@ -569,7 +607,55 @@ bool readTiffHeader(const u8* h, bool& little, u32& firstIfd) {
 // Minolta's MRW: blocks of a 4-byte tag and a length, among them the sensor
 // size ("\0PRD") and a TIFF block ("\0TTW"); the 12-bit sensor data follows the
 // block area.
-bool analyzeMrw(dt::Reader& file, ByteSource& src, FileInfo& info, bool little) {
+// What the module keeps for one scan: the walks over MRW blocks, and those of
+// the JPEG module over previews embedded in maker notes, which are answered
+// with their sizes (they are parts of the raw files, not files of their own).
+class TiffMemory : public ScanMemory {
+public:
+    WalkMemory mrwBlocks;
+    WalkMemory jpegWalks{false};
+};
+
+// The block area of an MRW file, up to `total`: the sensor size from its PRD
+// block and where its TTW block's TIFF starts. False when a block cannot be
+// read. A walk that met neither block is kept in the scan's memory (with those
+// blocks, what a later walk would make of it depends on its own limit), so
+// that a later hit whose blocks join its path follows it.
+bool walkMrwBlocks(ByteSource& src, bool little, u64 total, u64 at, WalkMemory* memory,
+                   u64& tiffStart, u16& sensorHeight, u16& sensorWidth, bool& havePrd,
+                   bool& haveTtw) {
+    WalkMemory::Walk walk(memory, at, src.size());
+    WalkMemory::Place block{8};
+    while (block.at < total) {
+        // A later walk follows no further than its own block area goes.
+        if (walk.arrive(block, total - 1) != WalkMemory::Next::GO_ON)
+            return false;
+        if (block.at >= total)
+            break;
+        u8 head[8]; // tag, u32 length
+        if (!src.read(block.at, head, sizeof head))
+            return havePrd || haveTtw ? false : walk.readFailed(block, src.has(block.at, 8));
+        const u32 length = little ? getLE32(head, 4) : getBE32(head, 4);
+        if (std::memcmp(head, "\0PRD", 4) == 0) {
+            if (!readU16(src, little, block.at + 16, sensorHeight) ||
+                !readU16(src, little, block.at + 18, sensorWidth))
+                return false;
+            havePrd = true;
+        } else if (std::memcmp(head, "\0TTW", 4) == 0) {
+            tiffStart = block.at + 8;
+            haveTtw = true;
+        }
+        block.at += u64(length) + 8;
+        ++block.steps;
+    }
+    // Where this walk's block area ends, a later one's may go on.
+    if (!havePrd && !haveTtw)
+        walk.ended(WalkMemory::End::HALTED, block);
+    return true;
+}
+
+bool analyzeMrw(dt::Reader& file, ByteSource& src, FileInfo& info, bool little, u64 at,
+                TiffMemory* memory) {
     u32 headerLength = 0;
     if (!readU32(src, little, 4, headerLength))
         return false;
@@ -581,23 +667,9 @@ bool analyzeMrw(dt::Reader& file, ByteSource& src, FileInfo& info, bool little) 
     bool haveTtw = false;
     u16 sensorHeight = 0;
     u16 sensorWidth = 0;
-    for (u64 block = 8; block < total;) {
-        u8 head[8]; // tag, u32 length
-        if (!src.read(block, head, sizeof head))
-            return false;
-        const u32 length = little ? getLE32(head, 4) : getBE32(head, 4);
-        if (std::memcmp(head, "\0PRD", 4) == 0) {
-            if (!readU16(src, little, block + 16, sensorHeight) ||
-                !readU16(src, little, block + 18, sensorWidth))
-                return false;
-            havePrd = true;
-        } else if (std::memcmp(head, "\0TTW", 4) == 0) {
-            tiffStart = block + 8;
-            haveTtw = true;
-        }
-        block += u64(length) + 8;
-    }
-    if (!havePrd || !haveTtw || tiffStart >= total)
+    if (!walkMrwBlocks(src, little, total, at, memory ? &memory->mrwBlocks : nullptr, tiffStart,
+                       sensorHeight, sensorWidth, havePrd, haveTtw) ||
+        !havePrd || !haveTtw || tiffStart >= total)
         return false;
 
     u8 h[8];
@@ -614,7 +686,8 @@ bool analyzeMrw(dt::Reader& file, ByteSource& src, FileInfo& info, bool little) 
     if (!s.extendEnd((total - tiffStart) + sensorBytes))
         return false;
     s.makerNoteIsIfd = true;
-    TiffWalk walk(window, tiff, tiffLittle, s);
+    TiffWalk walk(window, tiff, tiffLittle, s, at + tiffStart,
+                  memory ? &memory->jpegWalks : nullptr);
     u32 next = 0; // the camera writes one directory; whatever follows is not ours
     if (!walk.walkIfd(firstIfd, &next))
         return false;
@@ -648,12 +721,22 @@ bool FileModuleTiff::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleTiff::analyze(dt::Reader& file, FileInfo& info) {
+    return analyzeInScan(file, info, 0, nullptr);
+}
+
+std::unique_ptr<ScanMemory> FileModuleTiff::newScanMemory() const {
+    return std::make_unique<TiffMemory>();
+}
+
+bool FileModuleTiff::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
+                                   ScanMemory* scanMemory) {
+    TiffMemory* memory = dynamic_cast<TiffMemory*>(scanMemory);
     ByteSource src(file);
     u8 h[8];
     if (!src.read(0, h, sizeof h))
         return false;
     if (h[0] == 0x00)
-        return analyzeMrw(file, src, info, h[3] == 'I');
+        return analyzeMrw(file, src, info, h[3] == 'I', at, memory);
     bool little = false;
     u32 next = 0;
     if (!readTiffHeader(h, little, next))
@@ -661,9 +744,15 @@ bool FileModuleTiff::analyze(dt::Reader& file, FileInfo& info) {
     TiffScanState s(src.size());
     if (!s.extendEnd(sizeof h))
         return false;
-    TiffWalk walk(file, src, little, s);
+    TiffWalk walk(file, src, little, s, at, memory ? &memory->jpegWalks : nullptr);
+    // A chain of directories that comes back to one it passed would go round
+    // until the directory count stops it, and then the file is turned away:
+    // it is turned away at once.
+    std::set<u64> chain;
     do {
         const u64 offset = next;
+        if (!chain.insert(offset).second)
+            return false;
         if (!walk.walkIfd(offset, &next))
             return false;
     } while (next != 0);

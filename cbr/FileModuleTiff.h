@@ -6,6 +6,8 @@
 // find where the file ends, names the raw format by the camera's maker and
 // model, and keeps the smallest usable preview picture as the thumbnail. It
 // never decodes image data; everything it follows must lie inside the window.
+// In a scan, it keeps the walks over MRW blocks and over the JPEG previews in
+// maker notes (WalkMemory).
 
 #include "cbr/FileModule.h"
 
@@ -15,6 +17,8 @@ class FileModuleTiff : public FileModule {
 public:
     bool check(const u8* sector, u32 size) override;
     bool analyze(dt::Reader& file, FileInfo& info) override;
+    std::unique_ptr<ScanMemory> newScanMemory() const override;
+    bool analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) override;
 };
 
 } // namespace cbr

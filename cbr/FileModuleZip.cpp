@@ -1,6 +1,7 @@
 #include "cbr/FileModuleZip.h"
 
 #include "cbr/ByteSource.h"
+#include "cbr/WalkMemory.h"
 #include "core/Array.h"
 
 #include <algorithm>
@@ -50,10 +51,25 @@ constexpr u32 SEARCH_STEP = 65536;
 constexpr u32 SEARCH_READ = SEARCH_STEP + 3;
 constexpr u64 SEARCH_LIMIT = 0x9FFFFF;
 
-bool readHead(ByteSource& src, u64 p, u16& kind) {
+using End = WalkMemory::End;
+
+// A read of n bytes at p that failed ended the walk: CUT when the window ends
+// first, HALTED when a read inside it failed.
+End failedRead(const ByteSource& src, u64 p, u64 n) {
+    return src.has(p, n) ? End::HALTED : End::CUT;
+}
+
+// The record head at p: its kind, or why there is none.
+bool readHead(ByteSource& src, u64 p, u16& kind, End& why) {
     u8 head[RECORD_HEAD];
-    if (!src.read(p, head, sizeof head) || head[0] != 'P' || head[1] != 'K')
+    if (!src.read(p, head, sizeof head)) {
+        why = failedRead(src, p, sizeof head);
         return false;
+    }
+    if (head[0] != 'P' || head[1] != 'K') {
+        why = End::FAILED;
+        return false;
+    }
     kind = getLE16(head, 2);
     return true;
 }
@@ -63,14 +79,22 @@ bool isNextHeader(const u8* b) {
 }
 
 // From p, the next local or central header signature; p moves to it.
-bool findNextHeader(ByteSource& src, u64& p) {
+bool findNextHeader(ByteSource& src, u64& p, End& why) {
     std::vector<u8> buffer(SEARCH_READ);
     for (u64 at = p;; at += SEARCH_STEP) {
-        if (at - p > SEARCH_LIMIT || at > src.size() || src.size() - at < 4)
+        if (at - p > SEARCH_LIMIT) {
+            why = End::FAILED;
             return false;
+        }
+        if (at > src.size() || src.size() - at < 4) {
+            why = End::CUT;
+            return false;
+        }
         const u32 n = static_cast<u32>(std::min<u64>(SEARCH_READ, src.size() - at));
-        if (!src.read(at, buffer.data(), n))
+        if (!src.read(at, buffer.data(), n)) {
+            why = End::HALTED;
             return false;
+        }
         for (u32 i = 0; i + 4 <= n; ++i) {
             if (isNextHeader(&buffer[i])) {
                 p = at + i;
@@ -104,6 +128,115 @@ bool zip64CompressedSize(ByteSource& src, u64 extraStart, const u8* header, u64&
     return true;
 }
 
+// One local file header at p and its data: p moves to the next record head,
+// whose kind it gives.
+bool stepLocal(ByteSource& src, u64& p, u16& kind, End& why) {
+    u8 h[LOCAL_SIZE];
+    if (!src.read(p, h, sizeof h)) {
+        why = failedRead(src, p, sizeof h);
+        return false;
+    }
+    const u64 extraStart = p + LOCAL_SIZE + getLE16(h, LOCAL_OFF_NAME_LENGTH);
+    p = extraStart + getLE16(h, LOCAL_OFF_EXTRA_LENGTH);
+    if (getLE16(h, LOCAL_OFF_FLAGS) & FLAG_DATA_DESCRIPTOR) {
+        if (!findNextHeader(src, p, why))
+            return false;
+    } else {
+        u64 compressed = getLE32(h, LOCAL_OFF_COMPRESSED);
+        if (compressed == SIZE_IN_ZIP64_EXTRA &&
+            !zip64CompressedSize(src, extraStart, h, compressed)) {
+            why = failedRead(src, extraStart, getLE16(h, LOCAL_OFF_EXTRA_LENGTH));
+            return false;
+        }
+        // Larger than the window it cannot be, and p must not wrap round.
+        if (compressed > src.size()) {
+            why = End::FAILED;
+            return false;
+        }
+        p += compressed;
+    }
+    return readHead(src, p, kind, why);
+}
+
+// The records after the local file headers, from the record head at p to the
+// end of the end-of-central-directory record and its comment: the archive's
+// size, or why it has none.
+bool walkDirectory(ByteSource& src, u64 p, u64& size, End& why) {
+    u16 kind = 0;
+    if (!readHead(src, p, kind, why))
+        return false;
+    if (kind == KIND_ARCHIVE_EXTRA) {
+        u32 length = 0;
+        if (!src.le32(p + 4, length)) {
+            why = failedRead(src, p + 4, 4);
+            return false;
+        }
+        p += ARCHIVE_EXTRA_FIXED + u64(length);
+        if (!readHead(src, p, kind, why))
+            return false;
+    }
+
+    while (kind == KIND_CENTRAL) {
+        u8 h[CENTRAL_SIZE];
+        if (!src.read(p, h, sizeof h)) {
+            why = failedRead(src, p, sizeof h);
+            return false;
+        }
+        p += CENTRAL_SIZE + u64(getLE16(h, CENTRAL_OFF_NAME_LENGTH)) +
+             getLE16(h, CENTRAL_OFF_EXTRA_LENGTH) + getLE16(h, CENTRAL_OFF_COMMENT_LENGTH);
+        if (!readHead(src, p, kind, why))
+            return false;
+    }
+
+    if (kind == KIND_SIGNATURE) {
+        u16 length = 0;
+        if (!src.le16(p + 4, length)) {
+            why = failedRead(src, p + 4, 2);
+            return false;
+        }
+        p += SIGNATURE_FIXED + u64(length);
+        if (!readHead(src, p, kind, why))
+            return false;
+    }
+    if (kind == KIND_ZIP64_END) {
+        u64 length = 0;
+        if (!src.le64(p + 4, length)) {
+            why = failedRead(src, p + 4, 8);
+            return false;
+        }
+        // A length beyond the window would only wrap p round to an earlier place.
+        if (length > src.size()) {
+            why = End::FAILED;
+            return false;
+        }
+        p += ZIP64_END_FIXED + length;
+        if (!readHead(src, p, kind, why))
+            return false;
+    }
+    if (kind == KIND_ZIP64_LOCATOR) {
+        p += ZIP64_LOCATOR_SIZE;
+        if (!readHead(src, p, kind, why))
+            return false;
+    }
+
+    u8 end[END_SIZE];
+    if (kind != KIND_END) {
+        why = End::FAILED;
+        return false;
+    }
+    if (!src.read(p, end, sizeof end)) {
+        why = failedRead(src, p, sizeof end);
+        return false;
+    }
+    // A comment cut by the window's end is kept as far as it goes: the archive
+    // itself is whole.
+    size = std::min(p + END_SIZE + getLE16(end, END_OFF_COMMENT_LENGTH), src.size());
+    return true;
+}
+
+// The walk's states: at a local file header, or at the first record after them.
+enum State : u8 { LOCAL, DIRECTORY };
+
 } // namespace
 
 bool FileModuleZip::check(const u8* sector, u32 size) {
@@ -111,84 +244,39 @@ bool FileModuleZip::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleZip::analyze(dt::Reader& file, FileInfo& info) {
+    return analyzeInScan(file, info, 0, nullptr);
+}
+
+std::unique_ptr<ScanMemory> FileModuleZip::newScanMemory() const {
+    return std::make_unique<WalkMemory>();
+}
+
+bool FileModuleZip::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
     ByteSource src(file);
-    u64 p = 0;
     u16 kind = 0;
-    if (!readHead(src, p, kind))
+    End why = End::FAILED;
+    if (!readHead(src, 0, kind, why))
         return false;
-
-    while (kind == KIND_LOCAL) {
-        u8 h[LOCAL_SIZE];
-        if (!src.read(p, h, sizeof h))
+    WalkMemory::Walk walk(dynamic_cast<WalkMemory*>(memory), at, src.size());
+    WalkMemory::Place place{0, 0, kind == KIND_LOCAL ? LOCAL : DIRECTORY};
+    while (true) {
+        if (walk.arrive(place) != WalkMemory::Next::GO_ON)
             return false;
-        const u64 extraStart = p + LOCAL_SIZE + getLE16(h, LOCAL_OFF_NAME_LENGTH);
-        p = extraStart + getLE16(h, LOCAL_OFF_EXTRA_LENGTH);
-        if (getLE16(h, LOCAL_OFF_FLAGS) & FLAG_DATA_DESCRIPTOR) {
-            if (!findNextHeader(src, p))
-                return false;
-        } else {
-            u64 compressed = getLE32(h, LOCAL_OFF_COMPRESSED);
-            if (compressed == SIZE_IN_ZIP64_EXTRA &&
-                !zip64CompressedSize(src, extraStart, h, compressed))
-                return false;
-            // Larger than the window it cannot be, and p must not wrap round.
-            if (compressed > src.size())
-                return false;
-            p += compressed;
+        if (place.state == DIRECTORY)
+            break;
+        u64 p = place.at;
+        if (!stepLocal(src, p, kind, why)) {
+            walk.ended(why, place);
+            return false;
         }
-        if (!readHead(src, p, kind))
-            return false;
+        place = {p, place.steps + 1, kind == KIND_LOCAL ? LOCAL : DIRECTORY};
     }
-
-    if (kind == KIND_ARCHIVE_EXTRA) {
-        u32 length = 0;
-        if (!src.le32(p + 4, length))
-            return false;
-        p += ARCHIVE_EXTRA_FIXED + u64(length);
-        if (!readHead(src, p, kind))
-            return false;
-    }
-
-    while (kind == KIND_CENTRAL) {
-        u8 h[CENTRAL_SIZE];
-        if (!src.read(p, h, sizeof h))
-            return false;
-        p += CENTRAL_SIZE + u64(getLE16(h, CENTRAL_OFF_NAME_LENGTH)) +
-             getLE16(h, CENTRAL_OFF_EXTRA_LENGTH) + getLE16(h, CENTRAL_OFF_COMMENT_LENGTH);
-        if (!readHead(src, p, kind))
-            return false;
-    }
-
-    if (kind == KIND_SIGNATURE) {
-        u16 length = 0;
-        if (!src.le16(p + 4, length))
-            return false;
-        p += SIGNATURE_FIXED + u64(length);
-        if (!readHead(src, p, kind))
-            return false;
-    }
-    if (kind == KIND_ZIP64_END) {
-        u64 length = 0;
-        // A length beyond the window would only wrap p round to an earlier place.
-        if (!src.le64(p + 4, length) || length > src.size())
-            return false;
-        p += ZIP64_END_FIXED + length;
-        if (!readHead(src, p, kind))
-            return false;
-    }
-    if (kind == KIND_ZIP64_LOCATOR) {
-        p += ZIP64_LOCATOR_SIZE;
-        if (!readHead(src, p, kind))
-            return false;
-    }
-
-    u8 end[END_SIZE];
-    if (kind != KIND_END || !src.read(p, end, sizeof end))
+    u64 size = 0;
+    if (!walkDirectory(src, place.at, size, why)) {
+        walk.ended(why, place);
         return false;
-    // A comment cut by the window's end is kept as far as it goes: the archive
-    // itself is whole.
-    const u64 size = std::min(p + END_SIZE + getLE16(end, END_OFF_COMMENT_LENGTH), src.size());
-
+    }
+    walk.ended(End::FOUND, place, size);
     info.clear();
     info.setSize(size);
     info.setType("zip");

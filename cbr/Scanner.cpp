@@ -33,20 +33,29 @@ void Scanner::setPatterns(const std::vector<Pattern>& patterns, Callback* callba
     callback_ = callback;
     pendingIndex_ = NONE;
     pending_.clear();
-    mp3Index_ = NONE;
-    mpegIndex_ = NONE;
+    skipSlots_.assign(patterns_.size(), NONE);
+    skipEnds_.clear();
     // Only an "mpeg" pattern before the first "mp3" one is skipped inside MPEG
     // files; the table puts it there.
+    u32 mpegIndex = NONE;
     for (u32 i = 0; i < patterns_.size(); ++i) {
         if (patterns_[i].type() == "mp3") {
-            mp3Index_ = i;
+            skipSlots_[i] = newSkipSlot();
             break;
         }
         if (patterns_[i].type() == "mpeg")
-            mpegIndex_ = i;
+            mpegIndex = i;
     }
-    mp3End_ = 0;
-    mpegEnd_ = 0;
+    if (mpegIndex != NONE)
+        skipSlots_[mpegIndex] = newSkipSlot();
+    std::map<FileModule*, u32> owners;
+    for (u32 i = 0; i < patterns_.size(); ++i) {
+        FileModule* module = patterns_[i].analyzeModule();
+        if (module == nullptr || !module->ownsHitsInsideItsFiles() || skipSlots_[i] != NONE)
+            continue;
+        auto owner = owners.find(module);
+        skipSlots_[i] = owner != owners.end() ? owner->second : (owners[module] = newSkipSlot());
+    }
     memories_.clear();
     for (const Pattern& pattern : patterns_) {
         FileModule* module = pattern.analyzeModule();
@@ -66,9 +75,8 @@ void Scanner::processSector(u64 byteOffset, const u8* sector, u32 size) {
 }
 
 Scanner::Outcome Scanner::tryPattern(u32 i, u64 byteOffset, const u8* sector, u32 size) {
-    if (i == mp3Index_ && byteOffset < mp3End_)
-        return NO_MATCH;
-    if (i == mpegIndex_ && byteOffset < mpegEnd_)
+    const u32 skipSlot = skipSlots_[i];
+    if (skipSlot != NONE && byteOffset < skipEnds_[skipSlot])
         return NO_MATCH;
     const Pattern& pattern = patterns_[i];
     if (!pattern.matches(sector, size))
@@ -101,16 +109,19 @@ Scanner::Outcome Scanner::tryPattern(u32 i, u64 byteOffset, const u8* sector, u3
         return NO_MATCH;
     }
 
-    if (i == mp3Index_)
-        mp3End_ = byteOffset + info.getSize();
-    else if (i == mpegIndex_)
-        mpegEnd_ = byteOffset + info.getSize();
+    if (skipSlot != NONE)
+        skipEnds_[skipSlot] = byteOffset + info.getSize();
     reportPending(byteOffset);
     if (callback_ != nullptr) {
         info.setStart(byteOffset);
         callback_->found(info);
     }
     return FOUND;
+}
+
+u32 Scanner::newSkipSlot() {
+    skipEnds_.push_back(0);
+    return static_cast<u32>(skipEnds_.size() - 1);
 }
 
 void Scanner::finish(u64 byteOffset) {

@@ -7,9 +7,12 @@
 // window onto the candidate and lets the module find the file's size and
 // attributes. Finished files leave through the callback.
 //
-// Two patterns are not tested inside the last file their module found: the first
-// "mp3" pattern and the last "mpeg" pattern before it. A stream of audio or video
-// frames would otherwise yield a new file at nearly every sector.
+// Some patterns are not tested inside the last file found through them: the
+// first "mp3" pattern and the last "mpeg" pattern before it (a stream of audio
+// or video frames would otherwise yield a new file at nearly every sector), and
+// every pattern of a module whose files are chains of members
+// (FileModule::ownsHitsInsideItsFiles: an archive or a movie found once is one
+// file, not one more from each member on).
 
 #include "cbr/FileInfo.h"
 #include "cbr/FileModuleRegistry.h"
@@ -59,6 +62,7 @@ private:
     enum Outcome { NO_MATCH, FOUND };
     Outcome tryPattern(u32 i, u64 byteOffset, const u8* sector, u32 size);
     void reportPending(u64 byteOffset);
+    u32 newSkipSlot();
 
     dt::ReaderReader window_;
     FileModuleRegistry* registry_;
@@ -67,10 +71,12 @@ private:
     PatternIndex index_;
     u32 pendingIndex_ = NONE;
     FileInfo pending_;
-    u32 mp3Index_ = NONE;
-    u64 mp3End_ = 0;
-    u32 mpegIndex_ = NONE;
-    u64 mpegEnd_ = 0;
+    // For each pattern, NONE or the index of the end in skipEnds_ below which
+    // it is not tested: the end of the last file found through the pattern (the
+    // MP3 and MPEG ones) or through any pattern of its module (a module that
+    // owns the hits inside its files).
+    std::vector<u32> skipSlots_;
+    std::vector<u64> skipEnds_;
     // Each analyze module's memory for this scan (FileModule::newScanMemory).
     std::map<FileModule*, std::unique_ptr<ScanMemory>> memories_;
 };

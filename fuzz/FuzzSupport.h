@@ -151,15 +151,23 @@ inline void fuzzModule(cbr::FileModule& module, const std::vector<u8>& window) {
     }
 
     // A module with a scan memory answers a later hit through it as it would
-    // afresh: here the whole input is an earlier hit at 0, and the bytes from
-    // the next sector start on a later one.
-    std::unique_ptr<cbr::ScanMemory> memory = module.newScanMemory();
-    if (memory && window.size() > 512) {
+    // afresh: here the input is an earlier hit at 0, whose window holds all of
+    // it or ends sooner, and the bytes from the next sector start on a later
+    // one. Only a hit inside the file found at 0 may be turned away, as a part
+    // of it.
+    if (window.size() <= 512)
+        return;
+    for (const std::size_t firstWindow : {window.size(), window.size() - window.size() / 4}) {
+        std::unique_ptr<cbr::ScanMemory> memory = module.newScanMemory();
+        if (!memory)
+            return;
         cbr::FileInfo first, later, afresh;
-        module.analyzeInScan(reader, first, 0, memory.get());
+        InputReader earlier(window.data(), firstWindow);
+        const bool found = module.analyzeInScan(earlier, first, 0, memory.get());
         InputReader rest(window.data() + 512, window.size() - 512);
         const bool remembered = module.analyzeInScan(rest, later, 512, memory.get());
-        require(remembered == module.analyze(rest, afresh));
+        const bool fresh = module.analyze(rest, afresh);
+        require(remembered == fresh || (fresh && found && first.getSize() > 512));
         require(!remembered || (later.getSize() == afresh.getSize() &&
                                 later.getAttributes().bytes() == afresh.getAttributes().bytes()));
     }

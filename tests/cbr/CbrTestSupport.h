@@ -34,8 +34,11 @@ public:
         return onAnalyze ? onAnalyze(file, info) : false;
     }
 
+    bool ownsHitsInsideItsFiles() const override { return ownsHits; }
+
     Check onCheck;
     Analyze onAnalyze;
+    bool ownsHits = false;
     int checks = 0;
     int analyses = 0;
     std::vector<i64> windowSizes;

@@ -4,6 +4,7 @@
 // turned away or cut where they must be, without a read outside the window.
 
 #include "cbr/FileModuleRegistry.h"
+#include "core/Array.h"
 #include "tests/cbr/CarvingCorpus.h"
 #include "tests/cbr/ModuleRun.h"
 #include "tests/support/TestUtil.h"
@@ -130,6 +131,18 @@ TEST(ModuleFamiliesTest, TiffAndCameraRaw) {
              patched(wide, 8, le(1000, 2)).substr(0, 8 + 2 + 12000) + le(0, 4) + noise(8, 3),
              8 + 2 + 12000 + 4},
             {"a directory that names itself as the next", "tiff", loop, NO_FILE},
+            {"two directories that name each other as the next", "tiff",
+             std::string("II*\0", 4) + le(8, 4) + le(0, 2) + le(14, 4) + le(0, 2) + le(8, 4),
+             NO_FILE},
+            {"a sub-directory that is the directory it lies in", "tiff",
+             std::string("II*\0", 4) + le(8, 4) + le(1, 2) + le(0x014A, 2) + le(4, 2) + le(1, 4) +
+                 le(8, 4) + le(0, 4),
+             NO_FILE},
+            // Not a loop: the same directory twice in one list is walked twice.
+            {"one sub-directory named twice", "tiff",
+             std::string("II*\0", 4) + le(8, 4) + le(1, 2) + le(0x014A, 2) + le(4, 2) + le(2, 4) +
+                 le(28, 4) + le(0, 4) + le(0, 2) + le(26, 4) + le(26, 4) + noise(20, 5),
+             36},
             {"MRW without room for its sensor data", "mrw", mrw.substr(0, mrw.size() - 1), NO_FILE},
             {"CRW whose preview entry wraps 32 bits", "crw", crw + noise(100, 6), NO_FILE},
         });
@@ -207,9 +220,22 @@ TEST(ModuleFamiliesTest, Archives) {
         std::string z = zip;
         return z.insert(end, "PK\x06\x06" + le(length, 8) + body);
     };
+    const std::string arj = bytesOf("ARJ");
+    // Extended headers of 4 bytes (and their CRC32) behind the main header.
+    const u64 mainEnd = 4 + getLE16(reinterpret_cast<const u8*>(arj.data()), 2) + 4;
+    auto withExtendedHeaders = [&](u32 n) {
+        std::string a = arj;
+        for (u32 i = 0; i < n; ++i)
+            a.insert(mainEnd, le(4, 2) + "ext" + std::to_string(i % 10) + le(0, 4));
+        return a;
+    };
     expectFamily(
         {"zip", "arj", "rar", "lzh"},
         {
+            {"ARJ main header whose CRC32 does not fit", "arj", patched(arj, 5, "\x55"), NO_FILE},
+            {"ARJ with 16 extended headers", "arj", withExtendedHeaders(16), arj.size() + 160,
+             "report"},
+            {"ARJ with 17 extended headers", "arj", withExtendedHeaders(17), NO_FILE},
             // Header 39 bytes + data 2^32 - 39: a 32-bit sum of 0 would
             // keep the walk in place; in 64 bits it leaves the window.
             {"RAR member whose sizes wrap 32 bits", "rar",
@@ -239,6 +265,65 @@ TEST(ModuleFamiliesTest, Documents) {
             {"DBX of its header alone", "dbx", patched(dbx, 0x7C, le(0x80, 4)), 0x80},
             {"HTML with a NUL before its closing tag", "text", html, NO_FILE},
         });
+}
+
+struct Bounded {
+    std::string label;
+    std::string module;
+    std::string window;
+    u64 maxBytesRead;
+};
+
+// A TIFF whose one directory, at 0x20000, names itself as the next one (or as
+// its own sub-directory) and lists 32768 strip byte counts at 0x8000, so that
+// each visit of it reads three blocks of the window.
+std::string tiffRevisiting(bool asSubDirectory) {
+    std::string t = std::string("II*\0", 4) + le(0x20000, 4);
+    t.resize(0x20000, '\0');
+    t += le(asSubDirectory ? 2 : 1, 2) + le(0x0117, 2) + le(3, 2) + le(32768, 4) + le(0x8000, 4);
+    if (asSubDirectory)
+        t += le(0x014A, 2) + le(4, 2) + le(1, 4) + le(0x20000, 4);
+    return t + le(asSubDirectory ? 0 : 0x20000, 4) + std::string(0x10000, '\0');
+}
+
+// Walks that have nothing to find stop after a few reads: false matches among
+// random bytes, and the loops that a hostile file builds.
+TEST(ModuleFamiliesTest, WalksThatFindNothingStopEarly) {
+    const std::string random = noise(2 << 20, 11);
+    const std::string arj = bytesOf("ARJ");
+    std::vector<Bounded> cases = {
+        {"ARJ main header whose CRC32 does not fit", "arj",
+         patched(arj, 5, "\x55").substr(0, 60) + random, 70000},
+        {"TIFF directory that names itself", "tiff", tiffRevisiting(false), 400000},
+        {"TIFF directory that is its own sub-directory", "tiff", tiffRevisiting(true), 400000},
+    };
+    const std::vector<std::pair<const char*, std::string>> signatures = {
+        {"arj", std::string("\x60\xEA\x28\x00\x1E\x0B\x01\x00\x00\x00\x02", 11)},
+        {"jpeg", "\xFF\xD8\xFF"},
+        {"png", "\x89PNG\r\n\x1A\n"},
+        {"gif", "GIF89a"},
+        {"mov", std::string("\0\0\0\x20", 4) + "ftypisom"},
+        // (With data descriptors, the search for the next header may read 10 MB.)
+        {"zip", std::string("PK\x03\x04\x14\0\0\0", 8)},
+        {"lzh", std::string("\x1F\x00-lh5-", 7)},
+        {"rar", std::string("Rar!\x1A\x07\x00", 7)},
+        {"tiff", std::string("II*\0", 4)},
+        {"tiff", std::string("\0MRM", 4)},
+        {"ole", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\0\0\0\0", 12)},
+        {"asf", std::string("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA", 12)},
+        {"text", "<html>"},
+        {"mp3", std::string("ID3\x03\0\0", 6)},
+        {"riff", "RIFF"},
+    };
+    for (const auto& s : signatures)
+        cases.push_back({std::string(s.first) + " signature before random bytes", s.first,
+                         s.second + random, 140000});
+    for (const Bounded& c : cases) {
+        SCOPED_TRACE(c.label);
+        const moduletest::Run r = moduletest::run(moduleNamed(c.module), c.window);
+        EXPECT_FALSE(r.ok);
+        EXPECT_LE(r.bytesRead, c.maxBytesRead);
+    }
 }
 
 // Fuzzer finds. fuzz_picture_mpeg_modules, input 22 (the MPEG module on an

@@ -28,8 +28,10 @@ public:
             return false;
         }
         std::memcpy(buffer, bytes_.data() + offset, static_cast<std::size_t>(n));
+        bytesRead += static_cast<u64>(n);
         return true;
     }
+    u64 bytesRead = 0;
 
 private:
     const std::string& bytes_;
@@ -38,6 +40,7 @@ private:
 struct Run {
     bool ok = false;
     cbr::FileInfo info;
+    u64 bytesRead = 0;
     u64 size() const { return ok ? info.getSize() : ~u64(0); }
     std::string name() const { return info.getAttributes().get("name", ""); }
 };
@@ -49,6 +52,7 @@ inline Run run(cbr::FileModule& module, const std::string& window) {
     Run r;
     r.info.getAttributes().set("stale", "x");
     r.ok = module.analyze(reader, r.info);
+    r.bytesRead = reader.bytesRead;
     if (r.ok) {
         EXPECT_LE(r.info.getSize(), window.size());
         EXPECT_FALSE(r.info.getType().empty());
