@@ -23,7 +23,7 @@ using Sector = std::array<u8, 512>;
 
 void checkFatRecord(const FAT_FS_PARAMS& p, u64 sourceSectors) {
     require(p.isValid());
-    require(p.endLBA() <= sourceSectors);
+    require(fuzzsupport::sourceHoldsHalf(p.startingLBA, p.totalSectors, sourceSectors));
     require(p.endLBA() - 1 <= 0xFFFFFFFFull);
     u32 clusters = p.get_cluster_count();
     require(clusters <= maxClusterCount(p.fatType()));
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (ntfsFsParamsFromBootSector(lba, sector.data(), ntfs, source)) {
             require(boot.kind == FS_NTFS);
             require(ntfs.isValid());
-            require(ntfs.totalSectors <= source && ntfs.startingLBA <= source - ntfs.totalSectors);
+            require(fuzzsupport::sourceHoldsHalf(ntfs.startingLBA, ntfs.totalSectors, source));
             require(ntfs.clusterLBA(ntfs.mftLCN) < source ||
                     ntfs.clusterLBA(ntfs.mftMirrLCN) < source);
         }

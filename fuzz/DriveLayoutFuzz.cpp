@@ -127,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         FAT_FS_PARAMS fat;
         if (form_fat_fs_params(e, fat, driver))
-            require(fat.isValid() && fat.endLBA() <= sectors);
+            require(fat.isValid() &&
+                    fuzzsupport::sourceHoldsHalf(fat.startingLBA, fat.totalSectors, sectors));
         NTFS_FS_PARAMS ntfs;
         if (form_ntfs_fs_params(e, ntfs, driver))
             require(ntfs.isValid());

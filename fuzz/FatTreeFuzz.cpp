@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FAT_FS_PARAMS params;
     if (!fatFsParamsFromBootSector(0, data, params, driver->getSectorCount()))
         return 0;
-    require(params.endLBA() <= driver->getSectorCount());
+    require(fuzzsupport::sourceHoldsHalf(params.startingLBA, params.totalSectors,
+                                         driver->getSectorCount()));
 
     const u8 variant = data[0x1FC];
     Bitmap mirror(params.sectorsPerFAT);

@@ -33,6 +33,15 @@ inline void require(bool condition) {
         std::abort();
 }
 
+// A volume that a boot sector forms may run past the end of a source that was
+// copied only in part, but the source holds at least half of it.
+inline bool sourceHoldsHalf(u64 startLba, u64 totalSectors, u64 sourceSectors) {
+    if (startLba >= sourceSectors)
+        return false;
+    const u64 held = sourceSectors - startLba;
+    return totalSectors <= held || totalSectors - held <= held;
+}
+
 inline std::string textOf(const std::uint8_t* data, std::size_t size) {
     return std::string(reinterpret_cast<const char*>(data), size);
 }
