@@ -110,27 +110,18 @@ TEST_F(ScannerTest, AFileFoundByAnalysisEndsThePendingOne) {
 
 // Inside a file found through the "mp3" pattern only that pattern is skipped;
 // inside one of a module that owns its hits (an archive found once is one
-// file), every pattern of that module. Hits of other modules are tested there,
+// file), every pattern of that module. Hits of other modules are tried there,
 // and a failed analysis claims nothing.
-TEST(ScannerSkipTest, InsideAFoundFileOnlyItsPatternOrItsOwningModuleIsSkipped) {
-    struct Row {
-        const char* type; // of the first pattern
-        bool ownsHits;
-        std::vector<Found> files;
-        int analyses;
-    };
-    // The files' types are their magic bytes.
-    const Row rows[] = {
-        {"mp3",
-         false,
-         {{0, 5121, "AAAA"},
-          {2048, 512, "BBBB"},
-          {2560, 100, "OTHR"},
-          {6144, 600, "AAAA"},
-          {6656, 600, "BBBB"}},
-         5},
-        {"chain", true, {{0, 5121, "AAAA"}, {2560, 100, "OTHR"}, {6144, 600, "AAAA"}}, 3},
-    };
+class ScannerSkipTest : public ScannerTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(ScannerSkipTest, InsideAFoundFileOnlyItsPatternOrItsOwningModuleIsSkipped) {
+    const bool owns = GetParam();
+    StubModule* m = module("m");
+    m->ownsHits = owns;
+    StubModule* other = module("other");
+    add(owns ? "chain" : "mp3", "AAAA", m);
+    add("more", "BBBB", m);
+    add("other", "OTHR", other);
     Image image(40);
     image.putFile(0, "AAAA", 10 * 512 + 1); // ends inside sector 10
     image.putFile(3, "AAAA", 512);
@@ -140,41 +131,19 @@ TEST(ScannerSkipTest, InsideAFoundFileOnlyItsPatternOrItsOwningModuleIsSkipped) 
     image.putFile(11, "BBBB", 100000); // past the image: no file
     image.putFile(12, "AAAA", 600);
     image.putFile(13, "BBBB", 600);
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.type);
-        FileModuleRegistry registry(FileModuleRegistry::NO_MODULES);
-        StubModule* stub = cbrtest::addStub(registry, "module").stub;
-        StubModule* other = cbrtest::addStub(registry, "other").stub;
-        stub->ownsHits = row.ownsHits;
-        std::vector<Pattern> table(3);
-        const char* types[] = {row.type, "more", "other"};
-        const char* bytes[] = {"AAAA", "BBBB", "OTHR"};
-        for (int i = 0; i < 3; ++i) {
-            table[i].setType(types[i]);
-            table[i].setBytes(0, reinterpret_cast<const u8*>(bytes[i]), 4);
-            table[i].setAnalyzeModule(i < 2 ? stub : other);
-            table[i].setMaxSize(1000000);
-        }
-        const auto analyze = [](dt::Reader& file, FileInfo& info) {
-            u8 head[4];
-            return file.read(0, head, 4) &&
-                   cbrtest::sizeAtByte4(std::string(reinterpret_cast<char*>(head), 4))(file, info);
-        };
-        stub->onAnalyze = analyze;
-        other->onAnalyze = analyze;
-        testutil::MemoryReader source(image.bytes());
-        Scanner scanner(source, &registry);
-        Collector collector;
-        scanner.setPatterns(table, &collector);
-        cbrtest::scanImage(scanner, image);
-        std::vector<Found> files;
-        for (const FileInfo& f : collector.files)
-            files.push_back({f.getStart(), f.getSize(), f.getType()});
-        EXPECT_EQ(files, row.files);
-        EXPECT_EQ(stub->analyses, row.analyses);
-        EXPECT_EQ(other->analyses, 1);
-    }
+    std::vector<Found> files = {{0, 5121, "m"}, {2560, 100, "other"}, {6144, 600, "m"}};
+    if (!owns)
+        files = {{0, 5121, "m"},
+                 {2048, 512, "m"},
+                 {2560, 100, "other"},
+                 {6144, 600, "m"},
+                 {6656, 600, "m"}};
+    EXPECT_EQ(scan(image), files);
+    EXPECT_EQ(m->analyses, owns ? 3 : 5);
+    EXPECT_EQ(other->analyses, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(OwnedHits, ScannerSkipTest, testing::Bool());
 
 TEST_F(ScannerTest, OnlyAnMpegPatternBeforeTheFirstMp3PatternIsSkipped) {
     Image image(20);
@@ -382,11 +351,6 @@ struct Hostile {
     u64 maxReads = 0;
 };
 
-std::ostream& operator<<(std::ostream& out, const Hostile& h) {
-    return out << h.kind << (h.ending == hostile::Ending::AT_THE_END ? " ended" : "")
-               << (h.maxSize ? " in short windows" : "");
-}
-
 // An image of `kib` KiB in which every sector starts a header of one kind that
 // chains into the next sector (tests/support/HostileCarvingImages.h).
 class HostileImageTest : public testing::TestWithParam<Hostile> {
@@ -423,15 +387,16 @@ constexpr hostile::Ending NEVER = hostile::Ending::NEVER;
 constexpr hostile::Ending ENDED = hostile::Ending::AT_THE_END;
 
 const Hostile HOSTILE_IMAGES[] = {
-    {"png", NEVER, 0},           {"png", ENDED, 0},       {"png", ENDED, 40000},
-    {"gif", NEVER, 0},           {"gif", ENDED, 40000},   {"jpeg", NEVER, 0},
-    {"jpeg", ENDED, 40000},      {"html", NEVER, 40000},  {"html", ENDED, 0},
-    {"xml", ENDED, 40000},       {"mov", NEVER, 40000},   {"mov", ENDED, 0},
-    {"zip", NEVER, 0},           {"zip", ENDED, 40000},   {"lzh", ENDED, 0},
-    {"rar", NEVER, 0},           {"arj", ENDED, 0},       {"tiff", NEVER, 0},
-    {"mrw", NEVER, 40000},       {"asf", NEVER, 0},       {"asf", NEVER, 40000},
-    {"ole", NEVER, 0, 1024, 16}, {"crw", NEVER, 0, 2048}, {"mpeg-program", NEVER, 0},
-    {"mpeg-video", NEVER, 0},    {"mp3", NEVER, 0},
+    {"png", NEVER, 0},       {"png", ENDED, 0},          {"png", ENDED, 40000},
+    {"gif", NEVER, 0},       {"gif", ENDED, 40000},      {"jpeg", NEVER, 0},
+    {"jpeg", ENDED, 40000},  {"html", NEVER, 40000},     {"html", ENDED, 0},
+    {"xml", ENDED, 40000},   {"mov", NEVER, 0},          {"mov", NEVER, 40000},
+    {"mov", ENDED, 0},       {"zip", NEVER, 0},          {"zip", ENDED, 40000},
+    {"lzh", ENDED, 0},       {"rar", NEVER, 0},          {"arj", ENDED, 0},
+    {"tiff", NEVER, 0},      {"mrw", NEVER, 0},          {"mrw", NEVER, 40000},
+    {"asf", NEVER, 0},       {"asf", NEVER, 40000},      {"ole", NEVER, 0, 1024, 16},
+    {"crw", NEVER, 0, 2048}, {"mpeg-program", NEVER, 0}, {"mpeg-video", NEVER, 0},
+    {"mp3", NEVER, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Kinds, HostileImageTest, testing::ValuesIn(HOSTILE_IMAGES),
