@@ -2,8 +2,6 @@
 
 #include "core/DateTime.h"
 #include "tests/support/FilesCameBack.h"
-#include "tests/support/FsImages.h"
-#include "tests/support/ProbeRun.h"
 #include "tests/support/RecordingProgress.h"
 #include "tests/support/TestUtil.h"
 
@@ -248,68 +246,41 @@ TEST_F(RecovererCopyOffTest, LongNamesAndPathsAreCutFromTheirHead) {
 
     // A destination of 100 bytes with its separator leaves 4,095 - 13 - 100 =
     // 3,982 bytes of path, counted in bytes: 15 folders of 250 bytes and a name
-    // of 217 stay whole, a name of 218 takes the path's head away.
-    Path path;
-    std::string folders;
-    for (char c = 'a'; c < 'a' + 15; ++c) {
-        path.push_back(std::string(250, c));
-        folders += path.back() + "/";
-    }
-    const std::string at100 = base + std::string(99 - base.size(), 'd');
-    for (const std::size_t nameBytes : {217u, 218u}) {
-        const std::string name = std::string(nameBytes - 4, 'n') + ".txt";
-        const std::string full = folders + name;
-        RecovererCopyOff r(at100, "", 0);
-        recover(r, path, name, "deep");
-        const std::string expected = nameBytes == 217 ? full : "~" + full.substr(2);
-        ASSERT_EQ(r.getFiles(), (Names{expected})) << nameBytes;
-        EXPECT_EQ(readAll(at100 + "/" + expected), "deep");
-    }
-
-    // 85 three-byte characters make a folder name of 255 bytes. Where the cut
-    // lands on its start, "~" and all of it would be one byte more than a name
-    // holds; where it lands inside a character, the character is not split.
+    // of 217 stay whole, a name of 218 takes the path's head away. 85 three-byte
+    // characters make a folder name of 255 bytes: where the cut lands on its
+    // start, "~" and all of it would be one byte more than a name holds; where
+    // it lands inside a character, the character is not split.
     std::string euros;
     for (int i = 0; i < 85; ++i)
         euros += "\xE2\x82\xAC";
-    Path below = {"x", euros};
-    std::string rest;
+    Path deep;
+    Path belowEuros = {"x", euros};
+    std::string folders;
     for (char c = 'a'; c < 'a' + 14; ++c) {
-        below.push_back(std::string(250, c));
-        rest += below.back() + "/";
+        deep.push_back(std::string(250, c));
+        belowEuros.push_back(deep.back());
+        folders += deep.back() + "/";
     }
-    for (const std::size_t nameBytes : {211u, 212u}) {
-        const std::string name = std::string(nameBytes - 4, 'n') + ".txt";
+    deep.push_back(std::string(250, 'o'));
+    const std::string fifteen = folders + deep.back() + "/";
+    const std::string at100 = base + std::string(99 - base.size(), 'd');
+    const struct {
+        const Path& path;
+        std::size_t nameBytes;
+        std::string folders; // where the file comes back
+    } rows[] = {
+        {deep, 217, fifteen},
+        {deep, 218, "~" + fifteen.substr(2)},
+        {belowEuros, 211, "~" + euros.substr(3) + "/" + folders},
+        {belowEuros, 212, "~" + euros.substr(3) + "/" + folders},
+    };
+    for (const auto& row : rows) {
+        const std::string name = std::string(row.nameBytes - 4, 'n') + ".txt";
         RecovererCopyOff r(at100, "", 0);
-        recover(r, below, name, "a");
-        const std::string expected = "~" + euros.substr(3) + "/" + rest + name;
-        ASSERT_EQ(r.getFiles(), (Names{expected})) << nameBytes;
-        EXPECT_EQ(readAll(at100 + "/" + expected), "a");
+        recover(r, row.path, name, "deep");
+        ASSERT_EQ(r.getFiles(), (Names{row.folders + name})) << row.nameBytes;
+        EXPECT_EQ(readAll(at100 + "/" + row.folders + name), "deep");
     }
-}
-
-// Five folders with long names on a FAT32 volume made by mkfs.fat and mtools,
-// a file 312 characters below its root: the probe recovers it at its whole
-// path, as Linux takes it.
-TEST_F(RecovererCopyOffTest, ADeepPathOnFat32ComesBackWhole) {
-    testutil::FatImageOptions options;
-    options.sizeKiB = 40000;
-    options.fatBits = 32;
-    testutil::FatImage image(tmp.file("fat32.img"), options);
-    std::string path;
-    for (int row = 1; row <= 5; ++row) {
-        path +=
-            "row " + std::to_string(row) + " of the five folders whose long names make it deep/";
-        image.makeFolder(path.substr(0, path.size() - 1));
-    }
-    path += "the file at the bottom of it.txt";
-    ASSERT_EQ(path.size(), 312u);
-    image.addFile(path, "at the bottom");
-    const testutil::ProbeResult r =
-        testutil::runProbe("analyze " + testutil::fileDescriptor(image.path()) +
-                           " --choose 0 --recover " + testutil::shellQuote(dest));
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(cameBack(dest, {{path, "at the bottom", testutil::IMAGE_EPOCH}})) << r.out;
 }
 
 // Run in a child process. A file-size limit makes the kernel stop a write
