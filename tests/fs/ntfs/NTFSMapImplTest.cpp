@@ -184,53 +184,6 @@ TEST(NtfsTreeDamageTest, FoldersThatNameEachOtherAsParentDoNotHoldTheTree) {
                             [](const auto& e) { return e.second.getName() == "file"; }));
 }
 
-// 264 files from empty to 150 KB, in the root and six folders, filling most
-// of a 12 MiB volume so that its last MiB holds some of them. Built once for all
-// test processes of a run.
-struct FilledVolume {
-    std::string image;
-    testutil::PlacedFiles files;
-};
-
-const FilledVolume& filledVolume() {
-    static const FilledVolume volume = [] {
-        FilledVolume v;
-        const char* const folders[] = {"", "A", "A/B", "A/B/C", "D", "D/E", "F"};
-        const u32 sizes[] = {0, 1, 300, 5000, 40000, 100000};
-        for (u32 i = 0; i < 264; ++i) {
-            const std::string folder = folders[i % 7];
-            const std::size_t size = sizes[i % 6] + (i * 7919) % 1000;
-            v.files.push_back(
-                {(folder.empty() ? "" : folder + "/") + "f" + std::to_string(i),
-                 i % 2 ? ntfstest::randomContent(size, i) : ntfstest::textContent(size, i),
-                 testutil::IMAGE_EPOCH});
-        }
-        // Named by what it holds, so that another recipe builds anew.
-        std::string key;
-        for (const testutil::PlacedFile& f : v.files)
-            key += f.path + std::to_string(std::hash<std::string>()(f.data));
-        v.image = HB_BINARY_DIR "/ntfs-corpus/filled-" +
-                  std::to_string(std::hash<std::string>()(key)) + ".img";
-        testutil::run("mkdir -p " + testutil::shellQuote(HB_BINARY_DIR "/ntfs-corpus"));
-        testutil::buildOnce(v.image, [&](const std::string& making) {
-            testutil::NtfsImageOptions options;
-            options.sizeMiB = 12;
-            testutil::NtfsImage image(making, options);
-            testutil::NtfsBuilder builder(image);
-            for (const char* folder : folders) {
-                if (*folder != '\0')
-                    builder.mkdir(std::string("/") + folder);
-            }
-            for (const testutil::PlacedFile& f : v.files)
-                builder.write("/" + f.path, f.data);
-            if (const ::testing::AssertionResult built = builder.run(); !built)
-                throw std::runtime_error(built.message());
-        });
-        return v;
-    }();
-    return volume;
-}
-
 // Every FILE record as a power loss leaves a write cut short after its first
 // sector: the second sector no longer ends with the update sequence number.
 void tearEveryRecord(std::string& image) {
@@ -244,7 +197,40 @@ void tearEveryRecord(std::string& image) {
 // with every record torn and cut short by a MiB: every file that does not come
 // back as it was is marked, and none is marked needlessly.
 TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
-    const FilledVolume& volume = filledVolume();
+    // 264 files from empty to 150 KB, in the root and six folders, filling most
+    // of a 12 MiB volume so that its last MiB holds some of them. Built once for
+    // all test processes of a run, and named by what it holds, so that another
+    // recipe builds anew.
+    const char* const folders[] = {"", "A", "A/B", "A/B/C", "D", "D/E", "F"};
+    const u32 sizes[] = {0, 1, 300, 5000, 40000, 100000};
+    testutil::PlacedFiles files;
+    std::string key;
+    for (u32 i = 0; i < 264; ++i) {
+        const std::string folder = folders[i % 7];
+        const std::size_t size = sizes[i % 6] + (i * 7919) % 1000;
+        files.push_back({(folder.empty() ? "" : folder + "/") + "f" + std::to_string(i),
+                         i % 2 ? ntfstest::randomContent(size, i) : ntfstest::textContent(size, i),
+                         testutil::IMAGE_EPOCH});
+        key += files.back().path + std::to_string(std::hash<std::string>()(files.back().data));
+    }
+    const std::string filled = HB_BINARY_DIR "/ntfs-corpus/filled-" +
+                               std::to_string(std::hash<std::string>()(key)) + ".img";
+    testutil::run("mkdir -p " + testutil::shellQuote(HB_BINARY_DIR "/ntfs-corpus"));
+    testutil::buildOnce(filled, [&](const std::string& making) {
+        testutil::NtfsImageOptions options;
+        options.sizeMiB = 12;
+        testutil::NtfsImage image(making, options);
+        testutil::NtfsBuilder builder(image);
+        for (const char* folder : folders) {
+            if (*folder != '\0')
+                builder.mkdir(std::string("/") + folder);
+        }
+        for (const testutil::PlacedFile& f : files)
+            builder.write("/" + f.path, f.data);
+        if (const ::testing::AssertionResult built = builder.run(); !built)
+            throw std::runtime_error(built.message());
+    });
+
     const struct {
         const char* what;
         void (*damage)(std::string& image);
@@ -259,14 +245,14 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         TempDir dir;
-        std::string bytes = testutil::readAll(volume.image);
+        std::string bytes = testutil::readAll(filled);
         row.damage(bytes);
         testutil::writeAll(dir.file("v.img"), bytes);
         CorpusTree tree(dir.file("v.img"));
         const u32 errors = testutil::recoverAll(*tree.map, dir.file("out"));
         const auto listing = testutil::listTree(*tree.map);
         u32 identical = 0;
-        for (const testutil::PlacedFile& f : volume.files) {
+        for (const testutil::PlacedFile& f : files) {
             const bool same =
                 testutil::fileDifference(dir.file("out/" + f.path), f.data, f.mtime).empty();
             const bool marked = listing.at(f.path).hasFlag(Node::SELECTED);
