@@ -121,6 +121,7 @@ TEST_F(RecovererCopyOffTest, ZerosTheSourceDoesNotStoreStayHolesAcrossVolumes) {
     r.write("tail", 4);
     r.writeZeros(10); // a file may end in a hole too
     r.endFile();
+    EXPECT_EQ(r.getFileBytes(), 4 * VOLUME + 18); // once the hole at its end is set
     EXPECT_EQ(r.getFiles(), (Names{"sparse.bin", "sparse.bin.v1", "sparse.bin.v2", "sparse.bin.v3",
                                    "sparse.bin.v4"}));
     for (const std::string& f : r.getFiles()) {
@@ -170,13 +171,6 @@ TEST_F(RecovererCopyOffTest, NothingIsOverwrittenAndVolumesFollowTheComputedName
     EXPECT_EQ(r.getVolumeCount(), 0u);
     EXPECT_FALSE(r.isFileMade());
     EXPECT_EQ(r.getFileBytes(), 0u);
-    // A third volume that finds no name: the file holds the two before it.
-    for (int i = 0; i <= 999; ++i)
-        writeAll(out(i == 0 ? "cut.bin.v2" : "cut.bin-" + std::to_string(i) + ".v2"), "");
-    EXPECT_EQ(failureOf([&] { recover(r, {}, "cut.bin", "0123456789"); }),
-              "Cannot find unique path\n(/shown/cut.bin.v2)");
-    EXPECT_TRUE(r.isFileMade());
-    EXPECT_EQ(r.getFileBytes(), 8u);
     recover(r, {}, "later.bin", "z");
     EXPECT_EQ(r.getFiles().back(), "later.bin");
 }
