@@ -337,34 +337,32 @@ struct Hostile {
     u64 maxReads = 0;
 };
 
-// An image of `kib` KiB in which every sector starts a header of one kind that
-// chains into the next sector (tests/support/HostileCarvingImages.h).
-class HostileImageTest : public testing::TestWithParam<Hostile> {
-protected:
-    ScanOutcome scan(u64 kib, FileModuleRegistry& modules) {
-        Image image(0);
-        image.put(0, hostile::image(GetParam().kind, kib * 1024, GetParam().ending));
-        return scanWithProgramTable(image, modules, GetParam().maxSize);
-    }
-    FileModuleRegistry registry;
-};
+class HostileImageTest : public testing::TestWithParam<Hostile> {};
 
 // Each hit is walked as far as its chain goes only where no earlier walk went:
 // twice the image costs twice the reading, not four times. Files come out as
 // afresh, but that a chain found once is one file: the files found never
 // claim more than twice the image.
 TEST_P(HostileImageTest, CarvingIsLinearAndFindsEachChainOnce) {
-    const u64 kib = GetParam().kib;
-    const ScanOutcome small = scan(kib, registry);
-    const ScanOutcome large = scan(2 * kib, registry);
+    const Hostile& h = GetParam();
+    FileModuleRegistry registry;
+    // An image of `kib` KiB in which every sector starts a header of one kind
+    // that chains into the next sector.
+    auto scan = [&](u64 kib, FileModuleRegistry& modules) {
+        Image image(0);
+        image.put(0, hostile::image(h.kind, kib * 1024, h.ending));
+        return scanWithProgramTable(image, modules, h.maxSize);
+    };
+    const ScanOutcome small = scan(h.kib, registry);
+    const ScanOutcome large = scan(2 * h.kib, registry);
     EXPECT_LE(large.bytesRead, 5 * small.bytesRead / 2);
-    if (GetParam().maxReads != 0) {
-        EXPECT_LE(large.bytesRead, GetParam().maxReads * 2 * kib * 1024);
+    if (h.maxReads != 0) {
+        EXPECT_LE(large.bytesRead, h.maxReads * 2 * h.kib * 1024);
     }
     u64 claimed = 0;
     for (const Found& f : large.files)
         claimed += f.size;
-    EXPECT_LE(claimed, 2 * 2 * kib * 1024);
+    EXPECT_LE(claimed, 2 * 2 * h.kib * 1024);
     FileModuleRegistry forgetful = forgetfulOf(registry);
     expectAfreshBut(scan(128, registry).files, scan(128, forgetful).files);
 }

@@ -1,7 +1,6 @@
 #include "tests/support/HostileCarvingImages.h"
 
 #include <cstring>
-#include <functional>
 #include <map>
 #include <stdexcept>
 
@@ -23,19 +22,17 @@ public:
             bytes_[at + i] = b[i];
         return *this;
     }
-    Sector& le(u64 at, u64 value, unsigned width) {
-        for (unsigned i = 0; i < width; ++i)
-            put(at + i, std::string(1, static_cast<char>(value >> (8 * i))));
-        return *this;
-    }
-    Sector& be(u64 at, u64 value, unsigned width) {
-        for (unsigned i = 0; i < width; ++i)
-            put(at + width - 1 - i, std::string(1, static_cast<char>(value >> (8 * i))));
-        return *this;
-    }
+    Sector& le(u64 at, u64 value, unsigned width) { return number(at, value, width, false); }
+    Sector& be(u64 at, u64 value, unsigned width) { return number(at, value, width, true); }
     const std::string& bytes() const { return bytes_; }
 
 private:
+    Sector& number(u64 at, u64 value, unsigned width, bool bigEndian) {
+        for (unsigned i = 0; i < width; ++i)
+            put(bigEndian ? at + width - 1 - i : at + i,
+                std::string(1, static_cast<char>(value >> (8 * i))));
+        return *this;
+    }
     std::string bytes_;
 };
 
@@ -48,7 +45,7 @@ struct Place {
     bool ends;
     u64 rest;
 };
-using Builder = std::function<Sector(const Place&)>;
+using Builder = Sector (*)(const Place&);
 
 std::string letters(std::size_t n) {
     std::string text(n, 'a');

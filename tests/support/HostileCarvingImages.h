@@ -1,14 +1,11 @@
 #pragma once
 
-// Images that attack the content carver: every sector starts a header of one
-// kind whose structure runs on into the next sector (a chunk, atom, member or
-// directory that reaches there) and so on to the end of the image, where it
-// never ends properly. Without a memory of its walks, the carver walks the rest
-// of the image again from every sector; with found files that run to the end,
-// it reports a file from every sector.
-//
-// Made by hand from the formats' published layouts, so that the benchmark and
-// the tests need no tool.
+// Images that attack the content carver, made by hand from the formats'
+// published layouts: every sector starts a header of one kind whose structure
+// runs on into the next sector (a chunk, atom, member or directory that
+// reaches there) and so on to the end of the image. Without a memory of its
+// walks, the carver walks the rest of the image again from every sector; with
+// found files that run to the end, it reports a file from every sector.
 
 #include "core/Types.h"
 

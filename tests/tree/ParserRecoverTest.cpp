@@ -216,8 +216,7 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         u64 cancelAtPoll;
         std::string lines;
         const char* totals; // of the folder, when the walk went through it, and in all
-        u32 errors;
-        u32 unwritten;
+        u32 errors, unwritten;
         bool complete;
         const char* marked;
     } rows[] = {

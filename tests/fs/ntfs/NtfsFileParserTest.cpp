@@ -293,9 +293,6 @@ TEST(NtfsFileParserTest, ATornRecordLoadsUnlessItsHeaderOrAttributesFail) {
     ASSERT_TRUE(parser.loadFile(30));
     EXPECT_FALSE(parser.isTorn());
     ASSERT_TRUE(parser.loadFile(20));
-    NtfsAttributeData data;
-    ASSERT_TRUE(parser.getData(data));
-    EXPECT_EQ(data.size, 600u);
     const std::string said = "NtfsFileRecordsCache(80): record 20 is torn: 1 of 2 sectors";
     EXPECT_EQ(log.text().find(said), log.text().rfind(said)) << log.text();
     EXPECT_NE(log.text().find(said), std::string::npos) << log.text();
