@@ -4,7 +4,6 @@
 
 #include "tests/fs/ntfs/NtfsFixture.h"
 #include "tests/support/FilesCameBack.h"
-#include "tests/support/FsImages.h"
 #include "tests/support/NtfsBuilder.h"
 #include "tests/support/ProbeRun.h"
 #include "tests/support/TestUtil.h"
@@ -15,9 +14,7 @@
 #include <algorithm>
 #include <functional>
 #include <regex>
-#include <set>
 #include <sstream>
-#include <stdexcept>
 
 namespace {
 
@@ -193,72 +190,45 @@ void tearEveryRecord(std::string& image) {
     }
 }
 
-// The whole road from the volume to the recovered files, on the volume whole,
-// with every record torn and cut short by a MiB: every file that does not come
-// back as it was is marked, and none is marked needlessly.
+// The whole road from the volume to the recovered files, on the 4096-byte
+// corpus volume whole, with every record torn and cut short past its half:
+// every file in use that does not come back as it was is marked, and none is
+// marked needlessly.
 TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
-    // 264 files from empty to 150 KB, in the root and six folders, filling most
-    // of a 12 MiB volume so that its last MiB holds some of them. Built once for
-    // all test processes of a run, and named by what it holds, so that another
-    // recipe builds anew.
-    const char* const folders[] = {"", "A", "A/B", "A/B/C", "D", "D/E", "F"};
-    const u32 sizes[] = {0, 1, 300, 5000, 40000, 100000};
-    testutil::PlacedFiles files;
-    std::string key;
-    for (u32 i = 0; i < 264; ++i) {
-        const std::string folder = folders[i % 7];
-        const std::size_t size = sizes[i % 6] + (i * 7919) % 1000;
-        files.push_back({(folder.empty() ? "" : folder + "/") + "f" + std::to_string(i),
-                         i % 2 ? ntfstest::randomContent(size, i) : ntfstest::textContent(size, i),
-                         testutil::IMAGE_EPOCH});
-        key += files.back().path + std::to_string(std::hash<std::string>()(files.back().data));
-    }
-    const std::string filled = HB_BINARY_DIR "/ntfs-corpus/filled-" +
-                               std::to_string(std::hash<std::string>()(key)) + ".img";
-    testutil::run("mkdir -p " + testutil::shellQuote(HB_BINARY_DIR "/ntfs-corpus"));
-    testutil::buildOnce(filled, [&](const std::string& making) {
-        testutil::NtfsImageOptions options;
-        options.sizeMiB = 12;
-        testutil::NtfsImage image(making, options);
-        testutil::NtfsBuilder builder(image);
-        for (const char* folder : folders) {
-            if (*folder != '\0')
-                builder.mkdir(std::string("/") + folder);
-        }
-        for (const testutil::PlacedFile& f : files)
-            builder.write("/" + f.path, f.data);
-        if (const ::testing::AssertionResult built = builder.run(); !built)
-            throw std::runtime_error(built.message());
-    });
-
+    const ntfstest::Corpus& corpus = ntfstest::corpus(4096);
     const struct {
         const char* what;
         void (*damage)(std::string& image);
-        u32 leastIdentical;
+        u32 leastIdentical; // of its 321 files in use
         bool everyFileMarked;
     } rows[] = {
         // The system files without a data stream of their own are empty files.
-        {"whole", [](std::string&) {}, 264, false},
-        {"torn", tearEveryRecord, 264, true},
-        {"cut", [](std::string& image) { image.resize(11 << 20); }, 240, false},
+        {"whole", [](std::string&) {}, 321, false},
+        {"torn", tearEveryRecord, 321, true},
+        // Its files reach 21 of its 32 MiB.
+        {"cut", [](std::string& image) { image.resize(17 << 20); }, 300, false},
     };
+    const std::string image = testutil::readAll(corpus.image);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         TempDir dir;
-        std::string bytes = testutil::readAll(filled);
+        std::string bytes = image;
         row.damage(bytes);
         testutil::writeAll(dir.file("v.img"), bytes);
         CorpusTree tree(dir.file("v.img"));
         const u32 errors = testutil::recoverAll(*tree.map, dir.file("out"));
         const auto listing = testutil::listTree(*tree.map);
         u32 identical = 0;
-        for (const testutil::PlacedFile& f : files) {
+        for (const ntfstest::CorpusFile& f : corpus.files) {
+            if (f.deleted)
+                continue;
+            const std::string path = f.path.substr(1);
             const bool same =
-                testutil::fileDifference(dir.file("out/" + f.path), f.data, f.mtime).empty();
-            const bool marked = listing.at(f.path).hasFlag(Node::SELECTED);
+                testutil::fileDifference(dir.file("out/" + path), f.data, f.mtime).empty();
+            const bool marked = listing.at(path).hasFlag(Node::SELECTED);
             identical += same ? 1 : 0;
-            EXPECT_TRUE(same || marked) << f.path << " is neither whole nor marked";
-            EXPECT_TRUE(marked || !row.everyFileMarked) << f.path;
+            EXPECT_TRUE(same || marked) << path << " is neither whole nor marked";
+            EXPECT_TRUE(marked || !row.everyFileMarked) << path;
         }
         EXPECT_GE(identical, row.leastIdentical);
         EXPECT_EQ(errors == 0, &row == &rows[0]); // only the whole volume has none
