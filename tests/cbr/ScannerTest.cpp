@@ -310,26 +310,10 @@ TEST(ScannerMemoryTest, FailedSearchesAreNotRepeatedAndTheFindsStayTheSame) {
     EXPECT_GT(afresh.bytesRead, 20 * remembering.bytesRead);
 }
 
-// What the scan's memories may change against an analysis afresh at every hit:
-// nothing, but for hits that lie inside a file found earlier by the same
-// module (the rest of the same chain), which are not found again.
-void expectAfreshBut(const std::vector<Found>& remembered, const std::vector<Found>& afresh) {
-    std::vector<Found> expected;
-    for (const Found& f : afresh) {
-        if (std::none_of(remembered.begin(), remembered.end(), [&](const Found& r) {
-                return r.type == f.type && r.start < f.start && f.start < r.start + r.size;
-            }))
-            expected.push_back(f);
-    }
-    EXPECT_EQ(remembered, expected);
-}
-
 struct Hostile {
     const char* kind;
     hostile::Ending ending;
-    // A Max Size for every pattern that cuts the windows short of the image's
-    // end (0: the table's own).
-    u64 maxSize;
+    u64 maxSize; // of every pattern's windows, short of the image's end (0: the table's)
     // The smaller image's size: large enough that most hits' windows hold all
     // that their walks may read.
     u64 kib = 256;
@@ -363,8 +347,19 @@ TEST_P(HostileImageTest, CarvingIsLinearAndFindsEachChainOnce) {
     for (const Found& f : large.files)
         claimed += f.size;
     EXPECT_LE(claimed, 2 * 2 * h.kib * 1024);
+    // Against an analysis afresh at every hit, nothing changes but that the
+    // hits inside a file found earlier by the same module (the rest of the same
+    // chain) are not found again.
     FileModuleRegistry forgetful = forgetfulOf(registry);
-    expectAfreshBut(scan(128, registry).files, scan(128, forgetful).files);
+    const std::vector<Found> remembered = scan(128, registry).files;
+    std::vector<Found> expected;
+    for (const Found& f : scan(128, forgetful).files) {
+        if (std::none_of(remembered.begin(), remembered.end(), [&](const Found& r) {
+                return r.type == f.type && r.start < f.start && f.start < r.start + r.size;
+            }))
+            expected.push_back(f);
+    }
+    EXPECT_EQ(remembered, expected);
 }
 
 constexpr hostile::Ending NEVER = hostile::Ending::NEVER;
