@@ -159,10 +159,11 @@ inline void fuzzModule(cbr::FileModule& module, const std::vector<u8>& window) {
         require(info.getStart() == cbr::FileInfo::UNSET);
     }
 
-    // A module with a scan memory answers a later hit through it as afresh:
-    // the input is an earlier hit at 0, in a window of all of it or less, and
-    // the bytes from the next sector a later one, turned away only as a part
-    // of the file found at 0.
+    // A module with a scan memory answers a later hit through it as it would
+    // afresh: here the input is an earlier hit at 0, whose window holds all of
+    // it or ends sooner, and the bytes from the next sector start on a later
+    // one. Only a hit inside the file found at 0 may be turned away, as a part
+    // of it.
     if (window.size() <= 512)
         return;
     for (const std::size_t firstWindow : {window.size(), window.size() - window.size() / 4}) {

@@ -248,24 +248,24 @@ TEST_F(RecovererCopyOffTest, LongNamesAndPathsAreCutFromTheirHead) {
     std::string euros;
     for (int i = 0; i < 85; ++i)
         euros += "\xE2\x82\xAC";
-    Path deep;
+    Path path;
     Path belowEuros = {"x", euros};
     std::string folders;
     for (char c = 'a'; c < 'a' + 14; ++c) {
-        deep.push_back(std::string(250, c));
-        belowEuros.push_back(deep.back());
-        folders += deep.back() + "/";
+        path.push_back(std::string(250, c));
+        belowEuros.push_back(path.back());
+        folders += path.back() + "/";
     }
-    deep.push_back(std::string(250, 'o'));
-    const std::string fifteen = folders + deep.back() + "/";
+    path.push_back(std::string(250, 'o'));
+    const std::string fifteen = folders + path.back() + "/";
     const std::string at100 = base + std::string(99 - base.size(), 'd');
     const struct {
         const Path& path;
         std::size_t nameBytes;
         std::string folders; // where the file comes back
     } rows[] = {
-        {deep, 217, fifteen},
-        {deep, 218, "~" + fifteen.substr(2)},
+        {path, 217, fifteen},
+        {path, 218, "~" + fifteen.substr(2)},
         {belowEuros, 211, "~" + euros.substr(3) + "/" + folders},
         {belowEuros, 212, "~" + euros.substr(3) + "/" + folders},
     };
