@@ -131,13 +131,6 @@ TEST(ModuleFamiliesTest, TiffAndCameraRaw) {
              patched(wide, 8, le(1000, 2)).substr(0, 8 + 2 + 12000) + le(0, 4) + noise(8, 3),
              8 + 2 + 12000 + 4},
             {"a directory that names itself as the next", "tiff", loop, NO_FILE},
-            {"two directories that name each other as the next", "tiff",
-             std::string("II*\0", 4) + le(8, 4) + le(0, 2) + le(14, 4) + le(0, 2) + le(8, 4),
-             NO_FILE},
-            {"a sub-directory that is the directory it lies in", "tiff",
-             std::string("II*\0", 4) + le(8, 4) + le(1, 2) + le(0x014A, 2) + le(4, 2) + le(1, 4) +
-                 le(8, 4) + le(0, 4),
-             NO_FILE},
             // Not a loop: the same directory twice in one list is walked twice.
             {"one sub-directory named twice", "tiff",
              std::string("II*\0", 4) + le(8, 4) + le(1, 2) + le(0x014A, 2) + le(4, 2) + le(2, 4) +
@@ -267,13 +260,6 @@ TEST(ModuleFamiliesTest, Documents) {
         });
 }
 
-struct Bounded {
-    std::string label;
-    std::string module;
-    std::string window;
-    u64 maxBytesRead;
-};
-
 // A TIFF whose one directory, at 0x20000, names itself as the next one (or as
 // its own sub-directory) and lists 32768 strip byte counts at 0x8000, so that
 // each visit of it reads three blocks of the window.
@@ -286,41 +272,37 @@ std::string tiffRevisiting(bool asSubDirectory) {
     return t + le(asSubDirectory ? 0 : 0x20000, 4) + std::string(0x10000, '\0');
 }
 
-// Walks that have nothing to find stop after a few reads: false matches among
-// random bytes, and the loops that a hostile file builds.
+// Walks that have nothing to find stop after a few reads: the loops that a
+// hostile file builds, and false matches among random bytes. (With data
+// descriptors, ZIP's search for the next header may read 10 MB.)
 TEST(ModuleFamiliesTest, WalksThatFindNothingStopEarly) {
     const std::string random = noise(2 << 20, 11);
-    const std::string arj = bytesOf("ARJ");
-    std::vector<Bounded> cases = {
-        {"ARJ main header whose CRC32 does not fit", "arj",
-         patched(arj, 5, "\x55").substr(0, 60) + random, 70000},
-        {"TIFF directory that names itself", "tiff", tiffRevisiting(false), 400000},
-        {"TIFF directory that is its own sub-directory", "tiff", tiffRevisiting(true), 400000},
+    const struct {
+        const char* module;
+        std::string head; // before the random bytes
+        u64 maxBytesRead;
+    } cases[] = {
+        {"tiff", tiffRevisiting(false), 400000},
+        {"tiff", tiffRevisiting(true), 400000},
+        {"arj", std::string("\x60\xEA\x28\x00\x1E\x0B\x01\x00\x00\x00\x02", 11), 140000},
+        {"jpeg", "\xFF\xD8\xFF", 140000},
+        {"png", "\x89PNG\r\n\x1A\n", 140000},
+        {"gif", "GIF89a", 140000},
+        {"mov", std::string("\0\0\0\x20", 4) + "ftypisom", 140000},
+        {"zip", std::string("PK\x03\x04\x14\0\0\0", 8), 140000},
+        {"lzh", std::string("\x1F\x00-lh5-", 7), 140000},
+        {"rar", std::string("Rar!\x1A\x07\x00", 7), 140000},
+        {"tiff", std::string("II*\0", 4), 140000},
+        {"tiff", std::string("\0MRM", 4), 140000},
+        {"ole", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\0\0\0\0", 12), 140000},
+        {"asf", std::string("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA", 12), 140000},
+        {"text", "<html>", 140000},
+        {"mp3", std::string("ID3\x03\0\0", 6), 140000},
+        {"riff", "RIFF", 140000},
     };
-    const std::vector<std::pair<const char*, std::string>> signatures = {
-        {"arj", std::string("\x60\xEA\x28\x00\x1E\x0B\x01\x00\x00\x00\x02", 11)},
-        {"jpeg", "\xFF\xD8\xFF"},
-        {"png", "\x89PNG\r\n\x1A\n"},
-        {"gif", "GIF89a"},
-        {"mov", std::string("\0\0\0\x20", 4) + "ftypisom"},
-        // (With data descriptors, the search for the next header may read 10 MB.)
-        {"zip", std::string("PK\x03\x04\x14\0\0\0", 8)},
-        {"lzh", std::string("\x1F\x00-lh5-", 7)},
-        {"rar", std::string("Rar!\x1A\x07\x00", 7)},
-        {"tiff", std::string("II*\0", 4)},
-        {"tiff", std::string("\0MRM", 4)},
-        {"ole", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\0\0\0\0", 12)},
-        {"asf", std::string("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA", 12)},
-        {"text", "<html>"},
-        {"mp3", std::string("ID3\x03\0\0", 6)},
-        {"riff", "RIFF"},
-    };
-    for (const auto& s : signatures)
-        cases.push_back({std::string(s.first) + " signature before random bytes", s.first,
-                         s.second + random, 140000});
-    for (const Bounded& c : cases) {
-        SCOPED_TRACE(c.label);
-        const moduletest::Run r = moduletest::run(moduleNamed(c.module), c.window);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.module) + " at row " + std::to_string(&c - cases));
+        const moduletest::Run r = moduletest::run(moduleNamed(c.module), c.head + random);
         EXPECT_FALSE(r.ok);
         EXPECT_LE(r.bytesRead, c.maxBytesRead);
     }

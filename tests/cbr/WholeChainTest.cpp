@@ -3,7 +3,6 @@
 // recovery of that tree into a folder.
 
 #include "tests/cbr/CarvingCorpus.h"
-#include "tests/support/HostileCarvingImages.h"
 #include "tests/support/ProbeRun.h"
 #include "tests/support/TestUtil.h"
 
@@ -66,22 +65,6 @@ TEST(WholeChainTest, PicturesAtSectorStartsAmongNoiseComeBackWhole) {
 
 TEST(WholeChainTest, FilesOfEveryKindComeBackWholeWithTheirTypesAndNames) {
     expectRecovered(corpus::everyKind());
-}
-
-// Archive members and movie atoms chained from sector to sector: the chain is
-// one file, and what is recovered is not the image many times over.
-TEST(WholeChainTest, AChainOfMembersInEverySectorComesBackOnce) {
-    for (const char* kind : {"lzh", "rar", "arj", "zip", "mov"}) {
-        SCOPED_TRACE(kind);
-        const std::string image = hostile::image(kind, 256 * 1024, hostile::Ending::AT_THE_END);
-        const std::map<std::string, std::string> files = scanAndRecover(image);
-        u64 recovered = 0;
-        for (const auto& f : files)
-            recovered += f.second.size();
-        EXPECT_EQ(files.size(), 1u);
-        EXPECT_LE(recovered, image.size());
-        EXPECT_GT(recovered, image.size() - 512);
-    }
 }
 
 } // namespace

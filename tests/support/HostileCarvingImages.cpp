@@ -1,7 +1,6 @@
 #include "tests/support/HostileCarvingImages.h"
 
 #include <cstring>
-#include <functional>
 #include <map>
 #include <stdexcept>
 
@@ -23,36 +22,30 @@ public:
             bytes_[at + i] = b[i];
         return *this;
     }
-    Sector& le(u64 at, u64 value, unsigned width) {
-        for (unsigned i = 0; i < width; ++i)
-            put(at + i, std::string(1, static_cast<char>(value >> (8 * i))));
-        return *this;
-    }
-    Sector& be(u64 at, u64 value, unsigned width) {
-        for (unsigned i = 0; i < width; ++i)
-            put(at + width - 1 - i, std::string(1, static_cast<char>(value >> (8 * i))));
-        return *this;
-    }
+    Sector& le(u64 at, u64 value, unsigned width) { return number(at, value, width, false); }
+    Sector& be(u64 at, u64 value, unsigned width) { return number(at, value, width, true); }
     const std::string& bytes() const { return bytes_; }
 
 private:
+    Sector& number(u64 at, u64 value, unsigned width, bool bigEndian) {
+        for (unsigned i = 0; i < width; ++i)
+            put(bigEndian ? at + width - 1 - i : at + i,
+                std::string(1, static_cast<char>(value >> (8 * i))));
+        return *this;
+    }
     std::string bytes_;
 };
 
-u32 crc32Of(const std::string& bytes, std::size_t from, std::size_t n) {
-    return static_cast<u32>(
-        crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + from), static_cast<uInt>(n)));
-}
-
 // What a sector's builder is told: which header it is, whether it is the last
-// one, how the chain ends, and how many bytes the image has from its start on.
+// one and ends the chain properly, and how many bytes the image has from its
+// start on.
 struct Place {
     u64 index;
     bool last;
-    Ending ending;
+    bool ends;
     u64 rest;
 };
-using Builder = std::function<Sector(const Place&)>;
+using Builder = Sector (*)(const Place&);
 
 std::string letters(std::size_t n) {
     std::string text(n, 'a');
@@ -69,7 +62,7 @@ Sector png(const Place& p) {
     u64 at = 8;
     for (; at + 24 <= SECTOR; at += 12)
         s.be(at, 0, 4).put(at + 4, "tEXt").be(at + 8, crc32(0, Z_NULL, 0), 4);
-    if (p.last && p.ending == Ending::AT_THE_END)
+    if (p.ends)
         return s.be(at, 0, 4).put(at + 4, "IEND").be(at + 8, 0xAE426082, 4);
     return s.be(at, SECTOR + 8 - at - 12, 4).put(at + 4, "tEXt").put(at + 8, letters(SECTOR));
 }
@@ -77,9 +70,15 @@ Sector png(const Place& p) {
 Sector text(const Place& p, const std::string& start, const std::string& closing) {
     Sector s;
     s.put(0, start + letters(SECTOR - start.size()));
-    if (p.last && p.ending == Ending::AT_THE_END)
+    if (p.ends)
         s.put(SECTOR - closing.size() - 2, closing + "\r\n");
     return s;
+}
+Sector html(const Place& p) {
+    return text(p, "<html>", "</html>");
+}
+Sector xml(const Place& p) {
+    return text(p, "<?xml version=\"1.0\"?>\n<book>", "</book>");
 }
 
 // A comment extension of one-byte sub-blocks whose last one covers the next
@@ -88,7 +87,7 @@ Sector text(const Place& p, const std::string& start, const std::string& closing
 Sector gif(const Place& p) {
     Sector s;
     s.put(0, "GIF89a").le(6, 1, 2).le(8, 1, 2); // 1 x 1, no colour table
-    if (p.last && p.ending == Ending::AT_THE_END)
+    if (p.ends)
         return s.put(13, "\x3B");
     s.put(13, "\x21\xFE");
     u64 at = 15;
@@ -105,7 +104,7 @@ Sector jpeg(const Place& p) {
     s.put(0, "\xFF\xD8\xFF\xDA").be(4, 2, 2);
     for (u64 at = 20; at < 504; at += 4)
         s.put(at, std::string("\xFF\xFE\x00\x02", 4));
-    if (p.last && p.ending == Ending::AT_THE_END)
+    if (p.ends)
         return s.put(504, "\xFF\xD9");
     return s.put(504, "\xFF\xFE").be(506, 8, 2);
 }
@@ -116,10 +115,10 @@ Sector mov(const Place& p) {
     s.be(0, 8, 4).put(4, "ftyp");
     for (u64 at = 8; at < SECTOR; at += 8)
         s.be(at, 8, 4).put(at + 4, "free");
-    if (p.last && p.ending == Ending::AT_THE_END)
+    if (p.ends)
         return s.put(SECTOR - 4, "junk"); // not a movie atom: the movie ends before it
     if (p.last)
-        return s.be(SECTOR - 8, 4, 4); // smaller than an atom's own header
+        return s.be(SECTOR - 16, 4, 4); // smaller than an atom's own header
     return s;
 }
 
@@ -129,8 +128,7 @@ Sector zip(const Place& p) {
     Sector s;
     for (u64 at = 0; at + 30 <= SECTOR; at += 30)
         s.put(at, "PK\x03\x04").le(at + 4, 20, 2);
-    const bool end = p.last && p.ending == Ending::AT_THE_END;
-    if (!end)
+    if (!p.ends)
         return s.le(480 + 18, 2, 4).le(480 + 22, 2, 4);
     const u64 data = 10;
     s = Sector();
@@ -150,7 +148,7 @@ Sector lzh(const Place& p) {
     Sector s;
     for (u64 at = 0; at + 24 <= SECTOR; at += 24) {
         const bool last = at + 48 > SECTOR;
-        const u64 packed = !last || (p.last && p.ending == Ending::AT_THE_END) ? 0 : 8;
+        const u64 packed = !last || p.ends ? 0 : 8;
         s.le(at, 22, 1).put(at + 2, "-lh0-").le(at + 7, packed, 4).le(at + 19, 0x20, 1);
     }
     return s;
@@ -162,11 +160,10 @@ Sector rar(const Place& p) {
     Sector s;
     s.put(0, std::string("Rar!\x1A\x07\x00", 7));
     s.le(9, 0x73, 1).le(10, 0, 2).le(12, 13, 2);
-    const bool end = p.last && p.ending == Ending::AT_THE_END;
     u64 at = 20;
     for (; at + 33 + 33 <= SECTOR; at += 33)
         s.le(at + 2, 0x74, 1).le(at + 3, 0x8000, 2).le(at + 5, 33, 2).le(at + 26, 1, 2);
-    if (end)
+    if (p.ends)
         return s.le(at + 2, 0x7B, 1).le(at + 3, 0x4000, 2).le(at + 5, 7, 2);
     s.le(at + 2, 0x74, 1).le(at + 3, 0x8000, 2).le(at + 5, 33, 2).le(at + 26, 1, 2);
     return s.le(at + 7, SECTOR + 20 - at - 33, 4);
@@ -181,14 +178,14 @@ Sector arj(const Place& p) {
     auto header = [&](u64 at, u8 type, u64 packed) {
         s.put(at, "\x60\xEA").le(at + 2, 32, 2).le(at + 4, 30, 1).le(at + 5, 11, 1);
         s.le(at + 6, 1, 1).le(at + 10, type, 1).le(at + 16, packed, 4);
-        s.le(at + 36, crc32Of(s.bytes(), at + 4, 32), 4).le(at + 40, 0, 2);
+        const auto* basic = reinterpret_cast<const Bytef*>(s.bytes().data() + at + 4);
+        s.le(at + 36, crc32(0, basic, 32), 4).le(at + 40, 0, 2);
     };
     header(0, 2, 0);
-    const bool end = p.last && p.ending == Ending::AT_THE_END;
     u64 at = 42;
     for (; at + 42 + 42 <= SECTOR; at += 42)
         header(at, 0, 0);
-    if (end)
+    if (p.ends)
         return s.put(at, std::string("\x60\xEA\0\0", 4));
     header(at, 0, SECTOR - at - 42);
     return s;
@@ -226,12 +223,13 @@ Sector mp3(const Place&) {
     return s;
 }
 
-Sector mpegVideo(const Place&) {
+// MPEG video: a sequence header, then bytes without a start code.
+Sector mpv(const Place&) {
     return Sector('\x22').put(0, std::string("\0\0\x01\xB3", 4));
 }
 
 // MPEG-2 pack headers and nothing else: 34 of 14 bytes, 2 with 4 stuffing bytes.
-Sector mpegProgram(const Place&) {
+Sector mpp(const Place&) {
     Sector s;
     for (u64 i = 0, at = 0; i < 36; ++i) {
         const u64 stuffing = i < 34 ? 0 : 4;
@@ -275,64 +273,39 @@ Sector bmp(const Place& p) {
     return Sector().put(0, "BM").le(2, p.rest, 4);
 }
 Sector dbx(const Place& p) {
-    return Sector()
-        .put(8, std::string("\x66\xE3\xD1\x11\x9A\x4E\x00\xC0\x4F\xA3\x09\xD4\x05\0\0\0\x05\0\0\0",
-                            20))
-        .le(0x7C, p.rest, 4);
+    Sector s;
+    s.put(8,
+          std::string("\x66\xE3\xD1\x11\x9A\x4E\x00\xC0\x4F\xA3\x09\xD4\x05\0\0\0\x05\0\0\0", 20));
+    return s.le(0x7C, p.rest, 4);
 }
 Sector wmf(const Place& p) {
-    return Sector()
-        .put(0, std::string("\xD7\xCD\xC6\x9A\0\0", 6))
-        .le(22, 1, 2)
-        .le(24, 9, 2)
-        .le(28, (p.rest - 22) / 2, 4);
+    Sector s;
+    s.put(0, std::string("\xD7\xCD\xC6\x9A\0\0", 6)).le(22, 1, 2).le(24, 9, 2);
+    return s.le(28, (p.rest - 22) / 2, 4);
 }
 
 const std::map<std::string, Builder>& builders() {
     static const std::map<std::string, Builder> all = {
-        {"png", png},
-        {"html", [](const Place& p) { return text(p, "<html>", "</html>"); }},
-        {"xml",
-         [](const Place& p) { return text(p, "<?xml version=\"1.0\"?>\n<book>", "</book>"); }},
-        {"gif", gif},
-        {"jpeg", jpeg},
-        {"mov", mov},
-        {"zip", zip},
-        {"lzh", lzh},
-        {"rar", rar},
-        {"arj", arj},
-        {"tiff", tiff},
-        {"mrw", mrw},
-        {"crw", crw},
-        {"mp3", mp3},
-        {"mpeg-video", mpegVideo},
-        {"mpeg-program", mpegProgram},
-        {"ole", ole},
-        {"asf", asf},
-        {"riff", riff},
-        {"bmp", bmp},
-        {"dbx", dbx},
-        {"wmf", wmf},
+        {"png", png},        {"html", html},        {"xml", xml}, {"gif", gif}, {"jpeg", jpeg},
+        {"mov", mov},        {"zip", zip},          {"lzh", lzh}, {"rar", rar}, {"arj", arj},
+        {"tiff", tiff},      {"mrw", mrw},          {"crw", crw}, {"mp3", mp3}, {"ole", ole},
+        {"asf", asf},        {"riff", riff},        {"bmp", bmp}, {"dbx", dbx}, {"wmf", wmf},
+        {"mpeg-video", mpv}, {"mpeg-program", mpp},
     };
     return all;
 }
 
 } // namespace
 
-const std::vector<std::string>& kinds() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> out;
-        for (const auto& b : builders())
-            out.push_back(b.first);
-        return out;
-    }();
+std::vector<std::string> kinds() {
+    std::vector<std::string> names;
+    for (const auto& b : builders())
+        names.push_back(b.first);
     return names;
 }
 
-const std::vector<std::string>& endingKinds() {
-    static const std::vector<std::string> names = {"arj", "gif", "html", "jpeg", "lzh",
-                                                   "mov", "png", "rar",  "xml",  "zip"};
-    return names;
+std::vector<std::string> endingKinds() {
+    return {"arj", "gif", "html", "jpeg", "lzh", "mov", "png", "rar", "xml", "zip"};
 }
 
 std::string image(const std::string& kind, u64 bytes, Ending ending, u64 headers) {
@@ -343,20 +316,9 @@ std::string image(const std::string& kind, u64 bytes, Ending ending, u64 headers
     headers = std::min(headers, sectors);
     std::string out(sectors * SECTOR, '\0');
     for (u64 i = 0; i < headers; ++i) {
-        const Place place{i, i + 1 == headers, ending, (sectors - i) * SECTOR};
+        const bool last = i + 1 == headers;
+        const Place place{i, last, last && ending == Ending::AT_THE_END, (sectors - i) * SECTOR};
         std::memcpy(&out[i * SECTOR], builder->second(place).bytes().data(), SECTOR);
-    }
-    return out;
-}
-
-std::string randomBytes(u64 n, u64 seed) {
-    std::string out(n, '\0');
-    u64 x = 0x9E3779B97F4A7C15ull ^ seed;
-    for (u64 i = 0; i < n; i += 8) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        std::memcpy(&out[i], &x, std::min<u64>(8, n - i));
     }
     return out;
 }

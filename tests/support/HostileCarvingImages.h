@@ -1,15 +1,11 @@
 #pragma once
 
-// Images that attack the content carver: every sector starts a header of one
-// kind whose structure runs on into the next sector (a chunk, atom, member or
-// directory that reaches there) and so on to the end of the image, where it
-// never ends properly. Without a memory of its walks, the carver walks the rest
-// of the image again from every sector; with found files that run to the end,
-// it reports a file from every sector.
-//
-// Made by hand from the formats' published layouts, so that the benchmark and
-// the tests need no tool. Little- and big-endian fields are written out byte
-// by byte.
+// Images that attack the content carver, made by hand from the formats'
+// published layouts: every sector starts a header of one kind whose structure
+// runs on into the next sector (a chunk, atom, member or directory that
+// reaches there) and so on to the end of the image. Without a memory of its
+// walks, the carver walks the rest of the image again from every sector; with
+// found files that run to the end, it reports a file from every sector.
 
 #include "core/Types.h"
 
@@ -20,11 +16,11 @@ namespace hostile {
 
 // The kinds, by the carver's type names, with a variant where a module has two
 // walks ("mpeg-video", "mpeg-program").
-const std::vector<std::string>& kinds();
+std::vector<std::string> kinds();
 
 // The kinds whose chain can also end properly (Ending::AT_THE_END); the others
 // build the same image either way.
-const std::vector<std::string>& endingKinds();
+std::vector<std::string> endingKinds();
 
 // How the chain of an image ends: not at all (it runs into the image's end), or
 // properly in the last sector (an end record, a trailer, a closing tag), so
@@ -36,8 +32,5 @@ enum class Ending { NEVER, AT_THE_END };
 // are zeros. Throws std::invalid_argument for a kind not in kinds().
 std::string image(const std::string& kind, u64 bytes, Ending ending = Ending::NEVER,
                   u64 headers = ~u64(0));
-
-// `n` bytes of a fixed pseudo-random sequence (xorshift from `seed`).
-std::string randomBytes(u64 n, u64 seed);
 
 } // namespace hostile

@@ -78,9 +78,6 @@ public:
     NtfsBuilder& zeroMirrorRecord0() { return add({"zero-mirror0"}); }
     // The record's in-use flag only; the MFT bitmap still counts it.
     NtfsBuilder& clearInUse(const std::string& path) { return add({"clear-inuse", path}); }
-    // Every FILE record of the MFT torn after its first sector: the second
-    // sector ends with something other than the update sequence number.
-    NtfsBuilder& tearRecords() { return add({"tear-records"}); }
     // Overwrites bytes of the index entry of `name` in `folder`, at `offset`
     // within the entry (ntfslayout::IE_...); the index keeps valid fix-ups. The
     // folder must hold enough names to have index blocks.

@@ -13,7 +13,7 @@
 //   rm PATH, rmtree PATH, and for the benchmarks files FOLDER COUNT SIZE: COUNT
 //   files f000001, f000002, ... of SIZE bytes, each its own name repeated;
 // and the damage, written straight to the image after libntfs-3g let go of it:
-//   zero-boot, zero-mft0, zero-mirror0, clear-inuse PATH, tear-records,
+//   zero-boot, zero-mft0, zero-mirror0, clear-inuse PATH,
 //   corrupt-index FOLDER NAME OFFSET HEX
 //
 // Everything made gets the time SOURCE_DATE_EPOCH (which must be set), and so
@@ -191,17 +191,6 @@ struct Range {
 
 // ---- Raw access to the image, for the damage ----
 
-std::vector<u8> rawRead(const std::string& image, u64 offset, u64 length) {
-    std::ifstream in(image, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset));
-    std::vector<u8> bytes(length);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
-    if (!in)
-        fail("cannot read " + std::to_string(length) + " bytes at " + std::to_string(offset) +
-             " of " + image);
-    return bytes;
-}
-
 void rawWrite(const std::string& image, u64 offset, const std::vector<u8>& bytes) {
     std::fstream out(image, std::ios::binary | std::ios::in | std::ios::out);
     out.seekp(static_cast<std::streamoff>(offset));
@@ -314,7 +303,6 @@ private:
     void zeroRecord0(bool mirror);
     void zeroBoot();
     void clearInUse(const std::string& path);
-    void tearRecords();
     void corruptIndex(const std::string& folder, const std::string& name, u64 offset,
                       const std::vector<u8>& bytes);
 
@@ -741,37 +729,6 @@ void Builder::clearInUse(const std::string& path) {
     unmount();
 }
 
-// Every FILE record of the MFT as a power loss leaves a write cut short after
-// its first sector: the second sector's last two bytes no longer hold the
-// update sequence number. The whole MFT, records in use or not.
-void Builder::tearRecords() {
-    const Geometry& g = geometry();
-    if (g.recordBytes < 2 * g.sectorBytes)
-        fail("records of one sector cannot be torn after their first");
-    ntfs_attr* mft = volume()->mft_na;
-    // Where each record and its second sector's tail lie on the image, while
-    // the library can tell: a record may span clusters that lie apart.
-    auto imageOffset = [&](u64 pos) {
-        const LCN lcn = ntfs_attr_vcn_to_lcn(mft, static_cast<VCN>(pos / g.clusterBytes));
-        if (lcn < 0)
-            fail("the MFT has no cluster at byte " + std::to_string(pos));
-        return static_cast<u64>(lcn) * g.clusterBytes + pos % g.clusterBytes;
-    };
-    std::vector<std::pair<u64, u64>> records;
-    for (u64 pos = 0; pos + g.recordBytes <= static_cast<u64>(mft->initialized_size);
-         pos += g.recordBytes)
-        records.emplace_back(imageOffset(pos), imageOffset(pos + 2 * g.sectorBytes - 2));
-    unmount();
-    for (const auto& [record, tail] : records) {
-        if (rawRead(image_, record, 4) != std::vector<u8>{'F', 'I', 'L', 'E'})
-            continue;
-        std::vector<u8> bytes = rawRead(image_, tail, 2);
-        bytes[0] = static_cast<u8>(~bytes[0]);
-        bytes[1] = static_cast<u8>(~bytes[1]);
-        rawWrite(image_, tail, bytes);
-    }
-}
-
 // The offset and length of the entry for `name` among the entries behind the
 // index header at `header`, if there is one.
 std::optional<std::pair<u32, u32>> findEntry(ConstArray block, u32 header, const UName& name) {
@@ -878,7 +835,6 @@ const Command* Builder::command(const Args& c) {
         {"zero-mft0", 0, [](Builder& b, const Args&) { b.zeroRecord0(false); }},
         {"zero-mirror0", 0, [](Builder& b, const Args&) { b.zeroRecord0(true); }},
         {"clear-inuse", 1, [](Builder& b, const Args& a) { b.clearInUse(a[1]); }},
-        {"tear-records", 0, [](Builder& b, const Args&) { b.tearRecords(); }},
         {"corrupt-index", 4,
          [](Builder& b, const Args& a) {
              b.corruptIndex(splitPath(a[1]).whole(), a[2], parseNumber(a[3], "offset"),

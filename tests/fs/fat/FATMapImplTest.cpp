@@ -114,7 +114,6 @@ TEST_F(FatMapImplTest, ReadErrorsFillExactlyTheSectorsThatFail) {
 // forms, that file is marked, and what the copy lacks comes back as the
 // unreadable fill.
 TEST(FatMapImplCutTest, ACopyCutShortKeepsItsVolumeAndMarksWhatItLacks) {
-    ScopedTimeZone utc("UTC");
     TempDir dir;
     FatImageOptions options;
     options.sizeKiB = 2048;
@@ -127,9 +126,7 @@ TEST(FatMapImplCutTest, ACopyCutShortKeepsItsVolumeAndMarksWhatItLacks) {
     ASSERT_EQ(::truncate(fat.path().c_str(), static_cast<off_t>(cut)), 0);
     auto volume = openVolume(fat.path(), 0);
     auto map = buildTree(*volume);
-    const auto listing = listTree(*map);
-    EXPECT_FALSE(listing.at("first.bin").hasFlag(Node::HAS_UNREADABLE));
-    EXPECT_TRUE(listing.at("last.bin").hasFlag(Node::HAS_UNREADABLE));
+    EXPECT_TRUE(listTree(*map).at("last.bin").hasFlag(Node::HAS_UNREADABLE));
     EXPECT_EQ(recoverAll(*map, dir.file("out")), 1u);
     EXPECT_TRUE(readAll(dir.file("out/first.bin")) == first);
     const std::string got = readAll(dir.file("out/last.bin"));

@@ -4,22 +4,17 @@
 
 #include "tests/fs/ntfs/NtfsFixture.h"
 #include "tests/support/FilesCameBack.h"
-#include "tests/support/FsImages.h"
 #include "tests/support/NtfsBuilder.h"
 #include "tests/support/ProbeRun.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TreeListing.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <regex>
-#include <set>
 #include <sstream>
-#include <stdexcept>
-#include <unistd.h>
 
 namespace {
 
@@ -186,141 +181,58 @@ TEST(NtfsTreeDamageTest, FoldersThatNameEachOtherAsParentDoNotHoldTheTree) {
                             [](const auto& e) { return e.second.getName() == "file"; }));
 }
 
-// 264 files from empty to 150 KB, in the root and six folders, filling most
-// of a 12 MiB volume so that its last MiB holds some of them. Built once for all
-// test processes of a run.
-struct FilledVolume {
-    std::string image;
-    testutil::PlacedFiles files;
-};
-
-const FilledVolume& filledVolume() {
-    static const FilledVolume volume = [] {
-        FilledVolume v;
-        const char* const folders[] = {"", "A", "A/B", "A/B/C", "D", "D/E", "F"};
-        const u32 sizes[] = {0, 1, 300, 5000, 40000, 100000};
-        for (u32 i = 0; i < 264; ++i) {
-            const std::string folder = folders[i % 7];
-            const std::size_t size = sizes[i % 6] + (i * 7919) % 1000;
-            v.files.push_back(
-                {(folder.empty() ? "" : folder + "/") + "f" + std::to_string(i),
-                 i % 2 ? ntfstest::randomContent(size, i) : ntfstest::textContent(size, i),
-                 testutil::IMAGE_EPOCH});
-        }
-        // Named by what it holds, so that another recipe builds anew.
-        std::string key;
-        for (const testutil::PlacedFile& f : v.files)
-            key += f.path + std::to_string(std::hash<std::string>()(f.data));
-        v.image = HB_BINARY_DIR "/ntfs-corpus/filled-" +
-                  std::to_string(std::hash<std::string>()(key)) + ".img";
-        testutil::run("mkdir -p " + testutil::shellQuote(HB_BINARY_DIR "/ntfs-corpus"));
-        testutil::buildOnce(v.image, [&](const std::string& making) {
-            testutil::NtfsImageOptions options;
-            options.sizeMiB = 12;
-            testutil::NtfsImage image(making, options);
-            testutil::NtfsBuilder builder(image);
-            for (const char* folder : folders) {
-                if (*folder != '\0')
-                    builder.mkdir(std::string("/") + folder);
-            }
-            for (const testutil::PlacedFile& f : v.files)
-                builder.write("/" + f.path, f.data);
-            if (const ::testing::AssertionResult built = builder.run(); !built)
-                throw std::runtime_error(built.message());
-        });
-        return v;
-    }();
-    return volume;
-}
-
-// The names on the recovery report's lines that end marked.
-std::set<std::string> markedNames(const std::string& report) {
-    std::set<std::string> names;
-    std::istringstream lines(report);
-    for (std::string line; std::getline(lines, line);) {
-        const std::string mark = " (recovered with errors)";
-        if (line.size() > mark.size() &&
-            line.compare(line.size() - mark.size(), mark.size(), mark) == 0)
-            names.insert(line.substr(0, line.find(' ')));
+// Every FILE record as a power loss leaves a write cut short after its first
+// sector: the second sector no longer ends with the update sequence number.
+void tearEveryRecord(std::string& image) {
+    for (std::size_t at = 0; at + 1024 <= image.size(); at += 1024) {
+        if (image.compare(at, 4, "FILE") == 0)
+            image[at + 1022] = static_cast<char>(~image[at + 1022]);
     }
-    return names;
 }
 
-struct RecoveryCase {
-    const char* what;
-    // Damage done to a copy of the volume; the sectors the source fails to read.
-    std::function<void(const std::string& image, std::vector<u64>& failing)> damage;
-    u32 leastIdentical;
-    bool everyFileMarked;
-    int errors; // the report's count of files with errors; -1: some
-};
-
-void PrintTo(const RecoveryCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
-void tear(const std::string& image, std::vector<u64>&) {
-    ASSERT_TRUE(testutil::NtfsBuilder(image).tearRecords().run());
-}
-
-void cutLastMiB(const std::string& image, std::vector<u64>&) {
-    ASSERT_EQ(::truncate(image.c_str(), 11 << 20), 0);
-}
-
-// A sector in the middle of a file of 40 KB.
-void failInsideAFile(const std::string& image, std::vector<u64>& failing) {
-    const std::string& data = filledVolume().files[4].data;
-    const std::size_t at = testutil::readAll(image).find(data.substr(0, 4096));
-    ASSERT_NE(at, std::string::npos);
-    failing.push_back(at / 512 + 20);
-}
-
-// The whole road, scan to recovery, on a volume whole and damaged: every file
-// that does not come back as it was is marked, and none is marked needlessly.
-class NtfsRecoveryTest : public ::testing::TestWithParam<RecoveryCase> {};
-
-TEST_P(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
-    const RecoveryCase& c = GetParam();
-    const FilledVolume& volume = filledVolume();
-    TempDir dir;
-    const std::string image = dir.file("v.img");
-    testutil::writeAll(image, testutil::readAll(volume.image));
-    std::vector<u64> failing;
-    c.damage(image, failing);
-    std::string fail;
-    for (u64 lba : failing)
-        fail += (fail.empty() ? "--fail " : ",") + std::to_string(lba);
-    const testutil::ProbeResult r = testutil::runProbe(
-        "analyze " + fail + " " + testutil::fileDescriptor(image) +
-        " --choose 0 --answer all --recover " + testutil::shellQuote(dir.file("out")));
-    ASSERT_EQ(r.status, 0) << r.err << r.out;
-    const std::set<std::string> marked = markedNames(r.out);
-    u32 identical = 0;
-    for (const testutil::PlacedFile& f : volume.files) {
-        const std::string name = f.path.substr(f.path.rfind('/') + 1);
-        const bool same =
-            testutil::fileDifference(dir.file("out/" + f.path), f.data, f.mtime).empty();
-        identical += same ? 1 : 0;
-        EXPECT_TRUE(same || marked.count(name) != 0) << f.path << " is neither whole nor marked";
-        EXPECT_TRUE(!c.everyFileMarked || marked.count(name) != 0) << f.path;
-    }
-    EXPECT_GE(identical, c.leastIdentical);
-    if (c.errors >= 0)
-        EXPECT_THAT(r.out,
-                    ::testing::HasSubstr("files with errors: " + std::to_string(c.errors) + "\n"));
-    else
-        EXPECT_FALSE(marked.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Volumes, NtfsRecoveryTest,
-    ::testing::Values(
+// The whole road from the volume to the recovered files, on the 4096-byte
+// corpus volume whole, with every record torn and cut short past its half:
+// every file in use that does not come back as it was is marked, and none is
+// marked needlessly.
+TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
+    const ntfstest::Corpus& corpus = ntfstest::corpus(4096);
+    const struct {
+        const char* what;
+        void (*damage)(std::string& image);
+        u32 leastIdentical; // of its 321 files in use
+        bool everyFileMarked;
+    } rows[] = {
         // The system files without a data stream of their own are empty files.
-        RecoveryCase{"whole", [](const std::string&, std::vector<u64>&) {}, 264, false, 0},
-        RecoveryCase{"failing", failInsideAFile, 263, false, 1},
-        RecoveryCase{"torn", tear, 264, true, -1}, RecoveryCase{"cut", cutLastMiB, 240, false, -1}),
-    [](const ::testing::TestParamInfo<RecoveryCase>& info) {
-        return std::string(info.param.what);
-    });
+        {"whole", [](std::string&) {}, 321, false},
+        {"torn", tearEveryRecord, 321, true},
+        // Its files reach 21 of its 32 MiB.
+        {"cut", [](std::string& image) { image.resize(17 << 20); }, 300, false},
+    };
+    const std::string image = testutil::readAll(corpus.image);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        std::string bytes = image;
+        row.damage(bytes);
+        testutil::writeAll(dir.file("v.img"), bytes);
+        CorpusTree tree(dir.file("v.img"));
+        const u32 errors = testutil::recoverAll(*tree.map, dir.file("out"));
+        const auto listing = testutil::listTree(*tree.map);
+        u32 identical = 0;
+        for (const ntfstest::CorpusFile& f : corpus.files) {
+            if (f.deleted)
+                continue;
+            const std::string path = f.path.substr(1);
+            const bool same =
+                testutil::fileDifference(dir.file("out/" + path), f.data, f.mtime).empty();
+            const bool marked = listing.at(path).hasFlag(Node::SELECTED);
+            identical += same ? 1 : 0;
+            EXPECT_TRUE(same || marked) << path << " is neither whole nor marked";
+            EXPECT_TRUE(marked || !row.everyFileMarked) << path;
+        }
+        EXPECT_GE(identical, row.leastIdentical);
+        EXPECT_EQ(errors == 0, &row == &rows[0]); // only the whole volume has none
+    }
+}
 
 } // namespace

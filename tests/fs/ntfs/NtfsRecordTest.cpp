@@ -63,60 +63,50 @@ TEST(NtfsRecordTest, OnlyRecordsOfOneTwoFourOrEightSectorsPass) {
     }
 }
 
-// A sector that does not end with the update sequence number was not written
-// with the others. Refused, a torn record keeps its bytes; taken as torn, it
-// gets every fix-up and the torn sectors are counted.
-TEST(NtfsRecordTest, ATornRecordIsRefusedOrFixedWholeAsTheCallerAsks) {
-    const struct {
-        std::vector<u32> torn;
-        const char* refused;
-    } rows[] = {
-        {{}, ""},
-        {{1}, "NtfsRecordParser(75): sector 1 tail 4 number 257\n"},
-        {{0}, "NtfsRecordParser(75): sector 0 tail 4 number 257\n"},
-        {{0, 1, 2, 3}, "NtfsRecordParser(75): sector 0 tail 4 number 257\n"},
-    };
-    const Bytes whole = RecordBuilder(4).resident(0x80, std::string(1800, 'd')).raw();
-    Bytes fixed = whole;
-    ASSERT_TRUE(NtfsRecordParser::applyFixups(arrayOf(fixed)));
-    for (const auto& r : rows) {
-        Bytes torn = whole;
-        for (u32 sector : r.torn)
-            arrayOf(torn).setLE16(510 + 512 * sector, 0x0004);
-        Bytes refused = torn;
-        LogCapture log;
-        EXPECT_EQ(NtfsRecordParser::applyFixups(arrayOf(refused)), r.torn.empty());
-        EXPECT_EQ(log.text(), r.refused);
-        EXPECT_EQ(refused, r.torn.empty() ? fixed : torn);
-        u32 count = 99;
-        ASSERT_TRUE(NtfsRecordParser::applyFixupsOfTorn(arrayOf(torn), count));
-        EXPECT_EQ(count, r.torn.size());
-        EXPECT_EQ(torn, fixed);
-    }
-}
-
-// Every sector is checked before a byte changes: a record whose update
-// sequence cannot be placed keeps its bytes, torn or not.
-TEST(NtfsRecordTest, AMisplacedUpdateSequenceLeavesTheRecordUntouched) {
+// Every sector is checked before a byte changes: a torn record keeps its bytes.
+TEST(NtfsRecordTest, ATornOrMisplacedUpdateSequenceLeavesTheRecordUntouched) {
+    Bytes torn = RecordBuilder(4).raw();
+    arrayOf(torn).setLE16(510 + 512 * 2, 0x0004);
+    const Bytes before = torn;
+    LogCapture log;
+    EXPECT_FALSE(NtfsRecordParser::applyFixups(arrayOf(torn)));
+    EXPECT_TRUE(log.has("NtfsRecordParser(75): sector 2 tail 4 number 257\n")) << log.text();
+    EXPECT_EQ(torn, before);
     // Over the count field; over sector 0's tail; no sectors; a zero count; a
     // record longer than its buffer.
     const std::pair<u16, u16> cases[] = {{4, 5}, {502, 5}, {48, 1}, {48, 0}, {48, 9}};
     for (const auto& c : cases) {
-        for (bool torn : {false, true}) {
-            Bytes b = RecordBuilder(4).raw();
-            arrayOf(b).setLE16(L::REC_USA_OFFSET, c.first);
-            arrayOf(b).setLE16(L::REC_USA_COUNT, c.second);
-            if (torn)
-                arrayOf(b).setLE16(510 + 512, 0x0004);
-            const Bytes unchanged = b;
-            u32 count = 0;
-            EXPECT_FALSE(NtfsRecordParser::applyFixupsOfTorn(arrayOf(b), count)) << c.first;
-            for (bool apply : {true, false}) {
-                EXPECT_FALSE(NtfsRecordParser::fixups(arrayOf(b), apply))
-                    << c.first << ' ' << c.second;
-                EXPECT_EQ(b, unchanged);
-            }
+        Bytes b = RecordBuilder(4).raw();
+        arrayOf(b).setLE16(L::REC_USA_OFFSET, c.first);
+        arrayOf(b).setLE16(L::REC_USA_COUNT, c.second);
+        const Bytes unchanged = b;
+        u32 count = 0;
+        EXPECT_FALSE(NtfsRecordParser::applyFixupsOfTorn(arrayOf(b), count)) << c.first;
+        for (bool apply : {true, false}) {
+            EXPECT_FALSE(NtfsRecordParser::fixups(arrayOf(b), apply)) << c.first << ' ' << c.second;
+            EXPECT_EQ(b, unchanged);
         }
+    }
+}
+
+// Taken as torn, a record whose sectors do not all end with the update
+// sequence number gets every fix-up, the torn sectors are counted, and the
+// scan's probe takes it for a FILE record.
+TEST(NtfsRecordTest, ATornRecordIsFixedWholeWhenTakenAsTorn) {
+    const Bytes whole = RecordBuilder(4).resident(0x80, std::string(1800, 'd')).raw();
+    Bytes fixed = whole;
+    ASSERT_TRUE(NtfsRecordParser::applyFixups(arrayOf(fixed)));
+    for (const std::vector<u32>& sectors : {std::vector<u32>{}, {1}, {0}, {0, 1, 2, 3}}) {
+        Bytes torn = whole;
+        for (u32 sector : sectors)
+            arrayOf(torn).setLE16(510 + 512 * sector, 0x0004);
+        NtfsSystemRecordInfo info;
+        u16 recordSectors = 0;
+        EXPECT_TRUE(probeNtfsFileRecord(torn.data(), 2048, info, recordSectors));
+        u32 count = 99;
+        ASSERT_TRUE(NtfsRecordParser::applyFixupsOfTorn(arrayOf(torn), count));
+        EXPECT_EQ(count, sectors.size());
+        EXPECT_EQ(torn, fixed);
     }
 }
 
