@@ -188,20 +188,6 @@ const Rule RULES[] = {
          grid(r, 5000, 4, {10, 20, 30, 40});
      },
      50000, "1500 P6@0.0 G4@5000#4/40/40 [20000,20000]\n2000 G4@2000#3/30/30 [1,48000]\n"},
-    // Partitions take grids in list order, the most pairs first; a grid whose
-    // clusters end past a partition (5000 + 4 x 4199 > 21500) is passed over,
-    // however many pairs it has.
-    {"PartitionsTakeGridsInTurn",
-     [](ScanResults& r) {
-         table(r, 0, {{6, 1500, 20000}});
-         table(r, 100, {{6, 1400, 20000}});
-         grid(r, 2000, 4, {10, 20, 30});
-         grid(r, 3000, 4, {10, 20});
-         grid(r, 5000, 4, {10, 20, 30, 4200});
-     },
-     50000,
-     "1400 P6@100.0 G4@2000#3/30/30 [20000,20000]\n1500 P6@0.0 G4@3000#2/20/20 "
-     "[20000,20000]\n5000 G4@5000#4/4200/4200 [1,45000]\n"},
     // A boot sector names its root directory; a grid takes a run at most 128
     // sectors before its cluster 2 (3871 is one too far from 4000).
     {"RootDirectories",

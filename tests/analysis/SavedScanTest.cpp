@@ -380,39 +380,4 @@ TEST(SavedScanTest, CountsTheSourceCannotHoldAndBytesAfterTheEndAreRefused) {
     }
 }
 
-// The file is read through a window of its content: a scan far larger than
-// the window, with fields across every edge of it, loads from the file as it
-// does from the whole stream in memory.
-TEST(SavedScanTest, ALargeScanLoadsFromItsFileAsFromMemory) {
-    DriveDescr saved;
-    fill(saved);
-    std::vector<cbr::FileInfo>& files = saved.getCarvedFiles();
-    for (u64 i = 0; i < 12000; ++i) {
-        cbr::FileInfo f;
-        f.setStart((20000 + i * 3) * 512);
-        f.setSize(i % 7 == 0 ? 5000000000ull + i : i * 17);
-        f.setType(i % 2 == 0 ? "jpg" : "mp3");
-        f.getAttributes().set("name", std::string(i % 40, 'n'));
-        files.push_back(f);
-    }
-    for (u32 i = 0; i < 5000; ++i)
-        saved.getScanResults().unreadable.runs().push_back({0x02000000 + i * 4, 1 + i % 3});
-    TempDir dir;
-    const std::string path = dir.file("Scan.bin");
-    ASSERT_TRUE(saveScan(path.c_str(), saved, nullptr));
-    DriveDescr fromFile;
-    fromFile.getScanRange().setDriveId("disk-1");
-    ASSERT_TRUE(loadScan(path.c_str(), fromFile, nullptr));
-    EXPECT_TRUE(fromFile.isScanSaved());
-    std::string stream;
-    ASSERT_TRUE(loadCompressedFile(path.c_str(), stream));
-    ASSERT_GT(stream.size(), 4u << 16);
-    DriveDescr fromMemory;
-    fromMemory.getScanRange().setDriveId("disk-1");
-    ASSERT_TRUE(read(stream, fromMemory, nullptr));
-    const std::string want = streamOf(saved);
-    EXPECT_TRUE(streamOf(fromFile) == want);
-    EXPECT_TRUE(streamOf(fromMemory) == want);
-}
-
 } // namespace

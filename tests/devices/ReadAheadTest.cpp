@@ -24,17 +24,10 @@ using testutil::MemoryReader;
 constexpr u64 SECTOR = 512;
 constexpr u64 ROOM = 3 * SECTOR;
 
-struct Source {
-    explicit Source(u64 sectors)
-        : image(testutil::numberedSectors(sectors)),
-          failing(new FailingReader(SharedPtr<dt::Reader>(new MemoryReader(image)), {})),
-          driver(SharedPtr<dt::Reader>(failing), SECTOR) {}
-    std::string image;
-    FailingReader* failing; // owned by driver
-    Driver driver;
-};
-
-TEST(ReadAheadTest, EveryBlockComesInOrderUpToTheFirstThatFails) {
+TEST(ReadAheadTest, EveryBlockComesInOrderUpToTheFirstThatFailsOrACancel) {
+    const std::string image = testutil::numberedSectors(1000);
+    auto* failing = new FailingReader(SharedPtr<dt::Reader>(new MemoryReader(image)), {});
+    Driver driver(SharedPtr<dt::Reader>(failing), SECTOR);
     // Short and long blocks, a last block cut short, more blocks than buffers
     // by far, and one buffer's wait for every block.
     const struct {
@@ -42,17 +35,15 @@ TEST(ReadAheadTest, EveryBlockComesInOrderUpToTheFirstThatFails) {
         u32 depth;
     } cases[] = {{0, 1000, 256, 16}, {3, 997, 256, 2}, {0, 1000, 7, 3},
                  {0, 1000, 1, 2},    {999, 1, 256, 4}, {0, 512, 256, 16}};
-    Source source(1000);
     for (const auto& c : cases) {
-        ReadAhead ahead(source.driver, c.first, c.count, c.block, c.depth, ROOM);
+        ReadAhead ahead(driver, c.first, c.count, c.block, c.depth, ROOM);
         for (u64 lba = c.first; lba < c.first + c.count;) {
             const ReadAhead::Block& b = ahead.next();
             const u64 n = std::min(c.block, c.first + c.count - lba);
             ASSERT_EQ(b.lba, lba) << c.block << '/' << c.depth;
             ASSERT_EQ(b.count, n);
             ASSERT_TRUE(b.read);
-            ASSERT_EQ(std::memcmp(b.sectors, source.image.data() + lba * SECTOR, n * SECTOR), 0)
-                << lba;
+            ASSERT_EQ(std::memcmp(b.sectors, image.data() + lba * SECTOR, n * SECTOR), 0) << lba;
             // The room is the caller's to write.
             std::memset(b.sectors - ROOM, 0xEE, ROOM);
             lba += n;
@@ -61,21 +52,32 @@ TEST(ReadAheadTest, EveryBlockComesInOrderUpToTheFirstThatFails) {
     // The hand-over of a range's last block, many times over: it comes, and
     // nothing after it.
     for (int run = 0; run < 200; ++run) {
-        ReadAhead ahead(source.driver, 0, 2, 1, 2, 0);
+        ReadAhead ahead(driver, 0, 2, 1, 2, 0);
         ASSERT_EQ(ahead.next().lba, 0u);
         ASSERT_EQ(ahead.next().lba, 1u) << run;
         ASSERT_THROW(ahead.next(), std::runtime_error);
+    }
+
+    // A cancel takes the reading down half-way: it never got further than its
+    // buffers reach, and the destructor waits for it.
+    for (u32 depth : {2u, 16u}) {
+        const std::size_t before = failing->requests().size();
+        {
+            ReadAhead ahead(driver, 0, 1000, 8, depth, ROOM);
+            EXPECT_TRUE(ahead.next().read);
+        }
+        EXPECT_LE(failing->requests().size() - before, depth) << depth;
     }
 
     // Whether anything beyond a bad block is read is for the user to answer:
     // the block that fails is the last one read, and the line its read logged
     // comes with it instead of landing in the log while the main thread writes
     // there.
-    source.failing->addBadSector(321);
-    const std::size_t before = source.failing->requests().size();
+    failing->addBadSector(321);
+    const std::size_t before = failing->requests().size();
     testutil::LogCapture log;
     {
-        ReadAhead ahead(source.driver, 0, 1000, 100, 16, 0);
+        ReadAhead ahead(driver, 0, 1000, 100, 16, 0);
         for (u64 lba = 0; lba < 300; lba += 100)
             EXPECT_TRUE(ahead.next().read);
         const ReadAhead::Block& bad = ahead.next();
@@ -84,22 +86,8 @@ TEST(ReadAheadTest, EveryBlockComesInOrderUpToTheFirstThatFails) {
         EXPECT_EQ(bad.log, "FailingReader(1): 153600 51200\n");
         EXPECT_THROW(ahead.next(), std::runtime_error);
     }
-    EXPECT_EQ(source.failing->requests().size() - before, 4u);
+    EXPECT_EQ(failing->requests().size() - before, 4u);
     EXPECT_FALSE(log.has("FailingReader(1)"));
-}
-
-// A cancel takes the reading down half-way: it never got further than its
-// buffers reach, and the destructor waits for it.
-TEST(ReadAheadTest, ACancelStopsTheReadingWithinItsBuffers) {
-    Source source(4096);
-    for (u32 depth : {2u, 16u}) {
-        const std::size_t before = source.failing->requests().size();
-        {
-            ReadAhead ahead(source.driver, 0, 4096, 8, depth, ROOM);
-            EXPECT_TRUE(ahead.next().read);
-        }
-        EXPECT_LE(source.failing->requests().size() - before, depth) << depth;
-    }
 }
 
 // A source that takes its time over every read, as a worn disk does.
