@@ -159,31 +159,6 @@ TEST(SectorsCollectorTest, TheLastSectorsOfABlockWaitForTheNextAndGoOnlyOnce) {
     EXPECT_THROW(r.addSectors(0, 9), std::runtime_error);
 }
 
-// Blocks read ahead are scanned where they lie, the waiting sectors put into
-// the room before them: every sector goes once, with the same look-ahead, as
-// when each block is read into the collector's buffer, whichever way the
-// blocks come in turn, continuing the waiting ones or not.
-TEST(SectorsCollectorTest, BlocksScannedWhereTheyLieGoAsBlocksInTheBuffer) {
-    const std::pair<u64, u32> blocks[] = {{0, 8}, {8, 4}, {12, 8}, {100, 5}, {105, 1}, {106, 8}};
-    Recorder buffered;
-    Recorder mixed;
-    for (std::size_t i = 0; i < std::size(blocks); ++i) {
-        const auto [lba, count] = blocks[i];
-        buffered.add(lba, count);
-        // Room for the three waiting sectors, holding what no sector holds.
-        std::vector<u8> read((3 + count) * SECTOR, 0xEE);
-        for (u32 k = 0; k < count; ++k)
-            std::memset(read.data() + (3 + k) * SECTOR, static_cast<u8>(lba + k), SECTOR);
-        if (i % 3 == 1)
-            mixed.add(lba, count);
-        else
-            mixed.addSectorsAt(lba, read.data() + 3 * SECTOR, count);
-    }
-    buffered.flush();
-    mixed.flush();
-    EXPECT_EQ(mixed.take(), buffered.take());
-}
-
 TEST(ScScannerTest, WhatEachDetectorRecords) {
     ScanResults results;
     RecordingProgress progress;

@@ -6,7 +6,7 @@
 #include "gui/WizardPageScanner.h"
 #include "tests/gui/GuiTest.h"
 #include "tests/gui/TreeViewTestSupport.h"
-#include "tests/support/FsImages.h"
+#include "tests/support/FatCorpus.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 
@@ -146,19 +146,15 @@ struct OneImageVfs : DrivesVFS {
 // Back stands left of Next on the wizard's file-system page and, by its
 // mnemonic, leads to the scan page again.
 TEST_F(MainFrameTest, BackOnTheWizardsFileSystemPageLeadsToTheScanPage) {
-    testutil::FatImageOptions options;
-    options.sizeKiB = 2048;
-    options.fatBits = 12;
-    testutil::FatImage image(dir.file("fat12.img"), options);
-    image.addFile("README.TXT", "hello");
-    frame = std::make_unique<MainFrame>(config, new OneImageVfs(image.path()));
+    const std::string image = testutil::fatCorpus(12).path;
+    frame = std::make_unique<MainFrame>(config, new OneImageVfs(image));
     ScriptedMessages boxes; // the offers to save the scan answered No
     auto next = [](GtkDialog* d) {
         gtk_button_clicked(GTK_BUTTON(guitest::findButton(GTK_WIDGET(d), "Next")));
     };
     DialogScript script;
     script.on("Select Source", [&](GtkDialog* d) {
-        ASSERT_TRUE(guitest::selectRowById(d, image.path()));
+        ASSERT_TRUE(guitest::selectRowById(d, image));
         next(d);
     });
     script.on("Scan", next);
