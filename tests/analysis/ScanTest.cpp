@@ -8,7 +8,6 @@
 #include "analysis/ScScanner.h"
 #include "analysis/ScScannerReaderListener.h"
 #include "core/Array.h"
-#include "core/Preferences.h"
 #include "devices/Reader.h"
 #include "fs/DirectoryEntry.h"
 #include "fs/StructureChecks.h"
@@ -20,7 +19,6 @@
 #include "tests/support/FsImages.h"
 #include "tests/support/ProbeRun.h"
 #include "tests/support/RecordingProgress.h"
-#include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 
 #include <gmock/gmock.h>
@@ -448,61 +446,6 @@ TEST_F(AnalyzerScanTest, AQuickScanReadsTheKeyStructuresOfOneVolume) {
                             {ntfs.clusterLBA(ntfs.mftLCN), 7 * 2},
                             {ntfs.clusterLBA(ntfs.mftMirrLCN), 4 * 2}}));
     EXPECT_FALSE(analyzer.getScanResults().ntfsSystemRecords.empty());
-}
-
-// Read ahead or not, a deep scan of the start of the real disk's FAT16 volume
-// (its FATs, folders, picture and archive) finds the same structures and
-// carved files, asks the same questions, reports the same progress and logs
-// the same lines: with two bad sectors inside the picture and one far after it
-// in either read-error mode, told No at the second question, and cancelled.
-TEST(AnalyzerReadAheadTest, ReadingAheadFindsWhatReadingInTurnFinds) {
-    using namespace analysistest;
-    constexpr u64 SCANNED = 8192;
-    const std::string disk = readAll(cachedDisk()).substr(0, (FAT16_LBA + SCANNED) * SECTOR);
-    const u64 photo = disk.find(readAll(cacheDir() + "/photo.jpg").substr(0, 4096)) / SECTOR;
-    ASSERT_GT(photo, FAT16_LBA);
-    const std::vector<u64> bad = {photo + 3, photo + 4, photo + 3000};
-    const struct {
-        const char* name;
-        int mode;
-        std::vector<u64> bad;
-        std::vector<int> answers;
-        u64 cancelAtPoll;
-    } cases[] = {{"sector mode", 0, bad, {}, 0},
-                 {"block mode", 1, bad, {}, 0},
-                 {"no", 0, bad, {0, 1}, 0},
-                 {"cancel", 0, {}, {}, 20}};
-    for (const auto& c : cases) {
-        std::string shown[2];
-        for (u32 readAhead : {0u, Analyzer::READ_AHEAD_BLOCKS}) {
-            Preferences::instance().setReadErrorMode(c.mode);
-            ScriptedInterface ui(0);
-            for (int a : c.answers)
-                ui.then(a);
-            Analyzer analyzer(&ui);
-            analyzer.setPatternsPath(HB_SOURCE_DIR "/lib/cbr.files");
-            analyzer.setReadAhead(readAhead);
-            auto* failing = new FailingReader(SharedPtr<dt::Reader>(new MemoryReader(disk)), c.bad);
-            analyzer.getDriveHolder() =
-                SharedPtr<Driver>(new Driver(SharedPtr<dt::Reader>(failing), SECTOR));
-            RecordingProgress progress;
-            progress.cancelAtPoll(c.cancelAtPoll);
-            LogCapture log;
-            std::ostringstream out;
-            out << analyzer.scan(FAT16_LBA, SCANNED, &progress) << '\n'
-                << describe(analyzer.getScanResults());
-            for (const cbr::FileInfo& f : analyzer.getCarvedFiles())
-                out << f.getStart() << '+' << f.getSize() << ' ' << f.getType() << '\n';
-            for (const AskedBox& a : ui.asked())
-                out << a.text << '\n';
-            for (const auto& p : progress.record()->positions)
-                out << p.mode << ':' << p.value << ' ';
-            out << progress.record()->polls << '\n' << log.text();
-            shown[readAhead != 0] = out.str();
-        }
-        EXPECT_EQ(shown[1], shown[0]) << c.name;
-    }
-    Preferences::instance().resetToDefaults();
 }
 
 // A sector that cannot be read inside a carved picture: the file keeps its
