@@ -11,7 +11,6 @@
 #include "fs/StructureChecks.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/FatBytes.h"
-#include "tests/support/HostileImages.h"
 #include "tests/support/RecordingProgress.h"
 #include "tests/support/TestUtil.h"
 
@@ -189,20 +188,6 @@ const Rule RULES[] = {
          grid(r, 5000, 4, {10, 20, 30, 40});
      },
      50000, "1500 P6@0.0 G4@5000#4/40/40 [20000,20000]\n2000 G4@2000#3/30/30 [1,48000]\n"},
-    // Partitions take grids in list order, the most pairs first; a grid whose
-    // clusters end past a partition (5000 + 4 x 4199 > 21500) is passed over,
-    // however many pairs it has.
-    {"PartitionsTakeGridsInTurn",
-     [](ScanResults& r) {
-         table(r, 0, {{6, 1500, 20000}});
-         table(r, 100, {{6, 1400, 20000}});
-         grid(r, 2000, 4, {10, 20, 30});
-         grid(r, 3000, 4, {10, 20});
-         grid(r, 5000, 4, {10, 20, 30, 4200});
-     },
-     50000,
-     "1400 P6@100.0 G4@2000#3/30/30 [20000,20000]\n1500 P6@0.0 G4@3000#2/20/20 "
-     "[20000,20000]\n5000 G4@5000#4/4200/4200 [1,45000]\n"},
     // A boot sector names its root directory; a grid takes a run at most 128
     // sectors before its cluster 2 (3871 is one too far from 4000).
     {"RootDirectories",
@@ -300,160 +285,88 @@ TEST(FsCollectionTest, Fat32RootIsTheRunNamingMostFirstLevelFoldersReadSectorByS
 // Two FAT32 grids of one sector a cluster, cluster 2 at 100 and at 200, whose
 // first-level folders are both at clusters 3 and 4: they are searched together,
 // each from its own cluster 2 on, with its own point for a run right there.
-struct SharedFoldersRow {
-    const char* name;
-    std::vector<std::pair<u32, std::vector<u32>>> runs; // LBA, folders it names
-    std::string roots;                                  // of the grids at 100 and 200
-};
-
-const SharedFoldersRow SHARED_FOLDERS[] = {
-    // Named folders and the point tie: the first run wins; none lies behind 200.
-    {"TiesGoToTheFirstRun", {{100, {}}, {150, {3}}}, "100:100 200:-"},
-    // A run that names more beats the one at cluster 2, a tie does not.
-    {"MoreNamedFoldersWin", {{200, {3}}, {250, {3, 4}}}, "100:250 200:200"},
-    // A folder named twice counts twice.
-    {"EveryEntryCounts", {{150, {4, 4, 3}}, {300, {3, 4}}}, "100:150 200:300"},
-};
-
-class SharedFoldersTest : public ::testing::TestWithParam<SharedFoldersRow> {};
-
-TEST_P(SharedFoldersTest, EachGridTakesItsOwnRoot) {
-    std::string image(400 * 512, '\0');
-    ScanResults r;
-    for (u32 c2 : {100u, 200u}) {
-        subdir(r, c2 + 1, 3, 0, 70000);
-        subdir(r, c2 + 2, 4, 0, 70000);
+TEST(FsCollectionTest, GridsOfTheSameFoldersEachTakeTheirOwnRoot) {
+    const struct {
+        std::vector<std::pair<u32, std::vector<u32>>> runs; // LBA, folders it names
+        const char* roots;                                  // of the grids at 100 and 200
+    } rows[] = {
+        // Named folders and the point tie: the first run wins; none lies behind 200.
+        {{{100, {}}, {150, {3}}}, "100:100 200:- "},
+        // A run that names more beats the one at cluster 2, a tie does not.
+        {{{200, {3}}, {250, {3, 4}}}, "100:250 200:200 "},
+        // A folder named twice counts twice.
+        {{{150, {4, 4, 3}}, {300, {3, 4}}}, "100:150 200:300 "},
+    };
+    for (const auto& row : rows) {
+        std::string image(400 * 512, '\0');
+        ScanResults r;
+        grid(r, 100, 1, {3, 4}, 70000);
+        grid(r, 200, 1, {3, 4}, 70000);
+        for (const auto& run : row.runs) {
+            plain(r, run.first, 1, 4);
+            for (std::size_t i = 0; i < run.second.size(); ++i)
+                image.replace(run.first * 512 + i * 32, 32,
+                              shortEntry("FOLDER     ", ATTR_DIRECTORY, run.second[i], 0));
+        }
+        std::string roots;
+        for (const FsCandidate& c : collect(r, *openMemoryDriver(image)))
+            roots += std::to_string(c.cluster2LBA) + ':' +
+                     (c.hasRootDir ? std::to_string(c.rootDirLBA) : "-") + ' ';
+        EXPECT_EQ(roots, row.roots) << row.runs[0].first;
     }
-    for (const auto& run : GetParam().runs) {
-        plain(r, run.first, 1, 4);
-        std::string entries;
-        for (u32 cluster : run.second)
-            entries += shortEntry("FOLDER     ", 0x10, cluster, 0);
-        image.replace(run.first * 512, entries.size(), entries);
-    }
-    SharedPtr<Driver> d = openMemoryDriver(image);
-    std::ostringstream roots;
-    for (const FsCandidate& c : collect(r, *d)) {
-        if (!c.hasSubDirs)
-            continue;
-        roots << (roots.tellp() > 0 ? " " : "") << c.cluster2LBA << ':';
-        if (c.hasRootDir)
-            roots << c.rootDirLBA;
-        else
-            roots << '-';
-    }
-    EXPECT_EQ(roots.str(), GetParam().roots);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, SharedFoldersTest, ::testing::ValuesIn(SHARED_FOLDERS),
-                         [](const ::testing::TestParamInfo<SharedFoldersRow>& info) {
-                             return std::string(info.param.name);
-                         });
-
-// Every sector reads as the same one, without taking the memory of a disk.
-class SameSectorReader : public dt::Reader {
+// Every sector starts as this one, without taking the memory of a disk.
+class SameSectorReader : public ZeroReader {
 public:
-    SameSectorReader(u64 sectors, std::string sector) : sector_(std::move(sector)) {
-        setSize(static_cast<i64>(sectors * 512));
-    }
+    SameSectorReader(u64 sectors, std::string head) : ZeroReader(sectors), head_(std::move(head)) {}
     bool read(i64 offset, u8* buffer, i64 size) override {
-        if (!dt::rangeInside(offset, size, getSize()))
+        if (!ZeroReader::read(offset, buffer, size))
             return false;
-        for (i64 i = 0; i < size; ++i)
-            buffer[i] = static_cast<u8>(sector_[static_cast<std::size_t>((offset + i) % 512)]);
+        for (i64 at = (512 - offset % 512) % 512; at < size; at += 512)
+            std::memcpy(buffer + at, head_.data(), std::min<i64>(size - at, head_.size()));
         return true;
     }
 
 private:
-    std::string sector_;
+    std::string head_;
 };
 
-TEST(FsCollectionTest, AFloodOfFat32GridsIsSearchedPerRunNotPerRunAndGrid) {
-    // What a disk of copied folder sectors gives: per three sectors two
-    // first-level folders, which make a FAT32 grid, and a run naming both.
-    constexpr u32 TRIPLES = 1000;
-    ScanResults r;
-    for (u32 k = 0; k < TRIPLES; ++k) {
-        const u32 lba = 70003 + 3 * k;
-        subdir(r, lba, GRID_FLOOD_CLUSTER, 0, GRID_FLOOD_CLUSTER);
-        subdir(r, lba + 1, GRID_FLOOD_CLUSTER + 1, 0, GRID_FLOOD_CLUSTER + 1);
-        plain(r, lba + 2, 1, GRID_FLOOD_CLUSTER + 1);
-    }
-    const std::string root = fat32GridFlood(3).substr(2 * 512);
-    Driver d(SharedPtr<dt::Reader>(new SameSectorReader(80000, root)), 512);
-    RecordingProgress progress;
-    const FsCandidateList out = collect(r, d, 0, &progress);
-    std::size_t grids = 0;
-    for (const FsCandidate& c : out) {
-        if (!c.hasSubDirs)
-            continue;
-        ++grids;
-        // All runs name both folders: the first behind cluster 2 wins.
-        EXPECT_EQ(c.rootDirLBA, 70005u) << c.cluster2LBA;
-    }
-    EXPECT_EQ(grids, TRIPLES);
-    // Scoring every run against every grid polled once a pair: a million here.
-    EXPECT_LT(progress.record()->polls, 20u * TRIPLES);
-}
-
-// The shared-folder flood as the root search sees it, without its sectors:
-// grids of one sector a cluster whose first-level folders are the one at
-// cluster 3 and one of their own, each followed by a run naming cluster 3.
-// Every grid has its own set of folders, and every run behind a grid names one
-// of them.
-struct SharedFolderFlood {
-    ScanResults finds;
-    std::map<u32, u32> ownRun; // of the grid at each cluster 2
-};
-
-SharedFolderFlood sharedFolderFlood(u32 grids) {
-    SharedFolderFlood flood;
-    u32 c2 = 10;
-    for (u32 k = 0; k < grids; ++k) {
-        const u32 own = 4 + k;
-        grid(flood.finds, c2, 1, {3, own}, GRID_FLOOD_CLUSTER);
-        const u32 run = c2 + own - 1;
-        plain(flood.finds, run, 1, 3);
-        flood.ownRun[c2] = run;
-        c2 = run + 1;
-    }
-    return flood;
-}
-
+// The shared-folder flood as the root search sees it: grids of one sector a
+// cluster whose first-level folders are the one at cluster 3 and one of their
+// own, each followed by a run naming cluster 3. Every grid has its own set of
+// folders and every run behind a grid names one of them: scoring each grid
+// against each run costs grids times runs. Past a budget that no real disk
+// needs, the grids the most runs lie behind (the first ones) stay unscored and
+// the log counts them; twice the flood costs twice the work, not four times.
 TEST(FsCollectionTest, AFloodOfGridsSharingAFolderIsScoredWithinABudget) {
-    const std::string namesCluster3 =
-        shortEntry("FOLDER     ", ATTR_DIRECTORY, 3, 0) + std::string(512 - 32, '\0');
-    // Polls of the whole collection, and a check of its roots and log, for a
-    // flood of that many grids: beyond a few thousand, scoring every grid
-    // against every run behind it would pass any budget a real disk needs.
-    auto pollsFor = [&](u32 grids) {
-        const SharedFolderFlood flood = sharedFolderFlood(grids);
-        const u32 sectors = flood.finds.directoryRuns.rbegin()->lba + 1;
-        Driver d(SharedPtr<dt::Reader>(new SameSectorReader(sectors, namesCluster3)), 512);
+    auto pollsFor = [](u32 grids) {
+        ScanResults r;
+        std::map<u32, u32> ownRun; // of the grid at each cluster 2
+        u32 c2 = 10;
+        for (u32 own = 4; own < 4 + grids; c2 += own++) {
+            grid(r, c2, 1, {3, own}, 70000);
+            plain(r, ownRun[c2] = c2 + own - 1, 1, 3);
+        }
+        Driver d(SharedPtr<dt::Reader>(
+                     new SameSectorReader(c2, shortEntry("FOLDER     ", ATTR_DIRECTORY, 3, 0))),
+                 512);
         RecordingProgress progress;
         LogCapture log;
         u32 rooted = 0;
-        u32 cutAfterRooted = 0;
-        u32 wrongRoots = 0;
-        for (const FsCandidate& c : collect(flood.finds, d, 0, &progress)) {
-            if (!c.hasRootDir) {
-                cutAfterRooted += rooted != 0;
-                continue;
-            }
-            ++rooted;
+        u32 wrong = 0; // unrooted after a rooted one, or rooted elsewhere
+        for (const FsCandidate& c : collect(r, d, 0, &progress)) {
+            rooted += c.hasRootDir;
             // The first run behind cluster 2 names as many as any later one.
-            wrongRoots += c.rootDirLBA != flood.ownRun.at(c.cluster2LBA);
+            wrong += c.hasRootDir ? c.rootDirLBA != ownRun.at(c.cluster2LBA) : rooted != 0;
         }
-        // Left out are those the most runs lie behind: the first ones.
-        EXPECT_EQ(cutAfterRooted, 0u) << grids;
-        EXPECT_EQ(wrongRoots, 0u) << grids;
+        EXPECT_EQ(wrong, 0u) << grids;
         EXPECT_GT(rooted, 0u);
         EXPECT_TRUE(log.has("FSs(694): " + std::to_string(grids - rooted) + " of " +
                             std::to_string(grids) + " FAT32 grids left unscored"))
             << grids;
         return progress.record()->polls;
     };
-    // Twice the flood may cost twice the work, not four times.
     const u64 polls = pollsFor(4000);
     EXPECT_LT(pollsFor(8000), 2 * polls);
 }

@@ -8,7 +8,6 @@
 #include "analysis/ScScanner.h"
 #include "analysis/ScScannerReaderListener.h"
 #include "core/Array.h"
-#include "core/Preferences.h"
 #include "devices/Reader.h"
 #include "fs/DirectoryEntry.h"
 #include "fs/StructureChecks.h"
@@ -20,7 +19,6 @@
 #include "tests/support/FsImages.h"
 #include "tests/support/ProbeRun.h"
 #include "tests/support/RecordingProgress.h"
-#include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 
 #include <gmock/gmock.h>
@@ -157,33 +155,6 @@ TEST(SectorsCollectorTest, TheLastSectorsOfABlockWaitForTheNextAndGoOnlyOnce) {
     EXPECT_EQ(r.take(), "");
     // A block larger than the window is refused.
     EXPECT_THROW(r.addSectors(0, 9), std::runtime_error);
-}
-
-// Blocks read ahead are scanned where they lie, the waiting sectors put into
-// the room before them: every sector goes once, with the same look-ahead, as
-// when each block is read into the collector's buffer, whichever way the
-// blocks come in turn, continuing the waiting ones or not.
-TEST(SectorsCollectorTest, BlocksScannedWhereTheyLieGoAsBlocksInTheBuffer) {
-    const std::pair<u64, u32> blocks[] = {{0, 8}, {8, 4}, {12, 8}, {100, 5}, {105, 1}, {106, 8}};
-    Recorder buffered;
-    for (const auto& b : blocks)
-        buffered.add(b.first, b.second);
-    buffered.flush();
-    Recorder mixed;
-    for (std::size_t i = 0; i < std::size(blocks); ++i) {
-        const auto [lba, count] = blocks[i];
-        if (i % 3 == 1) {
-            mixed.add(lba, count);
-            continue;
-        }
-        // Room for the three waiting sectors, holding what no sector holds.
-        std::vector<u8> read((3 + count) * SECTOR, 0xEE);
-        for (u32 k = 0; k < count; ++k)
-            std::memset(read.data() + (3 + k) * SECTOR, static_cast<u8>(lba + k), SECTOR);
-        mixed.addSectorsAt(lba, read.data() + 3 * SECTOR, count);
-    }
-    mixed.flush();
-    EXPECT_EQ(mixed.take(), buffered.take());
 }
 
 TEST(ScScannerTest, WhatEachDetectorRecords) {
@@ -475,66 +446,6 @@ TEST_F(AnalyzerScanTest, AQuickScanReadsTheKeyStructuresOfOneVolume) {
                             {ntfs.clusterLBA(ntfs.mftLCN), 7 * 2},
                             {ntfs.clusterLBA(ntfs.mftMirrLCN), 4 * 2}}));
     EXPECT_FALSE(analyzer.getScanResults().ntfsSystemRecords.empty());
-}
-
-// Read ahead or not, a deep scan of the start of the real disk's FAT16 volume
-// (its FATs, folders, picture and archive) finds the same structures and
-// carved files, asks the same questions, reports the same progress and logs
-// the same lines: healthy, with bad sectors inside the picture in either
-// read-error mode, told No at the second question, and cancelled.
-TEST(AnalyzerReadAheadTest, ReadingAheadFindsWhatReadingInTurnFinds) {
-    using namespace analysistest;
-    constexpr u64 SCANNED = 8192;
-    const std::string disk = readAll(cachedDisk()).substr(0, (FAT16_LBA + SCANNED) * SECTOR);
-    const struct {
-        const char* name;
-        int mode;
-        std::vector<int> answers;
-        u64 cancelAtPoll;
-    } cases[] = {{"healthy", 0, {}, 0},
-                 {"sector mode", 0, {}, 0},
-                 {"block mode", 1, {}, 0},
-                 {"no", 0, {0, 1}, 0},
-                 {"cancel", 0, {}, 20}};
-    std::vector<u64> bad;
-    auto scan = [&](const auto& c, u32 readAhead) {
-        Preferences::instance().setReadErrorMode(c.mode);
-        ScriptedInterface ui(0);
-        for (int a : c.answers)
-            ui.then(a);
-        Analyzer analyzer(&ui);
-        analyzer.setPatternsPath(HB_SOURCE_DIR "/lib/cbr.files");
-        analyzer.setReadAhead(readAhead);
-        auto* failing = new FailingReader(SharedPtr<dt::Reader>(new MemoryReader(disk)), bad);
-        analyzer.getDriveHolder() =
-            SharedPtr<Driver>(new Driver(SharedPtr<dt::Reader>(failing), SECTOR));
-        RecordingProgress progress;
-        progress.cancelAtPoll(c.cancelAtPoll);
-        LogCapture log;
-        std::ostringstream out;
-        out << analyzer.scan(FAT16_LBA, SCANNED, &progress) << '\n'
-            << describe(analyzer.getScanResults());
-        for (const cbr::FileInfo& f : analyzer.getCarvedFiles())
-            out << f.getStart() << '+' << f.getSize() << ' ' << f.getType() << '\n';
-        for (const AskedBox& a : ui.asked())
-            out << a.text << '\n';
-        for (const auto& p : progress.record()->positions)
-            out << p.mode << ':' << p.value << ' ';
-        out << progress.record()->polls << '\n' << log.text();
-        return out.str();
-    };
-    for (const auto& c : cases) {
-        bad.clear();
-        if (std::string(c.name) != "healthy" && std::string(c.name) != "cancel") {
-            // Two sectors in the middle of the picture, and one far after it.
-            const std::string photo = readAll(cacheDir() + "/photo.jpg");
-            const u64 at = disk.find(photo.substr(0, 4096)) / SECTOR;
-            ASSERT_GT(at, FAT16_LBA);
-            bad = {at + 3, at + 4, at + 3000};
-        }
-        EXPECT_EQ(scan(c, Analyzer::READ_AHEAD_BLOCKS), scan(c, 0)) << c.name;
-    }
-    Preferences::instance().resetToDefaults();
 }
 
 // A sector that cannot be read inside a carved picture: the file keeps its

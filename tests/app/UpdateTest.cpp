@@ -40,8 +40,6 @@ TEST(UpdateFeed, ReadsTheFirstEnclosureInOrder) {
         // An empty answer would pass for a whole installer of no bytes.
         {"<enclosure version=\"v\" url=\"u\" length=\"0\" releaseNotesUrl=\"n\"", false,
          "Update(253)"},
-        {"<enclosure version=\"v\" url=\"u\" length=\"000\" releaseNotesUrl=\"n\"", false,
-         "Update(253)"},
         {"<enclosure version=\"v\" url=\"u\" length=\"1\" releaseNotesUrl=\"n", false,
          "Update(30)"},
     };

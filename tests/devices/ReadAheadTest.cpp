@@ -1,7 +1,8 @@
 // The blocks of a range read on a second thread: every one, in order, with its
 // own sectors and room before it; nothing past the first block that fails, with
-// the lines its read logged handed over with it; and a reading taken down
-// half-way stops within its buffers and is waited for.
+// the lines its read logged handed over with it; a reading taken down half-way
+// stops within its buffers and is waited for; a slow source's blocks come as
+// they are read.
 
 #include "devices/ReadAhead.h"
 
@@ -23,35 +24,26 @@ using testutil::MemoryReader;
 constexpr u64 SECTOR = 512;
 constexpr u64 ROOM = 3 * SECTOR;
 
-struct Source {
-    explicit Source(u64 sectors, const std::vector<u64>& bad = {})
-        : image(testutil::numberedSectors(sectors)),
-          failing(new FailingReader(SharedPtr<dt::Reader>(new MemoryReader(image)), bad)),
-          driver(SharedPtr<dt::Reader>(failing), SECTOR) {}
-    std::string image;
-    FailingReader* failing; // owned by driver
-    Driver driver;
-};
-
-// Short and long blocks, a last block cut short, more blocks than buffers by
-// far, and one buffer's wait for every block.
-TEST(ReadAheadTest, EveryBlockComesInOrderWithItsOwnSectors) {
+TEST(ReadAheadTest, EveryBlockComesInOrderUpToTheFirstThatFailsOrACancel) {
+    const std::string image = testutil::numberedSectors(1000);
+    auto* failing = new FailingReader(SharedPtr<dt::Reader>(new MemoryReader(image)), {});
+    Driver driver(SharedPtr<dt::Reader>(failing), SECTOR);
+    // Short and long blocks, a last block cut short, more blocks than buffers
+    // by far, and one buffer's wait for every block.
     const struct {
         u64 first, count, block;
         u32 depth;
     } cases[] = {{0, 1000, 256, 16}, {3, 997, 256, 2}, {0, 1000, 7, 3},
                  {0, 1000, 1, 2},    {999, 1, 256, 4}, {0, 512, 256, 16}};
-    Source source(1000);
     for (const auto& c : cases) {
-        ReadAhead ahead(source.driver, c.first, c.count, c.block, c.depth, ROOM);
+        ReadAhead ahead(driver, c.first, c.count, c.block, c.depth, ROOM);
         for (u64 lba = c.first; lba < c.first + c.count;) {
             const ReadAhead::Block& b = ahead.next();
             const u64 n = std::min(c.block, c.first + c.count - lba);
             ASSERT_EQ(b.lba, lba) << c.block << '/' << c.depth;
             ASSERT_EQ(b.count, n);
             ASSERT_TRUE(b.read);
-            ASSERT_EQ(std::memcmp(b.sectors, source.image.data() + lba * SECTOR, n * SECTOR), 0)
-                << lba;
+            ASSERT_EQ(std::memcmp(b.sectors, image.data() + lba * SECTOR, n * SECTOR), 0) << lba;
             // The room is the caller's to write.
             std::memset(b.sectors - ROOM, 0xEE, ROOM);
             lba += n;
@@ -60,21 +52,32 @@ TEST(ReadAheadTest, EveryBlockComesInOrderWithItsOwnSectors) {
     // The hand-over of a range's last block, many times over: it comes, and
     // nothing after it.
     for (int run = 0; run < 200; ++run) {
-        ReadAhead ahead(source.driver, 0, 2, 1, 2, 0);
+        ReadAhead ahead(driver, 0, 2, 1, 2, 0);
         ASSERT_EQ(ahead.next().lba, 0u);
         ASSERT_EQ(ahead.next().lba, 1u) << run;
         ASSERT_THROW(ahead.next(), std::runtime_error);
     }
-}
 
-// Whether anything beyond a bad block is read is for the user to answer: the
-// block that fails is the last one read, and the line its read logged comes
-// with it instead of landing in the log while the main thread writes there.
-TEST(ReadAheadTest, TheReadingStopsAtTheFirstBlockThatFails) {
-    Source source(1000, {321});
+    // A cancel takes the reading down half-way: it never got further than its
+    // buffers reach, and the destructor waits for it.
+    for (u32 depth : {2u, 16u}) {
+        const std::size_t before = failing->requests().size();
+        {
+            ReadAhead ahead(driver, 0, 1000, 8, depth, ROOM);
+            EXPECT_TRUE(ahead.next().read);
+        }
+        EXPECT_LE(failing->requests().size() - before, depth) << depth;
+    }
+
+    // Whether anything beyond a bad block is read is for the user to answer:
+    // the block that fails is the last one read, and the line its read logged
+    // comes with it instead of landing in the log while the main thread writes
+    // there.
+    failing->addBadSector(321);
+    const std::size_t before = failing->requests().size();
     testutil::LogCapture log;
     {
-        ReadAhead ahead(source.driver, 0, 1000, 100, 16, 0);
+        ReadAhead ahead(driver, 0, 1000, 100, 16, 0);
         for (u64 lba = 0; lba < 300; lba += 100)
             EXPECT_TRUE(ahead.next().read);
         const ReadAhead::Block& bad = ahead.next();
@@ -83,43 +86,24 @@ TEST(ReadAheadTest, TheReadingStopsAtTheFirstBlockThatFails) {
         EXPECT_EQ(bad.log, "FailingReader(1): 153600 51200\n");
         EXPECT_THROW(ahead.next(), std::runtime_error);
     }
-    EXPECT_EQ(source.failing->requests().size(), 4u);
+    EXPECT_EQ(failing->requests().size() - before, 4u);
     EXPECT_FALSE(log.has("FailingReader(1)"));
 }
 
-// A cancel takes the reading down half-way: it never got further than its
-// buffers reach, and the destructor waits for it.
-TEST(ReadAheadTest, ACancelStopsTheReadingWithinItsBuffers) {
-    Source source(4096);
-    for (u32 depth : {2u, 16u}) {
-        const std::size_t before = source.failing->requests().size();
-        {
-            ReadAhead ahead(source.driver, 0, 4096, 8, depth, ROOM);
-            EXPECT_TRUE(ahead.next().read);
-        }
-        EXPECT_LE(source.failing->requests().size() - before, depth) << depth;
-    }
-}
-
 // A source that takes its time over every read, as a worn disk does.
-class SlowReader : public dt::Reader {
+class SlowReader : public MemoryReader {
 public:
-    SlowReader(dt::Reader& inner, int ms) : inner_(inner), ms_(ms) { setSize(inner.getSize()); }
+    using MemoryReader::MemoryReader;
     bool read(i64 offset, u8* buffer, i64 size) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms_));
-        return inner_.read(offset, buffer, size);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        return MemoryReader::read(offset, buffer, size);
     }
-
-private:
-    dt::Reader& inner_;
-    int ms_;
 };
 
 // Each block of a slow source comes as soon as it is read, not once half the
 // buffers are full: the caller polls its progress box between blocks.
 TEST(ReadAheadTest, ASlowSourceHandsOverEachBlockAsItComes) {
-    MemoryReader memory(testutil::numberedSectors(64));
-    Driver driver(SharedPtr<dt::Reader>(new SlowReader(memory, 40)), SECTOR);
+    Driver driver(SharedPtr<dt::Reader>(new SlowReader(testutil::numberedSectors(64))), SECTOR);
     ReadAhead ahead(driver, 0, 64, 4, 16, 0);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(ahead.next().read);

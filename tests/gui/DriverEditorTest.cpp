@@ -85,16 +85,14 @@ TEST_F(DriverEditorTest, TheDialogStaysUntilTheDriverCanBeReadOrIsCancelled) {
     EXPECT_EQ(descrValue(d, "size"), "2048");
 }
 
-// Runs events until the X server has answered what was asked of it, such as
-// a new window size.
-void settle() {
-    for (int i = 0; i < 5; ++i) {
-        gdk_display_sync(gdk_display_get_default());
-        guitest::pumpEvents();
-    }
-}
-
 TEST_F(DriverEditorTest, RowsThatGoLeaveNoGap) {
+    // Runs events until the X server has answered, such as with a new size.
+    auto settle = [] {
+        for (int i = 0; i < 5; ++i) {
+            gdk_display_sync(gdk_display_get_default());
+            guitest::pumpEvents();
+        }
+    };
     auto e = edit("id=r|type=range");
     GtkWidget* window = GTK_WIDGET(e->getDialog());
     gtk_widget_show(window);

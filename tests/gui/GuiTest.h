@@ -27,19 +27,11 @@
 namespace guitest {
 
 // Puts the pointer on the screen's last pixel, where no test window reaches.
-//
-// GDK finds the window under the pointer by walking down the X window tree
-// from the root with one XQueryPointer per level (a tooltip query does so
-// after any tooltip is set on a shown widget, and so may the end of a pointer
-// grab). It grabs the server for the walk, but the server still
-// destroys the windows of a client whose connection closes meanwhile. Many
-// test programs share one X server, and their windows stand at its centre,
-// where the pointer starts: when the program that owns the window under the
-// pointer exits between two levels of the walk, the next XQueryPointer names
-// a window that is gone, and GDK's handler ends this program on the BadWindow.
-// With no window under the pointer the walk stops at the root. The server
-// puts the pointer back at the centre only when it resets, which it does when
-// its last client leaves, so each test program moves it once at the start.
+// Many test programs share one X server, their windows at its centre where the
+// pointer starts. GDK finds the window under the pointer with one XQueryPointer
+// per level of the window tree; when the program owning that window exits
+// between two levels, the next query names a window that is gone and GDK ends
+// this program on the BadWindow. The pointer stays put until the server resets.
 inline void movePointerOffTheWindows() {
     GdkDisplay* display = gdk_display_get_default();
     GdkScreen* screen = gdk_display_get_default_screen(display);

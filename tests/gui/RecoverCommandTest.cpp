@@ -58,10 +58,6 @@ TEST(RecoverCommandPartsTest, DefaultDestinationNameAndNotes) {
         {2, 0, 0, "Some files have been split into volumes.\n" + see},
         // A file of which nothing was written was not recovered, not even with errors.
         {0, 1, 1, "Some files could not be written.\n" + see},
-        {1, 3, 1,
-         "Some files have been split into volumes.\nSome files have been recovered with errors.\n"
-         "Some files could not be written.\n" +
-             see},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.note, gtk::recoverNote(row.split, row.errors, row.unwritten))

@@ -107,17 +107,13 @@ TEST_F(WizardPageScannerTest, QuickThenDeepScanWithCountersAndClear) {
     EXPECT_EQ(cleared, (std::vector<std::string>{"0", "0", "0", "0", "0 (0)", "0", "81920"}));
 }
 
-// A clock that moves on by one events interval at every reading: every poll of
-// a progress box looks for events.
-gint64 everyPollLooks() {
-    static gint64 now = 0;
-    return now += gtk::ProgressBox::EVENTS_INTERVAL_US;
-}
-
 TEST_F(WizardPageScannerTest, ACancelledScanKeepsItsFindsWhichSaveAndLoad) {
-    // The press comes after three looks, a few blocks into the scan, however
-    // fast the scan runs.
-    const gtk::GuiClock clock = gtk::setGuiClock(everyPollLooks);
+    // Every poll looks for events: the press comes after three looks, a few
+    // blocks into the scan, however fast the scan runs.
+    const gtk::GuiClock clock = gtk::setGuiClock([] {
+        static gint64 now = 0;
+        return now += gtk::ProgressBox::EVENTS_INTERVAL_US;
+    });
     DialogScript script;
     script.on("Scan", [&](GtkDialog*) { gtk_button_clicked(GTK_BUTTON(wizard->getNextButton())); });
     script.on("Select Scan Type", [](GtkDialog* d) {

@@ -6,70 +6,62 @@
 #include "fs/StructureChecks.h"
 #include "tests/support/FatBytes.h"
 
+#include <array>
+#include <initializer_list>
+
 namespace testutil {
 
 namespace {
 
-constexpr u8 TYPE_NTFS = 0x07;
-constexpr u8 TYPE_FAT32_LBA = 0x0C;
-constexpr u8 TYPE_EXTENDED = 0x05;
-constexpr u8 TYPE_EXTENDED_LBA = 0x0F;
-// Clusters per file record as a power of two: 2^10 bytes.
-constexpr u8 RECORD_1K = 0xF6;
-
 // A boot sector of a volume of one sector whose MFT (cluster 1) is the sector
-// behind it.
-Sector tinyNtfsBootSector() {
-    return ntfsBootSector(1, 1, 1, 1, RECORD_1K);
+// behind it; 0xF6: 2^10 bytes a file record.
+std::string tinyNtfsBootSector() {
+    const Sector s = ntfsBootSector(1, 1, 1, 1, 0xF6);
+    return std::string(s.begin(), s.end());
 }
 
 void put(std::string& image, u64 lba, const std::string& bytes) {
     image.replace(lba * 512, bytes.size(), bytes);
 }
 
-void put(std::string& image, u64 lba, const Sector& sector) {
-    put(image, lba, std::string(sector.begin(), sector.end()));
-}
-
-// A folder sector that holds these entries and then the end mark.
-std::string folderSector(const std::string& entries) {
-    std::string s(512, '\0');
-    s.replace(0, entries.size(), entries);
-    return s;
-}
-
-void setEntry(Array table, u32 slot, u8 type, u32 start, u32 sectors) {
-    Array e(table, PARTITION_TABLE_OFFSET + slot * PARTITION_ENTRY_BYTES, PARTITION_ENTRY_BYTES);
-    e.setU8(PE_TYPE, type);
-    e.setLE32(PE_START_LBA, start);
-    e.setLE32(PE_SECTOR_COUNT, sectors);
+// A partition table of these entries {type, start, sectors} in slots 0...
+std::string partitionTable(std::initializer_list<std::array<u32, 3>> entries) {
+    Sector table{};
+    Array t(table.data(), 512);
+    u32 slot = 0;
+    for (const auto& entry : entries) {
+        Array e(t, PARTITION_TABLE_OFFSET + slot++ * PARTITION_ENTRY_BYTES, PARTITION_ENTRY_BYTES);
+        e.setU8(PE_TYPE, static_cast<u8>(entry[0]));
+        e.setLE32(PE_START_LBA, entry[1]);
+        e.setLE32(PE_SECTOR_COUNT, entry[2]);
+    }
+    t.setLE16(SECTOR_SIGNATURE_OFFSET, SECTOR_SIGNATURE);
+    return std::string(table.begin(), table.end());
 }
 
 // The sector of a first-level folder: "." at its cluster, ".." at 0.
 std::string firstLevel(u32 cluster) {
-    return folderSector(shortEntry(".          ", ATTR_DIRECTORY, cluster, 0) +
-                        shortEntry("..         ", ATTR_DIRECTORY, 0, 0));
+    return shortEntry(".          ", ATTR_DIRECTORY, cluster, 0) +
+           shortEntry("..         ", ATTR_DIRECTORY, 0, 0);
 }
 
 // The two first-level folder sectors and the would-be root of fat32GridFlood.
 void putGridTriple(std::string& image, u64 lba) {
-    const u32 a = GRID_FLOOD_CLUSTER;
-    const u32 b = GRID_FLOOD_CLUSTER + 1;
-    put(image, lba, firstLevel(a));
-    put(image, lba + 1, firstLevel(b));
+    put(image, lba, firstLevel(GRID_FLOOD_CLUSTER));
+    put(image, lba + 1, firstLevel(GRID_FLOOD_CLUSTER + 1));
     put(image, lba + 2,
-        folderSector(shortEntry("FOLDERA    ", ATTR_DIRECTORY, a, 0) +
-                     shortEntry("FOLDERB    ", ATTR_DIRECTORY, b, 0)));
+        shortEntry("FOLDERA    ", ATTR_DIRECTORY, GRID_FLOOD_CLUSTER, 0) +
+            shortEntry("FOLDERB    ", ATTR_DIRECTORY, GRID_FLOOD_CLUSTER + 1, 0));
 }
 
 } // namespace
 
 std::string ntfsBootSectorFlood(u32 sectors) {
-    const Sector boot = tinyNtfsBootSector();
+    const std::string boot = tinyNtfsBootSector();
     std::string image;
     image.reserve(static_cast<std::size_t>(sectors) * 512);
     for (u32 i = 0; i < sectors; ++i)
-        image.append(boot.begin(), boot.end());
+        image += boot;
     return image;
 }
 
@@ -83,13 +75,12 @@ std::string fat32GridFlood(u32 sectors) {
 std::string fat32PartitionGridFlood(u32 sectors) {
     std::string image(static_cast<std::size_t>(sectors) * 512, '\0');
     for (u32 lba = 0; lba + 4 <= sectors; lba += 4) {
-        Sector table{};
-        Array t(table.data(), 512);
-        // Starts count from the table.
-        for (u32 slot = 0; slot < 4; ++slot)
-            setEntry(t, slot, TYPE_FAT32_LBA, slot + 1, sectors - (lba + slot + 1));
-        t.setLE16(SECTOR_SIGNATURE_OFFSET, SECTOR_SIGNATURE);
-        put(image, lba, table);
+        // FAT32 (LBA) partitions; starts count from the table.
+        put(image, lba,
+            partitionTable({{0x0C, 1, sectors - (lba + 1)},
+                            {0x0C, 2, sectors - (lba + 2)},
+                            {0x0C, 3, sectors - (lba + 3)},
+                            {0x0C, 4, sectors - (lba + 4)}}));
         putGridTriple(image, lba + 1);
     }
     return image;
@@ -99,7 +90,6 @@ std::string fat32SharedFolderFlood(u32 sectors) {
     std::string image(static_cast<std::size_t>(sectors) * 512, '\0');
     const u32 shared = GRID_FLOOD_CLUSTER;
     const u32 step = SHARED_FOLDER_BITS + 2;
-    const std::string root = folderSector(shortEntry("FOLDER     ", ATTR_DIRECTORY, shared, 0));
     // The folder at cluster k of a grid lies k - 2 sectors behind its cluster
     // 2, so the first grid's cluster 2 is sector 0.
     u32 grid = 1;
@@ -109,34 +99,27 @@ std::string fat32SharedFolderFlood(u32 sectors) {
             if ((grid >> bit & 1) != 0)
                 put(image, lba + 1 + bit, firstLevel(shared + 1 + bit));
         }
-        put(image, lba + step - 1, root);
+        put(image, lba + step - 1, shortEntry("FOLDER     ", ATTR_DIRECTORY, shared, 0));
     }
     return image;
 }
 
 std::string ebrChain(u32 depth) {
-    // The MBR, then per link the record and its partition's two sectors.
+    // The MBR with the extended partition (LBA), then per link the record and
+    // its partition's two sectors.
     const u32 sectors = 1 + depth * EBR_CHAIN_STEP;
     std::string image(static_cast<std::size_t>(sectors) * 512, '\0');
-    Sector mbr{};
-    Array m(mbr.data(), 512);
-    setEntry(m, 0, TYPE_EXTENDED_LBA, 1, sectors - 1);
-    m.setLE16(SECTOR_SIGNATURE_OFFSET, SECTOR_SIGNATURE);
-    put(image, 0, mbr);
-    const Sector boot = tinyNtfsBootSector();
+    put(image, 0, partitionTable({{0x0F, 1, sectors - 1}}));
+    const std::string boot = tinyNtfsBootSector();
     for (u32 k = 0; k < depth; ++k) {
         const u32 lba = 1 + k * EBR_CHAIN_STEP;
-        Sector ebr{};
-        Array e(ebr.data(), 512);
-        // The partition counts from its record, the link from the extended
-        // partition's start.
-        setEntry(e, 0, TYPE_NTFS, 1, 2);
-        if (k + 1 < depth)
-            setEntry(e, 1, TYPE_EXTENDED, lba + EBR_CHAIN_STEP - 1, EBR_CHAIN_STEP);
-        e.setLE16(SECTOR_SIGNATURE_OFFSET, SECTOR_SIGNATURE);
-        put(image, lba, ebr);
-        put(image, lba + 1, boot);
-        put(image, lba + 2, boot);
+        // The NTFS partition counts from its record, the link to the next
+        // record from the extended partition's start.
+        put(image, lba,
+            k + 1 < depth
+                ? partitionTable({{0x07, 1, 2}, {0x05, lba + EBR_CHAIN_STEP - 1, EBR_CHAIN_STEP}})
+                : partitionTable({{0x07, 1, 2}}));
+        put(image, lba + 1, boot + boot);
     }
     return image;
 }
