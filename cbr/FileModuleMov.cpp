@@ -73,15 +73,17 @@ bool FileModuleMov::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, Scan
             ++place.steps;
             break;
         }
+        // The 64-bit form has a 16-byte header and the other one of 8: anything
+        // smaller would never move the walk on.
+        u64 smallest = ATOM_HEADER;
         if (size == 1) {
             u8 large[8];
             if (!src.read(p + 8, large, sizeof large))
                 return walk.readFailed(place, src.has(p + 8, sizeof large));
             size = getBE64(large, 0);
+            smallest = 2 * ATOM_HEADER;
         }
-        // The 64-bit form has a 16-byte header and the other one of 8: anything
-        // smaller would never move the walk on.
-        if (size < (getBE32(atom, 0) == 1 ? 2 * ATOM_HEADER : ATOM_HEADER)) {
+        if (size < smallest) {
             walk.ended(End::FAILED, place);
             return false;
         }

@@ -47,10 +47,8 @@ bool FileModulePng::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, Scan
             return next == WalkMemory::Next::FOUND && found(info, chunk.at);
         const u64 p = chunk.at;
         u8 head[8]; // length, type
-        if (!src.read(p, head, sizeof head)) {
-            walk.ended(src.has(p, sizeof head) ? End::HALTED : End::CUT, chunk);
-            return false;
-        }
+        if (!src.read(p, head, sizeof head))
+            return walk.readFailed(chunk, src.has(p, sizeof head));
         if (std::memcmp(head + 4, "IEND", 4) == 0) {
             if (CHUNK_OVERHEAD > src.size() - p) {
                 walk.ended(End::CUT, chunk);

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <string>
+#include <vector>
 
 namespace cbr {
 
@@ -108,7 +108,7 @@ public:
                 return s;
         // Documents of a scan end in few different tags; the oldest goes.
         if (searches_.size() == MAX_TAGS)
-            searches_.pop_front();
+            searches_.erase(searches_.begin());
         searches_.push_back(TagSearch());
         searches_.back().tag = tag;
         searches_.back().from = ~u64(0);
@@ -117,7 +117,7 @@ public:
 
 private:
     static constexpr std::size_t MAX_TAGS = 16;
-    std::deque<TagSearch> searches_;
+    std::vector<TagSearch> searches_;
 };
 
 // The first tag of the text, "<!" constructs skipped: its name (letters, digits,

@@ -604,9 +604,6 @@ bool readTiffHeader(const u8* h, bool& little, u32& firstIfd) {
     return true;
 }
 
-// Minolta's MRW: blocks of a 4-byte tag and a length, among them the sensor
-// size ("\0PRD") and a TIFF block ("\0TTW"); the 12-bit sensor data follows the
-// block area.
 // What the module keeps for one scan: the walks over MRW blocks, and those of
 // the JPEG module over previews embedded in maker notes, which are answered
 // with their sizes (they are parts of the raw files, not files of their own).
@@ -630,8 +627,6 @@ bool walkMrwBlocks(ByteSource& src, bool little, u64 total, u64 at, WalkMemory* 
         // A later walk follows no further than its own block area goes.
         if (walk.arrive(block, total - 1) != WalkMemory::Next::GO_ON)
             return false;
-        if (block.at >= total)
-            break;
         u8 head[8]; // tag, u32 length
         if (!src.read(block.at, head, sizeof head))
             return havePrd || haveTtw ? false : walk.readFailed(block, src.has(block.at, 8));
@@ -654,6 +649,9 @@ bool walkMrwBlocks(ByteSource& src, bool little, u64 total, u64 at, WalkMemory* 
     return true;
 }
 
+// Minolta's MRW: blocks of a 4-byte tag and a length, among them the sensor
+// size ("\0PRD") and a TIFF block ("\0TTW"); the 12-bit sensor data follows the
+// block area.
 bool analyzeMrw(dt::Reader& file, ByteSource& src, FileInfo& info, bool little, u64 at,
                 TiffMemory* memory) {
     u32 headerLength = 0;
