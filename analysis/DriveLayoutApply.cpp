@@ -100,12 +100,12 @@ bool readAndForm(const Builder& build, const FsCandidate& element, Driver& drive
 }
 
 // The first change of this repair at each LBA, indexed as the repair appends
-// them: a walk over the list for every lookup made the repair of a layout of
-// many volumes quadratic.
+// them to what earlier repairs left: a walk over the list for every lookup made
+// the repair of a layout of many volumes quadratic.
 class ChangeIndex {
 public:
-    ChangeIndex(const SectorChanges& changes, std::size_t first)
-        : changes_(changes), indexed_(first) {}
+    explicit ChangeIndex(const SectorChanges& changes)
+        : changes_(changes), indexed_(changes.size()) {}
 
     const SectorChange* find(u32 lba) {
         for (; indexed_ < changes_.size(); ++indexed_)
@@ -325,9 +325,9 @@ bool clearChkdskFlag(const FsCandidate& element, Driver& driver, SectorChanges& 
 
 namespace {
 
-// One file system of the layout. Only an element that is dumped (the first
-// ones of a layout: DumpLimit) writes its sectors to the log and its part of
-// the report.
+// One file system of the layout: its boot sectors by its type and its
+// statuses. Only an element that is dumped (the first ones of a layout:
+// DumpLimit) writes its sectors to the log and its part to the report.
 void reconstructFileSystem(FsCandidate& element, Driver& driver, SectorChanges& changes,
                            ChangeIndex& index, std::ostream& report, bool usesPartitionTables,
                            bool dump) {
@@ -376,18 +376,11 @@ void reconstructFileSystem(FsCandidate& element, Driver& driver, SectorChanges& 
 
 } // namespace
 
-void DLReconstructFileSystem(FsCandidate& element, Driver& driver, SectorChanges& changes,
-                             std::ostream& report, bool usesPartitionTables,
-                             std::size_t firstChange) {
-    ChangeIndex index(changes, firstChange);
-    reconstructFileSystem(element, driver, changes, index, report, usesPartitionTables, true);
-}
-
 namespace DL {
 
 void apply(FsCandidateList& layout, Driver& driver, SectorChanges& changes, std::ostream& report,
            bool usesPartitionTables) {
-    ChangeIndex index(changes, changes.size());
+    ChangeIndex index(changes);
     std::set<u32> volumeStarts;
     for (const FsCandidate& element : layout) {
         if (element.valid && !element.isPartitionTable)

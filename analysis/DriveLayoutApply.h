@@ -15,7 +15,6 @@
 #include "fs/FsCandidate.h"
 #include "fs/SectorChange.h"
 
-#include <cstddef>
 #include <ostream>
 #include <vector>
 
@@ -32,13 +31,6 @@ void apply(FsCandidateList& layout, Driver& driver, SectorChanges& changes, std:
            bool usesPartitionTables);
 
 } // namespace DL
-
-// One file system of the layout: its boot sectors by its type, its statuses and
-// its part of the report. The changes before `firstChange` belong to earlier
-// repairs and are not taken for this one's.
-void DLReconstructFileSystem(FsCandidate& element, Driver& driver, SectorChanges& changes,
-                             std::ostream& report, bool usesPartitionTables,
-                             std::size_t firstChange = 0);
 
 // Clears the dirty flag of the $Volume record (record 3 of the MFT) of an
 // element with an NTFS volume: one change per sector of the record that differs

@@ -13,12 +13,10 @@ public:
     // Enough for every volume of a real disk and the stray finds around them.
     static constexpr std::size_t FULL_DUMPS = 1000;
 
-    explicit DumpLimit(std::size_t fullDumps = FULL_DUMPS) : fullDumps_(fullDumps) {}
-
-    // True for the first fullDumps calls; every later one is counted as left
+    // True for the first FULL_DUMPS calls; every later one is counted as left
     // out.
     bool take() {
-        if (taken_ < fullDumps_) {
+        if (taken_ < FULL_DUMPS) {
             ++taken_;
             return true;
         }
@@ -28,7 +26,6 @@ public:
     std::size_t leftOut() const { return leftOut_; }
 
 private:
-    std::size_t fullDumps_;
     std::size_t taken_ = 0;
     std::size_t leftOut_ = 0;
 };

@@ -39,14 +39,10 @@ void SectorsCollector::flush() {
 }
 
 void SectorsCollector::addSectors(u64 lba, u32 count) {
-    walk(lba, bufferEnd(), count);
+    addSectorsAt(lba, bufferEnd(), count);
 }
 
 void SectorsCollector::addSectorsAt(u64 lba, u8* sectors, u32 count) {
-    walk(lba, sectors, count);
-}
-
-void SectorsCollector::walk(u64 lba, u8* sectors, u32 count) {
     if (count > windowSectors_) {
         logAt("SectorsCollector", 42) << ": " << count << ' ' << windowSectors_ << '\n';
         throw failure(43);

@@ -51,9 +51,6 @@ protected:
 private:
     // Processes the buffered sectors with only what they have after them.
     void processBuffered();
-    // The block at `sectors`: after the waiting sectors when it continues them,
-    // else on its own after they were processed; then its tail waits.
-    void walk(u64 lba, u8* sectors, u32 count);
 
     u32 windowSectors_;
     u32 lookAheadSectors_;

@@ -2,6 +2,7 @@
 
 #include "analysis/DriveDescr.h"
 #include "analysis/Serializer.h"
+#include "core/Array.h"
 #include "core/Checked.h"
 #include "core/CompressedFile.h"
 #include "core/Intl.h"
@@ -270,6 +271,13 @@ u64 Unserializer::readU64() {
     return readLE(8);
 }
 
+u32 Unserializer::readBE32() {
+    need(4);
+    const u32 value = getBE32(data_, position_);
+    position_ += 4;
+    return value;
+}
+
 std::string Unserializer::readBytes(u64 n) {
     if (n > MAX_BYTES)
         damaged();
@@ -375,12 +383,8 @@ void unserializeScanResults(Unserializer& u, ScanResults& results, u64 sectors) 
     u64 dropped = 0;
     bool ordered = true;
     for (u64 i = 0; i < count; ++i) {
-        // Start and count are big-endian: read as one little-endian u64, each
-        // half has its bytes the other way round.
-        const u64 entry = u.readU64();
-        const u64 start = __builtin_bswap32(static_cast<u32>(entry));
-        const u64 length = std::min<u64>(__builtin_bswap32(static_cast<u32>(entry >> 32)),
-                                         start < sectors ? sectors - start : 0);
+        const u64 start = u.readBE32();
+        const u64 length = std::min<u64>(u.readBE32(), start < sectors ? sectors - start : 0);
         if (length == 0) {
             ++dropped;
             continue;

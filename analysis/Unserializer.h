@@ -30,6 +30,8 @@ public:
     u16 readU16();
     u32 readU32();
     u64 readU64();
+    // The unreadable runs' fields are big-endian.
+    u32 readBE32();
     // `n` bytes as they stand; a byte string of the stream is a name or an
     // attribute text, and one longer than MAX_BYTES is damage.
     std::string readBytes(u64 n);

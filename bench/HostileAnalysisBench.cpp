@@ -2,11 +2,12 @@
 // layout and rebuilt sectors, the file-system page's rows) on images that flood
 // it with candidates; each figure should grow with the image, not its square.
 //
-//   NtfsBootSectorFlood  64 MiB, an NTFS boot sector in every sector
-//   Fat32GridFlood      160 MiB of FAT32 cluster grids and would-be roots
-//   PartitionGridFlood  128 MiB of partition tables naming FAT32 partitions
-//                       between those grids, each partition free to adopt
-//                       any grid ahead of it
+//   NtfsBootSectorFlood  16 and 64 MiB, an NTFS boot sector in every sector
+//   Fat32GridFlood      64 and 160 MiB of FAT32 cluster grids and would-be
+//                       roots
+//   PartitionGridFlood  64 and 128 MiB of partition tables naming FAT32
+//                       partitions between those grids, each partition free
+//                       to adopt any grid ahead of it
 //   SharedFolderFlood   64, 128 and 256 MiB of FAT32 grids whose first-level
 //                       folders share one cluster, each with a would-be root
 //                       naming it: scoring every grid against every such root
@@ -14,6 +15,10 @@
 //                       budget and most grids go unscored
 //   EbrChain            10,000 extended boot records in one chain, on a disk
 //   FileSystemRows      the file-system page's rows for 100,000 volumes
+//
+// The FAT32 grids begin 69,998 sectors (34 MiB) in, where the folder of
+// cluster 70000 lies on a grid of one sector a cluster: those floods start at
+// 64 MiB.
 //
 // peak_MiB is the process's peak so far: run one benchmark at a time
 // (--benchmark_filter) for its own.
@@ -44,24 +49,27 @@ namespace {
 
 constexpr u32 MIB_SECTORS = 2048;
 
-void writeImage(const std::string& path, const std::string& bytes) {
-    bench::writeFile(path, bytes);
+template <std::string (*IMAGE)(u32 sectors), u32 MIB> void makeFlood(const std::string& path) {
+    bench::writeFile(path, IMAGE(MIB * MIB_SECTORS));
 }
 
-void makeNtfsFlood(const std::string& path) {
-    writeImage(path, testutil::ntfsBootSectorFlood(64 * MIB_SECTORS));
+// The flood of the benchmark's argument in MiB, as "NAME-<MiB>m.img".
+template <std::string (*IMAGE)(u32 sectors)>
+std::string flood(const benchmark::State& state, const std::string& name) {
+    const auto mib = state.range(0);
+    void (*make)(const std::string&) = mib == 16    ? makeFlood<IMAGE, 16>
+                                       : mib == 64  ? makeFlood<IMAGE, 64>
+                                       : mib == 128 ? makeFlood<IMAGE, 128>
+                                       : mib == 160 ? makeFlood<IMAGE, 160>
+                                       : mib == 256 ? makeFlood<IMAGE, 256>
+                                                    : nullptr;
+    if (make == nullptr)
+        throw std::invalid_argument("no flood of " + std::to_string(mib) + " MiB");
+    return bench::cachedImage(name + "-" + std::to_string(mib) + "m.img", make);
 }
-void makeGridFlood(const std::string& path) {
-    writeImage(path, testutil::fat32GridFlood(160 * MIB_SECTORS));
-}
-void makePartitionGridFlood(const std::string& path) {
-    writeImage(path, testutil::fat32PartitionGridFlood(128 * MIB_SECTORS));
-}
-template <u32 MIB> void makeSharedFolderFlood(const std::string& path) {
-    writeImage(path, testutil::fat32SharedFolderFlood(MIB * MIB_SECTORS));
-}
+
 void makeEbrChain(const std::string& path) {
-    writeImage(path, testutil::ebrChain(10000));
+    bench::writeFile(path, testutil::ebrChain(10000));
 }
 
 // The source as the source page opens an image file (no partition tables) or a
@@ -100,30 +108,41 @@ void road(benchmark::State& state, const std::string& image, bool disk) {
     state.counters["peak_MiB"] = peakMiB();
 }
 
+// The argument of each flood is the image's size in MiB: the time should grow
+// with it.
 void BM_NtfsBootSectorFlood(benchmark::State& state) {
-    road(state, bench::cachedImage("ntfs-boot-flood-64m.img", makeNtfsFlood), false);
+    road(state, flood<testutil::ntfsBootSectorFlood>(state, "ntfs-boot-flood"), false);
 }
-BENCHMARK(BM_NtfsBootSectorFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_NtfsBootSectorFlood)
+    ->Arg(16)
+    ->Arg(64)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 void BM_Fat32GridFlood(benchmark::State& state) {
-    road(state, bench::cachedImage("fat32-grid-flood-160m.img", makeGridFlood), false);
+    road(state, flood<testutil::fat32GridFlood>(state, "fat32-grid-flood"), false);
 }
-BENCHMARK(BM_Fat32GridFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_Fat32GridFlood)
+    ->Arg(64)
+    ->Arg(160)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 void BM_PartitionGridFlood(benchmark::State& state) {
-    road(state, bench::cachedImage("fat32-partition-grid-flood-128m.img", makePartitionGridFlood),
+    road(state, flood<testutil::fat32PartitionGridFlood>(state, "fat32-partition-grid-flood"),
          true);
 }
-BENCHMARK(BM_PartitionGridFlood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_PartitionGridFlood)
+    ->Arg(64)
+    ->Arg(128)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
-// The argument is the image's size in MiB: the time should double with it.
 void BM_SharedFolderFlood(benchmark::State& state) {
-    const auto mib = state.range(0);
-    void (*make)(const std::string&) = mib == 64    ? makeSharedFolderFlood<64>
-                                       : mib == 128 ? makeSharedFolderFlood<128>
-                                                    : makeSharedFolderFlood<256>;
-    const std::string name = "fat32-shared-folder-flood-" + std::to_string(mib) + "m.img";
-    road(state, bench::cachedImage(name, make), false);
+    road(state, flood<testutil::fat32SharedFolderFlood>(state, "fat32-shared-folder-flood"), false);
 }
 BENCHMARK(BM_SharedFolderFlood)
     ->Arg(64)
