@@ -53,7 +53,10 @@ public:
     // use(cd) with the converter from `from` to `to`, NO_CONVERTER when the
     // system has none; its result.
     template <typename Use> auto with(const char* to, const char* from, Use use) {
-        if (!convertsAlikeEachUse(to) || !convertsAlikeEachUse(from)) {
+        std::unique_lock<std::mutex> hold(lock_);
+        const Open& open = find(to, from);
+        if (!open.kept) {
+            hold.unlock();
             const GIConv cd = g_iconv_open(to, from);
             struct Closer {
                 GIConv cd;
@@ -64,26 +67,27 @@ public:
             } closer{cd};
             return use(cd);
         }
-        std::lock_guard<std::mutex> hold(lock_);
-        const GIConv cd = find(to, from);
-        if (cd != NO_CONVERTER)
-            g_iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        return use(cd);
+        if (open.cd != NO_CONVERTER)
+            g_iconv(open.cd, nullptr, nullptr, nullptr, nullptr);
+        return use(open.cd);
     }
 
 private:
     struct Open {
         std::string to;
         std::string from;
+        // False for a pair that is opened anew for each use (cd stays closed).
+        bool kept;
         GIConv cd;
     };
 
-    GIConv find(const char* to, const char* from) {
+    // The pair's entry, first in the list now.
+    const Open& find(const char* to, const char* from) {
         for (std::size_t i = 0; i < open_.size(); ++i) {
             if (open_[i].to == to && open_[i].from == from) {
                 std::rotate(open_.begin(), open_.begin() + static_cast<std::ptrdiff_t>(i),
                             open_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-                return open_.front().cd;
+                return open_.front();
             }
         }
         if (open_.size() == MAX_OPEN) {
@@ -91,10 +95,13 @@ private:
                 g_iconv_close(open_.back().cd);
             open_.pop_back();
         }
-        // A pair the system cannot convert is kept too, so that it is not
+        // Whether a pair may stay open is decided once, not for every name. A
+        // pair the system cannot convert is listed too, so that it is not
         // looked up again for every name.
-        open_.insert(open_.begin(), Open{to, from, g_iconv_open(to, from)});
-        return open_.front().cd;
+        const bool kept = convertsAlikeEachUse(to) && convertsAlikeEachUse(from);
+        open_.insert(open_.begin(),
+                     Open{to, from, kept, kept ? g_iconv_open(to, from) : NO_CONVERTER});
+        return open_.front();
     }
 
     std::mutex lock_;

@@ -5,6 +5,22 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// put(run) for the runs that hold the union [start, end) of joined runs.
+// Sector addresses are 32-bit: what lies at 2^32 or beyond cannot be kept. A
+// run is at most 2^32 - 1 sectors; a longer union is split so nothing is lost.
+template <typename Put> void putJoinedRun(u64 start, u64 end, Put put) {
+    end = std::min(end, u64(1) << 32);
+    while (start < end) {
+        const u64 n = std::min<u64>(end - start, 0xFFFFFFFFu);
+        put(SectorRun{static_cast<u32>(start), static_cast<u32>(n)});
+        start += n;
+    }
+}
+
+} // namespace
+
 bool rangeListOverlaps(const SectorRuns& runs, u32 start, u32 length) {
     if (length == 0)
         return false;
@@ -45,16 +61,7 @@ void SectorRunCollector::add(const SectorRun& r) {
 void SectorRunCollector::flush() {
     if (openStart_ == openEnd_)
         return;
-    // Sector addresses are 32-bit: what lies at 2^32 or beyond cannot be kept.
-    constexpr u64 LIMIT = 0x100000000ull;
-    if (openEnd_ > LIMIT)
-        openEnd_ = std::max(openStart_, LIMIT);
-    // A run is at most 2^32 - 1 sectors; a longer union is split so nothing is lost.
-    while (openStart_ < openEnd_) {
-        u64 n = std::min<u64>(openEnd_ - openStart_, 0xFFFFFFFFu);
-        runs_.push_back(SectorRun{static_cast<u32>(openStart_), static_cast<u32>(n)});
-        openStart_ += n;
-    }
+    putJoinedRun(openStart_, openEnd_, [&](const SectorRun& run) { runs_.push_back(run); });
     openStart_ = openEnd_;
 }
 
@@ -75,20 +82,14 @@ void sortAndJoinSectorRuns(SectorRuns& runs) {
     // The joined runs are written over the front of the list. A union longer
     // than one run can count is split in two, but it was joined from two runs
     // at least, so the writing never overtakes the reading.
-    constexpr u64 LIMIT = u64(1) << 32;
     std::size_t out = 0;
     std::size_t i = 0;
     while (i < runs.size()) {
-        u64 start = runs[i].start;
+        const u64 start = runs[i].start;
         u64 end = runs[i].end();
         for (++i; i < runs.size() && runs[i].start <= end; ++i)
             end = std::max(end, runs[i].end());
-        end = std::min(end, LIMIT);
-        while (start < end) {
-            const u64 n = std::min<u64>(end - start, 0xFFFFFFFFu);
-            runs[out++] = SectorRun{static_cast<u32>(start), static_cast<u32>(n)};
-            start += n;
-        }
+        putJoinedRun(start, end, [&](const SectorRun& run) { runs[out++] = run; });
     }
     runs.resize(out);
 }

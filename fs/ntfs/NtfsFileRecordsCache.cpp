@@ -4,7 +4,6 @@
 #include "core/Log.h"
 #include "fs/ntfs/NTFSDrive.h"
 
-#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -71,7 +70,7 @@ bool NtfsFileRecordsCache::loadRecord(u64 record, u64 expectedBase, bool& delete
             << recordSize_ / NTFS_RECORD_SECTOR << " sectors lack its update sequence number\n";
     keep = true;
     recordNumbers_.push_back(record);
-    tornSlots_.push_back(torn != 0);
+    torn_ = torn_ || torn != 0;
     NtfsAttributeWalk walk(parser.attributeArea(header),
                            static_cast<u32>(header.firstAttributeOffset));
     CachedAttribute attribute;
@@ -135,14 +134,10 @@ ConstArray NtfsFileRecordsCache::attributeBytes(const CachedAttribute& attribute
     return NtfsAttributeParser(attributeArea(attribute)).attribute(attribute.header);
 }
 
-bool NtfsFileRecordsCache::hasTornRecord() const {
-    return std::find(tornSlots_.begin(), tornSlots_.end(), true) != tornSlots_.end();
-}
-
 void NtfsFileRecordsCache::clear() {
     records_.clear();
     recordNumbers_.clear();
-    tornSlots_.clear();
+    torn_ = false;
     attributes_.clear();
 }
 

@@ -44,7 +44,7 @@ public:
     // counts for hasTornRecord.
     bool loadRecord(u64 record, u64 expectedBase, bool& deleted);
     // Whether a record loaded since the last clear() was torn.
-    bool hasTornRecord() const;
+    bool hasTornRecord() const { return torn_; }
 
     // The loaded record's bytes; null when it is not loaded, or std::runtime_error
     // "NtfsFileRecordsCache(142)" when it must be.
@@ -96,7 +96,8 @@ private:
     // Loaded records back to back; slot i holds recordNumbers_[i].
     std::vector<u8> records_;
     std::vector<u64> recordNumbers_;
-    std::vector<bool> tornSlots_; // slot i was torn
+    // A record loaded since the last clear() was torn.
+    bool torn_ = false;
     // The torn records already logged.
     std::unordered_set<u64> tornLogged_;
     std::vector<CachedAttribute> attributes_;
