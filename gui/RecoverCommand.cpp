@@ -128,18 +128,13 @@ void TreeInterface::recover() {
         return;
 
     tree::RecovererCopyOff recoverer(destination, destination, volumeLimit());
-    u32 splitCount = 0;
-    u32 errorCount = 0;
-    u32 unwrittenCount = 0;
-    tree::Totals written;
-    bool complete = false;
+    report.str(std::string());
+    report.clear();
+    writeReportHeader(report, _("Recovered Selected Files Report"), false, true, false, false);
+    tree::ParserRecover parser(map, &report, &recoverer, ui);
     {
         std::unique_ptr<ProgressBoxIC> box = createRecoverProgressBox(parentWindow(), marked.bytes);
         InterfaceCallbackScope scope(recoverer, box.get());
-        report.str(std::string());
-        report.clear();
-        writeReportHeader(report, _("Recovered Selected Files Report"), false, true, false, false);
-        tree::ParserRecover parser(map, &report, &recoverer, ui);
         // What was written before a failure is reported all the same.
         try {
             parser.run();
@@ -150,24 +145,21 @@ void TreeInterface::recover() {
             logAt("TreeInterface", 233) << '\n';
             ui->message(false, _("Unknown exception"), false, nullptr);
         }
-        splitCount = parser.getSplitCount();
-        errorCount = parser.getErrorCount();
-        unwrittenCount = parser.getUnwrittenCount();
-        written = parser.getWritten();
-        complete = parser.isComplete();
     }
     refreshRows();
 
-    const std::string note = gtk::recoverNote(splitCount, errorCount, unwrittenCount);
+    const std::string note = gtk::recoverNote(parser.getSplitCount(), parser.getErrorCount(),
+                                              parser.getUnwrittenCount());
     if (!note.empty())
         information(false, gtk::escapeMarkup(note));
     std::ostringstream closing;
+    const tree::Totals& written = parser.getWritten();
     closing << _("You have recovered ");
     tree::printTotals(closing, written);
     closing << ".\n\n";
     // A cancel, a No to a question or a failed step ends the walk early: the
     // message must not claim the marked files were all written.
-    if (!complete)
+    if (!parser.isComplete())
         closing << formatMessage(_("The recovery did not finish: %1 of %2 marked files were "
                                    "written. The report tells where it stopped."),
                                  formatThousands(written.files), formatThousands(marked.files))

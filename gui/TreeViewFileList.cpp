@@ -175,7 +175,7 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
     const StatusTexts status;
     const std::string directorySize = _("<DIR>");
     std::unique_ptr<ProgressBox> box;
-    gint64 intervalStart = guiClock();
+    const gint64 start = guiClock();
     u32 rows = 0;
     do {
         std::string technical;
@@ -201,15 +201,14 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
         }
         if (++rows % ROWS_PER_POLL != 0)
             continue;
-        if (guiClock() - intervalStart > SLOW_LOAD_US) {
-            if (!box) {
-                box = std::make_unique<ProgressBox>(parent_, ProgressBox::MODE_TEXT, 0, 0, 320);
-                box->setText(InterfaceCallback::TEXT_MAIN, _("Loading Directory"));
-                showedProgress_ = true;
-            }
-            box->poll();
-            intervalStart = guiClock();
+        if (!box) {
+            if (guiClock() - start <= SLOW_LOAD_US)
+                continue;
+            box = std::make_unique<ProgressBox>(parent_, ProgressBox::MODE_TEXT, 0, 0, 320);
+            box->setText(InterfaceCallback::TEXT_MAIN, _("Loading Directory"));
+            showedProgress_ = true;
         }
+        box->poll();
     } while (cursor->next());
 }
 

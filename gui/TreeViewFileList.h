@@ -64,8 +64,9 @@ public:
     };
     enum SortColumn : int { SORT_NAME = 1, SORT_SIZE = 2, SORT_MODIFIED = 3, SORT_STATUS = 4 };
 
-    // Rows between two looks at the clock while a folder loads, and the time a
-    // batch may take before the "Loading Directory" box appears.
+    // Rows between two looks at the clock (then polls of the box) while a
+    // folder loads, and the time a load may take before the "Loading
+    // Directory" box appears.
     static constexpr u32 ROWS_PER_POLL = 1000;
     static constexpr gint64 SLOW_LOAD_US = 333000;
 

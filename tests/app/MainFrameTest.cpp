@@ -31,7 +31,7 @@ protected:
             return;
         appDirectory.useShipped();
         config.set("Program Name", "Halbrook 1.0", false);
-        frame = std::make_unique<MainFrame>(config, new guitest::OneFolderVfs(dir.path()));
+        frame = std::make_unique<MainFrame>(config, new guitest::OneSourceVfs(dir.path()));
         guitest::pumpEvents();
     }
     void TearDown() override {
@@ -132,22 +132,11 @@ TEST_F(MainFrameTest, QuitAsksAndWarnsOfAnUnsavedScan) {
     EXPECT_EQ(frame->getExitCode(), 0);
 }
 
-// One image file as the only source.
-struct OneImageVfs : DrivesVFS {
-    explicit OneImageVfs(std::string image) : path(std::move(image)) {}
-    bool listChildren(const char* parentId, std::vector<std::string>& out) override {
-        if (!parentId || !*parentId)
-            out.push_back("type=file|id=" + path + "|name=" + path + "|ok=");
-        return true;
-    }
-    std::string path;
-};
-
 // Back stands left of Next on the wizard's file-system page and, by its
 // mnemonic, leads to the scan page again.
 TEST_F(MainFrameTest, BackOnTheWizardsFileSystemPageLeadsToTheScanPage) {
     const std::string image = testutil::fatCorpus(12).path;
-    frame = std::make_unique<MainFrame>(config, new OneImageVfs(image));
+    frame = std::make_unique<MainFrame>(config, new guitest::OneSourceVfs(image, "file"));
     ScriptedMessages boxes; // the offers to save the scan answered No
     auto next = [](GtkDialog* d) {
         gtk_button_clicked(GTK_BUTTON(guitest::findButton(GTK_WIDGET(d), "Next")));

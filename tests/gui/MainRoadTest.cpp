@@ -95,7 +95,7 @@ protected:
     guitest::ScopedAppDirectory appDirectory;
     guitest::FakeSources src;
     testutil::TempDir destination;
-    guitest::OneFolderVfs destinationVfs{destination.path()};
+    guitest::OneSourceVfs destinationVfs{destination.path()};
     std::vector<std::string> sources;
     std::unique_ptr<gtk::Wizard> wizard;
     gtk::Interface ui{nullptr};

@@ -38,7 +38,7 @@ protected:
     }
     TempDir destination;
     TempDir temporary;
-    guitest::OneFolderVfs vfs{destination.path()};
+    guitest::OneSourceVfs vfs{destination.path()};
     std::vector<std::string> opened;
     SystemOpenLauncher previousLauncher;
 };

@@ -21,19 +21,22 @@
 
 namespace guitest {
 
-// A source list with one top-level row: the folder `path`, choosable.
-class OneFolderVfs : public DrivesVFS {
+// A source list with one top-level row, choosable: the folder `path`, or with
+// type "file" the image file `path`.
+class OneSourceVfs : public DrivesVFS {
 public:
-    explicit OneFolderVfs(std::string path) : path_(std::move(path)) {}
+    explicit OneSourceVfs(std::string path, std::string type = "directory")
+        : path_(std::move(path)), type_(std::move(type)) {}
     bool listChildren(const char* parentId, std::vector<std::string>& out) override {
         if (parentId && *parentId)
             return true;
-        out.push_back("type=directory|id=" + path_ + "|name=" + path_ + "|ok=");
+        out.push_back("type=" + type_ + "|id=" + path_ + "|name=" + path_ + "|ok=");
         return true;
     }
 
 private:
     std::string path_;
+    std::string type_;
 };
 
 struct FileRow {

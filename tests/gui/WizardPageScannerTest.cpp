@@ -53,7 +53,7 @@ protected:
 
     testutil::TempDir dir;
     testutil::TempDir destination;
-    guitest::OneFolderVfs vfs{destination.path()};
+    guitest::OneSourceVfs vfs{destination.path()};
     testutil::ScriptedMessages messages{1}; // every question answered No
     gtk::Interface ui{nullptr};
     Analyzer analyzer{&ui};
