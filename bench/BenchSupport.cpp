@@ -65,6 +65,14 @@ std::string cachedImage(const std::string& name, void (*make)(const std::string&
     return path;
 }
 
+long peakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 6, "VmHWM:") == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
 void writeFile(const std::string& path, const std::string& data) {
     std::ofstream out(path, std::ios::binary);
     out.write(data.data(), static_cast<std::streamsize>(data.size()));

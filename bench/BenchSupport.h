@@ -45,6 +45,9 @@ std::string cachedImage(const std::string& name, void (*make)(const std::string&
 
 void writeFile(const std::string& path, const std::string& data);
 
+// The peak of this process's resident memory so far, in KiB (VmHWM).
+long peakResidentKiB();
+
 // A FAT32 image made with mkfs.fat and mcopy: SMALL_FILES files of 1 byte to 3 KiB with long names,
 // a thousand in each of a hundred folders.
 constexpr u64 SMALL_FILES = 100000;

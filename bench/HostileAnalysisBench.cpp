@@ -40,8 +40,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
-
 #include <stdexcept>
 #include <string>
 
@@ -83,12 +81,6 @@ void open(Analyzer& analyzer, const std::string& path, bool disk) {
     setSourceKind(analyzer.getDrive()->getProperties(), disk ? "drive" : "file");
 }
 
-double peakMiB() {
-    struct rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
 // The scanner page's work and the file-system page's list.
 void road(benchmark::State& state, const std::string& image, bool disk) {
     setAppDirectory(HB_SOURCE_DIR "/lib");
@@ -105,7 +97,7 @@ void road(benchmark::State& state, const std::string& image, bool disk) {
     }
     state.counters["candidates"] = static_cast<double>(candidates);
     state.counters["rows"] = static_cast<double>(rows);
-    state.counters["peak_MiB"] = peakMiB();
+    state.counters["peak_MiB"] = static_cast<double>(bench::peakResidentKiB()) / 1024;
 }
 
 // The argument of each flood is the image's size in MiB: the time should grow

@@ -18,7 +18,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <unistd.h>
@@ -118,11 +117,7 @@ int loadInThisProcess(const char* path) {
     DriveDescr d;
     d.setDrive(new Driver(SharedPtr<dt::Reader>(new EmptyReader(SOURCE_SECTORS * 512)), 512));
     const bool loaded = loadScan(path, d, nullptr);
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.compare(0, 6, "VmHWM:") == 0)
-            std::cout << loaded << ' ' << line.substr(6) << '\n';
+    std::cout << loaded << ' ' << bench::peakResidentKiB() << '\n';
     return 0;
 }
 

@@ -289,15 +289,6 @@ double catSeconds(const std::string& file) {
     return seconds;
 }
 
-// The peak of the process's resident memory in KiB since the last reset.
-long peakResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.compare(0, 6, "VmHWM:") == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
-
 void resetPeakResident() {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
@@ -323,7 +314,7 @@ void BM_DeepScanAgainstCat(benchmark::State& state) {
         analyzer.getDriveHolder() = SharedPtr<Driver>(new Driver(reader, SECTOR));
         analyzer.setPatternsPath(HB_SOURCE_DIR "/lib/cbr.files");
         resetPeakResident();
-        const long before = peakResidentKiB();
+        const long before = bench::peakResidentKiB();
         const auto start = std::chrono::steady_clock::now();
         const u64 scanned = analyzer.scan(0, SOURCE_BYTES / SECTOR, &progress);
         const double scan = secondsSince(start);
@@ -333,7 +324,8 @@ void BM_DeepScanAgainstCat(benchmark::State& state) {
         state.counters["cat_ms"] = cat * 1000;
         state.counters["scan_ms"] = scan * 1000;
         state.counters["ratio"] = scan / cat;
-        state.counters["rss_rise_MiB"] = static_cast<double>(peakResidentKiB() - before) / 1024;
+        state.counters["rss_rise_MiB"] =
+            static_cast<double>(bench::peakResidentKiB() - before) / 1024;
         state.counters["carved"] = static_cast<double>(analyzer.getCarvedFiles().size());
     }
     state.SetBytesProcessed(static_cast<i64>(state.iterations() * SOURCE_BYTES));

@@ -140,20 +140,6 @@ void UnreadableSectors::toBytes(std::string& out) const {
     }
 }
 
-void UnreadableSectors::fromBytes(const std::string& in) {
-    runs_.clear();
-    const u8* b = reinterpret_cast<const u8*>(in.data());
-    for (std::size_t off = 0; off + 8 <= in.size(); off += 8)
-        runs_.push_back(SectorRun{getBE32(b, off), getBE32(b, off + 4)});
-    // Our own files hold sorted, disjoint runs. A damaged one is put back in order
-    // so the overlap search stays right; a sound one is left exactly as stored.
-    bool ordered = true;
-    for (std::size_t i = 1; i < runs_.size() && ordered; ++i)
-        ordered = runs_[i - 1].end() < runs_[i].start;
-    if (!ordered)
-        sortAndJoinSectorRuns(runs_);
-}
-
 void fillUnreadablePattern(u8* buffer, u64 size) {
     u64 off = 0;
     for (; size - off >= UNREADABLE_TEXT_SIZE; off += UNREADABLE_TEXT_SIZE)

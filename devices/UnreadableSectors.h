@@ -65,7 +65,6 @@ public:
 
     // 8 bytes per run: start then count, both big-endian.
     void toBytes(std::string& out) const;
-    void fromBytes(const std::string& in);
 
 private:
     SectorRuns runs_;
