@@ -68,11 +68,17 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
     recoverer_->clearFileCounts();
     bool ok = false;
     bool failed = false;
+    bool tooLarge = false;
     // A No to the question, or a cancel, ends the walk, but only once the line
     // of a file begun says what became of it.
     std::exception_ptr stop;
     try {
         ok = cursor.recover(*recoverer_, path);
+    } catch (const Recoverer::FileTooLarge&) {
+        // Only this file is too large for the destination: it stays cut and the
+        // walk goes on without a question.
+        failed = true;
+        tooLarge = true;
     } catch (const Recoverer::Exception& e) {
         failed = true;
         try {
@@ -104,7 +110,7 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
     } else {
         *out_ << _(" (recovered with errors)");
         ++errorCount_;
-        if (!made)
+        if (!made || tooLarge)
             ++unwrittenCount_;
     }
     *out_ << '\n';

@@ -34,7 +34,9 @@ public:
     // Files marked "recovered with errors": data that could not be read, a
     // file cut short, or one that could not be made at all.
     u32 getErrorCount() const { return errorCount_; }
-    // Of those, the files of which nothing reached the destination.
+    // Of those, the files that the destination could not take: nothing of
+    // them reached it, or they are larger than the largest file it holds (cut
+    // there, without a question: the next file may fit).
     u32 getUnwrittenCount() const { return unwrittenCount_; }
     u32 getSplitCount() const { return splitCount_; }
     // What reached the destination: the files made there (whole or not), their
