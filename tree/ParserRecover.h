@@ -5,7 +5,8 @@
 // recover each selected file into it, writes one report line per file, and
 // unmarks every file recovered without error (so that a second Recover picks up
 // only what is still missing). When the recoverer fails, the user chooses
-// whether to go on.
+// whether to go on; a file larger than the destination holds concerns that file
+// alone: it stays cut and the walk goes on without a question.
 //
 // The report never claims more than the destination holds: a line gives the
 // bytes that were written, a file cut short or not made at all is marked with

@@ -142,7 +142,8 @@ std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& pat
     std::vector<std::string> elements;
     split(relative, elements, '/');
     // A cut that lands on the start of a folder name of the longest length
-    // leaves "~" in front of all of it, one byte over what the file system takes.
+    // leaves "~" in front of all of it, one byte or unit over what the file
+    // system takes.
     truncateHead(elements.front(), limits_.nameBytes, NAME_UNITS);
     std::string leaf = elements.back();
     elements.pop_back();

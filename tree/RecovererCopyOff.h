@@ -10,7 +10,9 @@
 // Nothing below the destination folder is followed through a symbolic link: a
 // link planted there, to a folder or to a file, is treated as a name that is
 // taken. Every failure to make, open or write something becomes a
-// Recoverer::Exception with a translated message naming the path.
+// Recoverer::Exception with a translated message naming the path; a write past
+// the largest file the destination holds (EFBIG) a Recoverer::FileTooLarge,
+// the volume staying as far as it got.
 //
 // The folder of the last file stays open, and its names stay converted, so
 // that the files of one folder cost only their own create, write, times and
