@@ -81,13 +81,10 @@ public:
             }
         }
         from = std::max<u64>(from, headSize_);
-        if (from < tailStart) {
-            std::ostringstream line;
-            line << "Log(60): " << tailStart - from << " bytes left out\n";
-            out += line.str();
-        } else {
+        if (from < tailStart)
+            out += "Log(60): " + std::to_string(tailStart - from) + " bytes left out\n";
+        else
             tail.erase(0, static_cast<std::size_t>(std::min<u64>(from - tailStart, tail.size())));
-        }
         return out + tail;
     }
 
