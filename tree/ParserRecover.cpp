@@ -27,6 +27,9 @@ void ParserRecover::run() {
     written_ = Totals();
     complete_ = false;
     std::unique_ptr<MapIterator> cursor = makeIterator(map_, START_POSITION, true, false);
+    incompleteRoot_.reset();
+    if (cursor->isSelected())
+        holdIncompleteRoot(*cursor);
     ParseTotals totals;
     std::vector<std::string> path;
     try {
@@ -42,6 +45,10 @@ void ParserRecover::run() {
 void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                                      ParseTotals& totals) {
     bool headerWritten = false;
+    if (incompleteRoot_) {
+        noteIncompleteFolder(*incompleteRoot_, path, headerWritten);
+        incompleteRoot_.reset();
+    }
     do {
         if (!cursor.isSelected())
             continue;
@@ -58,6 +65,8 @@ void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std:
         }
         addFolder(totals.selected);
         addFolder(written_);
+        if (cursor.isIncomplete())
+            noteIncompleteFolder(cursor, path, headerWritten);
     } while (cursor.next());
     if (headerWritten)
         writeDirectoryTotals(*out_, totals.selected);
@@ -122,6 +131,17 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
     }
     if (stop)
         std::rethrow_exception(stop);
+}
+
+void ParserRecover::noteIncompleteFolder(MapIterator& folder, const std::vector<std::string>& path,
+                                         bool& header) {
+    if (!header) {
+        writeDirectoryHeader(*out_, path);
+        header = true;
+    }
+    writeFileLine(*out_, folder, false);
+    *out_ << '\n';
+    ++errorCount_;
 }
 
 bool ParserRecover::acceptDirectory(MapIterator& cursor) {

@@ -33,7 +33,9 @@ public:
     void run();
 
     // Files marked "recovered with errors": data that could not be read, a
-    // file cut short, or one that could not be made at all.
+    // file cut short, or one that could not be made at all; and the folders
+    // recovered from that are incomplete, whose missing entries nothing else
+    // reports.
     u32 getErrorCount() const { return errorCount_; }
     // Of those, the files that the destination could not take: nothing of
     // them reached it, or they are larger than the largest file it holds (cut
@@ -61,6 +63,10 @@ private:
     // still false.
     void recoverFile(MapIterator& cursor, const std::vector<std::string>& path, Totals& selected,
                      bool& header);
+    // The line of an incomplete folder that the recovery entered, counted as an
+    // error; the level's header first when `header` is still false.
+    void noteIncompleteFolder(MapIterator& folder, const std::vector<std::string>& path,
+                              bool& header);
 
     Recoverer* recoverer_;
     ParserSelect selector_;

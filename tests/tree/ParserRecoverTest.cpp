@@ -97,6 +97,28 @@ TEST(ParserRecoverTest, RecoversTheSelectionReportsItAndUnmarksWhatCameWhole) {
     EXPECT_EQ(t.marked(), "ROOT top.bin"); // recovered with errors: still to do
 }
 
+// A folder recovered from that could not be read in full, the root too, is
+// named in the report and counts as an error: entries may be missing that no
+// file line tells of.
+TEST(ParserRecoverTest, IncompleteFoldersAreNamedAndCountAsErrors) {
+    ParserTestTree t(TREE);
+    for (const char* path : {"", "docs"}) {
+        const tree::MapPosition at = t.position(path);
+        t.map()->getFolder(at.folder)->node(at.index).setFlag(tree::Node::INVALID_DIRECTORY, true);
+    }
+    selectAll(t);
+    testutil::TempDir dir;
+    const Outcome o = recoverInto(t, dir.path());
+    EXPECT_EQ(o.report.substr(0, o.report.find("\nDirectory of /docs")),
+              "\nDirectory of /\n\n"
+              "ROOT                                  <DIR> Invalid Time (incomplete)\n"
+              "docs                                  <DIR> Invalid Time (incomplete)\n"
+              "top.bin                                1000 Invalid Time"
+              " (recovered with errors)\n"
+              "\t1 file(s) 2 folder(s) 1,000 bytes\n");
+    EXPECT_EQ(o.errors, 3u);
+}
+
 TEST(ParserRecoverTest, ASplitFileIsMarkedInItsLine) {
     ParserTestTree t("root 5\nfile 20 in=5 name=exact.bin size=1000\n"
                      "file 21 in=5 name=over.bin size=1001\n");
