@@ -54,6 +54,9 @@ struct ModalLoop {
     // when it started (null: none). Held while the loop runs.
     GtkWindow* window = nullptr;
     bool dialogRun = false;
+    // How deep in dispatched sources it started: its own iterations prepare
+    // sources at this depth and dispatch them one deeper.
+    gint depth = 0;
     // The dialog gave its response: the loop is about to return.
     bool answered = false;
     // A step acts on this loop right now.
@@ -106,21 +109,24 @@ struct ScriptEngine {
         endedLoops = 0;
     }
 
-    // The innermost loop when it waits for the user, else null.
-    ModalLoop* waitingLoop() const {
+    // The innermost loop when it waits for the user, else null: not answered,
+    // no step acting on it, and the iteration running is its own, not that of
+    // work inside it looking at events under a progress box. `dispatching`:
+    // asked from a source's dispatch, not from its prepare or check.
+    ModalLoop* waitingLoop(bool dispatching) const {
         if (loops.empty())
             return nullptr;
         ModalLoop* loop = loops.back();
-        if (loop->answered || loop->stepRunning)
+        if (loop->answered || loop->stepRunning ||
+            g_main_depth() != loop->depth + (dispatching ? 1 : 0))
             return nullptr;
-        if (loop->window == nullptr)
-            return gtk_grab_get_current() == nullptr ? loop : nullptr;
-        return shownInFront(GTK_WIDGET(loop->window)) ? loop : nullptr;
+        return loop;
     }
 
     // The script whose next step answers `loop` now, or null.
     DialogScript* dueScript(const ModalLoop* loop) const {
-        if (!loop || !loop->window || !GTK_IS_DIALOG(loop->window))
+        if (!loop || !loop->window || !GTK_IS_DIALOG(loop->window) ||
+            !shownInFront(GTK_WIDGET(loop->window)))
             return nullptr;
         for (DialogScript* script : scripts)
             if (script->nextAnswers(GTK_DIALOG(loop->window)))
@@ -139,9 +145,9 @@ struct ScriptEngine {
         return nullptr;
     }
 
-    bool anythingDue() const {
+    bool anythingDue(bool dispatching) const {
         std::size_t index = 0;
-        return dueCancel(index) != nullptr || dueScript(waitingLoop()) != nullptr;
+        return dueCancel(index) != nullptr || dueScript(waitingLoop(dispatching)) != nullptr;
     }
 
     void runDue() {
@@ -151,7 +157,7 @@ struct ScriptEngine {
             gtk_dialog_response(box, GTK_RESPONSE_CANCEL);
             return;
         }
-        ModalLoop* loop = waitingLoop();
+        ModalLoop* loop = waitingLoop(true);
         DialogScript* script = dueScript(loop);
         if (!script)
             return;
@@ -224,9 +230,9 @@ struct ScriptEngine {
 
     static gboolean prepareStep(GSource*, gint* timeout) {
         *timeout = -1;
-        return instance().anythingDue();
+        return instance().anythingDue(false);
     }
-    static gboolean checkStep(GSource*) { return instance().anythingDue(); }
+    static gboolean checkStep(GSource*) { return instance().anythingDue(false); }
     static gboolean dispatchStep(GSource*, GSourceFunc, gpointer) {
         instance().runDue();
         return G_SOURCE_CONTINUE;
@@ -234,10 +240,10 @@ struct ScriptEngine {
 
     static gboolean watchdog(gpointer) {
         ScriptEngine& self = instance();
-        ModalLoop* loop = self.waitingLoop();
+        ModalLoop* loop = self.waitingLoop(true);
         if (!loop)
             return G_SOURCE_CONTINUE;
-        if (self.anythingDue()) {
+        if (self.anythingDue(true)) {
             loop->idleLooks = 0;
             return G_SOURCE_CONTINUE;
         }
@@ -275,6 +281,7 @@ public:
         ScriptEngine& engine = ScriptEngine::instance();
         engine.attach();
         loop_.dialogRun = dialogRun;
+        loop_.depth = g_main_depth();
         if (window) {
             loop_.window = GTK_WINDOW(g_object_ref(window));
             if (dialogRun)

@@ -2,10 +2,11 @@
 
 // The scripted user of the window tests. A DialogScript answers the program's
 // modal loops one step at a time, and a step acts only when the loop it answers
-// waits for the user: its dialog realised and mapped, in front of every other
-// modal window (no progress box over it), not yet answered in this run, and
-// every pending event, layout and redraw done. Nothing fires on a clock. The
-// test programs wrap gtk_dialog_run and gtk_main to know which loop waits.
+// waits for the user: the innermost loop, idle in its own iteration (no work
+// under a progress box looking at events from inside it), every pending event,
+// layout and redraw done, not yet answered in this run, and its dialog
+// realised, mapped and in front of every other modal window. Nothing fires on
+// a clock. The test programs wrap gtk_dialog_run and gtk_main to know the loops.
 //
 // A loop that waits while no step can answer it (the script ran out, or the
 // step's window never came) is a fault of the test: after a few seconds of
