@@ -1,22 +1,21 @@
 #pragma once
 
 // Shared by the window tests: GTK started once (tests skip without a display),
-// running pending events, finding widgets, answering modal dialogs by title
-// from a timeout while their own loop runs (with a watchdog), and a fake
-// machine whose disks, partitions and mounted folder the sources tree lists.
+// running pending events, finding widgets, the dialog scripter (DialogScript.h)
+// and a fake machine whose disks, partitions and mounted folder the sources
+// tree lists.
 
 #include "core/AppDirectory.h"
 #include "core/Config.h"
 #include "core/Preferences.h"
 #include "devices/SystemSources.h"
+#include "tests/gui/DialogScript.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/FakeSystemTree.h"
 #include "tests/support/TestUtil.h"
 
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
-#include <functional>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <memory>
@@ -192,116 +191,6 @@ inline void sendDelete(GtkWidget* window) {
     gdk_event_free(event);
 }
 
-class DialogScript {
-public:
-    using Match = std::function<bool(GtkDialog*)>;
-    using Step = std::function<void(GtkDialog*)>;
-
-    DialogScript() { source_ = g_timeout_add(10, &DialogScript::tick, this); }
-    ~DialogScript() {
-        if (source_)
-            g_source_remove(source_);
-        if (current_)
-            g_object_unref(current_);
-    }
-    DialogScript(const DialogScript&) = delete;
-    DialogScript& operator=(const DialogScript&) = delete;
-
-    DialogScript& then(Match match, Step step) {
-        if (steps_.empty())
-            deadline_ = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
-        steps_.push_back({std::move(match), std::move(step)});
-        return *this;
-    }
-    DialogScript& on(const std::string& title, Step step) {
-        return then(titled(title), std::move(step));
-    }
-    // Every step has found its dialog.
-    bool done() const { return steps_.empty(); }
-    // How many steps have found their dialog.
-    std::size_t answered() const { return answered_; }
-
-    static Match titled(const std::string& title) {
-        return [title](GtkDialog* d) {
-            const char* t = gtk_window_get_title(GTK_WINDOW(d));
-            return t && title == t;
-        };
-    }
-    static Match anyDialog() {
-        return [](GtkDialog*) { return true; };
-    }
-    static Match messageBox() {
-        return [](GtkDialog* d) { return GTK_IS_MESSAGE_DIALOG(d); };
-    }
-
-    // The visible, mapped dialog with that title, or null.
-    static GtkDialog* find(const std::string& title) { return find(titled(title)); }
-    static GtkDialog* find(const Match& match) {
-        GtkDialog* found = nullptr;
-        GList* toplevels = gtk_window_list_toplevels();
-        for (GList* l = toplevels; l && !found; l = l->next) {
-            GtkWidget* w = GTK_WIDGET(l->data);
-            if (GTK_IS_DIALOG(w) && gtk_widget_get_mapped(w) && match(GTK_DIALOG(w)))
-                found = GTK_DIALOG(w);
-        }
-        g_list_free(toplevels);
-        return found;
-    }
-
-private:
-    struct Entry {
-        Match match;
-        Step step;
-    };
-
-    static gboolean tick(gpointer data) {
-        auto* self = static_cast<DialogScript*>(data);
-        // The dialog answered last must be gone before the next step looks,
-        // unless it stays up: then it is being asked again, or, with a new
-        // title, it shows the wizard's next page.
-        if (self->current_) {
-            if (gtk_widget_get_visible(GTK_WIDGET(self->current_)) &&
-                titleOf(self->current_) == self->answeredTitle_ &&
-                g_get_monotonic_time() < self->answeredAt_ + 300 * 1000)
-                return TRUE;
-            g_object_unref(self->current_);
-            self->current_ = nullptr;
-        }
-        if (self->steps_.empty())
-            return TRUE;
-        if (GtkDialog* dialog = find(self->steps_.front().match)) {
-            Entry entry = std::move(self->steps_.front());
-            self->steps_.pop_front();
-            self->current_ = GTK_DIALOG(g_object_ref(dialog));
-            self->answeredAt_ = g_get_monotonic_time();
-            self->answeredTitle_ = titleOf(dialog);
-            self->deadline_ = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
-            ++self->answered_;
-            entry.step(dialog);
-        } else if (g_get_monotonic_time() > self->deadline_) {
-            // The watchdog: a modal loop nobody answers would hang the run.
-            ADD_FAILURE() << "a scripted dialog did not appear within 5 s";
-            self->steps_.clear();
-            if (GtkDialog* any = find(anyDialog()))
-                gtk_dialog_response(any, GTK_RESPONSE_DELETE_EVENT);
-        }
-        return TRUE;
-    }
-
-    std::deque<Entry> steps_;
-    guint source_ = 0;
-    static std::string titleOf(GtkDialog* d) {
-        const char* t = gtk_window_get_title(GTK_WINDOW(d));
-        return t ? t : "";
-    }
-
-    GtkDialog* current_ = nullptr;
-    std::string answeredTitle_;
-    gint64 deadline_ = 0;
-    gint64 answeredAt_ = 0;
-    std::size_t answered_ = 0;
-};
-
 // The control that the label with that text (as shown) names by its mnemonic.
 inline GtkWidget* controlOfLabel(GtkDialog* dialog, const std::string& text) {
     for (GtkWidget* label : findWidgets(GTK_WIDGET(dialog), GTK_TYPE_LABEL))
@@ -330,13 +219,6 @@ inline bool selectRowById(GtkDialog* dialog, const std::string& id) {
         return true;
     });
 }
-
-// Answers the next dialog that shows, whatever it is.
-class DialogAnswer : public DialogScript {
-public:
-    explicit DialogAnswer(Step step) { then(anyDialog(), std::move(step)); }
-    bool answered() const { return DialogScript::answered() > 0; }
-};
 
 struct FakeSources {
     FakeSources() {

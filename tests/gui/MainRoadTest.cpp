@@ -126,10 +126,10 @@ TEST_F(MainRoadTest, Fat32WithDeletedFilesComesBackWhole) {
     std::string structures;
     std::string bootDump;
     ASSERT_TRUE(runWizard(path, [&](DialogScript& script) {
-        script.on("Select Partition", [](GtkDialog* d) {
+        script.on("Select Partition", "viewFileSystem", [](GtkDialog* d) {
             gtk_button_clicked(GTK_BUTTON(guitest::findNamed(GTK_WIDGET(d), "viewFileSystem")));
         });
-        script.on("View File System", [&](GtkDialog* v) {
+        script.on("View File System", "bootSector", [&](GtkDialog* v) {
             structures = guitest::editorText(v);
             // Read-only, so without a text cursor.
             EXPECT_FALSE(gtk_text_view_get_cursor_visible(

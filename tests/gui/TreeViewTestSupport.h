@@ -214,31 +214,6 @@ inline SharedPtr<tree::Map> testMap(const std::string& description) {
     return SharedPtr<tree::Map>(testutil::TestEngine::build(description).release());
 }
 
-// Cancels the progress box titled `title` at the poll after it was seen
-// `polls` times (within five seconds), so that some work gets done first.
-inline void cancelProgressBoxWhenShown(const char* title, int polls = 0) {
-    struct Wanted {
-        std::string title;
-        int polls;
-        gint64 deadline;
-    };
-    // An idle source stays pending, so a box polled once sees it run over and
-    // over; a 1 ms timer sees one poll a millisecond.
-    g_timeout_add_full(
-        G_PRIORITY_DEFAULT, polls > 0 ? 1 : 0,
-        [](gpointer data) -> gboolean {
-            auto* wanted = static_cast<Wanted*>(data);
-            GtkDialog* box = DialogScript::find(wanted->title);
-            const bool due = box && wanted->polls-- <= 0;
-            if (due)
-                gtk_dialog_response(box, GTK_RESPONSE_CANCEL);
-            // Never spin for ever in a loop that runs while events are pending.
-            return !due && g_get_monotonic_time() < wanted->deadline;
-        },
-        new Wanted{title, polls, g_get_monotonic_time() + 5 * G_USEC_PER_SEC},
-        [](gpointer data) { delete static_cast<Wanted*>(data); });
-}
-
 // Marks the folder at a folder-tree path, subtree and all.
 inline void markFolder(ShownTree& shown, const std::string& path) {
     GtkTreeIter row;

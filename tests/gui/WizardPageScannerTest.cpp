@@ -108,16 +108,19 @@ TEST_F(WizardPageScannerTest, QuickThenDeepScanWithCountersAndClear) {
 }
 
 TEST_F(WizardPageScannerTest, ACancelledScanKeepsItsFindsWhichSaveAndLoad) {
-    // Every poll looks for events: the press comes after three looks, a few
-    // blocks into the scan, however fast the scan runs.
+    // Every poll looks for events, so the press is seen at the first poll
+    // after the scan has left its first block (the start field follows the
+    // block being read), however fast the scan runs.
     const gtk::GuiClock clock = gtk::setGuiClock([] {
         static gint64 now = 0;
         return now += gtk::ProgressBox::EVENTS_INTERVAL_US;
     });
     DialogScript script;
     script.on("Scan", [&](GtkDialog*) { gtk_button_clicked(GTK_BUTTON(wizard->getNextButton())); });
-    script.on("Select Scan Type", [](GtkDialog* d) {
-        guitest::cancelProgressBoxWhenShown("Scanning Source", 3);
+    script.on("Select Scan Type", [&](GtkDialog* d) {
+        guitest::cancelProgressBoxWhenShown("Scanning Source", [&] {
+            return gtk_spin_button_get_value(page->getStartField()) > 0;
+        });
         gtk_dialog_response(d, gtk::WizardPageScanner::SCAN_DEEP);
     });
     // What a few blocks show may not make a file system yet: the user leaves.
