@@ -6,6 +6,11 @@
 # the debug log, quits, is ended by SIGTERM and by SIGSEGV, finds an update on a
 # feed served on 127.0.0.1, and shows its windows in German and Japanese.
 #
+# Each step waits for the state it answers (a window shown or gone, the
+# keyboard on it, the program idle, a file or a line written), never for a
+# clock, and every wait has a bound: a step whose state does not come fails
+# with what it waited for, and the run never hangs.
+#
 # Nothing leaves the machine: xdg-open is a stub first in PATH that records
 # what it was asked to open. A screenshot of every stage lands in
 # $HB_E2E_SHOTS (default: a folder under the work folder, kept and named at
@@ -35,6 +40,22 @@ check() { # description, then the command that must succeed
     bad "$what"
     return 1
 }
+quietly() { "$@" >>"$WORK/quiet.log" 2>&1; }
+# Runs the command every tenth of a second (the sleep below is the pace of the
+# looks, not a state) until it succeeds. Every wait of this script ends so: a
+# state that does not come within its time fails the step with what was
+# awaited, the run never hangs on it.
+wait_for() { # seconds, what is awaited, command...
+    local seconds=$1 what=$2 end=$(($(date +%s) + $1))
+    shift 2
+    until "$@"; do
+        if [ "$(date +%s)" -gt "$end" ]; then
+            echo "waited $seconds s in vain for $what" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
+}
 # As check, but a failure ends the running program: the steps after it would
 # only wait for windows that cannot come. Use as: must ... || return
 must() {
@@ -51,6 +72,8 @@ must() {
 
 cleanup() {
     local pid
+    # A program left stopped or busy would keep the wait below from ending.
+    [ -z "${HB_PID:-}" ] || kill -KILL "$HB_PID" 2>/dev/null
     for pid in "${PIDS[@]}"; do
         kill "$pid" 2>/dev/null
     done
@@ -79,13 +102,12 @@ done
 export DISPLAY=:$display
 Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
 PIDS+=($!)
-for _ in $(seq 50); do
-    xdotool getmouselocation >/dev/null 2>&1 && break
-    sleep 0.1
-done
+wait_for 20 "the X server on $DISPLAY" quietly xdotool getmouselocation || exit 1
 openbox >"$WORK/openbox.log" 2>&1 &
-PIDS+=($!)
-sleep 0.5
+WM_PID=$!
+PIDS+=("$WM_PID")
+# Windows mapped before the window manager runs would get no frame and no focus.
+wait_for 20 "the window manager" quietly xdotool get_num_desktops || exit 1
 
 # Nothing is opened for real: GIO finds no handlers in these folders (only the
 # file types, which the pictures need), so the program falls back to xdg-open,
@@ -117,14 +139,19 @@ write_config() { # extra lines
 }
 write_config
 
+# The screen once the program and the window manager have drawn what the
+# last input asked for. A picture that shows a busy program is still worth
+# having: it does not wait long.
 shot() {
     shot_number=$((shot_number + 1))
-    sleep 0.4
+    settle 10
     import -window root "$SHOTS/$(printf '%02d' "$shot_number")-$1.png" 2>/dev/null
 }
 
 # The id of the visible window whose title matches the regular expression, after
-# waiting up to SECONDS (default 20); empty when none came.
+# waiting up to SECONDS (default 20); empty when none came. It says nothing when
+# none came: a window that must not come is awaited so too. The sleep is the
+# pace of the looks.
 wait_window() {
     local end=$(($(date +%s) + ${2:-20})) id
     until id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1) && [ -n "$id" ]; do
@@ -133,45 +160,51 @@ wait_window() {
     done
     echo "$id"
 }
+# Whether a visible window matches, now.
+window_now() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+no_window() { ! window_now "$1"; }
 # Waits until no visible window matches.
-wait_gone() {
-    local end=$(($(date +%s) + ${2:-20}))
-    while xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; do
-        [ "$(date +%s)" -lt "$end" ] || return 1
-        sleep 0.2
-    done
-}
+wait_gone() { wait_for "${2:-20}" "the window \"$1\" to go" no_window "$1"; }
+has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 # Puts the keyboard on the window with that title, then types keys or text.
+# The keys go wherever the X focus is, so the focus must have arrived.
 activate() {
     local id
     id=$(wait_window "$1") || { echo "no window \"$1\"" >&2 && return 1; }
     xdotool windowactivate --sync "$id" 2>/dev/null
-    sleep 0.2
+    wait_for 10 "the keyboard on \"$1\"" has_focus "$id"
 }
 keys() { activate "$1" && shift && xdotool key --clearmodifiers --delay 60 "$@"; }
 type_text() { activate "$1" && xdotool type --clearmodifiers --delay 30 "$2"; }
 appears() { wait_window "$@" >/dev/null; }
-# Waits until the program has handled the input sent to it: its main thread
-# sleeps at three looks in a row. A folder with many entries takes a while to
-# open, and keys typed meanwhile must not race the rows they are meant for.
-settle() {
-    local end=$(($(date +%s) + 30)) quiet=0 state
-    while [ "$quiet" -lt 3 ] && [ "$(date +%s)" -le "$end" ]; do
+# Waits until the program has handled the input sent to it: its main thread,
+# and the window manager's, sleep at three looks a tenth of a second apart (a
+# single look could catch a thread that waits a moment for the X server). A
+# folder with many entries takes a while to open, and keys typed meanwhile must
+# not race the rows they are meant for. A program that has ended is idle.
+settle() { # [seconds, default 30]
+    local end=$(($(date +%s) + ${1:-30})) quiet=0 pid state
+    while [ "$quiet" -lt 3 ]; do
+        if [ "$(date +%s)" -gt "$end" ]; then
+            echo "the program was still busy after ${1:-30} s" >&2
+            return 1
+        fi
         sleep 0.1
-        state=$(cut -d ' ' -f 3 "/proc/$HB_PID/task/$HB_PID/stat" 2>/dev/null) || return 0
-        if [ "$state" = S ]; then quiet=$((quiet + 1)); else quiet=0; fi
+        quiet=$((quiet + 1))
+        for pid in $HB_PID $WM_PID; do
+            state=$(cut -d ' ' -f 3 "/proc/$pid/task/$pid/stat" 2>/dev/null) || continue
+            [ "$state" = S ] || quiet=0
+        done
     done
 }
-quietly() { "$@" >>"$WORK/quiet.log" 2>&1; }
 # What the desktop was asked to open since mark_opened.
 mark_opened() { OPENED_MARK=$(wc -l <"$WORK/opened.txt"); }
 opened_since() { tail -n +$((OPENED_MARK + 1)) "$WORK/opened.txt"; }
+opened_matches() { opened_since | grep -q "$1"; }
 # F1 on the window opens the help page.
 help_opens() { # title, page
     mark_opened
-    keys "$1" F1
-    sleep 1
-    opened_since | grep -q "$2.html\$"
+    keys "$1" F1 && wait_for 10 "the desktop to be asked for $2.html" opened_matches "$2.html\$"
 }
 # Acknowledges the Information box and waits until it is gone.
 acknowledge() { keys "^Information$" Return && wait_gone "^Information$"; }
@@ -189,14 +222,10 @@ start_halbrook() { # arguments...
     HB_PID=$!
 }
 # Waits for the program to end; its exit status.
+halbrook_ended() { ! kill -0 "$HB_PID" 2>/dev/null; }
 finish_halbrook() {
-    local end=$(($(date +%s) + 30)) status
-    while kill -0 "$HB_PID" 2>/dev/null && [ "$(date +%s)" -le "$end" ]; do
-        sleep 0.2
-    done
-    if kill -0 "$HB_PID" 2>/dev/null; then
-        kill -KILL "$HB_PID"
-    fi
+    local status
+    wait_for 30 "the program to end" halbrook_ended || kill -KILL "$HB_PID"
     wait "$HB_PID"
     status=$?
     HB_PID=
@@ -261,28 +290,37 @@ choose_image() { # path below /
 # nothing is left to scan); answers the offer to save the scan with No.
 deep_scan() { # the scan page's title, the file-system page's title
     keys "$1" Return
-    local end=$(($(date +%s) + 60)) chosen=
-    while [ "$(date +%s)" -le "$end" ]; do
-        if [ -z "$chosen" ] && appears "^Select Scan Type$" 1; then
-            shot "scan-type" && keys "^Select Scan Type$" alt+d && chosen=1
-        fi
-        appears "^Question$" 1 && shot "offer-to-save-scan" && keys "^Question$" alt+n
-        appears "^$2$" 1 && return 0
-    done
+    local chosen=
+    wait_for 60 "the window \"$2\" after the scan" scan_answered "$2"
+}
+# One look at the scan: answers the window that asks; true once the page after
+# the scan is shown.
+scan_answered() { # the file-system page's title
+    if [ -z "$chosen" ] && window_now "^Select Scan Type$"; then
+        shot "scan-type" && keys "^Select Scan Type$" alt+d && chosen=1
+    elif window_now "^Question$"; then
+        shot "offer-to-save-scan" && keys "^Question$" alt+n && wait_gone "^Question$"
+    else
+        window_now "^$1$" && return 0
+    fi
     return 1
 }
 
+confirmation_has_keyboard() {
+    local id
+    id=$(xdotool getactivewindow 2>/dev/null) && has_focus "$id" &&
+        [ -z "$(xdotool getwindowname "$id" 2>/dev/null)" ]
+}
 # Marks the root of the shown tree and recovers into a new folder; the
 # closing message is photographed and acknowledged.
 recover_all() { # destination folder below /, shot name
-    keys "^Halbrook 1.0$" ctrl+Home space
-    sleep 0.5
+    keys "^Halbrook 1.0$" ctrl+Home space && settle
     keys "^Halbrook 1.0$" ctrl+r
     appears "Select Recover Destination Folder" || return 1
     enter_path "Select Recover Destination Folder" "$1" "$2-destination"
-    # The confirmation (it has the keyboard), then the progress, then the
-    # closing message.
-    sleep 1.5
+    # The confirmation, then the progress, then the closing message. The
+    # confirmation has no title: it is the untitled window with the keyboard.
+    wait_for 20 "the confirmation of the recovery" confirmation_has_keyboard || return 1
     shot "$2-confirmation"
     xdotool key --clearmodifiers Return
     appears "^Information$" 60 || return 1
@@ -369,8 +407,10 @@ type_text "^Halbrook 1.0$" "hello"
 keys "^Halbrook 1.0$" Escape
 shot "file-chosen"
 keys "^Halbrook 1.0$" alt+v
-sleep 1.5
-appears "^Error$" 1 && shot "view-file-error" && keys "^Error$" Return
+# The copy goes to the desktop, or an Error box tells why not.
+viewed_or_error() { [ -n "$(opened_since)" ] || window_now "^Error$"; }
+wait_for 20 "View File to hand a file to the desktop" viewed_or_error
+window_now "^Error$" && shot "view-file-error" && keys "^Error$" Return
 viewed=$(opened_since | tail -n 1)
 viewed_is_original() {
     [ -f "$viewed" ] && grep -q "^$(md5sum <"$viewed" | cut -c1-32) .* hello.txt$" "$IMAGES/fat.manifest"
@@ -384,7 +424,7 @@ keys "^Halbrook 1.0$" ctrl+p
 check "Select Partition shows the file-system page" appears "^Select Partition$" 10
 shot "select-partition"
 keys "^Select Partition$" alt+b
-sleep 1
+settle
 check "Select Partition's page has no Back: alt+B leaves it on the page" \
     eval 'appears "^Select Partition$" 1 && ! appears "^Scan$" 1'
 keys "^Select Partition$" Escape && wait_gone "^Select Partition$"
@@ -403,7 +443,8 @@ must "a deep scan of the carving image finds files" deep_scan "^Scan$" "Select P
 shot "found-files-row"
 # A new tree is asked for when one is shown already.
 keys "^Select Partition$" End Return
-appears "^Question$" 3 && keys "^Question$" alt+y
+wait_for 60 "the question for a new tree or the tip" window_now "^(Question|Information)$"
+window_now "^Question$" && keys "^Question$" alt+y && wait_gone "^Question$"
 must "the tree of found files is shown" appears "^Information$" 60 || return
 acknowledge
 shot "found-files-tree"
@@ -414,25 +455,24 @@ say "quit asks first, Save Scan, Save Debug"
 keys "^Halbrook 1.0$" ctrl+q
 must "Quit asks first" appears "^Question$" || return
 shot "quit-with-unsaved-scan"
-keys "^Question$" Return # No is the default
+keys "^Question$" Return && wait_gone "^Question$" # No is the default
 check "No keeps the program" appears "^Halbrook 1.0$" 3
 keys "^Halbrook 1.0$" ctrl+s
 appears "^Save File$"
 enter_path "^Save File$" "$WORK/scan.bin" "save-scan"
-appears "^Information$" 10 && shot "scan-saved" && keys "^Information$" Return
+appears "^Information$" 30 && shot "scan-saved" && acknowledge
 check "the saved scan decompresses" unpack "$WORK/scan.bin" "$WORK/scan.raw"
 check "the saved scan loads" quietly "$BUILD/hbprobe" analyze "type=file|id=$IMAGES/carve.img|ok=|" \
     --load "$WORK/scan.bin" --answer yes
 keys "^Halbrook 1.0$" ctrl+d
 appears "^Save File$"
 enter_path "^Save File$" "$WORK/Halbrook.dbg"
-sleep 1
-unpack "$WORK/Halbrook.dbg" "$WORK/debug.txt"
+wait_for 20 "the debug log in $WORK/Halbrook.dbg" quietly unpack "$WORK/Halbrook.dbg" "$WORK/debug.txt"
 check "the saved debug log decompresses to the log" grep -q '^main(20): Halbrook' "$WORK/debug.txt"
 keys "^Halbrook 1.0$" ctrl+q
 appears "^Question$"
 shot "quit-after-save"
-keys "^Question$" Return # No
+keys "^Question$" Return && wait_gone "^Question$" # No
 quit_in_german
 }
 
@@ -456,7 +496,7 @@ language_shots() {
 say "the file list in Japanese and German"
 local id
 id=$(wait_window "^Halbrook 1.0$")
-xdotool windowsize "$id" 1260 800
+xdotool windowsize --sync "$id" 1260 800
 check "Preferences switches to Japanese" set_language "^Preferences$" alt+f Down Down
 shot "japanese-file-list"
 keys "^Halbrook 1.0$" F10
@@ -465,7 +505,7 @@ keys "^Halbrook 1.0$" Escape
 check "Preferences switches from Japanese to German" set_language "^設定$" alt+f Up
 shot "german-file-list"
 check "Preferences switches from German to English" set_language "^Einstellungen$" alt+d Up
-xdotool windowsize "$id" 800 600
+xdotool windowsize --sync "$id" 800 600
 settle
 }
 
@@ -546,7 +586,8 @@ port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); p
 sed -i "s/PORT/$port/g" "$WORK/www/feed.xml"
 python3 -m http.server --bind 127.0.0.1 --directory "$WORK/www" "$port" >"$WORK/http.log" 2>&1 &
 PIDS+=($!)
-sleep 1
+feed_served() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
+wait_for 20 "the feed server on port $port" feed_served
 write_config "Update URL: http://127.0.0.1:$port/feed.xml"
 mark_opened
 start_halbrook
@@ -562,9 +603,9 @@ write_config
 
 # -- German and Japanese ------------------------------------------------------
 languages() {
-for language in de_DE.UTF-8:Quelle\ auswählen ja_JP.UTF-8:ソースを選択; do
-    locale=${language%%:*}
-    title=${language#*:}
+local locale title question
+for language in "de_DE.UTF-8:Quelle auswählen:Frage" "ja_JP.UTF-8:ソースを選択:質問"; do
+    IFS=: read -r locale title question <<<"$language"
     say "$locale"
     if ! locale -a | grep -qix "${locale%%.*}.utf-\?8"; then
         bad "$locale: the locale is not installed (localedef -i ${locale%%.*} -f UTF-8 $locale)"
@@ -578,7 +619,7 @@ for language in de_DE.UTF-8:Quelle\ auswählen ja_JP.UTF-8:ソースを選択; d
     keys "^Halbrook 1.0$" F10
     shot "${locale%%_*}-menu"
     keys "^Halbrook 1.0$" Escape Escape ctrl+q
-    sleep 1
+    appears "^$question$" || echo "no window \"$question\"" >&2
     shot "${locale%%_*}-quit-question"
     kill -TERM "$HB_PID"
     finish_halbrook
