@@ -102,9 +102,15 @@ struct Tally : cbr::Scanner::Callback {
     void found(const cbr::FileInfo& info) override {
         ++files;
         foundBytes += info.getSize();
+        sizes.push_back(info.getSize());
+    }
+    void shortened(std::size_t nth, u64 size) override {
+        foundBytes -= sizes[nth] - size;
+        sizes[nth] = size;
     }
     u64 files = 0;
     u64 foundBytes = 0;
+    std::vector<u64> sizes;
 };
 
 // The scan as the sector scan drives it, over `data` (the source's bytes, read

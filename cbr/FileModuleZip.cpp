@@ -161,7 +161,7 @@ bool stepLocal(ByteSource& src, u64& p, u16& kind, End& why) {
 // The records after the local file headers, from the record head at p to the
 // end of the end-of-central-directory record and its comment: the archive's
 // size, or why it has none.
-bool walkDirectory(ByteSource& src, u64 p, u64& size, End& why) {
+bool walkDirectory(ByteSource& src, u64 p, u64& size, bool& commentCut, End& why) {
     u16 kind = 0;
     if (!readHead(src, p, kind, why))
         return false;
@@ -230,12 +230,21 @@ bool walkDirectory(ByteSource& src, u64 p, u64& size, End& why) {
     }
     // A comment cut by the window's end is kept as far as it goes: the archive
     // itself is whole.
-    size = std::min(p + END_SIZE + getLE16(end, END_OFF_COMMENT_LENGTH), src.size());
+    size = p + END_SIZE + getLE16(end, END_OFF_COMMENT_LENGTH);
+    commentCut = size > src.size();
+    size = std::min(size, src.size());
     return true;
 }
 
 // The walk's states: at a local file header, or at the first record after them.
 enum State : u8 { LOCAL, DIRECTORY };
+
+bool found(FileInfo& info, u64 size) {
+    info.clear();
+    info.setSize(size);
+    info.setType("zip");
+    return true;
+}
 
 } // namespace
 
@@ -260,8 +269,8 @@ bool FileModuleZip::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, Scan
     WalkMemory::Walk walk(dynamic_cast<WalkMemory*>(memory), at, src.size());
     WalkMemory::Place place{0, 0, kind == KIND_LOCAL ? LOCAL : DIRECTORY};
     while (true) {
-        if (walk.arrive(place) != WalkMemory::Next::GO_ON)
-            return false;
+        if (const auto next = walk.arrive(place); next != WalkMemory::Next::GO_ON)
+            return next == WalkMemory::Next::FOUND && found(info, place.at);
         if (place.state == DIRECTORY)
             break;
         u64 p = place.at;
@@ -272,15 +281,18 @@ bool FileModuleZip::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, Scan
         place = {p, place.steps + 1, kind == KIND_LOCAL ? LOCAL : DIRECTORY};
     }
     u64 size = 0;
-    if (!walkDirectory(src, place.at, size, why)) {
+    bool commentCut = false;
+    if (!walkDirectory(src, place.at, size, commentCut, why)) {
         walk.ended(why, place);
         return false;
     }
-    walk.ended(End::FOUND, place, size);
-    info.clear();
-    info.setSize(size);
-    info.setType("zip");
-    return true;
+    // A comment that the window cut ends the file where the window does: a
+    // walk with another window reads the end itself.
+    if (commentCut)
+        walk.ended(End::HALTED, place);
+    else
+        walk.ended(End::FOUND, place, size);
+    return found(info, size);
 }
 
 } // namespace cbr

@@ -34,11 +34,8 @@ public:
         return onAnalyze ? onAnalyze(file, info) : false;
     }
 
-    bool ownsHitsInsideItsFiles() const override { return ownsHits; }
-
     Check onCheck;
     Analyze onAnalyze;
-    bool ownsHits = false;
     int checks = 0;
     int analyses = 0;
     std::vector<i64> windowSizes;
@@ -98,6 +95,7 @@ private:
 class Collector : public cbr::Scanner::Callback {
 public:
     void found(const cbr::FileInfo& info) override { files.push_back(info); }
+    void shortened(std::size_t nth, u64 size) override { files.at(nth).setSize(size); }
     std::vector<cbr::FileInfo> files;
 };
 

@@ -125,28 +125,30 @@ TEST_F(ScannerTest, InsideAnMp3OnlyTheMp3PatternIsSkipped) {
     EXPECT_EQ(other->analyses, 1);
 }
 
-// Inside a file of a module that owns its hits (an archive found once is one
-// file), none of that module's patterns is tried, but other modules' are; a
-// failed analysis claims nothing.
-TEST_F(ScannerTest, InsideAFileOfAModuleThatOwnsItsHitsNoneOfItsPatternsIsTried) {
+// Inside a found file every pattern is tried again. A file of the same module
+// that ends where the earlier one ends (the earlier analysis ran on into it)
+// cuts that one back to where it starts, so that no byte is in both; one that
+// ends elsewhere leaves it whole, and a file of another module cuts nothing.
+TEST_F(ScannerTest, AFileEndingWhereAnEarlierOneOfItsModuleEndsCutsThatOneBack) {
     StubModule* chain = module("chain");
-    chain->ownsHits = true;
-    StubModule* other = module("other");
     add("chain", "AAAA", chain);
     add("more", "BBBB", chain);
-    add("other", "OTHR", other);
+    add("other", "OTHR", module("other"));
     Image image(40);
-    image.putFile(0, "AAAA", 10 * 512 + 1); // ends inside sector 10
-    image.putFile(4, "BBBB", 512);
-    image.putFile(5, "OTHR", 100);
-    image.putFile(10, "AAAA", 512);
-    image.putFile(11, "BBBB", 100000); // past the image: no file
-    image.putFile(12, "AAAA", 600);
-    image.putFile(13, "BBBB", 600);
-    EXPECT_EQ(scan(image),
-              (std::vector<Found>{{0, 5121, "chain"}, {2560, 100, "other"}, {6144, 600, "chain"}}));
-    EXPECT_EQ(chain->analyses, 3);
-    EXPECT_EQ(other->analyses, 1);
+    image.putFile(0, "AAAA", 12 * 512);
+    image.putFile(2, "BBBB", 10 * 512);
+    image.putFile(4, "OTHR", 8 * 512);
+    image.putFile(6, "AAAA", 512);
+    image.putFile(8, "BBBB", 4 * 512);
+    image.putFile(12, "AAAA", 512);    // starts where they end
+    image.putFile(20, "BBBB", 100000); // past the image: no file
+    EXPECT_EQ(scan(image), (std::vector<Found>{{0, 1024, "chain"},
+                                               {1024, 3072, "chain"},
+                                               {2048, 4096, "other"},
+                                               {3072, 512, "chain"},
+                                               {4096, 2048, "chain"},
+                                               {6144, 512, "chain"}}));
+    EXPECT_EQ(chain->analyses, 6);
 }
 
 TEST_F(ScannerTest, OnlyAnMpegPatternBeforeTheFirstMp3PatternIsSkipped) {
@@ -324,10 +326,11 @@ struct Hostile {
 class HostileImageTest : public testing::TestWithParam<Hostile> {};
 
 // Each hit is walked as far as its chain goes only where no earlier walk went:
-// twice the image costs twice the reading, not four times. Files come out as
-// afresh, but that a chain found once is one file: the files found never
-// claim more than twice the image.
-TEST_P(HostileImageTest, CarvingIsLinearAndFindsEachChainOnce) {
+// twice the image costs twice the reading, not four times. The files come out
+// as an analysis afresh at every hit gives them, and those of one module that
+// run to one end are cut back to one another: with the windows of the table,
+// the files found never claim more than twice the image.
+TEST_P(HostileImageTest, CarvingIsLinearAndFindsWhatAnAnalysisAfreshFinds) {
     const Hostile& h = GetParam();
     FileModuleRegistry registry;
     // An image of `kib` KiB in which every sector starts a header of one kind
@@ -343,23 +346,15 @@ TEST_P(HostileImageTest, CarvingIsLinearAndFindsEachChainOnce) {
     if (h.maxReads != 0) {
         EXPECT_LE(large.bytesRead, h.maxReads * 2 * h.kib * 1024);
     }
-    u64 claimed = 0;
-    for (const Found& f : large.files)
-        claimed += f.size;
-    EXPECT_LE(claimed, 2 * 2 * h.kib * 1024);
-    // Against an analysis afresh at every hit, nothing changes but that the
-    // hits inside a file found earlier by the same module (the rest of the same
-    // chain) are not found again.
-    FileModuleRegistry forgetful = forgetfulOf(registry);
-    const std::vector<Found> remembered = scan(128, registry).files;
-    std::vector<Found> expected;
-    for (const Found& f : scan(128, forgetful).files) {
-        if (std::none_of(remembered.begin(), remembered.end(), [&](const Found& r) {
-                return r.type == f.type && r.start < f.start && f.start < r.start + r.size;
-            }))
-            expected.push_back(f);
+    // Short windows end the walks at as many places as there are hits.
+    if (h.maxSize == 0) {
+        u64 claimed = 0;
+        for (const Found& f : large.files)
+            claimed += f.size;
+        EXPECT_LE(claimed, 2 * 2 * h.kib * 1024);
     }
-    EXPECT_EQ(remembered, expected);
+    FileModuleRegistry forgetful = forgetfulOf(registry);
+    EXPECT_EQ(scan(128, registry).files, scan(128, forgetful).files);
 }
 
 constexpr hostile::Ending NEVER = hostile::Ending::NEVER;
