@@ -22,6 +22,7 @@
 // granule of each.
 
 #include "cbr/FileModule.h"
+#include "cbr/SearchMemory.h"
 #include "core/Types.h"
 
 #include <cstdint>
@@ -86,6 +87,14 @@ public:
         // did not hold the bytes, HALTED when it did. False, for the module to
         // return.
         bool readFailed(const Place& place, bool insideWindow);
+
+        // The memory of the searches that a step of this walk kind may make,
+        // or null outside a scan.
+        SearchMemory* searches() const {
+            return memory_ != nullptr ? &memory_->searches_ : nullptr;
+        }
+        // Where the window starts on the source.
+        u64 start() const { return start_; }
 
     private:
         struct Piece;
@@ -170,6 +179,7 @@ private:
     void collect(u64 scanAt);
     static std::vector<Mark>::const_iterator firstAtOrAfter(const Segment& segment, u64 at);
 
+    SearchMemory searches_;
     std::vector<Segment> segments_;
     std::vector<Slot> index_;
     std::size_t indexed_ = 0;
