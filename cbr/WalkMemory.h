@@ -123,6 +123,9 @@ public:
         bool alone_ = false;
     };
 
+    // The notes of the searches that walks of this kind make in one step.
+    SearchMemory& searches() { return searches_; }
+
     // Marks kept and segments of paths, for tests and benchmarks.
     std::size_t marks() const { return indexed_; }
     std::size_t segments() const { return segments_.size(); }
