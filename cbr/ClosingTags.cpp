@@ -34,7 +34,8 @@ u64 ClosingTags::find(ByteSource& src, u64 at, u64 from, const std::string& tag)
         const u64 place = firstNote(tag, start);
         if (place != ByteSource::NOT_FOUND) {
             // A tag past this window's end: the text reaches that end first.
-            return tag.size() <= windowEnd - place ? place - at : ByteSource::NOT_FOUND;
+            return place <= windowEnd && tag.size() <= windowEnd - place ? place - at
+                                                                         : ByteSource::NOT_FOUND;
         }
         if (!readOn(src, at, windowEnd, start, tag))
             return ByteSource::NOT_FOUND;

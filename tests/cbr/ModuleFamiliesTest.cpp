@@ -331,6 +331,26 @@ TEST(ModuleFuzzFindsTest, CrwMemoryKeepsItsByteOrder) {
     EXPECT_EQ(crw.analyzeInScan(tail, later, 512, memory.get()), crw.analyze(tailAgain, afresh));
 }
 
+// A fuzzer's find: the text module's notes answered a hit whose window ends
+// before the closing tag with the tag an earlier, longer window had found (a
+// page of 133 bytes in a window of 102). The input is laid out as the archive
+// module fuzz target lays it: byte 0 chose the module, every sector a hit.
+TEST(ModuleFuzzFindsTest, TextNotesPastAShorterWindow) {
+    const std::string window =
+        testutil::readAll(HB_SOURCE_DIR "/fuzz/corpus/archive_modules/text-memory-shorter-window")
+            .substr(1);
+    cbr::FileModule& text = moduleNamed("text");
+    std::unique_ptr<cbr::ScanMemory> memory = text.newScanMemory();
+    cbr::FileInfo first, later, afresh;
+    moduletest::StrictWindow whole(window);
+    EXPECT_TRUE(text.analyzeInScan(whole, first, 0, memory.get()));
+    const std::string rest = window.substr(512, 102);
+    moduletest::StrictWindow tail(rest);
+    moduletest::StrictWindow tailAgain(rest);
+    EXPECT_FALSE(text.analyze(tailAgain, afresh));
+    EXPECT_FALSE(text.analyzeInScan(tail, later, 512, memory.get()));
+}
+
 TEST(ModuleFuzzFindsTest, EmptyWindows) {
     for (const char* name : {"mpeg", "crw"}) {
         SCOPED_TRACE(name);
