@@ -18,8 +18,8 @@ u8 lower(u8 c) {
 
 } // namespace
 
-u64 ClosingTags::find(ByteSource& src, u64 at, u64 from, const std::string& tag) {
-    const u64 windowEnd = at + src.size();
+u64 ClosingTags::find(dt::Reader& window, u64 at, u64 from, const std::string& tag) {
+    const u64 windowEnd = at + static_cast<u64>(std::max<i64>(window.getSize(), 0));
     const u64 start = at + from;
     if (at < from_ || at > end_) {
         // The hit lies past the stretch, which is behind every later hit too.
@@ -32,17 +32,17 @@ u64 ClosingTags::find(ByteSource& src, u64 at, u64 from, const std::string& tag)
     }
     for (;;) {
         const u64 place = firstNote(tag, start);
-        if (place != ByteSource::NOT_FOUND) {
+        if (place != NOT_FOUND) {
             // A tag past this window's end: the text reaches that end first.
-            return place <= windowEnd && tag.size() <= windowEnd - place ? place - at
-                                                                         : ByteSource::NOT_FOUND;
+            return place <= windowEnd && tag.size() <= windowEnd - place ? place - at : NOT_FOUND;
         }
-        if (!readOn(src, at, windowEnd, start, tag))
-            return ByteSource::NOT_FOUND;
+        if (!readOn(window, at, windowEnd, start, tag))
+            return NOT_FOUND;
     }
 }
 
-bool ClosingTags::readOn(ByteSource& src, u64 at, u64 windowEnd, u64 from, const std::string& tag) {
+bool ClosingTags::readOn(dt::Reader& window, u64 at, u64 windowEnd, u64 from,
+                         const std::string& tag) {
     if (stop_ == Stop::TEXT || (stop_ == Stop::WINDOW && windowEnd <= windowEnd_))
         return false;
     u8 buffer[MAX_TAG_LENGTH + BLOCK_SIZE];
@@ -56,7 +56,7 @@ bool ClosingTags::readOn(ByteSource& src, u64 at, u64 windowEnd, u64 from, const
         // A tag may have begun in the text before: those bytes come again.
         const u64 back = std::min<u64>(pos - from_, MAX_TAG_LENGTH - 1);
         const u64 n = std::min<u64>(BLOCK_SIZE, windowEnd - pos);
-        if (!src.read(pos - back - at, buffer, back + n)) {
+        if (!window.read(static_cast<i64>(pos - back - at), buffer, static_cast<i64>(back + n))) {
             stop_ = Stop::UNREAD;
             return false;
         }
@@ -72,7 +72,7 @@ bool ClosingTags::readOn(ByteSource& src, u64 at, u64 windowEnd, u64 from, const
         } else {
             stop_ = Stop::MORE;
         }
-        if (firstNote(tag, from) != ByteSource::NOT_FOUND)
+        if (firstNote(tag, from) != NOT_FOUND)
             return true;
         if (stop_ != Stop::MORE)
             return false;
@@ -100,7 +100,7 @@ void ClosingTags::note(const u8* text, u64 base, u64 end) {
 u64 ClosingTags::firstNote(const std::string& tag, u64 from) {
     const auto it = tags_.find(tag);
     if (it == tags_.end())
-        return ByteSource::NOT_FOUND;
+        return NOT_FOUND;
     // Hits come in ascending order, and every search starts inside its hit's
     // first sector: a tag before this search's start is before every later one.
     std::deque<u64>& places = it->second;
@@ -108,7 +108,7 @@ u64 ClosingTags::firstNote(const std::string& tag, u64 from) {
         places.pop_front();
         --notes_;
     }
-    return places.empty() ? ByteSource::NOT_FOUND : places.front();
+    return places.empty() ? NOT_FOUND : places.front();
 }
 
 void ClosingTags::forgetBefore(u64 at) {

@@ -9,7 +9,6 @@
 // them. The notes cover the stretch ahead of the scan only, and the tags in it
 // a search may yet ask for.
 
-#include "cbr/ByteSource.h"
 #include "cbr/FileModule.h"
 #include "core/Types.h"
 
@@ -32,16 +31,17 @@ inline bool isNameByte(u8 c) {
 
 class ClosingTags : public ScanMemory {
 public:
+    static constexpr u64 NOT_FOUND = ~u64(0);
     // A tag of "</", a name and ">" is at most this long.
     static constexpr u32 MAX_TAG_LENGTH = 64;
 
     // The first place at or after window offset `from` where `tag` (in lower
     // case, "</" name ">") stands in the text that runs from the window's
     // start, in any case and wholly inside the window: its window offset, or
-    // NOT_FOUND when the text or the window ends first or a read fails. `at`
+    // NOT_FOUND (all ones) when the text or the window ends first or a read fails. `at`
     // is the window's place on the source; the windows of one memory's
     // searches come in ascending order.
-    u64 find(ByteSource& src, u64 at, u64 from, const std::string& tag);
+    u64 find(dt::Reader& window, u64 at, u64 from, const std::string& tag);
 
     // Notes kept, for tests and benchmarks.
     std::size_t notes() const { return notes_; }
@@ -56,9 +56,10 @@ private:
     };
 
     // Reads the text on from the stretch's end through the window [at, windowEnd)
+    // (exactly what it needs: the window's own hit has read its first sector)
     // until `tag` is noted at or after `from` (source offsets) or the stretch
     // stops; true when it was.
-    bool readOn(ByteSource& src, u64 at, u64 windowEnd, u64 from, const std::string& tag);
+    bool readOn(dt::Reader& window, u64 at, u64 windowEnd, u64 from, const std::string& tag);
     // Notes the closing tags that end in (noted, end] of the bytes `text` that
     // stand from `base` on.
     void note(const u8* text, u64 base, u64 end);

@@ -1,6 +1,5 @@
 #include "cbr/FileModuleText.h"
 
-#include "cbr/ByteSource.h"
 #include "cbr/ClosingTags.h"
 
 #include <algorithm>
@@ -45,12 +44,13 @@ bool isTrailingByte(u8 c) {
     return c == '\n' || c == '\r' || c == ' ';
 }
 
-// Up to BLOCK_SIZE bytes at the window's start into buffer; count is the
+// Up to BLOCK_SIZE bytes at the window's start into buffer, read on their own:
+// a hit whose search the scan's notes answer reads little more; count is the
 // number of text bytes they start with. False when the window is empty, the
 // read fails, or the block starts with a non-text byte.
-bool readFirstBlock(ByteSource& src, u8* buffer, u32& count) {
-    const u32 size = static_cast<u32>(std::min<u64>(BLOCK_SIZE, src.size()));
-    if (size == 0 || !src.read(0, buffer, size))
+bool readFirstBlock(dt::Reader& file, u8* buffer, u32& count) {
+    const u32 size = static_cast<u32>(std::min<i64>(BLOCK_SIZE, file.getSize()));
+    if (size == 0 || !file.read(0, buffer, size))
         return false;
     count = static_cast<u32>(std::find_if_not(buffer, buffer + size, isTextByte) - buffer);
     return count > 0;
@@ -106,10 +106,9 @@ bool FileModuleText::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
                                    ScanMemory* scanMemory) {
     ClosingTags fresh;
     ClosingTags& memory = memoryOr(scanMemory, fresh);
-    ByteSource src(file);
     u8 buffer[BLOCK_SIZE];
     u32 count = 0;
-    if (!readFirstBlock(src, buffer, count))
+    if (!readFirstBlock(file, buffer, count))
         return false;
 
     const bool xml = startsWithNoCase(buffer, count, XML_START);
@@ -128,16 +127,14 @@ bool FileModuleText::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
     std::transform(tag.begin(), tag.end(), tag.begin(),
                    [](char c) { return static_cast<char>(lower(static_cast<u8>(c))); });
 
-    const u64 tagAt = memory.find(src, at, from, tag);
-    if (tagAt == ByteSource::NOT_FOUND)
+    const u64 tagAt = memory.find(file, at, from, tag);
+    if (tagAt == ClosingTags::NOT_FOUND)
         return false;
     u64 end = tagAt + tag.size();
-    for (u32 i = 0; i < MAX_TRAILING_BYTES; ++i) {
-        u8 c = 0;
-        if (!src.u8At(end, c) || !isTrailingByte(c))
-            break;
-        ++end;
-    }
+    u8 trailing[MAX_TRAILING_BYTES];
+    const u64 n = std::min<u64>(MAX_TRAILING_BYTES, static_cast<u64>(file.getSize()) - end);
+    if (file.read(static_cast<i64>(end), trailing, static_cast<i64>(n)))
+        end += std::find_if_not(trailing, trailing + n, isTrailingByte) - trailing;
 
     info.clear();
     info.setSize(end);
