@@ -8,6 +8,7 @@
 #include "core/Log.h"
 #include "devices/Driver.h"
 #include "fs/DirectoryEntry.h"
+#include "fs/Params.h"
 #include "fs/StructureChecks.h"
 
 #include <algorithm>
@@ -189,16 +190,19 @@ private:
 
 void collectBootSectors(CandidatePool& pool, const CreateFSCollectionParameters& p) {
     const u64 last = p.lastLBA();
+    // A FAT volume is offered as its tree is built: while the source holds at
+    // least half of it (a copy cut short), whatever the slack.
+    const u64 sourceSectors = p.driver->getSectorCount();
     BootSectorCollector collector(pool);
     for (const FoundBootSector& find : *p.bootSectors) {
         const u64 lba = find.lba;
         if (find.params.kind == FS_FAT) {
             const u64 total = find.params.fat.totalSectors;
             const FatType width = fatTypeBySectorsPerFat(find.params.fat.sectorsPerFAT);
-            if (lba + total <= last)
+            if (sourceHoldsVolume(lba, total, sourceSectors))
                 collector.primary(find.lba, find.params, width);
             if (width == FAT32 && lba >= FAT32_BACKUP_OFFSET &&
-                lba + total + FAT32_BACKUP_OFFSET <= last)
+                sourceHoldsVolume(lba - FAT32_BACKUP_OFFSET, total, sourceSectors))
                 collector.backup(find.lba - FAT32_BACKUP_OFFSET, find.params, width, find.lba);
         } else if (find.params.kind == FS_NTFS) {
             const u64 total = find.params.ntfs.totalSectors;

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -68,6 +70,33 @@ template <typename T> void roomForOne(Unserializer& u, std::vector<T>& v) {
     v.reserve(capacity);
 }
 
+// Records dropped for one reason are logged in one line, with their count and
+// where the first was: a file can hold billions of them, and a line each would
+// fill memory with the log.
+class DroppedRecords {
+public:
+    struct Reason {
+        const char* why;
+        u64 count;
+        u64 first;
+    };
+
+    void drop(const char* why, u64 where) {
+        for (Reason& r : reasons_) {
+            if (r.why == why || std::strcmp(r.why, why) == 0) {
+                ++r.count;
+                return;
+            }
+        }
+        reasons_.push_back(Reason{why, 1, where});
+    }
+    // In the order they were first met; a handful at most.
+    const std::vector<Reason>& reasons() const { return reasons_; }
+
+private:
+    std::vector<Reason> reasons_;
+};
+
 bool isPowerOfTwo(u64 v) {
     return v != 0 && (v & (v - 1)) == 0;
 }
@@ -115,14 +144,15 @@ const char* flaw(const FoundRecordRun& f, u64 sectors) {
 template <typename List>
 void unserializeFoundList(Unserializer& u, List& list, u64 minBytes, u32 number, u64 sectors) {
     // A scan from a larger source may hold more finds than this one has
-    // sectors: those outside it are dropped one by one below.
+    // sectors: those outside it are dropped below.
     const u64 count = checkedCount(u, u.readU32(), minBytes, ~u64(0), "finds");
+    DroppedRecords dropped;
+    // Every field is read into it: one find for all records of the list.
+    typename List::value_type find;
     for (u64 i = 0; i < count; ++i) {
-        typename List::value_type find;
         unserializeFoundStructure(u, find);
         if (const char* why = flaw(find, sectors)) {
-            logAt("DriveDescrFile", 230) << ": list " << number << ", record at LBA " << find.lba
-                                         << " dropped: " << why << '\n';
+            dropped.drop(why, find.lba);
             continue;
         }
         // Sorted input goes in at the end in constant time.
@@ -131,6 +161,10 @@ void unserializeFoundList(Unserializer& u, List& list, u64 minBytes, u32 number,
         if (list.size() != had)
             u.claim(sizeof find + SET_NODE_BYTES);
     }
+    for (const DroppedRecords::Reason& r : dropped.reasons())
+        logAt("DriveDescrFile", 230)
+            << ": list " << number << ", " << r.count << " records dropped: " << r.why
+            << ", the first at LBA " << r.first << '\n';
 }
 
 // Everything of a saved scan, read before any of it replaces the current scan.
@@ -146,6 +180,7 @@ struct SavedScan {
 void unserializeCarvedFiles(Unserializer& u, std::vector<cbr::FileInfo>& files, u64 sectors) {
     const u64 count = checkedCount(u, u.readEscapedU32(), MIN_CARVED_FILE, sectors, "carved files");
     const u64 sourceBytes = saturatingMul(sectors, SECTOR_BYTES);
+    DroppedRecords dropped;
     bool ordered = true;
     for (u64 i = 0; i < count; ++i) {
         const u64 start = u.readU64();
@@ -161,8 +196,7 @@ void unserializeCarvedFiles(Unserializer& u, std::vector<cbr::FileInfo>& files, 
                           : start >= sourceBytes    ? "outside the source"
                                                     : nullptr;
         if (why != nullptr) {
-            logAt("DriveDescrFile", 232)
-                << ": carved file at byte " << start << " dropped: " << why << '\n';
+            dropped.drop(why, start);
             continue;
         }
         ordered = ordered && (files.empty() || files.back().getStart() <= start);
@@ -173,6 +207,9 @@ void unserializeCarvedFiles(Unserializer& u, std::vector<cbr::FileInfo>& files, 
         file.setSize(size);
         file.getAttributes().setBytes(attributes);
     }
+    for (const DroppedRecords::Reason& r : dropped.reasons())
+        logAt("DriveDescrFile", 232) << ": " << r.count << " carved files dropped: " << r.why
+                                     << ", the first at byte " << r.first << '\n';
     // The carved files are kept in ascending order of start; our own files are,
     // and a file put together otherwise is brought into it (the sort borrows a
     // buffer as large as the list).
@@ -204,10 +241,7 @@ Unserializer::Unserializer(CompressedFile& file)
     : data_(nullptr), size_(0), length_(file.claimedLength()), file_(&file),
       allowance_(ALLOWANCE_FLOOR + saturatingMul(ALLOWANCE_PER_BYTE, file.fileSize())) {}
 
-void Unserializer::need(u64 n) {
-    // Written so that no sum can wrap around.
-    if (n <= static_cast<u64>(size_ - position_))
-        return;
+void Unserializer::refill(u64 n) {
     if (file_ == nullptr || n > remaining())
         damaged();
     // The bytes not yet read move to the front of the window, and the file is
@@ -415,6 +449,11 @@ bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interfac
 
 bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
     SavedScan saved;
+    std::string question;
+    // What ended the reading early: damage, or memory that the system did not
+    // give (the allowance lets a large file take more than a small machine has).
+    bool damagedFile = false;
+    bool outOfMemory = false;
     try {
         const u64 version = u.readEscapedU16();
         if (version != SAVED_SCAN_VERSION) {
@@ -436,20 +475,32 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
             logAt("DriveDescrFile", 234) << ": bytes after the last carved file\n";
             damaged();
         }
+        if (saved.driveId != d.getScanRange().getDriveId())
+            question = std::string(_("This saved scan is from a different drive.")) + "\n(" +
+                       displayableDriveId(saved.driveId) + ")\n" +
+                       _("Do you want to Load the Scan anyway?");
     } catch (const std::runtime_error&) {
-        // Nothing has been replaced yet: a damaged file leaves the scan as it was.
+        damagedFile = true;
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    } catch (const std::length_error&) {
+        outOfMemory = true;
+    }
+    if (damagedFile || outOfMemory) {
+        // Nothing has been replaced yet: the file leaves the scan as it was. What
+        // was read of it goes first, so that the log and the box have the
+        // memory it held.
+        saved = SavedScan();
+        if (outOfMemory)
+            logAt("DriveDescrFile", 236) << ": out of memory\n";
         logAt("DriveDescrFile", 241) << '\n';
         showCannotLoadScan(interface);
         return false;
     }
 
-    if (saved.driveId != d.getScanRange().getDriveId()) {
-        const std::string question = std::string(_("This saved scan is from a different drive.")) +
-                                     "\n(" + displayableDriveId(saved.driveId) + ")\n" +
-                                     _("Do you want to Load the Scan anyway?");
-        if (interface == nullptr || interface->message(true, question.c_str(), true, nullptr) != 0)
-            return false;
-    }
+    if (!question.empty() &&
+        (interface == nullptr || interface->message(true, question.c_str(), true, nullptr) != 0))
+        return false;
 
     ScanRange& range = d.getScanRange();
     range.setDriveId(saved.driveId);
@@ -469,13 +520,22 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
 }
 
 bool loadScan(const char* path, DriveDescr& d, FrTreeInterface* interface) {
-    CompressedFile file;
-    if (!file.open(path)) {
+    // The file is held whole while its stream is read: one that the memory left
+    // cannot hold is refused as an unreadable one is.
+    std::unique_ptr<CompressedFile> file;
+    try {
+        file = std::make_unique<CompressedFile>();
+        if (!file->open(path))
+            file.reset();
+    } catch (const std::bad_alloc&) {
+        file.reset();
+    }
+    if (!file) {
         showCannotLoadScan(interface);
         logAt("DriveDescrFile", 256) << '\n';
         return false;
     }
-    Unserializer u(file);
+    Unserializer u(*file);
     if (!readScan(u, d, interface)) {
         logAt("DriveDescrFile", 261) << '\n';
         return false;

@@ -42,7 +42,11 @@ public:
     u64 readEscapedU32();
 
     // Throws std::runtime_error("Unserializer") unless n more bytes are left.
-    void need(u64 n);
+    // Written so that no sum can wrap around.
+    void need(u64 n) {
+        if (n > static_cast<u64>(size_ - position_))
+            refill(n);
+    }
     // At most this many bytes are left (exactly so in memory; a compressed
     // file's content may end before its claimed length).
     u64 remaining() const { return length_ - (consumed_ + position_); }
@@ -62,6 +66,8 @@ public:
     static constexpr u64 ALLOWANCE_PER_BYTE = 256;
 
 private:
+    // Brings n more bytes into the window, or throws.
+    void refill(u64 n);
     u64 readEscaped(unsigned width);
     u64 readLE(unsigned width);
 
@@ -90,20 +96,21 @@ void unserializeFoundStructure(Unserializer& u, FoundRecordRun& find);
 // The six lists and the unreadable runs into `results`, which should be empty
 // (a record whose LBA is already in its list is dropped). A record that no scan
 // of a source of `sectors` sectors makes (a size of 0 or no power of two, an
-// unknown kind, an LBA or run outside the source) is dropped with a log line;
-// unreadable runs are cut to the source. More runs than sectors are damage.
+// unknown kind, an LBA or run outside the source) is dropped; the log gets one
+// line per list and reason with their count; unreadable runs are cut to the
+// source. More runs than sectors are damage.
 void unserializeScanResults(Unserializer& u, ScanResults& results, u64 sectors = u64(1) << 32);
 
 // Replaces the scan of `d` (scan range, scan results, carved files) with the
-// stream in data. A stream of another version, a damaged one (logged, "Cannot
-// Load Scan"), or one from another source that the user does not want to load
-// anyway gives false and changes nothing. Damaged are also: bytes after the
-// last carved file, counts that the source cannot hold (more carved files or
-// unreadable runs than it has sectors), and a stream that would take more
-// memory than its size allows (Unserializer::claim). A carved file that does
-// not start at a sector start of the source is dropped with a log line, as the
-// records of the lists are. The candidates, the layout and the map are the
-// caller's to rebuild.
+// stream in data. A stream of another version, a damaged one or one that the
+// memory left cannot hold (logged, "Cannot Load Scan"), or one from another
+// source that the user does not want to load anyway gives false and changes
+// nothing. Damaged are also: bytes after the last carved file, counts that the
+// source cannot hold (more carved files or unreadable runs than it has
+// sectors), and a stream that would take more memory than its size allows
+// (Unserializer::claim). Carved files that do not start at a sector start of
+// the source are dropped and counted, as the records of the lists are. The
+// candidates, the layout and the map are the caller's to rebuild.
 bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interface);
 bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface);
 // Reads the file and then readScan, inflating the stream as it is read; on

@@ -6,6 +6,7 @@
 #include "core/Log.h"
 #include "core/System.h"
 
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <glib.h>
@@ -15,6 +16,10 @@
 
 const char* programRevision() {
     return HB_REVISION;
+}
+
+void ignoreFileSizeSignal() {
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 const char* debugLogTarget(int argc, char** argv) {

@@ -5,6 +5,11 @@
 
 #include "core/PropertyMap.h"
 
+// Under a file-size limit (ulimit -f) the kernel would end the program by
+// SIGXFSZ at the first write past it, before the recovery could report: with
+// the signal ignored that write fails with EFBIG, which cuts that one file.
+void ignoreFileSizeSignal();
+
 // The text after the last argument (from index 1) that begins with "dbg=", or
 // null when there is none.
 const char* debugLogTarget(int argc, char** argv);

@@ -162,6 +162,12 @@ bool isContinuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
+// The UTF-16 units of the character that starts with `lead`: two for the four
+// bytes of one outside the Basic Multilingual Plane.
+std::size_t utf16Width(char lead) {
+    return static_cast<unsigned char>(lead) >= 0xF0 ? 2 : 1;
+}
+
 bool isReservedDeviceName(const std::string& name) {
     auto is = [&](const char* reserved) {
         return g_ascii_strncasecmp(name.c_str(), reserved, 3) == 0;
@@ -313,13 +319,33 @@ bool canConvert(const char* from, const char* to) {
     return converters().with(to, from, [](GIConv cd) { return cd != NO_CONVERTER; });
 }
 
-void truncateHeadToBytes(std::string& name, std::size_t maxBytes) {
-    if (name.size() <= maxBytes)
+void truncateHead(std::string& name, std::size_t maxBytes, std::size_t maxUtf16Units) {
+    std::size_t units = 0;
+    for (char c : name)
+        if (!isContinuation(c))
+            units += utf16Width(c);
+    if (name.size() <= maxBytes && units <= maxUtf16Units)
         return;
-    std::size_t start = name.size() - maxBytes + 1;
-    while (start < name.size() && isContinuation(name[start]))
-        ++start;
-    name = "~" + name.substr(std::min(start, name.size()));
+    // The tail grows by whole characters from the end while it leaves room for
+    // the "~"; bytes that belong to no character end it.
+    const std::size_t roomBytes = maxBytes > 0 ? maxBytes - 1 : 0;
+    const std::size_t roomUnits = maxUtf16Units > 0 ? maxUtf16Units - 1 : 0;
+    std::size_t start = name.size();
+    units = 0;
+    while (start > 0) {
+        std::size_t lead = start - 1;
+        while (lead > 0 && isContinuation(name[lead]))
+            --lead;
+        units += utf16Width(name[lead]);
+        if (isContinuation(name[lead]) || name.size() - lead > roomBytes || units > roomUnits)
+            break;
+        start = lead;
+    }
+    name = "~" + name.substr(start);
+}
+
+void truncateHeadToBytes(std::string& name, std::size_t maxBytes) {
+    truncateHead(name, maxBytes, SIZE_MAX);
 }
 
 bool makeUniqueFileName(const std::string& dir, std::string& name,

@@ -38,8 +38,12 @@ std::string convertToUtf8(const char* text, std::size_t length, const char* from
 // Whether the system knows how to convert between the two charsets.
 bool canConvert(const char* from, const char* to);
 
-// Keeps the tail of a name (or a path) longer than maxBytes behind a "~", at
-// most maxBytes in all, starting at a whole character.
+// Keeps the tail of a name (or a path) longer than maxBytes bytes or
+// maxUtf16Units UTF-16 units behind a "~", within both in all, starting at a
+// whole character. A character outside the Basic Multilingual Plane counts two
+// units (a surrogate pair), any other one.
+void truncateHead(std::string& name, std::size_t maxBytes, std::size_t maxUtf16Units);
+// The same, in bytes alone.
 void truncateHeadToBytes(std::string& name, std::size_t maxBytes);
 
 // dir + name when isUsable says so, else the first of "base-1.ext" to

@@ -1,9 +1,11 @@
 #include "core/Log.h"
 
+#include <algorithm>
 #include <cstring>
 #include <execinfo.h>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -37,9 +39,135 @@ private:
     std::filebuf* file_;
 };
 
+// The in-memory log: the head, kept until it is full, and a ring that holds the
+// tail. Both are allocated once, whole, when the log is first used; pages that
+// no line has reached take no memory. Writing never allocates, so it cannot fail
+// when memory runs short, which is when the log is wanted most.
+class BoundedLogBuf : public std::streambuf {
+public:
+    BoundedLogBuf()
+        : head_(new char[LOG_MEMORY_HEAD_BYTES]), ring_(new char[LOG_MEMORY_TAIL_BYTES]) {
+        setp(buffer_, buffer_ + sizeof buffer_);
+    }
+
+    u64 written() {
+        keepBuffered();
+        return headSize_ + tailWritten_;
+    }
+
+    std::string text(u64 from) {
+        keepBuffered();
+        std::string out;
+        if (from < headSize_)
+            out.assign(head_.get() + from, headSize_ - from);
+        if (tailWritten_ == 0)
+            return out;
+        // The ring in order; once it has gone round, its oldest line may be cut,
+        // and it starts with the next whole one.
+        const std::size_t kept =
+            static_cast<std::size_t>(std::min<u64>(tailWritten_, LOG_MEMORY_TAIL_BYTES));
+        const std::size_t at = static_cast<std::size_t>(tailWritten_ % LOG_MEMORY_TAIL_BYTES);
+        std::string tail;
+        tail.reserve(kept);
+        if (kept == LOG_MEMORY_TAIL_BYTES)
+            tail.append(ring_.get() + at, kept - at);
+        tail.append(ring_.get(), at);
+        u64 tailStart = headSize_ + tailWritten_ - kept;
+        if (tailWritten_ > LOG_MEMORY_TAIL_BYTES) {
+            const std::size_t lineEnd = tail.find('\n');
+            if (lineEnd != std::string::npos) {
+                tail.erase(0, lineEnd + 1);
+                tailStart += lineEnd + 1;
+            }
+        }
+        from = std::max<u64>(from, headSize_);
+        if (from < tailStart)
+            out += "Log(60): " + std::to_string(tailStart - from) + " bytes left out\n";
+        else
+            tail.erase(0, static_cast<std::size_t>(std::min<u64>(from - tailStart, tail.size())));
+        return out + tail;
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        keepBuffered();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        const std::size_t count = static_cast<std::size_t>(n);
+        if (count <= static_cast<std::size_t>(epptr() - pptr())) {
+            std::memcpy(pptr(), s, count);
+            pbump(static_cast<int>(n));
+        } else {
+            keepBuffered();
+            keep(s, count);
+        }
+        return n;
+    }
+    int sync() override {
+        keepBuffered();
+        return 0;
+    }
+
+private:
+    void keepBuffered() {
+        keep(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+        setp(buffer_, buffer_ + sizeof buffer_);
+    }
+
+    void keep(const char* s, std::size_t n) {
+        if (headOpen_) {
+            const std::size_t into = std::min(n, LOG_MEMORY_HEAD_BYTES - headSize_);
+            std::memcpy(head_.get() + headSize_, s, into);
+            headSize_ += into;
+            s += into;
+            n -= into;
+            if (n == 0)
+                return;
+            // The head ends with its last whole line; the rest of it starts the tail.
+            headOpen_ = false;
+            const void* lastEnd = memrchr(head_.get(), '\n', headSize_);
+            const std::size_t cut =
+                lastEnd != nullptr ? static_cast<const char*>(lastEnd) - head_.get() + 1 : 0;
+            putTail(head_.get() + cut, headSize_ - cut);
+            headSize_ = cut;
+        }
+        putTail(s, n);
+    }
+
+    void putTail(const char* s, std::size_t n) {
+        if (n > LOG_MEMORY_TAIL_BYTES) {
+            tailWritten_ += n - LOG_MEMORY_TAIL_BYTES;
+            s += n - LOG_MEMORY_TAIL_BYTES;
+            n = LOG_MEMORY_TAIL_BYTES;
+        }
+        while (n != 0) {
+            const std::size_t at = static_cast<std::size_t>(tailWritten_ % LOG_MEMORY_TAIL_BYTES);
+            const std::size_t k = std::min(n, LOG_MEMORY_TAIL_BYTES - at);
+            std::memcpy(ring_.get() + at, s, k);
+            tailWritten_ += k;
+            s += k;
+            n -= k;
+        }
+    }
+
+    std::unique_ptr<char[]> head_;
+    std::size_t headSize_ = 0;
+    bool headOpen_ = true;
+    std::unique_ptr<char[]> ring_;
+    // Everything written after the head, kept in the ring or gone round it.
+    u64 tailWritten_ = 0;
+    char buffer_[4096];
+};
+
 // Heap objects that are never freed, so that they outlive every static destructor.
 struct LogState {
-    std::ostringstream* memory = new std::ostringstream;
+    BoundedLogBuf* memoryBuf = new BoundedLogBuf;
+    std::ostream* memory = new std::ostream(memoryBuf);
     std::ostream* current = memory;
     const char* kind = "ostringstream";
 };
@@ -68,8 +196,12 @@ const char* logStreamKind() {
     return state().kind;
 }
 
-std::string logMemoryText() {
-    return state().memory->str();
+std::string logMemoryText(u64 from) {
+    return state().memoryBuf->text(from);
+}
+
+u64 logMemoryWritten() {
+    return state().memoryBuf->written();
 }
 
 void setUpLogStream(const char* target) {

@@ -10,6 +10,9 @@
 // fixed and names one event only (never __LINE__, which moves with every edit):
 // users and tests grep for these tags.
 
+#include "core/Types.h"
+
+#include <cstddef>
 #include <ostream>
 #include <string>
 
@@ -26,8 +29,20 @@ const char* logStreamKind();
 // flush every line so that a crash loses nothing the report needs.
 void setUpLogStream(const char* target);
 
-// The text collected so far by the in-memory target.
-std::string logMemoryText();
+// The in-memory target keeps the first LOG_MEMORY_HEAD_BYTES of the log and its
+// last LOG_MEMORY_TAIL_BYTES, each cut to whole lines: a run that logs without
+// end (a damaged disk, a hostile file) cannot take the memory the recovery
+// needs, and the log still shows how it started and how it ended.
+constexpr std::size_t LOG_MEMORY_HEAD_BYTES = std::size_t(4) << 20;
+constexpr std::size_t LOG_MEMORY_TAIL_BYTES = std::size_t(4) << 20;
+
+// The text the in-memory target keeps (Save Debug writes it): its head, then,
+// when lines were left out between head and tail, the line
+// "Log(60): N bytes left out", then its tail. With `from`, only what was written
+// after the first `from` bytes (a count that logMemoryWritten gave).
+std::string logMemoryText(u64 from = 0);
+// How many bytes were ever written to the in-memory target, kept or not.
+u64 logMemoryWritten();
 
 // Writes "stem(line)" to the log and returns it for the rest of the line.
 std::ostream& logAt(const char* stem, int line);

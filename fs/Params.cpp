@@ -338,6 +338,10 @@ bool fitsSource(const char* stem, int refusedLine, const char* kind, u64 lba, u6
 
 } // namespace
 
+bool sourceHoldsVolume(u64 lba, u64 totalSectors, u64 sourceSectors) {
+    return sourceFit(lba, totalSectors, sourceSectors) != SourceFit::OUTSIDE;
+}
+
 bool fatFsParamsFromBootSector(u32 lba, const u8* sector, FAT_FS_PARAMS& out, u64 sourceSectors) {
     FatBootParams b;
     if (!readFatBootParams(sector, b))

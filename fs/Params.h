@@ -148,6 +148,13 @@ struct FsParams {
     FsKind kind = FS_NONE;
 };
 
+// Whether a source of `sourceSectors` sectors offers the volume of
+// `totalSectors` sectors at `lba`: it holds the whole volume, or (a copy that
+// stopped early) at least half of it, whose sectors past the source's end then
+// read as unreadable ones do. A volume that claims more than twice what the
+// source holds from its start on is damage rather than a cut.
+bool sourceHoldsVolume(u64 lba, u64 totalSectors, u64 sourceSectors);
+
 // The record of the boot sector image at `lba` of a source of `sourceSectors`
 // sectors. False when the sector is no such boot sector (nothing logged) or the
 // record is not valid or the source holds less than half of the volume (one log

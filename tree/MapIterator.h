@@ -43,6 +43,9 @@ public:
     virtual void setExpanded(bool on) = 0;
     virtual bool isDeleted() const = 0;
     virtual bool hasUnreadable() const = 0;
+    // A folder whose contents could not be read in full: what it lists is what
+    // was read, and more may have been there.
+    virtual bool isIncomplete() const = 0;
     // The map's recoverNode on the current node.
     virtual bool recover(Recoverer& recoverer, const std::vector<std::string>& path) = 0;
     virtual int readData(u8* buffer, u32 size, u64 offset) = 0;

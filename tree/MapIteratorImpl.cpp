@@ -5,6 +5,7 @@
 #include "tree/FatMapIteratorImpl.h"
 
 #include <stdexcept>
+#include <string>
 
 namespace tree {
 
@@ -179,6 +180,10 @@ bool MapIteratorImpl::matchesFilter(u32 mask) const {
            !pairHides(mask, link == GOOD, FILTER_ONLY_GOOD, FILTER_HIDE_GOOD);
 }
 
+bool MapIteratorImpl::isIncomplete() const {
+    return current_->hasFlag(Node::DIRECTORY) && current_->hasFlag(Node::INVALID_DIRECTORY);
+}
+
 int MapIteratorImpl::linkStatus(std::string& text, const bool& withText) const {
     int code = STATUS_POOR;
     const char* label = N_("Invalid");
@@ -194,8 +199,14 @@ int MapIteratorImpl::linkStatus(std::string& text, const bool& withText) const {
     case TO:
         break;
     }
-    if (withText)
+    const bool incomplete = isIncomplete();
+    if (incomplete)
+        code = STATUS_POOR;
+    if (withText) {
         text = _(label);
+        if (incomplete)
+            text += std::string(" ") + _("(incomplete)");
+    }
     return code;
 }
 

@@ -37,6 +37,7 @@ public:
     void setExpanded(bool on) override { current_->setFlag(Node::EXPANDED, on); }
     bool isDeleted() const override { return current_->hasFlag(Node::DELETED); }
     bool hasUnreadable() const override { return current_->hasFlag(Node::HAS_UNREADABLE); }
+    bool isIncomplete() const override;
     bool recover(Recoverer& recoverer, const std::vector<std::string>& path) override;
     int readData(u8* buffer, u32 size, u64 offset) override;
     u64 getAddress() const override { return current_->getAddress(); }
@@ -57,7 +58,8 @@ protected:
     // The filter pairs that every kind of map shares: HAS_UNREADABLE, SYSTEM,
     // DELETED. False when one of them hides the node.
     bool matchesCommonPairs(u32 mask) const;
-    // The status of a node by its link: Valid, Found, Invalid.
+    // The status of a folder by its link: Valid, Found, Invalid; an incomplete
+    // one is poor whatever its link, and says so.
     int linkStatus(std::string& text, const bool& withText) const;
     static bool pairHides(u32 mask, bool has, u32 hideWithout, u32 hideWith);
 

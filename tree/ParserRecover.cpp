@@ -27,6 +27,9 @@ void ParserRecover::run() {
     written_ = Totals();
     complete_ = false;
     std::unique_ptr<MapIterator> cursor = makeIterator(map_, START_POSITION, true, false);
+    incompleteRoot_.reset();
+    if (cursor->isSelected())
+        holdIncompleteRoot(*cursor);
     ParseTotals totals;
     std::vector<std::string> path;
     try {
@@ -42,6 +45,10 @@ void ParserRecover::run() {
 void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                                      ParseTotals& totals) {
     bool headerWritten = false;
+    if (incompleteRoot_) {
+        noteIncompleteFolder(*incompleteRoot_, path, headerWritten);
+        incompleteRoot_.reset();
+    }
     do {
         if (!cursor.isSelected())
             continue;
@@ -58,6 +65,8 @@ void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std:
         }
         addFolder(totals.selected);
         addFolder(written_);
+        if (cursor.isIncomplete())
+            noteIncompleteFolder(cursor, path, headerWritten);
     } while (cursor.next());
     if (headerWritten)
         writeDirectoryTotals(*out_, totals.selected);
@@ -68,11 +77,17 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
     recoverer_->clearFileCounts();
     bool ok = false;
     bool failed = false;
+    bool tooLarge = false;
     // A No to the question, or a cancel, ends the walk, but only once the line
     // of a file begun says what became of it.
     std::exception_ptr stop;
     try {
         ok = cursor.recover(*recoverer_, path);
+    } catch (const Recoverer::FileTooLarge&) {
+        // Only this file is too large for the destination: it stays cut and the
+        // walk goes on without a question.
+        failed = true;
+        tooLarge = true;
     } catch (const Recoverer::Exception& e) {
         failed = true;
         try {
@@ -104,7 +119,7 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
     } else {
         *out_ << _(" (recovered with errors)");
         ++errorCount_;
-        if (!made)
+        if (!made || tooLarge)
             ++unwrittenCount_;
     }
     *out_ << '\n';
@@ -116,6 +131,17 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
     }
     if (stop)
         std::rethrow_exception(stop);
+}
+
+void ParserRecover::noteIncompleteFolder(MapIterator& folder, const std::vector<std::string>& path,
+                                         bool& header) {
+    if (!header) {
+        writeDirectoryHeader(*out_, path);
+        header = true;
+    }
+    writeFileLine(*out_, folder, false);
+    *out_ << '\n';
+    ++errorCount_;
 }
 
 bool ParserRecover::acceptDirectory(MapIterator& cursor) {

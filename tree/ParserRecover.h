@@ -5,7 +5,8 @@
 // recover each selected file into it, writes one report line per file, and
 // unmarks every file recovered without error (so that a second Recover picks up
 // only what is still missing). When the recoverer fails, the user chooses
-// whether to go on.
+// whether to go on; a file larger than the destination holds concerns that file
+// alone: it stays cut and the walk goes on without a question.
 //
 // The report never claims more than the destination holds: a line gives the
 // bytes that were written, a file cut short or not made at all is marked with
@@ -32,9 +33,13 @@ public:
     void run();
 
     // Files marked "recovered with errors": data that could not be read, a
-    // file cut short, or one that could not be made at all.
+    // file cut short, or one that could not be made at all; and the folders
+    // recovered from that are incomplete, whose missing entries nothing else
+    // reports.
     u32 getErrorCount() const { return errorCount_; }
-    // Of those, the files of which nothing reached the destination.
+    // Of those, the files that the destination could not take: nothing of
+    // them reached it, or they are larger than the largest file it holds (cut
+    // there, without a question: the next file may fit).
     u32 getUnwrittenCount() const { return unwrittenCount_; }
     u32 getSplitCount() const { return splitCount_; }
     // What reached the destination: the files made there (whole or not), their
@@ -58,6 +63,10 @@ private:
     // still false.
     void recoverFile(MapIterator& cursor, const std::vector<std::string>& path, Totals& selected,
                      bool& header);
+    // The line of an incomplete folder that the recovery entered, counted as an
+    // error; the level's header first when `header` is still false.
+    void noteIncompleteFolder(MapIterator& folder, const std::vector<std::string>& path,
+                              bool& header);
 
     Recoverer* recoverer_;
     ParserSelect selector_;

@@ -32,10 +32,19 @@ ParserReport::ParserReport(Map* map, std::ostream* out, bool addressMode, FrTree
 
 void ParserReport::run() {
     std::unique_ptr<MapIterator> cursor = makeIterator(map_, START_POSITION, true, false);
+    holdIncompleteRoot(*cursor);
     ParseTotals totals;
     std::vector<std::string> path;
-    if (!cursor->down())
+    if (!cursor->down()) {
+        if (!incompleteRoot_)
+            return;
+        // A root that gave nothing at all still says why.
+        writeDirectoryHeader(*out_, path);
+        writeHeldRoot();
+        writeDirectoryTotals(*out_, totals.all);
+        writeTotals(*out_, totals.all);
         return;
+    }
     {
         std::unique_ptr<ProgressBoxIC> box = openProgressBox(ui_, _("Creating Report"));
         InterfaceCallbackScope scope(*this, box.get());
@@ -51,6 +60,7 @@ void ParserReport::run() {
 void ParserReport::processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                                     ParseTotals& totals) {
     writeDirectoryHeader(*out_, path);
+    writeHeldRoot();
     u32 sincePoll = 0;
     do {
         writeFileLine(*out_, cursor, addressMode_);
@@ -87,6 +97,8 @@ void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool ad
     out << ' ';
     if (!addressMode) {
         out << formatTime(cursor.getTime());
+        if (cursor.isIncomplete())
+            out << ' ' << _("(incomplete)");
         return;
     }
     out << std::right << std::setw(NUMBER_COLUMN) << cursor.getAddress() << " / "
@@ -132,6 +144,20 @@ std::string ParserReport::statusText(MapIterator& cursor, bool colour) {
     if (colour)
         text += "[cf]";
     return text;
+}
+
+void ParserReport::holdIncompleteRoot(const MapIterator& root) {
+    incompleteRoot_.reset();
+    if (root.isIncomplete())
+        incompleteRoot_ = root.clone();
+}
+
+void ParserReport::writeHeldRoot() {
+    if (!incompleteRoot_)
+        return;
+    writeFileLine(*out_, *incompleteRoot_, addressMode_);
+    *out_ << '\n';
+    incompleteRoot_.reset();
 }
 
 void ParserReport::writeDirectoryTotals(std::ostream& out, const Totals& totals) {

@@ -8,6 +8,7 @@
 #include "core/UserInterface.h"
 #include "tree/Parser.h"
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,7 +26,8 @@ public:
     ParserReport(Map* map, std::ostream* out, bool addressMode, FrTreeInterface* ui);
 
     // The whole report; a cancel ends the listing with the interrupted line, and
-    // the grand total follows in any case. Nothing when the tree is empty.
+    // the grand total follows in any case. Nothing when the tree is empty, unless
+    // its root is incomplete: that is said all the same.
     void run();
 
     void processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
@@ -33,7 +35,8 @@ public:
 
     // "\nDirectory of /a/b\n\n" ("/" alone for the root level).
     static void writeDirectoryHeader(std::ostream& out, const std::vector<std::string>& path);
-    // The entry's line without its line end.
+    // The entry's line without its line end. An incomplete folder says so (in
+    // address mode through its status).
     static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode);
     // The same with `size` in a file's size column (what a recovery wrote).
     static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode, u64 size);
@@ -46,6 +49,14 @@ public:
     static std::string statusText(MapIterator& cursor, bool colour);
 
 protected:
+    // The root has no line in any folder's listing: while its entry (where the
+    // cursor stands before the walk goes down) is an incomplete folder, it is
+    // held here until the root level's listing names it first.
+    void holdIncompleteRoot(const MapIterator& root);
+    // Its line, once: the first listing the walk writes is the root level's.
+    void writeHeldRoot();
+
+    std::unique_ptr<MapIterator> incompleteRoot_;
     std::ostream* out_;
     FrTreeInterface* ui_;
     bool addressMode_;

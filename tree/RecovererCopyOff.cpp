@@ -18,16 +18,6 @@ namespace tree {
 
 namespace {
 
-// The name in the destination's charset, made safe and cut to maxBytes. The
-// sanitiser turns '/' and '\' into '_' and never leaves a name "." or "..", so
-// no element can climb out of the destination.
-std::string cleanName(const std::string& name, std::size_t maxBytes) {
-    std::string clean = toFileNameCharset(name);
-    sanitizeFileName(clean);
-    truncateHeadToBytes(clean, maxBytes);
-    return clean;
-}
-
 // 1 exists as a folder, 0 free, -1 taken by something else (a link included:
 // we never look through one).
 int entryKind(int dir, const std::string& name) {
@@ -91,6 +81,10 @@ RecovererCopyOff::RecovererCopyOff(const std::string& destination, const std::st
     : destination_(withTrailingSeparator(destination)), display_(withTrailingSeparator(display)),
       volumeLimit_(volumeLimit) {}
 
+void RecovererCopyOff::setLimits(const Limits& limits) {
+    limits_ = limits;
+}
+
 RecovererCopyOff::~RecovererCopyOff() {
     // A volume left open by a failure keeps the time of its writing.
     closeFile();
@@ -113,6 +107,15 @@ void RecovererCopyOff::beginFile(const FileEntry& entry, const std::vector<std::
     fileMade_ = true;
 }
 
+// The sanitiser turns '/' and '\' into '_' and never leaves a name "." or "..",
+// so no element can climb out of the destination.
+std::string RecovererCopyOff::cleanName(const std::string& name, std::size_t reserve) const {
+    std::string clean = toFileNameCharset(name);
+    sanitizeFileName(clean);
+    truncateHead(clean, withRoom(limits_.nameBytes, reserve), withRoom(NAME_UNITS, reserve));
+    return clean;
+}
+
 std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& path,
                                              const std::string& name) {
     // The destination's limits govern every name.
@@ -120,28 +123,28 @@ std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& pat
     std::string relative;
     cleanPath_.resize(std::min(cleanPath_.size(), path.size()));
     for (std::size_t i = 0; i < path.size(); ++i) {
-        const std::size_t limit =
-            i + 1 == path.size() ? withRoom(nameMax_, FOLDER_RESERVE) : nameMax_;
+        const std::size_t reserve = i + 1 == path.size() ? FOLDER_RESERVE : 0;
         if (i == cleanPath_.size())
-            cleanPath_.push_back(CleanName{path[i], limit, cleanName(path[i], limit)});
-        else if (cleanPath_[i].name != path[i] || cleanPath_[i].limit != limit)
-            cleanPath_[i] = CleanName{path[i], limit, cleanName(path[i], limit)};
+            cleanPath_.push_back(CleanName{path[i], reserve, cleanName(path[i], reserve)});
+        else if (cleanPath_[i].name != path[i] || cleanPath_[i].reserve != reserve)
+            cleanPath_[i] = CleanName{path[i], reserve, cleanName(path[i], reserve)};
         relative += cleanPath_[i].clean;
         relative += '/';
     }
-    relative += cleanName(name, withRoom(nameMax_, FILE_RESERVE));
+    relative += cleanName(name, FILE_RESERVE);
     // We reach every element through its folder's descriptor, but whoever opens
     // the file later gives its whole path, destination included; a destination
     // that leaves no room for one is the user's choice and is not cut.
-    const std::size_t longest = withRoom(pathMax_, 1);
+    const std::size_t longest = withRoom(limits_.pathBytes, 1);
     if (destination_.size() + PATH_RESERVE < longest)
         truncateHeadToBytes(relative, longest - PATH_RESERVE - destination_.size());
 
     std::vector<std::string> elements;
     split(relative, elements, '/');
     // A cut that lands on the start of a folder name of the longest length
-    // leaves "~" in front of all of it, one byte over what the file system takes.
-    truncateHeadToBytes(elements.front(), nameMax_);
+    // leaves "~" in front of all of it, one byte or unit over what the file
+    // system takes.
+    truncateHead(elements.front(), limits_.nameBytes, NAME_UNITS);
     std::string leaf = elements.back();
     elements.pop_back();
     openFolder(elements);
@@ -158,8 +161,10 @@ int RecovererCopyOff::destinationFolder() {
     destinationFd_ = Descriptor(::openFile(where, O_RDONLY | O_DIRECTORY, 0));
     if (!destinationFd_.isOpen())
         fail(144, _("Cannot make directory\n(%1)"), std::string());
-    nameMax_ = limitOf(destinationFd_.get(), _PC_NAME_MAX, NAME_MAX);
-    pathMax_ = limitOf(destinationFd_.get(), _PC_PATH_MAX, PATH_MAX);
+    if (limits_.nameBytes == 0)
+        limits_.nameBytes = limitOf(destinationFd_.get(), _PC_NAME_MAX, NAME_MAX);
+    if (limits_.pathBytes == 0)
+        limits_.pathBytes = limitOf(destinationFd_.get(), _PC_PATH_MAX, PATH_MAX);
     return destinationFd_.get();
 }
 
@@ -303,8 +308,13 @@ void RecovererCopyOff::skipZeros(u64 size) {
         return;
     // A file grows only as far as it is written: the offset moves past the hole
     // and finishFile sets the length.
-    if (lseek(file_.get(), static_cast<off_t>(size), SEEK_CUR) < 0)
+    if (lseek(file_.get(), static_cast<off_t>(size), SEEK_CUR) < 0) {
+        // Forward from a valid offset, only an end past the largest file the
+        // destination holds is refused.
+        if (errno == EINVAL)
+            errno = EFBIG;
         failWrite(174);
+    }
     endsInHole_ = true;
     advance(size);
 }
@@ -357,9 +367,14 @@ void RecovererCopyOff::fail(int event, const char* message, const std::string& r
 }
 
 void RecovererCopyOff::failWrite(int event) {
+    const bool tooLarge = errno == EFBIG;
     std::string error = lastErrorText();
     logAt("RecovererCopyOff", event) << ": " << openPath_ << ' ' << error << '\n';
-    throw Exception(formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_));
+    const std::string message =
+        formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_);
+    if (tooLarge)
+        throw FileTooLarge(message);
+    throw Exception(message);
 }
 
 } // namespace tree

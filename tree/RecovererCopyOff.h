@@ -10,7 +10,9 @@
 // Nothing below the destination folder is followed through a symbolic link: a
 // link planted there, to a folder or to a file, is treated as a name that is
 // taken. Every failure to make, open or write something becomes a
-// Recoverer::Exception with a translated message naming the path.
+// Recoverer::Exception with a translated message naming the path; a write past
+// the largest file the destination holds (EFBIG) a Recoverer::FileTooLarge,
+// the volume staying as far as it got.
 //
 // The folder of the last file stays open, and its names stay converted, so
 // that the files of one folder cost only their own create, write, times and
@@ -28,18 +30,37 @@ class RecovererCopyOff : public Recoverer, public UsesInterfaceCallback {
 public:
     // Names and paths are held to what the destination's file system allows
     // (its NAME_MAX and PATH_MAX as pathconf tells them, in bytes of the names
-    // as written), less the room that later steps may add: "-999" of the
-    // free-name search on the last folder, that and ".v999" of a further
-    // volume on the file, and both on the whole path.
+    // as written, and never more than NAME_UNITS a name), less the room that
+    // later steps may add: "-999" of the free-name search on the last folder,
+    // that and ".v999" of a further volume on the file, and both on the whole
+    // path.
+    //
+    // FAT and exFAT keep a long name in at most 255 UTF-16 units, while Linux
+    // tells a NAME_MAX of 1,530 bytes for them (six bytes a unit): the units
+    // hold every name to what those file systems take, and cost nothing where
+    // NAME_MAX is 255 bytes (no character takes fewer bytes than units).
+    static constexpr std::size_t NAME_UNITS = 255;
     static constexpr std::size_t FOLDER_RESERVE = 4;
     static constexpr std::size_t FILE_RESERVE = 9;
     static constexpr std::size_t PATH_RESERVE = 13;
     static constexpr unsigned UNIQUE_TRIES = 999;
 
+    // What a destination's file system takes: its longest name in bytes
+    // (NAME_MAX) and its longest path with the NUL that ends it (PATH_MAX).
+    struct Limits {
+        std::size_t nameBytes = 0;
+        std::size_t pathBytes = 0;
+    };
+
     // `destination` receives the files; `display` is the same folder as the user
     // sees it in progress texts and messages. volumeLimit 0 never splits.
     RecovererCopyOff(const std::string& destination, const std::string& display, u64 volumeLimit);
     ~RecovererCopyOff() override;
+
+    // Holds the names and paths to these limits rather than to those the
+    // destination's file system tells (a limit of 0 is still asked of it), for
+    // a file system that tells other limits than it keeps. Before the first file.
+    void setLimits(const Limits& limits);
 
     // Folders are made only when a file goes into them.
     void beginDirectory(const std::string& name, const std::vector<std::string>& path) override;
@@ -75,13 +96,17 @@ private:
         int fd_ = -1;
     };
 
-    // A tree folder name as cleaned for one place of the path (the limit differs
-    // for the last folder).
+    // A tree folder name as cleaned for one place of the path (the room kept
+    // differs for the last folder).
     struct CleanName {
         std::string name;
-        std::size_t limit;
+        std::size_t reserve;
         std::string clean;
     };
+
+    // The name in the destination's charset, made safe and cut to the name
+    // limits less `reserve`.
+    std::string cleanName(const std::string& name, std::size_t reserve) const;
 
     // The destination folder, made and opened the first time, when its limits
     // are read too.
@@ -114,10 +139,8 @@ private:
     std::string destination_;
     std::string display_;
     u64 volumeLimit_;
-    // The destination's longest name, and its longest path with the NUL that
-    // ends it.
-    std::size_t nameMax_ = 0;
-    std::size_t pathMax_ = 0;
+    // The destination's limits; 0 until they are known.
+    Limits limits_;
     // Output path of the current file as makeOutputPath made it; its volumes
     // are named after it.
     std::string currentPath_;

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    ignoreFileSizeSignal();
     startDebugLog(argc, argv);
     PropertyMap config;
     if (!program_init(config, argc, argv)) {

@@ -200,28 +200,27 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
     }
 }
 
-bool FATDrive::readRootBlock(u64 sectors, u8* buffer) {
+u64 FATDrive::readRootBlock(u64 sectors, u8* buffer) {
     if (readSectors(params_.rootDirectoryLBA, sectors, buffer))
-        return true;
+        return sectors;
     // One bad sector must not hide the whole root: what still reads is listed,
     // and a sector that does not reads as free entries.
     logAt("FATDrive", 150) << ": " << params_.rootDirectoryLBA << ' ' << sectors << '\n';
-    bool any = false;
+    u64 read = 0;
     for (u64 s = 0; s < sectors; ++s) {
         u8* at = buffer + s * SECTOR_BYTES;
         if (readSectors(params_.rootDirectoryLBA + s, 1, at))
-            any = true;
+            ++read;
         else
             std::memset(at, 0, SECTOR_BYTES);
     }
-    return any;
+    return read;
 }
 
-void FATDrive::loadRootDirectory(tree::Folder& folder) {
+bool FATDrive::loadRootDirectory(tree::Folder& folder) {
     if (params_.rootEntries == 0) {
         bool deleted = false;
-        readDirectory(params_.rootCluster, folder, deleted, false, true, true);
-        return;
+        return readDirectory(params_.rootCluster, folder, deleted, false, true, true);
     }
     u64 sectors = params_.dataClusterLBA - static_cast<u64>(params_.rootDirectoryLBA);
     if (sectors > MAX_ROOT_SECTORS) {
@@ -229,16 +228,19 @@ void FATDrive::loadRootDirectory(tree::Folder& folder) {
         sectors = MAX_ROOT_SECTORS;
     }
     if (sectors == 0)
-        return;
+        return true;
     std::vector<u8> block(static_cast<std::size_t>(sectors * SECTOR_BYTES));
-    if (!readRootBlock(sectors, block.data()))
-        return;
+    const u64 read = readRootBlock(sectors, block.data());
+    if (read == 0)
+        return false;
     DirEntryCursor cursor(block.size() / DIR_ENTRY_BYTES);
     cursor.set(block.data(), nullptr);
     bool hasDotDot = false;
     u32 dotDotCluster = 0;
     bool clean = false;
-    parseDirectory(cursor, 0, false, true, false, hasDotDot, dotDotCluster, folder, clean);
+    const bool parsed =
+        parseDirectory(cursor, 0, false, true, false, hasDotDot, dotDotCluster, folder, clean);
+    return parsed && read == sectors;
 }
 
 bool FATDrive::readLongName(DirEntryCursor& cursor, const u8* shortEntry, bool deleted,

@@ -62,7 +62,9 @@ public:
     // its end (what was read stays in the folder).
     bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted, bool requireDots,
                        bool rejectDots, bool markVisited);
-    void loadRootDirectory(tree::Folder& folder);
+    // The root directory's entries into the folder. False when some of it could
+    // not be read (what was read stays in the folder).
+    bool loadRootDirectory(tree::Folder& folder);
     // The entries of one directory cluster (or of the FAT12/16 root block) become
     // nodes with indexes from firstIndex. clean: no free and no invalid entry.
     // False where "." or ".." is rejected or missing.
@@ -82,7 +84,9 @@ private:
     // The cluster of a directory starting at `first` that holds its j-th cluster
     // of entries; 0 when the chain cannot be traced.
     u32 directoryCluster(u64 first, u64 j);
-    bool readRootBlock(u64 sectors, u8* buffer);
+    // Reads the fixed root, a sector that fails as free entries; how many of
+    // its sectors were read.
+    u64 readRootBlock(u64 sectors, u8* buffer);
 
     FatsReader fats_;
     FAT_FS_PARAMS params_;

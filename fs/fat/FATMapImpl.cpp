@@ -46,9 +46,16 @@ FATMapImpl::FATMapImpl(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& par
       foundDirectoryRuns_(directoryRuns.begin(), directoryRuns.end()),
       walker_(&drive_.getFatsReader()) {
     Folder root(ATTACHED, TOP_FOLDER);
-    drive_.loadRootDirectory(root);
+    const bool whole = drive_.loadRootDirectory(root);
     root.setParent(TOP_FOLDER);
     attachFolder(getRootAddress(), root);
+    if (!whole) {
+        // The root is listed in no folder: its entry in the top folder carries
+        // the mark that a subfolder's entry would.
+        logAt("FATMapImpl", 52) << ": the root folder " << getRootAddress()
+                                << " could not be read in full\n";
+        findFolder(TOP_FOLDER)->node(0).setFlag(Node::INVALID_DIRECTORY, true);
+    }
 }
 
 FATMapImpl::~FATMapImpl() = default;

@@ -177,6 +177,23 @@ const Rule RULES[] = {
          boot(r, 2048, fatBoot(40000, 4, 100, 1, 512));
      },
      50000, "2048 P7@0.0 [40000,40000]\n2048 B F2049+100-- [40000,40000]\n"},
+    // A copy cut short keeps a FAT volume while it holds at least half of it:
+    // at 0 and 30000 just half, the primary at 10006 not (its backup reading
+    // at 10000 just), at 40000 not.
+    {"CutFatVolumesWhileHalfHeld",
+     [](ScanResults& r) {
+         boot(r, 0, fatBoot(100000, 1, 600, 32, 0));
+         boot(r, 10006, fatBoot(80000, 1, 600, 32, 0));
+         boot(r, 30000, fatBoot(40000, 4, 100, 1, 512));
+         boot(r, 40000, fatBoot(20002, 4, 100, 1, 512));
+     },
+     50000,
+     "0 B F32+600-- [1232,50000]\n10000 b10006 F10032+600-- [1232,40000]\n"
+     "30000 B F30001+100-- [201,20000]\n"},
+    // The slack lets no FAT volume through that the source holds less than
+    // half of: no tree could be built of it.
+    {"NoSlackForAFatVolumeLessThanHalfHeld",
+     [](ScanResults& r) { boot(r, 0, fatBoot(3000, 1, 9, 1, 224)); }, 1000, "", false, 64260},
     // An NTFS volume past the drive's end: only the backup reading places it.
     {"NtfsBackupBootSector", [](ScanResults& r) { boot(r, 10000, ntfsBoot(9000, 8, 4, 500)); },
      15000, "1000 b10000 [9001,9001]\n"},

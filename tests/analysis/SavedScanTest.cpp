@@ -1,8 +1,9 @@
 // The saved scan: the stream's exact bytes, escaped integers, a round trip of
 // every list, and a loader that takes any damaged or hostile file without
 // crashing, without sizing anything by it, and without touching the current
-// scan; records that no scan makes are dropped one by one. A file's load takes
-// memory by what the file holds, never by what it claims.
+// scan, also when memory runs out; records that no scan makes are dropped and
+// counted. A file's load takes memory by what the file holds, never by what it
+// claims, nor by what it drops.
 
 #include "analysis/Serializer.h"
 #include "analysis/Unserializer.h"
@@ -19,11 +20,69 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
+
+namespace {
+
+// Allocation failure on demand, on this thread only: while it is not negative,
+// it counts the allocations down, and the one it finds at 0 fails.
+thread_local long allocationsBeforeFailure = -1;
+
+void* allocate(std::size_t n) {
+    if (allocationsBeforeFailure >= 0 && allocationsBeforeFailure-- == 0)
+        throw std::bad_alloc();
+    if (void* p = std::malloc(n != 0 ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* allocateOrNull(std::size_t n) noexcept {
+    try {
+        return allocate(n);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+} // namespace
+
+// Every plain allocation of this test program goes through allocate().
+void* operator new(std::size_t n) {
+    return allocate(n);
+}
+void* operator new[](std::size_t n) {
+    return allocate(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    return allocateOrNull(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    return allocateOrNull(n);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -236,7 +295,9 @@ TEST(SavedScanTest, ADamagedOrHostileFileChangesNothingAndSizesNothing) {
     }
 }
 
-TEST(SavedScanTest, RecordsNoScanOfTheSourceMakesAreDroppedOneByOne) {
+// Records no scan of the source makes are dropped; the log gets one line per
+// list and reason with their count.
+TEST(SavedScanTest, RecordsNoScanOfTheSourceMakesAreDroppedAndCounted) {
     DriveDescr d;
     d.setDrive(new Driver(
         SharedPtr<dt::Reader>(new testutil::MemoryReader(std::string(4000 * 512, '\0'))), 512));
@@ -262,11 +323,23 @@ TEST(SavedScanTest, RecordsNoScanOfTheSourceMakesAreDroppedOneByOne) {
     ASSERT_TRUE(read(stream, d, nullptr));
     EXPECT_EQ(analysistest::describe(d.getScanResults()),
               "B13 2 0\nF21 2\nD40+2 0/0 h0\nS51 1\nR90 2x2\nU100+1\nU3999+1\n");
-    EXPECT_TRUE(log.has("DriveDescrFile(230): list 1, record at LBA 10 dropped: sectors per "
-                        "cluster\n"));
-    EXPECT_TRUE(log.has("list 5, record at LBA 60 dropped: sectors per record\n"));
-    EXPECT_TRUE(log.has("list 3, record at LBA 3990 dropped: run length\n"));
-    EXPECT_TRUE(log.has("DriveDescrFile(231): 1 unreadable runs outside the source\n"));
+    EXPECT_EQ(log.text(),
+              "DriveDescrFile(230): list 1, 1 records dropped: sectors per cluster, the first at "
+              "LBA 10\n"
+              "DriveDescrFile(230): list 1, 1 records dropped: sectors per record, the first at "
+              "LBA 11\n"
+              "DriveDescrFile(230): list 1, 1 records dropped: no FAT or NTFS kind, the first at "
+              "LBA 12\n"
+              "DriveDescrFile(230): list 1, 1 records dropped: LBA outside the source, the first "
+              "at LBA 5000\n"
+              "DriveDescrFile(230): list 2, 1 records dropped: no FAT type, the first at LBA 20\n"
+              "DriveDescrFile(230): list 3, 2 records dropped: run length, the first at LBA 30\n"
+              "DriveDescrFile(230): list 4, 1 records dropped: no system record, the first at LBA "
+              "50\n"
+              "DriveDescrFile(230): list 5, 2 records dropped: sectors per record, the first at "
+              "LBA 60\n"
+              "DriveDescrFile(230): list 5, 2 records dropped: run length, the first at LBA 70\n"
+              "DriveDescrFile(231): 1 unreadable runs outside the source\n");
 }
 
 // Found by the fuzzer: runs said to reach past sector 2^32 came back wrapped
@@ -325,6 +398,78 @@ TEST(SavedScanTest, FilesClaimingGigabytesAreRefusedWithLittleMemory) {
     }
 }
 
+// A file whose every record is dropped loads within its allowance: once each
+// dropped record wrote a log line, and 97 KB of them (20 million) took 2.1 GB
+// of the in-memory log; 972 KB took 16.8 GB and two minutes.
+TEST(SavedScanTest, MillionsOfDroppedRecordsLoadInLittleMemoryWithOneLine) {
+    TempDir dir;
+    const std::string path = dir.file("Scan.bin");
+    testutil::writeAll(path, testutil::bootSectorsOfNoKind(20));
+    DriveDescr d;
+    giveSource(d, u64(1) << 32);
+    d.getScanResults().fatSectors.insert(FoundFatSector{7, FAT12});
+    LogCapture log;
+    bool loaded = false;
+    EXPECT_LT(residentRise([&] { loaded = loadScan(path.c_str(), d, nullptr); }), 400ll << 20);
+    EXPECT_TRUE(loaded);
+    EXPECT_EQ(analysistest::describe(d.getScanResults()), "");
+    const std::string lines = log.text();
+    ASSERT_LT(lines.size(), 1000u);
+    EXPECT_EQ(lines, "DriveDescrFile(230): list 1, 20000000 records dropped: no FAT or NTFS kind, "
+                     "the first at LBA 0\n");
+}
+
+// Memory that the system does not give, at any allocation of a load, refuses
+// the file as damage does: its box, nothing of it kept, no exception out.
+TEST(SavedScanTest, MemoryRunningOutWhileLoadingRefusesTheFile) {
+    TempDir dir;
+    const std::string path = dir.file("Scan.bin");
+    DriveDescr saved;
+    fill(saved);
+    ASSERT_TRUE(saveScan(path.c_str(), saved, nullptr));
+    bool failedOnce = false;
+    for (long n = 0; n < 10000; ++n) {
+        DriveDescr d;
+        d.getScanRange().setDriveId("disk-1");
+        d.getScanResults().fatSectors.insert(FoundFatSector{7, FAT12});
+        d.getCarvedFiles().resize(2);
+        const std::string before = dump(d);
+        ScriptedInterface ui;
+        LogCapture log;
+        bool loaded = false;
+        bool failed = false;
+        try {
+            allocationsBeforeFailure = n;
+            loaded = loadScan(path.c_str(), d, &ui);
+            failed = allocationsBeforeFailure < 0;
+            allocationsBeforeFailure = -1;
+        } catch (const std::bad_alloc&) {
+            allocationsBeforeFailure = -1;
+            ADD_FAILURE() << "the allocation after " << n << " failed out of the load";
+            continue;
+        }
+        if (!failed) {
+            // The load got through all its allocations.
+            EXPECT_TRUE(loaded);
+            EXPECT_EQ(dump(d), dump(saved));
+            EXPECT_TRUE(failedOnce);
+            return;
+        }
+        failedOnce = true;
+        if (loaded) {
+            EXPECT_EQ(dump(d), dump(saved)) << n;
+            continue;
+        }
+        EXPECT_EQ(dump(d), before) << n;
+        ASSERT_EQ(ui.asked().size(), 1u) << n;
+        EXPECT_EQ(ui.asked()[0].text, "Cannot Load Scan") << n;
+        EXPECT_TRUE(log.has("DriveDescrFile(236): out of memory\nDriveDescrFile(241)\n") ||
+                    log.has("DriveDescrFile(256)\n"))
+            << n << ' ' << log.text();
+    }
+    ADD_FAILURE() << "the load never got through";
+}
+
 // What a source cannot hold and what follows the last record make the stream
 // damaged; a carved file that does not start at a sector start, or starts past
 // the source, is dropped as the lists' records are: the tree would read it from
@@ -358,9 +503,11 @@ TEST(SavedScanTest, CountsTheSourceCannotHoldAndBytesAfterTheEndAreRefused) {
          bytesOf({8, 0x40, 0, 0}) + std::string(2049 * 8, '\0') + carved({}), "refused",
          "DriveDescrFile(233): 2049 unreadable runs on a source of 2048 sectors\n"},
         {"a file inside a sector", NOTHING + carved({0, 4196, 8192}), "0 8192 ",
-         "DriveDescrFile(232): carved file at byte 4196 dropped: not at a sector start\n"},
-        {"a file past the source", NOTHING + carved({0, 2048 * 512}), "0 ",
-         "DriveDescrFile(232): carved file at byte 1048576 dropped: outside the source\n"},
+         "DriveDescrFile(232): 1 carved files dropped: not at a sector start, the first at byte "
+         "4196\n"},
+        {"files past the source", NOTHING + carved({0, 2048 * 512, 4096 * 512}), "0 ",
+         "DriveDescrFile(232): 2 carved files dropped: outside the source, the first at byte "
+         "1048576\n"},
     };
     for (const auto& c : cases) {
         DriveDescr d;

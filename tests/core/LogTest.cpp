@@ -49,4 +49,46 @@ TEST(LogTest, TargetsAsTheProgramSetsThemUp) {
     EXPECT_NE(memory.find("Probe(42): values 42 sector 63\n"), std::string::npos);
 }
 
+// The in-memory log (the program's default, which Save Debug writes) keeps its
+// head and its tail, whole lines each, and one line between them that says how
+// many bytes it left out: a scan of a damaged disk or a hostile file can log
+// without end, and once took gigabytes here.
+TEST(LogTest, TheInMemoryLogKeepsItsHeadAndItsTail) {
+    const std::string earlier = logMemoryText();
+    u64 lines = 0;
+    for (u64 bytes = 0; bytes < 3 * (LOG_MEMORY_HEAD_BYTES + LOG_MEMORY_TAIL_BYTES); ++lines) {
+        logAt("LogTest", 1) << ": line " << lines << '\n';
+        bytes += 18 + std::to_string(lines).size();
+    }
+    const std::string text = logMemoryText();
+    EXPECT_LE(text.size(), LOG_MEMORY_HEAD_BYTES + LOG_MEMORY_TAIL_BYTES + 100);
+    ASSERT_EQ(text.compare(0, earlier.size(), earlier), 0);
+
+    // The lines written here, in order, with one gap where the count stands.
+    std::istringstream in(text.substr(earlier.size()));
+    u64 next = 0, leftOut = 0, gaps = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Log(60): ", 0) == 0) {
+            EXPECT_EQ(line.substr(line.find(' ', 9)), " bytes left out");
+            leftOut = std::stoull(line.substr(9));
+            ++gaps;
+            std::getline(in, line);
+            const u64 resumed = std::stoull(line.substr(line.rfind(' ') + 1));
+            EXPECT_GT(resumed, next);
+            next = resumed;
+        }
+        ASSERT_EQ(line, "LogTest(1): line " + std::to_string(next));
+        ++next;
+    }
+    EXPECT_EQ(next, lines);
+    EXPECT_EQ(gaps, 1u);
+    const std::size_t countLine = 9 + std::to_string(leftOut).size() + 16;
+    EXPECT_EQ(leftOut + text.size() - countLine, logMemoryWritten());
+
+    // What came after a mark, as the tests' log capture reads it.
+    const u64 mark = logMemoryWritten();
+    logAt("LogTest", 2) << ": after\n";
+    EXPECT_EQ(logMemoryText(mark), "LogTest(2): after\n");
+}
+
 } // namespace

@@ -1,5 +1,7 @@
 #include "tests/probe/Probe.h"
 
+#include "app/Startup.h"
+
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -58,6 +60,8 @@ unsigned long long parseNumber(const std::string& text) {
 }
 
 int main(int argc, char** argv) {
+    // As the program starts: a file-size limit cuts a file, it does not end the run.
+    ignoreFileSizeSignal();
     if (argc < 2) {
         printUsage(std::cerr);
         return 2;

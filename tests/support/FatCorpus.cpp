@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -169,29 +171,26 @@ std::string buildKey() {
            std::to_string(st.st_mtim.tv_nsec) + "-" + std::to_string(st.st_size);
 }
 
-// Built by one test process while the others wait; the volumes of earlier
-// builds go.
-void build(FatCorpus& corpus, const Width& w) {
-    const fs::path cache = fs::path(corpus.path).parent_path();
-    const std::string suffix = "-fat" + std::to_string(w.bits) + ".img";
-    testutil::buildOnce(corpus.path, [&](const std::string& making) {
+// The image named by `suffix` of this build, made by `make` (given a scratch
+// name) in one test process while the others wait; the images of earlier
+// builds with that suffix go.
+std::string cachedImage(const std::string& suffix,
+                        const std::function<void(const std::string&)>& make) {
+    const fs::path cache = fs::path(HB_BINARY_DIR) / "test-cache";
+    fs::create_directories(cache);
+    const std::string path = (cache / (buildKey() + suffix)).string();
+    testutil::buildOnce(path, [&](const std::string& making) {
         for (const auto& e : fs::directory_iterator(cache)) {
             const std::string name = e.path().filename().string();
             if (name.size() > suffix.size() &&
                 name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-                e.path() != corpus.path)
+                e.path() != path)
                 fs::remove(e.path());
         }
-        // The builder's own notes of what it put there are made again below,
-        // by whichever process gets here.
-        FatCorpus scratch = corpus;
-        {
-            FatImage image(making, scratch.options);
-            Recipe recipe(scratch, &image);
-            fill(recipe, w);
-        }
+        make(making);
         fs::remove_all(making + ".files");
     });
+    return path;
 }
 
 std::unique_ptr<FatCorpus> makeCorpus(const Width& w) {
@@ -202,10 +201,15 @@ std::unique_ptr<FatCorpus> makeCorpus(const Width& w) {
     corpus->options.sectorsPerCluster = w.sectorsPerCluster;
     corpus->options.partitionLba = w.partitionLba;
     corpus->options.label = "HBLABEL";
-    const fs::path cache = fs::path(HB_BINARY_DIR) / "test-cache";
-    fs::create_directories(cache);
-    corpus->path = (cache / (buildKey() + "-fat" + std::to_string(w.bits) + ".img")).string();
-    build(*corpus, w);
+    corpus->path =
+        cachedImage("-fat" + std::to_string(w.bits) + ".img", [&](const std::string& making) {
+            // The builder's own notes of what it put there are made again
+            // below, by whichever process gets here.
+            FatCorpus scratch = *corpus;
+            FatImage image(making, scratch.options);
+            Recipe recipe(scratch, &image);
+            fill(recipe, w);
+        });
     Recipe recipe(*corpus, nullptr);
     fill(recipe, w);
     const std::string boot = corpus->image().bootSector();
@@ -242,6 +246,52 @@ const FatCorpus& fatCorpus(int bits) {
             throw std::runtime_error("no FAT" + std::to_string(bits) + " volume");
     }
     return *corpus;
+}
+
+const FilledFat32& filledFat32() {
+    static std::unique_ptr<FilledFat32> volume;
+    if (volume)
+        return *volume;
+    FatImageOptions options;
+    options.sizeKiB = 128 * 1024;
+    options.fatBits = 32;
+    options.sectorsPerCluster = 1;
+    auto v = std::make_unique<FilledFat32>();
+    for (u32 i = 0; i < FilledFat32::FILES; ++i) {
+        const bool front = i < FilledFat32::FRONT_FILES;
+        char name[16];
+        std::snprintf(name, sizeof name, "%c%03u.BIN", front ? 'F' : 'L', i);
+        v->files.push_back({name, pattern(front ? 950000 : 1500, static_cast<int>(i) + 1), {}});
+    }
+    v->path = cachedImage("-filled-fat32.img", [&](const std::string& making) {
+        FatImage image(making, options);
+        std::vector<std::pair<std::string, std::string>> entries;
+        std::vector<std::pair<std::string, std::string>> front;
+        std::vector<std::pair<std::string, std::string>> last;
+        for (u32 i = 0; i < FilledFat32::FILES; ++i) {
+            const FilledFat32::File& f = v->files[i];
+            if (i < FilledFat32::FRONT_FILES) {
+                entries.push_back({f.name, std::string()});
+                front.push_back({f.name, f.data});
+            } else {
+                last.push_back({f.name, f.data});
+            }
+        }
+        // Empty files first: their entries fill the root's first clusters
+        // before any data is written; their data then goes into those entries.
+        image.addRootFiles(entries);
+        image.addRootFiles(front);
+        image.addRootFiles(last);
+    });
+    const FatImage image(v->path, options, FatImage::Existing());
+    v->rootClusters = image.clustersOf("");
+    for (FilledFat32::File& f : v->files)
+        f.clusters = image.clustersOf(f.name);
+    if (!fatFsParamsFromBootSector(0, bytesAt(image.bootSector()), v->params,
+                                   image.volumeSectors()))
+        throw std::runtime_error("no FAT volume in " + v->path);
+    volume = std::move(v);
+    return *volume;
 }
 
 void expectRecovered(const std::string& folder, const CorpusFiles& files,

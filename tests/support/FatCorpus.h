@@ -24,6 +24,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace testutil {
 
@@ -56,6 +57,31 @@ struct FatCorpus {
 
 // bits: 12, 16 or 32.
 const FatCorpus& fatCorpus(int bits);
+
+// A 128 MiB FAT32 volume of a sector a cluster (a volume image, no label),
+// filled to 68% through mtools, for the roads of a copy cut short: 96 files of
+// 950,000 bytes whose entries were made before their data, so that they fill
+// the root's first clusters at the volume's front, then 14 small ones copied
+// in one go, whose data mtools writes before it grows the root: the root's
+// last cluster lies behind all data. Every file has IMAGE_EPOCH as its time.
+struct FilledFat32 {
+    struct File {
+        std::string name; // 8.3: one entry each, in the order they were made
+        std::string data;
+        std::vector<u32> clusters;
+    };
+    static constexpr u32 FILES = 110;
+    static constexpr u32 FRONT_FILES = 96;
+    // The root holds 16 entries a cluster: file i's lies in rootClusters[i / 16].
+    static constexpr u32 ENTRIES_PER_CLUSTER = 16;
+
+    std::string path;
+    FAT_FS_PARAMS params;
+    std::vector<u32> rootClusters;
+    std::vector<File> files;
+};
+
+const FilledFat32& filledFat32();
 
 // The folder holds exactly these files, and perhaps the ignored ones, with their
 // bytes and modification times (a test failure per difference).

@@ -58,9 +58,7 @@ void resizeFile(const std::string& path, u64 size) {
 }
 
 // A host file with that content and modification time, for the tools to copy.
-std::string hostFile(const std::string& folder, const std::string& content, std::time_t mtime) {
-    static unsigned counter = 0;
-    std::string path = folder + "/f" + std::to_string(++counter);
+std::string placeHostFile(const std::string& path, const std::string& content, std::time_t mtime) {
     writeAll(path, content);
     struct utimbuf times {
         mtime, mtime
@@ -68,6 +66,12 @@ std::string hostFile(const std::string& folder, const std::string& content, std:
     if (utime(path.c_str(), &times) != 0)
         throw std::runtime_error("cannot set the time of " + path);
     return path;
+}
+
+// The same under a fresh name in the folder.
+std::string hostFile(const std::string& folder, const std::string& content, std::time_t mtime) {
+    static unsigned counter = 0;
+    return placeHostFile(folder + "/f" + std::to_string(++counter), content, mtime);
 }
 
 } // namespace
@@ -190,6 +194,18 @@ void FatImage::addFile(const std::string& file, const std::string& content, std:
     std::string host = hostFile(scratch_, content, mtime);
     mtools("mcopy", "-m -D o " + shellQuote(host) + " " + shellQuote("::/" + file));
     std::remove(host.c_str());
+}
+
+void FatImage::addRootFiles(const std::vector<std::pair<std::string, std::string>>& files,
+                            std::time_t mtime) {
+    // One folder of host files under their own names, copied as a whole.
+    const std::string batch = scratch_ + "/batch";
+    runTool("rm -rf " + shellQuote(batch) + " && mkdir " + shellQuote(batch));
+    std::string hosts;
+    for (const auto& f : files)
+        hosts += ' ' + shellQuote(placeHostFile(batch + "/" + f.first, f.second, mtime));
+    mtools("mcopy", "-m -D o" + hosts + " ::/");
+    runTool("rm -rf " + shellQuote(batch));
 }
 
 void FatImage::deleteFile(const std::string& file) {

@@ -18,6 +18,7 @@
 
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testutil {
@@ -85,6 +86,11 @@ public:
     void makeFolder(const std::string& folder);
     void addFile(const std::string& file, const std::string& content,
                  std::time_t mtime = IMAGE_EPOCH);
+    // Files into the root folder in one mcopy (names without '/', an existing
+    // one overwritten in its entry). mtools writes their data first and grows
+    // the root after it, so that its new clusters lie behind their data.
+    void addRootFiles(const std::vector<std::pair<std::string, std::string>>& files,
+                      std::time_t mtime = IMAGE_EPOCH);
     // mdel and mdeltree.
     void deleteFile(const std::string& file);
     void deleteTree(const std::string& folder);

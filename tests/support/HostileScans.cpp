@@ -69,12 +69,15 @@ std::string repeatedCompressedFile(const std::string& prefix, const std::string&
     return file;
 }
 
+// Version 4, no drive id, range 0 to 0.
+const std::string HEAD = littleEndian(4, 2) + std::string(2 + 4 + 4, '\0');
+
 } // namespace
 
 std::vector<HostileScan> hostileScans() {
     constexpr u64 MIB = 1 << 20;
-    // Version 4, no drive id, range 0 to 0, six empty lists; then the runs.
-    const std::string empty = littleEndian(4, 2) + std::string(2 + 4 + 4 + 6 * 4, '\0');
+    // Six empty lists; then the runs.
+    const std::string empty = HEAD + std::string(6 * 4, '\0');
     std::vector<HostileScan> scans;
 
     // A gigabyte of runs, all the same one.
@@ -117,6 +120,14 @@ std::vector<HostileScan> hostileScans() {
                      repeatedCompressedFile(empty + littleEndian(0, 4) + littleEndian(20000000, 4),
                                             files, 20000000 / 80000, "")});
     return scans;
+}
+
+std::string bootSectorsOfNoKind(unsigned millions) {
+    // A record is its LBA and its kind; a million bytes hold 200,000 of them.
+    const u64 count = u64(millions) * 1000000;
+    return repeatedCompressedFile(HEAD + littleEndian(0, 4) + littleEndian(count, 4),
+                                  std::string(1000000, '\0'), u64(millions) * 5,
+                                  std::string(4 * 4 + 4 + 4, '\0'));
 }
 
 } // namespace testutil

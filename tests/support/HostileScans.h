@@ -20,4 +20,9 @@ struct HostileScan {
 // zeros, and twenty million carved files.
 std::vector<HostileScan> hostileScans();
 
+// A scan whose boot-sector list holds `millions` million records of no
+// file-system kind, all zeros, each of them dropped on loading: 200 million fit
+// in a file of 972 KB. Once each wrote a line into the in-memory log.
+std::string bootSectorsOfNoKind(unsigned millions);
+
 } // namespace testutil

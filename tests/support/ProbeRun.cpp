@@ -8,11 +8,13 @@
 
 namespace testutil {
 
-ProbeResult runProbe(const std::string& arguments) {
+ProbeResult runProbe(const std::string& arguments, unsigned long fileBlocks) {
     std::string command = "TZ=UTC timeout 20 " + shellQuote(probePath()) + " " + arguments;
 #if !defined(__SANITIZE_ADDRESS__)
     command = "ulimit -v 400000 && " + command;
 #endif
+    if (fileBlocks != 0)
+        command = "ulimit -f " + std::to_string(fileBlocks) + " && " + command;
     ProbeResult r;
     r.status = run(command, &r.out, &r.err);
     return r;

@@ -15,8 +15,10 @@ struct ProbeResult {
 
 // build/hbprobe with these (already quoted) arguments, in UTC (file-system times
 // are local), stopped after 20 seconds so that a hang fails the test instead of
-// stalling it, and outside the sanitizers with its memory bounded.
-ProbeResult runProbe(const std::string& arguments);
+// stalling it, and outside the sanitizers with its memory bounded. With
+// fileBlocks not 0, no file it writes may grow past that many 512-byte blocks
+// (ulimit -f).
+ProbeResult runProbe(const std::string& arguments, unsigned long fileBlocks = 0);
 
 // The descriptor of an image file, quoted for the shell.
 std::string fileDescriptor(const std::string& path);

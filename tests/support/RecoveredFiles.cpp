@@ -30,15 +30,19 @@ void RecordingRecoverer::beginFile(const tree::FileEntry& entry,
 
 void RecordingRecoverer::write(const void* data, u32 size) {
     File& f = files.back();
-    const u32 kept = static_cast<u32>(std::min<u64>(size, room));
+    const u64 fileLeft = fileRoom - std::min(fileRoom, f.size);
+    const u32 kept = static_cast<u32>(std::min<u64>({size, room, fileLeft}));
     room -= kept;
     if (f.bytes.size() + kept <= KEPT_BYTES)
         f.bytes.append(static_cast<const char*>(data), kept);
     f.size += kept;
     fileBytes_ += kept;
     ++f.writes;
+    const std::string message = "Cannot write to file\n(" + f.entry.getName() + ")";
+    if (kept < size && kept == fileLeft)
+        throw FileTooLarge(message);
     if (kept < size)
-        throw Exception("Cannot write to file\n(" + f.entry.getName() + ")");
+        throw Exception(message);
 }
 
 void RecordingRecoverer::writeZeros(u64 size) {

@@ -16,7 +16,9 @@ namespace testutil {
 // throws Recoverer::Exception for the names in `failing` (as the writer does
 // for a folder or file it cannot make) and InterruptedException at the file
 // named `cancelling`. Its data takes up to `room` bytes: a write beyond them
-// keeps what fits and throws as the writer does on a full destination.
+// keeps what fits and throws as the writer does on a full destination. A file
+// takes up to `fileRoom` bytes: a write beyond them keeps what fits and throws
+// FileTooLarge, as the writer does past the largest file a destination holds.
 class RecordingRecoverer : public tree::Recoverer {
 public:
     struct File {
@@ -40,6 +42,7 @@ public:
     std::set<std::string> failing;
     std::string cancelling;
     u64 room = ~u64{0};
+    u64 fileRoom = ~u64{0};
 };
 
 } // namespace testutil

@@ -128,11 +128,10 @@ std::string hexDump(const void* data, std::size_t n) {
     return s;
 }
 
-LogCapture::LogCapture() : mark_(logMemoryText().size()) {}
+LogCapture::LogCapture() : mark_(logMemoryWritten()) {}
 
 std::string LogCapture::text() const {
-    const std::string all = logMemoryText();
-    return mark_ <= all.size() ? all.substr(mark_) : all;
+    return logMemoryText(mark_);
 }
 
 void buildOnce(const std::string& path, const std::function<void(const std::string&)>& build) {

@@ -63,7 +63,7 @@ public:
     bool has(const std::string& line) const { return text().find(line) != std::string::npos; }
 
 private:
-    std::size_t mark_;
+    u64 mark_;
 };
 
 // Makes the file at `path` once for all test processes of a run: the first to

@@ -1,7 +1,10 @@
 #include "tree/ParserRecover.h"
 
 #include "devices/UnreadableSectors.h"
+#include "tests/support/FailingReader.h"
 #include "tests/support/FilesCameBack.h"
+#include "tests/support/FsImages.h"
+#include "tests/support/ProbeRun.h"
 #include "tests/support/RecordingProgress.h"
 #include "tests/support/RecoveredFiles.h"
 #include "tests/support/ScriptedMessages.h"
@@ -9,6 +12,7 @@
 #include "tests/tree/ParserTestTree.h"
 #include "tree/RecovererCopyOff.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -91,6 +95,28 @@ TEST(ParserRecoverTest, RecoversTheSelectionReportsItAndUnmarksWhatCameWhole) {
                                                 {"docs/b.txt", "hello"},
                                                 {"keep/c.txt", t.map()->expectedData(22)}}));
     EXPECT_EQ(t.marked(), "ROOT top.bin"); // recovered with errors: still to do
+}
+
+// A folder recovered from that could not be read in full, the root too, is
+// named in the report and counts as an error: entries may be missing that no
+// file line tells of.
+TEST(ParserRecoverTest, IncompleteFoldersAreNamedAndCountAsErrors) {
+    ParserTestTree t(TREE);
+    for (const char* path : {"", "docs"}) {
+        const tree::MapPosition at = t.position(path);
+        t.map()->getFolder(at.folder)->node(at.index).setFlag(tree::Node::INVALID_DIRECTORY, true);
+    }
+    selectAll(t);
+    testutil::TempDir dir;
+    const Outcome o = recoverInto(t, dir.path());
+    EXPECT_EQ(o.report.substr(0, o.report.find("\nDirectory of /docs")),
+              "\nDirectory of /\n\n"
+              "ROOT                                  <DIR> Invalid Time (incomplete)\n"
+              "docs                                  <DIR> Invalid Time (incomplete)\n"
+              "top.bin                                1000 Invalid Time"
+              " (recovered with errors)\n"
+              "\t1 file(s) 2 folder(s) 1,000 bytes\n");
+    EXPECT_EQ(o.errors, 3u);
 }
 
 TEST(ParserRecoverTest, ASplitFileIsMarkedInItsLine) {
@@ -186,10 +212,11 @@ TEST(ParserRecoverTest, ACancelOrNobodyToAskEndsTheWalkWithoutAQuestion) {
               "\n\n*** Interrupted ***\n" + TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
 }
 
-// A destination that fills up, a file that cannot be made, a cancel inside a
-// file: each line lists what reached the destination, every file not whole
-// there is marked, and the totals add up what was written. The map gives e.bin
-// up before it begins it: the file before must not lend it its counts.
+// A destination that fills up, a file larger than the destination holds, a
+// file that cannot be made, a cancel inside a file: each line lists what
+// reached the destination, every file not whole there is marked, and the totals
+// add up what was written. The map gives e.bin up before it begins it: the file
+// before must not lend it its counts.
 const char* const FILLING = R"(
 root 5
 file 20 in=5 name=a.bin size=3000
@@ -212,6 +239,7 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         const char* name;
         int answer; // to every question
         u64 room;
+        u64 fileRoom;
         const char* failing;
         u64 cancelAtPoll;
         std::string lines;
@@ -220,18 +248,23 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         bool complete;
         const char* marked;
     } rows[] = {
-        {"full, No", 1, 5000, "", 0, a + line("b.bin", 2000, true),
+        {"full, No", 1, 5000, ~u64{0}, "", 0, a + line("b.bin", 2000, true),
          "2 file(s) 0 folder(s) 5,000 bytes", 1, 0, false, "ROOT b.bin c.bin d.txt e.bin"},
-        {"full, Yes to all", 0x10, 5000, "", 0,
+        {"full, Yes to all", 0x10, 5000, ~u64{0}, "", 0,
          a + line("b.bin", 2000, true) + line("c.bin", 0, true) + line("d.txt", 0, true) +
              line("e.bin", 0, true),
          "4 file(s) 0 folder(s) 5,000 bytes", 4, 1, true, "ROOT b.bin c.bin d.txt e.bin"},
-        {"not made, Yes", 0, ~u64{0}, "c.bin", 0,
+        // No question (a No would end the walk): the files after it fit.
+        {"too large, No", 1, ~u64{0}, 100000, "", 0,
+         a + line("b.bin", 100000, true) + line("c.bin", 2000) + line("d.txt", 3) +
+             line("e.bin", 0, true),
+         "4 file(s) 0 folder(s) 105,003 bytes", 2, 2, true, "ROOT b.bin e.bin"},
+        {"not made, Yes", 0, ~u64{0}, ~u64{0}, "c.bin", 0,
          a + line("b.bin", 150000) + line("c.bin", 0, true) + line("d.txt", 3) +
              line("e.bin", 0, true),
          "3 file(s) 0 folder(s) 153,003 bytes", 2, 2, true, "ROOT c.bin e.bin"},
         // Polls: the root level, a.bin's one piece, b.bin's first and second.
-        {"cancelled inside b.bin", 1, ~u64{0}, "", 4, a + line("b.bin", 65536, true),
+        {"cancelled inside b.bin", 1, ~u64{0}, ~u64{0}, "", 4, a + line("b.bin", 65536, true),
          "2 file(s) 0 folder(s) 68,536 bytes", 1, 0, false, "ROOT b.bin c.bin d.txt e.bin"},
     };
     for (const Row& row : rows) {
@@ -240,6 +273,7 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         selectAll(t);
         RecordingRecoverer recoverer;
         recoverer.room = row.room;
+        recoverer.fileRoom = row.fileRoom;
         if (*row.failing)
             recoverer.failing = {row.failing};
         ScriptedInterface ui(row.answer);
@@ -259,6 +293,53 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         EXPECT_EQ(walk.isComplete(), row.complete);
         EXPECT_EQ(t.marked(), row.marked);
     }
+}
+
+// The whole chain as a user under a file-size limit runs it (ulimit -f 500:
+// 256,000 bytes): the files of a FAT volume larger than that come back cut at
+// the limit and marked, those up to it whole, nobody is asked (a No would end
+// the walk), and the recovery ends with its report and a normal exit.
+TEST(ParserRecoverChainTest, UnderAFileSizeLimitLargerFilesAreCutAndTheRecoveryReports) {
+    constexpr std::size_t LIMIT = 256000;
+    testutil::TempDir dir;
+    testutil::FatImageOptions options;
+    options.sizeKiB = 4096;
+    testutil::FatImage image(dir.file("fat.img"), options);
+    image.makeFolder("docs");
+    const testutil::PlacedFiles files = {
+        {"big.bin", testutil::pattern(LIMIT + 44000, 1)},
+        {"small.txt", testutil::pattern(1000, 2)},
+        {"docs/exact.bin", testutil::pattern(LIMIT, 3)},
+        {"docs/huge.bin", testutil::pattern(3 * LIMIT, 4)},
+        {"docs/after.bin", testutil::pattern(5000, 5)},
+    };
+    for (const testutil::PlacedFile& f : files)
+        image.addFile(f.path, f.data);
+    const std::string out = dir.file("out");
+    const testutil::ProbeResult r =
+        testutil::runProbe("analyze " + testutil::fileDescriptor(image.path()) +
+                               " --choose 0 --recover " + testutil::shellQuote(out),
+                           LIMIT / 512);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("question:"), std::string::npos) << r.err;
+    EXPECT_THAT(r.out, testing::HasSubstr("\nfiles with errors: 2\n"));
+    testutil::PlacedFiles whole;
+    for (const testutil::PlacedFile& f : files) {
+        const std::string name = f.path.substr(f.path.find('/') + 1);
+        if (f.data.size() <= LIMIT) {
+            whole.push_back(f);
+            EXPECT_THAT(r.out,
+                        testing::ContainsRegex("\n" + name + " +" + std::to_string(f.data.size()) +
+                                               " [^\n(]*\n"));
+            continue;
+        }
+        EXPECT_EQ(testutil::fileDifference(out + "/" + f.path, f.data.substr(0, LIMIT),
+                                           testutil::ANY_TIME),
+                  "");
+        EXPECT_THAT(r.out, testing::ContainsRegex("\n" + name + " +" + std::to_string(LIMIT) +
+                                                  " [^\n]*\\(recovered with errors\\)\n"));
+    }
+    EXPECT_TRUE(testutil::filesCameBack(out, whole));
 }
 
 } // namespace

@@ -70,6 +70,42 @@ TEST(ParserReportTest, GoldenTextsInDateAndAddressMode) {
     EXPECT_EQ(ui.boxes()[0]->texts.front().text, "Creating Report");
 }
 
+// A folder that could not be read in full says so in its line; the root, which
+// no folder lists, in a line of its own at the top of its listing, also when
+// nothing of it could be read.
+TEST(ParserReportTest, IncompleteFoldersAndTheRootSaySo) {
+    auto map = TestEngine::build(TREE);
+    for (const tree::MapPosition at : {tree::START_POSITION, tree::MapPosition{5, 0}})
+        map->getFolder(at.folder)->node(at.index).setFlag(tree::Node::INVALID_DIRECTORY, true);
+    const struct {
+        bool addressMode;
+        std::string head;
+    } modes[] = {
+        {false, "\nDirectory of /\n\n"
+                "ROOT                                  <DIR> Invalid Time (incomplete)\n"
+                "docs                                  <DIR> 09/09/2001 01:46:40am (incomplete)\n"},
+        {true, "\nDirectory of /\n\n"
+               "ROOT                                  <DIR>          5 /    Invalid Valid "
+               "(incomplete)\n"
+               "docs                                  <DIR>         10 /    Invalid Valid "
+               "(incomplete)\n"},
+    };
+    ScriptedInterface ui;
+    for (const auto& m : modes) {
+        const std::string text = report(map.get(), m.addressMode, ui);
+        EXPECT_EQ(text.substr(0, m.head.size()), m.head);
+    }
+
+    auto empty = TestEngine::build("root 5\n");
+    empty->getFolder(tree::TOP_FOLDER)->node(0).setFlag(tree::Node::INVALID_DIRECTORY, true);
+    EXPECT_EQ(report(empty.get(), false, ui),
+              "\nDirectory of /\n\n"
+              "ROOT                                  <DIR> Invalid Time (incomplete)\n"
+              "\t0 file(s) 0 folder(s) 0 bytes\n"
+              "\n================ Total ================\n"
+              "\t0 file(s) 0 folder(s) 0 bytes\n");
+}
+
 TEST(ParserReportTest, HiddenEntriesAreLeftOutAndACancelEndsWithTheGrandTotal) {
     auto map = TestEngine::build(TREE);
     auto cursor = ParserReport::makeIterator(map.get(), tree::MapPosition{5, 1}, false, false);

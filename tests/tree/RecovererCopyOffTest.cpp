@@ -5,6 +5,7 @@
 #include "tests/support/RecordingProgress.h"
 #include "tests/support/TestUtil.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -53,9 +54,12 @@ std::string bytes(std::size_t n, char seed = 'a') {
 }
 
 // The message a Recoverer::Exception carries, or "" when none was thrown.
+// "too large: " in front for a Recoverer::FileTooLarge.
 template <typename Call> std::string failureOf(Call call) {
     try {
         call();
+    } catch (const Recoverer::FileTooLarge& e) {
+        return std::string("too large: ") + e.what();
     } catch (const Recoverer::Exception& e) {
         return e.what();
     }
@@ -278,6 +282,74 @@ TEST_F(RecovererCopyOffTest, LongNamesAndPathsAreCutFromTheirHead) {
     }
 }
 
+std::string repeat(const std::string& character, std::size_t count) {
+    std::string s;
+    for (std::size_t i = 0; i < count; ++i)
+        s += character;
+    return s;
+}
+
+// The UTF-16 units of a UTF-8 name, as FAT and exFAT store it.
+std::size_t utf16Units(const std::string& name) {
+    glong units = 0;
+    g_free(
+        g_utf8_to_utf16(name.c_str(), static_cast<glong>(name.size()), nullptr, &units, nullptr));
+    return static_cast<std::size_t>(units);
+}
+
+// FAT and exFAT take 255 UTF-16 units a name while Linux tells a NAME_MAX of
+// 1,530 bytes for them; a name of 247 to 255 characters must still leave room
+// for "-999" and ".v999". Names of `count` characters, the last four ".jpg",
+// under the limits of such a volume and of one that counts 255 bytes: `kept`
+// characters stay behind the "~" (0: the name stays whole). Where the disk the
+// test writes on takes them, the free name "-1" and the volume ".v1" are made.
+TEST_F(RecovererCopyOffTest, NamesFitFatAndExfatLimitsInUtf16Units) {
+    const std::string a = "a", ae = "\xC3\xA4", euro = "\xE2\x82\xAC", grin = "\xF0\x9F\x98\x80";
+    const RecovererCopyOff::Limits fat{1530, 4096}, bytes255{255, 4096};
+    const struct {
+        const std::string& character;
+        std::size_t count;
+        RecovererCopyOff::Limits limits;
+        std::size_t kept;
+    } rows[] = {
+        {a, 246, fat, 0},          {a, 247, fat, 245},        {a, 255, fat, 245},
+        {a, 256, fat, 245},        {ae, 246, fat, 0},         {ae, 247, fat, 245},
+        {ae, 255, fat, 245},       {euro, 246, fat, 0},       {euro, 247, fat, 245},
+        {euro, 255, fat, 245},     {grin, 125, fat, 0},       {grin, 126, fat, 124},
+        {grin, 247, fat, 124},     {grin, 255, fat, 124},     {a, 247, bytes255, 245},
+        {ae, 125, bytes255, 0},    {ae, 126, bytes255, 124},  {ae, 255, bytes255, 124},
+        {euro, 255, bytes255, 84}, {grin, 255, bytes255, 64},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const std::string name = repeat(row.character, row.count - 4) + ".jpg";
+        const std::string expected =
+            row.kept == 0 ? name : "~" + repeat(row.character, row.kept - 4) + ".jpg";
+        SCOPED_TRACE(std::to_string(row.count) + " x " + row.character + " in " +
+                     std::to_string(row.limits.nameBytes) + " bytes");
+        const std::string folder = dest + "/" + std::to_string(n++);
+        RecovererCopyOff r(folder, "", 1);
+        r.setLimits(row.limits);
+        const std::string leaf = r.makeOutputPath({}, name);
+        ASSERT_EQ(leaf, expected);
+        // The worst a free name and a volume add.
+        const std::string longest = leaf + "-999.v999";
+        EXPECT_LE(utf16Units(longest), 255u);
+        EXPECT_LE(longest.size(), row.limits.nameBytes);
+        if (longest.size() > 255)
+            continue;
+        const std::string stem = leaf.substr(0, leaf.size() - 4);
+        recover(r, {}, name, "12");
+        recover(r, {}, name, "34");
+        EXPECT_EQ(r.getFiles(), (Names{leaf, leaf + ".v1", stem + "-1.jpg", leaf + "-1.v1"}));
+    }
+    // Folder names: 255 units, and room for "-999" on the last.
+    RecovererCopyOff r(dest + "/folders", "", 0);
+    r.setLimits(fat);
+    EXPECT_EQ(r.makeOutputPath({std::string(256, 'f'), std::string(252, 'g')}, "x"),
+              "~" + std::string(254, 'f') + "/~" + std::string(250, 'g') + "/x");
+}
+
 // Run in a child process. A file-size limit makes the kernel stop a write
 // short and then refuse the rest; then, as a user without write permission (root
 // becomes "nobody" first, since root writes into a folder whatever its mode),
@@ -304,6 +376,15 @@ TEST_F(RecovererCopyOffTest, LongNamesAndPathsAreCutFromTheirHead) {
         r.writeZeros(10000);
         failures += "|" + failureOf([&] { r.write(data.data(), 100); });
         counted = counted && r.getFileBytes() == 100;
+        // A hole at the end that crosses the limit, and one past the largest
+        // offset a file can have.
+        r.beginFile(FileEntry("tail.bin", 10100, TIME), {});
+        r.write(data.data(), 100);
+        r.writeZeros(10000);
+        failures += "|" + failureOf([&] { r.endFile(); });
+        r.beginFile(FileEntry("far.bin", 100, TIME), {});
+        r.write(data.data(), 100);
+        failures += "|" + failureOf([&] { r.writeZeros(u64{INT64_MAX}); });
         limit.rlim_cur = RLIM_INFINITY;
         setrlimit(RLIMIT_FSIZE, &limit);
         recover(r, {}, "next.bin", "n"); // closes the partial one
@@ -313,15 +394,17 @@ TEST_F(RecovererCopyOffTest, LongNamesAndPathsAreCutFromTheirHead) {
     const bool partial = stat((dest + "/big.bin").c_str(), &st) == 0 && st.st_size == 5000 &&
                          st.st_mtime != TIME && stat((dest + "/holes.bin").c_str(), &st) == 0 &&
                          st.st_size == 100 && counted &&
-                         files == Names{"big.bin", "holes.bin", "next.bin"};
+                         files == Names{"big.bin", "holes.bin", "tail.bin", "far.bin", "next.bin"};
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         _exit(3);
     RecovererCopyOff r(readOnly, "Shown", 0);
     failures += "|" + failureOf([&] { r.beginFile(FileEntry("report.txt", 1, 0), {}); });
     failures += "|" + failureOf([&] { r.beginFile(FileEntry("a", 1, 0), {"docs"}); });
     std::fprintf(stderr, "[%s] %d", failures.c_str(), partial);
-    _exit(partial && failures == "Cannot write to file\n(Shown/big.bin)|"
-                                 "Cannot write to file\n(Shown/holes.bin)|"
+    _exit(partial && failures == "too large: Cannot write to file\n(Shown/big.bin)|"
+                                 "too large: Cannot write to file\n(Shown/holes.bin)|"
+                                 "too large: Cannot write to file\n(Shown/tail.bin)|"
+                                 "too large: Cannot write to file\n(Shown/far.bin)|"
                                  "Cannot open file\n(Shown/report.txt)|"
                                  "Cannot make directory\n(Shown/docs)"
               ? 0

@@ -10,9 +10,12 @@
 #include "fs/FatLayout.h"
 #include "tests/support/FatCorpus.h"
 #include "tests/support/FatVolumes.h"
+#include "tests/support/FilesCameBack.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -137,6 +140,73 @@ TEST(FatMapImplCutTest, ACopyCutShortKeepsItsVolumeAndMarksWhatItLacks) {
     EXPECT_TRUE(got.substr(0, held) == last.substr(0, held));
     EXPECT_TRUE(isUnreadablePattern(reinterpret_cast<const u8*>(got.data()) + held, 512));
 }
+
+// A folder whose later part cannot be read, the fixed root of FAT12/16, the
+// root's chain on FAT32 or a subfolder's: what was read is listed and comes back
+// whole, and the folder is marked incomplete, which the recovery counts as an
+// error. A subfolder's own node carries the mark, the root's entry in the top
+// folder the root's.
+struct LostPart {
+    int bits;
+    const char* folder; // "" the root
+};
+
+class FatMapImplIncompleteTest : public ::testing::TestWithParam<LostPart> {};
+
+TEST_P(FatMapImplIncompleteTest, WhatWasReadComesBackAndTheFolderCountsAsAnError) {
+    ScopedTimeZone utc("UTC");
+    TempDir dir;
+    const FatCorpus& v = fatCorpus(GetParam().bits);
+    const std::string folder = GetParam().folder;
+    const bool root = folder.empty();
+    const bool fixed = root && v.params.rootEntries != 0;
+    const std::vector<u32> clusters = fixed ? std::vector<u32>{0} : v.image().clustersOf(folder);
+    const u64 lost =
+        fixed ? v.params.rootDirectoryLBA + 1ull : v.params.get_cluster_LBA(clusters[1]);
+    auto volume = openVolume(v.path, v.volumeLba(), {lost});
+    auto map = buildTree(*volume);
+    EXPECT_EQ(map->getFolder(tree::TOP_FOLDER)->node(0).hasFlag(Node::INVALID_DIRECTORY), root);
+    const std::string found = "Found/Found." + std::to_string(clusters[0]);
+    if (!root) {
+        EXPECT_TRUE(listTree(*map).at(found).hasFlag(Node::INVALID_DIRECTORY));
+    }
+
+    EXPECT_EQ(recoverAll(*map, dir.file("out")), 1u);
+    const CorpusFiles all = v.all();
+    std::size_t back = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.file("out"))) {
+        if (!e.is_regular_file())
+            continue;
+        std::string path = std::filesystem::relative(e.path(), dir.file("out")).string();
+        // The subfolder's part that was read hangs in "Found" under its cluster.
+        if (!root && path.compare(0, found.size() + 1, found + "/") == 0)
+            path = folder + path.substr(found.size());
+        if (v.reused.count(path))
+            continue;
+        ++back;
+        if (all.count(path)) {
+            EXPECT_EQ(fileDifference(e.path().string(), all.at(path).data, all.at(path).mtime), "")
+                << path;
+            continue;
+        }
+        // An entry whose long name lay in what was lost comes by its short name.
+        const std::string data = readAll(e.path().string());
+        EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const auto& f) {
+            return f.second.data == data;
+        })) << path;
+    }
+    EXPECT_LT(back, all.size());
+    EXPECT_GT(back, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, FatMapImplIncompleteTest,
+                         ::testing::Values(LostPart{12, ""}, LostPart{16, ""}, LostPart{32, ""},
+                                           LostPart{12, "Many"}, LostPart{16, "Many"},
+                                           LostPart{32, "Many"}),
+                         [](const ::testing::TestParamInfo<LostPart>& info) {
+                             return "Fat" + std::to_string(info.param.bits) +
+                                    (info.param.folder[0] ? info.param.folder : "Root");
+                         });
 
 TEST_F(FatMapImplTest, FoldersOnlyTheScanFoundAreAttachedOnce) {
     const u32 deep = image.clustersOf("Docs/Deep")[0];
