@@ -53,8 +53,9 @@ bool ClosingTags::readOn(dt::Reader& window, u64 at, u64 windowEnd, u64 from,
             windowEnd_ = windowEnd;
             return false;
         }
-        // A tag may have begun in the text before: those bytes come again.
-        const u64 back = std::min<u64>(pos - from_, MAX_TAG_LENGTH - 1);
+        // A tag may have begun in the text before: those bytes come again, as
+        // far as the window has them (a tag before it is before every search).
+        const u64 back = std::min<u64>(pos - std::max(from_, at), MAX_TAG_LENGTH - 1);
         const u64 n = std::min<u64>(BLOCK_SIZE, windowEnd - pos);
         if (!window.read(static_cast<i64>(pos - back - at), buffer, static_cast<i64>(back + n))) {
             stop_ = Stop::UNREAD;
