@@ -250,8 +250,10 @@ void WalkMemory::index(const std::vector<std::pair<u32, u32>>& added, u64 scanAt
     std::size_t count = 0;
     for (const auto& [segment, first] : added)
         count += segments_[segment].marks.size() - first;
-    if (segments_.size() >= 2 * liveAfterCollect_ + MIN_COLLECT ||
-        indexed_ + count >= 2 * liveAfterCollect_ + MIN_COLLECT) {
+    // Each kind of record is collected when it doubled since the last time:
+    // a long path ahead must not let the segments of a million hits pile up.
+    if (segments_.size() >= 2 * liveSegments_ + MIN_COLLECT ||
+        indexed_ + count >= 2 * liveMarks_ + MIN_COLLECT) {
         collect(scanAt);
         return;
     }
@@ -315,7 +317,8 @@ void WalkMemory::collect(u64 scanAt) {
     }
     segments_ = std::move(kept);
     reindex(scanAt);
-    liveAfterCollect_ = std::max(segments_.size(), indexed_);
+    liveSegments_ = segments_.size();
+    liveMarks_ = indexed_;
 }
 
 } // namespace cbr

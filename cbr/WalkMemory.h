@@ -186,7 +186,9 @@ private:
     std::vector<Segment> segments_;
     std::vector<Slot> index_;
     std::size_t indexed_ = 0;
-    std::size_t liveAfterCollect_ = 0;
+    // What the last collection kept.
+    std::size_t liveSegments_ = 0;
+    std::size_t liveMarks_ = 0;
 };
 
 // A step of a chain of members (an archive's headers, each with its data
