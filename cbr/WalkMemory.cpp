@@ -257,7 +257,8 @@ void WalkMemory::index(const std::vector<std::pair<u32, u32>>& added, u64 scanAt
         collect(scanAt);
         return;
     }
-    if (2 * (indexed_ + count) > index_.size()) {
+    // The index is kept at most three quarters full.
+    if (4 * (indexed_ + count) > 3 * index_.size()) {
         reindex(scanAt);
         return;
     }
@@ -280,7 +281,7 @@ void WalkMemory::reindex(u64 scanAt) {
     for (const Segment& s : segments_)
         live += s.marks.end() - firstAtOrAfter(s, scanAt);
     std::size_t size = 64;
-    while (size < 4 * live)
+    while (size < 2 * live)
         size *= 2;
     index_.assign(size, Slot{NONE, 0});
     indexed_ = 0;

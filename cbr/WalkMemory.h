@@ -18,7 +18,7 @@
 // the walks that extend or join a path link their own marks to it, and a
 // path's end is found through those links, which are shortened as they are
 // followed. Marks behind the scan are dropped, since hits come in ascending
-// order: the memory holds the paths ahead of the scan, about 32 bytes for every
+// order: the memory holds the paths ahead of the scan, about 40 bytes for every
 // granule of each.
 
 #include "cbr/FileModule.h"
