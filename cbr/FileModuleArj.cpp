@@ -145,7 +145,9 @@ std::unique_ptr<ScanMemory> FileModuleArj::newScanMemory() const {
 }
 
 bool FileModuleArj::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
-    ByteSource src(file);
+    // Small blocks: the walk steps from member to member over their data, and
+    // a hit whose walk soon joins a remembered one reads little.
+    ByteSource src(file, 4096);
     // A small archive at the very end of the source has fewer than 260 bytes
     // in its window; it is read as far as it goes.
     u8 header[MAIN_HEADER_READ];

@@ -226,7 +226,8 @@ bool FileModuleCrw::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
     u8 order = 0;
     if (file.getSize() < 1 || !file.read(0, &order, 1))
         return false;
-    ByteSource src(file);
+    // Small blocks: a hit whose search the memory answers reads little.
+    ByteSource src(file, 4096);
     const bool little = order == 'I';
     Found found;
     CrwStretch& stretch = memory.orders[little ? 0 : 1];

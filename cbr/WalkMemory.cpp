@@ -178,8 +178,7 @@ void WalkMemory::Walk::ended(End end, const Place& place, u64 fileEnd) {
             // A path of its own that nothing can reach.
             if (piece.marks.empty())
                 continue;
-            id = static_cast<u32>(segments.size());
-            segments.emplace_back();
+            id = memory_->newSegment();
         }
         Segment& s = segments[id];
         added.emplace_back(id, static_cast<u32>(s.marks.size()));
@@ -238,7 +237,10 @@ bool WalkMemory::find(u64 key, u32& segment, u32& index) const {
         const Slot& s = index_[slot];
         if (s.segment == NONE)
             return false;
-        if (segments_[s.segment].marks[s.index].key == key) {
+        // An entry of a segment dropped since, or of another segment in its
+        // place, lies in the index until it is built again.
+        const std::vector<Mark>& marks = segments_[s.segment].marks;
+        if (s.index < marks.size() && marks[s.index].key == key) {
             segment = s.segment;
             index = s.index;
             return true;
@@ -247,17 +249,15 @@ bool WalkMemory::find(u64 key, u32& segment, u32& index) const {
 }
 
 void WalkMemory::index(const std::vector<std::pair<u32, u32>>& added, u64 scanAt) {
+    // Segments are dropped when they doubled since the last time: a long path
+    // ahead must not let the stretches of a million hits pile up.
+    if (segments_.size() - free_.size() >= 2 * liveSegments_ + MIN_COLLECT)
+        collect(scanAt);
     std::size_t count = 0;
     for (const auto& [segment, first] : added)
         count += segments_[segment].marks.size() - first;
-    // Each kind of record is collected when it doubled since the last time:
-    // a long path ahead must not let the segments of a million hits pile up.
-    if (segments_.size() >= 2 * liveSegments_ + MIN_COLLECT ||
-        indexed_ + count >= 2 * liveMarks_ + MIN_COLLECT) {
-        collect(scanAt);
-        return;
-    }
-    // The index is kept at most three quarters full.
+    // The index is kept at most three quarters full, entries of dropped
+    // segments counted.
     if (4 * (indexed_ + count) > 3 * index_.size()) {
         reindex(scanAt);
         return;
@@ -265,6 +265,16 @@ void WalkMemory::index(const std::vector<std::pair<u32, u32>>& added, u64 scanAt
     for (const auto& [segment, first] : added)
         for (u32 m = first; m < segments_[segment].marks.size(); ++m)
             put(segment, m);
+}
+
+u32 WalkMemory::newSegment() {
+    if (free_.empty()) {
+        segments_.emplace_back();
+        return static_cast<u32>(segments_.size() - 1);
+    }
+    const u32 id = free_.back();
+    free_.pop_back();
+    return id;
 }
 
 void WalkMemory::put(u32 segment, u32 index) {
@@ -301,25 +311,21 @@ std::vector<WalkMemory::Mark>::const_iterator WalkMemory::firstAtOrAfter(const S
 void WalkMemory::collect(u64 scanAt) {
     // A walk from a later hit starts at scanAt or after and only goes on, so a
     // segment whose marks all lie before scanAt is met by none; nor do paths
-    // ahead lead into it, since every link leads on.
-    std::vector<u32> renamed(segments_.size(), NONE);
-    std::vector<Segment> kept;
+    // ahead lead into it, since every link leads on. Its place is taken by a
+    // later segment; its entries in the index go when the index is built again.
+    std::size_t live = 0;
     for (u32 s = 0; s < segments_.size(); ++s) {
-        if (atOf(segments_[s].marks.back().key) < scanAt)
+        Segment& segment = segments_[s];
+        if (segment.marks.empty())
             continue;
-        renamed[s] = static_cast<u32>(kept.size());
-        kept.push_back(std::move(segments_[s]));
+        if (atOf(segment.marks.back().key) >= scanAt) {
+            ++live;
+            continue;
+        }
+        segment = Segment();
+        free_.push_back(s);
     }
-    for (Segment& segment : kept) {
-        if (segment.next != NONE)
-            segment.next = renamed[segment.next];
-        if (segment.ahead != NONE)
-            segment.ahead = renamed[segment.ahead];
-    }
-    segments_ = std::move(kept);
-    reindex(scanAt);
-    liveSegments_ = segments_.size();
-    liveMarks_ = indexed_;
+    liveSegments_ = live;
 }
 
 } // namespace cbr

@@ -128,7 +128,7 @@ public:
 
     // Marks kept and segments of paths, for tests and benchmarks.
     std::size_t marks() const { return indexed_; }
-    std::size_t segments() const { return segments_.size(); }
+    std::size_t segments() const { return segments_.size() - free_.size(); }
 
 private:
     static constexpr u32 NONE = 0xFFFFFFFFu;
@@ -180,15 +180,18 @@ private:
     void reindex(u64 scanAt);
     // Drops every segment whose marks all lie before `scanAt`.
     void collect(u64 scanAt);
+    // A place for a new segment: one a dropped segment left, or a new one.
+    u32 newSegment();
     static std::vector<Mark>::const_iterator firstAtOrAfter(const Segment& segment, u64 at);
 
     SearchMemory searches_;
     std::vector<Segment> segments_;
     std::vector<Slot> index_;
     std::size_t indexed_ = 0;
-    // What the last collection kept.
+    // Places of dropped segments, for new ones.
+    std::vector<u32> free_;
+    // The segments that the last collection kept.
     std::size_t liveSegments_ = 0;
-    std::size_t liveMarks_ = 0;
 };
 
 // A step of a chain of members (an archive's headers, each with its data
