@@ -31,7 +31,7 @@ namespace {
 class CarvedFilesCallback : public cbr::Scanner::Callback {
 public:
     CarvedFilesCallback(std::vector<cbr::FileInfo>& files, InterfaceCallback* progress)
-        : files_(files), progress_(progress) {}
+        : files_(files), first_(files.size()), progress_(progress) {}
 
     void found(const cbr::FileInfo& file) override {
         files_.push_back(file);
@@ -39,8 +39,12 @@ public:
             progress_->setPosition(InterfaceCallback::FOUND_CBR_FILES, files_.size());
     }
 
+    void shortened(std::size_t nth, u64 size) override { files_.at(first_ + nth).setSize(size); }
+
 private:
     std::vector<cbr::FileInfo>& files_;
+    // Where this scan's files begin in the list.
+    std::size_t first_;
     InterfaceCallback* progress_;
 };
 

@@ -73,6 +73,10 @@ long peakResidentKiB() {
     return 0;
 }
 
+void resetPeakResident() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
 void writeFile(const std::string& path, const std::string& data) {
     std::ofstream out(path, std::ios::binary);
     out.write(data.data(), static_cast<std::streamsize>(data.size()));

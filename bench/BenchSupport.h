@@ -47,6 +47,9 @@ void writeFile(const std::string& path, const std::string& data);
 
 // The peak of this process's resident memory so far, in KiB (VmHWM).
 long peakResidentKiB();
+// Lowers that peak to what the process holds now, so that the next reading
+// tells the peak of what came after (Linux's clear_refs).
+void resetPeakResident();
 
 // A FAT32 image made with mkfs.fat and mcopy: SMALL_FILES files of 1 byte to 3 KiB with long names,
 // a thousand in each of a hundred folders.

@@ -1,23 +1,39 @@
 // The carver on images made to attack it (tests/support/HostileCarvingImages.h):
 // cbr::Scanner::processSector over every sector of an image in which each
 // sector starts a header of one kind whose structure runs on into the next
-// sector, with the program's table and modules, each sector handed in with
-// 258 sectors of look-ahead as the sector scan does. A counting reader under
-// the modules' windows tells how often the source was read again, and the
-// counters tell how many files were found and how many bytes they claim
-// together: a carver that is linear on any content reads each image a small
-// number of times and finds files that together stay within the image.
+// sector (or, interleaved, into the next but one), with the program's table and
+// modules, each sector handed in with 258 sectors of look-ahead as the sector
+// scan does. A counting reader under the modules' windows tells how often the
+// source was read again, and the counters tell how many files were found and
+// how many bytes they claim together: a carver that is linear on any content
+// reads each image a small number of times and finds files that together stay
+// within the image. Each case also tells the peak of the process's resident
+// memory while it ran (the image itself included) and how far that peak rose
+// above what the process held before the scan.
+//
+// The cases, named BM_Hostile[Ended]/KIND/SIZE ("Ended": each chain ends
+// properly): every kind at --hostile_mib (16 MiB), but the XML documents
+// cycling through 17 root elements at 2 MiB; PNG headers at 64 MiB; the
+// chained archive members and movie atoms at 1 MiB; MRW headers at 129 MiB,
+// past the 2^18 sectors of 128 MiB. With --hostile_large every kind is also
+// carved at 128 MiB and at 1 GiB, so that the two can be compared.
+//
+// A case still running after --hostile_cap_s seconds (120) stops where it is:
+// its label says so and how far it came, and its counters are those of the
+// part it carved (0: no cap).
 //
 // A last benchmark reads 4 GiB of random bytes (made at the place they are
 // read, from a fixed seed, so that nothing is held in memory or on disk): the
 // modules' false matches there must stop within a few reads. Among the bytes
 // of this seed, sector 6975966 (3.57 GB in) begins like an ARJ main header.
 //
-//   build/bench/bench_hostile_carving [--hostile_mib=16] [--benchmark_filter=...]
+//   build/bench/bench_hostile_carving [--hostile_mib=16] [--hostile_large]
+//       [--hostile_cap_s=120] [--benchmark_filter=...]
 //   build/bench/bench_hostile_carving --write KIND MIB PATH [end]
 //       writes one image (KIND "random" for the random bytes), for a deep scan
 //       of it through the test probe; "end" ends each chain properly.
 
+#include "bench/BenchSupport.h"
 #include "cbr/FileModuleRegistry.h"
 #include "cbr/Scanner.h"
 #include "tests/support/HostileCarvingImages.h"
@@ -25,6 +41,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,17 +75,18 @@ public:
     u64 bytes = 0;
 };
 
+// Reads the image in place: a copy of a gigabyte would be counted as the
+// carver's memory.
 class ImageReader : public CountingReader {
 public:
-    explicit ImageReader(std::string image)
-        : CountingReader(image.size()), image_(std::move(image)) {}
+    explicit ImageReader(const std::string& image) : CountingReader(image.size()), image_(image) {}
     void fill(u64 offset, u8* buffer, u64 n) override {
         std::memcpy(buffer, image_.data() + offset, static_cast<std::size_t>(n));
     }
     const u8* data() const { return reinterpret_cast<const u8*>(image_.data()); }
 
 private:
-    std::string image_;
+    const std::string& image_;
 };
 
 // Random bytes computed where they are read: word w of the source is a mix of
@@ -98,28 +116,44 @@ private:
     u64 seed_;
 };
 
+// How long a case may run before it stops (--hostile_cap_s); 0: as long as it takes.
+u64 capSeconds = 120;
+
 struct Tally : cbr::Scanner::Callback {
     void found(const cbr::FileInfo& info) override {
         ++files;
         foundBytes += info.getSize();
+        sizes.push_back(info.getSize());
+    }
+    void shortened(std::size_t nth, u64 size) override {
+        foundBytes -= sizes[nth] - size;
+        sizes[nth] = size;
     }
     u64 files = 0;
     u64 foundBytes = 0;
+    std::vector<u64> sizes;
+    u64 carved = 0; // bytes of the source scanned before the end or the cap
 };
 
 // The scan as the sector scan drives it, over `data` (the source's bytes, read
-// in order) with the source's reader under the windows.
+// in order) with the source's reader under the windows; it stops at the cap.
 Tally carve(CountingReader& source, const std::function<const u8*(u64 at, u64 n)>& data) {
     cbr::FileModuleRegistry registry;
     cbr::Scanner scanner(source, &registry);
     Tally tally;
     scanner.loadPatterns(HB_SOURCE_DIR "/lib/cbr.files", &tally);
     const u64 size = static_cast<u64>(source.getSize());
-    for (u64 at = 0; at < size; at += SECTOR) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(capSeconds);
+    u64 at = 0;
+    for (; at < size; at += SECTOR) {
+        if (capSeconds != 0 && at % (64 * SECTOR) == 0 &&
+            std::chrono::steady_clock::now() > deadline)
+            break;
         const u64 available = std::min((LOOK_AHEAD + 1) * SECTOR, size - at);
         scanner.processSector(at, data(at, available), static_cast<u32>(available));
     }
-    scanner.finish(size);
+    scanner.finish(at);
+    tally.carved = at;
     return tally;
 }
 
@@ -127,17 +161,29 @@ void report(benchmark::State& state, const Tally& tally, const CountingReader& s
     const double size = static_cast<double>(source.getSize());
     state.counters["files"] = static_cast<double>(tally.files);
     state.counters["found/size"] = static_cast<double>(tally.foundBytes) / size;
+    state.counters["found_MiB"] = static_cast<double>(tally.foundBytes) / MIB;
     state.counters["reads"] = static_cast<double>(source.reads);
     state.counters["read/size"] = static_cast<double>(source.bytes) / size;
+    state.counters["read_MiB"] = static_cast<double>(source.bytes) / MIB;
+    if (tally.carved < static_cast<u64>(source.getSize()))
+        state.SetLabel(">" + std::to_string(capSeconds) + " s: stopped after " +
+                       std::to_string(tally.carved / 1024) + " KiB");
 }
 
 void carveImage(benchmark::State& state, const std::string& image) {
+    u64 carved = 0;
     for (auto _ : state) {
         ImageReader source(image);
+        bench::resetPeakResident();
+        const long before = bench::peakResidentKiB();
         const Tally tally = carve(source, [&](u64 at, u64) { return source.data() + at; });
+        const long peak = bench::peakResidentKiB();
+        carved += tally.carved;
         report(state, tally, source);
+        state.counters["peak_MiB"] = static_cast<double>(peak) / 1024;
+        state.counters["rise_MiB"] = static_cast<double>(peak - before) / 1024;
     }
-    state.SetBytesProcessed(static_cast<i64>(state.iterations() * image.size()));
+    state.SetBytesProcessed(static_cast<i64>(carved));
 }
 
 void carveHostile(benchmark::State& state, const std::string& kind, hostile::Ending ending,
@@ -202,33 +248,56 @@ int writeImage(int argc, char** argv) {
     return out ? 0 : 1;
 }
 
+// One case: the image of `kind` at `mib` MiB, and with the chains ending
+// properly where the kind has such an ending.
+void addHostile(const std::string& kind, u64 mib) {
+    const std::vector<std::string> ending = hostile::endingKinds();
+    const std::string size = "/" + std::to_string(mib) + "MiB";
+    benchmark::RegisterBenchmark(("BM_Hostile/" + kind + size).c_str(), carveHostile, kind,
+                                 hostile::Ending::NEVER, mib)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1);
+    if (std::find(ending.begin(), ending.end(), kind) != ending.end())
+        benchmark::RegisterBenchmark(("BM_HostileEnded/" + kind + size).c_str(), carveHostile, kind,
+                                     hostile::Ending::AT_THE_END, mib)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--write")
         return writeImage(argc, argv);
     u64 mib = 16;
+    bool large = false;
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("--hostile_mib=", 0) == 0)
             mib = std::strtoull(arg.c_str() + 14, nullptr, 10);
+        else if (arg.rfind("--hostile_cap_s=", 0) == 0)
+            capSeconds = std::strtoull(arg.c_str() + 16, nullptr, 10);
+        else if (arg == "--hostile_large")
+            large = true;
         else
             args.push_back(argv[i]);
     }
-    for (const std::string& kind : hostile::kinds()) {
-        benchmark::RegisterBenchmark(("BM_Hostile/" + kind).c_str(), carveHostile, kind,
-                                     hostile::Ending::NEVER, mib)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Iterations(1);
+    // Each of the 17 root elements has a closing tag of its own to search for:
+    // 2 MiB of those documents ask as much of the text module as 16 of the others.
+    for (const std::string& kind : hostile::kinds())
+        addHostile(kind, kind == "xml-roots" ? 2 : mib);
+    addHostile("png", 64);
+    for (const char* kind : {"lzh", "rar", "arj", "zip", "mov"})
+        addHostile(kind, 1);
+    addHostile("mrw", 129);
+    if (large) {
+        for (const u64 size : {128, 1024})
+            for (const std::string& kind : hostile::kinds())
+                addHostile(kind, size);
     }
-    for (const std::string& kind : hostile::endingKinds())
-        benchmark::RegisterBenchmark(("BM_HostileEnded/" + kind).c_str(), carveHostile, kind,
-                                     hostile::Ending::AT_THE_END, mib)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Iterations(1);
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data()))

@@ -97,6 +97,7 @@ void BM_ScannerProcessSector(benchmark::State& state) {
         struct Count : cbr::Scanner::Callback {
             u64* n;
             void found(const cbr::FileInfo&) override { ++*n; }
+            void shortened(std::size_t, u64) override {}
         } count;
         count.n = &files;
         scanner.loadPatterns(HB_SOURCE_DIR "/lib/cbr.files", &count);

@@ -30,23 +30,14 @@ public:
     // one scan, what its searches and walks found out (WalkMemory for walks):
     // later hits inside that stretch do not read it again, so a source full of
     // headers without ends is still scanned at full speed. The answers stay
-    // those of analyze(), but that a hit whose walk joins the path of a file
-    // the module found earlier is a part of that file and answered false. `at`
-    // is the window's place on the source; the scanner asks for one memory per
-    // module and scan.
+    // those of analyze(). `at` is the window's place on the source; the
+    // scanner asks for one memory per module and scan.
     virtual std::unique_ptr<ScanMemory> newScanMemory() const { return nullptr; }
     virtual bool analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
         (void)at;
         (void)memory;
         return analyze(file, info);
     }
-
-    // A module whose files are chains of members (an archive's members, a
-    // movie's atoms) answers true: a later hit inside a file it found is one of
-    // that file's members, found with it, and the scanner does not offer it
-    // again. Otherwise each of them would be carved once more as the rest of
-    // the same chain.
-    virtual bool ownsHitsInsideItsFiles() const { return false; }
 
     virtual ~FileModule() = default;
 };

@@ -1,6 +1,7 @@
 #include "cbr/FileModuleArj.h"
 
 #include "cbr/ByteSource.h"
+#include "cbr/WalkMemory.h"
 #include "core/Array.h"
 #include "core/DateTime.h"
 #include "core/FileNames.h"
@@ -43,20 +44,21 @@ bool isBasicSize(u32 size) {
 }
 
 // Steps p over the extended headers that start there: each a u16 size, that
-// many bytes and a CRC32; a size of 0 ends them. False when a size lies past
-// the window, or when there are more than any archiver writes: on other bytes
-// the sizes lead anywhere, and a size of 0 may come only after megabytes.
-bool skipExtendedHeaders(ByteSource& src, u64& p) {
+// many bytes and a CRC32; a size of 0 ends them (NEXT). STOPS when a size lies
+// past the window or cannot be read, ENDS when there are more than any
+// archiver writes: on other bytes the sizes lead anywhere, and a size of 0 may
+// come only after megabytes.
+ChainLink skipExtendedHeaders(ByteSource& src, u64& p) {
     for (u32 n = 0; n <= MAX_EXTENDED_HEADERS; ++n) {
         u16 size = 0;
         if (!src.le16(p, size))
-            return false;
+            return ChainLink::STOPS;
         p += 2;
         if (size == 0)
-            return true;
+            return ChainLink::NEXT;
         p += u64(size) + 4;
     }
-    return false;
+    return ChainLink::ENDS;
 }
 
 // Whether the basic header at 0 (its id, size, the header and its CRC32) is
@@ -70,32 +72,34 @@ bool basicHeaderIsSound(ByteSource& src, u16 basicSize) {
     return crc == getLE32(header.data(), OFF_BASIC_HEADER + basicSize);
 }
 
-// The members after the main header, from p. Each complete member moves p past
-// its data; the empty header moves it past itself. A member whose data runs
-// past the window is not counted, so that the size never claims bytes the
+// One member at p: a complete member moves p past its data, and the empty
+// header ends the archive after itself. A member whose data runs past the
+// window ends the archive before it, so that the size never claims bytes the
 // window does not have: a cut archive ends with its last whole member.
-void walkMembers(ByteSource& src, u64& p) {
-    for (;;) {
-        u8 head[4];
-        if (!src.read(p, head, sizeof head) || head[0] != HEADER_ID[0] || head[1] != HEADER_ID[1])
-            return;
-        const u16 basicSize = getLE16(head, OFF_BASIC_SIZE);
-        if (basicSize == 0) {
-            p += sizeof head;
-            return;
-        }
-        if (!isBasicSize(basicSize))
-            return;
-        u32 compressed = 0;
-        if (!src.le32(p + OFF_COMPRESSED_SIZE, compressed))
-            return;
-        u64 next = p + basicSize + HEADER_OVERHEAD;
-        if (!skipExtendedHeaders(src, next))
-            return;
-        if (next > src.size() || compressed > src.size() - next)
-            return;
-        p = next + compressed;
+ChainLink stepMember(ByteSource& src, u64& p, u64& end) {
+    end = p;
+    u8 head[4];
+    if (!src.read(p, head, sizeof head))
+        return ChainLink::STOPS;
+    if (head[0] != HEADER_ID[0] || head[1] != HEADER_ID[1])
+        return ChainLink::ENDS;
+    const u16 basicSize = getLE16(head, OFF_BASIC_SIZE);
+    if (basicSize == 0) {
+        end = p + sizeof head;
+        return ChainLink::ENDS;
     }
+    if (!isBasicSize(basicSize))
+        return ChainLink::ENDS;
+    u32 compressed = 0;
+    if (!src.le32(p + OFF_COMPRESSED_SIZE, compressed))
+        return ChainLink::STOPS;
+    u64 next = p + basicSize + HEADER_OVERHEAD;
+    if (const ChainLink link = skipExtendedHeaders(src, next); link != ChainLink::NEXT)
+        return link;
+    if (next > src.size() || compressed > src.size() - next)
+        return ChainLink::STOPS;
+    p = next + compressed;
+    return ChainLink::NEXT;
 }
 
 // The archive's name as stored in the main header when it ends in ".arj" (any
@@ -133,7 +137,17 @@ bool FileModuleArj::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleArj::analyze(dt::Reader& file, FileInfo& info) {
-    ByteSource src(file);
+    return analyzeInScan(file, info, 0, nullptr);
+}
+
+std::unique_ptr<ScanMemory> FileModuleArj::newScanMemory() const {
+    return std::make_unique<WalkMemory>();
+}
+
+bool FileModuleArj::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
+    // Small blocks: the walk steps from member to member over their data, and
+    // a hit whose walk soon joins a remembered one reads little.
+    ByteSource src(file, 4096);
     // A small archive at the very end of the source has fewer than 260 bytes
     // in its window; it is read as far as it goes.
     u8 header[MAIN_HEADER_READ];
@@ -145,15 +159,18 @@ bool FileModuleArj::analyze(dt::Reader& file, FileInfo& info) {
         return false;
 
     u64 p = u64(basicSize) + HEADER_OVERHEAD;
-    if (!skipExtendedHeaders(src, p))
+    if (skipExtendedHeaders(src, p) != ChainLink::NEXT)
         return false;
     const u64 membersStart = p;
-    walkMembers(src, p);
-    if (p == membersStart)
+    u64 end = 0;
+    if (!walkChain(
+            dynamic_cast<WalkMemory*>(memory), at, src.size(), membersStart,
+            [&](u64& q, u64& e) { return stepMember(src, q, e); }, end) ||
+        end == membersStart)
         return false;
 
     info.clear();
-    info.setSize(p);
+    info.setSize(end);
     info.setType("arj");
     const std::string name = archiveName(header, length);
     if (!name.empty())

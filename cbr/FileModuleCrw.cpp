@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <vector>
 
 namespace cbr {
@@ -25,6 +26,8 @@ constexpr u64 CHUNK = 65536;
 // Real CRW files are several megabytes; the search for a root directory starts
 // here so that the small directories inside the heap are not taken for it.
 constexpr u64 MIN_FILE_END = 500000;
+// Files start at sector starts, where the hits are.
+constexpr u64 SECTOR_BYTES = 512;
 
 constexpr u16 TAG_RAW_DATA = 0x2005;
 constexpr u16 TAG_JPEG_IMAGE = 0x2007;
@@ -41,19 +44,22 @@ struct Found {
     bool hasPreview = false;
 };
 
-// What the module keeps for one scan: how far the search for root directories
-// got, and the directories it met there that close files starting later (at a
-// later hit). A search from such a hit then needs only the stretch beyond.
-class CrwMemory : public ScanMemory {
-public:
-    static constexpr std::size_t MAX_KEPT = 4096;
+// What the module keeps for one scan, for each byte order: how far the search
+// for root directories got, and the directories it met there that close files
+// starting at a later sector (a later hit). A search from such a hit then
+// needs only the stretch beyond. Of the directories of one start, the first
+// two past the least size of a file are all that searches ask for: the end,
+// and whether another comes soon behind it.
+struct CrwStretch {
     u64 from = 0; // every candidate offset word q in [from, to) was examined
     u64 to = 0;
-    std::vector<Found> later;
-    // The byte order the stretch was read in: another order reads other values.
-    bool little = true;
-    // False once a directory could not be kept: the stretch must then be read again.
-    bool complete = true;
+    std::map<u64, std::vector<Found>> later; // by the file's start, on the source
+};
+
+class CrwMemory : public ScanMemory {
+public:
+    // Another byte order reads other values: each has its own stretch.
+    CrwStretch orders[2];
 };
 
 // Calls take(found) for each root directory with raw data whose offset word
@@ -107,29 +113,32 @@ void rootDirectoriesAt(const u8* buffer, u64 bufferStart, u64 q, bool little, Ta
 // The first file end in (begin, end] at which a root directory with raw data
 // closes the file that starts at the window's start. The window is read once,
 // in chunks, each with the bytes before it that its first candidates need.
-// Directories that close files starting later go to the memory, and a stretch
-// the memory has examined already is not read again.
-bool findRootDirectory(ByteSource& src, u64 begin, u64 end, bool little, u64 at, CrwMemory& memory,
+// Directories that close files starting at later sectors go to the memory, and
+// a stretch the memory has examined already is not read again.
+bool findRootDirectory(ByteSource& src, u64 begin, u64 end, bool little, u64 at, CrwStretch& memory,
                        Found& found) {
     if (begin < LOOK_BACK || begin >= end)
         return false;
     u64 q = begin - 3;
     const u64 qEnd = end - 3; // q + 4 <= end
-    if (memory.complete && memory.little == little && memory.from <= at + q && at + q < memory.to) {
-        for (const Found& f : memory.later) {
-            if (f.start == at && f.end - 4 >= at + q && f.end - 4 < at + qEnd) {
-                found = f;
-                found.end -= at;
-                found.start = 0;
-                return true;
+    if (memory.from <= at + q && at + q <= memory.to) {
+        while (!memory.later.empty() && memory.later.begin()->first < at)
+            memory.later.erase(memory.later.begin());
+        const auto known = memory.later.find(at);
+        if (known != memory.later.end()) {
+            for (const Found& f : known->second) {
+                if (f.end - 4 >= at + q && f.end - 4 < at + qEnd) {
+                    found = f;
+                    found.end -= at;
+                    found.start = 0;
+                    return true;
+                }
             }
         }
         q = memory.to - at;
     } else {
         memory.from = at + q;
         memory.later.clear();
-        memory.complete = true;
-        memory.little = little;
     }
     memory.to = at + q;
     if (q >= qEnd)
@@ -152,13 +161,15 @@ bool findRootDirectory(ByteSource& src, u64 begin, u64 end, bool little, u64 at,
                 if (f.start == 0 && !closes) {
                     found = f;
                     closes = true;
-                } else if (f.start > 0 && memory.later.size() < CrwMemory::MAX_KEPT) {
-                    Found later = f;
-                    later.start += at;
-                    later.end += at;
-                    memory.later.push_back(later);
-                } else if (f.start > 0) {
-                    memory.complete = false;
+                } else if (f.start > 0 && (at + f.start) % SECTOR_BYTES == 0 &&
+                           f.end >= f.start + MIN_FILE_END + 1) {
+                    std::vector<Found>& ends = memory.later[at + f.start];
+                    if (ends.size() < 2 && (ends.empty() || ends.back().end < at + f.end)) {
+                        Found later = f;
+                        later.start += at;
+                        later.end += at;
+                        ends.push_back(later);
+                    }
                 }
             });
             memory.to = at + q + 1;
@@ -215,15 +226,17 @@ bool FileModuleCrw::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
     u8 order = 0;
     if (file.getSize() < 1 || !file.read(0, &order, 1))
         return false;
-    ByteSource src(file);
+    // Small blocks: a hit whose search the memory answers reads little.
+    ByteSource src(file, 4096);
     const bool little = order == 'I';
     Found found;
-    if (!findRootDirectory(src, MIN_FILE_END, src.size(), little, at, memory, found))
+    CrwStretch& stretch = memory.orders[little ? 0 : 1];
+    if (!findRootDirectory(src, MIN_FILE_END, src.size(), little, at, stretch, found))
         return false;
     // Bytes of the picture data can pass for a root directory; when another one
     // ends within 64 KB behind the first, it is the real end.
     const u64 first = found.end;
-    findRootDirectory(src, first, std::min(first + CHUNK, src.size()), little, at, memory, found);
+    findRootDirectory(src, first, std::min(first + CHUNK, src.size()), little, at, stretch, found);
     store(found, info);
     return true;
 }

@@ -25,26 +25,44 @@ constexpr bool endsScan(u8 next) {
 enum State : u8 { AT_MARKER, AT_SCAN };
 
 // The position of the FF of the marker that ends the entropy-coded data that
-// starts at p, or NOT_FOUND when the window ends first (`cut`) or a read fails.
-u64 findScanEnd(ByteSource& src, u64 p, bool& cut) {
+// starts at `from`, or NOT_FOUND when the window ends first (`cut`) or a read
+// fails. The scan's notes (null: none) on the window at `at` say where earlier
+// searches found no marker.
+u64 findScanEnd(ByteSource& src, u64 at, u64 from, bool& cut, SearchMemory* known) {
+    u64 p = from;
+    if (known != nullptr) {
+        bool marker = false;
+        p = known->skip(at + from, marker) - at;
+        if (marker) {
+            cut = !src.has(p, 2);
+            return cut ? ByteSource::NOT_FOUND : p;
+        }
+    }
     // buffer[0] is the byte before the current read, so that a pair split
-    // between two reads is seen; before the first read it cannot be FF.
+    // between two reads is seen; before the first read it needs no look: no
+    // marker starts in front of p.
     u8 buffer[1 + SCAN_READ];
     buffer[0] = 0;
     cut = true;
-    while (p < src.size()) {
+    u64 end = ByteSource::NOT_FOUND;
+    while (end == ByteSource::NOT_FOUND && p < src.size()) {
         const u64 n = std::min(SCAN_READ, src.size() - p);
         if (!src.read(p, buffer + 1, n)) {
             cut = false;
-            return ByteSource::NOT_FOUND;
+            break;
         }
-        for (u64 i = 0; i < n; ++i)
+        for (u64 i = 0; i < n && end == ByteSource::NOT_FOUND; ++i)
             if (buffer[i] == MARKER && endsScan(buffer[i + 1]))
-                return p + i - 1;
+                end = p + i - 1;
         buffer[0] = buffer[n];
         p += n;
     }
-    return ByteSource::NOT_FOUND;
+    // Without the byte after it, the last byte of what was read is unknown.
+    if (known != nullptr) {
+        const bool found = end != ByteSource::NOT_FOUND;
+        known->searched(at + from, at + (found ? end : std::max(from, p - 1)), found, at);
+    }
+    return end;
 }
 
 bool found(FileInfo& info, u64 size) {
@@ -81,7 +99,7 @@ bool FileModuleJpeg::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, Sca
         u64 p = place.at;
         if (place.state == AT_SCAN) {
             bool cut = false;
-            p = findScanEnd(src, p, cut);
+            p = findScanEnd(src, at, p, cut, walk.searches());
             if (p == ByteSource::NOT_FOUND)
                 return walk.readFailed(place, !cut);
             place = {p, place.steps + 1, AT_MARKER};

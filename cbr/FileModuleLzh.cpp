@@ -1,6 +1,7 @@
 #include "cbr/FileModuleLzh.h"
 
 #include "cbr/ByteSource.h"
+#include "cbr/WalkMemory.h"
 #include "core/Array.h"
 
 namespace cbr {
@@ -72,28 +73,41 @@ bool FileModuleLzh::check(const u8* sector, u32 size) {
 }
 
 bool FileModuleLzh::analyze(dt::Reader& file, FileInfo& info) {
-    ByteSource src(file);
-    const u64 end = src.size();
-    u64 p = 0;
-    while (p <= end && HEADER_TEST_SIZE <= end - p) {
+    return analyzeInScan(file, info, 0, nullptr);
+}
+
+std::unique_ptr<ScanMemory> FileModuleLzh::newScanMemory() const {
+    return std::make_unique<WalkMemory>();
+}
+
+bool FileModuleLzh::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
+    // Small blocks: the walk steps from member to member over their data, and
+    // a hit whose walk soon joins a remembered one reads little.
+    ByteSource src(file, 4096);
+    const u64 window = src.size();
+    // The closing zero byte is the archive's when the window still has it.
+    auto step = [&](u64& p, u64& end) {
+        end = p < window ? p + 1 : p;
+        if (p > window || HEADER_TEST_SIZE > window - p)
+            return ChainLink::STOPS;
         u8 h[HEADER_TEST_SIZE];
         if (!src.read(p, h, sizeof h))
-            return false;
+            return ChainLink::FAILED;
         if (!isLhaHeader(h))
-            break;
+            return ChainLink::ENDS;
         const u64 entry = headerLength(h) + getLE32(h, OFF_PACKED_SIZE);
-        if (entry > end - p)
-            break;
+        if (entry > window - p)
+            return ChainLink::STOPS;
         p += entry;
-    }
-    if (p == 0)
+        return ChainLink::NEXT;
+    };
+    u64 end = 0;
+    // Not one member: no archive.
+    if (!walkChain(dynamic_cast<WalkMemory*>(memory), at, window, 0, step, end) || end <= 1)
         return false;
-    // The closing zero byte, when the window still has it.
-    if (p < end)
-        p += 1;
 
     info.clear();
-    info.setSize(p);
+    info.setSize(end);
     info.setType("lzh");
     return true;
 }

@@ -54,10 +54,12 @@ bool FileModuleMov::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, Scan
     // The place's step count is the number of atoms before it.
     WalkMemory::Place place;
     u64 p = 0;
+    u64 atoms = 0;
     while (true) {
         if (walk.arrive(place) != WalkMemory::Next::GO_ON)
             return false;
         p = place.at;
+        atoms = static_cast<u64>(place.steps);
         if (p >= window || ATOM_HEADER >= window - p)
             break;
         u8 atom[ATOM_HEADER];
@@ -70,7 +72,7 @@ bool FileModuleMov::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, Scan
             // The last atom runs to the end of the file, which only the window
             // bounds: taking all of it keeps the media data whole.
             p = window;
-            ++place.steps;
+            ++atoms;
             break;
         }
         // The 64-bit form has a 16-byte header and the other one of 8: anything
@@ -95,14 +97,12 @@ bool FileModuleMov::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, Scan
         ++place.steps;
     }
     // Where the atoms end, a walk from a later hit counts its own atoms and
-    // its own size: the end is taken again by every walk that comes here.
-    const u64 atoms = static_cast<u64>(place.steps);
+    // its own size, and an atom that runs to the end of the file ends at its
+    // own window's end: the end is taken again by every walk that comes here.
+    walk.ended(End::HALTED, place);
     u8 brand[4];
-    if (atoms < MIN_ATOMS || p < MIN_FILE_SIZE || !src.read(BRAND_OFFSET, brand, sizeof brand)) {
-        walk.ended(End::HALTED, place);
+    if (atoms < MIN_ATOMS || p < MIN_FILE_SIZE || !src.read(BRAND_OFFSET, brand, sizeof brand))
         return false;
-    }
-    walk.ended(End::FOUND, place, p);
     const char* type = "mov";
     for (const char* mp4 : MP4_BRANDS)
         if (strncasecmp(reinterpret_cast<const char*>(brand), mp4, std::strlen(mp4)) == 0)

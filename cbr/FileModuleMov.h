@@ -2,8 +2,7 @@
 
 // QuickTime movies and MPEG-4 files: a walk over the top-level atoms gives the
 // size; the brand in the "ftyp" atom tells "mp4" from "mov". In a scan, the
-// module keeps the paths of its walks (WalkMemory), and a hit inside a movie it
-// found is one of that movie's atoms.
+// module keeps the paths of its walks (WalkMemory).
 
 #include "cbr/FileModule.h"
 
@@ -15,7 +14,6 @@ public:
     bool analyze(dt::Reader& file, FileInfo& info) override;
     std::unique_ptr<ScanMemory> newScanMemory() const override;
     bool analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) override;
-    bool ownsHitsInsideItsFiles() const override { return true; }
 };
 
 } // namespace cbr

@@ -1,9 +1,9 @@
 #include "cbr/FileModuleMpeg.h"
 
 #include "cbr/ByteSource.h"
+#include "cbr/WalkMemory.h"
 
 #include <algorithm>
-#include <deque>
 #include <vector>
 
 namespace cbr {
@@ -23,50 +23,29 @@ constexpr u64 MPEG1_PACK_SIZE = 12;
 constexpr u64 MPEG2_PACK_SIZE = 14;   // plus the stuffing bytes its last byte counts
 constexpr u64 PACKET_HEADER_SIZE = 6; // start code, u16 big-endian length
 
-constexpr u64 SECTOR_BYTES = 512;
+// The program stream walk's states: before its first packet, or after it. A
+// stream of packs without packets is no file, with them it is one.
+enum State : u8 { NO_PACKETS, PACKETS };
 
-// What the module keeps for one scan. A stream of packs without packets, or
-// video without its end code, is no file, and each of its sector-aligned
-// headers is a hit: without this every hit would read on to the end of its
-// window again.
-class MpegMemory : public ScanMemory {
-public:
-    // The end-code search of a video stream: no end code starts in [from, to).
-    u64 searchFrom = 0;
-    u64 searchTo = 0;
-    // The failed program-stream walk that got furthest: the sector starts it
-    // stepped on (the only places a hit can be), where it stopped and whether
-    // for good (on bytes that are no pack, packet or end code) or only at its
-    // window's end or an unreadable place.
-    std::deque<u64> walkSectors;
-    u64 walkStop = 0;
-    bool walkStoppedForGood = false;
-
-    // Whether a walk from `at` would step on an earlier failed walk's path
-    // from its first step: it would go the same way, packs only, to walkStop.
-    bool onFailedWalk(u64 at) {
-        while (!walkSectors.empty() && walkSectors.front() < at)
-            walkSectors.pop_front();
-        return !walkSectors.empty() && walkSectors.front() == at;
-    }
-};
-
-// The video stream's size: up to and with its sequence end code.
-bool searchVideoEnd(ByteSource& src, u64 at, MpegMemory& memory, u64& size) {
+// The video stream's size: up to and with its sequence end code. The scan's
+// notes (null: none) say where earlier searches found none. A stream of video
+// without its end code is no file, and each of its sector-aligned headers is a
+// hit: without them every hit would read on to the end of its window again.
+bool searchVideoEnd(ByteSource& src, u64 at, SearchMemory* known, u64& size) {
     u64 from = CODE_SIZE;
-    const bool known = memory.searchFrom <= at + from && at + from < memory.searchTo;
-    if (known)
-        from = memory.searchTo - at;
+    bool noted = false;
+    if (known != nullptr)
+        from = known->skip(at + CODE_SIZE, noted) - at;
     u64 searchedTo = from;
-    const u64 end = src.find(from, SEQUENCE_END, CODE_SIZE, ByteSource::NOT_FOUND, &searchedTo);
-    if (end != ByteSource::NOT_FOUND) {
-        size = end + CODE_SIZE;
-        return true;
-    }
-    if (!known)
-        memory.searchFrom = at + CODE_SIZE;
-    memory.searchTo = at + searchedTo;
-    return false;
+    const u64 end =
+        noted ? from : src.find(from, SEQUENCE_END, CODE_SIZE, ByteSource::NOT_FOUND, &searchedTo);
+    const bool found = end != ByteSource::NOT_FOUND;
+    if (known != nullptr)
+        known->searched(at + CODE_SIZE, at + (found ? end : searchedTo), found, at);
+    if (!found || !src.has(end, CODE_SIZE))
+        return false;
+    size = end + CODE_SIZE;
+    return true;
 }
 
 // The size of the program stream at the window's start. Packs and packets
@@ -74,71 +53,69 @@ bool searchVideoEnd(ByteSource& src, u64 at, MpegMemory& memory, u64& size) {
 // at the program end code, or where the bytes stop being a pack or a packet:
 // encoders often leave the end code out, and a search for it alone would read
 // on to the end of the window. False when not one packet was walked.
-bool walkProgramStream(ByteSource& src, u64 at, MpegMemory& memory, u64& size) {
-    u64 p = 0;
-    bool packets = false;
-    const bool resumed = memory.onFailedWalk(at);
-    if (resumed) {
-        if (memory.walkStoppedForGood)
+bool walkProgramStream(ByteSource& src, u64 at, WalkMemory* memory, u64& size) {
+    using End = WalkMemory::End;
+    WalkMemory::Walk walk(memory, at, src.size());
+    WalkMemory::Place place{0, 0, NO_PACKETS};
+    // Where the bytes stop being a stream: with packets behind, the file ends
+    // there, wherever the walk started.
+    auto ends = [&]() {
+        if (place.state == NO_PACKETS) {
+            walk.ended(End::FAILED, place);
             return false;
-        p = memory.walkStop - at;
-    }
-    std::vector<u64> sectors;
-    bool forGood = true;
-    while (true) {
-        if ((at + p) % SECTOR_BYTES == 0 && p != 0)
-            sectors.push_back(at + p);
-        u8 code[CODE_SIZE];
-        if (!src.read(p, code, CODE_SIZE)) {
-            forGood = false;
-            break;
         }
+        walk.ended(End::FOUND, place, place.at);
+        size = place.at;
+        return true;
+    };
+    // A read that failed: a last packet cut by the window's end keeps only the
+    // bytes that are there, which a walk with another window takes itself.
+    auto stops = [&](u64 p, u64 n) {
+        walk.readFailed(place, src.has(p, n));
+        if (place.state == NO_PACKETS)
+            return false;
+        size = std::min(place.at, src.size());
+        return true;
+    };
+    while (true) {
+        if (const auto next = walk.arrive(place); next != WalkMemory::Next::GO_ON) {
+            size = place.at;
+            return next == WalkMemory::Next::FOUND;
+        }
+        const u64 p = place.at;
+        u8 code[CODE_SIZE];
+        if (!src.read(p, code, CODE_SIZE))
+            return stops(p, CODE_SIZE);
         if (code[0] != 0 || code[1] != 0 || code[2] != 1 || code[3] < PROGRAM_END_ID)
-            break;
+            return ends();
         if (code[3] == PROGRAM_END_ID) {
+            walk.ended(End::FOUND, place, p + CODE_SIZE);
             size = p + CODE_SIZE;
             return true;
         }
         if (code[3] == PACK_ID) {
             u8 pack[MPEG2_PACK_SIZE];
-            if (!src.read(p, pack, MPEG1_PACK_SIZE)) {
-                forGood = false;
-                break;
-            }
+            if (!src.read(p, pack, MPEG1_PACK_SIZE))
+                return stops(p, MPEG1_PACK_SIZE);
             if ((pack[4] & 0xF0) == 0x20) {
-                p += MPEG1_PACK_SIZE;
+                place.at = p + MPEG1_PACK_SIZE;
             } else if ((pack[4] & 0xC0) != 0x40) {
-                break;
+                return ends();
             } else if (src.read(p, pack, MPEG2_PACK_SIZE)) {
-                p += MPEG2_PACK_SIZE + (pack[13] & 7);
+                place.at = p + MPEG2_PACK_SIZE + (pack[13] & 7);
             } else {
-                forGood = false;
-                break;
+                return stops(p, MPEG2_PACK_SIZE);
             }
-            continue;
+        } else {
+            u16 length = 0;
+            if (!src.be16(p + CODE_SIZE, length))
+                return stops(p + CODE_SIZE, 2);
+            place.at = p + PACKET_HEADER_SIZE + length;
+            if (code[3] != SYSTEM_HEADER_ID)
+                place.state = PACKETS;
         }
-        u16 length = 0;
-        if (!src.be16(p + CODE_SIZE, length)) {
-            forGood = false;
-            break;
-        }
-        p += PACKET_HEADER_SIZE + length;
-        if (code[3] != SYSTEM_HEADER_ID)
-            packets = true;
+        ++place.steps;
     }
-    if (packets) {
-        // A last packet cut by the window's end keeps only the bytes that are there.
-        size = std::min(p, src.size());
-        return true;
-    }
-    if (resumed || at + p > memory.walkStop) {
-        if (!resumed)
-            memory.walkSectors.clear();
-        memory.walkSectors.insert(memory.walkSectors.end(), sectors.begin(), sectors.end());
-        memory.walkStop = at + p;
-        memory.walkStoppedForGood = forGood;
-    }
-    return false;
 }
 
 } // namespace
@@ -153,23 +130,23 @@ bool FileModuleMpeg::analyze(dt::Reader& file, FileInfo& info) {
 }
 
 std::unique_ptr<ScanMemory> FileModuleMpeg::newScanMemory() const {
-    return std::make_unique<MpegMemory>();
+    return std::make_unique<WalkMemory>();
 }
 
 bool FileModuleMpeg::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
                                    ScanMemory* scanMemory) {
-    MpegMemory fresh;
-    MpegMemory& memory = memoryOr(scanMemory, fresh);
+    auto* memory = dynamic_cast<WalkMemory*>(scanMemory);
     // Read on its own, not through a block of the source: a hit that the memory
     // answers reads nothing more.
     u8 start[CODE_SIZE];
     if (file.getSize() < static_cast<i64>(CODE_SIZE) || !file.read(0, start, CODE_SIZE))
         return false;
-    ByteSource src(file);
+    // Small blocks: a hit whose walk soon joins a remembered one reads little.
+    ByteSource src(file, 4096);
     u64 size = 0;
     // A video stream has no lengths to step by: its end code is searched for.
     const bool found = startsWith(start, CODE_SIZE, SEQUENCE_HEADER, CODE_SIZE)
-                           ? searchVideoEnd(src, at, memory, size)
+                           ? searchVideoEnd(src, at, memory ? &memory->searches() : nullptr, size)
                            : walkProgramStream(src, at, memory, size);
     if (!found)
         return false;

@@ -1,7 +1,6 @@
 #include "cbr/FileModuleText.h"
 
-#include "cbr/ByteSource.h"
-#include "cbr/WalkMemory.h"
+#include "cbr/ClosingTags.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,7 +12,6 @@ namespace cbr {
 namespace {
 
 constexpr u32 BLOCK_SIZE = 512;
-constexpr u32 MAX_TAG_LENGTH = 64;
 // After the closing tag: at most this many line-end or blank bytes belong to it.
 constexpr u32 MAX_TRAILING_BYTES = 2;
 
@@ -42,83 +40,21 @@ bool startsWithNoCase(const u8* text, u32 length, const char* word) {
     return n <= length && equalsNoCase(text, word, n);
 }
 
-bool isNameByte(u8 c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' ||
-           c == '-' || c == '+';
-}
-
 bool isTrailingByte(u8 c) {
     return c == '\n' || c == '\r' || c == ' ';
 }
 
-// Index of the tag (given in lower case) in text[from, length), in any case;
-// length when it is not there.
-u32 findNoCase(const u8* text, u32 from, u32 length, const std::string& tag) {
-    if (from > length)
-        return length;
-    const u8* end = text + length;
-    const u8* at = std::search(text + from, end, tag.begin(), tag.end(),
-                               [](u8 a, char b) { return lower(a) == static_cast<u8>(b); });
-    return static_cast<u32>(at - text);
-}
-
-// Tab, line feed, carriage return, 0x20 to 0x7E and 0x80 to 0xFF.
-bool isTextByte(u8 byte) {
-    return byte == 0x09 || byte == 0x0A || byte == 0x0D || (byte >= 0x20 && byte != 0x7F);
-}
-
-using End = WalkMemory::End;
-
-// Up to `size` bytes at offset (cut at the window's end) into buffer; count is
-// the number of text bytes they start with. False when offset lies at or past
-// the window's end (CUT), the read fails (HALTED), or the block starts with a
-// non-text byte (FAILED), with `why`.
-bool readTextBlock(ByteSource& src, u64 offset, u8* buffer, u32 size, u32& count, End& why) {
-    why = End::CUT;
-    if (offset >= src.size())
-        return false;
-    size = static_cast<u32>(std::min<u64>(size, src.size() - offset));
-    why = End::HALTED;
-    if (!src.read(offset, buffer, size))
+// Up to BLOCK_SIZE bytes at the window's start into buffer, read on their own:
+// a hit whose search the scan's notes answer reads little more; count is the
+// number of text bytes they start with. False when the window is empty, the
+// read fails, or the block starts with a non-text byte.
+bool readFirstBlock(dt::Reader& file, u8* buffer, u32& count) {
+    const u32 size = static_cast<u32>(std::min<i64>(BLOCK_SIZE, file.getSize()));
+    if (size == 0 || !file.read(0, buffer, size))
         return false;
     count = static_cast<u32>(std::find_if_not(buffer, buffer + size, isTextByte) - buffer);
-    why = End::FAILED;
     return count > 0;
 }
-
-// What the searches of one scan found out about a closing tag. The searches
-// read the text block by block on the sectors' grid, so a search from a later
-// hit would read the same blocks from its own first one on: where an earlier
-// search looked in vain, its answer is known.
-struct TagSearch {
-    std::string tag;
-    u64 from = 0;  // where the search began, on the source
-    u64 block = 0; // the block it read last, on the source
-    End end = End::FAILED;
-    u64 tagAt = 0;     // FOUND: where the tag stood
-    u64 windowEnd = 0; // of that search's window, on the source
-};
-
-class TextMemory : public ScanMemory {
-public:
-    // The search for `tag` kept, or a new one (with from > block: nothing known).
-    TagSearch& searchFor(const std::string& tag) {
-        for (TagSearch& s : searches_)
-            if (s.tag == tag)
-                return s;
-        // Documents of a scan end in few different tags; the oldest goes.
-        if (searches_.size() == MAX_TAGS)
-            searches_.erase(searches_.begin());
-        searches_.push_back(TagSearch());
-        searches_.back().tag = tag;
-        searches_.back().from = ~u64(0);
-        return searches_.back();
-    }
-
-private:
-    static constexpr std::size_t MAX_TAGS = 16;
-    std::vector<TagSearch> searches_;
-};
 
 // The first tag of the text, "<!" constructs skipped: its name (letters, digits,
 // ':', '-', '+', possibly empty) and the index of the blank or '>' that ends it.
@@ -163,20 +99,16 @@ bool FileModuleText::analyze(dt::Reader& file, FileInfo& info) {
 }
 
 std::unique_ptr<ScanMemory> FileModuleText::newScanMemory() const {
-    return std::make_unique<TextMemory>();
+    return std::make_unique<ClosingTags>();
 }
 
 bool FileModuleText::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
                                    ScanMemory* scanMemory) {
-    TextMemory fresh;
-    TextMemory& memory = memoryOr(scanMemory, fresh);
-    ByteSource src(file);
-    // One block of text and, in front of it, the tail of the block before, so
-    // that a closing tag split between two blocks is still found.
-    u8 buffer[MAX_TAG_LENGTH + BLOCK_SIZE];
+    ClosingTags fresh;
+    ClosingTags& memory = memoryOr(scanMemory, fresh);
+    u8 buffer[BLOCK_SIZE];
     u32 count = 0;
-    End why = End::FAILED;
-    if (!readTextBlock(src, 0, buffer, BLOCK_SIZE, count, why))
+    if (!readFirstBlock(file, buffer, count))
         return false;
 
     const bool xml = startsWithNoCase(buffer, count, XML_START);
@@ -190,74 +122,19 @@ bool FileModuleText::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at,
         from = XML_START_LENGTH + position + 1;
     }
     std::string tag = "</" + root + ">";
-    if (tag.size() > MAX_TAG_LENGTH)
+    if (tag.size() > ClosingTags::MAX_TAG_LENGTH)
         return false;
     std::transform(tag.begin(), tag.end(), tag.begin(),
                    [](char c) { return static_cast<char>(lower(static_cast<u8>(c))); });
-    const u32 tagLength = static_cast<u32>(tag.size());
 
-    u64 blockOffset = 0; // where the block at buffer + kept lies in the window
-    u32 kept = 0;        // bytes of the block before, in front of it
-    TagSearch& known = memory.searchFor(tag);
-    const u64 windowEnd = at + src.size();
-    const bool covered = known.from <= at + from;
-    if (covered && known.end == End::FOUND && known.tagAt >= at + from)
-        return false; // the rest of a document found from an earlier hit
-    if (covered && known.end != End::FOUND && at < known.block) {
-        if (known.end == End::FAILED || (known.end == End::CUT && windowEnd <= known.windowEnd))
-            return false;
-        // Its blocks up to the last one were text without the tag: the search
-        // goes on from there, with the tail of the block before.
-        blockOffset = known.block - at;
-        known.windowEnd = windowEnd;
-        if (!src.read(blockOffset - tagLength, buffer, tagLength)) {
-            known.end = End::HALTED;
-            return false;
-        }
-        if (!readTextBlock(src, blockOffset, buffer + tagLength, BLOCK_SIZE, count, why)) {
-            known.end = why;
-            return false;
-        }
-        kept = tagLength;
-        from = 0;
-    } else {
-        known.from = at + from;
-    }
-
-    u64 end = 0;
-    for (;;) {
-        const u32 length = kept + count;
-        const u32 tagAt = findNoCase(buffer, from, length, tag);
-        if (tagAt < length) {
-            end = blockOffset - kept + tagAt + tagLength;
-            known.end = End::FOUND;
-            known.tagAt = at + end - tagLength;
-            break;
-        }
-        known.block = at + blockOffset;
-        known.windowEnd = windowEnd;
-        if (count < BLOCK_SIZE) {
-            // A block cut by the window's end with text to its last byte may go
-            // on in a window that ends later.
-            known.end = blockOffset + count == src.size() ? End::CUT : End::FAILED;
-            return false;
-        }
-        std::memmove(buffer, buffer + length - tagLength, tagLength);
-        kept = tagLength;
-        from = 0;
-        blockOffset += BLOCK_SIZE;
-        if (!readTextBlock(src, blockOffset, buffer + kept, BLOCK_SIZE, count, why)) {
-            known.block = at + blockOffset;
-            known.end = why;
-            return false;
-        }
-    }
-    for (u32 i = 0; i < MAX_TRAILING_BYTES; ++i) {
-        u8 c = 0;
-        if (!src.u8At(end, c) || !isTrailingByte(c))
-            break;
-        ++end;
-    }
+    const u64 tagAt = memory.find(file, at, from, tag);
+    if (tagAt == ClosingTags::NOT_FOUND)
+        return false;
+    u64 end = tagAt + tag.size();
+    u8 trailing[MAX_TRAILING_BYTES];
+    const u64 n = std::min<u64>(MAX_TRAILING_BYTES, static_cast<u64>(file.getSize()) - end);
+    if (file.read(static_cast<i64>(end), trailing, static_cast<i64>(n)))
+        end += std::find_if_not(trailing, trailing + n, isTrailingByte) - trailing;
 
     info.clear();
     info.setSize(end);

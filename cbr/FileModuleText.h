@@ -4,9 +4,7 @@
 // the root element ("</html>" for HTML), compared in any case, with up to two
 // line-end or blank bytes after it. A byte that is no text byte before the
 // closing tag means the document was not found whole. In a scan, the module
-// keeps what its searches for each closing tag found out, and a hit inside a
-// document it found (whose search would find the same closing tag) is part of
-// that document.
+// keeps the closing tags its searches read past (ClosingTags).
 
 #include "cbr/FileModule.h"
 

@@ -605,12 +605,11 @@ bool readTiffHeader(const u8* h, bool& little, u32& firstIfd) {
 }
 
 // What the module keeps for one scan: the walks over MRW blocks, and those of
-// the JPEG module over previews embedded in maker notes, which are answered
-// with their sizes (they are parts of the raw files, not files of their own).
+// the JPEG module over previews embedded in maker notes.
 class TiffMemory : public ScanMemory {
 public:
     WalkMemory mrwBlocks;
-    WalkMemory jpegWalks{false};
+    WalkMemory jpegWalks;
 };
 
 // The block area of an MRW file, up to `total`: the sensor size from its PRD

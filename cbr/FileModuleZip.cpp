@@ -46,10 +46,13 @@ constexpr u32 ZIP64_LOCATOR_SIZE = 20;
 constexpr u32 END_SIZE = 22;
 constexpr u32 END_OFF_COMMENT_LENGTH = 0x14;
 
-// The search for the header after data whose length the local header lacks.
+// The search for the header after data whose length the local header lacks:
+// it reads SEARCH_STEP bytes at a time, and gives up once it went past
+// SEARCH_LIMIT bytes without one, that is past the whole step it was in.
 constexpr u32 SEARCH_STEP = 65536;
 constexpr u32 SEARCH_READ = SEARCH_STEP + 3;
 constexpr u64 SEARCH_LIMIT = 0x9FFFFF;
+constexpr u64 SEARCH_SPAN = (SEARCH_LIMIT / SEARCH_STEP + 1) * SEARCH_STEP;
 
 using End = WalkMemory::End;
 
@@ -78,30 +81,54 @@ bool isNextHeader(const u8* b) {
     return b[0] == 'P' && b[1] == 'K' && ((b[2] == 3 && b[3] == 4) || (b[2] == 1 && b[3] == 2));
 }
 
-// From p, the next local or central header signature; p moves to it.
-bool findNextHeader(ByteSource& src, u64& p, End& why) {
-    std::vector<u8> buffer(SEARCH_READ);
-    for (u64 at = p;; at += SEARCH_STEP) {
-        if (at - p > SEARCH_LIMIT) {
+// From p, the next local or central header signature within SEARCH_SPAN; p
+// moves to it. The scan's notes (null: none) on the window at `at` say where
+// earlier searches found none.
+bool findNextHeader(ByteSource& src, u64 at, u64& p, End& why, SearchMemory* known) {
+    const u64 from = p;
+    const u64 limit = from + SEARCH_SPAN;
+    u64 pos = from;
+    bool header = false;
+    if (known != nullptr)
+        pos = known->skip(at + from, header) - at;
+    std::vector<u8> buffer;
+    while (!header) {
+        if (pos >= limit) {
             why = End::FAILED;
-            return false;
+            break;
         }
-        if (at > src.size() || src.size() - at < 4) {
+        if (pos > src.size() || src.size() - pos < 4) {
             why = End::CUT;
-            return false;
+            break;
         }
-        const u32 n = static_cast<u32>(std::min<u64>(SEARCH_READ, src.size() - at));
-        if (!src.read(at, buffer.data(), n)) {
+        const u64 n = std::min<u64>({SEARCH_READ, src.size() - pos, limit - pos + 3});
+        buffer.resize(SEARCH_READ);
+        if (!src.read(pos, buffer.data(), n)) {
             why = End::HALTED;
-            return false;
+            break;
         }
-        for (u32 i = 0; i + 4 <= n; ++i) {
-            if (isNextHeader(&buffer[i])) {
-                p = at + i;
-                return true;
-            }
-        }
+        u64 i = 0;
+        while (i + 4 <= n && !isNextHeader(&buffer[i]))
+            ++i;
+        header = i + 4 <= n;
+        pos += header ? i : n - 3;
     }
+    if (known != nullptr)
+        known->searched(at + from, at + std::min(pos, limit), header, at);
+    if (!header)
+        return false;
+    // A header noted by a search with a longer window must lie inside this
+    // one, and a search from here would have given up before one too far on.
+    if (pos >= limit) {
+        why = End::FAILED;
+        return false;
+    }
+    if (pos > src.size() || src.size() - pos < 4) {
+        why = End::CUT;
+        return false;
+    }
+    p = pos;
+    return true;
 }
 
 // The packed size of a member whose local header leaves it to the zip64 extra
@@ -130,7 +157,7 @@ bool zip64CompressedSize(ByteSource& src, u64 extraStart, const u8* header, u64&
 
 // One local file header at p and its data: p moves to the next record head,
 // whose kind it gives.
-bool stepLocal(ByteSource& src, u64& p, u16& kind, End& why) {
+bool stepLocal(ByteSource& src, u64 at, u64& p, u16& kind, End& why, SearchMemory* known) {
     u8 h[LOCAL_SIZE];
     if (!src.read(p, h, sizeof h)) {
         why = failedRead(src, p, sizeof h);
@@ -139,7 +166,7 @@ bool stepLocal(ByteSource& src, u64& p, u16& kind, End& why) {
     const u64 extraStart = p + LOCAL_SIZE + getLE16(h, LOCAL_OFF_NAME_LENGTH);
     p = extraStart + getLE16(h, LOCAL_OFF_EXTRA_LENGTH);
     if (getLE16(h, LOCAL_OFF_FLAGS) & FLAG_DATA_DESCRIPTOR) {
-        if (!findNextHeader(src, p, why))
+        if (!findNextHeader(src, at, p, why, known))
             return false;
     } else {
         u64 compressed = getLE32(h, LOCAL_OFF_COMPRESSED);
@@ -161,7 +188,7 @@ bool stepLocal(ByteSource& src, u64& p, u16& kind, End& why) {
 // The records after the local file headers, from the record head at p to the
 // end of the end-of-central-directory record and its comment: the archive's
 // size, or why it has none.
-bool walkDirectory(ByteSource& src, u64 p, u64& size, End& why) {
+bool walkDirectory(ByteSource& src, u64 p, u64& size, bool& commentCut, End& why) {
     u16 kind = 0;
     if (!readHead(src, p, kind, why))
         return false;
@@ -230,12 +257,21 @@ bool walkDirectory(ByteSource& src, u64 p, u64& size, End& why) {
     }
     // A comment cut by the window's end is kept as far as it goes: the archive
     // itself is whole.
-    size = std::min(p + END_SIZE + getLE16(end, END_OFF_COMMENT_LENGTH), src.size());
+    size = p + END_SIZE + getLE16(end, END_OFF_COMMENT_LENGTH);
+    commentCut = size > src.size();
+    size = std::min(size, src.size());
     return true;
 }
 
 // The walk's states: at a local file header, or at the first record after them.
 enum State : u8 { LOCAL, DIRECTORY };
+
+bool found(FileInfo& info, u64 size) {
+    info.clear();
+    info.setSize(size);
+    info.setType("zip");
+    return true;
+}
 
 } // namespace
 
@@ -252,7 +288,9 @@ std::unique_ptr<ScanMemory> FileModuleZip::newScanMemory() const {
 }
 
 bool FileModuleZip::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) {
-    ByteSource src(file);
+    // Small blocks: the walk steps from member to member over their data, and
+    // a hit whose walk soon joins a remembered one reads little.
+    ByteSource src(file, 4096);
     u16 kind = 0;
     End why = End::FAILED;
     if (!readHead(src, 0, kind, why))
@@ -260,27 +298,30 @@ bool FileModuleZip::analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, Scan
     WalkMemory::Walk walk(dynamic_cast<WalkMemory*>(memory), at, src.size());
     WalkMemory::Place place{0, 0, kind == KIND_LOCAL ? LOCAL : DIRECTORY};
     while (true) {
-        if (walk.arrive(place) != WalkMemory::Next::GO_ON)
-            return false;
+        if (const auto next = walk.arrive(place); next != WalkMemory::Next::GO_ON)
+            return next == WalkMemory::Next::FOUND && found(info, place.at);
         if (place.state == DIRECTORY)
             break;
         u64 p = place.at;
-        if (!stepLocal(src, p, kind, why)) {
+        if (!stepLocal(src, at, p, kind, why, walk.searches())) {
             walk.ended(why, place);
             return false;
         }
         place = {p, place.steps + 1, kind == KIND_LOCAL ? LOCAL : DIRECTORY};
     }
     u64 size = 0;
-    if (!walkDirectory(src, place.at, size, why)) {
+    bool commentCut = false;
+    if (!walkDirectory(src, place.at, size, commentCut, why)) {
         walk.ended(why, place);
         return false;
     }
-    walk.ended(End::FOUND, place, size);
-    info.clear();
-    info.setSize(size);
-    info.setType("zip");
-    return true;
+    // A comment that the window cut ends the file where the window does: a
+    // walk with another window reads the end itself.
+    if (commentCut)
+        walk.ended(End::HALTED, place);
+    else
+        walk.ended(End::FOUND, place, size);
+    return found(info, size);
 }
 
 } // namespace cbr

@@ -5,8 +5,7 @@
 // with its comment. The walk steps over every record by its stated lengths and
 // accepts only an archive that reaches its end record; entries whose sizes come
 // after their data are stepped over by searching for the next header. In a scan,
-// the module keeps the paths of its walks (WalkMemory), and a hit inside an
-// archive it found is one of that archive's members.
+// the module keeps the paths of its walks (WalkMemory).
 
 #include "cbr/FileModule.h"
 
@@ -18,7 +17,6 @@ public:
     bool analyze(dt::Reader& file, FileInfo& info) override;
     std::unique_ptr<ScanMemory> newScanMemory() const override;
     bool analyzeInScan(dt::Reader& file, FileInfo& info, u64 at, ScanMemory* memory) override;
-    bool ownsHitsInsideItsFiles() const override { return true; }
 };
 
 } // namespace cbr

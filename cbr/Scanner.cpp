@@ -33,29 +33,20 @@ void Scanner::setPatterns(const std::vector<Pattern>& patterns, Callback* callba
     callback_ = callback;
     pendingIndex_ = NONE;
     pending_.clear();
-    skipSlots_.assign(patterns_.size(), NONE);
-    skipEnds_.clear();
     // Only an "mpeg" pattern before the first "mp3" one is skipped inside MPEG
     // files; the table puts it there.
-    u32 mpegIndex = NONE;
+    mp3Index_ = mpegIndex_ = NONE;
+    mp3End_ = mpegEnd_ = 0;
     for (u32 i = 0; i < patterns_.size(); ++i) {
         if (patterns_[i].type() == "mp3") {
-            skipSlots_[i] = newSkipSlot();
+            mp3Index_ = i;
             break;
         }
         if (patterns_[i].type() == "mpeg")
-            mpegIndex = i;
+            mpegIndex_ = i;
     }
-    if (mpegIndex != NONE)
-        skipSlots_[mpegIndex] = newSkipSlot();
-    std::map<FileModule*, u32> owners;
-    for (u32 i = 0; i < patterns_.size(); ++i) {
-        FileModule* module = patterns_[i].analyzeModule();
-        if (module == nullptr || !module->ownsHitsInsideItsFiles() || skipSlots_[i] != NONE)
-            continue;
-        auto owner = owners.find(module);
-        skipSlots_[i] = owner != owners.end() ? owner->second : (owners[module] = newSkipSlot());
-    }
+    reported_ = 0;
+    endings_.clear();
     memories_.clear();
     for (const Pattern& pattern : patterns_) {
         FileModule* module = pattern.analyzeModule();
@@ -75,8 +66,7 @@ void Scanner::processSector(u64 byteOffset, const u8* sector, u32 size) {
 }
 
 Scanner::Outcome Scanner::tryPattern(u32 i, u64 byteOffset, const u8* sector, u32 size) {
-    const u32 skipSlot = skipSlots_[i];
-    if (skipSlot != NONE && byteOffset < skipEnds_[skipSlot])
+    if ((i == mp3Index_ && byteOffset < mp3End_) || (i == mpegIndex_ && byteOffset < mpegEnd_))
         return NO_MATCH;
     const Pattern& pattern = patterns_[i];
     if (!pattern.matches(sector, size))
@@ -109,19 +99,40 @@ Scanner::Outcome Scanner::tryPattern(u32 i, u64 byteOffset, const u8* sector, u3
         return NO_MATCH;
     }
 
-    if (skipSlot != NONE)
-        skipEnds_[skipSlot] = byteOffset + info.getSize();
+    if (i == mp3Index_)
+        mp3End_ = byteOffset + info.getSize();
+    else if (i == mpegIndex_)
+        mpegEnd_ = byteOffset + info.getSize();
     reportPending(byteOffset);
-    if (callback_ != nullptr) {
-        info.setStart(byteOffset);
-        callback_->found(info);
-    }
+    info.setStart(byteOffset);
+    cutBackTo(module, info);
+    report(info);
     return FOUND;
 }
 
-u32 Scanner::newSkipSlot() {
-    skipEnds_.push_back(0);
-    return static_cast<u32>(skipEnds_.size() - 1);
+void Scanner::cutBackTo(FileModule* module, const FileInfo& info) {
+    std::map<u64, Ending>& ends = endings_[module];
+    // Files that end where the scan is or before hold no file found from here.
+    const u64 start = info.getStart();
+    while (!ends.empty() && ends.begin()->first <= start)
+        ends.erase(ends.begin());
+    const u64 end = start + info.getSize();
+    if (info.getSize() == 0)
+        return;
+    auto [known, added] = ends.try_emplace(end, Ending{reported_, start});
+    if (added)
+        return;
+    // That file ran on into this one: it ends where this one starts, and no
+    // byte is recovered into both.
+    if (callback_ != nullptr)
+        callback_->shortened(known->second.nth, start - known->second.start);
+    known->second = {reported_, start};
+}
+
+void Scanner::report(const FileInfo& info) {
+    if (callback_ != nullptr)
+        callback_->found(info);
+    ++reported_;
 }
 
 void Scanner::finish(u64 byteOffset) {
@@ -137,8 +148,7 @@ void Scanner::reportPending(u64 byteOffset) {
     const u64 distance = byteOffset > pending_.getStart() ? byteOffset - pending_.getStart() : 0;
     pending_.setSize(std::min(distance, pattern.maxSize()));
     pending_.setType(pattern.type());
-    if (callback_ != nullptr)
-        callback_->found(pending_);
+    report(pending_);
     pendingIndex_ = NONE;
 }
 

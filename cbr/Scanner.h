@@ -7,12 +7,18 @@
 // window onto the candidate and lets the module find the file's size and
 // attributes. Finished files leave through the callback.
 //
-// Some patterns are not tested inside the last file found through them: the
+// Two patterns are not tested inside the last file found through them: the
 // first "mp3" pattern and the last "mpeg" pattern before it (a stream of audio
-// or video frames would otherwise yield a new file at nearly every sector), and
-// every pattern of a module whose files are chains of members
-// (FileModule::ownsHitsInsideItsFiles: an archive or a movie found once is one
-// file, not one more from each member on).
+// or video frames would otherwise yield a new file at nearly every sector).
+// Every other pattern is tested everywhere, inside found files too, since a
+// file of a kind may well lie inside another of its kind (an archive stored in
+// an archive, a whole movie inside the extent of a split one).
+//
+// A file never holds a whole later file of its kind: when a module's walk from
+// an earlier hit ran on into a later file and so ended where that file ends,
+// the earlier file is cut back to end where the later one starts
+// (Callback::shortened). On a chain of headers that all run to one end, the
+// files found then add up to the chain, not to its square.
 
 #include "cbr/FileInfo.h"
 #include "cbr/FileModuleRegistry.h"
@@ -32,6 +38,9 @@ public:
     class Callback {
     public:
         virtual void found(const FileInfo& info) = 0;
+        // The file of the nth call of found() (from 0, in this scan) ends
+        // earlier than it said: it has `size` bytes.
+        virtual void shortened(std::size_t nth, u64 size) = 0;
         virtual ~Callback() = default;
     };
 
@@ -62,7 +71,10 @@ private:
     enum Outcome { NO_MATCH, FOUND };
     Outcome tryPattern(u32 i, u64 byteOffset, const u8* sector, u32 size);
     void reportPending(u64 byteOffset);
-    u32 newSkipSlot();
+    void report(const FileInfo& info);
+    // A file that `module` found: an earlier file of the module that ran on to
+    // the same end now ends where this one starts.
+    void cutBackTo(FileModule* module, const FileInfo& info);
 
     dt::ReaderReader window_;
     FileModuleRegistry* registry_;
@@ -71,12 +83,21 @@ private:
     PatternIndex index_;
     u32 pendingIndex_ = NONE;
     FileInfo pending_;
-    // For each pattern, NONE or the index of the end in skipEnds_ below which
-    // it is not tested: the end of the last file found through the pattern (the
-    // MP3 and MPEG ones) or through any pattern of its module (a module that
-    // owns the hits inside its files).
-    std::vector<u32> skipSlots_;
-    std::vector<u64> skipEnds_;
+    // The patterns not tested below the end of the last file found through
+    // them.
+    u32 mp3Index_ = NONE;
+    u64 mp3End_ = 0;
+    u32 mpegIndex_ = NONE;
+    u64 mpegEnd_ = 0;
+    // Calls of found() so far.
+    std::size_t reported_ = 0;
+    // For each analyze module, its files that end after the scan's place, by
+    // their end: the call of found() that gave the last one, and its start.
+    struct Ending {
+        std::size_t nth;
+        u64 start;
+    };
+    std::map<FileModule*, std::map<u64, Ending>> endings_;
     // Each analyze module's memory for this scan (FileModule::newScanMemory).
     std::map<FileModule*, std::unique_ptr<ScanMemory>> memories_;
 };

@@ -1,160 +1,331 @@
 #include "cbr/WalkMemory.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace cbr {
 
 namespace {
 
-constexpr u64 SECTOR_BYTES = 512;
+// A walk sees that it joined a path at most a granule after it did: the cost
+// of every hit that joins one is bounded by walking this much of it again.
+constexpr u64 GRANULE = 4096;
+// Places at or past this offset do not fit a mark's key: walks there go on by
+// themselves (no source is that large).
+constexpr u64 MAX_AT = u64(1) << 56;
+// No compaction of the memory before it holds this many segments or marks.
+constexpr std::size_t MIN_COLLECT = 1024;
+
+u32 stateBit(u8 state) {
+    return u32(1) << (state % 32);
+}
+
+u64 slotOf(u64 key, std::size_t mask) {
+    return ((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+}
 
 } // namespace
 
+struct WalkMemory::Walk::Piece {
+    // NONE: a segment of this walk's own. Else the segment whose end this walk
+    // took up, and its marks go on behind that segment's.
+    u32 segment = NONE;
+    // Steps in that segment minus this walk's.
+    i64 toSegment = 0;
+    std::vector<Mark> marks;
+    // The remembered path this piece ran into, where and how its steps count.
+    u32 met = NONE;
+    u32 metIndex = 0;
+    i64 metShift = 0;
+};
+
+WalkMemory::WalkMemory() = default;
+WalkMemory::~WalkMemory() = default;
+
 WalkMemory::Walk::Walk(WalkMemory* memory, u64 windowStart, u64 windowSize)
     : memory_(memory), start_(windowStart), windowEnd_(windowStart + windowSize) {
-    if (memory_ == nullptr)
-        return;
-    // The scanner's hits come in ascending order, so places behind this window
-    // are met by no later walk either. (A walk that does start behind them
-    // only walks by itself.)
-    for (Path& path : memory_->paths_) {
-        while (!path.places.empty() && path.places.front().at < start_)
-            path.places.pop_front();
-    }
+    if (memory_ != nullptr)
+        pieces_.emplace_back();
 }
+
+WalkMemory::Walk::~Walk() = default;
 
 WalkMemory::Next WalkMemory::Walk::arrive(Place& place, u64 limit, i64 maxSteps) {
-    if (!meets(place))
+    if (memory_ == nullptr || alone_ || pieces_.empty())
         return Next::GO_ON;
-    return follow(place, limit, maxSteps);
-}
-
-bool WalkMemory::Walk::meets(const Place& place) {
-    if (memory_ == nullptr || following_)
-        return false;
+    // A place past the window is no place this walk reads at: its read fails.
+    if (place.at > windowEnd_ - start_ || start_ + place.at >= MAX_AT)
+        return Next::GO_ON;
     const u64 at = start_ + place.at;
-    if (!resumed_) {
-        for (int s = 0; s < 2; ++s) {
-            const Path& path = memory_->paths_[s];
-            if (!path.valid)
-                continue;
-            // A walk's places come in ascending order, and so do a path's.
-            std::size_t& c = cursor_[s];
-            while (c < path.places.size() && path.places[c].at < at)
-                ++c;
-            if (c < path.places.size() && path.places[c].at == at &&
-                path.places[c].state == place.state) {
-                slot_ = s;
-                joinIndex_ = c;
-                joinSteps_ = place.steps;
-                return true;
-            }
-        }
+    // Only the first place of each state in a granule is a mark, of this walk
+    // and of every path; a path this walk joined shows at the next one.
+    const u64 granule = at / GRANULE;
+    if (granule != lastGranule_) {
+        lastGranule_ = granule;
+        statesInGranule_ = 0;
     }
-    // The first place of each state in each sector: a walk of one state is met
-    // on its first place in a sector, and one of several also in the state in
-    // which the next hit's walk begins.
-    const u64 sector = at / SECTOR_BYTES;
-    const u32 stateBit = u32(1) << (place.state % 32);
-    if (sector != lastSector_) {
-        lastSector_ = sector;
-        statesInSector_ = 0;
-    }
-    if ((statesInSector_ & stateBit) == 0) {
-        statesInSector_ |= stateBit;
-        std::vector<Mark>& marks = resumed_ ? tail_ : own_;
-        if (marks.size() < MAX_PLACES)
-            marks.push_back({at, place.steps, place.state});
-    }
-    return false;
-}
-
-WalkMemory::Next WalkMemory::Walk::follow(Place& place, u64 limit, i64 maxSteps) {
-    following_ = true;
-    const Path& path = memory_->paths_[slot_];
-    // The path's step counts, shifted onto this walk's.
-    const i64 shift = joinSteps_ - path.places[joinIndex_].steps;
-    const u64 limitAt = limit > ~u64(0) - start_ ? ~u64(0) : start_ + limit;
-    auto within = [&](const Mark& m) { return m.at <= limitAt && m.steps + shift <= maxSteps; };
-    if (within(path.stop)) {
-        place = {path.stop.at - start_, path.stop.steps + shift, path.stop.state};
-        switch (path.end) {
-        case End::FOUND:
-            if (memory_->membersOfFound_)
-                return Next::MEMBER;
-            place.at = path.fileEnd - start_;
-            return Next::FOUND;
-        case End::FAILED:
-            return Next::FAILED;
-        case End::CUT:
-            if (windowEnd_ <= path.windowEnd)
-                return Next::FAILED;
-            break;
-        case End::HALTED:
-            break;
-        }
-        // It takes the remembered walk's last step itself, and what lies past.
-        resumed_ = true;
-        following_ = false;
+    if ((statesInGranule_ & stateBit(place.state)) != 0)
         return Next::GO_ON;
-    }
-    // Offsets and step counts both grow along a path.
-    const auto first = path.places.begin() + static_cast<std::ptrdiff_t>(joinIndex_);
-    const auto past = std::partition_point(first, path.places.end(), within);
-    const Mark& last = past == first ? *first : *(past - 1);
-    place = {last.at - start_, last.steps + shift, last.state};
+    statesInGranule_ |= stateBit(place.state);
+    u32 segment = NONE;
+    u32 index = 0;
+    if (memory_->find(keyOf(at, place.state), segment, index))
+        return follow(place, segment, index, limit, maxSteps);
+    record(place);
     return Next::GO_ON;
 }
 
-void WalkMemory::Walk::ended(End end, const Place& place, u64 fileEnd) {
-    if (memory_ == nullptr)
-        return;
-    Mark stop{start_ + place.at, place.steps, place.state};
-    Path* path = nullptr;
-    if (slot_ >= 0) {
-        // A walk that went along a remembered path and ended on it adds nothing.
-        if (!resumed_)
-            return;
-        // It went on past that path's end: the path from where this walk met it
-        // is this walk's, so it becomes that, with this walk's own places in
-        // front and its places past the old end behind, on the path's count of
-        // steps.
-        path = &memory_->paths_[slot_];
-        const i64 shift = path->places[joinIndex_].steps - joinSteps_;
-        path->places.erase(path->places.begin(),
-                           path->places.begin() + static_cast<std::ptrdiff_t>(joinIndex_));
-        for (auto it = own_.rbegin(); it != own_.rend(); ++it)
-            path->places.push_front({it->at, it->steps + shift, it->state});
-        for (const Mark& m : tail_) {
-            if (path->places.size() >= MAX_PLACES)
-                break;
-            path->places.push_back({m.at, m.steps + shift, m.state});
+void WalkMemory::Walk::record(const Place& place) {
+    Piece& piece = pieces_.back();
+    piece.marks.push_back({keyOf(start_ + place.at, place.state), place.steps + piece.toSegment});
+}
+
+WalkMemory::Next WalkMemory::Walk::follow(Place& place, u32 segment, u32 index, u64 limit,
+                                          i64 maxSteps) {
+    Piece& piece = pieces_.back();
+    const Mark& met = memory_->segments_[segment].marks[index];
+    piece.met = segment;
+    piece.metIndex = index;
+    piece.metShift = met.steps - (place.steps + piece.toSegment);
+
+    i64 shift = 0;
+    const u32 root = memory_->rootOf(segment, shift);
+    const Segment& end = memory_->segments_[root];
+    // Steps in the root's segment minus this walk's.
+    const i64 toRoot = met.steps + shift - place.steps;
+    u64 limitAt = limit > ~u64(0) - start_ ? ~u64(0) : start_ + limit;
+    // A file that ends past this walk's window is not this walk's to find:
+    // what its own walk makes of the window's end is its module's answer.
+    const bool pastWindow = end.end == End::FOUND && end.fileEnd > windowEnd_;
+    if (pastWindow)
+        limitAt = std::min(limitAt, windowEnd_ - 1);
+    if (pastWindow || atOf(end.stop.key) > limitAt || end.stop.steps - toRoot > maxSteps) {
+        followWithin(place, segment, index, limitAt, maxSteps);
+        return Next::GO_ON;
+    }
+    switch (end.end) {
+    case End::FOUND:
+        place.at = end.fileEnd - start_;
+        // What this walk learned is its way onto the path: the path's end stays.
+        ended(End::FOUND, place);
+        return Next::FOUND;
+    case End::FAILED:
+        break;
+    case End::CUT:
+        if (windowEnd_ > end.windowEnd) {
+            resume(place, root, toRoot);
+            return Next::GO_ON;
         }
-        stop.steps += shift;
-    } else {
-        // A path of its own is kept when it found a file, or when it got at
-        // least as far as the other walk kept: of two that reach as far, the
-        // later one lies ahead of more of the hits to come.
-        const Path& other = memory_->paths_[OTHER_PATH];
-        if (end != End::FOUND && other.valid && stop.at < other.stop.at)
-            return;
-        path = &memory_->paths_[end == End::FOUND ? FOUND_PATH : OTHER_PATH];
-        path->places.assign(own_.begin(), own_.end());
+        break;
+    case End::HALTED:
+        resume(place, root, toRoot);
+        return Next::GO_ON;
     }
-    path->stop = stop;
-    path->end = end;
-    path->windowEnd = windowEnd_;
-    path->fileEnd = start_ + fileEnd;
-    path->valid = true;
-    if (end == End::FOUND && path != &memory_->paths_[FOUND_PATH]) {
-        memory_->paths_[FOUND_PATH] = std::move(*path);
-        memory_->paths_[OTHER_PATH] = Path();
+    ended(End::FAILED, place);
+    return Next::FAILED;
+}
+
+void WalkMemory::Walk::resume(Place& place, u32 root, i64 toRoot) {
+    const Mark stop = memory_->segments_[root].stop;
+    place = {atOf(stop.key) - start_, stop.steps - toRoot, stateOf(stop.key)};
+    Piece piece;
+    piece.segment = root;
+    piece.toSegment = toRoot;
+    pieces_.push_back(std::move(piece));
+    // The stop is the path's place already, and so is the granule's mark of
+    // its state.
+    lastGranule_ = atOf(stop.key) / GRANULE;
+    statesInGranule_ = stateBit(place.state);
+}
+
+void WalkMemory::Walk::followWithin(Place& place, u32 segment, u32 index, u64 limitAt,
+                                    i64 maxSteps) {
+    const std::vector<Segment>& segments = memory_->segments_;
+    // Steps in the segment in hand minus this walk's.
+    i64 toWalk = segments[segment].marks[index].steps - place.steps;
+    auto within = [&](const Mark& m, i64 to) {
+        return atOf(m.key) <= limitAt && m.steps - to <= maxSteps;
+    };
+    // Places and steps only grow along a path: whole segments are passed while
+    // the next one's first place on it is within the limits.
+    for (;;) {
+        const Segment& s = segments[segment];
+        if (s.next != NONE && within(segments[s.next].marks[s.nextIndex], toWalk + s.nextShift)) {
+            toWalk += s.nextShift;
+            index = s.nextIndex;
+            segment = s.next;
+            continue;
+        }
+        const auto first = s.marks.begin() + index;
+        const auto past = std::partition_point(first + 1, s.marks.end(),
+                                               [&](const Mark& m) { return within(m, toWalk); });
+        const Mark& last = *(past - 1);
+        place = {atOf(last.key) - start_, last.steps - toWalk, stateOf(last.key)};
+        alone_ = true;
+        return;
     }
+}
+
+void WalkMemory::Walk::ended(End end, const Place& place, u64 fileEnd) {
+    if (memory_ == nullptr || pieces_.empty())
+        return;
+    std::vector<Segment>& segments = memory_->segments_;
+    std::vector<std::pair<u32, u32>> added; // segment, its first new mark
+    for (std::size_t i = 0; i < pieces_.size(); ++i) {
+        Piece& piece = pieces_[i];
+        u32 id = piece.segment;
+        if (id == NONE) {
+            // A path of its own that nothing can reach.
+            if (piece.marks.empty())
+                continue;
+            id = memory_->newSegment();
+        }
+        Segment& s = segments[id];
+        added.emplace_back(id, static_cast<u32>(s.marks.size()));
+        s.marks.insert(s.marks.end(), piece.marks.begin(), piece.marks.end());
+        if (piece.met != NONE) {
+            s.next = piece.met;
+            s.nextIndex = piece.metIndex;
+            s.nextShift = piece.metShift;
+        } else if (i + 1 == pieces_.size() && !alone_) {
+            s.end = end;
+            s.stop = {keyOf(start_ + place.at, place.state), place.steps + piece.toSegment};
+            s.windowEnd = windowEnd_;
+            s.fileEnd = start_ + fileEnd;
+        }
+    }
+    pieces_.clear();
+    memory_->index(added, start_);
 }
 
 bool WalkMemory::Walk::readFailed(const Place& place, bool insideWindow) {
     ended(insideWindow ? End::HALTED : End::CUT, place);
     return false;
+}
+
+u32 WalkMemory::rootOf(u32 segment, i64& shift) {
+    std::vector<std::pair<u32, i64>> passed;
+    shift = 0;
+    u32 at = segment;
+    for (;;) {
+        const Segment& s = segments_[at];
+        if (s.ahead != NONE) {
+            passed.emplace_back(at, shift);
+            shift += s.aheadShift;
+            at = s.ahead;
+        } else if (s.next != NONE) {
+            passed.emplace_back(at, shift);
+            shift += s.nextShift;
+            at = s.next;
+        } else {
+            break;
+        }
+    }
+    // The next way there is one step.
+    for (const auto& [id, shiftThere] : passed) {
+        segments_[id].ahead = at;
+        segments_[id].aheadShift = shift - shiftThere;
+    }
+    return at;
+}
+
+bool WalkMemory::find(u64 key, u32& segment, u32& index) const {
+    if (index_.empty())
+        return false;
+    const std::size_t mask = index_.size() - 1;
+    for (u64 slot = slotOf(key, mask);; slot = (slot + 1) & mask) {
+        const Slot& s = index_[slot];
+        if (s.segment == NONE)
+            return false;
+        // An entry of a segment dropped since, or of another segment in its
+        // place, lies in the index until it is built again.
+        const std::vector<Mark>& marks = segments_[s.segment].marks;
+        if (s.index < marks.size() && marks[s.index].key == key) {
+            segment = s.segment;
+            index = s.index;
+            return true;
+        }
+    }
+}
+
+void WalkMemory::index(const std::vector<std::pair<u32, u32>>& added, u64 scanAt) {
+    // Segments are dropped when they doubled since the last time: a long path
+    // ahead must not let the stretches of a million hits pile up.
+    if (segments_.size() - free_.size() >= 2 * liveSegments_ + MIN_COLLECT)
+        collect(scanAt);
+    std::size_t count = 0;
+    for (const auto& [segment, first] : added)
+        count += segments_[segment].marks.size() - first;
+    // The index is kept at most three quarters full, entries of dropped
+    // segments counted.
+    if (4 * (indexed_ + count) > 3 * index_.size()) {
+        reindex(scanAt);
+        return;
+    }
+    for (const auto& [segment, first] : added)
+        for (u32 m = first; m < segments_[segment].marks.size(); ++m)
+            put(segment, m);
+}
+
+u32 WalkMemory::newSegment() {
+    if (free_.empty()) {
+        segments_.emplace_back();
+        return static_cast<u32>(segments_.size() - 1);
+    }
+    const u32 id = free_.back();
+    free_.pop_back();
+    return id;
+}
+
+void WalkMemory::put(u32 segment, u32 index) {
+    const std::size_t mask = index_.size() - 1;
+    u64 slot = slotOf(segments_[segment].marks[index].key, mask);
+    while (index_[slot].segment != NONE)
+        slot = (slot + 1) & mask;
+    index_[slot] = {segment, index};
+    ++indexed_;
+}
+
+void WalkMemory::reindex(u64 scanAt) {
+    std::size_t live = 0;
+    for (const Segment& s : segments_)
+        live += s.marks.end() - firstAtOrAfter(s, scanAt);
+    std::size_t size = 64;
+    while (size < 2 * live)
+        size *= 2;
+    index_.assign(size, Slot{NONE, 0});
+    indexed_ = 0;
+    for (u32 s = 0; s < segments_.size(); ++s) {
+        const std::vector<Mark>& marks = segments_[s].marks;
+        for (auto m = firstAtOrAfter(segments_[s], scanAt); m != marks.end(); ++m)
+            put(s, static_cast<u32>(m - marks.begin()));
+    }
+}
+
+std::vector<WalkMemory::Mark>::const_iterator WalkMemory::firstAtOrAfter(const Segment& segment,
+                                                                         u64 at) {
+    return std::lower_bound(segment.marks.begin(), segment.marks.end(), at,
+                            [](const Mark& m, u64 a) { return atOf(m.key) < a; });
+}
+
+void WalkMemory::collect(u64 scanAt) {
+    // A walk from a later hit starts at scanAt or after and only goes on, so a
+    // segment whose marks all lie before scanAt is met by none; nor do paths
+    // ahead lead into it, since every link leads on. Its place is taken by a
+    // later segment; its entries in the index go when the index is built again.
+    std::size_t live = 0;
+    for (u32 s = 0; s < segments_.size(); ++s) {
+        Segment& segment = segments_[s];
+        if (segment.marks.empty())
+            continue;
+        if (atOf(segment.marks.back().key) >= scanAt) {
+            ++live;
+            continue;
+        }
+        segment = Segment();
+        free_.push_back(s);
+    }
+    liveSegments_ = live;
 }
 
 } // namespace cbr

@@ -159,26 +159,22 @@ inline void fuzzModule(cbr::FileModule& module, const std::vector<u8>& window) {
         require(info.getStart() == cbr::FileInfo::UNSET);
     }
 
-    // A module with a scan memory answers a later hit through it as it would
-    // afresh: here the input is an earlier hit at 0, whose window holds all of
-    // it or ends sooner, and the bytes from the next sector start on a later
-    // one. Only a hit inside the file found at 0 may be turned away, as a part
-    // of it.
-    if (window.size() <= 512)
+    // A module with a scan memory answers every hit through it as it would
+    // afresh: here every sector start of the input is a hit, in order, with a
+    // window to the input's end or, where a byte of the input says so, one
+    // that ends sooner, as a pattern with a smaller size limit would give.
+    std::unique_ptr<cbr::ScanMemory> memory = module.newScanMemory();
+    if (!memory)
         return;
-    for (const std::size_t firstWindow : {window.size(), window.size() - window.size() / 4}) {
-        std::unique_ptr<cbr::ScanMemory> memory = module.newScanMemory();
-        if (!memory)
-            return;
-        cbr::FileInfo first, later, afresh;
-        InputReader earlier(window.data(), firstWindow);
-        const bool found = module.analyzeInScan(earlier, first, 0, memory.get());
-        InputReader rest(window.data() + 512, window.size() - 512);
-        const bool remembered = module.analyzeInScan(rest, later, 512, memory.get());
-        const bool fresh = module.analyze(rest, afresh);
-        require(remembered == fresh || (fresh && found && first.getSize() > 512));
-        require(!remembered || (later.getSize() == afresh.getSize() &&
-                                later.getAttributes().bytes() == afresh.getAttributes().bytes()));
+    for (std::size_t hit = 0; hit < window.size(); hit += 512) {
+        const std::size_t rest = window.size() - hit;
+        const std::size_t length = (window[hit] & 1) != 0 ? rest - rest / 4 : rest;
+        InputReader reader(window.data() + hit, length);
+        cbr::FileInfo remembered, afresh;
+        const bool found = module.analyzeInScan(reader, remembered, hit, memory.get());
+        require(found == module.analyze(reader, afresh));
+        require(!found || (remembered.getSize() == afresh.getSize() &&
+                           remembered.getAttributes().bytes() == afresh.getAttributes().bytes()));
     }
 }
 

@@ -43,11 +43,18 @@ public:
         require(info.getStart() >= last_);
         require(info.getStart() < end_);
         last_ = info.getStart();
+        sizes_.push_back(info.getSize());
+    }
+    // Only a file found earlier is cut back, and only shorter.
+    void shortened(std::size_t nth, u64 size) override {
+        require(nth < sizes_.size() && size < sizes_[nth]);
+        sizes_[nth] = size;
     }
 
 private:
     u64 end_;
     u64 last_ = 0;
+    std::vector<u64> sizes_;
 };
 
 // The first pattern whose whole test passes, by the plain walk.

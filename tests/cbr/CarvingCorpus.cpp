@@ -92,15 +92,15 @@ std::string rarMember(const std::string& name, const std::string& data) {
     return rarBlock(0x74, 0x8000, fields) + data;
 }
 
-std::string rar() {
+std::string rar(u32 firstSize = 3000) {
     return std::string("Rar!\x1A\x07\x00", 7) + rarBlock(0x73, 0, std::string(6, '\0')) +
-           rarMember("one.txt", noise(3000, 7)) + rarMember("two.txt", noise(700, 8)) +
+           rarMember("one.txt", noise(firstSize, 7)) + rarMember("two.txt", noise(700, 8)) +
            rarBlock(0x7B, 0x4000, "");
 }
 
 // LHA: a level-0 and a level-2 member, stored (-lh0-), then the closing zero.
-std::string lzh() {
-    const std::string first = noise(900, 9), second = noise(1500, 10);
+std::string lzh(u32 firstSize = 900) {
+    const std::string first = noise(firstSize, 9), second = noise(1500, 10);
     std::string h0 = "-lh0-" + le(first.size(), 4) + le(first.size(), 4) + le(0x3A3F6AA4, 4) +
                      '\x20' + '\x00' + '\x05' + "a.txt" + le(0, 2);
     u8 sum = 0;
@@ -245,8 +245,7 @@ printf '<!DOCTYPE html>\n<HTML><body>page</body></HTML>\r\n' > page.html
 printf '<?xml version="1.0"?>\n<!-- drawing -->\n<svg width="4"><rect/></svg>\n' > drawing.xml
 )";
 
-// The tools' files, made once for all test processes of a build of this
-// program (a new build makes them afresh, and the older ones go).
+// The tools' files.
 void makeTools(const std::string& folder) {
     const std::string d = testutil::shellQuote(folder);
     std::string script = TOOLS;
@@ -269,24 +268,71 @@ void makeTools(const std::string& folder) {
         throw std::runtime_error("the carving samples could not be made: " + err);
 }
 
+// A folder of files made by `make`, once for all test processes of a build of
+// this program (a new build makes them afresh, and the older ones go).
+std::string cachedFolder(const std::string& suffix, void (*make)(const std::string& folder)) {
+    const std::filesystem::path cache = HB_BINARY_DIR "/carving-corpus";
+    std::filesystem::create_directories(cache);
+    struct stat built {};
+    ::stat("/proc/self/exe", &built);
+    const std::string build =
+        std::to_string(built.st_mtim.tv_sec) + "." + std::to_string(built.st_mtim.tv_nsec);
+    const std::string path = (cache / (build + suffix)).string();
+    testutil::buildOnce(path, [&](const std::string& making) {
+        for (const auto& e : std::filesystem::directory_iterator(cache))
+            if (e.path().filename().string().rfind(build, 0) != 0)
+                std::filesystem::remove_all(e.path());
+        make(making);
+    });
+    return path;
+}
+
 const std::string& toolsFolder() {
-    static const std::string folder = [] {
-        const std::filesystem::path cache = HB_BINARY_DIR "/carving-corpus";
-        std::filesystem::create_directories(cache);
-        struct stat built {};
-        ::stat("/proc/self/exe", &built);
-        const std::string name =
-            std::to_string(built.st_mtim.tv_sec) + "." + std::to_string(built.st_mtim.tv_nsec);
-        const std::string path = (cache / name).string();
-        testutil::buildOnce(path, [&](const std::string& making) {
-            for (const auto& e : std::filesystem::directory_iterator(cache))
-                if (e.path().filename().string().rfind(name, 0) != 0)
-                    std::filesystem::remove_all(e.path());
-            makeTools(making);
-        });
-        return path;
-    }();
+    static const std::string folder = cachedFolder("", makeTools);
     return folder;
+}
+
+// Files for the shapes a disk leaves files in, some from the corpus's own ($T).
+const char* const SHAPE_TOOLS = R"(set -e
+cp "$T/a.png" "$T/v3.bmp" "$T/plain.zip" .
+ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=96x64:rate=25:duration=2 -c:v mpeg4 -q:v 2 long.mov
+/usr/bin/convert -seed 7 -size 1920x1536 plasma:fractal -posterize 6 -crop 192x192 +repage +adjoin tile%02d.gif
+zip -q -X - a.png v3.bmp | cat > piped.zip
+zip -q -X -0 nesting.zip pad.bin plain.zip
+arj a -y -m0 large.arj member.bin > /dev/null
+{ printf '<html><body>\n'; seq 1 200 | sed 's|.*|<p>line &</p>|'; printf '</body></html>\n'; } > long.html
+{ printf '<?xml version="1.0"?>\n<svg width="4">\n'; seq 1 200 | sed 's|.*|<rect x="&"/>|'; printf '</svg>\n'; } > long.xml
+)";
+
+// The stored member of the large archives.
+constexpr u32 LARGE_MEMBER = 20000;
+// The corpus's ZIP, stored in another after a first member of this many bytes,
+// starts at byte 512 of it: the headers before it take 76 bytes.
+constexpr u32 NESTING_PAD = 436;
+
+void makeShapeTools(const std::string& folder) {
+    const std::string d = testutil::shellQuote(folder);
+    testutil::run("rm -rf " + d + " && mkdir -p " + d);
+    testutil::writeAll(folder + "/member.bin", noise(LARGE_MEMBER, 30));
+    testutil::writeAll(folder + "/pad.bin", noise(NESTING_PAD, 31));
+    std::string err;
+    const int status = testutil::run("cd " + d + " && T=" + testutil::shellQuote(toolsFolder()) +
+                                         " && " + SHAPE_TOOLS,
+                                     nullptr, &err);
+    if (status != 0)
+        throw std::runtime_error("the carving shapes' files could not be made: " + err);
+}
+
+// A movie with a free atom behind it that fills its last sector.
+Sample endingOnASector(const Sample& movie) {
+    u64 pad = (512 - movie.bytes.size() % 512) % 512;
+    if (pad != 0 && pad < 8)
+        pad += 512;
+    Sample s = movie;
+    s.label += ", ending on a sector boundary";
+    if (pad != 0)
+        s.bytes += be(pad, 4) + "free" + std::string(pad - 8, '\0');
+    return s;
 }
 
 std::vector<Sample> build(bool allKinds) {
@@ -358,6 +404,39 @@ const std::vector<Sample>& pictures() {
 const std::vector<Sample>& everyKind() {
     static const std::vector<Sample> samples = build(true);
     return samples;
+}
+
+const Sample& sample(const std::string& label) {
+    for (const Sample& s : everyKind())
+        if (s.label == label)
+            return s;
+    throw std::runtime_error("no sample " + label);
+}
+
+const ShapeFiles& shapeFiles() {
+    static const ShapeFiles files = [] {
+        static const std::string folder = cachedFolder(".shapes", makeShapeTools);
+        auto file = [&](const std::string& name) { return testutil::readAll(folder + "/" + name); };
+        ShapeFiles f;
+        f.longMovie = {"MOV of two seconds", "mov", "mov", "", file("long.mov")};
+        for (const char* movie : {"MOV", "MOV, fast start", "MP4", "MP4, fast start"})
+            f.sectorMovies.push_back(endingOnASector(sample(movie)));
+        f.descriptorZip = {"ZIP with data descriptors", "zip", "zip", "", file("piped.zip")};
+        f.nestingZip = {"ZIP holding a stored ZIP", "zip", "zip", "", file("nesting.zip")};
+        if (f.nestingZip.bytes.compare(512, sample("ZIP").bytes.size(), sample("ZIP").bytes) != 0)
+            throw std::runtime_error("the stored ZIP does not start at byte 512 of the other");
+        f.largeArj = {"ARJ of 20,000 stored bytes", "arj", "arj", "large", file("large.arj")};
+        f.largeRar = {"RAR 4 of 20,000 stored bytes", "rar", "rar", "", rar(LARGE_MEMBER)};
+        f.largeLzh = {"LZH of 20,000 stored bytes", "lzh", "lzh", "", lzh(LARGE_MEMBER)};
+        for (int i = 0; i < 80; ++i) {
+            const std::string name = (i < 10 ? "tile0" : "tile") + std::to_string(i) + ".gif";
+            f.gifs.push_back({"GIF " + name, "gif", "gif", "", file(name)});
+        }
+        f.longHtml = {"HTML of several sectors", "text", "html", "", file("long.html")};
+        f.longXml = {"XML of several sectors", "text", "xml", "", file("long.xml")};
+        return f;
+    }();
+    return files;
 }
 
 } // namespace corpus

@@ -27,6 +27,26 @@ const std::vector<Sample>& pictures();
 // One file of every kind (the pictures included).
 const std::vector<Sample>& everyKind();
 
+// The sample of everyKind() with that label; throws when there is none.
+const Sample& sample(const std::string& label);
+
+// Files for the shapes a disk leaves files in (CarvingLayouts.h): archives and
+// a movie large enough to hold a small one of their kind, movies that end on a
+// sector boundary, GIFs by the dozen, pages of several sectors.
+struct ShapeFiles {
+    Sample longMovie;                 // its media data takes 25 KB
+    std::vector<Sample> sectorMovies; // the corpus's movies, a free atom filling their last sector
+    Sample descriptorZip;             // its members use data descriptors (zip wrote to a pipe)
+    Sample nestingZip;                // holds the corpus's "ZIP", stored from its byte 512 on
+    Sample largeArj;                  // a stored member of 20,000 bytes each
+    Sample largeRar;
+    Sample largeLzh;
+    std::vector<Sample> gifs; // 80 of 192 x 192 pixels in 216 colours, 4 to 10 KB each
+    Sample longHtml;          // 3 KB, closed by its html tag
+    Sample longXml;           // 3 KB, its root an svg
+};
+const ShapeFiles& shapeFiles();
+
 // Little- and big-endian fields.
 std::string le(u64 value, unsigned width);
 std::string be(u64 value, unsigned width);

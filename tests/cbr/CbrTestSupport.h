@@ -2,16 +2,20 @@
 
 // What the tests of the signature table, the scanner and the carved tree share:
 // modules whose answers a test scripts, disk images laid out sector by sector,
-// and a callback that keeps every file reported.
+// a callback that keeps every file reported, and a scan with the program's own
+// table and modules.
 
 #include "cbr/FileInfo.h"
 #include "cbr/FileModule.h"
 #include "cbr/FileModuleRegistry.h"
+#include "cbr/PatternsFile.h"
 #include "cbr/Scanner.h"
 #include "core/Array.h"
+#include "tests/support/FailingReader.h"
 
 #include <algorithm>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,11 +38,8 @@ public:
         return onAnalyze ? onAnalyze(file, info) : false;
     }
 
-    bool ownsHitsInsideItsFiles() const override { return ownsHits; }
-
     Check onCheck;
     Analyze onAnalyze;
-    bool ownsHits = false;
     int checks = 0;
     int analyses = 0;
     std::vector<i64> windowSizes;
@@ -77,6 +78,8 @@ inline StubHandle addStub(cbr::FileModuleRegistry& registry, const std::string& 
 class Image {
 public:
     explicit Image(u64 sectors, char fill = '.') : bytes_(sectors * 512, fill) {}
+    // The bytes, cut to whole sectors.
+    explicit Image(const std::string& bytes) : bytes_(bytes, 0, bytes.size() / 512 * 512) {}
     // Writes bytes at a sector (and on over the following ones).
     void put(u64 sector, const std::string& bytes, u64 within = 0) {
         bytes_.replace(sector * 512 + within, bytes.size(), bytes);
@@ -98,6 +101,7 @@ private:
 class Collector : public cbr::Scanner::Callback {
 public:
     void found(const cbr::FileInfo& info) override { files.push_back(info); }
+    void shortened(std::size_t nth, u64 size) override { files.at(nth).setSize(size); }
     std::vector<cbr::FileInfo> files;
 };
 
@@ -112,6 +116,48 @@ inline void scanImage(cbr::Scanner& scanner, const Image& image, u64 first = 0, 
         scanner.processSector(s * 512, data + s * 512, static_cast<u32>(available * 512));
     }
     scanner.finish(end * 512);
+}
+
+// A carved file as the tests compare it.
+struct Found {
+    u64 start;
+    u64 size;
+    std::string type;
+    bool operator==(const Found& o) const {
+        return start == o.start && size == o.size && type == o.type;
+    }
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Found& f) {
+    return out << "{" << f.start << ", " << f.size << ", " << f.type << "}";
+}
+
+struct ScanOutcome {
+    std::vector<Found> files;
+    u64 bytesRead = 0; // through the modules' windows
+};
+
+// A scan of the image with the program's table ("cbr.files") and the modules of
+// `registry`; with `maxSize`, no pattern's windows are longer.
+inline ScanOutcome carveWithProgramTable(const Image& image, cbr::FileModuleRegistry& registry,
+                                         u64 maxSize = 0) {
+    testutil::FailingReader source(SharedPtr<dt::Reader>(new testutil::MemoryReader(image.bytes())),
+                                   {});
+    cbr::Scanner scanner(source, &registry);
+    Collector collector;
+    std::vector<cbr::Pattern> table;
+    cbr::PatternsFile::load(HB_SOURCE_DIR "/lib/cbr.files", registry, table);
+    for (cbr::Pattern& pattern : table)
+        if (maxSize != 0)
+            pattern.setMaxSize(std::min(pattern.maxSize(), maxSize));
+    scanner.setPatterns(table, &collector);
+    scanImage(scanner, image);
+    ScanOutcome outcome;
+    for (const cbr::FileInfo& f : collector.files)
+        outcome.files.push_back({f.getStart(), f.getSize(), f.getType()});
+    for (const auto& request : source.requests())
+        outcome.bytesRead += static_cast<u64>(request.size);
+    return outcome;
 }
 
 } // namespace cbrtest

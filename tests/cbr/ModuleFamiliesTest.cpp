@@ -331,6 +331,34 @@ TEST(ModuleFuzzFindsTest, CrwMemoryKeepsItsByteOrder) {
     EXPECT_EQ(crw.analyzeInScan(tail, later, 512, memory.get()), crw.analyze(tailAgain, afresh));
 }
 
+// Fuzzer finds of the text module's scan notes: they answered a hit whose
+// window ends before the closing tag with the tag that an earlier, longer
+// window had found (a page of 133 bytes in a window of 102); and they read the
+// text again from before a later hit's window. Each input is replayed as the
+// module fuzz targets lay it out: byte 0 chose the module, every sector is a
+// hit, and a hit whose first byte is odd has a window a quarter short.
+TEST(ModuleFuzzFindsTest, TextNotes) {
+    for (const char* name : {"text-memory-shorter-window", "text-memory-window-start"}) {
+        SCOPED_TRACE(name);
+        const std::string input =
+            testutil::readAll(std::string(HB_SOURCE_DIR "/fuzz/corpus/archive_modules/") + name)
+                .substr(1);
+        cbr::FileModule& text = moduleNamed("text");
+        std::unique_ptr<cbr::ScanMemory> memory = text.newScanMemory();
+        for (std::size_t hit = 0; hit < input.size(); hit += 512) {
+            const std::size_t rest = input.size() - hit;
+            const std::string window =
+                input.substr(hit, (input[hit] & 1) != 0 ? rest - rest / 4 : rest);
+            moduletest::StrictWindow strict(window);
+            moduletest::StrictWindow again(window);
+            cbr::FileInfo remembered, afresh;
+            const bool found = text.analyzeInScan(strict, remembered, hit, memory.get());
+            EXPECT_EQ(found, text.analyze(again, afresh)) << "hit at " << hit;
+            EXPECT_EQ(remembered.getSize(), afresh.getSize()) << "hit at " << hit;
+        }
+    }
+}
+
 TEST(ModuleFuzzFindsTest, EmptyWindows) {
     for (const char* name : {"mpeg", "crw"}) {
         SCOPED_TRACE(name);

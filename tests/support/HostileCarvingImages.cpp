@@ -1,6 +1,8 @@
 #include "tests/support/HostileCarvingImages.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 
@@ -37,13 +39,15 @@ private:
 };
 
 // What a sector's builder is told: which header it is, whether it is the last
-// one and ends the chain properly, and how many bytes the image has from its
-// start on.
+// one of its chain and ends the chain properly, how many bytes the image has
+// from its start on, and how far on the next header of its chain starts (the
+// next sector's, or with two chains interleaved the one after that).
 struct Place {
     u64 index;
     bool last;
     bool ends;
     u64 rest;
+    u64 next;
 };
 using Builder = Sector (*)(const Place&);
 
@@ -54,8 +58,8 @@ std::string letters(std::size_t n) {
     return text;
 }
 
-// Empty chunks, then one whose data reaches to byte 8 of the next sector, where
-// the next header's first chunk stands.
+// Empty chunks, then one whose data reaches to byte 8 of the next header, where
+// its first chunk stands.
 Sector png(const Place& p) {
     Sector s;
     s.put(0, std::string("\x89PNG\r\n\x1A\n", 8));
@@ -64,7 +68,7 @@ Sector png(const Place& p) {
         s.be(at, 0, 4).put(at + 4, "tEXt").be(at + 8, crc32(0, Z_NULL, 0), 4);
     if (p.ends)
         return s.be(at, 0, 4).put(at + 4, "IEND").be(at + 8, 0xAE426082, 4);
-    return s.be(at, SECTOR + 8 - at - 12, 4).put(at + 4, "tEXt").put(at + 8, letters(SECTOR));
+    return s.be(at, p.next + 8 - at - 12, 4).put(at + 4, "tEXt").put(at + 8, letters(SECTOR));
 }
 
 Sector text(const Place& p, const std::string& start, const std::string& closing) {
@@ -79,6 +83,18 @@ Sector html(const Place& p) {
 }
 Sector xml(const Place& p) {
     return text(p, "<?xml version=\"1.0\"?>\n<book>", "</book>");
+}
+
+// Documents whose root elements cycle through 17 names; the last sector closes
+// them all.
+constexpr u64 ROOT_NAMES = 17;
+Sector roots(const Place& p) {
+    std::string closing;
+    for (u64 n = 0; n < ROOT_NAMES; ++n)
+        closing += "</root" + std::to_string(n) + ">";
+    return text(
+        p, "<?xml version=\"1.0\"?>\n<root" + std::to_string(p.index % ROOT_NAMES) + " a=\"b\">",
+        closing);
 }
 
 // A comment extension of one-byte sub-blocks whose last one covers the next
@@ -97,8 +113,7 @@ Sector gif(const Place& p) {
 }
 
 // A start of scan, entropy-coded bytes, empty comments, then a comment whose
-// length reaches the start of scan of the next header (byte 2 of the next
-// sector).
+// length reaches the start of scan of the next header (at its byte 2).
 Sector jpeg(const Place& p) {
     Sector s('\x55');
     s.put(0, "\xFF\xD8\xFF\xDA").be(4, 2, 2);
@@ -106,15 +121,15 @@ Sector jpeg(const Place& p) {
         s.put(at, std::string("\xFF\xFE\x00\x02", 4));
     if (p.ends)
         return s.put(504, "\xFF\xD9");
-    return s.put(504, "\xFF\xFE").be(506, 8, 2);
+    return s.put(504, "\xFF\xFE").be(506, p.next - 504, 2);
 }
 
-// 64 atoms of 8 bytes; the next sector's atom follows.
+// 64 atoms of 8 bytes, the last reaching the next header's first atom.
 Sector mov(const Place& p) {
     Sector s;
     s.be(0, 8, 4).put(4, "ftyp");
     for (u64 at = 8; at < SECTOR; at += 8)
-        s.be(at, 8, 4).put(at + 4, "free");
+        s.be(at, at + 8 == SECTOR ? p.next - at : 8, 4).put(at + 4, "free");
     if (p.ends)
         return s.put(SECTOR - 4, "junk"); // not a movie atom: the movie ends before it
     if (p.last)
@@ -123,13 +138,13 @@ Sector mov(const Place& p) {
 }
 
 // Empty stored members without names; the last one's data reaches the next
-// sector.
+// header.
 Sector zip(const Place& p) {
     Sector s;
     for (u64 at = 0; at + 30 <= SECTOR; at += 30)
         s.put(at, "PK\x03\x04").le(at + 4, 20, 2);
     if (!p.ends)
-        return s.le(480 + 18, 2, 4).le(480 + 22, 2, 4);
+        return s.le(480 + 18, p.next - 510, 4).le(480 + 22, p.next - 510, 4);
     const u64 data = 10;
     s = Sector();
     s.put(0, "PK\x03\x04").le(4, 20, 2).le(18, data, 4).le(22, data, 4).le(26, 5, 2);
@@ -286,14 +301,19 @@ Sector wmf(const Place& p) {
 
 const std::map<std::string, Builder>& builders() {
     static const std::map<std::string, Builder> all = {
-        {"png", png},        {"html", html},        {"xml", xml}, {"gif", gif}, {"jpeg", jpeg},
-        {"mov", mov},        {"zip", zip},          {"lzh", lzh}, {"rar", rar}, {"arj", arj},
-        {"tiff", tiff},      {"mrw", mrw},          {"crw", crw}, {"mp3", mp3}, {"ole", ole},
-        {"asf", asf},        {"riff", riff},        {"bmp", bmp}, {"dbx", dbx}, {"wmf", wmf},
-        {"mpeg-video", mpv}, {"mpeg-program", mpp},
+        {"png", png},        {"html", html},        {"xml", xml},         {"gif", gif},
+        {"jpeg", jpeg},      {"mov", mov},          {"zip", zip},         {"lzh", lzh},
+        {"rar", rar},        {"arj", arj},          {"tiff", tiff},       {"mrw", mrw},
+        {"crw", crw},        {"mp3", mp3},          {"ole", ole},         {"asf", asf},
+        {"riff", riff},      {"bmp", bmp},          {"dbx", dbx},         {"wmf", wmf},
+        {"mpeg-video", mpv}, {"mpeg-program", mpp}, {"xml-roots", roots},
     };
     return all;
 }
+
+// The kinds whose headers can reach the next header but one.
+const char* const INTERLEAVING[] = {"jpeg", "mov", "png", "zip"};
+const std::string INTERLEAVED = "-interleaved";
 
 } // namespace
 
@@ -301,23 +321,41 @@ std::vector<std::string> kinds() {
     std::vector<std::string> names;
     for (const auto& b : builders())
         names.push_back(b.first);
+    for (const char* kind : INTERLEAVING)
+        names.push_back(kind + INTERLEAVED);
     return names;
 }
 
 std::vector<std::string> endingKinds() {
-    return {"arj", "gif", "html", "jpeg", "lzh", "mov", "png", "rar", "xml", "zip"};
+    std::vector<std::string> names = {"arj", "gif", "html", "jpeg", "lzh",      "mov",
+                                      "png", "rar", "xml",  "zip",  "xml-roots"};
+    for (const char* kind : INTERLEAVING)
+        names.push_back(kind + INTERLEAVED);
+    return names;
 }
 
 std::string image(const std::string& kind, u64 bytes, Ending ending, u64 headers) {
-    const auto builder = builders().find(kind);
+    // Two chains interleaved: each header reaches the next header but one.
+    std::string base = kind;
+    u64 chains = 1;
+    if (kind.size() > INTERLEAVED.size() &&
+        kind.compare(kind.size() - INTERLEAVED.size(), INTERLEAVED.size(), INTERLEAVED) == 0) {
+        base = kind.substr(0, kind.size() - INTERLEAVED.size());
+        chains = 2;
+        if (std::find(std::begin(INTERLEAVING), std::end(INTERLEAVING), base) ==
+            std::end(INTERLEAVING))
+            throw std::invalid_argument("no hostile image of kind " + kind);
+    }
+    const auto builder = builders().find(base);
     if (builder == builders().end())
         throw std::invalid_argument("no hostile image of kind " + kind);
     const u64 sectors = bytes / SECTOR;
     headers = std::min(headers, sectors);
     std::string out(sectors * SECTOR, '\0');
     for (u64 i = 0; i < headers; ++i) {
-        const bool last = i + 1 == headers;
-        const Place place{i, last, last && ending == Ending::AT_THE_END, (sectors - i) * SECTOR};
+        const bool last = i + chains >= headers;
+        const Place place{i, last, last && ending == Ending::AT_THE_END, (sectors - i) * SECTOR,
+                          chains * SECTOR};
         std::memcpy(&out[i * SECTOR], builder->second(place).bytes().data(), SECTOR);
     }
     return out;

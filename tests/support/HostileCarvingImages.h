@@ -15,7 +15,11 @@
 namespace hostile {
 
 // The kinds, by the carver's type names, with a variant where a module has two
-// walks ("mpeg-video", "mpeg-program").
+// walks ("mpeg-video", "mpeg-program"), XML documents whose root elements
+// cycle through 17 names ("xml-roots"), and, for PNG, JPEG, ZIP and MOV, two
+// chains interleaved ("png-interleaved"...): each header reaches the next
+// header but one, so that the even sectors make one chain and the odd ones
+// another.
 std::vector<std::string> kinds();
 
 // The kinds whose chain can also end properly (Ending::AT_THE_END); the others
@@ -24,7 +28,8 @@ std::vector<std::string> endingKinds();
 
 // How the chain of an image ends: not at all (it runs into the image's end), or
 // properly in the last sector (an end record, a trailer, a closing tag), so
-// that every sector starts a file that reaches the end.
+// that every sector starts a file that reaches the end. Interleaved chains
+// each end in their last sector.
 enum class Ending { NEVER, AT_THE_END };
 
 // An image of `bytes` (cut to whole sectors) whose first `headers` sectors

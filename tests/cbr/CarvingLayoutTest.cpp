@@ -1,0 +1,193 @@
+// The shapes in which ordinary disks hold files, carved with the program's
+// table and modules: files back to back on sector starts, a file whose end was
+// written over by the next one of its kind, a recording that was interrupted,
+// a file split around another of its kind, an archive stored in another. Every
+// whole file among them is carved whole, and no carved file swallows a whole
+// later file of its kind.
+
+#include "cbr/FileModuleRegistry.h"
+#include "tests/cbr/CarvingCorpus.h"
+#include "tests/cbr/CarvingLayouts.h"
+#include "tests/cbr/CbrTestSupport.h"
+#include "tests/support/ProbeRun.h"
+#include "tests/support/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using cbrtest::Found;
+using corpus::DiskImage;
+using corpus::Placed;
+using corpus::sample;
+
+const corpus::ShapeFiles& shapes() {
+    return corpus::shapeFiles();
+}
+
+// Whether two types are found by one module ("mov" and "mp4", "html" and "xml").
+bool sameModule(cbr::FileModuleRegistry& registry, const std::string& a, const std::string& b) {
+    const cbr::FileModule* module = registry.find(a);
+    return a == b || (module != nullptr && module == registry.find(b));
+}
+
+void expectCarvedWhole(const std::vector<Placed>& whole, const std::vector<Found>& carved) {
+    cbr::FileModuleRegistry registry;
+    u64 lost = 0;
+    for (const Placed& w : whole) {
+        const Found expected{w.start, w.size, w.type};
+        if (std::find(carved.begin(), carved.end(), expected) == carved.end()) {
+            ADD_FAILURE() << w.label << " at " << w.start << " is not carved whole as " << expected;
+            ++lost;
+        }
+        // A file of its kind that starts before it and ends with it holds it:
+        // it ran on into this one, which is a file of its own.
+        for (const Found& c : carved) {
+            EXPECT_FALSE(sameModule(registry, w.module, c.type) && c.start < w.start &&
+                         c.start + c.size == w.start + w.size)
+                << c << " swallows " << w.label << " at " << w.start;
+        }
+    }
+    EXPECT_EQ(lost, 0u) << "of " << whole.size() << " whole files";
+}
+
+struct Shape {
+    const char* name;
+    DiskImage (*build)();
+};
+
+void PrintTo(const Shape& shape, std::ostream* out) {
+    *out << shape.name;
+}
+
+class CarvingLayoutTest : public testing::TestWithParam<Shape> {};
+
+TEST_P(CarvingLayoutTest, EveryWholeFileIsCarvedWhole) {
+    const DiskImage disk = GetParam().build();
+    cbr::FileModuleRegistry registry;
+    const cbrtest::ScanOutcome outcome =
+        cbrtest::carveWithProgramTable(cbrtest::Image(disk.bytes()), registry);
+    expectCarvedWhole(disk.wholeFiles(), outcome.files);
+}
+
+const char* const MOVIES[] = {"MOV", "MOV, fast start", "MP4", "MP4, fast start"};
+
+const Shape SHAPES[] = {
+    {"InterruptedRecordingThenFourMovies",
+     [] {
+         DiskImage d;
+         d.other(corpus::interruptedRecording(sample("MOV"), 4));
+         for (const char* movie : MOVIES)
+             d.whole(sample(movie));
+         return d.zeros(8);
+     }},
+    {"TwoMoviesBackToBackEndingOnSectorBoundaries",
+     [] {
+         return DiskImage()
+             .whole(shapes().sectorMovies[0])
+             .whole(shapes().sectorMovies[3])
+             .zeros(8);
+     }},
+    {"MovieInsideAMovieSplitAroundIt",
+     [] { return DiskImage().split(shapes().longMovie, 2, sample("MP4")).zeros(8); }},
+    {"RarInsideARarSplitAroundIt",
+     [] { return DiskImage().split(shapes().largeRar, 2, sample("RAR 4")).zeros(8); }},
+    {"LzhInsideAnLzhSplitAroundIt",
+     [] { return DiskImage().split(shapes().largeLzh, 2, sample("LZH")).zeros(8); }},
+    {"ArjInsideAnArjSplitAroundIt",
+     [] { return DiskImage().split(shapes().largeArj, 2, sample("ARJ")).zeros(8); }},
+    {"ZipAfterACutZipWithDataDescriptors",
+     [] { return DiskImage().cut(shapes().descriptorZip, 1).whole(sample("ZIP")).zeros(8); }},
+    {"StoredZipInsideAZip",
+     [] { return DiskImage().whole(shapes().nestingZip).holding(sample("ZIP"), 512).zeros(8); }},
+    {"GifsAfterCutGifs",
+     [] {
+         DiskImage d;
+         for (std::size_t i = 0; i < 40; ++i)
+             d.cut(shapes().gifs[i], 1 + i % 3).whole(shapes().gifs[40 + i]);
+         return d.zeros(8);
+     }},
+    {"HtmlAfterAPageWithoutClosingTag",
+     [] { return DiskImage().cut(shapes().longHtml, 2).whole(sample("HTML")).zeros(8); }},
+    {"XmlAfterADocumentWithoutClosingTag",
+     [] { return DiskImage().cut(shapes().longXml, 2).whole(sample("XML")).zeros(8); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Shapes, CarvingLayoutTest, testing::ValuesIn(SHAPES),
+                         [](const testing::TestParamInfo<Shape>& info) { return info.param.name; });
+
+// A memory card written in one go: files of every kind back to back, twice,
+// and among them each of the shapes above.
+DiskImage card() {
+    DiskImage d;
+    const std::vector<corpus::Sample>& every = corpus::everyKind();
+    for (const corpus::Sample& s : every)
+        d.whole(s);
+    for (std::size_t i = 0; i < 6; ++i)
+        d.cut(shapes().gifs[i], 1 + i % 3).whole(shapes().gifs[40 + i]);
+    d.cut(shapes().longHtml, 2).whole(sample("HTML"));
+    d.cut(shapes().longXml, 2).whole(sample("XML"));
+    d.cut(shapes().descriptorZip, 1).whole(sample("ZIP"));
+    d.cut(sample("ImageMagick baseline JPEG"), 1).whole(sample("ImageMagick progressive JPEG"));
+    d.cut(sample("BMP v5"), 1).whole(sample("BMP v3"));
+    d.split(shapes().largeArj, 2, sample("ARJ"));
+    d.split(shapes().largeRar, 2, sample("RAR 4"));
+    d.split(shapes().largeLzh, 2, sample("LZH"));
+    d.split(shapes().longMovie, 2, sample("MP4"));
+    d.whole(shapes().nestingZip).holding(sample("ZIP"), 512);
+    for (const corpus::Sample& movie : shapes().sectorMovies)
+        d.whole(movie);
+    for (auto s = every.rbegin(); s != every.rend(); ++s)
+        d.whole(*s);
+    d.other(corpus::interruptedRecording(sample("MOV"), 4));
+    for (const char* movie : MOVIES)
+        d.whole(sample(movie));
+    return d.zeros(8);
+}
+
+// The whole chain as a user runs it: a deep scan of the card through the test
+// probe and the recovery of the found files. Every whole file comes back byte
+// for byte.
+TEST(CarvingLayoutCardTest, EveryWholeFileOfACardWrittenInOneGoComesBack) {
+    const DiskImage disk = card();
+    testutil::TempDir dir;
+    testutil::writeAll(dir.file("card"), disk.bytes());
+    const testutil::ProbeResult r =
+        testutil::runProbe("scan " + testutil::fileDescriptor(dir.file("card")) + " 0 " +
+                           std::to_string(disk.bytes().size() / 512) + " --recover " +
+                           testutil::shellQuote(dir.file("out")));
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    std::vector<Found> carved;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string head;
+        Found f{};
+        if (fields >> head >> f.start >> f.size >> f.type && head == "carved:")
+            carved.push_back(f);
+    }
+    expectCarvedWhole(disk.wholeFiles(), carved);
+
+    // Files alike (the corpus's ZIP, three times) come back as often as they
+    // were laid.
+    std::map<std::string, int> missing;
+    for (const Placed& w : disk.wholeFiles())
+        ++missing[disk.bytes().substr(w.start, w.size)];
+    std::string list;
+    testutil::run("cd " + testutil::shellQuote(dir.file("out")) + " && find . -type f", &list);
+    std::istringstream paths(list);
+    for (std::string path; std::getline(paths, path);)
+        --missing[testutil::readAll(dir.file("out/" + path))];
+    for (const Placed& w : disk.wholeFiles())
+        EXPECT_LE(missing[disk.bytes().substr(w.start, w.size)], 0)
+            << w.label << " at " << w.start << " does not come back";
+}
+
+} // namespace
