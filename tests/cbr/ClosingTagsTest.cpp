@@ -43,12 +43,12 @@ Pages pages(const char* name, u64 sectors, u64 tags, u64 closeAfter, u64 window)
 // many root tags the pages cycle through.
 TEST(ClosingTagsTest, ScanFindsWhatAnAnalysisAfreshFindsAndReadsTheTextOnce) {
     std::vector<Pages> shapes = {
-        pages("17 root tags, never closed", 1024, 17, 0, ~u64(0)),
-        pages("a root tag for every page, never closed", 1024, 0, 0, ~u64(0)),
-        pages("a root tag for every page, closed later", 1024, 0, 3, ~u64(0)),
-        pages("17 root tags, closed later, short windows", 1024, 17, 9, 6000),
+        pages("17 root tags, never closed", 512, 17, 0, ~u64(0)),
+        pages("a root tag for every page, never closed", 512, 0, 0, ~u64(0)),
+        pages("a root tag for every page, closed later", 512, 0, 3, ~u64(0)),
+        pages("17 root tags, closed later, short windows", 512, 17, 9, 6000),
     };
-    Pages broken = pages("text that breaks off", 1024, 5, 0, ~u64(0));
+    Pages broken = pages("text that breaks off", 512, 5, 0, ~u64(0));
     broken.text[300 * SECTOR + 100] = '\0';
     shapes.push_back(broken);
     cbr::FileModuleText module;
