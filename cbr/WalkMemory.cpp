@@ -45,13 +45,29 @@ WalkMemory::~WalkMemory() = default;
 WalkMemory::Walk::Walk(WalkMemory* memory, u64 windowStart, u64 windowSize)
     : memory_(memory), start_(windowStart), windowEnd_(windowStart + windowSize) {
     if (memory_ != nullptr)
-        pieces_.emplace_back();
+        newPiece();
+}
+
+WalkMemory::Walk::Piece& WalkMemory::Walk::current() {
+    return memory_->pieces_[pieces_ - 1];
+}
+
+WalkMemory::Walk::Piece& WalkMemory::Walk::newPiece() {
+    std::vector<Piece>& pieces = memory_->pieces_;
+    if (pieces_ == pieces.size())
+        pieces.emplace_back();
+    Piece& piece = pieces[pieces_++];
+    piece.segment = NONE;
+    piece.toSegment = 0;
+    piece.marks.clear();
+    piece.met = NONE;
+    return piece;
 }
 
 WalkMemory::Walk::~Walk() = default;
 
 WalkMemory::Next WalkMemory::Walk::arrive(Place& place, u64 limit, i64 maxSteps) {
-    if (memory_ == nullptr || alone_ || pieces_.empty())
+    if (memory_ == nullptr || alone_ || pieces_ == 0)
         return Next::GO_ON;
     // A place past the window is no place this walk reads at: its read fails.
     if (place.at > windowEnd_ - start_ || start_ + place.at >= MAX_AT)
@@ -76,13 +92,13 @@ WalkMemory::Next WalkMemory::Walk::arrive(Place& place, u64 limit, i64 maxSteps)
 }
 
 void WalkMemory::Walk::record(const Place& place) {
-    Piece& piece = pieces_.back();
+    Piece& piece = current();
     piece.marks.push_back({keyOf(start_ + place.at, place.state), place.steps + piece.toSegment});
 }
 
 WalkMemory::Next WalkMemory::Walk::follow(Place& place, u32 segment, u32 index, u64 limit,
                                           i64 maxSteps) {
-    Piece& piece = pieces_.back();
+    Piece& piece = current();
     const Mark& met = memory_->segments_[segment].marks[index];
     piece.met = segment;
     piece.metIndex = index;
@@ -128,10 +144,9 @@ WalkMemory::Next WalkMemory::Walk::follow(Place& place, u32 segment, u32 index, 
 void WalkMemory::Walk::resume(Place& place, u32 root, i64 toRoot) {
     const Mark stop = memory_->segments_[root].stop;
     place = {atOf(stop.key) - start_, stop.steps - toRoot, stateOf(stop.key)};
-    Piece piece;
+    Piece& piece = newPiece();
     piece.segment = root;
     piece.toSegment = toRoot;
-    pieces_.push_back(std::move(piece));
     // The stop is the path's place already, and so is the granule's mark of
     // its state.
     lastGranule_ = atOf(stop.key) / GRANULE;
@@ -167,12 +182,13 @@ void WalkMemory::Walk::followWithin(Place& place, u32 segment, u32 index, u64 li
 }
 
 void WalkMemory::Walk::ended(End end, const Place& place, u64 fileEnd) {
-    if (memory_ == nullptr || pieces_.empty())
+    if (memory_ == nullptr || pieces_ == 0)
         return;
     std::vector<Segment>& segments = memory_->segments_;
-    std::vector<std::pair<u32, u32>> added; // segment, its first new mark
-    for (std::size_t i = 0; i < pieces_.size(); ++i) {
-        Piece& piece = pieces_[i];
+    std::vector<std::pair<u32, u32>>& added = memory_->added_; // segment, its first new mark
+    added.clear();
+    for (std::size_t i = 0; i < pieces_; ++i) {
+        Piece& piece = memory_->pieces_[i];
         u32 id = piece.segment;
         if (id == NONE) {
             // A path of its own that nothing can reach.
@@ -187,14 +203,14 @@ void WalkMemory::Walk::ended(End end, const Place& place, u64 fileEnd) {
             s.next = piece.met;
             s.nextIndex = piece.metIndex;
             s.nextShift = piece.metShift;
-        } else if (i + 1 == pieces_.size() && !alone_) {
+        } else if (i + 1 == pieces_ && !alone_) {
             s.end = end;
             s.stop = {keyOf(start_ + place.at, place.state), place.steps + piece.toSegment};
             s.windowEnd = windowEnd_;
             s.fileEnd = start_ + fileEnd;
         }
     }
-    pieces_.clear();
+    pieces_ = 0;
     memory_->index(added, start_);
 }
 

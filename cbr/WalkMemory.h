@@ -66,6 +66,8 @@ public:
     // learned is kept only when it ends through ended() or readFailed().
     class Walk {
     public:
+        struct Piece;
+
         Walk(WalkMemory* memory, u64 windowStart, u64 windowSize);
         ~Walk();
         Walk(const Walk&) = delete;
@@ -97,7 +99,8 @@ public:
         u64 start() const { return start_; }
 
     private:
-        struct Piece;
+        Piece& current();
+        Piece& newPiece();
 
         bool lookUp(const Place& place, u32& segment, u32& index) const;
         void record(const Place& place);
@@ -111,8 +114,10 @@ public:
         // What this walk adds when it ends: its own marks (piece 0, a path of
         // its own), then for every remembered path whose end it walked on
         // from, the marks past that end; each piece but the last ends where it
-        // met a remembered path.
-        std::vector<Piece> pieces_;
+        // met a remembered path. The pieces are the memory's, used again by
+        // every walk, so that a walk allocates nothing of its own; none are in
+        // use once the walk ended.
+        std::size_t pieces_ = 0;
         u64 lastGranule_ = ~u64(0);
         u32 statesInGranule_ = 0;
         // The place where it took up a remembered path's end: that place is
@@ -185,6 +190,9 @@ private:
     static std::vector<Mark>::const_iterator firstAtOrAfter(const Segment& segment, u64 at);
 
     SearchMemory searches_;
+    // The pieces of the walk under way (Walk::Piece) and the marks it added.
+    std::vector<Walk::Piece> pieces_;
+    std::vector<std::pair<u32, u32>> added_;
     std::vector<Segment> segments_;
     std::vector<Slot> index_;
     std::size_t indexed_ = 0;
