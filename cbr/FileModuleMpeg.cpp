@@ -69,11 +69,12 @@ bool walkProgramStream(ByteSource& src, u64 at, WalkMemory* memory, u64& size) {
         return true;
     };
     // A read that failed: a last packet cut by the window's end keeps only the
-    // bytes that are there, which a walk with another window takes itself.
+    // bytes that are there, so a walk that comes here with packets behind it
+    // takes that step itself, with its own window.
     auto stops = [&](u64 p, u64 n) {
-        walk.readFailed(place, src.has(p, n));
         if (place.state == NO_PACKETS)
-            return false;
+            return walk.readFailed(place, src.has(p, n));
+        walk.ended(End::HALTED, place);
         size = std::min(place.at, src.size());
         return true;
     };
