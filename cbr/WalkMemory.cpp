@@ -220,29 +220,32 @@ bool WalkMemory::Walk::readFailed(const Place& place, bool insideWindow) {
 }
 
 u32 WalkMemory::rootOf(u32 segment, i64& shift) {
-    std::vector<std::pair<u32, i64>> passed;
-    shift = 0;
-    u32 at = segment;
-    for (;;) {
+    // The way on from a segment, the shorter one where it has one; NONE at the
+    // path's end.
+    auto wayOn = [this](u32 at, i64& steps) {
         const Segment& s = segments_[at];
         if (s.ahead != NONE) {
-            passed.emplace_back(at, shift);
-            shift += s.aheadShift;
-            at = s.ahead;
-        } else if (s.next != NONE) {
-            passed.emplace_back(at, shift);
-            shift += s.nextShift;
-            at = s.next;
-        } else {
-            break;
+            steps += s.aheadShift;
+            return s.ahead;
         }
+        if (s.next != NONE)
+            steps += s.nextShift;
+        return s.next;
+    };
+    u32 root = segment;
+    shift = 0;
+    for (u32 on = wayOn(root, shift); on != NONE; on = wayOn(root, shift))
+        root = on;
+    // Then every segment passed leads there in one step.
+    i64 passed = 0;
+    for (u32 at = segment; at != root;) {
+        const i64 here = passed;
+        const u32 on = wayOn(at, passed);
+        segments_[at].ahead = root;
+        segments_[at].aheadShift = shift - here;
+        at = on;
     }
-    // The next way there is one step.
-    for (const auto& [id, shiftThere] : passed) {
-        segments_[id].ahead = at;
-        segments_[id].aheadShift = shift - shiftThere;
-    }
-    return at;
+    return root;
 }
 
 bool WalkMemory::find(u64 key, u32& segment, u32& index) const {
