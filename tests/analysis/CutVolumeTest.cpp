@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -75,20 +75,6 @@ const Shape SHAPES[] = {
      true},
 };
 
-// The first `sectors` sectors of the image.
-void copyHead(const std::string& from, const std::string& to, u64 sectors) {
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    for (u64 left = sectors * 512; left > 0;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<u64>(left, block.size()));
-        ASSERT_TRUE(in.read(block.data(), static_cast<std::streamsize>(n)));
-        out.write(block.data(), static_cast<std::streamsize>(n));
-        left -= n;
-    }
-    ASSERT_TRUE(out.flush());
-}
-
 // The line of a file in the recovery's report.
 std::string recoverLine(const std::string& out, const std::string& name) {
     const std::size_t recover = out.find("--- recover ---");
@@ -111,7 +97,8 @@ TEST_P(CutVolumeTest, WhatTheCopyHoldsComesBackAndWhatItLacksIsMarked) {
     std::string image = v.path;
     if (held < volumeSectors(v)) {
         image = dir.file("cut.img");
-        copyHead(v.path, image, held);
+        std::filesystem::copy_file(v.path, image);
+        std::filesystem::resize_file(image, held * 512);
     }
     std::string fail;
     for (u64 lba : failing)

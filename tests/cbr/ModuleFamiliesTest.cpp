@@ -39,13 +39,6 @@ cbr::FileModule& moduleNamed(const std::string& name) {
     return *module;
 }
 
-std::string bytesOf(const std::string& label) {
-    for (const corpus::Sample& s : corpus::everyKind())
-        if (s.label == label)
-            return s.bytes;
-    throw std::runtime_error("no sample " + label);
-}
-
 std::string patched(std::string bytes, u64 at, const std::string& with) {
     return bytes.replace(at, with.size(), with);
 }
@@ -74,11 +67,11 @@ void expectFamily(const std::set<std::string>& modules, const std::vector<Case>&
 }
 
 TEST(ModuleFamiliesTest, Pictures) {
-    const std::string jpeg = bytesOf("ImageMagick baseline JPEG");
-    const std::string png = bytesOf("PNG");
-    const std::string gif = bytesOf("still GIF");
-    const std::string bmp = bytesOf("BMP v3");
-    const std::string wmf = bytesOf("WMF");
+    const std::string jpeg = corpus::sample("ImageMagick baseline JPEG").bytes;
+    const std::string png = corpus::sample("PNG").bytes;
+    const std::string gif = corpus::sample("still GIF").bytes;
+    const std::string bmp = corpus::sample("BMP v3").bytes;
+    const std::string wmf = corpus::sample("WMF").bytes;
     expectFamily(
         {"jpeg", "png", "gif", "bmp", "wmf"},
         {
@@ -112,11 +105,11 @@ std::string nestedTiff(u32 depth) {
 }
 
 TEST(ModuleFamiliesTest, TiffAndCameraRaw) {
-    std::string crw = bytesOf("CRW");
+    std::string crw = corpus::sample("CRW").bytes;
     // The thumbnail entry's offset + size wraps in 32 bits to below the
     // directory; in 64 bits it lies past it and the directory is no root.
     crw = patched(crw, crw.size() - 4 - 10 + 2, le(0x20, 4) + le(0xFFFFFFF0, 4));
-    const std::string mrw = bytesOf("MRW");
+    const std::string mrw = corpus::sample("MRW").bytes;
     std::string wide =
         std::string("II*\0", 4) + le(8, 4) + le(1001, 2) + std::string(1001 * 12, '\0') + le(0, 4);
     std::string loop = std::string("II*\0", 4) + le(8, 4) + le(0, 2) + le(8, 4);
@@ -159,20 +152,20 @@ std::string titleTag(int major, const std::string& title, u32 total) {
 
 TEST(ModuleFamiliesTest, AudioAndVideo) {
     // The frames of a real MP3, without its tags.
-    const std::string mp3 = bytesOf("MP3 with ID3v2 and ID3v1");
+    const std::string mp3 = corpus::sample("MP3 with ID3v2 and ID3v1").bytes;
     const u32 lead = 10 + (u32(mp3[6]) << 21 | u32(mp3[7]) << 14 | u32(mp3[8]) << 7 | u32(mp3[9]));
     ASSERT_EQ(mp3.substr(mp3.size() - 128, 3), "TAG");
     const std::string frames = mp3.substr(lead, mp3.size() - 128 - lead);
     const std::string long300(299, 'T');
-    const std::string asf = bytesOf("ASF audio");
+    const std::string asf = corpus::sample("ASF audio").bytes;
     const u64 fileProperties = asf.find("\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11", 30);
-    const std::string mp4 = bytesOf("MP4");
-    const std::string video = bytesOf("MPEG video stream");
+    const std::string mp4 = corpus::sample("MP4").bytes;
+    const std::string video = corpus::sample("MPEG video stream").bytes;
     const std::string pack("\x00\x00\x01\xBA\x44\x00\x04\x00\x04\x01\x01\x89\xC3\xF8", 14);
     std::string packs;
     for (int i = 0; i < 100; ++i)
         packs += pack;
-    const std::string wav = bytesOf("WAV");
+    const std::string wav = corpus::sample("WAV").bytes;
     expectFamily(
         {"mp3", "mpeg", "riff", "asf", "mov"},
         {
@@ -206,14 +199,14 @@ TEST(ModuleFamiliesTest, AudioAndVideo) {
 }
 
 TEST(ModuleFamiliesTest, Archives) {
-    const std::string rar = bytesOf("RAR 4");
-    const std::string zip = bytesOf("ZIP");
+    const std::string rar = corpus::sample("RAR 4").bytes;
+    const std::string zip = corpus::sample("ZIP").bytes;
     const u64 end = zip.rfind("PK\x05\x06");
     auto withZip64End = [&](u64 length, const std::string& body) {
         std::string z = zip;
         return z.insert(end, "PK\x06\x06" + le(length, 8) + body);
     };
-    const std::string arj = bytesOf("ARJ");
+    const std::string arj = corpus::sample("ARJ").bytes;
     // Extended headers of 4 bytes (and their CRC32) behind the main header.
     const u64 mainEnd = 4 + getLE16(reinterpret_cast<const u8*>(arj.data()), 2) + 4;
     auto withExtendedHeaders = [&](u32 n) {
@@ -244,9 +237,9 @@ TEST(ModuleFamiliesTest, Archives) {
 }
 
 TEST(ModuleFamiliesTest, Documents) {
-    const std::string doc = bytesOf("Word document");
-    const std::string dbx = bytesOf("DBX");
-    std::string html = bytesOf("HTML");
+    const std::string doc = corpus::sample("Word document").bytes;
+    const std::string dbx = corpus::sample("DBX").bytes;
+    std::string html = corpus::sample("HTML").bytes;
     html.insert(html.find("</HTML>"), 1, '\0');
     expectFamily(
         {"ole", "dbx", "text"},
