@@ -18,12 +18,13 @@ constexpr u32 PREFETCH_DISTANCE = 8 * Pattern::SECTOR_BYTES;
 // each.
 constexpr u64 JUDGE_ALLOWANCE = 16 * 1024 * 1024;
 
+} // namespace
+
 // A window that reads while the allowance lasts; a read past it fails, and
 // so the judgement it served says "in doubt".
-class Allowed : public dt::Reader {
+class Scanner::Allowed : public dt::Reader {
 public:
-    Allowed(dt::Reader& window, Scanner::Allowance& allowance)
-        : window_(window), allowance_(allowance) {
+    Allowed(dt::Reader& window, Allowance& allowance) : window_(window), allowance_(allowance) {
         setSize(window.getSize());
     }
     bool read(i64 offset, u8* buffer, i64 size) override {
@@ -40,10 +41,8 @@ public:
 
 private:
     dt::Reader& window_;
-    Scanner::Allowance& allowance_;
+    Allowance& allowance_;
 };
-
-} // namespace
 
 Scanner::Scanner(dt::Reader& source, FileModuleRegistry* registry)
     : window_(&source), registry_(registry) {}

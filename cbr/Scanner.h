@@ -48,12 +48,6 @@ public:
 
     static constexpr u32 NONE = 0xFFFFFFFFu;
 
-    // Bytes that judgements may still read, and whether they once ran out.
-    struct Allowance {
-        u64 left = 0;
-        bool ranOut = false;
-    };
-
     // Neither the source nor the registry is owned; both must outlive the scanner.
     Scanner(dt::Reader& source, FileModuleRegistry* registry);
     Scanner(const Scanner&) = delete;
@@ -86,6 +80,14 @@ private:
     // Whether the file at `start` is whole before `end` by its module's own
     // judgement; its size goes into `whole`.
     bool wholeBefore(FileModule* module, u64 start, u64 end, FileInfo& whole);
+
+    // Bytes that judgements may still read, and whether they once ran out.
+    struct Allowance {
+        u64 left = 0;
+        bool ranOut = false;
+    };
+    // The window of a judgement, reading while the allowance lasts.
+    class Allowed;
 
     dt::ReaderReader window_;
     FileModuleRegistry* registry_;
