@@ -9,6 +9,7 @@
 #include "analysis/ScScannerReaderListener.h"
 #include "cbr/CbrMapImpl.h"
 #include "cbr/FileModuleRegistry.h"
+#include "cbr/PatternsFile.h"
 #include "cbr/Scanner.h"
 #include "core/AppDirectory.h"
 #include "core/Intl.h"
@@ -186,12 +187,15 @@ u64 Analyzer::scan(u64 firstLba, u64 count, ProgressBoxIC* progress) {
     cbr::FileModuleRegistry registry;
     FilledReader filled(*shared);
     cbr::Scanner carver(filled, &registry);
-    CarvedFilesCallback found(getCarvedFiles(), progress);
     // A signature table that cannot be loaded ends the scan before it has
     // changed anything.
-    carver.loadPatterns(getPatternsPath(), &found);
-    CarverFeed feed(carver);
+    std::vector<cbr::Pattern> patterns;
+    cbr::PatternsFile::load(getPatternsPath(), registry, patterns);
     dropCarvedFilesFrom(firstLba);
+    // This scan's files begin where the list is left now.
+    CarvedFilesCallback found(getCarvedFiles(), progress);
+    carver.setPatterns(patterns, &found);
+    CarverFeed feed(carver);
 
     ScScanner scanner(&getScanResults(), WINDOW_SECTORS, SECTOR_BYTES, firstLba,
                       LOOK_AHEAD_SECTORS);

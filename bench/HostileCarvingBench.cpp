@@ -6,8 +6,9 @@
 // scan does. A counting reader under the modules' windows tells how often the
 // source was read again, and the counters tell how many files were found and
 // how many bytes they claim together: a carver that is linear on any content
-// reads each image a small number of times and finds files that together stay
-// within the image. Each case also tells the peak of the process's resident
+// reads each image a small number of times, while the files of a forged chain
+// each claim the rest of it, as far as their windows go. Each case also tells
+// the peak of the process's resident
 // memory while it ran (the image itself included) and how far that peak rose
 // above what the process held before the scan.
 //

@@ -39,6 +39,21 @@ public:
         return analyze(file, info);
     }
 
+    // Whether the file at the window's start is whole inside the window by
+    // its format's own end (for a movie: atoms that end there and hold its
+    // index); the window's end alone is none. True sets the size in info.
+    // The scanner asks this of a file that ran on to where a later file of
+    // the module ends, with a window that ends where that file starts
+    // (Scanner.h). A module whose analysis stops at the first end mark it
+    // meets (an end record, a trailer, a closing tag) keeps this answer: its
+    // file ran on past the window, so no such mark lies inside it. When in
+    // doubt, false: a file kept whole that holds another loses nothing.
+    virtual bool wholeWithin(dt::Reader& file, FileInfo& info) {
+        (void)file;
+        (void)info;
+        return false;
+    }
+
     virtual ~FileModule() = default;
 };
 

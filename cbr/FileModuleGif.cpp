@@ -25,6 +25,7 @@ constexpr u64 colourTableSize(u8 flags) {
 
 // The walk's states: at a block's first byte, or at a data sub-block's length.
 enum State : u8 { BLOCK, SUB_BLOCK };
+static_assert(SUB_BLOCK < WalkMemory::STATES);
 
 // Bytes of an extension's fixed part after its introducer, from its label and
 // block size; false for a label or block size that no known extension has.

@@ -23,6 +23,7 @@ constexpr bool endsScan(u8 next) {
 
 // The walk's states: at a marker, or at the start of entropy-coded data.
 enum State : u8 { AT_MARKER, AT_SCAN };
+static_assert(AT_SCAN < WalkMemory::STATES);
 
 // The position of the FF of the marker that ends the entropy-coded data that
 // starts at `from`, or NOT_FOUND when the window ends first (`cut`) or a read

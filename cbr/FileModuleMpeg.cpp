@@ -26,6 +26,7 @@ constexpr u64 PACKET_HEADER_SIZE = 6; // start code, u16 big-endian length
 // The program stream walk's states: before its first packet, or after it. A
 // stream of packs without packets is no file, with them it is one.
 enum State : u8 { NO_PACKETS, PACKETS };
+static_assert(PACKETS < WalkMemory::STATES);
 
 // The video stream's size: up to and with its sequence end code. The scan's
 // notes (null: none) say where earlier searches found none. A stream of video

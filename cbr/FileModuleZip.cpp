@@ -265,6 +265,7 @@ bool walkDirectory(ByteSource& src, u64 p, u64& size, bool& commentCut, End& why
 
 // The walk's states: at a local file header, or at the first record after them.
 enum State : u8 { LOCAL, DIRECTORY };
+static_assert(DIRECTORY < WalkMemory::STATES);
 
 bool found(FileInfo& info, u64 size) {
     info.clear();

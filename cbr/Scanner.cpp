@@ -13,8 +13,36 @@ namespace {
 
 constexpr u64 MAX_OFFSET = static_cast<u64>(std::numeric_limits<i64>::max());
 constexpr u32 PREFETCH_DISTANCE = 8 * Pattern::SECTOR_BYTES;
+// Judging whether files are whole may read this much at a scan's start, and
+// as much again as the scan passes: a card of movies takes a few kilobytes of
+// each.
+constexpr u64 JUDGE_ALLOWANCE = 16 * 1024 * 1024;
 
 } // namespace
+
+// A window that reads while the allowance lasts; a read past it fails, and
+// so the judgement it served says "in doubt".
+class Scanner::Allowed : public dt::Reader {
+public:
+    Allowed(dt::Reader& window, Allowance& allowance) : window_(window), allowance_(allowance) {
+        setSize(window.getSize());
+    }
+    bool read(i64 offset, u8* buffer, i64 size) override {
+        if (size < 0 || static_cast<u64>(size) > allowance_.left) {
+            if (!allowance_.ranOut)
+                logAt("Scanner", 160) << ": "
+                                      << "judgements of whole files cut short" << '\n';
+            allowance_.ranOut = true;
+            return false;
+        }
+        allowance_.left -= static_cast<u64>(size);
+        return window_.read(offset, buffer, size);
+    }
+
+private:
+    dt::Reader& window_;
+    Allowance& allowance_;
+};
 
 Scanner::Scanner(dt::Reader& source, FileModuleRegistry* registry)
     : window_(&source), registry_(registry) {}
@@ -47,6 +75,7 @@ void Scanner::setPatterns(const std::vector<Pattern>& patterns, Callback* callba
     }
     reported_ = 0;
     endings_.clear();
+    judgeAllowance_ = {JUDGE_ALLOWANCE, false};
     memories_.clear();
     for (const Pattern& pattern : patterns_) {
         FileModule* module = pattern.analyzeModule();
@@ -61,6 +90,7 @@ void Scanner::processSector(u64 byteOffset, const u8* sector, u32 size) {
     // sector further on lets those waits overlap.
     if (size > PREFETCH_DISTANCE)
         __builtin_prefetch(sector + PREFETCH_DISTANCE);
+    judgeAllowance_.left += Pattern::SECTOR_BYTES;
     index_.forEachCandidate(
         sector, size, [&](u32 i) { return tryPattern(i, byteOffset, sector, size) == FOUND; });
 }
@@ -111,22 +141,41 @@ Scanner::Outcome Scanner::tryPattern(u32 i, u64 byteOffset, const u8* sector, u3
 }
 
 void Scanner::cutBackTo(FileModule* module, const FileInfo& info) {
-    std::map<u64, Ending>& ends = endings_[module];
+    std::map<u64, std::vector<Ending>>& ends = endings_[module];
     // Files that end where the scan is or before hold no file found from here.
     const u64 start = info.getStart();
     while (!ends.empty() && ends.begin()->first <= start)
         ends.erase(ends.begin());
-    const u64 end = start + info.getSize();
     if (info.getSize() == 0)
         return;
-    auto [known, added] = ends.try_emplace(end, Ending{reported_, start});
-    if (added)
-        return;
-    // That file ran on into this one: it ends where this one starts, and no
-    // byte is recovered into both.
-    if (callback_ != nullptr)
-        callback_->shortened(known->second.nth, start - known->second.start);
-    known->second = {reported_, start};
+    std::vector<Ending>& earlier = ends[start + info.getSize()];
+    // Each earlier file that ran on to this end: a walk from a member, tag or
+    // atom of it comes here too, and so does one from the next file of its
+    // kind. Only a file whole before this one ends where it starts (or
+    // before, at its own end).
+    for (auto e = earlier.begin(); e != earlier.end();) {
+        FileInfo whole;
+        if (!wholeBefore(module, e->start, start, whole)) {
+            ++e;
+            continue;
+        }
+        if (callback_ != nullptr)
+            callback_->shortened(e->nth, whole.getSize());
+        e = earlier.erase(e);
+    }
+    // The first of them is the likeliest start of a whole file; a member or
+    // atom of it, the likeliest among the others.
+    if (earlier.size() == ENDINGS_KEPT)
+        earlier.erase(earlier.begin() + 1);
+    earlier.push_back({reported_, start});
+}
+
+bool Scanner::wholeBefore(FileModule* module, u64 start, u64 end, FileInfo& whole) {
+    if (!window_.init(static_cast<i64>(start), static_cast<i64>(end - start)))
+        return false;
+    Allowed window(window_, judgeAllowance_);
+    return module->wholeWithin(window, whole) && whole.getSize() != 0 &&
+           whole.getSize() <= end - start;
 }
 
 void Scanner::report(const FileInfo& info) {

@@ -14,11 +14,13 @@
 // file of a kind may well lie inside another of its kind (an archive stored in
 // an archive, a whole movie inside the extent of a split one).
 //
-// A file never holds a whole later file of its kind: when a module's walk from
-// an earlier hit ran on into a later file and so ended where that file ends,
-// the earlier file is cut back to end where the later one starts
-// (Callback::shortened). On a chain of headers that all run to one end, the
-// files found then add up to the chain, not to its square.
+// A file of the module that ran on to where a later file of it ends (a walk
+// from an archive's start reaches the same end as one from its member, a movie
+// that ends on a sector boundary runs on into the next one) is cut back only
+// when it is whole on its own before the later file: its module, given a
+// window that ends where that file starts, finds the file's own end inside it
+// (FileModule::wholeWithin; Callback::shortened). Otherwise both stay as
+// found, overlapping: a member, tag or atom of a file never cuts it.
 
 #include "cbr/FileInfo.h"
 #include "cbr/FileModuleRegistry.h"
@@ -72,9 +74,20 @@ private:
     Outcome tryPattern(u32 i, u64 byteOffset, const u8* sector, u32 size);
     void reportPending(u64 byteOffset);
     void report(const FileInfo& info);
-    // A file that `module` found: an earlier file of the module that ran on to
-    // the same end now ends where this one starts.
+    // A file that `module` found: an earlier file of the module that ran on
+    // to the same end and is whole before this one starts ends there now.
     void cutBackTo(FileModule* module, const FileInfo& info);
+    // Whether the file at `start` is whole before `end` by its module's own
+    // judgement; its size goes into `whole`.
+    bool wholeBefore(FileModule* module, u64 start, u64 end, FileInfo& whole);
+
+    // Bytes that judgements may still read, and whether they once ran out.
+    struct Allowance {
+        u64 left = 0;
+        bool ranOut = false;
+    };
+    // The window of a judgement, reading while the allowance lasts.
+    class Allowed;
 
     dt::ReaderReader window_;
     FileModuleRegistry* registry_;
@@ -91,13 +104,22 @@ private:
     u64 mpegEnd_ = 0;
     // Calls of found() so far.
     std::size_t reported_ = 0;
-    // For each analyze module, its files that end after the scan's place, by
-    // their end: the call of found() that gave the last one, and its start.
+    // For each analyze module, its files that end after the scan's place and
+    // were not cut back, by their end: the call of found() that gave each,
+    // and its start; of those with one end, the first and the latest few (a
+    // movie holds no more atoms on sector starts, and a forged chain of them
+    // costs no more).
     struct Ending {
         std::size_t nth;
         u64 start;
     };
-    std::map<FileModule*, std::map<u64, Ending>> endings_;
+    static constexpr std::size_t ENDINGS_KEPT = 4;
+    std::map<FileModule*, std::map<u64, std::vector<Ending>>> endings_;
+    // What the modules may still read to judge whether a file is whole before
+    // a later one: it grows with the sectors scanned, so that forged files
+    // whose judgements read the same bytes again and again cannot make the
+    // scan quadratic.
+    Allowance judgeAllowance_;
     // Each analyze module's memory for this scan (FileModule::newScanMemory).
     std::map<FileModule*, std::unique_ptr<ScanMemory>> memories_;
 };

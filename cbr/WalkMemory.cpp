@@ -1,6 +1,7 @@
 #include "cbr/WalkMemory.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 namespace cbr {
@@ -17,7 +18,8 @@ constexpr u64 MAX_AT = u64(1) << 56;
 constexpr std::size_t MIN_COLLECT = 1024;
 
 u32 stateBit(u8 state) {
-    return u32(1) << (state % 32);
+    static_assert(WalkMemory::STATES <= 32);
+    return u32(1) << state;
 }
 
 u64 slotOf(u64 key, std::size_t mask) {
@@ -44,8 +46,12 @@ WalkMemory::~WalkMemory() = default;
 
 WalkMemory::Walk::Walk(WalkMemory* memory, u64 windowStart, u64 windowSize)
     : memory_(memory), start_(windowStart), windowEnd_(windowStart + windowSize) {
-    if (memory_ != nullptr)
-        newPiece();
+    if (memory_ == nullptr)
+        return;
+    if (memory_->walking_)
+        throw std::runtime_error("WalkMemory(52)");
+    memory_->walking_ = true;
+    newPiece();
 }
 
 WalkMemory::Walk::Piece& WalkMemory::Walk::current() {
@@ -64,7 +70,10 @@ WalkMemory::Walk::Piece& WalkMemory::Walk::newPiece() {
     return piece;
 }
 
-WalkMemory::Walk::~Walk() = default;
+WalkMemory::Walk::~Walk() {
+    if (memory_ != nullptr)
+        memory_->walking_ = false;
+}
 
 WalkMemory::Next WalkMemory::Walk::arrive(Place& place, u64 limit, i64 maxSteps) {
     if (memory_ == nullptr || alone_ || pieces_ == 0)
@@ -105,17 +114,17 @@ WalkMemory::Next WalkMemory::Walk::follow(Place& place, u32 segment, u32 index, 
     piece.metShift = met.steps - (place.steps + piece.toSegment);
 
     i64 shift = 0;
-    const u32 root = memory_->rootOf(segment, shift);
-    const Segment& end = memory_->segments_[root];
-    // Steps in the root's segment minus this walk's.
-    const i64 toRoot = met.steps + shift - place.steps;
+    const u32 pathEnd = memory_->pathEndOf(segment, shift);
+    const Segment& end = memory_->segments_[pathEnd];
+    // Steps in the path end's segment minus this walk's.
+    const i64 toEnd = met.steps + shift - place.steps;
     u64 limitAt = limit > ~u64(0) - start_ ? ~u64(0) : start_ + limit;
     // A file that ends past this walk's window is not this walk's to find:
     // what its own walk makes of the window's end is its module's answer.
     const bool pastWindow = end.end == End::FOUND && end.fileEnd > windowEnd_;
     if (pastWindow)
         limitAt = std::min(limitAt, windowEnd_ - 1);
-    if (pastWindow || atOf(end.stop.key) > limitAt || end.stop.steps - toRoot > maxSteps) {
+    if (pastWindow || atOf(end.stop.key) > limitAt || end.stop.steps - toEnd > maxSteps) {
         followWithin(place, segment, index, limitAt, maxSteps);
         return Next::GO_ON;
     }
@@ -129,24 +138,24 @@ WalkMemory::Next WalkMemory::Walk::follow(Place& place, u32 segment, u32 index, 
         break;
     case End::CUT:
         if (windowEnd_ > end.windowEnd) {
-            resume(place, root, toRoot);
+            resume(place, pathEnd, toEnd);
             return Next::GO_ON;
         }
         break;
     case End::HALTED:
-        resume(place, root, toRoot);
+        resume(place, pathEnd, toEnd);
         return Next::GO_ON;
     }
     ended(End::FAILED, place);
     return Next::FAILED;
 }
 
-void WalkMemory::Walk::resume(Place& place, u32 root, i64 toRoot) {
-    const Mark stop = memory_->segments_[root].stop;
-    place = {atOf(stop.key) - start_, stop.steps - toRoot, stateOf(stop.key)};
+void WalkMemory::Walk::resume(Place& place, u32 pathEnd, i64 toEnd) {
+    const Mark stop = memory_->segments_[pathEnd].stop;
+    place = {atOf(stop.key) - start_, stop.steps - toEnd, stateOf(stop.key)};
     Piece& piece = newPiece();
-    piece.segment = root;
-    piece.toSegment = toRoot;
+    piece.segment = pathEnd;
+    piece.toSegment = toEnd;
     // The stop is the path's place already, and so is the granule's mark of
     // its state.
     lastGranule_ = atOf(stop.key) / GRANULE;
@@ -219,7 +228,7 @@ bool WalkMemory::Walk::readFailed(const Place& place, bool insideWindow) {
     return false;
 }
 
-u32 WalkMemory::rootOf(u32 segment, i64& shift) {
+u32 WalkMemory::pathEndOf(u32 segment, i64& shift) {
     // The way on from a segment, the shorter one where it has one; NONE at the
     // path's end.
     auto wayOn = [this](u32 at, i64& steps) {
@@ -232,20 +241,20 @@ u32 WalkMemory::rootOf(u32 segment, i64& shift) {
             steps += s.nextShift;
         return s.next;
     };
-    u32 root = segment;
+    u32 end = segment;
     shift = 0;
-    for (u32 on = wayOn(root, shift); on != NONE; on = wayOn(root, shift))
-        root = on;
+    for (u32 on = wayOn(end, shift); on != NONE; on = wayOn(end, shift))
+        end = on;
     // Then every segment passed leads there in one step.
     i64 passed = 0;
-    for (u32 at = segment; at != root;) {
+    for (u32 at = segment; at != end;) {
         const i64 here = passed;
         const u32 on = wayOn(at, passed);
-        segments_[at].ahead = root;
+        segments_[at].ahead = end;
         segments_[at].aheadShift = shift - here;
         at = on;
     }
-    return root;
+    return end;
 }
 
 bool WalkMemory::find(u64 key, u32& segment, u32& index) const {

@@ -50,6 +50,10 @@ public:
         FAILED, // fails as the remembered walk did, or would be cut by its own window
     };
 
+    // A walk has at most this many states (Place::state below it): a module
+    // asserts so where it declares them.
+    static constexpr u8 STATES = 32;
+
     // A place on a walk: the window offset it reads at next, its state there
     // (for a walk with more than one), and the steps it took to come there.
     struct Place {
@@ -63,7 +67,8 @@ public:
 
     // One walk through a window of the source. Without a memory (an analysis
     // outside a scan) it remembers nothing and never joins a path. What it
-    // learned is kept only when it ends through ended() or readFailed().
+    // learned is kept only when it ends through ended() or readFailed(). One
+    // walk at a time uses a memory: it lends its pieces to that walk.
     class Walk {
     public:
         struct Piece;
@@ -106,7 +111,7 @@ public:
         void record(const Place& place);
         Next follow(Place& place, u32 segment, u32 index, u64 limit, i64 maxSteps);
         void followWithin(Place& place, u32 segment, u32 index, u64 limitAt, i64 maxSteps);
-        void resume(Place& place, u32 root, i64 toRoot);
+        void resume(Place& place, u32 pathEnd, i64 toEnd);
 
         WalkMemory* memory_;
         u64 start_;
@@ -120,9 +125,6 @@ public:
         std::size_t pieces_ = 0;
         u64 lastGranule_ = ~u64(0);
         u32 statesInGranule_ = 0;
-        // The place where it took up a remembered path's end: that place is
-        // the path's already.
-        u64 resumedKey_ = ~u64(0);
         // Past the last place known before a limit of its own: it walks on by
         // itself and adds no marks.
         bool alone_ = false;
@@ -176,7 +178,7 @@ private:
 
     // The segment where the path through `segment` ends, with the steps there
     // minus those in `segment`.
-    u32 rootOf(u32 segment, i64& shift);
+    u32 pathEndOf(u32 segment, i64& shift);
     bool find(u64 key, u32& segment, u32& index) const;
     // Makes the marks that a walk added (each segment's from the one given)
     // found; marks before `scanAt`, where the scan is, need not be.
@@ -200,6 +202,8 @@ private:
     std::vector<u32> free_;
     // The segments that the last collection kept.
     std::size_t liveSegments_ = 0;
+    // Whether a walk uses the memory.
+    bool walking_ = false;
 };
 
 // A step of a chain of members (an archive's headers, each with its data

@@ -133,9 +133,9 @@ inline void walkWhole(tree::Map& map) {
 }
 
 // The carving modules: byte 0 of the input chooses a module, the rest is both
-// the bytes that check() sees and the whole window that analyze() reads.
-// Neither may crash, hang or ask for a byte outside the window, and a file that
-// analyze() accepts must lie inside it.
+// the bytes that check() sees and the whole window that analyze() and
+// wholeWithin() read. None may crash, hang or ask for a byte outside the
+// window, and a file that they accept must lie inside it.
 
 // The program's modules of these names, in this order.
 inline std::vector<cbr::FileModule*> modulesNamed(std::initializer_list<const char*> names) {
@@ -158,6 +158,9 @@ inline void fuzzModule(cbr::FileModule& module, const std::vector<u8>& window) {
         require(!info.getType().empty());
         require(info.getStart() == cbr::FileInfo::UNSET);
     }
+    cbr::FileInfo whole;
+    if (module.wholeWithin(reader, whole))
+        require(whole.getSize() <= window.size());
 
     // A module with a scan memory answers every hit through it as it would
     // afresh: here every sector start of the input is a hit, in order, with a

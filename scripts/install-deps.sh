@@ -15,7 +15,7 @@ clang libclang-rt-dev clang-format
 xvfb xauth xdotool openbox locales
 dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89 fdisk sleuthkit
 imagemagick
-zip arj lhasa libarchive-tools
+zip arj lhasa libarchive-tools python3
 libimage-exiftool-perl
 ffmpeg lame sox mjpegtools libtiff-tools libjpeg-turbo-progs
 libgsf-bin msitools

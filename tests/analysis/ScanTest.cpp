@@ -417,6 +417,34 @@ TEST_F(AnalyzerScanTest, TheLastSectorsOfARangeAreCarvedAndACancelKeepsWhatWasRe
     EXPECT_EQ(analyzer.scan(5000, 10, &progress), 0u);
 }
 
+// Going Back on the wizard and scanning again from an earlier start: the list
+// holds this scan's files with the sizes it found, among them movies back to
+// back on sector boundaries, each cut back where the next one starts.
+TEST_F(AnalyzerScanTest, ASecondScanFromAnEarlierStartKeepsItsOwnFilesAtTheirSizes) {
+    ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                  "testsrc=size=64x48:rate=10:duration=1 -c:v mpeg4 " +
+                  shellQuote(dir.file("m.mp4"))),
+              0);
+    // A free atom fills the movie's last sector.
+    std::string movie = readAll(dir.file("m.mp4"));
+    std::string free(2 * SECTOR - movie.size() % SECTOR, '\0');
+    free.replace(0, 8,
+                 {0, 0, static_cast<char>(free.size() >> 8), static_cast<char>(free.size()), 'f',
+                  'r', 'e', 'e'});
+    movie += free;
+    const u64 lbas = movie.size() / SECTOR;
+    useSource(std::string(10 * SECTOR, '\0') + movie + movie + movie +
+              std::string(10 * SECTOR, '\0'));
+    analyzer.setPatternsPath(HB_SOURCE_DIR "/lib/cbr.files");
+    const u64 sectors = 20 + 3 * lbas;
+    analyzer.scan(10 + lbas, sectors - 10 - lbas, nullptr);
+    EXPECT_EQ(carved(), (std::vector<u64>{10 + lbas, 10 + 2 * lbas}));
+    EXPECT_NO_THROW(analyzer.scan(0, sectors, nullptr));
+    EXPECT_EQ(carved(), (std::vector<u64>{10, 10 + lbas, 10 + 2 * lbas}));
+    for (const cbr::FileInfo& f : analyzer.getCarvedFiles())
+        EXPECT_EQ(f.getSize(), movie.size()) << f.getStart();
+}
+
 TEST_F(AnalyzerScanTest, AQuickScanReadsTheKeyStructuresOfOneVolume) {
     FatImageOptions o32;
     o32.sizeKiB = 40000;

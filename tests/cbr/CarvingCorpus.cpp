@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -48,6 +49,18 @@ std::string layOut(const std::vector<Sample>& samples, std::vector<u64>& starts)
         image += noise(gap, static_cast<u32>(i + 2));
     }
     return image + noise(8 * 512, 99);
+}
+
+// A movie with a free atom behind it that fills its last sector.
+Sample endingOnASector(const Sample& movie) {
+    u64 pad = (512 - movie.bytes.size() % 512) % 512;
+    if (pad != 0 && pad < 8)
+        pad += 512;
+    Sample s = movie;
+    s.label += ", ending on a sector boundary";
+    if (pad != 0)
+        s.bytes += be(pad, 4) + "free" + std::string(pad - 8, '\0');
+    return s;
 }
 
 namespace {
@@ -98,20 +111,57 @@ std::string rar(u32 firstSize = 3000) {
            rarBlock(0x7B, 0x4000, "");
 }
 
+// The CRC-16 of LHA (reflected polynomial 0xA001) over the member's data.
+u16 lhaCrc(const std::string& data) {
+    u16 crc = 0;
+    for (unsigned char c : data) {
+        crc ^= c;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<u16>(crc & 1 ? (crc >> 1) ^ 0xA001 : crc >> 1);
+    }
+    return crc;
+}
+
+// A stored level-0 member of LHA: its header, whose first byte counts the
+// bytes after the first two and whose second sums them, then the data.
+std::string lzhLevel0(const std::string& name, const std::string& data) {
+    const std::string h = "-lh0-" + le(data.size(), 4) + le(data.size(), 4) + le(0x3A3F6AA4, 4) +
+                          '\x20' + '\x00' + static_cast<char>(name.size()) + name +
+                          le(lhaCrc(data), 2);
+    u8 sum = 0;
+    for (unsigned char c : h)
+        sum = static_cast<u8>(sum + c);
+    return std::string(1, static_cast<char>(h.size())) + static_cast<char>(sum) + h + data;
+}
+
 // LHA: a level-0 and a level-2 member, stored (-lh0-), then the closing zero.
 std::string lzh(u32 firstSize = 900) {
-    const std::string first = noise(firstSize, 9), second = noise(1500, 10);
-    std::string h0 = "-lh0-" + le(first.size(), 4) + le(first.size(), 4) + le(0x3A3F6AA4, 4) +
-                     '\x20' + '\x00' + '\x05' + "a.txt" + le(0, 2);
-    u8 sum = 0;
-    for (unsigned char c : h0)
-        sum = static_cast<u8>(sum + c);
-    const std::string level0 =
-        std::string(1, static_cast<char>(h0.size())) + static_cast<char>(sum) + h0 + first;
+    const std::string second = noise(1500, 10);
     const std::string h2 = "-lh0-" + le(second.size(), 4) + le(second.size(), 4) +
-                           le(1233407108, 4) + '\x20' + '\x02' + le(0, 2) + 'U' + le(8, 2) +
-                           '\x01' + "b.txt" + le(0, 2);
-    return level0 + le(h2.size() + 2, 2) + h2 + second + '\0';
+                           le(1233407108, 4) + '\x20' + '\x02' + le(lhaCrc(second), 2) + 'U' +
+                           le(8, 2) + '\x01' + "b.txt" + le(0, 2);
+    return lzhLevel0("a.txt", noise(firstSize, 9)) + le(h2.size() + 2, 2) + h2 + second + '\0';
+}
+
+// LHA of `count` stored level-0 members of random sizes whose member `onSector`
+// (0: none but the first) starts at a multiple of 512 from the archive's
+// start: the member before it takes up the difference.
+std::string sectorLzh(u32 count, u32 onSector, u32 seed) {
+    std::string archive;
+    u32 x = seed;
+    for (u32 i = 0; i < count; ++i) {
+        x = x * 1103515245 + 12345;
+        const std::string name = "m" + std::to_string(i) + ".txt";
+        u64 size = 100 + (x >> 8) % 2000;
+        const u64 header = 24 + name.size();
+        const u64 next = archive.size() + header + size;
+        if (i + 1 == onSector)
+            size += (512 - next % 512) % 512;
+        else if (onSector == 0 && i + 1 < count && next % 512 == 0)
+            ++size;
+        archive += lzhLevel0(name, noise(size, seed + i));
+    }
+    return archive + '\0';
 }
 
 // An Outlook Express store: its class identifier at 8 and its size at 0x7C.
@@ -268,30 +318,6 @@ void makeTools(const std::string& folder) {
         throw std::runtime_error("the carving samples could not be made: " + err);
 }
 
-// A folder of files made by `make`, once for all test processes of a build of
-// this program (a new build makes them afresh, and the older ones go).
-std::string cachedFolder(const std::string& suffix, void (*make)(const std::string& folder)) {
-    const std::filesystem::path cache = HB_BINARY_DIR "/carving-corpus";
-    std::filesystem::create_directories(cache);
-    struct stat built {};
-    ::stat("/proc/self/exe", &built);
-    const std::string build =
-        std::to_string(built.st_mtim.tv_sec) + "." + std::to_string(built.st_mtim.tv_nsec);
-    const std::string path = (cache / (build + suffix)).string();
-    testutil::buildOnce(path, [&](const std::string& making) {
-        for (const auto& e : std::filesystem::directory_iterator(cache))
-            if (e.path().filename().string().rfind(build, 0) != 0)
-                std::filesystem::remove_all(e.path());
-        make(making);
-    });
-    return path;
-}
-
-const std::string& toolsFolder() {
-    static const std::string folder = cachedFolder("", makeTools);
-    return folder;
-}
-
 // Files for the shapes a disk leaves files in, some from the corpus's own ($T).
 const char* const SHAPE_TOOLS = R"(set -e
 cp "$T/a.png" "$T/v3.bmp" "$T/plain.zip" .
@@ -310,33 +336,48 @@ constexpr u32 LARGE_MEMBER = 20000;
 // starts at byte 512 of it: the headers before it take 76 bytes.
 constexpr u32 NESTING_PAD = 436;
 
-void makeShapeTools(const std::string& folder) {
-    const std::string d = testutil::shellQuote(folder);
-    testutil::run("rm -rf " + d + " && mkdir -p " + d);
-    testutil::writeAll(folder + "/member.bin", noise(LARGE_MEMBER, 30));
-    testutil::writeAll(folder + "/pad.bin", noise(NESTING_PAD, 31));
+// The shapes' files, in the folder "shapes" of the corpus folder.
+void makeShapeTools(const std::string& corpus) {
+    const std::string d = testutil::shellQuote(corpus + "/shapes");
+    testutil::run("mkdir -p " + d);
+    testutil::writeAll(corpus + "/shapes/member.bin", noise(LARGE_MEMBER, 30));
+    testutil::writeAll(corpus + "/shapes/pad.bin", noise(NESTING_PAD, 31));
     std::string err;
-    const int status = testutil::run("cd " + d + " && T=" + testutil::shellQuote(toolsFolder()) +
-                                         " && " + SHAPE_TOOLS,
-                                     nullptr, &err);
+    const int status = testutil::run(
+        "cd " + d + " && T=" + testutil::shellQuote(corpus) + " && " + SHAPE_TOOLS + "python3 " +
+            testutil::shellQuote(HB_SOURCE_DIR "/tests/cbr/carving_shapes.py") + " \"$T\"\n",
+        nullptr, &err);
     if (status != 0)
         throw std::runtime_error("the carving shapes' files could not be made: " + err);
 }
 
-// A movie with a free atom behind it that fills its last sector.
-Sample endingOnASector(const Sample& movie) {
-    u64 pad = (512 - movie.bytes.size() % 512) % 512;
-    if (pad != 0 && pad < 8)
-        pad += 512;
-    Sample s = movie;
-    s.label += ", ending on a sector boundary";
-    if (pad != 0)
-        s.bytes += be(pad, 4) + "free" + std::string(pad - 8, '\0');
-    return s;
+// The corpus: the tools' files, and the shapes' in its folder "shapes", made
+// by one maker under one lock, once for all test processes of a build of this
+// program. A new build makes them afresh; its maker alone removes the folders
+// of earlier builds.
+const std::string& corpusFolder() {
+    static const std::string folder = [] {
+        const std::filesystem::path cache = HB_BINARY_DIR "/carving-corpus";
+        std::filesystem::create_directories(cache);
+        struct stat built {};
+        ::stat("/proc/self/exe", &built);
+        const std::string build =
+            std::to_string(built.st_mtim.tv_sec) + "." + std::to_string(built.st_mtim.tv_nsec);
+        const std::string path = (cache / build).string();
+        testutil::buildOnce(path, [&](const std::string& making) {
+            for (const auto& e : std::filesystem::directory_iterator(cache))
+                if (e.path().filename().string().rfind(build, 0) != 0)
+                    std::filesystem::remove_all(e.path());
+            makeTools(making);
+            makeShapeTools(making);
+        });
+        return path;
+    }();
+    return folder;
 }
 
 std::vector<Sample> build(bool allKinds) {
-    const std::string folder = toolsFolder();
+    const std::string folder = corpusFolder();
     auto file = [&](const std::string& name) { return testutil::readAll(folder + "/" + name); };
     std::vector<Sample> s = {
         {"ImageMagick baseline JPEG", "jpeg", "jpeg", "", file("base.jpg")},
@@ -415,7 +456,7 @@ const Sample& sample(const std::string& label) {
 
 const ShapeFiles& shapeFiles() {
     static const ShapeFiles files = [] {
-        static const std::string folder = cachedFolder(".shapes", makeShapeTools);
+        const std::string folder = corpusFolder() + "/shapes";
         auto file = [&](const std::string& name) { return testutil::readAll(folder + "/" + name); };
         ShapeFiles f;
         f.longMovie = {"MOV of two seconds", "mov", "mov", "", file("long.mov")};
@@ -434,6 +475,57 @@ const ShapeFiles& shapeFiles() {
         }
         f.longHtml = {"HTML of several sectors", "text", "html", "", file("long.html")};
         f.longXml = {"XML of several sectors", "text", "xml", "", file("long.xml")};
+
+        auto zip = [&](const std::string& label, const std::string& name) {
+            return Sample{label, "zip", "zip", "", file(name)};
+        };
+        // An XHTML page starts as an XML document does.
+        auto page = [&](const std::string& label, const std::string& name) {
+            const bool xml = name.size() > 6 && name.compare(name.size() - 6, 6, ".xhtml") == 0;
+            return Sample{label, "text", xml ? "xml" : "html", "", file(name)};
+        };
+        f.memberZip = zip("ZIP by zip, its 4th of 8 members on a sector", "member.zip");
+        f.lastMemberZip = zip("ZIP by zipfile, its last member on a sector", "last.zip");
+        f.bodyHtml = page("HTML, <body at byte 1024", "body.html");
+        f.titleHtml = page("HTML, <title at byte 512", "title.html");
+        f.bodyXhtml = page("XHTML, <body at byte 1024", "body.xhtml");
+        f.memberLzh = {"LZH, its 3rd of 5 members on a sector", "lzh", "lzh", "",
+                       sectorLzh(5, 2, 1)};
+        f.mediaMp4 = {"MP4, mdat at byte 4096", "mov", "mp4", "", file("media.mp4")};
+        f.reservedMp4 = {"MP4 of -moov_size, mdat at byte 4096", "mov", "mp4", "",
+                         file("reserved.mp4")};
+        f.controls = {zip("ZIP by zip, no member on a sector", "member-plain.zip"),
+                      zip("ZIP by zipfile, no member on a sector", "last-plain.zip"),
+                      page("HTML, no tag on a sector", "body-plain.html"),
+                      page("HTML, its title on no sector", "title-plain.html"),
+                      page("XHTML, no tag on a sector", "body-plain.xhtml"),
+                      {"LZH, no member on a sector", "lzh", "lzh", "", sectorLzh(5, 0, 1)},
+                      sample("MP4, fast start"),
+                      f.reservedMp4,
+                      sample("MOV")};
+
+        // Two archives, then a page or an LZH archive by turns.
+        std::vector<std::string> archives, pages;
+        for (const auto& e : std::filesystem::directory_iterator(folder + "/archives"))
+            archives.push_back(e.path().filename().string());
+        for (const auto& e : std::filesystem::directory_iterator(folder + "/pages"))
+            pages.push_back(e.path().filename().string());
+        std::sort(archives.begin(), archives.end());
+        std::sort(pages.begin(), pages.end());
+        for (std::size_t i = 0, p = 0, l = 0; i < archives.size(); ++i) {
+            f.manyArchives.push_back(zip("ZIP " + archives[i], "archives/" + archives[i]));
+            if (i % 2 == 0)
+                continue;
+            if (i % 4 == 1 && l < 10) {
+                const u32 count = 3 + 4 * l;
+                f.manyArchives.push_back({"LZH of " + std::to_string(count) + " members", "lzh",
+                                          "lzh", "",
+                                          sectorLzh(count, 1 + l % (count - 1), 40 + l)});
+                ++l;
+            }
+            for (; p < pages.size() && p < (i + 1) / 2; ++p)
+                f.manyArchives.push_back(page("page " + pages[p], "pages/" + pages[p]));
+        }
         return f;
     }();
     return files;

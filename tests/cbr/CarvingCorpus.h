@@ -2,9 +2,10 @@
 
 // Files of every kind the carver knows, made once per test run: by real tools
 // where Debian has one (ImageMagick, jpegtran, libtiff's tiffset, lame, sox,
-// ffmpeg, mpeg2enc, zip, arj, gsf, msibuild), by small generators here where
-// it has none (RAR 4, LHA, DBX, CRW, MRW, WMF, RIFF MIDI and cursor forms), and
-// the helpers that lay them into disk images.
+// ffmpeg, mpeg2enc, zip, arj, gsf, msibuild, Python's zipfile), by small
+// generators here where it has none (RAR 4, LHA, DBX, CRW, MRW, WMF, RIFF MIDI
+// and cursor forms) and in carving_shapes.py (pages), and the helpers that lay
+// them into disk images.
 
 #include "core/Types.h"
 
@@ -44,6 +45,23 @@ struct ShapeFiles {
     std::vector<Sample> gifs; // 80 of 192 x 192 pixels in 216 colours, 4 to 10 KB each
     Sample longHtml;          // 3 KB, closed by its html tag
     Sample longXml;           // 3 KB, its root an svg
+
+    // Whole files whose own members, tags or atoms start a sector.
+    Sample memberZip;     // by zip: the 4th of 8 members
+    Sample lastMemberZip; // by Python's zipfile: the last of 8 members
+    Sample bodyHtml;      // "<body" at byte 1024
+    Sample titleHtml;     // "<title" at byte 512
+    Sample bodyXhtml;     // "<?xml" ... "<html>", "<body" at byte 1024
+    Sample memberLzh;     // the 3rd of 5 stored level-0 members
+    Sample mediaMp4;      // ffmpeg's, its free atom grown so that mdat starts at byte 4096
+    Sample reservedMp4;   // ffmpeg's -moov_size, moov first, mdat from byte 4096 on
+    // The first five and an LZH with nothing on a sector start; ffmpeg's fast
+    // start; a MOV whose moov is its last atom.
+    std::vector<Sample> controls;
+    // 40 ZIP archives of 3 to 3,000 members of random sizes, by zip and by
+    // Python's zipfile, stored and deflated, 20 pages and 10 LZH archives,
+    // each with a later member or tag on a sector start; in the order to lay.
+    std::vector<Sample> manyArchives;
 };
 const ShapeFiles& shapeFiles();
 
@@ -52,6 +70,9 @@ std::string le(u64 value, unsigned width);
 std::string be(u64 value, unsigned width);
 // Bytes of a fixed pseudo-random sequence: what a used disk holds between files.
 std::string noise(std::size_t n, u32 seed);
+
+// The movie with a free atom behind it that fills its last sector.
+Sample endingOnASector(const Sample& movie);
 
 // An image of noise holding the samples, each at a sector start with a few
 // sectors of noise behind it; `starts` receives where each one lies.

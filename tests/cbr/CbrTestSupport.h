@@ -38,8 +38,13 @@ public:
         return onAnalyze ? onAnalyze(file, info) : false;
     }
 
+    bool wholeWithin(dt::Reader& file, cbr::FileInfo& info) override {
+        return onWholeWithin ? onWholeWithin(file, info) : false;
+    }
+
     Check onCheck;
     Analyze onAnalyze;
+    Analyze onWholeWithin;
     int checks = 0;
     int analyses = 0;
     std::vector<i64> windowSizes;
