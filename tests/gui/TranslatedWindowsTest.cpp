@@ -25,6 +25,7 @@
 #include "gui/Wizard.h"
 #include "gui/WizardPageDrives.h"
 #include "gui/WizardPageScanner.h"
+#include "gui/WizardPageSelectFs.h"
 #include "tests/gui/TreeViewTestSupport.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/ScriptedMessages.h"
@@ -228,6 +229,22 @@ TEST_P(TranslatedWindowsTest, EveryMnemonicKeyBelongsToOneWidget) {
         gtk::Wizard wizard(nullptr);
         gtk::WizardPageScanner page(&wizard, &analyzer, &context);
         clashes += clashesOfNextDialog("scan page", [&] { page.run(); });
+    }
+    // The file-system page, with Back, and the structure view of a FAT and an
+    // NTFS volume with all their structures found.
+    {
+        gtk::Wizard wizard(nullptr);
+        gtk::WizardPageSelectFs page(&wizard, &analyzer, &context, true);
+        clashes += clashesOfNextDialog("file-system page", [&] { page.run(); });
+        for (const u8 type : {0x0B, 0x07}) {
+            FsCandidate found;
+            found.hasPartitionEntry = found.hasBootSector = found.hasBootBackup = true;
+            found.partitionType = type;
+            found.hasNtfsVolume = type == 0x07;
+            found.hasFats = found.fatFound = found.fatMirrorFound = found.hasRootDir = type != 0x07;
+            clashes +=
+                clashesOfNextDialog("structure view", [&] { page.showComponentsDialog(found); });
+        }
     }
     EXPECT_EQ(clashes, "");
 }
