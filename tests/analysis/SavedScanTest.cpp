@@ -513,7 +513,7 @@ TEST(SavedScanTest, AFileThatIsNoScanIsRefusedAtOnceByTheProbe) {
         EXPECT_EQ(status, 1) << file.name;
         EXPECT_THAT(err, HasSubstr("cannot load the scan")) << file.name;
         EXPECT_LT(seconds, REFUSAL_SECONDS) << file.name;
-        EXPECT_LT((kib - ownKib) << 10, REFUSAL_BYTES) << file.name;
+        EXPECT_LT((kib - ownKib) * 1024, REFUSAL_BYTES) << file.name;
     }
 }
 
