@@ -520,8 +520,9 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
 }
 
 bool loadScan(const char* path, DriveDescr& d, FrTreeInterface* interface) {
-    // The file is held whole while its stream is read: one that the memory left
-    // cannot hold is refused as an unreadable one is.
+    // Opening reads the file once through in blocks and refuses one that is no
+    // saved scan (a disk image picked by mistake) before any of it is decoded;
+    // the scan open before is not touched.
     std::unique_ptr<CompressedFile> file;
     try {
         file = std::make_unique<CompressedFile>();

@@ -4,7 +4,12 @@
 #include "core/System.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
@@ -26,6 +31,47 @@ constexpr u64 MAX_RATIO = 1032;
 constexpr u64 RATIO_SLACK = 64;
 // What loadCompressedFile inflates at a time.
 constexpr u32 PIECE = 1 << 16;
+// What the file is read by.
+constexpr std::size_t BLOCK = 1 << 20;
+
+// The longest stream that n bytes of content compress to: zlib's bound, or the
+// allowance that files of the original format were written with, whichever is
+// larger. A longer stream was never written for that content.
+u64 streamBound(u64 n) {
+    return std::max<u64>(compressBound(static_cast<uLong>(n)), n + n / 1000 + 12);
+}
+
+// Reads exactly n bytes at `offset`; false when the file ends sooner or fails.
+bool readAt(int fd, u64 offset, u8* out, std::size_t n) {
+    while (n != 0) {
+        const ssize_t got = ::pread(fd, out, n, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        offset += static_cast<u64>(got);
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// The XOR of n bytes, a word at a time.
+u8 xorOf(const u8* b, std::size_t n) {
+    u64 words = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        u64 w;
+        std::memcpy(&w, b + i, 8);
+        words ^= w;
+    }
+    u8 x = 0;
+    for (int k = 0; k < 8; ++k)
+        x ^= static_cast<u8>(words >> (8 * k));
+    for (; i < n; ++i)
+        x ^= b[i];
+    return x;
+}
 } // namespace
 
 bool saveCompressedFile(const char* path, const u8* data, u64 n) {
@@ -87,28 +133,89 @@ struct CompressedFile::Inflater {
 
 CompressedFile::CompressedFile() : inflater_(new Inflater) {}
 
-CompressedFile::~CompressedFile() = default;
+CompressedFile::~CompressedFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
 
+u64 CompressedFile::maxFileSize() {
+    return HEADER + streamBound(0xFFFFFFFFu);
+}
+
+// The byte chain is undone from the end, so that byte i of the file holds the
+// XOR of all its bytes from i on; that is the XOR of the whole file with the
+// XOR of the bytes before i. One pass gives the whole file's XOR, and then the
+// file can be unchained from its start as it is read: neither it nor any
+// guess of its content is ever held whole, and a file that is no such file
+// (a disk image picked by mistake) is refused by that pass alone.
 bool CompressedFile::open(const char* path) {
-    std::string file;
-    if (!readFile(path, file) || file.size() < HEADER)
+    if (fd_ >= 0)
         return false;
-    u8* b = reinterpret_cast<u8*>(&file[0]);
-    xorChainBackward(b, file.size());
-    const u32 n = getLE32(b, 0);
-    if (n != getLE32(b, 4))
+    const int fd = openFile(path, O_RDONLY, 0);
+    if (fd < 0)
         return false;
-    const u64 streamSize = file.size() - HEADER;
-    if (n > streamSize * MAX_RATIO + RATIO_SLACK || streamSize > 0xFFFFFFFFu)
+    fd_ = fd;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    size_ = static_cast<u64>(st.st_size);
+    if (size_ < HEADER || size_ > maxFileSize())
+        return false;
+    u8 head[HEADER];
+    if (!readAt(fd_, 0, head, HEADER))
+        return false;
+    // The XOR of the bytes before each of the header's: both length words are
+    // unchained with the same whole-file XOR, so whether they agree shows here,
+    // before the file is read on.
+    u8 before[HEADER];
+    u8 x = 0;
+    for (std::size_t i = 0; i < HEADER; ++i) {
+        before[i] = x;
+        x ^= head[i];
+    }
+    if (std::memcmp(before, before + 4, 4) != 0)
+        return false;
+    (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    block_.resize(BLOCK);
+    u8 total = 0;
+    for (u64 at = 0; at < size_;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<u64>(BLOCK, size_ - at));
+        if (!readAt(fd_, at, block_.data(), n))
+            return false;
+        total ^= xorOf(block_.data(), n);
+        at += n;
+    }
+    u32 n = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        n |= u32(total ^ before[i]) << (8 * i);
+    const u64 streamSize = size_ - HEADER;
+    if (n > streamSize * MAX_RATIO + RATIO_SLACK || streamSize > streamBound(n))
         return false;
     z_stream& z = inflater_->z;
     if (inflateInit(&z) != Z_OK)
         return false;
     inflater_->ready = true;
-    file_.swap(file);
-    z.next_in = reinterpret_cast<Bytef*>(&file_[HEADER]);
-    z.avail_in = static_cast<uInt>(streamSize);
+    offset_ = HEADER;
+    chain_ = total ^ x;
     claimed_ = n;
+    return true;
+}
+
+bool CompressedFile::nextBlock() {
+    const std::size_t n = static_cast<std::size_t>(std::min<u64>(block_.size(), size_ - offset_));
+    if (!readAt(fd_, offset_, block_.data(), n))
+        return false;
+    u8 x = chain_;
+    for (std::size_t i = 0; i < n; ++i) {
+        const u8 b = block_[i];
+        block_[i] = x;
+        x ^= b;
+    }
+    chain_ = x;
+    offset_ += n;
+    z_stream& z = inflater_->z;
+    z.next_in = block_.data();
+    z.avail_in = static_cast<uInt>(n);
     return true;
 }
 
@@ -126,8 +233,13 @@ i64 CompressedFile::read(u8* out, u32 max) {
     int rc = Z_OK;
     // Block headers may use up a call without a byte of content; a stream with
     // neither input nor content left answers Z_BUF_ERROR.
-    while (rc == Z_OK && z.avail_out == room)
+    while (rc == Z_OK && z.avail_out == room) {
+        if (z.avail_in == 0 && offset_ < size_ && !nextBlock()) {
+            failed_ = true;
+            return -1;
+        }
         rc = inflate(&z, Z_NO_FLUSH);
+    }
     const u64 got = room - z.avail_out;
     produced_ += got;
     if ((rc != Z_OK && rc != Z_STREAM_END) || produced_ > claimed_) {

@@ -31,11 +31,14 @@ const char* kindTitle(int kind) {
 // Without windows nobody can be asked: the box is written where a person or a
 // script sees it, and questions get the configured answer.
 int headlessMessage(int kind, const std::string& text, WindowHandle parent, bool defaultNo,
-                    const char* checkLabel) {
+                    const char* checkLabel, bool checked) {
     (void)parent;
     (void)defaultNo;
     std::cerr << kindTitle(kind) << ": " << text << '\n';
     int result = isYesNoKind(kind) ? headlessAnswer : 0;
+    // Nobody unticks a check box that starts ticked.
+    if (checked && !isYesNoKind(kind))
+        result |= 0x10;
     // The check-box bit only exists where a check box was offered.
     if (!checkLabel)
         result &= ~0x10;
@@ -51,13 +54,13 @@ MessageDialogHandler& currentHandler() {
 } // namespace
 
 int messageDialog(int kind, const char* text, WindowHandle parent, bool defaultNo,
-                  const char* checkLabel) {
+                  const char* checkLabel, bool checked) {
     std::string message = text ? text : "";
     // A copy: a handler may replace itself while its box is up.
     MessageDialogHandler handler = currentHandler();
     if (handler)
-        return handler(kind, message, parent, defaultNo, checkLabel);
-    return headlessMessage(kind, message, parent, defaultNo, checkLabel);
+        return handler(kind, message, parent, defaultNo, checkLabel, checked);
+    return headlessMessage(kind, message, parent, defaultNo, checkLabel, checked);
 }
 
 MessageDialogHandler setMessageDialogHandler(MessageDialogHandler handler) {

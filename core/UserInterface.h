@@ -41,9 +41,10 @@ enum MessageKind : int {
 
 // The program's one modal message box. `text` is Pango markup. Result: 1 when a
 // Yes/No box (kinds 1 and 2) was answered with anything but Yes, else 0; plus
-// 0x10 when the check box exists and is ticked.
+// 0x10 when the check box exists and is ticked. With `checked` the check box
+// starts ticked.
 int messageDialog(int kind, const char* text, WindowHandle parent, bool defaultNo,
-                  const char* checkLabel);
+                  const char* checkLabel, bool checked = false);
 
 // FrTreeInterface::message as a messageDialog box over `parent`: the plain text
 // escaped for markup, question or error box as message() describes.
@@ -54,7 +55,7 @@ int messageFromInterface(bool question, const char* text, bool defaultNo, const 
 // window layer installs its own, tests install scripted ones.
 using MessageDialogHandler =
     std::function<int(int kind, const std::string& text, WindowHandle parent, bool defaultNo,
-                      const char* checkLabel)>;
+                      const char* checkLabel, bool checked)>;
 // Installs `handler` (empty restores the headless one); returns the previous one.
 MessageDialogHandler setMessageDialogHandler(MessageDialogHandler handler);
 

@@ -60,11 +60,12 @@ bool tryRead(dt::Reader& reader, i64 offset, u8* buffer, i64 n) {
 
 bool setUp() {
     setLeafOpener(openLeaf);
-    setMessageDialogHandler([](int kind, const std::string&, WindowHandle, bool, const char*) {
-        require(kind == MESSAGE_ERROR);
-        ++boxes;
-        return 0;
-    });
+    setMessageDialogHandler(
+        [](int kind, const std::string&, WindowHandle, bool, const char*, bool) {
+            require(kind == MESSAGE_ERROR);
+            ++boxes;
+            return 0;
+        });
     return true;
 }
 

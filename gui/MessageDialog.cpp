@@ -56,7 +56,7 @@ int messageResult(int kind, int response, bool checked) {
 }
 
 int runMessageDialog(int kind, const std::string& text, GtkWindow* parent, bool defaultNo,
-                     const char* checkLabel) {
+                     const char* checkLabel, bool checked) {
     const KindStyle& style = styleOf(kind);
     GtkWidget* dialog = gtk_dialog_new();
     // Held so that the dialog can be read and destroyed after its loop, also
@@ -91,6 +91,7 @@ int runMessageDialog(int kind, const std::string& text, GtkWindow* parent, bool 
     GtkWidget* check = nullptr;
     if (checkLabel) {
         check = gtk_check_button_new_with_mnemonic(checkLabel);
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), checked);
         g_object_ref(check);
         gtk_box_pack_start(GTK_BOX(outer), check, FALSE, FALSE, 0);
     }
@@ -119,21 +120,22 @@ int runMessageDialog(int kind, const std::string& text, GtkWindow* parent, bool 
     resizableLabelSetWidth(label, TEXT_MIN_WIDTH);
 
     int response = gtk_dialog_run(GTK_DIALOG(dialog));
-    bool checked = check && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(check));
+    const bool ticked = check && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(check));
     gtk_widget_destroy(dialog);
     if (check)
         g_object_unref(check);
     g_object_unref(dialog);
 
-    int result = messageResult(kind, response, checked);
+    int result = messageResult(kind, response, ticked);
     logAt("MessageDialog", 129) << ": " << kind << ' ' << text << ' ' << result << '\n';
     return result;
 }
 
 void installMessageDialogHandler() {
     setMessageDialogHandler([](int kind, const std::string& text, WindowHandle parent,
-                               bool defaultNo, const char* checkLabel) {
-        return runMessageDialog(kind, text, static_cast<GtkWindow*>(parent), defaultNo, checkLabel);
+                               bool defaultNo, const char* checkLabel, bool checked) {
+        return runMessageDialog(kind, text, static_cast<GtkWindow*>(parent), defaultNo, checkLabel,
+                                checked);
     });
 }
 

@@ -14,9 +14,9 @@ namespace gtk {
 // for kinds 1 and 2 (question, warning) 0 for Yes and 1 for anything else, 0 for
 // every other kind, plus 0x10 when the check box exists and is ticked. `text` is
 // Pango markup (text that is not valid markup is shown as it stands). An unknown
-// kind shows an error box.
+// kind shows an error box. With `checked` the check box starts ticked.
 int runMessageDialog(int kind, const std::string& text, GtkWindow* parent, bool defaultNo,
-                     const char* checkLabel);
+                     const char* checkLabel, bool checked = false);
 
 // The result for a dialog response: `response` is the code the box's loop
 // returned, `checked` whether its check box exists and is ticked.

@@ -167,8 +167,9 @@ void TreeInterface::recover() {
     closing << _("To confirm the validity of a file refer to the \"Status\" column and the F1 "
                  "Help notes. To view and use the recovered data, the Destination Drive should "
                  "now be attached to a working Windows computer system.");
-    const int answer =
-        information(true, gtk::escapeMarkup(closing.str()), _("_View Recovered Files Report Now"));
+    // The note promised the report: it follows unless the user unticks it.
+    const int answer = information(true, gtk::escapeMarkup(closing.str()),
+                                   _("_View Recovered Files Report Now"), !note.empty());
     if (answer & 0x10)
         showText(_("Report"), report.str());
 }

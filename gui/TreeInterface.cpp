@@ -222,11 +222,12 @@ GtkWindow* TreeInterface::parentWindow() {
     return ui ? ui->getParentWindow() : nullptr;
 }
 
-int TreeInterface::information(bool withOk, const std::string& text, const char* checkLabel) {
+int TreeInterface::information(bool withOk, const std::string& text, const char* checkLabel,
+                               bool checked) {
     // The same box as gtk::Interface::information, whose result (the check box)
     // the Recover command needs.
     return messageDialog(withOk ? MESSAGE_INFO_OK : MESSAGE_INFO_CLOSE, text.c_str(),
-                         parentWindow(), false, checkLabel);
+                         parentWindow(), false, checkLabel, checked);
 }
 
 void TreeInterface::showText(const char* title, const std::string& text) {

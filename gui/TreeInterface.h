@@ -103,8 +103,10 @@ protected:
     // The parent window of the interface (the main window, or a dialog over it).
     GtkWindow* parentWindow();
     // An information box (OK with withOk, else Close) over the parent window;
-    // returns the message box's result (0x10 when a check box was ticked).
-    int information(bool withOk, const std::string& text, const char* checkLabel = nullptr);
+    // returns the message box's result (0x10 when a check box was ticked). With
+    // `checked` the check box starts ticked.
+    int information(bool withOk, const std::string& text, const char* checkLabel = nullptr,
+                    bool checked = false);
     // Shows `text` in the modal text editor titled `title`.
     void showText(const char* title, const std::string& text);
 

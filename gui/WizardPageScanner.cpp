@@ -37,11 +37,26 @@ public:
     explicit CounterReporter(InterfaceCallback* sink) { setInterfaceCallback(sink); }
 };
 
-// A counter: a read-only entry whose figures stay black, not greyed out.
-GtkEntry* newCounter() {
+// The widest figures a counter is sized for: a five-digit count, and the NTFS
+// files with their system records (three of each volume: a thousand is more
+// than any disk holds).
+const char* const COUNTER_FIGURES = "00000";
+const char* const NTFS_COUNTER_FIGURES = "00000 (000)";
+
+// A counter: a read-only entry whose figures stay black, not greyed out, as
+// wide as `figures` and its frame. (A width in characters would be sized by
+// the font's widest characters, not its digits.)
+GtkEntry* newCounter(const char* figures) {
     GtkWidget* entry = gtk_entry_new();
     gtk_widget_set_sensitive(entry, FALSE);
-    gtk_entry_set_width_chars(GTK_ENTRY(entry), 1);
+    gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
+    GtkRequisition frame;
+    gtk_widget_size_request(entry, &frame);
+    PangoLayout* layout = gtk_widget_create_pango_layout(entry, figures);
+    int width = 0;
+    pango_layout_get_pixel_size(layout, &width, nullptr);
+    g_object_unref(layout);
+    gtk_widget_set_size_request(entry, frame.width + width, -1);
     GdkColor black = {0, 0, 0, 0};
     gtk_widget_modify_text(entry, GTK_STATE_INSENSITIVE, &black);
     return GTK_ENTRY(entry);
@@ -127,22 +142,25 @@ void WizardPageScanner::buildPage() {
     gtk_box_pack_start(GTK_BOX(advanced), rangeRow, FALSE, TRUE, 0);
     gtk_box_pack_start(GTK_BOX(advanced), gtk_hseparator_new(), FALSE, TRUE, 0);
 
-    GtkTable* table = GTK_TABLE(gtk_table_new(2, 6, FALSE));
-    gtk_table_set_col_spacings(table, 4);
-    for (guint column : {1u, 3u, 5u})
-        gtk_table_set_col_spacing(table, column, 16);
-    gtk_table_set_row_spacings(table, 8);
+    // Two rows of three captioned counters. Each row shares out its own width,
+    // not columns common to both: with the long captions of some languages a
+    // common column left the NTFS counter too narrow for its figures.
+    GtkWidget* rows = gtk_vbox_new(FALSE, 8);
+    GtkWidget* row = nullptr;
     for (int i = 0; i < COUNTER_COUNT; ++i) {
-        const guint row = static_cast<guint>(i / 3);
-        const guint column = static_cast<guint>(i % 3) * 2;
-        counters_[i] = newCounter();
+        if (i % 3 == 0) {
+            row = gtk_hbox_new(FALSE, 8);
+            gtk_box_pack_start(GTK_BOX(rows), row, FALSE, TRUE, 0);
+        }
+        counters_[i] = newCounter(i == COUNTER_NTFS_FILES ? NTFS_COUNTER_FIGURES : COUNTER_FIGURES);
         GtkWidget* label = newFormLabel(_(COUNTER_CAPTIONS[i]));
         gtk_label_set_mnemonic_widget(GTK_LABEL(label), GTK_WIDGET(counters_[i]));
-        gtk_table_attach(table, label, column, column + 1, row, row + 1, GTK_FILL, GTK_FILL, 0, 0);
-        gtk_table_attach(table, GTK_WIDGET(counters_[i]), column + 1, column + 2, row, row + 1,
-                         static_cast<GtkAttachOptions>(GTK_EXPAND | GTK_FILL), GTK_FILL, 0, 0);
+        GtkWidget* pair = gtk_hbox_new(FALSE, 4);
+        gtk_box_pack_start(GTK_BOX(pair), label, FALSE, TRUE, 0);
+        gtk_box_pack_start(GTK_BOX(pair), GTK_WIDGET(counters_[i]), TRUE, TRUE, 0);
+        gtk_box_pack_start(GTK_BOX(row), pair, TRUE, TRUE, 0);
     }
-    gtk_box_pack_start(GTK_BOX(advanced), GTK_WIDGET(table), FALSE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(advanced), rows, FALSE, TRUE, 0);
     gtk_box_pack_start(GTK_BOX(advanced), gtk_hseparator_new(), FALSE, TRUE, 0);
 
     GtkWidget* clearRow = gtk_hbox_new(FALSE, 0);

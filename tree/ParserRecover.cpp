@@ -45,6 +45,10 @@ void ParserRecover::run() {
 void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                                      ParseTotals& totals) {
     bool headerWritten = false;
+    // The level's own folder has no file made in it yet.
+    folderMade_.resize(path.size());
+    if (!path.empty())
+        folderMade_.back() = false;
     if (incompleteRoot_) {
         noteIncompleteFolder(*incompleteRoot_, path, headerWritten);
         incompleteRoot_.reset();
@@ -64,7 +68,6 @@ void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std:
             continue;
         }
         addFolder(totals.selected);
-        addFolder(written_);
         if (cursor.isIncomplete())
             noteIncompleteFolder(cursor, path, headerWritten);
     } while (cursor.next());
@@ -117,7 +120,7 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
         // Clears the marks of the folders above that have nothing marked left.
         selector_.run(cursor.getPosition(), false, ui_);
     } else {
-        *out_ << _(" (recovered with errors)");
+        *out_ << (made ? _(" (recovered with errors)") : _(" (not written)"));
         ++errorCount_;
         if (!made || tooLarge)
             ++unwrittenCount_;
@@ -127,6 +130,13 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
         for (Totals* totals : {&selected, &written_}) {
             ++totals->files;
             totals->bytes += bytes;
+        }
+        // Folders are made only for the files that go into them: the file's
+        // folders that held none yet exist now. Those above a folder that held
+        // one were counted with it.
+        for (std::size_t i = folderMade_.size(); i-- > 0 && !folderMade_[i];) {
+            folderMade_[i] = true;
+            addFolder(written_);
         }
     }
     if (stop)

@@ -9,9 +9,10 @@
 // alone: it stays cut and the walk goes on without a question.
 //
 // The report never claims more than the destination holds: a line gives the
-// bytes that were written, a file cut short or not made at all is marked with
-// errors, and the totals add up what was written. A file that a cancel
-// stopped before it was begun gets no line.
+// bytes that were written, a file cut short is marked with errors and one not
+// made at all as not written, and the totals add up what was written: the
+// files made and the folders that hold one. A file that a cancel stopped
+// before it was begun gets no line.
 
 #include "tree/ParserReport.h"
 #include "tree/ParserSelect.h"
@@ -32,10 +33,10 @@ public:
     // line. The grand total of what was recovered follows in any case.
     void run();
 
-    // Files marked "recovered with errors": data that could not be read, a
-    // file cut short, or one that could not be made at all; and the folders
-    // recovered from that are incomplete, whose missing entries nothing else
-    // reports.
+    // Files not recovered whole: marked "recovered with errors" (data that
+    // could not be read, a file cut short) or "not written" (not made at
+    // all); and the folders recovered from that are incomplete, whose missing
+    // entries nothing else reports.
     u32 getErrorCount() const { return errorCount_; }
     // Of those, the files that the destination could not take: nothing of
     // them reached it, or they are larger than the largest file it holds (cut
@@ -43,8 +44,10 @@ public:
     u32 getUnwrittenCount() const { return unwrittenCount_; }
     u32 getSplitCount() const { return splitCount_; }
     // What reached the destination: the files made there (whole or not), their
-    // bytes, and the folders announced. Kept up to date file by file, so that
-    // it holds even when something else than a cancel ended the walk.
+    // bytes, and the selected folders that hold one of them at any depth (a
+    // folder is made only for a file that goes into it). Kept up to date file
+    // by file, so that it holds even when something else than a cancel ended
+    // the walk.
     const Totals& getWritten() const { return written_; }
     // Whether the last run went through the whole selection.
     bool isComplete() const { return complete_; }
@@ -74,6 +77,9 @@ private:
     u32 unwrittenCount_ = 0;
     u32 splitCount_ = 0;
     Totals written_;
+    // For each folder of the path walked, whether a file was made in it or
+    // below it (and so the folder counted as written).
+    std::vector<bool> folderMade_;
     bool complete_ = false;
     bool dontAsk_ = false;
 };

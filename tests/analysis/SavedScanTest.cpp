@@ -14,16 +14,19 @@
 #include "tests/analysis/AnalysisDisk.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/HostileScans.h"
+#include "tests/support/ProbeRun.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <new>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -395,6 +398,122 @@ TEST(SavedScanTest, FilesClaimingGigabytesAreRefusedWithLittleMemory) {
         EXPECT_EQ(dump(d), before) << scan.name;
         ASSERT_EQ(ui.asked().size(), 1u) << scan.name;
         EXPECT_EQ(ui.asked()[0].text, "Cannot Load Scan");
+    }
+}
+
+// A file that the Load Scan dialog is pointed at by mistake, made from a saved
+// scan: the scan itself loads; a disk image of 2 GiB (a random head, holes
+// after it), the scan followed by 64 MiB of zeros (which once loaded as the
+// scan), the scan made larger than any scan can be, and the scan cut short are
+// refused. Once a 2 GiB image took 10 s
+// and 4 GB before "Cannot Load Scan", and a larger one all the memory there was.
+struct PickedFile {
+    const char* name;
+    std::string path;
+    bool isScan;
+};
+
+// `head`, then holes up to `size` bytes.
+void writeSparse(const std::string& path, const std::string& head, u64 size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(head.data(), static_cast<std::streamsize>(head.size()));
+    if (size > head.size()) {
+        out.seekp(static_cast<std::streamoff>(size - 1));
+        out.put('\0');
+    }
+    ASSERT_TRUE(out.flush()) << path;
+}
+
+std::vector<PickedFile> filesPickedForAScan(const TempDir& dir, const std::string& scan) {
+    const u64 twoGiB = u64(2) << 30;
+    std::string noise(1 << 20, '\0');
+    std::mt19937 random(31);
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    const std::vector<PickedFile> files = {
+        {"the scan", dir.file("Scan.bin"), true},
+        {"a disk image of 2 GiB", dir.file("disk.img"), false},
+        {"the scan and zeros", dir.file("padded.bin"), false},
+        {"larger than any scan", dir.file("larger.bin"), false},
+        {"the scan cut short", dir.file("cut.bin"), false},
+    };
+    writeSparse(files[0].path, scan, 0);
+    writeSparse(files[1].path, noise, twoGiB);
+    writeSparse(files[2].path, scan, u64(64) << 20);
+    writeSparse(files[3].path, scan, CompressedFile::maxFileSize() + 1);
+    writeSparse(files[4].path, scan.substr(0, scan.size() / 2), 0);
+    return files;
+}
+
+// A file that is no scan is refused within a second (from the cache) and 64 MB
+// beyond what the program holds anyway.
+constexpr double REFUSAL_SECONDS = 1;
+constexpr long long REFUSAL_BYTES = 64ll << 20;
+
+double secondsOf(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(SavedScanTest, AFileThatIsNoScanIsRefusedAtOnceAndTheScanStays) {
+    TempDir dir;
+    DriveDescr saved;
+    fill(saved);
+    ASSERT_TRUE(saveScan(dir.file("saved").c_str(), saved, nullptr));
+    for (const PickedFile& file : filesPickedForAScan(dir, testutil::readAll(dir.file("saved")))) {
+        DriveDescr d;
+        d.getScanRange().setDriveId("disk-1");
+        d.getScanResults().fatSectors.insert(FoundFatSector{7, FAT12});
+        const std::string before = dump(d);
+        ScriptedInterface ui;
+        bool loaded = false;
+        double seconds = 0;
+        const long long rise = residentRise(
+            [&] { seconds = secondsOf([&] { loaded = loadScan(file.path.c_str(), d, &ui); }); });
+        EXPECT_EQ(loaded, file.isScan) << file.name;
+        EXPECT_EQ(dump(d), file.isScan ? dump(saved) : before) << file.name;
+        EXPECT_EQ(ui.asked().size(), file.isScan ? 0u : 1u) << file.name;
+        EXPECT_LT(seconds, REFUSAL_SECONDS) << file.name;
+        EXPECT_LT(rise, REFUSAL_BYTES) << file.name;
+    }
+}
+
+// The same files in a new process, as the probe loads them, set against the
+// probe's own time and memory with the scan it saved.
+TEST(SavedScanTest, AFileThatIsNoScanIsRefusedAtOnceByTheProbe) {
+    TempDir dir;
+    testutil::writeAll(dir.file("source.img"), std::string(1 << 20, '\0'));
+    const std::string source = testutil::fileDescriptor(dir.file("source.img"));
+    const testutil::ProbeResult made =
+        testutil::runProbe("analyze " + source + " --save " + dir.file("saved"));
+    ASSERT_EQ(made.status, 0) << made.err;
+    long long ownKib = 0;
+    for (const PickedFile& file : filesPickedForAScan(dir, testutil::readAll(dir.file("saved")))) {
+        // GNU time reports the probe's wall time and peak memory; no memory
+        // limit is set, so that a load that takes gigabytes shows as such.
+        std::string out, err;
+        const int status =
+            testutil::run("TZ=UTC /usr/bin/time -f 'probe: %e s %M KiB' timeout 60 " +
+                              testutil::shellQuote(testutil::probePath()) + " analyze " + source +
+                              " --load " + testutil::shellQuote(file.path),
+                          &out, &err);
+        double seconds = 0;
+        long long kib = 0;
+        const std::size_t at = err.rfind("probe: ");
+        ASSERT_NE(at, std::string::npos) << err;
+        std::istringstream(err.substr(at + 7)) >> seconds >> std::ws;
+        std::istringstream(err.substr(err.find("s ", at) + 2)) >> kib;
+        if (file.isScan) {
+            EXPECT_EQ(status, 0) << err;
+            EXPECT_THAT(out, HasSubstr("loaded: 0 2048\n"));
+            ownKib = kib;
+            continue;
+        }
+        EXPECT_EQ(status, 1) << file.name;
+        EXPECT_THAT(err, HasSubstr("cannot load the scan")) << file.name;
+        EXPECT_LT(seconds, REFUSAL_SECONDS) << file.name;
+        EXPECT_LT((kib - ownKib) * 1024, REFUSAL_BYTES) << file.name;
     }
 }
 

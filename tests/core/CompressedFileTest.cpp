@@ -80,6 +80,7 @@ TEST(CompressedFileTest, DamagedFilesFailAndLeaveTheOutputAlone) {
         {"no stream", image(10, 10, "")},
         {"stream cut short", image(3, 3, stream.substr(0, stream.size() - 2))},
         {"stream longer than claimed", image(2, 2, stream)},
+        {"more than the content compresses to", image(3, 3, stream + std::string(100, '\0'))},
         {"not a zlib stream", image(3, 3, "garbage!")},
         {"claims 4 GiB", image(0xFFFFFFFFu, 0xFFFFFFFFu, std::string(100, '\x55'))},
         {"claims past the ratio",

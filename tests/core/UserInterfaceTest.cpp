@@ -45,8 +45,8 @@ TEST(UserInterfaceTest, InterfaceMessagesReachTheBoxEscaped) {
 
 TEST(UserInterfaceTest, AHandlerMayReplaceItselfWhileAsked) {
     MessageDialogHandler previous;
-    previous =
-        setMessageDialogHandler([&](int, const std::string&, WindowHandle, bool, const char*) {
+    previous = setMessageDialogHandler(
+        [&](int, const std::string&, WindowHandle, bool, const char*, bool) {
             setMessageDialogHandler(previous); // destroys this very handler
             return 0x10;
         });

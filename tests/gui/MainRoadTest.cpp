@@ -20,9 +20,9 @@ namespace {
 
 // The program's own message boxes, answered by the dialog scripter.
 int realBoxes(int kind, const std::string& text, WindowHandle parent, bool defaultNo,
-              const char* checkLabel) {
-    return gtk::runMessageDialog(kind, text, static_cast<GtkWindow*>(parent), defaultNo,
-                                 checkLabel);
+              const char* checkLabel, bool checked) {
+    return gtk::runMessageDialog(kind, text, static_cast<GtkWindow*>(parent), defaultNo, checkLabel,
+                                 checked);
 }
 
 using guitest::DialogScript;

@@ -14,7 +14,8 @@ class MessageDialogTest : public guitest::GuiTest {
 protected:
     // Shows a box of `kind`, lets `answer` act on it, returns the result.
     int ask(int kind, const std::function<void(GtkDialog*)>& answer, bool defaultNo = false,
-            const char* checkLabel = nullptr, const std::string& text = "Go on?") {
+            const char* checkLabel = nullptr, const std::string& text = "Go on?",
+            bool checked = false) {
         DialogAnswer answerer([&](GtkDialog* dialog) {
             auto labels = findWidgets(GTK_WIDGET(dialog), GTK_TYPE_RESIZABLE_LABEL);
             seenText = labels.empty() ? std::string()
@@ -22,7 +23,7 @@ protected:
             seenCheck = !findWidgets(GTK_WIDGET(dialog), GTK_TYPE_CHECK_BUTTON).empty();
             answer(dialog);
         });
-        int result = gtk::runMessageDialog(kind, text, nullptr, defaultNo, checkLabel);
+        int result = gtk::runMessageDialog(kind, text, nullptr, defaultNo, checkLabel, checked);
         EXPECT_TRUE(answerer.answered());
         return result;
     }
@@ -34,11 +35,11 @@ protected:
             gtk_button_clicked(GTK_BUTTON(button));
         };
     }
-    static std::function<void(GtkDialog*)> tickThen(const char* stockId) {
-        return [stockId](GtkDialog* dialog) {
+    static std::function<void(GtkDialog*)> tickThen(const char* stockId, bool ticked = true) {
+        return [stockId, ticked](GtkDialog* dialog) {
             auto checks = findWidgets(GTK_WIDGET(dialog), GTK_TYPE_CHECK_BUTTON);
             ASSERT_EQ(checks.size(), 1u);
-            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checks.front()), TRUE);
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checks.front()), ticked);
             click(stockId)(dialog);
         };
     }
@@ -69,6 +70,10 @@ TEST_F(MessageDialogTest, TickedCheckBoxAddsItsBit) {
     EXPECT_EQ(ask(MESSAGE_INFO_OK, tickThen(GTK_STOCK_OK), false, "_Always"), 0x10);
     // Offered but left alone: no bit.
     EXPECT_EQ(ask(MESSAGE_QUESTION, click(GTK_STOCK_YES), false, "_Always"), 0);
+    // Offered ticked: the bit unless the user unticks it.
+    EXPECT_EQ(ask(MESSAGE_INFO_OK, click(GTK_STOCK_OK), false, "_Always", "Go on?", true), 0x10);
+    EXPECT_EQ(ask(MESSAGE_INFO_OK, tickThen(GTK_STOCK_OK, false), false, "_Always", "Go on?", true),
+              0);
 }
 
 TEST_F(MessageDialogTest, TextIsMarkupAndBrokenMarkupShowsAsItStands) {

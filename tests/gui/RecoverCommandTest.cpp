@@ -127,21 +127,86 @@ TEST_F(RecoverCommandTest, RecoversTheMarkedFilesAndOpensTheReport) {
         EXPECT_EQ(row.name == "broken.dat", shown.view().isMarked(row.position)) << row.name;
 }
 
+// The note says a report follows: the closing message's check box starts
+// ticked, and the report opens unless the user unticks it.
 TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
     Preferences::instance().setFileSizeLimit(1024);
-    ShownTree shown(guitest::testMap(TREE), &vfs);
-    guitest::markFolder(shown, "ROOT/docs");
-    testutil::ScriptedMessages messages(0);
-    DialogScript script;
-    guitest::answerDialogs(script, "Split", true);
-    shown.view().recover();
-    ASSERT_EQ(2u, messages.asked().size());
-    EXPECT_EQ("Some files have been split into volumes.\nSome files have been recovered with "
-              "errors.\n\nSee report that follows this message.",
-              messages.asked()[0].text);
+    for (const bool untick : {false, true}) {
+        ShownTree shown(guitest::testMap(TREE), &vfs);
+        guitest::markFolder(shown, "ROOT/docs");
+        testutil::ScriptedMessages messages(0);
+        if (untick)
+            messages.untickInfoChecks();
+        DialogScript script;
+        guitest::answerDialogs(script, untick ? "Unticked" : "Split", true);
+        if (!untick)
+            script.then(DialogScript::titled("Report"),
+                        [](GtkDialog* editor) { guitest::sendDelete(GTK_WIDGET(editor)); });
+        shown.view().recover();
+        ASSERT_EQ(2u, messages.asked().size());
+        EXPECT_EQ("Some files have been split into volumes.\nSome files have been recovered with "
+                  "errors.\n\nSee report that follows this message.",
+                  messages.asked()[0].text);
+        EXPECT_TRUE(messages.asked()[1].checked);
+        EXPECT_EQ(untick ? 2u : 3u, script.answered());
+    }
     EXPECT_TRUE(fileExists(destination.file("Split/docs/big.bin.v1").c_str()));
-    // Not ticked: no report window.
-    EXPECT_EQ(2u, script.answered());
+}
+
+// Folders are made only for the files that go into them. The closing message
+// and the report count the folders that hold a file (an empty marked folder
+// is none; one that holds only a folder with a file is); into a destination
+// that cannot be made (a file holds its name), "Don't ask me again" and Yes,
+// nothing is written, none is counted, every file is listed as not written,
+// and the report follows the note as it says. Without a note the check box
+// starts unticked.
+TEST_F(RecoverCommandTest, TheClosingMessageCountsTheFoldersMade) {
+    const char* const nested = R"(
+root 5
+dir 10 in=5 name=outer
+dir 11 in=10 name=inner
+file 20 in=11 name=deep.txt size=100
+dir 12 in=5 name=empty
+file 21 in=5 name=top.txt size=50
+)";
+    testutil::writeAll(destination.file("Blocked"), "a file");
+    const struct {
+        const char* destination;
+        const char* closing;
+        const char* lastLine; // of the report's files, when it opens
+    } rows[] = {
+        {"Made", "You have recovered 2 file(s) 2 folder(s) 150 bytes.", nullptr},
+        {"Blocked", "You have recovered 0 file(s) 0 folder(s) 0 bytes.",
+         "deep.txt                                  0 Invalid Time (not written)\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.destination);
+        ShownTree shown(guitest::testMap(nested), &vfs);
+        guitest::markFolder(shown, "ROOT");
+        // Yes to overwriting, Yes with "Don't ask me again" to going on.
+        testutil::ScriptedMessages messages(0x10);
+        DialogScript script;
+        guitest::answerDialogs(script, row.destination, true);
+        std::string report;
+        script.then(DialogScript::titled("Report"), [&report](GtkDialog* editor) {
+            report = guitest::editorText(editor);
+            guitest::sendDelete(GTK_WIDGET(editor));
+        });
+        shown.view().recover();
+        ASSERT_FALSE(messages.asked().empty());
+        const testutil::AskedBox& closing = messages.asked().back();
+        EXPECT_THAT(closing.text, testing::StartsWith(row.closing));
+        EXPECT_EQ(closing.checked, row.lastLine != nullptr);
+        if (row.lastLine == nullptr) {
+            EXPECT_EQ(2u, script.answered());
+            continue;
+        }
+        EXPECT_EQ("Some files could not be written.\n\nSee report that follows this message.",
+                  messages.asked()[messages.asked().size() - 2].text);
+        EXPECT_THAT(report, testing::HasSubstr(row.lastLine));
+        EXPECT_THAT(report, testing::EndsWith("\t0 file(s) 0 folder(s) 0 bytes\n"));
+        EXPECT_EQ("a file", testutil::readAll(destination.file("Blocked")));
+    }
 }
 
 // report.txt finds no free name in its folder and is not written; broken.dat
@@ -158,7 +223,14 @@ TEST_F(RecoverCommandTest, FilesNotWrittenAreToldApartFromFilesWithErrors) {
     testutil::ScriptedMessages messages(0); // Yes to overwriting "Taken", to going on
     DialogScript script;
     guitest::answerDialogs(script, "Taken", true);
+    std::string report;
+    script.then(DialogScript::titled("Report"), [&report](GtkDialog* editor) {
+        report = guitest::editorText(editor);
+        guitest::sendDelete(GTK_WIDGET(editor));
+    });
     shown.view().recover();
+    EXPECT_THAT(report, testing::HasSubstr("0 Invalid Time (not written)\n"));
+    EXPECT_THAT(report, testing::HasSubstr("1000 Invalid Time (recovered with errors)\n"));
     const auto& asked = messages.asked();
     ASSERT_GE(asked.size(), 2u);
     EXPECT_EQ("Some files have been recovered with errors.\nSome files could not be written.\n"

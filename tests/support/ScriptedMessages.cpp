@@ -2,11 +2,13 @@
 
 namespace testutil {
 
-int AnswerScript::answer(int kind, const std::string& text, bool defaultNo,
-                         const char* checkLabel) {
-    asked_.push_back({kind, text, defaultNo, checkLabel ? checkLabel : ""});
-    if (kind != MESSAGE_QUESTION && kind != MESSAGE_WARNING)
-        return checkLabel && tickInfoChecks_ ? 0x10 : 0;
+int AnswerScript::answer(int kind, const std::string& text, bool defaultNo, const char* checkLabel,
+                         bool checked) {
+    asked_.push_back({kind, text, defaultNo, checkLabel ? checkLabel : "", checked});
+    if (kind != MESSAGE_QUESTION && kind != MESSAGE_WARNING) {
+        const bool ticked = infoChecks_ < 0 ? checked : infoChecks_ == 1;
+        return checkLabel && ticked ? 0x10 : 0;
+    }
     int result = defaultAnswer_;
     if (!queue_.empty()) {
         result = queue_.front();
@@ -16,9 +18,11 @@ int AnswerScript::answer(int kind, const std::string& text, bool defaultNo,
 }
 
 ScriptedMessages::ScriptedMessages(int defaultAnswer) : AnswerScript(defaultAnswer) {
-    previous_ = setMessageDialogHandler(
-        [this](int kind, const std::string& text, WindowHandle, bool defaultNo,
-               const char* checkLabel) { return answer(kind, text, defaultNo, checkLabel); });
+    previous_ =
+        setMessageDialogHandler([this](int kind, const std::string& text, WindowHandle,
+                                       bool defaultNo, const char* checkLabel, bool checked) {
+            return answer(kind, text, defaultNo, checkLabel, checked);
+        });
 }
 
 ScriptedMessages::~ScriptedMessages() {

@@ -20,12 +20,14 @@ struct AskedBox {
     std::string text;
     bool defaultNo;
     std::string checkLabel; // empty when no check box was offered
+    bool checked;           // the check box started ticked
 };
 
 // Answers as the real box can: Yes/No boxes (question, warning) take the next
 // queued answer, or the default when the queue is empty; error and information
-// boxes answer 0 (0x10 with tickInfoChecks) and take nothing from the queue.
-// 0x10 (check box ticked) is kept only when a check box was offered.
+// boxes answer 0, or 0x10 when their check box is ticked (as it started, unless
+// tickInfoChecks or untickInfoChecks says otherwise), and take nothing from the
+// queue. 0x10 (check box ticked) is kept only when a check box was offered.
 class AnswerScript {
 public:
     explicit AnswerScript(int defaultAnswer = 1) : defaultAnswer_(defaultAnswer) {}
@@ -35,17 +37,21 @@ public:
         queue_.push_back(answer);
         return *this;
     }
-    // The check boxes of error and information boxes ticked from now on.
-    void tickInfoChecks() { tickInfoChecks_ = true; }
+    // The check boxes of error and information boxes ticked, or unticked, from
+    // now on.
+    void tickInfoChecks() { infoChecks_ = 1; }
+    void untickInfoChecks() { infoChecks_ = 0; }
 
     const std::vector<AskedBox>& asked() const { return asked_; }
 
     // Records the box and gives its answer.
-    int answer(int kind, const std::string& text, bool defaultNo, const char* checkLabel);
+    int answer(int kind, const std::string& text, bool defaultNo, const char* checkLabel,
+               bool checked = false);
 
 private:
     int defaultAnswer_;
-    bool tickInfoChecks_ = false;
+    // -1: as the box starts; 0 unticked, 1 ticked.
+    int infoChecks_ = -1;
     std::deque<int> queue_;
     std::vector<AskedBox> asked_;
 };

@@ -141,11 +141,12 @@ TEST(ParserRecoverTest, WhatIsNotSelectedOrNotShownIsNotRecovered) {
     EXPECT_EQ(recover(t, recoverer, &ui).report, TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
     EXPECT_TRUE(recoverer.events.empty());
 
-    // A selected folder is announced; without selected files it gets no header.
+    // A selected folder is announced; without selected files it gets no header,
+    // and as no folder is made for it, it does not count.
     t.mark("keep");
     ParserSelect(t.map(), "").run(t.position("docs/a.txt"), true, nullptr);
     t.at("docs/a.txt")->setVisible(false);
-    EXPECT_EQ(recover(t, recoverer, &ui).report, TOTAL + "\t0 file(s) 2 folder(s) 0 bytes\n");
+    EXPECT_EQ(recover(t, recoverer, &ui).report, TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
     EXPECT_EQ(recoverer.events, (Names{"dir [] docs", "dir [] keep"}));
     EXPECT_TRUE(t.marked("docs/a.txt"));
 }
@@ -161,9 +162,9 @@ TEST(ParserRecoverTest, AnsweringNoEndsTheWalkWithTheInterruptedLineAndTheTotals
                             "\nDirectory of /docs\n\n"
                             "a.txt                                   100 Invalid Time\n"
                             "b.txt                                     0 Invalid Time"
-                            " (recovered with errors)\n"
+                            " (not written)\n"
                             "\n\n*** Interrupted ***\n" +
-                            TOTAL + "\t2 file(s) 2 folder(s) 1,100 bytes\n");
+                            TOTAL + "\t2 file(s) 1 folder(s) 1,100 bytes\n");
     EXPECT_EQ(o.errors, 2u);
     ASSERT_EQ(ui.asked().size(), 1u);
     EXPECT_EQ(ui.asked()[0].text, "Cannot open file\n(b.txt)\nDo you want to continue?");
@@ -184,7 +185,7 @@ TEST(ParserRecoverTest, YesWithDontAskAgainGoesOnSilentlyAndKeepsTheFailedMarks)
     EXPECT_EQ(ui.asked().size(), 1u);
     EXPECT_EQ(o.errors, 3u); // top.bin, a.txt, c.txt
     EXPECT_NE(o.report.find("a.txt                                     0 Invalid Time"
-                            " (recovered with errors)\n"),
+                            " (not written)\n"),
               std::string::npos);
     // Neither the files nor the folder that could not be made count.
     EXPECT_NE(o.report.find(TOTAL + "\t2 file(s) 1 folder(s) 1,005 bytes\n"), std::string::npos);
@@ -200,9 +201,10 @@ TEST(ParserRecoverTest, ACancelOrNobodyToAskEndsTheWalkWithoutAQuestion) {
     RecordingRecoverer cancelled;
     cancelled.cancelling = "a.txt";
     ScriptedInterface ui;
-    // a.txt was never begun: it gets no line, and its folder no header.
+    // a.txt was never begun: it gets no line, and its folder no header; no
+    // folder was made.
     EXPECT_EQ(recover(t, cancelled, &ui).report, ROOT_BLOCK + "\n\n*** Interrupted ***\n" + TOTAL +
-                                                     "\t1 file(s) 2 folder(s) 1,000 bytes\n");
+                                                     "\t1 file(s) 0 folder(s) 1,000 bytes\n");
     EXPECT_TRUE(ui.asked().empty());
     EXPECT_EQ(cancelled.events.back(), "file [docs] a.txt");
 
@@ -227,10 +229,12 @@ file 24 in=5 name=e.bin size=10 lost
 )";
 
 // A file's line in the report: its name, the bytes written, the mark.
-std::string line(const std::string& name, u64 bytes, bool marked = false) {
+const char* const WITH_ERRORS = " (recovered with errors)";
+const char* const NOT_WRITTEN = " (not written)";
+std::string line(const std::string& name, u64 bytes, const char* mark = "") {
     const std::string size = std::to_string(bytes);
-    return name + std::string(43 - name.size() - size.size(), ' ') + size + " Invalid Time" +
-           (marked ? " (recovered with errors)\n" : "\n");
+    return name + std::string(43 - name.size() - size.size(), ' ') + size + " Invalid Time" + mark +
+           "\n";
 }
 
 TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
@@ -248,24 +252,25 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         bool complete;
         const char* marked;
     } rows[] = {
-        {"full, No", 1, 5000, ~u64{0}, "", 0, a + line("b.bin", 2000, true),
+        {"full, No", 1, 5000, ~u64{0}, "", 0, a + line("b.bin", 2000, WITH_ERRORS),
          "2 file(s) 0 folder(s) 5,000 bytes", 1, 0, false, "ROOT b.bin c.bin d.txt e.bin"},
         {"full, Yes to all", 0x10, 5000, ~u64{0}, "", 0,
-         a + line("b.bin", 2000, true) + line("c.bin", 0, true) + line("d.txt", 0, true) +
-             line("e.bin", 0, true),
+         a + line("b.bin", 2000, WITH_ERRORS) + line("c.bin", 0, WITH_ERRORS) +
+             line("d.txt", 0, WITH_ERRORS) + line("e.bin", 0, NOT_WRITTEN),
          "4 file(s) 0 folder(s) 5,000 bytes", 4, 1, true, "ROOT b.bin c.bin d.txt e.bin"},
         // No question (a No would end the walk): the files after it fit.
         {"too large, No", 1, ~u64{0}, 100000, "", 0,
-         a + line("b.bin", 100000, true) + line("c.bin", 2000) + line("d.txt", 3) +
-             line("e.bin", 0, true),
+         a + line("b.bin", 100000, WITH_ERRORS) + line("c.bin", 2000) + line("d.txt", 3) +
+             line("e.bin", 0, NOT_WRITTEN),
          "4 file(s) 0 folder(s) 105,003 bytes", 2, 2, true, "ROOT b.bin e.bin"},
         {"not made, Yes", 0, ~u64{0}, ~u64{0}, "c.bin", 0,
-         a + line("b.bin", 150000) + line("c.bin", 0, true) + line("d.txt", 3) +
-             line("e.bin", 0, true),
+         a + line("b.bin", 150000) + line("c.bin", 0, NOT_WRITTEN) + line("d.txt", 3) +
+             line("e.bin", 0, NOT_WRITTEN),
          "3 file(s) 0 folder(s) 153,003 bytes", 2, 2, true, "ROOT c.bin e.bin"},
         // Polls: the root level, a.bin's one piece, b.bin's first and second.
-        {"cancelled inside b.bin", 1, ~u64{0}, ~u64{0}, "", 4, a + line("b.bin", 65536, true),
-         "2 file(s) 0 folder(s) 68,536 bytes", 1, 0, false, "ROOT b.bin c.bin d.txt e.bin"},
+        {"cancelled inside b.bin", 1, ~u64{0}, ~u64{0}, "", 4,
+         a + line("b.bin", 65536, WITH_ERRORS), "2 file(s) 0 folder(s) 68,536 bytes", 1, 0, false,
+         "ROOT b.bin c.bin d.txt e.bin"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
