@@ -79,23 +79,6 @@ std::function<const FatShapeVolume&()> tree(int bits) {
     return [bits]() -> const FatShapeVolume& { return fatTreeVolume(bits); };
 }
 
-// The filled 128 MiB FAT32 volume of the cut-copy tests, as a shape volume.
-const FatShapeVolume& filledVolume() {
-    static std::unique_ptr<FatShapeVolume> v;
-    if (!v) {
-        const FilledFat32& f = filledFat32();
-        v = std::make_unique<FatShapeVolume>();
-        v->path = f.path;
-        v->params = f.params;
-        v->options.sizeKiB = 128 * 1024;
-        v->options.fatBits = 32;
-        v->options.sectorsPerCluster = 1;
-        for (const FilledFat32::File& file : f.files)
-            v->files.push_back({file.name, file.data, IMAGE_EPOCH});
-    }
-    return *v;
-}
-
 // VICTIM.BIN's 6th cluster links to what `to` gives.
 std::function<void(Damage&)> victimLink(std::function<u32(const Damage&)> to) {
     return [to](Damage& d) { d.setEntry(d.clustersOf("VICTIM.BIN").at(5), to(d)); };
@@ -148,12 +131,10 @@ const Shape SHAPES[] = {
     // A volume the copy holds in part.
     {"CutInTheDataFat12", tree(12), cutAtPercent(9.5), nullptr, false},
     {"CutInTheDataFat16", tree(16), [](Damage& d) { d.cutAt(874); }, nullptr, false},
-    {"CutAtThe65thFileFat32", filledVolume,
-     [](Damage& d) {
-         d.cutAt(filledFat32().params.get_cluster_LBA(filledFat32().files[64].clusters[0]));
-     },
+    // Behind the root's last cluster, in SUB's files.
+    {"CutInTheDataFat32", tree(32),
+     [](Damage& d) { d.cutAt(d.v.params.get_cluster_LBA(d.clustersOf("SUB/S060.BIN").front())); },
      nullptr, false},
-    {"CutAtASixthFat32", filledVolume, cutAtPercent(16.5), nullptr, false},
     // Deleted entries whose first clusters a live file took.
     {"DeletedFilesOverwrittenFat16", fatReuseVolume, nullptr, "#LD", false},
 };
@@ -215,6 +196,21 @@ bool inIncompleteFolder(const RecoverReport& report, const std::string& path) {
     return false;
 }
 
+// A folder that did not come back where it was may hang in "Found" under its
+// first cluster: marked there, it is marked.
+void placeFoundFolders(const FatShapeVolume& v, RecoverReport& report) {
+    std::set<std::string> found;
+    for (const std::string& path : report.incomplete) {
+        const std::size_t name = path.rfind("/Found.");
+        if (name != std::string::npos)
+            found.insert(path.substr(name + 1));
+    }
+    for (const std::string& folder : v.folders) {
+        if (found.count("Found." + std::to_string(v.image().clustersOf(folder).front())))
+            report.incomplete.insert(folder);
+    }
+}
+
 class DamagedFatTest : public ::testing::TestWithParam<Shape> {
 protected:
     TempDir dir;
@@ -237,7 +233,8 @@ TEST_P(DamagedFatTest, EveryFileComesBackWholeOrMarked) {
                                    " --choose 0 --recover " + shellQuote(dest) + " --answer all");
     // No volume is dropped for one bad chain.
     ASSERT_EQ(r.status, 0) << r.err;
-    const RecoverReport report = readRecoverReport(r.out);
+    RecoverReport report = readRecoverReport(r.out);
+    placeFoundFolders(v, report);
     ASSERT_GE(report.errors, 0) << r.out;
 
     bool allBack = true;

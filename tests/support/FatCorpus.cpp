@@ -313,6 +313,7 @@ public:
     void folder(const std::string& path) {
         if (image_)
             image_->makeFolder(path);
+        volume_.folders.push_back(path);
     }
     // Files of these sizes, their contents apart by seed, copied in one go.
     void files(const std::string& folder, const std::vector<std::pair<std::string, u64>>& sizes) {

@@ -104,6 +104,8 @@ struct FatShapeVolume {
     FAT_FS_PARAMS params;
     // By path as the tree shows them; deleted ones under their shown name.
     PlacedFiles files;
+    // The folders, by path.
+    std::vector<std::string> folders;
 
     FatImage image() const { return FatImage(path, options, FatImage::Existing()); }
     // The byte offset of a cluster's first sector in the image.
