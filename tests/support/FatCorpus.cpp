@@ -160,6 +160,9 @@ void fill(Recipe& r, const Width& w) {
     r.removeFolder("Old Folder");
 }
 
+// Every cached image's name starts so, then the digits of its build.
+const std::string KEY_PREFIX = "corpus-";
+
 // The build of the test support that holds the recipes: a new build makes the
 // volumes anew, and every test program of one build shares them.
 std::string buildKey() {
@@ -167,8 +170,20 @@ std::string buildKey() {
     struct stat st {};
     if (::stat(support.c_str(), &st) != 0)
         throw std::runtime_error("cannot stat " + support);
-    return "corpus-" + std::to_string(st.st_mtim.tv_sec) + "." +
+    return KEY_PREFIX + std::to_string(st.st_mtim.tv_sec) + "." +
            std::to_string(st.st_mtim.tv_nsec) + "-" + std::to_string(st.st_size);
+}
+
+// Whether a cached file is the image named by `suffix` of some build: a build
+// key and the suffix, not a longer suffix that ends alike ("-filled-fat32.img"
+// for "-fat32.img"), whose image another process of this build may be reading.
+bool isImageOf(const std::string& name, const std::string& suffix) {
+    const std::size_t start = KEY_PREFIX.size();
+    if (name.size() <= start + suffix.size() || name.compare(0, start, KEY_PREFIX) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    return name.substr(start, name.size() - start - suffix.size())
+               .find_first_not_of("0123456789.-") == std::string::npos;
 }
 
 // The image named by `suffix` of this build, made by `make` (given a scratch
@@ -181,10 +196,7 @@ std::string cachedImage(const std::string& suffix,
     const std::string path = (cache / (buildKey() + suffix)).string();
     testutil::buildOnce(path, [&](const std::string& making) {
         for (const auto& e : fs::directory_iterator(cache)) {
-            const std::string name = e.path().filename().string();
-            if (name.size() > suffix.size() &&
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-                e.path() != path)
+            if (isImageOf(e.path().filename().string(), suffix) && e.path() != path)
                 fs::remove(e.path());
         }
         make(making);
