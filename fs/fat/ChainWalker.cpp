@@ -2,7 +2,8 @@
 
 #include "core/Checked.h"
 
-ChainWalker::ChainWalker(FatsReader* fats) : fats_(fats), passed_(fats->getEntryLimit()) {}
+ChainWalker::ChainWalker(FatsReader* fats, ChainJoins* joins)
+    : fats_(fats), joins_(joins), passed_(fats->getEntryLimit()) {}
 
 void ChainWalker::clearMarks() {
     for (u32 c : passedList_)
@@ -14,6 +15,9 @@ void ChainWalker::moveTo(u32 cluster, Mode mode) {
     mode_ = mode;
     current_ = cluster;
     if (mode == CONSECUTIVE)
+        strayed_ = true;
+    // The first cluster is the file's own, whatever links to it.
+    if (mode == FOLLOW_FAT && position_ > 0 && joins_ && joins_->isJoin(cluster))
         strayed_ = true;
     if (mode == FOLLOW_FAT) {
         passed_.set(cluster, true);

@@ -61,8 +61,8 @@ void printDate(std::ostream& os, const char* label, u16 date) {
 
 FATDrive::FATDrive(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& params,
                    const Bitmap& mirrorSectors, const UnreadableSectors* unreadable)
-    : Drive(driver, unreadable), fats_(driver.get(), params, mirrorSectors), params_(params),
-      clusterBytes_(checkedClusterBytes(params)),
+    : Drive(driver, unreadable), fats_(driver.get(), params, mirrorSectors), joins_(&fats_, this),
+      params_(params), clusterBytes_(checkedClusterBytes(params)),
       entriesPerCluster_(clusterBytes_ / DIR_ENTRY_BYTES),
       tableBytes_(clusterBytes_ * (fats_.getTableLimit() - 2)),
       clusterPair_(new u8[static_cast<std::size_t>(2 * clusterBytes_)]),
@@ -102,11 +102,19 @@ bool FATDrive::holdsChain(u32 first, u32 size, bool directory) {
         const ClusterType type = fats_.getClusterType(fats_.getEntry(first));
         return type == NEXT_CLUSTER || type == EOF_CLUSTER;
     }
+    // Folders are still being read, so not every first cluster is known yet:
+    // whether a chain runs into another file's is left to checkChain.
     bool unreadable = false;
-    return size != 0 && checkChain(first, ceilDiv(u64{size}, SECTOR_BYTES), false, unreadable);
+    return size != 0 &&
+           followChain(first, ceilDiv(u64{size}, SECTOR_BYTES), false, false, unreadable);
 }
 
 bool FATDrive::checkChain(u32 first, u64 sectors, bool contiguous, bool& hasUnreadable) {
+    return followChain(first, sectors, contiguous, true, hasUnreadable);
+}
+
+bool FATDrive::followChain(u32 first, u64 sectors, bool contiguous, bool joins,
+                           bool& hasUnreadable) {
     u64 step = params_.sectorsPerCluster;
     u32 cluster = first;
     // A chain that comes back to a cluster is caught within twice its length
@@ -131,6 +139,9 @@ bool FATDrive::checkChain(u32 first, u64 sectors, bool contiguous, bool& hasUnre
             if (type != (step == sectors ? EOF_CLUSTER : NEXT_CLUSTER))
                 return false;
             if (entry == mark)
+                return false;
+            // The file goes on in the cluster the link names; an end names none.
+            if (joins && type == NEXT_CLUSTER && joins_.isJoin(entry))
                 return false;
             if (++sinceMark == markDistance) {
                 mark = cluster;

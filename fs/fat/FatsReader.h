@@ -15,6 +15,8 @@
 #include "fs/FsTypes.h"
 #include "fs/Params.h"
 
+#include <functional>
+
 class FatsReader {
 public:
     // Copies params and the mirror marks (one bit per FAT sector; a set bit reads
@@ -41,10 +43,17 @@ public:
     ClusterType getClusterType(u32 entry) const;
     // count FAT sectors from `first` (an index within the FAT) into buffer, each
     // from the FAT or the mirror; one read per run of sectors from the same copy.
-    // A run that cannot be read comes back as zeros.
-    void readSectors(u64 first, u64 count, u8* buffer);
+    // A run that cannot be read comes back as zeros; false when any did.
+    bool readSectors(u64 first, u64 count, u8* buffer);
+    // visit(cluster, entry) for each valid cluster in order, with the entry
+    // getEntry gives, up to the FAT's last entry: one pass over the whole FAT,
+    // read in pieces of many sectors instead of a sector at a time.
+    void forEachEntry(const std::function<void(u32, u32)>& visit);
 
 private:
+    // The byte after the entry at `index`, from the start of the window, or of
+    // the windows read as one, that hold it.
+    u64 entryEnd(u32 index) const;
     bool fromMirror(u64 sector) const;
     // Makes the window hold `count` sectors from `first`.
     void load(u64 first, u64 count);

@@ -14,7 +14,7 @@ using Clusters = std::vector<u32>;
 struct Walk {
     explicit Walk(const SyntheticVolume& v)
         : driver(v.driver()), fats(driver.get(), v.params(), Bitmap(v.params().sectorsPerFAT)),
-          walker(&fats) {}
+          joins(&fats, nullptr), walker(&fats, &joins) {}
     // n clusters from `first` on (0 where the walk ended).
     Clusters clusters(u32 first, u32 n, bool deleted = false, u64 fileClusters = 0) {
         Clusters out{walker.start(first, deleted, fileClusters)};
@@ -24,6 +24,7 @@ struct Walk {
     }
     SharedPtr<Driver> driver;
     FatsReader fats;
+    ChainJoins joins;
     ChainWalker walker;
 };
 
@@ -50,6 +51,31 @@ TEST(ChainWalkerTest, ChainsBreakIntoTheClustersThatFollow) {
     EXPECT_TRUE(w.walker.ended());
     EXPECT_EQ(w.clusters(1, 2), (Clusters{0, 0}));
     EXPECT_EQ(w.clusters(102, 1), (Clusters{0}));
+}
+
+TEST(ChainWalkerTest, AChainThatRunsIntoAnothersClustersHasStrayed) {
+    SyntheticVolume v(FAT16, 100);
+    v.setChain({5, 6});
+    v.setEntry(6, 20); // into a live file's first cluster
+    v.setChain({20, 21, 22});
+    v.setChain({30, 31});
+    v.setEntry(31, 41); // into the middle of another chain: which is wrong?
+    v.setChain({40, 41, 42});
+    Walk w(v);
+    for (u32 first : {5, 20, 30, 40})
+        w.joins.noteStart(first);
+    struct Row {
+        u32 first;
+        u32 n;
+        bool strayed;
+    };
+    // The file whose own first cluster another chain runs into is not spoiled;
+    // both merging chains are, once they reach the merge.
+    for (const Row& r : {Row{5, 2, false}, Row{5, 3, true}, Row{20, 3, false}, Row{30, 3, true},
+                         Row{40, 1, false}, Row{40, 2, true}}) {
+        w.clusters(r.first, r.n);
+        EXPECT_EQ(w.walker.strayed(), r.strayed) << r.first << ' ' << r.n;
+    }
 }
 
 TEST(ChainWalkerTest, ADeletedFileStepsOverClustersOfLiveFiles) {

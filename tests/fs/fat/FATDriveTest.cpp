@@ -224,8 +224,19 @@ TEST(FatDriveTest, ChainsMustHoldTheSizeExactly) {
     v.setChain({20, 21, 22});
     v.setEntry(22, 20);     // back to its start
     v.setEntry(33, 0xFFFF); // taken from a deleted file's third cluster
+    v.setChain({40, 41, 50, 51});
+    v.setChain({60, 61, 71});
+    v.setChain({70, 71});
     TestDrive t(v);
+    for (u32 first : {40, 50, 60, 70})
+        t.drive->getChainJoins().noteStart(first);
     bool h = false;
+    // As long as their sizes, chains that run into another's first cluster or
+    // merge with another chain; the chain run into keeps its own size.
+    EXPECT_FALSE(t.drive->checkChain(40, 16, false, h));
+    EXPECT_TRUE(t.drive->checkChain(50, 8, false, h));
+    EXPECT_FALSE(t.drive->checkChain(60, 12, false, h));
+    EXPECT_FALSE(t.drive->checkChain(70, 8, false, h));
     EXPECT_TRUE(t.drive->checkChain(5, 1, false, h));
     EXPECT_FALSE(t.drive->checkChain(6, 1, false, h));  // a link where it should end
     EXPECT_TRUE(t.drive->checkChain(6, 5, false, h));   // on through cluster 2
