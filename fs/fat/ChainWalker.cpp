@@ -2,7 +2,8 @@
 
 #include "core/Checked.h"
 
-ChainWalker::ChainWalker(FatsReader* fats) : fats_(fats), passed_(fats->getEntryLimit()) {}
+ChainWalker::ChainWalker(FatsReader* fats, ChainJoins* joins)
+    : fats_(fats), joins_(joins), passed_(fats->getEntryLimit()) {}
 
 void ChainWalker::clearMarks() {
     for (u32 c : passedList_)
@@ -13,6 +14,11 @@ void ChainWalker::clearMarks() {
 void ChainWalker::moveTo(u32 cluster, Mode mode) {
     mode_ = mode;
     current_ = cluster;
+    if (mode == CONSECUTIVE)
+        strayed_ = true;
+    // The first cluster is the file's own, whatever links to it.
+    if (mode == FOLLOW_FAT && position_ > 0 && joins_ && joins_->isJoin(cluster))
+        strayed_ = true;
     if (mode == FOLLOW_FAT) {
         passed_.set(cluster, true);
         passedList_.push_back(cluster);
@@ -24,6 +30,7 @@ u32 ChainWalker::start(u32 first, bool deleted, u64 fileClusters) {
     first_ = first;
     deleted_ = deleted;
     position_ = 0;
+    strayed_ = false;
     skipBudget_ =
         deleted ? saturatingAdd(saturatingMul(fileClusters, SKIP_PER_CLUSTER), SKIP_BASE) : 0;
     if (!fats_->isValidCluster(first)) {
@@ -32,6 +39,7 @@ u32 ChainWalker::start(u32 first, bool deleted, u64 fileClusters) {
         return 0;
     }
     moveTo(first, deleted ? FREE_ONLY : FOLLOW_FAT);
+    strayed_ = deleted && isTaken(first);
     return first;
 }
 

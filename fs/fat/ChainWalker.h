@@ -10,18 +10,21 @@
 // file's; so that a full volume does not make every deleted file a walk over
 // the whole FAT, it passes over no more than SKIP_PER_CLUSTER clusters per
 // cluster of the file and SKIP_BASE more. Every walk ends at the volume's last
-// cluster.
+// cluster. A chain that runs into another file's clusters is followed on, as
+// the FAT says, but the walk has strayed.
 
 #include "core/Types.h"
 #include "fs/Bitmap.h"
+#include "fs/fat/ChainJoins.h"
 #include "fs/fat/FatsReader.h"
 
 #include <vector>
 
 class ChainWalker {
 public:
-    // The reader must outlive the walker.
-    explicit ChainWalker(FatsReader* fats);
+    // The reader and the joins must outlive the walker; without joins no chain
+    // runs into another.
+    explicit ChainWalker(FatsReader* fats, ChainJoins* joins = nullptr);
 
     static constexpr u64 SKIP_PER_CLUSTER = 16;
     static constexpr u64 SKIP_BASE = 4096;
@@ -44,6 +47,11 @@ public:
     u32 position() const { return position_; }
     u32 current() const { return current_; }
     bool ended() const { return mode_ == ENDED; }
+    // The walk read what the FAT does not give the file alone: a live file's
+    // clusters past a break in its chain or where its chain runs into another
+    // file's, or a deleted file's first cluster that a live chain holds. Its
+    // data from there on is a guess.
+    bool strayed() const { return strayed_; }
 
 private:
     enum Mode : u32 { FOLLOW_FAT = 0, CONSECUTIVE = 1, FREE_ONLY = 2, ENDED = 3 };
@@ -57,6 +65,7 @@ private:
     void clearMarks();
 
     FatsReader* fats_;
+    ChainJoins* joins_;
     u32 first_ = 0;
     bool deleted_ = false;
     // Clusters of live files a deleted file's walk may still pass over.
@@ -64,6 +73,7 @@ private:
     u32 position_ = 0;
     u32 current_ = 0;
     Mode mode_ = ENDED;
+    bool strayed_ = false;
     // The clusters passed while the FAT was followed, so that a chain that comes
     // back on itself is caught at its first repeated cluster.
     Bitmap passed_;

@@ -14,6 +14,7 @@
 #include "devices/Drive.h"
 #include "fs/Bitmap.h"
 #include "fs/Params.h"
+#include "fs/fat/ChainJoins.h"
 #include "fs/fat/DirEntryCursor.h"
 #include "fs/fat/FatsReader.h"
 #include "tree/Folder.h"
@@ -41,9 +42,13 @@ public:
     const FatsReader& getFatsReader() const { return fats_; }
     const FAT_FS_PARAMS& getParams() const { return params_; }
     Bitmap& getVisitedClusters() { return visitedClusters_; }
+    // Where chains run into other files' clusters; the map notes the first
+    // clusters of the live entries it reads.
+    ChainJoins& getChainJoins() { return joins_; }
     u64 getClusterBytes() const { return clusterBytes_; }
     u64 getEntriesPerCluster() const { return entriesPerCluster_; }
-    u64 getVolumeBytes() const { return volumeBytes_; }
+    // The bytes of the clusters the FAT numbers (FatsReader::isTableCluster).
+    u64 getTableBytes() const { return tableBytes_; }
 
     // The first sector of the cluster; all ones (and a log line) for a cluster
     // that is not valid.
@@ -54,9 +59,15 @@ public:
     bool readClusters(u32 cluster, u8* buffer, u64 sectors);
     // Whether `sectors` sectors of a file from `first` lie where the FAT says
     // (contiguous: a deleted file, whose clusters must be free from the first
-    // on). hasUnreadable is set when a walked cluster lies on a sector the scan
-    // found unreadable; the caller clears it first.
+    // on), its chain running into no other file's clusters (ChainJoins: every
+    // directory must have been read first). hasUnreadable is set when a walked
+    // cluster lies on a sector the scan found unreadable; the caller clears it
+    // first.
     bool checkChain(u32 first, u64 sectors, bool contiguous, bool& hasUnreadable);
+    // Whether a live entry's first cluster starts a chain, while directories are
+    // still being read: a directory's first cluster is taken, a file's chain
+    // fits its size.
+    bool holdsChain(u32 first, u32 size, bool directory);
     // Appends the entries of the directory starting at `first` to the folder and
     // sets its parent from "..". False when the directory could not be read to
     // its end (what was read stays in the folder).
@@ -81,6 +92,8 @@ private:
     bool readLongName(DirEntryCursor& cursor, const u8* shortEntry, bool deleted,
                       std::string& name);
     void printClusterLine(std::ostream& os, const char* label, u64 cluster);
+    // checkChain, that asks about joins only when `joins`.
+    bool followChain(u32 first, u64 sectors, bool contiguous, bool joins, bool& hasUnreadable);
     // The cluster of a directory starting at `first` that holds its j-th cluster
     // of entries; 0 when the chain cannot be traced.
     u32 directoryCluster(u64 first, u64 j);
@@ -89,10 +102,11 @@ private:
     u64 readRootBlock(u64 sectors, u8* buffer);
 
     FatsReader fats_;
+    ChainJoins joins_;
     FAT_FS_PARAMS params_;
     u64 clusterBytes_;
     u64 entriesPerCluster_;
-    u64 volumeBytes_;
+    u64 tableBytes_;
     ScopedArray<u8> clusterPair_;
     Bitmap visitedClusters_;
 };

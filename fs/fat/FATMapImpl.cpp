@@ -44,11 +44,11 @@ FATMapImpl::FATMapImpl(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& par
       clusterBytes_(drive_.getClusterBytes()),
       clusterBuffer_(static_cast<std::size_t>(std::max(RUN_BYTES, clusterBytes_))),
       foundDirectoryRuns_(directoryRuns.begin(), directoryRuns.end()),
-      walker_(&drive_.getFatsReader()) {
+      walker_(&drive_.getFatsReader(), &drive_.getChainJoins()) {
     Folder root(ATTACHED, TOP_FOLDER);
     const bool whole = drive_.loadRootDirectory(root);
     root.setParent(TOP_FOLDER);
-    attachFolder(getRootAddress(), root);
+    noteStarts(*attachFolder(getRootAddress(), root));
     if (!whole) {
         // The root is listed in no folder: its entry in the top folder carries
         // the mark that a subfolder's entry would.
@@ -79,11 +79,20 @@ void FATMapImpl::readFolderNode(u64 cluster, Folder& folder, Node& node, bool re
     node.setLink(FROM);
 }
 
+void FATMapImpl::noteStarts(const Folder& folder) {
+    for (const Node& node : folder.getNodes()) {
+        if (!node.hasFlag(Node::DELETED))
+            drive_.getChainJoins().noteStart(clusterOf(node.getAddress()));
+    }
+}
+
 Folder* FATMapImpl::loadFolder(u64 address, Node& out) {
     Folder folder(ATTACHED, NO_FOLDER);
     readFolderNode(address, folder, out, true);
-    if (Folder* stored = tryQueueFolder(address, folder))
+    if (Folder* stored = tryQueueFolder(address, folder)) {
+        noteStarts(*stored);
         return stored;
+    }
     return findFolder(address);
 }
 
@@ -259,7 +268,9 @@ bool FATMapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::string
         }
     }
     recoverer.endFile();
-    return ok;
+    // What the chain did not give was read by guess: kept, since the guess
+    // brings a file back more often than not, but never passed as whole.
+    return ok && (node.getSize() == 0 || node.getSize() == Node::NONE || !walker_.strayed());
 }
 
 int FATMapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {

@@ -73,6 +73,11 @@ private:
     // Reads the directory at `cluster` into folder and describes it in node.
     void readFolderNode(u64 cluster, Folder& folder, Node& node, bool requireDots);
     void loadFoundDirectory(u32 cluster);
+    // The first clusters of the folder's live entries, for the joins of chains.
+    // Only folders the tree reaches count: entries the scan alone found may be
+    // a disk image's, kept in a file, that name this volume's clusters by
+    // chance.
+    void noteStarts(const Folder& folder);
     // Fills `sectors` sectors of the run at `first` into buffer, sector by sector
     // where the run does not read whole; the sectors that fail become the
     // "(unreadable)" pattern. False when any did.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -13,16 +14,25 @@ namespace {
 // windows.
 constexpr u32 FAT12_WINDOW_SECTORS = 3;
 constexpr u32 FAT12_WINDOW_ENTRIES = 1024;
+// A pass over the whole FAT reads this many windows at once.
+constexpr u64 PASS_WINDOWS = 256;
 
 } // namespace
 
 FatsReader::FatsReader(Driver* driver, const FAT_FS_PARAMS& params, const Bitmap& mirrorSectors)
     : driver_(driver), params_(params), mirrorSectors_(mirrorSectors), entryLimit_(0),
-      fatType_(fatTypeBySectorsPerFat(params.sectorsPerFAT)) {
+      tableLimit_(0), fatType_(fatTypeBySectorsPerFat(params.sectorsPerFAT)) {
     if (driver_ == nullptr || driver_->getSectorSize() != SECTOR_BYTES ||
         (fatType_ != FAT12 && fatType_ != FAT16 && fatType_ != FAT32))
         throw std::runtime_error("FatsReader(24)");
     entryLimit_ = params_.get_cluster_count() + 2;
+    // The entries the FAT's sectors hold, up to the first value that no longer
+    // links to a cluster.
+    const u64 entries =
+        fatType_ == FAT12 ? u64{params_.sectorsPerFAT} * FAT12_WINDOW_ENTRIES / FAT12_WINDOW_SECTORS
+                          : u64{params_.sectorsPerFAT} * fatEntriesPerSector(fatType_);
+    const u64 linkable = fatType_ == FAT12 ? 0xFF0 : fatType_ == FAT16 ? 0xFFF0 : 0x0FFFFFF0;
+    tableLimit_ = static_cast<u32>(std::max<u64>(entryLimit_, std::min(entries, linkable)));
     windowBytes_ = (fatType_ == FAT12 ? FAT12_WINDOW_SECTORS : 1) * SECTOR_BYTES;
     window_.reset(new u8[windowBytes_]);
 }
@@ -32,19 +42,23 @@ bool FatsReader::fromMirror(u64 sector) const {
     return sector < mirrorSectors_.size() && mirrorSectors_.test(sector);
 }
 
-void FatsReader::readSectors(u64 first, u64 count, u8* buffer) {
+bool FatsReader::readSectors(u64 first, u64 count, u8* buffer) {
+    bool whole = true;
     while (count > 0) {
         const bool mirror = fromMirror(first);
         u64 run = 1;
         while (run < count && fromMirror(first + run) == mirror)
             ++run;
         const u64 lba = static_cast<u64>(mirror ? params_.fatMirrLBA : params_.fatLBA) + first;
-        if (!driver_->readSectors(lba, run, buffer))
+        if (!driver_->readSectors(lba, run, buffer)) {
             std::memset(buffer, 0, static_cast<std::size_t>(run * SECTOR_BYTES));
+            whole = false;
+        }
         first += run;
         count -= run;
         buffer += run * SECTOR_BYTES;
     }
+    return whole;
 }
 
 void FatsReader::load(u64 first, u64 count) {
@@ -52,6 +66,11 @@ void FatsReader::load(u64 first, u64 count) {
         return;
     readSectors(first, count, window_.get());
     windowStart_ = first;
+}
+
+u64 FatsReader::entryEnd(u32 index) const {
+    return fatType_ == FAT12 ? u64{index} * 3 / 2 + 2
+                             : (u64{index} + 1) * (SECTOR_BYTES / fatEntriesPerSector(fatType_));
 }
 
 u32 FatsReader::getEntry(u32 cluster) {
@@ -63,11 +82,40 @@ u32 FatsReader::getEntry(u32 cluster) {
     const u64 start = windowSectors * (cluster / perWindow);
     const u32 index = cluster % perWindow;
     // The entry's last byte would lie past the FAT's last sector.
-    const u64 entryEnd = fat12 ? index * 3 / 2 + 2 : (index + 1) * (SECTOR_BYTES / perWindow);
-    if (start * SECTOR_BYTES + entryEnd > u64{params_.sectorsPerFAT} * SECTOR_BYTES)
+    if (start * SECTOR_BYTES + entryEnd(index) > u64{params_.sectorsPerFAT} * SECTOR_BYTES)
         return 0;
     load(start, std::min<u64>(params_.sectorsPerFAT - start, windowSectors));
     return getFatEntry(fatType_, index, ConstArray(window_.get(), windowBytes_), 0);
+}
+
+void FatsReader::forEachEntry(const std::function<void(u32, u32)>& visit) {
+    const bool fat12 = fatType_ == FAT12;
+    const u32 perWindow = fat12 ? FAT12_WINDOW_ENTRIES : fatEntriesPerSector(fatType_);
+    const u64 windowSectors = fat12 ? FAT12_WINDOW_SECTORS : 1;
+    std::vector<u8> piece(static_cast<std::size_t>(PASS_WINDOWS * windowSectors * SECTOR_BYTES));
+    const u64 fatSectors = params_.sectorsPerFAT;
+    for (u64 start = 0; start < fatSectors; start += PASS_WINDOWS * windowSectors) {
+        const u64 first = start / windowSectors * perWindow;
+        if (first >= entryLimit_)
+            return;
+        const u64 sectors = std::min(PASS_WINDOWS * windowSectors, fatSectors - start);
+        // Where the piece does not read whole, each window reads as getEntry
+        // reads it, so that one bad sector costs no more entries than there.
+        if (!readSectors(start, sectors, piece.data())) {
+            for (u64 w = 0; w < sectors; w += windowSectors)
+                readSectors(start + w, std::min(windowSectors, sectors - w),
+                            piece.data() + w * SECTOR_BYTES);
+        }
+        const ConstArray bytes(piece.data(), static_cast<u32>(sectors * SECTOR_BYTES));
+        const u64 end = std::min<u64>(entryLimit_, first + PASS_WINDOWS * perWindow);
+        for (u64 cluster = std::max<u64>(first, 2); cluster < end; ++cluster) {
+            const u32 index = static_cast<u32>(cluster - first);
+            // Windows hold whole entries, so the piece holds them as one window.
+            if (start * SECTOR_BYTES + entryEnd(index) > fatSectors * SECTOR_BYTES)
+                return;
+            visit(static_cast<u32>(cluster), getFatEntry(fatType_, index, bytes, 0));
+        }
+    }
 }
 
 ClusterType FatsReader::getClusterType(u32 entry) const {

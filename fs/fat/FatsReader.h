@@ -15,6 +15,8 @@
 #include "fs/FsTypes.h"
 #include "fs/Params.h"
 
+#include <functional>
+
 class FatsReader {
 public:
     // Copies params and the mirror marks (one bit per FAT sector; a set bit reads
@@ -27,6 +29,11 @@ public:
     // 2 <= cluster < cluster count + 2.
     bool isValidCluster(u32 cluster) const { return cluster >= 2 && cluster < entryLimit_; }
     u32 getEntryLimit() const { return entryLimit_; }
+    // Clusters the FAT as sized numbers, at least the valid ones: on a volume
+    // whose end the source lacks, and so sized to what it holds, also those
+    // past that end, which directory entries still name.
+    bool isTableCluster(u32 cluster) const { return cluster >= 2 && cluster < tableLimit_; }
+    u32 getTableLimit() const { return tableLimit_; }
     FatType getFatType() const { return fatType_; }
 
     // The FAT entry of the cluster; 0 for a cluster that is not valid, for an
@@ -36,10 +43,17 @@ public:
     ClusterType getClusterType(u32 entry) const;
     // count FAT sectors from `first` (an index within the FAT) into buffer, each
     // from the FAT or the mirror; one read per run of sectors from the same copy.
-    // A run that cannot be read comes back as zeros.
-    void readSectors(u64 first, u64 count, u8* buffer);
+    // A run that cannot be read comes back as zeros; false when any did.
+    bool readSectors(u64 first, u64 count, u8* buffer);
+    // visit(cluster, entry) for each valid cluster in order, with the entry
+    // getEntry gives, up to the FAT's last entry: one pass over the whole FAT,
+    // read in pieces of many sectors instead of a sector at a time.
+    void forEachEntry(const std::function<void(u32, u32)>& visit);
 
 private:
+    // The byte after the entry at `index`, from the start of the window, or of
+    // the windows read as one, that hold it.
+    u64 entryEnd(u32 index) const;
     bool fromMirror(u64 sector) const;
     // Makes the window hold `count` sectors from `first`.
     void load(u64 first, u64 count);
@@ -48,6 +62,7 @@ private:
     FAT_FS_PARAMS params_;
     Bitmap mirrorSectors_;
     u32 entryLimit_;
+    u32 tableLimit_;
     FatType fatType_;
     u64 windowStart_ = ~0ull;
     ScopedArray<u8> window_;

@@ -14,7 +14,7 @@ using Clusters = std::vector<u32>;
 struct Walk {
     explicit Walk(const SyntheticVolume& v)
         : driver(v.driver()), fats(driver.get(), v.params(), Bitmap(v.params().sectorsPerFAT)),
-          walker(&fats) {}
+          joins(&fats, nullptr), walker(&fats, &joins) {}
     // n clusters from `first` on (0 where the walk ended).
     Clusters clusters(u32 first, u32 n, bool deleted = false, u64 fileClusters = 0) {
         Clusters out{walker.start(first, deleted, fileClusters)};
@@ -24,6 +24,7 @@ struct Walk {
     }
     SharedPtr<Driver> driver;
     FatsReader fats;
+    ChainJoins joins;
     ChainWalker walker;
 };
 
@@ -36,7 +37,11 @@ TEST(ChainWalkerTest, ChainsBreakIntoTheClustersThatFollow) {
     v.setEntry(50, 0xFFF0); // reserved
     v.setEntry(60, 5000);   // outside the volume
     Walk w(v);
+    // Read on past the chain's end is a guess; the chain itself is not.
+    EXPECT_EQ(w.clusters(5, 3), (Clusters{5, 9, 7}));
+    EXPECT_FALSE(w.walker.strayed());
     EXPECT_EQ(w.clusters(5, 6), (Clusters{5, 9, 7, 8, 9, 10}));
+    EXPECT_TRUE(w.walker.strayed());
     EXPECT_EQ(w.clusters(40, 4), (Clusters{40, 2, 41, 42}));
     EXPECT_EQ(w.clusters(10, 4), (Clusters{10, 11, 12, 13}));
     EXPECT_EQ(w.clusters(50, 2), (Clusters{50, 51}));
@@ -48,6 +53,31 @@ TEST(ChainWalkerTest, ChainsBreakIntoTheClustersThatFollow) {
     EXPECT_EQ(w.clusters(102, 1), (Clusters{0}));
 }
 
+TEST(ChainWalkerTest, AChainThatRunsIntoAnothersClustersHasStrayed) {
+    SyntheticVolume v(FAT16, 100);
+    v.setChain({5, 6});
+    v.setEntry(6, 20); // into a live file's first cluster
+    v.setChain({20, 21, 22});
+    v.setChain({30, 31});
+    v.setEntry(31, 41); // into the middle of another chain: which is wrong?
+    v.setChain({40, 41, 42});
+    Walk w(v);
+    for (u32 first : {5, 20, 30, 40})
+        w.joins.noteStart(first);
+    struct Row {
+        u32 first;
+        u32 n;
+        bool strayed;
+    };
+    // The file whose own first cluster another chain runs into is not spoiled;
+    // both merging chains are, once they reach the merge.
+    for (const Row& r : {Row{5, 2, false}, Row{5, 3, true}, Row{20, 3, false}, Row{30, 3, true},
+                         Row{40, 1, false}, Row{40, 2, true}}) {
+        w.clusters(r.first, r.n);
+        EXPECT_EQ(w.walker.strayed(), r.strayed) << r.first << ' ' << r.n;
+    }
+}
+
 TEST(ChainWalkerTest, ADeletedFileStepsOverClustersOfLiveFiles) {
     SyntheticVolume v(FAT16, 100);
     v.setChain({21, 22});
@@ -56,9 +86,11 @@ TEST(ChainWalkerTest, ADeletedFileStepsOverClustersOfLiveFiles) {
     v.setChain({99, 100, 101});
     Walk w(v);
     EXPECT_EQ(w.clusters(20, 5, true), (Clusters{20, 23, 25, 26, 27}));
-    // Its first cluster is read whatever the FAT says; the walk ends with the
-    // volume's free clusters.
+    EXPECT_FALSE(w.walker.strayed());
+    // Its first cluster is read whatever the FAT says, and then is a live
+    // file's; the walk ends with the volume's free clusters.
     EXPECT_EQ(w.clusters(21, 3, true), (Clusters{21, 23, 25}));
+    EXPECT_TRUE(w.walker.strayed());
     EXPECT_EQ(w.clusters(98, 2, true), (Clusters{98, 0}));
     EXPECT_EQ(w.walker.seek(20, 2, true), 25u);
     EXPECT_EQ(w.walker.seek(20, 2, false), 22u);

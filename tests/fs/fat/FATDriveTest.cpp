@@ -95,13 +95,18 @@ TEST(FatDriveTest, EntriesThatCannotBeFilesBecomeNoNodes) {
                  {shortEntry("VOLUME  LBL", ATTR_VOLUME_LABEL, 0, 0),
                   shortEntry("SIZEDDIR   ", ATTR_DIRECTORY, 5, 512),
                   shortEntry("NOCLUST    ", ATTR_DIRECTORY, 0, 0), file("EMPTY   BIN", 7),
-                  file("HUGE    BIN", 8, 101 * 512 + 1), file("OUTSIDE BIN", 102, 10),
+                  // Larger than the 4,094 clusters the FAT's 16 sectors number, or
+                  // starting past them.
+                  file("HUGE    BIN", 8, 4094 * 512 + 1), file("BEYOND  BIN", 4096, 10),
                   shortEntry("BADTIME BIN", ATTR_ARCHIVE, 9, 10, 0x5022, 0xC000),
-                  // What stays: an empty file, a size without a cluster, a system file.
+                  // What stays: an empty file, a size without a cluster, a system file,
+                  // and one past the volume's 100 clusters that its FAT still numbers
+                  // (a volume sized to what a cut copy holds).
                   file("ZERO    BIN"), file("NOCHAIN BIN", 0, 100), std::string(32, '\0'),
-                  shortEntry("SYS     BIN", ATTR_SYSTEM, 101, 100 * 512)});
+                  shortEntry("SYS     BIN", ATTR_SYSTEM, 101, 100 * 512),
+                  file("OUTSIDE BIN", 4095, 10)});
     const Folder root = TestDrive(v).root();
-    ASSERT_EQ(namesOf(root), (Names{"ZERO.BIN", "NOCHAIN.BIN", "SYS.BIN"}));
+    ASSERT_EQ(namesOf(root), (Names{"ZERO.BIN", "NOCHAIN.BIN", "SYS.BIN", "OUTSIDE.BIN"}));
     const Node& sys = root.node(2);
     EXPECT_TRUE(sys.hasFlag(Node::SYSTEM));
     EXPECT_FALSE(sys.hasFlag(Node::DELETED));
@@ -219,8 +224,19 @@ TEST(FatDriveTest, ChainsMustHoldTheSizeExactly) {
     v.setChain({20, 21, 22});
     v.setEntry(22, 20);     // back to its start
     v.setEntry(33, 0xFFFF); // taken from a deleted file's third cluster
+    v.setChain({40, 41, 50, 51});
+    v.setChain({60, 61, 71});
+    v.setChain({70, 71});
     TestDrive t(v);
+    for (u32 first : {40, 50, 60, 70})
+        t.drive->getChainJoins().noteStart(first);
     bool h = false;
+    // As long as their sizes, chains that run into another's first cluster or
+    // merge with another chain; the chain run into keeps its own size.
+    EXPECT_FALSE(t.drive->checkChain(40, 16, false, h));
+    EXPECT_TRUE(t.drive->checkChain(50, 8, false, h));
+    EXPECT_FALSE(t.drive->checkChain(60, 12, false, h));
+    EXPECT_FALSE(t.drive->checkChain(70, 8, false, h));
     EXPECT_TRUE(t.drive->checkChain(5, 1, false, h));
     EXPECT_FALSE(t.drive->checkChain(6, 1, false, h));  // a link where it should end
     EXPECT_TRUE(t.drive->checkChain(6, 5, false, h));   // on through cluster 2

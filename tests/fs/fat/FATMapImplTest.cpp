@@ -242,6 +242,25 @@ TEST_F(FatMapImplTest, FoldersOnlyTheScanFoundAreAttachedOnce) {
                                      at + "/Deeper/日本語のファイル.dat"}));
 }
 
+// Entries that only the scan found, in a live file's data (a disk image kept as
+// a file), name clusters of this volume by chance: a chain through one of them
+// has not run into another file.
+TEST_F(FatMapImplTest, EntriesOnlyTheScanFoundJoinNoChain) {
+    const std::vector<u32> multi = image.clustersOf("multi.bin");
+    const u32 file = image.clustersOf("after.bin")[0];
+    writeAt(path, clusterOffset(v.params, file),
+            shortEntry("INNER   BIN", ATTR_ARCHIVE, multi[2], 100));
+    auto volume = openVolume(path, 0);
+    FoundDirectoryRun run;
+    run.lba = static_cast<u32>(v.params.get_cluster_LBA(file));
+    run.sectorCount = v.params.sectorsPerCluster;
+    volume->runs.insert(run);
+    auto map = buildTree(*volume);
+    const auto listing = listTree(*map);
+    EXPECT_EQ(listing.count("Found/Found." + std::to_string(file) + "/INNER.BIN"), 1u);
+    EXPECT_EQ(listing.at("multi.bin").getStatus(), tree::GOOD_IN_FAT);
+}
+
 TEST_F(FatMapImplTest, ANodeReadsOnlyTheSectorsItNeedsAndDescribesItself) {
     auto volume = openVolume(v.path, 0);
     auto map = buildTree(*volume);

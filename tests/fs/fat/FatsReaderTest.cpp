@@ -87,6 +87,33 @@ TEST(FatsReaderTest, EntriesComeFromTheCopyTheMarksNameAndReadErrorsAreFree) {
     EXPECT_EQ(r.reads()[before + 2].size, 3 * 512);
 }
 
+TEST(FatsReaderTest, APassOverTheWholeFatGivesWhatGetEntryGives) {
+    struct Row {
+        FatType type;
+        u32 clusters;
+        // What the FAT holds: the FAT12 one is cut to its four sectors.
+        u32 entries;
+        u64 badFatSector;
+    };
+    // FAT32: more than one piece, and one bad sector inside the second.
+    for (const Row& row : {Row{FAT12, 2000, 1365, 1}, Row{FAT32, 40000, 40002, 300}}) {
+        SyntheticVolume v(row.type, row.clusters);
+        for (u32 c = 2; c < row.entries; ++c)
+            v.setEntry(c, c * 7 % row.clusters + 2);
+        Reader r(v, {}, {1 + row.badFatSector});
+        std::vector<u32> passed;
+        r.fats->forEachEntry([&](u32 cluster, u32 entry) {
+            EXPECT_EQ(cluster, passed.size() + 2);
+            passed.push_back(entry);
+        });
+        ASSERT_EQ(passed.size() + 2, row.entries);
+        for (u32 c = 2; c < row.entries; ++c)
+            ASSERT_EQ(passed[c - 2], r.fats->getEntry(c)) << c;
+        // Only the window of the bad sector reads as free.
+        EXPECT_EQ(passed[row.entries - 3], (row.entries - 1) * 7 % row.clusters + 2);
+    }
+}
+
 TEST(FatsReaderTest, RefusesOtherSectorSizesAndFatsWithoutAWidth) {
     SyntheticVolume v(FAT16, 100);
     SharedPtr<dt::Reader> memory(new testutil::MemoryReader(v.bytes()));

@@ -1,0 +1,44 @@
+#pragma once
+
+// Where a live file's chain runs into clusters that are not its own alone. A
+// cluster that a live entry starts at is that entry's; a cluster that two FAT
+// entries link to is where two chains merge, and which of the two links is
+// wrong cannot be told. A chain that reaches either by a link has run into
+// another file's clusters: what it reads from there on may be that file's data.
+// The entry whose own first cluster another chain runs into is not spoiled by
+// that link.
+//
+// The map notes the first clusters as it reads the tree's folders, all of them
+// before it checks a chain or reads a file. The links are counted
+// in one pass over the FAT the first time a join is asked for, so that a tree
+// that is only built never pays for it. One bit per cluster is kept for each
+// (and one more while counting), never a map: FAT32 volumes have millions.
+
+#include "core/Progress.h"
+#include "core/Types.h"
+#include "fs/Bitmap.h"
+#include "fs/fat/FatsReader.h"
+
+#include <memory>
+
+class ChainJoins {
+public:
+    // The reader must outlive this. progress (may be null) is polled during the
+    // pass over the FAT, so that a cancel ends it.
+    ChainJoins(FatsReader* fats, UsesInterfaceCallback* progress);
+
+    // A live entry starts at the cluster (one that is not valid is passed over).
+    void noteStart(u32 cluster);
+    // Whether a chain that reaches the cluster by a link runs into another
+    // file's clusters there.
+    bool isJoin(u32 cluster);
+
+private:
+    void countLinks();
+
+    FatsReader* fats_;
+    UsesInterfaceCallback* progress_;
+    Bitmap starts_;
+    // Clusters that two or more FAT entries link to; null until counted.
+    std::unique_ptr<Bitmap> linkedTwice_;
+};
