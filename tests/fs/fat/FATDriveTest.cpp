@@ -65,6 +65,7 @@ void putSubdirectory(SyntheticVolume& v, u32 cluster, u32 parent, u32 files) {
 TEST(FatDriveTest, LongNamesNeedTheirSequenceAndChecksum) {
     SyntheticVolume v(FAT16, 100, 1, 2);
     const std::string good = "LONGNA~1TXT", gap = "GAPPED~1TXT", smile = "SMILE~1 TXT";
+    const std::string padded = "THIRTE~1TXT";
     const std::string gone = "\xE5ILE    TXT";
     v.putEntries(0, 0,
                  {lfnEntry(0x42, checksumOf(good), asciiUnits("name.txt")),
@@ -79,14 +80,18 @@ TEST(FatDriveTest, LongNamesNeedTheirSequenceAndChecksum) {
                   lfnEntry(0x01, checksumOf(smile),
                            {'s', 'm', 'i', 'l', 'e', ' ', 'h', 'e', 'r', 'e', ' ', '!', 0xD83D}),
                   file(smile),
+                  // A last part of padding alone, no 0 unit before it.
+                  lfnEntry(0x42, checksumOf(padded), std::vector<u16>(13, 0xFFFF)),
+                  lfnEntry(0x01, checksumOf(padded), asciiUnits("thirteen.txt!")), file(padded),
                   // Deleted: the first part sets the checksum that the others need.
                   lfnEntry(0xE5, 0x33, asciiUnits("nop")),
                   lfnEntry(0xE5, 0x33, asciiUnits("abcdefghijklm")), file(gone),
                   lfnEntry(0xE5, 0x44, asciiUnits("zzz")),
                   lfnEntry(0xE5, 0x55, asciiUnits("first part")), file(gone), file(gone)});
-    EXPECT_EQ(namesOf(TestDrive(v).root()), (Names{"A rather longname.txt", "GAPPED~1.TXT",
-                                                   "OTHER.TXT", "smile here !\xF0\x9F\x98\x80.txt",
-                                                   "abcdefghijklmnop", "first part", "#ILE.TXT"}));
+    EXPECT_EQ(namesOf(TestDrive(v).root()),
+              (Names{"A rather longname.txt", "GAPPED~1.TXT", "OTHER.TXT",
+                     "smile here !\xF0\x9F\x98\x80.txt", "thirteen.txt!", "abcdefghijklmnop",
+                     "first part", "#ILE.TXT"}));
 }
 
 TEST(FatDriveTest, EntriesThatCannotBeFilesBecomeNoNodes) {
