@@ -67,6 +67,9 @@ private:
     // error; the level's header first when `header` is still false.
     void noteIncompleteFolder(MapIterator& folder, const std::vector<std::string>& path,
                               bool& header);
+    // An incomplete root that the walk could not enter (it lists nothing to
+    // recover): its level, with its line alone, all the same.
+    void noteHeldRoot(const std::vector<std::string>& path, ParseTotals& totals);
 
     Recoverer* recoverer_;
     ParserSelect selector_;

@@ -117,6 +117,17 @@ TEST(ParserRecoverTest, IncompleteFoldersAreNamedAndCountAsErrors) {
               " (recovered with errors)\n"
               "\t1 file(s) 2 folder(s) 1,000 bytes\n");
     EXPECT_EQ(o.errors, 3u);
+
+    // A root that lists nothing: its line alone.
+    ParserTestTree empty("root 5\n");
+    empty.map()->getFolder(tree::TOP_FOLDER)->node(0).setFlag(tree::Node::INVALID_DIRECTORY, true);
+    selectAll(empty);
+    const Outcome none = recoverInto(empty, dir.path());
+    EXPECT_EQ(none.report, "\nDirectory of /\n\n"
+                           "ROOT                                  <DIR> Invalid Time (incomplete)\n"
+                           "\t0 file(s) 0 folder(s) 0 bytes\n" +
+                               TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
+    EXPECT_EQ(none.errors, 1u);
 }
 
 TEST(ParserRecoverTest, ASplitFileIsMarkedInItsLine) {
