@@ -71,7 +71,7 @@ void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std:
         }
         addFolder(totals.selected);
         addFolder(written_);
-        if (cursor.isIncomplete())
+        if (cursor.isIncomplete() || isBeyondLimit(cursor))
             noteIncompleteFolder(cursor, path, headerWritten);
     } while (cursor.next());
     if (headerWritten)
@@ -145,7 +145,7 @@ void ParserRecover::noteIncompleteFolder(MapIterator& folder, const std::vector<
         writeDirectoryHeader(*out_, path);
         header = true;
     }
-    writeFileLine(*out_, folder, false);
+    writeFileLine(*out_, folder, false, folder.getSize(), true);
     *out_ << '\n';
     ++errorCount_;
 }

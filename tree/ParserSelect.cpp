@@ -29,7 +29,7 @@ bool ParserSelect::run(const MapPosition& start, bool select, FrTreeInterface* u
             returnToEntry(*cursor, start, address);
         }
         // An empty folder, or one whose files the mask passed over, stays unmarked.
-        result = totals.selected.files != 0;
+        result = hasMarks(totals.selected);
     }
     if (result == was)
         return result;
@@ -86,8 +86,14 @@ void ParserSelect::processDirectory(MapIterator& cursor, const std::vector<std::
     } while (cursor.next());
 }
 
+bool ParserSelect::hasMarks(const Totals& selected) {
+    return selected.files != 0 || selected.folders != 0;
+}
+
 void ParserSelect::leaveDirectory(MapIterator& cursor, ParseTotals& child) {
-    const bool marked = child.selected.files != 0;
+    // A folder the walk leaves out may hold anything: marked, it takes the
+    // recovery down to it, which says that it was left out.
+    const bool marked = hasMarks(child.selected) || (mode_ && isBeyondLimit(cursor));
     cursor.setSelected(marked);
     if (marked)
         addFolder(child.selected);
