@@ -13,6 +13,8 @@ void ChainWalker::clearMarks() {
 void ChainWalker::moveTo(u32 cluster, Mode mode) {
     mode_ = mode;
     current_ = cluster;
+    if (mode == CONSECUTIVE)
+        strayed_ = true;
     if (mode == FOLLOW_FAT) {
         passed_.set(cluster, true);
         passedList_.push_back(cluster);
@@ -24,6 +26,7 @@ u32 ChainWalker::start(u32 first, bool deleted, u64 fileClusters) {
     first_ = first;
     deleted_ = deleted;
     position_ = 0;
+    strayed_ = false;
     skipBudget_ =
         deleted ? saturatingAdd(saturatingMul(fileClusters, SKIP_PER_CLUSTER), SKIP_BASE) : 0;
     if (!fats_->isValidCluster(first)) {
@@ -32,6 +35,7 @@ u32 ChainWalker::start(u32 first, bool deleted, u64 fileClusters) {
         return 0;
     }
     moveTo(first, deleted ? FREE_ONLY : FOLLOW_FAT);
+    strayed_ = deleted && isTaken(first);
     return first;
 }
 

@@ -44,6 +44,10 @@ public:
     u32 position() const { return position_; }
     u32 current() const { return current_; }
     bool ended() const { return mode_ == ENDED; }
+    // The walk read what the FAT does not give the file: a live file's clusters
+    // past a break in its chain, or a deleted file's first cluster that a live
+    // chain holds. Its data from there on is a guess.
+    bool strayed() const { return strayed_; }
 
 private:
     enum Mode : u32 { FOLLOW_FAT = 0, CONSECUTIVE = 1, FREE_ONLY = 2, ENDED = 3 };
@@ -64,6 +68,7 @@ private:
     u32 position_ = 0;
     u32 current_ = 0;
     Mode mode_ = ENDED;
+    bool strayed_ = false;
     // The clusters passed while the FAT was followed, so that a chain that comes
     // back on itself is caught at its first repeated cluster.
     Bitmap passed_;

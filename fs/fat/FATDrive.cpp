@@ -1,6 +1,7 @@
 #include "fs/fat/FATDrive.h"
 
 #include "core/Array.h"
+#include "core/Checked.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "fs/DirectoryEntry.h"
@@ -63,7 +64,7 @@ FATDrive::FATDrive(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& params,
     : Drive(driver, unreadable), fats_(driver.get(), params, mirrorSectors), params_(params),
       clusterBytes_(checkedClusterBytes(params)),
       entriesPerCluster_(clusterBytes_ / DIR_ENTRY_BYTES),
-      volumeBytes_(clusterBytes_ * params.get_cluster_count()),
+      tableBytes_(clusterBytes_ * (fats_.getTableLimit() - 2)),
       clusterPair_(new u8[static_cast<std::size_t>(2 * clusterBytes_)]),
       visitedClusters_(params.get_cluster_count()) {}
 
@@ -92,6 +93,17 @@ bool FATDrive::readClusters(u32 cluster, u8* buffer, u64 sectors) {
         return false;
     }
     return readSectors(lba, sectors, buffer);
+}
+
+bool FATDrive::holdsChain(u32 first, u32 size, bool directory) {
+    if (!fats_.isValidCluster(first))
+        return false;
+    if (directory) {
+        const ClusterType type = fats_.getClusterType(fats_.getEntry(first));
+        return type == NEXT_CLUSTER || type == EOF_CLUSTER;
+    }
+    bool unreadable = false;
+    return size != 0 && checkChain(first, ceilDiv(u64{size}, SECTOR_BYTES), false, unreadable);
 }
 
 bool FATDrive::checkChain(u32 first, u64 sectors, bool contiguous, bool& hasUnreadable) {
@@ -336,12 +348,14 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requi
         const u32 size = dirEntrySize(entry);
         const bool directory = (attributes & ATTR_DIRECTORY) != 0;
         bool valid = true;
+        // Entries that name clusters past what the source holds are listed all
+        // the same: their data is missing, not their place in the folder.
         if (directory)
-            valid = size == 0 && fats_.isValidCluster(cluster);
+            valid = size == 0 && fats_.isTableCluster(cluster);
         else if (size == 0)
             valid = cluster == 0;
         else
-            valid = size <= volumeBytes_ && (cluster == 0 || fats_.isValidCluster(cluster));
+            valid = size <= tableBytes_ && (cluster == 0 || fats_.isTableCluster(cluster));
         if (!valid) {
             ++invalidEntries;
             continue;
@@ -354,7 +368,11 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requi
         tree::Node node(name, cluster, firstIndex + i, size, dirEntryTime(entry));
         node.setFlag(tree::Node::DIRECTORY, directory);
         node.setFlag(tree::Node::SYSTEM, (attributes & ATTR_SYSTEM) != 0);
-        node.setFlag(tree::Node::DELETED, deleted || markDeleted);
+        // An entry of a folder read as deleted that is not deleted itself and
+        // still holds its own chain is a live file in a folder whose clusters
+        // were freed: its chain, not the free clusters, gives its data.
+        node.setFlag(tree::Node::DELETED,
+                     deleted || (markDeleted && !holdsChain(cluster, size, directory)));
         folder.addNode(node);
     }
     clean = freeEntries == 0 && invalidEntries == 0;

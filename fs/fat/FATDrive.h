@@ -43,7 +43,8 @@ public:
     Bitmap& getVisitedClusters() { return visitedClusters_; }
     u64 getClusterBytes() const { return clusterBytes_; }
     u64 getEntriesPerCluster() const { return entriesPerCluster_; }
-    u64 getVolumeBytes() const { return volumeBytes_; }
+    // The bytes of the clusters the FAT numbers (FatsReader::isTableCluster).
+    u64 getTableBytes() const { return tableBytes_; }
 
     // The first sector of the cluster; all ones (and a log line) for a cluster
     // that is not valid.
@@ -57,6 +58,9 @@ public:
     // on). hasUnreadable is set when a walked cluster lies on a sector the scan
     // found unreadable; the caller clears it first.
     bool checkChain(u32 first, u64 sectors, bool contiguous, bool& hasUnreadable);
+    // Whether a live entry's first cluster starts a chain: a directory's first
+    // cluster is taken, a file's chain fits its size (checkChain).
+    bool holdsChain(u32 first, u32 size, bool directory);
     // Appends the entries of the directory starting at `first` to the folder and
     // sets its parent from "..". False when the directory could not be read to
     // its end (what was read stays in the folder).
@@ -92,7 +96,7 @@ private:
     FAT_FS_PARAMS params_;
     u64 clusterBytes_;
     u64 entriesPerCluster_;
-    u64 volumeBytes_;
+    u64 tableBytes_;
     ScopedArray<u8> clusterPair_;
     Bitmap visitedClusters_;
 };

@@ -259,7 +259,9 @@ bool FATMapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::string
         }
     }
     recoverer.endFile();
-    return ok;
+    // What the chain did not give was read by guess: kept, since the guess
+    // brings a file back more often than not, but never passed as whole.
+    return ok && (node.getSize() == 0 || node.getSize() == Node::NONE || !walker_.strayed());
 }
 
 int FATMapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {

@@ -18,11 +18,18 @@ constexpr u32 FAT12_WINDOW_ENTRIES = 1024;
 
 FatsReader::FatsReader(Driver* driver, const FAT_FS_PARAMS& params, const Bitmap& mirrorSectors)
     : driver_(driver), params_(params), mirrorSectors_(mirrorSectors), entryLimit_(0),
-      fatType_(fatTypeBySectorsPerFat(params.sectorsPerFAT)) {
+      tableLimit_(0), fatType_(fatTypeBySectorsPerFat(params.sectorsPerFAT)) {
     if (driver_ == nullptr || driver_->getSectorSize() != SECTOR_BYTES ||
         (fatType_ != FAT12 && fatType_ != FAT16 && fatType_ != FAT32))
         throw std::runtime_error("FatsReader(24)");
     entryLimit_ = params_.get_cluster_count() + 2;
+    // The entries the FAT's sectors hold, up to the first value that no longer
+    // links to a cluster.
+    const u64 entries =
+        fatType_ == FAT12 ? u64{params_.sectorsPerFAT} * FAT12_WINDOW_ENTRIES / FAT12_WINDOW_SECTORS
+                          : u64{params_.sectorsPerFAT} * fatEntriesPerSector(fatType_);
+    const u64 linkable = fatType_ == FAT12 ? 0xFF0 : fatType_ == FAT16 ? 0xFFF0 : 0x0FFFFFF0;
+    tableLimit_ = static_cast<u32>(std::max<u64>(entryLimit_, std::min(entries, linkable)));
     windowBytes_ = (fatType_ == FAT12 ? FAT12_WINDOW_SECTORS : 1) * SECTOR_BYTES;
     window_.reset(new u8[windowBytes_]);
 }

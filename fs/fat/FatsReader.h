@@ -27,6 +27,11 @@ public:
     // 2 <= cluster < cluster count + 2.
     bool isValidCluster(u32 cluster) const { return cluster >= 2 && cluster < entryLimit_; }
     u32 getEntryLimit() const { return entryLimit_; }
+    // Clusters the FAT as sized numbers, at least the valid ones: on a volume
+    // whose end the source lacks, and so sized to what it holds, also those
+    // past that end, which directory entries still name.
+    bool isTableCluster(u32 cluster) const { return cluster >= 2 && cluster < tableLimit_; }
+    u32 getTableLimit() const { return tableLimit_; }
     FatType getFatType() const { return fatType_; }
 
     // The FAT entry of the cluster; 0 for a cluster that is not valid, for an
@@ -48,6 +53,7 @@ private:
     FAT_FS_PARAMS params_;
     Bitmap mirrorSectors_;
     u32 entryLimit_;
+    u32 tableLimit_;
     FatType fatType_;
     u64 windowStart_ = ~0ull;
     ScopedArray<u8> window_;

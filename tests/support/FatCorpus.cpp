@@ -294,6 +294,172 @@ const FilledFat32& filledFat32() {
     return *volume;
 }
 
+namespace {
+
+using Batch = std::vector<std::pair<std::string, std::string>>;
+
+std::string numbered(const char* prefix, u32 i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%s%03u.BIN", prefix, i);
+    return name;
+}
+
+// Puts the files on the volume when it has an image (it is being made) and
+// notes what must come back.
+class ShapeRecipe {
+public:
+    ShapeRecipe(FatShapeVolume& volume, FatImage* image) : volume_(volume), image_(image) {}
+
+    void folder(const std::string& path) {
+        if (image_)
+            image_->makeFolder(path);
+        volume_.folders.push_back(path);
+    }
+    // Files of these sizes, their contents apart by seed, copied in one go.
+    void files(const std::string& folder, const std::vector<std::pair<std::string, u64>>& sizes) {
+        Batch batch;
+        for (const auto& f : sizes) {
+            batch.push_back({f.first, pattern(f.second, static_cast<int>(++seed_))});
+            volume_.files.push_back(
+                {(folder.empty() ? "" : folder + "/") + f.first, batch.back().second, IMAGE_EPOCH});
+        }
+        if (image_)
+            image_->addFiles(folder, batch);
+    }
+    // A root file deleted: it comes back as `shownAs`, or not at all.
+    void remove(const std::string& name, const char* shownAs) {
+        if (image_)
+            image_->deleteFile(name);
+        for (auto it = volume_.files.begin(); it != volume_.files.end(); ++it) {
+            if (it->path != name)
+                continue;
+            if (shownAs)
+                it->path = shownAs;
+            else
+                volume_.files.erase(it);
+            return;
+        }
+    }
+    void resetFreeClusterHint() {
+        if (image_)
+            image_->resetFreeClusterHint();
+    }
+
+private:
+    FatShapeVolume& volume_;
+    FatImage* image_;
+    u32 seed_ = 0;
+};
+
+void fillTree(ShapeRecipe& r, int bits) {
+    r.folder("SUB");
+    r.folder("SUB/DEEP");
+    std::vector<std::pair<std::string, u64>> twelve;
+    for (u32 i = 0; i < 12; ++i)
+        twelve.push_back({numbered("C", i), 2048});
+    r.files("", twelve);
+    for (u32 i = 0; i < 12; i += 2)
+        r.remove(numbered("C", i), nullptr);
+    r.resetFreeClusterHint();
+    r.files("", {{"VICTIM.BIN", 12288},
+                 {"OTHER.BIN", 2048},
+                 {"TAIL.BIN", 2048},
+                 {"PAD1.BIN", 100},
+                 {"PAD2.BIN", 200},
+                 {"PAD3.BIN", 300}});
+    auto bulk = [&](const std::string& folder, const char* prefix, u32 count) {
+        std::vector<std::pair<std::string, u64>> sizes;
+        for (u32 i = 0; i < count; ++i)
+            sizes.push_back({numbered(prefix, i), 1400 + (i * 53) % 301});
+        r.files(folder, sizes);
+    };
+    bulk("", "R", bits == 32 ? 300 : 200);
+    bulk("SUB", "S", 120);
+    bulk("SUB/DEEP", "D", 40);
+    r.files("", {{"GONE.BIN", 3000}});
+    r.remove("GONE.BIN", "#ONE.BIN");
+}
+
+void fillReuse(ShapeRecipe& r) {
+    std::vector<std::pair<std::string, u64>> old;
+    for (u32 i = 0; i < 6; ++i)
+        old.push_back({"OLD" + std::to_string(i) + ".BIN", 5000});
+    r.files("", old);
+    r.remove("OLD1.BIN", "#LD1.BIN");
+    r.remove("OLD3.BIN", "#LD3.BIN");
+    r.resetFreeClusterHint();
+    r.files("", {{"new one.bin", 7000}});
+}
+
+std::unique_ptr<FatShapeVolume> makeShapeVolume(const std::string& suffix,
+                                                const FatImageOptions& options,
+                                                const std::function<void(ShapeRecipe&)>& fill) {
+    auto v = std::make_unique<FatShapeVolume>();
+    v->options = options;
+    v->path = cachedImage(suffix, [&](const std::string& making) {
+        FatShapeVolume scratch = *v;
+        FatImage image(making, options);
+        ShapeRecipe recipe(scratch, &image);
+        fill(recipe);
+    });
+    ShapeRecipe recipe(*v, nullptr);
+    fill(recipe);
+    const FatImage image = v->image();
+    if (!fatFsParamsFromBootSector(0, bytesAt(image.bootSector()), v->params,
+                                   image.volumeSectors()))
+        throw std::runtime_error("no FAT volume in " + v->path);
+    return v;
+}
+
+FatImageOptions shapeOptions(int bits, u32 sizeKiB) {
+    FatImageOptions options;
+    options.sizeKiB = sizeKiB;
+    options.fatBits = bits;
+    options.sectorsPerCluster = 1;
+    return options;
+}
+
+} // namespace
+
+u64 FatShapeVolume::clusterOffset(u32 cluster) const {
+    return params.get_cluster_LBA(cluster) * u64{IMAGE_SECTOR};
+}
+
+u64 FatShapeVolume::entryOffset(const std::string& name11) const {
+    const std::string bytes = readAll(path);
+    u64 found = std::string::npos;
+    for (std::size_t at = bytes.find(name11); at != std::string::npos;
+         at = bytes.find(name11, at + 1)) {
+        if (at % 32 != 0)
+            continue;
+        if (found != std::string::npos)
+            throw std::runtime_error(name11 + " is there twice");
+        found = at;
+    }
+    if (found == std::string::npos)
+        throw std::runtime_error("no entry " + name11);
+    return found;
+}
+
+const FatShapeVolume& fatTreeVolume(int bits) {
+    static std::map<int, std::unique_ptr<FatShapeVolume>> volumes;
+    auto& v = volumes[bits];
+    if (!v) {
+        const u32 sizeKiB = bits == 12 ? 2048 : bits == 16 ? 32768 : 65536;
+        v = makeShapeVolume("-shapes-tree" + std::to_string(bits) + ".img",
+                            shapeOptions(bits, sizeKiB),
+                            [bits](ShapeRecipe& r) { fillTree(r, bits); });
+    }
+    return *v;
+}
+
+const FatShapeVolume& fatReuseVolume() {
+    static std::unique_ptr<FatShapeVolume> v;
+    if (!v)
+        v = makeShapeVolume("-shapes-reuse16.img", shapeOptions(16, 32768), fillReuse);
+    return *v;
+}
+
 void expectRecovered(const std::string& folder, const CorpusFiles& files,
                      const std::set<std::string>& ignored) {
     for (const auto& e : fs::recursive_directory_iterator(folder)) {

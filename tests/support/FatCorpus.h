@@ -17,6 +17,7 @@
 // The cached image is read only: a test that damages a volume copies it first.
 
 #include "fs/Params.h"
+#include "tests/support/FilesCameBack.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/TestUtil.h"
 
@@ -82,6 +83,41 @@ struct FilledFat32 {
 };
 
 const FilledFat32& filledFat32();
+
+// Volumes of a sector a cluster for the shapes of damage, made by mkfs.fat and
+// filled through mtools, cached as the corpus is. The tree volumes (FAT12 of
+// 2 MiB, FAT16 of 32 MiB, FAT32 of 64 MiB) hold folders SUB and SUB/DEEP made
+// first; in the root twelve files of 2 KiB of which every second was deleted,
+// then VICTIM.BIN (12 KiB, fragmented over the six holes), OTHER.BIN, TAIL.BIN
+// and three small files that take the deleted entries' places; then 200 files
+// of about 1.5 KB in the root (300 on FAT32), 120 in SUB and 40 in SUB/DEEP,
+// each folder's copied in one go so that mtools grows the folder behind their
+// data; and last GONE.BIN, deleted with nothing written over it. Nothing is
+// lost on them: every file, GONE.BIN as "#ONE.BIN", comes back whole.
+//
+// The reuse volume (FAT16 of 32 MiB): OLD0 .. OLD5 of 5,000 bytes, OLD1 and
+// OLD3 deleted, then "new one.bin" of 7,000 bytes in their holes: the deleted
+// entries "#LD1.BIN" and "#LD3.BIN" stay, their first clusters the new file's.
+struct FatShapeVolume {
+    FatImageOptions options;
+    std::string path;
+    FAT_FS_PARAMS params;
+    // By path as the tree shows them; deleted ones under their shown name.
+    PlacedFiles files;
+    // The folders, by path.
+    std::vector<std::string> folders;
+
+    FatImage image() const { return FatImage(path, options, FatImage::Existing()); }
+    // The byte offset of a cluster's first sector in the image.
+    u64 clusterOffset(u32 cluster) const;
+    // The byte offset of the 32-byte short entry of an 8.3 name ("VICTIM  BIN")
+    // in the image; throws when it is not there once.
+    u64 entryOffset(const std::string& name11) const;
+};
+
+// bits: 12, 16 or 32.
+const FatShapeVolume& fatTreeVolume(int bits);
+const FatShapeVolume& fatReuseVolume();
 
 // The folder holds exactly these files, and perhaps the ignored ones, with their
 // bytes and modification times (a test failure per difference).

@@ -198,13 +198,20 @@ void FatImage::addFile(const std::string& file, const std::string& content, std:
 
 void FatImage::addRootFiles(const std::vector<std::pair<std::string, std::string>>& files,
                             std::time_t mtime) {
+    addFiles("", files, mtime);
+}
+
+void FatImage::addFiles(const std::string& folder,
+                        const std::vector<std::pair<std::string, std::string>>& files,
+                        std::time_t mtime) {
     // One folder of host files under their own names, copied as a whole.
     const std::string batch = scratch_ + "/batch";
     runTool("rm -rf " + shellQuote(batch) + " && mkdir " + shellQuote(batch));
     std::string hosts;
     for (const auto& f : files)
         hosts += ' ' + shellQuote(placeHostFile(batch + "/" + f.first, f.second, mtime));
-    mtools("mcopy", "-m -D o" + hosts + " ::/");
+    mtools("mcopy",
+           "-m -D o" + hosts + " " + shellQuote("::/" + folder + (folder.empty() ? "" : "/")));
     runTool("rm -rf " + shellQuote(batch));
 }
 

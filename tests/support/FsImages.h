@@ -91,6 +91,10 @@ public:
     // the root after it, so that its new clusters lie behind their data.
     void addRootFiles(const std::vector<std::pair<std::string, std::string>>& files,
                       std::time_t mtime = IMAGE_EPOCH);
+    // As addRootFiles, into a folder that exists ("" for the root).
+    void addFiles(const std::string& folder,
+                  const std::vector<std::pair<std::string, std::string>>& files,
+                  std::time_t mtime = IMAGE_EPOCH);
     // mdel and mdeltree.
     void deleteFile(const std::string& file);
     void deleteTree(const std::string& folder);

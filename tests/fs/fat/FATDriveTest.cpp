@@ -100,13 +100,18 @@ TEST(FatDriveTest, EntriesThatCannotBeFilesBecomeNoNodes) {
                  {shortEntry("VOLUME  LBL", ATTR_VOLUME_LABEL, 0, 0),
                   shortEntry("SIZEDDIR   ", ATTR_DIRECTORY, 5, 512),
                   shortEntry("NOCLUST    ", ATTR_DIRECTORY, 0, 0), file("EMPTY   BIN", 7),
-                  file("HUGE    BIN", 8, 101 * 512 + 1), file("OUTSIDE BIN", 102, 10),
+                  // Larger than the 4,094 clusters the FAT's 16 sectors number, or
+                  // starting past them.
+                  file("HUGE    BIN", 8, 4094 * 512 + 1), file("BEYOND  BIN", 4096, 10),
                   shortEntry("BADTIME BIN", ATTR_ARCHIVE, 9, 10, 0x5022, 0xC000),
-                  // What stays: an empty file, a size without a cluster, a system file.
+                  // What stays: an empty file, a size without a cluster, a system file,
+                  // and one past the volume's 100 clusters that its FAT still numbers
+                  // (a volume sized to what a cut copy holds).
                   file("ZERO    BIN"), file("NOCHAIN BIN", 0, 100), std::string(32, '\0'),
-                  shortEntry("SYS     BIN", ATTR_SYSTEM, 101, 100 * 512)});
+                  shortEntry("SYS     BIN", ATTR_SYSTEM, 101, 100 * 512),
+                  file("OUTSIDE BIN", 4095, 10)});
     const Folder root = TestDrive(v).root();
-    ASSERT_EQ(namesOf(root), (Names{"ZERO.BIN", "NOCHAIN.BIN", "SYS.BIN"}));
+    ASSERT_EQ(namesOf(root), (Names{"ZERO.BIN", "NOCHAIN.BIN", "SYS.BIN", "OUTSIDE.BIN"}));
     const Node& sys = root.node(2);
     EXPECT_TRUE(sys.hasFlag(Node::SYSTEM));
     EXPECT_FALSE(sys.hasFlag(Node::DELETED));
