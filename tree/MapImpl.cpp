@@ -377,6 +377,8 @@ void MapImpl::checkLinks(u64 address, Folder& folder) {
             loadedFolder = loadFolder(n.getAddress(), m);
             if (!loadedFolder)
                 throw std::runtime_error("MapImpl(180)");
+            if (loadedFolder->getParent() == NO_FOLDER && listingHoldsOrphans())
+                loadedFolder->setParent(address);
             p = loadedFolder->getParent();
         }
         if (p == address)

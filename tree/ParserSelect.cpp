@@ -28,8 +28,9 @@ bool ParserSelect::run(const MapPosition& start, bool select, FrTreeInterface* u
             }
             returnToEntry(*cursor, start, address);
         }
-        // An empty folder, or one whose files the mask passed over, stays unmarked.
-        result = hasMarks(totals.selected);
+        // An empty folder, or one whose files the mask passed over, stays
+        // unmarked; an incomplete one may have held anything.
+        result = hasMarks(totals.selected) || (select && cursor->isIncomplete());
     }
     if (result == was)
         return result;
@@ -91,9 +92,10 @@ bool ParserSelect::hasMarks(const Totals& selected) {
 }
 
 void ParserSelect::leaveDirectory(MapIterator& cursor, ParseTotals& child) {
-    // A folder the walk leaves out may hold anything: marked, it takes the
-    // recovery down to it, which says that it was left out.
-    const bool marked = hasMarks(child.selected) || (mode_ && isBeyondLimit(cursor));
+    // A folder the walk leaves out, or one that could not be read whole, may
+    // hold anything: marked, it takes the recovery down to it, which says so.
+    const bool marked =
+        hasMarks(child.selected) || (mode_ && (isBeyondLimit(cursor) || cursor.isIncomplete()));
     cursor.setSelected(marked);
     if (marked)
         addFolder(child.selected);

@@ -77,6 +77,10 @@ void FATMapImpl::readFolderNode(u64 cluster, Folder& folder, Node& node, bool re
     node.setFlag(Node::DELETED, deleted);
     node.setFlag(Node::INVALID_DIRECTORY, !ok);
     node.setLink(FROM);
+    if (ok)
+        incompleteFolders_.erase(cluster);
+    else
+        incompleteFolders_.insert(cluster);
 }
 
 Folder* FATMapImpl::loadFolder(u64 address, Node& out) {
@@ -95,6 +99,10 @@ bool FATMapImpl::loadFoundEntry(u64 address, Node& out) {
 
 void FATMapImpl::checkStatuses(Folder& folder) {
     for (Node& node : folder.getNodes()) {
+        // A listed folder takes the mark of what its own directory gave.
+        if (node.isDirectory() && node.getLink() != TO &&
+            incompleteFolders_.count(node.getAddress()) != 0)
+            node.setFlag(Node::INVALID_DIRECTORY, true);
         if (node.isDirectory() || node.getSize() == 0 || node.getSize() == Node::NONE)
             continue;
         bool unreadable = false;
@@ -108,7 +116,9 @@ void FATMapImpl::checkStatuses(Folder& folder) {
 }
 
 bool FATMapImpl::isEquivalent(const Node& listed, const Node& added) {
-    return listed.isDirectory() && added.isDirectory() && !added.hasFlag(Node::INVALID_DIRECTORY);
+    // A folder that could not be read whole is still the folder its entry
+    // names: entered there, it says that it is incomplete.
+    return listed.isDirectory() && added.isDirectory();
 }
 
 bool FATMapImpl::isPreferred(const Node& candidate, const Node& best) {

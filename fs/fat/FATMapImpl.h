@@ -18,6 +18,7 @@
 #include "fs/fat/FATDrive.h"
 #include "tree/MapImpl.h"
 
+#include <unordered_set>
 #include <vector>
 
 namespace tree {
@@ -62,6 +63,7 @@ public:
     void checkStatuses(Folder& folder) override;
     bool isEquivalent(const Node& listed, const Node& added) override;
     bool isPreferred(const Node& candidate, const Node& best) override;
+    bool listingHoldsOrphans() const override { return true; }
     void ostreamInfo(std::ostream& out, const MapPosition& position, Folder& folder,
                      Node& node) override;
 
@@ -84,6 +86,8 @@ private:
     u64 clusterBytes_;
     std::vector<u8> clusterBuffer_;
     std::vector<FoundDirectoryRun> foundDirectoryRuns_;
+    // The folders that could not be read whole: their entries say so.
+    std::unordered_set<u64> incompleteFolders_;
     ChainWalker walker_;
 };
 
