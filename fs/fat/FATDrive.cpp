@@ -159,8 +159,11 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         if (cluster > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(cluster)))
             return false;
         const u32 c = static_cast<u32>(cluster);
+        // A deleted directory read on in the clusters that follow ends where
+        // another directory begins; a chain that runs into one is broken.
+        const bool nextDirectory = k > 0 && mode == DirectoryMode::CONSECUTIVE;
         if (markVisited && visitedClusters_.test(c - 2))
-            return false;
+            return nextDirectory;
         const u32 entry = fats_.getEntry(c);
         const ClusterType type = fats_.getClusterType(entry);
         if (k == 0) {
@@ -184,7 +187,7 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             ParsedEntries parsed;
             if (!parseDirectory(cursor, firstIndex, requireDots, rejectDots, readAsDeleted,
                                 hasDotDot, dotDotCluster, folder, parsed))
-                return false;
+                return nextDirectory;
             if (markVisited)
                 visitedClusters_.set(c - 2, true);
             if (k == 0 && hasDotDot)

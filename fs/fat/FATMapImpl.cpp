@@ -77,10 +77,6 @@ void FATMapImpl::readFolderNode(u64 cluster, Folder& folder, Node& node, bool re
     node.setFlag(Node::DELETED, deleted);
     node.setFlag(Node::INVALID_DIRECTORY, !ok);
     node.setLink(FROM);
-    if (ok)
-        incompleteFolders_.erase(cluster);
-    else
-        incompleteFolders_.insert(cluster);
 }
 
 Folder* FATMapImpl::loadFolder(u64 address, Node& out) {
@@ -99,10 +95,6 @@ bool FATMapImpl::loadFoundEntry(u64 address, Node& out) {
 
 void FATMapImpl::checkStatuses(Folder& folder) {
     for (Node& node : folder.getNodes()) {
-        // A listed folder takes the mark of what its own directory gave.
-        if (node.isDirectory() && node.getLink() != TO &&
-            incompleteFolders_.count(node.getAddress()) != 0)
-            node.setFlag(Node::INVALID_DIRECTORY, true);
         if (node.isDirectory() || node.getSize() == 0 || node.getSize() == Node::NONE)
             continue;
         bool unreadable = false;
@@ -119,6 +111,17 @@ bool FATMapImpl::isEquivalent(const Node& listed, const Node& added) {
     // A folder that could not be read whole is still the folder its entry
     // names: entered there, it says that it is incomplete.
     return listed.isDirectory() && added.isDirectory();
+}
+
+void FATMapImpl::mergeRecord(Node& listed, const Node& record) {
+    // Whether a folder was deleted its entry says; that its first cluster is
+    // free says only, of a live one, that its chain is lost, and what was read
+    // of it on by guess is incomplete.
+    const bool deleted = listed.hasFlag(Node::DELETED);
+    MapImpl::mergeRecord(listed, record);
+    listed.setFlag(Node::DELETED, deleted);
+    if (record.hasFlag(Node::INVALID_DIRECTORY) || (!deleted && record.hasFlag(Node::DELETED)))
+        listed.setFlag(Node::INVALID_DIRECTORY, true);
 }
 
 bool FATMapImpl::isPreferred(const Node& candidate, const Node& best) {

@@ -18,7 +18,6 @@
 #include "fs/fat/FATDrive.h"
 #include "tree/MapImpl.h"
 
-#include <unordered_set>
 #include <vector>
 
 namespace tree {
@@ -63,6 +62,7 @@ public:
     void checkStatuses(Folder& folder) override;
     bool isEquivalent(const Node& listed, const Node& added) override;
     bool isPreferred(const Node& candidate, const Node& best) override;
+    void mergeRecord(Node& listed, const Node& record) override;
     bool listingHoldsOrphans() const override { return true; }
     void ostreamInfo(std::ostream& out, const MapPosition& position, Folder& folder,
                      Node& node) override;
@@ -86,8 +86,6 @@ private:
     u64 clusterBytes_;
     std::vector<u8> clusterBuffer_;
     std::vector<FoundDirectoryRun> foundDirectoryRuns_;
-    // The folders that could not be read whole: their entries say so.
-    std::unordered_set<u64> incompleteFolders_;
     ChainWalker walker_;
 };
 
