@@ -171,6 +171,13 @@ TEST(FatDriveTest, ADeletedDirectoryIsReadInTheClustersThatFollow) {
     ASSERT_EQ(f.size(), 14u + 16u + 1u);
     for (const Node& n : f.getNodes())
         EXPECT_TRUE(n.hasFlag(Node::DELETED)) << n.getName();
+
+    // It ends, whole, where another directory begins.
+    putSubdirectory(v, 12, 0, 0);
+    TestDrive again(v);
+    Folder g(tree::ATTACHED, tree::NO_FOLDER);
+    EXPECT_TRUE(again.read(10, g));
+    EXPECT_EQ(g.size(), 14u + 16u);
 }
 
 TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
