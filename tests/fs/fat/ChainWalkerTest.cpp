@@ -36,7 +36,11 @@ TEST(ChainWalkerTest, ChainsBreakIntoTheClustersThatFollow) {
     v.setEntry(50, 0xFFF0); // reserved
     v.setEntry(60, 5000);   // outside the volume
     Walk w(v);
+    // Read on past the chain's end is a guess; the chain itself is not.
+    EXPECT_EQ(w.clusters(5, 3), (Clusters{5, 9, 7}));
+    EXPECT_FALSE(w.walker.strayed());
     EXPECT_EQ(w.clusters(5, 6), (Clusters{5, 9, 7, 8, 9, 10}));
+    EXPECT_TRUE(w.walker.strayed());
     EXPECT_EQ(w.clusters(40, 4), (Clusters{40, 2, 41, 42}));
     EXPECT_EQ(w.clusters(10, 4), (Clusters{10, 11, 12, 13}));
     EXPECT_EQ(w.clusters(50, 2), (Clusters{50, 51}));
@@ -56,9 +60,11 @@ TEST(ChainWalkerTest, ADeletedFileStepsOverClustersOfLiveFiles) {
     v.setChain({99, 100, 101});
     Walk w(v);
     EXPECT_EQ(w.clusters(20, 5, true), (Clusters{20, 23, 25, 26, 27}));
-    // Its first cluster is read whatever the FAT says; the walk ends with the
-    // volume's free clusters.
+    EXPECT_FALSE(w.walker.strayed());
+    // Its first cluster is read whatever the FAT says, and then is a live
+    // file's; the walk ends with the volume's free clusters.
     EXPECT_EQ(w.clusters(21, 3, true), (Clusters{21, 23, 25}));
+    EXPECT_TRUE(w.walker.strayed());
     EXPECT_EQ(w.clusters(98, 2, true), (Clusters{98, 0}));
     EXPECT_EQ(w.walker.seek(20, 2, true), 25u);
     EXPECT_EQ(w.walker.seek(20, 2, false), 22u);
