@@ -203,7 +203,9 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
                 if (!parsed.clean())
                     return mode == DirectoryMode::CONSECUTIVE || !live;
             } else if (parsed.invalid != 0) {
-                whole = false;
+                // What is no entry is no directory either: the chain is not
+                // followed into it any further.
+                return false;
             }
         } else {
             // Its chain leads past a cluster that cannot be read; without a chain

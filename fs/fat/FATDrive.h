@@ -72,7 +72,9 @@ public:
 
     // Appends the entries of the directory starting at `first` to the folder and
     // sets its parent from "..". A directory whose chain the FAT gives is
-    // followed to its end; one whose first cluster is free was deleted and is
+    // followed to its end, past clusters of zeros and clusters that cannot be
+    // read, up to one that holds what is no entry; one whose first cluster is
+    // free was deleted and is
     // read in the clusters that follow, unless it is `live` (the root): then
     // its chain is lost and only its first cluster is read. False when the
     // directory could not be read whole (what was read stays in the folder): a
