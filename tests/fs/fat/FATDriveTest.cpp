@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <iomanip>
 #include <sstream>
 
@@ -52,10 +51,6 @@ struct TestDrive {
 
 std::string file(const std::string& name11, u32 cluster = 0, u32 size = 0) {
     return shortEntry(name11, ATTR_ARCHIVE, cluster, size);
-}
-
-std::string freeEntry() {
-    return std::string(DIR_ENTRY_BYTES, '\0');
 }
 
 // A subdirectory at `cluster` with "." and "..", then `files` files.
@@ -188,16 +183,21 @@ TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
     v.putEntries(10, 9, {file("AFTERGAP   ")});
     v.setChain({10, 11});
     v.putEntries(11, 0, {file("NEXT    BIN")});
-    // A long name across a cluster edge.
+    // A long name across a cluster edge; the chain goes on in zeros.
     putSubdirectory(v, 20, 0, 13);
     v.putEntries(20, 15, {lfnEntry(0x41, checksumOf("ACROSS~1BIN"), asciiUnits("across.bin"))});
-    v.setChain({20, 30});
+    v.setChain({20, 30, 31});
     v.putEntries(30, 0, {file("ACROSS~1BIN")});
+    // What is no entry ends a directory that is then incomplete.
+    putSubdirectory(v, 50, 0, 1);
+    v.putEntries(50, 3, {std::string(DIR_ENTRY_BYTES, '\x7F')});
+    v.setChain({50, 51});
+    v.putEntries(51, 0, {file("NOTREAD BIN")});
     // A directory without dots.
     v.putEntries(40, 0, {file("PLAIN   BIN")});
     v.setChain({40});
     TestDrive t(v);
-    Folder gap(tree::ATTACHED, tree::NO_FOLDER), edge(gap), plain(gap);
+    Folder gap(tree::ATTACHED, tree::NO_FOLDER), edge(gap), plain(gap), broken(gap);
     EXPECT_FALSE(t.read(10, gap));
     EXPECT_EQ(namesOf(gap), (Names{"F1000000", "F1000001", "F1000002", "AFTERGAP", "NEXT.BIN"}));
     EXPECT_TRUE(t.read(20, edge));
@@ -206,54 +206,8 @@ TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
     EXPECT_FALSE(t.read(40, plain, true, false, false));
     EXPECT_TRUE(t.read(40, plain, false, false, false));
     EXPECT_EQ(namesOf(plain), Names{"PLAIN.BIN"});
-}
-
-// A directory in a chain is followed to its end past what was lost on the way
-// (a cluster of zeros, one that cannot be read) and is then incomplete, as it
-// is when it ends at an entry that is none; one whose chain goes on in zeros
-// only is whole. The root, in use whatever its FAT entry says, is never read as
-// deleted.
-TEST(FatDriveTest, AChainGoesOnPastWhatWasLost) {
-    const struct {
-        const char* name;
-        std::function<void(SyntheticVolume&)> damage;
-        bool badSecond;
-        bool live;
-        bool whole;
-        std::size_t nodes;
-    } cases[] = {
-        {"healthy", [](SyntheticVolume&) {}, false, false, true, 14 + 16 + 1},
-        {"a cluster of zeros",
-         [](SyntheticVolume& v) { v.putEntries(11, 0, std::vector<std::string>(16, freeEntry())); },
-         false, false, false, 14 + 1},
-        {"a cluster that cannot be read", [](SyntheticVolume&) {}, true, false, false, 14 + 1},
-        {"an entry that is none",
-         [](SyntheticVolume& v) { v.putEntries(11, 3, {std::string(32, '\x7F')}); }, false, false,
-         false, 14 + 15},
-        {"the root's first entry free", [](SyntheticVolume& v) { v.setEntry(10, 0); }, false, true,
-         false, 14},
-    };
-    for (const auto& k : cases) {
-        SyntheticVolume v(FAT16, 100);
-        putSubdirectory(v, 10, 0, 14);
-        v.putEntries(11, 0, std::vector<std::string>(16, file("NEXT    BIN")));
-        v.putEntries(12, 0, {file("LAST    BIN")});
-        v.setChain({10, 11, 12, 13}); // 13 holds zeros
-        k.damage(v);
-        TestDrive t(v, k.badSecond ? std::vector<u64>{v.params().get_cluster_LBA(11)}
-                                   : std::vector<u64>{});
-        Folder f(tree::ATTACHED, tree::NO_FOLDER);
-        EXPECT_EQ(t.drive->readDirectory(10, f, t.deleted, true, false, true, k.live), k.whole)
-            << k.name;
-        EXPECT_EQ(f.size(), k.nodes) << k.name;
-        EXPECT_EQ(namesOf(f).back(), k.nodes == 14   ? "F1000013"
-                                     : k.nodes == 29 ? "NEXT.BIN"
-                                                     : "LAST.BIN")
-            << k.name;
-        EXPECT_FALSE(t.deleted) << k.name;
-        for (const Node& n : f.getNodes())
-            EXPECT_FALSE(n.hasFlag(Node::DELETED)) << k.name;
-    }
+    EXPECT_FALSE(t.read(50, broken));
+    EXPECT_EQ(namesOf(broken), Names{"F1000000"});
 }
 
 TEST(FatDriveTest, LoopingEscapingAndEndlessDirectoriesEnd) {
