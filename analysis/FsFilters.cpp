@@ -57,6 +57,20 @@ bool rootDirectoryOf(const FsCandidate& c, u32& lba) {
     return true;
 }
 
+// Whether the root directory was found where a FAT boot sector of the
+// candidate, or its backup, places it.
+bool rootWhereBootPlacesIt(const FsCandidate& c) {
+    if (!c.hasRootDir)
+        return false;
+    for (const BootParams* boot :
+         {c.hasBootSector ? &c.bootSector : nullptr, c.hasBootBackup ? &c.bootBackup : nullptr}) {
+        if (boot && boot->kind == FS_FAT &&
+            static_cast<u64>(c.startLBA) + boot->fat.rootDirectoryLbaOffset == c.rootDirLBA)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
@@ -75,9 +89,14 @@ bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
         return false;
     const bool bothFatsFound = c.hasFats && c.fatFound && c.fatMirrorFound;
     // A boot sector whose FATs lie where it says is a volume even when its root
-    // directory is empty (a fresh format) or one FAT copy begins damaged.
+    // directory is empty (a fresh format) or one FAT copy begins damaged; and
+    // one whose root directory lies where it says places its FATs as well,
+    // even when both begin damaged past the tests of a FAT's first sector (a
+    // link back to cluster 2, a sector of zeros): one bad chain does not lose
+    // the volume.
     if ((c.hasBootSector || c.hasBootBackup) && c.hasFats &&
-        (bothFatsFound || (c.hasRootDir && (c.fatFound || c.fatMirrorFound))))
+        (bothFatsFound || (c.hasRootDir && (c.fatFound || c.fatMirrorFound)) ||
+         rootWhereBootPlacesIt(c)))
         return true;
     if (!c.hasRootDir && !c.hasSubDirs)
         return false;

@@ -20,7 +20,8 @@ class Driver;
 // enough, it stands on two agreeing MFT copies), and a FAT candidate has a root
 // directory or cluster grid, FATs found at both copies or a grid confirmed by
 // ten subdirectories, and is no FAT12 volume outside a partition unless the
-// drive is a floppy.
+// drive is a floppy. A boot sector (or its backup) whose FATs or root
+// directory lie where it says needs no more.
 bool hasSufficientEvidence(const FsCandidate& candidate, const Driver& driver);
 // Mode 1: a FAT candidate whose FAT position was only inferred needs more than
 // one other piece of evidence; an NTFS candidate must give valid parameters; a

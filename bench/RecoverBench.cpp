@@ -8,11 +8,12 @@
 //                              selected and recovered as the Recover command
 //                              does; the tree is built beforehand;
 //   BM_RecoverDeepPaths/<n>    one file in each folder of a chain as deep as
-//                              the walk goes (1,024 levels), its folder names
-//                              n bytes long, handed over as the walk hands it:
-//                              the shape of a hostile disk, whose paths grow
-//                              past the destination's path limit and are cut
-//                              from their head, each cut one a chain of new
+//                              the walk goes (paths of 4,096 bytes), its
+//                              folder names n bytes long, handed over as the
+//                              walk hands it: the shape of a hostile disk,
+//                              whose paths with the destination's in front
+//                              grow past its path limit and are cut from
+//                              their head, each cut one a chain of new
 //                              folders; the counter gives the folders made.
 //
 //   build/bench/bench_recover [--benchmark_filter=...]
@@ -96,7 +97,8 @@ void BM_RecoverDeepPaths(benchmark::State& state) {
         tree::RecovererCopyOff recoverer(out, out, 0);
         InterfaceCallbackScope scope(recoverer, &progress);
         std::vector<std::string> path;
-        for (u32 depth = 0; depth < tree::Parser::DEFAULT_DEPTH_LIMIT; ++depth) {
+        const std::size_t levels = tree::Parser::DEFAULT_PATH_LIMIT / (nameBytes + 1);
+        for (u32 depth = 0; depth < levels; ++depth) {
             const std::string number = std::to_string(1000000 + depth).substr(1);
             path.push_back(std::string(nameBytes - number.size(), 'd') + number);
             recoverer.beginFile(tree::FileEntry("f.txt", 1, 1234567890u), path);

@@ -11,7 +11,7 @@
 //                          100,000 sibling folders or 20,000 nested ones: built,
 //                          shown and reported.
 //
-// The report and the recovery stop descending at the walk's depth limit, as
+// The report and the recovery stop descending at the walk's path limit, as
 // the program's do. The counters give each phase's seconds; the FAT images are
 // made once per run (the siblings take mtools a long while).
 //

@@ -208,7 +208,9 @@ bool appendLfnUnits(const u8* entry, std::vector<u16>& units) {
     ConstArray e = entryView(entry);
     for (u32 offset : LFN_UNIT_OFFSETS) {
         u16 unit = e.getLE16(offset);
-        if (unit == 0)
+        // A name's last entry may hold padding alone, with no 0 unit before
+        // it; U+FFFF is no character, so it only ever ends a name.
+        if (unit == 0 || unit == LFN_PADDING)
             return true;
         units.push_back(unit);
     }

@@ -47,8 +47,8 @@ bool isValidDirEntryNonEmpty(const u8* entry);
 // the lost first character of a deleted or free entry, the lower-case flags
 // applied, and a dot only when there is an extension.
 void shortEntryName(const u8* entry, std::string& out, char replacement);
-// Appends the entry's UTF-16 units up to the first 0 unit; true when a 0 unit
-// ended them. A long name is gathered whole and converted at once, so that a
+// Appends the entry's UTF-16 units up to the first 0 unit or padding unit;
+// true when one ended them. A long name is gathered whole and converted at once, so that a
 // character split over two entries (a surrogate pair) survives.
 bool appendLfnUnits(const u8* entry, std::vector<u16>& units);
 std::string lfnUnitsToUtf8(const std::vector<u16>& units);

@@ -119,6 +119,8 @@ constexpr u32 LFN_UNITS_PER_ENTRY = 13;
 // Where its 13 UTF-16 units lie.
 constexpr u32 LFN_UNIT_OFFSETS[LFN_UNITS_PER_ENTRY] = {1,  3,  5,  7,  9,  14, 16,
                                                        18, 20, 22, 24, 28, 30};
+// What fills a long-name entry's units after the name's end.
+constexpr u16 LFN_PADDING = 0xFFFF;
 constexpr u8 LFN_LAST_ENTRY = 0x40;
 constexpr u8 LFN_SEQUENCE_MASK = 0x3F;
 

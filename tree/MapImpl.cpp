@@ -45,6 +45,14 @@ bool MapImpl::isPreferred(const Node& candidate, const Node& best) {
     return false;
 }
 
+void MapImpl::mergeRecord(Node& listed, const Node& record) {
+    listed.setLink(GOOD);
+    listed.setFlag(Node::DELETED, record.hasFlag(Node::DELETED));
+    listed.setSize(record.getSize());
+    if (record.hasFlag(Node::HAS_UNREADABLE))
+        listed.setFlag(Node::HAS_UNREADABLE, true);
+}
+
 Folder* MapImpl::findFolder(u64 address) {
     auto it = folders_.find(address);
     return it == folders_.end() ? nullptr : &it->second;
@@ -251,11 +259,7 @@ void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) 
                                   << address << '\n';
             return;
         }
-        b.setLink(GOOD);
-        b.setFlag(Node::DELETED, n.hasFlag(Node::DELETED));
-        b.setSize(n.getSize());
-        if (n.hasFlag(Node::HAS_UNREADABLE))
-            b.setFlag(Node::HAS_UNREADABLE, true);
+        mergeRecord(b, n);
         return;
     }
 
@@ -377,6 +381,8 @@ void MapImpl::checkLinks(u64 address, Folder& folder) {
             loadedFolder = loadFolder(n.getAddress(), m);
             if (!loadedFolder)
                 throw std::runtime_error("MapImpl(180)");
+            if (loadedFolder->getParent() == NO_FOLDER && listingHoldsOrphans())
+                loadedFolder->setParent(address);
             p = loadedFolder->getParent();
         }
         if (p == address)

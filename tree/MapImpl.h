@@ -48,6 +48,14 @@ public:
     virtual bool isEquivalent(const Node& listed, const Node& added) = 0;
     // Whether candidate is a better match than the best so far.
     virtual bool isPreferred(const Node& candidate, const Node& best);
+    // Merges a node from an entry's own record into its listed entry: the link
+    // becomes GOOD, DELETED and the size are the record's, HAS_UNREADABLE is
+    // added.
+    virtual void mergeRecord(Node& listed, const Node& record);
+    // Whether a folder loaded for a listed entry, that names no parent itself
+    // (what would have named it was lost), belongs to the folder listing it;
+    // else it is placed as a folder found by address.
+    virtual bool listingHoldsOrphans() const { return false; }
     virtual void ostreamInfo(std::ostream& out, const MapPosition& position, Folder& folder,
                              Node& node) = 0;
 

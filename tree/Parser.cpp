@@ -14,8 +14,18 @@ struct Parser::Level {
     u64 address;             // the folder
     bool inside;             // down succeeded: the cursor stands in this level
     std::size_t shownLength; // length of the progress path before this level's name
+    std::size_t pathBytes;   // its path's length, as the path limit counts it
     ParseTotals totals;      // this level's and, once closed, its subfolders'
 };
+
+namespace {
+
+// A name counts with the separator that joins it to the path.
+std::size_t pathBytesOf(std::size_t levelBytes, const std::string& name) {
+    return levelBytes + name.size() + 1;
+}
+
+} // namespace
 
 void Parser::setInterfaceCallback(InterfaceCallback* callback) {
     map_->setInterfaceCallback(callback);
@@ -53,19 +63,24 @@ void Parser::openLevel(MapIterator& cursor, const std::vector<std::string>& path
     cursor.setPosition(first);
 }
 
-bool Parser::mayEnter(u64 address, const std::string& name, std::size_t depth,
+bool Parser::mayEnter(u64 address, const std::string& name, std::size_t pathBytes,
                       const std::unordered_set<u64>& entered) const {
     if (entered.count(address) != 0) {
         logAt("Parser", 10) << ": folder " << address << " walked already, not entering " << name
                             << '\n';
         return false;
     }
-    if (depthLimit_ != 0 && depth >= depthLimit_) {
-        logAt("Parser", 20) << ": depth limit " << depthLimit_ << " reached, not entering " << name
+    if (pathLimit_ != 0 && pathBytes > pathLimit_) {
+        logAt("Parser", 20) << ": path limit " << pathLimit_ << " reached, not entering " << name
                             << " (folder " << address << ")\n";
         return false;
     }
     return true;
+}
+
+bool Parser::isBeyondLimit(MapIterator& cursor) const {
+    return pathLimit_ != 0 && cursor.isDirectory() &&
+           pathBytesOf(levelPathBytes_, cursor.getName()) > pathLimit_ && cursor.canGoDown();
 }
 
 void Parser::returnToEntry(MapIterator& cursor, const MapPosition& entry, u64 address) {
@@ -85,6 +100,9 @@ void Parser::returnToEntry(MapIterator& cursor, const MapPosition& entry, u64 ad
 
 void Parser::parse(MapIterator& cursor, std::vector<std::string>& path, ParseTotals& totals) {
     const std::size_t startDepth = path.size();
+    std::size_t startBytes = 0;
+    for (const std::string& name : path)
+        startBytes = pathBytesOf(startBytes, name);
     std::vector<Level> levels;
     std::unordered_set<u64> entered{cursor.getPosition().folder};
     // The progress text, kept joined as the path grows and shrinks.
@@ -96,6 +114,7 @@ void Parser::parse(MapIterator& cursor, std::vector<std::string>& path, ParseTot
     auto closeLevel = [&]() {
         Level level = levels.back();
         levels.pop_back();
+        levelPathBytes_ = levels.empty() ? startBytes : levels.back().pathBytes;
         if (level.inside)
             returnToEntry(cursor, level.entry, level.address);
         path.resize(startDepth + levels.size());
@@ -105,12 +124,15 @@ void Parser::parse(MapIterator& cursor, std::vector<std::string>& path, ParseTot
     };
 
     try {
+        levelPathBytes_ = startBytes;
         reportLevel(shown);
         openLevel(cursor, path, totals);
         for (;;) {
             if (cursor.isDirectory() && acceptDirectory(cursor)) {
                 const u64 address = cursor.getAddress();
-                levels.push_back(Level{cursor.getPosition(), address, false, shown.size(), {}});
+                const std::size_t bytes = pathBytesOf(levelPathBytes_, cursor.getName());
+                levels.push_back(
+                    Level{cursor.getPosition(), address, false, shown.size(), bytes, {}});
                 if (!path.empty())
                     shown += '/';
                 shown += cursor.getName();
@@ -119,8 +141,9 @@ void Parser::parse(MapIterator& cursor, std::vector<std::string>& path, ParseTot
                 // anyway (link TO) are not reported as cut.
                 if (cursor.down()) {
                     levels.back().inside = true;
-                    if (mayEnter(address, path.back(), levels.size() - 1, entered)) {
+                    if (mayEnter(address, path.back(), bytes, entered)) {
                         entered.insert(address);
+                        levelPathBytes_ = bytes;
                         reportLevel(shown);
                         openLevel(cursor, path, levels.back().totals);
                         continue; // the new level's first entry may be a folder too

@@ -8,9 +8,10 @@
 // stack, so a tree that a damaged disk makes a hundred thousand folders deep
 // cannot exhaust the stack. It enters every folder at most once per walk (two
 // entries naming one folder, or a folder naming its own ancestor, cannot make it
-// go round), and it stops descending at a depth limit, beyond which every path
-// a walk writes (report headers, progress texts, output folders) would grow with
-// the square of the depth.
+// go round), and it does not go into a folder whose path is longer than a path
+// limit: past it every path a walk writes (report headers, progress texts,
+// output folders) would make a chain of folders cost the square of its depth.
+// The walks see such a folder (isBeyondLimit) and say that it was left out.
 
 #include "core/Progress.h"
 #include "core/Types.h"
@@ -53,9 +54,11 @@ struct ParseTotals {
 
 class Parser : public UsesInterfaceCallback {
 public:
-    // Deeper than any tree a real system makes, shallow enough that the paths of
-    // one walk stay small.
-    static constexpr u32 DEFAULT_DEPTH_LIMIT = 1024;
+    // Bytes of a folder's path below the walk's start, each name counted with
+    // one separator: the longest path Linux takes whole (PATH_MAX), longer
+    // than the paths any system makes, short enough that the paths of one walk
+    // stay small.
+    static constexpr std::size_t DEFAULT_PATH_LIMIT = 4096;
 
     // The map must outlive the walker.
     explicit Parser(Map* map) : map_(map) {}
@@ -82,9 +85,9 @@ public:
     // caller; the cursor is left on the entry of this level it had reached.
     void parse(MapIterator& cursor, std::vector<std::string>& path, ParseTotals& totals);
 
-    // Levels below the start that parse goes into; 0: no limit.
-    void setDepthLimit(u32 levels) { depthLimit_ = levels; }
-    u32 getDepthLimit() const { return depthLimit_; }
+    // The longest path that parse goes into, in bytes as above; 0: no limit.
+    void setPathLimit(std::size_t bytes) { pathLimit_ = bytes; }
+    std::size_t getPathLimit() const { return pathLimit_; }
 
     static std::unique_ptr<MapIterator> makeIterator(Map* map, const MapPosition& position,
                                                      bool visibleOnly, bool directoriesOnly);
@@ -99,6 +102,11 @@ protected:
     // From anywhere in the folder `address`, back to the entry of it at `entry`
     // in the level above.
     static void returnToEntry(MapIterator& cursor, const MapPosition& entry, u64 address);
+    // Whether the cursor stands on a folder entry of the level being walked
+    // (in processDirectory, acceptDirectory or leaveDirectory) that holds
+    // something the walk would list but that lies beyond the path limit: the
+    // walk leaves it out.
+    bool isBeyondLimit(MapIterator& cursor) const;
 
     Map* map_;
 
@@ -108,12 +116,14 @@ private:
     void reportLevel(const std::string& shownPath);
     // Calls processDirectory and puts the cursor back.
     void openLevel(MapIterator& cursor, const std::vector<std::string>& path, ParseTotals& totals);
-    // Whether the folder `name` at `address`, whose entry lies `depth` levels
-    // below the start, may be walked; logs the cut.
-    bool mayEnter(u64 address, const std::string& name, std::size_t depth,
+    // Whether the folder `name` at `address`, whose path is `pathBytes` long,
+    // may be walked; logs the cut.
+    bool mayEnter(u64 address, const std::string& name, std::size_t pathBytes,
                   const std::unordered_set<u64>& entered) const;
 
-    u32 depthLimit_ = DEFAULT_DEPTH_LIMIT;
+    std::size_t pathLimit_ = DEFAULT_PATH_LIMIT;
+    // The path length of the level being walked.
+    std::size_t levelPathBytes_ = 0;
 };
 
 // "1,234 file(s) 5 folder(s) 1,234,567 bytes", translated, no line end.

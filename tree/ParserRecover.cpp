@@ -27,14 +27,20 @@ void ParserRecover::run() {
     written_ = Totals();
     complete_ = false;
     std::unique_ptr<MapIterator> cursor = makeIterator(map_, START_POSITION, true, false);
-    incompleteRoot_.reset();
-    if (cursor->isSelected())
-        holdIncompleteRoot(*cursor);
+    // The root counts when something in it is recovered, and when it lists
+    // nothing to recover at all: then nothing can be marked in it.
+    const bool rootSelected = cursor->isSelected();
+    holdIncompleteRoot(*cursor);
     ParseTotals totals;
     std::vector<std::string> path;
     try {
-        if (cursor->down())
+        if (cursor->down()) {
+            if (!rootSelected)
+                incompleteRoot_.reset();
             parse(*cursor, path, totals);
+        } else {
+            noteHeldRoot(path, totals);
+        }
         complete_ = true;
     } catch (const InterruptedException&) {
         writeInterrupted(*out_);
@@ -68,7 +74,7 @@ void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std:
             continue;
         }
         addFolder(totals.selected);
-        if (cursor.isIncomplete())
+        if (cursor.isIncomplete() || isBeyondLimit(cursor))
             noteIncompleteFolder(cursor, path, headerWritten);
     } while (cursor.next());
     if (headerWritten)
@@ -149,9 +155,18 @@ void ParserRecover::noteIncompleteFolder(MapIterator& folder, const std::vector<
         writeDirectoryHeader(*out_, path);
         header = true;
     }
-    writeFileLine(*out_, folder, false);
+    writeFileLine(*out_, folder, false, folder.getSize(), true);
     *out_ << '\n';
     ++errorCount_;
+}
+
+void ParserRecover::noteHeldRoot(const std::vector<std::string>& path, ParseTotals& totals) {
+    if (!incompleteRoot_)
+        return;
+    bool header = false;
+    noteIncompleteFolder(*incompleteRoot_, path, header);
+    incompleteRoot_.reset();
+    writeDirectoryTotals(*out_, totals.selected);
 }
 
 bool ParserRecover::acceptDirectory(MapIterator& cursor) {

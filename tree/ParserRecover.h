@@ -66,10 +66,14 @@ private:
     // still false.
     void recoverFile(MapIterator& cursor, const std::vector<std::string>& path, Totals& selected,
                      bool& header);
-    // The line of an incomplete folder that the recovery entered, counted as an
-    // error; the level's header first when `header` is still false.
+    // The line of an incomplete folder that the recovery entered, or of one it
+    // leaves out beyond the path limit, counted as an error; the level's header
+    // first when `header` is still false.
     void noteIncompleteFolder(MapIterator& folder, const std::vector<std::string>& path,
                               bool& header);
+    // An incomplete root that the walk could not enter (it lists nothing to
+    // recover): its level, with its line alone, all the same.
+    void noteHeldRoot(const std::vector<std::string>& path, ParseTotals& totals);
 
     Recoverer* recoverer_;
     ParserSelect selector_;

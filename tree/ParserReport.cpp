@@ -63,7 +63,7 @@ void ParserReport::processDirectory(MapIterator& cursor, const std::vector<std::
     writeHeldRoot();
     u32 sincePoll = 0;
     do {
-        writeFileLine(*out_, cursor, addressMode_);
+        writeFileLine(*out_, cursor, addressMode_, cursor.getSize(), isBeyondLimit(cursor));
         *out_ << '\n';
         countEntry(totals.all, cursor);
         if (++sincePoll == POLL_EVERY) {
@@ -82,8 +82,9 @@ void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool ad
     writeFileLine(out, cursor, addressMode, cursor.getSize());
 }
 
-void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode,
-                                 u64 size) {
+void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode, u64 size,
+                                 bool leftOut) {
+    const bool incomplete = cursor.isIncomplete();
     const std::string& name = cursor.getName();
     out << name;
     const std::size_t length = utf8Length(name);
@@ -97,7 +98,7 @@ void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool ad
     out << ' ';
     if (!addressMode) {
         out << formatTime(cursor.getTime());
-        if (cursor.isIncomplete())
+        if (incomplete || leftOut)
             out << ' ' << _("(incomplete)");
         return;
     }
@@ -109,6 +110,8 @@ void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool ad
     else
         out << lba;
     out << ' ' << statusText(cursor, false);
+    if (leftOut && !incomplete)
+        out << ' ' << _("(incomplete)");
 }
 
 std::string ParserReport::statusText(MapIterator& cursor, bool colour) {

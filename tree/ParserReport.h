@@ -38,8 +38,10 @@ public:
     // The entry's line without its line end. An incomplete folder says so (in
     // address mode through its status).
     static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode);
-    // The same with `size` in a file's size column (what a recovery wrote).
-    static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode, u64 size);
+    // The same with `size` in a file's size column (what a recovery wrote); a
+    // folder `leftOut` of the walk says that it is incomplete too.
+    static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode, u64 size,
+                              bool leftOut = false);
     // A tab, the totals, a line end.
     static void writeDirectoryTotals(std::ostream& out, const Totals& totals);
     // The framed "Total" line and the totals.

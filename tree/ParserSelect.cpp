@@ -28,8 +28,9 @@ bool ParserSelect::run(const MapPosition& start, bool select, FrTreeInterface* u
             }
             returnToEntry(*cursor, start, address);
         }
-        // An empty folder, or one whose files the mask passed over, stays unmarked.
-        result = totals.selected.files != 0;
+        // An empty folder, or one whose files the mask passed over, stays
+        // unmarked; an incomplete one may have held anything.
+        result = hasMarks(totals.selected) || (select && cursor->isIncomplete());
     }
     if (result == was)
         return result;
@@ -86,8 +87,15 @@ void ParserSelect::processDirectory(MapIterator& cursor, const std::vector<std::
     } while (cursor.next());
 }
 
+bool ParserSelect::hasMarks(const Totals& selected) {
+    return selected.files != 0 || selected.folders != 0;
+}
+
 void ParserSelect::leaveDirectory(MapIterator& cursor, ParseTotals& child) {
-    const bool marked = child.selected.files != 0;
+    // A folder the walk leaves out, or one that could not be read whole, may
+    // hold anything: marked, it takes the recovery down to it, which says so.
+    const bool marked =
+        hasMarks(child.selected) || (mode_ && (isBeyondLimit(cursor) || cursor.isIncomplete()));
     cursor.setSelected(marked);
     if (marked)
         addFolder(child.selected);

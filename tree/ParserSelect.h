@@ -3,6 +3,8 @@
 // Marks or unmarks an entry and everything visible below it for recovery,
 // optionally only the files whose names match a mask, and then brings the marks
 // of its ancestors in line: a folder is marked while something marked lies in it.
+// A folder that could not be read whole, or lies beyond the walk's path limit,
+// is marked as a whole when selecting.
 
 #include "core/System.h"
 #include "tree/Parser.h"
@@ -18,8 +20,9 @@ public:
 
     // Marks (select) or unmarks the entry at start and its visible subtree.
     // Returns the entry's new mark: a folder ends marked only when a marked file
-    // lies below it. A cancel goes on to the caller, ancestors unchanged. ui may
-    // be null (no progress box).
+    // lies below it, or it or a folder below it is incomplete or left out of the
+    // walk. A cancel goes on to the caller, ancestors
+    // unchanged. ui may be null (no progress box).
     bool run(const MapPosition& start, bool select, FrTreeInterface* ui);
 
     void processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
@@ -32,6 +35,9 @@ private:
     void markAncestors(MapIterator& cursor, bool marked);
     // Whether another visible entry of the cursor's level is marked.
     static bool levelHasSelected(MapIterator& cursor);
+    // Whether a walk marked a file, or a folder (which holds marks, is
+    // incomplete or was left out).
+    static bool hasMarks(const Totals& selected);
 
     bool mode_ = true;
     FileMask compiled_;

@@ -157,24 +157,30 @@ bool FATDrive::followChain(u32 first, u64 sectors, bool contiguous, bool joins,
 }
 
 bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted, bool requireDots,
-                             bool rejectDots, bool markVisited) {
+                             bool rejectDots, bool markVisited, bool live) {
     DirEntryCursor cursor(entriesPerCluster_);
     DirectoryMode mode = DirectoryMode::UNDECIDED;
     u8* const halves[2] = {clusterPair_.get(), clusterPair_.get() + clusterBytes_};
     u64 firstIndex = 0;
     u64 cluster = first;
+    // Nothing of the directory was lost on the way; its end mark was met.
+    bool whole = true;
+    bool ended = false;
     for (u64 k = 0;; ++k) {
         if (cluster > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(cluster)))
             return false;
         const u32 c = static_cast<u32>(cluster);
+        // A deleted directory read on in the clusters that follow ends where
+        // another directory begins; a chain that runs into one is broken.
+        const bool nextDirectory = k > 0 && mode == DirectoryMode::CONSECUTIVE;
         if (markVisited && visitedClusters_.test(c - 2))
-            return false;
+            return nextDirectory;
         const u32 entry = fats_.getEntry(c);
         const ClusterType type = fats_.getClusterType(entry);
         if (k == 0) {
             if (type == NEXT_CLUSTER || type == EOF_CLUSTER)
                 mode = DirectoryMode::FOLLOW_FAT;
-            else if (type == FREE_CLUSTER)
+            else if (type == FREE_CLUSTER && !live)
                 mode = DirectoryMode::CONSECUTIVE;
         } else {
             requireDots = false;
@@ -184,27 +190,48 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         // that began there.
         u8* current = halves[k % 2];
         const u8* previous = k == 0 ? nullptr : halves[(k + 1) % 2];
-        if (!readClusters(c, current, 0))
-            return false;
         readAsDeleted = mode == DirectoryMode::CONSECUTIVE;
-        cursor.set(current, previous);
-        bool hasDotDot = false;
-        u32 dotDotCluster = 0;
-        bool clean = false;
-        if (!parseDirectory(cursor, firstIndex, requireDots, rejectDots, readAsDeleted, hasDotDot,
-                            dotDotCluster, folder, clean))
-            return false;
-        if (markVisited)
-            visitedClusters_.set(c - 2, true);
-        if (k == 0 && hasDotDot)
-            folder.setParent(dotDotCluster);
-        // A free or broken entry ends the directory with this cluster.
-        if (!clean)
-            return true;
+        if (readClusters(c, current, 0)) {
+            cursor.set(current, previous);
+            bool hasDotDot = false;
+            u32 dotDotCluster = 0;
+            ParsedEntries parsed;
+            if (!parseDirectory(cursor, firstIndex, requireDots, rejectDots, readAsDeleted,
+                                hasDotDot, dotDotCluster, folder, parsed))
+                return nextDirectory;
+            if (markVisited)
+                visitedClusters_.set(c - 2, true);
+            if (k == 0 && hasDotDot)
+                folder.setParent(dotDotCluster);
+            // A directory's entries end at the first free one; entries behind it
+            // stood where something was lost (a sector or cluster of zeros).
+            if (parsed.afterEnd || (ended && parsed.free < entriesPerCluster_))
+                whole = false;
+            ended = ended || parsed.free != 0;
+            if (mode != DirectoryMode::FOLLOW_FAT) {
+                // A free or broken entry ends a deleted directory with this
+                // cluster, the only guide to where it ends.
+                if (!parsed.clean())
+                    return mode == DirectoryMode::CONSECUTIVE || !live;
+            } else if (parsed.invalid != 0) {
+                // What is no entry is no directory either: the chain is not
+                // followed into it any further.
+                return false;
+            }
+        } else {
+            // Its chain leads past a cluster that cannot be read; without a chain
+            // the directory ends there.
+            if (mode != DirectoryMode::FOLLOW_FAT)
+                return false;
+            std::memset(current, 0, static_cast<std::size_t>(clusterBytes_));
+            whole = false;
+            if (markVisited)
+                visitedClusters_.set(c - 2, true);
+        }
         switch (mode) {
         case DirectoryMode::FOLLOW_FAT:
             if (type == EOF_CLUSTER)
-                return true;
+                return whole;
             if (type != NEXT_CLUSTER)
                 return false;
             cluster = entry;
@@ -213,7 +240,9 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             ++cluster;
             break;
         case DirectoryMode::UNDECIDED:
-            return true;
+            // Only the first cluster is known: of a live directory, the chain
+            // that went on from it is lost.
+            return !live;
         }
         firstIndex += entriesPerCluster_;
         if (k + 1 == MAX_DIRECTORY_CLUSTERS) {
@@ -243,7 +272,7 @@ u64 FATDrive::readRootBlock(u64 sectors, u8* buffer) {
 bool FATDrive::loadRootDirectory(tree::Folder& folder) {
     if (params_.rootEntries == 0) {
         bool deleted = false;
-        return readDirectory(params_.rootCluster, folder, deleted, false, true, true);
+        return readDirectory(params_.rootCluster, folder, deleted, false, true, true, true);
     }
     u64 sectors = params_.dataClusterLBA - static_cast<u64>(params_.rootDirectoryLBA);
     if (sectors > MAX_ROOT_SECTORS) {
@@ -260,10 +289,10 @@ bool FATDrive::loadRootDirectory(tree::Folder& folder) {
     cursor.set(block.data(), nullptr);
     bool hasDotDot = false;
     u32 dotDotCluster = 0;
-    bool clean = false;
-    const bool parsed =
-        parseDirectory(cursor, 0, false, true, false, hasDotDot, dotDotCluster, folder, clean);
-    return parsed && read == sectors;
+    ParsedEntries parsed;
+    return parseDirectory(cursor, 0, false, true, false, hasDotDot, dotDotCluster, folder,
+                          parsed) &&
+           read == sectors && !parsed.afterEnd && parsed.invalid == 0;
 }
 
 bool FATDrive::readLongName(DirEntryCursor& cursor, const u8* shortEntry, bool deleted,
@@ -315,17 +344,18 @@ bool FATDrive::readLongName(DirEntryCursor& cursor, const u8* shortEntry, bool d
 
 bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requireDots,
                               bool rejectDots, bool markDeleted, bool& hasDotDot,
-                              u32& dotDotCluster, tree::Folder& folder, bool& clean) {
-    u64 freeEntries = 0;
-    u64 invalidEntries = 0;
+                              u32& dotDotCluster, tree::Folder& folder, ParsedEntries& parsed) {
+    parsed = ParsedEntries();
     hasDotDot = false;
     const u64 count = cursor.count();
     for (u64 i = 0; i < count; ++i) {
         const u8* entry = cursor.entry(i);
         if (entry[DE_NAME] == ENTRY_FREE) {
-            ++freeEntries;
+            ++parsed.free;
             continue;
         }
+        if (parsed.free != 0)
+            parsed.afterEnd = true;
         if (i == 0) {
             if (isDotEntry(entry)) {
                 if (rejectDots)
@@ -347,7 +377,7 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requi
                 return false;
         }
         if (!isValidShortDirEntry(entry)) {
-            ++invalidEntries;
+            ++parsed.invalid;
             continue;
         }
         // Long-name parts are read with the short entry they precede; the volume
@@ -368,7 +398,7 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requi
         else
             valid = size <= tableBytes_ && (cluster == 0 || fats_.isTableCluster(cluster));
         if (!valid) {
-            ++invalidEntries;
+            ++parsed.invalid;
             continue;
         }
         const bool deleted = entry[DE_NAME] == ENTRY_DELETED;
@@ -386,7 +416,6 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requi
                      deleted || (markDeleted && !holdsChain(cluster, size, directory)));
         folder.addNode(node);
     }
-    clean = freeEntries == 0 && invalidEntries == 0;
     return true;
 }
 

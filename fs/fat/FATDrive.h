@@ -68,20 +68,38 @@ public:
     // still being read: a directory's first cluster is taken, a file's chain
     // fits its size.
     bool holdsChain(u32 first, u32 size, bool directory);
+    // What one parsed directory cluster (or the FAT12/16 root block) held
+    // besides the entries that became nodes.
+    struct ParsedEntries {
+        u64 free = 0;          // entries whose first byte is 0: the end mark
+        u64 invalid = 0;       // entries that are no entry of a file or folder
+        bool afterEnd = false; // an entry that is not free behind a free one
+        bool clean() const { return free == 0 && invalid == 0; }
+    };
+
     // Appends the entries of the directory starting at `first` to the folder and
-    // sets its parent from "..". False when the directory could not be read to
-    // its end (what was read stays in the folder).
+    // sets its parent from "..". A directory whose chain the FAT gives is
+    // followed to its end, past clusters of zeros and clusters that cannot be
+    // read, up to one that holds what is no entry; one whose first cluster is
+    // free was deleted and is
+    // read in the clusters that follow, unless it is `live` (the root): then
+    // its chain is lost and only its first cluster is read. False when the
+    // directory could not be read whole (what was read stays in the folder): a
+    // chain that breaks, a cluster that fails to read (the chain goes on past
+    // it), entries that are not entries, entries behind the end mark (a cluster
+    // of zeros where entries were).
     bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted, bool requireDots,
-                       bool rejectDots, bool markVisited);
+                       bool rejectDots, bool markVisited, bool live = false);
     // The root directory's entries into the folder. False when some of it could
-    // not be read (what was read stays in the folder).
+    // not be read or was lost as in readDirectory (what was read stays in the
+    // folder).
     bool loadRootDirectory(tree::Folder& folder);
     // The entries of one directory cluster (or of the FAT12/16 root block) become
-    // nodes with indexes from firstIndex. clean: no free and no invalid entry.
-    // False where "." or ".." is rejected or missing.
+    // nodes with indexes from firstIndex. False where "." or ".." is rejected or
+    // missing.
     bool parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requireDots, bool rejectDots,
                         bool markDeleted, bool& hasDotDot, u32& dotDotCluster, tree::Folder& folder,
-                        bool& clean);
+                        ParsedEntries& parsed);
     // The node's directory entry and the FAT entries of its first cluster and of
     // the folder's.
     void printEntryInfo(std::ostream& os, u64 folderAddress, const tree::Node& node);

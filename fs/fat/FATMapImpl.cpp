@@ -117,7 +117,20 @@ void FATMapImpl::checkStatuses(Folder& folder) {
 }
 
 bool FATMapImpl::isEquivalent(const Node& listed, const Node& added) {
-    return listed.isDirectory() && added.isDirectory() && !added.hasFlag(Node::INVALID_DIRECTORY);
+    // A folder that could not be read whole is still the folder its entry
+    // names: entered there, it says that it is incomplete.
+    return listed.isDirectory() && added.isDirectory();
+}
+
+void FATMapImpl::mergeRecord(Node& listed, const Node& record) {
+    // Whether a folder was deleted its entry says; that its first cluster is
+    // free says only, of a live one, that its chain is lost, and what was read
+    // of it on by guess is incomplete.
+    const bool deleted = listed.hasFlag(Node::DELETED);
+    MapImpl::mergeRecord(listed, record);
+    listed.setFlag(Node::DELETED, deleted);
+    if (record.hasFlag(Node::INVALID_DIRECTORY) || (!deleted && record.hasFlag(Node::DELETED)))
+        listed.setFlag(Node::INVALID_DIRECTORY, true);
 }
 
 bool FATMapImpl::isPreferred(const Node& candidate, const Node& best) {

@@ -62,6 +62,8 @@ public:
     void checkStatuses(Folder& folder) override;
     bool isEquivalent(const Node& listed, const Node& added) override;
     bool isPreferred(const Node& candidate, const Node& best) override;
+    void mergeRecord(Node& listed, const Node& record) override;
+    bool listingHoldsOrphans() const override { return true; }
     void ostreamInfo(std::ostream& out, const MapPosition& position, Folder& folder,
                      Node& node) override;
 

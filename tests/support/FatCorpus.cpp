@@ -352,6 +352,16 @@ public:
             return;
         }
     }
+    // Files by path, the folders on their paths made with them.
+    void tree(const std::vector<std::pair<std::string, u64>>& sizes) {
+        Batch batch;
+        for (const auto& f : sizes) {
+            batch.push_back({f.first, pattern(f.second, static_cast<int>(++seed_))});
+            volume_.files.push_back({f.first, batch.back().second, IMAGE_EPOCH});
+        }
+        if (image_)
+            image_->addTree(batch);
+    }
     void resetFreeClusterHint() {
         if (image_)
             image_->resetFreeClusterHint();
@@ -462,6 +472,25 @@ const FatShapeVolume& fatTreeVolume(int bits) {
                             shapeOptions(bits, sizeKiB),
                             [bits](ShapeRecipe& r) { fillTree(r, bits); });
     }
+    return *v;
+}
+
+const FatShapeVolume& fatDeepVolume() {
+    static std::unique_ptr<FatShapeVolume> v;
+    if (!v)
+        v = makeShapeVolume("-shapes-deep32.img", shapeOptions(32, 65536), [](ShapeRecipe& r) {
+            std::vector<std::pair<std::string, u64>> files;
+            std::string path;
+            for (u32 level = 1; level <= 1030; ++level) {
+                path += level == 1 ? "a" : "/a";
+                for (u32 at : {1, 500, 1023, 1024, 1025, 1030}) {
+                    if (level == at)
+                        files.push_back(
+                            {path + "/L" + std::to_string(level) + ".BIN", 700 + level});
+                }
+            }
+            r.tree(files);
+        });
     return *v;
 }
 

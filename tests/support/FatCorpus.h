@@ -117,6 +117,9 @@ struct FatShapeVolume {
 
 // bits: 12, 16 or 32.
 const FatShapeVolume& fatTreeVolume(int bits);
+// FAT32 of 64 MiB: folders a/a/... 1,030 deep, a file at levels 1, 500, 1023,
+// 1024, 1025 and 1030.
+const FatShapeVolume& fatDeepVolume();
 const FatShapeVolume& fatReuseVolume();
 
 // The folder holds exactly these files, and perhaps the ignored ones, with their

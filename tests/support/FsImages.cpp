@@ -8,7 +8,9 @@
 #include "tests/support/TestUtil.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -213,6 +215,24 @@ void FatImage::addFiles(const std::string& folder,
     mtools("mcopy",
            "-m -D o" + hosts + " " + shellQuote("::/" + folder + (folder.empty() ? "" : "/")));
     runTool("rm -rf " + shellQuote(batch));
+}
+
+void FatImage::addTree(const std::vector<std::pair<std::string, std::string>>& files,
+                       std::time_t mtime) {
+    const std::string tree = scratch_ + "/tree";
+    runTool("rm -rf " + shellQuote(tree) + " && mkdir " + shellQuote(tree));
+    std::set<std::string> tops;
+    for (const auto& f : files) {
+        const std::string host = tree + "/" + f.first;
+        std::filesystem::create_directories(std::filesystem::path(host).parent_path());
+        placeHostFile(host, f.second, mtime);
+        tops.insert(f.first.substr(0, f.first.find('/')));
+    }
+    std::string hosts;
+    for (const std::string& top : tops)
+        hosts += ' ' + shellQuote(tree + "/" + top);
+    mtools("mcopy", "-s -m -D o" + hosts + " ::/");
+    runTool("rm -rf " + shellQuote(tree));
 }
 
 void FatImage::deleteFile(const std::string& file) {

@@ -95,6 +95,10 @@ public:
     void addFiles(const std::string& folder,
                   const std::vector<std::pair<std::string, std::string>>& files,
                   std::time_t mtime = IMAGE_EPOCH);
+    // Files by path with the folders they lie in, made with them in one mcopy
+    // of a host tree (folders one at a time cost a walk down their path each).
+    void addTree(const std::vector<std::pair<std::string, std::string>>& files,
+                 std::time_t mtime = IMAGE_EPOCH);
     // mdel and mdeltree.
     void deleteFile(const std::string& file);
     void deleteTree(const std::string& folder);

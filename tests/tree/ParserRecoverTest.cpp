@@ -117,6 +117,43 @@ TEST(ParserRecoverTest, IncompleteFoldersAreNamedAndCountAsErrors) {
               " (recovered with errors)\n"
               "\t1 file(s) 2 folder(s) 1,000 bytes\n");
     EXPECT_EQ(o.errors, 3u);
+
+    // A root that lists nothing: its line alone.
+    ParserTestTree empty("root 5\n");
+    empty.map()->getFolder(tree::TOP_FOLDER)->node(0).setFlag(tree::Node::INVALID_DIRECTORY, true);
+    selectAll(empty);
+    const Outcome none = recoverInto(empty, dir.path());
+    EXPECT_EQ(none.report, "\nDirectory of /\n\n"
+                           "ROOT                                  <DIR> Invalid Time (incomplete)\n"
+                           "\t0 file(s) 0 folder(s) 0 bytes\n" +
+                               TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
+    EXPECT_EQ(none.errors, 1u);
+}
+
+// A folder past the walk's path limit is marked with the rest, named in the
+// report and counted: what lies in it does not come back.
+TEST(ParserRecoverTest, AFolderBeyondThePathLimitIsMarkedNamedAndCounted) {
+    ParserTestTree t("root 5\ndir 10 in=5 name=a\nfile 20 in=10 name=f.txt size=3\n"
+                     "dir 11 in=10 name=b\nfile 21 in=11 name=g.txt size=4\n");
+    const std::size_t limit = 3; // "a/" fits, "a/b/" does not
+    ParserSelect select(t.map(), "");
+    select.setPathLimit(limit);
+    select.run(tree::START_POSITION, true, nullptr);
+    EXPECT_EQ(t.marked(), "ROOT a a/b a/f.txt");
+    testutil::TempDir dir;
+    tree::RecovererCopyOff recoverer(dir.path(), dir.path(), 0);
+    ScriptedInterface ui;
+    std::ostringstream out;
+    ParserRecover walk(t.map(), &out, &recoverer, &ui);
+    walk.setPathLimit(limit);
+    walk.run();
+    EXPECT_EQ(out.str(), "\nDirectory of /a\n\n"
+                         "b                                     <DIR> Invalid Time (incomplete)\n"
+                         "f.txt                                     3 Invalid Time\n"
+                         "\t1 file(s) 1 folder(s) 3 bytes\n" +
+                             TOTAL + "\t1 file(s) 1 folder(s) 3 bytes\n");
+    EXPECT_EQ(walk.getErrorCount(), 1u);
+    EXPECT_EQ(t.marked(), "ROOT a a/b"); // still to do
 }
 
 TEST(ParserRecoverTest, ASplitFileIsMarkedInItsLine) {

@@ -42,6 +42,15 @@ TEST(ParserSelectTest, MarksGoUpToTheRootAndUnmarkingStopsAtAnotherMark) {
     EXPECT_EQ(t.marked(), "");
     EXPECT_FALSE(select(t, "empty", true)); // an empty folder cannot be marked
     EXPECT_EQ(t.marked(), "");
+    // unless it is incomplete: what it lost may be anything
+    const tree::MapPosition empty = t.position("empty");
+    t.map()
+        ->getFolder(empty.folder)
+        ->node(empty.index)
+        .setFlag(tree::Node::INVALID_DIRECTORY, true);
+    EXPECT_TRUE(select(t, "empty", true));
+    EXPECT_EQ(t.marked(), "ROOT empty");
+    EXPECT_FALSE(select(t, "empty", false));
     select(t, "", true);
     t.mark("a", false); // a mark left inside an unmarked folder is not looked for
     EXPECT_FALSE(select(t, "", false));

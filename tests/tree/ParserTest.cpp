@@ -144,21 +144,21 @@ TEST(ParserTest, AHundredThousandNestedFoldersAreWalkedWithoutRecursion) {
     auto map = chain(100000);
     RecordingParser parser(map.get());
     parser.record = false;
-    parser.setDepthLimit(0);
+    parser.setPathLimit(0);
     EXPECT_EQ(parser.walk().all.files, 100001u);
     EXPECT_EQ(parser.deepest, 100000u);
     EXPECT_EQ(parser.cursor->getName(), "f");
 }
 
-TEST(ParserTest, TheDepthLimitCutsAndLogsTheCut) {
+TEST(ParserTest, ThePathLimitCutsAndLogsTheCut) {
     auto map = chain(40);
     RecordingParser parser(map.get());
-    parser.setDepthLimit(30);
+    parser.setPathLimit(60); // 30 levels of "d" and a separator
     testutil::LogCapture log;
     const ParseTotals totals = parser.walk();
     EXPECT_EQ(totals.all.folders, 30u + 1u); // the cut folder's entry is still seen
     EXPECT_EQ(totals.all.files, 31u);
-    EXPECT_THAT(log.text(), testing::HasSubstr("Parser(20): depth limit 30 reached, not "
+    EXPECT_THAT(log.text(), testing::HasSubstr("Parser(20): path limit 60 reached, not "
                                                "entering d (folder 40)"));
 }
 

@@ -65,6 +65,7 @@ void putSubdirectory(SyntheticVolume& v, u32 cluster, u32 parent, u32 files) {
 TEST(FatDriveTest, LongNamesNeedTheirSequenceAndChecksum) {
     SyntheticVolume v(FAT16, 100, 1, 2);
     const std::string good = "LONGNA~1TXT", gap = "GAPPED~1TXT", smile = "SMILE~1 TXT";
+    const std::string padded = "THIRTE~1TXT";
     const std::string gone = "\xE5ILE    TXT";
     v.putEntries(0, 0,
                  {lfnEntry(0x42, checksumOf(good), asciiUnits("name.txt")),
@@ -79,14 +80,18 @@ TEST(FatDriveTest, LongNamesNeedTheirSequenceAndChecksum) {
                   lfnEntry(0x01, checksumOf(smile),
                            {'s', 'm', 'i', 'l', 'e', ' ', 'h', 'e', 'r', 'e', ' ', '!', 0xD83D}),
                   file(smile),
+                  // A last part of padding alone, no 0 unit before it.
+                  lfnEntry(0x42, checksumOf(padded), std::vector<u16>(13, 0xFFFF)),
+                  lfnEntry(0x01, checksumOf(padded), asciiUnits("thirteen.txt!")), file(padded),
                   // Deleted: the first part sets the checksum that the others need.
                   lfnEntry(0xE5, 0x33, asciiUnits("nop")),
                   lfnEntry(0xE5, 0x33, asciiUnits("abcdefghijklm")), file(gone),
                   lfnEntry(0xE5, 0x44, asciiUnits("zzz")),
                   lfnEntry(0xE5, 0x55, asciiUnits("first part")), file(gone), file(gone)});
-    EXPECT_EQ(namesOf(TestDrive(v).root()), (Names{"A rather longname.txt", "GAPPED~1.TXT",
-                                                   "OTHER.TXT", "smile here !\xF0\x9F\x98\x80.txt",
-                                                   "abcdefghijklmnop", "first part", "#ILE.TXT"}));
+    EXPECT_EQ(namesOf(TestDrive(v).root()),
+              (Names{"A rather longname.txt", "GAPPED~1.TXT", "OTHER.TXT",
+                     "smile here !\xF0\x9F\x98\x80.txt", "thirteen.txt!", "abcdefghijklmnop",
+                     "first part", "#ILE.TXT"}));
 }
 
 TEST(FatDriveTest, EntriesThatCannotBeFilesBecomeNoNodes) {
@@ -161,33 +166,48 @@ TEST(FatDriveTest, ADeletedDirectoryIsReadInTheClustersThatFollow) {
     ASSERT_EQ(f.size(), 14u + 16u + 1u);
     for (const Node& n : f.getNodes())
         EXPECT_TRUE(n.hasFlag(Node::DELETED)) << n.getName();
+
+    // It ends, whole, where another directory begins.
+    putSubdirectory(v, 12, 0, 0);
+    TestDrive again(v);
+    Folder g(tree::ATTACHED, tree::NO_FOLDER);
+    EXPECT_TRUE(again.read(10, g));
+    EXPECT_EQ(g.size(), 14u + 16u);
 }
 
 TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
     SyntheticVolume v(FAT16, 100);
-    // A free entry ends the directory with its cluster.
+    // Free entries end a directory: one behind them stood where something was
+    // lost, and the chain is followed on.
     putSubdirectory(v, 10, 0, 3);
     v.putEntries(10, 9, {file("AFTERGAP   ")});
     v.setChain({10, 11});
-    v.putEntries(11, 0, {file("NOTREAD BIN")});
-    // A long name across a cluster edge.
+    v.putEntries(11, 0, {file("NEXT    BIN")});
+    // A long name across a cluster edge; the chain goes on in zeros.
     putSubdirectory(v, 20, 0, 13);
     v.putEntries(20, 15, {lfnEntry(0x41, checksumOf("ACROSS~1BIN"), asciiUnits("across.bin"))});
-    v.setChain({20, 30});
+    v.setChain({20, 30, 31});
     v.putEntries(30, 0, {file("ACROSS~1BIN")});
+    // What is no entry ends a directory that is then incomplete.
+    putSubdirectory(v, 50, 0, 1);
+    v.putEntries(50, 3, {std::string(DIR_ENTRY_BYTES, '\x7F')});
+    v.setChain({50, 51});
+    v.putEntries(51, 0, {file("NOTREAD BIN")});
     // A directory without dots.
     v.putEntries(40, 0, {file("PLAIN   BIN")});
     v.setChain({40});
     TestDrive t(v);
-    Folder gap(tree::ATTACHED, tree::NO_FOLDER), edge(gap), plain(gap);
-    EXPECT_TRUE(t.read(10, gap));
-    EXPECT_EQ(namesOf(gap).back(), "AFTERGAP");
+    Folder gap(tree::ATTACHED, tree::NO_FOLDER), edge(gap), plain(gap), broken(gap);
+    EXPECT_FALSE(t.read(10, gap));
+    EXPECT_EQ(namesOf(gap), (Names{"F1000000", "F1000001", "F1000002", "AFTERGAP", "NEXT.BIN"}));
     EXPECT_TRUE(t.read(20, edge));
     EXPECT_EQ(namesOf(edge).back(), "across.bin");
     EXPECT_FALSE(t.read(10, plain, false, true, false));
     EXPECT_FALSE(t.read(40, plain, true, false, false));
     EXPECT_TRUE(t.read(40, plain, false, false, false));
     EXPECT_EQ(namesOf(plain), Names{"PLAIN.BIN"});
+    EXPECT_FALSE(t.read(50, broken));
+    EXPECT_EQ(namesOf(broken), Names{"F1000000"});
 }
 
 TEST(FatDriveTest, LoopingEscapingAndEndlessDirectoriesEnd) {

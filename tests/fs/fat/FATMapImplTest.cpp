@@ -69,10 +69,9 @@ TEST_F(FatMapImplTest, FoldersNamingAnAncestorOrAParentOutsideArePlacedOnce) {
     const u32 docs = image.clustersOf("Docs")[0];
     const u32 deeper = image.clustersOf("Docs/Deep/Deeper")[0];
     const u32 many = image.clustersOf("Many")[0];
-    // Deeper holds a folder entry naming Docs, its grandparent; Many's ".."
-    // names a cluster past the volume's end.
-    const u64 slots = v.clusterBytes() / DIR_ENTRY_BYTES;
-    writeAt(path, clusterOffset(v.params, deeper) + (slots - 1) * DIR_ENTRY_BYTES,
+    // Deeper holds a folder entry naming Docs, its grandparent, in its first
+    // free slot; Many's ".." names a cluster past the volume's end.
+    writeAt(path, entryOffsetIn(path, v.params, deeper, std::string(SHORT_NAME_BYTES, '\0')),
             shortEntry("BACK       ", ATTR_DIRECTORY, docs, 0));
     writeAt(path, clusterOffset(v.params, many) + DIR_ENTRY_BYTES + DE_CLUSTER_LOW,
             std::string("\xF0\xFF", 2));
@@ -144,7 +143,7 @@ TEST(FatMapImplCutTest, ACopyCutShortKeepsItsVolumeAndMarksWhatItLacks) {
 // A folder whose later part cannot be read, the fixed root of FAT12/16, the
 // root's chain on FAT32 or a subfolder's: what was read is listed and comes back
 // whole, and the folder is marked incomplete, which the recovery counts as an
-// error. A subfolder's own node carries the mark, the root's entry in the top
+// error. A subfolder's entry carries the mark, the root's entry in the top
 // folder the root's.
 struct LostPart {
     int bits;
@@ -166,9 +165,8 @@ TEST_P(FatMapImplIncompleteTest, WhatWasReadComesBackAndTheFolderCountsAsAnError
     auto volume = openVolume(v.path, v.volumeLba(), {lost});
     auto map = buildTree(*volume);
     EXPECT_EQ(map->getFolder(tree::TOP_FOLDER)->node(0).hasFlag(Node::INVALID_DIRECTORY), root);
-    const std::string found = "Found/Found." + std::to_string(clusters[0]);
     if (!root) {
-        EXPECT_TRUE(listTree(*map).at(found).hasFlag(Node::INVALID_DIRECTORY));
+        EXPECT_TRUE(listTree(*map).at(folder).hasFlag(Node::INVALID_DIRECTORY));
     }
 
     EXPECT_EQ(recoverAll(*map, dir.file("out")), 1u);
@@ -177,10 +175,7 @@ TEST_P(FatMapImplIncompleteTest, WhatWasReadComesBackAndTheFolderCountsAsAnError
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir.file("out"))) {
         if (!e.is_regular_file())
             continue;
-        std::string path = std::filesystem::relative(e.path(), dir.file("out")).string();
-        // The subfolder's part that was read hangs in "Found" under its cluster.
-        if (!root && path.compare(0, found.size() + 1, found + "/") == 0)
-            path = folder + path.substr(found.size());
+        const std::string path = std::filesystem::relative(e.path(), dir.file("out")).string();
         if (v.reused.count(path))
             continue;
         ++back;
