@@ -103,11 +103,21 @@ export DISPLAY=:$display
 Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
 PIDS+=($!)
 wait_for 20 "the X server on $DISPLAY" quietly xdotool getmouselocation || exit 1
-openbox >"$WORK/openbox.log" 2>&1 &
-WM_PID=$!
-PIDS+=("$WM_PID")
+start_wm() {
+    openbox >>"$WORK/openbox.log" 2>&1 &
+    WM_PID=$!
+    PIDS+=("$WM_PID")
+}
 # Windows mapped before the window manager runs would get no frame and no focus.
-wait_for 20 "the window manager" quietly xdotool get_num_desktops || exit 1
+# A window manager that did not come up says why, and is started once more: it
+# is the session's, not the program's.
+start_wm
+if ! wait_for 20 "the window manager" quietly xdotool get_num_desktops; then
+    tail -n 20 "$WORK/openbox.log" "$WORK/quiet.log" >&2
+    kill "$WM_PID" 2>/dev/null
+    start_wm
+    wait_for 20 "the window manager, started again" quietly xdotool get_num_desktops || exit 1
+fi
 
 # Nothing is opened for real: GIO finds no handlers in these folders (only the
 # file types, which the pictures need), so the program falls back to xdg-open,
