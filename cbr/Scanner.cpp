@@ -156,7 +156,7 @@ void Scanner::cutBackTo(FileModule* module, const FileInfo& info) {
     for (auto e = earlier.begin(); e != earlier.end();) {
         FileInfo whole;
         if (!wholeBefore(module, e->start, start, whole)) {
-            ++e;
+            e = ++e->notWhole == JUDGEMENTS_KEPT ? earlier.erase(e) : e + 1;
             continue;
         }
         if (callback_ != nullptr)
@@ -167,7 +167,7 @@ void Scanner::cutBackTo(FileModule* module, const FileInfo& info) {
     // atom of it, the likeliest among the others.
     if (earlier.size() == ENDINGS_KEPT)
         earlier.erase(earlier.begin() + 1);
-    earlier.push_back({reported_, start});
+    earlier.push_back({reported_, start, 0});
 }
 
 bool Scanner::wholeBefore(FileModule* module, u64 start, u64 end, FileInfo& whole) {

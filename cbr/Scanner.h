@@ -106,14 +106,21 @@ private:
     std::size_t reported_ = 0;
     // For each analyze module, its files that end after the scan's place and
     // were not cut back, by their end: the call of found() that gave each,
-    // and its start; of those with one end, the first and the latest few (a
-    // movie holds no more atoms on sector starts, and a forged chain of them
-    // costs no more).
+    // its start and how often it was judged not whole; of those with one end,
+    // the first and the latest few (a movie holds no more atoms on sector
+    // starts, and a forged chain of them costs no more). A file judged not
+    // whole JUDGEMENTS_KEPT times is judged no more and stays as found: a
+    // whole file is whole before the first later file past its own end, after
+    // the few pieces of it that start a sector, while one that never is (an
+    // atom of a movie already cut back, an interrupted recording) would
+    // otherwise be judged again, over a longer window, at every later file.
     struct Ending {
         std::size_t nth;
         u64 start;
+        u32 notWhole;
     };
     static constexpr std::size_t ENDINGS_KEPT = 4;
+    static constexpr u32 JUDGEMENTS_KEPT = 16;
     std::map<FileModule*, std::map<u64, std::vector<Ending>>> endings_;
     // What the modules may still read to judge whether a file is whole before
     // a later one: it grows with the sectors scanned, so that forged files

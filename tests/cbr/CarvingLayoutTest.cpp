@@ -130,6 +130,16 @@ const Shape SHAPES[] = {
              .whole(shapes().sectorMovies[2])
              .zeros(8);
      }},
+    // The movie is cut back at the first movie after it; the atom of it on a
+    // sector start, whole before none of them, runs to the card's end.
+    {"MovieWhoseMediaStartsASectorThenAHundredAndFiftyMovies",
+     [] {
+         DiskImage d;
+         d.whole(corpus::endingOnASector(shapes().mediaMp4));
+         for (std::size_t i = 0; i < 150; ++i)
+             d.whole(shapes().sectorMovies[i % shapes().sectorMovies.size()]);
+         return d.zeros(8);
+     }},
     {"FortyArchivesTwentyPagesTenLzhBackToBack",
      [] {
          DiskImage d;
