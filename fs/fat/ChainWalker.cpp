@@ -48,6 +48,10 @@ bool ChainWalker::isTaken(u32 cluster) {
     return type == NEXT_CLUSTER || type == EOF_CLUSTER;
 }
 
+bool ChainWalker::chainGoesOn() {
+    return mode_ == FOLLOW_FAT && fats_->getClusterType(fats_->getEntry(current_)) == NEXT_CLUSTER;
+}
+
 u32 ChainWalker::following(Mode& mode, u64& skipped) {
     mode = mode_;
     skipped = 0;

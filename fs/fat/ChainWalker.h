@@ -52,6 +52,9 @@ public:
     // file's, or a deleted file's first cluster that a live chain holds. Its
     // data from there on is a guess.
     bool strayed() const { return strayed_; }
+    // The walk follows the FAT and the FAT links the cluster it stands on to
+    // another: the chain goes on past where the walk stopped.
+    bool chainGoesOn();
 
 private:
     enum Mode : u32 { FOLLOW_FAT = 0, CONSECUTIVE = 1, FREE_ONLY = 2, ENDED = 3 };

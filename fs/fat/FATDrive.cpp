@@ -204,8 +204,12 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             if (k == 0 && hasDotDot)
                 folder.setParent(dotDotCluster);
             // A directory's entries end at the first free one; entries behind it
-            // stood where something was lost (a sector or cluster of zeros).
-            if (parsed.afterEnd || (ended && parsed.free < entriesPerCluster_))
+            // stood where something was lost (a sector or cluster of zeros), and
+            // so did a chained cluster of nothing but free entries behind a full
+            // one: a cluster is added to a directory for an entry.
+            const bool emptyAfterFull =
+                mode == DirectoryMode::FOLLOW_FAT && k > 0 && parsed.free == entriesPerCluster_;
+            if (parsed.afterEnd || (ended ? parsed.free < entriesPerCluster_ : emptyAfterFull))
                 whole = false;
             ended = ended || parsed.free != 0;
             if (mode != DirectoryMode::FOLLOW_FAT) {

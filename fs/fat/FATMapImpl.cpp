@@ -282,8 +282,10 @@ bool FATMapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::string
     }
     recoverer.endFile();
     // What the chain did not give was read by guess: kept, since the guess
-    // brings a file back more often than not, but never passed as whole.
-    return ok && (node.getSize() == 0 || node.getSize() == Node::NONE || !walker_.strayed());
+    // brings a file back more often than not, but never passed as whole. A
+    // live file whose chain goes on past its size lost its end with its size.
+    const bool sized = node.getSize() != 0 && node.getSize() != Node::NONE;
+    return ok && !(sized && (walker_.strayed() || (!deleted && walker_.chainGoesOn())));
 }
 
 int FATMapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {

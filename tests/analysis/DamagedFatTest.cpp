@@ -140,15 +140,20 @@ std::vector<Shape> chainShapes(int bits) {
          victimLink(5, [](const Damage& d) { return d.clusterLimit(); }), victim},
         {"VictimSizeBeyondItsChain" + fat, tree(bits),
          [](Damage& d) { d.setSize("VICTIM  BIN", 12288 + 3000); }, victim},
+        {"VictimSizeShortOfItsChain" + fat, tree(bits),
+         [](Damage& d) { d.setSize("VICTIM  BIN", 12288 - 3000); }, victim},
         {"SubFolderFree" + fat, tree(bits), freeFolder("SUB", true), {"SUB/"}},
         {"SubFolderFirstClusterFree" + fat, tree(bits), freeFolder("SUB", false), {"SUB/"}},
     };
 }
 
-// The index-th cluster of a folder's chain zeroed.
+constexpr std::size_t LAST_CLUSTER = ~std::size_t(0);
+
+// The index-th cluster of a folder's chain zeroed (LAST_CLUSTER: its last).
 std::function<void(Damage&)> zeroFolderCluster(const char* folder, std::size_t index) {
     return [folder, index](Damage& d) {
-        d.zeroAt(d.v.clusterOffset(d.clustersOf(folder).at(index)),
+        const std::vector<u32> clusters = d.clustersOf(folder);
+        d.zeroAt(d.v.clusterOffset(index == LAST_CLUSTER ? clusters.back() : clusters.at(index)),
                  d.v.params.sectorsPerCluster * u64{IMAGE_SECTOR});
     };
 }
@@ -167,6 +172,11 @@ std::vector<Shape> folderShapes(int bits) {
     return {
         {"SubFirstClusterZeroed" + fat, tree(bits), zeroFolderCluster("SUB", 0), {"SUB/"}},
         {"SubSecondClusterZeroed" + fat, tree(bits), zeroFolderCluster("SUB", 1), {"SUB/"}},
+        // Behind a full cluster: nothing after it tells what it held.
+        {"SubLastClusterZeroed" + fat,
+         tree(bits),
+         zeroFolderCluster("SUB", LAST_CLUSTER),
+         {"SUB/"}},
         {"DeepFirstClusterZeroed" + fat,
          tree(bits),
          zeroFolderCluster("SUB/DEEP", 0),
