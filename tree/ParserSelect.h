@@ -21,8 +21,8 @@ public:
     // Marks (select) or unmarks the entry at start and its visible subtree.
     // Returns the entry's new mark: a folder ends marked only when a marked file
     // lies below it, or it or a folder below it is incomplete or left out of the
-    // walk. A cancel goes on to the caller, ancestors
-    // unchanged. ui may be null (no progress box).
+    // walk. A cancel goes on to the caller, ancestors unchanged. ui may be null
+    // (no progress box).
     bool run(const MapPosition& start, bool select, FrTreeInterface* ui);
 
     void processDirectory(MapIterator& cursor, const std::vector<std::string>& path,

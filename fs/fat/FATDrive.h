@@ -81,13 +81,12 @@ public:
     // sets its parent from "..". A directory whose chain the FAT gives is
     // followed to its end, past clusters of zeros and clusters that cannot be
     // read, up to one that holds what is no entry; one whose first cluster is
-    // free was deleted and is
-    // read in the clusters that follow, unless it is `live` (the root): then
-    // its chain is lost and only its first cluster is read. False when the
-    // directory could not be read whole (what was read stays in the folder): a
-    // chain that breaks, a cluster that fails to read (the chain goes on past
-    // it), entries that are not entries, entries behind the end mark (a cluster
-    // of zeros where entries were).
+    // free was deleted and is read in the clusters that follow, unless it is
+    // `live` (the root): then its chain is lost and only its first cluster is
+    // read. False when the directory could not be read whole (what was read
+    // stays in the folder): a chain that breaks, a cluster that fails to read
+    // (the chain goes on past it), entries that are not entries, entries behind
+    // the end mark (a cluster of zeros where entries were).
     bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted, bool requireDots,
                        bool rejectDots, bool markVisited, bool live = false);
     // The root directory's entries into the folder. False when some of it could
