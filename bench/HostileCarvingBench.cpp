@@ -8,9 +8,9 @@
 // how many bytes they claim together: a carver that is linear on any content
 // reads each image a small number of times, while the files of a forged chain
 // each claim the rest of it, as far as their windows go. Each case also tells
-// the peak of the process's resident
-// memory while it ran (the image itself included) and how far that peak rose
-// above what the process held before the scan.
+// the peak of the process's resident memory while it ran (the image itself
+// included) and how far that peak rose above what the process held before the
+// scan.
 //
 // The cases, named BM_Hostile[Ended]/KIND/SIZE ("Ended": each chain ends
 // properly): every kind at --hostile_mib (16 MiB), but the XML documents

@@ -100,6 +100,9 @@ TextEditor::TextEditor(GuiContext& context, const char* title)
     gtk_container_add(GTK_CONTAINER(scrolled), GTK_WIDGET(view_));
 
     g_signal_connect(window_, "delete_event", G_CALLBACK(onDelete), this);
+    // It has no buttons: a response comes only from the end of a run, which
+    // answers the dialog in front so that its loop returns.
+    g_signal_connect(window_, "response", G_CALLBACK(onResponse), this);
     g_signal_connect(window_, "destroy", G_CALLBACK(onDestroy), this);
 }
 
@@ -215,6 +218,10 @@ void TextEditor::deleteSelection() {
 gboolean TextEditor::onDelete(GtkWidget*, GdkEvent*, gpointer self) {
     static_cast<TextEditor*>(self)->close();
     return TRUE;
+}
+
+void TextEditor::onResponse(GtkDialog*, gint, gpointer self) {
+    static_cast<TextEditor*>(self)->close();
 }
 
 // Every way the window goes (close button, Escape, Quit, a parent taking it

@@ -49,6 +49,7 @@ public:
 private:
     static void onDestroy(GtkWidget* widget, gpointer self);
     static gboolean onDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
+    static void onResponse(GtkDialog* dialog, gint response, gpointer self);
     GtkWidget* addItem(GtkWidget* menu, const char* stockId, void (TextEditor::*operation)());
 
     GuiContext& context_;

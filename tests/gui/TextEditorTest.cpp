@@ -2,6 +2,7 @@
 
 #include "gui/GuiContext.h"
 #include "gui/Interface.h"
+#include "tests/gui/DialogScript.h"
 #include "tests/gui/GuiTest.h"
 #include "tests/support/ScriptedMessages.h"
 
@@ -48,6 +49,18 @@ TEST_F(TextEditorTest, TextThatIsNotUtf8IsShownWithReplacements) {
     EXPECT_TRUE(g_utf8_validate(shown.c_str(), -1, nullptr));
     EXPECT_EQ(shown.substr(0, 3), "caf");
     EXPECT_NE(shown.find("end"), std::string::npos);
+}
+
+// Ending the run (SIGTERM) answers the dialog in front with a response: the
+// report, shown over the closing message of a recovery, must go with it, or
+// the program never ends.
+TEST_F(TextEditorTest, AResponseClosesItAsTheEndOfARunGivesOne) {
+    TextEditor editor(context, "Report");
+    guitest::DialogAnswer answer(
+        [](GtkDialog* d) { gtk_dialog_response(d, GTK_RESPONSE_DELETE_EVENT); });
+    editor.show("text");
+    EXPECT_TRUE(answer.answered());
+    EXPECT_EQ(guitest::DialogScript::find(guitest::DialogScript::anyDialog()), nullptr);
 }
 
 } // namespace
