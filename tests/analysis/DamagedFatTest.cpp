@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -63,10 +64,19 @@ struct Damage {
     }
     void cutAt(u64 sectors) const { std::filesystem::resize_file(image, sectors * IMAGE_SECTOR); }
     void setSize(const std::string& name11, u32 size) const {
-        std::string le(4, '\0');
-        for (int i = 0; i < 4; ++i)
-            le[i] = static_cast<char>(size >> (8 * i));
-        writeAt(image, v.entryOffset(name11) + DE_SIZE, le);
+        writeAt(image, v.entryOffset(name11) + DE_SIZE, littleEndian(size, 4));
+    }
+    // The entry's first cluster, both words (FAT12/16 keep the high one 0).
+    void setFirstCluster(const std::string& name11, u32 cluster) const {
+        const u64 entry = v.entryOffset(name11);
+        writeAt(image, entry + DE_CLUSTER_LOW, littleEndian(cluster, 2));
+        writeAt(image, entry + DE_CLUSTER_HIGH, littleEndian(cluster >> 16, 2));
+    }
+    static std::string littleEndian(u32 value, int bytes) {
+        std::string le(static_cast<std::size_t>(bytes), '\0');
+        for (int i = 0; i < bytes; ++i)
+            le[static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+        return le;
     }
 };
 
@@ -142,6 +152,22 @@ std::vector<Shape> chainShapes(int bits) {
          [](Damage& d) { d.setSize("VICTIM  BIN", 12288 + 3000); }, victim},
         {"VictimSizeShortOfItsChain" + fat, tree(bits),
          [](Damage& d) { d.setSize("VICTIM  BIN", 12288 - 3000); }, victim},
+        // Two live entries that start at one cluster, of one size: one of them
+        // holds the other's data, and which cannot be told.
+        {"TwoEntriesShareAFirstCluster" + fat,
+         tree(bits),
+         [](Damage& d) { d.setFirstCluster("TAIL    BIN", d.clustersOf("OTHER.BIN").front()); },
+         {"OTHER.BIN", "TAIL.BIN"}},
+        // OTHER.BIN starts at SUB/DEEP's first cluster, as long as its chain.
+        {"FileStartsAtAFolder" + fat,
+         tree(bits),
+         [](Damage& d) {
+             const std::vector<u32> deep = d.clustersOf("SUB/DEEP");
+             d.setFirstCluster("OTHER   BIN", deep.front());
+             d.setSize("OTHER   BIN",
+                       static_cast<u32>(deep.size() * d.v.params.sectorsPerCluster * IMAGE_SECTOR));
+         },
+         {"OTHER.BIN"}},
         {"SubFolderFree" + fat, tree(bits), freeFolder("SUB", true), {"SUB/"}},
         {"SubFolderFirstClusterFree" + fat, tree(bits), freeFolder("SUB", false), {"SUB/"}},
     };
@@ -190,6 +216,11 @@ std::vector<Shape> folderShapes(int bits) {
     };
 }
 
+void doubleClusterSize(Damage& d) {
+    writeAt(d.image, BS_SECTORS_PER_CLUSTER,
+            std::string(1, static_cast<char>(2 * d.v.params.sectorsPerCluster)));
+}
+
 std::vector<Shape> shapes() {
     std::vector<Shape> all{
         {"HealthyFat12", tree(12), nullptr, {}, true},
@@ -207,6 +238,20 @@ std::vector<Shape> shapes() {
     };
     const std::vector<Shape> rest{
         {"RootFirstClusterFreeFat32", tree(32), freeFolder("", false)},
+        // VICTIM's chain runs on into the root's, which makes it exactly as
+        // long as VICTIM's size.
+        {"VictimLinkedIntoTheRootFat32",
+         tree(32),
+         [](Damage& d) {
+             const std::size_t root = d.clustersOf("").size();
+             const std::size_t own = d.clustersOf("VICTIM.BIN").size() - root;
+             d.setEntry(d.clustersOf("VICTIM.BIN").at(own - 1), d.clustersOf("").front());
+         },
+         {"VICTIM.BIN"}},
+        // The boot sector, which FAT12/16 keep no copy of, states clusters of
+        // two sectors where they are of one.
+        {"ClusterSizeWrongFat12", tree(12), doubleClusterSize},
+        {"ClusterSizeWrongFat16", tree(16), doubleClusterSize},
         // The FATs' first sectors fail the tests of a FAT's start: the boot sector
         // still places them.
         {"VictimLinksToCluster2Fat12", tree(12), victimLink(5, [](const Damage&) { return 2u; })},
@@ -231,6 +276,180 @@ std::vector<Shape> shapes() {
         {"DeletedFilesOverwrittenFat16", fatReuseVolume, nullptr, {"#LD"}},
     };
     all.insert(all.end(), rest.begin(), rest.end());
+    return all;
+}
+
+// ---- Healthy volumes of the geometries formatters choose ----
+
+FatImageOptions geometry(int bits, u32 sizeKiB, u32 sectorsPerCluster) {
+    FatImageOptions o;
+    o.fatBits = bits;
+    o.sizeKiB = sizeKiB;
+    o.sectorsPerCluster = sectorsPerCluster;
+    return o;
+}
+
+std::string numberedName(const char* prefix, u32 i, const char* suffix = ".BIN") {
+    char name[40];
+    std::snprintf(name, sizeof name, "%s%04u%s", prefix, i, suffix);
+    return name;
+}
+
+// `count` files in the folder, from a few bytes to about `most`.
+void someFiles(ShapeRecipe& r, const std::string& folder, const char* prefix, u32 count, u64 most) {
+    std::vector<std::pair<std::string, u64>> sizes;
+    for (u32 i = 0; i < count; ++i)
+        sizes.push_back({numberedName(prefix, i), 1 + (u64{i} * 7919) % most});
+    r.files(folder, sizes);
+}
+
+// Files that fill every cluster of a volume of `clusters` clusters, in files
+// of at most `per` clusters, the last one ending a few bytes into its last
+// cluster.
+std::function<void(ShapeRecipe&)> fillToTheLastCluster(u32 clusters, u32 per, u64 clusterBytes) {
+    return [=](ShapeRecipe& r) {
+        std::vector<std::pair<std::string, u64>> sizes;
+        for (u32 left = clusters, i = 0; left > 0; ++i) {
+            const u32 n = std::min(left, per);
+            sizes.push_back({numberedName("FULL", i), n * clusterBytes - (left == n ? 500 : 0)});
+            left -= n;
+        }
+        r.files("", sizes);
+    };
+}
+
+// A folder and files of a volume image made by mkfs.fat and mtools.
+std::string volumeImageBytes(const FatImageOptions& options, const char* tag) {
+    TempDir scratch;
+    FatImage image(scratch.file("inner.img"), options);
+    image.makeFolder("INSIDE");
+    std::vector<std::pair<std::string, std::string>> files;
+    for (u32 i = 0; i < 40; ++i)
+        files.push_back({numberedName(tag, i), pattern(300 + 97 * i, static_cast<int>(i) + 50)});
+    image.addFiles("INSIDE", files);
+    image.addFiles("", {{"README.TXT", "an image kept as a file"}});
+    return readAll(image.path());
+}
+
+std::function<const FatShapeVolume&()> healthy(const std::string& name,
+                                               const FatImageOptions& options,
+                                               std::function<void(ShapeRecipe&)> fill) {
+    return [=]() -> const FatShapeVolume& { return fatShapeVolume(name, options, fill); };
+}
+
+std::vector<Shape> healthyShapes() {
+    std::vector<Shape> all;
+    auto add = [&](const std::string& name, const FatImageOptions& options,
+                   std::function<void(ShapeRecipe&)> fill) {
+        all.push_back({name, healthy(name, options, std::move(fill)), nullptr, {}, true});
+    };
+    // A root of 4,096 entries, 128 sectors.
+    FatImageOptions bigRoot = geometry(16, 65536, 4);
+    bigRoot.rootEntries = 4096;
+    add("RootOf4096EntriesFat16", bigRoot,
+        [](ShapeRecipe& r) { someFiles(r, "", "R", 2000, 3000); });
+    // One folder of 6,000 long names, 1,125 clusters of one sector.
+    add("FolderOf6000LongNamesFat32", geometry(32, 65536, 1), [](ShapeRecipe& r) {
+        r.folder("BIG");
+        std::vector<std::pair<std::string, u64>> sizes;
+        for (u32 i = 1; i <= 6000; ++i)
+            sizes.push_back({numberedName("", i, "-long name.txt"), 20 + i % 400});
+        r.files("BIG", sizes);
+    });
+    // FAT12 whose FAT mkfs.fat pads to 16 sectors and more for large clusters.
+    for (u32 spc : {8, 16, 32, 64}) {
+        const u64 clusters = 12u * 2048 / spc;
+        add("Fat12ClustersOf" + std::to_string(spc) + "Sectors", geometry(12, 12288, spc),
+            [clusters, spc](ShapeRecipe& r) {
+                const u64 most = 2 * u64{spc} * IMAGE_SECTOR + 100;
+                const u32 count = static_cast<u32>(clusters / 6);
+                r.folder("A");
+                r.folder("A/B");
+                someFiles(r, "", "R", std::min(count, 200u), most);
+                someFiles(r, "A", "A", count, most);
+                someFiles(r, "A/B", "B", count / 2, most);
+            });
+    }
+    FatImageOptions sectors4096 = geometry(12, 12288, 1);
+    sectors4096.sectorBytes = 4096;
+    add("Fat12SectorsOf4096Bytes", sectors4096, [](ShapeRecipe& r) {
+        r.folder("A");
+        someFiles(r, "", "R", 100, 9000);
+        someFiles(r, "A", "A", 100, 9000);
+    });
+    // Filled to the last cluster, which is numbered as the FAT's reserved
+    // values are: FAT12 of 4,083 clusters, FAT16 of 65,519 and 65,524.
+    FatImageOptions full12 = geometry(12, 2070, 1);
+    full12.unaligned = true;
+    add("Fat12FullTo4083Clusters", full12, fillToTheLastCluster(4083, 400, IMAGE_SECTOR));
+    FatImageOptions full16 = geometry(16, 33032, 1);
+    full16.unaligned = true;
+    add("Fat16FullTo65519Clusters", full16, fillToTheLastCluster(65519, 4000, IMAGE_SECTOR));
+    full16.sizeKiB = 33034;
+    full16.rootEntries = 496;
+    add("Fat16FullTo65524Clusters", full16, fillToTheLastCluster(65524, 4000, IMAGE_SECTOR));
+    // Written by a system without a clock: dates and times 0.
+    for (int bits : {16, 32}) {
+        add("NoClockFat" + std::to_string(bits), geometry(bits, bits == 16 ? 32768 : 65536, 1),
+            [](ShapeRecipe& r) {
+                r.folder("CLOCK");
+                someFiles(r, "CLOCK", "T", 20, 5000);
+                std::vector<std::string> names;
+                for (u32 i = 0; i < 20; ++i)
+                    names.push_back(numberedName("T", i));
+                r.clearTimes("CLOCK", names);
+                someFiles(r, "", "R", 10, 5000);
+            });
+    }
+    // Disk images kept as files: their folders are theirs, not the volume's.
+    for (int bits : {16, 32}) {
+        add("ImagesAsFilesFat" + std::to_string(bits),
+            geometry(bits, bits == 16 ? 32768 : 65536, 1), [](ShapeRecipe& r) {
+                r.folder("IMAGES");
+                someFiles(r, "", "R", 20, 4000);
+                r.contents("IMAGES",
+                           {{"FLOPPY.IMG", volumeImageBytes(geometry(12, 1440, 0), "F")},
+                            {"SMALL16.IMG", volumeImageBytes(geometry(16, 8192, 1), "S")},
+                            {"BIGCLUS.IMG", volumeImageBytes(geometry(12, 2048, 4), "G")}});
+                someFiles(r, "IMAGES", "A", 20, 4000);
+            });
+    }
+    // One FAT, on the volume's first sector, also of larger sectors.
+    struct OneFat {
+        const char* name;
+        int bits;
+        u32 sizeKiB;
+        u32 sectorBytes;
+    };
+    for (const OneFat& o :
+         {OneFat{"OneFatFat16", 16, 32768, 0}, OneFat{"OneFatFat32", 32, 65536, 0},
+          OneFat{"OneFatSectorsOf1024Fat16", 16, 32768, 1024},
+          OneFat{"OneFatSectorsOf4096Fat16", 16, 65536, 4096},
+          OneFat{"OneFatSectorsOf1024Fat32", 32, 69632, 1024}}) {
+        FatImageOptions options = geometry(o.bits, o.sizeKiB, 0);
+        options.fats = 1;
+        options.sectorBytes = o.sectorBytes;
+        add(o.name, options, [](ShapeRecipe& r) {
+            r.folder("A");
+            r.folder("A/B");
+            someFiles(r, "", "R", 60, 9000);
+            someFiles(r, "A", "A", 60, 9000);
+            someFiles(r, "A/B", "B", 60, 9000);
+        });
+    }
+    // OS/2 keeps an extended-attribute handle where FAT32 keeps a cluster's
+    // high word.
+    for (int bits : {12, 16}) {
+        add("HighWordSetFat" + std::to_string(bits),
+            geometry(bits, bits == 12 ? 1440 : 32768, bits == 12 ? 1 : 4), [](ShapeRecipe& r) {
+                r.folder("A");
+                someFiles(r, "", "R", 30, 3000);
+                someFiles(r, "A", "A", 30, 3000);
+                for (u32 i : {3, 17})
+                    r.setHighWord(numberedName("R", i), static_cast<u16>(0x1234 + i));
+                r.setHighWord(numberedName("A", 5), 0x0101);
+            });
+    }
     return all;
 }
 
@@ -306,13 +525,8 @@ void placeFoundFolders(const FatShapeVolume& v, RecoverReport& report) {
     }
 }
 
-class DamagedFatTest : public ::testing::TestWithParam<Shape> {
-protected:
-    TempDir dir;
-};
-
-TEST_P(DamagedFatTest, EveryFileComesBackWholeOrMarked) {
-    const Shape& shape = GetParam();
+// Recovers the volume of the shape, as damaged, and checks what came back.
+void expectWholeOrMarked(const Shape& shape, const TempDir& dir) {
     const FatShapeVolume& v = shape.volume();
     Damage damage{v, v.path, {}};
     if (shape.damage) {
@@ -376,9 +590,34 @@ TEST_P(DamagedFatTest, EveryFileComesBackWholeOrMarked) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, DamagedFatTest, ::testing::ValuesIn(shapes()),
-                         [](const ::testing::TestParamInfo<Shape>& info) {
-                             return info.param.name;
-                         });
+std::string shapeName(const ::testing::TestParamInfo<Shape>& info) {
+    return info.param.name;
+}
+
+class DamagedFatTest : public ::testing::TestWithParam<Shape> {
+protected:
+    TempDir dir;
+};
+
+TEST_P(DamagedFatTest, EveryFileComesBackWholeOrMarked) {
+    expectWholeOrMarked(GetParam(), dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, DamagedFatTest, ::testing::ValuesIn(shapes()), shapeName);
+
+// Volumes as formatters and writers leave them, nothing damaged: every file
+// comes back, and nothing else does.
+class HealthyFatTest : public ::testing::TestWithParam<Shape> {
+protected:
+    TempDir dir;
+};
+
+TEST_P(HealthyFatTest, EveryFileComesBackWholeAndNothingElse) {
+    expectWholeOrMarked(GetParam(), dir);
+    EXPECT_TRUE(cameBack(dir.file("out"), GetParam().volume().files));
+}
+
+INSTANTIATE_TEST_SUITE_P(Geometries, HealthyFatTest, ::testing::ValuesIn(healthyShapes()),
+                         shapeName);
 
 } // namespace

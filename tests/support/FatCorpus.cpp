@@ -1,5 +1,6 @@
 #include "tests/support/FatCorpus.h"
 
+#include "fs/FatLayout.h"
 #include "tests/support/FatBytes.h"
 #include "tests/support/FilesCameBack.h"
 
@@ -316,62 +317,110 @@ std::string numbered(const char* prefix, u32 i) {
     return name;
 }
 
-// Puts the files on the volume when it has an image (it is being made) and
-// notes what must come back.
-class ShapeRecipe {
-public:
-    ShapeRecipe(FatShapeVolume& volume, FatImage* image) : volume_(volume), image_(image) {}
+// The 32-byte short entry of an 8.3 name ("VICTIM  BIN") in the image; throws
+// when it is not there once.
+u64 shortEntryOffset(const std::string& path, const std::string& name11) {
+    const std::string bytes = readAll(path);
+    u64 found = std::string::npos;
+    for (std::size_t at = bytes.find(name11); at != std::string::npos;
+         at = bytes.find(name11, at + 1)) {
+        if (at % 32 != 0)
+            continue;
+        if (found != std::string::npos)
+            throw std::runtime_error(name11 + " is there twice");
+        found = at;
+    }
+    if (found == std::string::npos)
+        throw std::runtime_error("no entry " + name11);
+    return found;
+}
 
-    void folder(const std::string& path) {
-        if (image_)
-            image_->makeFolder(path);
-        volume_.folders.push_back(path);
-    }
-    // Files of these sizes, their contents apart by seed, copied in one go.
-    void files(const std::string& folder, const std::vector<std::pair<std::string, u64>>& sizes) {
-        Batch batch;
-        for (const auto& f : sizes) {
-            batch.push_back({f.first, pattern(f.second, static_cast<int>(++seed_))});
-            volume_.files.push_back(
-                {(folder.empty() ? "" : folder + "/") + f.first, batch.back().second, IMAGE_EPOCH});
-        }
-        if (image_)
-            image_->addFiles(folder, batch);
-    }
-    // A root file deleted: it comes back as `shownAs`, or not at all.
-    void remove(const std::string& name, const char* shownAs) {
-        if (image_)
-            image_->deleteFile(name);
-        for (auto it = volume_.files.begin(); it != volume_.files.end(); ++it) {
-            if (it->path != name)
-                continue;
-            if (shownAs)
-                it->path = shownAs;
-            else
-                volume_.files.erase(it);
-            return;
-        }
-    }
-    // Files by path, the folders on their paths made with them.
-    void tree(const std::vector<std::pair<std::string, u64>>& sizes) {
-        Batch batch;
-        for (const auto& f : sizes) {
-            batch.push_back({f.first, pattern(f.second, static_cast<int>(++seed_))});
-            volume_.files.push_back({f.first, batch.back().second, IMAGE_EPOCH});
-        }
-        if (image_)
-            image_->addTree(batch);
-    }
-    void resetFreeClusterHint() {
-        if (image_)
-            image_->resetFreeClusterHint();
-    }
+// "NAME.EXT" as its entry holds it: "NAME    EXT".
+std::string name11Of(const std::string& name) {
+    const std::size_t dot = name.find('.');
+    std::string base = name.substr(0, dot);
+    std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+    base.resize(8, ' ');
+    ext.resize(3, ' ');
+    return base + ext;
+}
 
-private:
-    FatShapeVolume& volume_;
-    FatImage* image_;
-    u32 seed_ = 0;
-};
+} // namespace
+
+void ShapeRecipe::folder(const std::string& path) {
+    if (image_)
+        image_->makeFolder(path);
+    volume_.folders.push_back(path);
+}
+
+void ShapeRecipe::files(const std::string& folder,
+                        const std::vector<std::pair<std::string, u64>>& sizes) {
+    Batch batch;
+    for (const auto& f : sizes)
+        batch.push_back({f.first, pattern(f.second, static_cast<int>(++seed_))});
+    contents(folder, batch);
+}
+
+void ShapeRecipe::contents(const std::string& folder, const Batch& files) {
+    for (const auto& f : files)
+        volume_.files.push_back(
+            {(folder.empty() ? "" : folder + "/") + f.first, f.second, IMAGE_EPOCH});
+    if (image_)
+        image_->addFiles(folder, files);
+}
+
+void ShapeRecipe::remove(const std::string& name, const char* shownAs) {
+    if (image_)
+        image_->deleteFile(name);
+    for (auto it = volume_.files.begin(); it != volume_.files.end(); ++it) {
+        if (it->path != name)
+            continue;
+        if (shownAs)
+            it->path = shownAs;
+        else
+            volume_.files.erase(it);
+        return;
+    }
+}
+
+void ShapeRecipe::tree(const std::vector<std::pair<std::string, u64>>& sizes) {
+    Batch batch;
+    for (const auto& f : sizes) {
+        batch.push_back({f.first, pattern(f.second, static_cast<int>(++seed_))});
+        volume_.files.push_back({f.first, batch.back().second, IMAGE_EPOCH});
+    }
+    if (image_)
+        image_->addTree(batch);
+}
+
+void ShapeRecipe::resetFreeClusterHint() {
+    if (image_)
+        image_->resetFreeClusterHint();
+}
+
+u64 ShapeRecipe::entryOffset(const std::string& name) const {
+    return shortEntryOffset(image_->path(), name11Of(name));
+}
+
+void ShapeRecipe::clearTimes(const std::string& folder, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        const std::string path = folder.empty() ? name : folder + "/" + name;
+        for (PlacedFile& f : volume_.files) {
+            if (f.path == path)
+                f.mtime = ANY_TIME;
+        }
+        if (image_)
+            writeAt(image_->path(), entryOffset(name) + DE_WRITE_TIME, std::string(4, '\0'));
+    }
+}
+
+void ShapeRecipe::setHighWord(const std::string& name, u16 value) {
+    if (image_)
+        writeAt(image_->path(), entryOffset(name) + DE_CLUSTER_HIGH,
+                std::string{static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)});
+}
+
+namespace {
 
 void fillTree(ShapeRecipe& r, int bits) {
     r.folder("SUB");
@@ -448,19 +497,16 @@ u64 FatShapeVolume::clusterOffset(u32 cluster) const {
 }
 
 u64 FatShapeVolume::entryOffset(const std::string& name11) const {
-    const std::string bytes = readAll(path);
-    u64 found = std::string::npos;
-    for (std::size_t at = bytes.find(name11); at != std::string::npos;
-         at = bytes.find(name11, at + 1)) {
-        if (at % 32 != 0)
-            continue;
-        if (found != std::string::npos)
-            throw std::runtime_error(name11 + " is there twice");
-        found = at;
-    }
-    if (found == std::string::npos)
-        throw std::runtime_error("no entry " + name11);
-    return found;
+    return shortEntryOffset(path, name11);
+}
+
+const FatShapeVolume& fatShapeVolume(const std::string& name, const FatImageOptions& options,
+                                     const std::function<void(ShapeRecipe&)>& fill) {
+    static std::map<std::string, std::unique_ptr<FatShapeVolume>> volumes;
+    auto& v = volumes[name];
+    if (!v)
+        v = makeShapeVolume("-shapes-" + name + ".img", options, fill);
+    return *v;
 }
 
 const FatShapeVolume& fatTreeVolume(int bits) {

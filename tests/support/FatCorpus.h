@@ -22,6 +22,7 @@
 #include "tests/support/TestUtil.h"
 
 #include <ctime>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -114,6 +115,44 @@ struct FatShapeVolume {
     // in the image; throws when it is not there once.
     u64 entryOffset(const std::string& name11) const;
 };
+
+// Puts files on a shape volume when it has an image (it is being made) and
+// notes what must come back; run again without an image, it only notes.
+class ShapeRecipe {
+public:
+    ShapeRecipe(FatShapeVolume& volume, FatImage* image) : volume_(volume), image_(image) {}
+
+    void folder(const std::string& path);
+    // Files of these sizes, their contents apart by seed, copied in one go.
+    void files(const std::string& folder, const std::vector<std::pair<std::string, u64>>& sizes);
+    // Files of these contents, copied in one go.
+    void contents(const std::string& folder,
+                  const std::vector<std::pair<std::string, std::string>>& files);
+    // A root file deleted: it comes back as `shownAs`, or not at all.
+    void remove(const std::string& name, const char* shownAs);
+    // Files by path, the folders on their paths made with them.
+    void tree(const std::vector<std::pair<std::string, u64>>& sizes);
+    void resetFreeClusterHint();
+    // Writers without a clock: the 8.3 files' write dates and times are 0, and
+    // they come back with whatever time the recovery gives them.
+    void clearTimes(const std::string& folder, const std::vector<std::string>& names);
+    // The word at byte 20 of an 8.3 file's entry, which FAT12/16 leave to the
+    // system (OS/2 keeps an extended-attribute handle there).
+    void setHighWord(const std::string& name, u16 value);
+
+private:
+    // The byte offset of the entry of the 8.3 name in the image.
+    u64 entryOffset(const std::string& name) const;
+
+    FatShapeVolume& volume_;
+    FatImage* image_;
+    u32 seed_ = 0;
+};
+
+// The shape volume `name` (its cached image's suffix), made once per build by
+// mkfs.fat with the options and filled by `fill`.
+const FatShapeVolume& fatShapeVolume(const std::string& name, const FatImageOptions& options,
+                                     const std::function<void(ShapeRecipe&)>& fill);
 
 // bits: 12, 16 or 32.
 const FatShapeVolume& fatTreeVolume(int bits);

@@ -147,6 +147,14 @@ FatImage::FatImage(const std::string& path, const FatImageOptions& options)
         cmd << " -F " << options.fatBits;
     if (options.sectorsPerCluster)
         cmd << " -s " << options.sectorsPerCluster;
+    if (options.rootEntries)
+        cmd << " -r " << options.rootEntries;
+    if (options.fats)
+        cmd << " -f " << options.fats;
+    if (options.sectorBytes)
+        cmd << " -S " << options.sectorBytes;
+    if (options.unaligned)
+        cmd << " -a";
     if (!options.label.empty())
         cmd << " -n " << shellQuote(options.label);
     if (options.partitionLba == 0) {

@@ -56,6 +56,13 @@ struct FatImageOptions {
     int fatBits = 0;
     // 0: mkfs.fat's choice.
     u32 sectorsPerCluster = 0;
+    // Root entries (FAT12/16), FAT copies and bytes per logical sector; 0:
+    // mkfs.fat's choice.
+    u32 rootEntries = 0;
+    u32 fats = 0;
+    u32 sectorBytes = 0;
+    // The data area where the FATs and root end, not aligned to a cluster.
+    bool unaligned = false;
     // 0: the image is the volume alone. Otherwise a disk with an MBR whose one
     // partition, of the type of the FAT width, starts at this LBA and holds the
     // volume.
