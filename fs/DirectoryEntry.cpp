@@ -154,6 +154,18 @@ u8 lfnChecksum(const u8* name11) {
     return sum;
 }
 
+namespace {
+
+bool hasLowerCase(const u8* bytes, u32 n) {
+    for (u32 i = 0; i < n; ++i) {
+        if (bytes[i] >= 'a' && bytes[i] <= 'z')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool isValidShortDirEntry(const u8* entry) {
     ConstArray e = entryView(entry);
     u8 attributes = e.getU8(DE_ATTRIBUTES);
@@ -166,9 +178,17 @@ bool isValidShortDirEntry(const u8* entry) {
     u16 time = e.getLE16(DE_WRITE_TIME);
     u16 date = e.getLE16(DE_WRITE_DATE);
     // A count of 30 (60 seconds) is what some systems write for a leap second.
-    if (dosHours(time) >= 24 || dosMinutes(time) >= 60 || dosTwoSeconds(time) > 30 ||
-        dosMonth(date) < 1 || dosMonth(date) > 12 || dosDay(date) == 0)
+    if (dosHours(time) >= 24 || dosMinutes(time) >= 60 || dosTwoSeconds(time) > 30)
         return false;
+    // A date and time of 0 are none: writers without a clock leave them so.
+    // Their short names are in capitals as every writer's; text, whose bytes
+    // end in zeros as often, is mostly not.
+    if (date == 0 && time == 0) {
+        if (hasLowerCase(entry + DE_NAME, SHORT_NAME_BYTES))
+            return false;
+    } else if (dosMonth(date) < 1 || dosMonth(date) > 12 || dosDay(date) == 0) {
+        return false;
+    }
     return isValidShortName(entry);
 }
 

@@ -2,7 +2,7 @@
 
 namespace {
 
-// The pass over the FAT polls once per this many clusters.
+// The passes over the FAT poll once per this many clusters.
 constexpr u32 POLL_CLUSTERS = 1u << 16;
 
 } // namespace
@@ -10,9 +10,22 @@ constexpr u32 POLL_CLUSTERS = 1u << 16;
 ChainJoins::ChainJoins(FatsReader* fats, UsesInterfaceCallback* progress)
     : fats_(fats), progress_(progress), starts_(fats->getEntryLimit()) {}
 
+void ChainJoins::poll(u64 step) {
+    if (progress_ && step % POLL_CLUSTERS == 0)
+        progress_->poll();
+}
+
 void ChainJoins::noteStart(u32 cluster) {
-    if (fats_->isValidCluster(cluster))
-        starts_.set(cluster, true);
+    if (!fats_->isValidCluster(cluster))
+        return;
+    if (starts_.set(cluster, true))
+        sharedStarts_.insert(cluster);
+}
+
+void ChainJoins::noteFile(u32 cluster, u32 size) {
+    noteStart(cluster);
+    if (fats_->isValidCluster(cluster) && size != 0)
+        files_.push_back(File{cluster, size});
 }
 
 bool ChainJoins::isJoin(u32 cluster) {
@@ -20,18 +33,19 @@ bool ChainJoins::isJoin(u32 cluster) {
         return false;
     if (starts_.test(cluster))
         return true;
-    if (!linkedTwice_)
-        countLinks();
+    countLinks();
     return linkedTwice_->test(cluster);
 }
 
 void ChainJoins::countLinks() {
+    if (linkedTwice_)
+        return;
+    poll(0);
     const u32 limit = fats_->getEntryLimit();
     Bitmap linkedOnce(limit);
     auto linkedTwice = std::make_unique<Bitmap>(limit);
     fats_->forEachEntry([&](u32 cluster, u32 entry) {
-        if (progress_ && cluster % POLL_CLUSTERS == 0)
-            progress_->poll();
+        poll(cluster);
         if (fats_->getClusterType(entry) == NEXT_CLUSTER && fats_->isValidCluster(entry) &&
             linkedOnce.set(entry, true))
             linkedTwice->set(entry, true);

@@ -16,9 +16,12 @@ void ChainWalker::moveTo(u32 cluster, Mode mode) {
     current_ = cluster;
     if (mode == CONSECUTIVE)
         strayed_ = true;
-    // The first cluster is the file's own, whatever links to it.
-    if (mode == FOLLOW_FAT && position_ > 0 && joins_ && joins_->isJoin(cluster))
+    if (mode == FOLLOW_FAT && joins_ && joins_->isJoin(cluster))
         strayed_ = true;
+    mark(cluster, mode);
+}
+
+void ChainWalker::mark(u32 cluster, Mode mode) {
     if (mode == FOLLOW_FAT) {
         passed_.set(cluster, true);
         passedList_.push_back(cluster);
@@ -38,8 +41,13 @@ u32 ChainWalker::start(u32 first, bool deleted, u64 fileClusters) {
         mode_ = ENDED;
         return 0;
     }
-    moveTo(first, deleted ? FREE_ONLY : FOLLOW_FAT);
-    strayed_ = deleted && isTaken(first);
+    // The first cluster is the file's own, whatever links to it, unless
+    // another live entry starts there too; a deleted file's is its own only
+    // while no live chain holds it.
+    mode_ = deleted ? FREE_ONLY : FOLLOW_FAT;
+    current_ = first;
+    mark(first, mode_);
+    strayed_ = deleted ? isTaken(first) : joins_ && joins_->isSharedStart(first);
     return first;
 }
 

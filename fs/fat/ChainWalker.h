@@ -10,8 +10,9 @@
 // file's; so that a full volume does not make every deleted file a walk over
 // the whole FAT, it passes over no more than SKIP_PER_CLUSTER clusters per
 // cluster of the file and SKIP_BASE more. Every walk ends at the volume's last
-// cluster. A chain that runs into another file's clusters is followed on, as
-// the FAT says, but the walk has strayed.
+// cluster. A chain that runs into another file's clusters, or that another live
+// entry starts as well, is followed on, as the FAT says, but the walk has
+// strayed.
 
 #include "core/Types.h"
 #include "fs/Bitmap.h"
@@ -64,7 +65,10 @@ private:
     u32 following(Mode& mode, u64& skipped);
     // The FAT gives the cluster to a file: it links on or ends a chain.
     bool isTaken(u32 cluster);
+    // Steps to a cluster the walk reached from the one before.
     void moveTo(u32 cluster, Mode mode);
+    // Notes a cluster passed while the FAT is followed.
+    void mark(u32 cluster, Mode mode);
     void clearMarks();
 
     FatsReader* fats_;

@@ -7,6 +7,7 @@
 #include "fs/DirectoryEntry.h"
 #include "fs/StructureChecks.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iomanip>
 #include <stdexcept>
@@ -65,6 +66,7 @@ FATDrive::FATDrive(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& params,
       params_(params), clusterBytes_(checkedClusterBytes(params)),
       entriesPerCluster_(clusterBytes_ / DIR_ENTRY_BYTES),
       tableBytes_(clusterBytes_ * (fats_.getTableLimit() - 2)),
+      maxDirectoryClusters_(ceilDiv(MAX_DIRECTORY_ENTRIES * DIR_ENTRY_BYTES, clusterBytes_)),
       clusterPair_(new u8[static_cast<std::size_t>(2 * clusterBytes_)]),
       visitedClusters_(params.get_cluster_count()) {}
 
@@ -109,12 +111,30 @@ bool FATDrive::holdsChain(u32 first, u32 size, bool directory) {
            followChain(first, ceilDiv(u64{size}, SECTOR_BYTES), false, false, unreadable);
 }
 
+void FATDrive::markFileClusters(Bitmap& clusters) {
+    for (const ChainJoins::File& file : joins_.files()) {
+        bool unreadable = false;
+        const u64 sectors = ceilDiv(u64{file.size}, SECTOR_BYTES);
+        if (!followChain(file.first, sectors, false, true, unreadable))
+            continue;
+        u32 cluster = file.first;
+        for (u64 k = ceilDiv(u64{file.size}, clusterBytes_); k > 0; --k) {
+            clusters.set(cluster, true);
+            cluster = fats_.getEntry(cluster);
+        }
+    }
+}
+
 bool FATDrive::checkChain(u32 first, u64 sectors, bool contiguous, bool& hasUnreadable) {
     return followChain(first, sectors, contiguous, true, hasUnreadable);
 }
 
 bool FATDrive::followChain(u32 first, u64 sectors, bool contiguous, bool joins,
                            bool& hasUnreadable) {
+    // Another live entry starts there too: which of them the chain is cannot be
+    // told.
+    if (joins && !contiguous && joins_.isSharedStart(first))
+        return false;
     u64 step = params_.sectorsPerCluster;
     u32 cluster = first;
     // A chain that comes back to a cluster is caught within twice its length
@@ -156,8 +176,16 @@ bool FATDrive::followChain(u32 first, u64 sectors, bool contiguous, bool joins,
     return true;
 }
 
-bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted, bool requireDots,
-                             bool rejectDots, bool markVisited, bool live) {
+u32 FATDrive::entryCluster(const u8* entry) const {
+    const u32 cluster = dirEntryStartCluster(entry);
+    return fats_.getFatType() == FAT32 ? cluster : cluster & 0xFFFF;
+}
+
+bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted,
+                             const DirectoryRead& how) {
+    DirectoryRead rules = how;
+    const bool markVisited = how.markVisited;
+    const bool live = how.live;
     DirEntryCursor cursor(entriesPerCluster_);
     DirectoryMode mode = DirectoryMode::UNDECIDED;
     u8* const halves[2] = {clusterPair_.get(), clusterPair_.get() + clusterBytes_};
@@ -183,8 +211,8 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             else if (type == FREE_CLUSTER && !live)
                 mode = DirectoryMode::CONSECUTIVE;
         } else {
-            requireDots = false;
-            rejectDots = true;
+            rules.requireDots = false;
+            rules.rejectDots = true;
         }
         // The cluster read just before stays in the other half, for long names
         // that began there.
@@ -196,8 +224,8 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             bool hasDotDot = false;
             u32 dotDotCluster = 0;
             ParsedEntries parsed;
-            if (!parseDirectory(cursor, firstIndex, requireDots, rejectDots, readAsDeleted,
-                                hasDotDot, dotDotCluster, folder, parsed))
+            if (!parseDirectory(cursor, firstIndex, rules, readAsDeleted, hasDotDot, dotDotCluster,
+                                folder, parsed))
                 return nextDirectory;
             if (markVisited)
                 visitedClusters_.set(c - 2, true);
@@ -249,8 +277,8 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             return !live;
         }
         firstIndex += entriesPerCluster_;
-        if (k + 1 == MAX_DIRECTORY_CLUSTERS) {
-            logAt("FATDrive", 304) << '\n';
+        if (k + 1 == maxDirectoryClusters_) {
+            logAt("FATDrive", 304) << ": " << first << '\n';
             return false;
         }
     }
@@ -276,10 +304,17 @@ u64 FATDrive::readRootBlock(u64 sectors, u8* buffer) {
 bool FATDrive::loadRootDirectory(tree::Folder& folder) {
     if (params_.rootEntries == 0) {
         bool deleted = false;
-        return readDirectory(params_.rootCluster, folder, deleted, false, true, true, true);
+        DirectoryRead root;
+        root.rejectDots = true;
+        root.markVisited = true;
+        root.live = true;
+        return readDirectory(params_.rootCluster, folder, deleted, root);
     }
     u64 sectors = params_.dataClusterLBA - static_cast<u64>(params_.rootDirectoryLBA);
-    if (sectors > MAX_ROOT_SECTORS) {
+    // A boot sector's 16-bit count cannot place more; parameters that do were
+    // damaged, and what lies past is left out and marked.
+    const bool capped = sectors > MAX_ROOT_SECTORS;
+    if (capped) {
         logAt("FATDrive", 153) << ": " << sectors << '\n';
         sectors = MAX_ROOT_SECTORS;
     }
@@ -294,9 +329,10 @@ bool FATDrive::loadRootDirectory(tree::Folder& folder) {
     bool hasDotDot = false;
     u32 dotDotCluster = 0;
     ParsedEntries parsed;
-    return parseDirectory(cursor, 0, false, true, false, hasDotDot, dotDotCluster, folder,
-                          parsed) &&
-           read == sectors && !parsed.afterEnd && parsed.invalid == 0;
+    DirectoryRead root;
+    root.rejectDots = true;
+    return parseDirectory(cursor, 0, root, false, hasDotDot, dotDotCluster, folder, parsed) &&
+           read == sectors && !capped && !parsed.afterEnd && parsed.invalid == 0;
 }
 
 bool FATDrive::readLongName(DirEntryCursor& cursor, const u8* shortEntry, bool deleted,
@@ -346,9 +382,11 @@ bool FATDrive::readLongName(DirEntryCursor& cursor, const u8* shortEntry, bool d
     return true;
 }
 
-bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requireDots,
-                              bool rejectDots, bool markDeleted, bool& hasDotDot,
-                              u32& dotDotCluster, tree::Folder& folder, ParsedEntries& parsed) {
+bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const DirectoryRead& how,
+                              bool markDeleted, bool& hasDotDot, u32& dotDotCluster,
+                              tree::Folder& folder, ParsedEntries& parsed) {
+    const bool requireDots = how.requireDots;
+    const bool rejectDots = how.rejectDots;
     parsed = ParsedEntries();
     hasDotDot = false;
     const u64 count = cursor.count();
@@ -372,7 +410,7 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requi
         if (i == 1) {
             if (isDotDotEntry(entry)) {
                 hasDotDot = true;
-                dotDotCluster = dirEntryStartCluster(entry);
+                dotDotCluster = entryCluster(entry);
                 if (rejectDots)
                     return false;
                 continue;
@@ -389,7 +427,7 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requi
         if (isLongNameEntry(entry) || isVolumeLabelEntry(entry))
             continue;
         const u8 attributes = dirEntryAttributes(entry);
-        const u32 cluster = dirEntryStartCluster(entry);
+        const u32 cluster = entryCluster(entry);
         const u32 size = dirEntrySize(entry);
         const bool directory = (attributes & ATTR_DIRECTORY) != 0;
         bool valid = true;
@@ -425,7 +463,7 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requi
 
 u32 FATDrive::directoryCluster(u64 first, u64 j) {
     if (first > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(first)) ||
-        j >= MAX_DIRECTORY_CLUSTERS)
+        j >= maxDirectoryClusters_)
         return 0;
     u32 cluster = static_cast<u32>(first);
     if (j == 0)
@@ -489,6 +527,94 @@ void FATDrive::printEntryInfo(std::ostream& os, u64 folderAddress, const tree::N
     }
     printClusterLine(os, "Entry first cluster", node.getAddress());
     printClusterLine(os, "Node first cluster", folderAddress);
+}
+
+namespace {
+
+// Enough folders to outvote a chance match, few enough to cost nothing.
+constexpr std::size_t MOST_FOLDERS = 16;
+
+// Appends the first clusters of the live subfolders the entries list, up to
+// MOST_FOLDERS in all; false at the entries' end mark.
+bool appendFolders(const u8* entries, u64 count, std::vector<u32>& folders) {
+    for (u64 i = 0; i < count && folders.size() < MOST_FOLDERS; ++i) {
+        const u8* entry = entries + i * DIR_ENTRY_BYTES;
+        if (entry[DE_NAME] == ENTRY_FREE)
+            return false;
+        const u32 cluster = dirEntryStartCluster(entry) & 0xFFFF;
+        if (entry[DE_NAME] != ENTRY_DELETED && isValidShortDirEntry(entry) &&
+            !isLongNameEntry(entry) && !isVolumeLabelEntry(entry) && !isDotEntry(entry) &&
+            !isDotDotEntry(entry) && (dirEntryAttributes(entry) & ATTR_DIRECTORY) != 0 &&
+            cluster >= 2)
+            folders.push_back(cluster);
+    }
+    return true;
+}
+
+// Whether the folder's first sector, with clusters of `sectorsPerCluster`,
+// reads and starts with its "." entry; the sector is left in `sector`.
+bool isPlaced(Driver& driver, const FAT_FS_PARAMS& params, u32 sectorsPerCluster, u32 folder,
+              u8* sector) {
+    const u64 lba = params.dataClusterLBA + u64{sectorsPerCluster} * (folder - 2);
+    return lba < params.endLBA() && driver.readSectors(lba, 1, sector) && isDotEntry(sector) &&
+           (dirEntryStartCluster(sector) & 0xFFFF) == folder;
+}
+
+// How many folders, from the root's down through the first sectors of those
+// placed, the size places. Cluster 2 lies at the data area's start whatever
+// the size: it is followed, not counted.
+u64 placedFolders(Driver& driver, const FAT_FS_PARAMS& params, u32 sectorsPerCluster,
+                  std::vector<u32> folders) {
+    std::vector<u8> sector(SECTOR_BYTES);
+    u64 count = 0;
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (!isPlaced(driver, params, sectorsPerCluster, folders[i], sector.data()))
+            continue;
+        if (folders[i] != 2)
+            ++count;
+        appendFolders(sector.data(), DIR_ENTRIES_PER_SECTOR, folders);
+    }
+    return count;
+}
+
+} // namespace
+
+FAT_FS_PARAMS withPlacedFolders(Driver& driver, const FAT_FS_PARAMS& params) {
+    if (params.rootEntries == 0 || !params.isValid() || driver.getSectorSize() != SECTOR_BYTES)
+        return params;
+    std::vector<u32> root;
+    const u64 sectors = std::min<u64>(params.dataClusterLBA - u64{params.rootDirectoryLBA},
+                                      FATDrive::MAX_ROOT_SECTORS);
+    std::vector<u8> sector(SECTOR_BYTES);
+    for (u64 s = 0; s < sectors && root.size() < MOST_FOLDERS; ++s) {
+        if (driver.readSectors(params.rootDirectoryLBA + s, 1, sector.data()) &&
+            !appendFolders(sector.data(), DIR_ENTRIES_PER_SECTOR, root))
+            break;
+    }
+    // The stated size first, then the sizes formatters write.
+    std::vector<u32> sizes{params.sectorsPerCluster};
+    for (u32 size = 1; size <= 128; size *= 2) {
+        if (size != params.sectorsPerCluster)
+            sizes.push_back(size);
+    }
+    u32 best = params.sectorsPerCluster;
+    u64 bestCount = 0;
+    for (u32 size : sizes) {
+        const u64 count = placedFolders(driver, params, size, root);
+        if (size == params.sectorsPerCluster && count != 0)
+            return params;
+        if (count > bestCount) {
+            best = size;
+            bestCount = count;
+        }
+    }
+    FAT_FS_PARAMS placed = params;
+    placed.sectorsPerCluster = best;
+    if (best == params.sectorsPerCluster || !placed.isValid())
+        return params;
+    logAt("FATDrive", 620) << ": clusters of " << best << " sectors place " << bestCount
+                           << " folders, of " << params.sectorsPerCluster << " none\n";
+    return placed;
 }
 
 void printDirEntry(std::ostream& os, const u8* entry) {

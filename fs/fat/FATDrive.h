@@ -7,7 +7,7 @@
 //
 // Nothing here trusts the disk: a chain stops at the first cluster outside the
 // volume and never loops, a directory is read at most once per cluster and at
-// most MAX_DIRECTORY_CLUSTERS long, and every read lies inside the volume.
+// most MAX_DIRECTORY_ENTRIES long, and every read lies inside the volume.
 
 #include "core/Ownership.h"
 #include "core/Types.h"
@@ -25,11 +25,11 @@
 
 class FATDrive : public Drive {
 public:
-    // A directory longer than this is damage, not data (1000 clusters of 64 KiB
-    // hold two million entries).
-    static constexpr u64 MAX_DIRECTORY_CLUSTERS = 1000;
-    // The fixed root of FAT12/16 is read up to this many sectors.
-    static constexpr u64 MAX_ROOT_SECTORS = 100;
+    // FAT numbers a directory's entries in 16 bits: a directory longer than
+    // this, in clusters of whatever size, is damage, not data. The fixed root's
+    // entry count is a 16-bit field too.
+    static constexpr u64 MAX_DIRECTORY_ENTRIES = 65536;
+    static constexpr u64 MAX_ROOT_SECTORS = MAX_DIRECTORY_ENTRIES * 32 / 512;
 
     // Throws what FatsReader throws ("FatsReader(24)"), and "FATDrive(20)"
     // for parameters that describe no usable volume (the caller forms and checks
@@ -47,6 +47,11 @@ public:
     ChainJoins& getChainJoins() { return joins_; }
     u64 getClusterBytes() const { return clusterBytes_; }
     u64 getEntriesPerCluster() const { return entriesPerCluster_; }
+    // The most clusters a directory can take: MAX_DIRECTORY_ENTRIES' worth.
+    u64 getMaxDirectoryClusters() const { return maxDirectoryClusters_; }
+    // The first cluster an entry names: its high word only on FAT32, where
+    // FAT12/16 leave that word to the system (OS/2 keeps a handle there).
+    u32 entryCluster(const u8* entry) const;
     // The bytes of the clusters the FAT numbers (FatsReader::isTableCluster).
     u64 getTableBytes() const { return tableBytes_; }
 
@@ -68,6 +73,9 @@ public:
     // still being read: a directory's first cluster is taken, a file's chain
     // fits its size.
     bool holdsChain(u32 first, u32 size, bool directory);
+    // Sets the clusters of every live file (ChainJoins::noteFile) whose chain
+    // holds its size exactly and runs into no other file's.
+    void markFileClusters(Bitmap& clusters);
     // What one parsed directory cluster (or the FAT12/16 root block) held
     // besides the entries that became nodes.
     struct ParsedEntries {
@@ -77,26 +85,39 @@ public:
         bool clean() const { return free == 0 && invalid == 0; }
     };
 
+    // How a directory is read.
+    struct DirectoryRead {
+        // Its first cluster must start with "." and "..", or must not.
+        bool requireDots = false;
+        bool rejectDots = false;
+        // Its clusters are noted as read, and a cluster noted already ends it.
+        bool markVisited = false;
+        // It is the root, which is never deleted.
+        bool live = false;
+    };
+
     // Appends the entries of the directory starting at `first` to the folder and
     // sets its parent from "..". A directory whose chain the FAT gives is
     // followed to its end, past clusters of zeros and clusters that cannot be
     // read, up to one that holds what is no entry; one whose first cluster is
     // free was deleted and is read in the clusters that follow, unless it is
-    // `live` (the root): then its chain is lost and only its first cluster is
-    // read. False when the directory could not be read whole (what was read
-    // stays in the folder): a chain that breaks, a cluster that fails to read
-    // (the chain goes on past it), entries that are not entries, entries behind
-    // the end mark (a cluster of zeros where entries were).
-    bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted, bool requireDots,
-                       bool rejectDots, bool markVisited, bool live = false);
+    // live: then its chain is lost and only its first cluster is read. False
+    // when the directory could not be read whole (what was read stays in the
+    // folder): a chain that breaks, a cluster that fails to read (the chain
+    // goes on past it), entries that are not entries, entries behind the end
+    // mark (a cluster of zeros where entries were), more entries than a
+    // directory can have.
+    bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted,
+                       const DirectoryRead& how);
     // The root directory's entries into the folder. False when some of it could
     // not be read or was lost as in readDirectory (what was read stays in the
     // folder).
     bool loadRootDirectory(tree::Folder& folder);
     // The entries of one directory cluster (or of the FAT12/16 root block) become
-    // nodes with indexes from firstIndex. False where "." or ".." is rejected or
-    // missing.
-    bool parseDirectory(DirEntryCursor& cursor, u64 firstIndex, bool requireDots, bool rejectDots,
+    // nodes with indexes from firstIndex, deleted ones all when `markDeleted`
+    // but for live files that still hold their chains. False where "." or ".."
+    // is rejected or missing.
+    bool parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const DirectoryRead& how,
                         bool markDeleted, bool& hasDotDot, u32& dotDotCluster, tree::Folder& folder,
                         ParsedEntries& parsed);
     // The node's directory entry and the FAT entries of its first cluster and of
@@ -124,9 +145,17 @@ private:
     u64 clusterBytes_;
     u64 entriesPerCluster_;
     u64 tableBytes_;
+    u64 maxDirectoryClusters_;
     ScopedArray<u8> clusterPair_;
     Bitmap visitedClusters_;
 };
+
+// The parameters with the cluster size that places the subfolders of a fixed
+// root (FAT12/16), each of whose "." entry starts its first cluster: the size
+// the boot sector states, unless it places none of them and another size
+// places some. A boot sector of FAT12/16 has no copy that would tell a
+// damaged cluster size otherwise.
+FAT_FS_PARAMS withPlacedFolders(Driver& driver, const FAT_FS_PARAMS& params);
 
 // The text block of one 32-byte directory entry: name, size, cluster,
 // attributes, the three dates and the two times.

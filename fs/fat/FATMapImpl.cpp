@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 namespace tree {
 
@@ -39,8 +40,9 @@ void fillUnreadableSectors(u8* buffer, u64 bytes) {
 FATMapImpl::FATMapImpl(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& params,
                        const Bitmap& mirrorSectors, const UnreadableSectors* unreadable,
                        const FoundList<FoundDirectoryRun>& directoryRuns)
-    : MapImpl(rootAddressOf(params), true, true), drive_(driver, params, mirrorSectors, unreadable),
-      sectorSize_(drive_.getSectorSize()), sectorsPerCluster_(params.sectorsPerCluster),
+    : MapImpl(rootAddressOf(params), true, true),
+      drive_(driver, withPlacedFolders(*driver, params), mirrorSectors, unreadable),
+      sectorSize_(drive_.getSectorSize()), sectorsPerCluster_(drive_.getParams().sectorsPerCluster),
       clusterBytes_(drive_.getClusterBytes()),
       clusterBuffer_(static_cast<std::size_t>(std::max(RUN_BYTES, clusterBytes_))),
       foundDirectoryRuns_(directoryRuns.begin(), directoryRuns.end()),
@@ -48,6 +50,9 @@ FATMapImpl::FATMapImpl(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& par
     Folder root(ATTACHED, TOP_FOLDER);
     const bool whole = drive_.loadRootDirectory(root);
     root.setParent(TOP_FOLDER);
+    // A chain run into the root's first cluster runs into the root's clusters.
+    if (params.rootEntries == 0)
+        drive_.getChainJoins().noteStart(params.rootCluster);
     noteStarts(*attachFolder(getRootAddress(), root));
     if (!whole) {
         // The root is listed in no folder: its entry in the top folder carries
@@ -62,7 +67,10 @@ FATMapImpl::~FATMapImpl() = default;
 
 void FATMapImpl::readFolderNode(u64 cluster, Folder& folder, Node& node, bool requireDots) {
     bool deleted = false;
-    const bool ok = drive_.readDirectory(cluster, folder, deleted, requireDots, false, true);
+    FATDrive::DirectoryRead how;
+    how.requireDots = requireDots;
+    how.markVisited = true;
+    const bool ok = drive_.readDirectory(cluster, folder, deleted, how);
     // ".." names cluster 0 for a folder in the root; a ".." outside the volume
     // names nothing, and the folder is placed as one without it.
     const u64 parent = folder.getParent();
@@ -80,9 +88,15 @@ void FATMapImpl::readFolderNode(u64 cluster, Folder& folder, Node& node, bool re
 }
 
 void FATMapImpl::noteStarts(const Folder& folder) {
+    ChainJoins& joins = drive_.getChainJoins();
     for (const Node& node : folder.getNodes()) {
-        if (!node.hasFlag(Node::DELETED))
-            drive_.getChainJoins().noteStart(clusterOf(node.getAddress()));
+        if (node.hasFlag(Node::DELETED))
+            continue;
+        const u32 first = clusterOf(node.getAddress());
+        if (node.isDirectory())
+            joins.noteStart(first);
+        else
+            joins.noteFile(first, static_cast<u32>(std::min<u64>(node.getSize(), 0xFFFFFFFFu)));
     }
 }
 
@@ -199,14 +213,33 @@ void FATMapImpl::loadFoundDirectory(u32 cluster) {
 }
 
 void FATMapImpl::analyzeFoundFiles() {
+    // Every folder the tree reaches has been read: the pass over the FAT for
+    // the joins of chains runs here, under the build's progress and cancel,
+    // rather than when a folder is first shown.
+    setText(InterfaceCallback::TEXT_MAIN, _("Analyzing FATs"));
+    drive_.getChainJoins().countLinks();
+    FatsReader& fats = drive_.getFatsReader();
     Bitmap& visited = drive_.getVisitedClusters();
+    // The clusters of live files, counted once a found directory lies in a
+    // cluster the FAT gives to some chain: what a file holds is its own data,
+    // folders and all (a disk image kept as a file), not this volume's.
+    std::unique_ptr<Bitmap> fileClusters;
     for (const ClusterRun& run : clusterRuns()) {
         for (u64 i = 0; i < run.count; ++i) {
             const u64 index = static_cast<u64>(run.first) + i;
             if (index >= visited.size())
                 break;
-            if (!visited.test(index))
-                loadFoundDirectory(static_cast<u32>(index + 2));
+            if (visited.test(index))
+                continue;
+            const u32 cluster = static_cast<u32>(index + 2);
+            const ClusterType type = fats.getClusterType(fats.getEntry(cluster));
+            if (!fileClusters && (type == NEXT_CLUSTER || type == EOF_CLUSTER)) {
+                fileClusters = std::make_unique<Bitmap>(fats.getEntryLimit());
+                drive_.markFileClusters(*fileClusters);
+            }
+            if (fileClusters && fileClusters->test(cluster))
+                continue;
+            loadFoundDirectory(cluster);
         }
     }
     checkIntegrity();

@@ -62,6 +62,9 @@ TEST_F(DirectoryEntryTest, TimesDatesAttributesAndSizes) {
         {entry("README  TXT", ATTR_ARCHIVE, 1, 0, (40 << 9) | (13 << 5) | 1), false},
         {entry("README  TXT", ATTR_ARCHIVE, 1, 0, (40 << 9) | (0 << 5) | 1), false},
         {entry("README  TXT", ATTR_ARCHIVE, 1, 0, (40 << 9) | (1 << 5)), false},
+        {entry("README  TXT", ATTR_ARCHIVE, 1, 0, 0), true}, // no clock, no date
+        {entry("README  TXT", ATTR_ARCHIVE, 1, 2, 0), false},
+        {entry("deleted but", ATTR_ARCHIVE, 0, 0, 0), false}, // text ending in zeros
         {entry("SUB        ", ATTR_DIRECTORY, 512), true},
         {entry("SUB        ", ATTR_DIRECTORY, 100), false},
         {entry("A          ", 0x40), false},

@@ -217,12 +217,17 @@ void FatImage::addFiles(const std::string& folder,
     // One folder of host files under their own names, copied as a whole.
     const std::string batch = scratch_ + "/batch";
     runTool("rm -rf " + shellQuote(batch) + " && mkdir " + shellQuote(batch));
-    std::string hosts;
+    // The names go through a list, in order: thousands of them would pass
+    // what one shell command may hold.
+    std::string list;
     for (const auto& f : files)
-        hosts += ' ' + shellQuote(placeHostFile(batch + "/" + f.first, f.second, mtime));
-    mtools("mcopy",
-           "-m -D o" + hosts + " " + shellQuote("::/" + folder + (folder.empty() ? "" : "/")));
-    runTool("rm -rf " + shellQuote(batch));
+        list += placeHostFile(batch + "/" + f.first, f.second, mtime) + '\0';
+    const std::string names = scratch_ + "/batch.list";
+    writeAll(names, list);
+    runTool("xargs -0 -a " + shellQuote(names) +
+            " sh -c 'to=$1; shift; exec mcopy -i \"$0\" -m -D o \"$@\" \"$to\"' " + target() + " " +
+            shellQuote("::/" + folder + (folder.empty() ? "" : "/")));
+    runTool("rm -rf " + shellQuote(batch) + " " + shellQuote(names));
 }
 
 void FatImage::addTree(const std::vector<std::pair<std::string, std::string>>& files,

@@ -38,10 +38,15 @@ struct TestDrive {
         drive->loadRootDirectory(f);
         return f;
     }
+    enum class Dots { REQUIRED, REJECTED, EITHER };
+    enum class Visits { MARKED, UNMARKED };
     // The directory at `cluster`, by default with its dots and its visits marked.
-    bool read(u32 cluster, Folder& f, bool requireDots = true, bool rejectDots = false,
-              bool markVisited = true) {
-        return drive->readDirectory(cluster, f, deleted, requireDots, rejectDots, markVisited);
+    bool read(u32 cluster, Folder& f, Dots dots = Dots::REQUIRED, Visits visits = Visits::MARKED) {
+        FATDrive::DirectoryRead how;
+        how.requireDots = dots == Dots::REQUIRED;
+        how.rejectDots = dots == Dots::REJECTED;
+        how.markVisited = visits == Visits::MARKED;
+        return drive->readDirectory(cluster, f, deleted, how);
     }
     Bitmap mirror;
     UnreadableSectors unreadable;
@@ -121,15 +126,33 @@ TEST(FatDriveTest, EntriesThatCannotBeFilesBecomeNoNodes) {
     EXPECT_EQ(sys.getTime(), dirEntryTime(testutil::bytesAt(file("SYS     BIN"))));
 }
 
-TEST(FatDriveTest, TheRootIsCutAtOneHundredSectorsAndABadSectorHidesOnlyItsEntries) {
+TEST(FatDriveTest, TheRootIsReadWholeUpToItsCountAndABadSectorHidesOnlyItsEntries) {
+    struct Case {
+        u32 sectors;
+        u32 last; // the index of the last entry listed
+        bool whole;
+    };
+    // 4,096 sectors hold the 65,535 entries a boot sector can give the root;
+    // parameters that place more were damaged.
+    for (const Case& c :
+         {Case{120, 1919, true}, Case{4096, 65535, true}, Case{4100, 65535, false}}) {
+        SyntheticVolume v(FAT16, 100, 1, c.sectors);
+        v.putEntries(0, 0, std::vector<std::string>(c.last, file("FILE    BIN")));
+        v.putEntries(0, c.last, {file("LAST    BIN")});
+        if (!c.whole)
+            v.putEntries(0, c.last + 1, {file("BEYOND  BIN")});
+        TestDrive t(v);
+        Folder root(tree::ATTACHED, tree::TOP_FOLDER);
+        EXPECT_EQ(t.drive->loadRootDirectory(root), c.whole) << c.sectors;
+        ASSERT_EQ(root.size(), c.last + 1u) << c.sectors;
+        EXPECT_EQ(root.node(c.last).getName(), "LAST.BIN");
+    }
     SyntheticVolume v(FAT16, 100, 1, 120);
     v.putEntries(0, 0, {file("FIRST   BIN")});
     v.putEntries(0, 16, {file("LOST    BIN")});
-    v.putEntries(0, 1599, {file("LAST    BIN"), file("BEYOND  BIN")});
-    testutil::LogCapture log;
+    v.putEntries(0, 1919, {file("LAST    BIN")});
     TestDrive t(v, {v.params().rootDirectoryLBA + 1ull});
     EXPECT_EQ(namesOf(t.root()), (Names{"FIRST.BIN", "LAST.BIN"}));
-    EXPECT_TRUE(log.has("FATDrive(153): 120\n")) << log.text();
 }
 
 TEST(FatDriveTest, ASubdirectoryFollowsItsChainOnceAndNamesItsParent) {
@@ -155,7 +178,10 @@ TEST(FatDriveTest, ASubdirectoryFollowsItsChainOnceAndNamesItsParent) {
 TEST(FatDriveTest, ADeletedDirectoryIsReadInTheClustersThatFollow) {
     SyntheticVolume v(FAT16, 100);
     putSubdirectory(v, 10, 7, 14);
-    v.putEntries(11, 0, std::vector<std::string>(16, file("NEXT    BIN")));
+    v.putEntries(11, 0, std::vector<std::string>(15, file("NEXT    BIN")));
+    // A live file whose folder's clusters were freed: its chain still holds.
+    v.putEntries(11, 15, {file("LIVE    BIN", 40, 1000)});
+    v.setChain({40, 41});
     v.putEntries(12, 0, {file("LAST    BIN")});
     v.putEntries(13, 0, {file("NOTREAD BIN")});
     TestDrive t(v);
@@ -165,14 +191,21 @@ TEST(FatDriveTest, ADeletedDirectoryIsReadInTheClustersThatFollow) {
     EXPECT_EQ(f.getParent(), 7u);
     ASSERT_EQ(f.size(), 14u + 16u + 1u);
     for (const Node& n : f.getNodes())
-        EXPECT_TRUE(n.hasFlag(Node::DELETED)) << n.getName();
+        EXPECT_EQ(n.hasFlag(Node::DELETED), n.getName() != "LIVE.BIN") << n.getName();
 
-    // It ends, whole, where another directory begins.
+    // It ends, whole, where another directory begins, or one read before.
     putSubdirectory(v, 12, 0, 0);
     TestDrive again(v);
     Folder g(tree::ATTACHED, tree::NO_FOLDER);
     EXPECT_TRUE(again.read(10, g));
     EXPECT_EQ(g.size(), 14u + 16u);
+    v.putEntries(12, 0, {file("LAST    BIN"), std::string(DIR_ENTRY_BYTES, '\0')});
+    TestDrive read(v);
+    Folder other(tree::ATTACHED, tree::NO_FOLDER);
+    read.read(12, other, TestDrive::Dots::EITHER);
+    Folder h(tree::ATTACHED, tree::NO_FOLDER);
+    EXPECT_TRUE(read.read(10, h));
+    EXPECT_EQ(h.size(), 14u + 16u);
 }
 
 TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
@@ -196,44 +229,53 @@ TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
     // A directory without dots.
     v.putEntries(40, 0, {file("PLAIN   BIN")});
     v.setChain({40});
+    // A directory of one cluster with an entry behind free ones.
+    putSubdirectory(v, 60, 0, 2);
+    v.putEntries(60, 7, {file("AFTERGAP   ")});
+    v.setChain({60});
     TestDrive t(v);
     Folder gap(tree::ATTACHED, tree::NO_FOLDER), edge(gap), plain(gap), broken(gap);
     EXPECT_FALSE(t.read(10, gap));
     EXPECT_EQ(namesOf(gap), (Names{"F1000000", "F1000001", "F1000002", "AFTERGAP", "NEXT.BIN"}));
     EXPECT_TRUE(t.read(20, edge));
     EXPECT_EQ(namesOf(edge).back(), "across.bin");
-    EXPECT_FALSE(t.read(10, plain, false, true, false));
-    EXPECT_FALSE(t.read(40, plain, true, false, false));
-    EXPECT_TRUE(t.read(40, plain, false, false, false));
+    EXPECT_FALSE(t.read(10, plain, TestDrive::Dots::REJECTED, TestDrive::Visits::UNMARKED));
+    EXPECT_FALSE(t.read(40, plain, TestDrive::Dots::REQUIRED, TestDrive::Visits::UNMARKED));
+    EXPECT_TRUE(t.read(40, plain, TestDrive::Dots::EITHER, TestDrive::Visits::UNMARKED));
     EXPECT_EQ(namesOf(plain), Names{"PLAIN.BIN"});
     EXPECT_FALSE(t.read(50, broken));
     EXPECT_EQ(namesOf(broken), Names{"F1000000"});
+    Folder single(tree::ATTACHED, tree::NO_FOLDER);
+    EXPECT_FALSE(t.read(60, single));
+    EXPECT_EQ(namesOf(single), (Names{"F1000000", "F1000001", "AFTERGAP"}));
 }
 
 TEST(FatDriveTest, LoopingEscapingAndEndlessDirectoriesEnd) {
-    SyntheticVolume v(FAT16, 1100);
+    // 2,049 clusters of 32 entries: one more than a directory's 65,536.
+    SyntheticVolume v(FAT16, 2100, 2);
+    const std::vector<std::string> full(32, file("FILE    BIN"));
     std::vector<u32> chain;
-    for (u32 c = 2; c < 2 + 1001; ++c)
+    for (u32 c = 2; c < 2 + 2049; ++c)
         chain.push_back(c);
     v.setChain(chain);
-    v.setEntry(1050, 1050); // onto itself
-    v.setEntry(1060, 5000); // past the volume
+    v.setEntry(2060, 2060); // onto itself
+    v.setEntry(2070, 5000); // past the volume
     for (u32 c : chain)
-        v.putEntries(c, 0, std::vector<std::string>(16, file("FILE    BIN")));
-    v.putEntries(1050, 0, std::vector<std::string>(16, file("FILE    BIN")));
-    v.putEntries(1060, 0, std::vector<std::string>(16, file("FILE    BIN")));
+        v.putEntries(c, 0, full);
+    v.putEntries(2060, 0, full);
+    v.putEntries(2070, 0, full);
     TestDrive t(v);
-    for (u32 start : {1050u, 1060u}) {
+    for (u32 start : {2060u, 2070u}) {
         Folder f(tree::ATTACHED, tree::NO_FOLDER);
-        EXPECT_FALSE(t.read(start, f, false)) << start;
-        EXPECT_EQ(f.size(), 16u) << start;
+        EXPECT_FALSE(t.read(start, f, TestDrive::Dots::EITHER)) << start;
+        EXPECT_EQ(f.size(), 32u) << start;
     }
     testutil::LogCapture log;
     Folder f(tree::ATTACHED, tree::NO_FOLDER);
-    EXPECT_FALSE(t.read(2, f, false));
-    EXPECT_EQ(f.size(), 16000u);
-    EXPECT_TRUE(log.has("FATDrive(304)\n")) << log.text();
-    EXPECT_FALSE(t.read(1500, f, false));
+    EXPECT_FALSE(t.read(2, f, TestDrive::Dots::EITHER));
+    EXPECT_EQ(f.size(), 65536u);
+    EXPECT_TRUE(log.has("FATDrive(304): 2\n")) << log.text();
+    EXPECT_FALSE(t.read(1500, f, TestDrive::Dots::EITHER));
 }
 
 TEST(FatDriveTest, ChainsMustHoldTheSizeExactly) {

@@ -11,6 +11,7 @@
 #include "tests/support/FatCorpus.h"
 #include "tests/support/FatVolumes.h"
 #include "tests/support/FilesCameBack.h"
+#include "tests/support/RecordingProgress.h"
 
 #include <gtest/gtest.h>
 
@@ -69,12 +70,15 @@ TEST_F(FatMapImplTest, FoldersNamingAnAncestorOrAParentOutsideArePlacedOnce) {
     const u32 docs = image.clustersOf("Docs")[0];
     const u32 deeper = image.clustersOf("Docs/Deep/Deeper")[0];
     const u32 many = image.clustersOf("Many")[0];
+    const u32 deep = image.clustersOf("Docs/Deep")[0];
     // Deeper holds a folder entry naming Docs, its grandparent, in its first
-    // free slot; Many's ".." names a cluster past the volume's end.
+    // free slot; the ".." of Many, and of Deep below the root, name a cluster
+    // past the volume's end: each belongs to the folder that lists it.
     writeAt(path, entryOffsetIn(path, v.params, deeper, std::string(SHORT_NAME_BYTES, '\0')),
             shortEntry("BACK       ", ATTR_DIRECTORY, docs, 0));
-    writeAt(path, clusterOffset(v.params, many) + DIR_ENTRY_BYTES + DE_CLUSTER_LOW,
-            std::string("\xF0\xFF", 2));
+    for (u32 orphan : {many, deep})
+        writeAt(path, clusterOffset(v.params, orphan) + DIR_ENTRY_BYTES + DE_CLUSTER_LOW,
+                std::string("\xF0\xFF", 2));
 
     auto volume = openVolume(path, 0);
     auto map = buildTree(*volume);
@@ -82,6 +86,7 @@ TEST_F(FatMapImplTest, FoldersNamingAnAncestorOrAParentOutsideArePlacedOnce) {
     EXPECT_EQ(listing.count("Docs/Deep/Deeper/BACK"), 1u);
     EXPECT_EQ(listing.count("Docs/Deep/Deeper/BACK/Deep"), 0u);
     EXPECT_EQ(listing.at("Many").getLink(), tree::GOOD);
+    EXPECT_EQ(listing.at("Docs/Deep").getLink(), tree::GOOD);
     EXPECT_EQ(recoverAll(*map, dir_.file("out")), 0u);
     expectRecovered(dir_.file("out"), v.all(), v.reused);
 }
@@ -237,9 +242,23 @@ TEST_F(FatMapImplTest, FoldersOnlyTheScanFoundAreAttachedOnce) {
                                      at + "/Deeper/日本語のファイル.dat"}));
 }
 
+TEST_F(FatMapImplTest, TheBuildPassesOverTheFatUnderItsProgress) {
+    auto volume = openVolume(path, 0);
+    tree::FATMapImpl map(volume->driver, volume->params, Bitmap(volume->params.sectorsPerFAT),
+                         &volume->unreadable, volume->runs);
+    map.finishTree();
+    RecordingProgress cancelling;
+    cancelling.cancelAtPoll(1);
+    map.setInterfaceCallback(&cancelling);
+    EXPECT_THROW(map.analyzeFoundFiles(), InterruptedException);
+    EXPECT_EQ(cancelling.record()->lastText(InterfaceCallback::TEXT_MAIN), "Analyzing FATs");
+    map.setInterfaceCallback(nullptr);
+}
+
 // Entries that only the scan found, in a live file's data (a disk image kept as
-// a file), name clusters of this volume by chance: a chain through one of them
-// has not run into another file.
+// a file), are that file's, not folders of this volume; they name clusters of
+// this volume by chance: a chain through one of them has not run into another
+// file.
 TEST_F(FatMapImplTest, EntriesOnlyTheScanFoundJoinNoChain) {
     const std::vector<u32> multi = image.clustersOf("multi.bin");
     const u32 file = image.clustersOf("after.bin")[0];
@@ -252,14 +271,20 @@ TEST_F(FatMapImplTest, EntriesOnlyTheScanFoundJoinNoChain) {
     volume->runs.insert(run);
     auto map = buildTree(*volume);
     const auto listing = listTree(*map);
-    EXPECT_EQ(listing.count("Found/Found." + std::to_string(file) + "/INNER.BIN"), 1u);
+    // What a live file holds is its own: no folder of this volume.
+    EXPECT_EQ(listing.count("Found/Found." + std::to_string(file) + "/INNER.BIN"), 0u);
     EXPECT_EQ(listing.at("multi.bin").getStatus(), tree::GOOD_IN_FAT);
 }
 
 TEST_F(FatMapImplTest, ANodeReadsOnlyTheSectorsItNeedsAndDescribesItself) {
     auto volume = openVolume(v.path, 0);
     auto map = buildTree(*volume);
+    const std::size_t built = volume->failing->requests().size();
     tree::Folder* root = map->getFolder(map->getRootAddress());
+    // The pass over the whole FAT ran while the tree was built, with its
+    // progress: showing a folder reads only the chains of its files.
+    for (std::size_t i = built; i < volume->failing->requests().size(); ++i)
+        EXPECT_LT(volume->failing->requests()[i].size, i64{v.params.sectorsPerFAT} * 512);
     u32 index = 0;
     while (root->node(index).getName() != "multi.bin")
         ++index;
