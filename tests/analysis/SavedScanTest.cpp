@@ -11,6 +11,7 @@
 #include "analysis/DriveDescr.h"
 #include "core/CompressedFile.h"
 #include "core/Log.h"
+#include "core/Text.h"
 #include "tests/analysis/AnalysisDisk.h"
 #include "tests/support/FailingReader.h"
 #include "tests/support/HostileScans.h"
@@ -21,6 +22,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -251,6 +253,46 @@ TEST(SavedScanTest, AnotherSourcesScanLoadsOnlyOnYes) {
     ui.then(0);
     EXPECT_TRUE(read(stream, current, &ui));
     EXPECT_EQ(dump(current), dump(saved));
+}
+
+// A source's identifying text holds its size as the session's language writes
+// it ("177,2MB" in German): a scan saved in one language is of the same source
+// in another, with no question, and one of another size still asks. Once every
+// scan saved in German was "from a different drive" in English.
+TEST(SavedScanTest, TheSameSourceInAnotherLanguageLoadsWithNoQuestion) {
+    const std::string numbers = std::setlocale(LC_NUMERIC, nullptr);
+    const auto idIn = [](const char* locale, u64 bytes) {
+        if (!std::setlocale(LC_NUMERIC, locale))
+            return std::string();
+        return "WDC WD1600-WXA1E " + formatSize(bytes) + " Drive (0)";
+    };
+    const char* const GERMAN = "de_DE.UTF-8";
+    const struct {
+        const char* savedIn;
+        u64 savedSize;
+        const char* loadedIn;
+        u64 size;
+        bool asked;
+    } cases[] = {
+        {GERMAN, 177200000, "C", 177200000, false},
+        {"C", 177200000, GERMAN, 177200000, false},
+        {GERMAN, 1000000, "C", 10000000, true}, // "1,000MB" is not "10.00MB"
+        {GERMAN, 177200000, "C", 177300000, true},
+    };
+    for (const auto& c : cases) {
+        DriveDescr saved;
+        saved.getScanRange().setDriveId(idIn(c.savedIn, c.savedSize));
+        DriveDescr current;
+        current.getScanRange().setDriveId(idIn(c.loadedIn, c.size));
+        std::setlocale(LC_NUMERIC, numbers.c_str());
+        if (saved.getScanRange().getDriveId().empty() ||
+            current.getScanRange().getDriveId().empty())
+            GTEST_SKIP() << "the " << GERMAN << " locale is not installed";
+        ASSERT_NE(saved.getScanRange().getDriveId(), current.getScanRange().getDriveId());
+        ScriptedInterface ui;
+        EXPECT_EQ(read(streamOf(saved), current, &ui), !c.asked) << c.savedIn << ' ' << c.size;
+        EXPECT_EQ(ui.asked().size(), c.asked ? 1u : 0u) << c.savedIn << ' ' << c.size;
+    }
 }
 
 TEST(SavedScanTest, ADamagedOrHostileFileChangesNothingAndSizesNothing) {
