@@ -579,9 +579,9 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
 }
 
 bool loadScan(const char* path, DriveDescr& d, FrTreeInterface* interface) {
-    // Opening reads the file once through in blocks and refuses one that is no
-    // saved scan (a disk image picked by mistake) before any of it is decoded;
-    // the scan open before is not touched.
+    // Opening refuses a file that is no saved scan (a disk image picked by
+    // mistake) by its first bytes, and reads any other once through in blocks
+    // before any of it is decoded; the scan open before is not touched.
     std::unique_ptr<CompressedFile> file;
     try {
         file = std::make_unique<CompressedFile>();
