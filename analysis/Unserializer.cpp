@@ -231,6 +231,65 @@ std::string displayableDriveId(const std::string& id) {
     return text;
 }
 
+// The units that formatSize writes after a size, in every language.
+constexpr const char* SIZE_UNITS[] = {"KB", "MB", "GB", "TB"};
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool unitAt(const std::string& text, std::size_t at) {
+    for (const char* unit : SIZE_UNITS)
+        if (text.compare(at, 2, unit) == 0)
+            return true;
+    return false;
+}
+
+// The bytes of a decimal separator at `at`: a comma or a point, or one
+// character beyond ASCII; 0 for none.
+std::size_t separatorAt(const std::string& text, std::size_t at) {
+    if (at >= text.size())
+        return 0;
+    const u8 c = static_cast<u8>(text[at]);
+    if (c == ',' || c == '.')
+        return 1;
+    const std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    return n <= text.size() - at ? n : 0;
+}
+
+// A source's identifying text holds its size as it was written in the language
+// of the session that made it: "177.2MB" in English, "177,2MB" in German. The
+// text with a point in every such size is the same in every language.
+std::string withSizePoints(const std::string& id) {
+    std::string out;
+    out.reserve(id.size());
+    for (std::size_t i = 0; i < id.size();) {
+        if (!isDigit(id[i])) {
+            out += id[i++];
+            continue;
+        }
+        std::size_t end = i;
+        while (end < id.size() && isDigit(id[end]))
+            ++end;
+        out.append(id, i, end - i);
+        i = end;
+        const std::size_t separator = separatorAt(id, end);
+        std::size_t fraction = end + separator;
+        while (fraction < id.size() && isDigit(id[fraction]))
+            ++fraction;
+        if (separator != 0 && fraction > end + separator && unitAt(id, fraction)) {
+            out += '.';
+            out.append(id, end + separator, fraction - end - separator);
+            i = fraction;
+        }
+    }
+    return out;
+}
+
+bool sameSource(const std::string& savedId, const std::string& currentId) {
+    return savedId == currentId || withSizePoints(savedId) == withSizePoints(currentId);
+}
+
 } // namespace
 
 Unserializer::Unserializer(const u8* data, u32 size)
@@ -475,7 +534,7 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
             logAt("DriveDescrFile", 234) << ": bytes after the last carved file\n";
             damaged();
         }
-        if (saved.driveId != d.getScanRange().getDriveId())
+        if (!sameSource(saved.driveId, d.getScanRange().getDriveId()))
             question = std::string(_("This saved scan is from a different drive.")) + "\n(" +
                        displayableDriveId(saved.driveId) + ")\n" +
                        _("Do you want to Load the Scan anyway?");
@@ -520,9 +579,9 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
 }
 
 bool loadScan(const char* path, DriveDescr& d, FrTreeInterface* interface) {
-    // Opening reads the file once through in blocks and refuses one that is no
-    // saved scan (a disk image picked by mistake) before any of it is decoded;
-    // the scan open before is not touched.
+    // Opening refuses a file that is no saved scan (a disk image picked by
+    // mistake) by its first bytes, and reads any other once through in blocks
+    // before any of it is decoded; the scan open before is not touched.
     std::unique_ptr<CompressedFile> file;
     try {
         file = std::make_unique<CompressedFile>();

@@ -4,7 +4,7 @@
 #include "core/System.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <bitset>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -35,25 +35,97 @@ constexpr u32 PIECE = 1 << 16;
 constexpr std::size_t BLOCK = 1 << 20;
 
 // The longest stream that n bytes of content compress to: zlib's bound, or the
-// allowance that files of the original format were written with, whichever is
-// larger. A longer stream was never written for that content.
+// room that saved scans of the earlier stream versions (and debug logs saved
+// with them) were written into, n + n / 1000 + 12, whichever is larger. A
+// longer stream was never written for that content.
 u64 streamBound(u64 n) {
     return std::max<u64>(compressBound(static_cast<uLong>(n)), n + n / 1000 + 12);
 }
 
-// Reads exactly n bytes at `offset`; false when the file ends sooner or fails.
-bool readAt(int fd, u64 offset, u8* out, std::size_t n) {
-    while (n != 0) {
-        const ssize_t got = ::pread(fd, out, n, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        offset += static_cast<u64>(got);
-        n -= static_cast<std::size_t>(got);
+// Whether a stream of `streamSize` bytes can hold `n` bytes of content.
+bool lengthFits(u64 n, u64 streamSize) {
+    return n <= streamSize * MAX_RATIO + RATIO_SLACK && streamSize <= streamBound(n);
+}
+
+// The zlib header (RFC 1950) behind the length words: CMF, then FLG. Method 8
+// with a window of at most 32 KiB, the check bits, and no preset dictionary,
+// which no writer of ours asks for and which inflate refuses.
+constexpr std::size_t CMF = HEADER, FLG = HEADER + 1;
+bool isZlibHeader(u8 cmf, u8 flg) {
+    return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && (cmf * 256u + flg) % 31 == 0 &&
+           (flg & 0x20) == 0;
+}
+
+// What is read of a file before anything else: the length words, the zlib
+// header and the first blocks of the stream, where inflate finds the damage of
+// a file that is no stream within a few bytes.
+constexpr std::size_t HEAD = 4096;
+
+// Whether `n` bytes from a stream's start inflate as far as they go without
+// an error and without more content than `claimed`.
+bool startsSoundly(const u8* stream, std::size_t n, u64 claimed) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return true; // nothing to tell by: the whole file decides
+    z.next_in = const_cast<u8*>(stream);
+    z.avail_in = static_cast<uInt>(n);
+    u8 out[1 << 14];
+    u64 produced = 0;
+    int rc = Z_OK;
+    do {
+        z.next_out = out;
+        z.avail_out = sizeof out;
+        rc = inflate(&z, Z_NO_FLUSH);
+        produced += sizeof out - z.avail_out;
+    } while (rc == Z_OK && produced <= claimed && (z.avail_in != 0 || z.avail_out == 0));
+    inflateEnd(&z);
+    return (rc == Z_OK || rc == Z_BUF_ERROR || rc == Z_STREAM_END) && produced <= claimed;
+}
+
+// The content length that the length words give under `key`.
+u32 lengthUnder(const u8* head, u8 key) {
+    u32 n = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        n |= u32(key) << (8 * i);
+        key ^= head[i];
     }
-    return true;
+    return n;
+}
+
+// Byte i of the content is the XOR of the file's bytes from i on: the XOR of
+// the whole file, its key, with that of the bytes before i. The key is known
+// only once the whole file is read, but each value it may take gives one head
+// of the content. The keys under which the first `n` bytes of a file of `size`
+// bytes can start a file that saveCompressedFile wrote: two equal length words
+// that the stream's size can hold, a zlib header, and a stream that starts
+// soundly. The whole file would fail each of these too; with no key left, it
+// is refused without being read on.
+std::bitset<256> possibleKeys(const u8* head, std::size_t n, u64 size) {
+    std::bitset<256> keys;
+    if (n <= FLG || size < n)
+        return keys;
+    // The XOR of the bytes before each of the head's.
+    u8 before[HEAD];
+    u8 x = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        before[i] = x;
+        x ^= head[i];
+    }
+    // Both length words are unchained with the same key.
+    if (std::memcmp(before, before + 4, 4) != 0)
+        return keys;
+    const u64 streamSize = size - HEADER;
+    u8 stream[HEAD];
+    for (unsigned k = 0; k < 256; ++k) {
+        const u8 key = static_cast<u8>(k);
+        const u32 claimed = lengthUnder(head, key);
+        if (!lengthFits(claimed, streamSize) || !isZlibHeader(key ^ before[CMF], key ^ before[FLG]))
+            continue;
+        for (std::size_t i = HEADER; i < n; ++i)
+            stream[i - HEADER] = key ^ before[i];
+        keys[k] = startsSoundly(stream, n - HEADER, claimed);
+    }
+    return keys;
 }
 
 // The XOR of n bytes, a word at a time.
@@ -142,12 +214,11 @@ u64 CompressedFile::maxFileSize() {
     return HEADER + streamBound(0xFFFFFFFFu);
 }
 
-// The byte chain is undone from the end, so that byte i of the file holds the
-// XOR of all its bytes from i on; that is the XOR of the whole file with the
-// XOR of the bytes before i. One pass gives the whole file's XOR, and then the
-// file can be unchained from its start as it is read: neither it nor any
-// guess of its content is ever held whole, and a file that is no such file
-// (a disk image picked by mistake) is refused by that pass alone.
+// The byte chain is undone from the end (see possibleKeys). One pass gives the
+// whole file's XOR, and then the file can be unchained from its start as it is
+// read: neither it nor any guess of its content is ever held whole. A file
+// that is no such file (a disk image picked by mistake, whatever its first
+// bytes) is refused by its head before that pass, in the time of one read.
 bool CompressedFile::open(const char* path) {
     if (fd_ >= 0)
         return false;
@@ -161,49 +232,38 @@ bool CompressedFile::open(const char* path) {
     size_ = static_cast<u64>(st.st_size);
     if (size_ < HEADER || size_ > maxFileSize())
         return false;
-    u8 head[HEADER];
-    if (!readAt(fd_, 0, head, HEADER))
+    u8 head[HEAD];
+    const std::size_t headSize = static_cast<std::size_t>(std::min<u64>(HEAD, size_));
+    if (!readWhole(fd_, 0, head, headSize).whole())
         return false;
-    // The XOR of the bytes before each of the header's: both length words are
-    // unchained with the same whole-file XOR, so whether they agree shows here,
-    // before the file is read on.
-    u8 before[HEADER];
-    u8 x = 0;
-    for (std::size_t i = 0; i < HEADER; ++i) {
-        before[i] = x;
-        x ^= head[i];
-    }
-    if (std::memcmp(before, before + 4, 4) != 0)
+    const std::bitset<256> keys = possibleKeys(head, headSize, size_);
+    if (keys.none())
         return false;
     (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
     block_.resize(BLOCK);
-    u8 total = 0;
-    for (u64 at = 0; at < size_;) {
+    u8 key = xorOf(head, headSize);
+    for (u64 at = headSize; at < size_;) {
         const std::size_t n = static_cast<std::size_t>(std::min<u64>(BLOCK, size_ - at));
-        if (!readAt(fd_, at, block_.data(), n))
+        if (!readWhole(fd_, at, block_.data(), n).whole())
             return false;
-        total ^= xorOf(block_.data(), n);
+        key ^= xorOf(block_.data(), n);
         at += n;
     }
-    u32 n = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        n |= u32(total ^ before[i]) << (8 * i);
-    const u64 streamSize = size_ - HEADER;
-    if (n > streamSize * MAX_RATIO + RATIO_SLACK || streamSize > streamBound(n))
+    if (!keys[key])
         return false;
     z_stream& z = inflater_->z;
     if (inflateInit(&z) != Z_OK)
         return false;
     inflater_->ready = true;
     offset_ = HEADER;
-    chain_ = total ^ x;
-    claimed_ = n;
+    chain_ = key ^ xorOf(head, HEADER);
+    claimed_ = lengthUnder(head, key);
     return true;
 }
 
 bool CompressedFile::nextBlock() {
     const std::size_t n = static_cast<std::size_t>(std::min<u64>(block_.size(), size_ - offset_));
-    if (!readAt(fd_, offset_, block_.data(), n))
+    if (!readWhole(fd_, offset_, block_.data(), n).whole())
         return false;
     u8 x = chain_;
     for (std::size_t i = 0; i < n; ++i) {

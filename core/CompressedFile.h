@@ -31,7 +31,9 @@ public:
     // Opens the file and checks its header, reading the file once through in
     // blocks: false when it cannot be read, is no regular file, is shorter than
     // the header or longer than any content could make it, its two length words
-    // differ, or the length they give does not fit the stream behind them.
+    // differ, the length they give does not fit the stream behind them, or the
+    // stream does not start as a zlib stream. Only a file whose first bytes
+    // pass all of these is read on.
     bool open(const char* path);
 
     // The file's size on disk and the content length its header claims (the

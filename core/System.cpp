@@ -2,13 +2,16 @@
 
 #include "core/Log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <glib.h>
 #include <glib/gstdio.h>
+#include <limits>
 #include <memory>
+#include <unistd.h>
 #include <utime.h>
 
 namespace {
@@ -221,6 +224,40 @@ int makeDirectoryWithParents(const char* path, int mode) {
 int openFile(const char* path, int flags, int mode) {
     // Close-on-exec: the viewer we spawn must not inherit recovered files or devices.
     return withFsName(path, [=](const char* n) { return g_open(n, flags | O_CLOEXEC, mode); });
+}
+
+Transfer transferWhole(u64 offset, std::size_t n, const TransferCall& call,
+                       const TransferRetry& retry) {
+    constexpr u64 LAST_POSITION = static_cast<u64>(std::numeric_limits<off_t>::max());
+    Transfer t;
+    while (t.done < n) {
+        if (offset > LAST_POSITION - t.done) {
+            t.error = EINVAL;
+            break;
+        }
+        const std::size_t count = std::min(n - t.done, MAX_TRANSFER_PIECE);
+        const ssize_t moved = call(t.done, count, offset + t.done);
+        if (moved < 0) {
+            // Taken at once: whatever the retry does may set errno anew.
+            const int error = errno;
+            if (error == EINTR || (retry && retry(error)))
+                continue;
+            t.error = error;
+            break;
+        }
+        if (moved == 0) {
+            t.ended = true;
+            break;
+        }
+        t.done += static_cast<std::size_t>(moved);
+    }
+    return t;
+}
+
+Transfer readWhole(int fd, u64 offset, u8* buffer, std::size_t n) {
+    return transferWhole(offset, n, [=](std::size_t done, std::size_t count, u64 position) {
+        return ::pread(fd, buffer + done, count, static_cast<off_t>(position));
+    });
 }
 
 FileMask::FileMask(const char* mask) : pattern_(nullptr) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <vector>
 
 typedef struct _GPatternSpec GPatternSpec;
@@ -54,6 +55,30 @@ int removeFile(const char* path);
 int makeDirectory(const char* path, int mode);
 int makeDirectoryWithParents(const char* path, int mode);
 int openFile(const char* path, int flags, int mode);
+
+// pread and pwrite may move less than asked: a signal comes in, the kernel
+// stops a little below 2 GiB, a device moves up to a failing sector. A transfer
+// calls again until all n bytes are moved, a call moves nothing (the file or
+// device ends there) or a call fails.
+struct Transfer {
+    std::size_t done = 0; // the bytes moved
+    int error = 0;        // the errno of the call that failed, else 0
+    bool ended = false;   // a call moved nothing
+    bool whole() const { return error == 0 && !ended; }
+};
+// What one call is asked for at most: every count stays well inside ssize_t.
+constexpr std::size_t MAX_TRANSFER_PIECE = std::size_t(1) << 30;
+// One call: up to `count` bytes, `done` bytes into the caller's buffer, at file
+// position `position`; the count moved, or -1 with errno set.
+using TransferCall = std::function<ssize_t(std::size_t done, std::size_t count, u64 position)>;
+// Whether a call that failed with `error` is made again (after EINTR it always
+// is); the caller may first change what made it fail.
+using TransferRetry = std::function<bool(int error)>;
+// A position past 2^63 - 1 fails with EINVAL before it is asked for.
+Transfer transferWhole(u64 offset, std::size_t n, const TransferCall& call,
+                       const TransferRetry& retry = TransferRetry());
+// pread of n bytes at `offset` into `buffer`.
+Transfer readWhole(int fd, u64 offset, u8* buffer, std::size_t n);
 
 // A case-insensitive "*" and "?" mask. A mask that is not valid UTF-8 matches
 // nothing, and no name that is not valid UTF-8 is matched.

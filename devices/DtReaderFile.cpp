@@ -1,10 +1,10 @@
 #include "devices/DtReaderFile.h"
 
 #include "core/Log.h"
+#include "core/System.h"
 
 #include <glib/gstdio.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -13,14 +13,6 @@
 #include <unistd.h>
 
 namespace dt {
-
-namespace {
-
-// One pread moves at most this much: the kernel stops a little below 2 GiB
-// anyway, and smaller pieces keep every count well inside ssize_t.
-constexpr i64 MAX_PIECE = i64(1) << 30;
-
-} // namespace
 
 ReaderFile::~ReaderFile() {
     if (fd_ != -1) {
@@ -70,29 +62,14 @@ bool ReaderFile::read(i64 offset, u8* buffer, i64 n) {
         logAt("ReaderFile", 52) << ": " << offset << '\n';
         return false;
     }
-    // One pread can return less than asked (at most about 2 GiB, or less when
-    // a signal comes in): go on until everything is there, the file ends or
-    // the system reports an error.
-    i64 done = 0;
-    while (done < n) {
-        const i64 piece = std::min(n - done, MAX_PIECE);
-        const ssize_t got = ::pread(fd_, buffer + done, static_cast<std::size_t>(piece),
-                                    static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int error = errno;
-            logAt("ReaderFile", 57)
-                << ": " << offset << ' ' << n << ' ' << std::strerror(error) << '\n';
-            return false;
-        }
-        if (got == 0) {
-            logAt("ReaderFile", 56) << ": " << offset << ' ' << n << '\n';
-            return false;
-        }
-        done += got;
-    }
-    return true;
+    const Transfer t =
+        readWhole(fd_, static_cast<u64>(offset), buffer, static_cast<std::size_t>(n));
+    if (t.error != 0)
+        logAt("ReaderFile", 57) << ": " << offset << ' ' << n << ' ' << std::strerror(t.error)
+                                << '\n';
+    else if (t.ended)
+        logAt("ReaderFile", 56) << ": " << offset << ' ' << n << '\n';
+    return t.whole();
 }
 
 } // namespace dt

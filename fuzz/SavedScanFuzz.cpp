@@ -5,15 +5,24 @@
 // unreadable runs that do not overlap, inside the source; carved files in order
 // of start, each at a sector start of the source), must save and load again to
 // the very same stream, and must go through a later scan's cut and the
-// candidate collection without dividing by anything it holds.
+// candidate collection without dividing by anything it holds. The same bytes
+// as a whole file must neither crash nor hang the compressed-file reader, and
+// as the content of a file we wrote must come back whole: what refuses a file
+// by its first bytes never refuses one of ours.
 
 #include "analysis/DriveDescr.h"
 #include "analysis/FsCollection.h"
 #include "analysis/ScScanner.h"
 #include "analysis/Serializer.h"
 #include "analysis/Unserializer.h"
+#include "core/CompressedFile.h"
+#include "core/System.h"
 #include "fuzz/FuzzSupport.h"
 #include "tests/support/ScriptedMessages.h"
+
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -26,11 +35,35 @@ std::string streamOf(const DriveDescr& d) {
     return out;
 }
 
+// A folder of this run's own for the two files, gone at its end.
+char scratch[] = "/tmp/fuzz_saved_scan.XXXXXX";
+const char* const SCRATCH_FILES[] = {"/raw", "/ours"};
+
+void removeScratch() {
+    for (const char* name : SCRATCH_FILES)
+        ::unlink((std::string(scratch) + name).c_str());
+    ::rmdir(scratch);
+}
+
+void throughFiles(const uint8_t* data, size_t size) {
+    static const bool made = ::mkdtemp(scratch) != nullptr && std::atexit(removeScratch) == 0;
+    require(made);
+    const std::string raw = scratch + std::string(SCRATCH_FILES[0]);
+    const std::string ours = scratch + std::string(SCRATCH_FILES[1]);
+    require(writeFile(raw.c_str(), data, size));
+    std::string content;
+    (void)loadCompressedFile(raw.c_str(), content);
+    require(saveCompressedFile(ours.c_str(), data, size));
+    require(loadCompressedFile(ours.c_str(), content));
+    require(content == fuzzsupport::textOf(data, size));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0xFFFFFFFFu)
         return 0;
+    throughFiles(data, size);
     // Loads a scan of another source too, so that every stream gets all the way.
     testutil::ScriptedInterface yes(0);
     SharedPtr<Driver> driver = testutil::openMemoryDriver(std::string(1u << 20, '\0'));

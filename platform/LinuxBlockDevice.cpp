@@ -1,5 +1,7 @@
 #include "platform/LinuxBlockDevice.h"
 
+#include "core/System.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <glib.h>
@@ -113,41 +115,33 @@ bool LinuxBlockDevice::dropDirect() {
     return true;
 }
 
-// pread and pwrite may move less than asked (a signal, a partial transfer up to
-// a failing sector); we go on until all is moved, the device ends or it fails.
-template <typename Transfer>
+// A transfer goes on past signals and short moves until all is moved, the
+// device ends or it fails (core's transferWhole).
+template <typename Call>
 bool LinuxBlockDevice::transfer(u64 offset, std::size_t n, std::size_t& done, int endError,
-                                Transfer call) {
+                                Call call) {
     done = 0;
     if (fd_ < 0)
         return fail(EBADF);
-    while (done < n) {
-        if (offset > static_cast<u64>(G_MAXINT64) - done)
-            return fail(EINVAL);
-        ssize_t moved = call(done, static_cast<off_t>(offset + done));
-        if (moved < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EINVAL && direct_ && dropDirect())
-                continue;
-            return fail(errno);
-        }
-        if (moved == 0)
-            return fail(endError);
-        done += static_cast<std::size_t>(moved);
-    }
+    const Transfer moved = transferWhole(
+        offset, n, call, [this](int error) { return error == EINVAL && direct_ && dropDirect(); });
+    done = moved.done;
+    if (moved.error != 0)
+        return fail(moved.error);
+    if (moved.ended)
+        return fail(endError);
     return true;
 }
 
 bool LinuxBlockDevice::readAt(u64 offset, u8* buffer, std::size_t n, std::size_t& done) {
-    return transfer(offset, n, done, EIO, [&](std::size_t at, off_t pos) {
-        return pread(fd_, buffer + at, n - at, pos);
+    return transfer(offset, n, done, EIO, [&](std::size_t at, std::size_t count, u64 position) {
+        return pread(fd_, buffer + at, count, static_cast<off_t>(position));
     });
 }
 
 bool LinuxBlockDevice::writeAt(u64 offset, const u8* buffer, std::size_t n, std::size_t& done) {
-    return transfer(offset, n, done, ENOSPC, [&](std::size_t at, off_t pos) {
-        return pwrite(fd_, buffer + at, n - at, pos);
+    return transfer(offset, n, done, ENOSPC, [&](std::size_t at, std::size_t count, u64 position) {
+        return pwrite(fd_, buffer + at, count, static_cast<off_t>(position));
     });
 }
 

@@ -2,10 +2,14 @@
 
 #include "tests/support/TestUtil.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -81,6 +85,56 @@ TEST(SystemTest, OpenTargetsAreUrisOrAbsolutePaths) {
     ASSERT_EQ(launched.size(), 1u);
     EXPECT_EQ(launched[0].uri, "file:///tmp/none.txt");
     EXPECT_EQ(log.text(), "SystemOpen(14): /tmp/\xff\nSystemOpen(21): /tmp/none.txt no handler\n");
+}
+
+// A transfer calls again after a signal and after a short move, asks no call
+// for more than a gigabyte (the kernel moves a little below 2 GiB), and keeps
+// the errno of a failure (the end: ReaderKindTest, LinuxBlockDeviceTest). A
+// call's answers: a count, or minus its errno.
+TEST(SystemTest, TransfersGoOnUntilAllIsMovedOrACallFails) {
+    constexpr u64 GIB = u64(1) << 30;
+    constexpr u64 LAST = static_cast<u64>(std::numeric_limits<off_t>::max());
+    const struct {
+        const char* name;
+        u64 offset;
+        u64 n;
+        std::vector<i64> answers; // the last one stands for all calls after it
+        int retried;              // an error that the caller mends and calls again on
+        const char* asked;        // the count each call is asked for
+        u64 done;
+        int error;
+    } cases[] = {
+        {"short moves", 100, 10, {3, 4, 3}, 0, "10 7 3 ", 10, 0},
+        {"a signal", 0, 10, {-EINTR, 10}, 0, "10 10 ", 10, 0},
+        {"a failure", 0, 10, {4, -EIO}, 0, "10 6 ", 4, EIO},
+        {"a failure the caller mends", 0, 10, {-EINVAL, 10}, EINVAL, "10 10 ", 10, 0},
+        {"a failure it does not mend", 0, 10, {-EINVAL}, EIO, "10 ", 0, EINVAL},
+        {"3 GiB", 0, 3 * GIB, {i64(GIB)}, 0, "1073741824 1073741824 1073741824 ", 3 * GIB, 0},
+        {"past the last position", LAST - 1, 4, {1}, 0, "4 3 ", 2, EINVAL},
+    };
+    for (const auto& c : cases) {
+        std::string asked;
+        std::size_t call = 0;
+        const Transfer t = transferWhole(
+            c.offset, c.n,
+            [&](std::size_t done, std::size_t count, u64 position) -> ssize_t {
+                asked += std::to_string(count) + ' ';
+                EXPECT_EQ(position, c.offset + done) << c.name;
+                const i64 answer = c.answers[std::min(call++, c.answers.size() - 1)];
+                if (answer >= 0)
+                    return static_cast<ssize_t>(answer);
+                errno = static_cast<int>(-answer);
+                return -1;
+            },
+            [&](int error) {
+                errno = 0; // what the mending call may leave
+                return error == c.retried;
+            });
+        EXPECT_EQ(asked, c.asked) << c.name;
+        EXPECT_EQ(t.done, c.done) << c.name;
+        EXPECT_EQ(t.error, c.error) << c.name;
+        EXPECT_FALSE(t.ended) << c.name;
+    }
 }
 
 } // namespace
