@@ -11,8 +11,10 @@
 // The report never claims more than the destination holds: a line gives the
 // bytes that were written, a file cut short is marked with errors and one not
 // made at all as not written, and the totals add up what was written: the
-// files made and the folders that hold one. A file that a cancel stopped
-// before it was begun gets no line.
+// files made and the folders that hold one. A folder's subtotal counts the
+// files made in it and the folders made for them (its own, and those above it
+// that held no file yet), so that the subtotals add up to the total. A file
+// that a cancel stopped before it was begun gets no line.
 
 #include "tree/ParserReport.h"
 #include "tree/ParserSelect.h"
