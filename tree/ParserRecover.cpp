@@ -26,6 +26,7 @@ void ParserRecover::run() {
     splitCount_ = 0;
     written_ = Totals();
     complete_ = false;
+    cancelled_ = false;
     std::unique_ptr<MapIterator> cursor = makeIterator(map_, START_POSITION, true, false);
     // The root counts when something in it is recovered, and when it lists
     // nothing to recover at all: then nothing can be marked in it.
@@ -43,6 +44,7 @@ void ParserRecover::run() {
         }
         complete_ = true;
     } catch (const InterruptedException&) {
+        cancelled_ = true;
         writeInterrupted(*out_);
     }
     writeTotals(*out_, written_);

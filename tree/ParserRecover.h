@@ -53,6 +53,9 @@ public:
     const Totals& getWritten() const { return written_; }
     // Whether the last run went through the whole selection.
     bool isComplete() const { return complete_; }
+    // Whether a cancel or a No to going on ended the last run (with nobody to
+    // ask, a failure counts as a No).
+    bool isCancelled() const { return cancelled_; }
 
     // Asks whether to go on after the failure e; throws InterruptedException
     // for No. Once the user ticked "Don't ask me again", goes on silently.
@@ -87,6 +90,7 @@ private:
     // below it (and so the folder counted as written).
     std::vector<bool> folderMade_;
     bool complete_ = false;
+    bool cancelled_ = false;
     bool dontAsk_ = false;
 };
 

@@ -286,7 +286,7 @@ TEST_F(RecoverCommandTest, ACancelledWalkSaysSoAndCountsWhatWasWritten) {
     shown.view().recover();
     ASSERT_FALSE(messages.asked().empty());
     const std::string& closing = messages.asked().back().text;
-    EXPECT_THAT(closing, testing::HasSubstr("The recovery did not finish: 0 of 3 marked files"));
+    EXPECT_THAT(closing, testing::HasSubstr("The recovery was cancelled: 0 of 3 marked files"));
     EXPECT_THAT(closing, testing::StartsWith("You have recovered 0 file(s)"));
     EXPECT_NE(std::string::npos, report.find("nterrupted")) << report;
 }
