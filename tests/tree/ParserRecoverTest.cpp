@@ -128,6 +128,16 @@ TEST(ParserRecoverTest, IncompleteFoldersAreNamedAndCountAsErrors) {
                            "\t0 file(s) 0 folder(s) 0 bytes\n" +
                                TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
     EXPECT_EQ(none.errors, 1u);
+
+    // Nothing selected: nothing is recovered from the root, and nothing told.
+    ParserTestTree unselected(TREE);
+    unselected.map()
+        ->getFolder(tree::TOP_FOLDER)
+        ->node(0)
+        .setFlag(tree::Node::INVALID_DIRECTORY, true);
+    const Outcome untouched = recoverInto(unselected, dir.path());
+    EXPECT_EQ(untouched.report, TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
+    EXPECT_EQ(untouched.errors, 0u);
 }
 
 // A folder past the walk's path limit is marked with the rest, named in the
