@@ -205,12 +205,7 @@ file 21 in=5 name=top.txt size=50
                   messages.asked()[messages.asked().size() - 2].text);
         EXPECT_THAT(report, testing::HasSubstr(row.lastLine));
         // Neither the total nor a folder's subtotal counts a folder announced.
-        std::size_t totals = 0;
-        for (std::size_t at = report.find('\t'); at != std::string::npos;
-             at = report.find('\t', at + 1), ++totals)
-            EXPECT_EQ(report.substr(at, report.find('\n', at) - at + 1),
-                      "\t0 file(s) 0 folder(s) 0 bytes\n");
-        EXPECT_EQ(totals, 3u); // the root's, inner's and the total
+        EXPECT_THAT(report, testing::Not(testing::ContainsRegex("[1-9] folder\\(s\\)")));
         EXPECT_EQ("a file", testutil::readAll(destination.file("Blocked")));
     }
 }
