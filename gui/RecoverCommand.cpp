@@ -160,8 +160,11 @@ void TreeInterface::recover() {
     // A cancel, a No to a question or a failed step ends the walk early: the
     // message must not claim the marked files were all written.
     if (!parser.isComplete())
-        closing << formatMessage(_("The recovery did not finish: %1 of %2 marked files were "
-                                   "written. The report tells where it stopped."),
+        closing << formatMessage(parser.isCancelled()
+                                     ? _("The recovery was cancelled: %1 of %2 marked files were "
+                                         "written. The report tells where it stopped.")
+                                     : _("The recovery did not finish: %1 of %2 marked files were "
+                                         "written. The report tells where it stopped."),
                                  formatThousands(written.files), formatThousands(marked.files))
                 << "\n\n";
     closing << _("To confirm the validity of a file refer to the \"Status\" column and the F1 "

@@ -26,6 +26,7 @@ void ParserRecover::run() {
     splitCount_ = 0;
     written_ = Totals();
     complete_ = false;
+    cancelled_ = false;
     std::unique_ptr<MapIterator> cursor = makeIterator(map_, START_POSITION, true, false);
     // The root counts when something in it is recovered, and when it lists
     // nothing to recover at all: then nothing can be marked in it.
@@ -43,6 +44,7 @@ void ParserRecover::run() {
         }
         complete_ = true;
     } catch (const InterruptedException&) {
+        cancelled_ = true;
         writeInterrupted(*out_);
     }
     writeTotals(*out_, written_);
@@ -66,14 +68,13 @@ void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std:
             recoverFile(cursor, path, totals.selected, headerWritten);
             continue;
         }
+        // Announcing a folder makes nothing: it counts once a file makes it.
         try {
             recoverer_->beginDirectory(cursor.getName(), path);
         } catch (const Recoverer::Exception& e) {
-            // A folder that could not be made is not counted as recovered.
             askContinue(e);
             continue;
         }
-        addFolder(totals.selected);
         if (cursor.isIncomplete() || isBeyondLimit(cursor))
             noteIncompleteFolder(cursor, path, headerWritten);
     } while (cursor.next());
@@ -138,11 +139,12 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
             totals->bytes += bytes;
         }
         // Folders are made only for the files that go into them: the file's
-        // folders that held none yet exist now. Those above a folder that held
-        // one were counted with it.
+        // folders that held none yet exist now, and count in its level's
+        // subtotal. Those above a folder that held one were counted with it.
         for (std::size_t i = folderMade_.size(); i-- > 0 && !folderMade_[i];) {
             folderMade_[i] = true;
-            addFolder(written_);
+            for (Totals* totals : {&selected, &written_})
+                addFolder(*totals);
         }
     }
     if (stop)

@@ -11,8 +11,10 @@
 // The report never claims more than the destination holds: a line gives the
 // bytes that were written, a file cut short is marked with errors and one not
 // made at all as not written, and the totals add up what was written: the
-// files made and the folders that hold one. A file that a cancel stopped
-// before it was begun gets no line.
+// files made and the folders that hold one. A folder's subtotal counts the
+// files made in it and the folders made for them (its own, and those above it
+// that held no file yet), so that the subtotals add up to the total. A file
+// that a cancel stopped before it was begun gets no line.
 
 #include "tree/ParserReport.h"
 #include "tree/ParserSelect.h"
@@ -51,6 +53,9 @@ public:
     const Totals& getWritten() const { return written_; }
     // Whether the last run went through the whole selection.
     bool isComplete() const { return complete_; }
+    // Whether a cancel or a No to going on ended the last run (with nobody to
+    // ask, a failure counts as a No).
+    bool isCancelled() const { return cancelled_; }
 
     // Asks whether to go on after the failure e; throws InterruptedException
     // for No. Once the user ticked "Don't ask me again", goes on silently.
@@ -85,6 +90,7 @@ private:
     // below it (and so the folder counted as written).
     std::vector<bool> folderMade_;
     bool complete_ = false;
+    bool cancelled_ = false;
     bool dontAsk_ = false;
 };
 

@@ -126,7 +126,8 @@ private:
     template <typename Put> void fill(u64 size, Put put);
     void writeData(const u8* data, u64 size);
     void skipZeros(u64 size);
-    // Counts `size` bytes of the open volume as done, reports them and polls.
+    // Counts `size` bytes of the open volume as done, reports them and polls,
+    // unless they end the file.
     void advance(u64 size);
     void finishFile();
     void closeFile();

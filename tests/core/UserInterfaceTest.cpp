@@ -19,10 +19,12 @@ TEST(UserInterfaceTest, HeadlessBoxesAreWrittenAndAnswered) {
     EXPECT_EQ(messageDialog(MESSAGE_QUESTION, "Again?", nullptr, true, nullptr),
               1); // no box to tick
     EXPECT_EQ(messageDialog(MESSAGE_INFO_OK, "Done", nullptr, false, "x"), 0);
+    // nobody unticks a box that starts ticked
+    EXPECT_EQ(messageDialog(MESSAGE_INFO_OK, "Report?", nullptr, false, "_View", true), 0x10);
     setHeadlessAnswer(1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Error: Disk <b>gone</b>\nQuestion: Go on?\n"
-              "Warning: Sure?\nQuestion: Again?\nInformation: Done\n");
+              "Warning: Sure?\nQuestion: Again?\nInformation: Done\nInformation: Report?\n");
     EXPECT_TRUE(log.has("UserInterface(41): 1 Go on? 1\n")) << log.text();
 }
 

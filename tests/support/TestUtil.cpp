@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -135,19 +137,45 @@ std::string LogCapture::text() const {
 }
 
 void buildOnce(const std::string& path, const std::function<void(const std::string&)>& build) {
-    const int lock = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
-        throw std::runtime_error("cannot lock " + path);
-    struct Unlock {
-        int fd;
-        ~Unlock() { ::close(fd); }
-    } unlock{lock};
-    if (::access(path.c_str(), F_OK) == 0)
+    // Whoever holds the lock removes its file before letting go, so that none
+    // is left beside the images of old builds. One who waited on a file
+    // removed meanwhile holds no lock: it locks the one in its place.
+    const std::string lockPath = path + ".lock";
+    for (;;) {
+        const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (lock < 0)
+            throw std::runtime_error("cannot lock " + path);
+        struct Unlock {
+            int fd;
+            const char* removing;
+            ~Unlock() {
+                if (removing)
+                    ::unlink(removing);
+                ::close(fd);
+            }
+        } unlock{lock, nullptr};
+        if (::flock(lock, LOCK_EX) != 0)
+            throw std::runtime_error("cannot lock " + path);
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(lock, &held) != 0)
+            throw std::runtime_error("cannot lock " + path);
+        if (::stat(lockPath.c_str(), &named) != 0) {
+            if (errno == ENOENT)
+                continue;
+            throw std::runtime_error("cannot lock " + path);
+        }
+        if (held.st_dev != named.st_dev || held.st_ino != named.st_ino)
+            continue;
+        unlock.removing = lockPath.c_str();
+        if (::access(path.c_str(), F_OK) == 0)
+            return;
+        const std::string making = path + ".making";
+        build(making);
+        if (std::rename(making.c_str(), path.c_str()) != 0)
+            throw std::runtime_error("cannot put " + path + " in place");
         return;
-    const std::string making = path + ".making";
-    build(making);
-    if (std::rename(making.c_str(), path.c_str()) != 0)
-        throw std::runtime_error("cannot put " + path + " in place");
+    }
 }
 
 } // namespace testutil

@@ -68,7 +68,8 @@ private:
 
 // Makes the file at `path` once for all test processes of a run: the first to
 // come builds it through `build` (given a scratch name to write, renamed into
-// place afterwards) while the others wait on a lock, then all use it.
+// place afterwards) while the others wait on a lock, then all use it. The
+// lock's file beside it is gone when each is done.
 void buildOnce(const std::string& path, const std::function<void(const std::string&)>& build);
 
 // "00000000  01 02 ..  |..|" lines, as hexdump -C writes them.

@@ -41,7 +41,7 @@ file 23 in=5 name=top.bin size=1000 bad=100+12 bad=500+30
 const std::string ROOT_BLOCK = "\nDirectory of /\n\n"
                                "top.bin                                1000 Invalid Time"
                                " (recovered with errors)\n"
-                               "\t1 file(s) 2 folder(s) 1,000 bytes\n";
+                               "\t1 file(s) 0 folder(s) 1,000 bytes\n";
 const std::string TOTAL = "\n================ Total ================\n";
 
 void selectAll(const ParserTestTree& t) {
@@ -76,10 +76,10 @@ TEST(ParserRecoverTest, RecoversTheSelectionReportsItAndUnmarksWhatCameWhole) {
                             "\nDirectory of /docs\n\n"
                             "a.txt                                   100 Invalid Time\n"
                             "b.txt                                     5 Invalid Time\n"
-                            "\t2 file(s) 0 folder(s) 105 bytes\n"
+                            "\t2 file(s) 1 folder(s) 105 bytes\n"
                             "\nDirectory of /keep\n\n"
                             "c.txt                                    10 Invalid Time\n"
-                            "\t1 file(s) 0 folder(s) 10 bytes\n" +
+                            "\t1 file(s) 1 folder(s) 10 bytes\n" +
                             TOTAL + "\t4 file(s) 2 folder(s) 1,115 bytes\n");
     EXPECT_EQ(o.errors, 1u);
     EXPECT_EQ(o.splits, 0u);
@@ -115,7 +115,7 @@ TEST(ParserRecoverTest, IncompleteFoldersAreNamedAndCountAsErrors) {
               "docs                                  <DIR> Invalid Time (incomplete)\n"
               "top.bin                                1000 Invalid Time"
               " (recovered with errors)\n"
-              "\t1 file(s) 2 folder(s) 1,000 bytes\n");
+              "\t1 file(s) 0 folder(s) 1,000 bytes\n");
     EXPECT_EQ(o.errors, 3u);
 
     // A root that lists nothing: its line alone.
@@ -128,6 +128,16 @@ TEST(ParserRecoverTest, IncompleteFoldersAreNamedAndCountAsErrors) {
                            "\t0 file(s) 0 folder(s) 0 bytes\n" +
                                TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
     EXPECT_EQ(none.errors, 1u);
+
+    // Nothing selected: nothing is recovered from the root, and nothing told.
+    ParserTestTree unselected(TREE);
+    unselected.map()
+        ->getFolder(tree::TOP_FOLDER)
+        ->node(0)
+        .setFlag(tree::Node::INVALID_DIRECTORY, true);
+    const Outcome untouched = recoverInto(unselected, dir.path());
+    EXPECT_EQ(untouched.report, TOTAL + "\t0 file(s) 0 folder(s) 0 bytes\n");
+    EXPECT_EQ(untouched.errors, 0u);
 }
 
 // A folder past the walk's path limit is marked with the rest, named in the

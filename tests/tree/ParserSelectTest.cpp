@@ -52,7 +52,8 @@ TEST(ParserSelectTest, MarksGoUpToTheRootAndUnmarkingStopsAtAnotherMark) {
     EXPECT_EQ(t.marked(), "ROOT empty");
     EXPECT_FALSE(select(t, "empty", false));
     select(t, "", true);
-    t.mark("a", false); // a mark left inside an unmarked folder is not looked for
+    EXPECT_TRUE(t.marked("empty")); // met on the way down, too
+    t.mark("a", false);             // a mark left inside an unmarked folder is not looked for
     EXPECT_FALSE(select(t, "", false));
     EXPECT_EQ(t.marked(), "a/b a/b/f1 a/g");
 }

@@ -106,12 +106,21 @@ TEST_F(RecovererCopyOffTest, WritesFilesFoldersAndTimesAndShowsItsProgress) {
                                 {"a/b/undated", "n"}}));
     EXPECT_EQ(r.getFiles(),
               (Names{"a/b/report.txt", "a/up.txt", "a/b/c/down.txt", "zero.txt", "a/b/undated"}));
+    // A cancel that comes with a file's last byte waits for the next file:
+    // the file ends whole, with its time.
+    testutil::RecordingProgress atLastByte;
+    atLastByte.cancelAtPoll(3); // the file's start, its creation, its one piece
+    {
+        InterfaceCallbackScope scope(r, &atLastByte);
+        recover(r, {}, "whole.txt", "w");
+    }
+    EXPECT_EQ(statOf(out("whole.txt")).st_mtime, TIME);
     // A cancel passes through, and the file begun is closed later.
     testutil::RecordingProgress cancelling;
     cancelling.cancelAtPoll(3);
     InterfaceCallbackScope scope(r, &cancelling);
     EXPECT_THROW(recover(r, {}, "d.txt", bytes(1000), TIME, 300), InterruptedException);
-    EXPECT_EQ(r.getFiles().size(), 5u);
+    EXPECT_EQ(r.getFiles().size(), 6u);
 }
 
 // A record may claim a sparse file far larger than its volume: the zeros it
