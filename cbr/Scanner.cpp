@@ -159,9 +159,17 @@ void Scanner::cutBackTo(FileModule* module, const FileInfo& info) {
             e = ++e->notWhole == JUDGEMENTS_KEPT ? earlier.erase(e) : e + 1;
             continue;
         }
+        // A piece of the whole file (a member, tag or atom of it on a sector
+        // start) ran on as far as the file did: it ends where the file does.
+        // The entries are in the order of their starts.
+        const u64 end = e->start + whole.getSize();
+        auto pieces = e + 1;
+        while (pieces != earlier.end() && pieces->start < end)
+            ++pieces;
         if (callback_ != nullptr)
-            callback_->shortened(e->nth, whole.getSize());
-        e = earlier.erase(e);
+            for (auto p = e; p != pieces; ++p)
+                callback_->shortened(p->nth, end - p->start);
+        e = earlier.erase(e, pieces);
     }
     // The first of them is the likeliest start of a whole file; a member or
     // atom of it, the likeliest among the others.

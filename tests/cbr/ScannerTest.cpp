@@ -149,9 +149,10 @@ TEST_F(ScannerTest, AFileRunOnToWhereALaterOneEndsIsCutOnlyWhereItIsWholeByItsOw
         {"an own end past the later start is none before it",
          {{0, "AAAA", 4096, 3000}, {4, "BBBB", 2048, 0}},
          {{0, 4096, "chain"}, {2048, 2048, "chain"}}},
-        {"the first file of an end is judged again at every later one",
+        {"the first file of an end is judged again at every later one, and a piece of it that "
+         "ran on with it ends with it",
          {{0, "AAAA", 6144, 3072}, {3, "BBBB", 4608, 0}, {6, "AAAA", 3072, 0}},
-         {{0, 3072, "chain"}, {1536, 4608, "chain"}, {3072, 3072, "chain"}}},
+         {{0, 3072, "chain"}, {1536, 1536, "chain"}, {3072, 3072, "chain"}}},
         {"a file of another module cuts nothing",
          {{0, "AAAA", 4096, 2048}, {4, "OTHR", 2048, 0}},
          {{0, 4096, "chain"}, {2048, 2048, "other"}}},
