@@ -14,9 +14,13 @@ namespace {
 constexpr u64 MAX_OFFSET = static_cast<u64>(std::numeric_limits<i64>::max());
 constexpr u32 PREFETCH_DISTANCE = 8 * Pattern::SECTOR_BYTES;
 // Judging whether files are whole may read this much at a scan's start, and
-// as much again as the scan passes: a card of movies takes a few kilobytes of
-// each.
-constexpr u64 JUDGE_ALLOWANCE = 16 * 1024 * 1024;
+// JUDGE_PER_BYTE bytes more for each byte the scan passes. A card of real
+// movies takes less than two for each (movies of a few kilobytes, each judged
+// at its own atoms on sector starts and at the next movie); forged chains that
+// make every judgement read its whole window still cost a fixed multiple of
+// the source.
+constexpr u64 JUDGE_ALLOWANCE = 1024 * 1024;
+constexpr u64 JUDGE_PER_BYTE = 8;
 
 } // namespace
 
@@ -90,7 +94,7 @@ void Scanner::processSector(u64 byteOffset, const u8* sector, u32 size) {
     // sector further on lets those waits overlap.
     if (size > PREFETCH_DISTANCE)
         __builtin_prefetch(sector + PREFETCH_DISTANCE);
-    judgeAllowance_.left += Pattern::SECTOR_BYTES;
+    judgeAllowance_.left += JUDGE_PER_BYTE * Pattern::SECTOR_BYTES;
     index_.forEachCandidate(
         sector, size, [&](u32 i) { return tryPattern(i, byteOffset, sector, size) == FOUND; });
 }

@@ -163,6 +163,18 @@ const Shape SHAPES[] = {
          return d.zeros(8);
      },
      3},
+    // Each movie is judged at its own media data and at the next movie, all
+    // within the judgements' allowance: it grows with the card faster than
+    // judging real movies reads, here 14 MB of them.
+    {"FifteenHundredMp4sWhoseMediaStartsASectorBackToBack",
+     [] {
+         DiskImage d;
+         const corpus::Sample movie = corpus::endingOnASector(shapes().mediaMp4);
+         for (std::size_t i = 0; i < 1500; ++i)
+             d.whole(movie);
+         return d.zeros(8);
+     },
+     3},
     {"FortyArchivesTwentyPagesTenLzhBackToBack",
      [] {
          DiskImage d;

@@ -29,7 +29,10 @@ struct Case {
     std::string window;
     u64 size; // NO_FILE: analyze must fail
     std::string name = "";
+    moduletest::Ask ask = moduletest::Ask::ANALYSIS;
 };
+
+constexpr moduletest::Ask WHOLE_WITHIN = moduletest::Ask::WHOLE_WITHIN;
 
 cbr::FileModule& moduleNamed(const std::string& name) {
     static cbr::FileModuleRegistry registry;
@@ -60,7 +63,7 @@ void expectFamily(const std::set<std::string>& modules, const std::vector<Case>&
     }
     for (const Case& c : hostile) {
         SCOPED_TRACE(c.label);
-        const moduletest::Run r = moduletest::run(moduleNamed(c.module), c.window);
+        const moduletest::Run r = moduletest::run(moduleNamed(c.module), c.window, c.ask);
         EXPECT_EQ(r.size(), c.size);
         EXPECT_EQ(r.name(), c.name);
     }
@@ -195,6 +198,11 @@ TEST(ModuleFamiliesTest, AudioAndVideo) {
              NO_FILE},
             {"MOV 64-bit atom size that wraps", "mov",
              patched(mp4, 0, be(1, 4) + "ftyp" + be(~u64(0) - 15, 8)), NO_FILE},
+            // Whether a movie is whole within a window: its index points into
+            // its own media data, and the file type atom of the next movie
+            // starts another.
+            {"MP4 within its own window", "mov", mp4, mp4.size(), "", WHOLE_WITHIN},
+            {"MP4 and the next in one window", "mov", mp4 + mp4, NO_FILE, "", WHOLE_WITHIN},
         });
 }
 

@@ -184,6 +184,34 @@ TEST_F(ScannerTest, AFileRunOnToWhereALaterOneEndsIsCutOnlyWhereItIsWholeByItsOw
     }
 }
 
+// Four forged chains in turn, every sector a file of one that runs on to the
+// chain's end, and every judgement of a module reading its whole window: the
+// windows of the first file of an end and of the latest ones reach back over
+// the other chains' files, and unbounded they would read some sixty times the
+// source. Judging stays within a fixed multiple of it.
+TEST_F(ScannerTest, JudgingForgedChainsReadsAFixedMultipleOfTheSource) {
+    StubModule* chain = module("chain");
+    u64 judged = 0;
+    chain->onWholeWithin = [&judged](dt::Reader& file, FileInfo&) {
+        std::vector<u8> block(4096);
+        for (i64 at = 0; at < file.getSize(); at += 4096) {
+            const i64 n = std::min<i64>(4096, file.getSize() - at);
+            if (!file.read(at, block.data(), n))
+                return false;
+            judged += static_cast<u64>(n);
+        }
+        return false;
+    };
+    add("chain", "AAAA", chain, u64(1) << 30);
+    constexpr u64 SECTORS = 4096;
+    constexpr u64 CHAINS = 4;
+    Image image(SECTORS + CHAINS);
+    for (u64 s = 0; s < SECTORS; ++s)
+        image.putFile(s, "AAAA", static_cast<u32>((SECTORS + s % CHAINS - s) * 512));
+    EXPECT_EQ(scan(image).size(), SECTORS);
+    EXPECT_LE(judged, 10 * image.bytes().size());
+}
+
 TEST_F(ScannerTest, OnlyAnMpegPatternBeforeTheFirstMp3PatternIsSkipped) {
     Image image(20);
     image.putFile(0, "MPG!", 5000);
