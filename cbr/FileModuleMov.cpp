@@ -231,8 +231,12 @@ bool FileModuleMov::wholeWithin(dt::Reader& file, FileInfo& info) {
     // A movie has no end mark: it is whole where its atoms end with the window
     // and its movie atom's index points only into its own media data. A
     // movie's first atoms before its media data, or a movie and the media
-    // data of the next, are not.
-    ByteSource src(file, 4096);
+    // data of the next, are not; nor is a window in which a file type atom
+    // follows others, as it starts the next movie. The atoms are read a
+    // sector at a time: a judgement reads little more than their headers and
+    // the movie atom, and a piece of a movie is judged against a window that
+    // holds the next movie's start.
+    ByteSource src(file, 512);
     const u64 window = src.size();
     std::vector<Span> media;
     std::vector<Span> movies;
@@ -240,7 +244,8 @@ bool FileModuleMov::wholeWithin(dt::Reader& file, FileInfo& info) {
     for (u64 p = 0; p < window; ++atoms) {
         Atom atom{};
         if (window - p < ATOM_HEADER || !readAtom(src, p, atom) ||
-            !isAtomOf(atom.type, TOP_ATOMS) || atom.size < atom.header || atom.size > window - p)
+            !isAtomOf(atom.type, TOP_ATOMS) || atom.size < atom.header || atom.size > window - p ||
+            (atoms != 0 && std::memcmp(atom.type, "ftyp", 4) == 0))
             return false;
         const Span data{p + atom.header, p + atom.size};
         if (std::memcmp(atom.type, "mdat", 4) == 0)

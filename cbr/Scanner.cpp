@@ -14,9 +14,13 @@ namespace {
 constexpr u64 MAX_OFFSET = static_cast<u64>(std::numeric_limits<i64>::max());
 constexpr u32 PREFETCH_DISTANCE = 8 * Pattern::SECTOR_BYTES;
 // Judging whether files are whole may read this much at a scan's start, and
-// as much again as the scan passes: a card of movies takes a few kilobytes of
-// each.
-constexpr u64 JUDGE_ALLOWANCE = 16 * 1024 * 1024;
+// JUDGE_PER_BYTE bytes more for each byte the scan passes. A card of real
+// movies takes less than two for each (movies of a few kilobytes, each judged
+// at its own atoms on sector starts and at the next movie); forged chains that
+// make every judgement read its whole window still cost a fixed multiple of
+// the source.
+constexpr u64 JUDGE_ALLOWANCE = 1024 * 1024;
+constexpr u64 JUDGE_PER_BYTE = 8;
 
 } // namespace
 
@@ -90,7 +94,7 @@ void Scanner::processSector(u64 byteOffset, const u8* sector, u32 size) {
     // sector further on lets those waits overlap.
     if (size > PREFETCH_DISTANCE)
         __builtin_prefetch(sector + PREFETCH_DISTANCE);
-    judgeAllowance_.left += Pattern::SECTOR_BYTES;
+    judgeAllowance_.left += JUDGE_PER_BYTE * Pattern::SECTOR_BYTES;
     index_.forEachCandidate(
         sector, size, [&](u32 i) { return tryPattern(i, byteOffset, sector, size) == FOUND; });
 }
@@ -159,9 +163,17 @@ void Scanner::cutBackTo(FileModule* module, const FileInfo& info) {
             e = ++e->notWhole == JUDGEMENTS_KEPT ? earlier.erase(e) : e + 1;
             continue;
         }
+        // A piece of the whole file (a member, tag or atom of it on a sector
+        // start) ran on as far as the file did: it ends where the file does.
+        // The entries are in the order of their starts.
+        const u64 end = e->start + whole.getSize();
+        auto pieces = e + 1;
+        while (pieces != earlier.end() && pieces->start < end)
+            ++pieces;
         if (callback_ != nullptr)
-            callback_->shortened(e->nth, whole.getSize());
-        e = earlier.erase(e);
+            for (auto p = e; p != pieces; ++p)
+                callback_->shortened(p->nth, end - p->start);
+        e = earlier.erase(e, pieces);
     }
     // The first of them is the likeliest start of a whole file; a member or
     // atom of it, the likeliest among the others.

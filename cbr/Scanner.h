@@ -20,7 +20,10 @@
 // when it is whole on its own before the later file: its module, given a
 // window that ends where that file starts, finds the file's own end inside it
 // (FileModule::wholeWithin; Callback::shortened). Otherwise both stay as
-// found, overlapping: a member, tag or atom of a file never cuts it.
+// found, overlapping: a member, tag or atom of a file never cuts it. A file
+// cut back takes with it the files found inside it that ran on to the same
+// end (its members, tags or atoms on sector starts): they end where it ends,
+// and nothing of it or of a file embedded in it is lost.
 
 #include "cbr/FileInfo.h"
 #include "cbr/FileModuleRegistry.h"
@@ -112,7 +115,7 @@ private:
     // whole JUDGEMENTS_KEPT times is judged no more and stays as found: a
     // whole file is whole before the first later file past its own end, after
     // the few pieces of it that start a sector, while one that never is (an
-    // atom of a movie already cut back, an interrupted recording) would
+    // atom of a movie that is not whole, an interrupted recording) would
     // otherwise be judged again, over a longer window, at every later file.
     struct Ending {
         std::size_t nth;

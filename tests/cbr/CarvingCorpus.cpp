@@ -458,6 +458,14 @@ const ShapeFiles& shapeFiles() {
     static const ShapeFiles files = [] {
         const std::string folder = corpusFolder() + "/shapes";
         auto file = [&](const std::string& name) { return testutil::readAll(folder + "/" + name); };
+        // The files of a subfolder, by name.
+        auto names = [&](const std::string& subfolder) {
+            std::vector<std::string> sorted;
+            for (const auto& e : std::filesystem::directory_iterator(folder + "/" + subfolder))
+                sorted.push_back(e.path().filename().string());
+            std::sort(sorted.begin(), sorted.end());
+            return sorted;
+        };
         ShapeFiles f;
         f.longMovie = {"MOV of two seconds", "mov", "mov", "", file("long.mov")};
         for (const char* movie : {"MOV", "MOV, fast start", "MP4", "MP4, fast start"})
@@ -503,15 +511,14 @@ const ShapeFiles& shapeFiles() {
                       sample("MP4, fast start"),
                       f.reservedMp4,
                       sample("MOV")};
+        for (const std::string& name : names("movies")) {
+            const std::string type = name.substr(name.rfind('.') + 1);
+            f.cardMovies.push_back({"movie " + name, "mov", type, "", file("movies/" + name)});
+        }
 
         // Two archives, then a page or an LZH archive by turns.
-        std::vector<std::string> archives, pages;
-        for (const auto& e : std::filesystem::directory_iterator(folder + "/archives"))
-            archives.push_back(e.path().filename().string());
-        for (const auto& e : std::filesystem::directory_iterator(folder + "/pages"))
-            pages.push_back(e.path().filename().string());
-        std::sort(archives.begin(), archives.end());
-        std::sort(pages.begin(), pages.end());
+        const std::vector<std::string> archives = names("archives");
+        const std::vector<std::string> pages = names("pages");
         for (std::size_t i = 0, p = 0, l = 0; i < archives.size(); ++i) {
             f.manyArchives.push_back(zip("ZIP " + archives[i], "archives/" + archives[i]));
             if (i % 2 == 0)

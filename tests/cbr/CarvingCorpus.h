@@ -55,6 +55,11 @@ struct ShapeFiles {
     Sample memberLzh;     // the 3rd of 5 stored level-0 members
     Sample mediaMp4;      // ffmpeg's, its free atom grown so that mdat starts at byte 4096
     Sample reservedMp4;   // ffmpeg's -moov_size, moov first, mdat from byte 4096 on
+    // 40 small movies by ffmpeg of varied sizes, rates, lengths and qualities:
+    // MPEG-4 video, in MOV files mostly with PCM sound and in MP4 files, some
+    // with their movie atom first; each with its media data or its movie atom
+    // on a sector start.
+    std::vector<Sample> cardMovies;
     // The first five and an LZH with nothing on a sector start; ffmpeg's fast
     // start; a MOV whose moov is its last atom.
     std::vector<Sample> controls;

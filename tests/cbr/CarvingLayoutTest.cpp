@@ -46,6 +46,9 @@ void expectCarvedWhole(const std::vector<Placed>& whole, const std::vector<Found
 struct Shape {
     const char* name;
     DiskImage (*build)();
+    // When not 0, the found files together claim no more cards than this: a
+    // piece of a whole file that ran on with it ends with it.
+    u64 cardsClaimed = 0;
 };
 
 void PrintTo(const Shape& shape, std::ostream* out) {
@@ -60,6 +63,13 @@ TEST_P(CarvingLayoutTest, EveryWholeFileIsCarvedWhole) {
     const cbrtest::ScanOutcome outcome =
         cbrtest::carveWithProgramTable(cbrtest::Image(disk.bytes()), registry);
     expectCarvedWhole(disk.wholeFiles(), outcome.files);
+    if (GetParam().cardsClaimed == 0)
+        return;
+    u64 claimed = 0;
+    for (const Found& f : outcome.files)
+        claimed += f.size;
+    EXPECT_LE(claimed, GetParam().cardsClaimed * disk.bytes().size())
+        << outcome.files.size() << " found files on a card of " << disk.bytes().size() << " bytes";
 }
 
 const char* const MOVIES[] = {"MOV", "MOV, fast start", "MP4", "MP4, fast start"};
@@ -130,8 +140,8 @@ const Shape SHAPES[] = {
              .whole(shapes().sectorMovies[2])
              .zeros(8);
      }},
-    // The movie is cut back at the first movie after it; the atom of it on a
-    // sector start, whole before none of them, runs to the card's end.
+    // The movie is cut back at the first movie after it, and the atom of it
+    // on a sector start, whole before none of them, with it.
     {"MovieWhoseMediaStartsASectorThenAHundredAndFiftyMovies",
      [] {
          DiskImage d;
@@ -139,7 +149,32 @@ const Shape SHAPES[] = {
          for (std::size_t i = 0; i < 150; ++i)
              d.whole(shapes().sectorMovies[i % shapes().sectorMovies.size()]);
          return d.zeros(8);
-     }},
+     },
+     3},
+    // A card of small movies, each with its media data or movie atom on a
+    // sector start: every movie runs on to the last one's end, and so does
+    // each atom piece of one until its movie is cut back.
+    {"FourHundredMoviesWithAnAtomOnASectorBackToBack",
+     [] {
+         DiskImage d;
+         const std::vector<corpus::Sample>& movies = shapes().cardMovies;
+         for (std::size_t i = 0; i < 400; ++i)
+             d.whole(corpus::endingOnASector(movies[i * 7 % movies.size()]));
+         return d.zeros(8);
+     },
+     3},
+    // Each movie is judged at its own media data and at the next movie, all
+    // within the judgements' allowance: it grows with the card faster than
+    // judging real movies reads, here 14 MB of them.
+    {"FifteenHundredMp4sWhoseMediaStartsASectorBackToBack",
+     [] {
+         DiskImage d;
+         const corpus::Sample movie = corpus::endingOnASector(shapes().mediaMp4);
+         for (std::size_t i = 0; i < 1500; ++i)
+             d.whole(movie);
+         return d.zeros(8);
+     },
+     3},
     {"FortyArchivesTwentyPagesTenLzhBackToBack",
      [] {
          DiskImage d;

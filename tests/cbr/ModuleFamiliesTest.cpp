@@ -29,7 +29,10 @@ struct Case {
     std::string window;
     u64 size; // NO_FILE: analyze must fail
     std::string name = "";
+    moduletest::Ask ask = moduletest::Ask::ANALYSIS;
 };
+
+constexpr moduletest::Ask WHOLE_WITHIN = moduletest::Ask::WHOLE_WITHIN;
 
 cbr::FileModule& moduleNamed(const std::string& name) {
     static cbr::FileModuleRegistry registry;
@@ -60,7 +63,7 @@ void expectFamily(const std::set<std::string>& modules, const std::vector<Case>&
     }
     for (const Case& c : hostile) {
         SCOPED_TRACE(c.label);
-        const moduletest::Run r = moduletest::run(moduleNamed(c.module), c.window);
+        const moduletest::Run r = moduletest::run(moduleNamed(c.module), c.window, c.ask);
         EXPECT_EQ(r.size(), c.size);
         EXPECT_EQ(r.name(), c.name);
     }
@@ -160,6 +163,21 @@ TEST(ModuleFamiliesTest, AudioAndVideo) {
     const std::string asf = corpus::sample("ASF audio").bytes;
     const u64 fileProperties = asf.find("\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11", 30);
     const std::string mp4 = corpus::sample("MP4").bytes;
+    // Where the media data of a movie ends, by its top-level atoms.
+    auto mediaEnd = [](const std::string& movie) {
+        const u8* bytes = reinterpret_cast<const u8*>(movie.data());
+        u64 p = 0;
+        while (movie.compare(p + 4, 4, "mdat") != 0)
+            p += getBE32(bytes, p);
+        return p + getBE32(bytes, p);
+    };
+    // A movie of the card with sound: two chunk offset tables, the sound's last.
+    const std::string sound = [] {
+        for (const corpus::Sample& m : corpus::shapeFiles().cardMovies)
+            if (m.bytes.find("stco") != m.bytes.rfind("stco"))
+                return m.bytes;
+        throw std::runtime_error("no movie of the card has sound");
+    }();
     const std::string video = corpus::sample("MPEG video stream").bytes;
     const std::string pack("\x00\x00\x01\xBA\x44\x00\x04\x00\x04\x01\x01\x89\xC3\xF8", 14);
     std::string packs;
@@ -195,6 +213,17 @@ TEST(ModuleFamiliesTest, AudioAndVideo) {
              NO_FILE},
             {"MOV 64-bit atom size that wraps", "mov",
              patched(mp4, 0, be(1, 4) + "ftyp" + be(~u64(0) - 15, 8)), NO_FILE},
+            // Whether a movie is whole within a window: its index points into
+            // its own media data, and the file type atom of the next movie
+            // starts another.
+            {"MP4 within its own window", "mov", mp4, mp4.size(), "", WHOLE_WITHIN},
+            {"MOV with sound within its own window", "mov", sound, sound.size(), "", WHOLE_WITHIN},
+            {"MP4 whose first chunk is where its media data ends", "mov",
+             patched(mp4, mp4.find("stco") + 12, be(mediaEnd(mp4), 4)), NO_FILE, "", WHOLE_WITHIN},
+            {"MOV whose sound's chunks lie past its media data", "mov",
+             patched(sound, sound.rfind("stco") + 12, be(sound.size(), 4)), NO_FILE, "",
+             WHOLE_WITHIN},
+            {"MP4 and the next in one window", "mov", mp4 + mp4, NO_FILE, "", WHOLE_WITHIN},
         });
 }
 

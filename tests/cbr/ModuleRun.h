@@ -45,13 +45,18 @@ struct Run {
     std::string name() const { return info.getAttributes().get("name", ""); }
 };
 
-inline Run run(cbr::FileModule& module, const std::string& window) {
+// What a run asks of the module: an analysis of the window, or whether the
+// file at its start is whole within it (FileModule::wholeWithin).
+enum class Ask { ANALYSIS, WHOLE_WITHIN };
+
+inline Run run(cbr::FileModule& module, const std::string& window, Ask ask = Ask::ANALYSIS) {
     std::vector<u8> copy(window.begin(), window.end());
     module.check(copy.data(), static_cast<u32>(copy.size()));
     StrictWindow reader(window);
     Run r;
     r.info.getAttributes().set("stale", "x");
-    r.ok = module.analyze(reader, r.info);
+    r.ok =
+        ask == Ask::ANALYSIS ? module.analyze(reader, r.info) : module.wholeWithin(reader, r.info);
     r.bytesRead = reader.bytesRead;
     if (r.ok) {
         EXPECT_LE(r.info.getSize(), window.size());

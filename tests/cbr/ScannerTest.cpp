@@ -149,9 +149,23 @@ TEST_F(ScannerTest, AFileRunOnToWhereALaterOneEndsIsCutOnlyWhereItIsWholeByItsOw
         {"an own end past the later start is none before it",
          {{0, "AAAA", 4096, 3000}, {4, "BBBB", 2048, 0}},
          {{0, 4096, "chain"}, {2048, 2048, "chain"}}},
-        {"the first file of an end is judged again at every later one",
+        {"the first file of an end is judged again at every later one, and a piece of it that "
+         "ran on with it ends with it",
          {{0, "AAAA", 6144, 3072}, {3, "BBBB", 4608, 0}, {6, "AAAA", 3072, 0}},
-         {{0, 3072, "chain"}, {1536, 4608, "chain"}, {3072, 3072, "chain"}}},
+         {{0, 3072, "chain"}, {1536, 1536, "chain"}, {3072, 3072, "chain"}}},
+        {"of more files of an end than are kept, the second goes and the first stays",
+         {{0, "AAAA", 8192, 3072},
+          {1, "BBBB", 7680, 0},
+          {2, "BBBB", 7168, 0},
+          {3, "BBBB", 6656, 0},
+          {4, "BBBB", 6144, 0},
+          {6, "AAAA", 5120, 0}},
+         {{0, 3072, "chain"},
+          {512, 7680, "chain"},
+          {1024, 2048, "chain"},
+          {1536, 1536, "chain"},
+          {2048, 1024, "chain"},
+          {3072, 5120, "chain"}}},
         {"a file of another module cuts nothing",
          {{0, "AAAA", 4096, 2048}, {4, "OTHR", 2048, 0}},
          {{0, 4096, "chain"}, {2048, 2048, "other"}}},
@@ -181,6 +195,34 @@ TEST_F(ScannerTest, AFileRunOnToWhereALaterOneEndsIsCutOnlyWhereItIsWholeByItsOw
         }
         EXPECT_EQ(scan(image), c.found);
     }
+}
+
+// Four forged chains in turn, every sector a file of one that runs on to the
+// chain's end, and every judgement of a module reading its whole window: the
+// windows of the first file of an end and of the latest ones reach back over
+// the other chains' files, and unbounded they would read some sixty times the
+// source. Judging stays within a fixed multiple of it.
+TEST_F(ScannerTest, JudgingForgedChainsReadsAFixedMultipleOfTheSource) {
+    StubModule* chain = module("chain");
+    u64 judged = 0;
+    chain->onWholeWithin = [&judged](dt::Reader& file, FileInfo&) {
+        std::vector<u8> block(4096);
+        for (i64 at = 0; at < file.getSize(); at += 4096) {
+            const i64 n = std::min<i64>(4096, file.getSize() - at);
+            if (!file.read(at, block.data(), n))
+                return false;
+            judged += static_cast<u64>(n);
+        }
+        return false;
+    };
+    add("chain", "AAAA", chain, u64(1) << 30);
+    constexpr u64 SECTORS = 4096;
+    constexpr u64 CHAINS = 4;
+    Image image(SECTORS + CHAINS);
+    for (u64 s = 0; s < SECTORS; ++s)
+        image.putFile(s, "AAAA", static_cast<u32>((SECTORS + s % CHAINS - s) * 512));
+    EXPECT_EQ(scan(image).size(), SECTORS);
+    EXPECT_LE(judged, 10 * image.bytes().size());
 }
 
 TEST_F(ScannerTest, OnlyAnMpegPatternBeforeTheFirstMp3PatternIsSkipped) {

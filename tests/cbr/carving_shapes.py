@@ -3,11 +3,13 @@
 them: ZIP archives written by zip and by Python's zipfile, HTML and XHTML pages,
 and MP4 files from ffmpeg whose media data starts a sector; beside each shape,
 the same file with nothing on a sector start. Then 40 ZIP archives of 3 to 3,000
-members and 20 pages, each with a later member or tag on a sector start.
+members and 20 pages, each with a later member or tag on a sector start, and 40
+small movies of a card, each with its media data or movie atom on one.
 
 Usage: carving_shapes.py TOOLS_FOLDER, run in the folder to fill. The tools'
 folder holds ffmpeg's plain.mp4 and fast.mp4."""
 
+import concurrent.futures
 import os
 import random
 import shutil
@@ -151,25 +153,81 @@ def move_chunks(b, start, end, delta):
                 struct.pack_into(form, b, at, struct.unpack(form, b[at:at + width])[0] + delta)
 
 
+def atom_at(b, kind, at):
+    """The movie with its top-level atom `kind` moved on to byte `at`: the free
+    space before it grown, or a free atom put in before it; where the media
+    data moves, its chunk offsets move with it."""
+    top = list(boxes(b, 0, len(b)))
+    i = next(i for i, box in enumerate(top) if box[2] == kind)
+    p = top[i][0]
+    grow = at - p
+    growable = i > 0 and top[i - 1][2] in (b"free", b"wide") and top[i - 1][3] == 8
+    if grow < 0 or (not growable and 0 < grow < 8):
+        sys.exit("the atom %s cannot be moved to %d" % (kind.decode(), at))
+    media = next(box[0] for box in top if box[2] == b"mdat")
+    b = bytearray(b)
+    if p <= media:
+        for q, size, name, head in top:
+            if name == b"moov":
+                move_chunks(b, q + head, q + size, grow)
+    if growable:
+        struct.pack_into(">I", b, top[i - 1][0], top[i - 1][1] + grow)
+        b[p:p] = bytes(grow)
+    elif grow:
+        b[p:p] = struct.pack(">I4s", grow, b"free") + bytes(grow - 8)
+    return b
+
+
+def plays(path):
+    subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", path, "-f", "null", "-"],
+                   check=True)
+
+
 def media_at(source, path, at):
     """The movie with the atom before its media data grown so that the media
     data starts at byte `at`, its chunk offsets moved with it; it plays."""
-    b = bytearray(open(source, "rb").read())
+    b = open(source, "rb").read()
     top = list(boxes(b, 0, len(b)))
     i = next(i for i, box in enumerate(top) if box[2] == b"mdat")
-    grow = at - top[i][0]
-    before, size = top[i - 1][0], top[i - 1][1]
-    if grow < 0 or top[i - 1][2] not in (b"free", b"wide") or top[i - 1][3] != 8:
+    if top[i - 1][2] not in (b"free", b"wide") or top[i - 1][3] != 8:
         sys.exit("the media data of %s cannot be moved to %d" % (source, at))
-    for p, size_, kind, head in top:
-        if kind == b"moov":
-            move_chunks(b, p + head, p + size_, grow)
-    struct.pack_into(">I", b, before, size + grow)
-    b[before + size:before + size] = bytes(grow)
     with open(path, "wb") as f:
-        f.write(b)
-    subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", path, "-f", "null", "-"],
-                   check=True)
+        f.write(atom_at(b, b"mdat", at))
+    plays(path)
+
+
+def make_movie(n):
+    """Movie n of a card: MPEG-4 video of a size, rate, length and quality of
+    its own, in a MOV file mostly with PCM sound or in an MP4 file, some with
+    the movie atom first; its media data or its movie atom moved on to the next
+    sector start. It plays."""
+    rng = random.Random(3600 + n)
+    mov = rng.random() < 0.6
+    width, height = rng.choice([(64, 48), (96, 64), (128, 96), (160, 120), (176, 144)])
+    seconds = "%.2f" % rng.uniform(0.2, 1.5)
+    source = rng.choice(["testsrc", "testsrc2", "rgbtestsrc", "smptebars"])
+    command = ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+               "%s=size=%dx%d:rate=%d" % (source, width, height, rng.choice([5, 10, 15, 25]))]
+    sound = mov and rng.random() < 0.7
+    if sound:
+        command += ["-f", "lavfi", "-i", "sine=frequency=%d:sample_rate=%d" % (
+            rng.randint(200, 900), rng.choice([8000, 11025, 22050]))]
+    command += ["-t", seconds, "-c:v", "mpeg4", "-q:v", str(rng.randint(2, 20))]
+    if sound:
+        command += ["-c:a", rng.choice(["pcm_s16be", "pcm_s16le", "pcm_u8"])]
+    if rng.random() < 0.4:
+        command += ["-movflags", "+faststart"]
+    path = "movies/%02d.%s" % (n, "mov" if mov else "mp4")
+    first = "movies/first-" + path[len("movies/"):]
+    subprocess.run(command + [first], check=True)
+    b = open(first, "rb").read()
+    os.remove(first)
+    kind = b"mdat" if rng.random() < 0.5 else b"moov"
+    start = next(box[0] for box in boxes(b, 0, len(b)) if box[2] == kind)
+    at = start if start % SECTOR == 0 else (start + 8 + SECTOR - 1) // SECTOR * SECTOR
+    with open(path, "wb") as f:
+        f.write(atom_at(b, kind, at))
+    plays(path)
 
 
 def main():
@@ -205,6 +263,10 @@ def main():
         target = rng.randint(1, count - 1)
         name = "archives/%02d-%s-%s-%d.zip" % (n, tool, "stored" if stored else "deflated", count)
         make_zip(name, tool, count, stored, target, 100 + n)
+
+    os.makedirs("movies")
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        list(pool.map(make_movie, range(40)))
 
     os.makedirs("pages")
     for n in range(20):
