@@ -265,8 +265,8 @@ void writeReport(std::ostream& report, FsCandidate& e, Driver& driver, ChangeInd
         dumpFatSector(report, e.fatLBA, driver, type);
         report << "\n\n";
         type = e.fatType;
-        const u64 mirror = static_cast<u64>(e.fatLBA) + e.fatSectors;
-        if (mirror <= MAX_LBA32) {
+        const u64 mirror = e.fatMirrorLBA();
+        if (e.fatCount > 1 && mirror <= MAX_LBA32) {
             dumpFatSector(report, static_cast<u32>(mirror), driver, type);
             report << "\n\n";
         }

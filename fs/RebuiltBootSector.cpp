@@ -122,10 +122,12 @@ bool holdsFoundBootSector(const Array& s, const FsCandidate& c, Layout layout, c
     return hidden == hiddenSectorsFromTable(c) || (keepStart && hidden == c.startLBA);
 }
 
-void writeFatGeometry(const Array& s, const FatBootParams& f, u32 rootEntries) {
+// The image states sizes of 512-byte sectors, and so the FATs and clusters of
+// a volume of larger ones in more of them; `fats` is the count to state.
+void writeFatGeometry(const Array& s, const FatBootParams& f, u32 rootEntries, u32 fats) {
     s.setU8(BS_SECTORS_PER_CLUSTER, static_cast<u8>(f.sectorsPerCluster));
     s.setLE16(BS_RESERVED_SECTORS, static_cast<u16>(f.reservedSectors));
-    s.setU8(BS_FAT_COUNT, FAT_COPIES);
+    s.setU8(BS_FAT_COUNT, static_cast<u8>(fats));
     s.setLE16(BS_ROOT_ENTRIES, static_cast<u16>(rootEntries));
     bool small = f.totalSectors < 0x10000;
     s.setLE16(BS_TOTAL_SECTORS_16, small ? static_cast<u16>(f.totalSectors) : 0);
@@ -267,6 +269,19 @@ FatBootParams fat16FromEvidence(const FsCandidate& c, u32 size, bool fat12) {
     if (perFat != computed)
         logAt("DL", 512) << ": new_b->wFatSects != SectorsPerFAT " << computed << '\n';
     f.sectorsPerFAT = perFat;
+    // The width of an image is its count of clusters: a FAT12 one states no
+    // more than FAT12 numbers, which would read as FAT16.
+    if (fat12 && f.sectorsPerCluster != 0) {
+        const u64 before = u64{f.reservedSectors} + u64{FAT_COPIES} * perFat +
+                           ceilDiv(u64{f.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES);
+        const u64 most = before + u64{maxClusterCount(FAT12)} * f.sectorsPerCluster;
+        if (size > most) {
+            f.totalSectors = static_cast<u32>(most);
+            logAt("RebuiltBootSector", 5) << ": the FAT12 volume at " << c.startLBA << " of "
+                                          << size << " sectors ends at the last cluster FAT12 "
+                                          << "numbers, " << most << " sectors\n";
+        }
+    }
     return f;
 }
 
@@ -309,11 +324,39 @@ FatBootParams fat32FromEvidence(const FsCandidate& c, u32 size) {
     return f;
 }
 
-// The parameters a FAT image is written from: the found boot sector of that
-// layout, else the evidence. False when there is no size to give the volume.
-bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams& out) {
+// The root entries an image of 512-byte sectors states for a found boot
+// sector: its own, but where the root of a volume of larger sectors fills
+// more 512-byte sectors than its entries take (100 entries in a sector of 4096
+// bytes), as many as those sectors hold, so that the image puts cluster 2
+// where the volume has it.
+u32 rootEntriesOfImage(const FatBootParams& f) {
+    const u64 sectors =
+        f.dataLbaOffset > f.rootDirectoryLbaOffset ? f.dataLbaOffset - f.rootDirectoryLbaOffset : 0;
+    if (ceilDiv(u64{f.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES) == sectors ||
+        sectors * DIR_ENTRIES_PER_SECTOR > 0xFFFF)
+        return f.rootEntries;
+    return static_cast<u32>(sectors * DIR_ENTRIES_PER_SECTOR);
+}
+
+// The parameters a FAT image is written from, and the FATs it states: the found
+// boot sector of that layout, else the evidence (two FATs). False when there is
+// no size to give the volume, or when the found one's clusters or reserved
+// sectors, in 512-byte sectors, pass what the image's fields hold (clusters of
+// 256 such sectors and more: 32 sectors of 4096 bytes).
+bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams& out, u32& fats) {
     if (const BootParams* found = foundBootSector(c, layout)) {
         out = found->fat;
+        fats = out.fatCount();
+        if (out.sectorsPerCluster > 0xFF || out.reservedSectors > 0xFFFF || fats == 0) {
+            logAt("RebuiltBootSector", 4)
+                << ": the FAT volume at " << c.startLBA << " has clusters of "
+                << out.sectorsPerCluster << " sectors, " << out.reservedSectors
+                << " reserved sectors and " << fats
+                << " FATs: more than a boot sector of 512-byte sectors states\n";
+            return false;
+        }
+        if (layout == Layout::FixedRoot)
+            out.rootEntries = rootEntriesOfImage(out);
         return true;
     }
     u32 size = volumeSize(c);
@@ -321,6 +364,7 @@ bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams
         return false;
     out = layout == Layout::FixedRoot ? fat16FromEvidence(c, size, fat12)
                                       : fat32FromEvidence(c, size);
+    fats = FAT_COPIES;
     return true;
 }
 
@@ -432,7 +476,8 @@ void clearKeepingVolumeName(u8* image, const u8* old) {
 
 bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& driver, bool fat12) {
     FatBootParams f;
-    if (!fatParamsFor(candidate, Layout::FixedRoot, fat12, f))
+    u32 fats = 0;
+    if (!fatParamsFor(candidate, Layout::FixedRoot, fat12, f, fats))
         return false;
     Array s(sector, SECTOR_BYTES);
     if (holdsFoundBootSector(s, candidate, Layout::FixedRoot, driver, true)) {
@@ -440,7 +485,7 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
         return true;
     }
     writeCommon(s, driver, 0x00);
-    writeFatGeometry(s, f, f.rootEntries);
+    writeFatGeometry(s, f, f.rootEntries, fats);
     bool floppy = driver.getProperties().getUInt8(PROP_IS_FLOPPY, 0) != 0;
     s.setU8(BS_MEDIA, floppy ? MEDIA_FLOPPY : MEDIA_FIXED);
     s.setLE16(BS_SECTORS_PER_FAT_16, static_cast<u16>(f.sectorsPerFAT));
@@ -452,7 +497,8 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
 
 bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& driver) {
     FatBootParams f;
-    if (!fatParamsFor(candidate, Layout::RootCluster, false, f))
+    u32 fats = 0;
+    if (!fatParamsFor(candidate, Layout::RootCluster, false, f, fats))
         return false;
     Array s(sector, SECTOR_BYTES);
     if (holdsFoundBootSector(s, candidate, Layout::RootCluster, driver, true)) {
@@ -460,7 +506,7 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
         return true;
     }
     writeCommon(s, driver, 0x00);
-    writeFatGeometry(s, f, 0);
+    writeFatGeometry(s, f, 0, fats);
     s.setU8(BS_MEDIA, MEDIA_FIXED);
     s.setLE16(BS_SECTORS_PER_FAT_16, 0);
     writeHiddenSectors(s, candidate, driver, DEFAULT_HIDDEN_SECTORS, true);
