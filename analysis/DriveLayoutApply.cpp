@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/Text.h"
 #include "devices/Driver.h"
+#include "fs/FatLayout.h"
 #include "fs/RebuiltBootSector.h"
 #include "fs/StructureChecks.h"
 #include "fs/StructureDumps.h"
@@ -152,7 +153,7 @@ constexpr PairedKind NTFS_KIND{true, "NTFS", 949, 955, 966, 969, 977, 994, 1032,
 // on FAT32, the volume's last sector on NTFS. False when that is no sector.
 bool defaultBackupLba(const PairedKind& k, const FsCandidate& e, u64& out) {
     if (!k.ntfs) {
-        out = static_cast<u64>(e.startLBA) + 6;
+        out = static_cast<u64>(e.startLBA) + FAT32_BACKUP_SECTOR;
     } else {
         if (e.layoutSectors < 2)
             return false;

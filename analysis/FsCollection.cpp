@@ -24,9 +24,9 @@ namespace {
 constexpr u64 U32_MAX = std::numeric_limits<u32>::max();
 constexpr std::size_t NONE = static_cast<std::size_t>(-1);
 
-// A FAT32 backup boot sector lies this far into its volume, in the volume's
-// own sectors: 6 x 512 bytes on most, up to 6 x 4096.
-constexpr u32 FAT32_BACKUP_OFFSET = 6;
+// A FAT32 backup boot sector lies FAT32_BACKUP_SECTOR sectors into its volume,
+// sectors of the volume's own size: 512 bytes on most, up to 4096, this many
+// of ours.
 constexpr u32 FAT_SECTOR_SCALES[] = {1, 2, 4, 8};
 // A root directory lies at most this many sectors before cluster 2.
 constexpr u32 ROOT_BEFORE_DATA = 128;
@@ -214,9 +214,9 @@ void collectBootSectors(CandidatePool& pool, const CreateFSCollectionParameters&
             // The parameters do not keep the volume's sector size: a backup
             // belongs to the primary of its parameters six of that size in
             // front of it, and without one lies six sectors of 512 bytes in.
-            u64 offset = FAT32_BACKUP_OFFSET;
+            u64 offset = FAT32_BACKUP_SECTOR;
             for (u32 scale : FAT_SECTOR_SCALES) {
-                const u64 at = u64{FAT32_BACKUP_OFFSET} * scale;
+                const u64 at = u64{FAT32_BACKUP_SECTOR} * scale;
                 if (width == FAT32 && lba >= at && collector.hasPrimary(lba - at, find.params)) {
                     offset = at;
                     break;

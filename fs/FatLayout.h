@@ -74,6 +74,10 @@ constexpr u8 MAX_FAT_COPIES = 4;
 // The sizes of sector a FAT boot sector may state (BS_BYTES_PER_SECTOR): 512
 // up to this, powers of two.
 constexpr u32 MAX_FAT_SECTOR_BYTES = 4096;
+// Where formatters put the FAT32 information sector and the backup boot
+// sector, in the volume's own sectors.
+constexpr u32 FAT32_FSINFO_SECTOR = 1;
+constexpr u32 FAT32_BACKUP_SECTOR = 6;
 constexpr u8 MEDIA_FIXED = 0xF8;
 constexpr u8 MEDIA_FLOPPY = 0xF0;
 // FAT32 flags: bit 7 set when only one FAT is active, the low four bits which.

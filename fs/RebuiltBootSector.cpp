@@ -269,17 +269,21 @@ FatBootParams fat16FromEvidence(const FsCandidate& c, u32 size, bool fat12) {
     if (perFat != computed)
         logAt("DL", 512) << ": new_b->wFatSects != SectorsPerFAT " << computed << '\n';
     f.sectorsPerFAT = perFat;
-    // The width of an image is its count of clusters: a FAT12 one states no
-    // more than FAT12 numbers, which would read as FAT16.
-    if (fat12 && f.sectorsPerCluster != 0) {
+    // The width of an image is its count of clusters, and the width asked for
+    // is the one its FATs have: a FAT12 image states no more clusters than
+    // FAT12 numbers, a FAT16 one no fewer than 4,085 (a copy cut short holds
+    // fewer), or either would read as the other.
+    if (f.sectorsPerCluster != 0) {
         const u64 before = u64{f.reservedSectors} + u64{FAT_COPIES} * perFat +
                            ceilDiv(u64{f.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES);
-        const u64 most = before + u64{maxClusterCount(FAT12)} * f.sectorsPerCluster;
-        if (size > most) {
-            f.totalSectors = static_cast<u32>(most);
-            logAt("RebuiltBootSector", 5) << ": the FAT12 volume at " << c.startLBA << " of "
-                                          << size << " sectors ends at the last cluster FAT12 "
-                                          << "numbers, " << most << " sectors\n";
+        const u64 bound =
+            before + u64{maxClusterCount(FAT12) + (fat12 ? 0 : 1)} * f.sectorsPerCluster;
+        if (fat12 ? size > bound : size < bound) {
+            f.totalSectors = static_cast<u32>(bound);
+            logAt("RebuiltBootSector", 5)
+                << ": the FAT" << (fat12 ? "12" : "16") << " volume at " << c.startLBA << " of "
+                << size << " sectors is given " << bound << " sectors, as many clusters as "
+                << (fat12 ? "FAT12 numbers at most" : "FAT16 has at least") << '\n';
         }
     }
     return f;
@@ -514,8 +518,18 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
     s.setLE16(BS32_FLAGS, 0);
     s.setLE16(BS32_VERSION, 0);
     s.setLE32(BS32_ROOT_CLUSTER, f.rootCluster);
-    s.setLE16(BS32_FSINFO_SECTOR, 1);
-    s.setLE16(BS32_BACKUP_SECTOR, 6);
+    // The information sector and the backup lie where the volume's own
+    // sectors put them: a backup found six sectors of k of ours in says k.
+    u32 scale = 1;
+    if (candidate.hasBootBackup && candidate.bootBackupLBA > candidate.startLBA) {
+        const u32 in = candidate.bootBackupLBA - candidate.startLBA;
+        const u32 k = in / FAT32_BACKUP_SECTOR;
+        if (in % FAT32_BACKUP_SECTOR == 0 && k <= MAX_FAT_SECTOR_BYTES / SECTOR_BYTES &&
+            (k & (k - 1)) == 0)
+            scale = k;
+    }
+    s.setLE16(BS32_FSINFO_SECTOR, static_cast<u16>(FAT32_FSINFO_SECTOR * scale));
+    s.setLE16(BS32_BACKUP_SECTOR, static_cast<u16>(FAT32_BACKUP_SECTOR * scale));
     writeExtendedBlock(s, BS32_DRIVE_NUMBER, BS32_SIGNATURE, BS32_FS_TYPE, "FAT32   ");
     return true;
 }
