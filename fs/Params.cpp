@@ -491,8 +491,13 @@ bool form_fat_fs_params(const FsCandidate& candidate, FAT_FS_PARAMS& out, Driver
     }
     if (!built)
         return false;
-    return fatFsParamsFromBootSector(candidate.startLBA, sector.data(), out,
-                                     driver.getSectorCount());
+    // A volume made from the evidence was sized to what the source holds, but
+    // for the clusters its width has at least (a FAT16 of a copy cut short): it
+    // is offered however far past the source's end those reach.
+    const u64 source = DL::buildsFromFoundBootSector(candidate, fatType)
+                           ? driver.getSectorCount()
+                           : std::numeric_limits<u64>::max();
+    return fatFsParamsFromBootSector(candidate.startLBA, sector.data(), out, source);
 }
 
 bool form_ntfs_fs_params(const FsCandidate& candidate, NTFS_FS_PARAMS& out, Driver& driver) {

@@ -534,6 +534,11 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
     return true;
 }
 
+bool buildsFromFoundBootSector(const FsCandidate& candidate, FatType type) {
+    return foundBootSector(candidate, type == FAT32 ? Layout::RootCluster : Layout::FixedRoot) !=
+           nullptr;
+}
+
 bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver) {
     Array s(sector, SECTOR_BYTES);
     if (holdsFoundBootSector(s, candidate, Layout::Ntfs, driver, false)) {

@@ -20,6 +20,7 @@
 // is left as it stands but for a broken jump.
 
 #include "core/Types.h"
+#include "fs/FsTypes.h"
 
 class Driver;
 struct FsCandidate;
@@ -32,6 +33,12 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
 bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& driver);
 // An NTFS boot sector.
 bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver);
+
+// Whether the FAT builder of that width starts from a boot sector the scan
+// found for the candidate (FAT32: one of a root cluster, else one of a fixed
+// root). One made from the evidence instead is sized to what the source holds,
+// but for the clusters its width has at least.
+bool buildsFromFoundBootSector(const FsCandidate& candidate, FatType type);
 
 // Clears `image`, a boot sector just made over the sector `old`, so that it can
 // be made again over zeros (nothing damaged of the old sector carried over),
