@@ -491,12 +491,20 @@ bool form_fat_fs_params(const FsCandidate& candidate, FAT_FS_PARAMS& out, Driver
     }
     if (!built)
         return false;
-    // A volume made from the evidence was sized to what the source holds, but
-    // for the clusters its width has at least (a FAT16 of a copy cut short): it
-    // is offered however far past the source's end those reach.
-    const u64 source = DL::buildsFromFoundBootSector(candidate, fatType)
-                           ? driver.getSectorCount()
-                           : std::numeric_limits<u64>::max();
+    // A volume made from the evidence must fit the source as the evidence
+    // sized it: the clusters its width has at least (a FAT16 of a copy cut
+    // short) may reach further past the source's end.
+    u64 source = driver.getSectorCount();
+    if (!DL::buildsFromFoundBootSector(candidate, fatType)) {
+        const u32 size = DL::evidenceVolumeSize(candidate);
+        if (!sourceHoldsVolume(candidate.startLBA, size, source)) {
+            logAt("FAT_FS_PARAMS", 35) << ": FAT volume at sector " << candidate.startLBA << " of "
+                                       << size << " sectors passes the source's end " << source
+                                       << " by more than the source holds of it\n";
+            return false;
+        }
+        source = std::numeric_limits<u64>::max();
+    }
     return fatFsParamsFromBootSector(candidate.startLBA, sector.data(), out, source);
 }
 

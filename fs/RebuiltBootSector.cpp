@@ -43,12 +43,9 @@ bool usesPartitionTables(const Driver& driver) {
     return driver.getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 1) != 0;
 }
 
-// The size a made-up boot sector gives the volume: the layout's size, or, for
-// a candidate that is not in a layout (the plausibility filter asks for its
-// parameters), the largest size its evidence allows, which is what the layout
-// would give it. 0 when neither is known: no boot sector can say that.
+// evidenceVolumeSize, logged when it is 0: no boot sector can say that.
 u32 volumeSize(const FsCandidate& c) {
-    u32 size = c.layoutSectors != 0 ? c.layoutSectors : c.maxSectors;
+    u32 size = DL::evidenceVolumeSize(c);
     if (size == 0)
         logAt("RebuiltBootSector", 1) << ": no size for the volume at " << c.startLBA << '\n';
     return size;
@@ -532,6 +529,10 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
     s.setLE16(BS32_BACKUP_SECTOR, static_cast<u16>(FAT32_BACKUP_SECTOR * scale));
     writeExtendedBlock(s, BS32_DRIVE_NUMBER, BS32_SIGNATURE, BS32_FS_TYPE, "FAT32   ");
     return true;
+}
+
+u32 evidenceVolumeSize(const FsCandidate& candidate) {
+    return candidate.layoutSectors != 0 ? candidate.layoutSectors : candidate.maxSectors;
 }
 
 bool buildsFromFoundBootSector(const FsCandidate& candidate, FatType type) {

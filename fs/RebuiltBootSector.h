@@ -36,9 +36,14 @@ bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver
 
 // Whether the FAT builder of that width starts from a boot sector the scan
 // found for the candidate (FAT32: one of a root cluster, else one of a fixed
-// root). One made from the evidence instead is sized to what the source holds,
-// but for the clusters its width has at least.
+// root); else it makes one from the evidence, of evidenceVolumeSize sectors but
+// for the clusters its width has at least (a FAT16 of a copy cut short).
 bool buildsFromFoundBootSector(const FsCandidate& candidate, FatType type);
+// The size a boot sector made from the evidence gives the volume: the layout's
+// size, or, for a candidate that is not in a layout (the plausibility filter
+// asks for its parameters), the largest size its evidence allows, which is
+// what the layout would give it; 0 when neither is known.
+u32 evidenceVolumeSize(const FsCandidate& candidate);
 
 // Clears `image`, a boot sector just made over the sector `old`, so that it can
 // be made again over zeros (nothing damaged of the old sector carried over),
