@@ -177,9 +177,9 @@ public:
     }
 
     // A primary reading of these parameters was taken at `start`.
-    bool hasPrimary(u64 start, const BootParams& params) const {
-        auto holder = primaryAt_.find(static_cast<u32>(start));
-        return start <= U32_MAX && holder != primaryAt_.end() &&
+    bool hasPrimary(u32 start, const BootParams& params) const {
+        auto holder = primaryAt_.find(start);
+        return holder != primaryAt_.end() &&
                equalBootParams(pool_.at(holder->second).bootSector, params);
     }
 
@@ -214,17 +214,18 @@ void collectBootSectors(CandidatePool& pool, const CreateFSCollectionParameters&
             // The parameters do not keep the volume's sector size: a backup
             // belongs to the primary of its parameters six of that size in
             // front of it, and without one lies six sectors of 512 bytes in.
-            u64 offset = FAT32_BACKUP_SECTOR;
+            u32 offset = FAT32_BACKUP_SECTOR;
             for (u32 scale : FAT_SECTOR_SCALES) {
-                const u64 at = u64{FAT32_BACKUP_SECTOR} * scale;
-                if (width == FAT32 && lba >= at && collector.hasPrimary(lba - at, find.params)) {
+                const u32 at = FAT32_BACKUP_SECTOR * scale;
+                if (width == FAT32 && find.lba >= at &&
+                    collector.hasPrimary(find.lba - at, find.params)) {
                     offset = at;
                     break;
                 }
             }
-            if (width == FAT32 && lba >= offset &&
+            if (width == FAT32 && find.lba >= offset &&
                 sourceHoldsVolume(lba - offset, total, sourceSectors))
-                collector.backup(static_cast<u32>(lba - offset), find.params, width, find.lba);
+                collector.backup(find.lba - offset, find.params, width, find.lba);
         } else if (find.params.kind == FS_NTFS) {
             const u64 total = find.params.ntfs.totalSectors;
             // The NTFS backup is the sector behind the volume.

@@ -122,11 +122,6 @@ TEST(FatTypeTest, WidthsBySectorsPerFatAndByClusterCount) {
                                                {0x0FFFFFF5, FAT32}, {0x0FFFFFF6, FAT_NONE}};
     for (const auto& r : byCount)
         EXPECT_EQ(fatTypeByClusterCount(r.first), r.second) << r.first;
-    // A boot sector's: FAT32 by its layout, else by its count alone.
-    EXPECT_EQ(fatTypeOfVolume(false, 4084), FAT12);
-    EXPECT_EQ(fatTypeOfVolume(false, 4085), FAT16);
-    EXPECT_EQ(fatTypeOfVolume(false, 70000), FAT16);
-    EXPECT_EQ(fatTypeOfVolume(true, 100), FAT32);
     EXPECT_EQ(fatEntryCount(FAT12, 9), 3072u);
     EXPECT_EQ(fatEntryCount(FAT32, 0x200000), 1ull << 28);
     for (u32 v : {0u, 3u, 256u})
