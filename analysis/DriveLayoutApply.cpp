@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/Text.h"
 #include "devices/Driver.h"
+#include "fs/FatLayout.h"
 #include "fs/RebuiltBootSector.h"
 #include "fs/StructureChecks.h"
 #include "fs/StructureDumps.h"
@@ -152,7 +153,7 @@ constexpr PairedKind NTFS_KIND{true, "NTFS", 949, 955, 966, 969, 977, 994, 1032,
 // on FAT32, the volume's last sector on NTFS. False when that is no sector.
 bool defaultBackupLba(const PairedKind& k, const FsCandidate& e, u64& out) {
     if (!k.ntfs) {
-        out = static_cast<u64>(e.startLBA) + 6;
+        out = static_cast<u64>(e.startLBA) + FAT32_BACKUP_SECTOR;
     } else {
         if (e.layoutSectors < 2)
             return false;
@@ -265,8 +266,8 @@ void writeReport(std::ostream& report, FsCandidate& e, Driver& driver, ChangeInd
         dumpFatSector(report, e.fatLBA, driver, type);
         report << "\n\n";
         type = e.fatType;
-        const u64 mirror = static_cast<u64>(e.fatLBA) + e.fatSectors;
-        if (mirror <= MAX_LBA32) {
+        const u64 mirror = e.fatMirrorLBA();
+        if (e.fatCount > 1 && mirror <= MAX_LBA32) {
             dumpFatSector(report, static_cast<u32>(mirror), driver, type);
             report << "\n\n";
         }

@@ -24,8 +24,10 @@ namespace {
 constexpr u64 U32_MAX = std::numeric_limits<u32>::max();
 constexpr std::size_t NONE = static_cast<std::size_t>(-1);
 
-// A FAT32 backup boot sector lies this far into its volume.
-constexpr u32 FAT32_BACKUP_OFFSET = 6;
+// A FAT32 backup boot sector lies FAT32_BACKUP_SECTOR sectors into its volume,
+// sectors of the volume's own size: 512 bytes on most, up to 4096, this many
+// of ours.
+constexpr u32 FAT_SECTOR_SCALES[] = {1, 2, 4, 8};
 // A root directory lies at most this many sectors before cluster 2.
 constexpr u32 ROOT_BEFORE_DATA = 128;
 // A grid with clusters above this can only be FAT32.
@@ -86,6 +88,7 @@ public:
         return items_.size() - 1;
     }
     FsCandidate& at(std::size_t i) { return items_[i]; }
+    const FsCandidate& at(std::size_t i) const { return items_[i]; }
 
     // The earliest candidate of that start with a partition entry that may hold
     // a volume of that kind and width; entries come only in phase 1, so the
@@ -173,6 +176,13 @@ public:
         c.bootBackupLBA = lba;
     }
 
+    // A primary reading of these parameters was taken at `start`.
+    bool hasPrimary(u32 start, const BootParams& params) const {
+        auto holder = primaryAt_.find(start);
+        return holder != primaryAt_.end() &&
+               equalBootParams(pool_.at(holder->second).bootSector, params);
+    }
+
 private:
     // The candidate found, or a new one of that start: a boot sector that joins
     // no partition entry is a candidate of its own.
@@ -198,12 +208,24 @@ void collectBootSectors(CandidatePool& pool, const CreateFSCollectionParameters&
         const u64 lba = find.lba;
         if (find.params.kind == FS_FAT) {
             const u64 total = find.params.fat.totalSectors;
-            const FatType width = fatTypeBySectorsPerFat(find.params.fat.sectorsPerFAT);
+            const FatType width = find.params.fat.fatType();
             if (sourceHoldsVolume(lba, total, sourceSectors))
                 collector.primary(find.lba, find.params, width);
-            if (width == FAT32 && lba >= FAT32_BACKUP_OFFSET &&
-                sourceHoldsVolume(lba - FAT32_BACKUP_OFFSET, total, sourceSectors))
-                collector.backup(find.lba - FAT32_BACKUP_OFFSET, find.params, width, find.lba);
+            // The parameters do not keep the volume's sector size: a backup
+            // belongs to the primary of its parameters six of that size in
+            // front of it, and without one lies six sectors of 512 bytes in.
+            u32 offset = FAT32_BACKUP_SECTOR;
+            for (u32 scale : FAT_SECTOR_SCALES) {
+                const u32 at = FAT32_BACKUP_SECTOR * scale;
+                if (width == FAT32 && find.lba >= at &&
+                    collector.hasPrimary(find.lba - at, find.params)) {
+                    offset = at;
+                    break;
+                }
+            }
+            if (width == FAT32 && find.lba >= offset &&
+                sourceHoldsVolume(lba - offset, total, sourceSectors))
+                collector.backup(find.lba - offset, find.params, width, find.lba);
         } else if (find.params.kind == FS_NTFS) {
             const u64 total = find.params.ntfs.totalSectors;
             // The NTFS backup is the sector behind the volume.
@@ -348,9 +370,9 @@ bool fixedRootPossible(const FsCandidate& c) {
             narrowTo(possible, width);
     }
     if (c.hasBootSector && c.bootSector.kind == FS_FAT)
-        narrowTo(possible, fatTypeBySectorsPerFat(c.bootSector.fat.sectorsPerFAT));
+        narrowTo(possible, c.bootSector.fat.fatType());
     if (c.hasBootBackup && c.bootBackup.kind == FS_FAT)
-        narrowTo(possible, fatTypeBySectorsPerFat(c.bootBackup.fat.sectorsPerFAT));
+        narrowTo(possible, c.bootBackup.fat.fatType());
     if (!possible[FAT12] && !possible[FAT16] && !possible[FAT32]) {
         logAt("FSs", 689) << ": " << c.startLBA << '\n';
         return false;
@@ -689,6 +711,8 @@ struct FatHypothesis {
     u32 fatLBA = 0;
     u32 sectors = 0;
     u32 volumeStart = 0;
+    FatType width = FAT_NONE;
+    u32 copies = FAT_COPIES;
 };
 
 // What a FAT of one width may look like for the candidate being placed.
@@ -721,8 +745,7 @@ public:
         if (hypotheses_.empty())
             return;
         const FatHypothesis& h = hypotheses_[winner()];
-        const FatType width = fatTypeBySectorsPerFat(h.sectors);
-        if (!isFatWidth(width))
+        if (!isFatWidth(h.width))
             throw std::runtime_error("FSs(270)");
         // A partition entry fixes where the volume starts, and so does a source
         // that keeps its volume in sector 0 for a guessed FAT the reserved
@@ -737,33 +760,43 @@ public:
         c.hasFats = true;
         c.fatLBA = h.fatLBA;
         c.fatSectors = h.sectors;
-        c.fatType = width;
+        c.fatType = h.width;
+        c.fatCount = h.copies;
         c.fatFound = foundAt(h.fatLBA);
-        c.fatMirrorFound = foundAt(static_cast<u64>(h.fatLBA) + h.sectors);
+        c.fatMirrorFound = foundAt(c.fatMirrorLBA());
     }
 
 private:
     bool foundAt(u64 lba) const { return fitsU32(lba) && fats_.count(static_cast<u32>(lba)) != 0; }
 
-    // Polled before every try, taken or not.
-    void add(i64 fatLBA, i64 sectors, i64 volumeStart) {
+    // Polled before every try, taken or not. A guessed FAT (two copies) has
+    // the width its size gives: no boot sector counts its clusters.
+    void add(i64 fatLBA, i64 sectors, i64 volumeStart, FatType width = FAT_NONE,
+             u32 copies = FAT_COPIES) {
         p_.poll();
         if (fatLBA < 0 || volumeStart < 0 || sectors <= 0 || !fitsU32(fatLBA) ||
             !fitsU32(sectors) || !fitsU32(volumeStart))
             return;
-        if (!isFatWidth(fatTypeBySectorsPerFat(static_cast<u32>(sectors))))
+        if (width == FAT_NONE)
+            width = fatTypeBySectorsPerFat(static_cast<u32>(sectors));
+        if (!isFatWidth(width))
             return;
         for (const FatHypothesis& h : hypotheses_) {
             if (h.fatLBA == fatLBA && h.sectors == sectors)
                 return;
         }
-        hypotheses_.push_back(
-            {static_cast<u32>(fatLBA), static_cast<u32>(sectors), static_cast<u32>(volumeStart)});
+        hypotheses_.push_back({static_cast<u32>(fatLBA), static_cast<u32>(sectors),
+                               static_cast<u32>(volumeStart), width, copies});
     }
 
+    // The FATs where the boot sector puts them, of the width and count it
+    // states.
     void fromBootSector(const FsCandidate& c, const BootParams& boot) {
+        const u32 copies = boot.fat.fatCount();
+        if (copies == 0)
+            return;
         add(static_cast<i64>(c.startLBA) + boot.fat.reservedSectors, boot.fat.sectorsPerFAT,
-            c.startLBA);
+            c.startLBA, boot.fat.fatType(), copies);
     }
 
     void guess(const FsCandidate& c) {
@@ -1136,8 +1169,9 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
             }
         }
         if (c.hasFats)
-            lo = std::max(
-                lo, behind(static_cast<u64>(c.fatLBA) + 2 * static_cast<u64>(c.fatSectors), start));
+            lo = std::max(lo, behind(static_cast<u64>(c.fatLBA) +
+                                         u64{c.fatCount} * static_cast<u64>(c.fatSectors),
+                                     start));
         if (c.hasRootDir)
             lo = std::max(lo, behind(c.rootDirLBA, start));
         if (c.hasNtfsVolume) {

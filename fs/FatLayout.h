@@ -66,8 +66,18 @@ constexpr u32 BS_FS_TYPE_BYTES = 8;
 constexpr u8 BS_EXTENDED_SIGNATURE = 0x29;
 constexpr char NTFS_OEM_NAME[] = "NTFS    ";
 constexpr u32 NTFS_BOOT_MARKER = 0x00800080;
-// Both FATs of a volume; every other count is refused.
+// The FATs that formatters write by default and that a boot sector made from
+// the other evidence of a volume states; a boot sector may state from one
+// (mkfs.fat -f 1) to MAX_FAT_COPIES.
 constexpr u8 FAT_COPIES = 2;
+constexpr u8 MAX_FAT_COPIES = 4;
+// The sizes of sector a FAT boot sector may state (BS_BYTES_PER_SECTOR): 512
+// up to this, powers of two.
+constexpr u32 MAX_FAT_SECTOR_BYTES = 4096;
+// Where formatters put the FAT32 information sector and the backup boot
+// sector, in the volume's own sectors.
+constexpr u32 FAT32_FSINFO_SECTOR = 1;
+constexpr u32 FAT32_BACKUP_SECTOR = 6;
 constexpr u8 MEDIA_FIXED = 0xF8;
 constexpr u8 MEDIA_FLOPPY = 0xF0;
 // FAT32 flags: bit 7 set when only one FAT is active, the low four bits which.

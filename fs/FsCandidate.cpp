@@ -99,7 +99,7 @@ u8 FsCandidate::fscode() const {
     } else if (hasBootSector || hasBootBackup) {
         const BootParams& boot = hasBootSector ? bootSector : bootBackup;
         if (boot.kind == FS_FAT) {
-            if (u8 c = codeOfFatType(fatTypeBySectorsPerFat(boot.fat.sectorsPerFAT)))
+            if (u8 c = codeOfFatType(boot.fat.fatType()))
                 code = c;
         } else if (boot.kind == FS_NTFS) {
             code = TYPE_NTFS;
@@ -260,8 +260,7 @@ FatVolumeFitsBootSector::FatVolumeFitsBootSector(const FsCandidate& candidate, b
 bool FatVolumeFitsBootSector::operator()(const FsCandidate& volume) const {
     if (boot_.kind != FS_FAT)
         return false;
-    const FatType width = fatTypeBySectorsPerFat(boot_.fat.sectorsPerFAT);
-    if (fatEntryWidthOf(width) == FAT_NONE || width < neededFatType(volume.maxThisCluster))
+    if (boot_.fat.fatType() < neededFatType(volume.maxThisCluster))
         return false;
     return static_cast<u64>(start_) + boot_.fat.dataLbaOffset == volume.cluster2LBA;
 }

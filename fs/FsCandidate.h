@@ -10,6 +10,7 @@
 
 #include "core/Progress.h"
 #include "core/Types.h"
+#include "fs/FatLayout.h"
 #include "fs/FsTypes.h"
 #include "fs/Params.h"
 #include "fs/ScanResults.h"
@@ -50,7 +51,9 @@ struct FsCandidate {
     FatType fatType = FAT_NONE;
     u32 fatLBA = 0;
     u32 fatSectors = 0;
-    // The scan found a FAT sector exactly at fatLBA, and at fatLBA + fatSectors.
+    // The FATs of the volume: as many as its boot sector states, else two.
+    u32 fatCount = FAT_COPIES;
+    // The scan found a FAT sector exactly at fatLBA, and at fatMirrorLBA().
     bool fatFound = false;
     bool fatMirrorFound = false;
 
@@ -115,6 +118,9 @@ struct FsCandidate {
     // 0x04, FAT32 0x0B or NTFS 0x07 from its boot sectors, its FATs or its NTFS
     // volume; hidden NTFS types become 0x07; 0 when nothing tells.
     u8 fscode() const;
+    // The second FAT, fatSectors behind the first; on a volume of one FAT the
+    // first itself, its own mirror.
+    u64 fatMirrorLBA() const { return fatCount > 1 ? u64{fatLBA} + fatSectors : u64{fatLBA}; }
 
     // Ordered by start alone.
     bool operator<(const FsCandidate& o) const { return startLBA < o.startLBA; }

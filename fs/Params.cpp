@@ -10,6 +10,7 @@
 #include "fs/RebuiltBootSector.h"
 #include "fs/StructureChecks.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -18,14 +19,25 @@
 namespace {
 
 constexpr u64 MAX_LBA32 = 0xFFFFFFFFull;
+// The FAT of the most clusters FAT32 numbers, in 512-byte sectors.
+constexpr u32 MAX_FAT_SECTORS = 0x200000;
 
 ConstArray sectorView(const u8* sector) {
     return ConstArray(sector, SECTOR_BYTES);
 }
 
+bool hasSignature(const ConstArray& s) {
+    return s.getLE16(SECTOR_SIGNATURE_OFFSET) == SECTOR_SIGNATURE;
+}
+
 bool hasBootSignature(const ConstArray& s) {
-    return s.getLE16(BS_BYTES_PER_SECTOR) == SECTOR_BYTES &&
-           s.getLE16(SECTOR_SIGNATURE_OFFSET) == SECTOR_SIGNATURE;
+    return s.getLE16(BS_BYTES_PER_SECTOR) == SECTOR_BYTES && hasSignature(s);
+}
+
+// 512, 1024, 2048 or 4096. mkfs.fat -S writes the signature at byte 510 for
+// every size, so the first 512 bytes of such a sector read as ours do.
+bool isFatSectorSize(u32 bytes) {
+    return bytes >= SECTOR_BYTES && bytes <= MAX_FAT_SECTOR_BYTES && (bytes & (bytes - 1)) == 0;
 }
 
 // Sectors per file record from the clusters-per-record byte: records of whole
@@ -49,33 +61,35 @@ void writeLine(std::ostream& os, const char* label, u64 value, bool last) {
 
 bool readFatBootParams(const u8* sector, FatBootParams& out) {
     ConstArray s = sectorView(sector);
-    if (!hasBootSignature(s))
+    const u32 bytesPerSector = s.getLE16(BS_BYTES_PER_SECTOR);
+    if (!hasSignature(s) || !isFatSectorSize(bytesPerSector))
         return false;
-    out.sectorsPerCluster = s.getU8(BS_SECTORS_PER_CLUSTER);
-    if (out.sectorsPerCluster == 0 || s.getU8(BS_FAT_COUNT) != FAT_COPIES)
+    const u32 fats = s.getU8(BS_FAT_COUNT);
+    const u64 sectorsPerCluster = s.getU8(BS_SECTORS_PER_CLUSTER);
+    if (sectorsPerCluster == 0 || fats == 0 || fats > MAX_FAT_COPIES)
         return false;
-    out.totalSectors = s.getLE16(BS_TOTAL_SECTORS_16);
-    if (out.totalSectors == 0)
-        out.totalSectors = s.getLE32(BS_TOTAL_SECTORS_32);
-    if (out.totalSectors == 0)
+    u64 total = s.getLE16(BS_TOTAL_SECTORS_16);
+    if (total == 0)
+        total = s.getLE32(BS_TOTAL_SECTORS_32);
+    u64 perFat = s.getLE16(BS_SECTORS_PER_FAT_16);
+    if (perFat == 0)
+        perFat = s.getLE32(BS32_SECTORS_PER_FAT);
+    if (total == 0 || perFat == 0)
         return false;
-    out.sectorsPerFAT = s.getLE16(BS_SECTORS_PER_FAT_16);
-    if (out.sectorsPerFAT == 0)
-        out.sectorsPerFAT = s.getLE32(BS32_SECTORS_PER_FAT);
-    if (out.sectorsPerFAT == 0)
-        return false;
-    out.reservedSectors = s.getLE16(BS_RESERVED_SECTORS);
+    const u64 reserved = s.getLE16(BS_RESERVED_SECTORS);
     out.rootEntries = s.getLE16(BS_ROOT_ENTRIES);
 
-    // Two FATs always follow the reserved sectors. Two 32-bit sizes of FAT
-    // overflow 32 bits; an offset that does not fit them cannot be addressed.
-    u64 fatsEnd = out.reservedSectors + u64{FAT_COPIES} * out.sectorsPerFAT;
+    // Offsets in the volume's own sectors first: the root directory fills whole
+    // sectors of its size, which need not be whole numbers of 512-byte ones.
+    // The FATs follow the reserved sectors; 32-bit sizes of four FATs overflow
+    // 32 bits, and an offset that does not fit them cannot be addressed.
+    const u64 fatsEnd = reserved + fats * perFat;
     u64 data = 0;
     u64 root = 0;
     if (out.rootEntries != 0) {
         out.rootCluster = 0;
         root = fatsEnd;
-        data = root + ceilDiv(u64{out.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES);
+        data = root + ceilDiv(u64{out.rootEntries} * DIR_ENTRY_BYTES, bytesPerSector);
     } else {
         out.rootCluster = s.getLE32(BS32_ROOT_CLUSTER);
         data = fatsEnd;
@@ -83,13 +97,40 @@ bool readFatBootParams(const u8* sector, FatBootParams& out) {
         // data area and the parameter record refuses such a volume.
         root = data;
         if (out.rootCluster >= 2)
-            root += static_cast<u64>(out.sectorsPerCluster) * (out.rootCluster - 2);
+            root += sectorsPerCluster * (out.rootCluster - 2);
     }
-    if (data > MAX_LBA32 || root > MAX_LBA32)
-        return false;
-    out.dataLbaOffset = static_cast<u32>(data);
-    out.rootDirectoryLbaOffset = static_cast<u32>(root);
+    // Then all of it in 512-byte sectors.
+    const u64 scale = bytesPerSector / SECTOR_BYTES;
+    const u64 scaled[] = {total, sectorsPerCluster, perFat, reserved, data, root};
+    for (u64 value : scaled) {
+        if (value * scale > MAX_LBA32)
+            return false;
+    }
+    out.totalSectors = static_cast<u32>(total * scale);
+    out.sectorsPerCluster = static_cast<u32>(sectorsPerCluster * scale);
+    out.sectorsPerFAT = static_cast<u32>(perFat * scale);
+    out.reservedSectors = static_cast<u32>(reserved * scale);
+    out.dataLbaOffset = static_cast<u32>(data * scale);
+    out.rootDirectoryLbaOffset = static_cast<u32>(root * scale);
     return true;
+}
+
+u32 FatBootParams::fatCount() const {
+    const u32 fatsEnd = rootEntries != 0 ? rootDirectoryLbaOffset : dataLbaOffset;
+    if (sectorsPerFAT == 0 || fatsEnd < reservedSectors ||
+        (fatsEnd - reservedSectors) % sectorsPerFAT != 0)
+        return 0;
+    return (fatsEnd - reservedSectors) / sectorsPerFAT;
+}
+
+u64 FatBootParams::dataClusters() const {
+    if (sectorsPerCluster == 0 || totalSectors <= dataLbaOffset)
+        return 0;
+    return (totalSectors - dataLbaOffset) / sectorsPerCluster;
+}
+
+FatType FatBootParams::fatType() const {
+    return fatTypeOfVolume(rootEntries == 0, dataClusters());
 }
 
 bool readNtfsBootParams(const u8* sector, NtfsBootParams& out) {
@@ -188,12 +229,14 @@ const char* FAT_FS_PARAMS::invalidReason() const {
     } else if (rootCluster < 2) {
         return "the root cluster is below 2";
     }
-    if (fatType() == FAT_NONE)
-        return "the sectors per FAT fit no FAT width";
+    if (sectorsPerFAT > MAX_FAT_SECTORS)
+        return "the FAT is larger than any FAT width needs";
     if (endLBA() - 1 > MAX_LBA32)
         return "the volume passes LBA 2^32 - 1";
-    // The FATs and the root lie inside the volume, in this order, before the data.
-    if (fatLBA < startingLBA || static_cast<u64>(fatLBA) + sectorsPerFAT > fatMirrLBA ||
+    // The FATs and the root lie inside the volume, in this order, before the
+    // data; a single FAT is its own mirror.
+    if (fatLBA < startingLBA ||
+        (!hasOneFat() && static_cast<u64>(fatLBA) + sectorsPerFAT > fatMirrLBA) ||
         static_cast<u64>(fatMirrLBA) + sectorsPerFAT > dataClusterLBA)
         return "the FATs do not lie between the boot sector and the data area";
     if (dataClusterLBA >= endLBA())
@@ -201,31 +244,33 @@ const char* FAT_FS_PARAMS::invalidReason() const {
     return nullptr;
 }
 
+namespace {
+
+// The clusters from cluster 2 to the volume's end, before any cap.
+u64 areaClusters(const FAT_FS_PARAMS& p) {
+    if (p.sectorsPerCluster == 0 || p.dataClusterLBA < p.startingLBA ||
+        p.dataClusterLBA >= p.endLBA())
+        return 0;
+    return (p.endLBA() - p.dataClusterLBA) / p.sectorsPerCluster;
+}
+
+} // namespace
+
 FatType FAT_FS_PARAMS::fatType() const {
-    return fatTypeBySectorsPerFat(sectorsPerFAT);
+    return fatTypeOfVolume(rootEntries == 0, areaClusters(*this));
 }
 
 u32 FAT_FS_PARAMS::get_cluster_count() const {
     if (sectorsPerCluster == 0)
         throw std::runtime_error("FAT_FS_PARAMS(8)");
-    u64 dataStart = dataClusterLBA;
-    if (dataStart < startingLBA || dataStart >= endLBA())
-        return 0;
-    u64 clusters = (endLBA() - dataStart) / sectorsPerCluster;
+    const u64 clusters = areaClusters(*this);
     // A boot sector may claim more sectors than its FAT has entries for: the
-    // clusters past the last entry cannot belong to any chain.
-    FatType type = fatType();
-    if (type != FAT_NONE) {
-        u64 entries = fatEntryCount(type, sectorsPerFAT);
-        u64 addressable = entries > 2 ? entries - 2 : 0;
-        if (clusters > addressable)
-            clusters = addressable;
-        if (clusters > maxClusterCount(type))
-            clusters = maxClusterCount(type);
-    }
-    if (clusters > maxClusterCount(FAT32))
-        clusters = maxClusterCount(FAT32);
-    return static_cast<u32>(clusters);
+    // clusters past the last entry cannot belong to any chain. The width is
+    // told before this cap: a FAT16 whose FAT is short stays FAT16.
+    const FatType type = fatType();
+    const u64 entries = fatEntryCount(type, sectorsPerFAT);
+    const u64 addressable = entries > 2 ? entries - 2 : 0;
+    return static_cast<u32>(std::min({clusters, addressable, u64{maxClusterCount(type)}}));
 }
 
 bool FAT_FS_PARAMS::isValidCluster(u32 n) const {
@@ -348,8 +393,9 @@ bool fatFsParamsFromBootSector(u32 lba, const u8* sector, FAT_FS_PARAMS& out, u6
         return false;
     // Sums of a 32-bit LBA and 32-bit offsets: computed in 64 bits so that none
     // wraps around; a record whose LBAs pass 2^32 - 1 is refused below.
+    const u32 fats = b.fatCount();
     u64 fat = static_cast<u64>(lba) + b.reservedSectors;
-    u64 mirror = fat + b.sectorsPerFAT;
+    u64 mirror = fats > 1 ? fat + b.sectorsPerFAT : fat;
     u64 root = b.rootEntries != 0 ? static_cast<u64>(lba) + b.rootDirectoryLbaOffset : 0;
     u64 data = static_cast<u64>(lba) + b.dataLbaOffset;
     if (data > MAX_LBA32) {
@@ -445,8 +491,21 @@ bool form_fat_fs_params(const FsCandidate& candidate, FAT_FS_PARAMS& out, Driver
     }
     if (!built)
         return false;
-    return fatFsParamsFromBootSector(candidate.startLBA, sector.data(), out,
-                                     driver.getSectorCount());
+    // A volume made from the evidence must fit the source as the evidence
+    // sized it: the clusters its width has at least (a FAT16 of a copy cut
+    // short) may reach further past the source's end.
+    u64 source = driver.getSectorCount();
+    if (!DL::buildsFromFoundBootSector(candidate, fatType)) {
+        const u32 size = DL::evidenceVolumeSize(candidate);
+        if (!sourceHoldsVolume(candidate.startLBA, size, source)) {
+            logAt("FAT_FS_PARAMS", 35) << ": FAT volume at sector " << candidate.startLBA << " of "
+                                       << size << " sectors passes the source's end " << source
+                                       << " by more than the source holds of it\n";
+            return false;
+        }
+        source = std::numeric_limits<u64>::max();
+    }
+    return fatFsParamsFromBootSector(candidate.startLBA, sector.data(), out, source);
 }
 
 bool form_ntfs_fs_params(const FsCandidate& candidate, NTFS_FS_PARAMS& out, Driver& driver) {

@@ -11,8 +11,8 @@
 // Everything is computed in 64 bits: a boot sector is 512 bytes of whatever the
 // disk holds, and a damaged one must not wrap an offset around into a plausible
 // LBA. A FAT record is refused when one of its sectors passes LBA 2^32 - 1 (its
-// fields are 32-bit) or the end of the source, when its sectors per FAT give no
-// FAT width, or when a FAT32 root cluster is below 2; its cluster count is
+// fields are 32-bit) or the end of the source, when its FAT is larger than any
+// width needs, or when a FAT32 root cluster is below 2; its cluster count is
 // clamped to what the FAT can address. An NTFS record is refused when neither
 // the MFT nor its mirror lies in the source. A volume that runs past the end of
 // the source (a copy cut short) is kept as long as the source holds at least
@@ -26,7 +26,9 @@
 class Driver;
 struct FsCandidate;
 
-// A FAT boot sector, relative to the volume start.
+// A FAT boot sector, relative to the volume start. Every size and offset is in
+// 512-byte sectors, whatever sector size the boot sector states: a volume of
+// 4096-byte sectors has eight times the numbers its boot sector holds.
 struct FatBootParams {
     u32 totalSectors = 0;
     u32 sectorsPerCluster = 0;
@@ -39,6 +41,16 @@ struct FatBootParams {
     u32 dataLbaOffset = 0;
     // Sectors from the boot sector to the root directory.
     u32 rootDirectoryLbaOffset = 0;
+
+    // The FATs between the reserved sectors and the root (FAT12/16) or the data
+    // area (FAT32), as the offsets place them; 0 when they place no whole FAT.
+    // Not a field of its own, so that the records a saved scan keeps say it.
+    u32 fatCount() const;
+    // The clusters the data area holds, to the volume's end: 0 when it holds
+    // none or sectorsPerCluster is 0.
+    u64 dataClusters() const;
+    // fatTypeOfVolume: FAT32 with rootEntries 0, else by dataClusters.
+    FatType fatType() const;
 };
 
 // An NTFS boot sector.
@@ -58,7 +70,9 @@ struct BootParams {
 };
 
 // Each reads a 512-byte sector image; false when the sector is no boot sector of
-// that kind (the out record is then partly written and meaningless).
+// that kind (the out record is then partly written and meaningless). A FAT boot
+// sector may state sectors of 512 to 4096 bytes (its first 512 bytes hold all
+// it says) and one to four FATs; an NTFS one, sectors of 512 bytes.
 bool readFatBootParams(const u8* sector, FatBootParams& out);
 bool readNtfsBootParams(const u8* sector, NtfsBootParams& out);
 // FAT first (kind FS_FAT), then NTFS (kind FS_NTFS); on false the kind is left.
@@ -68,15 +82,18 @@ bool equalBootParams(const BootParams& a, const BootParams& b);
 // "FAT" or "NTFS" and a line per field; nothing for kind 0.
 std::ostream& operator<<(std::ostream& os, const BootParams& p);
 
-// The absolute parameters of one FAT volume. A volume with rootEntries not 0 is
-// FAT12/16 (fixed root directory), with rootEntries 0 FAT32 (root in a chain).
-// The width of its FAT follows from sectorsPerFAT (fatTypeBySectorsPerFat).
+// The absolute parameters of one FAT volume, in 512-byte sectors. A volume with
+// rootEntries not 0 is FAT12/16 (fixed root directory), with rootEntries 0
+// FAT32 (root in a chain); FAT12 and FAT16 differ by the count of clusters
+// (fatTypeOfVolume).
 struct FAT_FS_PARAMS {
     u32 startingLBA = 0;
     // Sectors of the volume, boot sector included.
     u32 totalSectors = 0;
     u32 sectorsPerCluster = 0;
     u32 fatLBA = 0;
+    // The second FAT; fatLBA itself on a volume of one FAT, which has no copy
+    // to compare with.
     u32 fatMirrLBA = 0;
     u32 sectorsPerFAT = 0;
     // 0 on FAT32.
@@ -95,8 +112,11 @@ struct FAT_FS_PARAMS {
     const char* invalidReason() const;
     bool isValid() const { return invalidReason() == nullptr; }
 
-    // The width of the FAT, by sectorsPerFAT; FAT_NONE when no width fits.
+    // The width of the FAT, as fatTypeOfVolume tells it from the layout and the
+    // clusters of the data area (before the FAT's size caps them).
     FatType fatType() const;
+    // One FAT, no copy of it.
+    bool hasOneFat() const { return fatMirrLBA == fatLBA; }
     // Clusters of the data area, no more than the FAT has entries for and than
     // its width can number. Throws "FAT_FS_PARAMS(8)" with sectorsPerCluster 0.
     u32 get_cluster_count() const;

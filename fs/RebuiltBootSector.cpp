@@ -43,12 +43,9 @@ bool usesPartitionTables(const Driver& driver) {
     return driver.getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 1) != 0;
 }
 
-// The size a made-up boot sector gives the volume: the layout's size, or, for
-// a candidate that is not in a layout (the plausibility filter asks for its
-// parameters), the largest size its evidence allows, which is what the layout
-// would give it. 0 when neither is known: no boot sector can say that.
+// evidenceVolumeSize, logged when it is 0: no boot sector can say that.
 u32 volumeSize(const FsCandidate& c) {
-    u32 size = c.layoutSectors != 0 ? c.layoutSectors : c.maxSectors;
+    u32 size = DL::evidenceVolumeSize(c);
     if (size == 0)
         logAt("RebuiltBootSector", 1) << ": no size for the volume at " << c.startLBA << '\n';
     return size;
@@ -122,10 +119,12 @@ bool holdsFoundBootSector(const Array& s, const FsCandidate& c, Layout layout, c
     return hidden == hiddenSectorsFromTable(c) || (keepStart && hidden == c.startLBA);
 }
 
-void writeFatGeometry(const Array& s, const FatBootParams& f, u32 rootEntries) {
+// The image states sizes of 512-byte sectors, and so the FATs and clusters of
+// a volume of larger ones in more of them; `fats` is the count to state.
+void writeFatGeometry(const Array& s, const FatBootParams& f, u32 rootEntries, u32 fats) {
     s.setU8(BS_SECTORS_PER_CLUSTER, static_cast<u8>(f.sectorsPerCluster));
     s.setLE16(BS_RESERVED_SECTORS, static_cast<u16>(f.reservedSectors));
-    s.setU8(BS_FAT_COUNT, FAT_COPIES);
+    s.setU8(BS_FAT_COUNT, static_cast<u8>(fats));
     s.setLE16(BS_ROOT_ENTRIES, static_cast<u16>(rootEntries));
     bool small = f.totalSectors < 0x10000;
     s.setLE16(BS_TOTAL_SECTORS_16, small ? static_cast<u16>(f.totalSectors) : 0);
@@ -267,6 +266,23 @@ FatBootParams fat16FromEvidence(const FsCandidate& c, u32 size, bool fat12) {
     if (perFat != computed)
         logAt("DL", 512) << ": new_b->wFatSects != SectorsPerFAT " << computed << '\n';
     f.sectorsPerFAT = perFat;
+    // The width of an image is its count of clusters, and the width asked for
+    // is the one its FATs have: a FAT12 image states no more clusters than
+    // FAT12 numbers, a FAT16 one no fewer than 4,085 (a copy cut short holds
+    // fewer), or either would read as the other.
+    if (f.sectorsPerCluster != 0) {
+        const u64 before = u64{f.reservedSectors} + u64{FAT_COPIES} * perFat +
+                           ceilDiv(u64{f.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES);
+        const u64 bound =
+            before + u64{maxClusterCount(FAT12) + (fat12 ? 0 : 1)} * f.sectorsPerCluster;
+        if (fat12 ? size > bound : size < bound) {
+            f.totalSectors = static_cast<u32>(bound);
+            logAt("RebuiltBootSector", 5)
+                << ": the FAT" << (fat12 ? "12" : "16") << " volume at " << c.startLBA << " of "
+                << size << " sectors is given " << bound << " sectors, as many clusters as "
+                << (fat12 ? "FAT12 numbers at most" : "FAT16 has at least") << '\n';
+        }
+    }
     return f;
 }
 
@@ -309,11 +325,39 @@ FatBootParams fat32FromEvidence(const FsCandidate& c, u32 size) {
     return f;
 }
 
-// The parameters a FAT image is written from: the found boot sector of that
-// layout, else the evidence. False when there is no size to give the volume.
-bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams& out) {
+// The root entries an image of 512-byte sectors states for a found boot
+// sector: its own, but where the root of a volume of larger sectors fills
+// more 512-byte sectors than its entries take (100 entries in a sector of 4096
+// bytes), as many as those sectors hold, so that the image puts cluster 2
+// where the volume has it.
+u32 rootEntriesOfImage(const FatBootParams& f) {
+    const u64 sectors =
+        f.dataLbaOffset > f.rootDirectoryLbaOffset ? f.dataLbaOffset - f.rootDirectoryLbaOffset : 0;
+    if (ceilDiv(u64{f.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES) == sectors ||
+        sectors * DIR_ENTRIES_PER_SECTOR > 0xFFFF)
+        return f.rootEntries;
+    return static_cast<u32>(sectors * DIR_ENTRIES_PER_SECTOR);
+}
+
+// The parameters a FAT image is written from, and the FATs it states: the found
+// boot sector of that layout, else the evidence (two FATs). False when there is
+// no size to give the volume, or when the found one's clusters or reserved
+// sectors, in 512-byte sectors, pass what the image's fields hold (clusters of
+// 256 such sectors and more: 32 sectors of 4096 bytes).
+bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams& out, u32& fats) {
     if (const BootParams* found = foundBootSector(c, layout)) {
         out = found->fat;
+        fats = out.fatCount();
+        if (out.sectorsPerCluster > 0xFF || out.reservedSectors > 0xFFFF || fats == 0) {
+            logAt("RebuiltBootSector", 4)
+                << ": the FAT volume at " << c.startLBA << " has clusters of "
+                << out.sectorsPerCluster << " sectors, " << out.reservedSectors
+                << " reserved sectors and " << fats
+                << " FATs: more than a boot sector of 512-byte sectors states\n";
+            return false;
+        }
+        if (layout == Layout::FixedRoot)
+            out.rootEntries = rootEntriesOfImage(out);
         return true;
     }
     u32 size = volumeSize(c);
@@ -321,6 +365,7 @@ bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams
         return false;
     out = layout == Layout::FixedRoot ? fat16FromEvidence(c, size, fat12)
                                       : fat32FromEvidence(c, size);
+    fats = FAT_COPIES;
     return true;
 }
 
@@ -432,7 +477,8 @@ void clearKeepingVolumeName(u8* image, const u8* old) {
 
 bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& driver, bool fat12) {
     FatBootParams f;
-    if (!fatParamsFor(candidate, Layout::FixedRoot, fat12, f))
+    u32 fats = 0;
+    if (!fatParamsFor(candidate, Layout::FixedRoot, fat12, f, fats))
         return false;
     Array s(sector, SECTOR_BYTES);
     if (holdsFoundBootSector(s, candidate, Layout::FixedRoot, driver, true)) {
@@ -440,7 +486,7 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
         return true;
     }
     writeCommon(s, driver, 0x00);
-    writeFatGeometry(s, f, f.rootEntries);
+    writeFatGeometry(s, f, f.rootEntries, fats);
     bool floppy = driver.getProperties().getUInt8(PROP_IS_FLOPPY, 0) != 0;
     s.setU8(BS_MEDIA, floppy ? MEDIA_FLOPPY : MEDIA_FIXED);
     s.setLE16(BS_SECTORS_PER_FAT_16, static_cast<u16>(f.sectorsPerFAT));
@@ -452,7 +498,8 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
 
 bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& driver) {
     FatBootParams f;
-    if (!fatParamsFor(candidate, Layout::RootCluster, false, f))
+    u32 fats = 0;
+    if (!fatParamsFor(candidate, Layout::RootCluster, false, f, fats))
         return false;
     Array s(sector, SECTOR_BYTES);
     if (holdsFoundBootSector(s, candidate, Layout::RootCluster, driver, true)) {
@@ -460,7 +507,7 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
         return true;
     }
     writeCommon(s, driver, 0x00);
-    writeFatGeometry(s, f, 0);
+    writeFatGeometry(s, f, 0, fats);
     s.setU8(BS_MEDIA, MEDIA_FIXED);
     s.setLE16(BS_SECTORS_PER_FAT_16, 0);
     writeHiddenSectors(s, candidate, driver, DEFAULT_HIDDEN_SECTORS, true);
@@ -468,10 +515,29 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
     s.setLE16(BS32_FLAGS, 0);
     s.setLE16(BS32_VERSION, 0);
     s.setLE32(BS32_ROOT_CLUSTER, f.rootCluster);
-    s.setLE16(BS32_FSINFO_SECTOR, 1);
-    s.setLE16(BS32_BACKUP_SECTOR, 6);
+    // The information sector and the backup lie where the volume's own
+    // sectors put them: a backup found six sectors of k of ours in says k.
+    u32 scale = 1;
+    if (candidate.hasBootBackup && candidate.bootBackupLBA > candidate.startLBA) {
+        const u32 in = candidate.bootBackupLBA - candidate.startLBA;
+        const u32 k = in / FAT32_BACKUP_SECTOR;
+        if (in % FAT32_BACKUP_SECTOR == 0 && k <= MAX_FAT_SECTOR_BYTES / SECTOR_BYTES &&
+            (k & (k - 1)) == 0)
+            scale = k;
+    }
+    s.setLE16(BS32_FSINFO_SECTOR, static_cast<u16>(FAT32_FSINFO_SECTOR * scale));
+    s.setLE16(BS32_BACKUP_SECTOR, static_cast<u16>(FAT32_BACKUP_SECTOR * scale));
     writeExtendedBlock(s, BS32_DRIVE_NUMBER, BS32_SIGNATURE, BS32_FS_TYPE, "FAT32   ");
     return true;
+}
+
+u32 evidenceVolumeSize(const FsCandidate& candidate) {
+    return candidate.layoutSectors != 0 ? candidate.layoutSectors : candidate.maxSectors;
+}
+
+bool buildsFromFoundBootSector(const FsCandidate& candidate, FatType type) {
+    return foundBootSector(candidate, type == FAT32 ? Layout::RootCluster : Layout::FixedRoot) !=
+           nullptr;
 }
 
 bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver) {

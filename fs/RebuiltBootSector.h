@@ -20,6 +20,7 @@
 // is left as it stands but for a broken jump.
 
 #include "core/Types.h"
+#include "fs/FsTypes.h"
 
 class Driver;
 struct FsCandidate;
@@ -32,6 +33,17 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
 bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& driver);
 // An NTFS boot sector.
 bool formBootSectorNtfs(const FsCandidate& candidate, u8* sector, Driver& driver);
+
+// Whether the FAT builder of that width starts from a boot sector the scan
+// found for the candidate (FAT32: one of a root cluster, else one of a fixed
+// root); else it makes one from the evidence, of evidenceVolumeSize sectors but
+// for the clusters its width has at least (a FAT16 of a copy cut short).
+bool buildsFromFoundBootSector(const FsCandidate& candidate, FatType type);
+// The size a boot sector made from the evidence gives the volume: the layout's
+// size, or, for a candidate that is not in a layout (the plausibility filter
+// asks for its parameters), the largest size its evidence allows, which is
+// what the layout would give it; 0 when neither is known.
+u32 evidenceVolumeSize(const FsCandidate& candidate);
 
 // Clears `image`, a boot sector just made over the sector `old`, so that it can
 // be made again over zeros (nothing damaged of the old sector carried over),

@@ -232,6 +232,12 @@ const char* clusterTypeName(u32 type) {
     }
 }
 
+FatType fatTypeOfVolume(bool rootInClusters, u64 clusters) {
+    if (rootInClusters)
+        return FAT32;
+    return clusters <= maxClusterCount(FAT12) ? FAT12 : FAT16;
+}
+
 FatType fatTypeBySectorsPerFat(u32 sectorsPerFAT) {
     if (sectorsPerFAT >= 1 && sectorsPerFAT <= 12)
         return FAT12;

@@ -75,8 +75,15 @@ std::string fatEntryText(FatType type, u32 value);
 // The name of a class ("NEXT_CLUSTER"); empty for a value that is no class.
 const char* clusterTypeName(u32 type);
 
-// 1-12 FAT12, 16-256 FAT16, 512-0x200000 FAT32, anything else FAT_NONE: how the
-// engines tell the width of a volume.
+// How FAT drivers tell the width of a volume from its boot sector: FAT32 when
+// its root lies in clusters (the boot sector has FAT32's fields: no root
+// entries, 16-bit sectors per FAT 0), else the count of its data clusters:
+// below 4085 FAT12, from there on FAT16. The size of the FAT tells nothing
+// there: formatters pad the FAT of a FAT12 volume of large clusters or sectors
+// to 16 sectors and more.
+FatType fatTypeOfVolume(bool rootInClusters, u64 clusters);
+// 1-12 FAT12, 16-256 FAT16, 512-0x200000 FAT32, anything else FAT_NONE: the
+// width of FAT sectors found where no boot sector gives a count of clusters.
 FatType fatTypeBySectorsPerFat(u32 sectorsPerFAT);
 // Up to 4084 FAT12, up to 65524 FAT16, up to 0x0FFFFFF5 FAT32, more FAT_NONE.
 FatType fatTypeByClusterCount(u32 clusters);

@@ -384,8 +384,7 @@ void dumpBootSector(std::ostream& os, const u8* sector, u32 lba, const Driver& d
                     bool isBackup, const u8* oldImage) {
     BootParams params;
     const bool parsed = readBootParams(sector, params);
-    const FatType fatType =
-        params.kind == FS_FAT ? fatTypeBySectorsPerFat(params.fat.sectorsPerFAT) : FAT_NONE;
+    const FatType fatType = params.kind == FS_FAT ? params.fat.fatType() : FAT_NONE;
     if (parsed)
         writeFsTypeName(os, params.kind, fatType, 0);
     else

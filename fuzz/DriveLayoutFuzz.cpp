@@ -14,6 +14,7 @@
 #include "analysis/DriveLayout.h"
 #include "analysis/DriveLayoutApply.h"
 #include "fs/Params.h"
+#include "fs/RebuiltBootSector.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace {
@@ -125,10 +126,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(e.bootStatus <= 2 && e.backupStatus <= 2 && e.tableStatus <= 2);
         if (e.isPartitionTable)
             continue;
+        // A volume made from the evidence fits the source as the evidence sized
+        // it; the clusters its width has at least may reach further.
         FAT_FS_PARAMS fat;
-        if (form_fat_fs_params(e, fat, driver))
-            require(fat.isValid() &&
-                    fuzzsupport::sourceHoldsHalf(fat.startingLBA, fat.totalSectors, sectors));
+        FsKind kind = FS_NONE;
+        FatType width = FAT_NONE;
+        partitionTypeToFs(e.fscode(), kind, width);
+        if (form_fat_fs_params(e, fat, driver)) {
+            const u64 sized = DL::buildsFromFoundBootSector(e, width) ? fat.totalSectors
+                                                                      : DL::evidenceVolumeSize(e);
+            require(fat.isValid() && fuzzsupport::sourceHoldsHalf(fat.startingLBA, sized, sectors));
+        }
         NTFS_FS_PARAMS ntfs;
         if (form_ntfs_fs_params(e, ntfs, driver))
             require(ntfs.isValid());

@@ -83,34 +83,29 @@ EntryCounts FatsAnalyzer::countEntries(const u8* chunk, u64 chunkBytes, u64 chun
         const u32 v = getFatEntry(width_, static_cast<u32>(index), view, 0);
         if (v == 0)
             continue;
-        if (v == 1) {
-            ++counts.invalid;
+        // Any cluster of the volume is a link, cluster 2 (the next one of a
+        // fragmented file) and those numbered as reserved values (a volume
+        // filled to its last clusters) alike.
+        if (v >= 2 && v < limit_) {
+            ++counts.used;
+            if (v == n + 1)
+                ++counts.contiguous;
             continue;
         }
         const u32 x = widenedFatEntry(width_, v);
-        if (x > 0xFFFFFFEFu) {
-            if (x == 0xFFFFFFF8u || x == 0xFFFFFFFFu)
-                ++counts.used;
-            else
-                ++counts.invalid;
-            continue;
-        }
-        // A link to cluster 2 is a link like any other: the first data cluster
-        // can be the next one of a fragmented file.
-        if (v >= limit_) {
+        if (x == 0xFFFFFFF8u || x == 0xFFFFFFFFu)
+            ++counts.used;
+        else
             ++counts.invalid;
-            continue;
-        }
-        ++counts.used;
-        if (v == n + 1)
-            ++counts.contiguous;
     }
     return counts;
 }
 
 void FatsAnalyzer::run(Bitmap& out, const FAT_FS_PARAMS& params) {
-    const FatType type = fatTypeBySectorsPerFat(params.sectorsPerFAT);
-    width_ = type == FAT12 || type == FAT16 ? type : FAT32;
+    // A single FAT has no copy to hold any sector better.
+    if (params.hasOneFat())
+        return;
+    width_ = params.fatType();
     limit_ = static_cast<u64>(params.get_cluster_count()) + 2;
     if (sectorSize_ == 0 || sectorSize_ > 4096) {
         logAt("FatsAnalyzer", 117) << ": sector size " << sectorSize_ << '\n';
@@ -122,8 +117,10 @@ void FatsAnalyzer::run(Bitmap& out, const FAT_FS_PARAMS& params) {
     u64 differing = 0;
     showDifferences(differing);
 
-    // A FAT12 FAT has at most 12 sectors, so it lies in the first chunk whole and
-    // its entry pairs never straddle two chunks.
+    // A FAT12 numbers at most 4,084 clusters, whose entries lie in the FAT's
+    // first 12 sectors, in the first chunk whole: its entry pairs never
+    // straddle two chunks, and what a FAT padded past them (large clusters or
+    // sectors) holds further on is no entry to judge.
     const u64 total = params.sectorsPerFAT;
     for (u64 chunkStart = 0; chunkStart < total; chunkStart += FAT_ANALYSIS_CHUNK) {
         const u64 count = std::min(FAT_ANALYSIS_CHUNK, total - chunkStart);

@@ -3,7 +3,8 @@
 // Compares a FAT volume's FAT with its mirror sector by sector and marks, one
 // bit per FAT sector, each sector that the mirror holds better: fewer entries
 // that no FAT can hold, then more links to the next cluster, then more clusters
-// in use. The FAT table reader follows the marks.
+// in use. The FAT table reader follows the marks. A volume of one FAT has no
+// mirror: nothing is read and nothing marked.
 
 #include "core/Progress.h"
 #include "devices/Driver.h"

@@ -21,9 +21,8 @@ constexpr u64 PASS_WINDOWS = 256;
 
 FatsReader::FatsReader(Driver* driver, const FAT_FS_PARAMS& params, const Bitmap& mirrorSectors)
     : driver_(driver), params_(params), mirrorSectors_(mirrorSectors), entryLimit_(0),
-      tableLimit_(0), fatType_(fatTypeBySectorsPerFat(params.sectorsPerFAT)) {
-    if (driver_ == nullptr || driver_->getSectorSize() != SECTOR_BYTES ||
-        (fatType_ != FAT12 && fatType_ != FAT16 && fatType_ != FAT32))
+      tableLimit_(0), fatType_(params.fatType()) {
+    if (driver_ == nullptr || driver_->getSectorSize() != SECTOR_BYTES || !params.isValid())
         throw std::runtime_error("FatsReader(24)");
     entryLimit_ = params_.get_cluster_count() + 2;
     // The entries the FAT's sectors hold, up to the first value that no longer
@@ -119,5 +118,10 @@ void FatsReader::forEachEntry(const std::function<void(u32, u32)>& visit) {
 }
 
 ClusterType FatsReader::getClusterType(u32 entry) const {
+    // A volume filled to its last clusters numbers them as the FAT's reserved
+    // values read (FAT12 of 4,083 clusters has a cluster 0xFF0): whatever
+    // names a cluster of this volume is a link.
+    if (entry >= 2 && entry < entryLimit_)
+        return NEXT_CLUSTER;
     return classifyChainEntry(fatType_, entry);
 }

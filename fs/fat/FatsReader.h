@@ -21,7 +21,7 @@ class FatsReader {
 public:
     // Copies params and the mirror marks (one bit per FAT sector; a set bit reads
     // that sector from the mirror). Throws "FatsReader(24)" when the driver's
-    // sectors are not 512 bytes or sectorsPerFAT gives no FAT width.
+    // sectors are not 512 bytes or the record is not valid.
     FatsReader(Driver* driver, const FAT_FS_PARAMS& params, const Bitmap& mirrorSectors);
     FatsReader(const FatsReader&) = delete;
     FatsReader& operator=(const FatsReader&) = delete;
@@ -39,7 +39,9 @@ public:
     // The FAT entry of the cluster; 0 for a cluster that is not valid, for an
     // entry past the FAT's last sector and for one whose sector cannot be read.
     u32 getEntry(u32 cluster);
-    // The class of an entry value as a chain is followed (a 2 links to cluster 2).
+    // The class of an entry value as a chain is followed: a link whenever it
+    // names a valid cluster (cluster 2, and clusters numbered as the width's
+    // reserved values on a volume that has them), else as the width reads it.
     ClusterType getClusterType(u32 entry) const;
     // count FAT sectors from `first` (an index within the FAT) into buffer, each
     // from the FAT or the mirror; one read per run of sectors from the same copy.

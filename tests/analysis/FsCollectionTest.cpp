@@ -170,6 +170,23 @@ const Rule RULES[] = {
     // A FAT32 boot sector is also read as the backup 6 sectors into a volume.
     {"Fat32BootSectorAt6", [](ScanResults& r) { boot(r, 6, fatBoot(1000, 1, 600, 32, 0)); }, 5000,
      "0 b6 F32+600-- [1232,5000]\n6 B F38+600-- [1232,4994]\n"},
+    // ... and 6 of 1024 bytes in when a primary of its parameters lies there.
+    {"Fat32BackupOfSectorsOf1024Bytes",
+     [](ScanResults& r) {
+         boot(r, 0, fatBoot(10000, 2, 600, 64, 0));
+         boot(r, 12, fatBoot(10000, 2, 600, 64, 0));
+     },
+     20000, "0 B b12 F64+600-- [10000,10000]\n12 B F76+600-- [10000,10000]\n"},
+    // One FAT: its own mirror, found with it.
+    {"OneFat",
+     [](ScanResults& r) {
+         BootParams one = fatBoot(5000, 1, 600, 32, 0);
+         one.fat.dataLbaOffset -= 600;
+         one.fat.rootDirectoryLbaOffset -= 600;
+         boot(r, 0, one);
+         fat(r, 32, FAT32);
+     },
+     10000, "0 B F32+600++ [5000,5000]\n"},
     // A boot sector joins only a partition entry of a compatible type.
     {"BootSectorAndIncompatibleEntry",
      [](ScanResults& r) {

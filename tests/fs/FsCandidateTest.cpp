@@ -17,12 +17,12 @@ BootParams bootOf(const std::string& sector) {
     return b;
 }
 
-BootParams fatBoot(u32 sectorsPerFat, u32 rootEntries) {
-    BootParams b;
-    b.kind = FS_FAT;
-    b.fat.sectorsPerFAT = sectorsPerFat;
-    b.fat.rootEntries = rootEntries;
-    return b;
+// A FAT boot sector of `clusters` clusters of a sector behind one reserved
+// sector, two FATs and the root.
+BootParams fatBoot(u32 sectorsPerFat, u32 rootEntries, u32 clusters) {
+    const u32 data = 1 + 2 * sectorsPerFat + rootEntries / DIR_ENTRIES_PER_SECTOR;
+    const Sector s = fatBootSector(1, sectorsPerFat, rootEntries, data + clusters, 1);
+    return bootOf(std::string(s.begin(), s.end()));
 }
 
 // A candidate as the collection makes it from a boot sector found at `lba`.
@@ -41,20 +41,22 @@ FsCandidate candidateAt(u32 lba, const BootParams& boot, u8 partitionType = 0) {
 TEST(FsCandidateTest, KindAndCodeFromTheEvidence) {
     FsCandidate backup, fats, mft;
     backup.hasBootBackup = true;
-    backup.bootBackup = fatBoot(1000, 0);
+    backup.bootBackup = fatBoot(1000, 0, 100000);
     fats.hasFats = fats.hasNtfsVolume = mft.hasNtfsVolume = true;
     fats.fatType = FAT16;
-    FsCandidate ntfs = candidateAt(0, fatBoot(200, 512));
+    FsCandidate ntfs = candidateAt(0, fatBoot(200, 512, 50000));
     ntfs.bootSector.kind = FS_NTFS;
     FsCandidate traces = candidateAt(0, BootParams(), 0x17);
     traces.hasBootSector = false;
     traces.hasRootDir = true;
     const std::tuple<const char*, FsCandidate, u8, FsKind> cases[] = {
         {"nothing", FsCandidate(), 0, FS_NONE},
-        {"0x06 refined by the boot sector", candidateAt(0, fatBoot(200, 512), 0x06), 0x04, FS_FAT},
+        {"0x06 refined by the boot sector", candidateAt(0, fatBoot(200, 512, 50000), 0x06), 0x04,
+         FS_FAT},
         {"an NTFS boot sector", ntfs, 0x07, FS_NTFS},
-        {"no FAT width", candidateAt(0, fatBoot(300, 0)), 0, FS_FAT},
-        {"an entry's own type", candidateAt(0, fatBoot(9, 224), 0x0C), 0x0C, FS_FAT},
+        // FAT12 by its count, its FAT padded to a FAT16's size (mkfs.fat -s 64).
+        {"a FAT12 of a large FAT", candidateAt(0, fatBoot(64, 512, 380)), 0x01, FS_FAT},
+        {"an entry's own type", candidateAt(0, fatBoot(9, 224, 2000), 0x0C), 0x0C, FS_FAT},
         {"the backup", backup, 0x0B, FS_FAT},
         {"FATs before an MFT", fats, 0x04, FS_FAT},
         {"an MFT", mft, 0x07, FS_NTFS},
@@ -233,9 +235,7 @@ TEST(FsCandidateTest, ACellGridFitsAPartitionOrABootSector) {
     EXPECT_EQ(neededFatType(65525), FAT16);
     EXPECT_EQ(neededFatType(65526), FAT32);
 
-    BootParams boot = fatBoot(100, 512);
-    boot.fat.dataLbaOffset = 233;
-    FsCandidate c = candidateAt(63, boot);
+    FsCandidate c = candidateAt(63, fatBoot(100, 512, 25000));
     EXPECT_TRUE(FatVolumeFitsBootSector(c, false)(grid(296, 5000)));
     EXPECT_FALSE(FatVolumeFitsBootSector(c, true)(grid(296, 5000))); // no backup
     EXPECT_FALSE(FatVolumeFitsBootSector(c, false)(grid(297, 5000)));

@@ -65,6 +65,20 @@ TEST(BootSectorRecordTest, TheWorkedExamplesAddUp) {
     EXPECT_EQ(p.dataClusterLBA, 2048u + 2032u);
     EXPECT_EQ(p.rootDirectoryLBA, 0u);
 
+    // mkfs.fat -F 16 -f 1 -S 4096 on 64 MiB: in 512-byte sectors, one FAT,
+    // its own mirror; a root of 100 entries still fills a sector of 4096 bytes.
+    s = with(with(fatBootSector(4, 4, 512, 16384, 4), BS_BYTES_PER_SECTOR, 2, 4096), BS_FAT_COUNT,
+             1, 1);
+    ASSERT_TRUE(fatFsParamsFromBootSector(0, s.data(), p, BIG_SOURCE));
+    EXPECT_EQ(textOf(p), "Starting LBA: 0\nTotal Sectors: 131072\nSectors Per Cluster: 32\n"
+                         "FAT LBA: 32\nFATMirr LBA: 32\nSectors Per FAT: 32\n"
+                         "Root Directory Entries: 512\nRoot Directory LBA: 64\n"
+                         "Root Directory Cluster: 0\nData Cluster LBA: 96");
+    EXPECT_EQ(p.fatType(), FAT16);
+    ASSERT_TRUE(readFatBootParams(with(s, BS_ROOT_ENTRIES, 2, 100).data(), f));
+    EXPECT_EQ(f.dataLbaOffset, 64u + 8u);
+    EXPECT_EQ(f.fatCount(), 1u);
+
     NTFS_FS_PARAMS n;
     ASSERT_TRUE(ntfsFsParamsFromBootSector(63, exampleNtfs().data(), n, BIG_SOURCE));
     EXPECT_EQ(textOf(n), "Starting LBA: 63\nTotal Sectors: 1000000\nSectors Per Cluster: 8\n"
@@ -92,17 +106,27 @@ TEST(BootSectorRecordTest, EachIsRecordedOrRefusedAsItsNumbersAddUp) {
     };
     const Case cases[] = {
         {"FAT16", fat, 0, BIG_SOURCE, true, true},
-        {"sector size 1024", with(fat, BS_BYTES_PER_SECTOR, 2, 1024), 0, BIG_SOURCE, false, false},
+        {"sector size 1024", with(fat, BS_BYTES_PER_SECTOR, 2, 1024), 0, BIG_SOURCE, true, true},
+        {"sector size 768", with(fat, BS_BYTES_PER_SECTOR, 2, 768), 0, BIG_SOURCE, false, false},
+        {"2^32 - 1 sectors of 1024 bytes",
+         with(fatBootSector(32, 0x200000, 0, 0xFFFFFFFFu, 64), BS_BYTES_PER_SECTOR, 2, 1024), 0,
+         BIG_SOURCE, false, false},
         {"no signature", with(fat, SECTOR_SIGNATURE_OFFSET, 2, 0x55AA), 0, BIG_SOURCE, false,
          false},
-        {"one FAT", with(fat, BS_FAT_COUNT, 1, 1), 0, BIG_SOURCE, false, false},
+        {"one FAT", with(fat, BS_FAT_COUNT, 1, 1), 0, BIG_SOURCE, true, true},
+        {"four FATs", with(fat, BS_FAT_COUNT, 1, 4), 0, BIG_SOURCE, true, true},
+        {"five FATs", with(fat, BS_FAT_COUNT, 1, 5), 0, BIG_SOURCE, false, false},
         {"no cluster size", with(fat, BS_SECTORS_PER_CLUSTER, 1, 0), 0, BIG_SOURCE, false, false},
         {"no FAT size", with(fat, BS_SECTORS_PER_FAT_16, 2, 0), 0, BIG_SOURCE, false, false},
         {"no size", with(fat, BS_TOTAL_SECTORS_32, 4, 0), 0, BIG_SOURCE, false, false},
         {"2^31 sectors per FAT", fatBootSector(32, 0x80000000u, 0, 0xFFFFFFFFu, 8), 0, BIG_SOURCE,
          false, false},
+        // FAT32 by its layout, whatever the size of its FAT; a FAT larger than
+        // FAT32's largest is none.
         {"300 sectors per FAT", fatBootSector(32, 300, 0, 0xF0000000u, 1), 0, BIG_SOURCE, true,
-         false},
+         true},
+        {"2^21 + 1 sectors per FAT", fatBootSector(32, 0x200001, 0, 0xFFFFFFFFu, 64), 0, BIG_SOURCE,
+         true, false},
         {"root cluster 0", fatBootSector(32, 1000, 0, 600000, 8, 0), 0, BIG_SOURCE, true, false},
         {"a root past 2^32 sectors", fatBootSector(32, 1000, 0, 600000, 128, 0x7FFFFFFF), 0,
          BIG_SOURCE, false, false},
@@ -158,17 +182,26 @@ TEST(FatFsParamsTest, ClustersAreWhatTheFatCanAddressAndLieInTheVolume) {
     struct Case {
         Sector sector;
         u32 clusters;
+        FatType width;
     };
-    // 16 sectors of FAT16 hold 4096 entries; 12 of FAT12 too, but FAT12
-    // numbers at most 4084; a volume smaller than its FAT keeps its own count.
-    const Case cases[] = {{fatBootSector(1, 16, 512, 500000, 1), 4094},
-                          {fatBootSector(1, 12, 224, 60000, 1), 4084},
-                          {fatBootSector(1, 9, 224, 2880, 1), 2880 - 33},
-                          {exampleFat16(), (100000 - 433) / 4}};
+    // The width is the count's before the FAT caps it: 16 sectors of FAT16 hold
+    // 4096 entries, 12 sectors 3072, though FAT12 would number the volume's
+    // 4,161 clusters in them; a volume smaller than its FAT keeps its own count.
+    // mkfs.fat pads the FAT of a FAT12 volume of large clusters (-s 64) to 64
+    // sectors; up to 4,084 clusters make FAT12.
+    const Case cases[] = {{fatBootSector(1, 16, 512, 500000, 1), 4094, FAT16},
+                          {fatBootSector(1, 12, 224, 4200, 1), 3070, FAT16},
+                          {fatBootSector(64, 64, 1024, 24576, 64), 380, FAT12},
+                          {fatBootSector(1, 16, 512, 65 + 4084, 1), 4084, FAT12},
+                          {fatBootSector(1, 16, 512, 65 + 4085, 1), 4085, FAT16},
+                          {fatBootSector(32, 1000, 0, 600000, 8), (600000 - 2032) / 8, FAT32},
+                          {fatBootSector(1, 9, 224, 2880, 1), 2880 - 33, FAT12},
+                          {exampleFat16(), (100000 - 433) / 4, FAT16}};
     FAT_FS_PARAMS p;
     for (const Case& c : cases) {
         ASSERT_TRUE(fatFsParamsFromBootSector(63, c.sector.data(), p, BIG_SOURCE));
         EXPECT_EQ(p.get_cluster_count(), c.clusters);
+        EXPECT_EQ(p.fatType(), c.width) << c.clusters;
         EXPECT_TRUE(p.isValidCluster(c.clusters + 1) && !p.isValidCluster(c.clusters + 2));
         EXPECT_FALSE(p.isValidCluster(1));
     }

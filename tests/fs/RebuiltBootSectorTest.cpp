@@ -91,6 +91,16 @@ TEST(RebuiltBootSectorTest, WhatNothingTellsIsALoggedDefaultThatStillReads) {
         {FAT16, 8000, true, 0, 0, "DL(457)", {8000, 1, 32, 1, 512, 0}},
         {FAT16, 5000000, true, 0, 0, "DL(457)", {5000000, 128, 153, 1, 512, 0}},
         {FAT12, 2880, false, 0, 0, "DL(482)", {2880, 1, 9, 1, 224, 0}},
+        // The width asked for is the count's: FAT12 numbers 4,084 clusters at
+        // most, FAT16 has 4,085 at least (here the source's end cut it short).
+        {FAT12,
+         60000,
+         false,
+         0,
+         0,
+         "DL(457)DL(463)DL(482)DL(508)",
+         {367 + 4084, 1, 176, 1, 224, 0}},
+        {FAT16, 4000, false, 0, 0, "DL(457)DL(463)DL(482)DL(508)", {65 + 4085, 1, 16, 1, 512, 0}},
         {FAT32, 60000, true, 0, 0, "DL(595)", {60000, 1, 465, 32, 0, 2}},
         // (80000 - 33) / ((256 + 2) / 2) rounded up.
         {FAT32, 80000, true, 0, 0, "DL(601)DL(649)DL(666)", {80000, 1, 620, 32, 0, 2}},
@@ -119,6 +129,7 @@ TEST(RebuiltBootSectorTest, WhatNothingTellsIsALoggedDefaultThatStillReads) {
         EXPECT_EQ(Fields(b.totalSectors, b.sectorsPerCluster, b.sectorsPerFAT, b.reservedSectors,
                          b.rootEntries, b.rootCluster),
                   k.fields);
+        EXPECT_EQ(b.fatType(), k.type);
     }
     // With no size at all there is nothing to build: the buffer stays as it was.
     Sector s;
@@ -184,6 +195,59 @@ TEST(RebuiltBootSectorTest, AFoundBootSectorKeepsWhatTheBuilderHasNoSayOn) {
         driver->getProperties().setUInt8(PROP_USES_PARTITION_TABLES, std::get<1>(k));
         ASSERT_TRUE(formFat(c, s, *driver, std::get<0>(k)));
         EXPECT_EQ(a.getLE32(BS_HIDDEN_SECTORS), std::get<2>(k)) << std::get<0>(k);
+    }
+}
+
+// A found boot sector of larger sectors or of one FAT: the image, of 512-byte
+// sectors, places every area where the volume has it (a FAT32 backup found 12
+// sectors in says sectors of 1024 bytes), or is not made when a cluster is more
+// than its byte states.
+TEST(RebuiltBootSectorTest, AFoundBootSectorOfLargerSectorsIsRestatedInOurs) {
+    struct Row {
+        const char* what;
+        u32 sectorBytes;
+        u32 clusterSize;
+        u32 fats;
+        u32 rootEntries;
+        bool built;
+    };
+    const Row rows[] = {
+        {"4096-byte sectors, one FAT", 4096, 4, 1, 512, true},
+        {"a root of 100 entries in a sector of 4096 bytes", 4096, 1, 2, 100, true},
+        {"FAT32 of 1024-byte sectors, one FAT", 1024, 1, 1, 0, true},
+        {"clusters of 32 sectors of 4096 bytes", 4096, 32, 2, 512, false},
+    };
+    SharedPtr<Driver> driver = zeroDriver();
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Sector found = r.rootEntries != 0 ? fatBootSector(4, 4, r.rootEntries, 16384, r.clusterSize)
+                                          : fatBootSector(32, 300, 0, 70000, r.clusterSize);
+        Array f(found.data(), 512);
+        f.setLE16(BS_BYTES_PER_SECTOR, static_cast<u16>(r.sectorBytes));
+        f.setU8(BS_FAT_COUNT, static_cast<u8>(r.fats));
+        FsCandidate c;
+        c.hasBootSector = c.hasBootBackup = true;
+        ASSERT_TRUE(readBootParams(found.data(), c.bootSector));
+        c.bootBackup = c.bootSector;
+        c.bootBackupLBA = FAT32_BACKUP_SECTOR * r.sectorBytes / 512;
+        Sector s{};
+        LogCapture log;
+        ASSERT_EQ(formFat(c, s, *driver, c.bootSector.fat.fatType()), r.built);
+        if (!r.built) {
+            EXPECT_TRUE(log.has("RebuiltBootSector(4): ")) << log.text();
+            continue;
+        }
+        FAT_FS_PARAMS want, made;
+        ASSERT_TRUE(fatFsParamsFromBootSector(0, found.data(), want, 1ull << 32));
+        ASSERT_TRUE(fatFsParamsFromBootSector(0, s.data(), made, 1ull << 32));
+        EXPECT_GE(made.rootEntries, want.rootEntries);
+        made.rootEntries = want.rootEntries;
+        EXPECT_TRUE(made == want) << made << "\n--\n" << want;
+        if (r.rootEntries == 0) {
+            const Array a(s.data(), 512);
+            EXPECT_EQ(a.getLE16(BS32_FSINFO_SECTOR), 2u);
+            EXPECT_EQ(a.getLE16(BS32_BACKUP_SECTOR), 12u);
+        }
     }
 }
 

@@ -100,7 +100,7 @@ TEST(FatDriveTest, LongNamesNeedTheirSequenceAndChecksum) {
 }
 
 TEST(FatDriveTest, EntriesThatCannotBeFilesBecomeNoNodes) {
-    SyntheticVolume v(FAT16, 100);
+    SyntheticVolume v(FAT16, 4085);
     v.putEntries(0, 0,
                  {shortEntry("VOLUME  LBL", ATTR_VOLUME_LABEL, 0, 0),
                   shortEntry("SIZEDDIR   ", ATTR_DIRECTORY, 5, 512),
@@ -110,7 +110,7 @@ TEST(FatDriveTest, EntriesThatCannotBeFilesBecomeNoNodes) {
                   file("HUGE    BIN", 8, 4094 * 512 + 1), file("BEYOND  BIN", 4096, 10),
                   shortEntry("BADTIME BIN", ATTR_ARCHIVE, 9, 10, 0x5022, 0xC000),
                   // What stays: an empty file, a size without a cluster, a system file,
-                  // and one past the volume's 100 clusters that its FAT still numbers
+                  // and one past the volume's 4,085 clusters that its FAT still numbers
                   // (a volume sized to what a cut copy holds).
                   file("ZERO    BIN"), file("NOCHAIN BIN", 0, 100), std::string(32, '\0'),
                   shortEntry("SYS     BIN", ATTR_SYSTEM, 101, 100 * 512),
@@ -252,7 +252,7 @@ TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
 
 TEST(FatDriveTest, LoopingEscapingAndEndlessDirectoriesEnd) {
     // 2,049 clusters of 32 entries: one more than a directory's 65,536.
-    SyntheticVolume v(FAT16, 2100, 2);
+    SyntheticVolume v(FAT16, 4085, 2);
     const std::vector<std::string> full(32, file("FILE    BIN"));
     std::vector<u32> chain;
     for (u32 c = 2; c < 2 + 2049; ++c)
@@ -318,18 +318,18 @@ TEST(FatDriveTest, ChainsMustHoldTheSizeExactly) {
 }
 
 TEST(FatDriveTest, InvalidClustersAndParametersAreRefused) {
-    SyntheticVolume v(FAT16, 100);
+    SyntheticVolume v(FAT16, 4085);
     TestDrive t(v);
     std::vector<u8> buffer(1024);
     testutil::LogCapture log;
     EXPECT_EQ(t.drive->getClusterLBA(1), ~0ull);
-    EXPECT_FALSE(t.drive->readClusters(102, buffer.data(), 0));
+    EXPECT_FALSE(t.drive->readClusters(4087, buffer.data(), 0));
     EXPECT_TRUE(log.has("FATDrive(577)\n") && log.has("FATDrive(565)\n")) << log.text();
-    EXPECT_FALSE(t.drive->readClusters(101, buffer.data(), 2)); // past the last cluster
-    EXPECT_TRUE(t.drive->readClusters(101, buffer.data(), 1));
+    EXPECT_FALSE(t.drive->readClusters(4086, buffer.data(), 2)); // past the last cluster
+    EXPECT_TRUE(t.drive->readClusters(4086, buffer.data(), 1));
     Bitmap mirror(16);
     for (auto damage : {+[](FAT_FS_PARAMS& p) { p.sectorsPerCluster = 256; },
-                        +[](FAT_FS_PARAMS& p) { p.fatMirrLBA = p.fatLBA; }}) {
+                        +[](FAT_FS_PARAMS& p) { p.fatMirrLBA = p.fatLBA + 1; }}) {
         FAT_FS_PARAMS p = v.params();
         damage(p);
         EXPECT_THROW(FATDrive(v.driver(), p, mirror, nullptr), std::runtime_error);
@@ -360,7 +360,7 @@ TEST(FatDriveTest, PrintDirEntryWritesEveryField) {
 }
 
 TEST(FatDriveTest, EntryInfoTracesTheFolderChain) {
-    SyntheticVolume v(FAT16, 100);
+    SyntheticVolume v(FAT16, 4085);
     putSubdirectory(v, 10, 0, 14);
     v.putEntries(11, 0, {file("SECOND  BIN")});
     v.setChain({10, 11});

@@ -1,5 +1,8 @@
 #include "fs/fat/FatsAnalyzer.h"
 
+#include "core/Array.h"
+#include "fs/FatLayout.h"
+#include "fs/StructureChecks.h"
 #include "tests/support/FatVolumes.h"
 #include "tests/support/RecordingProgress.h"
 #include "tests/support/TestUtil.h"
@@ -49,7 +52,7 @@ void setInMirror(SyntheticVolume& v, u32 cluster, u32 value) {
 }
 
 TEST(FatsAnalyzerTest, IdenticalCopiesMarkNothingAndEntriesZeroAndOneAreNotJudged) {
-    SyntheticVolume v(FAT16, 1000);
+    SyntheticVolume v(FAT16, 4085);
     v.setChain({2, 3, 4});
     RecordingProgress progress;
     EXPECT_EQ(Analysis(v).run(&progress), Sectors{});
@@ -66,7 +69,7 @@ TEST(FatsAnalyzerTest, IdenticalCopiesMarkNothingAndEntriesZeroAndOneAreNotJudge
 }
 
 TEST(FatsAnalyzerTest, FewerInvalidEntriesWinThenMoreLinksToTheNextThenMoreInUse) {
-    SyntheticVolume v(FAT16, 4000);
+    SyntheticVolume v(FAT16, 4085);
     // Sector 1: three bad marks in the FAT, one in the mirror.
     for (u32 c = 256; c < 259; ++c)
         v.setEntry(c, 0xFFF7, false);
@@ -87,6 +90,27 @@ TEST(FatsAnalyzerTest, FewerInvalidEntriesWinThenMoreLinksToTheNextThenMoreInUse
     EXPECT_EQ(Analysis(v).run(), (Sectors{1, 2, 4, 5}));
 }
 
+// A FAT12 volume filled to its last cluster, the 4,083rd: its last file runs
+// through the clusters numbered 0xFF0 to 0xFF4, which the mirror lost. Those
+// are links like any other, and the FAT holds their sector better.
+TEST(FatsAnalyzerTest, LinksToTheLastClustersOfAFullVolumeCount) {
+    const testutil::Sector boot = testutil::fatBootSector(1, 12, 224, 39 + 4083, 1);
+    FAT_FS_PARAMS p;
+    ASSERT_TRUE(fatFsParamsFromBootSector(0, boot.data(), p, 39 + 4083));
+    ASSERT_EQ(p.get_cluster_count(), 4083u);
+    std::string bytes(u64{p.totalSectors} * 512, '\0');
+    const Array fat(reinterpret_cast<u8*>(&bytes[u64{p.fatLBA} * 512]), p.sectorsPerFAT * 512);
+    for (u32 c = 4070; c < 4084; ++c)
+        setFatEntry(FAT12, c, fat, c + 1, 0);
+    setFatEntry(FAT12, 4084, fat, FAT12_END, 0);
+    SharedPtr<Driver> driver(
+        new Driver(SharedPtr<dt::Reader>(new testutil::MemoryReader(bytes)), 512));
+    Bitmap marks(p.sectorsPerFAT);
+    analyzeFats(marks, driver.get(), p, nullptr);
+    for (u64 s = 0; s < marks.size(); ++s)
+        EXPECT_FALSE(marks.test(s)) << s;
+}
+
 TEST(FatsAnalyzerTest, Fat12SectorsOwnTheEntriesThatStartInThem) {
     // Entry 681 (bytes 1021-1022) belongs to sector 1, entry 682 (bytes
     // 1023-1024, starting in sector 1) to sector 2.
@@ -102,14 +126,14 @@ TEST(FatsAnalyzerTest, TheFatIsReadInTrackSizedPiecesOfChunks) {
     a.run();
     EXPECT_EQ(a.readSizes(), (Sectors{100, 100, 56, 100, 100, 56, 100, 100, 56, 100, 100, 56}));
     // A track size of 0 would never advance: the default piece is read.
-    SyntheticVolume v16(FAT16, 100);
+    SyntheticVolume v16(FAT16, 4085);
     Analysis zero(v16, {}, 0);
     zero.run();
     EXPECT_EQ(zero.readSizes(), (Sectors{16, 16}));
 }
 
 TEST(FatsAnalyzerTest, AnUnreadablePieceCountsAsZerosAndACancelEnds) {
-    SyntheticVolume v(FAT16, 1000);
+    SyntheticVolume v(FAT16, 4085);
     v.setChain({2, 3, 4, 5});
     testutil::LogCapture log;
     EXPECT_EQ(Analysis(v, {3}).run(), Sectors{0});

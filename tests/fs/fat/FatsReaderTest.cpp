@@ -1,5 +1,7 @@
 #include "fs/fat/FatsReader.h"
 
+#include "tests/support/FailingReader.h"
+#include "tests/support/FatBytes.h"
 #include "tests/support/FatVolumes.h"
 
 #include <gtest/gtest.h>
@@ -64,8 +66,37 @@ TEST(FatsReaderTest, ClustersOutsideTheVolumeReadZeroAndFat32TopBitsGo) {
     }
 }
 
+// A volume filled to its last clusters numbers them as the FAT's reserved
+// values read: they are links where the volume has such clusters.
+TEST(FatsReaderTest, ValuesThatNameAClusterOfTheVolumeAreLinks) {
+    struct Row {
+        testutil::Sector boot;
+        u32 value;
+        ClusterType type;
+    };
+    const testutil::Sector fat12Full = testutil::fatBootSector(1, 12, 224, 39 + 4083, 1);
+    const testutil::Sector fat16Full = testutil::fatBootSector(1, 256, 512, 545 + 65524, 1);
+    const Row rows[] = {
+        {fat12Full, 0xFF0, NEXT_CLUSTER},
+        {fat12Full, 0xFF4, NEXT_CLUSTER},
+        {fat12Full, 0xFF5, RESERVED_CLUSTER},
+        {testutil::fatBootSector(1, 12, 224, 39 + 4000, 1), 0xFF0, RESERVED_CLUSTER},
+        {fat16Full, 0xFFF5, NEXT_CLUSTER},
+        {fat16Full, 0xFFF6, RESERVED_CLUSTER},
+    };
+    SharedPtr<Driver> driver(
+        new Driver(SharedPtr<dt::Reader>(new testutil::MemoryReader(std::string(512, '\0'))), 512));
+    for (const Row& row : rows) {
+        FAT_FS_PARAMS p;
+        ASSERT_TRUE(fatFsParamsFromBootSector(0, row.boot.data(), p, 1u << 20));
+        const FatsReader fats(driver.get(), p, Bitmap(p.sectorsPerFAT));
+        EXPECT_EQ(fats.getClusterType(row.value), row.type)
+            << p.get_cluster_count() << " clusters, value " << row.value;
+    }
+}
+
 TEST(FatsReaderTest, EntriesComeFromTheCopyTheMarksNameAndReadErrorsAreFree) {
-    SyntheticVolume v(FAT16, 3000);
+    SyntheticVolume v(FAT16, 4085);
     for (u32 c = 700; c < 1100; ++c)
         v.setEntry(c, c + 1);
     v.setEntry(300, 301, false); // the first FAT only: sector 1
@@ -114,12 +145,12 @@ TEST(FatsReaderTest, APassOverTheWholeFatGivesWhatGetEntryGives) {
     }
 }
 
-TEST(FatsReaderTest, RefusesOtherSectorSizesAndFatsWithoutAWidth) {
-    SyntheticVolume v(FAT16, 100);
+TEST(FatsReaderTest, RefusesOtherSectorSizesAndRecordsThatAreNotValid) {
+    SyntheticVolume v(FAT16, 4085);
     SharedPtr<dt::Reader> memory(new testutil::MemoryReader(v.bytes()));
     Driver big(memory, 1024);
     Driver ok(memory, 512);
-    std::vector<std::pair<Driver*, u32>> cases = {{&big, 16}, {&ok, 0}, {&ok, 13}, {&ok, 300}};
+    std::vector<std::pair<Driver*, u32>> cases = {{&big, 16}, {&ok, 0}, {&ok, 0x200001}};
     for (const auto& c : cases) {
         FAT_FS_PARAMS p = v.params();
         p.sectorsPerFAT = c.second;
