@@ -171,7 +171,8 @@ bool dumpStructure(DriveDescr& d, const FsCandidate& c, int component, bool mirr
     }
     case COMPONENT_FATS: {
         FatType type = c.fatType;
-        dumpFatSector(out, mirror ? c.fatLBA + c.fatSectors : c.fatLBA, driver, type);
+        // A volume of one FAT has no mirror: its FAT is shown.
+        dumpFatSector(out, mirror ? c.fatMirrorLBA() : c.fatLBA, driver, type);
         title = _("FAT");
         return true;
     }

@@ -5,6 +5,9 @@
 #include "gui/FsStructureView.h"
 #include "gui/Interface.h"
 #include "tests/gui/TreeViewTestSupport.h"
+#include "tests/support/FatVolumes.h"
+
+#include <sstream>
 
 namespace {
 
@@ -89,6 +92,23 @@ TEST(FsStructureViewTest, LinesAndButtonsPerKindAndEvidence) {
         EXPECT_EQ(buttons, k.buttons) << k.what;
     }
     EXPECT_EQ(gtk::componentStatus(true, 1), gtk::STATUS_CHANGED);
+}
+
+// A volume of one FAT has no mirror: asked for it, the view shows the FAT.
+TEST(FsStructureViewTest, TheMirrorOfOneFatIsTheFat) {
+    testutil::SyntheticVolume v(FAT16, 4085);
+    DriveDescr d;
+    d.getDriveHolder() = v.driver();
+    FsCandidate c = candidate(0x04, 0);
+    c.fatType = FAT16;
+    c.fatLBA = v.params().fatLBA;
+    c.fatSectors = 4;
+    c.fatCount = 1;
+    std::ostringstream fat, mirror;
+    std::string title;
+    ASSERT_TRUE(gtk::dumpStructure(d, c, gtk::COMPONENT_FATS, false, fat, title));
+    ASSERT_TRUE(gtk::dumpStructure(d, c, gtk::COMPONENT_FATS, true, mirror, title));
+    EXPECT_EQ(mirror.str(), fat.str());
 }
 
 class WizardPageSelectFsTest : public guitest::GuiTest {
