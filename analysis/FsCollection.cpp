@@ -24,10 +24,6 @@ namespace {
 constexpr u64 U32_MAX = std::numeric_limits<u32>::max();
 constexpr std::size_t NONE = static_cast<std::size_t>(-1);
 
-// A FAT32 backup boot sector lies FAT32_BACKUP_SECTOR sectors into its volume,
-// sectors of the volume's own size: 512 bytes on most, up to 4096, this many
-// of ours.
-constexpr u32 FAT_SECTOR_SCALES[] = {1, 2, 4, 8};
 // A root directory lies at most this many sectors before cluster 2.
 constexpr u32 ROOT_BEFORE_DATA = 128;
 // A grid with clusters above this can only be FAT32.
@@ -211,20 +207,21 @@ void collectBootSectors(CandidatePool& pool, const CreateFSCollectionParameters&
             const FatType width = find.params.fat.fatType();
             if (sourceHoldsVolume(lba, total, sourceSectors))
                 collector.primary(find.lba, find.params, width);
-            // The parameters do not keep the volume's sector size: a backup
-            // belongs to the primary of its parameters six of that size in
-            // front of it, and without one lies six sectors of 512 bytes in.
+            if (width != FAT32)
+                continue;
+            // A FAT32 backup lies FAT32_BACKUP_SECTOR sectors into its volume,
+            // sectors of the volume's own size, which the parameters do not
+            // keep: it belongs to the primary of its parameters six sectors of
+            // some size in front of it, and without one lies six of 512 bytes in.
             u32 offset = FAT32_BACKUP_SECTOR;
-            for (u32 scale : FAT_SECTOR_SCALES) {
-                const u32 at = FAT32_BACKUP_SECTOR * scale;
-                if (width == FAT32 && find.lba >= at &&
-                    collector.hasPrimary(find.lba - at, find.params)) {
+            for (u32 bytes = SECTOR_BYTES; isFatSectorSize(bytes); bytes *= 2) {
+                const u32 at = FAT32_BACKUP_SECTOR * (bytes / SECTOR_BYTES);
+                if (find.lba >= at && collector.hasPrimary(find.lba - at, find.params)) {
                     offset = at;
                     break;
                 }
             }
-            if (width == FAT32 && find.lba >= offset &&
-                sourceHoldsVolume(lba - offset, total, sourceSectors))
+            if (find.lba >= offset && sourceHoldsVolume(lba - offset, total, sourceSectors))
                 collector.backup(find.lba - offset, find.params, width, find.lba);
         } else if (find.params.kind == FS_NTFS) {
             const u64 total = find.params.ntfs.totalSectors;

@@ -8,6 +8,7 @@
 // take their offsets from here. Every multi-byte field is little-endian.
 
 #include "core/Types.h"
+#include "fs/FsTypes.h"
 
 // ---- Boot sector: the BIOS parameter block ----
 
@@ -74,6 +75,9 @@ constexpr u8 MAX_FAT_COPIES = 4;
 // The sizes of sector a FAT boot sector may state (BS_BYTES_PER_SECTOR): 512
 // up to this, powers of two.
 constexpr u32 MAX_FAT_SECTOR_BYTES = 4096;
+constexpr bool isFatSectorSize(u32 bytes) {
+    return bytes >= SECTOR_BYTES && bytes <= MAX_FAT_SECTOR_BYTES && (bytes & (bytes - 1)) == 0;
+}
 // Where formatters put the FAT32 information sector and the backup boot
 // sector, in the volume's own sectors.
 constexpr u32 FAT32_FSINFO_SECTOR = 1;

@@ -34,12 +34,6 @@ bool hasBootSignature(const ConstArray& s) {
     return s.getLE16(BS_BYTES_PER_SECTOR) == SECTOR_BYTES && hasSignature(s);
 }
 
-// 512, 1024, 2048 or 4096. mkfs.fat -S writes the signature at byte 510 for
-// every size, so the first 512 bytes of such a sector read as ours do.
-bool isFatSectorSize(u32 bytes) {
-    return bytes >= SECTOR_BYTES && bytes <= MAX_FAT_SECTOR_BYTES && (bytes & (bytes - 1)) == 0;
-}
-
 // Sectors per file record from the clusters-per-record byte: records of whole
 // clusters when it is positive, of 2^-c bytes when negative. The shift is taken
 // modulo 32, so an absurd -128 gives 0 and the record is refused later.
@@ -61,6 +55,8 @@ void writeLine(std::ostream& os, const char* label, u64 value, bool last) {
 
 bool readFatBootParams(const u8* sector, FatBootParams& out) {
     ConstArray s = sectorView(sector);
+    // mkfs.fat -S writes the signature at byte 510 for every sector size, so
+    // the first 512 bytes of a larger sector read as ours do.
     const u32 bytesPerSector = s.getLE16(BS_BYTES_PER_SECTOR);
     if (!hasSignature(s) || !isFatSectorSize(bytesPerSector))
         return false;

@@ -522,7 +522,7 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
         const u32 in = candidate.bootBackupLBA - candidate.startLBA;
         const u32 k = in / FAT32_BACKUP_SECTOR;
         if (in % FAT32_BACKUP_SECTOR == 0 && k <= MAX_FAT_SECTOR_BYTES / SECTOR_BYTES &&
-            (k & (k - 1)) == 0)
+            isFatSectorSize(k * SECTOR_BYTES))
             scale = k;
     }
     s.setLE16(BS32_FSINFO_SECTOR, static_cast<u16>(FAT32_FSINFO_SECTOR * scale));
