@@ -237,7 +237,8 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             // one: a cluster is added to a directory for an entry.
             const bool emptyAfterFull =
                 mode == DirectoryMode::FOLLOW_FAT && k > 0 && parsed.free == entriesPerCluster_;
-            if (parsed.afterEnd || (ended ? parsed.free < entriesPerCluster_ : emptyAfterFull))
+            if (parsed.afterEnd || parsed.dotsLost ||
+                (ended ? parsed.free < entriesPerCluster_ : emptyAfterFull))
                 whole = false;
             ended = ended || parsed.free != 0;
             if (mode != DirectoryMode::FOLLOW_FAT) {
@@ -393,6 +394,10 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
     for (u64 i = 0; i < count; ++i) {
         const u8* entry = cursor.entry(i);
         if (entry[DE_NAME] == ENTRY_FREE) {
+            // No directory starts empty: its own two entries are gone (a
+            // cluster of zeros where they stood, however few entries it held).
+            if (requireDots && i < 2)
+                parsed.dotsLost = true;
             ++parsed.free;
             continue;
         }

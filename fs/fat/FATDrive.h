@@ -82,6 +82,7 @@ public:
         u64 free = 0;          // entries whose first byte is 0: the end mark
         u64 invalid = 0;       // entries that are no entry of a file or folder
         bool afterEnd = false; // an entry that is not free behind a free one
+        bool dotsLost = false; // "." or ".." asked for, a free entry in its place
         bool clean() const { return free == 0 && invalid == 0; }
     };
 

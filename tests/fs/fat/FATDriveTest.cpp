@@ -229,10 +229,12 @@ TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
     // A directory without dots.
     v.putEntries(40, 0, {file("PLAIN   BIN")});
     v.setChain({40});
-    // A directory of one cluster with an entry behind free ones.
+    // A directory of one cluster with an entry behind free ones, and one whose
+    // only cluster reads as zeros.
     putSubdirectory(v, 60, 0, 2);
     v.putEntries(60, 7, {file("AFTERGAP   ")});
     v.setChain({60});
+    v.setChain({70});
     TestDrive t(v);
     Folder gap(tree::ATTACHED, tree::NO_FOLDER), edge(gap), plain(gap), broken(gap);
     EXPECT_FALSE(t.read(10, gap));
@@ -248,6 +250,16 @@ TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
     Folder single(tree::ATTACHED, tree::NO_FOLDER);
     EXPECT_FALSE(t.read(60, single));
     EXPECT_EQ(namesOf(single), (Names{"F1000000", "F1000001", "AFTERGAP"}));
+    Folder zeros(tree::ATTACHED, tree::NO_FOLDER);
+    EXPECT_FALSE(t.read(70, zeros));
+    EXPECT_TRUE(zeros.empty());
+    // Read on past it, the directory is incomplete with what followed.
+    v.setChain({80, 81});
+    v.putEntries(81, 0, {file("AFTER   BIN")});
+    TestDrive on(v);
+    Folder rest(tree::ATTACHED, tree::NO_FOLDER);
+    EXPECT_FALSE(on.read(80, rest));
+    EXPECT_EQ(namesOf(rest), Names{"AFTER.BIN"});
 }
 
 TEST(FatDriveTest, LoopingEscapingAndEndlessDirectoriesEnd) {
