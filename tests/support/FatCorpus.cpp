@@ -175,10 +175,19 @@ std::string buildKey() {
            std::to_string(st.st_mtim.tv_nsec) + "-" + std::to_string(st.st_size);
 }
 
-// Whether a cached file is the image named by `suffix` of some build: a build
-// key and the suffix, not a longer suffix that ends alike ("-filled-fat32.img"
-// for "-fat32.img"), whose image another process of this build may be reading.
-bool isImageOf(const std::string& name, const std::string& suffix) {
+// Whether a cached file is the image named by `suffix` of some build, or what
+// a maker killed while making it left: a build key and the suffix, not a
+// longer suffix that ends alike ("-filled-fat32.img" for "-fat32.img"), whose
+// image another process of this build may be reading.
+bool isImageOf(std::string name, const std::string& suffix) {
+    for (const char* left : {".making.files", ".making"}) {
+        const std::string tail = left;
+        if (name.size() > tail.size() &&
+            name.compare(name.size() - tail.size(), tail.size(), tail) == 0) {
+            name.resize(name.size() - tail.size());
+            break;
+        }
+    }
     const std::size_t start = KEY_PREFIX.size();
     if (name.size() <= start + suffix.size() || name.compare(0, start, KEY_PREFIX) != 0 ||
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
@@ -197,8 +206,9 @@ std::string cachedImage(const std::string& suffix,
     const std::string path = (cache / (buildKey() + suffix)).string();
     testutil::buildOnce(path, [&](const std::string& making) {
         for (const auto& e : fs::directory_iterator(cache)) {
-            if (isImageOf(e.path().filename().string(), suffix) && e.path() != path)
-                fs::remove(e.path());
+            if (isImageOf(e.path().filename().string(), suffix) &&
+                e.path().string().rfind(path, 0) != 0)
+                fs::remove_all(e.path());
         }
         make(making);
         fs::remove_all(making + ".files");
