@@ -1,7 +1,5 @@
 #include "platform/LinuxBlockDevice.h"
 
-#include "core/System.h"
-
 #include <cerrno>
 #include <fcntl.h>
 #include <glib.h>
@@ -117,9 +115,8 @@ bool LinuxBlockDevice::dropDirect() {
 
 // A transfer goes on past signals and short moves until all is moved, the
 // device ends or it fails (core's transferWhole).
-template <typename Call>
 bool LinuxBlockDevice::transfer(u64 offset, std::size_t n, std::size_t& done, int endError,
-                                Call call) {
+                                const TransferCall& call) {
     done = 0;
     if (fd_ < 0)
         return fail(EBADF);

@@ -5,6 +5,7 @@
 // cache's page; or a regular file standing in for a disk (an image opened as a
 // drive), read through the page cache.
 
+#include "core/System.h"
 #include "platform/BlockDevice.h"
 
 namespace platform {
@@ -34,8 +35,8 @@ private:
     // through the page cache rather than not at all.
     bool dropDirect();
     // The end of the device reads as EIO, and as ENOSPC for a write.
-    template <typename Transfer>
-    bool transfer(u64 offset, std::size_t n, std::size_t& done, int endError, Transfer call);
+    bool transfer(u64 offset, std::size_t n, std::size_t& done, int endError,
+                  const TransferCall& call);
 
     int fd_ = -1;
     bool block_ = false;
