@@ -58,6 +58,35 @@ void repairName(std::string& name) {
     }
 }
 
+// `name` repaired and made unique against `taken`, which then holds it too.
+std::string uniqueName(std::string name, std::unordered_map<std::string, u32>& taken) {
+    repairName(name);
+    // A name made unique by "-xxx" may itself be taken already (more than 1000
+    // entries of one name); go on from that name, so no two entries of a folder
+    // ever share a name.
+    for (auto it = taken.find(name); it != taken.end(); it = taken.find(name)) {
+        const std::size_t dot = name.rfind('.');
+        const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+        const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+        std::string chosen;
+        for (u32 k = it->second + 1; k <= MAX_SUFFIX; ++k) {
+            std::string candidate = base + "-" + std::to_string(k) + ext;
+            if (taken.find(candidate) == taken.end()) {
+                it->second = k;
+                chosen = std::move(candidate);
+                break;
+            }
+        }
+        if (chosen.empty()) {
+            it->second = MAX_SUFFIX;
+            chosen = name + "-xxx";
+        }
+        name = std::move(chosen);
+    }
+    taken.emplace(name, 0);
+    return name;
+}
+
 } // namespace
 
 void Folder::sortAndFixNames() {
@@ -69,33 +98,14 @@ void Folder::sortAndFixNames() {
     // Name (exact bytes) -> the last suffix number handed out for it.
     std::unordered_map<std::string, u32> taken;
     taken.reserve(nodes_.size() * 2);
-    for (Node& n : nodes_) {
-        std::string name = n.getName();
-        repairName(name);
-        // A name made unique by "-xxx" may itself be taken already (more than 1000
-        // entries of one name); go on from that name, so no two entries of a folder
-        // ever share a name.
-        for (auto it = taken.find(name); it != taken.end(); it = taken.find(name)) {
-            const std::size_t dot = name.rfind('.');
-            const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
-            const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
-            std::string chosen;
-            for (u32 k = it->second + 1; k <= MAX_SUFFIX; ++k) {
-                std::string candidate = base + "-" + std::to_string(k) + ext;
-                if (taken.find(candidate) == taken.end()) {
-                    it->second = k;
-                    chosen = std::move(candidate);
-                    break;
-                }
-            }
-            if (chosen.empty()) {
-                it->second = MAX_SUFFIX;
-                chosen = name + "-xxx";
-            }
-            name = std::move(chosen);
+    // Live entries take their names before deleted ones: a file saved anew beside
+    // its deleted old version, or a hard link beside a deleted twin, keeps its own
+    // name, and the deleted entry becomes "-1" whatever the sort order says.
+    for (const bool deleted : {false, true}) {
+        for (Node& n : nodes_) {
+            if (n.hasFlag(Node::DELETED) == deleted)
+                n.setName(uniqueName(n.getName(), taken));
         }
-        taken.emplace(name, 0);
-        n.setName(name);
     }
 }
 

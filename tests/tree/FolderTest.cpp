@@ -10,17 +10,22 @@ using Names = std::vector<std::string>;
 
 namespace {
 
+// A name given as "~name" is a deleted entry's, shown back with its '~'.
 Names fixed(const Names& names, std::size_t folderAt = ~std::size_t{0}) {
     Folder f(tree::ATTACHED, 5);
     u64 address = 100;
-    for (const std::string& name : names)
-        f.addNode(Node(name, address++, 0, 0, 0));
+    for (const std::string& name : names) {
+        const bool deleted = !name.empty() && name[0] == '~';
+        Node n(deleted ? name.substr(1) : name, address++, 0, 0, 0);
+        n.setFlag(Node::DELETED, deleted);
+        f.addNode(n);
+    }
     if (folderAt < names.size())
         f.node(static_cast<u32>(folderAt)).setFlag(Node::DIRECTORY, true);
     f.sortAndFixNames();
     Names out;
     for (const Node& n : f.getNodes())
-        out.push_back(n.getName());
+        out.push_back((n.hasFlag(Node::DELETED) ? "~" : "") + n.getName());
     return out;
 }
 
@@ -36,6 +41,10 @@ TEST(FolderTest, SortingMakesNamesUniqueAndSafe) {
         {{"Readme", "README"}, {"Readme", "README"}}, // exact bytes decide
         {{"x", "x", "x-1"}, {"x", "x-1", "x-1-1"}},   // against the names taken so far
         {{"/", "", std::string("a\0b/c", 5)}, {"_", "_-1", "a_b_c"}},
+        // A live entry keeps its name however the deleted ones sort or are listed.
+        {{"~Report.txt", "Report.txt"}, {"~Report-1.txt", "Report.txt"}},
+        {{"~a.txt", "~a.txt", "a.txt"}, {"~a-1.txt", "~a-2.txt", "a.txt"}},
+        {{"~x", "x-1", "~x"}, {"~x", "~x-2", "x-1"}},
     };
     for (const auto& c : CASES)
         EXPECT_EQ(fixed(c.in), c.out);
