@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <memory>
+#include <sstream>
 
 namespace tree {
 
@@ -25,6 +26,8 @@ void ParserRecover::run() {
     unwrittenCount_ = 0;
     splitCount_ = 0;
     written_ = Totals();
+    countedFolders_.clear();
+    lastFolder_.clear();
     complete_ = false;
     cancelled_ = false;
     std::unique_ptr<MapIterator> cursor = makeIterator(map_, START_POSITION, true, false);
@@ -40,7 +43,7 @@ void ParserRecover::run() {
                 incompleteRoot_.reset();
             parse(*cursor, path, totals);
         } else {
-            noteHeldRoot(path, totals);
+            noteHeldRoot(path);
         }
         complete_ = true;
     } catch (const InterruptedException&) {
@@ -50,40 +53,84 @@ void ParserRecover::run() {
     writeTotals(*out_, written_);
 }
 
+std::ostream& ParserRecover::Listing::lines(std::ostream& out) {
+    return header ? out : pending;
+}
+
 void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                                      ParseTotals& totals) {
-    bool headerWritten = false;
-    // The level's own folder has no file made in it yet.
-    folderMade_.resize(path.size());
-    if (!path.empty())
-        folderMade_.back() = false;
-    if (incompleteRoot_) {
-        noteIncompleteFolder(*incompleteRoot_, path, headerWritten);
-        incompleteRoot_.reset();
+    (void)totals;
+    Listing listing;
+    // A No or a cancel ends the walk inside this level: what it listed still
+    // gets its subtotal, so that the subtotals add up to the total.
+    try {
+        if (incompleteRoot_) {
+            noteIncompleteFolder(*incompleteRoot_, listing);
+            incompleteRoot_.reset();
+        }
+        do {
+            if (!cursor.isSelected())
+                continue;
+            if (!cursor.isDirectory()) {
+                recoverFile(cursor, path, listing);
+                continue;
+            }
+            // Announcing a folder makes nothing: it counts once a file makes it.
+            try {
+                recoverer_->beginDirectory(cursor.getName(), path);
+            } catch (const Recoverer::Exception& e) {
+                askContinue(e);
+                continue;
+            }
+            if (cursor.isIncomplete() || isBeyondLimit(cursor))
+                noteIncompleteFolder(cursor, listing);
+        } while (cursor.next());
+    } catch (...) {
+        closeListing(listing, path);
+        throw;
     }
-    do {
-        if (!cursor.isSelected())
-            continue;
-        if (!cursor.isDirectory()) {
-            recoverFile(cursor, path, totals.selected, headerWritten);
-            continue;
+    closeListing(listing, path);
+}
+
+void ParserRecover::listUnder(Listing& listing, const std::string& folder) {
+    if (listing.header && listing.folder == folder)
+        return;
+    if (listing.header) {
+        writeDirectoryTotals(*out_, listing.totals);
+        listing.totals = Totals();
+    }
+    writeDirectoryHeader(*out_, folder);
+    listing.header = true;
+    listing.folder = folder;
+    *out_ << listing.pending.str();
+    listing.pending.str(std::string());
+}
+
+void ParserRecover::closeListing(Listing& listing, const std::vector<std::string>& path) {
+    // Lines of files that went nowhere are listed in the tree's folder.
+    if (!listing.header && !listing.pending.str().empty())
+        listUnder(listing, joinPath(path));
+    if (listing.header)
+        writeDirectoryTotals(*out_, listing.totals);
+}
+
+void ParserRecover::countFolders(const std::string& folder, Totals& level) {
+    if (folder.empty() || folder == lastFolder_)
+        return;
+    lastFolder_ = folder;
+    for (std::size_t end = folder.find('/');; end = folder.find('/', end + 1)) {
+        const std::string prefix = folder.substr(0, end);
+        if (countedFolders_.insert(prefix).second && recoverer_->madeFolder(prefix)) {
+            addFolder(level);
+            addFolder(written_);
         }
-        // Announcing a folder makes nothing: it counts once a file makes it.
-        try {
-            recoverer_->beginDirectory(cursor.getName(), path);
-        } catch (const Recoverer::Exception& e) {
-            askContinue(e);
-            continue;
-        }
-        if (cursor.isIncomplete() || isBeyondLimit(cursor))
-            noteIncompleteFolder(cursor, path, headerWritten);
-    } while (cursor.next());
-    if (headerWritten)
-        writeDirectoryTotals(*out_, totals.selected);
+        if (end == std::string::npos)
+            return;
+    }
 }
 
 void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::string>& path,
-                                Totals& selected, bool& header) {
+                                Listing& listing) {
     recoverer_->clearFileCounts();
     bool ok = false;
     bool failed = false;
@@ -94,8 +141,8 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
     try {
         ok = cursor.recover(*recoverer_, path);
     } catch (const Recoverer::FileTooLarge&) {
-        // Only this file is too large for the destination: it stays cut and the
-        // walk goes on without a question.
+        // Only this file is too large for the destination: the walk goes on
+        // without a question, as the next file may fit.
         failed = true;
         tooLarge = true;
     } catch (const Recoverer::Exception& e) {
@@ -108,67 +155,74 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
     } catch (const InterruptedException&) {
         stop = std::current_exception();
     }
-    const bool made = recoverer_->isFileMade();
+    bool made = recoverer_->isFileMade();
     // Cancelled before anything of it was made: it was never begun.
     if (stop && !failed && !made)
         std::rethrow_exception(stop);
+    // A file that did not reach the destination whole (no room, a limit, an
+    // I/O error, a cancel in the middle) is not left there under its name.
+    if (made && (failed || stop) && recoverer_->discardFile())
+        made = false;
 
-    if (!header) {
-        writeDirectoryHeader(*out_, path);
-        header = true;
+    if (!made) {
+        std::ostream& out = listing.lines(*out_);
+        writeFileLine(out, cursor, false, cursor.getSize());
+        if (stop && !failed) {
+            // The user stopped it: nothing failed, and the run says it was cancelled.
+            out << _(" (not written: the recovery was cancelled)");
+        } else {
+            out << _(" (not written)");
+            ++errorCount_;
+            ++unwrittenCount_;
+        }
+        out << '\n';
+        if (stop)
+            std::rethrow_exception(stop);
+        return;
     }
+
+    listUnder(listing, recoverer_->getFileFolder());
     const u64 bytes = recoverer_->getFileBytes();
-    writeFileLine(*out_, cursor, false, bytes);
+    writeFileLine(*out_, cursor, recoverer_->getFileName(), bytes);
     if (recoverer_->getVolumeCount() != 0) {
         *out_ << _(" (split file)");
         ++splitCount_;
     }
-    if (ok && made) {
+    if (ok && !failed && !stop) {
         // Clears the marks of the folders above that have nothing marked left.
         selector_.run(cursor.getPosition(), false, ui_);
     } else {
-        *out_ << (made ? _(" (recovered with errors)") : _(" (not written)"));
+        // Unreadable data was replaced, or what was cut could not be removed.
+        *out_ << _(" (recovered with errors)");
         ++errorCount_;
-        if (!made || tooLarge)
+        if (tooLarge)
             ++unwrittenCount_;
     }
     *out_ << '\n';
-    if (made) {
-        for (Totals* totals : {&selected, &written_}) {
-            ++totals->files;
-            totals->bytes += bytes;
-        }
-        // Folders are made only for the files that go into them: the file's
-        // folders that held none yet exist now, and count in its level's
-        // subtotal. Those above a folder that held one were counted with it.
-        for (std::size_t i = folderMade_.size(); i-- > 0 && !folderMade_[i];) {
-            folderMade_[i] = true;
-            for (Totals* totals : {&selected, &written_})
-                addFolder(*totals);
-        }
+    for (Totals* totals : {&listing.totals, &written_}) {
+        ++totals->files;
+        totals->bytes += bytes;
     }
+    // Folders are made only for the files that go into them, and one that was
+    // there already is no folder recovered.
+    countFolders(recoverer_->getFileFolder(), listing.totals);
     if (stop)
         std::rethrow_exception(stop);
 }
 
-void ParserRecover::noteIncompleteFolder(MapIterator& folder, const std::vector<std::string>& path,
-                                         bool& header) {
-    if (!header) {
-        writeDirectoryHeader(*out_, path);
-        header = true;
-    }
-    writeFileLine(*out_, folder, false, folder.getSize(), true);
-    *out_ << '\n';
+void ParserRecover::noteIncompleteFolder(MapIterator& folder, Listing& listing) {
+    writeFileLine(listing.lines(*out_), folder, false, folder.getSize(), true);
+    listing.lines(*out_) << '\n';
     ++errorCount_;
 }
 
-void ParserRecover::noteHeldRoot(const std::vector<std::string>& path, ParseTotals& totals) {
+void ParserRecover::noteHeldRoot(const std::vector<std::string>& path) {
     if (!incompleteRoot_)
         return;
-    bool header = false;
-    noteIncompleteFolder(*incompleteRoot_, path, header);
+    Listing listing;
+    noteIncompleteFolder(*incompleteRoot_, listing);
     incompleteRoot_.reset();
-    writeDirectoryTotals(*out_, totals.selected);
+    closeListing(listing, path);
 }
 
 bool ParserRecover::acceptDirectory(MapIterator& cursor) {

@@ -6,14 +6,18 @@
 // unmarks every file recovered without error (so that a second Recover picks up
 // only what is still missing). When the recoverer fails, the user chooses
 // whether to go on; a file larger than the destination holds concerns that file
-// alone: it stays cut and the walk goes on without a question.
+// alone: the walk goes on without a question.
 //
-// The report never claims more than the destination holds: a line gives the
-// bytes that were written, a file cut short is marked with errors and one not
-// made at all as not written, and the totals add up what was written: the
-// files made and the folders that hold one. A folder's subtotal counts the
-// files made in it and the folders made for them (its own, and those above it
-// that held no file yet), so that the subtotals add up to the total. A file
+// The report never claims more than the destination holds. A file that did
+// not reach it whole (no room, a quota, a file-size limit, an I/O error, a
+// cancel in its middle) is taken off it and listed as not written, at its
+// size in the tree; a written file is listed under the name it was written as
+// (a name taken gets a free variant), below a header that names the
+// destination folder it went to. The totals add up what was written: the files
+// made and the folders made for them, not those that were there already. A
+// folder's subtotal counts the files made in it and the folders made for them
+// (its own, and those above it that held no file yet), so that the subtotals
+// add up to the total, also when a No or a cancel ends the walk in it. A file
 // that a cancel stopped before it was begun gets no line.
 
 #include "tree/ParserReport.h"
@@ -21,6 +25,9 @@
 #include "tree/Recoverer.h"
 
 #include <exception>
+#include <set>
+#include <sstream>
+#include <string>
 
 namespace tree {
 
@@ -36,18 +43,17 @@ public:
     void run();
 
     // Files not recovered whole: marked "recovered with errors" (data that
-    // could not be read, a file cut short) or "not written" (not made at
-    // all); and the folders recovered from that are incomplete, whose missing
-    // entries nothing else reports.
+    // could not be read, a cut file that could not be removed) or "not
+    // written" after a failure; and the folders recovered from that are
+    // incomplete, whose missing entries nothing else reports. A file that a
+    // cancel cut is no error: the run says that it was cancelled.
     u32 getErrorCount() const { return errorCount_; }
-    // Of those, the files that the destination could not take: nothing of
-    // them reached it, or they are larger than the largest file it holds (cut
-    // there, without a question: the next file may fit).
+    // Of those, the files that the destination could not take.
     u32 getUnwrittenCount() const { return unwrittenCount_; }
     u32 getSplitCount() const { return splitCount_; }
-    // What reached the destination: the files made there (whole or not), their
-    // bytes, and the selected folders that hold one of them at any depth (a
-    // folder is made only for a file that goes into it). Kept up to date file
+    // What reached the destination: the files left there, their bytes, and the
+    // folders made for them (a folder is made only for a file that goes into
+    // it). Kept up to date file
     // by file, so that it holds even when something else than a cancel ended
     // the walk.
     const Totals& getWritten() const { return written_; }
@@ -66,19 +72,34 @@ public:
     bool acceptDirectory(MapIterator& cursor) override;
 
 private:
+    // A level's listing: the destination folder its header named (none yet:
+    // the lines wait in `pending`), and the files and folders recovered under
+    // that header. The files of one tree folder all go to one destination
+    // folder, unless it is shortened to fit the destination's path limit.
+    struct Listing {
+        bool header = false;
+        std::string folder;
+        std::ostringstream pending;
+        Totals totals;
+        std::ostream& lines(std::ostream& out);
+    };
+
     // One selected file: its data, then its line and its marks as what reached
-    // the destination says. Writes the level's header first when `header` is
-    // still false.
-    void recoverFile(MapIterator& cursor, const std::vector<std::string>& path, Totals& selected,
-                     bool& header);
+    // the destination says.
+    void recoverFile(MapIterator& cursor, const std::vector<std::string>& path, Listing& listing);
+    // Lines from here on go under the header of `folder`: the block before it
+    // gets its subtotal.
+    void listUnder(Listing& listing, const std::string& folder);
+    // The level's last subtotal; lines still waiting go under the tree's folder.
+    void closeListing(Listing& listing, const std::vector<std::string>& path);
+    // Counts `folder` and the folders above it that the recoverer made, once.
+    void countFolders(const std::string& folder, Totals& level);
     // The line of an incomplete folder that the recovery entered, or of one it
-    // leaves out beyond the path limit, counted as an error; the level's header
-    // first when `header` is still false.
-    void noteIncompleteFolder(MapIterator& folder, const std::vector<std::string>& path,
-                              bool& header);
+    // leaves out beyond the path limit, counted as an error.
+    void noteIncompleteFolder(MapIterator& folder, Listing& listing);
     // An incomplete root that the walk could not enter (it lists nothing to
     // recover): its level, with its line alone, all the same.
-    void noteHeldRoot(const std::vector<std::string>& path, ParseTotals& totals);
+    void noteHeldRoot(const std::vector<std::string>& path);
 
     Recoverer* recoverer_;
     ParserSelect selector_;
@@ -86,9 +107,9 @@ private:
     u32 unwrittenCount_ = 0;
     u32 splitCount_ = 0;
     Totals written_;
-    // For each folder of the path walked, whether a file was made in it or
-    // below it (and so the folder counted as written).
-    std::vector<bool> folderMade_;
+    // The destination folders already looked at for counting, and the last.
+    std::set<std::string> countedFolders_;
+    std::string lastFolder_;
     bool complete_ = false;
     bool cancelled_ = false;
     bool dontAsk_ = false;

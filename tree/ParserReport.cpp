@@ -75,7 +75,11 @@ void ParserReport::processDirectory(MapIterator& cursor, const std::vector<std::
 }
 
 void ParserReport::writeDirectoryHeader(std::ostream& out, const std::vector<std::string>& path) {
-    out << '\n' << _("Directory of") << " /" << joinPath(path) << "\n\n";
+    writeDirectoryHeader(out, joinPath(path));
+}
+
+void ParserReport::writeDirectoryHeader(std::ostream& out, const std::string& folder) {
+    out << '\n' << _("Directory of") << " /" << folder << "\n\n";
 }
 
 void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode) {
@@ -84,8 +88,17 @@ void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool ad
 
 void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode, u64 size,
                                  bool leftOut) {
+    writeLine(out, cursor, cursor.getName(), addressMode, size, leftOut);
+}
+
+void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, const std::string& name,
+                                 u64 size) {
+    writeLine(out, cursor, name, false, size, false);
+}
+
+void ParserReport::writeLine(std::ostream& out, MapIterator& cursor, const std::string& name,
+                             bool addressMode, u64 size, bool leftOut) {
     const bool incomplete = cursor.isIncomplete();
-    const std::string& name = cursor.getName();
     out << name;
     const std::size_t length = utf8Length(name);
     if (length < NAME_COLUMN)

@@ -35,6 +35,8 @@ public:
 
     // "\nDirectory of /a/b\n\n" ("/" alone for the root level).
     static void writeDirectoryHeader(std::ostream& out, const std::vector<std::string>& path);
+    // The same for a folder given as "a/b" ("" for the root level).
+    static void writeDirectoryHeader(std::ostream& out, const std::string& folder);
     // The entry's line without its line end. An incomplete folder says so (in
     // address mode through its status).
     static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode);
@@ -42,6 +44,9 @@ public:
     // folder `leftOut` of the walk says that it is incomplete too.
     static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode, u64 size,
                               bool leftOut = false);
+    // A file's line in date mode under `name` (the name it was written as).
+    static void writeFileLine(std::ostream& out, MapIterator& cursor, const std::string& name,
+                              u64 size);
     // A tab, the totals, a line end.
     static void writeDirectoryTotals(std::ostream& out, const Totals& totals);
     // The framed "Total" line and the totals.
@@ -51,6 +56,9 @@ public:
     static std::string statusText(MapIterator& cursor, bool colour);
 
 protected:
+    static void writeLine(std::ostream& out, MapIterator& cursor, const std::string& name,
+                          bool addressMode, u64 size, bool leftOut);
+
     // The root has no line in any folder's listing: while its entry (where the
     // cursor stands before the walk goes down) is an incomplete folder, it is
     // held here until the root level's listing names it first.

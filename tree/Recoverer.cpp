@@ -22,10 +22,21 @@ void Recoverer::writeZeros(u64 size) {
 
 void Recoverer::endFile() {}
 
+bool Recoverer::discardFile() {
+    return !fileMade_;
+}
+
+bool Recoverer::madeFolder(const std::string& folder) const {
+    (void)folder;
+    return true;
+}
+
 void Recoverer::clearFileCounts() {
     volumeCount_ = 0;
     fileMade_ = false;
     fileBytes_ = 0;
+    fileFolder_.clear();
+    fileName_.clear();
 }
 
 std::string joinPath(const std::vector<std::string>& path) {

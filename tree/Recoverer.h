@@ -56,6 +56,21 @@ public:
     // is less than its size when a write failed or a cancel came in between.
     bool isFileMade() const { return fileMade_; }
     u64 getFileBytes() const { return fileBytes_; }
+    // Where the file begun last went, as the user reads it (UTF-8): its folder
+    // below the destination, '/' between names and "" for the destination
+    // itself, and the name of its first volume. Empty until it was made.
+    const std::string& getFileFolder() const { return fileFolder_; }
+    const std::string& getFileName() const { return fileName_; }
+
+    // Takes away what was made of the file begun last, every volume of it, and
+    // its entries in the written-files list: a file that did not reach the
+    // destination whole is not left there under its name. False when some of
+    // it could not be removed; the file then stays counted as made. This body
+    // removes nothing.
+    virtual bool discardFile();
+    // Whether this sink made the folder `folder` (named as getFileFolder names
+    // it) rather than found it there. This body says yes to every folder.
+    virtual bool madeFolder(const std::string& folder) const;
 
     // Forgets the file begun last. Implementations call it first in beginFile,
     // before anything can fail, and the recover walk before each file (a map
@@ -68,6 +83,8 @@ protected:
     u32 volumeCount_ = 0;
     bool fileMade_ = false;
     u64 fileBytes_ = 0;
+    std::string fileFolder_;
+    std::string fileName_;
 };
 
 // Folder names joined with '/', no separator at either end; [] gives "".

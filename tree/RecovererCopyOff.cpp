@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,6 +99,7 @@ void RecovererCopyOff::beginDirectory(const std::string& name,
 
 void RecovererCopyOff::beginFile(const FileEntry& entry, const std::vector<std::string>& path) {
     clearFileCounts();
+    volumes_.clear();
     setText(InterfaceCallback::TEXT_MAIN, withTrailingSeparator(joinPath(path)) + entry.name);
     poll();
     currentPath_ = makeOutputPath(path, entry.name);
@@ -105,6 +107,8 @@ void RecovererCopyOff::beginFile(const FileEntry& entry, const std::vector<std::
     volumeBase_ = 0;
     openFile(currentPath_.substr(folder_.size()));
     fileMade_ = true;
+    fileFolder_ = folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1);
+    fileName_ = volumes_.front();
 }
 
 // The sanitiser turns '/' and '\' into '_' and never leaves a name "." or "..",
@@ -204,8 +208,7 @@ RecovererCopyOff::Descriptor RecovererCopyOff::enterFolder(int dir, const std::s
     if (next.isOpen())
         return next;
     if (errno == ENOENT) {
-        if (mkdirat(dir, element.c_str(), 0755) != 0 && errno != EEXIST)
-            fail(143, _("Cannot make directory\n(%1)"), folder + element);
+        makeFolderAt(dir, folder, element);
         next = Descriptor(openFolderAt(dir, element));
         if (next.isOpen())
             return next;
@@ -218,12 +221,23 @@ RecovererCopyOff::Descriptor RecovererCopyOff::enterFolder(int dir, const std::s
     auto usable = [dir](const std::string& candidate) { return entryKind(dir, candidate) >= 0; };
     if (!makeUniqueFileName(std::string(), element, usable, UNIQUE_TRIES))
         fail(135, _("Cannot find unique path\n(%1)"), folder + wanted);
-    if (mkdirat(dir, element.c_str(), 0755) != 0 && errno != EEXIST)
-        fail(143, _("Cannot make directory\n(%1)"), folder + element);
+    makeFolderAt(dir, folder, element);
     next = Descriptor(openFolderAt(dir, element));
     if (!next.isOpen())
         fail(145, _("Cannot make directory\n(%1)"), folder + element);
     return next;
+}
+
+void RecovererCopyOff::makeFolderAt(int dir, const std::string& folder,
+                                    const std::string& element) {
+    if (mkdirat(dir, element.c_str(), 0755) == 0)
+        madeFolders_.insert(folder + element);
+    else if (errno != EEXIST)
+        fail(143, _("Cannot make directory\n(%1)"), folder + element);
+}
+
+bool RecovererCopyOff::madeFolder(const std::string& folder) const {
+    return madeFolders_.count(folder) != 0;
 }
 
 void RecovererCopyOff::openFile(const std::string& wanted) {
@@ -250,6 +264,7 @@ void RecovererCopyOff::openFile(const std::string& wanted) {
         fail(161, _("Cannot open file\n(%1)"), folder_ + name);
     setText(InterfaceCallback::TEXT_SECOND, display_ + folder_ + name);
     file_ = std::move(file);
+    volumes_.push_back(name);
     openPath_ = folder_ + name;
     bytesInVolume_ = 0;
     endsInHole_ = false;
@@ -362,6 +377,41 @@ void RecovererCopyOff::closeFile() {
 void RecovererCopyOff::endFile() {
     finishFile();
     Recoverer::endFile();
+}
+
+bool RecovererCopyOff::discardFile() {
+    if (!fileMade_)
+        return true;
+    closeFile();
+    bool gone = true;
+    for (const std::string& name : volumes_) {
+        const std::string relative = folder_ + name;
+        if (unlinkat(folderFd(), name.c_str(), 0) != 0 && errno != ENOENT) {
+            logAt("RecovererCopyOff", 198)
+                << ": " << destination_ << relative << ' ' << lastErrorText() << '\n';
+            gone = false;
+            continue;
+        }
+        const auto listed = std::find(files_.rbegin(), files_.rend(), relative);
+        if (listed != files_.rend())
+            files_.erase(std::next(listed).base());
+    }
+    volumes_.clear();
+    if (!gone)
+        return false;
+    clearFileCounts();
+    // The folders made for it go too while they hold nothing else.
+    std::string folder = folder_;
+    while (!folder.empty()) {
+        folder.pop_back();
+        if (madeFolders_.count(folder) == 0 ||
+            unlinkat(destinationFd_.get(), folder.c_str(), AT_REMOVEDIR) != 0)
+            break;
+        madeFolders_.erase(folder);
+        folderReady_ = false;
+        folder.erase(folder.rfind('/') + 1);
+    }
+    return true;
 }
 
 void RecovererCopyOff::fail(int event, const char* message, const std::string& relative) {

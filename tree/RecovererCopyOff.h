@@ -21,6 +21,7 @@
 #include "core/Progress.h"
 #include "tree/Recoverer.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,11 @@ public:
     // Seeks past the zeros; the length is set when the volume ends.
     void writeZeros(u64 size) override;
     void endFile() override;
+    // Unlinks the file's volumes, and the folders made for it that hold
+    // nothing else.
+    bool discardFile() override;
+    // The folders made by mkdir here, not those that were there already.
+    bool madeFolder(const std::string& folder) const override;
 
     // The relative path of a file `name` in the tree folder `path`, its folders
     // made below the destination (renamed where a non-folder holds a name).
@@ -118,6 +124,9 @@ private:
     // Goes down into `element` of the folder `dir` (relative path `folder`),
     // making it when missing; renames `element` when a non-folder holds it.
     Descriptor enterFolder(int dir, const std::string& folder, std::string& element);
+    // Makes `element` in `dir` (relative path `folder`); one already there is
+    // not counted as made.
+    void makeFolderAt(int dir, const std::string& folder, const std::string& element);
     int folderFd() const;
     // Creates the free variant of `name` in the current folder as the open volume.
     void openFile(const std::string& name);
@@ -158,6 +167,10 @@ private:
     bool folderReady_ = false;
     Descriptor file_;
     std::string openPath_;
+    // The names in folder_ of every volume made of the current file.
+    std::vector<std::string> volumes_;
+    // The folders made below the destination, as getFileFolder names them.
+    std::set<std::string> madeFolders_;
     u64 bytesInVolume_ = 0;
     // Bytes of the current file in the volumes before the open one.
     u64 volumeBase_ = 0;

@@ -26,6 +26,8 @@ void RecordingRecoverer::beginFile(const tree::FileEntry& entry,
         throw InterruptedException();
     files.push_back(File{entry, path, std::string(), 0, 0, 0, false});
     fileMade_ = true;
+    fileFolder_ = tree::joinPath(path);
+    fileName_ = entry.getName();
 }
 
 void RecordingRecoverer::write(const void* data, u32 size) {
@@ -52,6 +54,18 @@ void RecordingRecoverer::writeZeros(u64 size) {
     fileBytes_ += size;
     if (f.bytes.size() + size <= KEPT_BYTES)
         f.bytes.append(size, '\0');
+}
+
+bool RecordingRecoverer::discardFile() {
+    if (!fileMade_)
+        return true;
+    if (keeping)
+        return false;
+    room += files.back().size - files.back().holes;
+    files.pop_back();
+    events.push_back("discarded");
+    clearFileCounts();
+    return true;
 }
 
 void RecordingRecoverer::endFile() {

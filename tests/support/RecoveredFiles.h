@@ -19,6 +19,7 @@ namespace testutil {
 // keeps what fits and throws as the writer does on a full destination. A file
 // takes up to `fileRoom` bytes: a write beyond them keeps what fits and throws
 // FileTooLarge, as the writer does past the largest file a destination holds.
+// A file goes to the folder of its tree path, under its own name.
 class RecordingRecoverer : public tree::Recoverer {
 public:
     struct File {
@@ -36,6 +37,8 @@ public:
     void write(const void* data, u32 size) override;
     void writeZeros(u64 size) override;
     void endFile() override;
+    // Takes the file back as the writer removes a cut file; `keeping` refuses.
+    bool discardFile() override;
 
     std::vector<std::string> events;
     std::vector<File> files;
@@ -43,6 +46,7 @@ public:
     std::string cancelling;
     u64 room = ~u64{0};
     u64 fileRoom = ~u64{0};
+    bool keeping = false;
 };
 
 } // namespace testutil

@@ -15,6 +15,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <regex>
+#include <set>
 #include <sstream>
 
 using testutil::ParserTestTree;
@@ -43,6 +46,16 @@ const std::string ROOT_BLOCK = "\nDirectory of /\n\n"
                                " (recovered with errors)\n"
                                "\t1 file(s) 0 folder(s) 1,000 bytes\n";
 const std::string TOTAL = "\n================ Total ================\n";
+
+// A file's line in the report: its name, the bytes written, the mark.
+const char* const WITH_ERRORS = " (recovered with errors)";
+const char* const NOT_WRITTEN = " (not written)";
+const char* const CANCELLED = " (not written: the recovery was cancelled)";
+std::string line(const std::string& name, u64 bytes, const char* mark = "") {
+    const std::string size = std::to_string(bytes);
+    return name + std::string(43 - name.size() - size.size(), ' ') + size + " Invalid Time" + mark +
+           "\n";
+}
 
 void selectAll(const ParserTestTree& t) {
     ParserSelect(t.map(), "").run(tree::START_POSITION, true, nullptr);
@@ -95,6 +108,32 @@ TEST(ParserRecoverTest, RecoversTheSelectionReportsItAndUnmarksWhatCameWhole) {
                                                 {"docs/b.txt", "hello"},
                                                 {"keep/c.txt", t.map()->expectedData(22)}}));
     EXPECT_EQ(t.marked(), "ROOT top.bin"); // recovered with errors: still to do
+}
+
+// Names already taken on the destination: every header names the folder the
+// files went to, every line the name a file was written as, and a folder that
+// was there already is not counted as made.
+TEST(ParserRecoverTest, TheReportSaysWhereFilesWentOnTakenNames) {
+    ParserTestTree t("root 5\ndir 10 in=5 name=Projects\nfile 20 in=10 name=p.txt size=1\n"
+                     "dir 11 in=5 name=Reports\nfile 21 in=11 name=r.txt size=2\n"
+                     "file 22 in=11 name=old.txt size=3\n"
+                     "dir 12 in=11 name=Reports2\nfile 23 in=12 name=q.txt size=4\n");
+    selectAll(t);
+    testutil::TempDir dir;
+    const std::string dest = dir.file("out");
+    testutil::run("mkdir -p " + testutil::shellQuote(dest + "/Reports") + " && touch " +
+                  testutil::shellQuote(dest + "/Projects") + " " +
+                  testutil::shellQuote(dest + "/Reports/Reports2") + " " +
+                  testutil::shellQuote(dest + "/Reports/old.txt"));
+    EXPECT_EQ(recoverInto(t, dest).report, "\nDirectory of /Projects-1\n\n" + line("p.txt", 1) +
+                                               "\t1 file(s) 1 folder(s) 1 bytes\n"
+                                               "\nDirectory of /Reports\n\n" +
+                                               line("old-1.txt", 3) + line("r.txt", 2) +
+                                               "\t2 file(s) 0 folder(s) 5 bytes\n"
+                                               "\nDirectory of /Reports/Reports2-1\n\n" +
+                                               line("q.txt", 4) +
+                                               "\t1 file(s) 1 folder(s) 4 bytes\n" + TOTAL +
+                                               "\t4 file(s) 2 folder(s) 10 bytes\n");
 }
 
 // A folder recovered from that could not be read in full, the root too, is
@@ -208,8 +247,9 @@ TEST(ParserRecoverTest, AnsweringNoEndsTheWalkWithTheInterruptedLineAndTheTotals
     EXPECT_EQ(o.report, ROOT_BLOCK +
                             "\nDirectory of /docs\n\n"
                             "a.txt                                   100 Invalid Time\n"
-                            "b.txt                                     0 Invalid Time"
+                            "b.txt                                     5 Invalid Time"
                             " (not written)\n"
+                            "\t1 file(s) 1 folder(s) 100 bytes\n" // the stopped level's own
                             "\n\n*** Interrupted ***\n" +
                             TOTAL + "\t2 file(s) 1 folder(s) 1,100 bytes\n");
     EXPECT_EQ(o.errors, 2u);
@@ -231,7 +271,7 @@ TEST(ParserRecoverTest, YesWithDontAskAgainGoesOnSilentlyAndKeepsTheFailedMarks)
     const Outcome o = recover(t, recoverer, &ui);
     EXPECT_EQ(ui.asked().size(), 1u);
     EXPECT_EQ(o.errors, 3u); // top.bin, a.txt, c.txt
-    EXPECT_NE(o.report.find("a.txt                                     0 Invalid Time"
+    EXPECT_NE(o.report.find("a.txt                                   100 Invalid Time"
                             " (not written)\n"),
               std::string::npos);
     // Neither the files nor the folder that could not be made count.
@@ -262,10 +302,10 @@ TEST(ParserRecoverTest, ACancelOrNobodyToAskEndsTheWalkWithoutAQuestion) {
 }
 
 // A destination that fills up, a file larger than the destination holds, a
-// file that cannot be made, a cancel inside a file: each line lists what
-// reached the destination, every file not whole there is marked, and the totals
-// add up what was written. The map gives e.bin up before it begins it: the file
-// before must not lend it its counts.
+// file that cannot be made, a cancel inside a file: a file not whole on the
+// destination is taken off it and listed as not written at its size, and the
+// totals add up what stays there. The map gives e.bin up before it begins it:
+// the file before must not lend it its counts.
 const char* const FILLING = R"(
 root 5
 file 20 in=5 name=a.bin size=3000
@@ -274,15 +314,6 @@ file 22 in=5 name=c.bin size=2000
 file 23 in=5 name=d.txt size=3
 file 24 in=5 name=e.bin size=10 lost
 )";
-
-// A file's line in the report: its name, the bytes written, the mark.
-const char* const WITH_ERRORS = " (recovered with errors)";
-const char* const NOT_WRITTEN = " (not written)";
-std::string line(const std::string& name, u64 bytes, const char* mark = "") {
-    const std::string size = std::to_string(bytes);
-    return name + std::string(43 - name.size() - size.size(), ' ') + size + " Invalid Time" + mark +
-           "\n";
-}
 
 TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
     const std::string a = line("a.bin", 3000);
@@ -293,30 +324,36 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         u64 fileRoom;
         const char* failing;
         u64 cancelAtPoll;
+        bool keeping; // the cut file cannot be removed
         std::string lines;
-        const char* totals; // of the folder, when the walk went through it, and in all
+        const char* totals; // of the folder and in all
         u32 errors, unwritten;
         bool complete;
         const char* marked;
     } rows[] = {
-        {"full, No", 1, 5000, ~u64{0}, "", 0, a + line("b.bin", 2000, WITH_ERRORS),
-         "2 file(s) 0 folder(s) 5,000 bytes", 1, 0, false, "ROOT b.bin c.bin d.txt e.bin"},
-        {"full, Yes to all", 0x10, 5000, ~u64{0}, "", 0,
-         a + line("b.bin", 2000, WITH_ERRORS) + line("c.bin", 0, WITH_ERRORS) +
-             line("d.txt", 0, WITH_ERRORS) + line("e.bin", 0, NOT_WRITTEN),
-         "4 file(s) 0 folder(s) 5,000 bytes", 4, 1, true, "ROOT b.bin c.bin d.txt e.bin"},
+        {"full, No", 1, 5000, ~u64{0}, "", 0, false, a + line("b.bin", 150000, NOT_WRITTEN),
+         "1 file(s) 0 folder(s) 3,000 bytes", 1, 1, false, "ROOT b.bin c.bin d.txt e.bin"},
+        // Taking b.bin off makes room for c.bin.
+        {"full, Yes to all", 0x10, 5000, ~u64{0}, "", 0, false,
+         a + line("b.bin", 150000, NOT_WRITTEN) + line("c.bin", 2000) +
+             line("d.txt", 3, NOT_WRITTEN) + line("e.bin", 10, NOT_WRITTEN),
+         "2 file(s) 0 folder(s) 5,000 bytes", 3, 3, true, "ROOT b.bin d.txt e.bin"},
+        {"full, the cut file stays", 1, 5000, ~u64{0}, "", 0, true,
+         a + line("b.bin", 2000, WITH_ERRORS), "2 file(s) 0 folder(s) 5,000 bytes", 1, 0, false,
+         "ROOT b.bin c.bin d.txt e.bin"},
         // No question (a No would end the walk): the files after it fit.
-        {"too large, No", 1, ~u64{0}, 100000, "", 0,
-         a + line("b.bin", 100000, WITH_ERRORS) + line("c.bin", 2000) + line("d.txt", 3) +
-             line("e.bin", 0, NOT_WRITTEN),
-         "4 file(s) 0 folder(s) 105,003 bytes", 2, 2, true, "ROOT b.bin e.bin"},
-        {"not made, Yes", 0, ~u64{0}, ~u64{0}, "c.bin", 0,
-         a + line("b.bin", 150000) + line("c.bin", 0, NOT_WRITTEN) + line("d.txt", 3) +
-             line("e.bin", 0, NOT_WRITTEN),
+        {"too large, No", 1, ~u64{0}, 100000, "", 0, false,
+         a + line("b.bin", 150000, NOT_WRITTEN) + line("c.bin", 2000) + line("d.txt", 3) +
+             line("e.bin", 10, NOT_WRITTEN),
+         "3 file(s) 0 folder(s) 5,003 bytes", 2, 2, true, "ROOT b.bin e.bin"},
+        {"not made, Yes", 0, ~u64{0}, ~u64{0}, "c.bin", 0, false,
+         a + line("b.bin", 150000) + line("c.bin", 2000, NOT_WRITTEN) + line("d.txt", 3) +
+             line("e.bin", 10, NOT_WRITTEN),
          "3 file(s) 0 folder(s) 153,003 bytes", 2, 2, true, "ROOT c.bin e.bin"},
         // Polls: the root level, a.bin's one piece, b.bin's first and second.
-        {"cancelled inside b.bin", 1, ~u64{0}, ~u64{0}, "", 4,
-         a + line("b.bin", 65536, WITH_ERRORS), "2 file(s) 0 folder(s) 68,536 bytes", 1, 0, false,
+        // Nothing failed: no error to tell of before the cancel is.
+        {"cancelled inside b.bin", 1, ~u64{0}, ~u64{0}, "", 4, false,
+         a + line("b.bin", 150000, CANCELLED), "1 file(s) 0 folder(s) 3,000 bytes", 0, 0, false,
          "ROOT b.bin c.bin d.txt e.bin"},
     };
     for (const Row& row : rows) {
@@ -326,6 +363,7 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         RecordingRecoverer recoverer;
         recoverer.room = row.room;
         recoverer.fileRoom = row.fileRoom;
+        recoverer.keeping = row.keeping;
         if (*row.failing)
             recoverer.failing = {row.failing};
         ScriptedInterface ui(row.answer);
@@ -337,8 +375,8 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         walk.run();
         walk.setInterfaceCallback(nullptr);
         const std::string totals = "\t" + std::string(row.totals) + "\n";
-        EXPECT_EQ(out.str(), "\nDirectory of /\n\n" + row.lines +
-                                 (row.complete ? totals : "\n\n*** Interrupted ***\n") + TOTAL +
+        EXPECT_EQ(out.str(), "\nDirectory of /\n\n" + row.lines + totals +
+                                 (row.complete ? "" : "\n\n*** Interrupted ***\n") + TOTAL +
                                  totals);
         EXPECT_EQ(walk.getErrorCount(), row.errors);
         EXPECT_EQ(walk.getUnwrittenCount(), row.unwritten);
@@ -347,51 +385,90 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
     }
 }
 
-// The whole chain as a user under a file-size limit runs it (ulimit -f 500:
-// 256,000 bytes): the files of a FAT volume larger than that come back cut at
-// the limit and marked, those up to it whole, nobody is asked (a No would end
-// the walk), and the recovery ends with its report and a normal exit.
-TEST(ParserRecoverChainTest, UnderAFileSizeLimitLargerFilesAreCutAndTheRecoveryReports) {
+// The whole chain onto a destination that cannot take everything, every
+// question answered Yes: under a file-size limit (ulimit -f 500: 256,000
+// bytes; nobody is asked, as the next file may fit) and on a full file system
+// (a tmpfs of 400 KiB, where this user may mount one). A file that did not fit
+// is listed as not written and is not on the destination; the destination
+// holds the files listed as written, whole, and nothing else.
+TEST(ParserRecoverChainTest, WhatDidNotFitIsListedAsNotWrittenAndLeftOff) {
     constexpr std::size_t LIMIT = 256000;
-    testutil::TempDir dir;
-    testutil::FatImageOptions options;
-    options.sizeKiB = 4096;
-    testutil::FatImage image(dir.file("fat.img"), options);
-    image.makeFolder("docs");
-    const testutil::PlacedFiles files = {
-        {"big.bin", testutil::pattern(LIMIT + 44000, 1)},
-        {"small.txt", testutil::pattern(1000, 2)},
-        {"docs/exact.bin", testutil::pattern(LIMIT, 3)},
-        {"docs/huge.bin", testutil::pattern(3 * LIMIT, 4)},
-        {"docs/after.bin", testutil::pattern(5000, 5)},
+    testutil::PlacedFiles floppy;
+    for (int i = 0; i < 40; ++i)
+        floppy.push_back(
+            {(i < 10 ? "" : "d" + std::to_string(i / 10) + "/") + "f" + std::to_string(i) + ".bin",
+             testutil::pattern(10000 + 500 * i, i)});
+    const struct Row {
+        const char* name;
+        u32 imageKiB;
+        testutil::PlacedFiles files;
+        unsigned long fileBlocks;
+        const char* tmpfs; // mount options of the destination
+        u32 unwritten;     // at least
+    } rows[] = {
+        {"file-size limit",
+         4096,
+         {{"big.bin", testutil::pattern(LIMIT + 44000, 1)},
+          {"small.txt", testutil::pattern(1000, 2)},
+          {"docs/exact.bin", testutil::pattern(LIMIT, 3)},
+          {"docs/huge.bin", testutil::pattern(3 * LIMIT, 4)},
+          {"docs/after.bin", testutil::pattern(5000, 5)}},
+         LIMIT / 512,
+         "",
+         2},
+        {"full file system", 1440, floppy, 0, "size=400k", 1},
     };
-    for (const testutil::PlacedFile& f : files)
-        image.addFile(f.path, f.data);
-    const std::string out = dir.file("out");
-    const testutil::ProbeResult r =
-        testutil::runProbe("analyze " + testutil::fileDescriptor(image.path()) +
-                               " --choose 0 --recover " + testutil::shellQuote(out),
-                           LIMIT / 512);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err.find("question:"), std::string::npos) << r.err;
-    EXPECT_THAT(r.out, testing::HasSubstr("\nfiles with errors: 2\n"));
-    testutil::PlacedFiles whole;
-    for (const testutil::PlacedFile& f : files) {
-        const std::string name = f.path.substr(f.path.find('/') + 1);
-        if (f.data.size() <= LIMIT) {
-            whole.push_back(f);
-            EXPECT_THAT(r.out,
-                        testing::ContainsRegex("\n" + name + " +" + std::to_string(f.data.size()) +
-                                               " [^\n(]*\n"));
-            continue;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        testutil::TempDir dir;
+        testutil::FatImageOptions options;
+        options.sizeKiB = row.imageKiB;
+        testutil::FatImage image(dir.file("fat.img"), options);
+        std::set<std::string> folders;
+        for (const testutil::PlacedFile& f : row.files) {
+            const std::size_t slash = f.path.find('/');
+            if (slash != std::string::npos && folders.insert(f.path.substr(0, slash)).second)
+                image.makeFolder(f.path.substr(0, slash));
+            image.addFile(f.path, f.data);
         }
-        EXPECT_EQ(testutil::fileDifference(out + "/" + f.path, f.data.substr(0, LIMIT),
-                                           testutil::ANY_TIME),
-                  "");
-        EXPECT_THAT(r.out, testing::ContainsRegex("\n" + name + " +" + std::to_string(LIMIT) +
-                                                  " [^\n]*\\(recovered with errors\\)\n"));
+        const std::string out = dir.file("out");
+        std::shared_ptr<void> mounted;
+        if (*row.tmpfs) {
+            testutil::run("mkdir -p " + testutil::shellQuote(out));
+            if (testutil::run("mount -t tmpfs -o " + std::string(row.tmpfs) + " tmpfs " +
+                              testutil::shellQuote(out) + " 2>/dev/null") != 0)
+                GTEST_SKIP() << "no tmpfs may be mounted here";
+            mounted.reset(static_cast<void*>(nullptr),
+                          [out](void*) { testutil::run("umount " + testutil::shellQuote(out)); });
+        }
+        const testutil::ProbeResult r = testutil::runProbe(
+            "analyze " + testutil::fileDescriptor(image.path()) + " --choose 0 --recover " +
+                testutil::shellQuote(out) + " --answer all",
+            row.fileBlocks);
+        ASSERT_EQ(r.status, 0) << r.err;
+        if (row.fileBlocks != 0) {
+            EXPECT_EQ(r.err.find("question:"), std::string::npos) << r.err;
+        }
+        testutil::PlacedFiles whole;
+        u32 unwritten = 0;
+        for (const testutil::PlacedFile& f : row.files) {
+            const std::string name = f.path.substr(f.path.find('/') + 1);
+            const std::string listed = "\n" + name + " +" + std::to_string(f.data.size()) + " ";
+            if (std::regex_search(r.out, std::regex(listed + "[^\n]*\\(not written\\)\n"))) {
+                ++unwritten;
+                continue;
+            }
+            whole.push_back(f);
+            EXPECT_THAT(r.out, testing::ContainsRegex(listed + "[^\n(]*\n"));
+        }
+        EXPECT_GE(unwritten, row.unwritten);
+        EXPECT_LT(unwritten, row.files.size());
+        EXPECT_THAT(r.out,
+                    testing::HasSubstr("\nfiles with errors: " + std::to_string(unwritten) + "\n"));
+        EXPECT_THAT(r.out, testing::HasSubstr("================\n\t" +
+                                              std::to_string(whole.size()) + " file(s) "));
+        EXPECT_TRUE(testutil::cameBack(out, whole));
     }
-    EXPECT_TRUE(testutil::filesCameBack(out, whole));
 }
 
 } // namespace

@@ -162,6 +162,17 @@ TEST_F(RecovererCopyOffTest, NothingIsOverwrittenAndVolumesFollowTheComputedName
     recover(r, {"docs"}, "b", "b1");
     RecovererCopyOff again(dest, "/shown", 4);
     recover(again, {"docs"}, "b", "b2");
+    // Where it went, and that the folder was there already.
+    EXPECT_EQ(again.getFileFolder() + "/" + again.getFileName(), "docs/b-1");
+    EXPECT_TRUE(r.madeFolder("docs"));
+    EXPECT_FALSE(again.madeFolder("docs"));
+    // A file cut in its second volume goes whole, with the folders made for it.
+    again.beginFile(FileEntry("cut.bin", 9, TIME), {"new", "deep"});
+    again.write("abcdef", 6);
+    EXPECT_TRUE(again.discardFile());
+    EXPECT_EQ(again.getFiles(), Names{"docs/b-1"});
+    EXPECT_FALSE(again.isFileMade());
+    EXPECT_FALSE(again.madeFolder("new"));
     EXPECT_EQ(r.getFiles(), (Names{"report-1.txt", "report-2.txt", "report.txt.v1", "split.txt",
                                    "split.txt-1.v1", "docs/b"}));
     EXPECT_TRUE(cameBack(dest, {{"report.txt", "old"},
