@@ -6,6 +6,7 @@
 #include "core/Log.h"
 #include "core/NameConversions.h"
 #include "core/System.h"
+#include "core/TemporaryFolder.h"
 
 #include <clocale>
 #include <cstring>
@@ -86,20 +87,7 @@ void Preferences::applyDefaults() {
 std::string Preferences::viewDirectory() {
     if (!temporaryDirectory_.empty())
         return temporaryDirectory_;
-    // One folder for the whole run, whatever the settings do meanwhile.
-    static const std::string privateFolder = [] {
-        GError* error = nullptr;
-        gchar* made = g_dir_make_tmp("halbrook-XXXXXX", &error);
-        if (made == nullptr) {
-            logAt("Preferences", 1) << ": " << (error ? error->message : "") << '\n';
-            g_clear_error(&error);
-            return std::string();
-        }
-        std::string path = made;
-        g_free(made);
-        return path;
-    }();
-    return privateFolder;
+    return runTemporaryFolder(tempDirectory());
 }
 
 void Preferences::setSourceOemCharset(const std::string& v) {

@@ -24,7 +24,8 @@ public:
     void setTemporaryDirectory(const std::string& v) { temporaryDirectory_ = v; }
     // Where View File writes: the chosen folder, or else a folder only this user
     // can enter (mode 0700), made in the system's temporary directory on first
-    // use and kept for the run. A shared /tmp would let another user read the
+    // use and removed with all it holds at the end of the run
+    // (runTemporaryFolder). A shared /tmp would let another user read the
     // recovered data or plant a link in its place. Empty when it cannot be made.
     std::string viewDirectory();
     std::string& temporaryDirectoryName() { return temporaryDirectoryName_; }

@@ -5,6 +5,8 @@
 #include "app/UpdateDialog.h"
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "core/System.h"
+#include "core/TemporaryFolder.h"
 #include "gui/MainFrame.h"
 
 #include <cstdio>
@@ -12,6 +14,8 @@
 int main(int argc, char** argv) {
     ignoreFileSizeSignal();
     startDebugLog(argc, argv);
+    // What a killed run left of the user's viewed files.
+    sweepTemporaryFolders(tempDirectory());
     PropertyMap config;
     if (!program_init(config, argc, argv)) {
         logAt("main", 23) << '\n';
@@ -31,5 +35,7 @@ int main(int argc, char** argv) {
         });
         result = frame.run();
     }
+    // Quit and SIGTERM come back here; the folder would also go at exit.
+    removeRunTemporaryFolder();
     return result;
 }

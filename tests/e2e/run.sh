@@ -533,6 +533,10 @@ shot "german-quit-question"
 keys "^Frage$" alt+j
 finish_halbrook
 check "alt+J (GTK's German Yes) on the quit question ends the program with 0" test $? -eq 0
+# View File's copy of the user's file went with the program's own folder.
+local viewed_folder
+viewed_folder=$(printf '%s\n' "${viewed:-}" | grep -o '^.*/halbrook-[A-Za-z0-9]\{6\}')
+check "Quit takes View File's folder and its copy away" test -n "$viewed_folder" -a ! -e "$viewed_folder"
 }
 
 # The Driver Editor from the source page's Advanced menu: a new driver, then

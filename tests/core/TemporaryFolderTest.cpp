@@ -1,0 +1,114 @@
+#include "core/TemporaryFolder.h"
+
+#include "tests/support/TestUtil.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using testutil::TempDir;
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void backdate(const std::string& path) {
+    const struct timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(lutimes(path.c_str(), old), 0) << path;
+}
+
+// What a run that is gone left, what a live run holds, and what is not ours.
+TEST(TemporaryFolderTest, TheSweepTakesOnlyWhatAGoneRunLeft) {
+    TempDir parent;
+    TempDir elsewhere;
+    const struct {
+        const char* name;
+        const char* kind; // "free" lock, "held" lock, "none", "link", "file"
+        bool old;
+        bool swept;
+    } rows[] = {
+        {"halbrook-Ab12cd", "free", true, true},
+        {"halbrook-alive1", "held", true, false},
+        {"halbrook-fresh1", "free", false, false},
+        {"halbrook-nolock", "none", true, true},
+        {"halbrook-linked", "link", true, false},
+        {"halbrook-plain1", "file", true, false},
+        {"halbrook-update-Ab12cd", "free", true, false},
+    };
+    int held = -1;
+    for (const auto& row : rows) {
+        const std::string path = parent.file(row.name);
+        const std::string kind = row.kind;
+        if (kind == "link") {
+            ASSERT_EQ(symlink(elsewhere.path().c_str(), path.c_str()), 0);
+        } else if (kind == "file") {
+            testutil::writeAll(path, "x");
+        } else {
+            ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+            testutil::writeAll(path + "/viewed.txt", "private");
+            if (kind != "none")
+                testutil::writeAll(path + "/.lock", "");
+            if (kind == "held") {
+                held = open((path + "/.lock").c_str(), O_RDWR | O_CLOEXEC);
+                ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+            }
+        }
+        if (row.old)
+            backdate(path);
+    }
+    EXPECT_EQ(sweepTemporaryFolders(parent.path()), 2u);
+    for (const auto& row : rows)
+        EXPECT_EQ(exists(parent.file(row.name)), !row.swept) << row.name;
+    close(held);
+}
+
+// The run's folder is private, goes at a normal end (here a child's exit) with
+// all it holds, and a killed run's folder is swept by the next.
+TEST(TemporaryFolderTest, TheRunsFolderGoesAtExitAndAKilledRunsAtTheNextSweep) {
+    TempDir parent;
+    for (const bool killed : {false, true}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const std::string folder = runTemporaryFolder(parent.path());
+            struct stat st;
+            const bool ok = !folder.empty() && folder == runTemporaryFolder(parent.path()) &&
+                            stat(folder.c_str(), &st) == 0 && (st.st_mode & 0777) == 0700;
+            testutil::writeAll(folder + "/viewed.txt", "private");
+            if (killed)
+                raise(SIGKILL);
+            std::exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        std::string left;
+        testutil::run("ls -A " + testutil::shellQuote(parent.path()), &left);
+        if (!killed) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            EXPECT_EQ(left, "");
+            continue;
+        }
+        ASSERT_EQ(left.size(), 16u) << left; // "halbrook-XXXXXX\n"
+        const std::string folder = parent.file(left.substr(0, 15));
+        backdate(folder);
+        EXPECT_EQ(sweepTemporaryFolders(parent.path()), 1u);
+        EXPECT_FALSE(exists(folder));
+    }
+    // This run's own folder is alive, and removed on demand.
+    const std::string own = runTemporaryFolder(parent.path());
+    backdate(own);
+    EXPECT_EQ(sweepTemporaryFolders(parent.path()), 0u);
+    removeRunTemporaryFolder();
+    EXPECT_FALSE(exists(own));
+}
+
+} // namespace
