@@ -6,5 +6,5 @@
 
 #include <ostream>
 
-// "ID: ...", "Description: ..." and the whole-cylinder sector count with its size.
+// "ID: ...", "Description: ..." and the source's sector count with its size.
 void printDriverDescription(std::ostream& out, const Driver& driver);
