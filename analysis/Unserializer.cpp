@@ -245,16 +245,10 @@ bool unitAt(const std::string& text, std::size_t at) {
     return false;
 }
 
-// The bytes of a decimal separator at `at`: a comma or a point, or one
-// character beyond ASCII; 0 for none.
+// The bytes of a decimal separator at `at`: a comma or a point (the three
+// languages write no other); 0 for none.
 std::size_t separatorAt(const std::string& text, std::size_t at) {
-    if (at >= text.size())
-        return 0;
-    const u8 c = static_cast<u8>(text[at]);
-    if (c == ',' || c == '.')
-        return 1;
-    const std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-    return n <= text.size() - at ? n : 0;
+    return at < text.size() && (text[at] == ',' || text[at] == '.') ? 1 : 0;
 }
 
 // A source's identifying text holds its size as it was written in the language

@@ -257,7 +257,8 @@ TEST(SavedScanTest, AnotherSourcesScanLoadsOnlyOnYes) {
 
 // A source's identifying text holds its size as the session's language writes
 // it ("177,2MB" in German): a scan saved in one language is of the same source
-// in another, with no question, and one of another size still asks. Once every
+// in another, with no question, and one of another size still asks, as does a
+// text that only looks like a number written in another language. Once every
 // scan saved in German was "from a different drive" in English.
 TEST(SavedScanTest, TheSameSourceInAnotherLanguageLoadsWithNoQuestion) {
     const std::string numbers = std::setlocale(LC_NUMERIC, nullptr);
@@ -273,17 +274,21 @@ TEST(SavedScanTest, TheSameSourceInAnotherLanguageLoadsWithNoQuestion) {
         const char* loadedIn;
         u64 size;
         bool asked;
+        const char* savedId = nullptr; // as it stands, in place of a size
+        const char* id = nullptr;
     } cases[] = {
         {GERMAN, 177200000, "C", 177200000, false},
         {"C", 177200000, GERMAN, 177200000, false},
         {GERMAN, 1000000, "C", 10000000, true}, // "1,000MB" is not "10.00MB"
         {GERMAN, 177200000, "C", 177300000, true},
+        // No size: a number without a unit is a name's, whatever its comma.
+        {"C", 0, "C", 0, true, "Array 1,5 Drive (0)", "Array 1.5 Drive (0)"},
     };
     for (const auto& c : cases) {
         DriveDescr saved;
-        saved.getScanRange().setDriveId(idIn(c.savedIn, c.savedSize));
+        saved.getScanRange().setDriveId(c.savedId ? c.savedId : idIn(c.savedIn, c.savedSize));
         DriveDescr current;
-        current.getScanRange().setDriveId(idIn(c.loadedIn, c.size));
+        current.getScanRange().setDriveId(c.id ? c.id : idIn(c.loadedIn, c.size));
         std::setlocale(LC_NUMERIC, numbers.c_str());
         if (saved.getScanRange().getDriveId().empty() ||
             current.getScanRange().getDriveId().empty())
@@ -510,24 +515,6 @@ std::vector<PickedFile> filesPickedForAScan(const TempDir& dir, const std::strin
 constexpr long long REFUSAL_READ = 1ll << 20;
 constexpr long long REFUSAL_BYTES = 64ll << 20;
 
-// What this process, and the children it waited for, read through read and
-// pread while `work` ran.
-long long bytesRead(const std::function<void()>& work) {
-    auto rchar = [] {
-        std::ifstream io("/proc/self/io");
-        for (std::string field; io >> field;) {
-            long long value = 0;
-            io >> value;
-            if (field == "rchar:")
-                return value;
-        }
-        return -1ll;
-    };
-    const long long before = rchar();
-    work();
-    return rchar() - before;
-}
-
 TEST(SavedScanTest, AFileThatIsNoScanIsRefusedAtOnceAndTheScanStays) {
     TempDir dir;
     DriveDescr saved;
@@ -541,8 +528,9 @@ TEST(SavedScanTest, AFileThatIsNoScanIsRefusedAtOnceAndTheScanStays) {
         ScriptedInterface ui;
         bool loaded = false;
         long long read = 0;
-        const long long rise = residentRise(
-            [&] { read = bytesRead([&] { loaded = loadScan(file.path.c_str(), d, &ui); }); });
+        const long long rise = residentRise([&] {
+            read = testutil::bytesRead([&] { loaded = loadScan(file.path.c_str(), d, &ui); });
+        });
         EXPECT_EQ(loaded, file.isScan) << file.name;
         EXPECT_EQ(dump(d), file.isScan ? dump(saved) : before) << file.name;
         EXPECT_EQ(ui.asked().size(), file.isScan ? 0u : 1u) << file.name;
@@ -567,7 +555,7 @@ TEST(SavedScanTest, AFileThatIsNoScanIsRefusedAtOnceByTheProbe) {
         // is counted to this process once it has been waited for.
         std::string out, err;
         int status = -1;
-        const long long read = bytesRead([&] {
+        const long long read = testutil::bytesRead([&] {
             status = testutil::run("TZ=UTC /usr/bin/time -f 'probe: %M KiB' timeout 60 " +
                                        testutil::shellQuote(testutil::probePath()) + " analyze " +
                                        source + " --load " + testutil::shellQuote(file.path),

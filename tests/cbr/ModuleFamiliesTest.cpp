@@ -225,6 +225,18 @@ TEST(ModuleFamiliesTest, AudioAndVideo) {
              WHOLE_WITHIN},
             {"MP4 and the next in one window", "mov", mp4 + mp4, NO_FILE, "", WHOLE_WITHIN},
         });
+    // A movie is judged a sector at a time: little more than its atoms' headers
+    // and its movie atom is read, however large its media data.
+    std::string large = mp4;
+    const u64 end = mediaEnd(large);
+    u64 mdat = large.rfind("mdat", end) - 4;
+    large.insert(end, std::string(1 << 20, '\0'));
+    large = patched(large, mdat,
+                    be(getBE32(reinterpret_cast<const u8*>(large.data()), mdat) + (1u << 20), 4));
+    const moduletest::Run judged =
+        moduletest::run(moduleNamed("mov"), large, moduletest::Ask::WHOLE_WITHIN);
+    EXPECT_TRUE(judged.ok);
+    EXPECT_LE(judged.bytesRead, 4096u);
 }
 
 TEST(ModuleFamiliesTest, Archives) {

@@ -225,6 +225,39 @@ TEST_F(ScannerTest, JudgingForgedChainsReadsAFixedMultipleOfTheSource) {
     EXPECT_LE(judged, 10 * image.bytes().size());
 }
 
+// Files back to back, each running on to the last one's end, whose judgement
+// reads what they hold six times over (as a movie's atoms and index are read
+// again from its media data and from the next movie): judging real files
+// reads a few times the source, and on a card of 8 MiB every file is still
+// judged and cut back to its own end, the last as well as the first.
+TEST_F(ScannerTest, JudgingThatReadsAFewTimesTheSourceLastsTheWholeCard) {
+    constexpr u64 FILES = 2048;
+    constexpr u32 FILE_BYTES = 4096;
+    StubModule* chain = module("chain");
+    u64 judged = 0;
+    chain->onWholeWithin = [&judged](dt::Reader& file, FileInfo& info) {
+        std::vector<u8> bytes(FILE_BYTES);
+        for (int pass = 0; pass < 6; ++pass) {
+            if (file.getSize() < FILE_BYTES || !file.read(0, bytes.data(), FILE_BYTES))
+                return false;
+            judged += FILE_BYTES;
+        }
+        info.setSize(getLE32(bytes.data(), 8));
+        return true;
+    };
+    add("chain", "AAAA", chain, u64(1) << 30);
+    Image image(FILES * FILE_BYTES / 512);
+    std::vector<Found> expected;
+    for (u64 i = 0; i < FILES; ++i) {
+        const u64 sector = i * FILE_BYTES / 512;
+        image.putFile(sector, "AAAA", static_cast<u32>((FILES - i) * FILE_BYTES));
+        image.put(sector, corpus::le(FILE_BYTES, 4), 8);
+        expected.push_back({sector * 512, FILE_BYTES, "chain"});
+    }
+    EXPECT_EQ(scan(image), expected);
+    EXPECT_LE(judged, 7 * image.bytes().size());
+}
+
 TEST_F(ScannerTest, OnlyAnMpegPatternBeforeTheFirstMp3PatternIsSkipped) {
     Image image(20);
     image.putFile(0, "MPG!", 5000);

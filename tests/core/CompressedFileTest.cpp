@@ -97,4 +97,38 @@ TEST(CompressedFileTest, DamagedFilesFailAndLeaveTheOutputAlone) {
     EXPECT_FALSE(loadCompressedFile(dir.file("missing").c_str(), out));
 }
 
+// Files that pass the length words: one whose stream holds noise from its
+// zlib header on is refused by its first blocks, having read no more of it;
+// one whose head is a sound file's and whose rest is noise is refused by the
+// key that the whole file gives, having read it once.
+TEST(CompressedFileTest, ASoundHeadIsNotEnoughAndTheRefusalReadsLittle) {
+    TempDir dir;
+    std::string noise(2 << 20, '\0');
+    std::mt19937 random(7);
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    ASSERT_TRUE(save(dir.file("sound"), noise.substr(0, 1 << 20)));
+    std::string soundHead = testutil::readAll(dir.file("sound"));
+    soundHead.replace(4096, std::string::npos, noise, 4096, soundHead.size() - 4096);
+    const u32 claimed = static_cast<u32>(noise.size() + 2);
+    const struct {
+        const char* name;
+        std::string file;
+        long long mayRead;
+    } rows[] = {
+        {"noise behind a zlib header", image(claimed, claimed, "\x78\xDA" + noise), 64 << 10},
+        {"a sound head followed by noise", soundHead,
+         static_cast<long long>(soundHead.size()) + (64 << 10)},
+    };
+    for (const auto& row : rows) {
+        const std::string path = dir.file("picked");
+        testutil::writeAll(path, row.file);
+        CompressedFile file;
+        bool opened = true;
+        const long long read = testutil::bytesRead([&] { opened = file.open(path.c_str()); });
+        EXPECT_FALSE(opened) << row.name;
+        EXPECT_LT(read, row.mayRead) << row.name;
+    }
+}
+
 } // namespace

@@ -36,12 +36,9 @@ TEST(TemporaryFolderTest, TheSweepTakesOnlyWhatAGoneRunLeft) {
         bool old;
         bool swept;
     } rows[] = {
-        {"halbrook-Ab12cd", "free", true, true},
-        {"halbrook-alive1", "held", true, false},
-        {"halbrook-fresh1", "free", false, false},
-        {"halbrook-nolock", "none", true, true},
-        {"halbrook-linked", "link", true, false},
-        {"halbrook-plain1", "file", true, false},
+        {"halbrook-Ab12cd", "free", true, true},         {"halbrook-alive1", "held", true, false},
+        {"halbrook-fresh1", "free", false, false},       {"halbrook-nolock", "none", true, true},
+        {"halbrook-linked", "link", true, false},        {"halbrook-plain1", "file", true, false},
         {"halbrook-update-Ab12cd", "free", true, false},
     };
     int held = -1;

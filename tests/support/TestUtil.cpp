@@ -66,6 +66,22 @@ std::string shellQuote(const std::string& s) {
     return q + "'";
 }
 
+long long bytesRead(const std::function<void()>& work) {
+    auto rchar = [] {
+        std::ifstream io("/proc/self/io");
+        for (std::string field; io >> field;) {
+            long long value = 0;
+            io >> value;
+            if (field == "rchar:")
+                return value;
+        }
+        return -1ll;
+    };
+    const long long before = rchar();
+    work();
+    return rchar() - before;
+}
+
 int run(const std::string& command, std::string* out, std::string* err) {
     TempDir scratch; // removed without run(), see ~TempDir
     std::string cmd = "( " + command + " ) >" + shellQuote(scratch.file("out")) + " 2>" +

@@ -30,6 +30,10 @@ std::string readAll(const std::string& path);
 void writeAll(const std::string& path, const std::string& bytes);
 std::vector<u8> bytesOf(const std::string& s);
 
+// What this process, and the children it waited for, read through read and
+// pread while `work` ran.
+long long bytesRead(const std::function<void()>& work);
+
 // Runs a shell command; returns its exit status (-1 when it could not run) and
 // collects standard output (and standard error into `err` when given).
 int run(const std::string& command, std::string* out = nullptr, std::string* err = nullptr);
