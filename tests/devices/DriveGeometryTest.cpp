@@ -1,19 +1,11 @@
 #include "devices/DriveGeometry.h"
 
+#include "tests/support/FailingReader.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-// A source of `sectors` sectors that nothing reads from.
-Driver driverOf(u64 sectors) {
-    struct Sized : dt::Reader {
-        explicit Sized(u64 bytes) { setSize(static_cast<i64>(bytes)); }
-        bool read(i64, u8*, i64) override { return false; }
-    };
-    return Driver(SharedPtr<dt::Reader>(new Sized(sectors * 512)), 512);
-}
 
 std::vector<u32> chsOf(u32 lba, const DriveGeometry& g) {
     ChsAddress a;
@@ -29,7 +21,7 @@ std::vector<u32> chsOf(u32 lba, const DriveGeometry& g) {
 }
 
 TEST(DriveGeometryTest, LbaAndChsConvertBothWays) {
-    Driver driver = driverOf(1000000);
+    Driver driver = testutil::sizedDriver(1000000);
     const DriveGeometry g = driveGeometry(driver);
     EXPECT_EQ(std::vector<u32>({g.heads, g.sectorsPerTrack, g.cylinders, g.chsSectors}),
               std::vector<u32>({255, 63, 62, 996030}));
@@ -44,7 +36,7 @@ TEST(DriveGeometryTest, LbaAndChsConvertBothWays) {
 // never divide by zero: the property falls back to its default, and a geometry
 // whose 32-bit product wraps to 0 addresses nothing.
 TEST(DriveGeometryTest, ZeroNeverDivides) {
-    Driver driver = driverOf(1000);
+    Driver driver = testutil::sizedDriver(1000);
     driver.getProperties().setUInt64(PROP_HEADS, 0);
     driver.getProperties().setUInt64(PROP_REPAIR_SECTORS, 0x100000000ull);
     testutil::LogCapture log;

@@ -26,6 +26,14 @@ SharedPtr<Driver> openMemoryDriver(const std::string& bytes) {
     return SharedPtr<Driver>(new Driver(SharedPtr<dt::Reader>(new MemoryReader(bytes)), 512));
 }
 
+Driver sizedDriver(u64 sectors) {
+    struct Sized : dt::Reader {
+        explicit Sized(u64 bytes) { setSize(static_cast<i64>(bytes)); }
+        bool read(i64, u8*, i64) override { return false; }
+    };
+    return Driver(SharedPtr<dt::Reader>(new Sized(sectors * 512)), 512);
+}
+
 std::string numberedSectors(u64 sectors) {
     std::string out(sectors * 512, '\0');
     for (u64 lba = 0; lba < sectors; ++lba) {

@@ -27,6 +27,8 @@ private:
 
 // A Driver of 512-byte sectors over bytes in memory.
 SharedPtr<Driver> openMemoryDriver(const std::string& bytes);
+// A Driver of `sectors` sectors of 512 bytes that nothing reads from.
+Driver sizedDriver(u64 sectors);
 
 // `sectors` sectors of 512 bytes, each filled with its own LBA as a little-endian
 // u32 repeated, so that a sector read from the wrong place shows at once.

@@ -1,19 +1,12 @@
 #include "tree/DriveDescription.h"
 
+#include "tests/support/FailingReader.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 namespace {
-
-// A source of `sectors` sectors that nothing reads from.
-Driver driverOf(u64 sectors) {
-    struct Sized : dt::Reader {
-        explicit Sized(u64 bytes) { setSize(static_cast<i64>(bytes)); }
-        bool read(i64, u8*, i64) override { return false; }
-    };
-    return Driver(SharedPtr<dt::Reader>(new Sized(sectors * 512)), 512);
-}
 
 // Whole cylinders of 255 x 63 would give a floppy none, and cut others.
 TEST(DriveDescriptionTest, TheSourcesOwnSectorCountAndSize) {
@@ -25,7 +18,7 @@ TEST(DriveDescriptionTest, TheSourcesOwnSectorCountAndSize) {
         {1000000, "Total Sectors: 1000000 (Size: 512.0MB)"},
     };
     for (const auto& row : rows) {
-        Driver driver = driverOf(row.sectors);
+        Driver driver = testutil::sizedDriver(row.sectors);
         driver.getProperties().set(PROP_ID, "0");
         std::ostringstream out;
         printDriverDescription(out, driver);
