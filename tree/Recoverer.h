@@ -24,8 +24,8 @@ public:
         explicit Exception(const std::string& message) : std::runtime_error(message) {}
     };
     // A write past the largest file the destination holds (a FAT32 volume's
-    // 4 GiB, the process's file-size limit): the file stays cut where it
-    // stopped, while the files after it may well fit, so nobody is asked.
+    // 4 GiB, the process's file-size limit): only that file cannot be
+    // written, while the files after it may well fit, so nobody is asked.
     class FileTooLarge : public Exception {
     public:
         using Exception::Exception;
