@@ -63,7 +63,10 @@ public:
 
     std::unique_ptr<dt::Reader> fromDescr(const char* descriptor, int depth);
     std::unique_ptr<dt::Reader> component(const char* id, int depth);
-    bool components(const std::string& text, dt::ReaderList& out, int depth);
+    // `owner` is the id of the driver the list belongs to, named when a
+    // component is missing.
+    bool components(const std::string& owner, const std::string& text, dt::ReaderList& out,
+                    int depth);
 
 private:
     std::unique_ptr<dt::Reader> composed(const char* descriptor, const std::string& id,
@@ -100,7 +103,7 @@ std::unique_ptr<dt::Reader> ChainBuilder::composed(const char* descriptor, const
     std::string text;
     getDescrValue(descriptor, "components", text);
     dt::ReaderList list;
-    if (!components(text, list, depth + 1))
+    if (!components(id, text, list, depth + 1))
         return nullptr;
 
     auto number = [descriptor](const char* key) {
@@ -157,13 +160,14 @@ std::unique_ptr<dt::Reader> ChainBuilder::component(const char* id, int depth) {
     return openFileReader(id, id, ui_);
 }
 
-bool ChainBuilder::components(const std::string& text, dt::ReaderList& out, int depth) {
+bool ChainBuilder::components(const std::string& owner, const std::string& text,
+                              dt::ReaderList& out, int depth) {
     std::vector<std::string> pieces;
     split(text, pieces, ',');
     for (const std::string& piece : pieces) {
         const std::string id = trim(piece, " \t");
         if (id.empty()) {
-            reportReaderError("", _("empty component"), ui_);
+            reportReaderError(owner.c_str(), _("empty component"), ui_);
             return false;
         }
         const auto key = std::make_pair(id, depth);
@@ -197,7 +201,7 @@ std::unique_ptr<dt::Reader> createComponentReader(const std::vector<std::string>
 
 bool parseComponents(const std::vector<std::string>& known, const std::string& components,
                      dt::ReaderList& out, FrTreeInterface* ui, int depth) {
-    return ChainBuilder(known, ui).components(components, out, depth);
+    return ChainBuilder(known, ui).components(std::string(), components, out, depth);
 }
 
 std::unique_ptr<dt::Reader> openDeviceReader(const char* path, const char* id,

@@ -216,17 +216,17 @@ std::string fatEntryText(FatType type, u32 value) {
 const char* clusterTypeName(u32 type) {
     switch (type) {
     case NOT_CLUSTER:
-        return "NOT_CLUSTER";
+        return N_("NOT_CLUSTER");
     case FREE_CLUSTER:
-        return "FREE_CLUSTER";
+        return N_("FREE_CLUSTER");
     case RESERVED_CLUSTER:
-        return "RESERVED_CLUSTER";
+        return N_("RESERVED_CLUSTER");
     case BAD_CLUSTER:
-        return "BAD_CLUSTER";
+        return N_("BAD_CLUSTER");
     case NEXT_CLUSTER:
-        return "NEXT_CLUSTER";
+        return N_("NEXT_CLUSTER");
     case EOF_CLUSTER:
-        return "EOF_CLUSTER";
+        return N_("EOF_CLUSTER");
     default:
         return "";
     }

@@ -2,14 +2,19 @@
 
 #include "core/Config.h"
 #include "core/Intl.h"
+#include "core/Text.h"
 #include "core/UserInterface.h"
 #include "devices/ReaderFactory.h"
+#include "fs/FsTypes.h"
 #include "gui/Interface.h"
 #include "gui/SelectComponent.h"
 #include "gui/TreeViewPanels.h"
 #include "gui/TreeViewWidgets.h"
 #include "gui/Wizard.h"
 
+#include <gdk/gdkkeysyms.h>
+
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -96,7 +101,22 @@ DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs
     attachRow(table, 1, typeLabel, combo);
     g_signal_connect(combo, "changed", G_CALLBACK(onTypeChanged), this);
 
-    componentsEntry_ = entryRow(2, _("Component IDs"));
+    // A component is mostly a path, and a set has several: the field shows
+    // each on a line of its own, wrapped where one is longer than the field,
+    // so that every one shows whole. Enter still answers the dialog, and Tab
+    // moves on.
+    componentsView_ = GTK_TEXT_VIEW(gtk_text_view_new());
+    gtk_text_view_set_wrap_mode(componentsView_, GTK_WRAP_WORD_CHAR);
+    gtk_text_view_set_accepts_tab(componentsView_, FALSE);
+    g_signal_connect(componentsView_, "key-press-event", G_CALLBACK(onComponentsKey), this);
+    GtkWidget* frame = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(frame), GTK_POLICY_NEVER, GTK_POLICY_NEVER);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(frame), GTK_SHADOW_IN);
+    gtk_container_add(GTK_CONTAINER(frame), GTK_WIDGET(componentsView_));
+    GtkWidget* componentsLabel = gtk::newFormLabel(_("Component IDs"));
+    gtk_misc_set_alignment(GTK_MISC(componentsLabel), 1.0f, 0.0f);
+    gtk_label_set_mnemonic_widget(GTK_LABEL(componentsLabel), GTK_WIDGET(componentsView_));
+    attachRow(table, 2, componentsLabel, frame);
     addButton_ = gtk_button_new_with_mnemonic(_("_Add Component"));
     g_signal_connect(addButton_, "clicked", G_CALLBACK(onAddComponent), this);
     gtk_table_attach(table, addButton_, 1, 2, 3, 4, GTK_FILL, GTK_FILL, 4, 4);
@@ -104,8 +124,8 @@ DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs
     const char* const labels[] = {N_("Offset"), N_("Size"), N_("Block Size")};
     for (int i = 0; i < 3; ++i) {
         DriverEditorRow& r = rows_[i];
-        r.spin =
-            GTK_SPIN_BUTTON(gtk_spin_button_new_with_range(i == BLOCK_SIZE ? 1 : 0, MAX_BYTES, 1));
+        // Every field takes 0, so that what the user typed is what OK checks.
+        r.spin = GTK_SPIN_BUTTON(gtk_spin_button_new_with_range(0, MAX_BYTES, 1));
         gtk_spin_button_set_digits(r.spin, 0);
         gtk_entry_set_activates_default(GTK_ENTRY(r.spin), TRUE);
         GtkWidget* label = gtk::newFormLabel(_(labels[i]));
@@ -126,6 +146,7 @@ DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs
                        TRUE, 0);
 
     std::string id = value(descriptor, "id");
+    editedId_ = id;
     if (id.empty())
         id = newDriverId(known_);
     gtk_entry_set_text(idEntry_, id.c_str());
@@ -135,7 +156,7 @@ DriverEditor::DriverEditor(const std::vector<std::string>& known, DrivesVFS* vfs
         if (initialType == TYPES[i])
             gtk_combo_box_set_active(typeCombo_, i);
     setType(initialType);
-    gtk_entry_set_text(componentsEntry_, value(descriptor, "components").c_str());
+    setComponents(value(descriptor, "components"));
     const u64 size = number(descriptor, "rangeSize");
     const u64 blockSize = number(descriptor, "blockSize");
     gtk_spin_button_set_value(rows_[OFFSET].spin,
@@ -185,6 +206,41 @@ void DriverEditor::setType(const std::string& type) {
     }
 }
 
+std::string DriverEditor::components() const {
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(componentsView_);
+    GtkTextIter start;
+    GtkTextIter end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+    std::string result;
+    for (const char* c = text; c && *c; ++c)
+        result += *c == '\n' ? std::string(COMPONENT_SEPARATOR) : std::string(1, *c);
+    g_free(text);
+    return result;
+}
+
+void DriverEditor::setComponents(const std::string& text) {
+    std::string lines;
+    for (std::size_t from = 0;;) {
+        const std::size_t end = text.find(COMPONENT_SEPARATOR, from);
+        lines += text.substr(from, end - from);
+        if (end == std::string::npos)
+            break;
+        lines += '\n';
+        from = end + std::strlen(COMPONENT_SEPARATOR);
+    }
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(componentsView_), lines.c_str(), -1);
+}
+
+gboolean DriverEditor::onComponentsKey(GtkWidget*, GdkEventKey* event, gpointer self) {
+    if (event->keyval != GDK_KEY_Return && event->keyval != GDK_KEY_KP_Enter)
+        return FALSE;
+    // An id holds no line break: Enter is OK, as in the other fields.
+    if (GtkWindow* window = static_cast<DriverEditor*>(self)->window())
+        gtk_window_activate_default(window);
+    return TRUE;
+}
+
 void DriverEditor::onAddComponent(GtkButton*, gpointer self) {
     DriverEditor* editor = static_cast<DriverEditor*>(self);
     gtk::guardCallback("DriverEditor", [editor] {
@@ -201,17 +257,43 @@ void DriverEditor::addComponent(const std::string& componentDescriptor) {
         messageDialog(MESSAGE_ERROR, gtk::escapeMarkup(problem).c_str(), window(), false, nullptr);
         return;
     }
-    std::string text = gtk_entry_get_text(componentsEntry_);
+    std::string text = components();
     if (!text.empty())
         text += COMPONENT_SEPARATOR;
     text += id;
-    gtk_entry_set_text(componentsEntry_, text.c_str());
+    setComponents(text);
 }
 
 const char* DriverEditor::idProblem(const std::string& id) {
     if (id.empty() || id.find_first_of("|=") != std::string::npos)
         return _("The ID must not be empty and must not contain \"|\" or \"=\".");
     return nullptr;
+}
+
+std::string DriverEditor::duplicateProblem(const std::string& id) const {
+    if (id == editedId_)
+        return std::string();
+    const bool used = std::any_of(known_.begin(), known_.end(), [&id](const std::string& d) {
+        std::string known;
+        return getDescrValue(d.c_str(), "id", known) && known == id;
+    });
+    if (!used)
+        return std::string();
+    return formatMessage(_("The ID \"%1\" is already in use. Choose another ID."), id);
+}
+
+std::string DriverEditor::blockSizeProblem(const std::string& type, u64 blockSize) {
+    if (type != "raid0" && type != "raid5")
+        return std::string();
+    if (blockSize == 0)
+        return formatMessage(_("Block Size: 0 is no block size. A block of the set holds whole "
+                               "sectors of %1 bytes."),
+                             std::to_string(SECTOR_BYTES));
+    if (blockSize % SECTOR_BYTES != 0)
+        return formatMessage(_("Block Size: %1 is not a multiple of the sector size. A block of "
+                               "the set holds whole sectors of %2 bytes."),
+                             std::to_string(blockSize), std::to_string(SECTOR_BYTES));
+    return std::string();
 }
 
 const char* DriverEditor::componentProblem(const std::string& componentId) {
@@ -230,24 +312,33 @@ std::string DriverEditor::buildDescriptor(const std::string& id, const std::stri
 }
 
 std::string DriverEditor::formDescriptor() const {
-    return buildDescriptor(gtk_entry_get_text(idEntry_), type_,
-                           gtk_entry_get_text(componentsEntry_), rows_[OFFSET].value(),
+    return buildDescriptor(gtk_entry_get_text(idEntry_), type_, components(), rows_[OFFSET].value(),
                            rows_[SIZE].value(), rows_[BLOCK_SIZE].value());
 }
 
 std::string DriverEditor::accept() {
     const std::string id = gtk_entry_get_text(idEntry_);
-    const std::string components = gtk_entry_get_text(componentsEntry_);
-    const char* problem = idProblem(id);
-    for (std::size_t from = 0; !problem && from <= components.size();) {
+    const std::string components = this->components();
+    // The first field that is wrong, and why; it gets the keyboard back.
+    GtkWidget* wrong = GTK_WIDGET(idEntry_);
+    std::string problem = idProblem(id) ? idProblem(id) : duplicateProblem(id);
+    for (std::size_t from = 0; problem.empty() && from <= components.size();) {
         std::size_t end = components.find(COMPONENT_SEPARATOR, from);
         if (end == std::string::npos)
             end = components.size();
-        problem = componentProblem(components.substr(from, end - from));
+        if (const char* component = componentProblem(components.substr(from, end - from))) {
+            problem = component;
+            wrong = GTK_WIDGET(componentsView_);
+        }
         from = end + std::strlen(COMPONENT_SEPARATOR);
     }
-    if (problem) {
+    if (problem.empty()) {
+        problem = blockSizeProblem(type_, rows_[BLOCK_SIZE].value());
+        wrong = GTK_WIDGET(rows_[BLOCK_SIZE].spin);
+    }
+    if (!problem.empty()) {
         messageDialog(MESSAGE_ERROR, gtk::escapeMarkup(problem).c_str(), window(), false, nullptr);
+        gtk_widget_grab_focus(wrong);
         return std::string();
     }
     const std::string descriptor = formDescriptor();

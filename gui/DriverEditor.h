@@ -58,6 +58,14 @@ public:
     // so a component id must not hold that either.
     static const char* idProblem(const std::string& id);
     static const char* componentProblem(const std::string& componentId);
+    // Why the id cannot be taken, or an empty text: each entry of the sources
+    // list is found by its id, so a second driver of an id in use would stand
+    // for the first. The driver being edited keeps its own id.
+    std::string duplicateProblem(const std::string& id) const;
+    // Why a RAID's block size cannot be taken, or an empty text: a block of
+    // no bytes maps nothing, and one that cuts a sector puts file systems
+    // where no scan finds them.
+    static std::string blockSizeProblem(const std::string& type, u64 blockSize);
     // The descriptor of a software driver, without "size" and "custom".
     static std::string buildDescriptor(const std::string& id, const std::string& type,
                                        const std::string& components, u64 rangeOffset,
@@ -69,13 +77,17 @@ public:
     GtkDialog* getDialog() const { return dialog_.get(); }
     GtkEntry* getIdEntry() const { return idEntry_; }
     GtkComboBox* getTypeCombo() const { return typeCombo_; }
-    GtkEntry* getComponentsEntry() const { return componentsEntry_; }
+    GtkTextView* getComponentsView() const { return componentsView_; }
+    // The Component IDs text.
+    std::string components() const;
+    void setComponents(const std::string& text);
     GtkWidget* getAddComponentButton() const { return addButton_; }
     const DriverEditorRow& getRow(RowIndex index) const { return rows_[index]; }
 
 private:
     static void onTypeChanged(GtkComboBox* combo, gpointer self);
     static void onAddComponent(GtkButton*, gpointer self);
+    static gboolean onComponentsKey(GtkWidget*, GdkEventKey* event, gpointer self);
     // The dialog's window, or null once the dialog went away with its parent.
     GtkWindow* window() const { return dialog_ ? GTK_WINDOW(dialog_.get()) : nullptr; }
 
@@ -84,10 +96,11 @@ private:
     gtk::OwnedDialog dialog_;
     GtkEntry* idEntry_ = nullptr;
     GtkComboBox* typeCombo_ = nullptr;
-    GtkEntry* componentsEntry_ = nullptr;
+    GtkTextView* componentsView_ = nullptr;
     GtkWidget* addButton_ = nullptr;
     DriverEditorRow rows_[3];
     std::string type_;
+    std::string editedId_; // the id the driver had when the editor opened
 };
 
 // The new descriptor, or an empty text when the user cancelled.

@@ -69,14 +69,6 @@ bool idOf(const std::string& descriptor, std::string& id) {
     return getDescrValue(descriptor.c_str(), "id", id);
 }
 
-// The entry of `list` whose id is `id`, or the end.
-std::vector<std::string>::iterator findById(std::vector<std::string>& list, const std::string& id) {
-    return std::find_if(list.begin(), list.end(), [&id](const std::string& descriptor) {
-        std::string known;
-        return idOf(descriptor, known) && known == id;
-    });
-}
-
 void positionAtButton(GtkMenu*, gint* x, gint* y, gboolean* pushIn, gpointer button) {
     GtkWidget* widget = GTK_WIDGET(button);
     gint originX = 0;
@@ -301,14 +293,19 @@ void DrivesTree::addPlaceholder(GtkTreeIter* parent) {
                        COLUMN_DESCRIPTOR, "", -1);
 }
 
+bool DrivesTree::isListed(const std::string& descriptor) const {
+    if (hideCustom_ && hasKey(descriptor, "custom"))
+        return false;
+    const std::string type = value(descriptor, "type");
+    return !destinationMode_ || type == "directory" || type == "file";
+}
+
 void DrivesTree::addChildren(const std::vector<std::string>& list, GtkTreeIter* parent) {
     bool added = false;
     for (const std::string& descriptor : list) {
-        if (hideCustom_ && hasKey(descriptor, "custom"))
+        if (!isListed(descriptor))
             continue;
         const std::string type = value(descriptor, "type");
-        if (destinationMode_ && type != "directory" && type != "file")
-            continue;
         const TypeInfo info = typeInfo(type);
         const bool choosable = destinationMode_ ? type == "directory" : info.choosable;
         const std::string id = value(descriptor, "id");
@@ -398,6 +395,23 @@ std::string DrivesTree::getSelectedDescriptor() const {
     if (!selectedRow(&row))
         return std::string();
     return descriptorOf(&row);
+}
+
+std::vector<std::string>::iterator DrivesTree::selectedEntry() {
+    GtkTreeIter row;
+    GtkTreeIter parent;
+    if (sourceList_ == nullptr || !selectedRow(&row) ||
+        gtk_tree_model_iter_parent(GTK_TREE_MODEL(store_), &parent, &row))
+        return sourceList_ ? sourceList_->end() : std::vector<std::string>::iterator();
+    GtkTreePath* path = gtk_tree_model_get_path(GTK_TREE_MODEL(store_), &row);
+    int position = gtk_tree_path_get_indices(path)[0];
+    gtk_tree_path_free(path);
+    // The top level lists the entries in their order, less those left out.
+    for (auto it = sourceList_->begin(); it != sourceList_->end(); ++it) {
+        if (isListed(*it) && position-- == 0)
+            return it;
+    }
+    return sourceList_->end();
 }
 
 std::string DrivesTree::getSelectedText(bool untranslated) const {
@@ -557,29 +571,34 @@ void DrivesTree::newDriver() {
 void DrivesTree::editDriver() {
     if (sourceList_ == nullptr)
         return;
-    const std::string result =
-        runDriverEditor(*sourceList_, vfs_, getSelectedDescriptor(), parent_);
+    const auto edited = selectedEntry();
+    if (edited == sourceList_->end() || !hasKey(*edited, "custom"))
+        return;
+    // A refresh inside the editor (Add Component lists the sources anew)
+    // rebuilds the list, keeping the software drivers in their order: the
+    // entry is found again by its place among them.
+    auto isCustom = [](const std::string& d) { return hasKey(d, "custom"); };
+    const auto place = std::count_if(sourceList_->begin(), edited, isCustom);
+    const std::string result = runDriverEditor(*sourceList_, vfs_, *edited, parent_);
     if (result.empty())
         return;
-    const std::string id = value(result, "id");
-    auto known = findById(*sourceList_, id);
-    if (known != sourceList_->end())
-        *known = result;
-    else
-        sourceList_->push_back(result);
+    auto it = std::find_if(sourceList_->begin(), sourceList_->end(), isCustom);
+    for (auto n = place; n > 0 && it != sourceList_->end(); --n)
+        it = std::find_if(std::next(it), sourceList_->end(), isCustom);
+    if (it == sourceList_->end())
+        return;
+    *it = result;
     fill(*sourceList_);
-    selectById(id);
+    selectById(value(result, "id"));
 }
 
 void DrivesTree::removeDriver() {
     if (sourceList_ == nullptr)
         return;
-    std::string id;
-    if (!idOf(getSelectedDescriptor(), id))
+    const auto removed = selectedEntry();
+    if (removed == sourceList_->end() || !hasKey(*removed, "custom"))
         return;
-    auto known = findById(*sourceList_, id);
-    if (known != sourceList_->end())
-        sourceList_->erase(known);
+    sourceList_->erase(removed);
     fill(*sourceList_);
     GtkTreeIter first;
     if (gtk_tree_model_get_iter_first(GTK_TREE_MODEL(store_), &first))

@@ -85,6 +85,12 @@ public:
 
 private:
     void addChildren(const std::vector<std::string>& list, GtkTreeIter* parent);
+    // Whether a top-level entry gets a row in this mode.
+    bool isListed(const std::string& descriptor) const;
+    // The entry of the sources list that the selected row shows, found by its
+    // place (ids need not be unique); the list's end for a row below the top
+    // level, a placeholder or no row.
+    std::vector<std::string>::iterator selectedEntry();
     void addPlaceholder(GtkTreeIter* parent);
     void removeChildren(GtkTreeIter* row);
     std::string descriptorOf(GtkTreeIter* row) const;

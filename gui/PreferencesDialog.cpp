@@ -7,9 +7,10 @@
 #include "gui/Help.h"
 #include "gui/TreeViewWidgets.h"
 
+#include <algorithm>
+
 namespace {
 
-constexpr int DIALOG_HEIGHT = 480;
 constexpr double MAX_FILE_SIZE_LIMIT = 999999999999.0;
 
 int driveLanguageCount() {
@@ -106,6 +107,35 @@ GtkWidget* packFrame(GtkWidget* box, const char* title) {
     return inner;
 }
 
+// The window as high as it asks: a closed expander leaves no gap.
+gboolean shrinkWhenIdle(gpointer window) {
+    if (gtk_widget_get_visible(GTK_WIDGET(window))) {
+        gint width = 0;
+        gtk_window_get_size(GTK_WINDOW(window), &width, nullptr);
+        gtk_window_resize(GTK_WINDOW(window), width, 1);
+    }
+    g_object_unref(window);
+    return FALSE;
+}
+
+// Each time the fields ask for a new height, the scrolled area takes it, up to
+// most of the screen, so that an opened expander shows its fields; past the
+// screen's reach the area scrolls. Set while its own request is being made,
+// the height counts in this request already.
+void onContentRequest(GtkWidget* viewport, GtkRequisition* content, gpointer) {
+    GtkWidget* scrolled = gtk_widget_get_parent(viewport);
+    const int most = gdk_screen_get_height(gtk_widget_get_screen(viewport)) * 3 / 4;
+    const int border = static_cast<int>(gtk_container_get_border_width(GTK_CONTAINER(scrolled)));
+    const int height = std::min(content->height + 2 * border, most);
+    gint now = -1;
+    gtk_widget_get_size_request(scrolled, nullptr, &now);
+    if (height == now)
+        return;
+    gtk_widget_set_size_request(scrolled, -1, height);
+    if (height < now)
+        g_idle_add(shrinkWhenIdle, g_object_ref(gtk_widget_get_toplevel(scrolled)));
+}
+
 GtkWidget* packExpander(GtkWidget* box, const char* title) {
     GtkWidget* expander = gtk_expander_new(title);
     GtkWidget* inner = gtk_vbox_new(FALSE, 4);
@@ -134,8 +164,6 @@ bool runPreferencesDialog(GtkWindow* parent, Preferences& preferences) {
     gtk::OwnedDialog owned(
         gtk::newOkCancelDialog(_("Preferences"), parent, GTK_RESPONSE_REJECT, GTK_RESPONSE_ACCEPT));
     GtkDialog* dialog = owned.get();
-    gtk_window_set_default_size(GTK_WINDOW(dialog), -1, DIALOG_HEIGHT);
-
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_container_set_border_width(GTK_CONTAINER(scrolled), 4);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER,
@@ -144,6 +172,11 @@ bool runPreferencesDialog(GtkWindow* parent, Preferences& preferences) {
     GtkWidget* box = gtk_vbox_new(FALSE, 4);
     gtk_container_set_border_width(GTK_CONTAINER(box), 4);
     gtk_scrolled_window_add_with_viewport(GTK_SCROLLED_WINDOW(scrolled), box);
+    g_signal_connect_after(gtk_bin_get_child(GTK_BIN(scrolled)), "size-request",
+                           G_CALLBACK(onContentRequest), nullptr);
+    // Tab into a field below the visible part scrolls it into view.
+    gtk_container_set_focus_vadjustment(
+        GTK_CONTAINER(box), gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scrolled)));
 
     GtkWidget* stackTrace = newCheck(_("_Stack trace at exception (terminate)"),
                                      preferences.stackTraceAtException(), "stackTrace");

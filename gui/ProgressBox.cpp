@@ -35,6 +35,17 @@ GtkWidget* newLine(GtkWidget* box) {
     return line;
 }
 
+// The duration's words parted by single blanks: its columns line up numbers
+// in fixed-width text, and in a label they only leave gaps.
+std::string durationText(u32 seconds) {
+    std::string text;
+    for (char c : formatDuration(seconds)) {
+        if (c != ' ' || (!text.empty() && text.back() != ' '))
+            text += c;
+    }
+    return text;
+}
+
 gboolean refuseDelete(GtkWidget*, GdkEvent*, gpointer) {
     return TRUE;
 }
@@ -198,7 +209,7 @@ void ProgressBox::updatePercent() {
             u32 seconds = remaining >= MAX_SECONDS ? std::numeric_limits<u32>::max()
                           : remaining > 0.0        ? static_cast<u32>(remaining)
                                                    : 0;
-            gtk_label_set_text(remainingRow_.label, formatDuration(seconds).c_str());
+            gtk_label_set_text(remainingRow_.label, durationText(seconds).c_str());
             lastSecond_ = now;
         }
     }

@@ -196,7 +196,10 @@ bool TreeInterface::viewNode(tree::MapIterator& node) {
         getInterface()->message(false, _("Cannot create a temporary folder."), false, nullptr);
         return false;
     }
-    tree::RecovererCopyOff recoverer(folder, preferences.temporaryDirectoryName(), volumeLimit());
+    // The File Size Limit splits what is recovered, not what is viewed: a
+    // viewer handed the first volume of a file shows a broken file.
+    constexpr u64 WHOLE = 0;
+    tree::RecovererCopyOff recoverer(folder, preferences.temporaryDirectoryName(), WHOLE);
     std::vector<std::string> path;
     try {
         std::unique_ptr<ProgressBoxIC> box =
@@ -210,6 +213,13 @@ bool TreeInterface::viewNode(tree::MapIterator& node) {
         node.recover(recoverer, path);
     } catch (const InterruptedException&) {
         logAt("TreeInterface", 448) << '\n';
+        return false;
+    } catch (const tree::Recoverer::FileTooLarge& e) {
+        logAt("TreeInterface", 451) << ": " << e.what() << '\n';
+        const std::string text = formatMessage(
+            _("%1 cannot be viewed: the temporary folder cannot hold a file this large.\n%2"),
+            node.getName(), e.what());
+        getInterface()->message(false, gtk::escapeMarkup(text).c_str(), false, nullptr);
         return false;
     } catch (const std::exception& e) {
         logAt("TreeInterface", 454) << ": " << e.what() << '\n';

@@ -12,7 +12,7 @@ xdg-utils fonts-ipafont-gothic
 TEST_PACKAGES="
 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-dev clang-format
-xvfb xauth xdotool openbox locales time
+xvfb xauth xdotool xclip openbox locales time
 dosfstools mtools ntfs-3g ntfs-3g-dev libntfs-3g89 fdisk sleuthkit
 imagemagick
 zip arj lhasa libarchive-tools python3

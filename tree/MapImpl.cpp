@@ -525,9 +525,12 @@ void MapImpl::printNodeInformation(std::ostream& out, const MapPosition& positio
     std::ostringstream text;
     text << _("Name") << ":\t\t" << cnode.getName() << '\n'
          << _("Address") << ":\t" << cnode.getAddress() << '\n'
-         << _("Index") << ":\t\t" << cnode.getIndex() << '\n'
-         << _("Size") << ":\t\t" << cnode.getSize() << '\n'
-         << _("Time") << ":\t\t" << cnode.getTime() << '\n'
+         << _("Index") << ":\t\t" << cnode.getIndex() << '\n';
+    // A folder of a FAT volume has no size of its own: its entry says 0, and
+    // the node holds the mark of a size that is not there, no number to show.
+    if (cnode.getSize() != Node::NONE)
+        text << _("Size") << ":\t\t" << cnode.getSize() << '\n';
+    text << _("Time") << ":\t\t" << cnode.getTime() << '\n'
          << _("Link") << ":\t\t" << linkName(cnode.getLink()) << '\n'
          << _("Flags") << ":\t\t";
     out << text.str();

@@ -52,7 +52,7 @@ std::ostream& digits(std::ostream& os, int width, u32 value) {
 }
 
 void printDate(std::ostream& os, const char* label, u16 date) {
-    os << "  " << _(label) << " [month:day:year]:\t[";
+    os << "  " << _(label) << _(" [month:day:year]") << ":\t[";
     digits(os, 2, dosMonth(date)) << ':';
     digits(os, 2, dosDay(date)) << ':';
     digits(os, 4, dosYear(date)) << "]\n";
@@ -634,9 +634,9 @@ void printDirEntry(std::ostream& os, const u8* entry) {
     static const struct {
         u8 bit;
         const char* name;
-    } ATTRIBUTE_NAMES[] = {{ATTR_READ_ONLY, "read-only"}, {ATTR_HIDDEN, "hidden"},
-                           {ATTR_SYSTEM, "system"},       {ATTR_VOLUME_LABEL, "volume"},
-                           {ATTR_DIRECTORY, "directory"}, {ATTR_ARCHIVE, "archive"}};
+    } ATTRIBUTE_NAMES[] = {{ATTR_READ_ONLY, N_("read-only")}, {ATTR_HIDDEN, N_("hidden")},
+                           {ATTR_SYSTEM, N_("system")},       {ATTR_VOLUME_LABEL, N_("volume")},
+                           {ATTR_DIRECTORY, N_("directory")}, {ATTR_ARCHIVE, N_("archive")}};
     const u8 attributes = e.getU8(DE_ATTRIBUTES);
     for (const auto& a : ATTRIBUTE_NAMES) {
         if (attributes & a.bit)

@@ -371,7 +371,7 @@ void FATMapImpl::ostreamInfo(std::ostream& out, const MapPosition& position, Fol
     (void)folder;
     out << "---\n"
         << _("FAT Status") << ":\t"
-        << _(node.getStatus() == GOOD_IN_FAT ? "GOOD_IN_FAT" : "BAD_IN_FAT") << '\n';
+        << (node.getStatus() == GOOD_IN_FAT ? _("GOOD_IN_FAT") : _("BAD_IN_FAT")) << '\n';
     drive_.printEntryInfo(out, position.folder, node);
     out << "---\n";
 }

@@ -197,8 +197,8 @@ void writeFileTime(std::ostream& os, u64 fileTime) {
 }
 
 void writeFileTimes(std::ostream& os, const ConstArray& times) {
-    const char* const labels[] = {"Creation Time", "Modification Time", "MFT Modification Time",
-                                  "Access Time"};
+    const char* const labels[] = {N_("Creation Time"), N_("Modification Time"),
+                                  N_("MFT Modification Time"), N_("Access Time")};
     for (u32 i = 0; i < 4; ++i) {
         label(os, labels[i]);
         writeFileTime(os, times.getLE64(8 * i));

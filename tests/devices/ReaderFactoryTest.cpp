@@ -111,8 +111,10 @@ TEST_F(ReaderFactoryTest, EveryFailureSaysWhyOnce) {
     const std::string range = "id=r|type=range|components=" + a;
     const std::pair<std::string, std::string> cases[] = {
         {"id=x|type=directory", "Cannot initialize x\n(invalid type)"},
-        {"id=j|type=jbod|components=" + a + ",," + b, "Cannot initialize \n(empty component)"},
-        {"id=j|type=jbod|components=" + a + ", ", "Cannot initialize \n(empty component)"},
+        // A missing component names the driver whose list lacks it.
+        {"id=j|type=jbod|components=" + a + ",," + b, "Cannot initialize j\n(empty component)"},
+        {"id=j|type=jbod|components=" + a + ", ", "Cannot initialize j\n(empty component)"},
+        {"id=r9|type=raid5|components=|blockSize=512", "Cannot initialize r9\n(empty component)"},
         {range + "," + b + "|rangeOffset=0|rangeSize=1",
          "Cannot initialize r\n(wrong number of components)"},
         {range + "|rangeOffset=1|rangeSize=4096", "Cannot initialize r\n(invalid offset/size)"},

@@ -87,7 +87,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for tool in Xvfb openbox xdotool import mkfs.fat mcopy convert python3; do
+for tool in Xvfb openbox xdotool xclip import mkfs.fat mcopy convert python3; do
     if ! command -v "$tool" >/dev/null; then
         echo "end-to-end: $tool is missing (scripts/install-deps.sh installs it)" >&2
         exit 1
@@ -172,6 +172,7 @@ wait_window() {
 }
 # Whether a visible window matches, now.
 window_now() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+window_height() { xdotool getwindowgeometry --shell "$1" | sed -n 's/^HEIGHT=//p'; }
 no_window() { ! window_now "$1"; }
 # Waits until no visible window matches.
 wait_gone() { wait_for "${2:-20}" "the window \"$1\" to go" no_window "$1"; }
@@ -427,6 +428,8 @@ viewed_is_original() {
 }
 check "View File hands a copy with the file's bytes to the desktop" viewed_is_original
 check "F1 in the main window opens its help page" help_opens "^Halbrook 1.0$" MainFrame
+german_properties
+view_split_file
 language_shots
 
 say "Select Partition and Preferences"
@@ -519,6 +522,95 @@ xdotool windowsize --sync "$id" 800 600
 settle
 }
 
+# The text of the window with that title, as the selection holds it once all
+# of it is selected; the window is closed after.
+selected_text() { # title
+    keys "$1" ctrl+a && settle 10 && timeout 5 xclip -o -selection primary
+    keys "$1" Escape && wait_gone "$1"
+}
+# Labels of the English dump (before ":", " {" or " [") that stand in the
+# same line of the translated one.
+english_labels() { # english file, translated file
+    python3 - "$1" "$2" <<'EOF'
+import re, sys
+same = {"Flags", "Offset", "Index", "Version", "Name", "Link", "Status", "Cluster", "VCN"}
+english = open(sys.argv[1], encoding="utf-8").read().splitlines()
+translated = open(sys.argv[2], encoding="utf-8").read().splitlines()
+found = []
+for e, t in zip(english, translated):
+    m = re.match(r"[\s-]*(.+?)(:\t|: | \{| \[)", e)
+    if m and m.group(1) not in same and re.search("[a-z]", m.group(1)) and m.group(1) in t:
+        found.append(m.group(1))
+print("\n".join(found))
+sys.exit(1 if found or not english else 0)
+EOF
+}
+# Properties of a file in English and in German, and of a folder in German:
+# every label of the German ones is German, and a folder shows no size it
+# does not have. The file list has the keyboard, hello.txt at its cursor.
+german_properties() {
+say "Properties in German"
+keys "^Halbrook 1.0$" alt+p
+appears "^Properties$" 10 || { bad "Properties opens" && return; }
+shot "properties"
+selected_text "^Properties$" >"$WORK/properties-en.txt"
+check "Preferences switches to German" set_language "^Preferences$" alt+f Down
+# The list, filled anew in German, has its cursor on its first row.
+type_text "^Halbrook 1.0$" "hello" && settle
+keys "^Halbrook 1.0$" Escape alt+p
+appears "^Eigenschaften$" 10 || { bad "Eigenschaften opens" && return; }
+shot "german-properties"
+selected_text "^Eigenschaften$" >"$WORK/properties-de.txt"
+check "the German Properties of a file have no English label" \
+    english_labels "$WORK/properties-en.txt" "$WORK/properties-de.txt"
+type_text "^Halbrook 1.0$" "docs" && settle
+keys "^Halbrook 1.0$" Escape alt+p
+appears "^Eigenschaften$" 10 || { bad "Eigenschaften of a folder opens" && return; }
+shot "german-folder-properties"
+selected_text "^Eigenschaften$" >"$WORK/folder-de.txt"
+folder_without_size() {
+    grep -q docs "$WORK/folder-de.txt" && ! grep -q 18446744073709551615 "$WORK/folder-de.txt"
+}
+check "the German Properties of a folder show no size it does not have" folder_without_size
+check "Preferences switches from German to English" set_language "^Einstellungen$" alt+d Up
+}
+
+# With the File Size Limit below a file's size, View File still hands the
+# viewer the whole file, and no piece of it. The file list's cursor is on
+# the folder docs.
+view_split_file() {
+say "View File of a file over the File Size Limit"
+keys "^Halbrook 1.0$" alt+f Down Return
+appears "^Preferences$" 10 || { bad "Preferences opens" && return; }
+# From the temporary folder's field: the Drive Settings expander, opened (the
+# dialog grows to show its fields, which Tab reaches only once they are laid
+# out), then OEM Charset, Codepage and File Size Limit.
+local id height
+id=$(wait_window "^Preferences$")
+height=$(window_height "$id")
+keys "^Preferences$" alt+t Tab space
+grown() { [ "$(window_height "$id")" -gt "$height" ]; }
+wait_for 10 "Preferences to grow to its Drive Settings" grown && settle
+keys "^Preferences$" Tab Tab Tab ctrl+a
+type_text "^Preferences$" 100000
+shot "preferences-file-size-limit"
+keys "^Preferences$" Return
+wait_gone "^Preferences$"
+keys "^Halbrook 1.0$" Return && settle
+type_text "^Halbrook 1.0$" "report" && settle
+keys "^Halbrook 1.0$" Escape
+mark_opened
+keys "^Halbrook 1.0$" alt+v
+wait_for 20 "View File to hand report.bin to the desktop" viewed_or_error
+window_now "^Error$" && shot "view-split-file-error" && keys "^Error$" Return
+viewed=$(opened_since | tail -n 1)
+viewed_whole() {
+    [ -f "$viewed" ] && [ ! -e "$viewed.v1" ] &&
+        grep -q "^$(md5sum <"$viewed" | cut -c1-32) .* docs/report.bin$" "$IMAGES/fat.manifest"
+}
+check "View File over the File Size Limit hands the whole file and no piece" viewed_whole
+}
+
 # Switches to German and quits in German.
 quit_in_german() {
 say "quit after a switch to German"
@@ -549,6 +641,69 @@ keys "^Driver Editor$" alt+t Down
 shot "driver-editor-range"
 keys "^Driver Editor$" Down
 shot "driver-editor-jbod"
+keys "^Driver Editor$" Escape
+wait_gone "^Driver Editor$"
+software_drivers
+}
+# The ID field of the Driver Editor as the selection holds it (the field is
+# selected whole when it gets the keyboard).
+editor_id() { keys "^Driver Editor$" alt+i && settle 10 && timeout 5 xclip -o -selection primary; }
+# OK on the Driver Editor brought an Error box, which is answered, and the
+# editor stays open with the keyboard on the field the error named.
+refused() { # shot name
+    appears "^Error$" 10 || return 1
+    shot "$1"
+    keys "^Error$" Return && wait_gone "^Error$" && window_now "^Driver Editor$"
+}
+# A RAID0 "r0" over the FAT32 image: a block size of 0 and one that is no
+# multiple of the sector are refused; then a range "r0" is refused for its ID
+# and taken as "r1"; Remove on the selected r1 leaves r0 as the last row.
+software_drivers() {
+say "software drivers"
+keys "$SOURCE_TITLE" alt+a s n
+appears "^Driver Editor$" 10 || { bad "New opens the Driver Editor" && return; }
+keys "^Driver Editor$" alt+i ctrl+a
+type_text "^Driver Editor$" "r0"
+keys "^Driver Editor$" alt+t Down Down Down Tab
+type_text "^Driver Editor$" "$IMAGES/fat32.img"
+# Past Add Component to Block Size.
+keys "^Driver Editor$" Tab Tab ctrl+a
+type_text "^Driver Editor$" "0"
+keys "^Driver Editor$" Return
+check "a block size of 0 is refused and the editor stays" refused "driver-editor-block-size-0"
+keys "^Driver Editor$" ctrl+a
+type_text "^Driver Editor$" "1000"
+keys "^Driver Editor$" Return
+check "a block size that is no multiple of the sector is refused" \
+    refused "driver-editor-block-size-1000"
+keys "^Driver Editor$" ctrl+a
+type_text "^Driver Editor$" "4096"
+shot "driver-editor-raid0"
+keys "^Driver Editor$" Return
+check "a RAID0 of block size 4096 is taken" wait_gone "^Driver Editor$"
+
+keys "$SOURCE_TITLE" alt+a s n
+appears "^Driver Editor$" 10 || { bad "New opens the Driver Editor again" && return; }
+keys "^Driver Editor$" alt+i ctrl+a
+type_text "^Driver Editor$" "r0"
+keys "^Driver Editor$" alt+t Down Tab
+type_text "^Driver Editor$" "$IMAGES/fat32.img"
+# Past Add Component and Offset to Size: the range ends inside the image.
+keys "^Driver Editor$" Tab Tab Tab ctrl+a
+type_text "^Driver Editor$" "4096"
+keys "^Driver Editor$" Return
+check "an ID in use is refused and the editor stays" refused "driver-editor-duplicate-id"
+keys "^Driver Editor$" ctrl+a
+type_text "^Driver Editor$" "r1"
+keys "^Driver Editor$" Return
+check "the range driver is taken as r1" wait_gone "^Driver Editor$"
+shot "software-drivers"
+
+# The new driver is the selected row: Remove takes it.
+keys "$SOURCE_TITLE" alt+a s r && settle
+keys "$SOURCE_TITLE" End alt+a s e
+appears "^Driver Editor$" 10 || { bad "Edit opens the Driver Editor" && return; }
+check "Remove took the selected r1 and left r0" test "$(editor_id)" = r0
 keys "^Driver Editor$" Escape
 wait_gone "^Driver Editor$"
 }

@@ -29,30 +29,53 @@ protected:
 
 TEST_F(DriverEditorTest, IdsThatWouldBreakTheDescriptorAreRefused) {
     const std::string path = member("x.img", testutil::pattern(4096, 6));
+    known = {"id=r0|type=raid0|components=" + path + "|blockSize=512|custom="};
     ScriptedMessages messages;
     auto e = edit("");
-    gtk_combo_box_set_active(e->getTypeCombo(), 1);
     gtk_spin_button_set_value(e->getRow(DriverEditor::SIZE).spin, 1);
-    gtk_spin_button_set_value(e->getRow(DriverEditor::BLOCK_SIZE).spin, 1);
-    // Ids and components: "|" ends a pair, "=" starts a value, ", " parts the list.
+    // Ids and components: "|" ends a pair, "=" starts a value, ", " parts the
+    // list; an id in use would stand for two drivers; a RAID block holds
+    // whole sectors.
     const struct {
         const char* id;
         std::string components;
+        int type; // 1 JBOD, 2 RAID0, 3 RAID5
+        double blockSize;
+        const char* says; // a part of the message (markup)
     } refused[] = {
-        {"a|type=file", path}, {"a=b", path}, {"", path}, {"ok", path + "|x"}, {"ok", "x=y"}};
+        {"a|type=file", path, 1, 512, "The ID must not"},
+        {"a=b", path, 1, 512, "The ID must not"},
+        {"", path, 1, 512, "The ID must not"},
+        {"ok", path + "|x", 1, 512, "A component ID"},
+        {"ok", "x=y", 1, 512, "A component ID"},
+        {"r0", path, 1, 512, "r0&quot; is already in use"},
+        {"ok", path, 2, 0, "Block Size: 0 "},
+        {"ok", path, 3, 0, "Block Size: 0 "},
+        {"ok", path, 2, 1000, "Block Size: 1000 is not a multiple of the sector size"},
+    };
     for (const auto& r : refused) {
         gtk_entry_set_text(e->getIdEntry(), r.id);
-        gtk_entry_set_text(e->getComponentsEntry(), r.components.c_str());
+        e->setComponents(r.components);
+        gtk_combo_box_set_active(e->getTypeCombo(), r.type);
+        gtk_spin_button_set_value(e->getRow(DriverEditor::BLOCK_SIZE).spin, r.blockSize);
+        const std::size_t before = messages.asked().size();
         EXPECT_EQ(e->accept(), "") << r.id << ' ' << r.components;
+        ASSERT_EQ(messages.asked().size(), before + 1) << r.says;
+        EXPECT_EQ(messages.asked().back().kind, MESSAGE_ERROR);
+        EXPECT_NE(messages.asked().back().text.find(r.says), std::string::npos)
+            << messages.asked().back().text;
     }
-    EXPECT_EQ(messages.asked().size(), 5u);
-    EXPECT_EQ(messages.asked()[0].kind, MESSAGE_ERROR);
+    // The driver being edited keeps its own id.
+    EXPECT_EQ(descrValue(DriverEditor(known, nullptr, known[0], nullptr).accept(), "id"), "r0");
+    gtk_combo_box_set_active(e->getTypeCombo(), 1);
     // A chosen component whose id holds the list's separator never enters it.
+    e->setComponents("x=y");
+    const std::size_t before = messages.asked().size();
     e->addComponent("id=a, b|type=file");
-    EXPECT_EQ(gtk_entry_get_text(e->getComponentsEntry()), std::string("x=y"));
-    EXPECT_EQ(messages.asked().size(), 6u);
+    EXPECT_EQ(e->components(), "x=y");
+    EXPECT_EQ(messages.asked().size(), before + 1);
     gtk_entry_set_text(e->getIdEntry(), "fine");
-    gtk_entry_set_text(e->getComponentsEntry(), path.c_str());
+    e->setComponents(path);
     EXPECT_EQ(descrValue(e->accept(), "id"), "fine");
 }
 
@@ -73,9 +96,10 @@ TEST_F(DriverEditorTest, TheDialogStaysUntilTheDriverCanBeReadOrIsCancelled) {
         GtkWidget* type = guitest::controlOfLabel(d, "Type:");
         GtkWidget* components = guitest::controlOfLabel(d, "Component IDs:");
         ASSERT_TRUE(GTK_IS_COMBO_BOX(type));
-        ASSERT_TRUE(GTK_IS_ENTRY(components));
+        ASSERT_TRUE(GTK_IS_TEXT_VIEW(components));
         gtk_combo_box_set_active(GTK_COMBO_BOX(type), 1);
-        gtk_entry_set_text(GTK_ENTRY(components), path.c_str());
+        gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(components)), path.c_str(),
+                                 -1);
         gtk_combo_box_set_active(GTK_COMBO_BOX(type), 2);
         gtk_combo_box_set_active(GTK_COMBO_BOX(type), 1);
         gtk_dialog_response(d, GTK_RESPONSE_OK);
@@ -120,7 +144,7 @@ TEST_F(DriverEditorTest, AddComponentPicksARowOfTheSourcesTree) {
     guitest::FakeSources src;
     src.vfs->listChildren("", known);
     DriverEditor e(known, src.vfs.get(), "", nullptr);
-    gtk_entry_set_text(e.getComponentsEntry(), "first");
+    e.setComponents("first");
     DialogScript script;
     script.on("Select Component", [&](GtkDialog* d) {
         EXPECT_TRUE(guitest::selectRowById(d, src.dev("fd0")));
@@ -128,7 +152,9 @@ TEST_F(DriverEditorTest, AddComponentPicksARowOfTheSourcesTree) {
     });
     gtk_button_clicked(GTK_BUTTON(e.getAddComponentButton()));
     EXPECT_TRUE(script.done());
-    EXPECT_EQ(std::string(gtk_entry_get_text(e.getComponentsEntry())), "first, " + src.dev("fd0"));
+    EXPECT_EQ(e.components(), "first, " + src.dev("fd0"));
+    // Each component on a line of its own, none scrolled out of sight.
+    EXPECT_EQ(gtk_text_buffer_get_line_count(gtk_text_view_get_buffer(e.getComponentsView())), 2);
 }
 
 TEST(KeepCustomDescriptorsTest, SoftwareDriversFollowTheFreshListingInTheirOldOrder) {

@@ -211,4 +211,31 @@ TEST_F(DrivesTreeTest, CreateDirectoryMakesPlainNamesAndRefusesThoseThatLeaveThe
     EXPECT_EQ(tree->getSelectedPath(), folder + "|" + src.folder() + "/Recovered");
 }
 
+// A list may hold an id twice (a saved list, a source named like a driver):
+// Edit and Remove take the row chosen, not the first entry of its id.
+TEST_F(DrivesTreeTest, DriverCommandsTakeTheSelectedRowNotTheFirstOfItsId) {
+    const std::string raid = "type=raid0|id=r0|components=x|blockSize=512|size=5|custom=";
+    sources.push_back(raid);
+    sources.push_back("type=range|id=r0|components=" + src.imagePath() +
+                      "|rangeOffset=0|rangeSize=9|custom=");
+    make().fill(sources);
+    auto selectLast = [this] {
+        GtkTreePath* last = gtk_tree_path_new_from_indices(
+            gtk_tree_model_iter_n_children(model(), nullptr) - 1, -1);
+        gtk_tree_view_set_cursor(tree->getView(), last, nullptr, FALSE);
+        gtk_tree_path_free(last);
+    };
+    selectLast();
+    guitest::DialogAnswer answer([](GtkDialog* d) {
+        gtk_spin_button_set_value(GTK_SPIN_BUTTON(guitest::controlOfLabel(d, "Size:")), 7);
+        gtk_dialog_response(d, GTK_RESPONSE_OK);
+    });
+    tree->editDriver();
+    EXPECT_EQ(sources[sources.size() - 2], raid);
+    EXPECT_EQ(descrValue(sources.back(), "rangeSize"), "7");
+    selectLast();
+    tree->removeDriver();
+    EXPECT_EQ(sources.back(), raid);
+}
+
 } // namespace

@@ -96,4 +96,38 @@ TEST_F(PreferencesDialogTest, OkWritesEverythingBack) {
     EXPECT_NE(helpOpened[0].find("/en/Preferences.html"), std::string::npos);
 }
 
+// With both settings opened, the dialog grows to show the last field, and a
+// field the focus reaches lies in the visible part.
+TEST_F(PreferencesDialogTest, OpenedSettingsShowTheirFields) {
+    std::string hidden;
+    DialogScript script;
+    script.on("Preferences", [&](GtkDialog* d) {
+        for (GtkWidget* expander : guitest::findWidgets(GTK_WIDGET(d), GTK_TYPE_EXPANDER))
+            gtk_expander_set_expanded(GTK_EXPANDER(expander), TRUE);
+        GtkWidget* last = GTK_WIDGET(entry(d, "id3v2"));
+        gtk_widget_grab_focus(last);
+        GtkWidget* scrolled = gtk_widget_get_ancestor(last, GTK_TYPE_SCROLLED_WINDOW);
+        // Whether the field lies in the visible part; an X server shared by
+        // busy test programs answers a resize in its own time.
+        auto visible = [&] {
+            gint x = 0;
+            gint y = 0;
+            return gtk_widget_translate_coordinates(last, scrolled, 0, 0, &x, &y) && y >= 0 &&
+                   y + last->allocation.height <= scrolled->allocation.height;
+        };
+        const gint64 until = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
+        while (!visible() && g_get_monotonic_time() < until) {
+            gdk_display_sync(gdk_display_get_default());
+            guitest::pumpEvents();
+            g_usleep(1000);
+        }
+        if (!visible())
+            hidden = "id3v2";
+        gtk_dialog_response(d, GTK_RESPONSE_REJECT);
+    });
+    runPreferencesDialog(nullptr, Preferences::instance());
+    EXPECT_TRUE(script.done());
+    EXPECT_EQ(hidden, "");
+}
+
 } // namespace

@@ -4,7 +4,9 @@
 #include "core/System.h"
 #include "tests/gui/TreeViewTestSupport.h"
 
+#include <csignal>
 #include <gmock/gmock.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -304,19 +306,40 @@ TEST_F(RecoverCommandTest, ViewFileWritesIntoTheTemporaryDirectoryAndOpensIt) {
     shown.view().viewFile();
     ASSERT_EQ(2u, opened.size());
     EXPECT_EQ(temporary.file("docs/report.txt"), opened[1]);
+
+    // The File Size Limit splits what is recovered, never what is viewed.
+    Preferences::instance().setFileSizeLimit(1024);
+    ASSERT_TRUE(guitest::selectFile(shown.files(), "big.bin"));
+    gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
+    shown.view().viewFile();
+    ASSERT_EQ(3u, opened.size());
+    EXPECT_EQ(2500u, testutil::readAll(opened[2]).size());
+    EXPECT_FALSE(fileExists(temporary.file("docs/big.bin.v1").c_str()));
 }
 
 // Nothing opens without a file to view (the folder tree has the focus: its
 // folder is the current node), on a cancel, or when the copy cannot be written
-// (a file where the folder should be); the first and the last say why.
+// (a file where the folder should be), nor when the temporary folder cannot
+// hold the file whole; all but the cancel say why.
 TEST_F(RecoverCommandTest, ViewFileOpensNothingWithoutAFileOnCancelOrWhenItCannotWrite) {
-    for (const std::string what : {"folder", "cancel", "unwritable"}) {
+    for (const std::string what : {"folder", "cancel", "too large", "unwritable"}) {
         ShownTree shown(guitest::testMap(TREE), &vfs);
         if (what == "unwritable") {
             testutil::writeAll(temporary.file("plain"), "x");
             Preferences::instance().setTemporaryDirectory(temporary.file("plain"));
         }
-        if (what == "folder") {
+        // Files past 2,000 bytes are beyond what may be written (EFBIG).
+        struct rlimit saved {};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        if (what == "too large") {
+            ::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit small = saved;
+            small.rlim_cur = 2000;
+            ::setrlimit(RLIMIT_FSIZE, &small);
+            ASSERT_TRUE(shown.openFolder("ROOT/docs"));
+            ASSERT_TRUE(guitest::selectFile(shown.files(), "big.bin"));
+            gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
+        } else if (what == "folder") {
             gtk_widget_grab_focus(GTK_WIDGET(shown.folders().view()));
         } else {
             ASSERT_TRUE(guitest::selectFile(shown.files(), "top.txt"));
@@ -325,14 +348,16 @@ TEST_F(RecoverCommandTest, ViewFileOpensNothingWithoutAFileOnCancelOrWhenItCanno
         if (what == "cancel")
             guitest::cancelProgressBoxWhenShown("Recovering Files");
         shown.view().viewFile();
+        ::setrlimit(RLIMIT_FSIZE, &saved);
         EXPECT_TRUE(opened.empty()) << what;
         const auto& asked = shown.messages().asked();
         ASSERT_EQ(asked.size(), what == "cancel" ? 0u : 1u) << what;
         if (!asked.empty()) {
             EXPECT_EQ(MESSAGE_ERROR, asked[0].kind);
-            EXPECT_TRUE(what == "folder" ? asked[0].text == "Please select file"
-                                         : asked[0].text.rfind("Exception: ", 0) == 0)
-                << asked[0].text;
+            const std::string starts = what == "folder"      ? "Please select file"
+                                       : what == "too large" ? "big.bin cannot be viewed"
+                                                             : "Exception: ";
+            EXPECT_EQ(asked[0].text.rfind(starts, 0), 0u) << asked[0].text;
         }
     }
 }

@@ -6,6 +6,8 @@
 #include "analysis/Analyzer.h"
 #include "app/UpdateDialog.h"
 #include "core/Intl.h"
+#include "fs/FatLayout.h"
+#include "fs/ntfs/NtfsDumps.h"
 #include "gui/ButtonColumnDialog.h"
 #include "gui/DriverEditor.h"
 #include "gui/FileDialog.h"
@@ -27,6 +29,7 @@
 #include "gui/WizardPageScanner.h"
 #include "gui/WizardPageSelectFs.h"
 #include "tests/gui/TreeViewTestSupport.h"
+#include "tests/support/FatVolumes.h"
 #include "tests/support/FsImages.h"
 #include "tests/support/ScriptedMessages.h"
 
@@ -34,6 +37,7 @@
 #include <functional>
 #include <gdk/gdkkeysyms.h>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -313,6 +317,82 @@ TEST_P(TranslatedWindowsTest, TheStructureViewSaysFoundAlike) {
     const std::string found = std::string(" - ") + _("Found");
     ASSERT_GE(subdirectories.size(), found.size());
     EXPECT_EQ(subdirectories.substr(subdirectories.size() - found.size()), found);
+}
+
+// The labels of a dump ("Label:\t", "Label: ", "Label {") that stand in
+// English in its translation: each line of the English dump against the same
+// line of the translated one.
+std::string englishLabels(const std::string& english, const std::string& translated) {
+    // Words that are the same in the language (names and abbreviations).
+    static const char* const SAME[] = {"VCN",    "Node VCN", "Start VCN", "Flags",
+                                       "Offset", "Index",    "Version",   "Name",
+                                       "Link",   "Status",   "Cluster"};
+    std::istringstream e(english);
+    std::istringstream t(translated);
+    std::string found;
+    std::string el;
+    std::string tl;
+    while (std::getline(e, el) && std::getline(t, tl)) {
+        const std::size_t start = el.find_first_not_of(" \t-");
+        std::size_t end = std::string::npos;
+        for (const char* mark : {":\t", ": ", " {", " ["})
+            end = std::min(end, el.find(mark));
+        if (start == std::string::npos || end == std::string::npos || end <= start)
+            continue;
+        const std::string label = el.substr(start, end - start);
+        bool same = false;
+        for (const char* word : SAME)
+            same = same || label == word;
+        if (!same && label.find_first_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos &&
+            tl.find(label) != std::string::npos)
+            found += "\"" + label + "\" in " + tl + "\n";
+    }
+    return found;
+}
+
+// Properties of a FAT file and folder and the FILE records of an NTFS volume
+// speak the language in every label; a folder shows no size it does not have.
+TEST_P(TranslatedWindowsTest, PropertiesDumpsHaveNoEnglishLabel) {
+    testutil::TempDir dir;
+    testutil::FatImage fat(dir.file("fat.img"), {});
+    fat.makeFolder("DOCS");
+    fat.addFile("DOCS/A.TXT", "abc");
+    auto volume = testutil::openVolume(fat.path(), 0);
+    auto map = testutil::buildTree(*volume);
+    testutil::NtfsImage ntfs(dir.file("ntfs.img"), {});
+    const std::string boot = testutil::readAt(ntfs.path(), 0, 512);
+    const u64 mftOffset = (boot[BSN_MFT_CLUSTER] & 0xFFu) * u64{4096} +
+                          (boot[BSN_MFT_CLUSTER + 1] & 0xFFu) * u64{4096} * 256;
+    // Properties of the node at `index` of the folder at `address`, then the
+    // FILE records of $MFT and of the root folder.
+    auto dumps = [&] {
+        std::ostringstream text;
+        tree::Folder* root = map->getFolder(map->getRootAddress());
+        for (u32 i = 0; i < root->size(); ++i) {
+            map->printNodeInformation(text, tree::MapPosition{map->getRootAddress(), i});
+            if (tree::Folder* docs = map->getFolder(root->node(i).getAddress()))
+                for (u32 j = 0; j < docs->size(); ++j)
+                    map->printNodeInformation(text,
+                                              tree::MapPosition{root->node(i).getAddress(), j});
+        }
+        for (u64 record : {0, 5}) {
+            std::string bytes = testutil::readAt(ntfs.path(), mftOffset + record * 1024, 1024);
+            dumpNtfsFileRecord(text, reinterpret_cast<u8*>(&bytes[0]), 1024);
+        }
+        return text.str();
+    };
+    const std::string translated = dumps();
+    std::string english;
+    {
+        ScopedLanguage inEnglish(ENGLISH);
+        english = dumps();
+    }
+    ASSERT_NE(english.find("Entry first cluster"), std::string::npos) << english;
+    ASSERT_NE(english.find("Stream Length"), std::string::npos) << english;
+    EXPECT_EQ(translated.find("18446744073709551615"), std::string::npos) << translated;
+    if (GetParam().language != 0) {
+        EXPECT_EQ(englishLabels(english, translated), "");
+    }
 }
 
 std::string languageName(const ::testing::TestParamInfo<Language>& info) {
