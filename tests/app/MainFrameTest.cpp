@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <gdk/gdkkeysyms.h>
 #include <stdexcept>
 #include <thread>
@@ -241,6 +242,8 @@ TEST_F(MainFrameTest, WithTheDebugPreferenceAnExceptionEndsThroughTerminate) {
     // terminate reports it with the stack of the throw, shows it, and aborts.
     EXPECT_EXIT(
         {
+            // The child ends by abort, past every destructor: its folder goes first.
+            std::filesystem::remove_all(dir.path());
             setMessageDialogHandler(MessageDialogHandler());
             installCrashHandlers(-1);
             Preferences::instance().setStackTraceAtException(true);
