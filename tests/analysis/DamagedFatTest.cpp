@@ -450,6 +450,22 @@ std::vector<Shape> healthyShapes() {
                 r.setHighWord(numberedName("A", 5), 0x0101);
             });
     }
+    // A file saved anew beside its deleted old version, whose slots kept the
+    // name the new one has; a deleted folder beside a live one of its name.
+    add("LiveNamesBeforeDeletedFat16", geometry(16, 20000, 2), [](ShapeRecipe& r) {
+        for (const char* album : {"Album A", "Album B"}) {
+            r.folder(album);
+            const std::string photo = std::string("photo ") + album[6];
+            r.files(album,
+                    {{photo + "1.jpg", 9000}, {photo + "2.jpg", 5000}, {photo + "3.jpg", 700}});
+        }
+        r.contents("", {{"Report Final.old", pattern(30000, 1)}});
+        r.contents("", {{"Report Final.txt", pattern(20000, 2)}});
+        r.remove("Report Final.old", "Report Final-1.txt");
+        r.renameDeleted("Report Final.old", "Report Final.txt");
+        r.removeFolder("Album A", "Album B-1");
+        r.renameDeleted("Album A", "Album B");
+    });
     return all;
 }
 
