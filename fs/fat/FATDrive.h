@@ -81,6 +81,7 @@ public:
     struct ParsedEntries {
         u64 free = 0;          // entries whose first byte is 0: the end mark
         u64 invalid = 0;       // entries that are no entry of a file or folder
+        u64 entries = 0;       // entries of files, folders, long names and labels
         bool afterEnd = false; // an entry that is not free behind a free one
         bool dotsLost = false; // "." or ".." asked for, a free entry in its place
         bool clean() const { return free == 0 && invalid == 0; }
@@ -99,10 +100,11 @@ public:
 
     // Appends the entries of the directory starting at `first` to the folder and
     // sets its parent from "..". A directory whose chain the FAT gives is
-    // followed to its end, past clusters of zeros and clusters that cannot be
-    // read, up to one that holds what is no entry; one whose first cluster is
-    // free was deleted and is read in the clusters that follow, unless it is
-    // live: then its chain is lost and only its first cluster is read. False
+    // followed to its end, past clusters of zeros, clusters that cannot be read
+    // and entries that are no entries, up to a cluster that holds more of what is
+    // no entry than of entries; one whose first cluster is free was deleted and
+    // is read in the clusters that follow, unless it is live: then its chain is
+    // lost and only its first cluster is read. False
     // when the directory could not be read whole (what was read stays in the
     // folder): a chain that breaks, a cluster that fails to read (the chain
     // goes on past it), entries that are not entries, entries behind the end
@@ -117,7 +119,8 @@ public:
     // The entries of one directory cluster (or of the FAT12/16 root block) become
     // nodes with indexes from firstIndex, deleted ones all when `markDeleted`
     // but for live files that still hold their chains. False where "." or ".."
-    // is rejected or missing.
+    // is rejected, or is asked for and neither stands (one that stands keeps the
+    // cluster the folder's, the other, damaged, is passed over).
     bool parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const DirectoryRead& how,
                         bool markDeleted, bool& hasDotDot, u32& dotDotCluster, tree::Folder& folder,
                         ParsedEntries& parsed);

@@ -35,6 +35,13 @@ void fillUnreadableSectors(u8* buffer, u64 bytes) {
         fillUnreadablePattern(buffer + at, std::min<u64>(SECTOR_BYTES, bytes - at));
 }
 
+// A live file of size 0 that keeps a chain: a copy cut short before its size
+// was written, whose data cannot be told.
+bool lostItsSize(const Node& node) {
+    return !node.isDirectory() && node.getSize() == 0 && clusterOf(node.getAddress()) != 0 &&
+           !node.hasFlag(Node::DELETED);
+}
+
 } // namespace
 
 FATMapImpl::FATMapImpl(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& params,
@@ -118,6 +125,8 @@ bool FATMapImpl::loadFoundEntry(u64 address, Node& out) {
 
 void FATMapImpl::checkStatuses(Folder& folder) {
     for (Node& node : folder.getNodes()) {
+        if (lostItsSize(node))
+            node.setStatus(BAD_IN_FAT);
         if (node.isDirectory() || node.getSize() == 0 || node.getSize() == Node::NONE)
             continue;
         bool unreadable = false;
@@ -318,7 +327,8 @@ bool FATMapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::string
     // brings a file back more often than not, but never passed as whole. A
     // live file whose chain goes on past its size lost its end with its size.
     const bool sized = node.getSize() != 0 && node.getSize() != Node::NONE;
-    return ok && !(sized && (walker_.strayed() || (!deleted && walker_.chainGoesOn())));
+    return ok && !lostItsSize(node) &&
+           !(sized && (walker_.strayed() || (!deleted && walker_.chainGoesOn())));
 }
 
 int FATMapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {

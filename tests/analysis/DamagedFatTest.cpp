@@ -80,6 +80,9 @@ struct Damage {
     }
 };
 
+// A path prefix of no file: a shape that spoils nothing.
+const std::vector<std::string> NOTHING{"/"};
+
 struct Shape {
     std::string name;
     std::function<const FatShapeVolume&()> volume;
@@ -90,7 +93,14 @@ struct Shape {
     bool healthy = false;
     // What the probe answers to every question.
     const char* answer = "all";
+    // The damage costs no folder an entry: none is incomplete.
+    bool foldersWhole = false;
 };
+
+Shape foldersWhole(Shape s) {
+    s.foldersWhole = true;
+    return s;
+}
 
 std::ostream& operator<<(std::ostream& os, const Shape& s) {
     return os << s.name;
@@ -272,6 +282,29 @@ std::vector<Shape> shapes() {
          [](Damage& d) {
              d.cutAt(d.v.params.get_cluster_LBA(d.clustersOf("SUB/S060.BIN").front()));
          }},
+        // A copy interrupted: an entry of size 0 that keeps its chain.
+        foldersWhole({"InterruptedCopyInAFolderFat16",
+                      tree(16),
+                      [](Damage& d) { d.setSize("S030    BIN", 0); },
+                      {"SUB/S030.BIN"}}),
+        foldersWhole({"InterruptedCopyInTheRootFat16",
+                      tree(16),
+                      [](Damage& d) { d.setSize("R050    BIN", 0); },
+                      {"R050.BIN"}}),
+        // A folder's own entries damaged: nothing else is lost.
+        foldersWhole({"SubDotOverwrittenFat16", tree(16),
+                      [](Damage& d) {
+                          writeAt(d.image, d.v.clusterOffset(d.clustersOf("SUB").front()),
+                                  std::string(DIR_ENTRY_BYTES, '\xAA'));
+                      },
+                      NOTHING}),
+        foldersWhole({"SubDotDotDeletedFat16", tree(16),
+                      [](Damage& d) {
+                          writeAt(d.image,
+                                  d.v.clusterOffset(d.clustersOf("SUB").front()) + DIR_ENTRY_BYTES,
+                                  std::string(1, '\xE5'));
+                      },
+                      NOTHING}),
         // Deleted entries whose first clusters a live file took.
         {"DeletedFilesOverwrittenFat16", fatReuseVolume, nullptr, {"#LD"}},
     };
@@ -596,6 +629,9 @@ void expectWholeOrMarked(const Shape& shape, const TempDir& dir) {
             continue;
         EXPECT_EQ(fileDifference(e.path().string(), named->second->data, ANY_TIME), "")
             << path << " is wrong and not marked";
+    }
+    if (shape.foldersWhole) {
+        EXPECT_THAT(report.incomplete, testing::IsEmpty());
     }
     if (shape.healthy) {
         EXPECT_EQ(report.errors, 0);
