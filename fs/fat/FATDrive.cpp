@@ -151,7 +151,7 @@ bool FATDrive::followChain(u32 first, u64 sectors, bool contiguous, bool joins,
             hasUnreadable = true;
         const u32 entry = fats_.getEntry(cluster);
         if (contiguous) {
-            if (entry != 0)
+            if (entry != 0 || fats_.isUnknown(cluster))
                 return false;
             ++cluster;
         } else {
@@ -194,6 +194,8 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
     // Nothing of the directory was lost on the way; its end mark was met.
     bool whole = true;
     bool ended = false;
+    // The first cluster's FAT entry lies in a FAT sector that cannot be read.
+    bool unknownChain = false;
     for (u64 k = 0;; ++k) {
         if (cluster > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(cluster)))
             return false;
@@ -206,9 +208,12 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         const u32 entry = fats_.getEntry(c);
         const ClusterType type = fats_.getClusterType(entry);
         if (k == 0) {
+            // An entry no copy of the FAT gives is no free one: the directory
+            // is not taken for deleted, and only its first cluster is known.
+            unknownChain = fats_.isUnknown(c);
             if (type == NEXT_CLUSTER || type == EOF_CLUSTER)
                 mode = DirectoryMode::FOLLOW_FAT;
-            else if (type == FREE_CLUSTER && !live)
+            else if (type == FREE_CLUSTER && !live && !unknownChain)
                 mode = DirectoryMode::CONSECUTIVE;
         } else {
             rules.requireDots = false;
@@ -245,7 +250,7 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
                 // A free or broken entry ends a deleted directory with this
                 // cluster, the only guide to where it ends.
                 if (!parsed.clean())
-                    return mode == DirectoryMode::CONSECUTIVE || !live;
+                    return mode == DirectoryMode::CONSECUTIVE || (!live && !unknownChain);
             } else if (parsed.invalid != 0) {
                 // One entry that is no entry does not end a folder: its chain is
                 // read on. A cluster that holds more of what is no entry than of
@@ -276,9 +281,10 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             ++cluster;
             break;
         case DirectoryMode::UNDECIDED:
-            // Only the first cluster is known: of a live directory, the chain
-            // that went on from it is lost.
-            return !live;
+            // Only the first cluster is known: of a live directory, or of one
+            // whose FAT entry cannot be read, the chain that went on from it is
+            // lost.
+            return !live && !unknownChain;
         }
         firstIndex += entriesPerCluster_;
         if (k + 1 == maxDirectoryClusters_) {

@@ -226,6 +226,9 @@ std::vector<Shape> folderShapes(int bits) {
     };
 }
 
+FatImageOptions geometry(int bits, u32 sizeKiB, u32 sectorsPerCluster);
+void someFiles(ShapeRecipe& r, const std::string& folder, const char* prefix, u32 count, u64 most);
+
 void doubleClusterSize(Damage& d) {
     writeAt(d.image, BS_SECTORS_PER_CLUSTER,
             std::string(1, static_cast<char>(2 * d.v.params.sectorsPerCluster)));
@@ -305,6 +308,22 @@ std::vector<Shape> shapes() {
                                   std::string(1, '\xE5'));
                       },
                       NOTHING}),
+        // The first sector of both FATs cannot be read, and it holds the entries
+        // of every folder but the root and of the files' first clusters.
+        {"FatStartUnreadableFat16",
+         []() -> const FatShapeVolume& {
+             return fatShapeVolume("deep-files16", geometry(16, 32768, 4), [](ShapeRecipe& r) {
+                 r.folder("SUB");
+                 r.folder("SUB/DEEP");
+                 someFiles(r, "SUB/DEEP", "D", 40, 60000);
+             });
+         },
+         [](Damage& d) {
+             d.failing = {d.v.params.fatLBA, d.v.params.fatMirrLBA};
+         },
+         {},
+         false,
+         "yes"},
         // Deleted entries whose first clusters a live file took.
         {"DeletedFilesOverwrittenFat16", fatReuseVolume, nullptr, {"#LD"}},
     };
