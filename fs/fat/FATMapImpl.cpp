@@ -4,6 +4,7 @@
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "devices/UnreadableSectors.h"
+#include "fs/DirectoryEntry.h"
 #include "tree/FileEntry.h"
 #include "tree/Recoverer.h"
 
@@ -200,12 +201,25 @@ std::vector<ClusterRun> FATMapImpl::clusterRuns() const {
     return runs;
 }
 
+bool FATMapImpl::continuesLiveFolder(u32 cluster) {
+    FatsReader& fats = drive_.getFatsReader();
+    const ClusterType type = fats.getClusterType(fats.getEntry(cluster));
+    u8* sector = clusterBuffer_.data();
+    return (type == NEXT_CLUSTER || type == EOF_CLUSTER) &&
+           drive_.readClusters(cluster, sector, 1) && !isDotEntry(sector);
+}
+
 void FATMapImpl::loadFoundDirectory(u32 cluster) {
     Folder folder(ATTACHED, NO_FOLDER);
     Node node;
     readFolderNode(cluster, folder, node, false);
     if (folder.empty())
         return;
+    // A live folder's cluster that no "." starts, and that no chain of a folder
+    // the tree reached leads to, is what some folder lost: what it holds is
+    // there, but not where it was.
+    if (continuesLiveFolder(cluster))
+        node.setFlag(Node::INVALID_DIRECTORY, true);
     if (Folder* existing = findFolder(cluster)) {
         // A folder loaded by address that read less than now: what the tree had
         // already hung in it stays.

@@ -75,6 +75,9 @@ private:
     // Reads the directory at `cluster` into folder and describes it in node.
     void readFolderNode(u64 cluster, Folder& folder, Node& node, bool requireDots);
     void loadFoundDirectory(u32 cluster);
+    // Whether a found directory cluster continues a live folder: the FAT gives
+    // it to a chain, and no "." starts it.
+    bool continuesLiveFolder(u32 cluster);
     // The first clusters of the folder's live entries, for the joins of chains.
     // Only folders the tree reaches count: entries the scan alone found may be
     // a disk image's, kept in a file, that name this volume's clusters by

@@ -324,6 +324,16 @@ std::vector<Shape> shapes() {
          {},
          false,
          "yes"},
+        // An end mark over the link of a folder's first cluster, which is full:
+        // the rest of it lies in clusters no chain leads to.
+        {"SubCutBehindItsFirstClusterFat16",
+         tree(16),
+         [](Damage& d) { d.setEntry(d.clustersOf("SUB").front(), d.end()); },
+         {"SUB/S"}},
+        {"RootCutBehindItsFirstClusterFat32",
+         tree(32),
+         [](Damage& d) { d.setEntry(d.clustersOf("").front(), d.end()); },
+         {"R", "#ONE"}},
         // Deleted entries whose first clusters a live file took.
         {"DeletedFilesOverwrittenFat16", fatReuseVolume, nullptr, {"#LD"}},
     };
@@ -578,8 +588,8 @@ bool inIncompleteFolder(const RecoverReport& report, const std::string& path) {
     return false;
 }
 
-// A folder that did not come back where it was may hang in "Found" under its
-// first cluster: marked there, it is marked.
+// A folder that did not come back where it was, or a part of it, may hang in
+// "Found" under one of its clusters: marked there, it is marked.
 void placeFoundFolders(const FatShapeVolume& v, RecoverReport& report) {
     std::set<std::string> found;
     for (const std::string& path : report.incomplete) {
@@ -587,9 +597,15 @@ void placeFoundFolders(const FatShapeVolume& v, RecoverReport& report) {
         if (name != std::string::npos)
             found.insert(path.substr(name + 1));
     }
-    for (const std::string& folder : v.folders) {
-        if (found.count("Found." + std::to_string(v.image().clustersOf(folder).front())))
-            report.incomplete.insert(folder);
+    std::vector<std::string> folders = v.folders;
+    // The root of FAT32 lies in clusters too.
+    if (v.params.rootEntries == 0)
+        folders.push_back("");
+    for (const std::string& folder : folders) {
+        for (u32 cluster : v.image().clustersOf(folder)) {
+            if (found.count("Found." + std::to_string(cluster)))
+                report.incomplete.insert(folder);
+        }
     }
 }
 
