@@ -103,13 +103,13 @@ public:
     // followed to its end, past clusters of zeros, clusters that cannot be read
     // and entries that are no entries, up to a cluster that holds more of what is
     // no entry than of entries; one whose first cluster is free was deleted and
-    // is read in the clusters that follow, unless it is live: then its chain is
-    // lost and only its first cluster is read. False
-    // when the directory could not be read whole (what was read stays in the
-    // folder): a chain that breaks, a cluster that fails to read (the chain
-    // goes on past it), entries that are not entries, entries behind the end
-    // mark (a cluster of zeros where entries were), more entries than a
-    // directory can have.
+    // is read in the clusters that follow, unless it is live or its FAT entry is
+    // one no copy of the FAT gives: then its chain is lost and only its first
+    // cluster is read. False when the directory could not be read whole (what
+    // was read stays in the folder): a chain that breaks or is lost, a cluster
+    // that fails to read (the chain goes on past it), entries that are not
+    // entries, entries behind the end mark (a cluster of zeros where entries
+    // were), more entries than a directory can have.
     bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted,
                        const DirectoryRead& how);
     // The root directory's entries into the folder. False when some of it could

@@ -20,9 +20,8 @@ constexpr u64 PASS_WINDOWS = 256;
 } // namespace
 
 FatsReader::FatsReader(Driver* driver, const FAT_FS_PARAMS& params, const Bitmap& mirrorSectors)
-    : driver_(driver), params_(params), mirrorSectors_(mirrorSectors),
-      unknownSectors_(params.sectorsPerFAT), entryLimit_(0), tableLimit_(0),
-      fatType_(params.fatType()) {
+    : driver_(driver), params_(params), mirrorSectors_(mirrorSectors), entryLimit_(0),
+      tableLimit_(0), fatType_(params.fatType()) {
     if (driver_ == nullptr || driver_->getSectorSize() != SECTOR_BYTES || !params.isValid())
         throw std::runtime_error("FatsReader(24)");
     entryLimit_ = params_.get_cluster_count() + 2;
@@ -72,8 +71,10 @@ bool FatsReader::readSector(u64 sector, bool mirror, u8* buffer) {
             return true;
     }
     std::memset(buffer, 0, SECTOR_BYTES);
-    if (sector < unknownSectors_.size())
-        unknownSectors_.set(sector, true);
+    if (!unknownSectors_)
+        unknownSectors_ = std::make_unique<Bitmap>(params_.sectorsPerFAT);
+    if (sector < unknownSectors_->size())
+        unknownSectors_->set(sector, true);
     return false;
 }
 
@@ -108,7 +109,7 @@ bool FatsReader::isUnknown(u32 cluster) {
     // The window that holds the entry is read, so that its sectors are known to
     // read or not.
     getEntry(cluster);
-    if (unknownSectors_.count() == 0 || !isValidCluster(cluster))
+    if (!unknownSectors_ || !isValidCluster(cluster))
         return false;
     const u64 first = fatType_ == FAT12
                           ? u64{cluster} * 3 / 2
@@ -116,7 +117,7 @@ bool FatsReader::isUnknown(u32 cluster) {
     const u64 last =
         first + (fatType_ == FAT12 ? 1 : SECTOR_BYTES / fatEntriesPerSector(fatType_) - 1);
     for (u64 sector : {first / SECTOR_BYTES, last / SECTOR_BYTES}) {
-        if (sector < unknownSectors_.size() && unknownSectors_.test(sector))
+        if (sector < unknownSectors_->size() && unknownSectors_->test(sector))
             return true;
     }
     return false;

@@ -16,6 +16,7 @@
 #include "fs/Params.h"
 
 #include <functional>
+#include <memory>
 
 class FatsReader {
 public:
@@ -71,8 +72,9 @@ private:
     Driver* driver_;
     FAT_FS_PARAMS params_;
     Bitmap mirrorSectors_;
-    // The FAT sectors that no copy gives, as far as they were read.
-    Bitmap unknownSectors_;
+    // The FAT sectors that no copy gives, as far as they were read; made at
+    // the first one.
+    std::unique_ptr<Bitmap> unknownSectors_;
     u32 entryLimit_;
     u32 tableLimit_;
     FatType fatType_;
