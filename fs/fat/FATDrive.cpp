@@ -271,8 +271,11 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         }
         switch (mode) {
         case DirectoryMode::FOLLOW_FAT:
-            if (type == EOF_CLUSTER)
+            if (type == EOF_CLUSTER) {
+                if (markVisited && !ended)
+                    fullEnds_[first] = firstIndex + entriesPerCluster_;
                 return whole;
+            }
             if (type != NEXT_CLUSTER)
                 return false;
             cluster = entry;
@@ -292,6 +295,15 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             return false;
         }
     }
+}
+
+bool FATDrive::takeFullEnd(u64 first, u64& nextIndex) {
+    const auto it = fullEnds_.find(first);
+    if (it == fullEnds_.end())
+        return false;
+    nextIndex = it->second;
+    fullEnds_.erase(it);
+    return true;
 }
 
 u64 FATDrive::readRootBlock(u64 sectors, u8* buffer) {

@@ -22,6 +22,7 @@
 
 #include <ostream>
 #include <string>
+#include <unordered_map>
 
 class FATDrive : public Drive {
 public:
@@ -112,6 +113,10 @@ public:
     // were), more entries than a directory can have.
     bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted,
                        const DirectoryRead& how);
+    // Whether the live directory at `first`, read with its visits marked, ended
+    // its chain on a full cluster, where a cut chain ends too; if so, the index
+    // its next entry would have, and the question is answered no from then on.
+    bool takeFullEnd(u64 first, u64& nextIndex);
     // The root directory's entries into the folder. False when some of it could
     // not be read or was lost as in readDirectory (what was read stays in the
     // folder).
@@ -152,6 +157,9 @@ private:
     u64 maxDirectoryClusters_;
     ScopedArray<u8> clusterPair_;
     Bitmap visitedClusters_;
+    // The directories whose chains ended on a full cluster: the index their
+    // next entry would have, by first cluster.
+    std::unordered_map<u64, u64> fullEnds_;
 };
 
 // The parameters with the cluster size that places the subfolders of a fixed

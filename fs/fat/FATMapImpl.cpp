@@ -216,10 +216,14 @@ void FATMapImpl::loadFoundDirectory(u32 cluster) {
     if (folder.empty())
         return;
     // A live folder's cluster that no "." starts, and that no chain of a folder
-    // the tree reached leads to, is what some folder lost: what it holds is
-    // there, but not where it was.
-    if (continuesLiveFolder(cluster))
+    // the tree reached leads to, is what some folder lost: read in place where
+    // its subfolders name that folder, else what it holds is there, but not
+    // where it was.
+    if (continuesLiveFolder(cluster)) {
+        if (placeInOwner(cluster, folder))
+            return;
         node.setFlag(Node::INVALID_DIRECTORY, true);
+    }
     if (Folder* existing = findFolder(cluster)) {
         // A folder loaded by address that read less than now: what the tree had
         // already hung in it stays.
@@ -235,18 +239,10 @@ void FATMapImpl::loadFoundDirectory(u32 cluster) {
     reportFolderPath(cluster);
 }
 
-void FATMapImpl::analyzeFoundFiles() {
-    // Every folder the tree reaches has been read: the pass over the FAT for
-    // the joins of chains runs here, under the build's progress and cancel,
-    // rather than when a folder is first shown.
-    setText(InterfaceCallback::TEXT_MAIN, _("Analyzing FATs"));
-    drive_.getChainJoins().countLinks();
+void FATMapImpl::forEachFoundCluster(std::unique_ptr<Bitmap>& fileClusters,
+                                     const std::function<void(u32)>& visit) {
     FatsReader& fats = drive_.getFatsReader();
     Bitmap& visited = drive_.getVisitedClusters();
-    // The clusters of live files, counted once a found directory lies in a
-    // cluster the FAT gives to some chain: what a file holds is its own data,
-    // folders and all (a disk image kept as a file), not this volume's.
-    std::unique_ptr<Bitmap> fileClusters;
     for (const ClusterRun& run : clusterRuns()) {
         for (u64 i = 0; i < run.count; ++i) {
             const u64 index = static_cast<u64>(run.first) + i;
@@ -262,9 +258,82 @@ void FATMapImpl::analyzeFoundFiles() {
             }
             if (fileClusters && fileClusters->test(cluster))
                 continue;
-            loadFoundDirectory(cluster);
+            visit(cluster);
         }
     }
+}
+
+u64 FATMapImpl::namedParent(const Folder& folder) {
+    u64 named = NO_FOLDER;
+    u8* sector = clusterBuffer_.data();
+    for (const Node& node : folder.getNodes()) {
+        const u32 child = clusterOf(node.getAddress());
+        if (!node.isDirectory() || node.hasFlag(Node::DELETED) ||
+            !drive_.readClusters(child, sector, 1))
+            continue;
+        const u8* dotDot = sector + DIR_ENTRY_BYTES;
+        if (!isDotEntry(sector) || drive_.entryCluster(sector) != child || !isDotDotEntry(dotDot))
+            continue;
+        const u32 parent = drive_.entryCluster(dotDot);
+        const u64 address = parent == 0 ? getRootAddress() : parent;
+        if (named != NO_FOLDER && named != address)
+            return NO_FOLDER;
+        named = address;
+    }
+    return named;
+}
+
+bool FATMapImpl::placeInOwner(u32 cluster, const Folder& folder) {
+    const u64 owner = namedParent(folder);
+    Folder* stored = owner == NO_FOLDER ? nullptr : findFolder(owner);
+    u64 next = 0;
+    if (!stored || !drive_.takeFullEnd(owner, next))
+        return false;
+    logAt("FATMapImpl", 250) << ": directory cluster " << cluster << " continues folder " << owner
+                             << '\n';
+    noteStarts(folder);
+    for (Node node : folder.getNodes()) {
+        node.setIndex(node.getIndex() + next);
+        addNode(owner, stored, node, 0);
+    }
+    return true;
+}
+
+void FATMapImpl::analyzeFoundFiles() {
+    // Every folder the tree reaches has been read: the pass over the FAT for
+    // the joins of chains runs here, under the build's progress and cancel,
+    // rather than when a folder is first shown.
+    setText(InterfaceCallback::TEXT_MAIN, _("Analyzing FATs"));
+    drive_.getChainJoins().countLinks();
+    // The clusters of live files, counted once a found directory lies in a
+    // cluster the FAT gives to some chain: what a file holds is its own data,
+    // folders and all (a disk image kept as a file), not this volume's.
+    std::unique_ptr<Bitmap> fileClusters;
+    // What continues a folder is read first, from the cluster its chain starts
+    // at (which no other such chain leads to), so that it is read whole and the
+    // subfolders found on their own hang in the entries it lists.
+    FatsReader& fats = drive_.getFatsReader();
+    Bitmap& visited = drive_.getVisitedClusters();
+    std::unique_ptr<Bitmap> followed;
+    std::vector<u32> continuing;
+    forEachFoundCluster(fileClusters, [&](u32 cluster) {
+        if (!continuesLiveFolder(cluster))
+            return;
+        if (!followed)
+            followed = std::make_unique<Bitmap>(fats.getEntryLimit());
+        continuing.push_back(cluster);
+        // Each cluster is set once: all chains together cost their length.
+        u32 c = fats.getEntry(cluster);
+        for (u64 k = 0;
+             k < drive_.getMaxDirectoryClusters() && fats.isValidCluster(c) && !followed->test(c);
+             ++k, c = fats.getEntry(c))
+            followed->set(c, true);
+    });
+    for (u32 cluster : continuing) {
+        if (!followed->test(cluster) && !visited.test(cluster - 2))
+            loadFoundDirectory(cluster);
+    }
+    forEachFoundCluster(fileClusters, [this](u32 cluster) { loadFoundDirectory(cluster); });
     checkIntegrity();
 }
 

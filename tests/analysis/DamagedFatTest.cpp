@@ -330,6 +330,19 @@ std::vector<Shape> shapes() {
          tree(16),
          [](Damage& d) { d.setEntry(d.clustersOf("SUB").front(), d.end()); },
          {"SUB/S"}},
+        // A subfolder in the clusters cut off names, by its "..", the folder
+        // they belong to: they are read in place.
+        foldersWhole({"CutOffClustersNamedBySubfolderFat16",
+                      []() -> const FatShapeVolume& {
+                          return fatShapeVolume("late-folder16", geometry(16, 32768, 1),
+                                                [](ShapeRecipe& r) {
+                                                    r.folder("A");
+                                                    someFiles(r, "A", "A", 30, 3000);
+                                                    r.folder("A/LATE");
+                                                    someFiles(r, "A/LATE", "L", 3, 3000);
+                                                });
+                      },
+                      [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
         {"RootCutBehindItsFirstClusterFat32",
          tree(32),
          [](Damage& d) { d.setEntry(d.clustersOf("").front(), d.end()); },
