@@ -18,6 +18,10 @@ void ChainWalker::moveTo(u32 cluster, Mode mode) {
         strayed_ = true;
     if (mode == FOLLOW_FAT && joins_ && joins_->isJoin(cluster))
         strayed_ = true;
+    // Whether a deleted file's cluster is free cannot be told where no copy of
+    // the FAT gives its entry.
+    if (mode == FREE_ONLY && fats_->isUnknown(cluster))
+        strayed_ = true;
     mark(cluster, mode);
 }
 
@@ -47,7 +51,8 @@ u32 ChainWalker::start(u32 first, bool deleted, u64 fileClusters) {
     mode_ = deleted ? FREE_ONLY : FOLLOW_FAT;
     current_ = first;
     mark(first, mode_);
-    strayed_ = deleted ? isTaken(first) : joins_ && joins_->isSharedStart(first);
+    strayed_ = deleted ? isTaken(first) || fats_->isUnknown(first)
+                       : joins_ && joins_->isSharedStart(first);
     return first;
 }
 

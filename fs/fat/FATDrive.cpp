@@ -151,7 +151,7 @@ bool FATDrive::followChain(u32 first, u64 sectors, bool contiguous, bool joins,
             hasUnreadable = true;
         const u32 entry = fats_.getEntry(cluster);
         if (contiguous) {
-            if (entry != 0)
+            if (entry != 0 || fats_.isUnknown(cluster))
                 return false;
             ++cluster;
         } else {
@@ -194,6 +194,8 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
     // Nothing of the directory was lost on the way; its end mark was met.
     bool whole = true;
     bool ended = false;
+    // The first cluster's FAT entry lies in a FAT sector that cannot be read.
+    bool unknownChain = false;
     for (u64 k = 0;; ++k) {
         if (cluster > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(cluster)))
             return false;
@@ -206,9 +208,12 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         const u32 entry = fats_.getEntry(c);
         const ClusterType type = fats_.getClusterType(entry);
         if (k == 0) {
+            // An entry no copy of the FAT gives is no free one: the directory
+            // is not taken for deleted, and only its first cluster is known.
+            unknownChain = fats_.isUnknown(c);
             if (type == NEXT_CLUSTER || type == EOF_CLUSTER)
                 mode = DirectoryMode::FOLLOW_FAT;
-            else if (type == FREE_CLUSTER && !live)
+            else if (type == FREE_CLUSTER && !live && !unknownChain)
                 mode = DirectoryMode::CONSECUTIVE;
         } else {
             rules.requireDots = false;
@@ -245,11 +250,14 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
                 // A free or broken entry ends a deleted directory with this
                 // cluster, the only guide to where it ends.
                 if (!parsed.clean())
-                    return mode == DirectoryMode::CONSECUTIVE || !live;
+                    return mode == DirectoryMode::CONSECUTIVE || (!live && !unknownChain);
             } else if (parsed.invalid != 0) {
-                // What is no entry is no directory either: the chain is not
-                // followed into it any further.
-                return false;
+                // One entry that is no entry does not end a folder: its chain is
+                // read on. A cluster that holds more of what is no entry than of
+                // entries is no directory either, and is not followed further.
+                whole = false;
+                if (parsed.invalid > parsed.entries)
+                    return false;
             }
         } else {
             // Its chain leads past a cluster that cannot be read; without a chain
@@ -263,8 +271,11 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         }
         switch (mode) {
         case DirectoryMode::FOLLOW_FAT:
-            if (type == EOF_CLUSTER)
+            if (type == EOF_CLUSTER) {
+                if (markVisited && !ended)
+                    fullEnds_[first] = firstIndex + entriesPerCluster_;
                 return whole;
+            }
             if (type != NEXT_CLUSTER)
                 return false;
             cluster = entry;
@@ -273,9 +284,10 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             ++cluster;
             break;
         case DirectoryMode::UNDECIDED:
-            // Only the first cluster is known: of a live directory, the chain
-            // that went on from it is lost.
-            return !live;
+            // Only the first cluster is known: of a live directory, or of one
+            // whose FAT entry cannot be read, the chain that went on from it is
+            // lost.
+            return !live && !unknownChain;
         }
         firstIndex += entriesPerCluster_;
         if (k + 1 == maxDirectoryClusters_) {
@@ -283,6 +295,15 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
             return false;
         }
     }
+}
+
+bool FATDrive::takeFullEnd(u64 first, u64& nextIndex) {
+    const auto it = fullEnds_.find(first);
+    if (it == fullEnds_.end())
+        return false;
+    nextIndex = it->second;
+    fullEnds_.erase(it);
+    return true;
 }
 
 u64 FATDrive::readRootBlock(u64 sectors, u8* buffer) {
@@ -391,6 +412,11 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
     parsed = ParsedEntries();
     hasDotDot = false;
     const u64 count = cursor.count();
+    // A first cluster stays its folder's while one of its own two entries
+    // stands: the other, overwritten or marked deleted, costs nothing but
+    // itself.
+    const bool anchored = requireDots && count >= 2 &&
+                          (isDotEntry(cursor.entry(0)) || isDotDotEntry(cursor.entry(1)));
     for (u64 i = 0; i < count; ++i) {
         const u8* entry = cursor.entry(i);
         if (entry[DE_NAME] == ENTRY_FREE) {
@@ -403,30 +429,28 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
         }
         if (parsed.free != 0)
             parsed.afterEnd = true;
-        if (i == 0) {
-            if (isDotEntry(entry)) {
-                if (rejectDots)
-                    return false;
-                continue;
-            }
-            if (requireDots)
-                return false;
-        }
-        if (i == 1) {
-            if (isDotDotEntry(entry)) {
+        if (i < 2) {
+            const bool dot = i == 0 ? isDotEntry(entry) : isDotDotEntry(entry);
+            if (dot && i == 1) {
                 hasDotDot = true;
                 dotDotCluster = entryCluster(entry);
-                if (rejectDots)
-                    return false;
+            }
+            if (dot && rejectDots)
+                return false;
+            if (dot)
+                continue;
+            if (requireDots && !anchored)
+                return false;
+            if (requireDots) {
+                logAt("FATDrive", 420) << ": entry " << i << " is no dot entry, skipped\n";
                 continue;
             }
-            if (requireDots)
-                return false;
         }
         if (!isValidShortDirEntry(entry)) {
             ++parsed.invalid;
             continue;
         }
+        ++parsed.entries;
         // Long-name parts are read with the short entry they precede; the volume
         // label names the volume, not a file.
         if (isLongNameEntry(entry) || isVolumeLabelEntry(entry))
@@ -435,20 +459,22 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
         const u32 cluster = entryCluster(entry);
         const u32 size = dirEntrySize(entry);
         const bool directory = (attributes & ATTR_DIRECTORY) != 0;
+        const bool deleted = entry[DE_NAME] == ENTRY_DELETED;
         bool valid = true;
         // Entries that name clusters past what the source holds are listed all
-        // the same: their data is missing, not their place in the folder.
+        // the same: their data is missing, not their place in the folder. A live
+        // file of size 0 that keeps a chain is a copy cut short before its size
+        // was written: it is listed, and its recovery says what it lost.
         if (directory)
             valid = size == 0 && fats_.isTableCluster(cluster);
         else if (size == 0)
-            valid = cluster == 0;
+            valid = cluster == 0 || (!deleted && fats_.isTableCluster(cluster));
         else
             valid = size <= tableBytes_ && (cluster == 0 || fats_.isTableCluster(cluster));
         if (!valid) {
             ++parsed.invalid;
             continue;
         }
-        const bool deleted = entry[DE_NAME] == ENTRY_DELETED;
         std::string name;
         cursor.seek(i);
         if (!readLongName(cursor, entry, deleted, name))

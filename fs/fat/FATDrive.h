@@ -22,6 +22,7 @@
 
 #include <ostream>
 #include <string>
+#include <unordered_map>
 
 class FATDrive : public Drive {
 public:
@@ -81,6 +82,7 @@ public:
     struct ParsedEntries {
         u64 free = 0;          // entries whose first byte is 0: the end mark
         u64 invalid = 0;       // entries that are no entry of a file or folder
+        u64 entries = 0;       // entries of files, folders, long names and labels
         bool afterEnd = false; // an entry that is not free behind a free one
         bool dotsLost = false; // "." or ".." asked for, a free entry in its place
         bool clean() const { return free == 0 && invalid == 0; }
@@ -99,17 +101,22 @@ public:
 
     // Appends the entries of the directory starting at `first` to the folder and
     // sets its parent from "..". A directory whose chain the FAT gives is
-    // followed to its end, past clusters of zeros and clusters that cannot be
-    // read, up to one that holds what is no entry; one whose first cluster is
-    // free was deleted and is read in the clusters that follow, unless it is
-    // live: then its chain is lost and only its first cluster is read. False
-    // when the directory could not be read whole (what was read stays in the
-    // folder): a chain that breaks, a cluster that fails to read (the chain
-    // goes on past it), entries that are not entries, entries behind the end
-    // mark (a cluster of zeros where entries were), more entries than a
-    // directory can have.
+    // followed to its end, past clusters of zeros, clusters that cannot be read
+    // and entries that are no entries, up to a cluster that holds more of what is
+    // no entry than of entries; one whose first cluster is free was deleted and
+    // is read in the clusters that follow, unless it is live or its FAT entry is
+    // one no copy of the FAT gives: then its chain is lost and only its first
+    // cluster is read. False when the directory could not be read whole (what
+    // was read stays in the folder): a chain that breaks or is lost, a cluster
+    // that fails to read (the chain goes on past it), entries that are not
+    // entries, entries behind the end mark (a cluster of zeros where entries
+    // were), more entries than a directory can have.
     bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted,
                        const DirectoryRead& how);
+    // Whether the live directory at `first`, read with its visits marked, ended
+    // its chain on a full cluster, where a cut chain ends too; if so, the index
+    // its next entry would have, and the question is answered no from then on.
+    bool takeFullEnd(u64 first, u64& nextIndex);
     // The root directory's entries into the folder. False when some of it could
     // not be read or was lost as in readDirectory (what was read stays in the
     // folder).
@@ -117,7 +124,8 @@ public:
     // The entries of one directory cluster (or of the FAT12/16 root block) become
     // nodes with indexes from firstIndex, deleted ones all when `markDeleted`
     // but for live files that still hold their chains. False where "." or ".."
-    // is rejected or missing.
+    // is rejected, or is asked for and neither stands (one that stands keeps the
+    // cluster the folder's, the other, damaged, is passed over).
     bool parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const DirectoryRead& how,
                         bool markDeleted, bool& hasDotDot, u32& dotDotCluster, tree::Folder& folder,
                         ParsedEntries& parsed);
@@ -149,6 +157,9 @@ private:
     u64 maxDirectoryClusters_;
     ScopedArray<u8> clusterPair_;
     Bitmap visitedClusters_;
+    // The directories whose chains ended on a full cluster: the index their
+    // next entry would have, by first cluster.
+    std::unordered_map<u64, u64> fullEnds_;
 };
 
 // The parameters with the cluster size that places the subfolders of a fixed

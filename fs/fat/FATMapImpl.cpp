@@ -4,6 +4,7 @@
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "devices/UnreadableSectors.h"
+#include "fs/DirectoryEntry.h"
 #include "tree/FileEntry.h"
 #include "tree/Recoverer.h"
 
@@ -33,6 +34,13 @@ u32 clusterOf(u64 address) {
 void fillUnreadableSectors(u8* buffer, u64 bytes) {
     for (u64 at = 0; at < bytes; at += SECTOR_BYTES)
         fillUnreadablePattern(buffer + at, std::min<u64>(SECTOR_BYTES, bytes - at));
+}
+
+// A live file of size 0 that keeps a chain: a copy cut short before its size
+// was written, whose data cannot be told.
+bool lostItsSize(const Node& node) {
+    return !node.isDirectory() && node.getSize() == 0 && clusterOf(node.getAddress()) != 0 &&
+           !node.hasFlag(Node::DELETED);
 }
 
 } // namespace
@@ -118,6 +126,8 @@ bool FATMapImpl::loadFoundEntry(u64 address, Node& out) {
 
 void FATMapImpl::checkStatuses(Folder& folder) {
     for (Node& node : folder.getNodes()) {
+        if (lostItsSize(node))
+            node.setStatus(BAD_IN_FAT);
         if (node.isDirectory() || node.getSize() == 0 || node.getSize() == Node::NONE)
             continue;
         bool unreadable = false;
@@ -191,12 +201,29 @@ std::vector<ClusterRun> FATMapImpl::clusterRuns() const {
     return runs;
 }
 
+bool FATMapImpl::continuesLiveFolder(u32 cluster) {
+    FatsReader& fats = drive_.getFatsReader();
+    const ClusterType type = fats.getClusterType(fats.getEntry(cluster));
+    u8* sector = clusterBuffer_.data();
+    return (type == NEXT_CLUSTER || type == EOF_CLUSTER) &&
+           drive_.readClusters(cluster, sector, 1) && !isDotEntry(sector);
+}
+
 void FATMapImpl::loadFoundDirectory(u32 cluster) {
     Folder folder(ATTACHED, NO_FOLDER);
     Node node;
     readFolderNode(cluster, folder, node, false);
     if (folder.empty())
         return;
+    // A live folder's cluster that no "." starts, and that no chain of a folder
+    // the tree reached leads to, is what some folder lost: read in place where
+    // its subfolders name that folder, else what it holds is there, but not
+    // where it was.
+    if (continuesLiveFolder(cluster)) {
+        if (placeInOwner(cluster, folder))
+            return;
+        node.setFlag(Node::INVALID_DIRECTORY, true);
+    }
     if (Folder* existing = findFolder(cluster)) {
         // A folder loaded by address that read less than now: what the tree had
         // already hung in it stays.
@@ -212,18 +239,10 @@ void FATMapImpl::loadFoundDirectory(u32 cluster) {
     reportFolderPath(cluster);
 }
 
-void FATMapImpl::analyzeFoundFiles() {
-    // Every folder the tree reaches has been read: the pass over the FAT for
-    // the joins of chains runs here, under the build's progress and cancel,
-    // rather than when a folder is first shown.
-    setText(InterfaceCallback::TEXT_MAIN, _("Analyzing FATs"));
-    drive_.getChainJoins().countLinks();
+void FATMapImpl::forEachFoundCluster(std::unique_ptr<Bitmap>& fileClusters,
+                                     const std::function<void(u32)>& visit) {
     FatsReader& fats = drive_.getFatsReader();
     Bitmap& visited = drive_.getVisitedClusters();
-    // The clusters of live files, counted once a found directory lies in a
-    // cluster the FAT gives to some chain: what a file holds is its own data,
-    // folders and all (a disk image kept as a file), not this volume's.
-    std::unique_ptr<Bitmap> fileClusters;
     for (const ClusterRun& run : clusterRuns()) {
         for (u64 i = 0; i < run.count; ++i) {
             const u64 index = static_cast<u64>(run.first) + i;
@@ -239,9 +258,82 @@ void FATMapImpl::analyzeFoundFiles() {
             }
             if (fileClusters && fileClusters->test(cluster))
                 continue;
-            loadFoundDirectory(cluster);
+            visit(cluster);
         }
     }
+}
+
+u64 FATMapImpl::namedParent(const Folder& folder) {
+    u64 named = NO_FOLDER;
+    u8* sector = clusterBuffer_.data();
+    for (const Node& node : folder.getNodes()) {
+        const u32 child = clusterOf(node.getAddress());
+        if (!node.isDirectory() || node.hasFlag(Node::DELETED) ||
+            !drive_.readClusters(child, sector, 1))
+            continue;
+        const u8* dotDot = sector + DIR_ENTRY_BYTES;
+        if (!isDotEntry(sector) || drive_.entryCluster(sector) != child || !isDotDotEntry(dotDot))
+            continue;
+        const u32 parent = drive_.entryCluster(dotDot);
+        const u64 address = parent == 0 ? getRootAddress() : parent;
+        if (named != NO_FOLDER && named != address)
+            return NO_FOLDER;
+        named = address;
+    }
+    return named;
+}
+
+bool FATMapImpl::placeInOwner(u32 cluster, const Folder& folder) {
+    const u64 owner = namedParent(folder);
+    Folder* stored = owner == NO_FOLDER ? nullptr : findFolder(owner);
+    u64 next = 0;
+    if (!stored || !drive_.takeFullEnd(owner, next))
+        return false;
+    logAt("FATMapImpl", 250) << ": directory cluster " << cluster << " continues folder " << owner
+                             << '\n';
+    noteStarts(folder);
+    for (Node node : folder.getNodes()) {
+        node.setIndex(node.getIndex() + next);
+        addNode(owner, stored, node, 0);
+    }
+    return true;
+}
+
+void FATMapImpl::analyzeFoundFiles() {
+    // Every folder the tree reaches has been read: the pass over the FAT for
+    // the joins of chains runs here, under the build's progress and cancel,
+    // rather than when a folder is first shown.
+    setText(InterfaceCallback::TEXT_MAIN, _("Analyzing FATs"));
+    drive_.getChainJoins().countLinks();
+    // The clusters of live files, counted once a found directory lies in a
+    // cluster the FAT gives to some chain: what a file holds is its own data,
+    // folders and all (a disk image kept as a file), not this volume's.
+    std::unique_ptr<Bitmap> fileClusters;
+    // What continues a folder is read first, from the cluster its chain starts
+    // at (which no other such chain leads to), so that it is read whole and the
+    // subfolders found on their own hang in the entries it lists.
+    FatsReader& fats = drive_.getFatsReader();
+    Bitmap& visited = drive_.getVisitedClusters();
+    std::unique_ptr<Bitmap> followed;
+    std::vector<u32> continuing;
+    forEachFoundCluster(fileClusters, [&](u32 cluster) {
+        if (!continuesLiveFolder(cluster))
+            return;
+        if (!followed)
+            followed = std::make_unique<Bitmap>(fats.getEntryLimit());
+        continuing.push_back(cluster);
+        // Each cluster is set once: all chains together cost their length.
+        u32 c = fats.getEntry(cluster);
+        for (u64 k = 0;
+             k < drive_.getMaxDirectoryClusters() && fats.isValidCluster(c) && !followed->test(c);
+             ++k, c = fats.getEntry(c))
+            followed->set(c, true);
+    });
+    for (u32 cluster : continuing) {
+        if (!followed->test(cluster) && !visited.test(cluster - 2))
+            loadFoundDirectory(cluster);
+    }
+    forEachFoundCluster(fileClusters, [this](u32 cluster) { loadFoundDirectory(cluster); });
     checkIntegrity();
 }
 
@@ -318,7 +410,8 @@ bool FATMapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::string
     // brings a file back more often than not, but never passed as whole. A
     // live file whose chain goes on past its size lost its end with its size.
     const bool sized = node.getSize() != 0 && node.getSize() != Node::NONE;
-    return ok && !(sized && (walker_.strayed() || (!deleted && walker_.chainGoesOn())));
+    return ok && !lostItsSize(node) &&
+           !(sized && (walker_.strayed() || (!deleted && walker_.chainGoesOn())));
 }
 
 int FATMapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {

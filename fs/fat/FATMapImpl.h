@@ -18,6 +18,8 @@
 #include "fs/fat/FATDrive.h"
 #include "tree/MapImpl.h"
 
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace tree {
@@ -75,6 +77,20 @@ private:
     // Reads the directory at `cluster` into folder and describes it in node.
     void readFolderNode(u64 cluster, Folder& folder, Node& node, bool requireDots);
     void loadFoundDirectory(u32 cluster);
+    // Whether a found directory cluster continues a live folder: the FAT gives
+    // it to a chain, and no "." starts it.
+    bool continuesLiveFolder(u32 cluster);
+    // Calls visit(cluster) for each cluster of the scan's directory runs that
+    // the tree has not read and that no live file's chain holds.
+    void forEachFoundCluster(std::unique_ptr<Bitmap>& fileClusters,
+                             const std::function<void(u32)>& visit);
+    // The folder that the live subfolders listed in `folder` all name by their
+    // "..", NO_FOLDER when none does or they differ.
+    u64 namedParent(const Folder& folder);
+    // Puts the entries of the directory continued at `cluster`, read into
+    // `folder`, into the folder its subfolders name, where that folder's chain
+    // ended on a full cluster: false when nothing ties it so without doubt.
+    bool placeInOwner(u32 cluster, const Folder& folder);
     // The first clusters of the folder's live entries, for the joins of chains.
     // Only folders the tree reaches count: entries the scan alone found may be
     // a disk image's, kept in a file, that name this volume's clusters by

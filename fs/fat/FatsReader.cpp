@@ -50,14 +50,32 @@ bool FatsReader::readSectors(u64 first, u64 count, u8* buffer) {
             ++run;
         const u64 lba = static_cast<u64>(mirror ? params_.fatMirrLBA : params_.fatLBA) + first;
         if (!driver_->readSectors(lba, run, buffer)) {
-            std::memset(buffer, 0, static_cast<std::size_t>(run * SECTOR_BYTES));
-            whole = false;
+            for (u64 s = 0; s < run; ++s) {
+                if (!readSector(first + s, mirror, buffer + s * SECTOR_BYTES))
+                    whole = false;
+            }
         }
         first += run;
         count -= run;
         buffer += run * SECTOR_BYTES;
     }
     return whole;
+}
+
+bool FatsReader::readSector(u64 sector, bool mirror, u8* buffer) {
+    for (bool fromMirror : {mirror, !mirror}) {
+        if (fromMirror && params_.hasOneFat())
+            continue;
+        const u64 lba = static_cast<u64>(fromMirror ? params_.fatMirrLBA : params_.fatLBA);
+        if (driver_->readSectors(lba + sector, 1, buffer))
+            return true;
+    }
+    std::memset(buffer, 0, SECTOR_BYTES);
+    if (!unknownSectors_)
+        unknownSectors_ = std::make_unique<Bitmap>(params_.sectorsPerFAT);
+    if (sector < unknownSectors_->size())
+        unknownSectors_->set(sector, true);
+    return false;
 }
 
 void FatsReader::load(u64 first, u64 count) {
@@ -87,6 +105,24 @@ u32 FatsReader::getEntry(u32 cluster) {
     return getFatEntry(fatType_, index, ConstArray(window_.get(), windowBytes_), 0);
 }
 
+bool FatsReader::isUnknown(u32 cluster) {
+    // The window that holds the entry is read, so that its sectors are known to
+    // read or not.
+    getEntry(cluster);
+    if (!unknownSectors_ || !isValidCluster(cluster))
+        return false;
+    const u64 first = fatType_ == FAT12
+                          ? u64{cluster} * 3 / 2
+                          : u64{cluster} * (SECTOR_BYTES / fatEntriesPerSector(fatType_));
+    const u64 last =
+        first + (fatType_ == FAT12 ? 1 : SECTOR_BYTES / fatEntriesPerSector(fatType_) - 1);
+    for (u64 sector : {first / SECTOR_BYTES, last / SECTOR_BYTES}) {
+        if (sector < unknownSectors_->size() && unknownSectors_->test(sector))
+            return true;
+    }
+    return false;
+}
+
 void FatsReader::forEachEntry(const std::function<void(u32, u32)>& visit) {
     const bool fat12 = fatType_ == FAT12;
     const u32 perWindow = fat12 ? FAT12_WINDOW_ENTRIES : fatEntriesPerSector(fatType_);
@@ -98,13 +134,9 @@ void FatsReader::forEachEntry(const std::function<void(u32, u32)>& visit) {
         if (first >= entryLimit_)
             return;
         const u64 sectors = std::min(PASS_WINDOWS * windowSectors, fatSectors - start);
-        // Where the piece does not read whole, each window reads as getEntry
-        // reads it, so that one bad sector costs no more entries than there.
-        if (!readSectors(start, sectors, piece.data())) {
-            for (u64 w = 0; w < sectors; w += windowSectors)
-                readSectors(start + w, std::min(windowSectors, sectors - w),
-                            piece.data() + w * SECTOR_BYTES);
-        }
+        // Where the piece does not read whole, each sector is read apart, so
+        // that one bad sector costs no more entries than its own.
+        readSectors(start, sectors, piece.data());
         const ConstArray bytes(piece.data(), static_cast<u32>(sectors * SECTOR_BYTES));
         const u64 end = std::min<u64>(entryLimit_, first + PASS_WINDOWS * perWindow);
         for (u64 cluster = std::max<u64>(first, 2); cluster < end; ++cluster) {

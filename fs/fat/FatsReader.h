@@ -16,6 +16,7 @@
 #include "fs/Params.h"
 
 #include <functional>
+#include <memory>
 
 class FatsReader {
 public:
@@ -39,13 +40,18 @@ public:
     // The FAT entry of the cluster; 0 for a cluster that is not valid, for an
     // entry past the FAT's last sector and for one whose sector cannot be read.
     u32 getEntry(u32 cluster);
+    // Whether the cluster's entry lies in a FAT sector that no copy of the FAT
+    // gives: its 0 from getEntry says nothing, not that the cluster is free.
+    bool isUnknown(u32 cluster);
     // The class of an entry value as a chain is followed: a link whenever it
     // names a valid cluster (cluster 2, and clusters numbered as the width's
     // reserved values on a volume that has them), else as the width reads it.
     ClusterType getClusterType(u32 entry) const;
     // count FAT sectors from `first` (an index within the FAT) into buffer, each
     // from the FAT or the mirror; one read per run of sectors from the same copy.
-    // A run that cannot be read comes back as zeros; false when any did.
+    // A sector of a run that cannot be read is read from the other copy; one
+    // that neither gives comes back as zeros and its entries are unknown; false
+    // when any did.
     bool readSectors(u64 first, u64 count, u8* buffer);
     // visit(cluster, entry) for each valid cluster in order, with the entry
     // getEntry gives, up to the FAT's last entry: one pass over the whole FAT,
@@ -57,12 +63,18 @@ private:
     // the windows read as one, that hold it.
     u64 entryEnd(u32 index) const;
     bool fromMirror(u64 sector) const;
+    // One FAT sector from the copy `mirror` says, else from the other; zeros and
+    // false, the sector marked unknown, when neither gives it.
+    bool readSector(u64 sector, bool mirror, u8* buffer);
     // Makes the window hold `count` sectors from `first`.
     void load(u64 first, u64 count);
 
     Driver* driver_;
     FAT_FS_PARAMS params_;
     Bitmap mirrorSectors_;
+    // The FAT sectors that no copy gives, as far as they were read; made at
+    // the first one.
+    std::unique_ptr<Bitmap> unknownSectors_;
     u32 entryLimit_;
     u32 tableLimit_;
     FatType fatType_;

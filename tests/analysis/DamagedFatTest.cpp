@@ -80,6 +80,9 @@ struct Damage {
     }
 };
 
+// A path prefix of no file: a shape that spoils nothing.
+const std::vector<std::string> NOTHING{"/"};
+
 struct Shape {
     std::string name;
     std::function<const FatShapeVolume&()> volume;
@@ -90,7 +93,14 @@ struct Shape {
     bool healthy = false;
     // What the probe answers to every question.
     const char* answer = "all";
+    // The damage costs no folder an entry: none is incomplete.
+    bool foldersWhole = false;
 };
+
+Shape foldersWhole(Shape s) {
+    s.foldersWhole = true;
+    return s;
+}
 
 std::ostream& operator<<(std::ostream& os, const Shape& s) {
     return os << s.name;
@@ -216,6 +226,9 @@ std::vector<Shape> folderShapes(int bits) {
     };
 }
 
+FatImageOptions geometry(int bits, u32 sizeKiB, u32 sectorsPerCluster);
+void someFiles(ShapeRecipe& r, const std::string& folder, const char* prefix, u32 count, u64 most);
+
 void doubleClusterSize(Damage& d) {
     writeAt(d.image, BS_SECTORS_PER_CLUSTER,
             std::string(1, static_cast<char>(2 * d.v.params.sectorsPerCluster)));
@@ -272,6 +285,68 @@ std::vector<Shape> shapes() {
          [](Damage& d) {
              d.cutAt(d.v.params.get_cluster_LBA(d.clustersOf("SUB/S060.BIN").front()));
          }},
+        // A copy interrupted: an entry of size 0 that keeps its chain.
+        foldersWhole({"InterruptedCopyInAFolderFat16",
+                      tree(16),
+                      [](Damage& d) { d.setSize("S030    BIN", 0); },
+                      {"SUB/S030.BIN"}}),
+        foldersWhole({"InterruptedCopyInTheRootFat16",
+                      tree(16),
+                      [](Damage& d) { d.setSize("R050    BIN", 0); },
+                      {"R050.BIN"}}),
+        // A folder's own entries damaged: nothing else is lost.
+        foldersWhole({"SubDotOverwrittenFat16", tree(16),
+                      [](Damage& d) {
+                          writeAt(d.image, d.v.clusterOffset(d.clustersOf("SUB").front()),
+                                  std::string(DIR_ENTRY_BYTES, '\xAA'));
+                      },
+                      NOTHING}),
+        foldersWhole({"SubDotDotDeletedFat16", tree(16),
+                      [](Damage& d) {
+                          writeAt(d.image,
+                                  d.v.clusterOffset(d.clustersOf("SUB").front()) + DIR_ENTRY_BYTES,
+                                  std::string(1, '\xE5'));
+                      },
+                      NOTHING}),
+        // The first sector of both FATs cannot be read, and it holds the entries
+        // of every folder but the root and of the files' first clusters.
+        {"FatStartUnreadableFat16",
+         []() -> const FatShapeVolume& {
+             return fatShapeVolume("deep-files16", geometry(16, 32768, 4), [](ShapeRecipe& r) {
+                 r.folder("SUB");
+                 r.folder("SUB/DEEP");
+                 someFiles(r, "SUB/DEEP", "D", 40, 60000);
+             });
+         },
+         [](Damage& d) {
+             d.failing = {d.v.params.fatLBA, d.v.params.fatMirrLBA};
+         },
+         {},
+         false,
+         "yes"},
+        // An end mark over the link of a folder's first cluster, which is full:
+        // the rest of it lies in clusters no chain leads to.
+        {"SubCutBehindItsFirstClusterFat16",
+         tree(16),
+         [](Damage& d) { d.setEntry(d.clustersOf("SUB").front(), d.end()); },
+         {"SUB/S"}},
+        // A subfolder in the clusters cut off names, by its "..", the folder
+        // they belong to: they are read in place.
+        foldersWhole({"CutOffClustersNamedBySubfolderFat16",
+                      []() -> const FatShapeVolume& {
+                          return fatShapeVolume("late-folder16", geometry(16, 32768, 1),
+                                                [](ShapeRecipe& r) {
+                                                    r.folder("A");
+                                                    someFiles(r, "A", "A", 30, 3000);
+                                                    r.folder("A/LATE");
+                                                    someFiles(r, "A/LATE", "L", 3, 3000);
+                                                });
+                      },
+                      [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
+        {"RootCutBehindItsFirstClusterFat32",
+         tree(32),
+         [](Damage& d) { d.setEntry(d.clustersOf("").front(), d.end()); },
+         {"R", "#ONE"}},
         // Deleted entries whose first clusters a live file took.
         {"DeletedFilesOverwrittenFat16", fatReuseVolume, nullptr, {"#LD"}},
     };
@@ -450,6 +525,22 @@ std::vector<Shape> healthyShapes() {
                 r.setHighWord(numberedName("A", 5), 0x0101);
             });
     }
+    // A file saved anew beside its deleted old version, whose slots kept the
+    // name the new one has; a deleted folder beside a live one of its name.
+    add("LiveNamesBeforeDeletedFat16", geometry(16, 20000, 2), [](ShapeRecipe& r) {
+        for (const char* album : {"Album A", "Album B"}) {
+            r.folder(album);
+            const std::string photo = std::string("photo ") + album[6];
+            r.files(album,
+                    {{photo + "1.jpg", 9000}, {photo + "2.jpg", 5000}, {photo + "3.jpg", 700}});
+        }
+        r.contents("", {{"Report Final.old", pattern(30000, 1)}});
+        r.contents("", {{"Report Final.txt", pattern(20000, 2)}});
+        r.remove("Report Final.old", "Report Final-1.txt");
+        r.renameDeleted("Report Final.old", "Report Final.txt");
+        r.removeFolder("Album A", "Album B-1");
+        r.renameDeleted("Album A", "Album B");
+    });
     return all;
 }
 
@@ -510,8 +601,8 @@ bool inIncompleteFolder(const RecoverReport& report, const std::string& path) {
     return false;
 }
 
-// A folder that did not come back where it was may hang in "Found" under its
-// first cluster: marked there, it is marked.
+// A folder that did not come back where it was, or a part of it, may hang in
+// "Found" under one of its clusters: marked there, it is marked.
 void placeFoundFolders(const FatShapeVolume& v, RecoverReport& report) {
     std::set<std::string> found;
     for (const std::string& path : report.incomplete) {
@@ -519,9 +610,15 @@ void placeFoundFolders(const FatShapeVolume& v, RecoverReport& report) {
         if (name != std::string::npos)
             found.insert(path.substr(name + 1));
     }
-    for (const std::string& folder : v.folders) {
-        if (found.count("Found." + std::to_string(v.image().clustersOf(folder).front())))
-            report.incomplete.insert(folder);
+    std::vector<std::string> folders = v.folders;
+    // The root of FAT32 lies in clusters too.
+    if (v.params.rootEntries == 0)
+        folders.push_back("");
+    for (const std::string& folder : folders) {
+        for (u32 cluster : v.image().clustersOf(folder)) {
+            if (found.count("Found." + std::to_string(cluster)))
+                report.incomplete.insert(folder);
+        }
     }
 }
 
@@ -580,6 +677,9 @@ void expectWholeOrMarked(const Shape& shape, const TempDir& dir) {
             continue;
         EXPECT_EQ(fileDifference(e.path().string(), named->second->data, ANY_TIME), "")
             << path << " is wrong and not marked";
+    }
+    if (shape.foldersWhole) {
+        EXPECT_THAT(report.incomplete, testing::IsEmpty());
     }
     if (shape.healthy) {
         EXPECT_EQ(report.errors, 0);

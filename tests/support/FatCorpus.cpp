@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -391,6 +392,52 @@ void ShapeRecipe::remove(const std::string& name, const char* shownAs) {
             volume_.files.erase(it);
         return;
     }
+}
+
+void ShapeRecipe::removeFolder(const std::string& folder, const std::string& shownAs) {
+    if (image_)
+        image_->deleteTree(folder);
+    for (PlacedFile& f : volume_.files) {
+        if (f.path.rfind(folder + "/", 0) == 0)
+            f.path = shownAs + f.path.substr(folder.size());
+    }
+    // The folders are where the volume places them; a deleted one it places
+    // nowhere.
+    volume_.folders.erase(std::remove(volume_.folders.begin(), volume_.folders.end(), folder),
+                          volume_.folders.end());
+}
+
+void ShapeRecipe::renameDeleted(const std::string& longName, const std::string& to) {
+    if (!image_)
+        return;
+    const std::string bytes = readAll(image_->path());
+    const u8* b = bytesAt(bytes);
+    // A deleted short entry, and the deleted long-name parts before it, the
+    // name's first part nearest.
+    for (std::size_t at = DIR_ENTRY_BYTES; at + DIR_ENTRY_BYTES <= bytes.size();
+         at += DIR_ENTRY_BYTES) {
+        if (b[at] != ENTRY_DELETED || b[at + DE_ATTRIBUTES] == ATTR_LONG_NAME)
+            continue;
+        std::vector<u16> units;
+        std::vector<u64> offsets;
+        for (std::size_t part = at; part >= DIR_ENTRY_BYTES;) {
+            part -= DIR_ENTRY_BYTES;
+            if (b[part] != ENTRY_DELETED || b[part + DE_ATTRIBUTES] != ATTR_LONG_NAME)
+                break;
+            for (u32 offset : LFN_UNIT_OFFSETS) {
+                units.push_back(static_cast<u16>(b[part + offset] | b[part + offset + 1] << 8));
+                offsets.push_back(part + offset);
+            }
+        }
+        const std::size_t n = longName.size();
+        if (units.size() < n || (units.size() > n && units[n] != 0) ||
+            !std::equal(longName.begin(), longName.end(), units.begin()))
+            continue;
+        for (std::size_t i = 0; i < to.size(); ++i)
+            writeAt(image_->path(), offsets[i], std::string{to[i], '\0'});
+        return;
+    }
+    throw std::runtime_error("no deleted entry " + longName);
 }
 
 void ShapeRecipe::tree(const std::vector<std::pair<std::string, u64>>& sizes) {

@@ -130,6 +130,11 @@ public:
                   const std::vector<std::pair<std::string, std::string>>& files);
     // A root file deleted: it comes back as `shownAs`, or not at all.
     void remove(const std::string& name, const char* shownAs);
+    // A folder deleted with its files, which come back below `shownAs`.
+    void removeFolder(const std::string& folder, const std::string& shownAs);
+    // The long name of a deleted entry made another of its length (ASCII), as a
+    // system that reuses a deleted entry's slots for a name may leave it.
+    void renameDeleted(const std::string& longName, const std::string& to);
     // Files by path, the folders on their paths made with them.
     void tree(const std::vector<std::pair<std::string, u64>>& sizes);
     void resetFreeClusterHint();

@@ -104,7 +104,9 @@ TEST(FatDriveTest, EntriesThatCannotBeFilesBecomeNoNodes) {
     v.putEntries(0, 0,
                  {shortEntry("VOLUME  LBL", ATTR_VOLUME_LABEL, 0, 0),
                   shortEntry("SIZEDDIR   ", ATTR_DIRECTORY, 5, 512),
-                  shortEntry("NOCLUST    ", ATTR_DIRECTORY, 0, 0), file("EMPTY   BIN", 7),
+                  shortEntry("NOCLUST    ", ATTR_DIRECTORY, 0, 0),
+                  // A copy cut short before its size was written: listed.
+                  file("EMPTY   BIN", 7),
                   // Larger than the 4,094 clusters the FAT's 16 sectors number, or
                   // starting past them.
                   file("HUGE    BIN", 8, 4094 * 512 + 1), file("BEYOND  BIN", 4096, 10),
@@ -116,8 +118,9 @@ TEST(FatDriveTest, EntriesThatCannotBeFilesBecomeNoNodes) {
                   shortEntry("SYS     BIN", ATTR_SYSTEM, 101, 100 * 512),
                   file("OUTSIDE BIN", 4095, 10)});
     const Folder root = TestDrive(v).root();
-    ASSERT_EQ(namesOf(root), (Names{"ZERO.BIN", "NOCHAIN.BIN", "SYS.BIN", "OUTSIDE.BIN"}));
-    const Node& sys = root.node(2);
+    ASSERT_EQ(namesOf(root),
+              (Names{"EMPTY.BIN", "ZERO.BIN", "NOCHAIN.BIN", "SYS.BIN", "OUTSIDE.BIN"}));
+    const Node& sys = root.node(3);
     EXPECT_TRUE(sys.hasFlag(Node::SYSTEM));
     EXPECT_FALSE(sys.hasFlag(Node::DELETED));
     EXPECT_EQ(sys.getAddress(), 101u);
@@ -221,11 +224,15 @@ TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
     v.putEntries(20, 15, {lfnEntry(0x41, checksumOf("ACROSS~1BIN"), asciiUnits("across.bin"))});
     v.setChain({20, 30, 31});
     v.putEntries(30, 0, {file("ACROSS~1BIN")});
-    // What is no entry ends a directory that is then incomplete.
+    // What is no entry makes a directory incomplete, read on along its chain
+    // up to a cluster that holds more of what is no entry than of entries.
     putSubdirectory(v, 50, 0, 1);
     v.putEntries(50, 3, {std::string(DIR_ENTRY_BYTES, '\x7F')});
-    v.setChain({50, 51});
-    v.putEntries(51, 0, {file("NOTREAD BIN")});
+    v.setChain({50, 51, 52, 53});
+    v.putEntries(51, 0, {file("READON  BIN")});
+    const std::string junk(DIR_ENTRY_BYTES, '\x7F');
+    v.putEntries(52, 0, {junk, junk, file("JUNK    BIN")});
+    v.putEntries(53, 0, {file("NOTREAD BIN")});
     // A directory without dots.
     v.putEntries(40, 0, {file("PLAIN   BIN")});
     v.setChain({40});
@@ -246,7 +253,7 @@ TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
     EXPECT_TRUE(t.read(40, plain, TestDrive::Dots::EITHER, TestDrive::Visits::UNMARKED));
     EXPECT_EQ(namesOf(plain), Names{"PLAIN.BIN"});
     EXPECT_FALSE(t.read(50, broken));
-    EXPECT_EQ(namesOf(broken), Names{"F1000000"});
+    EXPECT_EQ(namesOf(broken), (Names{"F1000000", "READON.BIN", "JUNK.BIN"}));
     Folder single(tree::ATTACHED, tree::NO_FOLDER);
     EXPECT_FALSE(t.read(60, single));
     EXPECT_EQ(namesOf(single), (Names{"F1000000", "F1000001", "AFTERGAP"}));

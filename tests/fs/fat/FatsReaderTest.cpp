@@ -95,27 +95,28 @@ TEST(FatsReaderTest, ValuesThatNameAClusterOfTheVolumeAreLinks) {
     }
 }
 
-TEST(FatsReaderTest, EntriesComeFromTheCopyTheMarksNameAndReadErrorsAreFree) {
+TEST(FatsReaderTest, EntriesComeFromTheCopyTheMarksNameAndWhatNoCopyGivesIsUnknown) {
     SyntheticVolume v(FAT16, 4085);
     for (u32 c = 700; c < 1100; ++c)
         v.setEntry(c, c + 1);
     v.setEntry(300, 301, false); // the first FAT only: sector 1
-    Reader r(v, {1, 5, 6}, {1 + 3});
+    // Sector 3 cannot be read in either copy, sector 4 in the first only.
+    Reader r(v, {1, 5, 6}, {1 + 3, 17 + 3, 1 + 4});
     EXPECT_EQ(r.fats->getEntry(300), 0u);
     EXPECT_EQ(r.fats->getEntry(767), 768u);
-    EXPECT_EQ(r.fats->getEntry(768), 0u); // sector 3 cannot be read
-    EXPECT_EQ(r.fats->getEntry(1023), 0u);
+    EXPECT_EQ(r.fats->getEntry(768), 0u);
     EXPECT_EQ(r.fats->getEntry(1024), 1025u);
+    for (u32 c : {767, 768, 1023, 1024})
+        EXPECT_EQ(r.fats->isUnknown(c), c == 768 || c == 1023) << c;
     // One read per run of sectors from the same copy.
     std::vector<u8> buffer(10 * 512);
     const std::size_t before = r.reads().size();
-    r.fats->readSectors(2, 8, buffer.data());
-    ASSERT_EQ(r.reads().size() - before, 3u);
-    EXPECT_EQ(r.reads()[before].offset, (1 + 2) * 512);
-    EXPECT_EQ(r.reads()[before].size, 3 * 512);
-    EXPECT_EQ(r.reads()[before + 1].offset, (17 + 5) * 512);
-    EXPECT_EQ(r.reads()[before + 1].size, 2 * 512);
-    EXPECT_EQ(r.reads()[before + 2].size, 3 * 512);
+    r.fats->readSectors(5, 5, buffer.data());
+    ASSERT_EQ(r.reads().size() - before, 2u);
+    EXPECT_EQ(r.reads()[before].offset, (17 + 5) * 512);
+    EXPECT_EQ(r.reads()[before].size, 2 * 512);
+    EXPECT_EQ(r.reads()[before + 1].offset, (1 + 7) * 512);
+    EXPECT_EQ(r.reads()[before + 1].size, 3 * 512);
 }
 
 TEST(FatsReaderTest, APassOverTheWholeFatGivesWhatGetEntryGives) {
@@ -131,7 +132,8 @@ TEST(FatsReaderTest, APassOverTheWholeFatGivesWhatGetEntryGives) {
         SyntheticVolume v(row.type, row.clusters);
         for (u32 c = 2; c < row.entries; ++c)
             v.setEntry(c, c * 7 % row.clusters + 2);
-        Reader r(v, {}, {1 + row.badFatSector});
+        const FAT_FS_PARAMS& p = v.params();
+        Reader r(v, {}, {p.fatLBA + row.badFatSector, p.fatMirrLBA + row.badFatSector});
         std::vector<u32> passed;
         r.fats->forEachEntry([&](u32 cluster, u32 entry) {
             EXPECT_EQ(cluster, passed.size() + 2);
@@ -140,7 +142,7 @@ TEST(FatsReaderTest, APassOverTheWholeFatGivesWhatGetEntryGives) {
         ASSERT_EQ(passed.size() + 2, row.entries);
         for (u32 c = 2; c < row.entries; ++c)
             ASSERT_EQ(passed[c - 2], r.fats->getEntry(c)) << c;
-        // Only the window of the bad sector reads as free.
+        // Only the entries of the sector that no copy gives read as free.
         EXPECT_EQ(passed[row.entries - 3], (row.entries - 1) * 7 % row.clusters + 2);
     }
 }
