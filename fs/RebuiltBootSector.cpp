@@ -10,7 +10,9 @@
 #include "fs/Params.h"
 #include "fs/StructureChecks.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -119,16 +121,28 @@ bool holdsFoundBootSector(const Array& s, const FsCandidate& c, Layout layout, c
     return hidden == hiddenSectorsFromTable(c) || (keepStart && hidden == c.startLBA);
 }
 
-// The image states sizes of 512-byte sectors, and so the FATs and clusters of
-// a volume of larger ones in more of them; `fats` is the count to state.
-void writeFatGeometry(const Array& s, const FatBootParams& f, u32 rootEntries, u32 fats) {
-    s.setU8(BS_SECTORS_PER_CLUSTER, static_cast<u8>(f.sectorsPerCluster));
-    s.setLE16(BS_RESERVED_SECTORS, static_cast<u16>(f.reservedSectors));
-    s.setU8(BS_FAT_COUNT, static_cast<u8>(fats));
-    s.setLE16(BS_ROOT_ENTRIES, static_cast<u16>(rootEntries));
-    bool small = f.totalSectors < 0x10000;
-    s.setLE16(BS_TOTAL_SECTORS_16, small ? static_cast<u16>(f.totalSectors) : 0);
-    s.setLE32(BS_TOTAL_SECTORS_32, small ? 0 : f.totalSectors);
+// How an image states a FAT volume: in sectors of `scale` 512-byte sectors,
+// the FATs it counts, and its root entries.
+struct ImageGeometry {
+    u32 scale = 1;
+    u32 fats = FAT_COPIES;
+    u32 rootEntries = 0;
+};
+
+// The image states sizes of 512-byte sectors where its fields hold them, and
+// so the FATs and clusters of a volume of larger sectors in more of them; in
+// the volume's larger sectors only where they do not (clusters of 128 sectors
+// of 4,096 bytes are 1,024 of ours, more than the byte holds).
+void writeFatGeometry(const Array& s, const FatBootParams& f, const ImageGeometry& g) {
+    const u32 total = f.totalSectors / g.scale;
+    s.setLE16(BS_BYTES_PER_SECTOR, static_cast<u16>(SECTOR_BYTES * g.scale));
+    s.setU8(BS_SECTORS_PER_CLUSTER, static_cast<u8>(f.sectorsPerCluster / g.scale));
+    s.setLE16(BS_RESERVED_SECTORS, static_cast<u16>(f.reservedSectors / g.scale));
+    s.setU8(BS_FAT_COUNT, static_cast<u8>(g.fats));
+    s.setLE16(BS_ROOT_ENTRIES, static_cast<u16>(g.rootEntries));
+    bool small = total < 0x10000;
+    s.setLE16(BS_TOTAL_SECTORS_16, small ? static_cast<u16>(total) : 0);
+    s.setLE32(BS_TOTAL_SECTORS_32, small ? 0 : total);
 }
 
 // Drive number (kept when it names a hard disk), extended signature and the
@@ -325,39 +339,56 @@ FatBootParams fat32FromEvidence(const FsCandidate& c, u32 size) {
     return f;
 }
 
-// The root entries an image of 512-byte sectors states for a found boot
-// sector: its own, but where the root of a volume of larger sectors fills
-// more 512-byte sectors than its entries take (100 entries in a sector of 4096
-// bytes), as many as those sectors hold, so that the image puts cluster 2
-// where the volume has it.
-u32 rootEntriesOfImage(const FatBootParams& f) {
-    const u64 sectors =
-        f.dataLbaOffset > f.rootDirectoryLbaOffset ? f.dataLbaOffset - f.rootDirectoryLbaOffset : 0;
-    if (ceilDiv(u64{f.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES) == sectors ||
-        sectors * DIR_ENTRIES_PER_SECTOR > 0xFFFF)
+// The root entries an image of sectors of `scale` 512-byte sectors states for
+// a found boot sector: its own, but where the root of a volume of larger
+// sectors fills more of the image's sectors than its entries take (100 entries
+// in a sector of 4096 bytes), as many as those sectors hold, so that the image
+// puts cluster 2 where the volume has it.
+u32 rootEntriesOfImage(const FatBootParams& f, u32 scale) {
+    const u64 sectors = f.dataLbaOffset > f.rootDirectoryLbaOffset
+                            ? (f.dataLbaOffset - f.rootDirectoryLbaOffset) / scale
+                            : 0;
+    const u64 perSector = u64{DIR_ENTRIES_PER_SECTOR} * scale;
+    if (ceilDiv(u64{f.rootEntries}, perSector) == sectors || sectors * perSector > 0xFFFF)
         return f.rootEntries;
-    return static_cast<u32>(sectors * DIR_ENTRIES_PER_SECTOR);
+    return static_cast<u32>(sectors * perSector);
 }
 
-// The parameters a FAT image is written from, and the FATs it states: the found
-// boot sector of that layout, else the evidence (two FATs). False when there is
-// no size to give the volume, or when the found one's clusters or reserved
-// sectors, in 512-byte sectors, pass what the image's fields hold (clusters of
-// 256 such sectors and more: 32 sectors of 4096 bytes).
-bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams& out, u32& fats) {
+// The fewest 512-byte sectors to a sector in which the image's fields hold the
+// found volume's sizes, each a whole number of them; 0 when no sector size a
+// boot sector states does.
+u32 imageScale(const FatBootParams& f) {
+    for (u32 scale = 1; isFatSectorSize(scale * SECTOR_BYTES); scale *= 2) {
+        const u32 sizes[] = {f.totalSectors,    f.sectorsPerCluster, f.sectorsPerFAT,
+                             f.reservedSectors, f.dataLbaOffset,     f.rootDirectoryLbaOffset};
+        if (std::all_of(std::begin(sizes), std::end(sizes),
+                        [scale](u32 n) { return n % scale == 0; }) &&
+            f.sectorsPerCluster / scale <= 0xFF && f.reservedSectors / scale <= 0xFFFF)
+            return scale;
+    }
+    return 0;
+}
+
+// The parameters a FAT image is written from, and how it states them: the
+// found boot sector of that layout, else the evidence (two FATs, 512-byte
+// sectors). False when there is no size to give the volume, or when no sector
+// size lets the image's fields state the found one's clusters and reserved
+// sectors.
+bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams& out,
+                  ImageGeometry& image) {
     if (const BootParams* found = foundBootSector(c, layout)) {
         out = found->fat;
-        fats = out.fatCount();
-        if (out.sectorsPerCluster > 0xFF || out.reservedSectors > 0xFFFF || fats == 0) {
+        image.fats = out.fatCount();
+        image.scale = imageScale(out);
+        if (image.scale == 0 || image.fats == 0) {
             logAt("RebuiltBootSector", 4)
                 << ": the FAT volume at " << c.startLBA << " has clusters of "
                 << out.sectorsPerCluster << " sectors, " << out.reservedSectors
-                << " reserved sectors and " << fats
-                << " FATs: more than a boot sector of 512-byte sectors states\n";
+                << " reserved sectors and " << image.fats
+                << " FATs: more than a boot sector states\n";
             return false;
         }
-        if (layout == Layout::FixedRoot)
-            out.rootEntries = rootEntriesOfImage(out);
+        image.rootEntries = layout == Layout::FixedRoot ? rootEntriesOfImage(out, image.scale) : 0;
         return true;
     }
     u32 size = volumeSize(c);
@@ -365,7 +396,8 @@ bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams
         return false;
     out = layout == Layout::FixedRoot ? fat16FromEvidence(c, size, fat12)
                                       : fat32FromEvidence(c, size);
-    fats = FAT_COPIES;
+    image = ImageGeometry();
+    image.rootEntries = out.rootEntries;
     return true;
 }
 
@@ -477,8 +509,8 @@ void clearKeepingVolumeName(u8* image, const u8* old) {
 
 bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& driver, bool fat12) {
     FatBootParams f;
-    u32 fats = 0;
-    if (!fatParamsFor(candidate, Layout::FixedRoot, fat12, f, fats))
+    ImageGeometry image;
+    if (!fatParamsFor(candidate, Layout::FixedRoot, fat12, f, image))
         return false;
     Array s(sector, SECTOR_BYTES);
     if (holdsFoundBootSector(s, candidate, Layout::FixedRoot, driver, true)) {
@@ -486,10 +518,10 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
         return true;
     }
     writeCommon(s, driver, 0x00);
-    writeFatGeometry(s, f, f.rootEntries, fats);
+    writeFatGeometry(s, f, image);
     bool floppy = driver.getProperties().getUInt8(PROP_IS_FLOPPY, 0) != 0;
     s.setU8(BS_MEDIA, floppy ? MEDIA_FLOPPY : MEDIA_FIXED);
-    s.setLE16(BS_SECTORS_PER_FAT_16, static_cast<u16>(f.sectorsPerFAT));
+    s.setLE16(BS_SECTORS_PER_FAT_16, static_cast<u16>(f.sectorsPerFAT / image.scale));
     writeHiddenSectors(s, candidate, driver, fat12 ? 0 : DEFAULT_HIDDEN_SECTORS, true);
     if (!fat12)
         writeExtendedBlock(s, BS16_DRIVE_NUMBER, BS16_SIGNATURE, BS16_FS_TYPE, "FAT16   ");
@@ -498,8 +530,8 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
 
 bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& driver) {
     FatBootParams f;
-    u32 fats = 0;
-    if (!fatParamsFor(candidate, Layout::RootCluster, false, f, fats))
+    ImageGeometry image;
+    if (!fatParamsFor(candidate, Layout::RootCluster, false, f, image))
         return false;
     Array s(sector, SECTOR_BYTES);
     if (holdsFoundBootSector(s, candidate, Layout::RootCluster, driver, true)) {
@@ -507,24 +539,26 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
         return true;
     }
     writeCommon(s, driver, 0x00);
-    writeFatGeometry(s, f, 0, fats);
+    writeFatGeometry(s, f, image);
     s.setU8(BS_MEDIA, MEDIA_FIXED);
     s.setLE16(BS_SECTORS_PER_FAT_16, 0);
     writeHiddenSectors(s, candidate, driver, DEFAULT_HIDDEN_SECTORS, true);
-    s.setLE32(BS32_SECTORS_PER_FAT, f.sectorsPerFAT);
+    s.setLE32(BS32_SECTORS_PER_FAT, f.sectorsPerFAT / image.scale);
     s.setLE16(BS32_FLAGS, 0);
     s.setLE16(BS32_VERSION, 0);
     s.setLE32(BS32_ROOT_CLUSTER, f.rootCluster);
     // The information sector and the backup lie where the volume's own
-    // sectors put them: a backup found six sectors of k of ours in says k.
-    u32 scale = 1;
-    if (candidate.hasBootBackup && candidate.bootBackupLBA > candidate.startLBA) {
+    // sectors put them: those its boot sector states, else a backup found six
+    // sectors of k of ours in says k.
+    u32 own = f.bytesPerSector / SECTOR_BYTES;
+    if (own == 0 && candidate.hasBootBackup && candidate.bootBackupLBA > candidate.startLBA) {
         const u32 in = candidate.bootBackupLBA - candidate.startLBA;
         const u32 k = in / FAT32_BACKUP_SECTOR;
         if (in % FAT32_BACKUP_SECTOR == 0 && k <= MAX_FAT_SECTOR_BYTES / SECTOR_BYTES &&
             isFatSectorSize(k * SECTOR_BYTES))
-            scale = k;
+            own = k;
     }
+    const u32 scale = own >= image.scale ? own / image.scale : 1;
     s.setLE16(BS32_FSINFO_SECTOR, static_cast<u16>(FAT32_FSINFO_SECTOR * scale));
     s.setLE16(BS32_BACKUP_SECTOR, static_cast<u16>(FAT32_BACKUP_SECTOR * scale));
     writeExtendedBlock(s, BS32_DRIVE_NUMBER, BS32_SIGNATURE, BS32_FS_TYPE, "FAT32   ");

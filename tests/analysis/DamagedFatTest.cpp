@@ -377,6 +377,14 @@ std::vector<Shape> healthyShapes() {
         someFiles(r, "", "R", 100, 9000);
         someFiles(r, "A", "A", 100, 9000);
     });
+    // Clusters of 256 KiB, 512 sectors of 512 bytes.
+    FatImageOptions clusters256KiB = geometry(12, 65536, 64);
+    clusters256KiB.sectorBytes = 4096;
+    add("Fat12ClustersOf64SectorsOf4096Bytes", clusters256KiB, [](ShapeRecipe& r) {
+        r.folder("A");
+        someFiles(r, "", "R", 40, 600000);
+        someFiles(r, "A", "A", 40, 600000);
+    });
     // Filled to the last cluster, which is numbered as the FAT's reserved
     // values are: FAT12 of 4,083 clusters, FAT16 of 65,519 and 65,524.
     FatImageOptions full12 = geometry(12, 2070, 1);

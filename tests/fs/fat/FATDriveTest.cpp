@@ -340,7 +340,7 @@ TEST(FatDriveTest, InvalidClustersAndParametersAreRefused) {
     EXPECT_FALSE(t.drive->readClusters(4086, buffer.data(), 2)); // past the last cluster
     EXPECT_TRUE(t.drive->readClusters(4086, buffer.data(), 1));
     Bitmap mirror(16);
-    for (auto damage : {+[](FAT_FS_PARAMS& p) { p.sectorsPerCluster = 256; },
+    for (auto damage : {+[](FAT_FS_PARAMS& p) { p.sectorsPerCluster = 255 * 8 + 1; },
                         +[](FAT_FS_PARAMS& p) { p.fatMirrLBA = p.fatLBA + 1; }}) {
         FAT_FS_PARAMS p = v.params();
         damage(p);
