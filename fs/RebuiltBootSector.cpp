@@ -215,6 +215,12 @@ u32 reservedSectorsFor(const FsCandidate& c, u32 fallback, u32 logLine) {
     return fallback;
 }
 
+// The FATs of a volume made from the evidence: as many as were placed, else
+// two.
+u32 fatsOf(const FsCandidate& c) {
+    return c.hasFats && c.fatCount != 0 ? c.fatCount : FAT_COPIES;
+}
+
 // The size of a FAT12/16 that describes the whole volume, as the published
 // formula counts it (clusters of the area after the root, entries 0 and 1
 // included).
@@ -243,7 +249,7 @@ u32 rootEntriesFor(const FsCandidate& c, bool fat12) {
     if (c.hasSubDirs) {
         u32 sectors = 0;
         if (c.hasFats)
-            sectors = distance(c.fatLBA + u64{FAT_COPIES} * c.fatSectors, c.cluster2LBA,
+            sectors = distance(c.fatLBA + u64{c.fatCount} * c.fatSectors, c.cluster2LBA,
                                0xFFFF / DIR_ENTRIES_PER_SECTOR);
         else if (c.hasRootDir)
             sectors = distance(c.rootDirLBA, c.cluster2LBA, 0xFFFF / DIR_ENTRIES_PER_SECTOR);
@@ -285,7 +291,7 @@ FatBootParams fat16FromEvidence(const FsCandidate& c, u32 size, bool fat12) {
     // FAT12 numbers, a FAT16 one no fewer than 4,085 (a copy cut short holds
     // fewer), or either would read as the other.
     if (f.sectorsPerCluster != 0) {
-        const u64 before = u64{f.reservedSectors} + u64{FAT_COPIES} * perFat +
+        const u64 before = u64{f.reservedSectors} + u64{fatsOf(c)} * perFat +
                            ceilDiv(u64{f.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES);
         const u64 bound =
             before + u64{maxClusterCount(FAT12) + (fat12 ? 0 : 1)} * f.sectorsPerCluster;
@@ -311,7 +317,7 @@ FatBootParams fat32FromEvidence(const FsCandidate& c, u32 size) {
     u32 computed = computedFat32Size(size, f.reservedSectors, f.sectorsPerCluster);
     u32 perFat = 0;
     if (c.hasSubDirs)
-        perFat = distance(fatStart, c.cluster2LBA, 0xFFFFFFFF) / 2;
+        perFat = distance(fatStart, c.cluster2LBA, 0xFFFFFFFF) / fatsOf(c);
     if (perFat == 0 && c.hasFats)
         perFat = c.fatSectors;
     if (perFat == 0 && c.hasRootDir) {
@@ -328,7 +334,7 @@ FatBootParams fat32FromEvidence(const FsCandidate& c, u32 size) {
         logAt("DL", 652) << ": new_b->FAT32.lFatSects != FATSz " << computed << '\n';
     f.sectorsPerFAT = perFat;
 
-    const u64 dataStart = fatStart + 2 * static_cast<u64>(perFat);
+    const u64 dataStart = fatStart + u64{fatsOf(c)} * perFat;
     if (c.hasRootDir && c.rootDirLBA >= dataStart && f.sectorsPerCluster != 0 &&
         (c.rootDirLBA - dataStart) / f.sectorsPerCluster <= 0x0FFFFFF5 - 2) {
         f.rootCluster = static_cast<u32>((c.rootDirLBA - dataStart) / f.sectorsPerCluster + 2);
@@ -370,7 +376,7 @@ u32 imageScale(const FatBootParams& f) {
 }
 
 // The parameters a FAT image is written from, and how it states them: the
-// found boot sector of that layout, else the evidence (two FATs, 512-byte
+// found boot sector of that layout, else the evidence (its FATs, 512-byte
 // sectors). False when there is no size to give the volume, or when no sector
 // size lets the image's fields state the found one's clusters and reserved
 // sectors.
@@ -397,6 +403,7 @@ bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams
     out = layout == Layout::FixedRoot ? fat16FromEvidence(c, size, fat12)
                                       : fat32FromEvidence(c, size);
     image = ImageGeometry();
+    image.fats = fatsOf(c);
     image.rootEntries = out.rootEntries;
     return true;
 }
