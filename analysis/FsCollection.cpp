@@ -210,11 +210,13 @@ void collectBootSectors(CandidatePool& pool, const CreateFSCollectionParameters&
             if (width != FAT32)
                 continue;
             // A FAT32 backup lies FAT32_BACKUP_SECTOR sectors into its volume,
-            // sectors of the volume's own size, which the parameters do not
-            // keep: it belongs to the primary of its parameters six sectors of
-            // some size in front of it, and without one lies six of 512 bytes in.
-            u32 offset = FAT32_BACKUP_SECTOR;
-            for (u32 bytes = SECTOR_BYTES; isFatSectorSize(bytes); bytes *= 2) {
+            // sectors of the size its boot sector states. A saved scan does not
+            // keep that size: such a backup belongs to the primary of its
+            // parameters six sectors of some size in front of it, and without
+            // one lies six of 512 bytes in.
+            const u32 own = find.params.fat.bytesPerSector / SECTOR_BYTES;
+            u32 offset = FAT32_BACKUP_SECTOR * std::max(own, 1u);
+            for (u32 bytes = SECTOR_BYTES; own == 0 && isFatSectorSize(bytes); bytes *= 2) {
                 const u32 at = FAT32_BACKUP_SECTOR * (bytes / SECTOR_BYTES);
                 if (find.lba >= at && collector.hasPrimary(find.lba - at, find.params)) {
                     offset = at;

@@ -413,6 +413,19 @@ std::vector<Shape> bootSectorLostShapes() {
     add("Fat12SectorsOf4096BytesTwoDeep", fat12SectorsOf4096(), "FAT 12");
     add("OneFatFat12", oneFat({"OneFatFat12", 12, 12288, 0}), "FAT 12");
     add("OneFatFat16", oneFat({"OneFatFat16", 16, 32768, 0}), "FAT 16");
+    // FAT32 keeps a backup 6 sectors of 4,096 bytes in; one folder makes no
+    // grid, so only the backup places the volume.
+    FatImageOptions sectors4096 = geometry(32, 270336, 1);
+    sectors4096.sectorBytes = 4096;
+    add("Fat32SectorsOf4096Bytes",
+        healthy("Fat32SectorsOf4096Bytes", sectors4096,
+                [](ShapeRecipe& r) {
+                    r.folder("A");
+                    someFiles(r, "", "R", 40, 9000);
+                    someFiles(r, "A", "A", 20, 9000);
+                }),
+        "FAT 32");
+    all.back().wholeShare = 1;
     return all;
 }
 
