@@ -9,6 +9,7 @@
 
 #include "fs/FatLayout.h"
 #include "fs/StructureChecks.h"
+#include "tests/support/FatBytes.h"
 #include "tests/support/FatCorpus.h"
 #include "tests/support/FilesCameBack.h"
 #include "tests/support/ProbeRun.h"
@@ -503,6 +504,15 @@ std::vector<Shape> healthyShapes() {
           OneFat{"OneFatSectorsOf4096Fat16", 16, 65536, 4096},
           OneFat{"OneFatSectorsOf1024Fat32", 32, 69632, 1024}})
         all.push_back({o.name, oneFat(o), nullptr, {}, true});
+    // A file whose last cluster reads as a folder's entries: its data, not a
+    // folder of the volume.
+    add("FolderEntriesEndAFileFat16", geometry(16, 32768, 1), [](ShapeRecipe& r) {
+        someFiles(r, "", "R", 10, 3000);
+        std::string tail = shortEntry("GHOST   TXT", ATTR_ARCHIVE, 40, 100) +
+                           shortEntry("GHOST2  TXT", ATTR_ARCHIVE, 41, 100);
+        tail.resize(IMAGE_SECTOR, '\0');
+        r.contents("", {{"TAIL.BIN", pattern(2 * IMAGE_SECTOR, 7) + tail}});
+    });
     // OS/2 keeps an extended-attribute handle where FAT32 keeps a cluster's
     // high word.
     for (int bits : {12, 16}) {
