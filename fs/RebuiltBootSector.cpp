@@ -103,7 +103,7 @@ void writeHiddenSectors(const Array& s, const FsCandidate& c, const Driver& driv
 }
 
 // Whether the sector already is the found boot sector the builder would start
-// from: it holds the same parameters, and on a partitioned drive its hidden
+// from, its cluster size kept: it holds the same parameters, and on a partitioned drive its hidden
 // sectors are those the builder writes. Such a sector is left as it stands but
 // for a broken jump: the rest of it (geometry, media, drive number, name,
 // serial number, label, the hidden sectors of a volume image) is what the
@@ -113,7 +113,8 @@ bool holdsFoundBootSector(const Array& s, const FsCandidate& c, Layout layout, c
                           bool keepStart) {
     const BootParams* found = foundBootSector(c, layout);
     BootParams held;
-    if (!found || !readBootParams(s.data(), held) || !equalBootParams(held, *found))
+    if (!found || (layout == Layout::FixedRoot && c.folderClusterSize != 0) ||
+        !readBootParams(s.data(), held) || !equalBootParams(held, *found))
         return false;
     if (!usesPartitionTables(driver))
         return true;
@@ -384,6 +385,8 @@ bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams
                   ImageGeometry& image) {
     if (const BootParams* found = foundBootSector(c, layout)) {
         out = found->fat;
+        if (layout == Layout::FixedRoot && c.folderClusterSize != 0)
+            out.sectorsPerCluster = c.folderClusterSize;
         image.fats = out.fatCount();
         image.scale = imageScale(out);
         if (image.scale == 0 || image.fats == 0) {

@@ -92,9 +92,10 @@ struct Shape {
     // What the probe answers to every question.
     const char* answer = "all";
     // The share of the files that must come back identical and unmarked
-    // however the damage spoils, and the width the volume is listed with.
+    // however the damage spoils, and a line the probe's output holds (the
+    // width the volume is listed with, a field the structure view shows).
     double wholeShare = 0;
-    const char* listedAs = nullptr;
+    const char* shows = nullptr;
 };
 
 std::ostream& operator<<(std::ostream& os, const Shape& s) {
@@ -228,6 +229,12 @@ void doubleClusterSize(Damage& d) {
             std::string(1, static_cast<char>(2 * d.v.params.sectorsPerCluster)));
 }
 
+Shape clusterSizeWrong(int bits) {
+    Shape s{"ClusterSizeWrongFat" + std::to_string(bits), tree(bits), doubleClusterSize};
+    s.shows = "Sectors Per Cluster: 1 (Changed from 2)\n";
+    return s;
+}
+
 std::vector<Shape> shapes() {
     std::vector<Shape> all{
         {"HealthyFat12", tree(12), nullptr, {}, true},
@@ -256,9 +263,10 @@ std::vector<Shape> shapes() {
          },
          {"VICTIM.BIN"}},
         // The boot sector, which FAT12/16 keep no copy of, states clusters of
-        // two sectors where they are of one.
-        {"ClusterSizeWrongFat12", tree(12), doubleClusterSize},
-        {"ClusterSizeWrongFat16", tree(16), doubleClusterSize},
+        // two sectors where they are of one: the boot sector made for the
+        // volume states those the tree reads.
+        clusterSizeWrong(12),
+        clusterSizeWrong(16),
         // The FATs' first sectors fail the tests of a FAT's start: the boot sector
         // still places them.
         {"VictimLinksToCluster2Fat12", tree(12), victimLink(5, [](const Damage&) { return 2u; })},
@@ -406,14 +414,14 @@ std::vector<Shape> bootSectorLostShapes() {
                    const char* width) {
         Shape s{"BootSectorZeroed" + name, std::move(volume), zeroBootSector};
         s.wholeShare = 0.9;
-        s.listedAs = width;
+        s.shows = width;
         all.push_back(std::move(s));
     };
-    add(paddedFat12Name(16), paddedFat12(16), "FAT 12");
-    add(paddedFat12Name(64), paddedFat12(64), "FAT 12");
-    add("Fat12SectorsOf4096BytesTwoDeep", fat12SectorsOf4096(), "FAT 12");
-    add("OneFatFat12", oneFat({"OneFatFat12", 12, 12288, 0}), "FAT 12");
-    add("OneFatFat16", oneFat({"OneFatFat16", 16, 32768, 0}), "FAT 16");
+    add(paddedFat12Name(16), paddedFat12(16), " FAT 12\n");
+    add(paddedFat12Name(64), paddedFat12(64), " FAT 12\n");
+    add("Fat12SectorsOf4096BytesTwoDeep", fat12SectorsOf4096(), " FAT 12\n");
+    add("OneFatFat12", oneFat({"OneFatFat12", 12, 12288, 0}), " FAT 12\n");
+    add("OneFatFat16", oneFat({"OneFatFat16", 16, 32768, 0}), " FAT 16\n");
     // FAT32 keeps a backup 6 sectors of 4,096 bytes in; one folder makes no
     // grid, so only the backup places the volume.
     FatImageOptions sectors4096 = geometry(32, 270336, 1);
@@ -425,7 +433,7 @@ std::vector<Shape> bootSectorLostShapes() {
                     someFiles(r, "", "R", 40, 9000);
                     someFiles(r, "A", "A", 20, 9000);
                 }),
-        "FAT 32");
+        " FAT 32\n");
     all.back().wholeShare = 1;
     return all;
 }
@@ -623,8 +631,8 @@ void expectWholeOrMarked(const Shape& shape, const TempDir& dir) {
     placeFoundFolders(v, report);
     ASSERT_GE(report.errors, 0) << r.out;
 
-    if (shape.listedAs) {
-        EXPECT_THAT(r.out, testing::HasSubstr(std::string(" ") + shape.listedAs + "\n"));
+    if (shape.shows) {
+        EXPECT_THAT(r.out, testing::HasSubstr(shape.shows));
     }
     bool allBack = true;
     std::size_t wholeUnmarked = 0;
