@@ -77,9 +77,9 @@ struct FsCandidate {
 
     // The cluster size (512-byte sectors) that places the folders of the
     // fixed root, where the found boot sector's places none of them; 0 when
-    // the boot sector's holds or nobody asked. The boot sector made for the
-    // volume states it, and so the tree, the recovery and the structure view
-    // read the volume alike.
+    // the boot sector's places them or the candidate is in no layout. The boot
+    // sector made for the volume states it, and so the tree, the recovery and
+    // the structure view read the volume alike.
     u32 folderClusterSize = 0;
 
     // An NTFS volume was placed from MFT records or an NTFS boot sector.
