@@ -361,16 +361,25 @@ u32 rootEntriesOfImage(const FatBootParams& f, u32 scale) {
     return static_cast<u32>(sectors * perSector);
 }
 
-// The fewest 512-byte sectors to a sector in which the image's fields hold the
-// found volume's sizes, each a whole number of them; 0 when no sector size a
-// boot sector states does.
+// The 512-byte sectors to a sector in which the image's fields hold the found
+// volume's sizes, each a whole number of them: 1 where they can, else the
+// volume's own sector size, else the fewest that can (a record of a saved
+// scan of version 4 keeps no sector size); 0 when no sector size a boot
+// sector states can.
 u32 imageScale(const FatBootParams& f) {
-    for (u32 scale = 1; isFatSectorSize(scale * SECTOR_BYTES); scale *= 2) {
+    auto holds = [&f](u32 scale) {
         const u32 sizes[] = {f.totalSectors,    f.sectorsPerCluster, f.sectorsPerFAT,
                              f.reservedSectors, f.dataLbaOffset,     f.rootDirectoryLbaOffset};
-        if (std::all_of(std::begin(sizes), std::end(sizes),
-                        [scale](u32 n) { return n % scale == 0; }) &&
-            f.sectorsPerCluster / scale <= 0xFF && f.reservedSectors / scale <= 0xFFFF)
+        return std::all_of(std::begin(sizes), std::end(sizes),
+                           [scale](u32 n) { return n % scale == 0; }) &&
+               f.sectorsPerCluster / scale <= 0xFF && f.reservedSectors / scale <= 0xFFFF;
+    };
+    if (holds(1))
+        return 1;
+    if (isFatSectorSize(f.bytesPerSector) && holds(f.bytesPerSector / SECTOR_BYTES))
+        return f.bytesPerSector / SECTOR_BYTES;
+    for (u32 scale = 2; isFatSectorSize(scale * SECTOR_BYTES); scale *= 2) {
+        if (holds(scale))
             return scale;
     }
     return 0;

@@ -244,10 +244,15 @@ TEST(RebuiltBootSectorTest, AFoundBootSectorOfLargerSectorsIsRestatedInOurs) {
         EXPECT_GE(made.rootEntries, want.rootEntries);
         made.rootEntries = want.rootEntries;
         EXPECT_TRUE(made == want) << made << "\n--\n" << want;
+        // The image's sectors, and the information sector and backup in them.
+        const Array a(s.data(), 512);
+        if (r.clusterSize * r.sectorBytes > 255 * 512) {
+            EXPECT_EQ(a.getLE16(BS_BYTES_PER_SECTOR), r.sectorBytes);
+        }
         if (r.rootEntries == 0) {
-            const Array a(s.data(), 512);
-            EXPECT_EQ(a.getLE16(BS32_FSINFO_SECTOR), 2u);
-            EXPECT_EQ(a.getLE16(BS32_BACKUP_SECTOR), 12u);
+            const u32 scale = r.sectorBytes / a.getLE16(BS_BYTES_PER_SECTOR);
+            EXPECT_EQ(a.getLE16(BS32_FSINFO_SECTOR), FAT32_FSINFO_SECTOR * scale);
+            EXPECT_EQ(a.getLE16(BS32_BACKUP_SECTOR), FAT32_BACKUP_SECTOR * scale);
         }
     }
 }
