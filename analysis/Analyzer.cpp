@@ -16,6 +16,8 @@
 #include "core/Log.h"
 #include "devices/Reader.h"
 #include "devices/UnreadableSectors.h"
+#include "fs/RebuiltBootSector.h"
+#include "fs/fat/FATDrive.h"
 
 #include <algorithm>
 #include <memory>
@@ -300,6 +302,29 @@ void Analyzer::createFSCollection() {
     applyDLayout();
 }
 
+namespace {
+
+// The cluster size of each FAT12/16 volume of the layout whose boot sector was
+// found is decided here, once, before its boot sector is made: the one that
+// places the root's folders (withPlacedFolders), which every reader of the
+// volume then takes from the made boot sector.
+void placeRootFolders(FsCandidateList& layout, Driver& driver) {
+    for (FsCandidate& c : layout) {
+        FsKind kind = FS_NONE;
+        FatType fatType = FAT_NONE;
+        partitionTypeToFs(c.fscode(), kind, fatType);
+        FAT_FS_PARAMS stated;
+        if (!isSelectedFileSystem(c) || kind != FS_FAT || fatType == FAT32 ||
+            !DL::buildsFromFoundBootSector(c, fatType) || !form_fat_fs_params(c, stated, driver))
+            continue;
+        const u32 placed = withPlacedFolders(driver, stated).sectorsPerCluster;
+        if (placed != stated.sectorsPerCluster)
+            c.folderClusterSize = placed;
+    }
+}
+
+} // namespace
+
 void Analyzer::applyDLayout() {
     Driver& driver = *getDrive();
     FsCandidateList working;
@@ -319,6 +344,7 @@ void Analyzer::applyDLayout() {
         sectorCount == 0 ? 0 : static_cast<u32>(std::min<u64>(sectorCount - 1, 0xFFFFFFFFu));
     FsCandidateList layout;
     DL::build(layout, DLayoutOptions(working, lastLBA, usesPartitionTables, true));
+    placeRootFolders(layout, driver);
     // The selected entry pointed into the old layout and goes with it.
     setLayout(std::move(layout));
 

@@ -210,11 +210,13 @@ void collectBootSectors(CandidatePool& pool, const CreateFSCollectionParameters&
             if (width != FAT32)
                 continue;
             // A FAT32 backup lies FAT32_BACKUP_SECTOR sectors into its volume,
-            // sectors of the volume's own size, which the parameters do not
-            // keep: it belongs to the primary of its parameters six sectors of
-            // some size in front of it, and without one lies six of 512 bytes in.
-            u32 offset = FAT32_BACKUP_SECTOR;
-            for (u32 bytes = SECTOR_BYTES; isFatSectorSize(bytes); bytes *= 2) {
+            // sectors of the size its boot sector states. A saved scan does not
+            // keep that size: such a backup belongs to the primary of its
+            // parameters six sectors of some size in front of it, and without
+            // one lies six of 512 bytes in.
+            const u32 own = find.params.fat.bytesPerSector / SECTOR_BYTES;
+            u32 offset = FAT32_BACKUP_SECTOR * std::max(own, 1u);
+            for (u32 bytes = SECTOR_BYTES; own == 0 && isFatSectorSize(bytes); bytes *= 2) {
                 const u32 at = FAT32_BACKUP_SECTOR * (bytes / SECTOR_BYTES);
                 if (find.lba >= at && collector.hasPrimary(find.lba - at, find.params)) {
                     offset = at;
@@ -730,6 +732,7 @@ public:
 
     void place(FsCandidate& c) {
         hypotheses_.clear();
+        evidenceClusters_ = 0;
         bool guessed = false;
         if (c.hasBootSector && c.bootSector.kind == FS_FAT) {
             fromBootSector(c, c.bootSector);
@@ -766,8 +769,8 @@ public:
 private:
     bool foundAt(u64 lba) const { return fitsU32(lba) && fats_.count(static_cast<u32>(lba)) != 0; }
 
-    // Polled before every try, taken or not. A guessed FAT (two copies) has
-    // the width its size gives: no boot sector counts its clusters.
+    // Polled before every try, taken or not. A guessed FAT has the width
+    // guessedWidth gives it: no boot sector counts its clusters.
     void add(i64 fatLBA, i64 sectors, i64 volumeStart, FatType width = FAT_NONE,
              u32 copies = FAT_COPIES) {
         p_.poll();
@@ -775,11 +778,11 @@ private:
             !fitsU32(sectors) || !fitsU32(volumeStart))
             return;
         if (width == FAT_NONE)
-            width = fatTypeBySectorsPerFat(static_cast<u32>(sectors));
+            width = guessedWidth(static_cast<u32>(fatLBA), static_cast<u32>(sectors));
         if (!isFatWidth(width))
             return;
         for (const FatHypothesis& h : hypotheses_) {
-            if (h.fatLBA == fatLBA && h.sectors == sectors)
+            if (h.fatLBA == fatLBA && h.sectors == sectors && h.copies == copies)
                 return;
         }
         hypotheses_.push_back({static_cast<u32>(fatLBA), static_cast<u32>(sectors),
@@ -796,9 +799,28 @@ private:
             c.startLBA, boot.fat.fatType(), copies);
     }
 
+    // The width a FAT's first sector shows (its first entries and the values
+    // it holds), of those the layout leaves and whose clusters cover the ones
+    // the evidence numbers, the FAT holding their entries; else the width its
+    // size gives. mkfs.fat pads the FAT12 of large clusters or sectors to 16
+    // sectors and more, the size of a FAT16.
+    FatType guessedWidth(u32 fatLBA, u32 sectors) {
+        const FatType bySize = fatTypeBySectorsPerFat(sectors);
+        if (!reader_.read(fatLBA))
+            return bySize;
+        const u64 clusters = static_cast<u64>(std::max<i64>(evidenceClusters_, 0));
+        bool widths[4] = {false, false, false, false};
+        for (FatType t : {FAT12, FAT16, FAT32}) {
+            widths[t] = widthLeft_[t] && clusters <= maxClusterCount(t) &&
+                        fatEntryCount(t, sectors) >= clusters + 2;
+        }
+        const FatType shown = leastOddFatWidth(reader_.data().data(), widths, bySize);
+        return shown != FAT_NONE ? shown : bySize;
+    }
+
     void guess(const FsCandidate& c) {
         FatLimits limits[4];
-        i64 k = 0;
+        i64& k = evidenceClusters_;
         const i64 root = c.rootDirLBA;
         const i64 cluster2 = c.cluster2LBA;
         if (c.hasSubDirs && c.hasRootDir) {
@@ -845,6 +867,8 @@ private:
             if (!allowed[t])
                 limits[t].end = -1;
         }
+        for (u32 t = FAT12; t <= FAT32; ++t)
+            widthLeft_[t] = limits[t].end >= 0;
 
         proposals_ = 0;
         for (u32 t : {FAT12, FAT16, FAT32}) {
@@ -864,36 +888,52 @@ private:
     }
 
     // False once the proposals are used up.
-    bool propose(i64 fatLBA, i64 sectors, i64 volumeStart) {
-        add(fatLBA, sectors, volumeStart);
+    bool propose(i64 fatLBA, i64 sectors, i64 volumeStart, u32 copies = FAT_COPIES) {
+        add(fatLBA, sectors, volumeStart, FAT_NONE, copies);
         return ++proposals_ < MAX_FAT_PROPOSALS;
     }
 
     // Every FAT-sector find f that could start the mirror (or the first FAT) of
     // a FAT pair ending at `end`. Only the finds for which a first proposal
     // holds are visited: q = end - f + 1 within the limits, f >= reserved + q.
+    // Then a single FAT (mkfs.fat -f 1) that a find f starts and `end` ends,
+    // right behind the reserved sectors: one that the pairs' finds do not
+    // reach.
     bool proposeFromFatSectors(const FatLimits& l) {
         if (l.end < 0)
             return true;
         const i64 lo =
             std::max({l.reserved, l.end + 1 - l.maxSectors, (l.reserved + l.end + 2) / 2});
         const i64 hi = std::min(l.end, l.end + 1 - l.minSectors);
-        if (lo > hi || lo > static_cast<i64>(U32_MAX))
+        if (lo <= hi && lo <= static_cast<i64>(U32_MAX)) {
+            for (auto it = fats_.lower_bound(static_cast<u32>(lo));
+                 it != fats_.end() && static_cast<i64>(it->lba) <= hi; ++it) {
+                const i64 f = it->lba;
+                const i64 q = l.end - f + 1;
+                if (!propose(f - q, q, f - q - l.reserved))
+                    return false;
+                if (q % 2 == 0 && l.fits(q / 2) && !propose(f, q / 2, f - l.reserved))
+                    return false;
+            }
+        }
+        const i64 single = std::max(l.reserved, l.end + 1 - l.maxSectors);
+        if (single > static_cast<i64>(U32_MAX))
             return true;
-        for (auto it = fats_.lower_bound(static_cast<u32>(lo));
-             it != fats_.end() && static_cast<i64>(it->lba) <= hi; ++it) {
+        for (auto it = fats_.lower_bound(static_cast<u32>(single));
+             it != fats_.end() && static_cast<i64>(it->lba) < std::min(lo, hi + 1); ++it) {
             const i64 f = it->lba;
-            const i64 q = l.end - f + 1;
-            if (!propose(f - q, q, f - q - l.reserved))
-                return false;
-            if (q % 2 == 0 && l.fits(q / 2) && !propose(f, q / 2, f - l.reserved))
+            if (!propose(f, l.end - f + 1, f - l.reserved, 1))
                 return false;
         }
         return true;
     }
 
-    // How many of five sector pairs of the two FAT copies are equal.
+    // How many of five sector pairs of the two FAT copies are equal, and not
+    // zeros: the free tail of a FAT equals whatever else is empty, and a FAT
+    // of one copy has none to agree with.
     u32 mirrorScore(const FatHypothesis& h) {
+        if (h.copies < 2)
+            return 0;
         const u64 size = h.sectors;
         u32 equal = 0;
         for (u64 offset : {u64{0}, size - 1, size / 2, size / 4, 3 * size / 4}) {
@@ -901,7 +941,8 @@ private:
             if (!reader_.read(first))
                 continue;
             const std::vector<u8> a = reader_.data();
-            if (reader_.read(first + size) && reader_.data() == a)
+            const bool zeros = std::all_of(a.begin(), a.end(), [](u8 b) { return b == 0; });
+            if (!zeros && reader_.read(first + size) && reader_.data() == a)
                 ++equal;
         }
         return equal;
@@ -918,8 +959,9 @@ private:
         u32 bestScore = 0;
         for (std::size_t i = 0; i < hypotheses_.size(); ++i) {
             const FatHypothesis& h = hypotheses_[i];
-            const u32 score = mirrorScore(h) + (foundAt(h.fatLBA) ? 3 : 0) +
-                              (foundAt(static_cast<u64>(h.fatLBA) + h.sectors) ? 3 : 0);
+            const u32 score =
+                mirrorScore(h) + (foundAt(h.fatLBA) ? 3 : 0) +
+                (h.copies > 1 && foundAt(static_cast<u64>(h.fatLBA) + h.sectors) ? 3 : 0);
             if (i == 0 || score > bestScore) {
                 best = i;
                 bestScore = score;
@@ -935,6 +977,10 @@ private:
     bool atSectorZero_;
     std::vector<FatHypothesis> hypotheses_;
     u32 proposals_ = 0;
+    // The clusters the guessed volume's evidence numbers (its highest named
+    // cluster less one), and the widths its layout leaves.
+    i64 evidenceClusters_ = 0;
+    bool widthLeft_[4] = {false, false, false, false};
 };
 
 void collectFatTables(FsCandidateList& list, CreateFSCollectionParameters& p) {

@@ -83,6 +83,7 @@ void serializeFoundStructure(Serializer& s, const FoundBootSector& find) {
         s.writeU32(f.rootCluster);
         s.writeU32(f.dataLbaOffset);
         s.writeU32(f.rootDirectoryLbaOffset);
+        s.writeU16(static_cast<u16>(f.bytesPerSector));
     } else if (find.params.kind == FS_NTFS) {
         const NtfsBootParams& n = find.params.ntfs;
         s.writeU64(n.totalSectors);

@@ -50,7 +50,10 @@ private:
     std::string* out_;
 };
 
-constexpr u64 SAVED_SCAN_VERSION = 4;
+// Version 5 keeps the sector size a FAT boot sector states; a stream of
+// version 4, which does not, still loads, that size unknown (0).
+constexpr u64 SAVED_SCAN_VERSION = 5;
+constexpr u64 SAVED_SCAN_VERSION_WITHOUT_SECTOR_SIZE = 4;
 // The all-ones value of an escaped field `width` bytes wide (1, 2 or 4), which
 // announces the whole value as u64; written and read alike.
 constexpr u64 escapeMarker(unsigned width) {

@@ -7,6 +7,7 @@
 #include "core/CompressedFile.h"
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "fs/FatLayout.h"
 
 #include <glib.h>
 
@@ -110,8 +111,11 @@ const char* flaw(const FoundPartitionTable& f, u64 sectors) {
 const char* flaw(const FoundBootSector& f, u64 sectors) {
     if (f.lba >= sectors)
         return "LBA outside the source";
-    if (f.params.kind == FS_FAT)
+    if (f.params.kind == FS_FAT) {
+        if (f.params.fat.bytesPerSector != 0 && !isFatSectorSize(f.params.fat.bytesPerSector))
+            return "sector size";
         return isPowerOfTwo(f.params.fat.sectorsPerCluster) ? nullptr : "sectors per cluster";
+    }
     if (f.params.kind != FS_NTFS)
         return "no FAT or NTFS kind";
     if (!isPowerOfTwo(f.params.ntfs.sectorsPerCluster))
@@ -416,6 +420,8 @@ void unserializeFoundStructure(Unserializer& u, FoundBootSector& find) {
         f.rootCluster = u.readU32();
         f.dataLbaOffset = u.readU32();
         f.rootDirectoryLbaOffset = u.readU32();
+        if (u.version() != SAVED_SCAN_VERSION_WITHOUT_SECTOR_SIZE)
+            f.bytesPerSector = u.readU16();
     } else if (find.params.kind == FS_NTFS) {
         NtfsBootParams& n = find.params.ntfs;
         n.totalSectors = u.readU64();
@@ -509,11 +515,12 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
     bool outOfMemory = false;
     try {
         const u64 version = u.readEscapedU16();
-        if (version != SAVED_SCAN_VERSION) {
+        if (version != SAVED_SCAN_VERSION && version != SAVED_SCAN_VERSION_WITHOUT_SECTOR_SIZE) {
             logAt("DriveDescrFile", 190) << ": " << version << '\n';
             showCannotLoadScan(interface);
             return false;
         }
+        u.setVersion(version);
         const u64 idLength = u.readEscapedU16();
         saved.first = u.readEscapedU32();
         saved.second = u.readEscapedU32();

@@ -7,6 +7,7 @@
 // scan lists promise are refused. A file that is damaged anywhere changes
 // nothing of the current scan.
 
+#include "analysis/Serializer.h"
 #include "core/Types.h"
 #include "core/UserInterface.h"
 #include "fs/ScanResults.h"
@@ -40,6 +41,10 @@ public:
     u64 readEscapedU8();
     u64 readEscapedU16();
     u64 readEscapedU32();
+
+    // The version of the stream, which says the layout of its records.
+    u64 version() const { return version_; }
+    void setVersion(u64 version) { version_ = version; }
 
     // Throws std::runtime_error("Unserializer") unless n more bytes are left.
     // Written so that no sum can wrap around.
@@ -82,6 +87,7 @@ private:
     std::vector<u8> window_;
     u64 allowance_;
     u64 claimed_ = 0;
+    u64 version_ = SAVED_SCAN_VERSION;
 };
 
 // One record of each list, the LBA first. Throws std::runtime_error on a record

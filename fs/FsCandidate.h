@@ -75,6 +75,13 @@ struct FsCandidate {
     // How many subdirectory pairs agreed on this grid.
     u32 subDirCount = 0;
 
+    // The cluster size (512-byte sectors) that places the folders of the
+    // fixed root, where the found boot sector's places none of them; 0 when
+    // the boot sector's places them or the candidate is in no layout. The boot
+    // sector made for the volume states it, and so the tree, the recovery and
+    // the structure view read the volume alike.
+    u32 folderClusterSize = 0;
+
     // An NTFS volume was placed from MFT records or an NTFS boot sector.
     bool hasNtfsVolume = false;
     u64 mftLBA = 0;

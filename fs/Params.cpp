@@ -102,6 +102,7 @@ bool readFatBootParams(const u8* sector, FatBootParams& out) {
         if (value * scale > MAX_LBA32)
             return false;
     }
+    out.bytesPerSector = bytesPerSector;
     out.totalSectors = static_cast<u32>(total * scale);
     out.sectorsPerCluster = static_cast<u32>(sectorsPerCluster * scale);
     out.sectorsPerFAT = static_cast<u32>(perFat * scale);

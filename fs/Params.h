@@ -41,6 +41,10 @@ struct FatBootParams {
     u32 dataLbaOffset = 0;
     // Sectors from the boot sector to the root directory.
     u32 rootDirectoryLbaOffset = 0;
+    // The sector size the boot sector states, which places what it counts in
+    // the volume's own sectors (the FAT32 backup); 0 where it is not known (a
+    // record of a saved scan, which keeps the fields above alone).
+    u32 bytesPerSector = 0;
 
     // The FATs between the reserved sectors and the root (FAT12/16) or the data
     // area (FAT32), as the offsets place them; 0 when they place no whole FAT.
@@ -77,7 +81,8 @@ bool readFatBootParams(const u8* sector, FatBootParams& out);
 bool readNtfsBootParams(const u8* sector, NtfsBootParams& out);
 // FAT first (kind FS_FAT), then NTFS (kind FS_NTFS); on false the kind is left.
 bool readBootParams(const u8* sector, BootParams& out);
-// Same kind (FAT or NTFS) and the same fields; two kind-0 records differ.
+// Same kind (FAT or NTFS) and the same fields (a FAT's sector size aside, which
+// a saved scan does not keep); two kind-0 records differ.
 bool equalBootParams(const BootParams& a, const BootParams& b);
 // "FAT" or "NTFS" and a line per field; nothing for kind 0.
 std::ostream& operator<<(std::ostream& os, const BootParams& p);

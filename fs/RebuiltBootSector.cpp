@@ -10,7 +10,9 @@
 #include "fs/Params.h"
 #include "fs/StructureChecks.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -101,7 +103,7 @@ void writeHiddenSectors(const Array& s, const FsCandidate& c, const Driver& driv
 }
 
 // Whether the sector already is the found boot sector the builder would start
-// from: it holds the same parameters, and on a partitioned drive its hidden
+// from, its cluster size kept: it holds the same parameters, and on a partitioned drive its hidden
 // sectors are those the builder writes. Such a sector is left as it stands but
 // for a broken jump: the rest of it (geometry, media, drive number, name,
 // serial number, label, the hidden sectors of a volume image) is what the
@@ -111,7 +113,8 @@ bool holdsFoundBootSector(const Array& s, const FsCandidate& c, Layout layout, c
                           bool keepStart) {
     const BootParams* found = foundBootSector(c, layout);
     BootParams held;
-    if (!found || !readBootParams(s.data(), held) || !equalBootParams(held, *found))
+    if (!found || (layout == Layout::FixedRoot && c.folderClusterSize != 0) ||
+        !readBootParams(s.data(), held) || !equalBootParams(held, *found))
         return false;
     if (!usesPartitionTables(driver))
         return true;
@@ -119,16 +122,28 @@ bool holdsFoundBootSector(const Array& s, const FsCandidate& c, Layout layout, c
     return hidden == hiddenSectorsFromTable(c) || (keepStart && hidden == c.startLBA);
 }
 
-// The image states sizes of 512-byte sectors, and so the FATs and clusters of
-// a volume of larger ones in more of them; `fats` is the count to state.
-void writeFatGeometry(const Array& s, const FatBootParams& f, u32 rootEntries, u32 fats) {
-    s.setU8(BS_SECTORS_PER_CLUSTER, static_cast<u8>(f.sectorsPerCluster));
-    s.setLE16(BS_RESERVED_SECTORS, static_cast<u16>(f.reservedSectors));
-    s.setU8(BS_FAT_COUNT, static_cast<u8>(fats));
-    s.setLE16(BS_ROOT_ENTRIES, static_cast<u16>(rootEntries));
-    bool small = f.totalSectors < 0x10000;
-    s.setLE16(BS_TOTAL_SECTORS_16, small ? static_cast<u16>(f.totalSectors) : 0);
-    s.setLE32(BS_TOTAL_SECTORS_32, small ? 0 : f.totalSectors);
+// How an image states a FAT volume: in sectors of `scale` 512-byte sectors,
+// the FATs it counts, and its root entries.
+struct ImageGeometry {
+    u32 scale = 1;
+    u32 fats = FAT_COPIES;
+    u32 rootEntries = 0;
+};
+
+// The image states sizes of 512-byte sectors where its fields hold them, and
+// so the FATs and clusters of a volume of larger sectors in more of them; in
+// the volume's larger sectors only where they do not (clusters of 128 sectors
+// of 4,096 bytes are 1,024 of ours, more than the byte holds).
+void writeFatGeometry(const Array& s, const FatBootParams& f, const ImageGeometry& g) {
+    const u32 total = f.totalSectors / g.scale;
+    s.setLE16(BS_BYTES_PER_SECTOR, static_cast<u16>(SECTOR_BYTES * g.scale));
+    s.setU8(BS_SECTORS_PER_CLUSTER, static_cast<u8>(f.sectorsPerCluster / g.scale));
+    s.setLE16(BS_RESERVED_SECTORS, static_cast<u16>(f.reservedSectors / g.scale));
+    s.setU8(BS_FAT_COUNT, static_cast<u8>(g.fats));
+    s.setLE16(BS_ROOT_ENTRIES, static_cast<u16>(g.rootEntries));
+    bool small = total < 0x10000;
+    s.setLE16(BS_TOTAL_SECTORS_16, small ? static_cast<u16>(total) : 0);
+    s.setLE32(BS_TOTAL_SECTORS_32, small ? 0 : total);
 }
 
 // Drive number (kept when it names a hard disk), extended signature and the
@@ -201,6 +216,12 @@ u32 reservedSectorsFor(const FsCandidate& c, u32 fallback, u32 logLine) {
     return fallback;
 }
 
+// The FATs of a volume made from the evidence: as many as were placed, else
+// two.
+u32 fatsOf(const FsCandidate& c) {
+    return c.hasFats && c.fatCount != 0 ? c.fatCount : FAT_COPIES;
+}
+
 // The size of a FAT12/16 that describes the whole volume, as the published
 // formula counts it (clusters of the area after the root, entries 0 and 1
 // included).
@@ -229,7 +250,7 @@ u32 rootEntriesFor(const FsCandidate& c, bool fat12) {
     if (c.hasSubDirs) {
         u32 sectors = 0;
         if (c.hasFats)
-            sectors = distance(c.fatLBA + u64{FAT_COPIES} * c.fatSectors, c.cluster2LBA,
+            sectors = distance(c.fatLBA + u64{c.fatCount} * c.fatSectors, c.cluster2LBA,
                                0xFFFF / DIR_ENTRIES_PER_SECTOR);
         else if (c.hasRootDir)
             sectors = distance(c.rootDirLBA, c.cluster2LBA, 0xFFFF / DIR_ENTRIES_PER_SECTOR);
@@ -271,7 +292,7 @@ FatBootParams fat16FromEvidence(const FsCandidate& c, u32 size, bool fat12) {
     // FAT12 numbers, a FAT16 one no fewer than 4,085 (a copy cut short holds
     // fewer), or either would read as the other.
     if (f.sectorsPerCluster != 0) {
-        const u64 before = u64{f.reservedSectors} + u64{FAT_COPIES} * perFat +
+        const u64 before = u64{f.reservedSectors} + u64{fatsOf(c)} * perFat +
                            ceilDiv(u64{f.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES);
         const u64 bound =
             before + u64{maxClusterCount(FAT12) + (fat12 ? 0 : 1)} * f.sectorsPerCluster;
@@ -297,7 +318,7 @@ FatBootParams fat32FromEvidence(const FsCandidate& c, u32 size) {
     u32 computed = computedFat32Size(size, f.reservedSectors, f.sectorsPerCluster);
     u32 perFat = 0;
     if (c.hasSubDirs)
-        perFat = distance(fatStart, c.cluster2LBA, 0xFFFFFFFF) / 2;
+        perFat = distance(fatStart, c.cluster2LBA, 0xFFFFFFFF) / fatsOf(c);
     if (perFat == 0 && c.hasFats)
         perFat = c.fatSectors;
     if (perFat == 0 && c.hasRootDir) {
@@ -314,7 +335,7 @@ FatBootParams fat32FromEvidence(const FsCandidate& c, u32 size) {
         logAt("DL", 652) << ": new_b->FAT32.lFatSects != FATSz " << computed << '\n';
     f.sectorsPerFAT = perFat;
 
-    const u64 dataStart = fatStart + 2 * static_cast<u64>(perFat);
+    const u64 dataStart = fatStart + u64{fatsOf(c)} * perFat;
     if (c.hasRootDir && c.rootDirLBA >= dataStart && f.sectorsPerCluster != 0 &&
         (c.rootDirLBA - dataStart) / f.sectorsPerCluster <= 0x0FFFFFF5 - 2) {
         f.rootCluster = static_cast<u32>((c.rootDirLBA - dataStart) / f.sectorsPerCluster + 2);
@@ -325,39 +346,67 @@ FatBootParams fat32FromEvidence(const FsCandidate& c, u32 size) {
     return f;
 }
 
-// The root entries an image of 512-byte sectors states for a found boot
-// sector: its own, but where the root of a volume of larger sectors fills
-// more 512-byte sectors than its entries take (100 entries in a sector of 4096
-// bytes), as many as those sectors hold, so that the image puts cluster 2
-// where the volume has it.
-u32 rootEntriesOfImage(const FatBootParams& f) {
-    const u64 sectors =
-        f.dataLbaOffset > f.rootDirectoryLbaOffset ? f.dataLbaOffset - f.rootDirectoryLbaOffset : 0;
-    if (ceilDiv(u64{f.rootEntries} * DIR_ENTRY_BYTES, SECTOR_BYTES) == sectors ||
-        sectors * DIR_ENTRIES_PER_SECTOR > 0xFFFF)
+// The root entries an image of sectors of `scale` 512-byte sectors states for
+// a found boot sector: its own, but where the root of a volume of larger
+// sectors fills more of the image's sectors than its entries take (100 entries
+// in a sector of 4096 bytes), as many as those sectors hold, so that the image
+// puts cluster 2 where the volume has it.
+u32 rootEntriesOfImage(const FatBootParams& f, u32 scale) {
+    const u64 sectors = f.dataLbaOffset > f.rootDirectoryLbaOffset
+                            ? (f.dataLbaOffset - f.rootDirectoryLbaOffset) / scale
+                            : 0;
+    const u64 perSector = u64{DIR_ENTRIES_PER_SECTOR} * scale;
+    if (ceilDiv(u64{f.rootEntries}, perSector) == sectors || sectors * perSector > 0xFFFF)
         return f.rootEntries;
-    return static_cast<u32>(sectors * DIR_ENTRIES_PER_SECTOR);
+    return static_cast<u32>(sectors * perSector);
 }
 
-// The parameters a FAT image is written from, and the FATs it states: the found
-// boot sector of that layout, else the evidence (two FATs). False when there is
-// no size to give the volume, or when the found one's clusters or reserved
-// sectors, in 512-byte sectors, pass what the image's fields hold (clusters of
-// 256 such sectors and more: 32 sectors of 4096 bytes).
-bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams& out, u32& fats) {
+// The 512-byte sectors to a sector in which the image's fields hold the found
+// volume's sizes, each a whole number of them: 1 where they can, else the
+// volume's own sector size, else the fewest that can (a record of a saved
+// scan of version 4 keeps no sector size); 0 when no sector size a boot
+// sector states can.
+u32 imageScale(const FatBootParams& f) {
+    auto holds = [&f](u32 scale) {
+        const u32 sizes[] = {f.totalSectors,    f.sectorsPerCluster, f.sectorsPerFAT,
+                             f.reservedSectors, f.dataLbaOffset,     f.rootDirectoryLbaOffset};
+        return std::all_of(std::begin(sizes), std::end(sizes),
+                           [scale](u32 n) { return n % scale == 0; }) &&
+               f.sectorsPerCluster / scale <= 0xFF && f.reservedSectors / scale <= 0xFFFF;
+    };
+    if (holds(1))
+        return 1;
+    if (isFatSectorSize(f.bytesPerSector) && holds(f.bytesPerSector / SECTOR_BYTES))
+        return f.bytesPerSector / SECTOR_BYTES;
+    for (u32 scale = 2; isFatSectorSize(scale * SECTOR_BYTES); scale *= 2) {
+        if (holds(scale))
+            return scale;
+    }
+    return 0;
+}
+
+// The parameters a FAT image is written from, and how it states them: the
+// found boot sector of that layout, else the evidence (its FATs, 512-byte
+// sectors). False when there is no size to give the volume, or when no sector
+// size lets the image's fields state the found one's clusters and reserved
+// sectors.
+bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams& out,
+                  ImageGeometry& image) {
     if (const BootParams* found = foundBootSector(c, layout)) {
         out = found->fat;
-        fats = out.fatCount();
-        if (out.sectorsPerCluster > 0xFF || out.reservedSectors > 0xFFFF || fats == 0) {
+        if (layout == Layout::FixedRoot && c.folderClusterSize != 0)
+            out.sectorsPerCluster = c.folderClusterSize;
+        image.fats = out.fatCount();
+        image.scale = imageScale(out);
+        if (image.scale == 0 || image.fats == 0) {
             logAt("RebuiltBootSector", 4)
                 << ": the FAT volume at " << c.startLBA << " has clusters of "
                 << out.sectorsPerCluster << " sectors, " << out.reservedSectors
-                << " reserved sectors and " << fats
-                << " FATs: more than a boot sector of 512-byte sectors states\n";
+                << " reserved sectors and " << image.fats
+                << " FATs: more than a boot sector states\n";
             return false;
         }
-        if (layout == Layout::FixedRoot)
-            out.rootEntries = rootEntriesOfImage(out);
+        image.rootEntries = layout == Layout::FixedRoot ? rootEntriesOfImage(out, image.scale) : 0;
         return true;
     }
     u32 size = volumeSize(c);
@@ -365,7 +414,9 @@ bool fatParamsFor(const FsCandidate& c, Layout layout, bool fat12, FatBootParams
         return false;
     out = layout == Layout::FixedRoot ? fat16FromEvidence(c, size, fat12)
                                       : fat32FromEvidence(c, size);
-    fats = FAT_COPIES;
+    image = ImageGeometry();
+    image.fats = fatsOf(c);
+    image.rootEntries = out.rootEntries;
     return true;
 }
 
@@ -477,8 +528,8 @@ void clearKeepingVolumeName(u8* image, const u8* old) {
 
 bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& driver, bool fat12) {
     FatBootParams f;
-    u32 fats = 0;
-    if (!fatParamsFor(candidate, Layout::FixedRoot, fat12, f, fats))
+    ImageGeometry image;
+    if (!fatParamsFor(candidate, Layout::FixedRoot, fat12, f, image))
         return false;
     Array s(sector, SECTOR_BYTES);
     if (holdsFoundBootSector(s, candidate, Layout::FixedRoot, driver, true)) {
@@ -486,10 +537,10 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
         return true;
     }
     writeCommon(s, driver, 0x00);
-    writeFatGeometry(s, f, f.rootEntries, fats);
+    writeFatGeometry(s, f, image);
     bool floppy = driver.getProperties().getUInt8(PROP_IS_FLOPPY, 0) != 0;
     s.setU8(BS_MEDIA, floppy ? MEDIA_FLOPPY : MEDIA_FIXED);
-    s.setLE16(BS_SECTORS_PER_FAT_16, static_cast<u16>(f.sectorsPerFAT));
+    s.setLE16(BS_SECTORS_PER_FAT_16, static_cast<u16>(f.sectorsPerFAT / image.scale));
     writeHiddenSectors(s, candidate, driver, fat12 ? 0 : DEFAULT_HIDDEN_SECTORS, true);
     if (!fat12)
         writeExtendedBlock(s, BS16_DRIVE_NUMBER, BS16_SIGNATURE, BS16_FS_TYPE, "FAT16   ");
@@ -498,8 +549,8 @@ bool formBootSectorFat16(const FsCandidate& candidate, u8* sector, Driver& drive
 
 bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& driver) {
     FatBootParams f;
-    u32 fats = 0;
-    if (!fatParamsFor(candidate, Layout::RootCluster, false, f, fats))
+    ImageGeometry image;
+    if (!fatParamsFor(candidate, Layout::RootCluster, false, f, image))
         return false;
     Array s(sector, SECTOR_BYTES);
     if (holdsFoundBootSector(s, candidate, Layout::RootCluster, driver, true)) {
@@ -507,24 +558,26 @@ bool formBootSectorFat32(const FsCandidate& candidate, u8* sector, Driver& drive
         return true;
     }
     writeCommon(s, driver, 0x00);
-    writeFatGeometry(s, f, 0, fats);
+    writeFatGeometry(s, f, image);
     s.setU8(BS_MEDIA, MEDIA_FIXED);
     s.setLE16(BS_SECTORS_PER_FAT_16, 0);
     writeHiddenSectors(s, candidate, driver, DEFAULT_HIDDEN_SECTORS, true);
-    s.setLE32(BS32_SECTORS_PER_FAT, f.sectorsPerFAT);
+    s.setLE32(BS32_SECTORS_PER_FAT, f.sectorsPerFAT / image.scale);
     s.setLE16(BS32_FLAGS, 0);
     s.setLE16(BS32_VERSION, 0);
     s.setLE32(BS32_ROOT_CLUSTER, f.rootCluster);
     // The information sector and the backup lie where the volume's own
-    // sectors put them: a backup found six sectors of k of ours in says k.
-    u32 scale = 1;
-    if (candidate.hasBootBackup && candidate.bootBackupLBA > candidate.startLBA) {
+    // sectors put them: those its boot sector states, else a backup found six
+    // sectors of k of ours in says k.
+    u32 own = f.bytesPerSector / SECTOR_BYTES;
+    if (own == 0 && candidate.hasBootBackup && candidate.bootBackupLBA > candidate.startLBA) {
         const u32 in = candidate.bootBackupLBA - candidate.startLBA;
         const u32 k = in / FAT32_BACKUP_SECTOR;
         if (in % FAT32_BACKUP_SECTOR == 0 && k <= MAX_FAT_SECTOR_BYTES / SECTOR_BYTES &&
             isFatSectorSize(k * SECTOR_BYTES))
-            scale = k;
+            own = k;
     }
+    const u32 scale = own >= image.scale ? own / image.scale : 1;
     s.setLE16(BS32_FSINFO_SECTOR, static_cast<u16>(FAT32_FSINFO_SECTOR * scale));
     s.setLE16(BS32_BACKUP_SECTOR, static_cast<u16>(FAT32_BACKUP_SECTOR * scale));
     writeExtendedBlock(s, BS32_DRIVE_NUMBER, BS32_SIGNATURE, BS32_FS_TYPE, "FAT32   ");

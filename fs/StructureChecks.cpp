@@ -371,6 +371,27 @@ bool lessOddAsFat12(const u8* sector) {
 
 } // namespace
 
+FatType leastOddFatWidth(const u8* sector, const bool widths[4], FatType preferred) {
+    FatType best = FAT_NONE;
+    u64 bestOdd = 0;
+    u64 bestRead = 1;
+    for (FatType t : {FAT12, FAT16, FAT32}) {
+        if (!widths[t] || !isFatStartSector(sector, t))
+            continue;
+        const u64 odd = oddEntries(t, sector);
+        const u64 read = fatEntriesPerSector(t) - 2;
+        // odd / read against bestOdd / bestRead, in whole numbers.
+        const u64 lhs = odd * bestRead;
+        const u64 rhs = bestOdd * read;
+        if (best == FAT_NONE || lhs < rhs || (lhs == rhs && t == preferred)) {
+            best = t;
+            bestOdd = odd;
+            bestRead = read;
+        }
+    }
+    return best;
+}
+
 bool guessFatTypeOfSector(const u8* sector, FatType& out) {
     bool f16 = looksLikeFat16Start(sector);
     bool f32 = looksLikeFat32Start(sector);

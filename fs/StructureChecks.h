@@ -107,6 +107,11 @@ bool looksLikeFat32Start(const u8* sector);
 // another than the next cluster and reserved values per entry). On false `out`
 // is left as it was.
 bool guessFatTypeOfSector(const u8* sector, FatType& out);
+// Of the widths set in `widths` (indexed by FatType) whose start the FAT
+// sector shows (isFatStartSector), the one its entries read least odd at, per
+// entry read; of equal ones `preferred` when it is one of them, else the
+// narrowest. FAT_NONE when the sector shows none of them.
+FatType leastOddFatWidth(const u8* sector, const bool widths[4], FatType preferred);
 
 // Letters or digits, then only blanks; all blanks and n = 0 pass.
 bool isSpacePaddedName(const u8* bytes, u32 n);

@@ -18,9 +18,10 @@ namespace {
 // What a directory's first cluster says about the rest of it.
 enum class DirectoryMode { UNDECIDED, FOLLOW_FAT, CONSECUTIVE };
 
-// The most sectors per cluster a boot sector can state (one byte). Sizes that
-// no formatter writes (3, 255) still describe a readable volume.
-constexpr u32 MAX_SECTORS_PER_CLUSTER = 255;
+// The most 512-byte sectors per cluster a boot sector can state: a byte of
+// sectors of up to 4,096 bytes. Sizes that no formatter writes (3, 255) still
+// describe a readable volume.
+constexpr u32 MAX_SECTORS_PER_CLUSTER = 255 * (MAX_FAT_SECTOR_BYTES / SECTOR_BYTES);
 
 // Refuses, before anything is sized from them, parameters that the caller
 // should never have formed: an allocation of two clusters follows.

@@ -48,8 +48,7 @@ bool lostItsSize(const Node& node) {
 FATMapImpl::FATMapImpl(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& params,
                        const Bitmap& mirrorSectors, const UnreadableSectors* unreadable,
                        const FoundList<FoundDirectoryRun>& directoryRuns)
-    : MapImpl(rootAddressOf(params), true, true),
-      drive_(driver, withPlacedFolders(*driver, params), mirrorSectors, unreadable),
+    : MapImpl(rootAddressOf(params), true, true), drive_(driver, params, mirrorSectors, unreadable),
       sectorSize_(drive_.getSectorSize()), sectorsPerCluster_(drive_.getParams().sectorsPerCluster),
       clusterBytes_(drive_.getClusterBytes()),
       clusterBuffer_(static_cast<std::size_t>(std::max(RUN_BYTES, clusterBytes_))),

@@ -166,7 +166,7 @@ std::string dump(const DriveDescr& d) {
        << '\n'
        << analysistest::describe(d.getScanResults());
     for (const auto& b : d.getScanResults().bootSectors)
-        os << b.params << '\n';
+        os << b.params << "bytes per sector " << b.params.fat.bytesPerSector << '\n';
     for (const auto& f : d.getCarvedFiles())
         os << "carved " << f.getStart() << ' ' << f.getSize() << ' '
            << hexDump(f.getAttributes().bytes().data(), f.getAttributes().bytes().size());
@@ -181,7 +181,7 @@ void fill(DriveDescr& d) {
     r.partitionTables.insert({0, {{{0x07, 2048, 40000}, {}, {0x05, 90000, 7}, {}}}});
     BootParams fat;
     fat.kind = FS_FAT;
-    fat.fat = {40000, 4, 40, 4, 512, 0, 116, 84};
+    fat.fat = {40000, 4, 40, 4, 512, 0, 116, 84, 2048};
     BootParams ntfs;
     ntfs.kind = FS_NTFS;
     ntfs.ntfs = {32767, 8, 4, 2048, 2};
@@ -204,10 +204,19 @@ TEST(SavedScanTest, TheBytesOfTheStream) {
     DriveDescr d;
     d.getScanRange().setDriveId("abc");
     std::string got = streamOf(d);
-    EXPECT_EQ(got, bytesOf({4, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'}) +
+    EXPECT_EQ(got, bytesOf({5, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'}) +
                        std::string(6 * 4 + 4 + 4, '\0'))
         << hexDump(got.data(), got.size());
     EXPECT_EQ(got.size(), 47u);
+    // Version 4 keeps no sector size of a FAT boot sector: it loads as unknown.
+    std::string fat4 = HEAD + bytesOf({0, 0, 0, 0, 1, 0, 0, 0, 0, 8, 0, 0, FS_FAT});
+    for (u32 field : {40000, 4, 40, 4, 512, 0, 116, 84})
+        fat4 += bytesOf({int(field & 0xFF), int(field >> 8 & 0xFF), int(field >> 16), 0});
+    DriveDescr old;
+    ASSERT_TRUE(read(fat4 + std::string(4 * 4, '\0') + NOTHING + NOTHING, old, nullptr));
+    ASSERT_EQ(old.getScanResults().bootSectors.size(), 1u);
+    EXPECT_EQ(old.getScanResults().bootSectors.begin()->params.fat.rootDirectoryLbaOffset, 84u);
+    EXPECT_EQ(old.getScanResults().bootSectors.begin()->params.fat.bytesPerSector, 0u);
 
     std::string out;
     Serializer s(&out);
@@ -320,9 +329,9 @@ TEST(SavedScanTest, ADamagedOrHostileFileChangesNothingAndSizesNothing) {
     }
     EXPECT_TRUE(log.has("DriveDescrFile(241)\n"));
     std::string other = stream;
-    other[0] = 5;
+    other[0] = 6;
     EXPECT_FALSE(read(other, current, nullptr));
-    EXPECT_TRUE(log.has("DriveDescrFile(190): 5\n"));
+    EXPECT_TRUE(log.has("DriveDescrFile(190): 6\n"));
 
     const std::string huge = bytesOf({0, 0, 0, 0, 0, 0, 0, 0x40});
     const std::string streams[] = {

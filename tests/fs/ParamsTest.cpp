@@ -188,8 +188,10 @@ TEST(FatFsParamsTest, ClustersAreWhatTheFatCanAddressAndLieInTheVolume) {
     // 4096 entries, 12 sectors 3072, though FAT12 would number the volume's
     // 4,161 clusters in them; a volume smaller than its FAT keeps its own count.
     // mkfs.fat pads the FAT of a FAT12 volume of large clusters (-s 64) to 64
-    // sectors; up to 4,084 clusters make FAT12.
+    // sectors; up to 4,084 clusters make FAT12. A FAT16 of 256 sectors has
+    // entries past the 65,524 clusters FAT16 numbers: those hold end marks.
     const Case cases[] = {{fatBootSector(1, 16, 512, 500000, 1), 4094, FAT16},
+                          {fatBootSector(1, 256, 512, 545 + 70000, 1), 65524, FAT16},
                           {fatBootSector(1, 12, 224, 4200, 1), 3070, FAT16},
                           {fatBootSector(64, 64, 1024, 24576, 64), 380, FAT12},
                           {fatBootSector(1, 16, 512, 65 + 4084, 1), 4084, FAT12},

@@ -198,10 +198,10 @@ TEST(RebuiltBootSectorTest, AFoundBootSectorKeepsWhatTheBuilderHasNoSayOn) {
     }
 }
 
-// A found boot sector of larger sectors or of one FAT: the image, of 512-byte
-// sectors, places every area where the volume has it (a FAT32 backup found 12
-// sectors in says sectors of 1024 bytes), or is not made when a cluster is more
-// than its byte states.
+// A found boot sector of larger sectors or of one FAT: the image places every
+// area where the volume has it (a FAT32 backup found 12 sectors in says
+// sectors of 1024 bytes), in 512-byte sectors, or in the volume's own where a
+// cluster is more of ours than its byte states.
 TEST(RebuiltBootSectorTest, AFoundBootSectorOfLargerSectorsIsRestatedInOurs) {
     struct Row {
         const char* what;
@@ -215,7 +215,8 @@ TEST(RebuiltBootSectorTest, AFoundBootSectorOfLargerSectorsIsRestatedInOurs) {
         {"4096-byte sectors, one FAT", 4096, 4, 1, 512, true},
         {"a root of 100 entries in a sector of 4096 bytes", 4096, 1, 2, 100, true},
         {"FAT32 of 1024-byte sectors, one FAT", 1024, 1, 1, 0, true},
-        {"clusters of 32 sectors of 4096 bytes", 4096, 32, 2, 512, false},
+        {"clusters of 32 sectors of 4096 bytes", 4096, 32, 2, 512, true},
+        {"FAT32 clusters of 64 sectors of 4096 bytes", 4096, 64, 2, 0, true},
     };
     SharedPtr<Driver> driver = zeroDriver();
     for (const Row& r : rows) {
@@ -243,10 +244,15 @@ TEST(RebuiltBootSectorTest, AFoundBootSectorOfLargerSectorsIsRestatedInOurs) {
         EXPECT_GE(made.rootEntries, want.rootEntries);
         made.rootEntries = want.rootEntries;
         EXPECT_TRUE(made == want) << made << "\n--\n" << want;
+        // The image's sectors, and the information sector and backup in them.
+        const Array a(s.data(), 512);
+        if (r.clusterSize * r.sectorBytes > 255 * 512) {
+            EXPECT_EQ(a.getLE16(BS_BYTES_PER_SECTOR), r.sectorBytes);
+        }
         if (r.rootEntries == 0) {
-            const Array a(s.data(), 512);
-            EXPECT_EQ(a.getLE16(BS32_FSINFO_SECTOR), 2u);
-            EXPECT_EQ(a.getLE16(BS32_BACKUP_SECTOR), 12u);
+            const u32 scale = r.sectorBytes / a.getLE16(BS_BYTES_PER_SECTOR);
+            EXPECT_EQ(a.getLE16(BS32_FSINFO_SECTOR), FAT32_FSINFO_SECTOR * scale);
+            EXPECT_EQ(a.getLE16(BS32_BACKUP_SECTOR), FAT32_BACKUP_SECTOR * scale);
         }
     }
 }

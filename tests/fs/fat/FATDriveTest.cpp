@@ -267,6 +267,13 @@ TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {
     Folder rest(tree::ATTACHED, tree::NO_FOLDER);
     EXPECT_FALSE(on.read(80, rest));
     EXPECT_EQ(namesOf(rest), Names{"AFTER.BIN"});
+    // "." there and ".." zeroed: its own entries are lost, if nothing else.
+    putSubdirectory(v, 90, 0, 0);
+    v.putEntries(90, 1, {std::string(DIR_ENTRY_BYTES, '\0')});
+    v.setChain({90});
+    TestDrive dotOnly(v);
+    Folder lone(tree::ATTACHED, tree::NO_FOLDER);
+    EXPECT_FALSE(dotOnly.read(90, lone));
 }
 
 TEST(FatDriveTest, LoopingEscapingAndEndlessDirectoriesEnd) {
@@ -334,6 +341,11 @@ TEST(FatDriveTest, ChainsMustHoldTheSizeExactly) {
     EXPECT_FALSE(h); // only its first sector is the file's
     EXPECT_TRUE(t.drive->checkChain(8, 10, false, h));
     EXPECT_TRUE(h);
+    // Two live entries that start at one cluster: which of them the chain is
+    // cannot be told.
+    for (int entries = 0; entries < 2; ++entries)
+        t.drive->getChainJoins().noteStart(5);
+    EXPECT_FALSE(t.drive->checkChain(5, 1, false, h));
 }
 
 TEST(FatDriveTest, InvalidClustersAndParametersAreRefused) {
@@ -347,7 +359,7 @@ TEST(FatDriveTest, InvalidClustersAndParametersAreRefused) {
     EXPECT_FALSE(t.drive->readClusters(4086, buffer.data(), 2)); // past the last cluster
     EXPECT_TRUE(t.drive->readClusters(4086, buffer.data(), 1));
     Bitmap mirror(16);
-    for (auto damage : {+[](FAT_FS_PARAMS& p) { p.sectorsPerCluster = 256; },
+    for (auto damage : {+[](FAT_FS_PARAMS& p) { p.sectorsPerCluster = 255 * 8 + 1; },
                         +[](FAT_FS_PARAMS& p) { p.fatMirrLBA = p.fatLBA + 1; }}) {
         FAT_FS_PARAMS p = v.params();
         damage(p);
