@@ -1,5 +1,6 @@
 #include "fs/ntfs/NTFSMapImpl.h"
 
+#include "core/DateTime.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "tree/FileEntry.h"
@@ -63,11 +64,14 @@ u64 NTFSMapImpl::recordCount(const NTFSDrive& drive, const Runlist& mftRunlist) 
 NTFSMapImpl::NTFSMapImpl(const SharedPtr<Driver>& driver, const NTFS_FS_PARAMS& params,
                          const Runlist& mftRunlist, const UnreadableSectors* unreadable)
     : MapImpl(ROOT_RECORD, false, true), drive_(driver, params, unreadable), parser_(drive_),
-      dataReader_(drive_, &parser_.getRecordsCache()), records_(recordCount(drive_, mftRunlist)) {
+      dataReader_(drive_, &parser_.getRecordsCache()), records_(recordCount(drive_, mftRunlist)),
+      built_(records_.size()) {
     parser_.setMftRunlist(usableMftRunlist(drive_, mftRunlist));
     Node placeholder;
     Folder* root = loadFolder(ROOT_RECORD, placeholder);
     root->setParent(TOP_FOLDER);
+    if (placeholder.hasFlag(Node::INVALID_DIRECTORY))
+        setIncomplete(ROOT_RECORD, true);
 }
 
 NTFSMapImpl::~NTFSMapImpl() = default;
@@ -92,10 +96,89 @@ bool NTFSMapImpl::loadFoundEntry(u64 address, Node& out) {
     // Every record is tried once, and an extension record never on its own.
     if (records_.set(address, true))
         return false;
-    if (!parser_.loadFile(address))
+    links_.clear();
+    if (!parser_.loadFile(address)) {
+        // Any record that does not load lost what it held, but one of zeros
+        // past the last record ever written: the MFT formats every record it
+        // hands out, used or not.
+        if (parser_.getRecordsCache().refusedBlank())
+            firstBlank_ = std::min(firstBlank_, address);
+        else
+            recordsLost_ = true;
         return false;
+    }
     parser_.markRecords(records_);
-    return parser_.buildNode(out);
+    // A copy of another record (the mirror's, where a rebuilt MFT run list
+    // takes it in) waits until the record it copies has had its turn.
+    const u64 copied = parser_.storedRecordNumber();
+    if (copied != address && copied < records_.size() && !takingCopies_) {
+        copies_.emplace_back(address, copied);
+        return false;
+    }
+    lastWritten_ = std::max(lastWritten_, address);
+    if (!parser_.buildNode(out, &links_))
+        return false;
+    built_.set(address, true);
+    const bool deleted = parser_.isDeleted();
+    if (parser_.isDirectory())
+        folderRecords_[address] = {parser_.sequence(), deleted};
+    for (std::size_t i = 0; i < links_.size(); ++i) {
+        const FileLink& link = links_[i];
+        if (link.parent == ROOT_RECORD && (!deleted || referenceHolds(link)))
+            rootRecords_.insert(address);
+        // Each further name of a file places it once more, once this record's
+        // own placement is done.
+        if (i > 0 && !out.isDirectory()) {
+            Node named = out;
+            named.setName(link.name);
+            named.setAddress(address);
+            pendingLinks_.emplace_back(link, named);
+        }
+    }
+    return true;
+}
+
+bool NTFSMapImpl::referenceHolds(const FileLink& parent) const {
+    const auto known = folderRecords_.find(parent.parent);
+    // A record that made a file's node is no folder now.
+    if (known == folderRecords_.end())
+        return parent.parent >= built_.size() || !built_.test(parent.parent);
+    const u16 sequence = known->second.sequence;
+    // Deleting a record moves its sequence number on, skipping 0.
+    const u16 before = sequence == 1 ? 0xFFFF : static_cast<u16>(sequence - 1);
+    return parent.parentSequence == sequence ||
+           (known->second.deleted && parent.parentSequence == before);
+}
+
+bool NTFSMapImpl::belongsInRoot(const Node& node) {
+    // The placeholder of a folder whose record is lost has no name; its
+    // record may have been used for a file of the root since.
+    return !node.getName().empty() && rootRecords_.count(node.getAddress()) != 0;
+}
+
+void NTFSMapImpl::noteFailedListing(u64 address, Node& node) {
+    node.setFlag(Node::INVALID_DIRECTORY, true);
+    failedListings_.push_back(address);
+}
+
+void NTFSMapImpl::setIncomplete(u64 address, bool on) {
+    if (address == ROOT_RECORD)
+        findFolder(TOP_FOLDER)->node(0).setFlag(Node::INVALID_DIRECTORY, on);
+    const Folder* folder = findFolder(address);
+    Folder* parent = folder ? findFolder(folder->getParent()) : nullptr;
+    if (!parent)
+        return;
+    for (Node& n : parent->getNodes()) {
+        if (n.getAddress() == address && n.isDirectory())
+            n.setFlag(Node::INVALID_DIRECTORY, on);
+    }
+}
+
+void NTFSMapImpl::settleFailedListings() {
+    if (!foundAnalyzed_ || recordsLost_ || firstBlank_ < lastWritten_)
+        return;
+    for (u64 address : failedListings_)
+        setIncomplete(address, false);
 }
 
 Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
@@ -107,7 +190,7 @@ Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
     } else {
         folder.setParent(out.getAddress());
         if (!listLoadedFolder(address, folder))
-            out.setFlag(Node::INVALID_DIRECTORY, true);
+            noteFailedListing(address, out);
     }
     out.setAddress(address);
     if (Folder* stored = tryQueueFolder(address, folder))
@@ -115,44 +198,92 @@ Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
     return findFolder(address);
 }
 
-void NTFSMapImpl::placeFoundFile(u64 parent, const Node& node) {
-    Folder* folder = bringFolder(parent, ATTACHED);
+void NTFSMapImpl::placeFoundFile(const FileLink& parent, const Node& node) {
+    const bool deleted = node.hasFlag(Node::DELETED);
+    Folder* folder = nullptr;
+    // Asked before the parent is loaded too, so that a file's record is not
+    // loaded as a folder; loading it tells what its record is now.
+    if (!deleted || referenceHolds(parent)) {
+        folder = bringFolder(parent.parent, ATTACHED);
+        if (deleted && !referenceHolds(parent))
+            folder = nullptr;
+    }
     if (!folder) {
-        insertNode(parent, node);
+        insertNode(ROOT_RECORD, node);
         return;
     }
     u32 start = 0;
-    const auto positions = listed_.find(parent);
+    const auto positions = listed_.find(parent.parent);
     if (positions != listed_.end()) {
         const auto at = positions->second.find(node.getAddress());
         if (at != positions->second.end())
             start = at->second;
     }
-    addNode(parent, folder, node, start);
+    addNode(parent.parent, folder, node, start);
+}
+
+void NTFSMapImpl::placePendingLinks() {
+    // Placing a name may load folders, and their records owe names in turn.
+    while (!pendingLinks_.empty()) {
+        std::vector<std::pair<FileLink, Node>> batch;
+        batch.swap(pendingLinks_);
+        for (const auto& link : batch)
+            placeFoundFile(link.first, link.second);
+    }
+}
+
+void NTFSMapImpl::finishTree() {
+    MapImpl::finishTree();
+    while (!pendingLinks_.empty()) {
+        placePendingLinks();
+        MapImpl::finishTree();
+    }
+    settleFailedListings();
+}
+
+void NTFSMapImpl::placeFoundRecord(u64 record) {
+    Node node;
+    if (!loadFoundEntry(record, node))
+        return;
+    // A copy: placing the node may load other records.
+    const FileLink parent = links_.front();
+    node.setAddress(record);
+    if (parser_.isDirectory()) {
+        Folder folder(ATTACHED, parent.parent);
+        if (!listLoadedFolder(record, folder))
+            noteFailedListing(record, node);
+        // Under the root unclaimed, which puts it under "Found".
+        if (node.hasFlag(Node::DELETED) && !referenceHolds(parent))
+            folder.setParent(ROOT_RECORD);
+        if (Folder* stored = tryQueueFolder(record, folder))
+            addFoundNode(stored, node);
+        reportFolderPath(record);
+    } else {
+        placeFoundFile(parent, node);
+    }
+    placePendingLinks();
 }
 
 void NTFSMapImpl::analyzeFoundFiles() {
+    placePendingLinks();
     for (u64 record = 0; record < records_.size(); ++record) {
         if (record % POLL_RECORDS == 0)
             poll();
-        if (records_.test(record))
-            continue;
-        Node node;
-        if (!loadFoundEntry(record, node))
-            continue;
-        const u64 parent = node.getAddress();
-        node.setAddress(record);
-        if (parser_.isDirectory()) {
-            Folder folder(ATTACHED, parent);
-            if (!listLoadedFolder(record, folder))
-                node.setFlag(Node::INVALID_DIRECTORY, true);
-            if (Folder* stored = tryQueueFolder(record, folder))
-                addFoundNode(stored, node);
-            reportFolderPath(record);
-        } else {
-            placeFoundFile(parent, node);
-        }
+        if (!records_.test(record))
+            placeFoundRecord(record);
     }
+    // A copy stands in only for a record that could not be read itself.
+    takingCopies_ = true;
+    for (const auto& copy : copies_) {
+        poll();
+        if (built_.test(copy.second))
+            continue;
+        records_.set(copy.first, false);
+        placeFoundRecord(copy.first);
+    }
+    copies_.clear();
+    foundAnalyzed_ = true;
+    settleFailedListings();
     checkIntegrity();
 }
 
@@ -162,7 +293,19 @@ void NTFSMapImpl::checkStatuses(Folder& folder) {
 }
 
 bool NTFSMapImpl::isEquivalent(const Node& listed, const Node& added) {
-    return listed.isDirectory() == added.isDirectory() && listed.getName() == added.getName();
+    // A folder whose record is lost has no name of its own: the index's holds.
+    return listed.isDirectory() == added.isDirectory() &&
+           (listed.getName() == added.getName() ||
+            (added.isDirectory() && added.getName().empty()));
+}
+
+void NTFSMapImpl::mergeRecord(Node& listed, const Node& record) {
+    MapImpl::mergeRecord(listed, record);
+    // The index keeps the time the name was made; the record, the data's.
+    if (record.getTime() != NO_TIME)
+        listed.setTime(record.getTime());
+    if (record.hasFlag(Node::INVALID_DIRECTORY))
+        listed.setFlag(Node::INVALID_DIRECTORY, true);
 }
 
 bool NTFSMapImpl::loadNodeData(const Node& node, NtfsAttributeData& data) {

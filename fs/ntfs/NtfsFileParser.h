@@ -30,18 +30,26 @@ class NTFSDrive;
 struct FileNameInfo {
     static constexpr u32 NAME_OFFSET = ntfslayout::FN_NAME;
 
-    u64 parent = 0;     // record number of the folder (48 bits of 0x00)
-    u64 time = 0;       // 0x10: modification time, 100 ns ticks since 1601
-    u64 size = 0;       // 0x30: data size
-    u32 flags = 0;      // 0x38: DOS attributes
-    u32 nameSpace = 0;  // 0x41: 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
-    u32 nameLength = 0; // 0x40: UTF-16 units
+    u64 parent = 0;         // record number of the folder (48 bits of 0x00)
+    u16 parentSequence = 0; // and its sequence number (the high 16 bits)
+    u64 time = 0;           // 0x10: modification time, 100 ns ticks since 1601
+    u64 size = 0;           // 0x30: data size
+    u32 flags = 0;          // 0x38: DOS attributes
+    u32 nameSpace = 0;      // 0x41: 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
+    u32 nameLength = 0;     // 0x40: UTF-16 units
     u32 nameOffset = NAME_OFFSET;
 
     // False (with a log line) for a value too short for its name.
     static bool parse(const ConstArray& value, FileNameInfo& out);
     // The name as UTF-8 (surrogate pairs kept).
     static std::string name(const ConstArray& value, const FileNameInfo& info);
+};
+
+// One name of a file: its text and the folder it puts the file in.
+struct FileLink {
+    u64 parent = 0;
+    u16 parentSequence = 0;
+    std::string name;
 };
 
 // One entry of an $ATTRIBUTE_LIST value.
@@ -83,9 +91,12 @@ public:
     void markRecords(Bitmap& records) const;
     // The loaded file as a node: chosen name, the parent's record number as its
     // address, size, time and the flags DIRECTORY, DELETED, HAS_UNREADABLE,
-    // SYSTEM, link FROM. False without a usable name or, for a file, without
-    // its unnamed $DATA.
-    bool buildNode(tree::Node& node);
+    // SYSTEM, link FROM; the time is the standard information's where the
+    // record holds one. False without a usable name or, for a file, without
+    // its unnamed $DATA. `links`, when given, gets every name of the file that
+    // places it in a folder, the chosen one first and no DOS name beside a long
+    // one: hard links name more than one folder.
+    bool buildNode(tree::Node& node, std::vector<FileLink>* links = nullptr);
     // The loaded file has a readable $I30 index root.
     bool isDirectory();
     // Appends the entries of the loaded folder's $I30 index (link TO, index =
@@ -106,6 +117,9 @@ public:
     // The record number field of the loaded base record; all ones when absent.
     u64 storedRecordNumber() const;
     bool isDeleted() const { return deleted_; }
+    // The sequence number of the loaded base record: a reference to it carries
+    // this one while it is in use, and the one before once it was deleted.
+    u16 sequence() const;
     u64 getCurrentRecord() const { return current_; }
 
     // The MFT's run list: setting it clears the cache.
@@ -129,7 +143,9 @@ public:
 
 private:
     bool loadFileRecords(u64 record);
-    bool buildNodeFromRecords(tree::Node& node);
+    bool buildNodeFromRecords(tree::Node& node, std::vector<FileLink>* links);
+    // The modification time of the standard information; 0 without one.
+    u64 standardModificationTime();
     bool readIndexRoot();
     bool readMftRunlistRecords(bool mirror, bool& recordZeroLoaded);
     bool prepareNonResident(NtfsAttributeData& data, std::vector<CachedAttribute> extents);
