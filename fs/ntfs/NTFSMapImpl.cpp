@@ -65,7 +65,7 @@ NTFSMapImpl::NTFSMapImpl(const SharedPtr<Driver>& driver, const NTFS_FS_PARAMS& 
                          const Runlist& mftRunlist, const UnreadableSectors* unreadable)
     : MapImpl(ROOT_RECORD, false, true), drive_(driver, params, unreadable), parser_(drive_),
       dataReader_(drive_, &parser_.getRecordsCache()), records_(recordCount(drive_, mftRunlist)),
-      built_(records_.size()) {
+      built_(records_.size()), inRoot_(records_.size()) {
     parser_.setMftRunlist(usableMftRunlist(drive_, mftRunlist));
     Node placeholder;
     Folder* root = loadFolder(ROOT_RECORD, placeholder);
@@ -96,7 +96,6 @@ bool NTFSMapImpl::loadFoundEntry(u64 address, Node& out) {
     // Every record is tried once, and an extension record never on its own.
     if (records_.set(address, true))
         return false;
-    links_.clear();
     if (!parser_.loadFile(address)) {
         // Any record that does not load lost what it held, but one of zeros
         // past the last record ever written: the MFT formats every record it
@@ -122,38 +121,42 @@ bool NTFSMapImpl::loadFoundEntry(u64 address, Node& out) {
     const bool deleted = parser_.isDeleted();
     if (parser_.isDirectory())
         folderRecords_[address] = {parser_.sequence(), deleted};
-    for (std::size_t i = 0; i < links_.size(); ++i) {
-        const FileLink& link = links_[i];
-        if (link.parent == ROOT_RECORD && (!deleted || referenceHolds(link)))
-            rootRecords_.insert(address);
+    auto linksRoot = [&](const ParentRef& parent) {
+        return parent.record == ROOT_RECORD && (!deleted || referenceHolds(parent));
+    };
+    if (linksRoot(links_.chosen))
+        inRoot_.set(address, true);
+    for (const auto& link : links_.more) {
+        if (linksRoot(link.first))
+            inRoot_.set(address, true);
         // Each further name of a file places it once more, once this record's
         // own placement is done.
-        if (i > 0 && !out.isDirectory()) {
+        if (!out.isDirectory()) {
             Node named = out;
-            named.setName(link.name);
+            named.setName(link.second);
             named.setAddress(address);
-            pendingLinks_.emplace_back(link, named);
+            pendingLinks_.emplace_back(link.first, named);
         }
     }
     return true;
 }
 
-bool NTFSMapImpl::referenceHolds(const FileLink& parent) const {
-    const auto known = folderRecords_.find(parent.parent);
+bool NTFSMapImpl::referenceHolds(const ParentRef& parent) const {
+    const auto known = folderRecords_.find(parent.record);
     // A record that made a file's node is no folder now.
     if (known == folderRecords_.end())
-        return parent.parent >= built_.size() || !built_.test(parent.parent);
+        return parent.record >= built_.size() || !built_.test(parent.record);
     const u16 sequence = known->second.sequence;
     // Deleting a record moves its sequence number on, skipping 0.
     const u16 before = sequence == 1 ? 0xFFFF : static_cast<u16>(sequence - 1);
-    return parent.parentSequence == sequence ||
-           (known->second.deleted && parent.parentSequence == before);
+    return parent.sequence == sequence || (known->second.deleted && parent.sequence == before);
 }
 
 bool NTFSMapImpl::belongsInRoot(const Node& node) {
     // The placeholder of a folder whose record is lost has no name; its
     // record may have been used for a file of the root since.
-    return !node.getName().empty() && rootRecords_.count(node.getAddress()) != 0;
+    return !node.getName().empty() && node.getAddress() < inRoot_.size() &&
+           inRoot_.test(node.getAddress());
 }
 
 void NTFSMapImpl::noteFailedListing(u64 address, Node& node) {
@@ -198,34 +201,31 @@ Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
     return findFolder(address);
 }
 
-void NTFSMapImpl::placeFoundFile(const FileLink& parent, const Node& node) {
+void NTFSMapImpl::placeFoundFile(const ParentRef& parent, const Node& node) {
     const bool deleted = node.hasFlag(Node::DELETED);
-    Folder* folder = nullptr;
+    Folder* folder = findFolder(parent.record);
     // Asked before the parent is loaded too, so that a file's record is not
     // loaded as a folder; loading it tells what its record is now.
-    if (!deleted || referenceHolds(parent)) {
-        folder = bringFolder(parent.parent, ATTACHED);
-        if (deleted && !referenceHolds(parent))
-            folder = nullptr;
-    }
-    if (!folder) {
+    if (!folder && (!deleted || referenceHolds(parent)))
+        folder = bringFolder(parent.record, ATTACHED);
+    if (!folder || (deleted && !referenceHolds(parent))) {
         insertNode(ROOT_RECORD, node);
         return;
     }
     u32 start = 0;
-    const auto positions = listed_.find(parent.parent);
+    const auto positions = listed_.find(parent.record);
     if (positions != listed_.end()) {
         const auto at = positions->second.find(node.getAddress());
         if (at != positions->second.end())
             start = at->second;
     }
-    addNode(parent.parent, folder, node, start);
+    addNode(parent.record, folder, node, start);
 }
 
 void NTFSMapImpl::placePendingLinks() {
     // Placing a name may load folders, and their records owe names in turn.
     while (!pendingLinks_.empty()) {
-        std::vector<std::pair<FileLink, Node>> batch;
+        std::vector<std::pair<ParentRef, Node>> batch;
         batch.swap(pendingLinks_);
         for (const auto& link : batch)
             placeFoundFile(link.first, link.second);
@@ -246,10 +246,10 @@ void NTFSMapImpl::placeFoundRecord(u64 record) {
     if (!loadFoundEntry(record, node))
         return;
     // A copy: placing the node may load other records.
-    const FileLink parent = links_.front();
+    const ParentRef parent = links_.chosen;
     node.setAddress(record);
     if (parser_.isDirectory()) {
-        Folder folder(ATTACHED, parent.parent);
+        Folder folder(ATTACHED, parent.record);
         if (!listLoadedFolder(record, folder))
             noteFailedListing(record, node);
         // Under the root unclaimed, which puts it under "Found".

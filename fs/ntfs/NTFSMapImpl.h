@@ -27,7 +27,6 @@
 #include "tree/MapImpl.h"
 
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -89,11 +88,11 @@ private:
     // starting the search for its listed entry where that was listed; a
     // deleted one whose reference names an earlier use of the parent's record
     // goes to "Found".
-    void placeFoundFile(const FileLink& parent, const Node& node);
+    void placeFoundFile(const ParentRef& parent, const Node& node);
     // Whether a deleted record's reference names the folder as it is now: its
     // sequence, or the one before it when the folder was deleted too. A
     // folder whose record is unknown holds any.
-    bool referenceHolds(const FileLink& parent) const;
+    bool referenceHolds(const ParentRef& parent) const;
     // Loads a record that no walk reached and hangs it into the tree.
     void placeFoundRecord(u64 record);
     // Places the names of hard links that the records loaded so far still owe.
@@ -112,6 +111,8 @@ private:
     Bitmap records_;
     // Records that made a node.
     Bitmap built_;
+    // Records whose own names place them in the root.
+    Bitmap inRoot_;
     // Records that are copies of another: their number, the copied one's.
     std::vector<std::pair<u64, u64>> copies_;
     bool takingCopies_ = false;
@@ -123,12 +124,10 @@ private:
     };
     // The folder records read, by number.
     std::unordered_map<u64, FolderRecord> folderRecords_;
-    // The names of the record loaded last, its chosen one first.
-    std::vector<FileLink> links_;
-    // Records whose own names place them in the root.
-    std::unordered_set<u64> rootRecords_;
+    // Where the names of the record loaded last put it.
+    FileLinks links_;
     // Further names of hard links: where each goes and the node it puts there.
-    std::vector<std::pair<FileLink, Node>> pendingLinks_;
+    std::vector<std::pair<ParentRef, Node>> pendingLinks_;
     std::vector<u64> failedListings_;
     // A record that held something could not be read: what an index lost may
     // have been in it. So may a record of zeros below one that was written.

@@ -557,7 +557,7 @@ bool NtfsFileParser::listFolder(tree::Folder& folder) {
     });
 }
 
-bool NtfsFileParser::buildNode(tree::Node& node, std::vector<FileLink>* links) {
+bool NtfsFileParser::buildNode(tree::Node& node, FileLinks* links) {
     return refusingOutOfRange("node", current_, [&] { return buildNodeFromRecords(node, links); });
 }
 
@@ -567,17 +567,31 @@ u16 NtfsFileParser::sequence() const {
     return cache_.getRecordArray(cache_.getRecordNumbers().front()).getLE16(FILE_SEQUENCE);
 }
 
-u64 NtfsFileParser::standardModificationTime() {
-    std::vector<CachedAttribute> info;
-    cache_.findAttributes(info, NTFS_ATTR_STANDARD_INFORMATION, nullptr, 0);
-    std::vector<u8> value;
-    if (info.empty() || !readAttributeValue(value, std::vector<CachedAttribute>{info.front()}) ||
-        value.size() < SI_MODIFICATION_TIME + 8)
-        return 0;
-    return ConstArray(value.data(), static_cast<u32>(value.size())).getLE64(SI_MODIFICATION_TIME);
+bool NtfsFileParser::residentValue(const CachedAttribute& a, ConstArray& out) const {
+    if (!a.header.resident)
+        return false;
+    const ConstArray area = cache_.attributeArea(a);
+    ResidentValue value;
+    if (!NtfsAttributeParser(area).parseResidentValue(value, a.header))
+        return false;
+    out = ConstArray(area, a.header.offset + value.valueOffset, value.valueLength);
+    return true;
 }
 
-bool NtfsFileParser::buildNodeFromRecords(tree::Node& node, std::vector<FileLink>* links) {
+u64 NtfsFileParser::standardModificationTime() const {
+    for (const CachedAttribute& a : cache_.getAttributes()) {
+        if (a.header.type != NTFS_ATTR_STANDARD_INFORMATION)
+            continue;
+        // Always resident, in the base record.
+        ConstArray value;
+        if (!residentValue(a, value) || value.length() < SI_MODIFICATION_TIME + 8)
+            return 0;
+        return value.getLE64(SI_MODIFICATION_TIME);
+    }
+    return 0;
+}
+
+bool NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* links) {
     const bool directory = isDirectory();
     NtfsAttributeData data;
     if (!directory && !getData(data))
@@ -586,36 +600,48 @@ bool NtfsFileParser::buildNodeFromRecords(tree::Node& node, std::vector<FileLink
     cache_.findAttributes(names, NTFS_ATTR_FILE_NAME, nullptr, 0);
     u32 best = NO_NAMESPACE;
     tree::Node built;
-    FileLink chosen;
-    std::vector<FileLink> others;
-    std::vector<u8> value;
-    for (const CachedAttribute& a : names) {
-        if (!readAttributeValue(value, std::vector<CachedAttribute>{a}))
+    // Of the names that place the file: where each points, and which it is.
+    placing_.clear();
+    std::size_t chosen = 0;
+    std::vector<u8> read;
+    ConstArray v;
+    FileNameInfo name;
+    // A name is resident, and read in its record; one that is not is read
+    // whole as any value.
+    auto readName = [&](const CachedAttribute& a) {
+        if (!residentValue(a, v)) {
+            if (!readAttributeValue(read, std::vector<CachedAttribute>{a}))
+                return false;
+            v = ConstArray(read.data(), static_cast<u32>(read.size()));
+        }
+        return FileNameInfo::parse(v, name);
+    };
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!readName(names[i]))
             continue;
-        const ConstArray v(value.data(), static_cast<u32>(value.size()));
-        FileNameInfo name;
-        if (!FileNameInfo::parse(v, name))
-            continue;
-        FileLink link{name.parent, name.parentSequence, FileNameInfo::name(v, name)};
+        const ParentRef parent{name.parent, name.parentSequence};
         // A DOS name stands beside the long name in the same folder.
-        if (links && name.nameSpace != NTFS_NAMESPACE_DOS)
-            others.push_back(link);
+        if (name.nameSpace != NTFS_NAMESPACE_DOS)
+            placing_.emplace_back(parent, i);
         if (name.nameSpace >= best || best == NTFS_NAMESPACE_POSIX)
             continue;
-        built = tree::Node(link.name, name.parent, tree::Node::NONE, name.size,
+        built = tree::Node(FileNameInfo::name(v, name), name.parent, tree::Node::NONE, name.size,
                            fileTimeToUnixTime(name.time));
         built.setFlag(tree::Node::DIRECTORY, (name.flags & NTFS_FILE_DIRECTORY) != 0);
         built.setFlag(tree::Node::SYSTEM, (name.flags & NTFS_FILE_SYSTEM) != 0);
-        chosen = link;
         best = name.nameSpace;
+        chosen = i;
+        if (links)
+            links->chosen = parent;
     }
     if (best == NO_NAMESPACE)
         return false;
     if (links) {
-        links->assign(1, chosen);
-        for (FileLink& l : others) {
-            if (l.parent != chosen.parent || l.name != chosen.name)
-                links->push_back(std::move(l));
+        // Only a hard link has further names; they are read again here.
+        links->more.clear();
+        for (const auto& p : placing_) {
+            if (p.second != chosen && readName(names[p.second]))
+                links->more.push_back({p.first, FileNameInfo::name(v, name)});
         }
     }
     // The name's time is when the name was made; the standard information's is

@@ -45,11 +45,18 @@ struct FileNameInfo {
     static std::string name(const ConstArray& value, const FileNameInfo& info);
 };
 
-// One name of a file: its text and the folder it puts the file in.
-struct FileLink {
-    u64 parent = 0;
-    u16 parentSequence = 0;
-    std::string name;
+// The folder a name of a file puts it in: its record number and the sequence
+// number the reference carries.
+struct ParentRef {
+    u64 record = 0;
+    u16 sequence = 0;
+};
+
+// Where the names of a file put it.
+struct FileLinks {
+    ParentRef chosen; // by the name its node took
+    // Each further name but a DOS one beside a long one: a hard link.
+    std::vector<std::pair<ParentRef, std::string>> more;
 };
 
 // One entry of an $ATTRIBUTE_LIST value.
@@ -93,10 +100,9 @@ public:
     // address, size, time and the flags DIRECTORY, DELETED, HAS_UNREADABLE,
     // SYSTEM, link FROM; the time is the standard information's where the
     // record holds one. False without a usable name or, for a file, without
-    // its unnamed $DATA. `links`, when given, gets every name of the file that
-    // places it in a folder, the chosen one first and no DOS name beside a long
-    // one: hard links name more than one folder.
-    bool buildNode(tree::Node& node, std::vector<FileLink>* links = nullptr);
+    // its unnamed $DATA. `links`, when given, gets where each name of the file
+    // puts it.
+    bool buildNode(tree::Node& node, FileLinks* links = nullptr);
     // The loaded file has a readable $I30 index root.
     bool isDirectory();
     // Appends the entries of the loaded folder's $I30 index (link TO, index =
@@ -143,9 +149,12 @@ public:
 
 private:
     bool loadFileRecords(u64 record);
-    bool buildNodeFromRecords(tree::Node& node, std::vector<FileLink>* links);
+    bool buildNodeFromRecords(tree::Node& node, FileLinks* links);
+    // The value of a resident attribute, where its record holds it; false for
+    // one that is not resident or whose value header does not hold.
+    bool residentValue(const CachedAttribute& attribute, ConstArray& out) const;
     // The modification time of the standard information; 0 without one.
-    u64 standardModificationTime();
+    u64 standardModificationTime() const;
     bool readIndexRoot();
     bool readMftRunlistRecords(bool mirror, bool& recordZeroLoaded);
     bool prepareNonResident(NtfsAttributeData& data, std::vector<CachedAttribute> extents);
@@ -162,4 +171,6 @@ private:
     u64 indexRootRecord_ = ~u64{0};
     bool indexRootOk_ = false;
     std::vector<u8> indexRoot_;
+    // buildNode's list of the names that place the file, kept for its room.
+    std::vector<std::pair<ParentRef, std::size_t>> placing_;
 };
