@@ -263,7 +263,7 @@ void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) 
         return;
     }
 
-    if (address == rootAddress_) {
+    if (address == rootAddress_ && !belongsInRoot(n)) {
         Folder& found = foundFolder();
         appendToFolder(FOUND_FOLDER, found, n);
         if (n.hasFlag(Node::DIRECTORY) && !isReserved(n.getAddress()) &&

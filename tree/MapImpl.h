@@ -56,6 +56,13 @@ public:
     // (what would have named it was lost), belongs to the folder listing it;
     // else it is placed as a folder found by address.
     virtual bool listingHoldsOrphans() const { return false; }
+    // Whether an entry that no listing of the root claims belongs in the root
+    // all the same, its own record naming the root beyond doubt; else it goes
+    // to "Found".
+    virtual bool belongsInRoot(const Node& node) {
+        (void)node;
+        return false;
+    }
     virtual void ostreamInfo(std::ostream& out, const MapPosition& position, Folder& folder,
                              Node& node) = 0;
 

@@ -1,5 +1,6 @@
 #include "fs/ntfs/NTFSMapImpl.h"
 
+#include "core/DateTime.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "tree/FileEntry.h"
@@ -63,11 +64,14 @@ u64 NTFSMapImpl::recordCount(const NTFSDrive& drive, const Runlist& mftRunlist) 
 NTFSMapImpl::NTFSMapImpl(const SharedPtr<Driver>& driver, const NTFS_FS_PARAMS& params,
                          const Runlist& mftRunlist, const UnreadableSectors* unreadable)
     : MapImpl(ROOT_RECORD, false, true), drive_(driver, params, unreadable), parser_(drive_),
-      dataReader_(drive_, &parser_.getRecordsCache()), records_(recordCount(drive_, mftRunlist)) {
+      dataReader_(drive_, &parser_.getRecordsCache()), records_(recordCount(drive_, mftRunlist)),
+      built_(records_.size()), inRoot_(records_.size()) {
     parser_.setMftRunlist(usableMftRunlist(drive_, mftRunlist));
     Node placeholder;
     Folder* root = loadFolder(ROOT_RECORD, placeholder);
     root->setParent(TOP_FOLDER);
+    if (placeholder.hasFlag(Node::INVALID_DIRECTORY))
+        setIncomplete(ROOT_RECORD, true);
 }
 
 NTFSMapImpl::~NTFSMapImpl() = default;
@@ -92,10 +96,92 @@ bool NTFSMapImpl::loadFoundEntry(u64 address, Node& out) {
     // Every record is tried once, and an extension record never on its own.
     if (records_.set(address, true))
         return false;
-    if (!parser_.loadFile(address))
+    if (!parser_.loadFile(address)) {
+        // Any record that does not load lost what it held, but one of zeros
+        // past the last record ever written: the MFT formats every record it
+        // hands out, used or not.
+        if (parser_.getRecordsCache().refusedBlank())
+            firstBlank_ = std::min(firstBlank_, address);
+        else
+            recordsLost_ = true;
         return false;
+    }
     parser_.markRecords(records_);
-    return parser_.buildNode(out);
+    // A copy of another record (the mirror's, where a rebuilt MFT run list
+    // takes it in) waits until the record it copies has had its turn.
+    const u64 copied = parser_.storedRecordNumber();
+    if (copied != address && copied < records_.size() && !takingCopies_) {
+        copies_.emplace_back(address, copied);
+        return false;
+    }
+    lastWritten_ = std::max(lastWritten_, address);
+    if (!parser_.buildNode(out, &links_))
+        return false;
+    built_.set(address, true);
+    const bool deleted = parser_.isDeleted();
+    if (parser_.isDirectory())
+        folderRecords_[address] = {parser_.sequence(), deleted};
+    auto linksRoot = [&](const ParentRef& parent) {
+        return parent.record == ROOT_RECORD && (!deleted || referenceHolds(parent));
+    };
+    if (linksRoot(links_.chosen))
+        inRoot_.set(address, true);
+    for (const auto& link : links_.more) {
+        if (linksRoot(link.first))
+            inRoot_.set(address, true);
+        // Each further name of a file places it once more, once this record's
+        // own placement is done.
+        if (!out.isDirectory()) {
+            Node named = out;
+            named.setName(link.second);
+            named.setAddress(address);
+            pendingLinks_.emplace_back(link.first, named);
+        }
+    }
+    return true;
+}
+
+bool NTFSMapImpl::referenceHolds(const ParentRef& parent) const {
+    const auto known = folderRecords_.find(parent.record);
+    // A record that made a file's node is no folder now.
+    if (known == folderRecords_.end())
+        return parent.record >= built_.size() || !built_.test(parent.record);
+    const u16 sequence = known->second.sequence;
+    // Deleting a record moves its sequence number on, skipping 0.
+    const u16 before = sequence == 1 ? 0xFFFF : static_cast<u16>(sequence - 1);
+    return parent.sequence == sequence || (known->second.deleted && parent.sequence == before);
+}
+
+bool NTFSMapImpl::belongsInRoot(const Node& node) {
+    // The placeholder of a folder whose record is lost has no name; its
+    // record may have been used for a file of the root since.
+    return !node.getName().empty() && node.getAddress() < inRoot_.size() &&
+           inRoot_.test(node.getAddress());
+}
+
+void NTFSMapImpl::noteFailedListing(u64 address, Node& node) {
+    node.setFlag(Node::INVALID_DIRECTORY, true);
+    failedListings_.push_back(address);
+}
+
+void NTFSMapImpl::setIncomplete(u64 address, bool on) {
+    if (address == ROOT_RECORD)
+        findFolder(TOP_FOLDER)->node(0).setFlag(Node::INVALID_DIRECTORY, on);
+    const Folder* folder = findFolder(address);
+    Folder* parent = folder ? findFolder(folder->getParent()) : nullptr;
+    if (!parent)
+        return;
+    for (Node& n : parent->getNodes()) {
+        if (n.getAddress() == address && n.isDirectory())
+            n.setFlag(Node::INVALID_DIRECTORY, on);
+    }
+}
+
+void NTFSMapImpl::settleFailedListings() {
+    if (!foundAnalyzed_ || recordsLost_ || firstBlank_ < lastWritten_)
+        return;
+    for (u64 address : failedListings_)
+        setIncomplete(address, false);
 }
 
 Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
@@ -107,7 +193,7 @@ Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
     } else {
         folder.setParent(out.getAddress());
         if (!listLoadedFolder(address, folder))
-            out.setFlag(Node::INVALID_DIRECTORY, true);
+            noteFailedListing(address, out);
     }
     out.setAddress(address);
     if (Folder* stored = tryQueueFolder(address, folder))
@@ -115,44 +201,89 @@ Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
     return findFolder(address);
 }
 
-void NTFSMapImpl::placeFoundFile(u64 parent, const Node& node) {
-    Folder* folder = bringFolder(parent, ATTACHED);
-    if (!folder) {
-        insertNode(parent, node);
+void NTFSMapImpl::placeFoundFile(const ParentRef& parent, const Node& node) {
+    const bool deleted = node.hasFlag(Node::DELETED);
+    Folder* folder = findFolder(parent.record);
+    // Asked before the parent is loaded too, so that a file's record is not
+    // loaded as a folder; loading it tells what its record is now.
+    if (!folder && (!deleted || referenceHolds(parent)))
+        folder = bringFolder(parent.record, ATTACHED);
+    if (!folder || (deleted && !referenceHolds(parent))) {
+        insertNode(ROOT_RECORD, node);
         return;
     }
     u32 start = 0;
-    const auto positions = listed_.find(parent);
+    const auto positions = listed_.find(parent.record);
     if (positions != listed_.end()) {
         const auto at = positions->second.find(node.getAddress());
         if (at != positions->second.end())
             start = at->second;
     }
-    addNode(parent, folder, node, start);
+    addNode(parent.record, folder, node, start);
+}
+
+void NTFSMapImpl::placePendingLinks() {
+    // Placing a name may load folders, and their records owe names in turn.
+    while (!pendingLinks_.empty()) {
+        std::vector<std::pair<ParentRef, Node>> batch;
+        batch.swap(pendingLinks_);
+        for (const auto& link : batch)
+            placeFoundFile(link.first, link.second);
+    }
+}
+
+void NTFSMapImpl::finishTree() {
+    MapImpl::finishTree();
+    while (!pendingLinks_.empty()) {
+        placePendingLinks();
+        MapImpl::finishTree();
+    }
+    settleFailedListings();
+}
+
+void NTFSMapImpl::placeFoundRecord(u64 record) {
+    Node node;
+    if (!loadFoundEntry(record, node))
+        return;
+    // A copy: placing the node may load other records.
+    const ParentRef parent = links_.chosen;
+    node.setAddress(record);
+    if (parser_.isDirectory()) {
+        Folder folder(ATTACHED, parent.record);
+        if (!listLoadedFolder(record, folder))
+            noteFailedListing(record, node);
+        // Under the root unclaimed, which puts it under "Found".
+        if (node.hasFlag(Node::DELETED) && !referenceHolds(parent))
+            folder.setParent(ROOT_RECORD);
+        if (Folder* stored = tryQueueFolder(record, folder))
+            addFoundNode(stored, node);
+        reportFolderPath(record);
+    } else {
+        placeFoundFile(parent, node);
+    }
+    placePendingLinks();
 }
 
 void NTFSMapImpl::analyzeFoundFiles() {
+    placePendingLinks();
     for (u64 record = 0; record < records_.size(); ++record) {
         if (record % POLL_RECORDS == 0)
             poll();
-        if (records_.test(record))
-            continue;
-        Node node;
-        if (!loadFoundEntry(record, node))
-            continue;
-        const u64 parent = node.getAddress();
-        node.setAddress(record);
-        if (parser_.isDirectory()) {
-            Folder folder(ATTACHED, parent);
-            if (!listLoadedFolder(record, folder))
-                node.setFlag(Node::INVALID_DIRECTORY, true);
-            if (Folder* stored = tryQueueFolder(record, folder))
-                addFoundNode(stored, node);
-            reportFolderPath(record);
-        } else {
-            placeFoundFile(parent, node);
-        }
+        if (!records_.test(record))
+            placeFoundRecord(record);
     }
+    // A copy stands in only for a record that could not be read itself.
+    takingCopies_ = true;
+    for (const auto& copy : copies_) {
+        poll();
+        if (built_.test(copy.second))
+            continue;
+        records_.set(copy.first, false);
+        placeFoundRecord(copy.first);
+    }
+    copies_.clear();
+    foundAnalyzed_ = true;
+    settleFailedListings();
     checkIntegrity();
 }
 
@@ -162,7 +293,19 @@ void NTFSMapImpl::checkStatuses(Folder& folder) {
 }
 
 bool NTFSMapImpl::isEquivalent(const Node& listed, const Node& added) {
-    return listed.isDirectory() == added.isDirectory() && listed.getName() == added.getName();
+    // A folder whose record is lost has no name of its own: the index's holds.
+    return listed.isDirectory() == added.isDirectory() &&
+           (listed.getName() == added.getName() ||
+            (added.isDirectory() && added.getName().empty()));
+}
+
+void NTFSMapImpl::mergeRecord(Node& listed, const Node& record) {
+    MapImpl::mergeRecord(listed, record);
+    // The index keeps the time the name was made; the record, the data's.
+    if (record.getTime() != NO_TIME)
+        listed.setTime(record.getTime());
+    if (record.hasFlag(Node::INVALID_DIRECTORY))
+        listed.setFlag(Node::INVALID_DIRECTORY, true);
 }
 
 bool NTFSMapImpl::loadNodeData(const Node& node, NtfsAttributeData& data) {

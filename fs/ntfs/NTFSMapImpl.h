@@ -8,6 +8,13 @@
 // their $DATA, compressed and sparse ones included.
 //
 // Addresses: a node's is its MFT record number, and so is a folder's.
+//
+// A record is placed by each of its names into the folder that name gives (a
+// hard link stands in every folder it was linked into), also where that
+// folder's index lost its entry. A deleted record goes where its parent reference, number and
+// sequence, still names the folder; one naming a folder whose record was
+// reused since goes to "Found". The root is known by its number, so its
+// entries stay in it whatever became of its record and its index.
 
 #include "core/Ownership.h"
 #include "devices/UnreadableSectors.h"
@@ -20,6 +27,7 @@
 #include "tree/MapImpl.h"
 
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tree {
@@ -45,6 +53,7 @@ public:
     static Runlist usableMftRunlist(const NTFSDrive& drive, const Runlist& mftRunlist);
 
     // tree::Map
+    void finishTree() override;
     void analyzeFoundFiles() override;
     bool recoverNode(Recoverer& recoverer, const std::vector<std::string>& path,
                      Node& node) override;
@@ -59,6 +68,8 @@ public:
     bool loadFoundEntry(u64 address, Node& out) override;
     void checkStatuses(Folder& folder) override;
     bool isEquivalent(const Node& listed, const Node& added) override;
+    void mergeRecord(Node& listed, const Node& record) override;
+    bool belongsInRoot(const Node& node) override;
     void ostreamInfo(std::ostream& out, const MapPosition& position, Folder& folder,
                      Node& node) override;
 
@@ -74,15 +85,56 @@ private:
     // a file that has none.
     bool loadNodeData(const Node& node, NtfsAttributeData& data);
     // Places a node that its own record describes under its parent folder,
-    // starting the search for its listed entry where that was listed.
-    void placeFoundFile(u64 parent, const Node& node);
+    // starting the search for its listed entry where that was listed; a
+    // deleted one whose reference names an earlier use of the parent's record
+    // goes to "Found".
+    void placeFoundFile(const ParentRef& parent, const Node& node);
+    // Whether a deleted record's reference names the folder as it is now: its
+    // sequence, or the one before it when the folder was deleted too. A
+    // folder whose record is unknown holds any.
+    bool referenceHolds(const ParentRef& parent) const;
+    // Loads a record that no walk reached and hangs it into the tree.
+    void placeFoundRecord(u64 record);
+    // Places the names of hard links that the records loaded so far still owe.
+    void placePendingLinks();
+    // A folder's listing failed while its own record was read.
+    void noteFailedListing(u64 address, Node& node);
+    // Marks each such folder "(incomplete)" or clears its mark: once every
+    // record was tried, each entry its index lost came back from its own
+    // record, unless some record that held something could not be read.
+    void settleFailedListings();
+    void setIncomplete(u64 folder, bool on);
 
     NTFSDrive drive_;
     NtfsFileParser parser_;
     ntfs::RecovererDataReader dataReader_;
     Bitmap records_;
+    // Records that made a node.
+    Bitmap built_;
+    // Records whose own names place them in the root.
+    Bitmap inRoot_;
+    // Records that are copies of another: their number, the copied one's.
+    std::vector<std::pair<u64, u64>> copies_;
+    bool takingCopies_ = false;
     // Folder address -> record -> position of its first index entry there.
     std::unordered_map<u64, std::unordered_map<u64, u32>> listed_;
+    struct FolderRecord {
+        u16 sequence;
+        bool deleted;
+    };
+    // The folder records read, by number.
+    std::unordered_map<u64, FolderRecord> folderRecords_;
+    // Where the names of the record loaded last put it.
+    FileLinks links_;
+    // Further names of hard links: where each goes and the node it puts there.
+    std::vector<std::pair<ParentRef, Node>> pendingLinks_;
+    std::vector<u64> failedListings_;
+    // A record that held something could not be read: what an index lost may
+    // have been in it. So may a record of zeros below one that was written.
+    bool recordsLost_ = false;
+    u64 firstBlank_ = ~u64{0};
+    u64 lastWritten_ = 0;
+    bool foundAnalyzed_ = false;
 };
 
 } // namespace tree

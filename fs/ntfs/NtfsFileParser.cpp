@@ -51,7 +51,9 @@ bool FileNameInfo::parse(const ConstArray& value, FileNameInfo& out) {
         logAt("NtfsFileParser", 354) << '\n';
         return false;
     }
-    out.parent = ntfsRecordNumber(value.getLE64(FN_PARENT));
+    const u64 parent = value.getLE64(FN_PARENT);
+    out.parent = ntfsRecordNumber(parent);
+    out.parentSequence = static_cast<u16>(parent >> 48);
     out.time = value.getLE64(FN_MODIFICATION_TIME);
     out.size = value.getLE64(FN_DATA_SIZE);
     out.flags = value.getLE32(FN_FLAGS);
@@ -119,6 +121,8 @@ namespace {
 
 // The state of one listing of a folder's $I30 index: the index root's node
 // first, then every index block that a sub-node entry names, each at most once.
+// A block that fails is left out and the walk goes on; the listing then fails
+// with everything the other blocks hold.
 class IndexWalk {
 public:
     IndexWalk(NtfsFileParser& parser, tree::Folder& folder)
@@ -136,6 +140,8 @@ private:
     NTFSDrive& drive_;
     RunlistReader reader_;
     bool allocationLoaded_ = false;
+    bool allocationTried_ = false;
+    bool blockLost_ = false;
     std::set<u64> visited_;
     u32 blockSize_ = 0;
     u64 sectorsPerBlock_ = 0;
@@ -166,7 +172,7 @@ bool IndexWalk::run(const ConstArray& root) {
     }
     sectorsPerVcn_ = vcnBytes / sectorSize;
     counter_ = 0;
-    if (!walkNode(ConstArray(root, IR_NODE), 0)) {
+    if (!walkNode(ConstArray(root, IR_NODE), 0) || blockLost_) {
         logAt("NtfsFileParser", 443) << '\n';
         return false;
     }
@@ -208,9 +214,11 @@ bool IndexWalk::walkNode(const ConstArray& node, u32 depth) {
             logAt("NtfsFileParser", 468) << '\n';
             return false;
         }
+        // A block that does not read costs its own entries, not those of the
+        // blocks beside it: the walk goes on, and the listing is not whole.
         if (subNode && !walkBlock(node.getLE64(pos + length - IE_SUB_NODE_VCN_SIZE), depth + 1)) {
             logAt("NtfsFileParser", 478) << '\n';
-            return false;
+            blockLost_ = true;
         }
         if ((flags & NTFS_INDEX_ENTRY_LAST) != 0)
             return true;
@@ -240,6 +248,7 @@ void IndexWalk::addEntry(const ConstArray& key, const FileNameInfo& name, u64 re
 }
 
 bool IndexWalk::loadAllocation() {
+    allocationTried_ = true;
     std::vector<CachedAttribute> extents;
     parser_.getRecordsCache().findAttributes(extents, NTFS_ATTR_INDEX_ALLOCATION, I30, I30_LENGTH);
     NtfsAttributeData data;
@@ -266,7 +275,8 @@ bool IndexWalk::walkBlock(u64 vcn, u32 depth) {
         logAt("NtfsFileParser", 534) << '\n';
         return false;
     }
-    if (!allocationLoaded_ && !loadAllocation()) {
+    // Tried once: blocks left out for it fail without reading it again.
+    if (!allocationLoaded_ && (allocationTried_ || !loadAllocation())) {
         logAt("NtfsFileParser", 541) << '\n';
         return false;
     }
@@ -547,11 +557,41 @@ bool NtfsFileParser::listFolder(tree::Folder& folder) {
     });
 }
 
-bool NtfsFileParser::buildNode(tree::Node& node) {
-    return refusingOutOfRange("node", current_, [&] { return buildNodeFromRecords(node); });
+bool NtfsFileParser::buildNode(tree::Node& node, FileLinks* links) {
+    return refusingOutOfRange("node", current_, [&] { return buildNodeFromRecords(node, links); });
 }
 
-bool NtfsFileParser::buildNodeFromRecords(tree::Node& node) {
+u16 NtfsFileParser::sequence() const {
+    if (cache_.getRecordNumbers().empty())
+        return 0;
+    return cache_.getRecordArray(cache_.getRecordNumbers().front()).getLE16(FILE_SEQUENCE);
+}
+
+bool NtfsFileParser::residentValue(const CachedAttribute& a, ConstArray& out) const {
+    if (!a.header.resident)
+        return false;
+    const ConstArray area = cache_.attributeArea(a);
+    ResidentValue value;
+    if (!NtfsAttributeParser(area).parseResidentValue(value, a.header))
+        return false;
+    out = ConstArray(area, a.header.offset + value.valueOffset, value.valueLength);
+    return true;
+}
+
+u64 NtfsFileParser::standardModificationTime() const {
+    for (const CachedAttribute& a : cache_.getAttributes()) {
+        if (a.header.type != NTFS_ATTR_STANDARD_INFORMATION)
+            continue;
+        // Always resident, in the base record.
+        ConstArray value;
+        if (!residentValue(a, value) || value.length() < SI_MODIFICATION_TIME + 8)
+            return 0;
+        return value.getLE64(SI_MODIFICATION_TIME);
+    }
+    return 0;
+}
+
+bool NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* links) {
     const bool directory = isDirectory();
     NtfsAttributeData data;
     if (!directory && !getData(data))
@@ -560,24 +600,54 @@ bool NtfsFileParser::buildNodeFromRecords(tree::Node& node) {
     cache_.findAttributes(names, NTFS_ATTR_FILE_NAME, nullptr, 0);
     u32 best = NO_NAMESPACE;
     tree::Node built;
-    std::vector<u8> value;
-    for (const CachedAttribute& a : names) {
-        if (!readAttributeValue(value, std::vector<CachedAttribute>{a}))
+    // Of the names that place the file: where each points, and which it is.
+    placing_.clear();
+    std::size_t chosen = 0;
+    std::vector<u8> read;
+    ConstArray v;
+    FileNameInfo name;
+    // A name is resident, and read in its record; one that is not is read
+    // whole as any value.
+    auto readName = [&](const CachedAttribute& a) {
+        if (!residentValue(a, v)) {
+            if (!readAttributeValue(read, std::vector<CachedAttribute>{a}))
+                return false;
+            v = ConstArray(read.data(), static_cast<u32>(read.size()));
+        }
+        return FileNameInfo::parse(v, name);
+    };
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!readName(names[i]))
             continue;
-        const ConstArray v(value.data(), static_cast<u32>(value.size()));
-        FileNameInfo name;
-        if (!FileNameInfo::parse(v, name) || name.nameSpace >= best)
+        const ParentRef parent{name.parent, name.parentSequence};
+        // A DOS name stands beside the long name in the same folder.
+        if (name.nameSpace != NTFS_NAMESPACE_DOS)
+            placing_.emplace_back(parent, i);
+        if (name.nameSpace >= best || best == NTFS_NAMESPACE_POSIX)
             continue;
         built = tree::Node(FileNameInfo::name(v, name), name.parent, tree::Node::NONE, name.size,
                            fileTimeToUnixTime(name.time));
         built.setFlag(tree::Node::DIRECTORY, (name.flags & NTFS_FILE_DIRECTORY) != 0);
         built.setFlag(tree::Node::SYSTEM, (name.flags & NTFS_FILE_SYSTEM) != 0);
         best = name.nameSpace;
-        if (best == NTFS_NAMESPACE_POSIX)
-            break;
+        chosen = i;
+        if (links)
+            links->chosen = parent;
     }
     if (best == NO_NAMESPACE)
         return false;
+    if (links) {
+        // Only a hard link has further names; they are read again here.
+        links->more.clear();
+        for (const auto& p : placing_) {
+            if (p.second != chosen && readName(names[p.second]))
+                links->more.push_back({p.first, FileNameInfo::name(v, name)});
+        }
+    }
+    // The name's time is when the name was made; the standard information's is
+    // when the data was last written.
+    if (const u64 written = standardModificationTime())
+        built.setTime(fileTimeToUnixTime(written));
     built.setFlag(tree::Node::DIRECTORY, directory);
     built.setFlag(tree::Node::DELETED, deleted_);
     built.setFlag(tree::Node::HAS_UNREADABLE, !directory && hasUnreadableData(data));

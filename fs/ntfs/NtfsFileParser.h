@@ -30,18 +30,33 @@ class NTFSDrive;
 struct FileNameInfo {
     static constexpr u32 NAME_OFFSET = ntfslayout::FN_NAME;
 
-    u64 parent = 0;     // record number of the folder (48 bits of 0x00)
-    u64 time = 0;       // 0x10: modification time, 100 ns ticks since 1601
-    u64 size = 0;       // 0x30: data size
-    u32 flags = 0;      // 0x38: DOS attributes
-    u32 nameSpace = 0;  // 0x41: 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
-    u32 nameLength = 0; // 0x40: UTF-16 units
+    u64 parent = 0;         // record number of the folder (48 bits of 0x00)
+    u16 parentSequence = 0; // and its sequence number (the high 16 bits)
+    u64 time = 0;           // 0x10: modification time, 100 ns ticks since 1601
+    u64 size = 0;           // 0x30: data size
+    u32 flags = 0;          // 0x38: DOS attributes
+    u32 nameSpace = 0;      // 0x41: 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
+    u32 nameLength = 0;     // 0x40: UTF-16 units
     u32 nameOffset = NAME_OFFSET;
 
     // False (with a log line) for a value too short for its name.
     static bool parse(const ConstArray& value, FileNameInfo& out);
     // The name as UTF-8 (surrogate pairs kept).
     static std::string name(const ConstArray& value, const FileNameInfo& info);
+};
+
+// The folder a name of a file puts it in: its record number and the sequence
+// number the reference carries.
+struct ParentRef {
+    u64 record = 0;
+    u16 sequence = 0;
+};
+
+// Where the names of a file put it.
+struct FileLinks {
+    ParentRef chosen; // by the name its node took
+    // Each further name but a DOS one beside a long one: a hard link.
+    std::vector<std::pair<ParentRef, std::string>> more;
 };
 
 // One entry of an $ATTRIBUTE_LIST value.
@@ -83,9 +98,11 @@ public:
     void markRecords(Bitmap& records) const;
     // The loaded file as a node: chosen name, the parent's record number as its
     // address, size, time and the flags DIRECTORY, DELETED, HAS_UNREADABLE,
-    // SYSTEM, link FROM. False without a usable name or, for a file, without
-    // its unnamed $DATA.
-    bool buildNode(tree::Node& node);
+    // SYSTEM, link FROM; the time is the standard information's where the
+    // record holds one. False without a usable name or, for a file, without
+    // its unnamed $DATA. `links`, when given, gets where each name of the file
+    // puts it.
+    bool buildNode(tree::Node& node, FileLinks* links = nullptr);
     // The loaded file has a readable $I30 index root.
     bool isDirectory();
     // Appends the entries of the loaded folder's $I30 index (link TO, index =
@@ -106,6 +123,9 @@ public:
     // The record number field of the loaded base record; all ones when absent.
     u64 storedRecordNumber() const;
     bool isDeleted() const { return deleted_; }
+    // The sequence number of the loaded base record: a reference to it carries
+    // this one while it is in use, and the one before once it was deleted.
+    u16 sequence() const;
     u64 getCurrentRecord() const { return current_; }
 
     // The MFT's run list: setting it clears the cache.
@@ -129,7 +149,12 @@ public:
 
 private:
     bool loadFileRecords(u64 record);
-    bool buildNodeFromRecords(tree::Node& node);
+    bool buildNodeFromRecords(tree::Node& node, FileLinks* links);
+    // The value of a resident attribute, where its record holds it; false for
+    // one that is not resident or whose value header does not hold.
+    bool residentValue(const CachedAttribute& attribute, ConstArray& out) const;
+    // The modification time of the standard information; 0 without one.
+    u64 standardModificationTime() const;
     bool readIndexRoot();
     bool readMftRunlistRecords(bool mirror, bool& recordZeroLoaded);
     bool prepareNonResident(NtfsAttributeData& data, std::vector<CachedAttribute> extents);
@@ -146,4 +171,6 @@ private:
     u64 indexRootRecord_ = ~u64{0};
     bool indexRootOk_ = false;
     std::vector<u8> indexRoot_;
+    // buildNode's list of the names that place the file, kept for its room.
+    std::vector<std::pair<ParentRef, std::size_t>> placing_;
 };

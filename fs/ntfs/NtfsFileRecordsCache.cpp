@@ -4,6 +4,7 @@
 #include "core/Log.h"
 #include "fs/ntfs/NTFSDrive.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -41,6 +42,7 @@ bool NtfsFileRecordsCache::loadRecord(u64 record, u64 expectedBase, bool& delete
         }
     } release{records_, at, keep};
 
+    blank_ = false;
     u64 sector = 0;
     if (!firstSectorOf(record, sector) || !reader_.read(sector, sectorsPerRecord_, bytes)) {
         logAt("NtfsFileRecordsCache", 96) << ": " << record << '\n';
@@ -49,6 +51,7 @@ bool NtfsFileRecordsCache::loadRecord(u64 record, u64 expectedBase, bool& delete
     NtfsFileRecordParser parser(ConstArray(bytes, recordSize_));
     FileRecordHeader header;
     if (!parser.checkFileHeader(header)) {
+        blank_ = std::all_of(bytes, bytes + recordSize_, [](u8 b) { return b == 0; });
         logAt("NtfsFileRecordsCache", 67) << '\n';
         return false;
     }

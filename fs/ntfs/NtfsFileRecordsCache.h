@@ -45,6 +45,9 @@ public:
     bool loadRecord(u64 record, u64 expectedBase, bool& deleted);
     // Whether a record loaded since the last clear() was torn.
     bool hasTornRecord() const { return torn_; }
+    // Whether the record that loadRecord last refused held nothing but zeros:
+    // no FILE record was ever written there, or all of it was wiped.
+    bool refusedBlank() const { return blank_; }
 
     // The loaded record's bytes; null when it is not loaded, or std::runtime_error
     // "NtfsFileRecordsCache(142)" when it must be.
@@ -98,6 +101,7 @@ private:
     std::vector<u64> recordNumbers_;
     // A record loaded since the last clear() was torn.
     bool torn_ = false;
+    bool blank_ = false;
     // The torn records already logged.
     std::unordered_set<u64> tornLogged_;
     std::vector<CachedAttribute> attributes_;

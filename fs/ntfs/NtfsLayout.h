@@ -110,6 +110,9 @@ constexpr u32 SI_QUOTA = 0x38;        // u64
 constexpr u32 SI_USN = 0x40;          // u64
 constexpr u32 SI_LONG_SIZE = 72;      // with the owner, security and quota fields
 
+// The second of the four times: when the data was last written.
+constexpr u32 SI_MODIFICATION_TIME = SI_TIMES + 8;
+
 // $FILE_NAME value (also the key of a folder's index entries).
 constexpr u32 FN_PARENT = 0x00;            // u64 file reference
 constexpr u32 FN_TIMES = 0x08;             // four u64 FILETIMEs

@@ -153,7 +153,7 @@ PlacedFiles expectedFiles(std::size_t volume) {
     PlacedFiles files = liveFiles(static_cast<int>(volume) + 1);
     PlacedFile gone = deletedFile(static_cast<int>(volume) + 1);
     if (volume == 2)
-        gone.path = "Found/gone.bin";
+        gone.path = "gone.bin";
     files.push_back(gone);
     if (volume == 0) {
         const PlacedFiles more = carvable();

@@ -68,6 +68,15 @@ public:
     NtfsBuilder& setMtime(const std::string& path, std::time_t mtime) {
         return add({"setmtime", path, std::to_string(mtime)});
     }
+    // The modification time of the record's standard information alone, as a
+    // write leaves it: the names keep theirs.
+    NtfsBuilder& setDataTime(const std::string& path, std::time_t mtime) {
+        return add({"datatime", path, std::to_string(mtime)});
+    }
+    // A second name of the file, a hard link.
+    NtfsBuilder& link(const std::string& path, const std::string& newPath) {
+        return add({"link", path, newPath});
+    }
     NtfsBuilder& rm(const std::string& path) { return add({"rm", path}); }
     // A folder with everything in it, deepest first.
     NtfsBuilder& rmtree(const std::string& path) { return add({"rmtree", path}); }
@@ -76,6 +85,16 @@ public:
     NtfsBuilder& zeroBootSector() { return add({"zero-boot"}); }
     NtfsBuilder& zeroMftRecord0() { return add({"zero-mft0"}); }
     NtfsBuilder& zeroMirrorRecord0() { return add({"zero-mirror0"}); }
+    // MFT records [first, first + count), inside the MFT's first run.
+    NtfsBuilder& zeroMftRecords(u64 first, u64 count) {
+        return add({"zero-records", std::to_string(first), std::to_string(count)});
+    }
+    // The base record of the file or folder at `path`.
+    NtfsBuilder& zeroRecord(const std::string& path) { return add({"zero-record", path}); }
+    // The block of the folder's index that holds the entry of `name`, all of it.
+    NtfsBuilder& zeroIndexBlock(const std::string& folder, const std::string& name) {
+        return add({"zero-index-block", folder, name});
+    }
     // The record's in-use flag only; the MFT bitmap still counts it.
     NtfsBuilder& clearInUse(const std::string& path) { return add({"clear-inuse", path}); }
     // Overwrites bytes of the index entry of `name` in `folder`, at `offset`

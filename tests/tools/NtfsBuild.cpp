@@ -10,11 +10,15 @@
 //   mkdir PATH, write PATH DATAFILE, compress PATH DATAFILE,
 //   sparse PATH DATAFILE OFFSET:LENGTH[,OFFSET:LENGTH...] (cluster-aligned holes),
 //   fragment PATH DATAFILE PIECES, dosname PATH SHORTNAME, setmtime PATH UNIX_SECONDS,
-//   rm PATH, rmtree PATH, and for the benchmarks files FOLDER COUNT SIZE: COUNT
-//   files f000001, f000002, ... of SIZE bytes, each its own name repeated;
+//   rm PATH, rmtree PATH, link PATH NEWPATH (a hard link), datatime PATH
+//   UNIX_SECONDS (the modification time of the record's standard information
+//   alone, as a write leaves it), and for the benchmarks files FOLDER COUNT SIZE:
+//   COUNT files f000001, f000002, ... of SIZE bytes, each its own name repeated;
 // and the damage, written straight to the image after libntfs-3g let go of it:
-//   zero-boot, zero-mft0, zero-mirror0, clear-inuse PATH,
-//   corrupt-index FOLDER NAME OFFSET HEX
+//   zero-boot, zero-mft0, zero-mirror0, zero-records FIRST COUNT, zero-record PATH,
+//   clear-inuse PATH,
+//   corrupt-index FOLDER NAME OFFSET HEX, zero-index-block FOLDER NAME (the
+//   block holding NAME's entry)
 //
 // Everything made gets the time SOURCE_DATE_EPOCH (which must be set), and so
 // do the folders it goes into, so that images come out the same every time. Every
@@ -287,7 +291,8 @@ private:
     void fragment(const std::string& path, const std::string& dataFile, u64 pieces);
     void files(const std::string& folder, u64 count, u64 size);
     void dosName(const std::string& path, const std::string& shortName);
-    void setMtime(const std::string& path, u64 seconds);
+    void setMtime(const std::string& path, u64 seconds, bool names);
+    void link(const std::string& path, const std::string& newPath);
     void remove(const std::string& path, bool folder);
     void removeTree(const std::string& path);
 
@@ -300,11 +305,12 @@ private:
         u64 recordBytes = 0;
     };
     const Geometry& geometry();
-    void zeroRecord0(bool mirror);
+    void zeroRecords(bool mirror, u64 first, u64 count);
     void zeroBoot();
     void clearInUse(const std::string& path);
-    void corruptIndex(const std::string& folder, const std::string& name, u64 offset,
-                      const std::vector<u8>& bytes);
+    void zeroRecordOf(const std::string& path);
+    void damageIndex(const std::string& folder, const std::string& name, u64 offset,
+                     const std::vector<u8>& bytes, bool wholeBlock);
 
     std::string image_;
     ntfs_volume* vol_ = nullptr;
@@ -624,15 +630,34 @@ void Builder::dosName(const std::string& path, const std::string& shortName) {
     closeInode(dir, vp.parent);
 }
 
-void Builder::setMtime(const std::string& path, u64 seconds) {
+// With `names` the names take the time too; without, only the standard
+// information has it, as after a write that no rename followed.
+void Builder::setMtime(const std::string& path, u64 seconds, bool names) {
     VolumePath vp = splitPath(path);
     Inode dir = openFolder(vp.parent);
     Inode ni = openIn(dir, vp);
     struct timespec ts {};
     ts.tv_sec = static_cast<time_t>(seconds);
     ni->last_data_change_time = timespec2ntfs(ts);
-    syncNameTimes(ni.get());
+    if (names)
+        syncNameTimes(ni.get());
+    else
+        ntfs_inode_mark_dirty(ni.get());
     closeInodeInDir(ni, dir, vp.whole());
+    closeInode(dir, vp.parent);
+}
+
+void Builder::link(const std::string& path, const std::string& newPath) {
+    Inode ni = openPath(path);
+    if (isDirectory(ni.get()))
+        fail(path + " is a folder");
+    VolumePath vp = splitPath(newPath);
+    Inode dir = openFolder(vp.parent);
+    UName name(vp.leaf);
+    if (ntfs_link(ni.get(), dir.get(), name.data(), name.length()) != 0)
+        fail("cannot link " + path + " as " + vp.whole() + ": " + systemError());
+    closeInode(ni, path);
+    stamp(dir.get());
     closeInode(dir, vp.parent);
 }
 
@@ -713,11 +738,20 @@ void Builder::zeroBoot() {
     rawWrite(image_, 0, std::vector<u8>(bytes, 0));
 }
 
-void Builder::zeroRecord0(bool mirror) {
+// Records that lie in the MFT's first run (the first 16 always do).
+void Builder::zeroRecords(bool mirror, u64 first, u64 count) {
     const Geometry& g = geometry();
     unmount();
-    rawWrite(image_, (mirror ? g.mirrorLcn : g.mftLcn) * g.clusterBytes,
-             std::vector<u8>(g.recordBytes, 0));
+    rawWrite(image_, (mirror ? g.mirrorLcn : g.mftLcn) * g.clusterBytes + first * g.recordBytes,
+             std::vector<u8>(count * g.recordBytes, 0));
+}
+
+// The base record of the file or folder at `path`.
+void Builder::zeroRecordOf(const std::string& path) {
+    Inode ni = openPath(path);
+    const u64 record = ni->mft_no;
+    closeInode(ni, path);
+    zeroRecords(false, record, 1);
 }
 
 // Written back with the record as it is, which leaves the MFT bitmap as it was.
@@ -770,35 +804,55 @@ bool patchEntry(std::vector<u8>& block, std::pair<u32, u32> entry, u64 offset,
     return true;
 }
 
-// Through the library, so that the index blocks keep valid fix-ups: the damage
-// is in the entry, nowhere else. Only a folder with index blocks has the entry
-// there; a folder of a few names keeps them in its record.
-void Builder::corruptIndex(const std::string& folder, const std::string& leaf, u64 offset,
-                           const std::vector<u8>& bytes) {
-    Inode dir = openFolder(folder);
+// The first index block of the folder that holds the entry of `name`: where it
+// lies in the index allocation, its bytes with the fix-ups applied, and the
+// entry's offset and length in it.
+struct HeldEntry {
+    s64 pos = 0;
+    std::vector<u8> block;
+    std::pair<u32, u32> entry;
+};
+
+HeldEntry findBlock(ntfs_attr* alloc, u32 blockSize, const std::string& folder,
+                    const std::string& leaf) {
     UName name(leaf);
+    HeldEntry held;
+    held.block.resize(blockSize);
+    for (; held.pos + blockSize <= alloc->data_size; held.pos += blockSize) {
+        if (ntfs_attr_mst_pread(alloc, held.pos, 1, blockSize, held.block.data()) != 1 ||
+            std::memcmp(held.block.data(), "INDX", 4) != 0)
+            continue;
+        if (auto entry = findEntry(ConstArray(held.block.data(), blockSize), L::INDX_NODE, name)) {
+            held.entry = *entry;
+            return held;
+        }
+    }
+    fail("there is no index entry for " + leaf + " in the blocks of " + folder);
+}
+
+// Through the library, so that the index blocks keep valid fix-ups: the damage
+// is in the entry, nowhere else (or, with `wholeBlock`, the block holding the
+// entry is all zeros). Only a folder with index blocks has the entry there; a
+// folder of a few names keeps them in its record.
+void Builder::damageIndex(const std::string& folder, const std::string& leaf, u64 offset,
+                          const std::vector<u8>& bytes, bool wholeBlock) {
+    Inode dir = openFolder(folder);
     Attr alloc(ntfs_attr_open(dir.get(), AT_INDEX_ALLOCATION, NTFS_INDEX_I30, 4));
     if (!alloc)
         fail("cannot open the index blocks of " + folder +
              " (a folder of a few names has none): " + systemError());
     const u32 blockSize = volume()->indx_record_size;
-    std::vector<u8> block(blockSize);
-    bool done = false;
-    for (s64 pos = 0; !done && pos + blockSize <= alloc->data_size; pos += blockSize) {
-        if (ntfs_attr_mst_pread(alloc.get(), pos, 1, blockSize, block.data()) != 1 ||
-            std::memcmp(block.data(), "INDX", 4) != 0)
-            continue;
-        auto entry = findEntry(ConstArray(block.data(), blockSize), L::INDX_NODE, name);
-        if (!entry)
-            continue;
-        if (!patchEntry(block, *entry, offset, bytes))
+    HeldEntry held = findBlock(alloc.get(), blockSize, folder, leaf);
+    if (wholeBlock) {
+        const std::vector<u8> zeros(blockSize, 0);
+        if (ntfs_attr_pwrite(alloc.get(), held.pos, blockSize, zeros.data()) != blockSize)
+            fail("cannot zero an index block of " + folder + ": " + systemError());
+    } else {
+        if (!patchEntry(held.block, held.entry, offset, bytes))
             fail("the bytes do not fit inside the entry of " + leaf + " in " + folder);
-        if (ntfs_attr_mst_pwrite(alloc.get(), pos, 1, blockSize, block.data()) != 1)
+        if (ntfs_attr_mst_pwrite(alloc.get(), held.pos, 1, blockSize, held.block.data()) != 1)
             fail("cannot write an index block of " + folder + ": " + systemError());
-        done = true;
     }
-    if (!done)
-        fail("there is no index entry for " + leaf + " in the blocks of " + folder);
     alloc.reset();
     closeInode(dir, folder);
     // The library must not read the damaged index again in this run.
@@ -828,17 +882,29 @@ const Command* Builder::command(const Args& c) {
          }},
         {"dosname", 2, [](Builder& b, const Args& a) { b.dosName(a[1], a[2]); }},
         {"setmtime", 2,
-         [](Builder& b, const Args& a) { b.setMtime(a[1], parseNumber(a[2], "time")); }},
+         [](Builder& b, const Args& a) { b.setMtime(a[1], parseNumber(a[2], "time"), true); }},
+        {"datatime", 2,
+         [](Builder& b, const Args& a) { b.setMtime(a[1], parseNumber(a[2], "time"), false); }},
+        {"link", 2, [](Builder& b, const Args& a) { b.link(a[1], a[2]); }},
         {"rm", 1, [](Builder& b, const Args& a) { b.remove(a[1], false); }},
         {"rmtree", 1, [](Builder& b, const Args& a) { b.removeTree(a[1]); }},
         {"zero-boot", 0, [](Builder& b, const Args&) { b.zeroBoot(); }},
-        {"zero-mft0", 0, [](Builder& b, const Args&) { b.zeroRecord0(false); }},
-        {"zero-mirror0", 0, [](Builder& b, const Args&) { b.zeroRecord0(true); }},
+        {"zero-mft0", 0, [](Builder& b, const Args&) { b.zeroRecords(false, 0, 1); }},
+        {"zero-mirror0", 0, [](Builder& b, const Args&) { b.zeroRecords(true, 0, 1); }},
+        {"zero-records", 2,
+         [](Builder& b, const Args& a) {
+             b.zeroRecords(false, parseNumber(a[1], "first"), parseNumber(a[2], "count"));
+         }},
+        {"zero-record", 1, [](Builder& b, const Args& a) { b.zeroRecordOf(a[1]); }},
         {"clear-inuse", 1, [](Builder& b, const Args& a) { b.clearInUse(a[1]); }},
         {"corrupt-index", 4,
          [](Builder& b, const Args& a) {
-             b.corruptIndex(splitPath(a[1]).whole(), a[2], parseNumber(a[3], "offset"),
-                            parseHex(a[4]));
+             b.damageIndex(splitPath(a[1]).whole(), a[2], parseNumber(a[3], "offset"),
+                           parseHex(a[4]), false);
+         }},
+        {"zero-index-block", 2,
+         [](Builder& b, const Args& a) {
+             b.damageIndex(splitPath(a[1]).whole(), a[2], 0, {}, true);
          }},
     };
     for (const Command& spec : COMMANDS) {

@@ -4,6 +4,7 @@
 
 #include "tests/fs/ntfs/NtfsFixture.h"
 #include "tests/support/FilesCameBack.h"
+#include "tests/support/FsImages.h"
 #include "tests/support/NtfsBuilder.h"
 #include "tests/support/ProbeRun.h"
 #include "tests/support/TestUtil.h"
@@ -23,12 +24,9 @@ using ntfstest::RecordBuilder;
 using testutil::TempDir;
 using tree::Node;
 
-// A file's place in the tree: where it was, or under Found when it was deleted
-// from the root or with its folder.
+// A file's place in the tree: where it was, deleted or not.
 std::string treePath(const ntfstest::CorpusFile& f) {
-    const std::string path = f.path.substr(1);
-    const bool found = path.rfind("Tree/", 0) == 0 || path.find('/') == std::string::npos;
-    return f.deleted && found ? "Found/" + path : path;
+    return f.path.substr(1);
 }
 
 // A file of the 4096-byte corpus volume.
@@ -190,23 +188,100 @@ void tearEveryRecord(std::string& image) {
     }
 }
 
+// A save by replace (the new version written beside the old one, the old one
+// deleted and the new one renamed to its name) in the root, a hard link of a
+// file beside a deleted file of its name, the root's index block with both
+// names in it zeroed.
+void replaceAndLink(testutil::NtfsBuilder& b) {
+    b.write("/Report.docx", ntfstest::textContent(300, 30))
+        .write("/~Report.tmp", ntfstest::textContent(5000, 31))
+        .rm("/Report.docx")
+        .link("/~Report.tmp", "/Report.docx")
+        .rm("/~Report.tmp")
+        .write("/Keep/x.dll", ntfstest::randomContent(9000, 32))
+        .write("/Docs/x.dll", ntfstest::textContent(200, 33))
+        .rm("/Docs/x.dll")
+        .link("/Keep/x.dll", "/Docs/x.dll")
+        .zeroIndexBlock("/", "Report.docx");
+}
+
+// Deleted files of the root, their data written later than their names were
+// made.
+void deleteWritten(testutil::NtfsBuilder& b) {
+    b.write("/notes28.db", ntfstest::textContent(400, 34))
+        .setDataTime("/notes28.db", 1637345202)
+        .write("/заметк4", ntfstest::textContent(500, 35))
+        .setDataTime("/заметк4", 1637345302)
+        .rm("/notes28.db")
+        .rm("/заметк4");
+}
+
 // The whole road from the volume to the recovered files, on the 4096-byte
-// corpus volume whole, with every record torn and cut short past its half:
-// every file in use that does not come back as it was is marked, and none is
-// marked needlessly.
+// corpus volume whole, with every record torn and cut short past its half,
+// with index blocks and records lost and with files a row adds: every file in
+// use that does not come back as it was is marked, and none is marked
+// needlessly; what goes to Found is marked or in a folder marked.
 TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
     const ntfstest::Corpus& corpus = ntfstest::corpus(4096);
     const struct {
         const char* what;
         void (*damage)(std::string& image);
+        void (*build)(testutil::NtfsBuilder& b);
         u32 leastIdentical; // of its 321 files in use
         bool everyFileMarked;
+        bool errors;
+        std::vector<ntfstest::CorpusFile> placed; // by the row, after the corpus
     } rows[] = {
         // The system files without a data stream of their own are empty files.
-        {"whole", [](std::string&) {}, 321, false},
-        {"torn", tearEveryRecord, 321, true},
+        {"whole", [](std::string&) {}, nullptr, 321, false, false, {}},
+        {"torn", tearEveryRecord, nullptr, 321, true, true, {}},
         // Its files reach 21 of its 32 MiB.
-        {"cut", [](std::string& image) { image.resize(17 << 20); }, 300, false},
+        {"cut", [](std::string& image) { image.resize(17 << 20); }, nullptr, 300, false, true, {}},
+        // Every file of the root comes from its own record; /Many's listing
+        // goes on past its bad block. Nothing is missing.
+        {"index blocks",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             // The root last: the library cannot mount a volume without it.
+             b.zeroIndexBlock("/Many", "f000150").zeroIndexBlock("/", "Docs");
+         },
+         321,
+         false,
+         false,
+         {}},
+        // The root's record among them: the root is known by its number.
+        {"first records",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) { b.zeroMftRecords(0, 16); },
+         321,
+         false,
+         true,
+         {}},
+        // Its entries stay below the name the root's index gives it.
+        {"folder record",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) { b.zeroRecord("/Docs"); },
+         321,
+         false,
+         true,
+         {}},
+        {"replace and link",
+         [](std::string&) {},
+         replaceAndLink,
+         321,
+         false,
+         false,
+         {{"/Report.docx", ntfstest::textContent(5000, 31), testutil::IMAGE_EPOCH},
+          {"/Keep/x.dll", ntfstest::randomContent(9000, 32), testutil::IMAGE_EPOCH},
+          {"/Docs/x.dll", ntfstest::randomContent(9000, 32), testutil::IMAGE_EPOCH}}},
+        {"deleted",
+         [](std::string&) {},
+         deleteWritten,
+         321,
+         false,
+         false,
+         {{"/notes28.db", ntfstest::textContent(400, 34), 1637345202, true},
+          {"/заметк4", ntfstest::textContent(500, 35), 1637345302, true}}},
     };
     const std::string image = testutil::readAll(corpus.image);
     for (const auto& row : rows) {
@@ -215,9 +290,19 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
         std::string bytes = image;
         row.damage(bytes);
         testutil::writeAll(dir.file("v.img"), bytes);
-        CorpusTree tree(dir.file("v.img"));
-        const u32 errors = testutil::recoverAll(*tree.map, dir.file("out"));
-        const auto listing = testutil::listTree(*tree.map);
+        if (row.build) {
+            testutil::NtfsBuilder builder(dir.file("v.img"));
+            row.build(builder);
+            ASSERT_TRUE(builder.run());
+        }
+        // As the program reads a disk: with the record runs its scan found,
+        // the mirror's among them.
+        auto source = ntfstest::openSource(dir.file("v.img"));
+        source->recordRuns = ntfstest::scanRecordRuns(*source->driver);
+        auto map = ntfstest::buildTree(*source);
+        ASSERT_TRUE(map);
+        const u32 errors = testutil::recoverAll(*map, dir.file("out"));
+        const auto listing = testutil::listTree(*map);
         u32 identical = 0;
         for (const ntfstest::CorpusFile& f : corpus.files) {
             if (f.deleted)
@@ -225,13 +310,31 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
             const std::string path = f.path.substr(1);
             const bool same =
                 testutil::fileDifference(dir.file("out/" + path), f.data, f.mtime).empty();
-            const bool marked = listing.at(path).hasFlag(Node::SELECTED);
+            const auto it = listing.find(path);
+            const bool marked = it != listing.end() && it->second.hasFlag(Node::SELECTED);
             identical += same ? 1 : 0;
             EXPECT_TRUE(same || marked) << path << " is neither whole nor marked";
             EXPECT_TRUE(marked || !row.everyFileMarked) << path;
         }
+        for (const ntfstest::CorpusFile& f : row.placed) {
+            const auto it = listing.find(f.path.substr(1));
+            ASSERT_NE(it, listing.end()) << f.path;
+            EXPECT_EQ(it->second.hasFlag(Node::DELETED), f.deleted) << f.path;
+            // Its own record confirms it.
+            EXPECT_NE(it->second.getLink(), tree::TO) << f.path;
+            EXPECT_EQ(testutil::fileDifference(dir.file("out") + f.path, f.data, f.mtime), "");
+        }
+        // Found holds no file in use but one marked, or in a folder marked.
+        for (const auto& e : listing) {
+            if (e.first.rfind("Found/", 0) != 0 || e.second.hasFlag(Node::DELETED))
+                continue;
+            const std::string folder = e.first.substr(0, e.first.rfind('/'));
+            EXPECT_TRUE(e.second.hasFlag(Node::SELECTED | Node::INVALID_DIRECTORY) ||
+                        listing.at(folder).hasFlag(Node::INVALID_DIRECTORY))
+                << e.first;
+        }
         EXPECT_GE(identical, row.leastIdentical);
-        EXPECT_EQ(errors == 0, &row == &rows[0]); // only the whole volume has none
+        EXPECT_EQ(errors != 0, row.errors);
     }
 }
 
