@@ -594,8 +594,15 @@ u64 NtfsFileParser::standardModificationTime() const {
 bool NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* links) {
     const bool directory = isDirectory();
     NtfsAttributeData data;
-    if (!directory && !getData(data))
-        return false;
+    // A system file without a data stream of its own ($Secure, $Quota and the
+    // like) is an empty file, as its recovery takes it; any other file is
+    // known by the name it holds only once its data stream reads.
+    bool noStream = false;
+    if (!directory && !getData(data)) {
+        noStream = !hasUnnamedData();
+        if (!noStream)
+            return false;
+    }
     std::vector<CachedAttribute> names;
     cache_.findAttributes(names, NTFS_ATTR_FILE_NAME, nullptr, 0);
     u32 best = NO_NAMESPACE;
@@ -634,7 +641,7 @@ bool NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* links) {
         if (links)
             links->chosen = parent;
     }
-    if (best == NO_NAMESPACE)
+    if (best == NO_NAMESPACE || (noStream && !built.hasFlag(tree::Node::SYSTEM)))
         return false;
     if (links) {
         // Only a hard link has further names; they are read again here.

@@ -249,6 +249,15 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          false,
          false,
          {}},
+        // The root's first block, with the names of its system files: each
+        // comes back from its record, one without a data stream of its own too.
+        {"first index block",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) { b.zeroIndexBlock("/", "$Secure"); },
+         321,
+         false,
+         false,
+         {{"/$Secure", "", testutil::ANY_TIME}}},
         // The root's record among them: the root is known by its number.
         {"first records",
          [](std::string&) {},
