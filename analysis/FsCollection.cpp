@@ -814,8 +814,37 @@ private:
             widths[t] = widthLeft_[t] && clusters <= maxClusterCount(t) &&
                         fatEntryCount(t, sectors) >= clusters + 2;
         }
-        const FatType shown = leastOddFatWidth(reader_.data().data(), widths, bySize);
+        const std::vector<u8> first = reader_.data();
+        // Where the sector reads alike at two widths (a FAT12 of one-cluster
+        // files is all end marks, read at FAT16 too), the width at which the
+        // highest cluster the evidence names is in use.
+        FatType preferred = bySize;
+        u32 inUse = 0;
+        for (FatType t : {FAT12, FAT16, FAT32}) {
+            if (widths[t] && clusters > 0 && entryInUse(fatLBA, sectors, t, clusters + 1)) {
+                preferred = t;
+                ++inUse;
+            }
+        }
+        const FatType shown =
+            leastOddFatWidth(first.data(), widths, inUse == 1 ? preferred : bySize);
         return shown != FAT_NONE ? shown : bySize;
+    }
+
+    // Whether the FAT entry of the cluster, at that width, is not free (false
+    // when its sectors cannot be read). Three sectors hold whole entries at
+    // every width, so the entry is read from the three it lies in.
+    bool entryInUse(u32 fatLBA, u32 sectors, FatType type, u64 cluster) {
+        const u64 perGroup = fatEntryCount(type, 3);
+        const u64 start = cluster / perGroup * 3;
+        std::vector<u8> group(3 * SECTOR_BYTES, 0);
+        for (u64 i = 0; i < 3 && start + i < sectors; ++i) {
+            if (!reader_.read(u64{fatLBA} + start + i))
+                return false;
+            std::copy_n(reader_.data().begin(), SECTOR_BYTES, group.begin() + i * SECTOR_BYTES);
+        }
+        const ConstArray view(group.data(), static_cast<u32>(group.size()));
+        return getFatEntry(type, static_cast<u32>(cluster % perGroup), view, 0) != 0;
     }
 
     void guess(const FsCandidate& c) {

@@ -494,6 +494,19 @@ std::vector<Shape> bootSectorLostShapes() {
     add(paddedFat12Name(16), paddedFat12(16), " FAT 12\n");
     add(paddedFat12Name(64), paddedFat12(64), " FAT 12\n");
     add("Fat12SectorsOf4096BytesTwoDeep", fat12SectorsOf4096(), " FAT 12\n");
+    // Files and folders of one cluster fill the FAT's first sector with end
+    // marks, which read alike at FAT12 and FAT16.
+    const std::string oneCluster = paddedFat12Name(64) + "FilesOfOneCluster";
+    add(oneCluster,
+        healthy(oneCluster, geometry(12, 12288, 64),
+                [](ShapeRecipe& r) {
+                    r.folder("A");
+                    r.folder("A/B");
+                    someFiles(r, "", "R", 30, 9000);
+                    someFiles(r, "A", "A", 300, 3000);
+                    someFiles(r, "A/B", "B", 20, 9000);
+                }),
+        " FAT 12\n");
     add("OneFatFat12", oneFat({"OneFatFat12", 12, 12288, 0}), " FAT 12\n");
     add("OneFatFat16", oneFat({"OneFatFat16", 16, 32768, 0}), " FAT 16\n");
     // FAT32 keeps a backup 6 sectors of 4,096 bytes in; one folder makes no
