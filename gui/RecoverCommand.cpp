@@ -200,6 +200,12 @@ bool TreeInterface::viewNode(tree::MapIterator& node) {
     // viewer handed the first volume of a file shows a broken file.
     constexpr u64 WHOLE = 0;
     tree::RecovererCopyOff recoverer(folder, preferences.temporaryDirectoryName(), WHOLE);
+    // A copy cut short (no room, a cancel) is of no use to a viewer, and it
+    // would take the room that the next file viewed needs.
+    auto giveUp = [&recoverer] {
+        recoverer.discardFile();
+        return false;
+    };
     std::vector<std::string> path;
     try {
         std::unique_ptr<ProgressBoxIC> box =
@@ -213,22 +219,22 @@ bool TreeInterface::viewNode(tree::MapIterator& node) {
         node.recover(recoverer, path);
     } catch (const InterruptedException&) {
         logAt("TreeInterface", 448) << '\n';
-        return false;
+        return giveUp();
     } catch (const tree::Recoverer::FileTooLarge& e) {
         logAt("TreeInterface", 451) << ": " << e.what() << '\n';
         const std::string text = formatMessage(
             _("%1 cannot be viewed: the temporary folder cannot hold a file this large.\n%2"),
             node.getName(), e.what());
         getInterface()->message(false, gtk::escapeMarkup(text).c_str(), false, nullptr);
-        return false;
+        return giveUp();
     } catch (const std::exception& e) {
         logAt("TreeInterface", 454) << ": " << e.what() << '\n';
         getInterface()->message(false, exceptionText(e).c_str(), false, nullptr);
-        return false;
+        return giveUp();
     } catch (...) {
         getInterface()->message(false, _("Unknown exception"), false, nullptr);
         logAt("TreeInterface", 458) << '\n';
-        return false;
+        return giveUp();
     }
     const std::vector<std::string>& written = recoverer.getFiles();
     if (written.empty())

@@ -132,6 +132,10 @@ chmod +x "$WORK/bin/xdg-open"
 export PATH="$WORK/bin:$PATH" HOME="$WORK/home" XDG_DATA_HOME="$WORK/xdg-data"
 export XDG_DATA_DIRS="$WORK/xdg-data" XDG_CONFIG_HOME="$WORK/xdg-config" XDG_CONFIG_DIRS="$WORK/xdg-config"
 export TZ=UTC LC_ALL=C.UTF-8 NO_AT_BRIDGE=1
+# The program's temporary folders (the downloaded installer's is kept for the
+# installer) land in the work folder, which goes at the end.
+mkdir -p "$WORK/tmp"
+export TMPDIR="$WORK/tmp"
 touch "$WORK/opened.txt"
 
 # The program reads the configuration file beside its executable: a copy of

@@ -320,7 +320,7 @@ TEST_F(RecoverCommandTest, ViewFileWritesIntoTheTemporaryDirectoryAndOpensIt) {
 // Nothing opens without a file to view (the folder tree has the focus: its
 // folder is the current node), on a cancel, or when the copy cannot be written
 // (a file where the folder should be), nor when the temporary folder cannot
-// hold the file whole; all but the cancel say why.
+// hold the file whole; all but the cancel say why, and what was cut goes.
 TEST_F(RecoverCommandTest, ViewFileOpensNothingWithoutAFileOnCancelOrWhenItCannotWrite) {
     for (const std::string what : {"folder", "cancel", "too large", "unwritable"}) {
         ShownTree shown(guitest::testMap(TREE), &vfs);
@@ -350,6 +350,8 @@ TEST_F(RecoverCommandTest, ViewFileOpensNothingWithoutAFileOnCancelOrWhenItCanno
         shown.view().viewFile();
         ::setrlimit(RLIMIT_FSIZE, &saved);
         EXPECT_TRUE(opened.empty()) << what;
+        // Nor is a cut copy left to fill the folder.
+        EXPECT_FALSE(fileExists(temporary.file("docs/big.bin").c_str())) << what;
         const auto& asked = shown.messages().asked();
         ASSERT_EQ(asked.size(), what == "cancel" ? 0u : 1u) << what;
         if (!asked.empty()) {
