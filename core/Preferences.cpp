@@ -85,9 +85,9 @@ void Preferences::applyDefaults() {
 }
 
 std::string Preferences::viewDirectory() {
-    if (!temporaryDirectory_.empty())
-        return temporaryDirectory_;
-    return runTemporaryFolder(tempDirectory());
+    // A folder the user chose holds this run's own folder too, so that the
+    // copies viewed there go with the run as they do from the system's.
+    return runTemporaryFolder(temporaryDirectory_.empty() ? tempDirectory() : temporaryDirectory_);
 }
 
 void Preferences::setSourceOemCharset(const std::string& v) {

@@ -18,12 +18,12 @@ public:
     // "Read Error Processing Mode": 0 "Sector (Slow)", 1 "Block (Fast)".
     int& readErrorMode() { return readErrorMode_; }
     void setReadErrorMode(int v) { readErrorMode_ = v; }
-    // The folder chosen for viewed files; empty (the default) means the private
-    // folder of this run (viewDirectory).
+    // The folder chosen for viewed files; empty (the default) means the
+    // system's temporary directory.
     std::string& temporaryDirectory() { return temporaryDirectory_; }
     void setTemporaryDirectory(const std::string& v) { temporaryDirectory_ = v; }
-    // Where View File writes: the chosen folder, or else a folder only this user
-    // can enter (mode 0700), made in the system's temporary directory on first
+    // Where View File writes: a folder only this user can enter (mode 0700),
+    // made in the chosen folder or the system's temporary directory on first
     // use and removed with all it holds at the end of the run
     // (runTemporaryFolder). A shared /tmp would let another user read the
     // recovered data or plant a link in its place. Empty when it cannot be made.

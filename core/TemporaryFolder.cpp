@@ -58,8 +58,9 @@ int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
     return 0;
 }
 
-// This run's folder. It goes when the process ends normally; a child forked
-// off this process that ends so leaves it to its parent.
+// This run's folders, one in each temporary directory it was asked for (the
+// system's, or one the user chose). They go when the process ends normally; a
+// child forked off this process that ends so leaves them to its parent.
 class RunFolder {
 public:
     RunFolder() = default;
@@ -68,8 +69,14 @@ public:
     ~RunFolder() { remove(); }
 
     std::string get(const std::string& parent) {
-        if (!path_.empty() && owner_ == getpid())
-            return path_;
+        if (owner_ != getpid()) {
+            // A forked child's copy of the parent's folders is not its own.
+            folders_.clear();
+            owner_ = getpid();
+        }
+        for (const Made& made : folders_)
+            if (made.parent == parent)
+                return made.path;
         std::string pattern = buildFileName(parent.c_str(), "halbrook-XXXXXX");
         if (g_mkdtemp_full(&pattern[0], 0700) == nullptr) {
             logAt("TemporaryFolder", 1) << ": " << pattern << ' ' << lastErrorText() << '\n';
@@ -81,25 +88,28 @@ public:
             removeFolderTree(pattern);
             return std::string();
         }
-        path_ = pattern;
-        lockFd_ = fd;
-        owner_ = getpid();
-        return path_;
+        folders_.push_back({parent, pattern, fd});
+        return pattern;
     }
 
     void remove() {
-        if (path_.empty() || owner_ != getpid())
+        if (owner_ != getpid())
             return;
-        if (!removeFolderTree(path_))
-            logAt("TemporaryFolder", 3) << ": " << path_ << '\n';
-        ::close(lockFd_);
-        lockFd_ = -1;
-        path_.clear();
+        for (const Made& made : folders_) {
+            if (!removeFolderTree(made.path))
+                logAt("TemporaryFolder", 3) << ": " << made.path << '\n';
+            ::close(made.lockFd);
+        }
+        folders_.clear();
     }
 
 private:
-    std::string path_;
-    int lockFd_ = -1;
+    struct Made {
+        std::string parent;
+        std::string path;
+        int lockFd;
+    };
+    std::vector<Made> folders_;
     pid_t owner_ = 0;
 };
 

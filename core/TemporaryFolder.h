@@ -13,11 +13,11 @@
 #include <string>
 
 // "halbrook-XXXXXX" in `parent`, mode 0700, made and locked on the first call
-// and kept for the run; empty when it cannot be made.
+// for that parent and kept for the run; empty when it cannot be made.
 std::string runTemporaryFolder(const std::string& parent);
 
-// Removes this run's folder and everything in it now (it is also removed at
-// exit). A later runTemporaryFolder makes a new one.
+// Removes this run's folders and everything in them now (they are also removed
+// at exit). A later runTemporaryFolder makes a new one.
 void removeRunTemporaryFolder();
 
 // Removes the folders "halbrook-XXXXXX" in `parent` that this user owns and

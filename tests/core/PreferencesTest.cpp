@@ -2,6 +2,7 @@
 
 #include "core/FileNames.h"
 #include "core/NameConversions.h"
+#include "core/TemporaryFolder.h"
 #include "tests/support/TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -95,18 +96,31 @@ TEST_F(PreferencesTest, SettingsReachTheirServicesWhereTheyCan) {
 }
 
 // Viewed copies of recovered files go to a folder no other user can enter,
-// the same one all run; a folder the user chose is taken as it stands.
-TEST_F(PreferencesTest, ViewDirectoryIsPrivateUnlessChosen) {
+// the same one all run, in the system's temporary directory or in the one the
+// user chose; both go with the run.
+TEST_F(PreferencesTest, ViewDirectoryIsPrivateWhereverItIs) {
     Preferences& p = startUnder("C.UTF-8");
-    const std::string folder = p.viewDirectory();
-    ASSERT_FALSE(folder.empty());
-    struct stat st {};
-    ASSERT_EQ(stat(folder.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(p.viewDirectory(), folder);
-    p.setTemporaryDirectory("/chosen");
-    EXPECT_EQ(p.viewDirectory(), "/chosen");
+    testutil::TempDir chosen;
+    std::vector<std::string> folders;
+    for (const std::string& parent : {std::string(), chosen.path()}) {
+        p.setTemporaryDirectory(parent);
+        const std::string folder = p.viewDirectory();
+        ASSERT_FALSE(folder.empty());
+        if (!parent.empty()) {
+            EXPECT_EQ(folder.rfind(parent + "/halbrook-", 0), 0u) << folder;
+        }
+        struct stat st {};
+        ASSERT_EQ(stat(folder.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_EQ(p.viewDirectory(), folder);
+        folders.push_back(folder);
+    }
+    removeRunTemporaryFolder();
+    for (const std::string& folder : folders) {
+        struct stat st {};
+        EXPECT_NE(stat(folder.c_str(), &st), 0) << folder;
+    }
 }
 
 } // namespace

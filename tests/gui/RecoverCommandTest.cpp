@@ -293,7 +293,10 @@ TEST_F(RecoverCommandTest, ViewFileWritesIntoTheTemporaryDirectoryAndOpensIt) {
     ASSERT_TRUE(guitest::selectFile(shown.files(), "top.txt"));
     gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
     shown.view().viewFile();
-    const std::string copy = temporary.file("top.txt");
+    // The run's own folder in the temporary directory, which goes with the run.
+    const std::string folder = Preferences::instance().viewDirectory();
+    EXPECT_EQ(folder.rfind(temporary.path() + "/halbrook-", 0), 0u) << folder;
+    const std::string copy = folder + "/top.txt";
     ASSERT_EQ(1u, opened.size());
     EXPECT_EQ(copy, opened[0]);
     EXPECT_EQ("top level", testutil::readAll(copy));
@@ -305,7 +308,7 @@ TEST_F(RecoverCommandTest, ViewFileWritesIntoTheTemporaryDirectoryAndOpensIt) {
     gtk_widget_grab_focus(GTK_WIDGET(shown.files().view()));
     shown.view().viewFile();
     ASSERT_EQ(2u, opened.size());
-    EXPECT_EQ(temporary.file("docs/report.txt"), opened[1]);
+    EXPECT_EQ(folder + "/docs/report.txt", opened[1]);
 
     // The File Size Limit splits what is recovered, never what is viewed.
     Preferences::instance().setFileSizeLimit(1024);
@@ -314,7 +317,7 @@ TEST_F(RecoverCommandTest, ViewFileWritesIntoTheTemporaryDirectoryAndOpensIt) {
     shown.view().viewFile();
     ASSERT_EQ(3u, opened.size());
     EXPECT_EQ(2500u, testutil::readAll(opened[2]).size());
-    EXPECT_FALSE(fileExists(temporary.file("docs/big.bin.v1").c_str()));
+    EXPECT_FALSE(fileExists((folder + "/docs/big.bin.v1").c_str()));
 }
 
 // Nothing opens without a file to view (the folder tree has the focus: its
@@ -351,14 +354,16 @@ TEST_F(RecoverCommandTest, ViewFileOpensNothingWithoutAFileOnCancelOrWhenItCanno
         ::setrlimit(RLIMIT_FSIZE, &saved);
         EXPECT_TRUE(opened.empty()) << what;
         // Nor is a cut copy left to fill the folder.
-        EXPECT_FALSE(fileExists(temporary.file("docs/big.bin").c_str())) << what;
+        EXPECT_FALSE(
+            fileExists((Preferences::instance().viewDirectory() + "/docs/big.bin").c_str()))
+            << what;
         const auto& asked = shown.messages().asked();
         ASSERT_EQ(asked.size(), what == "cancel" ? 0u : 1u) << what;
         if (!asked.empty()) {
             EXPECT_EQ(MESSAGE_ERROR, asked[0].kind);
             const std::string starts = what == "folder"      ? "Please select file"
                                        : what == "too large" ? "big.bin cannot be viewed"
-                                                             : "Exception: ";
+                                                             : "Cannot create a temporary folder.";
             EXPECT_EQ(asked[0].text.rfind(starts, 0), 0u) << asked[0].text;
         }
     }
