@@ -276,6 +276,18 @@ void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) 
     appendToFolder(address, *folder, n);
 }
 
+void MapImpl::flagFolderEntries(u64 parent, u64 address, u32 mask, bool on) {
+    Folder* folder = findFolder(parent);
+    if (!folder)
+        return;
+    visitEntriesNaming(*folder, address, 0, folder->size(), [&](u32 i) {
+        Node& n = folder->node(i);
+        if (n.isDirectory())
+            n.setFlag(mask, on);
+        return false;
+    });
+}
+
 void MapImpl::insertNode(u64 address, const Node& node) {
     if (address == NO_FOLDER || address == TOP_FOLDER)
         address = rootAddress_;

@@ -89,6 +89,9 @@ public:
     // Hangs a folder that was loaded by address into the tree, loading missing
     // ancestors; a chain that loops or ends nowhere goes under the root.
     void addFoundNode(Folder* folder, const Node& node);
+    // Sets or clears the flags of mask on each entry of the folder at parent
+    // that names the folder at address.
+    void flagFolderEntries(u64 parent, u64 address, u32 mask, bool on);
     Folder* bringFolder(u64 address, FolderState target);
     void checkLinks(u64 address, Folder& folder);
     // Shows the folder's path as the progress text (in deep trees, of every so

@@ -167,14 +167,8 @@ void NTFSMapImpl::noteFailedListing(u64 address, Node& node) {
 void NTFSMapImpl::setIncomplete(u64 address, bool on) {
     if (address == ROOT_RECORD)
         findFolder(TOP_FOLDER)->node(0).setFlag(Node::INVALID_DIRECTORY, on);
-    const Folder* folder = findFolder(address);
-    Folder* parent = folder ? findFolder(folder->getParent()) : nullptr;
-    if (!parent)
-        return;
-    for (Node& n : parent->getNodes()) {
-        if (n.getAddress() == address && n.isDirectory())
-            n.setFlag(Node::INVALID_DIRECTORY, on);
-    }
+    if (const Folder* folder = findFolder(address))
+        flagFolderEntries(folder->getParent(), address, Node::INVALID_DIRECTORY, on);
 }
 
 void NTFSMapImpl::settleFailedListings() {
