@@ -777,14 +777,15 @@ private:
         if (fatLBA < 0 || volumeStart < 0 || sectors <= 0 || !fitsU32(fatLBA) ||
             !fitsU32(sectors) || !fitsU32(volumeStart))
             return;
-        if (width == FAT_NONE)
-            width = guessedWidth(static_cast<u32>(fatLBA), static_cast<u32>(sectors));
-        if (!isFatWidth(width))
-            return;
         for (const FatHypothesis& h : hypotheses_) {
             if (h.fatLBA == fatLBA && h.sectors == sectors && h.copies == copies)
                 return;
         }
+        // Only a hypothesis not yet held reads the FAT for its width.
+        if (width == FAT_NONE)
+            width = guessedWidth(static_cast<u32>(fatLBA), static_cast<u32>(sectors));
+        if (!isFatWidth(width))
+            return;
         hypotheses_.push_back({static_cast<u32>(fatLBA), static_cast<u32>(sectors),
                                static_cast<u32>(volumeStart), width, copies});
     }
