@@ -818,11 +818,17 @@ private:
         const std::vector<u8> first = reader_.data();
         // Where the sector reads alike at two widths (a FAT12 of one-cluster
         // files is all end marks, read at FAT16 too), the width at which the
-        // highest cluster the evidence names is in use.
+        // highest cluster the evidence names is in use. Only a sector that
+        // opens as two widths can read alike at them: no other has its FAT's
+        // entries read for it.
+        u32 opens = 0;
+        for (FatType t : {FAT12, FAT16, FAT32})
+            opens += widths[t] && isFatStartSector(first.data(), t);
         FatType preferred = bySize;
         u32 inUse = 0;
         for (FatType t : {FAT12, FAT16, FAT32}) {
-            if (widths[t] && clusters > 0 && entryInUse(fatLBA, sectors, t, clusters + 1)) {
+            if (opens > 1 && widths[t] && clusters > 0 &&
+                entryInUse(fatLBA, sectors, t, clusters + 1)) {
                 preferred = t;
                 ++inUse;
             }
