@@ -777,14 +777,15 @@ private:
         if (fatLBA < 0 || volumeStart < 0 || sectors <= 0 || !fitsU32(fatLBA) ||
             !fitsU32(sectors) || !fitsU32(volumeStart))
             return;
-        if (width == FAT_NONE)
-            width = guessedWidth(static_cast<u32>(fatLBA), static_cast<u32>(sectors));
-        if (!isFatWidth(width))
-            return;
         for (const FatHypothesis& h : hypotheses_) {
             if (h.fatLBA == fatLBA && h.sectors == sectors && h.copies == copies)
                 return;
         }
+        // Only a hypothesis not yet held reads the FAT for its width.
+        if (width == FAT_NONE)
+            width = guessedWidth(static_cast<u32>(fatLBA), static_cast<u32>(sectors));
+        if (!isFatWidth(width))
+            return;
         hypotheses_.push_back({static_cast<u32>(fatLBA), static_cast<u32>(sectors),
                                static_cast<u32>(volumeStart), width, copies});
     }
@@ -817,11 +818,17 @@ private:
         const std::vector<u8> first = reader_.data();
         // Where the sector reads alike at two widths (a FAT12 of one-cluster
         // files is all end marks, read at FAT16 too), the width at which the
-        // highest cluster the evidence names is in use.
+        // highest cluster the evidence names is in use. Only a sector that
+        // opens as two widths can read alike at them: no other has its FAT's
+        // entries read for it.
+        u32 opens = 0;
+        for (FatType t : {FAT12, FAT16, FAT32})
+            opens += widths[t] && isFatStartSector(first.data(), t);
         FatType preferred = bySize;
         u32 inUse = 0;
         for (FatType t : {FAT12, FAT16, FAT32}) {
-            if (widths[t] && clusters > 0 && entryInUse(fatLBA, sectors, t, clusters + 1)) {
+            if (opens > 1 && widths[t] && clusters > 0 &&
+                entryInUse(fatLBA, sectors, t, clusters + 1)) {
                 preferred = t;
                 ++inUse;
             }

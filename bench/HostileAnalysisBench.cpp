@@ -13,6 +13,10 @@
 //                       naming it: scoring every grid against every such root
 //                       would be quadratic, so the root search stops at its
 //                       budget and most grids go unscored
+//   FatSectorFlood      16 and 64 MiB, a FAT16's first sector in every sector
+//                       but for a small FAT16 volume's root and two folders
+//                       every 64 sectors: each volume guessed from them has
+//                       a FAT find in every sector its FATs may start at
 //   EbrChain            10,000 extended boot records in one chain, on a disk
 //   FileSystemRows      the file-system page's rows for 100,000 volumes
 //
@@ -35,7 +39,9 @@
 #include "core/UserInterface.h"
 #include "devices/Driver.h"
 #include "devices/DtReaderFile.h"
+#include "fs/DirectoryEntry.h"
 #include "gui/FsStructureView.h"
+#include "tests/support/FatBytes.h"
 #include "tests/support/HostileImages.h"
 
 #include <benchmark/benchmark.h>
@@ -64,6 +70,34 @@ std::string flood(const benchmark::State& state, const std::string& name) {
     if (make == nullptr)
         throw std::invalid_argument("no flood of " + std::to_string(mib) + " MiB");
     return bench::cachedImage(name + "-" + std::to_string(mib) + "m.img", make);
+}
+
+// Every 64 sectors a root that names two first-level folders, cluster 2, and
+// those folders (clusters 3 and 4, one sector a cluster); every other sector
+// the first sector of a FAT16 whose clusters 2-4 end their chains.
+std::string fatSectorFlood(u32 sectors) {
+    std::string fat(512, '\0');
+    for (std::size_t i = 0; i < 10; ++i)
+        fat[i] = static_cast<char>(i == 0 ? 0xF8 : 0xFF);
+    const std::string root = testutil::shortEntry("FOLDERA    ", ATTR_DIRECTORY, 3, 0) +
+                             testutil::shortEntry("FOLDERB    ", ATTR_DIRECTORY, 4, 0);
+    auto folder = [](u32 cluster) {
+        return testutil::shortEntry(".          ", ATTR_DIRECTORY, cluster, 0) +
+               testutil::shortEntry("..         ", ATTR_DIRECTORY, 0, 0);
+    };
+    std::string image;
+    image.reserve(static_cast<std::size_t>(sectors) * 512);
+    for (u32 lba = 0; lba < sectors; ++lba) {
+        const u32 at = lba % 64;
+        const std::string piece = at == 60   ? root
+                                  : at == 61 ? std::string()
+                                  : at == 62 ? folder(3)
+                                  : at == 63 ? folder(4)
+                                             : fat;
+        image += piece;
+        image.append(512 - piece.size(), '\0');
+    }
+    return image;
 }
 
 void makeEbrChain(const std::string& path) {
@@ -140,6 +174,16 @@ BENCHMARK(BM_SharedFolderFlood)
     ->Arg(64)
     ->Arg(128)
     ->Arg(256)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+void BM_FatSectorFlood(benchmark::State& state) {
+    road(state, flood<fatSectorFlood>(state, "fat-sector-flood"), false);
+}
+BENCHMARK(BM_FatSectorFlood)
+    ->Arg(16)
+    ->Arg(64)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);

@@ -361,14 +361,6 @@ u32 oddEntries(FatType type, const u8* sector) {
     return odd;
 }
 
-// Whether the sector reads as less odd at FAT12 than at FAT16, measured per
-// entry read (a FAT12 sector holds more entries).
-bool lessOddAsFat12(const u8* sector) {
-    const u64 read12 = fatEntriesPerSector(FAT12) - 2;
-    const u64 read16 = fatEntriesPerSector(FAT16) - 2;
-    return u64{oddEntries(FAT12, sector)} * read16 < u64{oddEntries(FAT16, sector)} * read12;
-}
-
 } // namespace
 
 FatType leastOddFatWidth(const u8* sector, const bool widths[4], FatType preferred) {
@@ -398,7 +390,9 @@ bool guessFatTypeOfSector(const u8* sector, FatType& out) {
     // A FAT12 whose cluster 2 ends at once (mkfs.fat's FAT12 with a file or a
     // folder) opens with the four bytes of a FAT16: there the width that reads
     // less odd wins, a tie staying FAT16.
-    if (f16 && !f32 && looksLikeFat12Start(sector) && lessOddAsFat12(sector))
+    const bool fat12Or16[4] = {false, true, true, false};
+    if (f16 && !f32 && looksLikeFat12Start(sector) &&
+        leastOddFatWidth(sector, fat12Or16, FAT16) == FAT12)
         f16 = false;
     if (f16 && f32)
         out = FAT16_32;

@@ -111,11 +111,9 @@ bool FatsReader::isUnknown(u32 cluster) {
     getEntry(cluster);
     if (!unknownSectors_ || !isValidCluster(cluster))
         return false;
-    const u64 first = fatType_ == FAT12
-                          ? u64{cluster} * 3 / 2
-                          : u64{cluster} * (SECTOR_BYTES / fatEntriesPerSector(fatType_));
-    const u64 last =
-        first + (fatType_ == FAT12 ? 1 : SECTOR_BYTES / fatEntriesPerSector(fatType_) - 1);
+    // Only a FAT12 entry, of a byte and a half, may straddle two sectors.
+    const u64 last = entryEnd(cluster) - 1;
+    const u64 first = fatType_ == FAT12 ? last - 1 : last;
     for (u64 sector : {first / SECTOR_BYTES, last / SECTOR_BYTES}) {
         if (sector < unknownSectors_->size() && unknownSectors_->test(sector))
             return true;
