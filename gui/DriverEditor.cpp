@@ -31,6 +31,15 @@ constexpr int TYPE_COUNT = 4;
 // Between the ids of the Component IDs field.
 constexpr const char* COMPONENT_SEPARATOR = ", ";
 
+// The field shows a line for each id where the descriptor parts them by
+// COMPONENT_SEPARATOR.
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
 std::string value(const std::string& descriptor, const char* key) {
     std::string out;
     getDescrValue(descriptor.c_str(), key, out);
@@ -212,23 +221,13 @@ std::string DriverEditor::components() const {
     GtkTextIter end;
     gtk_text_buffer_get_bounds(buffer, &start, &end);
     gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-    std::string result;
-    for (const char* c = text; c && *c; ++c)
-        result += *c == '\n' ? std::string(COMPONENT_SEPARATOR) : std::string(1, *c);
+    std::string result = text;
     g_free(text);
-    return result;
+    return replaceAll(result, "\n", COMPONENT_SEPARATOR);
 }
 
 void DriverEditor::setComponents(const std::string& text) {
-    std::string lines;
-    for (std::size_t from = 0;;) {
-        const std::size_t end = text.find(COMPONENT_SEPARATOR, from);
-        lines += text.substr(from, end - from);
-        if (end == std::string::npos)
-            break;
-        lines += '\n';
-        from = end + std::strlen(COMPONENT_SEPARATOR);
-    }
+    const std::string lines = replaceAll(text, COMPONENT_SEPARATOR, "\n");
     gtk_text_buffer_set_text(gtk_text_view_get_buffer(componentsView_), lines.c_str(), -1);
 }
 

@@ -183,7 +183,7 @@ void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::stri
 
     listUnder(listing, recoverer_->getFileFolder());
     const u64 bytes = recoverer_->getFileBytes();
-    writeFileLine(*out_, cursor, recoverer_->getFileName(), bytes);
+    writeLine(*out_, cursor, recoverer_->getFileName(), false, bytes, false);
     if (recoverer_->getVolumeCount() != 0) {
         *out_ << _(" (split file)");
         ++splitCount_;

@@ -91,11 +91,6 @@ void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool ad
     writeLine(out, cursor, cursor.getName(), addressMode, size, leftOut);
 }
 
-void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, const std::string& name,
-                                 u64 size) {
-    writeLine(out, cursor, name, false, size, false);
-}
-
 void ParserReport::writeLine(std::ostream& out, MapIterator& cursor, const std::string& name,
                              bool addressMode, u64 size, bool leftOut) {
     const bool incomplete = cursor.isIncomplete();

@@ -44,9 +44,6 @@ public:
     // folder `leftOut` of the walk says that it is incomplete too.
     static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode, u64 size,
                               bool leftOut = false);
-    // A file's line in date mode under `name` (the name it was written as).
-    static void writeFileLine(std::ostream& out, MapIterator& cursor, const std::string& name,
-                              u64 size);
     // A tab, the totals, a line end.
     static void writeDirectoryTotals(std::ostream& out, const Totals& totals);
     // The framed "Total" line and the totals.
@@ -56,6 +53,8 @@ public:
     static std::string statusText(MapIterator& cursor, bool colour);
 
 protected:
+    // The entry's line under `name` (a recovered file's: the name it was
+    // written as).
     static void writeLine(std::ostream& out, MapIterator& cursor, const std::string& name,
                           bool addressMode, u64 size, bool leftOut);
 
