@@ -398,6 +398,8 @@ TEST_P(TranslatedWindowsTest, PropertiesDumpsHaveNoEnglishLabel) {
     if (GetParam().language != 0) {
         EXPECT_EQ(englishLabels(english, translated), "");
     }
+    // A label is worded whole, not word by word ("Übergeordnet Dateireferenz").
+    EXPECT_NE(translated.find(std::string(_("Parent File Reference")) + ":\t"), std::string::npos);
 }
 
 std::string languageName(const ::testing::TestParamInfo<Language>& info) {
