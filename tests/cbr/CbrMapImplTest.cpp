@@ -130,7 +130,6 @@ TEST_F(CbrMapImplTest, FilesLandInTheSubFolderOfTheirTypeOrInOther) {
     EXPECT_THAT(folder.str(), HasSubstr("Address:\tnone\n"));
     std::ostringstream report;
     tree::ParserReport(map.get(), &report, true, nullptr).run();
-    EXPECT_THAT(report.str(), HasSubstr("<DIR>       none /    Invalid"));
     EXPECT_THAT(report.str(), HasSubstr("1000       2048 /       2048 "));
 }
 
