@@ -227,8 +227,7 @@ int MapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {
 }
 
 u64 MapImpl::getNodeLBA(u64 address) {
-    (void)address;
-    return 0;
+    return address;
 }
 
 void MapImpl::ostreamPartitionInfo(std::ostream& out) {

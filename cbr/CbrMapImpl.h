@@ -46,7 +46,9 @@ public:
     bool recoverNode(Recoverer& recoverer, const std::vector<std::string>& path,
                      Node& node) override;
     int readNodeData(Node& node, u8* buffer, u32 size, u64 offset) override;
+    // A file's address is its first sector; the folders' are the map's own.
     u64 getNodeLBA(u64 address) override;
+    bool hasSourceAddress(const Node& node) override { return !node.isDirectory(); }
     int getKind() override { return MAP_CBR; }
     void ostreamPartitionInfo(std::ostream& out) override;
 

@@ -84,10 +84,19 @@ void Preferences::applyDefaults() {
     charsets.setId3v2(row.id3v2);
 }
 
+void Preferences::setTemporaryDirectory(const std::string& v) {
+    temporaryDirectory_ = v;
+    if (!v.empty())
+        sweepTemporaryFolders(v);
+}
+
 std::string Preferences::viewDirectory() {
     // A folder the user chose holds this run's own folder too, so that the
-    // copies viewed there go with the run as they do from the system's.
-    return runTemporaryFolder(temporaryDirectory_.empty() ? tempDirectory() : temporaryDirectory_);
+    // copies viewed there go with the run as they do from the system's; and
+    // what a killed run viewed there goes when the folder is used again.
+    const std::string parent = temporaryDirectory_.empty() ? tempDirectory() : temporaryDirectory_;
+    sweepTemporaryFolders(parent);
+    return runTemporaryFolder(parent);
 }
 
 void Preferences::setSourceOemCharset(const std::string& v) {

@@ -19,14 +19,18 @@ public:
     int& readErrorMode() { return readErrorMode_; }
     void setReadErrorMode(int v) { readErrorMode_ = v; }
     // The folder chosen for viewed files; empty (the default) means the
-    // system's temporary directory.
+    // system's temporary directory. Choosing one sweeps it of the folders of
+    // runs that are gone (sweepTemporaryFolders): no run remembers a folder
+    // chosen in the last, so only the user can bring a killed run's copies
+    // back into view.
     std::string& temporaryDirectory() { return temporaryDirectory_; }
-    void setTemporaryDirectory(const std::string& v) { temporaryDirectory_ = v; }
+    void setTemporaryDirectory(const std::string& v);
     // Where View File writes: a folder only this user can enter (mode 0700),
     // made in the chosen folder or the system's temporary directory on first
     // use and removed with all it holds at the end of the run
     // (runTemporaryFolder). A shared /tmp would let another user read the
     // recovered data or plant a link in its place. Empty when it cannot be made.
+    // Each call sweeps the folder it is made in first.
     std::string viewDirectory();
     std::string& temporaryDirectoryName() { return temporaryDirectoryName_; }
     void setTemporaryDirectoryName(const std::string& v) { temporaryDirectoryName_ = v; }

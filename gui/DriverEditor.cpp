@@ -320,7 +320,8 @@ std::string DriverEditor::accept() {
     const std::string components = this->components();
     // The first field that is wrong, and why; it gets the keyboard back.
     GtkWidget* wrong = GTK_WIDGET(idEntry_);
-    std::string problem = idProblem(id) ? idProblem(id) : duplicateProblem(id);
+    const char* malformed = idProblem(id);
+    std::string problem = malformed ? malformed : duplicateProblem(id);
     for (std::size_t from = 0; problem.empty() && from <= components.size();) {
         std::size_t end = components.find(COMPONENT_SEPARATOR, from);
         if (end == std::string::npos)

@@ -575,19 +575,23 @@ void DrivesTree::editDriver() {
     if (edited == sourceList_->end() || !hasKey(*edited, "custom"))
         return;
     // A refresh inside the editor (Add Component lists the sources anew)
-    // rebuilds the list, keeping the software drivers in their order: the
-    // entry is found again by its place among them.
-    auto isCustom = [](const std::string& d) { return hasKey(d, "custom"); };
-    const auto place = std::count_if(sourceList_->begin(), edited, isCustom);
+    // rebuilds the list: the entry is found again by its id, and among
+    // drivers of the same id (a saved list may hold two) by its place.
+    const std::string id = value(*edited, "id");
+    auto sameId = [&id](const std::string& d) {
+        return hasKey(d, "custom") && value(d, "id") == id;
+    };
+    const auto place = std::count_if(sourceList_->begin(), edited, sameId);
     const std::string result = runDriverEditor(*sourceList_, vfs_, *edited, parent_);
     if (result.empty())
         return;
-    auto it = std::find_if(sourceList_->begin(), sourceList_->end(), isCustom);
+    auto it = std::find_if(sourceList_->begin(), sourceList_->end(), sameId);
     for (auto n = place; n > 0 && it != sourceList_->end(); --n)
-        it = std::find_if(std::next(it), sourceList_->end(), isCustom);
+        it = std::find_if(std::next(it), sourceList_->end(), sameId);
     if (it == sourceList_->end())
-        return;
-    *it = result;
+        sourceList_->push_back(result);
+    else
+        *it = result;
     fill(*sourceList_);
     selectById(value(result, "id"));
 }

@@ -18,6 +18,7 @@
 
 #include <cstdlib>
 #include <set>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -222,31 +223,48 @@ bool FileDialog::accept(std::string& name) {
         return false;
     }
     GtkWindow* window = dialog_ ? GTK_WINDOW(dialog_.get()) : nullptr;
-    if (mode_ == SAVE) {
+    if (mode_ == SAVE || mode_ == DESTINATION) {
         DriveDescr* driveDescr = context_.getDriveDescr();
         Driver* source = driveDescr ? driveDescr->getDriveHolder().get() : nullptr;
-        if (source &&
-            folderLiesOnSource(source->getProperties().get(PROP_OPTIONS, ""), folder,
-                               context_.getSystemRoots()) &&
-            !gtk::DrivesTree::confirmWriteToSource(window)) {
+        const std::string path = buildFileName(folder.c_str(), fileName.c_str());
+        if ((source &&
+             folderLiesOnSource(source->getProperties().get(PROP_OPTIONS, ""), folder,
+                                context_.getSystemRoots()) &&
+             !gtk::DrivesTree::confirmWriteToSource(window)) ||
+            (fileAccess(path.c_str(), 0) == 0 && !acceptExisting(path, window))) {
             gtk_widget_grab_focus(GTK_WIDGET(entry_));
             return false;
-        }
-        const std::string path = buildFileName(folder.c_str(), fileName.c_str());
-        if (fileAccess(path.c_str(), 0) == 0) {
-            const std::string question =
-                formatMessage(_("%1 already exists.\n\nDo you want to overwrite?"),
-                              gtk::escapeMarkup(gtk_entry_get_text(entry_)));
-            if (messageDialog(MESSAGE_QUESTION, question.c_str(), window, true, nullptr) & 1) {
-                gtk_widget_grab_focus(GTK_WIDGET(entry_));
-                return false;
-            }
         }
     }
     context_.setLocation(id, tree_.getSelectedText(false), tree_.getSelectedPath());
     context_.setCurrentDirectory(folder);
     name = fileName;
     return true;
+}
+
+bool FileDialog::acceptExisting(const std::string& path, GtkWindow* window) const {
+    // The path as it will be used, whole: a name typed below the chosen
+    // folder does not say where it lands.
+    const std::string shown = gtk::escapeMarkup(path);
+    // Yes goes on; No, the default, goes back to the dialog.
+    auto yes = [window](const std::string& question) {
+        return (messageDialog(MESSAGE_QUESTION, question.c_str(), window, true, nullptr) & 1) == 0;
+    };
+    if (mode_ == SAVE)
+        return yes(formatMessage(_("%1 already exists.\n\nDo you want to overwrite?"), shown));
+    struct stat st {};
+    if (fileStat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        const std::string refusal =
+            formatMessage(_("%1 is a file, not a folder: the recovery cannot go into it. Choose "
+                            "another name for the destination folder."),
+                          shown);
+        messageDialog(MESSAGE_ERROR, refusal.c_str(), window, false, nullptr);
+        return false;
+    }
+    // The recovery adds to the folder: nothing there is replaced.
+    return yes(formatMessage(_("%1 already exists. Recover into it?\n\nFiles already there are "
+                               "kept; recovered files whose names are taken get new names."),
+                             shown));
 }
 
 bool FileDialog::run(std::string& name) {
@@ -257,7 +275,7 @@ bool FileDialog::run(std::string& name) {
 }
 
 bool runFileDialog(GuiContext& context, std::string& name, int mode, const char* title) {
-    if (mode != FileDialog::OPEN && mode != FileDialog::SAVE)
+    if (mode != FileDialog::OPEN && mode != FileDialog::SAVE && mode != FileDialog::DESTINATION)
         return false;
     FileDialog dialog(context, name, mode, title);
     return dialog.run(name);

@@ -17,7 +17,9 @@ class GuiContext;
 
 class FileDialog {
 public:
-    enum Mode { OPEN = 0, SAVE = 1 };
+    // DESTINATION chooses a folder to recover into: one that exists is added
+    // to, never replaced, and a file of that name cannot take its place.
+    enum Mode { OPEN = 0, SAVE = 1, DESTINATION = 2 };
 
     // Builds the dialog (not yet run); `title` null gives "Open File" or
     // "Save File". `name` is the initial file name.
@@ -36,6 +38,9 @@ public:
     gtk::DrivesTree& getTree() { return tree_; }
 
 private:
+    // Whether `path`, which exists, may be chosen: the question or refusal of
+    // the mode over `window`.
+    bool acceptExisting(const std::string& path, GtkWindow* window) const;
     static void onSelectionChanged(GtkWidget*, gpointer self);
     static void onRowActivated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn*,
                                gpointer self);
@@ -47,9 +52,9 @@ private:
     GtkEntry* entry_ = nullptr;
 };
 
-// The dialog for one choice: mode 0 opens, 1 saves (any other mode returns
-// false at once). On true `name` is the chosen file name and the context's
-// current directory its folder (GuiContext::makePath builds the path).
+// The dialog for one choice: mode 0 opens, 1 saves, 2 chooses a destination
+// folder (any other mode returns false at once). On true `name` is the chosen file name and the
+// context's current directory its folder (GuiContext::makePath builds the path).
 bool runFileDialog(GuiContext& context, std::string& name, int mode, const char* title);
 
 // "Cannot write to file:" and "Cannot read file:" with the path of `name` in the

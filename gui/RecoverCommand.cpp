@@ -116,7 +116,8 @@ void TreeInterface::recover() {
 
     GuiContext& context = *getContext();
     std::string name = gtk::recoverDestinationName(std::time(nullptr));
-    if (!runFileDialog(context, name, 1, _("Select Recover Destination Folder")))
+    if (!runFileDialog(context, name, FileDialog::DESTINATION,
+                       _("Select Recover Destination Folder")))
         return;
     const std::string destination = context.makePath(name.c_str());
 

@@ -46,6 +46,9 @@ public:
     virtual int readNodeData(Node& node, u8* buffer, u32 size, u64 offset) = 0;
     // The first sector of the node's data; Node::NONE when none.
     virtual u64 getNodeLBA(u64 address) = 0;
+    // Whether the node's address is a place on the source (a cluster, an MFT
+    // record, a sector) rather than a key of a folder the program made.
+    virtual bool hasSourceAddress(const Node& node) { return !isReserved(node.getAddress()); }
     virtual int getKind() = 0;
     virtual void printDriveInformation(std::ostream& out) = 0;
     virtual void ostreamPartitionInfo(std::ostream& out) = 0;

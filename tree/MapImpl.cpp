@@ -12,14 +12,6 @@
 
 namespace tree {
 
-namespace {
-
-bool isReserved(u64 address) {
-    return address >= FOUND_FOLDER;
-}
-
-} // namespace
-
 MapImpl::MapImpl(u64 rootAddress, bool searchAllEquivalents, bool sortNames)
     : rootAddress_(rootAddress), sortNames_(sortNames),
       searchAllEquivalents_(searchAllEquivalents) {
@@ -534,24 +526,29 @@ void MapImpl::printNodeInformation(std::ostream& out, const MapPosition& positio
     const Node& cnode = static_cast<const Folder*>(folder)->node(position.index);
     Node& node = folder->node(position.index);
 
+    // What a node does not have reads "none": its marks are no numbers.
     std::ostringstream text;
-    text << _("Name") << ":\t\t" << cnode.getName() << '\n'
-         << _("Address") << ":\t" << cnode.getAddress() << '\n'
-         << _("Index") << ":\t\t" << cnode.getIndex() << '\n';
+    text << _("Name") << ":\t\t" << cnode.getName() << '\n' << _("Address") << ":\t";
+    printValue(text, hasSourceAddress(cnode) ? cnode.getAddress() : Node::NONE);
+    text << '\n' << _("Index") << ":\t\t";
+    printValue(text, cnode.getIndex());
+    text << '\n';
     // A folder of a FAT volume has no size of its own: its entry says 0, and
-    // the node holds the mark of a size that is not there, no number to show.
+    // the node holds the mark of a size that is not there.
     if (cnode.getSize() != Node::NONE)
         text << _("Size") << ":\t\t" << cnode.getSize() << '\n';
-    text << _("Time") << ":\t\t" << cnode.getTime() << '\n'
+    text << _("Time") << ":\t\t";
+    printValue(text, cnode.getTime() == NO_TIME ? Node::NONE : cnode.getTime());
+    text << '\n'
          << _("Link") << ":\t\t" << linkName(cnode.getLink()) << '\n'
          << _("Flags") << ":\t\t";
     out << text.str();
     printFlags(out, cnode.getFlags());
     out << '\n';
     ostreamInfo(out, position, *folder, node);
-    out << "\n--- " << _("Node Information") << " ---\n"
-        << _("Parent") << ":\t" << folder->getParent() << '\n'
-        << _("State") << ":\t";
+    out << "\n--- " << _("Node Information") << " ---\n" << _("Parent") << ":\t";
+    printValue(out, folder->getParent());
+    out << '\n' << _("State") << ":\t";
     printFolderState(out, folder->getState());
 }
 

@@ -50,6 +50,9 @@ public:
     virtual bool recover(Recoverer& recoverer, const std::vector<std::string>& path) = 0;
     virtual int readData(u8* buffer, u32 size, u64 offset) = 0;
     virtual u64 getAddress() const = 0;
+    // The map's hasSourceAddress of the current node: false when getAddress
+    // is no number to show.
+    virtual bool hasSourceAddress() const = 0;
     virtual u64 getLBA() = 0;
     virtual void setVisible(bool on) = 0;
     virtual bool matchesFilter(u32 mask) const = 0;

@@ -41,6 +41,7 @@ public:
     bool recover(Recoverer& recoverer, const std::vector<std::string>& path) override;
     int readData(u8* buffer, u32 size, u64 offset) override;
     u64 getAddress() const override { return current_->getAddress(); }
+    bool hasSourceAddress() const override { return map_->hasSourceAddress(*current_); }
     u64 getLBA() override;
     void setVisible(bool on) override { current_->setFlag(Node::VISIBLE, on); }
     bool matchesFilter(u32 mask) const override;

@@ -1,6 +1,7 @@
 #include "tree/Node.h"
 
 #include "core/Intl.h"
+#include "tree/MapPosition.h"
 
 #include <utility>
 
@@ -55,6 +56,13 @@ const char* linkName(NodeLink link) {
 
 void printLink(std::ostream& out, NodeLink link) {
     out << linkName(link);
+}
+
+void printValue(std::ostream& out, u64 value) {
+    if (isReserved(value))
+        out << _("none");
+    else
+        out << value;
 }
 
 void printFlags(std::ostream& out, u32 flags) {

@@ -100,5 +100,8 @@ const char* linkName(NodeLink link);
 // The names of the set flags among DIRECTORY ... HAS_UNREADABLE, each followed
 // by one blank, translated.
 void printFlags(std::ostream& out, u32 flags);
+// The number, or "none" (translated) for a reserved value (isReserved): a
+// mark printed as a number would read as a place on the source.
+void printValue(std::ostream& out, u64 value);
 
 } // namespace tree

@@ -110,9 +110,16 @@ void ParserReport::writeLine(std::ostream& out, MapIterator& cursor, const std::
             out << ' ' << _("(incomplete)");
         return;
     }
-    out << std::right << std::setw(NUMBER_COLUMN) << cursor.getAddress() << " / "
-        << std::setw(NUMBER_COLUMN);
-    const u64 lba = cursor.getLBA();
+    // A folder the program made ("Found", the carved files' kinds) has no
+    // place on the source to show.
+    const bool placed = cursor.hasSourceAddress();
+    out << std::right << std::setw(NUMBER_COLUMN);
+    if (placed)
+        out << cursor.getAddress();
+    else
+        out << _("none");
+    out << " / " << std::setw(NUMBER_COLUMN);
+    const u64 lba = placed ? cursor.getLBA() : Node::NONE;
     if (lba == Node::NONE)
         out << _("Invalid");
     else

@@ -6,6 +6,8 @@
 #include "core/Log.h"
 #include "fs/DirectoryEntry.h"
 #include "fs/StructureChecks.h"
+#include "tree/MapPosition.h"
+#include "tree/Node.h"
 
 #include <algorithm>
 #include <cstring>
@@ -516,6 +518,13 @@ u32 FATDrive::directoryCluster(u64 first, u64 j) {
 }
 
 void FATDrive::printClusterLine(std::ostream& os, const char* label, u64 cluster) {
+    // The root's entry lies in no folder, and "Found" is no folder on the disk.
+    if (tree::isReserved(cluster)) {
+        os << '\n' << _(label) << ":\t";
+        tree::printValue(os, cluster);
+        os << '\n';
+        return;
+    }
     os << '\n' << _(label) << ' ' << cluster << ":\t";
     if (cluster > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(cluster))) {
         os << _("Invalid cluster");
@@ -531,7 +540,9 @@ void FATDrive::printEntryInfo(std::ostream& os, u64 folderAddress, const tree::N
     if (index == tree::Node::NONE) {
         os << _("Invalid Index") << '\n';
     } else {
-        os << _("Node Address") << ":\t" << folderAddress << "\n---\n";
+        os << _("Node Address") << ":\t";
+        tree::printValue(os, folderAddress);
+        os << "\n---\n";
         std::vector<u8> buffer;
         if (params_.rootEntries != 0 && folderAddress == 1) {
             const u64 perSector = DIR_ENTRIES_PER_SECTOR;

@@ -398,7 +398,9 @@ void NTFSMapImpl::ostreamInfo(std::ostream& out, const MapPosition& position, Fo
     (void)position;
     (void)folder;
     out << "---\n";
-    parser_.dumpRecord(out, node.getAddress());
+    // "Found" has no record of its own.
+    if (hasSourceAddress(node))
+        parser_.dumpRecord(out, node.getAddress());
     out << "---\n";
 }
 

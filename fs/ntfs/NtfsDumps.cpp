@@ -206,8 +206,8 @@ void writeFileTimes(std::ostream& os, const ConstArray& times) {
     }
 }
 
-void writeFileReference(std::ostream& os, u64 reference) {
-    label(os, "File Reference") << ntfsRecordNumber(reference) << ", ";
+void writeFileReference(std::ostream& os, const char* title, u64 reference) {
+    label(os, title) << ntfsRecordNumber(reference) << ", ";
     label(os, "Sequence Number") << (reference >> 48) << '\n';
 }
 
@@ -282,8 +282,7 @@ void writeStandardInformation(std::ostream& os, const ConstArray& value) {
 }
 
 void writeFileName(std::ostream& os, const ConstArray& value) {
-    os << _("Parent") << ' ';
-    writeFileReference(os, value.getLE64(FN_PARENT));
+    writeFileReference(os, N_("Parent File Reference"), value.getLE64(FN_PARENT));
     writeFileTimes(os, ConstArray(value, FN_TIMES, TIMES_SIZE));
     label(os, "Allocated Size") << value.getLE64(FN_ALLOCATED_SIZE) << '\n';
     label(os, "Real Size") << value.getLE64(FN_DATA_SIZE) << '\n';
@@ -314,7 +313,7 @@ void writeAttributeListEntry(std::ostream& os, const ConstArray& value,
     writeNameAt(os, value, u64{entry.offset} + entry.nameOffset, entry.nameLength);
     os << "'\n";
     label(os, "VCN") << entry.startingVcn << '\n';
-    writeFileReference(os, u64{entry.sequence} << 48 | entry.record);
+    writeFileReference(os, N_("File Reference"), u64{entry.sequence} << 48 | entry.record);
     label(os, "Instance") << entry.instance << "\n\n";
 }
 
@@ -362,7 +361,7 @@ void writeIndexNode(std::ostream& os, const ConstArray& node, u32 indexedType) {
             return;
         }
         const u32 at = offsetIn(offset);
-        writeFileReference(os, node.getLE64(at + IE_REFERENCE));
+        writeFileReference(os, N_("File Reference"), node.getLE64(at + IE_REFERENCE));
         label(os, "Size") << size << '\n';
         const u32 keyLength = node.getLE16(at + IE_KEY_LENGTH);
         label(os, "Stream Size") << keyLength << '\n';
@@ -456,8 +455,7 @@ void dumpNtfsFileRecord(std::ostream& os, u8* data, u32 size) {
         os << '\n';
         label(os, "Used Bytes") << record.getLE32(FILE_BYTES_IN_USE) << '\n';
         label(os, "Allocated Bytes") << record.getLE32(FILE_BYTES_ALLOCATED) << '\n';
-        os << _("Base") << ' ';
-        writeFileReference(os, record.getLE64(FILE_BASE_REFERENCE));
+        writeFileReference(os, N_("Base File Reference"), record.getLE64(FILE_BASE_REFERENCE));
         label(os, "Next Attribute Instance") << record.getLE16(FILE_NEXT_INSTANCE);
         if (record.getLE16(REC_USA_OFFSET) == FILE_USA_WITH_NUMBER) {
             os << '\n';

@@ -33,7 +33,10 @@ void writeUtf16Name(std::ostream& os, const ConstArray& units);
 void writeFileTime(std::ostream& os, u64 fileTime);
 // Four FILETIMEs: creation, modification, MFT modification, access.
 void writeFileTimes(std::ostream& os, const ConstArray& times);
-void writeFileReference(std::ostream& os, u64 reference);
+// "<title>:\t<record>, Sequence Number:\t<sequence>"; the title (marked
+// with N_) is one text, so that a language words it whole ("Parent File
+// Reference" is not "Parent" and "File Reference" side by side).
+void writeFileReference(std::ostream& os, const char* title, u64 reference);
 
 // The multi-sector header of a record.
 void writeRecordHeader(std::ostream& os, const ConstArray& record);

@@ -8,6 +8,7 @@
 #include "fs/ntfs/NTFSDrive.h"
 #include "fs/ntfs/NtfsDumps.h"
 #include "fs/ntfs/RunlistReader.h"
+#include "tree/Node.h"
 
 #include <algorithm>
 #include <cstring>
@@ -788,8 +789,9 @@ bool NtfsFileParser::hasUnreadableData(const NtfsAttributeData& data) const {
 }
 
 void NtfsFileParser::dumpRecord(std::ostream& os, u64 record) {
-    os << _("MFT Index") << ": " << record << ", " << _("LBA") << ": " << getRecordLBA(record)
-       << '\n';
+    os << _("MFT Index") << ": " << record << ", " << _("LBA") << ": ";
+    tree::printValue(os, getRecordLBA(record));
+    os << '\n';
     std::vector<u8> bytes(cache_.getRecordSize());
     if (cache_.readRawRecord(record, bytes.data()))
         dumpNtfsFileRecord(os, bytes.data(), static_cast<u32>(bytes.size()));

@@ -4,11 +4,13 @@
 #include "tests/support/FailingReader.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TreeListing.h"
+#include "tree/ParserReport.h"
 #include "tree/Recoverer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,15 @@ TEST_F(CbrMapImplTest, FilesLandInTheSubFolderOfTheirTypeOrInOther) {
     EXPECT_EQ(root->node(0).getAddress(), TYPE_FOLDER_1);
     EXPECT_EQ(root->node(2).getAddress(), 3u);
     EXPECT_TRUE(map->checkIntegrity());
+
+    // The folders' addresses are the map's own, no place to show; a file's
+    // is its first sector, in Properties and in the address report alike.
+    std::ostringstream folder;
+    map->printNodeInformation(folder, tree::MapPosition{CbrMap::ROOT_ADDRESS, 0});
+    EXPECT_THAT(folder.str(), HasSubstr("Address:\tnone\n"));
+    std::ostringstream report;
+    tree::ParserReport(map.get(), &report, true, nullptr).run();
+    EXPECT_THAT(report.str(), HasSubstr("1000       2048 /       2048 "));
 }
 
 TEST_F(CbrMapImplTest, LayoutsOfRepeatedEmptyOrMissingTypes) {

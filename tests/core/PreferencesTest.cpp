@@ -2,6 +2,7 @@
 
 #include "core/FileNames.h"
 #include "core/NameConversions.h"
+#include "core/System.h"
 #include "core/TemporaryFolder.h"
 #include "tests/support/TestUtil.h"
 
@@ -9,6 +10,7 @@
 
 #include <set>
 #include <sys/stat.h>
+#include <sys/time.h>
 
 namespace {
 
@@ -95,16 +97,36 @@ TEST_F(PreferencesTest, SettingsReachTheirServicesWhereTheyCan) {
     EXPECT_EQ(getCodePage(), 850);
 }
 
+// What a killed run viewed: its folder, its lock free, long unchanged.
+std::string plantGoneRun(const std::string& parent) {
+    const std::string folder = parent + "/halbrook-Gone01";
+    EXPECT_EQ(mkdir(folder.c_str(), 0700), 0);
+    testutil::writeAll(folder + "/.lock", "");
+    testutil::writeAll(folder + "/config6.dat", "private");
+    const struct timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
+    EXPECT_EQ(lutimes(folder.c_str(), old), 0);
+    return folder;
+}
+
 // Viewed copies of recovered files go to a folder no other user can enter,
 // the same one all run, in the system's temporary directory or in the one the
-// user chose; both go with the run.
+// user chose; both go with the run. A chosen folder is swept of a killed
+// run's copies when it is chosen and before each view.
 TEST_F(PreferencesTest, ViewDirectoryIsPrivateWhereverItIs) {
     Preferences& p = startUnder("C.UTF-8");
     testutil::TempDir chosen;
     std::vector<std::string> folders;
     for (const std::string& parent : {std::string(), chosen.path()}) {
+        const std::string gone = parent.empty() ? std::string() : plantGoneRun(parent);
         p.setTemporaryDirectory(parent);
+        if (!gone.empty()) {
+            EXPECT_FALSE(fileExists(gone.c_str())) << "chosen";
+            plantGoneRun(parent);
+        }
         const std::string folder = p.viewDirectory();
+        if (!gone.empty()) {
+            EXPECT_FALSE(fileExists(gone.c_str())) << "viewed";
+        }
         ASSERT_FALSE(folder.empty());
         if (!parent.empty()) {
             EXPECT_EQ(folder.rfind(parent + "/halbrook-", 0), 0u) << folder;

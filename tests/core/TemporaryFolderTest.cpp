@@ -32,14 +32,19 @@ TEST(TemporaryFolderTest, TheSweepTakesOnlyWhatAGoneRunLeft) {
     TempDir elsewhere;
     const struct {
         const char* name;
-        const char* kind; // "free" lock, "held" lock, "none", "link", "file"
+        const char* kind; // "free" lock, "held" lock, "none", "link", "file", "linked lock"
         bool old;
         bool swept;
     } rows[] = {
-        {"halbrook-Ab12cd", "free", true, true},         {"halbrook-alive1", "held", true, false},
-        {"halbrook-fresh1", "free", false, false},       {"halbrook-nolock", "none", true, true},
-        {"halbrook-linked", "link", true, false},        {"halbrook-plain1", "file", true, false},
+        {"halbrook-Ab12cd", "free", true, true},
+        {"halbrook-alive1", "held", true, false},
+        {"halbrook-fresh1", "free", false, false},
+        {"halbrook-nolock", "none", true, true},
+        {"halbrook-linked", "link", true, false},
+        {"halbrook-plain1", "file", true, false},
         {"halbrook-update-Ab12cd", "free", true, false},
+        // A lock planted as a link to a file that is no lock of ours.
+        {"halbrook-lnlock", "linked lock", true, false},
     };
     int held = -1;
     for (const auto& row : rows) {
@@ -52,8 +57,12 @@ TEST(TemporaryFolderTest, TheSweepTakesOnlyWhatAGoneRunLeft) {
         } else {
             ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
             testutil::writeAll(path + "/viewed.txt", "private");
-            if (kind != "none")
+            if (kind == "linked lock") {
+                testutil::writeAll(elsewhere.file("free"), "");
+                ASSERT_EQ(symlink(elsewhere.file("free").c_str(), (path + "/.lock").c_str()), 0);
+            } else if (kind != "none") {
                 testutil::writeAll(path + "/.lock", "");
+            }
             if (kind == "held") {
                 held = open((path + "/.lock").c_str(), O_RDWR | O_CLOEXEC);
                 ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
@@ -66,6 +75,35 @@ TEST(TemporaryFolderTest, TheSweepTakesOnlyWhatAGoneRunLeft) {
     for (const auto& row : rows)
         EXPECT_EQ(exists(parent.file(row.name)), !row.swept) << row.name;
     close(held);
+}
+
+// A child forked off a run that has its folder makes one of its own and, as
+// it ends, removes that one only: the parent's folder and lock stay.
+TEST(TemporaryFolderTest, AForkedChildLeavesItsParentsFolderAlone) {
+    TempDir parent;
+    const std::string own = runTemporaryFolder(parent.path());
+    ASSERT_FALSE(own.empty());
+    for (const bool makesOne : {false, true}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            bool ok = true;
+            if (makesOne) {
+                const std::string made = runTemporaryFolder(parent.path());
+                ok = !made.empty() && made != own;
+            }
+            std::exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << makesOne;
+        std::string left;
+        testutil::run("ls -A " + testutil::shellQuote(parent.path()), &left);
+        EXPECT_EQ(left, own.substr(own.rfind('/') + 1) + "\n") << makesOne;
+    }
+    backdate(own);
+    EXPECT_EQ(sweepTemporaryFolders(parent.path()), 0u);
+    removeRunTemporaryFolder();
 }
 
 // The run's folder is private, goes at a normal end (here a child's exit) with

@@ -17,6 +17,8 @@ using testutil::ScriptedMessages;
 namespace {
 
 const char* const OVERWRITE = "%1 already exists.\n\nDo you want to overwrite?";
+const char* const RECOVER_INTO = "%1 already exists. Recover into it?\n\nFiles already there are "
+                                 "kept; recovered files whose names are taken get new names.";
 
 class FileDialogTest : public guitest::GuiTest {
 protected:
@@ -49,7 +51,9 @@ protected:
 
 // Saving onto the source's media or over a file asks first, No the default
 // and No back to the dialog; other sources (an image file has no partitions,
-// the floppy is another device), new files and opening never ask.
+// the floppy is another device), new files and opening never ask. A
+// destination folder that exists is recovered into, a file in its place is
+// refused; each question names the path whole.
 TEST_F(FileDialogTest, SavingOntoTheSourceMediaOrOverAFileAsksFirst) {
     const std::string image = "type=file|id=" + src.imagePath() + "|name=disk.img|ok=|";
     const struct {
@@ -65,7 +69,13 @@ TEST_F(FileDialogTest, SavingOntoTheSourceMediaOrOverAFileAsksFirst) {
          FileDialog::SAVE, -1, ""},
         {sdaSource(), "disk.img", FileDialog::OPEN, -1, ""},
         {image, "disk.img", FileDialog::SAVE, MESSAGE_QUESTION,
-         formatMessage(OVERWRITE, "disk.img")},
+         formatMessage(OVERWRITE, src.imagePath())},
+        {sdaSource(), "Recover-1", FileDialog::DESTINATION, MESSAGE_WARNING, "source media"},
+        {image, "Recover-1", FileDialog::DESTINATION, -1, ""},
+        {image, "folder", FileDialog::DESTINATION, MESSAGE_QUESTION,
+         formatMessage(RECOVER_INTO, src.folder())},
+        {image, "disk.img", FileDialog::DESTINATION, MESSAGE_ERROR,
+         src.imagePath() + " is a file, not a folder"},
     };
     for (const auto& c : cases) {
         openSource(c.source);
@@ -74,16 +84,18 @@ TEST_F(FileDialogTest, SavingOntoTheSourceMediaOrOverAFileAsksFirst) {
         auto d = open(c.name, c.mode);
         d->getTree().selectPath(src.mount.path());
         std::string name;
+        const bool refused = c.kind == MESSAGE_ERROR;
         if (c.kind >= 0) {
             EXPECT_FALSE(d->accept(name)) << c.name; // No: back to the dialog
         }
-        EXPECT_TRUE(d->accept(name)) << c.name;
-        EXPECT_EQ(name, c.name);
+        EXPECT_EQ(d->accept(name), !refused) << c.name;
+        EXPECT_EQ(name, refused ? "" : c.name);
         ASSERT_EQ(messages.asked().size(), c.kind >= 0 ? 2u : 0u) << c.source << c.name;
         if (c.kind >= 0) {
             EXPECT_EQ(messages.asked()[0].kind, c.kind);
-            EXPECT_TRUE(messages.asked()[0].defaultNo);
-            EXPECT_NE(messages.asked()[0].text.find(c.text), std::string::npos);
+            EXPECT_EQ(messages.asked()[0].defaultNo, !refused);
+            EXPECT_NE(messages.asked()[0].text.find(c.text), std::string::npos)
+                << messages.asked()[0].text;
         }
     }
 }

@@ -158,7 +158,7 @@ TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
 // Folders are made only for the files that go into them. The closing message
 // and the report count the folders that hold a file (an empty marked folder
 // is none; one that holds only a folder with a file is); into a destination
-// that cannot be made (a file holds its name), "Don't ask me again" and Yes,
+// that cannot be made (a file holds the folder it goes in), "Don't ask me again" and Yes,
 // nothing is written, none is counted, every file is listed as not written,
 // and the report follows the note as it says. Without a note the check box
 // starts unticked.
@@ -178,14 +178,14 @@ file 21 in=5 name=top.txt size=50
         const char* lastLine; // of the report's files, when it opens
     } rows[] = {
         {"Made", "You have recovered 2 file(s) 2 folder(s) 150 bytes.", nullptr},
-        {"Blocked", "You have recovered 0 file(s) 0 folder(s) 0 bytes.",
+        {"Blocked/Made", "You have recovered 0 file(s) 0 folder(s) 0 bytes.",
          "deep.txt                                100 Invalid Time (not written)\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.destination);
         ShownTree shown(guitest::testMap(nested), &vfs);
         guitest::markFolder(shown, "ROOT");
-        // Yes to overwriting, Yes with "Don't ask me again" to going on.
+        // Yes with "Don't ask me again" to going on.
         testutil::ScriptedMessages messages(0x10);
         DialogScript script;
         guitest::answerDialogs(script, row.destination, true);
@@ -223,7 +223,7 @@ TEST_F(RecoverCommandTest, FilesNotWrittenAreToldApartFromFilesWithErrors) {
         testutil::writeAll(docs + "/report-" + std::to_string(i) + ".txt", "");
     ShownTree shown(guitest::testMap(TREE), &vfs);
     guitest::markFolder(shown, "ROOT/docs");
-    testutil::ScriptedMessages messages(0); // Yes to overwriting "Taken", to going on
+    testutil::ScriptedMessages messages(0); // Yes to recovering into "Taken", to going on
     DialogScript script;
     guitest::answerDialogs(script, "Taken", true);
     std::string report;
@@ -235,7 +235,10 @@ TEST_F(RecoverCommandTest, FilesNotWrittenAreToldApartFromFilesWithErrors) {
     EXPECT_THAT(report, testing::HasSubstr("0 Invalid Time (not written)\n"));
     EXPECT_THAT(report, testing::HasSubstr("1000 Invalid Time (recovered with errors)\n"));
     const auto& asked = messages.asked();
-    ASSERT_GE(asked.size(), 2u);
+    ASSERT_GE(asked.size(), 3u);
+    // The folder is added to, nothing in it replaced: the question says so.
+    EXPECT_THAT(asked[0].text, testing::StartsWith(destination.file("Taken") +
+                                                   " already exists. Recover into it?"));
     EXPECT_EQ("Some files have been recovered with errors.\nSome files could not be written.\n"
               "\nSee report that follows this message.",
               asked[asked.size() - 2].text);

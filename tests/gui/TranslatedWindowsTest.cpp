@@ -350,8 +350,9 @@ std::string englishLabels(const std::string& english, const std::string& transla
     return found;
 }
 
-// Properties of a FAT file and folder and the FILE records of an NTFS volume
-// speak the language in every label; a folder shows no size it does not have.
+// Properties of a FAT root, file and folder and the FILE records of an NTFS
+// volume speak the language in every label, and show no number for a value
+// that is not there (a folder's size, the root's index, time and parent).
 TEST_P(TranslatedWindowsTest, PropertiesDumpsHaveNoEnglishLabel) {
     testutil::TempDir dir;
     testutil::FatImage fat(dir.file("fat.img"), {});
@@ -363,10 +364,11 @@ TEST_P(TranslatedWindowsTest, PropertiesDumpsHaveNoEnglishLabel) {
     const std::string boot = testutil::readAt(ntfs.path(), 0, 512);
     const u64 mftOffset = (boot[BSN_MFT_CLUSTER] & 0xFFu) * u64{4096} +
                           (boot[BSN_MFT_CLUSTER + 1] & 0xFFu) * u64{4096} * 256;
-    // Properties of the node at `index` of the folder at `address`, then the
-    // FILE records of $MFT and of the root folder.
+    // Properties of the root, of the nodes below it, then the FILE records of
+    // $MFT and of the root folder.
     auto dumps = [&] {
         std::ostringstream text;
+        map->printNodeInformation(text, tree::START_POSITION);
         tree::Folder* root = map->getFolder(map->getRootAddress());
         for (u32 i = 0; i < root->size(); ++i) {
             map->printNodeInformation(text, tree::MapPosition{map->getRootAddress(), i});
@@ -389,10 +391,15 @@ TEST_P(TranslatedWindowsTest, PropertiesDumpsHaveNoEnglishLabel) {
     }
     ASSERT_NE(english.find("Entry first cluster"), std::string::npos) << english;
     ASSERT_NE(english.find("Stream Length"), std::string::npos) << english;
-    EXPECT_EQ(translated.find("18446744073709551615"), std::string::npos) << translated;
+    // The marks of what is not there (an index, a time, the root's parent)
+    // are no numbers to show.
+    for (const char* mark : {"18446744073709551", "4294967295"})
+        EXPECT_EQ(translated.find(mark), std::string::npos) << mark << '\n' << translated;
     if (GetParam().language != 0) {
         EXPECT_EQ(englishLabels(english, translated), "");
     }
+    // A label is worded whole, not word by word ("Übergeordnet Dateireferenz").
+    EXPECT_NE(translated.find(std::string(_("Parent File Reference")) + ":\t"), std::string::npos);
 }
 
 std::string languageName(const ::testing::TestParamInfo<Language>& info) {

@@ -70,6 +70,16 @@ TEST(ParserReportTest, GoldenTextsInDateAndAddressMode) {
     EXPECT_EQ(ui.boxes()[0]->texts.front().text, "Creating Report");
 }
 
+// "Found" is no folder of the disk: in address mode it has no address.
+TEST(ParserReportTest, AFolderTheProgramMadeHasNoAddress) {
+    auto map = TestEngine::build("root 5\nfile 30 name=lost.txt parent=99 size=1 lba=7\n");
+    ScriptedInterface ui;
+    const std::string head = "\nDirectory of /\n\n"
+                             "Found                                 <DIR>       none /    Invalid "
+                             "Valid\n";
+    EXPECT_EQ(report(map.get(), true, ui).substr(0, head.size()), head);
+}
+
 // A folder that could not be read in full says so in its line; the root, which
 // no folder lists, in a line of its own at the top of its listing, also when
 // nothing of it could be read.

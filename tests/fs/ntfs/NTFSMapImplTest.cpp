@@ -121,6 +121,27 @@ TEST(NtfsTreeDamageTest, WithBothCopiesOfRecordZeroGoneTheFoundRecordsMakeTheTre
         EXPECT_EQ(listing.at(std::string(path).substr(1)).getSize(), corpusFile(path).data.size());
 }
 
+// "Found" has no record, and what hangs there no index: Properties show no
+// number for either.
+TEST(NtfsTreeDamageTest, PropertiesOfFoundShowNoMadeUpNumbers) {
+    Damaged v([](testutil::NtfsBuilder& b) { b.zeroRecord("/Docs/Deep"); });
+    CorpusTree tree(v.image);
+    tree::Folder* root = tree.map->getFolder(tree.map->getRootAddress());
+    std::ostringstream found;
+    std::ostringstream inside;
+    for (u32 i = 0; i < root->size(); ++i) {
+        if (root->node(i).getAddress() != tree::FOUND_FOLDER)
+            continue;
+        tree.map->printNodeInformation(found, {tree.map->getRootAddress(), i});
+        tree.map->printNodeInformation(inside, {tree::FOUND_FOLDER, 0});
+    }
+    EXPECT_NE(found.str().find("Address:\tnone\nIndex:\t\tnone\n"), std::string::npos)
+        << found.str();
+    EXPECT_EQ(found.str().find("MFT Index"), std::string::npos) << found.str();
+    EXPECT_NE(inside.str().find("MFT Index: "), std::string::npos) << inside.str();
+    EXPECT_EQ((found.str() + inside.str()).find("18446744073709551"), std::string::npos);
+}
+
 TEST(NtfsTreeDamageTest, ABrokenIndexStillYieldsEveryFileFromItsRecord) {
     // An entry whose length is 0 would hold a careless walk for ever.
     Damaged v([](testutil::NtfsBuilder& b) {
