@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -637,6 +638,20 @@ std::vector<Shape> healthyShapes() {
         r.removeFolder("Album A", "Album B-1");
         r.renameDeleted("Album A", "Album B");
     });
+    // The same with names that differ only in case: the destinations people
+    // recover to hold them as one name.
+    add("LiveNamesBeforeDeletedOfOtherCaseFat32", geometry(32, 65536, 1), [](ShapeRecipe& r) {
+        for (const char* album : {"Album A", "Album B"}) {
+            r.folder(album);
+            r.files(album, {{std::string("photo ") + album[6] + "1.jpg", 9000}});
+        }
+        r.contents("", {{"report.Old", pattern(30000, 3)}});
+        r.contents("", {{"Report.TXT", pattern(20000, 4)}});
+        r.remove("report.Old", "report-1.txt");
+        r.renameDeleted("report.Old", "report.txt");
+        r.removeFolder("Album A", "album b-1");
+        r.renameDeleted("Album A", "album b");
+    });
     return all;
 }
 
@@ -718,6 +733,24 @@ void placeFoundFolders(const FatShapeVolume& v, RecoverReport& report) {
     }
 }
 
+// The entries below `root` that a destination comparing names without case
+// would hold as one.
+std::vector<std::string> namesOneButForCase(const std::string& root) {
+    std::map<std::string, std::string> seen;
+    std::vector<std::string> same;
+    for (std::string path : listFolder(root)) {
+        if (path.back() == '/')
+            path.pop_back();
+        std::string key = path;
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const auto it = seen.emplace(key, path).first;
+        if (it->second != path)
+            same.push_back(it->second + " and " + path);
+    }
+    return same;
+}
+
 // Recovers the volume of the shape, as damaged, and checks what came back.
 void expectWholeOrMarked(const Shape& shape, const TempDir& dir) {
     const FatShapeVolume& v = shape.volume();
@@ -780,6 +813,7 @@ void expectWholeOrMarked(const Shape& shape, const TempDir& dir) {
         EXPECT_EQ(fileDifference(e.path().string(), named->second->data, ANY_TIME), "")
             << path << " is wrong and not marked";
     }
+    EXPECT_THAT(namesOneButForCase(dest), testing::IsEmpty());
     if (shape.foldersWhole) {
         EXPECT_THAT(report.incomplete, testing::IsEmpty());
     }
