@@ -294,9 +294,11 @@ void sanitizeFileName(std::string& name) {
 std::string caseFoldedName(const std::string& name) {
     std::string folded = name;
     for (char& c : folded) {
-        if (static_cast<unsigned char>(c) >= 0x80)
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x80)
             return foldUnicodeCase(name);
-        c = g_ascii_tolower(c);
+        if (u >= 'A' && u <= 'Z')
+            c = static_cast<char>(u + ('a' - 'A'));
     }
     return folded;
 }

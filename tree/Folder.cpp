@@ -4,6 +4,7 @@
 #include "core/Intl.h"
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 #include <stdexcept>
 #include <string>
@@ -101,6 +102,7 @@ std::string uniqueName(std::string name, std::unordered_map<std::string, u32>& t
 // saved anew beside its deleted old version, or a hard link beside a deleted
 // twin, keeps its own name and the deleted entry becomes "-1"; then as the
 // folder sorts them, folders and the better-known first.
+constexpr u32 NAMING_RANKS = 16;
 u32 namingRank(const Node& n) {
     return (n.hasFlag(Node::DELETED) ? 8u : 0u) + (n.hasFlag(Node::DIRECTORY) ? 0u : 4u) +
            (3u - static_cast<u32>(n.getLink()));
@@ -121,10 +123,13 @@ void Folder::sortAndFixNames() {
     // Among entries of one rank, the listing's order decides who keeps a name:
     // an NTFS folder's two names that differ only in case in the order of its
     // index, and a name shown before the folder was sorted again keeps it.
+    std::array<u32, NAMING_RANKS + 1> next{};
+    for (const Node& n : nodes_)
+        ++next[namingRank(n) + 1];
+    std::partial_sum(next.begin(), next.end(), next.begin());
     std::vector<u32> naming(count);
-    std::iota(naming.begin(), naming.end(), 0u);
-    std::stable_sort(naming.begin(), naming.end(),
-                     [&](u32 a, u32 b) { return namingRank(nodes_[a]) < namingRank(nodes_[b]); });
+    for (u32 i = 0; i < count; ++i)
+        naming[next[namingRank(nodes_[i])]++] = i;
     std::unordered_map<std::string, u32> taken;
     taken.reserve(nodes_.size() * 2);
     for (u32 i : naming)
