@@ -179,6 +179,23 @@ bool isReservedDeviceName(const std::string& name) {
     return false;
 }
 
+std::string foldUnicodeCase(const std::string& name) {
+    GCharPtr valid(g_utf8_make_valid(name.data(), static_cast<gssize>(name.size())));
+    // Windows and its file systems compare each character's simple upper case,
+    // which joins "ı" and "i"; Unicode's full folding joins what the systems
+    // that fold names join ("ß" and "ss"). Both, so that no destination sees one
+    // name in two that we keep apart.
+    std::string upper;
+    upper.reserve(name.size());
+    for (const gchar* at = valid.get(); *at != '\0'; at = g_utf8_next_char(at)) {
+        gchar bytes[6];
+        const gint length = g_unichar_to_utf8(g_unichar_toupper(g_utf8_get_char(at)), bytes);
+        upper.append(bytes, static_cast<std::size_t>(length));
+    }
+    GCharPtr folded(g_utf8_casefold(upper.data(), static_cast<gssize>(upper.size())));
+    return folded.get();
+}
+
 int hexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -272,6 +289,18 @@ void sanitizeFileName(std::string& name) {
     // Device names: a disk taken to a Windows machine could not open these files.
     if (isReservedDeviceName(name) || name.back() == ' ' || name.back() == '.')
         name.back() = '_';
+}
+
+std::string caseFoldedName(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x80)
+            return foldUnicodeCase(name);
+        if (u >= 'A' && u <= 'Z')
+            c = static_cast<char>(u + ('a' - 'A'));
+    }
+    return folded;
 }
 
 std::string toFileNameCharset(const std::string& name) {

@@ -24,6 +24,12 @@ const std::string& fileNameCharset();
 // blank or dot lose their last character to '_', an empty name becomes "_".
 void sanitizeFileName(std::string& name);
 
+// The name as destinations that ignore case compare it: two names of one folder
+// are one name there when their folded forms are equal. ASCII letters fold by
+// themselves; other characters by Unicode, and bytes that are not UTF-8 as the
+// U+FFFD that toFileNameCharset writes for them.
+std::string caseFoldedName(const std::string& name);
+
 // The name taken through fileNameCharset and back: characters the charset lacks
 // come back as "\uXXXX" escapes; bytes that are not UTF-8 as U+FFFD.
 std::string toFileNameCharset(const std::string& name);

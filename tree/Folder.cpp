@@ -1,11 +1,15 @@
 #include "tree/Folder.h"
 
+#include "core/FileNames.h"
 #include "core/Intl.h"
 
 #include <algorithm>
+#include <array>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace tree {
 
@@ -59,19 +63,25 @@ void repairName(std::string& name) {
 }
 
 // `name` repaired and made unique against `taken`, which then holds it too.
+// `taken` holds names as caseFoldedName gives them, each with the last suffix
+// number handed out for it: the destinations people recover to compare names
+// without case, and one of two names that differ only in case would take the
+// other's place there.
 std::string uniqueName(std::string name, std::unordered_map<std::string, u32>& taken) {
     repairName(name);
+    std::string key = caseFoldedName(name);
     // A name made unique by "-xxx" may itself be taken already (more than 1000
     // entries of one name); go on from that name, so no two entries of a folder
     // ever share a name.
-    for (auto it = taken.find(name); it != taken.end(); it = taken.find(name)) {
+    for (auto it = taken.find(key); it != taken.end(); it = taken.find(key)) {
         const std::size_t dot = name.rfind('.');
         const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
         const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
         std::string chosen;
         for (u32 k = it->second + 1; k <= MAX_SUFFIX; ++k) {
             std::string candidate = base + "-" + std::to_string(k) + ext;
-            if (taken.find(candidate) == taken.end()) {
+            key = caseFoldedName(candidate);
+            if (taken.find(key) == taken.end()) {
                 it->second = k;
                 chosen = std::move(candidate);
                 break;
@@ -80,33 +90,56 @@ std::string uniqueName(std::string name, std::unordered_map<std::string, u32>& t
         if (chosen.empty()) {
             it->second = MAX_SUFFIX;
             chosen = name + "-xxx";
+            key = caseFoldedName(chosen);
         }
         name = std::move(chosen);
     }
-    taken.emplace(name, 0);
+    taken.emplace(std::move(key), 0);
     return name;
+}
+
+// The order in which entries take names: live before deleted, so that a file
+// saved anew beside its deleted old version, or a hard link beside a deleted
+// twin, keeps its own name and the deleted entry becomes "-1"; then as the
+// folder sorts them, folders and the better-known first.
+constexpr u32 NAMING_RANKS = 16;
+u32 namingRank(const Node& n) {
+    return (n.hasFlag(Node::DELETED) ? 8u : 0u) + (n.hasFlag(Node::DIRECTORY) ? 0u : 4u) +
+           (3u - static_cast<u32>(n.getLink()));
 }
 
 } // namespace
 
 void Folder::sortAndFixNames() {
     ++generation_;
-    // A stable sort: which of two equal names keeps it and which becomes "-1"
-    // follows the listing's order, whatever the library's sort does.
-    std::stable_sort(nodes_.begin(), nodes_.end(), NodeLessOrder());
+    const u32 count = size();
+    std::vector<u32> shown(count);
+    std::iota(shown.begin(), shown.end(), 0u);
+    // A stable sort: which of two equal names is shown first follows the
+    // listing's order, whatever the library's sort does.
+    std::stable_sort(shown.begin(), shown.end(),
+                     [&](u32 a, u32 b) { return NodeLess(nodes_[a], nodes_[b]); });
 
-    // Name (exact bytes) -> the last suffix number handed out for it.
+    // Among entries of one rank, the listing's order decides who keeps a name:
+    // an NTFS folder's two names that differ only in case in the order of its
+    // index, and a name shown before the folder was sorted again keeps it.
+    std::array<u32, NAMING_RANKS + 1> next{};
+    for (const Node& n : nodes_)
+        ++next[namingRank(n) + 1];
+    std::partial_sum(next.begin(), next.end(), next.begin());
+    std::vector<u32> naming(count);
+    for (u32 i = 0; i < count; ++i)
+        naming[next[namingRank(nodes_[i])]++] = i;
     std::unordered_map<std::string, u32> taken;
     taken.reserve(nodes_.size() * 2);
-    // Live entries take their names before deleted ones: a file saved anew beside
-    // its deleted old version, or a hard link beside a deleted twin, keeps its own
-    // name, and the deleted entry becomes "-1" whatever the sort order says.
-    for (const bool deleted : {false, true}) {
-        for (Node& n : nodes_) {
-            if (n.hasFlag(Node::DELETED) == deleted)
-                n.setName(uniqueName(n.getName(), taken));
-        }
-    }
+    for (u32 i : naming)
+        nodes_[i].setName(uniqueName(nodes_[i].getName(), taken));
+
+    std::vector<Node> sorted;
+    sorted.reserve(nodes_.size());
+    for (u32 i : shown)
+        sorted.push_back(std::move(nodes_[i]));
+    nodes_.swap(sorted);
 }
 
 void printFolderState(std::ostream& out, FolderState state) {

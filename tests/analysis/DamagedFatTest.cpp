@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -525,6 +526,32 @@ std::vector<Shape> bootSectorLostShapes() {
     return all;
 }
 
+// The names of a file saved anew beside its deleted old version, and of a
+// folder "Album A" deleted beside a live "Album B".
+struct SavedAnew {
+    std::string oldFile, newFile;
+    // What the deleted entries' long names are made, and the names they are
+    // shown under.
+    std::string oldRenamed, oldShown, folderRenamed, folderShown;
+};
+
+std::function<void(ShapeRecipe&)> savedAnew(const SavedAnew& n) {
+    return [n](ShapeRecipe& r) {
+        for (const char* album : {"Album A", "Album B"}) {
+            r.folder(album);
+            const std::string photo = std::string("photo ") + album[6];
+            r.files(album,
+                    {{photo + "1.jpg", 9000}, {photo + "2.jpg", 5000}, {photo + "3.jpg", 700}});
+        }
+        r.contents("", {{n.oldFile, pattern(30000, 1)}});
+        r.contents("", {{n.newFile, pattern(20000, 2)}});
+        r.remove(n.oldFile, n.oldShown.c_str());
+        r.renameDeleted(n.oldFile, n.oldRenamed);
+        r.removeFolder("Album A", n.folderShown);
+        r.renameDeleted("Album A", n.folderRenamed);
+    };
+}
+
 std::vector<Shape> healthyShapes() {
     std::vector<Shape> all;
     auto add = [&](const std::string& name, const FatImageOptions& options,
@@ -622,21 +649,15 @@ std::vector<Shape> healthyShapes() {
             });
     }
     // A file saved anew beside its deleted old version, whose slots kept the
-    // name the new one has; a deleted folder beside a live one of its name.
-    add("LiveNamesBeforeDeletedFat16", geometry(16, 20000, 2), [](ShapeRecipe& r) {
-        for (const char* album : {"Album A", "Album B"}) {
-            r.folder(album);
-            const std::string photo = std::string("photo ") + album[6];
-            r.files(album,
-                    {{photo + "1.jpg", 9000}, {photo + "2.jpg", 5000}, {photo + "3.jpg", 700}});
-        }
-        r.contents("", {{"Report Final.old", pattern(30000, 1)}});
-        r.contents("", {{"Report Final.txt", pattern(20000, 2)}});
-        r.remove("Report Final.old", "Report Final-1.txt");
-        r.renameDeleted("Report Final.old", "Report Final.txt");
-        r.removeFolder("Album A", "Album B-1");
-        r.renameDeleted("Album A", "Album B");
-    });
+    // name the new one has; a deleted folder beside a live one of its name. The
+    // same with names that differ only in case: the destinations people recover
+    // to hold them as one name.
+    add("LiveNamesBeforeDeletedFat16", geometry(16, 20000, 2),
+        savedAnew({"Report Final.old", "Report Final.txt", "Report Final.txt", "Report Final-1.txt",
+                   "Album B", "Album B-1"}));
+    add("LiveNamesBeforeDeletedOfOtherCaseFat32", geometry(32, 65536, 1),
+        savedAnew(
+            {"report.Old", "Report.TXT", "report.txt", "report-1.txt", "album b", "album b-1"}));
     return all;
 }
 
@@ -718,6 +739,24 @@ void placeFoundFolders(const FatShapeVolume& v, RecoverReport& report) {
     }
 }
 
+// The entries below `root` that a destination comparing names without case
+// would hold as one.
+std::vector<std::string> namesOneButForCase(const std::string& root) {
+    std::map<std::string, std::string> seen;
+    std::vector<std::string> same;
+    for (std::string path : listFolder(root)) {
+        if (path.back() == '/')
+            path.pop_back();
+        std::string key = path;
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const auto it = seen.emplace(key, path).first;
+        if (it->second != path)
+            same.push_back(it->second + " and " + path);
+    }
+    return same;
+}
+
 // Recovers the volume of the shape, as damaged, and checks what came back.
 void expectWholeOrMarked(const Shape& shape, const TempDir& dir) {
     const FatShapeVolume& v = shape.volume();
@@ -780,6 +819,7 @@ void expectWholeOrMarked(const Shape& shape, const TempDir& dir) {
         EXPECT_EQ(fileDifference(e.path().string(), named->second->data, ANY_TIME), "")
             << path << " is wrong and not marked";
     }
+    EXPECT_THAT(namesOneButForCase(dest), testing::IsEmpty());
     if (shape.foldersWhole) {
         EXPECT_THAT(report.incomplete, testing::IsEmpty());
     }

@@ -38,17 +38,28 @@ TEST(FolderTest, SortingMakesNamesUniqueAndSafe) {
         {{"readme", "readme"}, {"readme", "readme-1"}},
         {{"archive.tar.gz", "archive.tar.gz"}, {"archive.tar.gz", "archive.tar-1.gz"}},
         {{".profile", ".profile"}, {".profile", "-1.profile"}},
-        {{"Readme", "README"}, {"Readme", "README"}}, // exact bytes decide
-        {{"x", "x", "x-1"}, {"x", "x-1", "x-1-1"}},   // against the names taken so far
-        {{"/", "", std::string("a\0b/c", 5)}, {"_", "_-1", "a_b_c"}},
+        {{"Readme", "README"}, {"Readme", "README-1"}}, // case does not tell names apart
+        {{"x", "x", "x-1"}, {"x", "x-1", "x-1-1"}},     // against the names taken so far
+        {{"/", "", std::string("a\0b/c", 5)}, {"_-1", "_", "a_b_c"}},
         // A live entry keeps its name however the deleted ones sort or are listed.
         {{"~Report.txt", "Report.txt"}, {"~Report-1.txt", "Report.txt"}},
         {{"~a.txt", "~a.txt", "a.txt"}, {"~a-1.txt", "~a-2.txt", "a.txt"}},
         {{"~x", "x-1", "~x"}, {"~x", "~x-2", "x-1"}},
+        {{"~report.txt", "Report.TXT"}, {"~report-1.txt", "Report.TXT"}},
+        // Among live names the listing decides, not the sort: a name shown keeps
+        // it when the folder is sorted again with one more entry.
+        {{"x-1", "x", "x"}, {"x", "x-2", "x-1"}},
+        {{"A\xC3\xA9", "a\xC3\x89"}, {"a\xC3\x89-1", "A\xC3\xA9"}},
+        // "\xC4\xB1" is the dotless i, whose upper case is "I"; bytes that are
+        // not UTF-8 are one character on the destination.
+        {{"KIRMIZI.jpg", "k\xC4\xB1rm\xC4\xB1z\xC4\xB1.JPG"},
+         {"KIRMIZI.jpg", "k\xC4\xB1rm\xC4\xB1z\xC4\xB1-1.JPG"}},
+        {{"a\xFF.txt", "A\xFE.txt"}, {"A\xFE-1.txt", "a\xFF.txt"}},
     };
     for (const auto& c : CASES)
         EXPECT_EQ(fixed(c.in), c.out);
     EXPECT_EQ(fixed({"b.txt", "zeta", "a.txt"}, 1), (Names{"zeta", "a.txt", "b.txt"}));
+    EXPECT_EQ(fixed({"docs", "Docs"}, 1), (Names{"Docs", "docs-1"}));
 }
 
 TEST(FolderTest, NamesStayUniqueBeyondAThousandEqualOnes) {
@@ -67,7 +78,7 @@ TEST(FolderTest, EqualNamesKeepTheirListingOrder) {
     for (int i = 0; i < 64; ++i)
         names.push_back(i % 2 ? "Name" : "name");
     const Names out = fixed(names);
-    EXPECT_EQ(Names(out.begin(), out.begin() + 4), (Names{"name", "Name", "name-1", "Name-1"}));
+    EXPECT_EQ(Names(out.begin(), out.begin() + 4), (Names{"name", "Name-1", "name-2", "Name-3"}));
 }
 
 } // namespace

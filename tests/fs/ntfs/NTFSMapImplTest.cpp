@@ -237,6 +237,16 @@ void deleteWritten(testutil::NtfsBuilder& b) {
         .rm("/заметк4");
 }
 
+// Names that differ only in case: two live ones, as the POSIX namespace allows,
+// and a deleted one beside a live one.
+void namesOfOtherCase(testutil::NtfsBuilder& b) {
+    b.write("/Keep/report.txt", ntfstest::textContent(300, 36))
+        .write("/Keep/Report.TXT", ntfstest::textContent(400, 37))
+        .write("/Keep/photo.jpg", ntfstest::randomContent(3000, 38))
+        .write("/Keep/Photo.JPG", ntfstest::randomContent(2000, 39))
+        .rm("/Keep/photo.jpg");
+}
+
 // The whole road from the volume to the recovered files, on the 4096-byte
 // corpus volume whole, with every record torn and cut short past its half,
 // with index blocks and records lost and with files a row adds: every file in
@@ -312,6 +322,17 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          false,
          {{"/notes28.db", ntfstest::textContent(400, 34), 1637345202, true},
           {"/заметк4", ntfstest::textContent(500, 35), 1637345302, true}}},
+        // The live names in the order of their index.
+        {"names of other case",
+         [](std::string&) {},
+         namesOfOtherCase,
+         321,
+         false,
+         false,
+         {{"/Keep/Report.TXT", ntfstest::textContent(400, 37), testutil::IMAGE_EPOCH},
+          {"/Keep/report-1.txt", ntfstest::textContent(300, 36), testutil::IMAGE_EPOCH},
+          {"/Keep/Photo.JPG", ntfstest::randomContent(2000, 39), testutil::IMAGE_EPOCH},
+          {"/Keep/photo-1.jpg", ntfstest::randomContent(3000, 38), testutil::IMAGE_EPOCH, true}}},
     };
     const std::string image = testutil::readAll(corpus.image);
     for (const auto& row : rows) {
