@@ -216,20 +216,24 @@ void RecovererCopyOff::openFolder(const std::vector<std::string>& wanted) {
 RecovererCopyOff::Descriptor RecovererCopyOff::enterFolder(int dir, const std::string& folder,
                                                            std::string& element) {
     Descriptor next = openOrMakeFolder(dir, folder, element);
-    if (!next.isOpen() && isRefusedName(errno)) {
+    int error = errno;
+    if (!next.isOpen() && isRefusedName(error)) {
         // The destination takes no such name: once more as a safe one.
         const std::string safe = safeName(element, FOLDER_RESERVE);
         if (safe != element) {
             element = safe;
             next = openOrMakeFolder(dir, folder, element);
+            error = errno;
         }
     }
     if (next.isOpen())
         return next;
     // ENOTDIR or ELOOP: a file or a link holds the name; the first variant that
     // is free or a folder takes its place.
-    if (errno != ENOTDIR && errno != ELOOP)
+    if (error != ENOTDIR && error != ELOOP) {
+        errno = error;
         fail(145, _("Cannot make directory\n(%1)"), folder + element);
+    }
     const std::string wanted = element;
     auto usable = [dir](const std::string& candidate) { return entryKind(dir, candidate) >= 0; };
     if (!makeUniqueFileName(std::string(), element, usable, UNIQUE_TRIES))
