@@ -4,6 +4,9 @@
 #include "core/CompressedFile.h"
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "core/System.h"
+
+#include <cerrno>
 
 namespace {
 
@@ -160,9 +163,14 @@ bool saveScan(const char* path, DriveDescr& d, FrTreeInterface* interface) {
     Serializer s(&data);
     serializeScan(s, d);
     if (!saveCompressedFile(path, reinterpret_cast<const u8*>(data.data()), data.size())) {
-        logAt("DriveDescrFile", 171) << ": " << path << ' ' << data.size() << '\n';
-        if (interface != nullptr)
-            interface->message(false, _("Cannot Save Scan"), false, nullptr);
+        const int code = errno;
+        logAt("DriveDescrFile", 171)
+            << ": " << path << ' ' << data.size() << ' ' << errorText(code) << '\n';
+        if (interface != nullptr) {
+            const std::string text =
+                std::string(_("Cannot Save Scan")) + "\n(" + path + ")\n" + writeFailureText(code);
+            interface->message(false, text.c_str(), false, nullptr);
+        }
         return false;
     }
     d.setScanSaved(true);

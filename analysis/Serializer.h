@@ -76,6 +76,6 @@ void serializeScanResults(Serializer& s, const ScanResults& results);
 void serializeScan(Serializer& s, const DriveDescr& d);
 
 // Writes the scan to `path` in the compressed-file format. On success the scan
-// counts as saved; on failure the error box "Cannot Save Scan" is shown through
-// `interface` (when there is one).
+// counts as saved; on failure the error box "Cannot Save Scan" with the path
+// and the reason is shown through `interface` (when there is one).
 bool saveScan(const char* path, DriveDescr& d, FrTreeInterface* interface);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -149,18 +150,24 @@ u8 xorOf(const u8* b, std::size_t n) {
 bool saveCompressedFile(const char* path, const u8* data, u64 n) {
     // The length field is 32 bits; a longer content cannot be saved, and a
     // silently truncated file would be worse than none.
-    if (n > 0xFFFFFFFFu)
+    if (n > 0xFFFFFFFFu) {
+        errno = EFBIG;
         return false;
+    }
     uLong bound = compressBound(static_cast<uLong>(n));
     std::vector<u8> buffer;
     try {
         buffer.resize(HEADER + bound);
     } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
         return false;
     }
     uLongf compressed = bound;
-    if (compress2(buffer.data() + HEADER, &compressed, data, static_cast<uLong>(n), 9) != Z_OK)
+    // With a buffer of the bound, only memory can run short.
+    if (compress2(buffer.data() + HEADER, &compressed, data, static_cast<uLong>(n), 9) != Z_OK) {
+        errno = ENOMEM;
         return false;
+    }
     setLE32(buffer.data(), 0, static_cast<u32>(n));
     setLE32(buffer.data(), 4, static_cast<u32>(n));
     std::size_t total = HEADER + compressed;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+// False with errno telling why when the file cannot be written.
 bool saveCompressedFile(const char* path, const u8* data, u64 n);
 // The whole content; false (and `out` unchanged) when the file cannot be read
 // or is damaged anywhere.

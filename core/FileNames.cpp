@@ -168,15 +168,29 @@ std::size_t utf16Width(char lead) {
     return static_cast<unsigned char>(lead) >= 0xF0 ? 2 : 1;
 }
 
-bool isReservedDeviceName(const std::string& name) {
+// The superscript digits that Windows takes for COM and LPT numbers too.
+const char* const SUPERSCRIPT_DIGITS[] = {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
+
+// The length of the last character of a device name that `stem` is (Windows
+// reads a name up to its first dot, blanks before the dot aside, as a device
+// name); 0 when it is none.
+std::size_t reservedDeviceSuffix(const std::string& stem) {
+    if (stem.size() < 3)
+        return 0;
     auto is = [&](const char* reserved) {
-        return g_ascii_strncasecmp(name.c_str(), reserved, 3) == 0;
+        return g_ascii_strncasecmp(stem.c_str(), reserved, 3) == 0;
     };
-    if (name.size() == 3)
-        return is("CON") || is("PRN") || is("AUX") || is("NUL");
-    if (name.size() == 4 && name[3] >= '0' && name[3] <= '9')
-        return is("COM") || is("LPT");
-    return false;
+    const std::string number = stem.substr(3);
+    if (number.empty())
+        return is("CON") || is("PRN") || is("AUX") || is("NUL") ? 1 : 0;
+    if (!is("COM") && !is("LPT"))
+        return 0;
+    if (number.size() == 1 && number[0] >= '0' && number[0] <= '9')
+        return 1;
+    for (const char* digit : SUPERSCRIPT_DIGITS)
+        if (number == digit)
+            return number.size();
+    return 0;
 }
 
 std::string foldUnicodeCase(const std::string& name) {
@@ -286,8 +300,15 @@ void sanitizeFileName(std::string& name) {
         if (static_cast<unsigned char>(c) < 32 || std::strchr("\"*/:<>?\\|", c))
             c = '_';
     }
-    // Device names: a disk taken to a Windows machine could not open these files.
-    if (isReservedDeviceName(name) || name.back() == ' ' || name.back() == '.')
+    // Device names, with an extension too ("aux.txt"): a destination that
+    // keeps to Windows' rules refuses them, and a disk taken to a Windows
+    // machine could not open the files.
+    std::size_t stemEnd = std::min(name.find('.'), name.size());
+    while (stemEnd > 0 && name[stemEnd - 1] == ' ')
+        --stemEnd;
+    if (const std::size_t last = reservedDeviceSuffix(name.substr(0, stemEnd)))
+        name.replace(stemEnd - last, last, "_");
+    if (name.back() == ' ' || name.back() == '.')
         name.back() = '_';
 }
 
@@ -301,6 +322,19 @@ std::string caseFoldedName(const std::string& name) {
             c = static_cast<char>(u + ('a' - 'A'));
     }
     return folded;
+}
+
+std::string asciiFileName(const std::string& name) {
+    std::string ascii;
+    for (char c : name) {
+        // One '_' for each character, at its lead byte.
+        if (static_cast<unsigned char>(c) < 0x80)
+            ascii += c;
+        else if (!isContinuation(c))
+            ascii += '_';
+    }
+    sanitizeFileName(ascii);
+    return ascii;
 }
 
 std::string toFileNameCharset(const std::string& name) {

@@ -20,8 +20,10 @@ void setFileNameCharset(const std::string& name);
 const std::string& fileNameCharset();
 
 // Makes the name safe on any destination: control characters and
-// "*/:<>?\| become '_', reserved device names (CON, LPT1, ...) and a trailing
-// blank or dot lose their last character to '_', an empty name becomes "_".
+// "*/:<>?\| become '_', a reserved device name (CON, LPT1, ..., with or
+// without an extension: "aux.txt", "nul.tar.gz") loses its last character
+// before the extension to '_', else a trailing blank or dot is '_', and an
+// empty name becomes "_".
 void sanitizeFileName(std::string& name);
 
 // The name as destinations that ignore case compare it: two names of one folder
@@ -29,6 +31,10 @@ void sanitizeFileName(std::string& name);
 // themselves; other characters by Unicode, and bytes that are not UTF-8 as the
 // U+FFFD that toFileNameCharset writes for them.
 std::string caseFoldedName(const std::string& name);
+
+// The name as a destination that refused it takes it: printable ASCII alone,
+// every other character one '_', then sanitized.
+std::string asciiFileName(const std::string& name);
 
 // The name taken through fileNameCharset and back: characters the charset lacks
 // come back as "\uXXXX" escapes; bytes that are not UTF-8 as U+FFFD.

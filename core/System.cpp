@@ -1,6 +1,8 @@
 #include "core/System.h"
 
+#include "core/Intl.h"
 #include "core/Log.h"
+#include "core/Text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -160,10 +162,36 @@ bool readFile(const char* path, std::string& out) {
 
 bool writeFile(const char* path, const void* data, std::size_t size) {
     FsName name(path);
-    if (!name.ok() || (data == nullptr && size != 0) || size > static_cast<std::size_t>(G_MAXSSIZE))
+    if (!name.ok() || (data == nullptr && size != 0)) {
+        errno = name.ok() || !path ? EINVAL : EILSEQ;
         return false;
-    return g_file_set_contents(name.get(), static_cast<const gchar*>(data ? data : ""),
-                               static_cast<gssize>(size), nullptr);
+    }
+    // The content goes into a new file beside the old one, which it replaces
+    // only once it is whole: a full disk leaves the old file as it was and no
+    // cut one. Every step keeps its errno, so that the message says why.
+    std::string temporary = std::string(name.get()) + ".XXXXXX";
+    const int fd = g_mkstemp_full(&temporary[0], O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    const u8* bytes = static_cast<const u8*>(data);
+    const Transfer written = transferWhole(0, size, [&](std::size_t done, std::size_t n, u64 at) {
+        return ::pwrite(fd, bytes + done, n, static_cast<off_t>(at));
+    });
+    int error = written.error != 0 ? written.error : written.ended ? EIO : 0;
+    // A file that replaces one is on the disk before it takes its place, so
+    // that a crash leaves one of the two whole (as GLib's own writer does).
+    struct stat old;
+    if (error == 0 && ::stat(name.get(), &old) == 0 && old.st_size > 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temporary.c_str(), name.get()) != 0)
+        error = errno;
+    if (error == 0)
+        return true;
+    ::unlink(temporary.c_str());
+    errno = error;
+    return false;
 }
 
 std::string buildFileName(const char* a, const char* b) {
@@ -338,7 +366,26 @@ void Md5::reset() {
     finished_ = false;
 }
 
-std::string lastErrorText() {
-    int code = errno;
+std::string errorText(int code) {
+    // g_strerror keeps the text of the language it was first asked in; the
+    // program's language may change since.
+    char buffer[256];
+    const char* text = strerror_r(code, buffer, sizeof buffer);
+    if (gchar* utf8 = g_locale_to_utf8(text, -1, nullptr, nullptr, nullptr))
+        return takeString(utf8);
     return g_strerror(code);
+}
+
+std::string lastErrorText() {
+    const int code = errno;
+    std::string text = errorText(code);
+    errno = code;
+    return text;
+}
+
+std::string writeFailureText(int code) {
+    const std::string reason = errorText(code);
+    if (code == ENOSPC)
+        return formatMessage(_("The disk is full: %1"), reason);
+    return reason;
 }

@@ -41,6 +41,8 @@ using SystemOpenLauncher = std::function<bool(const OpenTarget& target, std::str
 SystemOpenLauncher setSystemOpenLauncher(SystemOpenLauncher launcher);
 
 bool readFile(const char* path, std::string& out);
+// The whole of `data` as the file `path`, replacing what was there only once
+// it is written; false with errno telling why when it cannot be.
 bool writeFile(const char* path, const void* data, std::size_t size);
 std::string buildFileName(const char* a, const char* b);
 std::string pathDirName(const char* path);
@@ -114,5 +116,11 @@ private:
     bool finished_ = false;
 };
 
-// The system's text for the last failure (errno here).
+// The system's text for the error `code` ("No space left on device"), in the
+// language of the locale set now, UTF-8.
+std::string errorText(int code);
+// The same for the last failure (errno here); errno stays.
 std::string lastErrorText();
+// The last line of a message about a write or a folder that failed with
+// `code`: the system's text, and where the disk is full that said first.
+std::string writeFailureText(int code);

@@ -283,8 +283,11 @@ bool runFileDialog(GuiContext& context, std::string& name, int mode, const char*
 
 namespace {
 
-void reportFileError(GuiContext& context, const char* message, const std::string& name) {
-    const std::string text = std::string(message) + context.makePath(name.c_str());
+void reportFileError(GuiContext& context, const char* message, const std::string& name,
+                     const std::string& reason = std::string()) {
+    std::string text = std::string(message) + context.makePath(name.c_str());
+    if (!reason.empty())
+        text += "\n" + reason;
     if (context.getInterface())
         context.getInterface()->message(false, text.c_str(), false, nullptr);
     else
@@ -293,8 +296,8 @@ void reportFileError(GuiContext& context, const char* message, const std::string
 
 } // namespace
 
-void reportWriteError(GuiContext& context, const std::string& name) {
-    reportFileError(context, _("Cannot write to file:\n"), name);
+void reportWriteError(GuiContext& context, const std::string& name, int code) {
+    reportFileError(context, _("Cannot write to file:\n"), name, writeFailureText(code));
 }
 
 void reportReadError(GuiContext& context, const std::string& name) {

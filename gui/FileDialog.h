@@ -58,8 +58,9 @@ private:
 bool runFileDialog(GuiContext& context, std::string& name, int mode, const char* title);
 
 // "Cannot write to file:" and "Cannot read file:" with the path of `name` in the
-// context's current directory, as an error box.
-void reportWriteError(GuiContext& context, const std::string& name);
+// context's current directory, as an error box; a write's ends with the
+// reason for the error `code`.
+void reportWriteError(GuiContext& context, const std::string& name, int code);
 void reportReadError(GuiContext& context, const std::string& name);
 
 // Whether writing into `folder` would write onto the source described by

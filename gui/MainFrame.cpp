@@ -11,6 +11,7 @@
 #include "gui/Banner.h"
 #include "gui/FileDialog.h"
 #include "gui/Help.h"
+#include "gui/MessageDialog.h"
 #include "gui/PreferencesDialog.h"
 #include "gui/ScanFiles.h"
 #include "gui/TreeInterfaceImpl.h"
@@ -286,10 +287,13 @@ void MainFrame::guard(const std::function<void()>& action) {
     }
     try {
         action();
+    } catch (const InterruptedException&) {
+        // The user cancelled in a progress box: nothing to tell.
+        logAt("MainFrame", 917) << '\n';
     } catch (const std::exception& e) {
         // The text comes from anywhere, a disk's names included: never markup.
         if (!closing_) {
-            const std::string text = escapeMarkup(std::string(_("Exception: ")) + e.what());
+            const std::string text = escapeMarkup(gtk::failureText(e));
             messageDialog(MESSAGE_ERROR, text.c_str(), window_, false, nullptr);
         }
         logAt("MainFrame", 919) << ": " << e.what() << '\n';
@@ -427,7 +431,7 @@ void MainFrame::saveDebug() {
     const std::string text = logMemoryText();
     const std::string path = context_.makePath(name.c_str());
     if (!saveCompressedFile(path.c_str(), reinterpret_cast<const u8*>(text.data()), text.size()))
-        reportWriteError(context_, name);
+        reportWriteError(context_, name, errno);
 }
 
 void MainFrame::findFile() {

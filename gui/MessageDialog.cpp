@@ -2,8 +2,10 @@
 
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "core/Text.h"
 #include "core/UserInterface.h"
 #include "gui/ResizableLabel.h"
+#include "tree/Recoverer.h"
 
 namespace gtk {
 
@@ -137,6 +139,12 @@ void installMessageDialogHandler() {
         return runMessageDialog(kind, text, static_cast<GtkWindow*>(parent), defaultNo, checkLabel,
                                 checked);
     });
+}
+
+std::string failureText(const std::exception& e) {
+    if (dynamic_cast<const tree::Recoverer::Exception*>(&e))
+        return e.what();
+    return formatMessage(_("An internal error stopped the command:\n%1"), e.what());
 }
 
 } // namespace gtk

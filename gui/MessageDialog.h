@@ -6,6 +6,7 @@
 
 #include <gtk/gtk.h>
 
+#include <exception>
 #include <string>
 
 namespace gtk {
@@ -24,5 +25,11 @@ int messageResult(int kind, int response, bool checked);
 
 // Makes messageDialog show GTK boxes from now on.
 void installMessageDialogHandler();
+
+// The plain text of the error box for an exception that ended a command: a
+// failure the user can act on (a file or folder that could not be written)
+// in its own words, which say what, where and why; a fault of the program as
+// that, with its text for the log and for support.
+std::string failureText(const std::exception& e);
 
 } // namespace gtk

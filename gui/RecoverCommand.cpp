@@ -7,6 +7,7 @@
 #include "core/Text.h"
 #include "gui/FileDialog.h"
 #include "gui/GuiContext.h"
+#include "gui/MessageDialog.h"
 #include "gui/ProgressBox.h"
 #include "gui/TreeInterface.h"
 #include "gui/TreeViewWidgets.h"
@@ -14,6 +15,7 @@
 #include "tree/ParserRecover.h"
 #include "tree/RecovererCopyOff.h"
 
+#include <cerrno>
 #include <sstream>
 
 namespace gtk {
@@ -53,14 +55,19 @@ bool confirmRecover(GtkWindow* parent, const std::string& text) {
     return runDialog(dialog) == GTK_RESPONSE_ACCEPT;
 }
 
-std::string recoverNote(u32 splitCount, u32 errorCount, u32 unwrittenCount) {
+std::string recoverNote(const tree::RecoveryCounts& counts) {
     std::string note;
-    if (splitCount != 0)
+    if (counts.split != 0)
         note += std::string(_("Some files have been split into volumes.")) + "\n";
-    if (errorCount > unwrittenCount)
+    if (counts.errors > counts.unwritten)
         note += std::string(_("Some files have been recovered with errors.")) + "\n";
-    if (unwrittenCount != 0)
+    if (counts.unwritten != 0)
         note += std::string(_("Some files could not be written.")) + "\n";
+    if (counts.tooLarge != 0)
+        note += std::string(_("Some files are larger than the destination takes. The File Size "
+                              "Limit in Preferences (Drive Settings) splits files into pieces "
+                              "that fit.")) +
+                "\n";
     if (!note.empty())
         note += _("\nSee report that follows this message.");
     return note;
@@ -75,10 +82,6 @@ namespace {
 u64 volumeLimit() {
     const i64 limit = Preferences::instance().fileSizeLimit();
     return limit > 0 ? static_cast<u64>(limit) : 0;
-}
-
-std::string exceptionText(const std::exception& e) {
-    return std::string(_("Exception: ")) + e.what();
 }
 
 } // namespace
@@ -141,7 +144,7 @@ void TreeInterface::recover() {
             parser.run();
         } catch (const std::exception& e) {
             logAt("TreeInterface", 230) << ": " << e.what() << '\n';
-            ui->message(false, exceptionText(e).c_str(), false, nullptr);
+            ui->message(false, gtk::failureText(e).c_str(), false, nullptr);
         } catch (...) {
             logAt("TreeInterface", 233) << '\n';
             ui->message(false, _("Unknown exception"), false, nullptr);
@@ -149,8 +152,7 @@ void TreeInterface::recover() {
     }
     refreshRows();
 
-    const std::string note = gtk::recoverNote(parser.getSplitCount(), parser.getErrorCount(),
-                                              parser.getUnwrittenCount());
+    const std::string note = gtk::recoverNote(parser.getCounts());
     if (!note.empty())
         information(false, gtk::escapeMarkup(note));
     std::ostringstream closing;
@@ -194,7 +196,10 @@ bool TreeInterface::viewNode(tree::MapIterator& node) {
     Preferences& preferences = Preferences::instance();
     const std::string folder = preferences.viewDirectory();
     if (folder.empty()) {
-        getInterface()->message(false, _("Cannot create a temporary folder."), false, nullptr);
+        // The reason of the make that failed.
+        const std::string text =
+            std::string(_("Cannot create a temporary folder.")) + "\n" + writeFailureText(errno);
+        getInterface()->message(false, text.c_str(), false, nullptr);
         return false;
     }
     // The File Size Limit splits what is recovered, not what is viewed: a
@@ -226,11 +231,17 @@ bool TreeInterface::viewNode(tree::MapIterator& node) {
         const std::string text = formatMessage(
             _("%1 cannot be viewed: the temporary folder cannot hold a file this large.\n%2"),
             node.getName(), e.what());
-        getInterface()->message(false, gtk::escapeMarkup(text).c_str(), false, nullptr);
+        getInterface()->message(false, text.c_str(), false, nullptr);
+        return giveUp();
+    } catch (const tree::Recoverer::Exception& e) {
+        logAt("TreeInterface", 453) << ": " << e.what() << '\n';
+        const std::string text =
+            formatMessage(_("%1 cannot be viewed.\n%2"), node.getName(), e.what());
+        getInterface()->message(false, text.c_str(), false, nullptr);
         return giveUp();
     } catch (const std::exception& e) {
         logAt("TreeInterface", 454) << ": " << e.what() << '\n';
-        getInterface()->message(false, exceptionText(e).c_str(), false, nullptr);
+        getInterface()->message(false, gtk::failureText(e).c_str(), false, nullptr);
         return giveUp();
     } catch (...) {
         getInterface()->message(false, _("Unknown exception"), false, nullptr);

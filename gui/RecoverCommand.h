@@ -5,6 +5,7 @@
 // name, the confirmation box and the closing note.
 
 #include "core/Types.h"
+#include "tree/ParserRecover.h"
 
 #include <ctime>
 #include <gtk/gtk.h>
@@ -23,8 +24,8 @@ GtkDialog* newRecoverConfirmation(GtkWindow* parent, const std::string& text);
 
 // The note shown before the closing message when files were split into
 // volumes, written with errors (unreadable data, cut short) or not written at
-// all; empty when none of it happened. errorCount counts every file marked
-// with errors, the unwritten ones among them.
-std::string recoverNote(u32 splitCount, u32 errorCount, u32 unwrittenCount);
+// all, and where some were too large for the destination, the File Size Limit
+// that splits them; empty when none of it happened.
+std::string recoverNote(const tree::RecoveryCounts& counts);
 
 } // namespace gtk

@@ -8,6 +8,7 @@
 #include "gui/Interface.h"
 #include "gui/TreeViewPanels.h"
 
+#include <cerrno>
 #include <gdk/gdkkeysyms.h>
 #include <utility>
 
@@ -176,7 +177,7 @@ void TextEditor::save() {
     std::string text = getText();
     std::string path = context_.makePath(fileName_.c_str());
     if (!writeFile(path.c_str(), text.data(), text.size()))
-        reportWriteError(context_, fileName_);
+        reportWriteError(context_, fileName_, errno);
 }
 
 void TextEditor::open() {

@@ -2,6 +2,7 @@
 
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "gui/MessageDialog.h"
 #include "gui/TreeInterface.h"
 #include "gui/TreeViewWidgets.h"
 
@@ -27,7 +28,7 @@ void guardCallback(const char* where, const std::function<void()>& work) {
         logAt("TreeView", 27) << ": " << where << ": cancelled\n";
     } catch (const std::exception& e) {
         logAt("TreeView", 29) << ": " << where << ": " << e.what() << '\n';
-        const std::string text = escapeMarkup(std::string(_("Exception: ")) + e.what());
+        const std::string text = escapeMarkup(failureText(e));
         messageDialog(MESSAGE_ERROR, text.c_str(), nullptr, false, nullptr);
     } catch (...) {
         logAt("TreeView", 33) << ": " << where << '\n';

@@ -4,10 +4,12 @@
 # Idempotent: when everything is already there it installs nothing and says nothing.
 set -eu
 
+# libc-l10n: the system's own reasons in messages ("No space left on device")
+# in the program's language.
 RUN_PACKAGES="
 build-essential cmake pkg-config ninja-build
 libgtk2.0-dev libglib2.0-dev zlib1g-dev gettext
-xdg-utils fonts-ipafont-gothic
+xdg-utils fonts-ipafont-gothic libc-l10n
 "
 TEST_PACKAGES="
 libgtest-dev libgmock-dev libbenchmark-dev

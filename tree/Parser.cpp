@@ -162,6 +162,9 @@ void Parser::parse(MapIterator& cursor, std::vector<std::string>& path, ParseTot
             closeLevel();
         throw;
     } catch (...) {
+        // What the open levels counted still reaches the caller.
+        for (const Level& level : levels)
+            totals += level.totals;
         path.resize(startDepth);
         throw;
     }

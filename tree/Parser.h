@@ -83,6 +83,7 @@ public:
     // its level's after leaveDirectory. A cancel runs leaveDirectory on every
     // open level, innermost first, adds their totals, and then goes on to the
     // caller; the cursor is left on the entry of this level it had reached.
+    // Any other exception adds the open levels' totals to `totals` alone.
     void parse(MapIterator& cursor, std::vector<std::string>& path, ParseTotals& totals);
 
     // The longest path that parse goes into, in bytes as above; 0: no limit.

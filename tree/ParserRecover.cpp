@@ -2,10 +2,11 @@
 
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "core/Text.h"
 
-#include <exception>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 namespace tree {
 
@@ -15,6 +16,27 @@ namespace {
 constexpr int ANSWER_MASK = 0x0F;
 constexpr int CHECK_TICKED = 0x10;
 
+// Calls `done` once when the scope ends, however it ends.
+template <typename Done> class AtScopeEnd {
+public:
+    explicit AtScopeEnd(Done done) : done_(std::move(done)) {}
+    ~AtScopeEnd() { done_(); }
+    AtScopeEnd(const AtScopeEnd&) = delete;
+    AtScopeEnd& operator=(const AtScopeEnd&) = delete;
+
+private:
+    Done done_;
+};
+
+// What was counted between `from` and `to`.
+Totals since(const Totals& from, const Totals& to) {
+    Totals block;
+    block.files = to.files - from.files;
+    block.bytes = to.bytes - from.bytes;
+    block.folders = to.folders - from.folders;
+    return block;
+}
+
 } // namespace
 
 ParserRecover::ParserRecover(Map* map, std::ostream* report, Recoverer* recoverer,
@@ -22,9 +44,7 @@ ParserRecover::ParserRecover(Map* map, std::ostream* report, Recoverer* recovere
     : ParserReport(map, report, false, ui), recoverer_(recoverer), selector_(map, std::string()) {}
 
 void ParserRecover::run() {
-    errorCount_ = 0;
-    unwrittenCount_ = 0;
-    splitCount_ = 0;
+    counts_ = RecoveryCounts();
     written_ = Totals();
     countedFolders_.clear();
     lastFolder_.clear();
@@ -35,6 +55,8 @@ void ParserRecover::run() {
     // nothing to recover at all: then nothing can be marked in it.
     const bool rootSelected = cursor->isSelected();
     holdIncompleteRoot(*cursor);
+    // The walk's books: each level counts what it wrote, and the walk adds
+    // up the levels, also those a failure leaves open.
     ParseTotals totals;
     std::vector<std::string> path;
     try {
@@ -49,7 +71,11 @@ void ParserRecover::run() {
     } catch (const InterruptedException&) {
         cancelled_ = true;
         writeInterrupted(*out_);
+    } catch (...) {
+        written_ = totals.selected;
+        throw;
     }
+    written_ = totals.selected;
     writeTotals(*out_, written_);
 }
 
@@ -59,59 +85,59 @@ std::ostream& ParserRecover::Listing::lines(std::ostream& out) {
 
 void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                                      ParseTotals& totals) {
-    (void)totals;
+    Totals& level = totals.selected;
     Listing listing;
     // A No or a cancel ends the walk inside this level: what it listed still
     // gets its subtotal, so that the subtotals add up to the total.
-    try {
-        if (incompleteRoot_) {
-            noteIncompleteFolder(*incompleteRoot_, listing);
-            incompleteRoot_.reset();
-        }
-        do {
-            if (!cursor.isSelected())
-                continue;
-            if (!cursor.isDirectory()) {
-                recoverFile(cursor, path, listing);
-                continue;
-            }
-            // Announcing a folder makes nothing: it counts once a file makes it.
-            try {
-                recoverer_->beginDirectory(cursor.getName(), path);
-            } catch (const Recoverer::Exception& e) {
-                askContinue(e);
-                continue;
-            }
-            if (cursor.isIncomplete() || isBeyondLimit(cursor))
-                noteIncompleteFolder(cursor, listing);
-        } while (cursor.next());
-    } catch (...) {
-        closeListing(listing, path);
-        throw;
+    AtScopeEnd close([&] { closeListing(listing, path, level); });
+    if (incompleteRoot_) {
+        noteIncompleteFolder(*incompleteRoot_, listing);
+        incompleteRoot_.reset();
     }
-    closeListing(listing, path);
+    do {
+        if (!cursor.isSelected())
+            continue;
+        if (!cursor.isDirectory()) {
+            recoverFile(cursor, path, listing, level);
+            continue;
+        }
+        // Announcing a folder makes nothing: it counts once a file makes it.
+        try {
+            recoverer_->beginDirectory(cursor.getName(), path);
+        } catch (const Recoverer::Exception& e) {
+            askContinue(e.what());
+            continue;
+        }
+        if (cursor.isIncomplete() || isBeyondLimit(cursor))
+            noteIncompleteFolder(cursor, listing);
+    } while (cursor.next());
 }
 
-void ParserRecover::listUnder(Listing& listing, const std::string& folder) {
+void ParserRecover::listUnder(Listing& listing, const std::string& folder, const Totals& level,
+                              const char* note) {
     if (listing.header && listing.folder == folder)
         return;
-    if (listing.header) {
-        writeDirectoryTotals(*out_, listing.totals);
-        listing.totals = Totals();
-    }
-    writeDirectoryHeader(*out_, folder);
+    if (listing.header)
+        writeDirectoryTotals(*out_, since(listing.blockStart, level));
+    listing.blockStart = level;
+    writeDirectoryHeader(*out_, folder, note);
     listing.header = true;
     listing.folder = folder;
     *out_ << listing.pending.str();
     listing.pending.str(std::string());
 }
 
-void ParserRecover::closeListing(Listing& listing, const std::vector<std::string>& path) {
-    // Lines of files that went nowhere are listed in the tree's folder.
-    if (!listing.header && !listing.pending.str().empty())
-        listUnder(listing, joinPath(path));
+void ParserRecover::closeListing(Listing& listing, const std::vector<std::string>& path,
+                                 const Totals& level) {
+    // Lines of files that went nowhere are listed in the tree's folder; when
+    // one of them is a file of it, nothing made that folder for its files.
+    if (!listing.header && !listing.pending.str().empty()) {
+        const bool notMade = listing.unwrittenFile && !path.empty();
+        listUnder(listing, joinPath(path), level,
+                  notMade ? _("(not made: none of its files was written)") : nullptr);
+    }
     if (listing.header)
-        writeDirectoryTotals(*out_, listing.totals);
+        writeDirectoryTotals(*out_, since(listing.blockStart, level));
 }
 
 void ParserRecover::countFolders(const std::string& folder, Totals& level) {
@@ -120,100 +146,111 @@ void ParserRecover::countFolders(const std::string& folder, Totals& level) {
     lastFolder_ = folder;
     for (std::size_t end = folder.find('/');; end = folder.find('/', end + 1)) {
         const std::string prefix = folder.substr(0, end);
-        if (countedFolders_.insert(prefix).second && recoverer_->madeFolder(prefix)) {
+        if (countedFolders_.insert(prefix).second && recoverer_->madeFolder(prefix))
             addFolder(level);
-            addFolder(written_);
-        }
         if (end == std::string::npos)
             return;
     }
 }
 
 void ParserRecover::recoverFile(MapIterator& cursor, const std::vector<std::string>& path,
-                                Listing& listing) {
-    recoverer_->clearFileCounts();
-    bool ok = false;
-    bool failed = false;
-    bool tooLarge = false;
+                                Listing& listing, Totals& level) {
+    const Attempt attempt = attemptFile(cursor, path);
+    if (recoverer_->isFileMade())
+        listWritten(cursor, attempt, listing, level);
+    else
+        listUnwritten(cursor, attempt, listing);
     // A No to the question, or a cancel, ends the walk, but only once the line
-    // of a file begun says what became of it.
-    std::exception_ptr stop;
+    // of a file begun says what became of it. A file too large for the
+    // destination concerns that file alone: the next one may fit, and nobody
+    // is asked.
+    if (attempt.outcome == Outcome::REFUSED)
+        askContinue(attempt.message);
+    else if (attempt.outcome == Outcome::STOPPED)
+        throw InterruptedException();
+}
+
+ParserRecover::Attempt ParserRecover::attemptFile(MapIterator& cursor,
+                                                  const std::vector<std::string>& path) {
+    recoverer_->clearFileCounts();
+    Attempt attempt;
     try {
-        ok = cursor.recover(*recoverer_, path);
-    } catch (const Recoverer::FileTooLarge&) {
-        // Only this file is too large for the destination: the walk goes on
-        // without a question, as the next file may fit.
-        failed = true;
-        tooLarge = true;
+        if (!cursor.recover(*recoverer_, path))
+            attempt.outcome = Outcome::READ_ERRORS;
+        return attempt;
+    } catch (const Recoverer::FileTooLarge& e) {
+        attempt = Attempt{Outcome::TOO_LARGE, e.what(), e.reason()};
     } catch (const Recoverer::Exception& e) {
-        failed = true;
-        try {
-            askContinue(e);
-        } catch (const InterruptedException&) {
-            stop = std::current_exception();
-        }
+        attempt = Attempt{Outcome::REFUSED, e.what(), e.reason()};
     } catch (const InterruptedException&) {
-        stop = std::current_exception();
+        // Cancelled before anything of it was made: it was never begun.
+        if (!recoverer_->isFileMade())
+            throw;
+        attempt.outcome = Outcome::STOPPED;
     }
-    bool made = recoverer_->isFileMade();
-    // Cancelled before anything of it was made: it was never begun.
-    if (stop && !failed && !made)
-        std::rethrow_exception(stop);
     // A file that did not reach the destination whole (no room, a limit, an
     // I/O error, a cancel in the middle) is not left there under its name.
-    if (made && (failed || stop) && recoverer_->discardFile())
-        made = false;
+    recoverer_->discardFile();
+    return attempt;
+}
 
-    if (!made) {
-        std::ostream& out = listing.lines(*out_);
-        writeFileLine(out, cursor, false, cursor.getSize());
-        if (stop && !failed) {
-            // The user stopped it: nothing failed, and the run says it was cancelled.
-            out << _(" (not written: the recovery was cancelled)");
-        } else {
-            out << _(" (not written)");
-            ++errorCount_;
-            ++unwrittenCount_;
-        }
-        out << '\n';
-        if (stop)
-            std::rethrow_exception(stop);
-        return;
-    }
-
-    listUnder(listing, recoverer_->getFileFolder());
+void ParserRecover::listWritten(MapIterator& cursor, const Attempt& attempt, Listing& listing,
+                                Totals& level) {
+    listUnder(listing, recoverer_->getFileFolder(), level);
     const u64 bytes = recoverer_->getFileBytes();
     writeLine(*out_, cursor, recoverer_->getFileName(), false, bytes, false);
     if (recoverer_->getVolumeCount() != 0) {
-        *out_ << _(" (split file)");
-        ++splitCount_;
+        std::string pieces;
+        for (const std::string& volume : recoverer_->getFileVolumes())
+            pieces += (pieces.empty() ? "" : ", ") + volume;
+        *out_ << formatMessage(_(" (split file: the pieces %1 joined in this order make the file)"),
+                               pieces);
+        ++counts_.split;
     }
-    if (ok && !failed && !stop) {
+    if (attempt.outcome == Outcome::WHOLE) {
         // Clears the marks of the folders above that have nothing marked left.
         selector_.run(cursor.getPosition(), false, ui_);
     } else {
         // Unreadable data was replaced, or what was cut could not be removed.
         *out_ << _(" (recovered with errors)");
-        ++errorCount_;
-        if (tooLarge)
-            ++unwrittenCount_;
+        ++counts_.errors;
+        if (attempt.outcome == Outcome::TOO_LARGE) {
+            ++counts_.unwritten;
+            ++counts_.tooLarge;
+        }
     }
     *out_ << '\n';
-    for (Totals* totals : {&listing.totals, &written_}) {
-        ++totals->files;
-        totals->bytes += bytes;
-    }
+    ++level.files;
+    level.bytes += bytes;
     // Folders are made only for the files that go into them, and one that was
     // there already is no folder recovered.
-    countFolders(recoverer_->getFileFolder(), listing.totals);
-    if (stop)
-        std::rethrow_exception(stop);
+    countFolders(recoverer_->getFileFolder(), level);
+}
+
+void ParserRecover::listUnwritten(MapIterator& cursor, const Attempt& attempt, Listing& listing) {
+    std::ostream& out = listing.lines(*out_);
+    writeFileLine(out, cursor, false, cursor.getSize());
+    listing.unwrittenFile = true;
+    if (attempt.outcome == Outcome::STOPPED) {
+        // The user stopped it: nothing failed, and the run says it was cancelled.
+        out << _(" (not written: the recovery was cancelled)");
+    } else {
+        if (attempt.reason.empty())
+            out << _(" (not written)");
+        else
+            out << formatMessage(_(" (not written: %1)"), attempt.reason);
+        ++counts_.errors;
+        ++counts_.unwritten;
+        if (attempt.outcome == Outcome::TOO_LARGE)
+            ++counts_.tooLarge;
+    }
+    out << '\n';
 }
 
 void ParserRecover::noteIncompleteFolder(MapIterator& folder, Listing& listing) {
     writeFileLine(listing.lines(*out_), folder, false, folder.getSize(), true);
     listing.lines(*out_) << '\n';
-    ++errorCount_;
+    ++counts_.errors;
 }
 
 void ParserRecover::noteHeldRoot(const std::vector<std::string>& path) {
@@ -222,21 +259,21 @@ void ParserRecover::noteHeldRoot(const std::vector<std::string>& path) {
     Listing listing;
     noteIncompleteFolder(*incompleteRoot_, listing);
     incompleteRoot_.reset();
-    closeListing(listing, path);
+    closeListing(listing, path, Totals());
 }
 
 bool ParserRecover::acceptDirectory(MapIterator& cursor) {
     return cursor.isSelected();
 }
 
-void ParserRecover::askContinue(const std::exception& e) {
+void ParserRecover::askContinue(const std::string& message) {
     if (dontAsk_)
         return;
     if (!ui_) {
-        logAt("ParserRecover", 10) << ": " << e.what() << " (nobody to ask: stopping)\n";
+        logAt("ParserRecover", 10) << ": " << message << " (nobody to ask: stopping)\n";
         throw InterruptedException();
     }
-    const std::string text = std::string(e.what()) + "\n" + _("Do you want to continue?");
+    const std::string text = message + "\n" + _("Do you want to continue?");
     const int answer = ui_->message(true, text.c_str(), true, _("_Don't ask me again"));
     if ((answer & ANSWER_MASK) != 0)
         throw InterruptedException();

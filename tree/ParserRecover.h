@@ -11,25 +11,44 @@
 // The report never claims more than the destination holds. A file that did
 // not reach it whole (no room, a quota, a file-size limit, an I/O error, a
 // cancel in its middle) is taken off it and listed as not written, at its
-// size in the tree; a written file is listed under the name it was written as
-// (a name taken gets a free variant), below a header that names the
-// destination folder it went to. The totals add up what was written: the files
-// made and the folders made for them, not those that were there already. A
-// folder's subtotal counts the files made in it and the folders made for them
-// (its own, and those above it that held no file yet), so that the subtotals
-// add up to the total, also when a No or a cancel ends the walk in it. A file
-// that a cancel stopped before it was begun gets no line.
+// size in the tree, with the system's reason; a written file is listed under
+// the name it was written as (a name taken gets a free variant, a name the
+// destination refuses a safe form), below a header that names the destination
+// folder it went to, and a split file names its pieces in order. A folder none
+// of whose files was written is headed with its tree path and says that it was
+// not made. The totals add up what was written: the files made and the
+// folders made for them, not those that were there already. A folder's
+// subtotal counts the files made in it and the folders made for them (its
+// own, and those above it that held no file yet), so that the subtotals add
+// up to the total, also when a No or a cancel ends the walk in it. A file that
+// a cancel stopped before it was begun gets no line.
 
 #include "tree/ParserReport.h"
 #include "tree/ParserSelect.h"
 #include "tree/Recoverer.h"
 
-#include <exception>
 #include <set>
 #include <sstream>
 #include <string>
 
 namespace tree {
+
+// What a recovery run counts beside its totals.
+struct RecoveryCounts {
+    // Files not recovered whole: marked "recovered with errors" (data that
+    // could not be read, a cut file that could not be removed) or "not
+    // written" after a failure; and the folders recovered from that are
+    // incomplete, whose missing entries nothing else reports. A file that a
+    // cancel cut is no error: the run says that it was cancelled.
+    u32 errors = 0;
+    // Of those, the files that the destination could not take.
+    u32 unwritten = 0;
+    // Of those, the files larger than any the destination holds (FAT32's
+    // 4 GiB, a file-size limit), which a smaller File Size Limit would split.
+    u32 tooLarge = 0;
+    // Files written in pieces.
+    u32 split = 0;
+};
 
 class ParserRecover : public ParserReport {
 public:
@@ -42,20 +61,14 @@ public:
     // line. The grand total of what was recovered follows in any case.
     void run();
 
-    // Files not recovered whole: marked "recovered with errors" (data that
-    // could not be read, a cut file that could not be removed) or "not
-    // written" after a failure; and the folders recovered from that are
-    // incomplete, whose missing entries nothing else reports. A file that a
-    // cancel cut is no error: the run says that it was cancelled.
-    u32 getErrorCount() const { return errorCount_; }
-    // Of those, the files that the destination could not take.
-    u32 getUnwrittenCount() const { return unwrittenCount_; }
-    u32 getSplitCount() const { return splitCount_; }
+    // The counts of the last run.
+    const RecoveryCounts& getCounts() const { return counts_; }
+    u32 getErrorCount() const { return counts_.errors; }
+    u32 getUnwrittenCount() const { return counts_.unwritten; }
+    u32 getSplitCount() const { return counts_.split; }
     // What reached the destination: the files left there, their bytes, and the
     // folders made for them (a folder is made only for a file that goes into
-    // it). Kept up to date file
-    // by file, so that it holds even when something else than a cancel ended
-    // the walk.
+    // it), however the last run ended.
     const Totals& getWritten() const { return written_; }
     // Whether the last run went through the whole selection.
     bool isComplete() const { return complete_; }
@@ -63,35 +76,54 @@ public:
     // ask, a failure counts as a No).
     bool isCancelled() const { return cancelled_; }
 
-    // Asks whether to go on after the failure e; throws InterruptedException
-    // for No. Once the user ticked "Don't ask me again", goes on silently.
-    void askContinue(const std::exception& e);
-
     void processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                           ParseTotals& totals) override;
     bool acceptDirectory(MapIterator& cursor) override;
 
 private:
     // A level's listing: the destination folder its header named (none yet:
-    // the lines wait in `pending`), and the files and folders recovered under
-    // that header. The files of one tree folder all go to one destination
-    // folder, unless it is shortened to fit the destination's path limit.
+    // the lines wait in `pending`, and `unwrittenFile` says whether one of
+    // them is a file not written), and the level's written totals when the
+    // block under that header began. The files of one tree folder all go to
+    // one destination folder, unless it is shortened to fit the destination's
+    // path limit.
     struct Listing {
         bool header = false;
         std::string folder;
         std::ostringstream pending;
-        Totals totals;
+        bool unwrittenFile = false;
+        Totals blockStart;
         std::ostream& lines(std::ostream& out);
     };
 
-    // One selected file: its data, then its line and its marks as what reached
-    // the destination says.
-    void recoverFile(MapIterator& cursor, const std::vector<std::string>& path, Listing& listing);
-    // Lines from here on go under the header of `folder`: the block before it
-    // gets its subtotal.
-    void listUnder(Listing& listing, const std::string& folder);
+    // How the destination took a file: whole, with unreadable data replaced,
+    // refused (its message asks whether to go on), too large for it, or cut
+    // by a cancel or a No (which ends the walk).
+    enum class Outcome { WHOLE, READ_ERRORS, REFUSED, TOO_LARGE, STOPPED };
+    struct Attempt {
+        Outcome outcome = Outcome::WHOLE;
+        std::string message;
+        std::string reason;
+    };
+
+    // One selected file: its data, then its line, its counts and its marks
+    // as what reached the destination says. `level` holds the level's written
+    // totals.
+    void recoverFile(MapIterator& cursor, const std::vector<std::string>& path, Listing& listing,
+                     Totals& level);
+    // The file's data; what of it did not come whole is taken off the
+    // destination (the recoverer says what stays). A cancel before the file
+    // was begun passes on.
+    Attempt attemptFile(MapIterator& cursor, const std::vector<std::string>& path);
+    // The line of a file the destination holds, or of one it does not.
+    void listWritten(MapIterator& cursor, const Attempt& attempt, Listing& listing, Totals& level);
+    void listUnwritten(MapIterator& cursor, const Attempt& attempt, Listing& listing);
+    // Lines from here on go under the header of `folder` (with `note` after
+    // it): the block before it gets its subtotal.
+    void listUnder(Listing& listing, const std::string& folder, const Totals& level,
+                   const char* note = nullptr);
     // The level's last subtotal; lines still waiting go under the tree's folder.
-    void closeListing(Listing& listing, const std::vector<std::string>& path);
+    void closeListing(Listing& listing, const std::vector<std::string>& path, const Totals& level);
     // Counts `folder` and the folders above it that the recoverer made, once.
     void countFolders(const std::string& folder, Totals& level);
     // The line of an incomplete folder that the recovery entered, or of one it
@@ -100,12 +132,14 @@ private:
     // An incomplete root that the walk could not enter (it lists nothing to
     // recover): its level, with its line alone, all the same.
     void noteHeldRoot(const std::vector<std::string>& path);
+    // Asks whether to go on after the failure `message`; throws
+    // InterruptedException for No. Once the user ticked "Don't ask me again",
+    // goes on silently.
+    void askContinue(const std::string& message);
 
     Recoverer* recoverer_;
     ParserSelect selector_;
-    u32 errorCount_ = 0;
-    u32 unwrittenCount_ = 0;
-    u32 splitCount_ = 0;
+    RecoveryCounts counts_;
     Totals written_;
     // The destination folders already looked at for counting, and the last.
     std::set<std::string> countedFolders_;

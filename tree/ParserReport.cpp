@@ -78,8 +78,12 @@ void ParserReport::writeDirectoryHeader(std::ostream& out, const std::vector<std
     writeDirectoryHeader(out, joinPath(path));
 }
 
-void ParserReport::writeDirectoryHeader(std::ostream& out, const std::string& folder) {
-    out << '\n' << _("Directory of") << " /" << folder << "\n\n";
+void ParserReport::writeDirectoryHeader(std::ostream& out, const std::string& folder,
+                                        const char* note) {
+    out << '\n' << _("Directory of") << " /" << folder;
+    if (note)
+        out << ' ' << note;
+    out << "\n\n";
 }
 
 void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode) {

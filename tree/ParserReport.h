@@ -35,8 +35,10 @@ public:
 
     // "\nDirectory of /a/b\n\n" ("/" alone for the root level).
     static void writeDirectoryHeader(std::ostream& out, const std::vector<std::string>& path);
-    // The same for a folder given as "a/b" ("" for the root level).
-    static void writeDirectoryHeader(std::ostream& out, const std::string& folder);
+    // The same for a folder given as "a/b" ("" for the root level), with
+    // `note` after it when there is one.
+    static void writeDirectoryHeader(std::ostream& out, const std::string& folder,
+                                     const char* note = nullptr);
     // The entry's line without its line end. An incomplete folder says so (in
     // address mode through its status).
     static void writeFileLine(std::ostream& out, MapIterator& cursor, bool addressMode);

@@ -31,12 +31,16 @@ bool Recoverer::madeFolder(const std::string& folder) const {
     return true;
 }
 
+std::string Recoverer::getFileName() const {
+    return fileVolumes_.empty() ? std::string() : fileVolumes_.front();
+}
+
 void Recoverer::clearFileCounts() {
     volumeCount_ = 0;
     fileMade_ = false;
     fileBytes_ = 0;
     fileFolder_.clear();
-    fileName_.clear();
+    fileVolumes_.clear();
 }
 
 std::string joinPath(const std::vector<std::string>& path) {

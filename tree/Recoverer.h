@@ -11,6 +11,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tree {
@@ -18,10 +19,17 @@ namespace tree {
 class Recoverer {
 public:
     // A failure of one file or folder that the user may step over. The text is
-    // translated and formatted already, and names the path.
+    // translated and formatted already, names the path and ends with the
+    // reason; `reason` is that reason alone (the system's text for the error),
+    // empty where the failure has none of its own.
     class Exception : public std::runtime_error {
     public:
-        explicit Exception(const std::string& message) : std::runtime_error(message) {}
+        explicit Exception(const std::string& message, std::string reason = std::string())
+            : std::runtime_error(message), reason_(std::move(reason)) {}
+        const std::string& reason() const { return reason_; }
+
+    private:
+        std::string reason_;
     };
     // A write past the largest file the destination holds (a FAT32 volume's
     // 4 GiB, the process's file-size limit): only that file cannot be
@@ -58,9 +66,12 @@ public:
     u64 getFileBytes() const { return fileBytes_; }
     // Where the file begun last went, as the user reads it (UTF-8): its folder
     // below the destination, '/' between names and "" for the destination
-    // itself, and the name of its first volume. Empty until it was made.
+    // itself, and the names of its volumes in that folder, in file order (one
+    // for a file not split). Empty until it was made.
     const std::string& getFileFolder() const { return fileFolder_; }
-    const std::string& getFileName() const { return fileName_; }
+    const std::vector<std::string>& getFileVolumes() const { return fileVolumes_; }
+    // The first volume's name; "" until the file was made.
+    std::string getFileName() const;
 
     // Takes away what was made of the file begun last, every volume of it, and
     // its entries in the written-files list: a file that did not reach the
@@ -84,7 +95,7 @@ protected:
     bool fileMade_ = false;
     u64 fileBytes_ = 0;
     std::string fileFolder_;
-    std::string fileName_;
+    std::vector<std::string> fileVolumes_;
 };
 
 // Folder names joined with '/', no separator at either end; [] gives "".

@@ -49,6 +49,13 @@ std::size_t withRoom(std::size_t limit, std::size_t room) {
     return limit > room ? limit - room : 1;
 }
 
+// Whether a create or mkdir that failed with `error` failed on the name: the
+// destination takes no such characters, no such device name, or no name this
+// long (a file system that tells a longer limit than it keeps).
+bool isRefusedName(int error) {
+    return error == EINVAL || error == EILSEQ || error == ENAMETOOLONG || error == EPERM;
+}
+
 // O_NOFOLLOW: a link in the folder's place is refused, not entered.
 int openFolderAt(int dir, const std::string& name) {
     return retryInterrupted(
@@ -99,16 +106,15 @@ void RecovererCopyOff::beginDirectory(const std::string& name,
 
 void RecovererCopyOff::beginFile(const FileEntry& entry, const std::vector<std::string>& path) {
     clearFileCounts();
-    volumes_.clear();
     setText(InterfaceCallback::TEXT_MAIN, withTrailingSeparator(joinPath(path)) + entry.name);
     poll();
     currentPath_ = makeOutputPath(path, entry.name);
     entry_ = entry;
     volumeBase_ = 0;
-    openFile(currentPath_.substr(folder_.size()));
+    // Further volumes follow the name the destination took.
+    currentPath_ = folder_ + openFile(currentPath_.substr(folder_.size()));
     fileMade_ = true;
     fileFolder_ = folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1);
-    fileName_ = volumes_.front();
 }
 
 // The sanitiser turns '/' and '\' into '_' and never leaves a name "." or "..",
@@ -118,6 +124,12 @@ std::string RecovererCopyOff::cleanName(const std::string& name, std::size_t res
     sanitizeFileName(clean);
     truncateHead(clean, withRoom(limits_.nameBytes, reserve), withRoom(NAME_UNITS, reserve));
     return clean;
+}
+
+std::string RecovererCopyOff::safeName(const std::string& name, std::size_t reserve) const {
+    std::string safe = asciiFileName(name);
+    truncateHead(safe, withRoom(limits_.nameBytes, reserve), withRoom(NAME_UNITS, reserve));
+    return safe;
 }
 
 std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& path,
@@ -203,44 +215,60 @@ void RecovererCopyOff::openFolder(const std::vector<std::string>& wanted) {
 
 RecovererCopyOff::Descriptor RecovererCopyOff::enterFolder(int dir, const std::string& folder,
                                                            std::string& element) {
-    // Mostly the folder is there already, or can be made at once.
-    Descriptor next(openFolderAt(dir, element));
+    Descriptor next = openOrMakeFolder(dir, folder, element);
+    int error = errno;
+    if (!next.isOpen() && isRefusedName(error)) {
+        // The destination takes no such name: once more as a safe one.
+        const std::string safe = safeName(element, FOLDER_RESERVE);
+        if (safe != element) {
+            element = safe;
+            next = openOrMakeFolder(dir, folder, element);
+            error = errno;
+        }
+    }
     if (next.isOpen())
         return next;
-    if (errno == ENOENT) {
-        makeFolderAt(dir, folder, element);
-        next = Descriptor(openFolderAt(dir, element));
-        if (next.isOpen())
-            return next;
-    }
     // ENOTDIR or ELOOP: a file or a link holds the name; the first variant that
     // is free or a folder takes its place.
-    if (errno != ENOTDIR && errno != ELOOP)
+    if (error != ENOTDIR && error != ELOOP) {
+        errno = error;
         fail(145, _("Cannot make directory\n(%1)"), folder + element);
+    }
     const std::string wanted = element;
     auto usable = [dir](const std::string& candidate) { return entryKind(dir, candidate) >= 0; };
     if (!makeUniqueFileName(std::string(), element, usable, UNIQUE_TRIES))
-        fail(135, _("Cannot find unique path\n(%1)"), folder + wanted);
-    makeFolderAt(dir, folder, element);
+        failTaken(135, folder + wanted);
+    if (!makeFolderAt(dir, folder, element))
+        fail(146, _("Cannot make directory\n(%1)"), folder + element);
     next = Descriptor(openFolderAt(dir, element));
     if (!next.isOpen())
-        fail(145, _("Cannot make directory\n(%1)"), folder + element);
+        fail(147, _("Cannot make directory\n(%1)"), folder + element);
     return next;
 }
 
-void RecovererCopyOff::makeFolderAt(int dir, const std::string& folder,
+RecovererCopyOff::Descriptor RecovererCopyOff::openOrMakeFolder(int dir, const std::string& folder,
+                                                                const std::string& element) {
+    // Mostly the folder is there already, or can be made at once.
+    Descriptor next(openFolderAt(dir, element));
+    if (next.isOpen() || errno != ENOENT || !makeFolderAt(dir, folder, element))
+        return next;
+    return Descriptor(openFolderAt(dir, element));
+}
+
+bool RecovererCopyOff::makeFolderAt(int dir, const std::string& folder,
                                     const std::string& element) {
-    if (mkdirat(dir, element.c_str(), 0755) == 0)
+    if (mkdirat(dir, element.c_str(), 0755) == 0) {
         madeFolders_.insert(folder + element);
-    else if (errno != EEXIST)
-        fail(143, _("Cannot make directory\n(%1)"), folder + element);
+        return true;
+    }
+    return errno == EEXIST;
 }
 
 bool RecovererCopyOff::madeFolder(const std::string& folder) const {
     return madeFolders_.count(folder) != 0;
 }
 
-void RecovererCopyOff::openFile(const std::string& wanted) {
+std::string RecovererCopyOff::openFile(const std::string& wanted) {
     // A volume left open by a failure is closed first, and a cancel comes before
     // anything is made.
     closeFile();
@@ -250,24 +278,40 @@ void RecovererCopyOff::openFile(const std::string& wanted) {
     // tried; any other failure ends the search. No execute bits; the umask has
     // its say.
     Descriptor file;
+    int error = 0;
     auto created = [&](const std::string& candidate) {
         file = Descriptor(retryInterrupted([&] {
             return openat(folderFd(), candidate.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         }));
-        return file.isOpen() || errno != EEXIST;
+        error = file.isOpen() ? 0 : errno;
+        return error != EEXIST;
     };
-    std::string name = wanted;
-    if (!makeUniqueFileName(std::string(), name, created, UNIQUE_TRIES))
-        fail(153, _("Cannot find unique path\n(%1)"), folder_ + wanted);
-    if (!file.isOpen())
+    std::string base = wanted;
+    std::string name = base;
+    bool found = makeUniqueFileName(std::string(), name, created, UNIQUE_TRIES);
+    if (found && isRefusedName(error)) {
+        // The destination takes no such name: once more as a safe one.
+        const std::string safe = safeName(wanted, FILE_RESERVE);
+        if (safe != wanted) {
+            base = safe;
+            name = base;
+            found = makeUniqueFileName(std::string(), name, created, UNIQUE_TRIES);
+        }
+    }
+    if (!found)
+        failTaken(153, folder_ + base);
+    if (!file.isOpen()) {
+        errno = error;
         fail(161, _("Cannot open file\n(%1)"), folder_ + name);
+    }
     setText(InterfaceCallback::TEXT_SECOND, display_ + folder_ + name);
     file_ = std::move(file);
-    volumes_.push_back(name);
+    fileVolumes_.push_back(name);
     openPath_ = folder_ + name;
     bytesInVolume_ = 0;
     endsInHole_ = false;
+    return base;
 }
 
 template <typename Put> void RecovererCopyOff::fill(u64 size, Put put) {
@@ -383,21 +427,22 @@ bool RecovererCopyOff::discardFile() {
     if (!fileMade_)
         return true;
     closeFile();
-    bool gone = true;
-    for (const std::string& name : volumes_) {
+    // The volumes that stay are what the file still is there.
+    std::vector<std::string> left;
+    for (const std::string& name : fileVolumes_) {
         const std::string relative = folder_ + name;
         if (unlinkat(folderFd(), name.c_str(), 0) != 0 && errno != ENOENT) {
             logAt("RecovererCopyOff", 198)
                 << ": " << destination_ << relative << ' ' << lastErrorText() << '\n';
-            gone = false;
+            left.push_back(name);
             continue;
         }
         const auto listed = std::find(files_.rbegin(), files_.rend(), relative);
         if (listed != files_.rend())
             files_.erase(std::next(listed).base());
     }
-    volumes_.clear();
-    if (!gone)
+    fileVolumes_ = std::move(left);
+    if (!fileVolumes_.empty())
         return false;
     clearFileCounts();
     // The folders made for it go too while they hold nothing else.
@@ -415,20 +460,27 @@ bool RecovererCopyOff::discardFile() {
 }
 
 void RecovererCopyOff::fail(int event, const char* message, const std::string& relative) {
-    std::string error = lastErrorText();
-    logAt("RecovererCopyOff", event) << ": " << destination_ << relative << ' ' << error << '\n';
-    throw Exception(formatMessage(message, display_ + relative));
+    const int code = errno;
+    logAt("RecovererCopyOff", event)
+        << ": " << destination_ << relative << ' ' << errorText(code) << '\n';
+    throw Exception(formatMessage(message, display_ + relative) + "\n" + writeFailureText(code),
+                    errorText(code));
+}
+
+void RecovererCopyOff::failTaken(int event, const std::string& relative) {
+    logAt("RecovererCopyOff", event) << ": " << destination_ << relative << " taken\n";
+    throw Exception(formatMessage(_("Cannot find unique path\n(%1)"), display_ + relative));
 }
 
 void RecovererCopyOff::failWrite(int event) {
-    const bool tooLarge = errno == EFBIG;
-    std::string error = lastErrorText();
-    logAt("RecovererCopyOff", event) << ": " << openPath_ << ' ' << error << '\n';
+    const int code = errno;
+    logAt("RecovererCopyOff", event) << ": " << openPath_ << ' ' << errorText(code) << '\n';
     const std::string message =
-        formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_);
-    if (tooLarge)
-        throw FileTooLarge(message);
-    throw Exception(message);
+        formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_) + "\n" +
+        writeFailureText(code);
+    if (code == EFBIG)
+        throw FileTooLarge(message, errorText(code));
+    throw Exception(message, errorText(code));
 }
 
 } // namespace tree

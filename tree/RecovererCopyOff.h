@@ -7,12 +7,17 @@
 // a file that grows past the volume limit continues in ".v1", ".v2", ..., and
 // stretches of zeros that the source does not store stay holes.
 //
+// A name the destination refuses when a file or folder is made (its
+// characters, a device name, its length: EINVAL, EILSEQ, EPERM, ENAMETOOLONG)
+// is tried once more in a safe form: printable ASCII, sanitized, cut to the
+// name limits.
+//
 // Nothing below the destination folder is followed through a symbolic link: a
 // link planted there, to a folder or to a file, is treated as a name that is
 // taken. Every failure to make, open or write something becomes a
-// Recoverer::Exception with a translated message naming the path; a write past
-// the largest file the destination holds (EFBIG) a Recoverer::FileTooLarge,
-// the volume staying as far as it got.
+// Recoverer::Exception with a translated message naming the path and ending
+// with the system's reason; a write past the largest file the destination
+// holds (EFBIG) a Recoverer::FileTooLarge, the volume staying as far as it got.
 //
 // The folder of the last file stays open, and its names stay converted, so
 // that the files of one folder cost only their own create, write, times and
@@ -113,6 +118,9 @@ private:
     // The name in the destination's charset, made safe and cut to the name
     // limits less `reserve`.
     std::string cleanName(const std::string& name, std::size_t reserve) const;
+    // The form of a clean name that a destination refused: printable ASCII,
+    // cut to the same limits.
+    std::string safeName(const std::string& name, std::size_t reserve) const;
 
     // The destination folder, made and opened the first time, when its limits
     // are read too.
@@ -122,14 +130,19 @@ private:
     // destination.
     void openFolder(const std::vector<std::string>& wanted);
     // Goes down into `element` of the folder `dir` (relative path `folder`),
-    // making it when missing; renames `element` when a non-folder holds it.
+    // making it when missing; renames `element` when a non-folder holds it or
+    // the destination refuses it.
     Descriptor enterFolder(int dir, const std::string& folder, std::string& element);
+    // Opens `element` of `dir`, made first when missing; closed, with errno
+    // set, when that fails.
+    Descriptor openOrMakeFolder(int dir, const std::string& folder, const std::string& element);
     // Makes `element` in `dir` (relative path `folder`); one already there is
-    // not counted as made.
-    void makeFolderAt(int dir, const std::string& folder, const std::string& element);
+    // not counted as made. False, with errno set, when it cannot be made.
+    bool makeFolderAt(int dir, const std::string& folder, const std::string& element);
     int folderFd() const;
-    // Creates the free variant of `name` in the current folder as the open volume.
-    void openFile(const std::string& name);
+    // Creates the free variant of `name` in the current folder as the open
+    // volume; the name its variants were sought for (`name`, or its safe form).
+    std::string openFile(const std::string& name);
     // Splits `size` bytes over the volumes: put(offset, n) for each piece, the
     // next volume opened between pieces.
     template <typename Put> void fill(u64 size, Put put);
@@ -141,8 +154,10 @@ private:
     void finishFile();
     void closeFile();
     // Logs the destination form of `relative` with the error text and throws the
-    // (translated) message filled with its display form.
+    // (translated) message filled with its display form, and errno's reason.
     [[noreturn]] void fail(int event, const char* message, const std::string& relative);
+    // The same for a name of which every free variant is taken.
+    [[noreturn]] void failTaken(int event, const std::string& relative);
     // The same for a failure on the open volume: "Cannot write to file".
     [[noreturn]] void failWrite(int event);
 
@@ -167,8 +182,6 @@ private:
     bool folderReady_ = false;
     Descriptor file_;
     std::string openPath_;
-    // The names in folder_ of every volume made of the current file.
-    std::vector<std::string> volumes_;
     // The folders made below the destination, as getFileFolder names them.
     std::set<std::string> madeFolders_;
     u64 bytesInVolume_ = 0;

@@ -429,7 +429,8 @@ TEST(SavedScanTest, AFileThatCannotBeReadOrWrittenFailsWithItsBox) {
     EXPECT_FALSE(saveScan(dir.file("no/such/folder/Scan.bin").c_str(), d, &ui));
     EXPECT_FALSE(d.isScanSaved());
     ASSERT_EQ(ui.asked().size(), 3u);
-    EXPECT_EQ(ui.asked()[2].text, "Cannot Save Scan");
+    EXPECT_EQ(ui.asked()[2].text, "Cannot Save Scan\n(" + dir.file("no/such/folder/Scan.bin") +
+                                      ")\nNo such file or directory");
 }
 
 // Files of a megabyte or so that claim gigabytes: once they took up to 5.6 GiB

@@ -9,6 +9,7 @@
 #include "tests/support/FatCorpus.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TestUtil.h"
+#include "tree/Recoverer.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -91,14 +92,20 @@ TEST_F(MainFrameTest, TheGuardTurnsAnyExceptionIntoAnEscapedErrorBox) {
     LogCapture log;
     frame->guard([] { throw std::runtime_error("no <b>folder</b> & more"); });
     frame->guard([] { throw 42; });
+    // A cancel in a progress box is the user's own doing: no box.
+    frame->guard([] { throw InterruptedException(); });
+    // A file or folder that could not be written says so in its own words.
+    frame->guard([] { throw tree::Recoverer::Exception("Cannot open file\n(a&b)\nWhy"); });
     // A tree command before any tree: the hint instead.
     frame->runCommand(&MainFrame::findFile);
-    ASSERT_EQ(boxes.asked().size(), 3u);
+    ASSERT_EQ(boxes.asked().size(), 4u);
     EXPECT_EQ(boxes.asked()[0].kind, MESSAGE_ERROR);
-    EXPECT_EQ(boxes.asked()[0].text, "Exception: no &lt;b&gt;folder&lt;/b&gt; &amp; more");
+    EXPECT_EQ(boxes.asked()[0].text,
+              "An internal error stopped the command:\nno &lt;b&gt;folder&lt;/b&gt; &amp; more");
     EXPECT_EQ(boxes.asked()[1].text, "Unknown exception");
-    EXPECT_EQ(boxes.asked()[2].kind, MESSAGE_INFO_CLOSE);
-    EXPECT_EQ(boxes.asked()[2].text.rfind("Click the [Wizard] button", 0), 0u);
+    EXPECT_EQ(boxes.asked()[2].text, "Cannot open file\n(a&amp;b)\nWhy");
+    EXPECT_EQ(boxes.asked()[3].kind, MESSAGE_INFO_CLOSE);
+    EXPECT_EQ(boxes.asked()[3].text.rfind("Click the [Wizard] button", 0), 0u);
     EXPECT_TRUE(log.has("MainFrame(919): no <b>folder</b> & more\n"));
     EXPECT_TRUE(log.has("MainFrame(922)\n"));
     EXPECT_FALSE(frame->isClosing());

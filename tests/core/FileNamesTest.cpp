@@ -19,6 +19,15 @@ TEST(FileNamesTest, SanitizedNamesAreSafeOnAnyDestination) {
         {"nul", "nu_"},
         {"LPT1", "LPT_"},
         {"COM10", "COM10"},
+        // Device names with an extension, as Windows reads them.
+        {"aux.txt", "au_.txt"},
+        {"nul.tar.gz", "nu_.tar.gz"},
+        {"COM1.log", "COM_.log"},
+        {"con .txt", "co_ .txt"},
+        {"con.", "co__"},
+        {"LPT\xC2\xB9.txt", "LPT_.txt"},
+        {"auxiliary.txt", "auxiliary.txt"},
+        {".aux", ".aux"},
         {"report.", "report_"},
         {"a ", "a_"},
     };

@@ -1,12 +1,15 @@
 #include "core/System.h"
 
+#include "tests/support/FilesCameBack.h"
 #include "tests/support/TestUtil.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -51,6 +54,45 @@ TEST(SystemTest, FilesAndPathsThatAreNotUtf8FailCleanly) {
     EXPECT_EQ(makeDirectory("/tmp/\xff\xfe", 0755), -1);
     EXPECT_EQ(errno, EILSEQ);
     EXPECT_EQ(removeFile(nullptr), -1);
+}
+
+// Save Scan, Save Debug and a saved report replace a file only once the new
+// one is whole, and say why they could not: on a full disk (a tmpfs of 16 KiB,
+// where this user may mount one) and where a folder holds the name.
+TEST(SystemTest, AFailedWriteKeepsWhatWasThereAndSaysWhy) {
+    testutil::TempDir dir;
+    const std::string folder = dir.file("folder");
+    ASSERT_EQ(makeDirectory(folder.c_str(), 0755), 0);
+    errno = 0;
+    EXPECT_FALSE(writeFile(folder.c_str(), "x", 1));
+    EXPECT_EQ(errno, EISDIR);
+    const std::string full = dir.file("full");
+    ASSERT_EQ(makeDirectory(full.c_str(), 0755), 0);
+    if (testutil::run("mount -t tmpfs -o size=16k tmpfs " + testutil::shellQuote(full) +
+                      " 2>/dev/null") != 0)
+        GTEST_SKIP() << "no tmpfs may be mounted here";
+    const std::shared_ptr<void> mounted(
+        nullptr, [full](void*) { testutil::run("umount " + testutil::shellQuote(full)); });
+    const std::string scan = full + "/Scan.bin";
+    ASSERT_TRUE(writeFile(scan.c_str(), "old", 3));
+    const std::string large(64 * 1024, 'n');
+    errno = 0;
+    EXPECT_FALSE(writeFile(scan.c_str(), large.data(), large.size()));
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(testutil::readAll(scan), "old");
+    EXPECT_EQ(testutil::listFolder(full), std::vector<std::string>{"Scan.bin"});
+}
+
+// The system's reason reads in the program's language, which the user may
+// change while it runs: the text asked for first is not kept.
+TEST(SystemTest, ErrorTextsFollowTheLanguage) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    EXPECT_EQ(errorText(ENOSPC), "No space left on device");
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    const std::string german = errorText(ENOSPC);
+    std::setlocale(LC_ALL, before.c_str());
+    EXPECT_EQ(german, "Auf dem Ger\xC3\xA4t ist kein Speicherplatz mehr verf\xC3\xBCgbar");
 }
 
 // What the user opens goes to the launcher as an argument, never through a

@@ -51,19 +51,22 @@ TEST(RecoverCommandPartsTest, DefaultDestinationNameAndNotes) {
     EXPECT_EQ("Recover-201001181530", gtk::recoverDestinationName(1263828600));
     const std::string see = "\nSee report that follows this message.";
     const struct {
-        u32 split;
-        u32 errors;
-        u32 unwritten;
+        tree::RecoveryCounts counts; // errors, unwritten, too large, split
         std::string note;
     } rows[] = {
-        {0, 0, 0, ""},
-        {2, 0, 0, "Some files have been split into volumes.\n" + see},
+        {{0, 0, 0, 0}, ""},
+        {{0, 0, 0, 2}, "Some files have been split into volumes.\n" + see},
         // A file of which nothing was written was not recovered, not even with errors.
-        {0, 1, 1, "Some files could not be written.\n" + see},
+        {{1, 1, 0, 0}, "Some files could not be written.\n" + see},
+        // A file too large for the destination: the limit that splits it.
+        {{2, 2, 1, 0},
+         "Some files could not be written.\nSome files are larger than the destination takes. "
+         "The File Size Limit in Preferences (Drive Settings) splits files into pieces that "
+         "fit.\n" +
+             see},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(row.note, gtk::recoverNote(row.split, row.errors, row.unwritten))
-            << row.split << ' ' << row.errors << ' ' << row.unwritten;
+        EXPECT_EQ(row.note, gtk::recoverNote(row.counts)) << row.note;
 }
 
 TEST_F(RecoverCommandTest, WithNothingMarkedOnlyTheHintShows) {
@@ -159,9 +162,9 @@ TEST_F(RecoverCommandTest, SplitFilesAndReadErrorsShareOneNote) {
 // and the report count the folders that hold a file (an empty marked folder
 // is none; one that holds only a folder with a file is); into a destination
 // that cannot be made (a file holds the folder it goes in), "Don't ask me again" and Yes,
-// nothing is written, none is counted, every file is listed as not written,
-// and the report follows the note as it says. Without a note the check box
-// starts unticked.
+// nothing is written, none is counted, every file is listed as not written
+// with the reason, and the report follows the note as it says. Without a note
+// the check box starts unticked.
 TEST_F(RecoverCommandTest, TheClosingMessageCountsTheFoldersMade) {
     const char* const nested = R"(
 root 5
@@ -179,7 +182,8 @@ file 21 in=5 name=top.txt size=50
     } rows[] = {
         {"Made", "You have recovered 2 file(s) 2 folder(s) 150 bytes.", nullptr},
         {"Blocked/Made", "You have recovered 0 file(s) 0 folder(s) 0 bytes.",
-         "deep.txt                                100 Invalid Time (not written)\n"},
+         "deep.txt                                100 Invalid Time (not written: Not a "
+         "directory)\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.destination);
@@ -325,11 +329,19 @@ TEST_F(RecoverCommandTest, ViewFileWritesIntoTheTemporaryDirectoryAndOpensIt) {
 
 // Nothing opens without a file to view (the folder tree has the focus: its
 // folder is the current node), on a cancel, or when the copy cannot be written
-// (a file where the folder should be), nor when the temporary folder cannot
-// hold the file whole; all but the cancel say why, and what was cut goes.
+// (every free name taken, a file where the folder should be), nor when the
+// temporary folder cannot hold the file whole; all but the cancel say why in
+// the user's words, a failed write or make with the system's reason, and what
+// was cut goes.
 TEST_F(RecoverCommandTest, ViewFileOpensNothingWithoutAFileOnCancelOrWhenItCannotWrite) {
-    for (const std::string what : {"folder", "cancel", "too large", "unwritable"}) {
+    for (const std::string what : {"folder", "cancel", "too large", "taken", "unwritable"}) {
         ShownTree shown(guitest::testMap(TREE), &vfs);
+        if (what == "taken") {
+            const std::string folder = Preferences::instance().viewDirectory();
+            testutil::writeAll(folder + "/top.txt", "");
+            for (int i = 1; i <= 999; ++i)
+                testutil::writeAll(folder + "/top-" + std::to_string(i) + ".txt", "");
+        }
         if (what == "unwritable") {
             testutil::writeAll(temporary.file("plain"), "x");
             Preferences::instance().setTemporaryDirectory(temporary.file("plain"));
@@ -366,8 +378,15 @@ TEST_F(RecoverCommandTest, ViewFileOpensNothingWithoutAFileOnCancelOrWhenItCanno
             EXPECT_EQ(MESSAGE_ERROR, asked[0].kind);
             const std::string starts = what == "folder"      ? "Please select file"
                                        : what == "too large" ? "big.bin cannot be viewed"
-                                                             : "Cannot create a temporary folder.";
+                                       : what == "taken"
+                                           ? "top.txt cannot be viewed.\nCannot find unique path\n("
+                                           : "Cannot create a temporary folder.";
             EXPECT_EQ(asked[0].text.rfind(starts, 0), 0u) << asked[0].text;
+            // A failed write or make ends with the system's reason.
+            const std::string ends = what == "too large"    ? "\nFile too large"
+                                     : what == "unwritable" ? "\nNot a directory"
+                                                            : "";
+            EXPECT_THAT(asked[0].text, testing::EndsWith(ends));
         }
     }
 }

@@ -37,8 +37,9 @@ TEST_F(TextEditorTest, FailedWriteShowsThePath) {
     editor.save();
     ASSERT_EQ(script.asked().size(), 1u);
     EXPECT_EQ(script.asked()[0].kind, MESSAGE_ERROR);
-    EXPECT_EQ(script.asked()[0].text,
-              std::string("Cannot write to file:\n") + dir.file("missing/folder/x.txt"));
+    EXPECT_EQ(script.asked()[0].text, std::string("Cannot write to file:\n") +
+                                          dir.file("missing/folder/x.txt") +
+                                          "\nNo such file or directory");
 }
 
 TEST_F(TextEditorTest, TextThatIsNotUtf8IsShownWithReplacements) {

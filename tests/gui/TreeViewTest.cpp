@@ -224,7 +224,7 @@ TEST_F(TreeViewPanelsTest, GuardKeepsFailuresOutOfGtk) {
     gtk::guardCallback("test", [] { throw std::runtime_error("Map(<12>)"); });
     ASSERT_EQ(1u, messages.asked().size());
     EXPECT_EQ(MESSAGE_ERROR, messages.asked()[0].kind);
-    EXPECT_EQ("Exception: Map(&lt;12&gt;)", messages.asked()[0].text);
+    EXPECT_EQ("An internal error stopped the command:\nMap(&lt;12&gt;)", messages.asked()[0].text);
     gtk::guardCallback("test", [] { throw 42; });
     ASSERT_EQ(2u, messages.asked().size());
     EXPECT_EQ("Unknown exception", messages.asked()[1].text);

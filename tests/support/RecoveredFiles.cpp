@@ -1,8 +1,10 @@
 #include "tests/support/RecoveredFiles.h"
 
 #include "core/Progress.h"
+#include "core/System.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace testutil {
 
@@ -27,7 +29,7 @@ void RecordingRecoverer::beginFile(const tree::FileEntry& entry,
     files.push_back(File{entry, path, std::string(), 0, 0, 0, false});
     fileMade_ = true;
     fileFolder_ = tree::joinPath(path);
-    fileName_ = entry.getName();
+    fileVolumes_ = {entry.getName()};
 }
 
 void RecordingRecoverer::write(const void* data, u32 size) {
@@ -40,11 +42,15 @@ void RecordingRecoverer::write(const void* data, u32 size) {
     f.size += kept;
     fileBytes_ += kept;
     ++f.writes;
-    const std::string message = "Cannot write to file\n(" + f.entry.getName() + ")";
-    if (kept < size && kept == fileLeft)
-        throw FileTooLarge(message);
-    if (kept < size)
-        throw Exception(message);
+    if (kept == size)
+        return;
+    // The writer's messages: what failed, where and why.
+    const int error = kept == fileLeft ? EFBIG : ENOSPC;
+    const std::string message =
+        "Cannot write to file\n(" + f.entry.getName() + ")\n" + writeFailureText(error);
+    if (error == EFBIG)
+        throw FileTooLarge(message, errorText(error));
+    throw Exception(message, errorText(error));
 }
 
 void RecordingRecoverer::writeZeros(u64 size) {

@@ -50,6 +50,8 @@ const std::string TOTAL = "\n================ Total ================\n";
 // A file's line in the report: its name, the bytes written, the mark.
 const char* const WITH_ERRORS = " (recovered with errors)";
 const char* const NOT_WRITTEN = " (not written)";
+const char* const FULL = " (not written: No space left on device)";
+const char* const TOO_LARGE = " (not written: File too large)";
 const char* const CANCELLED = " (not written: the recovery was cancelled)";
 std::string line(const std::string& name, u64 bytes, const char* mark = "") {
     const std::string size = std::to_string(bytes);
@@ -134,6 +136,27 @@ TEST(ParserRecoverTest, TheReportSaysWhereFilesWentOnTakenNames) {
                                                line("q.txt", 4) +
                                                "\t1 file(s) 1 folder(s) 4 bytes\n" + TOTAL +
                                                "\t4 file(s) 2 folder(s) 10 bytes\n");
+
+    // A path over the destination's limit loses its head: a long name takes
+    // its file out of docs, and the block that docs' files make gets its
+    // subtotal before the next header.
+    const std::string longName = std::string(26, 'c') + ".txt";
+    ParserTestTree cut("root 5\ndir 10 in=5 name=docs\nfile 20 in=10 name=a.txt size=1\n"
+                       "file 21 in=10 name=b.txt size=3\nfile 22 in=10 name=" +
+                       longName + " size=2\n");
+    selectAll(cut);
+    const std::string shortDest = dir.file("cut");
+    tree::RecovererCopyOff recoverer(shortDest, shortDest, 0);
+    // 20 bytes of path below the destination, its separator and the room kept.
+    recoverer.setLimits({255, shortDest.size() + 1 + 14 + 20});
+    ScriptedInterface ui;
+    EXPECT_EQ(recover(cut, recoverer, &ui).report,
+              "\nDirectory of /docs\n\n" + line("a.txt", 1) + line("b.txt", 3) +
+                  "\t2 file(s) 1 folder(s) 4 bytes\n"
+                  "\nDirectory of /\n\n" +
+                  line("~" + longName.substr(longName.size() - 19), 2) +
+                  "\t1 file(s) 0 folder(s) 2 bytes\n" + TOTAL +
+                  "\t3 file(s) 1 folder(s) 6 bytes\n");
 }
 
 // A folder recovered from that could not be read in full, the root too, is
@@ -213,7 +236,8 @@ TEST(ParserRecoverTest, ASplitFileIsMarkedInItsLine) {
     const Outcome o = recoverInto(t, dir.path(), 1000);
     EXPECT_EQ(o.report, "\nDirectory of /\n\n"
                         "exact.bin                              1000 Invalid Time\n"
-                        "over.bin                               1001 Invalid Time (split file)\n"
+                        "over.bin                               1001 Invalid Time (split file: the "
+                        "pieces over.bin, over.bin.v1 joined in this order make the file)\n"
                         "\t2 file(s) 0 folder(s) 2,001 bytes\n" +
                             TOTAL + "\t2 file(s) 0 folder(s) 2,001 bytes\n");
     EXPECT_EQ(o.splits, 1u);
@@ -274,6 +298,10 @@ TEST(ParserRecoverTest, YesWithDontAskAgainGoesOnSilentlyAndKeepsTheFailedMarks)
     EXPECT_NE(o.report.find("a.txt                                   100 Invalid Time"
                             " (not written)\n"),
               std::string::npos);
+    // None of keep's files was written: the folder was not made.
+    EXPECT_NE(o.report.find("\nDirectory of /keep (not made: none of its files was written)\n\n"
+                            "c.txt "),
+              std::string::npos);
     // Neither the files nor the folder that could not be made count.
     EXPECT_NE(o.report.find(TOTAL + "\t2 file(s) 1 folder(s) 1,005 bytes\n"), std::string::npos);
     EXPECT_EQ(t.marked(), "ROOT docs docs/a.txt keep keep/c.txt top.bin");
@@ -327,33 +355,38 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
         bool keeping; // the cut file cannot be removed
         std::string lines;
         const char* totals; // of the folder and in all
-        u32 errors, unwritten;
+        u32 errors, unwritten, tooLarge;
         bool complete;
         const char* marked;
     } rows[] = {
-        {"full, No", 1, 5000, ~u64{0}, "", 0, false, a + line("b.bin", 150000, NOT_WRITTEN),
-         "1 file(s) 0 folder(s) 3,000 bytes", 1, 1, false, "ROOT b.bin c.bin d.txt e.bin"},
+        {"full, No", 1, 5000, ~u64{0}, "", 0, false, a + line("b.bin", 150000, FULL),
+         "1 file(s) 0 folder(s) 3,000 bytes", 1, 1, 0, false, "ROOT b.bin c.bin d.txt e.bin"},
         // Taking b.bin off makes room for c.bin.
         {"full, Yes to all", 0x10, 5000, ~u64{0}, "", 0, false,
-         a + line("b.bin", 150000, NOT_WRITTEN) + line("c.bin", 2000) +
-             line("d.txt", 3, NOT_WRITTEN) + line("e.bin", 10, NOT_WRITTEN),
-         "2 file(s) 0 folder(s) 5,000 bytes", 3, 3, true, "ROOT b.bin d.txt e.bin"},
+         a + line("b.bin", 150000, FULL) + line("c.bin", 2000) + line("d.txt", 3, FULL) +
+             line("e.bin", 10, NOT_WRITTEN),
+         "2 file(s) 0 folder(s) 5,000 bytes", 3, 3, 0, true, "ROOT b.bin d.txt e.bin"},
         {"full, the cut file stays", 1, 5000, ~u64{0}, "", 0, true,
-         a + line("b.bin", 2000, WITH_ERRORS), "2 file(s) 0 folder(s) 5,000 bytes", 1, 0, false,
+         a + line("b.bin", 2000, WITH_ERRORS), "2 file(s) 0 folder(s) 5,000 bytes", 1, 0, 0, false,
          "ROOT b.bin c.bin d.txt e.bin"},
         // No question (a No would end the walk): the files after it fit.
         {"too large, No", 1, ~u64{0}, 100000, "", 0, false,
-         a + line("b.bin", 150000, NOT_WRITTEN) + line("c.bin", 2000) + line("d.txt", 3) +
+         a + line("b.bin", 150000, TOO_LARGE) + line("c.bin", 2000) + line("d.txt", 3) +
              line("e.bin", 10, NOT_WRITTEN),
-         "3 file(s) 0 folder(s) 5,003 bytes", 2, 2, true, "ROOT b.bin e.bin"},
+         "3 file(s) 0 folder(s) 5,003 bytes", 2, 2, 1, true, "ROOT b.bin e.bin"},
+        // What stays of it is no file written: the File Size Limit is to split it.
+        {"too large, the cut file stays", 1, ~u64{0}, 100000, "", 0, true,
+         a + line("b.bin", 100000, WITH_ERRORS) + line("c.bin", 2000) + line("d.txt", 3) +
+             line("e.bin", 10, NOT_WRITTEN),
+         "4 file(s) 0 folder(s) 105,003 bytes", 2, 2, 1, true, "ROOT b.bin e.bin"},
         {"not made, Yes", 0, ~u64{0}, ~u64{0}, "c.bin", 0, false,
          a + line("b.bin", 150000) + line("c.bin", 2000, NOT_WRITTEN) + line("d.txt", 3) +
              line("e.bin", 10, NOT_WRITTEN),
-         "3 file(s) 0 folder(s) 153,003 bytes", 2, 2, true, "ROOT c.bin e.bin"},
+         "3 file(s) 0 folder(s) 153,003 bytes", 2, 2, 0, true, "ROOT c.bin e.bin"},
         // Polls: the root level, a.bin's one piece, b.bin's first and second.
         // Nothing failed: no error to tell of before the cancel is.
         {"cancelled inside b.bin", 1, ~u64{0}, ~u64{0}, "", 4, false,
-         a + line("b.bin", 150000, CANCELLED), "1 file(s) 0 folder(s) 3,000 bytes", 0, 0, false,
+         a + line("b.bin", 150000, CANCELLED), "1 file(s) 0 folder(s) 3,000 bytes", 0, 0, 0, false,
          "ROOT b.bin c.bin d.txt e.bin"},
     };
     for (const Row& row : rows) {
@@ -380,6 +413,7 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
                                  totals);
         EXPECT_EQ(walk.getErrorCount(), row.errors);
         EXPECT_EQ(walk.getUnwrittenCount(), row.unwritten);
+        EXPECT_EQ(walk.getCounts().tooLarge, row.tooLarge);
         EXPECT_EQ(walk.isComplete(), row.complete);
         EXPECT_EQ(t.marked(), row.marked);
     }
@@ -388,8 +422,9 @@ TEST(ParserRecoverTest, TheReportListsWhatReachedTheDestination) {
 // The whole chain onto a destination that cannot take everything, every
 // question answered Yes: under a file-size limit (ulimit -f 500: 256,000
 // bytes; nobody is asked, as the next file may fit) and on a full file system
-// (a tmpfs of 400 KiB, where this user may mount one). A file that did not fit
-// is listed as not written and is not on the destination; the destination
+// (the floppy into a tmpfs of 400 KiB, where this user may mount one: the
+// question says the disk is full). A file that did not fit is listed as not
+// written, with the reason, and is not on the destination; the destination
 // holds the files listed as written, whole, and nothing else.
 TEST(ParserRecoverChainTest, WhatDidNotFitIsListedAsNotWrittenAndLeftOff) {
     constexpr std::size_t LIMIT = 256000;
@@ -404,7 +439,8 @@ TEST(ParserRecoverChainTest, WhatDidNotFitIsListedAsNotWrittenAndLeftOff) {
         testutil::PlacedFiles files;
         unsigned long fileBlocks;
         const char* tmpfs; // mount options of the destination
-        u32 unwritten;     // at least
+        u32 unwritten;
+        const char* reason; // of each file not written
     } rows[] = {
         {"file-size limit",
          4096,
@@ -415,8 +451,10 @@ TEST(ParserRecoverChainTest, WhatDidNotFitIsListedAsNotWrittenAndLeftOff) {
           {"docs/after.bin", testutil::pattern(5000, 5)}},
          LIMIT / 512,
          "",
-         2},
-        {"full file system", 1440, floppy, 0, "size=400k", 1},
+         2,
+         "File too large"},
+        // f0 to f22 fill 392 KiB of 4 KiB pages; every later file is larger.
+        {"full file system", 1440, floppy, 0, "size=400k", 17, "No space left on device"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -448,21 +486,24 @@ TEST(ParserRecoverChainTest, WhatDidNotFitIsListedAsNotWrittenAndLeftOff) {
         ASSERT_EQ(r.status, 0) << r.err;
         if (row.fileBlocks != 0) {
             EXPECT_EQ(r.err.find("question:"), std::string::npos) << r.err;
+        } else {
+            EXPECT_THAT(r.err, testing::HasSubstr("\\nThe disk is full: No space left on device"
+                                                  "\\nDo you want to continue?"));
         }
         testutil::PlacedFiles whole;
         u32 unwritten = 0;
         for (const testutil::PlacedFile& f : row.files) {
             const std::string name = f.path.substr(f.path.find('/') + 1);
             const std::string listed = "\n" + name + " +" + std::to_string(f.data.size()) + " ";
-            if (std::regex_search(r.out, std::regex(listed + "[^\n]*\\(not written\\)\n"))) {
+            if (std::regex_search(
+                    r.out, std::regex(listed + "[^\n]*\\(not written: " + row.reason + "\\)\n"))) {
                 ++unwritten;
                 continue;
             }
             whole.push_back(f);
             EXPECT_THAT(r.out, testing::ContainsRegex(listed + "[^\n(]*\n"));
         }
-        EXPECT_GE(unwritten, row.unwritten);
-        EXPECT_LT(unwritten, row.files.size());
+        EXPECT_EQ(unwritten, row.unwritten);
         EXPECT_THAT(r.out,
                     testing::HasSubstr("\nfiles with errors: " + std::to_string(unwritten) + "\n"));
         EXPECT_THAT(r.out, testing::HasSubstr("================\n\t" +
