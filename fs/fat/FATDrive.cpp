@@ -414,13 +414,21 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
     hasDotDot = false;
     const u64 count = cursor.count();
     // A first cluster stays its folder's while one of its own two entries
-    // stands: the other, overwritten or marked deleted, costs nothing but
-    // itself.
-    const bool anchored = requireDots && count >= 2 &&
-                          (isDotEntry(cursor.entry(0)) || isDotDotEntry(cursor.entry(1)));
+    // stands, or a live folder's entry names it: what lies in their places,
+    // overwritten, zeroed or marked deleted, costs nothing but itself.
+    const bool anchored =
+        requireDots && count >= 2 &&
+        (how.named || isDotEntry(cursor.entry(0)) || isDotDotEntry(cursor.entry(1)));
+    // Dot entries zeroed in a cluster that is its folder's: no end mark, since
+    // no directory ends before its own two entries.
+    u64 zeroedDots = 0;
     for (u64 i = 0; i < count; ++i) {
         const u8* entry = cursor.entry(i);
         if (entry[DE_NAME] == ENTRY_FREE) {
+            if (anchored && i < 2) {
+                ++zeroedDots;
+                continue;
+            }
             // No directory starts empty: its own two entries are gone (a
             // cluster of zeros where they stood, however few entries it held).
             if (requireDots && i < 2)
@@ -490,6 +498,10 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
                      deleted || (markDeleted && !holdsChain(cluster, size, directory)));
         folder.addNode(node);
     }
+    // Zeros where the dots stood and nothing after them: a cluster wiped, not
+    // two entries hurt.
+    if (zeroedDots != 0 && parsed.entries == 0 && parsed.invalid == 0)
+        parsed.dotsLost = true;
     return true;
 }
 

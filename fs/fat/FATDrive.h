@@ -84,7 +84,7 @@ public:
         u64 invalid = 0;       // entries that are no entry of a file or folder
         u64 entries = 0;       // entries of files, folders, long names and labels
         bool afterEnd = false; // an entry that is not free behind a free one
-        bool dotsLost = false; // "." or ".." asked for, a free entry in its place
+        bool dotsLost = false; // "." or ".." asked for, free, and nothing after
         bool clean() const { return free == 0 && invalid == 0; }
     };
 
@@ -97,6 +97,9 @@ public:
         bool markVisited = false;
         // It is the root, which is never deleted.
         bool live = false;
+        // A live folder's entry names its first cluster: the cluster is the
+        // folder's whatever its "." and ".." hold.
+        bool named = false;
     };
 
     // Appends the entries of the directory starting at `first` to the folder and
@@ -124,8 +127,9 @@ public:
     // The entries of one directory cluster (or of the FAT12/16 root block) become
     // nodes with indexes from firstIndex, deleted ones all when `markDeleted`
     // but for live files that still hold their chains. False where "." or ".."
-    // is rejected, or is asked for and neither stands (one that stands keeps the
-    // cluster the folder's, the other, damaged, is passed over).
+    // is rejected, or is asked for and neither stands in a cluster that no live
+    // folder's entry names (one that stands, or the entry, keeps the cluster the
+    // folder's: what lies in their places is passed over).
     bool parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const DirectoryRead& how,
                         bool markDeleted, bool& hasDotDot, u32& dotDotCluster, tree::Folder& folder,
                         ParsedEntries& parsed);

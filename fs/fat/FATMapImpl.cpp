@@ -77,6 +77,7 @@ void FATMapImpl::readFolderNode(u64 cluster, Folder& folder, Node& node, bool re
     FATDrive::DirectoryRead how;
     how.requireDots = requireDots;
     how.markVisited = true;
+    how.named = requireDots && drive_.getChainJoins().isFolderStart(clusterOf(cluster));
     const bool ok = drive_.readDirectory(cluster, folder, deleted, how);
     // ".." names cluster 0 for a folder in the root; a ".." outside the volume
     // names nothing, and the folder is placed as one without it.
@@ -101,7 +102,7 @@ void FATMapImpl::noteStarts(const Folder& folder) {
             continue;
         const u32 first = clusterOf(node.getAddress());
         if (node.isDirectory())
-            joins.noteStart(first);
+            joins.noteFolder(first);
         else
             joins.noteFile(first, static_cast<u32>(std::min<u64>(node.getSize(), 0xFFFFFFFFu)));
     }

@@ -236,6 +236,47 @@ FatImageOptions geometry(int bits, u32 sizeKiB, u32 sectorsPerCluster);
 void someFiles(ShapeRecipe& r, const std::string& folder, const char* prefix, u32 count, u64 most);
 std::vector<Shape> bootSectorLostShapes();
 
+// A folder's own two entries hurt: `dot` written over the start of ".",
+// `dotDot` over the start of "..".
+std::function<void(Damage&)> hurtDots(const char* folder, std::string dot, std::string dotDot) {
+    return [=](Damage& d) {
+        const u64 first = d.v.clusterOffset(d.clustersOf(folder).front());
+        writeAt(d.image, first, dot);
+        writeAt(d.image, first + DIR_ENTRY_BYTES, dotDot);
+    };
+}
+
+const std::string GARBAGE_ENTRY = pattern(DIR_ENTRY_BYTES, 9);
+const std::string ZEROED_ENTRY(DIR_ENTRY_BYTES, '\0');
+
+// Hurt dot entries cost a folder nothing: its files stay in place and its
+// listing is whole.
+std::vector<Shape> dotShapes() {
+    const std::string deleted(1, '\xE5'), endMark(1, '\0');
+    return {
+        foldersWhole({"SubDotOverwrittenFat16", tree(16),
+                      hurtDots("SUB", std::string(DIR_ENTRY_BYTES, '\xAA'), ""), NOTHING}),
+        foldersWhole({"SubDotDotDeletedFat16", tree(16), hurtDots("SUB", "", deleted), NOTHING}),
+        foldersWhole({"SubDotsOverwrittenFat16", tree(16),
+                      hurtDots("SUB", GARBAGE_ENTRY, GARBAGE_ENTRY), NOTHING}),
+        foldersWhole({"SubDotsOverwrittenFat32", tree(32),
+                      hurtDots("SUB", GARBAGE_ENTRY, GARBAGE_ENTRY), NOTHING}),
+        foldersWhole({"SubDotZeroedFat16", tree(16), hurtDots("SUB", ZEROED_ENTRY, ""), NOTHING}),
+        foldersWhole({"SubDotDotEndMarkFat16", tree(16), hurtDots("SUB", "", endMark), NOTHING}),
+        foldersWhole({"SubDotsDeletedFat16", tree(16), hurtDots("SUB", deleted, deleted), NOTHING}),
+        // A deleted folder's entry, read before SUB is, names a later cluster
+        // of DEEP, which starts no folder: it takes nothing of DEEP's.
+        {"DeletedFolderNamesAnotherFoldersClusterFat16", tree(16),
+         [](Damage& d) {
+             writeAt(
+                 d.image,
+                 entryOffsetIn(d.image, d.v.params, 0, std::string(SHORT_NAME_BYTES, '\0')),
+                 shortEntry("\xE5LDDIR     ", ATTR_DIRECTORY, d.clustersOf("SUB/DEEP").at(1), 0));
+         },
+         NOTHING},
+    };
+}
+
 void doubleClusterSize(Damage& d) {
     writeAt(d.image, BS_SECTORS_PER_CLUSTER,
             std::string(1, static_cast<char>(2 * d.v.params.sectorsPerCluster)));
@@ -259,6 +300,8 @@ std::vector<Shape> shapes() {
         for (Shape& s : folderShapes(bits))
             all.push_back(std::move(s));
     }
+    for (Shape& s : dotShapes())
+        all.push_back(std::move(s));
     const auto zeroRootSector = [](Damage& d) {
         d.zeroAt((d.v.params.rootDirectoryLBA + 1ull) * IMAGE_SECTOR, IMAGE_SECTOR);
     };
@@ -308,20 +351,6 @@ std::vector<Shape> shapes() {
                       tree(16),
                       [](Damage& d) { d.setSize("R050    BIN", 0); },
                       {"R050.BIN"}}),
-        // A folder's own entries damaged: nothing else is lost.
-        foldersWhole({"SubDotOverwrittenFat16", tree(16),
-                      [](Damage& d) {
-                          writeAt(d.image, d.v.clusterOffset(d.clustersOf("SUB").front()),
-                                  std::string(DIR_ENTRY_BYTES, '\xAA'));
-                      },
-                      NOTHING}),
-        foldersWhole({"SubDotDotDeletedFat16", tree(16),
-                      [](Damage& d) {
-                          writeAt(d.image,
-                                  d.v.clusterOffset(d.clustersOf("SUB").front()) + DIR_ENTRY_BYTES,
-                                  std::string(1, '\xE5'));
-                      },
-                      NOTHING}),
         // The first sector of both FATs cannot be read, and it holds the entries
         // of every folder but the root and of the files' first clusters.
         {"FatStartUnreadableFat16",
