@@ -197,6 +197,10 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
     bool ended = false;
     // The first cluster's FAT entry lies in a FAT sector that cannot be read.
     bool unknownChain = false;
+    // The cluster before the first, for long names that began there.
+    const u8* before = nullptr;
+    if (fats_.isValidCluster(how.previous) && readClusters(how.previous, halves[1], 0))
+        before = halves[1];
     for (u64 k = 0;; ++k) {
         if (cluster > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(cluster)))
             return false;
@@ -223,7 +227,7 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         // The cluster read just before stays in the other half, for long names
         // that began there.
         u8* current = halves[k % 2];
-        const u8* previous = k == 0 ? nullptr : halves[(k + 1) % 2];
+        const u8* previous = k == 0 ? before : halves[(k + 1) % 2];
         readAsDeleted = mode == DirectoryMode::CONSECUTIVE;
         if (readClusters(c, current, 0)) {
             cursor.set(current, previous);
@@ -274,7 +278,7 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         case DirectoryMode::FOLLOW_FAT:
             if (type == EOF_CLUSTER) {
                 if (markVisited && !ended)
-                    fullEnds_[first] = firstIndex + entriesPerCluster_;
+                    fullEnds_[first] = FullEnd{firstIndex + entriesPerCluster_, c};
                 return whole;
             }
             if (type != NEXT_CLUSTER)
@@ -298,11 +302,11 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
     }
 }
 
-bool FATDrive::takeFullEnd(u64 first, u64& nextIndex) {
+bool FATDrive::takeFullEnd(u64 first, FullEnd& end) {
     const auto it = fullEnds_.find(first);
     if (it == fullEnds_.end())
         return false;
-    nextIndex = it->second;
+    end = it->second;
     fullEnds_.erase(it);
     return true;
 }

@@ -100,6 +100,10 @@ public:
         // A live folder's entry names its first cluster: the cluster is the
         // folder's whatever its "." and ".." hold.
         bool named = false;
+        // The cluster read before its first, whose last entries may begin the
+        // first entry's long name: a folder's last cluster, where the chain was
+        // cut that went on into this one.
+        u32 previous = 0;
     };
 
     // Appends the entries of the directory starting at `first` to the folder and
@@ -116,10 +120,16 @@ public:
     // were), more entries than a directory can have.
     bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted,
                        const DirectoryRead& how);
+    // Where a live directory ended its chain on a full cluster, as a cut chain
+    // ends too: the index its next entry would have, and that last cluster.
+    struct FullEnd {
+        u64 nextIndex = 0;
+        u32 lastCluster = 0;
+    };
     // Whether the live directory at `first`, read with its visits marked, ended
-    // its chain on a full cluster, where a cut chain ends too; if so, the index
-    // its next entry would have, and the question is answered no from then on.
-    bool takeFullEnd(u64 first, u64& nextIndex);
+    // its chain on a full cluster; if so, where, and the question is answered
+    // no from then on.
+    bool takeFullEnd(u64 first, FullEnd& end);
     // The root directory's entries into the folder. False when some of it could
     // not be read or was lost as in readDirectory (what was read stays in the
     // folder).
@@ -161,9 +171,8 @@ private:
     u64 maxDirectoryClusters_;
     ScopedArray<u8> clusterPair_;
     Bitmap visitedClusters_;
-    // The directories whose chains ended on a full cluster: the index their
-    // next entry would have, by first cluster.
-    std::unordered_map<u64, u64> fullEnds_;
+    // The directories whose chains ended on a full cluster, by first cluster.
+    std::unordered_map<u64, FullEnd> fullEnds_;
 };
 
 // The parameters with the cluster size that places the subfolders of a fixed

@@ -235,6 +235,7 @@ std::vector<Shape> folderShapes(int bits) {
 FatImageOptions geometry(int bits, u32 sizeKiB, u32 sectorsPerCluster);
 void someFiles(ShapeRecipe& r, const std::string& folder, const char* prefix, u32 count, u64 most);
 std::vector<Shape> bootSectorLostShapes();
+std::string numberedName(const char* prefix, u32 i, const char* suffix);
 
 // A folder's own two entries hurt: `dot` written over the start of ".",
 // `dotDot` over the start of "..".
@@ -386,6 +387,22 @@ std::vector<Shape> shapes() {
                                                 });
                       },
                       [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
+        // One long name begins in the last cluster before the cut, its short
+        // entry in the first after it.
+        foldersWhole(
+            {"LongNameAcrossTheCutFat16",
+             []() -> const FatShapeVolume& {
+                 return fatShapeVolume("late-long16", geometry(16, 32768, 1), [](ShapeRecipe& r) {
+                     r.folder("A");
+                     std::vector<std::pair<std::string, u64>> sizes;
+                     for (u32 i = 0; i < 30; ++i)
+                         sizes.push_back({numberedName("a long file name ", i, ".dat"), 900});
+                     r.files("A", sizes);
+                     r.folder("A/LATE");
+                     someFiles(r, "A/LATE", "L", 3, 3000);
+                 });
+             },
+             [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
         {"RootCutBehindItsFirstClusterFat32",
          tree(32),
          [](Damage& d) { d.setEntry(d.clustersOf("").front(), d.end()); },
