@@ -403,6 +403,24 @@ std::vector<Shape> shapes() {
                  });
              },
              [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
+        // Deleted files read where no copy of the FAT tells free clusters: LIVE.BIN's
+        // lies between #ONE.BIN's two, and #2.BIN's is #ONE.BIN's second.
+        {"DeletedFileAcrossAnUnknownFatSectorFat16",
+         []() -> const FatShapeVolume& {
+             return fatShapeVolume("unknown-sector16", geometry(16, 32768, 1), [](ShapeRecipe& r) {
+                 r.files("", {{"PAD.BIN", 253 * IMAGE_SECTOR}});
+                 r.files("", {{"H1.BIN", 500}, {"LIVE.BIN", 500}, {"H2.BIN", 500}});
+                 r.remove("H1.BIN", nullptr);
+                 r.remove("H2.BIN", "#2.BIN");
+                 r.resetFreeClusterHint();
+                 r.files("", {{"GONE.BIN", 1000}});
+                 r.remove("GONE.BIN", "#ONE.BIN");
+             });
+         },
+         [](Damage& d) {
+             d.failing = {d.v.params.fatLBA + 1ull, d.v.params.fatMirrLBA + 1ull};
+         },
+         {"#ONE.BIN", "#2.BIN"}},
         {"RootCutBehindItsFirstClusterFat32",
          tree(32),
          [](Damage& d) { d.setEntry(d.clustersOf("").front(), d.end()); },
