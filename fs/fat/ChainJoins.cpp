@@ -8,7 +8,8 @@ constexpr u32 POLL_CLUSTERS = 1u << 16;
 } // namespace
 
 ChainJoins::ChainJoins(FatsReader* fats, UsesInterfaceCallback* progress)
-    : fats_(fats), progress_(progress), starts_(fats->getEntryLimit()) {}
+    : fats_(fats), progress_(progress), starts_(fats->getEntryLimit()),
+      folderStarts_(fats->getEntryLimit()) {}
 
 void ChainJoins::poll(u64 step) {
     if (progress_ && step % POLL_CLUSTERS == 0)
@@ -20,6 +21,16 @@ void ChainJoins::noteStart(u32 cluster) {
         return;
     if (starts_.set(cluster, true))
         sharedStarts_.insert(cluster);
+}
+
+void ChainJoins::noteFolder(u32 cluster) {
+    noteStart(cluster);
+    if (fats_->isValidCluster(cluster))
+        folderStarts_.set(cluster, true);
+}
+
+bool ChainJoins::isFolderStart(u32 cluster) const {
+    return fats_->isValidCluster(cluster) && folderStarts_.test(cluster) && !isSharedStart(cluster);
 }
 
 void ChainJoins::noteFile(u32 cluster, u32 size) {

@@ -32,6 +32,8 @@ public:
 
     // A live entry starts at the cluster (one that is not valid is passed over).
     void noteStart(u32 cluster);
+    // A live folder's entry starts there.
+    void noteFolder(u32 cluster);
     // A live file of `size` bytes starts there.
     void noteFile(u32 cluster, u32 size);
     struct File {
@@ -44,6 +46,9 @@ public:
     bool isJoin(u32 cluster);
     // Whether more than one live entry starts at the cluster.
     bool isSharedStart(u32 cluster) const { return sharedStarts_.count(cluster) != 0; }
+    // Whether a live folder's entry, and no other live entry, starts there:
+    // the cluster is that folder's first.
+    bool isFolderStart(u32 cluster) const;
     // Counts the links now, if that was not done.
     void countLinks();
 
@@ -53,6 +58,7 @@ private:
     FatsReader* fats_;
     UsesInterfaceCallback* progress_;
     Bitmap starts_;
+    Bitmap folderStarts_;
     std::vector<File> files_;
     std::unordered_set<u32> sharedStarts_;
     // Clusters that two or more FAT entries link to; null until counted.

@@ -199,6 +199,10 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
     bool ended = false;
     // The first cluster's FAT entry lies in a FAT sector that cannot be read.
     bool unknownChain = false;
+    // The cluster before the first, for long names that began there.
+    const u8* before = nullptr;
+    if (fats_.isValidCluster(how.previous) && readClusters(how.previous, halves[1], 0))
+        before = halves[1];
     for (u64 k = 0;; ++k) {
         if (cluster > 0xFFFFFFFFull || !fats_.isValidCluster(static_cast<u32>(cluster)))
             return false;
@@ -225,7 +229,7 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         // The cluster read just before stays in the other half, for long names
         // that began there.
         u8* current = halves[k % 2];
-        const u8* previous = k == 0 ? nullptr : halves[(k + 1) % 2];
+        const u8* previous = k == 0 ? before : halves[(k + 1) % 2];
         readAsDeleted = mode == DirectoryMode::CONSECUTIVE;
         if (readClusters(c, current, 0)) {
             cursor.set(current, previous);
@@ -276,7 +280,7 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         case DirectoryMode::FOLLOW_FAT:
             if (type == EOF_CLUSTER) {
                 if (markVisited && !ended)
-                    fullEnds_[first] = firstIndex + entriesPerCluster_;
+                    fullEnds_[first] = FullEnd{firstIndex + entriesPerCluster_, c};
                 return whole;
             }
             if (type != NEXT_CLUSTER)
@@ -300,11 +304,11 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
     }
 }
 
-bool FATDrive::takeFullEnd(u64 first, u64& nextIndex) {
+bool FATDrive::takeFullEnd(u64 first, FullEnd& end) {
     const auto it = fullEnds_.find(first);
     if (it == fullEnds_.end())
         return false;
-    nextIndex = it->second;
+    end = it->second;
     fullEnds_.erase(it);
     return true;
 }
@@ -416,13 +420,21 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
     hasDotDot = false;
     const u64 count = cursor.count();
     // A first cluster stays its folder's while one of its own two entries
-    // stands: the other, overwritten or marked deleted, costs nothing but
-    // itself.
-    const bool anchored = requireDots && count >= 2 &&
-                          (isDotEntry(cursor.entry(0)) || isDotDotEntry(cursor.entry(1)));
+    // stands, or a live folder's entry names it: what lies in their places,
+    // overwritten, zeroed or marked deleted, costs nothing but itself.
+    const bool anchored =
+        requireDots && count >= 2 &&
+        (how.named || isDotEntry(cursor.entry(0)) || isDotDotEntry(cursor.entry(1)));
+    // Dot entries zeroed in a cluster that is its folder's: no end mark, since
+    // no directory ends before its own two entries.
+    u64 zeroedDots = 0;
     for (u64 i = 0; i < count; ++i) {
         const u8* entry = cursor.entry(i);
         if (entry[DE_NAME] == ENTRY_FREE) {
+            if (anchored && i < 2) {
+                ++zeroedDots;
+                continue;
+            }
             // No directory starts empty: its own two entries are gone (a
             // cluster of zeros where they stood, however few entries it held).
             if (requireDots && i < 2)
@@ -492,6 +504,10 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
                      deleted || (markDeleted && !holdsChain(cluster, size, directory)));
         folder.addNode(node);
     }
+    // Zeros where the dots stood and nothing after them: a cluster wiped, not
+    // two entries hurt.
+    if (zeroedDots != 0 && parsed.entries == 0 && parsed.invalid == 0)
+        parsed.dotsLost = true;
     return true;
 }
 

@@ -84,7 +84,7 @@ public:
         u64 invalid = 0;       // entries that are no entry of a file or folder
         u64 entries = 0;       // entries of files, folders, long names and labels
         bool afterEnd = false; // an entry that is not free behind a free one
-        bool dotsLost = false; // "." or ".." asked for, a free entry in its place
+        bool dotsLost = false; // "." or ".." asked for, free, and nothing after
         bool clean() const { return free == 0 && invalid == 0; }
     };
 
@@ -97,6 +97,13 @@ public:
         bool markVisited = false;
         // It is the root, which is never deleted.
         bool live = false;
+        // A live folder's entry names its first cluster: the cluster is the
+        // folder's whatever its "." and ".." hold.
+        bool named = false;
+        // The cluster read before its first, whose last entries may begin the
+        // first entry's long name: a folder's last cluster, where the chain was
+        // cut that went on into this one.
+        u32 previous = 0;
     };
 
     // Appends the entries of the directory starting at `first` to the folder and
@@ -113,10 +120,16 @@ public:
     // were), more entries than a directory can have.
     bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted,
                        const DirectoryRead& how);
+    // Where a live directory ended its chain on a full cluster, as a cut chain
+    // ends too: the index its next entry would have, and that last cluster.
+    struct FullEnd {
+        u64 nextIndex = 0;
+        u32 lastCluster = 0;
+    };
     // Whether the live directory at `first`, read with its visits marked, ended
-    // its chain on a full cluster, where a cut chain ends too; if so, the index
-    // its next entry would have, and the question is answered no from then on.
-    bool takeFullEnd(u64 first, u64& nextIndex);
+    // its chain on a full cluster; if so, where, and the question is answered
+    // no from then on.
+    bool takeFullEnd(u64 first, FullEnd& end);
     // The root directory's entries into the folder. False when some of it could
     // not be read or was lost as in readDirectory (what was read stays in the
     // folder).
@@ -124,8 +137,9 @@ public:
     // The entries of one directory cluster (or of the FAT12/16 root block) become
     // nodes with indexes from firstIndex, deleted ones all when `markDeleted`
     // but for live files that still hold their chains. False where "." or ".."
-    // is rejected, or is asked for and neither stands (one that stands keeps the
-    // cluster the folder's, the other, damaged, is passed over).
+    // is rejected, or is asked for and neither stands in a cluster that no live
+    // folder's entry names (one that stands, or the entry, keeps the cluster the
+    // folder's: what lies in their places is passed over).
     bool parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const DirectoryRead& how,
                         bool markDeleted, bool& hasDotDot, u32& dotDotCluster, tree::Folder& folder,
                         ParsedEntries& parsed);
@@ -157,9 +171,8 @@ private:
     u64 maxDirectoryClusters_;
     ScopedArray<u8> clusterPair_;
     Bitmap visitedClusters_;
-    // The directories whose chains ended on a full cluster: the index their
-    // next entry would have, by first cluster.
-    std::unordered_map<u64, u64> fullEnds_;
+    // The directories whose chains ended on a full cluster, by first cluster.
+    std::unordered_map<u64, FullEnd> fullEnds_;
 };
 
 // The parameters with the cluster size that places the subfolders of a fixed

@@ -77,6 +77,7 @@ void FATMapImpl::readFolderNode(u64 cluster, Folder& folder, Node& node, bool re
     FATDrive::DirectoryRead how;
     how.requireDots = requireDots;
     how.markVisited = true;
+    how.named = requireDots && drive_.getChainJoins().isFolderStart(clusterOf(cluster));
     const bool ok = drive_.readDirectory(cluster, folder, deleted, how);
     // ".." names cluster 0 for a folder in the root; a ".." outside the volume
     // names nothing, and the folder is placed as one without it.
@@ -101,7 +102,7 @@ void FATMapImpl::noteStarts(const Folder& folder) {
             continue;
         const u32 first = clusterOf(node.getAddress());
         if (node.isDirectory())
-            joins.noteStart(first);
+            joins.noteFolder(first);
         else
             joins.noteFile(first, static_cast<u32>(std::min<u64>(node.getSize(), 0xFFFFFFFFu)));
     }
@@ -209,20 +210,20 @@ bool FATMapImpl::continuesLiveFolder(u32 cluster) {
 }
 
 void FATMapImpl::loadFoundDirectory(u32 cluster) {
+    // A live folder's cluster that no "." starts, and that no chain of a folder
+    // the tree reached leads to, is what some folder lost: read in place where
+    // its subfolders name that folder, else what it holds is there, but not
+    // where it was.
+    const bool continues = continuesLiveFolder(cluster);
+    if (continues && placeInOwner(cluster))
+        return;
     Folder folder(ATTACHED, NO_FOLDER);
     Node node;
     readFolderNode(cluster, folder, node, false);
     if (folder.empty())
         return;
-    // A live folder's cluster that no "." starts, and that no chain of a folder
-    // the tree reached leads to, is what some folder lost: read in place where
-    // its subfolders name that folder, else what it holds is there, but not
-    // where it was.
-    if (continuesLiveFolder(cluster)) {
-        if (placeInOwner(cluster, folder))
-            return;
+    if (continues)
         node.setFlag(Node::INVALID_DIRECTORY, true);
-    }
     if (Folder* existing = findFolder(cluster)) {
         // A folder loaded by address that read less than now: what the tree had
         // already hung in it stays.
@@ -282,17 +283,27 @@ u64 FATMapImpl::namedParent(const Folder& folder) {
     return named;
 }
 
-bool FATMapImpl::placeInOwner(u32 cluster, const Folder& folder) {
-    const u64 owner = namedParent(folder);
+bool FATMapImpl::placeInOwner(u32 cluster) {
+    // Read first to ask its subfolders, then as what follows the owner's last
+    // cluster, so that a long name begun there is finished.
+    Folder asked(ATTACHED, NO_FOLDER);
+    bool deleted = false;
+    drive_.readDirectory(cluster, asked, deleted, FATDrive::DirectoryRead());
+    const u64 owner = namedParent(asked);
     Folder* stored = owner == NO_FOLDER ? nullptr : findFolder(owner);
-    u64 next = 0;
-    if (!stored || !drive_.takeFullEnd(owner, next))
+    FATDrive::FullEnd end;
+    if (!stored || !drive_.takeFullEnd(owner, end))
         return false;
     logAt("FATMapImpl", 250) << ": directory cluster " << cluster << " continues folder " << owner
                              << '\n';
+    Folder folder(ATTACHED, NO_FOLDER);
+    FATDrive::DirectoryRead how;
+    how.markVisited = true;
+    how.previous = end.lastCluster;
+    drive_.readDirectory(cluster, folder, deleted, how);
     noteStarts(folder);
     for (Node node : folder.getNodes()) {
-        node.setIndex(node.getIndex() + next);
+        node.setIndex(node.getIndex() + end.nextIndex);
         addNode(owner, stored, node, 0);
     }
     return true;

@@ -87,10 +87,10 @@ private:
     // The folder that the live subfolders listed in `folder` all name by their
     // "..", NO_FOLDER when none does or they differ.
     u64 namedParent(const Folder& folder);
-    // Puts the entries of the directory continued at `cluster`, read into
-    // `folder`, into the folder its subfolders name, where that folder's chain
-    // ended on a full cluster: false when nothing ties it so without doubt.
-    bool placeInOwner(u32 cluster, const Folder& folder);
+    // Reads the directory continued at `cluster` into the folder its subfolders
+    // name, where that folder's chain ended on a full cluster: false, and
+    // nothing read, when nothing ties it so without doubt.
+    bool placeInOwner(u32 cluster);
     // The first clusters of the folder's live entries, for the joins of chains.
     // Only folders the tree reaches count: entries the scan alone found may be
     // a disk image's, kept in a file, that name this volume's clusters by

@@ -236,6 +236,48 @@ std::vector<Shape> folderShapes(int bits) {
 FatImageOptions geometry(int bits, u32 sizeKiB, u32 sectorsPerCluster);
 void someFiles(ShapeRecipe& r, const std::string& folder, const char* prefix, u32 count, u64 most);
 std::vector<Shape> bootSectorLostShapes();
+std::string numberedName(const char* prefix, u32 i, const char* suffix);
+
+// A folder's own two entries hurt: `dot` written over the start of ".",
+// `dotDot` over the start of "..".
+std::function<void(Damage&)> hurtDots(const char* folder, std::string dot, std::string dotDot) {
+    return [=](Damage& d) {
+        const u64 first = d.v.clusterOffset(d.clustersOf(folder).front());
+        writeAt(d.image, first, dot);
+        writeAt(d.image, first + DIR_ENTRY_BYTES, dotDot);
+    };
+}
+
+const std::string GARBAGE_ENTRY = pattern(DIR_ENTRY_BYTES, 9);
+const std::string ZEROED_ENTRY(DIR_ENTRY_BYTES, '\0');
+
+// Hurt dot entries cost a folder nothing: its files stay in place and its
+// listing is whole.
+std::vector<Shape> dotShapes() {
+    const std::string deleted(1, '\xE5'), endMark(1, '\0');
+    return {
+        foldersWhole({"SubDotOverwrittenFat16", tree(16),
+                      hurtDots("SUB", std::string(DIR_ENTRY_BYTES, '\xAA'), ""), NOTHING}),
+        foldersWhole({"SubDotDotDeletedFat16", tree(16), hurtDots("SUB", "", deleted), NOTHING}),
+        foldersWhole({"SubDotsOverwrittenFat16", tree(16),
+                      hurtDots("SUB", GARBAGE_ENTRY, GARBAGE_ENTRY), NOTHING}),
+        foldersWhole({"SubDotsOverwrittenFat32", tree(32),
+                      hurtDots("SUB", GARBAGE_ENTRY, GARBAGE_ENTRY), NOTHING}),
+        foldersWhole({"SubDotZeroedFat16", tree(16), hurtDots("SUB", ZEROED_ENTRY, ""), NOTHING}),
+        foldersWhole({"SubDotDotEndMarkFat16", tree(16), hurtDots("SUB", "", endMark), NOTHING}),
+        foldersWhole({"SubDotsDeletedFat16", tree(16), hurtDots("SUB", deleted, deleted), NOTHING}),
+        // A deleted folder's entry, read before SUB is, names a later cluster
+        // of DEEP, which starts no folder: it takes nothing of DEEP's.
+        {"DeletedFolderNamesAnotherFoldersClusterFat16", tree(16),
+         [](Damage& d) {
+             writeAt(
+                 d.image,
+                 entryOffsetIn(d.image, d.v.params, 0, std::string(SHORT_NAME_BYTES, '\0')),
+                 shortEntry("\xE5LDDIR     ", ATTR_DIRECTORY, d.clustersOf("SUB/DEEP").at(1), 0));
+         },
+         NOTHING},
+    };
+}
 
 void doubleClusterSize(Damage& d) {
     writeAt(d.image, BS_SECTORS_PER_CLUSTER,
@@ -260,6 +302,8 @@ std::vector<Shape> shapes() {
         for (Shape& s : folderShapes(bits))
             all.push_back(std::move(s));
     }
+    for (Shape& s : dotShapes())
+        all.push_back(std::move(s));
     const auto zeroRootSector = [](Damage& d) {
         d.zeroAt((d.v.params.rootDirectoryLBA + 1ull) * IMAGE_SECTOR, IMAGE_SECTOR);
     };
@@ -309,20 +353,6 @@ std::vector<Shape> shapes() {
                       tree(16),
                       [](Damage& d) { d.setSize("R050    BIN", 0); },
                       {"R050.BIN"}}),
-        // A folder's own entries damaged: nothing else is lost.
-        foldersWhole({"SubDotOverwrittenFat16", tree(16),
-                      [](Damage& d) {
-                          writeAt(d.image, d.v.clusterOffset(d.clustersOf("SUB").front()),
-                                  std::string(DIR_ENTRY_BYTES, '\xAA'));
-                      },
-                      NOTHING}),
-        foldersWhole({"SubDotDotDeletedFat16", tree(16),
-                      [](Damage& d) {
-                          writeAt(d.image,
-                                  d.v.clusterOffset(d.clustersOf("SUB").front()) + DIR_ENTRY_BYTES,
-                                  std::string(1, '\xE5'));
-                      },
-                      NOTHING}),
         // The first sector of both FATs cannot be read, and it holds the entries
         // of every folder but the root and of the files' first clusters.
         {"FatStartUnreadableFat16",
@@ -358,6 +388,40 @@ std::vector<Shape> shapes() {
                                                 });
                       },
                       [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
+        // One long name begins in the last cluster before the cut, its short
+        // entry in the first after it.
+        foldersWhole(
+            {"LongNameAcrossTheCutFat16",
+             []() -> const FatShapeVolume& {
+                 return fatShapeVolume("late-long16", geometry(16, 32768, 1), [](ShapeRecipe& r) {
+                     r.folder("A");
+                     std::vector<std::pair<std::string, u64>> sizes;
+                     for (u32 i = 0; i < 30; ++i)
+                         sizes.push_back({numberedName("a long file name ", i, ".dat"), 900});
+                     r.files("A", sizes);
+                     r.folder("A/LATE");
+                     someFiles(r, "A/LATE", "L", 3, 3000);
+                 });
+             },
+             [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
+        // Deleted files read where no copy of the FAT tells free clusters: LIVE.BIN's
+        // lies between #ONE.BIN's two, and #2.BIN's is #ONE.BIN's second.
+        {"DeletedFileAcrossAnUnknownFatSectorFat16",
+         []() -> const FatShapeVolume& {
+             return fatShapeVolume("unknown-sector16", geometry(16, 32768, 1), [](ShapeRecipe& r) {
+                 r.files("", {{"PAD.BIN", 253 * IMAGE_SECTOR}});
+                 r.files("", {{"H1.BIN", 500}, {"LIVE.BIN", 500}, {"H2.BIN", 500}});
+                 r.remove("H1.BIN", nullptr);
+                 r.remove("H2.BIN", "#2.BIN");
+                 r.resetFreeClusterHint();
+                 r.files("", {{"GONE.BIN", 1000}});
+                 r.remove("GONE.BIN", "#ONE.BIN");
+             });
+         },
+         [](Damage& d) {
+             d.failing = {d.v.params.fatLBA + 1ull, d.v.params.fatMirrLBA + 1ull};
+         },
+         {"#ONE.BIN", "#2.BIN"}},
         {"RootCutBehindItsFirstClusterFat32",
          tree(32),
          [](Damage& d) { d.setEntry(d.clustersOf("").front(), d.end()); },
