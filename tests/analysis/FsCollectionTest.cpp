@@ -244,6 +244,53 @@ const Rule RULES[] = {
          fat16Remains(r);
      },
      300000, "60 P6@0.0 F64+200++ R464/30 G4@496#3/30/5 [30000,30000]\n"},
+    // One FAT right behind one reserved sector of its partition: guessed from
+    // the partition's start, where two FATs of half its size read as zeros
+    // alike and so agree on nothing.
+    {"OneFatGuessedInItsPartition",
+     [](ScanResults& r) {
+         table(r, 0, {{6, 2048, 65536}});
+         fat(r, 2049);
+         plain(r, 2113, 2, 30);
+         grid(r, 2145, 4, {3, 4}, 30);
+     },
+     100000, "2048 P6@0.0 F2049+64++ R2113/30 G4@2145#2/30/4 [65536,65536]\n"},
+    // A FAT16 of one FAT and a FAT32 pair at the same place and size: the
+    // pair, of two found copies, wins.
+    {"OneFatAndAPairOfItsSize",
+     [](ScanResults& r) {
+         fat(r, 32);
+         fat(r, 64);
+         grid(r, 96, 1, {3, 4});
+     },
+     1000, "0 F32+32++ G1@96#2/4/4 [96,1000]\n"},
+    // A logical volume's FATs are guessed from the finds inside its own
+    // partition: the FATs of the volume before it are no mirror of its own,
+    // and its start stays the entry's.
+    {"NamedVolumeTakesNoFatOfTheVolumeBefore",
+     [](ScanResults& r) {
+         table(r, 34816, {{6, 36864, 32768}, {5, 69632, 100352}});
+         table(r, 69632, {{0x0C, 71680, 98304}});
+         fat(r, 36868);
+         fat(r, 36900);
+         fat(r, 71712, FAT32);
+         fat(r, 72468, FAT32);
+         grid(r, 73224, 1, {3, 4, 5}, 70000);
+     },
+     200000,
+     "36864 P6@34816.0 [32768,32768]\n"
+     "71680 Pc@69632.0 F71712+756++ G1@73224#3/70000/5 [98304,98304]\n"},
+    // No partition entry: the fewest reserved sectors would start the volume
+    // at 2051; mkfs.fat padded them to a cluster of four, and at 2048 the
+    // volume starts where partitions start.
+    {"GuessedStartPaddedToAPartitionsStart",
+     [](ScanResults& r) {
+         fat(r, 2052);
+         fat(r, 2084);
+         plain(r, 2116, 2, 30);
+         grid(r, 2148, 4, {3, 4}, 30);
+     },
+     100000, "2048 F2052+32++ R2116/30 G4@2148#2/30/4 [100,32860]\n"},
     // $MFT, $MFTMirr, $Bitmap and the mirror's copy: eight sectors a cluster.
     {"NtfsFromMftRecords",
      [](ScanResults& r) {
