@@ -19,6 +19,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -254,6 +255,174 @@ TEST_P(SourceAnalysisTest, TheVolumesAreFoundAndOnlyDamageIsChanged) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, SourceAnalysisTest, ::testing::ValuesIn(SOURCES),
                          rowName<Source>);
+
+// Disks of one or more FAT partitions laid out by sfdisk (logicals chained in
+// an extended partition of type 0x05 or 0x0F, at sector 63 or on a MiB), each
+// volume made by mkfs.fat and mtools, then damaged. Read as a drive, every
+// volume is listed where the disk holds it, and the chosen one gives back
+// every file.
+struct FatPart {
+    u32 lba;
+    u32 sizeKiB;
+    int fatBits;
+    u32 sectorsPerCluster = 0;
+    u32 fats = 0;
+};
+
+struct PartitionedDisk {
+    const char* name;
+    const char* sfdisk; // its script, after "label: dos"
+    std::vector<FatPart> volumes;
+    std::vector<u32> zeroed;
+    // The file-system page's rows, each from its start ("LBA 63 sectors ...").
+    std::vector<const char*> listed;
+    u32 chosen;
+};
+
+std::ostream& operator<<(std::ostream& os, const PartitionedDisk& d) {
+    return os << d.name;
+}
+
+// Two folders (the grid of a volume without boot sector) and files of their
+// own for the volume at `lba`.
+PlacedFiles partFiles(u32 lba) {
+    PlacedFiles files;
+    const char* paths[] = {"root.txt", "Docs/a.txt", "Docs/b.bin", "Docs/Old/c.txt",
+                           "Docs/Old/d.bin"};
+    int seed = static_cast<int>(lba % 1000);
+    for (const char* path : paths) {
+        ++seed;
+        files.push_back({path, textContent(3000 + 2500 * static_cast<std::size_t>(seed % 7), seed),
+                         IMAGE_EPOCH + 86400 * seed});
+    }
+    return files;
+}
+
+// Logicals behind a primary: a FAT16 and a FAT32, in 0x05 or 0x0F.
+std::string logicals(const char* extendedType) {
+    return std::string("2048,32768,6\n34816,,") + extendedType + "\n36864,32768,6\n71680,73728,c\n";
+}
+const std::vector<FatPart> LOGICALS = {
+    {2048, 16384, 16}, {36864, 16384, 16}, {71680, 36864, 32, 1}};
+const std::vector<const char*> LOGICALS_LISTED = {"LBA 2048 sectors 32768 FAT 16",
+                                                  "LBA 36864 sectors 32768 FAT 16",
+                                                  "LBA 71680 sectors 73728 FAT32X"};
+const std::string LOGICALS_05 = logicals("5");
+const std::string LOGICALS_0F = logicals("f");
+
+const PartitionedDisk PARTITIONED_DISKS[] = {
+    {"OneFatFat16In06",
+     "2048,32768,6\n",
+     {{2048, 16384, 16, 0, 1}},
+     {2048},
+     {"LBA 2048 sectors 32768 FAT 16"},
+     0},
+    {"Fat12ClustersOf16SectorsIn01At63",
+     "63,24576,1\n",
+     {{63, 12288, 12, 16}},
+     {63},
+     {"LBA 63 sectors 24576 FAT 12"},
+     0},
+    {"Fat16In0E",
+     "2048,32768,e\n",
+     {{2048, 16384, 16}},
+     {2048},
+     {"LBA 2048 sectors 32768 FAT16X"},
+     0},
+    {"Fat16InHidden16",
+     "2048,32768,16\n",
+     {{2048, 16384, 16}},
+     {2048},
+     {"LBA 2048 sectors 32768 FAT16h"},
+     0},
+    // The FAT decides the width, not the entry.
+    {"Fat12In06",
+     "2048,24576,6\n",
+     {{2048, 12288, 12}},
+     {2048},
+     {"LBA 2048 sectors 24576 FAT 12"},
+     0},
+    // The second logical's boot sector and its backup both gone.
+    {"LogicalFat32BehindAFat16LogicalIn05",
+     LOGICALS_05.c_str(),
+     LOGICALS,
+     {71680, 71686},
+     LOGICALS_LISTED,
+     2},
+    {"LogicalFat32BehindAFat16LogicalIn0F",
+     LOGICALS_0F.c_str(),
+     LOGICALS,
+     {71680, 71686},
+     LOGICALS_LISTED,
+     2},
+    // Cylinders of 255 heads of 63 sectors: the first logical's extended
+    // record and boot sector gone, no entry names it, and mkfs.fat reserved a
+    // cluster of sectors in front of its FATs.
+    {"Fat16WithNeitherEntryNorBootSectorAt63",
+     "63,32067,6\\n32130,,f\\n32193,32067,6\\n64323,80262,c\\n",
+     {{63, 16033, 16}, {32193, 16033, 16}, {64323, 40131, 32, 1}},
+     {32130, 32193},
+     {"LBA 63 sectors 32064 FAT 16", "LBA 32193 ", "LBA 64323 sectors 80256 FAT32X"},
+     1},
+};
+
+class PartitionedDiskTest : public ::testing::TestWithParam<PartitionedDisk> {
+protected:
+    TempDir dir;
+};
+
+TEST_P(PartitionedDiskTest, EveryVolumeIsListedWhereItLiesAndTheChosenComesBack) {
+    const PartitionedDisk& d = GetParam();
+    const std::string disk = dir.file("disk.img");
+    u64 sectors = 0;
+    for (const FatPart& v : d.volumes)
+        sectors = std::max<u64>(sectors, v.lba + 2ull * v.sizeKiB);
+    std::string err;
+    ASSERT_EQ(run("truncate -s " + std::to_string((sectors + 2048) * 512) + " " + shellQuote(disk) +
+                      " && printf 'label: dos\n" + d.sfdisk + "' | sfdisk -q " + shellQuote(disk),
+                  nullptr, &err),
+              0)
+        << err;
+    for (const FatPart& v : d.volumes) {
+        FatImageOptions o;
+        o.sizeKiB = v.sizeKiB;
+        o.fatBits = v.fatBits;
+        o.sectorsPerCluster = v.sectorsPerCluster;
+        o.fats = v.fats;
+        o.partitionLba = v.lba;
+        FatImage image(dir.file("volume.img"), o);
+        image.makeFolder("Docs");
+        image.makeFolder("Docs/Old");
+        for (const PlacedFile& f : partFiles(v.lba))
+            image.addFile(f.path, f.data, f.mtime);
+        writeAt(disk, image.volumeOffset(),
+                readAt(image.path(), image.volumeOffset(), image.volumeSectors() * 512));
+    }
+    for (u32 lba : d.zeroed)
+        writeAt(disk, u64{lba} * 512, std::string(512, '\0'));
+
+    const std::string out = dir.file("out");
+    const ProbeResult r =
+        runProbe("analyze " + shellQuote("id=" + disk + "|type=drive") + " --choose " +
+                 std::to_string(d.chosen) + " --recover " + shellQuote(out) + " --answer all");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::size_t from = r.out.find("--- file systems ---\n");
+    ASSERT_NE(from, std::string::npos) << r.out;
+    std::istringstream rows(r.out.substr(from));
+    std::string row;
+    std::getline(rows, row);
+    for (std::size_t i = 0; i < d.listed.size(); ++i) {
+        ASSERT_TRUE(std::getline(rows, row)) << r.out;
+        EXPECT_EQ(row.rfind(std::to_string(i) + ": " + d.listed[i], 0), 0u) << row;
+    }
+    ASSERT_TRUE(std::getline(rows, row));
+    EXPECT_EQ(row, "--- changes ---");
+    EXPECT_TRUE(filesCameBack(out, partFiles(d.volumes[d.chosen].lba))) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("\nfiles with errors: 0\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Disks, PartitionedDiskTest, ::testing::ValuesIn(PARTITIONED_DISKS),
+                         rowName<PartitionedDisk>);
 
 // A saved scan loaded in a new process gives what the scan gave: collection,
 // layout, carved files, unreadable runs and range.
