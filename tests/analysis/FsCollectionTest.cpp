@@ -110,6 +110,16 @@ void fat16Remains(ScanResults& r) {
     grid(r, 496, 4, {3, 4, 5}, 30);
 }
 
+// The remains of a small FAT16 volume: FAT starts found at `fats`, a root
+// directory of two sectors at `root`, two subdirectories on the grid of four
+// sectors a cluster from `cluster2`.
+void fat16Remains(ScanResults& r, std::initializer_list<u32> fats, u32 root, u32 cluster2) {
+    for (u32 f : fats)
+        fat(r, f);
+    plain(r, root, 2, 30);
+    grid(r, cluster2, 4, {3, 4}, 30);
+}
+
 // One candidate a line: start, then each piece of evidence, then the limits.
 std::string summary(const FsCandidateList& list) {
     std::ostringstream os;
@@ -250,9 +260,7 @@ const Rule RULES[] = {
     {"OneFatGuessedInItsPartition",
      [](ScanResults& r) {
          table(r, 0, {{6, 2048, 65536}});
-         fat(r, 2049);
-         plain(r, 2113, 2, 30);
-         grid(r, 2145, 4, {3, 4}, 30);
+         fat16Remains(r, {2049}, 2113, 2145);
      },
      100000, "2048 P6@0.0 F2049+64++ R2113/30 G4@2145#2/30/4 [65536,65536]\n"},
     // A FAT16 of one FAT and a FAT32 pair at the same place and size: the
@@ -285,10 +293,7 @@ const Rule RULES[] = {
     // volume starts where partitions start.
     {"GuessedStartPaddedToAPartitionsStart",
      [](ScanResults& r) {
-         fat(r, 2052);
-         fat(r, 2084);
-         plain(r, 2116, 2, 30);
-         grid(r, 2148, 4, {3, 4}, 30);
+         fat16Remains(r, {2052, 2084}, 2116, 2148);
      },
      100000, "2048 F2052+32++ R2116/30 G4@2148#2/30/4 [100,32860]\n"},
     // $MFT, $MFTMirr, $Bitmap and the mirror's copy: eight sectors a cluster.

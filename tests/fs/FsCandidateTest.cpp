@@ -103,9 +103,9 @@ TEST(FormFsParamsTest, FatRecordsFromTheFoundBootSectors) {
             EXPECT_TRUE(p == v.params);
         }
     }
-    // No record: FATs only (no boot sector built yet); a FAT16 boot sector under
-    // an entry that says FAT32; an NTFS or another entry; more sectors than
-    // twice the source; a source of 4096-byte sectors.
+    // A FAT16 boot sector under an entry that says FAT32: the FAT decides.
+    // No record: FATs only (no boot sector built yet); an NTFS or another
+    // entry; more sectors than twice the source; a source of 4096-byte sectors.
     const FatCorpus& v = fatCorpus(16);
     SharedPtr<Driver> driver = openImageDriver(v.path);
     const BootParams boot = bootOf(v.image().bootSector());
@@ -115,8 +115,10 @@ TEST(FormFsParamsTest, FatRecordsFromTheFoundBootSectors) {
     FsCandidate tooBig = candidateAt(0, boot);
     tooBig.bootSector.fat.totalSectors = static_cast<u32>(2 * driver->getSectorCount() + 1);
     FAT_FS_PARAMS p;
-    for (const FsCandidate& c : {fatsOnly, candidateAt(0, boot, 0x0B), candidateAt(0, boot, 0x07),
-                                 candidateAt(0, boot, 0x83), tooBig})
+    ASSERT_TRUE(form_fat_fs_params(candidateAt(0, boot, 0x0B), p, *driver));
+    EXPECT_TRUE(p == v.params);
+    for (const FsCandidate& c :
+         {fatsOnly, candidateAt(0, boot, 0x07), candidateAt(0, boot, 0x83), tooBig})
         EXPECT_FALSE(form_fat_fs_params(c, p, *driver));
     Driver big(SharedPtr<dt::Reader>(new MemoryReader(std::string(1 << 20, '\0'))), 4096);
     EXPECT_FALSE(form_fat_fs_params(candidateAt(0, boot), p, big));
