@@ -835,10 +835,10 @@ private:
 
     // Where a guessed volume without partition entry starts. On a source that
     // keeps its volume in sector 0, there, where the reserved sectors reach
-    // the FAT and no named partition lies before it. Else the guess supposed the fewest reserved
-    // sectors in front of the FAT; mkfs.fat pads them to a whole cluster, so that the data area
-    // starts on one: padded, the volume starts where partitions start, and
-    // with the fewest it does not, the padded start is taken.
+    // the FAT and no named partition lies before it. Else the guess supposed
+    // the fewest reserved sectors in front of the FAT. mkfs.fat pads them to
+    // a whole cluster, so that the data area starts on one: where that start
+    // lies where partitions start and the fewest's does not, it is taken.
     u32 guessedStart(const FsCandidate& c, const FatHypothesis& h, u64 floor) const {
         if (atSectorZero_ && floor == 0)
             return h.fatLBA > 0 && h.fatLBA <= MAX_RESERVED_SECTORS ? 0 : h.volumeStart;
