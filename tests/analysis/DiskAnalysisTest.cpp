@@ -19,7 +19,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -256,11 +255,11 @@ TEST_P(SourceAnalysisTest, TheVolumesAreFoundAndOnlyDamageIsChanged) {
 INSTANTIATE_TEST_SUITE_P(Sources, SourceAnalysisTest, ::testing::ValuesIn(SOURCES),
                          rowName<Source>);
 
-// Disks of one or more FAT partitions laid out by sfdisk (logicals chained in
-// an extended partition of type 0x05 or 0x0F, at sector 63 or on a MiB), each
-// volume made by mkfs.fat and mtools, then damaged. Read as a drive, every
-// volume is listed where the disk holds it, and the chosen one gives back
-// every file.
+// Disks laid out by sfdisk (logicals chained in an extended partition of type
+// 0x05 or 0x0F, at sector 63 or on a MiB), each FAT volume filled as the
+// disk's are, then damaged. Read as a drive, every volume is listed where the
+// disk holds it (its file-system page row begins as given), and the chosen one
+// gives back every file.
 struct FatPart {
     u32 lba;
     u32 sizeKiB;
@@ -271,95 +270,53 @@ struct FatPart {
 
 struct PartitionedDisk {
     const char* name;
-    const char* sfdisk; // its script, after "label: dos"
+    std::string sfdisk;
     std::vector<FatPart> volumes;
     std::vector<u32> zeroed;
-    // The file-system page's rows, each from its start ("LBA 63 sectors ...").
-    std::vector<const char*> listed;
+    std::vector<std::string> listed;
     u32 chosen;
 };
 
-std::ostream& operator<<(std::ostream& os, const PartitionedDisk& d) {
-    return os << d.name;
+// A FAT16 primary, and in an extended partition of that type a FAT16 logical
+// and a FAT32 logical whose boot sector and backup are gone.
+PartitionedDisk logicalFat32(const char* name, const char* extendedType) {
+    return {name,
+            std::string("2048,32768,6\\n34816,,") + extendedType +
+                "\\n36864,32768,6\\n71680,73728,c",
+            {{2048, 16384, 16}, {36864, 16384, 16}, {71680, 36864, 32, 1}},
+            {71680, 71686},
+            {"LBA 2048 sectors 32768 FAT 16", "LBA 36864 sectors 32768 FAT 16",
+             "LBA 71680 sectors 73728 FAT32X"},
+            2};
 }
 
-// Two folders (the grid of a volume without boot sector) and files of their
-// own for the volume at `lba`.
-PlacedFiles partFiles(u32 lba) {
-    PlacedFiles files;
-    const char* paths[] = {"root.txt", "Docs/a.txt", "Docs/b.bin", "Docs/Old/c.txt",
-                           "Docs/Old/d.bin"};
-    int seed = static_cast<int>(lba % 1000);
-    for (const char* path : paths) {
-        ++seed;
-        files.push_back({path, textContent(3000 + 2500 * static_cast<std::size_t>(seed % 7), seed),
-                         IMAGE_EPOCH + 86400 * seed});
-    }
-    return files;
+// One partition of the volume's size, of that type, its boot sector gone.
+PartitionedDisk onePartition(const char* name, const char* type, const FatPart& v,
+                             const std::string& listedType) {
+    const std::string lba = std::to_string(v.lba);
+    const std::string sectors = std::to_string(2 * v.sizeKiB);
+    return {name,
+            lba + "," + sectors + "," + type,
+            {v},
+            {v.lba},
+            {"LBA " + lba + " sectors " + sectors + " " + listedType},
+            0};
 }
-
-// Logicals behind a primary: a FAT16 and a FAT32, in 0x05 or 0x0F.
-std::string logicals(const char* extendedType) {
-    return std::string("2048,32768,6\n34816,,") + extendedType + "\n36864,32768,6\n71680,73728,c\n";
-}
-const std::vector<FatPart> LOGICALS = {
-    {2048, 16384, 16}, {36864, 16384, 16}, {71680, 36864, 32, 1}};
-const std::vector<const char*> LOGICALS_LISTED = {"LBA 2048 sectors 32768 FAT 16",
-                                                  "LBA 36864 sectors 32768 FAT 16",
-                                                  "LBA 71680 sectors 73728 FAT32X"};
-const std::string LOGICALS_05 = logicals("5");
-const std::string LOGICALS_0F = logicals("f");
 
 const PartitionedDisk PARTITIONED_DISKS[] = {
-    {"OneFatFat16In06",
-     "2048,32768,6\n",
-     {{2048, 16384, 16, 0, 1}},
-     {2048},
-     {"LBA 2048 sectors 32768 FAT 16"},
-     0},
-    {"Fat12ClustersOf16SectorsIn01At63",
-     "63,24576,1\n",
-     {{63, 12288, 12, 16}},
-     {63},
-     {"LBA 63 sectors 24576 FAT 12"},
-     0},
-    {"Fat16In0E",
-     "2048,32768,e\n",
-     {{2048, 16384, 16}},
-     {2048},
-     {"LBA 2048 sectors 32768 FAT16X"},
-     0},
-    {"Fat16InHidden16",
-     "2048,32768,16\n",
-     {{2048, 16384, 16}},
-     {2048},
-     {"LBA 2048 sectors 32768 FAT16h"},
-     0},
-    // The FAT decides the width, not the entry.
-    {"Fat12In06",
-     "2048,24576,6\n",
-     {{2048, 12288, 12}},
-     {2048},
-     {"LBA 2048 sectors 24576 FAT 12"},
-     0},
-    // The second logical's boot sector and its backup both gone.
-    {"LogicalFat32BehindAFat16LogicalIn05",
-     LOGICALS_05.c_str(),
-     LOGICALS,
-     {71680, 71686},
-     LOGICALS_LISTED,
-     2},
-    {"LogicalFat32BehindAFat16LogicalIn0F",
-     LOGICALS_0F.c_str(),
-     LOGICALS,
-     {71680, 71686},
-     LOGICALS_LISTED,
-     2},
-    // Cylinders of 255 heads of 63 sectors: the first logical's extended
-    // record and boot sector gone, no entry names it, and mkfs.fat reserved a
-    // cluster of sectors in front of its FATs.
+    onePartition("OneFatFat16In06", "6", {2048, 16384, 16, 0, 1}, "FAT 16"),
+    onePartition("Fat12ClustersOf16SectorsIn01At63", "1", {63, 12288, 12, 16}, "FAT 12"),
+    onePartition("Fat16In0E", "e", {2048, 16384, 16}, "FAT16X"),
+    onePartition("Fat16InHidden16", "16", {2048, 16384, 16}, "FAT16h"),
+    // The FAT, not the entry, decides the width.
+    onePartition("Fat12In06", "6", {2048, 12288, 12}, "FAT 12"),
+    logicalFat32("LogicalFat32BehindAFat16LogicalIn05", "5"),
+    logicalFat32("LogicalFat32BehindAFat16LogicalIn0F", "f"),
+    // Cylinders of 255 heads of 63 sectors. The first logical's extended record
+    // and boot sector gone: no entry names it, and mkfs.fat reserved a cluster
+    // of sectors in front of its FATs. (Its size is the guess's.)
     {"Fat16WithNeitherEntryNorBootSectorAt63",
-     "63,32067,6\\n32130,,f\\n32193,32067,6\\n64323,80262,c\\n",
+     "63,32067,6\\n32130,,f\\n32193,32067,6\\n64323,80262,c",
      {{63, 16033, 16}, {32193, 16033, 16}, {64323, 40131, 32, 1}},
      {32130, 32193},
      {"LBA 63 sectors 32064 FAT 16", "LBA 32193 ", "LBA 64323 sectors 80256 FAT32X"},
@@ -374,12 +331,11 @@ protected:
 TEST_P(PartitionedDiskTest, EveryVolumeIsListedWhereItLiesAndTheChosenComesBack) {
     const PartitionedDisk& d = GetParam();
     const std::string disk = dir.file("disk.img");
-    u64 sectors = 0;
-    for (const FatPart& v : d.volumes)
-        sectors = std::max<u64>(sectors, v.lba + 2ull * v.sizeKiB);
+    const FatPart& last = d.volumes.back();
     std::string err;
-    ASSERT_EQ(run("truncate -s " + std::to_string((sectors + 2048) * 512) + " " + shellQuote(disk) +
-                      " && printf 'label: dos\n" + d.sfdisk + "' | sfdisk -q " + shellQuote(disk),
+    ASSERT_EQ(run("truncate -s " + std::to_string((last.lba + 2 * last.sizeKiB + 2048) * 512ull) +
+                      " " + shellQuote(disk) + " && printf 'label: dos\\n" + d.sfdisk +
+                      "\\n' | sfdisk -q " + shellQuote(disk),
                   nullptr, &err),
               0)
         << err;
@@ -391,10 +347,7 @@ TEST_P(PartitionedDiskTest, EveryVolumeIsListedWhereItLiesAndTheChosenComesBack)
         o.fats = v.fats;
         o.partitionLba = v.lba;
         FatImage image(dir.file("volume.img"), o);
-        image.makeFolder("Docs");
-        image.makeFolder("Docs/Old");
-        for (const PlacedFile& f : partFiles(v.lba))
-            image.addFile(f.path, f.data, f.mtime);
+        fillFat(image, static_cast<int>(v.lba % 97));
         writeAt(disk, image.volumeOffset(),
                 readAt(image.path(), image.volumeOffset(), image.volumeSectors() * 512));
     }
@@ -406,18 +359,17 @@ TEST_P(PartitionedDiskTest, EveryVolumeIsListedWhereItLiesAndTheChosenComesBack)
         runProbe("analyze " + shellQuote("id=" + disk + "|type=drive") + " --choose " +
                  std::to_string(d.chosen) + " --recover " + shellQuote(out) + " --answer all");
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::size_t from = r.out.find("--- file systems ---\n");
-    ASSERT_NE(from, std::string::npos) << r.out;
-    std::istringstream rows(r.out.substr(from));
+    std::istringstream rows(r.out.substr(r.out.find("--- file systems ---\n")));
     std::string row;
     std::getline(rows, row);
     for (std::size_t i = 0; i < d.listed.size(); ++i) {
         ASSERT_TRUE(std::getline(rows, row)) << r.out;
-        EXPECT_EQ(row.rfind(std::to_string(i) + ": " + d.listed[i], 0), 0u) << row;
+        EXPECT_THAT(row, testing::StartsWith(std::to_string(i) + ": " + d.listed[i]));
     }
     ASSERT_TRUE(std::getline(rows, row));
     EXPECT_EQ(row, "--- changes ---");
-    EXPECT_TRUE(filesCameBack(out, partFiles(d.volumes[d.chosen].lba))) << r.out;
+    EXPECT_TRUE(filesCameBack(out, fatFiles(static_cast<int>(d.volumes[d.chosen].lba % 97))))
+        << r.out;
     EXPECT_THAT(r.out, HasSubstr("\nfiles with errors: 0\n"));
 }
 

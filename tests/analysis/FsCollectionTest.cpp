@@ -110,16 +110,6 @@ void fat16Remains(ScanResults& r) {
     grid(r, 496, 4, {3, 4, 5}, 30);
 }
 
-// The remains of a small FAT16 volume: FAT starts found at `fats`, a root
-// directory of two sectors at `root`, two subdirectories on the grid of four
-// sectors a cluster from `cluster2`.
-void fat16Remains(ScanResults& r, std::initializer_list<u32> fats, u32 root, u32 cluster2) {
-    for (u32 f : fats)
-        fat(r, f);
-    plain(r, root, 2, 30);
-    grid(r, cluster2, 4, {3, 4}, 30);
-}
-
 // One candidate a line: start, then each piece of evidence, then the limits.
 std::string summary(const FsCandidateList& list) {
     std::ostringstream os;
@@ -260,7 +250,9 @@ const Rule RULES[] = {
     {"OneFatGuessedInItsPartition",
      [](ScanResults& r) {
          table(r, 0, {{6, 2048, 65536}});
-         fat16Remains(r, {2049}, 2113, 2145);
+         fat(r, 2049);
+         plain(r, 2113, 2, 30);
+         grid(r, 2145, 4, {3, 4}, 30);
      },
      100000, "2048 P6@0.0 F2049+64++ R2113/30 G4@2145#2/30/4 [65536,65536]\n"},
     // A FAT16 of one FAT and a FAT32 pair at the same place and size: the
@@ -272,30 +264,6 @@ const Rule RULES[] = {
          grid(r, 96, 1, {3, 4});
      },
      1000, "0 F32+32++ G1@96#2/4/4 [96,1000]\n"},
-    // A logical volume's FATs are guessed from the finds inside its own
-    // partition: the FATs of the volume before it are no mirror of its own,
-    // and its start stays the entry's.
-    {"NamedVolumeTakesNoFatOfTheVolumeBefore",
-     [](ScanResults& r) {
-         table(r, 34816, {{6, 36864, 32768}, {5, 69632, 100352}});
-         table(r, 69632, {{0x0C, 71680, 98304}});
-         fat(r, 36868);
-         fat(r, 36900);
-         fat(r, 71712, FAT32);
-         fat(r, 72468, FAT32);
-         grid(r, 73224, 1, {3, 4, 5}, 70000);
-     },
-     200000,
-     "36864 P6@34816.0 [32768,32768]\n"
-     "71680 Pc@69632.0 F71712+756++ G1@73224#3/70000/5 [98304,98304]\n"},
-    // No partition entry: the fewest reserved sectors would start the volume
-    // at 2051; mkfs.fat padded them to a cluster of four, and at 2048 the
-    // volume starts where partitions start.
-    {"GuessedStartPaddedToAPartitionsStart",
-     [](ScanResults& r) {
-         fat16Remains(r, {2052, 2084}, 2116, 2148);
-     },
-     100000, "2048 F2052+32++ R2116/30 G4@2148#2/30/4 [100,32860]\n"},
     // $MFT, $MFTMirr, $Bitmap and the mirror's copy: eight sectors a cluster.
     {"NtfsFromMftRecords",
      [](ScanResults& r) {
