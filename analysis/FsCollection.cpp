@@ -714,9 +714,18 @@ struct FatHypothesis {
     u32 copies = FAT_COPIES;
 };
 
+// The reserved sectors are counted in 16 bits: a FAT starts at most this far
+// into its volume.
+constexpr i64 MAX_RESERVED_SECTORS = 0xFFFF;
+// Where partitions start: on a track of 63 sectors, or on a MiB.
+constexpr u64 TRACK_SECTORS = 63;
+constexpr u64 MIB_SECTORS = 2048;
+
 // What a FAT of one width may look like for the candidate being placed.
 struct FatLimits {
-    i64 end = -1; // last sector a FAT may end on; -1 when the width is out
+    i64 end = -1;            // last sector a FAT may end on; -1 when the width is out
+    i64 first = 0;           // first sector a FAT may start on
+    i64 lastStart = U32_MAX; // last sector it may start on
     i64 minSectors = 0;
     i64 maxSectors = 0;
     i64 reserved = 0;
@@ -724,22 +733,58 @@ struct FatLimits {
     bool fits(i64 q) const { return q >= minSectors && q <= maxSectors; }
 };
 
+// What the guessed volume's evidence tells of its FAT's width: the clusters it
+// numbers (its highest named cluster less one), and the widths its layout and
+// those clusters leave.
+struct WidthEvidence {
+    i64 clusters = 0;
+    bool widths[4] = {false, false, false, false};
+};
+
+// The ends of the partitions the tables name, so that the FAT guess of one
+// volume takes no FAT sector of a volume before it.
+class NamedPartitions {
+public:
+    explicit NamedPartitions(const FsCandidateList& list) {
+        for (const FsCandidate& c : list) {
+            if (c.hasPartitionEntry)
+                ends_.push_back(u64{c.startLBA} + c.partitionSectors);
+        }
+        std::sort(ends_.begin(), ends_.end());
+    }
+
+    // The last end at or before `lba`, 0 when there is none: a sector before
+    // it lies in a named partition that does not hold `lba` (one that holds
+    // both ends behind `lba`), or before one.
+    u64 endBefore(u64 lba) const {
+        auto it = std::upper_bound(ends_.begin(), ends_.end(), lba);
+        return it == ends_.begin() ? 0 : *std::prev(it);
+    }
+
+private:
+    std::vector<u64> ends_;
+};
+
+bool startsLikeAPartition(u64 lba) {
+    return lba % TRACK_SECTORS == 0 || lba % MIB_SECTORS == 0;
+}
+
 class FatPlacer {
 public:
-    FatPlacer(CreateFSCollectionParameters& p, SectorReader& reader)
-        : p_(p), fats_(*p.fatSectors), reader_(reader), floppy_(isFloppy(*p.driver)),
+    FatPlacer(CreateFSCollectionParameters& p, SectorReader& reader, const NamedPartitions& named)
+        : p_(p), fats_(*p.fatSectors), reader_(reader), named_(named), floppy_(isFloppy(*p.driver)),
           atSectorZero_(volumeAtSectorZero(*p.driver)) {}
 
     void place(FsCandidate& c) {
         hypotheses_.clear();
-        evidenceClusters_ = 0;
+        u64 floor = 0;
         bool guessed = false;
         if (c.hasBootSector && c.bootSector.kind == FS_FAT) {
             fromBootSector(c, c.bootSector);
         } else if (c.hasBootBackup && c.bootBackup.kind == FS_FAT) {
             fromBootSector(c, c.bootBackup);
         } else if (c.hasSubDirs || c.hasRootDir) {
-            guess(c);
+            floor = guess(c);
             guessed = true;
         }
         if (hypotheses_.empty())
@@ -747,16 +792,8 @@ public:
         const FatHypothesis& h = hypotheses_[winner()];
         if (!isFatWidth(h.width))
             throw std::runtime_error("FSs(270)");
-        // A partition entry fixes where the volume starts, and so does a source
-        // that keeps its volume in sector 0 for a guessed FAT the reserved
-        // sectors can reach; the guess only supposed the fewest reserved
-        // sectors in front of the FAT.
-        u32 start = h.volumeStart;
-        if (c.hasPartitionEntry)
-            start = c.startLBA;
-        else if (guessed && atSectorZero_)
-            start = 0;
-        c.startLBA = start < h.fatLBA && h.fatLBA - start <= 0xFFFF ? start : h.volumeStart;
+        if (!c.hasPartitionEntry)
+            c.startLBA = guessed ? guessedStart(c, h, floor) : h.volumeStart;
         c.hasFats = true;
         c.fatLBA = h.fatLBA;
         c.fatSectors = h.sectors;
@@ -769,52 +806,66 @@ public:
 private:
     bool foundAt(u64 lba) const { return fitsU32(lba) && fats_.count(static_cast<u32>(lba)) != 0; }
 
-    // Polled before every try, taken or not. A guessed FAT has the width
-    // guessedWidth gives it: no boot sector counts its clusters.
-    void add(i64 fatLBA, i64 sectors, i64 volumeStart, FatType width = FAT_NONE,
-             u32 copies = FAT_COPIES) {
+    // Polled before every try, taken or not: whether the hypothesis fits 32
+    // bits and is not yet held.
+    bool isNew(i64 fatLBA, i64 sectors, i64 volumeStart, u32 copies) {
         p_.poll();
         if (fatLBA < 0 || volumeStart < 0 || sectors <= 0 || !fitsU32(fatLBA) ||
             !fitsU32(sectors) || !fitsU32(volumeStart))
-            return;
-        for (const FatHypothesis& h : hypotheses_) {
-            if (h.fatLBA == fatLBA && h.sectors == sectors && h.copies == copies)
-                return;
-        }
-        // Only a hypothesis not yet held reads the FAT for its width.
-        if (width == FAT_NONE)
-            width = guessedWidth(static_cast<u32>(fatLBA), static_cast<u32>(sectors));
-        if (!isFatWidth(width))
-            return;
-        hypotheses_.push_back({static_cast<u32>(fatLBA), static_cast<u32>(sectors),
-                               static_cast<u32>(volumeStart), width, copies});
+            return false;
+        return std::none_of(hypotheses_.begin(), hypotheses_.end(), [&](const FatHypothesis& h) {
+            return h.fatLBA == fatLBA && h.sectors == sectors && h.copies == copies;
+        });
+    }
+
+    void add(i64 fatLBA, i64 sectors, i64 volumeStart, FatType width, u32 copies) {
+        if (isFatWidth(width))
+            hypotheses_.push_back({static_cast<u32>(fatLBA), static_cast<u32>(sectors),
+                                   static_cast<u32>(volumeStart), width, copies});
     }
 
     // The FATs where the boot sector puts them, of the width and count it
     // states.
     void fromBootSector(const FsCandidate& c, const BootParams& boot) {
         const u32 copies = boot.fat.fatCount();
-        if (copies == 0)
-            return;
-        add(static_cast<i64>(c.startLBA) + boot.fat.reservedSectors, boot.fat.sectorsPerFAT,
-            c.startLBA, boot.fat.fatType(), copies);
+        const i64 fatLBA = static_cast<i64>(c.startLBA) + boot.fat.reservedSectors;
+        if (copies != 0 && isNew(fatLBA, boot.fat.sectorsPerFAT, c.startLBA, copies))
+            add(fatLBA, boot.fat.sectorsPerFAT, c.startLBA, boot.fat.fatType(), copies);
+    }
+
+    // Where a guessed volume without partition entry starts. On a source that
+    // keeps its volume in sector 0, there, where the reserved sectors reach
+    // the FAT and no named partition lies before it. Else the guess supposed
+    // the fewest reserved sectors in front of the FAT. mkfs.fat pads them to
+    // a whole cluster, so that the data area starts on one: where that start
+    // lies where partitions start and the fewest's does not, it is taken.
+    u32 guessedStart(const FsCandidate& c, const FatHypothesis& h, u64 floor) const {
+        if (atSectorZero_ && floor == 0)
+            return h.fatLBA > 0 && h.fatLBA <= MAX_RESERVED_SECTORS ? 0 : h.volumeStart;
+        if (!c.hasSubDirs || startsLikeAPartition(h.volumeStart))
+            return h.volumeStart;
+        const u64 s = c.sectorsPerCluster;
+        const u64 padded = ceilDiv(u64{h.fatLBA} - h.volumeStart, s) * s;
+        if (padded > h.fatLBA || h.fatLBA - padded < floor)
+            return h.volumeStart;
+        const u64 start = h.fatLBA - padded;
+        const bool dataOnACluster = c.cluster2LBA >= start && (c.cluster2LBA - start) % s == 0;
+        return dataOnACluster && startsLikeAPartition(start) ? static_cast<u32>(start)
+                                                             : h.volumeStart;
     }
 
     // The width a FAT's first sector shows (its first entries and the values
-    // it holds), of those the layout leaves and whose clusters cover the ones
-    // the evidence numbers, the FAT holding their entries; else the width its
-    // size gives. mkfs.fat pads the FAT12 of large clusters or sectors to 16
-    // sectors and more, the size of a FAT16.
-    FatType guessedWidth(u32 fatLBA, u32 sectors) {
+    // it holds), of those the evidence leaves whose FAT holds their entries;
+    // else the width its size gives. mkfs.fat pads the FAT12 of large
+    // clusters or sectors to 16 sectors and more, the size of a FAT16.
+    FatType guessedWidth(u32 fatLBA, u32 sectors, const WidthEvidence& evidence) {
         const FatType bySize = fatTypeBySectorsPerFat(sectors);
         if (!reader_.read(fatLBA))
             return bySize;
-        const u64 clusters = static_cast<u64>(std::max<i64>(evidenceClusters_, 0));
+        const u64 clusters = static_cast<u64>(std::max<i64>(evidence.clusters, 0));
         bool widths[4] = {false, false, false, false};
-        for (FatType t : {FAT12, FAT16, FAT32}) {
-            widths[t] = widthLeft_[t] && clusters <= maxClusterCount(t) &&
-                        fatEntryCount(t, sectors) >= clusters + 2;
-        }
+        for (FatType t : {FAT12, FAT16, FAT32})
+            widths[t] = evidence.widths[t] && fatEntryCount(t, sectors) >= clusters + 2;
         const std::vector<u8> first = reader_.data();
         // Where the sector reads alike at two widths (a FAT12 of one-cluster
         // files is all end marks, read at FAT16 too), the width at which the
@@ -854,11 +905,16 @@ private:
         return getFatEntry(type, static_cast<u32>(cluster % perGroup), view, 0) != 0;
     }
 
-    void guess(const FsCandidate& c) {
+    // Proposes the FATs that the candidate's finds and layout allow, and
+    // returns the sector below which none was looked for. A candidate that a
+    // partition entry names is guessed inside that partition, from its start;
+    // any other from sector 0 on. Either takes no FAT sector of a named
+    // partition that lies wholly before its root directory or data area.
+    u64 guess(const FsCandidate& c) {
         FatLimits limits[4];
-        i64& k = evidenceClusters_;
         const i64 root = c.rootDirLBA;
         const i64 cluster2 = c.cluster2LBA;
+        i64 k = 0;
         if (c.hasSubDirs && c.hasRootDir) {
             if (root < cluster2) {
                 limits[FAT12].end = limits[FAT16].end = root - 1;
@@ -875,20 +931,14 @@ private:
             limits[FAT12].end = limits[FAT16].end = limits[FAT32].end = root - 1;
             k = static_cast<i64>(c.rootLastCluster) - 1;
         }
-        // FAT12 is guessed only on a source that keeps its volume in sector 0
-        // (a floppy, a volume image): on a hard disk such a guess is mostly a
-        // stray copy, which the evidence filter would drop anyway.
-        bool allowed[4] = {false, atSectorZero_, !floppy_, !floppy_};
-        if (c.hasPartitionEntry) {
-            FsKind kind = FS_NONE;
-            FatType width = FAT_NONE;
-            partitionTypeToFs(c.partitionType, kind, width);
-            if (kind == FS_FAT)
-                narrowTo(allowed, width);
-        }
-        allowed[FAT12] = allowed[FAT12] && k <= 0xFF4;
-        allowed[FAT16] = allowed[FAT16] && k <= 0xFFF4;
-        allowed[FAT32] = allowed[FAT32] && k <= 0x0FFFFFF5;
+        // FAT12 is guessed only inside a partition or on a source that keeps
+        // its volume in sector 0 (a floppy, a volume image): elsewhere on a
+        // hard disk such a guess is mostly a stray copy, which the evidence
+        // filter would drop anyway. A partition's type does not narrow the
+        // widths: a partition formatted anew keeps its type, and the FAT
+        // decides.
+        const bool named = c.hasPartitionEntry;
+        bool allowed[4] = {false, atSectorZero_ || named, !floppy_, !floppy_};
         const i64 n = k + 2;
         // FAT12 entries take a byte and a half, the fraction dropped first.
         limits[FAT12].minSectors = (n * 3 / 2 + 511) / 512;
@@ -899,66 +949,93 @@ private:
         limits[FAT32].maxSectors = 0x200000;
         limits[FAT12].reserved = limits[FAT16].reserved = 1;
         limits[FAT32].reserved = 32;
-        for (u32 t = FAT12; t <= FAT32; ++t) {
-            if (!allowed[t])
-                limits[t].end = -1;
+
+        const i64 base = named ? static_cast<i64>(c.startLBA) : 0;
+        const bool rootFirst = c.hasRootDir && (!c.hasSubDirs || root < cluster2);
+        const i64 floor =
+            std::max<i64>(base, static_cast<i64>(named_.endBefore(rootFirst ? root : cluster2)));
+        WidthEvidence evidence;
+        evidence.clusters = k;
+        for (FatType t : {FAT12, FAT16, FAT32}) {
+            FatLimits& l = limits[t];
+            if (!allowed[t] || k > static_cast<i64>(maxClusterCount(t)))
+                l.end = -1;
+            l.first = floor + l.reserved;
+            if (named)
+                l.lastStart = base + MAX_RESERVED_SECTORS;
+            evidence.widths[t] = l.end >= 0;
         }
-        for (u32 t = FAT12; t <= FAT32; ++t)
-            widthLeft_[t] = limits[t].end >= 0;
 
         proposals_ = 0;
-        for (u32 t : {FAT12, FAT16, FAT32}) {
-            if (!proposeFromFatSectors(limits[t]))
-                return;
+        for (FatType t : {FAT12, FAT16, FAT32}) {
+            if (!proposeFromFatSectors(limits[t], evidence))
+                return static_cast<u64>(floor);
         }
-        const i64 hidden = atSectorZero_ ? 0 : CLASSIC_HIDDEN_SECTORS;
-        for (u32 t : {FAT16, FAT32}) {
+        // Two FATs right behind the fewest reserved sectors: of a partition's
+        // start, else of the first partition of a disk (of none on a source
+        // that keeps its volume in sector 0). No FAT sector was found there
+        // to tell the width: a partition's type does.
+        const i64 hidden = named ? base : atSectorZero_ ? 0 : CLASSIC_HIDDEN_SECTORS;
+        FsKind entryKind = FS_NONE;
+        FatType entryWidth = FAT_NONE;
+        if (named)
+            partitionTypeToFs(c.partitionType, entryKind, entryWidth);
+        for (FatType t : {FAT16, FAT32}) {
             const FatLimits& l = limits[t];
             const i64 a = l.reserved + hidden;
-            if (l.end < 0 || a >= l.end || (l.end - a + 1) % 2 != 0)
+            if ((entryKind == FS_FAT && t != entryWidth) || hidden < floor || l.end < 0 ||
+                a >= l.end || (l.end - a + 1) % 2 != 0)
                 continue;
             const i64 q = (l.end - a + 1) / 2;
-            if (l.fits(q) && !propose(a, q, hidden))
-                return;
+            if (l.fits(q) && !propose(a, q, hidden, evidence))
+                return static_cast<u64>(floor);
         }
+        return static_cast<u64>(floor);
     }
 
     // False once the proposals are used up.
-    bool propose(i64 fatLBA, i64 sectors, i64 volumeStart, u32 copies = FAT_COPIES) {
-        add(fatLBA, sectors, volumeStart, FAT_NONE, copies);
+    bool propose(i64 fatLBA, i64 sectors, i64 volumeStart, const WidthEvidence& evidence,
+                 u32 copies = FAT_COPIES) {
+        if (isNew(fatLBA, sectors, volumeStart, copies))
+            add(fatLBA, sectors, volumeStart,
+                guessedWidth(static_cast<u32>(fatLBA), static_cast<u32>(sectors), evidence),
+                copies);
         return ++proposals_ < MAX_FAT_PROPOSALS;
     }
 
     // Every FAT-sector find f that could start the mirror (or the first FAT) of
     // a FAT pair ending at `end`. Only the finds for which a first proposal
-    // holds are visited: q = end - f + 1 within the limits, f >= reserved + q.
-    // Then a single FAT (mkfs.fat -f 1) that a find f starts and `end` ends,
-    // right behind the reserved sectors: one that the pairs' finds do not
-    // reach.
-    bool proposeFromFatSectors(const FatLimits& l) {
+    // holds are visited: q = end - f + 1 within the limits, the first FAT f - q
+    // from l.first to l.lastStart. Then a single FAT (mkfs.fat -f 1) that a
+    // find f starts and `end` ends, right behind the reserved sectors: one
+    // that the pairs' finds do not reach.
+    bool proposeFromFatSectors(const FatLimits& l, const WidthEvidence& evidence) {
         if (l.end < 0)
             return true;
-        const i64 lo =
-            std::max({l.reserved, l.end + 1 - l.maxSectors, (l.reserved + l.end + 2) / 2});
-        const i64 hi = std::min(l.end, l.end + 1 - l.minSectors);
+        const i64 lo = std::max({l.first, l.end + 1 - l.maxSectors, (l.first + l.end + 2) / 2});
+        // The last find that leaves a FAT of the fewest sectors.
+        const i64 last = std::min(l.end, l.end + 1 - l.minSectors);
+        const i64 hi = std::min(last, (l.lastStart + l.end + 1) / 2);
         if (lo <= hi && lo <= static_cast<i64>(U32_MAX)) {
             for (auto it = fats_.lower_bound(static_cast<u32>(lo));
                  it != fats_.end() && static_cast<i64>(it->lba) <= hi; ++it) {
                 const i64 f = it->lba;
                 const i64 q = l.end - f + 1;
-                if (!propose(f - q, q, f - q - l.reserved))
+                if (!propose(f - q, q, f - q - l.reserved, evidence))
                     return false;
-                if (q % 2 == 0 && l.fits(q / 2) && !propose(f, q / 2, f - l.reserved))
+                if (q % 2 == 0 && l.fits(q / 2) && f <= l.lastStart &&
+                    !propose(f, q / 2, f - l.reserved, evidence))
                     return false;
             }
         }
-        const i64 single = std::max(l.reserved, l.end + 1 - l.maxSectors);
+        const i64 single = std::max(l.first, l.end + 1 - l.maxSectors);
+        const i64 singleEnd = std::min({lo, last + 1, l.lastStart + 1});
         if (single > static_cast<i64>(U32_MAX))
             return true;
         for (auto it = fats_.lower_bound(static_cast<u32>(single));
-             it != fats_.end() && static_cast<i64>(it->lba) < std::min(lo, hi + 1); ++it) {
+             it != fats_.end() && static_cast<i64>(it->lba) < singleEnd; ++it) {
             const i64 f = it->lba;
-            if (!propose(f, l.end - f + 1, f - l.reserved, 1))
+            if (!propose(f, l.end - f + 1, f - l.reserved, evidence, 1))
                 return false;
         }
         return true;
@@ -1009,19 +1086,17 @@ private:
     CreateFSCollectionParameters& p_;
     const FoundList<FoundFatSector>& fats_;
     SectorReader& reader_;
+    const NamedPartitions& named_;
     bool floppy_;
     bool atSectorZero_;
     std::vector<FatHypothesis> hypotheses_;
     u32 proposals_ = 0;
-    // The clusters the guessed volume's evidence numbers (its highest named
-    // cluster less one), and the widths its layout leaves.
-    i64 evidenceClusters_ = 0;
-    bool widthLeft_[4] = {false, false, false, false};
 };
 
 void collectFatTables(FsCandidateList& list, CreateFSCollectionParameters& p) {
     SectorReader reader(*p.driver);
-    FatPlacer placer(p, reader);
+    const NamedPartitions named(list);
+    FatPlacer placer(p, reader, named);
     for (FsCandidate& c : list)
         placer.place(c);
 }

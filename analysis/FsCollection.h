@@ -17,12 +17,15 @@
 //     first-level subdirectories;
 //  5. FAT positions: from the boot sector, or guessed from the FAT sectors the
 //     scan found and the space before the root directory or the data area, the
-//     guess whose two copies agree best winning;
+//     guess whose two copies agree best winning; a volume that a partition
+//     entry names is guessed inside its partition and keeps the entry's start;
+//     no volume takes a FAT sector of a named partition before its own;
 //  6. NTFS volumes from an $MFT found together with its copy in $MFTMirr, or
 //     from an NTFS boot sector whose $MFT the scan found;
 //  7. the smallest and largest volume size the evidence allows.
 //
-// Each phase keeps the list ordered by start (phase 5 moves starts in place).
+// Each phase keeps the list ordered by start (phase 5 moves the starts of
+// volumes no entry names in place).
 // Most candidates are spurious; the filters (analysis/FsFilters.h) drop them
 // before the drive layout is built.
 

@@ -31,6 +31,24 @@ u8 codeOfFatType(u32 type) {
     }
 }
 
+// The FAT type that a hidden one (0x11 to 0x1E) hides, and 0x0E (FAT16 reached
+// by LBA) as 0x06, which holds the same volumes; any other type as it is.
+u8 unhiddenFatType(u8 type) {
+    switch (type) {
+    case 0x11:
+    case 0x14:
+    case 0x16:
+    case 0x1B:
+    case 0x1C:
+    case 0x1E:
+        type = static_cast<u8>(type - 0x10);
+        break;
+    default:
+        break;
+    }
+    return type == 0x0E ? TYPE_FAT16_BIG : type;
+}
+
 // Sectors between a partition's start and its data area that the smallest volume
 // of each width needs: boot sector and two FATs (plus the root directory of
 // FAT12/16, and the 32 reserved sectors of FAT32).
@@ -93,15 +111,29 @@ void insertCandidates(FsCandidateList& list, const FsCandidateList& added) {
 }
 
 u8 FsCandidate::fscode() const {
+    // The width the volume's own FAT states, by its boot sector or where its
+    // FATs were placed. A partition is formatted anew without its type being
+    // changed: where the entry says another width, the FAT decides.
+    const BootParams* boot = hasBootSector ? &bootSector : hasBootBackup ? &bootBackup : nullptr;
+    FatType ownWidth = FAT_NONE;
+    if (boot != nullptr && boot->kind == FS_FAT)
+        ownWidth = boot->fat.fatType();
+    else if (boot == nullptr && hasFats)
+        ownWidth = fatType;
+    FsKind entryKind = FS_NONE;
+    FatType entryWidth = FAT_NONE;
+    if (hasPartitionEntry)
+        partitionTypeToFs(partitionType, entryKind, entryWidth);
+    const bool widthDisagrees =
+        entryKind == FS_FAT && codeOfFatType(ownWidth) != 0 && ownWidth != entryWidth;
     u8 code = 0;
-    if (hasPartitionEntry && partitionType != TYPE_FAT16_BIG) {
+    if (hasPartitionEntry && partitionType != TYPE_FAT16_BIG && !widthDisagrees) {
         code = partitionType;
-    } else if (hasBootSector || hasBootBackup) {
-        const BootParams& boot = hasBootSector ? bootSector : bootBackup;
-        if (boot.kind == FS_FAT) {
-            if (u8 c = codeOfFatType(boot.fat.fatType()))
+    } else if (boot != nullptr) {
+        if (boot->kind == FS_FAT) {
+            if (u8 c = codeOfFatType(boot->fat.fatType()))
                 code = c;
-        } else if (boot.kind == FS_NTFS) {
+        } else if (boot->kind == FS_NTFS) {
             code = TYPE_NTFS;
         }
     } else if (hasFats) {
@@ -122,7 +154,7 @@ u8 FsCandidate::fscode() const {
 void partitionTypeToFs(u8 type, FsKind& kind, FatType& fatType) {
     kind = FS_NONE;
     fatType = FAT_NONE;
-    switch (type) {
+    switch (unhiddenFatType(type)) {
     case 0x01:
         kind = FS_FAT;
         fatType = FAT12;
@@ -156,7 +188,7 @@ bool isPartitionTypeCompatible(u8 type, FsKind kind, FatType fatType) {
     const bool fat12 = fatType == FAT12;
     const bool fat16 = fatType == FAT16 || fatType == FAT16_32;
     const bool fat32 = fatType == FAT32 || fatType == FAT16_32;
-    switch (type) {
+    switch (unhiddenFatType(type)) {
     case 0x01:
         return fat12;
     case 0x04:
@@ -244,11 +276,12 @@ bool FatVolumeFitsPartition::operator()(const FsCandidate& volume) const {
     const u64 clusters = volume.maxThisCluster == 0 ? 0 : volume.maxThisCluster - 1;
     if (u64{sectors_} < gap + s * clusters)
         return false;
-    // Two FATs between the partition start and cluster 2 must be able to describe
-    // every cluster that the rest of the partition holds.
+    // The FATs between the partition start and cluster 2 must be able to
+    // describe every cluster that the rest of the partition holds: a single
+    // FAT (mkfs.fat -f 1) may fill all of that room.
     const u64 reserved = width == FAT32 ? 32 : 1;
     const u64 perSector = width == FAT32 ? FAT32_ENTRIES_PER_SECTOR : FAT16_ENTRIES_PER_SECTOR;
-    const u64 fatRoom = gap > reserved ? (gap - reserved) / FAT_COPIES : 0;
+    const u64 fatRoom = gap > reserved ? gap - reserved : 0;
     const u64 describable = std::min<u64>(perSector * fatRoom, maxClusterCount(width));
     const u64 clustersNeeded = sectors_ > gap ? ceilDiv(sectors_ - gap, s) : 0;
     return describable >= clustersNeeded;

@@ -121,8 +121,9 @@ struct FsCandidate {
     u32 backupLBA = 0;
 
     // The partition-type byte that fits the candidate: an entry's own type when
-    // it has one (but 0x06, which the evidence refines), else FAT12 0x01, FAT16
-    // 0x04, FAT32 0x0B or NTFS 0x07 from its boot sectors, its FATs or its NTFS
+    // it has one (but 0x06, which the evidence refines, and a FAT type of
+    // another width than the volume's own FAT), else FAT12 0x01, FAT16 0x04,
+    // FAT32 0x0B or NTFS 0x07 from its boot sectors, its FATs or its NTFS
     // volume; hidden NTFS types become 0x07; 0 when nothing tells.
     u8 fscode() const;
     // The second FAT, fatSectors behind the first; on a volume of one FAT the
@@ -145,14 +146,16 @@ FsCandidate& insertCandidate(FsCandidateList& list, const FsCandidate& candidate
 // O((n + m) log(n + m)) rather than one shift of the whole list per insertion.
 void insertCandidates(FsCandidateList& list, const FsCandidateList& added);
 
-// The file system of a partition type: 0x01 FAT12; 0x04 and 0x06 FAT16; 0x0B and
-// 0x0C FAT32; 0x07, 0x17, 0x86 and 0x87 NTFS (FAT type 0); anything else 0 and 0.
+// The file system of a partition type: 0x01 FAT12; 0x04, 0x06 and 0x0E FAT16;
+// 0x0B and 0x0C FAT32; each hidden one (0x10 more) as the type it hides; 0x07,
+// 0x17, 0x86 and 0x87 NTFS (FAT type 0); anything else 0 and 0.
 void partitionTypeToFs(u8 type, FsKind& kind, FatType& fatType);
 
-// Whether a partition of that type may hold such a volume: FAT12 in 0x01 or 0x06;
-// FAT16 in 0x04 or 0x06; FAT32 in 0x0B or 0x0C; FAT16_32 (a FAT that could be
-// either) in any of the last four; NTFS, whatever the FAT type, in 0x07, 0x17,
-// 0x86 or 0x87.
+// Whether a partition of that type may hold such a volume: FAT12 in 0x01, 0x06
+// or 0x0E; FAT16 in 0x04, 0x06 or 0x0E; FAT32 in 0x0B or 0x0C; FAT16_32 (a FAT
+// that could be either) in any of the FAT16 and FAT32 ones; hidden FAT types
+// as the types they hide; NTFS, whatever the FAT type, in 0x07, 0x17, 0x86 or
+// 0x87.
 bool isPartitionTypeCompatible(u8 type, FsKind kind, FatType fatType);
 
 // What the evidence says the candidate is: FAT when its partition type, a boot
@@ -178,7 +181,7 @@ FatType neededFatType(u32 maxThisCluster);
 // `partition`: the entry's FAT width can number the grid's clusters, the data
 // area starts far enough behind the partition start for boot sector and FATs
 // (but no more than a FAT32 pair of the largest size), the clusters reach no
-// further than the partition, and the FATs that fit between partition start and
+// further than the partition, and a FAT that fits between partition start and
 // data area can describe the rest of the partition.
 class FatVolumeFitsPartition {
 public:

@@ -9,8 +9,12 @@
 
 namespace {
 
-// The types whose entries the partition-table test checks.
-constexpr u8 KNOWN_PARTITION_TYPES[] = {0x01, 0x04, 0x05, 0x06, 0x07, 0x0B, 0x0C, 0x0F, 0x17, 0x86};
+// The types whose entries the partition-table test checks: FAT of every
+// width (0x0E is what partitioners write for FAT16 today; 0x11 to 0x1E hide
+// the FAT types), NTFS and the extended partitions. Growing the list lets more
+// random sectors pass as tables: only types a FAT volume is kept under are in.
+constexpr u8 KNOWN_PARTITION_TYPES[] = {0x01, 0x04, 0x05, 0x06, 0x07, 0x0B, 0x0C, 0x0E, 0x0F,
+                                        0x11, 0x14, 0x16, 0x17, 0x1B, 0x1C, 0x1E, 0x86};
 
 struct PartitionTypeRow {
     u8 type;

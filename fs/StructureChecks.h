@@ -35,7 +35,8 @@ constexpr u32 FAT32_ENTRIES_PER_SECTOR = 128;
 // One of those by width; 0 for FAT16_32 and anything else.
 u32 fatEntriesPerSector(FatType type);
 
-// The type is one of the ten that the partition-table test checks.
+// The type is one of those that the partition-table test checks: the FAT types
+// (hidden ones too), NTFS (0x07, 0x17, 0x86) and the extended ones.
 bool isKnownPartitionType(u8 type);
 // Boot indicator 0x00 or 0x80; then type 0, or start and count both not 0.
 bool isValidPartitionEntry(const u8* entry);

@@ -73,7 +73,7 @@ static void copySectors(const std::string& from, u64 skip, const std::string& to
 }
 
 // The deleted file goes last: nothing takes its clusters again.
-static void fillFat(FatImage& image, int seed, const PlacedFiles& extra = {}) {
+void fillFat(FatImage& image, int seed, const PlacedFiles& extra) {
     for (const char* folder : {"Docs", "Pics", "Music"})
         image.makeFolder(folder);
     PlacedFiles files = liveFiles(seed);
@@ -150,15 +150,19 @@ const std::string& cachedDisk() {
 }
 
 PlacedFiles expectedFiles(std::size_t volume) {
-    PlacedFiles files = liveFiles(static_cast<int>(volume) + 1);
-    PlacedFile gone = deletedFile(static_cast<int>(volume) + 1);
+    PlacedFiles files = fatFiles(static_cast<int>(volume) + 1);
     if (volume == 2)
-        gone.path = "gone.bin";
-    files.push_back(gone);
+        files.back().path = "gone.bin";
     if (volume == 0) {
         const PlacedFiles more = carvable();
         files.insert(files.end(), more.begin(), more.end());
     }
+    return files;
+}
+
+PlacedFiles fatFiles(int seed) {
+    PlacedFiles files = liveFiles(seed);
+    files.push_back(deletedFile(seed));
     return files;
 }
 

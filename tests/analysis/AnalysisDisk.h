@@ -9,6 +9,7 @@
 #include "core/Types.h"
 #include "fs/ScanResults.h"
 #include "tests/support/FilesCameBack.h"
+#include "tests/support/FsImages.h"
 
 #include <string>
 #include <vector>
@@ -33,6 +34,11 @@ const std::string& cacheDir();
 testutil::PlacedFiles expectedFiles(std::size_t volume);
 // The picture and the archive, as placed on volume 0.
 testutil::PlacedFiles carvable();
+
+// Fills a FAT volume as the disk's are (three folders, five files and a
+// deleted one, from `seed`), with `extra` files too; and what it gives back.
+void fillFat(testutil::FatImage& image, int seed, const testutil::PlacedFiles& extra = {});
+testutil::PlacedFiles fatFiles(int seed);
 
 // Every find of the scan results, one per line: T tables (type:start+count), B
 // boot sectors (kind, total sectors), F FAT sectors (width), D directory runs,

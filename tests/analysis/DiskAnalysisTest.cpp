@@ -255,6 +255,127 @@ TEST_P(SourceAnalysisTest, TheVolumesAreFoundAndOnlyDamageIsChanged) {
 INSTANTIATE_TEST_SUITE_P(Sources, SourceAnalysisTest, ::testing::ValuesIn(SOURCES),
                          rowName<Source>);
 
+// Disks laid out by sfdisk (logicals chained in an extended partition of type
+// 0x05 or 0x0F, at sector 63 or on a MiB), each FAT volume filled as the
+// disk's are, then damaged. Read as a drive, every volume is listed where the
+// disk holds it (its file-system page row begins as given), and the chosen one
+// gives back every file.
+struct FatPart {
+    u32 lba;
+    u32 sizeKiB;
+    int fatBits;
+    u32 sectorsPerCluster = 0;
+    u32 fats = 0;
+};
+
+struct PartitionedDisk {
+    const char* name;
+    std::string sfdisk;
+    std::vector<FatPart> volumes;
+    std::vector<u32> zeroed;
+    std::vector<std::string> listed;
+    u32 chosen;
+};
+
+// A FAT16 primary, and in an extended partition of that type a FAT16 logical
+// and a FAT32 logical whose boot sector and backup are gone.
+PartitionedDisk logicalFat32(const char* name, const char* extendedType) {
+    return {name,
+            std::string("2048,32768,6\\n34816,,") + extendedType +
+                "\\n36864,32768,6\\n71680,73728,c",
+            {{2048, 16384, 16}, {36864, 16384, 16}, {71680, 36864, 32, 1}},
+            {71680, 71686},
+            {"LBA 2048 sectors 32768 FAT 16", "LBA 36864 sectors 32768 FAT 16",
+             "LBA 71680 sectors 73728 FAT32X"},
+            2};
+}
+
+// One partition of the volume's size, of that type, its boot sector gone.
+PartitionedDisk onePartition(const char* name, const char* type, const FatPart& v,
+                             const std::string& listedType) {
+    const std::string lba = std::to_string(v.lba);
+    const std::string sectors = std::to_string(2 * v.sizeKiB);
+    return {name,
+            lba + "," + sectors + "," + type,
+            {v},
+            {v.lba},
+            {"LBA " + lba + " sectors " + sectors + " " + listedType},
+            0};
+}
+
+const PartitionedDisk PARTITIONED_DISKS[] = {
+    onePartition("OneFatFat16In06", "6", {2048, 16384, 16, 0, 1}, "FAT 16"),
+    onePartition("Fat12ClustersOf16SectorsIn01At63", "1", {63, 12288, 12, 16}, "FAT 12"),
+    onePartition("Fat16In0E", "e", {2048, 16384, 16}, "FAT16X"),
+    onePartition("Fat16InHidden16", "16", {2048, 16384, 16}, "FAT16h"),
+    // The FAT, not the entry, decides the width.
+    onePartition("Fat12In06", "6", {2048, 12288, 12}, "FAT 12"),
+    logicalFat32("LogicalFat32BehindAFat16LogicalIn05", "5"),
+    logicalFat32("LogicalFat32BehindAFat16LogicalIn0F", "f"),
+    // Cylinders of 255 heads of 63 sectors. The first logical's extended record
+    // and boot sector gone: no entry names it, and mkfs.fat reserved a cluster
+    // of sectors in front of its FATs. (Its size is the guess's.)
+    {"Fat16WithNeitherEntryNorBootSectorAt63",
+     "63,32067,6\\n32130,,f\\n32193,32067,6\\n64323,80262,c",
+     {{63, 16033, 16}, {32193, 16033, 16}, {64323, 40131, 32, 1}},
+     {32130, 32193},
+     {"LBA 63 sectors 32064 FAT 16", "LBA 32193 ", "LBA 64323 sectors 80256 FAT32X"},
+     1},
+};
+
+class PartitionedDiskTest : public ::testing::TestWithParam<PartitionedDisk> {
+protected:
+    TempDir dir;
+};
+
+TEST_P(PartitionedDiskTest, EveryVolumeIsListedWhereItLiesAndTheChosenComesBack) {
+    const PartitionedDisk& d = GetParam();
+    const std::string disk = dir.file("disk.img");
+    const FatPart& last = d.volumes.back();
+    std::string err;
+    ASSERT_EQ(run("truncate -s " + std::to_string((last.lba + 2 * last.sizeKiB + 2048) * 512ull) +
+                      " " + shellQuote(disk) + " && printf 'label: dos\\n" + d.sfdisk +
+                      "\\n' | sfdisk -q " + shellQuote(disk),
+                  nullptr, &err),
+              0)
+        << err;
+    for (const FatPart& v : d.volumes) {
+        FatImageOptions o;
+        o.sizeKiB = v.sizeKiB;
+        o.fatBits = v.fatBits;
+        o.sectorsPerCluster = v.sectorsPerCluster;
+        o.fats = v.fats;
+        o.partitionLba = v.lba;
+        FatImage image(dir.file("volume.img"), o);
+        fillFat(image, static_cast<int>(v.lba % 97));
+        writeAt(disk, image.volumeOffset(),
+                readAt(image.path(), image.volumeOffset(), image.volumeSectors() * 512));
+    }
+    for (u32 lba : d.zeroed)
+        writeAt(disk, u64{lba} * 512, std::string(512, '\0'));
+
+    const std::string out = dir.file("out");
+    const ProbeResult r =
+        runProbe("analyze " + shellQuote("id=" + disk + "|type=drive") + " --choose " +
+                 std::to_string(d.chosen) + " --recover " + shellQuote(out) + " --answer all");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream rows(r.out.substr(r.out.find("--- file systems ---\n")));
+    std::string row;
+    std::getline(rows, row);
+    for (std::size_t i = 0; i < d.listed.size(); ++i) {
+        ASSERT_TRUE(std::getline(rows, row)) << r.out;
+        EXPECT_THAT(row, testing::StartsWith(std::to_string(i) + ": " + d.listed[i]));
+    }
+    ASSERT_TRUE(std::getline(rows, row));
+    EXPECT_EQ(row, "--- changes ---");
+    EXPECT_TRUE(filesCameBack(out, fatFiles(static_cast<int>(d.volumes[d.chosen].lba % 97))))
+        << r.out;
+    EXPECT_THAT(r.out, HasSubstr("\nfiles with errors: 0\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Disks, PartitionedDiskTest, ::testing::ValuesIn(PARTITIONED_DISKS),
+                         rowName<PartitionedDisk>);
+
 // A saved scan loaded in a new process gives what the scan gave: collection,
 // layout, carved files, unreadable runs and range.
 TEST(DiskAnalysisSavedScanTest, ALoadedScanGivesTheSameAnalysis) {

@@ -244,6 +244,26 @@ const Rule RULES[] = {
          fat16Remains(r);
      },
      300000, "60 P6@0.0 F64+200++ R464/30 G4@496#3/30/5 [30000,30000]\n"},
+    // One FAT right behind one reserved sector of its partition: guessed from
+    // the partition's start, where two FATs of half its size read as zeros
+    // alike and so agree on nothing.
+    {"OneFatGuessedInItsPartition",
+     [](ScanResults& r) {
+         table(r, 0, {{6, 2048, 65536}});
+         fat(r, 2049);
+         plain(r, 2113, 2, 30);
+         grid(r, 2145, 4, {3, 4}, 30);
+     },
+     100000, "2048 P6@0.0 F2049+64++ R2113/30 G4@2145#2/30/4 [65536,65536]\n"},
+    // A FAT16 of one FAT and a FAT32 pair at the same place and size: the
+    // pair, of two found copies, wins.
+    {"OneFatAndAPairOfItsSize",
+     [](ScanResults& r) {
+         fat(r, 32);
+         fat(r, 64);
+         grid(r, 96, 1, {3, 4});
+     },
+     1000, "0 F32+32++ G1@96#2/4/4 [96,1000]\n"},
     // $MFT, $MFTMirr, $Bitmap and the mirror's copy: eight sectors a cluster.
     {"NtfsFromMftRecords",
      [](ScanResults& r) {

@@ -114,7 +114,7 @@ TEST(GridIndexTest, AtOneCluster2) {
 
 // What a disk of copied partition tables and folder sectors gives: FAT32 grids
 // one sector apart, and many more partitions that start where the first half of
-// the grids lie too close behind them for a FAT32 volume's FATs. Each takes the
+// the grids lie too close behind them for a FAT32 volume's FAT. Each takes the
 // first grid left that fits, having tested a few.
 TEST(GridIndexTest, AFloodOfPartitionEntriesTestsAFewGridsEach) {
     constexpr u32 GRIDS = 1000;
@@ -122,8 +122,8 @@ TEST(GridIndexTest, AFloodOfPartitionEntriesTestsAFewGridsEach) {
     FsCandidateList grids;
     for (u32 k = 0; k < GRIDS; ++k)
         grids.push_back(grid(1, 10000 + k, 70001, 2));
-    // Two FATs for 300,000 sectors need 4,648 sectors before cluster 2.
-    const FsCandidate p = partition(0x0C, 10000 + GRIDS / 2 - 4648, 300000);
+    // A FAT for 300,000 sectors needs 2,358 sectors before cluster 2.
+    const FsCandidate p = partition(0x0C, 10000 + GRIDS / 2 - 2358, 300000);
     const FatVolumeFitsPartition fits(p);
     const u32 first = static_cast<u32>(
         std::find_if(grids.begin(), grids.end(), [&](const FsCandidate& g) { return fits(g); }) -

@@ -56,7 +56,10 @@ TEST(FsCandidateTest, KindAndCodeFromTheEvidence) {
         {"an NTFS boot sector", ntfs, 0x07, FS_NTFS},
         // FAT12 by its count, its FAT padded to a FAT16's size (mkfs.fat -s 64).
         {"a FAT12 of a large FAT", candidateAt(0, fatBoot(64, 512, 380)), 0x01, FS_FAT},
-        {"an entry's own type", candidateAt(0, fatBoot(9, 224, 2000), 0x0C), 0x0C, FS_FAT},
+        {"an entry's own type", candidateAt(0, fatBoot(200, 512, 50000), 0x0E), 0x0E, FS_FAT},
+        {"a hidden entry's own type", candidateAt(0, BootParams(), 0x16), 0x16, FS_FAT},
+        // A partition formatted anew keeps its type: the FAT decides the width.
+        {"an entry of another width", candidateAt(0, fatBoot(9, 224, 2000), 0x0C), 0x01, FS_FAT},
         {"the backup", backup, 0x0B, FS_FAT},
         {"FATs before an MFT", fats, 0x04, FS_FAT},
         {"an MFT", mft, 0x07, FS_NTFS},
@@ -73,6 +76,11 @@ TEST(FsCandidateTest, KindAndCodeFromTheEvidence) {
                 isPartitionTypeCompatible(0x0C, FS_FAT, FAT16_32));
     EXPECT_TRUE(isPartitionTypeCompatible(0x87, FS_NTFS, FAT32) &&
                 !isPartitionTypeCompatible(0x07, FS_FAT, FAT16));
+    EXPECT_TRUE(isPartitionTypeCompatible(0x0E, FS_FAT, FAT12) &&
+                isPartitionTypeCompatible(0x1E, FS_FAT, FAT16) &&
+                isPartitionTypeCompatible(0x1C, FS_FAT, FAT32) &&
+                !isPartitionTypeCompatible(0x11, FS_FAT, FAT16) &&
+                !isPartitionTypeCompatible(0x12, FS_FAT, FAT12));
 }
 
 TEST(FormFsParamsTest, FatRecordsFromTheFoundBootSectors) {
@@ -95,9 +103,9 @@ TEST(FormFsParamsTest, FatRecordsFromTheFoundBootSectors) {
             EXPECT_TRUE(p == v.params);
         }
     }
-    // No record: FATs only (no boot sector built yet); a FAT16 boot sector under
-    // an entry that says FAT32; an NTFS or another entry; more sectors than
-    // twice the source; a source of 4096-byte sectors.
+    // A FAT16 boot sector under an entry that says FAT32: the FAT decides.
+    // No record: FATs only (no boot sector built yet); an NTFS or another
+    // entry; more sectors than twice the source; a source of 4096-byte sectors.
     const FatCorpus& v = fatCorpus(16);
     SharedPtr<Driver> driver = openImageDriver(v.path);
     const BootParams boot = bootOf(v.image().bootSector());
@@ -107,8 +115,10 @@ TEST(FormFsParamsTest, FatRecordsFromTheFoundBootSectors) {
     FsCandidate tooBig = candidateAt(0, boot);
     tooBig.bootSector.fat.totalSectors = static_cast<u32>(2 * driver->getSectorCount() + 1);
     FAT_FS_PARAMS p;
-    for (const FsCandidate& c : {fatsOnly, candidateAt(0, boot, 0x0B), candidateAt(0, boot, 0x07),
-                                 candidateAt(0, boot, 0x83), tooBig})
+    ASSERT_TRUE(form_fat_fs_params(candidateAt(0, boot, 0x0B), p, *driver));
+    EXPECT_TRUE(p == v.params);
+    for (const FsCandidate& c :
+         {fatsOnly, candidateAt(0, boot, 0x07), candidateAt(0, boot, 0x83), tooBig})
         EXPECT_FALSE(form_fat_fs_params(c, p, *driver));
     Driver big(SharedPtr<dt::Reader>(new MemoryReader(std::string(1 << 20, '\0'))), 4096);
     EXPECT_FALSE(form_fat_fs_params(candidateAt(0, boot), p, big));
@@ -213,7 +223,8 @@ TEST(FsCandidateTest, ACellGridFitsAPartitionOrABootSector) {
         {0x06, 496, 1100, 100, 4, true},    // clusters up to the partition's end
         {0x06, 495, 1100, 100, 4, false},   // and past it
         {0x06, 2053, 1005, 100, 4, true},   // FATs that describe the rest
-        {0x06, 2054, 1005, 100, 4, false},  // and that cannot
+        {0x06, 2054, 1005, 100, 4, true},   // two cannot, one FAT can
+        {0x06, 4102, 1005, 100, 4, false},  // and one cannot
         {0x06, 0x400020 + 400, 1000 + 0x400020, 100, 4, true},
         {0x06, 0x400020 + 400, 1000 + 0x400021, 100, 4, false}, // data too far behind
         {0x06, 1000, 900, 100, 4, false},                       // data before the start

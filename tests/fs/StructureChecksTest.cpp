@@ -43,6 +43,13 @@ TEST(PartitionTableTest, TablesOfKnownTypesWithSaneEntries) {
         {{}, false},
         {{{0, 100000, 0x07}}, false},
         {{{2048, 0, 0x07}}, false},
+        // FAT16 by LBA, and the hidden FAT types: checked as the others are.
+        {{{2048, 100000, 0x0E}}, true},
+        {{{2048, 100000, 0x11}, {200000, 1000, 0x14}, {300000, 1000, 0x16}}, true},
+        {{{2048, 100000, 0x1B}, {200000, 1000, 0x1C}, {300000, 1000, 0x1E}}, true},
+        {{{0, 100000, 0x0E}}, false},
+        {{{2048, 0, 0x1C}}, false},
+        {{{2048, 100000, 0x12}}, false}, // no FAT type: still passed over
     };
     for (const Case& c : cases)
         EXPECT_EQ(isValidMbr(sectorOf(makeMbr(c.partitions)).data()), c.valid)
