@@ -222,15 +222,17 @@ void replaceAndLink(testutil::NtfsBuilder& b) {
         .zeroIndexBlock("/", "Report.docx");
 }
 
-// Deleted files of the root, their data written later than their names were
-// made.
+// Files whose data was written later than their names were made, in a
+// folder's index and deleted from the root.
 void deleteWritten(testutil::NtfsBuilder& b) {
     b.write("/notes28.db", ntfstest::textContent(400, 34))
         .setDataTime("/notes28.db", 1637345202)
         .write("/заметк4", ntfstest::textContent(500, 35))
         .setDataTime("/заметк4", 1637345302)
         .rm("/notes28.db")
-        .rm("/заметк4");
+        .rm("/заметк4")
+        .write("/Keep/later.txt", ntfstest::textContent(600, 36))
+        .setDataTime("/Keep/later.txt", 1637345402);
 }
 
 // Folders whose own records are lost while their parents' indexes name them:
@@ -243,6 +245,14 @@ void loseFolders(testutil::NtfsBuilder& b) {
         .write("/Y/X/b.txt", ntfstest::textContent(1100, 41))
         .zeroRecord("/Docs/Deep")
         .zeroRecord("/Y/X");
+}
+
+// A folder deleted with its file, and its record taken by a new folder: the
+// file's reference names the old folder, a sequence number before the new.
+void reuseFolder(testutil::NtfsBuilder& b) {
+    b.mkdir("/Old").write("/Old/old.txt", ntfstest::textContent(700, 42)).rmtree("/Old");
+    EXPECT_TRUE(b.run());
+    b.mkdir("/New");
 }
 
 // The whole road from the volume to the recovered files, on the 4096-byte
@@ -321,7 +331,8 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          false,
          false,
          {{"/notes28.db", ntfstest::textContent(400, 34), 1637345202, true},
-          {"/заметк4", ntfstest::textContent(500, 35), 1637345302, true}}},
+          {"/заметк4", ntfstest::textContent(500, 35), 1637345302, true},
+          {"/Keep/later.txt", ntfstest::textContent(600, 36), 1637345402}}},
         // Each keeps its files under the name its parent's index gives it.
         {"folder records below",
          [](std::string&) {},
@@ -331,6 +342,13 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          true,
          {{"/Y/X/a.txt", ntfstest::textContent(900, 40), testutil::IMAGE_EPOCH},
           {"/Y/X/b.txt", ntfstest::textContent(1100, 41), testutil::IMAGE_EPOCH}}},
+        {"reused folder",
+         [](std::string&) {},
+         reuseFolder,
+         321,
+         false,
+         false,
+         {{"/Found/old.txt", ntfstest::textContent(700, 42), testutil::IMAGE_EPOCH, true}}},
         // Files in use whose index entries are lost with the root's first
         // block, one run list garbage, one past the volume's end: listed from
         // their records, not written, and counted. One whose data stream is
@@ -345,6 +363,18 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
                  .zeroIndexBlock("/", "random.bin");
          },
          318,
+         false,
+         true,
+         {},
+         1},
+        // A file whose record is zeroed, below records written later, and its
+        // index entry lost: its folder is marked.
+        {"file record and entry",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             b.zeroRecord("/Many/f000150").zeroIndexBlock("/Many", "f000150");
+         },
+         320,
          false,
          true,
          {},
