@@ -117,7 +117,7 @@ u64 mftNumberOfRun(MftProbeParser& probe, const NtfsRun& q) {
         if (stored != NONE && stored >= i)
             return stored - i;
         tree::Node node;
-        if (!probe.buildNode(node))
+        if (probe.buildNode(node) != NodeBuild::WHOLE)
             continue;
         for (const tree::Node& listed : lastFolder.getNodes()) {
             if (listed.isDirectory() == node.isDirectory() && listed.getName() == node.getName() &&

@@ -85,12 +85,57 @@ bool NTFSMapImpl::listLoadedFolder(u64 address, Folder& folder) {
                                [&](const Node& n) { return n.getAddress() == address; }),
                 nodes.end());
     std::unordered_map<u64, u32>& positions = listed_[address];
-    for (u32 i = before; i < folder.size(); ++i)
-        positions.emplace(folder.node(i).getAddress(), i);
+    for (u32 i = before; i < folder.size(); ++i) {
+        Node& n = folder.node(i);
+        positions.emplace(n.getAddress(), i);
+        if (!n.isDirectory())
+            continue;
+        listers_.emplace(n.getAddress(), address);
+        if (!lostInFound_.empty() && lostInFound_.count(n.getAddress()))
+            claimLostFolder(address, folder, n);
+    }
     return ok;
 }
 
-bool NTFSMapImpl::loadFoundEntry(u64 address, Node& out) {
+void NTFSMapImpl::claimLostFolder(u64 address, const Folder& listing, Node& entry) {
+    const u64 record = entry.getAddress();
+    Folder* lost = findFolder(record);
+    Folder* found = findFolder(FOUND_FOLDER);
+    // The listing must be about to be stored: one stored already is another
+    // reading of a folder, and is dropped.
+    if (!lost || !found || lost->getParent() != FOUND_FOLDER || findFolder(address))
+        return;
+    // A listing that hangs below the lost folder cannot hold it: the two would
+    // hang from each other, out of the tree's reach.
+    if (chainMeets(listing.getParent(), record))
+        return;
+    std::vector<Node>& held = found->getNodes();
+    const auto placed = std::find_if(held.begin(), held.end(), [&](const Node& n) {
+        return n.getAddress() == record && n.isDirectory() && n.getLink() != TO;
+    });
+    if (placed == held.end())
+        return;
+    mergeRecord(entry, *placed);
+    held.erase(placed);
+    lost->setParent(address);
+    lostInFound_.erase(record);
+}
+
+bool NTFSMapImpl::chainMeets(u64 from, u64 address) const {
+    u64 steps = 0;
+    for (u64 up = from; up != NO_FOLDER && up != TOP_FOLDER; ++steps) {
+        // A chain longer than the folders loops, and is taken to meet it.
+        if (up == address || steps > folderCount())
+            return true;
+        const Folder* f = findFolder(up);
+        if (!f)
+            return false;
+        up = f->getParent();
+    }
+    return false;
+}
+
+bool NTFSMapImpl::loadRecord(u64 address) {
     if (address >= records_.size())
         return false;
     // Every record is tried once, and an extension record never on its own.
@@ -115,30 +160,71 @@ bool NTFSMapImpl::loadFoundEntry(u64 address, Node& out) {
         return false;
     }
     lastWritten_ = std::max(lastWritten_, address);
-    if (!parser_.buildNode(out, &links_))
-        return false;
+    return true;
+}
+
+NTFSMapImpl::RecordEntry NTFSMapImpl::loadEntry(u64 address) {
+    RecordEntry entry;
+    if (!loadRecord(address))
+        return entry;
+    entry.build = parser_.buildNode(entry.node, &entry.links);
+    const bool inUse = !parser_.isDeleted();
+    // The listings of its folders may have lost the entry of a file in use
+    // that is not whole here: they are not settled as whole.
+    if (inUse && (entry.build == NodeBuild::NAME_ONLY || entry.build == NodeBuild::NO_DATA)) {
+        unbuiltIn_.insert(entry.links.chosen.record);
+        for (const auto& link : entry.links.more)
+            unbuiltIn_.insert(link.first.record);
+    }
+    // A file in use whose data does not read is placed all the same, to be
+    // told as not recovered.
+    entry.placed = entry.build == NodeBuild::WHOLE || (inUse && entry.build == NodeBuild::NO_DATA);
+    if (entry.placed)
+        noteNode(address, entry);
+    return entry;
+}
+
+void NTFSMapImpl::noteNode(u64 address, const RecordEntry& entry) {
     built_.set(address, true);
-    const bool deleted = parser_.isDeleted();
-    if (parser_.isDirectory())
+    const bool deleted = entry.node.hasFlag(Node::DELETED);
+    if (entry.node.isDirectory())
         folderRecords_[address] = {parser_.sequence(), deleted};
     auto linksRoot = [&](const ParentRef& parent) {
         return parent.record == ROOT_RECORD && (!deleted || referenceHolds(parent));
     };
-    if (linksRoot(links_.chosen))
+    if (linksRoot(entry.links.chosen))
         inRoot_.set(address, true);
-    for (const auto& link : links_.more) {
+    for (const auto& link : entry.links.more) {
         if (linksRoot(link.first))
             inRoot_.set(address, true);
-        // Each further name of a file places it once more, once this record's
-        // own placement is done.
-        if (!out.isDirectory()) {
-            Node named = out;
+        // Each further name of a whole file places it once more, once this
+        // record's own placement is done.
+        if (!entry.node.isDirectory() && entry.build == NodeBuild::WHOLE) {
+            Node named = entry.node;
             named.setName(link.second);
             named.setAddress(address);
             pendingLinks_.emplace_back(link.first, named);
         }
     }
+}
+
+bool NTFSMapImpl::loadFoundEntry(u64 address, Node& out) {
+    RecordEntry entry = loadEntry(address);
+    // A listed file whose data does not read stays as its listing has it.
+    if (!entry.placed || entry.build != NodeBuild::WHOLE)
+        return false;
+    out = std::move(entry.node);
     return true;
+}
+
+std::optional<u32> NTFSMapImpl::listedAt(u64 folder, u64 record) const {
+    const auto positions = listed_.find(folder);
+    if (positions == listed_.end())
+        return std::nullopt;
+    const auto at = positions->second.find(record);
+    if (at == positions->second.end())
+        return std::nullopt;
+    return at->second;
 }
 
 bool NTFSMapImpl::referenceHolds(const ParentRef& parent) const {
@@ -174,8 +260,10 @@ void NTFSMapImpl::setIncomplete(u64 address, bool on) {
 void NTFSMapImpl::settleFailedListings() {
     if (!foundAnalyzed_ || recordsLost_ || firstBlank_ < lastWritten_)
         return;
-    for (u64 address : failedListings_)
-        setIncomplete(address, false);
+    for (u64 address : failedListings_) {
+        if (!unbuiltIn_.count(address))
+            setIncomplete(address, false);
+    }
 }
 
 Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
@@ -184,6 +272,13 @@ Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
         out = Node();
         out.setLink(FROM);
         out.setFlag(Node::DIRECTORY | Node::INVALID_DIRECTORY, true);
+        // Lost with its record: it hangs where a listing names it, under the
+        // name listed there, and under "Found" until one does.
+        const auto lister = listers_.find(address);
+        if (lister != listers_.end())
+            folder.setParent(lister->second);
+        else
+            lostInFound_.insert(address);
     } else {
         folder.setParent(out.getAddress());
         if (!listLoadedFolder(address, folder))
@@ -206,14 +301,7 @@ void NTFSMapImpl::placeFoundFile(const ParentRef& parent, const Node& node) {
         insertNode(ROOT_RECORD, node);
         return;
     }
-    u32 start = 0;
-    const auto positions = listed_.find(parent.record);
-    if (positions != listed_.end()) {
-        const auto at = positions->second.find(node.getAddress());
-        if (at != positions->second.end())
-            start = at->second;
-    }
-    addNode(parent.record, folder, node, start);
+    addNode(parent.record, folder, node, listedAt(parent.record, node.getAddress()).value_or(0));
 }
 
 void NTFSMapImpl::placePendingLinks() {
@@ -236,13 +324,17 @@ void NTFSMapImpl::finishTree() {
 }
 
 void NTFSMapImpl::placeFoundRecord(u64 record) {
-    Node node;
-    if (!loadFoundEntry(record, node))
+    RecordEntry entry = loadEntry(record);
+    if (!entry.placed)
         return;
-    // A copy: placing the node may load other records.
-    const ParentRef parent = links_.chosen;
+    Node& node = entry.node;
+    const ParentRef parent = entry.links.chosen;
+    // A file whose data does not read stands as its folder's index lists it,
+    // where one does.
+    if (entry.build == NodeBuild::NO_DATA && listedAt(parent.record, record))
+        return;
     node.setAddress(record);
-    if (parser_.isDirectory()) {
+    if (node.isDirectory()) {
         Folder folder(ATTACHED, parent.record);
         if (!listLoadedFolder(record, folder))
             noteFailedListing(record, node);

@@ -14,7 +14,11 @@
 // folder's index lost its entry. A deleted record goes where its parent reference, number and
 // sequence, still names the folder; one naming a folder whose record was
 // reused since goes to "Found". The root is known by its number, so its
-// entries stay in it whatever became of its record and its index.
+// entries stay in it whatever became of its record and its index. A folder
+// whose own record is lost stands, marked, under the name a listing gives it,
+// and holds what names it. A file in use whose data stream does not read is
+// placed by its name too, to be told as not recovered, and the listings of
+// the folders it names are not taken as whole.
 
 #include "core/Ownership.h"
 #include "devices/UnreadableSectors.h"
@@ -26,7 +30,9 @@
 #include "fs/ntfs/Runlist.h"
 #include "tree/MapImpl.h"
 
+#include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -78,9 +84,38 @@ public:
     const Bitmap& getRecords() const { return records_; }
 
 private:
+    // A record tried as an entry: whether it makes a node to place, how far
+    // it was built, its node and where its names put it.
+    struct RecordEntry {
+        bool placed = false;
+        NodeBuild build = NodeBuild::NO_NAME;
+        Node node;
+        FileLinks links;
+    };
+
     // Lists the loaded folder's index into folder; remembers where each record
-    // was listed, so that its own record finds its entry at once.
+    // was listed, so that its own record finds its entry at once, and which
+    // folder lists each folder, so that one whose own record is lost takes
+    // the name listed there.
     bool listLoadedFolder(u64 address, Folder& folder);
+    // Hangs a folder whose own record is lost, put under "Found" before any
+    // listing named it, under the folder listed at address that names it in
+    // `entry`.
+    void claimLostFolder(u64 address, const Folder& listing, Node& entry);
+    // Whether the parent chain up from the folder at `from` meets the one at
+    // address, or loops.
+    bool chainMeets(u64 from, u64 address) const;
+    // Loads a record not tried before into the parser; false when it does not
+    // load, or is a copy that waits until the record it copies had its turn.
+    bool loadRecord(u64 address);
+    // Loads a record as an entry; one that does not load places nothing. A
+    // file in use whose data does not read is placed too.
+    RecordEntry loadEntry(u64 address);
+    // Notes where the names of the record loaded last place its node.
+    void noteNode(u64 address, const RecordEntry& entry);
+    // The position of the record's first entry in the listing of the folder,
+    // when it has one there.
+    std::optional<u32> listedAt(u64 folder, u64 record) const;
     // Loads the node's file and prepares its unnamed data; an empty value for
     // a file that has none.
     bool loadNodeData(const Node& node, NtfsAttributeData& data);
@@ -101,7 +136,8 @@ private:
     void noteFailedListing(u64 address, Node& node);
     // Marks each such folder "(incomplete)" or clears its mark: once every
     // record was tried, each entry its index lost came back from its own
-    // record, unless some record that held something could not be read.
+    // record, unless some record that held something could not be read, or
+    // one in use that names it could not be built whole.
     void settleFailedListings();
     void setIncomplete(u64 folder, bool on);
 
@@ -113,6 +149,13 @@ private:
     Bitmap built_;
     // Records whose own names place them in the root.
     Bitmap inRoot_;
+    // Folder records -> the folder whose listing named each first.
+    std::unordered_map<u64, u64> listers_;
+    // Folders whose own record is lost, put under "Found" for want of a
+    // listing that named them.
+    std::unordered_set<u64> lostInFound_;
+    // Folders that a record in use names, built without its data or not at all.
+    std::unordered_set<u64> unbuiltIn_;
     // Records that are copies of another: their number, the copied one's.
     std::vector<std::pair<u64, u64>> copies_;
     bool takingCopies_ = false;
@@ -124,8 +167,6 @@ private:
     };
     // The folder records read, by number.
     std::unordered_map<u64, FolderRecord> folderRecords_;
-    // Where the names of the record loaded last put it.
-    FileLinks links_;
     // Further names of hard links: where each goes and the node it puts there.
     std::vector<std::pair<ParentRef, Node>> pendingLinks_;
     std::vector<u64> failedListings_;

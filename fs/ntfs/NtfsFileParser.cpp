@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -522,6 +523,18 @@ bool NtfsFileParser::hasUnnamedData() const {
     return !extents.empty();
 }
 
+u64 NtfsFileParser::statedDataSize(u64 otherwise) const {
+    std::vector<CachedAttribute> extents;
+    cache_.findAttributes(extents, NTFS_ATTR_DATA, nullptr, 0);
+    for (const CachedAttribute& e : extents) {
+        NonResidentValue value;
+        if (!e.header.resident && e.header.startingVcn == 0 &&
+            NtfsAttributeParser(cache_.attributeArea(e)).parseNonResidentValue(value, e.header))
+            return value.dataSize;
+    }
+    return otherwise;
+}
+
 bool NtfsFileParser::readIndexRoot() {
     if (indexRootRecord_ == current_)
         return indexRootOk_;
@@ -558,8 +571,13 @@ bool NtfsFileParser::listFolder(tree::Folder& folder) {
     });
 }
 
-bool NtfsFileParser::buildNode(tree::Node& node, FileLinks* links) {
-    return refusingOutOfRange("node", current_, [&] { return buildNodeFromRecords(node, links); });
+NodeBuild NtfsFileParser::buildNode(tree::Node& node, FileLinks* links) {
+    NodeBuild built = NodeBuild::NO_NAME;
+    refusingOutOfRange("node", current_, [&] {
+        built = buildNodeFromRecords(node, links);
+        return true;
+    });
+    return built;
 }
 
 u16 NtfsFileParser::sequence() const {
@@ -592,25 +610,16 @@ u64 NtfsFileParser::standardModificationTime() const {
     return 0;
 }
 
-bool NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* links) {
-    const bool directory = isDirectory();
-    NtfsAttributeData data;
-    // A system file without a data stream of its own ($Secure, $Quota and the
-    // like) is an empty file, as its recovery takes it; any other file is
-    // known by the name it holds only once its data stream reads.
-    bool noStream = false;
-    if (!directory && !getData(data)) {
-        noStream = !hasUnnamedData();
-        if (!noStream)
-            return false;
-    }
+NodeBuild NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* links) {
     std::vector<CachedAttribute> names;
     cache_.findAttributes(names, NTFS_ATTR_FILE_NAME, nullptr, 0);
     u32 best = NO_NAMESPACE;
     tree::Node built;
-    // Of the names that place the file: where each points, and which it is.
-    placing_.clear();
+    ParentRef chosenParent;
     std::size_t chosen = 0;
+    // A DOS name stands beside the long name in the same folder; every other
+    // name places the file.
+    u32 placingNames = 0;
     std::vector<u8> read;
     ConstArray v;
     FileNameInfo name;
@@ -627,11 +636,9 @@ bool NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* links) {
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (!readName(names[i]))
             continue;
-        const ParentRef parent{name.parent, name.parentSequence};
-        // A DOS name stands beside the long name in the same folder.
         if (name.nameSpace != NTFS_NAMESPACE_DOS)
-            placing_.emplace_back(parent, i);
-        if (name.nameSpace >= best || best == NTFS_NAMESPACE_POSIX)
+            ++placingNames;
+        if (name.nameSpace >= best)
             continue;
         built = tree::Node(FileNameInfo::name(v, name), name.parent, tree::Node::NONE, name.size,
                            fileTimeToUnixTime(name.time));
@@ -639,17 +646,32 @@ bool NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* links) {
         built.setFlag(tree::Node::SYSTEM, (name.flags & NTFS_FILE_SYSTEM) != 0);
         best = name.nameSpace;
         chosen = i;
-        if (links)
-            links->chosen = parent;
+        chosenParent = ParentRef{name.parent, name.parentSequence};
     }
-    if (best == NO_NAMESPACE || (noStream && !built.hasFlag(tree::Node::SYSTEM)))
-        return false;
+    if (best == NO_NAMESPACE)
+        return NodeBuild::NO_NAME;
     if (links) {
-        // Only a hard link has further names; they are read again here.
+        links->chosen = chosenParent;
         links->more.clear();
-        for (const auto& p : placing_) {
-            if (p.second != chosen && readName(names[p.second]))
-                links->more.push_back({p.first, FileNameInfo::name(v, name)});
+        // Only a hard link has further names; they are read again here.
+        for (std::size_t i = 0; placingNames > 1 && i < names.size(); ++i) {
+            if (i != chosen && readName(names[i]) && name.nameSpace != NTFS_NAMESPACE_DOS)
+                links->more.push_back(
+                    {ParentRef{name.parent, name.parentSequence}, FileNameInfo::name(v, name)});
+        }
+    }
+    const bool directory = isDirectory();
+    NtfsAttributeData data;
+    NodeBuild result = NodeBuild::WHOLE;
+    // A system file without a data stream of its own ($Secure, $Quota and the
+    // like) is an empty file, as its recovery takes it; any other file is
+    // whole only once its data stream reads.
+    if (!directory && !getData(data)) {
+        if (hasUnnamedData()) {
+            result = NodeBuild::NO_DATA;
+            built.setSize(statedDataSize(built.getSize()));
+        } else if (!built.hasFlag(tree::Node::SYSTEM)) {
+            return NodeBuild::NAME_ONLY;
         }
     }
     // The name's time is when the name was made; the standard information's is
@@ -660,9 +682,10 @@ bool NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* links) {
     built.setFlag(tree::Node::DELETED, deleted_);
     built.setFlag(tree::Node::HAS_UNREADABLE, !directory && hasUnreadableData(data));
     built.setLink(tree::FROM);
-    built.setSize(directory ? 0 : data.size);
-    node = built;
-    return true;
+    if (result == NodeBuild::WHOLE)
+        built.setSize(directory ? 0 : data.size);
+    node = std::move(built);
+    return result;
 }
 
 void NtfsFileParser::setMftRunlist(const Runlist& runs) {

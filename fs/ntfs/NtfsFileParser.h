@@ -59,6 +59,14 @@ struct FileLinks {
     std::vector<std::pair<ParentRef, std::string>> more;
 };
 
+// How much of the loaded file buildNode made into a node.
+enum class NodeBuild {
+    NO_NAME,   // no usable name: nothing says where the file belongs
+    NAME_ONLY, // named, but no folder, no system file and without a data stream
+    NO_DATA,   // a file whose data stream does not read: the node has the size it states
+    WHOLE,
+};
+
 // One entry of an $ATTRIBUTE_LIST value.
 struct AttributeListEntry {
     u32 offset = 0; // of the entry in the value
@@ -99,10 +107,9 @@ public:
     // The loaded file as a node: chosen name, the parent's record number as its
     // address, size, time and the flags DIRECTORY, DELETED, HAS_UNREADABLE,
     // SYSTEM, link FROM; the time is the standard information's where the
-    // record holds one. False without a usable name or, for a file, without
-    // its unnamed $DATA. `links`, when given, gets where each name of the file
-    // puts it.
-    bool buildNode(tree::Node& node, FileLinks* links = nullptr);
+    // record holds one. The node is filled from NO_DATA on; `links`, when
+    // given, gets where each name of the file puts it from NAME_ONLY on.
+    NodeBuild buildNode(tree::Node& node, FileLinks* links = nullptr);
     // The loaded file has a readable $I30 index root.
     bool isDirectory();
     // Appends the entries of the loaded folder's $I30 index (link TO, index =
@@ -149,10 +156,13 @@ public:
 
 private:
     bool loadFileRecords(u64 record);
-    bool buildNodeFromRecords(tree::Node& node, FileLinks* links);
+    NodeBuild buildNodeFromRecords(tree::Node& node, FileLinks* links);
     // The value of a resident attribute, where its record holds it; false for
     // one that is not resident or whose value header does not hold.
     bool residentValue(const CachedAttribute& attribute, ConstArray& out) const;
+    // The size that the header of the data stream's first extent states,
+    // where it reads; `otherwise` where it does not.
+    u64 statedDataSize(u64 otherwise) const;
     // The modification time of the standard information; 0 without one.
     u64 standardModificationTime() const;
     bool readIndexRoot();
@@ -171,6 +181,4 @@ private:
     u64 indexRootRecord_ = ~u64{0};
     bool indexRootOk_ = false;
     std::vector<u8> indexRoot_;
-    // buildNode's list of the names that place the file, kept for its room.
-    std::vector<std::pair<ParentRef, std::size_t>> placing_;
 };

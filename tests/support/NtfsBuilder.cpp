@@ -67,6 +67,11 @@ NtfsBuilder& NtfsBuilder::sparse(const std::string& path, const std::string& byt
     return add({"sparse", path, dataFile(bytes), list});
 }
 
+NtfsBuilder& NtfsBuilder::corruptData(const std::string& path, u64 offset,
+                                      const std::string& bytes) {
+    return add({"corrupt-data", path, std::to_string(offset), hex(bytes)});
+}
+
 NtfsBuilder& NtfsBuilder::corruptIndex(const std::string& folder, const std::string& name,
                                        u64 offset, const std::string& bytes) {
     return add({"corrupt-index", folder, name, std::to_string(offset), hex(bytes)});

@@ -97,6 +97,9 @@ public:
     }
     // The record's in-use flag only; the MFT bitmap still counts it.
     NtfsBuilder& clearInUse(const std::string& path) { return add({"clear-inuse", path}); }
+    // Overwrites bytes of the attribute of the file's data stream in its
+    // record, at `offset` within it (ntfslayout::ATTR_...).
+    NtfsBuilder& corruptData(const std::string& path, u64 offset, const std::string& bytes);
     // Overwrites bytes of the index entry of `name` in `folder`, at `offset`
     // within the entry (ntfslayout::IE_...); the index keeps valid fix-ups. The
     // folder must hold enough names to have index blocks.

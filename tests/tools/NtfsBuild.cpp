@@ -16,7 +16,8 @@
 //   COUNT files f000001, f000002, ... of SIZE bytes, each its own name repeated;
 // and the damage, written straight to the image after libntfs-3g let go of it:
 //   zero-boot, zero-mft0, zero-mirror0, zero-records FIRST COUNT, zero-record PATH,
-//   clear-inuse PATH,
+//   clear-inuse PATH, corrupt-data PATH OFFSET HEX (the bytes of the
+//   attribute of the file's data stream in its record, at OFFSET in it),
 //   corrupt-index FOLDER NAME OFFSET HEX, zero-index-block FOLDER NAME (the
 //   block holding NAME's entry)
 //
@@ -308,6 +309,7 @@ private:
     void zeroRecords(bool mirror, u64 first, u64 count);
     void zeroBoot();
     void clearInUse(const std::string& path);
+    void corruptData(const std::string& path, u64 offset, const std::vector<u8>& bytes);
     void zeroRecordOf(const std::string& path);
     void damageIndex(const std::string& folder, const std::string& name, u64 offset,
                      const std::vector<u8>& bytes, bool wholeBlock);
@@ -763,6 +765,23 @@ void Builder::clearInUse(const std::string& path) {
     unmount();
 }
 
+// Written back with the record as it is; nothing of the library reads the
+// damaged attribute again.
+void Builder::corruptData(const std::string& path, u64 offset, const std::vector<u8>& bytes) {
+    Inode ni = openPath(path);
+    SearchCtx ctx = searchRecord(ni.get());
+    if (ntfs_attr_lookup(AT_DATA, AT_UNNAMED, 0, CASE_SENSITIVE, 0, nullptr, 0, ctx.get()) != 0)
+        fail(path + " has no data stream in its record: " + systemError());
+    Array attr = currentAttribute(ctx.get());
+    if (!(offset <= attr.length() && bytes.size() <= attr.length() - offset))
+        fail("the bytes do not fit in the data attribute of " + path);
+    attr.write(static_cast<u32>(offset), bytes.data(), static_cast<u32>(bytes.size()));
+    ntfs_inode_mark_dirty(ni.get());
+    ctx.reset();
+    closeInode(ni, path);
+    unmount();
+}
+
 // The offset and length of the entry for `name` among the entries behind the
 // index header at `header`, if there is one.
 std::optional<std::pair<u32, u32>> findEntry(ConstArray block, u32 header, const UName& name) {
@@ -897,6 +916,10 @@ const Command* Builder::command(const Args& c) {
          }},
         {"zero-record", 1, [](Builder& b, const Args& a) { b.zeroRecordOf(a[1]); }},
         {"clear-inuse", 1, [](Builder& b, const Args& a) { b.clearInUse(a[1]); }},
+        {"corrupt-data", 3,
+         [](Builder& b, const Args& a) {
+             b.corruptData(a[1], parseNumber(a[2], "offset"), parseHex(a[3]));
+         }},
         {"corrupt-index", 4,
          [](Builder& b, const Args& a) {
              b.damageIndex(splitPath(a[1]).whole(), a[2], parseNumber(a[3], "offset"),

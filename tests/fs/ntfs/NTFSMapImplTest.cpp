@@ -146,7 +146,8 @@ TEST(NtfsTreeDamageTest, ABrokenIndexStillYieldsEveryFileFromItsRecord) {
     // An entry whose length is 0 would hold a careless walk for ever.
     Damaged v([](testutil::NtfsBuilder& b) {
         b.corruptIndex("/Many", "f000150", ntfslayout::IE_LENGTH, std::string(2, '\0'))
-            .clearInUse("/Keep/kept.bin");
+            .clearInUse("/Keep/kept.bin")
+            .corruptData("/random.bin", ntfslayout::ATTR_NON_RESIDENT_HEADER_SIZE, "\xFF");
     });
     testutil::LogCapture log;
     CorpusTree tree(v.image);
@@ -157,6 +158,8 @@ TEST(NtfsTreeDamageTest, ABrokenIndexStillYieldsEveryFileFromItsRecord) {
     // A record out of use is deleted, yet listed where its folder has it.
     EXPECT_TRUE(tree.listing.at("Keep/kept.bin").hasFlag(Node::DELETED));
     EXPECT_EQ(tree.listing.at("Keep/kept.bin").getLink(), tree::GOOD);
+    // A record whose data does not read confirms no entry.
+    EXPECT_EQ(tree.listing.at("random.bin").getLink(), tree::TO);
 }
 
 TEST(NtfsTreeDamageTest, UnreadableSectorsAreMarkedAndRecoveredAsThePattern) {
@@ -173,13 +176,22 @@ TEST(NtfsTreeDamageTest, UnreadableSectorsAreMarkedAndRecoveredAsThePattern) {
     EXPECT_TRUE(got.replace(at, 512, want.substr(at, 512)) == want);
 }
 
-// Folders that name each other, or themselves, as parent: the tree still ends.
+// Folders that name each other, or themselves, as parent: the tree still ends,
+// and shows what they hold.
 TEST(NtfsTreeDamageTest, FoldersThatNameEachOtherAsParentDoNotHoldTheTree) {
     ntfstest::MemoryVolume image(1, 512, 32);
-    auto folder = [](const std::u16string& name, u64 parent) {
+    auto folder = [](const std::u16string& name, u64 parent,
+                     std::vector<std::string> entries = {}) {
+        entries.push_back(ntfstest::lastEntry());
         return RecordBuilder()
             .resident(0x30, RecordBuilder::fileName(parent, name, 1, NTFS_FILE_DIRECTORY))
-            .resident(0x90, ntfstest::indexRoot(4096, {ntfstest::lastEntry()}), u"$I30")
+            .resident(0x90, ntfstest::indexRoot(4096, entries), u"$I30")
+            .raw();
+    };
+    auto file = [](const std::u16string& name, u64 parent) {
+        return RecordBuilder()
+            .resident(0x30, RecordBuilder::fileName(parent, name, 1))
+            .resident(0x80, "data")
             .raw();
     };
     image.putRecord(0, ntfstest::mftRecord({{1, 64}}, 64));
@@ -188,16 +200,21 @@ TEST(NtfsTreeDamageTest, FoldersThatNameEachOtherAsParentDoNotHoldTheTree) {
     image.putRecord(21, folder(u"b", 20));
     image.putRecord(22, folder(u"self", 22));
     image.putRecord(23, folder(u"far", 0xFFFFFFFFFFFFull));
-    image.putRecord(24, RecordBuilder()
-                            .resident(0x30, RecordBuilder::fileName(20, u"file", 1))
-                            .resident(0x80, "data")
-                            .raw());
+    image.putRecord(24, file(u"file", 20));
+    // Record 27, a folder whose record is lost, is listed by the folder
+    // below it, read after the file in it.
+    image.putRecord(25, file(u"orphan", 27));
+    const std::string lost = RecordBuilder::fileName(26, u"lost", 1, NTFS_FILE_DIRECTORY);
+    image.putRecord(26, folder(u"below", 27, {ntfstest::indexEntry(27, lost)}));
     auto source = image.source();
     auto map = ntfstest::buildTree(*source);
     ASSERT_TRUE(map);
     const auto listing = testutil::listTree(*map);
-    EXPECT_TRUE(std::any_of(listing.begin(), listing.end(),
-                            [](const auto& e) { return e.second.getName() == "file"; }));
+    for (const char* name : {"file", "orphan"}) {
+        EXPECT_TRUE(std::any_of(listing.begin(), listing.end(), [&](const auto& e) {
+            return e.second.getName() == name;
+        })) << name;
+    }
 }
 
 // Every FILE record as a power loss leaves a write cut short after its first
@@ -226,15 +243,37 @@ void replaceAndLink(testutil::NtfsBuilder& b) {
         .zeroIndexBlock("/", "Report.docx");
 }
 
-// Deleted files of the root, their data written later than their names were
-// made.
+// Files whose data was written later than their names were made, in a
+// folder's index and deleted from the root.
 void deleteWritten(testutil::NtfsBuilder& b) {
     b.write("/notes28.db", ntfstest::textContent(400, 34))
         .setDataTime("/notes28.db", 1637345202)
         .write("/заметк4", ntfstest::textContent(500, 35))
         .setDataTime("/заметк4", 1637345302)
         .rm("/notes28.db")
-        .rm("/заметк4");
+        .rm("/заметк4")
+        .write("/Keep/later.txt", ntfstest::textContent(600, 36))
+        .setDataTime("/Keep/later.txt", 1637345402);
+}
+
+// Folders whose own records are lost while their parents' indexes name them:
+// /Docs/Deep listed before its files' records come, /Y/X after them, its
+// files taking the records that two files deleted below its folders'.
+void loseFolders(testutil::NtfsBuilder& b) {
+    b.write("/j1", "1").write("/j2", "2").mkdir("/Y").mkdir("/Y/X").rm("/j1").rm("/j2");
+    EXPECT_TRUE(b.run());
+    b.write("/Y/X/a.txt", ntfstest::textContent(900, 40))
+        .write("/Y/X/b.txt", ntfstest::textContent(1100, 41))
+        .zeroRecord("/Docs/Deep")
+        .zeroRecord("/Y/X");
+}
+
+// A folder deleted with its file, and its record taken by a new folder: the
+// file's reference names the old folder, a sequence number before the new.
+void reuseFolder(testutil::NtfsBuilder& b) {
+    b.mkdir("/Old").write("/Old/old.txt", ntfstest::textContent(700, 42)).rmtree("/Old");
+    EXPECT_TRUE(b.run());
+    b.mkdir("/New");
 }
 
 // Names that differ only in case: two live ones, as the POSIX namespace allows,
@@ -249,9 +288,10 @@ void namesOfOtherCase(testutil::NtfsBuilder& b) {
 
 // The whole road from the volume to the recovered files, on the 4096-byte
 // corpus volume whole, with every record torn and cut short past its half,
-// with index blocks and records lost and with files a row adds: every file in
-// use that does not come back as it was is marked, and none is marked
-// needlessly; what goes to Found is marked or in a folder marked.
+// with index blocks, records and data streams lost and with files a row adds:
+// every file in use that does not come back as it was is marked, or gone from
+// a folder marked, and none is marked needlessly; what goes to Found is marked
+// or in a folder marked.
 TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
     const ntfstest::Corpus& corpus = ntfstest::corpus(4096);
     const struct {
@@ -262,6 +302,7 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
         bool everyFileMarked;
         bool errors;
         std::vector<ntfstest::CorpusFile> placed; // by the row, after the corpus
+        u32 lost = 0; // files in use gone from the tree, each from a folder marked
     } rows[] = {
         // The system files without a data stream of their own are empty files.
         {"whole", [](std::string&) {}, nullptr, 321, false, false, {}},
@@ -321,7 +362,8 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          false,
          false,
          {{"/notes28.db", ntfstest::textContent(400, 34), 1637345202, true},
-          {"/заметк4", ntfstest::textContent(500, 35), 1637345302, true}}},
+          {"/заметк4", ntfstest::textContent(500, 35), 1637345302, true},
+          {"/Keep/later.txt", ntfstest::textContent(600, 36), 1637345402}}},
         // The live names in the order of their index.
         {"names of other case",
          [](std::string&) {},
@@ -333,6 +375,52 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
           {"/Keep/report-1.txt", ntfstest::textContent(300, 36), testutil::IMAGE_EPOCH},
           {"/Keep/Photo.JPG", ntfstest::randomContent(2000, 39), testutil::IMAGE_EPOCH},
           {"/Keep/photo-1.jpg", ntfstest::randomContent(3000, 38), testutil::IMAGE_EPOCH, true}}},
+        // Each keeps its files under the name its parent's index gives it.
+        {"folder records below",
+         [](std::string&) {},
+         loseFolders,
+         321,
+         false,
+         true,
+         {{"/Y/X/a.txt", ntfstest::textContent(900, 40), testutil::IMAGE_EPOCH},
+          {"/Y/X/b.txt", ntfstest::textContent(1100, 41), testutil::IMAGE_EPOCH}}},
+        {"reused folder",
+         [](std::string&) {},
+         reuseFolder,
+         321,
+         false,
+         false,
+         {{"/Found/old.txt", ntfstest::textContent(700, 42), testutil::IMAGE_EPOCH, true}}},
+        // Files in use whose index entries are lost with the root's first
+        // block, one run list garbage, one past the volume's end: listed from
+        // their records, not written, and counted. One whose data stream is
+        // gone is not listed; the root is marked.
+        {"broken data",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             const u64 runs = ntfslayout::ATTR_NON_RESIDENT_HEADER_SIZE;
+             b.corruptData("/random.bin", runs, "\xFF")
+                 .corruptData("/text.txt", runs, std::string("\x21\x50\xFF\x7F\x00", 5))
+                 .corruptData("/exact.bin", ntfslayout::ATTR_TYPE, std::string("\x00\x01", 2))
+                 .zeroIndexBlock("/", "random.bin");
+         },
+         318,
+         false,
+         true,
+         {},
+         1},
+        // A file whose record is zeroed, below records written later, and its
+        // index entry lost: its folder is marked.
+        {"file record and entry",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             b.zeroRecord("/Many/f000150").zeroIndexBlock("/Many", "f000150");
+         },
+         320,
+         false,
+         true,
+         {},
+         1},
     };
     const std::string image = testutil::readAll(corpus.image);
     for (const auto& row : rows) {
@@ -355,14 +443,27 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
         const u32 errors = testutil::recoverAll(*map, dir.file("out"));
         const auto listing = testutil::listTree(*map);
         u32 identical = 0;
+        u32 lost = 0;
         for (const ntfstest::CorpusFile& f : corpus.files) {
             if (f.deleted)
                 continue;
             const std::string path = f.path.substr(1);
+            const auto it = listing.find(path);
+            if (it == listing.end()) {
+                ++lost;
+                const std::size_t slash = path.rfind('/');
+                const auto folder = listing.find(path.substr(0, slash));
+                const Node& entry = slash == std::string::npos
+                                        ? map->getFolder(tree::TOP_FOLDER)->node(0)
+                                    : folder != listing.end() ? folder->second
+                                                              : Node();
+                EXPECT_TRUE(entry.hasFlag(Node::INVALID_DIRECTORY))
+                    << path << " is lost from a folder not marked";
+                continue;
+            }
             const bool same =
                 testutil::fileDifference(dir.file("out/" + path), f.data, f.mtime).empty();
-            const auto it = listing.find(path);
-            const bool marked = it != listing.end() && it->second.hasFlag(Node::SELECTED);
+            const bool marked = it->second.hasFlag(Node::SELECTED);
             identical += same ? 1 : 0;
             EXPECT_TRUE(same || marked) << path << " is neither whole nor marked";
             EXPECT_TRUE(marked || !row.everyFileMarked) << path;
@@ -385,6 +486,7 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
                 << e.first;
         }
         EXPECT_GE(identical, row.leastIdentical);
+        EXPECT_EQ(lost, row.lost);
         EXPECT_EQ(errors != 0, row.errors);
     }
 }

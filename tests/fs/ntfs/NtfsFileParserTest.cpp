@@ -79,20 +79,28 @@ TEST(NtfsFileParserTest, ANodeTakesTheNameOfTheBestNamespaceAndTheDataSize) {
     cut.resize(cut.size() - 2);
     f.image.putRecord(22, RecordBuilder().resident(0x30, cut).resident(0x80, "x").raw());
     f.image.putRecord(23, RecordBuilder().resident(0x30, name(u"nodata")).raw());
+    // Its one run lies past the volume's 1024 clusters.
+    f.image.putRecord(24, RecordBuilder()
+                              .resident(0x30, name(u"lost"))
+                              .nonResident(0x80, mappingPairs({{5000, 2}}), 1000)
+                              .raw());
     NtfsFileParser& p = f.open();
     Node n;
-    ASSERT_TRUE(p.loadFile(20) && p.buildNode(n));
+    ASSERT_TRUE(p.loadFile(20) && p.buildNode(n) == NodeBuild::WHOLE);
     EXPECT_EQ(n.getName(), "Long \xF0\x9D\x84\x9E");
     EXPECT_EQ(n.getAddress(), 11u);
     EXPECT_EQ(n.getSize(), 700u); // the data's, not the name's
     EXPECT_EQ(n.getTime(), fileTimeToUnixTime(132000000000000001ull));
     EXPECT_TRUE(n.hasFlag(Node::SYSTEM) && n.hasFlag(Node::DELETED));
-    ASSERT_TRUE(p.loadFile(21) && p.buildNode(n));
+    ASSERT_TRUE(p.loadFile(21) && p.buildNode(n) == NodeBuild::WHOLE);
     EXPECT_EQ(n.getName(), "posix");
     LogCapture log;
-    EXPECT_FALSE(p.loadFile(22) && p.buildNode(n));
+    const std::pair<u64, NodeBuild> builds[] = {
+        {22, NodeBuild::NO_NAME}, {23, NodeBuild::NAME_ONLY}, {24, NodeBuild::NO_DATA}};
+    for (const auto& b : builds)
+        EXPECT_TRUE(p.loadFile(b.first) && p.buildNode(n) == b.second) << b.first;
     EXPECT_TRUE(log.has("NtfsFileParser(362)"));
-    EXPECT_FALSE(p.loadFile(23) && p.buildNode(n));
+    EXPECT_EQ(n.getSize(), 1000u); // the size its data states
     EXPECT_FALSE(p.loadFile(30));
     EXPECT_TRUE(log.has("NtfsFileParser(90): 30\n"));
 }
