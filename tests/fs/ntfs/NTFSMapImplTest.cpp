@@ -124,7 +124,8 @@ TEST(NtfsTreeDamageTest, WithBothCopiesOfRecordZeroGoneTheFoundRecordsMakeTheTre
 // "Found" has no record, and what hangs there no index: Properties show no
 // number for either.
 TEST(NtfsTreeDamageTest, PropertiesOfFoundShowNoMadeUpNumbers) {
-    Damaged v([](testutil::NtfsBuilder& b) { b.zeroRecord("/Docs/Deep"); });
+    // Neither the record of /Docs nor the index entry naming it is left.
+    Damaged v([](testutil::NtfsBuilder& b) { b.zeroRecord("/Docs").zeroIndexBlock("/", "Docs"); });
     CorpusTree tree(v.image);
     tree::Folder* root = tree.map->getFolder(tree.map->getRootAddress());
     std::ostringstream found;
