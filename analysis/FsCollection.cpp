@@ -1030,8 +1030,9 @@ void collectFatTables(FsCandidateList& list, CreateFSCollectionParameters& p) {
 
 class NtfsVolumeCollector {
 public:
-    NtfsVolumeCollector(const CreateFSCollectionParameters& p)
-        : records_(*p.ntfsSystemRecords), last_(p.lastLBA()) {}
+    using Records = FoundList<FoundNtfsSystemRecord>;
+
+    explicit NtfsVolumeCollector(const Records& records) : records_(records) {}
 
     // An $MFT record with $MFTMirr and $Bitmap behind it, and the copy of the
     // first two in $MFTMirr further on: their distance over the distance of the
@@ -1075,17 +1076,17 @@ public:
     }
 
     // An NTFS boot sector whose $MFT (or its copy) the scan found where the
-    // boot sector puts it.
-    void fromBootSectors(const FsCandidateList& list) {
+    // boot sector puts it, of a volume that ends before `last`.
+    void fromBootSectors(const FsCandidateList& list, u64 last) {
         for (const FsCandidate& c : list) {
             if (c.hasBootSector && c.bootSector.kind == FS_NTFS) {
                 const u64 total = c.bootSector.ntfs.totalSectors;
-                if (total < last_ && c.startLBA + total <= last_ - 1)
+                if (total < last && c.startLBA + total <= last - 1)
                     propose(c.startLBA, c.bootSector.ntfs);
             }
             if (c.hasBootBackup && c.bootBackup.kind == FS_NTFS) {
                 const u64 total = c.bootBackup.ntfs.totalSectors;
-                if (total <= c.bootBackupLBA && c.bootBackupLBA + 1 <= last_)
+                if (total <= c.bootBackupLBA && c.bootBackupLBA + 1 <= last)
                     propose(static_cast<u32>(c.bootBackupLBA - total), c.bootBackup.ntfs);
             }
         }
@@ -1123,9 +1124,10 @@ public:
         insertCandidates(list, added);
     }
 
-private:
-    using Records = FoundList<FoundNtfsSystemRecord>;
+    // Where the volumes found so far start.
+    const std::set<u32>& starts() const { return starts_; }
 
+private:
     // The record after `it` when `it` is of kind `first` and the next of `second`.
     Records::const_iterator nextOf(Records::const_iterator it, u32 first, u32 second) const {
         if (it == records_.end() || it->info.which != first)
@@ -1180,15 +1182,14 @@ private:
     }
 
     const Records& records_;
-    u64 last_;
     FsCandidateList volumes_;
     std::set<u32> starts_;
 };
 
 void collectNtfsVolumes(FsCandidateList& list, const CreateFSCollectionParameters& p) {
-    NtfsVolumeCollector collector(p);
+    NtfsVolumeCollector collector(*p.ntfsSystemRecords);
     collector.fromMftRecords();
-    collector.fromBootSectors(list);
+    collector.fromBootSectors(list, p.lastLBA());
     collector.attach(list);
 }
 
@@ -1296,6 +1297,12 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
 }
 
 } // namespace
+
+std::set<u32> ntfsVolumeStarts(const FoundList<FoundNtfsSystemRecord>& records) {
+    NtfsVolumeCollector collector(records);
+    collector.fromMftRecords();
+    return collector.starts();
+}
 
 void CreateFSCollection(FsCandidateList& out, CreateFSCollectionParameters& p) {
     out.clear();

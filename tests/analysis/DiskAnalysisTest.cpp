@@ -201,8 +201,22 @@ const Source SOURCES[] = {
     {"Fat16BootGone", 16, 0, {{0, 512}}, "file", false, {0}, "Boot Sector FAT16 (LBA:0)\n"},
     {"Fat32Volume", 32, 2048, {}, "file", false, {0}, ""},
     {"NtfsVolume", 0, NTFS_LBA, {}, "file", false, {0}, ""},
+    // Its MFT places it in sector 0, whatever its backup boot sector behind it.
+    {"NtfsBootGone", 0, NTFS_LBA, {{0, 512}}, "file", false, {0}, "Boot Sector NTFS (LBA:0)\n"},
     {"ThreeVolumesBehindTables", 0, 0, {}, "drive", false, VOLUME_STARTS, ""},
     {"Fat32Moved", 32, 0, FAT32_MOVED, "drive", false, {2048}, FAT32_REBUILT},
+    // An image file of a disk is read as the disk, its MBR lost, by the
+    // volumes past sector 0: here the disk moved to the old alignment, its
+    // first volume at sector 63.
+    {"SectorZeroLostFromADiskAt63",
+     0,
+     FAT16_LBA - 63,
+     {},
+     "file",
+     false,
+     {63, FAT32_LBA - FAT16_LBA + 63, NTFS_LBA - FAT16_LBA + 63},
+     "Partition Table (LBA:0)\nBoot Sector FAT16 (LBA:63)\nBoot Sector FAT32 (LBA:32831)\nBoot "
+     "Sector Backup FAT32 (LBA:32837)\nPartition Table (LBA:114751)\n"},
 };
 
 class SourceAnalysisTest : public ::testing::TestWithParam<Source> {};
