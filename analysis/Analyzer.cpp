@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -148,6 +149,45 @@ void ntfsQuickReads(const NTFS_FS_PARAMS& ntfs, u64 sectorCount, std::vector<Sec
     const u64 record = std::min<u64>(ntfs.sectorsPerFileRecord, sectorCount);
     reads.push_back({ntfs.clusterLBA(ntfs.mftLCN), 7 * record});
     reads.push_back({ntfs.clusterLBA(ntfs.mftMirrLCN), 4 * record});
+}
+
+// No drive keeps a partition in its first track: a boot sector (a FAT32
+// backup among them) or a FAT found there belongs to a volume that starts in
+// sector 0.
+constexpr u32 FIRST_TRACK_SECTORS = 63;
+
+// Whether an image file is a copy of a whole disk rather than of one volume:
+// its sector 0 holds a partition table and no boot sector, or, sector 0 lost,
+// boot sectors, extended boot records or NTFS volumes lie past it and nothing
+// places a volume in it. A volume that lost its boot sector still leaves its
+// FATs or its FAT32 backup boot sector where no disk keeps a partition, or the
+// MFT records that place it.
+bool holdsDisk(const ScanResults& r) {
+    if (r.bootSectors.count(0u) != 0)
+        return false;
+    if (r.partitionTables.count(0u) != 0)
+        return true;
+    const std::set<u32> ntfs = ntfsVolumeStarts(r.ntfsSystemRecords);
+    auto inFirstTrack = [](u32 lba) { return lba < FIRST_TRACK_SECTORS; };
+    if ((!r.fatSectors.empty() && inFirstTrack(r.fatSectors.begin()->lba)) ||
+        (!r.bootSectors.empty() && inFirstTrack(r.bootSectors.begin()->lba)) ||
+        (!ntfs.empty() && inFirstTrack(*ntfs.begin())))
+        return false;
+    return !r.bootSectors.empty() || !r.partitionTables.empty() || !ntfs.empty();
+}
+
+// A source of open layout (an image file) is read as the disk or the volume it
+// is a copy of, as its scan shows it: the candidates, the filters, the layout
+// and the rebuilt sectors all read the answer from the driver.
+void settleSourceLayout(Driver& driver, const ScanResults& results) {
+    Attributes& properties = driver.getProperties();
+    if (properties.getUInt8(PROP_LAYOUT_FROM_CONTENT, 0) == 0)
+        return;
+    const bool disk = holdsDisk(results);
+    if (disk != (properties.getUInt8(PROP_USES_PARTITION_TABLES, 1) != 0))
+        logAt("Analyzer", 236) << ": the image is read as " << (disk ? "a disk" : "a volume")
+                               << '\n';
+    properties.setUInt8(PROP_USES_PARTITION_TABLES, disk ? 1 : 0);
 }
 
 // The progress boxes of an analyzer that was given no interface report nothing.
@@ -289,6 +329,7 @@ bool Analyzer::readBootSectorParams(u64 lba, bool* isFat, FAT_FS_PARAMS* fat,
 
 void Analyzer::createFSCollection() {
     Driver& driver = *getDrive();
+    settleSourceLayout(driver, getScanResults());
     {
         std::unique_ptr<ProgressBoxIC> box =
             orHeadless(interface_).createProgressBox(_("Please Wait"));

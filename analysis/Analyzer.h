@@ -62,6 +62,10 @@ public:
 
     // The candidate file systems of the scan results, then the layout
     // (applyDLayout). A cancel in the progress box throws InterruptedException.
+    // A source of open layout (an image file: "LAYOUT_FROM_CONTENT") is first
+    // settled as a disk ("USES_PARTITION_TABLES" 1) when its sector 0 holds a
+    // partition table, or, that lost, volumes lie past it and none in it; else
+    // as a volume.
     void createFSCollection();
     // The layout of the candidates (filtered when the preference says so, every
     // FAT and NTFS candidate selected) and its rebuilt sectors, in memory. The

@@ -3,6 +3,7 @@
 #include "analysis/DriveLayout.h"
 #include "analysis/DumpLimit.h"
 #include "analysis/FsFilters.h"
+#include "core/Checked.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "core/Text.h"
@@ -150,10 +151,15 @@ constexpr PairedKind FAT32_KIND{false, "FAT32", 702, 708, 719, 722, 730, 747, 78
 constexpr PairedKind NTFS_KIND{true, "NTFS", 949, 955, 966, 969, 977, 994, 1032, 1034};
 
 // Where the backup boot sector lies when the scan found none: six sectors in
-// on FAT32, the volume's last sector on NTFS. False when that is no sector.
+// on FAT32; on NTFS behind the volume its found boot sector states, else in
+// the volume's last sector. A volume the source holds only part of (a copy cut
+// short) is listed with what the source holds, but its backup lies where the
+// volume ends, not on a sector of its data. False when that is no sector.
 bool defaultBackupLba(const PairedKind& k, const FsCandidate& e, u64& out) {
     if (!k.ntfs) {
         out = static_cast<u64>(e.startLBA) + FAT32_BACKUP_SECTOR;
+    } else if (e.hasBootSector && e.bootSector.kind == FS_NTFS) {
+        out = saturatingAdd(e.startLBA, e.bootSector.ntfs.totalSectors);
     } else {
         if (e.layoutSectors < 2)
             return false;

@@ -1105,8 +1105,9 @@ void collectFatTables(FsCandidateList& list, CreateFSCollectionParameters& p) {
 
 class NtfsVolumeCollector {
 public:
-    NtfsVolumeCollector(const CreateFSCollectionParameters& p)
-        : records_(*p.ntfsSystemRecords), last_(p.lastLBA()) {}
+    using Records = FoundList<FoundNtfsSystemRecord>;
+
+    explicit NtfsVolumeCollector(const Records& records) : records_(records) {}
 
     // An $MFT record with $MFTMirr and $Bitmap behind it, and the copy of the
     // first two in $MFTMirr further on: their distance over the distance of the
@@ -1150,17 +1151,17 @@ public:
     }
 
     // An NTFS boot sector whose $MFT (or its copy) the scan found where the
-    // boot sector puts it.
-    void fromBootSectors(const FsCandidateList& list) {
+    // boot sector puts it, of a volume that ends before `last`.
+    void fromBootSectors(const FsCandidateList& list, u64 last) {
         for (const FsCandidate& c : list) {
             if (c.hasBootSector && c.bootSector.kind == FS_NTFS) {
                 const u64 total = c.bootSector.ntfs.totalSectors;
-                if (total < last_ && c.startLBA + total <= last_ - 1)
+                if (total < last && c.startLBA + total <= last - 1)
                     propose(c.startLBA, c.bootSector.ntfs);
             }
             if (c.hasBootBackup && c.bootBackup.kind == FS_NTFS) {
                 const u64 total = c.bootBackup.ntfs.totalSectors;
-                if (total <= c.bootBackupLBA && c.bootBackupLBA + 1 <= last_)
+                if (total <= c.bootBackupLBA && c.bootBackupLBA + 1 <= last)
                     propose(static_cast<u32>(c.bootBackupLBA - total), c.bootBackup.ntfs);
             }
         }
@@ -1198,9 +1199,10 @@ public:
         insertCandidates(list, added);
     }
 
-private:
-    using Records = FoundList<FoundNtfsSystemRecord>;
+    // Where the volumes found so far start.
+    const std::set<u32>& starts() const { return starts_; }
 
+private:
     // The record after `it` when `it` is of kind `first` and the next of `second`.
     Records::const_iterator nextOf(Records::const_iterator it, u32 first, u32 second) const {
         if (it == records_.end() || it->info.which != first)
@@ -1255,15 +1257,14 @@ private:
     }
 
     const Records& records_;
-    u64 last_;
     FsCandidateList volumes_;
     std::set<u32> starts_;
 };
 
 void collectNtfsVolumes(FsCandidateList& list, const CreateFSCollectionParameters& p) {
-    NtfsVolumeCollector collector(p);
+    NtfsVolumeCollector collector(*p.ntfsSystemRecords);
     collector.fromMftRecords();
-    collector.fromBootSectors(list);
+    collector.fromBootSectors(list, p.lastLBA());
     collector.attach(list);
 }
 
@@ -1301,8 +1302,79 @@ u64 behind(u64 lba, u64 start) {
     return lba > start ? lba - start : 0;
 }
 
+// The FAT sectors read, at most, to tell whether a volume holds data from one
+// cluster on: a FAT that fits its volume leaves fewer entries than that
+// behind its last cluster.
+constexpr u64 MAX_FAT_TAIL_SECTORS = 64;
+
+// Where the volumes of the list that a user is shown, and whose start a
+// partition entry, a boot sector or the MFT's two copies give, begin; and the
+// extended boot records that hold such entries. No volume whose size is
+// guessed reaches into one.
+std::set<u32> knownStarts(const FsCandidateList& list, const Driver& driver) {
+    std::set<u32> starts;
+    for (const FsCandidate& c : list) {
+        if (!(c.hasPartitionEntry || c.hasBootSector || c.hasBootBackup || c.hasNtfsVolume) ||
+            !hasSufficientEvidence(c, driver))
+            continue;
+        starts.insert(c.startLBA);
+        if (c.hasPartitionEntry && c.partitionTableLBA != 0)
+            starts.insert(c.partitionTableLBA);
+    }
+    return starts;
+}
+
+// Whether every entry of the candidate's first FAT from the cluster that holds
+// the sector `lba` on, to the FAT's end, is free: the volume keeps nothing
+// there, and another volume may begin. False when that cannot be told (no
+// cluster grid, a sector that cannot be read, a tail longer than a FAT that
+// fits its volume leaves): a volume that holds another's image keeps it.
+bool fatFreeFrom(const FsCandidate& c, u64 lba, SectorReader& reader) {
+    if (!c.hasFats || !c.hasSubDirs || !isFatWidth(c.fatType) || lba < c.cluster2LBA)
+        return false;
+    const u64 cluster = 2 + (lba - c.cluster2LBA) / c.sectorsPerCluster;
+    // Where the entry begins, in half bytes: an odd FAT12 entry shares its
+    // first byte with the entry before it, and owns only its upper half.
+    const u64 halves = cluster * (c.fatType == FAT12 ? 3 : c.fatType == FAT16 ? 4 : 8);
+    u64 byte = halves / 2;
+    u8 firstMask = halves % 2 != 0 ? 0xF0 : 0xFF;
+    const u64 end = u64{c.fatSectors} * SECTOR_BYTES;
+    if (byte >= end)
+        return true;
+    if ((end - byte + SECTOR_BYTES - 1) / SECTOR_BYTES > MAX_FAT_TAIL_SECTORS)
+        return false;
+    for (u64 sector = byte / SECTOR_BYTES; sector < c.fatSectors; ++sector) {
+        if (!reader.read(u64{c.fatLBA} + sector))
+            return false;
+        const std::vector<u8>& data = reader.data();
+        for (u64 at = byte % SECTOR_BYTES; at < SECTOR_BYTES; ++at) {
+            if ((data[at] & firstMask) != 0)
+                return false;
+            firstMask = 0xFF;
+        }
+        byte = 0;
+    }
+    return true;
+}
+
+// Whether the volume may end where another begins at `lba`: an NTFS volume
+// placed from its MFT, whose $Bitmap bounds its size from below, and a FAT
+// volume whose FAT keeps nothing from there on.
+bool mayEndBefore(const FsCandidate& c, u64 lba, SectorReader& reader) {
+    switch (candidateFsKind(c)) {
+    case FS_FAT:
+        return fatFreeFrom(c, lba, reader);
+    case FS_NTFS:
+        return c.hasNtfsVolume;
+    default:
+        return false;
+    }
+}
+
 void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
     const u64 sectorCount = p.driver->getSectorCount();
+    const std::set<u32> starts = knownStarts(list, *p.driver);
+    SectorReader reader(*p.driver);
     DumpLimit dumps;
     for (std::size_t index = 0; index < list.size(); ++index) {
         FsCandidate& c = list[index];
@@ -1352,6 +1424,16 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
             lo = 1;
         if (hi > room)
             hi = room;
+        // A copy cut short holds less than the evidence makes of its volume (an
+        // NTFS $Bitmap counts all of it): the volume is what the source holds.
+        if (lo > hi && hi == room && room != 0)
+            lo = room;
+        // A size the evidence leaves open stops where the next volume shown
+        // begins, unless the FAT says this one holds data there.
+        auto next = starts.upper_bound(c.startLBA);
+        if (!isExact && next != starts.end() && *next - start < hi && *next - start >= lo &&
+            mayEndBefore(c, *next, reader))
+            hi = *next - start;
         if (hi < lo) {
             logAt("FSs", 1228) << ": min > max: " << lo << '/' << hi << '\n';
             if (dumps.take()) {
@@ -1371,6 +1453,12 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
 }
 
 } // namespace
+
+std::set<u32> ntfsVolumeStarts(const FoundList<FoundNtfsSystemRecord>& records) {
+    NtfsVolumeCollector collector(records);
+    collector.fromMftRecords();
+    return collector.starts();
+}
 
 void CreateFSCollection(FsCandidateList& out, CreateFSCollectionParameters& p) {
     out.clear();

@@ -31,9 +31,15 @@
 
 #include "fs/FsCandidate.h"
 
+#include <set>
+
 // Fills `out` (emptied first) from the parameters' scan results, and writes the
 // result to the debug log between "*** CreateFSCollection ***" and its end line.
 // The parameters' progress callback is polled after every phase, and while root
 // directories are scored and FAT positions guessed; a cancel throws
 // InterruptedException with `out` holding what the finished phases made.
 void CreateFSCollection(FsCandidateList& out, CreateFSCollectionParameters& parameters);
+
+// Where the NTFS volumes begin that an $MFT record, found with its copy in
+// $MFTMirr, places (phase 6), whatever else the scan found.
+std::set<u32> ntfsVolumeStarts(const FoundList<FoundNtfsSystemRecord>& records);

@@ -30,4 +30,6 @@ bool Driver::readSectors(u64 lba, u64 count, u8* buffer) {
 void setSourceKind(Attributes& properties, const std::string& type) {
     properties.setUInt8(PROP_USES_PARTITION_TABLES, type == "drive" ? 1 : 0);
     properties.setUInt8(PROP_IS_FLOPPY, type == "floppy" ? 1 : 0);
+    const bool device = type == "drive" || type == "partition" || type == "floppy";
+    properties.setUInt8(PROP_LAYOUT_FROM_CONTENT, device ? 0 : 1);
 }

@@ -13,15 +13,19 @@ constexpr const char* PROP_DESCRIPTION = "DESCRIPTION";
 constexpr const char* PROP_DESCRIPTION_BIN = "DESCRIPTION_BIN";
 constexpr const char* PROP_IS_FLOPPY = "IS_FLOPPY";
 constexpr const char* PROP_USES_PARTITION_TABLES = "USES_PARTITION_TABLES";
+constexpr const char* PROP_LAYOUT_FROM_CONTENT = "LAYOUT_FROM_CONTENT";
 constexpr const char* PROP_OPTIONS = "OPTIONS";
 constexpr const char* PROP_HEADS = "HEADS";
 constexpr const char* PROP_SECTORS = "SECTORS";
 constexpr const char* PROP_REPAIR_HEADS = "REPAIR_HEADS";
 constexpr const char* PROP_REPAIR_SECTORS = "REPAIR_SECTORS";
 
-// What the source's descriptor type says of its layout: only a whole "drive"
-// holds partition tables, only a "floppy" is a floppy; an image file and a
-// partition are neither, so their volume starts at their first sector.
+// What the source's descriptor type says of its layout: a whole "drive" holds
+// partition tables, a "partition" and a "floppy" hold one volume from their
+// first sector, and only a "floppy" is a floppy. An image file (or a source
+// composed of others) may be a copy of any of them: it starts as a volume
+// ("USES_PARTITION_TABLES" 0), and "LAYOUT_FROM_CONTENT" 1 lets what its scan
+// finds decide (analysis/Analyzer.h).
 void setSourceKind(Attributes& properties, const std::string& type);
 
 class Driver {

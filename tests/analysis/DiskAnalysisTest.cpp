@@ -170,9 +170,10 @@ template <class Row> std::string rowName(const ::testing::TestParamInfo<Row>& in
 INSTANTIATE_TEST_SUITE_P(Damages, DiskAnalysisTest, ::testing::ValuesIn(DAMAGES), rowName<Damage>);
 
 // Each source as the source page hands it on ("drive": with partition tables;
-// "file": an image without) and analysed as the scanner page analyses it, by a
-// deep scan or by the quick scan of the boot sector at the volume's start. The
-// volumes are found, and an undamaged source gets no sector changes at all.
+// "file": an image, read as the disk or the volume it holds) and analysed as
+// the scanner page analyses it, by a deep scan or by the quick scan of the boot
+// sector at the volume's start. The volumes are found, and an undamaged source
+// gets no sector changes at all.
 struct Source {
     const char* name;
     // The image: a copy of the shared FAT volume of these bits (0: the disk),
@@ -185,6 +186,10 @@ struct Source {
     bool quick;
     std::vector<u32> volumes;
     const char* changes; // descriptions, one a line
+    // The sizes the volumes are listed with (none: not compared), and the
+    // sector the copy ends at (0: where the source does).
+    std::vector<u32> sizes = {};
+    u64 to = 0;
 };
 
 // Hidden sectors that no table explains, in the boot sector and its backup.
@@ -201,8 +206,49 @@ const Source SOURCES[] = {
     {"Fat16BootGone", 16, 0, {{0, 512}}, "file", false, {0}, "Boot Sector FAT16 (LBA:0)\n"},
     {"Fat32Volume", 32, 2048, {}, "file", false, {0}, ""},
     {"NtfsVolume", 0, NTFS_LBA, {}, "file", false, {0}, ""},
+    // Its MFT places it in sector 0, whatever its backup boot sector behind it.
+    {"NtfsBootGone", 0, NTFS_LBA, {{0, 512}}, "file", false, {0}, "Boot Sector NTFS (LBA:0)\n"},
     {"ThreeVolumesBehindTables", 0, 0, {}, "drive", false, VOLUME_STARTS, ""},
     {"Fat32Moved", 32, 0, FAT32_MOVED, "drive", false, {2048}, FAT32_REBUILT},
+    // An image file of a disk is read as the disk, by its table. The FAT32
+    // volume without its entry and boot sectors is guessed from its FATs and
+    // folders, its size up to the extended partition.
+    {"Fat32GoneFromADiskImage",
+     0,
+     0,
+     {{PARTITION_TABLE_OFFSET + PARTITION_ENTRY_BYTES, PARTITION_ENTRY_BYTES},
+      {u64{FAT32_LBA} * 512, 512},
+      {u64{FAT32_LBA + 6} * 512, 512}},
+     "file",
+     false,
+     VOLUME_STARTS,
+     "Partition Table (LBA:0)\nBoot Sector FAT32 (LBA:34816)\nBoot Sector Backup FAT32 "
+     "(LBA:34822)\n",
+     {32768, 81920, NTFS_SECTORS}},
+    // ... or, its MBR lost, by the volumes past sector 0: here the disk moved
+    // to the old alignment, its first volume at sector 63.
+    {"SectorZeroLostFromADiskAt63",
+     0,
+     FAT16_LBA - 63,
+     {},
+     "file",
+     false,
+     {63, FAT32_LBA - FAT16_LBA + 63, NTFS_LBA - FAT16_LBA + 63},
+     "Partition Table (LBA:0)\nBoot Sector FAT16 (LBA:63)\nBoot Sector FAT32 (LBA:32831)\nBoot "
+     "Sector Backup FAT32 (LBA:32837)\nPartition Table (LBA:114751)\n"},
+    // The copy ends halfway into the NTFS volume: listed with what it holds,
+    // its tables describe the copy, and no backup boot sector is made on a
+    // sector of its data.
+    {"NtfsCutShort",
+     0,
+     0,
+     {},
+     "drive",
+     false,
+     VOLUME_STARTS,
+     "Partition Table (LBA:0)\nPartition Table (LBA:116736)\n",
+     {32768, 81920, NTFS_SECTORS / 2},
+     NTFS_LBA + NTFS_SECTORS / 2},
 };
 
 class SourceAnalysisTest : public ::testing::TestWithParam<Source> {};
@@ -214,7 +260,8 @@ TEST_P(SourceAnalysisTest, TheVolumesAreFoundAndOnlyDamageIsChanged) {
     const std::string image = dir.file("source.img");
     const std::string whole = s.corpusBits ? fatCorpus(s.corpusBits).path : cachedDisk();
     const u64 from = u64{s.from} * 512;
-    writeAll(image, readAt(whole, from, std::filesystem::file_size(whole) - from));
+    const u64 to = s.to != 0 ? s.to * 512 : std::filesystem::file_size(whole);
+    writeAll(image, readAt(whole, from, to - from));
     for (auto [offset, n] : s.zeroed)
         writeAt(image, offset, std::string(n, '\0'));
     Analyzer analyzer(nullptr);
@@ -233,9 +280,15 @@ TEST_P(SourceAnalysisTest, TheVolumesAreFoundAndOnlyDamageIsChanged) {
     }
     analyzer.createFSCollection();
     std::vector<u32> starts;
-    for (u32 i = 0; const FsCandidate* fs = getSelectedFileSystem(analyzer.getLayout(), i); ++i)
+    std::vector<u32> sizes;
+    for (u32 i = 0; const FsCandidate* fs = getSelectedFileSystem(analyzer.getLayout(), i); ++i) {
         starts.push_back(fs->startLBA);
+        sizes.push_back(fs->layoutSectors);
+    }
     ASSERT_EQ(starts, s.volumes) << analyzer.getLayoutReport();
+    if (!s.sizes.empty()) {
+        EXPECT_EQ(sizes, s.sizes);
+    }
 
     std::string changes;
     for (const SectorChange& c : analyzer.getChanges())

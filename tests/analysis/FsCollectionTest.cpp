@@ -26,20 +26,35 @@ using namespace testutil;
 
 namespace {
 
-// `sectors` zero sectors that take no memory.
+// Sectors that start with these bytes.
+using SectorBytes = std::map<u64, std::string>;
+
+// `sectors` zero sectors that take no memory, but for the starts of a few.
 class ZeroReader : public dt::Reader {
 public:
-    explicit ZeroReader(u64 sectors) { setSize(static_cast<i64>(sectors * 512)); }
+    explicit ZeroReader(u64 sectors, SectorBytes bytes = {}) : bytes_(std::move(bytes)) {
+        setSize(static_cast<i64>(sectors * 512));
+    }
     bool read(i64 offset, u8* buffer, i64 size) override {
         if (!dt::rangeInside(offset, size, getSize()))
             return false;
         std::memset(buffer, 0, static_cast<std::size_t>(size));
+        for (const auto& [lba, bytes] : bytes_) {
+            const i64 at = static_cast<i64>(lba * 512) - offset;
+            if (at >= 0 && at < size)
+                std::memcpy(buffer + at, bytes.data(),
+                            std::min<std::size_t>(bytes.size(), size - at));
+        }
         return true;
     }
+
+private:
+    SectorBytes bytes_;
 };
 
-SharedPtr<Driver> zeroDriver(u64 sectors, bool floppy = false) {
-    SharedPtr<Driver> d(new Driver(SharedPtr<dt::Reader>(new ZeroReader(sectors)), 512));
+SharedPtr<Driver> zeroDriver(u64 sectors, bool floppy = false, SectorBytes bytes = {}) {
+    SharedPtr<Driver> d(
+        new Driver(SharedPtr<dt::Reader>(new ZeroReader(sectors, std::move(bytes))), 512));
     d->getProperties().setUInt8(PROP_IS_FLOPPY, floppy ? 1 : 0);
     return d;
 }
@@ -110,6 +125,13 @@ void fat16Remains(ScanResults& r) {
     grid(r, 496, 4, {3, 4, 5}, 30);
 }
 
+// ... and an NTFS logical partition at 200000 behind its record at 199000.
+void fat16BeforeALogicalNtfs(ScanResults& r) {
+    fat16Remains(r);
+    table(r, 199000, {{7, 200000, 50000}});
+    boot(r, 200000, ntfsBoot(49999, 8, 4, 2559));
+}
+
 // One candidate a line: start, then each piece of evidence, then the limits.
 std::string summary(const FsCandidateList& list) {
     std::ostringstream os;
@@ -145,6 +167,7 @@ struct Rule {
     std::string expected;
     bool floppy = false;
     u32 slack = 0;
+    SectorBytes bytes = {};
 };
 
 std::ostream& operator<<(std::ostream& os, const Rule& r) {
@@ -237,6 +260,29 @@ const Rule RULES[] = {
     // are guessed; the volume start sits behind one reserved sector.
     {"FatsGuessed", [](ScanResults& r) { fat16Remains(r); }, 300000,
      "63 F64+200++ R464/30 G4@496#3/30/5 [433,205225]\n"},
+    // A guessed size ends where the next volume shown, or the extended boot
+    // record in front of it, begins (the FAT holds nothing from there on)...
+    {"AGuessedSizeEndsWhereTheNextVolumeBegins", fat16BeforeALogicalNtfs, 300000,
+     "63 F64+200++ R464/30 G4@496#3/30/5 [433,198937]\n150001 b200000 [50000,50000]\n"
+     "200000 P7@199000.0 B [50000,50000]\n"},
+    // ... but not where its FAT names a cluster in use (an image of a disk
+    // kept as a file on the volume).
+    {"AGuessedSizeKeepsWhatItsFatHolds",
+     fat16BeforeALogicalNtfs,
+     300000,
+     "63 F64+200++ R464/30 G4@496#3/30/5 [433,205225]\n150001 b200000 [50000,50000]\n"
+     "200000 P7@199000.0 B [50000,50000]\n",
+     false,
+     0,
+     {{263, "\x07"}}},
+    // An NTFS volume that a copy cut short holds only part of is that part,
+    // whatever its $Bitmap counts.
+    {"ACutNtfsVolumeIsWhatTheSourceHolds",
+     [](ScanResults& r) {
+         boot(r, 2048, ntfsBoot(40959, 8, 4, 2559));
+         system(r, 2080, NTFS_MFT_RECORD, 4, 65536);
+     },
+     30000, "2048 B N2080/22520/8/2/640 [27952,27952]\n", false, 64260},
     // A partition entry fixes the start; the guess keeps it.
     {"GuessedFatsKeepTheEntrysStart",
      [](ScanResults& r) {
@@ -291,7 +337,7 @@ class FsCollectionRuleTest : public ::testing::TestWithParam<Rule> {};
 TEST_P(FsCollectionRuleTest, Candidates) {
     ScanResults r;
     GetParam().finds(r);
-    SharedPtr<Driver> d = zeroDriver(GetParam().sectors, GetParam().floppy);
+    SharedPtr<Driver> d = zeroDriver(GetParam().sectors, GetParam().floppy, GetParam().bytes);
     EXPECT_EQ(summary(collect(r, *d, GetParam().slack)), GetParam().expected);
 }
 
