@@ -49,6 +49,10 @@ public:
     // A file's address is its first sector; the folders' are the map's own.
     u64 getNodeLBA(u64 address) override;
     bool hasSourceAddress(const Node& node) override { return !node.isDirectory(); }
+    bool isSourceFolder(u64 address) override {
+        (void)address;
+        return false;
+    }
     int getKind() override { return MAP_CBR; }
     void ostreamPartitionInfo(std::ostream& out) override;
 

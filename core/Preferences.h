@@ -29,8 +29,8 @@ public:
     // made in the chosen folder or the system's temporary directory on first
     // use and removed with all it holds at the end of the run
     // (runTemporaryFolder). A shared /tmp would let another user read the
-    // recovered data or plant a link in its place. Empty when it cannot be made.
-    // Each call sweeps the folder it is made in first.
+    // recovered data or plant a link in its place. Empty, errno telling why,
+    // when it cannot be made. Each call sweeps the folder it is made in first.
     std::string viewDirectory();
     std::string& temporaryDirectoryName() { return temporaryDirectoryName_; }
     void setTemporaryDirectoryName(const std::string& v) { temporaryDirectoryName_ = v; }

@@ -78,14 +78,20 @@ public:
             if (made.parent == parent)
                 return made.path;
         std::string pattern = buildFileName(parent.c_str(), "halbrook-XXXXXX");
+        // What failed is told by errno, which the log and the removal of the
+        // unlocked folder must not change.
         if (g_mkdtemp_full(&pattern[0], 0700) == nullptr) {
-            logAt("TemporaryFolder", 1) << ": " << pattern << ' ' << lastErrorText() << '\n';
+            const int error = errno;
+            logAt("TemporaryFolder", 1) << ": " << pattern << ' ' << errorText(error) << '\n';
+            errno = error;
             return std::string();
         }
         const int fd = takeLock(pattern, O_CREAT | O_EXCL);
         if (fd < 0) {
-            logAt("TemporaryFolder", 2) << ": " << pattern << ' ' << lastErrorText() << '\n';
+            const int error = errno;
+            logAt("TemporaryFolder", 2) << ": " << pattern << ' ' << errorText(error) << '\n';
             removeFolderTree(pattern);
+            errno = error;
             return std::string();
         }
         folders_.push_back({parent, pattern, fd});

@@ -13,7 +13,8 @@
 #include <string>
 
 // "halbrook-XXXXXX" in `parent`, mode 0700, made and locked on the first call
-// for that parent and kept for the run; empty when it cannot be made.
+// for that parent and kept for the run; empty when it cannot be made or locked,
+// errno then holding the reason of the call that failed.
 std::string runTemporaryFolder(const std::string& parent);
 
 // Removes this run's folders and everything in them now (they are also removed

@@ -621,19 +621,21 @@ void onTerminate() {
     static bool inside = false;
     if (!inside) {
         inside = true;
+        // Worded as the command guard words what it catches: the user reads
+        // what stopped the program, not a programmer's prefix.
         std::string what;
         if (std::exception_ptr current = std::current_exception()) {
             try {
                 std::rethrow_exception(current);
             } catch (const std::exception& e) {
-                what = e.what();
+                what = gtk::failureText(e);
             } catch (...) {
                 what = _("Unknown exception");
             }
         }
         std::string trace = std::string("Stack trace: ") + stackTraceString(1024);
         if (!what.empty())
-            trace = std::string(_("Exception: ")) + what + "\n" + trace;
+            trace = what + "\n" + trace;
         logAt("MainFrame", 74) << ": " << trace << '\n';
         if (std::strcmp(logStreamKind(), "stderr") != 0)
             writeText(STDERR_FILENO, ("MainFrame(74): " + trace + "\n").c_str());

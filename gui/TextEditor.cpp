@@ -126,10 +126,10 @@ GtkWidget* TextEditor::addItem(GtkWidget* menu, const char* stockId,
     return item;
 }
 
-void TextEditor::show(const char* text) {
+void TextEditor::show(const std::string& text) {
     if (!window_)
         return;
-    setText(text ? text : "", text ? std::char_traits<char>::length(text) : 0);
+    setText(text.data(), text.size());
     gtk_widget_show_all(GTK_WIDGET(window_));
     looping_ = true;
     gtk_main();

@@ -20,8 +20,9 @@ public:
     TextEditor& operator=(const TextEditor&) = delete;
 
     // Replaces the text, shows the window and runs a nested main loop until the
-    // window is closed.
-    void show(const char* text);
+    // window is closed. The text is taken whole: a dump of a record holds NUL
+    // bytes where its signature was zeroed, and what follows must still show.
+    void show(const std::string& text);
 
     // The menu's operations.
     void clear();

@@ -232,5 +232,5 @@ int TreeInterface::information(bool withOk, const std::string& text, const char*
 
 void TreeInterface::showText(const char* title, const std::string& text) {
     TextEditor editor(*getContext(), title);
-    editor.show(text.c_str());
+    editor.show(text);
 }

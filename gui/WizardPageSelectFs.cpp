@@ -245,7 +245,7 @@ void WizardPageSelectFs::showComponent(GtkWindow* parent, int component) {
         if (context_->getInterface())
             scope = std::make_unique<InterfaceParentScope>(context_->getInterface(), parent);
         TextEditor editor(*context_, title.c_str());
-        editor.show(dump.str().c_str());
+        editor.show(dump.str());
     });
 }
 

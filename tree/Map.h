@@ -49,6 +49,8 @@ public:
     // Whether the node's address is a place on the source (a cluster, an MFT
     // record, a sector) rather than a key of a folder the program made.
     virtual bool hasSourceAddress(const Node& node) { return !isReserved(node.getAddress()); }
+    // The same for the address of a folder, as a folder names its parent.
+    virtual bool isSourceFolder(u64 address) { return !isReserved(address); }
     virtual int getKind() = 0;
     virtual void printDriveInformation(std::ostream& out) = 0;
     virtual void ostreamPartitionInfo(std::ostream& out) = 0;

@@ -547,7 +547,7 @@ void MapImpl::printNodeInformation(std::ostream& out, const MapPosition& positio
     out << '\n';
     ostreamInfo(out, position, *folder, node);
     out << "\n--- " << _("Node Information") << " ---\n" << _("Parent") << ":\t";
-    printValue(out, folder->getParent());
+    printValue(out, isSourceFolder(folder->getParent()) ? folder->getParent() : Node::NONE);
     out << '\n' << _("State") << ":\t";
     printFolderState(out, folder->getState());
 }

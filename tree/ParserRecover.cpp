@@ -48,6 +48,7 @@ void ParserRecover::run() {
     written_ = Totals();
     countedFolders_.clear();
     lastFolder_.clear();
+    held_.clear();
     complete_ = false;
     cancelled_ = false;
     std::unique_ptr<MapIterator> cursor = makeIterator(map_, START_POSITION, true, false);
@@ -70,11 +71,14 @@ void ParserRecover::run() {
         complete_ = true;
     } catch (const InterruptedException&) {
         cancelled_ = true;
+        releaseHeld(0, HeldEnd::LEFT);
         writeInterrupted(*out_);
     } catch (...) {
+        releaseHeld(0, HeldEnd::LEFT);
         written_ = totals.selected;
         throw;
     }
+    releaseHeld(0, HeldEnd::LEFT);
     written_ = totals.selected;
     writeTotals(*out_, written_);
 }
@@ -85,6 +89,9 @@ std::ostream& ParserRecover::Listing::lines(std::ostream& out) {
 
 void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                                      ParseTotals& totals) {
+    // A level this deep or deeper that is still held lies beside this one,
+    // and nothing below it was written.
+    releaseHeld(path.size(), HeldEnd::LEFT);
     Totals& level = totals.selected;
     Listing listing;
     // A No or a cancel ends the walk inside this level: what it listed still
@@ -113,14 +120,13 @@ void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std:
     } while (cursor.next());
 }
 
-void ParserRecover::listUnder(Listing& listing, const std::string& folder, const Totals& level,
-                              const char* note) {
+void ParserRecover::listUnder(Listing& listing, const std::string& folder, const Totals& level) {
     if (listing.header && listing.folder == folder)
         return;
     if (listing.header)
         writeDirectoryTotals(*out_, since(listing.blockStart, level));
     listing.blockStart = level;
-    writeDirectoryHeader(*out_, folder, note);
+    writeDirectoryHeader(*out_, folder);
     listing.header = true;
     listing.folder = folder;
     *out_ << listing.pending.str();
@@ -129,15 +135,34 @@ void ParserRecover::listUnder(Listing& listing, const std::string& folder, const
 
 void ParserRecover::closeListing(Listing& listing, const std::vector<std::string>& path,
                                  const Totals& level) {
-    // Lines of files that went nowhere are listed in the tree's folder; when
-    // one of them is a file of it, nothing made that folder for its files.
+    // Lines of files that went nowhere are listed in the tree's folder. When
+    // one of them is a file of it, nothing made that folder for its files, but
+    // a file below may still make it: the walk must have been there first.
     if (!listing.header && !listing.pending.str().empty()) {
-        const bool notMade = listing.unwrittenFile && !path.empty();
-        listUnder(listing, joinPath(path), level,
-                  notMade ? _("(not made: none of its files was written)") : nullptr);
+        const bool unwrittenFile = listing.unwrittenFile && !path.empty();
+        if (unwrittenFile || !held_.empty()) {
+            held_.push_back(
+                HeldLevel{path.size(), joinPath(path), listing.pending.str(), unwrittenFile});
+            return;
+        }
+        listUnder(listing, joinPath(path), level);
     }
     if (listing.header)
         writeDirectoryTotals(*out_, since(listing.blockStart, level));
+}
+
+void ParserRecover::releaseHeld(std::size_t depth, HeldEnd end) {
+    auto first = held_.begin();
+    while (first != held_.end() && first->depth < depth)
+        ++first;
+    for (auto held = first; held != held_.end(); ++held) {
+        const bool notMade = held->unwrittenFile && end == HeldEnd::LEFT;
+        writeDirectoryHeader(*out_, held->folder,
+                             notMade ? _("(not made: none of its files was written)") : nullptr);
+        *out_ << held->lines;
+        writeDirectoryTotals(*out_, Totals());
+    }
+    held_.erase(first, held_.end());
 }
 
 void ParserRecover::countFolders(const std::string& folder, Totals& level) {
@@ -196,6 +221,8 @@ ParserRecover::Attempt ParserRecover::attemptFile(MapIterator& cursor,
 
 void ParserRecover::listWritten(MapIterator& cursor, const Attempt& attempt, Listing& listing,
                                 Totals& level) {
+    // Every level still held lies above this file, whose folder it made.
+    releaseHeld(0, HeldEnd::MADE_BELOW);
     listUnder(listing, recoverer_->getFileFolder(), level);
     const u64 bytes = recoverer_->getFileBytes();
     writeLine(*out_, cursor, recoverer_->getFileName(), false, bytes, false);

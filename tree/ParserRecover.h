@@ -16,7 +16,9 @@
 // destination refuses a safe form), below a header that names the destination
 // folder it went to, and a split file names its pieces in order. A folder none
 // of whose files was written is headed with its tree path and says that it was
-// not made. The totals add up what was written: the files made and the
+// not made, unless a file of a folder below it made it after all: its block
+// waits until the walk has been below it, and comes before the blocks of the
+// folders below in either case. The totals add up what was written: the files made and the
 // folders made for them, not those that were there already. A folder's
 // subtotal counts the files made in it and the folders made for them (its
 // own, and those above it that held no file yet), so that the subtotals add
@@ -118,12 +120,18 @@ private:
     // The line of a file the destination holds, or of one it does not.
     void listWritten(MapIterator& cursor, const Attempt& attempt, Listing& listing, Totals& level);
     void listUnwritten(MapIterator& cursor, const Attempt& attempt, Listing& listing);
-    // Lines from here on go under the header of `folder` (with `note` after
-    // it): the block before it gets its subtotal.
-    void listUnder(Listing& listing, const std::string& folder, const Totals& level,
-                   const char* note = nullptr);
-    // The level's last subtotal; lines still waiting go under the tree's folder.
+    // Lines from here on go under the header of `folder`: the block before it
+    // gets its subtotal.
+    void listUnder(Listing& listing, const std::string& folder, const Totals& level);
+    // The level's last subtotal; lines still waiting go under the tree's folder,
+    // held while a level above is held or none of the level's files was written.
     void closeListing(Listing& listing, const std::vector<std::string>& path, const Totals& level);
+    // A held level ends when the walk leaves it, or when a file below it is
+    // written, which makes its folder.
+    enum class HeldEnd { LEFT, MADE_BELOW };
+    // Writes the held levels at `depth` and below, in the order they were
+    // held; each listed no file written, so its subtotal is nothing.
+    void releaseHeld(std::size_t depth, HeldEnd end);
     // Counts `folder` and the folders above it that the recoverer made, once.
     void countFolders(const std::string& folder, Totals& level);
     // The line of an incomplete folder that the recovery entered, or of one it
@@ -141,6 +149,16 @@ private:
     ParserSelect selector_;
     RecoveryCounts counts_;
     Totals written_;
+    // Levels that wrote none of their files, in walk order, each above the
+    // next: its depth, its tree path, its lines, and whether one of them is
+    // a file of it that was not written.
+    struct HeldLevel {
+        std::size_t depth;
+        std::string folder;
+        std::string lines;
+        bool unwrittenFile;
+    };
+    std::vector<HeldLevel> held_;
     // The destination folders already looked at for counting, and the last.
     std::set<std::string> countedFolders_;
     std::string lastFolder_;

@@ -257,7 +257,8 @@ TEST_F(MainFrameTest, WithTheDebugPreferenceAnExceptionEndsThroughTerminate) {
             std::thread([this] { frame->guard(throwFromDeepInside); }).join();
         },
         ::testing::KilledBySignal(SIGABRT),
-        "MainFrame\\(74\\): Exception: boom\nStack trace: 0x.*Exception: boom");
+        "MainFrame\\(74\\): An internal error stopped the command:\nboom\nStack trace: 0x.*"
+        "An internal error stopped the command:\nboom");
 }
 
 } // namespace

@@ -128,6 +128,10 @@ TEST_F(CbrMapImplTest, FilesLandInTheSubFolderOfTheirTypeOrInOther) {
     std::ostringstream folder;
     map->printNodeInformation(folder, tree::MapPosition{CbrMap::ROOT_ADDRESS, 0});
     EXPECT_THAT(folder.str(), HasSubstr("Address:\tnone\n"));
+    // Nor has the parent of "Pictures", which holds "JPEG": the root.
+    std::ostringstream kind;
+    map->printNodeInformation(kind, tree::MapPosition{TYPE_FOLDER_1, 0});
+    EXPECT_THAT(kind.str(), HasSubstr("Parent:\tnone\n"));
     std::ostringstream report;
     tree::ParserReport(map.get(), &report, true, nullptr).run();
     EXPECT_THAT(report.str(), HasSubstr("1000       2048 /       2048 "));

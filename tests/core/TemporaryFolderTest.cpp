@@ -2,6 +2,7 @@
 
 #include "tests/support/TestUtil.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -104,6 +105,29 @@ TEST(TemporaryFolderTest, AForkedChildLeavesItsParentsFolderAlone) {
     backdate(own);
     EXPECT_EQ(sweepTemporaryFolders(parent.path()), 0u);
     removeRunTemporaryFolder();
+}
+
+// A folder made but not locked (a umask that leaves its owner no write
+// permission: root becomes "nobody" first, since root writes into a folder
+// whatever its mode) tells the reason of the lock, and leaves nothing behind.
+TEST(TemporaryFolderTest, AFolderThatCannotBeLockedTellsWhy) {
+    TempDir parent;
+    ASSERT_EQ(chmod(parent.path().c_str(), 0777), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        umask(0277);
+        const bool empty = runTemporaryFolder(parent.path()).empty();
+        _exit(empty && errno == EACCES ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::string left;
+    testutil::run("ls -A " + testutil::shellQuote(parent.path()), &left);
+    EXPECT_EQ(left, "");
 }
 
 // The run's folder is private, goes at a normal end (here a child's exit) with

@@ -54,14 +54,16 @@ TEST_F(TextEditorTest, TextThatIsNotUtf8IsShownWithReplacements) {
 
 // Ending the run (SIGTERM) answers the dialog in front with a response: the
 // report, shown over the closing message of a recovery, must go with it, or
-// the program never ends.
+// the program never ends. What it showed is all of its text, also past a NUL
+// (the zeroed signature of a record in Properties).
 TEST_F(TextEditorTest, AResponseClosesItAsTheEndOfARunGivesOne) {
     TextEditor editor(context, "Report");
     guitest::DialogAnswer answer(
         [](GtkDialog* d) { gtk_dialog_response(d, GTK_RESPONSE_DELETE_EVENT); });
-    editor.show("text");
+    editor.show(std::string("Magic:\t'\0\0\0\0'\nParent:\t5", 23));
     EXPECT_TRUE(answer.answered());
     EXPECT_EQ(guitest::DialogScript::find(guitest::DialogScript::anyDialog()), nullptr);
+    EXPECT_NE(editor.getText().find("Parent:\t5"), std::string::npos) << editor.getText();
 }
 
 } // namespace

@@ -310,6 +310,28 @@ TEST(ParserRecoverTest, YesWithDontAskAgainGoesOnSilentlyAndKeepsTheFailedMarks)
                      "file [docs] b.txt", "file [keep] c.txt"}));
 }
 
+// A folder whose own files were all too large is made all the same by a file
+// of a folder below it: its header must not say that it was not made. One
+// that nothing below made says so, above the folders below it.
+TEST(ParserRecoverTest, AFolderMadeForAFileBelowItIsNotCalledNotMade) {
+    ParserTestTree t("root 5\ndir 10 in=5 name=Videos\nfile 20 in=10 name=x.bin size=2000\n"
+                     "dir 11 in=10 name=2019\nfile 21 in=11 name=y.txt size=3\n"
+                     "dir 12 in=5 name=Reports\nfile 22 in=12 name=r.bin size=2000\n"
+                     "dir 13 in=12 name=old\nfile 23 in=13 name=o.bin size=2000\n");
+    selectAll(t);
+    RecordingRecoverer recoverer;
+    recoverer.fileRoom = 1000;
+    const std::string notMade = " (not made: none of its files was written)\n\n";
+    const std::string none = "\t0 file(s) 0 folder(s) 0 bytes\n";
+    EXPECT_EQ(recover(t, recoverer, nullptr).report,
+              "\nDirectory of /Reports" + notMade + line("r.bin", 2000, TOO_LARGE) + none +
+                  "\nDirectory of /Reports/old" + notMade + line("o.bin", 2000, TOO_LARGE) + none +
+                  "\nDirectory of /Videos\n\n" + line("x.bin", 2000, TOO_LARGE) + none +
+                  "\nDirectory of /Videos/2019\n\n" + line("y.txt", 3) +
+                  "\t1 file(s) 2 folder(s) 3 bytes\n" + TOTAL +
+                  "\t1 file(s) 2 folder(s) 3 bytes\n");
+}
+
 TEST(ParserRecoverTest, ACancelOrNobodyToAskEndsTheWalkWithoutAQuestion) {
     ParserTestTree t(TREE);
     selectAll(t);
