@@ -87,24 +87,24 @@ public:
     const FsCandidate& at(std::size_t i) const { return items_[i]; }
 
     // The earliest candidate of that start with a partition entry that may hold
-    // a volume of that kind and width; entries come only in phase 1, so the
+    // a volume of that kind and width, else, for a FAT volume, with an entry of
+    // a FAT type of another width: a partition formatted anew keeps its type,
+    // and the volume's own FAT decides. Entries come only in phase 1, so the
     // answer never changes once asked.
     std::size_t firstCompatibleEntry(u32 start, FsKind kind, FatType width) {
         const auto key = std::make_tuple(start, static_cast<u32>(kind), static_cast<u32>(width));
         auto cached = compatible_.find(key);
         if (cached != compatible_.end())
             return cached->second;
-        std::size_t found = NONE;
-        auto bucket = byStart_.find(start);
-        if (bucket != byStart_.end()) {
-            for (std::size_t i : bucket->second) {
-                const FsCandidate& c = items_[i];
-                if (c.hasPartitionEntry &&
-                    isPartitionTypeCompatible(c.partitionType, kind, width)) {
-                    found = i;
-                    break;
-                }
-            }
+        std::size_t found = firstEntry(
+            start, [&](u8 type) { return isPartitionTypeCompatible(type, kind, width); });
+        if (found == NONE && kind == FS_FAT) {
+            found = firstEntry(start, [](u8 type) {
+                FsKind entryKind = FS_NONE;
+                FatType entryWidth = FAT_NONE;
+                partitionTypeToFs(type, entryKind, entryWidth);
+                return entryKind == FS_FAT;
+            });
         }
         compatible_.emplace(key, found);
         return found;
@@ -117,6 +117,20 @@ public:
     }
 
 private:
+    // The earliest candidate of that start with a partition entry whose type
+    // passes.
+    template <class TypeTest> std::size_t firstEntry(u32 start, TypeTest passes) const {
+        auto bucket = byStart_.find(start);
+        if (bucket == byStart_.end())
+            return NONE;
+        for (std::size_t i : bucket->second) {
+            const FsCandidate& c = items_[i];
+            if (c.hasPartitionEntry && passes(c.partitionType))
+                return i;
+        }
+        return NONE;
+    }
+
     FsCandidateList items_;
     std::map<u32, std::vector<std::size_t>> byStart_;
     std::map<std::tuple<u32, u32, u32>, std::size_t> compatible_;
@@ -1311,7 +1325,7 @@ constexpr u64 MAX_FAT_TAIL_SECTORS = 64;
 // partition entry, a boot sector or the MFT's two copies give, begin; and the
 // extended boot records that hold such entries. No volume whose size is
 // guessed reaches into one.
-std::set<u32> knownStarts(const FsCandidateList& list, const Driver& driver) {
+std::set<u32> knownStarts(const FsCandidateList& list, Driver& driver) {
     std::set<u32> starts;
     for (const FsCandidate& c : list) {
         if (!(c.hasPartitionEntry || c.hasBootSector || c.hasBootBackup || c.hasNtfsVolume) ||

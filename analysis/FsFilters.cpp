@@ -1,11 +1,13 @@
 #include "analysis/FsFilters.h"
 
 #include "analysis/DumpLimit.h"
+#include "core/Array.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "core/Preferences.h"
 #include "devices/DriveGeometry.h"
 #include "devices/Driver.h"
+#include "fs/FatLayout.h"
 #include "fs/Params.h"
 #include "fs/StructureChecks.h"
 #include "fs/StructureDumps.h"
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <limits>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -71,9 +74,22 @@ bool rootWhereBootPlacesIt(const FsCandidate& c) {
     return false;
 }
 
+// Whether the candidate's FAT boot sector counts its hidden sectors up to
+// where it lies: a volume formatted in its partition does, a stray copy of a
+// volume image (a floppy's among them) counts none or those of the place it
+// was copied from.
+bool bootSectorCountsItsStart(const FsCandidate& c, Driver& driver) {
+    if (!c.hasBootSector || c.startLBA == 0)
+        return false;
+    std::vector<u8> sector(driver.getSectorSize());
+    if (sector.size() < SECTOR_BYTES || !driver.readSectors(c.startLBA, 1, sector.data()))
+        return false;
+    return ConstArray(sector.data(), SECTOR_BYTES).getLE32(BS_HIDDEN_SECTORS) == c.startLBA;
+}
+
 } // namespace
 
-bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
+bool hasSufficientEvidence(const FsCandidate& c, Driver& driver) {
     const u32 pieces = evidenceCount(c);
     if (pieces == 0 || (pieces == 1 && !c.hasNtfsVolume))
         return false;
@@ -83,9 +99,12 @@ bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
     if (kind != FS_FAT)
         return true;
     // On a drive with partition tables a FAT12 volume stands in a partition;
-    // found outside one it is a stray copy. A floppy, and any source that holds
-    // no tables (a partition, a volume image), keeps its volume in sector 0.
-    if (width == FAT12 && !c.hasPartitionEntry && !volumeAtSectorZero(driver))
+    // found outside one it is a stray copy, unless its boot sector counts its
+    // start (the table that named it is lost). A floppy, and any source that
+    // holds no tables (a partition, a volume image), keeps its volume in
+    // sector 0.
+    if (width == FAT12 && !c.hasPartitionEntry && !volumeAtSectorZero(driver) &&
+        !bootSectorCountsItsStart(c, driver))
         return false;
     const bool bothFatsFound = c.hasFats && c.fatFound && c.fatMirrorFound;
     // A boot sector whose FATs lie where it says is a volume even when its root
@@ -127,7 +146,7 @@ bool isPlausibleCandidate(const FsCandidate& c, int mode, Driver& driver) {
     }
 }
 
-void filterFsByEvidence(FsCandidateList& out, const FsCandidateList& in, const Driver& driver) {
+void filterFsByEvidence(FsCandidateList& out, const FsCandidateList& in, Driver& driver) {
     for (const FsCandidate& c : in) {
         if (hasSufficientEvidence(c, driver))
             out.push_back(c);

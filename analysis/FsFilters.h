@@ -20,16 +20,17 @@ class Driver;
 // enough, it stands on two agreeing MFT copies), and a FAT candidate has a root
 // directory or cluster grid, FATs found at both copies or a grid confirmed by
 // ten subdirectories, and is no FAT12 volume outside a partition unless the
-// drive is a floppy. A boot sector (or its backup) whose FATs or root
+// drive is a floppy or its boot sector's hidden sectors count its own start
+// (read through the driver). A boot sector (or its backup) whose FATs or root
 // directory lie where it says needs no more.
-bool hasSufficientEvidence(const FsCandidate& candidate, const Driver& driver);
+bool hasSufficientEvidence(const FsCandidate& candidate, Driver& driver);
 // Mode 1: a FAT candidate whose FAT position was only inferred needs more than
 // one other piece of evidence; an NTFS candidate must give valid parameters; a
 // candidate of no kind is rejected. Every other mode accepts everything.
 bool isPlausibleCandidate(const FsCandidate& candidate, int mode, Driver& driver);
 
 // Append, in order, the candidates of `in` that pass.
-void filterFsByEvidence(FsCandidateList& out, const FsCandidateList& in, const Driver& driver);
+void filterFsByEvidence(FsCandidateList& out, const FsCandidateList& in, Driver& driver);
 void filterFsByPlausibility(FsCandidateList& out, const FsCandidateList& in, int mode,
                             Driver& driver);
 

@@ -260,8 +260,6 @@ bool FatVolumeFitsPartition::operator()(const FsCandidate& volume) const {
     if (kind != FS_FAT || volume.sectorsPerCluster == 0)
         return false;
     const FatType needed = neededFatType(volume.maxThisCluster);
-    if (width < needed)
-        return false;
     const u64 p = start_;
     const u64 c = volume.cluster2LBA;
     const u64 s = volume.sectorsPerCluster;
@@ -278,13 +276,21 @@ bool FatVolumeFitsPartition::operator()(const FsCandidate& volume) const {
         return false;
     // The FATs between the partition start and cluster 2 must be able to
     // describe every cluster that the rest of the partition holds: a single
-    // FAT (mkfs.fat -f 1) may fill all of that room.
-    const u64 reserved = width == FAT32 ? 32 : 1;
-    const u64 perSector = width == FAT32 ? FAT32_ENTRIES_PER_SECTOR : FAT16_ENTRIES_PER_SECTOR;
-    const u64 fatRoom = gap > reserved ? gap - reserved : 0;
-    const u64 describable = std::min<u64>(perSector * fatRoom, maxClusterCount(width));
+    // FAT (mkfs.fat -f 1) may fill all of that room. A partition formatted
+    // anew keeps its type: its FAT may be wider than the type says, as wide
+    // as the grid's clusters or the partition's size need.
     const u64 clustersNeeded = sectors_ > gap ? ceilDiv(sectors_ - gap, s) : 0;
-    return describable >= clustersNeeded;
+    auto describes = [&](FatType w) {
+        const u64 reserved = w == FAT32 ? 32 : 1;
+        const u64 perSector = w == FAT32 ? FAT32_ENTRIES_PER_SECTOR : FAT16_ENTRIES_PER_SECTOR;
+        const u64 fatRoom = gap > reserved ? gap - reserved : 0;
+        return std::min<u64>(perSector * fatRoom, maxClusterCount(w)) >= clustersNeeded;
+    };
+    for (FatType w : {FAT12, FAT16, FAT32}) {
+        if (w >= std::max(width, needed) && describes(w))
+            return true;
+    }
+    return false;
 }
 
 FatVolumeFitsBootSector::FatVolumeFitsBootSector(const FsCandidate& candidate, bool backup)

@@ -178,11 +178,12 @@ FatType neededFatType(u32 maxThisCluster);
 
 // Whether a cluster grid found from subdirectories (a candidate with
 // sectorsPerCluster, cluster2LBA and maxThisCluster) fits the partition entry of
-// `partition`: the entry's FAT width can number the grid's clusters, the data
-// area starts far enough behind the partition start for boot sector and FATs
-// (but no more than a FAT32 pair of the largest size), the clusters reach no
-// further than the partition, and a FAT that fits between partition start and
-// data area can describe the rest of the partition.
+// `partition` of a FAT type: the data area starts far enough behind the
+// partition start for boot sector and FATs (but no more than a FAT32 pair of
+// the largest size), the clusters reach no further than the partition, and a
+// FAT that fits between partition start and data area can describe the rest of
+// the partition, at the entry's width or a wider one (a partition formatted
+// anew keeps its type) that numbers the grid's clusters.
 class FatVolumeFitsPartition {
 public:
     explicit FatVolumeFitsPartition(const FsCandidate& partition);

@@ -363,6 +363,22 @@ const PartitionedDisk PARTITIONED_DISKS[] = {
     onePartition("Fat16InHidden16", "16", {2048, 16384, 16}, "FAT16h"),
     // The FAT, not the entry, decides the width.
     onePartition("Fat12In06", "6", {2048, 12288, 12}, "FAT 12"),
+    // A FAT32 made in an entry of type 0x06, without its boot sectors, keeps
+    // the entry's start and size; a FAT16 in an entry of type 0x0C is listed
+    // once; a FAT12 whose table is lost is listed from its boot sector.
+    {"Fat32In06WithoutItsBootSectors",
+     "2048,81920,6",
+     {{2048, 40960, 32, 1}},
+     {2048, 2054},
+     {"LBA 2048 sectors 81920 FAT 32"},
+     0},
+    {"Fat16In0C", "2048,32768,c", {{2048, 16384, 16}}, {}, {"LBA 2048 sectors 32768 FAT 16"}, 0},
+    {"Fat12WithItsTableLost",
+     "2048,24576,1",
+     {{2048, 12288, 12}},
+     {0},
+     {"LBA 2048 sectors 24576 FAT 12"},
+     0},
     logicalFat32("LogicalFat32BehindAFat16LogicalIn05", "5"),
     logicalFat32("LogicalFat32BehindAFat16LogicalIn0F", "f"),
     // Cylinders of 255 heads of 63 sectors. The first logical's extended record

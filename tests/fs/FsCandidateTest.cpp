@@ -228,7 +228,10 @@ TEST(FsCandidateTest, ACellGridFitsAPartitionOrABootSector) {
         {0x06, 0x400020 + 400, 1000 + 0x400020, 100, 4, true},
         {0x06, 0x400020 + 400, 1000 + 0x400021, 100, 4, false}, // data too far behind
         {0x06, 1000, 900, 100, 4, false},                       // data before the start
-        {0x01, 40000, 1400, 5000, 1, false},                    // a width too narrow
+        // A type narrower than the FAT (a partition formatted anew): the FAT
+        // decides, wide enough for the clusters of the grid or the partition.
+        {0x01, 40000, 1400, 5000, 1, true},
+        {0x06, 81920, 1600, 1483, 1, false}, // no room for the FAT32 it needs
         {0x04, 40000, 1400, 5000, 1, true},
         {0x0C, 40000, 2100, 5000, 1, true},
         {0x07, 40000, 1100, 100, 4, false},
