@@ -409,6 +409,26 @@ void MapImpl::finishTree() {
             reportFolderPath(address);
         }
     }
+    dropEmptyFound();
+}
+
+void MapImpl::dropEmptyFound() {
+    const Folder* found = findFolder(FOUND_FOLDER);
+    if (!found || !found->empty())
+        return;
+    // What was put there has found its place since: the folder stands for
+    // nothing. No walk is under way here to be upset by an entry that goes.
+    if (Folder* parent = findFolder(found->getParent())) {
+        std::vector<Node>& nodes = parent->getNodes();
+        nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
+                                   [](const Node& n) {
+                                       return n.isDirectory() && n.getAddress() == FOUND_FOLDER;
+                                   }),
+                    nodes.end());
+    }
+    addressIndex_.erase(found);
+    folders_.erase(FOUND_FOLDER);
+    ++parentChanges_;
 }
 
 std::string MapImpl::folderPath(u64 address) {

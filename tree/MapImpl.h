@@ -114,6 +114,8 @@ private:
     // Whether candidate is the folder at address or one of its ancestors.
     bool isSelfOrAncestor(u64 candidate, u64 address);
     Folder& foundFolder();
+    // Takes away a "Found" folder left empty, and its entry.
+    void dropEmptyFound();
     // The index of the equivalent TO entry of node in [from, to), given the best
     // so far (-1 none); returns the new best.
     i64 findEquivalentNode(Folder& folder, const Node& node, u32 from, u32 to, i64 best);
