@@ -233,28 +233,38 @@ i64 MapImpl::findFolderEntry(u64 parent, u64 address, bool visibleOnly) {
     return found;
 }
 
-void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) {
+bool MapImpl::mergeIntoListed(u64 address, Folder* folder, const Node& n, u32 start) {
     if (!folder)
         throw std::runtime_error("MapImpl(120)");
-    // A copy: the node may live in a folder that the appends below reallocate.
-    const Node n = node;
     const u32 size = folder->size();
     start = std::min(start, size);
     i64 best = findEquivalentNode(*folder, n, start, size, -1);
     if (best < 0 || searchAllEquivalents_)
         best = findEquivalentNode(*folder, n, 0, start, best);
-
-    if (best >= 0) {
-        Node& b = folder->node(static_cast<u32>(best));
-        if (n.hasFlag(Node::DIRECTORY) && isSelfOrAncestor(n.getAddress(), address)) {
-            logAt("MapImpl", 130) << ": folder " << n.getAddress() << " would contain itself in "
-                                  << address << '\n';
-            return;
-        }
-        mergeRecord(b, n);
-        return;
+    if (best < 0)
+        return false;
+    Node& b = folder->node(static_cast<u32>(best));
+    if (n.hasFlag(Node::DIRECTORY) && isSelfOrAncestor(n.getAddress(), address)) {
+        logAt("MapImpl", 130) << ": folder " << n.getAddress() << " would contain itself in "
+                              << address << '\n';
+        return true;
     }
+    mergeRecord(b, n);
+    return true;
+}
 
+void MapImpl::addListedNode(u64 address, Folder* folder, const Node& node) {
+    // A copy: the node may live in a folder that the append reallocates.
+    const Node n = node;
+    if (!mergeIntoListed(address, folder, n, 0))
+        appendToFolder(address, *folder, n);
+}
+
+void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) {
+    // A copy: the node may live in a folder that the appends below reallocate.
+    const Node n = node;
+    if (mergeIntoListed(address, folder, n, start))
+        return;
     if (address == rootAddress_ && !belongsInRoot(n)) {
         Folder& found = foundFolder();
         appendToFolder(FOUND_FOLDER, found, n);

@@ -304,7 +304,7 @@ bool FATMapImpl::placeInOwner(u32 cluster) {
     noteStarts(folder);
     for (Node node : folder.getNodes()) {
         node.setIndex(node.getIndex() + end.nextIndex);
-        addNode(owner, stored, node, 0);
+        addListedNode(owner, stored, node);
     }
     return true;
 }

@@ -404,6 +404,22 @@ std::vector<Shape> shapes() {
                  });
              },
              [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
+        // The same in the root, whose subfolder's ".." names it as cluster 0: its
+        // entries stay in it, not in Found. The name across the cut has one
+        // long-name entry before it and one after.
+        foldersWhole(
+            {"RootLongNameAcrossTheCutFat32",
+             []() -> const FatShapeVolume& {
+                 return fatShapeVolume("late-root32", geometry(32, 65536, 1), [](ShapeRecipe& r) {
+                     std::vector<std::pair<std::string, u64>> sizes;
+                     for (u32 i = 0; i < 30; ++i)
+                         sizes.push_back({numberedName("a long file name ", i, ".dat"), 900});
+                     r.files("", sizes);
+                     r.folder("LATE");
+                     someFiles(r, "LATE", "L", 3, 3000);
+                 });
+             },
+             [](Damage& d) { d.setEntry(d.clustersOf("").front(), d.end()); }, NOTHING}),
         // Deleted files read where no copy of the FAT tells free clusters: LIVE.BIN's
         // lies between #ONE.BIN's two, and #2.BIN's is #ONE.BIN's second.
         {"DeletedFileAcrossAnUnknownFatSectorFat16",
