@@ -321,6 +321,30 @@ Shape clusterSizeWrong(int bits) {
     return s;
 }
 
+// Thirty files of long names in the folder ("" the root) and a subfolder LATE
+// of three after them, on clusters of one sector, the folder's chain cut
+// behind its full first cluster.
+Shape longNameAcrossTheCut(const std::string& name, const std::string& volume, int bits,
+                           const std::string& folder) {
+    const std::string late = folder.empty() ? "LATE" : folder + "/LATE";
+    return foldersWhole(
+        {name,
+         [=]() -> const FatShapeVolume& {
+             return fatShapeVolume(
+                 volume, geometry(bits, bits == 16 ? 32768 : 65536, 1), [=](ShapeRecipe& r) {
+                     if (!folder.empty())
+                         r.folder(folder);
+                     std::vector<std::pair<std::string, u64>> sizes;
+                     for (u32 i = 0; i < 30; ++i)
+                         sizes.push_back({numberedName("a long file name ", i, ".dat"), 900});
+                     r.files(folder, sizes);
+                     r.folder(late);
+                     someFiles(r, late, "L", 3, 3000);
+                 });
+         },
+         [=](Damage& d) { d.setEntry(d.clustersOf(folder).front(), d.end()); }, NOTHING});
+}
+
 std::vector<Shape> shapes() {
     std::vector<Shape> all{
         {"HealthyFat12", tree(12), nullptr, {}, true},
@@ -421,36 +445,11 @@ std::vector<Shape> shapes() {
                       [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
         // One long name begins in the last cluster before the cut, its short
         // entry in the first after it.
-        foldersWhole(
-            {"LongNameAcrossTheCutFat16",
-             []() -> const FatShapeVolume& {
-                 return fatShapeVolume("late-long16", geometry(16, 32768, 1), [](ShapeRecipe& r) {
-                     r.folder("A");
-                     std::vector<std::pair<std::string, u64>> sizes;
-                     for (u32 i = 0; i < 30; ++i)
-                         sizes.push_back({numberedName("a long file name ", i, ".dat"), 900});
-                     r.files("A", sizes);
-                     r.folder("A/LATE");
-                     someFiles(r, "A/LATE", "L", 3, 3000);
-                 });
-             },
-             [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
+        longNameAcrossTheCut("LongNameAcrossTheCutFat16", "late-long16", 16, "A"),
         // The same in the root, whose subfolder's ".." names it as cluster 0: its
         // entries stay in it, not in Found. The name across the cut has one
         // long-name entry before it and one after.
-        foldersWhole(
-            {"RootLongNameAcrossTheCutFat32",
-             []() -> const FatShapeVolume& {
-                 return fatShapeVolume("late-root32", geometry(32, 65536, 1), [](ShapeRecipe& r) {
-                     std::vector<std::pair<std::string, u64>> sizes;
-                     for (u32 i = 0; i < 30; ++i)
-                         sizes.push_back({numberedName("a long file name ", i, ".dat"), 900});
-                     r.files("", sizes);
-                     r.folder("LATE");
-                     someFiles(r, "LATE", "L", 3, 3000);
-                 });
-             },
-             [](Damage& d) { d.setEntry(d.clustersOf("").front(), d.end()); }, NOTHING}),
+        longNameAcrossTheCut("RootLongNameAcrossTheCutFat32", "late-root32", 32, ""),
         // Deleted files read where no copy of the FAT tells free clusters: LIVE.BIN's
         // lies between #ONE.BIN's two, and #2.BIN's is #ONE.BIN's second.
         {"DeletedFileAcrossAnUnknownFatSectorFat16",
