@@ -141,6 +141,13 @@ bool isDotDotEntry(const u8* entry) {
     return hasName(entry, DOT_DOT_NAME);
 }
 
+bool isHitDotEntry(const u8* entry, u32 slot) {
+    entryView(entry).check(DE_NAME, SHORT_NAME_BYTES);
+    const char* name = slot == 0 ? DOT_NAME : DOT_DOT_NAME;
+    return (dirEntryAttributes(entry) & ATTR_DIRECTORY) != 0 &&
+           std::memcmp(entry + DE_NAME + 1, name + 1, SHORT_NAME_BYTES - 1) == 0;
+}
+
 u32 trimmedLength(const u8* bytes, u32 n) {
     while (n > 0 && bytes[n - 1] == ' ')
         --n;

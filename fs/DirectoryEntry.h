@@ -31,6 +31,9 @@ bool isVolumeLabelEntry(const u8* entry);
 // The 11 name bytes are "." or ".." padded with blanks.
 bool isDotEntry(const u8* entry);
 bool isDotDotEntry(const u8* entry);
+// A folder's entry whose name is "." (slot 0) or ".." (slot 1) but for its
+// first byte, which was hit (marked deleted or overwritten).
+bool isHitDotEntry(const u8* entry, u32 slot);
 
 // n less the trailing blanks.
 u32 trimmedLength(const u8* bytes, u32 n);

@@ -33,7 +33,8 @@ public:
     // entry (a folder, not TO) for the folder at address, visible when
     // visibleOnly; -1 when there is none.
     virtual i64 findFolderEntry(u64 parent, u64 address, bool visibleOnly) = 0;
-    // Reconciles the links of the root and of every folder queued so far.
+    // Reconciles the links of the root and of every folder queued so far, and
+    // takes away a "Found" folder that all it held has left.
     virtual void finishTree() = 0;
     // Adds the entries that no path of the tree reaches.
     virtual void analyzeFoundFiles() = 0;

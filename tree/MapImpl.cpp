@@ -233,28 +233,38 @@ i64 MapImpl::findFolderEntry(u64 parent, u64 address, bool visibleOnly) {
     return found;
 }
 
-void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) {
+bool MapImpl::mergeIntoListed(u64 address, Folder* folder, const Node& n, u32 start) {
     if (!folder)
         throw std::runtime_error("MapImpl(120)");
-    // A copy: the node may live in a folder that the appends below reallocate.
-    const Node n = node;
     const u32 size = folder->size();
     start = std::min(start, size);
     i64 best = findEquivalentNode(*folder, n, start, size, -1);
     if (best < 0 || searchAllEquivalents_)
         best = findEquivalentNode(*folder, n, 0, start, best);
-
-    if (best >= 0) {
-        Node& b = folder->node(static_cast<u32>(best));
-        if (n.hasFlag(Node::DIRECTORY) && isSelfOrAncestor(n.getAddress(), address)) {
-            logAt("MapImpl", 130) << ": folder " << n.getAddress() << " would contain itself in "
-                                  << address << '\n';
-            return;
-        }
-        mergeRecord(b, n);
-        return;
+    if (best < 0)
+        return false;
+    Node& b = folder->node(static_cast<u32>(best));
+    if (n.hasFlag(Node::DIRECTORY) && isSelfOrAncestor(n.getAddress(), address)) {
+        logAt("MapImpl", 130) << ": folder " << n.getAddress() << " would contain itself in "
+                              << address << '\n';
+        return true;
     }
+    mergeRecord(b, n);
+    return true;
+}
 
+void MapImpl::addListedNode(u64 address, Folder* folder, const Node& node) {
+    // A copy: the node may live in a folder that the append reallocates.
+    const Node n = node;
+    if (!mergeIntoListed(address, folder, n, 0))
+        appendToFolder(address, *folder, n);
+}
+
+void MapImpl::addNode(u64 address, Folder* folder, const Node& node, u32 start) {
+    // A copy: the node may live in a folder that the appends below reallocate.
+    const Node n = node;
+    if (mergeIntoListed(address, folder, n, start))
+        return;
     if (address == rootAddress_ && !belongsInRoot(n)) {
         Folder& found = foundFolder();
         appendToFolder(FOUND_FOLDER, found, n);
@@ -409,6 +419,26 @@ void MapImpl::finishTree() {
             reportFolderPath(address);
         }
     }
+    dropEmptyFound();
+}
+
+void MapImpl::dropEmptyFound() {
+    const Folder* found = findFolder(FOUND_FOLDER);
+    if (!found || !found->empty())
+        return;
+    // What was put there has found its place since: the folder stands for
+    // nothing. No walk is under way here to be upset by an entry that goes.
+    if (Folder* parent = findFolder(found->getParent())) {
+        std::vector<Node>& nodes = parent->getNodes();
+        nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
+                                   [](const Node& n) {
+                                       return n.isDirectory() && n.getAddress() == FOUND_FOLDER;
+                                   }),
+                    nodes.end());
+    }
+    addressIndex_.erase(found);
+    folders_.erase(FOUND_FOLDER);
+    ++parentChanges_;
 }
 
 std::string MapImpl::folderPath(u64 address) {

@@ -86,6 +86,9 @@ public:
     // Merges the node into an equivalent listed entry, or appends it (to "Found"
     // when it would land in the root unclaimed).
     void addNode(u64 address, Folder* folder, const Node& node, u32 start);
+    // As addNode, for an entry of the folder's own listing read apart from the
+    // rest of it: what no entry there takes stands in the folder, the root too.
+    void addListedNode(u64 address, Folder* folder, const Node& node);
     // Hangs a folder that was loaded by address into the tree, loading missing
     // ancestors; a chain that loops or ends nowhere goes under the root.
     void addFoundNode(Folder* folder, const Node& node);
@@ -114,6 +117,12 @@ private:
     // Whether candidate is the folder at address or one of its ancestors.
     bool isSelfOrAncestor(u64 candidate, u64 address);
     Folder& foundFolder();
+    // Merges the node into an equivalent listed entry of the folder (searched
+    // from start first), or refuses it there as a folder that would hold
+    // itself; false when the folder lists no such entry.
+    bool mergeIntoListed(u64 address, Folder* folder, const Node& n, u32 start);
+    // Takes away a "Found" folder left empty, and its entry.
+    void dropEmptyFound();
     // The index of the equivalent TO entry of node in [from, to), given the best
     // so far (-1 none); returns the new best.
     i64 findEquivalentNode(Folder& folder, const Node& node, u32 from, u32 to, i64 best);

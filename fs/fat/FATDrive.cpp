@@ -20,6 +20,14 @@ namespace {
 // What a directory's first cluster says about the rest of it.
 enum class DirectoryMode { UNDECIDED, FOLLOW_FAT, CONSECUTIVE };
 
+// What stands in the place of "." (slot 0) or ".." (slot 1) is no entry of
+// another folder: it is that dot entry with its first byte hit, or bytes that
+// are no entry. Zeros are left to the end mark's rules.
+bool dotSlotHurt(const u8* entry, u32 slot) {
+    return entry[DE_NAME] != ENTRY_FREE &&
+           (isHitDotEntry(entry, slot) || !isValidShortDirEntry(entry));
+}
+
 // The most 512-byte sectors per cluster a boot sector can state: a byte of
 // sectors of up to 4,096 bytes. Sizes that no formatter writes (3, 255) still
 // describe a readable volume.
@@ -421,10 +429,17 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
     const u64 count = cursor.count();
     // A first cluster stays its folder's while one of its own two entries
     // stands, or a live folder's entry names it: what lies in their places,
-    // overwritten, zeroed or marked deleted, costs nothing but itself.
-    const bool anchored =
-        requireDots && count >= 2 &&
-        (how.named || isDotEntry(cursor.entry(0)) || isDotDotEntry(cursor.entry(1)));
+    // overwritten, zeroed or marked deleted, costs nothing but itself. A
+    // deleted folder's entry may name a cluster that another folder's entries
+    // took since; it holds the cluster only as DirectoryRead::namedBy says.
+    const bool dotsStand =
+        count >= 2 && (isDotEntry(cursor.entry(0)) || isDotDotEntry(cursor.entry(1)));
+    const bool namedDeleted = requireDots && !dotsStand && how.namedBy == NamedBy::DELETED_FOLDER &&
+                              markDeleted && count >= 2 && dotSlotHurt(cursor.entry(0), 0) &&
+                              dotSlotHurt(cursor.entry(1), 1);
+    const bool anchored = requireDots && count >= 2 &&
+                          (how.namedBy == NamedBy::LIVE_FOLDER || dotsStand || namedDeleted);
+    const u32 nodesBefore = folder.size();
     // Dot entries zeroed in a cluster that is its folder's: no end mark, since
     // no directory ends before its own two entries.
     u64 zeroedDots = 0;
@@ -508,6 +523,12 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
     // two entries hurt.
     if (zeroedDots != 0 && parsed.entries == 0 && parsed.invalid == 0)
         parsed.dotsLost = true;
+    // Bytes where the dots stood and anything but sound entries after them:
+    // what the deleted folder's entry names is some file's data now.
+    if (namedDeleted && (parsed.invalid != 0 || parsed.entries == 0)) {
+        folder.getNodes().resize(nodesBefore);
+        return false;
+    }
     return true;
 }
 

@@ -88,6 +88,8 @@ public:
         bool clean() const { return free == 0 && invalid == 0; }
     };
 
+    enum class NamedBy { NOTHING, LIVE_FOLDER, DELETED_FOLDER };
+
     // How a directory is read.
     struct DirectoryRead {
         // Its first cluster must start with "." and "..", or must not.
@@ -97,9 +99,13 @@ public:
         bool markVisited = false;
         // It is the root, which is never deleted.
         bool live = false;
-        // A live folder's entry names its first cluster: the cluster is the
-        // folder's whatever its "." and ".." hold.
-        bool named = false;
+        // The entry that names its first cluster, where its "." and ".." are
+        // hurt. A live folder's makes the cluster the folder's whatever they
+        // hold. A deleted folder's, where no chain holds the cluster, makes it
+        // the folder's only when what stands in their places is no other entry
+        // (bytes that are no entry, or a dot entry whose first byte was hit)
+        // and every other entry of the cluster reads.
+        NamedBy namedBy = NamedBy::NOTHING;
         // The cluster read before its first, whose last entries may begin the
         // first entry's long name: a folder's last cluster, where the chain was
         // cut that went on into this one.
@@ -137,9 +143,10 @@ public:
     // The entries of one directory cluster (or of the FAT12/16 root block) become
     // nodes with indexes from firstIndex, deleted ones all when `markDeleted`
     // but for live files that still hold their chains. False where "." or ".."
-    // is rejected, or is asked for and neither stands in a cluster that no live
-    // folder's entry names (one that stands, or the entry, keeps the cluster the
-    // folder's: what lies in their places is passed over).
+    // is rejected, or is asked for and neither stands in a cluster that no
+    // folder's entry holds (DirectoryRead::namedBy; one that stands, or the
+    // entry, keeps the cluster the folder's: what lies in their places is
+    // passed over).
     bool parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const DirectoryRead& how,
                         bool markDeleted, bool& hasDotDot, u32& dotDotCluster, tree::Folder& folder,
                         ParsedEntries& parsed);

@@ -53,7 +53,8 @@ FATMapImpl::FATMapImpl(const SharedPtr<Driver>& driver, const FAT_FS_PARAMS& par
       clusterBytes_(drive_.getClusterBytes()),
       clusterBuffer_(static_cast<std::size_t>(std::max(RUN_BYTES, clusterBytes_))),
       foundDirectoryRuns_(directoryRuns.begin(), directoryRuns.end()),
-      walker_(&drive_.getFatsReader(), &drive_.getChainJoins()) {
+      walker_(&drive_.getFatsReader(), &drive_.getChainJoins()),
+      deletedFolderStarts_(drive_.getFatsReader().getEntryLimit()) {
     Folder root(ATTACHED, TOP_FOLDER);
     const bool whole = drive_.loadRootDirectory(root);
     root.setParent(TOP_FOLDER);
@@ -77,7 +78,11 @@ void FATMapImpl::readFolderNode(u64 cluster, Folder& folder, Node& node, bool re
     FATDrive::DirectoryRead how;
     how.requireDots = requireDots;
     how.markVisited = true;
-    how.named = requireDots && drive_.getChainJoins().isFolderStart(clusterOf(cluster));
+    const u32 first = clusterOf(cluster);
+    if (requireDots && drive_.getChainJoins().isFolderStart(first))
+        how.namedBy = FATDrive::NamedBy::LIVE_FOLDER;
+    else if (requireDots && first < deletedFolderStarts_.size() && deletedFolderStarts_.test(first))
+        how.namedBy = FATDrive::NamedBy::DELETED_FOLDER;
     const bool ok = drive_.readDirectory(cluster, folder, deleted, how);
     // ".." names cluster 0 for a folder in the root; a ".." outside the volume
     // names nothing, and the folder is placed as one without it.
@@ -98,9 +103,12 @@ void FATMapImpl::readFolderNode(u64 cluster, Folder& folder, Node& node, bool re
 void FATMapImpl::noteStarts(const Folder& folder) {
     ChainJoins& joins = drive_.getChainJoins();
     for (const Node& node : folder.getNodes()) {
-        if (node.hasFlag(Node::DELETED))
-            continue;
         const u32 first = clusterOf(node.getAddress());
+        if (node.hasFlag(Node::DELETED)) {
+            if (node.isDirectory() && first < deletedFolderStarts_.size())
+                deletedFolderStarts_.set(first, true);
+            continue;
+        }
         if (node.isDirectory())
             joins.noteFolder(first);
         else
@@ -304,7 +312,7 @@ bool FATMapImpl::placeInOwner(u32 cluster) {
     noteStarts(folder);
     for (Node node : folder.getNodes()) {
         node.setIndex(node.getIndex() + end.nextIndex);
-        addNode(owner, stored, node, 0);
+        addListedNode(owner, stored, node);
     }
     return true;
 }

@@ -91,10 +91,10 @@ private:
     // name, where that folder's chain ended on a full cluster: false, and
     // nothing read, when nothing ties it so without doubt.
     bool placeInOwner(u32 cluster);
-    // The first clusters of the folder's live entries, for the joins of chains.
-    // Only folders the tree reaches count: entries the scan alone found may be
-    // a disk image's, kept in a file, that name this volume's clusters by
-    // chance.
+    // The first clusters of the folder's live entries, for the joins of chains,
+    // and of its deleted folders. Only folders the tree reaches count: entries
+    // the scan alone found may be a disk image's, kept in a file, that name
+    // this volume's clusters by chance.
     void noteStarts(const Folder& folder);
     // Fills `sectors` sectors of the run at `first` into buffer, sector by sector
     // where the run does not read whole; the sectors that fail become the
@@ -108,6 +108,8 @@ private:
     std::vector<u8> clusterBuffer_;
     std::vector<FoundDirectoryRun> foundDirectoryRuns_;
     ChainWalker walker_;
+    // The first clusters that deleted folders' entries name.
+    Bitmap deletedFolderStarts_;
 };
 
 } // namespace tree

@@ -251,6 +251,32 @@ std::function<void(Damage&)> hurtDots(const char* folder, std::string dot, std::
 const std::string GARBAGE_ENTRY = pattern(DIR_ENTRY_BYTES, 9);
 const std::string ZEROED_ENTRY(DIR_ENTRY_BYTES, '\0');
 
+// A folder of 13 long-named files deleted with them from the root, as a
+// system deletes a folder: every entry marked.
+const FatShapeVolume& deletedFolderVolume() {
+    return fatShapeVolume("deleted-folder16", geometry(16, 32768, 4), [](ShapeRecipe& r) {
+        someFiles(r, "", "R", 5, 3000);
+        r.folder("Gone Folder");
+        std::vector<std::pair<std::string, u64>> sizes;
+        for (u32 i = 0; i < 13; ++i)
+            sizes.push_back({numberedName("file number ", i, " of a folder.dat"), 200 + 977 * i});
+        r.files("Gone Folder", sizes);
+        r.removeFolder("Gone Folder", "Gone Folder");
+    });
+}
+
+// The dot entries of the deleted folder hurt, as hurtDots does.
+std::function<void(Damage&)> hurtDeletedDots(std::string dot, std::string dotDot) {
+    return [=](Damage& d) {
+        const u64 entry = entryOffsetIn(d.image, d.v.params, 0, "\xE5ONEFO~1   ");
+        const std::string cluster = readAt(d.image, entry + DE_CLUSTER_LOW, 2);
+        const u64 first =
+            d.v.clusterOffset(bytesAt(cluster)[0] | static_cast<u32>(bytesAt(cluster)[1]) << 8);
+        writeAt(d.image, first, dot);
+        writeAt(d.image, first + DIR_ENTRY_BYTES, dotDot);
+    };
+}
+
 // Hurt dot entries cost a folder nothing: its files stay in place and its
 // listing is whole.
 std::vector<Shape> dotShapes() {
@@ -266,6 +292,11 @@ std::vector<Shape> dotShapes() {
         foldersWhole({"SubDotZeroedFat16", tree(16), hurtDots("SUB", ZEROED_ENTRY, ""), NOTHING}),
         foldersWhole({"SubDotDotEndMarkFat16", tree(16), hurtDots("SUB", "", endMark), NOTHING}),
         foldersWhole({"SubDotsDeletedFat16", tree(16), hurtDots("SUB", deleted, deleted), NOTHING}),
+        // The same in a deleted folder, whose first cluster no chain holds.
+        foldersWhole({"DeletedFolderDotsOverwrittenFat16", deletedFolderVolume,
+                      hurtDeletedDots(GARBAGE_ENTRY, GARBAGE_ENTRY), NOTHING}),
+        foldersWhole({"DeletedFolderDotsDeletedFat16", deletedFolderVolume,
+                      hurtDeletedDots(deleted, deleted), NOTHING}),
         // A deleted folder's entry, read before SUB is, names a later cluster
         // of DEEP, which starts no folder: it takes nothing of DEEP's.
         {"DeletedFolderNamesAnotherFoldersClusterFat16", tree(16),
@@ -288,6 +319,30 @@ Shape clusterSizeWrong(int bits) {
     Shape s{"ClusterSizeWrongFat" + std::to_string(bits), tree(bits), doubleClusterSize};
     s.shows = "Sectors Per Cluster: 1 (Changed from 2)\n";
     return s;
+}
+
+// Thirty files of long names in the folder ("" the root) and a subfolder LATE
+// of three after them, on clusters of one sector, the folder's chain cut
+// behind its full first cluster.
+Shape longNameAcrossTheCut(const std::string& name, const std::string& volume, int bits,
+                           const std::string& folder) {
+    const std::string late = folder.empty() ? "LATE" : folder + "/LATE";
+    return foldersWhole(
+        {name,
+         [=]() -> const FatShapeVolume& {
+             return fatShapeVolume(
+                 volume, geometry(bits, bits == 16 ? 32768 : 65536, 1), [=](ShapeRecipe& r) {
+                     if (!folder.empty())
+                         r.folder(folder);
+                     std::vector<std::pair<std::string, u64>> sizes;
+                     for (u32 i = 0; i < 30; ++i)
+                         sizes.push_back({numberedName("a long file name ", i, ".dat"), 900});
+                     r.files(folder, sizes);
+                     r.folder(late);
+                     someFiles(r, late, "L", 3, 3000);
+                 });
+         },
+         [=](Damage& d) { d.setEntry(d.clustersOf(folder).front(), d.end()); }, NOTHING});
 }
 
 std::vector<Shape> shapes() {
@@ -390,20 +445,11 @@ std::vector<Shape> shapes() {
                       [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
         // One long name begins in the last cluster before the cut, its short
         // entry in the first after it.
-        foldersWhole(
-            {"LongNameAcrossTheCutFat16",
-             []() -> const FatShapeVolume& {
-                 return fatShapeVolume("late-long16", geometry(16, 32768, 1), [](ShapeRecipe& r) {
-                     r.folder("A");
-                     std::vector<std::pair<std::string, u64>> sizes;
-                     for (u32 i = 0; i < 30; ++i)
-                         sizes.push_back({numberedName("a long file name ", i, ".dat"), 900});
-                     r.files("A", sizes);
-                     r.folder("A/LATE");
-                     someFiles(r, "A/LATE", "L", 3, 3000);
-                 });
-             },
-             [](Damage& d) { d.setEntry(d.clustersOf("A").front(), d.end()); }, NOTHING}),
+        longNameAcrossTheCut("LongNameAcrossTheCutFat16", "late-long16", 16, "A"),
+        // The same in the root, whose subfolder's ".." names it as cluster 0: its
+        // entries stay in it, not in Found. The name across the cut has one
+        // long-name entry before it and one after.
+        longNameAcrossTheCut("RootLongNameAcrossTheCutFat32", "late-root32", 32, ""),
         // Deleted files read where no copy of the FAT tells free clusters: LIVE.BIN's
         // lies between #ONE.BIN's two, and #2.BIN's is #ONE.BIN's second.
         {"DeletedFileAcrossAnUnknownFatSectorFat16",

@@ -41,11 +41,13 @@ struct TestDrive {
     enum class Dots { REQUIRED, REJECTED, EITHER };
     enum class Visits { MARKED, UNMARKED };
     // The directory at `cluster`, by default with its dots and its visits marked.
-    bool read(u32 cluster, Folder& f, Dots dots = Dots::REQUIRED, Visits visits = Visits::MARKED) {
+    bool read(u32 cluster, Folder& f, Dots dots = Dots::REQUIRED, Visits visits = Visits::MARKED,
+              FATDrive::NamedBy namedBy = FATDrive::NamedBy::NOTHING) {
         FATDrive::DirectoryRead how;
         how.requireDots = dots == Dots::REQUIRED;
         how.rejectDots = dots == Dots::REJECTED;
         how.markVisited = visits == Visits::MARKED;
+        how.namedBy = namedBy;
         return drive->readDirectory(cluster, f, deleted, how);
     }
     Bitmap mirror;
@@ -209,6 +211,22 @@ TEST(FatDriveTest, ADeletedDirectoryIsReadInTheClustersThatFollow) {
     Folder h(tree::ATTACHED, tree::NO_FOLDER);
     EXPECT_TRUE(read.read(10, h));
     EXPECT_EQ(h.size(), 14u + 16u);
+
+    // Named by a deleted folder's entry, bytes that are no entry where its
+    // dots stood: the cluster is that folder's where what follows reads as
+    // entries, and what a file's data now holds gives nothing.
+    const std::string junk(DIR_ENTRY_BYTES, '\x7F');
+    v.putEntries(20, 0, {junk, junk, file("KEPT    BIN")});
+    v.putEntries(30, 0, {junk, junk, file("DATA    BIN"), junk});
+    TestDrive named(v);
+    Folder kept(tree::ATTACHED, tree::NO_FOLDER), data(kept);
+    const auto deletedFolder = FATDrive::NamedBy::DELETED_FOLDER;
+    EXPECT_TRUE(
+        named.read(20, kept, TestDrive::Dots::REQUIRED, TestDrive::Visits::MARKED, deletedFolder));
+    EXPECT_EQ(namesOf(kept), Names{"KEPT.BIN"});
+    EXPECT_FALSE(
+        named.read(30, data, TestDrive::Dots::REQUIRED, TestDrive::Visits::MARKED, deletedFolder));
+    EXPECT_TRUE(data.empty());
 }
 
 TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {

@@ -477,15 +477,21 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
             EXPECT_NE(it->second.getLink(), tree::TO) << f.path;
             EXPECT_EQ(testutil::fileDifference(dir.file("out") + f.path, f.data, f.mtime), "");
         }
-        // Found holds no file in use but one marked, or in a folder marked.
+        // Found holds no file in use but one marked, or in a folder marked, and
+        // stands only while it holds something.
+        u32 inFound = 0;
         for (const auto& e : listing) {
-            if (e.first.rfind("Found/", 0) != 0 || e.second.hasFlag(Node::DELETED))
+            if (e.first.rfind("Found/", 0) != 0)
+                continue;
+            ++inFound;
+            if (e.second.hasFlag(Node::DELETED))
                 continue;
             const std::string folder = e.first.substr(0, e.first.rfind('/'));
             EXPECT_TRUE(e.second.hasFlag(Node::SELECTED | Node::INVALID_DIRECTORY) ||
                         listing.at(folder).hasFlag(Node::INVALID_DIRECTORY))
                 << e.first;
         }
+        EXPECT_EQ(listing.count("Found"), inFound != 0 ? 1u : 0u);
         EXPECT_GE(identical, row.leastIdentical);
         EXPECT_EQ(lost, row.lost);
         EXPECT_EQ(errors != 0, row.errors);
