@@ -87,9 +87,6 @@ private:
 // The order of a folder's entries: folders first, then the better-known link
 // (GOOD, FROM, TO), then the name without regard to ASCII case.
 bool NodeLess(const Node& a, const Node& b);
-struct NodeLessOrder {
-    bool operator()(const Node& a, const Node& b) const { return NodeLess(a, b); }
-};
 
 // ASCII case-insensitive three-way comparison of two byte strings.
 int compareNamesNoCase(const std::string& a, const std::string& b);

@@ -60,6 +60,12 @@ void ParserRecover::run() {
     // up the levels, also those a failure leaves open.
     ParseTotals totals;
     std::vector<std::string> path;
+    // However the walk ended, the levels still held are told, and the books
+    // are what the levels wrote.
+    auto settle = [&] {
+        releaseHeld(0, HeldEnd::LEFT);
+        written_ = totals.selected;
+    };
     try {
         if (cursor->down()) {
             if (!rootSelected)
@@ -71,15 +77,13 @@ void ParserRecover::run() {
         complete_ = true;
     } catch (const InterruptedException&) {
         cancelled_ = true;
-        releaseHeld(0, HeldEnd::LEFT);
-        writeInterrupted(*out_);
     } catch (...) {
-        releaseHeld(0, HeldEnd::LEFT);
-        written_ = totals.selected;
+        settle();
         throw;
     }
-    releaseHeld(0, HeldEnd::LEFT);
-    written_ = totals.selected;
+    settle();
+    if (cancelled_)
+        writeInterrupted(*out_);
     writeTotals(*out_, written_);
 }
 
