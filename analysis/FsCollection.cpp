@@ -731,9 +731,6 @@ struct FatHypothesis {
 // The reserved sectors are counted in 16 bits: a FAT starts at most this far
 // into its volume.
 constexpr i64 MAX_RESERVED_SECTORS = 0xFFFF;
-// Where partitions start: on a track of 63 sectors, or on a MiB.
-constexpr u64 TRACK_SECTORS = 63;
-constexpr u64 MIB_SECTORS = 2048;
 
 // What a FAT of one width may look like for the candidate being placed.
 struct FatLimits {
@@ -778,10 +775,6 @@ public:
 private:
     std::vector<u64> ends_;
 };
-
-bool startsLikeAPartition(u64 lba) {
-    return lba % TRACK_SECTORS == 0 || lba % MIB_SECTORS == 0;
-}
 
 class FatPlacer {
 public:
