@@ -863,10 +863,13 @@ private:
 
     // The width a FAT's first sector shows (its first entries and the values
     // it holds), of those the evidence leaves whose FAT holds their entries;
-    // else the width its size gives. mkfs.fat pads the FAT12 of large
-    // clusters or sectors to 16 sectors and more, the size of a FAT16.
+    // else the width its size gives, where the evidence leaves it; else none.
+    // mkfs.fat pads the FAT12 of large clusters or sectors to 16 sectors and
+    // more, the size of a FAT16.
     FatType guessedWidth(u32 fatLBA, u32 sectors, const WidthEvidence& evidence) {
-        const FatType bySize = fatTypeBySectorsPerFat(sectors);
+        FatType bySize = fatTypeBySectorsPerFat(sectors);
+        if (!evidence.widths[bySize])
+            bySize = FAT_NONE;
         if (!reader_.read(fatLBA))
             return bySize;
         const u64 clusters = static_cast<u64>(std::max<i64>(evidence.clusters, 0));
@@ -973,9 +976,19 @@ private:
             evidence.widths[t] = l.end >= 0;
         }
 
+        // A FAT ends where the limits of its own width put its end: one of
+        // another width ending there would leave its root directory no room
+        // (a FAT16 where a FAT32's ends), or the wrong room.
+        auto endingThere = [&](FatType t) {
+            WidthEvidence e = evidence;
+            for (FatType w : {FAT12, FAT16, FAT32})
+                e.widths[w] = e.widths[w] && limits[w].end == limits[t].end;
+            return e;
+        };
+
         proposals_ = 0;
         for (FatType t : {FAT12, FAT16, FAT32}) {
-            if (!proposeFromFatSectors(limits[t], evidence))
+            if (!proposeFromFatSectors(limits[t], endingThere(t)))
                 return static_cast<u64>(floor);
         }
         // Two FATs right behind the fewest reserved sectors: of a partition's
@@ -994,7 +1007,7 @@ private:
                 a >= l.end || (l.end - a + 1) % 2 != 0)
                 continue;
             const i64 q = (l.end - a + 1) / 2;
-            if (l.fits(q) && !propose(a, q, hidden, evidence))
+            if (l.fits(q) && !propose(a, q, hidden, endingThere(t)))
                 return static_cast<u64>(floor);
         }
         return static_cast<u64>(floor);
