@@ -1331,16 +1331,18 @@ constexpr u64 MAX_FAT_TAIL_SECTORS = 64;
 // partition entry, a boot sector or the MFT's two copies give, begin; and the
 // extended boot records that hold such entries. No volume whose size is
 // guessed reaches into one.
-std::set<u32> knownStarts(const FsCandidateList& list, Driver& driver) {
-    std::set<u32> starts;
+std::vector<u32> knownStarts(const FsCandidateList& list, Driver& driver) {
+    std::vector<u32> starts;
     for (const FsCandidate& c : list) {
         if (!(c.hasPartitionEntry || c.hasBootSector || c.hasBootBackup || c.hasNtfsVolume) ||
             !hasSufficientEvidence(c, driver))
             continue;
-        starts.insert(c.startLBA);
+        starts.push_back(c.startLBA);
         if (c.hasPartitionEntry && c.partitionTableLBA != 0)
-            starts.insert(c.partitionTableLBA);
+            starts.push_back(c.partitionTableLBA);
     }
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
     return starts;
 }
 
@@ -1393,7 +1395,7 @@ bool mayEndBefore(const FsCandidate& c, u64 lba, SectorReader& reader) {
 
 void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
     const u64 sectorCount = p.driver->getSectorCount();
-    const std::set<u32> starts = knownStarts(list, *p.driver);
+    const std::vector<u32> starts = knownStarts(list, *p.driver);
     SectorReader reader(*p.driver);
     DumpLimit dumps;
     for (std::size_t index = 0; index < list.size(); ++index) {
@@ -1450,7 +1452,7 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
             lo = room;
         // A size the evidence leaves open stops where the next volume shown
         // begins, unless the FAT says this one holds data there.
-        auto next = starts.upper_bound(c.startLBA);
+        auto next = std::upper_bound(starts.begin(), starts.end(), c.startLBA);
         if (!isExact && next != starts.end() && *next - start < hi && *next - start >= lo &&
             mayEndBefore(c, *next, reader))
             hi = *next - start;
