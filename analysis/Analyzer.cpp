@@ -14,6 +14,7 @@
 #include "core/AppDirectory.h"
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "devices/DriveGeometry.h"
 #include "devices/Reader.h"
 #include "devices/UnreadableSectors.h"
 #include "fs/RebuiltBootSector.h"
@@ -151,11 +152,6 @@ void ntfsQuickReads(const NTFS_FS_PARAMS& ntfs, u64 sectorCount, std::vector<Sec
     reads.push_back({ntfs.clusterLBA(ntfs.mftMirrLCN), 4 * record});
 }
 
-// No drive keeps a partition in its first track: a boot sector (a FAT32
-// backup among them) or a FAT found there belongs to a volume that starts in
-// sector 0.
-constexpr u32 FIRST_TRACK_SECTORS = 63;
-
 // Whether an image file is a copy of a whole disk rather than of one volume:
 // its sector 0 holds a partition table and no boot sector, or, sector 0 lost,
 // boot sectors, extended boot records or NTFS volumes lie past it and nothing
@@ -168,7 +164,8 @@ bool holdsDisk(const ScanResults& r) {
     if (r.partitionTables.count(0u) != 0)
         return true;
     const std::set<u32> ntfs = ntfsVolumeStarts(r.ntfsSystemRecords);
-    auto inFirstTrack = [](u32 lba) { return lba < FIRST_TRACK_SECTORS; };
+    // The first track, where no disk keeps a partition.
+    auto inFirstTrack = [](u32 lba) { return lba < DEFAULT_SECTORS_PER_TRACK; };
     if ((!r.fatSectors.empty() && inFirstTrack(r.fatSectors.begin()->lba)) ||
         (!r.bootSectors.empty() && inFirstTrack(r.bootSectors.begin()->lba)) ||
         (!ntfs.empty() && inFirstTrack(*ntfs.begin())))

@@ -731,9 +731,6 @@ struct FatHypothesis {
 // The reserved sectors are counted in 16 bits: a FAT starts at most this far
 // into its volume.
 constexpr i64 MAX_RESERVED_SECTORS = 0xFFFF;
-// Where partitions start: on a track of 63 sectors, or on a MiB.
-constexpr u64 TRACK_SECTORS = 63;
-constexpr u64 MIB_SECTORS = 2048;
 
 // What a FAT of one width may look like for the candidate being placed.
 struct FatLimits {
@@ -778,10 +775,6 @@ public:
 private:
     std::vector<u64> ends_;
 };
-
-bool startsLikeAPartition(u64 lba) {
-    return lba % TRACK_SECTORS == 0 || lba % MIB_SECTORS == 0;
-}
 
 class FatPlacer {
 public:
@@ -870,10 +863,13 @@ private:
 
     // The width a FAT's first sector shows (its first entries and the values
     // it holds), of those the evidence leaves whose FAT holds their entries;
-    // else the width its size gives. mkfs.fat pads the FAT12 of large
-    // clusters or sectors to 16 sectors and more, the size of a FAT16.
+    // else the width its size gives, where the evidence leaves it; else none.
+    // mkfs.fat pads the FAT12 of large clusters or sectors to 16 sectors and
+    // more, the size of a FAT16.
     FatType guessedWidth(u32 fatLBA, u32 sectors, const WidthEvidence& evidence) {
-        const FatType bySize = fatTypeBySectorsPerFat(sectors);
+        FatType bySize = fatTypeBySectorsPerFat(sectors);
+        if (!evidence.widths[bySize])
+            bySize = FAT_NONE;
         if (!reader_.read(fatLBA))
             return bySize;
         const u64 clusters = static_cast<u64>(std::max<i64>(evidence.clusters, 0));
@@ -980,9 +976,19 @@ private:
             evidence.widths[t] = l.end >= 0;
         }
 
+        // A FAT ends where the limits of its own width put its end: one of
+        // another width ending there would leave its root directory no room
+        // (a FAT16 where a FAT32's ends), or the wrong room.
+        auto endingThere = [&](FatType t) {
+            WidthEvidence e = evidence;
+            for (FatType w : {FAT12, FAT16, FAT32})
+                e.widths[w] = e.widths[w] && limits[w].end == limits[t].end;
+            return e;
+        };
+
         proposals_ = 0;
         for (FatType t : {FAT12, FAT16, FAT32}) {
-            if (!proposeFromFatSectors(limits[t], evidence))
+            if (!proposeFromFatSectors(limits[t], endingThere(t)))
                 return static_cast<u64>(floor);
         }
         // Two FATs right behind the fewest reserved sectors: of a partition's
@@ -1001,7 +1007,7 @@ private:
                 a >= l.end || (l.end - a + 1) % 2 != 0)
                 continue;
             const i64 q = (l.end - a + 1) / 2;
-            if (l.fits(q) && !propose(a, q, hidden, evidence))
+            if (l.fits(q) && !propose(a, q, hidden, endingThere(t)))
                 return static_cast<u64>(floor);
         }
         return static_cast<u64>(floor);
@@ -1325,16 +1331,18 @@ constexpr u64 MAX_FAT_TAIL_SECTORS = 64;
 // partition entry, a boot sector or the MFT's two copies give, begin; and the
 // extended boot records that hold such entries. No volume whose size is
 // guessed reaches into one.
-std::set<u32> knownStarts(const FsCandidateList& list, Driver& driver) {
-    std::set<u32> starts;
+std::vector<u32> knownStarts(const FsCandidateList& list, Driver& driver) {
+    std::vector<u32> starts;
     for (const FsCandidate& c : list) {
         if (!(c.hasPartitionEntry || c.hasBootSector || c.hasBootBackup || c.hasNtfsVolume) ||
             !hasSufficientEvidence(c, driver))
             continue;
-        starts.insert(c.startLBA);
+        starts.push_back(c.startLBA);
         if (c.hasPartitionEntry && c.partitionTableLBA != 0)
-            starts.insert(c.partitionTableLBA);
+            starts.push_back(c.partitionTableLBA);
     }
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
     return starts;
 }
 
@@ -1387,7 +1395,7 @@ bool mayEndBefore(const FsCandidate& c, u64 lba, SectorReader& reader) {
 
 void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
     const u64 sectorCount = p.driver->getSectorCount();
-    const std::set<u32> starts = knownStarts(list, *p.driver);
+    const std::vector<u32> starts = knownStarts(list, *p.driver);
     SectorReader reader(*p.driver);
     DumpLimit dumps;
     for (std::size_t index = 0; index < list.size(); ++index) {
@@ -1444,7 +1452,7 @@ void computeSizeLimits(FsCandidateList& list, CreateFSCollectionParameters& p) {
             lo = room;
         // A size the evidence leaves open stops where the next volume shown
         // begins, unless the FAT says this one holds data there.
-        auto next = starts.upper_bound(c.startLBA);
+        auto next = std::upper_bound(starts.begin(), starts.end(), c.startLBA);
         if (!isExact && next != starts.end() && *next - start < hi && *next - start >= lo &&
             mayEndBefore(c, *next, reader))
             hi = *next - start;

@@ -74,17 +74,26 @@ bool rootWhereBootPlacesIt(const FsCandidate& c) {
     return false;
 }
 
-// Whether the candidate's FAT boot sector counts its hidden sectors up to
-// where it lies: a volume formatted in its partition does, a stray copy of a
-// volume image (a floppy's among them) counts none or those of the place it
-// was copied from.
-bool bootSectorCountsItsStart(const FsCandidate& c, Driver& driver) {
+// Whether the candidate's FAT boot sector places a volume where it lies, not a
+// stray copy of a volume image (a floppy's among them), which counts no hidden
+// sectors or those of the place it was copied from: it counts them up to
+// there, as a volume formatted in its partition does; or it counts none, as
+// one formatted into a disk image at an offset does, lies where partitions
+// start, and sector 0 holds neither a table nor a boot sector: the table that
+// named it is lost, and no volume of the whole disk holds it as a file.
+bool bootSectorPlacesItsVolume(const FsCandidate& c, Driver& driver) {
     if (!c.hasBootSector || c.startLBA == 0)
         return false;
     std::vector<u8> sector(driver.getSectorSize());
     if (sector.size() < SECTOR_BYTES || !driver.readSectors(c.startLBA, 1, sector.data()))
         return false;
-    return ConstArray(sector.data(), SECTOR_BYTES).getLE32(BS_HIDDEN_SECTORS) == c.startLBA;
+    const u32 hidden = ConstArray(sector.data(), SECTOR_BYTES).getLE32(BS_HIDDEN_SECTORS);
+    if (hidden == c.startLBA)
+        return true;
+    BootParams first;
+    return hidden == 0 && startsLikeAPartition(c.startLBA) &&
+           driver.readSectors(0, 1, sector.data()) && !isValidMbr(sector.data()) &&
+           !readBootParams(sector.data(), first);
 }
 
 } // namespace
@@ -99,12 +108,11 @@ bool hasSufficientEvidence(const FsCandidate& c, Driver& driver) {
     if (kind != FS_FAT)
         return true;
     // On a drive with partition tables a FAT12 volume stands in a partition;
-    // found outside one it is a stray copy, unless its boot sector counts its
-    // start (the table that named it is lost). A floppy, and any source that
-    // holds no tables (a partition, a volume image), keeps its volume in
-    // sector 0.
+    // found outside one it is a stray copy, unless its boot sector places it
+    // (the table that named it is lost). A floppy, and any source that holds
+    // no tables (a partition, a volume image), keeps its volume in sector 0.
     if (width == FAT12 && !c.hasPartitionEntry && !volumeAtSectorZero(driver) &&
-        !bootSectorCountsItsStart(c, driver))
+        !bootSectorPlacesItsVolume(c, driver))
         return false;
     const bool bothFatsFound = c.hasFats && c.fatFound && c.fatMirrorFound;
     // A boot sector whose FATs lie where it says is a volume even when its root

@@ -20,9 +20,11 @@ class Driver;
 // enough, it stands on two agreeing MFT copies), and a FAT candidate has a root
 // directory or cluster grid, FATs found at both copies or a grid confirmed by
 // ten subdirectories, and is no FAT12 volume outside a partition unless the
-// drive is a floppy or its boot sector's hidden sectors count its own start
-// (read through the driver). A boot sector (or its backup) whose FATs or root
-// directory lie where it says needs no more.
+// drive is a floppy or its boot sector places it (read through the driver):
+// its hidden sectors count its own start, or, sector 0 holding neither table
+// nor boot sector, it counts none and starts where partitions start. A boot
+// sector (or its backup) whose FATs or root directory lie where it says needs
+// no more.
 bool hasSufficientEvidence(const FsCandidate& candidate, Driver& driver);
 // Mode 1: a FAT candidate whose FAT position was only inferred needs more than
 // one other piece of evidence; an NTFS candidate must give valid parameters; a

@@ -17,6 +17,17 @@
 //                       but for a small FAT16 volume's root and two folders
 //                       every 64 sectors: each volume guessed from them has
 //                       a FAT find in every sector its FATs may start at
+//   NamedFatFlood       16 and 64 MiB, the same with a partition table in
+//                       the first of every 64 sectors, whose four entries of
+//                       the FAT16 (LBA) and hidden FAT types name partitions
+//                       that start one to four sectors behind it and reach
+//                       the image's end: each is guessed from the FAT finds
+//                       inside it
+//   FatTypeTableFlood   16 and 64 MiB, such a table in every sector
+//   Fat12BootFlood      16 and 64 MiB, a FAT12 boot sector whose hidden
+//                       sectors count its own start every four sectors, its
+//                       two FATs behind it: on a disk each is read again to
+//                       tell a volume of a lost table from a stray copy
 //   EbrChain            10,000 extended boot records in one chain, on a disk
 //   FileSystemRows      the file-system page's rows for 100,000 volumes
 //
@@ -36,12 +47,15 @@
 #include "analysis/Analyzer.h"
 #include "bench/BenchSupport.h"
 #include "core/AppDirectory.h"
+#include "core/Array.h"
 #include "core/UserInterface.h"
 #include "devices/Driver.h"
 #include "devices/DtReaderFile.h"
 #include "fs/DirectoryEntry.h"
+#include "fs/FatLayout.h"
 #include "gui/FsStructureView.h"
 #include "tests/support/FatBytes.h"
+#include "tests/support/FsImages.h"
 #include "tests/support/HostileImages.h"
 
 #include <benchmark/benchmark.h>
@@ -97,6 +111,56 @@ std::string fatSectorFlood(u32 sectors) {
         image += piece;
         image.append(512 - piece.size(), '\0');
     }
+    return image;
+}
+
+// The four types of the entries of the table in front of the k-th root: the
+// FAT16 (LBA) type and the hidden FAT types, in turn.
+std::string fatTypeTable(u32 k, u32 sectors, u32 lba) {
+    static constexpr u8 TYPES[] = {0x0E, 0x11, 0x14, 0x16, 0x1B, 0x1C, 0x1E};
+    auto type = [&](u32 i) { return TYPES[(k + i) % sizeof TYPES]; };
+    // Starts count from the table.
+    return testutil::makeMbr({{1, sectors - (lba + 1), type(0)},
+                              {2, sectors - (lba + 2), type(1)},
+                              {3, sectors - (lba + 3), type(2)},
+                              {4, sectors - (lba + 4), type(3)}});
+}
+
+// fatSectorFlood with a table of FAT types in the first sector of every 64:
+// the FAT finds behind it lie in the partitions it names, which reach every
+// root behind them.
+std::string namedFatFlood(u32 sectors) {
+    std::string image = fatSectorFlood(sectors);
+    for (u32 lba = 0; lba < sectors; lba += 64)
+        image.replace(u64{lba} * 512, 512, fatTypeTable(lba / 64, sectors, lba));
+    return image;
+}
+
+std::string fatTypeTableFlood(u32 sectors) {
+    std::string image;
+    image.reserve(static_cast<std::size_t>(sectors) * 512);
+    for (u32 lba = 0; lba < sectors; ++lba)
+        image += fatTypeTable(lba, sectors, lba);
+    return image;
+}
+
+// Every four sectors a FAT12 boot sector (one reserved sector, two FATs of
+// one sector, sixteen root entries) whose hidden sectors are its own start,
+// and the first sectors of its two FATs; its root is empty.
+std::string fat12BootFlood(u32 sectors) {
+    std::string fat(512, '\0');
+    fat[0] = static_cast<char>(0xF8);
+    fat[1] = fat[2] = static_cast<char>(0xFF);
+    std::string image;
+    image.reserve(static_cast<std::size_t>(sectors) * 512);
+    for (u32 lba = 0; lba + 4 <= sectors; lba += 4) {
+        testutil::Sector boot = testutil::fatBootSector(1, 1, 16, 8, 1);
+        Array(boot.data(), 512).setLE32(BS_HIDDEN_SECTORS, lba);
+        image.append(boot.begin(), boot.end());
+        image += fat + fat;
+        image.append(512, '\0');
+    }
+    image.resize(static_cast<std::size_t>(sectors) * 512, '\0');
     return image;
 }
 
@@ -182,6 +246,36 @@ void BM_FatSectorFlood(benchmark::State& state) {
     road(state, flood<fatSectorFlood>(state, "fat-sector-flood"), false);
 }
 BENCHMARK(BM_FatSectorFlood)
+    ->Arg(16)
+    ->Arg(64)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+void BM_NamedFatFlood(benchmark::State& state) {
+    road(state, flood<namedFatFlood>(state, "named-fat-flood"), true);
+}
+BENCHMARK(BM_NamedFatFlood)
+    ->Arg(16)
+    ->Arg(64)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+void BM_FatTypeTableFlood(benchmark::State& state) {
+    road(state, flood<fatTypeTableFlood>(state, "fat-type-table-flood"), true);
+}
+BENCHMARK(BM_FatTypeTableFlood)
+    ->Arg(16)
+    ->Arg(64)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+void BM_Fat12BootFlood(benchmark::State& state) {
+    road(state, flood<fat12BootFlood>(state, "fat12-boot-flood"), true);
+}
+BENCHMARK(BM_Fat12BootFlood)
     ->Arg(16)
     ->Arg(64)
     ->Unit(benchmark::kMillisecond)

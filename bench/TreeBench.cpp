@@ -9,7 +9,10 @@
 //                          report written, everything recovered into tmpfs;
 //   BM_FatTree/<shape>     a FAT32 volume made by mkfs.fat and mmd holding
 //                          100,000 sibling folders or 20,000 nested ones: built,
-//                          shown and reported.
+//                          shown and reported; and the nested ones with every
+//                          folder's "." and ".." overwritten, live or deleted
+//                          as a system deletes them (each folder is then read
+//                          by the entry that names it).
 //
 // The report and the recovery stop descending at the walk's path limit, as
 // the program's do. The counters give each phase's seconds; the FAT images are
@@ -18,6 +21,8 @@
 //   build/bench/bench_tree [--benchmark_filter=...]
 
 #include "bench/BenchSupport.h"
+#include "fs/DirectoryEntry.h"
+#include "fs/FatLayout.h"
 #include "tests/support/TestEngine.h"
 #include "tree/ParserRecover.h"
 #include "tree/ParserReport.h"
@@ -28,19 +33,28 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
 
 namespace {
 
-enum Shape : int { FILES = 0, SIBLINGS = 1, NESTED = 2 };
+enum Shape : int {
+    FILES = 0,
+    SIBLINGS = 1,
+    NESTED = 2,
+    NESTED_DOTS_HURT = 3,
+    DELETED_DOTS_HURT = 4
+};
 constexpr u64 WIDE = 100000;
 constexpr u64 DEEP = 20000;
 // A FAT folder holds at most 65,536 entries (mtools goes round past them).
 constexpr u64 FAT_WIDE = 65000;
-const char* const SHAPE_NAMES[] = {"files", "siblings", "nested"};
+const char* const SHAPE_NAMES[] = {"files", "siblings", "nested", "nested, dots hurt",
+                                   "nested deleted, dots hurt"};
 
 // Runs one phase and keeps its seconds as a counter.
 void phase(benchmark::State& state, const char* name, const std::function<void()>& work) {
@@ -136,12 +150,71 @@ void makeSiblingsImage(const std::string& image) {
                  bench::quote(image));
 }
 
+// The nested volume with the "." and ".." of every folder overwritten by bytes
+// that are no entry; `deleted`: every folder deleted too, its entry marked and
+// its cluster freed in both FATs. The deleted entries that the moves left in
+// the root become empty deleted files: read first, they would take the
+// clusters of folders deep below, which their live entries name too.
+void hurtNestedDots(const std::string& image, bool deleted) {
+    const std::string nested = bench::cachedImage("nested.img", makeNestedImage);
+    FAT_FS_PARAMS params;
+    bench::openFatVolume(nested, params);
+    std::ifstream in(nested, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const u64 clusterBytes = u64{params.sectorsPerCluster} * 512;
+    for (u32 c = 2; c < params.get_cluster_count() + 2; ++c) {
+        const u64 at = params.get_cluster_LBA(c) * 512;
+        const u8* first = reinterpret_cast<const u8*>(bytes.data() + at);
+        const bool folder = isDotEntry(first) && isDotDotEntry(first + DIR_ENTRY_BYTES);
+        if (!folder && c != params.rootCluster)
+            continue;
+        if (folder)
+            bytes.replace(at, 2 * DIR_ENTRY_BYTES, 2 * DIR_ENTRY_BYTES, '\xFF');
+        for (u64 e = at; e < at + clusterBytes; e += DIR_ENTRY_BYTES) {
+            const u8* entry = reinterpret_cast<const u8*>(bytes.data() + e);
+            if ((dirEntryAttributes(entry) & ATTR_DIRECTORY) == 0 || !isValidShortDirEntry(entry))
+                continue;
+            if (entry[DE_NAME] == ENTRY_DELETED) {
+                bytes[e + DE_ATTRIBUTES] = static_cast<char>(ATTR_ARCHIVE);
+                bytes.replace(e + DE_CLUSTER_HIGH, 2, 2, '\0');
+                bytes.replace(e + DE_CLUSTER_LOW, 2, 2, '\0');
+            } else if (deleted && entry[DE_NAME] != ENTRY_FREE) {
+                bytes[e + DE_NAME] = static_cast<char>(ENTRY_DELETED);
+            }
+        }
+        if (deleted && c != params.rootCluster) {
+            for (u64 fat : {params.fatLBA, params.fatMirrLBA})
+                bytes.replace(fat * 512 + u64{c} * 4, 4, 4, '\0');
+        }
+    }
+    bench::writeFile(image, bytes);
+}
+
+void makeNestedDotsHurtImage(const std::string& image) {
+    hurtNestedDots(image, false);
+}
+
+void makeDeletedDotsHurtImage(const std::string& image) {
+    hurtNestedDots(image, true);
+}
+
+std::string fatTreeImage(Shape shape) {
+    switch (shape) {
+    case NESTED:
+        return bench::cachedImage("nested.img", makeNestedImage);
+    case NESTED_DOTS_HURT:
+        return bench::cachedImage("nested-dots-hurt.img", makeNestedDotsHurtImage);
+    case DELETED_DOTS_HURT:
+        return bench::cachedImage("nested-deleted-dots-hurt.img", makeDeletedDotsHurtImage);
+    default:
+        return bench::cachedImage("siblings.img", makeSiblingsImage);
+    }
+}
+
 void BM_FatTree(benchmark::State& state) {
     const Shape shape = static_cast<Shape>(state.range(0));
     state.SetLabel(SHAPE_NAMES[shape]);
-    const std::string image = shape == NESTED
-                                  ? bench::cachedImage("nested.img", makeNestedImage)
-                                  : bench::cachedImage("siblings.img", makeSiblingsImage);
+    const std::string image = fatTreeImage(shape);
     bench::QuietProgress progress;
     for (auto _ : state) {
         std::unique_ptr<bench::FatTree> tree;
@@ -160,6 +233,12 @@ BENCHMARK(BM_EngineTree)
     ->Arg(NESTED)
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
-BENCHMARK(BM_FatTree)->Arg(SIBLINGS)->Arg(NESTED)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_FatTree)
+    ->Arg(SIBLINGS)
+    ->Arg(NESTED)
+    ->Arg(NESTED_DOTS_HURT)
+    ->Arg(DELETED_DOTS_HURT)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
 
 BENCHMARK_MAIN();

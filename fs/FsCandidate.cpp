@@ -323,6 +323,11 @@ u32 CreateFSCollectionParameters::defaultSlackSectors(const Driver& driver) {
     return static_cast<u32>(4 * heads * sectors);
 }
 
+bool startsLikeAPartition(u64 lba) {
+    constexpr u64 MIB_SECTORS = 2048;
+    return lba % DEFAULT_SECTORS_PER_TRACK == 0 || lba % MIB_SECTORS == 0;
+}
+
 bool volumeAtSectorZero(const Driver& driver) {
     const Attributes& p = driver.getProperties();
     return p.getUInt8(PROP_IS_FLOPPY, 0) != 0 || p.getUInt8(PROP_USES_PARTITION_TABLES, 1) == 0;

@@ -213,6 +213,10 @@ private:
 // ("USES_PARTITION_TABLES" 0: a partition, a volume image).
 bool volumeAtSectorZero(const Driver& driver);
 
+// Whether a partition may start at the sector: on a track (the old alignment)
+// or on a MiB.
+bool startsLikeAPartition(u64 lba);
+
 // What the candidate collection works from: the first five lists of one scan's
 // results, the source, and how far past the source's reported end a volume may
 // reach (drives report fewer sectors than the partitions on them were made for).

@@ -319,6 +319,7 @@ struct FatPart {
     int fatBits;
     u32 sectorsPerCluster = 0;
     u32 fats = 0;
+    bool hiddenSectors = true;
 };
 
 struct PartitionedDisk {
@@ -379,6 +380,14 @@ const PartitionedDisk PARTITIONED_DISKS[] = {
      {0},
      {"LBA 2048 sectors 24576 FAT 12"},
      0},
+    // ... and when it counts no hidden sectors (made into the image at an
+    // offset), as sector 0 holds nothing else.
+    {"Fat12CountingNoHiddenSectorsWithItsTableLost",
+     "2048,24576,1",
+     {{2048, 12288, 12, 0, 0, false}},
+     {0},
+     {"LBA 2048 sectors 24576 FAT 12"},
+     0},
     logicalFat32("LogicalFat32BehindAFat16LogicalIn05", "5"),
     logicalFat32("LogicalFat32BehindAFat16LogicalIn0F", "f"),
     // Cylinders of 255 heads of 63 sectors. The first logical's extended record
@@ -415,6 +424,7 @@ TEST_P(PartitionedDiskTest, EveryVolumeIsListedWhereItLiesAndTheChosenComesBack)
         o.sectorsPerCluster = v.sectorsPerCluster;
         o.fats = v.fats;
         o.partitionLba = v.lba;
+        o.hiddenSectors = v.hiddenSectors;
         FatImage image(dir.file("volume.img"), o);
         fillFat(image, static_cast<int>(v.lba % 97));
         writeAt(disk, image.volumeOffset(),

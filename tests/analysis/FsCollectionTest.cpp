@@ -301,15 +301,33 @@ const Rule RULES[] = {
          grid(r, 2145, 4, {3, 4}, 30);
      },
      100000, "2048 P6@0.0 F2049+64++ R2113/30 G4@2145#2/30/4 [65536,65536]\n"},
-    // A FAT16 of one FAT and a FAT32 pair at the same place and size: the
-    // pair, of two found copies, wins.
+    // A FAT16 of one FAT and a FAT32 pair at the same place and size (its
+    // first sector opens as a FAT32's): the pair, of two found copies, wins.
     {"OneFatAndAPairOfItsSize",
      [](ScanResults& r) {
          fat(r, 32);
          fat(r, 64);
          grid(r, 96, 1, {3, 4});
      },
-     1000, "0 F32+32++ G1@96#2/4/4 [96,1000]\n"},
+     1000,
+     "0 F32+32++ G1@96#2/4/4 [96,1000]\n",
+     false,
+     0,
+     {{32, std::string("\xF8\xFF\xFF\x0F\xFF\xFF\xFF\x0F", 8)}}},
+    // A FAT16 whose root of 4,096 entries is not found: its FAT, which opens
+    // as a FAT16's, is no single FAT ending where a FAT32's would, with no
+    // room for a root, but what a root of the usual size leaves.
+    {"NoFat16EndsWhereAFat32Would",
+     [](ScanResults& r) {
+         fat(r, 4);
+         fat(r, 68);
+         grid(r, 388, 4, {3, 4, 5}, 30);
+     },
+     65536,
+     "63 F64+146-- G4@388#3/30/5 [325,65473]\n",
+     false,
+     0,
+     {{4, std::string("\xF8\xFF\xFF\xFF", 4)}, {68, std::string("\xF8\xFF\xFF\xFF", 4)}}},
     // $MFT, $MFTMirr, $Bitmap and the mirror's copy: eight sectors a cluster.
     {"NtfsFromMftRecords",
      [](ScanResults& r) {

@@ -164,8 +164,10 @@ FatImage::FatImage(const std::string& path, const FatImageOptions& options)
     }
     writeAll(path, "");
     resizeFile(path, volumeOffset() + volumeSectors() * IMAGE_SECTOR);
-    cmd << " -h " << options.partitionLba << " --offset=" << options.partitionLba << ' '
-        << shellQuote(path) << ' ' << options.sizeKiB;
+    if (options.hiddenSectors)
+        cmd << " -h " << options.partitionLba;
+    cmd << " --offset=" << options.partitionLba << ' ' << shellQuote(path) << ' '
+        << options.sizeKiB;
     runTool(cmd.str());
     // The width mkfs.fat chose, from the boot sector it wrote.
     const std::string boot = bootSector();

@@ -65,8 +65,10 @@ struct FatImageOptions {
     bool unaligned = false;
     // 0: the image is the volume alone. Otherwise a disk with an MBR whose one
     // partition, of the type of the FAT width, starts at this LBA and holds the
-    // volume.
+    // volume; its boot sector counts that LBA in its hidden sectors, or none
+    // (as mkfs.fat --offset alone leaves them).
     u32 partitionLba = 0;
+    bool hiddenSectors = true;
     std::string label;
 };
 
