@@ -397,11 +397,12 @@ void NTFSMapImpl::mergeRecord(Node& listed, const Node& record) {
 bool NTFSMapImpl::loadNodeData(const Node& node, NtfsAttributeData& data) {
     if (!parser_.loadFile(node.getAddress()))
         return false;
-    // A file whose record holds no unnamed data stream ($Secure, $Quota and
-    // the like) is empty; nothing of it is missing.
+    // A system file whose record holds no unnamed data stream ($Secure, $Quota
+    // and the like) is empty; nothing of it is missing. Any other file without
+    // one lost it, whatever size its listing states.
     if (!parser_.hasUnnamedData() && !parser_.isDirectory()) {
         data = NtfsAttributeData();
-        return true;
+        return node.hasFlag(Node::SYSTEM);
     }
     return parser_.getData(data);
 }

@@ -410,6 +410,17 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          true,
          {},
          1},
+        // Listed by its folder's index, but its record holds no data stream: it
+        // is not written as an empty file.
+        {"data stream gone",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             b.corruptData("/exact.bin", ntfslayout::ATTR_TYPE, std::string("\x00\x01", 2));
+         },
+         320,
+         false,
+         true,
+         {}},
         // A file whose record is zeroed, below records written later, and its
         // index entry lost: its folder is marked.
         {"file record and entry",
