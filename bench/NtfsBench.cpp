@@ -8,12 +8,15 @@
 #include "devices/DtReaderFile.h"
 #include "fs/ntfs/MftRunlist.h"
 #include "fs/ntfs/NTFSMapImpl.h"
+#include "fs/ntfs/NtfsLayout.h"
 #include "tree/ParserRecover.h"
 #include "tree/ParserSelect.h"
 #include "tree/RecovererCopyOff.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -69,16 +72,22 @@ private:
     std::string path_;
 };
 
-// mkntfs, then the builder's script (one command a line, tab-separated).
+// The builder's script (one command a line, tab-separated) on the volume, in a
+// run of its own: the library hands out the records freed before it again.
+void build(const std::string& image, const std::string& script, const ScratchDir& dir) {
+    const std::string scriptFile = dir.file("script.txt");
+    std::ofstream(scriptFile) << script;
+    run("SOURCE_DATE_EPOCH=1600000000 " + shell(builderPath()) + " " + shell(image) + " -f " +
+        shell(scriptFile));
+}
+
+// mkntfs, then the builder's script.
 void makeVolume(const std::string& image, u64 megabytes, const std::string& script,
                 const ScratchDir& dir) {
     run("truncate -s " + std::to_string(megabytes) + "M " + shell(image));
     run("PATH=\"$PATH:/usr/sbin:/sbin\" mkntfs -F -Q -q -c 4096 " + shell(image) +
         " >/dev/null 2>&1");
-    const std::string scriptFile = dir.file("script.txt");
-    std::ofstream(scriptFile) << script;
-    run("SOURCE_DATE_EPOCH=1600000000 " + shell(builderPath()) + " " + shell(image) + " -f " +
-        shell(scriptFile));
+    build(image, script, dir);
 }
 
 // The source as the program opens it, and the tree as it builds it.
@@ -167,6 +176,114 @@ void BM_TreeOfDeletedFiles(benchmark::State& state) {
     }
 }
 
+// The folder of that name in the folder at `address`, which hangs there;
+// NO_FOLDER when there is none.
+u64 subfolder(tree::NTFSMapImpl& map, u64 address, const std::string& name) {
+    const tree::Folder* folder = map.getFolder(address);
+    for (u32 i = 0; i < folder->size(); ++i) {
+        const tree::Node n = folder->node(i);
+        if (n.isDirectory() && n.getName() == name &&
+            map.getFolder(n.getAddress())->getParent() == address)
+            return n.getAddress();
+    }
+    return tree::NO_FOLDER;
+}
+
+// The entries of the folders named "d..." in the folder at `address` that hang
+// there.
+u64 entriesOfSubfolders(tree::NTFSMapImpl& map, u64 address) {
+    u64 entries = 0;
+    const tree::Folder* folder = map.getFolder(address);
+    for (u32 i = 0; address != tree::NO_FOLDER && i < folder->size(); ++i) {
+        const tree::Node n = folder->node(i);
+        if (!n.isDirectory() || n.getName().rfind('d', 0) != 0)
+            continue;
+        const tree::Folder* sub = map.getFolder(n.getAddress());
+        if (sub->getParent() == address)
+            entries += sub->size();
+    }
+    return entries;
+}
+
+// range(0) folders of 5 files each, whose own records are zeroed while an
+// index still names each of them. range(1): 0 they are folders of the root,
+// whose index is read first; 1 they are folders of /top, whose record comes
+// after the records of their files, so that each stands in "Found" until
+// /top's index names it.
+void BM_TreeOfLostFolders(benchmark::State& state) {
+    const u64 folders = static_cast<u64>(state.range(0));
+    const bool namedLast = state.range(1) != 0;
+    const u64 filesEach = 5;
+    const std::string top = namedLast ? "/top" : "";
+    ScratchDir dir;
+    const std::string image = dir.file("lost.img");
+    std::ostringstream made;
+    std::ostringstream filled;
+    if (namedLast) {
+        // Records for the files, freed below the folders' own.
+        made << "mkdir\t/j\nfiles\t/j\t" << folders * filesEach << "\t10\nmkdir\t/top\n";
+    }
+    for (u64 f = 0; f < folders; ++f)
+        made << "mkdir\t" << top << "/d" << f << '\n';
+    if (namedLast)
+        made << "rmtree\t/j\n";
+    for (u64 f = 0; f < folders; ++f)
+        filled << "files\t" << top << "/d" << f << '\t' << filesEach << "\t10\n";
+    for (u64 f = 0; f < folders; ++f)
+        filled << "zero-record\t" << top << "/d" << f << '\n';
+    try {
+        makeVolume(image, 400, made.str(), dir);
+        build(image, filled.str(), dir);
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+    }
+    Volume volume(image);
+    u64 placed = 0;
+    for (auto _ : state) {
+        auto map = volume.buildTree();
+        state.PauseTiming();
+        const u64 root = map->getRootAddress();
+        placed = entriesOfSubfolders(*map, namedLast ? subfolder(*map, root, "top") : root);
+        state.ResumeTiming();
+    }
+    // Each file under the name its folder's index gives the folder.
+    state.counters["placed"] = static_cast<double>(placed);
+}
+
+// range(0) files in use whose data streams do not read (their run lists
+// garbage) in a folder whose own record is zeroed: each is placed from its own
+// record, to be told as not recovered.
+void BM_TreeOfUnreadableData(benchmark::State& state) {
+    const u64 files = static_cast<u64>(state.range(0));
+    ScratchDir dir;
+    const std::string image = dir.file("unreadable.img");
+    std::ostringstream script;
+    script << "mkdir\t/u\nfiles\t/u\t" << files << "\t2000\n";
+    char name[16];
+    for (u64 i = 1; i <= files; ++i) {
+        std::snprintf(name, sizeof name, "f%06u", static_cast<unsigned>(i));
+        script << "corrupt-data\t/u/" << name << '\t' << ntfslayout::ATTR_NON_RESIDENT_HEADER_SIZE
+               << "\tff\n";
+    }
+    script << "zero-record\t/u\n";
+    try {
+        makeVolume(image, 400, script.str(), dir);
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+    }
+    Volume volume(image);
+    u64 placed = 0;
+    for (auto _ : state) {
+        auto map = volume.buildTree();
+        const u64 folder = subfolder(*map, map->getRootAddress(), "u");
+        placed = folder == tree::NO_FOLDER ? 0 : map->getFolder(folder)->size();
+        benchmark::DoNotOptimize(placed);
+    }
+    state.counters["placed"] = static_cast<double>(placed);
+}
+
 // Counts what it is given and keeps nothing.
 class CountingRecoverer : public tree::Recoverer {
 public:
@@ -238,6 +355,18 @@ void BM_Recover1GiB(benchmark::State& state) {
 BENCHMARK(BM_TreeOf100000Files)->Arg(1)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_TreeOfDeletedFiles)
     ->Arg(10000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK(BM_TreeOfLostFolders)
+    ->Args({2000, 0})
+    ->Args({8000, 0})
+    ->Args({2000, 1})
+    ->Args({8000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK(BM_TreeOfUnreadableData)
+    ->Arg(5000)
     ->Arg(20000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
