@@ -32,6 +32,15 @@ private:
 // MFT that read as zeros without touching the drive.
 constexpr u64 POLL_RECORDS = 4096;
 
+// What stands for a folder whose own record is lost.
+Node lostFolderNode(u64 address) {
+    Node node;
+    node.setLink(FROM);
+    node.setFlag(Node::DIRECTORY | Node::INVALID_DIRECTORY, true);
+    node.setAddress(address);
+    return node;
+}
+
 } // namespace
 
 Runlist NTFSMapImpl::usableMftRunlist(const NTFSDrive& drive, const Runlist& mftRunlist) {
@@ -100,25 +109,36 @@ bool NTFSMapImpl::listLoadedFolder(u64 address, Folder& folder) {
 void NTFSMapImpl::claimLostFolder(u64 address, const Folder& listing, Node& entry) {
     const u64 record = entry.getAddress();
     Folder* lost = findFolder(record);
-    Folder* found = findFolder(FOUND_FOLDER);
     // The listing must be about to be stored: one stored already is another
     // reading of a folder, and is dropped.
-    if (!lost || !found || lost->getParent() != FOUND_FOLDER || findFolder(address))
+    if (!lost || lost->getParent() != FOUND_FOLDER || findFolder(address))
         return;
     // A listing that hangs below the lost folder cannot hold it: the two would
     // hang from each other, out of the tree's reach.
     if (chainMeets(listing.getParent(), record))
         return;
-    std::vector<Node>& held = found->getNodes();
-    const auto placed = std::find_if(held.begin(), held.end(), [&](const Node& n) {
-        return n.getAddress() == record && n.isDirectory() && n.getLink() != TO;
-    });
-    if (placed == held.end())
-        return;
-    mergeRecord(entry, *placed);
-    held.erase(placed);
+    mergeRecord(entry, lostFolderNode(record));
     lost->setParent(address);
     lostInFound_.erase(record);
+    // Its entry in "Found" goes in one sweep: taking out each alone would
+    // search and close up "Found" once for every lost folder.
+    claimed_.insert(record);
+    if (foundAnalyzed_)
+        dropClaimedFromFound();
+}
+
+void NTFSMapImpl::dropClaimedFromFound() {
+    Folder* found = findFolder(FOUND_FOLDER);
+    if (found && !claimed_.empty()) {
+        std::vector<Node>& nodes = found->getNodes();
+        nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
+                                   [&](const Node& n) {
+                                       return n.isDirectory() && n.getLink() != TO &&
+                                              claimed_.count(n.getAddress()) != 0;
+                                   }),
+                    nodes.end());
+    }
+    claimed_.clear();
 }
 
 bool NTFSMapImpl::chainMeets(u64 from, u64 address) const {
@@ -269,9 +289,7 @@ void NTFSMapImpl::settleFailedListings() {
 Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
     Folder folder(ATTACHED, NO_FOLDER);
     if (!loadFoundEntry(address, out)) {
-        out = Node();
-        out.setLink(FROM);
-        out.setFlag(Node::DIRECTORY | Node::INVALID_DIRECTORY, true);
+        out = lostFolderNode(address);
         // Lost with its record: it hangs where a listing names it, under the
         // name listed there, and under "Found" until one does.
         const auto lister = listers_.find(address);
@@ -368,6 +386,7 @@ void NTFSMapImpl::analyzeFoundFiles() {
         placeFoundRecord(copy.first);
     }
     copies_.clear();
+    dropClaimedFromFound();
     foundAnalyzed_ = true;
     settleFailedListings();
     checkIntegrity();

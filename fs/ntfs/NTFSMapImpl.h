@@ -102,6 +102,8 @@ private:
     // listing named it, under the folder listed at address that names it in
     // `entry`.
     void claimLostFolder(u64 address, const Folder& listing, Node& entry);
+    // Takes the entries of the claimed folders out of "Found".
+    void dropClaimedFromFound();
     // Whether the parent chain up from the folder at `from` meets the one at
     // address, or loops.
     bool chainMeets(u64 from, u64 address) const;
@@ -154,6 +156,9 @@ private:
     // Folders whose own record is lost, put under "Found" for want of a
     // listing that named them.
     std::unordered_set<u64> lostInFound_;
+    // Of those, the ones a listing has claimed since, while their entries
+    // still stand in "Found": the records' pass takes them out at its end.
+    std::unordered_set<u64> claimed_;
     // Folders that a record in use names, built without its data or not at all.
     std::unordered_set<u64> unbuiltIn_;
     // Records that are copies of another: their number, the copied one's.
