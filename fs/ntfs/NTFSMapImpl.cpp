@@ -196,10 +196,7 @@ NTFSMapImpl::RecordEntry NTFSMapImpl::loadEntry(u64 address) {
         for (const auto& link : entry.links.more)
             unbuiltIn_.insert(link.first.record);
     }
-    // A file in use whose data does not read is placed all the same, to be
-    // told as not recovered.
-    entry.placed = entry.build == NodeBuild::WHOLE || (inUse && entry.build == NodeBuild::NO_DATA);
-    if (entry.placed)
+    if (entry.placed())
         noteNode(address, entry);
     return entry;
 }
@@ -231,7 +228,7 @@ void NTFSMapImpl::noteNode(u64 address, const RecordEntry& entry) {
 bool NTFSMapImpl::loadFoundEntry(u64 address, Node& out) {
     RecordEntry entry = loadEntry(address);
     // A listed file whose data does not read stays as its listing has it.
-    if (!entry.placed || entry.build != NodeBuild::WHOLE)
+    if (entry.build != NodeBuild::WHOLE)
         return false;
     out = std::move(entry.node);
     return true;
@@ -343,7 +340,7 @@ void NTFSMapImpl::finishTree() {
 
 void NTFSMapImpl::placeFoundRecord(u64 record) {
     RecordEntry entry = loadEntry(record);
-    if (!entry.placed)
+    if (!entry.placed())
         return;
     Node& node = entry.node;
     const ParentRef parent = entry.links.chosen;

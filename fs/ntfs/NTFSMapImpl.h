@@ -84,13 +84,18 @@ public:
     const Bitmap& getRecords() const { return records_; }
 
 private:
-    // A record tried as an entry: whether it makes a node to place, how far
-    // it was built, its node and where its names put it.
+    // A record tried as an entry: how far it was built, its node and where
+    // its names put it.
     struct RecordEntry {
-        bool placed = false;
         NodeBuild build = NodeBuild::NO_NAME;
         Node node;
         FileLinks links;
+        // Whether it makes a node to place: a whole one, or a file in use
+        // whose data does not read, to be told as not recovered.
+        bool placed() const {
+            return build == NodeBuild::WHOLE ||
+                   (build == NodeBuild::NO_DATA && !node.hasFlag(Node::DELETED));
+        }
     };
 
     // Lists the loaded folder's index into folder; remembers where each record
