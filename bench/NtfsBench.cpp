@@ -81,15 +81,6 @@ void build(const std::string& image, const std::string& script, const ScratchDir
         shell(scriptFile));
 }
 
-// mkntfs, then the builder's script.
-void makeVolume(const std::string& image, u64 megabytes, const std::string& script,
-                const ScratchDir& dir) {
-    run("truncate -s " + std::to_string(megabytes) + "M " + shell(image));
-    run("PATH=\"$PATH:/usr/sbin:/sbin\" mkntfs -F -Q -q -c 4096 " + shell(image) +
-        " >/dev/null 2>&1");
-    build(image, script, dir);
-}
-
 // The source as the program opens it, and the tree as it builds it.
 struct Volume {
     explicit Volume(const std::string& image) {
@@ -121,27 +112,53 @@ struct Volume {
     UnreadableSectors unreadable;
 };
 
+// mkntfs, then the builder's scripts, each run on its own, and the volume
+// opened; null, with the benchmark skipped, where a tool fails.
+std::unique_ptr<Volume> madeVolume(benchmark::State& state, const std::string& image, u64 megabytes,
+                                   const std::vector<std::string>& scripts, const ScratchDir& dir) {
+    try {
+        run("truncate -s " + std::to_string(megabytes) + "M " + shell(image));
+        run("PATH=\"$PATH:/usr/sbin:/sbin\" mkntfs -F -Q -q -c 4096 " + shell(image) +
+            " >/dev/null 2>&1");
+        for (const std::string& script : scripts)
+            build(image, script, dir);
+        return std::make_unique<Volume>(image);
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return nullptr;
+    }
+}
+
+// Builds the volume's tree once an iteration; count(map) reads each tree
+// outside the timing, and the last count is the counter's.
+template <typename Count>
+void timeTreeBuilds(benchmark::State& state, Volume& volume, const char* counter, Count count) {
+    u64 counted = 0;
+    for (auto _ : state) {
+        auto map = volume.buildTree();
+        state.PauseTiming();
+        counted = count(*map);
+        state.ResumeTiming();
+    }
+    state.counters[counter] = static_cast<double>(counted);
+}
+
 // range(0): folders the 100,000 files are spread over.
 void BM_TreeOf100000Files(benchmark::State& state) {
     const u64 folders = static_cast<u64>(state.range(0));
     const u64 files = 100000;
     ScratchDir dir;
-    const std::string image = dir.file("files.img");
     std::ostringstream script;
     for (u64 f = 0; f < folders; ++f) {
         script << "mkdir\t/d" << f << '\n'
                << "files\t/d" << f << '\t' << files / folders << "\t100\n";
     }
-    try {
-        makeVolume(image, 400, script.str(), dir);
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+    const auto volume = madeVolume(state, dir.file("files.img"), 400, {script.str()}, dir);
+    if (!volume)
         return;
-    }
-    Volume volume(image);
     u64 nodes = 0;
     for (auto _ : state) {
-        auto map = volume.buildTree();
+        auto map = volume->buildTree();
         nodes = 0;
         for (u64 f = 0; f < folders; ++f) {
             tree::Folder* top = map->getFolder(map->getRootAddress());
@@ -161,17 +178,13 @@ void BM_TreeOf100000Files(benchmark::State& state) {
 void BM_TreeOfDeletedFiles(benchmark::State& state) {
     const u64 files = static_cast<u64>(state.range(0));
     ScratchDir dir;
-    const std::string image = dir.file("deleted.img");
-    try {
-        makeVolume(image, 400,
-                   "mkdir\t/d\nfiles\t/d\t" + std::to_string(files) + "\t100\nrmtree\t/d\n", dir);
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+    const auto volume =
+        madeVolume(state, dir.file("deleted.img"), 400,
+                   {"mkdir\t/d\nfiles\t/d\t" + std::to_string(files) + "\t100\nrmtree\t/d\n"}, dir);
+    if (!volume)
         return;
-    }
-    Volume volume(image);
     for (auto _ : state) {
-        auto map = volume.buildTree();
+        auto map = volume->buildTree();
         benchmark::DoNotOptimize(map->folderCount());
     }
 }
@@ -193,8 +206,10 @@ u64 subfolder(tree::NTFSMapImpl& map, u64 address, const std::string& name) {
 // there.
 u64 entriesOfSubfolders(tree::NTFSMapImpl& map, u64 address) {
     u64 entries = 0;
+    if (address == tree::NO_FOLDER)
+        return entries;
     const tree::Folder* folder = map.getFolder(address);
-    for (u32 i = 0; address != tree::NO_FOLDER && i < folder->size(); ++i) {
+    for (u32 i = 0; i < folder->size(); ++i) {
         const tree::Node n = folder->node(i);
         if (!n.isDirectory() || n.getName().rfind('d', 0) != 0)
             continue;
@@ -216,7 +231,6 @@ void BM_TreeOfLostFolders(benchmark::State& state) {
     const u64 filesEach = 5;
     const std::string top = namedLast ? "/top" : "";
     ScratchDir dir;
-    const std::string image = dir.file("lost.img");
     std::ostringstream made;
     std::ostringstream filled;
     if (namedLast) {
@@ -231,24 +245,15 @@ void BM_TreeOfLostFolders(benchmark::State& state) {
         filled << "files\t" << top << "/d" << f << '\t' << filesEach << "\t10\n";
     for (u64 f = 0; f < folders; ++f)
         filled << "zero-record\t" << top << "/d" << f << '\n';
-    try {
-        makeVolume(image, 400, made.str(), dir);
-        build(image, filled.str(), dir);
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+    const auto volume =
+        madeVolume(state, dir.file("lost.img"), 400, {made.str(), filled.str()}, dir);
+    if (!volume)
         return;
-    }
-    Volume volume(image);
-    u64 placed = 0;
-    for (auto _ : state) {
-        auto map = volume.buildTree();
-        state.PauseTiming();
-        const u64 root = map->getRootAddress();
-        placed = entriesOfSubfolders(*map, namedLast ? subfolder(*map, root, "top") : root);
-        state.ResumeTiming();
-    }
     // Each file under the name its folder's index gives the folder.
-    state.counters["placed"] = static_cast<double>(placed);
+    timeTreeBuilds(state, *volume, "placed", [&](tree::NTFSMapImpl& map) {
+        const u64 root = map.getRootAddress();
+        return entriesOfSubfolders(map, namedLast ? subfolder(map, root, "top") : root);
+    });
 }
 
 // range(0) files in use whose data streams do not read (their run lists
@@ -257,7 +262,6 @@ void BM_TreeOfLostFolders(benchmark::State& state) {
 void BM_TreeOfUnreadableData(benchmark::State& state) {
     const u64 files = static_cast<u64>(state.range(0));
     ScratchDir dir;
-    const std::string image = dir.file("unreadable.img");
     std::ostringstream script;
     script << "mkdir\t/u\nfiles\t/u\t" << files << "\t2000\n";
     char name[16];
@@ -267,21 +271,13 @@ void BM_TreeOfUnreadableData(benchmark::State& state) {
                << "\tff\n";
     }
     script << "zero-record\t/u\n";
-    try {
-        makeVolume(image, 400, script.str(), dir);
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+    const auto volume = madeVolume(state, dir.file("unreadable.img"), 400, {script.str()}, dir);
+    if (!volume)
         return;
-    }
-    Volume volume(image);
-    u64 placed = 0;
-    for (auto _ : state) {
-        auto map = volume.buildTree();
-        const u64 folder = subfolder(*map, map->getRootAddress(), "u");
-        placed = folder == tree::NO_FOLDER ? 0 : map->getFolder(folder)->size();
-        benchmark::DoNotOptimize(placed);
-    }
-    state.counters["placed"] = static_cast<double>(placed);
+    timeTreeBuilds(state, *volume, "placed", [](tree::NTFSMapImpl& map) {
+        const u64 folder = subfolder(map, map.getRootAddress(), "u");
+        return folder == tree::NO_FOLDER ? 0 : map.getFolder(folder)->size();
+    });
 }
 
 // Counts what it is given and keeps nothing.
@@ -315,15 +311,11 @@ void BM_Recover1GiB(benchmark::State& state) {
     script << "mkdir\t/big\n";
     for (u64 i = 0; i < FILES; ++i)
         script << "write\t/big/file" << i << ".bin\t" << data << '\n';
-    try {
-        makeVolume(image, FILES * FILE_MIB + 200, script.str(), dir);
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
-        return;
-    }
+    const auto volume = madeVolume(state, image, FILES * FILE_MIB + 200, {script.str()}, dir);
     unlink(data.c_str());
-    Volume volume(image);
-    auto map = volume.buildTree();
+    if (!volume)
+        return;
+    auto map = volume->buildTree();
     u64 bytes = 0;
     for (auto _ : state) {
         // The walk takes the marks off what it recovered.
