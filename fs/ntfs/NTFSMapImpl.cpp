@@ -191,7 +191,7 @@ NTFSMapImpl::RecordEntry NTFSMapImpl::loadEntry(u64 address) {
     const bool inUse = !parser_.isDeleted();
     // The listings of its folders may have lost the entry of a file in use
     // that is not whole here: they are not settled as whole.
-    if (inUse && (entry.build == NodeBuild::NAME_ONLY || entry.build == NodeBuild::NO_DATA)) {
+    if (inUse && entry.build == NodeBuild::NO_DATA) {
         unbuiltIn_.insert(entry.links.chosen.record);
         for (const auto& link : entry.links.more)
             unbuiltIn_.insert(link.first.record);
