@@ -8,12 +8,15 @@
 #include "devices/DtReaderFile.h"
 #include "fs/ntfs/MftRunlist.h"
 #include "fs/ntfs/NTFSMapImpl.h"
+#include "fs/ntfs/NtfsLayout.h"
 #include "tree/ParserRecover.h"
 #include "tree/ParserSelect.h"
 #include "tree/RecovererCopyOff.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -69,12 +72,9 @@ private:
     std::string path_;
 };
 
-// mkntfs, then the builder's script (one command a line, tab-separated).
-void makeVolume(const std::string& image, u64 megabytes, const std::string& script,
-                const ScratchDir& dir) {
-    run("truncate -s " + std::to_string(megabytes) + "M " + shell(image));
-    run("PATH=\"$PATH:/usr/sbin:/sbin\" mkntfs -F -Q -q -c 4096 " + shell(image) +
-        " >/dev/null 2>&1");
+// The builder's script (one command a line, tab-separated) on the volume, in a
+// run of its own: the library hands out the records freed before it again.
+void build(const std::string& image, const std::string& script, const ScratchDir& dir) {
     const std::string scriptFile = dir.file("script.txt");
     std::ofstream(scriptFile) << script;
     run("SOURCE_DATE_EPOCH=1600000000 " + shell(builderPath()) + " " + shell(image) + " -f " +
@@ -112,27 +112,53 @@ struct Volume {
     UnreadableSectors unreadable;
 };
 
+// mkntfs, then the builder's scripts, each run on its own, and the volume
+// opened; null, with the benchmark skipped, where a tool fails.
+std::unique_ptr<Volume> madeVolume(benchmark::State& state, const std::string& image, u64 megabytes,
+                                   const std::vector<std::string>& scripts, const ScratchDir& dir) {
+    try {
+        run("truncate -s " + std::to_string(megabytes) + "M " + shell(image));
+        run("PATH=\"$PATH:/usr/sbin:/sbin\" mkntfs -F -Q -q -c 4096 " + shell(image) +
+            " >/dev/null 2>&1");
+        for (const std::string& script : scripts)
+            build(image, script, dir);
+        return std::make_unique<Volume>(image);
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return nullptr;
+    }
+}
+
+// Builds the volume's tree once an iteration; count(map) reads each tree
+// outside the timing, and the last count is the counter's.
+template <typename Count>
+void timeTreeBuilds(benchmark::State& state, Volume& volume, const char* counter, Count count) {
+    u64 counted = 0;
+    for (auto _ : state) {
+        auto map = volume.buildTree();
+        state.PauseTiming();
+        counted = count(*map);
+        state.ResumeTiming();
+    }
+    state.counters[counter] = static_cast<double>(counted);
+}
+
 // range(0): folders the 100,000 files are spread over.
 void BM_TreeOf100000Files(benchmark::State& state) {
     const u64 folders = static_cast<u64>(state.range(0));
     const u64 files = 100000;
     ScratchDir dir;
-    const std::string image = dir.file("files.img");
     std::ostringstream script;
     for (u64 f = 0; f < folders; ++f) {
         script << "mkdir\t/d" << f << '\n'
                << "files\t/d" << f << '\t' << files / folders << "\t100\n";
     }
-    try {
-        makeVolume(image, 400, script.str(), dir);
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+    const auto volume = madeVolume(state, dir.file("files.img"), 400, {script.str()}, dir);
+    if (!volume)
         return;
-    }
-    Volume volume(image);
     u64 nodes = 0;
     for (auto _ : state) {
-        auto map = volume.buildTree();
+        auto map = volume->buildTree();
         nodes = 0;
         for (u64 f = 0; f < folders; ++f) {
             tree::Folder* top = map->getFolder(map->getRootAddress());
@@ -152,19 +178,106 @@ void BM_TreeOf100000Files(benchmark::State& state) {
 void BM_TreeOfDeletedFiles(benchmark::State& state) {
     const u64 files = static_cast<u64>(state.range(0));
     ScratchDir dir;
-    const std::string image = dir.file("deleted.img");
-    try {
-        makeVolume(image, 400,
-                   "mkdir\t/d\nfiles\t/d\t" + std::to_string(files) + "\t100\nrmtree\t/d\n", dir);
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+    const auto volume =
+        madeVolume(state, dir.file("deleted.img"), 400,
+                   {"mkdir\t/d\nfiles\t/d\t" + std::to_string(files) + "\t100\nrmtree\t/d\n"}, dir);
+    if (!volume)
         return;
-    }
-    Volume volume(image);
     for (auto _ : state) {
-        auto map = volume.buildTree();
+        auto map = volume->buildTree();
         benchmark::DoNotOptimize(map->folderCount());
     }
+}
+
+// The folder of that name in the folder at `address`, which hangs there;
+// NO_FOLDER when there is none.
+u64 subfolder(tree::NTFSMapImpl& map, u64 address, const std::string& name) {
+    const tree::Folder* folder = map.getFolder(address);
+    for (u32 i = 0; i < folder->size(); ++i) {
+        const tree::Node n = folder->node(i);
+        if (n.isDirectory() && n.getName() == name &&
+            map.getFolder(n.getAddress())->getParent() == address)
+            return n.getAddress();
+    }
+    return tree::NO_FOLDER;
+}
+
+// The entries of the folders named "d..." in the folder at `address` that hang
+// there.
+u64 entriesOfSubfolders(tree::NTFSMapImpl& map, u64 address) {
+    u64 entries = 0;
+    if (address == tree::NO_FOLDER)
+        return entries;
+    const tree::Folder* folder = map.getFolder(address);
+    for (u32 i = 0; i < folder->size(); ++i) {
+        const tree::Node n = folder->node(i);
+        if (!n.isDirectory() || n.getName().rfind('d', 0) != 0)
+            continue;
+        const tree::Folder* sub = map.getFolder(n.getAddress());
+        if (sub->getParent() == address)
+            entries += sub->size();
+    }
+    return entries;
+}
+
+// range(0) folders of 5 files each, whose own records are zeroed while an
+// index still names each of them. range(1): 0 they are folders of the root,
+// whose index is read first; 1 they are folders of /top, whose record comes
+// after the records of their files, so that each stands in "Found" until
+// /top's index names it.
+void BM_TreeOfLostFolders(benchmark::State& state) {
+    const u64 folders = static_cast<u64>(state.range(0));
+    const bool namedLast = state.range(1) != 0;
+    const u64 filesEach = 5;
+    const std::string top = namedLast ? "/top" : "";
+    ScratchDir dir;
+    std::ostringstream made;
+    std::ostringstream filled;
+    if (namedLast) {
+        // Records for the files, freed below the folders' own.
+        made << "mkdir\t/j\nfiles\t/j\t" << folders * filesEach << "\t10\nmkdir\t/top\n";
+    }
+    for (u64 f = 0; f < folders; ++f)
+        made << "mkdir\t" << top << "/d" << f << '\n';
+    if (namedLast)
+        made << "rmtree\t/j\n";
+    for (u64 f = 0; f < folders; ++f)
+        filled << "files\t" << top << "/d" << f << '\t' << filesEach << "\t10\n";
+    for (u64 f = 0; f < folders; ++f)
+        filled << "zero-record\t" << top << "/d" << f << '\n';
+    const auto volume =
+        madeVolume(state, dir.file("lost.img"), 400, {made.str(), filled.str()}, dir);
+    if (!volume)
+        return;
+    // Each file under the name its folder's index gives the folder.
+    timeTreeBuilds(state, *volume, "placed", [&](tree::NTFSMapImpl& map) {
+        const u64 root = map.getRootAddress();
+        return entriesOfSubfolders(map, namedLast ? subfolder(map, root, "top") : root);
+    });
+}
+
+// range(0) files in use whose data streams do not read (their run lists
+// garbage) in a folder whose own record is zeroed: each is placed from its own
+// record, to be told as not recovered.
+void BM_TreeOfUnreadableData(benchmark::State& state) {
+    const u64 files = static_cast<u64>(state.range(0));
+    ScratchDir dir;
+    std::ostringstream script;
+    script << "mkdir\t/u\nfiles\t/u\t" << files << "\t2000\n";
+    char name[16];
+    for (u64 i = 1; i <= files; ++i) {
+        std::snprintf(name, sizeof name, "f%06u", static_cast<unsigned>(i));
+        script << "corrupt-data\t/u/" << name << '\t' << ntfslayout::ATTR_NON_RESIDENT_HEADER_SIZE
+               << "\tff\n";
+    }
+    script << "zero-record\t/u\n";
+    const auto volume = madeVolume(state, dir.file("unreadable.img"), 400, {script.str()}, dir);
+    if (!volume)
+        return;
+    timeTreeBuilds(state, *volume, "placed", [](tree::NTFSMapImpl& map) {
+        const u64 folder = subfolder(map, map.getRootAddress(), "u");
+        return folder == tree::NO_FOLDER ? 0 : map.getFolder(folder)->size();
+    });
 }
 
 // Counts what it is given and keeps nothing.
@@ -198,15 +311,11 @@ void BM_Recover1GiB(benchmark::State& state) {
     script << "mkdir\t/big\n";
     for (u64 i = 0; i < FILES; ++i)
         script << "write\t/big/file" << i << ".bin\t" << data << '\n';
-    try {
-        makeVolume(image, FILES * FILE_MIB + 200, script.str(), dir);
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
-        return;
-    }
+    const auto volume = madeVolume(state, image, FILES * FILE_MIB + 200, {script.str()}, dir);
     unlink(data.c_str());
-    Volume volume(image);
-    auto map = volume.buildTree();
+    if (!volume)
+        return;
+    auto map = volume->buildTree();
     u64 bytes = 0;
     for (auto _ : state) {
         // The walk takes the marks off what it recovered.
@@ -238,6 +347,18 @@ void BM_Recover1GiB(benchmark::State& state) {
 BENCHMARK(BM_TreeOf100000Files)->Arg(1)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_TreeOfDeletedFiles)
     ->Arg(10000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK(BM_TreeOfLostFolders)
+    ->Args({2000, 0})
+    ->Args({8000, 0})
+    ->Args({2000, 1})
+    ->Args({8000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK(BM_TreeOfUnreadableData)
+    ->Arg(5000)
     ->Arg(20000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);

@@ -32,6 +32,15 @@ private:
 // MFT that read as zeros without touching the drive.
 constexpr u64 POLL_RECORDS = 4096;
 
+// What stands for a folder whose own record is lost.
+Node lostFolderNode(u64 address) {
+    Node node;
+    node.setLink(FROM);
+    node.setFlag(Node::DIRECTORY | Node::INVALID_DIRECTORY, true);
+    node.setAddress(address);
+    return node;
+}
+
 } // namespace
 
 Runlist NTFSMapImpl::usableMftRunlist(const NTFSDrive& drive, const Runlist& mftRunlist) {
@@ -100,25 +109,36 @@ bool NTFSMapImpl::listLoadedFolder(u64 address, Folder& folder) {
 void NTFSMapImpl::claimLostFolder(u64 address, const Folder& listing, Node& entry) {
     const u64 record = entry.getAddress();
     Folder* lost = findFolder(record);
-    Folder* found = findFolder(FOUND_FOLDER);
     // The listing must be about to be stored: one stored already is another
     // reading of a folder, and is dropped.
-    if (!lost || !found || lost->getParent() != FOUND_FOLDER || findFolder(address))
+    if (!lost || lost->getParent() != FOUND_FOLDER || findFolder(address))
         return;
     // A listing that hangs below the lost folder cannot hold it: the two would
     // hang from each other, out of the tree's reach.
     if (chainMeets(listing.getParent(), record))
         return;
-    std::vector<Node>& held = found->getNodes();
-    const auto placed = std::find_if(held.begin(), held.end(), [&](const Node& n) {
-        return n.getAddress() == record && n.isDirectory() && n.getLink() != TO;
-    });
-    if (placed == held.end())
-        return;
-    mergeRecord(entry, *placed);
-    held.erase(placed);
+    mergeRecord(entry, lostFolderNode(record));
     lost->setParent(address);
     lostInFound_.erase(record);
+    // Its entry in "Found" goes in one sweep: taking out each alone would
+    // search and close up "Found" once for every lost folder.
+    claimed_.insert(record);
+    if (foundAnalyzed_)
+        dropClaimedFromFound();
+}
+
+void NTFSMapImpl::dropClaimedFromFound() {
+    Folder* found = findFolder(FOUND_FOLDER);
+    if (found && !claimed_.empty()) {
+        std::vector<Node>& nodes = found->getNodes();
+        nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
+                                   [&](const Node& n) {
+                                       return n.isDirectory() && n.getLink() != TO &&
+                                              claimed_.count(n.getAddress()) != 0;
+                                   }),
+                    nodes.end());
+    }
+    claimed_.clear();
 }
 
 bool NTFSMapImpl::chainMeets(u64 from, u64 address) const {
@@ -171,15 +191,12 @@ NTFSMapImpl::RecordEntry NTFSMapImpl::loadEntry(u64 address) {
     const bool inUse = !parser_.isDeleted();
     // The listings of its folders may have lost the entry of a file in use
     // that is not whole here: they are not settled as whole.
-    if (inUse && (entry.build == NodeBuild::NAME_ONLY || entry.build == NodeBuild::NO_DATA)) {
+    if (inUse && entry.build == NodeBuild::NO_DATA) {
         unbuiltIn_.insert(entry.links.chosen.record);
         for (const auto& link : entry.links.more)
             unbuiltIn_.insert(link.first.record);
     }
-    // A file in use whose data does not read is placed all the same, to be
-    // told as not recovered.
-    entry.placed = entry.build == NodeBuild::WHOLE || (inUse && entry.build == NodeBuild::NO_DATA);
-    if (entry.placed)
+    if (entry.placed())
         noteNode(address, entry);
     return entry;
 }
@@ -211,7 +228,7 @@ void NTFSMapImpl::noteNode(u64 address, const RecordEntry& entry) {
 bool NTFSMapImpl::loadFoundEntry(u64 address, Node& out) {
     RecordEntry entry = loadEntry(address);
     // A listed file whose data does not read stays as its listing has it.
-    if (!entry.placed || entry.build != NodeBuild::WHOLE)
+    if (entry.build != NodeBuild::WHOLE)
         return false;
     out = std::move(entry.node);
     return true;
@@ -269,9 +286,7 @@ void NTFSMapImpl::settleFailedListings() {
 Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
     Folder folder(ATTACHED, NO_FOLDER);
     if (!loadFoundEntry(address, out)) {
-        out = Node();
-        out.setLink(FROM);
-        out.setFlag(Node::DIRECTORY | Node::INVALID_DIRECTORY, true);
+        out = lostFolderNode(address);
         // Lost with its record: it hangs where a listing names it, under the
         // name listed there, and under "Found" until one does.
         const auto lister = listers_.find(address);
@@ -325,7 +340,7 @@ void NTFSMapImpl::finishTree() {
 
 void NTFSMapImpl::placeFoundRecord(u64 record) {
     RecordEntry entry = loadEntry(record);
-    if (!entry.placed)
+    if (!entry.placed())
         return;
     Node& node = entry.node;
     const ParentRef parent = entry.links.chosen;
@@ -368,6 +383,7 @@ void NTFSMapImpl::analyzeFoundFiles() {
         placeFoundRecord(copy.first);
     }
     copies_.clear();
+    dropClaimedFromFound();
     foundAnalyzed_ = true;
     settleFailedListings();
     checkIntegrity();
@@ -397,11 +413,12 @@ void NTFSMapImpl::mergeRecord(Node& listed, const Node& record) {
 bool NTFSMapImpl::loadNodeData(const Node& node, NtfsAttributeData& data) {
     if (!parser_.loadFile(node.getAddress()))
         return false;
-    // A file whose record holds no unnamed data stream ($Secure, $Quota and
-    // the like) is empty; nothing of it is missing.
+    // A system file whose record holds no unnamed data stream ($Secure, $Quota
+    // and the like) is empty; nothing of it is missing. Any other file without
+    // one lost it, whatever size its listing states.
     if (!parser_.hasUnnamedData() && !parser_.isDirectory()) {
         data = NtfsAttributeData();
-        return true;
+        return node.hasFlag(Node::SYSTEM);
     }
     return parser_.getData(data);
 }

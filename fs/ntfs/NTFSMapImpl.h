@@ -84,13 +84,18 @@ public:
     const Bitmap& getRecords() const { return records_; }
 
 private:
-    // A record tried as an entry: whether it makes a node to place, how far
-    // it was built, its node and where its names put it.
+    // A record tried as an entry: how far it was built, its node and where
+    // its names put it.
     struct RecordEntry {
-        bool placed = false;
         NodeBuild build = NodeBuild::NO_NAME;
         Node node;
         FileLinks links;
+        // Whether it makes a node to place: a whole one, or a file in use
+        // whose data does not read, to be told as not recovered.
+        bool placed() const {
+            return build == NodeBuild::WHOLE ||
+                   (build == NodeBuild::NO_DATA && !node.hasFlag(Node::DELETED));
+        }
     };
 
     // Lists the loaded folder's index into folder; remembers where each record
@@ -102,6 +107,8 @@ private:
     // listing named it, under the folder listed at address that names it in
     // `entry`.
     void claimLostFolder(u64 address, const Folder& listing, Node& entry);
+    // Takes the entries of the claimed folders out of "Found".
+    void dropClaimedFromFound();
     // Whether the parent chain up from the folder at `from` meets the one at
     // address, or loops.
     bool chainMeets(u64 from, u64 address) const;
@@ -154,6 +161,9 @@ private:
     // Folders whose own record is lost, put under "Found" for want of a
     // listing that named them.
     std::unordered_set<u64> lostInFound_;
+    // Of those, the ones a listing has claimed since, while their entries
+    // still stand in "Found": the records' pass takes them out at its end.
+    std::unordered_set<u64> claimed_;
     // Folders that a record in use names, built without its data or not at all.
     std::unordered_set<u64> unbuiltIn_;
     // Records that are copies of another: their number, the copied one's.

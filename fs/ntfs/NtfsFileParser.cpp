@@ -666,13 +666,9 @@ NodeBuild NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* link
     // A system file without a data stream of its own ($Secure, $Quota and the
     // like) is an empty file, as its recovery takes it; any other file is
     // whole only once its data stream reads.
-    if (!directory && !getData(data)) {
-        if (hasUnnamedData()) {
-            result = NodeBuild::NO_DATA;
-            built.setSize(statedDataSize(built.getSize()));
-        } else if (!built.hasFlag(tree::Node::SYSTEM)) {
-            return NodeBuild::NAME_ONLY;
-        }
+    if (!directory && !getData(data) && (hasUnnamedData() || !built.hasFlag(tree::Node::SYSTEM))) {
+        result = NodeBuild::NO_DATA;
+        built.setSize(statedDataSize(built.getSize()));
     }
     // The name's time is when the name was made; the standard information's is
     // when the data was last written.

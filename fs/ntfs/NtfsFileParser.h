@@ -61,9 +61,10 @@ struct FileLinks {
 
 // How much of the loaded file buildNode made into a node.
 enum class NodeBuild {
-    NO_NAME,   // no usable name: nothing says where the file belongs
-    NAME_ONLY, // named, but no folder, no system file and without a data stream
-    NO_DATA,   // a file whose data stream does not read: the node has the size it states
+    NO_NAME, // no usable name: nothing says where the file belongs
+    // a file whose data stream does not read, or that has none and is no
+    // system file: the node has the size it states
+    NO_DATA,
     WHOLE,
 };
 
@@ -107,8 +108,8 @@ public:
     // The loaded file as a node: chosen name, the parent's record number as its
     // address, size, time and the flags DIRECTORY, DELETED, HAS_UNREADABLE,
     // SYSTEM, link FROM; the time is the standard information's where the
-    // record holds one. The node is filled from NO_DATA on; `links`, when
-    // given, gets where each name of the file puts it from NAME_ONLY on.
+    // record holds one. The node and `links`, when given, where each name of
+    // the file puts it, are filled from NO_DATA on.
     NodeBuild buildNode(tree::Node& node, FileLinks* links = nullptr);
     // The loaded file has a readable $I30 index root.
     bool isDirectory();

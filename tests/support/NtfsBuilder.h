@@ -85,7 +85,7 @@ public:
     NtfsBuilder& zeroBootSector() { return add({"zero-boot"}); }
     NtfsBuilder& zeroMftRecord0() { return add({"zero-mft0"}); }
     NtfsBuilder& zeroMirrorRecord0() { return add({"zero-mirror0"}); }
-    // MFT records [first, first + count), inside the MFT's first run.
+    // MFT records [first, first + count), wherever the MFT's runs put them.
     NtfsBuilder& zeroMftRecords(u64 first, u64 count) {
         return add({"zero-records", std::to_string(first), std::to_string(count)});
     }

@@ -301,7 +301,6 @@ private:
     struct Geometry {
         u64 sectorBytes = 0;
         u64 clusterBytes = 0;
-        u64 mftLcn = 0;
         u64 mirrorLcn = 0;
         u64 recordBytes = 0;
     };
@@ -728,8 +727,8 @@ void Builder::removeTree(const std::string& path) {
 const Builder::Geometry& Builder::geometry() {
     if (!geometry_) {
         const ntfs_volume* v = volume();
-        geometry_ = Geometry{v->sector_size, v->cluster_size, static_cast<u64>(v->mft_lcn),
-                             static_cast<u64>(v->mftmirr_lcn), v->mft_record_size};
+        geometry_ = Geometry{v->sector_size, v->cluster_size, static_cast<u64>(v->mftmirr_lcn),
+                             v->mft_record_size};
     }
     return *geometry_;
 }
@@ -740,12 +739,31 @@ void Builder::zeroBoot() {
     rawWrite(image_, 0, std::vector<u8>(bytes, 0));
 }
 
-// Records that lie in the MFT's first run (the first 16 always do).
+// Records wherever the MFT's runs put them: a large MFT is fragmented. The
+// mirror's four lie in one run.
 void Builder::zeroRecords(bool mirror, u64 first, u64 count) {
     const Geometry& g = geometry();
+    const u64 end = (first + count) * g.recordBytes;
+    // Each piece's place on the volume, asked while the library holds the
+    // MFT's run list: the byte offset and the length.
+    std::vector<std::pair<u64, u64>> pieces;
+    for (u64 at = first * g.recordBytes; at < end;) {
+        const u64 within = at % g.clusterBytes;
+        const u64 length = std::min(g.clusterBytes - within, end - at);
+        u64 lcn = g.mirrorLcn + at / g.clusterBytes;
+        if (!mirror) {
+            const LCN mapped =
+                ntfs_attr_vcn_to_lcn(volume()->mft_na, static_cast<VCN>(at / g.clusterBytes));
+            if (mapped < 0)
+                fail("record " + std::to_string(at / g.recordBytes) + " lies past the MFT");
+            lcn = static_cast<u64>(mapped);
+        }
+        pieces.emplace_back(lcn * g.clusterBytes + within, length);
+        at += length;
+    }
     unmount();
-    rawWrite(image_, (mirror ? g.mirrorLcn : g.mftLcn) * g.clusterBytes + first * g.recordBytes,
-             std::vector<u8>(count * g.recordBytes, 0));
+    for (const auto& piece : pieces)
+        rawWrite(image_, piece.first, std::vector<u8>(piece.second, 0));
 }
 
 // The base record of the file or folder at `path`.

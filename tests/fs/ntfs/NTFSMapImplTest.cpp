@@ -393,9 +393,9 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          false,
          {{"/Found/old.txt", ntfstest::textContent(700, 42), testutil::IMAGE_EPOCH, true}}},
         // Files in use whose index entries are lost with the root's first
-        // block, one run list garbage, one past the volume's end: listed from
-        // their records, not written, and counted. One whose data stream is
-        // gone is not listed; the root is marked.
+        // block, one run list garbage, one past the volume's end, one without
+        // its data stream: listed from their records, not written, and
+        // counted. The root is marked.
         {"broken data",
          [](std::string&) {},
          [](testutil::NtfsBuilder& b) {
@@ -408,8 +408,18 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          318,
          false,
          true,
-         {},
-         1},
+         {}},
+        // Listed by its folder's index, but its record holds no data stream: it
+        // is not written as an empty file.
+        {"data stream gone",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             b.corruptData("/exact.bin", ntfslayout::ATTR_TYPE, std::string("\x00\x01", 2));
+         },
+         320,
+         false,
+         true,
+         {}},
         // A file whose record is zeroed, below records written later, and its
         // index entry lost: its folder is marked.
         {"file record and entry",
