@@ -116,6 +116,8 @@ private:
     Folder* store(u64 address, const Folder& folder, bool required);
     // Whether candidate is the folder at address or one of its ancestors.
     bool isSelfOrAncestor(u64 candidate, u64 address);
+    // Drops the chain's addresses from `keep` on, and their folders' watch.
+    void forgetChainFrom(std::size_t keep);
     Folder& foundFolder();
     // Merges the node into an equivalent listed entry of the folder (searched
     // from start first), or refuses it there as a folder that would hold
@@ -158,8 +160,8 @@ private:
     // (a folder without parent, or an address not loaded) down to that folder,
     // with each address's place in it. Asking about a folder near it walks only
     // up to where the chains meet, so that a walk down a deep tree does not climb
-    // to the root at every folder. It holds while no parent changes: every folder
-    // of the map counts its parent's changes into parentChanges_.
+    // to the root at every folder. It holds while no parent in it changes: each
+    // folder the chain holds counts its parent's changes into parentChanges_.
     std::vector<u64> chain_;
     std::unordered_map<u64, std::size_t> chainAt_;
     u64 parentChanges_ = 0;
