@@ -107,6 +107,11 @@ public:
     // parent chain can be followed; a chain that loops is followed once round.
     std::string folderPath(u64 address);
 
+protected:
+    // Whether candidate is the folder at address or one of its ancestors; a
+    // chain that loops holds what its loop holds.
+    bool isSelfOrAncestor(u64 candidate, u64 address);
+
 private:
     // folderPath, adding the levels it went up to steps.
     std::string folderPath(u64 address, u64& steps);
@@ -114,8 +119,6 @@ private:
     // Stores a copy and watches its parent; an address known already throws when
     // required, else is logged and answered with null.
     Folder* store(u64 address, const Folder& folder, bool required);
-    // Whether candidate is the folder at address or one of its ancestors.
-    bool isSelfOrAncestor(u64 candidate, u64 address);
     // Drops the chain's addresses from `keep` on, and their folders' watch.
     void forgetChainFrom(std::size_t keep);
     Folder& foundFolder();
