@@ -31,8 +31,8 @@ public:
     void setState(FolderState state) { state_ = state; }
     u64 getParent() const { return parent_; }
     void setParent(u64 parent);
-    // The map that holds this folder counts every change of its parent in
-    // *changes, so that what it knows of the folders' ancestry stays true.
+    // While watched, every change of its parent is counted in *changes, so that
+    // what the map holding it knows of its ancestry stays true; nullptr ends it.
     void watchParent(u64* changes) { parentChanges_ = changes; }
 
     u32 size() const { return static_cast<u32>(nodes_.size()); }

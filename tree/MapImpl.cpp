@@ -64,7 +64,6 @@ Folder* MapImpl::store(u64 address, const Folder& folder, bool required) {
         return nullptr;
     }
     Folder* stored = &result.first->second;
-    stored->watchParent(&parentChanges_);
     // A chain that ended at this address, not loaded then, goes on from here now.
     if (!chain_.empty() && chain_.front() == address)
         ++parentChanges_;
@@ -97,8 +96,7 @@ bool MapImpl::isSelfOrAncestor(u64 candidate, u64 address) {
     if (candidate == address)
         return true;
     if (chainChanges_ != parentChanges_) {
-        chain_.clear();
-        chainAt_.clear();
+        forgetChainFrom(0);
         chainChanges_ = parentChanges_;
     }
     // Up from address to where its chain meets the one known, or to its top.
@@ -120,14 +118,26 @@ bool MapImpl::isSelfOrAncestor(u64 candidate, u64 address) {
             break;
         a = f->getParent();
     }
-    for (std::size_t i = keep; i < chain_.size(); ++i)
-        chainAt_.erase(chain_[i]);
-    chain_.resize(keep);
+    forgetChainFrom(keep);
     for (auto it = climbed.rbegin(); it != climbed.rend(); ++it) {
         chainAt_[*it] = chain_.size();
         chain_.push_back(*it);
+        // Only a folder the chain holds can make it wrong by changing its
+        // parent: folders of other branches change theirs without cost, which
+        // keeps a tree whose folders learn their parents late linear.
+        if (Folder* f = findFolder(*it))
+            f->watchParent(&parentChanges_);
     }
     return chainAt_.count(candidate) != 0;
+}
+
+void MapImpl::forgetChainFrom(std::size_t keep) {
+    for (std::size_t i = keep; i < chain_.size(); ++i) {
+        chainAt_.erase(chain_[i]);
+        if (Folder* f = findFolder(chain_[i]))
+            f->watchParent(nullptr);
+    }
+    chain_.resize(std::min(keep, chain_.size()));
 }
 
 void MapImpl::appendToFolder(u64 address, Folder& folder, const Node& node) {

@@ -107,6 +107,11 @@ public:
     // parent chain can be followed; a chain that loops is followed once round.
     std::string folderPath(u64 address);
 
+protected:
+    // Whether candidate is the folder at address or one of its ancestors; a
+    // chain that loops holds what its loop holds.
+    bool isSelfOrAncestor(u64 candidate, u64 address);
+
 private:
     // folderPath, adding the levels it went up to steps.
     std::string folderPath(u64 address, u64& steps);
@@ -114,8 +119,8 @@ private:
     // Stores a copy and watches its parent; an address known already throws when
     // required, else is logged and answered with null.
     Folder* store(u64 address, const Folder& folder, bool required);
-    // Whether candidate is the folder at address or one of its ancestors.
-    bool isSelfOrAncestor(u64 candidate, u64 address);
+    // Drops the chain's addresses from `keep` on, and their folders' watch.
+    void forgetChainFrom(std::size_t keep);
     Folder& foundFolder();
     // Merges the node into an equivalent listed entry of the folder (searched
     // from start first), or refuses it there as a folder that would hold
@@ -158,8 +163,8 @@ private:
     // (a folder without parent, or an address not loaded) down to that folder,
     // with each address's place in it. Asking about a folder near it walks only
     // up to where the chains meet, so that a walk down a deep tree does not climb
-    // to the root at every folder. It holds while no parent changes: every folder
-    // of the map counts its parent's changes into parentChanges_.
+    // to the root at every folder. It holds while no parent in it changes: each
+    // folder the chain holds counts its parent's changes into parentChanges_.
     std::vector<u64> chain_;
     std::unordered_map<u64, std::size_t> chainAt_;
     u64 parentChanges_ = 0;

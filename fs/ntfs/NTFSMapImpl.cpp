@@ -115,7 +115,7 @@ void NTFSMapImpl::claimLostFolder(u64 address, const Folder& listing, Node& entr
         return;
     // A listing that hangs below the lost folder cannot hold it: the two would
     // hang from each other, out of the tree's reach.
-    if (chainMeets(listing.getParent(), record))
+    if (isSelfOrAncestor(record, listing.getParent()))
         return;
     mergeRecord(entry, lostFolderNode(record));
     lost->setParent(address);
@@ -139,20 +139,6 @@ void NTFSMapImpl::dropClaimedFromFound() {
                     nodes.end());
     }
     claimed_.clear();
-}
-
-bool NTFSMapImpl::chainMeets(u64 from, u64 address) const {
-    u64 steps = 0;
-    for (u64 up = from; up != NO_FOLDER && up != TOP_FOLDER; ++steps) {
-        // A chain longer than the folders loops, and is taken to meet it.
-        if (up == address || steps > folderCount())
-            return true;
-        const Folder* f = findFolder(up);
-        if (!f)
-            return false;
-        up = f->getParent();
-    }
-    return false;
 }
 
 bool NTFSMapImpl::loadRecord(u64 address) {

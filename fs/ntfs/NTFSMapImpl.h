@@ -109,9 +109,6 @@ private:
     void claimLostFolder(u64 address, const Folder& listing, Node& entry);
     // Takes the entries of the claimed folders out of "Found".
     void dropClaimedFromFound();
-    // Whether the parent chain up from the folder at `from` meets the one at
-    // address, or loops.
-    bool chainMeets(u64 from, u64 address) const;
     // Loads a record not tried before into the parser; false when it does not
     // load, or is a copy that waits until the record it copies had its turn.
     bool loadRecord(u64 address);
