@@ -214,7 +214,7 @@ std::string DrivesTree::nodeText(const std::string& descriptor, const std::strin
     auto word = [translated](const char* english) { return translated ? _(english) : english; };
 
     std::string text;
-    const char* typeName = "Unknown";
+    const char* typeName = N_("Unknown");
     bool showSize = false;
     if (type == "drive") {
         text = value(descriptor, "model");
@@ -224,35 +224,37 @@ std::string DrivesTree::nodeText(const std::string& descriptor, const std::strin
         if (!serial.empty())
             text += "-" + serial;
         showSize = true;
-        typeName = "Drive";
+        typeName = N_("Drive");
     } else if (type == "floppy" || type == "partition") {
         text = value(descriptor, "comment");
         showSize = true;
-        typeName = type == "floppy" ? "Floppy Drive" : "Partition";
+        typeName = type == "floppy" ? N_("Floppy Drive") : N_("Partition");
     } else if (type == "network") {
-        typeName = "Network";
+        typeName = N_("Network");
         flags &= ~TEXT_EXTRA;
     } else if (type == "workgroup" || type == "server" || type == "share") {
         text = value(descriptor, "name");
         const std::string comment = value(descriptor, "comment");
         if (!comment.empty())
             text += " (" + comment + ")";
-        typeName = type == "workgroup" ? "Workgroup" : type == "server" ? "Server" : "Share";
+        typeName = type == "workgroup" ? N_("Workgroup")
+                   : type == "server"  ? N_("Server")
+                                       : N_("Share");
     } else if (type == "directory") {
         text = value(descriptor, "name");
-        typeName = "Directory";
+        typeName = N_("Directory");
         flags &= ~TEXT_EXTRA;
     } else if (type == "file") {
         text = value(descriptor, "name");
         showSize = true;
-        typeName = "File";
+        typeName = N_("File");
         flags &= ~TEXT_EXTRA;
     } else if (isComposedType(type)) {
         showSize = true;
-        typeName = type == "range"   ? "Range Driver"
-                   : type == "jbod"  ? "JBOD Driver"
-                   : type == "raid0" ? "RAID0 Driver"
-                                     : "RAID5 Driver";
+        typeName = type == "range"   ? N_("Range Driver")
+                   : type == "jbod"  ? N_("JBOD Driver")
+                   : type == "raid0" ? N_("RAID0 Driver")
+                                     : N_("RAID5 Driver");
     }
     // Names and comments come from the disk and the file system: under markup
     // they must show as they are.
