@@ -416,6 +416,17 @@ std::vector<std::string>::iterator DrivesTree::selectedEntry() {
     return sourceList_->end();
 }
 
+void DrivesTree::selectEntry(std::vector<std::string>::const_iterator entry) {
+    if (sourceList_ == nullptr || !isListed(*entry))
+        return;
+    const auto position = std::count_if(sourceList_->cbegin(), entry,
+                                        [this](const std::string& d) { return isListed(d); });
+    GtkTreeIter row;
+    if (gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(store_), &row, nullptr,
+                                      static_cast<gint>(position)))
+        setCursor(&row);
+}
+
 std::string DrivesTree::getSelectedText(bool untranslated) const {
     GtkTreeIter row;
     if (!selectedRow(&row))
@@ -591,11 +602,12 @@ void DrivesTree::editDriver() {
     for (auto n = place; n > 0 && it != sourceList_->end(); --n)
         it = std::find_if(std::next(it), sourceList_->end(), sameId);
     if (it == sourceList_->end())
-        sourceList_->push_back(result);
+        it = sourceList_->insert(it, result);
     else
         *it = result;
     fill(*sourceList_);
-    selectById(value(result, "id"));
+    // The cursor stays on the driver edited, not on the first of its id.
+    selectEntry(it);
 }
 
 void DrivesTree::removeDriver() {

@@ -238,4 +238,35 @@ TEST_F(DrivesTreeTest, DriverCommandsTakeTheSelectedRowNotTheFirstOfItsId) {
     EXPECT_EQ(sources.back(), raid);
 }
 
+// The sources listed anew while the editor is open (a disk came, and the list
+// was rebuilt under the editor, as Add Component does): the edit still goes to
+// the driver that was chosen, the second of its id, which keeps the cursor,
+// and the new disk stays.
+TEST_F(DrivesTreeTest, ARefreshWhileTheEditorIsOpenEditsTheChosenDriver) {
+    const std::string raid = "type=raid0|id=r0|components=x|blockSize=512|size=5|custom=";
+    sources.push_back(raid);
+    sources.push_back("type=range|id=r0|components=" + src.imagePath() +
+                      "|rangeOffset=0|rangeSize=9|custom=");
+    make().fill(sources);
+    const std::size_t listed = sources.size();
+    GtkTreePath* last = gtk_tree_path_new_from_indices(static_cast<int>(listed) - 1, -1);
+    gtk_tree_view_set_cursor(tree->getView(), last, nullptr, FALSE);
+    gtk_tree_path_free(last);
+    guitest::DialogAnswer answer([this](GtkDialog* d) {
+        src.tree.addDisk("sdb", 1 << 20, "8:16", {{"device/model", "DISK2"}});
+        tree->refresh();
+        gtk_spin_button_set_value(GTK_SPIN_BUTTON(guitest::controlOfLabel(d, "Size:")), 7);
+        gtk_dialog_response(d, GTK_RESPONSE_OK);
+    });
+    tree->editDriver();
+    ASSERT_TRUE(answer.answered());
+    ASSERT_EQ(sources.size(), listed + 1);
+    EXPECT_TRUE(std::any_of(sources.begin(), sources.end(), [this](const std::string& d) {
+        return descrValue(d, "id") == src.dev("sdb");
+    }));
+    EXPECT_EQ(sources[listed - 1], raid);
+    EXPECT_EQ(descrValue(sources.back(), "rangeSize"), "7");
+    EXPECT_EQ(descrValue(tree->getSelectedDescriptor(), "rangeSize"), "7");
+}
+
 } // namespace
