@@ -5,13 +5,11 @@
 
 #include "analysis/Analyzer.h"
 #include "app/UpdateDialog.h"
-#include "core/Config.h"
 #include "core/Intl.h"
 #include "fs/FatLayout.h"
 #include "fs/ntfs/NtfsDumps.h"
 #include "gui/ButtonColumnDialog.h"
 #include "gui/DriverEditor.h"
-#include "gui/DrivesTree.h"
 #include "gui/FileDialog.h"
 #include "gui/FilterDialog.h"
 #include "gui/FindFileDialog.h"
@@ -444,29 +442,6 @@ TEST_P(TranslatedWindowsTest, PropertiesValuesShareOneColumn) {
     EXPECT_TRUE(answer.answered());
     EXPECT_GE(lines, 6) << editor.getText();
     EXPECT_EQ(misplaced, "") << editor.getText();
-}
-
-// The kinds of source in the sources tree and the folders of carved files are
-// looked up when shown; a word the catalogue lacks stayed English ("Unbekannt
-// 8,389MB Drive"). gettext hands back the very text it was given when it has
-// no entry, so an entry kept as it is (JPEG, Excel) still counts.
-TEST_P(TranslatedWindowsTest, SourceKindsAndCarvedFoldersHaveCatalogueEntries) {
-    if (GetParam().language == 0)
-        GTEST_SKIP() << "English is the catalogue's key";
-    std::vector<std::string> words = {"Drive",     "Floppy Drive", "Partition", "Network",
-                                      "Workgroup", "Server",       "Share",     "Other"};
-    std::vector<PropertyMap> records;
-    ASSERT_TRUE(loadConfigFileRecords(
-        records, (std::string(HB_SOURCE_DIR) + "/lib/cbr.directories").c_str(), "Type", '#'));
-    for (const PropertyMap& record : records)
-        for (const char* key : {"Type", "Subtype"})
-            words.push_back(record.getString(key, ""));
-    for (const std::string& word : words)
-        EXPECT_NE(_(word.c_str()), word.c_str()) << word;
-    EXPECT_EQ(gtk::DrivesTree::nodeText("type=drive|size=8389000000", "", "drive",
-                                        gtk::DrivesTree::TEXT_TRANSLATED)
-                  .find("Drive"),
-              std::string::npos);
 }
 
 std::string languageName(const ::testing::TestParamInfo<Language>& info) {
