@@ -7,11 +7,13 @@
 #include "core/CompressedFile.h"
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "core/System.h"
 #include "fs/FatLayout.h"
 
 #include <glib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -496,17 +498,12 @@ void unserializeScanResults(Unserializer& u, ScanResults& results, u64 sectors) 
     results.unreadable.runs().swap(runs);
 }
 
-void showCannotLoadScan(FrTreeInterface* interface) {
-    if (interface != nullptr)
-        interface->message(false, _("Cannot Load Scan"), false, nullptr);
-}
+namespace {
 
-bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interface) {
-    Unserializer u(data, size);
-    return readScan(u, d, interface);
-}
+// How reading a saved scan ended; only LOADED has changed the scan.
+enum class ReadOutcome { LOADED, DECLINED, NO_SCAN, OUT_OF_MEMORY };
 
-bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
+ReadOutcome readSavedScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
     SavedScan saved;
     std::string question;
     // What ended the reading early: damage, or memory that the system did not
@@ -517,8 +514,7 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
         const u64 version = u.readEscapedU16();
         if (version != SAVED_SCAN_VERSION && version != SAVED_SCAN_VERSION_WITHOUT_SECTOR_SIZE) {
             logAt("DriveDescrFile", 190) << ": " << version << '\n';
-            showCannotLoadScan(interface);
-            return false;
+            return ReadOutcome::NO_SCAN;
         }
         u.setVersion(version);
         const u64 idLength = u.readEscapedU16();
@@ -554,13 +550,12 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
         if (outOfMemory)
             logAt("DriveDescrFile", 236) << ": out of memory\n";
         logAt("DriveDescrFile", 241) << '\n';
-        showCannotLoadScan(interface);
-        return false;
+        return outOfMemory ? ReadOutcome::OUT_OF_MEMORY : ReadOutcome::NO_SCAN;
     }
 
     if (!question.empty() &&
         (interface == nullptr || interface->message(true, question.c_str(), true, nullptr) != 0))
-        return false;
+        return ReadOutcome::DECLINED;
 
     ScanRange& range = d.getScanRange();
     range.setDriveId(saved.driveId);
@@ -576,7 +571,41 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
     results.ntfsRecordRuns.swap(saved.results.ntfsRecordRuns);
     results.unreadable.runs().swap(saved.results.unreadable.runs());
     d.getCarvedFiles().swap(saved.carvedFiles);
-    return true;
+    return ReadOutcome::LOADED;
+}
+
+// The last line of "Cannot Load Scan": the system's reason when it gave one
+// (`error`), else what the content was found to be.
+std::string loadFailureText(ReadOutcome outcome, int error) {
+    if (error != 0)
+        return errorText(error);
+    if (outcome == ReadOutcome::OUT_OF_MEMORY)
+        return errorText(ENOMEM);
+    return _("The file is not a saved scan, or it is damaged.");
+}
+
+} // namespace
+
+void showCannotLoadScan(FrTreeInterface* interface, const char* path, const std::string& reason) {
+    if (interface == nullptr)
+        return;
+    std::string text = _("Cannot Load Scan");
+    if (path != nullptr)
+        text = text + "\n(" + path + ")";
+    text += "\n" + reason;
+    interface->message(false, text.c_str(), false, nullptr);
+}
+
+bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interface) {
+    Unserializer u(data, size);
+    return readScan(u, d, interface);
+}
+
+bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface) {
+    const ReadOutcome outcome = readSavedScan(u, d, interface);
+    if (outcome == ReadOutcome::NO_SCAN || outcome == ReadOutcome::OUT_OF_MEMORY)
+        showCannotLoadScan(interface, nullptr, loadFailureText(outcome, 0));
+    return outcome == ReadOutcome::LOADED;
 }
 
 bool loadScan(const char* path, DriveDescr& d, FrTreeInterface* interface) {
@@ -584,20 +613,29 @@ bool loadScan(const char* path, DriveDescr& d, FrTreeInterface* interface) {
     // mistake) by its first bytes, and reads any other once through in blocks
     // before any of it is decoded; the scan open before is not touched.
     std::unique_ptr<CompressedFile> file;
+    int error = 0;
     try {
         file = std::make_unique<CompressedFile>();
-        if (!file->open(path))
+        if (!file->open(path)) {
+            error = file->error();
             file.reset();
+        }
     } catch (const std::bad_alloc&) {
+        error = ENOMEM;
         file.reset();
     }
     if (!file) {
-        showCannotLoadScan(interface);
+        showCannotLoadScan(interface, path, loadFailureText(ReadOutcome::NO_SCAN, error));
         logAt("DriveDescrFile", 256) << '\n';
         return false;
     }
     Unserializer u(*file);
-    if (!readScan(u, d, interface)) {
+    const ReadOutcome outcome = readSavedScan(u, d, interface);
+    if (outcome != ReadOutcome::LOADED) {
+        // A medium that fails while the stream is read ends it early too: the
+        // system's reason beats "damaged".
+        if (outcome != ReadOutcome::DECLINED)
+            showCannotLoadScan(interface, path, loadFailureText(outcome, file->error()));
         logAt("DriveDescrFile", 261) << '\n';
         return false;
     }

@@ -229,19 +229,28 @@ u64 CompressedFile::maxFileSize() {
 bool CompressedFile::open(const char* path) {
     if (fd_ >= 0)
         return false;
+    error_ = 0;
     const int fd = openFile(path, O_RDONLY, 0);
-    if (fd < 0)
+    if (fd < 0) {
+        error_ = errno;
         return false;
+    }
     fd_ = fd;
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd_, &st) != 0) {
+        error_ = errno;
+        return false;
+    }
+    if (S_ISDIR(st.st_mode))
+        error_ = EISDIR;
+    if (!S_ISREG(st.st_mode))
         return false;
     size_ = static_cast<u64>(st.st_size);
     if (size_ < HEADER || size_ > maxFileSize())
         return false;
     u8 head[HEAD];
     const std::size_t headSize = static_cast<std::size_t>(std::min<u64>(HEAD, size_));
-    if (!readWhole(fd_, 0, head, headSize).whole())
+    if (!transferred(readWhole(fd_, 0, head, headSize)))
         return false;
     const std::bitset<256> keys = possibleKeys(head, headSize, size_);
     if (keys.none())
@@ -251,7 +260,7 @@ bool CompressedFile::open(const char* path) {
     u8 key = xorOf(head, headSize);
     for (u64 at = headSize; at < size_;) {
         const std::size_t n = static_cast<std::size_t>(std::min<u64>(BLOCK, size_ - at));
-        if (!readWhole(fd_, at, block_.data(), n).whole())
+        if (!transferred(readWhole(fd_, at, block_.data(), n)))
             return false;
         key ^= xorOf(block_.data(), n);
         at += n;
@@ -268,9 +277,15 @@ bool CompressedFile::open(const char* path) {
     return true;
 }
 
+bool CompressedFile::transferred(const Transfer& t) {
+    if (t.error != 0)
+        error_ = t.error;
+    return t.whole();
+}
+
 bool CompressedFile::nextBlock() {
     const std::size_t n = static_cast<std::size_t>(std::min<u64>(block_.size(), size_ - offset_));
-    if (!readWhole(fd_, offset_, block_.data(), n).whole())
+    if (!transferred(readWhole(fd_, offset_, block_.data(), n)))
         return false;
     u8 x = chain_;
     for (std::size_t i = 0; i < n; ++i) {

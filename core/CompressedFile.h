@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+struct Transfer;
+
 // False with errno telling why when the file cannot be written.
 bool saveCompressedFile(const char* path, const u8* data, u64 n);
 // The whole content; false (and `out` unchanged) when the file cannot be read
@@ -41,6 +43,10 @@ public:
     // content may end sooner; it may not go on longer).
     u64 fileSize() const { return size_; }
     u32 claimedLength() const { return claimed_; }
+    // Why the file could not be read (errno: it is missing, a folder, not
+    // readable, its medium failed), or 0 when it was read and holds no content
+    // of this format.
+    int error() const { return error_; }
 
     // Up to `max` more bytes of the content into `out`; the count, 0 once the
     // content has ended, -1 when the stream is damaged, runs past the claimed
@@ -60,6 +66,8 @@ private:
     // Reads and unchains the next block of the file into the inflater's input;
     // false when the file cannot be read.
     bool nextBlock();
+    // Whether the read moved all it was asked for; a system error is kept.
+    bool transferred(const Transfer& t);
 
     int fd_ = -1;
     u64 size_ = 0;
@@ -71,5 +79,6 @@ private:
     u64 produced_ = 0;
     bool ended_ = false;
     bool failed_ = false;
+    int error_ = 0;
     std::unique_ptr<Inflater> inflater_;
 };

@@ -214,7 +214,7 @@ std::string DrivesTree::nodeText(const std::string& descriptor, const std::strin
     auto word = [translated](const char* english) { return translated ? _(english) : english; };
 
     std::string text;
-    const char* typeName = "Unknown";
+    const char* typeName = N_("Unknown");
     bool showSize = false;
     if (type == "drive") {
         text = value(descriptor, "model");
@@ -224,35 +224,37 @@ std::string DrivesTree::nodeText(const std::string& descriptor, const std::strin
         if (!serial.empty())
             text += "-" + serial;
         showSize = true;
-        typeName = "Drive";
+        typeName = N_("Drive");
     } else if (type == "floppy" || type == "partition") {
         text = value(descriptor, "comment");
         showSize = true;
-        typeName = type == "floppy" ? "Floppy Drive" : "Partition";
+        typeName = type == "floppy" ? N_("Floppy Drive") : N_("Partition");
     } else if (type == "network") {
-        typeName = "Network";
+        typeName = N_("Network");
         flags &= ~TEXT_EXTRA;
     } else if (type == "workgroup" || type == "server" || type == "share") {
         text = value(descriptor, "name");
         const std::string comment = value(descriptor, "comment");
         if (!comment.empty())
             text += " (" + comment + ")";
-        typeName = type == "workgroup" ? "Workgroup" : type == "server" ? "Server" : "Share";
+        typeName = type == "workgroup" ? N_("Workgroup")
+                   : type == "server"  ? N_("Server")
+                                       : N_("Share");
     } else if (type == "directory") {
         text = value(descriptor, "name");
-        typeName = "Directory";
+        typeName = N_("Directory");
         flags &= ~TEXT_EXTRA;
     } else if (type == "file") {
         text = value(descriptor, "name");
         showSize = true;
-        typeName = "File";
+        typeName = N_("File");
         flags &= ~TEXT_EXTRA;
     } else if (isComposedType(type)) {
         showSize = true;
-        typeName = type == "range"   ? "Range Driver"
-                   : type == "jbod"  ? "JBOD Driver"
-                   : type == "raid0" ? "RAID0 Driver"
-                                     : "RAID5 Driver";
+        typeName = type == "range"   ? N_("Range Driver")
+                   : type == "jbod"  ? N_("JBOD Driver")
+                   : type == "raid0" ? N_("RAID0 Driver")
+                                     : N_("RAID5 Driver");
     }
     // Names and comments come from the disk and the file system: under markup
     // they must show as they are.
@@ -412,6 +414,17 @@ std::vector<std::string>::iterator DrivesTree::selectedEntry() {
             return it;
     }
     return sourceList_->end();
+}
+
+void DrivesTree::selectEntry(std::vector<std::string>::const_iterator entry) {
+    if (sourceList_ == nullptr || !isListed(*entry))
+        return;
+    const auto position = std::count_if(sourceList_->cbegin(), entry,
+                                        [this](const std::string& d) { return isListed(d); });
+    GtkTreeIter row;
+    if (gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(store_), &row, nullptr,
+                                      static_cast<gint>(position)))
+        setCursor(&row);
 }
 
 std::string DrivesTree::getSelectedText(bool untranslated) const {
@@ -589,11 +602,12 @@ void DrivesTree::editDriver() {
     for (auto n = place; n > 0 && it != sourceList_->end(); --n)
         it = std::find_if(std::next(it), sourceList_->end(), sameId);
     if (it == sourceList_->end())
-        sourceList_->push_back(result);
+        it = sourceList_->insert(it, result);
     else
         *it = result;
     fill(*sourceList_);
-    selectById(value(result, "id"));
+    // The cursor stays on the driver edited, not on the first of its id.
+    selectEntry(it);
 }
 
 void DrivesTree::removeDriver() {

@@ -91,6 +91,8 @@ private:
     // place (ids need not be unique); the list's end for a row below the top
     // level, a placeholder or no row.
     std::vector<std::string>::iterator selectedEntry();
+    // Puts the cursor on the row of that entry of the sources list.
+    void selectEntry(std::vector<std::string>::const_iterator entry);
     void addPlaceholder(GtkTreeIter* parent);
     void removeChildren(GtkTreeIter* row);
     std::string descriptorOf(GtkTreeIter* row) const;

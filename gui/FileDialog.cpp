@@ -250,17 +250,27 @@ bool FileDialog::acceptExisting(const std::string& path, GtkWindow* window) cons
     auto yes = [window](const std::string& question) {
         return (messageDialog(MESSAGE_QUESTION, question.c_str(), window, true, nullptr) & 1) == 0;
     };
-    if (mode_ == SAVE)
-        return yes(formatMessage(_("%1 already exists.\n\nDo you want to overwrite?"), shown));
     struct stat st {};
-    if (fileStat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        const std::string refusal =
-            formatMessage(_("%1 is a file, not a folder: the recovery cannot go into it. Choose "
-                            "another name for the destination folder."),
-                          shown);
+    const bool folder = fileStat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    auto refuse = [window](const std::string& refusal) {
         messageDialog(MESSAGE_ERROR, refusal.c_str(), window, false, nullptr);
         return false;
+    };
+    if (mode_ == SAVE) {
+        // Overwriting cannot replace a folder; asking would only lead to "Is a
+        // directory".
+        if (folder)
+            return refuse(formatMessage(
+                _("%1 is a folder, not a file: nothing can be saved in its place. Choose "
+                  "another name for the file."),
+                shown));
+        return yes(formatMessage(_("%1 already exists.\n\nDo you want to overwrite?"), shown));
     }
+    if (!folder)
+        return refuse(
+            formatMessage(_("%1 is a file, not a folder: the recovery cannot go into it. Choose "
+                            "another name for the destination folder."),
+                          shown));
     // The recovery adds to the folder: nothing there is replaced.
     return yes(formatMessage(_("%1 already exists. Recover into it?\n\nFiles already there are "
                                "kept; recovered files whose names are taken get new names."),

@@ -17,8 +17,10 @@ class GuiContext;
 
 class FileDialog {
 public:
-    // DESTINATION chooses a folder to recover into: one that exists is added
-    // to, never replaced, and a file of that name cannot take its place.
+    // SAVE chooses a file to write: one that exists is overwritten once the user
+    // agrees, a folder of that name is refused. DESTINATION chooses a folder to
+    // recover into: one that exists is added to, never replaced, and a file of
+    // that name cannot take its place.
     enum Mode { OPEN = 0, SAVE = 1, DESTINATION = 2 };
 
     // Builds the dialog (not yet run); `title` null gives "Open File" or

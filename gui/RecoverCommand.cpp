@@ -205,7 +205,8 @@ bool TreeInterface::viewNode(tree::MapIterator& node) {
     // The File Size Limit splits what is recovered, not what is viewed: a
     // viewer handed the first volume of a file shows a broken file.
     constexpr u64 WHOLE = 0;
-    tree::RecovererCopyOff recoverer(folder, preferences.temporaryDirectoryName(), WHOLE);
+    // Its messages name the folder the copy really goes to: the user looks there.
+    tree::RecovererCopyOff recoverer(folder, folder, WHOLE);
     // A copy cut short (no room, a cancel) is of no use to a viewer, and it
     // would take the room that the next file viewed needs.
     auto giveUp = [&recoverer] {

@@ -8,9 +8,11 @@
 #include "gui/Interface.h"
 #include "gui/TreeViewPanels.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <gdk/gdkkeysyms.h>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -45,7 +47,34 @@ void addSeparator(GtkWidget* menu) {
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
 }
 
+// The width of `text` in the widget's font, in pixels.
+int textWidth(GtkWidget* widget, const char* text) {
+    PangoLayout* layout = gtk_widget_create_pango_layout(widget, text);
+    int width = 0;
+    pango_layout_get_pixel_size(layout, &width, nullptr);
+    g_object_unref(layout);
+    return width;
+}
+
 } // namespace
+
+std::vector<LabelLine> labelLines(const std::string& text) {
+    std::vector<LabelLine> found;
+    int line = 0;
+    for (std::size_t start = 0; start <= text.size(); ++line) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::size_t tab = text.find('\t', start);
+        if (tab < end && tab > start && text[tab - 1] == ':') {
+            const std::size_t value = text.find_first_not_of('\t', tab);
+            found.push_back(LabelLine{line, text.substr(start, tab - start),
+                                      static_cast<int>(std::min(value, end) - tab)});
+        }
+        start = end + 1;
+    }
+    return found;
+}
 
 TextEditor::TextEditor(GuiContext& context, const char* title)
     : context_(context), window_(GTK_WINDOW(gtk_dialog_new())), view_(nullptr), buffer_(nullptr),
@@ -126,10 +155,12 @@ GtkWidget* TextEditor::addItem(GtkWidget* menu, const char* stockId,
     return item;
 }
 
-void TextEditor::show(const std::string& text) {
+void TextEditor::show(const std::string& text, Layout layout) {
     if (!window_)
         return;
     setText(text.data(), text.size());
+    if (layout == Layout::LABEL_COLUMNS)
+        alignLabelColumns();
     gtk_widget_show_all(GTK_WIDGET(window_));
     looping_ = true;
     gtk_main();
@@ -151,6 +182,43 @@ void TextEditor::setText(const char* text, std::size_t length) {
     // bytes) is shown with replacement characters rather than not at all.
     const std::string valid = validUtf8(std::string(text, length));
     gtk_text_buffer_set_text(buffer_, valid.data(), static_cast<gint>(valid.size()));
+}
+
+void TextEditor::alignLabelColumns() {
+    const std::vector<LabelLine> lines = labelLines(getText());
+    const int gap = textWidth(GTK_WIDGET(view_), "  ");
+    for (std::size_t first = 0; first < lines.size();) {
+        // A block: lines that follow one another in the text.
+        std::size_t end = first + 1;
+        while (end < lines.size() && lines[end].line == lines[end - 1].line + 1)
+            ++end;
+        int widest = 0;
+        for (std::size_t i = first; i < end; ++i)
+            widest = std::max(widest, textWidth(GTK_WIDGET(view_), lines[i].label.c_str()));
+        // One tab after each label reaches the block's one stop.
+        for (std::size_t i = first; i < end; ++i) {
+            if (lines[i].tabs < 2)
+                continue;
+            const int labelChars = g_utf8_strlen(lines[i].label.c_str(), -1);
+            GtkTextIter from;
+            GtkTextIter to;
+            gtk_text_buffer_get_iter_at_line_offset(buffer_, &from, lines[i].line, labelChars + 1);
+            gtk_text_buffer_get_iter_at_line_offset(buffer_, &to, lines[i].line,
+                                                    labelChars + lines[i].tabs);
+            gtk_text_buffer_delete(buffer_, &from, &to);
+        }
+        PangoTabArray* stops =
+            pango_tab_array_new_with_positions(1, TRUE, PANGO_TAB_LEFT, widest + gap);
+        GtkTextTag* tag = gtk_text_buffer_create_tag(buffer_, nullptr, "tabs", stops, nullptr);
+        pango_tab_array_free(stops);
+        GtkTextIter from;
+        GtkTextIter to;
+        gtk_text_buffer_get_iter_at_line(buffer_, &from, lines[first].line);
+        gtk_text_buffer_get_iter_at_line(buffer_, &to, lines[end - 1].line);
+        gtk_text_iter_forward_to_line_end(&to);
+        gtk_text_buffer_apply_tag(buffer_, tag, &from, &to);
+        first = end;
+    }
 }
 
 void TextEditor::clear() {

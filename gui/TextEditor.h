@@ -8,8 +8,20 @@
 #include <gtk/gtk.h>
 
 #include <string>
+#include <vector>
 
 class GuiContext;
+
+// A line "Label:<tabs>value" of a text: its number from 0, the label with its
+// colon (and any indent), and the count of tabs that follow it.
+struct LabelLine {
+    int line;
+    std::string label;
+    int tabs;
+};
+// Every such line of `text`, in order; a line whose first tab does not follow
+// a colon is none.
+std::vector<LabelLine> labelLines(const std::string& text);
 
 class TextEditor {
 public:
@@ -19,10 +31,16 @@ public:
     TextEditor(const TextEditor&) = delete;
     TextEditor& operator=(const TextEditor&) = delete;
 
+    // How a text is laid out. LABEL_COLUMNS is for "Label:<tabs>value" lines
+    // (properties): the values of consecutive such lines start in one column
+    // set by their widest label as the font draws it, whatever the language,
+    // where tabs at every eighth character would scatter them.
+    enum class Layout { AS_IS, LABEL_COLUMNS };
+
     // Replaces the text, shows the window and runs a nested main loop until the
     // window is closed. The text is taken whole: a dump of a record holds NUL
     // bytes where its signature was zeroed, and what follows must still show.
-    void show(const std::string& text);
+    void show(const std::string& text, Layout layout = Layout::AS_IS);
 
     // The menu's operations.
     void clear();
@@ -52,6 +70,7 @@ private:
     static gboolean onDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
     static void onResponse(GtkDialog* dialog, gint response, gpointer self);
     GtkWidget* addItem(GtkWidget* menu, const char* stockId, void (TextEditor::*operation)());
+    void alignLabelColumns();
 
     GuiContext& context_;
     GtkWindow* window_;

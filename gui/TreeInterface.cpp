@@ -125,7 +125,7 @@ void TreeInterface::showProperties() {
 void TreeInterface::showNodeProperties(const tree::MapPosition& node) {
     std::ostringstream text;
     getMap()->printNodeInformation(text, node);
-    showText(_("Properties"), text.str());
+    showText(_("Properties"), text.str(), TextEditor::Layout::LABEL_COLUMNS);
 }
 
 void TreeInterface::report(bool addressMode) {
@@ -230,7 +230,8 @@ int TreeInterface::information(bool withOk, const std::string& text, const char*
                          parentWindow(), false, checkLabel, checked);
 }
 
-void TreeInterface::showText(const char* title, const std::string& text) {
+void TreeInterface::showText(const char* title, const std::string& text,
+                             TextEditor::Layout layout) {
     TextEditor editor(*getContext(), title);
-    editor.show(text);
+    editor.show(text, layout);
 }

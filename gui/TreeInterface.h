@@ -9,6 +9,7 @@
 #include "core/PropertyMap.h"
 #include "core/UserInterface.h"
 #include "gui/FindFileDialog.h"
+#include "gui/TextEditor.h"
 #include "tree/FilterMask.h"
 #include "tree/Map.h"
 #include "tree/MapIterator.h"
@@ -108,7 +109,8 @@ protected:
     int information(bool withOk, const std::string& text, const char* checkLabel = nullptr,
                     bool checked = false);
     // Shows `text` in the modal text editor titled `title`.
-    void showText(const char* title, const std::string& text);
+    void showText(const char* title, const std::string& text,
+                  TextEditor::Layout layout = TextEditor::Layout::AS_IS);
 
 private:
     PropertyMap* config_;

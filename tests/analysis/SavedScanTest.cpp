@@ -325,7 +325,8 @@ TEST(SavedScanTest, ADamagedOrHostileFileChangesNothingAndSizesNothing) {
         ASSERT_FALSE(read(stream.substr(0, n), current, &ui)) << n;
         ASSERT_EQ(dump(current), before) << n;
         ASSERT_EQ(ui.asked().size(), 1u);
-        EXPECT_EQ(ui.asked()[0].text, "Cannot Load Scan");
+        EXPECT_EQ(ui.asked()[0].text,
+                  "Cannot Load Scan\nThe file is not a saved scan, or it is damaged.");
     }
     EXPECT_TRUE(log.has("DriveDescrFile(241)\n"));
     std::string other = stream;
@@ -414,22 +415,38 @@ TEST(SavedScanTest, RunsReachingPastTheLastScanAddressEndThere) {
     EXPECT_EQ(d.getScanResults().unreadable.runs(), (SectorRuns{{9, 3}, {50, 5}}));
 }
 
+// The box says which file and why: the system's reason, or that it is no scan.
 TEST(SavedScanTest, AFileThatCannotBeReadOrWrittenFailsWithItsBox) {
     TempDir dir;
     DriveDescr d;
     ScriptedInterface ui;
     LogCapture log;
-    EXPECT_FALSE(loadScan(dir.file("missing.bin").c_str(), d, &ui));
     const std::string cut = bytesOf({4, 0, 0, 0});
     ASSERT_TRUE(saveCompressedFile(dir.file("cut.bin").c_str(),
                                    reinterpret_cast<const u8*>(cut.data()), cut.size()));
-    EXPECT_FALSE(loadScan(dir.file("cut.bin").c_str(), d, &ui));
+    testutil::writeAll(dir.file("image.img"), std::string(4096, '\0'));
+    const struct {
+        const char* name;
+        const char* reason;
+    } loads[] = {
+        {"missing.bin", "No such file or directory"},
+        {"", "Is a directory"},
+        {"image.img", "The file is not a saved scan, or it is damaged."},
+        {"cut.bin", "The file is not a saved scan, or it is damaged."},
+    };
+    for (const auto& load : loads) {
+        ScriptedInterface box;
+        EXPECT_FALSE(loadScan(dir.file(load.name).c_str(), d, &box)) << load.name;
+        ASSERT_EQ(box.asked().size(), 1u) << load.name;
+        EXPECT_EQ(box.asked()[0].text,
+                  "Cannot Load Scan\n(" + dir.file(load.name) + ")\n" + load.reason);
+    }
     EXPECT_TRUE(log.has("DriveDescrFile(256)\n") && log.has("DriveDescrFile(261)\n"));
     d.setScanSaved(false);
     EXPECT_FALSE(saveScan(dir.file("no/such/folder/Scan.bin").c_str(), d, &ui));
     EXPECT_FALSE(d.isScanSaved());
-    ASSERT_EQ(ui.asked().size(), 3u);
-    EXPECT_EQ(ui.asked()[2].text, "Cannot Save Scan\n(" + dir.file("no/such/folder/Scan.bin") +
+    ASSERT_EQ(ui.asked().size(), 1u);
+    EXPECT_EQ(ui.asked()[0].text, "Cannot Save Scan\n(" + dir.file("no/such/folder/Scan.bin") +
                                       ")\nNo such file or directory");
 }
 
@@ -453,7 +470,8 @@ TEST(SavedScanTest, FilesClaimingGigabytesAreRefusedWithLittleMemory) {
         EXPECT_FALSE(loaded) << scan.name;
         EXPECT_EQ(dump(d), before) << scan.name;
         ASSERT_EQ(ui.asked().size(), 1u) << scan.name;
-        EXPECT_EQ(ui.asked()[0].text, "Cannot Load Scan");
+        EXPECT_EQ(ui.asked()[0].text, "Cannot Load Scan\n(" + path +
+                                          ")\nThe file is not a saved scan, or it is damaged.");
     }
 }
 
@@ -653,7 +671,8 @@ TEST(SavedScanTest, MemoryRunningOutWhileLoadingRefusesTheFile) {
         }
         EXPECT_EQ(dump(d), before) << n;
         ASSERT_EQ(ui.asked().size(), 1u) << n;
-        EXPECT_EQ(ui.asked()[0].text, "Cannot Load Scan") << n;
+        EXPECT_EQ(ui.asked()[0].text, "Cannot Load Scan\n(" + path + ")\nCannot allocate memory")
+            << n;
         EXPECT_TRUE(log.has("DriveDescrFile(236): out of memory\nDriveDescrFile(241)\n") ||
                     log.has("DriveDescrFile(256)\n"))
             << n << ' ' << log.text();

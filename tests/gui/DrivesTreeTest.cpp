@@ -212,7 +212,9 @@ TEST_F(DrivesTreeTest, CreateDirectoryMakesPlainNamesAndRefusesThoseThatLeaveThe
 }
 
 // A list may hold an id twice (a saved list, a source named like a driver):
-// Edit and Remove take the row chosen, not the first entry of its id.
+// Edit and Remove take the row chosen, not the first entry of its id, and
+// the cursor stays on the driver edited. So does an edit while the sources
+// are listed anew under the editor (a disk came, as Add Component lists them).
 TEST_F(DrivesTreeTest, DriverCommandsTakeTheSelectedRowNotTheFirstOfItsId) {
     const std::string raid = "type=raid0|id=r0|components=x|blockSize=512|size=5|custom=";
     sources.push_back(raid);
@@ -226,13 +228,25 @@ TEST_F(DrivesTreeTest, DriverCommandsTakeTheSelectedRowNotTheFirstOfItsId) {
         gtk_tree_path_free(last);
     };
     selectLast();
-    guitest::DialogAnswer answer([](GtkDialog* d) {
-        gtk_spin_button_set_value(GTK_SPIN_BUTTON(guitest::controlOfLabel(d, "Size:")), 7);
-        gtk_dialog_response(d, GTK_RESPONSE_OK);
-    });
-    tree->editDriver();
-    EXPECT_EQ(sources[sources.size() - 2], raid);
-    EXPECT_EQ(descrValue(sources.back(), "rangeSize"), "7");
+    for (const bool refreshed : {false, true}) {
+        const int size = refreshed ? 8 : 7;
+        guitest::DialogAnswer answer([&](GtkDialog* d) {
+            if (refreshed) {
+                src.tree.addDisk("sdb", 1 << 20, "8:16", {{"device/model", "DISK2"}});
+                tree->refresh();
+            }
+            gtk_spin_button_set_value(GTK_SPIN_BUTTON(guitest::controlOfLabel(d, "Size:")), size);
+            gtk_dialog_response(d, GTK_RESPONSE_OK);
+        });
+        tree->editDriver();
+        ASSERT_TRUE(answer.answered()) << refreshed;
+        EXPECT_EQ(sources[sources.size() - 2], raid);
+        EXPECT_EQ(descrValue(sources.back(), "rangeSize"), std::to_string(size));
+        EXPECT_EQ(descrValue(tree->getSelectedDescriptor(), "rangeSize"), std::to_string(size));
+    }
+    EXPECT_TRUE(std::any_of(sources.begin(), sources.end(), [this](const std::string& d) {
+        return descrValue(d, "id") == src.dev("sdb");
+    }));
     selectLast();
     tree->removeDriver();
     EXPECT_EQ(sources.back(), raid);

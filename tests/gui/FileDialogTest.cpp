@@ -53,7 +53,8 @@ protected:
 // and No back to the dialog; other sources (an image file has no partitions,
 // the floppy is another device), new files and opening never ask. A
 // destination folder that exists is recovered into, a file in its place is
-// refused; each question names the path whole.
+// refused, as a folder in the place of a file saved is; each question names
+// the path whole.
 TEST_F(FileDialogTest, SavingOntoTheSourceMediaOrOverAFileAsksFirst) {
     const std::string image = "type=file|id=" + src.imagePath() + "|name=disk.img|ok=|";
     const struct {
@@ -76,6 +77,8 @@ TEST_F(FileDialogTest, SavingOntoTheSourceMediaOrOverAFileAsksFirst) {
          formatMessage(RECOVER_INTO, src.folder())},
         {image, "disk.img", FileDialog::DESTINATION, MESSAGE_ERROR,
          src.imagePath() + " is a file, not a folder"},
+        {image, "folder", FileDialog::SAVE, MESSAGE_ERROR,
+         src.folder() + " is a folder, not a file"},
     };
     for (const auto& c : cases) {
         openSource(c.source);

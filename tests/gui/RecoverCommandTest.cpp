@@ -376,11 +376,12 @@ TEST_F(RecoverCommandTest, ViewFileOpensNothingWithoutAFileOnCancelOrWhenItCanno
         ASSERT_EQ(asked.size(), what == "cancel" ? 0u : 1u) << what;
         if (!asked.empty()) {
             EXPECT_EQ(MESSAGE_ERROR, asked[0].kind);
-            const std::string starts = what == "folder"      ? "Please select file"
-                                       : what == "too large" ? "big.bin cannot be viewed"
-                                       : what == "taken"
-                                           ? "top.txt cannot be viewed.\nCannot find unique path\n("
-                                           : "Cannot create a temporary folder.";
+            const std::string starts =
+                what == "folder"      ? "Please select file"
+                : what == "too large" ? "big.bin cannot be viewed"
+                : what == "taken"     ? "top.txt cannot be viewed.\nCannot find unique path\n(" +
+                                        Preferences::instance().viewDirectory() + "/top.txt)"
+                                  : "Cannot create a temporary folder.";
             EXPECT_EQ(asked[0].text.rfind(starts, 0), 0u) << asked[0].text;
             // A failed write or make ends with the system's reason.
             const std::string ends = what == "too large"    ? "\nFile too large"

@@ -52,6 +52,26 @@ TEST_F(TextEditorTest, TextThatIsNotUtf8IsShownWithReplacements) {
     EXPECT_NE(shown.find("end"), std::string::npos);
 }
 
+// Only a first tab right after a colon makes a label; a text need not end
+// with a line end.
+TEST(TextEditorLabelsTest, LabelLinesAreThoseWhoseFirstTabFollowsAColon) {
+    const struct {
+        const char* text;
+        const char* lines; // "line label tabs" each
+    } cases[] = {
+        {"", ""},
+        {"Name:\t\tA\nSize:\t3", "0 Name: 2;1 Size: 1;"},
+        {"\tx:\ty\n:\tz\na\tb:\tc\nx:y\n", "1 : 1;"},
+        {"  Time [h:m]:\t\t\n\nEnd:\t", "0   Time [h:m]: 2;2 End: 1;"},
+    };
+    for (const auto& c : cases) {
+        std::string found;
+        for (const LabelLine& l : labelLines(c.text))
+            found += std::to_string(l.line) + " " + l.label + " " + std::to_string(l.tabs) + ";";
+        EXPECT_EQ(found, c.lines) << c.text;
+    }
+}
+
 // Ending the run (SIGTERM) answers the dialog in front with a response: the
 // report, shown over the closing message of a recovery, must go with it, or
 // the program never ends. What it showed is all of its text, also past a NUL

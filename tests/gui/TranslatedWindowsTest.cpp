@@ -402,6 +402,48 @@ TEST_P(TranslatedWindowsTest, PropertiesDumpsHaveNoEnglishLabel) {
     EXPECT_NE(translated.find(std::string(_("Parent File Reference")) + ":\t"), std::string::npos);
 }
 
+// In Properties the values of a block start in one column however long its
+// labels are in the language ("Verknüpfung:", "インデックス:" took a second tab
+// stop where "Link:" takes the first), and each starts past its label.
+TEST_P(TranslatedWindowsTest, PropertiesValuesShareOneColumn) {
+    testutil::TempDir dir;
+    testutil::FatImage fat(dir.file("fat.img"), {});
+    fat.addFile("A.TXT", "abc");
+    auto volume = testutil::openVolume(fat.path(), 0);
+    auto map = testutil::buildTree(*volume);
+    std::ostringstream text;
+    map->printNodeInformation(text, tree::MapPosition{map->getRootAddress(), 0});
+    TextEditor editor(context, "Properties");
+    std::string misplaced;
+    int lines = 0;
+    DialogAnswer answer([&](GtkDialog* d) {
+        GtkTextView* view = editor.getView();
+        int blockLine = -2;
+        int column = -1;
+        for (const LabelLine& line : labelLines(editor.getText())) {
+            GtkTextIter at;
+            GdkRectangle label;
+            GdkRectangle value;
+            gtk_text_buffer_get_iter_at_line_offset(editor.getBuffer(), &at, line.line,
+                                                    g_utf8_strlen(line.label.c_str(), -1));
+            gtk_text_view_get_iter_location(view, &at, &label);
+            gtk_text_iter_forward_chars(&at, line.tabs);
+            gtk_text_view_get_iter_location(view, &at, &value);
+            if (line.line != blockLine + 1)
+                column = value.x;
+            if (value.x != column || value.x <= label.x)
+                misplaced += line.label + " " + std::to_string(value.x) + "\n";
+            blockLine = line.line;
+            ++lines;
+        }
+        guitest::sendDelete(GTK_WIDGET(d));
+    });
+    editor.show(text.str(), TextEditor::Layout::LABEL_COLUMNS);
+    EXPECT_TRUE(answer.answered());
+    EXPECT_GE(lines, 6) << editor.getText();
+    EXPECT_EQ(misplaced, "") << editor.getText();
+}
+
 std::string languageName(const ::testing::TestParamInfo<Language>& info) {
     const char* const names[] = {"English", "German", "Japanese"};
     return names[info.param.language];
