@@ -327,8 +327,11 @@ std::string caseFoldedName(const std::string& name) {
 std::string asciiFileName(const std::string& name) {
     std::string ascii;
     for (char c : name) {
-        // One '_' for each character, at its lead byte.
-        if (static_cast<unsigned char>(c) < 0x80)
+        // One '_' for each character, at its lead byte. DEL is no more printable
+        // than the controls: a FAT driver refuses it, and a safe form refused
+        // again would give the file up.
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u < 0x7F)
             ascii += c;
         else if (!isContinuation(c))
             ascii += '_';
