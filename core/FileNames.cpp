@@ -168,6 +168,25 @@ std::size_t utf16Width(char lead) {
     return static_cast<unsigned char>(lead) >= 0xF0 ? 2 : 1;
 }
 
+// The controls and "*/:<>?\| that Windows and its file systems refuse; asked
+// of every byte of every name a tree holds.
+constexpr bool isRefusedCharacter(unsigned char c) {
+    switch (c) {
+    case '"':
+    case '*':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '|':
+        return true;
+    default:
+        return c < 32;
+    }
+}
+
 // The superscript digits that Windows takes for COM and LPT numbers too.
 const char* const SUPERSCRIPT_DIGITS[] = {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
 
@@ -297,7 +316,7 @@ void sanitizeFileName(std::string& name) {
         return;
     }
     for (char& c : name) {
-        if (static_cast<unsigned char>(c) < 32 || std::strchr("\"*/:<>?\\|", c))
+        if (isRefusedCharacter(static_cast<unsigned char>(c)))
             c = '_';
     }
     // Device names, with an extension too ("aux.txt"): a destination that
@@ -306,7 +325,10 @@ void sanitizeFileName(std::string& name) {
     std::size_t stemEnd = std::min(name.find('.'), name.size());
     while (stemEnd > 0 && name[stemEnd - 1] == ' ')
         --stemEnd;
-    if (const std::size_t last = reservedDeviceSuffix(name.substr(0, stemEnd)))
+    // No device name is longer than "LPT" and a two-byte superscript digit.
+    const std::size_t last =
+        stemEnd >= 3 && stemEnd <= 5 ? reservedDeviceSuffix(name.substr(0, stemEnd)) : 0;
+    if (last != 0)
         name.replace(stemEnd - last, last, "_");
     if (name.back() == ' ' || name.back() == '.')
         name.back() = '_';
@@ -327,8 +349,11 @@ std::string caseFoldedName(const std::string& name) {
 std::string asciiFileName(const std::string& name) {
     std::string ascii;
     for (char c : name) {
-        // One '_' for each character, at its lead byte.
-        if (static_cast<unsigned char>(c) < 0x80)
+        // One '_' for each character, at its lead byte. DEL is no more printable
+        // than the controls: a FAT driver refuses it, and a safe form refused
+        // again would give the file up.
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u < 0x7F)
             ascii += c;
         else if (!isContinuation(c))
             ascii += '_';

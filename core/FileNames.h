@@ -32,8 +32,9 @@ void sanitizeFileName(std::string& name);
 // U+FFFD that toFileNameCharset writes for them.
 std::string caseFoldedName(const std::string& name);
 
-// The name as a destination that refused it takes it: printable ASCII alone,
-// every other character one '_', then sanitized.
+// The name as a destination that refused it takes it: printable ASCII alone
+// (0x20 to 0x7E), every other character one '_' (the controls and DEL too),
+// then sanitized.
 std::string asciiFileName(const std::string& name);
 
 // The name taken through fileNameCharset and back: characters the charset lacks

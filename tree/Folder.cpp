@@ -62,14 +62,22 @@ void repairName(std::string& name) {
     }
 }
 
-// `name` repaired and made unique against `taken`, which then holds it too.
-// `taken` holds names as caseFoldedName gives them, each with the last suffix
-// number handed out for it: the destinations people recover to compare names
-// without case, and one of two names that differ only in case would take the
-// other's place there.
-std::string uniqueName(std::string name, std::unordered_map<std::string, u32>& taken) {
+// The name as a destination compares it: cleaned as the recoverer cleans it,
+// without case. The destinations people recover to compare names without
+// case, and two names that one cleaning makes equal ("a*.txt" and "a_.txt")
+// would take one name there.
+std::string destinationKey(const std::string& name) {
+    std::string clean = name;
+    sanitizeFileName(clean);
+    return caseFoldedName(clean);
+}
+
+// `name` repaired and made unique against `taken`, which then holds it too;
+// `key` is its destinationKey. `taken` holds names as destinationKey gives
+// them, each with the last suffix number handed out for it.
+std::string uniqueName(std::string name, std::string key,
+                       std::unordered_map<std::string, u32>& taken) {
     repairName(name);
-    std::string key = caseFoldedName(name);
     // A name made unique by "-xxx" may itself be taken already (more than 1000
     // entries of one name); go on from that name, so no two entries of a folder
     // ever share a name.
@@ -80,7 +88,7 @@ std::string uniqueName(std::string name, std::unordered_map<std::string, u32>& t
         std::string chosen;
         for (u32 k = it->second + 1; k <= MAX_SUFFIX; ++k) {
             std::string candidate = base + "-" + std::to_string(k) + ext;
-            key = caseFoldedName(candidate);
+            key = destinationKey(candidate);
             if (taken.find(key) == taken.end()) {
                 it->second = k;
                 chosen = std::move(candidate);
@@ -90,7 +98,7 @@ std::string uniqueName(std::string name, std::unordered_map<std::string, u32>& t
         if (chosen.empty()) {
             it->second = MAX_SUFFIX;
             chosen = name + "-xxx";
-            key = caseFoldedName(chosen);
+            key = destinationKey(chosen);
         }
         name = std::move(chosen);
     }
@@ -100,12 +108,14 @@ std::string uniqueName(std::string name, std::unordered_map<std::string, u32>& t
 
 // The order in which entries take names: live before deleted, so that a file
 // saved anew beside its deleted old version, or a hard link beside a deleted
-// twin, keeps its own name and the deleted entry becomes "-1"; then as the
+// twin, keeps its own name and the deleted entry becomes "-1"; then a name the
+// destination takes as it is before one that is cleaned into it, so that a
+// live "a_.txt" is found under its name rather than "a*.txt"; then as the
 // folder sorts them, folders and the better-known first.
-constexpr u32 NAMING_RANKS = 16;
-u32 namingRank(const Node& n) {
-    return (n.hasFlag(Node::DELETED) ? 8u : 0u) + (n.hasFlag(Node::DIRECTORY) ? 0u : 4u) +
-           (3u - static_cast<u32>(n.getLink()));
+constexpr u32 NAMING_RANKS = 32;
+u32 namingRank(const Node& n, bool cleaned) {
+    return (n.hasFlag(Node::DELETED) ? 16u : 0u) + (cleaned ? 8u : 0u) +
+           (n.hasFlag(Node::DIRECTORY) ? 0u : 4u) + (3u - static_cast<u32>(n.getLink()));
 }
 
 } // namespace
@@ -123,17 +133,25 @@ void Folder::sortAndFixNames() {
     // Among entries of one rank, the listing's order decides who keeps a name:
     // an NTFS folder's two names that differ only in case in the order of its
     // index, and a name shown before the folder was sorted again keeps it.
+    // Repairing leaves the key as it is: the cleaning replaces what it does.
+    std::vector<std::string> keys(count);
+    std::vector<u8> ranks(count);
     std::array<u32, NAMING_RANKS + 1> next{};
-    for (const Node& n : nodes_)
-        ++next[namingRank(n) + 1];
+    for (u32 i = 0; i < count; ++i) {
+        std::string clean = nodes_[i].getName();
+        sanitizeFileName(clean);
+        ranks[i] = static_cast<u8>(namingRank(nodes_[i], clean != nodes_[i].getName()));
+        ++next[ranks[i] + 1u];
+        keys[i] = caseFoldedName(clean);
+    }
     std::partial_sum(next.begin(), next.end(), next.begin());
     std::vector<u32> naming(count);
     for (u32 i = 0; i < count; ++i)
-        naming[next[namingRank(nodes_[i])]++] = i;
+        naming[next[ranks[i]]++] = i;
     std::unordered_map<std::string, u32> taken;
     taken.reserve(nodes_.size() * 2);
     for (u32 i : naming)
-        nodes_[i].setName(uniqueName(nodes_[i].getName(), taken));
+        nodes_[i].setName(uniqueName(nodes_[i].getName(), std::move(keys[i]), taken));
 
     std::vector<Node> sorted;
     sorted.reserve(nodes_.size());

@@ -57,7 +57,7 @@ public:
     const std::vector<Node>& getNodes() const { return nodes_; }
 
     // Sorts the entries and makes their names unique within the folder, as a
-    // destination that ignores case compares them.
+    // destination that ignores case compares them once cleaned.
     void sortAndFixNames();
 
     // Changes whenever entries may have moved (sorting, clearing, or the list

@@ -10,10 +10,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iterator>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tree {
 
@@ -93,6 +96,10 @@ void RecovererCopyOff::setLimits(const Limits& limits) {
     limits_ = limits;
 }
 
+void RecovererCopyOff::setNameRule(NameRule rule) {
+    nameRule_ = std::move(rule);
+}
+
 RecovererCopyOff::~RecovererCopyOff() {
     // A volume left open by a failure keeps the time of its writing.
     closeFile();
@@ -163,7 +170,7 @@ std::string RecovererCopyOff::makeOutputPath(const std::vector<std::string>& pat
     truncateHead(elements.front(), limits_.nameBytes, NAME_UNITS);
     std::string leaf = elements.back();
     elements.pop_back();
-    openFolder(elements);
+    openFolder(path, elements);
     return folder_ + leaf;
 }
 
@@ -188,20 +195,59 @@ int RecovererCopyOff::folderFd() const {
     return wanted_.empty() ? destinationFd_.get() : folderFd_.get();
 }
 
-void RecovererCopyOff::openFolder(const std::vector<std::string>& wanted) {
-    if (folderReady_ && wanted == wanted_)
+RecovererCopyOff::NameTable& RecovererCopyOff::namesOf(const std::string& folder, int dir) {
+    const auto known = names_.find(folder);
+    if (known != names_.end())
+        return known->second;
+    NameTable& names = names_[folder];
+    // A folder this run did not make may hold anything already; its own
+    // descriptor keeps its place for the calls made through `dir`.
+    const int fd = fcntl(dir, F_DUPFD_CLOEXEC, 0);
+    DIR* listing = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (listing == nullptr) {
+        logAt("RecovererCopyOff", 211)
+            << ": " << destination_ << folder << ' ' << lastErrorText() << '\n';
+        if (fd >= 0)
+            ::close(fd);
+        // Unlisted, the exclusive create still keeps what is there.
+        return names;
+    }
+    rewinddir(listing);
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace(caseFoldedName(name), Holder{Holder::FOUND, name});
+    }
+    closedir(listing);
+    return names;
+}
+
+void RecovererCopyOff::openFolder(const std::vector<std::string>& tree,
+                                  const std::vector<std::string>& wanted) {
+    if (folderReady_ && wanted == wanted_ && tree == wantedTree_)
         return;
+    if (wanted.size() > tree.size())
+        throw std::runtime_error("RecovererCopyOff(212)");
+    // A path cut from its head keeps its last folders: wanted[i] stands for
+    // tree[skipped + i].
+    const std::size_t skipped = tree.size() - wanted.size();
     const bool inside = folderReady_ && wanted_.size() < wanted.size() &&
-                        std::equal(wanted_.begin(), wanted_.end(), wanted.begin());
+                        wantedTree_.size() - wanted_.size() == skipped &&
+                        std::equal(wanted_.begin(), wanted_.end(), wanted.begin()) &&
+                        std::equal(wantedTree_.begin(), wantedTree_.end(), tree.begin());
     std::size_t from = inside ? wanted_.size() : 0;
     std::string folder = inside ? folder_ : std::string();
     int dir = inside ? folderFd() : destinationFolder();
+    std::string owner;
+    for (std::size_t i = 0; i < skipped + from; ++i)
+        owner += tree[i] + '\0';
     // Until the new folder is open, a failure leaves no folder to go on from.
     folderReady_ = false;
     Descriptor current;
     for (; from < wanted.size(); ++from) {
+        owner += tree[skipped + from] + '\0';
         std::string element = wanted[from];
-        Descriptor next = enterFolder(dir, folder, element);
+        Descriptor next = enterFolder(dir, folder, element, owner);
         folder += element + '/';
         current = std::move(next);
         dir = current.get();
@@ -209,41 +255,76 @@ void RecovererCopyOff::openFolder(const std::vector<std::string>& wanted) {
     if (!wanted.empty())
         folderFd_ = std::move(current);
     wanted_ = wanted;
+    wantedTree_ = tree;
     folder_ = folder;
     folderReady_ = true;
 }
 
 RecovererCopyOff::Descriptor RecovererCopyOff::enterFolder(int dir, const std::string& folder,
-                                                           std::string& element) {
-    Descriptor next = openOrMakeFolder(dir, folder, element);
-    int error = errno;
+                                                           std::string& element,
+                                                           const std::string& owner) {
+    NameTable& names = namesOf(folder, dir);
+    // 1 where the name is the owner's folder or was found there as it is, 0
+    // where it is free, -1 where a file, another tree folder or an entry of
+    // another case holds it.
+    auto holding = [&](const std::string& name) {
+        const auto held = names.find(caseFoldedName(name));
+        if (held == names.end())
+            return 0;
+        if (held->second.kind == Holder::FOLDER)
+            return held->second.what == owner ? 1 : -1;
+        return held->second.kind == Holder::FOUND && held->second.what == name ? 1 : -1;
+    };
+    Descriptor next;
+    int error = EEXIST;
+    if (holding(element) >= 0) {
+        next = openOrMakeFolder(dir, folder, element);
+        error = errno;
+    }
     if (!next.isOpen() && isRefusedName(error)) {
         // The destination takes no such name: once more as a safe one.
         const std::string safe = safeName(element, FOLDER_RESERVE);
         if (safe != element) {
             element = safe;
-            next = openOrMakeFolder(dir, folder, element);
-            error = errno;
+            error = EEXIST;
+            if (holding(element) >= 0) {
+                next = openOrMakeFolder(dir, folder, element);
+                error = errno;
+            }
         }
     }
-    if (next.isOpen())
-        return next;
-    // ENOTDIR or ELOOP: a file or a link holds the name; the first variant that
-    // is free or a folder takes its place.
-    if (error != ENOTDIR && error != ELOOP) {
-        errno = error;
-        fail(145, _("Cannot make directory\n(%1)"), folder + element);
+    if (!next.isOpen()) {
+        // ENOTDIR or ELOOP: a file or a link holds the name; EEXIST: something
+        // else holds it as the strictest destination compares names. The first
+        // variant that is free or this folder's takes its place.
+        if (error != ENOTDIR && error != ELOOP && error != EEXIST) {
+            errno = error;
+            fail(145, _("Cannot make directory\n(%1)"), folder + element);
+        }
+        const std::string wanted = element;
+        auto usable = [&](const std::string& candidate) {
+            const int held = holding(candidate);
+            const int kind = entryKind(dir, candidate);
+            return held > 0 ? kind == 1 : held == 0 && kind >= 0;
+        };
+        if (!makeUniqueFileName(std::string(), element, usable, UNIQUE_TRIES))
+            failTaken(135, folder + wanted);
+        if (!makeFolderAt(dir, folder, element))
+            fail(146, _("Cannot make directory\n(%1)"), folder + element);
+        next = Descriptor(openFolderAt(dir, element));
+        if (!next.isOpen())
+            fail(147, _("Cannot make directory\n(%1)"), folder + element);
     }
-    const std::string wanted = element;
-    auto usable = [dir](const std::string& candidate) { return entryKind(dir, candidate) >= 0; };
-    if (!makeUniqueFileName(std::string(), element, usable, UNIQUE_TRIES))
-        failTaken(135, folder + wanted);
-    if (!makeFolderAt(dir, folder, element))
-        fail(146, _("Cannot make directory\n(%1)"), folder + element);
-    next = Descriptor(openFolderAt(dir, element));
-    if (!next.isOpen())
-        fail(147, _("Cannot make directory\n(%1)"), folder + element);
+    names[caseFoldedName(element)] = Holder{Holder::FOLDER, owner};
     return next;
+}
+
+bool RecovererCopyOff::refusedByRule(const std::string& name) const {
+    const int error = nameRule_ ? nameRule_(name) : 0;
+    if (error == 0)
+        return false;
+    errno = error;
+    return true;
 }
 
 RecovererCopyOff::Descriptor RecovererCopyOff::openOrMakeFolder(int dir, const std::string& folder,
@@ -257,8 +338,10 @@ RecovererCopyOff::Descriptor RecovererCopyOff::openOrMakeFolder(int dir, const s
 
 bool RecovererCopyOff::makeFolderAt(int dir, const std::string& folder,
                                     const std::string& element) {
-    if (mkdirat(dir, element.c_str(), 0755) == 0) {
+    if (!refusedByRule(element) && mkdirat(dir, element.c_str(), 0755) == 0) {
         madeFolders_.insert(folder + element);
+        // Nothing is in it but what this run puts there.
+        names_[folder + element + '/'].clear();
         return true;
     }
     return errno == EEXIST;
@@ -277,9 +360,18 @@ std::string RecovererCopyOff::openFile(const std::string& wanted) {
     // fail rather than overwrite or follow anything, and the next variant is
     // tried; any other failure ends the search. No execute bits; the umask has
     // its say.
+    NameTable& names = namesOf(folder_, folderFd());
     Descriptor file;
     int error = 0;
     auto created = [&](const std::string& candidate) {
+        if (names.count(caseFoldedName(candidate)) != 0) {
+            error = EEXIST;
+            return false;
+        }
+        if (refusedByRule(candidate)) {
+            error = errno;
+            return true;
+        }
         file = Descriptor(retryInterrupted([&] {
             return openat(folderFd(), candidate.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -305,6 +397,7 @@ std::string RecovererCopyOff::openFile(const std::string& wanted) {
         errno = error;
         fail(161, _("Cannot open file\n(%1)"), folder_ + name);
     }
+    names[caseFoldedName(name)] = Holder{Holder::FILE, std::string()};
     setText(InterfaceCallback::TEXT_SECOND, display_ + folder_ + name);
     file_ = std::move(file);
     fileVolumes_.push_back(name);
@@ -429,6 +522,7 @@ bool RecovererCopyOff::discardFile() {
     closeFile();
     // The volumes that stay are what the file still is there.
     std::vector<std::string> left;
+    const auto names = names_.find(folder_);
     for (const std::string& name : fileVolumes_) {
         const std::string relative = folder_ + name;
         if (unlinkat(folderFd(), name.c_str(), 0) != 0 && errno != ENOENT) {
@@ -437,6 +531,8 @@ bool RecovererCopyOff::discardFile() {
             left.push_back(name);
             continue;
         }
+        if (names != names_.end())
+            names->second.erase(caseFoldedName(name));
         const auto listed = std::find(files_.rbegin(), files_.rend(), relative);
         if (listed != files_.rend())
             files_.erase(std::next(listed).base());
@@ -453,8 +549,13 @@ bool RecovererCopyOff::discardFile() {
             unlinkat(destinationFd_.get(), folder.c_str(), AT_REMOVEDIR) != 0)
             break;
         madeFolders_.erase(folder);
+        names_.erase(folder + '/');
         folderReady_ = false;
-        folder.erase(folder.rfind('/') + 1);
+        const std::size_t leaf = folder.rfind('/') + 1;
+        const auto parent = names_.find(folder.substr(0, leaf));
+        if (parent != names_.end())
+            parent->second.erase(caseFoldedName(folder.substr(leaf)));
+        folder.erase(leaf);
     }
     return true;
 }

@@ -19,6 +19,12 @@
 // with the system's reason; a write past the largest file the destination
 // holds (EFBIG) a Recoverer::FileTooLarge, the volume staying as far as it got.
 //
+// Names are taken as the strictest destination compares them: without case,
+// in the form written (cleaned and cut). A name that a file of this run, or
+// anything found in the folder, holds in another case is taken; a folder made
+// or entered for one tree folder is never entered for another, so two tree
+// folders that clean to one name ("Data." and "Data_") stay apart.
+//
 // The folder of the last file stays open, and its names stay converted, so
 // that the files of one folder cost only their own create, write, times and
 // close.
@@ -26,8 +32,10 @@
 #include "core/Progress.h"
 #include "tree/Recoverer.h"
 
+#include <functional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tree {
@@ -57,6 +65,10 @@ public:
         std::size_t nameBytes = 0;
         std::size_t pathBytes = 0;
     };
+    // A rule of a destination that no call tells (a driver that refuses some
+    // characters or names): the error a create or mkdir of `name` fails with
+    // there, 0 where the name is taken.
+    using NameRule = std::function<int(const std::string& name)>;
 
     // `destination` receives the files; `display` is the same folder as the user
     // sees it in progress texts and messages. volumeLimit 0 never splits.
@@ -67,6 +79,8 @@ public:
     // destination's file system tells (a limit of 0 is still asked of it), for
     // a file system that tells other limits than it keeps. Before the first file.
     void setLimits(const Limits& limits);
+    // Holds every name made to `rule` too, before the destination's own calls.
+    void setNameRule(NameRule rule);
 
     // Folders are made only when a file goes into them.
     void beginDirectory(const std::string& name, const std::vector<std::string>& path) override;
@@ -125,14 +139,34 @@ private:
     // The destination folder, made and opened the first time, when its limits
     // are read too.
     int destinationFolder();
+    // What holds a name in a folder of the destination.
+    struct Holder {
+        enum Kind : u8 { FOUND, FILE, FOLDER } kind;
+        // FOUND: the name as it was found there; FOLDER: the tree folder it was
+        // made or entered for, its path's names each ended by a NUL.
+        std::string what;
+    };
+    // The names of one destination folder, keyed by caseFoldedName.
+    using NameTable = std::unordered_map<std::string, Holder>;
+
+    // The names of the folder `folder` (relative path, as folder_), open as
+    // `dir`: what it held when first used, listed then, and what this run
+    // made in it.
+    NameTable& namesOf(const std::string& folder, int dir);
     // Makes the folders `wanted` below the destination and holds the last open:
     // from the folder open now when the new one lies inside it, else from the
-    // destination.
-    void openFolder(const std::vector<std::string>& wanted);
-    // Goes down into `element` of the folder `dir` (relative path `folder`),
-    // making it when missing; renames `element` when a non-folder holds it or
-    // the destination refuses it.
-    Descriptor enterFolder(int dir, const std::string& folder, std::string& element);
+    // destination. `wanted` are the last of the tree folders `tree`, as cleaned
+    // and cut.
+    void openFolder(const std::vector<std::string>& tree, const std::vector<std::string>& wanted);
+    // Goes down into `element` of the folder `dir` (relative path `folder`) for
+    // the tree folder `owner` (a Holder's path), making it when missing;
+    // renames `element` when something else holds it or the destination
+    // refuses it.
+    Descriptor enterFolder(int dir, const std::string& folder, std::string& element,
+                           const std::string& owner);
+    // Whether the name rule refuses `name`; errno
+    // set when it does.
+    bool refusedByRule(const std::string& name) const;
     // Opens `element` of `dir`, made first when missing; closed, with errno
     // set, when that fails.
     Descriptor openOrMakeFolder(int dir, const std::string& folder, const std::string& element);
@@ -166,6 +200,7 @@ private:
     u64 volumeLimit_;
     // The destination's limits; 0 until they are known.
     Limits limits_;
+    NameRule nameRule_;
     // Output path of the current file as makeOutputPath made it; its volumes
     // are named after it.
     std::string currentPath_;
@@ -173,10 +208,12 @@ private:
     // The last file's tree folders as cleaned.
     std::vector<CleanName> cleanPath_;
     Descriptor destinationFd_;
-    // The open folder: the names it was made for, its relative path ("" for the
-    // destination itself, else ending with '/'), and its descriptor (closed for
-    // the destination itself). folderReady_ is false until one is open.
+    // The open folder: the names it was made for and the tree folders they
+    // stand for, its relative path ("" for the destination itself, else ending
+    // with '/'), and its descriptor (closed for the destination itself).
+    // folderReady_ is false until one is open.
     std::vector<std::string> wanted_;
+    std::vector<std::string> wantedTree_;
     std::string folder_;
     Descriptor folderFd_;
     bool folderReady_ = false;
@@ -184,6 +221,8 @@ private:
     std::string openPath_;
     // The folders made below the destination, as getFileFolder names them.
     std::set<std::string> madeFolders_;
+    // The names of each destination folder used, by relative path as folder_.
+    std::unordered_map<std::string, NameTable> names_;
     u64 bytesInVolume_ = 0;
     // Bytes of the current file in the volumes before the open one.
     u64 volumeBase_ = 0;

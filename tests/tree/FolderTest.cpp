@@ -55,6 +55,18 @@ TEST(FolderTest, SortingMakesNamesUniqueAndSafe) {
         {{"KIRMIZI.jpg", "k\xC4\xB1rm\xC4\xB1z\xC4\xB1.JPG"},
          {"KIRMIZI.jpg", "k\xC4\xB1rm\xC4\xB1z\xC4\xB1-1.JPG"}},
         {{"a\xFF.txt", "A\xFE.txt"}, {"A\xFE-1.txt", "a\xFF.txt"}},
+        // Names are one name where the destination's cleaning makes them one: a
+        // name it takes as it is keeps it, one cleaned into it gives way.
+        {{"a*.txt", "a?.txt", "a_.txt"}, {"a*-1.txt", "a?-2.txt", "a_.txt"}},
+        {{"Data.", "Data_"}, {"Data-1.", "Data_"}},
+        {{"Data?", "Data*"}, {"Data*-1", "Data?"}},
+        {{"aux", "au_"}, {"au_", "aux-1"}},
+        {{"A:b.txt", "a_b.TXT"}, {"A:b-1.txt", "a_b.TXT"}},
+        {{"lpt1", "LPT\xC2\xB2"}, {"lpt1", "LPT\xC2\xB2-1"}},
+        {{"trail.", "TRAIL_"}, {"trail-1.", "TRAIL_"}},
+        {{"~a_.txt", "a*.txt"}, {"a*.txt", "~a_-1.txt"}},
+        // A made-up name is taken as the destination compares it too.
+        {{"a-1", "a", "A"}, {"a", "A-2", "a-1"}},
     };
     for (const auto& c : CASES)
         EXPECT_EQ(fixed(c.in), c.out);
