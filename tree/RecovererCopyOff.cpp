@@ -449,14 +449,32 @@ bool RecovererCopyOff::discardFile() {
     std::string folder = folder_;
     while (!folder.empty()) {
         folder.pop_back();
-        if (madeFolders_.count(folder) == 0 ||
-            unlinkat(destinationFd_.get(), folder.c_str(), AT_REMOVEDIR) != 0)
+        if (!removeFolder(folder))
             break;
-        madeFolders_.erase(folder);
-        folderReady_ = false;
         folder.erase(folder.rfind('/') + 1);
     }
     return true;
+}
+
+bool RecovererCopyOff::attemptFolder(std::string& folder) const {
+    if (!folderReady_)
+        return false;
+    folder = folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1);
+    return true;
+}
+
+bool RecovererCopyOff::removeFolder(const std::string& folder) {
+    if (folder.empty() || !destinationFd_.isOpen())
+        return false;
+    if (madeFolders_.count(folder) != 0 &&
+        unlinkat(destinationFd_.get(), folder.c_str(), AT_REMOVEDIR) == 0) {
+        madeFolders_.erase(folder);
+        // A folder held open keeps its room taken until it is closed.
+        folderReady_ = false;
+        folderFd_.reset();
+    }
+    // Gone now, or taken away before.
+    return entryKind(destinationFd_.get(), folder) == 0;
 }
 
 void RecovererCopyOff::fail(int event, const char* message, const std::string& relative) {
