@@ -133,6 +133,37 @@ std::string validUtf8(const std::string& text) {
     return result;
 }
 
+std::string printableName(const std::string& name) {
+    const std::string valid = validUtf8(name);
+    std::string shown;
+    shown.reserve(valid.size());
+    char escape[8];
+    for (std::size_t i = 0; i < valid.size(); ++i) {
+        const u8 c = static_cast<u8>(valid[i]);
+        // C1 controls are U+0080 to U+009F: 0xC2 then 0x80 to 0x9F.
+        const bool c1 = c == 0xC2 && i + 1 < valid.size() && static_cast<u8>(valid[i + 1]) < 0xA0;
+        if (c >= 0x20 && c != 0x7F && !c1) {
+            shown += valid[i];
+            continue;
+        }
+        if (c == '\n') {
+            shown += "\\n";
+        } else if (c == '\t') {
+            shown += "\\t";
+        } else if (c == '\r') {
+            shown += "\\r";
+        } else if (c1) {
+            // The second byte is the code point itself.
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<u8>(valid[++i]));
+            shown += escape;
+        } else {
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            shown += escape;
+        }
+    }
+    return shown;
+}
+
 std::string escapeMarkup(const std::string& raw) {
     // g_markup_escape_text expects UTF-8 and passes broken bytes through.
     const std::string text = validUtf8(raw);

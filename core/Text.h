@@ -79,3 +79,10 @@ std::string escapeMarkup(const std::string& text);
 // Text read from a disk or a file as a label, store or buffer may take it:
 // invalid UTF-8 sequences become U+FFFD, everything else stays.
 std::string validUtf8(const std::string& text);
+
+// A name from a disk as a report line or a list row may show it: valid UTF-8
+// (as validUtf8 makes it), with every control character (C0, DEL and C1)
+// written as a C escape ("\n", "\t", "\r", else "\x1b", "\u009b"), so that
+// a line feed cannot split a line and an escape sequence cannot reach a
+// terminal.
+std::string printableName(const std::string& name);

@@ -59,8 +59,14 @@ std::string recoverNote(const tree::RecoveryCounts& counts) {
     std::string note;
     if (counts.split != 0)
         note += std::string(_("Some files have been split into volumes.")) + "\n";
-    if (counts.errors > counts.unwritten)
+    // Errors are counted by file and by incomplete folder: a folder that could
+    // not be read whole is no file written with errors.
+    if (counts.errors > counts.unwritten + counts.incompleteFolders)
         note += std::string(_("Some files have been recovered with errors.")) + "\n";
+    if (counts.incompleteFolders != 0)
+        note += std::string(_("Some folders could not be read whole: files in them may be "
+                              "missing. The report marks them \"(incomplete)\".")) +
+                "\n";
     if (counts.unwritten != 0)
         note += std::string(_("Some files could not be written.")) + "\n";
     if (counts.tooLarge != 0)
@@ -157,9 +163,10 @@ void TreeInterface::recover() {
         information(false, gtk::escapeMarkup(note));
     std::ostringstream closing;
     const tree::Totals& written = parser.getWritten();
-    closing << _("You have recovered ");
-    tree::printTotals(closing, written);
-    closing << ".\n\n";
+    // The sentence ends as the language ends it.
+    std::ostringstream recovered;
+    tree::printTotals(recovered, written);
+    closing << formatMessage(_("You have recovered %1."), recovered.str()) << "\n\n";
     // A cancel, a No to a question or a failed step ends the walk early: the
     // message must not claim the marked files were all written.
     if (!parser.isComplete())

@@ -185,7 +185,7 @@ void FileListPanel::fill(const tree::MapPosition& folder, GtkTreeIter& first, bo
         const tree::MapPosition& position = cursor->getPosition();
         const std::string size = directory ? directorySize : formatThousands(cursor->getSize());
         // The keys first: a sorted store compares the row as it goes in.
-        rowKeys_.push_back({validUtf8(cursor->getName()), cursor->getSize(), cursor->getTime(),
+        rowKeys_.push_back({printableName(cursor->getName()), cursor->getSize(), cursor->getTime(),
                             static_cast<u32>(code < 0 ? 0 : code), directory, deleted});
         const RowKey& key = rowKeys_.back();
         GtkTreeIter row;

@@ -70,7 +70,7 @@ void FolderTreePanel::appendRow(GtkTreeIter* parent, const tree::MapIterator& cu
     const tree::MapPosition& position = cursor.getPosition();
     gtk_tree_store_append(store_, out, parent);
     gtk_tree_store_set(store_, out, COL_ICON, icons_->folder(cursor.isSelected()), COL_NAME,
-                       validUtf8(cursor.getName()).c_str(), COL_LEVEL, guint64(0), COL_FOLDER,
+                       printableName(cursor.getName()).c_str(), COL_LEVEL, guint64(0), COL_FOLDER,
                        guint64(position.folder), COL_INDEX, guint64(position.index), -1);
 }
 

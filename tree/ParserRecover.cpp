@@ -48,7 +48,10 @@ void ParserRecover::run() {
     written_ = Totals();
     countedFolders_.clear();
     lastFolder_.clear();
-    held_.clear();
+    levels_.clear();
+    blocks_.clear();
+    firstBlock_ = 0;
+    writtenFiles_ = 0;
     complete_ = false;
     cancelled_ = false;
     std::unique_ptr<MapIterator> cursor = makeIterator(map_, START_POSITION, true, false);
@@ -60,10 +63,11 @@ void ParserRecover::run() {
     // up the levels, also those a failure leaves open.
     ParseTotals totals;
     std::vector<std::string> path;
-    // However the walk ended, the levels still held are told, and the books
-    // are what the levels wrote.
+    // However the walk ended, the levels still open end, and the books are
+    // what the levels wrote.
     auto settle = [&] {
-        releaseHeld(0, HeldEnd::LEFT);
+        while (!levels_.empty())
+            endLevel();
         written_ = totals.selected;
     };
     try {
@@ -93,9 +97,11 @@ std::ostream& ParserRecover::Listing::lines(std::ostream& out) {
 
 void ParserRecover::processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                                      ParseTotals& totals) {
-    // A level this deep or deeper that is still held lies beside this one,
-    // and nothing below it was written.
-    releaseHeld(path.size(), HeldEnd::LEFT);
+    // The root's level has no entry that was accepted for it.
+    if (levels_.empty() || levels_.back().opened)
+        levels_.emplace_back();
+    levels_.back().opened = true;
+    levels_.back().writtenBefore = writtenFiles_;
     Totals& level = totals.selected;
     Listing listing;
     // A No or a cancel ends the walk inside this level: what it listed still
@@ -140,13 +146,19 @@ void ParserRecover::listUnder(Listing& listing, const std::string& folder, const
 void ParserRecover::closeListing(Listing& listing, const std::vector<std::string>& path,
                                  const Totals& level) {
     // Lines of files that went nowhere are listed in the tree's folder. When
-    // one of them is a file of it, nothing made that folder for its files, but
-    // a file below may still make it: the walk must have been there first.
+    // one of them is a file of it, what became of its folder is known only
+    // once the walk leaves the level: a file below may make it, or it goes.
     if (!listing.header && !listing.pending.str().empty()) {
-        const bool unwrittenFile = listing.unwrittenFile && !path.empty();
-        if (unwrittenFile || !held_.empty()) {
-            held_.push_back(
-                HeldLevel{path.size(), joinPath(path), listing.pending.str(), unwrittenFile});
+        if (listing.unwrittenFile || !blocks_.empty()) {
+            Block block;
+            block.folder = joinPath(path);
+            block.lines = listing.pending.str();
+            block.decided = !listing.unwrittenFile;
+            if (listing.unwrittenFile) {
+                levels_.back().waits = true;
+                levels_.back().block = firstBlock_ + blocks_.size();
+            }
+            blocks_.push_back(std::move(block));
             return;
         }
         listUnder(listing, joinPath(path), level);
@@ -155,18 +167,61 @@ void ParserRecover::closeListing(Listing& listing, const std::vector<std::string
         writeDirectoryTotals(*out_, since(listing.blockStart, level));
 }
 
-void ParserRecover::releaseHeld(std::size_t depth, HeldEnd end) {
-    auto first = held_.begin();
-    while (first != held_.end() && first->depth < depth)
-        ++first;
-    for (auto held = first; held != held_.end(); ++held) {
-        const bool notMade = held->unwrittenFile && end == HeldEnd::LEFT;
-        writeDirectoryHeader(*out_, held->folder,
-                             notMade ? _("(not made: none of its files was written)") : nullptr);
-        *out_ << held->lines;
-        writeDirectoryTotals(*out_, Totals());
+void ParserRecover::leaveDirectory(MapIterator& cursor, ParseTotals& child) {
+    (void)cursor;
+    (void)child;
+    // Each accepted folder entry is left once, innermost first.
+    if (!levels_.empty())
+        endLevel();
+}
+
+void ParserRecover::endLevel() {
+    const LevelRecord record = levels_.back();
+    levels_.pop_back();
+    if (!record.opened)
+        return;
+    const bool wrote = writtenFiles_ > record.writtenBefore;
+    // The destination itself is the user's folder, and never taken away.
+    bool gone = !record.reached;
+    std::string removed;
+    if (!wrote && record.reached && !record.destination.empty()) {
+        gone = recoverer_->removeFolder(record.destination);
+        if (gone)
+            removed = record.destination;
     }
-    held_.erase(first, held_.end());
+    if (!wrote && !record.emptied.empty() && recoverer_->removeFolder(record.emptied))
+        removed = record.emptied;
+    // The folder above the one taken away may have been made for it alone.
+    const std::size_t slash = removed.rfind('/');
+    if (slash != std::string::npos && !levels_.empty())
+        levels_.back().emptied = removed.substr(0, slash);
+    if (record.waits && record.block >= firstBlock_) {
+        Block& block = blocks_[record.block - firstBlock_];
+        if (!block.decided) {
+            block.decided = true;
+            block.notMade = !wrote && gone;
+        }
+    }
+    flushBlocks();
+}
+
+void ParserRecover::decideMadeBelow() {
+    for (Block& block : blocks_)
+        block.decided = true;
+    flushBlocks();
+}
+
+void ParserRecover::flushBlocks() {
+    while (!blocks_.empty() && blocks_.front().decided) {
+        const Block& block = blocks_.front();
+        writeDirectoryHeader(*out_, block.folder,
+                             block.notMade ? _("(not made: none of its files was written)")
+                                           : nullptr);
+        *out_ << block.lines;
+        writeDirectoryTotals(*out_, Totals());
+        blocks_.pop_front();
+        ++firstBlock_;
+    }
 }
 
 void ParserRecover::countFolders(const std::string& folder, Totals& level) {
@@ -225,8 +280,10 @@ ParserRecover::Attempt ParserRecover::attemptFile(MapIterator& cursor,
 
 void ParserRecover::listWritten(MapIterator& cursor, const Attempt& attempt, Listing& listing,
                                 Totals& level) {
-    // Every level still held lies above this file, whose folder it made.
-    releaseHeld(0, HeldEnd::MADE_BELOW);
+    // Every block still waiting is of a level above this file, whose folder
+    // it made.
+    ++writtenFiles_;
+    decideMadeBelow();
     listUnder(listing, recoverer_->getFileFolder(), level);
     const u64 bytes = recoverer_->getFileBytes();
     writeLine(*out_, cursor, recoverer_->getFileName(), false, bytes, false);
@@ -262,6 +319,15 @@ void ParserRecover::listUnwritten(MapIterator& cursor, const Attempt& attempt, L
     std::ostream& out = listing.lines(*out_);
     writeFileLine(out, cursor, false, cursor.getSize());
     listing.unwrittenFile = true;
+    // Where the recoverer got to with it; a file the map gave up before it
+    // began it got nowhere, whatever the file before it did.
+    std::string folder;
+    if ((attempt.outcome == Outcome::REFUSED || attempt.outcome == Outcome::TOO_LARGE ||
+         attempt.outcome == Outcome::STOPPED) &&
+        recoverer_->attemptFolder(folder)) {
+        levels_.back().reached = true;
+        levels_.back().destination = folder;
+    }
     if (attempt.outcome == Outcome::STOPPED) {
         // The user stopped it: nothing failed, and the run says it was cancelled.
         out << _(" (not written: the recovery was cancelled)");
@@ -282,6 +348,7 @@ void ParserRecover::noteIncompleteFolder(MapIterator& folder, Listing& listing) 
     writeFileLine(listing.lines(*out_), folder, false, folder.getSize(), true);
     listing.lines(*out_) << '\n';
     ++counts_.errors;
+    ++counts_.incompleteFolders;
 }
 
 void ParserRecover::noteHeldRoot(const std::vector<std::string>& path) {
@@ -294,7 +361,11 @@ void ParserRecover::noteHeldRoot(const std::vector<std::string>& path) {
 }
 
 bool ParserRecover::acceptDirectory(MapIterator& cursor) {
-    return cursor.isSelected();
+    if (!cursor.isSelected())
+        return false;
+    // Opened when the walk goes in; ended when it leaves the entry.
+    levels_.emplace_back();
+    return true;
 }
 
 void ParserRecover::askContinue(const std::string& message) {

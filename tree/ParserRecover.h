@@ -14,11 +14,14 @@
 // size in the tree, with the system's reason; a written file is listed under
 // the name it was written as (a name taken gets a free variant, a name the
 // destination refuses a safe form), below a header that names the destination
-// folder it went to, and a split file names its pieces in order. A folder none
-// of whose files was written is headed with its tree path and says that it was
-// not made, unless a file of a folder below it made it after all: its block
-// waits until the walk has been below it, and comes before the blocks of the
-// folders below in either case. The totals add up what was written: the files made and the
+// folder it went to, and a split file names its pieces in order. A folder that
+// the run made for files of its level that were then not written, and that
+// holds nothing when the walk leaves the level, is taken away again; the
+// block of a level none of whose files was written is headed with its tree
+// path and says that the folder was not made exactly when it is not on the
+// destination then (the destination itself included). Such a block waits
+// until that is known, and comes before the blocks of the folders below it in
+// any case. The totals add up what was written: the files made and the
 // folders made for them, not those that were there already. A folder's
 // subtotal counts the files made in it and the folders made for them (its
 // own, and those above it that held no file yet), so that the subtotals add
@@ -29,6 +32,7 @@
 #include "tree/ParserSelect.h"
 #include "tree/Recoverer.h"
 
+#include <deque>
 #include <set>
 #include <sstream>
 #include <string>
@@ -50,6 +54,8 @@ struct RecoveryCounts {
     u32 tooLarge = 0;
     // Files written in pieces.
     u32 split = 0;
+    // Of the errors, the incomplete folders.
+    u32 incompleteFolders = 0;
 };
 
 class ParserRecover : public ParserReport {
@@ -81,6 +87,7 @@ public:
     void processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                           ParseTotals& totals) override;
     bool acceptDirectory(MapIterator& cursor) override;
+    void leaveDirectory(MapIterator& cursor, ParseTotals& child) override;
 
 private:
     // A level's listing: the destination folder its header named (none yet:
@@ -123,15 +130,10 @@ private:
     // Lines from here on go under the header of `folder`: the block before it
     // gets its subtotal.
     void listUnder(Listing& listing, const std::string& folder, const Totals& level);
-    // The level's last subtotal; lines still waiting go under the tree's folder,
-    // held while a level above is held or none of the level's files was written.
+    // The level's last subtotal; lines still waiting go under the tree's
+    // folder, in a block of their own that waits while one before it does or
+    // while its folder's fate is open (a file of it was not written).
     void closeListing(Listing& listing, const std::vector<std::string>& path, const Totals& level);
-    // A held level ends when the walk leaves it, or when a file below it is
-    // written, which makes its folder.
-    enum class HeldEnd { LEFT, MADE_BELOW };
-    // Writes the held levels at `depth` and below, in the order they were
-    // held; each listed no file written, so its subtotal is nothing.
-    void releaseHeld(std::size_t depth, HeldEnd end);
     // Counts `folder` and the folders above it that the recoverer made, once.
     void countFolders(const std::string& folder, Totals& level);
     // The line of an incomplete folder that the recovery entered, or of one it
@@ -145,20 +147,51 @@ private:
     // goes on silently.
     void askContinue(const std::string& message);
 
+    // One open level of the walk: whether the walk went into it, the files
+    // written before it began, and what became of its own files that were
+    // not written: whether one of them reached a folder, and which. From this
+    // record alone its folder is taken away or kept and its header is told.
+    struct LevelRecord {
+        bool opened = false;
+        u64 writtenBefore = 0;
+        bool reached = false;
+        std::string destination;
+        // A folder that a level below it left empty when it took its own away:
+        // made for the files below alone, it goes too when nothing was written.
+        std::string emptied;
+        // Its block waits in blocks_ under this number, undecided.
+        bool waits = false;
+        u64 block = 0;
+    };
+    // A block that cannot be written yet: its tree folder, its lines, and,
+    // once decided, whether its header says that the folder was not made. Its
+    // subtotal is nothing: none of its files was written.
+    struct Block {
+        std::string folder;
+        std::string lines;
+        bool decided = false;
+        bool notMade = false;
+    };
+    // Ends the innermost open level: its folder goes when the run made it and
+    // nothing was written in it or below, and its block is decided.
+    void endLevel();
+    // Every block that waits is decided: a file below made their folders.
+    void decideMadeBelow();
+    // Writes the waiting blocks from the first on, as far as they are decided.
+    void flushBlocks();
+
     Recoverer* recoverer_;
     ParserSelect selector_;
     RecoveryCounts counts_;
     Totals written_;
-    // Levels that wrote none of their files, in walk order, each above the
-    // next: its depth, its tree path, its lines, and whether one of them is
-    // a file of it that was not written.
-    struct HeldLevel {
-        std::size_t depth;
-        std::string folder;
-        std::string lines;
-        bool unwrittenFile;
-    };
-    std::vector<HeldLevel> held_;
+    // The open levels, outermost first, each above the next; a folder entry
+    // accepted but not entered has one that was never opened.
+    std::vector<LevelRecord> levels_;
+    // Blocks in walk order, blocks_.front() numbered firstBlock_.
+    std::deque<Block> blocks_;
+    u64 firstBlock_ = 0;
+    // Files written so far in the run.
+    u64 writtenFiles_ = 0;
     // The destination folders already looked at for counting, and the last.
     std::set<std::string> countedFolders_;
     std::string lastFolder_;

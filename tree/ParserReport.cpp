@@ -2,6 +2,7 @@
 
 #include "core/DateTime.h"
 #include "core/Intl.h"
+#include "core/Text.h"
 #include "tree/Recoverer.h"
 
 #include <iomanip>
@@ -80,7 +81,7 @@ void ParserReport::writeDirectoryHeader(std::ostream& out, const std::vector<std
 
 void ParserReport::writeDirectoryHeader(std::ostream& out, const std::string& folder,
                                         const char* note) {
-    out << '\n' << _("Directory of") << " /" << folder;
+    out << '\n' << _("Directory of") << " /" << printableName(folder);
     if (note)
         out << ' ' << note;
     out << "\n\n";
@@ -98,8 +99,9 @@ void ParserReport::writeFileLine(std::ostream& out, MapIterator& cursor, bool ad
 void ParserReport::writeLine(std::ostream& out, MapIterator& cursor, const std::string& name,
                              bool addressMode, u64 size, bool leftOut) {
     const bool incomplete = cursor.isIncomplete();
-    out << name;
-    const std::size_t length = utf8Length(name);
+    const std::string shown = printableName(name);
+    out << shown;
+    const std::size_t length = utf8Length(shown);
     if (length < NAME_COLUMN)
         out << std::string(NAME_COLUMN - length, ' ');
     out << ' ' << std::right << std::setw(NUMBER_COLUMN);

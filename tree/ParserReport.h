@@ -33,7 +33,8 @@ public:
     void processDirectory(MapIterator& cursor, const std::vector<std::string>& path,
                           ParseTotals& totals) override;
 
-    // "\nDirectory of /a/b\n\n" ("/" alone for the root level).
+    // "\nDirectory of /a/b\n\n" ("/" alone for the root level). Names here
+    // and in the lines are shown in their printable form (printableName).
     static void writeDirectoryHeader(std::ostream& out, const std::vector<std::string>& path);
     // The same for a folder given as "a/b" ("" for the root level), with
     // `note` after it when there is one.

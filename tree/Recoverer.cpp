@@ -31,6 +31,18 @@ bool Recoverer::madeFolder(const std::string& folder) const {
     return true;
 }
 
+bool Recoverer::attemptFolder(std::string& folder) const {
+    if (!fileMade_)
+        return false;
+    folder = fileFolder_;
+    return true;
+}
+
+bool Recoverer::removeFolder(const std::string& folder) {
+    (void)folder;
+    return false;
+}
+
 std::string Recoverer::getFileName() const {
     return fileVolumes_.empty() ? std::string() : fileVolumes_.front();
 }

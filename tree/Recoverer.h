@@ -82,6 +82,15 @@ public:
     // Whether this sink made the folder `folder` (named as getFileFolder names
     // it) rather than found it there. This body says yes to every folder.
     virtual bool madeFolder(const std::string& folder) const;
+    // The folder that the file begun last was to go to, named as
+    // getFileFolder names it, when that folder stands on the destination,
+    // the file made or not; false when none was reached (the destination or a
+    // folder of the path could not be made). This body knows only a file made.
+    virtual bool attemptFolder(std::string& folder) const;
+    // Takes away `folder` (named as above, never "") when this sink made it
+    // and it holds nothing. True when `folder` is not on the destination
+    // afterwards. This body removes nothing and says that the folder stands.
+    virtual bool removeFolder(const std::string& folder);
 
     // Forgets the file begun last. Implementations call it first in beginFile,
     // before anything can fail, and the recover walk before each file (a map

@@ -545,19 +545,38 @@ bool RecovererCopyOff::discardFile() {
     std::string folder = folder_;
     while (!folder.empty()) {
         folder.pop_back();
-        if (madeFolders_.count(folder) == 0 ||
-            unlinkat(destinationFd_.get(), folder.c_str(), AT_REMOVEDIR) != 0)
+        if (!removeFolder(folder))
             break;
+        folder.erase(folder.rfind('/') + 1);
+    }
+    return true;
+}
+
+bool RecovererCopyOff::attemptFolder(std::string& folder) const {
+    if (!folderReady_)
+        return false;
+    folder = folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1);
+    return true;
+}
+
+bool RecovererCopyOff::removeFolder(const std::string& folder) {
+    if (folder.empty() || !destinationFd_.isOpen())
+        return false;
+    if (madeFolders_.count(folder) != 0 &&
+        unlinkat(destinationFd_.get(), folder.c_str(), AT_REMOVEDIR) == 0) {
         madeFolders_.erase(folder);
+        // Its names go with it, and its own name is free again in its parent.
         names_.erase(folder + '/');
-        folderReady_ = false;
         const std::size_t leaf = folder.rfind('/') + 1;
         const auto parent = names_.find(folder.substr(0, leaf));
         if (parent != names_.end())
             parent->second.erase(caseFoldedName(folder.substr(leaf)));
-        folder.erase(leaf);
+        // A folder held open keeps its room taken until it is closed.
+        folderReady_ = false;
+        folderFd_.reset();
     }
-    return true;
+    // Gone now, or taken away before.
+    return entryKind(destinationFd_.get(), folder) == 0;
 }
 
 void RecovererCopyOff::fail(int event, const char* message, const std::string& relative) {

@@ -94,6 +94,10 @@ public:
     bool discardFile() override;
     // The folders made by mkdir here, not those that were there already.
     bool madeFolder(const std::string& folder) const override;
+    // The folder last opened for a file, when it is open still.
+    bool attemptFolder(std::string& folder) const override;
+    // Unlinks the folder while it is one this sink made and holds nothing.
+    bool removeFolder(const std::string& folder) override;
 
     // The relative path of a file `name` in the tree folder `path`, its folders
     // made below the destination (renamed where a non-folder holds a name).

@@ -41,4 +41,25 @@ TEST(TextTest, TrimSplitAndMarkup) {
               "&lt;a href=&apos;x&apos;&gt;&amp;amp;&lt;/a&gt;");
 }
 
+// A name may not split a report line, move a terminal's cursor or break the
+// UTF-8 of what shows it; letters of every script stay as they are.
+TEST(TextTest, PrintableNamesEscapeControlCharacters) {
+    const struct {
+        std::string name;
+        std::string shown;
+    } rows[] = {
+        {"\xe5\x86\x99\xe7\x9c\x9f \xc3\xa9\xc2\xa0.jpg",
+         "\xe5\x86\x99\xe7\x9c\x9f \xc3\xa9\xc2\xa0.jpg"},
+        {"nl\nline\ttab\rcr", "nl\\nline\\ttab\\rcr"},
+        {"\x1b[2J\x7f\x01", "\\x1b[2J\\x7f\\x01"},
+        // C1: the single-character CSI and NEL.
+        {"a\xc2\x9b"
+         "31mb\xc2\x85",
+         "a\\u009b31mb\\u0085"},
+        {"bad\xff\xc2", "bad\xef\xbf\xbd\xef\xbf\xbd"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(printableName(row.name), row.shown) << row.name;
+}
+
 } // namespace

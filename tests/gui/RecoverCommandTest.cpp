@@ -51,7 +51,7 @@ TEST(RecoverCommandPartsTest, DefaultDestinationNameAndNotes) {
     EXPECT_EQ("Recover-201001181530", gtk::recoverDestinationName(1263828600));
     const std::string see = "\nSee report that follows this message.";
     const struct {
-        tree::RecoveryCounts counts; // errors, unwritten, too large, split
+        tree::RecoveryCounts counts; // errors, unwritten, too large, split, incomplete folders
         std::string note;
     } rows[] = {
         {{0, 0, 0, 0}, ""},
@@ -63,6 +63,11 @@ TEST(RecoverCommandPartsTest, DefaultDestinationNameAndNotes) {
          "Some files could not be written.\nSome files are larger than the destination takes. "
          "The File Size Limit in Preferences (Drive Settings) splits files into pieces that "
          "fit.\n" +
+             see},
+        // A folder not read whole is no file with errors.
+        {{1, 0, 0, 0, 1},
+         "Some folders could not be read whole: files in them may be missing. The report marks "
+         "them \"(incomplete)\".\n" +
              see},
     };
     for (const auto& row : rows)

@@ -22,6 +22,8 @@ void RecordingRecoverer::beginFile(const tree::FileEntry& entry,
                                    const std::vector<std::string>& path) {
     clearFileCounts();
     events.push_back("file [" + tree::joinPath(path) + "] " + entry.getName());
+    lastFolder_ = tree::joinPath(path);
+    begun_ = true;
     if (failing.count(entry.getName()))
         throw Exception("Cannot open file\n(" + entry.getName() + ")");
     if (entry.getName() == cancelling)
@@ -71,6 +73,20 @@ bool RecordingRecoverer::discardFile() {
     files.pop_back();
     events.push_back("discarded");
     clearFileCounts();
+    return true;
+}
+
+bool RecordingRecoverer::attemptFolder(std::string& folder) const {
+    if (!begun_)
+        return false;
+    folder = lastFolder_;
+    return true;
+}
+
+bool RecordingRecoverer::removeFolder(const std::string& folder) {
+    if (keepingFolders)
+        return false;
+    removedFolders.push_back(folder);
     return true;
 }
 

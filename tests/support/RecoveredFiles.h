@@ -39,6 +39,10 @@ public:
     void endFile() override;
     // Takes the file back as the writer removes a cut file; `keeping` refuses.
     bool discardFile() override;
+    // The folder of the tree path of the file begun last, which always stands
+    // until it is removed; `keepingFolders` refuses to remove it.
+    bool attemptFolder(std::string& folder) const override;
+    bool removeFolder(const std::string& folder) override;
 
     std::vector<std::string> events;
     std::vector<File> files;
@@ -47,6 +51,12 @@ public:
     u64 room = ~u64{0};
     u64 fileRoom = ~u64{0};
     bool keeping = false;
+    bool keepingFolders = false;
+    std::vector<std::string> removedFolders;
+
+private:
+    std::string lastFolder_;
+    bool begun_ = false;
 };
 
 } // namespace testutil
