@@ -18,7 +18,14 @@
 // whose own record is lost stands, marked, under the name a listing gives it,
 // and holds what names it. A file in use whose data stream does not read is
 // placed by its name too, to be told as not recovered, and the listings of
-// the folders it names are not taken as whole.
+// the folders it names are not taken as whole. A file in use that lost every
+// name goes to "Found" under its record number. A folder stands where the
+// index of a folder in use names it; its own parent reference decides only
+// where none does.
+//
+// A file's data is told as not whole where the record read for it carries
+// another's number, where its runs end before the size they allocate, and
+// where they land in clusters the MFT or another file in use holds.
 
 #include "core/Ownership.h"
 #include "devices/UnreadableSectors.h"

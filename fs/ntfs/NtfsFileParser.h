@@ -63,7 +63,7 @@ struct FileLinks {
 enum class NodeBuild {
     NO_NAME, // no usable name: nothing says where the file belongs
     // a file whose data stream does not read, or that has none and is no
-    // system file: the node has the size it states
+    // metadata file of the volume: the node has the size it states
     NO_DATA,
     WHOLE,
 };
