@@ -133,6 +133,55 @@ u64 mftNumberOfRun(MftProbeParser& probe, const NtfsRun& q) {
     return NONE;
 }
 
+std::vector<NumberedRun> numberedPieces(MftProbeParser& probe, const NtfsRun& q) {
+    const u64 spc = probe.sectorsPerCluster;
+    const u64 spr = probe.sectorsPerRecord;
+    probe.setMftRunlist(Runlist{q});
+    NtfsFileRecordsCache& cache = probe.getRecordsCache();
+    std::vector<u8> raw(cache.getRecordSize());
+    const u64 records = q.clusters * spc / spr;
+    // The number each record carries; all ones where it carries none.
+    std::vector<u64> numbers(records, NONE);
+    for (u64 i = 0; i < records; ++i) {
+        probe.getDrive()->poll();
+        FileRecordHeader header;
+        if (!cache.readRawRecord(i, raw.data()))
+            continue;
+        NtfsFileRecordParser record(ConstArray(raw.data(), static_cast<u32>(raw.size())));
+        if (record.checkFileHeader(header))
+            numbers[i] = record.storedRecordNumber();
+    }
+    std::vector<NumberedRun> pieces;
+    u64 pieceCluster = 0; // of q, where the current piece starts
+    u64 pieceRecord = 0;  // the record of q there
+    u64 number = NONE;    // the MFT number of that record, once one is told
+    for (u64 i = 0; i < records; ++i) {
+        const u64 stored = numbers[i];
+        const u64 within = i - pieceRecord;
+        if (stored == NONE || (number != NONE && stored == number + within))
+            continue;
+        if (number == NONE && stored >= within) {
+            number = stored - within;
+            continue;
+        }
+        // Another extent starts at a cluster, and its next record follows
+        // on; a stray record (the reserved ones, formatted with number 0)
+        // does not break the piece, and is refused where it is read.
+        const bool followed = i + 1 < records && numbers[i + 1] == stored + 1;
+        if ((i * spr) % spc != 0 || !followed)
+            continue;
+        const u64 cut = i * spr / spc;
+        pieces.push_back(
+            {NtfsRun{q.lcn + pieceCluster, cut - pieceCluster, cut - pieceCluster}, number});
+        pieceCluster = cut;
+        pieceRecord = i;
+        number = stored;
+    }
+    const u64 rest = q.clusters - pieceCluster;
+    pieces.push_back({NtfsRun{q.lcn + pieceCluster, rest, rest}, number});
+    return pieces;
+}
+
 void recreateMftRunlist(Runlist& out, NTFSDrive& drive, const FoundList<FoundRecordRun>& found) {
     out.clear();
     const u64 spr = drive.getSectorsPerFileRecord();
@@ -204,35 +253,58 @@ void recreateMftRunlist(Runlist& out, NTFSDrive& drive, const FoundList<FoundRec
     logAt("MftRunlist", 218) << ": FoundRl: " << runlistText(foundRl) << '\n';
 
     MftProbeParser probe(drive);
+    std::vector<NumberedRun> pieces;
     for (const NtfsRun& q : foundRl) {
         drive.poll();
-        u64 m = mftNumberOfRun(probe, q);
-        if (m != NONE && m >= maxRecords) {
-            logAt("MftRunlist", 226) << ": record number " << m << " passes the volume\n";
-            m = NONE;
-        }
-        const u64 knownSectors = known * spc;
-        u64 gap = 0;
-        bool placed = false;
-        if (m != NONE) {
-            const u64 s = m * spr;
-            if (s >= knownSectors && (s - knownSectors) % spc == 0) {
-                gap = s - knownSectors;
-                placed = true;
+        std::vector<NumberedRun> split = numberedPieces(probe, q);
+        // Records of the old layout carry no number: their names tell.
+        if (split.size() == 1 && split.front().number == NONE)
+            split.front().number = mftNumberOfRun(probe, q);
+        for (NumberedRun& piece : split) {
+            if (piece.number != NONE && piece.number >= maxRecords) {
+                logAt("MftRunlist", 226)
+                    << ": record number " << piece.number << " passes the volume\n";
+                piece.number = NONE;
             }
+            pieces.push_back(piece);
         }
-        if (!placed) {
-            // Straight after the list, at the next record boundary.
-            gap = knownSectors % spr == 0 ? 0 : spr - knownSectors % spr;
-            if (gap % spc != 0)
-                continue;
-        }
+    }
+    // The MFT grows into whatever clusters are free, also below its earlier
+    // extents: the pieces go where their numbers say, in that order. Of two
+    // that claim the same records (the MFT's and its mirror's) the longer
+    // holds them; the other follows the list as copies.
+    std::stable_sort(pieces.begin(), pieces.end(), [](const NumberedRun& a, const NumberedRun& b) {
+        if (a.number != b.number)
+            return a.number < b.number;
+        return a.run.clusters > b.run.clusters;
+    });
+    auto append = [&](const NtfsRun& q, u64 gap) {
         if (gap != 0) {
             out.push_back(NtfsRun{0, gap / spc, 0});
             known += gap / spc;
         }
         out.push_back(q);
         known += q.clusters;
+    };
+    // What cannot go where its numbers say (the mirror's copies of records
+    // the list holds, runs whose records tell no number) follows the list
+    // once every other piece is in its place: taken in between, it would
+    // push every piece after it off its records.
+    Runlist after;
+    for (const NumberedRun& piece : pieces) {
+        const u64 knownSectors = known * spc;
+        const u64 s = piece.number != NONE ? piece.number * spr : 0;
+        if (piece.number != NONE && s >= knownSectors && (s - knownSectors) % spc == 0)
+            append(piece.run, s - knownSectors);
+        else
+            after.push_back(piece.run);
+    }
+    for (const NtfsRun& q : after) {
+        // Straight after the list, at the next record boundary.
+        const u64 knownSectors = known * spc;
+        const u64 gap = knownSectors % spr == 0 ? 0 : spr - knownSectors % spr;
+        if (gap % spc == 0)
+            append(q, gap);
     }
     logAt("MftRunlist", 259) << ": " << runlistText(out) << '\n';
 }

@@ -11,6 +11,8 @@
 #include "fs/ntfs/NtfsFileParser.h"
 #include "fs/ntfs/Runlist.h"
 
+#include <vector>
+
 class NTFSDrive;
 
 // The parser that identifies found runs: the volume's record and cluster sizes
@@ -33,6 +35,19 @@ void recreateMftRunlist(Runlist& out, NTFSDrive& drive, const FoundList<FoundRec
 // has clusters.
 void addUncoveredRunParts(Runlist& out, const NtfsRun& r, Runlist::const_iterator first,
                           Runlist::const_iterator last);
+
+// A stretch of a found run and the MFT number of its first record; all ones
+// when its records carry none.
+struct NumberedRun {
+    NtfsRun run;
+    u64 number;
+};
+
+// q cut where the numbers its records carry stop following on from one
+// another, at the cluster of the first record that breaks the sequence: two
+// extents of the MFT side by side on the volume, a stray cluster of records.
+// A single piece numbered all ones when no record carries a number.
+std::vector<NumberedRun> numberedPieces(MftProbeParser& probe, const NtfsRun& q);
 
 // The MFT record number of the first record of q, from the first record of q
 // that carries its own number (or whose name its folder listing shows); all ones

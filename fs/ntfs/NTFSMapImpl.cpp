@@ -3,6 +3,8 @@
 #include "core/DateTime.h"
 #include "core/Intl.h"
 #include "core/Log.h"
+#include "core/NameConversions.h"
+#include "fs/ntfs/MftRunlist.h"
 #include "tree/FileEntry.h"
 #include "tree/Recoverer.h"
 
@@ -94,12 +96,16 @@ bool NTFSMapImpl::listLoadedFolder(u64 address, Folder& folder) {
                                [&](const Node& n) { return n.getAddress() == address; }),
                 nodes.end());
     std::unordered_map<u64, u32>& positions = listed_[address];
+    // The listing of the folder record just loaded.
+    const bool live = !parser_.isDeleted();
     for (u32 i = before; i < folder.size(); ++i) {
         Node& n = folder.node(i);
         positions.emplace(n.getAddress(), i);
         if (!n.isDirectory())
             continue;
         listers_.emplace(n.getAddress(), address);
+        if (live)
+            namedBy_.emplace(n.getAddress(), address);
         if (!lostInFound_.empty() && lostInFound_.count(n.getAddress()))
             claimLostFolder(address, folder, n);
     }
@@ -173,8 +179,16 @@ NTFSMapImpl::RecordEntry NTFSMapImpl::loadEntry(u64 address) {
     RecordEntry entry;
     if (!loadRecord(address))
         return entry;
+    entry.loaded = true;
     entry.build = parser_.buildNode(entry.node, &entry.links);
     const bool inUse = !parser_.isDeleted();
+    NtfsAttributeData data;
+    if (inUse && entry.build == NodeBuild::WHOLE && !entry.node.isDirectory() &&
+        parser_.getData(data)) {
+        owners_.add(address, data.runs);
+        if (address == MIRROR_RECORD)
+            mirrorRuns_ = data.runs;
+    }
     // The listings of its folders may have lost the entry of a file in use
     // that is not whole here: they are not settled as whole.
     if (inUse && entry.build == NodeBuild::NO_DATA) {
@@ -281,7 +295,7 @@ Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
         else
             lostInFound_.insert(address);
     } else {
-        folder.setParent(out.getAddress());
+        folder.setParent(parentOfFolder(address, out.getAddress()));
         if (!listLoadedFolder(address, folder))
             noteFailedListing(address, out);
     }
@@ -289,6 +303,13 @@ Folder* NTFSMapImpl::loadFolder(u64 address, Node& out) {
     if (Folder* stored = tryQueueFolder(address, folder))
         return stored;
     return findFolder(address);
+}
+
+u64 NTFSMapImpl::parentOfFolder(u64 address, u64 reference) const {
+    // A reference that names the folder itself, one of its own folders or a
+    // file would take it, and all it holds, out of its place.
+    const auto named = namedBy_.find(address);
+    return named != namedBy_.end() ? named->second : reference;
 }
 
 void NTFSMapImpl::placeFoundFile(const ParentRef& parent, const Node& node) {
@@ -326,6 +347,8 @@ void NTFSMapImpl::finishTree() {
 
 void NTFSMapImpl::placeFoundRecord(u64 record) {
     RecordEntry entry = loadEntry(record);
+    if (entry.loaded && entry.build == NodeBuild::NO_NAME)
+        placeNameless(record);
     if (!entry.placed())
         return;
     Node& node = entry.node;
@@ -336,11 +359,12 @@ void NTFSMapImpl::placeFoundRecord(u64 record) {
         return;
     node.setAddress(record);
     if (node.isDirectory()) {
-        Folder folder(ATTACHED, parent.record);
+        const bool named = namedBy_.count(record) != 0;
+        Folder folder(ATTACHED, parentOfFolder(record, parent.record));
         if (!listLoadedFolder(record, folder))
             noteFailedListing(record, node);
         // Under the root unclaimed, which puts it under "Found".
-        if (node.hasFlag(Node::DELETED) && !referenceHolds(parent))
+        if (!named && node.hasFlag(Node::DELETED) && !referenceHolds(parent))
             folder.setParent(ROOT_RECORD);
         if (Folder* stored = tryQueueFolder(record, folder))
             addFoundNode(stored, node);
@@ -349,6 +373,29 @@ void NTFSMapImpl::placeFoundRecord(u64 record) {
         placeFoundFile(parent, node);
     }
     placePendingLinks();
+}
+
+void NTFSMapImpl::placeNameless(u64 record) {
+    // The volume's reserved records are in use without a name, and so are
+    // the mirror's copies of them.
+    const u64 stored = parser_.storedRecordNumber();
+    NtfsAttributeData data;
+    if (takingCopies_ || record < FIRST_USER_RECORD || stored < FIRST_USER_RECORD ||
+        parser_.isDeleted() || parser_.isDirectory() || !parser_.hasUnnamedData() ||
+        !parser_.getData(data))
+        return;
+    const u64 written = parser_.standardModificationTime();
+    Node node(std::to_string(record), record, Node::NONE, data.size,
+              written != 0 ? fileTimeToUnixTime(written) : NO_TIME);
+    node.setFlag(Node::HAS_UNREADABLE, parser_.hasUnreadableData(data));
+    node.setLink(FROM);
+    logAt("NTFSMapImpl", 470) << ": record " << record << " in use has data but no name\n";
+    owners_.add(record, data.runs);
+    built_.set(record, true);
+    nameless_.insert(record);
+    // Some folder's index lost it, and none can be told: none is whole.
+    recordsLost_ = true;
+    insertNode(ROOT_RECORD, node);
 }
 
 void NTFSMapImpl::analyzeFoundFiles() {
@@ -366,9 +413,22 @@ void NTFSMapImpl::analyzeFoundFiles() {
         if (built_.test(copy.second))
             continue;
         records_.set(copy.first, false);
+        takenCopies_.insert(copy.first);
         placeFoundRecord(copy.first);
     }
     copies_.clear();
+    // The MFT is the data of record 0; without that record, the list the
+    // records were read through is all there is of it.
+    // A list rebuilt from the records found takes in the mirror's copies too,
+    // which are the mirror's data and no other file's.
+    if (records_.size() != 0 && !built_.test(0)) {
+        Runlist mft;
+        for (const NtfsRun& r : parser_.getMftRunlist()) {
+            if (!r.isSparse())
+                addUncoveredRunParts(mft, r, mirrorRuns_.begin(), mirrorRuns_.end());
+        }
+        owners_.add(0, mft);
+    }
     dropClaimedFromFound();
     foundAnalyzed_ = true;
     settleFailedListings();
@@ -396,15 +456,43 @@ void NTFSMapImpl::mergeRecord(Node& listed, const Node& record) {
         listed.setFlag(Node::INVALID_DIRECTORY, true);
 }
 
+bool NTFSMapImpl::recordIsNode(const Node& node) {
+    const u64 stored = parser_.storedRecordNumber();
+    // As the records' pass takes them: a number beyond the MFT names no
+    // other record.
+    if (stored != ~u64{0})
+        return stored == node.getAddress() || stored >= records_.size() ||
+               takenCopies_.count(node.getAddress()) != 0;
+    // A record of the old layout carries no number; a listed entry's record
+    // must carry the name the listing gives it.
+    if (node.getLink() != TO)
+        return true;
+    Node own;
+    FileLinks links;
+    if (parser_.buildNode(own, &links) == NodeBuild::NO_NAME)
+        return false;
+    if (own.getName() == node.getName())
+        return true;
+    return std::any_of(links.more.begin(), links.more.end(),
+                       [&](const auto& link) { return link.second == node.getName(); });
+}
+
 bool NTFSMapImpl::loadNodeData(const Node& node, NtfsAttributeData& data) {
     if (!parser_.loadFile(node.getAddress()))
         return false;
-    // A system file whose record holds no unnamed data stream ($Secure, $Quota
-    // and the like) is empty; nothing of it is missing. Any other file without
+    // The MFT's run list may have been rebuilt from the records found: a
+    // record read where another belongs is that other file's.
+    if (!recordIsNode(node)) {
+        logAt("NTFSMapImpl", 445) << ": the record read for " << node.getAddress()
+                                  << " is another's\n";
+        return false;
+    }
+    // A metadata file whose record holds no unnamed data stream ($Secure,
+    // $Quota and the like) is empty; nothing of it is missing. Any other file without
     // one lost it, whatever size its listing states.
     if (!parser_.hasUnnamedData() && !parser_.isDirectory()) {
         data = NtfsAttributeData();
-        return node.hasFlag(Node::SYSTEM);
+        return NtfsFileParser::isMetadataFile(node);
     }
     return parser_.getData(data);
 }
@@ -423,9 +511,22 @@ bool NTFSMapImpl::recoverNode(Recoverer& recoverer, const std::vector<std::strin
         ok = dataReader_.read(data);
     }
     recoverer.endFile();
-    // A torn record may hold stale bytes: the user has the file and is told
-    // to check it.
-    return ok && !parser_.isTorn();
+    // A torn record may hold stale bytes, and misplaced data is another's:
+    // the user has the file and is told to check it.
+    return ok && !parser_.isTorn() && !dataMisplaced(node, data) &&
+           nameless_.count(node.getAddress()) == 0;
+}
+
+bool NTFSMapImpl::dataMisplaced(const Node& node, const NtfsAttributeData& data) {
+    if (data.tailLost)
+        return true;
+    // Every record was read through the MFT's runs: a file that claims its
+    // clusters is the one mistaken.
+    if (node.getAddress() == 0 || !owners_.overlapsOthers(node.getAddress(), data.runs))
+        return false;
+    logAt("NTFSMapImpl", 520) << ": the data of record " << node.getAddress()
+                              << " lies in clusters another file or the MFT holds\n";
+    return true;
 }
 
 int NTFSMapImpl::readNodeData(Node& node, u8* buffer, u32 size, u64 offset) {

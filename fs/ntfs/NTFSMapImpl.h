@@ -18,12 +18,20 @@
 // whose own record is lost stands, marked, under the name a listing gives it,
 // and holds what names it. A file in use whose data stream does not read is
 // placed by its name too, to be told as not recovered, and the listings of
-// the folders it names are not taken as whole.
+// the folders it names are not taken as whole. A file in use that lost every
+// name goes to "Found" under its record number. A folder stands where the
+// index of a folder in use names it; its own parent reference decides only
+// where none does.
+//
+// A file's data is told as not whole where the record read for it carries
+// another's number, where its runs end before the size they allocate, and
+// where they land in clusters the MFT or another file in use holds.
 
 #include "core/Ownership.h"
 #include "devices/UnreadableSectors.h"
 #include "fs/Bitmap.h"
 #include "fs/Params.h"
+#include "fs/ntfs/ClusterOwners.h"
 #include "fs/ntfs/DataReader.h"
 #include "fs/ntfs/NTFSDrive.h"
 #include "fs/ntfs/NtfsFileParser.h"
@@ -41,6 +49,9 @@ namespace tree {
 class NTFSMapImpl : public MapImpl {
 public:
     static constexpr u64 ROOT_RECORD = 5;
+    // Records below it are the volume's own and those it keeps in reserve.
+    static constexpr u64 FIRST_USER_RECORD = 16;
+    static constexpr u64 MIRROR_RECORD = 1;
 
     // The parameters must make a usable drive (NTFSDrive::isUsable) with records
     // of a size NtfsFileRecordsCache::isRecordSize takes; the MFT run
@@ -87,6 +98,7 @@ private:
     // A record tried as an entry: how far it was built, its node and where
     // its names put it.
     struct RecordEntry {
+        bool loaded = false;
         NodeBuild build = NodeBuild::NO_NAME;
         Node node;
         FileLinks links;
@@ -120,6 +132,10 @@ private:
     // The position of the record's first entry in the listing of the folder,
     // when it has one there.
     std::optional<u32> listedAt(u64 folder, u64 record) const;
+    // Whether the record loaded last is the node's: it carries the node's
+    // number, or is a copy placed as a node of its own, or, carrying none,
+    // the name a listing gives the node.
+    bool recordIsNode(const Node& node);
     // Loads the node's file and prepares its unnamed data; an empty value for
     // a file that has none.
     bool loadNodeData(const Node& node, NtfsAttributeData& data);
@@ -134,6 +150,15 @@ private:
     bool referenceHolds(const ParentRef& parent) const;
     // Loads a record that no walk reached and hangs it into the tree.
     void placeFoundRecord(u64 record);
+    // Puts the record loaded last, a file in use whose data reads but that
+    // lost every name, in "Found" under its number.
+    void placeNameless(u64 record);
+    // The folder a folder's record hangs in: the one whose listing in use
+    // names it, else the one its own parent reference gives.
+    u64 parentOfFolder(u64 address, u64 reference) const;
+    // Why the prepared data of a node's record is not the file's, if it is
+    // not: its runs lost their end, or land in clusters another holds.
+    bool dataMisplaced(const Node& node, const NtfsAttributeData& data);
     // Places the names of hard links that the records loaded so far still owe.
     void placePendingLinks();
     // A folder's listing failed while its own record was read.
@@ -155,6 +180,15 @@ private:
     Bitmap inRoot_;
     // Folder records -> the folder whose listing named each first.
     std::unordered_map<u64, u64> listers_;
+    // The same, of the listings of folders in use alone: where each folder
+    // stands, whatever its own parent reference says.
+    std::unordered_map<u64, u64> namedBy_;
+    // The clusters the data of the files in use and the MFT store.
+    ClusterOwners owners_;
+    // The data of $MFTMirr, where its record reads.
+    Runlist mirrorRuns_;
+    // Records in use that lost their names, put in "Found" by number.
+    std::unordered_set<u64> nameless_;
     // Folders whose own record is lost, put under "Found" for want of a
     // listing that named them.
     std::unordered_set<u64> lostInFound_;
@@ -166,6 +200,8 @@ private:
     // Records that are copies of another: their number, the copied one's.
     std::vector<std::pair<u64, u64>> copies_;
     bool takingCopies_ = false;
+    // Those placed as nodes of their own, for want of the records they copy.
+    std::unordered_set<u64> takenCopies_;
     // Folder address -> record -> position of its first index entry there.
     std::unordered_map<u64, std::unordered_map<u64, u32>> listed_;
     struct FolderRecord {

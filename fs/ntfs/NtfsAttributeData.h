@@ -18,4 +18,7 @@ struct NtfsAttributeData {
     // (all ones: the whole data is initialized).
     Runlist runs;
     u64 initializedSize = ~u64{0};
+    // The runs end before the size the header allocates: a run at the end was
+    // lost, and what the reader makes of the last clusters is not the data.
+    bool tailLost = false;
 };

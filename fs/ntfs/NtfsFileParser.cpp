@@ -425,6 +425,7 @@ bool NtfsFileParser::prepareNonResident(NtfsAttributeData& data,
                          return a.header.startingVcn < b.header.startingVcn;
                      });
     std::unique_ptr<RunlistParser> runs;
+    u64 allocated = 0;
     for (std::size_t i = 0; i < extents.size(); ++i) {
         const CachedAttribute& e = extents[i];
         const NtfsAttributeParser attributes(cache_.attributeArea(e));
@@ -435,6 +436,7 @@ bool NtfsFileParser::prepareNonResident(NtfsAttributeData& data,
         }
         if (i == 0) {
             runs.reset(new RunlistParser(value.compressed, RunlistParser::ANY_VOLUME));
+            allocated = value.allocatedSize;
             data.size = value.dataSize;
             data.initializedSize = std::min(value.initializedSize, value.dataSize);
         }
@@ -471,6 +473,12 @@ bool NtfsFileParser::prepareNonResident(NtfsAttributeData& data,
         return false;
     }
     data.runs = list;
+    // A compressed stream's size is no measure of its runs: only the allocated
+    // size tells that the runs of its last units are gone.
+    data.tailLost = ceilDiv(allocated, drive_->getClusterBytes()) > runs->getParsedClusters();
+    if (data.tailLost)
+        logAt("NtfsFileParser", 252) << ": runs cover " << runs->getParsedClusters()
+                                     << " clusters of " << allocated << " bytes allocated\n";
     return true;
 }
 
@@ -515,6 +523,14 @@ bool NtfsFileParser::getData(NtfsAttributeData& data) {
     if (dataOk_)
         data = data_;
     return dataOk_;
+}
+
+bool NtfsFileParser::isMetadataFile(const tree::Node& node) {
+    // The volume's own files are flagged system and named with a '$'; a user
+    // file flagged system (desktop.ini, a symbolic link) keeps its data in
+    // $DATA like any other.
+    return node.hasFlag(tree::Node::SYSTEM) && !node.getName().empty() &&
+           node.getName().front() == '$';
 }
 
 bool NtfsFileParser::hasUnnamedData() const {
@@ -663,10 +679,10 @@ NodeBuild NtfsFileParser::buildNodeFromRecords(tree::Node& node, FileLinks* link
     const bool directory = isDirectory();
     NtfsAttributeData data;
     NodeBuild result = NodeBuild::WHOLE;
-    // A system file without a data stream of its own ($Secure, $Quota and the
-    // like) is an empty file, as its recovery takes it; any other file is
+    // A metadata file without a data stream of its own ($Secure, $Quota and
+    // the like) is an empty file, as its recovery takes it; any other file is
     // whole only once its data stream reads.
-    if (!directory && !getData(data) && (hasUnnamedData() || !built.hasFlag(tree::Node::SYSTEM))) {
+    if (!directory && !getData(data) && (hasUnnamedData() || !isMetadataFile(built))) {
         result = NodeBuild::NO_DATA;
         built.setSize(statedDataSize(built.getSize()));
     }

@@ -63,7 +63,7 @@ struct FileLinks {
 enum class NodeBuild {
     NO_NAME, // no usable name: nothing says where the file belongs
     // a file whose data stream does not read, or that has none and is no
-    // system file: the node has the size it states
+    // metadata file of the volume: the node has the size it states
     NO_DATA,
     WHOLE,
 };
@@ -122,6 +122,9 @@ public:
     // Whether the loaded file has an unnamed $DATA at all: the system files
     // that keep everything in named streams and indexes have none.
     bool hasUnnamedData() const;
+    // Whether the node is one of the volume's metadata files, which may keep
+    // everything in named streams and indexes.
+    static bool isMetadataFile(const tree::Node& node);
     // Whether a record of the loaded file was torn (NtfsFileRecordsCache).
     bool isTorn() const { return cache_.hasTornRecord(); }
     // The data of an attribute from all its extents (headers in cache order).
@@ -131,6 +134,8 @@ public:
     // The record number field of the loaded base record; all ones when absent.
     u64 storedRecordNumber() const;
     bool isDeleted() const { return deleted_; }
+    // The modification time of the standard information; 0 without one.
+    u64 standardModificationTime() const;
     // The sequence number of the loaded base record: a reference to it carries
     // this one while it is in use, and the one before once it was deleted.
     u16 sequence() const;
@@ -164,8 +169,6 @@ private:
     // The size that the header of the data stream's first extent states,
     // where it reads; `otherwise` where it does not.
     u64 statedDataSize(u64 otherwise) const;
-    // The modification time of the standard information; 0 without one.
-    u64 standardModificationTime() const;
     bool readIndexRoot();
     bool readMftRunlistRecords(bool mirror, bool& recordZeroLoaded);
     bool prepareNonResident(NtfsAttributeData& data, std::vector<CachedAttribute> extents);

@@ -72,6 +72,11 @@ NtfsBuilder& NtfsBuilder::corruptData(const std::string& path, u64 offset,
     return add({"corrupt-data", path, std::to_string(offset), hex(bytes)});
 }
 
+NtfsBuilder& NtfsBuilder::corruptAttribute(const std::string& path, u32 type, u64 offset,
+                                           const std::string& bytes) {
+    return add({"corrupt-attr", path, std::to_string(type), std::to_string(offset), hex(bytes)});
+}
+
 NtfsBuilder& NtfsBuilder::corruptIndex(const std::string& folder, const std::string& name,
                                        u64 offset, const std::string& bytes) {
     return add({"corrupt-index", folder, name, std::to_string(offset), hex(bytes)});

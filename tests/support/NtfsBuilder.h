@@ -77,6 +77,11 @@ public:
     NtfsBuilder& link(const std::string& path, const std::string& newPath) {
         return add({"link", path, newPath});
     }
+    // A symbolic link as libntfs-3g makes one: flagged system, the target in
+    // its data.
+    NtfsBuilder& symlink(const std::string& path, const std::string& target) {
+        return add({"symlink", path, target});
+    }
     NtfsBuilder& rm(const std::string& path) { return add({"rm", path}); }
     // A folder with everything in it, deepest first.
     NtfsBuilder& rmtree(const std::string& path) { return add({"rmtree", path}); }
@@ -100,6 +105,13 @@ public:
     // Overwrites bytes of the attribute of the file's data stream in its
     // record, at `offset` within it (ntfslayout::ATTR_...).
     NtfsBuilder& corruptData(const std::string& path, u64 offset, const std::string& bytes);
+    // The same in the file's unnamed attribute of that type.
+    NtfsBuilder& corruptAttribute(const std::string& path, u32 type, u64 offset,
+                                  const std::string& bytes);
+    // The run list of the file's data stream ends after its first `runs` runs.
+    NtfsBuilder& cutRuns(const std::string& path, u32 runs) {
+        return add({"cut-runs", path, std::to_string(runs)});
+    }
     // Overwrites bytes of the index entry of `name` in `folder`, at `offset`
     // within the entry (ntfslayout::IE_...); the index keeps valid fix-ups. The
     // folder must hold enough names to have index blocks.

@@ -10,7 +10,8 @@
 //   mkdir PATH, write PATH DATAFILE, compress PATH DATAFILE,
 //   sparse PATH DATAFILE OFFSET:LENGTH[,OFFSET:LENGTH...] (cluster-aligned holes),
 //   fragment PATH DATAFILE PIECES, dosname PATH SHORTNAME, setmtime PATH UNIX_SECONDS,
-//   rm PATH, rmtree PATH, link PATH NEWPATH (a hard link), datatime PATH
+//   rm PATH, rmtree PATH, link PATH NEWPATH (a hard link), symlink PATH TARGET
+//   (as libntfs-3g makes one: flagged system, the target in its data), datatime PATH
 //   UNIX_SECONDS (the modification time of the record's standard information
 //   alone, as a write leaves it), and for the benchmarks files FOLDER COUNT SIZE:
 //   COUNT files f000001, f000002, ... of SIZE bytes, each its own name repeated;
@@ -18,8 +19,10 @@
 //   zero-boot, zero-mft0, zero-mirror0, zero-records FIRST COUNT, zero-record PATH,
 //   clear-inuse PATH, corrupt-data PATH OFFSET HEX (the bytes of the
 //   attribute of the file's data stream in its record, at OFFSET in it),
-//   corrupt-index FOLDER NAME OFFSET HEX, zero-index-block FOLDER NAME (the
-//   block holding NAME's entry)
+//   corrupt-attr PATH TYPE OFFSET HEX (the same in the unnamed attribute of
+//   that type), cut-runs PATH RUNS (the data stream's run list ends after its
+//   first RUNS runs), corrupt-index FOLDER NAME OFFSET HEX, zero-index-block
+//   FOLDER NAME (the block holding NAME's entry)
 //
 // Everything made gets the time SOURCE_DATE_EPOCH (which must be set), and so
 // do the folders it goes into, so that images come out the same every time. Every
@@ -278,7 +281,9 @@ private:
         Inode dir;
         Inode ni;
     };
-    Made make(const std::string& path, mode_t type);
+    // A symbolic link as libntfs-3g makes one, `target` in its data.
+    Made make(const std::string& path, mode_t type, const std::string* target = nullptr);
+    void symlink(const std::string& path, const std::string& target);
     void finishMade(Made& m, const std::string& path);
     Attr openData(ntfs_inode* ni, const std::string& path);
     void copy(ntfs_attr* na, const std::string& data, const Range& r, const std::string& path);
@@ -308,7 +313,9 @@ private:
     void zeroRecords(bool mirror, u64 first, u64 count);
     void zeroBoot();
     void clearInUse(const std::string& path);
-    void corruptData(const std::string& path, u64 offset, const std::vector<u8>& bytes);
+    void corruptAttribute(const std::string& path, ATTR_TYPES type, u64 offset,
+                          const std::vector<u8>& bytes);
+    void cutRuns(const std::string& path, u64 pairs);
     void zeroRecordOf(const std::string& path);
     void damageIndex(const std::string& folder, const std::string& name, u64 offset,
                      const std::vector<u8>& bytes, bool wholeBlock);
@@ -401,7 +408,7 @@ void Builder::stampFolder(const std::string& folder) {
     closeInode(dir, folder);
 }
 
-Builder::Made Builder::make(const std::string& path, mode_t type) {
+Builder::Made Builder::make(const std::string& path, mode_t type, const std::string* target) {
     VolumePath vp = splitPath(path);
     if (vp.leaf.empty())
         fail("cannot make the root folder");
@@ -410,7 +417,14 @@ Builder::Made Builder::make(const std::string& path, mode_t type) {
     UName name(vp.leaf);
     if (ntfs_inode_lookup_by_name(m.dir.get(), name.data(), name.length()) != static_cast<u64>(-1))
         fail(vp.whole() + " exists already");
-    m.ni.reset(ntfs_create(m.dir.get(), const_cpu_to_le32(0), name.data(), name.length(), type));
+    if (target) {
+        UName to(*target);
+        m.ni.reset(ntfs_create_symlink(m.dir.get(), const_cpu_to_le32(0), name.data(),
+                                       name.length(), to.data(), to.length()));
+    } else {
+        m.ni.reset(
+            ntfs_create(m.dir.get(), const_cpu_to_le32(0), name.data(), name.length(), type));
+    }
     if (!m.ni)
         fail("cannot make " + vp.whole() + ": " + systemError());
     stamp(m.ni.get());
@@ -463,6 +477,11 @@ void Builder::writeFrom(const std::string& path, const std::string& dataFile, bo
         if (compressed && !(na->data_flags & ATTR_IS_COMPRESSED))
             fail(path + " did not come out compressed");
     }
+    finishMade(m, path);
+}
+
+void Builder::symlink(const std::string& path, const std::string& target) {
+    Made m = make(path, S_IFLNK, &target);
     finishMade(m, path);
 }
 
@@ -785,15 +804,38 @@ void Builder::clearInUse(const std::string& path) {
 
 // Written back with the record as it is; nothing of the library reads the
 // damaged attribute again.
-void Builder::corruptData(const std::string& path, u64 offset, const std::vector<u8>& bytes) {
+void Builder::corruptAttribute(const std::string& path, ATTR_TYPES type, u64 offset,
+                               const std::vector<u8>& bytes) {
     Inode ni = openPath(path);
     SearchCtx ctx = searchRecord(ni.get());
-    if (ntfs_attr_lookup(AT_DATA, AT_UNNAMED, 0, CASE_SENSITIVE, 0, nullptr, 0, ctx.get()) != 0)
-        fail(path + " has no data stream in its record: " + systemError());
+    if (ntfs_attr_lookup(type, AT_UNNAMED, 0, CASE_SENSITIVE, 0, nullptr, 0, ctx.get()) != 0)
+        fail(path + " has no such attribute in its record: " + systemError());
     Array attr = currentAttribute(ctx.get());
     if (!(offset <= attr.length() && bytes.size() <= attr.length() - offset))
-        fail("the bytes do not fit in the data attribute of " + path);
+        fail("the bytes do not fit in the attribute of " + path);
     attr.write(static_cast<u32>(offset), bytes.data(), static_cast<u32>(bytes.size()));
+    ntfs_inode_mark_dirty(ni.get());
+    ctx.reset();
+    closeInode(ni, path);
+    unmount();
+}
+
+void Builder::cutRuns(const std::string& path, u64 pairs) {
+    Inode ni = openPath(path);
+    SearchCtx ctx = searchRecord(ni.get());
+    if (ntfs_attr_lookup(AT_DATA, AT_UNNAMED, 0, CASE_SENSITIVE, 0, nullptr, 0, ctx.get()) != 0 ||
+        !ctx->attr->non_resident)
+        fail(path + " has no data stream of runs in its record");
+    Array attr = currentAttribute(ctx.get());
+    u32 at = attr.getLE16(L::ATTR_RUNLIST_OFFSET);
+    for (u64 i = 0; i < pairs; ++i) {
+        const u8 header = at < attr.length() ? attr.getU8(at) : 0;
+        if (header == 0)
+            fail(path + " has fewer than " + std::to_string(pairs + 1) + " runs");
+        at += 1 + (header & 0x0F) + (header >> 4);
+    }
+    const u8 end = 0;
+    attr.write(at, &end, 1);
     ntfs_inode_mark_dirty(ni.get());
     ctx.reset();
     closeInode(ni, path);
@@ -936,8 +978,16 @@ const Command* Builder::command(const Args& c) {
         {"clear-inuse", 1, [](Builder& b, const Args& a) { b.clearInUse(a[1]); }},
         {"corrupt-data", 3,
          [](Builder& b, const Args& a) {
-             b.corruptData(a[1], parseNumber(a[2], "offset"), parseHex(a[3]));
+             b.corruptAttribute(a[1], AT_DATA, parseNumber(a[2], "offset"), parseHex(a[3]));
          }},
+        {"corrupt-attr", 4,
+         [](Builder& b, const Args& a) {
+             b.corruptAttribute(a[1], static_cast<ATTR_TYPES>(parseNumber(a[2], "type")),
+                                parseNumber(a[3], "offset"), parseHex(a[4]));
+         }},
+        {"cut-runs", 2,
+         [](Builder& b, const Args& a) { b.cutRuns(a[1], parseNumber(a[2], "runs")); }},
+        {"symlink", 2, [](Builder& b, const Args& a) { b.symlink(a[1], a[2]); }},
         {"corrupt-index", 4,
          [](Builder& b, const Args& a) {
              b.damageIndex(splitPath(a[1]).whole(), a[2], parseNumber(a[3], "offset"),

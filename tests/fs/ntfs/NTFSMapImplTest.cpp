@@ -218,6 +218,35 @@ TEST(NtfsTreeDamageTest, FoldersThatNameEachOtherAsParentDoNotHoldTheTree) {
     }
 }
 
+// Where the MFT's run list puts another record in place of a listed file's,
+// the file is not written with that record's data.
+TEST(NtfsTreeDamageTest, ARecordReadWhereAnotherBelongsIsNotTheFileListed) {
+    ntfstest::MemoryVolume image(1, 512, 32);
+    const std::string a = RecordBuilder::fileName(5, u"a");
+    const std::string b = RecordBuilder::fileName(5, u"b");
+    image.putRecord(0, ntfstest::mftRecord({{1, 64}}, 64));
+    image.putRecord(5, RecordBuilder()
+                           .recordNumber(5)
+                           .resident(0x30, RecordBuilder::fileName(5, u".", 1, NTFS_FILE_DIRECTORY))
+                           .resident(0x90,
+                                     ntfstest::indexRoot(4096, {ntfstest::indexEntry(20, a),
+                                                                ntfstest::indexEntry(21, b),
+                                                                ntfstest::lastEntry()}),
+                                     u"$I30")
+                           .raw());
+    const auto recordB = RecordBuilder().recordNumber(21).resident(0x30, b).resident(0x80, "bbb");
+    image.putRecord(20, recordB.raw());
+    image.putRecord(21, recordB.raw());
+    auto source = image.source();
+    auto map = ntfstest::buildTree(*source);
+    ASSERT_TRUE(map);
+    TempDir out;
+    EXPECT_EQ(testutil::recoverAll(*map, out.path()), 1u);
+    const auto listing = testutil::listTree(*map);
+    EXPECT_TRUE(listing.at("a").hasFlag(Node::SELECTED));
+    EXPECT_EQ(testutil::readAll(out.file("b")), "bbb");
+}
+
 // Every FILE record as a power loss leaves a write cut short after its first
 // sector: the second sector no longer ends with the update sequence number.
 void tearEveryRecord(std::string& image) {
@@ -304,6 +333,10 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
         bool errors;
         std::vector<ntfstest::CorpusFile> placed; // by the row, after the corpus
         u32 lost = 0; // files in use gone from the tree, each from a folder marked
+        // Entries that must be marked ("" the root), and bytes that "Found"
+        // must hold as a file marked.
+        std::vector<std::string> marked = {};
+        std::string found = {};
     } rows[] = {
         // The system files without a data stream of their own are empty files.
         {"whole", [](std::string&) {}, nullptr, 321, false, false, {}},
@@ -408,6 +441,90 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          318,
          false,
          true,
+         {},
+         0,
+         {""}},
+        // A deleted record whose data does not read is no file to tell of.
+        // /T takes the record of the deleted /Tree, which its file's
+        // reference no longer names.
+        {"deleted without its data",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             b.mkdir("/T")
+                 .write("/dd.bin", ntfstest::randomContent(9000, 43))
+                 .corruptData("/dd.bin", ntfslayout::ATTR_NON_RESIDENT_HEADER_SIZE, "\xFF")
+                 .clearInUse("/dd.bin")
+                 .zeroIndexBlock("/", "dd.bin");
+         },
+         321,
+         false,
+         false,
+         {}},
+        // A symbolic link is flagged system, yet is no file of the volume's
+        // own that may lack a data stream.
+        {"link without its data",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             b.symlink("/Keep/link", "kept.bin")
+                 .corruptData("/Keep/link", ntfslayout::ATTR_TYPE, std::string("\x00\x01", 2));
+         },
+         321,
+         false,
+         true,
+         {},
+         0,
+         {"Keep/link"}},
+        // Its run points into the MFT (cluster 4, 25 clusters).
+        {"data run into the MFT",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             b.corruptData("/text.txt", ntfslayout::ATTR_NON_RESIDENT_HEADER_SIZE,
+                           std::string("\x11\x19\x04\x00", 4));
+         },
+         320,
+         false,
+         true,
+         {},
+         0,
+         {"text.txt"}},
+        // The hole that ends its second unit is lost: the unit's one stored
+        // cluster would pass for plain data.
+        {"compressed tail lost",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) { b.cutRuns("/Packed/random-unit+1", 1); },
+         320,
+         false,
+         true,
+         {},
+         0,
+         {"Packed/random-unit+1"}},
+        // In use with its data, without its name and its index entry.
+        {"record without names",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             b.corruptAttribute("/Many/f000150", 0x30, ntfslayout::ATTR_TYPE,
+                                std::string("\x00\x01", 2))
+                 .zeroIndexBlock("/Many", "f000150");
+         },
+         320,
+         false,
+         true,
+         {},
+         1,
+         {"Many"},
+         std::string("f000150").append(100, ' ')},
+        // Its own parent reference names $MFT: it stands where its parent's
+        // index names it.
+        {"folder naming a file as parent",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             b.corruptAttribute("/Docs/Deep", 0x30,
+                                ntfslayout::ATTR_HEADER_SIZE + ntfslayout::FN_PARENT,
+                                std::string("\0\0\0\0\0\0\1\0", 8));
+         },
+         321,
+         false,
+         false,
          {}},
         // Listed by its folder's index, but its record holds no data stream: it
         // is not written as an empty file.
@@ -502,6 +619,19 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
                 << e.first;
         }
         EXPECT_EQ(listing.count("Found"), inFound != 0 ? 1u : 0u);
+        for (const std::string& path : row.marked) {
+            const Node& entry =
+                path.empty() ? map->getFolder(tree::TOP_FOLDER)->node(0) : listing.at(path);
+            EXPECT_TRUE(
+                entry.hasFlag(entry.isDirectory() ? Node::INVALID_DIRECTORY : Node::SELECTED))
+                << path;
+        }
+        if (!row.found.empty()) {
+            EXPECT_TRUE(std::any_of(listing.begin(), listing.end(), [&](const auto& e) {
+                return e.first.rfind("Found/", 0) == 0 && e.second.hasFlag(Node::SELECTED) &&
+                       testutil::readAll(dir.file("out/" + e.first)) == row.found;
+            }));
+        }
         EXPECT_GE(identical, row.leastIdentical);
         EXPECT_EQ(lost, row.lost);
         EXPECT_EQ(errors != 0, row.errors);

@@ -365,6 +365,24 @@ TEST(MftRunlistTest, FoundRunsAddWhatTheListLacksWhereTheirNumbersSay) {
     g.image.putRecord(351, RecordBuilder(2, 0x2A).resident(0x30, child).resident(0x80, "x").raw());
     g.find(701, 2);
     EXPECT_EQ(g.rebuild(), (Runlist{{1, 96, 96}, {0, 42, 0}, {701, 4, 4}}));
+    // Both copies of record 0 lost. Records 1-7 at cluster 3, among them one
+    // numbered 0 as the reserved records are; the mirror's copies of 1-3
+    // before the rest; records 16-19 just before 8-15, found as one run: each
+    // piece goes where its numbers say, the copies after all.
+    Fixture h;
+    auto put = [&](u32 slot, u32 first, u32 count) {
+        for (u32 i = 0; i < count; ++i)
+            h.image.putRecord(slot + i, x.recordNumber(first + i).raw());
+    };
+    put(1, 1, 7);
+    put(5, 0, 1);
+    put(30, 1, 3);
+    put(40, 16, 4);
+    put(44, 8, 8);
+    h.find(3, 7);
+    h.find(61, 3);
+    h.find(81, 12);
+    EXPECT_EQ(h.rebuild(), (Runlist{{0, 2, 0}, {3, 14, 14}, {89, 16, 16}, {81, 8, 8}, {61, 6, 6}}));
 }
 
 // Cancels once the polls that no read accounts for pass 100: a read polls
