@@ -21,6 +21,7 @@
 #include "fs/fat/FATDrive.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -152,25 +153,94 @@ void ntfsQuickReads(const NTFS_FS_PARAMS& ntfs, u64 sectorCount, std::vector<Sec
     reads.push_back({ntfs.clusterLBA(ntfs.mftMirrLCN), 4 * record});
 }
 
+// The reserved sectors that formatters leave before the first FAT: a FAT12 or
+// FAT16 volume keeps its boot sector there, padded to a cluster; a FAT32 one
+// its boot sector, FSInfo sector and their backups, padded the same way.
+constexpr u32 MIN_FAT32_RESERVED = 32;
+constexpr u32 MAX_FAT32_RESERVED = 96;
+constexpr u32 MAX_FAT16_RESERVED = 32;
+
+// The fewest sectors a FAT32's FAT takes: one entry for each of the 65525
+// clusters below which a volume is FAT16, and the two reserved entries.
+constexpr u32 MIN_FAT32_FAT_SECTORS = (65527u * 4 + SECTOR_BYTES - 1) / SECTOR_BYTES;
+
+// Whether the first FAT the scan found can only belong to a volume that starts
+// in sector 0: it lies in the first track, where no disk keeps a partition, or
+// no place where partitions start lies the reserved sectors of its width
+// before it. A first sector that reads as FAT16 and FAT32 alike is a FAT16's
+// when the next FAT the scan found (its copy) follows closer than a FAT32's
+// FAT can be long.
+bool fatOfVolumeAtSectorZero(const FoundList<FoundFatSector>& fats) {
+    const FoundFatSector& fat = *fats.begin();
+    if (fat.lba < DEFAULT_SECTORS_PER_TRACK)
+        return true;
+    const auto next = std::next(fats.begin());
+    const bool copyClose = next != fats.end() && next->lba - fat.lba < MIN_FAT32_FAT_SECTORS;
+    const bool fat32 = fat.fatType == FAT32 || (fat.fatType == FAT16_32 && !copyClose);
+    const bool fat16 = fat.fatType != FAT32;
+    const u32 least = fat16 ? 1 : MIN_FAT32_RESERVED;
+    const u32 most = fat32 ? MAX_FAT32_RESERVED : MAX_FAT16_RESERVED;
+    for (u32 reserved = least; reserved <= most && reserved < fat.lba; ++reserved) {
+        if (startsLikeAPartition(fat.lba - reserved))
+            return false;
+    }
+    return true;
+}
+
+// Whether the table in sector 0 is one. Boot code whose bytes read as entries
+// names places where no volume starts, while the FATs of the volume that boot
+// sector begins lie before them; a table whose volumes all lost their boot
+// sectors still has nothing before its first entry.
+bool tableInSectorZeroHolds(const FoundPartitionTable& table, const ScanResults& r,
+                            const std::set<u32>& ntfs) {
+    u32 first = std::numeric_limits<u32>::max();
+    for (const FoundPartitionEntry& e : table.entries) {
+        if (e.type == 0)
+            continue;
+        const u32 s = e.startLba;
+        first = std::min(first, s);
+        const auto fat = r.fatSectors.upper_bound(s);
+        const bool fatBehind = fat != r.fatSectors.end() && fat->lba - s <= MAX_FAT32_RESERVED;
+        if (r.bootSectors.count(s) != 0 || (s > 0 && r.partitionTables.count(s) != 0) ||
+            ntfs.count(s) != 0 || fatBehind ||
+            (s <= std::numeric_limits<u32>::max() - 6 && r.bootSectors.count(s + 6) != 0))
+            return true;
+    }
+    return r.fatSectors.empty() || r.fatSectors.begin()->lba >= first;
+}
+
 // Whether an image file is a copy of a whole disk rather than of one volume:
 // its sector 0 holds a partition table and no boot sector, or, sector 0 lost,
 // boot sectors, extended boot records or NTFS volumes lie past it and nothing
 // places a volume in it. A volume that lost its boot sector still leaves its
 // FATs or its FAT32 backup boot sector where no disk keeps a partition, or the
-// MFT records that place it.
+// MFT records that place it; what lies behind those FATs (a disk image kept
+// as a file) is that volume's contents.
 bool holdsDisk(const ScanResults& r) {
     if (r.bootSectors.count(0u) != 0)
         return false;
-    if (r.partitionTables.count(0u) != 0)
-        return true;
     const std::set<u32> ntfs = ntfsVolumeStarts(r.ntfsSystemRecords);
+    const auto table = r.partitionTables.find(0u);
+    if (table != r.partitionTables.end() && tableInSectorZeroHolds(*table, r, ntfs))
+        return true;
     // The first track, where no disk keeps a partition.
     auto inFirstTrack = [](u32 lba) { return lba < DEFAULT_SECTORS_PER_TRACK; };
     if ((!r.fatSectors.empty() && inFirstTrack(r.fatSectors.begin()->lba)) ||
         (!r.bootSectors.empty() && inFirstTrack(r.bootSectors.begin()->lba)) ||
         (!ntfs.empty() && inFirstTrack(*ntfs.begin())))
         return false;
-    return !r.bootSectors.empty() || !r.partitionTables.empty() || !ntfs.empty();
+    u32 firstVolume = std::numeric_limits<u32>::max();
+    if (!r.bootSectors.empty())
+        firstVolume = r.bootSectors.begin()->lba;
+    const auto tablePastZero = r.partitionTables.upper_bound(0u);
+    if (tablePastZero != r.partitionTables.end())
+        firstVolume = std::min(firstVolume, tablePastZero->lba);
+    if (!ntfs.empty())
+        firstVolume = std::min(firstVolume, *ntfs.begin());
+    if (!r.fatSectors.empty() && r.fatSectors.begin()->lba < firstVolume &&
+        fatOfVolumeAtSectorZero(r.fatSectors))
+        return false;
+    return firstVolume != std::numeric_limits<u32>::max();
 }
 
 // A source of open layout (an image file) is read as the disk or the volume it

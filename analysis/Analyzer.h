@@ -64,7 +64,8 @@ public:
     // (applyDLayout). A cancel in the progress box throws InterruptedException.
     // A source of open layout (an image file: "LAYOUT_FROM_CONTENT") is first
     // settled as a disk ("USES_PARTITION_TABLES" 1) when its sector 0 holds a
-    // partition table, or, that lost, volumes lie past it and none in it; else
+    // partition table that a volume confirms or no FAT precedes, or, that lost,
+    // volumes lie past it and no FAT ahead of them places a volume in it; else
     // as a volume.
     void createFSCollection();
     // The layout of the candidates (filtered when the preference says so, every

@@ -138,7 +138,12 @@ private:
 
 void collectPartitionEntries(CandidatePool& pool, const CreateFSCollectionParameters& p) {
     const u64 last = p.lastLBA();
+    // A source that keeps its volume in sector 0 holds its boot code there:
+    // bytes of it that read as entries name no partition.
+    const bool bootCodeInSectorZero = volumeAtSectorZero(*p.driver);
     for (const FoundPartitionTable& table : *p.partitionTables) {
+        if (table.lba == 0 && bootCodeInSectorZero)
+            continue;
         for (u32 slot = 0; slot < table.entries.size(); ++slot) {
             const FoundPartitionEntry& e = table.entries[slot];
             if (e.type == 0 || isExtendedPartitionType(e.type))

@@ -1,13 +1,11 @@
 #include "analysis/FsFilters.h"
 
 #include "analysis/DumpLimit.h"
-#include "core/Array.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "core/Preferences.h"
 #include "devices/DriveGeometry.h"
 #include "devices/Driver.h"
-#include "fs/FatLayout.h"
 #include "fs/Params.h"
 #include "fs/StructureChecks.h"
 #include "fs/StructureDumps.h"
@@ -74,31 +72,61 @@ bool rootWhereBootPlacesIt(const FsCandidate& c) {
     return false;
 }
 
-// Whether the candidate's FAT boot sector places a volume where it lies, not a
-// stray copy of a volume image (a floppy's among them), which counts no hidden
-// sectors or those of the place it was copied from: it counts them up to
-// there, as a volume formatted in its partition does; or it counts none, as
-// one formatted into a disk image at an offset does, lies where partitions
-// start, and sector 0 holds neither a table nor a boot sector: the table that
-// named it is lost, and no volume of the whole disk holds it as a file.
-bool bootSectorPlacesItsVolume(const FsCandidate& c, Driver& driver) {
-    if (!c.hasBootSector || c.startLBA == 0)
+// Whether the candidate's FATs lie where its own FAT boot sector puts them,
+// of the size it states, and were found there: a volume, wherever it lies and
+// whatever its hidden sectors count (formatters write the partition's start
+// there, none, or the start of the disk it was copied from).
+bool bootSectorAndFatsAgree(const FsCandidate& c) {
+    if (!c.hasBootSector || c.bootSector.kind != FS_FAT || !c.hasFats)
         return false;
-    std::vector<u8> sector(driver.getSectorSize());
-    if (sector.size() < SECTOR_BYTES || !driver.readSectors(c.startLBA, 1, sector.data()))
+    const FatBootParams& boot = c.bootSector.fat;
+    if (u64{c.startLBA} + boot.reservedSectors != c.fatLBA || boot.sectorsPerFAT != c.fatSectors)
         return false;
-    const u32 hidden = ConstArray(sector.data(), SECTOR_BYTES).getLE32(BS_HIDDEN_SECTORS);
-    if (hidden == c.startLBA)
-        return true;
-    BootParams first;
-    return hidden == 0 && startsLikeAPartition(c.startLBA) &&
-           driver.readSectors(0, 1, sector.data()) && !isValidMbr(sector.data()) &&
-           !readBootParams(sector.data(), first);
+    return (c.fatFound && c.fatMirrorFound) ||
+           ((c.fatFound || c.fatMirrorFound) && rootWhereBootPlacesIt(c));
+}
+
+bool isFat12WithoutEntry(const FsCandidate& c) {
+    FsKind kind = FS_NONE;
+    FatType width = FAT_NONE;
+    partitionTypeToFs(c.fscode(), kind, width);
+    return kind == FS_FAT && width == FAT12 && !c.hasPartitionEntry;
+}
+
+// Drops the FAT12 volumes without a partition entry that lie inside another
+// volume of the list: a floppy image kept as a file of that volume is its
+// contents, not a volume of the drive. The list need not be in order of start
+// (the FAT placement moves starts in place).
+void dropFat12InsideOthers(FsCandidateList& list) {
+    struct Extent {
+        u32 start;
+        u64 end;
+    };
+    std::vector<Extent> extents;
+    for (const FsCandidate& c : list) {
+        const FsKind kind = candidateFsKind(c);
+        if ((kind == FS_FAT || kind == FS_NTFS) && !isFat12WithoutEntry(c))
+            extents.push_back({c.startLBA, u64{c.startLBA} + c.minSectors});
+    }
+    std::sort(extents.begin(), extents.end(),
+              [](const Extent& a, const Extent& b) { return a.start < b.start; });
+    // The furthest end of the volumes up to each one.
+    for (std::size_t i = 1; i < extents.size(); ++i)
+        extents[i].end = std::max(extents[i].end, extents[i - 1].end);
+    auto inside = [&](const FsCandidate& c) {
+        auto it = std::lower_bound(extents.begin(), extents.end(), c.startLBA,
+                                   [](const Extent& e, u32 lba) { return e.start < lba; });
+        return it != extents.begin() && std::prev(it)->end > c.startLBA;
+    };
+    list.erase(
+        std::remove_if(list.begin(), list.end(),
+                       [&](const FsCandidate& c) { return isFat12WithoutEntry(c) && inside(c); }),
+        list.end());
 }
 
 } // namespace
 
-bool hasSufficientEvidence(const FsCandidate& c, Driver& driver) {
+bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
     const u32 pieces = evidenceCount(c);
     if (pieces == 0 || (pieces == 1 && !c.hasNtfsVolume))
         return false;
@@ -108,11 +136,12 @@ bool hasSufficientEvidence(const FsCandidate& c, Driver& driver) {
     if (kind != FS_FAT)
         return true;
     // On a drive with partition tables a FAT12 volume stands in a partition;
-    // found outside one it is a stray copy, unless its boot sector places it
-    // (the table that named it is lost). A floppy, and any source that holds
-    // no tables (a partition, a volume image), keeps its volume in sector 0.
+    // found outside one, it needs its boot sector and FATs to agree (the table
+    // that named it is lost, or it is an old volume outside the partitions).
+    // A floppy, and any source that holds no tables (a partition, a volume
+    // image), keeps its volume in sector 0.
     if (width == FAT12 && !c.hasPartitionEntry && !volumeAtSectorZero(driver) &&
-        !bootSectorPlacesItsVolume(c, driver))
+        !bootSectorAndFatsAgree(c))
         return false;
     const bool bothFatsFound = c.hasFats && c.fatFound && c.fatMirrorFound;
     // A boot sector whose FATs lie where it says is a volume even when its root
@@ -154,11 +183,15 @@ bool isPlausibleCandidate(const FsCandidate& c, int mode, Driver& driver) {
     }
 }
 
-void filterFsByEvidence(FsCandidateList& out, const FsCandidateList& in, Driver& driver) {
+void filterFsByEvidence(FsCandidateList& out, const FsCandidateList& in, const Driver& driver) {
+    FsCandidateList evident;
     for (const FsCandidate& c : in) {
         if (hasSufficientEvidence(c, driver))
-            out.push_back(c);
+            evident.push_back(c);
     }
+    if (!volumeAtSectorZero(driver))
+        dropFat12InsideOthers(evident);
+    out.insert(out.end(), evident.begin(), evident.end());
 }
 
 void filterFsByPlausibility(FsCandidateList& out, const FsCandidateList& in, int mode,

@@ -20,19 +20,20 @@ class Driver;
 // enough, it stands on two agreeing MFT copies), and a FAT candidate has a root
 // directory or cluster grid, FATs found at both copies or a grid confirmed by
 // ten subdirectories, and is no FAT12 volume outside a partition unless the
-// drive is a floppy or its boot sector places it (read through the driver):
-// its hidden sectors count its own start, or, sector 0 holding neither table
-// nor boot sector, it counts none and starts where partitions start. A boot
-// sector (or its backup) whose FATs or root directory lie where it says needs
-// no more.
-bool hasSufficientEvidence(const FsCandidate& candidate, Driver& driver);
+// drive is a floppy or its FATs lie where its boot sector says. A boot sector
+// (or its backup) whose FATs or root directory lie where it says needs no
+// more.
+bool hasSufficientEvidence(const FsCandidate& candidate, const Driver& driver);
 // Mode 1: a FAT candidate whose FAT position was only inferred needs more than
 // one other piece of evidence; an NTFS candidate must give valid parameters; a
 // candidate of no kind is rejected. Every other mode accepts everything.
 bool isPlausibleCandidate(const FsCandidate& candidate, int mode, Driver& driver);
 
-// Append, in order, the candidates of `in` that pass.
-void filterFsByEvidence(FsCandidateList& out, const FsCandidateList& in, Driver& driver);
+// Append, in order, the candidates of `in` that pass. On a drive with partition
+// tables the evidence filter also drops a FAT12 volume without a partition
+// entry that lies inside another volume it keeps (a floppy image kept as a
+// file there).
+void filterFsByEvidence(FsCandidateList& out, const FsCandidateList& in, const Driver& driver);
 void filterFsByPlausibility(FsCandidateList& out, const FsCandidateList& in, int mode,
                             Driver& driver);
 

@@ -37,7 +37,8 @@ constexpr PartitionTypeRow PARTITION_TYPE_NAMES[] = {
     {0xA5, "BSD386"}, {0xA6, "OpnBSD"}, {0xA7, "NeXT"},   {0xB7, "BSDI"},   {0xB8, "BSDIsw"},
     {0xC1, "DRDOS1"}, {0xC4, "DRDOS2"}, {0xC6, "DRDOS3"}, {0xC7, "Syrinx"}, {0xDB, "CP/M"},
     {0xE1, "SpdStr"}, {0xE3, "DOS RO"}, {0xE4, "SpdS16"}, {0xEB, "BeOS"},   {0xF1, "SpdStr"},
-    {0xF2, "DOS3.3"}, {0xF4, "SpdStr"}, {0xFE, "SpdStr"}, {0xFF, "XnxBBT"},
+    {0xF2, "DOS3.3"}, {0xF4, "SpdStr"}, {0xFE, "SpdStr"}, {0xFF, "XnxBBT"}, {0x1B, "FAT32h"},
+    {0x1C, "FAT32h"}, {0x1E, "FAT16h"},
 };
 
 ConstArray sectorView(const u8* sector) {

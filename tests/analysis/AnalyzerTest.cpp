@@ -16,6 +16,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace testutil;
 
 namespace {
@@ -106,6 +108,55 @@ TEST(AnalyzerTest, TheLayoutIsRebuiltNotAddedToAndTheTreeIsOfTheChosenEntry) {
 // volume is rebuilt, but the log and the report dump the first elements only
 // and count the rest in one line, so that what they hold stays bounded however
 // many candidates come.
+// An image file is read as a disk or as a volume by what its scan found, one
+// row per rule; a table past sector 0 stands for the volumes found there.
+TEST(AnalyzerTest, AnImageIsReadAsTheDiskOrTheVolumeItsScanShows) {
+    auto fat = [](ScanResults& r, u32 lba, FatType width) {
+        r.fatSectors.insert(FoundFatSector{lba, width});
+    };
+    const struct {
+        const char* name;
+        std::function<void(ScanResults&)> finds;
+        bool disk;
+    } rows[] = {
+        {"a table whose volumes all lost their boot sectors",
+         [&](ScanResults& r) {
+             r.partitionTables.insert({0, {{{6, 2048, 40000}}}});
+             fat(r, 2049, FAT16);
+         },
+         true},
+        {"boot code that reads as a table, the volume's FATs before its entries",
+         [&](ScanResults& r) {
+             r.partitionTables.insert({0, {{{6, 63, 24576}, {5, 24639, 1000}}}});
+             fat(r, 4, FAT16);
+         },
+         false},
+        {"a FAT32's FAT behind 64 reserved sectors, then a disk image",
+         [&](ScanResults& r) {
+             fat(r, 64, FAT32);
+             r.partitionTables.insert({5000, {{{6, 7048, 1000}}}});
+         },
+         false},
+        {"the FAT of a partition at 63 whose boot sector is lost",
+         [&](ScanResults& r) {
+             fat(r, 64, FAT16_32);
+             fat(r, 112, FAT16_32);
+             r.partitionTables.insert({20000, {{{6, 20063, 1000}}}});
+         },
+         true},
+    };
+    for (const auto& row : rows) {
+        Analyzer analyzer(nullptr);
+        analyzer.getDriveHolder() = openMemoryDriver(std::string(60000 * 512, '\0'));
+        setSourceKind(analyzer.getDrive()->getProperties(), "file");
+        row.finds(analyzer.getScanResults());
+        analyzer.createFSCollection();
+        EXPECT_EQ(analyzer.getDrive()->getProperties().getUInt8(PROP_USES_PARTITION_TABLES, 9),
+                  row.disk ? 1 : 0)
+            << row.name;
+    }
+}
+
 TEST(AnalyzerTest, FloodsAreRebuiltWholeAndDumpedUpToTheLimit) {
     constexpr u32 PAST_LIMIT = DumpLimit::FULL_DUMPS + 201;
     const struct {

@@ -6,6 +6,7 @@
 // every file byte for byte with its name and time.
 
 #include "analysis/Analyzer.h"
+#include "core/Array.h"
 #include "fs/FatLayout.h"
 #include "fs/StructureChecks.h"
 #include "tests/analysis/AnalysisDisk.h"
@@ -313,13 +314,19 @@ INSTANTIATE_TEST_SUITE_P(Sources, SourceAnalysisTest, ::testing::ValuesIn(SOURCE
 // disk's are, then damaged. Read as a drive, every volume is listed where the
 // disk holds it (its file-system page row begins as given), and the chosen one
 // gives back every file.
+// What a volume's boot sector counts in its hidden sectors: its partition's
+// start, as mkfs.fat writes it, or the number given (none, as made into an
+// image at an offset; 63 or 2048, as copied from elsewhere or counted from an
+// extended boot record).
+constexpr i64 AT_PARTITION = -1;
+
 struct FatPart {
     u32 lba;
     u32 sizeKiB;
     int fatBits;
     u32 sectorsPerCluster = 0;
     u32 fats = 0;
-    bool hiddenSectors = true;
+    i64 hiddenSectors = AT_PARTITION;
 };
 
 struct PartitionedDisk {
@@ -399,6 +406,32 @@ const PartitionedDisk PARTITIONED_DISKS[] = {
      {32130, 32193},
      {"LBA 63 sectors 32064 FAT 16", "LBA 32193 ", "LBA 64323 sectors 80256 FAT32X"},
      1},
+    // A FAT12 logical whose extended boot record is gone, its hidden sectors
+    // counted from that record.
+    {"Fat12LogicalWithItsExtendedRecordZeroed",
+     "2048,32768,6\\n34816,,5\\n36864,16384,1",
+     {{2048, 16384, 16}, {36864, 8192, 12, 0, 0, 2048}},
+     {34816},
+     {"LBA 2048 sectors 32768 FAT 16", "LBA 36864 sectors 16372 FAT 12"},
+     1},
+    // FAT12 primaries made as an image file (no hidden sectors) and copied
+    // from an old disk (63), their MBR gone.
+    {"Fat12sCountingNoneAnd63WithTheMbrZeroed",
+     "2048,16384,1\\n18432,16384,1",
+     {{2048, 8192, 12, 0, 0, 0}, {18432, 8192, 12, 0, 0, 63}},
+     {0},
+     {"LBA 2048 sectors 16372 FAT 12", "LBA 18432 sectors 16372 FAT 12"},
+     1},
+    // An old FAT12 in the unpartitioned space of a healthy disk.
+    {"OldFat12OutsideThePartitions",
+     "2048,32768,6",
+     {{2048, 16384, 16}, {40960, 4096, 12, 0, 0, 63}},
+     {},
+     {"LBA 2048 sectors 32768 FAT 16", "LBA 40960 sectors 8192 FAT 12"},
+     1},
+    // Hidden FAT types are listed by their width.
+    onePartition("Fat32InHidden1B", "1b", {2048, 40960, 32, 1}, "FAT32h"),
+    onePartition("Fat16InHidden1E", "1e", {2048, 16384, 16}, "FAT16h"),
 };
 
 class PartitionedDiskTest : public ::testing::TestWithParam<PartitionedDisk> {
@@ -424,11 +457,17 @@ TEST_P(PartitionedDiskTest, EveryVolumeIsListedWhereItLiesAndTheChosenComesBack)
         o.sectorsPerCluster = v.sectorsPerCluster;
         o.fats = v.fats;
         o.partitionLba = v.lba;
-        o.hiddenSectors = v.hiddenSectors;
+        o.hiddenSectors = v.hiddenSectors == AT_PARTITION;
         FatImage image(dir.file("volume.img"), o);
         fillFat(image, static_cast<int>(v.lba % 97));
         writeAt(disk, image.volumeOffset(),
                 readAt(image.path(), image.volumeOffset(), image.volumeSectors() * 512));
+        if (v.hiddenSectors > 0) {
+            u8 hidden[4];
+            setLE32(hidden, 0, static_cast<u32>(v.hiddenSectors));
+            writeAt(disk, image.volumeOffset() + BS_HIDDEN_SECTORS,
+                    std::string(reinterpret_cast<const char*>(hidden), 4));
+        }
     }
     for (u32 lba : d.zeroed)
         writeAt(disk, u64{lba} * 512, std::string(512, '\0'));
@@ -454,6 +493,39 @@ TEST_P(PartitionedDiskTest, EveryVolumeIsListedWhereItLiesAndTheChosenComesBack)
 
 INSTANTIATE_TEST_SUITE_P(Disks, PartitionedDiskTest, ::testing::ValuesIn(PARTITIONED_DISKS),
                          rowName<PartitionedDisk>);
+
+// A volume image that keeps a disk image as a file, its boot sector lost where
+// mkfs.fat reserved 100 sectors before the FATs: the disk inside is the
+// volume's contents, and the image is read as the volume, from sector 0 with
+// its own size.
+TEST(VolumeImageTest, ADiskImageKeptAsAFileIsTheVolumesContents) {
+    TempDir dir;
+    FatImageOptions in;
+    in.sizeKiB = 4096;
+    in.fatBits = 16;
+    in.sectorsPerCluster = 1;
+    in.partitionLba = 2048;
+    FatImage inner(dir.file("inner.img"), in);
+    fillFat(inner, 5);
+    const PlacedFiles extra = {{"vm.img", readAt(inner.path(), 0, (2048 + 8192) * 512ull)}};
+    FatImageOptions o;
+    o.sizeKiB = 24576;
+    o.fatBits = 16;
+    o.reservedSectors = 100;
+    FatImage outer(dir.file("outer.img"), o);
+    fillFat(outer, 11, extra);
+    writeAt(outer.path(), 0, std::string(512, '\0'));
+
+    const std::string out = dir.file("out");
+    const ProbeResult r = runProbe("analyze " + shellQuote("id=" + outer.path() + "|type=file") +
+                                   " --choose 0 --recover " + shellQuote(out) + " --answer all");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("--- file systems ---\n0: LBA 0 sectors 49152 FAT 16\n"));
+    PlacedFiles expected = fatFiles(11);
+    expected.insert(expected.end(), extra.begin(), extra.end());
+    EXPECT_TRUE(filesCameBack(out, expected)) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("\nfiles with errors: 0\n"));
+}
 
 // A saved scan loaded in a new process gives what the scan gave: collection,
 // layout, carved files, unreadable runs and range.

@@ -168,6 +168,8 @@ struct Rule {
     bool floppy = false;
     u32 slack = 0;
     SectorBytes bytes = {};
+    // A volume image ("USES_PARTITION_TABLES" 0) rather than a disk.
+    bool volumeImage = false;
 };
 
 std::ostream& operator<<(std::ostream& os, const Rule& r) {
@@ -275,6 +277,18 @@ const Rule RULES[] = {
      false,
      0,
      {{263, "\x07"}}},
+    // ... nor where more of its FAT lies behind that place than is read to
+    // tell (a disk image kept as a file there, whose table and volume are
+    // listed too).
+    {"AGuessedSizeKeepsAFatTailTooLongToRead",
+     [](ScanResults& r) {
+         fat16Remains(r);
+         table(r, 100000, {{7, 101000, 50000}});
+         boot(r, 101000, ntfsBoot(49999, 8, 4, 2559));
+     },
+     300000,
+     "63 F64+200++ R464/30 G4@496#3/30/5 [433,205225]\n51001 b101000 [50000,50000]\n"
+     "101000 P7@100000.0 B [50000,50000]\n"},
     // An NTFS volume that a copy cut short holds only part of is that part,
     // whatever its $Bitmap counts.
     {"ACutNtfsVolumeIsWhatTheSourceHolds",
@@ -348,6 +362,35 @@ const Rule RULES[] = {
          system(r, 9000, NTFS_MFT_RECORD, 4, 65536);
      },
      50000, "2048 B N2080/22520/8/2/640 [40960,40960]\n9000 B [30001,30001]\n"},
+    // ... and only one whose volume ends on the source: an $MFT record where a
+    // boot sector that overstates its size puts it, without the mirror's
+    // copy, places nothing.
+    {"NtfsBootSectorLargerThanTheSourceWithoutItsMftPair",
+     [](ScanResults& r) {
+         boot(r, 2048, ntfsBoot(60000, 8, 4, 2559));
+         system(r, 2080, NTFS_MFT_RECORD, 4, 65536);
+     },
+     50000, ""},
+    // A volume image whose boot code reads as a table: its entries name no
+    // partition, and the FATs behind sector 0 place the volume there; the
+    // table of a disk image kept as a file on it names that disk's volume.
+    {"AVolumeImageNamesNoPartitionInItsSectorZero",
+     [](ScanResults& r) {
+         table(r, 0, {{6, 63, 24576}, {5, 24639, 1000}});
+         fat(r, 4);
+         fat(r, 52);
+         plain(r, 100, 32, 30);
+         grid(r, 132, 4, {3, 4, 5}, 30);
+         table(r, 3000, {{6, 5048, 10240}});
+         boot(r, 5048, fatBoot(10240, 4, 10, 1, 512));
+     },
+     49152,
+     "0 F4+48++ R100/30 G4@132#3/30/5 [132,49152]\n5048 P6@3000.0 B F5049+10-- "
+     "[10240,10240]\n",
+     false,
+     0,
+     {},
+     true},
 };
 
 class FsCollectionRuleTest : public ::testing::TestWithParam<Rule> {};
@@ -356,6 +399,7 @@ TEST_P(FsCollectionRuleTest, Candidates) {
     ScanResults r;
     GetParam().finds(r);
     SharedPtr<Driver> d = zeroDriver(GetParam().sectors, GetParam().floppy, GetParam().bytes);
+    d->getProperties().setUInt8(PROP_USES_PARTITION_TABLES, GetParam().volumeImage ? 0 : 1);
     EXPECT_EQ(summary(collect(r, *d, GetParam().slack)), GetParam().expected);
 }
 
@@ -612,6 +656,11 @@ TEST(FsFiltersTest, WhatEvidenceIsEnough) {
              c.hasPartitionEntry = false, c.bootSector = fatBoot(2880, 1, 9, 1, 224);
          },
          false, true},
+        {"...its FATs where its boot sector says, whatever its hidden sectors",
+         [](FsCandidate& c) {
+             c.hasPartitionEntry = false, c.bootSector = fatBoot(40000, 16, 100, 1, 512);
+         },
+         true, true},
         {"no kind",
          [](FsCandidate& c) {
              c = FsCandidate(), c.hasPartitionEntry = c.hasBootSector = true,
@@ -645,6 +694,28 @@ TEST(FsFiltersTest, WhatEvidenceIsEnough) {
     EXPECT_EQ(out.size(), 1u);
     EXPECT_TRUE(log.has("Analyzer(262): *** CreateFSCollection after filters ***\nAnalyzer(263)\n"
                         "(not selected) Index:0 LBA: 63\n"));
+}
+
+// On a drive, a FAT12 volume outside any partition is dropped where it lies
+// inside another volume (a floppy image kept as a file there), and only there.
+TEST(FsFiltersTest, AFat12WithoutEntryIsDroppedInsideAnotherVolume) {
+    SharedPtr<Driver> disk = zeroDriver(200000);
+    FsCandidate outer = fat16Volume();
+    outer.minSectors = outer.maxSectors = 40000;
+    auto fat12At = [](u32 start) {
+        FsCandidate c = fat16Volume();
+        c.hasPartitionEntry = false;
+        c.startLBA = start;
+        c.fatLBA = start + 1;
+        c.rootDirLBA = start + 201;
+        c.bootSector = fatBoot(4000, 16, 100, 1, 512);
+        c.minSectors = c.maxSectors = 4000;
+        return c;
+    };
+    FsCandidateList out;
+    filterFsByEvidence(out, {outer, fat12At(30000), fat12At(40063)}, *disk);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].startLBA, 40063u);
 }
 
 } // namespace

@@ -153,6 +153,8 @@ FatImage::FatImage(const std::string& path, const FatImageOptions& options)
         cmd << " -f " << options.fats;
     if (options.sectorBytes)
         cmd << " -S " << options.sectorBytes;
+    if (options.reservedSectors)
+        cmd << " -R " << options.reservedSectors;
     if (options.unaligned)
         cmd << " -a";
     if (!options.label.empty())

@@ -61,6 +61,8 @@ struct FatImageOptions {
     u32 rootEntries = 0;
     u32 fats = 0;
     u32 sectorBytes = 0;
+    // Reserved sectors before the first FAT; 0: mkfs.fat's choice.
+    u32 reservedSectors = 0;
     // The data area where the FATs and root end, not aligned to a cluster.
     bool unaligned = false;
     // 0: the image is the volume alone. Otherwise a disk with an MBR whose one
