@@ -364,6 +364,8 @@ const PartitionedDisk PARTITIONED_DISKS[] = {
     onePartition("Fat16InHidden16", "16", {2048, 16384, 16}, "FAT16h"),
     // The FAT, not the entry, decides the width.
     onePartition("Fat12In06", "6", {2048, 12288, 12}, "FAT 12"),
+    onePartition("Fat12ClustersOf8SectorsIn0B", "b", {2048, 8192, 12, 8}, "FAT 12"),
+    onePartition("OneFatFat12ClustersOf64SectorsIn1C", "1c", {63, 16384, 12, 64, 1}, "FAT 12"),
     // A FAT32 made in an entry of type 0x06, without its boot sectors, keeps
     // the entry's start and size; a FAT16 in an entry of type 0x0C is listed
     // once; a FAT12 whose table is lost is listed from its boot sector.
