@@ -128,7 +128,12 @@ bool hasSufficientEvidence(const FsCandidate& c, Driver& driver) {
     if (!c.hasRootDir && !c.hasSubDirs)
         return false;
     const bool gridConfirmed = c.hasSubDirs && c.subDirCount >= CONFIRMED_GRID_PAIRS;
-    return bothFatsFound || gridConfirmed;
+    // A FAT partition entry places the volume whose boot sectors are lost:
+    // FATs guessed inside it, between its start and the folders found in it,
+    // stand even where their first sectors are lost too.
+    const bool placedByEntry = c.hasFats && !c.hasBootSector && !c.hasBootBackup &&
+                               c.hasPartitionEntry && isFatPartitionType(c.partitionType);
+    return bothFatsFound || gridConfirmed || placedByEntry;
 }
 
 bool isPlausibleCandidate(const FsCandidate& c, int mode, Driver& driver) {
