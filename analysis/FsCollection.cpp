@@ -647,6 +647,22 @@ void searchFat32Roots(FsCandidateList& list, CreateFSCollectionParameters& p) {
     }
 }
 
+// Whether a directory run lies inside the second of two FAT copies whose first
+// sectors were found, as far apart as the FATs of a fixed root's volume may
+// be: a FAT12's links can read as directory entries where they spill into a
+// sector of their own.
+bool liesInAFat(u32 lba, const FoundList<FoundFatSector>& fats) {
+    constexpr u32 MAX_FIXED_ROOT_FAT_SECTORS = 256;
+    auto second = fats.upper_bound(lba);
+    if (second == fats.begin())
+        return false;
+    --second;
+    if (second == fats.begin())
+        return false;
+    const u32 size = second->lba - std::prev(second)->lba;
+    return size <= MAX_FIXED_ROOT_FAT_SECTORS && lba - second->lba < size;
+}
+
 void collectDirectoryRuns(FsCandidateList& list, CreateFSCollectionParameters& p) {
     const bool floppy = isFloppy(*p.driver);
     // Where each candidate would take a run: at the root LBA its boot sectors
@@ -677,7 +693,13 @@ void collectDirectoryRuns(FsCandidateList& list, CreateFSCollectionParameters& p
         auto exact = byBootRoot.equal_range(run.lba);
         for (auto it = exact.first; it != exact.second; ++it)
             consider(it->second);
-        const u64 to = static_cast<u64>(run.lba) + ROOT_BEFORE_DATA;
+        // The root directory lies behind every FAT of its volume: a run in a
+        // FAT, or that a FAT-sector find follows before cluster 2, is no
+        // grid's root.
+        u64 to = liesInAFat(run.lba, *p.fatSectors) ? 0 : u64{run.lba} + ROOT_BEFORE_DATA;
+        const auto nextFat = p.fatSectors->upper_bound(run.lba);
+        if (nextFat != p.fatSectors->end())
+            to = std::min<u64>(to, nextFat->lba);
         for (auto it = byCluster2.upper_bound(run.lba); it != byCluster2.end() && it->first <= to;
              ++it)
             consider(it->second);
