@@ -96,6 +96,13 @@ bool bootSectorPlacesItsVolume(const FsCandidate& c, Driver& driver) {
            !readBootParams(sector.data(), first);
 }
 
+// Whether the candidate's boot sectors are lost and both its FAT copies were
+// found where the guess from its folders put them: a volume, where no entry
+// names it (an old one outside the partitions, or one whose table is lost).
+bool bothFatsPlaceIt(const FsCandidate& c) {
+    return !c.hasBootSector && !c.hasBootBackup && c.hasFats && c.fatFound && c.fatMirrorFound;
+}
+
 } // namespace
 
 bool hasSufficientEvidence(const FsCandidate& c, Driver& driver) {
@@ -112,7 +119,7 @@ bool hasSufficientEvidence(const FsCandidate& c, Driver& driver) {
     // (the table that named it is lost). A floppy, and any source that holds
     // no tables (a partition, a volume image), keeps its volume in sector 0.
     if (width == FAT12 && !c.hasPartitionEntry && !volumeAtSectorZero(driver) &&
-        !bootSectorPlacesItsVolume(c, driver))
+        !bootSectorPlacesItsVolume(c, driver) && !bothFatsPlaceIt(c))
         return false;
     const bool bothFatsFound = c.hasFats && c.fatFound && c.fatMirrorFound;
     // A boot sector whose FATs lie where it says is a volume even when its root

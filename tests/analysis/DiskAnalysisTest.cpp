@@ -368,6 +368,14 @@ const PartitionedDisk PARTITIONED_DISKS[] = {
     onePartition("Fat12In06", "6", {2048, 12288, 12}, "FAT 12"),
     onePartition("Fat12ClustersOf8SectorsIn0B", "b", {2048, 8192, 12, 8}, "FAT 12"),
     onePartition("OneFatFat12ClustersOf64SectorsIn1C", "1c", {63, 16384, 12, 64, 1}, "FAT 12"),
+    // An old FAT12 outside the partitions, its boot sector lost: both FAT
+    // copies found where its folders put them place it, at its width.
+    {"OldFat12InUnpartitionedSpaceWithoutItsBootSector",
+     "2048,40000,6",
+     {{2048, 20000, 16}, {43008, 8192, 12, 8}},
+     {43008},
+     {"LBA 2048 sectors 40000 FAT 16", "LBA 43008 sectors 18432 FAT 12"},
+     1},
     // The entry places a volume whose boot sectors and first FAT sectors are
     // lost: a FAT32 with neither FAT's first sector, a FAT16 with its first
     // FAT's (the second whole).
