@@ -37,6 +37,7 @@ constexpr u32 MAX_FAT_PROPOSALS = 5;
 constexpr u32 CLASSIC_HIDDEN_SECTORS = 63;
 // The cluster sizes (in sectors) that a volume can have.
 constexpr u32 CLUSTER_SIZES[] = {1, 2, 4, 8, 16, 32, 64, 128};
+constexpr u32 LARGEST_CLUSTER = CLUSTER_SIZES[7];
 
 bool isFatWidth(FatType type) {
     return fatEntryWidthOf(type) != FAT_NONE;
@@ -98,14 +99,8 @@ public:
             return cached->second;
         std::size_t found = firstEntry(
             start, [&](u8 type) { return isPartitionTypeCompatible(type, kind, width); });
-        if (found == NONE && kind == FS_FAT) {
-            found = firstEntry(start, [](u8 type) {
-                FsKind entryKind = FS_NONE;
-                FatType entryWidth = FAT_NONE;
-                partitionTypeToFs(type, entryKind, entryWidth);
-                return entryKind == FS_FAT;
-            });
-        }
+        if (found == NONE && kind == FS_FAT)
+            found = firstEntry(start, isFatPartitionType);
         compatible_.emplace(key, found);
         return found;
     }
@@ -309,12 +304,7 @@ private:
 // sector (or only the backup) names.
 std::size_t gridFor(const FsCandidate& c, GridIndex& grids) {
     if (!c.hasBootSector && !c.hasBootBackup) {
-        if (!c.hasPartitionEntry)
-            return NONE;
-        FsKind kind = FS_NONE;
-        FatType width = FAT_NONE;
-        partitionTypeToFs(c.partitionType, kind, width);
-        if (kind != FS_FAT)
+        if (!c.hasPartitionEntry || !isFatPartitionType(c.partitionType))
             return NONE;
         return grids.bestInPartition(c, FatVolumeFitsPartition(c));
     }
@@ -376,17 +366,11 @@ void narrowTo(bool possible[4], FatType width) {
 
 // Whether a grid candidate may have a fixed-size root directory just before
 // cluster 2: FAT12 or FAT16 must still be possible for its clusters and for
-// whatever its partition type and boot sectors say.
+// whatever its boot sectors say. A partition's type does not narrow them: a
+// partition formatted anew keeps its type.
 bool fixedRootPossible(const FsCandidate& c) {
     const i64 n = static_cast<i64>(c.lastCluster) - 1;
     bool possible[4] = {false, n < 0xFF5, n < 0xFFF5, true};
-    if (c.hasPartitionEntry) {
-        FsKind kind = FS_NONE;
-        FatType width = FAT_NONE;
-        partitionTypeToFs(c.partitionType, kind, width);
-        if (kind == FS_FAT)
-            narrowTo(possible, width);
-    }
     if (c.hasBootSector && c.bootSector.kind == FS_FAT)
         narrowTo(possible, c.bootSector.fat.fatType());
     if (c.hasBootBackup && c.bootBackup.kind == FS_FAT)
@@ -668,6 +652,22 @@ void searchFat32Roots(FsCandidateList& list, CreateFSCollectionParameters& p) {
     }
 }
 
+// Whether a directory run lies inside the second of two FAT copies whose first
+// sectors were found, as far apart as the FATs of a fixed root's volume may
+// be: a FAT12's links can read as directory entries where they spill into a
+// sector of their own.
+bool liesInAFat(u32 lba, const FoundList<FoundFatSector>& fats) {
+    constexpr u32 MAX_FIXED_ROOT_FAT_SECTORS = 256;
+    auto second = fats.upper_bound(lba);
+    if (second == fats.begin())
+        return false;
+    --second;
+    if (second == fats.begin())
+        return false;
+    const u32 size = second->lba - std::prev(second)->lba;
+    return size <= MAX_FIXED_ROOT_FAT_SECTORS && lba - second->lba < size;
+}
+
 void collectDirectoryRuns(FsCandidateList& list, CreateFSCollectionParameters& p) {
     const bool floppy = isFloppy(*p.driver);
     // Where each candidate would take a run: at the root LBA its boot sectors
@@ -698,7 +698,13 @@ void collectDirectoryRuns(FsCandidateList& list, CreateFSCollectionParameters& p
         auto exact = byBootRoot.equal_range(run.lba);
         for (auto it = exact.first; it != exact.second; ++it)
             consider(it->second);
-        const u64 to = static_cast<u64>(run.lba) + ROOT_BEFORE_DATA;
+        // The root directory lies behind every FAT of its volume: a run in a
+        // FAT, or that a FAT-sector find follows before cluster 2, is no
+        // grid's root.
+        u64 to = liesInAFat(run.lba, *p.fatSectors) ? 0 : u64{run.lba} + ROOT_BEFORE_DATA;
+        const auto nextFat = p.fatSectors->upper_bound(run.lba);
+        if (nextFat != p.fatSectors->end())
+            to = std::min<u64>(to, nextFat->lba);
         for (auto it = byCluster2.upper_bound(run.lba); it != byCluster2.end() && it->first <= to;
              ++it)
             consider(it->second);
@@ -731,6 +737,9 @@ struct FatHypothesis {
     u32 volumeStart = 0;
     FatType width = FAT_NONE;
     u32 copies = FAT_COPIES;
+    // For a guess: the sector below which no FAT was looked for.
+    u64 floor = 0;
+    bool guessed = false;
 };
 
 // The reserved sectors are counted in 16 bits: a FAT starts at most this far
@@ -749,12 +758,17 @@ struct FatLimits {
     bool fits(i64 q) const { return q >= minSectors && q <= maxSectors; }
 };
 
-// What the guessed volume's evidence tells of its FAT's width: the clusters it
-// numbers (its highest named cluster less one), and the widths its layout and
-// those clusters leave.
-struct WidthEvidence {
+constexpr u64 NO_ROOM_LIMIT = std::numeric_limits<u64>::max();
+
+// What a guessed volume's evidence tells of its FATs: where a FAT of each
+// width may lie, the clusters the evidence numbers (its highest named cluster
+// less one), the most clusters its partition leaves room for, and the sector
+// below which no FAT was looked for.
+struct GuessScope {
+    FatLimits limits[4];
     i64 clusters = 0;
-    bool widths[4] = {false, false, false, false};
+    u64 roomClusters = NO_ROOM_LIMIT;
+    u64 floor = 0;
 };
 
 // The ends of the partitions the tables name, so that the FAT guess of one
@@ -789,23 +803,19 @@ public:
 
     void place(FsCandidate& c) {
         hypotheses_.clear();
-        u64 floor = 0;
-        bool guessed = false;
-        if (c.hasBootSector && c.bootSector.kind == FS_FAT) {
+        if (c.hasBootSector && c.bootSector.kind == FS_FAT)
             fromBootSector(c, c.bootSector);
-        } else if (c.hasBootBackup && c.bootBackup.kind == FS_FAT) {
+        else if (c.hasBootBackup && c.bootBackup.kind == FS_FAT)
             fromBootSector(c, c.bootBackup);
-        } else if (c.hasSubDirs || c.hasRootDir) {
-            floor = guess(c);
-            guessed = true;
-        }
+        else if (c.hasSubDirs || c.hasRootDir)
+            guess(c);
         if (hypotheses_.empty())
             return;
         const FatHypothesis& h = hypotheses_[winner()];
         if (!isFatWidth(h.width))
             throw std::runtime_error("FSs(270)");
         if (!c.hasPartitionEntry)
-            c.startLBA = guessed ? guessedStart(c, h, floor) : h.volumeStart;
+            c.startLBA = h.guessed ? guessedStart(c, h) : h.volumeStart;
         c.hasFats = true;
         c.fatLBA = h.fatLBA;
         c.fatSectors = h.sectors;
@@ -830,19 +840,15 @@ private:
         });
     }
 
-    void add(i64 fatLBA, i64 sectors, i64 volumeStart, FatType width, u32 copies) {
-        if (isFatWidth(width))
-            hypotheses_.push_back({static_cast<u32>(fatLBA), static_cast<u32>(sectors),
-                                   static_cast<u32>(volumeStart), width, copies});
-    }
-
     // The FATs where the boot sector puts them, of the width and count it
     // states.
     void fromBootSector(const FsCandidate& c, const BootParams& boot) {
         const u32 copies = boot.fat.fatCount();
         const i64 fatLBA = static_cast<i64>(c.startLBA) + boot.fat.reservedSectors;
-        if (copies != 0 && isNew(fatLBA, boot.fat.sectorsPerFAT, c.startLBA, copies))
-            add(fatLBA, boot.fat.sectorsPerFAT, c.startLBA, boot.fat.fatType(), copies);
+        if (copies != 0 && isNew(fatLBA, boot.fat.sectorsPerFAT, c.startLBA, copies) &&
+            isFatWidth(boot.fat.fatType()))
+            hypotheses_.push_back({static_cast<u32>(fatLBA), boot.fat.sectorsPerFAT, c.startLBA,
+                                   boot.fat.fatType(), copies});
     }
 
     // Where a guessed volume without partition entry starts. On a source that
@@ -851,14 +857,14 @@ private:
     // the fewest reserved sectors in front of the FAT. mkfs.fat pads them to
     // a whole cluster, so that the data area starts on one: where that start
     // lies where partitions start and the fewest's does not, it is taken.
-    u32 guessedStart(const FsCandidate& c, const FatHypothesis& h, u64 floor) const {
-        if (atSectorZero_ && floor == 0)
+    u32 guessedStart(const FsCandidate& c, const FatHypothesis& h) const {
+        if (atSectorZero_ && h.floor == 0)
             return h.fatLBA > 0 && h.fatLBA <= MAX_RESERVED_SECTORS ? 0 : h.volumeStart;
         if (!c.hasSubDirs || startsLikeAPartition(h.volumeStart))
             return h.volumeStart;
         const u64 s = c.sectorsPerCluster;
         const u64 padded = ceilDiv(u64{h.fatLBA} - h.volumeStart, s) * s;
-        if (padded > h.fatLBA || h.fatLBA - padded < floor)
+        if (padded > h.fatLBA || h.fatLBA - padded < h.floor)
             return h.volumeStart;
         const u64 start = h.fatLBA - padded;
         const bool dataOnACluster = c.cluster2LBA >= start && (c.cluster2LBA - start) % s == 0;
@@ -866,21 +872,47 @@ private:
                                                              : h.volumeStart;
     }
 
-    // The width a FAT's first sector shows (its first entries and the values
-    // it holds), of those the evidence leaves whose FAT holds their entries;
-    // else the width its size gives, where the evidence leaves it; else none.
+    // The widths a guessed FAT of that place, size and count may have: those
+    // whose limits end the FATs where they end (a FAT of another width ending
+    // there would leave its root directory no room, or the wrong room), whose
+    // FAT holds every cluster the evidence names, and whose count of clusters
+    // the FAT's size and the partition's room allow. A FAT16 volume has at
+    // least 4,085 clusters: a FAT16 of fewer than 16 sectors, or one in a
+    // partition too small for that many, is a FAT12. A FAT16 or FAT32 that no
+    // FAT-sector find confirms is no larger than its partition's clusters
+    // need, but for the sectors that align the data area on a cluster
+    // (mkfs.fat pads only FAT12 further).
+    void widthsOf(u32 fatLBA, u32 sectors, u32 copies, bool widths[4]) const {
+        const i64 end = i64{fatLBA} + i64{copies} * sectors - 1;
+        const u64 clusters = static_cast<u64>(std::max<i64>(scope_.clusters, 0));
+        const bool confirmed = foundAt(fatLBA) || (copies > 1 && foundAt(u64{fatLBA} + sectors));
+        const u64 room = confirmed ? NO_ROOM_LIMIT : scope_.roomClusters;
+        for (FatType t : {FAT12, FAT16, FAT32}) {
+            const u64 entries = fatEntryCount(t, sectors);
+            const u64 fewest = t == FAT16 ? u64{maxClusterCount(FAT12)} + 1 : 0;
+            const bool roomNeedsIt =
+                t == FAT12 || room == NO_ROOM_LIMIT ||
+                sectors <= ceilDiv(room + 2, fatEntryCount(t, 1)) + LARGEST_CLUSTER;
+            widths[t] = scope_.limits[t].end >= 0 && scope_.limits[t].end == end &&
+                        entries >= clusters + 2 && entries - 2 >= fewest &&
+                        scope_.roomClusters >= fewest && roomNeedsIt;
+        }
+    }
+
+    // The width a guessed FAT's first sector shows (its first entries and the
+    // values it holds) of those its place and size allow; else the width its
+    // size gives, where they allow it; else none.
     // mkfs.fat pads the FAT12 of large clusters or sectors to 16 sectors and
     // more, the size of a FAT16.
-    FatType guessedWidth(u32 fatLBA, u32 sectors, const WidthEvidence& evidence) {
+    FatType guessedWidth(u32 fatLBA, u32 sectors, u32 copies) {
+        bool widths[4] = {false, false, false, false};
+        widthsOf(fatLBA, sectors, copies, widths);
         FatType bySize = fatTypeBySectorsPerFat(sectors);
-        if (!evidence.widths[bySize])
+        if (!widths[bySize])
             bySize = FAT_NONE;
         if (!reader_.read(fatLBA))
             return bySize;
-        const u64 clusters = static_cast<u64>(std::max<i64>(evidence.clusters, 0));
-        bool widths[4] = {false, false, false, false};
-        for (FatType t : {FAT12, FAT16, FAT32})
-            widths[t] = evidence.widths[t] && fatEntryCount(t, sectors) >= clusters + 2;
+        const u64 clusters = static_cast<u64>(std::max<i64>(scope_.clusters, 0));
         const std::vector<u8> first = reader_.data();
         // Where the sector reads alike at two widths (a FAT12 of one-cluster
         // files is all end marks, read at FAT16 too), the width at which the
@@ -920,13 +952,16 @@ private:
         return getFatEntry(type, static_cast<u32>(cluster % perGroup), view, 0) != 0;
     }
 
-    // Proposes the FATs that the candidate's finds and layout allow, and
-    // returns the sector below which none was looked for. A candidate that a
-    // partition entry names is guessed inside that partition, from its start;
-    // any other from sector 0 on. Either takes no FAT sector of a named
-    // partition that lies wholly before its root directory or data area.
-    u64 guess(const FsCandidate& c) {
-        FatLimits limits[4];
+    // Proposes the FATs that the candidate's finds and layout allow. A
+    // candidate that a partition entry names is guessed inside that
+    // partition, from its start; any other from sector 0 on. Either takes no
+    // FAT sector of a named partition that lies wholly before its root
+    // directory or data area. Every width is guessed wherever the evidence's
+    // clusters allow it, a partition's type whatever it says: a partition
+    // formatted anew keeps its type, and the FAT decides.
+    void guess(const FsCandidate& c) {
+        scope_ = GuessScope();
+        FatLimits* limits = scope_.limits;
         const i64 root = c.rootDirLBA;
         const i64 cluster2 = c.cluster2LBA;
         i64 k = 0;
@@ -946,14 +981,8 @@ private:
             limits[FAT12].end = limits[FAT16].end = limits[FAT32].end = root - 1;
             k = static_cast<i64>(c.rootLastCluster) - 1;
         }
-        // FAT12 is guessed only inside a partition or on a source that keeps
-        // its volume in sector 0 (a floppy, a volume image): elsewhere on a
-        // hard disk such a guess is mostly a stray copy, which the evidence
-        // filter would drop anyway. A partition's type does not narrow the
-        // widths: a partition formatted anew keeps its type, and the FAT
-        // decides.
         const bool named = c.hasPartitionEntry;
-        bool allowed[4] = {false, atSectorZero_ || named, !floppy_, !floppy_};
+        const bool allowed[4] = {false, true, !floppy_, !floppy_};
         const i64 n = k + 2;
         // FAT12 entries take a byte and a half, the fraction dropped first.
         limits[FAT12].minSectors = (n * 3 / 2 + 511) / 512;
@@ -969,8 +998,15 @@ private:
         const bool rootFirst = c.hasRootDir && (!c.hasSubDirs || root < cluster2);
         const i64 floor =
             std::max<i64>(base, static_cast<i64>(named_.endBefore(rootFirst ? root : cluster2)));
-        WidthEvidence evidence;
-        evidence.clusters = k;
+        scope_.clusters = k;
+        scope_.floor = static_cast<u64>(floor);
+        // The data area of a partition holds no more clusters than fit behind
+        // cluster 2 up to its end.
+        if (named && c.hasSubDirs && c.sectorsPerCluster != 0) {
+            const u64 end = u64{c.startLBA} + c.partitionSectors;
+            scope_.roomClusters =
+                end > u64{c.cluster2LBA} ? (end - c.cluster2LBA) / c.sectorsPerCluster : 0;
+        }
         for (FatType t : {FAT12, FAT16, FAT32}) {
             FatLimits& l = limits[t];
             if (!allowed[t] || k > static_cast<i64>(maxClusterCount(t)))
@@ -978,53 +1014,39 @@ private:
             l.first = floor + l.reserved;
             if (named)
                 l.lastStart = base + MAX_RESERVED_SECTORS;
-            evidence.widths[t] = l.end >= 0;
         }
-
-        // A FAT ends where the limits of its own width put its end: one of
-        // another width ending there would leave its root directory no room
-        // (a FAT16 where a FAT32's ends), or the wrong room.
-        auto endingThere = [&](FatType t) {
-            WidthEvidence e = evidence;
-            for (FatType w : {FAT12, FAT16, FAT32})
-                e.widths[w] = e.widths[w] && limits[w].end == limits[t].end;
-            return e;
-        };
 
         proposals_ = 0;
         for (FatType t : {FAT12, FAT16, FAT32}) {
-            if (!proposeFromFatSectors(limits[t], endingThere(t)))
-                return static_cast<u64>(floor);
+            if (!proposeFromFatSectors(limits[t]))
+                return;
         }
         // Two FATs right behind the fewest reserved sectors: of a partition's
         // start, else of the first partition of a disk (of none on a source
         // that keeps its volume in sector 0). No FAT sector was found there
-        // to tell the width: a partition's type does.
+        // to tell the width: their size does.
         const i64 hidden = named ? base : atSectorZero_ ? 0 : CLASSIC_HIDDEN_SECTORS;
-        FsKind entryKind = FS_NONE;
-        FatType entryWidth = FAT_NONE;
-        if (named)
-            partitionTypeToFs(c.partitionType, entryKind, entryWidth);
         for (FatType t : {FAT16, FAT32}) {
             const FatLimits& l = limits[t];
             const i64 a = l.reserved + hidden;
-            if ((entryKind == FS_FAT && t != entryWidth) || hidden < floor || l.end < 0 ||
-                a >= l.end || (l.end - a + 1) % 2 != 0)
+            if (hidden < floor || l.end < 0 || a >= l.end || (l.end - a + 1) % 2 != 0)
                 continue;
             const i64 q = (l.end - a + 1) / 2;
-            if (l.fits(q) && !propose(a, q, hidden, endingThere(t)))
-                return static_cast<u64>(floor);
+            if (l.fits(q) && !propose(a, q, hidden))
+                return;
         }
-        return static_cast<u64>(floor);
     }
 
     // False once the proposals are used up.
-    bool propose(i64 fatLBA, i64 sectors, i64 volumeStart, const WidthEvidence& evidence,
-                 u32 copies = FAT_COPIES) {
-        if (isNew(fatLBA, sectors, volumeStart, copies))
-            add(fatLBA, sectors, volumeStart,
-                guessedWidth(static_cast<u32>(fatLBA), static_cast<u32>(sectors), evidence),
-                copies);
+    bool propose(i64 fatLBA, i64 sectors, i64 volumeStart, u32 copies = FAT_COPIES) {
+        if (isNew(fatLBA, sectors, volumeStart, copies)) {
+            const FatType width =
+                guessedWidth(static_cast<u32>(fatLBA), static_cast<u32>(sectors), copies);
+            if (isFatWidth(width))
+                hypotheses_.push_back({static_cast<u32>(fatLBA), static_cast<u32>(sectors),
+                                       static_cast<u32>(volumeStart), width, copies, scope_.floor,
+                                       true});
+        }
         return ++proposals_ < MAX_FAT_PROPOSALS;
     }
 
@@ -1034,7 +1056,7 @@ private:
     // from l.first to l.lastStart. Then a single FAT (mkfs.fat -f 1) that a
     // find f starts and `end` ends, right behind the reserved sectors: one
     // that the pairs' finds do not reach.
-    bool proposeFromFatSectors(const FatLimits& l, const WidthEvidence& evidence) {
+    bool proposeFromFatSectors(const FatLimits& l) {
         if (l.end < 0)
             return true;
         const i64 lo = std::max({l.first, l.end + 1 - l.maxSectors, (l.first + l.end + 2) / 2});
@@ -1046,10 +1068,10 @@ private:
                  it != fats_.end() && static_cast<i64>(it->lba) <= hi; ++it) {
                 const i64 f = it->lba;
                 const i64 q = l.end - f + 1;
-                if (!propose(f - q, q, f - q - l.reserved, evidence))
+                if (!propose(f - q, q, f - q - l.reserved))
                     return false;
                 if (q % 2 == 0 && l.fits(q / 2) && f <= l.lastStart &&
-                    !propose(f, q / 2, f - l.reserved, evidence))
+                    !propose(f, q / 2, f - l.reserved))
                     return false;
             }
         }
@@ -1060,7 +1082,7 @@ private:
         for (auto it = fats_.lower_bound(static_cast<u32>(single));
              it != fats_.end() && static_cast<i64>(it->lba) < singleEnd; ++it) {
             const i64 f = it->lba;
-            if (!propose(f, l.end - f + 1, f - l.reserved, evidence, 1))
+            if (!propose(f, l.end - f + 1, f - l.reserved, 1))
                 return false;
         }
         return true;
@@ -1115,6 +1137,7 @@ private:
     bool floppy_;
     bool atSectorZero_;
     std::vector<FatHypothesis> hypotheses_;
+    GuessScope scope_;
     u32 proposals_ = 0;
 };
 

@@ -124,6 +124,13 @@ void dropFat12InsideOthers(FsCandidateList& list) {
         list.end());
 }
 
+// Whether the candidate's boot sectors are lost and both its FAT copies were
+// found where the guess from its folders put them: a volume, where no entry
+// names it (an old one outside the partitions, or one whose table is lost).
+bool bothFatsPlaceIt(const FsCandidate& c) {
+    return !c.hasBootSector && !c.hasBootBackup && c.hasFats && c.fatFound && c.fatMirrorFound;
+}
+
 } // namespace
 
 bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
@@ -136,12 +143,14 @@ bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
     if (kind != FS_FAT)
         return true;
     // On a drive with partition tables a FAT12 volume stands in a partition;
-    // found outside one, it needs its boot sector and FATs to agree (the table
-    // that named it is lost, or it is an old volume outside the partitions).
+    // found outside one, it needs its boot sector and FATs to agree, or, its
+    // boot sectors lost, both FAT copies found where its folders place them
+    // (the table that named it is lost, or it is an old volume outside the
+    // partitions).
     // A floppy, and any source that holds no tables (a partition, a volume
     // image), keeps its volume in sector 0.
     if (width == FAT12 && !c.hasPartitionEntry && !volumeAtSectorZero(driver) &&
-        !bootSectorAndFatsAgree(c))
+        !bootSectorAndFatsAgree(c) && !bothFatsPlaceIt(c))
         return false;
     const bool bothFatsFound = c.hasFats && c.fatFound && c.fatMirrorFound;
     // A boot sector whose FATs lie where it says is a volume even when its root
@@ -157,7 +166,12 @@ bool hasSufficientEvidence(const FsCandidate& c, const Driver& driver) {
     if (!c.hasRootDir && !c.hasSubDirs)
         return false;
     const bool gridConfirmed = c.hasSubDirs && c.subDirCount >= CONFIRMED_GRID_PAIRS;
-    return bothFatsFound || gridConfirmed;
+    // A FAT partition entry places the volume whose boot sectors are lost:
+    // FATs guessed inside it, between its start and the folders found in it,
+    // stand even where their first sectors are lost too.
+    const bool placedByEntry = c.hasFats && !c.hasBootSector && !c.hasBootBackup &&
+                               c.hasPartitionEntry && isFatPartitionType(c.partitionType);
+    return bothFatsFound || gridConfirmed || placedByEntry;
 }
 
 bool isPlausibleCandidate(const FsCandidate& c, int mode, Driver& driver) {

@@ -110,16 +110,18 @@ void insertCandidates(FsCandidateList& list, const FsCandidateList& added) {
     list.swap(merged);
 }
 
-u8 FsCandidate::fscode() const {
-    // The width the volume's own FAT states, by its boot sector or where its
-    // FATs were placed. A partition is formatted anew without its type being
-    // changed: where the entry says another width, the FAT decides.
+FatType FsCandidate::ownFatWidth() const {
     const BootParams* boot = hasBootSector ? &bootSector : hasBootBackup ? &bootBackup : nullptr;
-    FatType ownWidth = FAT_NONE;
-    if (boot != nullptr && boot->kind == FS_FAT)
-        ownWidth = boot->fat.fatType();
-    else if (boot == nullptr && hasFats)
-        ownWidth = fatType;
+    if (boot != nullptr)
+        return boot->kind == FS_FAT ? boot->fat.fatType() : FAT_NONE;
+    return hasFats ? static_cast<FatType>(fatType) : FAT_NONE;
+}
+
+u8 FsCandidate::fscode() const {
+    // A partition is formatted anew without its type being changed: where the
+    // entry says another width than the volume's own FAT, the FAT decides.
+    const BootParams* boot = hasBootSector ? &bootSector : hasBootBackup ? &bootBackup : nullptr;
+    const FatType ownWidth = ownFatWidth();
     FsKind entryKind = FS_NONE;
     FatType entryWidth = FAT_NONE;
     if (hasPartitionEntry)
@@ -178,6 +180,13 @@ void partitionTypeToFs(u8 type, FsKind& kind, FatType& fatType) {
     default:
         break;
     }
+}
+
+bool isFatPartitionType(u8 type) {
+    FsKind kind = FS_NONE;
+    FatType width = FAT_NONE;
+    partitionTypeToFs(type, kind, width);
+    return kind == FS_FAT;
 }
 
 bool isPartitionTypeCompatible(u8 type, FsKind kind, FatType fatType) {
@@ -254,10 +263,7 @@ FatVolumeFitsPartition::FatVolumeFitsPartition(const FsCandidate& partition)
       type_(partition.partitionType) {}
 
 bool FatVolumeFitsPartition::operator()(const FsCandidate& volume) const {
-    FsKind kind = FS_NONE;
-    FatType width = FAT_NONE;
-    partitionTypeToFs(type_, kind, width);
-    if (kind != FS_FAT || volume.sectorsPerCluster == 0)
+    if (!isFatPartitionType(type_) || volume.sectorsPerCluster == 0)
         return false;
     const FatType needed = neededFatType(volume.maxThisCluster);
     const u64 p = start_;
@@ -277,8 +283,8 @@ bool FatVolumeFitsPartition::operator()(const FsCandidate& volume) const {
     // The FATs between the partition start and cluster 2 must be able to
     // describe every cluster that the rest of the partition holds: a single
     // FAT (mkfs.fat -f 1) may fill all of that room. A partition formatted
-    // anew keeps its type: its FAT may be wider than the type says, as wide
-    // as the grid's clusters or the partition's size need.
+    // anew keeps its type: its FAT may be of any width that the grid's
+    // clusters and the partition's size allow.
     const u64 clustersNeeded = sectors_ > gap ? ceilDiv(sectors_ - gap, s) : 0;
     auto describes = [&](FatType w) {
         const u64 reserved = w == FAT32 ? 32 : 1;
@@ -287,7 +293,7 @@ bool FatVolumeFitsPartition::operator()(const FsCandidate& volume) const {
         return std::min<u64>(perSector * fatRoom, maxClusterCount(w)) >= clustersNeeded;
     };
     for (FatType w : {FAT12, FAT16, FAT32}) {
-        if (w >= std::max(width, needed) && describes(w))
+        if (w >= needed && describes(w))
             return true;
     }
     return false;

@@ -126,6 +126,9 @@ struct FsCandidate {
     // FAT32 0x0B or NTFS 0x07 from its boot sectors, its FATs or its NTFS
     // volume; hidden NTFS types become 0x07; 0 when nothing tells.
     u8 fscode() const;
+    // The width the volume's own FAT states: its boot sector's (else its
+    // backup's), else where its FATs were placed; FAT_NONE when neither says.
+    FatType ownFatWidth() const;
     // The second FAT, fatSectors behind the first; on a volume of one FAT the
     // first itself, its own mirror.
     u64 fatMirrorLBA() const { return fatCount > 1 ? u64{fatLBA} + fatSectors : u64{fatLBA}; }
@@ -150,6 +153,8 @@ void insertCandidates(FsCandidateList& list, const FsCandidateList& added);
 // 0x0B and 0x0C FAT32; each hidden one (0x10 more) as the type it hides; 0x07,
 // 0x17, 0x86 and 0x87 NTFS (FAT type 0); anything else 0 and 0.
 void partitionTypeToFs(u8 type, FsKind& kind, FatType& fatType);
+// Whether the type names a FAT partition, of whatever width.
+bool isFatPartitionType(u8 type);
 
 // Whether a partition of that type may hold such a volume: FAT12 in 0x01, 0x06
 // or 0x0E; FAT16 in 0x04, 0x06 or 0x0E; FAT32 in 0x0B or 0x0C; FAT16_32 (a FAT
@@ -182,8 +187,8 @@ FatType neededFatType(u32 maxThisCluster);
 // partition start for boot sector and FATs (but no more than a FAT32 pair of
 // the largest size), the clusters reach no further than the partition, and a
 // FAT that fits between partition start and data area can describe the rest of
-// the partition, at the entry's width or a wider one (a partition formatted
-// anew keeps its type) that numbers the grid's clusters.
+// the partition, at any width that numbers the grid's clusters, whatever
+// width the entry's type says (a partition formatted anew keeps its type).
 class FatVolumeFitsPartition {
 public:
     explicit FatVolumeFitsPartition(const FsCandidate& partition);

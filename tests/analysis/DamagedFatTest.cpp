@@ -619,6 +619,21 @@ std::vector<Shape> bootSectorLostShapes() {
                 }),
         " FAT 12\n");
     add("OneFatFat12", oneFat({"OneFatFat12", 12, 12288, 0}), " FAT 12\n");
+    // The FAT's links spill a few bytes into its second sector, which reads as
+    // a directory in front of the root.
+    add("Fat12ClustersOf4SectorsFatSpillingIntoItsSecondSector",
+        healthy("Fat12ClustersOf4SectorsFatSpilling", geometry(12, 4112, 4),
+                [](ShapeRecipe& r) {
+                    std::vector<std::pair<std::string, u64>> sizes;
+                    for (u32 i : {1, 10, 2, 3, 4, 5, 6, 7, 8, 9})
+                        sizes.push_back({"F" + std::to_string(i) + ".BIN", i * 3001 + 17});
+                    for (u32 i : {1, 10, 2, 3, 4, 5, 6, 7, 8, 9})
+                        sizes.push_back({"SUB1/G" + std::to_string(i) + ".DAT", i * 7919 + 5});
+                    for (u32 i : {1, 10, 2, 3, 4, 5, 6, 7, 8, 9})
+                        sizes.push_back({"SUB2/H" + std::to_string(i) + ".TXT", i * 1237 + 900});
+                    r.tree(sizes);
+                }),
+        " FAT 12\n");
     add("OneFatFat16", oneFat({"OneFatFat16", 16, 32768, 0}), " FAT 16\n");
     // FAT32 keeps a backup 6 sectors of 4,096 bytes in; one folder makes no
     // grid, so only the backup places the volume.

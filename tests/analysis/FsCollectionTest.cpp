@@ -610,9 +610,10 @@ FsCandidate fat16Volume() {
     return c;
 }
 
-// Without its boot sector and FAT mirror, on a grid confirmed by `pairs`.
+// Without its boot sector, partition entry and FAT mirror, on a grid confirmed
+// by `pairs`.
 void gridOf(FsCandidate& c, u32 pairs) {
-    c.fatMirrorFound = c.hasBootSector = false;
+    c.fatMirrorFound = c.hasBootSector = c.hasPartitionEntry = false;
     c.hasSubDirs = true;
     c.subDirCount = pairs;
 }
@@ -642,8 +643,14 @@ TEST(FsFiltersTest, WhatEvidenceIsEnough) {
         {"...the root elsewhere",
          [](FsCandidate& c) { c.fatFound = c.fatMirrorFound = false, c.rootDirLBA = 300; }, false,
          true},
-        {"no boot sector, mirror lost",
-         [](FsCandidate& c) { c.fatMirrorFound = c.hasBootSector = false; }, false, true},
+        {"no boot sector, mirror lost: the entry places it",
+         [](FsCandidate& c) { c.fatMirrorFound = c.hasBootSector = false; }, true, true},
+        {"...both FATs' first sectors lost too",
+         [](FsCandidate& c) { c.fatFound = c.fatMirrorFound = c.hasBootSector = false; }, true,
+         true},
+        {"...without the entry",
+         [](FsCandidate& c) { c.fatMirrorFound = c.hasBootSector = c.hasPartitionEntry = false; },
+         false, true},
         {"...but a grid of ten pairs", [](FsCandidate& c) { gridOf(c, 10); }, true, true},
         {"...of nine", [](FsCandidate& c) { gridOf(c, 9); }, false, true},
         {"FATs only inferred, beside the entry alone",
