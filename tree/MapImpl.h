@@ -56,6 +56,13 @@ public:
     // (what would have named it was lost), belongs to the folder listing it;
     // else it is placed as a folder found by address.
     virtual bool listingHoldsOrphans() const { return false; }
+    // Whether the listed entry makes the folder it names a child of the folder
+    // listing it, whatever parent the folder's own record names: a record
+    // whose parent field was hit must not carry a whole subtree elsewhere.
+    virtual bool listingClaims(const Node& listed) const {
+        (void)listed;
+        return false;
+    }
     // Whether an entry that no listing of the root claims belongs in the root
     // all the same, its own record naming the root beyond doubt; else it goes
     // to "Found".

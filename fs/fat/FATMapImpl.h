@@ -66,6 +66,10 @@ public:
     bool isPreferred(const Node& candidate, const Node& best) override;
     void mergeRecord(Node& listed, const Node& record) override;
     bool listingHoldsOrphans() const override { return true; }
+    // A live entry's first cluster is where its folder starts; a ".." is one
+    // field of that folder, which a hit turns to the root, a sibling or the
+    // folder itself. It decides only for a folder that no live entry names.
+    bool listingClaims(const Node& listed) const override { return !listed.hasFlag(Node::DELETED); }
     void ostreamInfo(std::ostream& out, const MapPosition& position, Folder& folder,
                      Node& node) override;
 

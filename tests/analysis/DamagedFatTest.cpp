@@ -248,6 +248,20 @@ std::function<void(Damage&)> hurtDots(const char* folder, std::string dot, std::
     };
 }
 
+// A folder's ".." keeps its form but names the cluster `to` gives.
+std::function<void(Damage&)> dotDotNames(const char* folder, std::function<u32(const Damage&)> to) {
+    return [=](Damage& d) {
+        const u64 dotDot = d.v.clusterOffset(d.clustersOf(folder).front()) + DIR_ENTRY_BYTES;
+        const u32 cluster = to(d);
+        writeAt(d.image, dotDot + DE_CLUSTER_LOW, Damage::littleEndian(cluster, 2));
+        writeAt(d.image, dotDot + DE_CLUSTER_HIGH, Damage::littleEndian(cluster >> 16, 2));
+    };
+}
+
+std::function<u32(const Damage&)> firstClusterOf(const char* path) {
+    return [path](const Damage& d) { return d.clustersOf(path).front(); };
+}
+
 const std::string GARBAGE_ENTRY = pattern(DIR_ENTRY_BYTES, 9);
 const std::string ZEROED_ENTRY(DIR_ENTRY_BYTES, '\0');
 
@@ -292,6 +306,16 @@ std::vector<Shape> dotShapes() {
         foldersWhole({"SubDotZeroedFat16", tree(16), hurtDots("SUB", ZEROED_ENTRY, ""), NOTHING}),
         foldersWhole({"SubDotDotEndMarkFat16", tree(16), hurtDots("SUB", "", endMark), NOTHING}),
         foldersWhole({"SubDotsDeletedFat16", tree(16), hurtDots("SUB", deleted, deleted), NOTHING}),
+        // ".." names the root, a file, the folder itself or its child: the
+        // folder's parent is the folder whose live entry names it.
+        foldersWhole({"DeepDotDotNamesTheRootFat16", tree(16),
+                      dotDotNames("SUB/DEEP", [](const Damage&) { return 0u; }), NOTHING}),
+        foldersWhole({"DeepDotDotNamesAFileFat32", tree(32),
+                      dotDotNames("SUB/DEEP", firstClusterOf("OTHER.BIN")), NOTHING}),
+        foldersWhole({"DeepDotDotNamesItselfFat12", tree(12),
+                      dotDotNames("SUB/DEEP", firstClusterOf("SUB/DEEP")), NOTHING}),
+        foldersWhole({"SubDotDotNamesItsChildFat16", tree(16),
+                      dotDotNames("SUB", firstClusterOf("SUB/DEEP")), NOTHING}),
         // The same in a deleted folder, whose first cluster no chain holds.
         foldersWhole({"DeletedFolderDotsOverwrittenFat16", deletedFolderVolume,
                       hurtDeletedDots(GARBAGE_ENTRY, GARBAGE_ENTRY), NOTHING}),
