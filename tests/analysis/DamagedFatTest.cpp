@@ -185,6 +185,14 @@ std::vector<Shape> chainShapes(int bits) {
                        static_cast<u32>(deep.size() * d.v.params.sectorsPerCluster * IMAGE_SECTOR));
          },
          {"OTHER.BIN"}},
+        // A free cluster behind the used ones: VICTIM's last link, PAD1's own
+        // entry name it, and its zeros are no file's bytes.
+        {"VictimLinksIntoAFreeCluster" + fat, tree(bits),
+         victimLink(22, [](const Damage& d) { return d.clusterLimit() - 3; }), victim},
+        {"FileStartsAtAFreeCluster" + fat,
+         tree(bits),
+         [](Damage& d) { d.setFirstCluster("PAD1    BIN", d.clusterLimit() - 3); },
+         {"PAD1.BIN"}},
         {"SubFolderFree" + fat, tree(bits), freeFolder("SUB", true), {"SUB/"}},
         {"SubFolderFirstClusterFree" + fat, tree(bits), freeFolder("SUB", false), {"SUB/"}},
     };
