@@ -239,7 +239,13 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         u8* current = halves[k % 2];
         const u8* previous = k == 0 ? before : halves[(k + 1) % 2];
         readAsDeleted = mode == DirectoryMode::CONSECUTIVE;
-        if (readClusters(c, current, 0)) {
+        // A cluster read in part keeps the entries of the sectors that read;
+        // those that failed stand as free entries, and the folder as incomplete.
+        const u64 sectorsRead = readDirectoryCluster(c, current);
+        const bool partial = sectorsRead < params_.sectorsPerCluster;
+        if (sectorsRead != 0) {
+            if (partial)
+                whole = false;
             cursor.set(current, previous);
             bool hasDotDot = false;
             u32 dotDotCluster = 0;
@@ -265,7 +271,8 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
                 // A free or broken entry ends a deleted directory with this
                 // cluster, the only guide to where it ends.
                 if (!parsed.clean())
-                    return mode == DirectoryMode::CONSECUTIVE || (!live && !unknownChain);
+                    return !partial &&
+                           (mode == DirectoryMode::CONSECUTIVE || (!live && !unknownChain));
             } else if (parsed.invalid != 0) {
                 // One entry that is no entry does not end a folder: its chain is
                 // read on. A cluster that holds more of what is no entry than of
@@ -321,21 +328,29 @@ bool FATDrive::takeFullEnd(u64 first, FullEnd& end) {
     return true;
 }
 
-u64 FATDrive::readRootBlock(u64 sectors, u8* buffer) {
-    if (readSectors(params_.rootDirectoryLBA, sectors, buffer))
+u64 FATDrive::readEachSector(u64 lba, u64 sectors, u8* buffer) {
+    if (readSectors(lba, sectors, buffer))
         return sectors;
-    // One bad sector must not hide the whole root: what still reads is listed,
-    // and a sector that does not reads as free entries.
-    logAt("FATDrive", 150) << ": " << params_.rootDirectoryLBA << ' ' << sectors << '\n';
+    // One bad sector must not hide a whole directory block: what still reads
+    // is listed, and a sector that does not reads as free entries.
+    logAt("FATDrive", 150) << ": " << lba << ' ' << sectors << '\n';
     u64 read = 0;
     for (u64 s = 0; s < sectors; ++s) {
         u8* at = buffer + s * SECTOR_BYTES;
-        if (readSectors(params_.rootDirectoryLBA + s, 1, at))
+        if (readSectors(lba + s, 1, at))
             ++read;
         else
             std::memset(at, 0, SECTOR_BYTES);
     }
     return read;
+}
+
+u64 FATDrive::readDirectoryCluster(u32 cluster, u8* buffer) {
+    if (readClusters(cluster, buffer, 0))
+        return params_.sectorsPerCluster;
+    if (!fats_.isValidCluster(cluster))
+        return 0;
+    return readEachSector(getClusterLBA(cluster), params_.sectorsPerCluster, buffer);
 }
 
 bool FATDrive::loadRootDirectory(tree::Folder& folder) {
@@ -358,7 +373,7 @@ bool FATDrive::loadRootDirectory(tree::Folder& folder) {
     if (sectors == 0)
         return true;
     std::vector<u8> block(static_cast<std::size_t>(sectors * SECTOR_BYTES));
-    const u64 read = readRootBlock(sectors, block.data());
+    const u64 read = readEachSector(params_.rootDirectoryLBA, sectors, block.data());
     if (read == 0)
         return false;
     DirEntryCursor cursor(block.size() / DIR_ENTRY_BYTES);

@@ -377,6 +377,15 @@ Shape longNameAcrossTheCut(const std::string& name, const std::string& volume, i
          [=](Damage& d) { d.setEntry(d.clustersOf(folder).front(), d.end()); }, NOTHING});
 }
 
+// Forty files of up to 60,000 bytes in SUB/DEEP, on clusters of four sectors.
+const FatShapeVolume& deepFiles16() {
+    return fatShapeVolume("deep-files16", geometry(16, 32768, 4), [](ShapeRecipe& r) {
+        r.folder("SUB");
+        r.folder("SUB/DEEP");
+        someFiles(r, "SUB/DEEP", "D", 40, 60000);
+    });
+}
+
 std::vector<Shape> shapes() {
     std::vector<Shape> all{
         {"HealthyFat12", tree(12), nullptr, {}, true},
@@ -443,19 +452,25 @@ std::vector<Shape> shapes() {
         // The first sector of both FATs cannot be read, and it holds the entries
         // of every folder but the root and of the files' first clusters.
         {"FatStartUnreadableFat16",
-         []() -> const FatShapeVolume& {
-             return fatShapeVolume("deep-files16", geometry(16, 32768, 4), [](ShapeRecipe& r) {
-                 r.folder("SUB");
-                 r.folder("SUB/DEEP");
-                 someFiles(r, "SUB/DEEP", "D", 40, 60000);
-             });
-         },
+         deepFiles16,
          [](Damage& d) {
              d.failing = {d.v.params.fatLBA, d.v.params.fatMirrLBA};
          },
          {},
          false,
          "yes"},
+        // The second of DEEP's first four sectors cannot be read: only its 16
+        // entries are lost, and DEEP is incomplete.
+        {"DeepSecondSectorUnreadableFat16",
+         deepFiles16,
+         [](Damage& d) {
+             d.failing = {d.v.params.get_cluster_LBA(d.clustersOf("SUB/DEEP").front()) + 1};
+         },
+         {"SUB/DEEP/"},
+         false,
+         "all",
+         false,
+         0.5},
         // An end mark over the link of a folder's first cluster, which is full:
         // the rest of it lies in clusters no chain leads to.
         {"SubCutBehindItsFirstClusterFat16",
