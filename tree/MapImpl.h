@@ -123,8 +123,9 @@ private:
     // folderPath, adding the levels it went up to steps.
     std::string folderPath(u64 address, u64& steps);
     void appendToFolder(u64 address, Folder& folder, const Node& node);
-    // Stores a copy and watches its parent; an address known already throws when
-    // required, else is logged and answered with null.
+    // Stores a copy; a chain of ancestry that ended at this address, not loaded
+    // then, is climbed again (isSelfOrAncestor watches the parents). An address
+    // known already throws when required, else is logged and answered with null.
     Folder* store(u64 address, const Folder& folder, bool required);
     // Drops the chain's addresses from `keep` on, and their folders' watch.
     void forgetChainFrom(std::size_t keep);

@@ -84,7 +84,9 @@ public:
         u64 invalid = 0;       // entries that are no entry of a file or folder
         u64 entries = 0;       // entries of files, folders, long names and labels
         bool afterEnd = false; // an entry that is not free behind a free one
-        bool dotsLost = false; // "." or ".." asked for, free, and nothing after
+        // "." or ".." asked for and free, in a cluster that nothing else makes
+        // the folder's; or zeroed in one that is, and no entry in it at all.
+        bool dotsLost = false;
         bool clean() const { return free == 0 && invalid == 0; }
     };
 
