@@ -406,7 +406,7 @@ void MapImpl::checkLinks(u64 address, Folder& folder) {
             if (!loadedFolder)
                 throw std::runtime_error("MapImpl(180)");
             if ((loadedFolder->getParent() == NO_FOLDER && listingHoldsOrphans()) ||
-                listingClaims(n))
+                listingClaims(address, n, *loadedFolder))
                 loadedFolder->setParent(address);
             p = loadedFolder->getParent();
         }

@@ -56,11 +56,14 @@ public:
     // (what would have named it was lost), belongs to the folder listing it;
     // else it is placed as a folder found by address.
     virtual bool listingHoldsOrphans() const { return false; }
-    // Whether the listed entry makes the folder it names a child of the folder
-    // listing it, whatever parent the folder's own record names: a record
-    // whose parent field was hit must not carry a whole subtree elsewhere.
-    virtual bool listingClaims(const Node& listed) const {
+    // Whether the entry listed at `listing` makes the folder it names, just
+    // loaded, a child of that listing, whatever parent the folder's own record
+    // names: a record whose parent field was hit must not carry a whole
+    // subtree elsewhere.
+    virtual bool listingClaims(u64 listing, const Node& listed, const Folder& folder) {
+        (void)listing;
         (void)listed;
+        (void)folder;
         return false;
     }
     // Whether an entry that no listing of the root claims belongs in the root

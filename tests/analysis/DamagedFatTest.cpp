@@ -324,6 +324,17 @@ std::vector<Shape> dotShapes() {
                       dotDotNames("SUB/DEEP", firstClusterOf("SUB/DEEP")), NOTHING}),
         foldersWhole({"SubDotDotNamesItsChildFat16", tree(16),
                       dotDotNames("SUB", firstClusterOf("SUB/DEEP")), NOTHING}),
+        // A second live entry, in the root, for DEEP, as a move cut short
+        // leaves it: DEEP stays in SUB, which its ".." names and which lists it.
+        foldersWhole({"DeepListedTwiceFat16", tree(16),
+                      [](Damage& d) {
+                          writeAt(d.image,
+                                  entryOffsetIn(d.image, d.v.params, 0,
+                                                std::string(SHORT_NAME_BYTES, '\0')),
+                                  shortEntry("TWIN       ", ATTR_DIRECTORY,
+                                             d.clustersOf("SUB/DEEP").front(), 0));
+                      },
+                      NOTHING}),
         // The same in a deleted folder, whose first cluster no chain holds.
         foldersWhole({"DeletedFolderDotsOverwrittenFat16", deletedFolderVolume,
                       hurtDeletedDots(GARBAGE_ENTRY, GARBAGE_ENTRY), NOTHING}),
