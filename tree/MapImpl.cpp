@@ -405,7 +405,8 @@ void MapImpl::checkLinks(u64 address, Folder& folder) {
             loadedFolder = loadFolder(n.getAddress(), m);
             if (!loadedFolder)
                 throw std::runtime_error("MapImpl(180)");
-            if (loadedFolder->getParent() == NO_FOLDER && listingHoldsOrphans())
+            if ((loadedFolder->getParent() == NO_FOLDER && listingHoldsOrphans()) ||
+                listingClaims(address, n, *loadedFolder))
                 loadedFolder->setParent(address);
             p = loadedFolder->getParent();
         }

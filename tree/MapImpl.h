@@ -56,6 +56,16 @@ public:
     // (what would have named it was lost), belongs to the folder listing it;
     // else it is placed as a folder found by address.
     virtual bool listingHoldsOrphans() const { return false; }
+    // Whether the entry listed at `listing` makes the folder it names, just
+    // loaded, a child of that listing, whatever parent the folder's own record
+    // names: a record whose parent field was hit must not carry a whole
+    // subtree elsewhere.
+    virtual bool listingClaims(u64 listing, const Node& listed, const Folder& folder) {
+        (void)listing;
+        (void)listed;
+        (void)folder;
+        return false;
+    }
     // Whether an entry that no listing of the root claims belongs in the root
     // all the same, its own record naming the root beyond doubt; else it goes
     // to "Found".
@@ -116,8 +126,9 @@ private:
     // folderPath, adding the levels it went up to steps.
     std::string folderPath(u64 address, u64& steps);
     void appendToFolder(u64 address, Folder& folder, const Node& node);
-    // Stores a copy and watches its parent; an address known already throws when
-    // required, else is logged and answered with null.
+    // Stores a copy; a chain of ancestry that ended at this address, not loaded
+    // then, is climbed again (isSelfOrAncestor watches the parents). An address
+    // known already throws when required, else is logged and answered with null.
     Folder* store(u64 address, const Folder& folder, bool required);
     // Drops the chain's addresses from `keep` on, and their folders' watch.
     void forgetChainFrom(std::size_t keep);

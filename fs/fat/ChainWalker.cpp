@@ -16,7 +16,7 @@ void ChainWalker::moveTo(u32 cluster, Mode mode) {
     current_ = cluster;
     if (mode == CONSECUTIVE)
         strayed_ = true;
-    if (mode == FOLLOW_FAT && joins_ && joins_->isJoin(cluster))
+    if (mode == FOLLOW_FAT && ((joins_ && joins_->isJoin(cluster)) || isFreed(cluster)))
         strayed_ = true;
     // Whether a deleted file's cluster is free cannot be told where no copy of
     // the FAT gives its entry.
@@ -52,8 +52,13 @@ u32 ChainWalker::start(u32 first, bool deleted, u64 fileClusters) {
     current_ = first;
     mark(first, mode_);
     strayed_ = deleted ? isTaken(first) || fats_->isUnknown(first)
-                       : joins_ && joins_->isSharedStart(first);
+                       : (joins_ && joins_->isSharedStart(first)) || isFreed(first);
     return first;
+}
+
+bool ChainWalker::isFreed(u32 cluster) {
+    return !fats_->isUnknown(cluster) &&
+           fats_->getClusterType(fats_->getEntry(cluster)) == FREE_CLUSTER;
 }
 
 bool ChainWalker::isTaken(u32 cluster) {

@@ -10,9 +10,9 @@
 // file's; so that a full volume does not make every deleted file a walk over
 // the whole FAT, it passes over no more than SKIP_PER_CLUSTER clusters per
 // cluster of the file and SKIP_BASE more. Every walk ends at the volume's last
-// cluster. A chain that runs into another file's clusters, or that another live
-// entry starts as well, is followed on, as the FAT says, but the walk has
-// strayed.
+// cluster. A chain that runs into another file's clusters, that another live
+// entry starts as well, or that reaches a cluster the FAT says is free, is
+// followed on, as the FAT says, but the walk has strayed.
 
 #include "core/Types.h"
 #include "fs/Bitmap.h"
@@ -49,9 +49,9 @@ public:
     u32 current() const { return current_; }
     bool ended() const { return mode_ == ENDED; }
     // The walk read what the FAT does not give the file alone: a live file's
-    // clusters past a break in its chain or where its chain runs into another
-    // file's, or a deleted file's first cluster that a live chain holds. Its
-    // data from there on is a guess.
+    // clusters past a break in its chain, where its chain runs into another
+    // file's or into a free cluster, or a deleted file's first cluster that a
+    // live chain holds. Its data from there on is a guess.
     bool strayed() const { return strayed_; }
     // The walk follows the FAT and the FAT links the cluster it stands on to
     // another: the chain goes on past where the walk stopped.
@@ -65,6 +65,10 @@ private:
     u32 following(Mode& mode, u64& skipped);
     // The FAT gives the cluster to a file: it links on or ends a chain.
     bool isTaken(u32 cluster);
+    // The FAT says the cluster is free: a live chain that reaches it, by its
+    // entry or by a link, reads what was freed (zeros, or a deleted file's
+    // bytes), not the file's.
+    bool isFreed(u32 cluster);
     // Steps to a cluster the walk reached from the one before.
     void moveTo(u32 cluster, Mode mode);
     // Notes a cluster passed while the FAT is followed.

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iomanip>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -239,7 +240,13 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
         u8* current = halves[k % 2];
         const u8* previous = k == 0 ? before : halves[(k + 1) % 2];
         readAsDeleted = mode == DirectoryMode::CONSECUTIVE;
-        if (readClusters(c, current, 0)) {
+        // A cluster read in part keeps the entries of the sectors that read;
+        // those that failed stand as free entries, and the folder as incomplete.
+        const u64 sectorsRead = readDirectoryCluster(c, current);
+        const bool partial = sectorsRead < params_.sectorsPerCluster;
+        if (sectorsRead != 0) {
+            if (partial)
+                whole = false;
             cursor.set(current, previous);
             bool hasDotDot = false;
             u32 dotDotCluster = 0;
@@ -265,7 +272,8 @@ bool FATDrive::readDirectory(u64 first, tree::Folder& folder, bool& readAsDelete
                 // A free or broken entry ends a deleted directory with this
                 // cluster, the only guide to where it ends.
                 if (!parsed.clean())
-                    return mode == DirectoryMode::CONSECUTIVE || (!live && !unknownChain);
+                    return !partial &&
+                           (mode == DirectoryMode::CONSECUTIVE || (!live && !unknownChain));
             } else if (parsed.invalid != 0) {
                 // One entry that is no entry does not end a folder: its chain is
                 // read on. A cluster that holds more of what is no entry than of
@@ -321,21 +329,29 @@ bool FATDrive::takeFullEnd(u64 first, FullEnd& end) {
     return true;
 }
 
-u64 FATDrive::readRootBlock(u64 sectors, u8* buffer) {
-    if (readSectors(params_.rootDirectoryLBA, sectors, buffer))
+u64 FATDrive::readEachSector(u64 lba, u64 sectors, u8* buffer) {
+    if (readSectors(lba, sectors, buffer))
         return sectors;
-    // One bad sector must not hide the whole root: what still reads is listed,
-    // and a sector that does not reads as free entries.
-    logAt("FATDrive", 150) << ": " << params_.rootDirectoryLBA << ' ' << sectors << '\n';
+    // One bad sector must not hide a whole directory block: what still reads
+    // is listed, and a sector that does not reads as free entries.
+    logAt("FATDrive", 150) << ": " << lba << ' ' << sectors << '\n';
     u64 read = 0;
     for (u64 s = 0; s < sectors; ++s) {
         u8* at = buffer + s * SECTOR_BYTES;
-        if (readSectors(params_.rootDirectoryLBA + s, 1, at))
+        if (readSectors(lba + s, 1, at))
             ++read;
         else
             std::memset(at, 0, SECTOR_BYTES);
     }
     return read;
+}
+
+u64 FATDrive::readDirectoryCluster(u32 cluster, u8* buffer) {
+    if (readClusters(cluster, buffer, 0))
+        return params_.sectorsPerCluster;
+    if (!fats_.isValidCluster(cluster))
+        return 0;
+    return readEachSector(getClusterLBA(cluster), params_.sectorsPerCluster, buffer);
 }
 
 bool FATDrive::loadRootDirectory(tree::Folder& folder) {
@@ -358,7 +374,7 @@ bool FATDrive::loadRootDirectory(tree::Folder& folder) {
     if (sectors == 0)
         return true;
     std::vector<u8> block(static_cast<std::size_t>(sectors * SECTOR_BYTES));
-    const u64 read = readRootBlock(sectors, block.data());
+    const u64 read = readEachSector(params_.rootDirectoryLBA, sectors, block.data());
     if (read == 0)
         return false;
     DirEntryCursor cursor(block.size() / DIR_ENTRY_BYTES);
@@ -419,40 +435,82 @@ bool FATDrive::readLongName(DirEntryCursor& cursor, const u8* shortEntry, bool d
     return true;
 }
 
+namespace {
+
+// What the places of "." and ".." say about whose a directory's first cluster
+// is, decided once before its entries are read.
+class DotEvidence {
+public:
+    enum class Verdict {
+        // Nothing is asked of them: they hold entries like any other place.
+        UNASKED,
+        // One of the two stands, or a live folder's entry names the cluster:
+        // it is the folder's, and what lies in their places, overwritten,
+        // zeroed or marked deleted, costs nothing but itself.
+        OWN,
+        // A deleted folder's entry names the cluster, which no chain holds, and
+        // what stands in both places is no other entry: the folder's if every
+        // other entry reads, else some file's data now.
+        OWN_IF_ENTRIES_READ,
+        // Neither stands and nothing names it: an entry in their places is not
+        // the folder's, nor is the cluster.
+        FOREIGN,
+    };
+
+    DotEvidence(const DirEntryCursor& cursor, const FATDrive::DirectoryRead& how, bool markDeleted)
+        : verdict_(judge(cursor, how, markDeleted)) {}
+
+    Verdict verdict() const { return verdict_; }
+    bool asked() const { return verdict_ != Verdict::UNASKED; }
+    bool own() const {
+        return verdict_ == Verdict::OWN || verdict_ == Verdict::OWN_IF_ENTRIES_READ;
+    }
+
+private:
+    static Verdict judge(const DirEntryCursor& cursor, const FATDrive::DirectoryRead& how,
+                         bool markDeleted) {
+        if (!how.requireDots)
+            return Verdict::UNASKED;
+        if (cursor.count() < 2)
+            return Verdict::FOREIGN;
+        const u8* dot = cursor.entry(0);
+        const u8* dotDot = cursor.entry(1);
+        if (isDotEntry(dot) || isDotDotEntry(dotDot) ||
+            how.namedBy == FATDrive::NamedBy::LIVE_FOLDER)
+            return Verdict::OWN;
+        if (how.namedBy == FATDrive::NamedBy::DELETED_FOLDER && markDeleted &&
+            dotSlotHurt(dot, 0) && dotSlotHurt(dotDot, 1))
+            return Verdict::OWN_IF_ENTRIES_READ;
+        return Verdict::FOREIGN;
+    }
+
+    Verdict verdict_;
+};
+
+} // namespace
+
 bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const DirectoryRead& how,
                               bool markDeleted, bool& hasDotDot, u32& dotDotCluster,
                               tree::Folder& folder, ParsedEntries& parsed) {
-    const bool requireDots = how.requireDots;
-    const bool rejectDots = how.rejectDots;
     parsed = ParsedEntries();
     hasDotDot = false;
     const u64 count = cursor.count();
-    // A first cluster stays its folder's while one of its own two entries
-    // stands, or a live folder's entry names it: what lies in their places,
-    // overwritten, zeroed or marked deleted, costs nothing but itself. A
-    // deleted folder's entry may name a cluster that another folder's entries
-    // took since; it holds the cluster only as DirectoryRead::namedBy says.
-    const bool dotsStand =
-        count >= 2 && (isDotEntry(cursor.entry(0)) || isDotDotEntry(cursor.entry(1)));
-    const bool namedDeleted = requireDots && !dotsStand && how.namedBy == NamedBy::DELETED_FOLDER &&
-                              markDeleted && count >= 2 && dotSlotHurt(cursor.entry(0), 0) &&
-                              dotSlotHurt(cursor.entry(1), 1);
-    const bool anchored = requireDots && count >= 2 &&
-                          (how.namedBy == NamedBy::LIVE_FOLDER || dotsStand || namedDeleted);
-    const u32 nodesBefore = folder.size();
+    const DotEvidence dots(cursor, how, markDeleted);
+    // Kept apart until the cluster is known to be the folder's.
+    std::vector<tree::Node> nodes;
     // Dot entries zeroed in a cluster that is its folder's: no end mark, since
     // no directory ends before its own two entries.
     u64 zeroedDots = 0;
     for (u64 i = 0; i < count; ++i) {
         const u8* entry = cursor.entry(i);
         if (entry[DE_NAME] == ENTRY_FREE) {
-            if (anchored && i < 2) {
+            if (i < 2 && dots.own()) {
                 ++zeroedDots;
                 continue;
             }
             // No directory starts empty: its own two entries are gone (a
             // cluster of zeros where they stood, however few entries it held).
-            if (requireDots && i < 2)
+            if (i < 2 && dots.asked())
                 parsed.dotsLost = true;
             ++parsed.free;
             continue;
@@ -465,13 +523,13 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
                 hasDotDot = true;
                 dotDotCluster = entryCluster(entry);
             }
-            if (dot && rejectDots)
+            if (dot && how.rejectDots)
                 return false;
             if (dot)
                 continue;
-            if (requireDots && !anchored)
+            if (dots.verdict() == DotEvidence::Verdict::FOREIGN)
                 return false;
-            if (requireDots) {
+            if (dots.own()) {
                 logAt("FATDrive", 420) << ": entry " << i << " is no dot entry, skipped\n";
                 continue;
             }
@@ -517,18 +575,20 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
         // were freed: its chain, not the free clusters, gives its data.
         node.setFlag(tree::Node::DELETED,
                      deleted || (markDeleted && !holdsChain(cluster, size, directory)));
-        folder.addNode(node);
+        nodes.push_back(std::move(node));
     }
+    // Bytes where the dots stood and anything but sound entries after them:
+    // what the deleted folder's entry names is some file's data now.
+    if (dots.verdict() == DotEvidence::Verdict::OWN_IF_ENTRIES_READ &&
+        (parsed.invalid != 0 || parsed.entries == 0))
+        return false;
     // Zeros where the dots stood and nothing after them: a cluster wiped, not
     // two entries hurt.
     if (zeroedDots != 0 && parsed.entries == 0 && parsed.invalid == 0)
         parsed.dotsLost = true;
-    // Bytes where the dots stood and anything but sound entries after them:
-    // what the deleted folder's entry names is some file's data now.
-    if (namedDeleted && (parsed.invalid != 0 || parsed.entries == 0)) {
-        folder.getNodes().resize(nodesBefore);
-        return false;
-    }
+    std::vector<tree::Node>& listed = folder.getNodes();
+    listed.insert(listed.end(), std::make_move_iterator(nodes.begin()),
+                  std::make_move_iterator(nodes.end()));
     return true;
 }
 

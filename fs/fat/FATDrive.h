@@ -84,7 +84,9 @@ public:
         u64 invalid = 0;       // entries that are no entry of a file or folder
         u64 entries = 0;       // entries of files, folders, long names and labels
         bool afterEnd = false; // an entry that is not free behind a free one
-        bool dotsLost = false; // "." or ".." asked for, free, and nothing after
+        // "." or ".." asked for and free, in a cluster that nothing else makes
+        // the folder's; or zeroed in one that is, and no entry in it at all.
+        bool dotsLost = false;
         bool clean() const { return free == 0 && invalid == 0; }
     };
 
@@ -120,8 +122,9 @@ public:
     // is read in the clusters that follow, unless it is live or its FAT entry is
     // one no copy of the FAT gives: then its chain is lost and only its first
     // cluster is read. False when the directory could not be read whole (what
-    // was read stays in the folder): a chain that breaks or is lost, a cluster
-    // that fails to read (the chain goes on past it), entries that are not
+    // was read stays in the folder): a chain that breaks or is lost, a sector
+    // that fails to read (the entries of the cluster's other sectors stand, and
+    // the chain goes on past it), entries that are not
     // entries, entries behind the end mark (a cluster of zeros where entries
     // were), more entries than a directory can have.
     bool readDirectory(u64 first, tree::Folder& folder, bool& readAsDeleted,
@@ -165,9 +168,12 @@ private:
     // The cluster of a directory starting at `first` that holds its j-th cluster
     // of entries; 0 when the chain cannot be traced.
     u32 directoryCluster(u64 first, u64 j);
-    // Reads the fixed root, a sector that fails as free entries; how many of
-    // its sectors were read.
-    u64 readRootBlock(u64 sectors, u8* buffer);
+    // Reads a block of directory sectors, each one that fails as free entries;
+    // how many of them were read.
+    u64 readEachSector(u64 lba, u64 sectors, u8* buffer);
+    // One directory cluster, as readEachSector; 0 for one that readClusters
+    // refuses.
+    u64 readDirectoryCluster(u32 cluster, u8* buffer);
 
     FatsReader fats_;
     ChainJoins joins_;

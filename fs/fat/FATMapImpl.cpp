@@ -165,6 +165,38 @@ void FATMapImpl::mergeRecord(Node& listed, const Node& record) {
         listed.setFlag(Node::INVALID_DIRECTORY, true);
 }
 
+bool FATMapImpl::listingClaims(u64 listing, const Node& listed, const Folder& folder) {
+    if (listed.hasFlag(Node::DELETED))
+        return false;
+    const u64 named = folder.getParent();
+    // Two live entries for one folder: a move cut short leaves one in each
+    // folder, and the one its ".." agrees with is kept.
+    return named == listing || named == NO_FOLDER || !listsLive(named, listed.getAddress());
+}
+
+bool FATMapImpl::listsLive(u64 parent, u64 cluster) {
+    auto known = liveSubfolders_.find(parent);
+    if (known == liveSubfolders_.end()) {
+        // Each folder asked about is listed once, so that many folders whose
+        // ".." names one large folder cost its size once.
+        Folder read(ATTACHED, NO_FOLDER);
+        const Folder* listing = findFolder(parent);
+        if (!listing) {
+            bool deleted = false;
+            if (drive_.getFatsReader().isValidCluster(clusterOf(parent)))
+                drive_.readDirectory(parent, read, deleted, FATDrive::DirectoryRead());
+            listing = &read;
+        }
+        std::unordered_set<u64>& live = liveSubfolders_[parent];
+        for (const Node& n : listing->getNodes()) {
+            if (n.isDirectory() && !n.hasFlag(Node::DELETED))
+                live.insert(n.getAddress());
+        }
+        known = liveSubfolders_.find(parent);
+    }
+    return known->second.count(cluster) != 0;
+}
+
 bool FATMapImpl::isPreferred(const Node& candidate, const Node& best) {
     const bool candidateDeleted = candidate.hasFlag(Node::DELETED);
     if (candidateDeleted != best.hasFlag(Node::DELETED))

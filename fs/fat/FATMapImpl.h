@@ -20,6 +20,8 @@
 
 #include <functional>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace tree {
@@ -66,6 +68,11 @@ public:
     bool isPreferred(const Node& candidate, const Node& best) override;
     void mergeRecord(Node& listed, const Node& record) override;
     bool listingHoldsOrphans() const override { return true; }
+    // A live entry's first cluster is where its folder starts; a ".." is one
+    // field of that folder, which a hit turns to the root, a sibling or the
+    // folder itself. It decides for a folder that no live entry names, and
+    // where the folder it names lists the folder live as well.
+    bool listingClaims(u64 listing, const Node& listed, const Folder& folder) override;
     void ostreamInfo(std::ostream& out, const MapPosition& position, Folder& folder,
                      Node& node) override;
 
@@ -84,6 +91,10 @@ private:
     // the tree has not read and that no live file's chain holds.
     void forEachFoundCluster(std::unique_ptr<Bitmap>& fileClusters,
                              const std::function<void(u32)>& visit);
+    // Whether the folder at `parent`, read for the question where the tree has
+    // not, lists a live entry of the folder at `cluster`; each folder's answers
+    // are gathered once.
+    bool listsLive(u64 parent, u64 cluster);
     // The folder that the live subfolders listed in `folder` all name by their
     // "..", NO_FOLDER when none does or they differ.
     u64 namedParent(const Folder& folder);
@@ -110,6 +121,8 @@ private:
     ChainWalker walker_;
     // The first clusters that deleted folders' entries name.
     Bitmap deletedFolderStarts_;
+    // The live subfolders each folder that listsLive asked about lists.
+    std::unordered_map<u64, std::unordered_set<u64>> liveSubfolders_;
 };
 
 } // namespace tree

@@ -185,6 +185,14 @@ std::vector<Shape> chainShapes(int bits) {
                        static_cast<u32>(deep.size() * d.v.params.sectorsPerCluster * IMAGE_SECTOR));
          },
          {"OTHER.BIN"}},
+        // A free cluster behind the used ones: VICTIM's last link, PAD1's own
+        // entry name it, and its zeros are no file's bytes.
+        {"VictimLinksIntoAFreeCluster" + fat, tree(bits),
+         victimLink(22, [](const Damage& d) { return d.clusterLimit() - 3; }), victim},
+        {"FileStartsAtAFreeCluster" + fat,
+         tree(bits),
+         [](Damage& d) { d.setFirstCluster("PAD1    BIN", d.clusterLimit() - 3); },
+         {"PAD1.BIN"}},
         {"SubFolderFree" + fat, tree(bits), freeFolder("SUB", true), {"SUB/"}},
         {"SubFolderFirstClusterFree" + fat, tree(bits), freeFolder("SUB", false), {"SUB/"}},
     };
@@ -248,6 +256,20 @@ std::function<void(Damage&)> hurtDots(const char* folder, std::string dot, std::
     };
 }
 
+// A folder's ".." keeps its form but names the cluster `to` gives.
+std::function<void(Damage&)> dotDotNames(const char* folder, std::function<u32(const Damage&)> to) {
+    return [=](Damage& d) {
+        const u64 dotDot = d.v.clusterOffset(d.clustersOf(folder).front()) + DIR_ENTRY_BYTES;
+        const u32 cluster = to(d);
+        writeAt(d.image, dotDot + DE_CLUSTER_LOW, Damage::littleEndian(cluster, 2));
+        writeAt(d.image, dotDot + DE_CLUSTER_HIGH, Damage::littleEndian(cluster >> 16, 2));
+    };
+}
+
+std::function<u32(const Damage&)> firstClusterOf(const char* path) {
+    return [path](const Damage& d) { return d.clustersOf(path).front(); };
+}
+
 const std::string GARBAGE_ENTRY = pattern(DIR_ENTRY_BYTES, 9);
 const std::string ZEROED_ENTRY(DIR_ENTRY_BYTES, '\0');
 
@@ -292,6 +314,27 @@ std::vector<Shape> dotShapes() {
         foldersWhole({"SubDotZeroedFat16", tree(16), hurtDots("SUB", ZEROED_ENTRY, ""), NOTHING}),
         foldersWhole({"SubDotDotEndMarkFat16", tree(16), hurtDots("SUB", "", endMark), NOTHING}),
         foldersWhole({"SubDotsDeletedFat16", tree(16), hurtDots("SUB", deleted, deleted), NOTHING}),
+        // ".." names the root, a file, the folder itself or its child: the
+        // folder's parent is the folder whose live entry names it.
+        foldersWhole({"DeepDotDotNamesTheRootFat16", tree(16),
+                      dotDotNames("SUB/DEEP", [](const Damage&) { return 0u; }), NOTHING}),
+        foldersWhole({"DeepDotDotNamesAFileFat32", tree(32),
+                      dotDotNames("SUB/DEEP", firstClusterOf("OTHER.BIN")), NOTHING}),
+        foldersWhole({"DeepDotDotNamesItselfFat12", tree(12),
+                      dotDotNames("SUB/DEEP", firstClusterOf("SUB/DEEP")), NOTHING}),
+        foldersWhole({"SubDotDotNamesItsChildFat16", tree(16),
+                      dotDotNames("SUB", firstClusterOf("SUB/DEEP")), NOTHING}),
+        // A second live entry, in the root, for DEEP, as a move cut short
+        // leaves it: DEEP stays in SUB, which its ".." names and which lists it.
+        foldersWhole({"DeepListedTwiceFat16", tree(16),
+                      [](Damage& d) {
+                          writeAt(d.image,
+                                  entryOffsetIn(d.image, d.v.params, 0,
+                                                std::string(SHORT_NAME_BYTES, '\0')),
+                                  shortEntry("TWIN       ", ATTR_DIRECTORY,
+                                             d.clustersOf("SUB/DEEP").front(), 0));
+                      },
+                      NOTHING}),
         // The same in a deleted folder, whose first cluster no chain holds.
         foldersWhole({"DeletedFolderDotsOverwrittenFat16", deletedFolderVolume,
                       hurtDeletedDots(GARBAGE_ENTRY, GARBAGE_ENTRY), NOTHING}),
@@ -343,6 +386,15 @@ Shape longNameAcrossTheCut(const std::string& name, const std::string& volume, i
                  });
          },
          [=](Damage& d) { d.setEntry(d.clustersOf(folder).front(), d.end()); }, NOTHING});
+}
+
+// Forty files of up to 60,000 bytes in SUB/DEEP, on clusters of four sectors.
+const FatShapeVolume& deepFiles16() {
+    return fatShapeVolume("deep-files16", geometry(16, 32768, 4), [](ShapeRecipe& r) {
+        r.folder("SUB");
+        r.folder("SUB/DEEP");
+        someFiles(r, "SUB/DEEP", "D", 40, 60000);
+    });
 }
 
 std::vector<Shape> shapes() {
@@ -411,19 +463,25 @@ std::vector<Shape> shapes() {
         // The first sector of both FATs cannot be read, and it holds the entries
         // of every folder but the root and of the files' first clusters.
         {"FatStartUnreadableFat16",
-         []() -> const FatShapeVolume& {
-             return fatShapeVolume("deep-files16", geometry(16, 32768, 4), [](ShapeRecipe& r) {
-                 r.folder("SUB");
-                 r.folder("SUB/DEEP");
-                 someFiles(r, "SUB/DEEP", "D", 40, 60000);
-             });
-         },
+         deepFiles16,
          [](Damage& d) {
              d.failing = {d.v.params.fatLBA, d.v.params.fatMirrLBA};
          },
          {},
          false,
          "yes"},
+        // The second of DEEP's first four sectors cannot be read: only its 16
+        // entries are lost, and DEEP is incomplete.
+        {"DeepSecondSectorUnreadableFat16",
+         deepFiles16,
+         [](Damage& d) {
+             d.failing = {d.v.params.get_cluster_LBA(d.clustersOf("SUB/DEEP").front()) + 1};
+         },
+         {"SUB/DEEP/"},
+         false,
+         "all",
+         false,
+         0.5},
         // An end mark over the link of a folder's first cluster, which is full:
         // the rest of it lies in clusters no chain leads to.
         {"SubCutBehindItsFirstClusterFat16",

@@ -218,8 +218,9 @@ TEST(FatDriveTest, ADeletedDirectoryIsReadInTheClustersThatFollow) {
     const std::string junk(DIR_ENTRY_BYTES, '\x7F');
     v.putEntries(20, 0, {junk, junk, file("KEPT    BIN")});
     v.putEntries(30, 0, {junk, junk, file("DATA    BIN"), junk});
+    v.putEntries(35, 0, {junk, junk});
     TestDrive named(v);
-    Folder kept(tree::ATTACHED, tree::NO_FOLDER), data(kept);
+    Folder kept(tree::ATTACHED, tree::NO_FOLDER), data(kept), bare(kept);
     const auto deletedFolder = FATDrive::NamedBy::DELETED_FOLDER;
     EXPECT_TRUE(
         named.read(20, kept, TestDrive::Dots::REQUIRED, TestDrive::Visits::MARKED, deletedFolder));
@@ -227,6 +228,9 @@ TEST(FatDriveTest, ADeletedDirectoryIsReadInTheClustersThatFollow) {
     EXPECT_FALSE(
         named.read(30, data, TestDrive::Dots::REQUIRED, TestDrive::Visits::MARKED, deletedFolder));
     EXPECT_TRUE(data.empty());
+    // Nothing behind them: no folder is told by what it does not hold.
+    EXPECT_FALSE(
+        named.read(35, bare, TestDrive::Dots::REQUIRED, TestDrive::Visits::MARKED, deletedFolder));
 }
 
 TEST(FatDriveTest, FreeEntriesDotsAndClusterEdges) {

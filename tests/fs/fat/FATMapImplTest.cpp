@@ -242,6 +242,27 @@ TEST_F(FatMapImplTest, FoldersOnlyTheScanFoundAreAttachedOnce) {
                                      at + "/Deeper/日本語のファイル.dat"}));
 }
 
+// A live folder's entry and a live file's start at one cluster, whose "."
+// and ".." are garbage: it is neither's alone, and what reads as entries
+// behind them may be the file's bytes, not the folder's listing.
+TEST(FatMapImplSharedStartTest, GarbageDotsInAClusterTwoEntriesStartAtListNothing) {
+    SyntheticVolume v(FAT16, 100);
+    const std::string junk(DIR_ENTRY_BYTES, '\x7F');
+    v.putEntries(0, 0,
+                 {shortEntry("DIR        ", ATTR_DIRECTORY, 10, 0),
+                  shortEntry("DATA    BIN", ATTR_ARCHIVE, 10, 512)});
+    v.setChain({10});
+    v.putEntries(10, 0, {junk, junk, shortEntry("GHOST   TXT", ATTR_ARCHIVE, 20, 100)});
+    v.setChain({20});
+    UnreadableSectors unreadable;
+    tree::FATMapImpl map(v.driver(), v.params(), Bitmap(v.params().sectorsPerFAT), &unreadable,
+                         FoundList<FoundDirectoryRun>());
+    map.finishTree();
+    const auto listing = listTree(map);
+    EXPECT_EQ(listing.count("DIR/GHOST.TXT"), 0u);
+    EXPECT_TRUE(listing.at("DIR").hasFlag(Node::INVALID_DIRECTORY));
+}
+
 TEST_F(FatMapImplTest, TheBuildPassesOverTheFatUnderItsProgress) {
     auto volume = openVolume(path, 0);
     tree::FATMapImpl map(volume->driver, volume->params, Bitmap(volume->params.sectorsPerFAT),
