@@ -385,14 +385,15 @@ const PartitionedDisk PARTITIONED_DISKS[] = {
      1},
     // The entry places a volume whose boot sectors and first FAT sectors are
     // lost: a FAT32 with neither FAT's first sector, a FAT16 with its first
-    // FAT's (the second whole).
+    // FAT's (the second whole). The FAT32's files whose entries lay in the lost
+    // sectors, which now read as free, are marked with its four folders.
     {"Fat32In0CWithoutItsBootSectorsAndFirstFatSectors",
      "2048,73728,c",
      {{2048, 36864, 32, 1}},
      {2048, 2054, 2080, 2647},
      {"LBA 2048 sectors 73728 FAT32X"},
      0,
-     5},
+     6},
     {"Fat16In06WithoutItsBootSectorAndFirstFatSector",
      "2048,32768,6",
      {{2048, 16384, 16}},
