@@ -244,13 +244,27 @@ void RecovererCopyOff::openFolder(const std::vector<std::string>& tree,
     // Until the new folder is open, a failure leaves no folder to go on from.
     folderReady_ = false;
     Descriptor current;
-    for (; from < wanted.size(); ++from) {
-        owner += tree[skipped + from] + '\0';
-        std::string element = wanted[from];
-        Descriptor next = enterFolder(dir, folder, element, owner);
-        folder += element + '/';
-        current = std::move(next);
-        dir = current.get();
+    // The folders made here on the way to one that cannot be made hold
+    // nothing and no file of this run: they go again, deepest first, so that
+    // a failed file leaves nothing behind and its level's header stays true.
+    std::vector<std::string> made;
+    try {
+        for (; from < wanted.size(); ++from) {
+            owner += tree[skipped + from] + '\0';
+            std::string element = wanted[from];
+            const std::size_t before = madeFolders_.size();
+            Descriptor next = enterFolder(dir, folder, element, owner);
+            folder += element + '/';
+            if (madeFolders_.size() != before)
+                made.push_back(folder.substr(0, folder.size() - 1));
+            current = std::move(next);
+            dir = current.get();
+        }
+    } catch (...) {
+        current.reset();
+        while (!made.empty() && removeFolder(made.back()))
+            made.pop_back();
+        throw;
     }
     if (!wanted.empty())
         folderFd_ = std::move(current);

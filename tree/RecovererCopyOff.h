@@ -160,7 +160,7 @@ private:
     // Makes the folders `wanted` below the destination and holds the last open:
     // from the folder open now when the new one lies inside it, else from the
     // destination. `wanted` are the last of the tree folders `tree`, as cleaned
-    // and cut.
+    // and cut. When one cannot be made, those made on the way to it go again.
     void openFolder(const std::vector<std::string>& tree, const std::vector<std::string>& wanted);
     // Goes down into `element` of the folder `dir` (relative path `folder`) for
     // the tree folder `owner` (a Holder's path), making it when missing;

@@ -373,8 +373,9 @@ TEST(ParserRecoverTest, AFolderMadeForAFileBelowItIsNotCalledNotMade) {
 
 // A destination that cannot be made (a file holds its place), and one that
 // takes folders but not the file in them (a tmpfs of four inodes, one for a
-// file, two for a chain of folders), every question answered Yes: a folder
-// not on the destination when the walk leaves its level, the destination
+// file, two for a chain of folders) or not the deeper folder of a chain
+// (three inodes), every question answered Yes: a folder not on the
+// destination when the walk leaves its level, the destination
 // itself included, is said not to be made, and the folders the run made for
 // files not written are gone again, so that the next file fits. A name
 // holding control characters is listed in its printable form.
@@ -408,6 +409,14 @@ TEST(ParserRecoverTest, FoldersOfFilesNotWrittenAreTakenAwayAndSaidNotMade) {
              TOTAL + "\t2 file(s) 1 folder(s) 5 bytes\n",
          {{"nl_line_[2J.txt", t.map()->expectedData(20)},
           {"Other/b.txt", t.map()->expectedData(22)}}},
+        // Deep is made, Deep/in is not: Deep, which holds nothing, goes again.
+        {"three inodes",
+         "nr_inodes=3,size=64k",
+         "\nDirectory of /\n\n" + line("nl_line_[2J.txt", 1) + rootWritten +
+             "\nDirectory of /Deep/in" + notMade + line("d.txt", 3, FULL) + none +
+             "\nDirectory of /Other" + notMade + line("b.txt", 4, FULL) + none + TOTAL +
+             rootWritten,
+         {{"nl_line_[2J.txt", t.map()->expectedData(20)}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
