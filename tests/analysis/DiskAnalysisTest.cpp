@@ -386,7 +386,7 @@ const PartitionedDisk PARTITIONED_DISKS[] = {
     // The entry places a volume whose boot sectors and first FAT sectors are
     // lost: a FAT32 with neither FAT's first sector, a FAT16 with its first
     // FAT's (the second whole). The FAT32's files whose entries lay in the lost
-    // sectors, which now read as free, are marked with its four folders.
+    // sectors, which read as free, are marked with its four folders.
     {"Fat32In0CWithoutItsBootSectorsAndFirstFatSectors",
      "2048,73728,c",
      {{2048, 36864, 32, 1}},
