@@ -195,12 +195,20 @@ bool tableInSectorZeroHolds(const FoundPartitionTable& table, const ScanResults&
                             const std::set<u32>& ntfs) {
     u32 first = std::numeric_limits<u32>::max();
     for (const FoundPartitionEntry& e : table.entries) {
+        if (e.type != 0)
+            first = std::min(first, e.startLba);
+    }
+    // The FATs of a volume that starts in sector 0 lie before every entry; its
+    // second FAT may then lie just behind one, where it confirms nothing.
+    const bool volumeAtZero = !r.fatSectors.empty() && r.fatSectors.begin()->lba < first &&
+                              fatOfVolumeAtSectorZero(r.fatSectors);
+    for (const FoundPartitionEntry& e : table.entries) {
         if (e.type == 0)
             continue;
         const u32 s = e.startLba;
-        first = std::min(first, s);
         const auto fat = r.fatSectors.upper_bound(s);
-        const bool fatBehind = fat != r.fatSectors.end() && fat->lba - s <= MAX_FAT32_RESERVED;
+        const bool fatBehind =
+            !volumeAtZero && fat != r.fatSectors.end() && fat->lba - s <= MAX_FAT32_RESERVED;
         if (r.bootSectors.count(s) != 0 || (s > 0 && r.partitionTables.count(s) != 0) ||
             ntfs.count(s) != 0 || fatBehind ||
             (s <= std::numeric_limits<u32>::max() - 6 && r.bootSectors.count(s + 6) != 0))

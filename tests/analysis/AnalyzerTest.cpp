@@ -104,10 +104,6 @@ TEST(AnalyzerTest, TheLayoutIsRebuiltNotAddedToAndTheTreeIsOfTheChosenEntry) {
     EXPECT_TRUE(log.has("Analyzer(314): ") && log.has("Analyzer(324): "));
 }
 
-// Disks of copied structures, from the scan to the rebuilt sectors: every
-// volume is rebuilt, but the log and the report dump the first elements only
-// and count the rest in one line, so that what they hold stays bounded however
-// many candidates come.
 // An image file is read as a disk or as a volume by what its scan found, one
 // row per rule; a table past sector 0 stands for the volumes found there.
 TEST(AnalyzerTest, AnImageIsReadAsTheDiskOrTheVolumeItsScanShows) {
@@ -129,6 +125,13 @@ TEST(AnalyzerTest, AnImageIsReadAsTheDiskOrTheVolumeItsScanShows) {
          [&](ScanResults& r) {
              r.partitionTables.insert({0, {{{6, 63, 24576}, {5, 24639, 1000}}}});
              fat(r, 4, FAT16);
+         },
+         false},
+        {"boot code that reads as a table, the volume's second FAT just behind its entry",
+         [&](ScanResults& r) {
+             r.partitionTables.insert({0, {{{6, 63, 20000}, {5, 20063, 2048}}}});
+             fat(r, 4, FAT16);
+             fat(r, 64, FAT16);
          },
          false},
         {"a FAT32's FAT behind 64 reserved sectors, then a disk image",
@@ -157,6 +160,10 @@ TEST(AnalyzerTest, AnImageIsReadAsTheDiskOrTheVolumeItsScanShows) {
     }
 }
 
+// Disks of copied structures, from the scan to the rebuilt sectors: every
+// volume is rebuilt, but the log and the report dump the first elements only
+// and count the rest in one line, so that what they hold stays bounded however
+// many candidates come.
 TEST(AnalyzerTest, FloodsAreRebuiltWholeAndDumpedUpToTheLimit) {
     constexpr u32 PAST_LIMIT = DumpLimit::FULL_DUMPS + 201;
     const struct {
