@@ -76,7 +76,7 @@ NTFSMapImpl::NTFSMapImpl(const SharedPtr<Driver>& driver, const NTFS_FS_PARAMS& 
                          const Runlist& mftRunlist, const UnreadableSectors* unreadable)
     : MapImpl(ROOT_RECORD, false, true), drive_(driver, params, unreadable), parser_(drive_),
       dataReader_(drive_, &parser_.getRecordsCache()), records_(recordCount(drive_, mftRunlist)),
-      built_(records_.size()), inRoot_(records_.size()) {
+      built_(records_.size()), inRoot_(records_.size()), listedFiles_(records_.size()) {
     parser_.setMftRunlist(usableMftRunlist(drive_, mftRunlist));
     Node placeholder;
     Folder* root = loadFolder(ROOT_RECORD, placeholder);
@@ -101,8 +101,11 @@ bool NTFSMapImpl::listLoadedFolder(u64 address, Folder& folder) {
     for (u32 i = before; i < folder.size(); ++i) {
         Node& n = folder.node(i);
         positions.emplace(n.getAddress(), i);
-        if (!n.isDirectory())
+        if (!n.isDirectory()) {
+            if (n.getAddress() < listedFiles_.size())
+                listedFiles_.set(n.getAddress(), true);
             continue;
+        }
         listers_.emplace(n.getAddress(), address);
         if (live)
             namedBy_.emplace(n.getAddress(), address);
@@ -380,9 +383,10 @@ void NTFSMapImpl::placeNameless(u64 record) {
     // the mirror's copies of them.
     const u64 stored = parser_.storedRecordNumber();
     NtfsAttributeData data;
+    // One that a listing names stands there under the name it gives.
     if (takingCopies_ || record < FIRST_USER_RECORD || stored < FIRST_USER_RECORD ||
-        parser_.isDeleted() || parser_.isDirectory() || !parser_.hasUnnamedData() ||
-        !parser_.getData(data))
+        (record < listedFiles_.size() && listedFiles_.test(record)) || parser_.isDeleted() ||
+        parser_.isDirectory() || !parser_.hasUnnamedData() || !parser_.getData(data))
         return;
     const u64 written = parser_.standardModificationTime();
     Node node(std::to_string(record), record, Node::NONE, data.size,

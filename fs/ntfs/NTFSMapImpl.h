@@ -187,6 +187,8 @@ private:
     ClusterOwners owners_;
     // The data of $MFTMirr, where its record reads.
     Runlist mirrorRuns_;
+    // File records that some folder's listing names.
+    Bitmap listedFiles_;
     // Records in use that lost their names, put in "Found" by number.
     std::unordered_set<u64> nameless_;
     // Folders whose own record is lost, put under "Found" for want of a

@@ -513,6 +513,18 @@ TEST(NtfsRecoveryTest, FilesComeBackOrAreMarked) {
          1,
          {"Many"},
          std::string("f000150").append(100, ' ')},
+        // Without its name, but its index entry names it: it stands there,
+        // whole, and not in Found as well.
+        {"record without names, listed",
+         [](std::string&) {},
+         [](testutil::NtfsBuilder& b) {
+             b.corruptAttribute("/Many/f000150", 0x30, ntfslayout::ATTR_TYPE,
+                                std::string("\x00\x01", 2));
+         },
+         321,
+         false,
+         false,
+         {}},
         // Its own parent reference names $MFT: it stands where its parent's
         // index names it.
         {"folder naming a file as parent",
