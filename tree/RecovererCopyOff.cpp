@@ -597,20 +597,22 @@ void RecovererCopyOff::fail(int event, const char* message, const std::string& r
     const int code = errno;
     logAt("RecovererCopyOff", event)
         << ": " << destination_ << relative << ' ' << errorText(code) << '\n';
-    throw Exception(formatMessage(message, display_ + relative) + "\n" + writeFailureText(code),
+    throw Exception(formatMessage(message, printableName(display_ + relative)) + "\n" +
+                        writeFailureText(code),
                     errorText(code));
 }
 
 void RecovererCopyOff::failTaken(int event, const std::string& relative) {
     logAt("RecovererCopyOff", event) << ": " << destination_ << relative << " taken\n";
-    throw Exception(formatMessage(_("Cannot find unique path\n(%1)"), display_ + relative));
+    throw Exception(
+        formatMessage(_("Cannot find unique path\n(%1)"), printableName(display_ + relative)));
 }
 
 void RecovererCopyOff::failWrite(int event) {
     const int code = errno;
     logAt("RecovererCopyOff", event) << ": " << openPath_ << ' ' << errorText(code) << '\n';
     const std::string message =
-        formatMessage(_("Cannot write to file\n(%1)"), display_ + openPath_) + "\n" +
+        formatMessage(_("Cannot write to file\n(%1)"), printableName(display_ + openPath_)) + "\n" +
         writeFailureText(code);
     if (code == EFBIG)
         throw FileTooLarge(message, errorText(code));

@@ -490,7 +490,8 @@ TEST_F(RecovererCopyOffTest, ARefusedNameIsTriedOnceMoreInASafeForm) {
         r.write(data.data(), 100);
         r.writeZeros(10000);
         failures += "|" + failureOf([&] { r.endFile(); });
-        r.beginFile(FileEntry("far.bin", 100, TIME), {});
+        // A name with a control character is shown in its printable form.
+        r.beginFile(FileEntry("far\x7f.bin", 100, TIME), {});
         r.write(data.data(), 100);
         failures += "|" + failureOf([&] { r.writeZeros(u64{INT64_MAX}); });
         limit.rlim_cur = RLIM_INFINITY;
@@ -499,10 +500,10 @@ TEST_F(RecovererCopyOffTest, ARefusedNameIsTriedOnceMoreInASafeForm) {
         files = r.getFiles();
     }
     struct stat st;
-    const bool partial = stat((dest + "/big.bin").c_str(), &st) == 0 && st.st_size == 5000 &&
-                         st.st_mtime != TIME && stat((dest + "/holes.bin").c_str(), &st) == 0 &&
-                         st.st_size == 100 && counted &&
-                         files == Names{"big.bin", "holes.bin", "tail.bin", "far.bin", "next.bin"};
+    const bool partial =
+        stat((dest + "/big.bin").c_str(), &st) == 0 && st.st_size == 5000 && st.st_mtime != TIME &&
+        stat((dest + "/holes.bin").c_str(), &st) == 0 && st.st_size == 100 && counted &&
+        files == Names{"big.bin", "holes.bin", "tail.bin", "far\x7f.bin", "next.bin"};
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         _exit(3);
     RecovererCopyOff r(readOnly, "Shown", 0);
@@ -516,13 +517,14 @@ TEST_F(RecovererCopyOffTest, ARefusedNameIsTriedOnceMoreInASafeForm) {
                       cut.getFiles() == Names{"cut.bin", "cut.bin.v1"};
     std::fprintf(stderr, "[%s] %d %d", failures.c_str(), partial, kept);
     _exit(partial && kept &&
-                  failures == "too large: Cannot write to file\n(Shown/big.bin)\nFile too large|"
-                              "too large: Cannot write to file\n(Shown/holes.bin)\nFile too "
-                              "large|"
-                              "too large: Cannot write to file\n(Shown/tail.bin)\nFile too large|"
-                              "too large: Cannot write to file\n(Shown/far.bin)\nFile too large|"
-                              "Cannot open file\n(Shown/report.txt)\nPermission denied|"
-                              "Cannot make directory\n(Shown/docs)\nPermission denied"
+                  failures ==
+                      "too large: Cannot write to file\n(Shown/big.bin)\nFile too large|"
+                      "too large: Cannot write to file\n(Shown/holes.bin)\nFile too "
+                      "large|"
+                      "too large: Cannot write to file\n(Shown/tail.bin)\nFile too large|"
+                      "too large: Cannot write to file\n(Shown/far\\x7f.bin)\nFile too large|"
+                      "Cannot open file\n(Shown/report.txt)\nPermission denied|"
+                      "Cannot make directory\n(Shown/docs)\nPermission denied"
               ? 0
               : 1);
 }
