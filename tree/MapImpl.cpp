@@ -137,7 +137,7 @@ void MapImpl::forgetChainFrom(std::size_t keep) {
         if (Folder* f = findFolder(chain_[i]))
             f->watchParent(nullptr);
     }
-    chain_.resize(std::min(keep, chain_.size()));
+    chain_.resize(keep);
 }
 
 void MapImpl::appendToFolder(u64 address, Folder& folder, const Node& node) {

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 #include <iomanip>
-#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -496,8 +495,7 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
     hasDotDot = false;
     const u64 count = cursor.count();
     const DotEvidence dots(cursor, how, markDeleted);
-    // Kept apart until the cluster is known to be the folder's.
-    std::vector<tree::Node> nodes;
+    const u32 nodesBefore = folder.size();
     // Dot entries zeroed in a cluster that is its folder's: no end mark, since
     // no directory ends before its own two entries.
     u64 zeroedDots = 0;
@@ -575,20 +573,19 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
         // were freed: its chain, not the free clusters, gives its data.
         node.setFlag(tree::Node::DELETED,
                      deleted || (markDeleted && !holdsChain(cluster, size, directory)));
-        nodes.push_back(std::move(node));
+        folder.addNode(node);
     }
     // Bytes where the dots stood and anything but sound entries after them:
     // what the deleted folder's entry names is some file's data now.
     if (dots.verdict() == DotEvidence::Verdict::OWN_IF_ENTRIES_READ &&
-        (parsed.invalid != 0 || parsed.entries == 0))
+        (parsed.invalid != 0 || parsed.entries == 0)) {
+        folder.getNodes().resize(nodesBefore);
         return false;
+    }
     // Zeros where the dots stood and nothing after them: a cluster wiped, not
     // two entries hurt.
     if (zeroedDots != 0 && parsed.entries == 0 && parsed.invalid == 0)
         parsed.dotsLost = true;
-    std::vector<tree::Node>& listed = folder.getNodes();
-    listed.insert(listed.end(), std::make_move_iterator(nodes.begin()),
-                  std::make_move_iterator(nodes.end()));
     return true;
 }
 

@@ -187,12 +187,12 @@ bool FATMapImpl::listsLive(u64 parent, u64 cluster) {
                 drive_.readDirectory(parent, read, deleted, FATDrive::DirectoryRead());
             listing = &read;
         }
-        std::unordered_set<u64>& live = liveSubfolders_[parent];
+        std::unordered_set<u64> live;
         for (const Node& n : listing->getNodes()) {
             if (n.isDirectory() && !n.hasFlag(Node::DELETED))
                 live.insert(n.getAddress());
         }
-        known = liveSubfolders_.find(parent);
+        known = liveSubfolders_.emplace(parent, std::move(live)).first;
     }
     return known->second.count(cluster) != 0;
 }
