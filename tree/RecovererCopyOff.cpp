@@ -290,21 +290,22 @@ RecovererCopyOff::Descriptor RecovererCopyOff::enterFolder(int dir, const std::s
         return held->second.kind == Holder::FOUND && held->second.what == name ? 1 : -1;
     };
     Descriptor next;
-    int error = EEXIST;
-    if (holding(element) >= 0) {
-        next = openOrMakeFolder(dir, folder, element);
-        error = errno;
-    }
+    int error = 0;
+    // A name that something else holds fails as one taken on the destination.
+    auto enter = [&] {
+        error = EEXIST;
+        if (holding(element) >= 0) {
+            next = openOrMakeFolder(dir, folder, element);
+            error = errno;
+        }
+    };
+    enter();
     if (!next.isOpen() && isRefusedName(error)) {
         // The destination takes no such name: once more as a safe one.
         const std::string safe = safeName(element, FOLDER_RESERVE);
         if (safe != element) {
             element = safe;
-            error = EEXIST;
-            if (holding(element) >= 0) {
-                next = openOrMakeFolder(dir, folder, element);
-                error = errno;
-            }
+            enter();
         }
     }
     if (!next.isOpen()) {
