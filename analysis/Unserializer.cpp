@@ -584,8 +584,8 @@ std::string loadFailureText(ReadOutcome outcome, int error) {
     return _("The file is not a saved scan, or it is damaged.");
 }
 
-} // namespace
-
+// The error box "Cannot Load Scan", with the file's path when there is one
+// and `reason` on its last line (nothing without an interface).
 void showCannotLoadScan(FrTreeInterface* interface, const char* path, const std::string& reason) {
     if (interface == nullptr)
         return;
@@ -595,6 +595,8 @@ void showCannotLoadScan(FrTreeInterface* interface, const char* path, const std:
     text += "\n" + reason;
     interface->message(false, text.c_str(), false, nullptr);
 }
+
+} // namespace
 
 bool readScan(const u8* data, u32 size, DriveDescr& d, FrTreeInterface* interface) {
     Unserializer u(data, size);

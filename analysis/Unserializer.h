@@ -122,7 +122,3 @@ bool readScan(Unserializer& u, DriveDescr& d, FrTreeInterface* interface);
 // Reads the file and then readScan, inflating the stream as it is read; on
 // success the scan counts as saved.
 bool loadScan(const char* path, DriveDescr& d, FrTreeInterface* interface);
-
-// The error box "Cannot Load Scan", with the file's path when there is one
-// and `reason` on its last line (nothing without an interface).
-void showCannotLoadScan(FrTreeInterface* interface, const char* path, const std::string& reason);

@@ -59,6 +59,12 @@ bool isRefusedName(int error) {
     return error == EINVAL || error == EILSEQ || error == ENAMETOOLONG || error == EPERM;
 }
 
+// A relative folder as folder_ holds it ("" or ending with '/') named as
+// getFileFolder names it.
+std::string folderName(const std::string& relative) {
+    return relative.empty() ? relative : relative.substr(0, relative.size() - 1);
+}
+
 // O_NOFOLLOW: a link in the folder's place is refused, not entered.
 int openFolderAt(int dir, const std::string& name) {
     return retryInterrupted(
@@ -121,7 +127,7 @@ void RecovererCopyOff::beginFile(const FileEntry& entry, const std::vector<std::
     // Further volumes follow the name the destination took.
     currentPath_ = folder_ + openFile(currentPath_.substr(folder_.size()));
     fileMade_ = true;
-    fileFolder_ = folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1);
+    fileFolder_ = folderName(folder_);
 }
 
 // The sanitiser turns '/' and '\' into '_' and never leaves a name "." or "..",
@@ -256,7 +262,7 @@ void RecovererCopyOff::openFolder(const std::vector<std::string>& tree,
             Descriptor next = enterFolder(dir, folder, element, owner);
             folder += element + '/';
             if (madeFolders_.size() != before)
-                made.push_back(folder.substr(0, folder.size() - 1));
+                made.push_back(folderName(folder));
             current = std::move(next);
             dir = current.get();
         }
@@ -290,21 +296,22 @@ RecovererCopyOff::Descriptor RecovererCopyOff::enterFolder(int dir, const std::s
         return held->second.kind == Holder::FOUND && held->second.what == name ? 1 : -1;
     };
     Descriptor next;
-    int error = EEXIST;
-    if (holding(element) >= 0) {
-        next = openOrMakeFolder(dir, folder, element);
-        error = errno;
-    }
+    int error = 0;
+    // A name that something else holds fails as one taken on the destination.
+    auto enter = [&] {
+        error = EEXIST;
+        if (holding(element) >= 0) {
+            next = openOrMakeFolder(dir, folder, element);
+            error = errno;
+        }
+    };
+    enter();
     if (!next.isOpen() && isRefusedName(error)) {
         // The destination takes no such name: once more as a safe one.
         const std::string safe = safeName(element, FOLDER_RESERVE);
         if (safe != element) {
             element = safe;
-            error = EEXIST;
-            if (holding(element) >= 0) {
-                next = openOrMakeFolder(dir, folder, element);
-                error = errno;
-            }
+            enter();
         }
     }
     if (!next.isOpen()) {
@@ -569,7 +576,7 @@ bool RecovererCopyOff::discardFile() {
 bool RecovererCopyOff::attemptFolder(std::string& folder) const {
     if (!folderReady_)
         return false;
-    folder = folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1);
+    folder = folderName(folder_);
     return true;
 }
 

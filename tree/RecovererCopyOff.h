@@ -168,8 +168,7 @@ private:
     // refuses it.
     Descriptor enterFolder(int dir, const std::string& folder, std::string& element,
                            const std::string& owner);
-    // Whether the name rule refuses `name`; errno
-    // set when it does.
+    // Whether the name rule refuses `name`; errno set when it does.
     bool refusedByRule(const std::string& name) const;
     // Opens `element` of `dir`, made first when missing; closed, with errno
     // set, when that fails.
