@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iomanip>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -495,7 +496,8 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
     hasDotDot = false;
     const u64 count = cursor.count();
     const DotEvidence dots(cursor, how, markDeleted);
-    const u32 nodesBefore = folder.size();
+    // Kept apart until the cluster is known to be the folder's.
+    std::vector<tree::Node> nodes;
     // Dot entries zeroed in a cluster that is its folder's: no end mark, since
     // no directory ends before its own two entries.
     u64 zeroedDots = 0;
@@ -573,19 +575,24 @@ bool FATDrive::parseDirectory(DirEntryCursor& cursor, u64 firstIndex, const Dire
         // were freed: its chain, not the free clusters, gives its data.
         node.setFlag(tree::Node::DELETED,
                      deleted || (markDeleted && !holdsChain(cluster, size, directory)));
-        folder.addNode(node);
+        nodes.push_back(std::move(node));
     }
     // Bytes where the dots stood and anything but sound entries after them:
     // what the deleted folder's entry names is some file's data now.
     if (dots.verdict() == DotEvidence::Verdict::OWN_IF_ENTRIES_READ &&
-        (parsed.invalid != 0 || parsed.entries == 0)) {
-        folder.getNodes().resize(nodesBefore);
+        (parsed.invalid != 0 || parsed.entries == 0))
         return false;
-    }
     // Zeros where the dots stood and nothing after them: a cluster wiped, not
     // two entries hurt.
     if (zeroedDots != 0 && parsed.entries == 0 && parsed.invalid == 0)
         parsed.dotsLost = true;
+    // The folder's list is touched only for entries, since touching it drops
+    // the map's index of the folder.
+    if (!nodes.empty()) {
+        std::vector<tree::Node>& listed = folder.getNodes();
+        listed.insert(listed.end(), std::make_move_iterator(nodes.begin()),
+                      std::make_move_iterator(nodes.end()));
+    }
     return true;
 }
 
