@@ -12,6 +12,7 @@
 #include "cbr/PatternsFile.h"
 #include "cbr/Scanner.h"
 #include "core/AppDirectory.h"
+#include "core/Checked.h"
 #include "core/Intl.h"
 #include "core/Log.h"
 #include "devices/DriveGeometry.h"
@@ -162,7 +163,7 @@ constexpr u32 MAX_FAT16_RESERVED = 32;
 
 // The fewest sectors a FAT32's FAT takes: one entry for each of the 65525
 // clusters below which a volume is FAT16, and the two reserved entries.
-constexpr u32 MIN_FAT32_FAT_SECTORS = (65527u * 4 + SECTOR_BYTES - 1) / SECTOR_BYTES;
+constexpr u32 MIN_FAT32_FAT_SECTORS = ceilDiv(65527u * 4, SECTOR_BYTES);
 
 // Whether the first FAT the scan found can only belong to a volume that starts
 // in sector 0: it lies in the first track, where no disk keeps a partition, or

@@ -87,10 +87,7 @@ bool bootSectorAndFatsAgree(const FsCandidate& c) {
 }
 
 bool isFat12WithoutEntry(const FsCandidate& c) {
-    FsKind kind = FS_NONE;
-    FatType width = FAT_NONE;
-    partitionTypeToFs(c.fscode(), kind, width);
-    return kind == FS_FAT && width == FAT12 && !c.hasPartitionEntry;
+    return !c.hasPartitionEntry && c.ownFatWidth() == FAT12;
 }
 
 // Drops the FAT12 volumes without a partition entry that lie inside another

@@ -18,11 +18,13 @@ class Driver;
 
 // Whether enough evidence agrees: more than one piece (an NTFS volume alone is
 // enough, it stands on two agreeing MFT copies), and a FAT candidate has a root
-// directory or cluster grid, FATs found at both copies or a grid confirmed by
-// ten subdirectories, and is no FAT12 volume outside a partition unless the
-// drive is a floppy or its FATs lie where its boot sector says. A boot sector
-// (or its backup) whose FATs or root directory lie where it says needs no
-// more.
+// directory or cluster grid, and FATs found at both copies, a grid confirmed by
+// ten subdirectories or, its boot sectors lost, FATs placed in the FAT
+// partition that names it. It is no FAT12 volume outside a partition unless
+// the source keeps its volume in sector 0 (a floppy, a volume image), its FATs
+// lie where its boot sector says, or, its boot sectors lost, both its FAT
+// copies were found. A boot sector (or its backup) whose FATs or root
+// directory lie where it says needs no more.
 bool hasSufficientEvidence(const FsCandidate& candidate, const Driver& driver);
 // Mode 1: a FAT candidate whose FAT position was only inferred needs more than
 // one other piece of evidence; an NTFS candidate must give valid parameters; a

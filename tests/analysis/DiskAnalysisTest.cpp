@@ -420,7 +420,7 @@ const PartitionedDisk PARTITIONED_DISKS[] = {
     // offset), as sector 0 holds nothing else.
     {"Fat12CountingNoHiddenSectorsWithItsTableLost",
      "2048,24576,1",
-     {{2048, 12288, 12, 0, 0, false}},
+     {{2048, 12288, 12, 0, 0, 0}},
      {0},
      {"LBA 2048 sectors 24576 FAT 12"},
      0},
